@@ -1,0 +1,384 @@
+#include "archive/PackObject.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "archive/ByteIO.h"
+#include "archive/PakFormat.h"
+#include "archive/PakWriter.h"
+
+namespace tarn {
+
+namespace {
+
+bool EndsWith(const std::string& s, std::string_view tail) {
+  return s.size() >= tail.size() && std::string_view(s).substr(s.size() - tail.size()) == tail;
+}
+
+constexpr std::size_t kChunk = 1 << 20;
+
+}  // namespace
+
+CPackObject::CPackObject() = default;
+
+CPackObject::~CPackObject() {
+  DeleteTempFile();
+  // Children die with the map; clear it first so that no child sees a half-destroyed parent.
+  if (m_children) {
+    m_children->index.clear();
+    m_children->list.clear();
+  }
+}
+
+void CPackObject::DeleteTempFile() {
+  if (!m_tempPath.empty() && m_ownsTempFile) std::remove(m_tempPath.c_str());
+  m_tempPath.clear();
+  m_ownsTempFile = false;
+}
+
+void CPackObject::SetTempFile(const std::string& path, bool owned) {
+  if (path == m_tempPath) {
+    m_ownsTempFile = owned;
+    return;
+  }
+  DeleteTempFile();
+  m_tempPath = path;
+  m_ownsTempFile = owned && !path.empty();
+}
+
+void CPackObject::SetDirectory(bool isDirectory) {
+  m_isDirectory = isDirectory;
+  SetKind();
+}
+
+void CPackObject::SetData(std::vector<std::uint8_t> bytes) { m_data = std::move(bytes); }
+
+void CPackObject::SetKind() {
+  int kind = kIconFile;
+  if (m_isDirectory) {
+    m_image = kIconDirectory;
+    m_selectedImage = kIconOpenDirectory;
+    return;
+  }
+  const std::string& n = m_name;
+  if (n.size() >= 4) {
+    if (EndsWith(n, ".wav"))
+      kind = kIconSound;
+    else if (EndsWith(n, ".mdl"))
+      kind = kIconMdl;
+    else if (EndsWith(n, ".md2"))
+      kind = kIconMd2;
+    else if (EndsWith(n, ".pcx") || EndsWith(n, ".lmp") || EndsWith(n, ".wal"))
+      kind = kIconPicture;
+    else if (EndsWith(n, ".cfg") || EndsWith(n, ".txt") || EndsWith(n, ".rc"))
+      kind = kIconText;
+    else if (EndsWith(n, ".sp2") || EndsWith(n, ".spr"))
+      kind = kIconSprite;
+  }
+  m_image = m_selectedImage = kind;
+}
+
+// --- tree ---
+
+CPackObject* CPackObject::Root() {
+  CPackObject* p = this;
+  while (p->m_parent) p = p->m_parent;
+  return p;
+}
+
+const CPackObject* CPackObject::Root() const { return const_cast<CPackObject*>(this)->Root(); }
+
+const CPackObject::ChildList& CPackObject::Children() const {
+  static const ChildList empty;
+  return m_children ? m_children->list : empty;
+}
+
+CPackObject::ChildTable& CPackObject::EnsureChildren() {
+  if (!m_children) m_children = std::make_unique<ChildTable>();
+  return *m_children;
+}
+
+std::string CPackObject::UniqueName(const std::string& lower) {
+  if (!FindChild(lower)) return lower;
+  std::string base = lower, ext;
+  if (lower.size() > 3) {
+    std::size_t dot = lower.rfind('.');
+    if (dot != std::string::npos) {
+      base = lower.substr(0, dot);
+      ext = lower.substr(dot);
+    }
+  }
+  int& next = EnsureChildren().nextSuffix[lower];
+  int n = std::max(next, 2);
+  std::string candidate;
+  while (true) {
+    candidate = base + "(" + std::to_string(n) + ")" + ext;
+    ++n;
+    if (!FindChild(candidate)) break;
+  }
+  next = n;
+  return candidate;
+}
+
+CPackObject* CPackObject::Enter(std::unique_ptr<CPackObject> child) {
+  ChildTable& c = EnsureChildren();
+  child->m_parent = this;
+  child->SetKind();
+  CPackObject* raw = child.get();
+  c.list.push_back(std::move(child));
+  c.index.emplace(std::string_view(raw->m_name), std::prev(c.list.end()));
+  return raw;
+}
+
+CPackObject* CPackObject::AddChild(const std::string& name, bool isDirectory) {
+  auto child = std::make_unique<CPackObject>();
+  child->m_name = UniqueName(ToLower(name));
+  child->m_isDirectory = isDirectory;
+  return Enter(std::move(child));
+}
+
+CPackObject* CPackObject::AdoptChild(std::unique_ptr<CPackObject> child) {
+  if (!child) return nullptr;
+  child->m_name = UniqueName(ToLower(child->m_name));
+  child->m_source.reset();
+  return Enter(std::move(child));
+}
+
+CPackObject* CPackObject::FindChild(std::string_view name) const {
+  if (!m_children) return nullptr;
+  auto it = m_children->index.find(name);
+  return it == m_children->index.end() ? nullptr : it->second->get();
+}
+
+CPackObject* CPackObject::FindChildDirectory(std::string_view name) const {
+  // Names are unique within a directory, so the only candidate is the one the map holds.
+  CPackObject* found = FindChild(name);
+  return found && found->m_isDirectory ? found : nullptr;
+}
+
+CPackObject* CPackObject::FindByPath(std::string_view path) const {
+  const CPackObject* dir = this;
+  while (true) {
+    std::size_t slash = path.find('/');
+    if (slash == std::string_view::npos) return dir->FindChild(path);
+    dir = dir->FindChildDirectory(path.substr(0, slash));
+    if (!dir) return nullptr;
+    path.remove_prefix(slash + 1);
+  }
+}
+
+std::unique_ptr<CPackObject> CPackObject::DetachChild(CPackObject* child) {
+  if (!m_children || !child) return nullptr;
+  auto it = m_children->index.find(std::string_view(child->m_name));
+  if (it == m_children->index.end() || it->second->get() != child) return nullptr;
+  auto pos = it->second;
+  m_children->index.erase(it);
+  std::unique_ptr<CPackObject> owned = std::move(*pos);
+  m_children->list.erase(pos);
+  // A freed name may be lower than a remembered counter: forget the counters.
+  m_children->nextSuffix.clear();
+  owned->m_parent = nullptr;
+  return owned;
+}
+
+int CPackObject::RemoveChild(CPackObject* child) { return DetachChild(child) ? 1 : 0; }
+
+bool CPackObject::Rename(const std::string& newName) {
+  if (newName.empty() || newName.find('/') != std::string::npos || newName.find('\0') != std::string::npos)
+    return false;
+  if (newName == m_name) return true;
+  if (!m_parent) {
+    m_name = newName;
+    SetKind();
+    return true;
+  }
+  ChildTable& siblings = *m_parent->m_children;
+  if (siblings.index.count(std::string_view(newName))) return false;
+  auto it = siblings.index.find(std::string_view(m_name));
+  if (it == siblings.index.end()) return false;
+  auto pos = it->second;
+  siblings.index.erase(it);
+  m_name = newName;
+  siblings.index.emplace(std::string_view(m_name), pos);
+  siblings.nextSuffix.clear();
+  SetKind();
+  return true;
+}
+
+int CPackObject::CountFiles() const {
+  int n = 0;
+  for (const auto& c : Children()) n += c->m_isDirectory ? c->CountFiles() : 1;
+  return n;
+}
+
+void CPackObject::DeleteChildren() {
+  m_data.reset();
+  DeleteTempFile();
+  if (m_children) {
+    m_children->index.clear();
+    m_children->list.clear();
+    m_children->nextSuffix.clear();
+  }
+}
+
+std::string CPackObject::PathInArchive() const {
+  if (!m_parent) return {};
+  std::string parentPath = m_parent->PathInArchive();
+  return parentPath.empty() ? m_name : parentPath + "/" + m_name;
+}
+
+bool CPackObject::IsInside(const CPackObject* ancestor) const {
+  for (const CPackObject* p = this; p; p = p->m_parent)
+    if (p == ancestor) return true;
+  return false;
+}
+
+// --- bytes ---
+
+void CPackObject::SetSource(std::shared_ptr<CReadSource> source) { m_source = std::move(source); }
+
+CReadSource* CPackObject::Source() const { return Root()->m_source.get(); }
+
+int CPackObject::LoadData() {
+  if (m_data || m_isDirectory) return 0;
+  if (m_size < 1) return 0;
+  std::vector<std::uint8_t> bytes;
+  if (!m_tempPath.empty()) {
+    std::error_code ec;
+    auto onDisk = std::filesystem::file_size(m_tempPath, ec);
+    if (ec || onDisk < static_cast<std::uint64_t>(m_size)) return 0;
+    std::FILE* f = std::fopen(m_tempPath.c_str(), "rb");
+    if (!f) return 0;
+    bytes.resize(static_cast<std::size_t>(m_size));
+    bool ok = std::fread(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    std::fclose(f);
+    if (!ok) return 0;
+  } else {
+    CReadSource* source = Source();
+    // Never allocate for bytes the archive cannot hold.
+    if (!source || m_damaged || !source->Contains(m_offset, m_size)) return 0;
+    bytes.resize(static_cast<std::size_t>(m_size));
+    if (!source->ReadAt(static_cast<std::uint64_t>(m_offset), bytes.data(), bytes.size())) return 0;
+  }
+  m_data = std::move(bytes);
+  return 1;
+}
+
+bool CPackObject::StreamData(const std::function<bool(const std::uint8_t*, std::size_t)>& sink,
+                             std::string* error) const {
+  auto fail = [&](const std::string& why) {
+    if (error) *error = why;
+    return false;
+  };
+  if (m_isDirectory) return fail("\"" + PathInArchive() + "\" is a directory");
+  if (m_size < 0) return fail("\"" + PathInArchive() + "\" has a negative size");
+  const std::size_t size = static_cast<std::size_t>(m_size);
+  if (m_data) {
+    if (m_data->size() < size) return fail("the bytes of \"" + PathInArchive() + "\" are incomplete");
+    return size == 0 || sink(m_data->data(), size) ? true : fail("cannot write the bytes of \"" + PathInArchive() + "\"");
+  }
+  if (size == 0) return true;
+  std::vector<std::uint8_t> buffer(std::min(size, kChunk));
+  if (!m_tempPath.empty()) {
+    std::FILE* f = std::fopen(m_tempPath.c_str(), "rb");
+    if (!f) return fail("cannot open the temporary file of \"" + PathInArchive() + "\"");
+    std::size_t left = size;
+    while (left > 0) {
+      std::size_t n = std::min(left, buffer.size());
+      if (std::fread(buffer.data(), 1, n, f) != n) {
+        std::fclose(f);
+        return fail("the temporary file of \"" + PathInArchive() + "\" is shorter than the entry");
+      }
+      if (!sink(buffer.data(), n)) {
+        std::fclose(f);
+        return fail("cannot write the bytes of \"" + PathInArchive() + "\"");
+      }
+      left -= n;
+    }
+    std::fclose(f);
+    return true;
+  }
+  CReadSource* source = Source();
+  if (!source) return fail("\"" + PathInArchive() + "\" has no archive to read its bytes from");
+  if (m_damaged || !source->Contains(m_offset, m_size))
+    return fail("the data of \"" + PathInArchive() + "\" lie outside the archive");
+  std::uint64_t at = static_cast<std::uint64_t>(m_offset);
+  std::size_t left = size;
+  while (left > 0) {
+    std::size_t n = std::min(left, buffer.size());
+    if (!source->ReadAt(at, buffer.data(), n)) return fail("cannot read the bytes of \"" + PathInArchive() + "\"");
+    if (!sink(buffer.data(), n)) return fail("cannot write the bytes of \"" + PathInArchive() + "\"");
+    at += n;
+    left -= n;
+  }
+  return true;
+}
+
+// --- saving ---
+
+bool CPakWriter::Write(const void* data, std::size_t n) {
+  if (Failed()) return false;
+  if (n && std::fwrite(data, 1, n, m_out) != n) {
+    Fail("write failed");
+    return false;
+  }
+  m_position += static_cast<std::int64_t>(n);
+  return true;
+}
+
+bool CPackObject::WriteData(CPakWriter& writer) const {
+  for (const auto& c : Children()) {
+    if (c->m_isDirectory) continue;
+    writer.RecordOffset(static_cast<std::int32_t>(writer.Position()));
+    std::string why;
+    if (!c->StreamData([&](const std::uint8_t* p, std::size_t n) { return writer.Write(p, n); }, &why)) {
+      writer.Fail(writer.Failed() ? writer.Error() : why);
+      return false;
+    }
+  }
+  for (const auto& c : Children())
+    if (c->m_isDirectory && !c->WriteData(writer)) return false;
+  return true;
+}
+
+bool CPackObject::WriteDirectory(CPakWriter& writer, std::string prefix) const {
+  if (m_parent) prefix += m_name + "/";
+  for (const auto& c : Children()) {
+    if (c->m_isDirectory) continue;
+    std::uint8_t record[pak::kRecordSize] = {};
+    std::string path = prefix + c->m_name;
+    std::memcpy(record, path.data(), std::min(path.size(), pak::kMaxPathLength));
+    StoreU32(record + pak::kNameField, static_cast<std::uint32_t>(writer.TakeOffset()));
+    StoreU32(record + pak::kNameField + 4, static_cast<std::uint32_t>(c->m_size));
+    if (!writer.Write(record, sizeof record)) return false;
+  }
+  for (const auto& c : Children())
+    if (c->m_isDirectory && !c->WriteDirectory(writer, prefix)) return false;
+  return true;
+}
+
+void ApplyOffsets(CPackObject& root, const std::vector<std::int32_t>& offsets) {
+  std::size_t i = 0;
+  std::function<void(CPackObject&)> walk = [&](CPackObject& dir) {
+    for (const auto& c : dir.Children())
+      if (!c->IsDirectory() && i < offsets.size()) c->SetOffset(offsets[i++]);
+    for (const auto& c : dir.Children())
+      if (c->IsDirectory()) walk(*c);
+  };
+  walk(root);
+}
+
+void ForEachFileInSaveOrder(const CPackObject& dir,
+                            const std::function<void(const std::string&, const CPackObject&)>& fn) {
+  std::function<void(const CPackObject&, const std::string&)> walk = [&](const CPackObject& d,
+                                                                          const std::string& prefix) {
+    for (const auto& c : d.Children())
+      if (!c->IsDirectory()) fn(prefix + c->Name(), *c);
+    for (const auto& c : d.Children())
+      if (c->IsDirectory()) walk(*c, prefix + c->Name() + "/");
+  };
+  walk(dir, dir.Parent() ? dir.PathInArchive() + "/" : std::string());
+}
+
+}  // namespace tarn

@@ -1,0 +1,196 @@
+// One archive entry, directory or file, and the tree operations on it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "archive/ReadSource.h"
+
+namespace tarn {
+
+class ByteReader;
+class ByteWriter;
+class CPakWriter;
+
+// Icon kinds, the indices the views use into their image lists.
+enum IconKind : int {
+  kIconFile = 0,
+  kIconDirectory = 1,
+  kIconOpenDirectory = 2,
+  kIconSound = 2,
+  kIconMdl = 3,
+  kIconMd2 = 4,
+  kIconPicture = 5,
+  kIconText = 6,
+  kIconSprite = 7,
+};
+
+// A disk file entry or directory that failed during import or export, with the reason.
+struct TransferFailure {
+  std::string name;
+  std::string reason;
+};
+
+struct ImportOptions {
+  // Imported bytes are copied to a private temporary file so that later changes on disk do not
+  // reach the archive. A caller that saves at once (the command-line tool) may read the disk
+  // file in place instead.
+  bool snapshot = true;
+};
+
+struct ImportReport {
+  int imported = 0;
+  std::vector<TransferFailure> failures;
+};
+
+struct ExportReport {
+  int written = 0;
+  std::vector<TransferFailure> refused;  // names that cannot be written safely, skipped with their subtrees
+  std::vector<TransferFailure> failed;   // files or folders that could not be written
+  bool ok() const { return refused.empty() && failed.empty(); }
+};
+
+class CPackObject {
+ public:
+  using ChildList = std::list<std::unique_ptr<CPackObject>>;
+
+  CPackObject();
+  ~CPackObject();
+  CPackObject(const CPackObject&) = delete;
+  CPackObject& operator=(const CPackObject&) = delete;
+
+  // --- fields ---
+  const std::string& Name() const { return m_name; }
+  bool IsDirectory() const { return m_isDirectory; }
+  void SetDirectory(bool isDirectory);  // recomputes the kind
+  int Image() const { return m_image; }
+  int SelectedImage() const { return m_selectedImage; }
+  std::int32_t Size() const { return m_size; }
+  void SetSize(std::int32_t size) { m_size = size; }
+  std::int32_t Offset() const { return m_offset; }
+  void SetOffset(std::int32_t offset) { m_offset = offset; }
+  CPackObject* Parent() const { return m_parent; }
+  const std::string& TempPath() const { return m_tempPath; }
+  // Takes over a temporary file holding this entry's bytes; an owned one is deleted with the entry.
+  void SetTempFile(const std::string& path, bool owned = true);
+
+  // Opaque slot for the directory tree control.
+  void* treeItem = nullptr;
+
+  // Set when the archive's record for this entry pointed outside the file: its bytes cannot be read.
+  bool IsDamaged() const { return m_damaged; }
+  void SetDamaged(bool damaged) { m_damaged = damaged; }
+
+  bool HasData() const { return m_data.has_value(); }
+  const std::vector<std::uint8_t>* Data() const { return m_data ? &*m_data : nullptr; }
+  void SetData(std::vector<std::uint8_t> bytes);
+  void ReleaseData() { m_data.reset(); }
+
+  // --- tree ---
+  CPackObject* Root();
+  const CPackObject* Root() const;
+  const ChildList& Children() const;
+  std::size_t ChildCount() const { return m_children ? m_children->list.size() : 0; }
+
+  // Creates an entry below this directory; the name is lower-cased and made unique with "(n)".
+  CPackObject* AddChild(const std::string& name, bool isDirectory);
+  // Enters a detached entry (from a transfer stream, say) below this directory, named as AddChild would.
+  CPackObject* AdoptChild(std::unique_ptr<CPackObject> child);
+  CPackObject* FindChild(std::string_view name) const;
+  CPackObject* FindChildDirectory(std::string_view name) const;
+  CPackObject* FindByPath(std::string_view path) const;
+  // 1 when removed and destroyed, 0 when the child is not in this directory.
+  int RemoveChild(CPackObject* child);
+  std::unique_ptr<CPackObject> DetachChild(CPackObject* child);
+  // Refuses (false) an empty name, a name holding "/" or NUL, and a name another entry of the
+  // directory already has; renaming to the current name succeeds and changes nothing.
+  bool Rename(const std::string& newName);
+  int CountFiles() const;
+  void DeleteChildren();
+  void SetKind();
+  // "dir/sub/name", the path written to the archive; empty for the root.
+  std::string PathInArchive() const;
+  bool IsInside(const CPackObject* ancestor) const;
+
+  // --- bytes ---
+  // The root's source archive, through which entries without a temporary file load their bytes.
+  void SetSource(std::shared_ptr<CReadSource> source);
+  CReadSource* Source() const;
+  // 1 when the bytes were loaded now (the caller releases them after use), 0 otherwise:
+  // already loaded, nothing to load, or no readable source.
+  int LoadData();
+  // Hands the bytes to sink in pieces without keeping them, from memory, the temporary file or
+  // the source archive. False with a reason when they cannot all be read or the sink refuses.
+  bool StreamData(const std::function<bool(const std::uint8_t*, std::size_t)>& sink, std::string* error) const;
+
+  // --- saving: the two passes, visiting files before subdirectories in child order ---
+  bool WriteData(CPakWriter& writer) const;
+  bool WriteDirectory(CPakWriter& writer, std::string prefix) const;
+
+  // --- transfer stream ---
+  // Writes this entry with its subtree. Files whose bytes cannot be read are written empty and
+  // named in unreadable, so the stream stays readable.
+  void Serialize(ByteWriter& out, std::vector<std::string>* unreadable = nullptr) const;
+  struct StreamOptions {
+    bool spillToTempFiles = true;  // keep pasted bytes on disk rather than in memory
+    int maxDepth = 512;
+  };
+  // Reads an entry with its subtree; nullptr (with a reason) when the stream is malformed.
+  static std::unique_ptr<CPackObject> Deserialize(ByteReader& in, const StreamOptions& options, std::string* error);
+  static std::unique_ptr<CPackObject> Deserialize(ByteReader& in, std::string* error) {
+    return Deserialize(in, StreamOptions{}, error);
+  }
+
+  // --- disk transfer ---
+  // Imports one disk file into this directory.
+  CPackObject* ImportFile(const std::filesystem::path& diskPath, const ImportOptions& options, std::string* error);
+  // Imports a disk folder's contents below this directory, recursively.
+  ImportReport ImportDirectory(const std::filesystem::path& folder, const ImportOptions& options = {});
+  // Writes this file, or this directory's subtree (as a folder named after it, except for the
+  // root), below the disk folder.
+  ExportReport ExportToDisk(const std::filesystem::path& folder) const;
+
+ private:
+  struct ChildTable {
+    ChildList list;
+    std::unordered_map<std::string_view, ChildList::iterator> index;
+    // For each taken base+extension, the lowest counter that may still be free: keeps
+    // unique-naming linear when many entries share one name.
+    std::unordered_map<std::string, int> nextSuffix;
+  };
+  ChildTable& EnsureChildren();
+  std::string UniqueName(const std::string& lowerName);
+  CPackObject* Enter(std::unique_ptr<CPackObject> child);
+  void DeleteTempFile();
+  bool ImportFolderRecursive(const std::filesystem::path& folder, const ImportOptions& options, ImportReport& report,
+                             std::vector<std::filesystem::path>& stack);
+  void ExportRecursive(const std::filesystem::path& folder, ExportReport& report) const;
+  static std::unique_ptr<CPackObject> ReadEntry(ByteReader& in, const StreamOptions& options, int depth);
+
+  std::string m_name = "untitled";
+  bool m_isDirectory = false;
+  bool m_damaged = false;
+  bool m_ownsTempFile = false;
+  int m_image = kIconFile;
+  int m_selectedImage = kIconFile;
+  std::int32_t m_size = 0;
+  std::int32_t m_offset = 0;
+  std::optional<std::vector<std::uint8_t>> m_data;
+  CPackObject* m_parent = nullptr;
+  std::string m_tempPath;
+  std::shared_ptr<CReadSource> m_source;  // the root's only
+  std::unique_ptr<ChildTable> m_children;
+};
+
+// Visits every file below dir in save order (files first, then subdirectories), with its archive path.
+void ForEachFileInSaveOrder(const CPackObject& dir, const std::function<void(const std::string&, const CPackObject&)>& fn);
+
+}  // namespace tarn

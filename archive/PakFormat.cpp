@@ -1,0 +1,159 @@
+#include "archive/PakFormat.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <unordered_map>
+
+#include "archive/ByteIO.h"
+
+namespace tarn {
+
+std::string ToLower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+std::string Quoted(const std::string& name) {
+  std::string q = "\"";
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7F || c == '"' || c == '\\') {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02x", c);
+      q += buf;
+    } else {
+      q += static_cast<char>(c);
+    }
+  }
+  return q + "\"";
+}
+
+std::string UnsafeNameReason(const std::string& name) {
+  if (name.empty()) return "the name is empty";
+  if (name == "." || name == "..") return "the name \"" + name + "\" refers to a folder, not an entry";
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7F) return "the name contains a control character";
+    if (c == '/' || c == '\\') return "the name contains a path separator";
+    if (c == ':') return "the name contains \":\"";
+  }
+  return {};
+}
+
+PakReadResult ReadPakIndex(CReadSource& source, PakIndex& index) {
+  index = PakIndex{};
+  index.fileSize = source.Size();
+  std::uint8_t header[pak::kHeaderSize];
+  if (!source.ReadAt(0, header, 4) || std::memcmp(header, pak::kMagic, 4) != 0) return PakReadResult::NotPak;
+  if (!source.ReadAt(0, header, sizeof header)) {
+    // "PACK" and nothing usable after it: an archive whose directory lies outside the file.
+    index.directoryTruncated = true;
+    return PakReadResult::Ok;
+  }
+  ByteReader hr(header, sizeof header);
+  hr.Skip(4);
+  index.directoryOffset = hr.I32();
+  index.directoryLength = hr.I32();
+
+  std::int64_t dirOffset = index.directoryOffset;
+  std::int64_t dirLength = index.directoryLength;
+  if (dirOffset < 0 || dirLength < 0) {
+    index.directoryTruncated = dirLength != 0;
+    return PakReadResult::Ok;
+  }
+  std::int64_t available = static_cast<std::int64_t>(index.fileSize) - dirOffset;
+  if (available < 0) available = 0;
+  std::int64_t wanted = dirLength / static_cast<std::int64_t>(pak::kRecordSize);
+  std::int64_t fitting = available / static_cast<std::int64_t>(pak::kRecordSize);
+  if (fitting < wanted) index.directoryTruncated = true;
+  std::int64_t count = std::min(wanted, fitting);
+  if (count == 0) return PakReadResult::Ok;
+
+  std::vector<std::uint8_t> dir(static_cast<std::size_t>(count) * pak::kRecordSize);
+  if (!source.ReadAt(static_cast<std::uint64_t>(dirOffset), dir.data(), dir.size())) {
+    index.directoryTruncated = true;
+    return PakReadResult::Ok;
+  }
+  ByteReader r(dir);
+  index.records.reserve(static_cast<std::size_t>(count));
+  for (std::int64_t i = 0; i < count; ++i) {
+    PakRecord rec;
+    rec.path = r.FixedString(pak::kNameField, &rec.nameTerminated);
+    rec.offset = r.I32();
+    rec.size = r.I32();
+    rec.dataInside = source.Contains(rec.offset, rec.size);
+    index.records.push_back(std::move(rec));
+  }
+  return PakReadResult::Ok;
+}
+
+std::vector<std::string> CheckPakIndex(const PakIndex& index) {
+  std::vector<std::string> problems;
+  if (index.directoryTruncated)
+    problems.push_back("the directory (offset " + std::to_string(index.directoryOffset) + ", length " +
+                       std::to_string(index.directoryLength) + ") runs past the end of the file (" +
+                       std::to_string(index.fileSize) + " bytes)");
+  if (index.directoryLength % static_cast<std::int32_t>(pak::kRecordSize) != 0)
+    problems.push_back("the directory length " + std::to_string(index.directoryLength) +
+                       " is not a multiple of 64");
+
+  std::unordered_map<std::string, std::size_t> seen;
+  seen.reserve(index.records.size());
+  for (std::size_t i = 0; i < index.records.size(); ++i) {
+    const PakRecord& rec = index.records[i];
+    const std::string label = Quoted(rec.path);
+    if (!rec.dataInside)
+      problems.push_back(label + ": data (offset " + std::to_string(rec.offset) + ", size " +
+                         std::to_string(rec.size) + ") lie outside the file");
+    if (!rec.nameTerminated) problems.push_back(label + ": the name fills its field without a terminating NUL");
+    std::size_t start = 0;
+    while (true) {
+      std::size_t slash = rec.path.find('/', start);
+      std::string segment = rec.path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+      std::string why = UnsafeNameReason(segment);
+      if (!why.empty()) {
+        problems.push_back(label + ": cannot be exported safely: " + why);
+        break;
+      }
+      if (slash == std::string::npos) break;
+      start = slash + 1;
+    }
+    auto [it, fresh] = seen.emplace(ToLower(rec.path), i);
+    if (!fresh) problems.push_back(label + ": duplicate path (also record " + std::to_string(it->second + 1) + ")");
+  }
+
+  // Overlaps: sort the non-empty, in-file extents by offset and compare each with the furthest end so far.
+  std::vector<std::size_t> order;
+  for (std::size_t i = 0; i < index.records.size(); ++i)
+    if (index.records[i].dataInside && index.records[i].size > 0) order.push_back(i);
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return index.records[a].offset != index.records[b].offset ? index.records[a].offset < index.records[b].offset
+                                                              : a < b;
+  });
+  std::int64_t furthestEnd = 0;
+  std::size_t furthest = 0;
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    const PakRecord& rec = index.records[order[k]];
+    if (k > 0 && rec.offset < furthestEnd)
+      problems.push_back(Quoted(rec.path) + ": data overlap those of " + Quoted(index.records[furthest].path));
+    std::int64_t end = static_cast<std::int64_t>(rec.offset) + rec.size;
+    if (end > furthestEnd) {
+      furthestEnd = end;
+      furthest = order[k];
+    }
+  }
+  // The data must also stay clear of the header and of the directory itself.
+  for (std::size_t i : order) {
+    const PakRecord& rec = index.records[i];
+    std::int64_t end = static_cast<std::int64_t>(rec.offset) + rec.size;
+    std::int64_t dirEnd = static_cast<std::int64_t>(index.directoryOffset) +
+                          static_cast<std::int64_t>(index.records.size()) * static_cast<std::int64_t>(pak::kRecordSize);
+    if (rec.offset < static_cast<std::int64_t>(pak::kHeaderSize))
+      problems.push_back(Quoted(rec.path) + ": data overlap the header");
+    else if (!index.records.empty() && rec.offset < dirEnd && end > index.directoryOffset)
+      problems.push_back(Quoted(rec.path) + ": data overlap the directory");
+  }
+  return problems;
+}
+
+}  // namespace tarn

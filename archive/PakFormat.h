@@ -1,0 +1,57 @@
+// The ".pak" layout: a 12-byte header ("PACK", directory offset, directory length) and
+// 64-byte directory records (56-byte NUL-terminated path, offset, size), all little-endian.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive/ReadSource.h"
+
+namespace tarn {
+
+namespace pak {
+inline constexpr char kMagic[4] = {'P', 'A', 'C', 'K'};
+inline constexpr std::size_t kHeaderSize = 12;
+inline constexpr std::size_t kRecordSize = 64;
+inline constexpr std::size_t kNameField = 56;
+inline constexpr std::size_t kMaxPathLength = kNameField - 1;
+// Offsets and sizes are signed 32-bit, so nothing in an archive may reach 2 GiB.
+inline constexpr std::int64_t kMaxArchiveSize = 0x7FFFFFFF;
+}  // namespace pak
+
+struct PakRecord {
+  std::string path;        // up to the first NUL of the name field
+  std::int32_t offset = 0;
+  std::int32_t size = 0;
+  bool nameTerminated = true;  // false: all 56 bytes were used, no NUL
+  bool dataInside = true;      // false: offset or size negative, or the bytes run past the end of the file
+};
+
+struct PakIndex {
+  std::uint64_t fileSize = 0;
+  std::int32_t directoryOffset = 0;
+  std::int32_t directoryLength = 0;
+  bool directoryTruncated = false;  // the directory claims more bytes than the file holds
+  std::vector<PakRecord> records;
+};
+
+enum class PakReadResult { Ok, NotPak };
+
+// Reads the header and directory. Never reads outside the source: records beyond its end are
+// dropped (directoryTruncated) and records whose data lie outside are kept but flagged.
+PakReadResult ReadPakIndex(CReadSource& source, PakIndex& index);
+
+// Every problem of an archive, one readable line each; empty when the archive is sound.
+std::vector<std::string> CheckPakIndex(const PakIndex& index);
+
+// ASCII lower case; other bytes are left as they are.
+std::string ToLower(std::string s);
+
+// The name in double quotes, with control bytes and quotes escaped, for messages.
+std::string Quoted(const std::string& name);
+
+// Why a single name (one path segment) cannot be written to disk safely; empty when it can.
+std::string UnsafeNameReason(const std::string& name);
+
+}  // namespace tarn

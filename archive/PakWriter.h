@@ -1,0 +1,43 @@
+// Output side of saving: a file being written, its position, and the offsets the files
+// will have in it. Offsets are collected here and applied to the tree only once the new
+// archive has replaced the old one, so a failed save leaves the tree reading the old file.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace tarn {
+
+class CPackObject;
+
+class CPakWriter {
+ public:
+  explicit CPakWriter(std::FILE* out) : m_out(out) {}
+
+  bool Write(const void* data, std::size_t n);
+  std::int64_t Position() const { return m_position; }
+  bool Failed() const { return !m_error.empty(); }
+  const std::string& Error() const { return m_error; }
+  void Fail(std::string message) {
+    if (m_error.empty()) m_error = std::move(message);
+  }
+
+  void RecordOffset(std::int32_t offset) { m_offsets.push_back(offset); }
+  // The offsets in the order WriteData recorded them; WriteDirectory takes them back in the same order.
+  std::int32_t TakeOffset() { return m_taken < m_offsets.size() ? m_offsets[m_taken++] : 0; }
+  const std::vector<std::int32_t>& Offsets() const { return m_offsets; }
+
+ private:
+  std::FILE* m_out;
+  std::int64_t m_position = 0;
+  std::string m_error;
+  std::vector<std::int32_t> m_offsets;
+  std::size_t m_taken = 0;
+};
+
+// Gives each file below root the offset recorded for it, in save order.
+void ApplyOffsets(CPackObject& root, const std::vector<std::int32_t>& offsets);
+
+}  // namespace tarn

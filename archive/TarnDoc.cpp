@@ -1,0 +1,204 @@
+#include "archive/TarnDoc.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "archive/ByteIO.h"
+#include "archive/PakWriter.h"
+#include "archive/TempFile.h"
+
+namespace tarn {
+
+namespace fs = std::filesystem;
+
+CTarnDoc::CTarnDoc() { ResetRoot(); }
+
+CTarnDoc::~CTarnDoc() = default;
+
+void CTarnDoc::ResetRoot() {
+  auto root = std::make_unique<CPackObject>();
+  root->Rename("root");
+  root->SetDirectory(true);
+  m_root = std::move(root);
+}
+
+std::string CTarnDoc::Title() const { return m_path.empty() ? "Untitled" : m_path.filename().string(); }
+
+void CTarnDoc::SetModifiedFlag(bool modified) { m_modified = modified; }
+
+void CTarnDoc::AddObserver(CDocObserver* observer) {
+  if (std::find(m_observers.begin(), m_observers.end(), observer) == m_observers.end())
+    m_observers.push_back(observer);
+}
+
+void CTarnDoc::RemoveObserver(CDocObserver* observer) {
+  m_observers.erase(std::remove(m_observers.begin(), m_observers.end(), observer), m_observers.end());
+}
+
+void CTarnDoc::UpdateAllViews() {
+  auto observers = m_observers;  // an observer may unregister while being told
+  for (CDocObserver* o : observers) o->OnDocumentChanged(*this);
+}
+
+bool CTarnDoc::Fail(const std::string& message, bool reportLine) {
+  m_lastError = message;
+  if (reportLine) m_lastError += std::string("\nPlease report to ") + docmsg::kSupportAddress;
+  return false;
+}
+
+bool CTarnDoc::OnNewDocument() {
+  m_source.reset();
+  m_path.clear();
+  ResetRoot();
+  m_modified = false;
+  m_openProblems.clear();
+  m_damagedCount = 0;
+  m_lastError.clear();
+  UpdateAllViews();
+  return true;
+}
+
+std::unique_ptr<CPackObject> CTarnDoc::BuildTree(const PakIndex& index, int* damaged) {
+  auto root = std::make_unique<CPackObject>();
+  root->Rename("root");
+  root->SetDirectory(true);
+  int bad = 0;
+  for (const PakRecord& rec : index.records) {
+    CPackObject* dir = root.get();
+    std::string_view rest(rec.path);
+    std::size_t slash;
+    while ((slash = rest.find('/')) != std::string_view::npos) {
+      std::string segment = ToLower(std::string(rest.substr(0, slash)));
+      CPackObject* sub = dir->FindChildDirectory(segment);
+      dir = sub ? sub : dir->AddChild(segment, true);
+      rest.remove_prefix(slash + 1);
+    }
+    CPackObject* file = dir->AddChild(std::string(rest), false);
+    file->SetOffset(rec.offset);
+    file->SetSize(rec.size);
+    if (!rec.dataInside) {
+      file->SetDamaged(true);
+      ++bad;
+    }
+  }
+  if (damaged) *damaged = bad;
+  return root;
+}
+
+bool CTarnDoc::OnOpenDocument(const fs::path& path) {
+  auto source = CFileSource::Open(path);
+  if (!source) return Fail("Cannot open \"" + path.string() + "\".", false);
+  PakIndex index;
+  if (ReadPakIndex(*source, index) != PakReadResult::Ok)
+    return Fail("\"" + path.string() + "\" is not a PAK archive.", false);
+
+  int damaged = 0;
+  auto root = BuildTree(index, &damaged);
+  // Only now is the old document let go: a failed open leaves it as it was.
+  m_root = std::move(root);
+  m_root->SetSource(source);
+  m_source = std::move(source);
+  m_path = path;
+  m_modified = false;
+  m_damagedCount = damaged;
+  m_openProblems = CheckPakIndex(index);
+  m_lastError.clear();
+  UpdateAllViews();
+  return true;
+}
+
+std::vector<std::string> CTarnDoc::SaveBlockers() const {
+  std::vector<std::string> blockers;
+  std::int64_t end = static_cast<std::int64_t>(pak::kHeaderSize);
+  std::int64_t files = 0;
+  ForEachFileInSaveOrder(*m_root, [&](const std::string& path, const CPackObject& file) {
+    ++files;
+    if (path.size() > pak::kMaxPathLength)
+      blockers.push_back("The path \"" + path + "\" is longer than 55 characters.");
+    if (file.Size() < 0) blockers.push_back("The file \"" + path + "\" has an invalid size.");
+    end += std::max<std::int32_t>(file.Size(), 0);
+  });
+  end += files * static_cast<std::int64_t>(pak::kRecordSize);
+  if (end > pak::kMaxArchiveSize)
+    blockers.push_back("The archive would be " + std::to_string(end) + " bytes, more than the 2 GiB a PAK file can hold.");
+  return blockers;
+}
+
+bool CTarnDoc::OnSaveDocument(const fs::path& path) {
+  // Refuse what the format cannot hold before anything is written.
+  auto blockers = SaveBlockers();
+  if (!blockers.empty()) {
+    std::string text = "The archive cannot be saved:";
+    for (const auto& b : blockers) text += "\n" + b;
+    return Fail(text, false);
+  }
+
+  // The new archive is written beside the target under a name no other file has, and
+  // renamed over the target only when complete: the old archive is never touched before.
+  const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
+  fs::path temp;
+  std::FILE* out = nullptr;
+  for (unsigned n = 0; n < 0x10000 && !out; ++n) {
+    char name[32];
+    std::snprintf(name, sizeof name, "rv%x.tmp", n);
+    temp = dir / name;
+    std::error_code ec;
+    if (fs::exists(temp, ec)) continue;
+    out = CreateExclusive(temp);
+    if (!out && !fs::is_directory(dir, ec)) break;
+  }
+  if (!out) return Fail(docmsg::kOpenForSaving, true);
+
+  CPakWriter writer(out);
+  const int files = m_root->CountFiles();
+  std::uint8_t header[pak::kHeaderSize] = {'P', 'A', 'C', 'K'};
+  StoreU32(header + 8, static_cast<std::uint32_t>(files) * pak::kRecordSize);
+  writer.Write(header, sizeof header);
+  bool ok = m_root->WriteData(writer);
+  const auto directoryOffset = static_cast<std::uint32_t>(writer.Position());
+  ok = ok && m_root->WriteDirectory(writer, "");
+  if (ok) {
+    StoreU32(header + 4, directoryOffset);
+    ok = std::fseek(out, 0, SEEK_SET) == 0 && std::fwrite(header, 1, sizeof header, out) == sizeof header;
+    if (!ok) writer.Fail("write failed");
+  }
+  ok = ok && FlushToDisk(out);
+  if (std::fclose(out) != 0) ok = false;
+  if (!ok) {
+    std::remove(temp.c_str());
+    // A file that could not be read is the user's to mend; anything else is a disk failure.
+    if (writer.Failed() && writer.Error() != "write failed")
+      return Fail("The archive cannot be saved: " + writer.Error() + ".", false);
+    return Fail(docmsg::kWriting, true);
+  }
+
+  std::error_code ec;
+  const bool targetExisted = fs::exists(path, ec);
+  fs::rename(temp, path, ec);
+  if (ec) {
+    std::remove(temp.c_str());
+    return Fail(targetExisted ? docmsg::kReplacing : docmsg::kRenaming, true);
+  }
+  SyncDirectory(dir);
+
+  // The new file is in place: offsets now refer to it, and it becomes the source archive.
+  ApplyOffsets(*m_root, writer.Offsets());
+  m_source = CFileSource::Open(path);
+  m_root->SetSource(m_source);
+  std::function<void(CPackObject&)> clearDamage = [&](CPackObject& d) {
+    for (const auto& c : d.Children()) {
+      c->SetDamaged(false);
+      if (c->IsDirectory()) clearDamage(*c);
+    }
+  };
+  clearDamage(*m_root);
+  m_damagedCount = 0;
+  m_openProblems.clear();
+  m_path = path;
+  m_modified = false;
+  m_lastError.clear();
+  UpdateAllViews();
+  return true;
+}
+
+}  // namespace tarn

@@ -1,0 +1,86 @@
+// The one open archive: its entry tree, the file it was read from, New, Open and Save.
+// Free of any toolkit: failures come back as texts for the caller to show.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/PackObject.h"
+#include "archive/PakFormat.h"
+
+namespace tarn {
+
+class CTarnDoc;
+
+// Views register to be told when the tree or the document's state changed.
+class CDocObserver {
+ public:
+  virtual ~CDocObserver() = default;
+  virtual void OnDocumentChanged(CTarnDoc& doc) = 0;
+};
+
+namespace docmsg {
+inline constexpr const char* kSupportAddress = "tarn-bugs@users.noreply.invalid";
+inline constexpr const char* kOpenForSaving = "Error opening file for saving";
+inline constexpr const char* kReplacing = "Error 1 replacing file";
+inline constexpr const char* kRenaming = "Error 2 renaming file";
+inline constexpr const char* kWriting = "Error writing file for saving";
+}  // namespace docmsg
+
+class CTarnDoc {
+ public:
+  CTarnDoc();
+  ~CTarnDoc();
+  CTarnDoc(const CTarnDoc&) = delete;
+  CTarnDoc& operator=(const CTarnDoc&) = delete;
+
+  bool OnNewDocument();
+  bool OnOpenDocument(const std::filesystem::path& path);
+  bool OnSaveDocument(const std::filesystem::path& path);
+
+  // The message of the last failed New, Open or Save (lines separated by "\n").
+  const std::string& LastError() const { return m_lastError; }
+
+  bool IsModified() const { return m_modified; }
+  void SetModifiedFlag(bool modified = true);
+
+  CPackObject& Root() { return *m_root; }
+  const CPackObject& Root() const { return *m_root; }
+  bool HasSource() const { return m_source != nullptr; }
+  // The archive's path once opened or saved; empty for a new document.
+  const std::filesystem::path& PathName() const { return m_path; }
+  // The file name, or "Untitled".
+  std::string Title() const;
+
+  // What the last Open found wrong with the archive (empty when it was sound), and the
+  // entries whose data lay outside the file.
+  const std::vector<std::string>& OpenProblems() const { return m_openProblems; }
+  int DamagedCount() const { return m_damagedCount; }
+
+  // Every reason the tree cannot be written as an archive (paths, sizes); empty when it can.
+  std::vector<std::string> SaveBlockers() const;
+
+  void AddObserver(CDocObserver* observer);
+  void RemoveObserver(CDocObserver* observer);
+  void UpdateAllViews();
+
+  // Reads an archive into a fresh root (exposed for tests and fuzzing); nullptr when not a PAK.
+  static std::unique_ptr<CPackObject> BuildTree(const PakIndex& index, int* damaged = nullptr);
+
+ private:
+  void ResetRoot();
+  bool Fail(const std::string& message, bool reportLine);
+
+  std::unique_ptr<CPackObject> m_root;
+  std::shared_ptr<CFileSource> m_source;
+  std::filesystem::path m_path;
+  bool m_modified = false;
+  std::string m_lastError;
+  std::vector<std::string> m_openProblems;
+  int m_damagedCount = 0;
+  std::vector<CDocObserver*> m_observers;
+};
+
+}  // namespace tarn

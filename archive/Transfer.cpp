@@ -1,0 +1,279 @@
+// Moving entries between the tree and the outside: the transfer stream used for the
+// clipboard and drag and drop, and import from and export to disk folders.
+#include <algorithm>
+#include <cstdio>
+
+#include "archive/ByteIO.h"
+#include "archive/PackObject.h"
+#include "archive/PakFormat.h"
+#include "archive/TempFile.h"
+
+namespace tarn {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void WriteStreamString(ByteWriter& out, const std::string& s) {
+  if (s.size() < 0xFF) {
+    out.U8(static_cast<std::uint8_t>(s.size()));
+  } else if (s.size() < 0xFFFE) {
+    out.U8(0xFF);
+    out.U16(static_cast<std::uint16_t>(s.size()));
+  } else {
+    out.U8(0xFF);
+    out.U16(0xFFFF);
+    out.U32(static_cast<std::uint32_t>(s.size()));
+  }
+  out.Bytes(s.data(), s.size());
+}
+
+std::string ReadStreamString(ByteReader& in) {
+  std::size_t length = in.U8();
+  if (length == 0xFF) {
+    length = in.U16();
+    if (length == 0xFFFE) throw ParseError("wide-character names are not supported");
+    if (length == 0xFFFF) length = in.U32();
+  }
+  auto bytes = in.Bytes(length);
+  return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+// The smallest stream an entry can have: five integers, a one-byte name length, two raw
+// words and a child count.
+constexpr std::size_t kMinEntryStream = 5 * 4 + 1 + 8 + 4;
+
+}  // namespace
+
+void CPackObject::Serialize(ByteWriter& out, std::vector<std::string>* unreadable) const {
+  out.I32(m_isDirectory ? 1 : 0);
+  const std::size_t sizeAt = out.Size();
+  out.I32(m_isDirectory ? m_size : std::max<std::int32_t>(m_size, 0));
+  out.I32(m_selectedImage);
+  out.I32(m_image);
+  out.I32(m_offset);
+  WriteStreamString(out, m_name);
+  // The tree item and parent link mean nothing to a reader; they are written as zeros.
+  out.U32(0);
+  out.U32(0);
+  if (!m_isDirectory) {
+    const std::size_t bytesAt = out.Size();
+    bool ok = StreamData(
+        [&](const std::uint8_t* p, std::size_t n) {
+          out.Bytes(p, n);
+          return true;
+        },
+        nullptr);
+    if (!ok) {
+      out.Truncate(bytesAt);
+      out.PatchU32(sizeAt, 0);
+      if (unreadable) unreadable->push_back(PathInArchive().empty() ? m_name : PathInArchive());
+    }
+  }
+  out.U32(static_cast<std::uint32_t>(ChildCount()));
+  for (const auto& c : Children()) c->Serialize(out, unreadable);
+}
+
+std::unique_ptr<CPackObject> CPackObject::ReadEntry(ByteReader& in, const StreamOptions& options, int depth) {
+  if (depth > options.maxDepth) throw ParseError("entries are nested too deeply");
+  auto entry = std::make_unique<CPackObject>();
+  entry->m_isDirectory = in.I32() != 0;
+  std::int32_t size = in.I32();
+  in.I32();  // selected image and image follow from the name
+  in.I32();
+  in.I32();  // the offset referred to the archive the entry came from
+  std::string name = ReadStreamString(in);
+  // A name must stay one path segment of this archive.
+  std::replace(name.begin(), name.end(), '/', '_');
+  std::replace(name.begin(), name.end(), '\0', '_');
+  if (name.empty()) name = "untitled";
+  entry->m_name = std::move(name);
+  in.Skip(8);
+  if (!entry->m_isDirectory) {
+    if (size < 0) throw ParseError("an entry has a negative size");
+    auto bytes = in.Bytes(static_cast<std::size_t>(size));
+    entry->m_size = size;
+    // The bytes are kept with the entry: an offset in the stream points into another archive.
+    std::optional<fs::path> temp;
+    if (options.spillToTempFiles && size > 0 && (temp = CreateTempFile()) && WriteFileBytes(*temp, bytes)) {
+      entry->SetTempFile(temp->string());
+    } else {
+      if (temp) std::remove(temp->c_str());
+      if (size > 0) entry->m_data.emplace(bytes.begin(), bytes.end());
+    }
+  }
+  std::uint32_t count = in.U32();
+  if (count > in.Remaining() / kMinEntryStream) throw ParseError("the child count exceeds the stream");
+  for (std::uint32_t i = 0; i < count; ++i) {
+    auto child = ReadEntry(in, options, depth + 1);
+    if (!entry->m_isDirectory) continue;  // a file cannot hold entries; the stream stays in step
+    child->m_name = entry->UniqueName(child->m_name);
+    entry->Enter(std::move(child));
+  }
+  entry->SetKind();
+  return entry;
+}
+
+std::unique_ptr<CPackObject> CPackObject::Deserialize(ByteReader& in, const StreamOptions& options,
+                                                      std::string* error) {
+  try {
+    return ReadEntry(in, options, 0);
+  } catch (const ParseError& e) {
+    if (error) *error = e.what();
+    return nullptr;
+  }
+}
+
+// --- import ---
+
+CPackObject* CPackObject::ImportFile(const fs::path& diskPath, const ImportOptions& options, std::string* error) {
+  auto fail = [&](const std::string& why) -> CPackObject* {
+    if (error) *error = why;
+    return nullptr;
+  };
+  std::error_code ec;
+  if (!fs::is_regular_file(diskPath, ec)) return fail(fs::exists(diskPath, ec) ? "is not a regular file" : "does not exist");
+  const std::uint64_t size = fs::file_size(diskPath, ec);
+  if (ec) return fail("cannot be read");
+  if (size > static_cast<std::uint64_t>(pak::kMaxArchiveSize))
+    return fail("is 2 GiB or larger, more than an archive entry can hold");
+  std::FILE* probe = std::fopen(diskPath.c_str(), "rb");
+  if (!probe) return fail("cannot be opened for reading");
+  std::fclose(probe);
+
+  CPackObject* child = AddChild(diskPath.filename().string(), false);
+  child->m_size = static_cast<std::int32_t>(size);
+  if (!options.snapshot) {
+    child->SetTempFile(fs::absolute(diskPath, ec).string(), false);
+    return child;
+  }
+  auto temp = CreateTempFile();
+  std::string why = "cannot make a temporary copy";
+  if (!temp || !CopyFileBytes(diskPath, *temp, size, &why)) {
+    if (temp) std::remove(temp->c_str());
+    RemoveChild(child);
+    return fail(why);
+  }
+  child->SetTempFile(temp->string(), true);
+  return child;
+}
+
+ImportReport CPackObject::ImportDirectory(const fs::path& folder, const ImportOptions& options) {
+  ImportReport report;
+  std::vector<fs::path> stack;
+  ImportFolderRecursive(folder, options, report, stack);
+  return report;
+}
+
+bool CPackObject::ImportFolderRecursive(const fs::path& folder, const ImportOptions& options, ImportReport& report,
+                                        std::vector<fs::path>& stack) {
+  std::error_code ec;
+  fs::path canonical = fs::canonical(folder, ec);
+  if (ec || !fs::is_directory(canonical, ec)) {
+    report.failures.push_back({folder.filename().string(), "is not a readable folder"});
+    return false;
+  }
+  // A link back to a folder being imported would recurse for ever.
+  if (std::find(stack.begin(), stack.end(), canonical) != stack.end()) {
+    report.failures.push_back({folder.filename().string(), "links back to a folder being imported"});
+    return false;
+  }
+  std::vector<std::string> names;
+  fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
+  if (ec) {
+    report.failures.push_back({folder.filename().string(), "cannot be listed"});
+    return false;
+  }
+  for (; it != fs::directory_iterator(); it.increment(ec)) {
+    if (ec) break;
+    std::string name = it->path().filename().string();
+    if (name.empty() || name[0] == '.') continue;  // hidden items, and "." and ".."
+    names.push_back(std::move(name));
+  }
+  // A stable order, whatever order the file system lists in.
+  std::sort(names.begin(), names.end());
+  stack.push_back(canonical);
+  for (const std::string& name : names) {
+    fs::path item = folder / name;
+    fs::file_status st = fs::status(item, ec);
+    if (fs::is_directory(st)) {
+      CPackObject* dir = AddChild(name, true);
+      dir->ImportFolderRecursive(item, options, report, stack);
+    } else if (fs::is_regular_file(st)) {
+      std::string why;
+      if (ImportFile(item, options, &why))
+        ++report.imported;
+      else
+        report.failures.push_back({name, why});
+    }
+    // Sockets, pipes and devices are not files to archive (and a pipe would block the read).
+  }
+  stack.pop_back();
+  return true;
+}
+
+// --- export ---
+
+ExportReport CPackObject::ExportToDisk(const fs::path& folder) const {
+  ExportReport report;
+  std::error_code ec;
+  if (!fs::is_directory(folder, ec)) {
+    fs::create_directories(folder, ec);
+    if (ec) {
+      report.failed.push_back({folder.string(), "the folder cannot be created"});
+      return report;
+    }
+  }
+  ExportRecursive(folder, report);
+  return report;
+}
+
+void CPackObject::ExportRecursive(const fs::path& folder, ExportReport& report) const {
+  std::error_code ec;
+  const std::string label = m_parent ? PathInArchive() : m_name;
+  if (m_parent) {
+    std::string why = UnsafeNameReason(m_name);
+    if (!why.empty()) {
+      report.refused.push_back({label, why});
+      return;
+    }
+  }
+  if (m_isDirectory) {
+    fs::path target = folder;
+    if (m_parent) {
+      target = folder / m_name;
+      if (fs::is_symlink(target, ec)) {
+        report.refused.push_back({label, "a link of that name in the folder would lead elsewhere"});
+        return;
+      }
+      if (!fs::is_directory(target, ec) && !fs::create_directory(target, ec)) {
+        report.failed.push_back({label, "the folder cannot be created"});
+        return;
+      }
+    }
+    for (const auto& c : Children()) c->ExportRecursive(target, report);
+    return;
+  }
+  const fs::path target = folder / m_name;
+  if (fs::is_symlink(target, ec)) {
+    report.refused.push_back({label, "a link of that name in the folder would lead elsewhere"});
+    return;
+  }
+  std::FILE* out = std::fopen(target.c_str(), "wb");
+  if (!out) {
+    report.failed.push_back({label, "the file cannot be created"});
+    return;
+  }
+  std::string why;
+  bool ok = StreamData([&](const std::uint8_t* p, std::size_t n) { return std::fwrite(p, 1, n, out) == n; }, &why);
+  if (std::fclose(out) != 0 && ok) {
+    ok = false;
+    why = "the file cannot be written";
+  }
+  if (ok)
+    ++report.written;
+  else
+    report.failed.push_back({label, why});
+}
+
+}  // namespace tarn

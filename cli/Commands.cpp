@@ -1,0 +1,310 @@
+#include "cli/Commands.h"
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <ostream>
+
+#include "archive/PackObject.h"
+#include "archive/TarnDoc.h"
+
+namespace tarn::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kHelp =
+    "Usage: tarn-pak COMMAND ARGUMENTS\n"
+    "\n"
+    "Commands:\n"
+    "  list ARCHIVE                          one line per file: SIZE<TAB>PATH, in save order\n"
+    "  extract ARCHIVE [-C DIR] [PATH...]    write the whole archive, or the named files and\n"
+    "                                        directories, under DIR (default: the current folder)\n"
+    "  create ARCHIVE DIR                    a new archive holding DIR's contents at its root\n"
+    "  add ARCHIVE [--to DIRPATH] SOURCE...  import files and folders' contents, then save\n"
+    "  rm ARCHIVE PATH...                    delete files or directories, then save\n"
+    "  rename ARCHIVE PATH NEWNAME           rename an entry within its directory, then save\n"
+    "  cat ARCHIVE PATH                      a file's bytes on standard output\n"
+    "  check ARCHIVE                         report every problem; exit 1 when there is any\n"
+    "  --help                                this text\n"
+    "\n"
+    "Exit status: 0 success, 1 failure, 2 bad usage.\n";
+
+struct Context {
+  std::ostream& out;
+  std::ostream& err;
+  int Error(const std::string& message) const {
+    err << "tarn-pak: " << message << "\n";
+    return 1;
+  }
+  int Usage(const std::string& message) const {
+    err << "tarn-pak: " << message << "\n" << "Try 'tarn-pak --help'.\n";
+    return 2;
+  }
+};
+
+std::string OneLine(const std::string& text) {
+  std::string s = text;
+  for (char& c : s)
+    if (c == '\n') c = ' ';
+  return s;
+}
+
+bool Open(const Context& ctx, CTarnDoc& doc, const std::string& path) {
+  if (doc.OnOpenDocument(path)) return true;
+  ctx.Error(OneLine(doc.LastError()));
+  return false;
+}
+
+int Save(const Context& ctx, CTarnDoc& doc, const fs::path& path) {
+  if (doc.OnSaveDocument(path)) return 0;
+  return ctx.Error(OneLine(doc.LastError()));
+}
+
+// Finds an entry by its archive path; names are stored lower case, so a path typed in
+// another case is tried lower-cased too.
+CPackObject* Find(CTarnDoc& doc, const std::string& path) {
+  std::string p = path;
+  while (!p.empty() && p.back() == '/') p.pop_back();
+  if (p.empty()) return &doc.Root();
+  if (CPackObject* e = doc.Root().FindByPath(p)) return e;
+  return doc.Root().FindByPath(ToLower(p));
+}
+
+int Warn(const Context& ctx, const ExportReport& report) {
+  for (const auto& r : report.refused) ctx.err << "tarn-pak: refused \"" << r.name << "\": " << r.reason << "\n";
+  for (const auto& f : report.failed) ctx.err << "tarn-pak: failed \"" << f.name << "\": " << f.reason << "\n";
+  return report.ok() ? 0 : 1;
+}
+
+int CmdList(const Context& ctx, const std::vector<std::string>& a) {
+  if (a.size() != 1) return ctx.Usage("list takes one ARCHIVE");
+  CTarnDoc doc;
+  if (!Open(ctx, doc, a[0])) return 1;
+  std::string line;
+  ForEachFileInSaveOrder(doc.Root(), [&](const std::string& path, const CPackObject& f) {
+    line = std::to_string(f.Size());
+    line += '\t';
+    line += path;
+    line += '\n';
+    ctx.out << line;
+  });
+  return 0;
+}
+
+int CmdExtract(const Context& ctx, const std::vector<std::string>& a) {
+  std::string archive;
+  fs::path dir = ".";
+  std::vector<std::string> paths;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] == "-C") {
+      if (++i == a.size()) return ctx.Usage("-C needs a folder");
+      dir = a[i];
+    } else if (archive.empty()) {
+      archive = a[i];
+    } else {
+      paths.push_back(a[i]);
+    }
+  }
+  if (archive.empty()) return ctx.Usage("extract needs an ARCHIVE");
+  CTarnDoc doc;
+  if (!Open(ctx, doc, archive)) return 1;
+  if (paths.empty()) return Warn(ctx, doc.Root().ExportToDisk(dir));
+
+  std::vector<CPackObject*> entries;
+  for (const auto& p : paths) {
+    CPackObject* e = Find(doc, p);
+    if (!e) return ctx.Error("no entry \"" + p + "\" in " + archive);
+    entries.push_back(e);
+  }
+  int rc = 0;
+  for (CPackObject* e : entries) {
+    // A named entry keeps its path: its parent directories become folders under DIR.
+    fs::path target = dir;
+    std::vector<const CPackObject*> chain;
+    for (const CPackObject* p = e->Parent(); p && p->Parent(); p = p->Parent()) chain.insert(chain.begin(), p);
+    bool safe = true;
+    for (const CPackObject* p : chain) {
+      std::string why = UnsafeNameReason(p->Name());
+      if (!why.empty()) {
+        ctx.err << "tarn-pak: refused \"" << p->PathInArchive() << "\": " << why << "\n";
+        safe = false;
+        break;
+      }
+      target /= p->Name();
+    }
+    if (!safe) {
+      rc = 1;
+      continue;
+    }
+    std::error_code ec;
+    fs::create_directories(target, ec);
+    if (Warn(ctx, e->ExportToDisk(target)) != 0) rc = 1;
+  }
+  return rc;
+}
+
+int CmdCreate(const Context& ctx, const std::vector<std::string>& a) {
+  if (a.size() != 2) return ctx.Usage("create takes ARCHIVE and DIR");
+  std::error_code ec;
+  if (!fs::is_directory(a[1], ec)) return ctx.Error("\"" + a[1] + "\" is not a folder");
+  CTarnDoc doc;
+  doc.OnNewDocument();
+  // The archive is written at once, so the files are read where they are, not copied first.
+  ImportReport report = doc.Root().ImportDirectory(a[1], ImportOptions{.snapshot = false});
+  for (const auto& f : report.failures) ctx.err << "tarn-pak: cannot import \"" << f.name << "\": " << f.reason << "\n";
+  if (!report.failures.empty()) return ctx.Error("nothing written");
+  return Save(ctx, doc, a[0]);
+}
+
+CPackObject* EnsureDirectory(CPackObject& root, const std::string& path) {
+  CPackObject* dir = &root;
+  std::size_t start = 0;
+  while (start < path.size()) {
+    std::size_t slash = path.find('/', start);
+    std::string seg = ToLower(path.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+    if (!seg.empty()) {
+      CPackObject* sub = dir->FindChildDirectory(seg);
+      if (!sub && dir->FindChild(seg)) return nullptr;
+      dir = sub ? sub : dir->AddChild(seg, true);
+    }
+    if (slash == std::string::npos) break;
+    start = slash + 1;
+  }
+  return dir;
+}
+
+int CmdAdd(const Context& ctx, const std::vector<std::string>& a) {
+  std::string archive, to;
+  std::vector<std::string> sources;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] == "--to") {
+      if (++i == a.size()) return ctx.Usage("--to needs a directory path");
+      to = a[i];
+    } else if (archive.empty()) {
+      archive = a[i];
+    } else {
+      sources.push_back(a[i]);
+    }
+  }
+  if (archive.empty() || sources.empty()) return ctx.Usage("add takes ARCHIVE and at least one SOURCE");
+  CTarnDoc doc;
+  if (!Open(ctx, doc, archive)) return 1;
+  CPackObject* dir = EnsureDirectory(doc.Root(), to);
+  if (!dir) return ctx.Error("\"" + to + "\" names a file, not a directory");
+  const ImportOptions options{.snapshot = false};
+  bool failed = false;
+  for (const auto& s : sources) {
+    std::error_code ec;
+    if (fs::is_directory(s, ec)) {
+      ImportReport report = dir->ImportDirectory(s, options);
+      for (const auto& f : report.failures) {
+        ctx.err << "tarn-pak: cannot import \"" << f.name << "\": " << f.reason << "\n";
+        failed = true;
+      }
+    } else {
+      std::string why;
+      if (!dir->ImportFile(s, options, &why)) {
+        ctx.err << "tarn-pak: cannot import \"" << s << "\": " << why << "\n";
+        failed = true;
+      }
+    }
+  }
+  if (failed) return ctx.Error("archive left unchanged");
+  return Save(ctx, doc, archive);
+}
+
+int CmdRm(const Context& ctx, const std::vector<std::string>& a) {
+  if (a.size() < 2) return ctx.Usage("rm takes ARCHIVE and at least one PATH");
+  CTarnDoc doc;
+  if (!Open(ctx, doc, a[0])) return 1;
+  std::vector<CPackObject*> doomed;
+  for (std::size_t i = 1; i < a.size(); ++i) {
+    CPackObject* e = Find(doc, a[i]);
+    if (!e) return ctx.Error("no entry \"" + a[i] + "\" in " + a[0]);
+    if (!e->Parent()) return ctx.Error("the root cannot be deleted");
+    doomed.push_back(e);
+  }
+  // A path named twice, or inside a directory also named, goes with the first removal.
+  for (std::size_t i = 0; i < doomed.size(); ++i) {
+    bool covered = false;
+    for (std::size_t j = 0; j < doomed.size(); ++j)
+      if (i != j && doomed[j] && doomed[i]->Parent() && doomed[i]->Parent()->IsInside(doomed[j])) covered = true;
+    for (std::size_t j = 0; j < i; ++j)
+      if (doomed[j] == doomed[i]) covered = true;
+    if (covered) doomed[i] = nullptr;
+  }
+  for (CPackObject* e : doomed)
+    if (e) e->Parent()->RemoveChild(e);
+  return Save(ctx, doc, a[0]);
+}
+
+int CmdRename(const Context& ctx, const std::vector<std::string>& a) {
+  if (a.size() != 3) return ctx.Usage("rename takes ARCHIVE, PATH and NEWNAME");
+  CTarnDoc doc;
+  if (!Open(ctx, doc, a[0])) return 1;
+  CPackObject* e = Find(doc, a[1]);
+  if (!e || !e->Parent()) return ctx.Error("no entry \"" + a[1] + "\" in " + a[0]);
+  if (a[2].empty()) return ctx.Error("the new name is empty");
+  if (a[2].find('/') != std::string::npos) return ctx.Error("the new name must not contain \"/\"");
+  if (a[2] != e->Name() && e->Parent()->FindChild(a[2]))
+    return ctx.Error("\"" + a[2] + "\" already exists in that directory");
+  if (!e->Rename(a[2])) return ctx.Error("cannot rename \"" + a[1] + "\"");
+  return Save(ctx, doc, a[0]);
+}
+
+int CmdCat(const Context& ctx, const std::vector<std::string>& a) {
+  if (a.size() != 2) return ctx.Usage("cat takes ARCHIVE and PATH");
+  CTarnDoc doc;
+  if (!Open(ctx, doc, a[0])) return 1;
+  CPackObject* e = Find(doc, a[1]);
+  if (!e) return ctx.Error("no entry \"" + a[1] + "\" in " + a[0]);
+  if (e->IsDirectory()) return ctx.Error("\"" + a[1] + "\" is a directory");
+  std::string why;
+  bool ok = e->StreamData(
+      [&](const std::uint8_t* p, std::size_t n) {
+        ctx.out.write(reinterpret_cast<const char*>(p), static_cast<std::streamsize>(n));
+        return static_cast<bool>(ctx.out);
+      },
+      &why);
+  return ok ? 0 : ctx.Error(why);
+}
+
+int CmdCheck(const Context& ctx, const std::vector<std::string>& a) {
+  if (a.size() != 1) return ctx.Usage("check takes one ARCHIVE");
+  CTarnDoc doc;
+  if (!Open(ctx, doc, a[0])) return 1;
+  auto problems = doc.OpenProblems();
+  ForEachFileInSaveOrder(doc.Root(), [&](const std::string& path, const CPackObject&) {
+    if (path.size() > pak::kMaxPathLength)
+      problems.push_back("\"" + path + "\": the path is longer than 55 characters and cannot be saved");
+  });
+  for (const auto& p : problems) ctx.out << p << "\n";
+  if (problems.empty()) {
+    ctx.out << a[0] << ": " << doc.Root().CountFiles() << " files, no problems found\n";
+    return 0;
+  }
+  ctx.err << "tarn-pak: " << problems.size() << " problem" << (problems.size() == 1 ? "" : "s") << " found\n";
+  return 1;
+}
+
+}  // namespace
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  Context ctx{out, err};
+  if (args.empty()) return ctx.Usage("no command given");
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    out << kHelp;
+    return 0;
+  }
+  static const std::map<std::string, std::function<int(const Context&, const std::vector<std::string>&)>> commands = {
+      {"list", CmdList}, {"extract", CmdExtract}, {"create", CmdCreate}, {"add", CmdAdd},
+      {"rm", CmdRm},     {"rename", CmdRename},   {"cat", CmdCat},       {"check", CmdCheck},
+  };
+  auto it = commands.find(args[0]);
+  if (it == commands.end()) return ctx.Usage("unknown command \"" + args[0] + "\"");
+  return it->second(ctx, std::vector<std::string>(args.begin() + 1, args.end()));
+}
+
+}  // namespace tarn::cli
