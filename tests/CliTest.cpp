@@ -1,0 +1,103 @@
+#include <sstream>
+
+#include "TestSupport.h"
+#include "archive/TarnDoc.h"
+#include "cli/Commands.h"
+
+namespace tarn::test {
+namespace {
+
+struct Result {
+  int rc;
+  std::string out, err;
+};
+
+Result Tool(std::vector<std::string> args) {
+  std::ostringstream out, err;
+  int rc = cli::Run(args, out, err);
+  return {rc, out.str(), err.str()};
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  TempDir dir;
+  std::string P(const std::string& name) { return (dir / name).string(); }
+};
+
+TEST_F(Cli, UsageErrorsExitTwo) {
+  EXPECT_EQ(Tool({}).rc, 2);
+  EXPECT_EQ(Tool({"frobnicate"}).rc, 2);
+  EXPECT_EQ(Tool({"list"}).rc, 2);
+  EXPECT_EQ(Tool({"rename", "a", "b"}).rc, 2);
+  Result r = Tool({"extract", "x.pak", "-C"});
+  EXPECT_EQ(r.rc, 2);
+  EXPECT_EQ(r.err.rfind("tarn-pak: ", 0), 0u);
+  Result help = Tool({"--help"});
+  EXPECT_EQ(help.rc, 0);
+  for (const char* cmd : {"list", "extract", "create", "add", "rm", "rename", "cat", "check"})
+    EXPECT_NE(help.out.find(std::string("  ") + cmd + " "), std::string::npos) << cmd;
+}
+
+TEST_F(Cli, CreateListCatExtractRoundTrip) {
+  WriteFile(dir / "src" / "Autoexec.cfg", "bind x");
+  WriteFile(dir / "src" / "maps" / "e1m1.bsp", Bytes(5000, 9));
+  WriteFile(dir / "src" / "maps" / "sub" / "a.txt", "a");
+  ASSERT_EQ(Tool({"create", P("x.pak"), P("src")}).rc, 0);
+  Result l = Tool({"list", P("x.pak")});
+  EXPECT_EQ(l.rc, 0);
+  EXPECT_EQ(l.out, "6\tautoexec.cfg\n5000\tmaps/e1m1.bsp\n1\tmaps/sub/a.txt\n");
+  EXPECT_EQ(Tool({"cat", P("x.pak"), "AUTOEXEC.CFG"}).out, "bind x");
+  EXPECT_EQ(Tool({"cat", P("x.pak"), "maps"}).rc, 1);
+  EXPECT_EQ(Tool({"cat", P("x.pak"), "nope"}).rc, 1);
+
+  ASSERT_EQ(Tool({"extract", P("x.pak"), "-C", P("out")}).rc, 0);
+  EXPECT_EQ(ReadFile(dir / "out" / "maps" / "e1m1.bsp"), Bytes(5000, 9));
+  // Named entries keep their place below DIR.
+  ASSERT_EQ(Tool({"extract", P("x.pak"), "-C", P("part"), "maps/sub"}).rc, 0);
+  EXPECT_EQ(ReadFile(dir / "part" / "maps" / "sub" / "a.txt"), ToBytes("a"));
+  EXPECT_FALSE(fs::exists(dir / "part" / "maps" / "e1m1.bsp"));
+  EXPECT_EQ(Tool({"extract", P("x.pak"), "-C", P("part"), "missing"}).rc, 1);
+}
+
+TEST_F(Cli, AddRmRenameEditAndSave) {
+  WriteFile(dir / "src" / "one.txt", "1");
+  ASSERT_EQ(Tool({"create", P("x.pak"), P("src")}).rc, 0);
+  WriteFile(dir / "more" / "two.txt", "2");
+  WriteFile(dir / "three.wav", "3");
+  ASSERT_EQ(Tool({"add", P("x.pak"), "--to", "sound/new", P("more"), P("three.wav")}).rc, 0);
+  EXPECT_EQ(Tool({"list", P("x.pak")}).out, "1\tone.txt\n1\tsound/new/two.txt\n1\tsound/new/three.wav\n");
+
+  Result taken = Tool({"rename", P("x.pak"), "sound/new/two.txt", "three.wav"});
+  EXPECT_EQ(taken.rc, 1);
+  EXPECT_NE(taken.err.find("already exists"), std::string::npos);
+  EXPECT_EQ(Tool({"rename", P("x.pak"), "sound/new/two.txt", ""}).rc, 1);
+  ASSERT_EQ(Tool({"rename", P("x.pak"), "sound/new", "fresh"}).rc, 0);
+
+  Bytes before = ReadFile(dir / "x.pak");
+  EXPECT_EQ(Tool({"rm", P("x.pak"), "one.txt", "missing"}).rc, 1);
+  EXPECT_EQ(ReadFile(dir / "x.pak"), before);  // all or nothing
+  ASSERT_EQ(Tool({"rm", P("x.pak"), "sound/fresh/two.txt", "sound", "sound/fresh"}).rc, 0);
+  EXPECT_EQ(Tool({"list", P("x.pak")}).out, "1\tone.txt\n");
+
+  EXPECT_EQ(Tool({"add", P("x.pak"), P("nonexistent")}).rc, 1);
+  EXPECT_EQ(Tool({"add", P("x.pak"), "--to", "one.txt", P("three.wav")}).rc, 1);
+}
+
+TEST_F(Cli, CheckExitsOneOnProblems) {
+  WriteFile(dir / "good.pak", PakBuilder().File("a", "1").Build());
+  Result good = Tool({"check", P("good.pak")});
+  EXPECT_EQ(good.rc, 0);
+  WriteFile(dir / "bad.pak", PakBuilder().File("a", "1").File("A", "2").Raw("../x", 5, 900).Build());
+  Result bad = Tool({"check", P("bad.pak")});
+  EXPECT_EQ(bad.rc, 1);
+  EXPECT_NE(bad.out.find("duplicate path"), std::string::npos);
+  EXPECT_NE(bad.out.find("lie outside the file"), std::string::npos);
+  EXPECT_NE(bad.out.find("cannot be exported safely"), std::string::npos);
+  WriteFile(dir / "not.pak", "hello");
+  Result notPak = Tool({"check", P("not.pak")});
+  EXPECT_EQ(notPak.rc, 1);
+  EXPECT_NE(notPak.err.find("is not a PAK archive"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tarn::test

@@ -1,0 +1,233 @@
+#include <chrono>
+
+#include "TestSupport.h"
+#include "archive/PackObject.h"
+
+namespace tarn::test {
+namespace {
+
+std::unique_ptr<CPackObject> MakeRoot() {
+  auto root = std::make_unique<CPackObject>();
+  root->Rename("root");
+  root->SetDirectory(true);
+  return root;
+}
+
+std::vector<std::string> ChildNames(const CPackObject& dir) {
+  std::vector<std::string> names;
+  for (const auto& c : dir.Children()) names.push_back(c->Name());
+  return names;
+}
+
+TEST(PackObject, FreshEntryIsAnUntitledFile) {
+  CPackObject e;
+  EXPECT_EQ(e.Name(), "untitled");
+  EXPECT_FALSE(e.IsDirectory());
+  EXPECT_EQ(e.Parent(), nullptr);
+  EXPECT_FALSE(e.HasData());
+}
+
+struct NamingCase {
+  std::vector<std::string> existing;
+  std::string added;
+  std::string expected;
+};
+
+void PrintTo(const NamingCase& c, std::ostream* os) { *os << c.added << " -> " << c.expected; }
+
+class UniqueNaming : public ::testing::TestWithParam<NamingCase> {};
+
+TEST_P(UniqueNaming, CounterGoesBeforeTheExtension) {
+  auto root = MakeRoot();
+  for (const auto& n : GetParam().existing) root->AddChild(n, false);
+  EXPECT_EQ(root->AddChild(GetParam().added, false)->Name(), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UniqueNaming,
+    ::testing::Values(NamingCase{{}, "Skin.PCX", "skin.pcx"},
+                      NamingCase{{"skin.pcx", "skin(2).pcx"}, "Skin.PCX", "skin(3).pcx"},
+                      NamingCase{{"ab.c"}, "ab.c", "ab(2).c"},
+                      NamingCase{{"abc"}, "abc", "abc(2)"},
+                      NamingCase{{"x.b"}, "x.b", "x.b(2)"},  // three characters: no extension split
+                      NamingCase{{"readme"}, "README", "readme(2)"},
+                      NamingCase{{"a.tar.gz"}, "a.tar.gz", "a.tar(2).gz"},
+                      NamingCase{{"f", "f(2)", "f(3)"}, "f", "f(4)"}));
+
+TEST(PackObject, DirectoryAndFileCannotShareAName) {
+  auto root = MakeRoot();
+  root->AddChild("maps", true);
+  CPackObject* file = root->AddChild("maps", false);
+  EXPECT_EQ(file->Name(), "maps(2)");
+  EXPECT_EQ(root->FindChildDirectory("maps")->IsDirectory(), true);
+  EXPECT_EQ(root->FindChildDirectory("maps(2)"), nullptr);
+}
+
+TEST(PackObject, FreedNameIsReusedAfterRemoval) {
+  auto root = MakeRoot();
+  for (int i = 0; i < 4; ++i) root->AddChild("dup.txt", false);
+  ASSERT_EQ(root->RemoveChild(root->FindChild("dup(2).txt")), 1);
+  EXPECT_EQ(root->AddChild("dup.txt", false)->Name(), "dup(2).txt");
+  EXPECT_EQ(root->AddChild("dup.txt", false)->Name(), "dup(5).txt");
+}
+
+TEST(PackObject, ChildrenKeepInsertionOrderThroughRenameAndRemoval) {
+  auto root = MakeRoot();
+  for (const char* n : {"zeta", "alpha", "mid", "beta"}) root->AddChild(n, false);
+  root->FindChild("alpha")->Rename("omega");
+  root->RemoveChild(root->FindChild("mid"));
+  EXPECT_EQ(ChildNames(*root), (std::vector<std::string>{"zeta", "omega", "beta"}));
+}
+
+struct KindCase {
+  std::string name;
+  bool directory;
+  int image;
+  int selected;
+};
+
+void PrintTo(const KindCase& c, std::ostream* os) { *os << c.name; }
+
+class Kinds : public ::testing::TestWithParam<KindCase> {};
+
+TEST_P(Kinds, FollowTheNameEnding) {
+  auto root = MakeRoot();
+  CPackObject* e = root->AddChild(GetParam().name, GetParam().directory);
+  EXPECT_EQ(e->Image(), GetParam().image) << GetParam().name;
+  EXPECT_EQ(e->SelectedImage(), GetParam().selected) << GetParam().name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Kinds,
+    ::testing::Values(KindCase{"maps", true, 1, 2}, KindCase{"pics.pcx", true, 1, 2},
+                      KindCase{"s.wav", false, 2, 2}, KindCase{"ogre.mdl", false, 3, 3},
+                      KindCase{"tris.md2", false, 4, 4}, KindCase{"a.pcx", false, 5, 5},
+                      KindCase{"CONBACK.LMP", false, 5, 5}, KindCase{"x.wal", false, 5, 5},
+                      KindCase{"a.cfg", false, 6, 6}, KindCase{"r.txt", false, 6, 6},
+                      KindCase{"quake.rc", false, 6, 6}, KindCase{"s.sp2", false, 7, 7},
+                      KindCase{"s.spr", false, 7, 7}, KindCase{"e1m1.bsp", false, 0, 0},
+                      KindCase{"rc", false, 0, 0}, KindCase{".rc", false, 0, 0},
+                      KindCase{"wav", false, 0, 0}));
+
+TEST(PackObject, RenameRecomputesKindButNeverDisplacesAnEntry) {
+  auto root = MakeRoot();
+  CPackObject* a = root->AddChild("a.txt", false);
+  CPackObject* b = root->AddChild("b.txt", false);
+  EXPECT_FALSE(b->Rename("a.txt"));
+  EXPECT_FALSE(b->Rename(""));
+  EXPECT_FALSE(b->Rename("dir/name"));
+  EXPECT_EQ(root->FindChild("a.txt"), a);
+  EXPECT_EQ(root->FindChild("b.txt"), b);
+
+  EXPECT_TRUE(b->Rename("Sound.WAV"));  // kept as typed
+  EXPECT_EQ(root->FindChild("Sound.WAV"), b);
+  EXPECT_EQ(root->FindChild("b.txt"), nullptr);
+  EXPECT_EQ(b->Image(), kIconFile);  // the kind test is case-sensitive
+  EXPECT_TRUE(b->Rename("sound.wav"));
+  EXPECT_EQ(b->Image(), kIconSound);
+  EXPECT_TRUE(b->Rename("sound.wav"));
+}
+
+TEST(PackObject, RemoveChildOfAnotherDirectoryDestroysNothing) {
+  auto root = MakeRoot();
+  CPackObject* d = root->AddChild("d", true);
+  CPackObject* f = d->AddChild("f", false);
+  EXPECT_EQ(root->RemoveChild(f), 0);
+  EXPECT_EQ(d->FindChild("f"), f);
+  EXPECT_EQ(root->RemoveChild(nullptr), 0);
+}
+
+TEST(PackObject, FindByPathWalksDirectoriesOnly) {
+  auto root = MakeRoot();
+  CPackObject* maps = root->AddChild("maps", true);
+  CPackObject* e1m1 = maps->AddChild("e1m1.bsp", false);
+  root->AddChild("file", false)->SetSize(1);
+  EXPECT_EQ(root->FindByPath("maps/e1m1.bsp"), e1m1);
+  EXPECT_EQ(root->FindByPath("maps"), maps);
+  EXPECT_EQ(root->FindByPath("file/x"), nullptr);
+  EXPECT_EQ(root->FindByPath("MAPS/e1m1.bsp"), nullptr);
+  EXPECT_EQ(root->FindByPath("maps/"), nullptr);
+  EXPECT_EQ(e1m1->PathInArchive(), "maps/e1m1.bsp");
+  EXPECT_EQ(e1m1->Root(), root.get());
+}
+
+TEST(PackObject, CountFilesIgnoresDirectories) {
+  auto root = MakeRoot();
+  CPackObject* d = root->AddChild("d", true);
+  d->AddChild("e", true)->AddChild("f", false);
+  d->AddChild("g", false);
+  root->AddChild("h", false);
+  EXPECT_EQ(root->CountFiles(), 3);
+  EXPECT_EQ(d->CountFiles(), 2);
+}
+
+TEST(PackObject, LoadDataWithoutAnySourceLoadsNothing) {
+  auto root = MakeRoot();
+  CPackObject* f = root->AddChild("f", false);
+  f->SetSize(10);
+  EXPECT_EQ(f->LoadData(), 0);
+  EXPECT_FALSE(f->HasData());
+  f->SetSize(0);
+  root->SetSource(std::make_shared<CMemorySource>(Bytes(100, 7)));
+  EXPECT_EQ(f->LoadData(), 0);  // an empty entry never holds bytes
+}
+
+TEST(PackObject, LoadDataReadsOnceAndRefusesBytesOutsideTheSource) {
+  auto root = MakeRoot();
+  Bytes src(64);
+  for (std::size_t i = 0; i < src.size(); ++i) src[i] = static_cast<std::uint8_t>(i);
+  root->SetSource(std::make_shared<CMemorySource>(src));
+  CPackObject* f = root->AddChild("d", true)->AddChild("f", false);
+  f->SetOffset(10);
+  f->SetSize(4);
+  ASSERT_EQ(f->LoadData(), 1);
+  EXPECT_EQ(*f->Data(), (Bytes{10, 11, 12, 13}));
+  EXPECT_EQ(f->LoadData(), 0);  // already loaded
+
+  CPackObject* huge = root->AddChild("huge", false);
+  huge->SetOffset(60);
+  huge->SetSize(0x7FFFFFF0);  // must not allocate 2 GiB for a 64-byte source
+  EXPECT_EQ(huge->LoadData(), 0);
+  CPackObject* negative = root->AddChild("neg", false);
+  negative->SetOffset(-4);
+  negative->SetSize(4);
+  EXPECT_EQ(negative->LoadData(), 0);
+}
+
+TEST(PackObject, TemporaryFileGoesWithItsEntry) {
+  TempDir dir;
+  auto root = MakeRoot();
+  const auto tmp = dir / "pdc-owned";
+  WriteFile(tmp, "bytes");
+  CPackObject* f = root->AddChild("f", false);
+  f->SetSize(5);
+  f->SetTempFile(tmp.string());
+  ASSERT_EQ(f->LoadData(), 1);
+  EXPECT_EQ(*f->Data(), ToBytes("bytes"));
+  root->RemoveChild(f);
+  EXPECT_FALSE(fs::exists(tmp));
+
+  const auto kept = dir / "not-owned";
+  WriteFile(kept, "x");
+  root->AddChild("g", false)->SetTempFile(kept.string(), false);
+  root->DeleteChildren();
+  EXPECT_TRUE(fs::exists(kept));  // a file read in place belongs to the user
+}
+
+TEST(PackObject, ManyCollidingNamesStayLinear) {
+  // Ten times the names must cost far less than a hundred times the time.
+  auto timeFor = [](int n) {
+    auto root = MakeRoot();
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < n; ++i) root->AddChild("same.txt", false);
+    EXPECT_EQ(root->ChildCount(), static_cast<std::size_t>(n));
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  timeFor(2000);  // warm up
+  double small = timeFor(4000);
+  double large = timeFor(40000);
+  EXPECT_LT(large, small * 40) << small << " s for 4000, " << large << " s for 40000";
+}
+
+}  // namespace
+}  // namespace tarn::test

@@ -1,0 +1,237 @@
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "TestSupport.h"
+#include "archive/TarnDoc.h"
+
+namespace tarn::test {
+namespace {
+
+Bytes Load(CPackObject* e) {
+  EXPECT_NE(e, nullptr);
+  if (!e) return {};
+  int loaded = e->LoadData();
+  Bytes b = e->Data() ? *e->Data() : Bytes{};
+  if (loaded) e->ReleaseData();
+  return b;
+}
+
+struct CountingObserver : CDocObserver {
+  int calls = 0;
+  void OnDocumentChanged(CTarnDoc&) override { ++calls; }
+};
+
+class Doc : public ::testing::Test {
+ protected:
+  TempDir dir;
+  CTarnDoc doc;
+  fs::path Pak(const std::string& name, const Bytes& b) {
+    auto p = dir / name;
+    WriteFile(p, b);
+    return p;
+  }
+};
+
+TEST_F(Doc, NewDocumentIsAnEmptyRoot) {
+  EXPECT_TRUE(doc.OnNewDocument());
+  EXPECT_EQ(doc.Root().Name(), "root");
+  EXPECT_TRUE(doc.Root().IsDirectory());
+  EXPECT_EQ(doc.Root().Image(), 1);
+  EXPECT_EQ(doc.Root().SelectedImage(), 2);
+  EXPECT_EQ(doc.Title(), "Untitled");
+  EXPECT_FALSE(doc.HasSource());
+}
+
+TEST_F(Doc, EmptyTreeSavesAsTwelveBytes) {
+  doc.Root().AddChild("empty", true)->AddChild("deeper", true);
+  ASSERT_TRUE(doc.OnSaveDocument(dir / "e.pak")) << doc.LastError();
+  EXPECT_EQ(ReadFile(dir / "e.pak"), (Bytes{'P', 'A', 'C', 'K', 12, 0, 0, 0, 0, 0, 0, 0}));
+  ASSERT_TRUE(doc.OnOpenDocument(dir / "e.pak"));
+  EXPECT_EQ(doc.Root().ChildCount(), 0u);  // empty directories are not stored
+}
+
+TEST_F(Doc, ArchiveInSaveOrderSavesByteForByte) {
+  // Files of the root first, then each directory's files, then its subdirectories.
+  Bytes original = PakBuilder()
+                       .File("a.cfg", "exec x")
+                       .File("z.txt", "")
+                       .File("maps/e1m1.bsp", Bytes(3000, 0x42))
+                       .File("maps/b/deep.wal", "wal")
+                       .File("progs/ogre.mdl", "IDPO")
+                       .Build();
+  // Zero-filled names after the NUL, as the writer makes them.
+  auto path = Pak("in.pak", original);
+  ASSERT_TRUE(doc.OnOpenDocument(path));
+  ASSERT_TRUE(doc.OnSaveDocument(dir / "out.pak")) << doc.LastError();
+  EXPECT_EQ(ReadFile(dir / "out.pak"), original);
+  ASSERT_TRUE(doc.OnSaveDocument(path)) << doc.LastError();  // over itself
+  EXPECT_EQ(ReadFile(path), original);
+}
+
+TEST_F(Doc, SaveReordersIntoFilesFirstAndReloadsTheSameTree) {
+  auto path = Pak("in.pak", PakBuilder().File("maps/m.bsp", "map").File("top.txt", "top").Build());
+  ASSERT_TRUE(doc.OnOpenDocument(path));
+  ASSERT_TRUE(doc.OnSaveDocument(path));
+  Bytes saved = ReadFile(path);
+  EXPECT_EQ(std::string(saved.begin() + 12, saved.begin() + 18), "topmap");
+  CTarnDoc again;
+  ASSERT_TRUE(again.OnOpenDocument(path));
+  EXPECT_EQ(Load(again.Root().FindByPath("maps/m.bsp")), ToBytes("map"));
+  EXPECT_EQ(Load(again.Root().FindByPath("top.txt")), ToBytes("top"));
+}
+
+TEST_F(Doc, SavingElsewhereMakesTheNewFileTheSource) {
+  auto a = Pak("a.pak", PakBuilder().File("x/f.txt", "payload").Build());
+  ASSERT_TRUE(doc.OnOpenDocument(a));
+  doc.Root().AddChild("new.txt", false);  // an empty file: a record, no bytes
+  doc.SetModifiedFlag();
+  ASSERT_TRUE(doc.OnSaveDocument(dir / "b.pak"));
+  EXPECT_FALSE(doc.IsModified());
+  EXPECT_EQ(doc.PathName(), dir / "b.pak");
+  fs::remove(a);  // entries must now load from b.pak
+  CPackObject* f = doc.Root().FindByPath("x/f.txt");
+  EXPECT_EQ(f->Offset(), 12);
+  EXPECT_EQ(Load(f), ToBytes("payload"));
+  EXPECT_EQ(doc.Root().FindChild("new.txt")->Offset(), 12);  // root files come first; it is empty
+}
+
+TEST_F(Doc, SavingOverItselfSkipsTakenTemporaryNames) {
+  auto path = Pak("self.pak", PakBuilder().File("f", "1234").Build());
+  WriteFile(dir / "rv0.tmp", "someone else's");
+  ASSERT_TRUE(doc.OnOpenDocument(path));
+  ASSERT_TRUE(doc.OnSaveDocument(path)) << doc.LastError();
+  EXPECT_EQ(ReadFile(dir / "rv0.tmp"), ToBytes("someone else's"));
+  EXPECT_FALSE(fs::exists(dir / "rv1.tmp"));  // used, then renamed into place
+  EXPECT_EQ(Load(doc.Root().FindChild("f")), ToBytes("1234"));
+}
+
+TEST_F(Doc, NotAPakFailsAndKeepsTheOpenDocument) {
+  auto good = Pak("good.pak", PakBuilder().File("keep.txt", "k").Build());
+  ASSERT_TRUE(doc.OnOpenDocument(good));
+  CountingObserver obs;
+  doc.AddObserver(&obs);
+  EXPECT_FALSE(doc.OnOpenDocument(Pak("bad.pak", ToBytes("WAD2 not a pak"))));
+  EXPECT_NE(doc.LastError().find("is not a PAK archive"), std::string::npos);
+  EXPECT_FALSE(doc.OnOpenDocument(dir / "missing.pak"));
+  EXPECT_EQ(obs.calls, 0);
+  EXPECT_EQ(Load(doc.Root().FindChild("keep.txt")), ToBytes("k"));
+  doc.RemoveObserver(&obs);
+}
+
+TEST_F(Doc, ObserversHearOfOpenNewAndSave) {
+  CountingObserver obs;
+  doc.AddObserver(&obs);
+  doc.AddObserver(&obs);
+  auto p = Pak("a.pak", PakBuilder().Build());
+  doc.OnOpenDocument(p);
+  doc.OnNewDocument();
+  doc.OnSaveDocument(dir / "b.pak");
+  EXPECT_EQ(obs.calls, 3);
+  doc.RemoveObserver(&obs);
+}
+
+TEST_F(Doc, DamagedArchiveOpensReportsAndRefusesToSaveUnreadableData) {
+  auto path = Pak("corrupt.pak", PakBuilder().File("ok.txt", "fine").Raw("lost.bsp", 12, 1 << 30).Build());
+  Bytes before = ReadFile(path);
+  ASSERT_TRUE(doc.OnOpenDocument(path));
+  EXPECT_EQ(doc.DamagedCount(), 1);
+  EXPECT_FALSE(doc.OpenProblems().empty());
+  CPackObject* lost = doc.Root().FindChild("lost.bsp");
+  EXPECT_EQ(lost->LoadData(), 0);
+  EXPECT_FALSE(doc.OnSaveDocument(path));
+  EXPECT_NE(doc.LastError().find("lost.bsp"), std::string::npos);
+  EXPECT_EQ(ReadFile(path), before);
+  // Once the damaged entry is gone, the rest saves.
+  doc.Root().RemoveChild(lost);
+  ASSERT_TRUE(doc.OnSaveDocument(path)) << doc.LastError();
+  EXPECT_EQ(doc.DamagedCount(), 0);
+  EXPECT_EQ(Load(doc.Root().FindChild("ok.txt")), ToBytes("fine"));
+}
+
+TEST_F(Doc, FailedSaveLeavesFileTreeFlagAndSourceAsTheyWere) {
+  auto path = Pak("keep.pak", PakBuilder().File("a.txt", "aaaa").File("b.txt", "bbbb").Build());
+  Bytes before = ReadFile(path);
+  ASSERT_TRUE(doc.OnOpenDocument(path));
+  // An imported file whose temporary copy vanished: the save fails half-way through the data.
+  CPackObject* imported = doc.Root().AddChild("c.txt", false);
+  imported->SetSize(100);
+  imported->SetTempFile((dir / "vanished").string(), false);
+  doc.SetModifiedFlag();
+  EXPECT_FALSE(doc.OnSaveDocument(path));
+  EXPECT_NE(doc.LastError().find("c.txt"), std::string::npos);
+  EXPECT_EQ(ReadFile(path), before);
+  EXPECT_TRUE(doc.IsModified());
+  EXPECT_EQ(doc.Root().FindChild("b.txt")->Offset(), 16);  // offsets still point into the old file
+  EXPECT_EQ(Load(doc.Root().FindChild("b.txt")), ToBytes("bbbb"));
+  for (const auto& e : fs::directory_iterator(dir.path()))
+    EXPECT_EQ(e.path().extension(), ".pak") << "left behind: " << e.path();
+}
+
+TEST_F(Doc, SaveFailuresGiveTheirMessages) {
+  doc.Root().AddChild("f", false);
+  EXPECT_FALSE(doc.OnSaveDocument(dir / "no-such-folder" / "x.pak"));
+  EXPECT_EQ(doc.LastError(), std::string("Error opening file for saving\nPlease report to ") + docmsg::kSupportAddress);
+
+  // A non-empty folder cannot be replaced by a file.
+  fs::create_directories(dir / "taken.pak" / "inside");
+  EXPECT_FALSE(doc.OnSaveDocument(dir / "taken.pak"));
+  EXPECT_EQ(doc.LastError().substr(0, doc.LastError().find('\n')), "Error 1 replacing file");
+  EXPECT_TRUE(fs::is_directory(dir / "taken.pak" / "inside"));
+  EXPECT_FALSE(fs::exists(dir / "rv0.tmp"));
+}
+
+TEST_F(Doc, LimitsOfTheFormatAreRefusedBeforeWriting) {
+  CPackObject* d = doc.Root().AddChild(std::string(30, 'd'), true);
+  d->AddChild(std::string(24, 'f'), false);  // 30 + 1 + 24 = 55: fits
+  ASSERT_TRUE(doc.OnSaveDocument(dir / "ok.pak")) << doc.LastError();
+  d->AddChild(std::string(25, 'g'), false);  // 56: does not
+  EXPECT_FALSE(doc.OnSaveDocument(dir / "ok.pak"));
+  EXPECT_NE(doc.LastError().find(std::string(25, 'g')), std::string::npos);
+  EXPECT_NE(doc.LastError().find("longer than 55"), std::string::npos);
+
+  CTarnDoc big;
+  for (int i = 0; i < 3; ++i) big.Root().AddChild("part" + std::to_string(i), false)->SetSize(0x30000000);
+  EXPECT_FALSE(big.OnSaveDocument(dir / "big.pak"));
+  EXPECT_NE(big.LastError().find("2 GiB"), std::string::npos);
+  EXPECT_FALSE(fs::exists(dir / "big.pak"));
+  EXPECT_FALSE(fs::exists(dir / "rv0.tmp"));
+}
+
+TEST_F(Doc, KilledSaveLeavesTheOldArchiveWhole) {
+  // A large save is killed at some moment; whatever the moment, the archive on disk is
+  // either the old one or the complete new one, never a mixture.
+  auto path = Pak("victim.pak", PakBuilder().File("old.txt", "old contents").Build());
+  Bytes before = ReadFile(path);
+  auto big = dir / "big.bin";
+  WriteFile(big, Bytes(48 << 20, 0x5A));
+  for (int delayMs : {1, 20, 80}) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      CTarnDoc d;
+      if (!d.OnOpenDocument(path)) _exit(3);
+      std::string why;
+      if (!d.Root().ImportFile(big, ImportOptions{.snapshot = false}, &why)) _exit(4);
+      _exit(d.OnSaveDocument(path) ? 0 : 5);
+    }
+    usleep(delayMs * 1000);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    Bytes after = ReadFile(path);
+    if (after != before) {
+      CTarnDoc check;
+      ASSERT_TRUE(check.OnOpenDocument(path));
+      EXPECT_EQ(check.Root().FindChild("big.bin")->Size(), 48 << 20);
+      EXPECT_TRUE(check.OpenProblems().empty());
+      WriteFile(path, before);
+    }
+  }
+  // The killed children's temporary copies are theirs to leak; clean up what they left here.
+  for (const auto& e : fs::directory_iterator(dir.path()))
+    if (e.path().extension() == ".tmp") fs::remove(e.path());
+}
+
+}  // namespace
+}  // namespace tarn::test
