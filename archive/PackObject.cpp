@@ -20,31 +20,105 @@ constexpr std::size_t kChunk = 1 << 20;
 
 }  // namespace
 
+// --- name index ---
+
+namespace {
+// Marks a slot whose entry was erased, so that probing goes on past it. Never dereferenced.
+alignas(CPackObject) char tombstoneStorage[1];
+CPackObject* const kTombstone = reinterpret_cast<CPackObject*>(tombstoneStorage);
+
+std::size_t HashName(std::string_view s) { return std::hash<std::string_view>{}(s); }
+}  // namespace
+
+CPackObject* CNameIndex::Find(std::string_view name) const {
+  if (m_slots.empty()) return nullptr;
+  const std::size_t mask = m_slots.size() - 1;
+  const std::size_t hash = HashName(name);
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const Slot& slot = m_slots[i];
+    if (!slot.entry) return nullptr;
+    if (slot.hash == hash && slot.entry != kTombstone && slot.entry->Name() == name) return slot.entry;
+  }
+}
+
+void CNameIndex::Place(CPackObject* entry, std::size_t hash) {
+  const std::size_t mask = m_slots.size() - 1;
+  std::size_t i = hash & mask;
+  while (m_slots[i].entry && m_slots[i].entry != kTombstone) i = (i + 1) & mask;
+  if (!m_slots[i].entry) ++m_filled;
+  m_slots[i] = {entry, hash};
+  ++m_live;
+}
+
+void CNameIndex::Insert(CPackObject* entry) {
+  if ((m_filled + 1) * 2 > m_slots.size())
+    Rehash(m_live * 4 >= m_slots.size() ? std::max<std::size_t>(8, m_slots.size() * 2) : m_slots.size());
+  Place(entry, HashName(entry->Name()));
+}
+
+void CNameIndex::Erase(const CPackObject* entry) {
+  if (m_slots.empty()) return;
+  const std::size_t mask = m_slots.size() - 1;
+  for (std::size_t i = HashName(entry->Name()) & mask; m_slots[i].entry; i = (i + 1) & mask) {
+    if (m_slots[i].entry == entry) {
+      m_slots[i].entry = kTombstone;
+      --m_live;
+      return;
+    }
+  }
+}
+
+void CNameIndex::Clear() {
+  m_slots.clear();
+  m_slots.shrink_to_fit();
+  m_live = m_filled = 0;
+}
+
+void CNameIndex::Rehash(std::size_t slots) {
+  std::vector<Slot> old(slots);
+  old.swap(m_slots);
+  m_live = m_filled = 0;
+  for (const Slot& s : old)
+    if (s.entry && s.entry != kTombstone) Place(s.entry, s.hash);
+}
+
+// --- entry ---
+
 CPackObject::CPackObject() = default;
 
 CPackObject::~CPackObject() {
   DeleteTempFile();
-  // Children die with the map; clear it first so that no child sees a half-destroyed parent.
-  if (m_children) {
-    m_children->index.clear();
-    m_children->list.clear();
+  DestroyChildren();
+}
+
+void CPackObject::DestroyChildren() {
+  if (!m_children) return;
+  CPackObject* p = m_children->first;
+  m_children->first = m_children->last = nullptr;
+  m_children->index.Clear();
+  while (p) {
+    CPackObject* next = p->m_nextSibling;
+    p->m_parent = nullptr;
+    delete p;
+    p = next;
   }
 }
 
 void CPackObject::DeleteTempFile() {
-  if (!m_tempPath.empty() && m_ownsTempFile) std::remove(m_tempPath.c_str());
-  m_tempPath.clear();
-  m_ownsTempFile = false;
+  if (!m_extra) return;
+  if (!m_extra->tempPath.empty() && m_extra->ownsTempFile) std::remove(m_extra->tempPath.c_str());
+  m_extra->tempPath.clear();
+  m_extra->ownsTempFile = false;
 }
 
 void CPackObject::SetTempFile(const std::string& path, bool owned) {
-  if (path == m_tempPath) {
-    m_ownsTempFile = owned;
+  if (path == TempPath()) {
+    if (m_extra) m_extra->ownsTempFile = owned && !path.empty();
     return;
   }
   DeleteTempFile();
-  m_tempPath = path;
-  m_ownsTempFile = owned && !path.empty();
+  MakeExtra().tempPath = path;
+  m_extra->ownsTempFile = owned && !path.empty();
 }
 
 void CPackObject::SetDirectory(bool isDirectory) {
@@ -52,7 +126,17 @@ void CPackObject::SetDirectory(bool isDirectory) {
   SetKind();
 }
 
-void CPackObject::SetData(std::vector<std::uint8_t> bytes) { m_data = std::move(bytes); }
+CPackObject::Extra& CPackObject::MakeExtra() {
+  if (!m_extra) m_extra = std::make_unique<Extra>();
+  return *m_extra;
+}
+
+const std::string& CPackObject::TempPath() const {
+  static const std::string none;
+  return m_extra ? m_extra->tempPath : none;
+}
+
+void CPackObject::SetData(std::vector<std::uint8_t> bytes) { MakeExtra().data = std::move(bytes); }
 
 void CPackObject::SetKind() {
   int kind = kIconFile;
@@ -89,11 +173,6 @@ CPackObject* CPackObject::Root() {
 
 const CPackObject* CPackObject::Root() const { return const_cast<CPackObject*>(this)->Root(); }
 
-const CPackObject::ChildList& CPackObject::Children() const {
-  static const ChildList empty;
-  return m_children ? m_children->list : empty;
-}
-
 CPackObject::ChildTable& CPackObject::EnsureChildren() {
   if (!m_children) m_children = std::make_unique<ChildTable>();
   return *m_children;
@@ -125,13 +204,16 @@ CPackObject* CPackObject::Enter(std::unique_ptr<CPackObject> child) {
   ChildTable& c = EnsureChildren();
   child->m_parent = this;
   child->SetKind();
-  CPackObject* raw = child.get();
-  c.list.push_back(std::move(child));
-  c.index.emplace(std::string_view(raw->m_name), std::prev(c.list.end()));
+  CPackObject* raw = child.release();
+  raw->m_prevSibling = c.last;
+  raw->m_nextSibling = nullptr;
+  (c.last ? c.last->m_nextSibling : c.first) = raw;
+  c.last = raw;
+  c.index.Insert(raw);
   return raw;
 }
 
-CPackObject* CPackObject::AddChild(const std::string& name, bool isDirectory) {
+CPackObject* CPackObject::AddChild(std::string_view name, bool isDirectory) {
   auto child = std::make_unique<CPackObject>();
   child->m_name = UniqueName(ToLower(name));
   child->m_isDirectory = isDirectory;
@@ -141,14 +223,12 @@ CPackObject* CPackObject::AddChild(const std::string& name, bool isDirectory) {
 CPackObject* CPackObject::AdoptChild(std::unique_ptr<CPackObject> child) {
   if (!child) return nullptr;
   child->m_name = UniqueName(ToLower(child->m_name));
-  child->m_source.reset();
+  if (child->m_extra) child->m_extra->source.reset();
   return Enter(std::move(child));
 }
 
 CPackObject* CPackObject::FindChild(std::string_view name) const {
-  if (!m_children) return nullptr;
-  auto it = m_children->index.find(name);
-  return it == m_children->index.end() ? nullptr : it->second->get();
+  return m_children ? m_children->index.Find(name) : nullptr;
 }
 
 CPackObject* CPackObject::FindChildDirectory(std::string_view name) const {
@@ -169,17 +249,17 @@ CPackObject* CPackObject::FindByPath(std::string_view path) const {
 }
 
 std::unique_ptr<CPackObject> CPackObject::DetachChild(CPackObject* child) {
-  if (!m_children || !child) return nullptr;
-  auto it = m_children->index.find(std::string_view(child->m_name));
-  if (it == m_children->index.end() || it->second->get() != child) return nullptr;
-  auto pos = it->second;
-  m_children->index.erase(it);
-  std::unique_ptr<CPackObject> owned = std::move(*pos);
-  m_children->list.erase(pos);
+  if (!m_children || !child || child->m_parent != this || m_children->index.Find(child->m_name) != child)
+    return nullptr;
+  ChildTable& c = *m_children;
+  c.index.Erase(child);
+  (child->m_prevSibling ? child->m_prevSibling->m_nextSibling : c.first) = child->m_nextSibling;
+  (child->m_nextSibling ? child->m_nextSibling->m_prevSibling : c.last) = child->m_prevSibling;
+  child->m_prevSibling = child->m_nextSibling = nullptr;
+  child->m_parent = nullptr;
   // A freed name may be lower than a remembered counter: forget the counters.
-  m_children->nextSuffix.clear();
-  owned->m_parent = nullptr;
-  return owned;
+  c.nextSuffix.clear();
+  return std::unique_ptr<CPackObject>(child);
 }
 
 int CPackObject::RemoveChild(CPackObject* child) { return DetachChild(child) ? 1 : 0; }
@@ -194,13 +274,11 @@ bool CPackObject::Rename(const std::string& newName) {
     return true;
   }
   ChildTable& siblings = *m_parent->m_children;
-  if (siblings.index.count(std::string_view(newName))) return false;
-  auto it = siblings.index.find(std::string_view(m_name));
-  if (it == siblings.index.end()) return false;
-  auto pos = it->second;
-  siblings.index.erase(it);
+  if (siblings.index.Find(newName)) return false;
+  if (siblings.index.Find(m_name) != this) return false;
+  siblings.index.Erase(this);
   m_name = newName;
-  siblings.index.emplace(std::string_view(m_name), pos);
+  siblings.index.Insert(this);
   siblings.nextSuffix.clear();
   SetKind();
   return true;
@@ -208,18 +286,15 @@ bool CPackObject::Rename(const std::string& newName) {
 
 int CPackObject::CountFiles() const {
   int n = 0;
-  for (const auto& c : Children()) n += c->m_isDirectory ? c->CountFiles() : 1;
+  for (CPackObject* c : Children()) n += c->m_isDirectory ? c->CountFiles() : 1;
   return n;
 }
 
 void CPackObject::DeleteChildren() {
-  m_data.reset();
+  ReleaseData();
   DeleteTempFile();
-  if (m_children) {
-    m_children->index.clear();
-    m_children->list.clear();
-    m_children->nextSuffix.clear();
-  }
+  DestroyChildren();
+  if (m_children) m_children->nextSuffix.clear();
 }
 
 std::string CPackObject::PathInArchive() const {
@@ -236,19 +311,23 @@ bool CPackObject::IsInside(const CPackObject* ancestor) const {
 
 // --- bytes ---
 
-void CPackObject::SetSource(std::shared_ptr<CReadSource> source) { m_source = std::move(source); }
+void CPackObject::SetSource(std::shared_ptr<CReadSource> source) { MakeExtra().source = std::move(source); }
 
-CReadSource* CPackObject::Source() const { return Root()->m_source.get(); }
+CReadSource* CPackObject::Source() const {
+  const CPackObject* root = Root();
+  return root->m_extra ? root->m_extra->source.get() : nullptr;
+}
 
 int CPackObject::LoadData() {
-  if (m_data || m_isDirectory) return 0;
+  if (HasData() || m_isDirectory) return 0;
   if (m_size < 1) return 0;
   std::vector<std::uint8_t> bytes;
-  if (!m_tempPath.empty()) {
+  const std::string& tempPath = TempPath();
+  if (!tempPath.empty()) {
     std::error_code ec;
-    auto onDisk = std::filesystem::file_size(m_tempPath, ec);
+    auto onDisk = std::filesystem::file_size(tempPath, ec);
     if (ec || onDisk < static_cast<std::uint64_t>(m_size)) return 0;
-    std::FILE* f = std::fopen(m_tempPath.c_str(), "rb");
+    std::FILE* f = std::fopen(tempPath.c_str(), "rb");
     if (!f) return 0;
     bytes.resize(static_cast<std::size_t>(m_size));
     bool ok = std::fread(bytes.data(), 1, bytes.size(), f) == bytes.size();
@@ -261,7 +340,7 @@ int CPackObject::LoadData() {
     bytes.resize(static_cast<std::size_t>(m_size));
     if (!source->ReadAt(static_cast<std::uint64_t>(m_offset), bytes.data(), bytes.size())) return 0;
   }
-  m_data = std::move(bytes);
+  MakeExtra().data = std::move(bytes);
   return 1;
 }
 
@@ -274,14 +353,14 @@ bool CPackObject::StreamData(const std::function<bool(const std::uint8_t*, std::
   if (m_isDirectory) return fail("\"" + PathInArchive() + "\" is a directory");
   if (m_size < 0) return fail("\"" + PathInArchive() + "\" has a negative size");
   const std::size_t size = static_cast<std::size_t>(m_size);
-  if (m_data) {
-    if (m_data->size() < size) return fail("the bytes of \"" + PathInArchive() + "\" are incomplete");
-    return size == 0 || sink(m_data->data(), size) ? true : fail("cannot write the bytes of \"" + PathInArchive() + "\"");
+  if (const auto* data = Data()) {
+    if (data->size() < size) return fail("the bytes of \"" + PathInArchive() + "\" are incomplete");
+    return size == 0 || sink(data->data(), size) ? true : fail("cannot write the bytes of \"" + PathInArchive() + "\"");
   }
   if (size == 0) return true;
   std::vector<std::uint8_t> buffer(std::min(size, kChunk));
-  if (!m_tempPath.empty()) {
-    std::FILE* f = std::fopen(m_tempPath.c_str(), "rb");
+  if (!TempPath().empty()) {
+    std::FILE* f = std::fopen(TempPath().c_str(), "rb");
     if (!f) return fail("cannot open the temporary file of \"" + PathInArchive() + "\"");
     std::size_t left = size;
     while (left > 0) {
@@ -328,7 +407,7 @@ bool CPakWriter::Write(const void* data, std::size_t n) {
 }
 
 bool CPackObject::WriteData(CPakWriter& writer) const {
-  for (const auto& c : Children()) {
+  for (CPackObject* c : Children()) {
     if (c->m_isDirectory) continue;
     writer.RecordOffset(static_cast<std::int32_t>(writer.Position()));
     std::string why;
@@ -337,14 +416,14 @@ bool CPackObject::WriteData(CPakWriter& writer) const {
       return false;
     }
   }
-  for (const auto& c : Children())
+  for (CPackObject* c : Children())
     if (c->m_isDirectory && !c->WriteData(writer)) return false;
   return true;
 }
 
 bool CPackObject::WriteDirectory(CPakWriter& writer, std::string prefix) const {
   if (m_parent) prefix += m_name + "/";
-  for (const auto& c : Children()) {
+  for (CPackObject* c : Children()) {
     if (c->m_isDirectory) continue;
     std::uint8_t record[pak::kRecordSize] = {};
     std::string path = prefix + c->m_name;
@@ -353,7 +432,7 @@ bool CPackObject::WriteDirectory(CPakWriter& writer, std::string prefix) const {
     StoreU32(record + pak::kNameField + 4, static_cast<std::uint32_t>(c->m_size));
     if (!writer.Write(record, sizeof record)) return false;
   }
-  for (const auto& c : Children())
+  for (CPackObject* c : Children())
     if (c->m_isDirectory && !c->WriteDirectory(writer, prefix)) return false;
   return true;
 }
@@ -361,9 +440,9 @@ bool CPackObject::WriteDirectory(CPakWriter& writer, std::string prefix) const {
 void ApplyOffsets(CPackObject& root, const std::vector<std::int32_t>& offsets) {
   std::size_t i = 0;
   std::function<void(CPackObject&)> walk = [&](CPackObject& dir) {
-    for (const auto& c : dir.Children())
+    for (CPackObject* c : dir.Children())
       if (!c->IsDirectory() && i < offsets.size()) c->SetOffset(offsets[i++]);
-    for (const auto& c : dir.Children())
+    for (CPackObject* c : dir.Children())
       if (c->IsDirectory()) walk(*c);
   };
   walk(root);
@@ -373,9 +452,9 @@ void ForEachFileInSaveOrder(const CPackObject& dir,
                             const std::function<void(const std::string&, const CPackObject&)>& fn) {
   std::function<void(const CPackObject&, const std::string&)> walk = [&](const CPackObject& d,
                                                                           const std::string& prefix) {
-    for (const auto& c : d.Children())
+    for (CPackObject* c : d.Children())
       if (!c->IsDirectory()) fn(prefix + c->Name(), *c);
-    for (const auto& c : d.Children())
+    for (CPackObject* c : d.Children())
       if (c->IsDirectory()) walk(*c, prefix + c->Name() + "/");
   };
   walk(dir, dir.Parent() ? dir.PathInArchive() + "/" : std::string());

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -58,10 +57,64 @@ struct ExportReport {
   bool ok() const { return refused.empty() && failed.empty(); }
 };
 
-class CPackObject {
- public:
-  using ChildList = std::list<std::unique_ptr<CPackObject>>;
+class CPackObject;
 
+// Open-addressing index from name to child: no allocation per entry, which keeps opening and
+// closing archives of a hundred thousand entries linear in practice, not just in theory.
+class CNameIndex {
+ public:
+  CPackObject* Find(std::string_view name) const;
+  void Insert(CPackObject* entry);  // its name must not be in the index
+  void Erase(const CPackObject* entry);
+  void Clear();
+  std::size_t Size() const { return m_live; }
+
+ private:
+  struct Slot {
+    CPackObject* entry = nullptr;  // null: never used; kTombstone: erased
+    std::size_t hash = 0;          // compared first, so probing rarely touches the entries
+  };
+  void Rehash(std::size_t slots);
+  void Place(CPackObject* entry, std::size_t hash);
+  std::vector<Slot> m_slots;
+  std::size_t m_live = 0;
+  std::size_t m_filled = 0;  // live entries and tombstones
+};
+
+// The children of a directory in their order, yielding CPackObject pointers.
+class CChildRange {
+ public:
+  class iterator {
+   public:
+    using value_type = CPackObject*;
+    using difference_type = std::ptrdiff_t;
+    iterator() = default;
+    explicit iterator(CPackObject* p) : m_p(p) {}
+    CPackObject* operator*() const { return m_p; }
+    iterator& operator++();
+    iterator operator++(int) {
+      iterator old = *this;
+      ++*this;
+      return old;
+    }
+    bool operator==(const iterator& o) const { return m_p == o.m_p; }
+
+   private:
+    CPackObject* m_p = nullptr;
+  };
+  explicit CChildRange(CPackObject* first) : m_first(first) {}
+  iterator begin() const { return iterator(m_first); }
+  iterator end() const { return iterator(); }
+  bool empty() const { return m_first == nullptr; }
+
+ private:
+  CPackObject* m_first;
+};
+
+class CPackObject {
+  struct Extra;
+
+ public:
   CPackObject();
   ~CPackObject();
   CPackObject(const CPackObject&) = delete;
@@ -78,7 +131,7 @@ class CPackObject {
   std::int32_t Offset() const { return m_offset; }
   void SetOffset(std::int32_t offset) { m_offset = offset; }
   CPackObject* Parent() const { return m_parent; }
-  const std::string& TempPath() const { return m_tempPath; }
+  const std::string& TempPath() const;
   // Takes over a temporary file holding this entry's bytes; an owned one is deleted with the entry.
   void SetTempFile(const std::string& path, bool owned = true);
 
@@ -89,19 +142,21 @@ class CPackObject {
   bool IsDamaged() const { return m_damaged; }
   void SetDamaged(bool damaged) { m_damaged = damaged; }
 
-  bool HasData() const { return m_data.has_value(); }
-  const std::vector<std::uint8_t>* Data() const { return m_data ? &*m_data : nullptr; }
+  bool HasData() const { return m_extra && m_extra->data; }
+  const std::vector<std::uint8_t>* Data() const { return HasData() ? &*m_extra->data : nullptr; }
   void SetData(std::vector<std::uint8_t> bytes);
-  void ReleaseData() { m_data.reset(); }
+  void ReleaseData() {
+    if (m_extra) m_extra->data.reset();
+  }
 
   // --- tree ---
   CPackObject* Root();
   const CPackObject* Root() const;
-  const ChildList& Children() const;
-  std::size_t ChildCount() const { return m_children ? m_children->list.size() : 0; }
+  CChildRange Children() const { return CChildRange(m_children ? m_children->first : nullptr); }
+  std::size_t ChildCount() const { return m_children ? m_children->index.Size() : 0; }
 
   // Creates an entry below this directory; the name is lower-cased and made unique with "(n)".
-  CPackObject* AddChild(const std::string& name, bool isDirectory);
+  CPackObject* AddChild(std::string_view name, bool isDirectory);
   // Enters a detached entry (from a transfer stream, say) below this directory, named as AddChild would.
   CPackObject* AdoptChild(std::unique_ptr<CPackObject> child);
   CPackObject* FindChild(std::string_view name) const;
@@ -159,9 +214,12 @@ class CPackObject {
   ExportReport ExportToDisk(const std::filesystem::path& folder) const;
 
  private:
+  friend class CChildRange::iterator;
   struct ChildTable {
-    ChildList list;
-    std::unordered_map<std::string_view, ChildList::iterator> index;
+    // Owning, doubly linked through the children's sibling links, in insertion order.
+    CPackObject* first = nullptr;
+    CPackObject* last = nullptr;
+    CNameIndex index;
     // For each taken base+extension, the lowest counter that may still be free: keeps
     // unique-naming linear when many entries share one name.
     std::unordered_map<std::string, int> nextSuffix;
@@ -170,6 +228,7 @@ class CPackObject {
   std::string UniqueName(const std::string& lowerName);
   CPackObject* Enter(std::unique_ptr<CPackObject> child);
   void DeleteTempFile();
+  void DestroyChildren();
   bool ImportFolderRecursive(const std::filesystem::path& folder, const ImportOptions& options, ImportReport& report,
                              std::vector<std::filesystem::path>& stack);
   void ExportRecursive(const std::filesystem::path& folder, ExportReport& report) const;
@@ -178,17 +237,29 @@ class CPackObject {
   std::string m_name = "untitled";
   bool m_isDirectory = false;
   bool m_damaged = false;
-  bool m_ownsTempFile = false;
   int m_image = kIconFile;
   int m_selectedImage = kIconFile;
   std::int32_t m_size = 0;
   std::int32_t m_offset = 0;
-  std::optional<std::vector<std::uint8_t>> m_data;
   CPackObject* m_parent = nullptr;
-  std::string m_tempPath;
-  std::shared_ptr<CReadSource> m_source;  // the root's only
+  // What few entries have, kept out of line so that an archive's many plain entries stay small.
+  struct Extra {
+    std::optional<std::vector<std::uint8_t>> data;
+    std::string tempPath;
+    bool ownsTempFile = false;
+    std::shared_ptr<CReadSource> source;  // the root's only
+  };
+  Extra& MakeExtra();
+  std::unique_ptr<Extra> m_extra;
   std::unique_ptr<ChildTable> m_children;
+  CPackObject* m_prevSibling = nullptr;
+  CPackObject* m_nextSibling = nullptr;
 };
+
+inline CChildRange::iterator& CChildRange::iterator::operator++() {
+  m_p = m_p->m_nextSibling;
+  return *this;
+}
 
 // Visits every file below dir in save order (files first, then subdirectories), with its archive path.
 void ForEachFileInSaveOrder(const CPackObject& dir, const std::function<void(const std::string&, const CPackObject&)>& fn);

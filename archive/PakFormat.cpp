@@ -9,13 +9,14 @@
 
 namespace tarn {
 
-std::string ToLower(std::string s) {
+std::string ToLower(std::string_view view) {
+  std::string s(view);
   for (char& c : s)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return s;
 }
 
-std::string Quoted(const std::string& name) {
+std::string Quoted(std::string_view name) {
   std::string q = "\"";
   for (unsigned char c : name) {
     if (c < 0x20 || c == 0x7F || c == '"' || c == '\\') {
@@ -29,9 +30,9 @@ std::string Quoted(const std::string& name) {
   return q + "\"";
 }
 
-std::string UnsafeNameReason(const std::string& name) {
+std::string UnsafeNameReason(std::string_view name) {
   if (name.empty()) return "the name is empty";
-  if (name == "." || name == "..") return "the name \"" + name + "\" refers to a folder, not an entry";
+  if (name == "." || name == "..") return "the name \"" + std::string(name) + "\" refers to a folder, not an entry";
   for (unsigned char c : name) {
     if (c < 0x20 || c == 0x7F) return "the name contains a control character";
     if (c == '/' || c == '\\') return "the name contains a path separator";
@@ -69,16 +70,23 @@ PakReadResult ReadPakIndex(CReadSource& source, PakIndex& index) {
   std::int64_t count = std::min(wanted, fitting);
   if (count == 0) return PakReadResult::Ok;
 
-  std::vector<std::uint8_t> dir(static_cast<std::size_t>(count) * pak::kRecordSize);
+  std::vector<std::uint8_t>& dir = index.rawDirectory;
+  dir.resize(static_cast<std::size_t>(count) * pak::kRecordSize);
   if (!source.ReadAt(static_cast<std::uint64_t>(dirOffset), dir.data(), dir.size())) {
     index.directoryTruncated = true;
+    dir.clear();
     return PakReadResult::Ok;
   }
   ByteReader r(dir);
   index.records.reserve(static_cast<std::size_t>(count));
   for (std::int64_t i = 0; i < count; ++i) {
     PakRecord rec;
-    rec.path = r.FixedString(pak::kNameField, &rec.nameTerminated);
+    auto field = r.Bytes(pak::kNameField);
+    const void* nul = std::memchr(field.data(), 0, field.size());
+    rec.nameTerminated = nul != nullptr;
+    rec.path = std::string_view(reinterpret_cast<const char*>(field.data()),
+                                nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - field.data())
+                                    : field.size());
     rec.offset = r.I32();
     rec.size = r.I32();
     rec.dataInside = source.Contains(rec.offset, rec.size);
@@ -109,13 +117,13 @@ std::vector<std::string> CheckPakIndex(const PakIndex& index) {
     std::size_t start = 0;
     while (true) {
       std::size_t slash = rec.path.find('/', start);
-      std::string segment = rec.path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+      std::string_view segment = rec.path.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
       std::string why = UnsafeNameReason(segment);
       if (!why.empty()) {
         problems.push_back(label + ": cannot be exported safely: " + why);
         break;
       }
-      if (slash == std::string::npos) break;
+      if (slash == std::string_view::npos) break;
       start = slash + 1;
     }
     auto [it, fresh] = seen.emplace(ToLower(rec.path), i);

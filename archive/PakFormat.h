@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "archive/ReadSource.h"
@@ -21,7 +22,7 @@ inline constexpr std::int64_t kMaxArchiveSize = 0x7FFFFFFF;
 }  // namespace pak
 
 struct PakRecord {
-  std::string path;        // up to the first NUL of the name field
+  std::string_view path;   // up to the first NUL of the name field; points into its PakIndex
   std::int32_t offset = 0;
   std::int32_t size = 0;
   bool nameTerminated = true;  // false: all 56 bytes were used, no NUL
@@ -29,11 +30,18 @@ struct PakRecord {
 };
 
 struct PakIndex {
+  PakIndex() = default;
+  PakIndex(PakIndex&&) = default;
+  PakIndex& operator=(PakIndex&&) = default;
+  PakIndex(const PakIndex&) = delete;  // the records point into rawDirectory
+  PakIndex& operator=(const PakIndex&) = delete;
+
   std::uint64_t fileSize = 0;
   std::int32_t directoryOffset = 0;
   std::int32_t directoryLength = 0;
   bool directoryTruncated = false;  // the directory claims more bytes than the file holds
   std::vector<PakRecord> records;
+  std::vector<std::uint8_t> rawDirectory;  // the directory as read, holding the names
 };
 
 enum class PakReadResult { Ok, NotPak };
@@ -46,12 +54,12 @@ PakReadResult ReadPakIndex(CReadSource& source, PakIndex& index);
 std::vector<std::string> CheckPakIndex(const PakIndex& index);
 
 // ASCII lower case; other bytes are left as they are.
-std::string ToLower(std::string s);
+std::string ToLower(std::string_view s);
 
 // The name in double quotes, with control bytes and quotes escaped, for messages.
-std::string Quoted(const std::string& name);
+std::string Quoted(std::string_view name);
 
 // Why a single name (one path segment) cannot be written to disk safely; empty when it can.
-std::string UnsafeNameReason(const std::string& name);
+std::string UnsafeNameReason(std::string_view name);
 
 }  // namespace tarn

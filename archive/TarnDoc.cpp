@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unordered_map>
 
 #include "archive/ByteIO.h"
 #include "archive/PakWriter.h"
@@ -63,17 +64,32 @@ std::unique_ptr<CPackObject> CTarnDoc::BuildTree(const PakIndex& index, int* dam
   root->Rename("root");
   root->SetDirectory(true);
   int bad = 0;
+  // Records of one directory usually come together, and a directory path resolves to the
+  // same entry every time while the tree only grows: remember each resolved path.
+  std::unordered_map<std::string, CPackObject*> directories;
+  std::string lowered;
   for (const PakRecord& rec : index.records) {
+    const std::size_t lastSlash = rec.path.rfind('/');
     CPackObject* dir = root.get();
-    std::string_view rest(rec.path);
-    std::size_t slash;
-    while ((slash = rest.find('/')) != std::string_view::npos) {
-      std::string segment = ToLower(std::string(rest.substr(0, slash)));
-      CPackObject* sub = dir->FindChildDirectory(segment);
-      dir = sub ? sub : dir->AddChild(segment, true);
-      rest.remove_prefix(slash + 1);
+    if (lastSlash != std::string_view::npos) {
+      lowered = ToLower(rec.path.substr(0, lastSlash));
+      auto [it, fresh] = directories.try_emplace(lowered, nullptr);
+      if (fresh) {
+        std::string_view rest(lowered);
+        std::size_t slash;
+        while (true) {
+          slash = rest.find('/');
+          std::string segment(rest.substr(0, slash));
+          CPackObject* sub = dir->FindChildDirectory(segment);
+          dir = sub ? sub : dir->AddChild(segment, true);
+          if (slash == std::string_view::npos) break;
+          rest.remove_prefix(slash + 1);
+        }
+        it->second = dir;
+      }
+      dir = it->second;
     }
-    CPackObject* file = dir->AddChild(std::string(rest), false);
+    CPackObject* file = dir->AddChild(lastSlash == std::string_view::npos ? rec.path : rec.path.substr(lastSlash + 1), false);
     file->SetOffset(rec.offset);
     file->SetSize(rec.size);
     if (!rec.dataInside) {
@@ -101,10 +117,23 @@ bool CTarnDoc::OnOpenDocument(const fs::path& path) {
   m_path = path;
   m_modified = false;
   m_damagedCount = damaged;
-  m_openProblems = CheckPakIndex(index);
+  // Only what opening itself finds; the full check (overlaps, duplicates, names) is CheckArchive.
+  m_openProblems.clear();
+  if (index.directoryTruncated || index.directoryLength % static_cast<std::int32_t>(pak::kRecordSize) != 0)
+    m_openProblems.push_back("The archive's directory is damaged; some entries may be missing.");
+  if (damaged > 0)
+    m_openProblems.push_back(std::to_string(damaged) + (damaged == 1 ? " entry has" : " entries have") +
+                             " data outside the file and cannot be read.");
   m_lastError.clear();
   UpdateAllViews();
   return true;
+}
+
+std::vector<std::string> CTarnDoc::CheckArchive() const {
+  if (!m_source) return {};
+  PakIndex index;
+  if (ReadPakIndex(*m_source, index) != PakReadResult::Ok) return {"the file is no longer a PAK archive"};
+  return CheckPakIndex(index);
 }
 
 std::vector<std::string> CTarnDoc::SaveBlockers() const {
@@ -186,7 +215,7 @@ bool CTarnDoc::OnSaveDocument(const fs::path& path) {
   m_source = CFileSource::Open(path);
   m_root->SetSource(m_source);
   std::function<void(CPackObject&)> clearDamage = [&](CPackObject& d) {
-    for (const auto& c : d.Children()) {
+    for (CPackObject* c : d.Children()) {
       c->SetDamaged(false);
       if (c->IsDirectory()) clearDamage(*c);
     }

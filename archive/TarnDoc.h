@@ -54,9 +54,12 @@ class CTarnDoc {
   // The file name, or "Untitled".
   std::string Title() const;
 
-  // What the last Open found wrong with the archive (empty when it was sound), and the
-  // entries whose data lay outside the file.
+  // What the last Open found wrong while reading (a damaged directory, entries whose data lie
+  // outside the file), as sentences for the user; empty when nothing was.
   const std::vector<std::string>& OpenProblems() const { return m_openProblems; }
+  // Every problem of the open archive file: the above, overlapping data, duplicate paths and
+  // names that cannot be stored or exported safely. Reads the directory again.
+  std::vector<std::string> CheckArchive() const;
   int DamagedCount() const { return m_damagedCount; }
 
   // Every reason the tree cannot be written as an archive (paths, sizes); empty when it can.

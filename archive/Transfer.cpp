@@ -71,7 +71,7 @@ void CPackObject::Serialize(ByteWriter& out, std::vector<std::string>* unreadabl
     }
   }
   out.U32(static_cast<std::uint32_t>(ChildCount()));
-  for (const auto& c : Children()) c->Serialize(out, unreadable);
+  for (CPackObject* c : Children()) c->Serialize(out, unreadable);
 }
 
 std::unique_ptr<CPackObject> CPackObject::ReadEntry(ByteReader& in, const StreamOptions& options, int depth) {
@@ -99,7 +99,7 @@ std::unique_ptr<CPackObject> CPackObject::ReadEntry(ByteReader& in, const Stream
       entry->SetTempFile(temp->string());
     } else {
       if (temp) std::remove(temp->c_str());
-      if (size > 0) entry->m_data.emplace(bytes.begin(), bytes.end());
+      if (size > 0) entry->SetData(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
     }
   }
   std::uint32_t count = in.U32();
@@ -251,7 +251,7 @@ void CPackObject::ExportRecursive(const fs::path& folder, ExportReport& report) 
         return;
       }
     }
-    for (const auto& c : Children()) c->ExportRecursive(target, report);
+    for (CPackObject* c : Children()) c->ExportRecursive(target, report);
     return;
   }
   const fs::path target = folder / m_name;

@@ -275,11 +275,7 @@ int CmdCheck(const Context& ctx, const std::vector<std::string>& a) {
   if (a.size() != 1) return ctx.Usage("check takes one ARCHIVE");
   CTarnDoc doc;
   if (!Open(ctx, doc, a[0])) return 1;
-  auto problems = doc.OpenProblems();
-  ForEachFileInSaveOrder(doc.Root(), [&](const std::string& path, const CPackObject&) {
-    if (path.size() > pak::kMaxPathLength)
-      problems.push_back("\"" + path + "\": the path is longer than 55 characters and cannot be saved");
-  });
+  const auto problems = doc.CheckArchive();
   for (const auto& p : problems) ctx.out << p << "\n";
   if (problems.empty()) {
     ctx.out << a[0] << ": " << doc.Root().CountFiles() << " files, no problems found\n";

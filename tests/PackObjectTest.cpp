@@ -15,7 +15,7 @@ std::unique_ptr<CPackObject> MakeRoot() {
 
 std::vector<std::string> ChildNames(const CPackObject& dir) {
   std::vector<std::string> names;
-  for (const auto& c : dir.Children()) names.push_back(c->Name());
+  for (CPackObject* c : dir.Children()) names.push_back(c->Name());
   return names;
 }
 

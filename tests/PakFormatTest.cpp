@@ -143,7 +143,7 @@ TEST(PakTree, SegmentsAreLowerCasedAndDuplicatesNumbered) {
   CPackObject* maps = root->FindChildDirectory("maps");
   ASSERT_NE(maps, nullptr);
   std::vector<std::string> names;
-  for (const auto& c : maps->Children()) names.push_back(c->Name());
+  for (CPackObject* c : maps->Children()) names.push_back(c->Name());
   EXPECT_EQ(names, (std::vector<std::string>{"e1m1.bsp", "e1m1(2).bsp", "e1m1(3).bsp"}));
   EXPECT_EQ(maps->FindChild("e1m1(3).bsp")->Offset(), 14);
   EXPECT_FALSE(root->FindChild("maps(2)")->IsDirectory());

@@ -21,6 +21,7 @@ TEST(Samples, QuakeTwoLayoutArchiveOpensAndRoundTrips) {
   CTarnDoc doc;
   ASSERT_TRUE(doc.OnOpenDocument(path));
   EXPECT_TRUE(doc.OpenProblems().empty());
+  EXPECT_TRUE(doc.CheckArchive().empty());
   EXPECT_EQ(doc.Root().CountFiles(), 11);
   CPackObject* wal = doc.Root().FindByPath("textures/e1u1/brlava.wal");
   ASSERT_NE(wal, nullptr);
@@ -57,6 +58,7 @@ TEST(Samples, CorruptAndForeignArchivesOpenWithoutReadingOutside) {
     CTarnDoc doc;
     ASSERT_TRUE(doc.OnOpenDocument(Sample(rel))) << rel;
     EXPECT_FALSE(doc.OpenProblems().empty()) << rel;
+    EXPECT_FALSE(doc.CheckArchive().empty()) << rel;
     // Whatever the records say, loading reads only what lies inside the file.
     ForEachFileInSaveOrder(doc.Root(), [&](const std::string&, const CPackObject& f) {
       auto* e = const_cast<CPackObject*>(&f);
