@@ -204,7 +204,7 @@ TEST_F(Doc, KilledSaveLeavesTheOldArchiveWhole) {
   auto path = Pak("victim.pak", PakBuilder().File("old.txt", "old contents").Build());
   Bytes before = ReadFile(path);
   auto big = dir / "big.bin";
-  WriteFile(big, Bytes(48 << 20, 0x5A));
+  WriteFile(big, Bytes(16 << 20, 0x5A));
   for (int delayMs : {1, 20, 80}) {
     pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -223,7 +223,7 @@ TEST_F(Doc, KilledSaveLeavesTheOldArchiveWhole) {
     if (after != before) {
       CTarnDoc check;
       ASSERT_TRUE(check.OnOpenDocument(path));
-      EXPECT_EQ(check.Root().FindChild("big.bin")->Size(), 48 << 20);
+      EXPECT_EQ(check.Root().FindChild("big.bin")->Size(), 16 << 20);
       EXPECT_TRUE(check.OpenProblems().empty());
       WriteFile(path, before);
     }

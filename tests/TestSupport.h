@@ -20,8 +20,12 @@ using Bytes = std::vector<std::uint8_t>;
 inline Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 inline Bytes ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
+  std::ifstream in(p, std::ios::binary | std::ios::ate);
+  if (!in) return {};
+  Bytes b(static_cast<std::size_t>(in.tellg()));
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(b.size()));
+  return b;
 }
 
 inline void WriteFile(const fs::path& p, const Bytes& b) {
