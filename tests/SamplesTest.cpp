@@ -7,14 +7,6 @@ namespace {
 
 fs::path Sample(const std::string& rel) { return SamplesDir() / rel; }
 
-Bytes Load(CPackObject* e) {
-  if (!e) return {};
-  int loaded = e->LoadData();
-  Bytes b = e->Data() ? *e->Data() : Bytes{};
-  if (loaded) e->ReleaseData();
-  return b;
-}
-
 TEST(Samples, QuakeTwoLayoutArchiveOpensAndRoundTrips) {
   TARN_REQUIRE_SAMPLES();
   const auto path = Sample("TrenchBroom/lib/TbFsLib/test/fixture/fs/Pak/idpak.pak");

@@ -8,15 +8,6 @@
 namespace tarn::test {
 namespace {
 
-Bytes Load(CPackObject* e) {
-  EXPECT_NE(e, nullptr);
-  if (!e) return {};
-  int loaded = e->LoadData();
-  Bytes b = e->Data() ? *e->Data() : Bytes{};
-  if (loaded) e->ReleaseData();
-  return b;
-}
-
 struct CountingObserver : CDocObserver {
   int calls = 0;
   void OnDocumentChanged(CTarnDoc&) override { ++calls; }

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/PackObject.h"
+
 namespace tarn::test {
 
 namespace fs = std::filesystem;
@@ -106,6 +108,15 @@ class PakBuilder {
  private:
   std::vector<Rec> recs_;
 };
+
+// An entry's bytes, loaded and released the way every reader of entries does it.
+inline Bytes Load(CPackObject* e) {
+  if (!e) return {};
+  int loaded = e->LoadData();
+  Bytes b = e->Data() ? *e->Data() : Bytes{};
+  if (loaded) e->ReleaseData();
+  return b;
+}
 
 inline fs::path SamplesDir() { return fs::path(TARN_SAMPLES_DIR); }
 

@@ -7,14 +7,6 @@
 namespace tarn::test {
 namespace {
 
-Bytes Load(CPackObject* e) {
-  if (!e) return {};
-  int loaded = e->LoadData();
-  Bytes b = e->Data() ? *e->Data() : Bytes{};
-  if (loaded) e->ReleaseData();
-  return b;
-}
-
 Bytes Stream(const CPackObject& e, std::vector<std::string>* unreadable = nullptr) {
   Bytes out;
   ByteWriter w(out);
