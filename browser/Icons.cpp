@@ -1,0 +1,93 @@
+#include "browser/Icons.h"
+
+#include <QPainter>
+#include <QPixmap>
+#include <array>
+
+#include "archive/PackObject.h"
+
+namespace tarn::browser {
+
+namespace {
+
+QPixmap DrawFolder(int size, bool open) {
+  QPixmap pm(size, size);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  const qreal s = size / 16.0;
+  p.setPen(QPen(QColor(150, 110, 30), s));
+  p.setBrush(QColor(240, 200, 90));
+  p.drawRect(QRectF(1 * s, 3 * s, 6 * s, 3 * s));
+  if (open) {
+    p.drawRect(QRectF(1 * s, 5 * s, 13 * s, 9 * s));
+    p.setBrush(QColor(250, 225, 130));
+    QPolygonF flap({QPointF(3 * s, 8 * s), QPointF(15 * s, 8 * s), QPointF(13.5 * s, 14 * s), QPointF(1 * s, 14 * s)});
+    p.drawPolygon(flap);
+  } else {
+    p.drawRect(QRectF(1 * s, 5 * s, 14 * s, 9 * s));
+  }
+  return pm;
+}
+
+// A sheet of paper with a coloured band and a letter telling the kind.
+QPixmap DrawFile(int size, QColor band, const QString& letter) {
+  QPixmap pm(size, size);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  const qreal s = size / 16.0;
+  p.setPen(QPen(QColor(90, 90, 90), s));
+  p.setBrush(Qt::white);
+  p.drawRect(QRectF(2.5 * s, 0.5 * s, 11 * s, 15 * s));
+  if (band.isValid()) {
+    p.setPen(Qt::NoPen);
+    p.setBrush(band);
+    p.drawRect(QRectF(3 * s, 7 * s, 10 * s, 8 * s));
+    QFont f = p.font();
+    f.setBold(true);
+    f.setPixelSize(static_cast<int>(7 * s));
+    p.setFont(f);
+    p.setPen(Qt::white);
+    p.drawText(QRectF(3 * s, 7 * s, 10 * s, 8 * s), Qt::AlignCenter, letter);
+  } else {
+    p.setPen(QPen(QColor(170, 170, 170), s));
+    for (int y = 4; y <= 12; y += 3) p.drawLine(QPointF(5 * s, y * s), QPointF(11 * s, y * s));
+  }
+  return pm;
+}
+
+QIcon MakeIcon(int kind) {
+  QIcon icon;
+  for (int size : {16, 32}) {
+    switch (kind) {
+      case kIconDirectory:
+        icon.addPixmap(DrawFolder(size, false), QIcon::Normal);
+        icon.addPixmap(DrawFolder(size, true), QIcon::Selected);
+        break;
+      case kIconSound: icon.addPixmap(DrawFile(size, QColor(40, 140, 60), "W")); break;
+      case kIconMdl: icon.addPixmap(DrawFile(size, QColor(150, 60, 40), "M")); break;
+      case kIconMd2: icon.addPixmap(DrawFile(size, QColor(180, 90, 30), "2")); break;
+      case kIconPicture: icon.addPixmap(DrawFile(size, QColor(50, 90, 170), "P")); break;
+      case kIconText: icon.addPixmap(DrawFile(size, QColor(110, 110, 110), "T")); break;
+      case kIconSprite: icon.addPixmap(DrawFile(size, QColor(130, 60, 150), "S")); break;
+      default: icon.addPixmap(DrawFile(size, QColor(), QString())); break;
+    }
+  }
+  return icon;
+}
+
+}  // namespace
+
+const QIcon& KindIcon(int kind) {
+  static std::array<QIcon, 8> icons;
+  static std::array<bool, 8> made{};
+  if (kind < 0 || kind > 7) kind = 0;
+  if (!made[static_cast<std::size_t>(kind)]) {
+    icons[static_cast<std::size_t>(kind)] = MakeIcon(kind);
+    made[static_cast<std::size_t>(kind)] = true;
+  }
+  return icons[static_cast<std::size_t>(kind)];
+}
+
+}  // namespace tarn::browser

@@ -1,0 +1,854 @@
+#include "browser/MainFrame.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+#include <cstdio>
+
+#include "archive/ByteIO.h"
+#include "archive/PakFormat.h"
+#include "browser/PackListView.h"
+#include "browser/PackModels.h"
+#include "browser/PackTreeView.h"
+#include "shell/Settings.h"
+#include "shell/WaitCursor.h"
+
+namespace tarn::browser {
+
+namespace {
+
+bool EndsWith(const std::string& s, const char* tail) {
+  const std::size_t n = std::strlen(tail);
+  return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+QString Q(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
+std::string S(const QString& s) { return s.toLocal8Bit().toStdString(); }
+
+const char* const kImportFilter = "All Files(*.*) (*)";
+const char* const kExportFilter = "All Files (*.*) (*)";
+const char* const kArchiveFilter = "Pak Files (*.pak);;All Files (*.*) (*)";
+constexpr int kMaxRecent = 4;
+
+}  // namespace
+
+bool IsViewableName(const std::string& name) {
+  const std::string n = ToLower(name);
+  for (const char* e : {".wav", ".mdl", ".md2", ".pcx", ".lmp", ".cfg", ".txt", ".wal", ".sp2", ".spr"})
+    if (EndsWith(n, e)) return true;
+  return EndsWith(n, ".rc");
+}
+
+CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
+    : QMainWindow(parent), m_doc(doc), m_prompter(std::make_unique<CPrompter>()) {
+  setObjectName("mainFrame");
+  m_treeModel = new CPackTreeModel(this);
+  m_listModel = new CPackListModel(this);
+  m_splitter = new QSplitter(Qt::Horizontal, this);
+  m_splitter->setObjectName("splitter");
+  m_tree = new CPackTreeView(m_treeModel, m_splitter);
+  m_list = new CPackListView(m_listModel, m_splitter);
+  m_tree->resize(160, 160);
+  m_list->resize(160, 160);
+  m_splitter->addWidget(m_tree);
+  m_splitter->addWidget(m_list);
+  m_splitter->setStretchFactor(1, 1);
+  m_splitter->setSizes({200, 400});
+  setCentralWidget(m_splitter);
+
+  m_status = new QLabel(this);
+  m_status->setObjectName("statusText");
+  statusBar()->setObjectName("statusBar");
+  statusBar()->addWidget(m_status, 1);
+
+  CreateActions();
+  CreateMenus();
+  CreateToolBar();
+
+  connect(m_tree, &CPackTreeView::directorySelected, this, [this](CPackObject* dir) {
+    m_list->ShowDirectory(dir);
+    UpdateCommandUI();
+  });
+  connect(m_tree, &CPackTreeView::filesDropped, this, &CMainFrame::ImportPaths);
+  connect(m_list, &CPackListView::filesDropped, this, &CMainFrame::ImportPaths);
+  connect(m_tree, &CPackTreeView::focusToList, m_list, &CPackListView::FocusList);
+  connect(m_list, &CPackListView::focusToTree, this, [this] { m_tree->setFocus(Qt::TabFocusReason); });
+  connect(m_list, &CPackListView::selectionChanged, this, &CMainFrame::UpdateCommandUI);
+  connect(m_list, &CPackListView::entryActivated, this, &CMainFrame::OnEntryActivated);
+  auto popup = [this](const QPoint& at) {
+    UpdateCommandUI();
+    auto menu = BuildContextMenu();
+    menu->exec(at);
+  };
+  connect(m_tree, &CPackTreeView::contextMenuWanted, this, [this, popup](const QPoint& at) {
+    m_treeFocused = true;
+    m_tree->setFocus(Qt::MouseFocusReason);
+    popup(at);
+  });
+  connect(m_list, &CPackListView::contextMenuWanted, this, [this, popup](const QPoint& at) {
+    m_treeFocused = false;
+    popup(at);
+  });
+  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+    if (now == m_tree)
+      m_treeFocused = true;
+    else if (m_list->HasFocusInside())
+      m_treeFocused = false;
+    else
+      return;
+    UpdateCommandUI();
+  });
+  connect(QApplication::clipboard(), &QClipboard::dataChanged, this, &CMainFrame::UpdateCommandUI);
+
+  m_doc.AddObserver(this);
+  RebuildViews();
+  m_tree->setFocus();
+}
+
+CMainFrame::~CMainFrame() {
+  m_doc.RemoveObserver(this);
+  // The child views outlive this part of the object; nothing they signal may reach it now.
+  disconnect(qApp, nullptr, this, nullptr);
+  disconnect(QApplication::clipboard(), nullptr, this, nullptr);
+  m_tree->disconnect(this);
+  m_list->disconnect(this);
+  m_tree->selectionModel()->disconnect(m_tree);
+}
+
+QAction* CMainFrame::MakeAction(const char* objectName, const QString& text, void (CMainFrame::*slot)(),
+                                const QKeySequence& key) {
+  auto* a = new QAction(text, this);
+  a->setObjectName(objectName);
+  if (!key.isEmpty()) a->setShortcut(key);
+  if (slot) connect(a, &QAction::triggered, this, slot);
+  addAction(a);
+  return a;
+}
+
+void CMainFrame::CreateActions() {
+  QStyle* st = style();
+  MakeAction("actionNew", "&New", &CMainFrame::OnFileNew, QKeySequence::New)
+      ->setIcon(st->standardIcon(QStyle::SP_FileIcon));
+  MakeAction("actionOpen", "&Open...", &CMainFrame::OnFileOpen, QKeySequence::Open)
+      ->setIcon(st->standardIcon(QStyle::SP_DialogOpenButton));
+  MakeAction("actionSave", "&Save", &CMainFrame::OnFileSave, QKeySequence::Save)
+      ->setIcon(st->standardIcon(QStyle::SP_DialogSaveButton));
+  MakeAction("actionSaveAs", "Save &As...", &CMainFrame::OnFileSaveAs);
+  MakeAction("actionExit", "E&xit", nullptr);
+  connect(findChild<QAction*>("actionExit"), &QAction::triggered, this, &QWidget::close);
+
+  MakeAction("actionCopy", "&Copy", &CMainFrame::OnCopy, QKeySequence::Copy);
+  MakeAction("actionPaste", "&Paste", &CMainFrame::OnPaste, QKeySequence::Paste);
+  MakeAction("actionNewDirectory", "&New Directory", &CMainFrame::OnNewDirectory);
+  MakeAction("actionRename", "&Rename", &CMainFrame::OnRename, QKeySequence(Qt::Key_F2));
+  MakeAction("actionDelete", "&Delete\tDel", &CMainFrame::OnDelete, QKeySequence::Delete)
+      ->setIcon(st->standardIcon(QStyle::SP_TrashIcon));
+
+  MakeAction("actionImportFile", "&Import From File...", &CMainFrame::OnImportFile);
+  MakeAction("actionImportDirectory", "Import &From Directory...", &CMainFrame::OnImportDirectory);
+  MakeAction("actionExportFile", "&Export To File...", &CMainFrame::OnExportFile);
+  MakeAction("actionExportDirectory", "Export &To Directory...", &CMainFrame::OnExportDirectory);
+  MakeAction("actionView", "&View", &CMainFrame::OnView);
+  MakeAction("actionViewSkin", "View &Skin", &CMainFrame::OnViewSkin);
+  MakeAction("actionExtractTextures", "E&xtract Textures...", &CMainFrame::OnExtractTextures);
+
+  QAction* up = MakeAction("actionUpOneLevel", "Up One Level", &CMainFrame::OnUpOneLevel);
+  up->setShortcuts({QKeySequence(Qt::Key_Backspace), QKeySequence(Qt::ALT | Qt::Key_Up)});
+  up->setIcon(st->standardIcon(QStyle::SP_FileDialogToParent));
+
+  m_styleGroup = new QActionGroup(this);
+  struct StyleAction {
+    const char* name;
+    const char* text;
+    int style;
+    QStyle::StandardPixmap icon;
+  };
+  for (const StyleAction& s : {StyleAction{"actionLargeIcons", "&Large Icons", 0, QStyle::SP_FileDialogContentsView},
+                               StyleAction{"actionSmallIcons", "&Small Icons", 2, QStyle::SP_FileDialogInfoView},
+                               StyleAction{"actionList", "&List", 3, QStyle::SP_FileDialogListView},
+                               StyleAction{"actionDetails", "&Details", 1, QStyle::SP_FileDialogDetailedView}}) {
+    QAction* a = MakeAction(s.name, s.text, nullptr);
+    a->setCheckable(true);
+    a->setIcon(st->standardIcon(s.icon));
+    a->setData(s.style);
+    m_styleGroup->addAction(a);
+    const int value = s.style;
+    connect(a, &QAction::triggered, this, [this, value] { SetViewType(value); });
+  }
+  MakeAction("actionAbout", "&About Tarn...", &CMainFrame::OnAbout)
+      ->setIcon(st->standardIcon(QStyle::SP_MessageBoxInformation));
+
+  // The view's own shortcuts must not swallow the frame's (Delete, Backspace, F2).
+  for (QAction* a : actions()) a->setShortcutContext(Qt::WindowShortcut);
+}
+
+void CMainFrame::CreateMenus() {
+  auto act = [this](const char* name) { return findChild<QAction*>(name); };
+  QMenu* file = menuBar()->addMenu("&File");
+  file->setObjectName("menuFile");
+  file->addAction(act("actionNew"));
+  file->addAction(act("actionOpen"));
+  file->addAction(act("actionSave"));
+  file->addAction(act("actionSaveAs"));
+  file->addSeparator();
+  m_recentMenu = file->addMenu("Recent &Files");
+  m_recentMenu->setObjectName("menuRecent");
+  file->addSeparator();
+  file->addAction(act("actionExit"));
+  UpdateRecentMenu();
+
+  QMenu* edit = menuBar()->addMenu("&Edit");
+  edit->setObjectName("menuEdit");
+  edit->addAction(act("actionCopy"));
+  edit->addAction(act("actionPaste"));
+  edit->addSeparator();
+  edit->addAction(act("actionNewDirectory"));
+  edit->addAction(act("actionRename"));
+  edit->addAction(act("actionDelete"));
+
+  QMenu* view = menuBar()->addMenu("&View");
+  view->setObjectName("menuView");
+  view->addAction(act("actionLargeIcons"));
+  view->addAction(act("actionSmallIcons"));
+  view->addAction(act("actionList"));
+  view->addAction(act("actionDetails"));
+  view->addSeparator();
+  view->addAction(act("actionUpOneLevel"));
+
+  QMenu* object = menuBar()->addMenu("&Object");
+  object->setObjectName("menuObject");
+  object->addAction(act("actionImportFile"));
+  object->addAction(act("actionImportDirectory"));
+  object->addAction(act("actionExportFile"));
+  object->addAction(act("actionExportDirectory"));
+  object->addSeparator();
+  object->addAction(act("actionView"));
+  object->addAction(act("actionViewSkin"));
+  object->addAction(act("actionExtractTextures"));
+
+  QMenu* help = menuBar()->addMenu("&Help");
+  help->setObjectName("menuHelp");
+  help->addAction(act("actionAbout"));
+}
+
+void CMainFrame::CreateToolBar() {
+  QToolBar* bar = addToolBar("Toolbar");
+  bar->setObjectName("toolBar");
+  bar->setAllowedAreas(Qt::AllToolBarAreas);
+  auto act = [this](const char* name) { return findChild<QAction*>(name); };
+  bar->addAction(act("actionNew"));
+  bar->addAction(act("actionOpen"));
+  bar->addAction(act("actionSave"));
+  bar->addSeparator();
+  bar->addAction(act("actionUpOneLevel"));
+  bar->addSeparator();
+  bar->addAction(act("actionDelete"));
+  bar->addSeparator();
+  bar->addAction(act("actionLargeIcons"));
+  bar->addAction(act("actionSmallIcons"));
+  bar->addAction(act("actionList"));
+  bar->addAction(act("actionDetails"));
+  bar->addSeparator();
+  bar->addAction(act("actionAbout"));
+}
+
+// --- state ---
+
+CPackObject* CMainFrame::TreeSelection() const { return m_tree->SelectedDirectory(); }
+
+std::vector<CPackObject*> CMainFrame::ListSelection() const { return m_list->SelectedEntries(); }
+
+std::vector<CPackObject*> CMainFrame::Targets() const {
+  if (m_treeFocused) {
+    CPackObject* d = TreeSelection();
+    return d ? std::vector<CPackObject*>{d} : std::vector<CPackObject*>{};
+  }
+  return ListSelection();
+}
+
+CPackObject* CMainFrame::ImportTarget() const {
+  if (m_treeFocused) return TreeSelection();
+  auto sel = ListSelection();
+  if (sel.empty()) return m_list->CurrentDirectory();
+  if (sel.size() == 1 && sel.front()->IsDirectory()) return sel.front();
+  return nullptr;
+}
+
+CPackObject* CMainFrame::PasteTarget() const {
+  if (m_treeFocused) return TreeSelection();
+  auto sel = ListSelection();
+  if (sel.size() == 1 && sel.front()->IsDirectory()) return sel.front();
+  return m_list->CurrentDirectory();
+}
+
+void CMainFrame::UpdateCommandUI() {
+  auto set = [this](const char* name, bool enabled) {
+    if (QAction* a = findChild<QAction*>(name)) a->setEnabled(enabled);
+  };
+  CPackObject* treeDir = TreeSelection();
+  const auto sel = ListSelection();
+  const bool tree = m_treeFocused;
+  const bool one = sel.size() == 1;
+  const CPackObject* only = one ? sel.front() : nullptr;
+
+  set("actionRename", tree ? treeDir && treeDir->Parent() : only && only->Parent());
+  set("actionDelete", tree ? treeDir && treeDir->Parent() : !sel.empty());
+  set("actionImportFile", ImportTarget() != nullptr);
+  set("actionExportFile", !tree && only && !only->IsDirectory());
+  set("actionExportDirectory", tree ? treeDir != nullptr : sel.size() >= 2);
+  set("actionUpOneLevel", treeDir && treeDir->Parent());
+  set("actionView", !tree && only && !only->IsDirectory() && only->Name().size() > 3 && IsViewableName(only->Name()));
+  set("actionViewSkin", !tree && only && !only->IsDirectory() && EndsWith(ToLower(only->Name()), ".mdl"));
+  bool allMaps = !tree && !sel.empty();
+  for (const CPackObject* e : sel)
+    if (e->IsDirectory() || e->Name().size() < 4 || !EndsWith(ToLower(e->Name()), ".bsp")) allMaps = false;
+  set("actionExtractTextures", allMaps);
+  set("actionCopy", tree ? treeDir && treeDir->Parent() : !sel.empty());
+  const QMimeData* clip = QApplication::clipboard()->mimeData();
+  set("actionPaste", clip && clip->hasFormat(kPackObjectMime) && PasteTarget() != nullptr);
+  for (QAction* a : m_styleGroup->actions()) a->setChecked(a->data().toInt() == m_list->ViewType());
+  m_status->setText(StatusText());
+}
+
+QString CMainFrame::StatusText() const {
+  const CPackObject* dir = m_list->CurrentDirectory();
+  if (!dir) return QString();
+  const std::size_t n = dir->ChildCount();
+  QString text = QString("%1 %2").arg(n).arg(n == 1 ? "entry" : "entries");
+  const auto sel = ListSelection();
+  if (!sel.empty()) {
+    qint64 bytes = 0;
+    for (const CPackObject* e : sel)
+      if (!e->IsDirectory()) bytes += e->Size();
+    text += QString(", %1 selected (%2 bytes)").arg(sel.size()).arg(bytes);
+  }
+  return text;
+}
+
+std::unique_ptr<QMenu> CMainFrame::BuildContextMenu() {
+  auto menu = std::make_unique<QMenu>(this);
+  menu->setObjectName("contextMenu");
+  auto add = [&](const QString& text, const char* command) {
+    QAction* source = findChild<QAction*>(command);
+    QAction* item = menu->addAction(text);
+    item->setObjectName(QString("context_") + command);
+    item->setEnabled(source->isEnabled());
+    connect(item, &QAction::triggered, source, &QAction::trigger);
+  };
+  const auto targets = Targets();
+  if (targets.empty()) return menu;
+  const CPackObject* e = targets.front();
+  add("Rename", "actionRename");
+  if (e->IsDirectory()) {
+    add("Import File", "actionImportFile");
+    add("Create directory", "actionNewDirectory");
+    add("Export to directory", "actionExportDirectory");
+  } else {
+    add("Export File", "actionExportFile");
+  }
+  const std::string name = ToLower(e->Name());
+  if (name.size() > 3) {
+    if (IsViewableName(name))
+      add("View object", "actionView");
+    else if (EndsWith(name, ".bsp"))
+      add("Extract textures", "actionExtractTextures");
+    if (EndsWith(name, ".mdl")) add("View object skin", "actionViewSkin");
+  }
+  return menu;
+}
+
+void CMainFrame::Message(const QString& text, const QString& caption, QMessageBox::Icon icon) {
+  m_prompter->Message(this, text, caption, icon, QMessageBox::Ok);
+}
+
+// --- document ---
+
+void CMainFrame::OnDocumentChanged(CTarnDoc&) {
+  if (!m_inDocOperation) RebuildViews();
+}
+
+void CMainFrame::RebuildViews() {
+  m_listModel->SetDirectory(nullptr);
+  m_treeModel->SetRoot(&m_doc.Root());
+  m_tree->Rebuild();
+  UpdateTitle();
+  UpdateCommandUI();
+}
+
+void CMainFrame::UpdateTitle() {
+  setWindowTitle(Q(m_doc.Title()) + "[*] - Tarn");
+  setWindowModified(m_doc.IsModified());
+}
+
+void CMainFrame::ChangeTree(const std::function<const CPackObject*()>& mutate) {
+  const QStringList expanded = m_tree->SaveExpanded();
+  const CPackObject* before = TreeSelection();
+  const std::string beforePath = before ? before->PathInArchive() : std::string();
+  const std::vector<CPackObject*> kept = ListSelection();
+  const bool listHadFocus = m_list->HasFocusInside();
+
+  m_tree->SetRebuilding(true);
+  m_listModel->BeginChange();
+  m_treeModel->BeginChange();
+  const CPackObject* target = mutate();
+  if (!target) {
+    // The directory shown before, or the nearest of its ancestors that survived.
+    std::string path = beforePath;
+    while (!target) {
+      const CPackObject* found = path.empty() ? &m_doc.Root() : m_doc.Root().FindByPath(path);
+      if (found && found->IsDirectory()) target = found;
+      if (target || path.empty()) break;
+      auto slash = path.rfind('/');
+      path = slash == std::string::npos ? std::string() : path.substr(0, slash);
+    }
+  }
+  m_treeModel->EndChange();
+  m_listModel->EndChange(const_cast<CPackObject*>(target));
+  m_tree->RestoreExpanded(expanded);
+  m_tree->SelectDirectory(target);
+  m_tree->SetRebuilding(false);
+  m_list->SelectEntries(kept);
+  if (listHadFocus) m_list->FocusList();
+  UpdateTitle();
+  UpdateCommandUI();
+}
+
+bool CMainFrame::OpenArchive(const QString& path) {
+  bool ok;
+  {
+    shell::CWaitCursor wait;
+    m_inDocOperation = true;
+    m_listModel->SetDirectory(nullptr);
+    m_treeModel->SetRoot(nullptr);
+    ok = m_doc.OnOpenDocument(S(path));
+    m_inDocOperation = false;
+    RebuildViews();
+  }
+  if (!ok) {
+    Message(Q(m_doc.LastError()), "Error", QMessageBox::Critical);
+    return false;
+  }
+  AddRecent(QFileInfo(path).absoluteFilePath());
+  ShowOpenProblems();
+  return true;
+}
+
+void CMainFrame::ShowOpenProblems() {
+  if (m_doc.OpenProblems().empty()) return;
+  QString text = "This archive is damaged:";
+  for (const auto& p : m_doc.OpenProblems()) text += "\n" + Q(p);
+  text += "\n\nEntries that cannot be read are shown in red. Delete them before saving.";
+  Message(text, "Damaged archive", QMessageBox::Warning);
+}
+
+bool CMainFrame::SaveModified() {
+  if (!m_doc.IsModified()) return true;
+  auto answer = m_prompter->Message(this, QString("Save changes to %1?").arg(Q(m_doc.Title())), "Tarn",
+                                    QMessageBox::Warning,
+                                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+  if (answer == QMessageBox::Save) {
+    OnFileSave();
+    return !m_doc.IsModified();
+  }
+  return answer == QMessageBox::Discard;
+}
+
+bool CMainFrame::DoSave(const QString& path) {
+  bool ok;
+  {
+    shell::CWaitCursor wait;
+    m_inDocOperation = true;
+    ok = m_doc.OnSaveDocument(S(path));
+    m_inDocOperation = false;
+  }
+  if (!ok) {
+    Message(Q(m_doc.LastError()), "Error", QMessageBox::Critical);
+  } else {
+    AddRecent(QFileInfo(path).absoluteFilePath());
+    // Sizes and offsets may have changed under the views; show them afresh.
+    ChangeTree([] { return nullptr; });
+  }
+  UpdateTitle();
+  return ok;
+}
+
+void CMainFrame::OnFileNew() {
+  if (!SaveModified()) return;
+  m_inDocOperation = true;
+  m_listModel->SetDirectory(nullptr);
+  m_treeModel->SetRoot(nullptr);
+  m_doc.OnNewDocument();
+  m_inDocOperation = false;
+  RebuildViews();
+}
+
+void CMainFrame::OnFileOpen() {
+  if (!SaveModified()) return;
+  QString path = m_prompter->OpenFileName(this, "Open", kArchiveFilter);
+  if (!path.isEmpty()) OpenArchive(path);
+}
+
+void CMainFrame::OnFileSave() {
+  if (m_doc.PathName().empty())
+    OnFileSaveAs();
+  else
+    DoSave(Q(m_doc.PathName().string()));
+}
+
+void CMainFrame::OnFileSaveAs() {
+  QString path = m_prompter->SaveFileName(this, "Save As", kArchiveFilter, Q(m_doc.Title()), "pak");
+  if (!path.isEmpty()) DoSave(path);
+}
+
+void CMainFrame::UpdateRecentMenu() {
+  m_recentMenu->clear();
+  auto settings = shell::OpenSettings();
+  int shown = 0;
+  for (int i = 1; i <= kMaxRecent; ++i) {
+    QString path = settings->value(QString("Recent File List/File%1").arg(i)).toString();
+    if (path.isEmpty()) continue;
+    QAction* a = m_recentMenu->addAction(QString("&%1 %2").arg(++shown).arg(path));
+    a->setObjectName(QString("actionRecent%1").arg(shown));
+    connect(a, &QAction::triggered, this, [this, path] {
+      if (SaveModified()) OpenArchive(path);
+    });
+  }
+  m_recentMenu->setEnabled(shown > 0);
+}
+
+void CMainFrame::AddRecent(const QString& path) {
+  auto settings = shell::OpenSettings();
+  QStringList list{path};
+  for (int i = 1; i <= kMaxRecent; ++i) {
+    QString p = settings->value(QString("Recent File List/File%1").arg(i)).toString();
+    if (!p.isEmpty() && p != path) list << p;
+  }
+  for (int i = 1; i <= kMaxRecent; ++i)
+    settings->setValue(QString("Recent File List/File%1").arg(i), i <= list.size() ? list[i - 1] : QString());
+  settings->sync();
+  UpdateRecentMenu();
+}
+
+// --- editing ---
+
+void CMainFrame::OnNewDirectory() {
+  CPackObject* dir = TreeSelection();
+  if (!dir) dir = &m_doc.Root();
+  std::string name = "untitled";
+  for (int n = 1; dir->FindChild(name); ++n) name = "untitled" + std::to_string(n);
+  ChangeTree([&] { return dir->AddChild(name, true); });
+  m_doc.SetModifiedFlag();
+  UpdateTitle();
+}
+
+void CMainFrame::OnRename() {
+  if (!findChild<QAction*>("actionRename")->isEnabled()) return;
+  auto targets = Targets();
+  if (targets.size() != 1 || !targets.front()->Parent()) return;
+  CPackObject* entry = targets.front();
+  auto answer = m_prompter->NewName(this, Q(entry->Name()));
+  if (!answer) return;
+  const std::string name = S(*answer);
+  if (name == entry->Name()) return;
+  if (name.empty()) {
+    Message("The name cannot be empty.", "Rename", QMessageBox::Warning);
+    return;
+  }
+  if (name.find('/') != std::string::npos) {
+    Message("A name cannot contain \"/\".", "Rename", QMessageBox::Warning);
+    return;
+  }
+  if (entry->Parent()->FindChild(name)) {
+    Message(QString("An entry named \"%1\" already exists in this directory.").arg(*answer), "Rename",
+            QMessageBox::Warning);
+    return;
+  }
+  bool renamed = false;
+  ChangeTree([&]() -> const CPackObject* {
+    renamed = entry->Rename(name);
+    return m_treeFocused ? entry : nullptr;
+  });
+  if (renamed) {
+    m_doc.SetModifiedFlag();
+    UpdateTitle();
+  }
+}
+
+void CMainFrame::OnDelete() {
+  if (!findChild<QAction*>("actionDelete")->isEnabled()) return;
+  auto targets = Targets();
+  if (targets.empty()) return;
+  ChangeTree([&]() -> const CPackObject* {
+    // The parent of a deleted directory that held what the list shows is shown instead.
+    const CPackObject* select = nullptr;
+    CPackObject* shown = TreeSelection();
+    for (CPackObject* e : targets)
+      if (e->Parent() && shown && shown->IsInside(e)) select = e->Parent();
+    for (CPackObject* e : targets)
+      if (e->Parent()) e->Parent()->RemoveChild(e);
+    return select;
+  });
+  m_doc.SetModifiedFlag();
+  UpdateTitle();
+}
+
+void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
+  if (!dir || paths.isEmpty()) return;
+  QStringList failed;
+  int imported = 0;
+  {
+    shell::CWaitCursor wait;
+    ChangeTree([&] {
+      for (const QString& path : paths) {
+        QFileInfo info(path);
+        std::string why;
+        if (info.isDir()) {
+          // A folder dropped from the desktop becomes a directory holding its contents.
+          CPackObject* sub = dir->AddChild(S(info.fileName()), true);
+          ImportReport report = sub->ImportDirectory(S(path));
+          imported += report.imported + 1;
+          for (const auto& f : report.failures) failed << Q(f.name);
+        } else if (dir->ImportFile(S(path), ImportOptions{}, &why)) {
+          ++imported;
+        } else {
+          failed << path;
+        }
+      }
+      return dir;
+    });
+  }
+  if (imported > 0) m_doc.SetModifiedFlag();
+  UpdateTitle();
+  if (failed.size() == 1) {
+    Message("Could not import " + failed.front() + "\nFile may be in use by another application", "Import Error",
+            QMessageBox::Question);
+  } else if (failed.size() > 1) {
+    QString text = "Could not import files :";
+    for (const QString& f : failed) text += "\n  " + f;
+    text += "\nFiles may be in use by another application";
+    Message(text, "Import Error", QMessageBox::Question);
+  }
+}
+
+void CMainFrame::OnImportFile() {
+  CPackObject* target = ImportTarget();
+  if (!target) return;
+  const std::string path = target->PathInArchive();
+  QStringList files = m_prompter->OpenFileNames(this, "Import", kImportFilter);
+  if (files.isEmpty()) return;
+  // Found again by path: the dialog ran an event loop.
+  CPackObject* dir = path.empty() ? &m_doc.Root() : m_doc.Root().FindByPath(path);
+  if (dir && dir->IsDirectory()) ImportPaths(dir, files);
+}
+
+void CMainFrame::OnImportDirectory() {
+  CPackObject* target = TreeSelection();
+  if (!target) target = &m_doc.Root();
+  const std::string path = target->PathInArchive();
+  QString folder = m_prompter->ExistingDirectory(this, "Select import directory");
+  if (folder.isEmpty()) return;
+  CPackObject* dir = path.empty() ? &m_doc.Root() : m_doc.Root().FindByPath(path);
+  if (!dir || !dir->IsDirectory()) return;
+  ImportReport report;
+  {
+    shell::CWaitCursor wait;
+    ChangeTree([&] {
+      report = dir->ImportDirectory(S(folder));
+      return dir;
+    });
+  }
+  m_doc.SetModifiedFlag();
+  UpdateTitle();
+  if (!report.failures.empty()) {
+    QString text = "Could not import files :";
+    for (const auto& f : report.failures) text += "\n  " + Q(f.name) + " (" + Q(f.reason) + ")";
+    Message(text, "Import Error", QMessageBox::Question);
+  }
+}
+
+void CMainFrame::OnExportFile() {
+  auto sel = ListSelection();
+  if (m_treeFocused || sel.size() != 1 || sel.front()->IsDirectory()) return;
+  CPackObject* entry = sel.front();
+  QString path = m_prompter->SaveFileName(this, "Export", kExportFilter, Q(entry->Name()), QString());
+  if (path.isEmpty()) return;
+  shell::CWaitCursor wait;
+  std::FILE* out = std::fopen(S(path).c_str(), "wb");
+  std::string why = "the file cannot be created";
+  bool ok = out && entry->StreamData(
+                       [&](const std::uint8_t* p, std::size_t n) { return std::fwrite(p, 1, n, out) == n; }, &why);
+  if (out && std::fclose(out) != 0 && ok) {
+    ok = false;
+    why = "the file cannot be written";
+  }
+  if (!ok) Message(QString("Could not export %1: %2.").arg(path, Q(why)), "Export", QMessageBox::Warning);
+}
+
+void CMainFrame::OnExportDirectory() {
+  auto targets = Targets();
+  if (targets.empty()) return;
+  std::vector<std::string> paths;
+  for (CPackObject* t : targets) paths.push_back(t->PathInArchive());
+  QString folder = m_prompter->ExistingDirectory(this, "Select export directory");
+  if (folder.isEmpty()) return;
+  QStringList problems;
+  {
+    shell::CWaitCursor wait;
+    for (const std::string& p : paths) {
+      CPackObject* e = p.empty() ? &m_doc.Root() : m_doc.Root().FindByPath(p);
+      if (!e) continue;
+      ExportReport r = e->ExportToDisk(S(folder));
+      for (const auto& x : r.refused) problems << QString("%1: not written, %2").arg(Q(x.name), Q(x.reason));
+      for (const auto& x : r.failed) problems << QString("%1: %2").arg(Q(x.name), Q(x.reason));
+    }
+  }
+  if (!problems.isEmpty())
+    Message("Some entries were not exported:\n" + problems.join("\n"), "Export", QMessageBox::Warning);
+}
+
+void CMainFrame::OnUpOneLevel() {
+  CPackObject* dir = TreeSelection();
+  if (dir && dir->Parent()) m_tree->SelectDirectory(dir->Parent());
+}
+
+void CMainFrame::SetViewType(int style) {
+  m_list->SetViewType(style);
+  UpdateCommandUI();
+}
+
+// --- clipboard ---
+
+void CMainFrame::OnCopy() {
+  auto targets = Targets();
+  if (targets.empty()) return;
+  std::vector<std::uint8_t> bytes;
+  std::vector<std::string> unreadable;
+  {
+    shell::CWaitCursor wait;
+    ByteWriter out(bytes);
+    for (CPackObject* e : targets)
+      if (e->Parent()) e->Serialize(out, &unreadable);
+  }
+  auto* mime = new QMimeData;
+  mime->setData(kPackObjectMime, QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())));
+  QApplication::clipboard()->setMimeData(mime);
+  if (!unreadable.empty()) {
+    QString text = "These files could not be read and were copied empty:";
+    for (const auto& u : unreadable) text += "\n  " + Q(u);
+    Message(text, "Copy", QMessageBox::Warning);
+  }
+}
+
+void CMainFrame::OnPaste() {
+  const QMimeData* mime = QApplication::clipboard()->mimeData();
+  CPackObject* dir = PasteTarget();
+  if (!mime || !mime->hasFormat(kPackObjectMime) || !dir) return;
+  const QByteArray data = mime->data(kPackObjectMime);
+  std::vector<std::unique_ptr<CPackObject>> entries;
+  std::string error;
+  {
+    shell::CWaitCursor wait;
+    ByteReader in(reinterpret_cast<const std::uint8_t*>(data.constData()), static_cast<std::size_t>(data.size()));
+    while (!in.AtEnd()) {
+      auto e = CPackObject::Deserialize(in, &error);
+      if (!e) break;
+      entries.push_back(std::move(e));
+    }
+  }
+  if (!error.empty()) {
+    Message("The clipboard does not hold entries Tarn can read (" + Q(error) + ").", "Paste", QMessageBox::Warning);
+    return;
+  }
+  if (entries.empty()) return;
+  ChangeTree([&] {
+    for (auto& e : entries) dir->AdoptChild(std::move(e));
+    return dir;
+  });
+  m_doc.SetModifiedFlag();
+  UpdateTitle();
+}
+
+// --- viewing ---
+
+void CMainFrame::ViewEntry(CPackObject& entry, bool skin) {
+  if (m_viewHandler) {
+    m_viewHandler(*this, entry, skin);
+    return;
+  }
+  statusBar()->showMessage(QString("No viewer for \"%1\" in this build.").arg(Q(entry.Name())), 4000);
+}
+
+void CMainFrame::OnView() {
+  auto sel = ListSelection();
+  if (m_treeFocused || sel.size() != 1 || sel.front()->IsDirectory() || !IsViewableName(sel.front()->Name())) return;
+  ViewEntry(*sel.front(), false);
+}
+
+void CMainFrame::OnViewSkin() {
+  auto sel = ListSelection();
+  if (m_treeFocused || sel.size() != 1 || !EndsWith(ToLower(sel.front()->Name()), ".mdl")) return;
+  ViewEntry(*sel.front(), true);
+}
+
+void CMainFrame::OnExtractTextures() {
+  if (!findChild<QAction*>("actionExtractTextures")->isEnabled()) return;
+  auto sel = ListSelection();
+  if (m_extractHandler)
+    m_extractHandler(*this, sel);
+  else
+    statusBar()->showMessage("Texture extraction is not available in this build.", 4000);
+}
+
+void CMainFrame::OnEntryActivated(CPackObject* entry) {
+  if (!entry) return;
+  if (entry->IsDirectory()) {
+    m_tree->SelectDirectory(entry);
+    return;
+  }
+  if (entry->Name().size() >= 5 && IsViewableName(entry->Name())) ViewEntry(*entry, false);
+}
+
+void CMainFrame::OnAbout() {
+  m_prompter->Message(this,
+                      "Tarn " + QApplication::applicationVersion() +
+                          "\n\nAn editor for the .pak archives of Quake and Quake II.\n"
+                          "Licensed under the GNU General Public License, version 3 or later.",
+                      "About Tarn", QMessageBox::Information);
+}
+
+// --- window ---
+
+void CMainFrame::showEvent(QShowEvent* e) {
+  if (!m_placed) {
+    m_placed = true;
+    move(shell::ProfileInt("Startup", "WindowX", 0), shell::ProfileInt("Startup", "WindowY", 0));
+    resize(shell::ProfileInt("Startup", "WindowWidth", 600), shell::ProfileInt("Startup", "WindowHeight", 400));
+  }
+  QMainWindow::showEvent(e);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* e) {
+  if (!SaveModified()) {
+    e->ignore();
+    return;
+  }
+  auto settings = shell::OpenSettings();
+  settings->setValue("Startup/WindowX", x());
+  settings->setValue("Startup/WindowY", y());
+  settings->setValue("Startup/WindowWidth", width());
+  settings->setValue("Startup/WindowHeight", height());
+  settings->setValue("Startup/ListViewStyle", m_list->ViewType());
+  e->accept();
+}
+
+}  // namespace tarn::browser

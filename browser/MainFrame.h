@@ -1,0 +1,136 @@
+// The main window: menu, toolbar, status bar, and the directory tree beside the list of the
+// selected directory's entries, with the commands that act on them.
+#pragma once
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "archive/TarnDoc.h"
+#include "browser/Prompter.h"
+
+class QAction;
+class QActionGroup;
+class QLabel;
+class QMenu;
+class QSplitter;
+
+namespace tarn::browser {
+
+class CPackTreeModel;
+class CPackListModel;
+class CPackTreeView;
+class CPackListView;
+
+inline constexpr const char* kPackObjectMime = "application/x-PackObject";
+
+class CMainFrame : public QMainWindow, public CDocObserver {
+  Q_OBJECT
+ public:
+  explicit CMainFrame(CTarnDoc& doc, QWidget* parent = nullptr);
+  ~CMainFrame() override;
+
+  CTarnDoc& Document() { return m_doc; }
+  CPackTreeView* TreeView() const { return m_tree; }
+  CPackListView* ListView() const { return m_list; }
+  void SetPrompter(std::unique_ptr<CPrompter> prompter) { m_prompter = std::move(prompter); }
+  CPrompter& Prompter() { return *m_prompter; }
+
+  // Opens an archive as File Open does (without asking about unsaved changes).
+  bool OpenArchive(const QString& path);
+  // Asks whether to save a modified archive: false when the user cancelled.
+  bool SaveModified();
+
+  // How viewable entries are shown; set by the viewers. Without one, View only says so.
+  using ViewHandler = std::function<void(CMainFrame&, CPackObject& entry, bool skin)>;
+  void SetViewHandler(ViewHandler handler) { m_viewHandler = std::move(handler); }
+  using ExtractHandler = std::function<void(CMainFrame&, const std::vector<CPackObject*>& maps)>;
+  void SetExtractHandler(ExtractHandler handler) { m_extractHandler = std::move(handler); }
+
+  // The one place that decides which commands are enabled and checked.
+  void UpdateCommandUI();
+  bool IsTreeFocused() const { return m_treeFocused; }
+  // The context menu for the current focus and selection, built afresh.
+  std::unique_ptr<QMenu> BuildContextMenu();
+  QString StatusText() const;
+
+  // Imports files (and folders, as directories) into dir, reporting failures once.
+  void ImportPaths(CPackObject* dir, const QStringList& paths);
+
+  void OnDocumentChanged(CTarnDoc& doc) override;
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+  void showEvent(QShowEvent* e) override;
+
+ private:
+  void CreateActions();
+  void CreateMenus();
+  void CreateToolBar();
+  QAction* MakeAction(const char* objectName, const QString& text, void (CMainFrame::*slot)(),
+                      const QKeySequence& key = {});
+  void RebuildViews();
+  void UpdateTitle();
+  void UpdateRecentMenu();
+  void AddRecent(const QString& path);
+  bool DoSave(const QString& path);
+  void ShowOpenProblems();
+
+  // A change of the entry tree, with both views reset around it. mutate returns the
+  // directory to show afterwards, or nullptr to stay (or go to the nearest surviving parent).
+  void ChangeTree(const std::function<const CPackObject*()>& mutate);
+
+  CPackObject* TreeSelection() const;
+  std::vector<CPackObject*> ListSelection() const;
+  // The entries a command acts on, by the focus rule.
+  std::vector<CPackObject*> Targets() const;
+  CPackObject* ImportTarget() const;
+  CPackObject* PasteTarget() const;
+  void Message(const QString& text, const QString& caption, QMessageBox::Icon icon);
+
+  // commands
+  void OnFileNew();
+  void OnFileOpen();
+  void OnFileSave();
+  void OnFileSaveAs();
+  void OnCopy();
+  void OnPaste();
+  void OnNewDirectory();
+  void OnRename();
+  void OnDelete();
+  void OnImportFile();
+  void OnImportDirectory();
+  void OnExportFile();
+  void OnExportDirectory();
+  void OnUpOneLevel();
+  void OnView();
+  void OnViewSkin();
+  void OnExtractTextures();
+  void OnAbout();
+  void SetViewType(int style);
+  void OnEntryActivated(CPackObject* entry);
+  void ViewEntry(CPackObject& entry, bool skin);
+
+  CTarnDoc& m_doc;
+  std::unique_ptr<CPrompter> m_prompter;
+  CPackTreeModel* m_treeModel;
+  CPackListModel* m_listModel;
+  CPackTreeView* m_tree;
+  CPackListView* m_list;
+  QSplitter* m_splitter;
+  QLabel* m_status;
+  QMenu* m_recentMenu = nullptr;
+  QActionGroup* m_styleGroup = nullptr;
+  bool m_treeFocused = true;
+  bool m_placed = false;
+  bool m_inDocOperation = false;
+  ViewHandler m_viewHandler;
+  ExtractHandler m_extractHandler;
+};
+
+// True for names whose ending has a viewer: ".wav", ".mdl", ".md2", ".pcx", ".lmp", ".cfg",
+// ".txt", ".wal", ".sp2", ".spr", and names ending ".rc".
+bool IsViewableName(const std::string& name);
+
+}  // namespace tarn::browser

@@ -1,0 +1,247 @@
+#include "browser/PackListView.h"
+
+#include <QContextMenuEvent>
+#include <QDragEnterEvent>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QListView>
+#include <QMimeData>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QTreeView>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <unordered_set>
+
+#include "shell/Settings.h"
+
+namespace tarn::browser {
+
+namespace {
+
+QStringList LocalPaths(const QMimeData* mime) {
+  QStringList paths;
+  if (!mime || !mime->hasUrls()) return paths;
+  for (const QUrl& url : mime->urls())
+    if (url.isLocalFile()) paths << url.toLocalFile();
+  return paths;
+}
+
+}  // namespace
+
+CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(parent), m_model(model) {
+  setObjectName("packList");
+  m_stack = new QStackedWidget(this);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(m_stack);
+
+  m_icons = new QListView(m_stack);
+  m_icons->setObjectName("packListIcons");
+  m_icons->setModel(model);
+  m_icons->setUniformItemSizes(true);
+  m_icons->setLayoutMode(QListView::Batched);
+  m_icons->setBatchSize(2000);
+  m_icons->setResizeMode(QListView::Adjust);
+  m_icons->setMovement(QListView::Static);
+
+  m_details = new QTreeView(m_stack);
+  m_details->setObjectName("packListDetails");
+  m_details->setModel(model);
+  m_details->setRootIsDecorated(false);
+  m_details->setItemsExpandable(false);
+  m_details->setUniformRowHeights(true);
+  m_details->setSortingEnabled(false);
+  m_details->header()->setSectionsClickable(false);
+  m_details->header()->setStretchLastSection(false);
+
+  m_selection = new QItemSelectionModel(model, this);
+  for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(m_icons), static_cast<QAbstractItemView*>(m_details)}) {
+    QItemSelectionModel* own = v->selectionModel();
+    v->setSelectionModel(m_selection);
+    delete own;
+    v->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    v->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    v->setDragDropMode(QAbstractItemView::DropOnly);
+    v->setAcceptDrops(true);
+    v->setDropIndicatorShown(true);
+    v->setContextMenuPolicy(Qt::DefaultContextMenu);
+    v->installEventFilter(this);
+    v->viewport()->installEventFilter(this);
+    connect(v, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& idx) {
+      if (CPackObject* e = m_model->EntryAt(idx.row())) emit entryActivated(e);
+    });
+    m_stack->addWidget(v);
+  }
+  connect(m_selection, &QItemSelectionModel::selectionChanged, this, &CPackListView::selectionChanged);
+  connect(m_model, &QAbstractItemModel::modelReset, this, &CPackListView::selectionChanged);
+
+  SetViewType(shell::ProfileInt("Startup", "ListViewStyle", kLargeIcons));
+}
+
+CPackListView::~CPackListView() { shell::WriteProfileInt("Startup", "ListViewStyle", m_style & 3); }
+
+void CPackListView::ShowDirectory(CPackObject* dir) {
+  m_model->SetDirectory(dir);
+  ActiveView()->scrollToTop();
+}
+
+std::vector<CPackObject*> CPackListView::SelectedEntries() const {
+  std::vector<CPackObject*> out;
+  const QModelIndexList rows = m_selection->selectedRows(0);
+  out.reserve(static_cast<std::size_t>(rows.size()));
+  for (const QModelIndex& idx : rows)
+    if (CPackObject* e = m_model->EntryAt(idx.row())) out.push_back(e);
+  return out;
+}
+
+void CPackListView::SelectEntries(const std::vector<CPackObject*>& entries) {
+  if (entries.empty()) {
+    m_selection->clearSelection();
+    return;
+  }
+  std::unordered_set<const CPackObject*> wanted(entries.begin(), entries.end());
+  QItemSelection sel;
+  QModelIndex first;
+  for (int r = 0, n = m_model->rowCount(); r < n; ++r) {
+    if (!wanted.count(m_model->EntryAt(r))) continue;
+    QModelIndex idx = m_model->index(r, 0);
+    if (!first.isValid()) first = idx;
+    sel.select(idx, m_model->index(r, 1));
+  }
+  m_selection->select(sel, QItemSelectionModel::ClearAndSelect);
+  if (first.isValid()) m_selection->setCurrentIndex(first, QItemSelectionModel::NoUpdate);
+}
+
+QAbstractItemView* CPackListView::ActiveView() const {
+  return m_style == kDetails ? static_cast<QAbstractItemView*>(m_details) : static_cast<QAbstractItemView*>(m_icons);
+}
+
+bool CPackListView::HasFocusInside() const { return m_icons->hasFocus() || m_details->hasFocus(); }
+
+void CPackListView::FocusList() { ActiveView()->setFocus(Qt::OtherFocusReason); }
+
+void CPackListView::SetViewType(int style) {
+  style &= 3;
+  const bool hadFocus = HasFocusInside();
+  m_style = style;
+  switch (style) {
+    case kLargeIcons:
+      m_icons->setViewMode(QListView::IconMode);
+      m_icons->setIconSize(QSize(32, 32));
+      m_icons->setGridSize(QSize(96, 64));
+      m_icons->setWordWrap(true);
+      m_icons->setFlow(QListView::LeftToRight);
+      m_icons->setWrapping(true);
+      break;
+    case kSmallIcons:
+      m_icons->setViewMode(QListView::ListMode);
+      m_icons->setIconSize(QSize(16, 16));
+      m_icons->setGridSize(QSize(160, 20));
+      m_icons->setWordWrap(false);
+      m_icons->setFlow(QListView::LeftToRight);
+      m_icons->setWrapping(true);
+      break;
+    case kList:
+      m_icons->setViewMode(QListView::ListMode);
+      m_icons->setIconSize(QSize(16, 16));
+      m_icons->setGridSize(QSize());
+      m_icons->setWordWrap(false);
+      m_icons->setFlow(QListView::TopToBottom);
+      m_icons->setWrapping(true);
+      break;
+    default:
+      break;
+  }
+  m_icons->setMovement(QListView::Static);
+  m_icons->setUniformItemSizes(true);
+  m_stack->setCurrentWidget(ActiveView());
+  if (style == kDetails) FitColumns();
+  if (hadFocus) FocusList();
+}
+
+void CPackListView::FitColumns() {
+  const int width = m_details->viewport()->width();
+  m_details->setColumnWidth(0, width * 2 / 3);
+  m_details->setColumnWidth(1, width / 3);
+}
+
+void CPackListView::resizeEvent(QResizeEvent* e) {
+  QWidget::resizeEvent(e);
+  if (m_style == kDetails) FitColumns();
+}
+
+CPackObject* CPackListView::EntryAtViewportPoint(QAbstractItemView* view, const QPoint& p) const {
+  QModelIndex idx = view->indexAt(p);
+  return idx.isValid() ? m_model->EntryAt(idx.row()) : nullptr;
+}
+
+bool CPackListView::eventFilter(QObject* watched, QEvent* event) {
+  QAbstractItemView* view = nullptr;
+  for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(m_icons), static_cast<QAbstractItemView*>(m_details)})
+    if (watched == v || watched == v->viewport()) view = v;
+  if (!view) return QWidget::eventFilter(watched, event);
+
+  switch (event->type()) {
+    case QEvent::KeyPress: {
+      auto* k = static_cast<QKeyEvent*>(event);
+      if (k->key() == Qt::Key_Tab || k->key() == Qt::Key_Backtab) {
+        emit focusToTree();
+        return true;
+      }
+      if ((k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) && k->modifiers() == Qt::NoModifier) {
+        auto selected = SelectedEntries();
+        if (selected.size() == 1) emit entryActivated(selected.front());
+        return true;
+      }
+      break;
+    }
+    case QEvent::ContextMenu: {
+      if (watched != view->viewport()) break;
+      auto* c = static_cast<QContextMenuEvent*>(event);
+      QModelIndex idx = view->indexAt(c->pos());
+      if (!idx.isValid()) return true;
+      m_selection->select(idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+      m_selection->setCurrentIndex(idx, QItemSelectionModel::NoUpdate);
+      view->setFocus(Qt::MouseFocusReason);
+      emit contextMenuWanted(c->globalPos());
+      return true;
+    }
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+      auto* d = static_cast<QDragMoveEvent*>(event);
+      if (LocalPaths(d->mimeData()).isEmpty()) {
+        d->ignore();
+        return true;
+      }
+      break;  // the view highlights the row under the pointer
+    }
+    case QEvent::Drop: {
+      if (watched != view->viewport()) break;
+      auto* d = static_cast<QDropEvent*>(event);
+      const QStringList paths = LocalPaths(d->mimeData());
+      if (paths.isEmpty()) return true;
+      CPackObject* over = EntryAtViewportPoint(view, d->position().toPoint());
+      CPackObject* target = over && over->IsDirectory() ? over : m_model->Directory();
+      if (!target) return true;
+      d->acceptProposedAction();
+      // Imported after the view has finished with the drop, since importing resets the model;
+      // the target is found again by its path in case the tree changed meanwhile.
+      const std::string path = target->PathInArchive();
+      QTimer::singleShot(0, this, [this, path, paths] {
+        CPackObject* dir = m_model->Directory();
+        if (!dir) return;
+        CPackObject* root = dir->Root();
+        CPackObject* found = path.empty() ? root : root->FindByPath(path);
+        if (found && found->IsDirectory()) emit filesDropped(found, paths);
+      });
+      break;  // let the view clear its highlight
+    }
+    default:
+      break;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace tarn::browser

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QWidget>
+#include <vector>
+
+#include "browser/PackModels.h"
+
+class QListView;
+class QTreeView;
+class QStackedWidget;
+class QItemSelectionModel;
+class QAbstractItemView;
+
+namespace tarn::browser {
+
+// The entries of one directory, in one of four styles: large icons, details, small icons or
+// list. The styles are two views on one model and one selection.
+class CPackListView : public QWidget {
+  Q_OBJECT
+ public:
+  enum Style { kLargeIcons = 0, kDetails = 1, kSmallIcons = 2, kList = 3 };
+
+  explicit CPackListView(CPackListModel* model, QWidget* parent = nullptr);
+  ~CPackListView() override;
+
+  CPackListModel* ListModel() const { return m_model; }
+  QItemSelectionModel* Selection() const { return m_selection; }
+  CPackObject* CurrentDirectory() const { return m_model->Directory(); }
+  void ShowDirectory(CPackObject* dir);
+
+  std::vector<CPackObject*> SelectedEntries() const;
+  void SelectEntries(const std::vector<CPackObject*>& entries);
+
+  int ViewType() const { return m_style; }
+  void SetViewType(int style);
+  QAbstractItemView* ActiveView() const;
+  QListView* IconView() const { return m_icons; }
+  QTreeView* DetailsView() const { return m_details; }
+  bool HasFocusInside() const;
+  void FocusList();
+
+ signals:
+  void entryActivated(tarn::CPackObject* entry);
+  void filesDropped(tarn::CPackObject* target, const QStringList& paths);
+  void contextMenuWanted(const QPoint& globalPos);
+  void selectionChanged();
+  void focusToTree();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void resizeEvent(QResizeEvent* e) override;
+
+ private:
+  void FitColumns();
+  CPackObject* EntryAtViewportPoint(QAbstractItemView* view, const QPoint& p) const;
+
+  CPackListModel* m_model;
+  QItemSelectionModel* m_selection;
+  QStackedWidget* m_stack;
+  QListView* m_icons;
+  QTreeView* m_details;
+  int m_style = kLargeIcons;
+};
+
+}  // namespace tarn::browser

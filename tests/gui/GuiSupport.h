@@ -1,0 +1,121 @@
+// A main window on a scripted prompter, for the window tests.
+#pragma once
+
+#include <QAction>
+#include <QApplication>
+#include <QTest>
+#include <optional>
+
+#include "TestSupport.h"
+#include "archive/TarnDoc.h"
+#include "browser/MainFrame.h"
+#include "browser/PackListView.h"
+#include "browser/PackModels.h"
+#include "browser/PackTreeView.h"
+
+namespace tarn::test {
+
+struct Shown {
+  QString text;
+  QString caption;
+  QMessageBox::Icon icon;
+};
+
+// Answers dialogs from a script and remembers every message box.
+class ScriptedPrompter : public browser::CPrompter {
+ public:
+  QString openFile;
+  QStringList openFiles;
+  QString saveFile;
+  QString folder;
+  std::optional<QString> newName;
+  std::vector<QMessageBox::StandardButton> answers;  // taken in order; Ok when none left
+  std::vector<Shown> shown;
+
+  QString OpenFileName(QWidget*, const QString&, const QString&) override { return openFile; }
+  QStringList OpenFileNames(QWidget*, const QString&, const QString&) override { return openFiles; }
+  QString SaveFileName(QWidget*, const QString&, const QString&, const QString&, const QString&) override {
+    return saveFile;
+  }
+  QString ExistingDirectory(QWidget*, const QString&) override { return folder; }
+  QMessageBox::StandardButton Message(QWidget*, const QString& text, const QString& caption, QMessageBox::Icon icon,
+                                      QMessageBox::StandardButtons) override {
+    shown.push_back({text, caption, icon});
+    if (answers.empty()) return QMessageBox::Ok;
+    auto a = answers.front();
+    answers.erase(answers.begin());
+    return a;
+  }
+  std::optional<QString> NewName(QWidget*, const QString&) override { return newName; }
+};
+
+class GuiTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    frame = std::make_unique<browser::CMainFrame>(doc);
+    auto p = std::make_unique<ScriptedPrompter>();
+    prompter = p.get();
+    frame->SetPrompter(std::move(p));
+    frame->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+    frame->activateWindow();
+    QApplication::processEvents();
+  }
+  void TearDown() override {
+    doc.SetModifiedFlag(false);
+    frame.reset();
+  }
+
+  QAction* Action(const char* name) { return frame->findChild<QAction*>(name); }
+  bool Enabled(const char* name) {
+    frame->UpdateCommandUI();
+    return Action(name)->isEnabled();
+  }
+  browser::CPackTreeView* Tree() { return frame->TreeView(); }
+  browser::CPackListView* List() { return frame->ListView(); }
+
+  void FocusTree() {
+    Tree()->setFocus(Qt::OtherFocusReason);
+    QApplication::processEvents();
+  }
+  void FocusList() {
+    List()->FocusList();
+    QApplication::processEvents();
+  }
+  void ShowDir(const std::string& path) {
+    CPackObject* d = path.empty() ? &doc.Root() : doc.Root().FindByPath(path);
+    ASSERT_NE(d, nullptr) << path;
+    Tree()->SelectDirectory(d);
+    QApplication::processEvents();
+  }
+  void SelectRows(const std::vector<std::string>& names) {
+    std::vector<CPackObject*> entries;
+    for (const auto& n : names) {
+      CPackObject* e = List()->CurrentDirectory()->FindChild(n);
+      EXPECT_NE(e, nullptr) << n;
+      if (e) entries.push_back(e);
+    }
+    List()->SelectEntries(entries);
+    QApplication::processEvents();
+  }
+  std::vector<std::string> ListNames() {
+    std::vector<std::string> names;
+    auto* m = List()->ListModel();
+    for (int r = 0; r < m->rowCount(); ++r) names.push_back(m->EntryAt(r)->Name());
+    return names;
+  }
+  fs::path OpenPak(const Bytes& bytes) {
+    auto p = dir / "test.pak";
+    WriteFile(p, bytes);
+    EXPECT_TRUE(frame->OpenArchive(QString::fromStdString(p.string())));
+    QApplication::processEvents();
+    return p;
+  }
+
+  TempDir dir;
+  CTarnDoc doc;
+  std::unique_ptr<browser::CMainFrame> frame;
+  ScriptedPrompter* prompter = nullptr;
+};
+
+}  // namespace tarn::test

@@ -1,0 +1,452 @@
+#include <QClipboard>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QTimer>
+#include <QListView>
+#include <QMenu>
+#include <QMimeData>
+#include <QTreeView>
+#include <QUrl>
+
+#include "GuiSupport.h"
+#include "shell/Settings.h"
+
+namespace tarn::test {
+namespace {
+
+Bytes SamplePak() {
+  return PakBuilder()
+      .File("autoexec.cfg", "bind x")
+      .File("maps/e1m1.bsp", "map")
+      .File("maps/e1m2.bsp", "map2")
+      .File("progs/ogre.mdl", "IDPO")
+      .File("progs/player.mdl", "IDPO")
+      .File("sound/misc/pop.wav", "RIFF")
+      .File("gfx/conback.lmp", "pic")
+      .File("readme", "r")
+      .Build();
+}
+
+std::vector<std::string> TreeChildren(browser::CPackTreeModel* m, const QModelIndex& parent) {
+  std::vector<std::string> names;
+  for (int r = 0; r < m->rowCount(parent); ++r) names.push_back(m->EntryOf(m->index(r, 0, parent))->Name());
+  return names;
+}
+
+TEST_F(GuiTest, OpenedArchiveFillsTreeAndList) {
+  OpenPak(SamplePak());
+  auto* m = Tree()->TreeModel();
+  QModelIndex root = m->index(0, 0);
+  EXPECT_EQ(m->EntryOf(root), &doc.Root());
+  EXPECT_TRUE(Tree()->isExpanded(root));
+  EXPECT_EQ(TreeChildren(m, root), (std::vector<std::string>{"gfx", "maps", "progs", "sound"}));
+  EXPECT_EQ(TreeChildren(m, m->IndexOf(doc.Root().FindChild("sound"))), std::vector<std::string>{"misc"});
+  EXPECT_EQ(Tree()->SelectedDirectory(), &doc.Root());
+  // Directories first, then files, each by name.
+  EXPECT_EQ(ListNames(), (std::vector<std::string>{"gfx", "maps", "progs", "sound", "autoexec.cfg", "readme"}));
+  auto* lm = List()->ListModel();
+  EXPECT_EQ(lm->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "Name");
+  EXPECT_EQ(lm->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), "Size (bytes)");
+  EXPECT_EQ(lm->data(lm->index(4, 1), Qt::DisplayRole).toString(), "6");
+  EXPECT_FALSE(lm->data(lm->index(0, 1), Qt::DisplayRole).isValid());  // directories show no size
+
+  ShowDir("maps");
+  EXPECT_EQ(ListNames(), (std::vector<std::string>{"e1m1.bsp", "e1m2.bsp"}));
+  EXPECT_EQ(frame->windowTitle(), "test.pak[*] - Tarn");
+  EXPECT_NE(frame->StatusText().indexOf("2 entries"), -1);
+}
+
+TEST_F(GuiTest, EnablingFollowsFocusAndSelection) {
+  OpenPak(SamplePak());
+  // Tree focused on the root: nothing may rename, delete or climb above it.
+  FocusTree();
+  ASSERT_TRUE(frame->IsTreeFocused());
+  EXPECT_TRUE(Enabled("actionNewDirectory"));
+  EXPECT_FALSE(Enabled("actionRename"));
+  EXPECT_FALSE(Enabled("actionDelete"));
+  EXPECT_TRUE(Enabled("actionImportFile"));
+  EXPECT_TRUE(Enabled("actionImportDirectory"));
+  EXPECT_FALSE(Enabled("actionExportFile"));
+  EXPECT_TRUE(Enabled("actionExportDirectory"));
+  EXPECT_FALSE(Enabled("actionUpOneLevel"));
+  EXPECT_FALSE(Enabled("actionView"));
+  ShowDir("progs");
+  FocusTree();
+  EXPECT_TRUE(Enabled("actionRename"));
+  EXPECT_TRUE(Enabled("actionDelete"));
+  EXPECT_TRUE(Enabled("actionUpOneLevel"));
+
+  // List focused, no row selected.
+  FocusList();
+  SelectRows({});
+  ASSERT_FALSE(frame->IsTreeFocused());
+  EXPECT_FALSE(Enabled("actionRename"));
+  EXPECT_FALSE(Enabled("actionDelete"));
+  EXPECT_TRUE(Enabled("actionImportFile"));  // into the shown directory
+  EXPECT_FALSE(Enabled("actionExportFile"));
+  EXPECT_FALSE(Enabled("actionExportDirectory"));
+  EXPECT_FALSE(Enabled("actionView"));
+  EXPECT_FALSE(Enabled("actionViewSkin"));
+  EXPECT_FALSE(Enabled("actionExtractTextures"));
+
+  // One model selected.
+  SelectRows({"ogre.mdl"});
+  EXPECT_TRUE(Enabled("actionRename"));
+  EXPECT_TRUE(Enabled("actionDelete"));
+  EXPECT_FALSE(Enabled("actionImportFile"));
+  EXPECT_TRUE(Enabled("actionExportFile"));
+  EXPECT_FALSE(Enabled("actionExportDirectory"));
+  EXPECT_TRUE(Enabled("actionView"));
+  EXPECT_TRUE(Enabled("actionViewSkin"));
+  EXPECT_FALSE(Enabled("actionExtractTextures"));
+
+  // Two selected.
+  SelectRows({"ogre.mdl", "player.mdl"});
+  EXPECT_FALSE(Enabled("actionRename"));
+  EXPECT_TRUE(Enabled("actionDelete"));
+  EXPECT_FALSE(Enabled("actionImportFile"));
+  EXPECT_FALSE(Enabled("actionExportFile"));
+  EXPECT_TRUE(Enabled("actionExportDirectory"));
+  EXPECT_FALSE(Enabled("actionView"));
+
+  // Maps: Extract Textures only when every selected row is a map; View never.
+  ShowDir("maps");
+  FocusList();
+  SelectRows({"e1m1.bsp", "e1m2.bsp"});
+  EXPECT_TRUE(Enabled("actionExtractTextures"));
+  SelectRows({"e1m1.bsp"});
+  EXPECT_FALSE(Enabled("actionView"));
+  EXPECT_TRUE(Enabled("actionExtractTextures"));
+
+  // One directory selected in the list: import goes into it.
+  ShowDir("");
+  FocusList();
+  SelectRows({"maps"});
+  EXPECT_TRUE(Enabled("actionImportFile"));
+  EXPECT_FALSE(Enabled("actionExportFile"));
+  SelectRows({"maps", "autoexec.cfg"});
+  EXPECT_FALSE(Enabled("actionImportFile"));
+  // A three-character name is never viewable.
+  SelectRows({"readme"});
+  EXPECT_FALSE(Enabled("actionView"));
+}
+
+TEST_F(GuiTest, NewDirectoryTwiceGivesUntitledThenUntitled1) {
+  OpenPak(SamplePak());
+  ShowDir("maps");
+  FocusTree();
+  Action("actionNewDirectory")->trigger();
+  EXPECT_EQ(Tree()->SelectedDirectory()->PathInArchive(), "maps/untitled");
+  ShowDir("maps");
+  Action("actionNewDirectory")->trigger();
+  EXPECT_EQ(Tree()->SelectedDirectory()->PathInArchive(), "maps/untitled1");
+  EXPECT_TRUE(doc.IsModified());
+  EXPECT_TRUE(frame->isWindowModified());
+  EXPECT_TRUE(Tree()->isExpanded(Tree()->TreeModel()->IndexOf(doc.Root().FindChild("maps"))));
+}
+
+TEST_F(GuiTest, RenameRefusesTakenAndEmptyNames) {
+  OpenPak(SamplePak());
+  ShowDir("progs");
+  FocusList();
+  SelectRows({"ogre.mdl"});
+  prompter->newName = "player.mdl";
+  Action("actionRename")->trigger();
+  ASSERT_EQ(prompter->shown.size(), 1u);
+  EXPECT_NE(prompter->shown[0].text.indexOf("already exists"), -1);
+  prompter->newName = "";
+  Action("actionRename")->trigger();
+  ASSERT_EQ(prompter->shown.size(), 2u);
+  EXPECT_NE(prompter->shown[1].text.indexOf("empty"), -1);
+  EXPECT_EQ(ListNames(), (std::vector<std::string>{"ogre.mdl", "player.mdl"}));
+  EXPECT_FALSE(doc.IsModified());
+
+  prompter->newName = "knight.mdl";
+  Action("actionRename")->trigger();
+  EXPECT_EQ(ListNames(), (std::vector<std::string>{"knight.mdl", "player.mdl"}));
+  EXPECT_EQ(List()->SelectedEntries().front()->Name(), "knight.mdl");
+  EXPECT_TRUE(doc.IsModified());
+
+  // A directory renamed from the tree keeps its place in the tree under the new name.
+  ShowDir("sound");
+  FocusTree();
+  prompter->newName = "audio";
+  Action("actionRename")->trigger();
+  EXPECT_EQ(Tree()->SelectedDirectory()->Name(), "audio");
+  EXPECT_TRUE(Tree()->isExpanded(Tree()->TreeModel()->index(0, 0)));
+}
+
+TEST_F(GuiTest, RealRenameDialogRenames) {
+  OpenPak(SamplePak());
+  frame->SetPrompter(std::make_unique<browser::CPrompter>());
+  ShowDir("gfx");
+  FocusList();
+  SelectRows({"conback.lmp"});
+  QTimer::singleShot(0, [] {
+    QWidget* dialog = QApplication::activeModalWidget();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->objectName(), "renameDialog");
+    auto* edit = dialog->findChild<QLineEdit*>("renameEdit");
+    ASSERT_NE(edit, nullptr);
+    EXPECT_EQ(edit->text(), "conback.lmp");
+    edit->setText("console.lmp");
+    QTest::keyClick(edit, Qt::Key_Return);
+  });
+  Action("actionRename")->trigger();
+  EXPECT_EQ(ListNames(), std::vector<std::string>{"console.lmp"});
+}
+
+TEST_F(GuiTest, DeletingTheShownDirectoryShowsItsParent) {
+  OpenPak(SamplePak());
+  ShowDir("sound/misc");
+  FocusTree();
+  Action("actionDelete")->trigger();
+  EXPECT_EQ(Tree()->SelectedDirectory(), doc.Root().FindChild("sound"));
+  EXPECT_EQ(List()->CurrentDirectory(), doc.Root().FindChild("sound"));
+  EXPECT_TRUE(ListNames().empty());
+  EXPECT_TRUE(doc.IsModified());
+
+  // Deleting rows from the list keeps the directory shown.
+  ShowDir("progs");
+  FocusList();
+  SelectRows({"ogre.mdl", "player.mdl"});
+  QTest::keyClick(List()->ActiveView(), Qt::Key_Delete);
+  EXPECT_TRUE(ListNames().empty());
+  EXPECT_EQ(List()->CurrentDirectory(), doc.Root().FindChild("progs"));
+}
+
+TEST_F(GuiTest, ImportReportsUnreadableFilesOnce) {
+  OpenPak(SamplePak());
+  WriteFile(dir / "good.txt", "good");
+  const QString missing1 = QString::fromStdString((dir / "missing1.txt").string());
+  const QString missing2 = QString::fromStdString((dir / "missing2.txt").string());
+  ShowDir("gfx");
+  FocusTree();
+  prompter->openFiles = {QString::fromStdString((dir / "good.txt").string()), missing1, missing2};
+  Action("actionImportFile")->trigger();
+  ASSERT_EQ(prompter->shown.size(), 1u);
+  const Shown& m = prompter->shown[0];
+  EXPECT_EQ(m.caption, "Import Error");
+  EXPECT_EQ(m.icon, QMessageBox::Question);
+  EXPECT_EQ(m.text, "Could not import files :\n  " + missing1 + "\n  " + missing2 +
+                        "\nFiles may be in use by another application");
+  EXPECT_EQ(ListNames(), (std::vector<std::string>{"conback.lmp", "good.txt"}));
+  EXPECT_EQ(Load(doc.Root().FindByPath("gfx/good.txt")), ToBytes("good"));
+  EXPECT_TRUE(doc.IsModified());
+
+  prompter->openFiles = {missing1};
+  Action("actionImportFile")->trigger();
+  EXPECT_EQ(prompter->shown.back().text, "Could not import " + missing1 + "\nFile may be in use by another application");
+}
+
+void Drop(QWidget* target, QPoint at, const QList<QUrl>& urls) {
+  QMimeData mime;
+  mime.setUrls(urls);
+  QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &enter);
+  QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &move);
+  QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &drop);
+  QApplication::processEvents();
+  QApplication::processEvents();
+}
+
+TEST_F(GuiTest, DropsImportWhereThePointerIs) {
+  OpenPak(SamplePak());
+  WriteFile(dir / "dropped.wav", "RIFF....");
+  WriteFile(dir / "folder" / "inner.txt", "inner");
+  const QUrl file = QUrl::fromLocalFile(QString::fromStdString((dir / "dropped.wav").string()));
+  ShowDir("maps");
+  // Empty space below the tree's items: the root.
+  QWidget* vp = Tree()->viewport();
+  Drop(vp, QPoint(vp->width() / 2, vp->height() - 5), {file});
+  EXPECT_NE(doc.Root().FindChild("dropped.wav"), nullptr);
+  EXPECT_EQ(Tree()->SelectedDirectory(), &doc.Root());
+
+  // On a directory row of the list: into that directory; a dropped folder comes with its files.
+  List()->SetViewType(browser::CPackListView::kDetails);
+  QApplication::processEvents();
+  auto* details = List()->DetailsView();
+  const int row = List()->ListModel()->RowOf(doc.Root().FindChild("progs"));
+  QRect r = details->visualRect(List()->ListModel()->index(row, 0));
+  Drop(details->viewport(), r.center(),
+       {file, QUrl::fromLocalFile(QString::fromStdString((dir / "folder").string()))});
+  EXPECT_NE(doc.Root().FindByPath("progs/dropped.wav"), nullptr);
+  EXPECT_EQ(Load(doc.Root().FindByPath("progs/folder/inner.txt")), ToBytes("inner"));
+}
+
+TEST_F(GuiTest, ContextMenusOfferWhatFitsTheEntry) {
+  OpenPak(SamplePak());
+  auto texts = [&] {
+    std::vector<std::string> t;
+    auto menu = frame->BuildContextMenu();
+    for (QAction* a : menu->actions()) t.push_back(a->text().toStdString());
+    return t;
+  };
+  ShowDir("maps");
+  FocusList();
+  SelectRows({"e1m1.bsp"});
+  EXPECT_EQ(texts(), (std::vector<std::string>{"Rename", "Export File", "Extract textures"}));
+  ShowDir("progs");
+  FocusList();
+  SelectRows({"ogre.mdl"});
+  EXPECT_EQ(texts(), (std::vector<std::string>{"Rename", "Export File", "View object", "View object skin"}));
+  ShowDir("");
+  FocusList();
+  SelectRows({"maps"});
+  EXPECT_EQ(texts(), (std::vector<std::string>{"Rename", "Import File", "Create directory", "Export to directory"}));
+  // Items follow the menu's enabling: with one directory selected, exporting needs two rows.
+  auto menu = frame->BuildContextMenu();
+  EXPECT_TRUE(menu->findChild<QAction*>("context_actionImportFile")->isEnabled());
+  EXPECT_FALSE(menu->findChild<QAction*>("context_actionExportDirectory")->isEnabled());
+}
+
+TEST_F(GuiTest, DetailsColumnsShareTheWidthTwoToOne) {
+  List()->SetViewType(browser::CPackListView::kDetails);
+  frame->resize(700, 400);
+  QApplication::processEvents();
+  auto* details = List()->DetailsView();
+  const int width = details->viewport()->width();
+  EXPECT_EQ(details->columnWidth(0), width * 2 / 3);
+  EXPECT_EQ(details->columnWidth(1), width / 3);
+  EXPECT_TRUE(Action("actionDetails")->isChecked());
+}
+
+TEST_F(GuiTest, StyleAndPlacementSurviveARestart) {
+  frame.reset();
+  shell::OpenSettings()->clear();
+  frame = std::make_unique<browser::CMainFrame>(doc);
+  frame->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+  EXPECT_EQ(frame->size(), QSize(600, 400));  // nothing saved yet
+  EXPECT_EQ(List()->ViewType(), browser::CPackListView::kLargeIcons);
+
+  Action("actionList")->trigger();
+  frame->resize(640, 480);
+  QApplication::processEvents();
+  const QPoint pos = frame->pos();
+  frame->close();
+  frame.reset();
+
+  frame = std::make_unique<browser::CMainFrame>(doc);
+  EXPECT_EQ(List()->ViewType(), browser::CPackListView::kList);
+  EXPECT_TRUE(Action("actionList")->isChecked());
+  frame->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+  EXPECT_EQ(frame->size(), QSize(640, 480));
+  EXPECT_EQ(frame->pos(), pos);
+  auto s = shell::OpenSettings();
+  EXPECT_EQ(s->value("Startup/ListViewStyle").toInt(), 3);
+  EXPECT_EQ(s->value("Startup/WindowWidth").toInt(), 640);
+}
+
+TEST_F(GuiTest, SaveChangesPromptHasThreeAnswers) {
+  auto path = OpenPak(SamplePak());
+  const Bytes before = ReadFile(path);
+  ShowDir("");
+  FocusTree();
+  Action("actionNewDirectory")->trigger();
+  ASSERT_TRUE(doc.IsModified());
+
+  prompter->answers = {QMessageBox::Cancel};
+  EXPECT_FALSE(frame->close());
+  EXPECT_TRUE(frame->isVisible());
+  EXPECT_TRUE(doc.IsModified());
+  EXPECT_NE(doc.Root().FindChild("untitled"), nullptr);
+  EXPECT_EQ(prompter->shown.back().text, "Save changes to test.pak?");
+
+  // Save: the archive is written (with a file added so that the change shows) and New goes on.
+  WriteFile(dir / "added.txt", "added");
+  prompter->openFiles = {QString::fromStdString((dir / "added.txt").string())};
+  ShowDir("");
+  FocusTree();
+  Action("actionImportFile")->trigger();
+  prompter->answers = {QMessageBox::Save};
+  Action("actionNew")->trigger();
+  EXPECT_NE(ReadFile(path), before);
+  EXPECT_EQ(doc.Root().ChildCount(), 0u);
+  CTarnDoc check;
+  ASSERT_TRUE(check.OnOpenDocument(path));
+  EXPECT_EQ(Load(check.Root().FindChild("added.txt")), ToBytes("added"));
+
+  // Discard: nothing written, the window closes.
+  ASSERT_TRUE(frame->OpenArchive(QString::fromStdString(path.string())));
+  FocusTree();
+  Action("actionNewDirectory")->trigger();
+  const Bytes saved = ReadFile(path);
+  prompter->answers = {QMessageBox::Discard};
+  EXPECT_TRUE(frame->close());
+  EXPECT_EQ(ReadFile(path), saved);
+}
+
+TEST_F(GuiTest, CopyAndPasteCarryEntriesAndBytes) {
+  OpenPak(SamplePak());
+  ShowDir("progs");
+  FocusList();
+  SelectRows({"ogre.mdl"});
+  Action("actionCopy")->trigger();
+  ASSERT_TRUE(QApplication::clipboard()->mimeData()->hasFormat(browser::kPackObjectMime));
+  ShowDir("maps");
+  FocusTree();
+  EXPECT_TRUE(Enabled("actionPaste"));
+  Action("actionPaste")->trigger();
+  EXPECT_EQ(Load(doc.Root().FindByPath("maps/ogre.mdl")), ToBytes("IDPO"));
+  Action("actionPaste")->trigger();
+  EXPECT_NE(doc.Root().FindByPath("maps/ogre(2).mdl"), nullptr);
+
+  // Garbage in the clipboard is refused with a message, not a crash.
+  auto* mime = new QMimeData;
+  mime->setData(browser::kPackObjectMime, QByteArray("\x01\x00\x00\x00garbage", 11));
+  QApplication::clipboard()->setMimeData(mime);
+  Action("actionPaste")->trigger();
+  ASSERT_FALSE(prompter->shown.empty());
+  EXPECT_EQ(prompter->shown.back().caption, "Paste");
+}
+
+TEST_F(GuiTest, NavigationByDoubleClickEnterAndUpOneLevel) {
+  OpenPak(SamplePak());
+  List()->SetViewType(browser::CPackListView::kDetails);
+  FocusList();
+  QApplication::processEvents();
+  auto* details = List()->DetailsView();
+  const int row = List()->ListModel()->RowOf(doc.Root().FindChild("sound"));
+  QRect r = details->visualRect(List()->ListModel()->index(row, 0));
+  QTest::mouseClick(details->viewport(), Qt::LeftButton, Qt::NoModifier, r.center());
+  QTest::mouseDClick(details->viewport(), Qt::LeftButton, Qt::NoModifier, r.center());
+  EXPECT_EQ(List()->CurrentDirectory(), doc.Root().FindChild("sound"));
+  SelectRows({"misc"});
+  QTest::keyClick(details, Qt::Key_Return);
+  EXPECT_EQ(List()->CurrentDirectory(), doc.Root().FindByPath("sound/misc"));
+  Action("actionUpOneLevel")->trigger();
+  EXPECT_EQ(List()->CurrentDirectory(), doc.Root().FindChild("sound"));
+  // Tab moves between the views.
+  FocusTree();
+  QTest::keyClick(Tree(), Qt::Key_Tab);
+  EXPECT_FALSE(frame->IsTreeFocused());
+  QTest::keyClick(List()->ActiveView(), Qt::Key_Tab);
+  EXPECT_TRUE(frame->IsTreeFocused());
+}
+
+TEST_F(GuiTest, BadArchivesLeaveTheWindowAsItWas) {
+  OpenPak(SamplePak());
+  WriteFile(dir / "bad.pak", "not an archive at all");
+  EXPECT_FALSE(frame->OpenArchive(QString::fromStdString((dir / "bad.pak").string())));
+  ASSERT_EQ(prompter->shown.size(), 1u);
+  EXPECT_EQ(prompter->shown[0].caption, "Error");
+  EXPECT_NE(doc.Root().FindChild("maps"), nullptr);
+  EXPECT_EQ(ListNames().size(), 6u);
+
+  // A damaged archive opens, says so once, and marks what cannot be read.
+  WriteFile(dir / "damaged.pak", PakBuilder().File("ok.txt", "fine").Raw("lost.bsp", 12, 1 << 20).Build());
+  ASSERT_TRUE(frame->OpenArchive(QString::fromStdString((dir / "damaged.pak").string())));
+  ASSERT_EQ(prompter->shown.size(), 2u);
+  EXPECT_EQ(prompter->shown[1].caption, "Damaged archive");
+  auto* lm = List()->ListModel();
+  const int row = lm->RowOf(doc.Root().FindChild("lost.bsp"));
+  EXPECT_TRUE(lm->data(lm->index(row, 0), Qt::ToolTipRole).isValid());
+}
+
+}  // namespace
+}  // namespace tarn::test
