@@ -304,7 +304,7 @@ TEST_F(GuiTest, ContextMenusOfferWhatFitsTheEntry) {
 }
 
 TEST_F(GuiTest, DetailsColumnsShareTheWidthTwoToOne) {
-  List()->SetViewType(browser::CPackListView::kDetails);
+  Action("actionDetails")->trigger();
   frame->resize(700, 400);
   QApplication::processEvents();
   auto* details = List()->DetailsView();
