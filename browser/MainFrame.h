@@ -48,6 +48,9 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   using ExtractHandler = std::function<void(CMainFrame&, const std::vector<CPackObject*>& maps)>;
   void SetExtractHandler(ExtractHandler handler) { m_extractHandler = std::move(handler); }
 
+  // Views an entry as the View command does (a model's skin when skin is set).
+  void ViewByCommand(CPackObject& entry, bool skin = false) { ViewEntry(entry, skin); }
+
   // The one place that decides which commands are enabled and checked.
   void UpdateCommandUI();
   bool IsTreeFocused() const { return m_treeFocused; }

@@ -7,6 +7,8 @@
 
 #include "archive/PackObject.h"
 #include "archive/TarnDoc.h"
+#include "cli/PngWriter.h"
+#include "formats/EntryPictures.h"
 
 namespace tarn::cli {
 
@@ -27,6 +29,9 @@ constexpr const char* kHelp =
     "  rename ARCHIVE PATH NEWNAME           rename an entry within its directory, then save\n"
     "  cat ARCHIVE PATH                      a file's bytes on standard output\n"
     "  check ARCHIVE                         report every problem; exit 1 when there is any\n"
+    "  info ARCHIVE PATH                     what an entry holds: kind, frames and their sizes\n"
+    "  convert ARCHIVE PATH OUT.png          a picture, texture chain, sprite or model skin to\n"
+    "                                        PNG (OUT-0.png, OUT-1.png, ... for several)\n"
     "  --help                                this text\n"
     "\n"
     "Exit status: 0 success, 1 failure, 2 bad usage.\n";
@@ -285,6 +290,56 @@ int CmdCheck(const Context& ctx, const std::vector<std::string>& a) {
   return 1;
 }
 
+bool IsModelName(const std::string& name) {
+  const std::string n = ToLower(name);
+  return n.size() >= 4 && n.compare(n.size() - 4, 4, ".mdl") == 0;
+}
+
+// The pictures of an entry; a model gives its skin.
+EntryPictures PicturesOf(CPackObject& e) {
+  return LoadEntryPictures(e, IsModelName(e.Name()));
+}
+
+int CmdInfo(const Context& ctx, const std::vector<std::string>& a) {
+  if (a.size() != 2) return ctx.Usage("info takes ARCHIVE and PATH");
+  CTarnDoc doc;
+  if (!Open(ctx, doc, a[0])) return 1;
+  CPackObject* e = Find(doc, a[1]);
+  if (!e) return ctx.Error("no entry \"" + a[1] + "\" in " + a[0]);
+  if (e->IsDirectory()) {
+    ctx.out << "kind: directory\nentries: " << e->ChildCount() << "\nfiles: " << e->CountFiles() << "\n";
+    return 0;
+  }
+  if (PictureKindOf(e->Name(), IsModelName(e->Name())) != PictureKind::None) {
+    EntryPictures pictures = PicturesOf(*e);
+    if (!pictures.ok()) return ctx.Error(pictures.message);
+    ctx.out << "kind: picture\nframes: " << pictures.set.pictures.size() << "\n";
+    for (const Picture& p : pictures.set.pictures) ctx.out << "frame: " << p.width << "x" << p.height << "\n";
+    return 0;
+  }
+  ctx.out << "kind: file\nsize: " << e->Size() << "\n";
+  return 0;
+}
+
+int CmdConvert(const Context& ctx, const std::vector<std::string>& a) {
+  if (a.size() != 3) return ctx.Usage("convert takes ARCHIVE, PATH and OUT.png");
+  CTarnDoc doc;
+  if (!Open(ctx, doc, a[0])) return 1;
+  CPackObject* e = Find(doc, a[1]);
+  if (!e || e->IsDirectory()) return ctx.Error("no file \"" + a[1] + "\" in " + a[0]);
+  EntryPictures pictures = PicturesOf(*e);
+  if (!pictures.ok()) return ctx.Error(pictures.message.empty() ? "\"" + a[1] + "\" holds no picture" : pictures.message);
+  const auto& set = pictures.set;
+  std::string stem = a[2];
+  if (stem.size() > 4 && ToLower(stem.substr(stem.size() - 4)) == ".png") stem.resize(stem.size() - 4);
+  for (std::size_t i = 0; i < set.pictures.size(); ++i) {
+    const std::string out = set.pictures.size() == 1 ? a[2] : stem + "-" + std::to_string(i) + ".png";
+    std::string why;
+    if (!WritePng(out, set.pictures[i], set.PaletteFor(i), &why)) return ctx.Error(why);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -297,6 +352,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   static const std::map<std::string, std::function<int(const Context&, const std::vector<std::string>&)>> commands = {
       {"list", CmdList}, {"extract", CmdExtract}, {"create", CmdCreate}, {"add", CmdAdd},
       {"rm", CmdRm},     {"rename", CmdRename},   {"cat", CmdCat},       {"check", CmdCheck},
+      {"info", CmdInfo}, {"convert", CmdConvert},
   };
   auto it = commands.find(args[0]);
   if (it == commands.end()) return ctx.Usage("unknown command \"" + args[0] + "\"");

@@ -5,8 +5,10 @@
 #include <QSplashScreen>
 #include <QTimer>
 
+#include "archive/PakFormat.h"
 #include "archive/TarnDoc.h"
 #include "browser/MainFrame.h"
+#include "viewers/ViewEntry.h"
 
 namespace {
 
@@ -43,10 +45,13 @@ int main(int argc, char** argv) {
   parser.addPositionalArgument("archive", "The archive to open.", "[ARCHIVE]");
   QCommandLineOption noSplash("no-splash", "Start without the splash screen.");
   parser.addOption(noSplash);
+  QCommandLineOption view("view", "View the entry at PATH of the archive at once.", "PATH");
+  parser.addOption(view);
   parser.process(app);
 
   tarn::CTarnDoc doc;
   tarn::browser::CMainFrame frame(doc);
+  tarn::viewers::InstallViewers(frame);
   frame.show();
   if (!parser.isSet(noSplash)) {
     auto* splash = new QSplashScreen(SplashPicture());
@@ -56,6 +61,15 @@ int main(int argc, char** argv) {
     QTimer::singleShot(1500, splash, &QWidget::close);
   }
   const QStringList args = parser.positionalArguments();
-  if (!args.isEmpty()) frame.OpenArchive(args.front());
+  if (!args.isEmpty() && frame.OpenArchive(args.front()) && parser.isSet(view)) {
+    const std::string path = parser.value(view).toStdString();
+    tarn::CPackObject* entry = doc.Root().FindByPath(path);
+    if (!entry) entry = doc.Root().FindByPath(tarn::ToLower(path));
+    if (entry && !entry->IsDirectory())
+      frame.ViewByCommand(*entry);
+    else
+      frame.Prompter().Message(&frame, "There is no file \"" + parser.value(view) + "\" in the archive.", "Tarn",
+                               QMessageBox::Warning);
+  }
   return app.exec();
 }

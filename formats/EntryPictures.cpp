@@ -1,0 +1,135 @@
+#include "formats/EntryPictures.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "archive/PackObject.h"
+#include "archive/PakFormat.h"
+#include "formats/Sprites.h"
+
+namespace tarn {
+
+namespace {
+
+bool EndsWith(const std::string& s, const char* tail) {
+  const std::size_t n = std::char_traits<char>::length(tail);
+  return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+const std::vector<std::uint8_t> kNoBytes;
+
+}  // namespace
+
+CEntryBytes::CEntryBytes(CPackObject& entry) : m_entry(entry) {
+  if (!entry.HasData()) m_loaded = entry.LoadData() == 1;
+  m_ok = entry.HasData() || entry.Size() == 0;
+}
+
+CEntryBytes::~CEntryBytes() {
+  if (m_loaded) m_entry.ReleaseData();
+}
+
+std::span<const std::uint8_t> CEntryBytes::Bytes() const {
+  const auto* d = m_entry.Data();
+  if (!d) return kNoBytes;
+  return std::span<const std::uint8_t>(d->data(), std::min<std::size_t>(d->size(), static_cast<std::size_t>(std::max(0, m_entry.Size()))));
+}
+
+PictureKind PictureKindOf(const std::string& name, bool skin) {
+  const std::string n = ToLower(name);
+  if (skin) return EndsWith(n, ".mdl") ? PictureKind::ModelSkin : PictureKind::None;
+  if (EndsWith(n, ".pcx")) return PictureKind::Pcx;
+  if (EndsWith(n, ".lmp")) return PictureKind::Lmp;
+  if (EndsWith(n, ".wal")) return PictureKind::Wal;
+  // The reader is chosen by the last character alone: "2" is the Quake II format.
+  if (EndsWith(n, ".spr") || EndsWith(n, ".sp2")) return n.back() == '2' ? PictureKind::Quake2Sprite : PictureKind::QuakeSprite;
+  return PictureKind::None;
+}
+
+EntryPictures LoadEntryPictures(CPackObject& entry, bool skin) {
+  EntryPictures result;
+  result.title = entry.Name();
+  const PictureKind kind = PictureKindOf(entry.Name(), skin);
+  if (kind == PictureKind::None) {
+    result.message = "\"" + entry.Name() + "\" is not a picture";
+    return result;
+  }
+  CEntryBytes data(entry);
+  if (!data.Ok()) {
+    result.message = "the data of \"" + entry.Name() + "\" cannot be read";
+    return result;
+  }
+  const auto bytes = data.Bytes();
+  std::string why;
+  switch (kind) {
+    case PictureKind::Pcx: {
+      Picture p;
+      Palette pal;
+      if (DecodePcx(bytes, p, pal, &why)) {
+        result.set.pictures.push_back(std::move(p));
+        result.set.palettes.push_back(pal);
+      }
+      break;
+    }
+    case PictureKind::Lmp: {
+      Picture p;
+      if (!DecodeLmp(bytes, p)) {
+        result.message = lmp::kNotViewable;
+        result.messageBox = true;
+        return result;
+      }
+      Palette pal;
+      LoadPalette(kQuakePaletteId, pal);
+      result.set.pictures.push_back(std::move(p));
+      result.set.palettes.push_back(pal);
+      break;
+    }
+    case PictureKind::Wal: {
+      Palette pal;
+      LoadPalette(kQuake2PaletteId, pal);
+      result.set.palettes.push_back(pal);
+      std::unordered_set<const CPackObject*> visited;
+      CPackObject* current = &entry;
+      while (current && visited.insert(current).second) {
+        CEntryBytes frame(*current);
+        Picture p;
+        std::string next;
+        if (!frame.Ok() || !DecodeWal(frame.Bytes(), p, &next, &why)) break;
+        result.set.pictures.push_back(std::move(p));
+        if (next.empty() || !current->Parent()) break;
+        CPackObject* found = current->Parent()->FindChild(LeafName(next) + ".wal");
+        if (!found || found == &entry || found->IsDirectory()) break;
+        current = found;
+      }
+      break;
+    }
+    case PictureKind::QuakeSprite:
+      ReadQuakeSprite(bytes, result.set);
+      why = "the sprite has no pictures";
+      break;
+    case PictureKind::Quake2Sprite:
+      ReadQuake2Sprite(entry, bytes, result.set);
+      why = "none of the sprite's pictures lies beside it";
+      break;
+    case PictureKind::ModelSkin: {
+      result.title = entry.Name() + " skin";
+      Picture p;
+      if (DecodeMdlSkin(bytes, p, &why)) {
+        Palette pal;
+        LoadPalette(kQuakePaletteId, pal);
+        result.set.pictures.push_back(std::move(p));
+        result.set.palettes.push_back(pal);
+      }
+      break;
+    }
+    case PictureKind::None:
+      break;
+  }
+  if (result.set.pictures.empty()) {
+    result.set.palettes.clear();
+    result.message = "\"" + entry.Name() + "\": " + (why.empty() ? "no picture" : why);
+  }
+  return result;
+}
+
+}  // namespace tarn

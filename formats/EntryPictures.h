@@ -1,0 +1,48 @@
+// The pictures an archive entry shows, chosen by its name: what the View command hands to the
+// bitmap viewer and what tarn-pak converts to PNG.
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "formats/Pictures.h"
+
+namespace tarn {
+
+class CPackObject;
+
+// An entry's bytes for as long as the object lives: loaded if they were not in memory, and
+// released again afterwards in that case.
+class CEntryBytes {
+ public:
+  explicit CEntryBytes(CPackObject& entry);
+  ~CEntryBytes();
+  CEntryBytes(const CEntryBytes&) = delete;
+  CEntryBytes& operator=(const CEntryBytes&) = delete;
+  bool Ok() const { return m_ok; }
+  std::span<const std::uint8_t> Bytes() const;
+
+ private:
+  CPackObject& m_entry;
+  bool m_loaded = false;
+  bool m_ok = false;
+};
+
+enum class PictureKind { None, Pcx, Lmp, Wal, QuakeSprite, Quake2Sprite, ModelSkin };
+
+// By the name's ending; skin asks for a Quake model's skin.
+PictureKind PictureKindOf(const std::string& name, bool skin = false);
+
+struct EntryPictures {
+  PictureSet set;
+  std::string title;
+  // When nothing can be shown: why, for the user. messageBox marks the one case that is told
+  // in a message box (".lmp not viewable"); the others are quieter.
+  std::string message;
+  bool messageBox = false;
+  bool ok() const { return !set.pictures.empty(); }
+};
+
+EntryPictures LoadEntryPictures(CPackObject& entry, bool skin = false);
+
+}  // namespace tarn

@@ -1,0 +1,136 @@
+#include "viewers/BitmapViewer.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QTimer>
+#include <atomic>
+#include <cstring>
+
+namespace tarn::viewers {
+
+namespace {
+std::atomic<int> g_liveFrames{0};
+}
+
+QImage ToImage(const Picture& picture, const Palette& palette) {
+  QImage image(picture.width, picture.height, QImage::Format_Indexed8);
+  QList<QRgb> table(256);
+  for (int i = 0; i < 256; ++i) {
+    const Rgb& c = palette.colors[static_cast<std::size_t>(i)];
+    table[i] = qRgb(c.r, c.g, c.b);
+  }
+  image.setColorTable(table);
+  for (int y = 0; y < picture.height; ++y)
+    std::memcpy(image.scanLine(y), picture.Row(y), static_cast<std::size_t>(picture.width));
+  return image;
+}
+
+QSize ScaledSize(QSize picture, QSize client) {
+  if (picture.width() <= 0 || picture.height() <= 0 || client.width() <= 0 || client.height() <= 0) return {0, 0};
+  // Compared as client.w / client.h >= pic.w / pic.h, in integers.
+  const qint64 cw = client.width(), ch = client.height(), pw = picture.width(), ph = picture.height();
+  if (cw * ph >= pw * ch) return QSize(static_cast<int>(ch * pw / ph), static_cast<int>(ch));
+  return QSize(static_cast<int>(cw), static_cast<int>(cw * ph / pw));
+}
+
+CBitmapViewerView::CBitmapViewerView(const std::vector<QImage>& pictures, QWidget* parent)
+    : QWidget(parent), m_pictures(pictures) {
+  setObjectName("bitmapView");
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  if (!m_pictures.empty()) {
+    m_timer = new QTimer(this);
+    m_timer->setObjectName("pictureTimer");
+    m_timer->setInterval(kIntervalMs);
+    connect(m_timer, &QTimer::timeout, this, &CBitmapViewerView::Advance);
+    m_timer->start();
+  }
+  update();
+}
+
+CBitmapViewerView::~CBitmapViewerView() {
+  if (m_timer) m_timer->stop();
+}
+
+void CBitmapViewerView::Advance() {
+  m_current = (m_current + 1) % static_cast<int>(m_pictures.size());
+  repaint();
+}
+
+QRect CBitmapViewerView::DrawnRect() const {
+  if (m_pictures.empty()) return {};
+  return QRect(QPoint(0, 0), ScaledSize(m_pictures[static_cast<std::size_t>(m_current)].size(), size()));
+}
+
+void CBitmapViewerView::paintEvent(QPaintEvent*) {
+  if (m_pictures.empty()) return;
+  QPainter p(this);
+  const QRect drawn = DrawnRect();
+  if (!drawn.isEmpty()) p.drawImage(drawn, m_pictures[static_cast<std::size_t>(m_current)]);
+  p.fillRect(QRect(drawn.width(), 0, width() - drawn.width(), height()), Qt::black);
+  p.fillRect(QRect(0, drawn.height(), width(), height() - drawn.height()), Qt::black);
+}
+
+CBitmapViewerFrame::CBitmapViewerFrame(PictureSet set, const QString& title, QWidget* placeOver)
+    : QMainWindow(nullptr), m_set(std::move(set)), m_returnTo(placeOver) {
+  ++g_liveFrames;
+  setObjectName("bitmapViewer");
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWindowTitle(title);
+  if (placeOver) setWindowIcon(placeOver->windowIcon());
+  m_images.reserve(m_set.pictures.size());
+  for (std::size_t i = 0; i < m_set.pictures.size(); ++i) m_images.push_back(ToImage(m_set.pictures[i], m_set.PaletteFor(i)));
+  m_view = new CBitmapViewerView(m_images, this);
+  setCentralWidget(m_view);
+  QMenu* file = menuBar()->addMenu("&File");
+  QAction* save = file->addAction("Save as &PNG...", this, &CBitmapViewerFrame::OnSave);
+  save->setObjectName("actionSavePng");
+  save->setShortcut(QKeySequence::Save);
+  file->addAction("&Close", QKeySequence::Close, this, &QWidget::close);
+  if (placeOver) setGeometry(placeOver->geometry());
+}
+
+CBitmapViewerFrame::~CBitmapViewerFrame() {
+  --g_liveFrames;
+  if (m_returnTo) m_returnTo->activateWindow();
+}
+
+int CBitmapViewerFrame::LiveCount() { return g_liveFrames; }
+
+QStringList NumberedPaths(const QString& path, std::size_t n) {
+  if (n == 1) return {path};
+  QFileInfo info(path);
+  QString stem = info.suffix().compare("png", Qt::CaseInsensitive) == 0
+                     ? info.path() + "/" + info.completeBaseName()
+                     : path;
+  QStringList out;
+  for (std::size_t i = 0; i < n; ++i) out << QString("%1-%2.png").arg(stem).arg(i);
+  return out;
+}
+
+bool CBitmapViewerFrame::SaveAsPng(const QString& path, QString* error) const {
+  const QStringList paths = NumberedPaths(path, m_images.size());
+  for (int i = 0; i < paths.size(); ++i) {
+    if (!m_images[static_cast<std::size_t>(i)].save(paths[i], "PNG")) {
+      if (error) *error = "Could not write " + paths[i];
+      return false;
+    }
+  }
+  return true;
+}
+
+void CBitmapViewerFrame::OnSave() {
+  if (m_images.empty()) return;
+  QString proposed = windowTitle();
+  proposed.replace('/', '_');
+  const int dot = proposed.lastIndexOf('.');
+  if (dot > 0) proposed = proposed.left(dot);
+  QString path = QFileDialog::getSaveFileName(this, "Save as PNG", proposed + ".png", "PNG pictures (*.png)");
+  if (path.isEmpty()) return;
+  QString error;
+  if (!SaveAsPng(path, &error)) QMessageBox::warning(this, "Save as PNG", error);
+}
+
+}  // namespace tarn::viewers

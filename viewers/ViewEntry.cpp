@@ -1,0 +1,73 @@
+#include "viewers/ViewEntry.h"
+
+#include <QStatusBar>
+
+#include "archive/PackObject.h"
+#include "archive/PakFormat.h"
+#include "browser/MainFrame.h"
+#include "formats/EntryPictures.h"
+#include "shell/WaitCursor.h"
+#include "viewers/BitmapViewer.h"
+#include "viewers/Sound.h"
+#include "viewers/TextViewer.h"
+
+namespace tarn::viewers {
+
+namespace {
+
+bool EndsWith(const std::string& s, const char* tail) {
+  const std::size_t n = std::char_traits<char>::length(tail);
+  return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+QString Q(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
+
+}  // namespace
+
+void ViewEntry(browser::CMainFrame& frame, CPackObject& entry, bool skin) {
+  const std::string name = ToLower(entry.Name());
+  if (!skin && EndsWith(name, ".wav")) {
+    std::string error;
+    bool ok;
+    {
+      shell::CWaitCursor wait;
+      ok = PlaySoundEntry(entry, &error);
+    }
+    if (!ok) frame.Prompter().Message(&frame, Q(error), "Sound", QMessageBox::Warning);
+    return;
+  }
+  if (!skin && (EndsWith(name, ".txt") || EndsWith(name, ".cfg") || EndsWith(name, ".rc"))) {
+    CEntryBytes data(entry);
+    if (!data.Ok()) {
+      frame.statusBar()->showMessage("The data of \"" + Q(entry.Name()) + "\" cannot be read.", 5000);
+      return;
+    }
+    auto* viewer = new CTextViewerFrame(TextForDisplay(data.Bytes()), Q(entry.Name()), &frame);
+    viewer->show();
+    return;
+  }
+  if (!skin && (EndsWith(name, ".mdl") || EndsWith(name, ".md2"))) {
+    frame.statusBar()->showMessage("Models cannot be viewed in this build.", 5000);
+    return;
+  }
+  EntryPictures pictures;
+  {
+    shell::CWaitCursor wait;
+    pictures = LoadEntryPictures(entry, skin);
+  }
+  if (!pictures.ok()) {
+    if (pictures.messageBox)
+      frame.Prompter().Message(&frame, Q(pictures.message), "Tarn", QMessageBox::NoIcon);
+    else
+      frame.statusBar()->showMessage(Q(pictures.message), 5000);
+    return;
+  }
+  auto* viewer = new CBitmapViewerFrame(std::move(pictures.set), Q(pictures.title), &frame);
+  viewer->show();
+}
+
+void InstallViewers(browser::CMainFrame& frame) {
+  frame.SetViewHandler([](browser::CMainFrame& f, CPackObject& e, bool skin) { ViewEntry(f, e, skin); });
+}
+
+}  // namespace tarn::viewers
