@@ -17,7 +17,7 @@ bool Fail(std::string* error, const char* why) {
 namespace pcx {
 constexpr std::size_t kHeaderSize = 128;
 constexpr std::size_t kPaletteSize = 768;
-constexpr std::size_t kBitsPerPixel = 3, kXMax = 8, kYMax = 10, kPlanes = 65, kBytesPerLine = 66;
+constexpr std::size_t kBitsPerPixel = 3, kXMax = 8, kYMax = 10, kPlanes = 65;
 // A run codes at most 63 pixels in two bytes: no honest file claims more pixels than this
 // many per byte of data, and nothing larger is allocated.
 constexpr std::size_t kMaxPixelsPerByte = 32;
@@ -29,6 +29,11 @@ bool BuildPicture(int width, int height, std::span<const std::uint8_t> indices, 
   if (width < 0 || height < 0) return false;
   const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
   if (indices.size() < w * h) return false;
+  if (w == 0 || h == 0) {
+    // No pixels, whatever the other side claims: a 0 × 1,000,000,000 picture is just empty.
+    out = Picture{};
+    return true;
+  }
   out.width = width;
   out.height = height;
   const std::size_t stride = static_cast<std::size_t>(out.Stride());

@@ -283,6 +283,11 @@ TEST(ModelSkin, SingleSkinsOnly) {
   Bytes lying = Mdl(2, 2, 0);
   PutU32(lying, 52, 1000);
   EXPECT_FALSE(DecodeMdlSkin(lying, p));
+  Bytes flat = Mdl(0, 0, 0);
+  PutU32(flat, 56, 0x50440000);  // no width, a billion rows: empty, at once
+  ASSERT_TRUE(DecodeMdlSkin(flat, p));
+  EXPECT_EQ(p.height, 0);
+  EXPECT_TRUE(p.pixels.empty());
   Archive a({{"progs/m.mdl", Mdl(4, 4, 0)}});
   EXPECT_EQ(a.View("progs/m.mdl", true).title, "m.mdl skin");
 }

@@ -16,7 +16,9 @@ std::atomic<int> g_liveFrames{0};
 }
 
 QImage ToImage(const Picture& picture, const Palette& palette) {
+  if (picture.width <= 0 || picture.height <= 0) return QImage();
   QImage image(picture.width, picture.height, QImage::Format_Indexed8);
+  if (image.isNull()) return image;
   QList<QRgb> table(256);
   for (int i = 0; i < 256; ++i) {
     const Rgb& c = palette.colors[static_cast<std::size_t>(i)];
