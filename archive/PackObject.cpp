@@ -12,10 +12,6 @@ namespace tarn {
 
 namespace {
 
-bool EndsWith(const std::string& s, std::string_view tail) {
-  return s.size() >= tail.size() && std::string_view(s).substr(s.size() - tail.size()) == tail;
-}
-
 constexpr std::size_t kChunk = 1 << 20;
 
 }  // namespace

@@ -53,6 +53,10 @@ PakReadResult ReadPakIndex(CReadSource& source, PakIndex& index);
 // Every problem of an archive, one readable line each; empty when the archive is sound.
 std::vector<std::string> CheckPakIndex(const PakIndex& index);
 
+inline bool EndsWith(std::string_view s, std::string_view tail) {
+  return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
+}
+
 // ASCII lower case; other bytes are left as they are.
 std::string ToLower(std::string_view s);
 

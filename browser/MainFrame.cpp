@@ -27,11 +27,6 @@ namespace tarn::browser {
 
 namespace {
 
-bool EndsWith(const std::string& s, const char* tail) {
-  const std::size_t n = std::strlen(tail);
-  return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
-}
-
 QString Q(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
 std::string S(const QString& s) { return s.toLocal8Bit().toStdString(); }
 

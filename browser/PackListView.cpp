@@ -6,7 +6,7 @@
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QListView>
-#include <QMimeData>
+#include "browser/DropPaths.h"
 #include <QStackedWidget>
 #include <QTimer>
 #include <QTreeView>
@@ -17,18 +17,6 @@
 #include "shell/Settings.h"
 
 namespace tarn::browser {
-
-namespace {
-
-QStringList LocalPaths(const QMimeData* mime) {
-  QStringList paths;
-  if (!mime || !mime->hasUrls()) return paths;
-  for (const QUrl& url : mime->urls())
-    if (url.isLocalFile()) paths << url.toLocalFile();
-  return paths;
-}
-
-}  // namespace
 
 CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(parent), m_model(model) {
   setObjectName("packList");

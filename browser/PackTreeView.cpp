@@ -2,22 +2,10 @@
 
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
-#include <QMimeData>
+#include "browser/DropPaths.h"
 #include <QUrl>
 
 namespace tarn::browser {
-
-namespace {
-
-QStringList LocalPaths(const QMimeData* mime) {
-  QStringList paths;
-  if (!mime || !mime->hasUrls()) return paths;
-  for (const QUrl& url : mime->urls())
-    if (url.isLocalFile()) paths << url.toLocalFile();
-  return paths;
-}
-
-}  // namespace
 
 CPackTreeView::CPackTreeView(CPackTreeModel* model, QWidget* parent) : QTreeView(parent), m_model(model) {
   setObjectName("packTree");

@@ -11,11 +11,6 @@ namespace tarn {
 
 namespace {
 
-bool EndsWith(const std::string& s, const char* tail) {
-  const std::size_t n = std::char_traits<char>::length(tail);
-  return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
-}
-
 const std::vector<std::uint8_t> kNoBytes;
 
 }  // namespace

@@ -15,11 +15,6 @@ namespace tarn::viewers {
 
 namespace {
 
-bool EndsWith(const std::string& s, const char* tail) {
-  const std::size_t n = std::char_traits<char>::length(tail);
-  return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
-}
-
 QString Q(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
 
 }  // namespace
