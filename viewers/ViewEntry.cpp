@@ -8,6 +8,7 @@
 #include "formats/EntryPictures.h"
 #include "shell/WaitCursor.h"
 #include "viewers/BitmapViewer.h"
+#include "viewers/GLFrame.h"
 #include "viewers/Sound.h"
 #include "viewers/TextViewer.h"
 
@@ -42,7 +43,8 @@ void ViewEntry(browser::CMainFrame& frame, CPackObject& entry, bool skin) {
     return;
   }
   if (!skin && (EndsWith(name, ".mdl") || EndsWith(name, ".md2"))) {
-    frame.statusBar()->showMessage("Models cannot be viewed in this build.", 5000);
+    auto* viewer = new CGLFrame(entry, &frame, frame.Prompter());
+    viewer->show();
     return;
   }
   EntryPictures pictures;

@@ -1,0 +1,363 @@
+#include "formats/Model.h"
+
+#include <cstring>
+
+#include "archive/ByteIO.h"
+#include "archive/PackObject.h"
+#include "archive/PakFormat.h"
+#include "formats/EntryPictures.h"
+
+namespace tarn {
+
+namespace {
+
+constexpr int kMaxSkinSide = 8192;
+
+// Frames in file order into animations by name, in order of first appearance.
+void Group(ModelData& model, std::vector<ModelFrame> frames, std::string (*animationOf)(const std::string&)) {
+  for (ModelFrame& f : frames) {
+    const std::string name = animationOf(f.name);
+    ModelAnimation* target = nullptr;
+    for (ModelAnimation& a : model.animations)
+      if (a.name == name) {
+        target = &a;
+        break;
+      }
+    if (!target) {
+      model.animations.emplace_back();
+      target = &model.animations.back();
+      target->name = name;
+    }
+    target->frames.push_back(std::move(f));
+  }
+}
+
+ModelVertex PackedVertex(ByteReader& r, const float scale[3], const float translate[3]) {
+  ModelVertex v;
+  v.x = static_cast<float>(r.U8()) * scale[0] + translate[0];
+  v.y = static_cast<float>(r.U8()) * scale[1] + translate[1];
+  v.z = static_cast<float>(r.U8()) * scale[2] + translate[2];
+  r.U8();  // normal index
+  return v;
+}
+
+void Require(bool ok, const char* why) {
+  if (!ok) throw ParseError(why);
+}
+
+std::string SkinName(const std::string& path) {
+  std::size_t cut = path.rfind('/');
+  if (cut == std::string::npos) cut = path.rfind('\\');
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+ModelSkin NewSkin(int width, int height) {
+  ModelSkin skin;
+  skin.width = width;
+  skin.height = height;
+  skin.paddedWidth = PaddedSize(width);
+  skin.paddedHeight = PaddedSize(height);
+  skin.pixels.assign(static_cast<std::size_t>(skin.paddedWidth) * skin.paddedHeight * 3, 0);
+  return skin;
+}
+
+}  // namespace
+
+int ModelData::FrameCount() const {
+  int n = 0;
+  for (const auto& a : animations) n += static_cast<int>(a.frames.size());
+  return n;
+}
+
+CPackObject* CModelHost::FindSkin(const std::string&) { return nullptr; }
+void CModelHost::Progress(const std::string&, const std::string&, int) {}
+void CModelHost::Status(const std::string&) {}
+void CModelHost::Step() {}
+void CModelHost::CloseProgress() {}
+void CModelHost::MissingSkins(const std::vector<std::string>&) {}
+std::vector<std::string> CModelHost::ExternalSkins() { return {}; }
+
+CPackObject* CArchiveModelHost::FindSkin(const std::string& path) {
+  CPackObject* e = m_model.Root()->FindByPath(path);
+  if (!e) e = m_model.Root()->FindByPath(ToLower(path));
+  return e && !e->IsDirectory() ? e : nullptr;
+}
+
+int PaddedSize(int n) {
+  int p = 1;
+  while (p < n && p < (1 << 30)) p <<= 1;
+  return p;
+}
+
+std::string MdlAnimationName(const std::string& frame) {
+  const std::size_t p = frame.find_first_of("0123456789");
+  return p == std::string::npos ? frame : frame.substr(0, p);
+}
+
+std::string Md2AnimationName(const std::string& frame) {
+  std::size_t p = frame.find_first_of("0123456789");
+  if (p == std::string::npos) return frame;
+  if (frame.size() - p > 2) p = frame.size() - 2;
+  return frame.substr(0, p);
+}
+
+bool LoadMdl(std::span<const std::uint8_t> bytes, ModelData& model, std::string* error) {
+  model = ModelData{};
+  try {
+    Require(bytes.size() >= mdl::kHeaderSize, "too short for a Quake model");
+    Require(std::memcmp(bytes.data(), "IDPO", 4) == 0, "not a Quake model");
+    ByteReader r(bytes);
+    r.Seek(8);
+    float scale[3], translate[3];
+    for (float& s : scale) s = r.F32();
+    for (float& t : translate) t = r.F32();
+    r.Seek(48);
+    const std::int32_t skinCount = r.I32(), skinWidth = r.I32(), skinHeight = r.I32();
+    const std::int32_t vertexCount = r.I32(), triangleCount = r.I32(), frameCount = r.I32();
+    Require(skinCount >= 0 && vertexCount >= 0 && triangleCount >= 0 && frameCount >= 0, "negative counts");
+    Require(skinWidth >= 0 && skinHeight >= 0 && skinWidth <= kMaxSkinSide && skinHeight <= kMaxSkinSide,
+            "impossible skin size");
+    const std::size_t skinBytes = static_cast<std::size_t>(skinWidth) * static_cast<std::size_t>(skinHeight);
+
+    Palette quake;
+    LoadPalette(kQuakePaletteId, quake);
+    r.Seek(mdl::kHeaderSize);
+    for (std::int32_t i = 0; i < skinCount; ++i) {
+      const std::int32_t type = r.I32();
+      if (type == 0) {
+        auto indices = r.Bytes(skinBytes);
+        ModelSkin skin = NewSkin(skinWidth, skinHeight);
+        for (int y = 0; y < skinHeight; ++y)
+          for (int x = 0; x < skinWidth; ++x) {
+            const Rgb& c = quake.colors[indices[static_cast<std::size_t>(y) * skinWidth + x]];
+            std::uint8_t* px = &skin.pixels[(static_cast<std::size_t>(y) * skin.paddedWidth + x) * 3];
+            px[0] = c.r, px[1] = c.g, px[2] = c.b;
+          }
+        model.skins.push_back(std::move(skin));
+      } else {
+        // A group of skins is passed over whole, so that the skins and sections after it are
+        // found where they are.
+        const std::int32_t n = r.I32();
+        Require(n >= 0, "negative skin group size");
+        r.Skip(static_cast<std::size_t>(n) * 4);
+        for (std::int32_t k = 0; k < n; ++k) r.Skip(skinBytes);
+      }
+    }
+    model.texCoords.resize(static_cast<std::size_t>(vertexCount));
+    for (auto& v : model.texCoords) {
+      v.onseam = r.I32();
+      v.s = r.I32();
+      v.t = r.I32();
+    }
+    Require(static_cast<std::uint64_t>(triangleCount) * 16 <= r.Remaining(), "the triangles run past the end");
+    model.triangles.resize(static_cast<std::size_t>(triangleCount));
+    for (auto& t : model.triangles) {
+      t.facesFront = r.I32();
+      for (auto& v : t.vertex) {
+        v = r.I32();
+        Require(v >= 0 && v < vertexCount, "a triangle names a vertex the model does not have");
+      }
+    }
+    std::vector<ModelFrame> frames;
+    auto simpleFrame = [&] {
+      r.Skip(8);
+      ModelFrame f;
+      f.name = r.FixedString(16);
+      Require(static_cast<std::uint64_t>(vertexCount) * 4 <= r.Remaining(), "a frame runs past the end");
+      f.vertices.reserve(static_cast<std::size_t>(vertexCount));
+      for (std::int32_t v = 0; v < vertexCount; ++v) f.vertices.push_back(PackedVertex(r, scale, translate));
+      frames.push_back(std::move(f));
+    };
+    for (std::int32_t i = 0; i < frameCount; ++i) {
+      if (r.I32() == 0) {
+        simpleFrame();
+      } else {
+        const std::int32_t n = r.I32();
+        Require(n >= 0, "negative frame group size");
+        r.Skip(8);
+        r.Skip(static_cast<std::size_t>(n) * 4);
+        for (std::int32_t k = 0; k < n; ++k) simpleFrame();
+      }
+    }
+    // Anything after the frames (editors append chunks of their own) is not the model's.
+    model.vertexCount = vertexCount;
+    Group(model, std::move(frames), MdlAnimationName);
+    return true;
+  } catch (const ParseError& e) {
+    model = ModelData{};
+    if (error) *error = e.what();
+    return false;
+  }
+}
+
+bool DecodeSkinPcx(std::span<const std::uint8_t> bytes, ModelSkin& skin) {
+  Picture picture;
+  Palette palette;
+  if (!DecodePcx(bytes, picture, palette)) return false;
+  skin = NewSkin(picture.width, picture.height);
+  for (int y = 0; y < picture.height; ++y)
+    for (int x = 0; x < picture.width; ++x) {
+      const Rgb& c = palette.colors[picture.At(x, y)];
+      std::uint8_t* px = &skin.pixels[(static_cast<std::size_t>(y) * skin.paddedWidth + x) * 3];
+      px[0] = c.r, px[1] = c.g, px[2] = c.b;
+    }
+  skin.palette = palette;
+  return true;
+}
+
+bool LoadMd2(std::span<const std::uint8_t> bytes, ModelData& model, CModelHost& host, std::string* error) {
+  model = ModelData{};
+  model.format = ModelData::kMd2;
+  bool progressOpen = false;
+  try {
+    Require(bytes.size() >= md2::kHeaderSize, "too short for a Quake II model");
+    ByteReader r(bytes);
+    r.Seek(16);
+    const std::int32_t frameSize = r.I32(), skinCount = r.I32(), vertexCount = r.I32(), texCoordCount = r.I32();
+    const std::int32_t triangleCount = r.I32();
+    r.I32();  // GL commands
+    const std::int32_t frameCount = r.I32();
+    const std::uint32_t skinsAt = r.U32(), texCoordsAt = r.U32(), trianglesAt = r.U32(), framesAt = r.U32();
+    Require(skinCount >= 0 && vertexCount >= 0 && texCoordCount >= 0 && triangleCount >= 0 && frameCount >= 0,
+            "negative counts");
+    Require(frameCount == 0 || (frameSize >= 40 && static_cast<std::uint64_t>(frameSize) >= 40 + 4ull * vertexCount),
+            "frames too small for their vertices");
+
+    host.Progress("Initialing model", "Reading header info", frameCount + skinCount + 2);
+    progressOpen = true;
+    std::vector<std::string> missing;
+    ByteReader skins = r.Sub(skinsAt, static_cast<std::size_t>(skinCount) * md2::kSkinNameSize);
+    for (std::int32_t i = 1; i <= skinCount; ++i) {
+      host.Status("Reading skin " + std::to_string(i) + "/" + std::to_string(skinCount));
+      const std::string path = skins.FixedString(md2::kSkinNameSize);
+      if (CPackObject* e = host.FindSkin(path)) {
+        ModelSkin skin;
+        CEntryBytes data(*e);
+        if (data.Ok()) DecodeSkinPcx(data.Bytes(), skin);
+        skin.name = SkinName(path);
+        model.skins.push_back(std::move(skin));
+      } else {
+        missing.push_back(path);
+      }
+      host.Step();
+    }
+
+    host.Status("Reading triangles");
+    ByteReader tris = r.Sub(trianglesAt, static_cast<std::size_t>(triangleCount) * 12);
+    model.triangles.resize(static_cast<std::size_t>(triangleCount));
+    for (auto& t : model.triangles) {
+      for (auto& v : t.vertex) {
+        v = tris.I16();
+        Require(v >= 0 && v < vertexCount, "a triangle names a vertex the model does not have");
+      }
+      for (auto& st : t.texCoord) {
+        st = tris.I16();
+        Require(st >= 0 && st < texCoordCount, "a triangle names a texture coordinate the model does not have");
+      }
+    }
+    host.Step();
+    ByteReader sts = r.Sub(texCoordsAt, static_cast<std::size_t>(texCoordCount) * 4);
+    model.texCoords.resize(static_cast<std::size_t>(texCoordCount));
+    for (auto& v : model.texCoords) {
+      v.s = sts.I16();
+      v.t = sts.I16();
+    }
+    host.Step();
+
+    std::vector<ModelFrame> frames;
+    for (std::int32_t f = 0; f < frameCount; ++f) {
+      ByteReader fr = r.Sub(framesAt + static_cast<std::uint64_t>(f) * static_cast<std::uint32_t>(frameSize),
+                            static_cast<std::size_t>(frameSize));
+      float scale[3], translate[3];
+      for (float& s : scale) s = fr.F32();
+      for (float& t : translate) t = fr.F32();
+      ModelFrame frame;
+      frame.name = fr.FixedString(16);
+      host.Status("Reading frame " + frame.name);
+      frame.vertices.reserve(static_cast<std::size_t>(vertexCount));
+      for (std::int32_t v = 0; v < vertexCount; ++v) frame.vertices.push_back(PackedVertex(fr, scale, translate));
+      frames.push_back(std::move(frame));
+      host.Step();
+    }
+    host.Status("Updating animations");
+    model.vertexCount = vertexCount;
+    Group(model, std::move(frames), Md2AnimationName);
+
+    if (!missing.empty()) host.MissingSkins(missing);
+    if (model.skins.empty()) {
+      const std::vector<std::string> files = host.ExternalSkins();
+      if (files.empty()) throw ParseError("no textures were loaded");
+      host.Progress("Reading Textures", "", static_cast<int>(files.size()));
+      for (const std::string& path : files) {
+        host.Status(path);
+        ModelSkin skin;
+        std::FILE* f = std::fopen(path.c_str(), "rb");
+        if (f) {
+          std::vector<std::uint8_t> data;
+          std::uint8_t buffer[65536];
+          std::size_t n;
+          while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) data.insert(data.end(), buffer, buffer + n);
+          std::fclose(f);
+          DecodeSkinPcx(data, skin);
+        }
+        skin.name = SkinName(path);
+        model.skins.push_back(std::move(skin));
+        host.Step();
+      }
+    }
+    host.CloseProgress();
+    return true;
+  } catch (const ParseError& e) {
+    if (progressOpen) host.CloseProgress();
+    model = ModelData{};
+    model.format = ModelData::kMd2;
+    if (error) *error = e.what();
+    return false;
+  }
+}
+
+bool LoadModel(CPackObject& entry, ModelData& model, CModelHost& host, std::string* error) {
+  const std::string name = ToLower(entry.Name());
+  const bool isMd2 = EndsWith(name, ".md2");
+  if (!isMd2 && !EndsWith(name, ".mdl")) {
+    model = ModelData{};
+    return true;
+  }
+  CEntryBytes data(entry);
+  if (!data.Ok()) {
+    if (error) *error = "the model's data cannot be read";
+    model = ModelData{};
+    return false;
+  }
+  return isMd2 ? LoadMd2(data.Bytes(), model, host, error) : LoadMdl(data.Bytes(), model, error);
+}
+
+std::vector<FrameCorner> BuildFrameGeometry(const ModelData& model, int animation, int frame) {
+  std::vector<FrameCorner> out;
+  if (model.skins.empty() || animation < 0 || animation >= static_cast<int>(model.animations.size())) return out;
+  const ModelAnimation& a = model.animations[static_cast<std::size_t>(animation)];
+  if (frame < 0 || frame >= static_cast<int>(a.frames.size())) return out;
+  const ModelFrame& f = a.frames[static_cast<std::size_t>(frame)];
+  const ModelSkin& skin = model.skins.front();
+  if (skin.paddedWidth <= 0 || skin.paddedHeight <= 0) return out;
+  out.reserve(model.triangles.size() * 3);
+  for (const ModelTriangle& t : model.triangles) {
+    for (int c = 0; c < 3; ++c) {
+      const std::int32_t v = t.vertex[c];
+      const std::int32_t st = model.format == ModelData::kMd2 ? t.texCoord[c] : v;
+      // Indices were checked at loading; a frame with fewer vertices is not drawn past its end.
+      if (v < 0 || v >= static_cast<std::int32_t>(f.vertices.size()) || st < 0 ||
+          st >= static_cast<std::int32_t>(model.texCoords.size()))
+        return {};
+      const ModelVertex& tc = model.texCoords[static_cast<std::size_t>(st)];
+      std::int32_t s = tc.s;
+      if (model.format == ModelData::kMdl && tc.onseam != 0 && t.facesFront == 0) s += skin.width / 2;
+      const ModelVertex& p = f.vertices[static_cast<std::size_t>(v)];
+      out.push_back({p.x, p.y, p.z, static_cast<double>(s) / skin.paddedWidth,
+                     static_cast<double>(tc.t) / skin.paddedHeight});
+    }
+  }
+  return out;
+}
+
+}  // namespace tarn

@@ -1,0 +1,120 @@
+// Quake (".mdl") and Quake II (".md2") models in memory: RGB skins padded to powers of two,
+// triangles, texture coordinates, and frames grouped by name into animations.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "formats/Palette.h"
+
+namespace tarn {
+
+class CPackObject;
+
+struct ModelSkin {
+  std::vector<std::uint8_t> pixels;  // paddedWidth × paddedHeight × RGB, rows top first
+  int paddedWidth = 0, paddedHeight = 0;
+  int width = 0, height = 0;
+  std::string name;
+  std::optional<Palette> palette;  // a PCX skin's own palette
+};
+
+struct ModelTriangle {
+  std::int32_t vertex[3] = {-1, -1, -1};
+  std::int32_t texCoord[3] = {-1, -1, -1};
+  std::int32_t facesFront = 1;
+};
+
+struct ModelVertex {
+  float x = 0, y = 0, z = 0;
+  std::int32_t s = 0, t = 0, onseam = 0;
+};
+
+struct ModelFrame {
+  std::string name = "<unnamed>";
+  std::vector<ModelVertex> vertices;
+};
+
+struct ModelAnimation {
+  std::string name = "<unnamed>";
+  std::vector<ModelFrame> frames;
+};
+
+struct ModelData {
+  enum Format { kMdl = 1, kMd2 = 2 };
+  std::string name = "<unnamed>";
+  std::vector<ModelSkin> skins;
+  std::vector<ModelTriangle> triangles;
+  std::vector<ModelVertex> texCoords;
+  std::vector<ModelAnimation> animations;
+  int format = kMdl;
+  int vertexCount = -1;  // vertices per frame, -1 until loaded
+
+  int FrameCount() const;
+};
+
+// What the loaders need from outside the bytes: finding MD2 skins, telling the user, asking
+// for external textures, and reporting progress. The defaults find nothing and ask nothing.
+class CModelHost {
+ public:
+  virtual ~CModelHost() = default;
+  virtual CPackObject* FindSkin(const std::string& path);
+  virtual void Progress(const std::string& caption, const std::string& status, int range);
+  virtual void Status(const std::string& status);
+  virtual void Step();
+  virtual void CloseProgress();
+  // "Unable to load the following texture(s)" with the paths.
+  virtual void MissingSkins(const std::vector<std::string>& paths);
+  // "No textures loaded - Load external textures?": the chosen PCX files, or nothing.
+  virtual std::vector<std::string> ExternalSkins();
+};
+
+// Finds MD2 skins from the root of the archive the model came from.
+class CArchiveModelHost : public CModelHost {
+ public:
+  explicit CArchiveModelHost(CPackObject& model) : m_model(model) {}
+  CPackObject* FindSkin(const std::string& path) override;
+
+ private:
+  CPackObject& m_model;
+};
+
+namespace mdl {
+inline constexpr std::size_t kHeaderSize = 84;
+}
+namespace md2 {
+inline constexpr std::size_t kHeaderSize = 68;
+inline constexpr std::size_t kSkinNameSize = 64;
+}  // namespace md2
+
+// Each returns false, with a reason, and leaves the model empty when the bytes do not hold a
+// model it can read entirely inside them.
+bool LoadMdl(std::span<const std::uint8_t> bytes, ModelData& model, std::string* error = nullptr);
+bool LoadMd2(std::span<const std::uint8_t> bytes, ModelData& model, CModelHost& host, std::string* error = nullptr);
+// By the entry's name: ".mdl" or ".md2".
+bool LoadModel(CPackObject& entry, ModelData& model, CModelHost& host, std::string* error = nullptr);
+
+// A PCX picture as an RGB skin padded to powers of two.
+bool DecodeSkinPcx(std::span<const std::uint8_t> bytes, ModelSkin& skin);
+
+// The animation a frame belongs to: the name cut before its first digit (MDL), or before the
+// last two characters when more than two follow the first digit (MD2).
+std::string MdlAnimationName(const std::string& frame);
+std::string Md2AnimationName(const std::string& frame);
+
+// The smallest power of two not below n (1 for n <= 1).
+int PaddedSize(int n);
+
+// One corner of a drawn triangle: position and texture coordinate.
+struct FrameCorner {
+  float x, y, z;
+  double s, t;
+};
+// The triangles of frame f of animation a, three corners each, with texture coordinates scaled
+// by skin 0's padded size. Empty when the model has no skin 0 or no such frame.
+std::vector<FrameCorner> BuildFrameGeometry(const ModelData& model, int animation, int frame);
+
+}  // namespace tarn

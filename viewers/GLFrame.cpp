@@ -1,0 +1,284 @@
+#include "viewers/GLFrame.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDockWidget>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QMenuBar>
+#include <QPainter>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include "archive/PackObject.h"
+#include "browser/Prompter.h"
+#include "shell/ProgressDialog.h"
+#include "shell/Settings.h"
+#include "shell/WaitCursor.h"
+
+namespace tarn::viewers {
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
+
+QIcon DrawPicture(CSmartBitmapButton::Picture picture) {
+  QPixmap pm(16, 15);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(30, 30, 30));
+  auto tri = [&](QPointF a, QPointF b, QPointF c) { p.drawPolygon(QPolygonF({a, b, c})); };
+  switch (picture) {
+    case CSmartBitmapButton::kUp: tri({8, 2}, {14, 12}, {2, 12}); break;
+    case CSmartBitmapButton::kDown: tri({8, 13}, {14, 3}, {2, 3}); break;
+    case CSmartBitmapButton::kLeft: tri({2, 7.5}, {13, 2}, {13, 13}); break;
+    case CSmartBitmapButton::kRight: tri({14, 7.5}, {3, 2}, {3, 13}); break;
+    case CSmartBitmapButton::kPlay: tri({4, 2}, {13, 7.5}, {4, 13}); break;
+    case CSmartBitmapButton::kStop: p.drawRect(QRectF(4, 3.5, 8, 8)); break;
+    case CSmartBitmapButton::kRotateLeft:
+    case CSmartBitmapButton::kRotateRight: {
+      p.setBrush(Qt::NoBrush);
+      p.setPen(QPen(QColor(30, 30, 30), 2));
+      p.drawArc(QRectF(3, 3, 10, 10), 30 * 16, 280 * 16);
+      p.setPen(Qt::NoPen);
+      p.setBrush(QColor(30, 30, 30));
+      if (picture == CSmartBitmapButton::kRotateLeft)
+        tri({1, 5}, {6, 5}, {3.5, 9});
+      else
+        tri({15, 5}, {10, 5}, {12.5, 9});
+      break;
+    }
+  }
+  return QIcon(pm);
+}
+
+// Reports the loader's progress in the progress dialog and asks the user through the prompter.
+class CViewerModelHost : public CArchiveModelHost {
+ public:
+  CViewerModelHost(CPackObject& entry, QWidget* parent, browser::CPrompter& prompter)
+      : CArchiveModelHost(entry), m_parent(parent), m_prompter(prompter) {}
+  ~CViewerModelHost() override { delete m_progress; }
+
+  void Progress(const std::string& caption, const std::string& status, int range) override {
+    if (!m_progress) m_progress = new shell::CProgressDialog(m_parent);
+    m_progress->SetCaption(Q(caption));
+    m_progress->SetRange(0, std::max(range, 0));
+    m_progress->SetPos(0);
+    m_progress->show();
+    m_progress->SetStatus(Q(status));
+  }
+  void Status(const std::string& status) override {
+    if (m_progress) m_progress->SetStatus(Q(status));
+  }
+  void Step() override {
+    if (m_progress) m_progress->Step();
+  }
+  void CloseProgress() override {
+    if (m_progress) m_progress->hide();
+  }
+  void MissingSkins(const std::vector<std::string>& paths) override {
+    QString text = "Unable to load the following texture(s)\n\n";
+    for (const auto& p : paths) text += Q(p) + "\n";
+    m_prompter.Message(m_parent, text, "Tarn", QMessageBox::NoIcon);
+  }
+  std::vector<std::string> ExternalSkins() override {
+    if (m_prompter.Message(m_parent, "No textures loaded - Load external textures?", "Tarn", QMessageBox::Question,
+                           QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+      return {};
+    std::vector<std::string> files;
+    for (const QString& f : m_prompter.OpenFileNames(m_parent, "Open", "PCX Files (*.pcx);;All Files (*.*) (*)"))
+      files.push_back(f.toLocal8Bit().toStdString());
+    return files;
+  }
+
+ private:
+  QWidget* m_parent;
+  browser::CPrompter& m_prompter;
+  shell::CProgressDialog* m_progress = nullptr;
+};
+
+}  // namespace
+
+CSmartBitmapButton::CSmartBitmapButton(Picture picture, const QString& tip, QWidget* parent) : QPushButton(parent) {
+  setIcon(DrawPicture(picture));
+  setToolTip(tip);
+  setFixedSize(30, 24);
+}
+
+CGLFrame::CGLFrame(CPackObject& entry, QWidget* mainWindow, browser::CPrompter& prompter)
+    : QMainWindow(nullptr), m_mainWindow(mainWindow) {
+  setObjectName("modelViewer");
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWindowTitle(Q(entry.Name()));
+  m_view = new CGLView(this);
+  setCentralWidget(m_view);
+  if (mainWindow) {
+    setWindowIcon(mainWindow->windowIcon());
+    setGeometry(mainWindow->geometry());
+  }
+  if (shell::ProfileInt("Debug", "ShowToolbars", 1) != 0) CreateBars();
+  QMenu* file = menuBar()->addMenu("&File");
+  QAction* save = file->addAction("Save View as &PNG...");
+  save->setObjectName("actionSaveViewPng");
+  connect(save, &QAction::triggered, this, [this] {
+    QString path = QFileDialog::getSaveFileName(this, "Save View as PNG", windowTitle() + ".png", "PNG pictures (*.png)");
+    if (!path.isEmpty()) SaveViewAsPng(path);
+  });
+  file->addAction("&Close", QKeySequence::Close, this, &QWidget::close);
+
+  if (m_mainWindow) m_mainWindow->setEnabled(false);
+  ModelData model;
+  std::string error;
+  bool loaded;
+  {
+    CViewerModelHost host(entry, this, prompter);
+    shell::CWaitCursor wait;
+    loaded = LoadModel(entry, model, host, &error);
+  }
+  m_view->SetModel(std::move(model), loaded);
+  if (!loaded && !error.empty()) statusBar()->showMessage("The model cannot be shown: " + Q(error));
+  FillCombos();
+  connect(m_view, &CGLView::playingChanged, this, &CGLFrame::UpdateCommandUI);
+  UpdateCommandUI();
+  m_view->setFocus();
+}
+
+CGLFrame::~CGLFrame() {
+  if (m_mainWindow) {
+    m_mainWindow->setEnabled(true);
+    m_mainWindow->activateWindow();
+  }
+}
+
+void CGLFrame::closeEvent(QCloseEvent* e) {
+  m_view->Stop();
+  if (m_mainWindow) m_mainWindow->setEnabled(true);
+  QMainWindow::closeEvent(e);
+}
+
+QAction* CGLFrame::Command(const char* objectName) const { return findChild<QAction*>(objectName); }
+
+void CGLFrame::CreateBars() {
+  struct Cmd {
+    const char* name;
+    const char* tip;
+    const char* status;
+    void (CGLView::*method)();
+  };
+  m_toolBar = addToolBar("Frames");
+  m_toolBar->setObjectName("modelToolBar");
+  QStyle* st = style();
+  const Cmd frameCmds[] = {
+      {"cmdFirstFrame", "First Frame", "Goto the first frame", &CGLView::FirstFrame},
+      {"cmdPreviousFrame", "Previous Frame", "Goto the previous frame", &CGLView::PreviousFrame},
+      {"cmdPlay", "Play", "Play the current animation", &CGLView::Play},
+      {"cmdStop", "Stop", "Stop playing the animation", &CGLView::Stop},
+      {"cmdNextFrame", "Next Frame", "Goto the next frame", &CGLView::NextFrame},
+      {"cmdLastFrame", "Last Frame", "Goto the last frame", &CGLView::LastFrame},
+  };
+  const QStyle::StandardPixmap icons[] = {QStyle::SP_MediaSkipBackward, QStyle::SP_MediaSeekBackward,
+                                          QStyle::SP_MediaPlay,         QStyle::SP_MediaStop,
+                                          QStyle::SP_MediaSeekForward,  QStyle::SP_MediaSkipForward};
+  for (std::size_t i = 0; i < std::size(frameCmds); ++i) {
+    const Cmd& c = frameCmds[i];
+    QAction* a = m_toolBar->addAction(st->standardIcon(icons[i]), c.tip);
+    a->setObjectName(c.name);
+    a->setStatusTip(c.status);
+    connect(a, &QAction::triggered, m_view, c.method);
+  }
+
+  auto* bar = new QWidget;
+  auto* layout = new QVBoxLayout(bar);
+  auto* viewBox = new QGroupBox(" View ", bar);
+  auto* grid = new QGridLayout(viewBox);
+  auto button = [&](CSmartBitmapButton::Picture pic, const char* name, const char* tip, auto slot) {
+    auto* b = new CSmartBitmapButton(pic, tip, viewBox);
+    b->setObjectName(name);
+    b->setStatusTip(tip);
+    connect(b, &QPushButton::clicked, m_view, slot);
+    return b;
+  };
+  grid->addWidget(button(CSmartBitmapButton::kUp, "btnMoveUp", "Move Up", [this] { m_view->Move(0, 5); }), 0, 2);
+  grid->addWidget(button(CSmartBitmapButton::kLeft, "btnMoveLeft", "Move Left", [this] { m_view->Move(-5, 0); }), 1, 1);
+  grid->addWidget(button(CSmartBitmapButton::kRight, "btnMoveRight", "Move Right", [this] { m_view->Move(5, 0); }), 1, 3);
+  grid->addWidget(button(CSmartBitmapButton::kDown, "btnMoveDown", "Move Down", [this] { m_view->Move(0, -5); }), 2, 2);
+  grid->addWidget(button(CSmartBitmapButton::kRotateLeft, "btnRotateLeft", "Rotate Left", [this] { m_view->Rotate(-10); }), 2, 0);
+  grid->addWidget(button(CSmartBitmapButton::kRotateRight, "btnRotateRight", "Rotate Right", [this] { m_view->Rotate(10); }), 2, 4);
+  auto* zoomIn = new QPushButton("+", viewBox);
+  zoomIn->setObjectName("btnZoomIn");
+  zoomIn->setToolTip("Zoom In");
+  connect(zoomIn, &QPushButton::clicked, m_view, &CGLView::ZoomIn);
+  auto* zoomOut = new QPushButton("-", viewBox);
+  zoomOut->setObjectName("btnZoomOut");
+  zoomOut->setToolTip("Zoom Out");
+  connect(zoomOut, &QPushButton::clicked, m_view, &CGLView::ZoomOut);
+  grid->addWidget(zoomIn, 3, 1, 1, 2);
+  grid->addWidget(zoomOut, 3, 3, 1, 2);
+  layout->addWidget(viewBox);
+
+  auto* animBox = new QGroupBox(" Animation ", bar);
+  auto* animRow = new QHBoxLayout(animBox);
+  m_animations = new QComboBox(animBox);
+  m_animations->setObjectName("animationCombo");
+  animRow->addWidget(m_animations, 1);
+  m_playButton = new CSmartBitmapButton(CSmartBitmapButton::kPlay, "Play", animBox);
+  m_playButton->setObjectName("btnPlay");
+  m_stopButton = new CSmartBitmapButton(CSmartBitmapButton::kStop, "Stop", animBox);
+  m_stopButton->setObjectName("btnStop");
+  connect(m_playButton, &QPushButton::clicked, m_view, &CGLView::Play);
+  connect(m_stopButton, &QPushButton::clicked, m_view, &CGLView::Stop);
+  animRow->addWidget(m_playButton);
+  animRow->addWidget(m_stopButton);
+  layout->addWidget(animBox);
+  connect(m_animations, &QComboBox::currentIndexChanged, this, [this](int i) {
+    if (i >= 0) m_view->SelectAnimation(i);
+  });
+
+  auto* skinBox = new QGroupBox(" Skin ", bar);
+  auto* skinRow = new QHBoxLayout(skinBox);
+  m_skins = new QComboBox(skinBox);
+  m_skins->setObjectName("skinCombo");
+  skinRow->addWidget(m_skins, 1);
+  layout->addWidget(skinBox);
+  layout->addStretch(1);
+  connect(m_skins, &QComboBox::currentIndexChanged, this, [this](int i) {
+    if (i >= 0) m_view->SelectSkin(i, true);
+  });
+
+  m_dialogBar = new QDockWidget(this);
+  m_dialogBar->setObjectName("modelDialogBar");
+  m_dialogBar->setFeatures(QDockWidget::NoDockWidgetFeatures);
+  m_dialogBar->setTitleBarWidget(new QWidget(m_dialogBar));
+  m_dialogBar->setWidget(bar);
+  addDockWidget(Qt::RightDockWidgetArea, m_dialogBar);
+}
+
+void CGLFrame::FillCombos() {
+  if (!m_animations || !m_skins) return;
+  const QSignalBlocker blockA(m_animations), blockS(m_skins);
+  for (const auto& a : m_view->Model().animations) m_animations->addItem(Q(a.name));
+  m_animations->setCurrentIndex(m_animations->count() ? 0 : -1);
+  int n = 0;
+  for (const auto& s : m_view->Model().skins) {
+    ++n;
+    m_skins->addItem(s.name.empty() ? QString("Skin %1").arg(n) : Q(s.name));
+  }
+  m_skins->setCurrentIndex(m_skins->count() ? 0 : -1);
+}
+
+void CGLFrame::UpdateCommandUI() {
+  const bool playing = m_view->IsPlaying();
+  for (const char* name : {"cmdFirstFrame", "cmdPreviousFrame", "cmdNextFrame", "cmdLastFrame", "cmdPlay"})
+    if (QAction* a = Command(name)) a->setEnabled(!playing);
+  if (QAction* a = Command("cmdStop")) a->setEnabled(playing);
+  if (m_playButton) m_playButton->setEnabled(!playing);
+  if (m_stopButton) m_stopButton->setEnabled(playing);
+}
+
+bool CGLFrame::SaveViewAsPng(const QString& path) { return m_view->grabFramebuffer().save(path, "PNG"); }
+
+}  // namespace tarn::viewers

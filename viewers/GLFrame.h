@@ -1,0 +1,64 @@
+// The model viewer window: the OpenGL view, a toolbar of frame commands, and a bar on the
+// right with view, animation and skin controls. The main window is disabled while it is open.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QPushButton>
+
+#include "viewers/GLView.h"
+
+class QComboBox;
+class QDockWidget;
+class QToolBar;
+
+namespace tarn {
+class CPackObject;
+namespace browser {
+class CPrompter;
+}
+}  // namespace tarn
+
+namespace tarn::viewers {
+
+// A push button showing a small picture instead of text (arrows, play, stop).
+class CSmartBitmapButton : public QPushButton {
+  Q_OBJECT
+ public:
+  enum Picture { kUp, kLeft, kRight, kDown, kRotateLeft, kRotateRight, kPlay, kStop };
+  CSmartBitmapButton(Picture picture, const QString& tip, QWidget* parent = nullptr);
+};
+
+class CGLFrame : public QMainWindow {
+  Q_OBJECT
+ public:
+  // Loads the model from the entry (whose bytes are read only here) and shows it over the main
+  // window's rectangle.
+  CGLFrame(CPackObject& entry, QWidget* mainWindow, browser::CPrompter& prompter);
+  ~CGLFrame() override;
+
+  CGLView* View() const { return m_view; }
+  QComboBox* AnimationCombo() const { return m_animations; }
+  QComboBox* SkinCombo() const { return m_skins; }
+  QAction* Command(const char* objectName) const;
+  void UpdateCommandUI();
+  bool SaveViewAsPng(const QString& path);
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+
+ private:
+  void CreateBars();
+  void FillCombos();
+
+  CGLView* m_view;
+  QToolBar* m_toolBar = nullptr;
+  QDockWidget* m_dialogBar = nullptr;
+  QComboBox* m_animations = nullptr;
+  QComboBox* m_skins = nullptr;
+  QPushButton* m_playButton = nullptr;
+  QPushButton* m_stopButton = nullptr;
+  QPointer<QWidget> m_mainWindow;
+};
+
+}  // namespace tarn::viewers

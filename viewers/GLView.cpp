@@ -1,0 +1,259 @@
+#include "viewers/GLView.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QTimer>
+#include <cmath>
+
+namespace tarn::viewers {
+
+namespace {
+
+double Wrap360(double a) {
+  if (a < 0) a += 360;
+  if (a > 360) a -= 360;
+  return a;
+}
+
+}  // namespace
+
+CGLView::CGLView(QWidget* parent) : QOpenGLWidget(parent) {
+  setObjectName("glView");
+  setFocusPolicy(Qt::StrongFocus);
+  QSurfaceFormat format;
+  format.setRenderableType(QSurfaceFormat::OpenGL);
+  format.setProfile(QSurfaceFormat::CompatibilityProfile);
+  format.setDepthBufferSize(16);
+  format.setRedBufferSize(8);
+  format.setGreenBufferSize(8);
+  format.setBlueBufferSize(8);
+  setFormat(format);
+  m_timer = new QTimer(this);
+  m_timer->setObjectName("animationTimer");
+  m_timer->setInterval(kAnimationIntervalMs);
+  connect(m_timer, &QTimer::timeout, this, [this] {
+    if (m_frameCount > 0) SetFrame((m_currentFrame + 1) % m_frameCount);
+  });
+}
+
+CGLView::~CGLView() { m_timer->stop(); }
+
+void CGLView::SetModel(ModelData model, bool loaded) {
+  m_model = std::move(model);
+  m_modelLoaded = loaded;
+  m_currentFrame = 0;
+  m_currentAnimation = 0;
+  m_animationCount = static_cast<int>(m_model.animations.size());
+  m_frameCount = m_animationCount > 0 ? static_cast<int>(m_model.animations.front().frames.size()) : 0;
+  SelectSkin(0, false);
+}
+
+void CGLView::SelectSkin(int index, bool redraw) {
+  m_currentSkin = index;
+  m_skinDirty = true;
+  if (redraw) Redraw();
+}
+
+void CGLView::SelectAnimation(int index) {
+  if (index < 0 || index >= m_animationCount) return;
+  m_currentAnimation = index;
+  m_currentFrame = 0;
+  m_frameCount = static_cast<int>(m_model.animations[static_cast<std::size_t>(index)].frames.size());
+  emit frameChanged(m_currentFrame);
+  Redraw();
+}
+
+void CGLView::SetFrame(int frame) {
+  if (m_frameCount <= 0) return;
+  m_currentFrame = std::clamp(frame, 0, m_frameCount - 1);
+  emit frameChanged(m_currentFrame);
+  Redraw();
+}
+
+void CGLView::Play() {
+  if (m_timer->isActive()) return;
+  m_timer->start();
+  emit playingChanged(true);
+}
+
+void CGLView::Stop() {
+  if (!m_timer->isActive()) return;
+  m_timer->stop();
+  emit playingChanged(false);
+}
+
+bool CGLView::IsPlaying() const { return m_timer->isActive(); }
+
+void CGLView::Redraw() {
+  ++m_redraws;
+  update();
+}
+
+void CGLView::ApplyCamera() { Redraw(); }
+
+void CGLView::ZoomIn() {
+  m_distance -= 2;
+  if (m_distance < 1) {
+    m_distance = 1;
+    return;
+  }
+  ApplyCamera();
+}
+
+void CGLView::ZoomOut() {
+  m_distance += 2;
+  ApplyCamera();
+}
+
+void CGLView::Move(double dx, double dy) {
+  m_panX += dx;
+  m_panY += dy;
+  ApplyCamera();
+}
+
+void CGLView::Rotate(double dyaw) {
+  m_yaw = Wrap360(m_yaw + dyaw);
+  ApplyCamera();
+}
+
+void CGLView::initializeGL() {
+  const GLfloat ambient[] = {0.4f, 0.4f, 0.4f, 1.0f};
+  const GLfloat light[] = {10.0f, 35.0f, 10.0f, 0.0f};
+  glMaterialfv(GL_FRONT, GL_AMBIENT, ambient);
+  glLightfv(GL_LIGHT0, GL_POSITION, light);
+  glEnable(GL_LIGHTING);
+  glEnable(GL_LIGHT0);
+  glDepthFunc(GL_LESS);
+  glEnable(GL_DEPTH_TEST);
+  glEnable(GL_NORMALIZE);
+  glShadeModel(GL_FLAT);
+  glEnable(GL_TEXTURE_2D);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+  glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+  // Opaque: the widget is composited into the window, where a clear alpha would show through.
+  glClearColor(0, 0, 0, 1);
+  glMatrixMode(GL_MODELVIEW);
+  m_skinDirty = true;
+}
+
+void CGLView::resizeGL(int w, int h) {
+  // A window squeezed to no height keeps the projection it had.
+  if (w < 0 || h <= 0) return;
+  const qreal ratio = devicePixelRatioF();
+  glViewport(0, 0, static_cast<GLint>(w * ratio), static_cast<GLint>(h * ratio));
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  gluPerspective(30.0, static_cast<double>(w) / h, 1.0, 800.0);
+  glMatrixMode(GL_MODELVIEW);
+  m_projectionSet = true;
+}
+
+void CGLView::UploadSkin() {
+  m_skinDirty = false;
+  if (m_currentSkin < 0 || m_currentSkin >= static_cast<int>(m_model.skins.size())) return;
+  const ModelSkin& skin = m_model.skins[static_cast<std::size_t>(m_currentSkin)];
+  if (skin.pixels.empty()) return;
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  glTexImage2D(GL_TEXTURE_2D, 0, 3, skin.paddedWidth, skin.paddedHeight, 0, GL_RGB, GL_UNSIGNED_BYTE,
+               skin.pixels.data());
+}
+
+void CGLView::paintGL() {
+  if (m_skinDirty) UploadSkin();
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glTranslated(m_panX, m_panY, -m_distance);
+  glRotated(m_yaw, 0, 1, 0);
+  glRotated(m_pitch, 1, 0, 0);
+  glRotated(m_roll, 0, 0, 1);
+  const GLfloat diffuse[] = {0.8f, 0.8f, 0.8f, 1.0f};
+  glMaterialfv(GL_FRONT, GL_DIFFUSE, diffuse);
+  const auto corners = BuildFrameGeometry(m_model, m_currentAnimation, m_currentFrame);
+  if (corners.empty()) return;
+  glBegin(GL_TRIANGLES);
+  for (const FrameCorner& c : corners) {
+    glTexCoord2d(c.s, c.t);
+    glVertex3f(c.x, c.y, c.z);
+  }
+  glEnd();
+}
+
+void CGLView::mousePressEvent(QMouseEvent* e) {
+  m_lastMouseX = static_cast<int>(e->position().x());
+  m_lastMouseY = static_cast<int>(e->position().y());
+  setFocus(Qt::MouseFocusReason);
+}
+
+void CGLView::mouseMoveEvent(QMouseEvent* e) {
+  const int x = static_cast<int>(e->position().x()), y = static_cast<int>(e->position().y());
+  if (!m_mouseSeen) {
+    m_mouseSeen = true;
+    m_lastMouseX = x;
+    m_lastMouseY = y;
+    return;
+  }
+  const int dx = x - m_lastMouseX, dy = y - m_lastMouseY;
+  m_lastMouseX = x;
+  m_lastMouseY = y;
+  const Qt::MouseButtons b = e->buttons();
+  if ((b & Qt::LeftButton) && (e->modifiers() & Qt::ControlModifier)) {
+    const float third = 0.33333334f;
+    m_panX += dx * third;
+    m_panY -= dy * third;
+    ApplyCamera();
+  } else if (b & Qt::LeftButton) {
+    m_yaw = Wrap360(m_yaw + dx / 2.0);
+    if (m_yaw >= 45 && m_yaw < 135)
+      m_roll = Wrap360(m_roll + dy / 2.0);
+    else if (m_yaw >= 135 && m_yaw < 225)
+      m_pitch = Wrap360(m_pitch - dy / 2.0);
+    else if (m_yaw >= 225 && m_yaw < 315)
+      m_roll = Wrap360(m_roll - dy / 2.0);
+    else
+      m_pitch = Wrap360(m_pitch + dy / 2.0);
+    ApplyCamera();
+  } else if (b & Qt::RightButton) {
+    m_distance += dy;
+    if (m_distance < 1) {
+      m_distance = 1;
+      return;
+    }
+    ApplyCamera();
+  }
+}
+
+void CGLView::keyPressEvent(QKeyEvent* e) {
+  const QString text = e->text();
+  if (text.size() != 1) {
+    QOpenGLWidget::keyPressEvent(e);
+    return;
+  }
+  const QChar c = text.front();
+  if (c == '+' || c == '=') {
+    if (m_currentAnimation + 1 < m_animationCount) SelectAnimation(m_currentAnimation + 1);
+  } else if (c == '-' || c == '_') {
+    if (m_currentAnimation > 0) SelectAnimation(m_currentAnimation - 1);
+  } else if (c.toLower() == 'l') {
+    PreviousFrame();
+  } else if (c.toLower() == 'n') {
+    NextFrame();
+  } else if (c.toLower() == 'p') {
+    Play();
+  } else if (c.toLower() == 's') {
+    Stop();
+  } else if (c >= '1' && c <= '9') {
+    const int index = c.digitValue() - 1;
+    if (index < m_animationCount) SelectAnimation(index);
+  } else {
+    QOpenGLWidget::keyPressEvent(e);
+  }
+}
+
+}  // namespace tarn::viewers

@@ -1,0 +1,84 @@
+// The OpenGL view of a model: draws the current frame of the current animation with the
+// current skin, lit and textured, under a camera that the mouse and keys move.
+#pragma once
+
+#include <QOpenGLWidget>
+
+#include "formats/Model.h"
+
+class QTimer;
+
+namespace tarn::viewers {
+
+class CGLView : public QOpenGLWidget {
+  Q_OBJECT
+ public:
+  explicit CGLView(QWidget* parent = nullptr);
+  ~CGLView() override;
+
+  // Takes a loaded model; an empty one shows a black view.
+  void SetModel(ModelData model, bool loaded);
+  const ModelData& Model() const { return m_model; }
+  bool ModelLoaded() const { return m_modelLoaded; }
+
+  void SelectSkin(int index, bool redraw);
+  void SelectAnimation(int index);
+  void SetFrame(int frame);
+  void Play();
+  void Stop();
+  bool IsPlaying() const;
+
+  // Camera and frame commands.
+  void ZoomIn();
+  void ZoomOut();
+  void Move(double dx, double dy);
+  void Rotate(double dyaw);
+  void FirstFrame() { SetFrame(0); }
+  void PreviousFrame() { SetFrame(std::max(0, m_currentFrame - 1)); }
+  void NextFrame() { SetFrame(std::min(m_frameCount - 1, m_currentFrame + 1)); }
+  void LastFrame() { SetFrame(m_frameCount - 1); }
+
+  int CurrentFrame() const { return m_currentFrame; }
+  int CurrentAnimation() const { return m_currentAnimation; }
+  int FrameCount() const { return m_frameCount; }
+  int AnimationCount() const { return m_animationCount; }
+  int CurrentSkin() const { return m_currentSkin; }
+  double Yaw() const { return m_yaw; }
+  double Pitch() const { return m_pitch; }
+  double Roll() const { return m_roll; }
+  double Distance() const { return m_distance; }
+  double PanX() const { return m_panX; }
+  double PanY() const { return m_panY; }
+  int RedrawRequests() const { return m_redraws; }
+  static constexpr int kAnimationIntervalMs = 150;
+
+ signals:
+  void playingChanged(bool playing);
+  void frameChanged(int frame);
+
+ protected:
+  void initializeGL() override;
+  void resizeGL(int w, int h) override;
+  void paintGL() override;
+  void mousePressEvent(QMouseEvent* e) override;
+  void mouseMoveEvent(QMouseEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+
+ private:
+  void ApplyCamera();  // and ask for a repaint
+  void Redraw();
+  void UploadSkin();
+
+  ModelData m_model;
+  bool m_modelLoaded = false;
+  double m_yaw = 225, m_pitch = 270, m_roll = 0, m_distance = 100, m_panX = 0, m_panY = 0;
+  int m_lastMouseX = 0, m_lastMouseY = 0;
+  bool m_mouseSeen = false;
+  int m_currentFrame = 0, m_currentAnimation = 0, m_frameCount = 1, m_animationCount = 1, m_currentSkin = -1;
+  bool m_skinDirty = false;
+  bool m_projectionSet = false;
+  int m_redraws = 0;
+  QTimer* m_timer;
+};
+
+}  // namespace tarn::viewers
