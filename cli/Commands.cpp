@@ -9,6 +9,7 @@
 #include "archive/TarnDoc.h"
 #include "cli/PngWriter.h"
 #include "formats/EntryPictures.h"
+#include "formats/Model.h"
 
 namespace tarn::cli {
 
@@ -29,8 +30,9 @@ constexpr const char* kHelp =
     "  rename ARCHIVE PATH NEWNAME           rename an entry within its directory, then save\n"
     "  cat ARCHIVE PATH                      a file's bytes on standard output\n"
     "  check ARCHIVE                         report every problem; exit 1 when there is any\n"
-    "  info ARCHIVE PATH                     what an entry holds: kind, frames and their sizes\n"
-    "  convert ARCHIVE PATH OUT.png          a picture, texture chain, sprite or model skin to\n"
+    "  info ARCHIVE PATH                     what an entry holds: pictures and their sizes, or a\n"
+    "                                        model's format, skins, triangles, frames, animations\n"
+    "  convert ARCHIVE PATH OUT.png          a picture, texture chain, sprite or model skins to\n"
     "                                        PNG (OUT-0.png, OUT-1.png, ... for several)\n"
     "  --help                                this text\n"
     "\n"
@@ -290,6 +292,11 @@ int CmdCheck(const Context& ctx, const std::vector<std::string>& a) {
   return 1;
 }
 
+bool IsAnyModelName(const std::string& name) {
+  const std::string n = ToLower(name);
+  return EndsWith(n, ".mdl") || EndsWith(n, ".md2");
+}
+
 bool IsModelName(const std::string& name) {
   const std::string n = ToLower(name);
   return n.size() >= 4 && n.compare(n.size() - 4, 4, ".mdl") == 0;
@@ -310,6 +317,17 @@ int CmdInfo(const Context& ctx, const std::vector<std::string>& a) {
     ctx.out << "kind: directory\nentries: " << e->ChildCount() << "\nfiles: " << e->CountFiles() << "\n";
     return 0;
   }
+  if (IsAnyModelName(e->Name())) {
+    ModelData model;
+    CArchiveModelHost host(*e);
+    std::string why;
+    if (!LoadModel(*e, model, host, &why)) return ctx.Error("\"" + a[1] + "\" cannot be read as a model: " + why);
+    ctx.out << "kind: model\nformat: " << (model.format == ModelData::kMd2 ? "md2" : "mdl") << "\n";
+    ctx.out << "skins: " << model.skins.size() << "\ntriangles: " << model.triangles.size() << "\n";
+    ctx.out << "vertices: " << std::max(model.vertexCount, 0) << "\nframes: " << model.FrameCount() << "\n";
+    for (const auto& anim : model.animations) ctx.out << "animation: " << anim.name << " " << anim.frames.size() << "\n";
+    return 0;
+  }
   if (PictureKindOf(e->Name(), IsModelName(e->Name())) != PictureKind::None) {
     EntryPictures pictures = PicturesOf(*e);
     if (!pictures.ok()) return ctx.Error(pictures.message);
@@ -327,13 +345,28 @@ int CmdConvert(const Context& ctx, const std::vector<std::string>& a) {
   if (!Open(ctx, doc, a[0])) return 1;
   CPackObject* e = Find(doc, a[1]);
   if (!e || e->IsDirectory()) return ctx.Error("no file \"" + a[1] + "\" in " + a[0]);
+  std::string stem = a[2];
+  if (stem.size() > 4 && ToLower(stem.substr(stem.size() - 4)) == ".png") stem.resize(stem.size() - 4);
+  auto numbered = [&](std::size_t i, std::size_t n) { return n == 1 ? a[2] : stem + "-" + std::to_string(i) + ".png"; };
+  if (IsAnyModelName(e->Name())) {
+    // Every skin the model loads, at its real size.
+    ModelData model;
+    CArchiveModelHost host(*e);
+    std::string why;
+    if (!LoadModel(*e, model, host, &why)) return ctx.Error("\"" + a[1] + "\" cannot be read as a model: " + why);
+    if (model.skins.empty()) return ctx.Error("\"" + a[1] + "\" has no skin");
+    for (std::size_t i = 0; i < model.skins.size(); ++i) {
+      const ModelSkin& s = model.skins[i];
+      if (!WritePngRgb(numbered(i, model.skins.size()), s.width, s.height, s.paddedWidth * 3, s.pixels.data(), &why))
+        return ctx.Error(why);
+    }
+    return 0;
+  }
   EntryPictures pictures = PicturesOf(*e);
   if (!pictures.ok()) return ctx.Error(pictures.message.empty() ? "\"" + a[1] + "\" holds no picture" : pictures.message);
   const auto& set = pictures.set;
-  std::string stem = a[2];
-  if (stem.size() > 4 && ToLower(stem.substr(stem.size() - 4)) == ".png") stem.resize(stem.size() - 4);
   for (std::size_t i = 0; i < set.pictures.size(); ++i) {
-    const std::string out = set.pictures.size() == 1 ? a[2] : stem + "-" + std::to_string(i) + ".png";
+    const std::string out = numbered(i, set.pictures.size());
     std::string why;
     if (!WritePng(out, set.pictures[i], set.PaletteFor(i), &why)) return ctx.Error(why);
   }

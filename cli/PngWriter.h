@@ -8,5 +8,8 @@
 namespace tarn::cli {
 
 bool WritePng(const std::string& path, const Picture& picture, const Palette& palette, std::string* error);
+// width × height RGB pixels, rows `stride` bytes apart.
+bool WritePngRgb(const std::string& path, int width, int height, std::size_t stride, const std::uint8_t* rgb,
+                 std::string* error);
 
 }  // namespace tarn::cli

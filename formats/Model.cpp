@@ -143,6 +143,7 @@ bool LoadMdl(std::span<const std::uint8_t> bytes, ModelData& model, std::string*
         for (std::int32_t k = 0; k < n; ++k) r.Skip(skinBytes);
       }
     }
+    Require(static_cast<std::uint64_t>(vertexCount) * 12 <= r.Remaining(), "the texture coordinates run past the end");
     model.texCoords.resize(static_cast<std::size_t>(vertexCount));
     for (auto& v : model.texCoords) {
       v.onseam = r.I32();
@@ -223,6 +224,12 @@ bool LoadMd2(std::span<const std::uint8_t> bytes, ModelData& model, CModelHost& 
     Require(frameCount == 0 || (frameSize >= 40 && static_cast<std::uint64_t>(frameSize) >= 40 + 4ull * vertexCount),
             "frames too small for their vertices");
 
+    // No section can hold more records than the file has bytes for.
+    const std::uint64_t size = bytes.size();
+    Require(static_cast<std::uint64_t>(skinCount) * md2::kSkinNameSize <= size &&
+                static_cast<std::uint64_t>(frameCount) * 40 <= size && static_cast<std::uint64_t>(triangleCount) * 12 <= size &&
+                static_cast<std::uint64_t>(texCoordCount) * 4 <= size,
+            "counts larger than the file");
     host.Progress("Initialing model", "Reading header info", frameCount + skinCount + 2);
     progressOpen = true;
     std::vector<std::string> missing;

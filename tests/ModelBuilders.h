@@ -1,0 +1,101 @@
+// Builders of small Quake and Quake II models for the tests.
+#pragma once
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+
+namespace tarn::test {
+
+inline void PutF32(Bytes& b, std::size_t at, float f) {
+  std::uint32_t bits;
+  std::memcpy(&bits, &f, 4);
+  PutU32(b, at, bits);
+}
+
+inline void PutI16(Bytes& b, std::size_t at, std::int16_t v) {
+  if (b.size() < at + 2) b.resize(at + 2);
+  b[at] = static_cast<std::uint8_t>(v);
+  b[at + 1] = static_cast<std::uint8_t>(static_cast<std::uint16_t>(v) >> 8);
+}
+
+// A Quake model: one single skin (index = (x + y) % 256), three vertices, one triangle, and a
+// simple frame per name (vertex i at (i, 2i, 3i) before scale 2 and translate 1).
+inline Bytes Mdl(const std::vector<std::string>& frames, int skinW = 4, int skinH = 2, std::int32_t version = 6) {
+  Bytes b(84, 0);
+  std::memcpy(b.data(), "IDPO", 4);
+  PutU32(b, 4, static_cast<std::uint32_t>(version));
+  for (int i = 0; i < 3; ++i) PutF32(b, 8 + 4 * i, 2.0f), PutF32(b, 20 + 4 * i, 1.0f);
+  PutU32(b, 48, 1);
+  PutU32(b, 52, static_cast<std::uint32_t>(skinW));
+  PutU32(b, 56, static_cast<std::uint32_t>(skinH));
+  PutU32(b, 60, 3);
+  PutU32(b, 64, 1);
+  PutU32(b, 68, static_cast<std::uint32_t>(frames.size()));
+  PutU32(b, b.size(), 0);
+  for (int y = 0; y < skinH; ++y)
+    for (int x = 0; x < skinW; ++x) b.push_back(static_cast<std::uint8_t>((x + y) % 256));
+  for (int v = 0; v < 3; ++v) {  // onseam, s, t
+    std::size_t at = b.size();
+    PutU32(b, at, v == 0 ? 1 : 0);
+    PutU32(b, at + 4, static_cast<std::uint32_t>(10 * v));
+    PutU32(b, at + 8, static_cast<std::uint32_t>(5 * v));
+  }
+  std::size_t at = b.size();
+  PutU32(b, at, 0);  // faces back
+  PutU32(b, at + 4, 0), PutU32(b, at + 8, 1), PutU32(b, at + 12, 2);
+  for (const auto& name : frames) {
+    PutU32(b, b.size(), 0);
+    b.resize(b.size() + 8, 0);
+    std::size_t n = b.size();
+    b.resize(n + 16, 0);
+    std::memcpy(&b[n], name.data(), std::min<std::size_t>(name.size(), 15));
+    for (int v = 0; v < 3; ++v) b.insert(b.end(), {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(2 * v),
+                                                   static_cast<std::uint8_t>(3 * v), 0});
+  }
+  return b;
+}
+
+// A Quake II model with three vertices, three texture coordinates, one triangle (corners use
+// texture coordinates 2, 1, 0) and the given skin paths and frame names.
+inline Bytes Md2(const std::vector<std::string>& skins, const std::vector<std::string>& frames) {
+  const std::int32_t frameSize = 40 + 3 * 4;
+  Bytes b(68, 0);
+  std::memcpy(b.data(), "IDP2", 4);
+  PutU32(b, 4, 8);
+  PutU32(b, 16, frameSize);
+  PutU32(b, 20, static_cast<std::uint32_t>(skins.size()));
+  PutU32(b, 24, 3);
+  PutU32(b, 28, 3);
+  PutU32(b, 32, 1);
+  PutU32(b, 40, static_cast<std::uint32_t>(frames.size()));
+  const std::size_t skinsAt = 68, stAt = skinsAt + 64 * skins.size(), trisAt = stAt + 12, framesAt = trisAt + 12;
+  PutU32(b, 44, static_cast<std::uint32_t>(skinsAt));
+  PutU32(b, 48, static_cast<std::uint32_t>(stAt));
+  PutU32(b, 52, static_cast<std::uint32_t>(trisAt));
+  PutU32(b, 56, static_cast<std::uint32_t>(framesAt));
+  b.resize(framesAt + frames.size() * frameSize, 0);
+  for (std::size_t i = 0; i < skins.size(); ++i) std::memcpy(&b[skinsAt + 64 * i], skins[i].data(), skins[i].size());
+  for (int i = 0; i < 3; ++i) PutI16(b, stAt + 4 * i, static_cast<std::int16_t>(8 * i)), PutI16(b, stAt + 4 * i + 2, 4);
+  for (int i = 0; i < 3; ++i) PutI16(b, trisAt + 2 * i, static_cast<std::int16_t>(i)), PutI16(b, trisAt + 6 + 2 * i, static_cast<std::int16_t>(2 - i));
+  for (std::size_t f = 0; f < frames.size(); ++f) {
+    std::size_t at = framesAt + f * frameSize;
+    for (int i = 0; i < 3; ++i) PutF32(b, at + 4 * i, 1.0f);
+    std::memcpy(&b[at + 24], frames[f].data(), std::min<std::size_t>(frames[f].size(), 15));
+    for (int v = 0; v < 3; ++v) b[at + 40 + 4 * v] = static_cast<std::uint8_t>(v + 1);
+  }
+  return b;
+}
+
+// A 2 × 1 PCX whose palette maps index i to (i, i, 255).
+inline Bytes SkinPcx() {
+  Bytes b(128, 0);
+  b[1] = 5, b[3] = 8, b[8] = 1, b[65] = 1, b[66] = 2;
+  b.insert(b.end(), {0x03, 0x07, 0x0C});
+  for (int i = 0; i < 256; ++i) b.insert(b.end(), {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i), 255});
+  return b;
+}
+
+}  // namespace tarn::test
