@@ -164,3 +164,41 @@ TEST_F(ModelViewer, WithoutToolbarsMouseAndKeysStillWork) {
 
 }  // namespace
 }  // namespace tarn::test
+
+namespace tarn::test {
+namespace {
+
+int LitPixels(const QImage& image) {
+  int lit = 0;
+  for (int y = 0; y < image.height(); y += 2)
+    for (int x = 0; x < image.width(); x += 2)
+      if (QColor(image.pixel(x, y)).value() > 8) ++lit;
+  return lit;
+}
+
+TEST_F(GuiTest, RealModelIsDrawnAndMovesWithItsFrames) {
+  TARN_REQUIRE_SAMPLES();
+  viewers::InstallViewers(*frame);
+  OpenPak(PakBuilder().File("progs/flame2.mdl", ReadFile(SamplesDir() / "LibreQuake/lq1/progs/flame2.mdl")).Build());
+  ShowDir("progs");
+  FocusList();
+  SelectRows({"flame2.mdl"});
+  Action("actionView")->trigger();
+  CGLFrame* v = nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* g = qobject_cast<CGLFrame*>(w); g && g->isVisible()) v = g;
+  ASSERT_NE(v, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
+  const QImage first = v->View()->grabFramebuffer();
+  EXPECT_GT(LitPixels(first), 50);
+  v->View()->SetFrame(3);
+  const QImage later = v->View()->grabFramebuffer();
+  EXPECT_GT(LitPixels(later), 50);
+  EXPECT_NE(first, later);
+  v->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(frame->isEnabled());
+}
+
+}  // namespace
+}  // namespace tarn::test
