@@ -9,6 +9,7 @@
 #include "archive/TarnDoc.h"
 #include "cli/PngWriter.h"
 #include "formats/EntryPictures.h"
+#include "formats/MapTextures.h"
 #include "formats/Model.h"
 
 namespace tarn::cli {
@@ -34,6 +35,7 @@ constexpr const char* kHelp =
     "                                        model's format, skins, triangles, frames, animations\n"
     "  convert ARCHIVE PATH OUT.png          a picture, texture chain, sprite or model skins to\n"
     "                                        PNG (OUT-0.png, OUT-1.png, ... for several)\n"
+    "  wad ARCHIVE OUT.wad MAP...            the textures of Quake maps in the archive into a WAD2\n"
     "  --help                                this text\n"
     "\n"
     "Exit status: 0 success, 1 failure, 2 bad usage.\n";
@@ -373,6 +375,30 @@ int CmdConvert(const Context& ctx, const std::vector<std::string>& a) {
   return 0;
 }
 
+int CmdWad(const Context& ctx, const std::vector<std::string>& a) {
+  if (a.size() < 3) return ctx.Usage("wad takes ARCHIVE, OUT.wad and at least one MAP");
+  CTarnDoc doc;
+  if (!Open(ctx, doc, a[0])) return 1;
+  std::vector<WadLump> lumps;
+  int skipped = 0;
+  for (std::size_t i = 2; i < a.size(); ++i) {
+    CPackObject* e = Find(doc, a[i]);
+    if (!e || e->IsDirectory()) return ctx.Error("no map \"" + a[i] + "\" in " + a[0]);
+    CEntryBytes data(*e);
+    if (!data.Ok()) return ctx.Error("the data of \"" + a[i] + "\" cannot be read");
+    MapTextures map = ReadMapTextures(data.Bytes());
+    for (const auto& p : map.problems) ctx.err << "tarn-pak: " << a[i] << ": " << p << "\n";
+    skipped += map.skipped;
+    AddMapTextures(map, lumps);
+  }
+  std::string why;
+  if (!WriteWad2File(a[1], lumps, &why)) return ctx.Error(why);
+  ctx.out << lumps.size() << " textures extracted";
+  if (skipped) ctx.out << ", " << skipped << " without pixels skipped";
+  ctx.out << "\n";
+  return 0;
+}
+
 }  // namespace
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -385,7 +411,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   static const std::map<std::string, std::function<int(const Context&, const std::vector<std::string>&)>> commands = {
       {"list", CmdList}, {"extract", CmdExtract}, {"create", CmdCreate}, {"add", CmdAdd},
       {"rm", CmdRm},     {"rename", CmdRename},   {"cat", CmdCat},       {"check", CmdCheck},
-      {"info", CmdInfo}, {"convert", CmdConvert},
+      {"info", CmdInfo}, {"convert", CmdConvert}, {"wad", CmdWad},
   };
   auto it = commands.find(args[0]);
   if (it == commands.end()) return ctx.Usage("unknown command \"" + args[0] + "\"");

@@ -46,8 +46,10 @@ QString CProgressDialog::Status() const { return m_status->text(); }
 
 void CProgressDialog::WaitForClose() {
   m_close->setEnabled(true);
+  // Shown again so that it becomes modal: a dialog already on screen keeps its old modality.
+  hide();
+  setWindowModality(Qt::ApplicationModal);
   m_close->setFocus();
-  show();
   exec();
 }
 

@@ -8,6 +8,7 @@
 #include "formats/EntryPictures.h"
 #include "shell/WaitCursor.h"
 #include "viewers/BitmapViewer.h"
+#include "viewers/ExtractTextures.h"
 #include "viewers/GLFrame.h"
 #include "viewers/Sound.h"
 #include "viewers/TextViewer.h"
@@ -65,6 +66,7 @@ void ViewEntry(browser::CMainFrame& frame, CPackObject& entry, bool skin) {
 
 void InstallViewers(browser::CMainFrame& frame) {
   frame.SetViewHandler([](browser::CMainFrame& f, CPackObject& e, bool skin) { ViewEntry(f, e, skin); });
+  frame.SetExtractHandler([](browser::CMainFrame& f, const std::vector<CPackObject*>& maps) { ExtractTextures(f, maps); });
 }
 
 }  // namespace tarn::viewers

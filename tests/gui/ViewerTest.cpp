@@ -1,5 +1,7 @@
 #include <QImage>
 #include <QPlainTextEdit>
+#include <QLabel>
+#include <QPushButton>
 #include <QTimer>
 
 #include "GuiSupport.h"
@@ -153,6 +155,70 @@ TEST_F(GuiTest, ViewCommandOpensTheFittingViewer) {
   EXPECT_TRUE(text->View()->isReadOnly());
   text->close();
   Flush();
+}
+
+}  // namespace
+}  // namespace tarn::test
+
+namespace tarn::test {
+namespace {
+
+TEST_F(GuiTest, ExtractTexturesWritesAWadOrSaysWhyNot) {
+  viewers::InstallViewers(*frame);
+  Bytes mt(40, 0);
+  std::memcpy(mt.data(), "stone", 5);
+  PutU32(mt, 16, 16);
+  PutU32(mt, 20, 16);
+  for (int k = 0, at = 40; k < 4; ++k) {
+    PutU32(mt, 24 + 4 * k, static_cast<std::uint32_t>(at));
+    at += (16 >> k) * (16 >> k);
+  }
+  mt.resize(40 + 16 * 16 * 85 / 64, 3);
+  Bytes map(124, 0);
+  PutU32(map, 0, 29);
+  PutU32(map, 20, 124);
+  PutU32(map, 24, static_cast<std::uint32_t>(8 + mt.size()));
+  PutU32(map, 124, 1);
+  PutU32(map, 128, 8);
+  map.insert(map.end(), mt.begin(), mt.end());
+  OpenPak(PakBuilder().File("maps/a.bsp", map).File("maps/b.bsp", map).File("maps/c.txt", "x").Build());
+  ShowDir("maps");
+  FocusList();
+  SelectRows({"a.bsp", "c.txt"});
+  EXPECT_FALSE(Enabled("actionExtractTextures"));
+  SelectRows({"a.bsp", "b.bsp"});
+  ASSERT_TRUE(Enabled("actionExtractTextures"));
+
+  prompter->saveFile = QString::fromStdString((dir / "no-such-folder" / "out.wad").string());
+  Action("actionExtractTextures")->trigger();
+  ASSERT_EQ(prompter->shown.size(), 1u);
+  EXPECT_EQ(prompter->shown[0].text, "Unable to open file " + prompter->saveFile + " for output");
+  EXPECT_EQ(prompter->shown[0].caption, "Error");
+  EXPECT_EQ(prompter->shown[0].icon, QMessageBox::Critical);
+
+  prompter->saveFile = QString::fromStdString((dir / "out.wad").string());
+  QString status, text;
+  // The dialog waits for its Close button once the work is done.
+  QTimer poll;
+  poll.setInterval(20);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    QWidget* dialog = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->objectName() == "progressDialog" && w->isVisible() && w->findChild<QPushButton*>("progressClose")->isEnabled())
+        dialog = w;
+    if (!dialog) return;
+    poll.stop();
+    status = dialog->findChild<QLabel*>("progressStatus")->text();
+    text = dialog->findChild<QLabel*>("progressText")->text();
+    dialog->findChild<QPushButton*>("progressClose")->click();
+  });
+  poll.start();
+  Action("actionExtractTextures")->trigger();
+  EXPECT_EQ(status, "Done");
+  EXPECT_EQ(text, "1 textures extracted");
+  const Bytes wad = ReadFile(dir / "out.wad");
+  ASSERT_EQ(wad.size(), 12 + mt.size() + 32);
+  EXPECT_EQ(Bytes(wad.begin() + 12, wad.begin() + 12 + static_cast<long>(mt.size())), mt);
 }
 
 }  // namespace

@@ -1,0 +1,178 @@
+#include "formats/MapTextures.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <unordered_set>
+
+#include "archive/ByteIO.h"
+#include "archive/PakFormat.h"
+#include "archive/TempFile.h"
+
+namespace tarn {
+
+MapTextures ReadMapTextures(std::span<const std::uint8_t> map) {
+  MapTextures out;
+  if (map.size() < 8) {
+    out.problems.push_back("too short for a map");
+    return out;
+  }
+  if (std::memcmp(map.data(), "IBSP", 4) == 0) {
+    out.kind = MapTextures::Kind::Quake2;
+    out.problems.push_back("a Quake II map: its textures are .wal files, not stored in the map");
+    return out;
+  }
+  ByteReader r(map);
+  const bool extended = std::memcmp(map.data(), "BSP2", 4) == 0 || std::memcmp(map.data(), "2PSB", 4) == 0;
+  const std::int32_t version = r.I32();
+  if (!extended && version != bsp::kVersion29) {
+    out.problems.push_back(version == 30 ? "a Half-Life map (version 30), whose textures carry their own palettes"
+                                         : "not a Quake map (version " + std::to_string(version) + ")");
+    return out;
+  }
+  out.kind = MapTextures::Kind::Quake;
+  if (map.size() < bsp::kHeaderSize) {
+    out.problems.push_back("the map's header is cut short");
+    return out;
+  }
+  r.Seek(4 + bsp::kTextureLump * 8);
+  const std::int64_t lumpAt = r.I32(), lumpLength = r.I32();
+  if (lumpLength == 0) return out;  // a map without textures
+  if (lumpAt < 0 || lumpLength < 4 || static_cast<std::uint64_t>(lumpAt + lumpLength) > map.size()) {
+    out.problems.push_back("the texture lump lies outside the map");
+    return out;
+  }
+  ByteReader lump = r.Sub(static_cast<std::size_t>(lumpAt), static_cast<std::size_t>(lumpLength));
+  std::int64_t count = lump.I32();
+  if (count < 0 || 4 + 4 * count > lumpLength) {
+    out.problems.push_back("the texture count " + std::to_string(count) + " does not fit the texture lump");
+    count = std::clamp<std::int64_t>(count, 0, (lumpLength - 4) / 4);
+  }
+  // Sound textures lie side by side in the lump, so together they never exceed it; entries that
+  // would (many pointing at the same bytes) are reported, which keeps a hostile map from
+  // multiplying its size in memory.
+  std::uint64_t extracted = 0;
+  for (std::int64_t i = 0; i < count; ++i) {
+    lump.Seek(static_cast<std::size_t>(4 + 4 * i));
+    const std::int64_t at = lump.I32();
+    if (at < 0) {
+      ++out.skipped;  // a missing texture
+      continue;
+    }
+    const std::string label = "texture " + std::to_string(i);
+    if (at + static_cast<std::int64_t>(bsp::kMiptexHeader) > lumpLength) {
+      out.problems.push_back(label + " lies outside the texture lump");
+      continue;
+    }
+    lump.Seek(static_cast<std::size_t>(at));
+    bool terminated = true;
+    std::string name = lump.FixedString(bsp::kNameSize, &terminated);
+    const std::uint64_t w = lump.U32(), h = lump.U32();
+    std::uint64_t offsets[4];
+    for (auto& o : offsets) o = lump.U32();
+    const std::string quoted = terminated ? Quoted(name) : label;
+    if (!terminated) {
+      out.problems.push_back(label + ": its name has no terminating NUL");
+      continue;
+    }
+    if (std::all_of(std::begin(offsets), std::end(offsets), [](std::uint64_t o) { return o == 0; })) {
+      ++out.skipped;  // header only: the pixels live in an external WAD
+      continue;
+    }
+    if (w == 0 || h == 0 || w > 65536 || h > 65536) {
+      out.problems.push_back(quoted + ": impossible size " + std::to_string(w) + "x" + std::to_string(h));
+      continue;
+    }
+    if (std::any_of(std::begin(offsets), std::end(offsets), [](std::uint64_t o) { return o < bsp::kMiptexHeader; })) {
+      out.problems.push_back(quoted + ": its mip levels overlap its header");
+      continue;
+    }
+    std::uint64_t size = 0;
+    for (int k = 0; k < 4; ++k) size = std::max(size, offsets[k] + (w >> k) * (h >> k));
+    if (static_cast<std::uint64_t>(at) + size > static_cast<std::uint64_t>(lumpLength)) {
+      out.problems.push_back(quoted + ": its pixels run past the texture lump");
+      continue;
+    }
+    if (extracted + size > static_cast<std::uint64_t>(lumpLength)) {
+      out.problems.push_back(quoted + ": it overlaps other textures");
+      continue;
+    }
+    extracted += size;
+    auto bytes = map.subspan(static_cast<std::size_t>(lumpAt + at), static_cast<std::size_t>(size));
+    out.textures.push_back({std::move(name), std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
+  }
+  return out;
+}
+
+int AddMapTextures(const MapTextures& map, std::vector<WadLump>& lumps) {
+  std::unordered_set<std::string> taken;
+  for (const WadLump& l : lumps) taken.insert(ToLower(l.name));
+  int added = 0;
+  for (const MapTexture& t : map.textures) {
+    if (!taken.insert(ToLower(t.name)).second) continue;
+    lumps.push_back({t.name, t.bytes, 'D'});
+    ++added;
+  }
+  return added;
+}
+
+std::vector<std::uint8_t> BuildWad2(const std::vector<WadLump>& lumps) {
+  std::vector<std::uint8_t> out;
+  ByteWriter w(out);
+  w.Bytes("WAD2", 4);
+  w.U32(static_cast<std::uint32_t>(lumps.size()));
+  w.U32(0);  // the directory's offset, known at the end
+  std::vector<std::uint32_t> positions;
+  for (const WadLump& l : lumps) {
+    positions.push_back(static_cast<std::uint32_t>(out.size()));
+    w.Bytes(l.data.data(), l.data.size());
+  }
+  w.PatchU32(8, static_cast<std::uint32_t>(out.size()));
+  for (std::size_t i = 0; i < lumps.size(); ++i) {
+    const WadLump& l = lumps[i];
+    w.U32(positions[i]);
+    w.U32(static_cast<std::uint32_t>(l.data.size()));
+    w.U32(static_cast<std::uint32_t>(l.data.size()));
+    w.U8(l.type);
+    w.U8(0);  // no compression
+    w.U8(0);
+    w.U8(0);
+    char name[16] = {};
+    std::memcpy(name, l.name.data(), std::min<std::size_t>(l.name.size(), 15));
+    w.Bytes(name, sizeof name);
+  }
+  return out;
+}
+
+bool WriteWad2File(const std::filesystem::path& path, const std::vector<WadLump>& lumps, std::string* error) {
+  const std::vector<std::uint8_t> bytes = BuildWad2(lumps);
+  const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+  std::filesystem::path temp;
+  std::FILE* out = nullptr;
+  for (unsigned n = 0; n < 0x10000 && !out; ++n) {
+    char name[32];
+    std::snprintf(name, sizeof name, "wd%x.tmp", n);
+    temp = dir / name;
+    std::error_code ec;
+    if (std::filesystem::exists(temp, ec)) continue;
+    out = CreateExclusive(temp);
+    if (!out && !std::filesystem::is_directory(dir, ec)) break;
+  }
+  if (!out) {
+    if (error) *error = "Unable to open file " + path.string() + " for output";
+    return false;
+  }
+  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() && FlushToDisk(out);
+  if (std::fclose(out) != 0) ok = false;
+  std::error_code ec;
+  if (ok) std::filesystem::rename(temp, path, ec);
+  if (!ok || ec) {
+    std::remove(temp.c_str());
+    if (error) *error = "Unable to write " + path.string();
+    return false;
+  }
+  SyncDirectory(dir);
+  return true;
+}
+
+}  // namespace tarn

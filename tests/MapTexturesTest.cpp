@@ -1,0 +1,182 @@
+#include <algorithm>
+
+#include "TestSupport.h"
+#include "archive/ByteIO.h"
+#include "formats/MapTextures.h"
+
+namespace tarn::test {
+namespace {
+
+// A miptex: name, size, normal mip offsets, and pixels of one value.
+Bytes Miptex(const std::string& name, std::uint32_t w, std::uint32_t h, std::uint8_t fill, bool headerOnly = false) {
+  Bytes b(40, 0);
+  std::memcpy(b.data(), name.data(), std::min<std::size_t>(name.size(), 16));
+  PutU32(b, 16, w);
+  PutU32(b, 20, h);
+  if (headerOnly) return b;
+  std::uint32_t at = 40;
+  for (int k = 0; k < 4; ++k) {
+    PutU32(b, 24 + 4 * k, at);
+    at += (w >> k) * (h >> k);
+  }
+  b.resize(at, fill);
+  return b;
+}
+
+// A map whose texture lump holds the given miptex blobs (an empty blob is a -1 entry).
+Bytes Map(const std::vector<Bytes>& textures, const char* magic = nullptr) {
+  Bytes lump;
+  PutU32(lump, 0, static_cast<std::uint32_t>(textures.size()));
+  lump.resize(4 + 4 * textures.size());
+  for (std::size_t i = 0; i < textures.size(); ++i) {
+    if (textures[i].empty()) {
+      PutU32(lump, 4 + 4 * i, 0xFFFFFFFF);
+      continue;
+    }
+    PutU32(lump, 4 + 4 * i, static_cast<std::uint32_t>(lump.size()));
+    lump.insert(lump.end(), textures[i].begin(), textures[i].end());
+  }
+  Bytes map(124, 0);
+  if (magic)
+    std::memcpy(map.data(), magic, 4);
+  else
+    PutU32(map, 0, 29);
+  PutU32(map, 4 + 2 * 8, 124);
+  PutU32(map, 4 + 2 * 8 + 4, static_cast<std::uint32_t>(lump.size()));
+  map.insert(map.end(), lump.begin(), lump.end());
+  return map;
+}
+
+std::vector<std::string> Names(const MapTextures& m) {
+  std::vector<std::string> n;
+  for (const auto& t : m.textures) n.push_back(t.name);
+  return n;
+}
+
+TEST(MapTextures, EmbeddedTexturesComeOutAsStored) {
+  const Bytes brick = Miptex("brick", 16, 16, 7);
+  MapTextures m = ReadMapTextures(Map({brick, {}, Miptex("ext", 32, 32, 0, true), Miptex("sky4", 32, 16, 9)}));
+  EXPECT_EQ(m.kind, MapTextures::Kind::Quake);
+  EXPECT_EQ(Names(m), (std::vector<std::string>{"brick", "sky4"}));
+  EXPECT_EQ(m.textures[0].bytes, brick);
+  EXPECT_EQ(m.textures[1].bytes.size(), 40u + 32 * 16 * 85 / 64);
+  EXPECT_EQ(m.skipped, 2);
+  EXPECT_TRUE(m.problems.empty());
+  for (const char* magic : {"BSP2", "2PSB"}) {
+    MapTextures ext = ReadMapTextures(Map({brick}, magic));
+    EXPECT_EQ(Names(ext), std::vector<std::string>{"brick"}) << magic;
+  }
+}
+
+TEST(MapTextures, OtherGamesAndDamageAreReportedNotRead) {
+  EXPECT_EQ(ReadMapTextures(Bytes{'I', 'B', 'S', 'P', 38, 0, 0, 0}).kind, MapTextures::Kind::Quake2);
+  Bytes hl = Map({Miptex("a", 16, 16, 1)});
+  PutU32(hl, 0, 30);
+  MapTextures h = ReadMapTextures(hl);
+  EXPECT_TRUE(h.textures.empty());
+  ASSERT_EQ(h.problems.size(), 1u);
+  EXPECT_NE(h.problems[0].find("Half-Life"), std::string::npos);
+
+  Bytes outside = Map({Miptex("a", 16, 16, 1)});
+  PutU32(outside, 4 + 16 + 4, 0x7FFFFFF0);  // lump length
+  EXPECT_FALSE(ReadMapTextures(outside).problems.empty());
+
+  // One sound texture beside a damaged one: the sound one is extracted.
+  Bytes lying = Miptex("liar", 16, 16, 1);
+  PutU32(lying, 16, 4096);  // claims far more pixels than follow
+  Bytes unnamed = Miptex("", 16, 16, 1);
+  std::memset(unnamed.data(), 'x', 16);  // no NUL in the name
+  Bytes overlapping = Miptex("over", 16, 16, 1);
+  PutU32(overlapping, 24, 8);  // the first mip level inside the header
+  MapTextures d = ReadMapTextures(Map({Miptex("good", 16, 16, 2), lying, unnamed, overlapping}));
+  EXPECT_EQ(Names(d), std::vector<std::string>{"good"});
+  EXPECT_EQ(d.problems.size(), 3u);
+
+  // A thousand entries naming the same bytes never take more memory than the lump itself.
+  Bytes same = Map({Miptex("one", 16, 16, 1)});
+  const std::uint32_t firstAt = static_cast<std::uint32_t>(same[128] | (same[129] << 8));
+  Bytes entries;
+  PutU32(entries, 0, 1000);
+  for (int i = 0; i < 1000; ++i) PutU32(entries, 4 + 4 * i, firstAt + 3996);
+  Bytes many(same.begin(), same.begin() + 124);
+  many.insert(many.end(), entries.begin(), entries.end());
+  many.insert(many.end(), same.begin() + 124 + 8, same.end());
+  PutU32(many, 24, static_cast<std::uint32_t>(many.size() - 124));
+  MapTextures m = ReadMapTextures(many);
+  std::size_t extracted = 0;
+  for (const auto& t : m.textures) extracted += t.bytes.size();
+  EXPECT_LE(extracted, many.size() - 124);
+  EXPECT_EQ(m.textures.size() + m.problems.size(), 1000u);
+
+  Bytes count = Map({Miptex("a", 16, 16, 1)});
+  PutU32(count, 124, 1000000);
+  MapTextures c = ReadMapTextures(count);
+  EXPECT_FALSE(c.problems.empty());
+  EXPECT_TRUE(ReadMapTextures(Bytes(5, 0)).textures.empty());
+}
+
+TEST(Wad2, DuplicatesAcrossMapsAreWrittenOnceAndReadBack) {
+  std::vector<WadLump> lumps;
+  EXPECT_EQ(AddMapTextures(ReadMapTextures(Map({Miptex("Water", 16, 16, 1), Miptex("a", 16, 16, 2)})), lumps), 2);
+  EXPECT_EQ(AddMapTextures(ReadMapTextures(Map({Miptex("water", 16, 16, 9), Miptex("b", 16, 16, 3)})), lumps), 1);
+  const Bytes wad = BuildWad2(lumps);
+  ASSERT_EQ(std::string(wad.begin(), wad.begin() + 4), "WAD2");
+  ByteReader r(wad);
+  r.Seek(4);
+  ASSERT_EQ(r.U32(), 3u);
+  const std::uint32_t dir = r.U32();
+  EXPECT_EQ(dir, 12u + 3 * (40 + 256 * 85 / 64));
+  EXPECT_EQ(wad.size(), dir + 3 * 32);
+  r.Seek(dir);
+  std::uint32_t expectedAt = 12;
+  for (const char* name : {"Water", "a", "b"}) {
+    const std::uint32_t at = r.U32(), disk = r.U32(), size = r.U32();
+    EXPECT_EQ(at, expectedAt);
+    EXPECT_EQ(disk, size);
+    EXPECT_EQ(r.U8(), 'D');
+    EXPECT_EQ(r.U8(), 0);
+    r.Skip(2);
+    EXPECT_EQ(r.FixedString(16), name);
+    EXPECT_EQ(wad[at + 40], std::string(name) == "Water" ? 1 : std::string(name) == "a" ? 2 : 3);
+    expectedAt += disk;
+  }
+
+  TempDir t;
+  std::string why;
+  ASSERT_TRUE(WriteWad2File(t / "out.wad", lumps, &why)) << why;
+  EXPECT_EQ(ReadFile(t / "out.wad"), wad);
+  EXPECT_FALSE(WriteWad2File(t / "missing" / "out.wad", lumps, &why));
+  EXPECT_EQ(why, "Unable to open file " + (t / "missing" / "out.wad").string() + " for output");
+  for (const auto& e : fs::directory_iterator(t.path())) EXPECT_EQ(e.path().filename(), "out.wad");
+}
+
+TEST(MapTextures, RealMaps) {
+  TARN_REQUIRE_SAMPLES();
+  struct Case {
+    const char* path;
+    std::vector<std::string> names;
+    int skipped;
+    bool problem;
+  };
+  for (const Case& c : {Case{"ericw-tools/testmaps/compiled/q1_cube.bsp", {"skip", "orangestuff8"}, 0, false},
+                        Case{"ericw-tools/testmaps/compiled/q1_detail_fence2.bsp", {"orangestuff8", "{trigger", "skip"}, 0, false},
+                        Case{"qbsp/assets/example-bsp29.bsp", {}, 4, false},
+                        Case{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/Game/Quake/id1/cube.bsp", {}, 1, false},
+                        Case{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadBspModel/hl.bsp", {}, 0, true},
+                        Case{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadBspModel/invalid_version.bsp", {}, 0, true},
+                        Case{"qbsp/assets/example-quake2.bsp", {}, 0, true}}) {
+    const Bytes map = ReadFile(SamplesDir() / c.path);
+    MapTextures m = ReadMapTextures(map);
+    EXPECT_EQ(Names(m), c.names) << c.path;
+    EXPECT_EQ(m.skipped, c.skipped) << c.path;
+    EXPECT_EQ(!m.problems.empty(), c.problem) << c.path;
+    for (const auto& t : m.textures) {
+      // Each lump is the map's own bytes: 64 × 64 textures of header and four mip levels.
+      EXPECT_EQ(t.bytes.size(), 40u + 64 * 64 * 85 / 64) << t.name;
+      EXPECT_NE(std::search(map.begin(), map.end(), t.bytes.begin(), t.bytes.end()), map.end()) << t.name;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarn::test
