@@ -166,16 +166,7 @@ bool CTarnDoc::OnSaveDocument(const fs::path& path) {
   // renamed over the target only when complete: the old archive is never touched before.
   const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
   fs::path temp;
-  std::FILE* out = nullptr;
-  for (unsigned n = 0; n < 0x10000 && !out; ++n) {
-    char name[32];
-    std::snprintf(name, sizeof name, "rv%x.tmp", n);
-    temp = dir / name;
-    std::error_code ec;
-    if (fs::exists(temp, ec)) continue;
-    out = CreateExclusive(temp);
-    if (!out && !fs::is_directory(dir, ec)) break;
-  }
+  std::FILE* out = CreateNumberedTemp(dir, "rv", &temp);
   if (!out) return Fail(docmsg::kOpenForSaving, true);
 
   CPakWriter writer(out);

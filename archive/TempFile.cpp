@@ -27,6 +27,22 @@ std::FILE* CreateExclusive(const std::filesystem::path& path) {
   return std::fopen(path.c_str(), "wbx");
 }
 
+std::FILE* CreateNumberedTemp(const std::filesystem::path& dir, const char* prefix, std::filesystem::path* created) {
+  for (unsigned n = 0; n < 0x10000; ++n) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%.8s%x.tmp", prefix, n);
+    const std::filesystem::path candidate = dir / name;
+    std::error_code ec;
+    if (std::filesystem::exists(candidate, ec)) continue;
+    if (std::FILE* f = CreateExclusive(candidate)) {
+      if (created) *created = candidate;
+      return f;
+    }
+    if (!std::filesystem::is_directory(dir, ec)) break;
+  }
+  return nullptr;
+}
+
 std::optional<std::filesystem::path> CreateTempFile(const std::string& prefix) {
   static std::mt19937_64 rng{std::random_device{}()};
   const auto dir = TempFolder();

@@ -148,16 +148,7 @@ bool WriteWad2File(const std::filesystem::path& path, const std::vector<WadLump>
   const std::vector<std::uint8_t> bytes = BuildWad2(lumps);
   const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
   std::filesystem::path temp;
-  std::FILE* out = nullptr;
-  for (unsigned n = 0; n < 0x10000 && !out; ++n) {
-    char name[32];
-    std::snprintf(name, sizeof name, "wd%x.tmp", n);
-    temp = dir / name;
-    std::error_code ec;
-    if (std::filesystem::exists(temp, ec)) continue;
-    out = CreateExclusive(temp);
-    if (!out && !std::filesystem::is_directory(dir, ec)) break;
-  }
+  std::FILE* out = CreateNumberedTemp(dir, "wd", &temp);
   if (!out) {
     if (error) *error = "Unable to open file " + path.string() + " for output";
     return false;

@@ -37,21 +37,21 @@ bool PlayWave(std::span<const std::uint8_t> bytes, std::string* error) {
   if (bytes.size() > static_cast<std::size_t>(INT32_MAX)) return fail("The sound is too large to play.");
 
   SDL_RWops* rw = SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size()));
-  SDL_AudioSpec spec{};
+  SDL_AudioSpec wave{};
   Uint8* samples = nullptr;
   Uint32 length = 0;
-  if (!rw || !SDL_LoadWAV_RW(rw, 1, &spec, &samples, &length))
+  if (!rw || !SDL_LoadWAV_RW(rw, 1, &wave, &samples, &length))
     return fail(std::string("This is not a wave sound that can be played (") + SDL_GetError() + ").");
 
   // The device is opened with the wave's own format; SDL converts if the hardware differs.
-  SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &spec, nullptr, 0);
+  SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wave, nullptr, 0);
   if (device == 0) {
     SDL_FreeWAV(samples);
     return fail(std::string("No sound device is available (") + SDL_GetError() + ").");
   }
-  const int frameBytes = std::max(1, static_cast<int>(SDL_AUDIO_BITSIZE(spec.format) / 8) * spec.channels);
+  const int frameBytes = std::max(1, static_cast<int>(SDL_AUDIO_BITSIZE(wave.format) / 8) * wave.channels);
   const auto duration = std::chrono::milliseconds(
-      spec.freq > 0 ? static_cast<long long>(length / static_cast<Uint32>(frameBytes)) * 1000 / spec.freq : 0);
+      wave.freq > 0 ? static_cast<long long>(length / static_cast<Uint32>(frameBytes)) * 1000 / wave.freq : 0);
   const auto start = std::chrono::steady_clock::now();
   SDL_QueueAudio(device, samples, length);
   SDL_PauseAudioDevice(device, 0);
@@ -60,7 +60,7 @@ bool PlayWave(std::span<const std::uint8_t> bytes, std::string* error) {
   const auto deadline = start + duration + std::chrono::seconds(2);
   while (SDL_GetQueuedAudioSize(device) > 0 && std::chrono::steady_clock::now() < deadline) SDL_Delay(5);
   // The device still holds the last buffer it took from the queue.
-  const auto buffered = std::chrono::milliseconds(spec.freq > 0 ? 1000LL * spec.samples / spec.freq : 0);
+  const auto buffered = std::chrono::milliseconds(wave.freq > 0 ? 1000LL * wave.samples / wave.freq : 0);
   const auto playedUntil = std::max(start + duration, std::chrono::steady_clock::now() + buffered);
   while (std::chrono::steady_clock::now() < std::min(playedUntil, deadline)) SDL_Delay(5);
 
