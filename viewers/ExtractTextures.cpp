@@ -57,9 +57,9 @@ void ExtractTextures(browser::CMainFrame& frame, const std::vector<CPackObject*>
     progress.Step();
   }
   progress.SetStatus("Done");
-  QString text = QString("%1 textures extracted").arg(lumps.size());
-  if (skipped) text += QString(", %1 without pixels skipped").arg(skipped);
-  progress.SetText(text);
+  progress.SetText(QString("%1 textures extracted").arg(lumps.size()));
+  if (skipped)
+    problems << QString("%1 textures hold no pixels (missing, or kept in an external WAD) and were skipped").arg(skipped);
   if (!problems.isEmpty())
     frame.Prompter().Message(&frame, "Some textures were not extracted:\n" + problems.join("\n"), "Extract Textures",
                              QMessageBox::Warning);
