@@ -81,6 +81,14 @@ CPackObject* Find(CTarnDoc& doc, const std::string& path) {
   return doc.Root().FindByPath(ToLower(p));
 }
 
+// Opens the archive and finds the entry at path; nullptr, after saying why, when either fails.
+CPackObject* OpenEntry(const Context& ctx, CTarnDoc& doc, const std::string& archive, const std::string& path) {
+  if (!Open(ctx, doc, archive)) return nullptr;
+  CPackObject* e = Find(doc, path);
+  if (!e) ctx.Error("no entry \"" + path + "\" in " + archive);
+  return e;
+}
+
 int Warn(const Context& ctx, const ExportReport& report) {
   for (const auto& r : report.refused) ctx.err << "tarn-pak: refused \"" << r.name << "\": " << r.reason << "\n";
   for (const auto& f : report.failed) ctx.err << "tarn-pak: failed \"" << f.name << "\": " << f.reason << "\n";
@@ -266,9 +274,8 @@ int CmdRename(const Context& ctx, const std::vector<std::string>& a) {
 int CmdCat(const Context& ctx, const std::vector<std::string>& a) {
   if (a.size() != 2) return ctx.Usage("cat takes ARCHIVE and PATH");
   CTarnDoc doc;
-  if (!Open(ctx, doc, a[0])) return 1;
-  CPackObject* e = Find(doc, a[1]);
-  if (!e) return ctx.Error("no entry \"" + a[1] + "\" in " + a[0]);
+  CPackObject* e = OpenEntry(ctx, doc, a[0], a[1]);
+  if (!e) return 1;
   if (e->IsDirectory()) return ctx.Error("\"" + a[1] + "\" is a directory");
   std::string why;
   bool ok = e->StreamData(
@@ -312,9 +319,8 @@ EntryPictures PicturesOf(CPackObject& e) {
 int CmdInfo(const Context& ctx, const std::vector<std::string>& a) {
   if (a.size() != 2) return ctx.Usage("info takes ARCHIVE and PATH");
   CTarnDoc doc;
-  if (!Open(ctx, doc, a[0])) return 1;
-  CPackObject* e = Find(doc, a[1]);
-  if (!e) return ctx.Error("no entry \"" + a[1] + "\" in " + a[0]);
+  CPackObject* e = OpenEntry(ctx, doc, a[0], a[1]);
+  if (!e) return 1;
   if (e->IsDirectory()) {
     ctx.out << "kind: directory\nentries: " << e->ChildCount() << "\nfiles: " << e->CountFiles() << "\n";
     return 0;
@@ -344,9 +350,9 @@ int CmdInfo(const Context& ctx, const std::vector<std::string>& a) {
 int CmdConvert(const Context& ctx, const std::vector<std::string>& a) {
   if (a.size() != 3) return ctx.Usage("convert takes ARCHIVE, PATH and OUT.png");
   CTarnDoc doc;
-  if (!Open(ctx, doc, a[0])) return 1;
-  CPackObject* e = Find(doc, a[1]);
-  if (!e || e->IsDirectory()) return ctx.Error("no file \"" + a[1] + "\" in " + a[0]);
+  CPackObject* e = OpenEntry(ctx, doc, a[0], a[1]);
+  if (!e) return 1;
+  if (e->IsDirectory()) return ctx.Error("\"" + a[1] + "\" is a directory");
   std::string stem = a[2];
   if (stem.size() > 4 && ToLower(stem.substr(stem.size() - 4)) == ".png") stem.resize(stem.size() - 4);
   auto numbered = [&](std::size_t i, std::size_t n) { return n == 1 ? a[2] : stem + "-" + std::to_string(i) + ".png"; };

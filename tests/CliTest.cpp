@@ -99,5 +99,40 @@ TEST_F(Cli, CheckExitsOneOnProblems) {
   EXPECT_NE(notPak.err.find("is not a PAK archive"), std::string::npos);
 }
 
+TEST_F(Cli, InfoAndConvertDescribeAndWritePictures) {
+  Bytes lmp;
+  PutU32(lmp, 0, 3);
+  PutU32(lmp, 4, 2);
+  lmp.insert(lmp.end(), {1, 2, 3, 4, 5, 6});
+  Bytes spr(36, 0);
+  PutU32(spr, 24, 2);
+  for (int f = 0; f < 2; ++f) {
+    const std::size_t at = spr.size();
+    PutU32(spr, at, 0);
+    PutU32(spr, at + 4, 0), PutU32(spr, at + 8, 0);
+    PutU32(spr, at + 12, 2), PutU32(spr, at + 16, 1);
+    spr.insert(spr.end(), {7, 8});
+  }
+  WriteFile(dir / "p.pak", PakBuilder().File("gfx/a.lmp", lmp).File("s.spr", spr).File("maps/x.bsp", "xx").Build());
+  Result info = Tool({"info", P("p.pak"), "gfx/a.lmp"});
+  EXPECT_EQ(info.rc, 0);
+  EXPECT_EQ(info.out, "kind: picture\nframes: 1\nframe: 3x2\n");
+  EXPECT_EQ(Tool({"info", P("p.pak"), "s.spr"}).out, "kind: picture\nframes: 2\nframe: 2x1\nframe: 2x1\n");
+  EXPECT_EQ(Tool({"info", P("p.pak"), "maps/x.bsp"}).out, "kind: file\nsize: 2\n");
+  EXPECT_EQ(Tool({"info", P("p.pak"), "nope"}).rc, 1);
+
+  ASSERT_EQ(Tool({"convert", P("p.pak"), "gfx/a.lmp", P("a.png")}).rc, 0);
+  const Bytes png = ReadFile(dir / "a.png");
+  ASSERT_GT(png.size(), 8u);
+  EXPECT_EQ(Bytes(png.begin() + 1, png.begin() + 4), ToBytes("PNG"));
+  ASSERT_EQ(Tool({"convert", P("p.pak"), "s.spr", P("s.png")}).rc, 0);
+  EXPECT_TRUE(fs::exists(dir / "s-0.png"));
+  EXPECT_TRUE(fs::exists(dir / "s-1.png"));
+  EXPECT_FALSE(fs::exists(dir / "s.png"));
+  Result notPicture = Tool({"convert", P("p.pak"), "maps/x.bsp", P("x.png")});
+  EXPECT_EQ(notPicture.rc, 1);
+  EXPECT_EQ(Tool({"convert", P("p.pak"), "maps", P("x.png")}).rc, 1);
+}
+
 }  // namespace
 }  // namespace tarn::test
