@@ -1,4 +1,5 @@
-#include "viewers/ExtractTextures.h"
+
+#include "viewers/ViewEntry.h"
 
 #include "archive/PackObject.h"
 #include "browser/MainFrame.h"

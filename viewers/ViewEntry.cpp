@@ -8,7 +8,6 @@
 #include "formats/EntryPictures.h"
 #include "shell/WaitCursor.h"
 #include "viewers/BitmapViewer.h"
-#include "viewers/ExtractTextures.h"
 #include "viewers/GLFrame.h"
 #include "viewers/Sound.h"
 #include "viewers/TextViewer.h"
