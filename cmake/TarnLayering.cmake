@@ -4,16 +4,27 @@
 
 set_property(GLOBAL PROPERTY TARN_STD_ONLY_TARGETS "")
 
-# Declares a static library that may use the C++ standard library and the listed
-# standard-only siblings, and nothing else.
+# The libraries outside the project that the standard-only libraries may link: codecs and
+# compression, never a toolkit. A new one is added here, on purpose, or the configure fails.
+set(TARN_ALLOWED_EXTERNAL_LIBRARIES
+  ZLIB::ZLIB libzip::zip PNG::PNG PkgConfig::TURBOJPEG PkgConfig::STB PkgConfig::IMAGEQUANT)
+
+# Declares a static library that may use the C++ standard library, the listed standard-only
+# siblings (DEPENDS) and the listed codec libraries (EXTERNAL, each one of the allowed ones),
+# and nothing else.
 function(tarn_std_only_library name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS;EXTERNAL" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
-  if(ARG_DEPENDS)
-    target_link_libraries(${name} PUBLIC ${ARG_DEPENDS})
+  foreach(e IN LISTS ARG_EXTERNAL)
+    if(NOT e IN_LIST TARN_ALLOWED_EXTERNAL_LIBRARIES)
+      message(FATAL_ERROR "${name} may not link ${e}: only ${TARN_ALLOWED_EXTERNAL_LIBRARIES}")
+    endif()
+  endforeach()
+  if(ARG_DEPENDS OR ARG_EXTERNAL)
+    target_link_libraries(${name} PUBLIC ${ARG_DEPENDS} ${ARG_EXTERNAL})
   endif()
-  set_property(TARGET ${name} PROPERTY TARN_ALLOWED_LINKS "${ARG_DEPENDS}")
+  set_property(TARGET ${name} PROPERTY TARN_ALLOWED_LINKS "${ARG_DEPENDS};${ARG_EXTERNAL}")
   set_property(GLOBAL APPEND PROPERTY TARN_STD_ONLY_TARGETS ${name})
 endfunction()
 
@@ -34,6 +45,16 @@ function(tarn_check_layering)
         endif()
       endforeach()
     endif()
+    # An allowed codec library must not bring a toolkit with it either.
+    get_target_property(allowed ${t} TARN_ALLOWED_LINKS)
+    foreach(l IN LISTS allowed)
+      if(TARGET ${l})
+        get_target_property(deep ${l} INTERFACE_LINK_LIBRARIES)
+        if(deep AND deep MATCHES "(Qt[0-9]*::|SDL2|OpenGL::|libGL)")
+          message(FATAL_ERROR "${t} links ${l}, which brings a toolkit (${deep})")
+        endif()
+      endif()
+    endforeach()
     get_target_property(incs ${t} INCLUDE_DIRECTORIES)
     foreach(i IN LISTS incs)
       if(NOT i STREQUAL CMAKE_SOURCE_DIR)
