@@ -7,6 +7,7 @@
 
 #include "archive/PackObject.h"
 #include "archive/TarnDoc.h"
+#include "cli/EncodeCommands.h"
 #include "cli/PngWriter.h"
 #include "formats/EntryPictures.h"
 #include "formats/MapTextures.h"
@@ -36,6 +37,15 @@ constexpr const char* kHelp =
     "  convert ARCHIVE PATH OUT.png          a picture, texture chain, sprite or model skins to\n"
     "                                        PNG (OUT-0.png, OUT-1.png, ... for several)\n"
     "  wad ARCHIVE OUT.wad MAP...            the textures of Quake maps in the archive into a WAD2\n"
+    "  encode [OPTIONS] IN OUT               an image (PNG, JPEG, TGA, BMP, PCX or a game picture)\n"
+    "                                        to OUT.lmp, .mip, .wal or .pcx; several IN frames to\n"
+    "                                        OUT.spr, or OUT.sp2 with its PCX frames beside it\n"
+    "  add ARCHIVE --as lmp|mip|wal|pcx [--to DIRPATH] [OPTIONS] IMAGE...\n"
+    "                                        encode images and add them, then save\n"
+    "    encoding OPTIONS: --palette quake|quake2|FILE|optimal (optimal: .pcx only)\n"
+    "      --dither none|floyd-steinberg|ordered   --fullbright auto|allow|never\n"
+    "      --name NAME (a texture's name; default: the file's name)   --strict (a transparent\n"
+    "      pixel in an opaque texture is an error)   --resize (textures up to multiples of 16)\n"
     "  --help                                this text\n"
     "\n"
     "Exit status: 0 success, 1 failure, 2 bad usage.\n";
@@ -415,9 +425,12 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     return 0;
   }
   static const std::map<std::string, std::function<int(const Context&, const std::vector<std::string>&)>> commands = {
-      {"list", CmdList}, {"extract", CmdExtract}, {"create", CmdCreate}, {"add", CmdAdd},
+      {"list", CmdList}, {"extract", CmdExtract}, {"create", CmdCreate}, {"add", [](const Context& c, const std::vector<std::string>& a) {
+                                                   return IsEncodingAdd(a) ? RunAddEncoded(a, c.out, c.err) : CmdAdd(c, a);
+                                                 }},
       {"rm", CmdRm},     {"rename", CmdRename},   {"cat", CmdCat},       {"check", CmdCheck},
       {"info", CmdInfo}, {"convert", CmdConvert}, {"wad", CmdWad},
+      {"encode", [](const Context& c, const std::vector<std::string>& a) { return RunEncode(a, c.out, c.err); }},
   };
   auto it = commands.find(args[0]);
   if (it == commands.end()) return ctx.Usage("unknown command \"" + args[0] + "\"");
