@@ -4,6 +4,7 @@
 #include <stb_image.h>
 #include <turbojpeg.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -37,6 +38,13 @@ void Allocate(RgbaImage& out, int width, int height) {
 }
 
 bool DecodePng(std::span<const std::uint8_t> bytes, RgbaImage& out, std::string* error) {
+  // The header's size, read first so that the refusal names it.
+  if (bytes.size() >= 24 && std::memcmp(bytes.data() + 12, "IHDR", 4) == 0) {
+    auto be32 = [&](std::size_t at) {
+      return std::int64_t{bytes[at]} << 24 | std::int64_t{bytes[at + 1]} << 16 | std::int64_t{bytes[at + 2]} << 8 | bytes[at + 3];
+    };
+    if (!CheckSize(be32(16), be32(20), error)) return false;
+  }
   png_image img{};
   img.version = PNG_IMAGE_VERSION;
   if (!png_image_begin_read_from_memory(&img, bytes.data(), bytes.size()))
@@ -87,6 +95,26 @@ bool DecodeJpeg(std::span<const std::uint8_t> bytes, RgbaImage& out, std::string
   return true;
 }
 
+// stb_image fills the missing end of an uncompressed BMP or TGA with nothing in particular; a
+// file cut short is refused instead, by the size its header implies.
+bool CutShort(std::span<const std::uint8_t> b, bool bmp) {
+  auto u16 = [&](std::size_t at) { return std::uint64_t{b[at]} | std::uint64_t{b[at + 1]} << 8; };
+  auto u32 = [&](std::size_t at) { return u16(at) | u16(at + 2) << 16; };
+  if (bmp) {
+    if (b.size() < 34 || u32(14) < 40) return false;
+    const std::uint64_t compression = u32(30), bits = u16(28);
+    if (compression != 0 && compression != 3) return false;
+    const std::int64_t width = static_cast<std::int32_t>(u32(18)), height = static_cast<std::int32_t>(u32(22));
+    const std::uint64_t row = (static_cast<std::uint64_t>(std::abs(width)) * bits + 31) / 32 * 4;
+    return u32(10) + row * static_cast<std::uint64_t>(std::abs(height)) > b.size();
+  }
+  if (b.size() < 18) return true;
+  const std::uint64_t type = b[2], bits = b[16];
+  if (type != 1 && type != 2 && type != 3) return false;
+  const std::uint64_t colormap = b[1] ? u16(5) * ((b[7] + 7) / 8) : 0;
+  return 18 + b[0] + colormap + u16(12) * u16(14) * ((bits + 7) / 8) > b.size();
+}
+
 // TGA and BMP.
 bool DecodeWithStb(std::span<const std::uint8_t> bytes, const char* kind, RgbaImage& out, std::string* error) {
   if (bytes.size() > static_cast<std::size_t>(INT32_MAX)) return Fail(error, std::string("the file is too large"));
@@ -94,7 +122,9 @@ bool DecodeWithStb(std::span<const std::uint8_t> bytes, const char* kind, RgbaIm
   int width = 0, height = 0, channels = 0;
   if (!stbi_info_from_memory(bytes.data(), size, &width, &height, &channels))
     return Fail(error, std::string("not a readable ") + kind + " picture: " + stbi_failure_reason());
-  if (!CheckSize(width, height, error)) return false;
+  // A BMP stored top row first reports its height negative here.
+  if (!CheckSize(std::abs(std::int64_t{width}), std::abs(std::int64_t{height}), error)) return false;
+  if (CutShort(bytes, std::string_view(kind) == "BMP")) return Fail(error, std::string("the ") + kind + " file is cut short");
   std::unique_ptr<stbi_uc, void (*)(void*)> pixels(stbi_load_from_memory(bytes.data(), size, &width, &height, &channels, 4),
                                                    stbi_image_free);
   if (!pixels) return Fail(error, std::string("the ") + kind + " file is damaged: " + stbi_failure_reason());
