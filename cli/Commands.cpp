@@ -61,6 +61,10 @@ struct Context {
     err << "tarn-pak: " << message << "\n" << "Try 'tarn-pak --help'.\n";
     return 2;
   }
+  int Report(const Outcome& o) const {
+    if (o.message.empty()) return o.code;
+    return o.code == 2 ? Usage(o.message) : Error(o.message);
+  }
 };
 
 std::string OneLine(const std::string& text) {
@@ -203,6 +207,7 @@ CPackObject* EnsureDirectory(CPackObject& root, const std::string& path) {
 }
 
 int CmdAdd(const Context& ctx, const std::vector<std::string>& a) {
+  if (IsEncodingAdd(a)) return ctx.Report(RunAddEncoded(a, ctx.out, ctx.err));
   std::string archive, to;
   std::vector<std::string> sources;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -415,6 +420,8 @@ int CmdWad(const Context& ctx, const std::vector<std::string>& a) {
   return 0;
 }
 
+int CmdEncode(const Context& ctx, const std::vector<std::string>& a) { return ctx.Report(RunEncode(a)); }
+
 }  // namespace
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -425,12 +432,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     return 0;
   }
   static const std::map<std::string, std::function<int(const Context&, const std::vector<std::string>&)>> commands = {
-      {"list", CmdList}, {"extract", CmdExtract}, {"create", CmdCreate}, {"add", [](const Context& c, const std::vector<std::string>& a) {
-                                                   return IsEncodingAdd(a) ? RunAddEncoded(a, c.out, c.err) : CmdAdd(c, a);
-                                                 }},
+      {"list", CmdList}, {"extract", CmdExtract}, {"create", CmdCreate}, {"add", CmdAdd},
       {"rm", CmdRm},     {"rename", CmdRename},   {"cat", CmdCat},       {"check", CmdCheck},
       {"info", CmdInfo}, {"convert", CmdConvert}, {"wad", CmdWad},
-      {"encode", [](const Context& c, const std::vector<std::string>& a) { return RunEncode(a, c.out, c.err); }},
+      {"encode", CmdEncode},
   };
   auto it = commands.find(args[0]);
   if (it == commands.end()) return ctx.Usage("unknown command \"" + args[0] + "\"");

@@ -21,17 +21,8 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct Reporter {
-  std::ostream& err;
-  int Error(const std::string& message) const {
-    err << "tarn-pak: " << message << "\n";
-    return 1;
-  }
-  int Usage(const std::string& message) const {
-    err << "tarn-pak: " << message << "\n" << "Try 'tarn-pak --help'.\n";
-    return 2;
-  }
-};
+Outcome Failed(const std::string& message) { return {1, message}; }
+Outcome BadUsage(const std::string& message) { return {2, message}; }
 
 // The options encode and add --as share, and the arguments that are not options.
 struct Parsed {
@@ -179,16 +170,16 @@ bool EncodeFrames(const std::vector<std::string>& inputs, OutputKind kind, const
   return true;
 }
 
-int EncodeSprite(const Reporter& rep, Parsed& p, const std::vector<std::string>& inputs, const fs::path& out, bool quake2) {
+Outcome EncodeSprite(Parsed& p, const std::vector<std::string>& inputs, const fs::path& out, bool quake2) {
   std::string why;
   std::vector<EncodeResult> frames;
-  if (!EncodeFrames(inputs, quake2 ? OutputKind::Pcx : OutputKind::Lmp, p.options, frames, &why)) return rep.Error(why);
+  if (!EncodeFrames(inputs, quake2 ? OutputKind::Pcx : OutputKind::Lmp, p.options, frames, &why)) return Failed(why);
   std::vector<Picture> pictures;
   for (const EncodeResult& f : frames) pictures.push_back(f.picture);
   std::vector<std::pair<fs::path, Bytes>> files;
   if (!quake2) {
     Bytes sprite;
-    if (!BuildQuakeSprite(pictures, sprite, &why)) return rep.Error(why);
+    if (!BuildQuakeSprite(pictures, sprite, &why)) return Failed(why);
     files.emplace_back(out, std::move(sprite));
   } else {
     // The frames lie beside the sprite; the names it holds are those Quake II looks up, in its
@@ -196,61 +187,59 @@ int EncodeSprite(const Reporter& rep, Parsed& p, const std::vector<std::string>&
     std::vector<std::string> names;
     for (std::size_t i = 0; i < frames.size(); ++i) {
       const std::string leaf = ToLower(out.stem().string()) + "_" + std::to_string(i) + ".pcx";
-      if (leaf.size() + 8 >= sp2::kFrameNameSize) return rep.Error("the sprite's name \"" + out.stem().string() + "\" is too long");
+      if (leaf.size() + 8 >= sp2::kFrameNameSize) return Failed("the sprite's name \"" + out.stem().string() + "\" is too long");
       names.push_back("sprites/" + leaf);
       files.emplace_back(out.parent_path() / leaf, std::move(frames[i].bytes));
     }
     files.emplace_back(out, BuildQuake2Sprite(pictures, names));
   }
-  if (!WriteAll(files, &why)) return rep.Error(why);
-  return 0;
+  if (!WriteAll(files, &why)) return Failed(why);
+  return {};
 }
 
 }  // namespace
 
-int RunEncode(const std::vector<std::string>& args, std::ostream&, std::ostream& err) {
-  const Reporter rep{err};
+Outcome RunEncode(const std::vector<std::string>& args) {
   Parsed p;
-  if (std::string bad = Parse(args, false, p); !bad.empty()) return rep.Usage(bad);
-  if (p.positional.size() < 2) return rep.Usage("encode takes IN and OUT");
+  if (std::string bad = Parse(args, false, p); !bad.empty()) return BadUsage(bad);
+  if (p.positional.size() < 2) return BadUsage("encode takes IN and OUT");
   const fs::path out = p.positional.back();
   const std::vector<std::string> inputs(p.positional.begin(), p.positional.end() - 1);
   std::string why;
-  if (!LoadPaletteOption(p, &why)) return rep.Error(why);
+  if (!LoadPaletteOption(p, &why)) return Failed(why);
   const std::string lower = ToLower(out.string());
-  if (EndsWith(lower, ".spr") || EndsWith(lower, ".sp2")) return EncodeSprite(rep, p, inputs, out, EndsWith(lower, ".sp2"));
+  if (EndsWith(lower, ".spr") || EndsWith(lower, ".sp2")) return EncodeSprite(p, inputs, out, EndsWith(lower, ".sp2"));
   const std::optional<OutputKind> kind = OutputKindOf(lower);
-  if (!kind) return rep.Usage("OUT must end in .lmp, .mip, .wal, .pcx, .spr or .sp2");
-  if (inputs.size() != 1) return rep.Usage("only a sprite (.spr, .sp2) is made of several pictures");
+  if (!kind) return BadUsage("OUT must end in .lmp, .mip, .wal, .pcx, .spr or .sp2");
+  if (inputs.size() != 1) return BadUsage("only a sprite (.spr, .sp2) is made of several pictures");
   if (!p.nameGiven) p.options.name = Stem(out.string());
   RgbaImage image;
-  if (!LoadImage(inputs[0], image, &why)) return rep.Error(why);
+  if (!LoadImage(inputs[0], image, &why)) return Failed(why);
   EncodeResult r = EncodeImage(image, *kind, p.options);
-  if (!r.ok) return rep.Error(inputs[0] + ": " + r.error);
-  if (!WriteAll({{out, std::move(r.bytes)}}, &why)) return rep.Error(why);
-  return 0;
+  if (!r.ok) return Failed(inputs[0] + ": " + r.error);
+  if (!WriteAll({{out, std::move(r.bytes)}}, &why)) return Failed(why);
+  return {};
 }
 
 bool IsEncodingAdd(const std::vector<std::string>& args) {
   return std::find(args.begin(), args.end(), "--as") != args.end();
 }
 
-int RunAddEncoded(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  const Reporter rep{err};
+Outcome RunAddEncoded(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   Parsed p;
-  if (std::string bad = Parse(args, true, p); !bad.empty()) return rep.Usage(bad);
-  if (p.positional.size() < 2) return rep.Usage("add takes ARCHIVE and at least one IMAGE");
+  if (std::string bad = Parse(args, true, p); !bad.empty()) return BadUsage(bad);
+  if (p.positional.size() < 2) return BadUsage("add takes ARCHIVE and at least one IMAGE");
   const std::optional<OutputKind> kind = OutputKindOf("." + p.as);
-  if (!kind) return rep.Usage("--as takes lmp, mip, wal or pcx, not \"" + p.as + "\"");
-  if (p.nameGiven && p.positional.size() > 2) return rep.Usage("--name names one texture; give one IMAGE with it");
+  if (!kind) return BadUsage("--as takes lmp, mip, wal or pcx, not \"" + p.as + "\"");
+  if (p.nameGiven && p.positional.size() > 2) return BadUsage("--name names one texture; give one IMAGE with it");
   std::string why;
-  if (!LoadPaletteOption(p, &why)) return rep.Error(why);
+  if (!LoadPaletteOption(p, &why)) return Failed(why);
 
   // The encoded files wait in a private folder and are added from there as ordinary files.
   std::random_device random;
   const fs::path folder = fs::temp_directory_path() / ("tarn-encode-" + std::to_string(random()) + std::to_string(random()));
   std::error_code ec;
-  if (!fs::create_directory(folder, ec)) return rep.Error("cannot create a temporary folder");
+  if (!fs::create_directory(folder, ec)) return Failed("cannot create a temporary folder");
   struct Remove {
     fs::path path;
     ~Remove() {
@@ -266,15 +255,16 @@ int RunAddEncoded(const std::vector<std::string>& args, std::ostream& out, std::
     EncodeOptions options = p.options;
     if (!p.nameGiven) options.name = Stem(in);
     RgbaImage image;
-    if (!LoadImage(in, image, &why)) return rep.Error(why + "; archive left unchanged");
+    if (!LoadImage(in, image, &why)) return Failed(why + "; archive left unchanged");
     EncodeResult r = EncodeImage(image, *kind, options);
-    if (!r.ok) return rep.Error(in + ": " + r.error + "; archive left unchanged");
+    if (!r.ok) return Failed(in + ": " + r.error + "; archive left unchanged");
     const fs::path file = folder / std::to_string(i) / (ToLower(Stem(in)) + ExtensionOf(*kind));
     fs::create_directory(file.parent_path(), ec);
-    if (!WriteFileBytes(file, r.bytes)) return rep.Error("cannot write a temporary file; archive left unchanged");
+    if (!WriteFileBytes(file, r.bytes)) return Failed("cannot write a temporary file; archive left unchanged");
     addArgs.push_back(file.string());
   }
-  return Run(addArgs, out, err);
+  // add reports its own failures.
+  return {Run(addArgs, out, err), {}};
 }
 
 }  // namespace tarn::cli

@@ -8,12 +8,20 @@
 
 namespace tarn::cli {
 
-// encode [OPTIONS] IN... OUT, without the command's name. Returns 0, 1 on failure, 2 on bad usage.
-int RunEncode(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// What a command came to: 0 done, 1 failed, 2 bad usage, and the one-line message for the
+// caller to report (empty when there is nothing more to say).
+struct Outcome {
+  int code = 0;
+  std::string message;
+};
+
+// encode [OPTIONS] IN... OUT, without the command's name.
+Outcome RunEncode(const std::vector<std::string>& args);
 
 // True when add's arguments ask for encoding (--as).
 bool IsEncodingAdd(const std::vector<std::string>& args);
-// add ARCHIVE --as KIND [--to DIRPATH] [OPTIONS] IMAGE..., without the command's name.
-int RunAddEncoded(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// add ARCHIVE --as KIND [--to DIRPATH] [OPTIONS] IMAGE..., without the command's name; the
+// adding itself is the plain add command's, run with out and err.
+Outcome RunAddEncoded(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace tarn::cli

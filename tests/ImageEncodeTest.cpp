@@ -11,12 +11,6 @@
 namespace tarn::test {
 namespace {
 
-Palette Quake() {
-  Palette p;
-  LoadPalette(kQuakePaletteId, p);
-  return p;
-}
-
 RgbaImage Solid(int w, int h, Rgb c, std::uint8_t alpha = 255) {
   RgbaImage img;
   img.width = w, img.height = h;
@@ -42,7 +36,7 @@ std::int32_t I32At(const Bytes& b, std::size_t at) {
 }
 
 TEST(ImageEncode, LayoutsOfEveryKind) {
-  const RgbaImage img = Solid(32, 16, Quake().colors[17]);
+  const RgbaImage img = Solid(32, 16, QuakePalette().colors[17]);
   EncodeOptions o;
   o.name = "wall";
   EncodeResult lmp = EncodeImage(img, OutputKind::Lmp, o);
@@ -78,7 +72,7 @@ TEST(ImageEncode, LayoutsOfEveryKind) {
   EXPECT_EQ(I32At(wal.bytes, 52), 100 + 512 + 128 + 32);
 
   // A PCX with odd width and long runs reads back as it was written.
-  RgbaImage odd = Solid(131, 3, Quake().colors[200]);
+  RgbaImage odd = Solid(131, 3, QuakePalette().colors[200]);
   odd.rgba[0] = 1;
   EncodeResult pcx = EncodeImage(odd, OutputKind::Pcx, {});
   ASSERT_TRUE(pcx.ok);
@@ -103,7 +97,7 @@ TEST(ImageEncode, TextureRulesNameSizeTransparency) {
   EXPECT_EQ(r.picture.width, 32);
 
   // Transparent pixels: index 255 in '{' textures, their colour in others, an error if strict.
-  RgbaImage holes = Solid(16, 16, Quake().colors[40]);
+  RgbaImage holes = Solid(16, 16, QuakePalette().colors[40]);
   holes.rgba[3] = 10;
   o = {};
   o.name = "{fence";
@@ -121,7 +115,7 @@ TEST(ImageEncode, TextureRulesNameSizeTransparency) {
 
 TEST(ImageEncode, MipLevelsAverageTheLevelAbove) {
   // 2 × 2 blocks of black and white: level 1 is their grey average, matched to the palette.
-  const Palette q = Quake();
+  const Palette q = QuakePalette();
   RgbaImage img = Solid(16, 16, {0, 0, 0});
   for (std::size_t i = 0; i < img.PixelCount(); ++i)
     if ((i % 16 + i / 16) % 2) img.rgba[4 * i] = img.rgba[4 * i + 1] = img.rgba[4 * i + 2] = 255;
@@ -170,8 +164,8 @@ TEST(ImageEncode, PalettesFromFilesAndOptimal) {
 }
 
 TEST(ImageEncode, SpritesReadBack) {
-  const Picture a = EncodeImage(Solid(8, 4, Quake().colors[5]), OutputKind::Lmp, {}).picture;
-  const Picture b = EncodeImage(Solid(8, 4, Quake().colors[6]), OutputKind::Lmp, {}).picture;
+  const Picture a = EncodeImage(Solid(8, 4, QuakePalette().colors[5]), OutputKind::Lmp, {}).picture;
+  const Picture b = EncodeImage(Solid(8, 4, QuakePalette().colors[6]), OutputKind::Lmp, {}).picture;
   Bytes spr;
   ASSERT_TRUE(BuildQuakeSprite({a, b}, spr, nullptr));
   PictureSet set;

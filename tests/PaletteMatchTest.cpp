@@ -7,12 +7,6 @@
 namespace tarn::test {
 namespace {
 
-Palette Quake() {
-  Palette p;
-  LoadPalette(kQuakePaletteId, p);
-  return p;
-}
-
 MatchRules QuakeRules(Fullbright f, bool transparent = false) {
   return {f, kQuakeFullbrightFirst, kQuakeFullbrightLast, transparent};
 }
@@ -28,7 +22,7 @@ TEST(PaletteMatch, DeltaE2000MatchesPublishedPairs) {
 }
 
 TEST(PaletteMatch, ExactColoursPreferTheIndexThatDoesNotGlow) {
-  const Palette q = Quake();
+  const Palette q = QuakePalette();
   PaletteMatcher m(q, QuakeRules(Fullbright::Auto));
   int pairs = 0;
   for (int i = 0; i < 256; ++i) {
@@ -44,7 +38,7 @@ TEST(PaletteMatch, ExactColoursPreferTheIndexThatDoesNotGlow) {
 }
 
 TEST(PaletteMatch, FullbrightRules) {
-  const Palette q = Quake();
+  const Palette q = QuakePalette();
   const Rgb glow = q.colors[250];
   PaletteMatcher automatic(q, QuakeRules(Fullbright::Auto)), allow(q, QuakeRules(Fullbright::Allow)),
       never(q, QuakeRules(Fullbright::Never));
@@ -63,7 +57,7 @@ TEST(PaletteMatch, FullbrightRules) {
 }
 
 TEST(PaletteMatch, DitheringKeepsTransparencyExactColoursAndTheFullbrightRule) {
-  const Palette q = Quake();
+  const Palette q = QuakePalette();
   const int w = 64, h = 64;
   Bytes rgba(w * h * 4), mask(w * h, 0);
   for (int y = 0; y < h; ++y)
