@@ -7,6 +7,7 @@
 
 #include "archive/PackObject.h"
 #include "archive/TarnDoc.h"
+#include "cli/EncodeCommands.h"
 #include "cli/PngWriter.h"
 #include "formats/EntryPictures.h"
 #include "formats/MapTextures.h"
@@ -36,6 +37,15 @@ constexpr const char* kHelp =
     "  convert ARCHIVE PATH OUT.png          a picture, texture chain, sprite or model skins to\n"
     "                                        PNG (OUT-0.png, OUT-1.png, ... for several)\n"
     "  wad ARCHIVE OUT.wad MAP...            the textures of Quake maps in the archive into a WAD2\n"
+    "  encode [OPTIONS] IN OUT               an image (PNG, JPEG, TGA, BMP, PCX or a game picture)\n"
+    "                                        to OUT.lmp, .mip, .wal or .pcx; several IN frames to\n"
+    "                                        OUT.spr, or OUT.sp2 with its PCX frames beside it\n"
+    "  add ARCHIVE --as lmp|mip|wal|pcx [--to DIRPATH] [OPTIONS] IMAGE...\n"
+    "                                        encode images and add them, then save\n"
+    "    encoding OPTIONS: --palette quake|quake2|FILE|optimal (optimal: .pcx only)\n"
+    "      --dither none|floyd-steinberg|ordered   --fullbright auto|allow|never\n"
+    "      --name NAME (a texture's name; default: the file's name)   --strict (a transparent\n"
+    "      pixel in an opaque texture is an error)   --resize (textures up to multiples of 16)\n"
     "  --help                                this text\n"
     "\n"
     "Exit status: 0 success, 1 failure, 2 bad usage.\n";
@@ -50,6 +60,10 @@ struct Context {
   int Usage(const std::string& message) const {
     err << "tarn-pak: " << message << "\n" << "Try 'tarn-pak --help'.\n";
     return 2;
+  }
+  int Report(const Outcome& o) const {
+    if (o.message.empty()) return o.code;
+    return o.code == 2 ? Usage(o.message) : Error(o.message);
   }
 };
 
@@ -193,6 +207,7 @@ CPackObject* EnsureDirectory(CPackObject& root, const std::string& path) {
 }
 
 int CmdAdd(const Context& ctx, const std::vector<std::string>& a) {
+  if (IsEncodingAdd(a)) return ctx.Report(RunAddEncoded(a, ctx.out, ctx.err));
   std::string archive, to;
   std::vector<std::string> sources;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -405,6 +420,8 @@ int CmdWad(const Context& ctx, const std::vector<std::string>& a) {
   return 0;
 }
 
+int CmdEncode(const Context& ctx, const std::vector<std::string>& a) { return ctx.Report(RunEncode(a)); }
+
 }  // namespace
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -418,6 +435,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       {"list", CmdList}, {"extract", CmdExtract}, {"create", CmdCreate}, {"add", CmdAdd},
       {"rm", CmdRm},     {"rename", CmdRename},   {"cat", CmdCat},       {"check", CmdCheck},
       {"info", CmdInfo}, {"convert", CmdConvert}, {"wad", CmdWad},
+      {"encode", CmdEncode},
   };
   auto it = commands.find(args[0]);
   if (it == commands.end()) return ctx.Usage("unknown command \"" + args[0] + "\"");

@@ -16,6 +16,10 @@ struct Picture {
   int width = 0;
   int height = 0;
   std::vector<std::uint8_t> pixels;
+  // True-colour pictures (24-bit PCX): width × height × 4 bytes of red, green, blue, alpha,
+  // rows top first without padding; pixels stays empty.
+  std::vector<std::uint8_t> rgba;
+  bool IsTrueColor() const { return !rgba.empty(); }
 
   int Stride() const { return (width + 3) & ~3; }
   std::uint8_t At(int x, int y) const { return pixels[static_cast<std::size_t>(y) * Stride() + x]; }

@@ -11,8 +11,12 @@ PACKAGES=(
   # the desktop program
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6opengl6-dev
   libglu1-mesa-dev libgl1-mesa-dri libsdl2-dev libpng-dev
+  # picture codecs and palettes for encoding: JPEG, TGA/BMP and resizing, new palettes
+  libturbojpeg0-dev libstb-dev libimagequant-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
+  # the encoder's benchmark compares with ImageMagick's remap
+  imagemagick
 )
 
 missing=()

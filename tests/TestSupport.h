@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "archive/PackObject.h"
+#include "formats/Palette.h"
 
 namespace tarn::test {
 
@@ -116,6 +117,12 @@ inline Bytes Load(CPackObject* e) {
   Bytes b = e->Data() ? *e->Data() : Bytes{};
   if (loaded) e->ReleaseData();
   return b;
+}
+
+inline Palette QuakePalette() {
+  Palette p;
+  LoadPalette(kQuakePaletteId, p);
+  return p;
 }
 
 inline fs::path SamplesDir() { return fs::path(TARN_SAMPLES_DIR); }

@@ -1,0 +1,270 @@
+#include "cli/EncodeCommands.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <random>
+
+#include "archive/PakFormat.h"
+#include "archive/TempFile.h"
+#include "cli/Commands.h"
+#include "formats/ImageEncode.h"
+#include "formats/Sprites.h"
+
+namespace tarn::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Outcome Failed(const std::string& message) { return {1, message}; }
+Outcome BadUsage(const std::string& message) { return {2, message}; }
+
+// The options encode and add --as share, and the arguments that are not options.
+struct Parsed {
+  EncodeOptions options;
+  std::string paletteFile;
+  bool nameGiven = false;
+  std::string as, to;
+  std::vector<std::string> positional;
+};
+
+// Empty when the arguments are understood; otherwise what is wrong with them.
+std::string Parse(const std::vector<std::string>& a, bool forAdd, Parsed& p) {
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const std::string& arg = a[i];
+    auto value = [&](std::string& into) {
+      if (i + 1 == a.size()) return false;
+      into = a[++i];
+      return true;
+    };
+    std::string v;
+    if (arg == "--palette") {
+      if (!value(v)) return "--palette needs quake, quake2, optimal or a palette file";
+      if (v == "quake") p.options.paletteChoice = PaletteChoice::Quake;
+      else if (v == "quake2") p.options.paletteChoice = PaletteChoice::Quake2;
+      else if (v == "optimal") p.options.paletteChoice = PaletteChoice::Optimal;
+      else p.options.paletteChoice = PaletteChoice::Given, p.paletteFile = v;
+    } else if (arg == "--dither") {
+      if (!value(v)) return "--dither needs none, floyd-steinberg or ordered";
+      if (v == "none") p.options.dither = Dither::None;
+      else if (v == "floyd-steinberg") p.options.dither = Dither::FloydSteinberg;
+      else if (v == "ordered") p.options.dither = Dither::Ordered;
+      else return "--dither takes none, floyd-steinberg or ordered, not \"" + v + "\"";
+    } else if (arg == "--fullbright") {
+      if (!value(v)) return "--fullbright needs auto, allow or never";
+      if (v == "auto") p.options.fullbright = Fullbright::Auto;
+      else if (v == "allow") p.options.fullbright = Fullbright::Allow;
+      else if (v == "never") p.options.fullbright = Fullbright::Never;
+      else return "--fullbright takes auto, allow or never, not \"" + v + "\"";
+    } else if (arg == "--name") {
+      if (!value(p.options.name)) return "--name needs a name";
+      p.nameGiven = true;
+    } else if (arg == "--strict") {
+      p.options.strict = true;
+    } else if (arg == "--resize") {
+      p.options.resize = true;
+    } else if (forAdd && arg == "--as") {
+      if (!value(p.as)) return "--as needs lmp, mip, wal or pcx";
+    } else if (forAdd && arg == "--to") {
+      if (!value(p.to)) return "--to needs a directory path";
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return "unknown option \"" + arg + "\"";
+    } else {
+      p.positional.push_back(arg);
+    }
+  }
+  return {};
+}
+
+bool ReadWhole(const fs::path& path, Bytes& out, std::string* error) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) {
+    *error = "\"" + path.string() + "\" " + (fs::exists(path, ec) ? "is not a regular file" : "does not exist");
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (in) out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (!in && !in.eof()) {
+    *error = "\"" + path.string() + "\" cannot be read";
+    return false;
+  }
+  return true;
+}
+
+bool LoadImage(const std::string& path, RgbaImage& image, std::string* error) {
+  Bytes bytes;
+  if (!ReadWhole(path, bytes, error)) return false;
+  std::string why;
+  if (DecodeImage(bytes, path, image, &why)) return true;
+  *error = path + ": " + why;
+  return false;
+}
+
+bool LoadPaletteOption(Parsed& p, std::string* error) {
+  if (p.options.paletteChoice != PaletteChoice::Given) return true;
+  Bytes bytes;
+  if (!ReadWhole(p.paletteFile, bytes, error)) return false;
+  std::string why;
+  if (LoadPaletteFile(bytes, p.options.palette, &why)) return true;
+  *error = p.paletteFile + ": " + why;
+  return false;
+}
+
+std::string Stem(const std::string& path) { return fs::path(path).stem().string(); }
+
+// Every file is written beside its target and renamed into place only when all are complete,
+// so a failure leaves no new file behind and no old one damaged.
+bool WriteAll(const std::vector<std::pair<fs::path, Bytes>>& files, std::string* error) {
+  std::vector<fs::path> temps;
+  auto cleanUp = [&] {
+    for (const fs::path& t : temps) std::remove(t.c_str());
+  };
+  for (const auto& [path, bytes] : files) {
+    const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    fs::path temp;
+    std::FILE* f = CreateNumberedTemp(dir, "en", &temp);
+    if (!f) {
+      cleanUp();
+      *error = "cannot create a file in " + dir.string();
+      return false;
+    }
+    temps.push_back(temp);
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && FlushToDisk(f);
+    if (std::fclose(f) != 0 || !ok) {
+      cleanUp();
+      *error = "cannot write " + path.string();
+      return false;
+    }
+  }
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    std::error_code ec;
+    fs::rename(temps[i], files[i].first, ec);
+    if (ec) {
+      cleanUp();
+      *error = "cannot write " + files[i].first.string();
+      return false;
+    }
+    SyncDirectory(files[i].first.has_parent_path() ? files[i].first.parent_path() : fs::path("."));
+  }
+  return true;
+}
+
+// The sprite's frames, each encoded as kind with the given options.
+bool EncodeFrames(const std::vector<std::string>& inputs, OutputKind kind, const EncodeOptions& options,
+                  std::vector<EncodeResult>& frames, std::string* error) {
+  for (const std::string& in : inputs) {
+    RgbaImage image;
+    if (!LoadImage(in, image, error)) return false;
+    EncodeResult r = EncodeImage(image, kind, options);
+    if (!r.ok) {
+      *error = in + ": " + r.error;
+      return false;
+    }
+    frames.push_back(std::move(r));
+  }
+  return true;
+}
+
+Outcome EncodeSprite(Parsed& p, const std::vector<std::string>& inputs, const fs::path& out, bool quake2) {
+  std::string why;
+  std::vector<EncodeResult> frames;
+  if (!EncodeFrames(inputs, quake2 ? OutputKind::Pcx : OutputKind::Lmp, p.options, frames, &why)) return Failed(why);
+  std::vector<Picture> pictures;
+  for (const EncodeResult& f : frames) pictures.push_back(f.picture);
+  std::vector<std::pair<fs::path, Bytes>> files;
+  if (!quake2) {
+    Bytes sprite;
+    if (!BuildQuakeSprite(pictures, sprite, &why)) return Failed(why);
+    files.emplace_back(out, std::move(sprite));
+  } else {
+    // The frames lie beside the sprite; the names it holds are those Quake II looks up, in its
+    // sprites folder.
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+      const std::string leaf = ToLower(out.stem().string()) + "_" + std::to_string(i) + ".pcx";
+      if (leaf.size() + 8 >= sp2::kFrameNameSize) return Failed("the sprite's name \"" + out.stem().string() + "\" is too long");
+      names.push_back("sprites/" + leaf);
+      files.emplace_back(out.parent_path() / leaf, std::move(frames[i].bytes));
+    }
+    files.emplace_back(out, BuildQuake2Sprite(pictures, names));
+  }
+  if (!WriteAll(files, &why)) return Failed(why);
+  return {};
+}
+
+}  // namespace
+
+Outcome RunEncode(const std::vector<std::string>& args) {
+  Parsed p;
+  if (std::string bad = Parse(args, false, p); !bad.empty()) return BadUsage(bad);
+  if (p.positional.size() < 2) return BadUsage("encode takes IN and OUT");
+  const fs::path out = p.positional.back();
+  const std::vector<std::string> inputs(p.positional.begin(), p.positional.end() - 1);
+  std::string why;
+  if (!LoadPaletteOption(p, &why)) return Failed(why);
+  const std::string lower = ToLower(out.string());
+  if (EndsWith(lower, ".spr") || EndsWith(lower, ".sp2")) return EncodeSprite(p, inputs, out, EndsWith(lower, ".sp2"));
+  const std::optional<OutputKind> kind = OutputKindOf(lower);
+  if (!kind) return BadUsage("OUT must end in .lmp, .mip, .wal, .pcx, .spr or .sp2");
+  if (inputs.size() != 1) return BadUsage("only a sprite (.spr, .sp2) is made of several pictures");
+  if (!p.nameGiven) p.options.name = Stem(out.string());
+  RgbaImage image;
+  if (!LoadImage(inputs[0], image, &why)) return Failed(why);
+  EncodeResult r = EncodeImage(image, *kind, p.options);
+  if (!r.ok) return Failed(inputs[0] + ": " + r.error);
+  if (!WriteAll({{out, std::move(r.bytes)}}, &why)) return Failed(why);
+  return {};
+}
+
+bool IsEncodingAdd(const std::vector<std::string>& args) {
+  return std::find(args.begin(), args.end(), "--as") != args.end();
+}
+
+Outcome RunAddEncoded(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  Parsed p;
+  if (std::string bad = Parse(args, true, p); !bad.empty()) return BadUsage(bad);
+  if (p.positional.size() < 2) return BadUsage("add takes ARCHIVE and at least one IMAGE");
+  const std::optional<OutputKind> kind = OutputKindOf("." + p.as);
+  if (!kind) return BadUsage("--as takes lmp, mip, wal or pcx, not \"" + p.as + "\"");
+  if (p.nameGiven && p.positional.size() > 2) return BadUsage("--name names one texture; give one IMAGE with it");
+  std::string why;
+  if (!LoadPaletteOption(p, &why)) return Failed(why);
+
+  // The encoded files wait in a private folder and are added from there as ordinary files.
+  std::random_device random;
+  const fs::path folder = fs::temp_directory_path() / ("tarn-encode-" + std::to_string(random()) + std::to_string(random()));
+  std::error_code ec;
+  if (!fs::create_directory(folder, ec)) return Failed("cannot create a temporary folder");
+  struct Remove {
+    fs::path path;
+    ~Remove() {
+      std::error_code e;
+      fs::remove_all(path, e);
+    }
+  } remove{folder};
+
+  std::vector<std::string> addArgs = {"add", p.positional[0]};
+  if (!p.to.empty()) addArgs.insert(addArgs.end(), {"--to", p.to});
+  for (std::size_t i = 1; i < p.positional.size(); ++i) {
+    const std::string& in = p.positional[i];
+    EncodeOptions options = p.options;
+    if (!p.nameGiven) options.name = Stem(in);
+    RgbaImage image;
+    if (!LoadImage(in, image, &why)) return Failed(why + "; archive left unchanged");
+    EncodeResult r = EncodeImage(image, *kind, options);
+    if (!r.ok) return Failed(in + ": " + r.error + "; archive left unchanged");
+    const fs::path file = folder / std::to_string(i) / (ToLower(Stem(in)) + ExtensionOf(*kind));
+    fs::create_directory(file.parent_path(), ec);
+    if (!WriteFileBytes(file, r.bytes)) return Failed("cannot write a temporary file; archive left unchanged");
+    addArgs.push_back(file.string());
+  }
+  // add reports its own failures.
+  return {Run(addArgs, out, err), {}};
+}
+
+}  // namespace tarn::cli
