@@ -11,8 +11,12 @@ PACKAGES=(
   # the desktop program
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6opengl6-dev
   libglu1-mesa-dev libgl1-mesa-dri libsdl2-dev libpng-dev
+  # icons rendered from their drawings, manual pages from --help, the .deb's dependencies
+  librsvg2-bin help2man dpkg-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
+  # checks of the install and the package: validators, the desktop's file-type tools, man, lintian
+  desktop-file-utils appstream shared-mime-info xdg-utils libglib2.0-bin man-db lintian
 )
 
 missing=()
