@@ -16,15 +16,14 @@ Every save writes a complete new archive before it replaces the old one.
 
 The tarn-pak command does the same work from the shell, for scripts and build
 systems.")
-set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
-# The libraries the programs link are found by dpkg-shlibdeps; what Qt and SDL load at run time
-# is named here: Qt's window-system plugins, and an OpenGL driver for the model viewer.
+# The libraries the programs link are found by dpkg-shlibdeps; what is loaded at run time is
+# named here: Qt's window-system plugins, and an OpenGL driver for the model viewer.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libgl1-mesa-dri")
