@@ -7,6 +7,7 @@
 
 #include "archive/PackObject.h"
 #include "archive/TarnDoc.h"
+#include "TarnVersion.h"
 #include "cli/EncodeCommands.h"
 #include "cli/PngWriter.h"
 #include "formats/EntryPictures.h"
@@ -47,6 +48,7 @@ constexpr const char* kHelp =
     "      --name NAME (a texture's name; default: the file's name)   --strict (a transparent\n"
     "      pixel in an opaque texture is an error)   --resize (textures up to multiples of 16)\n"
     "  --help                                this text\n"
+    "  --version                             the version of tarn-pak\n"
     "\n"
     "Exit status: 0 success, 1 failure, 2 bad usage.\n";
 
@@ -429,6 +431,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   if (args.empty()) return ctx.Usage("no command given");
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     out << kHelp;
+    return 0;
+  }
+  if (args[0] == "--version") {
+    out << "tarn-pak " << TARN_VERSION << "\n";
     return 0;
   }
   static const std::map<std::string, std::function<int(const Context&, const std::vector<std::string>&)>> commands = {

@@ -13,10 +13,12 @@ PACKAGES=(
   libglu1-mesa-dev libgl1-mesa-dri libsdl2-dev libpng-dev
   # picture codecs and palettes for encoding: JPEG, TGA/BMP and resizing, new palettes
   libturbojpeg0-dev libstb-dev libimagequant-dev
-  # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth
-  # the encoder's benchmark compares with ImageMagick's remap
-  imagemagick
+  # icons rendered from their drawings, manual pages from --help, the .deb's dependencies
+  librsvg2-bin help2man dpkg-dev
+  # tests and benchmarks; the encoder's benchmark and the screenshot script use ImageMagick
+  libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth imagemagick
+  # checks of the install and the package: validators, the desktop's file-type tools, man, lintian
+  desktop-file-utils appstream shared-mime-info xdg-utils libglib2.0-bin man-db lintian
 )
 
 missing=()

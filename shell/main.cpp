@@ -8,6 +8,7 @@
 #include "archive/PakFormat.h"
 #include "archive/TarnDoc.h"
 #include "browser/MainFrame.h"
+#include "shell/AppIdentity.h"
 #include "viewers/ViewEntry.h"
 
 namespace {
@@ -34,9 +35,7 @@ QPixmap SplashPicture() {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  QApplication::setApplicationName("Tarn");
-  QApplication::setOrganizationName("Tarn");
-  QApplication::setApplicationVersion("0.1.0");
+  tarn::shell::SetApplicationIdentity();
 
   QCommandLineParser parser;
   parser.setApplicationDescription("An editor for the .pak archives of Quake and Quake II.");
