@@ -76,7 +76,7 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
   });
   connect(m_tree, &CPackTreeView::filesDropped, this, &CMainFrame::ImportPaths);
   connect(m_list, &CPackListView::filesDropped, this, &CMainFrame::ImportPaths);
-  connect(m_tree, &CPackTreeView::focusToList, m_list, &CPackListView::FocusList);
+  connect(m_tree, &CPackTreeView::focusToList, m_list, &CPackListView::EnterByTab);
   connect(m_list, &CPackListView::focusToTree, this, [this] { m_tree->setFocus(Qt::TabFocusReason); });
   connect(m_list, &CPackListView::selectionChanged, this, &CMainFrame::UpdateCommandUI);
   connect(m_list, &CPackListView::entryActivated, this, &CMainFrame::OnEntryActivated);

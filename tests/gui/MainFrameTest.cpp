@@ -448,5 +448,53 @@ TEST_F(GuiTest, BadArchivesLeaveTheWindowAsItWas) {
   EXPECT_TRUE(lm->data(lm->index(row, 0), Qt::ToolTipRole).isValid());
 }
 
+// A left click on the row's name, as the user gives it, in whichever view shows the style.
+void ClickRow(browser::CPackListView* list, int row) {
+  QAbstractItemView* view = list->ActiveView();
+  const QRect r = view->visualRect(list->ListModel()->index(row, 0));
+  ASSERT_TRUE(r.isValid());
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, r.center());
+  QApplication::processEvents();
+}
+
+TEST_F(GuiTest, AClickedItemIsTheSelectionInEveryStyle) {
+  OpenPak(SamplePak());
+  std::vector<std::string> viewed;
+  frame->SetViewHandler([&](browser::CMainFrame&, CPackObject& e, bool) { viewed.push_back(e.Name()); });
+  int n = 0;
+  for (const char* style : {"actionLargeIcons", "actionSmallIcons", "actionList", "actionDetails"}) {
+    SCOPED_TRACE(style);
+    Action(style)->trigger();
+    ShowDir("progs");
+    FocusList();
+    ClickRow(List(), List()->ListModel()->RowOf(doc.Root().FindByPath("progs/ogre.mdl")));
+    ASSERT_EQ(List()->SelectedEntries().size(), 1u);
+    EXPECT_NE(frame->StatusText().indexOf("1 selected"), -1);
+    for (const char* command : {"actionRename", "actionDelete", "actionCopy", "actionExportFile", "actionView"})
+      EXPECT_TRUE(Enabled(command)) << command;
+    // Enter views it, F2 renames it, Delete removes it: each reaches the clicked entry.
+    QTest::keyClick(List()->ActiveView(), Qt::Key_Return);
+    EXPECT_EQ(viewed.size(), static_cast<std::size_t>(++n));
+    prompter->newName = QString("renamed%1.mdl").arg(n);
+    QTest::keyClick(List()->ActiveView(), Qt::Key_F2);
+    EXPECT_NE(doc.Root().FindByPath("progs/renamed" + std::to_string(n) + ".mdl"), nullptr);
+    QTest::keyClick(List()->ActiveView(), Qt::Key_Delete);
+    EXPECT_EQ(doc.Root().FindByPath("progs/renamed" + std::to_string(n) + ".mdl"), nullptr);
+    doc.Root().FindChild("progs")->AddChild("ogre.mdl", false);
+  }
+}
+
+TEST_F(GuiTest, TabIntoTheListSelectsTheFirstRow) {
+  OpenPak(SamplePak());
+  Action("actionList")->trigger();
+  FocusTree();
+  QTest::keyClick(Tree(), Qt::Key_Tab);
+  ASSERT_EQ(List()->SelectedEntries().size(), 1u);
+  EXPECT_EQ(List()->SelectedEntries().front()->Name(), "gfx");
+  QTest::keyClick(List()->ActiveView(), Qt::Key_Down);
+  ASSERT_EQ(List()->SelectedEntries().size(), 1u);
+  EXPECT_EQ(List()->SelectedEntries().front()->Name(), "maps");
+}
+
 }  // namespace
 }  // namespace tarn::test
