@@ -16,6 +16,7 @@
 #include <cstdio>
 
 #include "archive/ByteIO.h"
+#include "archive/EntryNames.h"
 #include "archive/PakFormat.h"
 #include "browser/PackListView.h"
 #include "browser/PackModels.h"
@@ -553,21 +554,23 @@ void CMainFrame::OnRename() {
   CPackObject* entry = targets.front();
   auto answer = m_prompter->NewName(this, Q(entry->Name()));
   if (!answer) return;
-  const std::string name = S(*answer);
+  const NewNameCheck check = CheckNewName(*entry, S(*answer));
+  switch (check.problem) {
+    case NewNameProblem::Empty:
+      Message("The name cannot be empty.", "Rename", QMessageBox::Warning);
+      return;
+    case NewNameProblem::Separator:
+      Message("A name cannot contain \"/\".", "Rename", QMessageBox::Warning);
+      return;
+    case NewNameProblem::Taken:
+      Message(QString("An entry named \"%1\" already exists in this directory.").arg(Q(check.taken->Name())),
+              "Rename", QMessageBox::Warning);
+      return;
+    case NewNameProblem::None:
+      break;
+  }
+  const std::string& name = check.stored;
   if (name == entry->Name()) return;
-  if (name.empty()) {
-    Message("The name cannot be empty.", "Rename", QMessageBox::Warning);
-    return;
-  }
-  if (name.find('/') != std::string::npos) {
-    Message("A name cannot contain \"/\".", "Rename", QMessageBox::Warning);
-    return;
-  }
-  if (entry->Parent()->FindChild(name)) {
-    Message(QString("An entry named \"%1\" already exists in this directory.").arg(*answer), "Rename",
-            QMessageBox::Warning);
-    return;
-  }
   bool renamed = false;
   ChangeTree([&]() -> const CPackObject* {
     renamed = entry->Rename(name);

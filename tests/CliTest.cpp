@@ -71,6 +71,11 @@ TEST_F(Cli, AddRmRenameEditAndSave) {
   EXPECT_EQ(taken.rc, 1);
   EXPECT_NE(taken.err.find("already exists"), std::string::npos);
   EXPECT_EQ(Tool({"rename", P("x.pak"), "sound/new/two.txt", ""}).rc, 1);
+  // Names are stored lower case: a name taken in another case is refused, a new one lowered.
+  EXPECT_NE(Tool({"rename", P("x.pak"), "sound/new/two.txt", "THREE.WAV"}).err.find("\"three.wav\" already exists"),
+            std::string::npos);
+  ASSERT_EQ(Tool({"rename", P("x.pak"), "sound/new/two.txt", "Two.TXT"}).rc, 0);
+  EXPECT_NE(Tool({"list", P("x.pak")}).out.find("sound/new/two.txt"), std::string::npos);
   ASSERT_EQ(Tool({"rename", P("x.pak"), "sound/new", "fresh"}).rc, 0);
 
   Bytes before = ReadFile(dir / "x.pak");

@@ -177,6 +177,26 @@ TEST_F(GuiTest, RenameRefusesTakenAndEmptyNames) {
   EXPECT_TRUE(Tree()->isExpanded(Tree()->TreeModel()->index(0, 0)));
 }
 
+TEST_F(GuiTest, RenameStoresLowerCaseAndRefusesANameTakenInAnyCase) {
+  OpenPak(PakBuilder().File("ktx.cfg", "k").File("server.cfg", "s").File("textures/a.wal", "w").File("tex/b.wal", "b").Build());
+  FocusList();
+  SelectRows({"ktx.cfg"});
+  prompter->newName = "SERVER.CFG";
+  Action("actionRename")->trigger();
+  ASSERT_EQ(prompter->shown.size(), 1u);
+  EXPECT_EQ(prompter->shown[0].text, "An entry named \"server.cfg\" already exists in this directory.");
+  prompter->newName = "Autoexec.CFG";
+  Action("actionRename")->trigger();
+  EXPECT_NE(doc.Root().FindChild("autoexec.cfg"), nullptr);
+  // A directory renamed from the tree to another's name in capitals is refused, not merged later.
+  ShowDir("tex");
+  FocusTree();
+  prompter->newName = "Textures";
+  Action("actionRename")->trigger();
+  EXPECT_EQ(prompter->shown.size(), 2u);
+  EXPECT_NE(doc.Root().FindChild("tex"), nullptr);
+}
+
 TEST_F(GuiTest, RealRenameDialogRenames) {
   OpenPak(SamplePak());
   frame->SetPrompter(std::make_unique<browser::CPrompter>());
