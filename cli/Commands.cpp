@@ -344,7 +344,8 @@ int CmdInfo(const Context& ctx, const std::vector<std::string>& a) {
     EntryPictures pictures = PicturesOf(*e);
     if (!pictures.ok()) return ctx.Error(pictures.message);
     ctx.out << "kind: picture\nframes: " << pictures.set.pictures.size() << "\n";
-    for (const Picture& p : pictures.set.pictures) ctx.out << "frame: " << p.width << "x" << p.height << "\n";
+    for (const Picture& p : pictures.set.pictures)
+      ctx.out << "frame: " << p.width << "x" << p.height << (p.IsTrueColor() ? " (24-bit)" : "") << "\n";
     return 0;
   }
   ctx.out << "kind: file\nsize: " << e->Size() << "\n";

@@ -54,6 +54,12 @@ bool Write(const std::string& path, int width, int height, int colorType, const 
 
 bool WritePng(const std::string& path, const Picture& picture, const Palette& palette, std::string* error) {
   std::vector<png_bytep> rows(static_cast<std::size_t>(std::max(picture.height, 0)));
+  if (picture.IsTrueColor()) {
+    const std::size_t stride = static_cast<std::size_t>(picture.width) * 4;
+    for (int y = 0; y < picture.height; ++y)
+      rows[static_cast<std::size_t>(y)] = const_cast<png_bytep>(picture.rgba.data() + static_cast<std::size_t>(y) * stride);
+    return Write(path, picture.width, picture.height, PNG_COLOR_TYPE_RGB_ALPHA, nullptr, rows, error);
+  }
   for (int y = 0; y < picture.height; ++y) rows[static_cast<std::size_t>(y)] = const_cast<png_bytep>(picture.Row(y));
   return Write(path, picture.width, picture.height, PNG_COLOR_TYPE_PALETTE, &palette, rows, error);
 }

@@ -198,11 +198,16 @@ bool DecodeSkinPcx(std::span<const std::uint8_t> bytes, ModelSkin& skin) {
   skin = NewSkin(picture.width, picture.height);
   for (int y = 0; y < picture.height; ++y)
     for (int x = 0; x < picture.width; ++x) {
-      const Rgb& c = palette.colors[picture.At(x, y)];
       std::uint8_t* px = &skin.pixels[(static_cast<std::size_t>(y) * skin.paddedWidth + x) * 3];
-      px[0] = c.r, px[1] = c.g, px[2] = c.b;
+      if (picture.IsTrueColor()) {
+        const std::uint8_t* c = &picture.rgba[(static_cast<std::size_t>(y) * picture.width + x) * 4];
+        px[0] = c[0], px[1] = c[1], px[2] = c[2];
+      } else {
+        const Rgb& c = palette.colors[picture.At(x, y)];
+        px[0] = c.r, px[1] = c.g, px[2] = c.b;
+      }
     }
-  skin.palette = palette;
+  if (!picture.IsTrueColor()) skin.palette = palette;
   return true;
 }
 

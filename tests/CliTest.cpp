@@ -134,6 +134,17 @@ TEST_F(Cli, InfoAndConvertDescribeAndWritePictures) {
   EXPECT_TRUE(fs::exists(dir / "s-0.png"));
   EXPECT_TRUE(fs::exists(dir / "s-1.png"));
   EXPECT_FALSE(fs::exists(dir / "s.png"));
+  // A 24-bit PCX: described as such, written as an RGBA PNG (colour type 6 in the header).
+  Bytes pcx(128, 0);
+  pcx[3] = 8, pcx[8] = 1, pcx[65] = 3, pcx[66] = 2;  // 2 × 1, three planes of 2 bytes a line
+  pcx.insert(pcx.end(), {10, 20, 30, 40, 50, 60});
+  WriteFile(dir / "t.pak", PakBuilder().File("rgb.pcx", pcx).Build());
+  EXPECT_EQ(Tool({"info", P("t.pak"), "rgb.pcx"}).out, "kind: picture\nframes: 1\nframe: 2x1 (24-bit)\n");
+  ASSERT_EQ(Tool({"convert", P("t.pak"), "rgb.pcx", P("rgb.png")}).rc, 0);
+  const Bytes rgba = ReadFile(dir / "rgb.png");
+  ASSERT_GT(rgba.size(), 26u);
+  EXPECT_EQ(rgba[24], 8);
+  EXPECT_EQ(rgba[25], 6);
   Result notPicture = Tool({"convert", P("p.pak"), "maps/x.bsp", P("x.png")});
   EXPECT_EQ(notPicture.rc, 1);
   EXPECT_EQ(Tool({"convert", P("p.pak"), "maps", P("x.png")}).rc, 1);

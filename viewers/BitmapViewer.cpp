@@ -17,6 +17,10 @@ std::atomic<int> g_liveFrames{0};
 
 QImage ToImage(const Picture& picture, const Palette& palette) {
   if (picture.width <= 0 || picture.height <= 0) return QImage();
+  if (picture.IsTrueColor()) {
+    // Copied, so that the image owns its pixels whatever happens to the picture.
+    return QImage(picture.rgba.data(), picture.width, picture.height, picture.width * 4, QImage::Format_RGBA8888).copy();
+  }
   QImage image(picture.width, picture.height, QImage::Format_Indexed8);
   if (image.isNull()) return image;
   QList<QRgb> table(256);

@@ -13,7 +13,7 @@ class QTimer;
 
 namespace tarn::viewers {
 
-// One picture with its palette as a displayable 8-bit image.
+// One picture with its palette as a displayable image: 8-bit indexed, or RGBA for true colour.
 QImage ToImage(const Picture& picture, const Palette& palette);
 
 // The rectangle, anchored at the top left, that a picture of the given size fills in a client

@@ -54,6 +54,17 @@ TEST(BitmapViewer, ScalesAtTheTopLeftWithBlackAround) {
   Flush();
 }
 
+TEST(BitmapViewer, TrueColourPicturesShowTheirOwnColours) {
+  Picture p;
+  p.width = 2;
+  p.height = 1;
+  p.rgba = {10, 20, 30, 255, 200, 100, 50, 255};
+  const QImage image = viewers::ToImage(p, Ramp());
+  ASSERT_EQ(image.size(), QSize(2, 1));
+  EXPECT_EQ(image.pixelColor(0, 0), QColor(10, 20, 30));
+  EXPECT_EQ(image.pixelColor(1, 0), QColor(200, 100, 50));
+}
+
 TEST(BitmapViewer, FramesCycleEveryThreeTenthsOfASecond) {
   PictureSet set;
   for (int i = 0; i < 5; ++i) set.pictures.push_back(Solid(4, 4, static_cast<std::uint8_t>(i)));
