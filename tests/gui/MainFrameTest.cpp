@@ -463,6 +463,11 @@ TEST_F(GuiTest, BadArchivesLeaveTheWindowAsItWas) {
   ASSERT_TRUE(frame->OpenArchive(QString::fromStdString((dir / "damaged.pak").string())));
   ASSERT_EQ(prompter->shown.size(), 2u);
   EXPECT_EQ(prompter->shown[1].caption, "Damaged archive");
+  WriteFile(dir / "twice.pak", PakBuilder().File("a.txt", "1").File("A.TXT", "2").Build());
+  ASSERT_TRUE(frame->OpenArchive(QString::fromStdString((dir / "twice.pak").string())));
+  ASSERT_EQ(prompter->shown.size(), 3u);
+  EXPECT_NE(prompter->shown[2].text.indexOf("\"A.TXT\" is shown as \"a(2).txt\""), -1);
+  ASSERT_TRUE(frame->OpenArchive(QString::fromStdString((dir / "damaged.pak").string())));
   auto* lm = List()->ListModel();
   const int row = lm->RowOf(doc.Root().FindChild("lost.bsp"));
   EXPECT_TRUE(lm->data(lm->index(row, 0), Qt::ToolTipRole).isValid());
