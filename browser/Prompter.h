@@ -8,6 +8,13 @@
 
 namespace tarn::browser {
 
+// What to do with a pasted entry whose name the directory already has.
+enum class ConflictChoice { Replace, KeepBoth, Skip };
+struct ConflictAnswer {
+  ConflictChoice choice = ConflictChoice::KeepBoth;
+  bool forAll = false;  // "Do this for all": the same for the conflicts still to come
+};
+
 class CPrompter {
  public:
   virtual ~CPrompter() = default;
@@ -21,6 +28,8 @@ class CPrompter {
                                               QMessageBox::StandardButtons buttons = QMessageBox::Ok);
   // The Rename dialog; nothing when cancelled.
   virtual std::optional<QString> NewName(QWidget* parent, const QString& current);
+  // "name" is taken in the directory: Replace, Keep Both or Skip; more offers "Do this for all".
+  virtual ConflictAnswer NameConflict(QWidget* parent, const QString& name, const QString& directory, bool more);
 };
 
 }  // namespace tarn::browser

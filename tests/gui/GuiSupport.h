@@ -47,6 +47,15 @@ class ScriptedPrompter : public browser::CPrompter {
     return a;
   }
   std::optional<QString> NewName(QWidget*, const QString&) override { return newName; }
+  std::vector<browser::ConflictAnswer> conflictAnswers;  // taken in order; Keep Both when none left
+  QStringList conflicts;                                 // the names asked about
+  browser::ConflictAnswer NameConflict(QWidget*, const QString& name, const QString&, bool) override {
+    conflicts << name;
+    if (conflictAnswers.empty()) return {};
+    auto a = conflictAnswers.front();
+    conflictAnswers.erase(conflictAnswers.begin());
+    return a;
+  }
 };
 
 class GuiTest : public ::testing::Test {

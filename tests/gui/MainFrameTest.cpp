@@ -7,6 +7,8 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QTreeView>
+#include <QStatusBar>
+#include <QStyle>
 #include <QUrl>
 
 #include "GuiSupport.h"
@@ -116,7 +118,7 @@ TEST_F(GuiTest, EnablingFollowsFocusAndSelection) {
   SelectRows({"e1m1.bsp", "e1m2.bsp"});
   EXPECT_TRUE(Enabled("actionExtractTextures"));
   SelectRows({"e1m1.bsp"});
-  EXPECT_FALSE(Enabled("actionView"));
+  EXPECT_TRUE(Enabled("actionView"));  // every file opens: a map in the hex view
   EXPECT_TRUE(Enabled("actionExtractTextures"));
 
   // One directory selected in the list: import goes into it.
@@ -125,11 +127,12 @@ TEST_F(GuiTest, EnablingFollowsFocusAndSelection) {
   SelectRows({"maps"});
   EXPECT_TRUE(Enabled("actionImportFile"));
   EXPECT_FALSE(Enabled("actionExportFile"));
+  EXPECT_TRUE(Enabled("actionExportDirectory"));
   SelectRows({"maps", "autoexec.cfg"});
   EXPECT_FALSE(Enabled("actionImportFile"));
-  // A three-character name is never viewable.
+  // A name without a known ending opens too (as text or bytes).
   SelectRows({"readme"});
-  EXPECT_FALSE(Enabled("actionView"));
+  EXPECT_TRUE(Enabled("actionView"));
 }
 
 TEST_F(GuiTest, NewDirectoryTwiceGivesUntitledThenUntitled1) {
@@ -308,7 +311,7 @@ TEST_F(GuiTest, ContextMenusOfferWhatFitsTheEntry) {
   ShowDir("maps");
   FocusList();
   SelectRows({"e1m1.bsp"});
-  EXPECT_EQ(texts(), (std::vector<std::string>{"Rename", "Export File", "Extract textures"}));
+  EXPECT_EQ(texts(), (std::vector<std::string>{"Rename", "Export File", "View object", "Extract textures"}));
   ShowDir("progs");
   FocusList();
   SelectRows({"ogre.mdl"});
@@ -317,10 +320,15 @@ TEST_F(GuiTest, ContextMenusOfferWhatFitsTheEntry) {
   FocusList();
   SelectRows({"maps"});
   EXPECT_EQ(texts(), (std::vector<std::string>{"Rename", "Import File", "Create directory", "Export to directory"}));
-  // Items follow the menu's enabling: with one directory selected, exporting needs two rows.
+  // Items follow the menu's enabling.
   auto menu = frame->BuildContextMenu();
   EXPECT_TRUE(menu->findChild<QAction*>("context_actionImportFile")->isEnabled());
-  EXPECT_FALSE(menu->findChild<QAction*>("context_actionExportDirectory")->isEnabled());
+  EXPECT_TRUE(menu->findChild<QAction*>("context_actionExportDirectory")->isEnabled());
+
+  // Create directory on a directory row makes the new directory inside that one.
+  menu->findChild<QAction*>("context_actionNewDirectory")->trigger();
+  EXPECT_NE(doc.Root().FindByPath("maps/untitled"), nullptr);
+  EXPECT_EQ(doc.Root().FindChild("untitled"), nullptr);
 }
 
 TEST_F(GuiTest, DetailsColumnsShareTheWidthTwoToOne) {
@@ -414,7 +422,8 @@ TEST_F(GuiTest, CopyAndPasteCarryEntriesAndBytes) {
   Action("actionPaste")->trigger();
   EXPECT_EQ(Load(doc.Root().FindByPath("maps/ogre.mdl")), ToBytes("IDPO"));
   Action("actionPaste")->trigger();
-  EXPECT_NE(doc.Root().FindByPath("maps/ogre(2).mdl"), nullptr);
+  EXPECT_NE(doc.Root().FindByPath("maps/ogre(2).mdl"), nullptr);  // Keep Both
+  EXPECT_EQ(prompter->conflicts, QStringList{"ogre.mdl"});
 
   // Garbage in the clipboard is refused with a message, not a crash.
   auto* mime = new QMimeData;
@@ -519,6 +528,86 @@ TEST_F(GuiTest, TabIntoTheListSelectsTheFirstRow) {
   QTest::keyClick(List()->ActiveView(), Qt::Key_Down);
   ASSERT_EQ(List()->SelectedEntries().size(), 1u);
   EXPECT_EQ(List()->SelectedEntries().front()->Name(), "maps");
+}
+
+}  // namespace
+}  // namespace tarn::test
+
+namespace tarn::test {
+namespace {
+
+TEST_F(GuiTest, PasteOntoTakenNamesAsksReplaceKeepBothOrSkip) {
+  OpenPak(PakBuilder().File("a/x.txt", "new x").File("a/y.txt", "new y").File("a/z.txt", "new z")
+              .File("b/x.txt", "old x").File("b/y.txt", "old y").File("b/z.txt", "old z").Build());
+  ShowDir("a");
+  FocusList();
+  SelectRows({"x.txt", "y.txt", "z.txt"});
+  Action("actionCopy")->trigger();
+  ShowDir("b");
+  FocusTree();
+  using browser::ConflictChoice;
+  prompter->conflictAnswers = {{ConflictChoice::Replace, false}, {ConflictChoice::Skip, false}, {ConflictChoice::KeepBoth, false}};
+  Action("actionPaste")->trigger();
+  EXPECT_EQ(prompter->conflicts, (QStringList{"x.txt", "y.txt", "z.txt"}));
+  EXPECT_EQ(Load(doc.Root().FindByPath("b/x.txt")), ToBytes("new x"));
+  EXPECT_EQ(Load(doc.Root().FindByPath("b/y.txt")), ToBytes("old y"));
+  EXPECT_EQ(Load(doc.Root().FindByPath("b/z.txt")), ToBytes("old z"));
+  EXPECT_EQ(Load(doc.Root().FindByPath("b/z(2).txt")), ToBytes("new z"));
+  EXPECT_EQ(doc.Root().FindByPath("b/y(2).txt"), nullptr);
+
+  // "Do this for all": asked once.
+  prompter->conflicts.clear();
+  prompter->conflictAnswers = {{ConflictChoice::Skip, true}};
+  Action("actionPaste")->trigger();
+  EXPECT_EQ(prompter->conflicts, QStringList{"x.txt"});
+  EXPECT_EQ(ListNames(), (std::vector<std::string>{"x.txt", "y.txt", "z(2).txt", "z.txt"}));
+}
+
+TEST_F(GuiTest, ExportReportsWhatWentWhereInTheStatusBar) {
+  OpenPak(SamplePak());
+  ShowDir("maps");
+  FocusList();
+  SelectRows({"e1m1.bsp"});
+  prompter->saveFile = QString::fromStdString((dir / "one.bsp").string());
+  Action("actionExportFile")->trigger();
+  EXPECT_EQ(frame->statusBar()->currentMessage(), "1 file exported to " + prompter->saveFile);
+  ShowDir("");
+  FocusList();
+  SelectRows({"maps"});
+  prompter->folder = QString::fromStdString((dir / "out").string());
+  fs::create_directories(dir / "out");
+  Action("actionExportDirectory")->trigger();
+  EXPECT_EQ(frame->statusBar()->currentMessage(), "2 files exported to " + prompter->folder);
+  EXPECT_EQ(ReadFile(dir / "out" / "maps" / "e1m2.bsp"), ToBytes("map2"));
+}
+
+TEST_F(GuiTest, CommandsSayWhatTheyDo) {
+  // Tooltips: the name and the shortcut in brackets; every command has a status-bar tip.
+  EXPECT_EQ(Action("actionSave")->toolTip(), "Save (Ctrl+S)");
+  EXPECT_EQ(Action("actionDelete")->toolTip(), "Delete (Del)");
+  EXPECT_EQ(Action("actionOpen")->toolTip(), "Open (Ctrl+O)");
+  EXPECT_EQ(Action("actionLargeIcons")->toolTip(), "Large Icons");
+  for (QAction* a : frame->actions()) {
+    EXPECT_FALSE(a->toolTip().contains('\t')) << a->objectName().toStdString();
+    EXPECT_FALSE(a->statusTip().isEmpty()) << a->objectName().toStdString();
+  }
+  // The list-style pictures are four different pictures, none of them the About picture.
+  auto picture = [&](const char* name) { return Action(name)->icon().pixmap(16, 16).toImage(); };
+  const QImage about = picture("actionAbout");
+  std::vector<QImage> styles;
+  for (const char* name : {"actionLargeIcons", "actionSmallIcons", "actionList", "actionDetails"}) {
+    styles.push_back(picture(name));
+    EXPECT_NE(styles.back(), about) << name;
+    EXPECT_NE(styles.back(), QApplication::style()->standardIcon(QStyle::SP_FileDialogContentsView).pixmap(16, 16).toImage());
+  }
+  for (std::size_t i = 0; i < styles.size(); ++i)
+    for (std::size_t j = i + 1; j < styles.size(); ++j) EXPECT_NE(styles[i], styles[j]);
+}
+
+TEST_F(GuiTest, CtrlQQuits) {
+  EXPECT_TRUE(frame->isVisible());
+  QTest::keyClick(frame.get(), Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_FALSE(frame->isVisible());
 }
 
 }  // namespace

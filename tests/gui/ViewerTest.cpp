@@ -1,6 +1,7 @@
 #include <QImage>
 #include <QPlainTextEdit>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 
@@ -209,6 +210,7 @@ TEST_F(GuiTest, ExtractTexturesWritesAWadOrSaysWhyNot) {
 
   prompter->saveFile = QString::fromStdString((dir / "out.wad").string());
   QString status, text;
+  int bar = -1, barEnd = 0;
   // The dialog waits for its Close button once the work is done.
   QTimer poll;
   poll.setInterval(20);
@@ -221,12 +223,15 @@ TEST_F(GuiTest, ExtractTexturesWritesAWadOrSaysWhyNot) {
     poll.stop();
     status = dialog->findChild<QLabel*>("progressStatus")->text();
     text = dialog->findChild<QLabel*>("progressText")->text();
+    bar = dialog->findChild<QProgressBar*>("progressBar")->value();
+    barEnd = dialog->findChild<QProgressBar*>("progressBar")->maximum();
     dialog->findChild<QPushButton*>("progressClose")->click();
   });
   poll.start();
   Action("actionExtractTextures")->trigger();
   EXPECT_EQ(status, "Done");
   EXPECT_EQ(text, "1 textures extracted");
+  EXPECT_EQ(bar, barEnd);
   const Bytes wad = ReadFile(dir / "out.wad");
   ASSERT_EQ(wad.size(), 12 + mt.size() + 32);
   EXPECT_EQ(Bytes(wad.begin() + 12, wad.begin() + 12 + static_cast<long>(mt.size())), mt);
