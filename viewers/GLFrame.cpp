@@ -22,6 +22,9 @@ namespace tarn::viewers {
 
 namespace {
 
+// The view's size when the window is sized to its content.
+constexpr int kViewWidth = 560, kViewHeight = 420;
+
 QString Q(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
 
 QIcon DrawPicture(CSmartBitmapButton::Picture picture) {
@@ -110,27 +113,25 @@ CSmartBitmapButton::CSmartBitmapButton(Picture picture, const QString& tip, QWid
 }
 
 CGLFrame::CGLFrame(CPackObject& entry, QWidget* mainWindow, browser::CPrompter& prompter)
-    : QMainWindow(nullptr), m_mainWindow(mainWindow) {
+    : CViewerFrame("Model", mainWindow) {
   setObjectName("modelViewer");
-  setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(Q(entry.Name()));
   m_view = new CGLView(this);
   setCentralWidget(m_view);
-  if (mainWindow) {
-    setWindowIcon(mainWindow->windowIcon());
-    setGeometry(mainWindow->geometry());
-  }
   if (shell::ProfileInt("Debug", "ShowToolbars", 1) != 0) CreateBars();
-  QMenu* file = menuBar()->addMenu("&File");
-  QAction* save = file->addAction("Save View as &PNG...");
+  auto* save = new QAction("Save View as &PNG...", this);
   save->setObjectName("actionSaveViewPng");
   connect(save, &QAction::triggered, this, [this] {
     QString path = QFileDialog::getSaveFileName(this, "Save View as PNG", windowTitle() + ".png", "PNG pictures (*.png)");
     if (!path.isEmpty()) SaveViewAsPng(path);
   });
-  file->addAction("&Close", QKeySequence::Close, this, &QWidget::close);
+  AddFileAction(save);
+  QSize content(kViewWidth, kViewHeight);
+  if (m_dialogBar) content.rwidth() += m_dialogBar->sizeHint().width();
+  if (m_toolBar) content.rheight() += m_toolBar->sizeHint().height();
+  PlaceBesideMainWindow(content + QSize(0, statusBar()->sizeHint().height()));
 
-  if (m_mainWindow) m_mainWindow->setEnabled(false);
+  if (MainWindow()) MainWindow()->setEnabled(false);
   ModelData model;
   std::string error;
   bool loaded;
@@ -148,16 +149,13 @@ CGLFrame::CGLFrame(CPackObject& entry, QWidget* mainWindow, browser::CPrompter& 
 }
 
 CGLFrame::~CGLFrame() {
-  if (m_mainWindow) {
-    m_mainWindow->setEnabled(true);
-    m_mainWindow->activateWindow();
-  }
+  if (MainWindow()) MainWindow()->setEnabled(true);
 }
 
 void CGLFrame::closeEvent(QCloseEvent* e) {
   m_view->Stop();
-  if (m_mainWindow) m_mainWindow->setEnabled(true);
-  QMainWindow::closeEvent(e);
+  if (MainWindow()) MainWindow()->setEnabled(true);
+  CViewerFrame::closeEvent(e);
 }
 
 QAction* CGLFrame::Command(const char* objectName) const { return findChild<QAction*>(objectName); }

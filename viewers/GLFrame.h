@@ -2,11 +2,10 @@
 // right with view, animation and skin controls. The main window is disabled while it is open.
 #pragma once
 
-#include <QMainWindow>
-#include <QPointer>
 #include <QPushButton>
 
 #include "viewers/GLView.h"
+#include "viewers/ViewerFrame.h"
 
 class QComboBox;
 class QDockWidget;
@@ -29,11 +28,11 @@ class CSmartBitmapButton : public QPushButton {
   CSmartBitmapButton(Picture picture, const QString& tip, QWidget* parent = nullptr);
 };
 
-class CGLFrame : public QMainWindow {
+class CGLFrame : public CViewerFrame {
   Q_OBJECT
  public:
-  // Loads the model from the entry (whose bytes are read only here) and shows it over the main
-  // window's rectangle.
+  // Loads the model from the entry (whose bytes are read only here) and shows it beside the
+  // main window.
   CGLFrame(CPackObject& entry, QWidget* mainWindow, browser::CPrompter& prompter);
   ~CGLFrame() override;
 
@@ -58,7 +57,6 @@ class CGLFrame : public QMainWindow {
   QComboBox* m_skins = nullptr;
   QPushButton* m_playButton = nullptr;
   QPushButton* m_stopButton = nullptr;
-  QPointer<QWidget> m_mainWindow;
 };
 
 }  // namespace tarn::viewers
