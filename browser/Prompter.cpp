@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "shell/RenameDialog.h"
+#include "shell/SkinsDialog.h"
 
 namespace tarn::browser {
 
@@ -69,6 +70,12 @@ ConflictAnswer CPrompter::NameConflict(QWidget* parent, const QString& name, con
                                                  : ConflictChoice::Skip;
   answer.forAll = box.checkBox() && box.checkBox()->isChecked();
   return answer;
+}
+
+SkinChoice CPrompter::ChooseSkins(QWidget* parent, const QStringList& entries) {
+  shell::CSkinsDialog dialog(entries, parent);
+  if (dialog.exec() != QDialog::Accepted) return {};
+  return {dialog.Entries(), dialog.Files()};
 }
 
 }  // namespace tarn::browser

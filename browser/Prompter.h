@@ -15,6 +15,12 @@ struct ConflictAnswer {
   bool forAll = false;  // "Do this for all": the same for the conflicts still to come
 };
 
+// Skins chosen for a model: archive paths and disk files; both empty when cancelled.
+struct SkinChoice {
+  QStringList entries;
+  QStringList files;
+};
+
 class CPrompter {
  public:
   virtual ~CPrompter() = default;
@@ -30,6 +36,8 @@ class CPrompter {
   virtual std::optional<QString> NewName(QWidget* parent, const QString& current);
   // "name" is taken in the directory: Replace, Keep Both or Skip; more offers "Do this for all".
   virtual ConflictAnswer NameConflict(QWidget* parent, const QString& name, const QString& directory, bool more);
+  // Which of the archive's pictures (paths), or which disk files, to use as a model's skins.
+  virtual SkinChoice ChooseSkins(QWidget* parent, const QStringList& entries);
 };
 
 }  // namespace tarn::browser

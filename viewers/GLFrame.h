@@ -8,6 +8,7 @@
 #include "viewers/ViewerFrame.h"
 
 class QComboBox;
+class QLabel;
 class QDockWidget;
 class QToolBar;
 
@@ -24,7 +25,7 @@ namespace tarn::viewers {
 class CSmartBitmapButton : public QPushButton {
   Q_OBJECT
  public:
-  enum Picture { kUp, kLeft, kRight, kDown, kRotateLeft, kRotateRight, kPlay, kStop };
+  enum Picture { kUp, kLeft, kRight, kDown, kRotateLeft, kRotateRight, kPlay, kStop, kFit };
   CSmartBitmapButton(Picture picture, const QString& tip, QWidget* parent = nullptr);
 };
 
@@ -42,6 +43,8 @@ class CGLFrame : public CViewerFrame {
   QAction* Command(const char* objectName) const;
   void UpdateCommandUI();
   bool SaveViewAsPng(const QString& path);
+  // "walk: frame 3 of 8" for the status bar.
+  QString FrameText() const;
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -49,6 +52,7 @@ class CGLFrame : public CViewerFrame {
  private:
   void CreateBars();
   void FillCombos();
+  void ShowFrame();
 
   CGLView* m_view;
   QToolBar* m_toolBar = nullptr;
@@ -57,6 +61,7 @@ class CGLFrame : public CViewerFrame {
   QComboBox* m_skins = nullptr;
   QPushButton* m_playButton = nullptr;
   QPushButton* m_stopButton = nullptr;
+  QLabel* m_frameText = nullptr;
 };
 
 }  // namespace tarn::viewers
