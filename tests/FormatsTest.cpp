@@ -394,6 +394,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RealPicture{"LibreQuake/lq1/progs/s_bubble.spr", 2, 16, 16},
                       RealPicture{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadSpriteModel/Oriented.spr", 1, 512, 512},
                       RealPicture{"LibreQuake/lq1/progs/s_light.mdl", 1, 16, 16},
+                      RealPicture{"LibreQuake/lq1/progs/v_rock2.mdl", 2, 200, 200},
                       RealPicture{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/Palette/colormap.pcx", 1, 256, 320}));
 
 TEST(RealPictures, PixelsAreTheStoredIndices) {

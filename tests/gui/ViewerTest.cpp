@@ -347,6 +347,32 @@ TEST_F(GuiTest, TextViewerFindsAndClosesLikeTheOthers) {
   EXPECT_TRUE(gone.isNull());
 }
 
+TEST_F(GuiTest, ViewSkinShowsEverySkinInTurn) {
+  viewers::InstallViewers(*frame);
+  // Two single skins of 2 × 2, filled with 1 and 2.
+  Bytes mdl(84, 0);
+  std::memcpy(mdl.data(), "IDPO", 4);
+  PutU32(mdl, 48, 2);
+  PutU32(mdl, 52, 2);
+  PutU32(mdl, 56, 2);
+  for (std::uint8_t fill : {1, 2}) {
+    PutU32(mdl, mdl.size(), 0);
+    mdl.insert(mdl.end(), 4, fill);
+  }
+  OpenPak(PakBuilder().File("progs/two.mdl", mdl).Build());
+  ShowDir("progs");
+  FocusList();
+  SelectRows({"two.mdl"});
+  Action("actionViewSkin")->trigger();
+  auto* skins = Shown<CBitmapViewerFrame>();
+  ASSERT_NE(skins, nullptr);
+  EXPECT_EQ(skins->windowTitle(), "two.mdl skin");
+  ASSERT_EQ(skins->Images().size(), 2u);
+  EXPECT_NE(skins->Images()[0].pixel(0, 0), skins->Images()[1].pixel(0, 0));
+  skins->close();
+  Flush();
+}
+
 TEST_F(GuiTest, ViewersFitTheirContentAndRememberTheirSize) {
   viewers::InstallViewers(*frame);
   Bytes lmp;
