@@ -135,9 +135,11 @@ QAction* CMainFrame::MakeAction(const char* objectName, const QString& text, con
   return a;
 }
 
+namespace {
+
+// A command's tooltip: its menu text without the accelerator mark, its shortcut column or a
+// trailing ellipsis, then its shortcut (the first, as the menu shows it) in brackets.
 QString ToolTipOf(const QAction& action) {
-  // The menu text without its accelerator mark, its shortcut column or a trailing ellipsis,
-  // then the shortcut (the first, as the menu shows it) in brackets.
   QString name = action.text().section('\t', 0, 0);
   name.remove(QRegularExpression("&(?!&)"));
   name.replace("&&", "&");
@@ -145,6 +147,8 @@ QString ToolTipOf(const QAction& action) {
   const QKeySequence key = action.shortcut();
   return key.isEmpty() ? name : QString("%1 (%2)").arg(name, key.toString(QKeySequence::NativeText));
 }
+
+}  // namespace
 
 void CMainFrame::CreateActions() {
   QStyle* st = style();
@@ -881,10 +885,12 @@ void CMainFrame::OnExtractTextures() {
 }
 
 void CMainFrame::SetPlaying(const QString& text, std::function<void()> stop) {
+  const bool was = IsPlaying();
   m_stopPlaying = text.isEmpty() ? nullptr : std::move(stop);
   m_playing->setText(text);
   m_playing->setVisible(!text.isEmpty());
-  UpdateCommandUI();
+  // The text changes as the sound goes on; the commands only when it starts or ends.
+  if (was != IsPlaying()) UpdateCommandUI();
 }
 
 void CMainFrame::OnStopSound() {

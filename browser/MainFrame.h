@@ -140,8 +140,4 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   ExtractHandler m_extractHandler;
 };
 
-// A command's tooltip: its menu text without accelerator marks, shortcut column or ellipsis,
-// and its shortcut in brackets.
-QString ToolTipOf(const QAction& action);
-
 }  // namespace tarn::browser

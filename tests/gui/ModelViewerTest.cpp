@@ -14,6 +14,13 @@ namespace {
 
 using viewers::CGLFrame;
 
+// The model viewer the View command opened.
+CGLFrame* ShownModelViewer() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* v = qobject_cast<CGLFrame*>(w); v && v->isVisible()) return v;
+  return nullptr;
+}
+
 class ModelViewer : public GuiTest {
  protected:
   void SetUp() override {
@@ -39,9 +46,7 @@ class ModelViewer : public GuiTest {
     SelectRows({name});
     Action("actionView")->trigger();
     QApplication::processEvents();
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (auto* v = qobject_cast<CGLFrame*>(w); v && v->isVisible()) return v;
-    return nullptr;
+    return ShownModelViewer();
   }
 };
 
@@ -240,9 +245,7 @@ TEST_F(GuiTest, RealModelsOpenWholeAndFillingTheView) {
     FocusList();
     SelectRows({name});
     Action("actionView")->trigger();
-    CGLFrame* v = nullptr;
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (auto* g = qobject_cast<CGLFrame*>(w); g && g->isVisible()) v = g;
+    CGLFrame* v = ShownModelViewer();
     ASSERT_NE(v, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
     const QImage shot = v->View()->grabFramebuffer();
@@ -264,9 +267,7 @@ TEST_F(GuiTest, RealModelIsDrawnAndMovesWithItsFrames) {
   FocusList();
   SelectRows({"flame2.mdl"});
   Action("actionView")->trigger();
-  CGLFrame* v = nullptr;
-  for (QWidget* w : QApplication::topLevelWidgets())
-    if (auto* g = qobject_cast<CGLFrame*>(w); g && g->isVisible()) v = g;
+  CGLFrame* v = ShownModelViewer();
   ASSERT_NE(v, nullptr);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
   const QImage first = v->View()->grabFramebuffer();
