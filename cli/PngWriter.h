@@ -7,7 +7,8 @@
 
 namespace tarn::cli {
 
-// A palette picture as an indexed PNG, a true-colour one as an RGBA PNG (the palette unused).
+// A palette picture as an indexed PNG, a true-colour one as an RGBA PNG, or RGB when every
+// pixel is opaque (the palette unused).
 bool WritePng(const std::string& path, const Picture& picture, const Palette& palette, std::string* error);
 // width × height RGB pixels, rows `stride` bytes apart.
 bool WritePngRgb(const std::string& path, int width, int height, std::size_t stride, const std::uint8_t* rgb,

@@ -134,7 +134,8 @@ TEST_F(Cli, InfoAndConvertDescribeAndWritePictures) {
   EXPECT_TRUE(fs::exists(dir / "s-0.png"));
   EXPECT_TRUE(fs::exists(dir / "s-1.png"));
   EXPECT_FALSE(fs::exists(dir / "s.png"));
-  // A 24-bit PCX: described as such, written as an RGBA PNG (colour type 6 in the header).
+  // A 24-bit PCX: described as such, written as a true-colour PNG (colour type 2, RGB: the
+  // picture is opaque).
   Bytes pcx(128, 0);
   pcx[3] = 8, pcx[8] = 1, pcx[65] = 3, pcx[66] = 2;  // 2 × 1, three planes of 2 bytes a line
   pcx.insert(pcx.end(), {10, 20, 30, 40, 50, 60});
@@ -144,7 +145,7 @@ TEST_F(Cli, InfoAndConvertDescribeAndWritePictures) {
   const Bytes rgba = ReadFile(dir / "rgb.png");
   ASSERT_GT(rgba.size(), 26u);
   EXPECT_EQ(rgba[24], 8);
-  EXPECT_EQ(rgba[25], 6);
+  EXPECT_EQ(rgba[25], 2);
   Result notPicture = Tool({"convert", P("p.pak"), "maps/x.bsp", P("x.png")});
   EXPECT_EQ(notPicture.rc, 1);
   EXPECT_EQ(Tool({"convert", P("p.pak"), "maps", P("x.png")}).rc, 1);
