@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "archive/ByteIO.h"
+#include "archive/EntryNames.h"
 #include "archive/PakFormat.h"
 #include "archive/PakWriter.h"
 
@@ -211,14 +212,14 @@ CPackObject* CPackObject::Enter(std::unique_ptr<CPackObject> child) {
 
 CPackObject* CPackObject::AddChild(std::string_view name, bool isDirectory) {
   auto child = std::make_unique<CPackObject>();
-  child->m_name = UniqueName(ToLower(name));
+  child->m_name = UniqueName(StoredName(name));
   child->m_isDirectory = isDirectory;
   return Enter(std::move(child));
 }
 
 CPackObject* CPackObject::AdoptChild(std::unique_ptr<CPackObject> child) {
   if (!child) return nullptr;
-  child->m_name = UniqueName(ToLower(child->m_name));
+  child->m_name = UniqueName(StoredName(child->m_name));
   if (child->m_extra) child->m_extra->source.reset();
   return Enter(std::move(child));
 }

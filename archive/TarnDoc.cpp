@@ -59,7 +59,18 @@ bool CTarnDoc::OnNewDocument() {
   return true;
 }
 
-std::unique_ptr<CPackObject> CTarnDoc::BuildTree(const PakIndex& index, int* damaged) {
+namespace {
+
+// How many changed names the open message lists before it only counts the rest.
+constexpr std::size_t kListedNames = 20;
+
+std::string ShownAs(std::string_view stored, const CPackObject& entry) {
+  return Quoted(stored) + " is shown as " + Quoted(entry.PathInArchive()) + ": the archive holds that name twice";
+}
+
+}  // namespace
+
+std::unique_ptr<CPackObject> CTarnDoc::BuildTree(const PakIndex& index, int* damaged, std::vector<std::string>* renamed) {
   auto root = std::make_unique<CPackObject>();
   root->Rename("root");
   root->SetDirectory(true);
@@ -82,6 +93,8 @@ std::unique_ptr<CPackObject> CTarnDoc::BuildTree(const PakIndex& index, int* dam
           std::string segment(rest.substr(0, slash));
           CPackObject* sub = dir->FindChildDirectory(segment);
           dir = sub ? sub : dir->AddChild(segment, true);
+          if (renamed && dir->Name() != segment)
+            renamed->push_back(ShownAs(rec.path.substr(0, static_cast<std::size_t>(rest.data() - lowered.data()) + segment.size()), *dir));
           if (slash == std::string_view::npos) break;
           rest.remove_prefix(slash + 1);
         }
@@ -90,6 +103,20 @@ std::unique_ptr<CPackObject> CTarnDoc::BuildTree(const PakIndex& index, int* dam
       dir = it->second;
     }
     CPackObject* file = dir->AddChild(lastSlash == std::string_view::npos ? rec.path : rec.path.substr(lastSlash + 1), false);
+    if (renamed) {
+      const std::string_view leaf = lastSlash == std::string_view::npos ? rec.path : rec.path.substr(lastSlash + 1);
+      if (file->Name() != ToLower(leaf)) renamed->push_back(ShownAs(rec.path, *file));
+      for (std::size_t start = 0;;) {
+        const std::size_t slash = rec.path.find('/', start);
+        const std::string why = UnsafeNameReason(rec.path.substr(start, slash == std::string_view::npos ? slash : slash - start));
+        if (!why.empty()) {
+          renamed->push_back(Quoted(rec.path) + " cannot be exported: " + why);
+          break;
+        }
+        if (slash == std::string_view::npos) break;
+        start = slash + 1;
+      }
+    }
     file->SetOffset(rec.offset);
     file->SetSize(rec.size);
     if (!rec.dataInside) {
@@ -109,7 +136,8 @@ bool CTarnDoc::OnOpenDocument(const fs::path& path) {
     return Fail("\"" + path.string() + "\" is not a PAK archive.", false);
 
   int damaged = 0;
-  auto root = BuildTree(index, &damaged);
+  std::vector<std::string> renamed;
+  auto root = BuildTree(index, &damaged, &renamed);
   // Only now is the old document let go: a failed open leaves it as it was.
   m_root = std::move(root);
   m_root->SetSource(source);
@@ -124,6 +152,10 @@ bool CTarnDoc::OnOpenDocument(const fs::path& path) {
   if (damaged > 0)
     m_openProblems.push_back(std::to_string(damaged) + (damaged == 1 ? " entry has" : " entries have") +
                              " data outside the file and cannot be read.");
+  for (std::size_t i = 0; i < renamed.size() && i < kListedNames; ++i) m_openProblems.push_back(renamed[i]);
+  if (renamed.size() > kListedNames)
+    m_openProblems.push_back("... and " + std::to_string(renamed.size() - kListedNames) +
+                             " more names like these (tarn-pak check lists every problem).");
   m_lastError.clear();
   UpdateAllViews();
   return true;

@@ -70,7 +70,10 @@ class CTarnDoc {
   void UpdateAllViews();
 
   // Reads an archive into a fresh root (exposed for tests and fuzzing); nullptr when not a PAK.
-  static std::unique_ptr<CPackObject> BuildTree(const PakIndex& index, int* damaged = nullptr);
+  // renamed receives a sentence for each name the tree shows differently from the archive (a
+  // second entry of one name gets "(2)") or that cannot be exported.
+  static std::unique_ptr<CPackObject> BuildTree(const PakIndex& index, int* damaged = nullptr,
+                                                std::vector<std::string>* renamed = nullptr);
 
  private:
   void ResetRoot();

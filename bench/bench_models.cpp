@@ -58,7 +58,7 @@ const std::vector<std::uint8_t>& Md2() {
 // the load completes with one empty skin, as it would in the window.
 class ExternalSkin : public tarn::CModelHost {
  public:
-  std::vector<std::string> ExternalSkins() override { return {"/nonexistent/skin.pcx"}; }
+  tarn::ExternalSkinChoice ExternalSkins() override { return {{}, {"/nonexistent/skin.pcx"}}; }
 };
 
 void BM_LoadMd2With200Frames(benchmark::State& state) {

@@ -1,5 +1,6 @@
-// Picture speed: decoding a 1024 × 1024 PCX, and converting it to PNG with tarn-pak against
-// ImageMagick's convert on the same file (skipped where ImageMagick is not installed).
+// Picture speed: decoding a 1024 × 1024 PCX (256-colour and 24-bit), and converting it to PNG
+// with tarn-pak against ImageMagick's convert on the same file (skipped where ImageMagick is not
+// installed); telling text from bytes in a large entry.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include "archive/TarnDoc.h"
 #include "cli/PngWriter.h"
 #include "formats/Pictures.h"
+#include "formats/TextSniff.h"
 
 namespace fs = std::filesystem;
 
@@ -84,6 +86,51 @@ void BM_DecodePcx1024(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 1024 * 1024);
 }
 BENCHMARK(BM_DecodePcx1024)->Unit(benchmark::kMillisecond);
+
+// The same blotches in three planes: a 24-bit PCX, each plane its own runs.
+const std::vector<std::uint8_t>& Pcx24Bytes() {
+  static const std::vector<std::uint8_t> bytes = [] {
+    std::vector<std::uint8_t> b(PcxBytes().begin(), PcxBytes().begin() + 128);
+    b[65] = 3;
+    std::mt19937 rng(11);
+    for (int line = 0; line < 3 * 1024; ++line) {
+      for (int x = 0; x < 1024;) {
+        const int run = std::min<int>(1024 - x, 1 + static_cast<int>(rng() % 6));
+        b.push_back(static_cast<std::uint8_t>(0xC0 | run));
+        b.push_back(static_cast<std::uint8_t>((x / 37 + line / 23) * 7 + rng() % 3));
+        x += run;
+      }
+    }
+    return b;
+  }();
+  return bytes;
+}
+
+void BM_DecodePcx24_1024(benchmark::State& state) {
+  tarn::Picture p;
+  tarn::Palette pal;
+  for (auto _ : state) {
+    if (!tarn::DecodePcx(Pcx24Bytes(), p, pal) || !p.IsTrueColor()) state.SkipWithError("not decoded");
+    benchmark::DoNotOptimize(p.rgba.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 1024 * 1024 * 3);
+}
+BENCHMARK(BM_DecodePcx24_1024)->Unit(benchmark::kMillisecond);
+
+// 16 MiB of Latin-1 map source (the worst case: it passes the UTF-8 reading first, then the
+// Latin-1 one), as a double-click on an unknown entry reads it.
+void BM_LooksLikeText16MiB(benchmark::State& state) {
+  static const std::vector<std::uint8_t> text = [] {
+    const std::string line = "{ \"classname\" \"light\" \"origin\" \"128 -64 32\" \"light\" \"300\" }\n";
+    std::vector<std::uint8_t> t;
+    while (t.size() < (16u << 20)) t.insert(t.end(), line.begin(), line.end());
+    t.back() = 0xE9;  // one Latin-1 letter at the very end
+    return t;
+  }();
+  for (auto _ : state) benchmark::DoNotOptimize(tarn::LooksLikeText(text));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(BM_LooksLikeText16MiB)->Unit(benchmark::kMillisecond);
 
 void BM_PcxToPngInProcess(benchmark::State& state) {
   const std::string out = (Folder() / "inproc.png").string();

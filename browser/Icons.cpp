@@ -77,7 +77,52 @@ QIcon MakeIcon(int kind) {
   return icon;
 }
 
+// Items drawn as a square (and, but for large icons, a line of "text" beside it), in the
+// arrangement each list style gives them.
+QPixmap DrawListStyle(int size, int style) {
+  QPixmap pm(size, size);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  const qreal s = size / 16.0;
+  const QColor square(50, 90, 170), text(90, 90, 90);
+  auto item = [&](qreal x, qreal y, qreal side, qreal textLength) {
+    p.fillRect(QRectF(x * s, y * s, side * s, side * s), square);
+    if (textLength > 0) p.fillRect(QRectF((x + side + 1) * s, (y + side / 2 - 0.5) * s, textLength * s, 1 * s), text);
+  };
+  switch (style) {
+    case 0:  // large icons: four big squares, each with its name under it
+      for (int row = 0; row < 2; ++row)
+        for (int col = 0; col < 2; ++col) {
+          item(1.5 + col * 8, 0.5 + row * 8, 5, 0);
+          p.fillRect(QRectF((1 + col * 8) * s, (6.5 + row * 8) * s, 6 * s, 1 * s), text);
+        }
+      break;
+    case 2:  // small icons: rows of small items, two to a row
+      for (int row = 0; row < 4; ++row)
+        for (int col = 0; col < 2; ++col) item(0.5 + col * 8, 0.5 + row * 4, 3, 3);
+      break;
+    case 3:  // list: two columns of items, each with a longer name
+      for (int row = 0; row < 4; ++row)
+        for (int col = 0; col < 2; ++col) item(0.5 + col * 8, 0.5 + row * 4, 2, 4.5);
+      break;
+    default:  // details: a header and rows of name and size columns
+      p.fillRect(QRectF(0.5 * s, 1 * s, 15 * s, 2 * s), text);
+      for (int row = 0; row < 3; ++row) {
+        item(0.5, 5 + row * 4, 2, 7);
+        p.fillRect(QRectF(12.5 * s, (5.5 + row * 4) * s, 3 * s, 1 * s), text);
+      }
+      break;
+  }
+  return pm;
+}
+
 }  // namespace
+
+QIcon ListStyleIcon(int style) {
+  QIcon icon;
+  for (int size : {16, 32}) icon.addPixmap(DrawListStyle(size, style));
+  return icon;
+}
 
 const QIcon& KindIcon(int kind) {
   static std::array<QIcon, 8> icons;

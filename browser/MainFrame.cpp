@@ -4,19 +4,24 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QRegularExpression>
 #include <QMimeData>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
 #include <cstdio>
+#include <optional>
 
 #include "archive/ByteIO.h"
+#include "archive/EntryNames.h"
 #include "archive/PakFormat.h"
+#include "browser/Icons.h"
 #include "browser/PackListView.h"
 #include "browser/PackModels.h"
 #include "browser/PackTreeView.h"
@@ -34,15 +39,10 @@ const char* const kImportFilter = "All Files(*.*) (*)";
 const char* const kExportFilter = "All Files (*.*) (*)";
 const char* const kArchiveFilter = "Pak Files (*.pak);;All Files (*.*) (*)";
 constexpr int kMaxRecent = 4;
+// How long a report of finished work stays in the status bar.
+constexpr int kReportMs = 8000;
 
 }  // namespace
-
-bool IsViewableName(const std::string& name) {
-  const std::string n = ToLower(name);
-  for (const char* e : {".wav", ".mdl", ".md2", ".pcx", ".lmp", ".cfg", ".txt", ".wal", ".sp2", ".spr"})
-    if (EndsWith(n, e)) return true;
-  return EndsWith(n, ".rc");
-}
 
 CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
     : QMainWindow(parent), m_doc(doc), m_prompter(std::make_unique<CPrompter>()) {
@@ -65,6 +65,10 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
   m_status->setObjectName("statusText");
   statusBar()->setObjectName("statusBar");
   statusBar()->addWidget(m_status, 1);
+  m_playing = new QLabel(this);
+  m_playing->setObjectName("playingText");
+  statusBar()->addPermanentWidget(m_playing);
+  m_playing->hide();
 
   CreateActions();
   CreateMenus();
@@ -76,7 +80,7 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
   });
   connect(m_tree, &CPackTreeView::filesDropped, this, &CMainFrame::ImportPaths);
   connect(m_list, &CPackListView::filesDropped, this, &CMainFrame::ImportPaths);
-  connect(m_tree, &CPackTreeView::focusToList, m_list, &CPackListView::FocusList);
+  connect(m_tree, &CPackTreeView::focusToList, m_list, &CPackListView::EnterByTab);
   connect(m_list, &CPackListView::focusToTree, this, [this] { m_tree->setFocus(Qt::TabFocusReason); });
   connect(m_list, &CPackListView::selectionChanged, this, &CMainFrame::UpdateCommandUI);
   connect(m_list, &CPackListView::entryActivated, this, &CMainFrame::OnEntryActivated);
@@ -120,44 +124,72 @@ CMainFrame::~CMainFrame() {
   m_tree->selectionModel()->disconnect(m_tree);
 }
 
-QAction* CMainFrame::MakeAction(const char* objectName, const QString& text, void (CMainFrame::*slot)(),
-                                const QKeySequence& key) {
+QAction* CMainFrame::MakeAction(const char* objectName, const QString& text, const char* tip,
+                                void (CMainFrame::*slot)(), const QKeySequence& key) {
   auto* a = new QAction(text, this);
   a->setObjectName(objectName);
+  a->setStatusTip(tip);
   if (!key.isEmpty()) a->setShortcut(key);
   if (slot) connect(a, &QAction::triggered, this, slot);
   addAction(a);
   return a;
 }
 
+namespace {
+
+// A command's tooltip: its menu text without the accelerator mark, its shortcut column or a
+// trailing ellipsis, then its shortcut (the first, as the menu shows it) in brackets.
+QString ToolTipOf(const QAction& action) {
+  QString name = action.text().section('\t', 0, 0);
+  name.remove(QRegularExpression("&(?!&)"));
+  name.replace("&&", "&");
+  if (name.endsWith("...")) name.chop(3);
+  const QKeySequence key = action.shortcut();
+  return key.isEmpty() ? name : QString("%1 (%2)").arg(name, key.toString(QKeySequence::NativeText));
+}
+
+}  // namespace
+
 void CMainFrame::CreateActions() {
   QStyle* st = style();
-  MakeAction("actionNew", "&New", &CMainFrame::OnFileNew, QKeySequence::New)
+  MakeAction("actionNew", "&New", "Start a new, empty archive", &CMainFrame::OnFileNew, QKeySequence::New)
       ->setIcon(st->standardIcon(QStyle::SP_FileIcon));
-  MakeAction("actionOpen", "&Open...", &CMainFrame::OnFileOpen, QKeySequence::Open)
+  MakeAction("actionOpen", "&Open...", "Open an archive", &CMainFrame::OnFileOpen, QKeySequence::Open)
       ->setIcon(st->standardIcon(QStyle::SP_DialogOpenButton));
-  MakeAction("actionSave", "&Save", &CMainFrame::OnFileSave, QKeySequence::Save)
+  MakeAction("actionSave", "&Save", "Save the archive", &CMainFrame::OnFileSave, QKeySequence::Save)
       ->setIcon(st->standardIcon(QStyle::SP_DialogSaveButton));
-  MakeAction("actionSaveAs", "Save &As...", &CMainFrame::OnFileSaveAs);
-  MakeAction("actionExit", "E&xit", nullptr);
+  MakeAction("actionSaveAs", "Save &As...", "Save the archive under another name", &CMainFrame::OnFileSaveAs);
+  MakeAction("actionExit", "E&xit", "Quit Tarn", nullptr, QKeySequence(Qt::CTRL | Qt::Key_Q));
   connect(findChild<QAction*>("actionExit"), &QAction::triggered, this, &QWidget::close);
 
-  MakeAction("actionCopy", "&Copy", &CMainFrame::OnCopy, QKeySequence::Copy);
-  MakeAction("actionPaste", "&Paste", &CMainFrame::OnPaste, QKeySequence::Paste);
-  MakeAction("actionNewDirectory", "&New Directory", &CMainFrame::OnNewDirectory);
-  MakeAction("actionRename", "&Rename", &CMainFrame::OnRename, QKeySequence(Qt::Key_F2));
-  MakeAction("actionDelete", "&Delete\tDel", &CMainFrame::OnDelete, QKeySequence::Delete)
+  MakeAction("actionCopy", "&Copy", "Copy the selected entries to the clipboard", &CMainFrame::OnCopy,
+             QKeySequence::Copy);
+  MakeAction("actionPaste", "&Paste", "Paste entries from the clipboard into the directory", &CMainFrame::OnPaste,
+             QKeySequence::Paste);
+  MakeAction("actionNewDirectory", "&New Directory", "Create a directory in the selected directory",
+             &CMainFrame::OnNewDirectory);
+  MakeAction("actionRename", "&Rename", "Rename the selected entry", &CMainFrame::OnRename, QKeySequence(Qt::Key_F2));
+  MakeAction("actionDelete", "&Delete\tDel", "Delete the selected entries", &CMainFrame::OnDelete,
+             QKeySequence::Delete)
       ->setIcon(st->standardIcon(QStyle::SP_TrashIcon));
 
-  MakeAction("actionImportFile", "&Import From File...", &CMainFrame::OnImportFile);
-  MakeAction("actionImportDirectory", "Import &From Directory...", &CMainFrame::OnImportDirectory);
-  MakeAction("actionExportFile", "&Export To File...", &CMainFrame::OnExportFile);
-  MakeAction("actionExportDirectory", "Export &To Directory...", &CMainFrame::OnExportDirectory);
-  MakeAction("actionView", "&View", &CMainFrame::OnView);
-  MakeAction("actionViewSkin", "View &Skin", &CMainFrame::OnViewSkin);
-  MakeAction("actionExtractTextures", "E&xtract Textures...", &CMainFrame::OnExtractTextures);
+  MakeAction("actionImportFile", "&Import From File...", "Add files from disk to the directory",
+             &CMainFrame::OnImportFile);
+  MakeAction("actionImportDirectory", "Import &From Directory...", "Add a folder's contents to the directory",
+             &CMainFrame::OnImportDirectory);
+  MakeAction("actionExportFile", "&Export To File...", "Write the selected file to disk", &CMainFrame::OnExportFile);
+  MakeAction("actionExportDirectory", "Export &To Directory...", "Write the selected entries into a folder",
+             &CMainFrame::OnExportDirectory);
+  MakeAction("actionView", "&View", "Show, play or read the selected file", &CMainFrame::OnView);
+  MakeAction("actionViewSkin", "View &Skin", "Show the skins of the selected Quake model", &CMainFrame::OnViewSkin);
+  MakeAction("actionExtractTextures", "E&xtract Textures...", "Write the textures of the selected maps into a WAD file",
+             &CMainFrame::OnExtractTextures);
+  MakeAction("actionStopSound", "S&top Sound", "Stop the sound that is playing", &CMainFrame::OnStopSound,
+             QKeySequence(Qt::Key_Escape))
+      ->setIcon(st->standardIcon(QStyle::SP_MediaStop));
 
-  QAction* up = MakeAction("actionUpOneLevel", "Up One Level", &CMainFrame::OnUpOneLevel);
+  QAction* up = MakeAction("actionUpOneLevel", "Up One Level", "Show the directory above this one",
+                           &CMainFrame::OnUpOneLevel);
   up->setShortcuts({QKeySequence(Qt::Key_Backspace), QKeySequence(Qt::ALT | Qt::Key_Up)});
   up->setIcon(st->standardIcon(QStyle::SP_FileDialogToParent));
 
@@ -165,26 +197,29 @@ void CMainFrame::CreateActions() {
   struct StyleAction {
     const char* name;
     const char* text;
+    const char* tip;
     int style;
-    QStyle::StandardPixmap icon;
   };
-  for (const StyleAction& s : {StyleAction{"actionLargeIcons", "&Large Icons", 0, QStyle::SP_FileDialogContentsView},
-                               StyleAction{"actionSmallIcons", "&Small Icons", 2, QStyle::SP_FileDialogInfoView},
-                               StyleAction{"actionList", "&List", 3, QStyle::SP_FileDialogListView},
-                               StyleAction{"actionDetails", "&Details", 1, QStyle::SP_FileDialogDetailedView}}) {
-    QAction* a = MakeAction(s.name, s.text, nullptr);
+  for (const StyleAction& s : {StyleAction{"actionLargeIcons", "&Large Icons", "Show the entries as large icons", 0},
+                               StyleAction{"actionSmallIcons", "&Small Icons", "Show the entries as small icons", 2},
+                               StyleAction{"actionList", "&List", "Show the entries as a list", 3},
+                               StyleAction{"actionDetails", "&Details", "Show the entries with their sizes", 1}}) {
+    QAction* a = MakeAction(s.name, s.text, s.tip, nullptr);
     a->setCheckable(true);
-    a->setIcon(st->standardIcon(s.icon));
+    a->setIcon(ListStyleIcon(s.style));
     a->setData(s.style);
     m_styleGroup->addAction(a);
     const int value = s.style;
     connect(a, &QAction::triggered, this, [this, value] { SetViewType(value); });
   }
-  MakeAction("actionAbout", "&About Tarn...", &CMainFrame::OnAbout)
+  MakeAction("actionAbout", "&About Tarn...", "Show Tarn's version and licence", &CMainFrame::OnAbout)
       ->setIcon(st->standardIcon(QStyle::SP_MessageBoxInformation));
 
-  // The view's own shortcuts must not swallow the frame's (Delete, Backspace, F2).
-  for (QAction* a : actions()) a->setShortcutContext(Qt::WindowShortcut);
+  for (QAction* a : actions()) {
+    // The view's own shortcuts must not swallow the frame's (Delete, Backspace, F2).
+    a->setShortcutContext(Qt::WindowShortcut);
+    a->setToolTip(ToolTipOf(*a));
+  }
 }
 
 void CMainFrame::CreateMenus() {
@@ -230,6 +265,8 @@ void CMainFrame::CreateMenus() {
   object->addAction(act("actionView"));
   object->addAction(act("actionViewSkin"));
   object->addAction(act("actionExtractTextures"));
+  object->addSeparator();
+  object->addAction(act("actionStopSound"));
 
   QMenu* help = menuBar()->addMenu("&Help");
   help->setObjectName("menuHelp");
@@ -300,9 +337,10 @@ void CMainFrame::UpdateCommandUI() {
   set("actionDelete", tree ? treeDir && treeDir->Parent() : !sel.empty());
   set("actionImportFile", ImportTarget() != nullptr);
   set("actionExportFile", !tree && only && !only->IsDirectory());
-  set("actionExportDirectory", tree ? treeDir != nullptr : sel.size() >= 2);
+  set("actionExportDirectory", tree ? treeDir != nullptr : sel.size() >= 2 || (only && only->IsDirectory()));
   set("actionUpOneLevel", treeDir && treeDir->Parent());
-  set("actionView", !tree && only && !only->IsDirectory() && only->Name().size() > 3 && IsViewableName(only->Name()));
+  // Every file has a viewer: its kind's, or the text or hex view.
+  set("actionView", !tree && only && !only->IsDirectory());
   set("actionViewSkin", !tree && only && !only->IsDirectory() && EndsWith(ToLower(only->Name()), ".mdl"));
   bool allMaps = !tree && !sel.empty();
   for (const CPackObject* e : sel)
@@ -311,6 +349,7 @@ void CMainFrame::UpdateCommandUI() {
   set("actionCopy", tree ? treeDir && treeDir->Parent() : !sel.empty());
   const QMimeData* clip = QApplication::clipboard()->mimeData();
   set("actionPaste", clip && clip->hasFormat(kPackObjectMime) && PasteTarget() != nullptr);
+  set("actionStopSound", IsPlaying());
   for (QAction* a : m_styleGroup->actions()) a->setChecked(a->data().toInt() == m_list->ViewType());
   m_status->setText(StatusText());
 }
@@ -351,14 +390,11 @@ std::unique_ptr<QMenu> CMainFrame::BuildContextMenu() {
   } else {
     add("Export File", "actionExportFile");
   }
+  if (e->IsDirectory()) return menu;
   const std::string name = ToLower(e->Name());
-  if (name.size() > 3) {
-    if (IsViewableName(name))
-      add("View object", "actionView");
-    else if (EndsWith(name, ".bsp"))
-      add("Extract textures", "actionExtractTextures");
-    if (EndsWith(name, ".mdl")) add("View object skin", "actionViewSkin");
-  }
+  add("View object", "actionView");
+  if (EndsWith(name, ".bsp")) add("Extract textures", "actionExtractTextures");
+  if (EndsWith(name, ".mdl")) add("View object skin", "actionViewSkin");
   return menu;
 }
 
@@ -537,7 +573,10 @@ void CMainFrame::AddRecent(const QString& path) {
 // --- editing ---
 
 void CMainFrame::OnNewDirectory() {
-  CPackObject* dir = TreeSelection();
+  // In the directory row the command was given on (from the list's context menu, say), else in
+  // the directory the tree shows.
+  const auto sel = ListSelection();
+  CPackObject* dir = !m_treeFocused && sel.size() == 1 && sel.front()->IsDirectory() ? sel.front() : TreeSelection();
   if (!dir) dir = &m_doc.Root();
   std::string name = "untitled";
   for (int n = 1; dir->FindChild(name); ++n) name = "untitled" + std::to_string(n);
@@ -553,21 +592,23 @@ void CMainFrame::OnRename() {
   CPackObject* entry = targets.front();
   auto answer = m_prompter->NewName(this, Q(entry->Name()));
   if (!answer) return;
-  const std::string name = S(*answer);
+  const NewNameCheck check = CheckNewName(*entry, S(*answer));
+  switch (check.problem) {
+    case NewNameProblem::Empty:
+      Message("The name cannot be empty.", "Rename", QMessageBox::Warning);
+      return;
+    case NewNameProblem::Separator:
+      Message("A name cannot contain \"/\".", "Rename", QMessageBox::Warning);
+      return;
+    case NewNameProblem::Taken:
+      Message(QString("An entry named \"%1\" already exists in this directory.").arg(Q(check.taken->Name())),
+              "Rename", QMessageBox::Warning);
+      return;
+    case NewNameProblem::None:
+      break;
+  }
+  const std::string& name = check.stored;
   if (name == entry->Name()) return;
-  if (name.empty()) {
-    Message("The name cannot be empty.", "Rename", QMessageBox::Warning);
-    return;
-  }
-  if (name.find('/') != std::string::npos) {
-    Message("A name cannot contain \"/\".", "Rename", QMessageBox::Warning);
-    return;
-  }
-  if (entry->Parent()->FindChild(name)) {
-    Message(QString("An entry named \"%1\" already exists in this directory.").arg(*answer), "Rename",
-            QMessageBox::Warning);
-    return;
-  }
   bool renamed = false;
   ChangeTree([&]() -> const CPackObject* {
     renamed = entry->Rename(name);
@@ -686,7 +727,11 @@ void CMainFrame::OnExportFile() {
     ok = false;
     why = "the file cannot be written";
   }
-  if (!ok) Message(QString("Could not export %1: %2.").arg(path, Q(why)), "Export", QMessageBox::Warning);
+  if (!ok) {
+    Message(QString("Could not export %1: %2.").arg(path, Q(why)), "Export", QMessageBox::Warning);
+    return;
+  }
+  statusBar()->showMessage(QString("1 file exported to %1").arg(QDir::toNativeSeparators(path)), kReportMs);
 }
 
 void CMainFrame::OnExportDirectory() {
@@ -697,16 +742,22 @@ void CMainFrame::OnExportDirectory() {
   QString folder = m_prompter->ExistingDirectory(this, "Select export directory");
   if (folder.isEmpty()) return;
   QStringList problems;
+  int written = 0;
   {
     shell::CWaitCursor wait;
     for (const std::string& p : paths) {
       CPackObject* e = p.empty() ? &m_doc.Root() : m_doc.Root().FindByPath(p);
       if (!e) continue;
       ExportReport r = e->ExportToDisk(S(folder));
+      written += r.written;
       for (const auto& x : r.refused) problems << QString("%1: not written, %2").arg(Q(x.name), Q(x.reason));
       for (const auto& x : r.failed) problems << QString("%1: %2").arg(Q(x.name), Q(x.reason));
     }
   }
+  statusBar()->showMessage(QString("%1 %2 exported to %3")
+                               .arg(written)
+                               .arg(written == 1 ? "file" : "files", QDir::toNativeSeparators(folder)),
+                           kReportMs);
   if (!problems.isEmpty())
     Message("Some entries were not exported:\n" + problems.join("\n"), "Export", QMessageBox::Warning);
 }
@@ -765,11 +816,40 @@ void CMainFrame::OnPaste() {
     return;
   }
   if (entries.empty()) return;
+
+  // Names the directory already has are settled first, asking once each (or once for all).
+  const std::string dirPath = dir->PathInArchive();
+  std::vector<ConflictChoice> plan(entries.size(), ConflictChoice::KeepBoth);
+  std::vector<std::size_t> conflicts;
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    if (dir->FindChild(StoredName(entries[i]->Name()))) conflicts.push_back(i);
+  std::optional<ConflictChoice> forAll;
+  for (std::size_t k = 0; k < conflicts.size(); ++k) {
+    ConflictChoice& choice = plan[conflicts[k]];
+    if (forAll) {
+      choice = *forAll;
+      continue;
+    }
+    const ConflictAnswer answer = m_prompter->NameConflict(this, Q(StoredName(entries[conflicts[k]]->Name())),
+                                                           Q(dirPath), k + 1 < conflicts.size());
+    choice = answer.choice;
+    if (answer.forAll) forAll = answer.choice;
+  }
+  // Found again by path: the questions ran an event loop.
+  dir = dirPath.empty() ? &m_doc.Root() : m_doc.Root().FindByPath(dirPath);
+  if (!dir || !dir->IsDirectory()) return;
+  bool changed = false;
   ChangeTree([&] {
-    for (auto& e : entries) dir->AdoptChild(std::move(e));
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (plan[i] == ConflictChoice::Skip) continue;
+      if (plan[i] == ConflictChoice::Replace)
+        if (CPackObject* old = dir->FindChild(StoredName(entries[i]->Name()))) dir->RemoveChild(old);
+      dir->AdoptChild(std::move(entries[i]));
+      changed = true;
+    }
     return dir;
   });
-  m_doc.SetModifiedFlag();
+  if (changed) m_doc.SetModifiedFlag();
   UpdateTitle();
 }
 
@@ -785,7 +865,7 @@ void CMainFrame::ViewEntry(CPackObject& entry, bool skin) {
 
 void CMainFrame::OnView() {
   auto sel = ListSelection();
-  if (m_treeFocused || sel.size() != 1 || sel.front()->IsDirectory() || !IsViewableName(sel.front()->Name())) return;
+  if (m_treeFocused || sel.size() != 1 || sel.front()->IsDirectory()) return;
   ViewEntry(*sel.front(), false);
 }
 
@@ -804,13 +884,29 @@ void CMainFrame::OnExtractTextures() {
     statusBar()->showMessage("Texture extraction is not available in this build.", 4000);
 }
 
+void CMainFrame::SetPlaying(const QString& text, std::function<void()> stop) {
+  const bool was = IsPlaying();
+  m_stopPlaying = text.isEmpty() ? nullptr : std::move(stop);
+  m_playing->setText(text);
+  m_playing->setVisible(!text.isEmpty());
+  // The text changes as the sound goes on; the commands only when it starts or ends.
+  if (was != IsPlaying()) UpdateCommandUI();
+}
+
+void CMainFrame::OnStopSound() {
+  if (!m_stopPlaying) return;
+  auto stop = std::move(m_stopPlaying);
+  stop();
+  SetPlaying(QString(), nullptr);
+}
+
 void CMainFrame::OnEntryActivated(CPackObject* entry) {
   if (!entry) return;
   if (entry->IsDirectory()) {
     m_tree->SelectDirectory(entry);
     return;
   }
-  if (entry->Name().size() >= 5 && IsViewableName(entry->Name())) ViewEntry(*entry, false);
+  ViewEntry(*entry, false);
 }
 
 void CMainFrame::OnAbout() {
@@ -843,6 +939,7 @@ void CMainFrame::closeEvent(QCloseEvent* e) {
   settings->setValue("Startup/WindowWidth", width());
   settings->setValue("Startup/WindowHeight", height());
   settings->setValue("Startup/ListViewStyle", m_list->ViewType());
+  OnStopSound();
   e->accept();
 }
 

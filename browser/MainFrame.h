@@ -48,6 +48,11 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   using ExtractHandler = std::function<void(CMainFrame&, const std::vector<CPackObject*>& maps)>;
   void SetExtractHandler(ExtractHandler handler) { m_extractHandler = std::move(handler); }
 
+  // Something playing in the background (a sound): what the status bar says about it, and how
+  // the Stop Sound command (and closing the window) ends it. An empty text: nothing plays.
+  void SetPlaying(const QString& text, std::function<void()> stop);
+  bool IsPlaying() const { return static_cast<bool>(m_stopPlaying); }
+
   // Views an entry as the View command does (a model's skin when skin is set).
   void ViewByCommand(CPackObject& entry, bool skin = false) { ViewEntry(entry, skin); }
 
@@ -71,7 +76,7 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   void CreateActions();
   void CreateMenus();
   void CreateToolBar();
-  QAction* MakeAction(const char* objectName, const QString& text, void (CMainFrame::*slot)(),
+  QAction* MakeAction(const char* objectName, const QString& text, const char* tip, void (CMainFrame::*slot)(),
                       const QKeySequence& key = {});
   void RebuildViews();
   void UpdateTitle();
@@ -110,6 +115,7 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   void OnView();
   void OnViewSkin();
   void OnExtractTextures();
+  void OnStopSound();
   void OnAbout();
   void SetViewType(int style);
   void OnEntryActivated(CPackObject* entry);
@@ -123,6 +129,8 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   CPackListView* m_list;
   QSplitter* m_splitter;
   QLabel* m_status;
+  QLabel* m_playing;
+  std::function<void()> m_stopPlaying;
   QMenu* m_recentMenu = nullptr;
   QActionGroup* m_styleGroup = nullptr;
   bool m_treeFocused = true;
@@ -131,9 +139,5 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   ViewHandler m_viewHandler;
   ExtractHandler m_extractHandler;
 };
-
-// True for names whose ending has a viewer: ".wav", ".mdl", ".md2", ".pcx", ".lmp", ".cfg",
-// ".txt", ".wal", ".sp2", ".spr", and names ending ".rc".
-bool IsViewableName(const std::string& name);
 
 }  // namespace tarn::browser

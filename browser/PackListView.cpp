@@ -12,6 +12,7 @@
 #include <QTreeView>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <unordered_set>
 
 #include "shell/Settings.h"
@@ -50,6 +51,7 @@ CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(p
     v->setSelectionModel(m_selection);
     delete own;
     v->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    v->setSelectionBehavior(QAbstractItemView::SelectRows);
     v->setEditTriggers(QAbstractItemView::NoEditTriggers);
     v->setDragDropMode(QAbstractItemView::DropOnly);
     v->setAcceptDrops(true);
@@ -76,11 +78,17 @@ void CPackListView::ShowDirectory(CPackObject* dir) {
 }
 
 std::vector<CPackObject*> CPackListView::SelectedEntries() const {
+  // By row, whatever columns the selection covers: the icon styles select only the name cell,
+  // details the whole row, and a row counts once either way.
+  std::vector<int> rows;
+  for (const QItemSelectionRange& range : m_selection->selection())
+    for (int r = range.top(); r <= range.bottom(); ++r) rows.push_back(r);
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
   std::vector<CPackObject*> out;
-  const QModelIndexList rows = m_selection->selectedRows(0);
-  out.reserve(static_cast<std::size_t>(rows.size()));
-  for (const QModelIndex& idx : rows)
-    if (CPackObject* e = m_model->EntryAt(idx.row())) out.push_back(e);
+  out.reserve(rows.size());
+  for (int r : rows)
+    if (CPackObject* e = m_model->EntryAt(r)) out.push_back(e);
   return out;
 }
 
@@ -109,6 +117,16 @@ QAbstractItemView* CPackListView::ActiveView() const {
 bool CPackListView::HasFocusInside() const { return m_icons->hasFocus() || m_details->hasFocus(); }
 
 void CPackListView::FocusList() { ActiveView()->setFocus(Qt::OtherFocusReason); }
+
+void CPackListView::EnterByTab() {
+  // The view would make the first row current without selecting it, and the first Down would
+  // then skip it: select it, so that what is current is what the commands act on.
+  if (m_selection->selection().isEmpty() && m_model->rowCount() > 0) {
+    const QModelIndex first = m_model->index(0, 0);
+    m_selection->setCurrentIndex(first, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  }
+  ActiveView()->setFocus(Qt::TabFocusReason);
+}
 
 void CPackListView::SetViewType(int style) {
   style &= 3;

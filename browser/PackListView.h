@@ -38,6 +38,9 @@ class CPackListView : public QWidget {
   QTreeView* DetailsView() const { return m_details; }
   bool HasFocusInside() const;
   void FocusList();
+  // Focus arriving from the tree by Tab: the first row becomes current and selected when
+  // nothing is selected.
+  void EnterByTab();
 
  signals:
   void entryActivated(tarn::CPackObject* entry);

@@ -1,8 +1,11 @@
 #include "browser/Prompter.h"
 
+#include <QCheckBox>
 #include <QFileDialog>
+#include <QPushButton>
 
 #include "shell/RenameDialog.h"
+#include "shell/SkinsDialog.h"
 
 namespace tarn::browser {
 
@@ -40,6 +43,39 @@ std::optional<QString> CPrompter::NewName(QWidget* parent, const QString& curren
   shell::CRenameDialog dialog(current, parent);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.Name();
+}
+
+ConflictAnswer CPrompter::NameConflict(QWidget* parent, const QString& name, const QString& directory, bool more) {
+  QMessageBox box(QMessageBox::Question, "Paste",
+                  QString("\"%1\" already exists in %2.").arg(name, directory.isEmpty() ? "the root" : "\"" + directory + "\""),
+                  QMessageBox::NoButton, parent);
+  box.setObjectName("conflictBox");
+  QPushButton* replace = box.addButton("&Replace", QMessageBox::DestructiveRole);
+  QPushButton* keep = box.addButton("&Keep Both", QMessageBox::AcceptRole);
+  QPushButton* skip = box.addButton("&Skip", QMessageBox::RejectRole);
+  replace->setObjectName("conflictReplace");
+  keep->setObjectName("conflictKeepBoth");
+  skip->setObjectName("conflictSkip");
+  box.setDefaultButton(keep);
+  box.setEscapeButton(skip);
+  if (more) {
+    auto* all = new QCheckBox("Do this for &all");
+    all->setObjectName("conflictForAll");
+    box.setCheckBox(all);
+  }
+  box.exec();
+  ConflictAnswer answer;
+  answer.choice = box.clickedButton() == replace ? ConflictChoice::Replace
+                  : box.clickedButton() == keep  ? ConflictChoice::KeepBoth
+                                                 : ConflictChoice::Skip;
+  answer.forAll = box.checkBox() && box.checkBox()->isChecked();
+  return answer;
+}
+
+SkinChoice CPrompter::ChooseSkins(QWidget* parent, const QStringList& entries) {
+  shell::CSkinsDialog dialog(entries, parent);
+  if (dialog.exec() != QDialog::Accepted) return {};
+  return {dialog.Entries(), dialog.Files()};
 }
 
 }  // namespace tarn::browser

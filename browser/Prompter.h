@@ -8,6 +8,19 @@
 
 namespace tarn::browser {
 
+// What to do with a pasted entry whose name the directory already has.
+enum class ConflictChoice { Replace, KeepBoth, Skip };
+struct ConflictAnswer {
+  ConflictChoice choice = ConflictChoice::KeepBoth;
+  bool forAll = false;  // "Do this for all": the same for the conflicts still to come
+};
+
+// Skins chosen for a model: archive paths and disk files; both empty when cancelled.
+struct SkinChoice {
+  QStringList entries;
+  QStringList files;
+};
+
 class CPrompter {
  public:
   virtual ~CPrompter() = default;
@@ -21,6 +34,10 @@ class CPrompter {
                                               QMessageBox::StandardButtons buttons = QMessageBox::Ok);
   // The Rename dialog; nothing when cancelled.
   virtual std::optional<QString> NewName(QWidget* parent, const QString& current);
+  // "name" is taken in the directory: Replace, Keep Both or Skip; more offers "Do this for all".
+  virtual ConflictAnswer NameConflict(QWidget* parent, const QString& name, const QString& directory, bool more);
+  // Which of the archive's pictures (paths), or which disk files, to use as a model's skins.
+  virtual SkinChoice ChooseSkins(QWidget* parent, const QStringList& entries);
 };
 
 }  // namespace tarn::browser

@@ -5,6 +5,7 @@
 #include <map>
 #include <ostream>
 
+#include "archive/EntryNames.h"
 #include "archive/PackObject.h"
 #include "archive/TarnDoc.h"
 #include "TarnVersion.h"
@@ -280,11 +281,14 @@ int CmdRename(const Context& ctx, const std::vector<std::string>& a) {
   if (!Open(ctx, doc, a[0])) return 1;
   CPackObject* e = Find(doc, a[1]);
   if (!e || !e->Parent()) return ctx.Error("no entry \"" + a[1] + "\" in " + a[0]);
-  if (a[2].empty()) return ctx.Error("the new name is empty");
-  if (a[2].find('/') != std::string::npos) return ctx.Error("the new name must not contain \"/\"");
-  if (a[2] != e->Name() && e->Parent()->FindChild(a[2]))
-    return ctx.Error("\"" + a[2] + "\" already exists in that directory");
-  if (!e->Rename(a[2])) return ctx.Error("cannot rename \"" + a[1] + "\"");
+  const NewNameCheck check = CheckNewName(*e, a[2]);
+  switch (check.problem) {
+    case NewNameProblem::Empty: return ctx.Error("the new name is empty");
+    case NewNameProblem::Separator: return ctx.Error("the new name must not contain \"/\"");
+    case NewNameProblem::Taken: return ctx.Error("\"" + check.taken->Name() + "\" already exists in that directory");
+    case NewNameProblem::None: break;
+  }
+  if (!e->Rename(check.stored)) return ctx.Error("cannot rename \"" + a[1] + "\"");
   return Save(ctx, doc, a[0]);
 }
 
@@ -357,7 +361,8 @@ int CmdInfo(const Context& ctx, const std::vector<std::string>& a) {
     EntryPictures pictures = PicturesOf(*e);
     if (!pictures.ok()) return ctx.Error(pictures.message);
     ctx.out << "kind: picture\nframes: " << pictures.set.pictures.size() << "\n";
-    for (const Picture& p : pictures.set.pictures) ctx.out << "frame: " << p.width << "x" << p.height << "\n";
+    for (const Picture& p : pictures.set.pictures)
+      ctx.out << "frame: " << p.width << "x" << p.height << (p.IsTrueColor() ? " (24-bit)" : "") << "\n";
     return 0;
   }
   ctx.out << "kind: file\nsize: " << e->Size() << "\n";

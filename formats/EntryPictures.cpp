@@ -108,11 +108,9 @@ EntryPictures LoadEntryPictures(CPackObject& entry, bool skin) {
       break;
     case PictureKind::ModelSkin: {
       result.title = entry.Name() + " skin";
-      Picture p;
-      if (DecodeMdlSkin(bytes, p, &why)) {
+      if (DecodeMdlSkins(bytes, result.set.pictures, &why)) {
         Palette pal;
         LoadPalette(kQuakePaletteId, pal);
-        result.set.pictures.push_back(std::move(p));
         result.set.palettes.push_back(pal);
       }
       break;

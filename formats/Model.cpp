@@ -1,5 +1,7 @@
 #include "formats/Model.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "archive/ByteIO.h"
@@ -75,12 +77,53 @@ void CModelHost::Status(const std::string&) {}
 void CModelHost::Step() {}
 void CModelHost::CloseProgress() {}
 void CModelHost::MissingSkins(const std::vector<std::string>&) {}
-std::vector<std::string> CModelHost::ExternalSkins() { return {}; }
+ExternalSkinChoice CModelHost::ExternalSkins() { return {}; }
+
+namespace {
+
+bool IsPcxFile(const CPackObject* e) { return e && !e->IsDirectory() && EndsWith(ToLower(e->Name()), ".pcx"); }
+
+}  // namespace
 
 CPackObject* CArchiveModelHost::FindSkin(const std::string& path) {
+  auto take = [&](CPackObject* e) {
+    m_taken.push_back(e);
+    return e;
+  };
   CPackObject* e = m_model.Root()->FindByPath(path);
   if (!e) e = m_model.Root()->FindByPath(ToLower(path));
-  return e && !e->IsDirectory() ? e : nullptr;
+  if (e && !e->IsDirectory()) return take(e);
+  CPackObject* dir = m_model.Parent();
+  if (!dir) return nullptr;
+  if (CPackObject* beside = dir->FindChild(ToLower(SkinName(path))); IsPcxFile(beside)) return take(beside);
+  std::vector<CPackObject*> candidates;
+  for (CPackObject* c : dir->Children())
+    if (IsPcxFile(c) && std::find(m_taken.begin(), m_taken.end(), c) == m_taken.end()) candidates.push_back(c);
+  if (candidates.empty()) return nullptr;
+  // By name, so that the choice does not depend on the order of the archive's records.
+  return take(*std::min_element(candidates.begin(), candidates.end(),
+                                [](const CPackObject* a, const CPackObject* b) { return a->Name() < b->Name(); }));
+}
+
+std::vector<CPackObject*> CArchiveModelHost::ArchiveSkins() const {
+  std::vector<CPackObject*> found;
+  std::vector<CPackObject*> stack{m_model.Root()};
+  while (!stack.empty()) {
+    CPackObject* dir = stack.back();
+    stack.pop_back();
+    for (CPackObject* c : dir->Children()) {
+      if (c->IsDirectory())
+        stack.push_back(c);
+      else if (IsPcxFile(c))
+        found.push_back(c);
+    }
+  }
+  const CPackObject* own = m_model.Parent();
+  std::sort(found.begin(), found.end(), [&](const CPackObject* a, const CPackObject* b) {
+    if ((a->Parent() == own) != (b->Parent() == own)) return a->Parent() == own;
+    return a->PathInArchive() < b->PathInArchive();
+  });
+  return found;
 }
 
 int PaddedSize(int n) {
@@ -198,13 +241,31 @@ bool DecodeSkinPcx(std::span<const std::uint8_t> bytes, ModelSkin& skin) {
   skin = NewSkin(picture.width, picture.height);
   for (int y = 0; y < picture.height; ++y)
     for (int x = 0; x < picture.width; ++x) {
-      const Rgb& c = palette.colors[picture.At(x, y)];
       std::uint8_t* px = &skin.pixels[(static_cast<std::size_t>(y) * skin.paddedWidth + x) * 3];
-      px[0] = c.r, px[1] = c.g, px[2] = c.b;
+      if (picture.IsTrueColor()) {
+        const std::uint8_t* c = &picture.rgba[(static_cast<std::size_t>(y) * picture.width + x) * 4];
+        px[0] = c[0], px[1] = c[1], px[2] = c[2];
+      } else {
+        const Rgb& c = palette.colors[picture.At(x, y)];
+        px[0] = c.r, px[1] = c.g, px[2] = c.b;
+      }
     }
-  skin.palette = palette;
+  if (!picture.IsTrueColor()) skin.palette = palette;
   return true;
 }
+
+namespace {
+
+// A PCX entry as a skin; an entry that cannot be read or decoded gives an empty skin.
+ModelSkin SkinFromEntry(CPackObject& entry, std::string name) {
+  ModelSkin skin;
+  CEntryBytes data(entry);
+  if (data.Ok()) DecodeSkinPcx(data.Bytes(), skin);
+  skin.name = std::move(name);
+  return skin;
+}
+
+}  // namespace
 
 bool LoadMd2(std::span<const std::uint8_t> bytes, ModelData& model, CModelHost& host, std::string* error) {
   model = ModelData{};
@@ -238,11 +299,9 @@ bool LoadMd2(std::span<const std::uint8_t> bytes, ModelData& model, CModelHost& 
       host.Status("Reading skin " + std::to_string(i) + "/" + std::to_string(skinCount));
       const std::string path = skins.FixedString(md2::kSkinNameSize);
       if (CPackObject* e = host.FindSkin(path)) {
-        ModelSkin skin;
-        CEntryBytes data(*e);
-        if (data.Ok()) DecodeSkinPcx(data.Bytes(), skin);
-        skin.name = SkinName(path);
-        model.skins.push_back(std::move(skin));
+        // Named as the model names it, unless it was found under another name.
+        const bool atItsPath = ToLower(e->PathInArchive()) == ToLower(path);
+        model.skins.push_back(SkinFromEntry(*e, atItsPath ? SkinName(path) : e->Name()));
       } else {
         missing.push_back(path);
       }
@@ -292,10 +351,15 @@ bool LoadMd2(std::span<const std::uint8_t> bytes, ModelData& model, CModelHost& 
 
     if (!missing.empty()) host.MissingSkins(missing);
     if (model.skins.empty()) {
-      const std::vector<std::string> files = host.ExternalSkins();
-      if (files.empty()) throw ParseError("no textures were loaded");
-      host.Progress("Reading Textures", "", static_cast<int>(files.size()));
-      for (const std::string& path : files) {
+      const ExternalSkinChoice chosen = host.ExternalSkins();
+      if (chosen.empty()) throw ParseError("no textures were loaded");
+      host.Progress("Reading Textures", "", static_cast<int>(chosen.entries.size() + chosen.files.size()));
+      for (CPackObject* e : chosen.entries) {
+        host.Status(e->PathInArchive());
+        model.skins.push_back(SkinFromEntry(*e, e->Name()));
+        host.Step();
+      }
+      for (const std::string& path : chosen.files) {
         host.Status(path);
         ModelSkin skin;
         std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -337,6 +401,32 @@ bool LoadModel(CPackObject& entry, ModelData& model, CModelHost& host, std::stri
     return false;
   }
   return isMd2 ? LoadMd2(data.Bytes(), model, host, error) : LoadMdl(data.Bytes(), model, error);
+}
+
+double ModelBounds::Radius() const {
+  if (empty) return 0;
+  double sum = 0;
+  for (int a = 0; a < 3; ++a) {
+    const double side = static_cast<double>(max[a]) - static_cast<double>(min[a]);
+    sum += side * side;
+  }
+  return std::sqrt(sum) / 2;
+}
+
+ModelBounds BoundsOf(const ModelData& model) {
+  ModelBounds b;
+  for (const ModelAnimation& a : model.animations)
+    for (const ModelFrame& f : a.frames)
+      for (const ModelVertex& v : f.vertices) {
+        const float p[3] = {v.x, v.y, v.z};
+        if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2])) continue;
+        for (int k = 0; k < 3; ++k) {
+          b.min[k] = b.empty ? p[k] : std::min(b.min[k], p[k]);
+          b.max[k] = b.empty ? p[k] : std::max(b.max[k], p[k]);
+        }
+        b.empty = false;
+      }
+  return b;
 }
 
 std::vector<FrameCorner> BuildFrameGeometry(const ModelData& model, int animation, int frame) {

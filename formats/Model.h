@@ -56,6 +56,13 @@ struct ModelData {
   int FrameCount() const;
 };
 
+// The skins the user chose when asked: archive entries and files on disk.
+struct ExternalSkinChoice {
+  std::vector<CPackObject*> entries;
+  std::vector<std::string> files;
+  bool empty() const { return entries.empty() && files.empty(); }
+};
+
 // What the loaders need from outside the bytes: finding MD2 skins, telling the user, asking
 // for external textures, and reporting progress. The defaults find nothing and ask nothing.
 class CModelHost {
@@ -68,18 +75,26 @@ class CModelHost {
   virtual void CloseProgress();
   // "Unable to load the following texture(s)" with the paths.
   virtual void MissingSkins(const std::vector<std::string>& paths);
-  // "No textures loaded - Load external textures?": the chosen PCX files, or nothing.
-  virtual std::vector<std::string> ExternalSkins();
+  // "No textures loaded - Load external textures?": the chosen skins, or nothing.
+  virtual ExternalSkinChoice ExternalSkins();
 };
 
-// Finds MD2 skins from the root of the archive the model came from.
+// Finds MD2 skins in the archive the model came from: at the skin's path; failing that (mods
+// often move models without mending the paths inside), a PCX of the skin's file name in the
+// model's own directory, then any PCX there that no earlier skin took.
 class CArchiveModelHost : public CModelHost {
  public:
   explicit CArchiveModelHost(CPackObject& model) : m_model(model) {}
   CPackObject* FindSkin(const std::string& path) override;
+  // Every PCX file of the archive, those of the model's directory first, to offer when asking.
+  std::vector<CPackObject*> ArchiveSkins() const;
+
+ protected:
+  CPackObject& Model() const { return m_model; }
 
  private:
   CPackObject& m_model;
+  std::vector<const CPackObject*> m_taken;
 };
 
 namespace mdl {
@@ -107,6 +122,17 @@ std::string Md2AnimationName(const std::string& frame);
 
 // The smallest power of two not below n (1 for n <= 1).
 int PaddedSize(int n);
+
+// The box around every vertex of every frame of every animation (vertices that are not finite
+// numbers left out): what the viewer frames so that no frame leaves the view.
+struct ModelBounds {
+  float min[3] = {0, 0, 0}, max[3] = {0, 0, 0};
+  bool empty = true;
+  float Center(int axis) const { return (min[axis] + max[axis]) / 2; }
+  // Half the box's diagonal: the radius of a sphere holding the whole box.
+  double Radius() const;
+};
+ModelBounds BoundsOf(const ModelData& model);
 
 // One corner of a drawn triangle: position and texture coordinate.
 struct FrameCorner {

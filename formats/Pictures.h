@@ -1,5 +1,6 @@
-// 8-bit palette-indexed pictures and the decoders of the picture formats: PCX, Quake LMP
-// pictures, Quake II WAL textures and the first skin of a Quake model.
+// 8-bit palette-indexed pictures (and the true-colour ones some PCX files hold) and the
+// decoders of the picture formats: PCX, Quake LMP pictures, Quake II WAL textures and the skins
+// of a Quake model.
 #pragma once
 
 #include <cstdint>
@@ -39,16 +40,17 @@ struct PictureSet {
 // width × height indices, rows top first without padding, into a picture.
 bool BuildPicture(int width, int height, std::span<const std::uint8_t> indices, Picture& out);
 
-// PCX: the file's own palette (its last 768 bytes) and run-length coded pixels from offset 128.
+// PCX: run-length coded pixels from offset 128. A 256-colour picture (8 bits, one plane) has its
+// own palette in its last 768 bytes; a 24-bit one (8 bits, three planes) comes out true colour
+// and leaves the palette as it was. Other kinds are refused with a reason.
 bool DecodePcx(std::span<const std::uint8_t> bytes, Picture& picture, Palette& palette, std::string* error = nullptr);
 
 namespace lmp {
-inline constexpr int kMaxWidth = 300;
-inline constexpr int kMaxHeight = 200;
 inline constexpr const char* kNotViewable = ".lmp not viewable";
 }  // namespace lmp
-// A Quake picture: width and height, then the indices. Larger than 300 × 200, negative or
-// short: not a picture (palettes, colour maps and other tables share the extension).
+// A Quake picture: width and height, then the indices. Any positive size whose pixels fit in the
+// bytes is a picture (console backgrounds of source ports are far larger than Quake's 320 × 200);
+// the tables that share the extension (palettes, colour maps) read as sizes that do not fit.
 bool DecodeLmp(std::span<const std::uint8_t> bytes, Picture& picture);
 
 namespace wal {
@@ -60,9 +62,10 @@ bool DecodeWal(std::span<const std::uint8_t> bytes, Picture& picture, std::strin
 
 namespace mdlskin {
 inline constexpr std::size_t kHeaderSize = 84;
-inline constexpr std::size_t kSkinWidth = 52, kSkinHeight = 56;
+inline constexpr std::size_t kSkinCount = 48, kSkinWidth = 52, kSkinHeight = 56;
 }  // namespace mdlskin
-// The first skin of a Quake model when it is a single picture (not a group).
-bool DecodeMdlSkin(std::span<const std::uint8_t> bytes, Picture& picture, std::string* error = nullptr);
+// Every skin of a Quake model in file order, the pictures of a skin group one after another.
+// False, with a reason, when there is none; skins read before damage are kept.
+bool DecodeMdlSkins(std::span<const std::uint8_t> bytes, std::vector<Picture>& pictures, std::string* error = nullptr);
 
 }  // namespace tarn

@@ -7,7 +7,12 @@
 
 inline void CheckPicture(const tarn::Picture& p) {
   if (p.width < 0 || p.height < 0) std::abort();
-  if (p.pixels.size() != static_cast<std::size_t>(p.Stride()) * static_cast<std::size_t>(p.height)) std::abort();
+  const std::size_t area = static_cast<std::size_t>(p.width) * static_cast<std::size_t>(p.height);
+  if (p.IsTrueColor()) {
+    if (!p.pixels.empty() || p.rgba.size() != area * 4) std::abort();
+  } else if (p.pixels.size() != static_cast<std::size_t>(p.Stride()) * static_cast<std::size_t>(p.height)) {
+    std::abort();
+  }
 }
 
 inline void CheckSet(const tarn::PictureSet& set) {

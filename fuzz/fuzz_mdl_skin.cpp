@@ -1,7 +1,8 @@
 #include "FuzzPictures.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  tarn::Picture p;
-  if (tarn::DecodeMdlSkin({data, size}, p)) CheckPicture(p);
+  std::vector<tarn::Picture> pictures;
+  tarn::DecodeMdlSkins({data, size}, pictures);
+  for (const auto& p : pictures) CheckPicture(p);
   return 0;
 }

@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   tarn::PakIndex index;
   if (tarn::ReadPakIndex(*source, index) != tarn::PakReadResult::Ok) return 0;
   (void)tarn::CheckPakIndex(index);
-  auto root = tarn::CTarnDoc::BuildTree(index);
+  std::vector<std::string> renamed;
+  auto root = tarn::CTarnDoc::BuildTree(index, nullptr, &renamed);
   root->SetSource(source);
   tarn::ForEachFileInSaveOrder(*root, [](const std::string&, const tarn::CPackObject& f) {
     auto* e = const_cast<tarn::CPackObject*>(&f);

@@ -20,6 +20,8 @@ class CProgressDialog : public QDialog {
   void SetRange(int low, int high);
   void SetPos(int pos);
   void Step();
+  // The bar at its end, whatever steps were skipped on the way.
+  void Finish();
   int Pos() const;
   QString Status() const;
   // Enables "&Close" and waits until it is pressed.

@@ -71,6 +71,11 @@ TEST_F(Cli, AddRmRenameEditAndSave) {
   EXPECT_EQ(taken.rc, 1);
   EXPECT_NE(taken.err.find("already exists"), std::string::npos);
   EXPECT_EQ(Tool({"rename", P("x.pak"), "sound/new/two.txt", ""}).rc, 1);
+  // Names are stored lower case: a name taken in another case is refused, a new one lowered.
+  EXPECT_NE(Tool({"rename", P("x.pak"), "sound/new/two.txt", "THREE.WAV"}).err.find("\"three.wav\" already exists"),
+            std::string::npos);
+  ASSERT_EQ(Tool({"rename", P("x.pak"), "sound/new/two.txt", "Two.TXT"}).rc, 0);
+  EXPECT_NE(Tool({"list", P("x.pak")}).out.find("sound/new/two.txt"), std::string::npos);
   ASSERT_EQ(Tool({"rename", P("x.pak"), "sound/new", "fresh"}).rc, 0);
 
   Bytes before = ReadFile(dir / "x.pak");
@@ -129,6 +134,18 @@ TEST_F(Cli, InfoAndConvertDescribeAndWritePictures) {
   EXPECT_TRUE(fs::exists(dir / "s-0.png"));
   EXPECT_TRUE(fs::exists(dir / "s-1.png"));
   EXPECT_FALSE(fs::exists(dir / "s.png"));
+  // A 24-bit PCX: described as such, written as a true-colour PNG (colour type 2, RGB: the
+  // picture is opaque).
+  Bytes pcx(128, 0);
+  pcx[3] = 8, pcx[8] = 1, pcx[65] = 3, pcx[66] = 2;  // 2 × 1, three planes of 2 bytes a line
+  pcx.insert(pcx.end(), {10, 20, 30, 40, 50, 60});
+  WriteFile(dir / "t.pak", PakBuilder().File("rgb.pcx", pcx).Build());
+  EXPECT_EQ(Tool({"info", P("t.pak"), "rgb.pcx"}).out, "kind: picture\nframes: 1\nframe: 2x1 (24-bit)\n");
+  ASSERT_EQ(Tool({"convert", P("t.pak"), "rgb.pcx", P("rgb.png")}).rc, 0);
+  const Bytes rgba = ReadFile(dir / "rgb.png");
+  ASSERT_GT(rgba.size(), 26u);
+  EXPECT_EQ(rgba[24], 8);
+  EXPECT_EQ(rgba[25], 2);
   Result notPicture = Tool({"convert", P("p.pak"), "maps/x.bsp", P("x.png")});
   EXPECT_EQ(notPicture.rc, 1);
   EXPECT_EQ(Tool({"convert", P("p.pak"), "maps", P("x.png")}).rc, 1);

@@ -136,6 +136,43 @@ TEST(Pcx, OddWidthsWithEvenScanLinesStayStraight) {
   EXPECT_EQ(Rows(p), (std::vector<Bytes>{{5, 5, 5}, {7, 7, 7}}));
 }
 
+// A 24-bit PCX: three planes of 8 bits, each row its red, green and blue lines, no palette.
+Bytes Pcx24(int width, int height, const Bytes& coded, int bytesPerLine) {
+  Bytes b = Pcx(width, height, coded, bytesPerLine);
+  b.resize(b.size() - 769);
+  b[65] = 3;
+  return b;
+}
+
+TEST(Pcx, TwentyFourBitPicturesComeOutTrueColour) {
+  Picture p;
+  Palette pal;
+  pal.colors[1] = {9, 9, 9};
+  // 3 × 2, lines padded to 4 bytes: row 0 red 10 20 30, green 40 ..., blue as a run of 7s.
+  const Bytes coded = {10, 20, 30, 0, 40, 50, 60, 0, 0xC4, 7,
+                       1, 2, 3, 0, 4, 5, 6, 0, 0xC3, 8, 0};
+  ASSERT_TRUE(DecodePcx(Pcx24(3, 2, coded, 4), p, pal));
+  ASSERT_TRUE(p.IsTrueColor());
+  EXPECT_TRUE(p.pixels.empty());
+  EXPECT_EQ(p.rgba, (Bytes{10, 40, 7, 255, 20, 50, 7, 255, 30, 60, 7, 255,  //
+                           1, 4, 8, 255, 2, 5, 8, 255, 3, 6, 8, 255}));
+  EXPECT_EQ(pal.colors[1], (Rgb{9, 9, 9}));  // no palette to read
+  std::string why;
+  EXPECT_FALSE(DecodePcx(Pcx24(3, 2, coded, 2), p, pal, &why));  // lines shorter than the width
+
+  // The kinds not handled say so instead of decoding stripes.
+  for (auto [bits, planes] : {std::pair{1, 1}, {2, 1}, {4, 1}, {1, 4}, {8, 4}}) {
+    Bytes other = Pcx(3, 2, coded);
+    other[3] = static_cast<std::uint8_t>(bits);
+    other[65] = static_cast<std::uint8_t>(planes);
+    EXPECT_FALSE(DecodePcx(other, p, pal, &why));
+    EXPECT_NE(why.find(std::to_string(bits) + (bits == 1 ? " bit per pixel in " : " bits per pixel in ") +
+                       std::to_string(planes) + (planes == 1 ? " plane;" : " planes;")),
+              std::string::npos)
+        << why;
+  }
+}
+
 TEST(Pcx, HostileHeadersAreRefused) {
   Picture p;
   Palette pal;
@@ -148,20 +185,23 @@ TEST(Pcx, HostileHeadersAreRefused) {
   EXPECT_FALSE(DecodePcx(negative, p, pal));
 }
 
-TEST(Lmp, SizeLimitTellsPicturesFromTables) {
+TEST(Lmp, PicturesOfAnySizeThatFitsTheirBytes) {
   Picture p;
   EXPECT_TRUE(DecodeLmp(Lmp(300, 200, 60000), p));
   EXPECT_EQ(p.width, 300);
-  EXPECT_FALSE(DecodeLmp(Lmp(301, 200, 60200), p));
-  EXPECT_FALSE(DecodeLmp(Lmp(320, 200, 64000), p));
+  EXPECT_TRUE(DecodeLmp(Lmp(320, 200, 64000), p));   // every Quake's conback.lmp
+  EXPECT_TRUE(DecodeLmp(Lmp(640, 512, 327680), p));  // a source port's
+  EXPECT_EQ(p.height, 512);
+  EXPECT_FALSE(DecodeLmp(Lmp(640, 512, 327679), p));
+  EXPECT_FALSE(DecodeLmp(Lmp(0x10000, 0x10000, 100), p));  // 2^32 pixels: no overflow into "fits"
   EXPECT_FALSE(DecodeLmp(Lmp(-4, 2, 100), p));
   EXPECT_FALSE(DecodeLmp(Lmp(10, 10, 99), p));
   EXPECT_FALSE(DecodeLmp(Lmp(0, 0, 0), p));
   ASSERT_TRUE(DecodeLmp(Lmp(3, 2, 6), p));
   EXPECT_EQ(Rows(p), (std::vector<Bytes>{{0, 1, 2}, {3, 4, 5}}));
 
-  Archive a({{"gfx/big.lmp", Lmp(320, 200, 64000)}});
-  EntryPictures r = a.View("gfx/big.lmp");
+  Archive a({{"gfx/short.lmp", Lmp(320, 200, 63999)}});
+  EntryPictures r = a.View("gfx/short.lmp");
   EXPECT_FALSE(r.ok());
   EXPECT_EQ(r.message, ".lmp not viewable");
   EXPECT_TRUE(r.messageBox);
@@ -270,26 +310,46 @@ TEST(Quake2Sprite, FramesComeFromPcxFilesBesideIt) {
   EXPECT_EQ(PictureKindOf("x.spr"), PictureKind::QuakeSprite);
 }
 
-TEST(ModelSkin, SingleSkinsOnly) {
-  Picture p;
-  ASSERT_TRUE(DecodeMdlSkin(Mdl(5, 3, 0), p));
-  EXPECT_EQ(p.width, 5);
-  EXPECT_EQ(p.At(4, 2), 14);
-  EXPECT_FALSE(DecodeMdlSkin(Mdl(5, 3, 1), p));  // a group
-  EXPECT_FALSE(DecodeMdlSkin(Bytes(83, 0), p));
+TEST(ModelSkin, EverySkinAndEveryPictureOfAGroup) {
+  std::vector<Picture> p;
+  ASSERT_TRUE(DecodeMdlSkins(Mdl(5, 3, 0), p));
+  ASSERT_EQ(p.size(), 1u);
+  EXPECT_EQ(p[0].width, 5);
+  EXPECT_EQ(p[0].At(4, 2), 14);
+  // Three skins: a group of two pictures first, then two singles.
+  Bytes three = Mdl(2, 2, 1);
+  three.resize(88);
+  PutU32(three, 48, 3);
+  PutU32(three, 88, 2);
+  three.resize(92 + 8);  // the intervals
+  for (std::uint8_t fill : {1, 2}) three.insert(three.end(), 4, fill);
+  for (std::uint8_t fill : {3, 4}) {
+    PutU32(three, three.size(), 0);
+    three.insert(three.end(), 4, fill);
+  }
+  ASSERT_TRUE(DecodeMdlSkins(three, p));
+  ASSERT_EQ(p.size(), 4u);
+  for (std::uint8_t i = 0; i < 4; ++i) EXPECT_EQ(p[i].At(1, 1), i + 1);
+  // Cut inside the last skin: the skins before it stay.
+  ASSERT_TRUE(DecodeMdlSkins(Bytes(three.begin(), three.end() - 1), p));
+  EXPECT_EQ(p.size(), 3u);
+
+  EXPECT_FALSE(DecodeMdlSkins(Bytes(83, 0), p));
   Bytes notModel = Mdl(2, 2, 0);
   notModel[0] = 'X';
-  EXPECT_FALSE(DecodeMdlSkin(notModel, p));
+  EXPECT_FALSE(DecodeMdlSkins(notModel, p));
   Bytes lying = Mdl(2, 2, 0);
   PutU32(lying, 52, 1000);
-  EXPECT_FALSE(DecodeMdlSkin(lying, p));
+  EXPECT_FALSE(DecodeMdlSkins(lying, p));
   Bytes flat = Mdl(0, 0, 0);
   PutU32(flat, 56, 0x50440000);  // no width, a billion rows: empty, at once
-  ASSERT_TRUE(DecodeMdlSkin(flat, p));
-  EXPECT_EQ(p.height, 0);
-  EXPECT_TRUE(p.pixels.empty());
-  Archive a({{"progs/m.mdl", Mdl(4, 4, 0)}});
-  EXPECT_EQ(a.View("progs/m.mdl", true).title, "m.mdl skin");
+  ASSERT_TRUE(DecodeMdlSkins(flat, p));
+  EXPECT_EQ(p[0].height, 0);
+  EXPECT_TRUE(p[0].pixels.empty());
+  Archive a({{"progs/m.mdl", three}});
+  EntryPictures skins = a.View("progs/m.mdl", true);
+  EXPECT_EQ(skins.title, "m.mdl skin");
+  EXPECT_EQ(skins.set.pictures.size(), 4u);
 }
 
 // --- real files ---
@@ -323,7 +383,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RealPicture{"LibreQuake/lq1/gfx/qplaque.lmp", 1, 32, 144},
                       RealPicture{"LibreQuake/lq1/gfx/ttl_main.lmp", 1, 156, 28},
                       RealPicture{"LibreQuake/lq1/gfx/box_tl.lmp", 1, 8, 8},
-                      RealPicture{"LibreQuake/lq1/gfx/conback.lmp", 0, 0, 0},
+                      RealPicture{"LibreQuake/lq1/gfx/conback.lmp", 1, 320, 200},
                       RealPicture{"LibreQuake/lq1/gfx/palette.lmp", 0, 0, 0},
                       RealPicture{"LibreQuake/lq1/gfx/colormap.lmp", 0, 0, 0},
                       RealPicture{"LibreQuake/lq1/gfx/pop.lmp", 0, 0, 0},
@@ -334,6 +394,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RealPicture{"LibreQuake/lq1/progs/s_bubble.spr", 2, 16, 16},
                       RealPicture{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadSpriteModel/Oriented.spr", 1, 512, 512},
                       RealPicture{"LibreQuake/lq1/progs/s_light.mdl", 1, 16, 16},
+                      RealPicture{"LibreQuake/lq1/progs/v_rock2.mdl", 2, 200, 200},
                       RealPicture{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/Palette/colormap.pcx", 1, 256, 320}));
 
 TEST(RealPictures, PixelsAreTheStoredIndices) {

@@ -24,7 +24,8 @@ std::vector<std::string> Numbered(const std::string& base, int from, int to) {
 // Archive-free host that records what the loader asks.
 struct RecordingHost : CModelHost {
   std::map<std::string, CPackObject*> skins;
-  std::vector<std::string> missing, statuses, external;
+  std::vector<std::string> missing, statuses;
+  ExternalSkinChoice external;
   int steps = 0, range = -1, asked = 0;
   CPackObject* FindSkin(const std::string& p) override { return skins.count(p) ? skins[p] : nullptr; }
   void Progress(const std::string&, const std::string& status, int r) override {
@@ -34,7 +35,7 @@ struct RecordingHost : CModelHost {
   void Status(const std::string& s) override { statuses.push_back(s); }
   void Step() override { ++steps; }
   void MissingSkins(const std::vector<std::string>& p) override { missing = p; }
-  std::vector<std::string> ExternalSkins() override {
+  ExternalSkinChoice ExternalSkins() override {
     ++asked;
     return external;
   }
@@ -180,17 +181,58 @@ TEST(Md2, WithoutSkinsTheUserMayChooseFilesOrNothing) {
   ModelData m;
   EXPECT_FALSE(LoadMd2(Md2({"missing.pcx"}, {"stand01"}), m, host));
   EXPECT_EQ(host.asked, 1);
-  host.external = {(dir / "ext.pcx").string(), (dir / "unreadable.pcx").string()};
+  CPackObject entry;
+  entry.Rename("inside.pcx");
+  entry.SetData(SkinPcx());
+  entry.SetSize(static_cast<std::int32_t>(SkinPcx().size()));
+  host.external.entries = {&entry};
+  host.external.files = {(dir / "ext.pcx").string(), (dir / "unreadable.pcx").string()};
   ASSERT_TRUE(LoadMd2(Md2({}, {"stand01"}), m, host));
-  ASSERT_EQ(m.skins.size(), 2u);
-  EXPECT_EQ(m.skins[0].name, "ext.pcx");
+  ASSERT_EQ(m.skins.size(), 3u);
+  EXPECT_EQ(m.skins[0].name, "inside.pcx");  // archive entries first
   EXPECT_EQ(m.skins[0].width, 2);
-  EXPECT_EQ(m.skins[1].width, 0);  // a file that cannot be read leaves its skin empty
+  EXPECT_EQ(m.skins[1].name, "ext.pcx");
+  EXPECT_EQ(m.skins[1].width, 2);
+  EXPECT_EQ(m.skins[2].width, 0);  // a file that cannot be read leaves its skin empty
+}
+
+TEST(Md2, AWrongSkinPathFindsThePicturesBesideTheModel) {
+  TempDir dir;
+  WriteFile(dir / "m.pak", PakBuilder()
+                               .File("models/monster/tris.md2", Md2({}, {"stand01"}))
+                               .File("models/monster/skin.pcx", SkinPcx())
+                               .File("models/monster/pain.pcx", SkinPcx())
+                               .File("models/monster/zz.pcx", SkinPcx())
+                               .File("models/other/a.pcx", SkinPcx())
+                               .File("models/bare/tris.md2", Md2({}, {"stand01"}))
+                               .Build());
+  CTarnDoc doc;
+  ASSERT_TRUE(doc.OnOpenDocument(dir / "m.pak"));
+  CArchiveModelHost host(*doc.Root().FindByPath("models/monster/tris.md2"));
+  // Its own name beside the model, then the other pictures there by name, each taken once.
+  EXPECT_EQ(host.FindSkin("players/monster/SKIN.pcx"), doc.Root().FindByPath("models/monster/skin.pcx"));
+  EXPECT_EQ(host.FindSkin("gone/first.pcx"), doc.Root().FindByPath("models/monster/pain.pcx"));
+  EXPECT_EQ(host.FindSkin("gone/second.pcx"), doc.Root().FindByPath("models/monster/zz.pcx"));
+  EXPECT_EQ(host.FindSkin("gone/third.pcx"), nullptr);
+  EXPECT_EQ(host.FindSkin("models/other/a.pcx"), doc.Root().FindByPath("models/other/a.pcx"));  // the path still wins
+  const auto offered = host.ArchiveSkins();
+  ASSERT_EQ(offered.size(), 4u);
+  EXPECT_EQ(offered.back()->PathInArchive(), "models/other/a.pcx");  // the model's own directory first
+  CArchiveModelHost bare(*doc.Root().FindByPath("models/bare/tris.md2"));
+  EXPECT_EQ(bare.FindSkin("models/bare/skin.pcx"), nullptr);
+
+  // Loaded through the host: the skin is named after the file found.
+  ModelData m;
+  CArchiveModelHost loader(*doc.Root().FindByPath("models/monster/tris.md2"));
+  ASSERT_TRUE(LoadMd2(Md2({"players/monster/pain.pcx"}, {"stand01"}), m, loader));
+  ASSERT_EQ(m.skins.size(), 1u);
+  EXPECT_EQ(m.skins[0].name, "pain.pcx");
+  EXPECT_EQ(m.skins[0].width, 2);
 }
 
 TEST(Md2, DamagedModelsLoadNothing) {
   RecordingHost host;
-  host.external = {"/nonexistent.pcx"};
+  host.external.files = {"/nonexistent.pcx"};
   ModelData m;
   std::string why;
   EXPECT_FALSE(LoadMd2(Bytes(67, 0), m, host, &why));

@@ -122,6 +122,24 @@ TEST_F(Doc, ObserversHearOfOpenNewAndSave) {
   doc.RemoveObserver(&obs);
 }
 
+TEST_F(Doc, NamesChangedOnOpeningAreListedOnce) {
+  PakBuilder b;
+  b.File("server.cfg", "a").File("SERVER.CFG", "b").File("maps", "file").File("maps/e1m1.bsp", "m").File("a:b.txt", "c");
+  ASSERT_TRUE(doc.OnOpenDocument(Pak("names.pak", b.Build())));
+  EXPECT_EQ(doc.OpenProblems(),
+            (std::vector<std::string>{"\"SERVER.CFG\" is shown as \"server(2).cfg\": the archive holds that name twice",
+                                      "\"maps\" is shown as \"maps(2)\": the archive holds that name twice",
+                                      "\"a:b.txt\" cannot be exported: the name contains \":\""}));
+  EXPECT_NE(doc.Root().FindByPath("maps(2)/e1m1.bsp"), nullptr);
+
+  // Many are counted after the first twenty.
+  PakBuilder many;
+  for (int i = 0; i < 25; ++i) many.File("dup.txt", "x");
+  ASSERT_TRUE(doc.OnOpenDocument(Pak("many.pak", many.Build())));
+  ASSERT_EQ(doc.OpenProblems().size(), 21u);
+  EXPECT_EQ(doc.OpenProblems().back(), "... and 4 more names like these (tarn-pak check lists every problem).");
+}
+
 TEST_F(Doc, DamagedArchiveOpensReportsAndRefusesToSaveUnreadableData) {
   auto path = Pak("corrupt.pak", PakBuilder().File("ok.txt", "fine").Raw("lost.bsp", 12, 1 << 30).Build());
   Bytes before = ReadFile(path);

@@ -5,18 +5,26 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
+#include <QScrollArea>
 #include <QTimer>
 #include <atomic>
 #include <cstring>
+
+#include "shell/Settings.h"
 
 namespace tarn::viewers {
 
 namespace {
 std::atomic<int> g_liveFrames{0};
+const QSize kSmallestContent(160, 100);
 }
 
 QImage ToImage(const Picture& picture, const Palette& palette) {
   if (picture.width <= 0 || picture.height <= 0) return QImage();
+  if (picture.IsTrueColor()) {
+    // Copied, so that the image owns its pixels whatever happens to the picture.
+    return QImage(picture.rgba.data(), picture.width, picture.height, picture.width * 4, QImage::Format_RGBA8888).copy();
+  }
   QImage image(picture.width, picture.height, QImage::Format_Indexed8);
   if (image.isNull()) return image;
   QList<QRgb> table(256);
@@ -63,7 +71,20 @@ void CBitmapViewerView::Advance() {
 
 QRect CBitmapViewerView::DrawnRect() const {
   if (m_pictures.empty()) return {};
-  return QRect(QPoint(0, 0), ScaledSize(m_pictures[static_cast<std::size_t>(m_current)].size(), size()));
+  const QSize picture = m_pictures[static_cast<std::size_t>(m_current)].size();
+  return QRect(QPoint(0, 0), m_fit ? ScaledSize(picture, size()) : picture);
+}
+
+QSize CBitmapViewerView::PictureSize() const {
+  QSize largest(0, 0);
+  for (const QImage& image : m_pictures) largest = largest.expandedTo(image.size());
+  return largest;
+}
+
+void CBitmapViewerView::SetFit(bool fit) {
+  m_fit = fit;
+  setMinimumSize(fit ? QSize(0, 0) : PictureSize());
+  update();
 }
 
 void CBitmapViewerView::paintEvent(QPaintEvent*) {
@@ -75,28 +96,53 @@ void CBitmapViewerView::paintEvent(QPaintEvent*) {
   p.fillRect(QRect(0, drawn.height(), width(), height() - drawn.height()), Qt::black);
 }
 
-CBitmapViewerFrame::CBitmapViewerFrame(PictureSet set, const QString& title, QWidget* placeOver)
-    : QMainWindow(nullptr), m_set(std::move(set)), m_returnTo(placeOver) {
+CBitmapViewerFrame::CBitmapViewerFrame(PictureSet set, const QString& title, QWidget* mainWindow)
+    : CViewerFrame("Picture", mainWindow), m_set(std::move(set)) {
   ++g_liveFrames;
   setObjectName("bitmapViewer");
-  setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(title);
-  if (placeOver) setWindowIcon(placeOver->windowIcon());
   m_images.reserve(m_set.pictures.size());
   for (std::size_t i = 0; i < m_set.pictures.size(); ++i) m_images.push_back(ToImage(m_set.pictures[i], m_set.PaletteFor(i)));
-  m_view = new CBitmapViewerView(m_images, this);
-  setCentralWidget(m_view);
-  QMenu* file = menuBar()->addMenu("&File");
-  QAction* save = file->addAction("Save as &PNG...", this, &CBitmapViewerFrame::OnSave);
+  m_view = new CBitmapViewerView(m_images);
+  m_scroll = new QScrollArea(this);
+  m_scroll->setObjectName("bitmapScroll");
+  m_scroll->setWidgetResizable(true);
+  m_scroll->setFrameShape(QFrame::NoFrame);
+  m_scroll->setBackgroundRole(QPalette::Shadow);
+  m_scroll->setWidget(m_view);
+  setCentralWidget(m_scroll);
+
+  auto* save = new QAction("Save as &PNG...", this);
   save->setObjectName("actionSavePng");
   save->setShortcut(QKeySequence::Save);
-  file->addAction("&Close", QKeySequence::Close, this, &QWidget::close);
-  if (placeOver) setGeometry(placeOver->geometry());
+  connect(save, &QAction::triggered, this, &CBitmapViewerFrame::OnSave);
+  AddFileAction(save);
+  QMenu* view = menuBar()->addMenu("&View");
+  m_fitCommand = view->addAction("&Fit to Window");
+  m_fitCommand->setObjectName("actionFit");
+  m_fitCommand->setCheckable(true);
+  m_fitCommand->setShortcut(QKeySequence(Qt::Key_F));
+  m_fitCommand->setStatusTip("Fit the picture to the window, or show it at its own size");
+  connect(m_fitCommand, &QAction::toggled, this, &CBitmapViewerFrame::SetFit);
+
+  // At the pictures' own size unless the last picture window was left fitted: then at its size.
+  const bool fit = shell::ProfileInt("Viewers", "PictureFit", 0) != 0;
+  m_fitCommand->setChecked(fit);
+  SetFit(fit);
+  // Tiny pictures get room for the menu bar, with black around them.
+  PlaceBesideMainWindow(m_view->PictureSize().expandedTo(kSmallestContent), fit);
 }
 
-CBitmapViewerFrame::~CBitmapViewerFrame() {
-  --g_liveFrames;
-  if (m_returnTo) m_returnTo->activateWindow();
+CBitmapViewerFrame::~CBitmapViewerFrame() { --g_liveFrames; }
+
+void CBitmapViewerFrame::SetFit(bool fit) {
+  m_view->SetFit(fit);
+  if (m_fitCommand->isChecked() != fit) m_fitCommand->setChecked(fit);
+}
+
+void CBitmapViewerFrame::closeEvent(QCloseEvent* e) {
+  shell::WriteProfileInt("Viewers", "PictureFit", m_view->IsFit() ? 1 : 0);
+  CViewerFrame::closeEvent(e);
 }
 
 int CBitmapViewerFrame::LiveCount() { return g_liveFrames; }

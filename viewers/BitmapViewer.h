@@ -1,19 +1,21 @@
-// A window that shows a sequence of palette-indexed pictures, one after another every 300 ms,
-// each scaled to the window keeping its proportions, at the top left, with black around.
+// A window that shows a sequence of pictures, one after another every 300 ms: fitted to the
+// window keeping their proportions, at the top left with black around, or at their own size.
 #pragma once
 
 #include <QImage>
-#include <QMainWindow>
 #include <QPointer>
 #include <vector>
 
 #include "formats/Pictures.h"
+#include "viewers/ViewerFrame.h"
 
+class QAction;
+class QScrollArea;
 class QTimer;
 
 namespace tarn::viewers {
 
-// One picture with its palette as a displayable 8-bit image.
+// One picture with its palette as a displayable image: 8-bit indexed, or RGBA for true colour.
 QImage ToImage(const Picture& picture, const Palette& palette);
 
 // The rectangle, anchored at the top left, that a picture of the given size fills in a client
@@ -27,6 +29,13 @@ class CBitmapViewerView : public QWidget {
   ~CBitmapViewerView() override;
   int CurrentIndex() const { return m_current; }
   QRect DrawnRect() const;
+  // Fitted to the view, or at the pictures' own size (the view then asks for room for the
+  // largest of them, so that a scroll area around it scrolls).
+  void SetFit(bool fit);
+  bool IsFit() const { return m_fit; }
+  // The size of the largest picture.
+  QSize PictureSize() const;
+  QSize sizeHint() const override { return PictureSize(); }
   static constexpr int kIntervalMs = 300;
 
  protected:
@@ -36,17 +45,20 @@ class CBitmapViewerView : public QWidget {
   void Advance();
   const std::vector<QImage>& m_pictures;
   int m_current = 0;
+  bool m_fit = true;
   QTimer* m_timer = nullptr;
 };
 
-class CBitmapViewerFrame : public QMainWindow {
+class CBitmapViewerFrame : public CViewerFrame {
   Q_OBJECT
  public:
-  // Takes the pictures and palettes; shown over `placeOver`'s rectangle when given.
-  CBitmapViewerFrame(PictureSet set, const QString& title, QWidget* placeOver = nullptr);
+  // Takes the pictures and palettes; placed beside mainWindow when given. Opens fitted at the
+  // size last used when the last picture window was fitted, else at the pictures' own size.
+  CBitmapViewerFrame(PictureSet set, const QString& title, QWidget* mainWindow = nullptr);
   ~CBitmapViewerFrame() override;
 
   CBitmapViewerView* View() const { return m_view; }
+  QAction* FitCommand() const { return m_fitCommand; }
   const std::vector<QImage>& Images() const { return m_images; }
   const PictureSet& Pictures() const { return m_set; }
   // Writes every picture as PNG: path itself for one, path-0.png, path-1.png, ... for several.
@@ -54,12 +66,17 @@ class CBitmapViewerFrame : public QMainWindow {
   // How many viewer frames exist now (for tests of their release).
   static int LiveCount();
 
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+
  private:
   void OnSave();
+  void SetFit(bool fit);
   PictureSet m_set;
   std::vector<QImage> m_images;
   CBitmapViewerView* m_view;
-  QPointer<QWidget> m_returnTo;
+  QScrollArea* m_scroll;
+  QAction* m_fitCommand;
 };
 
 // The file names SaveAsPng writes for n pictures.

@@ -57,6 +57,7 @@ void ExtractTextures(browser::CMainFrame& frame, const std::vector<CPackObject*>
     }
     progress.Step();
   }
+  progress.Finish();
   progress.SetStatus("Done");
   progress.SetText(QString("%1 textures extracted").arg(lumps.size()));
   if (skipped)

@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QLabel>
 #include <QMenuBar>
 #include <QPainter>
 #include <QStatusBar>
@@ -21,6 +22,9 @@
 namespace tarn::viewers {
 
 namespace {
+
+// The view's size when the window is sized to its content.
+constexpr int kViewWidth = 560, kViewHeight = 420;
 
 QString Q(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
 
@@ -39,6 +43,19 @@ QIcon DrawPicture(CSmartBitmapButton::Picture picture) {
     case CSmartBitmapButton::kRight: tri({14, 7.5}, {3, 2}, {3, 13}); break;
     case CSmartBitmapButton::kPlay: tri({4, 2}, {13, 7.5}, {4, 13}); break;
     case CSmartBitmapButton::kStop: p.drawRect(QRectF(4, 3.5, 8, 8)); break;
+    case CSmartBitmapButton::kFit: {
+      // Four corners around a box: the whole model in the view.
+      p.setBrush(Qt::NoBrush);
+      p.setPen(QPen(QColor(30, 30, 30), 1.5));
+      for (QPointF c : {QPointF(2, 2), QPointF(14, 2), QPointF(2, 13), QPointF(14, 13)}) {
+        const qreal dx = c.x() < 8 ? 4 : -4, dy = c.y() < 8 ? 4 : -4;
+        p.drawPolyline(QPolygonF({QPointF(c.x() + dx, c.y()), c, QPointF(c.x(), c.y() + dy)}));
+      }
+      p.setPen(Qt::NoPen);
+      p.setBrush(QColor(30, 30, 30));
+      p.drawRect(QRectF(5.5, 5, 5, 5));
+      break;
+    }
     case CSmartBitmapButton::kRotateLeft:
     case CSmartBitmapButton::kRotateRight: {
       p.setBrush(Qt::NoBrush);
@@ -85,14 +102,19 @@ class CViewerModelHost : public CArchiveModelHost {
     for (const auto& p : paths) text += Q(p) + "\n";
     m_prompter.Message(m_parent, text, "Tarn", QMessageBox::NoIcon);
   }
-  std::vector<std::string> ExternalSkins() override {
+  ExternalSkinChoice ExternalSkins() override {
     if (m_prompter.Message(m_parent, "No textures loaded - Load external textures?", "Tarn", QMessageBox::Question,
                            QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
       return {};
-    std::vector<std::string> files;
-    for (const QString& f : m_prompter.OpenFileNames(m_parent, "Open", "PCX Files (*.pcx);;All Files (*.*) (*)"))
-      files.push_back(f.toLocal8Bit().toStdString());
-    return files;
+    // The archive's own pictures are offered first, the model's directory at the top.
+    QStringList offered;
+    for (const CPackObject* e : ArchiveSkins()) offered << Q(e->PathInArchive());
+    const browser::SkinChoice chosen = m_prompter.ChooseSkins(m_parent, offered);
+    ExternalSkinChoice result;
+    for (const QString& path : chosen.entries)
+      if (CPackObject* e = Model().Root()->FindByPath(path.toLocal8Bit().toStdString())) result.entries.push_back(e);
+    for (const QString& f : chosen.files) result.files.push_back(f.toLocal8Bit().toStdString());
+    return result;
   }
 
  private:
@@ -110,27 +132,28 @@ CSmartBitmapButton::CSmartBitmapButton(Picture picture, const QString& tip, QWid
 }
 
 CGLFrame::CGLFrame(CPackObject& entry, QWidget* mainWindow, browser::CPrompter& prompter)
-    : QMainWindow(nullptr), m_mainWindow(mainWindow) {
+    : CViewerFrame("Model", mainWindow) {
   setObjectName("modelViewer");
-  setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(Q(entry.Name()));
   m_view = new CGLView(this);
   setCentralWidget(m_view);
-  if (mainWindow) {
-    setWindowIcon(mainWindow->windowIcon());
-    setGeometry(mainWindow->geometry());
-  }
   if (shell::ProfileInt("Debug", "ShowToolbars", 1) != 0) CreateBars();
-  QMenu* file = menuBar()->addMenu("&File");
-  QAction* save = file->addAction("Save View as &PNG...");
+  m_frameText = new QLabel(this);
+  m_frameText->setObjectName("frameText");
+  statusBar()->addPermanentWidget(m_frameText);
+  auto* save = new QAction("Save View as &PNG...", this);
   save->setObjectName("actionSaveViewPng");
   connect(save, &QAction::triggered, this, [this] {
     QString path = QFileDialog::getSaveFileName(this, "Save View as PNG", windowTitle() + ".png", "PNG pictures (*.png)");
     if (!path.isEmpty()) SaveViewAsPng(path);
   });
-  file->addAction("&Close", QKeySequence::Close, this, &QWidget::close);
+  AddFileAction(save);
+  QSize content(kViewWidth, kViewHeight);
+  if (m_dialogBar) content.rwidth() += m_dialogBar->sizeHint().width();
+  if (m_toolBar) content.rheight() += m_toolBar->sizeHint().height();
+  PlaceBesideMainWindow(content + QSize(0, statusBar()->sizeHint().height()));
 
-  if (m_mainWindow) m_mainWindow->setEnabled(false);
+  if (MainWindow()) MainWindow()->setEnabled(false);
   ModelData model;
   std::string error;
   bool loaded;
@@ -143,21 +166,28 @@ CGLFrame::CGLFrame(CPackObject& entry, QWidget* mainWindow, browser::CPrompter& 
   if (!loaded && !error.empty()) statusBar()->showMessage("The model cannot be shown: " + Q(error));
   FillCombos();
   connect(m_view, &CGLView::playingChanged, this, &CGLFrame::UpdateCommandUI);
+  connect(m_view, &CGLView::frameChanged, this, &CGLFrame::ShowFrame);
+  // The animation box follows the animation, however it was chosen (keys included).
+  connect(m_view, &CGLView::animationChanged, this, [this](int index) {
+    if (m_animations && m_animations->currentIndex() != index) {
+      const QSignalBlocker block(m_animations);
+      m_animations->setCurrentIndex(index);
+    }
+    ShowFrame();
+  });
+  ShowFrame();
   UpdateCommandUI();
   m_view->setFocus();
 }
 
 CGLFrame::~CGLFrame() {
-  if (m_mainWindow) {
-    m_mainWindow->setEnabled(true);
-    m_mainWindow->activateWindow();
-  }
+  if (MainWindow()) MainWindow()->setEnabled(true);
 }
 
 void CGLFrame::closeEvent(QCloseEvent* e) {
   m_view->Stop();
-  if (m_mainWindow) m_mainWindow->setEnabled(true);
-  QMainWindow::closeEvent(e);
+  if (MainWindow()) MainWindow()->setEnabled(true);
+  CViewerFrame::closeEvent(e);
 }
 
 QAction* CGLFrame::Command(const char* objectName) const { return findChild<QAction*>(objectName); }
@@ -190,6 +220,13 @@ void CGLFrame::CreateBars() {
     a->setStatusTip(c.status);
     connect(a, &QAction::triggered, m_view, c.method);
   }
+  m_toolBar->addSeparator();
+  QAction* reset = m_toolBar->addAction(DrawPicture(CSmartBitmapButton::kFit), "Reset View");
+  reset->setObjectName("cmdResetView");
+  reset->setShortcut(QKeySequence(Qt::Key_Home));
+  reset->setToolTip("Reset View (Home)");
+  reset->setStatusTip("Turn the camera back to where the whole model fills the view");
+  connect(reset, &QAction::triggered, m_view, &CGLView::ResetView);
 
   auto* bar = new QWidget;
   auto* layout = new QVBoxLayout(bar);
@@ -280,5 +317,17 @@ void CGLFrame::UpdateCommandUI() {
 }
 
 bool CGLFrame::SaveViewAsPng(const QString& path) { return m_view->grabFramebuffer().save(path, "PNG"); }
+
+QString CGLFrame::FrameText() const {
+  const auto& animations = m_view->Model().animations;
+  const int a = m_view->CurrentAnimation();
+  if (a < 0 || a >= static_cast<int>(animations.size()) || m_view->FrameCount() <= 0) return QString();
+  return QString("%1: frame %2 of %3")
+      .arg(Q(animations[static_cast<std::size_t>(a)].name))
+      .arg(m_view->CurrentFrame() + 1)
+      .arg(m_view->FrameCount());
+}
+
+void CGLFrame::ShowFrame() { m_frameText->setText(FrameText()); }
 
 }  // namespace tarn::viewers

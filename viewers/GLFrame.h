@@ -2,13 +2,13 @@
 // right with view, animation and skin controls. The main window is disabled while it is open.
 #pragma once
 
-#include <QMainWindow>
-#include <QPointer>
 #include <QPushButton>
 
 #include "viewers/GLView.h"
+#include "viewers/ViewerFrame.h"
 
 class QComboBox;
+class QLabel;
 class QDockWidget;
 class QToolBar;
 
@@ -25,15 +25,15 @@ namespace tarn::viewers {
 class CSmartBitmapButton : public QPushButton {
   Q_OBJECT
  public:
-  enum Picture { kUp, kLeft, kRight, kDown, kRotateLeft, kRotateRight, kPlay, kStop };
+  enum Picture { kUp, kLeft, kRight, kDown, kRotateLeft, kRotateRight, kPlay, kStop, kFit };
   CSmartBitmapButton(Picture picture, const QString& tip, QWidget* parent = nullptr);
 };
 
-class CGLFrame : public QMainWindow {
+class CGLFrame : public CViewerFrame {
   Q_OBJECT
  public:
-  // Loads the model from the entry (whose bytes are read only here) and shows it over the main
-  // window's rectangle.
+  // Loads the model from the entry (whose bytes are read only here) and shows it beside the
+  // main window.
   CGLFrame(CPackObject& entry, QWidget* mainWindow, browser::CPrompter& prompter);
   ~CGLFrame() override;
 
@@ -43,6 +43,8 @@ class CGLFrame : public QMainWindow {
   QAction* Command(const char* objectName) const;
   void UpdateCommandUI();
   bool SaveViewAsPng(const QString& path);
+  // "walk: frame 3 of 8" for the status bar.
+  QString FrameText() const;
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -50,6 +52,7 @@ class CGLFrame : public QMainWindow {
  private:
   void CreateBars();
   void FillCombos();
+  void ShowFrame();
 
   CGLView* m_view;
   QToolBar* m_toolBar = nullptr;
@@ -58,7 +61,7 @@ class CGLFrame : public QMainWindow {
   QComboBox* m_skins = nullptr;
   QPushButton* m_playButton = nullptr;
   QPushButton* m_stopButton = nullptr;
-  QPointer<QWidget> m_mainWindow;
+  QLabel* m_frameText = nullptr;
 };
 
 }  // namespace tarn::viewers

@@ -48,7 +48,49 @@ void CGLView::SetModel(ModelData model, bool loaded) {
   m_currentAnimation = 0;
   m_animationCount = static_cast<int>(m_model.animations.size());
   m_frameCount = m_animationCount > 0 ? static_cast<int>(m_model.animations.front().frames.size()) : 0;
+  m_bounds = BoundsOf(m_model);
+  ResetView();
   SelectSkin(0, false);
+}
+
+double CGLView::FramingDistance() const {
+  if (m_bounds.empty) return 100;
+  // Each corner of the box, turned as the camera turns it (roll, then pitch, then yaw, about the
+  // box's centre), must lie inside the view's pyramid: |x| <= (d - z) tan(half width), and the
+  // same for y. The nearest d that holds for all eight, with a margin, frames the box snugly in
+  // the camera's starting turn.
+  const double tanHeight = std::tan(kFieldOfView / 2 * M_PI / 180);
+  const double tanWidth = tanHeight * m_aspect;
+  auto turn = [](double& a, double& b, double degrees) {
+    const double c = std::cos(degrees * M_PI / 180), s = std::sin(degrees * M_PI / 180);
+    const double a2 = c * a - s * b, b2 = s * a + c * b;
+    a = a2, b = b2;
+  };
+  double distance = 0;
+  for (int corner = 0; corner < 8; ++corner) {
+    double p[3];
+    for (int k = 0; k < 3; ++k)
+      p[k] = static_cast<double>((corner >> k) & 1 ? m_bounds.max[k] : m_bounds.min[k]) - m_bounds.Center(k);
+    turn(p[0], p[1], m_roll);   // about z
+    turn(p[1], p[2], m_pitch);  // about x
+    turn(p[2], p[0], m_yaw);    // about y
+    const double margin = 1.1;
+    distance = std::max({distance, p[2] + margin * std::abs(p[0]) / tanWidth, p[2] + margin * std::abs(p[1]) / tanHeight});
+  }
+  // Never inside the model, and not so close that the near plane would cut it.
+  return std::max(distance, m_bounds.Radius() + 1);
+}
+
+void CGLView::ResetView() {
+  m_yaw = 225, m_pitch = 270, m_roll = 0, m_panX = 0, m_panY = 0;
+  m_distance = FramingDistance();
+  m_framed = true;
+  ApplyCamera();
+}
+
+void CGLView::MoveCamera() {
+  m_framed = false;
+  ApplyCamera();
 }
 
 void CGLView::SelectSkin(int index, bool redraw) {
@@ -62,6 +104,7 @@ void CGLView::SelectAnimation(int index) {
   m_currentAnimation = index;
   m_currentFrame = 0;
   m_frameCount = static_cast<int>(m_model.animations[static_cast<std::size_t>(index)].frames.size());
+  emit animationChanged(index);
   emit frameChanged(m_currentFrame);
   Redraw();
 }
@@ -95,6 +138,7 @@ void CGLView::Redraw() {
 void CGLView::ApplyCamera() { Redraw(); }
 
 void CGLView::ZoomIn() {
+  m_framed = false;
   m_distance -= 2;
   if (m_distance < 1) {
     m_distance = 1;
@@ -105,18 +149,18 @@ void CGLView::ZoomIn() {
 
 void CGLView::ZoomOut() {
   m_distance += 2;
-  ApplyCamera();
+  MoveCamera();
 }
 
 void CGLView::Move(double dx, double dy) {
   m_panX += dx;
   m_panY += dy;
-  ApplyCamera();
+  MoveCamera();
 }
 
 void CGLView::Rotate(double dyaw) {
   m_yaw = Wrap360(m_yaw + dyaw);
-  ApplyCamera();
+  MoveCamera();
 }
 
 void CGLView::initializeGL() {
@@ -147,11 +191,10 @@ void CGLView::resizeGL(int w, int h) {
   if (w < 0 || h <= 0) return;
   const qreal ratio = devicePixelRatioF();
   glViewport(0, 0, static_cast<GLint>(w * ratio), static_cast<GLint>(h * ratio));
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  gluPerspective(30.0, static_cast<double>(w) / h, 1.0, 800.0);
-  glMatrixMode(GL_MODELVIEW);
-  m_projectionSet = true;
+  m_aspect = static_cast<double>(w) / h;
+  // Until the user moves the camera, the model keeps filling the view as the window's shape
+  // settles (or the user resizes it).
+  if (m_framed) m_distance = FramingDistance();
 }
 
 void CGLView::UploadSkin() {
@@ -167,12 +210,19 @@ void CGLView::UploadSkin() {
 void CGLView::paintGL() {
   if (m_skinDirty) UploadSkin();
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  // Near and far planes hug the model's sphere wherever the camera is, so that no distance
+  // clips it and the depth buffer's precision is spent on the model.
+  const double radius = m_bounds.Radius();
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  gluPerspective(kFieldOfView, m_aspect, std::max(0.5, (m_distance - radius) / 2), m_distance + 2 * radius + 10);
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
   glTranslated(m_panX, m_panY, -m_distance);
   glRotated(m_yaw, 0, 1, 0);
   glRotated(m_pitch, 1, 0, 0);
   glRotated(m_roll, 0, 0, 1);
+  if (!m_bounds.empty) glTranslated(-m_bounds.Center(0), -m_bounds.Center(1), -m_bounds.Center(2));
   const GLfloat diffuse[] = {0.8f, 0.8f, 0.8f, 1.0f};
   glMaterialfv(GL_FRONT, GL_DIFFUSE, diffuse);
   const auto corners = BuildFrameGeometry(m_model, m_currentAnimation, m_currentFrame);
@@ -207,7 +257,7 @@ void CGLView::mouseMoveEvent(QMouseEvent* e) {
     const float third = 0.33333334f;
     m_panX += dx * third;
     m_panY -= dy * third;
-    ApplyCamera();
+    MoveCamera();
   } else if (b & Qt::LeftButton) {
     m_yaw = Wrap360(m_yaw + dx / 2.0);
     if (m_yaw >= 45 && m_yaw < 135)
@@ -218,8 +268,9 @@ void CGLView::mouseMoveEvent(QMouseEvent* e) {
       m_roll = Wrap360(m_roll - dy / 2.0);
     else
       m_pitch = Wrap360(m_pitch + dy / 2.0);
-    ApplyCamera();
+    MoveCamera();
   } else if (b & Qt::RightButton) {
+    m_framed = false;
     m_distance += dy;
     if (m_distance < 1) {
       m_distance = 1;
@@ -230,6 +281,10 @@ void CGLView::mouseMoveEvent(QMouseEvent* e) {
 }
 
 void CGLView::keyPressEvent(QKeyEvent* e) {
+  if (e->key() == Qt::Key_Home) {
+    ResetView();
+    return;
+  }
   const QString text = e->text();
   if (text.size() != 1) {
     QOpenGLWidget::keyPressEvent(e);

@@ -1,5 +1,7 @@
 // The OpenGL view of a model: draws the current frame of the current animation with the
-// current skin, lit and textured, under a camera that the mouse and keys move.
+// current skin, lit and textured, under a camera that the mouse and keys move. The camera turns
+// about the centre of the model's box over all frames, and starts (and Reset View puts it) where
+// that whole box fills the view.
 #pragma once
 
 #include <QOpenGLWidget>
@@ -29,6 +31,7 @@ class CGLView : public QOpenGLWidget {
   bool IsPlaying() const;
 
   // Camera and frame commands.
+  void ResetView();
   void ZoomIn();
   void ZoomOut();
   void Move(double dx, double dy);
@@ -50,11 +53,16 @@ class CGLView : public QOpenGLWidget {
   double PanX() const { return m_panX; }
   double PanY() const { return m_panY; }
   int RedrawRequests() const { return m_redraws; }
+  const ModelBounds& Bounds() const { return m_bounds; }
+  // The distance at which the model's box over all frames fills the view in the current turn.
+  double FramingDistance() const;
+  static constexpr double kFieldOfView = 30.0;  // degrees, vertical
   static constexpr int kAnimationIntervalMs = 150;
 
  signals:
   void playingChanged(bool playing);
   void frameChanged(int frame);
+  void animationChanged(int animation);
 
  protected:
   void initializeGL() override;
@@ -66,17 +74,20 @@ class CGLView : public QOpenGLWidget {
 
  private:
   void ApplyCamera();  // and ask for a repaint
+  void MoveCamera();   // the user moved it: a resize no longer frames the model
   void Redraw();
   void UploadSkin();
 
   ModelData m_model;
   bool m_modelLoaded = false;
   double m_yaw = 225, m_pitch = 270, m_roll = 0, m_distance = 100, m_panX = 0, m_panY = 0;
+  ModelBounds m_bounds;
+  bool m_framed = true;  // the camera is where framing put it
+  double m_aspect = 4.0 / 3.0;
   int m_lastMouseX = 0, m_lastMouseY = 0;
   bool m_mouseSeen = false;
   int m_currentFrame = 0, m_currentAnimation = 0, m_frameCount = 1, m_animationCount = 1, m_currentSkin = -1;
   bool m_skinDirty = false;
-  bool m_projectionSet = false;
   int m_redraws = 0;
   QTimer* m_timer;
 };

@@ -2,38 +2,52 @@
 
 #include <SDL.h>
 
+#include <QTimer>
 #include <algorithm>
-#include <chrono>
 
+#include "archive/PackObject.h"
 #include "formats/EntryPictures.h"
 
 namespace tarn::viewers {
 
-namespace {
+CSoundPlayer::CSoundPlayer(QObject* parent) : QObject(parent) {
+  setObjectName("soundPlayer");
+  m_poll = new QTimer(this);
+  m_poll->setInterval(kPollMs);
+  connect(m_poll, &QTimer::timeout, this, &CSoundPlayer::Poll);
+}
 
-// Opens and closes SDL's audio subsystem around one sound, so that the device in use is the
-// one present now.
-class AudioSubsystem {
- public:
-  AudioSubsystem() : m_ok(SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {}
-  ~AudioSubsystem() {
-    if (m_ok) SDL_QuitSubSystem(SDL_INIT_AUDIO);
-  }
-  bool Ok() const { return m_ok; }
+CSoundPlayer::~CSoundPlayer() {
+  // Whoever listens may be half destroyed by now (the window owning the player): no signal.
+  blockSignals(true);
+  Close();
+}
 
- private:
-  bool m_ok;
-};
+void CSoundPlayer::Close() {
+  m_poll->stop();
+  if (m_device != 0) SDL_CloseAudioDevice(m_device);
+  m_device = 0;
+  // The subsystem is opened and closed around each sound, so that the device in use is the
+  // one present now.
+  if (m_audio) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  m_audio = false;
+}
 
-}  // namespace
+void CSoundPlayer::Stop() {
+  const bool was = IsPlaying();
+  Close();
+  if (was) emit finished();
+}
 
-bool PlayWave(std::span<const std::uint8_t> bytes, std::string* error) {
+bool CSoundPlayer::Play(std::span<const std::uint8_t> bytes, const QString& name, std::string* error) {
+  Stop();
   auto fail = [&](const std::string& why) {
+    Close();
     if (error) *error = why;
     return false;
   };
-  AudioSubsystem audio;
-  if (!audio.Ok()) return fail(std::string("No sound device is available (") + SDL_GetError() + ").");
+  m_audio = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+  if (!m_audio) return fail(std::string("No sound device is available (") + SDL_GetError() + ").");
   if (bytes.size() > static_cast<std::size_t>(INT32_MAX)) return fail("The sound is too large to play.");
 
   SDL_RWops* rw = SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size()));
@@ -43,39 +57,63 @@ bool PlayWave(std::span<const std::uint8_t> bytes, std::string* error) {
   if (!rw || !SDL_LoadWAV_RW(rw, 1, &wave, &samples, &length))
     return fail(std::string("This is not a wave sound that can be played (") + SDL_GetError() + ").");
 
-  // The device is opened with the wave's own format; SDL converts if the hardware differs.
-  SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wave, nullptr, 0);
-  if (device == 0) {
+  // The device is opened with the wave's own format; SDL converts if the hardware differs. Its
+  // buffer holds about a twentieth of a second, so that Stop (which waits for the device to
+  // finish the buffers it holds) answers at once.
+  wave.samples = 256;
+  while (wave.samples < 4096 && wave.samples * 2 <= wave.freq / 16) wave.samples *= 2;
+  m_device = SDL_OpenAudioDevice(nullptr, 0, &wave, nullptr, 0);
+  if (m_device == 0) {
     SDL_FreeWAV(samples);
     return fail(std::string("No sound device is available (") + SDL_GetError() + ").");
   }
-  const int frameBytes = std::max(1, static_cast<int>(SDL_AUDIO_BITSIZE(wave.format) / 8) * wave.channels);
-  const auto duration = std::chrono::milliseconds(
-      wave.freq > 0 ? static_cast<long long>(length / static_cast<Uint32>(frameBytes)) * 1000 / wave.freq : 0);
-  const auto start = std::chrono::steady_clock::now();
-  SDL_QueueAudio(device, samples, length);
-  SDL_PauseAudioDevice(device, 0);
-
-  // Wait for the queue to drain, but never for much longer than the sound lasts.
-  const auto deadline = start + duration + std::chrono::seconds(2);
-  while (SDL_GetQueuedAudioSize(device) > 0 && std::chrono::steady_clock::now() < deadline) SDL_Delay(5);
-  // The device still holds the last buffer it took from the queue.
-  const auto buffered = std::chrono::milliseconds(wave.freq > 0 ? 1000LL * wave.samples / wave.freq : 0);
-  const auto playedUntil = std::max(start + duration, std::chrono::steady_clock::now() + buffered);
-  while (std::chrono::steady_clock::now() < std::min(playedUntil, deadline)) SDL_Delay(5);
-
-  SDL_CloseAudioDevice(device);
+  // The queue keeps its own copy of the samples.
+  const bool queued = SDL_QueueAudio(m_device, samples, length) == 0;
   SDL_FreeWAV(samples);
+  if (!queued) return fail(std::string("The sound cannot be played (") + SDL_GetError() + ").");
+  const int frameBytes = std::max(1, static_cast<int>(SDL_AUDIO_BITSIZE(wave.format) / 8) * wave.channels);
+  m_duration = std::chrono::milliseconds(
+      wave.freq > 0 ? static_cast<long long>(length / static_cast<Uint32>(frameBytes)) * 1000 / wave.freq : 0);
+  // Once the queue is empty the device still holds the last buffer it took from it.
+  m_buffered = std::chrono::milliseconds(wave.freq > 0 ? 1000LL * wave.samples / wave.freq : 0);
+  m_name = name;
+  m_start = std::chrono::steady_clock::now();
+  m_drained.reset();
+  SDL_PauseAudioDevice(m_device, 0);
+  m_poll->start();
+  emit playing(StatusText());
   return true;
 }
 
-bool PlaySoundEntry(CPackObject& entry, std::string* error) {
+bool CSoundPlayer::PlayEntry(CPackObject& entry, std::string* error) {
   CEntryBytes data(entry);
   if (!data.Ok()) {
     if (error) *error = "The sound's data cannot be read.";
     return false;
   }
-  return PlayWave(data.Bytes(), error);
+  return Play(data.Bytes(), QString::fromLocal8Bit(entry.Name().c_str()), error);
+}
+
+QString CSoundPlayer::StatusText() const {
+  if (!IsPlaying()) return QString();
+  const auto elapsed = std::min(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_start), m_duration);
+  return QString("Playing \"%1\": %2 of %3 s").arg(m_name).arg(elapsed.count() / 1000.0, 0, 'f', 1).arg(Seconds(), 0, 'f', 1);
+}
+
+void CSoundPlayer::Poll() {
+  if (!IsPlaying()) return;
+  const auto now = std::chrono::steady_clock::now();
+  // Ended once the queue has drained, the device has played the last buffer it took from it,
+  // and the sound's length has passed; a stalled device is given up a little after the sound
+  // should have ended.
+  if (!m_drained && SDL_GetQueuedAudioSize(m_device) == 0) m_drained = now;
+  const bool played = m_drained && now >= std::max(m_start + m_duration, *m_drained + m_buffered);
+  const bool overdue = now >= m_start + m_duration + std::chrono::seconds(2);
+  if (played || overdue) {
+    Stop();
+    return;
+  }
+  emit playing(StatusText());
 }
 
 }  // namespace tarn::viewers

@@ -1,9 +1,15 @@
-// Playing wave sounds from memory, waiting until they have finished.
+// Playing wave sounds from memory in the background: Play returns at once, the sound goes on
+// while the window stays live, a new Play replaces the sound playing, Stop ends it.
 #pragma once
 
+#include <QObject>
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+
+class QTimer;
 
 namespace tarn {
 class CPackObject;
@@ -11,12 +17,43 @@ class CPackObject;
 
 namespace tarn::viewers {
 
-// Plays a complete wave file held in memory and returns when it has finished (or, should the
-// device stall, a little after it should have). False, with a message for the user, when there
-// is no sound device or the bytes are not a wave that can be played.
-bool PlayWave(std::span<const std::uint8_t> bytes, std::string* error);
+class CSoundPlayer : public QObject {
+  Q_OBJECT
+ public:
+  explicit CSoundPlayer(QObject* parent = nullptr);
+  ~CSoundPlayer() override;
 
-// Plays an entry's bytes, loading them for the purpose and releasing them afterwards.
-bool PlaySoundEntry(CPackObject& entry, std::string* error);
+  // Stops what plays and starts a complete wave file held in memory. False, with a message for
+  // the user, when there is no sound device or the bytes are not a wave that can be played.
+  bool Play(std::span<const std::uint8_t> wave, const QString& name, std::string* error);
+  // Reads the entry's bytes for the purpose (released again at once: the device keeps its own
+  // copy of the samples) and plays them.
+  bool PlayEntry(CPackObject& entry, std::string* error);
+  void Stop();
+  bool IsPlaying() const { return m_device != 0; }
+  const QString& Name() const { return m_name; }
+  double Seconds() const { return m_duration.count() / 1000.0; }
+  // "Playing "name": 1.2 of 6.0 s", for the status bar.
+  QString StatusText() const;
+  static constexpr int kPollMs = 100;
+
+ signals:
+  // While a sound plays, now and then, with the status text.
+  void playing(const QString& text);
+  // When it has ended, on its own or stopped.
+  void finished();
+
+ private:
+  void Poll();
+  void Close();
+
+  std::uint32_t m_device = 0;
+  bool m_audio = false;
+  QString m_name;
+  std::chrono::milliseconds m_duration{0}, m_buffered{0};
+  std::chrono::steady_clock::time_point m_start;
+  std::optional<std::chrono::steady_clock::time_point> m_drained;
+  QTimer* m_poll;
+};
 
 }  // namespace tarn::viewers

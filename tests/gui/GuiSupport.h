@@ -47,6 +47,21 @@ class ScriptedPrompter : public browser::CPrompter {
     return a;
   }
   std::optional<QString> NewName(QWidget*, const QString&) override { return newName; }
+  browser::SkinChoice skins;  // what ChooseSkins answers
+  QStringList offeredSkins;
+  browser::SkinChoice ChooseSkins(QWidget*, const QStringList& entries) override {
+    offeredSkins = entries;
+    return skins;
+  }
+  std::vector<browser::ConflictAnswer> conflictAnswers;  // taken in order; Keep Both when none left
+  QStringList conflicts;                                 // the names asked about
+  browser::ConflictAnswer NameConflict(QWidget*, const QString& name, const QString&, bool) override {
+    conflicts << name;
+    if (conflictAnswers.empty()) return {};
+    auto a = conflictAnswers.front();
+    conflictAnswers.erase(conflictAnswers.begin());
+    return a;
+  }
 };
 
 class GuiTest : public ::testing::Test {

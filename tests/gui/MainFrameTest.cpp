@@ -7,6 +7,8 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QTreeView>
+#include <QStatusBar>
+#include <QStyle>
 #include <QUrl>
 
 #include "GuiSupport.h"
@@ -116,7 +118,7 @@ TEST_F(GuiTest, EnablingFollowsFocusAndSelection) {
   SelectRows({"e1m1.bsp", "e1m2.bsp"});
   EXPECT_TRUE(Enabled("actionExtractTextures"));
   SelectRows({"e1m1.bsp"});
-  EXPECT_FALSE(Enabled("actionView"));
+  EXPECT_TRUE(Enabled("actionView"));  // every file opens: a map in the hex view
   EXPECT_TRUE(Enabled("actionExtractTextures"));
 
   // One directory selected in the list: import goes into it.
@@ -125,11 +127,12 @@ TEST_F(GuiTest, EnablingFollowsFocusAndSelection) {
   SelectRows({"maps"});
   EXPECT_TRUE(Enabled("actionImportFile"));
   EXPECT_FALSE(Enabled("actionExportFile"));
+  EXPECT_TRUE(Enabled("actionExportDirectory"));
   SelectRows({"maps", "autoexec.cfg"});
   EXPECT_FALSE(Enabled("actionImportFile"));
-  // A three-character name is never viewable.
+  // A name without a known ending opens too (as text or bytes).
   SelectRows({"readme"});
-  EXPECT_FALSE(Enabled("actionView"));
+  EXPECT_TRUE(Enabled("actionView"));
 }
 
 TEST_F(GuiTest, NewDirectoryTwiceGivesUntitledThenUntitled1) {
@@ -175,6 +178,26 @@ TEST_F(GuiTest, RenameRefusesTakenAndEmptyNames) {
   Action("actionRename")->trigger();
   EXPECT_EQ(Tree()->SelectedDirectory()->Name(), "audio");
   EXPECT_TRUE(Tree()->isExpanded(Tree()->TreeModel()->index(0, 0)));
+}
+
+TEST_F(GuiTest, RenameStoresLowerCaseAndRefusesANameTakenInAnyCase) {
+  OpenPak(PakBuilder().File("ktx.cfg", "k").File("server.cfg", "s").File("textures/a.wal", "w").File("tex/b.wal", "b").Build());
+  FocusList();
+  SelectRows({"ktx.cfg"});
+  prompter->newName = "SERVER.CFG";
+  Action("actionRename")->trigger();
+  ASSERT_EQ(prompter->shown.size(), 1u);
+  EXPECT_EQ(prompter->shown[0].text, "An entry named \"server.cfg\" already exists in this directory.");
+  prompter->newName = "Autoexec.CFG";
+  Action("actionRename")->trigger();
+  EXPECT_NE(doc.Root().FindChild("autoexec.cfg"), nullptr);
+  // A directory renamed from the tree to another's name in capitals is refused, not merged later.
+  ShowDir("tex");
+  FocusTree();
+  prompter->newName = "Textures";
+  Action("actionRename")->trigger();
+  EXPECT_EQ(prompter->shown.size(), 2u);
+  EXPECT_NE(doc.Root().FindChild("tex"), nullptr);
 }
 
 TEST_F(GuiTest, RealRenameDialogRenames) {
@@ -288,7 +311,7 @@ TEST_F(GuiTest, ContextMenusOfferWhatFitsTheEntry) {
   ShowDir("maps");
   FocusList();
   SelectRows({"e1m1.bsp"});
-  EXPECT_EQ(texts(), (std::vector<std::string>{"Rename", "Export File", "Extract textures"}));
+  EXPECT_EQ(texts(), (std::vector<std::string>{"Rename", "Export File", "View object", "Extract textures"}));
   ShowDir("progs");
   FocusList();
   SelectRows({"ogre.mdl"});
@@ -297,10 +320,15 @@ TEST_F(GuiTest, ContextMenusOfferWhatFitsTheEntry) {
   FocusList();
   SelectRows({"maps"});
   EXPECT_EQ(texts(), (std::vector<std::string>{"Rename", "Import File", "Create directory", "Export to directory"}));
-  // Items follow the menu's enabling: with one directory selected, exporting needs two rows.
+  // Items follow the menu's enabling.
   auto menu = frame->BuildContextMenu();
   EXPECT_TRUE(menu->findChild<QAction*>("context_actionImportFile")->isEnabled());
-  EXPECT_FALSE(menu->findChild<QAction*>("context_actionExportDirectory")->isEnabled());
+  EXPECT_TRUE(menu->findChild<QAction*>("context_actionExportDirectory")->isEnabled());
+
+  // Create directory on a directory row makes the new directory inside that one.
+  menu->findChild<QAction*>("context_actionNewDirectory")->trigger();
+  EXPECT_NE(doc.Root().FindByPath("maps/untitled"), nullptr);
+  EXPECT_EQ(doc.Root().FindChild("untitled"), nullptr);
 }
 
 TEST_F(GuiTest, DetailsColumnsShareTheWidthTwoToOne) {
@@ -394,7 +422,8 @@ TEST_F(GuiTest, CopyAndPasteCarryEntriesAndBytes) {
   Action("actionPaste")->trigger();
   EXPECT_EQ(Load(doc.Root().FindByPath("maps/ogre.mdl")), ToBytes("IDPO"));
   Action("actionPaste")->trigger();
-  EXPECT_NE(doc.Root().FindByPath("maps/ogre(2).mdl"), nullptr);
+  EXPECT_NE(doc.Root().FindByPath("maps/ogre(2).mdl"), nullptr);  // Keep Both
+  EXPECT_EQ(prompter->conflicts, QStringList{"ogre.mdl"});
 
   // Garbage in the clipboard is refused with a message, not a crash.
   auto* mime = new QMimeData;
@@ -443,9 +472,142 @@ TEST_F(GuiTest, BadArchivesLeaveTheWindowAsItWas) {
   ASSERT_TRUE(frame->OpenArchive(QString::fromStdString((dir / "damaged.pak").string())));
   ASSERT_EQ(prompter->shown.size(), 2u);
   EXPECT_EQ(prompter->shown[1].caption, "Damaged archive");
+  WriteFile(dir / "twice.pak", PakBuilder().File("a.txt", "1").File("A.TXT", "2").Build());
+  ASSERT_TRUE(frame->OpenArchive(QString::fromStdString((dir / "twice.pak").string())));
+  ASSERT_EQ(prompter->shown.size(), 3u);
+  EXPECT_NE(prompter->shown[2].text.indexOf("\"A.TXT\" is shown as \"a(2).txt\""), -1);
+  ASSERT_TRUE(frame->OpenArchive(QString::fromStdString((dir / "damaged.pak").string())));
   auto* lm = List()->ListModel();
   const int row = lm->RowOf(doc.Root().FindChild("lost.bsp"));
   EXPECT_TRUE(lm->data(lm->index(row, 0), Qt::ToolTipRole).isValid());
+}
+
+// A left click on the row's name, as the user gives it, in whichever view shows the style.
+void ClickRow(browser::CPackListView* list, int row) {
+  QAbstractItemView* view = list->ActiveView();
+  const QRect r = view->visualRect(list->ListModel()->index(row, 0));
+  ASSERT_TRUE(r.isValid());
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, r.center());
+  QApplication::processEvents();
+}
+
+TEST_F(GuiTest, AClickedItemIsTheSelectionInEveryStyle) {
+  OpenPak(SamplePak());
+  std::vector<std::string> viewed;
+  frame->SetViewHandler([&](browser::CMainFrame&, CPackObject& e, bool) { viewed.push_back(e.Name()); });
+  int n = 0;
+  for (const char* style : {"actionLargeIcons", "actionSmallIcons", "actionList", "actionDetails"}) {
+    SCOPED_TRACE(style);
+    Action(style)->trigger();
+    ShowDir("progs");
+    FocusList();
+    ClickRow(List(), List()->ListModel()->RowOf(doc.Root().FindByPath("progs/ogre.mdl")));
+    ASSERT_EQ(List()->SelectedEntries().size(), 1u);
+    EXPECT_NE(frame->StatusText().indexOf("1 selected"), -1);
+    for (const char* command : {"actionRename", "actionDelete", "actionCopy", "actionExportFile", "actionView"})
+      EXPECT_TRUE(Enabled(command)) << command;
+    // Enter views it, F2 renames it, Delete removes it: each reaches the clicked entry.
+    QTest::keyClick(List()->ActiveView(), Qt::Key_Return);
+    EXPECT_EQ(viewed.size(), static_cast<std::size_t>(++n));
+    prompter->newName = QString("renamed%1.mdl").arg(n);
+    QTest::keyClick(List()->ActiveView(), Qt::Key_F2);
+    EXPECT_NE(doc.Root().FindByPath("progs/renamed" + std::to_string(n) + ".mdl"), nullptr);
+    QTest::keyClick(List()->ActiveView(), Qt::Key_Delete);
+    EXPECT_EQ(doc.Root().FindByPath("progs/renamed" + std::to_string(n) + ".mdl"), nullptr);
+    doc.Root().FindChild("progs")->AddChild("ogre.mdl", false);
+  }
+}
+
+TEST_F(GuiTest, TabIntoTheListSelectsTheFirstRow) {
+  OpenPak(SamplePak());
+  Action("actionList")->trigger();
+  FocusTree();
+  QTest::keyClick(Tree(), Qt::Key_Tab);
+  ASSERT_EQ(List()->SelectedEntries().size(), 1u);
+  EXPECT_EQ(List()->SelectedEntries().front()->Name(), "gfx");
+  QTest::keyClick(List()->ActiveView(), Qt::Key_Down);
+  ASSERT_EQ(List()->SelectedEntries().size(), 1u);
+  EXPECT_EQ(List()->SelectedEntries().front()->Name(), "maps");
+}
+
+}  // namespace
+}  // namespace tarn::test
+
+namespace tarn::test {
+namespace {
+
+TEST_F(GuiTest, PasteOntoTakenNamesAsksReplaceKeepBothOrSkip) {
+  OpenPak(PakBuilder().File("a/x.txt", "new x").File("a/y.txt", "new y").File("a/z.txt", "new z")
+              .File("b/x.txt", "old x").File("b/y.txt", "old y").File("b/z.txt", "old z").Build());
+  ShowDir("a");
+  FocusList();
+  SelectRows({"x.txt", "y.txt", "z.txt"});
+  Action("actionCopy")->trigger();
+  ShowDir("b");
+  FocusTree();
+  using browser::ConflictChoice;
+  prompter->conflictAnswers = {{ConflictChoice::Replace, false}, {ConflictChoice::Skip, false}, {ConflictChoice::KeepBoth, false}};
+  Action("actionPaste")->trigger();
+  EXPECT_EQ(prompter->conflicts, (QStringList{"x.txt", "y.txt", "z.txt"}));
+  EXPECT_EQ(Load(doc.Root().FindByPath("b/x.txt")), ToBytes("new x"));
+  EXPECT_EQ(Load(doc.Root().FindByPath("b/y.txt")), ToBytes("old y"));
+  EXPECT_EQ(Load(doc.Root().FindByPath("b/z.txt")), ToBytes("old z"));
+  EXPECT_EQ(Load(doc.Root().FindByPath("b/z(2).txt")), ToBytes("new z"));
+  EXPECT_EQ(doc.Root().FindByPath("b/y(2).txt"), nullptr);
+
+  // "Do this for all": asked once.
+  prompter->conflicts.clear();
+  prompter->conflictAnswers = {{ConflictChoice::Skip, true}};
+  Action("actionPaste")->trigger();
+  EXPECT_EQ(prompter->conflicts, QStringList{"x.txt"});
+  EXPECT_EQ(ListNames(), (std::vector<std::string>{"x.txt", "y.txt", "z(2).txt", "z.txt"}));
+}
+
+TEST_F(GuiTest, ExportReportsWhatWentWhereInTheStatusBar) {
+  OpenPak(SamplePak());
+  ShowDir("maps");
+  FocusList();
+  SelectRows({"e1m1.bsp"});
+  prompter->saveFile = QString::fromStdString((dir / "one.bsp").string());
+  Action("actionExportFile")->trigger();
+  EXPECT_EQ(frame->statusBar()->currentMessage(), "1 file exported to " + prompter->saveFile);
+  ShowDir("");
+  FocusList();
+  SelectRows({"maps"});
+  prompter->folder = QString::fromStdString((dir / "out").string());
+  fs::create_directories(dir / "out");
+  Action("actionExportDirectory")->trigger();
+  EXPECT_EQ(frame->statusBar()->currentMessage(), "2 files exported to " + prompter->folder);
+  EXPECT_EQ(ReadFile(dir / "out" / "maps" / "e1m2.bsp"), ToBytes("map2"));
+}
+
+TEST_F(GuiTest, CommandsSayWhatTheyDo) {
+  // Tooltips: the name and the shortcut in brackets; every command has a status-bar tip.
+  EXPECT_EQ(Action("actionSave")->toolTip(), "Save (Ctrl+S)");
+  EXPECT_EQ(Action("actionDelete")->toolTip(), "Delete (Del)");
+  EXPECT_EQ(Action("actionOpen")->toolTip(), "Open (Ctrl+O)");
+  EXPECT_EQ(Action("actionLargeIcons")->toolTip(), "Large Icons");
+  for (QAction* a : frame->actions()) {
+    EXPECT_FALSE(a->toolTip().contains('\t')) << a->objectName().toStdString();
+    EXPECT_FALSE(a->statusTip().isEmpty()) << a->objectName().toStdString();
+  }
+  // The list-style pictures are four different pictures, none of them the About picture.
+  auto picture = [&](const char* name) { return Action(name)->icon().pixmap(16, 16).toImage(); };
+  const QImage about = picture("actionAbout");
+  std::vector<QImage> styles;
+  for (const char* name : {"actionLargeIcons", "actionSmallIcons", "actionList", "actionDetails"}) {
+    styles.push_back(picture(name));
+    EXPECT_NE(styles.back(), about) << name;
+    EXPECT_NE(styles.back(), QApplication::style()->standardIcon(QStyle::SP_FileDialogContentsView).pixmap(16, 16).toImage());
+  }
+  for (std::size_t i = 0; i < styles.size(); ++i)
+    for (std::size_t j = i + 1; j < styles.size(); ++j) EXPECT_NE(styles[i], styles[j]);
+}
+
+TEST_F(GuiTest, CtrlQQuits) {
+  EXPECT_TRUE(frame->isVisible());
+  QTest::keyClick(frame.get(), Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_FALSE(frame->isVisible());
 }
 
 }  // namespace

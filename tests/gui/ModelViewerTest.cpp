@@ -1,4 +1,5 @@
 #include <QComboBox>
+#include <QLabel>
 #include <QDockWidget>
 #include <QToolBar>
 
@@ -13,6 +14,13 @@ namespace {
 
 using viewers::CGLFrame;
 
+// The model viewer the View command opened.
+CGLFrame* ShownModelViewer() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* v = qobject_cast<CGLFrame*>(w); v && v->isVisible()) return v;
+  return nullptr;
+}
+
 class ModelViewer : public GuiTest {
  protected:
   void SetUp() override {
@@ -23,7 +31,7 @@ class ModelViewer : public GuiTest {
                 .File("progs/knight.mdl", Mdl(frames, 8, 8))
                 .File("models/tris.md2", Md2({"models/skin.pcx"}, {"stand01", "stand02"}))
                 .File("models/skin.pcx", SkinPcx())
-                .File("models/bare.md2", Md2({"models/none.pcx"}, {"stand01"}))
+                .File("other/bare.md2", Md2({"models/none.pcx"}, {"stand01"}))
                 .Build());
   }
   void TearDown() override {
@@ -38,9 +46,7 @@ class ModelViewer : public GuiTest {
     SelectRows({name});
     Action("actionView")->trigger();
     QApplication::processEvents();
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (auto* v = qobject_cast<CGLFrame*>(w); v && v->isVisible()) return v;
-    return nullptr;
+    return ShownModelViewer();
   }
 };
 
@@ -66,14 +72,12 @@ TEST_F(ModelViewer, CameraCommandsAndTheirLimits) {
   CGLFrame* v = Open("progs", "knight.mdl");
   ASSERT_NE(v, nullptr);
   auto* view = v->View();
-  for (int i = 0; i < 49; ++i) view->ZoomIn();
-  EXPECT_DOUBLE_EQ(view->Distance(), 2);
+  const double framed = view->Distance();
   view->ZoomOut();
-  view->ZoomIn();
-  view->ZoomIn();
-  view->Move(0, 0);  // back to 2.5 is not reachable by whole steps; use the mouse below
+  EXPECT_DOUBLE_EQ(view->Distance(), framed + 2);
+  while (view->Distance() >= 3) view->ZoomIn();
   const int redraws = view->RedrawRequests();
-  view->ZoomIn();  // 0 -> clamped to 1, no redraw
+  view->ZoomIn();  // below 1 -> clamped to 1, no redraw
   EXPECT_DOUBLE_EQ(view->Distance(), 1);
   EXPECT_EQ(view->RedrawRequests(), redraws);
 
@@ -97,6 +101,17 @@ TEST_F(ModelViewer, CameraCommandsAndTheirLimits) {
   QMouseEvent away(QEvent::MouseMove, QPointF(70, 80), QPointF(70, 80), Qt::NoButton, Qt::RightButton, Qt::NoModifier);
   QApplication::sendEvent(w, &away);
   EXPECT_DOUBLE_EQ(view->Distance(), 31);
+
+  // Reset View (Home) puts the camera back where the whole model fills the view.
+  QAction* reset = v->Command("cmdResetView");
+  ASSERT_NE(reset, nullptr);
+  EXPECT_EQ(reset->toolTip(), "Reset View (Home)");
+  ASSERT_TRUE(QTest::qWaitForWindowActive(v));
+  QTest::keyClick(view, Qt::Key_Home);
+  EXPECT_DOUBLE_EQ(view->Yaw(), 225);
+  EXPECT_DOUBLE_EQ(view->Pitch(), 270);
+  EXPECT_DOUBLE_EQ(view->PanX(), 0);
+  EXPECT_DOUBLE_EQ(view->Distance(), view->FramingDistance());
 }
 
 TEST_F(ModelViewer, FramesAnimationsAndKeys) {
@@ -117,15 +132,22 @@ TEST_F(ModelViewer, FramesAnimationsAndKeys) {
   EXPECT_TRUE(v->Command("cmdNextFrame")->isEnabled());
 
   view->setFocus();
+  EXPECT_EQ(v->FrameText(), "walk: frame 1 of 3");
   QTest::keyClick(view, Qt::Key_3);  // two animations: nothing
   EXPECT_EQ(view->CurrentAnimation(), 0);
   QTest::keyClick(view, Qt::Key_2);
   EXPECT_EQ(view->CurrentAnimation(), 1);
+  EXPECT_EQ(v->AnimationCombo()->currentIndex(), 1);  // the box follows the keys
   EXPECT_EQ(view->FrameCount(), 2);
   QTest::keyClick(view, Qt::Key_N);
   EXPECT_EQ(view->CurrentFrame(), 1);
+  EXPECT_EQ(v->findChild<QLabel*>("frameText")->text(), "run: frame 2 of 2");
   QTest::keyClick(view, Qt::Key_Minus);
   EXPECT_EQ(view->CurrentAnimation(), 0);
+  EXPECT_EQ(v->AnimationCombo()->currentIndex(), 0);
+  QTest::keyClick(view, Qt::Key_Plus);
+  EXPECT_EQ(v->AnimationCombo()->currentIndex(), 1);
+  QTest::keyClick(view, Qt::Key_Minus);
   v->AnimationCombo()->setCurrentIndex(1);
   EXPECT_EQ(view->CurrentAnimation(), 1);
 }
@@ -140,7 +162,7 @@ TEST_F(ModelViewer, Md2SkinsFromTheArchiveOrAskForExternalOnes) {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
   prompter->answers = {QMessageBox::Ok, QMessageBox::No};
-  v = Open("models", "bare.md2");
+  v = Open("other", "bare.md2");
   ASSERT_NE(v, nullptr);
   ASSERT_EQ(prompter->shown.size(), 2u);
   EXPECT_EQ(prompter->shown[0].text, "Unable to load the following texture(s)\n\nmodels/none.pcx\n");
@@ -149,6 +171,31 @@ TEST_F(ModelViewer, Md2SkinsFromTheArchiveOrAskForExternalOnes) {
   EXPECT_EQ(v->View()->AnimationCount(), 0);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
   EXPECT_EQ(v->View()->grabFramebuffer().pixelColor(5, 5), QColor(Qt::black));
+  v->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+  // Yes: the archive's pictures are offered, and one chosen from them is the skin.
+  prompter->answers = {QMessageBox::Ok, QMessageBox::Yes};
+  prompter->skins.entries = {"models/skin.pcx"};
+  v = Open("other", "bare.md2");
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(prompter->offeredSkins, QStringList{"models/skin.pcx"});
+  EXPECT_TRUE(v->View()->ModelLoaded());
+  EXPECT_EQ(v->SkinCombo()->itemText(0), "skin.pcx");
+}
+
+TEST_F(ModelViewer, AWrongSkinPathFindsThePictureBesideTheModel) {
+  CPackObject* models = doc.Root().FindChild("models");
+  ASSERT_NE(models, nullptr);
+  CPackObject* moved = models->AddChild("moved.md2", false);
+  const Bytes bytes = Md2({"players/elsewhere/skin.pcx"}, {"stand01"});
+  moved->SetData(bytes);
+  moved->SetSize(static_cast<std::int32_t>(bytes.size()));
+  CGLFrame* v = Open("models", "moved.md2");
+  ASSERT_NE(v, nullptr);
+  EXPECT_TRUE(prompter->shown.empty());  // nothing to ask: the skin is beside the model
+  EXPECT_TRUE(v->View()->ModelLoaded());
+  EXPECT_EQ(v->SkinCombo()->itemText(0), "skin.pcx");
 }
 
 TEST_F(ModelViewer, WithoutToolbarsMouseAndKeysStillWork) {
@@ -176,6 +223,42 @@ int LitPixels(const QImage& image) {
   return lit;
 }
 
+// The rectangle of the lit pixels of a view.
+QRect LitArea(const QImage& image) {
+  QRect lit;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (QColor(image.pixel(x, y)).value() > 8) lit |= QRect(x, y, 1, 1);
+  return lit;
+}
+
+TEST_F(GuiTest, RealModelsOpenWholeAndFillingTheView) {
+  TARN_REQUIRE_SAMPLES();
+  viewers::InstallViewers(*frame);
+  OpenPak(PakBuilder()
+              .File("progs/backpack.mdl", ReadFile(SamplesDir() / "LibreQuake/lq1/progs/backpack.mdl"))
+              .File("progs/v_rock2.mdl", ReadFile(SamplesDir() / "LibreQuake/lq1/progs/v_rock2.mdl"))
+              .Build());
+  for (const char* name : {"backpack.mdl", "v_rock2.mdl"}) {
+    SCOPED_TRACE(name);
+    ShowDir("progs");
+    FocusList();
+    SelectRows({name});
+    Action("actionView")->trigger();
+    CGLFrame* v = ShownModelViewer();
+    ASSERT_NE(v, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
+    const QImage shot = v->View()->grabFramebuffer();
+    const QRect lit = LitArea(shot);
+    // Nothing cut at an edge, and the model takes a good part of the view.
+    EXPECT_TRUE(QRect(1, 1, shot.width() - 2, shot.height() - 2).contains(lit)) << lit.x() << "," << lit.y() << " "
+                                                                                << lit.width() << "x" << lit.height();
+    EXPECT_GT(std::max(lit.width() * 100 / shot.width(), lit.height() * 100 / shot.height()), 40);
+    v->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+}
+
 TEST_F(GuiTest, RealModelIsDrawnAndMovesWithItsFrames) {
   TARN_REQUIRE_SAMPLES();
   viewers::InstallViewers(*frame);
@@ -184,9 +267,7 @@ TEST_F(GuiTest, RealModelIsDrawnAndMovesWithItsFrames) {
   FocusList();
   SelectRows({"flame2.mdl"});
   Action("actionView")->trigger();
-  CGLFrame* v = nullptr;
-  for (QWidget* w : QApplication::topLevelWidgets())
-    if (auto* g = qobject_cast<CGLFrame*>(w); g && g->isVisible()) v = g;
+  CGLFrame* v = ShownModelViewer();
   ASSERT_NE(v, nullptr);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
   const QImage first = v->View()->grabFramebuffer();

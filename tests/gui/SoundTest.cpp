@@ -1,8 +1,9 @@
-#include <chrono>
+#include <QLabel>
 #include <cstdlib>
 
-#include "TestSupport.h"
+#include "GuiSupport.h"
 #include "viewers/Sound.h"
+#include "viewers/ViewEntry.h"
 
 namespace tarn::test {
 namespace {
@@ -28,53 +29,115 @@ Bytes Wave(const Bytes& samples, int rate) {
   return b;
 }
 
-class Sound : public ::testing::Test {
- protected:
-  void SetUp() override {
+// Sounds go to SDL's "disk" driver, which writes what the device would play to a file at the
+// pace of a real device.
+class DiskAudio {
+ public:
+  explicit DiskAudio(const fs::path& out) {
     const char* d = std::getenv("SDL_AUDIODRIVER");
-    savedDriver = d ? d : "";
+    saved = d ? d : "";
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", out.c_str(), 1);
   }
-  void TearDown() override {
-    if (savedDriver.empty())
+  ~DiskAudio() {
+    if (saved.empty())
       unsetenv("SDL_AUDIODRIVER");
     else
-      setenv("SDL_AUDIODRIVER", savedDriver.c_str(), 1);
+      setenv("SDL_AUDIODRIVER", saved.c_str(), 1);
     unsetenv("SDL_DISKAUDIOFILE");
   }
-  std::string savedDriver;
+  std::string saved;
 };
 
-TEST_F(Sound, TheDeviceGetsTheSamplesAndTheCallWaitsForThem) {
+TEST(Sound, PlayReturnsAtOnceAndTheDeviceGetsTheSamples) {
   TempDir dir;
-  const fs::path out = dir / "device.raw";
-  setenv("SDL_AUDIODRIVER", "disk", 1);
-  setenv("SDL_DISKAUDIOFILE", out.c_str(), 1);
-  Bytes samples(2000);  // a quarter of a second at 8000 Hz
+  DiskAudio audio(dir / "device.raw");
+  Bytes samples(4000);  // half a second at 8000 Hz
   for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::uint8_t>(16 + (i * 7) % 200);
+  viewers::CSoundPlayer player;
+  int finished = 0;
+  QStringList texts;
+  QObject::connect(&player, &viewers::CSoundPlayer::finished, [&] { ++finished; });
+  QObject::connect(&player, &viewers::CSoundPlayer::playing, [&](const QString& t) { texts << t; });
   std::string error;
-  const auto start = std::chrono::steady_clock::now();
-  ASSERT_TRUE(viewers::PlayWave(Wave(samples, 8000), &error)) << error;
-  const auto elapsed = std::chrono::steady_clock::now() - start;
-  EXPECT_GE(elapsed, std::chrono::milliseconds(250));
-  EXPECT_LT(elapsed, std::chrono::seconds(3));
-  const Bytes written = ReadFile(out);
+  ASSERT_TRUE(player.Play(Wave(samples, 8000), "pop.wav", &error)) << error;
+  EXPECT_TRUE(player.IsPlaying());  // returned while the sound plays
+  ASSERT_FALSE(texts.isEmpty());
+  EXPECT_EQ(texts.front(), "Playing \"pop.wav\": 0.0 of 0.5 s");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !player.IsPlaying(); }, 5000));
+  EXPECT_EQ(finished, 1);
+  const Bytes written = ReadFile(dir / "device.raw");
   ASSERT_GE(written.size(), samples.size());
   EXPECT_EQ(Bytes(written.begin(), written.begin() + static_cast<long>(samples.size())), samples);
 }
 
-TEST_F(Sound, NoDeviceOrNoWaveGivesAMessage) {
-  setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+TEST(Sound, ASecondSoundReplacesTheFirstAndStopEndsIt) {
+  TempDir dir;
+  DiskAudio audio(dir / "device.raw");
+  viewers::CSoundPlayer player;
+  int finished = 0;
+  QObject::connect(&player, &viewers::CSoundPlayer::finished, [&] { ++finished; });
   std::string error;
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(viewers::PlayWave(Wave(Bytes(800, 128), 8000), &error));
+  ASSERT_TRUE(player.Play(Wave(Bytes(40000, 128), 8000), "long.wav", &error)) << error;
+  ASSERT_TRUE(player.Play(Wave(Bytes(16000, 128), 8000), "other.wav", &error)) << error;
+  EXPECT_EQ(finished, 1);
+  EXPECT_EQ(player.Name(), "other.wav");
+  EXPECT_DOUBLE_EQ(player.Seconds(), 2.0);
+  player.Stop();
+  EXPECT_FALSE(player.IsPlaying());
+  EXPECT_EQ(finished, 2);
+}
+
+TEST(Sound, NoDeviceOrNoWaveGivesAMessage) {
+  DiskAudio restore("unused");
+  setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+  viewers::CSoundPlayer player;
+  std::string error;
+  EXPECT_FALSE(player.Play(Wave(Bytes(800, 128), 8000), "a.wav", &error));
   EXPECT_NE(error.find("No sound device"), std::string::npos) << error;
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_FALSE(player.IsPlaying());
 
   setenv("SDL_AUDIODRIVER", "dummy", 1);
   error.clear();
-  EXPECT_FALSE(viewers::PlayWave(ToBytes("RIFF\x10\0\0\0WAVEjunkjunk"), &error));
+  EXPECT_FALSE(player.Play(ToBytes("RIFF\x10\0\0\0WAVEjunkjunk"), "b.wav", &error));
   EXPECT_NE(error.find("not a wave"), std::string::npos) << error;
-  EXPECT_FALSE(viewers::PlayWave({}, &error));
+  EXPECT_FALSE(player.Play({}, "c.wav", &error));
+  EXPECT_FALSE(player.IsPlaying());
+}
+
+TEST_F(GuiTest, SoundPlaysWhileTheWindowStaysLive) {
+  DiskAudio audio(dir / "device.raw");
+  viewers::InstallViewers(*frame);
+  OpenPak(PakBuilder().File("sound/long.wav", Wave(Bytes(48000, 128), 8000)).File("sound/b.txt", "b").Build());
+  ShowDir("sound");
+  FocusList();
+  SelectRows({"long.wav"});
+  EXPECT_FALSE(Enabled("actionStopSound"));
+  Action("actionView")->trigger();
+  // Back at once: the six seconds play on while the list takes clicks and keys.
+  ASSERT_TRUE(frame->IsPlaying());
+  auto* playing = frame->findChild<QLabel*>("playingText");
+  EXPECT_TRUE(playing->isVisible());
+  EXPECT_TRUE(playing->text().startsWith("Playing \"long.wav\": ")) << playing->text().toStdString();
+  EXPECT_TRUE(playing->text().endsWith(" of 6.0 s"));
+  EXPECT_TRUE(Enabled("actionStopSound"));
+  QTest::keyClick(List()->ActiveView(), Qt::Key_End);
+  EXPECT_EQ(List()->SelectedEntries().front()->Name(), "long.wav");  // the last row, by name order
+  QTest::keyClick(List()->ActiveView(), Qt::Key_Home);
+  EXPECT_EQ(List()->SelectedEntries().front()->Name(), "b.txt");
+  ASSERT_TRUE(frame->IsPlaying());
+  // Esc in the list stops it.
+  QTest::keyClick(List()->ActiveView(), Qt::Key_Escape);
+  EXPECT_FALSE(frame->IsPlaying());
+  EXPECT_FALSE(playing->isVisible());
+  EXPECT_FALSE(frame->findChild<viewers::CSoundPlayer*>()->IsPlaying());
+
+  // Closing the window ends the sound with it.
+  SelectRows({"long.wav"});
+  Action("actionView")->trigger();
+  ASSERT_TRUE(frame->IsPlaying());
+  frame->close();
+  EXPECT_FALSE(frame->findChild<viewers::CSoundPlayer*>()->IsPlaying());
 }
 
 }  // namespace

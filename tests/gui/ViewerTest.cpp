@@ -1,11 +1,16 @@
 #include <QImage>
 #include <QPlainTextEdit>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 
 #include "GuiSupport.h"
+#include "shell/Settings.h"
 #include "viewers/BitmapViewer.h"
+#include "viewers/HexView.h"
 #include "viewers/TextViewer.h"
 #include "viewers/ViewEntry.h"
 
@@ -40,6 +45,7 @@ TEST(BitmapViewer, ScalesAtTheTopLeftWithBlackAround) {
   set.pictures.push_back(Solid(64, 32, 200));
   set.palettes.push_back(Ramp());
   auto* frame = new CBitmapViewerFrame(std::move(set), "pic.lmp");
+  frame->FitCommand()->setChecked(true);
   frame->show();
   frame->View()->resize(300, 300);
   frame->View()->setFixedSize(300, 300);
@@ -52,6 +58,17 @@ TEST(BitmapViewer, ScalesAtTheTopLeftWithBlackAround) {
   EXPECT_EQ(frame->windowTitle(), "pic.lmp");
   frame->close();
   Flush();
+}
+
+TEST(BitmapViewer, TrueColourPicturesShowTheirOwnColours) {
+  Picture p;
+  p.width = 2;
+  p.height = 1;
+  p.rgba = {10, 20, 30, 255, 200, 100, 50, 255};
+  const QImage image = viewers::ToImage(p, Ramp());
+  ASSERT_EQ(image.size(), QSize(2, 1));
+  EXPECT_EQ(image.pixelColor(0, 0), QColor(10, 20, 30));
+  EXPECT_EQ(image.pixelColor(1, 0), QColor(200, 100, 50));
 }
 
 TEST(BitmapViewer, FramesCycleEveryThreeTenthsOfASecond) {
@@ -132,7 +149,7 @@ TEST_F(GuiTest, ViewCommandOpensTheFittingViewer) {
     if (auto* v = qobject_cast<CBitmapViewerFrame*>(w)) viewer = v;
   ASSERT_NE(viewer, nullptr);
   EXPECT_EQ(viewer->windowTitle(), "pic.lmp");
-  EXPECT_EQ(viewer->geometry(), frame->geometry());
+  EXPECT_FALSE(viewer->frameGeometry().intersects(frame->frameGeometry()));  // beside, not over
   viewer->close();
   Flush();
   EXPECT_FALSE(doc.Root().FindByPath("gfx/pic.lmp")->HasData());  // released after decoding
@@ -198,6 +215,7 @@ TEST_F(GuiTest, ExtractTexturesWritesAWadOrSaysWhyNot) {
 
   prompter->saveFile = QString::fromStdString((dir / "out.wad").string());
   QString status, text;
+  int bar = -1, barEnd = 0;
   // The dialog waits for its Close button once the work is done.
   QTimer poll;
   poll.setInterval(20);
@@ -210,15 +228,203 @@ TEST_F(GuiTest, ExtractTexturesWritesAWadOrSaysWhyNot) {
     poll.stop();
     status = dialog->findChild<QLabel*>("progressStatus")->text();
     text = dialog->findChild<QLabel*>("progressText")->text();
+    bar = dialog->findChild<QProgressBar*>("progressBar")->value();
+    barEnd = dialog->findChild<QProgressBar*>("progressBar")->maximum();
     dialog->findChild<QPushButton*>("progressClose")->click();
   });
   poll.start();
   Action("actionExtractTextures")->trigger();
   EXPECT_EQ(status, "Done");
   EXPECT_EQ(text, "1 textures extracted");
+  EXPECT_EQ(bar, barEnd);
   const Bytes wad = ReadFile(dir / "out.wad");
   ASSERT_EQ(wad.size(), 12 + mt.size() + 32);
   EXPECT_EQ(Bytes(wad.begin() + 12, wad.begin() + 12 + static_cast<long>(mt.size())), mt);
+}
+
+}  // namespace
+}  // namespace tarn::test
+
+namespace tarn::test {
+namespace {
+
+template <typename T>
+T* Shown() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* v = qobject_cast<T*>(w); v && v->isVisible()) return v;
+  return nullptr;
+}
+
+TEST(ViewerPlacement, BesideTheAnchorWhereverThereIsRoom) {
+  const QRect screen(0, 0, 1280, 1024);
+  EXPECT_EQ(viewers::PlaceBeside(QRect(0, 0, 600, 400), {500, 300}, screen), QRect(600, 0, 500, 300));
+  EXPECT_EQ(viewers::PlaceBeside(QRect(700, 100, 500, 400), {600, 300}, screen), QRect(100, 100, 600, 300));
+  // No room on either side: the roomier side, kept on the screen.
+  EXPECT_EQ(viewers::PlaceBeside(QRect(300, 900, 600, 400), {700, 300}, screen), QRect(580, 724, 700, 300));
+  EXPECT_EQ(viewers::PlaceBeside(QRect(0, 0, 10, 10), {4000, 4000}, screen), screen);
+}
+
+TEST(HexView, LinesShowOffsetBytesAndCharacters) {
+  QByteArray bytes("IDPO\x06\0\0\0abcdefghijklmnopq", 25);
+  EXPECT_EQ(viewers::HexLine(bytes, 0),
+            "00000000  49 44 50 4f 06 00 00 00  61 62 63 64 65 66 67 68  |IDPO....abcdefgh|");
+  EXPECT_EQ(viewers::HexLine(bytes, 1),
+            "00000010  69 6a 6b 6c 6d 6e 6f 70  71                       |ijklmnopq|");
+  viewers::CHexView view(bytes);
+  EXPECT_EQ(view.LineCount(), 2);
+}
+
+TEST_F(GuiTest, FilesOfNoKnownKindOpenAsTextOrBytes) {
+  viewers::InstallViewers(*frame);
+  OpenPak(PakBuilder()
+              .File("maps/e1m1.ent", "{\n\"classname\" \"worldspawn\"\n}\n")
+              .File("progs.dat", Bytes{6, 0, 0, 0, 'x', 0xFF})
+              .File("scripts/base.shader", "textures/base\n{\n\tsurfaceparm nolightmap\n}\n")
+              .Build());
+  FocusList();
+  SelectRows({"progs.dat"});
+  QTest::keyClick(List()->ActiveView(), Qt::Key_Return);
+  auto* hex = Shown<viewers::CHexViewerFrame>();
+  ASSERT_NE(hex, nullptr);
+  EXPECT_EQ(hex->windowTitle(), "progs.dat");
+  EXPECT_EQ(hex->View()->Bytes(), QByteArray("\x06\0\0\0x\xFF", 6));
+  hex->close();
+  Flush();
+
+  ShowDir("maps");
+  FocusList();
+  SelectRows({"e1m1.ent"});
+  QTest::keyClick(List()->ActiveView(), Qt::Key_Return);
+  auto* text = Shown<viewers::CTextViewerFrame>();
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(text->View()->toPlainText(), "{\n\"classname\" \"worldspawn\"\n}\n");
+  text->close();
+  Flush();
+}
+
+TEST_F(GuiTest, TextViewerFindsAndClosesLikeTheOthers) {
+  viewers::InstallViewers(*frame);
+  OpenPak(PakBuilder().File("notes.txt", "alpha\nbeta\nalpha beta\n").Build());
+  FocusList();
+  SelectRows({"notes.txt"});
+  Action("actionView")->trigger();
+  auto* text = Shown<viewers::CTextViewerFrame>();
+  ASSERT_NE(text, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(text));
+  QPlainTextEdit* edit = text->View();
+  auto* bar = text->findChild<QWidget*>("findBar");
+  auto* find = text->findChild<QLineEdit*>("findEdit");
+  EXPECT_FALSE(bar->isVisible());
+  QTest::keyClick(edit, Qt::Key_F, Qt::ControlModifier);
+  EXPECT_TRUE(bar->isVisible());
+  QTest::keyClicks(find, "beta");
+  QTest::keyClick(find, Qt::Key_Return);
+  EXPECT_EQ(edit->textCursor().selectionStart(), 6);
+  QTest::keyClick(find, Qt::Key_F3);
+  EXPECT_EQ(edit->textCursor().selectionStart(), 17);
+  QTest::keyClick(find, Qt::Key_F3);  // round the end
+  EXPECT_EQ(edit->textCursor().selectionStart(), 6);
+  QTest::keyClick(find, Qt::Key_F3, Qt::ShiftModifier);
+  EXPECT_EQ(edit->textCursor().selectionStart(), 17);
+  find->setText("gamma");
+  QTest::keyClick(find, Qt::Key_Return);
+  EXPECT_EQ(text->findChild<QLabel*>("findResult")->text(), "Not found");
+  // Esc leaves the find bar first, then closes the window; Ctrl+W closes it too.
+  QTest::keyClick(find, Qt::Key_Escape);
+  EXPECT_FALSE(bar->isVisible());
+  EXPECT_TRUE(text->isVisible());
+  QPointer<QWidget> gone = text;
+  QTest::keyClick(edit, Qt::Key_Escape);
+  Flush();
+  EXPECT_TRUE(gone.isNull());
+  Action("actionView")->trigger();
+  text = Shown<viewers::CTextViewerFrame>();
+  ASSERT_NE(text, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(text));
+  gone = text;
+  QTest::keyClick(text->View(), Qt::Key_W, Qt::ControlModifier);
+  Flush();
+  EXPECT_TRUE(gone.isNull());
+}
+
+TEST_F(GuiTest, ViewSkinShowsEverySkinInTurn) {
+  viewers::InstallViewers(*frame);
+  // Two single skins of 2 × 2, filled with 1 and 2.
+  Bytes mdl(84, 0);
+  std::memcpy(mdl.data(), "IDPO", 4);
+  PutU32(mdl, 48, 2);
+  PutU32(mdl, 52, 2);
+  PutU32(mdl, 56, 2);
+  for (std::uint8_t fill : {1, 2}) {
+    PutU32(mdl, mdl.size(), 0);
+    mdl.insert(mdl.end(), 4, fill);
+  }
+  OpenPak(PakBuilder().File("progs/two.mdl", mdl).Build());
+  ShowDir("progs");
+  FocusList();
+  SelectRows({"two.mdl"});
+  Action("actionViewSkin")->trigger();
+  auto* skins = Shown<CBitmapViewerFrame>();
+  ASSERT_NE(skins, nullptr);
+  EXPECT_EQ(skins->windowTitle(), "two.mdl skin");
+  ASSERT_EQ(skins->Images().size(), 2u);
+  EXPECT_NE(skins->Images()[0].pixel(0, 0), skins->Images()[1].pixel(0, 0));
+  skins->close();
+  Flush();
+}
+
+TEST_F(GuiTest, ViewersFitTheirContentAndRememberTheirSize) {
+  viewers::InstallViewers(*frame);
+  Bytes lmp;
+  PutU32(lmp, 0, 320);
+  PutU32(lmp, 4, 200);
+  lmp.resize(8 + 320 * 200, 5);
+  OpenPak(PakBuilder().File("gfx/conback.lmp", lmp).File("a.txt", "text").Build());
+  shell::WriteProfileInt("Viewers", "PictureFit", 0);
+  ShowDir("gfx");
+  FocusList();
+  SelectRows({"conback.lmp"});
+  Action("actionView")->trigger();
+  auto* picture = Shown<CBitmapViewerFrame>();
+  ASSERT_NE(picture, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(picture));
+  // At its own size: the whole picture, one pixel for one.
+  EXPECT_FALSE(picture->View()->IsFit());
+  EXPECT_EQ(picture->View()->size(), QSize(320, 200));
+  EXPECT_EQ(picture->View()->DrawnRect(), QRect(0, 0, 320, 200));
+  ASSERT_TRUE(QTest::qWaitForWindowActive(picture));
+  QTest::keyClick(picture, Qt::Key_F);  // Fit
+  EXPECT_TRUE(picture->View()->IsFit());
+  picture->resize(500, 300);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return picture->size() == QSize(500, 300); }));
+  picture->close();
+  Flush();
+  // The next picture opens fitted, at the size the last was left.
+  Action("actionView")->trigger();
+  picture = Shown<CBitmapViewerFrame>();
+  ASSERT_NE(picture, nullptr);
+  EXPECT_TRUE(picture->View()->IsFit());
+  EXPECT_EQ(picture->size(), QSize(500, 300));
+  picture->close();
+  Flush();
+
+  ShowDir("");
+  FocusList();
+  SelectRows({"a.txt"});
+  Action("actionView")->trigger();
+  auto* text = Shown<viewers::CTextViewerFrame>();
+  ASSERT_NE(text, nullptr);
+  text->resize(420, 310);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return text->size() == QSize(420, 310); }));
+  text->close();
+  Flush();
+  Action("actionView")->trigger();
+  text = Shown<viewers::CTextViewerFrame>();
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(text->size(), QSize(420, 310));
+  EXPECT_FALSE(text->frameGeometry().intersects(frame->frameGeometry()));
+  text->close();
+  Flush();
 }
 
 }  // namespace

@@ -1,0 +1,93 @@
+#include "viewers/ViewerFrame.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMenuBar>
+#include <QScreen>
+
+#include "shell/Settings.h"
+
+namespace tarn::viewers {
+
+namespace {
+
+const char* const kSection = "Viewers";
+
+}  // namespace
+
+QRect PlaceBeside(const QRect& anchor, QSize size, const QRect& screen) {
+  size = size.boundedTo(screen.size());
+  const int right = screen.right() - anchor.right();
+  const int left = anchor.left() - screen.left();
+  int x;
+  if (size.width() <= right)
+    x = anchor.right() + 1;
+  else if (size.width() <= left)
+    x = anchor.left() - size.width();
+  else
+    x = right >= left ? screen.right() + 1 - size.width() : screen.left();
+  const int y = std::clamp(anchor.top(), screen.top(), screen.bottom() + 1 - size.height());
+  return QRect(QPoint(x, y), size);
+}
+
+CViewerFrame::CViewerFrame(const QString& kind, QWidget* mainWindow)
+    : QMainWindow(nullptr), m_kind(kind), m_mainWindow(mainWindow) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  if (mainWindow) setWindowIcon(mainWindow->windowIcon());
+  m_file = menuBar()->addMenu("&File");
+  m_close = m_file->addAction("&Close", this, &QWidget::close);
+  m_close->setObjectName("actionClose");
+  m_close->setShortcuts({QKeySequence::Close, QKeySequence(Qt::Key_Escape)});
+}
+
+CViewerFrame::~CViewerFrame() {
+  if (m_mainWindow) m_mainWindow->activateWindow();
+}
+
+void CViewerFrame::AddFileAction(QAction* action) { m_file->insertAction(m_close, action); }
+
+QSize CViewerFrame::RememberedSize(const QString& kind) {
+  const int w = shell::ProfileInt(kSection, kind + "Width", 0), h = shell::ProfileInt(kSection, kind + "Height", 0);
+  return w > 0 && h > 0 ? QSize(w, h) : QSize();
+}
+
+void CViewerFrame::PlaceBesideMainWindow(QSize content, bool useRemembered) {
+  const QSize remembered = useRemembered ? RememberedSize(m_kind) : QSize();
+  QSize client = remembered.isValid() ? remembered : content;
+  // The menu bar and any tool bars sit above the content; the window manager's frame around
+  // it is taken to be as wide as the main window's.
+  if (!remembered.isValid()) client += QSize(0, menuBar()->sizeHint().height());
+  QScreen* screen = m_mainWindow ? m_mainWindow->screen() : QGuiApplication::primaryScreen();
+  const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+  QRect anchor = available.adjusted(0, 0, -available.width(), 0);
+  QMargins decoration;
+  if (m_mainWindow) {
+    anchor = m_mainWindow->frameGeometry();
+    const QRect inner = m_mainWindow->geometry();
+    decoration = QMargins(inner.left() - anchor.left(), inner.top() - anchor.top(), anchor.right() - inner.right(),
+                          anchor.bottom() - inner.bottom());
+  }
+  const QSize outer = client.grownBy(decoration);
+  const QRect placed = PlaceBeside(anchor, outer, available);
+  resize(placed.size().shrunkBy(decoration));
+  move(placed.topLeft());
+}
+
+void CViewerFrame::showEvent(QShowEvent* e) {
+  QMainWindow::showEvent(e);
+  // Opened by a command: the new window takes the keyboard, as a window manager would give it.
+  if (!m_shown) {
+    m_shown = true;
+    raise();
+    activateWindow();
+  }
+}
+
+void CViewerFrame::closeEvent(QCloseEvent* e) {
+  auto settings = shell::OpenSettings();
+  settings->setValue(QString(kSection) + "/" + m_kind + "Width", width());
+  settings->setValue(QString(kSection) + "/" + m_kind + "Height", height());
+  QMainWindow::closeEvent(e);
+}
+
+}  // namespace tarn::viewers

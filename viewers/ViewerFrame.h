@@ -1,0 +1,50 @@
+// What every viewer window shares: a File menu ending in "&Close" (Ctrl+W, Esc), a place beside
+// the main window rather than over it, a size fitted to what it shows, and the size of the last
+// window of its kind remembered in the profile. The main window is only a placement reference:
+// a viewer depends on nothing of it.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+
+class QMenu;
+
+namespace tarn::viewers {
+
+// Where a window of the given frame size goes beside `anchor` on `screen`: to its right when it
+// fits there, else to its left, else on the side with more room, kept on the screen; top edges
+// aligned as far as the screen allows. The size is cut to the screen.
+QRect PlaceBeside(const QRect& anchor, QSize size, const QRect& screen);
+
+class CViewerFrame : public QMainWindow {
+  Q_OBJECT
+ public:
+  // kind names the size memory ("Picture", "Text", "Hex", "Model"); mainWindow may be null.
+  CViewerFrame(const QString& kind, QWidget* mainWindow);
+  ~CViewerFrame() override;
+
+  const QString& Kind() const { return m_kind; }
+  QMenu* FileMenu() const { return m_file; }
+  // Adds a command to the File menu, above "&Close".
+  void AddFileAction(QAction* action);
+
+  // Sizes the window so that its client area is `content` (the remembered size of the kind
+  // instead, when there is one and useRemembered is set) and places it beside the main window.
+  void PlaceBesideMainWindow(QSize content, bool useRemembered = true);
+  // The size last remembered for a kind; empty when none.
+  static QSize RememberedSize(const QString& kind);
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+  void showEvent(QShowEvent* e) override;
+  QWidget* MainWindow() const { return m_mainWindow; }
+
+ private:
+  QString m_kind;
+  QPointer<QWidget> m_mainWindow;
+  QMenu* m_file;
+  QAction* m_close;
+  bool m_shown = false;
+};
+
+}  // namespace tarn::viewers
