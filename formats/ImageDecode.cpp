@@ -207,7 +207,10 @@ bool DecodeImageInner(std::span<const std::uint8_t> b, std::string_view name, Rg
     if (b.size() >= mdlskin::kHeaderSize &&
         !CheckHeaderSize(b, mdlskin::kSkinWidth, mdlskin::kSkinHeight, false, error))
       return false;
-    if (!DecodeMdlSkin(b, picture, error)) return false;
+    // The first skin is the model's own; groups and later skins are other looks of it.
+    std::vector<Picture> skins;
+    if (!DecodeMdlSkins(b, skins, error)) return false;
+    picture = std::move(skins.front());
     if (!CheckSize(picture.width, picture.height, error)) return false;
     LoadPalette(kQuakePaletteId, palette);
     return FromPicture(picture, palette, false, out);
