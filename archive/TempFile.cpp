@@ -4,10 +4,6 @@
 #include <random>
 #include <vector>
 
-#if defined(__unix__) || defined(__APPLE__)
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace tarn {
 
@@ -25,22 +21,6 @@ std::filesystem::path TempFolder() {
 std::FILE* CreateExclusive(const std::filesystem::path& path) {
   // "x": fail rather than open a file that already exists (C11 exclusive mode).
   return std::fopen(path.c_str(), "wbx");
-}
-
-std::FILE* CreateNumberedTemp(const std::filesystem::path& dir, const char* prefix, std::filesystem::path* created) {
-  for (unsigned n = 0; n < 0x10000; ++n) {
-    char name[32];
-    std::snprintf(name, sizeof name, "%.8s%x.tmp", prefix, n);
-    const std::filesystem::path candidate = dir / name;
-    std::error_code ec;
-    if (std::filesystem::exists(candidate, ec)) continue;
-    if (std::FILE* f = CreateExclusive(candidate)) {
-      if (created) *created = candidate;
-      return f;
-    }
-    if (!std::filesystem::is_directory(dir, ec)) break;
-  }
-  return nullptr;
 }
 
 std::optional<std::filesystem::path> CreateTempFile(const std::string& prefix) {
@@ -92,27 +72,6 @@ bool WriteFileBytes(const std::filesystem::path& dst, std::span<const std::uint8
   if (!out) return false;
   bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
   return std::fclose(out) == 0 && ok;
-}
-
-bool FlushToDisk(std::FILE* f) {
-  if (std::fflush(f) != 0) return false;
-#if defined(__unix__) || defined(__APPLE__)
-  return ::fsync(::fileno(f)) == 0;
-#else
-  return true;
-#endif
-}
-
-void SyncDirectory(const std::filesystem::path& dir) {
-#if defined(__unix__) || defined(__APPLE__)
-  int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
-#else
-  (void)dir;
-#endif
 }
 
 }  // namespace tarn
