@@ -26,6 +26,11 @@ class SafeSave : public ::testing::Test {
     CSafeSave s;
     return s.Begin(path, options) && s.Write(text.data(), text.size()) && s.Commit();
   }
+  static SaveOptions Temporary(bool unnamed) {
+    SaveOptions options;
+    options.unnamedTemporary = unnamed;
+    return options;
+  }
   static unsigned Mode(const fs::path& p) {
     struct stat st;
     return ::stat(p.c_str(), &st) == 0 ? static_cast<unsigned>(st.st_mode & 07777) : 0;
@@ -155,9 +160,7 @@ TEST_F(SafeSave, AFailedWriteTellsWhyAndLeavesNothing) {
       rlimit limit{4096, 4096};
       ::setrlimit(RLIMIT_FSIZE, &limit);
       CSafeSave s;
-      SaveOptions options;
-      options.unnamedTemporary = unnamed;
-      if (!s.Begin(p, options)) return 2;
+      if (!s.Begin(p, Temporary(unnamed))) return 2;
       const std::string block(64 << 10, 'b');
       s.Write(block.data(), block.size());
       if (s.Commit()) return 3;
@@ -175,10 +178,8 @@ TEST_F(SafeSave, KilledSavesLeaveNothingOrWhatTheNextSaveRemoves) {
   for (bool unnamed : {true, false}) {
     const int rc = InChild([&] {
       CSafeSave s;
-      SaveOptions options;
-      options.unnamedTemporary = unnamed;
       const std::string block(1 << 20, 'k');
-      if (s.Begin(p, options) && s.Write(block.data(), block.size())) std::fflush(s.File()), ::raise(SIGKILL);
+      if (s.Begin(p, Temporary(unnamed)) && s.Write(block.data(), block.size())) std::fflush(s.File()), ::raise(SIGKILL);
       return 1;
     });
     ASSERT_EQ(rc, 128 + SIGKILL);
@@ -194,9 +195,7 @@ TEST_F(SafeSave, KilledSavesLeaveNothingOrWhatTheNextSaveRemoves) {
 
   // The next save removes it; a live writer's temporary stays.
   CSafeSave live;
-  SaveOptions named;
-  named.unnamedTemporary = false;
-  ASSERT_TRUE(live.Begin(p, named));
+  ASSERT_TRUE(live.Begin(p, Temporary(false)));
   const auto withLive = Names();
   ASSERT_EQ(withLive.size(), 2u);
   EXPECT_NE(withLive[0], names[0]);

@@ -433,10 +433,13 @@ TEST_F(GuiTest, SaveAsksBeforeBreakingLinksOrOverwritingOthersChanges) {
   auto path = OpenPak(SamplePak());
   fs::create_hard_link(path, dir / "twin.pak");
   const Bytes before = ReadFile(path);
-  FocusTree();
-  Action("actionNewDirectory")->trigger();
-  prompter->answers = {QMessageBox::No};
-  Action("actionSave")->trigger();
+  auto editAndSave = [&](QMessageBox::StandardButton answer) {
+    FocusTree();
+    Action("actionNewDirectory")->trigger();
+    prompter->answers = {answer};
+    Action("actionSave")->trigger();
+  };
+  editAndSave(QMessageBox::No);
   ASSERT_EQ(prompter->shown.size(), 1u);
   EXPECT_NE(prompter->shown[0].text.indexOf("1 other name (hard links)"), -1);
   EXPECT_TRUE(prompter->shown[0].text.endsWith("\n\nSave anyway?"));
@@ -457,10 +460,7 @@ TEST_F(GuiTest, SaveAsksBeforeBreakingLinksOrOverwritingOthersChanges) {
   other.Root().AddChild("theirs", false);
   ASSERT_TRUE(other.OnSaveDocument(path));
   const Bytes theirs = ReadFile(path);
-  FocusTree();
-  Action("actionNewDirectory")->trigger();
-  prompter->answers = {QMessageBox::No};
-  Action("actionSave")->trigger();
+  editAndSave(QMessageBox::No);
   ASSERT_EQ(prompter->shown.size(), 3u);
   EXPECT_EQ(prompter->shown[2].text, "\"" + QString::fromStdString(path.string()) +
                                          "\" has been changed on disk since it was opened or last saved.\n\n"
