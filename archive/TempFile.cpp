@@ -1,9 +1,11 @@
 #include "archive/TempFile.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <random>
 #include <vector>
 
+#include "archive/SafeSave.h"
 
 namespace tarn {
 
@@ -42,21 +44,24 @@ std::optional<std::filesystem::path> CreateTempFile(const std::string& prefix) {
 bool CopyFileBytes(const std::filesystem::path& src, const std::filesystem::path& dst, std::uint64_t size,
                    std::string* error) {
   auto fail = [&](const char* why) {
-    if (error) *error = why;
+    // A file that ended early is no system failure: it just has no reason to add.
+    if (error) *error = errno ? std::string(why) + ": " + SystemReason(errno) : std::string(why);
     return false;
   };
   std::FILE* in = std::fopen(src.c_str(), "rb");
   if (!in) return fail("cannot be opened for reading");
   std::FILE* out = std::fopen(dst.c_str(), "wb");
   if (!out) {
+    fail("cannot write its temporary copy");
     std::fclose(in);
-    return fail("cannot write its temporary copy");
+    return false;
   }
   std::vector<char> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(size, 1 << 20)) + 1);
   std::uint64_t left = size;
   bool ok = true;
   while (ok && left > 0) {
     std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
+    errno = 0;
     std::size_t got = std::fread(buffer.data(), 1, n, in);
     if (got != n) ok = fail("could not be read completely");
     else if (std::fwrite(buffer.data(), 1, n, out) != n) ok = fail("cannot write its temporary copy");

@@ -1,6 +1,7 @@
 // Moving entries between the tree and the outside: the transfer stream used for the
 // clipboard and drag and drop, and import from and export to disk folders.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 #include "archive/ByteIO.h"
@@ -135,11 +136,11 @@ CPackObject* CPackObject::ImportFile(const fs::path& diskPath, const ImportOptio
   std::error_code ec;
   if (!fs::is_regular_file(diskPath, ec)) return fail(fs::exists(diskPath, ec) ? "is not a regular file" : "does not exist");
   const std::uint64_t size = fs::file_size(diskPath, ec);
-  if (ec) return fail("cannot be read");
+  if (ec) return fail("cannot be read: " + ec.message());
   if (size > static_cast<std::uint64_t>(pak::kMaxArchiveSize))
     return fail("is 2 GiB or larger, more than an archive entry can hold");
   std::FILE* probe = std::fopen(diskPath.c_str(), "rb");
-  if (!probe) return fail("cannot be opened for reading");
+  if (!probe) return fail("cannot be opened for reading: " + SystemReason(errno));
   std::fclose(probe);
 
   CPackObject* child = AddChild(diskPath.filename().string(), false);
