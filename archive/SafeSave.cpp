@@ -246,14 +246,12 @@ int RemoveStaleTemporaries(int dirFd, const std::string& name) {
     return 0;
   }
   ::rewinddir(d);
-  const std::string prefix = name.empty() ? "." : TempPrefix(name);
+  const std::string prefix = TempPrefix(name);
   int removed = 0;
   while (const dirent* e = ::readdir(d)) {
     const std::string n = e->d_name;
-    if (n.rfind(prefix, 0) != 0 || n.size() < 10 || n.compare(n.size() - 4, 4, ".tmp") != 0) continue;
-    const std::size_t mark = n.rfind(".tarn-");
-    if (mark == std::string::npos) continue;
-    const long pid = std::strtol(n.c_str() + mark + 6, nullptr, 10);
+    if (n.rfind(prefix, 0) != 0 || n.size() < prefix.size() + 4 || n.compare(n.size() - 4, 4, ".tmp") != 0) continue;
+    const long pid = std::strtol(n.c_str() + prefix.size(), nullptr, 10);
     // A writer that still runs, or that cannot be asked, keeps its file.
     if (pid <= 0 || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
     const int fd = ::openat(dirFd, n.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);

@@ -119,9 +119,9 @@ class CPendingFile {
   bool m_unnamed = false;
 };
 
-// Removes the temporaries ".NAME.tarn-PID-N.tmp" in the folder whose writers are gone (all
-// names when name is empty). Returns how many were removed.
-int RemoveStaleTemporaries(int dirFd, const std::string& name = {});
+// Removes the temporaries ".NAME.tarn-PID-N.tmp" of name in the folder whose writers are gone.
+// Returns how many were removed.
+int RemoveStaleTemporaries(int dirFd, const std::string& name);
 
 struct SaveOptions {
   SaveConsent consent;
