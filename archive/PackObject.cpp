@@ -32,6 +32,7 @@ CPackObject* CNameIndex::Find(std::string_view name) const {
   const std::size_t mask = m_slots.size() - 1;
   const std::size_t hash = HashName(name);
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    ++m_probes;
     const Slot& slot = m_slots[i];
     if (!slot.entry) return nullptr;
     if (slot.hash == hash && slot.entry != kTombstone && slot.entry->Name() == name) return slot.entry;
@@ -41,7 +42,7 @@ CPackObject* CNameIndex::Find(std::string_view name) const {
 void CNameIndex::Place(CPackObject* entry, std::size_t hash) {
   const std::size_t mask = m_slots.size() - 1;
   std::size_t i = hash & mask;
-  while (m_slots[i].entry && m_slots[i].entry != kTombstone) i = (i + 1) & mask;
+  for (++m_probes; m_slots[i].entry && m_slots[i].entry != kTombstone; ++m_probes) i = (i + 1) & mask;
   if (!m_slots[i].entry) ++m_filled;
   m_slots[i] = {entry, hash};
   ++m_live;
@@ -341,34 +342,52 @@ int CPackObject::LoadData() {
   return 1;
 }
 
+bool CPackObject::CanStream(std::string* error) const {
+  auto fail = [&](const std::string& why) {
+    if (error) *error = why;
+    return false;
+  };
+  if (m_isDirectory) return fail(Quoted(PathInArchive()) + " is a directory");
+  if (m_size < 0) return fail(Quoted(PathInArchive()) + " has a negative size");
+  if (const auto* data = Data()) {
+    if (data->size() < static_cast<std::size_t>(m_size)) return fail("the bytes of " + Quoted(PathInArchive()) + " are incomplete");
+  } else if (m_size > 0 && TempPath().empty()) {
+    const CReadSource* source = Source();
+    if (!source) return fail(Quoted(PathInArchive()) + " has no archive to read its bytes from");
+    if (m_damaged || !source->Contains(m_offset, m_size))
+      return fail("the data of " + Quoted(PathInArchive()) + " lie outside the archive");
+  }
+  return true;
+}
+
 bool CPackObject::StreamData(const std::function<bool(const std::uint8_t*, std::size_t)>& sink,
                              std::string* error) const {
   auto fail = [&](const std::string& why) {
     if (error) *error = why;
     return false;
   };
-  if (m_isDirectory) return fail("\"" + PathInArchive() + "\" is a directory");
-  if (m_size < 0) return fail("\"" + PathInArchive() + "\" has a negative size");
+  // Everything that can be told without reading is told before any buffer is taken: an archive
+  // of many records pointing outside it must cost nothing per record.
+  if (!CanStream(error)) return false;
   const std::size_t size = static_cast<std::size_t>(m_size);
-  if (const auto* data = Data()) {
-    if (data->size() < size) return fail("the bytes of \"" + PathInArchive() + "\" are incomplete");
-    return size == 0 || sink(data->data(), size) ? true : fail("cannot write the bytes of \"" + PathInArchive() + "\"");
-  }
+  if (const auto* data = Data())
+    return size == 0 || sink(data->data(), size) ? true : fail("cannot write the bytes of " + Quoted(PathInArchive()));
   if (size == 0) return true;
-  std::vector<std::uint8_t> buffer(std::min(size, kChunk));
+  const std::size_t chunk = std::min(size, kChunk);
+  const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(chunk);
   if (!TempPath().empty()) {
     std::FILE* f = std::fopen(TempPath().c_str(), "rb");
-    if (!f) return fail("cannot open the temporary file of \"" + PathInArchive() + "\"");
+    if (!f) return fail("cannot open the temporary file of " + Quoted(PathInArchive()));
     std::size_t left = size;
     while (left > 0) {
-      std::size_t n = std::min(left, buffer.size());
-      if (std::fread(buffer.data(), 1, n, f) != n) {
+      std::size_t n = std::min(left, chunk);
+      if (std::fread(buffer.get(), 1, n, f) != n) {
         std::fclose(f);
-        return fail("the temporary file of \"" + PathInArchive() + "\" is shorter than the entry");
+        return fail("the temporary file of " + Quoted(PathInArchive()) + " is shorter than the entry");
       }
-      if (!sink(buffer.data(), n)) {
+      if (!sink(buffer.get(), n)) {
         std::fclose(f);
-        return fail("cannot write the bytes of \"" + PathInArchive() + "\"");
+        return fail("cannot write the bytes of " + Quoted(PathInArchive()));
       }
       left -= n;
     }
@@ -376,15 +395,12 @@ bool CPackObject::StreamData(const std::function<bool(const std::uint8_t*, std::
     return true;
   }
   CReadSource* source = Source();
-  if (!source) return fail("\"" + PathInArchive() + "\" has no archive to read its bytes from");
-  if (m_damaged || !source->Contains(m_offset, m_size))
-    return fail("the data of \"" + PathInArchive() + "\" lie outside the archive");
   std::uint64_t at = static_cast<std::uint64_t>(m_offset);
   std::size_t left = size;
   while (left > 0) {
-    std::size_t n = std::min(left, buffer.size());
-    if (!source->ReadAt(at, buffer.data(), n)) return fail("cannot read the bytes of \"" + PathInArchive() + "\"");
-    if (!sink(buffer.data(), n)) return fail("cannot write the bytes of \"" + PathInArchive() + "\"");
+    std::size_t n = std::min(left, chunk);
+    if (!source->ReadAt(at, buffer.get(), n)) return fail("cannot read the bytes of " + Quoted(PathInArchive()));
+    if (!sink(buffer.get(), n)) return fail("cannot write the bytes of " + Quoted(PathInArchive()));
     at += n;
     left -= n;
   }
@@ -395,8 +411,8 @@ bool CPackObject::StreamData(const std::function<bool(const std::uint8_t*, std::
 
 bool CPakWriter::Write(const void* data, std::size_t n) {
   if (Failed()) return false;
-  if (n && std::fwrite(data, 1, n, m_out) != n) {
-    Fail("write failed");
+  if (!m_out.Write(data, n)) {
+    Fail(kWriteFailed);
     return false;
   }
   m_position += static_cast<std::int64_t>(n);

@@ -17,6 +17,7 @@ namespace tarn {
 
 class ByteReader;
 class ByteWriter;
+class CExtractFolder;
 class CPakWriter;
 
 // Icon kinds, the indices the views use into their image lists.
@@ -68,6 +69,8 @@ class CNameIndex {
   void Erase(const CPackObject* entry);
   void Clear();
   std::size_t Size() const { return m_live; }
+  // Slots looked at by every lookup and insertion so far: the work, counted for tests.
+  std::size_t Probes() const { return m_probes; }
 
  private:
   struct Slot {
@@ -79,6 +82,7 @@ class CNameIndex {
   std::vector<Slot> m_slots;
   std::size_t m_live = 0;
   std::size_t m_filled = 0;  // live entries and tombstones
+  mutable std::size_t m_probes = 0;
 };
 
 // The children of a directory in their order, yielding CPackObject pointers.
@@ -154,6 +158,8 @@ class CPackObject {
   const CPackObject* Root() const;
   CChildRange Children() const { return CChildRange(m_children ? m_children->first : nullptr); }
   std::size_t ChildCount() const { return m_children ? m_children->index.Size() : 0; }
+  // The name index's work so far (see CNameIndex::Probes).
+  std::size_t IndexProbes() const { return m_children ? m_children->index.Probes() : 0; }
 
   // Creates an entry below this directory; the name is lower-cased and made unique with "(n)".
   CPackObject* AddChild(std::string_view name, bool isDirectory);
@@ -182,6 +188,9 @@ class CPackObject {
   // 1 when the bytes were loaded now (the caller releases them after use), 0 otherwise:
   // already loaded, nothing to load, or no readable source.
   int LoadData();
+  // False, with a reason, when StreamData is bound to fail before reading anything: a
+  // directory, a bad size, or bytes that lie outside the source archive.
+  bool CanStream(std::string* error) const;
   // Hands the bytes to sink in pieces without keeping them, from memory, the temporary file or
   // the source archive. False with a reason when they cannot all be read or the sink refuses.
   bool StreamData(const std::function<bool(const std::uint8_t*, std::size_t)>& sink, std::string* error) const;
@@ -210,8 +219,10 @@ class CPackObject {
   // Imports a disk folder's contents below this directory, recursively.
   ImportReport ImportDirectory(const std::filesystem::path& folder, const ImportOptions& options = {});
   // Writes this file, or this directory's subtree (as a folder named after it, except for the
-  // root), below the disk folder.
-  ExportReport ExportToDisk(const std::filesystem::path& folder) const;
+  // root), below the disk folder; with withParents, below the folders of its directories, as
+  // its path in the archive has them. Never writes through a link (see CExtractFolder); an
+  // entry whose bytes cannot be read leaves no file.
+  ExportReport ExportToDisk(const std::filesystem::path& folder, bool withParents = false) const;
 
  private:
   friend class CChildRange::iterator;
@@ -231,7 +242,9 @@ class CPackObject {
   void DestroyChildren();
   bool ImportFolderRecursive(const std::filesystem::path& folder, const ImportOptions& options, ImportReport& report,
                              std::vector<std::filesystem::path>& stack);
-  void ExportRecursive(const std::filesystem::path& folder, ExportReport& report) const;
+  void ExportRecursive(const CExtractFolder& folder, ExportReport& report) const;
+  // Opens (creating it) the folder for this directory in parent; false, reported, when refused or failed.
+  bool EnterExportFolder(const CExtractFolder& parent, std::optional<CExtractFolder>& sub, ExportReport& report) const;
   static std::unique_ptr<CPackObject> ReadEntry(ByteReader& in, const StreamOptions& options, int depth);
 
   std::string m_name = "untitled";

@@ -16,17 +16,39 @@ std::string ToLower(std::string_view view) {
   return s;
 }
 
-std::string Quoted(std::string_view name) {
-  std::string q = "\"";
-  for (unsigned char c : name) {
-    if (c < 0x20 || c == 0x7F || c == '"' || c == '\\') {
+namespace {
+
+void AppendEscaped(std::string& out, std::string_view text, bool quotes) {
+  for (unsigned char c : text) {
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\\' || (quotes && c == '"')) {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c == 0x7F) {
       char buf[8];
       std::snprintf(buf, sizeof buf, "\\x%02x", c);
-      q += buf;
+      out += buf;
     } else {
-      q += static_cast<char>(c);
+      out += static_cast<char>(c);
     }
   }
+}
+
+}  // namespace
+
+std::string Escaped(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  AppendEscaped(out, text, false);
+  return out;
+}
+
+std::string Quoted(std::string_view name) {
+  std::string q = "\"";
+  AppendEscaped(q, name, true);
   return q + "\"";
 }
 

@@ -4,9 +4,10 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "archive/SafeSave.h"
 
 namespace tarn {
 
@@ -14,11 +15,13 @@ class CPackObject;
 
 class CPakWriter {
  public:
-  explicit CPakWriter(std::FILE* out) : m_out(out) {}
+  explicit CPakWriter(CSafeSave& out) : m_out(out) {}
 
   bool Write(const void* data, std::size_t n);
   std::int64_t Position() const { return m_position; }
   bool Failed() const { return !m_error.empty(); }
+  // The failure was the disk's (the save knows the system's reason), not an entry's.
+  bool WriteFailed() const { return m_error == kWriteFailed; }
   const std::string& Error() const { return m_error; }
   void Fail(std::string message) {
     if (m_error.empty()) m_error = std::move(message);
@@ -30,7 +33,8 @@ class CPakWriter {
   const std::vector<std::int32_t>& Offsets() const { return m_offsets; }
 
  private:
-  std::FILE* m_out;
+  static constexpr const char* kWriteFailed = "write failed";
+  CSafeSave& m_out;
   std::int64_t m_position = 0;
   std::string m_error;
   std::vector<std::int32_t> m_offsets;

@@ -1,25 +1,27 @@
 #include "archive/ReadSource.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstring>
 
 namespace tarn {
 
-std::shared_ptr<CFileSource> CFileSource::Open(const std::filesystem::path& path) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return nullptr;
+std::shared_ptr<CFileSource> CFileSource::Open(const std::filesystem::path& path, std::string* why) {
+  auto fail = [&](const std::string& reason) -> std::shared_ptr<CFileSource> {
+    if (why) *why = reason;
+    return nullptr;
+  };
+  // Looked at before opening: opening a pipe would wait for a writer.
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return fail(SystemReason(errno));
+  if (!S_ISREG(st.st_mode)) return fail(S_ISDIR(st.st_mode) ? SystemReason(EISDIR) : "not a regular file");
   std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return nullptr;
-  if (std::fseek(f, 0, SEEK_END) != 0) {
-    std::fclose(f);
-    return nullptr;
-  }
-  long end = std::ftell(f);
-  if (end < 0) {
-    std::fclose(f);
-    return nullptr;
-  }
-  return std::shared_ptr<CFileSource>(new CFileSource(f, path, static_cast<std::uint64_t>(end)));
+  if (!f) return fail(SystemReason(errno));
+  return std::shared_ptr<CFileSource>(new CFileSource(f, path, FileStamp::OfDescriptor(::fileno(f))));
 }
+
+bool CFileSource::ChangedSinceOpened() const { return !(FileStamp::OfDescriptor(::fileno(m_file)) == m_stamp); }
 
 CFileSource::~CFileSource() { std::fclose(m_file); }
 

@@ -5,7 +5,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <vector>
+
+#include "archive/SafeSave.h"
 
 namespace tarn {
 
@@ -25,21 +28,27 @@ class CReadSource {
 // A file opened read-only; its size is taken once at opening.
 class CFileSource final : public CReadSource {
  public:
-  static std::shared_ptr<CFileSource> Open(const std::filesystem::path& path);
+  // nullptr, with the system's reason in why, when the file cannot be opened or is not a regular file.
+  static std::shared_ptr<CFileSource> Open(const std::filesystem::path& path, std::string* why = nullptr);
   ~CFileSource() override;
   CFileSource(const CFileSource&) = delete;
   CFileSource& operator=(const CFileSource&) = delete;
 
-  std::uint64_t Size() const override { return m_size; }
+  std::uint64_t Size() const override { return static_cast<std::uint64_t>(m_stamp.size); }
   bool ReadAt(std::uint64_t offset, void* dst, std::size_t n) override;
   const std::filesystem::path& Path() const { return m_path; }
+  // The open file as it was when opened.
+  const FileStamp& Stamp() const { return m_stamp; }
+  // True when the open file was written to since (by whatever program): offsets read from it
+  // then no longer describe its bytes.
+  bool ChangedSinceOpened() const;
 
  private:
-  CFileSource(std::FILE* f, std::filesystem::path path, std::uint64_t size)
-      : m_file(f), m_path(std::move(path)), m_size(size) {}
+  CFileSource(std::FILE* f, std::filesystem::path path, FileStamp stamp)
+      : m_file(f), m_path(std::move(path)), m_stamp(stamp) {}
   std::FILE* m_file;
   std::filesystem::path m_path;
-  std::uint64_t m_size;
+  FileStamp m_stamp;
 };
 
 class CMemorySource final : public CReadSource {

@@ -1,12 +1,12 @@
 #include "archive/TarnDoc.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <unordered_map>
 
 #include "archive/ByteIO.h"
 #include "archive/PakWriter.h"
-#include "archive/TempFile.h"
 
 namespace tarn {
 
@@ -41,15 +41,30 @@ void CTarnDoc::UpdateAllViews() {
   for (CDocObserver* o : observers) o->OnDocumentChanged(*this);
 }
 
-bool CTarnDoc::Fail(const std::string& message, bool reportLine) {
+bool CTarnDoc::Fail(const std::string& message) {
   m_lastError = message;
-  if (reportLine) m_lastError += std::string("\nPlease report to ") + docmsg::kSupportAddress;
   return false;
+}
+
+bool CTarnDoc::FailSave(const SaveFailure& failure, bool targetExisted) {
+  switch (failure.stage) {
+    case SaveStage::Refused:
+      return Fail(failure.reason);
+    case SaveStage::Create:
+      return Fail(std::string(docmsg::kOpenForSaving) + "\n" + failure.Text());
+    case SaveStage::Write:
+      return Fail(std::string(docmsg::kWriting) + "\n" + failure.Text());
+    case SaveStage::None:
+    case SaveStage::Replace:
+      break;
+  }
+  return Fail(std::string(targetExisted ? docmsg::kReplacing : docmsg::kRenaming) + "\n" + failure.Text());
 }
 
 bool CTarnDoc::OnNewDocument() {
   m_source.reset();
   m_path.clear();
+  m_diskStamp = {};
   ResetRoot();
   m_modified = false;
   m_openProblems.clear();
@@ -129,11 +144,12 @@ std::unique_ptr<CPackObject> CTarnDoc::BuildTree(const PakIndex& index, int* dam
 }
 
 bool CTarnDoc::OnOpenDocument(const fs::path& path) {
-  auto source = CFileSource::Open(path);
-  if (!source) return Fail("Cannot open \"" + path.string() + "\".", false);
+  std::string why;
+  auto source = CFileSource::Open(path, &why);
+  if (!source) return Fail("Cannot open " + Quoted(path.string()) + ": " + why + ".");
   PakIndex index;
   if (ReadPakIndex(*source, index) != PakReadResult::Ok)
-    return Fail("\"" + path.string() + "\" is not a PAK archive.", false);
+    return Fail(Quoted(path.string()) + " is not a PAK archive.");
 
   int damaged = 0;
   std::vector<std::string> renamed;
@@ -143,6 +159,7 @@ bool CTarnDoc::OnOpenDocument(const fs::path& path) {
   m_root->SetSource(source);
   m_source = std::move(source);
   m_path = path;
+  m_diskStamp = m_source->Stamp();
   m_modified = false;
   m_damagedCount = damaged;
   // Only what opening itself finds; the full check (overlaps, duplicates, names) is CheckArchive.
@@ -175,8 +192,8 @@ std::vector<std::string> CTarnDoc::SaveBlockers() const {
   ForEachFileInSaveOrder(*m_root, [&](const std::string& path, const CPackObject& file) {
     ++files;
     if (path.size() > pak::kMaxPathLength)
-      blockers.push_back("The path \"" + path + "\" is longer than 55 characters.");
-    if (file.Size() < 0) blockers.push_back("The file \"" + path + "\" has an invalid size.");
+      blockers.push_back("The path " + Quoted(path) + " is longer than 55 characters.");
+    if (file.Size() < 0) blockers.push_back("The file " + Quoted(path) + " has an invalid size.");
     end += std::max<std::int32_t>(file.Size(), 0);
   });
   end += files * static_cast<std::int64_t>(pak::kRecordSize);
@@ -185,21 +202,52 @@ std::vector<std::string> CTarnDoc::SaveBlockers() const {
   return blockers;
 }
 
-bool CTarnDoc::OnSaveDocument(const fs::path& path) {
+std::optional<FileStamp> CTarnDoc::LastSeen(const fs::path& path) const {
+  if (!m_source) return std::nullopt;
+  std::error_code a, b;
+  const fs::path mine = fs::weakly_canonical(m_path, a);
+  if (a || mine != fs::weakly_canonical(path, b) || b) return std::nullopt;
+  return m_diskStamp;
+}
+
+bool CTarnDoc::ChangedOnDisk() const { return m_source && !(FileStamp::OfPath(m_path) == m_diskStamp); }
+
+std::vector<std::pair<SaveConcern, std::string>> CTarnDoc::SaveConcerns(const fs::path& path) const {
+  const SaveTarget target = InspectSaveTarget(path);
+  std::vector<std::pair<SaveConcern, std::string>> concerns;
+  for (SaveConcern c : ConcernsOf(target, LastSeen(path)))
+    concerns.emplace_back(c, DescribeConcern(c, target));
+  return concerns;
+}
+
+bool CTarnDoc::OnSaveDocument(const fs::path& path, const SaveConsent& consent) {
   // Refuse what the format cannot hold before anything is written.
   auto blockers = SaveBlockers();
   if (!blockers.empty()) {
     std::string text = "The archive cannot be saved:";
     for (const auto& b : blockers) text += "\n" + b;
-    return Fail(text, false);
+    return Fail(text);
+  }
+  // Written to in place by another program: the offsets of its entries no longer describe its
+  // bytes, and copying them would put that program's bytes into the new archive unnoticed.
+  const std::string changedInPlace =
+      "The archive cannot be saved: " + Quoted(m_path.string()) + " was changed by another program while it was open. "
+      "Open it again and repeat the changes.";
+  if (m_source && m_source->ChangedSinceOpened()) return Fail(changedInPlace);
+
+  // A program that locked the archive for its own read-modify-write finishes first.
+  std::unique_ptr<CFileLock> saveLock;
+  if (!m_lock || !m_lock->Covers(FileStamp::OfPath(path))) {
+    std::string why;
+    if (CFileLock::Acquire(path, std::chrono::seconds(10), &saveLock, &why) == CFileLock::Outcome::TimedOut)
+      return Fail(std::string(docmsg::kOpenForSaving) + "\n" + why);
   }
 
-  // The new archive is written beside the target under a name no other file has, and
-  // renamed over the target only when complete: the old archive is never touched before.
-  const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
-  fs::path temp;
-  std::FILE* out = CreateNumberedTemp(dir, "rv", &temp);
-  if (!out) return Fail(docmsg::kOpenForSaving, true);
+  CSafeSave out;
+  CSafeSave::Options options;
+  options.consent = consent;
+  options.expected = LastSeen(path);
+  if (!out.Begin(path, options)) return FailSave(out.Failure(), out.Target().exists);
 
   CPakWriter writer(out);
   const int files = m_root->CountFiles();
@@ -211,31 +259,18 @@ bool CTarnDoc::OnSaveDocument(const fs::path& path) {
   ok = ok && m_root->WriteDirectory(writer, "");
   if (ok) {
     StoreU32(header + 4, directoryOffset);
-    ok = std::fseek(out, 0, SEEK_SET) == 0 && std::fwrite(header, 1, sizeof header, out) == sizeof header;
-    if (!ok) writer.Fail("write failed");
+    if (std::fseek(out.File(), 0, SEEK_SET) != 0) out.WriteFailed(errno);
+    ok = out.Write(header, sizeof header);
   }
-  ok = ok && FlushToDisk(out);
-  if (std::fclose(out) != 0) ok = false;
-  if (!ok) {
-    std::remove(temp.c_str());
-    // A file that could not be read is the user's to mend; anything else is a disk failure.
-    if (writer.Failed() && writer.Error() != "write failed")
-      return Fail("The archive cannot be saved: " + writer.Error() + ".", false);
-    return Fail(docmsg::kWriting, true);
-  }
-
-  std::error_code ec;
-  const bool targetExisted = fs::exists(path, ec);
-  fs::rename(temp, path, ec);
-  if (ec) {
-    std::remove(temp.c_str());
-    return Fail(targetExisted ? docmsg::kReplacing : docmsg::kRenaming, true);
-  }
-  SyncDirectory(dir);
+  // A file that could not be read is the user's to mend; a disk failure is told by Commit.
+  if (!ok && !writer.WriteFailed() && writer.Failed()) return Fail("The archive cannot be saved: " + writer.Error() + ".");
+  if (m_source && m_source->ChangedSinceOpened()) return Fail(changedInPlace);
+  if (!out.Commit()) return FailSave(out.Failure(), out.Target().exists);
 
   // The new file is in place: offsets now refer to it, and it becomes the source archive.
   ApplyOffsets(*m_root, writer.Offsets());
-  m_source = CFileSource::Open(path);
+  m_source = CFileSource::Open(out.Target().path);
+  m_diskStamp = m_source ? m_source->Stamp() : out.Committed();
   m_root->SetSource(m_source);
   std::function<void(CPackObject&)> clearDamage = [&](CPackObject& d) {
     for (CPackObject* c : d.Children()) {

@@ -2,13 +2,18 @@
 // Free of any toolkit: failures come back as texts for the caller to show.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "archive/FileLock.h"
 #include "archive/PackObject.h"
 #include "archive/PakFormat.h"
+#include "archive/SafeSave.h"
 
 namespace tarn {
 
@@ -21,8 +26,8 @@ class CDocObserver {
   virtual void OnDocumentChanged(CTarnDoc& doc) = 0;
 };
 
+// The first lines of the save messages; the second line names the file and the system's reason.
 namespace docmsg {
-inline constexpr const char* kSupportAddress = "tarn-bugs@users.noreply.invalid";
 inline constexpr const char* kOpenForSaving = "Error opening file for saving";
 inline constexpr const char* kReplacing = "Error 1 replacing file";
 inline constexpr const char* kRenaming = "Error 2 renaming file";
@@ -38,7 +43,21 @@ class CTarnDoc {
 
   bool OnNewDocument();
   bool OnOpenDocument(const std::filesystem::path& path);
-  bool OnSaveDocument(const std::filesystem::path& path);
+  // Saves through CSafeSave. What the save would do beyond replacing the archive's contents
+  // (see SaveConcerns) is refused unless consented to; a save whose source archive was written
+  // to by another program since it was opened, or while the save ran, fails and leaves it.
+  bool OnSaveDocument(const std::filesystem::path& path, const SaveConsent& consent = {});
+
+  // What saving to path would do beyond replacing the archive's contents, each with a sentence
+  // for the user: break hard links, overwrite a read-only file, or overwrite the changes another
+  // program made since this document opened or last saved it.
+  std::vector<std::pair<SaveConcern, std::string>> SaveConcerns(const std::filesystem::path& path) const;
+  // The archive's file changed on disk since it was opened or last saved.
+  bool ChangedOnDisk() const;
+
+  // Keeps a lock (taken by the caller for a whole read-modify-write) until the document goes;
+  // a save over the locked file then needs no lock of its own.
+  void AdoptLock(std::unique_ptr<CFileLock> lock) { m_lock = std::move(lock); }
 
   // The message of the last failed New, Open or Save (lines separated by "\n").
   const std::string& LastError() const { return m_lastError; }
@@ -77,11 +96,16 @@ class CTarnDoc {
 
  private:
   void ResetRoot();
-  bool Fail(const std::string& message, bool reportLine);
+  bool Fail(const std::string& message);
+  bool FailSave(const SaveFailure& failure, bool targetExisted);
+  // The archive's file as last seen, when path names it (so that others' changes are noticed).
+  std::optional<FileStamp> LastSeen(const std::filesystem::path& path) const;
 
   std::unique_ptr<CPackObject> m_root;
   std::shared_ptr<CFileSource> m_source;
   std::filesystem::path m_path;
+  FileStamp m_diskStamp;  // the archive's file when opened or last saved
+  std::unique_ptr<CFileLock> m_lock;
   bool m_modified = false;
   std::string m_lastError;
   std::vector<std::string> m_openProblems;

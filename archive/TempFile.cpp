@@ -1,13 +1,11 @@
 #include "archive/TempFile.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <random>
 #include <vector>
 
-#if defined(__unix__) || defined(__APPLE__)
-#include <fcntl.h>
-#include <unistd.h>
-#endif
+#include "archive/SafeSave.h"
 
 namespace tarn {
 
@@ -25,22 +23,6 @@ std::filesystem::path TempFolder() {
 std::FILE* CreateExclusive(const std::filesystem::path& path) {
   // "x": fail rather than open a file that already exists (C11 exclusive mode).
   return std::fopen(path.c_str(), "wbx");
-}
-
-std::FILE* CreateNumberedTemp(const std::filesystem::path& dir, const char* prefix, std::filesystem::path* created) {
-  for (unsigned n = 0; n < 0x10000; ++n) {
-    char name[32];
-    std::snprintf(name, sizeof name, "%.8s%x.tmp", prefix, n);
-    const std::filesystem::path candidate = dir / name;
-    std::error_code ec;
-    if (std::filesystem::exists(candidate, ec)) continue;
-    if (std::FILE* f = CreateExclusive(candidate)) {
-      if (created) *created = candidate;
-      return f;
-    }
-    if (!std::filesystem::is_directory(dir, ec)) break;
-  }
-  return nullptr;
 }
 
 std::optional<std::filesystem::path> CreateTempFile(const std::string& prefix) {
@@ -62,21 +44,24 @@ std::optional<std::filesystem::path> CreateTempFile(const std::string& prefix) {
 bool CopyFileBytes(const std::filesystem::path& src, const std::filesystem::path& dst, std::uint64_t size,
                    std::string* error) {
   auto fail = [&](const char* why) {
-    if (error) *error = why;
+    // A file that ended early is no system failure: it just has no reason to add.
+    if (error) *error = errno ? std::string(why) + ": " + SystemReason(errno) : std::string(why);
     return false;
   };
   std::FILE* in = std::fopen(src.c_str(), "rb");
   if (!in) return fail("cannot be opened for reading");
   std::FILE* out = std::fopen(dst.c_str(), "wb");
   if (!out) {
+    fail("cannot write its temporary copy");
     std::fclose(in);
-    return fail("cannot write its temporary copy");
+    return false;
   }
   std::vector<char> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(size, 1 << 20)) + 1);
   std::uint64_t left = size;
   bool ok = true;
   while (ok && left > 0) {
     std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
+    errno = 0;
     std::size_t got = std::fread(buffer.data(), 1, n, in);
     if (got != n) ok = fail("could not be read completely");
     else if (std::fwrite(buffer.data(), 1, n, out) != n) ok = fail("cannot write its temporary copy");
@@ -92,27 +77,6 @@ bool WriteFileBytes(const std::filesystem::path& dst, std::span<const std::uint8
   if (!out) return false;
   bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
   return std::fclose(out) == 0 && ok;
-}
-
-bool FlushToDisk(std::FILE* f) {
-  if (std::fflush(f) != 0) return false;
-#if defined(__unix__) || defined(__APPLE__)
-  return ::fsync(::fileno(f)) == 0;
-#else
-  return true;
-#endif
-}
-
-void SyncDirectory(const std::filesystem::path& dir) {
-#if defined(__unix__) || defined(__APPLE__)
-  int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
-#else
-  (void)dir;
-#endif
 }
 
 }  // namespace tarn

@@ -1,11 +1,13 @@
 // Moving entries between the tree and the outside: the transfer stream used for the
 // clipboard and drag and drop, and import from and export to disk folders.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 #include "archive/ByteIO.h"
 #include "archive/PackObject.h"
 #include "archive/PakFormat.h"
+#include "archive/SafeExtract.h"
 #include "archive/TempFile.h"
 
 namespace tarn {
@@ -134,11 +136,11 @@ CPackObject* CPackObject::ImportFile(const fs::path& diskPath, const ImportOptio
   std::error_code ec;
   if (!fs::is_regular_file(diskPath, ec)) return fail(fs::exists(diskPath, ec) ? "is not a regular file" : "does not exist");
   const std::uint64_t size = fs::file_size(diskPath, ec);
-  if (ec) return fail("cannot be read");
+  if (ec) return fail("cannot be read: " + ec.message());
   if (size > static_cast<std::uint64_t>(pak::kMaxArchiveSize))
     return fail("is 2 GiB or larger, more than an archive entry can hold");
   std::FILE* probe = std::fopen(diskPath.c_str(), "rb");
-  if (!probe) return fail("cannot be opened for reading");
+  if (!probe) return fail("cannot be opened for reading: " + SystemReason(errno));
   std::fclose(probe);
 
   CPackObject* child = AddChild(diskPath.filename().string(), false);
@@ -214,66 +216,66 @@ bool CPackObject::ImportFolderRecursive(const fs::path& folder, const ImportOpti
 
 // --- export ---
 
-ExportReport CPackObject::ExportToDisk(const fs::path& folder) const {
+ExportReport CPackObject::ExportToDisk(const fs::path& folder, bool withParents) const {
   ExportReport report;
-  std::error_code ec;
-  if (!fs::is_directory(folder, ec)) {
-    fs::create_directories(folder, ec);
-    if (ec) {
-      report.failed.push_back({folder.string(), "the folder cannot be created"});
-      return report;
+  std::string why;
+  std::optional<CExtractFolder> at = CExtractFolder::Open(folder, &why);
+  if (!at) {
+    report.failed.push_back({folder.string(), why});
+    return report;
+  }
+  if (withParents) {
+    std::vector<const CPackObject*> chain;
+    for (const CPackObject* p = m_parent; p && p->m_parent; p = p->m_parent) chain.insert(chain.begin(), p);
+    for (const CPackObject* d : chain) {
+      std::optional<CExtractFolder> sub;
+      if (!d->EnterExportFolder(*at, sub, report)) return report;
+      at = std::move(sub);
     }
   }
-  ExportRecursive(folder, report);
+  ExportRecursive(*at, report);
   return report;
 }
 
-void CPackObject::ExportRecursive(const fs::path& folder, ExportReport& report) const {
-  std::error_code ec;
-  const std::string label = m_parent ? PathInArchive() : m_name;
-  if (m_parent) {
-    std::string why = UnsafeNameReason(m_name);
-    if (!why.empty()) {
-      report.refused.push_back({label, why});
-      return;
-    }
-  }
+namespace {
+
+// Files the outcome of one step under its entry's name; true when the step was done.
+bool Note(ExportReport& report, ExtractOutcome outcome, const std::string& label, const std::string& why) {
+  if (outcome == ExtractOutcome::Refused) report.refused.push_back({label, why});
+  if (outcome == ExtractOutcome::Failed) report.failed.push_back({label, why});
+  return outcome == ExtractOutcome::Done;
+}
+
+}  // namespace
+
+bool CPackObject::EnterExportFolder(const CExtractFolder& parent, std::optional<CExtractFolder>& sub,
+                                    ExportReport& report) const {
+  std::string why = UnsafeNameReason(m_name);
+  const ExtractOutcome outcome = why.empty() ? parent.Enter(m_name, &sub, &why) : ExtractOutcome::Refused;
+  return Note(report, outcome, PathInArchive(), why);
+}
+
+void CPackObject::ExportRecursive(const CExtractFolder& folder, ExportReport& report) const {
   if (m_isDirectory) {
-    fs::path target = folder;
-    if (m_parent) {
-      target = folder / m_name;
-      if (fs::is_symlink(target, ec)) {
-        report.refused.push_back({label, "a link of that name in the folder would lead elsewhere"});
-        return;
-      }
-      if (!fs::is_directory(target, ec) && !fs::create_directory(target, ec)) {
-        report.failed.push_back({label, "the folder cannot be created"});
-        return;
-      }
-    }
-    for (CPackObject* c : Children()) c->ExportRecursive(target, report);
+    // The root writes its top level straight into the folder.
+    std::optional<CExtractFolder> sub;
+    if (m_parent && !EnterExportFolder(folder, sub, report)) return;
+    for (CPackObject* c : Children()) c->ExportRecursive(sub ? *sub : folder, report);
     return;
   }
-  const fs::path target = folder / m_name;
-  if (fs::is_symlink(target, ec)) {
-    report.refused.push_back({label, "a link of that name in the folder would lead elsewhere"});
+  const std::string label = m_parent ? PathInArchive() : m_name;
+  std::string why = UnsafeNameReason(m_name);
+  if (!why.empty()) {
+    Note(report, ExtractOutcome::Refused, label, why);
     return;
   }
-  std::FILE* out = std::fopen(target.c_str(), "wb");
-  if (!out) {
-    report.failed.push_back({label, "the file cannot be created"});
+  // Bytes that cannot be read make no file, not even an empty one.
+  if (!CanStream(&why)) {
+    Note(report, ExtractOutcome::Failed, label, why);
     return;
   }
-  std::string why;
-  bool ok = StreamData([&](const std::uint8_t* p, std::size_t n) { return std::fwrite(p, 1, n, out) == n; }, &why);
-  if (std::fclose(out) != 0 && ok) {
-    ok = false;
-    why = "the file cannot be written";
-  }
-  if (ok)
-    ++report.written;
-  else
-    report.failed.push_back({label, why});
+  const auto fill = [this](const CExtractFolder::Sink& sink, std::string* fillWhy) { return StreamData(sink, fillWhy); };
+  if (Note(report, folder.WriteFile(m_name, fill, &why), label, why)) ++report.written;
 }
 
 }  // namespace tarn

@@ -22,6 +22,7 @@
 #include "archive/EntryNames.h"
 #include "archive/PakFormat.h"
 #include "browser/Icons.h"
+#include "archive/SafeExtract.h"
 #include "browser/PackListView.h"
 #include "browser/PackModels.h"
 #include "browser/PackTreeView.h"
@@ -494,12 +495,26 @@ bool CMainFrame::SaveModified() {
   return answer == QMessageBox::Discard;
 }
 
+std::optional<SaveConsent> CMainFrame::AskBeforeSaving(const QString& path) {
+  SaveConsent consent;
+  for (const auto& [concern, text] : m_doc.SaveConcerns(S(path))) {
+    const QString question = concern == SaveConcern::ChangedOnDisk ? "Overwrite it with this version?" : "Save anyway?";
+    if (m_prompter->Message(this, Q(text) + "\n\n" + question, "Tarn", QMessageBox::Warning,
+                            QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+      return std::nullopt;
+    consent[concern] = true;
+  }
+  return consent;
+}
+
 bool CMainFrame::DoSave(const QString& path) {
+  const auto consent = AskBeforeSaving(path);
+  if (!consent) return false;
   bool ok;
   {
     shell::CWaitCursor wait;
     m_inDocOperation = true;
-    ok = m_doc.OnSaveDocument(S(path));
+    ok = m_doc.OnSaveDocument(S(path), *consent);
     m_inDocOperation = false;
   }
   if (!ok) {
@@ -719,15 +734,8 @@ void CMainFrame::OnExportFile() {
   QString path = m_prompter->SaveFileName(this, "Export", kExportFilter, Q(entry->Name()), QString());
   if (path.isEmpty()) return;
   shell::CWaitCursor wait;
-  std::FILE* out = std::fopen(S(path).c_str(), "wb");
-  std::string why = "the file cannot be created";
-  bool ok = out && entry->StreamData(
-                       [&](const std::uint8_t* p, std::size_t n) { return std::fwrite(p, 1, n, out) == n; }, &why);
-  if (out && std::fclose(out) != 0 && ok) {
-    ok = false;
-    why = "the file cannot be written";
-  }
-  if (!ok) {
+  std::string why;
+  if (ExportFileTo(*entry, S(path), &why) != ExtractOutcome::Done) {
     Message(QString("Could not export %1: %2.").arg(path, Q(why)), "Export", QMessageBox::Warning);
     return;
   }
@@ -860,7 +868,20 @@ void CMainFrame::ViewEntry(CPackObject& entry, bool skin) {
     m_viewHandler(*this, entry, skin);
     return;
   }
-  statusBar()->showMessage(QString("No viewer for \"%1\" in this build.").arg(Q(entry.Name())), 4000);
+  TellViewProblem(QString("No viewer for %1 in this build.").arg(Q(Quoted(entry.Name()))));
+}
+
+void CMainFrame::ViewFromCommandLine(CPackObject& entry) {
+  m_loudViewProblems = true;
+  ViewEntry(entry, false);
+  m_loudViewProblems = false;
+}
+
+void CMainFrame::TellViewProblem(const QString& text) {
+  if (m_loudViewProblems)
+    m_prompter->Message(this, text, "Tarn", QMessageBox::Warning);
+  else
+    statusBar()->showMessage(text, 5000);
 }
 
 void CMainFrame::OnView() {

@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "archive/TarnDoc.h"
@@ -55,6 +56,12 @@ class CMainFrame : public QMainWindow, public CDocObserver {
 
   // Views an entry as the View command does (a model's skin when skin is set).
   void ViewByCommand(CPackObject& entry, bool skin = false) { ViewEntry(entry, skin); }
+  // Views an entry asked for on the command line: what cannot be shown is told in a message
+  // box, as nobody may be looking at the status bar of a window that has just opened.
+  void ViewFromCommandLine(CPackObject& entry);
+  // Tells why an entry cannot be viewed, for the viewers: on the status bar, or in a message
+  // box while a view asked for on the command line runs.
+  void TellViewProblem(const QString& text);
 
   // The one place that decides which commands are enabled and checked.
   void UpdateCommandUI();
@@ -83,6 +90,10 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   void UpdateRecentMenu();
   void AddRecent(const QString& path);
   bool DoSave(const QString& path);
+  // Asks about what saving to path would do beyond replacing the archive's contents (break
+  // hard links, overwrite a read-only file or another program's changes); nothing when the
+  // user declined any of it.
+  std::optional<SaveConsent> AskBeforeSaving(const QString& path);
   void ShowOpenProblems();
 
   // A change of the entry tree, with both views reset around it. mutate returns the
@@ -136,6 +147,7 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   bool m_treeFocused = true;
   bool m_placed = false;
   bool m_inDocOperation = false;
+  bool m_loudViewProblems = false;
   ViewHandler m_viewHandler;
   ExtractHandler m_extractHandler;
 };

@@ -1,5 +1,8 @@
 #include "cli/Commands.h"
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -51,11 +54,24 @@ constexpr const char* kHelp =
     "  --help                                this text\n"
     "  --version                             the version of tarn-pak\n"
     "\n"
+    "Options of the commands that write a file (create, add, rm, rename, wad):\n"
+    "  --break-links    save over a file that has other names (hard links); they keep the old contents\n"
+    "  --force          save over a read-only file, or one another program changed meanwhile\n"
+    "A save replaces the file a symbolic link leads to, keeping the link, the file's mode, owner and\n"
+    "group. create, add, rm and rename lock the archive while they run; one that finds it locked\n"
+    "waits up to 10 seconds (TARN_PAK_LOCK_TIMEOUT, in seconds) and then gives up.\n"
+    "\n"
+    "Names and messages are printed with control characters escaped, one record a line: \"\\n\",\n"
+    "\"\\t\", \"\\\\\" for a backslash and \"\\xNN\" for other bytes below 0x20 and 0x7F; in messages\n"
+    "names are in double quotes, a quote in them as \"\\\"\".\n"
+    "\n"
     "Exit status: 0 success, 1 failure, 2 bad usage.\n";
 
 struct Context {
   std::ostream& out;
   std::ostream& err;
+  SaveConsent consent;  // --force, --break-links
+  std::chrono::milliseconds lockTimeout;
   int Error(const std::string& message) const {
     err << "tarn-pak: " << message << "\n";
     return 1;
@@ -83,8 +99,31 @@ bool Open(const Context& ctx, CTarnDoc& doc, const std::string& path) {
   return false;
 }
 
+// Locks the archive for the whole read-modify-write that follows: another tarn-pak changing it
+// finishes first, and one that comes later waits for this one.
+bool Lock(const Context& ctx, CTarnDoc& doc, const std::string& path) {
+  std::unique_ptr<CFileLock> lock;
+  std::string why;
+  if (CFileLock::Acquire(path, ctx.lockTimeout, &lock, &why) == CFileLock::Outcome::TimedOut) {
+    char waited[32];
+    std::snprintf(waited, sizeof waited, "%g", static_cast<double>(ctx.lockTimeout.count()) / 1000.0);
+    ctx.Error(why + "; gave up after " + waited + " s, nothing changed");
+    return false;
+  }
+  doc.AdoptLock(std::move(lock));
+  return true;
+}
+
+bool OpenToChange(const Context& ctx, CTarnDoc& doc, const std::string& path) {
+  return Lock(ctx, doc, path) && Open(ctx, doc, path);
+}
+
 int Save(const Context& ctx, CTarnDoc& doc, const fs::path& path) {
-  if (doc.OnSaveDocument(path)) return 0;
+  for (const auto& [concern, text] : doc.SaveConcerns(path))
+    if (!ctx.consent.Allows(concern))
+      return ctx.Error(text + " Not saved; " + (concern == SaveConcern::HardLinks ? "--break-links" : "--force") +
+                       " saves anyway.");
+  if (doc.OnSaveDocument(path, ctx.consent)) return 0;
   return ctx.Error(OneLine(doc.LastError()));
 }
 
@@ -102,13 +141,13 @@ CPackObject* Find(CTarnDoc& doc, const std::string& path) {
 CPackObject* OpenEntry(const Context& ctx, CTarnDoc& doc, const std::string& archive, const std::string& path) {
   if (!Open(ctx, doc, archive)) return nullptr;
   CPackObject* e = Find(doc, path);
-  if (!e) ctx.Error("no entry \"" + path + "\" in " + archive);
+  if (!e) ctx.Error("no entry " + Quoted(path) + " in " + Quoted(archive));
   return e;
 }
 
 int Warn(const Context& ctx, const ExportReport& report) {
-  for (const auto& r : report.refused) ctx.err << "tarn-pak: refused \"" << r.name << "\": " << r.reason << "\n";
-  for (const auto& f : report.failed) ctx.err << "tarn-pak: failed \"" << f.name << "\": " << f.reason << "\n";
+  for (const auto& r : report.refused) ctx.err << "tarn-pak: refused " << Quoted(r.name) << ": " << r.reason << "\n";
+  for (const auto& f : report.failed) ctx.err << "tarn-pak: failed " << Quoted(f.name) << ": " << f.reason << "\n";
   return report.ok() ? 0 : 1;
 }
 
@@ -120,7 +159,7 @@ int CmdList(const Context& ctx, const std::vector<std::string>& a) {
   ForEachFileInSaveOrder(doc.Root(), [&](const std::string& path, const CPackObject& f) {
     line = std::to_string(f.Size());
     line += '\t';
-    line += path;
+    line += Escaped(path);
     line += '\n';
     ctx.out << line;
   });
@@ -149,45 +188,25 @@ int CmdExtract(const Context& ctx, const std::vector<std::string>& a) {
   std::vector<CPackObject*> entries;
   for (const auto& p : paths) {
     CPackObject* e = Find(doc, p);
-    if (!e) return ctx.Error("no entry \"" + p + "\" in " + archive);
+    if (!e) return ctx.Error("no entry " + Quoted(p) + " in " + Quoted(archive));
     entries.push_back(e);
   }
   int rc = 0;
-  for (CPackObject* e : entries) {
-    // A named entry keeps its path: its parent directories become folders under DIR.
-    fs::path target = dir;
-    std::vector<const CPackObject*> chain;
-    for (const CPackObject* p = e->Parent(); p && p->Parent(); p = p->Parent()) chain.insert(chain.begin(), p);
-    bool safe = true;
-    for (const CPackObject* p : chain) {
-      std::string why = UnsafeNameReason(p->Name());
-      if (!why.empty()) {
-        ctx.err << "tarn-pak: refused \"" << p->PathInArchive() << "\": " << why << "\n";
-        safe = false;
-        break;
-      }
-      target /= p->Name();
-    }
-    if (!safe) {
-      rc = 1;
-      continue;
-    }
-    std::error_code ec;
-    fs::create_directories(target, ec);
-    if (Warn(ctx, e->ExportToDisk(target)) != 0) rc = 1;
-  }
+  // A named entry keeps its path: its parent directories become folders under DIR.
+  for (CPackObject* e : entries)
+    if (Warn(ctx, e->ExportToDisk(dir, true)) != 0) rc = 1;
   return rc;
 }
 
 int CmdCreate(const Context& ctx, const std::vector<std::string>& a) {
   if (a.size() != 2) return ctx.Usage("create takes ARCHIVE and DIR");
   std::error_code ec;
-  if (!fs::is_directory(a[1], ec)) return ctx.Error("\"" + a[1] + "\" is not a folder");
+  if (!fs::is_directory(a[1], ec)) return ctx.Error(Quoted(a[1]) + " is not a folder");
   CTarnDoc doc;
-  doc.OnNewDocument();
+  if (!Lock(ctx, doc, a[0])) return 1;
   // The archive is written at once, so the files are read where they are, not copied first.
   ImportReport report = doc.Root().ImportDirectory(a[1], ImportOptions{.snapshot = false});
-  for (const auto& f : report.failures) ctx.err << "tarn-pak: cannot import \"" << f.name << "\": " << f.reason << "\n";
+  for (const auto& f : report.failures) ctx.err << "tarn-pak: cannot import " << Quoted(f.name) << ": " << f.reason << "\n";
   if (!report.failures.empty()) return ctx.Error("nothing written");
   return Save(ctx, doc, a[0]);
 }
@@ -225,9 +244,9 @@ int CmdAdd(const Context& ctx, const std::vector<std::string>& a) {
   }
   if (archive.empty() || sources.empty()) return ctx.Usage("add takes ARCHIVE and at least one SOURCE");
   CTarnDoc doc;
-  if (!Open(ctx, doc, archive)) return 1;
+  if (!OpenToChange(ctx, doc, archive)) return 1;
   CPackObject* dir = EnsureDirectory(doc.Root(), to);
-  if (!dir) return ctx.Error("\"" + to + "\" names a file, not a directory");
+  if (!dir) return ctx.Error(Quoted(to) + " names a file, not a directory");
   const ImportOptions options{.snapshot = false};
   bool failed = false;
   for (const auto& s : sources) {
@@ -235,13 +254,13 @@ int CmdAdd(const Context& ctx, const std::vector<std::string>& a) {
     if (fs::is_directory(s, ec)) {
       ImportReport report = dir->ImportDirectory(s, options);
       for (const auto& f : report.failures) {
-        ctx.err << "tarn-pak: cannot import \"" << f.name << "\": " << f.reason << "\n";
+        ctx.err << "tarn-pak: cannot import " << Quoted(f.name) << ": " << f.reason << "\n";
         failed = true;
       }
     } else {
       std::string why;
       if (!dir->ImportFile(s, options, &why)) {
-        ctx.err << "tarn-pak: cannot import \"" << s << "\": " << why << "\n";
+        ctx.err << "tarn-pak: cannot import " << Quoted(s) << ": " << why << "\n";
         failed = true;
       }
     }
@@ -253,11 +272,11 @@ int CmdAdd(const Context& ctx, const std::vector<std::string>& a) {
 int CmdRm(const Context& ctx, const std::vector<std::string>& a) {
   if (a.size() < 2) return ctx.Usage("rm takes ARCHIVE and at least one PATH");
   CTarnDoc doc;
-  if (!Open(ctx, doc, a[0])) return 1;
+  if (!OpenToChange(ctx, doc, a[0])) return 1;
   std::vector<CPackObject*> doomed;
   for (std::size_t i = 1; i < a.size(); ++i) {
     CPackObject* e = Find(doc, a[i]);
-    if (!e) return ctx.Error("no entry \"" + a[i] + "\" in " + a[0]);
+    if (!e) return ctx.Error("no entry " + Quoted(a[i]) + " in " + Quoted(a[0]));
     if (!e->Parent()) return ctx.Error("the root cannot be deleted");
     doomed.push_back(e);
   }
@@ -278,17 +297,17 @@ int CmdRm(const Context& ctx, const std::vector<std::string>& a) {
 int CmdRename(const Context& ctx, const std::vector<std::string>& a) {
   if (a.size() != 3) return ctx.Usage("rename takes ARCHIVE, PATH and NEWNAME");
   CTarnDoc doc;
-  if (!Open(ctx, doc, a[0])) return 1;
+  if (!OpenToChange(ctx, doc, a[0])) return 1;
   CPackObject* e = Find(doc, a[1]);
-  if (!e || !e->Parent()) return ctx.Error("no entry \"" + a[1] + "\" in " + a[0]);
+  if (!e || !e->Parent()) return ctx.Error("no entry " + Quoted(a[1]) + " in " + Quoted(a[0]));
   const NewNameCheck check = CheckNewName(*e, a[2]);
   switch (check.problem) {
     case NewNameProblem::Empty: return ctx.Error("the new name is empty");
     case NewNameProblem::Separator: return ctx.Error("the new name must not contain \"/\"");
-    case NewNameProblem::Taken: return ctx.Error("\"" + check.taken->Name() + "\" already exists in that directory");
+    case NewNameProblem::Taken: return ctx.Error(Quoted(check.taken->Name()) + " already exists in that directory");
     case NewNameProblem::None: break;
   }
-  if (!e->Rename(check.stored)) return ctx.Error("cannot rename \"" + a[1] + "\"");
+  if (!e->Rename(check.stored)) return ctx.Error("cannot rename " + Quoted(a[1]));
   return Save(ctx, doc, a[0]);
 }
 
@@ -297,7 +316,7 @@ int CmdCat(const Context& ctx, const std::vector<std::string>& a) {
   CTarnDoc doc;
   CPackObject* e = OpenEntry(ctx, doc, a[0], a[1]);
   if (!e) return 1;
-  if (e->IsDirectory()) return ctx.Error("\"" + a[1] + "\" is a directory");
+  if (e->IsDirectory()) return ctx.Error(Quoted(a[1]) + " is a directory");
   std::string why;
   bool ok = e->StreamData(
       [&](const std::uint8_t* p, std::size_t n) {
@@ -350,11 +369,12 @@ int CmdInfo(const Context& ctx, const std::vector<std::string>& a) {
     ModelData model;
     CArchiveModelHost host(*e);
     std::string why;
-    if (!LoadModel(*e, model, host, &why)) return ctx.Error("\"" + a[1] + "\" cannot be read as a model: " + why);
+    if (!LoadModel(*e, model, host, &why)) return ctx.Error(Quoted(a[1]) + " cannot be read as a model: " + why);
     ctx.out << "kind: model\nformat: " << (model.format == ModelData::kMd2 ? "md2" : "mdl") << "\n";
     ctx.out << "skins: " << model.skins.size() << "\ntriangles: " << model.triangles.size() << "\n";
     ctx.out << "vertices: " << std::max(model.vertexCount, 0) << "\nframes: " << model.FrameCount() << "\n";
-    for (const auto& anim : model.animations) ctx.out << "animation: " << anim.name << " " << anim.frames.size() << "\n";
+    for (const auto& anim : model.animations)
+      ctx.out << "animation: " << Escaped(anim.name) << " " << anim.frames.size() << "\n";
     return 0;
   }
   if (PictureKindOf(e->Name(), IsModelName(e->Name())) != PictureKind::None) {
@@ -374,7 +394,7 @@ int CmdConvert(const Context& ctx, const std::vector<std::string>& a) {
   CTarnDoc doc;
   CPackObject* e = OpenEntry(ctx, doc, a[0], a[1]);
   if (!e) return 1;
-  if (e->IsDirectory()) return ctx.Error("\"" + a[1] + "\" is a directory");
+  if (e->IsDirectory()) return ctx.Error(Quoted(a[1]) + " is a directory");
   std::string stem = a[2];
   if (stem.size() > 4 && ToLower(stem.substr(stem.size() - 4)) == ".png") stem.resize(stem.size() - 4);
   auto numbered = [&](std::size_t i, std::size_t n) { return n == 1 ? a[2] : stem + "-" + std::to_string(i) + ".png"; };
@@ -383,8 +403,8 @@ int CmdConvert(const Context& ctx, const std::vector<std::string>& a) {
     ModelData model;
     CArchiveModelHost host(*e);
     std::string why;
-    if (!LoadModel(*e, model, host, &why)) return ctx.Error("\"" + a[1] + "\" cannot be read as a model: " + why);
-    if (model.skins.empty()) return ctx.Error("\"" + a[1] + "\" has no skin");
+    if (!LoadModel(*e, model, host, &why)) return ctx.Error(Quoted(a[1]) + " cannot be read as a model: " + why);
+    if (model.skins.empty()) return ctx.Error(Quoted(a[1]) + " has no skin");
     for (std::size_t i = 0; i < model.skins.size(); ++i) {
       const ModelSkin& s = model.skins[i];
       if (!WritePngRgb(numbered(i, model.skins.size()), s.width, s.height, s.paddedWidth * 3, s.pixels.data(), &why))
@@ -393,7 +413,7 @@ int CmdConvert(const Context& ctx, const std::vector<std::string>& a) {
     return 0;
   }
   EntryPictures pictures = PicturesOf(*e);
-  if (!pictures.ok()) return ctx.Error(pictures.message.empty() ? "\"" + a[1] + "\" holds no picture" : pictures.message);
+  if (!pictures.ok()) return ctx.Error(pictures.message.empty() ? Quoted(a[1]) + " holds no picture" : pictures.message);
   const auto& set = pictures.set;
   for (std::size_t i = 0; i < set.pictures.size(); ++i) {
     const std::string out = numbered(i, set.pictures.size());
@@ -411,16 +431,18 @@ int CmdWad(const Context& ctx, const std::vector<std::string>& a) {
   int skipped = 0;
   for (std::size_t i = 2; i < a.size(); ++i) {
     CPackObject* e = Find(doc, a[i]);
-    if (!e || e->IsDirectory()) return ctx.Error("no map \"" + a[i] + "\" in " + a[0]);
+    if (!e || e->IsDirectory()) return ctx.Error("no map " + Quoted(a[i]) + " in " + Quoted(a[0]));
     CEntryBytes data(*e);
-    if (!data.Ok()) return ctx.Error("the data of \"" + a[i] + "\" cannot be read");
+    if (!data.Ok()) return ctx.Error("the data of " + Quoted(a[i]) + " cannot be read");
     MapTextures map = ReadMapTextures(data.Bytes());
-    for (const auto& p : map.problems) ctx.err << "tarn-pak: " << a[i] << ": " << p << "\n";
+    for (const auto& p : map.problems) ctx.err << "tarn-pak: " << Quoted(a[i]) << ": " << p << "\n";
     skipped += map.skipped;
     AddMapTextures(map, lumps);
   }
+  // A WAD without textures is of no use to anyone: say so rather than write one.
+  if (lumps.empty()) return ctx.Error("no texture extracted, " + Quoted(a[1]) + " not written");
   std::string why;
-  if (!WriteWad2File(a[1], lumps, &why)) return ctx.Error(why);
+  if (!WriteWad2File(a[1], lumps, &why, ctx.consent)) return ctx.Error(why);
   ctx.out << lumps.size() << " textures extracted";
   if (skipped) ctx.out << ", " << skipped << " without pixels skipped";
   ctx.out << "\n";
@@ -432,13 +454,28 @@ int CmdEncode(const Context& ctx, const std::vector<std::string>& a) { return ct
 }  // namespace
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  Context ctx{out, err};
-  if (args.empty()) return ctx.Usage("no command given");
-  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+  Context ctx{out, err, {}, std::chrono::seconds(10)};
+  if (const char* wait = std::getenv("TARN_PAK_LOCK_TIMEOUT")) {
+    char* end = nullptr;
+    const double seconds = std::strtod(wait, &end);
+    if (end != wait && seconds >= 0 && seconds < 86400)
+      ctx.lockTimeout = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+  }
+  std::vector<std::string> rest;
+  for (const std::string& a : args) {
+    if (a == "--force")
+      ctx.consent.overwriteReadOnly = ctx.consent.overwriteChanged = true;
+    else if (a == "--break-links")
+      ctx.consent.breakHardLinks = true;
+    else
+      rest.push_back(a);
+  }
+  if (rest.empty()) return ctx.Usage("no command given");
+  if (rest[0] == "--help" || rest[0] == "-h" || rest[0] == "help") {
     out << kHelp;
     return 0;
   }
-  if (args[0] == "--version") {
+  if (rest[0] == "--version") {
     out << "tarn-pak " << TARN_VERSION << "\n";
     return 0;
   }
@@ -448,9 +485,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       {"info", CmdInfo}, {"convert", CmdConvert}, {"wad", CmdWad},
       {"encode", CmdEncode},
   };
-  auto it = commands.find(args[0]);
-  if (it == commands.end()) return ctx.Usage("unknown command \"" + args[0] + "\"");
-  return it->second(ctx, std::vector<std::string>(args.begin() + 1, args.end()));
+  auto it = commands.find(rest[0]);
+  if (it == commands.end()) return ctx.Usage("unknown command " + Quoted(rest[0]));
+  return it->second(ctx, std::vector<std::string>(rest.begin() + 1, rest.end()));
 }
 
 }  // namespace tarn::cli

@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <ostream>
 #include <random>
 
 #include "archive/PakFormat.h"
+#include "archive/SafeSave.h"
 #include "archive/TempFile.h"
 #include "cli/Commands.h"
 #include "formats/ImageEncode.h"
@@ -117,39 +119,22 @@ bool LoadPaletteOption(Parsed& p, std::string* error) {
 
 std::string Stem(const std::string& path) { return fs::path(path).stem().string(); }
 
-// Every file is written beside its target and renamed into place only when all are complete,
+// Every file is written beside its target and put in its place only when all are complete,
 // so a failure leaves no new file behind and no old one damaged.
 bool WriteAll(const std::vector<std::pair<fs::path, Bytes>>& files, std::string* error) {
-  std::vector<fs::path> temps;
-  auto cleanUp = [&] {
-    for (const fs::path& t : temps) std::remove(t.c_str());
-  };
+  std::vector<std::unique_ptr<CSafeSave>> saves;
   for (const auto& [path, bytes] : files) {
-    const fs::path dir = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    fs::path temp;
-    std::FILE* f = CreateNumberedTemp(dir, "en", &temp);
-    if (!f) {
-      cleanUp();
-      *error = "cannot create a file in " + dir.string();
-      return false;
-    }
-    temps.push_back(temp);
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && FlushToDisk(f);
-    if (std::fclose(f) != 0 || !ok) {
-      cleanUp();
-      *error = "cannot write " + path.string();
+    auto& save = saves.emplace_back(std::make_unique<CSafeSave>());
+    if (!save->Begin(path) || !save->Write(bytes.data(), bytes.size())) {
+      *error = "cannot write " + save->Failure().Text();
       return false;
     }
   }
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    std::error_code ec;
-    fs::rename(temps[i], files[i].first, ec);
-    if (ec) {
-      cleanUp();
-      *error = "cannot write " + files[i].first.string();
+  for (auto& save : saves) {
+    if (!save->Commit()) {
+      *error = "cannot write " + save->Failure().Text();
       return false;
     }
-    SyncDirectory(files[i].first.has_parent_path() ? files[i].first.parent_path() : fs::path("."));
   }
   return true;
 }

@@ -46,12 +46,12 @@ EntryPictures LoadEntryPictures(CPackObject& entry, bool skin) {
   result.title = entry.Name();
   const PictureKind kind = PictureKindOf(entry.Name(), skin);
   if (kind == PictureKind::None) {
-    result.message = "\"" + entry.Name() + "\" is not a picture";
+    result.message = Quoted(entry.Name()) + " is not a picture";
     return result;
   }
   CEntryBytes data(entry);
   if (!data.Ok()) {
-    result.message = "the data of \"" + entry.Name() + "\" cannot be read";
+    result.message = "the data of " + Quoted(entry.Name()) + " cannot be read";
     return result;
   }
   const auto bytes = data.Bytes();
@@ -120,7 +120,7 @@ EntryPictures LoadEntryPictures(CPackObject& entry, bool skin) {
   }
   if (result.set.pictures.empty()) {
     result.set.palettes.clear();
-    result.message = "\"" + entry.Name() + "\": " + (why.empty() ? "no picture" : why);
+    result.message = Quoted(entry.Name()) + ": " + (why.empty() ? "no picture" : why);
   }
   return result;
 }

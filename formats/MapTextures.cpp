@@ -7,7 +7,7 @@
 
 #include "archive/ByteIO.h"
 #include "archive/PakFormat.h"
-#include "archive/TempFile.h"
+#include "archive/SafeSave.h"
 
 namespace tarn {
 
@@ -144,26 +144,22 @@ std::vector<std::uint8_t> BuildWad2(const std::vector<WadLump>& lumps) {
   return out;
 }
 
-bool WriteWad2File(const std::filesystem::path& path, const std::vector<WadLump>& lumps, std::string* error) {
+bool WriteWad2File(const std::filesystem::path& path, const std::vector<WadLump>& lumps, std::string* error,
+                   const SaveConsent& consent) {
   const std::vector<std::uint8_t> bytes = BuildWad2(lumps);
-  const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-  std::filesystem::path temp;
-  std::FILE* out = CreateNumberedTemp(dir, "wd", &temp);
-  if (!out) {
-    if (error) *error = "Unable to open file " + path.string() + " for output";
-    return false;
+  CSafeSave out;
+  CSafeSave::Options options;
+  options.consent = consent;
+  if (out.Begin(path, options) && out.Write(bytes.data(), bytes.size()) && out.Commit()) return true;
+  const SaveFailure& f = out.Failure();
+  if (error) {
+    if (f.stage == SaveStage::Refused)
+      *error = f.reason;
+    else
+      *error = (f.stage == SaveStage::Create ? "Unable to open file " + path.string() + " for output"
+                                             : "Unable to write " + path.string()) + ": " + f.reason;
   }
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() && FlushToDisk(out);
-  if (std::fclose(out) != 0) ok = false;
-  std::error_code ec;
-  if (ok) std::filesystem::rename(temp, path, ec);
-  if (!ok || ec) {
-    std::remove(temp.c_str());
-    if (error) *error = "Unable to write " + path.string();
-    return false;
-  }
-  SyncDirectory(dir);
-  return true;
+  return false;
 }
 
 }  // namespace tarn

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/SafeSave.h"
+
 namespace tarn {
 
 namespace bsp {
@@ -48,8 +50,9 @@ inline constexpr std::size_t kRecordSize = 32;
 // The file: "WAD2", count and directory offset, the lumps from offset 12, then the records.
 std::vector<std::uint8_t> BuildWad2(const std::vector<WadLump>& lumps);
 
-// Written beside the target and renamed over it only when complete. False with a reason.
-bool WriteWad2File(const std::filesystem::path& path, const std::vector<WadLump>& lumps, std::string* error);
+// Written through CSafeSave: in place only when complete. False with a reason.
+bool WriteWad2File(const std::filesystem::path& path, const std::vector<WadLump>& lumps, std::string* error,
+                   const SaveConsent& consent = {});
 
 // Adds the textures of one map to lumps, leaving out names already there (compared as the
 // engine does, ignoring case). Returns how many were added.

@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
     tarn::CPackObject* entry = doc.Root().FindByPath(path);
     if (!entry) entry = doc.Root().FindByPath(tarn::ToLower(path));
     if (entry && !entry->IsDirectory())
-      frame.ViewByCommand(*entry);
+      frame.ViewFromCommandLine(*entry);
     else
       frame.Prompter().Message(&frame, "There is no file \"" + parser.value(view) + "\" in the archive.", "Tarn",
                                QMessageBox::Warning);

@@ -1,6 +1,11 @@
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <sstream>
 
 #include "TestSupport.h"
+#include "archive/FileLock.h"
 #include "archive/TarnDoc.h"
 #include "cli/Commands.h"
 
@@ -149,6 +154,120 @@ TEST_F(Cli, InfoAndConvertDescribeAndWritePictures) {
   Result notPicture = Tool({"convert", P("p.pak"), "maps/x.bsp", P("x.png")});
   EXPECT_EQ(notPicture.rc, 1);
   EXPECT_EQ(Tool({"convert", P("p.pak"), "maps", P("x.png")}).rc, 1);
+}
+
+TEST_F(Cli, NamedExtractionNeverWritesThroughLinks) {
+  WriteFile(dir / "links.pak", PakBuilder().File("evil/x.txt", "x").File("a/b/c.txt", "c").Build());
+  fs::create_directories(dir / "out" / "a");
+  fs::create_directories(dir / "outside");
+  fs::create_directory_symlink("../outside", dir / "out" / "evil");
+  fs::create_directory_symlink("../../outside", dir / "out" / "a" / "b");
+  Result evil = Tool({"extract", P("links.pak"), "-C", P("out"), "evil/x.txt"});
+  EXPECT_EQ(evil.rc, 1);
+  EXPECT_EQ(evil.err, "tarn-pak: refused \"evil\": a link of that name in the folder would lead elsewhere\n");
+  Result deeper = Tool({"extract", P("links.pak"), "-C", P("out"), "a/b/c.txt"});
+  EXPECT_EQ(deeper.rc, 1);
+  EXPECT_NE(deeper.err.find("refused \"a/b\""), std::string::npos);
+  EXPECT_EQ(Tool({"extract", P("links.pak"), "-C", P("out")}).rc, 1);
+  EXPECT_TRUE(fs::is_empty(dir / "outside"));
+}
+
+TEST_F(Cli, ControlCharactersAreEscapedOneRecordALine) {
+  WriteFile(dir / "ctl.pak", PakBuilder()
+                                 .File("two\nlines.txt", "1")
+                                 .File("tab\tname", "2")
+                                 .File("back\\slash", "3")
+                                 .File("bell\x07", "4")
+                                 .Raw("lo\"st", 12, 1 << 20)
+                                 .Build());
+  Result list = Tool({"list", P("ctl.pak")});
+  EXPECT_EQ(list.out, "1\ttwo\\nlines.txt\n1\ttab\\tname\n1\tback\\\\slash\n1\tbell\\x07\n1048576\tlo\"st\n");
+  Result extract = Tool({"extract", P("ctl.pak"), "-C", P("out")});
+  EXPECT_EQ(extract.rc, 1);
+  EXPECT_EQ(std::count(extract.err.begin(), extract.err.end(), '\n'), 5);
+  EXPECT_NE(extract.err.find("refused \"two\\nlines.txt\""), std::string::npos);
+  EXPECT_NE(extract.err.find("failed \"lo\\\"st\": the data of \"lo\\\"st\" lie outside"), std::string::npos);
+  EXPECT_NE(Tool({"--help"}).out.find("\\xNN"), std::string::npos);
+}
+
+TEST_F(Cli, WadWithoutTexturesWritesNothing) {
+  Bytes quake2(80, 0);
+  std::memcpy(quake2.data(), "IBSP", 4);
+  WriteFile(dir / "maps.pak", PakBuilder().File("q2.bsp", quake2).File("notes.txt", "not a map").Build());
+  for (const char* map : {"q2.bsp", "notes.txt"}) {
+    Result r = Tool({"wad", P("maps.pak"), P("out.wad"), map});
+    EXPECT_EQ(r.rc, 1) << map;
+    EXPECT_NE(r.err.find("no texture extracted, \"" + P("out.wad") + "\" not written"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "out.wad"));
+  }
+}
+
+TEST_F(Cli, FailedSavesSayWhereAndWhy) {
+  WriteFile(dir / "src" / "a.txt", "a");
+  fs::create_directories(dir / "folder.pak");
+  Result r = Tool({"create", P("folder.pak"), P("src")});
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_EQ(r.err, "tarn-pak: Error 1 replacing file \"" + P("folder.pak") + "\": Is a directory\n");
+  Result missing = Tool({"list", P("missing.pak")});
+  EXPECT_EQ(missing.err, "tarn-pak: Cannot open \"" + P("missing.pak") + "\": No such file or directory.\n");
+}
+
+TEST_F(Cli, HardLinksAndReadOnlyArchivesNeedTheirOptions) {
+  WriteFile(dir / "src" / "a.txt", "a");
+  ASSERT_EQ(Tool({"create", P("x.pak"), P("src")}).rc, 0);
+  WriteFile(dir / "b.txt", "b");
+  fs::create_hard_link(dir / "x.pak", dir / "twin.pak");
+  Result linked = Tool({"add", P("x.pak"), P("b.txt")});
+  EXPECT_EQ(linked.rc, 1);
+  EXPECT_NE(linked.err.find("other name (hard links)"), std::string::npos);
+  EXPECT_NE(linked.err.find("--break-links saves anyway"), std::string::npos);
+  ASSERT_EQ(Tool({"add", "--break-links", P("x.pak"), P("b.txt")}).rc, 0);
+  EXPECT_EQ(Tool({"list", P("twin.pak")}).out, "1\ta.txt\n");
+
+  fs::permissions(dir / "x.pak", fs::perms::owner_read);
+  Result readOnly = Tool({"rm", P("x.pak"), "a.txt"});
+  EXPECT_EQ(readOnly.rc, 1);
+  EXPECT_EQ(readOnly.err, "tarn-pak: \"" + P("x.pak") + "\" is read-only. Not saved; --force saves anyway.\n");
+  ASSERT_EQ(Tool({"rm", P("x.pak"), "a.txt", "--force"}).rc, 0);
+  EXPECT_EQ(Tool({"list", P("x.pak")}).out, "1\tb.txt\n");
+  EXPECT_EQ(fs::status(dir / "x.pak").permissions(), fs::perms::owner_read);
+}
+
+TEST_F(Cli, ConcurrentWritersTakeTurns) {
+  WriteFile(dir / "src" / "base.txt", "base");
+  ASSERT_EQ(Tool({"create", P("x.pak"), P("src")}).rc, 0);
+  WriteFile(dir / "one.txt", "1");
+  WriteFile(dir / "two.txt", "2");
+  // One writer holds the lock while the other starts and waits for it.
+  CTarnDoc first;
+  std::unique_ptr<CFileLock> lock;
+  ASSERT_EQ(CFileLock::Acquire(P("x.pak"), std::chrono::seconds(0), &lock, nullptr), CFileLock::Outcome::Locked);
+  first.AdoptLock(std::move(lock));
+  ASSERT_TRUE(first.OnOpenDocument(P("x.pak")));
+  // The real program, so that it holds none of this process's descriptors (and their locks).
+  const pid_t second = fork();
+  if (second == 0) {
+    execl(TARN_PAK_PATH, "tarn-pak", "add", P("x.pak").c_str(), P("two.txt").c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string why;
+  ASSERT_NE(first.Root().ImportFile(dir / "one.txt", {}, &why), nullptr) << why;
+  ASSERT_TRUE(first.OnSaveDocument(P("x.pak"))) << first.LastError();
+  first.AdoptLock(nullptr);
+  int status = 0;
+  waitpid(second, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Tool({"list", P("x.pak")}).out, "4\tbase.txt\n1\tone.txt\n1\ttwo.txt\n");
+
+  // A writer that finds the archive locked for longer than it may wait gives up, changing nothing.
+  ASSERT_EQ(CFileLock::Acquire(P("x.pak"), std::chrono::seconds(0), &lock, nullptr), CFileLock::Outcome::Locked);
+  setenv("TARN_PAK_LOCK_TIMEOUT", "0.2", 1);
+  const Bytes before = ReadFile(dir / "x.pak");
+  Result waited = Tool({"rm", P("x.pak"), "one.txt"});
+  unsetenv("TARN_PAK_LOCK_TIMEOUT");
+  EXPECT_EQ(waited.rc, 1);
+  EXPECT_EQ(waited.err, "tarn-pak: \"" + P("x.pak") + "\": another program is changing it; gave up after 0.2 s, nothing changed\n");
+  EXPECT_EQ(ReadFile(dir / "x.pak"), before);
 }
 
 }  // namespace

@@ -146,7 +146,7 @@ TEST(Wad2, DuplicatesAcrossMapsAreWrittenOnceAndReadBack) {
   ASSERT_TRUE(WriteWad2File(t / "out.wad", lumps, &why)) << why;
   EXPECT_EQ(ReadFile(t / "out.wad"), wad);
   EXPECT_FALSE(WriteWad2File(t / "missing" / "out.wad", lumps, &why));
-  EXPECT_EQ(why, "Unable to open file " + (t / "missing" / "out.wad").string() + " for output");
+  EXPECT_EQ(why, "Unable to open file " + (t / "missing" / "out.wad").string() + " for output: No such file or directory");
   for (const auto& e : fs::directory_iterator(t.path())) EXPECT_EQ(e.path().filename(), "out.wad");
 }
 

@@ -118,7 +118,7 @@ TEST(PakCheck, ReportsDuplicatesOverlapsAndUnsafeNames) {
   EXPECT_TRUE(HasProblem(problems, "\"A.TXT\": data overlap those of \"a.txt\""));
   EXPECT_TRUE(HasProblem(problems, "\"../evil\": cannot be exported safely"));
   EXPECT_TRUE(HasProblem(problems, "\"dir//x\": cannot be exported safely: the name is empty"));
-  EXPECT_TRUE(HasProblem(problems, "\"c:\\x5cx\": cannot be exported safely"));
+  EXPECT_TRUE(HasProblem(problems, "\"c:\\\\x\": cannot be exported safely"));
   EXPECT_TRUE(HasProblem(problems, "\"bell\\x07\": cannot be exported safely: the name contains a control"));
 }
 

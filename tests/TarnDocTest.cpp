@@ -1,6 +1,10 @@
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <thread>
 
 #include "TestSupport.h"
 #include "archive/TarnDoc.h"
@@ -177,17 +181,93 @@ TEST_F(Doc, FailedSaveLeavesFileTreeFlagAndSourceAsTheyWere) {
     EXPECT_EQ(e.path().extension(), ".pak") << "left behind: " << e.path();
 }
 
-TEST_F(Doc, SaveFailuresGiveTheirMessages) {
+TEST_F(Doc, SaveFailuresGiveTheirMessagesWithThePathAndTheReason) {
   doc.Root().AddChild("f", false);
   EXPECT_FALSE(doc.OnSaveDocument(dir / "no-such-folder" / "x.pak"));
-  EXPECT_EQ(doc.LastError(), std::string("Error opening file for saving\nPlease report to ") + docmsg::kSupportAddress);
+  EXPECT_EQ(doc.LastError(), "Error opening file for saving\n\"" + (dir / "no-such-folder" / "x.pak").string() +
+                                 "\": No such file or directory");
 
-  // A non-empty folder cannot be replaced by a file.
+  // A folder cannot be replaced by a file; nothing is written to find that out.
   fs::create_directories(dir / "taken.pak" / "inside");
   EXPECT_FALSE(doc.OnSaveDocument(dir / "taken.pak"));
-  EXPECT_EQ(doc.LastError().substr(0, doc.LastError().find('\n')), "Error 1 replacing file");
+  EXPECT_EQ(doc.LastError(), "Error 1 replacing file\n\"" + (dir / "taken.pak").string() + "\": Is a directory");
   EXPECT_TRUE(fs::is_directory(dir / "taken.pak" / "inside"));
-  EXPECT_FALSE(fs::exists(dir / "rv0.tmp"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+
+  EXPECT_FALSE(doc.OnOpenDocument(dir / "taken.pak"));
+  EXPECT_EQ(doc.LastError(), "Cannot open \"" + (dir / "taken.pak").string() + "\": Is a directory.");
+}
+
+TEST_F(Doc, SavingThroughALinkEditsTheFileItLeadsTo) {
+  const auto real = Pak("real/pak0.pak", PakBuilder().File("a.txt", "a").Build());
+  fs::create_directories(dir / "game");
+  fs::create_symlink("../real/pak0.pak", dir / "game" / "pak0.pak");
+  ASSERT_TRUE(doc.OnOpenDocument(dir / "game" / "pak0.pak"));
+  doc.Root().AddChild("b.txt", false);
+  ASSERT_TRUE(doc.OnSaveDocument(dir / "game" / "pak0.pak")) << doc.LastError();
+  EXPECT_TRUE(fs::is_symlink(dir / "game" / "pak0.pak"));
+  CTarnDoc again;
+  ASSERT_TRUE(again.OnOpenDocument(real));
+  EXPECT_NE(again.Root().FindChild("b.txt"), nullptr);
+  EXPECT_EQ(Load(doc.Root().FindChild("a.txt")), ToBytes("a"));
+  EXPECT_FALSE(doc.ChangedOnDisk());
+}
+
+TEST_F(Doc, OthersChangesSinceOpeningNeedConsent) {
+  const auto path = Pak("a.pak", PakBuilder().File("a", "1").Build());
+  ASSERT_TRUE(doc.OnOpenDocument(path));
+  doc.Root().AddChild("mine", false);
+  ASSERT_TRUE(doc.OnSaveDocument(path)) << doc.LastError();
+  EXPECT_TRUE(doc.SaveConcerns(path).empty());
+
+  // Another program saves the archive meanwhile: its version stays unless the user says otherwise.
+  CTarnDoc other;
+  ASSERT_TRUE(other.OnOpenDocument(path));
+  other.Root().AddChild("theirs", false);
+  ASSERT_TRUE(other.OnSaveDocument(path));
+  EXPECT_TRUE(doc.ChangedOnDisk());
+  const auto concerns = doc.SaveConcerns(path);
+  ASSERT_EQ(concerns.size(), 1u);
+  EXPECT_EQ(concerns[0].second, "\"" + path.string() + "\" has been changed on disk since it was opened or last saved.");
+  EXPECT_FALSE(doc.OnSaveDocument(path));
+  EXPECT_TRUE(doc.SaveConcerns(dir / "elsewhere.pak").empty());
+  CTarnDoc check;
+  ASSERT_TRUE(check.OnOpenDocument(path));
+  EXPECT_NE(check.Root().FindChild("theirs"), nullptr);
+  SaveConsent consent;
+  consent.overwriteChanged = true;
+  ASSERT_TRUE(doc.OnSaveDocument(path, consent)) << doc.LastError();
+  EXPECT_FALSE(doc.ChangedOnDisk());
+}
+
+TEST_F(Doc, ASaveThatReadsBytesChangedMeanwhileFailsAndLeavesTheArchive) {
+  const auto path = Pak("live.pak", PakBuilder().File("z.txt", "zzzz").Build());
+  ASSERT_TRUE(doc.OnOpenDocument(path));
+  // An entry read from a pipe holds the save after the archive's own bytes were copied, while
+  // another program writes into the archive in place.
+  const fs::path pipe = dir / "pipe";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  CPackObject* slow = doc.Root().AddChild("slow.bin", false);
+  slow->SetSize(4);
+  slow->SetTempFile(pipe.string(), false);
+  std::thread other([&] {
+    const int fd = ::open(pipe.c_str(), O_WRONLY);
+    std::ofstream(path, std::ios::binary | std::ios::app) << "appended in place";
+    EXPECT_EQ(::write(fd, "pppp", 4), 4);
+    ::close(fd);
+  });
+  EXPECT_FALSE(doc.OnSaveDocument(path));
+  const int unblock = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);  // should the save not have read the pipe
+  other.join();
+  ::close(unblock);
+  EXPECT_NE(doc.LastError().find("was changed by another program while it was open"), std::string::npos);
+  Bytes expected = PakBuilder().File("z.txt", "zzzz").Build();
+  const Bytes appended = ToBytes("appended in place");
+  expected.insert(expected.end(), appended.begin(), appended.end());
+  EXPECT_EQ(ReadFile(path), expected);
+  // Its bytes cannot be trusted for any later save either.
+  EXPECT_FALSE(doc.OnSaveDocument(dir / "elsewhere.pak"));
+  EXPECT_FALSE(fs::exists(dir / "elsewhere.pak"));
 }
 
 TEST_F(Doc, LimitsOfTheFormatAreRefusedBeforeWriting) {
@@ -237,9 +317,15 @@ TEST_F(Doc, KilledSaveLeavesTheOldArchiveWhole) {
       WriteFile(path, before);
     }
   }
-  // The killed children's temporary copies are theirs to leak; clean up what they left here.
-  for (const auto& e : fs::directory_iterator(dir.path()))
-    if (e.path().extension() == ".tmp") fs::remove(e.path());
+  // Killed saves leave nothing behind, or (killed just as the file got its name) a temporary
+  // that the next save removes.
+  CTarnDoc next;
+  ASSERT_TRUE(next.OnOpenDocument(path));
+  ASSERT_TRUE(next.OnSaveDocument(path)) << next.LastError();
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"big.bin", "victim.pak"}));
 }
 
 }  // namespace

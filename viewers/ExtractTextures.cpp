@@ -51,8 +51,7 @@ void ExtractTextures(browser::CMainFrame& frame, const std::vector<CPackObject*>
     std::string why;
     if (!WriteWad2File(out.toLocal8Bit().toStdString(), lumps, &why)) {
       progress.hide();
-      frame.Prompter().Message(&frame, QString("Unable to open file %1 for output").arg(out), "Error",
-                               QMessageBox::Critical);
+      frame.Prompter().Message(&frame, Q(why), "Error", QMessageBox::Critical);
       return;
     }
     progress.Step();

@@ -1,7 +1,5 @@
 #include "viewers/ViewEntry.h"
 
-#include <QStatusBar>
-
 #include "archive/PackObject.h"
 #include "archive/PakFormat.h"
 #include "browser/MainFrame.h"
@@ -59,7 +57,7 @@ void ViewEntry(browser::CMainFrame& frame, CPackObject& entry, bool skin) {
       if (pictures.messageBox)
         frame.Prompter().Message(&frame, Q(pictures.message), "Tarn", QMessageBox::NoIcon);
       else
-        frame.statusBar()->showMessage(Q(pictures.message), 5000);
+        frame.TellViewProblem(Q(pictures.message));
       return;
     }
     auto* viewer = new CBitmapViewerFrame(std::move(pictures.set), Q(pictures.title), &frame);
@@ -70,7 +68,7 @@ void ViewEntry(browser::CMainFrame& frame, CPackObject& entry, bool skin) {
   // byte by byte.
   CEntryBytes data(entry);
   if (!data.Ok()) {
-    frame.statusBar()->showMessage("The data of \"" + Q(entry.Name()) + "\" cannot be read.", 5000);
+    frame.TellViewProblem("The data of " + Q(Quoted(entry.Name())) + " cannot be read.");
     return;
   }
   QWidget* viewer;

@@ -458,6 +458,76 @@ TEST_F(GuiTest, NavigationByDoubleClickEnterAndUpOneLevel) {
   EXPECT_TRUE(frame->IsTreeFocused());
 }
 
+TEST_F(GuiTest, SaveAsksBeforeBreakingLinksOrOverwritingOthersChanges) {
+  auto path = OpenPak(SamplePak());
+  fs::create_hard_link(path, dir / "twin.pak");
+  const Bytes before = ReadFile(path);
+  auto editAndSave = [&](QMessageBox::StandardButton answer) {
+    FocusTree();
+    Action("actionNewDirectory")->trigger();
+    prompter->answers = {answer};
+    Action("actionSave")->trigger();
+  };
+  editAndSave(QMessageBox::No);
+  ASSERT_EQ(prompter->shown.size(), 1u);
+  EXPECT_NE(prompter->shown[0].text.indexOf("1 other name (hard links)"), -1);
+  EXPECT_TRUE(prompter->shown[0].text.endsWith("\n\nSave anyway?"));
+  EXPECT_TRUE(doc.IsModified());
+  EXPECT_EQ(ReadFile(path), before);
+
+  // Saved anyway: the other name keeps the old archive.
+  WriteFile(dir / "added.txt", "added");
+  frame->ImportPaths(&doc.Root(), {QString::fromStdString((dir / "added.txt").string())});
+  prompter->answers = {QMessageBox::Yes};
+  Action("actionSave")->trigger();
+  EXPECT_FALSE(doc.IsModified());
+  EXPECT_EQ(ReadFile(dir / "twin.pak"), before);
+
+  // Another program saves the archive meanwhile: its version stays unless the user overwrites it.
+  CTarnDoc other;
+  ASSERT_TRUE(other.OnOpenDocument(path));
+  other.Root().AddChild("theirs", false);
+  ASSERT_TRUE(other.OnSaveDocument(path));
+  const Bytes theirs = ReadFile(path);
+  editAndSave(QMessageBox::No);
+  ASSERT_EQ(prompter->shown.size(), 3u);
+  EXPECT_EQ(prompter->shown[2].text, "\"" + QString::fromStdString(path.string()) +
+                                         "\" has been changed on disk since it was opened or last saved.\n\n"
+                                         "Overwrite it with this version?");
+  EXPECT_EQ(ReadFile(path), theirs);
+  prompter->answers = {QMessageBox::Yes};
+  Action("actionSave")->trigger();
+  EXPECT_FALSE(doc.IsModified());
+  EXPECT_NE(ReadFile(path), theirs);
+}
+
+TEST_F(GuiTest, FailedSavesAndExportsNameTheFileAndTheReason) {
+  OpenPak(SamplePak());
+  fs::create_directories(dir / "folder.pak");
+  prompter->saveFile = QString::fromStdString((dir / "folder.pak").string());
+  Action("actionSaveAs")->trigger();
+  ASSERT_EQ(prompter->shown.size(), 1u);
+  EXPECT_EQ(prompter->shown[0].text, "Error 1 replacing file\n\"" + prompter->saveFile + "\": Is a directory");
+  EXPECT_EQ(prompter->shown[0].caption, "Error");
+
+  // Export To File neither writes through a link nor leaves a part of a file.
+  WriteFile(dir / "precious.txt", "precious");
+  fs::create_symlink(dir / "precious.txt", dir / "link.txt");
+  ShowDir("");
+  FocusList();
+  SelectRows({"autoexec.cfg"});
+  prompter->saveFile = QString::fromStdString((dir / "link.txt").string());
+  Action("actionExportFile")->trigger();
+  ASSERT_EQ(prompter->shown.size(), 2u);
+  EXPECT_EQ(prompter->shown[1].text, "Could not export " + prompter->saveFile +
+                                         ": a link of that name in the folder would lead elsewhere.");
+  EXPECT_EQ(ReadFile(dir / "precious.txt"), ToBytes("precious"));
+  prompter->saveFile = QString::fromStdString((dir / "out.cfg").string());
+  Action("actionExportFile")->trigger();
+  EXPECT_EQ(prompter->shown.size(), 2u);
+  EXPECT_EQ(ReadFile(dir / "out.cfg"), ToBytes("bind x"));
+}
+
 TEST_F(GuiTest, BadArchivesLeaveTheWindowAsItWas) {
   OpenPak(SamplePak());
   WriteFile(dir / "bad.pak", "not an archive at all");

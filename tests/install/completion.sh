@@ -36,9 +36,14 @@ expect() {
   [ "$got" = "$want" ] || fail "tab after '$*': got '$got', want '$want'"
 }
 
-# Every command of --help, and the options that stand alone.
+# Every command of --help, and the options that stand alone (those on lines of their own, which
+# go with any command).
 commands=$("$tarn_pak" --help | help_commands | sort | paste -sd'|')
-expect "--help|--version|$commands" "$tarn_pak" ""
+globals=$("$tarn_pak" --help | sed -n 's/^  \(--*[a-z][-a-z]*\).*/\1/p' | sort | paste -sd'|')
+for option in --help --version; do
+  case "|$globals|" in *"|$option|"*) ;; *) fail "$option is not listed as an option of its own" ;; esac
+done
+expect "$(printf '%s\n' "$globals" "$commands" | tr '|' '\n' | sort | paste -sd'|')" "$tarn_pak" ""
 expect "extract" "$tarn_pak" ex
 # An archive is a file with an archive's name, or a folder to look into.
 expect "game.pak|out|src" "$tarn_pak" extract ""
