@@ -54,7 +54,11 @@ done
 expect "maps/start.bsp|maps/test.bsp" "$tarn_pak" extract game.pak maps/
 expect "sound/misc/beep.wav" "$tarn_pak" cat game.pak sound/misc/
 # Options, and their arguments: a folder on disk, a directory of the archive.
-expect "-C" "$tarn_pak" extract game.pak -
+# (with the options of their own lines, but for --help and --version, which stand alone)
+with_globals() {
+  printf '%s\n' "$globals" "$@" | tr '|' '\n' | grep -vxE -e '--help|--version' | sort | paste -sd'|'
+}
+expect "$(with_globals -C)" "$tarn_pak" extract game.pak -
 expect "out|src" "$tarn_pak" extract game.pak -C ""
 expect "sound/" "$tarn_pak" extract -C out game.pak so
 expect "maps/|progs/|sound/" "$tarn_pak" add game.pak --to ""
