@@ -30,6 +30,19 @@ bool EqualsAnyCase(std::string_view a, std::string_view b) {
 
 namespace {
 
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Like string_view::compare on the names lower-cased, without making them.
+int CompareAnyCase(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char x = static_cast<unsigned char>(LowerAscii(a[i]));
+    const unsigned char y = static_cast<unsigned char>(LowerAscii(b[i]));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
 std::string OneLine(std::string text) {
   std::replace(text.begin(), text.end(), '\n', ' ');
   return text;
@@ -165,6 +178,13 @@ void MatchNames(const EngineProfile& profile, GameSource& source) {
   // lower-cases every member's name as it reads the zip.
   if (profile.id == Engine::Qss && !source.listing.pak)
     for (ListedEntry& e : source.listing.entries) e.path = ToLower(e.path);
+}
+
+// A .pak that is not one stops Quake (COM_LoadPackFile: "%s is not a packfile"), Quake II
+// (FS_LoadPackFile) and Yamagi (FS_LoadPAK) with a fatal error; FTE (FSPAK_LoadArchive) and
+// the zip readers only say so and go on.
+bool FailureIsFatal(const EngineProfile& profile, const fs::path& path) {
+  return ExtensionOf(path.filename().string()) == "pak" && profile.id != Engine::Fte;
 }
 
 }  // namespace
@@ -341,11 +361,7 @@ class CFolderPlanner {
   }
 
   void Fail(const fs::path& path, const std::string& why) {
-    // A .pak that is not one stops Quake (COM_LoadPackFile: "%s is not a packfile"), Quake II
-    // (FS_LoadPackFile) and Yamagi (FS_LoadPAK) with a fatal error; FTE (FSPAK_LoadArchive)
-    // and the zip readers only say so and go on.
-    const bool fatal = ExtensionOf(path.filename().string()) == "pak" && m_profile.id != Engine::Fte;
-    m_view.m_failures.push_back({path, why, fatal});
+    m_view.m_failures.push_back({path, why, FailureIsFatal(m_profile, path)});
   }
 
   void AddLoose() {
@@ -496,7 +512,7 @@ CGameView CGameView::LoadArchive(const EngineProfile& profile, const fs::path& a
     MatchNames(profile, source);
     view.m_sources.push_back(std::move(source));
   } else {
-    view.m_failures.push_back({archive, why, false});
+    view.m_failures.push_back({archive, why, FailureIsFatal(profile, archive)});
   }
   view.m_docs.resize(view.m_sources.size());
   view.m_looseRoots.resize(view.m_sources.size());
@@ -537,7 +553,7 @@ std::vector<GameCopy> CGameView::OtherCase(std::string_view path) const {
 
 std::vector<GameFile> CGameView::Files() const {
   struct Item {
-    std::string key;
+    std::string_view path;
     GameCopy copy;
   };
   std::vector<Item> items;
@@ -546,12 +562,11 @@ std::vector<GameFile> CGameView::Files() const {
   items.reserve(total);
   for (std::size_t s = 0; s < m_sources.size(); ++s)
     for (std::size_t e = 0; e < m_sources[s].listing.entries.size(); ++e)
-      items.push_back({ToLower(m_sources[s].listing.entries[e].path),
-                       {static_cast<std::uint32_t>(s), static_cast<std::uint32_t>(e)}});
+      items.push_back({m_sources[s].listing.entries[e].path, {static_cast<std::uint32_t>(s), static_cast<std::uint32_t>(e)}});
   // By name in any case, and within a name in the engine's order: the last source first, and
   // in one source its first record first.
   std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) {
-    if (int c = a.key.compare(b.key)) return c < 0;
+    if (int c = CompareAnyCase(a.path, b.path)) return c < 0;
     if (a.copy.source != b.copy.source) return a.copy.source > b.copy.source;
     return a.copy.entry < b.copy.entry;
   });
@@ -560,7 +575,12 @@ std::vector<GameFile> CGameView::Files() const {
   files.reserve(items.size());
   for (std::size_t i = 0; i < items.size();) {
     std::size_t j = i + 1;
-    while (j < items.size() && items[j].key == items[i].key) ++j;
+    while (j < items.size() && EqualsAnyCase(items[j].path, items[i].path)) ++j;
+    if (j == i + 1) {  // most paths have one copy
+      files.push_back({std::string(items[i].path), {items[i].copy}});
+      i = j;
+      continue;
+    }
     // Each spelling in the group is a request the engine could be given; a copy answers it
     // when its source compares in any case or when it is spelt the same. Spellings answered
     // by the very same copies are one path.
