@@ -29,11 +29,6 @@ struct Side {
   std::map<std::string, std::pair<std::string, const CPackObject*>> files;  // key → shown path, entry
 };
 
-std::string OneLine(std::string text) {
-  std::replace(text.begin(), text.end(), '\n', ' ');
-  return text;
-}
-
 bool OpenSide(const fs::path& path, Side& side, DiffResult& result) {
   std::error_code ec;
   auto add = [&](const std::string& shown, const CPackObject* entry) {
@@ -60,7 +55,7 @@ bool OpenSide(const fs::path& path, Side& side, DiffResult& result) {
   }
   side.doc = std::make_unique<CTarnDoc>();
   if (!side.doc->OnOpenDocument(path)) {
-    result.errors.push_back(OneLine(side.doc->LastError()));
+    result.errors.push_back(LastErrorLine(*side.doc));
     return false;
   }
   ForEachFileInSaveOrder(side.doc->Root(), [&](const std::string& p, const CPackObject& f) { add(p, &f); });

@@ -119,10 +119,6 @@ const char* ContainerName(SoundInfo::Container c) {
   return "no sound format Tarn knows";
 }
 
-bool HasUpper(std::string_view s) {
-  return std::any_of(s.begin(), s.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
-}
-
 // Loose files the engine may be asked for; documents and the like beside a mod are left alone.
 bool IsGameDataName(std::string_view path) {
   static const std::set<std::string, std::less<>> kExtensions = {
@@ -173,7 +169,7 @@ class CChecker {
     for (std::uint32_t e = 0; e < entries.size(); ++e) {
       const GameCopy copy{s, e};
       const std::string& path = entries[e].path;
-      if (IsExact(src.match) && HasUpper(path) && (src.kind == SourceKind::Archive || IsGameDataName(path)))
+      if (IsExact(src.match) && HasCapitals(path) && (src.kind == SourceKind::Archive || IsGameDataName(path)))
         Report(copy, "name-case",
                "the name has capital letters, and " + Engines() + " compare " +
                    (src.kind == SourceKind::Archive ? "the names in a pak" : "the names of loose files (on Linux)") +
@@ -318,9 +314,14 @@ class CChecker {
       case Engine::Fte: break;  // FTE decodes what it can by content: nothing is told for it
     }
     if (!wanted.count(ext)) return;
+    // The "fmt " chunk nearly always comes first: a short read, and a longer one only when not.
     std::vector<std::uint8_t> bytes;
-    if (!Read(c, ext == "wav" ? kSoundHeaderBytes : 16, bytes)) return;
-    const SoundInfo info = ReadSoundInfo(bytes);
+    if (!Read(c, ext == "wav" ? 512 : 16, bytes)) return;
+    SoundInfo info = ReadSoundInfo(bytes);
+    if (info.container == SoundInfo::Container::Wav && !info.fmtFound && bytes.size() == 512) {
+      if (!Read(c, kSoundHeaderBytes, bytes)) return;
+      info = ReadSoundInfo(bytes);
+    }
     using C = SoundInfo::Container;
     const C expected = ext == "wav" ? C::Wav : ext == "mp3" ? C::Mp3 : ext == "flac" ? C::Flac : C::Ogg;
     if (info.container != expected) {

@@ -78,6 +78,12 @@ std::string EngineProfileNames() {
   return names;
 }
 
+bool HasCapitals(std::string_view name) {
+  for (char c : name)
+    if (c >= 'A' && c <= 'Z') return true;
+  return false;
+}
+
 std::string ExtensionOf(std::string_view fileName) {
   const std::size_t dot = fileName.rfind('.');
   if (dot == std::string_view::npos || dot == 0) return {};

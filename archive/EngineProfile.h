@@ -41,6 +41,10 @@ std::string EngineProfileNames();
 // Whether stored names of this kind answer a request only in their exact spelling.
 inline bool IsExact(NameMatch m) { return m == NameMatch::Exact; }
 
+// Whether a name holds ASCII capital letters, which an engine that compares names exactly
+// will not find when asked for the name in lower case.
+bool HasCapitals(std::string_view name);
+
 // Lower-case extension of a file name without the dot ("pak" for "PAK1.PAK"); empty when none.
 std::string ExtensionOf(std::string_view fileName);
 

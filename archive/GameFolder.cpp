@@ -43,16 +43,13 @@ int CompareAnyCase(std::string_view a, std::string_view b) {
   return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
-std::string OneLine(std::string text) {
+}  // namespace
+
+std::string LastErrorLine(const CTarnDoc& doc) {
+  std::string text = doc.LastError();
   std::replace(text.begin(), text.end(), '\n', ' ');
   return text;
 }
-
-bool HasUpper(std::string_view s) {
-  return std::any_of(s.begin(), s.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
-}
-
-}  // namespace
 
 bool IsPackageName(std::string_view fileName) {
   static const std::set<std::string, std::less<>> kExtensions = {"pak", "pk2", "pk3", "pk4", "pkz", "zip", "apk", "kpf"};
@@ -79,7 +76,7 @@ bool ListArchive(const fs::path& archive, ArchiveListing& out, std::string* erro
   // Every other container through the document, which opens whatever Tarn knows.
   CTarnDoc doc;
   if (!doc.OnOpenDocument(archive)) {
-    if (error) *error = OneLine(doc.LastError());
+    if (error) *error = LastErrorLine(doc);
     return false;
   }
   ForEachFileInSaveOrder(doc.Root(), [&](const std::string& path, const CPackObject& f) {
@@ -101,7 +98,7 @@ constexpr int kMaxFolderDepth = 64;
 void WalkFolder(const fs::path& dir, const std::string& prefix, int depth, bool skipPackages, std::set<DirId>& seen,
                 ArchiveListing& out, std::vector<std::string>* unreadable) {
   std::error_code ec;
-  fs::directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec);
+  fs::directory_iterator it(dir, ec);
   if (ec) {
     if (unreadable) unreadable->push_back(Quoted(dir.string()) + ": " + ec.message());
     return;
@@ -449,7 +446,7 @@ class CFolderPlanner {
 
   std::string DefaultReason(const std::string& name) const {
     const std::string ext = ExtensionOf(name);
-    const std::string exactly = HasUpper(name) ? " (by the exact name: Linux file names are case-sensitive)" : "";
+    const std::string exactly = HasCapitals(name) ? " (by the exact name: Linux file names are case-sensitive)" : "";
     switch (m_profile.id) {
       case Engine::Quake:
       case Engine::Rerelease:
@@ -495,10 +492,16 @@ CGameView CGameView::LoadFolders(const EngineProfile& profile, const std::vector
   CGameView view(profile);
   view.m_folders = folders;
   // Each game folder is added after the one before and so wins over it
-  // (id-Software/Quake WinQuake/common.c COM_InitFilesystem: id1, then -game).
-  for (std::size_t i = 0; i < folders.size(); ++i) CFolderPlanner(view, folders[i], i).Run();
+  // (id-Software/Quake WinQuake/common.c COM_InitFilesystem: id1, then -game); one already
+  // added is not added again (fteqw engine/common/fs.c FS_AddGameDirectory, "already loaded").
+  std::set<fs::path> added;
+  for (std::size_t i = 0; i < folders.size(); ++i) {
+    std::error_code ec;
+    if (added.insert(fs::weakly_canonical(folders[i], ec)).second) CFolderPlanner(view, folders[i], i).Run();
+  }
   view.m_docs.resize(view.m_sources.size());
   view.m_looseRoots.resize(view.m_sources.size());
+  view.m_earlier.resize(view.m_sources.size());
   return view;
 }
 
@@ -516,6 +519,7 @@ CGameView CGameView::LoadArchive(const EngineProfile& profile, const fs::path& a
   }
   view.m_docs.resize(view.m_sources.size());
   view.m_looseRoots.resize(view.m_sources.size());
+  view.m_earlier.resize(view.m_sources.size());
   return view;
 }
 
@@ -525,16 +529,32 @@ fs::path CGameView::Location(GameCopy c) const {
 }
 
 std::vector<GameCopy> CGameView::Lookup(std::string_view path) const {
+  auto answers = [&](GameCopy c) {
+    const std::string& stored = Entry(c).path;
+    return EqualsAnyCase(stored, path) && (!IsExact(Source(c).match) || stored == path);
+  };
   std::vector<GameCopy> copies;
+  // One question is answered by walking the sources; many (the checks) by an index of the names.
+  if (m_index.empty() && ++m_lookups > 4) {
+    for (std::size_t s = m_sources.size(); s-- > 0;)
+      for (std::size_t e = 0; e < m_sources[s].listing.entries.size(); ++e)
+        m_index[ToLower(m_sources[s].listing.entries[e].path)].push_back(
+            {static_cast<std::uint32_t>(s), static_cast<std::uint32_t>(e)});
+  }
+  if (!m_index.empty()) {
+    const auto it = m_index.find(ToLower(path));
+    if (it != m_index.end())
+      for (GameCopy c : it->second)
+        if (answers(c)) copies.push_back(c);
+    return copies;
+  }
   // The search path is walked from the last source added; inside a source the first record
   // of the name is the one found (COM_FindFile's loops).
-  for (std::size_t s = m_sources.size(); s-- > 0;) {
-    const GameSource& src = m_sources[s];
-    const auto& entries = src.listing.entries;
-    for (std::size_t e = 0; e < entries.size(); ++e)
-      if (EqualsAnyCase(entries[e].path, path) && (!IsExact(src.match) || entries[e].path == path))
-        copies.push_back({static_cast<std::uint32_t>(s), static_cast<std::uint32_t>(e)});
-  }
+  for (std::size_t s = m_sources.size(); s-- > 0;)
+    for (std::size_t e = 0; e < m_sources[s].listing.entries.size(); ++e) {
+      const GameCopy c{static_cast<std::uint32_t>(s), static_cast<std::uint32_t>(e)};
+      if (answers(c)) copies.push_back(c);
+    }
   return copies;
 }
 
@@ -645,15 +665,20 @@ CPackObject* CGameView::Open(GameCopy c, std::string* error) {
   if (!doc) {
     auto opened = std::make_unique<CTarnDoc>();
     if (!opened->OnOpenDocument(src.path)) {
-      if (error) *error = OneLine(opened->LastError());
+      if (error) *error = LastErrorLine(*opened);
       return nullptr;
     }
     doc = std::move(opened);
   }
-  // The tree shows the k-th record of a name again as "name(k+1)" (CPackObject::AddChild).
-  int earlier = 0;
-  for (std::uint32_t e = 0; e < c.entry; ++e)
-    if (EqualsAnyCase(src.listing.entries[e].path, listed.path)) ++earlier;
+  // The tree shows the k-th record of a name again as "name(k+1)" (CPackObject::AddChild):
+  // count, once per archive, how many records of each name come before each record.
+  auto& earlierOf = m_earlier[c.source];
+  if (earlierOf.empty() && !src.listing.entries.empty()) {
+    std::unordered_map<std::string, std::uint32_t> seen;
+    earlierOf.reserve(src.listing.entries.size());
+    for (const ListedEntry& e : src.listing.entries) earlierOf.push_back(seen[ToLower(e.path)]++);
+  }
+  const std::uint32_t earlier = earlierOf[c.entry];
   std::string path = StoredName(listed.path);
   if (earlier > 0) {
     const std::size_t dot = path.rfind('.');

@@ -157,10 +157,17 @@ class CGameView {
   std::vector<std::unique_ptr<CTarnDoc>> m_docs;
   std::vector<std::unique_ptr<CPackObject>> m_looseRoots;
   std::unordered_map<std::uint64_t, CPackObject*> m_opened;  // by source and entry
+  std::vector<std::vector<std::uint32_t>> m_earlier;        // records of the same name before each one
+  // Every copy by its name in lower case, in the engine's order; made once lookups are many.
+  mutable std::unordered_map<std::string, std::vector<GameCopy>> m_index;
+  mutable int m_lookups = 0;
 };
 
 // The package names of a pak.lst, split as the engines that read one split it.
 std::vector<std::string> ParsePakList(std::string_view text);
+
+// A document's last error on one line, for lists of messages.
+std::string LastErrorLine(const CTarnDoc& doc);
 
 // Case-insensitive (ASCII) comparison of two names.
 bool EqualsAnyCase(std::string_view a, std::string_view b);

@@ -54,6 +54,7 @@ TEST_F(GameFolder, QuakeLaterPaksWinOverEarlierAndOverLooseFilesUntilAGap) {
   WriteFile(dir / "mod/maps/a.bsp", "mod");
   EXPECT_EQ(Copies("quake", {"id1", "mod"}, "maps/a.bsp").front(), "mod/maps/a.bsp");
   EXPECT_EQ(Copies("rerelease", {"id1"}, "maps/a.bsp").front(), "id1/pak1.pak");
+  EXPECT_EQ(Copies("quake", {"id1", "id1/"}, "maps/a.bsp").size(), 3u);  // a folder is added once
 }
 
 // Pak members are compared with strcmp (COM_FindFile) and pakN.pak is opened by that exact name,
@@ -142,6 +143,11 @@ TEST_F(GameFolder, MergedFilesTreeAndBytes) {
   EXPECT_EQ(files[0].copies.size(), 2u);
   EXPECT_EQ(files[1].path, "maps/a.bsp");
   ASSERT_EQ(files[1].copies.size(), 2u);
+  // Many questions go through an index of the names: the same answers.
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(view.Lookup("maps/a.bsp"), files[1].copies);
+    EXPECT_EQ(view.Lookup("Maps/a.bsp"), files[0].copies);
+  }
   Bytes bytes;
   ASSERT_TRUE(view.ReadPrefix(files[1].copies[0], 2, bytes, nullptr));
   EXPECT_EQ(bytes, ToBytes("pa"));
