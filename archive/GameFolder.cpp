@@ -17,20 +17,20 @@ namespace tarn {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
 bool EqualsAnyCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
   return true;
 }
 
 namespace {
-
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Like string_view::compare on the names lower-cased, without making them.
 int CompareAnyCase(std::string_view a, std::string_view b) {
@@ -499,9 +499,7 @@ CGameView CGameView::LoadFolders(const EngineProfile& profile, const std::vector
     std::error_code ec;
     if (added.insert(fs::weakly_canonical(folders[i], ec)).second) CFolderPlanner(view, folders[i], i).Run();
   }
-  view.m_docs.resize(view.m_sources.size());
-  view.m_looseRoots.resize(view.m_sources.size());
-  view.m_earlier.resize(view.m_sources.size());
+  view.MakeRoomForBytes();
   return view;
 }
 
@@ -517,10 +515,14 @@ CGameView CGameView::LoadArchive(const EngineProfile& profile, const fs::path& a
   } else {
     view.m_failures.push_back({archive, why, FailureIsFatal(profile, archive)});
   }
-  view.m_docs.resize(view.m_sources.size());
-  view.m_looseRoots.resize(view.m_sources.size());
-  view.m_earlier.resize(view.m_sources.size());
+  view.MakeRoomForBytes();
   return view;
+}
+
+void CGameView::MakeRoomForBytes() {
+  m_docs.resize(m_sources.size());
+  m_looseRoots.resize(m_sources.size());
+  m_earlier.resize(m_sources.size());
 }
 
 fs::path CGameView::Location(GameCopy c) const {

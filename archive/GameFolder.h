@@ -144,6 +144,7 @@ class CGameView {
 
  private:
   explicit CGameView(const EngineProfile& profile);
+  void MakeRoomForBytes();  // once the sources are known
   friend class CFolderPlanner;
   friend NewPakPlan PlanNewPak(const EngineProfile& profile, const std::filesystem::path& modFolder);
 
