@@ -15,8 +15,9 @@ constexpr EngineProfile kProfiles[] = {
     // and refuses one whose size does not fit the map (id's engine reads none).
     {Engine::Quake, "quake", "Quake, Quakespasm, Ironwail and vkQuake", 2048, NameMatch::Exact, NameMatch::Exact,
      NameMatch::Exact, false, true, false},
-    // Alex3474247/Quakespasm-Spiked quakespasm/Quake/common.c: MAX_FILES_IN_PACK raised to 4096,
-    // pak members still compared with strcmp, zip members lower-cased when the zip is read
+    // Alex3474247/Quakespasm-Spiked quakespasm/Quake/common.c: COM_LoadPackFile keeps the
+    // "%s has %i files" stop, with MAX_FILES_IN_PACK raised to 4096 (its header was not at
+    // hand to re-read: taken as documented by its authors), pak members still compared with strcmp, zip members lower-cased when the zip is read
     // (fs_zip.c FSZIP_EnumerateCentralDirectory), and COM_AddGameDirectoryBase links the folder
     // last ("spike -- moved this last"), so loose files win.
     {Engine::Qss, "qss", "Quakespasm-Spiked", 4096, NameMatch::Exact, NameMatch::Exact, NameMatch::Exact, true, true,

@@ -281,7 +281,9 @@ class CFolderPlanner {
   // yquake2/yquake2 src/common/filesystem.c FS_AddDirToSearchPath: the folder first; then per
   // type of fs_packtypes (pak, pk2, pk3, pkz, zip) pak0 to pak99 (MAX_PAKS), gaps skipped; then
   // per type every *.<type> whose name does not start with "pak" ("If the pak starts with the
-  // string 'pak' it's ignored"), in the order FS_ListFiles gives (not sorted; Tarn takes them by name).
+  // string 'pak' it's ignored"), in the order FS_ListFiles gives (not sorted; Tarn takes them by
+  // name). That the extension must be written in lower case, as the pattern is, is inferred from
+  // Sys_FindFirst matching the pattern on Unix.
   void PlanYamagi() {
     static const char* const kTypes[] = {"pak", "pk2", "pk3", "pkz", "zip"};
     AddLoose();
