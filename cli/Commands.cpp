@@ -183,7 +183,7 @@ bool Lock(const Context& ctx, CTarnDoc& doc, const std::string& path) {
 }
 
 bool OpenToChange(const Context& ctx, CTarnDoc& doc, const std::string& path) {
-  if (IsStdStream(path)) return ctx.Usage("an archive read from standard input cannot be changed in place"), false;
+  if (IsStdStream(path)) return ctx.Error("an archive read from standard input cannot be changed in place; save it to a file first"), false;
   return Lock(ctx, doc, path) && Open(ctx, doc, path);
 }
 
