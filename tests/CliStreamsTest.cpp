@@ -5,28 +5,17 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <sstream>
 
+#include "CliSupport.h"
 #include "TestSupport.h"
-#include "cli/Commands.h"
 
 namespace tarn::test {
 namespace {
-
-struct Result {
-  int rc;
-  std::string out, err;
-};
 
 class CliStreams : public ::testing::Test {
  protected:
   TempDir dir;
   std::string P(const std::string& name) { return (dir / name).string(); }
-  Result Tool(std::vector<std::string> args) {
-    std::ostringstream out, err;
-    const int rc = cli::Run(args, out, err);
-    return {rc, out.str(), err.str()};
-  }
   // A shell pipeline in the test's folder, $T standing for the built tarn-pak.
   int Shell(const std::string& line) {
     const std::string command = "cd '" + dir.path().string() + "' && T='" TARN_PAK_PATH "' && " + line;
