@@ -153,7 +153,8 @@ bool Open(const Context& ctx, CTarnDoc& doc, const std::string& path) {
     // The copy of standard input has a name of no use to anyone.
     const std::string spooled = Quoted(file.string());
     if (IsStdStream(path))
-      for (std::size_t at; (at = message.find(spooled)) != std::string::npos;) message.replace(at, spooled.size(), "standard input");
+      for (std::size_t at; (at = message.find(spooled)) != std::string::npos;)
+        message.replace(at, spooled.size(), "standard input");
     ctx.Error(message);
     return false;
   }
@@ -162,8 +163,8 @@ bool Open(const Context& ctx, CTarnDoc& doc, const std::string& path) {
 }
 
 // Locks the archive for the whole read-modify-write that follows: another tarn-pak changing it
-// finishes first, and one that comes later waits for this one.
-// The claim of the command's output comes first, so standard output is refused before any work.
+// finishes first, and one that comes later waits for this one. Standard output needs no lock,
+// but a terminal is refused here, before any work.
 bool Lock(const Context& ctx, CTarnDoc& doc, const std::string& path) {
   if (IsStdStream(path)) {
     if (!IsTerminal(ctx.out)) return true;  // a new stream nobody else writes
@@ -183,7 +184,8 @@ bool Lock(const Context& ctx, CTarnDoc& doc, const std::string& path) {
 }
 
 bool OpenToChange(const Context& ctx, CTarnDoc& doc, const std::string& path) {
-  if (IsStdStream(path)) return ctx.Error("an archive read from standard input cannot be changed in place; save it to a file first"), false;
+  if (IsStdStream(path))
+    return ctx.Error("an archive read from standard input cannot be changed in place; save it to a file first"), false;
   return Lock(ctx, doc, path) && Open(ctx, doc, path);
 }
 
@@ -245,7 +247,9 @@ void TellExtracted(const Context& ctx, const CPackObject& entry, const ExportRep
   ForEachFileInSaveOrder(entry, [&](const std::string& path, const CPackObject&) { tell(path); });
 }
 
-int Warn(const Context& ctx, const ExportReport& report) {
+// Tells what the export of entry wrote (when verbose) and what it did not.
+int Warn(const Context& ctx, const CPackObject& entry, const ExportReport& report) {
+  TellExtracted(ctx, entry, report);
   for (const auto& r : report.refused) ctx.err << "tarn-pak: refused " << Quoted(r.name) << ": " << r.reason << "\n";
   for (const auto& f : report.failed) ctx.err << "tarn-pak: failed " << Quoted(f.name) << ": " << f.reason << "\n";
   return report.ok() ? 0 : 1;
@@ -285,11 +289,7 @@ int CmdExtract(const Context& ctx, const std::vector<std::string>& a) {
   if (archive.empty()) return ctx.Usage("extract needs an ARCHIVE");
   CTarnDoc doc;
   if (!Open(ctx, doc, archive)) return 1;
-  if (paths.empty()) {
-    const ExportReport report = doc.Root().ExportToDisk(dir);
-    TellExtracted(ctx, doc.Root(), report);
-    return Warn(ctx, report);
-  }
+  if (paths.empty()) return Warn(ctx, doc.Root(), doc.Root().ExportToDisk(dir));
 
   std::vector<CPackObject*> entries;
   for (const auto& p : paths) {
@@ -299,11 +299,8 @@ int CmdExtract(const Context& ctx, const std::vector<std::string>& a) {
   }
   int rc = 0;
   // A named entry keeps its path: its parent directories become folders under DIR.
-  for (CPackObject* e : entries) {
-    const ExportReport report = e->ExportToDisk(dir, true);
-    TellExtracted(ctx, *e, report);
-    if (Warn(ctx, report) != 0) rc = 1;
-  }
+  for (CPackObject* e : entries)
+    if (Warn(ctx, *e, e->ExportToDisk(dir, true)) != 0) rc = 1;
   return rc;
 }
 
