@@ -1,29 +1,45 @@
 // How a name typed by the user becomes the name an entry is stored under, and whether a
-// directory already holds it. PAK archives store names in lower case, so two names that differ
-// only in case are one name: this is the one place that says so.
+// directory may hold it. This is the one place that says so, per container: PAK archives store
+// names in lower case; zips and WADs keep the case a modder gave (engines that read them
+// compare without regard to case, or not at all). In every container two names that differ
+// only in case are one name. A WAD is flat, and its names are lump names of at most 15
+// characters with an extension that gives the lump's type.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+
+#include "archive/ContainerFormat.h"
 
 namespace tarn {
 
 class CPackObject;
 
-// The name as the archive stores it.
-std::string StoredName(std::string_view typed);
+// The name as a container of that format stores it.
+std::string StoredName(std::string_view typed, ContainerFormat format);
+// The name as the container of the tree that dir (or any entry) belongs to stores it.
+std::string StoredName(const CPackObject& where, std::string_view typed);
 
-enum class NewNameProblem { None, Empty, Separator, Taken };
+// ASCII comparison without regard to case: how names are told apart.
+bool SameName(std::string_view a, std::string_view b);
+
+// Why a container of that format cannot hold an entry of this name (as stored) in the root
+// (atRoot) or below it; empty when it can.
+std::string UnfitNameReason(ContainerFormat format, std::string_view name, bool isDirectory, bool atRoot);
+
+enum class NewNameProblem { None, Empty, Separator, Taken, Unfit };
 
 struct NewNameCheck {
   NewNameProblem problem = NewNameProblem::None;
   std::string stored;              // the name to give the entry when there is no problem
   const CPackObject* taken = nullptr;  // the sibling holding the name, for Taken
+  std::string reason;              // for Unfit: why the container cannot hold the name
 };
 
 // Whether entry may be renamed to typed within its directory: the stored form must not be
-// empty, hold "/" or NUL, or be another sibling's name in any case. Renaming to the entry's
-// own name in another case is no problem (and no change once stored).
+// empty, hold "/" or NUL, be another sibling's name in any case, or be a name the container
+// cannot hold. Renaming to the entry's own name in another case is no problem.
 NewNameCheck CheckNewName(const CPackObject& entry, std::string_view typed);
 
 }  // namespace tarn

@@ -1,11 +1,13 @@
 #include "cli/Commands.h"
 
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <ostream>
 
 #include "archive/EntryNames.h"
@@ -27,11 +29,19 @@ namespace {
 constexpr const char* kHelp =
     "Usage: tarn-pak COMMAND ARGUMENTS\n"
     "\n"
+    "An ARCHIVE is a PAK, a zip (.pk3, .pk2, .zip, .pkz; .kpf is only read) or a WAD2 or WAD3,\n"
+    "known by its content whatever its name. In a WAD each lump is a file named after it with\n"
+    "an extension from its type: .mip (texture), .lmp (picture), .pal (palette), .lumpNN (type NN).\n"
+    "\n"
     "Commands:\n"
     "  list ARCHIVE                          one line per file: SIZE<TAB>PATH, in save order\n"
     "  extract ARCHIVE [-C DIR] [PATH...]    write the whole archive, or the named files and\n"
     "                                        directories, under DIR (default: the current folder)\n"
-    "  create ARCHIVE DIR                    a new archive holding DIR's contents at its root\n"
+    "  create [--format pak|pk3|zip|wad|wad3] ARCHIVE DIR\n"
+    "                                        a new archive holding DIR's contents at its root, in\n"
+    "                                        the format its extension names (or --format's)\n"
+    "  repack [--format pak|pk3|zip|wad|wad3] IN OUT\n"
+    "                                        IN's entries into OUT, in the format of OUT's extension\n"
     "  add ARCHIVE [--to DIRPATH] SOURCE...  import files and folders' contents, then save\n"
     "  rm ARCHIVE PATH...                    delete files or directories, then save\n"
     "  rename ARCHIVE PATH NEWNAME           rename an entry within its directory, then save\n"
@@ -54,12 +64,17 @@ constexpr const char* kHelp =
     "  --help                                this text\n"
     "  --version                             the version of tarn-pak\n"
     "\n"
-    "Options of the commands that write a file (create, add, rm, rename, wad):\n"
+    "Options of the commands that write a file (create, repack, add, rm, rename, wad):\n"
     "  --break-links    save over a file that has other names (hard links); they keep the old contents\n"
     "  --force          save over a read-only file, or one another program changed meanwhile\n"
+    "  --store          write every file of a zip stored, none deflated\n"
+    "Zips deflate each file at level 6 (TARN_PAK_DEFLATE_LEVEL: 1 fastest to 9 smallest; 0 stores\n"
+    "every file) but for kinds already compressed (.ogg, .png, .jpg and the like), which are stored.\n"
     "A save replaces the file a symbolic link leads to, keeping the link, the file's mode, owner and\n"
-    "group. create, add, rm and rename lock the archive while they run; one that finds it locked\n"
-    "waits up to 10 seconds (TARN_PAK_LOCK_TIMEOUT, in seconds) and then gives up.\n"
+    "group. A save keeps the archive's format; it never writes zip64, so a zip cannot hold a file of\n"
+    "4 GiB or more, 65,536 files or 4 GiB in all; a PAK or WAD nothing of 2 GiB. create, repack, add,\n"
+    "rm and rename lock the archive while they run; one that finds it locked waits up to 10 seconds\n"
+    "(TARN_PAK_LOCK_TIMEOUT, in seconds) and then gives up.\n"
     "\n"
     "Names and messages are printed with control characters escaped, one record a line: \"\\n\",\n"
     "\"\\t\", \"\\\\\" for a backslash and \"\\xNN\" for other bytes below 0x20 and 0x7F; in messages\n"
@@ -72,6 +87,7 @@ struct Context {
   std::ostream& err;
   SaveConsent consent;  // --force, --break-links
   std::chrono::milliseconds lockTimeout;
+  WriteOptions write;  // --store, TARN_PAK_DEFLATE_LEVEL
   int Error(const std::string& message) const {
     err << "tarn-pak: " << message << "\n";
     return 1;
@@ -118,23 +134,52 @@ bool OpenToChange(const Context& ctx, CTarnDoc& doc, const std::string& path) {
   return Lock(ctx, doc, path) && Open(ctx, doc, path);
 }
 
-int Save(const Context& ctx, CTarnDoc& doc, const fs::path& path) {
+int Save(const Context& ctx, CTarnDoc& doc, const fs::path& path, std::optional<ContainerFormat> format = std::nullopt) {
   for (const auto& [concern, text] : doc.SaveConcerns(path))
     if (!ctx.consent.Allows(concern))
       return ctx.Error(text + " Not saved; " + (concern == SaveConcern::HardLinks ? "--break-links" : "--force") +
                        " saves anyway.");
-  if (doc.OnSaveDocument(path, ctx.consent)) return 0;
+  doc.SetWriteOptions(ctx.write);
+  if (doc.OnSaveDocument(path, ctx.consent, format)) return 0;
   return ctx.Error(OneLine(doc.LastError()));
 }
 
-// Finds an entry by its archive path; names are stored lower case, so a path typed in
-// another case is tried lower-cased too.
+// Finds an entry by its archive path, in any case: within a directory, names that differ only
+// in case are one name.
 CPackObject* Find(CTarnDoc& doc, const std::string& path) {
   std::string p = path;
   while (!p.empty() && p.back() == '/') p.pop_back();
   if (p.empty()) return &doc.Root();
-  if (CPackObject* e = doc.Root().FindByPath(p)) return e;
-  return doc.Root().FindByPath(ToLower(p));
+  return doc.Root().FindByPath(p);
+}
+
+// The format of --format, or of the output's name; nothing (after saying why) when neither tells.
+std::optional<ContainerFormat> OutputFormat(const Context& ctx, const std::string& given, const fs::path& out) {
+  if (!given.empty()) {
+    if (auto f = FormatOfWord(given)) return f;
+    ctx.Usage("--format takes pak, pk3, zip, wad or wad3, not " + Quoted(given));
+    return std::nullopt;
+  }
+  if (auto f = FormatOfName(out)) return f;
+  ctx.Usage("cannot tell the format from the name " + Quoted(out.string()) +
+            ": end it in .pak, .pk3, .pk2, .zip, .pkz or .wad, or give --format");
+  return std::nullopt;
+}
+
+// Splits off "--format F" from a command's arguments; false (after saying why) when it lacks F.
+bool TakeFormat(const Context& ctx, const std::vector<std::string>& a, std::string& format, std::vector<std::string>& rest) {
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != "--format") {
+      rest.push_back(a[i]);
+      continue;
+    }
+    if (++i == a.size()) {
+      ctx.Usage("--format needs pak, pk3, zip, wad or wad3");
+      return false;
+    }
+    format = a[i];
+  }
+  return true;
 }
 
 // Opens the archive and finds the entry at path; nullptr, after saying why, when either fails.
@@ -151,18 +196,35 @@ int Warn(const Context& ctx, const ExportReport& report) {
   return report.ok() ? 0 : 1;
 }
 
+// True when the text needs no escaping (no control bytes, no backslash): most paths.
+bool Plain(std::string_view text) {
+  for (unsigned char c : text)
+    if (c < 0x20 || c == 0x7F || c == '\\') return false;
+  return true;
+}
+
 int CmdList(const Context& ctx, const std::vector<std::string>& a) {
   if (a.size() != 1) return ctx.Usage("list takes one ARCHIVE");
   CTarnDoc doc;
   if (!Open(ctx, doc, a[0])) return 1;
-  std::string line;
-  ForEachFileInSaveOrder(doc.Root(), [&](const std::string& path, const CPackObject& f) {
-    line = std::to_string(f.Size());
-    line += '\t';
-    line += Escaped(path);
-    line += '\n';
-    ctx.out << line;
+  // Lines are gathered and written in large pieces: a listing of many records is mostly output.
+  std::string out, path;
+  out.reserve(1 << 16);
+  VisitFilesInSaveOrder(doc.Root(), path, [&](const std::string& p, const CPackObject& f) {
+    char number[24];
+    const auto end = std::to_chars(number, number + sizeof number, f.Size()).ptr;
+    out.append(number, end).push_back('\t');
+    if (Plain(p))
+      out.append(p);
+    else
+      out.append(Escaped(p));
+    out.push_back('\n');
+    if (out.size() >= (1 << 16) - 512) {
+      ctx.out.write(out.data(), static_cast<std::streamsize>(out.size()));
+      out.clear();
+    }
   });
+  ctx.out.write(out.data(), static_cast<std::streamsize>(out.size()));
   return 0;
 }
 
@@ -198,29 +260,65 @@ int CmdExtract(const Context& ctx, const std::vector<std::string>& a) {
   return rc;
 }
 
-int CmdCreate(const Context& ctx, const std::vector<std::string>& a) {
+int CmdCreate(const Context& ctx, const std::vector<std::string>& args) {
+  std::string given;
+  std::vector<std::string> a;
+  if (!TakeFormat(ctx, args, given, a)) return 2;
   if (a.size() != 2) return ctx.Usage("create takes ARCHIVE and DIR");
+  const auto format = OutputFormat(ctx, given, a[0]);
+  if (!format) return 2;
   std::error_code ec;
   if (!fs::is_directory(a[1], ec)) return ctx.Error(Quoted(a[1]) + " is not a folder");
   CTarnDoc doc;
   if (!Lock(ctx, doc, a[0])) return 1;
+  doc.Root().SetFormat(*format);
   // The archive is written at once, so the files are read where they are, not copied first.
   ImportReport report = doc.Root().ImportDirectory(a[1], ImportOptions{.snapshot = false});
   for (const auto& f : report.failures) ctx.err << "tarn-pak: cannot import " << Quoted(f.name) << ": " << f.reason << "\n";
   if (!report.failures.empty()) return ctx.Error("nothing written");
-  return Save(ctx, doc, a[0]);
+  return Save(ctx, doc, a[0], *format);
 }
 
-CPackObject* EnsureDirectory(CPackObject& root, const std::string& path) {
+int CmdRepack(const Context& ctx, const std::vector<std::string>& args) {
+  std::string given;
+  std::vector<std::string> a;
+  if (!TakeFormat(ctx, args, given, a)) return 2;
+  if (a.size() != 2) return ctx.Usage("repack takes IN and OUT");
+  auto format = OutputFormat(ctx, given, a[1]);
+  if (!format) return 2;
+  CTarnDoc doc;
+  if (!Open(ctx, doc, a[0])) return 1;
+  // ".wad" names no version: a WAD stays the one it is.
+  if (given.empty() && IsWad(*format) && IsWad(doc.Format())) format = doc.Format();
+  std::error_code ec;
+  if (fs::equivalent(a[0], a[1], ec)) return ctx.Error("IN and OUT are the same file");
+  CTarnDoc out;
+  if (!Lock(ctx, out, a[1])) return 1;
+  return Save(ctx, doc, a[1], *format);
+}
+
+// The directory at path, made where missing; nullptr (after saying why) when a file holds a
+// name on the way or the container holds no directories.
+CPackObject* EnsureDirectory(const Context& ctx, CPackObject& root, const std::string& path) {
   CPackObject* dir = &root;
   std::size_t start = 0;
   while (start < path.size()) {
     std::size_t slash = path.find('/', start);
-    std::string seg = ToLower(path.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+    std::string seg = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
     if (!seg.empty()) {
       CPackObject* sub = dir->FindChildDirectory(seg);
-      if (!sub && dir->FindChild(seg)) return nullptr;
-      dir = sub ? sub : dir->AddChild(seg, true);
+      if (!sub && dir->FindChild(seg)) {
+        ctx.Error(Quoted(path) + " names a file, not a directory");
+        return nullptr;
+      }
+      if (!sub) {
+        if (const std::string unfit = UnfitNameReason(root.Format(), seg, true, dir == &root); !unfit.empty()) {
+          ctx.Error("cannot make " + Quoted(path) + ": " + unfit);
+          return nullptr;
+        }
+        sub = dir->AddChild(seg, true);
+      }
+      dir = sub;
     }
     if (slash == std::string::npos) break;
     start = slash + 1;
@@ -245,8 +343,8 @@ int CmdAdd(const Context& ctx, const std::vector<std::string>& a) {
   if (archive.empty() || sources.empty()) return ctx.Usage("add takes ARCHIVE and at least one SOURCE");
   CTarnDoc doc;
   if (!OpenToChange(ctx, doc, archive)) return 1;
-  CPackObject* dir = EnsureDirectory(doc.Root(), to);
-  if (!dir) return ctx.Error(Quoted(to) + " names a file, not a directory");
+  CPackObject* dir = EnsureDirectory(ctx, doc.Root(), to);
+  if (!dir) return 1;
   const ImportOptions options{.snapshot = false};
   bool failed = false;
   for (const auto& s : sources) {
@@ -305,6 +403,7 @@ int CmdRename(const Context& ctx, const std::vector<std::string>& a) {
     case NewNameProblem::Empty: return ctx.Error("the new name is empty");
     case NewNameProblem::Separator: return ctx.Error("the new name must not contain \"/\"");
     case NewNameProblem::Taken: return ctx.Error(Quoted(check.taken->Name()) + " already exists in that directory");
+    case NewNameProblem::Unfit: return ctx.Error(check.reason);
     case NewNameProblem::None: break;
   }
   if (!e->Rename(check.stored)) return ctx.Error("cannot rename " + Quoted(a[1]));
@@ -454,21 +553,28 @@ int CmdEncode(const Context& ctx, const std::vector<std::string>& a) { return ct
 }  // namespace
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  Context ctx{out, err, {}, std::chrono::seconds(10)};
+  Context ctx{out, err, {}, std::chrono::seconds(10), {}};
   if (const char* wait = std::getenv("TARN_PAK_LOCK_TIMEOUT")) {
     char* end = nullptr;
     const double seconds = std::strtod(wait, &end);
     if (end != wait && seconds >= 0 && seconds < 86400)
       ctx.lockTimeout = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
   }
+  if (const char* level = std::getenv("TARN_PAK_DEFLATE_LEVEL")) {
+    if (level[0] >= '0' && level[0] <= '9' && level[1] == '\0') ctx.write.deflateLevel = level[0] - '0';
+  }
   std::vector<std::string> rest;
-  for (const std::string& a : args) {
-    if (a == "--force")
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--force") {
       ctx.consent.overwriteReadOnly = ctx.consent.overwriteChanged = true;
-    else if (a == "--break-links")
+    } else if (a == "--break-links") {
       ctx.consent.breakHardLinks = true;
-    else
+    } else if (a == "--store") {
+      ctx.write.deflateLevel = 0;
+    } else {
       rest.push_back(a);
+    }
   }
   if (rest.empty()) return ctx.Usage("no command given");
   if (rest[0] == "--help" || rest[0] == "-h" || rest[0] == "help") {
@@ -483,7 +589,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       {"list", CmdList}, {"extract", CmdExtract}, {"create", CmdCreate}, {"add", CmdAdd},
       {"rm", CmdRm},     {"rename", CmdRename},   {"cat", CmdCat},       {"check", CmdCheck},
       {"info", CmdInfo}, {"convert", CmdConvert}, {"wad", CmdWad},
-      {"encode", CmdEncode},
+      {"encode", CmdEncode}, {"repack", CmdRepack},
   };
   auto it = commands.find(rest[0]);
   if (it == commands.end()) return ctx.Usage("unknown command " + Quoted(rest[0]));

@@ -106,7 +106,7 @@ TEST_F(Cli, CheckExitsOneOnProblems) {
   WriteFile(dir / "not.pak", "hello");
   Result notPak = Tool({"check", P("not.pak")});
   EXPECT_EQ(notPak.rc, 1);
-  EXPECT_NE(notPak.err.find("is not a PAK archive"), std::string::npos);
+  EXPECT_NE(notPak.err.find("is not an archive Tarn reads"), std::string::npos);
 }
 
 TEST_F(Cli, InfoAndConvertDescribeAndWritePictures) {

@@ -1,0 +1,118 @@
+// The ".pak" container: a header, the files' bytes as they are, and a directory of 64-byte
+// records naming them by their whole path in lower case.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "archive/ByteIO.h"
+#include "archive/Container.h"
+#include "archive/PakFormat.h"
+#include "archive/SafeSave.h"
+
+namespace tarn {
+
+DirectoryListing PakListing(const PakIndex& index) {
+  DirectoryListing listing;
+  listing.records.reserve(index.records.size());
+  for (const PakRecord& rec : index.records) {
+    DirectoryRecord r;
+    r.path = rec.path;
+    r.size = rec.size;
+    r.location.offset = rec.offset;
+    r.problem = rec.dataInside ? EntryProblem::None : EntryProblem::Outside;
+    listing.records.push_back(r);
+  }
+  if (index.directoryTruncated || index.directoryLength % static_cast<std::int32_t>(pak::kRecordSize) != 0)
+    listing.problems.push_back("The archive's directory is damaged; some entries may be missing.");
+  return listing;
+}
+
+namespace {
+
+class CPakCodec final : public CContainerCodec {
+ public:
+  ContainerFormat Format() const override { return ContainerFormat::Pak; }
+
+  std::unique_ptr<CArchiveReader> Open(std::shared_ptr<CReadSource> source, DirectoryListing& listing,
+                                       std::string* error) const override {
+    PakIndex index;
+    if (ReadPakIndex(*source, index) != PakReadResult::Ok) {
+      if (error) *error = "the file is not a PAK archive";
+      return nullptr;
+    }
+    listing = PakListing(index);
+    // The records' paths point into the directory's bytes, which the listing keeps.
+    listing.rawDirectory = std::move(index.rawDirectory);
+    return std::make_unique<CRangeReader>(std::move(source), ContainerFormat::Pak);
+  }
+
+  std::vector<std::string> Check(std::shared_ptr<CReadSource> source) const override {
+    PakIndex index;
+    if (ReadPakIndex(*source, index) != PakReadResult::Ok) return {"the file is no longer a PAK archive"};
+    return CheckPakIndex(index);
+  }
+
+  std::vector<std::string> SaveBlockers(const CPackObject& root) const override {
+    std::vector<std::string> blockers;
+    std::int64_t end = static_cast<std::int64_t>(pak::kHeaderSize);
+    std::int64_t files = 0;
+    std::string path;
+    VisitFilesInSaveOrder(root, path, [&](const std::string& p, const CPackObject& file) {
+      ++files;
+      if (p.size() > pak::kMaxPathLength) blockers.push_back("The path " + Quoted(p) + " is longer than 55 characters.");
+      if (file.Size() < 0)
+        blockers.push_back("The file " + Quoted(p) + " has an invalid size.");
+      else if (file.Size() > pak::kMaxArchiveSize)
+        blockers.push_back("The file " + Quoted(p) + " is 2 GiB or larger, more than a PAK file can hold.");
+      end += std::clamp<std::int64_t>(file.Size(), 0, pak::kMaxArchiveSize);
+    });
+    end += files * static_cast<std::int64_t>(pak::kRecordSize);
+    if (end > pak::kMaxArchiveSize)
+      blockers.push_back("The archive would be " + std::to_string(end) + " bytes, more than the 2 GiB a PAK file can hold.");
+    return blockers;
+  }
+
+  bool Write(const CPackObject& root, CSafeSave& out, const WriteOptions&, std::string* error) const override {
+    std::uint8_t header[pak::kHeaderSize] = {'P', 'A', 'C', 'K'};
+    std::vector<std::uint32_t> offsets;
+    std::uint64_t position = sizeof header;
+    if (!out.Write(header, sizeof header)) return false;
+    bool ok = true;
+    std::string path;
+    VisitFilesInSaveOrder(root, path, [&](const std::string&, const CPackObject& file) {
+      if (!ok) return;
+      offsets.push_back(static_cast<std::uint32_t>(position));
+      ok = AppendEntryBytes(out, file, position, error);
+    });
+    if (!ok) return false;
+    const auto directoryOffset = static_cast<std::uint32_t>(position);
+    std::size_t i = 0;
+    VisitFilesInSaveOrder(root, path, [&](const std::string& p, const CPackObject& file) {
+      if (!ok) return;
+      std::uint8_t record[pak::kRecordSize] = {};
+      // Quake's lookups compare paths as they are, and ask for them in lower case.
+      const std::string stored = ToLower(p);
+      std::memcpy(record, stored.data(), std::min(stored.size(), pak::kMaxPathLength));
+      StoreU32(record + pak::kNameField, offsets[i++]);
+      StoreU32(record + pak::kNameField + 4, static_cast<std::uint32_t>(file.Size()));
+      ok = out.Write(record, sizeof record);
+    });
+    if (!ok) return false;
+    StoreU32(header + 4, directoryOffset);
+    StoreU32(header + 8, static_cast<std::uint32_t>(offsets.size() * pak::kRecordSize));
+    if (std::fseek(out.File(), 0, SEEK_SET) != 0) {
+      out.WriteFailed(errno);
+      return false;
+    }
+    return out.Write(header, sizeof header);
+  }
+};
+
+}  // namespace
+
+const CContainerCodec& PakCodec() {
+  static const CPakCodec codec;
+  return codec;
+}
+
+}  // namespace tarn
