@@ -278,6 +278,7 @@ void CPackObject::SetLocation(const EntryLocation& location) {
   m_crc = location.crc;
   m_method = location.method;
   m_crcKnown = location.crcKnown;
+  m_located = true;
 }
 
 CPackObject::Extra& CPackObject::MakeExtra() {
@@ -296,7 +297,7 @@ void CPackObject::SetData(std::vector<std::uint8_t> bytes) {
   extra.replaced = true;
 }
 
-bool CPackObject::BytesInSource() const { return !m_isDirectory && (!m_extra || !m_extra->replaced); }
+bool CPackObject::BytesInSource() const { return !m_isDirectory && m_located && (!m_extra || !m_extra->replaced); }
 
 void CPackObject::SetKind() {
   if (m_isDirectory) {
@@ -556,9 +557,9 @@ bool CPackObject::CanStream(std::string* error) const {
   }
   if (!TempPath().empty()) return true;
   const CArchiveReader* archive = Archive();
-  if (!archive) {
+  if (!m_located || !archive) {
     if (m_size == 0) return true;
-    return fail(Quoted(PathInArchive()) + " has no archive to read its bytes from");
+    return fail(Quoted(PathInArchive()) + (m_located ? " has no archive to read its bytes from" : " was never given its bytes"));
   }
   std::string why = archive->Unreadable(*this);
   return why.empty() ? true : fail(why);
@@ -607,7 +608,7 @@ std::unique_ptr<CEntryStream> CPackObject::OpenStream(std::string* error) const 
     return std::make_unique<CTempFileStream>(f, static_cast<std::uint64_t>(m_size), PathInArchive());
   }
   CArchiveReader* archive = Archive();
-  if (!archive) return std::make_unique<CSpanStream>(nullptr, 0);
+  if (!m_located || !archive) return std::make_unique<CSpanStream>(nullptr, 0);
   auto stream = archive->Open(*this);
   if (!stream && error) *error = "cannot read the bytes of " + Quoted(PathInArchive());
   return stream;

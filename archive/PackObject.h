@@ -165,10 +165,15 @@ class CPackObject {
   std::int64_t Size() const { return m_size; }
   void SetSize(std::int64_t size) { m_size = size; }
   std::int64_t Offset() const { return m_offset; }
-  void SetOffset(std::int64_t offset) { m_offset = offset; }
-  // Where the bytes lie in the source archive; SetLocation also sets the offset.
+  void SetOffset(std::int64_t offset) {
+    m_offset = offset;
+    m_located = true;
+  }
+  // Where the bytes lie in the source archive; SetLocation also sets the offset. An entry has
+  // one once read from an archive or given an offset; one made since has none.
   EntryLocation Location() const { return {m_offset, m_storedSize, m_crc, m_method, m_crcKnown}; }
   void SetLocation(const EntryLocation& location);
+  bool HasLocation() const { return m_located; }
   CPackObject* Parent() const { return m_parent; }
   const std::string& TempPath() const;
   // Takes over a temporary file holding this entry's bytes; an owned one is deleted with the entry.
@@ -327,6 +332,7 @@ class CPackObject {
   std::uint32_t m_crc = 0;
   std::uint16_t m_method = 0;
   bool m_crcKnown = false;
+  bool m_located = false;
   EntryProblem m_problem = EntryProblem::None;
   std::uint8_t m_kind = kIconFile;
   bool m_isDirectory = false;

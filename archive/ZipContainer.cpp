@@ -186,21 +186,29 @@ class CZipReader final : public CArchiveReader {
 
   std::string Unreadable(const CPackObject& entry) const override {
     std::string why = CArchiveReader::Unreadable(entry);
-    if (!why.empty()) return why;
-    const EntryLocation at = entry.Location();
-    const auto size = static_cast<std::uint64_t>(entry.Size());
-    const bool plausible = at.offset >= 0 && static_cast<std::uint64_t>(at.offset) < Count() &&
-                           at.storedSize <= Source().Size() &&
-                           (at.method == ZIP_CM_STORE ? size == at.storedSize
-                                                      : size <= at.storedSize * kMaxDeflateRatio + 1024);
-    return plausible ? std::string() : "the data of " + Quoted(entry.PathInArchive()) + " lie outside the archive";
+    if (why.empty() && !Plausible(entry.Location(), entry.Size()))
+      why = "the data of " + Quoted(entry.PathInArchive()) + " lie outside the archive";
+    return why;
   }
 
   std::unique_ptr<CEntryStream> Open(const CPackObject& entry) override {
     if (!Unreadable(entry).empty()) return nullptr;
-    zip_file_t* f = zip_fopen_index(m_zip, static_cast<zip_uint64_t>(entry.Offset()), 0);
+    return Open(entry.Location(), entry.Size(), entry.PathInArchive());
+  }
+
+  // The entry at location as the directory lists it, whatever tree it is in.
+  std::unique_ptr<CEntryStream> Open(const EntryLocation& at, std::int64_t size, const std::string& label) {
+    zip_file_t* f = zip_fopen_index(m_zip, static_cast<zip_uint64_t>(at.offset), 0);
     if (!f) return nullptr;
-    return std::make_unique<CZipStream>(f, static_cast<std::uint64_t>(entry.Size()), entry.PathInArchive());
+    return std::make_unique<CZipStream>(f, static_cast<std::uint64_t>(size), label);
+  }
+
+  // Sizes a zip's data can hold: stored bytes are as many as they say, and deflate cannot
+  // inflate past a known ratio, so nothing is allocated for what a record only claims.
+  bool Plausible(const EntryLocation& at, std::int64_t declared) const {
+    const auto size = static_cast<std::uint64_t>(declared);
+    return at.offset >= 0 && static_cast<std::uint64_t>(at.offset) < Count() && at.storedSize <= Source().Size() &&
+           (at.method == ZIP_CM_STORE ? size == at.storedSize : size <= at.storedSize * kMaxDeflateRatio + 1024);
   }
 
  private:
@@ -412,22 +420,19 @@ class CZipCodec final : public CContainerCodec {
       if (rec.size >= static_cast<std::int64_t>(kZipLimit))
         problems.push_back(label + ": 4 GiB or larger, which only zip64 can hold and game engines may not read");
       if (rec.problem != EntryProblem::None) continue;
-      // Every byte read, as extraction would: the sizes and the CRC are checked on the way.
-      CPackObject probe;
-      probe.Rename(std::string(rec.path));
-      probe.SetSize(rec.size);
-      probe.SetLocation(rec.location);
-      std::string bad = reader.Unreadable(probe);
-      if (bad.empty()) {
-        auto stream = reader.Open(probe);
-        std::vector<std::uint8_t> buffer(1 << 16);
-        for (std::int64_t n = stream ? 1 : -1; n > 0;) n = stream->Read(buffer.data(), buffer.size());
-        if (!stream)
-          bad = "cannot read " + label;
-        else if (!stream->Error().empty())
-          bad = stream->Error();
+      if (!reader.Plausible(rec.location, rec.size)) {
+        problems.push_back(label + ": its sizes are impossible (" + std::to_string(rec.size) + " bytes from " +
+                           std::to_string(rec.location.storedSize) + ")");
+        continue;
       }
-      if (!bad.empty()) problems.push_back(bad);
+      // Every byte read, as extraction would: the sizes and the CRC are checked on the way.
+      auto stream = reader.Open(rec.location, rec.size, std::string(rec.path));
+      std::vector<std::uint8_t> buffer(1 << 16);
+      for (std::int64_t n = stream ? 1 : -1; n > 0;) n = stream->Read(buffer.data(), buffer.size());
+      if (!stream)
+        problems.push_back("cannot read " + label);
+      else if (!stream->Error().empty())
+        problems.push_back(stream->Error());
     }
     return problems;
   }
