@@ -1,5 +1,6 @@
 #include "archive/Container.h"
 
+#include <cstring>
 #include <unordered_map>
 
 #include "archive/EntryNames.h"
@@ -114,14 +115,13 @@ class CTreeBuilder {
       if (!path.empty()) Directory(path, rec.path);
       return;
     }
-    const std::size_t lastSlash = path.rfind('/');
+    const void* slash = path.empty() ? nullptr : ::memrchr(path.data(), '/', path.size());
+    const std::size_t lastSlash =
+        slash ? static_cast<std::size_t>(static_cast<const char*>(slash) - path.data()) : std::string_view::npos;
     CPackObject* dir = lastSlash == std::string_view::npos ? m_root.get() : Directory(path.substr(0, lastSlash), path);
     const std::string_view leaf = lastSlash == std::string_view::npos ? path : path.substr(lastSlash + 1);
     CPackObject* file = Child(dir, leaf, false, path);
-    if (m_renamed) {
-      const std::string why = UnsafeNameReason(leaf);
-      if (!why.empty()) m_renamed->push_back(Quoted(path) + " cannot be exported: " + why);
-    }
+    if (m_renamed) NoteUnsafe(*file, leaf, path);
     file->m_size = rec.size;
     file->SetLocation(rec.location);
     file->m_problem = rec.problem;
@@ -134,7 +134,10 @@ class CTreeBuilder {
  private:
   CPackObject* Directory(std::string_view dirPath, std::string_view recordPath) {
     if (m_lastDir && dirPath == m_lastPath) return m_lastDir;
-    auto [it, fresh] = m_directories.try_emplace(dirPath, nullptr);
+    // The record's bytes may not outlive it: the paths remembered are copies.
+    auto it = m_directories.find(dirPath);
+    const bool fresh = it == m_directories.end();
+    if (fresh) it = m_directories.emplace(std::string(dirPath), nullptr).first;
     if (fresh) {
       CPackObject* dir = m_root.get();
       for (std::size_t start = 0;;) {
@@ -144,10 +147,7 @@ class CTreeBuilder {
         CPackObject* sub = dir->FindChildDirectory(segment);
         if (!sub) {
           sub = Child(dir, segment, true, upTo);
-          if (m_renamed) {
-            const std::string why = UnsafeNameReason(segment);
-            if (!why.empty()) m_renamed->push_back(Quoted(upTo) + " cannot be exported: " + why);
-          }
+          if (m_renamed) NoteUnsafe(*sub, segment, upTo);
         }
         dir = sub;
         if (slash == std::string_view::npos) break;
@@ -162,12 +162,12 @@ class CTreeBuilder {
 
   // A new child of dir named after name as the container stores it, "(n)" added when taken.
   CPackObject* Child(CPackObject* dir, std::string_view name, bool isDirectory, std::string_view shownPath) {
-    std::string stored(name);
-    if (m_format == ContainerFormat::Pak)
-      for (char& c : stored)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    auto child = std::make_unique<CPackObject>();
+    std::string& stored = child->m_name;
+    stored = std::string(name);
+    if (m_format == ContainerFormat::Pak) LowerInPlace(stored);
     std::size_t hash = CNameIndex::Hash(stored);
-    if (dir->FindChild(stored)) {
+    if (dir->m_children && dir->m_children->index.Find(stored, hash)) {
       std::string unique = dir->UniqueName(stored);
       if (m_renamed)
         m_renamed->push_back(Quoted(shownPath) + " is shown as " + Quoted(PathOf(dir, unique)) +
@@ -175,10 +175,18 @@ class CTreeBuilder {
       stored = std::move(unique);
       hash = CNameIndex::Hash(stored);
     }
-    auto child = std::make_unique<CPackObject>();
-    child->m_name = std::move(stored);
     child->m_isDirectory = isDirectory;
     return dir->Enter(std::move(child), hash);
+  }
+
+  // Names that cannot be written out as a file's or folder's are few: the reason is only
+  // looked for once a quick scan finds something suspect.
+  void NoteUnsafe(const CPackObject& entry, std::string_view name, std::string_view shownPath) {
+    // The entry's name is the record's, or the record's lower-cased or with "(n)" added, which
+    // makes no name unsafe that was safe.
+    if (!name.empty() && name[0] != '.' && entry.PlainName()) return;
+    const std::string why = UnsafeNameReason(name);
+    if (!why.empty()) m_renamed->push_back(Quoted(shownPath) + " cannot be exported: " + why);
   }
 
   static std::string PathOf(const CPackObject* dir, const std::string& name) {
@@ -188,11 +196,22 @@ class CTreeBuilder {
   ContainerFormat m_format;
   std::vector<std::string>* m_renamed;
   std::unique_ptr<CPackObject> m_root;
-  std::unordered_map<std::string_view, CPackObject*> m_directories;
-  std::string_view m_lastPath;
+  struct PathHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  std::unordered_map<std::string, CPackObject*, PathHash, std::equal_to<>> m_directories;
+  std::string m_lastPath;
   CPackObject* m_lastDir = nullptr;
   int m_damaged = 0;
 };
+
+CTreeBuilding::CTreeBuilding(ContainerFormat format, std::vector<std::string>* renamed)
+    : m_builder(std::make_unique<CTreeBuilder>(format, renamed)) {}
+CTreeBuilding::~CTreeBuilding() = default;
+void CTreeBuilding::Add(const DirectoryRecord& record) { m_builder->Add(record); }
+std::unique_ptr<CPackObject> CTreeBuilding::Take() { return m_builder->Take(); }
+int CTreeBuilding::Damaged() const { return m_builder->Damaged(); }
 
 std::unique_ptr<CPackObject> BuildTree(const DirectoryListing& listing, ContainerFormat format, int* damaged,
                                        std::vector<std::string>* renamed) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 
 #include "archive/ContainerFormat.h"
 #include "archive/PackObject.h"
+#include "archive/ByteIO.h"
 #include "archive/ReadSource.h"
 
 namespace tarn {
@@ -88,15 +90,40 @@ struct DirectoryRecord {
   bool directory = false;  // a zip's record of a directory: makes the directory, not a file
 };
 
-// An archive's directory as read, in the archive's order.
+// An archive's directory as read, in the archive's order: kept in records, or handed one by
+// one to sink when there is one (opening an archive builds the tree as it reads, holding no
+// list of records beside it).
 struct DirectoryListing {
   std::vector<DirectoryRecord> records;
+  std::function<void(const DirectoryRecord&)> sink;
+  void Add(const DirectoryRecord& record) {
+    if (sink)
+      sink(record);
+    else
+      records.push_back(record);
+  }
   // What reading found wrong with the directory itself, as sentences for the user.
   std::vector<std::string> problems;
   // Storage the records' paths may point into.
-  std::vector<std::uint8_t> rawDirectory;
+  ReadBuffer rawDirectory;
   std::deque<std::string> paths;
   std::string_view Keep(std::string path) { return paths.emplace_back(std::move(path)); }
+};
+
+class CTreeBuilder;
+// Builds a tree from records as they come, named as the container stores names. damaged counts
+// the files that cannot be read; renamed receives a sentence for each name the tree shows
+// differently from the archive (a second entry of one name gets "(2)") or that cannot be exported.
+class CTreeBuilding {
+ public:
+  CTreeBuilding(ContainerFormat format, std::vector<std::string>* renamed);
+  ~CTreeBuilding();
+  void Add(const DirectoryRecord& record);
+  std::unique_ptr<CPackObject> Take();
+  int Damaged() const;
+
+ private:
+  std::unique_ptr<CTreeBuilder> m_builder;
 };
 
 // The tree of a listing, named as the container stores names. damaged receives how many files

@@ -1,13 +1,37 @@
 #include "archive/EntryNames.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "archive/PackObject.h"
 #include "archive/PakFormat.h"
 #include "archive/WadFormat.h"
 
 namespace tarn {
 
+void LowerInPlace(std::string& s) {
+  char* p = s.data();
+  const std::size_t n = s.size();
+  if (n < 8) {
+    for (std::size_t i = 0; i < n; ++i)
+      if (p[i] >= 'A' && p[i] <= 'Z') p[i] = static_cast<char>(p[i] - 'A' + 'a');
+    return;
+  }
+  // Folding twice changes nothing, so the last word may overlap the one before.
+  for (std::size_t i = 0;; i += 8) {
+    const std::size_t at = std::min(i, n - 8);
+    std::uint64_t chunk;
+    std::memcpy(&chunk, p + at, 8);
+    chunk = FoldEight(chunk);
+    std::memcpy(p + at, &chunk, 8);
+    if (at == n - 8) break;
+  }
+}
+
 std::string StoredName(std::string_view typed, ContainerFormat format) {
-  return format == ContainerFormat::Pak ? ToLower(typed) : std::string(typed);
+  std::string stored(typed);
+  if (format == ContainerFormat::Pak) LowerInPlace(stored);
+  return stored;
 }
 
 std::string StoredName(const CPackObject& where, std::string_view typed) { return StoredName(typed, where.Format()); }

@@ -161,6 +161,9 @@ class CPackObject {
   bool IsDirectory() const { return m_isDirectory; }
   void SetDirectory(bool isDirectory);  // recomputes the kind
   int Image() const { return m_kind; }
+  // False when the name holds a byte that is escaped in output or refused on disk (a control
+  // byte, "\\" or ":"); kept with the kind, so that a listing need not look again.
+  bool PlainName() const { return m_plainName; }
   int SelectedImage() const { return m_isDirectory ? static_cast<int>(kIconOpenDirectory) : m_kind; }
   std::int64_t Size() const { return m_size; }
   void SetSize(std::int64_t size) { m_size = size; }
@@ -336,6 +339,7 @@ class CPackObject {
   EntryProblem m_problem = EntryProblem::None;
   std::uint8_t m_kind = kIconFile;
   bool m_isDirectory = false;
+  bool m_plainName = true;
 };
 
 inline CChildRange::iterator& CChildRange::iterator::operator++() {

@@ -11,19 +11,29 @@
 
 namespace tarn {
 
+namespace {
+
+DirectoryRecord ToDirectoryRecord(const PakRecord& rec) {
+  DirectoryRecord r;
+  r.path = rec.path;
+  r.size = rec.size;
+  r.location.offset = rec.offset;
+  r.problem = rec.dataInside ? EntryProblem::None : EntryProblem::Outside;
+  return r;
+}
+
+void NoteDamage(const PakIndex& index, DirectoryListing& listing) {
+  if (index.directoryTruncated || index.directoryLength % static_cast<std::int32_t>(pak::kRecordSize) != 0)
+    listing.problems.push_back("The archive's directory is damaged; some entries may be missing.");
+}
+
+}  // namespace
+
 DirectoryListing PakListing(const PakIndex& index) {
   DirectoryListing listing;
   listing.records.reserve(index.records.size());
-  for (const PakRecord& rec : index.records) {
-    DirectoryRecord r;
-    r.path = rec.path;
-    r.size = rec.size;
-    r.location.offset = rec.offset;
-    r.problem = rec.dataInside ? EntryProblem::None : EntryProblem::Outside;
-    listing.records.push_back(r);
-  }
-  if (index.directoryTruncated || index.directoryLength % static_cast<std::int32_t>(pak::kRecordSize) != 0)
-    listing.problems.push_back("The archive's directory is damaged; some entries may be missing.");
+  for (const PakRecord& rec : index.records) listing.Add(ToDirectoryRecord(rec));
+  NoteDamage(index, listing);
   return listing;
 }
 
@@ -36,13 +46,27 @@ class CPakCodec final : public CContainerCodec {
   std::unique_ptr<CArchiveReader> Open(std::shared_ptr<CReadSource> source, DirectoryListing& listing,
                                        std::string* error) const override {
     PakIndex index;
-    if (ReadPakIndex(*source, index) != PakReadResult::Ok) {
+    if (ReadPakHeader(*source, index) != PakReadResult::Ok) {
       if (error) *error = "the file is not a PAK archive";
       return nullptr;
     }
-    listing = PakListing(index);
-    // The records' paths point into the directory's bytes, which the listing keeps.
-    listing.rawDirectory = std::move(index.rawDirectory);
+    // Records handed on one by one are read a piece at a time; kept ones point into the
+    // directory's bytes, which the listing then keeps whole.
+    const std::size_t piece = listing.sink ? std::min<std::size_t>(index.recordCount, 1024) : index.recordCount;
+    listing.rawDirectory.resize(piece * pak::kRecordSize);
+    if (!listing.sink) listing.records.reserve(index.recordCount);
+    for (std::size_t done = 0; done < index.recordCount;) {
+      const std::size_t n = std::min(piece, index.recordCount - done);
+      const std::uint64_t at = static_cast<std::uint64_t>(index.directoryOffset) + done * pak::kRecordSize;
+      if (!source->ReadAt(at, listing.rawDirectory.data(), n * pak::kRecordSize)) {
+        index.directoryTruncated = true;
+        break;
+      }
+      for (std::size_t i = 0; i < n; ++i)
+        listing.Add(ToDirectoryRecord(ParsePakRecord(*source, listing.rawDirectory.data() + i * pak::kRecordSize)));
+      done += n;
+    }
+    NoteDamage(index, listing);
     return std::make_unique<CRangeReader>(std::move(source), ContainerFormat::Pak);
   }
 

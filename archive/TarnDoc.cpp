@@ -105,13 +105,15 @@ bool CTarnDoc::OnOpenDocument(const fs::path& path) {
   if (!source) return Fail("Cannot open " + Quoted(path.string()) + ": " + why + ".");
   const std::optional<ContainerFormat> format = ProbeFormat(*source);
   if (!format) return Fail(Quoted(path.string()) + " is not an archive Tarn reads (PAK, PK3 or another zip, WAD2, WAD3).");
+  // The tree is built as the directory is read.
+  std::vector<std::string> renamed;
+  CTreeBuilding building(*format, &renamed);
   DirectoryListing listing;
+  listing.sink = [&](const DirectoryRecord& record) { building.Add(record); };
   std::shared_ptr<CArchiveReader> reader = CodecFor(*format).Open(source, listing, &why);
   if (!reader) return Fail("Cannot open " + Quoted(path.string()) + ": " + why + ".");
-
-  int damaged = 0;
-  std::vector<std::string> renamed;
-  auto root = tarn::BuildTree(listing, *format, &damaged, &renamed);
+  const int damaged = building.Damaged();
+  auto root = building.Take();
   // Only now is the old document let go: a failed open leaves it as it was.
   m_root = std::move(root);
   m_root->SetArchive(std::move(reader));

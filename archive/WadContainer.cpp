@@ -31,7 +31,6 @@ class CWadCodec final : public CContainerCodec {
       if (error) *error = "the WAD is cut short: it has no room for its 12-byte header";
       return nullptr;
     }
-    listing.records.reserve(index.records.size());
     for (const WadRecord& rec : index.records) {
       DirectoryRecord r;
       r.path = listing.Keep(WadEntryName(rec.name, rec.type, index.version));
@@ -40,7 +39,7 @@ class CWadCodec final : public CContainerCodec {
       r.problem = !rec.dataInside ? EntryProblem::Outside
                   : rec.compression != 0 ? EntryProblem::CompressedLump
                                          : EntryProblem::None;
-      listing.records.push_back(r);
+      listing.Add(r);
     }
     if (index.directoryTruncated) listing.problems.push_back("The WAD's directory is damaged; some lumps may be missing.");
     return std::make_unique<CRangeReader>(std::move(source), index.version);

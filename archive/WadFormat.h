@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "archive/ContainerFormat.h"
+#include "archive/ByteIO.h"
 #include "archive/ReadSource.h"
 
 namespace tarn {
@@ -72,7 +73,7 @@ struct WadIndex {
   std::int32_t directoryOffset = 0;
   bool directoryTruncated = false;  // the directory claims more records than the file holds
   std::vector<WadRecord> records;
-  std::vector<std::uint8_t> rawDirectory;
+  ReadBuffer rawDirectory;
 };
 
 // Reads the header and directory; false when the file does not start with "WAD2" or "WAD3".

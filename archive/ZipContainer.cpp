@@ -9,6 +9,7 @@
 // before anything is written and every entry's size is given; it seeks back to fill in a local
 // header instead of writing a data descriptor. An unchanged entry is copied as its compressed
 // bytes, without inflating and deflating it again.
+#include <dlfcn.h>
 #include <zip.h>
 
 #include <algorithm>
@@ -24,6 +25,72 @@
 namespace tarn {
 
 namespace {
+
+// libzip is loaded when the first zip is opened or written, not when Tarn starts: with it
+// comes libcrypto, whose thousands of relocations would otherwise be paid by every start of
+// tarn-pak, zips or none.
+#define TARN_ZIP_FUNCTIONS(X) \
+  X(zip_close) \
+  X(zip_compression_method_supported) \
+  X(zip_discard) \
+  X(zip_error_code_zip) \
+  X(zip_error_fini) \
+  X(zip_error_init) \
+  X(zip_error_set) \
+  X(zip_error_strerror) \
+  X(zip_error_to_data) \
+  X(zip_fclose) \
+  X(zip_file_add) \
+  X(zip_file_get_error) \
+  X(zip_fopen_index) \
+  X(zip_fread) \
+  X(zip_get_num_entries) \
+  X(zip_open_from_source) \
+  X(zip_set_file_compression) \
+  X(zip_source_free) \
+  X(zip_source_function) \
+  X(zip_source_function_create) \
+  X(zip_source_seek_compute_offset) \
+  X(zip_source_zip) \
+  X(zip_stat_index) \
+  X(zip_stat_init) \
+  X(zip_strerror)
+
+struct ZipLibrary {
+#define TARN_ZIP_POINTER(name) decltype(&::name) name = nullptr;
+  TARN_ZIP_FUNCTIONS(TARN_ZIP_POINTER)
+#undef TARN_ZIP_POINTER
+};
+
+// The library, or nullptr (with why) when it cannot be loaded.
+const ZipLibrary* LoadZip(std::string* why) {
+  static const ZipLibrary* const library = []() -> const ZipLibrary* {
+    void* handle = ::dlopen(TARN_LIBZIP_SONAME, RTLD_NOW | RTLD_LOCAL);
+    if (!handle) return nullptr;
+    auto lib = std::make_unique<ZipLibrary>();
+#define TARN_ZIP_RESOLVE(name)                                                  \
+  lib->name = reinterpret_cast<decltype(lib->name)>(::dlsym(handle, #name)); \
+  if (!lib->name) return nullptr;
+    TARN_ZIP_FUNCTIONS(TARN_ZIP_RESOLVE)
+#undef TARN_ZIP_RESOLVE
+    return lib.release();
+  }();
+  if (!library && why) *why = "zips need libzip (" TARN_LIBZIP_SONAME "), which cannot be loaded";
+  return library;
+}
+
+// The library once LoadZip found it: every path to a zip passes through LoadZip first.
+const ZipLibrary& Z() { return *LoadZip(nullptr); }
+
+// A source command's argument block (libzip's ZIP_SOURCE_GET_ARGS, through the loaded library).
+template <typename T>
+T* Args(void* data, zip_uint64_t len, zip_error_t* error) {
+  if (len < sizeof(T)) {
+    Z().zip_error_set(error, ZIP_ER_INVAL, 0);
+    return nullptr;
+  }
+  return static_cast<T*>(data);
+}
 
 constexpr std::uint64_t kZipLimit = 0xFFFFFFFFull;  // sizes and offsets without zip64
 constexpr std::uint64_t kMaxEntries = 0xFFFF;
@@ -50,7 +117,7 @@ zip_int64_t ReadCallback(void* user, void* data, zip_uint64_t len, zip_source_cm
     case ZIP_SOURCE_READ: {
       const std::uint64_t n = std::min<std::uint64_t>(len, size - std::min(size, ctx->position));
       if (n && !ctx->source->ReadAt(ctx->position, data, static_cast<std::size_t>(n))) {
-        zip_error_set(&ctx->error, ZIP_ER_READ, EIO);
+        Z().zip_error_set(&ctx->error, ZIP_ER_READ, EIO);
         return -1;
       }
       ctx->position += n;
@@ -59,15 +126,15 @@ zip_int64_t ReadCallback(void* user, void* data, zip_uint64_t len, zip_source_cm
     case ZIP_SOURCE_CLOSE:
       return 0;
     case ZIP_SOURCE_STAT: {
-      auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, len, &ctx->error);
+      auto* st = Args<zip_stat_t>(data, len, &ctx->error);
       if (!st) return -1;
-      zip_stat_init(st);
+      Z().zip_stat_init(st);
       st->size = size;
       st->valid |= ZIP_STAT_SIZE;
       return sizeof(zip_stat_t);
     }
     case ZIP_SOURCE_SEEK: {
-      const zip_int64_t at = zip_source_seek_compute_offset(ctx->position, size, data, len, &ctx->error);
+      const zip_int64_t at = Z().zip_source_seek_compute_offset(ctx->position, size, data, len, &ctx->error);
       if (at < 0) return -1;
       ctx->position = static_cast<std::uint64_t>(at);
       return 0;
@@ -75,15 +142,15 @@ zip_int64_t ReadCallback(void* user, void* data, zip_uint64_t len, zip_source_cm
     case ZIP_SOURCE_TELL:
       return static_cast<zip_int64_t>(ctx->position);
     case ZIP_SOURCE_ERROR:
-      return zip_error_to_data(&ctx->error, data, len);
+      return Z().zip_error_to_data(&ctx->error, data, len);
     case ZIP_SOURCE_FREE:
-      zip_error_fini(&ctx->error);
+      Z().zip_error_fini(&ctx->error);
       delete ctx;
       return 0;
     case ZIP_SOURCE_SUPPORTS:
       return ZIP_SOURCE_SUPPORTS_SEEKABLE;
     default:
-      zip_error_set(&ctx->error, ZIP_ER_OPNOTSUPP, 0);
+      Z().zip_error_set(&ctx->error, ZIP_ER_OPNOTSUPP, 0);
       return -1;
   }
 }
@@ -91,22 +158,22 @@ zip_int64_t ReadCallback(void* user, void* data, zip_uint64_t len, zip_source_cm
 // The archive read through source; nullptr with a sentence for the user.
 zip_t* OpenZip(const std::shared_ptr<CReadSource>& source, int flags, std::string* why) {
   auto* ctx = new ReadContext{source, 0, {}};
-  zip_error_init(&ctx->error);
+  Z().zip_error_init(&ctx->error);
   zip_error_t error;
-  zip_error_init(&error);
-  zip_source_t* src = zip_source_function_create(ReadCallback, ctx, &error);
+  Z().zip_error_init(&error);
+  zip_source_t* src = Z().zip_source_function_create(ReadCallback, ctx, &error);
   if (!src) {
-    zip_error_fini(&ctx->error);
+    Z().zip_error_fini(&ctx->error);
     delete ctx;
-    if (why) *why = zip_error_strerror(&error);
-    zip_error_fini(&error);
+    if (why) *why = Z().zip_error_strerror(&error);
+    Z().zip_error_fini(&error);
     return nullptr;
   }
-  zip_t* za = zip_open_from_source(src, flags | ZIP_RDONLY, &error);
+  zip_t* za = Z().zip_open_from_source(src, flags | ZIP_RDONLY, &error);
   if (!za) {
-    zip_source_free(src);
+    Z().zip_source_free(src);
     if (why) {
-      switch (zip_error_code_zip(&error)) {
+      switch (Z().zip_error_code_zip(&error)) {
         case ZIP_ER_NOZIP:
           *why = "its central directory (the zip's list of entries) is missing or cut short";
           break;
@@ -117,11 +184,11 @@ zip_t* OpenZip(const std::shared_ptr<CReadSource>& source, int flags, std::strin
           *why = "zips spanning several files are not supported";
           break;
         default:
-          *why = zip_error_strerror(&error);
+          *why = Z().zip_error_strerror(&error);
       }
     }
   }
-  zip_error_fini(&error);
+  Z().zip_error_fini(&error);
   return za;
 }
 
@@ -139,7 +206,7 @@ std::string ZipNameProblem(std::string_view name) {
 class CZipStream final : public CEntryStream {
  public:
   CZipStream(zip_file_t* file, std::uint64_t size, std::string label) : m_file(file), m_left(size), m_size(size), m_label(std::move(label)) {}
-  ~CZipStream() override { zip_fclose(m_file); }
+  ~CZipStream() override { Z().zip_fclose(m_file); }
 
   std::int64_t Read(std::uint8_t* dst, std::size_t n) override {
     if (m_left == 0) {
@@ -148,14 +215,14 @@ class CZipStream final : public CEntryStream {
       // One byte more: libzip checks the CRC once it reaches the end, and a byte past the
       // declared size means the entry lies about it.
       std::uint8_t extra;
-      const zip_int64_t r = zip_fread(m_file, &extra, 1);
+      const zip_int64_t r = Z().zip_fread(m_file, &extra, 1);
       if (r > 0)
         return Fail(Quoted(m_label) + " inflates past its declared size of " + std::to_string(m_size) +
                     " bytes; reading stopped there");
       if (r < 0) return Failure();
       return 0;
     }
-    const zip_int64_t r = zip_fread(m_file, dst, static_cast<zip_uint64_t>(std::min<std::uint64_t>(n, m_left)));
+    const zip_int64_t r = Z().zip_fread(m_file, dst, static_cast<zip_uint64_t>(std::min<std::uint64_t>(n, m_left)));
     if (r < 0) return Failure();
     if (r == 0)
       return Fail(Quoted(m_label) + " ends after " + std::to_string(m_size - m_left) + " of its " +
@@ -166,10 +233,10 @@ class CZipStream final : public CEntryStream {
 
  private:
   std::int64_t Failure() {
-    zip_error_t* e = zip_file_get_error(m_file);
-    if (zip_error_code_zip(e) == ZIP_ER_CRC)
+    zip_error_t* e = Z().zip_file_get_error(m_file);
+    if (Z().zip_error_code_zip(e) == ZIP_ER_CRC)
       return Fail(Quoted(m_label) + " is damaged: its bytes do not match their CRC");
-    return Fail("cannot read " + Quoted(m_label) + ": " + zip_error_strerror(e));
+    return Fail("cannot read " + Quoted(m_label) + ": " + Z().zip_error_strerror(e));
   }
   zip_file_t* m_file;
   std::uint64_t m_left, m_size;
@@ -180,7 +247,7 @@ class CZipStream final : public CEntryStream {
 class CZipReader final : public CArchiveReader {
  public:
   CZipReader(std::shared_ptr<CReadSource> source, zip_t* za) : CArchiveReader(std::move(source)), m_zip(za) {}
-  ~CZipReader() override { zip_discard(m_zip); }
+  ~CZipReader() override { Z().zip_discard(m_zip); }
   ContainerFormat Format() const override { return ContainerFormat::Zip; }
   zip_t* Zip() const { return m_zip; }
 
@@ -198,7 +265,7 @@ class CZipReader final : public CArchiveReader {
 
   // The entry at location as the directory lists it, whatever tree it is in.
   std::unique_ptr<CEntryStream> Open(const EntryLocation& at, std::int64_t size, const std::string& label) {
-    zip_file_t* f = zip_fopen_index(m_zip, static_cast<zip_uint64_t>(at.offset), 0);
+    zip_file_t* f = Z().zip_fopen_index(m_zip, static_cast<zip_uint64_t>(at.offset), 0);
     if (!f) return nullptr;
     return std::make_unique<CZipStream>(f, static_cast<std::uint64_t>(size), label);
   }
@@ -212,16 +279,15 @@ class CZipReader final : public CArchiveReader {
   }
 
  private:
-  std::uint64_t Count() const { return static_cast<std::uint64_t>(zip_get_num_entries(m_zip, 0)); }
+  std::uint64_t Count() const { return static_cast<std::uint64_t>(Z().zip_get_num_entries(m_zip, 0)); }
   zip_t* m_zip;
 };
 
 void ListEntries(zip_t* za, DirectoryListing& listing) {
-  const zip_int64_t count = zip_get_num_entries(za, 0);
-  listing.records.reserve(static_cast<std::size_t>(std::max<zip_int64_t>(count, 0)));
+  const zip_int64_t count = Z().zip_get_num_entries(za, 0);
   for (zip_int64_t i = 0; i < count; ++i) {
     zip_stat_t st;
-    if (zip_stat_index(za, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW, &st) != 0 || !(st.valid & ZIP_STAT_NAME))
+    if (Z().zip_stat_index(za, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW, &st) != 0 || !(st.valid & ZIP_STAT_NAME))
       continue;
     DirectoryRecord r;
     r.path = st.name;
@@ -234,9 +300,9 @@ void ListEntries(zip_t* za, DirectoryListing& listing) {
     r.location.method = st.comp_method;
     if (st.encryption_method != ZIP_EM_NONE)
       r.problem = EntryProblem::Encrypted;
-    else if (!zip_compression_method_supported(st.comp_method, 0))
+    else if (!Z().zip_compression_method_supported(st.comp_method, 0))
       r.problem = EntryProblem::Method;
-    listing.records.push_back(r);
+    listing.Add(r);
   }
 }
 
@@ -254,7 +320,7 @@ zip_int64_t WriteCallback(void* user, void* data, zip_uint64_t len, zip_source_c
   switch (cmd) {
     case ZIP_SOURCE_STAT:
       // A new file: nothing to read, nothing to keep.
-      zip_error_set(&ctx->error, ZIP_ER_READ, ENOENT);
+      Z().zip_error_set(&ctx->error, ZIP_ER_READ, ENOENT);
       return -1;
     case ZIP_SOURCE_BEGIN_WRITE:
     case ZIP_SOURCE_ROLLBACK_WRITE:
@@ -268,29 +334,29 @@ zip_int64_t WriteCallback(void* user, void* data, zip_uint64_t len, zip_source_c
       if (std::fflush(f) != 0) {
         ctx->diskFailed = true;
         ctx->out->WriteFailed(errno);
-        zip_error_set(&ctx->error, ZIP_ER_WRITE, errno);
+        Z().zip_error_set(&ctx->error, ZIP_ER_WRITE, errno);
         return -1;
       }
       return 0;
     case ZIP_SOURCE_WRITE:
       if (!ctx->out->Write(data, static_cast<std::size_t>(len))) {
         ctx->diskFailed = true;
-        zip_error_set(&ctx->error, ZIP_ER_WRITE, errno ? errno : EIO);
+        Z().zip_error_set(&ctx->error, ZIP_ER_WRITE, errno ? errno : EIO);
         return -1;
       }
       return static_cast<zip_int64_t>(len);
     case ZIP_SOURCE_SEEK_WRITE: {
-      auto* args = ZIP_SOURCE_GET_ARGS(zip_source_args_seek_t, data, len, &ctx->error);
+      auto* args = Args<zip_source_args_seek_t>(data, len, &ctx->error);
       if (!args) return -1;
       if (::fseeko(f, static_cast<off_t>(args->offset), args->whence) != 0) {
-        zip_error_set(&ctx->error, ZIP_ER_SEEK, errno);
+        Z().zip_error_set(&ctx->error, ZIP_ER_SEEK, errno);
         return -1;
       }
       return 0;
     }
     case ZIP_SOURCE_TELL_WRITE: {
       const off_t at = ::ftello(f);
-      if (at < 0) zip_error_set(&ctx->error, ZIP_ER_TELL, errno);
+      if (at < 0) Z().zip_error_set(&ctx->error, ZIP_ER_TELL, errno);
       return at;
     }
     case ZIP_SOURCE_READ:
@@ -298,11 +364,11 @@ zip_int64_t WriteCallback(void* user, void* data, zip_uint64_t len, zip_source_c
     case ZIP_SOURCE_TELL:
       return 0;
     case ZIP_SOURCE_ERROR:
-      return zip_error_to_data(&ctx->error, data, len);
+      return Z().zip_error_to_data(&ctx->error, data, len);
     case ZIP_SOURCE_SUPPORTS:
       return ZIP_SOURCE_SUPPORTS_WRITABLE;
     default:
-      zip_error_set(&ctx->error, ZIP_ER_OPNOTSUPP, 0);
+      Z().zip_error_set(&ctx->error, ZIP_ER_OPNOTSUPP, 0);
       return -1;
   }
 }
@@ -320,7 +386,7 @@ zip_int64_t EntryCallback(void* user, void* data, zip_uint64_t len, zip_source_c
   auto* ctx = static_cast<EntrySourceContext*>(user);
   auto fail = [&](const std::string& why) -> zip_int64_t {
     if (ctx->firstError->empty()) *ctx->firstError = why;
-    zip_error_set(&ctx->error, ZIP_ER_READ, EIO);
+    Z().zip_error_set(&ctx->error, ZIP_ER_READ, EIO);
     return -1;
   };
   switch (cmd) {
@@ -337,24 +403,24 @@ zip_int64_t EntryCallback(void* user, void* data, zip_uint64_t len, zip_source_c
       ctx->stream.reset();
       return 0;
     case ZIP_SOURCE_STAT: {
-      auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, len, &ctx->error);
+      auto* st = Args<zip_stat_t>(data, len, &ctx->error);
       if (!st) return -1;
-      zip_stat_init(st);
+      Z().zip_stat_init(st);
       // Told in advance, so that libzip never needs zip64 for an entry of unknown size.
       st->size = static_cast<zip_uint64_t>(ctx->file->Size());
       st->valid |= ZIP_STAT_SIZE;
       return sizeof(zip_stat_t);
     }
     case ZIP_SOURCE_ERROR:
-      return zip_error_to_data(&ctx->error, data, len);
+      return Z().zip_error_to_data(&ctx->error, data, len);
     case ZIP_SOURCE_FREE:
-      zip_error_fini(&ctx->error);
+      Z().zip_error_fini(&ctx->error);
       delete ctx;
       return 0;
     case ZIP_SOURCE_SUPPORTS:
       return ZIP_SOURCE_SUPPORTS_READABLE;
     default:
-      zip_error_set(&ctx->error, ZIP_ER_OPNOTSUPP, 0);
+      Z().zip_error_set(&ctx->error, ZIP_ER_OPNOTSUPP, 0);
       return -1;
   }
 }
@@ -378,6 +444,7 @@ class CZipCodec final : public CContainerCodec {
   std::unique_ptr<CArchiveReader> Open(std::shared_ptr<CReadSource> source, DirectoryListing& listing,
                                        std::string* error) const override {
     std::string why;
+    if (!LoadZip(error)) return nullptr;
     zip_t* za = OpenZip(source, 0, &why);
     if (!za) {
       if (error) *error = "the zip archive cannot be read: " + why;
@@ -391,9 +458,10 @@ class CZipCodec final : public CContainerCodec {
   std::vector<std::string> Check(std::shared_ptr<CReadSource> source) const override {
     std::vector<std::string> problems;
     std::string why;
+    if (!LoadZip(&why)) return {why};
     // Local headers compared with the central directory, which opening alone does not do.
     if (zip_t* strict = OpenZip(source, ZIP_CHECKCONS, &why))
-      zip_discard(strict);
+      Z().zip_discard(strict);
     else
       problems.push_back("the local headers disagree with the central directory: " + why);
     zip_t* za = OpenZip(source, 0, &why);
@@ -458,26 +526,27 @@ class CZipCodec final : public CContainerCodec {
   }
 
   bool Write(const CPackObject& root, CSafeSave& out, const WriteOptions& options, std::string* error) const override {
+    if (!LoadZip(error)) return false;
     if (root.CountFiles() == 0) {
       // libzip makes no file for an archive without entries; an empty zip is its end record.
       const std::uint8_t empty[kEnd] = {'P', 'K', 5, 6};
       return out.Write(empty, sizeof empty);
     }
     auto* wctx = new WriteContext{&out, {}, false};
-    zip_error_init(&wctx->error);
+    Z().zip_error_init(&wctx->error);
     zip_error_t zerr;
-    zip_error_init(&zerr);
-    zip_source_t* target = zip_source_function_create(WriteCallback, wctx, &zerr);
-    zip_t* za = target ? zip_open_from_source(target, ZIP_CREATE | ZIP_TRUNCATE, &zerr) : nullptr;
+    Z().zip_error_init(&zerr);
+    zip_source_t* target = Z().zip_source_function_create(WriteCallback, wctx, &zerr);
+    zip_t* za = target ? Z().zip_open_from_source(target, ZIP_CREATE | ZIP_TRUNCATE, &zerr) : nullptr;
     if (!za) {
-      if (target) zip_source_free(target);
-      if (error) *error = std::string("cannot start the zip archive: ") + zip_error_strerror(&zerr);
-      zip_error_fini(&zerr);
-      zip_error_fini(&wctx->error);
+      if (target) Z().zip_source_free(target);
+      if (error) *error = std::string("cannot start the zip archive: ") + Z().zip_error_strerror(&zerr);
+      Z().zip_error_fini(&zerr);
+      Z().zip_error_fini(&wctx->error);
       delete wctx;
       return false;
     }
-    zip_error_fini(&zerr);
+    Z().zip_error_fini(&zerr);
     auto* reader = dynamic_cast<CZipReader*>(root.Archive());
     std::string firstError;
     bool ok = true;
@@ -490,20 +559,20 @@ class CZipCodec final : public CContainerCodec {
       zip_source_t* src = nullptr;
       if (raw) {
         // The whole entry from the open archive: its compressed bytes, copied as they are.
-        src = zip_source_zip(za, reader->Zip(), static_cast<zip_uint64_t>(at.offset), 0, 0, -1);
+        src = Z().zip_source_zip(za, reader->Zip(), static_cast<zip_uint64_t>(at.offset), 0, 0, -1);
       } else {
         auto* ectx = new EntrySourceContext{&file, &firstError, nullptr, {}};
-        zip_error_init(&ectx->error);
-        src = zip_source_function(za, EntryCallback, ectx);
+        Z().zip_error_init(&ectx->error);
+        src = Z().zip_source_function(za, EntryCallback, ectx);
         if (!src) {
-          zip_error_fini(&ectx->error);
+          Z().zip_error_fini(&ectx->error);
           delete ectx;
         }
       }
-      const zip_int64_t index = src ? zip_file_add(za, p.c_str(), src, ZIP_FL_ENC_GUESS) : -1;
+      const zip_int64_t index = src ? Z().zip_file_add(za, p.c_str(), src, ZIP_FL_ENC_GUESS) : -1;
       if (index < 0) {
-        if (src) zip_source_free(src);
-        firstError = "cannot add " + Quoted(p) + " to the zip archive: " + zip_strerror(za);
+        if (src) Z().zip_source_free(src);
+        firstError = "cannot add " + Quoted(p) + " to the zip archive: " + Z().zip_strerror(za);
         ok = false;
         return;
       }
@@ -511,17 +580,17 @@ class CZipCodec final : public CContainerCodec {
       // keeps its compressed bytes; the others are stored or deflated as their kind asks.
       const bool store = raw ? at.method == ZIP_CM_STORE : options.deflateLevel <= 0 || KeepStored(p);
       if (!raw || store)
-        zip_set_file_compression(za, static_cast<zip_uint64_t>(index), store ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
+        Z().zip_set_file_compression(za, static_cast<zip_uint64_t>(index), store ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
                                  store ? 0 : static_cast<zip_uint32_t>(std::clamp(options.deflateLevel, 1, 9)));
     });
-    const bool closed = ok && zip_close(za) == 0;
+    const bool closed = ok && Z().zip_close(za) == 0;
     if (!closed) {
-      if (firstError.empty()) firstError = std::string("cannot write the zip archive: ") + zip_strerror(za);
-      zip_discard(za);
+      if (firstError.empty()) firstError = std::string("cannot write the zip archive: ") + Z().zip_strerror(za);
+      Z().zip_discard(za);
     }
     // libzip has let go of the target source; its context is ours.
     const bool diskFailed = wctx->diskFailed;
-    zip_error_fini(&wctx->error);
+    Z().zip_error_fini(&wctx->error);
     delete wctx;
     // A disk failure is told by the save, which kept the system's reason.
     if (!closed && error && !diskFailed) *error = firstError;

@@ -105,7 +105,8 @@ fs::path StoredZip(const std::string& name, int count, std::uint32_t size, bool 
     Put32(central, 0);
     Put32(central, size);
     Put32(central, size);
-    for (std::uint16_t v : {static_cast<std::uint16_t>(entry.size()), 0, 0, 0, 0}) Put16(central, v);
+    Put16(central, static_cast<std::uint16_t>(entry.size()));
+    for (std::uint16_t v : {0, 0, 0, 0}) Put16(central, v);
     Put32(central, 0);
     Put32(central, static_cast<std::uint32_t>(at));
     central += entry;

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -196,35 +197,69 @@ int Warn(const Context& ctx, const ExportReport& report) {
   return report.ok() ? 0 : 1;
 }
 
-// True when the text needs no escaping (no control bytes, no backslash): most paths.
-bool Plain(std::string_view text) {
-  for (unsigned char c : text)
-    if (c < 0x20 || c == 0x7F || c == '\\') return false;
-  return true;
-}
+// Listing many records is mostly output: lines are written into a buffer of their own, each
+// directory's path once, and escaped only where a name needs it.
+class CListWriter {
+ public:
+  explicit CListWriter(std::ostream& out) : m_out(out) {}
+  ~CListWriter() { Flush(); }
+
+  void Directory(const CPackObject& dir, std::string& prefix) {
+    const std::string shownPrefix = NeedsEscape(prefix) ? Escaped(prefix) : prefix;
+    for (CPackObject* c : dir.Children()) {
+      if (c->IsDirectory()) continue;
+      const std::string& name = c->Name();
+      Reserve(shownPrefix.size() + 4 * name.size() + 24);
+      m_at = std::to_chars(m_at, m_end, c->Size()).ptr;
+      *m_at++ = '\t';
+      Put(shownPrefix);
+      if (c->PlainName())
+        Put(name);
+      else
+        Put(Escaped(name));
+      *m_at++ = '\n';
+    }
+    const std::size_t base = prefix.size();
+    for (CPackObject* c : dir.Children()) {
+      if (!c->IsDirectory()) continue;
+      prefix.append(c->Name()).push_back('/');
+      Directory(*c, prefix);
+      prefix.resize(base);
+    }
+  }
+
+ private:
+  static bool NeedsEscape(std::string_view text) { return HasSpecialByte(text, false); }
+  void Put(std::string_view text) {
+    std::memcpy(m_at, text.data(), text.size());
+    m_at += text.size();
+  }
+  void Reserve(std::size_t n) {
+    if (static_cast<std::size_t>(m_end - m_at) >= n) return;
+    Flush();
+    if (n > m_buffer.size()) {
+      m_buffer.resize(n);
+      m_at = m_buffer.data();
+      m_end = m_at + m_buffer.size();
+    }
+  }
+  void Flush() {
+    m_out.write(m_buffer.data(), m_at - m_buffer.data());
+    m_at = m_buffer.data();
+  }
+
+  std::ostream& m_out;
+  std::vector<char> m_buffer = std::vector<char>(1 << 16);
+  char* m_at = m_buffer.data();
+  char* m_end = m_at + m_buffer.size();
+};
 
 int CmdList(const Context& ctx, const std::vector<std::string>& a) {
   if (a.size() != 1) return ctx.Usage("list takes one ARCHIVE");
   CTarnDoc doc;
   if (!Open(ctx, doc, a[0])) return 1;
-  // Lines are gathered and written in large pieces: a listing of many records is mostly output.
-  std::string out, path;
-  out.reserve(1 << 16);
-  VisitFilesInSaveOrder(doc.Root(), path, [&](const std::string& p, const CPackObject& f) {
-    char number[24];
-    const auto end = std::to_chars(number, number + sizeof number, f.Size()).ptr;
-    out.append(number, end).push_back('\t');
-    if (Plain(p))
-      out.append(p);
-    else
-      out.append(Escaped(p));
-    out.push_back('\n');
-    if (out.size() >= (1 << 16) - 512) {
-      ctx.out.write(out.data(), static_cast<std::streamsize>(out.size()));
-      out.clear();
-    }
-  });
-  ctx.out.write(out.data(), static_cast<std::streamsize>(out.size()));
+  std::string prefix;
+  CListWriter(ctx.out).Directory(doc.Root(), prefix);
   return 0;
 }
 

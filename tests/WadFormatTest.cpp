@@ -66,7 +66,9 @@ TEST(Wad, RealWadsOpenViewAndSaveTheSameLumps) {
     std::vector<std::pair<std::string, Bytes>> lumps;
     ForEachFileInSaveOrder(doc.Root(), [&](const std::string& p, const CPackObject& f) {
       lumps.emplace_back(p, Load(const_cast<CPackObject*>(&f)));
-      if (EndsWith(p, ".mip")) EXPECT_TRUE(LoadEntryPictures(const_cast<CPackObject&>(f)).ok()) << p;
+      if (EndsWith(p, ".mip")) {
+        EXPECT_TRUE(LoadEntryPictures(const_cast<CPackObject&>(f)).ok()) << p;
+      }
     });
     ASSERT_TRUE(doc.OnSaveDocument(dir / "copy.wad")) << doc.LastError();
     CTarnDoc copy;

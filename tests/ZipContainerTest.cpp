@@ -225,8 +225,9 @@ TEST_F(Zip, SavedZipsAreWhatEveryReaderTakesAndUnchangedEntriesKeepTheirBytes) {
   EXPECT_EQ(Load(doc.Root().FindByPath("docs/keep.txt")), text);
   EXPECT_EQ(Load(doc.Root().FindByPath("maps/Start.bsp")), ToBytes("bsp!"));
   EXPECT_TRUE(doc.CheckArchive().empty());
-  if (std::system("command -v unzip >/dev/null 2>&1") == 0)
+  if (std::system("command -v unzip >/dev/null 2>&1") == 0) {
     EXPECT_EQ(std::system(("unzip -tqq '" + path.string() + "' >/dev/null 2>&1").c_str()), 0);
+  }
 
   // --store: nothing deflated.
   ASSERT_EQ(Tool({"--store", "create", P("plain.pk3"), (dir / "new").string()}).rc, 0);
