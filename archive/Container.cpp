@@ -1,8 +1,11 @@
 #include "archive/Container.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <unordered_map>
 
+#include "archive/ByteIO.h"
 #include "archive/EntryNames.h"
 #include "archive/PakFormat.h"
 #include "archive/SafeSave.h"
@@ -73,18 +76,45 @@ std::string CRangeReader::Unreadable(const CPackObject& entry) const {
   return why;
 }
 
-bool AppendEntryBytes(CSafeSave& out, const CPackObject& file, std::uint64_t& position, std::string* error) {
-  bool diskFailed = false;
-  std::string why;
-  const bool ok = file.StreamData(
-      [&](const std::uint8_t* p, std::size_t n) {
-        position += n;
-        diskFailed = !out.Write(p, n);
-        return !diskFailed;
-      },
-      &why);
-  if (!ok && !diskFailed && error) *error = why;
-  return ok;
+bool WriteFilesThenDirectory(CSafeSave& out, const CPackObject& root, std::vector<std::uint8_t> header,
+                             const RecordMaker& record,
+                             const std::function<void(std::vector<std::uint8_t>&, std::uint32_t, std::uint32_t)>& finish,
+                             std::string* error) {
+  if (!out.Write(header.data(), header.size())) return false;
+  std::uint64_t position = header.size();
+  std::vector<std::uint32_t> offsets;
+  bool ok = true;
+  std::string path;
+  VisitFilesInSaveOrder(root, path, [&](const std::string&, const CPackObject& file) {
+    if (!ok) return;
+    offsets.push_back(static_cast<std::uint32_t>(position));
+    bool diskFailed = false;
+    std::string why;
+    ok = file.StreamData(
+        [&](const std::uint8_t* p, std::size_t n) {
+          position += n;
+          diskFailed = !out.Write(p, n);
+          return !diskFailed;
+        },
+        &why);
+    if (!ok && !diskFailed && error) *error = why;
+  });
+  if (!ok) return false;
+  const auto directoryOffset = static_cast<std::uint32_t>(position);
+  std::size_t i = 0;
+  std::vector<std::uint8_t> bytes;
+  VisitFilesInSaveOrder(root, path, [&](const std::string& p, const CPackObject& file) {
+    if (!ok) return;
+    bytes.clear();
+    ok = record(p, file, offsets[i++], bytes, error) && out.Write(bytes.data(), bytes.size());
+  });
+  if (!ok) return false;
+  finish(header, directoryOffset, static_cast<std::uint32_t>(offsets.size()));
+  if (std::fseek(out.File(), 0, SEEK_SET) != 0) {
+    out.WriteFailed(errno);
+    return false;
+  }
+  return out.Write(header.data(), header.size());
 }
 
 std::string UnsafePathReason(std::string_view path) {

@@ -161,9 +161,19 @@ const CContainerCodec& CodecFor(ContainerFormat format);
 struct PakIndex;
 DirectoryListing PakListing(const PakIndex& index);
 
-// Appends the bytes of file to out, counting them into position. False when they cannot be
-// read (the reason in error) or written (error left empty: out knows the system's reason).
-bool AppendEntryBytes(CSafeSave& out, const CPackObject& file, std::uint64_t& position, std::string* error);
+// The layout PAK and WAD share: a header, every file's bytes in save order, then one directory
+// record per file. record makes a file's record from its path and its bytes' offset (false,
+// with the reason in error, when the file cannot be stored); header, written first as it is,
+// is written again once finish has filled in the directory's offset and record count. False
+// when a file cannot be read or stored (the reason in error) or a write fails (error left
+// empty: out knows the system's reason).
+using RecordMaker = std::function<bool(const std::string& path, const CPackObject& file, std::uint32_t offset,
+                                       std::vector<std::uint8_t>& record, std::string* error)>;
+bool WriteFilesThenDirectory(CSafeSave& out, const CPackObject& root, std::vector<std::uint8_t> header,
+                             const RecordMaker& record,
+                             const std::function<void(std::vector<std::uint8_t>& header, std::uint32_t directoryOffset,
+                                                      std::uint32_t count)>& finish,
+                             std::string* error);
 
 // Gives every file below root, in save order, the location and problem of the listing's file
 // records in turn: the listing of an archive just written from the tree.

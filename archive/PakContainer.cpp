@@ -1,7 +1,6 @@
 // The ".pak" container: a header, the files' bytes as they are, and a directory of 64-byte
 // records naming them by their whole path in lower case.
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "archive/ByteIO.h"
@@ -97,38 +96,23 @@ class CPakCodec final : public CContainerCodec {
   }
 
   bool Write(const CPackObject& root, CSafeSave& out, const WriteOptions&, std::string* error) const override {
-    std::uint8_t header[pak::kHeaderSize] = {'P', 'A', 'C', 'K'};
-    std::vector<std::uint32_t> offsets;
-    std::uint64_t position = sizeof header;
-    if (!out.Write(header, sizeof header)) return false;
-    bool ok = true;
-    std::string path;
-    VisitFilesInSaveOrder(root, path, [&](const std::string&, const CPackObject& file) {
-      if (!ok) return;
-      offsets.push_back(static_cast<std::uint32_t>(position));
-      ok = AppendEntryBytes(out, file, position, error);
-    });
-    if (!ok) return false;
-    const auto directoryOffset = static_cast<std::uint32_t>(position);
-    std::size_t i = 0;
-    VisitFilesInSaveOrder(root, path, [&](const std::string& p, const CPackObject& file) {
-      if (!ok) return;
-      std::uint8_t record[pak::kRecordSize] = {};
-      // Quake's lookups compare paths as they are, and ask for them in lower case.
-      const std::string stored = ToLower(p);
-      std::memcpy(record, stored.data(), std::min(stored.size(), pak::kMaxPathLength));
-      StoreU32(record + pak::kNameField, offsets[i++]);
-      StoreU32(record + pak::kNameField + 4, static_cast<std::uint32_t>(file.Size()));
-      ok = out.Write(record, sizeof record);
-    });
-    if (!ok) return false;
-    StoreU32(header + 4, directoryOffset);
-    StoreU32(header + 8, static_cast<std::uint32_t>(offsets.size() * pak::kRecordSize));
-    if (std::fseek(out.File(), 0, SEEK_SET) != 0) {
-      out.WriteFailed(errno);
-      return false;
-    }
-    return out.Write(header, sizeof header);
+    return WriteFilesThenDirectory(
+        out, root, {'P', 'A', 'C', 'K', 0, 0, 0, 0, 0, 0, 0, 0},
+        [](const std::string& path, const CPackObject& file, std::uint32_t offset, std::vector<std::uint8_t>& record,
+           std::string*) {
+          record.assign(pak::kRecordSize, 0);
+          // Quake's lookups compare paths as they are, and ask for them in lower case.
+          const std::string stored = ToLower(path);
+          std::memcpy(record.data(), stored.data(), std::min(stored.size(), pak::kMaxPathLength));
+          StoreU32(record.data() + pak::kNameField, offset);
+          StoreU32(record.data() + pak::kNameField + 4, static_cast<std::uint32_t>(file.Size()));
+          return true;
+        },
+        [](std::vector<std::uint8_t>& header, std::uint32_t directoryOffset, std::uint32_t count) {
+          StoreU32(header.data() + 4, directoryOffset);
+          StoreU32(header.data() + 8, count * static_cast<std::uint32_t>(pak::kRecordSize));
+        },
+        error);
   }
 };
 

@@ -1,7 +1,6 @@
 // WAD2 and WAD3 as containers: flat, each lump shown as a file named after it with an
 // extension that keeps its type (see WadFormat.h).
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "archive/ByteIO.h"
@@ -72,43 +71,26 @@ class CWadCodec final : public CContainerCodec {
   }
 
   bool Write(const CPackObject& root, CSafeSave& out, const WriteOptions&, std::string* error) const override {
-    std::uint8_t header[wad::kHeaderSize] = {'W', 'A', 'D', static_cast<std::uint8_t>(m_version == ContainerFormat::Wad3 ? '3' : '2')};
-    if (!out.Write(header, sizeof header)) return false;
-    std::uint64_t position = sizeof header;
-    std::vector<std::uint32_t> offsets;
-    bool ok = true;
-    std::string path;
-    VisitFilesInSaveOrder(root, path, [&](const std::string&, const CPackObject& file) {
-      if (!ok) return;
-      offsets.push_back(static_cast<std::uint32_t>(position));
-      ok = AppendEntryBytes(out, file, position, error);
-    });
-    if (!ok) return false;
-    const auto directoryOffset = static_cast<std::uint32_t>(position);
-    std::size_t i = 0;
-    VisitFilesInSaveOrder(root, path, [&](const std::string&, const CPackObject& file) {
-      if (!ok) return;
-      const auto lump = WadLumpOf(file.Name(), m_version, error);
-      if (!lump) {
-        ok = false;
-        return;
-      }
-      std::uint8_t record[wad::kRecordSize] = {};
-      StoreU32(record, offsets[i++]);
-      StoreU32(record + 4, static_cast<std::uint32_t>(file.Size()));
-      StoreU32(record + 8, static_cast<std::uint32_t>(file.Size()));
-      record[12] = lump->type;
-      std::memcpy(record + 16, lump->name.data(), std::min(lump->name.size(), wad::kMaxNameLength));
-      ok = out.Write(record, sizeof record);
-    });
-    if (!ok) return false;
-    StoreU32(header + 4, static_cast<std::uint32_t>(offsets.size()));
-    StoreU32(header + 8, directoryOffset);
-    if (std::fseek(out.File(), 0, SEEK_SET) != 0) {
-      out.WriteFailed(errno);
-      return false;
-    }
-    return out.Write(header, sizeof header);
+    const std::uint8_t version = m_version == ContainerFormat::Wad3 ? '3' : '2';
+    return WriteFilesThenDirectory(
+        out, root, {'W', 'A', 'D', version, 0, 0, 0, 0, 0, 0, 0, 0},
+        [this](const std::string&, const CPackObject& file, std::uint32_t offset, std::vector<std::uint8_t>& record,
+               std::string* why) {
+          const auto lump = WadLumpOf(file.Name(), m_version, why);
+          if (!lump) return false;
+          record.assign(wad::kRecordSize, 0);
+          StoreU32(record.data(), offset);
+          StoreU32(record.data() + 4, static_cast<std::uint32_t>(file.Size()));
+          StoreU32(record.data() + 8, static_cast<std::uint32_t>(file.Size()));
+          record[12] = lump->type;
+          std::memcpy(record.data() + 16, lump->name.data(), std::min(lump->name.size(), wad::kMaxNameLength));
+          return true;
+        },
+        [](std::vector<std::uint8_t>& header, std::uint32_t directoryOffset, std::uint32_t count) {
+          StoreU32(header.data() + 4, count);
+          StoreU32(header.data() + 8, directoryOffset);
+        },
+        error);
   }
 
  private:

@@ -99,6 +99,25 @@ constexpr std::uint64_t kLocalHeader = 30, kCentralHeader = 46, kEnd = 22;
 // an entry that says it inflates to more is lying, and nothing is allocated for it.
 constexpr std::uint64_t kMaxDeflateRatio = 1032;
 
+// The commands every source of Tarn's answers alike: its error, its end (the context goes with
+// it), what it supports, and no to anything else.
+template <typename Context>
+zip_int64_t CommonCommand(Context* ctx, void* data, zip_uint64_t len, zip_source_cmd_t cmd, zip_int64_t supports) {
+  switch (cmd) {
+    case ZIP_SOURCE_ERROR:
+      return Z().zip_error_to_data(&ctx->error, data, len);
+    case ZIP_SOURCE_FREE:
+      Z().zip_error_fini(&ctx->error);
+      delete ctx;
+      return 0;
+    case ZIP_SOURCE_SUPPORTS:
+      return supports;
+    default:
+      Z().zip_error_set(&ctx->error, ZIP_ER_OPNOTSUPP, 0);
+      return -1;
+  }
+}
+
 // --- reading through a CReadSource ---
 
 struct ReadContext {
@@ -141,17 +160,8 @@ zip_int64_t ReadCallback(void* user, void* data, zip_uint64_t len, zip_source_cm
     }
     case ZIP_SOURCE_TELL:
       return static_cast<zip_int64_t>(ctx->position);
-    case ZIP_SOURCE_ERROR:
-      return Z().zip_error_to_data(&ctx->error, data, len);
-    case ZIP_SOURCE_FREE:
-      Z().zip_error_fini(&ctx->error);
-      delete ctx;
-      return 0;
-    case ZIP_SOURCE_SUPPORTS:
-      return ZIP_SOURCE_SUPPORTS_SEEKABLE;
     default:
-      Z().zip_error_set(&ctx->error, ZIP_ER_OPNOTSUPP, 0);
-      return -1;
+      return CommonCommand(ctx, data, len, cmd, ZIP_SOURCE_SUPPORTS_SEEKABLE);
   }
 }
 
@@ -327,7 +337,7 @@ zip_int64_t WriteCallback(void* user, void* data, zip_uint64_t len, zip_source_c
     case ZIP_SOURCE_REMOVE:
     case ZIP_SOURCE_OPEN:
     case ZIP_SOURCE_CLOSE:
-    case ZIP_SOURCE_FREE:
+    case ZIP_SOURCE_FREE:  // the context is the writer's, freed when the zip is written
       return 0;
     case ZIP_SOURCE_COMMIT_WRITE:
       // Flushed here; the save itself puts the file in place afterwards.
@@ -363,13 +373,8 @@ zip_int64_t WriteCallback(void* user, void* data, zip_uint64_t len, zip_source_c
     case ZIP_SOURCE_SEEK:
     case ZIP_SOURCE_TELL:
       return 0;
-    case ZIP_SOURCE_ERROR:
-      return Z().zip_error_to_data(&ctx->error, data, len);
-    case ZIP_SOURCE_SUPPORTS:
-      return ZIP_SOURCE_SUPPORTS_WRITABLE;
     default:
-      Z().zip_error_set(&ctx->error, ZIP_ER_OPNOTSUPP, 0);
-      return -1;
+      return CommonCommand(ctx, data, len, cmd, ZIP_SOURCE_SUPPORTS_WRITABLE);
   }
 }
 
@@ -411,17 +416,8 @@ zip_int64_t EntryCallback(void* user, void* data, zip_uint64_t len, zip_source_c
       st->valid |= ZIP_STAT_SIZE;
       return sizeof(zip_stat_t);
     }
-    case ZIP_SOURCE_ERROR:
-      return Z().zip_error_to_data(&ctx->error, data, len);
-    case ZIP_SOURCE_FREE:
-      Z().zip_error_fini(&ctx->error);
-      delete ctx;
-      return 0;
-    case ZIP_SOURCE_SUPPORTS:
-      return ZIP_SOURCE_SUPPORTS_READABLE;
     default:
-      Z().zip_error_set(&ctx->error, ZIP_ER_OPNOTSUPP, 0);
-      return -1;
+      return CommonCommand(ctx, data, len, cmd, ZIP_SOURCE_SUPPORTS_READABLE);
   }
 }
 

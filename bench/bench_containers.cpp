@@ -1,7 +1,6 @@
 // Containers against their yardsticks, whole processes where the user runs one:
 // - `tarn-pak list` of a 10,000-entry PAK against a minimal C lister (the floor: one read of
 //   the directory, one line per record), and of a 10,000-entry pk3 against `unzip -l`;
-// - packing 256 MiB into a pk3, stored, against `cat` of the same files and `sync`;
 // - deflating 64 MiB of text into a pk3 against Info-ZIP's `zip -r -6`;
 // - the peak memory of `tarn-pak list` of a 1 GiB pk3.
 // The outside programs are skipped when they are not installed.
@@ -20,24 +19,14 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "archive/TarnDoc.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-fs::path BenchFolder() {
-  static fs::path dir = [] {
-    auto d = fs::temp_directory_path() / ("tarn-bench-containers-" + std::to_string(::getpid()));
-    fs::create_directories(d);
-    std::atexit([] {
-      std::error_code ec;
-      fs::remove_all(fs::temp_directory_path() / ("tarn-bench-containers-" + std::to_string(::getpid())), ec);
-    });
-    return d;
-  }();
-  return dir;
-}
+const fs::path& BenchFolder() { return tarn::bench::BenchFolder("tarn-bench-containers-"); }
 
 void Put16(std::string& b, std::uint16_t v) { b.append({static_cast<char>(v), static_cast<char>(v >> 8)}); }
 void Put32(std::string& b, std::uint32_t v) {
@@ -181,47 +170,6 @@ void BM_ListPk3_1GiB_PeakMemory(benchmark::State& state) {
   state.counters["archive_MiB"] = static_cast<double>(fs::file_size(BenchFolder() / "big.pk3") >> 20);
 }
 BENCHMARK(BM_ListPk3_1GiB_PeakMemory)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-
-// 256 files of 1 MiB of random bytes, written once.
-fs::path RandomTree() {
-  static const fs::path dir = [] {
-    const fs::path d = BenchFolder() / "random";
-    std::mt19937 rng(1);
-    std::vector<char> block(1 << 20);
-    for (int i = 0; i < 256; ++i) {
-      const fs::path sub = d / ("dir" + std::to_string(i % 8));
-      fs::create_directories(sub);
-      for (auto& c : block) c = static_cast<char>(rng());
-      std::ofstream(sub / ("file" + std::to_string(i) + ".bin"), std::ios::binary).write(block.data(), block.size());
-    }
-    return d;
-  }();
-  return dir;
-}
-
-void BM_Cat256MiBAndSync(benchmark::State& state) {
-  std::string cmd = "cat";
-  for (int i = 0; i < 256; ++i)
-    cmd += " " + (RandomTree() / ("dir" + std::to_string(i % 8)) / ("file" + std::to_string(i) + ".bin")).string();
-  cmd += " > " + (BenchFolder() / "cat.out").string() + " && sync";
-  std::system(cmd.c_str());  // warm-up: the same page-cache state for every contender
-  for (auto _ : state)
-    if (std::system(cmd.c_str()) != 0) state.SkipWithError("cat failed");
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * (256 << 20));
-}
-BENCHMARK(BM_Cat256MiBAndSync)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-
-void BM_Pack256MiBIntoPk3Stored(benchmark::State& state) {
-  const std::vector<std::string> argv = {TARN_PAK_PATH, "--store", "create", (BenchFolder() / "packed.pk3").string(),
-                                         RandomTree().string()};
-  RunQuietly(argv);  // warm-up
-  for (auto _ : state) {
-    if (RunQuietly(argv) < 0) state.SkipWithError("tarn-pak create failed");
-    ::sync();
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * (256 << 20));
-}
-BENCHMARK(BM_Pack256MiBIntoPk3Stored)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 // 64 MiB of text: lines of words, as .cfg, .qc and .ent files are.
 fs::path TextTree() {
