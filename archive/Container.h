@@ -48,6 +48,16 @@ class CSpanStream final : public CEntryStream {
   std::size_t m_left;
 };
 
+// A stream that could not start: it says why at its first read.
+class CFailedStream final : public CEntryStream {
+ public:
+  explicit CFailedStream(std::string why) : m_why(std::move(why)) {}
+  std::int64_t Read(std::uint8_t*, std::size_t) override { return Fail(m_why); }
+
+ private:
+  std::string m_why;
+};
+
 // An archive opened for reading its entries' bytes; the root of the tree read from it keeps it.
 class CArchiveReader {
  public:

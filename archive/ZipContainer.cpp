@@ -1,6 +1,8 @@
 // The zip family (.pk3, .pk2, .zip, .pkz, .kpf) through libzip, reading from and writing to
 // Tarn's own files: a zip is read through the open source file, and written into the new file
-// of a CSafeSave, which then replaces the target as every save does.
+// of a CSafeSave, which then replaces the target as every save does. The list of entries comes
+// from the central directory as ZipFormat.h reads it (a listing needs nothing more); libzip is
+// loaded and opens the archive when an entry's bytes are first wanted, to inflate and check them.
 //
 // What is written is what every engine's zip reader (minizip, miniz, PhysicsFS) accepts: only
 // "stored" and "deflate", no encryption, "/" between names and none in front, and never zip64.
@@ -21,6 +23,7 @@
 #include "archive/EntryNames.h"
 #include "archive/PakFormat.h"
 #include "archive/SafeSave.h"
+#include "archive/ZipFormat.h"
 
 namespace tarn {
 
@@ -254,17 +257,31 @@ class CZipStream final : public CEntryStream {
   bool m_ended = false;
 };
 
+// The entries are known from the central directory as Tarn reads it; libzip opens the archive
+// when the first entry's bytes are wanted, and indexes the entries in the same order.
 class CZipReader final : public CArchiveReader {
  public:
-  CZipReader(std::shared_ptr<CReadSource> source, zip_t* za) : CArchiveReader(std::move(source)), m_zip(za) {}
-  ~CZipReader() override { Z().zip_discard(m_zip); }
+  CZipReader(std::shared_ptr<CReadSource> source, std::uint64_t count) : CArchiveReader(std::move(source)), m_count(count) {}
+  ~CZipReader() override {
+    if (m_zip) Z().zip_discard(m_zip);
+  }
   ContainerFormat Format() const override { return ContainerFormat::Zip; }
-  zip_t* Zip() const { return m_zip; }
+  // The archive opened by libzip, or nullptr (with why) when it cannot be.
+  zip_t* Zip(std::string* why = nullptr) {
+    if (!m_zip && m_openFailure.empty()) {
+      if (LoadZip(&m_openFailure)) m_zip = OpenZip(SharedSource(), 0, &m_openFailure);
+    }
+    if (!m_zip && why) *why = m_openFailure;
+    return m_zip;
+  }
 
   std::string Unreadable(const CPackObject& entry) const override {
     std::string why = CArchiveReader::Unreadable(entry);
     if (why.empty() && !Plausible(entry.Location(), entry.Size()))
       why = "the data of " + Quoted(entry.PathInArchive()) + " lie outside the archive";
+    if (why.empty() && !KnownMethod(entry.Location().method))
+      why = Quoted(entry.PathInArchive()) + ": compression method " + std::to_string(entry.Location().method) +
+            " is not supported";
     return why;
   }
 
@@ -273,10 +290,16 @@ class CZipReader final : public CArchiveReader {
     return Open(entry.Location(), entry.Size(), entry.PathInArchive());
   }
 
-  // The entry at location as the directory lists it, whatever tree it is in.
+  // The entry at location as the directory lists it, whatever tree it is in. A stream that
+  // cannot start says why at its first read.
   std::unique_ptr<CEntryStream> Open(const EntryLocation& at, std::int64_t size, const std::string& label) {
-    zip_file_t* f = Z().zip_fopen_index(m_zip, static_cast<zip_uint64_t>(at.offset), 0);
-    if (!f) return nullptr;
+    std::string why;
+    zip_t* za = Zip(&why);
+    zip_file_t* f = za ? Z().zip_fopen_index(za, static_cast<zip_uint64_t>(at.offset), 0) : nullptr;
+    if (!f) {
+      if (za) why = Z().zip_strerror(za);
+      return std::make_unique<CFailedStream>("cannot read " + Quoted(label) + ": " + why);
+    }
     return std::make_unique<CZipStream>(f, static_cast<std::uint64_t>(size), label);
   }
 
@@ -284,34 +307,35 @@ class CZipReader final : public CArchiveReader {
   // inflate past a known ratio, so nothing is allocated for what a record only claims.
   bool Plausible(const EntryLocation& at, std::int64_t declared) const {
     const auto size = static_cast<std::uint64_t>(declared);
-    return at.offset >= 0 && static_cast<std::uint64_t>(at.offset) < Count() && at.storedSize <= Source().Size() &&
+    return at.offset >= 0 && static_cast<std::uint64_t>(at.offset) < m_count && at.storedSize <= Source().Size() &&
            (at.method == ZIP_CM_STORE ? size == at.storedSize : size <= at.storedSize * kMaxDeflateRatio + 1024);
   }
 
  private:
-  std::uint64_t Count() const { return static_cast<std::uint64_t>(Z().zip_get_num_entries(m_zip, 0)); }
-  zip_t* m_zip;
+  // Stored and deflated entries are read by every libzip; others as far as this one can.
+  static bool KnownMethod(std::uint16_t method) {
+    return method == ZIP_CM_STORE || method == ZIP_CM_DEFLATE ||
+           (LoadZip(nullptr) && Z().zip_compression_method_supported(method, 0));
+  }
+  std::uint64_t m_count;
+  zip_t* m_zip = nullptr;
+  std::string m_openFailure;
 };
 
-void ListEntries(zip_t* za, DirectoryListing& listing) {
-  const zip_int64_t count = Z().zip_get_num_entries(za, 0);
-  for (zip_int64_t i = 0; i < count; ++i) {
-    zip_stat_t st;
-    if (Z().zip_stat_index(za, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW, &st) != 0 || !(st.valid & ZIP_STAT_NAME))
-      continue;
+// The records of the central directory into the listing; names point into the index.
+void ListEntries(const ZipIndex& index, DirectoryListing& listing) {
+  for (std::size_t i = 0; i < index.records.size(); ++i) {
+    const ZipRecord& rec = index.records[i];
     DirectoryRecord r;
-    r.path = st.name;
+    r.path = rec.name;
     r.directory = !r.path.empty() && r.path.back() == '/';
-    r.size = static_cast<std::int64_t>(std::min<zip_uint64_t>(st.size, INT64_MAX));
-    r.location.offset = i;
-    r.location.storedSize = static_cast<std::uint32_t>(std::min<zip_uint64_t>(st.comp_size, kZipLimit));
-    r.location.crc = st.crc;
+    r.size = static_cast<std::int64_t>(std::min<std::uint64_t>(rec.size, INT64_MAX));
+    r.location.offset = static_cast<std::int64_t>(i);
+    r.location.storedSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(rec.storedSize, kZipLimit));
+    r.location.crc = rec.crc;
     r.location.crcKnown = true;
-    r.location.method = st.comp_method;
-    if (st.encryption_method != ZIP_EM_NONE)
-      r.problem = EntryProblem::Encrypted;
-    else if (!Z().zip_compression_method_supported(st.comp_method, 0))
-      r.problem = EntryProblem::Method;
+    r.location.method = rec.method;
+    if (rec.flags & zipfmt::kEncrypted) r.problem = EntryProblem::Encrypted;
     listing.Add(r);
   }
 }
@@ -440,15 +464,15 @@ class CZipCodec final : public CContainerCodec {
   std::unique_ptr<CArchiveReader> Open(std::shared_ptr<CReadSource> source, DirectoryListing& listing,
                                        std::string* error) const override {
     std::string why;
-    if (!LoadZip(error)) return nullptr;
-    zip_t* za = OpenZip(source, 0, &why);
-    if (!za) {
+    ZipIndex index;
+    if (!ReadZipDirectory(*source, index, &why)) {
       if (error) *error = "the zip archive cannot be read: " + why;
       return nullptr;
     }
-    auto reader = std::make_unique<CZipReader>(std::move(source), za);
-    ListEntries(za, listing);  // the names stay libzip's, valid while the reader lives
-    return reader;
+    ListEntries(index, listing);
+    // Kept records point into the directory's bytes, which the listing then keeps.
+    listing.rawDirectory = std::move(index.rawDirectory);
+    return std::make_unique<CZipReader>(std::move(source), index.records.size());
   }
 
   std::vector<std::string> Check(std::shared_ptr<CReadSource> source) const override {
@@ -460,11 +484,12 @@ class CZipCodec final : public CContainerCodec {
       Z().zip_discard(strict);
     else
       problems.push_back("the local headers disagree with the central directory: " + why);
-    zip_t* za = OpenZip(source, 0, &why);
-    if (!za) return {"the zip archive cannot be read: " + why};
-    CZipReader reader(source, za);
+    ZipIndex index;
+    if (!ReadZipDirectory(*source, index, &why)) return {"the zip archive cannot be read: " + why};
+    CZipReader reader(source, index.records.size());
+    if (!reader.Zip(&why)) return {"the zip archive cannot be read: " + why};
     DirectoryListing listing;
-    ListEntries(za, listing);
+    ListEntries(index, listing);
     std::unordered_map<std::string, std::size_t> seen;
     for (std::size_t i = 0; i < listing.records.size(); ++i) {
       const DirectoryRecord& rec = listing.records[i];
@@ -544,6 +569,7 @@ class CZipCodec final : public CContainerCodec {
     }
     Z().zip_error_fini(&zerr);
     auto* reader = dynamic_cast<CZipReader*>(root.Archive());
+    if (reader && !reader->Zip()) reader = nullptr;  // then read through the entries' streams, which say why
     std::string firstError;
     bool ok = true;
     std::string path;

@@ -53,6 +53,16 @@ class ZipBuilder {
   }
   Entry& Last() { return entries_.back(); }
 
+  // Sizes, offsets and the count in zip64's records, as a zip tool does for large archives.
+  ZipBuilder& Zip64() {
+    zip64_ = true;
+    return *this;
+  }
+  ZipBuilder& Comment(const std::string& text) {
+    comment_ = text;
+    return *this;
+  }
+
   // The whole zip; cutCentral leaves out the central directory's second half and the end record.
   Bytes Build(bool cutCentral = false) const {
     Bytes out;
@@ -69,46 +79,78 @@ class ZipBuilder {
       out.resize(central + centralSize / 2);
       return out;
     }
+    if (zip64_) {
+      const std::size_t end64 = out.size();
+      Put32(out, 0x06064b50);
+      Put64(out, 44);
+      Put16(out, 45);
+      Put16(out, 45);
+      Put32(out, 0);
+      Put32(out, 0);
+      Put64(out, entries_.size());
+      Put64(out, entries_.size());
+      Put64(out, centralSize);
+      Put64(out, central);
+      Put32(out, 0x07064b50);
+      Put32(out, 0);
+      Put64(out, end64);
+      Put32(out, 1);
+    }
     Put32(out, 0x06054b50);
     Put16(out, 0);
     Put16(out, 0);
-    Put16(out, static_cast<std::uint16_t>(entries_.size()));
-    Put16(out, static_cast<std::uint16_t>(entries_.size()));
-    Put32(out, static_cast<std::uint32_t>(centralSize));
-    Put32(out, static_cast<std::uint32_t>(central));
-    Put16(out, 0);
+    Put16(out, zip64_ ? 0xFFFF : static_cast<std::uint16_t>(entries_.size()));
+    Put16(out, zip64_ ? 0xFFFF : static_cast<std::uint16_t>(entries_.size()));
+    Put32(out, zip64_ ? 0xFFFFFFFF : static_cast<std::uint32_t>(centralSize));
+    Put32(out, zip64_ ? 0xFFFFFFFF : static_cast<std::uint32_t>(central));
+    Put16(out, static_cast<std::uint16_t>(comment_.size()));
+    out.insert(out.end(), comment_.begin(), comment_.end());
     return out;
   }
 
  private:
   static void Put16(Bytes& b, std::uint16_t v) { b.insert(b.end(), {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)}); }
+  static void Put64(Bytes& b, std::uint64_t v) {
+    Put32(b, static_cast<std::uint32_t>(v));
+    Put32(b, static_cast<std::uint32_t>(v >> 32));
+  }
   static void Put32(Bytes& b, std::uint32_t v) {
     Put16(b, static_cast<std::uint16_t>(v));
     Put16(b, static_cast<std::uint16_t>(v >> 16));
   }
-  static void Header(Bytes& b, std::uint32_t signature, const Entry& e, std::uint32_t offset, bool central) {
+  void Header(Bytes& b, std::uint32_t signature, const Entry& e, std::uint32_t offset, bool central) const {
+    const bool wide = zip64_ && central;  // sizes and offset in the extra field
     Put32(b, signature);
-    if (central) Put16(b, 20);  // made by
-    Put16(b, 20);               // needed
+    if (central) Put16(b, zip64_ ? 45 : 20);  // made by
+    Put16(b, zip64_ ? 45 : 20);               // needed
     Put16(b, e.flags);
     Put16(b, e.method);
     Put32(b, 0);  // time and date
     Put32(b, e.crc);
-    Put32(b, static_cast<std::uint32_t>(e.data.size()));
-    Put32(b, e.size);
+    Put32(b, wide ? 0xFFFFFFFF : static_cast<std::uint32_t>(e.data.size()));
+    Put32(b, wide ? 0xFFFFFFFF : e.size);
     Put16(b, static_cast<std::uint16_t>(e.name.size()));
-    Put16(b, 0);  // extra
+    Put16(b, wide ? 28 : 0);  // extra
     if (central) {
       Put16(b, 0);  // comment
       Put16(b, 0);  // disk
       Put16(b, 0);  // internal attributes
       Put32(b, 0);  // external attributes
-      Put32(b, offset);
+      Put32(b, wide ? 0xFFFFFFFF : offset);
     }
     b.insert(b.end(), e.name.begin(), e.name.end());
+    if (wide) {
+      Put16(b, 1);
+      Put16(b, 24);
+      Put64(b, e.size);
+      Put64(b, e.data.size());
+      Put64(b, offset);
+    }
   }
 
   std::vector<Entry> entries_;
+  bool zip64_ = false;
+  std::string comment_;
 };
 
 }  // namespace tarn::test

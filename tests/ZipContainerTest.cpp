@@ -105,6 +105,19 @@ TEST_F(Zip, OpensByContentKeepsCaseAndMakesDirectoriesFromPaths) {
   EXPECT_EQ(doc.Root().FindByPath("maps/readme.txt")->Location().crc, Crc32(text));
 }
 
+TEST_F(Zip, Zip64RecordsAndCommentsAreReadAndNeverWritten) {
+  Bytes text(5000, 't');
+  auto path = Put("big.pk3", ZipBuilder().Zip64().Comment("made far away").Stored("a.txt", text).Deflated("b.txt", text).Build());
+  ASSERT_TRUE(doc.OnOpenDocument(path)) << doc.LastError();
+  EXPECT_EQ(Tool({"list", path.string()}).out, "5000\ta.txt\n5000\tb.txt\n");
+  EXPECT_EQ(Load(doc.Root().FindChild("b.txt")), text);  // libzip reads it where Tarn's directory says
+  // A save writes it plainly: nothing in it needs zip64.
+  ASSERT_TRUE(doc.OnSaveDocument(dir / "plain.pk3")) << doc.LastError();
+  ExpectPlainZip(ReadFile(dir / "plain.pk3"));
+  ASSERT_TRUE(doc.OnOpenDocument(dir / "plain.pk3"));
+  EXPECT_EQ(Load(doc.Root().FindChild("a.txt")), text);
+}
+
 TEST_F(Zip, HostileNamesAreListedFlaggedAndNeverFollowed) {
   auto path = Put("evil.pk3", ZipBuilder()
                                   .Stored("../escape.txt", "1")
