@@ -1,6 +1,10 @@
 // The window on containers other than PAK: opening, Save As to another format, and Copy and
 // Paste between archives of different formats.
 #include <QClipboard>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTimer>
 
 #include "../ZipBuilder.h"
 #include "GuiSupport.h"
@@ -59,6 +63,34 @@ TEST_F(GuiTest, CopyAndPasteBetweenFormats) {
   Action("actionSave")->trigger();
   EXPECT_EQ(prompter->shown.size(), 1u);
   EXPECT_EQ(ReadFile(dir / "tex.wad").size(), 12u + 80 + 2 * 32);
+}
+
+}  // namespace
+}  // namespace tarn::test
+
+namespace tarn::test {
+namespace {
+
+// The real Save As dialog: choosing a kind of archive gives the name that kind's extension, so
+// that the user's choice of kind is the format saved.
+TEST_F(GuiTest, SaveAsDialogGivesTheNameTheChosenKindsExtension) {
+  QString typed;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    auto* kinds = dialog->findChild<QComboBox*>("fileTypeCombo");
+    ASSERT_NE(kinds, nullptr);
+    const int pk3 = kinds->findText("PK3 Archives (*.pk3)");
+    ASSERT_GE(pk3, 0);
+    kinds->setCurrentIndex(pk3);
+    emit kinds->activated(pk3);
+    typed = dialog->findChild<QLineEdit*>("fileNameEdit")->text();
+    dialog->reject();
+  });
+  browser::CPrompter real;
+  real.SaveFileName(frame.get(), "Save As", "Pak Files (*.pak);;PK3 Archives (*.pk3);;All Files (*.*) (*)", "pak0.pak",
+                    "pak");
+  EXPECT_EQ(typed, "pak0.pk3");
 }
 
 }  // namespace
