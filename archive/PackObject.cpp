@@ -645,6 +645,8 @@ std::unique_ptr<CEntryStream> CPackObject::OpenStream(std::string* error) const 
       if (error) *error = "cannot open the temporary file of " + Quoted(PathInArchive());
       return nullptr;
     }
+    // Read in small pieces by a zip's writer: a large buffer makes them a few large reads.
+    if (m_size > (64 << 10)) std::setvbuf(f, nullptr, _IOFBF, 256 << 10);
     return std::make_unique<CTempFileStream>(f, static_cast<std::uint64_t>(m_size), PathInArchive());
   }
   CArchiveReader* archive = Archive();

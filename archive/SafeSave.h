@@ -164,6 +164,7 @@ class CSafeSave {
   CPendingFile m_file;
   int m_dir = -1;
   int m_writeErrno = 0;
+  std::size_t m_unstarted = 0;  // bytes written since the disk was last asked to start on them
   FileStamp m_committed;
 };
 
