@@ -16,6 +16,7 @@
 #include "archive/TarnDoc.h"
 #include "TarnVersion.h"
 #include "cli/EncodeCommands.h"
+#include "cli/GameCommands.h"
 #include "cli/PngWriter.h"
 #include "formats/EntryPictures.h"
 #include "formats/MapTextures.h"
@@ -47,7 +48,12 @@ constexpr const char* kHelp =
     "  rm ARCHIVE PATH...                    delete files or directories, then save\n"
     "  rename ARCHIVE PATH NEWNAME           rename an entry within its directory, then save\n"
     "  cat ARCHIVE PATH                      a file's bytes on standard output\n"
-    "  check ARCHIVE                         report every problem; exit 1 when there is any\n"
+    "  check [--engine ENGINE] ARCHIVE|FOLDER...\n"
+    "                                        report every problem; exit 1 when there is any. With\n"
+    "                                        --engine, of archives and game folders, and also what\n"
+    "                                        that engine refuses or misreads: too many files in a\n"
+    "                                        pak, names it will not find, packages it never loads,\n"
+    "                                        maps, .lit files and sounds it cannot use\n"
     "  info ARCHIVE PATH                     what an entry holds: pictures and their sizes, or a\n"
     "                                        model's format, skins, triangles, frames, animations\n"
     "  convert ARCHIVE PATH OUT.png          a picture, texture chain, sprite or model skins to\n"
@@ -62,6 +68,19 @@ constexpr const char* kHelp =
     "      --dither none|floyd-steinberg|ordered   --fullbright auto|allow|never\n"
     "      --name NAME (a texture's name; default: the file's name)   --strict (a transparent\n"
     "      pixel in an opaque texture is an error)   --resize (textures up to multiples of 16)\n"
+    "  which [--engine ENGINE] FOLDER... PATH\n"
+    "                                        the copy of PATH the engine loads from the game folders\n"
+    "                                        (the base game first, then the mod): SOURCE<TAB>PATH,\n"
+    "                                        then shadowed<TAB>SOURCE for each copy it hides\n"
+    "  list --game [--engine ENGINE] [--all] FOLDER...\n"
+    "                                        every path the engine sees: SIZE<TAB>PATH<TAB>SOURCE;\n"
+    "                                        --all adds the hidden copies, ending in <TAB>shadowed\n"
+    "  diff A B                              the paths that differ between two archives or folders:\n"
+    "                                        \"+ PATH\" only in B, \"- PATH\" only in A, \"M PATH\"\n"
+    "                                        different bytes; exit 0 same, 1 different, 2 trouble\n"
+    "  find FOLDER... PATTERN                every archive entry (PAK, PK3, WAD) and loose file below\n"
+    "                                        the folders whose path matches PATTERN (* and ?, any\n"
+    "                                        case): SOURCE<TAB>PATH; exit 1 when none\n"
     "  --help                                this text\n"
     "  --version                             the version of tarn-pak\n"
     "\n"
@@ -80,6 +99,12 @@ constexpr const char* kHelp =
     "Names and messages are printed with control characters escaped, one record a line: \"\\n\",\n"
     "\"\\t\", \"\\\\\" for a backslash and \"\\xNN\" for other bytes below 0x20 and 0x7F; in messages\n"
     "names are in double quotes, a quote in them as \"\\\"\".\n"
+    "\n"
+    "Engines (ENGINE): quake (the default; also quakespasm, ironwail, vkquake), qss\n"
+    "(quakespasm-spiked), fte (fteqw), quake2, yamagi, rerelease. Each loads a game folder's\n"
+    "packages in its own order and compares names its own way: quake finds names in paks and\n"
+    "loose files (on Linux) only in their exact case, while fte, quake2 and yamagi take names\n"
+    "in paks in any case.\n"
     "\n"
     "Exit status: 0 success, 1 failure, 2 bad usage.\n";
 
@@ -255,6 +280,7 @@ class CListWriter {
 };
 
 int CmdList(const Context& ctx, const std::vector<std::string>& a) {
+  if (HasArgument(a, "--game")) return ctx.Report(RunListGame(a, ctx.out, ctx.err));
   if (a.size() != 1) return ctx.Usage("list takes one ARCHIVE");
   CTarnDoc doc;
   if (!Open(ctx, doc, a[0])) return 1;
@@ -462,6 +488,7 @@ int CmdCat(const Context& ctx, const std::vector<std::string>& a) {
 }
 
 int CmdCheck(const Context& ctx, const std::vector<std::string>& a) {
+  if (HasArgument(a, "--engine")) return ctx.Report(RunCheckEngine(a, ctx.out, ctx.err));
   if (a.size() != 1) return ctx.Usage("check takes one ARCHIVE");
   CTarnDoc doc;
   if (!Open(ctx, doc, a[0])) return 1;
@@ -584,6 +611,9 @@ int CmdWad(const Context& ctx, const std::vector<std::string>& a) {
 }
 
 int CmdEncode(const Context& ctx, const std::vector<std::string>& a) { return ctx.Report(RunEncode(a)); }
+int CmdWhich(const Context& ctx, const std::vector<std::string>& a) { return ctx.Report(RunWhich(a, ctx.out, ctx.err)); }
+int CmdDiff(const Context& ctx, const std::vector<std::string>& a) { return ctx.Report(RunDiff(a, ctx.out, ctx.err)); }
+int CmdFind(const Context& ctx, const std::vector<std::string>& a) { return ctx.Report(RunFind(a, ctx.out, ctx.err)); }
 
 }  // namespace
 
@@ -624,7 +654,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       {"list", CmdList}, {"extract", CmdExtract}, {"create", CmdCreate}, {"add", CmdAdd},
       {"rm", CmdRm},     {"rename", CmdRename},   {"cat", CmdCat},       {"check", CmdCheck},
       {"info", CmdInfo}, {"convert", CmdConvert}, {"wad", CmdWad},
-      {"encode", CmdEncode}, {"repack", CmdRepack},
+      {"encode", CmdEncode}, {"repack", CmdRepack},   {"which", CmdWhich},   {"diff", CmdDiff},
+      {"find", CmdFind},
   };
   auto it = commands.find(rest[0]);
   if (it == commands.end()) return ctx.Usage("unknown command " + Quoted(rest[0]));
