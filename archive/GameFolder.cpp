@@ -350,7 +350,7 @@ class CFolderPlanner {
     // yquake2/yquake2 src/common/filesystem.c FS_LoadPK3: ERR_FATAL "'%s' has %i files" when the
     // central directory counts no record at all.
     if (!source.listing.pak && source.listing.records == 0 && m_profile.id == Engine::Yamagi) {
-      m_view.m_failures.push_back({source.path, "it holds no files, and Yamagi Quake II stops with a fatal error", true});
+      YamagiStops(source.path);
       return false;
     }
     MatchNames(m_profile, source);
@@ -374,12 +374,16 @@ class CFolderPlanner {
         return false;
       case Engine::Yamagi:
         // yquake2/yquake2 src/common/filesystem.c FS_LoadPAK: ERR_FATAL "'%s' is too short."
-        m_view.m_failures.push_back({path, "it holds no files, and Yamagi Quake II stops with a fatal error", true});
+        YamagiStops(path);
         return false;
       case Engine::Fte:
       case Engine::Quake2: return true;
     }
     return true;
+  }
+
+  void YamagiStops(const fs::path& emptyPackage) {
+    m_view.m_failures.push_back({emptyPackage, "it holds no files, and Yamagi Quake II stops with a fatal error", true});
   }
 
   void Fail(const fs::path& path, const std::string& why) {
