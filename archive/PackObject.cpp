@@ -609,7 +609,14 @@ namespace {
 
 class CTempFileStream final : public CEntryStream {
  public:
-  CTempFileStream(std::FILE* f, std::uint64_t size, std::string label) : m_file(f), m_left(size), m_label(std::move(label)) {}
+  CTempFileStream(std::FILE* f, std::uint64_t size, std::string label) : m_file(f), m_left(size), m_label(std::move(label)) {
+    // Read in small pieces by a zip's writer: a large buffer makes them a few large reads. The
+    // C library sizes no buffer it is not given.
+    if (size > kBufferSize) {
+      m_buffer = std::make_unique<char[]>(kBufferSize);
+      std::setvbuf(m_file, m_buffer.get(), _IOFBF, kBufferSize);
+    }
+  }
   ~CTempFileStream() override { std::fclose(m_file); }
   std::int64_t Read(std::uint8_t* dst, std::size_t n) override {
     n = static_cast<std::size_t>(std::min<std::uint64_t>(n, m_left));
@@ -621,6 +628,8 @@ class CTempFileStream final : public CEntryStream {
   }
 
  private:
+  static constexpr std::size_t kBufferSize = 256 << 10;
+  std::unique_ptr<char[]> m_buffer;  // freed after the destructor closed the file
   std::FILE* m_file;
   std::uint64_t m_left;
   std::string m_label;
@@ -645,8 +654,6 @@ std::unique_ptr<CEntryStream> CPackObject::OpenStream(std::string* error) const 
       if (error) *error = "cannot open the temporary file of " + Quoted(PathInArchive());
       return nullptr;
     }
-    // Read in small pieces by a zip's writer: a large buffer makes them a few large reads.
-    if (m_size > (64 << 10)) std::setvbuf(f, nullptr, _IOFBF, 256 << 10);
     return std::make_unique<CTempFileStream>(f, static_cast<std::uint64_t>(m_size), PathInArchive());
   }
   CArchiveReader* archive = Archive();

@@ -297,8 +297,9 @@ bool CSafeSave::Begin(const fs::path& path, const Options& options) {
   // Private while it is written; given the old file's mode (or the usual one) when complete.
   if (!m_file.Create(m_dir, leaf, 0600, options.unnamedTemporary, &err)) return FailErrno(SaveStage::Create, err);
   // Archives are written in pieces of a few KiB (libzip copies entries 8 KiB at a time): a
-  // large buffer makes them a few large writes.
-  std::setvbuf(File(), nullptr, _IOFBF, 256 << 10);
+  // large buffer makes them a few large writes. The C library sizes no buffer it is not given.
+  if (!m_buffer) m_buffer = std::make_unique<char[]>(kBufferSize);
+  std::setvbuf(File(), m_buffer.get(), _IOFBF, kBufferSize);
   return true;
 }
 
