@@ -64,12 +64,23 @@ bool OpenSide(const fs::path& path, Side& side, DiffResult& result) {
 
 // Equal sizes first; then the CRC-32s of both, and only when they agree the bytes themselves.
 // 1 the same, 0 different, -1 when either cannot be read (why says which).
+// A zip's directory holds each entry's CRC-32: unchanged entries need not be inflated to be
+// told apart by it.
+bool StoredCrc(const CPackObject& f, uLong& crc) {
+  if (!f.BytesInSource() || !f.Location().crcKnown) return false;
+  crc = f.Location().crc;
+  return true;
+}
+
 int SameContents(const CPackObject& a, const CPackObject& b, std::string* why) {
   if (a.Size() != b.Size()) return 0;
+  uLong storedA = 0, storedB = 0;
+  const bool knownA = StoredCrc(a, storedA), knownB = StoredCrc(b, storedB);
+  if (knownA && knownB && storedA != storedB) return 0;
   const bool keep = a.Size() <= kByteCompareLimit;
   std::vector<std::uint8_t> kept;
   uLong crcA = crc32(0, nullptr, 0), crcB = crcA;
-  if (keep) kept.reserve(static_cast<std::size_t>(std::max(a.Size(), 0)));
+  if (keep) kept.reserve(static_cast<std::size_t>(std::max<std::int64_t>(a.Size(), 0)));
   if (!a.StreamData(
           [&](const std::uint8_t* p, std::size_t n) {
             crcA = crc32(crcA, p, static_cast<uInt>(n));
@@ -78,6 +89,7 @@ int SameContents(const CPackObject& a, const CPackObject& b, std::string* why) {
           },
           why))
     return -1;
+  if (knownB && crcA != storedB) return 0;
   bool bytesEqual = true;
   std::size_t at = 0;
   if (!b.StreamData(

@@ -7,6 +7,8 @@
 #include <unordered_set>
 #include <utility>
 
+#include "archive/Container.h"
+#include "archive/ContainerFormat.h"
 #include "archive/EntryNames.h"
 #include "archive/PackObject.h"
 #include "archive/PakFormat.h"
@@ -69,8 +71,22 @@ bool ListArchive(const fs::path& archive, ArchiveListing& out, std::string* erro
   PakIndex index;
   if (ReadPakIndex(*source, index) == PakReadResult::Ok) {
     out.pak = true;
+    out.records = index.records.size();
     out.entries.reserve(index.records.size());
     for (const PakRecord& r : index.records) out.entries.push_back({std::string(r.path), r.size});
+    return true;
+  }
+  // A zip's central directory as stored, for the same reason: engines see its names, not
+  // Tarn's tree with its "(2)" for a second entry of one name.
+  if (ProbeFormat(*source) == ContainerFormat::Zip) {
+    DirectoryListing listing;
+    if (!CodecFor(ContainerFormat::Zip).Open(source, listing, &why)) {
+      if (error) *error = "cannot open " + Quoted(archive.string()) + ": " + why;
+      return false;
+    }
+    out.records = listing.records.size();
+    for (const DirectoryRecord& r : listing.records)
+      if (!r.directory) out.entries.push_back({std::string(r.path), r.size});
     return true;
   }
   // Every other container through the document, which opens whatever Tarn knows.
@@ -82,6 +98,7 @@ bool ListArchive(const fs::path& archive, ArchiveListing& out, std::string* erro
   ForEachFileInSaveOrder(doc.Root(), [&](const std::string& path, const CPackObject& f) {
     out.entries.push_back({path, f.Size()});
   });
+  out.records = out.entries.size();
   return true;
 }
 
@@ -330,6 +347,12 @@ class CFolderPlanner {
       return false;
     }
     if (source.listing.pak && source.listing.entries.empty() && !EmptyPakLoads(source.path)) return false;
+    // yquake2/yquake2 src/common/filesystem.c FS_LoadPK3: ERR_FATAL "'%s' has %i files" when the
+    // central directory counts no record at all.
+    if (!source.listing.pak && source.listing.records == 0 && m_profile.id == Engine::Yamagi) {
+      YamagiStops(source.path);
+      return false;
+    }
     MatchNames(m_profile, source);
     return Push(key, std::move(source));
   }
@@ -351,12 +374,16 @@ class CFolderPlanner {
         return false;
       case Engine::Yamagi:
         // yquake2/yquake2 src/common/filesystem.c FS_LoadPAK: ERR_FATAL "'%s' is too short."
-        m_view.m_failures.push_back({path, "it holds no files, and Yamagi Quake II stops with a fatal error", true});
+        YamagiStops(path);
         return false;
       case Engine::Fte:
       case Engine::Quake2: return true;
     }
     return true;
+  }
+
+  void YamagiStops(const fs::path& emptyPackage) {
+    m_view.m_failures.push_back({emptyPackage, "it holds no files, and Yamagi Quake II stops with a fatal error", true});
   }
 
   void Fail(const fs::path& path, const std::string& why) {
@@ -631,7 +658,7 @@ CPackObject* EnsureDirectories(CPackObject& root, std::string_view path) {
   while (true) {
     const std::size_t slash = path.find('/');
     if (slash == std::string_view::npos) return dir;
-    const std::string segment = StoredName(path.substr(0, slash));
+    const std::string segment = StoredName(root, path.substr(0, slash));
     CPackObject* sub = dir->FindChildDirectory(segment);
     dir = sub ? sub : dir->AddChild(segment, true);
     path.remove_prefix(slash + 1);
@@ -683,7 +710,7 @@ CPackObject* CGameView::Open(GameCopy c, std::string* error) {
     for (const ListedEntry& e : src.listing.entries) earlierOf.push_back(seen[ToLower(e.path)]++);
   }
   const std::uint32_t earlier = earlierOf[c.entry];
-  std::string path = StoredName(listed.path);
+  std::string path = StoredName(doc->Root(), listed.path);
   if (earlier > 0) {
     const std::size_t dot = path.rfind('.');
     const std::size_t slash = path.rfind('/');
@@ -705,7 +732,7 @@ bool CGameView::ReadPrefix(GameCopy c, std::size_t max, std::vector<std::uint8_t
   out.clear();
   CPackObject* entry = Open(c, error);
   if (!entry) return false;
-  const std::size_t want = std::min<std::size_t>(max, static_cast<std::size_t>(std::max(entry->Size(), 0)));
+  const std::size_t want = std::min<std::size_t>(max, static_cast<std::size_t>(std::max<std::int64_t>(entry->Size(), 0)));
   out.reserve(want);
   const bool all = entry->StreamData(
       [&](const std::uint8_t* p, std::size_t n) {

@@ -28,10 +28,12 @@ struct ListedEntry {
 struct ArchiveListing {
   std::vector<ListedEntry> entries;  // an archive's in its own order; a folder's sorted by path
   bool pak = false;                  // a PAK: the names as the archive stores them
+  std::size_t records = 0;           // an archive's directory records, a zip's directories included
 };
 
 // Reads an archive's directory, of any container Tarn opens; false with the reason when it
-// cannot be read. PAK names keep their case; other containers give the names of Tarn's tree.
+// cannot be read. PAK and zip names are the stored ones; other containers give the names of
+// Tarn's tree.
 bool ListArchive(const std::filesystem::path& archive, ArchiveListing& out, std::string* error);
 
 // The files below a folder (recursively, following links to folders once), as paths relative

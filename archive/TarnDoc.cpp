@@ -6,7 +6,6 @@
 #include <unordered_map>
 
 #include "archive/ByteIO.h"
-#include "archive/PakWriter.h"
 
 namespace tarn {
 
@@ -22,6 +21,7 @@ void CTarnDoc::ResetRoot() {
   root->SetDirectory(true);
   m_root = std::move(root);
 }
+
 
 std::string CTarnDoc::Title() const { return m_path.empty() ? "Untitled" : m_path.filename().string(); }
 
@@ -79,100 +79,49 @@ namespace {
 // How many changed names the open message lists before it only counts the rest.
 constexpr std::size_t kListedNames = 20;
 
-std::string ShownAs(std::string_view stored, const CPackObject& entry) {
-  return Quoted(stored) + " is shown as " + Quoted(entry.PathInArchive()) + ": the archive holds that name twice";
-}
-
 }  // namespace
 
 std::unique_ptr<CPackObject> CTarnDoc::BuildTree(const PakIndex& index, int* damaged, std::vector<std::string>* renamed) {
-  auto root = std::make_unique<CPackObject>();
-  root->Rename("root");
-  root->SetDirectory(true);
-  int bad = 0;
-  // Records of one directory usually come together, and a directory path resolves to the
-  // same entry every time while the tree only grows: remember each resolved path.
-  std::unordered_map<std::string, CPackObject*> directories;
-  std::string lowered;
-  for (const PakRecord& rec : index.records) {
-    const std::size_t lastSlash = rec.path.rfind('/');
-    CPackObject* dir = root.get();
-    if (lastSlash != std::string_view::npos) {
-      lowered = ToLower(rec.path.substr(0, lastSlash));
-      auto [it, fresh] = directories.try_emplace(lowered, nullptr);
-      if (fresh) {
-        std::string_view rest(lowered);
-        std::size_t slash;
-        while (true) {
-          slash = rest.find('/');
-          std::string segment(rest.substr(0, slash));
-          CPackObject* sub = dir->FindChildDirectory(segment);
-          dir = sub ? sub : dir->AddChild(segment, true);
-          if (renamed && dir->Name() != segment)
-            renamed->push_back(ShownAs(rec.path.substr(0, static_cast<std::size_t>(rest.data() - lowered.data()) + segment.size()), *dir));
-          if (slash == std::string_view::npos) break;
-          rest.remove_prefix(slash + 1);
-        }
-        it->second = dir;
-      }
-      dir = it->second;
-    }
-    CPackObject* file = dir->AddChild(lastSlash == std::string_view::npos ? rec.path : rec.path.substr(lastSlash + 1), false);
-    if (renamed) {
-      const std::string_view leaf = lastSlash == std::string_view::npos ? rec.path : rec.path.substr(lastSlash + 1);
-      if (file->Name() != ToLower(leaf)) renamed->push_back(ShownAs(rec.path, *file));
-      for (std::size_t start = 0;;) {
-        const std::size_t slash = rec.path.find('/', start);
-        const std::string why = UnsafeNameReason(rec.path.substr(start, slash == std::string_view::npos ? slash : slash - start));
-        if (!why.empty()) {
-          renamed->push_back(Quoted(rec.path) + " cannot be exported: " + why);
-          break;
-        }
-        if (slash == std::string_view::npos) break;
-        start = slash + 1;
-      }
-    }
-    file->SetOffset(rec.offset);
-    file->SetSize(rec.size);
-    if (!rec.dataInside) {
-      file->SetDamaged(true);
-      ++bad;
-    }
-  }
-  if (damaged) *damaged = bad;
-  return root;
+  return tarn::BuildTree(PakListing(index), ContainerFormat::Pak, damaged, renamed);
+}
+
+void CTarnDoc::TakeProblems(const std::vector<std::string>& directory, int damaged, const std::vector<std::string>& renamed) {
+  m_damagedCount = damaged;
+  // Only what opening itself finds; the full check (overlaps, duplicates, names) is CheckArchive.
+  m_openProblems = directory;
+  if (damaged > 0)
+    m_openProblems.push_back(std::to_string(damaged) + (damaged == 1 ? " entry" : " entries") +
+                             " cannot be read: " + (damaged == 1 ? "its data lie" : "their data lie") +
+                             " outside the file, or are stored in a way Tarn cannot undo.");
+  for (std::size_t i = 0; i < renamed.size() && i < kListedNames; ++i) m_openProblems.push_back(renamed[i]);
+  if (renamed.size() > kListedNames)
+    m_openProblems.push_back("... and " + std::to_string(renamed.size() - kListedNames) +
+                             " more names like these (tarn-pak check lists every problem).");
 }
 
 bool CTarnDoc::OnOpenDocument(const fs::path& path) {
   std::string why;
   auto source = CFileSource::Open(path, &why);
   if (!source) return Fail("Cannot open " + Quoted(path.string()) + ": " + why + ".");
-  PakIndex index;
-  if (ReadPakIndex(*source, index) != PakReadResult::Ok)
-    return Fail(Quoted(path.string()) + " is not a PAK archive.");
-
-  int damaged = 0;
+  const std::optional<ContainerFormat> format = ProbeFormat(*source);
+  if (!format) return Fail(Quoted(path.string()) + " is not an archive Tarn reads (PAK, PK3 or another zip, WAD2, WAD3).");
+  // The tree is built as the directory is read.
   std::vector<std::string> renamed;
-  auto root = BuildTree(index, &damaged, &renamed);
+  CTreeBuilding building(*format, &renamed);
+  DirectoryListing listing;
+  listing.sink = [&](const DirectoryRecord& record) { building.Add(record); };
+  std::shared_ptr<CArchiveReader> reader = CodecFor(*format).Open(source, listing, &why);
+  if (!reader) return Fail("Cannot open " + Quoted(path.string()) + ": " + why + ".");
+  const int damaged = building.Damaged();
+  auto root = building.Take();
   // Only now is the old document let go: a failed open leaves it as it was.
   m_root = std::move(root);
-  m_root->SetSource(source);
+  m_root->SetArchive(std::move(reader));
   m_source = std::move(source);
   m_path = path;
   m_diskStamp = m_source->Stamp();
   m_modified = false;
-  m_damagedCount = damaged;
-  // Only what opening itself finds; the full check (overlaps, duplicates, names) is CheckArchive.
-  m_openProblems.clear();
-  if (index.directoryTruncated || index.directoryLength % static_cast<std::int32_t>(pak::kRecordSize) != 0)
-    m_openProblems.push_back("The archive's directory is damaged; some entries may be missing.");
-  if (damaged > 0)
-    m_openProblems.push_back(std::to_string(damaged) + (damaged == 1 ? " entry has" : " entries have") +
-                             " data outside the file and cannot be read.");
-  for (std::size_t i = 0; i < renamed.size() && i < kListedNames; ++i) m_openProblems.push_back(renamed[i]);
-  if (renamed.size() > kListedNames)
-    m_openProblems.push_back("... and " + std::to_string(renamed.size() - kListedNames) +
-                             " more names like these (tarn-pak check lists every problem).");
+  TakeProblems(listing.problems, damaged, renamed);
   m_lastError.clear();
   UpdateAllViews();
   return true;
@@ -180,26 +129,30 @@ bool CTarnDoc::OnOpenDocument(const fs::path& path) {
 
 std::vector<std::string> CTarnDoc::CheckArchive() const {
   if (!m_source) return {};
-  PakIndex index;
-  if (ReadPakIndex(*m_source, index) != PakReadResult::Ok) return {"the file is no longer a PAK archive"};
-  return CheckPakIndex(index);
+  return CodecFor(Format()).Check(m_source);
 }
 
-std::vector<std::string> CTarnDoc::SaveBlockers() const {
-  std::vector<std::string> blockers;
-  std::int64_t end = static_cast<std::int64_t>(pak::kHeaderSize);
-  std::int64_t files = 0;
-  ForEachFileInSaveOrder(*m_root, [&](const std::string& path, const CPackObject& file) {
-    ++files;
-    if (path.size() > pak::kMaxPathLength)
-      blockers.push_back("The path " + Quoted(path) + " is longer than 55 characters.");
-    if (file.Size() < 0) blockers.push_back("The file " + Quoted(path) + " has an invalid size.");
-    end += std::max<std::int32_t>(file.Size(), 0);
+std::vector<std::string> CTarnDoc::SaveBlockers(ContainerFormat format) const {
+  std::vector<std::string> blockers = CodecFor(format).SaveBlockers(*m_root);
+  // Bytes the source holds in a way Tarn cannot read (encrypted, compressed lumps) cannot be
+  // written anywhere; those outside the file are told when the save reaches them.
+  std::string path;
+  VisitFilesInSaveOrder(*m_root, path, [&](const std::string&, const CPackObject& file) {
+    if (file.IsDamaged() && file.Problem() != EntryProblem::Outside && file.BytesInSource()) {
+      std::string why;
+      if (!file.CanStream(&why)) blockers.push_back(why + ".");
+    }
   });
-  end += files * static_cast<std::int64_t>(pak::kRecordSize);
-  if (end > pak::kMaxArchiveSize)
-    blockers.push_back("The archive would be " + std::to_string(end) + " bytes, more than the 2 GiB a PAK file can hold.");
   return blockers;
+}
+
+ContainerFormat CTarnDoc::FormatForSave(const fs::path& path) const {
+  if (m_source && LastSeen(path)) return Format();
+  const std::optional<ContainerFormat> named = FormatOfName(path);
+  if (!named) return Format();
+  // ".wad" names no version: a WAD stays the one it is.
+  if (IsWad(*named) && IsWad(Format())) return Format();
+  return *named;
 }
 
 std::optional<FileStamp> CTarnDoc::LastSeen(const fs::path& path) const {
@@ -220,11 +173,16 @@ std::vector<std::pair<SaveConcern, std::string>> CTarnDoc::SaveConcerns(const fs
   return concerns;
 }
 
-bool CTarnDoc::OnSaveDocument(const fs::path& path, const SaveConsent& consent) {
+bool CTarnDoc::OnSaveDocument(const fs::path& path, const SaveConsent& consent, std::optional<ContainerFormat> format) {
+  if (IsReadOnlyArchiveName(path))
+    return Fail("Tarn does not write " + Quoted(path.filename().string()) +
+                ": the game reads .kpf files as they are. Save a copy under another name (.pk3, .zip).");
+  const ContainerFormat target = format ? *format : FormatForSave(path);
+  const CContainerCodec& codec = CodecFor(target);
   // Refuse what the format cannot hold before anything is written.
-  auto blockers = SaveBlockers();
+  auto blockers = SaveBlockers(target);
   if (!blockers.empty()) {
-    std::string text = "The archive cannot be saved:";
+    std::string text = std::string("The archive cannot be saved as ") + FormatName(target) + ":";
     for (const auto& b : blockers) text += "\n" + b;
     return Fail(text);
   }
@@ -249,38 +207,28 @@ bool CTarnDoc::OnSaveDocument(const fs::path& path, const SaveConsent& consent) 
   options.expected = LastSeen(path);
   if (!out.Begin(path, options)) return FailSave(out.Failure(), out.Target().exists);
 
-  CPakWriter writer(out);
-  const int files = m_root->CountFiles();
-  std::uint8_t header[pak::kHeaderSize] = {'P', 'A', 'C', 'K'};
-  StoreU32(header + 8, static_cast<std::uint32_t>(files) * pak::kRecordSize);
-  writer.Write(header, sizeof header);
-  bool ok = m_root->WriteData(writer);
-  const auto directoryOffset = static_cast<std::uint32_t>(writer.Position());
-  ok = ok && m_root->WriteDirectory(writer, "");
-  if (ok) {
-    StoreU32(header + 4, directoryOffset);
-    if (std::fseek(out.File(), 0, SEEK_SET) != 0) out.WriteFailed(errno);
-    ok = out.Write(header, sizeof header);
-  }
+  std::string entryError;
+  const bool ok = codec.Write(*m_root, out, m_writeOptions, &entryError);
   // A file that could not be read is the user's to mend; a disk failure is told by Commit.
-  if (!ok && !writer.WriteFailed() && writer.Failed()) return Fail("The archive cannot be saved: " + writer.Error() + ".");
+  if (!ok && !entryError.empty()) return Fail("The archive cannot be saved: " + entryError + ".");
   if (m_source && m_source->ChangedSinceOpened()) return Fail(changedInPlace);
   if (!out.Commit()) return FailSave(out.Failure(), out.Target().exists);
 
-  // The new file is in place: offsets now refer to it, and it becomes the source archive.
-  ApplyOffsets(*m_root, writer.Offsets());
-  m_source = CFileSource::Open(out.Target().path);
-  m_diskStamp = m_source ? m_source->Stamp() : out.Committed();
-  m_root->SetSource(m_source);
-  std::function<void(CPackObject&)> clearDamage = [&](CPackObject& d) {
-    for (CPackObject* c : d.Children()) {
-      c->SetDamaged(false);
-      if (c->IsDirectory()) clearDamage(*c);
-    }
-  };
-  clearDamage(*m_root);
-  m_damagedCount = 0;
-  m_openProblems.clear();
+  // The new file is in place: it becomes the source archive, and the entries' locations are
+  // read back from it.
+  auto source = CFileSource::Open(out.Target().path);
+  DirectoryListing listing;
+  std::shared_ptr<CArchiveReader> reader;
+  std::string why;
+  if (source) reader = codec.Open(source, listing, &why);
+  m_root->SetFormat(target);
+  m_root->SetArchive(reader);
+  m_source = reader ? source : nullptr;
+  m_diskStamp = source ? source->Stamp() : out.Committed();
+  std::vector<std::string> problems;
+  if (!reader || !Relocate(*m_root, listing))
+    problems.push_back("The saved archive could not be read back; open it again before editing it further.");
+  TakeProblems(problems, 0, {});
   m_path = path;
   m_modified = false;
   m_lastError.clear();

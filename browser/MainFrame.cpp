@@ -15,6 +15,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -38,7 +39,12 @@ std::string S(const QString& s) { return s.toLocal8Bit().toStdString(); }
 
 const char* const kImportFilter = "All Files(*.*) (*)";
 const char* const kExportFilter = "All Files (*.*) (*)";
-const char* const kArchiveFilter = "Pak Files (*.pak);;All Files (*.*) (*)";
+const char* const kOpenFilter =
+    "Archives (*.pak *.pk3 *.pk2 *.zip *.pkz *.kpf *.wad);;Pak Files (*.pak);;"
+    "Zip Archives (*.pk3 *.pk2 *.zip *.pkz *.kpf);;WAD Files (*.wad);;All Files (*.*) (*)";
+// Save As writes the format the name's extension gives: choosing another converts.
+const char* const kSaveFilter =
+    "Pak Files (*.pak);;PK3 Archives (*.pk3);;Zip Archives (*.zip *.pk2 *.pkz);;WAD Files (*.wad);;All Files (*.*) (*)";
 constexpr int kMaxRecent = 4;
 // How long a report of finished work stays in the status bar.
 constexpr int kReportMs = 8000;
@@ -514,6 +520,7 @@ bool CMainFrame::DoSave(const QString& path) {
   {
     shell::CWaitCursor wait;
     m_inDocOperation = true;
+    m_doc.SetWriteOptions({.deflateLevel = std::clamp(shell::ProfileInt("Archive", "DeflateLevel", 6), 0, 9)});
     ok = m_doc.OnSaveDocument(S(path), *consent);
     m_inDocOperation = false;
   }
@@ -540,7 +547,7 @@ void CMainFrame::OnFileNew() {
 
 void CMainFrame::OnFileOpen() {
   if (!SaveModified()) return;
-  QString path = m_prompter->OpenFileName(this, "Open", kArchiveFilter);
+  QString path = m_prompter->OpenFileName(this, "Open", kOpenFilter);
   if (!path.isEmpty()) OpenArchive(path);
 }
 
@@ -552,7 +559,8 @@ void CMainFrame::OnFileSave() {
 }
 
 void CMainFrame::OnFileSaveAs() {
-  QString path = m_prompter->SaveFileName(this, "Save As", kArchiveFilter, Q(m_doc.Title()), "pak");
+  QString path = m_prompter->SaveFileName(this, "Save As", kSaveFilter, Q(m_doc.Title()),
+                                          QString(DefaultExtension(m_doc.Format())).mid(1));
   if (!path.isEmpty()) DoSave(path);
 }
 
@@ -618,6 +626,9 @@ void CMainFrame::OnRename() {
     case NewNameProblem::Taken:
       Message(QString("An entry named \"%1\" already exists in this directory.").arg(Q(check.taken->Name())),
               "Rename", QMessageBox::Warning);
+      return;
+    case NewNameProblem::Unfit:
+      Message(Q(check.reason) + ".", "Rename", QMessageBox::Warning);
       return;
     case NewNameProblem::None:
       break;
@@ -825,12 +836,24 @@ void CMainFrame::OnPaste() {
   }
   if (entries.empty()) return;
 
+  // What the archive's container cannot hold (a directory or a name that is no lump's, in a
+  // WAD) stays out, and the user is told which entries.
+  QStringList refused;
+  std::erase_if(entries, [&](const std::unique_ptr<CPackObject>& e) {
+    const std::string why = UnfitNameReason(dir->Format(), StoredName(*dir, e->Name()), e->IsDirectory(), !dir->Parent());
+    if (!why.empty()) refused << "  " + Q(Quoted(e->Name())) + ": " + Q(why);
+    return !why.empty();
+  });
+  if (!refused.isEmpty())
+    Message("These entries were not pasted:\n" + refused.join("\n"), "Paste", QMessageBox::Warning);
+  if (entries.empty()) return;
+
   // Names the directory already has are settled first, asking once each (or once for all).
   const std::string dirPath = dir->PathInArchive();
   std::vector<ConflictChoice> plan(entries.size(), ConflictChoice::KeepBoth);
   std::vector<std::size_t> conflicts;
   for (std::size_t i = 0; i < entries.size(); ++i)
-    if (dir->FindChild(StoredName(entries[i]->Name()))) conflicts.push_back(i);
+    if (dir->FindChild(StoredName(*dir, entries[i]->Name()))) conflicts.push_back(i);
   std::optional<ConflictChoice> forAll;
   for (std::size_t k = 0; k < conflicts.size(); ++k) {
     ConflictChoice& choice = plan[conflicts[k]];
@@ -838,7 +861,7 @@ void CMainFrame::OnPaste() {
       choice = *forAll;
       continue;
     }
-    const ConflictAnswer answer = m_prompter->NameConflict(this, Q(StoredName(entries[conflicts[k]]->Name())),
+    const ConflictAnswer answer = m_prompter->NameConflict(this, Q(StoredName(*dir, entries[conflicts[k]]->Name())),
                                                            Q(dirPath), k + 1 < conflicts.size());
     choice = answer.choice;
     if (answer.forAll) forAll = answer.choice;
@@ -851,7 +874,7 @@ void CMainFrame::OnPaste() {
     for (std::size_t i = 0; i < entries.size(); ++i) {
       if (plan[i] == ConflictChoice::Skip) continue;
       if (plan[i] == ConflictChoice::Replace)
-        if (CPackObject* old = dir->FindChild(StoredName(entries[i]->Name()))) dir->RemoveChild(old);
+        if (CPackObject* old = dir->FindChild(StoredName(*dir, entries[i]->Name()))) dir->RemoveChild(old);
       dir->AdoptChild(std::move(entries[i]));
       changed = true;
     }
@@ -933,7 +956,7 @@ void CMainFrame::OnEntryActivated(CPackObject* entry) {
 void CMainFrame::OnAbout() {
   m_prompter->Message(this,
                       "Tarn " + QApplication::applicationVersion() +
-                          "\n\nAn editor for the .pak archives of Quake and Quake II.\n"
+                          "\n\nAn editor for the archives of Quake and Quake II: PAK, PK3 and other zips, WAD2 and WAD3.\n"
                           "Licensed under the GNU General Public License, version 3 or later.",
                       "About Tarn", QMessageBox::Information);
 }

@@ -1,11 +1,14 @@
 #include "cli/Commands.h"
 
+#include <charconv>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <ostream>
 
@@ -32,11 +35,19 @@ namespace {
 constexpr const char* kHelp =
     "Usage: tarn-pak COMMAND ARGUMENTS\n"
     "\n"
+    "An ARCHIVE is a PAK, a zip (.pk3, .pk2, .zip, .pkz; .kpf is only read) or a WAD2 or WAD3,\n"
+    "known by its content whatever its name. In a WAD each lump is a file named after it with\n"
+    "an extension from its type: .mip (texture), .lmp (picture), .pal (palette), .lumpNN (type NN).\n"
+    "\n"
     "Commands:\n"
     "  list [--json] ARCHIVE                 one line per file: SIZE<TAB>PATH, in save order\n"
     "  extract ARCHIVE [-C DIR] [PATH...]    write the whole archive, or the named files and\n"
     "                                        directories, under DIR (default: the current folder)\n"
-    "  create ARCHIVE DIR                    a new archive holding DIR's contents at its root\n"
+    "  create [--format pak|pk3|zip|wad|wad3] ARCHIVE DIR\n"
+    "                                        a new archive holding DIR's contents at its root, in\n"
+    "                                        the format its extension names (or --format's)\n"
+    "  repack [--format pak|pk3|zip|wad|wad3] IN OUT\n"
+    "                                        IN's entries into OUT, in the format of OUT's extension\n"
     "  add ARCHIVE [--to DIRPATH] SOURCE...  import files and folders' contents, then save\n"
     "  rm ARCHIVE PATH...                    delete files or directories, then save\n"
     "  rename ARCHIVE PATH NEWNAME           rename an entry within its directory, then save\n"
@@ -80,16 +91,22 @@ constexpr const char* kHelp =
     "  --help                                this text\n"
     "  --version                             the version of tarn-pak\n"
     "\n"
-    "Options of the commands that write a file (create, add, rm, rename, wad):\n"
+    "Options of the commands that write a file (create, repack, add, rm, rename, wad):\n"
     "  --break-links    save over a file that has other names (hard links); they keep the old contents\n"
     "  --force          save over a read-only file, or one another program changed meanwhile\n"
+    "  --store          write every file of a zip stored, none deflated\n"
+    "Zips deflate each file at level 6 (TARN_PAK_DEFLATE_LEVEL: 1 fastest to 9 smallest; 0 stores\n"
+    "every file) but for kinds already compressed (.ogg, .png, .jpg and the like), which are stored.\n"
     "A save replaces the file a symbolic link leads to, keeping the link, the file's mode, owner and\n"
-    "group. create, add, rm and rename lock the archive while they run; one that finds it locked\n"
-    "waits up to 10 seconds (TARN_PAK_LOCK_TIMEOUT, in seconds) and then gives up.\n"
+    "group. A save keeps the archive's format; it never writes zip64, so a zip cannot hold a file of\n"
+    "4 GiB or more, 65,536 files or 4 GiB in all; a PAK or WAD nothing of 2 GiB. create, repack, add,\n"
+    "rm and rename lock the archive while they run; one that finds it locked waits up to 10 seconds\n"
+    "(TARN_PAK_LOCK_TIMEOUT, in seconds) and then gives up.\n"
     "\n"
-    "An ARCHIVE named \"-\" is read from standard input (list, extract, cat, info, convert, check,\n"
-    "wad); create writes the new archive to standard output when ARCHIVE is \"-\", never to a\n"
-    "terminal. Only one argument may be \"-\"; a file of that name is \"./-\".\n"
+    "An ARCHIVE or IN named \"-\" is read from standard input (list, extract, cat, info, convert,\n"
+    "check, wad, repack); create and repack write the new archive to standard output when ARCHIVE\n"
+    "or OUT is \"-\" (give --format), never to a terminal. Only one argument may be \"-\"; a file\n"
+    "of that name is \"./-\".\n"
     "\n"
     "--json prints one JSON document on standard output in place of the text, with the same facts\n"
     "(the manual describes each document); bytes of a name that are not UTF-8 become U+FFFD. A\n"
@@ -112,6 +129,7 @@ struct Context {
   std::ostream& err;
   SaveConsent consent;  // --force, --break-links
   std::chrono::milliseconds lockTimeout;
+  WriteOptions write;  // --store, TARN_PAK_DEFLATE_LEVEL
   Voice voice;             // --json, --quiet, --verbose
   CStdinSpool* stdinSpool;  // the archive named "-", read once
   std::vector<std::string> passOn;  // the options above as given, for a command that runs another
@@ -191,36 +209,67 @@ bool OpenToChange(const Context& ctx, CTarnDoc& doc, const std::string& path) {
 
 // "-": the archive is written as any other, to a private file, then copied out whole, so that
 // standard output never receives half an archive from a failed save.
-int SaveToStdout(const Context& ctx, CTarnDoc& doc) {
+int SaveToStdout(const Context& ctx, CTarnDoc& doc, std::optional<ContainerFormat> format) {
   CScratchFolder scratch;
   std::string why;
   if (!scratch.Create(&why)) return ctx.Error(why);
   const fs::path file = scratch.Path() / "archive";
-  if (!doc.OnSaveDocument(file, ctx.consent)) return ctx.Error(OneLine(doc.LastError()));
+  doc.SetWriteOptions(ctx.write);
+  if (!doc.OnSaveDocument(file, ctx.consent, format)) return ctx.Error(OneLine(doc.LastError()));
   if (!CopyToStream(file, ctx.out, &why)) return ctx.Error(why);
   ctx.Notice("wrote standard output: " + std::to_string(doc.Root().CountFiles()) + " files");
   return 0;
 }
 
-int Save(const Context& ctx, CTarnDoc& doc, const fs::path& path) {
-  if (IsStdStream(path.string())) return SaveToStdout(ctx, doc);
+int Save(const Context& ctx, CTarnDoc& doc, const fs::path& path, std::optional<ContainerFormat> format = std::nullopt) {
+  if (IsStdStream(path.string())) return SaveToStdout(ctx, doc, format);
   for (const auto& [concern, text] : doc.SaveConcerns(path))
     if (!ctx.consent.Allows(concern))
       return ctx.Error(text + " Not saved; " + (concern == SaveConcern::HardLinks ? "--break-links" : "--force") +
                        " saves anyway.");
-  if (!doc.OnSaveDocument(path, ctx.consent)) return ctx.Error(OneLine(doc.LastError()));
+  doc.SetWriteOptions(ctx.write);
+  if (!doc.OnSaveDocument(path, ctx.consent, format)) return ctx.Error(OneLine(doc.LastError()));
   ctx.Notice("wrote " + Quoted(path.string()) + ": " + std::to_string(doc.Root().CountFiles()) + " files");
   return 0;
 }
 
-// Finds an entry by its archive path; names are stored lower case, so a path typed in
-// another case is tried lower-cased too.
+// Finds an entry by its archive path, in any case: within a directory, names that differ only
+// in case are one name.
 CPackObject* Find(CTarnDoc& doc, const std::string& path) {
   std::string p = path;
   while (!p.empty() && p.back() == '/') p.pop_back();
   if (p.empty()) return &doc.Root();
-  if (CPackObject* e = doc.Root().FindByPath(p)) return e;
-  return doc.Root().FindByPath(ToLower(p));
+  return doc.Root().FindByPath(p);
+}
+
+// The format of --format, or of the output's name; nothing (after saying why) when neither tells.
+std::optional<ContainerFormat> OutputFormat(const Context& ctx, const std::string& given, const fs::path& out) {
+  if (!given.empty()) {
+    if (auto f = FormatOfWord(given)) return f;
+    ctx.Usage("--format takes pak, pk3, zip, wad or wad3, not " + Quoted(given));
+    return std::nullopt;
+  }
+  if (auto f = FormatOfName(out)) return f;
+  if (IsStdStream(out.string())) return ctx.Usage("standard output has no name to tell the format by: give --format"), std::nullopt;
+  ctx.Usage("cannot tell the format from the name " + Quoted(out.string()) +
+            ": end it in .pak, .pk3, .pk2, .zip, .pkz or .wad, or give --format");
+  return std::nullopt;
+}
+
+// Splits off "--format F" from a command's arguments; false (after saying why) when it lacks F.
+bool TakeFormat(const Context& ctx, const std::vector<std::string>& a, std::string& format, std::vector<std::string>& rest) {
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != "--format") {
+      rest.push_back(a[i]);
+      continue;
+    }
+    if (++i == a.size()) {
+      ctx.Usage("--format needs pak, pk3, zip, wad or wad3");
+      return false;
+    }
+    format = a[i];
+  }
+  return true;
 }
 
 // Opens the archive and finds the entry at path; nullptr, after saying why, when either fails.
@@ -255,20 +304,71 @@ int Warn(const Context& ctx, const CPackObject& entry, const ExportReport& repor
   return report.ok() ? 0 : 1;
 }
 
+// Listing many records is mostly output: lines are written into a buffer of their own, each
+// directory's path once, and escaped only where a name needs it.
+class CListWriter {
+ public:
+  explicit CListWriter(std::ostream& out) : m_out(out) {}
+  ~CListWriter() { Flush(); }
+
+  void Directory(const CPackObject& dir, std::string& prefix) {
+    const std::string shownPrefix = NeedsEscape(prefix) ? Escaped(prefix) : prefix;
+    for (CPackObject* c : dir.Children()) {
+      if (c->IsDirectory()) continue;
+      const std::string& name = c->Name();
+      Reserve(shownPrefix.size() + 4 * name.size() + 24);
+      m_at = std::to_chars(m_at, m_end, c->Size()).ptr;
+      *m_at++ = '\t';
+      Put(shownPrefix);
+      if (c->PlainName())
+        Put(name);
+      else
+        Put(Escaped(name));
+      *m_at++ = '\n';
+    }
+    const std::size_t base = prefix.size();
+    for (CPackObject* c : dir.Children()) {
+      if (!c->IsDirectory()) continue;
+      prefix.append(c->Name()).push_back('/');
+      Directory(*c, prefix);
+      prefix.resize(base);
+    }
+  }
+
+ private:
+  static bool NeedsEscape(std::string_view text) { return HasSpecialByte(text, false); }
+  void Put(std::string_view text) {
+    std::memcpy(m_at, text.data(), text.size());
+    m_at += text.size();
+  }
+  void Reserve(std::size_t n) {
+    if (static_cast<std::size_t>(m_end - m_at) >= n) return;
+    Flush();
+    if (n > m_buffer.size()) {
+      m_buffer.resize(n);
+      m_at = m_buffer.data();
+      m_end = m_at + m_buffer.size();
+    }
+  }
+  void Flush() {
+    m_out.write(m_buffer.data(), m_at - m_buffer.data());
+    m_at = m_buffer.data();
+  }
+
+  std::ostream& m_out;
+  std::vector<char> m_buffer = std::vector<char>(1 << 16);
+  char* m_at = m_buffer.data();
+  char* m_end = m_at + m_buffer.size();
+};
+
 int CmdList(const Context& ctx, const std::vector<std::string>& a) {
   if (HasArgument(a, "--game")) return ctx.Report(RunListGame(a, ctx.out, ctx.err, ctx.voice));
   if (a.size() != 1) return ctx.Usage("list takes one ARCHIVE");
   CTarnDoc doc;
   if (!Open(ctx, doc, a[0])) return 1;
   if (ctx.voice.json) return JsonList(ctx.out, a[0], doc.Root()), 0;
-  std::string line;
-  ForEachFileInSaveOrder(doc.Root(), [&](const std::string& path, const CPackObject& f) {
-    line = std::to_string(f.Size());
-    line += '\t';
-    line += Escaped(path);
-    line += '\n';
-    ctx.out << line;
-  });
+  std::string prefix;
+  CListWriter(ctx.out).Directory(doc.Root(), prefix);
   return 0;
 }
 
@@ -312,30 +412,66 @@ void TellAdded(const Context& ctx, const CPackObject& root) {
   });
 }
 
-int CmdCreate(const Context& ctx, const std::vector<std::string>& a) {
+int CmdCreate(const Context& ctx, const std::vector<std::string>& args) {
+  std::string given;
+  std::vector<std::string> a;
+  if (!TakeFormat(ctx, args, given, a)) return 2;
   if (a.size() != 2) return ctx.Usage("create takes ARCHIVE and DIR");
+  const auto format = OutputFormat(ctx, given, a[0]);
+  if (!format) return 2;
   std::error_code ec;
   if (!fs::is_directory(a[1], ec)) return ctx.Error(Quoted(a[1]) + " is not a folder");
   CTarnDoc doc;
   if (!Lock(ctx, doc, a[0])) return 1;
+  doc.Root().SetFormat(*format);
   // The archive is written at once, so the files are read where they are, not copied first.
   ImportReport report = doc.Root().ImportDirectory(a[1], ImportOptions{.snapshot = false});
   for (const auto& f : report.failures) ctx.err << "tarn-pak: cannot import " << Quoted(f.name) << ": " << f.reason << "\n";
   if (!report.failures.empty()) return ctx.Error("nothing written");
   TellAdded(ctx, doc.Root());
-  return Save(ctx, doc, a[0]);
+  return Save(ctx, doc, a[0], *format);
 }
 
-CPackObject* EnsureDirectory(CPackObject& root, const std::string& path) {
+int CmdRepack(const Context& ctx, const std::vector<std::string>& args) {
+  std::string given;
+  std::vector<std::string> a;
+  if (!TakeFormat(ctx, args, given, a)) return 2;
+  if (a.size() != 2) return ctx.Usage("repack takes IN and OUT");
+  auto format = OutputFormat(ctx, given, a[1]);
+  if (!format) return 2;
+  CTarnDoc doc;
+  if (!Open(ctx, doc, a[0])) return 1;
+  // ".wad" names no version: a WAD stays the one it is.
+  if (given.empty() && IsWad(*format) && IsWad(doc.Format())) format = doc.Format();
+  std::error_code ec;
+  if (fs::equivalent(a[0], a[1], ec)) return ctx.Error("IN and OUT are the same file");
+  CTarnDoc out;
+  if (!Lock(ctx, out, a[1])) return 1;
+  return Save(ctx, doc, a[1], *format);
+}
+
+// The directory at path, made where missing; nullptr (after saying why) when a file holds a
+// name on the way or the container holds no directories.
+CPackObject* EnsureDirectory(const Context& ctx, CPackObject& root, const std::string& path) {
   CPackObject* dir = &root;
   std::size_t start = 0;
   while (start < path.size()) {
     std::size_t slash = path.find('/', start);
-    std::string seg = ToLower(path.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+    std::string seg = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
     if (!seg.empty()) {
       CPackObject* sub = dir->FindChildDirectory(seg);
-      if (!sub && dir->FindChild(seg)) return nullptr;
-      dir = sub ? sub : dir->AddChild(seg, true);
+      if (!sub && dir->FindChild(seg)) {
+        ctx.Error(Quoted(path) + " names a file, not a directory");
+        return nullptr;
+      }
+      if (!sub) {
+        if (const std::string unfit = UnfitNameReason(root.Format(), seg, true, dir == &root); !unfit.empty()) {
+          ctx.Error("cannot make " + Quoted(path) + ": " + unfit);
+          return nullptr;
+        }
+        sub = dir->AddChild(seg, true);
+      }
+      dir = sub;
     }
     if (slash == std::string::npos) break;
     start = slash + 1;
@@ -360,8 +496,8 @@ int CmdAdd(const Context& ctx, const std::vector<std::string>& a) {
   if (archive.empty() || sources.empty()) return ctx.Usage("add takes ARCHIVE and at least one SOURCE");
   CTarnDoc doc;
   if (!OpenToChange(ctx, doc, archive)) return 1;
-  CPackObject* dir = EnsureDirectory(doc.Root(), to);
-  if (!dir) return ctx.Error(Quoted(to) + " names a file, not a directory");
+  CPackObject* dir = EnsureDirectory(ctx, doc.Root(), to);
+  if (!dir) return 1;
   const ImportOptions options{.snapshot = false};
   bool failed = false;
   for (const auto& s : sources) {
@@ -424,6 +560,7 @@ int CmdRename(const Context& ctx, const std::vector<std::string>& a) {
     case NewNameProblem::Empty: return ctx.Error("the new name is empty");
     case NewNameProblem::Separator: return ctx.Error("the new name must not contain \"/\"");
     case NewNameProblem::Taken: return ctx.Error(Quoted(check.taken->Name()) + " already exists in that directory");
+    case NewNameProblem::Unfit: return ctx.Error(check.reason);
     case NewNameProblem::None: break;
   }
   const std::string before = e->PathInArchive();
@@ -609,20 +746,26 @@ int CheckGlobalOptions(const Context& ctx, const std::vector<std::string>& rest)
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   CStdinSpool stdinSpool;
-  Context ctx{out, err, {}, std::chrono::seconds(10), {}, &stdinSpool, {}};
+  Context ctx{out, err, {}, std::chrono::seconds(10), {}, {}, &stdinSpool, {}};
   if (const char* wait = std::getenv("TARN_PAK_LOCK_TIMEOUT")) {
     char* end = nullptr;
     const double seconds = std::strtod(wait, &end);
     if (end != wait && seconds >= 0 && seconds < 86400)
       ctx.lockTimeout = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
   }
+  if (const char* level = std::getenv("TARN_PAK_DEFLATE_LEVEL")) {
+    if (level[0] >= '0' && level[0] <= '9' && level[1] == '\0') ctx.write.deflateLevel = level[0] - '0';
+  }
   std::vector<std::string> rest;
-  for (const std::string& a : args) {
-    if (a == "--force")
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--force") {
       ctx.consent.overwriteReadOnly = ctx.consent.overwriteChanged = true;
-    else if (a == "--break-links")
+    } else if (a == "--break-links") {
       ctx.consent.breakHardLinks = true;
-    else if (!TakeVoiceOption(a, ctx.voice)) {
+    } else if (a == "--store") {
+      ctx.write.deflateLevel = 0;
+    } else if (!TakeVoiceOption(a, ctx.voice)) {
       rest.push_back(a);
       continue;
     }
@@ -642,7 +785,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       {"list", CmdList}, {"extract", CmdExtract}, {"create", CmdCreate}, {"add", CmdAdd},
       {"rm", CmdRm},     {"rename", CmdRename},   {"cat", CmdCat},       {"check", CmdCheck},
       {"info", CmdInfo}, {"convert", CmdConvert}, {"wad", CmdWad},
-      {"encode", CmdEncode}, {"which", CmdWhich},     {"diff", CmdDiff},     {"find", CmdFind},
+      {"encode", CmdEncode}, {"repack", CmdRepack},   {"which", CmdWhich},   {"diff", CmdDiff},
+      {"find", CmdFind},
   };
   auto it = commands.find(rest[0]);
   if (it == commands.end()) return ctx.Usage("unknown command " + Quoted(rest[0]));

@@ -27,12 +27,15 @@ CEntryBytes::~CEntryBytes() {
 std::span<const std::uint8_t> CEntryBytes::Bytes() const {
   const auto* d = m_entry.Data();
   if (!d) return kNoBytes;
-  return std::span<const std::uint8_t>(d->data(), std::min<std::size_t>(d->size(), static_cast<std::size_t>(std::max(0, m_entry.Size()))));
+  return std::span<const std::uint8_t>(
+      d->data(), std::min<std::size_t>(d->size(), static_cast<std::size_t>(std::max<std::int64_t>(0, m_entry.Size()))));
 }
 
 PictureKind PictureKindOf(const std::string& name, bool skin) {
   const std::string n = ToLower(name);
   if (skin) return EndsWith(n, ".mdl") ? PictureKind::ModelSkin : PictureKind::None;
+  if (n.rfind("conchars.", 0) == 0) return PictureKind::Conchars;
+  if (EndsWith(n, ".mip")) return PictureKind::Miptex;
   if (EndsWith(n, ".pcx")) return PictureKind::Pcx;
   if (EndsWith(n, ".lmp")) return PictureKind::Lmp;
   if (EndsWith(n, ".wal")) return PictureKind::Wal;
@@ -73,10 +76,24 @@ EntryPictures LoadEntryPictures(CPackObject& entry, bool skin) {
         result.messageBox = true;
         return result;
       }
+      // A Half-Life picture (a WAD3's 'B' lump) carries its palette after the pixels.
       Palette pal;
-      LoadPalette(kQuakePaletteId, pal);
+      const std::size_t end = 8 + static_cast<std::size_t>(p.width) * static_cast<std::size_t>(p.height);
+      if (!ReadTrailingPalette(bytes, end, pal)) LoadPalette(kQuakePaletteId, pal);
       result.set.pictures.push_back(std::move(p));
       result.set.palettes.push_back(pal);
+      break;
+    }
+    case PictureKind::Miptex:
+    case PictureKind::Conchars: {
+      Picture p;
+      Palette pal;
+      LoadPalette(kQuakePaletteId, pal);
+      // The font is known by its name; should a lump of that name be a texture, it shows as one.
+      if ((kind == PictureKind::Conchars && DecodeConchars(bytes, p)) || DecodeMip(bytes, p, pal, nullptr, nullptr, &why)) {
+        result.set.pictures.push_back(std::move(p));
+        result.set.palettes.push_back(pal);
+      }
       break;
     }
     case PictureKind::Wal: {

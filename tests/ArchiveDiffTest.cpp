@@ -1,6 +1,8 @@
 // Comparing archives and folders, and finding entries below folders.
 #include "TestSupport.h"
+#include "ZipBuilder.h"
 #include "archive/ArchiveDiff.h"
+#include "archive/WadFormat.h"
 
 namespace tarn::test {
 namespace {
@@ -73,6 +75,38 @@ TEST_F(ArchiveDiff, FindGoesThroughEveryArchiveAndLooseFileAndPastBrokenOnes) {
               errors);
   EXPECT_EQ(hits, std::vector<std::string>{"progs/a.mdl"});
   EXPECT_TRUE(IsSearchedArchive("x.WAD") && IsSearchedArchive("a.pk3") && !IsSearchedArchive("a.txt"));
+}
+
+// Other containers side by side: a pk3 (its directory's CRCs tell changed members apart without
+// inflating them) against a pak, a folder and another pk3; two WADs lump by lump.
+TEST_F(ArchiveDiff, ZipsAndWads) {
+  WriteFile(dir / "a.pak", PakBuilder().File("same.txt", "1").File("maps/x.bsp", "abc").Build());
+  WriteFile(dir / "a.pk3", ZipBuilder().Deflated("same.txt", ToBytes("1")).Stored("Maps/X.bsp", "abd").Build());
+  EXPECT_EQ(Lines(DiffArchives(dir / "a.pak", dir / "a.pk3")), "M maps/x.bsp\n");
+  WriteFile(dir / "out/same.txt", "1");
+  WriteFile(dir / "out/Maps/X.bsp", "abd");
+  EXPECT_TRUE(DiffArchives(dir / "a.pk3", dir / "out").lines.empty());
+  ZipBuilder lying;
+  lying.Stored("same.txt", "1").Stored("Maps/X.bsp", "abd").Last().crc ^= 1;
+  WriteFile(dir / "b.pk3", lying.Build());
+  EXPECT_EQ(Lines(DiffArchives(dir / "a.pk3", dir / "b.pk3")), "M Maps/X.bsp\n");
+
+  WriteFile(dir / "a.wad", BuildWad(ContainerFormat::Wad2, {{"wall", Bytes(40, 1), 'D'}, {"pal", Bytes(768, 2), '@'}}));
+  WriteFile(dir / "b.wad", BuildWad(ContainerFormat::Wad2, {{"WALL", Bytes(40, 3), 'D'}, {"pal", Bytes(768, 2), 'B'}}));
+  EXPECT_EQ(Lines(DiffArchives(dir / "a.wad", dir / "b.wad")), "+ pal.lmp\n- pal.pal\nM wall.mip\n");
+}
+
+TEST_F(ArchiveDiff, FindInsideZipsAndWadsPastADamagedZip) {
+  WriteFile(dir / "q/mod/pak0.pk3", ZipBuilder().Deflated("Maps/Start.bsp", ToBytes("s")).Build());
+  WriteFile(dir / "q/mod/tex.wad", BuildWad(ContainerFormat::Wad3, {{"Start", Bytes(40, 1), 'C'}}));
+  WriteFile(dir / "q/mod/cut.pk3", ZipBuilder().Stored("maps/start.bsp", "x").Build(true));
+  std::vector<std::string> hits, errors;
+  FindEntries({dir / "q"}, "*start*",
+              [&](const fs::path& source, const std::string& path) { hits.push_back(source.filename().string() + " " + path); },
+              errors);
+  EXPECT_EQ(hits, (std::vector<std::string>{"pak0.pk3 Maps/Start.bsp", "tex.wad Start.mip"}));
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("cut.pk3"), std::string::npos) << errors[0];
 }
 
 }  // namespace

@@ -4,24 +4,13 @@
 #include <algorithm>
 #include <sstream>
 
+#include "CliSupport.h"
 #include "TestSupport.h"
 #include "archive/FileLock.h"
 #include "archive/TarnDoc.h"
-#include "cli/Commands.h"
 
 namespace tarn::test {
 namespace {
-
-struct Result {
-  int rc;
-  std::string out, err;
-};
-
-Result Tool(std::vector<std::string> args) {
-  std::ostringstream out, err;
-  int rc = cli::Run(args, out, err);
-  return {rc, out.str(), err.str()};
-}
 
 class Cli : public ::testing::Test {
  protected:
@@ -106,7 +95,7 @@ TEST_F(Cli, CheckExitsOneOnProblems) {
   WriteFile(dir / "not.pak", "hello");
   Result notPak = Tool({"check", P("not.pak")});
   EXPECT_EQ(notPak.rc, 1);
-  EXPECT_NE(notPak.err.find("is not a PAK archive"), std::string::npos);
+  EXPECT_NE(notPak.err.find("is not an archive Tarn reads"), std::string::npos);
 }
 
 TEST_F(Cli, InfoAndConvertDescribeAndWritePictures) {

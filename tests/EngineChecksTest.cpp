@@ -1,6 +1,7 @@
 // The engine checks one by one, on archives and folders built here; the header readers on
 // bytes of each shape they meet.
 #include "TestSupport.h"
+#include "ZipBuilder.h"
 #include "archive/EngineChecks.h"
 
 namespace tarn::test {
@@ -194,6 +195,18 @@ TEST_F(EngineChecks, SoundFormats) {
   EXPECT_EQ(Check("yamagi", sounds), (Names{"sound-format sound/adpcm.wav", "sound-format sound/deep.wav",
                                             "sound-format sound/vorbis.wav", "sound-format music/track02.ogg"}));
   EXPECT_TRUE(Check("fte", sounds).empty());
+}
+
+// The headers a check needs are read from deflated pk3 members as from a pak.
+TEST_F(EngineChecks, CompressedPk3Members) {
+  WriteFile(dir / "x.pk3", ZipBuilder()
+                               .Deflated("maps/a.bsp", Map("29", 100))
+                               .Deflated("maps/a.lit", Lit(99))
+                               .Deflated("maps/q2.bsp", Quake2Map())
+                               .Deflated("sound/stereo.wav", Wav(1, 2, 16))
+                               .Build());
+  CGameView view = CGameView::LoadArchive(*FindEngineProfile("quake"), dir / "x.pk3");
+  EXPECT_EQ(Rules(view), (Names{"lit-size maps/a.lit", "map-version maps/q2.bsp", "sound-format sound/stereo.wav"}));
 }
 
 }  // namespace

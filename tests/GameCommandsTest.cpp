@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "TestSupport.h"
+#include "ZipBuilder.h"
 #include "cli/Commands.h"
 
 namespace tarn::test {
@@ -71,6 +72,12 @@ TEST_F(GameCommands, CheckForAnEngine) {
   EXPECT_EQ(clean.rc, 0);
   EXPECT_EQ(clean.out, "no problems found for fte (2 files)\n");
   EXPECT_EQ(Tool({"check", "--engine"}).rc, 2);
+  // A deflated pk3 member's header, read as the engine reads it.
+  WriteFile(dir / "x.pk3", ZipBuilder().Deflated("sound/a.wav", ToBytes("OggS, not a wave")).Build());
+  Result zip = Tool({"check", "--engine", "quake", P("x.pk3")});
+  EXPECT_EQ(zip.rc, 1);
+  EXPECT_NE(zip.out.find("\"sound/a.wav\""), std::string::npos) << zip.out;
+  EXPECT_NE(zip.out.find("[quake: sound-format]"), std::string::npos) << zip.out;
 }
 
 TEST_F(GameCommands, DiffAndFindExitLikeDiffAndGrep) {

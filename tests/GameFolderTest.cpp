@@ -2,6 +2,7 @@
 // code it comes from. Packages named .pk3 hold PAK bytes: the order depends on names only, and
 // Tarn reads a container by its content.
 #include "TestSupport.h"
+#include "ZipBuilder.h"
 #include "archive/GameFolder.h"
 #include "archive/PackObject.h"
 
@@ -14,6 +15,9 @@ class GameFolder : public ::testing::Test {
   fs::path Pak(const std::string& path, const std::string& member = "maps/a.bsp", const std::string& data = "x") {
     WriteFile(dir / path, PakBuilder().File(member, data).Build());
     return dir / path;
+  }
+  void Zip(const std::string& path, const std::string& member = "maps/a.bsp", const std::string& data = "x") {
+    WriteFile(dir / path, ZipBuilder().Deflated(member, ToBytes(data)).Build());
   }
   // Where each copy of path comes from, the loaded one first, as names below the test folder.
   std::vector<std::string> Copies(const char* engine, std::vector<std::string> folders, const std::string& path) {
@@ -176,6 +180,41 @@ TEST_F(GameFolder, NewPakGoesWhereTheEngineLoadsItLast) {
   plan = PlanNewPak(*FindEngineProfile("qss"), dir / "mod");
   EXPECT_EQ(plan.loadedLater, (std::vector<fs::path>{dir / "mod/pak3.pak", dir / "mod/named.pak"}));
   EXPECT_TRUE(plan.looseFilesWin);
+}
+
+// The zips engines load, as real zips: each engine's order, Quakespasm-Spiked's lower-cased
+// members (fs_zip.c FSZIP_EnumerateCentralDirectory), Yamagi's stop at an empty pk3
+// (filesystem.c FS_LoadPK3: "'%s' has %i files") and a damaged zip passed over with the reason.
+TEST_F(GameFolder, RealZipsInEachEnginesOrder) {
+  Pak("baseq2/pak0.pak");
+  for (const char* ext : {"pk2", "pk3", "pkz", "zip"}) Zip(std::string("baseq2/pak0.") + ext);
+  Zip("baseq2/mine.pk3");
+  EXPECT_EQ(Copies("yamagi", {"baseq2"}, "maps/a.bsp"),
+            (Names{"baseq2/mine.pk3", "baseq2/pak0.zip", "baseq2/pak0.pkz", "baseq2/pak0.pk3", "baseq2/pak0.pk2",
+                   "baseq2/pak0.pak"}));
+  Zip("mod/pak0.pk3", "Maps/A.bsp", "zip");
+  Pak("mod/pak0.pak", "Maps/A.bsp");
+  CGameView qss = CGameView::LoadFolders(*FindEngineProfile("qss"), {dir / "mod"});
+  ASSERT_EQ(qss.Lookup("maps/a.bsp").size(), 1u);
+  EXPECT_EQ(qss.Location(qss.Lookup("maps/a.bsp")[0]).filename(), "pak0.pk3");
+  EXPECT_EQ(qss.Lookup("Maps/A.bsp").size(), 1u);  // the pak keeps its case
+  Bytes bytes;
+  ASSERT_TRUE(qss.ReadPrefix(qss.Lookup("maps/a.bsp")[0], 10, bytes, nullptr));
+  EXPECT_EQ(bytes, ToBytes("zip"));
+  EXPECT_EQ(Copies("fte", {"mod"}, "MAPS/a.BSP"), (Names{"mod/pak0.pk3", "mod/pak0.pak"}));
+
+  WriteFile(dir / "q2/pak0.pk3", ZipBuilder().Build());
+  WriteFile(dir / "q2/pak1.zip", ZipBuilder().Stored("maps/a.bsp", "x").Build(true));
+  Zip("q2/pak2.pk2");
+  CGameView yamagi = CGameView::LoadFolders(*FindEngineProfile("yamagi"), {dir / "q2"});
+  ASSERT_EQ(yamagi.Failures().size(), 2u);
+  EXPECT_EQ(yamagi.Failures()[0].path.filename(), "pak0.pk3");
+  EXPECT_TRUE(yamagi.Failures()[0].fatal);
+  EXPECT_NE(yamagi.Failures()[0].reason.find("holds no files"), std::string::npos);
+  EXPECT_EQ(yamagi.Failures()[1].path.filename(), "pak1.zip");
+  EXPECT_FALSE(yamagi.Failures()[1].fatal);
+  EXPECT_NE(yamagi.Failures()[1].reason.find("zip"), std::string::npos) << yamagi.Failures()[1].reason;
+  EXPECT_EQ(yamagi.Lookup("maps/a.bsp").size(), 1u);
 }
 
 }  // namespace

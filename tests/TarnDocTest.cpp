@@ -106,8 +106,8 @@ TEST_F(Doc, NotAPakFailsAndKeepsTheOpenDocument) {
   ASSERT_TRUE(doc.OnOpenDocument(good));
   CountingObserver obs;
   doc.AddObserver(&obs);
-  EXPECT_FALSE(doc.OnOpenDocument(Pak("bad.pak", ToBytes("WAD2 not a pak"))));
-  EXPECT_NE(doc.LastError().find("is not a PAK archive"), std::string::npos);
+  EXPECT_FALSE(doc.OnOpenDocument(Pak("bad.pak", ToBytes("JUNK, not an archive"))));
+  EXPECT_NE(doc.LastError().find("is not an archive Tarn reads"), std::string::npos);
   EXPECT_FALSE(doc.OnOpenDocument(dir / "missing.pak"));
   EXPECT_EQ(obs.calls, 0);
   EXPECT_EQ(Load(doc.Root().FindChild("keep.txt")), ToBytes("k"));

@@ -1,4 +1,5 @@
 #include <sys/stat.h>
+#include <cstdlib>
 
 #include "TestSupport.h"
 #include "archive/ByteIO.h"
@@ -134,6 +135,17 @@ TEST_F(Transfer, ImportDirectorySkipsHiddenAndNumbersTakenNames) {
   fs::create_directories(src / "emptydir");
   doc.Root().AddChild("maps", true);
 
+  // Temporary copies counted in a folder of this test's own: tests running beside it make theirs
+  // in the system's.
+  fs::create_directories(dir / "tmp");
+  const char* oldTmp = std::getenv("TMPDIR");
+  const std::string savedTmp = oldTmp ? oldTmp : "";
+  ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+  struct Restore {
+    const char* old;
+    const std::string& saved;
+    ~Restore() { old ? ::setenv("TMPDIR", saved.c_str(), 1) : ::unsetenv("TMPDIR"); }
+  } restore{oldTmp, savedTmp};
   const std::size_t pdcBefore = CountPdcFiles();
   ImportReport r = doc.Root().ImportDirectory(src);
   EXPECT_EQ(r.imported, 2);
