@@ -2,13 +2,16 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
 #include <ostream>
 
 #include "archive/ArchiveDiff.h"
+#include "archive/ContainerFormat.h"
 #include "archive/EngineProfile.h"
 #include "archive/GameFolder.h"
 #include "archive/PackObject.h"
 #include "archive/PakFormat.h"
+#include "archive/WadFormat.h"
 #include "formats/Model.h"
 #include "formats/Pictures.h"
 
@@ -28,6 +31,36 @@ void Print(std::ostream& out, const Json& doc) {
 
 Json Document(const char* command) { return Json{{"command", command}}; }
 
+const char* FormatWord(ContainerFormat f) {
+  switch (f) {
+    case ContainerFormat::Zip: return "zip";
+    case ContainerFormat::Wad2: return "wad2";
+    case ContainerFormat::Wad3: return "wad3";
+    case ContainerFormat::Pak: break;
+  }
+  return "pak";
+}
+
+// What a container records of a file beyond its path and size: a zip how it stores the bytes,
+// a WAD the lump's name and type byte. Files added since the archive was read have no record.
+void AddStorage(Json& file, const CPackObject& entry, ContainerFormat format) {
+  if (format == ContainerFormat::Zip && entry.HasLocation()) {
+    const EntryLocation at = entry.Location();
+    file["compressed_size"] = at.storedSize;
+    file["method"] = at.method;
+    if (at.crcKnown) {
+      char crc[9];
+      std::snprintf(crc, sizeof crc, "%08x", static_cast<unsigned>(at.crc));
+      file["crc32"] = crc;
+    }
+  } else if (IsWad(format)) {
+    if (const auto lump = WadLumpOf(entry.Name(), format)) {
+      file["lump"] = lump->name;
+      file["type"] = lump->type;
+    }
+  }
+}
+
 }  // namespace
 
 std::string CheckRecordLine(const CheckRecord& r) {
@@ -41,9 +74,11 @@ std::string CheckRecordLine(const CheckRecord& r) {
 void JsonList(std::ostream& out, const std::string& archive, const CPackObject& root) {
   Json doc = Document("list");
   doc["archive"] = archive;
+  doc["format"] = FormatWord(root.Format());
   Json& files = doc["files"] = Json::array();
   ForEachFileInSaveOrder(root, [&](const std::string& path, const CPackObject& f) {
-    files.push_back({{"path", path}, {"size", f.Size()}});
+    Json& file = files.emplace_back(Json{{"path", path}, {"size", f.Size()}});
+    AddStorage(file, f, root.Format());
   });
   Print(out, doc);
 }
@@ -81,6 +116,7 @@ void JsonInfoEntry(std::ostream& out, const std::string& archive, const CPackObj
     doc["files"] = entry.CountFiles();
   } else {
     doc["size"] = entry.Size();
+    AddStorage(doc, entry, entry.Root()->Format());
   }
   Print(out, doc);
 }

@@ -54,6 +54,27 @@ TEST_F(CliJson, ListKeepsEveryNameAndSizeAsValidUtf8) {
   EXPECT_EQ(lines, expected);
 }
 
+TEST_F(CliJson, ZipAndWadFilesTellHowTheyAreStored) {
+  WriteFile(dir / "src/hello.txt", "hello");
+  WriteFile(dir / "src/shot.png", "already compressed");
+  std::ostringstream out, err;
+  ASSERT_EQ(cli::Run({"create", P("x.pk3"), P("src")}, out, err), 0) << err.str();
+  Both zip = Run({"list", P("x.pk3")});
+  EXPECT_EQ(zip.doc["format"], "zip");
+  const Json& hello = zip.doc["files"][0];
+  EXPECT_EQ(hello["method"], 8);
+  EXPECT_EQ(hello["crc32"], "3610a686");
+  EXPECT_EQ(zip.doc["files"][1]["method"], 0);
+  EXPECT_EQ(zip.doc["files"][1]["compressed_size"], 18);
+  EXPECT_EQ(Run({"info", P("x.pk3"), "hello.txt"}).doc["compressed_size"], hello["compressed_size"]);
+
+  WriteFile(dir / "lumps/conback.lmp", Bytes(8, 0));
+  ASSERT_EQ(cli::Run({"create", P("x.wad"), P("lumps")}, out, err), 0) << err.str();
+  Both wad = Run({"list", P("x.wad")});
+  EXPECT_EQ(wad.doc["format"], "wad2");
+  EXPECT_EQ(wad.doc["files"][0], Json({{"path", "conback.lmp"}, {"size", 8}, {"lump", "conback"}, {"type", 'B'}}));
+}
+
 TEST_F(CliJson, InfoAndCheckDescribeWhatTheTextSays) {
   Bytes lmp;
   PutU32(lmp, 0, 3);
