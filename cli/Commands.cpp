@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <ostream>
 
 #include "archive/EntryNames.h"
@@ -17,7 +18,10 @@
 #include "TarnVersion.h"
 #include "cli/EncodeCommands.h"
 #include "cli/GameCommands.h"
+#include "cli/JsonReport.h"
 #include "cli/PngWriter.h"
+#include "cli/StdStreams.h"
+#include "cli/Voice.h"
 #include "formats/EntryPictures.h"
 #include "formats/MapTextures.h"
 #include "formats/Model.h"
@@ -36,7 +40,7 @@ constexpr const char* kHelp =
     "an extension from its type: .mip (texture), .lmp (picture), .pal (palette), .lumpNN (type NN).\n"
     "\n"
     "Commands:\n"
-    "  list ARCHIVE                          one line per file: SIZE<TAB>PATH, in save order\n"
+    "  list [--json] ARCHIVE                 one line per file: SIZE<TAB>PATH, in save order\n"
     "  extract ARCHIVE [-C DIR] [PATH...]    write the whole archive, or the named files and\n"
     "                                        directories, under DIR (default: the current folder)\n"
     "  create [--format pak|pk3|zip|wad|wad3] ARCHIVE DIR\n"
@@ -48,13 +52,13 @@ constexpr const char* kHelp =
     "  rm ARCHIVE PATH...                    delete files or directories, then save\n"
     "  rename ARCHIVE PATH NEWNAME           rename an entry within its directory, then save\n"
     "  cat ARCHIVE PATH                      a file's bytes on standard output\n"
-    "  check [--engine ENGINE] ARCHIVE|FOLDER...\n"
+    "  check [--json] [--engine ENGINE] ARCHIVE|FOLDER...\n"
     "                                        report every problem; exit 1 when there is any. With\n"
     "                                        --engine, of archives and game folders, and also what\n"
     "                                        that engine refuses or misreads: too many files in a\n"
     "                                        pak, names it will not find, packages it never loads,\n"
     "                                        maps, .lit files and sounds it cannot use\n"
-    "  info ARCHIVE PATH                     what an entry holds: pictures and their sizes, or a\n"
+    "  info [--json] ARCHIVE PATH            what an entry holds: pictures and their sizes, or a\n"
     "                                        model's format, skins, triangles, frames, animations\n"
     "  convert ARCHIVE PATH OUT.png          a picture, texture chain, sprite or model skins to\n"
     "                                        PNG (OUT-0.png, OUT-1.png, ... for several)\n"
@@ -68,19 +72,22 @@ constexpr const char* kHelp =
     "      --dither none|floyd-steinberg|ordered   --fullbright auto|allow|never\n"
     "      --name NAME (a texture's name; default: the file's name)   --strict (a transparent\n"
     "      pixel in an opaque texture is an error)   --resize (textures up to multiples of 16)\n"
-    "  which [--engine ENGINE] FOLDER... PATH\n"
+    "  which [--json] [--engine ENGINE] FOLDER... PATH\n"
     "                                        the copy of PATH the engine loads from the game folders\n"
     "                                        (the base game first, then the mod): SOURCE<TAB>PATH,\n"
     "                                        then shadowed<TAB>SOURCE for each copy it hides\n"
-    "  list --game [--engine ENGINE] [--all] FOLDER...\n"
+    "  list --game [--json] [--engine ENGINE] [--all] FOLDER...\n"
     "                                        every path the engine sees: SIZE<TAB>PATH<TAB>SOURCE;\n"
     "                                        --all adds the hidden copies, ending in <TAB>shadowed\n"
-    "  diff A B                              the paths that differ between two archives or folders:\n"
+    "  diff [--json] A B                     the paths that differ between two archives or folders:\n"
     "                                        \"+ PATH\" only in B, \"- PATH\" only in A, \"M PATH\"\n"
     "                                        different bytes; exit 0 same, 1 different, 2 trouble\n"
-    "  find FOLDER... PATTERN                every archive entry (PAK, PK3, WAD) and loose file below\n"
+    "  find [--json] FOLDER... PATTERN       every archive entry (PAK, PK3, WAD) and loose file below\n"
     "                                        the folders whose path matches PATTERN (* and ?, any\n"
     "                                        case): SOURCE<TAB>PATH; exit 1 when none\n"
+    "  -q, --quiet                           no warnings or notices on standard error, only errors\n"
+    "  -v, --verbose                         a notice on standard error of each thing done: each file\n"
+    "                                        extracted, added or deleted, each archive read or written\n"
     "  --help                                this text\n"
     "  --version                             the version of tarn-pak\n"
     "\n"
@@ -95,6 +102,15 @@ constexpr const char* kHelp =
     "4 GiB or more, 65,536 files or 4 GiB in all; a PAK or WAD nothing of 2 GiB. create, repack, add,\n"
     "rm and rename lock the archive while they run; one that finds it locked waits up to 10 seconds\n"
     "(TARN_PAK_LOCK_TIMEOUT, in seconds) and then gives up.\n"
+    "\n"
+    "An ARCHIVE or IN named \"-\" is read from standard input (list, extract, cat, info, convert,\n"
+    "check, wad, repack); create and repack write the new archive to standard output when ARCHIVE\n"
+    "or OUT is \"-\" (give --format), never to a terminal. Only one argument may be \"-\"; a file\n"
+    "of that name is \"./-\".\n"
+    "\n"
+    "--json prints one JSON document on standard output in place of the text, with the same facts\n"
+    "(the manual describes each document); bytes of a name that are not UTF-8 become U+FFFD. A\n"
+    "command that fails outright prints no document.\n"
     "\n"
     "Names and messages are printed with control characters escaped, one record a line: \"\\n\",\n"
     "\"\\t\", \"\\\\\" for a backslash and \"\\xNN\" for other bytes below 0x20 and 0x7F; in messages\n"
@@ -114,6 +130,11 @@ struct Context {
   SaveConsent consent;  // --force, --break-links
   std::chrono::milliseconds lockTimeout;
   WriteOptions write;  // --store, TARN_PAK_DEFLATE_LEVEL
+  Voice voice;             // --json, --quiet, --verbose
+  CStdinSpool* stdinSpool;  // the archive named "-", read once
+  std::vector<std::string> passOn;  // the options above as given, for a command that runs another
+  std::ostream& Warnings() const { return voice.Warnings(err); }
+  void Notice(const std::string& message) const { voice.Notices(err) << "tarn-pak: " << message << "\n"; }
   int Error(const std::string& message) const {
     err << "tarn-pak: " << message << "\n";
     return 1;
@@ -135,15 +156,39 @@ std::string OneLine(const std::string& text) {
   return s;
 }
 
+// The name messages give an archive: "-" is standard input.
+std::string Shown(const std::string& archive) { return IsStdStream(archive) ? "standard input" : Quoted(archive); }
+
 bool Open(const Context& ctx, CTarnDoc& doc, const std::string& path) {
-  if (doc.OnOpenDocument(path)) return true;
-  ctx.Error(OneLine(doc.LastError()));
-  return false;
+  fs::path file = path;
+  if (IsStdStream(path)) {
+    std::string why;
+    if (!ctx.stdinSpool->Fill(&why)) return ctx.Error(why), false;
+    file = ctx.stdinSpool->Path();
+  }
+  if (!doc.OnOpenDocument(file)) {
+    std::string message = OneLine(doc.LastError());
+    // The copy of standard input has a name of no use to anyone.
+    const std::string spooled = Quoted(file.string());
+    if (IsStdStream(path))
+      for (std::size_t at; (at = message.find(spooled)) != std::string::npos;)
+        message.replace(at, spooled.size(), "standard input");
+    ctx.Error(message);
+    return false;
+  }
+  ctx.Notice("read " + Shown(path) + ": " + std::to_string(doc.Root().CountFiles()) + " files");
+  return true;
 }
 
 // Locks the archive for the whole read-modify-write that follows: another tarn-pak changing it
-// finishes first, and one that comes later waits for this one.
+// finishes first, and one that comes later waits for this one. Standard output needs no lock,
+// but a terminal is refused here, before any work.
 bool Lock(const Context& ctx, CTarnDoc& doc, const std::string& path) {
+  if (IsStdStream(path)) {
+    if (!IsTerminal(ctx.out)) return true;  // a new stream nobody else writes
+    ctx.Error("an archive is not written to a terminal; redirect standard output to a file or a pipe");
+    return false;
+  }
   std::unique_ptr<CFileLock> lock;
   std::string why;
   if (CFileLock::Acquire(path, ctx.lockTimeout, &lock, &why) == CFileLock::Outcome::TimedOut) {
@@ -157,17 +202,35 @@ bool Lock(const Context& ctx, CTarnDoc& doc, const std::string& path) {
 }
 
 bool OpenToChange(const Context& ctx, CTarnDoc& doc, const std::string& path) {
+  if (IsStdStream(path))
+    return ctx.Error("an archive read from standard input cannot be changed in place; save it to a file first"), false;
   return Lock(ctx, doc, path) && Open(ctx, doc, path);
 }
 
+// "-": the archive is written as any other, to a private file, then copied out whole, so that
+// standard output never receives half an archive from a failed save.
+int SaveToStdout(const Context& ctx, CTarnDoc& doc, std::optional<ContainerFormat> format) {
+  CScratchFolder scratch;
+  std::string why;
+  if (!scratch.Create(&why)) return ctx.Error(why);
+  const fs::path file = scratch.Path() / "archive";
+  doc.SetWriteOptions(ctx.write);
+  if (!doc.OnSaveDocument(file, ctx.consent, format)) return ctx.Error(OneLine(doc.LastError()));
+  if (!CopyToStream(file, ctx.out, &why)) return ctx.Error(why);
+  ctx.Notice("wrote standard output: " + std::to_string(doc.Root().CountFiles()) + " files");
+  return 0;
+}
+
 int Save(const Context& ctx, CTarnDoc& doc, const fs::path& path, std::optional<ContainerFormat> format = std::nullopt) {
+  if (IsStdStream(path.string())) return SaveToStdout(ctx, doc, format);
   for (const auto& [concern, text] : doc.SaveConcerns(path))
     if (!ctx.consent.Allows(concern))
       return ctx.Error(text + " Not saved; " + (concern == SaveConcern::HardLinks ? "--break-links" : "--force") +
                        " saves anyway.");
   doc.SetWriteOptions(ctx.write);
-  if (doc.OnSaveDocument(path, ctx.consent, format)) return 0;
-  return ctx.Error(OneLine(doc.LastError()));
+  if (!doc.OnSaveDocument(path, ctx.consent, format)) return ctx.Error(OneLine(doc.LastError()));
+  ctx.Notice("wrote " + Quoted(path.string()) + ": " + std::to_string(doc.Root().CountFiles()) + " files");
+  return 0;
 }
 
 // Finds an entry by its archive path, in any case: within a directory, names that differ only
@@ -187,6 +250,7 @@ std::optional<ContainerFormat> OutputFormat(const Context& ctx, const std::strin
     return std::nullopt;
   }
   if (auto f = FormatOfName(out)) return f;
+  if (IsStdStream(out.string())) return ctx.Usage("standard output has no name to tell the format by: give --format"), std::nullopt;
   ctx.Usage("cannot tell the format from the name " + Quoted(out.string()) +
             ": end it in .pak, .pk3, .pk2, .zip, .pkz or .wad, or give --format");
   return std::nullopt;
@@ -216,7 +280,25 @@ CPackObject* OpenEntry(const Context& ctx, CTarnDoc& doc, const std::string& arc
   return e;
 }
 
-int Warn(const Context& ctx, const ExportReport& report) {
+// Names each file of entry's subtree that the export wrote: all but those refused or failed,
+// alone or with a directory on their way.
+void TellExtracted(const Context& ctx, const CPackObject& entry, const ExportReport& report) {
+  if (!ctx.voice.verbose) return;
+  std::vector<std::string> missed;
+  for (const auto* list : {&report.refused, &report.failed})
+    for (const TransferFailure& f : *list) missed.push_back(f.name);
+  auto tell = [&](const std::string& path) {
+    for (const std::string& m : missed)
+      if (path == m || (path.size() > m.size() && path.compare(0, m.size(), m) == 0 && path[m.size()] == '/')) return;
+    ctx.Notice("extracted " + Quoted(path));
+  };
+  if (!entry.IsDirectory()) return tell(entry.Parent() ? entry.PathInArchive() : entry.Name());
+  ForEachFileInSaveOrder(entry, [&](const std::string& path, const CPackObject&) { tell(path); });
+}
+
+// Tells what the export of entry wrote (when verbose) and what it did not.
+int Warn(const Context& ctx, const CPackObject& entry, const ExportReport& report) {
+  TellExtracted(ctx, entry, report);
   for (const auto& r : report.refused) ctx.err << "tarn-pak: refused " << Quoted(r.name) << ": " << r.reason << "\n";
   for (const auto& f : report.failed) ctx.err << "tarn-pak: failed " << Quoted(f.name) << ": " << f.reason << "\n";
   return report.ok() ? 0 : 1;
@@ -280,10 +362,11 @@ class CListWriter {
 };
 
 int CmdList(const Context& ctx, const std::vector<std::string>& a) {
-  if (HasArgument(a, "--game")) return ctx.Report(RunListGame(a, ctx.out, ctx.err));
+  if (HasArgument(a, "--game")) return ctx.Report(RunListGame(a, ctx.out, ctx.err, ctx.voice));
   if (a.size() != 1) return ctx.Usage("list takes one ARCHIVE");
   CTarnDoc doc;
   if (!Open(ctx, doc, a[0])) return 1;
+  if (ctx.voice.json) return JsonList(ctx.out, a[0], doc.Root()), 0;
   std::string prefix;
   CListWriter(ctx.out).Directory(doc.Root(), prefix);
   return 0;
@@ -306,7 +389,7 @@ int CmdExtract(const Context& ctx, const std::vector<std::string>& a) {
   if (archive.empty()) return ctx.Usage("extract needs an ARCHIVE");
   CTarnDoc doc;
   if (!Open(ctx, doc, archive)) return 1;
-  if (paths.empty()) return Warn(ctx, doc.Root().ExportToDisk(dir));
+  if (paths.empty()) return Warn(ctx, doc.Root(), doc.Root().ExportToDisk(dir));
 
   std::vector<CPackObject*> entries;
   for (const auto& p : paths) {
@@ -317,8 +400,16 @@ int CmdExtract(const Context& ctx, const std::vector<std::string>& a) {
   int rc = 0;
   // A named entry keeps its path: its parent directories become folders under DIR.
   for (CPackObject* e : entries)
-    if (Warn(ctx, e->ExportToDisk(dir, true)) != 0) rc = 1;
+    if (Warn(ctx, *e, e->ExportToDisk(dir, true)) != 0) rc = 1;
   return rc;
+}
+
+// Names each file an import brought in: those read from disk, not from the archive.
+void TellAdded(const Context& ctx, const CPackObject& root) {
+  if (!ctx.voice.verbose) return;
+  ForEachFileInSaveOrder(root, [&](const std::string& path, const CPackObject& f) {
+    if (!f.TempPath().empty()) ctx.Notice("added " + Quoted(path));
+  });
 }
 
 int CmdCreate(const Context& ctx, const std::vector<std::string>& args) {
@@ -337,6 +428,7 @@ int CmdCreate(const Context& ctx, const std::vector<std::string>& args) {
   ImportReport report = doc.Root().ImportDirectory(a[1], ImportOptions{.snapshot = false});
   for (const auto& f : report.failures) ctx.err << "tarn-pak: cannot import " << Quoted(f.name) << ": " << f.reason << "\n";
   if (!report.failures.empty()) return ctx.Error("nothing written");
+  TellAdded(ctx, doc.Root());
   return Save(ctx, doc, a[0], *format);
 }
 
@@ -388,7 +480,7 @@ CPackObject* EnsureDirectory(const Context& ctx, CPackObject& root, const std::s
 }
 
 int CmdAdd(const Context& ctx, const std::vector<std::string>& a) {
-  if (IsEncodingAdd(a)) return ctx.Report(RunAddEncoded(a, ctx.out, ctx.err));
+  if (IsEncodingAdd(a)) return ctx.Report(RunAddEncoded(a, ctx.out, ctx.err, ctx.passOn));
   std::string archive, to;
   std::vector<std::string> sources;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -425,6 +517,7 @@ int CmdAdd(const Context& ctx, const std::vector<std::string>& a) {
     }
   }
   if (failed) return ctx.Error("archive left unchanged");
+  TellAdded(ctx, doc.Root());
   return Save(ctx, doc, archive);
 }
 
@@ -448,8 +541,11 @@ int CmdRm(const Context& ctx, const std::vector<std::string>& a) {
       if (doomed[j] == doomed[i]) covered = true;
     if (covered) doomed[i] = nullptr;
   }
-  for (CPackObject* e : doomed)
-    if (e) e->Parent()->RemoveChild(e);
+  for (CPackObject* e : doomed) {
+    if (!e) continue;
+    ctx.Notice("deleted " + Quoted(e->PathInArchive()) + (e->IsDirectory() ? " and everything in it" : ""));
+    e->Parent()->RemoveChild(e);
+  }
   return Save(ctx, doc, a[0]);
 }
 
@@ -467,7 +563,9 @@ int CmdRename(const Context& ctx, const std::vector<std::string>& a) {
     case NewNameProblem::Unfit: return ctx.Error(check.reason);
     case NewNameProblem::None: break;
   }
+  const std::string before = e->PathInArchive();
   if (!e->Rename(check.stored)) return ctx.Error("cannot rename " + Quoted(a[1]));
+  ctx.Notice("renamed " + Quoted(before) + " to " + Quoted(e->PathInArchive()));
   return Save(ctx, doc, a[0]);
 }
 
@@ -488,14 +586,17 @@ int CmdCat(const Context& ctx, const std::vector<std::string>& a) {
 }
 
 int CmdCheck(const Context& ctx, const std::vector<std::string>& a) {
-  if (HasArgument(a, "--engine")) return ctx.Report(RunCheckEngine(a, ctx.out, ctx.err));
+  if (HasArgument(a, "--engine")) return ctx.Report(RunCheckEngine(a, ctx.out, ctx.err, ctx.voice));
   if (a.size() != 1) return ctx.Usage("check takes one ARCHIVE");
   CTarnDoc doc;
   if (!Open(ctx, doc, a[0])) return 1;
   const auto problems = doc.CheckArchive();
-  for (const auto& p : problems) ctx.out << p << "\n";
+  if (ctx.voice.json)
+    JsonCheck(ctx.out, a[0], doc.Root().CountFiles(), problems);
+  else
+    for (const auto& p : problems) ctx.out << p << "\n";
   if (problems.empty()) {
-    ctx.out << a[0] << ": " << doc.Root().CountFiles() << " files, no problems found\n";
+    if (!ctx.voice.json) ctx.out << a[0] << ": " << doc.Root().CountFiles() << " files, no problems found\n";
     return 0;
   }
   ctx.err << "tarn-pak: " << problems.size() << " problem" << (problems.size() == 1 ? "" : "s") << " found\n";
@@ -523,6 +624,7 @@ int CmdInfo(const Context& ctx, const std::vector<std::string>& a) {
   CPackObject* e = OpenEntry(ctx, doc, a[0], a[1]);
   if (!e) return 1;
   if (e->IsDirectory()) {
+    if (ctx.voice.json) return JsonInfoEntry(ctx.out, a[0], *e), 0;
     ctx.out << "kind: directory\nentries: " << e->ChildCount() << "\nfiles: " << e->CountFiles() << "\n";
     return 0;
   }
@@ -531,6 +633,7 @@ int CmdInfo(const Context& ctx, const std::vector<std::string>& a) {
     CArchiveModelHost host(*e);
     std::string why;
     if (!LoadModel(*e, model, host, &why)) return ctx.Error(Quoted(a[1]) + " cannot be read as a model: " + why);
+    if (ctx.voice.json) return JsonInfoModel(ctx.out, a[0], *e, model), 0;
     ctx.out << "kind: model\nformat: " << (model.format == ModelData::kMd2 ? "md2" : "mdl") << "\n";
     ctx.out << "skins: " << model.skins.size() << "\ntriangles: " << model.triangles.size() << "\n";
     ctx.out << "vertices: " << std::max(model.vertexCount, 0) << "\nframes: " << model.FrameCount() << "\n";
@@ -541,11 +644,13 @@ int CmdInfo(const Context& ctx, const std::vector<std::string>& a) {
   if (PictureKindOf(e->Name(), IsModelName(e->Name())) != PictureKind::None) {
     EntryPictures pictures = PicturesOf(*e);
     if (!pictures.ok()) return ctx.Error(pictures.message);
+    if (ctx.voice.json) return JsonInfoPictures(ctx.out, a[0], *e, pictures.set), 0;
     ctx.out << "kind: picture\nframes: " << pictures.set.pictures.size() << "\n";
     for (const Picture& p : pictures.set.pictures)
       ctx.out << "frame: " << p.width << "x" << p.height << (p.IsTrueColor() ? " (24-bit)" : "") << "\n";
     return 0;
   }
+  if (ctx.voice.json) return JsonInfoEntry(ctx.out, a[0], *e), 0;
   ctx.out << "kind: file\nsize: " << e->Size() << "\n";
   return 0;
 }
@@ -570,6 +675,7 @@ int CmdConvert(const Context& ctx, const std::vector<std::string>& a) {
       const ModelSkin& s = model.skins[i];
       if (!WritePngRgb(numbered(i, model.skins.size()), s.width, s.height, s.paddedWidth * 3, s.pixels.data(), &why))
         return ctx.Error(why);
+      ctx.Notice("wrote " + Quoted(numbered(i, model.skins.size())));
     }
     return 0;
   }
@@ -580,6 +686,7 @@ int CmdConvert(const Context& ctx, const std::vector<std::string>& a) {
     const std::string out = numbered(i, set.pictures.size());
     std::string why;
     if (!WritePng(out, set.pictures[i], set.PaletteFor(i), &why)) return ctx.Error(why);
+    ctx.Notice("wrote " + Quoted(out));
   }
   return 0;
 }
@@ -596,7 +703,7 @@ int CmdWad(const Context& ctx, const std::vector<std::string>& a) {
     CEntryBytes data(*e);
     if (!data.Ok()) return ctx.Error("the data of " + Quoted(a[i]) + " cannot be read");
     MapTextures map = ReadMapTextures(data.Bytes());
-    for (const auto& p : map.problems) ctx.err << "tarn-pak: " << Quoted(a[i]) << ": " << p << "\n";
+    for (const auto& p : map.problems) ctx.Warnings() << "tarn-pak: " << Quoted(a[i]) << ": " << p << "\n";
     skipped += map.skipped;
     AddMapTextures(map, lumps);
   }
@@ -604,21 +711,42 @@ int CmdWad(const Context& ctx, const std::vector<std::string>& a) {
   if (lumps.empty()) return ctx.Error("no texture extracted, " + Quoted(a[1]) + " not written");
   std::string why;
   if (!WriteWad2File(a[1], lumps, &why, ctx.consent)) return ctx.Error(why);
+  ctx.Notice("wrote " + Quoted(a[1]));
   ctx.out << lumps.size() << " textures extracted";
   if (skipped) ctx.out << ", " << skipped << " without pixels skipped";
   ctx.out << "\n";
   return 0;
 }
 
-int CmdEncode(const Context& ctx, const std::vector<std::string>& a) { return ctx.Report(RunEncode(a)); }
-int CmdWhich(const Context& ctx, const std::vector<std::string>& a) { return ctx.Report(RunWhich(a, ctx.out, ctx.err)); }
-int CmdDiff(const Context& ctx, const std::vector<std::string>& a) { return ctx.Report(RunDiff(a, ctx.out, ctx.err)); }
-int CmdFind(const Context& ctx, const std::vector<std::string>& a) { return ctx.Report(RunFind(a, ctx.out, ctx.err)); }
+int CmdEncode(const Context& ctx, const std::vector<std::string>& a) {
+  return ctx.Report(RunEncode(a, ctx.voice.Notices(ctx.err)));
+}
+int CmdWhich(const Context& ctx, const std::vector<std::string>& a) {
+  return ctx.Report(RunWhich(a, ctx.out, ctx.err, ctx.voice));
+}
+int CmdDiff(const Context& ctx, const std::vector<std::string>& a) {
+  return ctx.Report(RunDiff(a, ctx.out, ctx.err, ctx.voice));
+}
+int CmdFind(const Context& ctx, const std::vector<std::string>& a) {
+  return ctx.Report(RunFind(a, ctx.out, ctx.err, ctx.voice));
+}
+
+// What the options that go with every command cannot mean together, or with this command.
+int CheckGlobalOptions(const Context& ctx, const std::vector<std::string>& rest) {
+  if (ctx.voice.quiet && ctx.voice.verbose) return ctx.Usage("--quiet and --verbose contradict each other");
+  if (std::count_if(rest.begin(), rest.end(), [](const std::string& a) { return IsStdStream(a); }) > 1)
+    return ctx.Usage("only one argument can be \"-\": standard input is read once, and output goes to one place");
+  static const std::set<std::string> withJson = {"list", "info", "check", "which", "diff", "find"};
+  if (ctx.voice.json && !withJson.contains(rest[0]) && rest[0].rfind('-', 0) != 0)
+    return ctx.Usage("--json goes with list, info, check, which, diff and find");
+  return 0;
+}
 
 }  // namespace
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  Context ctx{out, err, {}, std::chrono::seconds(10), {}};
+  CStdinSpool stdinSpool;
+  Context ctx{out, err, {}, std::chrono::seconds(10), {}, {}, &stdinSpool, {}};
   if (const char* wait = std::getenv("TARN_PAK_LOCK_TIMEOUT")) {
     char* end = nullptr;
     const double seconds = std::strtod(wait, &end);
@@ -637,11 +765,14 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       ctx.consent.breakHardLinks = true;
     } else if (a == "--store") {
       ctx.write.deflateLevel = 0;
-    } else {
+    } else if (!TakeVoiceOption(a, ctx.voice)) {
       rest.push_back(a);
+      continue;
     }
+    if (a != "--json") ctx.passOn.push_back(a);
   }
   if (rest.empty()) return ctx.Usage("no command given");
+  if (int rc = CheckGlobalOptions(ctx, rest)) return rc;
   if (rest[0] == "--help" || rest[0] == "-h" || rest[0] == "help") {
     out << kHelp;
     return 0;

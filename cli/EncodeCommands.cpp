@@ -123,7 +123,7 @@ std::string Stem(const std::string& path) { return fs::path(path).stem().string(
 
 // Every file is written beside its target and put in its place only when all are complete,
 // so a failure leaves no new file behind and no old one damaged.
-bool WriteAll(const std::vector<std::pair<fs::path, Bytes>>& files, std::string* error) {
+bool WriteAll(const std::vector<std::pair<fs::path, Bytes>>& files, std::string* error, std::ostream& notices) {
   std::vector<std::unique_ptr<CSafeSave>> saves;
   for (const auto& [path, bytes] : files) {
     auto& save = saves.emplace_back(std::make_unique<CSafeSave>());
@@ -138,6 +138,7 @@ bool WriteAll(const std::vector<std::pair<fs::path, Bytes>>& files, std::string*
       return false;
     }
   }
+  for (const auto& file : files) notices << "tarn-pak: wrote " << Quoted(file.first.string()) << "\n";
   return true;
 }
 
@@ -157,7 +158,8 @@ bool EncodeFrames(const std::vector<std::string>& inputs, OutputKind kind, const
   return true;
 }
 
-Outcome EncodeSprite(Parsed& p, const std::vector<std::string>& inputs, const fs::path& out, bool quake2) {
+Outcome EncodeSprite(Parsed& p, const std::vector<std::string>& inputs, const fs::path& out, bool quake2,
+                     std::ostream& notices) {
   std::string why;
   std::vector<EncodeResult> frames;
   if (!EncodeFrames(inputs, quake2 ? OutputKind::Pcx : OutputKind::Lmp, p.options, frames, &why)) return Failed(why);
@@ -180,13 +182,13 @@ Outcome EncodeSprite(Parsed& p, const std::vector<std::string>& inputs, const fs
     }
     files.emplace_back(out, BuildQuake2Sprite(pictures, names));
   }
-  if (!WriteAll(files, &why)) return Failed(why);
+  if (!WriteAll(files, &why, notices)) return Failed(why);
   return {};
 }
 
 }  // namespace
 
-Outcome RunEncode(const std::vector<std::string>& args) {
+Outcome RunEncode(const std::vector<std::string>& args, std::ostream& notices) {
   Parsed p;
   if (std::string bad = Parse(args, false, p); !bad.empty()) return BadUsage(bad);
   if (p.positional.size() < 2) return BadUsage("encode takes IN and OUT");
@@ -195,7 +197,7 @@ Outcome RunEncode(const std::vector<std::string>& args) {
   std::string why;
   if (!LoadPaletteOption(p, &why)) return Failed(why);
   const std::string lower = ToLower(out.string());
-  if (EndsWith(lower, ".spr") || EndsWith(lower, ".sp2")) return EncodeSprite(p, inputs, out, EndsWith(lower, ".sp2"));
+  if (EndsWith(lower, ".spr") || EndsWith(lower, ".sp2")) return EncodeSprite(p, inputs, out, EndsWith(lower, ".sp2"), notices);
   const std::optional<OutputKind> kind = OutputKindOf(lower);
   if (!kind) return BadUsage("OUT must end in .lmp, .mip, .wal, .pcx, .spr or .sp2");
   if (inputs.size() != 1) return BadUsage("only a sprite (.spr, .sp2) is made of several pictures");
@@ -204,7 +206,7 @@ Outcome RunEncode(const std::vector<std::string>& args) {
   if (!LoadImage(inputs[0], image, &why)) return Failed(why);
   EncodeResult r = EncodeImage(image, *kind, p.options);
   if (!r.ok) return Failed(inputs[0] + ": " + r.error);
-  if (!WriteAll({{out, std::move(r.bytes)}}, &why)) return Failed(why);
+  if (!WriteAll({{out, std::move(r.bytes)}}, &why, notices)) return Failed(why);
   return {};
 }
 
@@ -231,7 +233,8 @@ bool IsEncodingAdd(const std::vector<std::string>& args) {
   return std::find(args.begin(), args.end(), "--as") != args.end();
 }
 
-Outcome RunAddEncoded(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+Outcome RunAddEncoded(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                      const std::vector<std::string>& passOn) {
   Parsed p;
   if (std::string bad = Parse(args, true, p); !bad.empty()) return BadUsage(bad);
   if (p.positional.size() < 2) return BadUsage("add takes ARCHIVE and at least one IMAGE");
@@ -256,7 +259,8 @@ Outcome RunAddEncoded(const std::vector<std::string>& args, std::ostream& out, s
 
   std::optional<ContainerFormat> target;
   if (auto source = CFileSource::Open(p.positional[0])) target = ProbeFormat(*source);
-  std::vector<std::string> addArgs = {"add", p.positional[0]};
+  std::vector<std::string> addArgs = passOn;
+  addArgs.insert(addArgs.end(), {"add", p.positional[0]});
   if (!p.to.empty()) addArgs.insert(addArgs.end(), {"--to", p.to});
   for (std::size_t i = 1; i < p.positional.size(); ++i) {
     const std::string& in = p.positional[i];

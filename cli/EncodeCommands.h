@@ -15,13 +15,15 @@ struct Outcome {
   std::string message;
 };
 
-// encode [OPTIONS] IN... OUT, without the command's name.
-Outcome RunEncode(const std::vector<std::string>& args);
+// encode [OPTIONS] IN... OUT, without the command's name; each file written is named on notices.
+Outcome RunEncode(const std::vector<std::string>& args, std::ostream& notices);
 
 // True when add's arguments ask for encoding (--as).
 bool IsEncodingAdd(const std::vector<std::string>& args);
 // add ARCHIVE --as KIND [--to DIRPATH] [OPTIONS] IMAGE..., without the command's name; the
-// adding itself is the plain add command's, run with out and err.
-Outcome RunAddEncoded(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// adding itself is the plain add command's, run with out and err and with the options of
+// every command given (--force, --quiet, ...), passOn.
+Outcome RunAddEncoded(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                      const std::vector<std::string>& passOn);
 
 }  // namespace tarn::cli

@@ -11,6 +11,7 @@
 #include "archive/GameFolder.h"
 #include "archive/PakFormat.h"
 #include "archive/TarnDoc.h"
+#include "cli/JsonReport.h"
 
 namespace tarn::cli {
 
@@ -52,9 +53,10 @@ std::string Parse(const std::vector<std::string>& a, bool listOptions, GameArgs&
   return {};
 }
 
-// The game folders, loaded as the engine loads them; what could not be read is told on err.
+// The game folders, loaded as the engine loads them; what could not be read is told on err,
+// and each package and folder read, in the engine's order, on notices.
 std::optional<CGameView> LoadGame(const EngineProfile& profile, const std::vector<std::string>& names, std::ostream& err,
-                                  Outcome& failure, bool* incomplete = nullptr) {
+                                  std::ostream& notices, Outcome& failure, bool* incomplete = nullptr) {
   std::vector<fs::path> folders;
   for (const std::string& n : names) {
     std::error_code ec;
@@ -65,6 +67,8 @@ std::optional<CGameView> LoadGame(const EngineProfile& profile, const std::vecto
     folders.emplace_back(n);
   }
   CGameView view = CGameView::LoadFolders(profile, folders);
+  for (const GameSource& s : view.Sources())
+    Warn(notices, "read " + Quoted(s.path.string()) + ": " + std::to_string(s.listing.entries.size()) + " files");
   bool anything = false;
   for (const LoadFailure& f : view.Failures()) {
     Warn(err, f.reason + (f.fatal ? "; " + std::string(profile.engines) + " would stop here" : ""));
@@ -94,7 +98,7 @@ std::string Source(const CGameView& view, GameCopy c) { return Escaped(view.Loca
 
 }  // namespace
 
-Outcome RunWhich(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+Outcome RunWhich(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const Voice& voice) {
   GameArgs p;
   if (std::string e = Parse(args, false, p); !e.empty()) return BadUsage(e);
   if (p.positional.size() < 2) return BadUsage("which takes at least one FOLDER and a PATH");
@@ -102,7 +106,7 @@ Outcome RunWhich(const std::vector<std::string>& args, std::ostream& out, std::o
   while (!path.empty() && path.front() == '/') path.erase(0, 1);
   p.positional.pop_back();
   Outcome failure;
-  auto view = LoadGame(*p.profile, p.positional, err, failure);
+  auto view = LoadGame(*p.profile, p.positional, voice.Warnings(err), voice.Notices(err), failure);
   if (!view) return failure;
   const auto copies = view->Lookup(path);
   if (copies.empty()) {
@@ -113,19 +117,23 @@ Outcome RunWhich(const std::vector<std::string>& args, std::ostream& out, std::o
                  " differs only in case, and " + std::string(p.profile->engines) + " compare those names exactly";
     return Failed(message);
   }
+  if (voice.json) return JsonWhich(out, *p.profile, *view, path, copies), Outcome{};
   out << Source(*view, copies.front()) << '\t' << Escaped(view->Entry(copies.front()).path) << '\n';
   for (std::size_t i = 1; i < copies.size(); ++i) out << "shadowed\t" << Source(*view, copies[i]) << '\n';
   return {};
 }
 
-Outcome RunListGame(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+Outcome RunListGame(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const Voice& voice) {
   GameArgs p;
   if (std::string e = Parse(args, true, p); !e.empty()) return BadUsage(e);
   if (p.positional.empty()) return BadUsage("list --game takes at least one FOLDER");
   Outcome failure;
   bool incomplete = false;
-  auto view = LoadGame(*p.profile, p.positional, err, failure, &incomplete);
+  auto view = LoadGame(*p.profile, p.positional, voice.Warnings(err), voice.Notices(err), failure, &incomplete);
   if (!view) return failure;
+  const Outcome done =
+      incomplete ? Failed("some packages or folders could not be read; the list leaves them out") : Outcome{};
+  if (voice.json) return JsonListGame(out, *p.profile, *view, p.all), done;
   std::string line;
   for (const GameFile& f : view->Files()) {
     const std::string path = Escaped(f.path);
@@ -140,10 +148,10 @@ Outcome RunListGame(const std::vector<std::string>& args, std::ostream& out, std
       out << line;
     }
   }
-  return incomplete ? Failed("some packages or folders could not be read; the list leaves them out") : Outcome{};
+  return done;
 }
 
-Outcome RunCheckEngine(const std::vector<std::string>& args, std::ostream& out, [[maybe_unused]] std::ostream& err) {
+Outcome RunCheckEngine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const Voice& voice) {
   GameArgs p;
   if (std::string e = Parse(args, false, p); !e.empty()) return BadUsage(e);
   if (p.positional.empty()) return BadUsage("check --engine takes at least one ARCHIVE or FOLDER");
@@ -152,30 +160,22 @@ Outcome RunCheckEngine(const std::vector<std::string>& args, std::ostream& out, 
     std::error_code ec;
     (fs::is_directory(a, ec) ? folders : archives).push_back(a);
   }
-  std::size_t problems = 0, files = 0;
+  std::vector<CheckRecord> problems;
+  std::size_t files = 0;
   // Today's checks of one archive's own structure, then the engine's.
   auto checkStructure = [&](const fs::path& archive) {
     CTarnDoc doc;
     if (!doc.OnOpenDocument(archive)) return;  // the engine checks say why it cannot be read
-    for (const std::string& problem : doc.CheckArchive()) {
-      out << Quoted(archive.string()) << ": " << problem << '\n';
-      ++problems;
-    }
+    for (const std::string& problem : doc.CheckArchive()) problems.push_back({archive.string(), {}, problem, {}, {}});
   };
   auto report = [&](CGameView& view) {
     for (const GameSource& s : view.Sources()) {
+      Warn(voice.Notices(err), "read " + Quoted(s.path.string()) + ": " + std::to_string(s.listing.entries.size()) + " files");
       files += s.listing.entries.size();
       if (s.kind == SourceKind::Archive) checkStructure(s.path);
     }
-    for (const std::string& u : view.Unreadable()) {
-      out << "cannot read " << u << '\n';
-      ++problems;
-    }
-    for (const EngineProblem& e : CheckForEngine(view)) {
-      out << Quoted(e.file) << (e.entry.empty() ? "" : " " + Quoted(e.entry)) << ": " << e.message << " [" << e.engine
-          << ": " << e.rule << "]\n";
-      ++problems;
-    }
+    for (const std::string& u : view.Unreadable()) problems.push_back({{}, {}, "cannot read " + u, {}, {}});
+    for (const EngineProblem& e : CheckForEngine(view)) problems.push_back({e.file, e.entry, e.message, e.engine, e.rule});
   };
   for (const std::string& a : archives) {
     CGameView view = CGameView::LoadArchive(*p.profile, a);
@@ -184,22 +184,29 @@ Outcome RunCheckEngine(const std::vector<std::string>& args, std::ostream& out, 
   if (!folders.empty()) {
     Outcome failure;
     std::ostringstream quiet;  // load problems are reported as problems below
-    auto view = LoadGame(*p.profile, folders, quiet, failure);
+    auto view = LoadGame(*p.profile, folders, quiet, quiet, failure);
     if (!view) return failure;
     report(*view);
   }
-  if (problems == 0) {
-    out << "no problems found for " << p.profile->name << " (" << files << " files)\n";
+  if (voice.json)
+    JsonCheckEngine(out, *p.profile, files, problems);
+  else
+    for (const CheckRecord& r : problems) out << CheckRecordLine(r) << '\n';
+  if (problems.empty()) {
+    if (!voice.json) out << "no problems found for " << p.profile->name << " (" << files << " files)\n";
     return {};
   }
-  return Failed(std::to_string(problems) + " problem" + (problems == 1 ? "" : "s") + " found");
+  return Failed(std::to_string(problems.size()) + " problem" + (problems.size() == 1 ? "" : "s") + " found");
 }
 
-Outcome RunDiff(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+Outcome RunDiff(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const Voice& voice) {
   if (args.size() != 2) return BadUsage("diff takes two archives or folders, A and B");
   const DiffResult result = DiffArchives(args[0], args[1]);
-  for (const DiffLine& l : result.lines) out << l.mark << ' ' << Escaped(l.path) << '\n';
-  for (const std::string& w : result.warnings) Warn(err, w);
+  if (voice.json)
+    JsonDiff(out, args[0], args[1], result);
+  else
+    for (const DiffLine& l : result.lines) out << l.mark << ' ' << Escaped(l.path) << '\n';
+  for (const std::string& w : result.warnings) Warn(voice.Warnings(err), w);
   if (!result.errors.empty()) {
     for (std::size_t i = 0; i + 1 < result.errors.size(); ++i) Warn(err, result.errors[i]);
     // As diff(1) does: 2 when the comparison could not be made in full.
@@ -208,23 +215,26 @@ Outcome RunDiff(const std::vector<std::string>& args, std::ostream& out, std::os
   return {result.lines.empty() ? 0 : 1, ""};
 }
 
-Outcome RunFind(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+Outcome RunFind(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const Voice& voice) {
   if (args.size() < 2) return BadUsage("find takes at least one FOLDER and a PATTERN");
   const std::vector<fs::path> roots(args.begin(), args.end() - 1);
   std::size_t hits = 0;
   std::vector<std::string> errors;
+  std::vector<std::pair<fs::path, std::string>> matches;  // for --json, which prints them at the end
   std::string line;
   FindEntries(
       roots, args.back(),
       [&](const fs::path& source, const std::string& path) {
+        ++hits;
+        if (voice.json) return matches.emplace_back(source, path), void();
         line = Escaped(source.string());
         line += '\t';
         line += Escaped(path);
         line += '\n';
         out << line;
-        ++hits;
       },
       errors);
+  if (voice.json) JsonFind(out, args.back(), matches);
   for (const std::string& e : errors) Warn(err, e);
   if (!errors.empty()) return Failed(std::to_string(errors.size()) + " archive" + (errors.size() == 1 ? "" : "s") +
                                      " or folder" + (errors.size() == 1 ? "" : "s") + " could not be searched");

@@ -11,6 +11,8 @@ PACKAGES=(
   # the desktop program
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6opengl6-dev
   libglu1-mesa-dev libgl1-mesa-dri libsdl2-dev libpng-dev
+  # the JSON documents of tarn-pak --json (header-only)
+  nlohmann-json3-dev
   # CRC-32 for comparing archives
   zlib1g-dev
   # picture codecs and palettes for encoding: JPEG, TGA/BMP and resizing, new palettes

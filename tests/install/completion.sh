@@ -39,7 +39,7 @@ expect() {
 # Every command of --help, and the options that stand alone (those on lines of their own, which
 # go with any command).
 commands=$("$tarn_pak" --help | help_commands | sort | paste -sd'|')
-globals=$("$tarn_pak" --help | sed -n 's/^  \(--*[a-z][-a-z]*\).*/\1/p' | sort | paste -sd'|')
+globals=$("$tarn_pak" --help | sed -n 's/^  \(-[-a-z]*\(, -[-a-z]*\)*\).*/\1/p' | tr -d , | tr ' ' '\n' | sort | paste -sd'|')
 for option in --help --version; do
   case "|$globals|" in *"|$option|"*) ;; *) fail "$option is not listed as an option of its own" ;; esac
 done
@@ -60,6 +60,9 @@ with_globals() {
 }
 expect "$(with_globals -C)" "$tarn_pak" extract game.pak -
 expect "out|src" "$tarn_pak" extract game.pak -C ""
+# --json where a command has it, with the options of every command (--quiet, --verbose, ...).
+expect "$(with_globals --json)" "$tarn_pak" list -
+expect "$(with_globals --engine --json)" "$tarn_pak" which -
 expect "sound/" "$tarn_pak" extract -C out game.pak so
 expect "maps/|progs/|sound/" "$tarn_pak" add game.pak --to ""
 expect "game.pak|notes.txt|out|src" "$tarn_pak" add game.pak --to maps ""
