@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -140,5 +141,30 @@ inline std::size_t CountPdcFiles() {
     if (e.path().filename().string().rfind("pdc", 0) == 0) ++n;
   return n;
 }
+
+// Points the system's temporary folder (TMPDIR) at a private one while the object lives, so
+// that counting the files made there sees only this test's, whatever runs beside it.
+class PrivateTempFolder {
+ public:
+  PrivateTempFolder() {
+    const char* old = std::getenv("TMPDIR");
+    if (old) saved_ = old;
+    hadOld_ = old != nullptr;
+    setenv("TMPDIR", folder_.path().c_str(), 1);
+  }
+  ~PrivateTempFolder() {
+    if (hadOld_)
+      setenv("TMPDIR", saved_.c_str(), 1);
+    else
+      unsetenv("TMPDIR");
+  }
+  PrivateTempFolder(const PrivateTempFolder&) = delete;
+  PrivateTempFolder& operator=(const PrivateTempFolder&) = delete;
+
+ private:
+  TempDir folder_;
+  std::string saved_;
+  bool hadOld_ = false;
+};
 
 }  // namespace tarn::test
