@@ -21,13 +21,16 @@
 #include "archive/ByteIO.h"
 #include "archive/EntryNames.h"
 #include "archive/PakFormat.h"
-#include "browser/Icons.h"
 #include "archive/SafeExtract.h"
+#include "browser/ExtractTextures.h"
+#include "browser/Icons.h"
 #include "browser/PackListView.h"
 #include "browser/PackModels.h"
 #include "browser/PackTreeView.h"
 #include "shell/Settings.h"
 #include "shell/WaitCursor.h"
+#include "viewers/Sound.h"
+#include "viewers/ViewerRegistry.h"
 
 namespace tarn::browser {
 
@@ -46,7 +49,7 @@ constexpr int kReportMs = 8000;
 }  // namespace
 
 CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
-    : QMainWindow(parent), m_doc(doc), m_prompter(std::make_unique<CPrompter>()) {
+    : QMainWindow(parent), m_doc(doc), m_prompter(std::make_unique<shell::CPrompter>()) {
   setObjectName("mainFrame");
   m_treeModel = new CPackTreeModel(this);
   m_listModel = new CPackListModel(this);
@@ -70,6 +73,11 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
   m_playing->setObjectName("playingText");
   statusBar()->addPermanentWidget(m_playing);
   m_playing->hide();
+  // The window's one player: a second sound replaces the first, and the status bar and the Stop
+  // Sound command follow it.
+  m_player = new viewers::CSoundPlayer(this);
+  connect(m_player, &viewers::CSoundPlayer::playing, this, &CMainFrame::ShowPlaying);
+  connect(m_player, &viewers::CSoundPlayer::finished, this, [this] { ShowPlaying(QString()); });
 
   CreateActions();
   CreateMenus();
@@ -827,18 +835,18 @@ void CMainFrame::OnPaste() {
 
   // Names the directory already has are settled first, asking once each (or once for all).
   const std::string dirPath = dir->PathInArchive();
-  std::vector<ConflictChoice> plan(entries.size(), ConflictChoice::KeepBoth);
+  std::vector<shell::ConflictChoice> plan(entries.size(), shell::ConflictChoice::KeepBoth);
   std::vector<std::size_t> conflicts;
   for (std::size_t i = 0; i < entries.size(); ++i)
     if (dir->FindChild(StoredName(entries[i]->Name()))) conflicts.push_back(i);
-  std::optional<ConflictChoice> forAll;
+  std::optional<shell::ConflictChoice> forAll;
   for (std::size_t k = 0; k < conflicts.size(); ++k) {
-    ConflictChoice& choice = plan[conflicts[k]];
+    shell::ConflictChoice& choice = plan[conflicts[k]];
     if (forAll) {
       choice = *forAll;
       continue;
     }
-    const ConflictAnswer answer = m_prompter->NameConflict(this, Q(StoredName(entries[conflicts[k]]->Name())),
+    const shell::ConflictAnswer answer = m_prompter->NameConflict(this, Q(StoredName(entries[conflicts[k]]->Name())),
                                                            Q(dirPath), k + 1 < conflicts.size());
     choice = answer.choice;
     if (answer.forAll) forAll = answer.choice;
@@ -849,8 +857,8 @@ void CMainFrame::OnPaste() {
   bool changed = false;
   ChangeTree([&] {
     for (std::size_t i = 0; i < entries.size(); ++i) {
-      if (plan[i] == ConflictChoice::Skip) continue;
-      if (plan[i] == ConflictChoice::Replace)
+      if (plan[i] == shell::ConflictChoice::Skip) continue;
+      if (plan[i] == shell::ConflictChoice::Replace)
         if (CPackObject* old = dir->FindChild(StoredName(entries[i]->Name()))) dir->RemoveChild(old);
       dir->AdoptChild(std::move(entries[i]));
       changed = true;
@@ -863,12 +871,20 @@ void CMainFrame::OnPaste() {
 
 // --- viewing ---
 
+viewers::ViewContext CMainFrame::ViewerContext() {
+  viewers::ViewContext context;
+  context.mainWindow = this;
+  context.prompter = m_prompter.get();
+  context.player = m_player;
+  context.tellProblem = [this](const QString& text) { TellViewProblem(text); };
+  return context;
+}
+
 void CMainFrame::ViewEntry(CPackObject& entry, bool skin) {
-  if (m_viewHandler) {
+  if (m_viewHandler)
     m_viewHandler(*this, entry, skin);
-    return;
-  }
-  TellViewProblem(QString("No viewer for %1 in this build.").arg(Q(Quoted(entry.Name()))));
+  else
+    viewers::OpenViewer(entry, skin, ViewerContext());
 }
 
 void CMainFrame::ViewFromCommandLine(CPackObject& entry) {
@@ -898,28 +914,20 @@ void CMainFrame::OnViewSkin() {
 
 void CMainFrame::OnExtractTextures() {
   if (!findChild<QAction*>("actionExtractTextures")->isEnabled()) return;
-  auto sel = ListSelection();
-  if (m_extractHandler)
-    m_extractHandler(*this, sel);
-  else
-    statusBar()->showMessage("Texture extraction is not available in this build.", 4000);
+  ExtractTextures(*this, ListSelection());
 }
 
-void CMainFrame::SetPlaying(const QString& text, std::function<void()> stop) {
-  const bool was = IsPlaying();
-  m_stopPlaying = text.isEmpty() ? nullptr : std::move(stop);
+bool CMainFrame::IsPlaying() const { return m_player->IsPlaying(); }
+
+void CMainFrame::ShowPlaying(const QString& text) {
+  const bool was = m_playing->isVisibleTo(this);
   m_playing->setText(text);
   m_playing->setVisible(!text.isEmpty());
   // The text changes as the sound goes on; the commands only when it starts or ends.
-  if (was != IsPlaying()) UpdateCommandUI();
+  if (was != !text.isEmpty()) UpdateCommandUI();
 }
 
-void CMainFrame::OnStopSound() {
-  if (!m_stopPlaying) return;
-  auto stop = std::move(m_stopPlaying);
-  stop();
-  SetPlaying(QString(), nullptr);
-}
+void CMainFrame::OnStopSound() { m_player->Stop(); }
 
 void CMainFrame::OnEntryActivated(CPackObject* entry) {
   if (!entry) return;

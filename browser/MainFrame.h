@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "archive/TarnDoc.h"
-#include "browser/Prompter.h"
+#include "shell/Prompter.h"
 
 class QAction;
 class QActionGroup;
@@ -17,7 +17,14 @@ class QLabel;
 class QMenu;
 class QSplitter;
 
-namespace tarn::browser {
+namespace tarn {
+
+namespace viewers {
+class CSoundPlayer;
+struct ViewContext;
+}  // namespace viewers
+
+namespace browser {
 
 class CPackTreeModel;
 class CPackListModel;
@@ -35,24 +42,24 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   CTarnDoc& Document() { return m_doc; }
   CPackTreeView* TreeView() const { return m_tree; }
   CPackListView* ListView() const { return m_list; }
-  void SetPrompter(std::unique_ptr<CPrompter> prompter) { m_prompter = std::move(prompter); }
-  CPrompter& Prompter() { return *m_prompter; }
+  void SetPrompter(std::unique_ptr<shell::CPrompter> prompter) { m_prompter = std::move(prompter); }
+  shell::CPrompter& Prompter() { return *m_prompter; }
 
   // Opens an archive as File Open does (without asking about unsaved changes).
   bool OpenArchive(const QString& path);
   // Asks whether to save a modified archive: false when the user cancelled.
   bool SaveModified();
 
-  // How viewable entries are shown; set by the viewers. Without one, View only says so.
+  // Shows an entry in place of the viewers (for tests); without one, the viewers show it.
   using ViewHandler = std::function<void(CMainFrame&, CPackObject& entry, bool skin)>;
   void SetViewHandler(ViewHandler handler) { m_viewHandler = std::move(handler); }
-  using ExtractHandler = std::function<void(CMainFrame&, const std::vector<CPackObject*>& maps)>;
-  void SetExtractHandler(ExtractHandler handler) { m_extractHandler = std::move(handler); }
+  // What the viewers need from the window: placement, questions, the sound player, problems.
+  viewers::ViewContext ViewerContext();
+  viewers::CSoundPlayer& SoundPlayer() const { return *m_player; }
 
-  // Something playing in the background (a sound): what the status bar says about it, and how
-  // the Stop Sound command (and closing the window) ends it. An empty text: nothing plays.
-  void SetPlaying(const QString& text, std::function<void()> stop);
-  bool IsPlaying() const { return static_cast<bool>(m_stopPlaying); }
+  // A sound playing in the background: the status bar says what, Stop Sound (and closing the
+  // window) ends it.
+  bool IsPlaying() const;
 
   // Views an entry as the View command does (a model's skin when skin is set).
   void ViewByCommand(CPackObject& entry, bool skin = false) { ViewEntry(entry, skin); }
@@ -130,10 +137,12 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   void OnAbout();
   void SetViewType(int style);
   void OnEntryActivated(CPackObject* entry);
+  void ShowPlaying(const QString& text);
   void ViewEntry(CPackObject& entry, bool skin);
 
   CTarnDoc& m_doc;
-  std::unique_ptr<CPrompter> m_prompter;
+  std::unique_ptr<shell::CPrompter> m_prompter;
+  viewers::CSoundPlayer* m_player;
   CPackTreeModel* m_treeModel;
   CPackListModel* m_listModel;
   CPackTreeView* m_tree;
@@ -141,7 +150,6 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   QSplitter* m_splitter;
   QLabel* m_status;
   QLabel* m_playing;
-  std::function<void()> m_stopPlaying;
   QMenu* m_recentMenu = nullptr;
   QActionGroup* m_styleGroup = nullptr;
   bool m_treeFocused = true;
@@ -149,7 +157,7 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   bool m_inDocOperation = false;
   bool m_loudViewProblems = false;
   ViewHandler m_viewHandler;
-  ExtractHandler m_extractHandler;
 };
 
-}  // namespace tarn::browser
+}  // namespace browser
+}  // namespace tarn

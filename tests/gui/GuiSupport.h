@@ -22,7 +22,7 @@ struct Shown {
 };
 
 // Answers dialogs from a script and remembers every message box.
-class ScriptedPrompter : public browser::CPrompter {
+class ScriptedPrompter : public shell::CPrompter {
  public:
   QString openFile;
   QStringList openFiles;
@@ -47,15 +47,15 @@ class ScriptedPrompter : public browser::CPrompter {
     return a;
   }
   std::optional<QString> NewName(QWidget*, const QString&) override { return newName; }
-  browser::SkinChoice skins;  // what ChooseSkins answers
+  shell::SkinChoice skins;  // what ChooseSkins answers
   QStringList offeredSkins;
-  browser::SkinChoice ChooseSkins(QWidget*, const QStringList& entries) override {
+  shell::SkinChoice ChooseSkins(QWidget*, const QStringList& entries) override {
     offeredSkins = entries;
     return skins;
   }
-  std::vector<browser::ConflictAnswer> conflictAnswers;  // taken in order; Keep Both when none left
+  std::vector<shell::ConflictAnswer> conflictAnswers;  // taken in order; Keep Both when none left
   QStringList conflicts;                                 // the names asked about
-  browser::ConflictAnswer NameConflict(QWidget*, const QString& name, const QString&, bool) override {
+  shell::ConflictAnswer NameConflict(QWidget*, const QString& name, const QString&, bool) override {
     conflicts << name;
     if (conflictAnswers.empty()) return {};
     auto a = conflictAnswers.front();

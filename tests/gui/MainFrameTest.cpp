@@ -202,7 +202,7 @@ TEST_F(GuiTest, RenameStoresLowerCaseAndRefusesANameTakenInAnyCase) {
 
 TEST_F(GuiTest, RealRenameDialogRenames) {
   OpenPak(SamplePak());
-  frame->SetPrompter(std::make_unique<browser::CPrompter>());
+  frame->SetPrompter(std::make_unique<shell::CPrompter>());
   ShowDir("gfx");
   FocusList();
   SelectRows({"conback.lmp"});
@@ -615,7 +615,7 @@ TEST_F(GuiTest, PasteOntoTakenNamesAsksReplaceKeepBothOrSkip) {
   Action("actionCopy")->trigger();
   ShowDir("b");
   FocusTree();
-  using browser::ConflictChoice;
+  using shell::ConflictChoice;
   prompter->conflictAnswers = {{ConflictChoice::Replace, false}, {ConflictChoice::Skip, false}, {ConflictChoice::KeepBoth, false}};
   Action("actionPaste")->trigger();
   EXPECT_EQ(prompter->conflicts, (QStringList{"x.txt", "y.txt", "z.txt"}));

@@ -3,7 +3,6 @@
 
 #include "GuiSupport.h"
 #include "viewers/Sound.h"
-#include "viewers/ViewEntry.h"
 
 namespace tarn::test {
 namespace {
@@ -107,7 +106,6 @@ TEST(Sound, NoDeviceOrNoWaveGivesAMessage) {
 
 TEST_F(GuiTest, SoundPlaysWhileTheWindowStaysLive) {
   DiskAudio audio(dir / "device.raw");
-  viewers::InstallViewers(*frame);
   OpenPak(PakBuilder().File("sound/long.wav", Wave(Bytes(48000, 128), 8000)).File("sound/b.txt", "b").Build());
   ShowDir("sound");
   FocusList();

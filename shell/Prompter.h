@@ -6,7 +6,7 @@
 #include <QStringList>
 #include <optional>
 
-namespace tarn::browser {
+namespace tarn::shell {
 
 // What to do with a pasted entry whose name the directory already has.
 enum class ConflictChoice { Replace, KeepBoth, Skip };
@@ -40,4 +40,4 @@ class CPrompter {
   virtual SkinChoice ChooseSkins(QWidget* parent, const QStringList& entries);
 };
 
-}  // namespace tarn::browser
+}  // namespace tarn::shell

@@ -1,5 +1,4 @@
-
-#include "viewers/ViewEntry.h"
+#include "browser/ExtractTextures.h"
 
 #include "archive/PackObject.h"
 #include "browser/MainFrame.h"
@@ -8,13 +7,13 @@
 #include "shell/ProgressDialog.h"
 #include "shell/WaitCursor.h"
 
-namespace tarn::viewers {
+namespace tarn::browser {
 
 namespace {
 QString Q(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
 }  // namespace
 
-void ExtractTextures(browser::CMainFrame& frame, const std::vector<CPackObject*>& maps) {
+void ExtractTextures(CMainFrame& frame, const std::vector<CPackObject*>& maps) {
   if (maps.empty()) return;
   std::vector<std::string> paths;
   for (CPackObject* m : maps) paths.push_back(m->PathInArchive());
@@ -67,4 +66,4 @@ void ExtractTextures(browser::CMainFrame& frame, const std::vector<CPackObject*>
   progress.WaitForClose();
 }
 
-}  // namespace tarn::viewers
+}  // namespace tarn::browser

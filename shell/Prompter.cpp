@@ -1,4 +1,4 @@
-#include "browser/Prompter.h"
+#include "shell/Prompter.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -7,7 +7,7 @@
 #include "shell/RenameDialog.h"
 #include "shell/SkinsDialog.h"
 
-namespace tarn::browser {
+namespace tarn::shell {
 
 QString CPrompter::OpenFileName(QWidget* parent, const QString& title, const QString& filter) {
   return QFileDialog::getOpenFileName(parent, title, QString(), filter);
@@ -40,7 +40,7 @@ QMessageBox::StandardButton CPrompter::Message(QWidget* parent, const QString& t
 }
 
 std::optional<QString> CPrompter::NewName(QWidget* parent, const QString& current) {
-  shell::CRenameDialog dialog(current, parent);
+  CRenameDialog dialog(current, parent);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.Name();
 }
@@ -73,9 +73,9 @@ ConflictAnswer CPrompter::NameConflict(QWidget* parent, const QString& name, con
 }
 
 SkinChoice CPrompter::ChooseSkins(QWidget* parent, const QStringList& entries) {
-  shell::CSkinsDialog dialog(entries, parent);
+  CSkinsDialog dialog(entries, parent);
   if (dialog.exec() != QDialog::Accepted) return {};
   return {dialog.Entries(), dialog.Files()};
 }
 
-}  // namespace tarn::browser
+}  // namespace tarn::shell
