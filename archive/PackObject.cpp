@@ -218,6 +218,8 @@ CPackObject* CPackObject::AddChild(std::string_view name, bool isDirectory) {
   return Enter(std::move(child));
 }
 
+std::string CPackObject::FreeName(std::string_view typed) { return UniqueName(StoredName(typed)); }
+
 CPackObject* CPackObject::AdoptChild(std::unique_ptr<CPackObject> child) {
   if (!child) return nullptr;
   child->m_name = UniqueName(StoredName(child->m_name));
@@ -249,6 +251,9 @@ CPackObject* CPackObject::FindByPath(std::string_view path) const {
 std::unique_ptr<CPackObject> CPackObject::DetachChild(CPackObject* child) {
   if (!m_children || !child || child->m_parent != this || m_children->index.Find(child->m_name) != child)
     return nullptr;
+  // Bound before it leaves: its offsets describe the archive this directory reads from.
+  if (child->m_isDirectory || child->m_offset > 0 || child->m_size > 0)
+    if (const auto& source = SourceRef(); source && !(child->m_extra && child->m_extra->source)) child->SetSource(source);
   ChildTable& c = *m_children;
   c.index.Erase(child);
   (child->m_prevSibling ? child->m_prevSibling->m_nextSibling : c.first) = child->m_nextSibling;
@@ -261,6 +266,22 @@ std::unique_ptr<CPackObject> CPackObject::DetachChild(CPackObject* child) {
 }
 
 int CPackObject::RemoveChild(CPackObject* child) { return DetachChild(child) ? 1 : 0; }
+
+CPackObject* CPackObject::InsertChild(std::unique_ptr<CPackObject> child, CPackObject* before) {
+  if (!child || child->m_parent || FindChild(child->m_name) || (before && before->m_parent != this)) return nullptr;
+  CPackObject* raw = Enter(std::move(child));
+  if (before) {
+    // Entered at the end; moved in front of `before`.
+    ChildTable& c = *m_children;
+    c.last = raw->m_prevSibling;
+    (c.last ? c.last->m_nextSibling : c.first) = nullptr;
+    raw->m_prevSibling = before->m_prevSibling;
+    raw->m_nextSibling = before;
+    (before->m_prevSibling ? before->m_prevSibling->m_nextSibling : c.first) = raw;
+    before->m_prevSibling = raw;
+  }
+  return raw;
+}
 
 bool CPackObject::Rename(const std::string& newName) {
   if (newName.empty() || newName.find('/') != std::string::npos || newName.find('\0') != std::string::npos)
@@ -311,9 +332,17 @@ bool CPackObject::IsInside(const CPackObject* ancestor) const {
 
 void CPackObject::SetSource(std::shared_ptr<CReadSource> source) { MakeExtra().source = std::move(source); }
 
-CReadSource* CPackObject::Source() const {
-  const CPackObject* root = Root();
-  return root->m_extra ? root->m_extra->source.get() : nullptr;
+CReadSource* CPackObject::Source() const { return SourceRef().get(); }
+
+const std::shared_ptr<CReadSource>& CPackObject::SourceRef() const {
+  static const std::shared_ptr<CReadSource> none;
+  for (const CPackObject* p = this; p; p = p->m_parent)
+    if (p->m_extra && p->m_extra->source) return p->m_extra->source;
+  return none;
+}
+
+void CPackObject::UnbindSource() {
+  if (m_parent && m_extra) m_extra->source.reset();
 }
 
 int CPackObject::LoadData() {
@@ -416,6 +445,10 @@ bool CPakWriter::Write(const void* data, std::size_t n) {
     return false;
   }
   m_position += static_cast<std::int64_t>(n);
+  if (!Advance(m_progress, n)) {
+    Fail(kCancelled);
+    return false;
+  }
   return true;
 }
 

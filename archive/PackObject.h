@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "archive/Progress.h"
 #include "archive/ReadSource.h"
 
 namespace tarn {
@@ -44,18 +45,23 @@ struct ImportOptions {
   // reach the archive. A caller that saves at once (the command-line tool) may read the disk
   // file in place instead.
   bool snapshot = true;
+  // Told the bytes copied; when it says stop, the import ends (cancelled in the report) and
+  // what it imported so far stays for the caller to drop.
+  CProgress* progress = nullptr;
 };
 
 struct ImportReport {
   int imported = 0;
   std::vector<TransferFailure> failures;
+  bool cancelled = false;
 };
 
 struct ExportReport {
   int written = 0;
   std::vector<TransferFailure> refused;  // names that cannot be written safely, skipped with their subtrees
   std::vector<TransferFailure> failed;   // files or folders that could not be written
-  bool ok() const { return refused.empty() && failed.empty(); }
+  bool cancelled = false;                // stopped by its progress; the files written so far stay
+  bool ok() const { return refused.empty() && failed.empty() && !cancelled; }
 };
 
 class CPackObject;
@@ -165,12 +171,21 @@ class CPackObject {
   CPackObject* AddChild(std::string_view name, bool isDirectory);
   // Enters a detached entry (from a transfer stream, say) below this directory, named as AddChild would.
   CPackObject* AdoptChild(std::unique_ptr<CPackObject> child);
+  // The name AddChild would give an entry called `typed` here: lower-cased, made unique.
+  std::string FreeName(std::string_view typed);
   CPackObject* FindChild(std::string_view name) const;
   CPackObject* FindChildDirectory(std::string_view name) const;
   CPackObject* FindByPath(std::string_view path) const;
   // 1 when removed and destroyed, 0 when the child is not in this directory.
   int RemoveChild(CPackObject* child);
+  // Takes the child out whole. Its bytes stay readable: an entry that read them from the
+  // source archive keeps that archive (see BindSource).
   std::unique_ptr<CPackObject> DetachChild(CPackObject* child);
+  // Enters a detached entry under its own name, before `before` (one of the children) or at the
+  // end; nothing, and the entry is destroyed, when a child already has the name.
+  CPackObject* InsertChild(std::unique_ptr<CPackObject> child, CPackObject* before);
+  // The child after this one in the directory's order; nullptr for the last.
+  CPackObject* NextSibling() const { return m_nextSibling; }
   // Refuses (false) an empty name, a name holding "/" or NUL, and a name another entry of the
   // directory already has; renaming to the current name succeeds and changes nothing.
   bool Rename(const std::string& newName);
@@ -182,9 +197,14 @@ class CPackObject {
   bool IsInside(const CPackObject* ancestor) const;
 
   // --- bytes ---
-  // The root's source archive, through which entries without a temporary file load their bytes.
+  // The source archive this entry's subtree reads from: the root's, or the one bound to the
+  // nearest ancestor that came back from elsewhere (an undone delete after a save, whose
+  // offsets still describe the archive it was deleted from).
   void SetSource(std::shared_ptr<CReadSource> source);
   CReadSource* Source() const;
+  const std::shared_ptr<CReadSource>& SourceRef() const;
+  // Forgets a source bound below the root, once the entry's offsets describe the root's.
+  void UnbindSource();
   // 1 when the bytes were loaded now (the caller releases them after use), 0 otherwise:
   // already loaded, nothing to load, or no readable source.
   int LoadData();
@@ -221,8 +241,12 @@ class CPackObject {
   // Writes this file, or this directory's subtree (as a folder named after it, except for the
   // root), below the disk folder; with withParents, below the folders of its directories, as
   // its path in the archive has them. Never writes through a link (see CExtractFolder); an
-  // entry whose bytes cannot be read leaves no file.
-  ExportReport ExportToDisk(const std::filesystem::path& folder, bool withParents = false) const;
+  // entry whose bytes cannot be read leaves no file. Reports the bytes written to progress and
+  // stops when it says so, leaving the files written so far (never part of one).
+  ExportReport ExportToDisk(const std::filesystem::path& folder, bool withParents = false,
+                            CProgress* progress = nullptr) const;
+  // The bytes of the files in this subtree.
+  std::uint64_t TotalBytes() const;
 
  private:
   friend class CChildRange::iterator;
@@ -242,7 +266,7 @@ class CPackObject {
   void DestroyChildren();
   bool ImportFolderRecursive(const std::filesystem::path& folder, const ImportOptions& options, ImportReport& report,
                              std::vector<std::filesystem::path>& stack);
-  void ExportRecursive(const CExtractFolder& folder, ExportReport& report) const;
+  void ExportRecursive(const CExtractFolder& folder, ExportReport& report, CProgress* progress) const;
   // Opens (creating it) the folder for this directory in parent; false, reported, when refused or failed.
   bool EnterExportFolder(const CExtractFolder& parent, std::optional<CExtractFolder>& sub, ExportReport& report) const;
   static std::unique_ptr<CPackObject> ReadEntry(ByteReader& in, const StreamOptions& options, int depth);
@@ -260,7 +284,7 @@ class CPackObject {
     std::optional<std::vector<std::uint8_t>> data;
     std::string tempPath;
     bool ownsTempFile = false;
-    std::shared_ptr<CReadSource> source;  // the root's only
+    std::shared_ptr<CReadSource> source;  // the root's, or a detached subtree's
   };
   Extra& MakeExtra();
   std::unique_ptr<Extra> m_extra;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/Progress.h"
 #include "archive/SafeSave.h"
 
 namespace tarn {
@@ -15,13 +16,15 @@ class CPackObject;
 
 class CPakWriter {
  public:
-  explicit CPakWriter(CSafeSave& out) : m_out(out) {}
+  explicit CPakWriter(CSafeSave& out, CProgress* progress = nullptr) : m_out(out), m_progress(progress) {}
 
   bool Write(const void* data, std::size_t n);
   std::int64_t Position() const { return m_position; }
   bool Failed() const { return !m_error.empty(); }
   // The failure was the disk's (the save knows the system's reason), not an entry's.
   bool WriteFailed() const { return m_error == kWriteFailed; }
+  // The progress told the writer to stop.
+  bool Cancelled() const { return m_error == kCancelled; }
   const std::string& Error() const { return m_error; }
   void Fail(std::string message) {
     if (m_error.empty()) m_error = std::move(message);
@@ -34,7 +37,9 @@ class CPakWriter {
 
  private:
   static constexpr const char* kWriteFailed = "write failed";
+  static constexpr const char* kCancelled = "cancelled";
   CSafeSave& m_out;
+  CProgress* m_progress;
   std::int64_t m_position = 0;
   std::string m_error;
   std::vector<std::int32_t> m_offsets;

@@ -27,6 +27,28 @@ std::string CTarnDoc::Title() const { return m_path.empty() ? "Untitled" : m_pat
 
 void CTarnDoc::SetModifiedFlag(bool modified) { m_modified = modified; }
 
+void CTarnDoc::Record(std::unique_ptr<CUndoCommand> done) {
+  m_history.Push(std::move(done));
+  m_modified = true;
+}
+
+bool CTarnDoc::Undo() {
+  if (!m_history.Undo(*this)) return false;
+  m_modified = !m_history.IsClean();
+  return true;
+}
+
+bool CTarnDoc::Redo() {
+  if (!m_history.Redo(*this)) return false;
+  m_modified = !m_history.IsClean();
+  return true;
+}
+
+std::unique_ptr<CPackObject> CTarnDoc::ExchangeRoot(std::unique_ptr<CPackObject> root) {
+  std::swap(m_root, root);
+  return root;
+}
+
 void CTarnDoc::AddObserver(CDocObserver* observer) {
   if (std::find(m_observers.begin(), m_observers.end(), observer) == m_observers.end())
     m_observers.push_back(observer);
@@ -62,6 +84,8 @@ bool CTarnDoc::FailSave(const SaveFailure& failure, bool targetExisted) {
 }
 
 bool CTarnDoc::OnNewDocument() {
+  m_history.Clear();
+  m_cancelled = false;
   m_source.reset();
   m_path.clear();
   m_diskStamp = {};
@@ -85,7 +109,12 @@ std::string ShownAs(std::string_view stored, const CPackObject& entry) {
 
 }  // namespace
 
-std::unique_ptr<CPackObject> CTarnDoc::BuildTree(const PakIndex& index, int* damaged, std::vector<std::string>* renamed) {
+std::unique_ptr<CPackObject> CTarnDoc::BuildTree(const PakIndex& index, int* damaged, std::vector<std::string>* renamed,
+                                                 CProgress* progress) {
+  // Reported in batches: a record takes well under a microsecond.
+  constexpr std::size_t kBatch = 4096;
+  Expect(progress, index.records.size());
+  std::size_t sinceReport = 0;
   auto root = std::make_unique<CPackObject>();
   root->Rename("root");
   root->SetDirectory(true);
@@ -95,6 +124,10 @@ std::unique_ptr<CPackObject> CTarnDoc::BuildTree(const PakIndex& index, int* dam
   std::unordered_map<std::string, CPackObject*> directories;
   std::string lowered;
   for (const PakRecord& rec : index.records) {
+    if (++sinceReport == kBatch) {
+      if (!Advance(progress, sinceReport)) return nullptr;
+      sinceReport = 0;
+    }
     const std::size_t lastSlash = rec.path.rfind('/');
     CPackObject* dir = root.get();
     if (lastSlash != std::string_view::npos) {
@@ -139,40 +172,62 @@ std::unique_ptr<CPackObject> CTarnDoc::BuildTree(const PakIndex& index, int* dam
       ++bad;
     }
   }
+  Advance(progress, sinceReport);
   if (damaged) *damaged = bad;
   return root;
 }
 
-bool CTarnDoc::OnOpenDocument(const fs::path& path) {
+OpenedArchive CTarnDoc::ReadArchive(const fs::path& path, CProgress* progress) {
+  OpenedArchive opened;
+  opened.path = path;
   std::string why;
   auto source = CFileSource::Open(path, &why);
-  if (!source) return Fail("Cannot open " + Quoted(path.string()) + ": " + why + ".");
+  if (!source) {
+    opened.error = "Cannot open " + Quoted(path.string()) + ": " + why + ".";
+    return opened;
+  }
   PakIndex index;
-  if (ReadPakIndex(*source, index) != PakReadResult::Ok)
-    return Fail(Quoted(path.string()) + " is not a PAK archive.");
-
-  int damaged = 0;
+  if (ReadPakIndex(*source, index) != PakReadResult::Ok) {
+    opened.error = Quoted(path.string()) + " is not a PAK archive.";
+    return opened;
+  }
   std::vector<std::string> renamed;
-  auto root = BuildTree(index, &damaged, &renamed);
+  opened.root = BuildTree(index, &opened.damaged, &renamed, progress);
+  if (!opened.root) {
+    opened.cancelled = true;
+    opened.error = "Opening " + Quoted(path.string()) + " was cancelled.";
+    return opened;
+  }
+  opened.root->SetSource(source);
+  opened.source = std::move(source);
+  // Only what opening itself finds; the full check (overlaps, duplicates, names) is CheckArchive.
+  std::vector<std::string>& problems = opened.problems;
+  if (index.directoryTruncated || index.directoryLength % static_cast<std::int32_t>(pak::kRecordSize) != 0)
+    problems.push_back("The archive's directory is damaged; some entries may be missing.");
+  if (opened.damaged > 0)
+    problems.push_back(std::to_string(opened.damaged) + (opened.damaged == 1 ? " entry has" : " entries have") +
+                       " data outside the file and cannot be read.");
+  for (std::size_t i = 0; i < renamed.size() && i < kListedNames; ++i) problems.push_back(renamed[i]);
+  if (renamed.size() > kListedNames)
+    problems.push_back("... and " + std::to_string(renamed.size() - kListedNames) +
+                       " more names like these (tarn-pak check lists every problem).");
+  return opened;
+}
+
+bool CTarnDoc::OnOpenDocument(const fs::path& path, CProgress* progress) { return Install(ReadArchive(path, progress)); }
+
+bool CTarnDoc::Install(OpenedArchive opened) {
+  m_cancelled = opened.cancelled;
   // Only now is the old document let go: a failed open leaves it as it was.
-  m_root = std::move(root);
-  m_root->SetSource(source);
-  m_source = std::move(source);
-  m_path = path;
+  if (!opened.error.empty() || !opened.root) return Fail(opened.error);
+  m_history.Clear();
+  m_root = std::move(opened.root);
+  m_source = std::move(opened.source);
+  m_path = opened.path;
   m_diskStamp = m_source->Stamp();
   m_modified = false;
-  m_damagedCount = damaged;
-  // Only what opening itself finds; the full check (overlaps, duplicates, names) is CheckArchive.
-  m_openProblems.clear();
-  if (index.directoryTruncated || index.directoryLength % static_cast<std::int32_t>(pak::kRecordSize) != 0)
-    m_openProblems.push_back("The archive's directory is damaged; some entries may be missing.");
-  if (damaged > 0)
-    m_openProblems.push_back(std::to_string(damaged) + (damaged == 1 ? " entry has" : " entries have") +
-                             " data outside the file and cannot be read.");
-  for (std::size_t i = 0; i < renamed.size() && i < kListedNames; ++i) m_openProblems.push_back(renamed[i]);
-  if (renamed.size() > kListedNames)
-    m_openProblems.push_back("... and " + std::to_string(renamed.size() - kListedNames) +
-                             " more names like these (tarn-pak check lists every problem).");
+  m_damagedCount = opened.damaged;
+  m_openProblems = std::move(opened.problems);
   m_lastError.clear();
   UpdateAllViews();
   return true;
@@ -220,7 +275,8 @@ std::vector<std::pair<SaveConcern, std::string>> CTarnDoc::SaveConcerns(const fs
   return concerns;
 }
 
-bool CTarnDoc::OnSaveDocument(const fs::path& path, const SaveConsent& consent) {
+bool CTarnDoc::OnSaveDocument(const fs::path& path, const SaveConsent& consent, CProgress* progress) {
+  m_cancelled = false;
   // Refuse what the format cannot hold before anything is written.
   auto blockers = SaveBlockers();
   if (!blockers.empty()) {
@@ -249,8 +305,15 @@ bool CTarnDoc::OnSaveDocument(const fs::path& path, const SaveConsent& consent) 
   options.expected = LastSeen(path);
   if (!out.Begin(path, options)) return FailSave(out.Failure(), out.Target().exists);
 
-  CPakWriter writer(out);
+  CPakWriter writer(out, progress);
   const int files = m_root->CountFiles();
+  if (progress) {
+    std::uint64_t bytes = pak::kHeaderSize + static_cast<std::uint64_t>(files) * pak::kRecordSize;
+    ForEachFileInSaveOrder(*m_root, [&](const std::string&, const CPackObject& f) {
+      bytes += static_cast<std::uint64_t>(std::max<std::int32_t>(f.Size(), 0));
+    });
+    progress->Expect(bytes);
+  }
   std::uint8_t header[pak::kHeaderSize] = {'P', 'A', 'C', 'K'};
   StoreU32(header + 8, static_cast<std::uint32_t>(files) * pak::kRecordSize);
   writer.Write(header, sizeof header);
@@ -262,6 +325,11 @@ bool CTarnDoc::OnSaveDocument(const fs::path& path, const SaveConsent& consent) 
     if (std::fseek(out.File(), 0, SEEK_SET) != 0) out.WriteFailed(errno);
     ok = out.Write(header, sizeof header);
   }
+  // Nothing of the new file stays (the pending file goes with `out`).
+  if (writer.Cancelled()) {
+    m_cancelled = true;
+    return Fail("The save was cancelled; " + Quoted(path.string()) + " was left as it was.");
+  }
   // A file that could not be read is the user's to mend; a disk failure is told by Commit.
   if (!ok && !writer.WriteFailed() && writer.Failed()) return Fail("The archive cannot be saved: " + writer.Error() + ".");
   if (m_source && m_source->ChangedSinceOpened()) return Fail(changedInPlace);
@@ -272,9 +340,11 @@ bool CTarnDoc::OnSaveDocument(const fs::path& path, const SaveConsent& consent) 
   m_source = CFileSource::Open(out.Target().path);
   m_diskStamp = m_source ? m_source->Stamp() : out.Committed();
   m_root->SetSource(m_source);
+  // Every entry now reads from the new file, also those that came back from an older one.
   std::function<void(CPackObject&)> clearDamage = [&](CPackObject& d) {
     for (CPackObject* c : d.Children()) {
       c->SetDamaged(false);
+      c->UnbindSource();
       if (c->IsDirectory()) clearDamage(*c);
     }
   };
@@ -283,6 +353,7 @@ bool CTarnDoc::OnSaveDocument(const fs::path& path, const SaveConsent& consent) 
   m_openProblems.clear();
   m_path = path;
   m_modified = false;
+  m_history.SetClean();
   m_lastError.clear();
   UpdateAllViews();
   return true;

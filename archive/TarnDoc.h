@@ -13,7 +13,9 @@
 #include "archive/FileLock.h"
 #include "archive/PackObject.h"
 #include "archive/PakFormat.h"
+#include "archive/Progress.h"
 #include "archive/SafeSave.h"
+#include "archive/UndoStack.h"
 
 namespace tarn {
 
@@ -34,6 +36,18 @@ inline constexpr const char* kRenaming = "Error 2 renaming file";
 inline constexpr const char* kWriting = "Error writing file for saving";
 }  // namespace docmsg
 
+// An archive read from disk but not yet the document's: what the slow part of opening makes (on
+// any thread, touching no document) for Install to put in place.
+struct OpenedArchive {
+  std::filesystem::path path;
+  std::shared_ptr<CFileSource> source;
+  std::unique_ptr<CPackObject> root;
+  int damaged = 0;
+  std::vector<std::string> problems;  // see OpenProblems
+  std::string error;                  // why it could not be read; empty when it was
+  bool cancelled = false;
+};
+
 class CTarnDoc {
  public:
   CTarnDoc();
@@ -42,11 +56,22 @@ class CTarnDoc {
   CTarnDoc& operator=(const CTarnDoc&) = delete;
 
   bool OnNewDocument();
-  bool OnOpenDocument(const std::filesystem::path& path);
+  // Reads the archive and makes it the document; a failed or cancelled open leaves the document
+  // as it was.
+  bool OnOpenDocument(const std::filesystem::path& path, CProgress* progress = nullptr);
+  // The two halves of opening: reading (any thread; reports records) and putting in place.
+  static OpenedArchive ReadArchive(const std::filesystem::path& path, CProgress* progress = nullptr);
+  bool Install(OpenedArchive opened);
   // Saves through CSafeSave. What the save would do beyond replacing the archive's contents
   // (see SaveConcerns) is refused unless consented to; a save whose source archive was written
-  // to by another program since it was opened, or while the save ran, fails and leaves it.
-  bool OnSaveDocument(const std::filesystem::path& path, const SaveConsent& consent = {});
+  // to by another program since it was opened, or while the save ran, fails and leaves it. It
+  // reports the bytes written to progress, and when told to stop leaves the old file, the tree
+  // and the modified mark as they were. Changes only the entries' offsets and sources, and
+  // those only once the new file is in place.
+  bool OnSaveDocument(const std::filesystem::path& path, const SaveConsent& consent = {},
+                      CProgress* progress = nullptr);
+  // The last Open or Save stopped because its progress said so.
+  bool Cancelled() const { return m_cancelled; }
 
   // What saving to path would do beyond replacing the archive's contents, each with a sentence
   // for the user: break hard links, overwrite a read-only file, or overwrite the changes another
@@ -64,6 +89,17 @@ class CTarnDoc {
 
   bool IsModified() const { return m_modified; }
   void SetModifiedFlag(bool modified = true);
+
+  // The changes made since the document was opened or made, for undo and redo. Save does not
+  // forget them; it marks the state it wrote, and undoing or redoing back to that state clears
+  // the modified mark.
+  const CUndoStack& History() const { return m_history; }
+  // Records a change already made: it can be undone, and the document is modified.
+  void Record(std::unique_ptr<CUndoCommand> done);
+  bool Undo();
+  bool Redo();
+  // Puts another tree in the root's place and gives back the one that was (see CReplaceTree).
+  std::unique_ptr<CPackObject> ExchangeRoot(std::unique_ptr<CPackObject> root);
 
   CPackObject& Root() { return *m_root; }
   const CPackObject& Root() const { return *m_root; }
@@ -92,7 +128,8 @@ class CTarnDoc {
   // renamed receives a sentence for each name the tree shows differently from the archive (a
   // second entry of one name gets "(2)") or that cannot be exported.
   static std::unique_ptr<CPackObject> BuildTree(const PakIndex& index, int* damaged = nullptr,
-                                                std::vector<std::string>* renamed = nullptr);
+                                                std::vector<std::string>* renamed = nullptr,
+                                                CProgress* progress = nullptr);
 
  private:
   void ResetRoot();
@@ -107,6 +144,8 @@ class CTarnDoc {
   FileStamp m_diskStamp;  // the archive's file when opened or last saved
   std::unique_ptr<CFileLock> m_lock;
   bool m_modified = false;
+  bool m_cancelled = false;
+  CUndoStack m_history;
   std::string m_lastError;
   std::vector<std::string> m_openProblems;
   int m_damagedCount = 0;

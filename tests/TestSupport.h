@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "archive/PackObject.h"
+#include "archive/Progress.h"
 #include "formats/Palette.h"
 
 namespace tarn::test {
@@ -125,6 +126,19 @@ inline Palette QuakePalette() {
   LoadPalette(kQuakePaletteId, p);
   return p;
 }
+
+// Records what work reports, and says stop once `stopAfter` units are done.
+struct RecordingProgress : CProgress {
+  std::uint64_t expected = 0, done = 0;
+  std::uint64_t stopAfter = UINT64_MAX;
+  std::vector<std::string> items;
+  void Expect(std::uint64_t units) override { expected += units; }
+  bool Advance(std::uint64_t units, std::string_view what) override {
+    done += units;
+    if (!what.empty() && (items.empty() || items.back() != what)) items.emplace_back(what);
+    return done < stopAfter;
+  }
+};
 
 inline fs::path SamplesDir() { return fs::path(TARN_SAMPLES_DIR); }
 

@@ -247,5 +247,39 @@ TEST_F(Transfer, ExportReportsFilesItCannotWrite) {
   EXPECT_EQ(r.failed[0].name, "blocked");
 }
 
+TEST_F(Transfer, StoppedExportsKeepWhatWasWrittenAndStoppedImportsSayWhere) {
+  auto pak = dir / "a.pak";
+  WriteFile(pak, PakBuilder().File("d/one.bin", Bytes(1000, 1)).File("d/two.bin", Bytes(1000, 2))
+                     .File("d/three.bin", Bytes(1000, 3)).Build());
+  ASSERT_TRUE(doc.OnOpenDocument(pak));
+  RecordingProgress progress;
+  progress.stopAfter = 1500;  // in the second file
+  ExportReport r = doc.Root().ExportToDisk(dir / "out", false, &progress);
+  EXPECT_TRUE(r.cancelled);
+  EXPECT_FALSE(r.ok());
+  EXPECT_EQ(r.written, 1);
+  EXPECT_TRUE(r.failed.empty());
+  EXPECT_EQ(progress.expected, 3000u);
+  EXPECT_EQ(ReadFile(dir / "out" / "d" / "one.bin"), Bytes(1000, 1));
+  EXPECT_FALSE(fs::exists(dir / "out" / "d" / "two.bin"));  // never a part of a file
+  EXPECT_EQ(progress.items.front(), "d/one.bin");
+
+  WriteFile(dir / "src" / "a.txt", Bytes(100, 'a'));
+  WriteFile(dir / "src" / "b.txt", Bytes(100, 'b'));
+  WriteFile(dir / "src" / ".hidden", Bytes(5000, 'h'));
+  CPackObject staging;
+  staging.SetDirectory(true);
+  RecordingProgress in;
+  in.stopAfter = 150;
+  ImportOptions options;
+  options.progress = &in;
+  ImportReport report = staging.ImportDirectory(dir / "src", options);
+  EXPECT_TRUE(report.cancelled);
+  EXPECT_EQ(report.imported, 1);
+  EXPECT_TRUE(report.failures.empty());
+  EXPECT_EQ(in.expected, 200u);  // hidden files are not imported, nor counted
+  EXPECT_EQ(staging.ChildCount(), 1u);
+}
+
 }  // namespace
 }  // namespace tarn::test
