@@ -1,5 +1,7 @@
 #include "archive/UndoStack.h"
 
+#include <algorithm>
+
 #include "archive/PackObject.h"
 #include "archive/PakFormat.h"
 #include "archive/TarnDoc.h"
@@ -86,6 +88,13 @@ bool CTreeEdit::Move(CPackObject& entry, CPackObject& dir) {
   if (entry.Parent() == &dir) return true;
   Do({&entry, PlaceOf(entry), {&dir, nullptr, dir.FreeName(entry.Name())}, nullptr});
   return true;
+}
+
+std::vector<CPackObject*> CTreeEdit::Entries() const {
+  std::vector<CPackObject*> entries;
+  for (const Step& step : m_steps)
+    if (std::find(entries.begin(), entries.end(), step.entry) == entries.end()) entries.push_back(step.entry);
+  return entries;
 }
 
 void CTreeEdit::Undo(CTarnDoc&) {

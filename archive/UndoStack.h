@@ -69,6 +69,8 @@ class CTreeEdit : public CUndoCommand {
   bool Move(CPackObject& entry, CPackObject& dir);
 
   bool Empty() const { return m_steps.empty(); }
+  // The entries the steps moved, each once, in the order first moved.
+  std::vector<CPackObject*> Entries() const;
   void SetText(std::string text) { m_text = std::move(text); }
   std::string Text() const override { return m_text; }
   void Undo(CTarnDoc& doc) override;

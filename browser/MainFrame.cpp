@@ -28,23 +28,21 @@
 #include "browser/PackModels.h"
 #include "browser/PackTreeView.h"
 #include "shell/Settings.h"
+#include "shell/Text.h"
+#include "shell/WorkDialog.h"
 #include "shell/WaitCursor.h"
 #include "viewers/Sound.h"
 #include "viewers/ViewerRegistry.h"
 
 namespace tarn::browser {
 
+using shell::Q;
+using shell::S;
+
 namespace {
 
-QString Q(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
-std::string S(const QString& s) { return s.toLocal8Bit().toStdString(); }
-
-const char* const kImportFilter = "All Files(*.*) (*)";
-const char* const kExportFilter = "All Files (*.*) (*)";
 const char* const kArchiveFilter = "Pak Files (*.pak);;All Files (*.*) (*)";
 constexpr int kMaxRecent = 4;
-// How long a report of finished work stays in the status bar.
-constexpr int kReportMs = 8000;
 
 }  // namespace
 
@@ -171,6 +169,11 @@ void CMainFrame::CreateActions() {
   MakeAction("actionExit", "E&xit", "Quit Tarn", nullptr, QKeySequence(Qt::CTRL | Qt::Key_Q));
   connect(findChild<QAction*>("actionExit"), &QAction::triggered, this, &QWidget::close);
 
+  MakeAction("actionUndo", "&Undo", "Take back the last change", &CMainFrame::OnUndo, QKeySequence::Undo)
+      ->setIcon(st->standardIcon(QStyle::SP_ArrowBack));
+  MakeAction("actionRedo", "&Redo", "Make the change taken back again", &CMainFrame::OnRedo)
+      ->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+  findChild<QAction*>("actionRedo")->setIcon(st->standardIcon(QStyle::SP_ArrowForward));
   MakeAction("actionCopy", "&Copy", "Copy the selected entries to the clipboard", &CMainFrame::OnCopy,
              QKeySequence::Copy);
   MakeAction("actionPaste", "&Paste", "Paste entries from the clipboard into the directory", &CMainFrame::OnPaste,
@@ -248,6 +251,9 @@ void CMainFrame::CreateMenus() {
 
   QMenu* edit = menuBar()->addMenu("&Edit");
   edit->setObjectName("menuEdit");
+  edit->addAction(act("actionUndo"));
+  edit->addAction(act("actionRedo"));
+  edit->addSeparator();
   edit->addAction(act("actionCopy"));
   edit->addAction(act("actionPaste"));
   edit->addSeparator();
@@ -359,6 +365,18 @@ void CMainFrame::UpdateCommandUI() {
   const QMimeData* clip = QApplication::clipboard()->mimeData();
   set("actionPaste", clip && clip->hasFormat(kPackObjectMime) && PasteTarget() != nullptr);
   set("actionStopSound", IsPlaying());
+  // "Undo Delete 3 entries": what the command would take back.
+  auto history = [&](const char* name, const QString& verb, const CUndoCommand* next) {
+    QAction* a = findChild<QAction*>(name);
+    a->setEnabled(next != nullptr);
+    const QString text = next ? QString("&%1 %2").arg(verb, Q(next->Text())) : "&" + verb;
+    if (a->text() != text) {
+      a->setText(text);
+      a->setToolTip(ToolTipOf(*a));
+    }
+  };
+  history("actionUndo", "Undo", m_doc.History().NextUndo());
+  history("actionRedo", "Redo", m_doc.History().NextRedo());
   for (QAction* a : m_styleGroup->actions()) a->setChecked(a->data().toInt() == m_list->ViewType());
   m_status->setText(StatusText());
 }
@@ -452,7 +470,8 @@ void CMainFrame::ChangeTree(const std::function<const CPackObject*()>& mutate) {
       path = slash == std::string::npos ? std::string() : path.substr(0, slash);
     }
   }
-  m_treeModel->EndChange();
+  // The root itself may be another one now (an undone conversion, say).
+  m_treeModel->EndChange(&m_doc.Root());
   m_listModel->EndChange(const_cast<CPackObject*>(target));
   m_tree->RestoreExpanded(expanded);
   m_tree->SelectDirectory(target);
@@ -464,20 +483,25 @@ void CMainFrame::ChangeTree(const std::function<const CPackObject*()>& mutate) {
 }
 
 bool CMainFrame::OpenArchive(const QString& path) {
-  bool ok;
-  {
-    shell::CWaitCursor wait;
-    m_inDocOperation = true;
-    m_listModel->SetDirectory(nullptr);
-    m_treeModel->SetRoot(nullptr);
-    ok = m_doc.OnOpenDocument(S(path));
-    m_inDocOperation = false;
-    RebuildViews();
-  }
-  if (!ok) {
-    Message(Q(m_doc.LastError()), "Error", QMessageBox::Critical);
+  // Read on a worker; the document and the views stay as they are until it is done, and stay
+  // so when it fails or is cancelled.
+  OpenedArchive opened;
+  shell::CWorkDialog work(this, "Opening");
+  work.Run([&](CProgress& progress) { opened = CTarnDoc::ReadArchive(S(path), &progress); });
+  if (opened.cancelled) {
+    statusBar()->showMessage("Opening cancelled.", kReportMs);
     return false;
   }
+  if (!opened.error.empty()) {
+    Message(Q(opened.error), "Error", QMessageBox::Critical);
+    return false;
+  }
+  m_inDocOperation = true;
+  m_listModel->SetDirectory(nullptr);
+  m_treeModel->SetRoot(nullptr);
+  m_doc.Install(std::move(opened));
+  m_inDocOperation = false;
+  RebuildViews();
   AddRecent(QFileInfo(path).absoluteFilePath());
   ShowOpenProblems();
   return true;
@@ -518,14 +542,18 @@ std::optional<SaveConsent> CMainFrame::AskBeforeSaving(const QString& path) {
 bool CMainFrame::DoSave(const QString& path) {
   const auto consent = AskBeforeSaving(path);
   if (!consent) return false;
-  bool ok;
-  {
-    shell::CWaitCursor wait;
-    m_inDocOperation = true;
-    ok = m_doc.OnSaveDocument(S(path), *consent);
-    m_inDocOperation = false;
-  }
-  if (!ok) {
+  bool ok = false;
+  // Written on a worker while the window repaints; the views are not drawn meanwhile, since the
+  // save gives the entries their new offsets at its end.
+  m_inDocOperation = true;
+  m_splitter->setUpdatesEnabled(false);
+  shell::CWorkDialog work(this, "Saving");
+  work.Run([&](CProgress& progress) { ok = m_doc.OnSaveDocument(S(path), *consent, &progress); });
+  m_splitter->setUpdatesEnabled(true);
+  m_inDocOperation = false;
+  if (m_doc.Cancelled()) {
+    statusBar()->showMessage(Q(m_doc.LastError()), kReportMs);
+  } else if (!ok) {
     Message(Q(m_doc.LastError()), "Error", QMessageBox::Critical);
   } else {
     AddRecent(QFileInfo(path).absoluteFilePath());
@@ -593,190 +621,7 @@ void CMainFrame::AddRecent(const QString& path) {
   UpdateRecentMenu();
 }
 
-// --- editing ---
-
-void CMainFrame::OnNewDirectory() {
-  // In the directory row the command was given on (from the list's context menu, say), else in
-  // the directory the tree shows.
-  const auto sel = ListSelection();
-  CPackObject* dir = !m_treeFocused && sel.size() == 1 && sel.front()->IsDirectory() ? sel.front() : TreeSelection();
-  if (!dir) dir = &m_doc.Root();
-  std::string name = "untitled";
-  for (int n = 1; dir->FindChild(name); ++n) name = "untitled" + std::to_string(n);
-  ChangeTree([&] { return dir->AddChild(name, true); });
-  m_doc.SetModifiedFlag();
-  UpdateTitle();
-}
-
-void CMainFrame::OnRename() {
-  if (!findChild<QAction*>("actionRename")->isEnabled()) return;
-  auto targets = Targets();
-  if (targets.size() != 1 || !targets.front()->Parent()) return;
-  CPackObject* entry = targets.front();
-  auto answer = m_prompter->NewName(this, Q(entry->Name()));
-  if (!answer) return;
-  const NewNameCheck check = CheckNewName(*entry, S(*answer));
-  switch (check.problem) {
-    case NewNameProblem::Empty:
-      Message("The name cannot be empty.", "Rename", QMessageBox::Warning);
-      return;
-    case NewNameProblem::Separator:
-      Message("A name cannot contain \"/\".", "Rename", QMessageBox::Warning);
-      return;
-    case NewNameProblem::Taken:
-      Message(QString("An entry named \"%1\" already exists in this directory.").arg(Q(check.taken->Name())),
-              "Rename", QMessageBox::Warning);
-      return;
-    case NewNameProblem::None:
-      break;
-  }
-  const std::string& name = check.stored;
-  if (name == entry->Name()) return;
-  bool renamed = false;
-  ChangeTree([&]() -> const CPackObject* {
-    renamed = entry->Rename(name);
-    return m_treeFocused ? entry : nullptr;
-  });
-  if (renamed) {
-    m_doc.SetModifiedFlag();
-    UpdateTitle();
-  }
-}
-
-void CMainFrame::OnDelete() {
-  if (!findChild<QAction*>("actionDelete")->isEnabled()) return;
-  auto targets = Targets();
-  if (targets.empty()) return;
-  ChangeTree([&]() -> const CPackObject* {
-    // The parent of a deleted directory that held what the list shows is shown instead.
-    const CPackObject* select = nullptr;
-    CPackObject* shown = TreeSelection();
-    for (CPackObject* e : targets)
-      if (e->Parent() && shown && shown->IsInside(e)) select = e->Parent();
-    for (CPackObject* e : targets)
-      if (e->Parent()) e->Parent()->RemoveChild(e);
-    return select;
-  });
-  m_doc.SetModifiedFlag();
-  UpdateTitle();
-}
-
-void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
-  if (!dir || paths.isEmpty()) return;
-  QStringList failed;
-  int imported = 0;
-  {
-    shell::CWaitCursor wait;
-    ChangeTree([&] {
-      for (const QString& path : paths) {
-        QFileInfo info(path);
-        std::string why;
-        if (info.isDir()) {
-          // A folder dropped from the desktop becomes a directory holding its contents.
-          CPackObject* sub = dir->AddChild(S(info.fileName()), true);
-          ImportReport report = sub->ImportDirectory(S(path));
-          imported += report.imported + 1;
-          for (const auto& f : report.failures) failed << Q(f.name);
-        } else if (dir->ImportFile(S(path), ImportOptions{}, &why)) {
-          ++imported;
-        } else {
-          failed << path;
-        }
-      }
-      return dir;
-    });
-  }
-  if (imported > 0) m_doc.SetModifiedFlag();
-  UpdateTitle();
-  if (failed.size() == 1) {
-    Message("Could not import " + failed.front() + "\nFile may be in use by another application", "Import Error",
-            QMessageBox::Question);
-  } else if (failed.size() > 1) {
-    QString text = "Could not import files :";
-    for (const QString& f : failed) text += "\n  " + f;
-    text += "\nFiles may be in use by another application";
-    Message(text, "Import Error", QMessageBox::Question);
-  }
-}
-
-void CMainFrame::OnImportFile() {
-  CPackObject* target = ImportTarget();
-  if (!target) return;
-  const std::string path = target->PathInArchive();
-  QStringList files = m_prompter->OpenFileNames(this, "Import", kImportFilter);
-  if (files.isEmpty()) return;
-  // Found again by path: the dialog ran an event loop.
-  CPackObject* dir = path.empty() ? &m_doc.Root() : m_doc.Root().FindByPath(path);
-  if (dir && dir->IsDirectory()) ImportPaths(dir, files);
-}
-
-void CMainFrame::OnImportDirectory() {
-  CPackObject* target = TreeSelection();
-  if (!target) target = &m_doc.Root();
-  const std::string path = target->PathInArchive();
-  QString folder = m_prompter->ExistingDirectory(this, "Select import directory");
-  if (folder.isEmpty()) return;
-  CPackObject* dir = path.empty() ? &m_doc.Root() : m_doc.Root().FindByPath(path);
-  if (!dir || !dir->IsDirectory()) return;
-  ImportReport report;
-  {
-    shell::CWaitCursor wait;
-    ChangeTree([&] {
-      report = dir->ImportDirectory(S(folder));
-      return dir;
-    });
-  }
-  m_doc.SetModifiedFlag();
-  UpdateTitle();
-  if (!report.failures.empty()) {
-    QString text = "Could not import files :";
-    for (const auto& f : report.failures) text += "\n  " + Q(f.name) + " (" + Q(f.reason) + ")";
-    Message(text, "Import Error", QMessageBox::Question);
-  }
-}
-
-void CMainFrame::OnExportFile() {
-  auto sel = ListSelection();
-  if (m_treeFocused || sel.size() != 1 || sel.front()->IsDirectory()) return;
-  CPackObject* entry = sel.front();
-  QString path = m_prompter->SaveFileName(this, "Export", kExportFilter, Q(entry->Name()), QString());
-  if (path.isEmpty()) return;
-  shell::CWaitCursor wait;
-  std::string why;
-  if (ExportFileTo(*entry, S(path), &why) != ExtractOutcome::Done) {
-    Message(QString("Could not export %1: %2.").arg(path, Q(why)), "Export", QMessageBox::Warning);
-    return;
-  }
-  statusBar()->showMessage(QString("1 file exported to %1").arg(QDir::toNativeSeparators(path)), kReportMs);
-}
-
-void CMainFrame::OnExportDirectory() {
-  auto targets = Targets();
-  if (targets.empty()) return;
-  std::vector<std::string> paths;
-  for (CPackObject* t : targets) paths.push_back(t->PathInArchive());
-  QString folder = m_prompter->ExistingDirectory(this, "Select export directory");
-  if (folder.isEmpty()) return;
-  QStringList problems;
-  int written = 0;
-  {
-    shell::CWaitCursor wait;
-    for (const std::string& p : paths) {
-      CPackObject* e = p.empty() ? &m_doc.Root() : m_doc.Root().FindByPath(p);
-      if (!e) continue;
-      ExportReport r = e->ExportToDisk(S(folder));
-      written += r.written;
-      for (const auto& x : r.refused) problems << QString("%1: not written, %2").arg(Q(x.name), Q(x.reason));
-      for (const auto& x : r.failed) problems << QString("%1: %2").arg(Q(x.name), Q(x.reason));
-    }
-  }
-  statusBar()->showMessage(QString("%1 %2 exported to %3")
-                               .arg(written)
-                               .arg(written == 1 ? "file" : "files", QDir::toNativeSeparators(folder)),
-                           kReportMs);
-  if (!problems.isEmpty())
-    Message("Some entries were not exported:\n" + problems.join("\n"), "Export", QMessageBox::Warning);
-}
+// --- navigation ---
 
 void CMainFrame::OnUpOneLevel() {
   CPackObject* dir = TreeSelection();
@@ -786,87 +631,6 @@ void CMainFrame::OnUpOneLevel() {
 void CMainFrame::SetViewType(int style) {
   m_list->SetViewType(style);
   UpdateCommandUI();
-}
-
-// --- clipboard ---
-
-void CMainFrame::OnCopy() {
-  auto targets = Targets();
-  if (targets.empty()) return;
-  std::vector<std::uint8_t> bytes;
-  std::vector<std::string> unreadable;
-  {
-    shell::CWaitCursor wait;
-    ByteWriter out(bytes);
-    for (CPackObject* e : targets)
-      if (e->Parent()) e->Serialize(out, &unreadable);
-  }
-  auto* mime = new QMimeData;
-  mime->setData(kPackObjectMime, QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())));
-  QApplication::clipboard()->setMimeData(mime);
-  if (!unreadable.empty()) {
-    QString text = "These files could not be read and were copied empty:";
-    for (const auto& u : unreadable) text += "\n  " + Q(u);
-    Message(text, "Copy", QMessageBox::Warning);
-  }
-}
-
-void CMainFrame::OnPaste() {
-  const QMimeData* mime = QApplication::clipboard()->mimeData();
-  CPackObject* dir = PasteTarget();
-  if (!mime || !mime->hasFormat(kPackObjectMime) || !dir) return;
-  const QByteArray data = mime->data(kPackObjectMime);
-  std::vector<std::unique_ptr<CPackObject>> entries;
-  std::string error;
-  {
-    shell::CWaitCursor wait;
-    ByteReader in(reinterpret_cast<const std::uint8_t*>(data.constData()), static_cast<std::size_t>(data.size()));
-    while (!in.AtEnd()) {
-      auto e = CPackObject::Deserialize(in, &error);
-      if (!e) break;
-      entries.push_back(std::move(e));
-    }
-  }
-  if (!error.empty()) {
-    Message("The clipboard does not hold entries Tarn can read (" + Q(error) + ").", "Paste", QMessageBox::Warning);
-    return;
-  }
-  if (entries.empty()) return;
-
-  // Names the directory already has are settled first, asking once each (or once for all).
-  const std::string dirPath = dir->PathInArchive();
-  std::vector<shell::ConflictChoice> plan(entries.size(), shell::ConflictChoice::KeepBoth);
-  std::vector<std::size_t> conflicts;
-  for (std::size_t i = 0; i < entries.size(); ++i)
-    if (dir->FindChild(StoredName(entries[i]->Name()))) conflicts.push_back(i);
-  std::optional<shell::ConflictChoice> forAll;
-  for (std::size_t k = 0; k < conflicts.size(); ++k) {
-    shell::ConflictChoice& choice = plan[conflicts[k]];
-    if (forAll) {
-      choice = *forAll;
-      continue;
-    }
-    const shell::ConflictAnswer answer = m_prompter->NameConflict(this, Q(StoredName(entries[conflicts[k]]->Name())),
-                                                           Q(dirPath), k + 1 < conflicts.size());
-    choice = answer.choice;
-    if (answer.forAll) forAll = answer.choice;
-  }
-  // Found again by path: the questions ran an event loop.
-  dir = dirPath.empty() ? &m_doc.Root() : m_doc.Root().FindByPath(dirPath);
-  if (!dir || !dir->IsDirectory()) return;
-  bool changed = false;
-  ChangeTree([&] {
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      if (plan[i] == shell::ConflictChoice::Skip) continue;
-      if (plan[i] == shell::ConflictChoice::Replace)
-        if (CPackObject* old = dir->FindChild(StoredName(entries[i]->Name()))) dir->RemoveChild(old);
-      dir->AdoptChild(std::move(entries[i]));
-      changed = true;
-    }
-    return dir;
-  });
-  if (changed) m_doc.SetModifiedFlag();
-  UpdateTitle();
 }
 
 // --- viewing ---

@@ -82,6 +82,9 @@ class CMainFrame : public QMainWindow, public CDocObserver {
 
   void OnDocumentChanged(CTarnDoc& doc) override;
 
+  // How long a report of finished work stays in the status bar.
+  static constexpr int kReportMs = 8000;
+
  protected:
   void closeEvent(QCloseEvent* e) override;
   void showEvent(QShowEvent* e) override;
@@ -106,6 +109,19 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   // A change of the entry tree, with both views reset around it. mutate returns the
   // directory to show afterwards, or nullptr to stay (or go to the nearest surviving parent).
   void ChangeTree(const std::function<const CPackObject*()>& mutate);
+  // One undoable change of the tree: steps make it through the edit (and return as mutate does).
+  void EditTree(const std::string& text, const std::function<const CPackObject*(CTreeEdit&)>& steps);
+  void StepHistory(bool back);
+  CPackObject* FindDirectory(const std::string& path);
+  // The transfer stream of the entries with their subtrees; unreadable gets the files copied empty.
+  QByteArray EntryStream(const std::vector<CPackObject*>& entries, QStringList* unreadable) const;
+  // Reads entries from a transfer stream into dir, asking about taken names; one undoable step.
+  void PasteStream(const QByteArray& data, CPackObject* dir, const QString& command);
+  void MoveEntries(const QStringList& paths, CPackObject* dir);
+  // Moves what an import made in a detached directory into dir, as one undoable step.
+  void TakeStaged(CPackObject* dir, std::unique_ptr<CPackObject> staging, const std::string& command);
+  bool ExportAsPng(CPackObject& entry, const QString& path);
+  ExportReport ExportEntries(const std::vector<std::string>& paths, const QString& folder);
 
   CPackObject* TreeSelection() const;
   std::vector<CPackObject*> ListSelection() const;
@@ -120,6 +136,8 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   void OnFileOpen();
   void OnFileSave();
   void OnFileSaveAs();
+  void OnUndo();
+  void OnRedo();
   void OnCopy();
   void OnPaste();
   void OnNewDirectory();

@@ -45,7 +45,8 @@ void CPackTreeModel::SetRoot(CPackObject* root) {
 
 void CPackTreeModel::BeginChange() { beginResetModel(); }
 
-void CPackTreeModel::EndChange() {
+void CPackTreeModel::EndChange(CPackObject* root) {
+  m_root = root;
   m_subdirs.clear();
   m_rowOf.clear();
   endResetModel();

@@ -23,7 +23,8 @@ class CPackTreeModel : public QAbstractItemModel {
   void SetRoot(CPackObject* root);
   CPackObject* Root() const { return m_root; }
   void BeginChange();
-  void EndChange();
+  // The tree under root (the same root, or one that took its place) as it is now.
+  void EndChange(CPackObject* root);
 
   CPackObject* EntryOf(const QModelIndex& index) const;
   QModelIndex IndexOf(const CPackObject* dir) const;

@@ -42,7 +42,7 @@ void CPackTreeView::SelectDirectory(const CPackObject* dir) {
 void CPackTreeView::Rebuild() {
   m_rebuilding = true;
   m_model->BeginChange();
-  m_model->EndChange();
+  m_model->EndChange(m_model->Root());
   m_rebuilding = false;
   QModelIndex root = m_model->index(0, 0);
   expand(root);

@@ -1,0 +1,235 @@
+// The commands that move entries between the archive and the disk: import of files and
+// folders, export of files (pictures also as PNG) and directories. The work runs on a worker
+// thread; an import goes into the tree as one undoable step.
+#include <QBuffer>
+#include <QDir>
+#include <QFileInfo>
+#include <QStatusBar>
+
+#include "archive/PakFormat.h"
+#include "archive/SafeExtract.h"
+#include "archive/TempFile.h"
+#include "browser/MainFrame.h"
+#include "browser/PackListView.h"
+#include "browser/PackTreeView.h"
+#include "formats/EntryPictures.h"
+#include "formats/EntryTypes.h"
+#include "shell/Text.h"
+#include "shell/WorkDialog.h"
+#include "viewers/BitmapViewer.h"
+
+namespace tarn::browser {
+
+using shell::Q;
+using shell::S;
+
+namespace {
+
+const char* const kImportFilter = "All Files(*.*) (*)";
+const char* const kExportFilter = "All Files (*.*) (*)";
+const char* const kPngFilter = "PNG picture (*.png)";
+
+std::unique_ptr<CPackObject> StagingDirectory() {
+  auto staging = std::make_unique<CPackObject>();
+  staging->SetDirectory(true);
+  return staging;
+}
+
+}  // namespace
+
+void CMainFrame::TakeStaged(CPackObject* dir, std::unique_ptr<CPackObject> staging, const std::string& command) {
+  std::vector<CPackObject*> children;
+  for (CPackObject* c : staging->Children()) children.push_back(c);
+  if (!dir || children.empty()) return;
+  EditTree(command + " " + CountedEntries(children.size(), children.front()->Name()), [&](CTreeEdit& edit) {
+    for (CPackObject* c : children) edit.Insert(*dir, staging->DetachChild(c));
+    return dir;
+  });
+}
+
+void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
+  if (!dir || paths.isEmpty()) return;
+  const std::string dirPath = dir->PathInArchive();
+  auto staging = StagingDirectory();
+  QStringList failed;
+  bool cancelled = false;
+  shell::CWorkDialog work(this, "Importing");
+  work.Run([&](CProgress& progress) {
+    ImportOptions options;
+    options.progress = &progress;
+    for (const QString& path : paths)
+      if (QFileInfo info(path); info.isFile()) progress.Expect(static_cast<std::uint64_t>(info.size()));
+    for (const QString& path : paths) {
+      if (cancelled) break;
+      QFileInfo info(path);
+      std::string why;
+      if (info.isDir()) {
+        // A folder dropped from the desktop becomes a directory holding its contents.
+        CPackObject* sub = staging->AddChild(S(info.fileName()), true);
+        const ImportReport report = sub->ImportDirectory(S(path), options);
+        for (const auto& f : report.failures) failed << Q(f.name);
+        cancelled = report.cancelled;
+      } else if (!staging->ImportFile(S(path), options, &why)) {
+        if (why == kCancelledReason)
+          cancelled = true;
+        else
+          failed << path;
+      }
+    }
+  });
+  if (cancelled) {
+    statusBar()->showMessage("Import cancelled; nothing was imported.", kReportMs);
+    return;
+  }
+  // Found again by path: the import ran an event loop.
+  TakeStaged(FindDirectory(dirPath), std::move(staging), "Import");
+  if (failed.size() == 1) {
+    Message("Could not import " + failed.front() + "\nFile may be in use by another application", "Import Error",
+            QMessageBox::Question);
+  } else if (failed.size() > 1) {
+    QString text = "Could not import files :";
+    for (const QString& f : failed) text += "\n  " + f;
+    text += "\nFiles may be in use by another application";
+    Message(text, "Import Error", QMessageBox::Question);
+  }
+}
+
+void CMainFrame::OnImportFile() {
+  CPackObject* target = ImportTarget();
+  if (!target) return;
+  const std::string path = target->PathInArchive();
+  QStringList files = m_prompter->OpenFileNames(this, "Import", kImportFilter);
+  if (files.isEmpty()) return;
+  // Found again by path: the dialog ran an event loop.
+  if (CPackObject* dir = FindDirectory(path)) ImportPaths(dir, files);
+}
+
+void CMainFrame::OnImportDirectory() {
+  CPackObject* target = TreeSelection();
+  if (!target) target = &m_doc.Root();
+  const std::string path = target->PathInArchive();
+  QString folder = m_prompter->ExistingDirectory(this, "Select import directory");
+  if (folder.isEmpty() || !FindDirectory(path)) return;
+  auto staging = StagingDirectory();
+  ImportReport report;
+  shell::CWorkDialog work(this, "Importing");
+  work.Run([&](CProgress& progress) {
+    ImportOptions options;
+    options.progress = &progress;
+    report = staging->ImportDirectory(S(folder), options);
+  });
+  if (report.cancelled) {
+    statusBar()->showMessage("Import cancelled; nothing was imported.", kReportMs);
+    return;
+  }
+  TakeStaged(FindDirectory(path), std::move(staging), "Import");
+  if (!report.failures.empty()) {
+    QString text = "Could not import files :";
+    for (const auto& f : report.failures) text += "\n  " + Q(f.name) + " (" + Q(f.reason) + ")";
+    Message(text, "Import Error", QMessageBox::Question);
+  }
+}
+
+bool CMainFrame::ExportAsPng(CPackObject& entry, const QString& path) {
+  EntryPictures pictures = LoadEntryPictures(entry, false);
+  if (!pictures.ok()) {
+    Message(QString("Could not export %1: %2.").arg(path, Q(pictures.message)), "Export", QMessageBox::Warning);
+    return false;
+  }
+  const QStringList paths = viewers::NumberedPaths(path, pictures.set.pictures.size());
+  for (std::size_t i = 0; i < pictures.set.pictures.size(); ++i) {
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    viewers::ToImage(pictures.set.pictures[i], pictures.set.PaletteFor(i)).save(&buffer, "PNG");
+    std::string why;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(png.constData());
+    if (WriteFileTo(S(paths[static_cast<int>(i)]), {bytes, static_cast<std::size_t>(png.size())}, &why) !=
+        ExtractOutcome::Done) {
+      Message(QString("Could not export %1: %2.").arg(paths[static_cast<int>(i)], Q(why)), "Export", QMessageBox::Warning);
+      return false;
+    }
+  }
+  statusBar()->showMessage(QString("%1 exported as %2 to %3")
+                               .arg(Q(Quoted(entry.Name())))
+                               .arg(paths.size() == 1 ? "a PNG picture" : QString("%1 PNG pictures").arg(paths.size()))
+                               .arg(QDir::toNativeSeparators(QFileInfo(path).absolutePath())),
+                           kReportMs);
+  return true;
+}
+
+void CMainFrame::OnExportFile() {
+  auto sel = ListSelection();
+  if (m_treeFocused || sel.size() != 1 || sel.front()->IsDirectory()) return;
+  CPackObject* entry = sel.front();
+  const EntryType type = TypeOf(entry->Name(), false);
+  // A picture is offered as PNG too; the name's extension decides.
+  const bool picture = PictureKindOf(entry->Name()) != PictureKind::None;
+  QString filter = kExportFilter;
+  if (picture) {
+    const QString suffix = QFileInfo(Q(entry->Name())).suffix().toLower();
+    filter = QString("%1 (*.%2);;%3;;%4").arg(TypeName(type), suffix, kPngFilter, kExportFilter);
+  }
+  const std::string entryPath = entry->PathInArchive();
+  QString path = m_prompter->SaveFileName(this, "Export", filter, Q(entry->Name()), QString());
+  if (path.isEmpty()) return;
+  entry = m_doc.Root().FindByPath(entryPath);
+  if (!entry) return;
+  if (picture && path.endsWith(".png", Qt::CaseInsensitive)) {
+    ExportAsPng(*entry, path);
+    return;
+  }
+  std::string why;
+  ExtractOutcome outcome = ExtractOutcome::Failed;
+  shell::CWorkDialog work(this, "Exporting");
+  work.Run([&](CProgress& progress) { outcome = ExportFileTo(*entry, S(path), &why, &progress); });
+  if (work.CancelAsked()) {
+    statusBar()->showMessage("Export cancelled; nothing was written.", kReportMs);
+    return;
+  }
+  if (outcome != ExtractOutcome::Done) {
+    Message(QString("Could not export %1: %2.").arg(path, Q(why)), "Export", QMessageBox::Warning);
+    return;
+  }
+  statusBar()->showMessage(QString("1 file exported to %1").arg(QDir::toNativeSeparators(path)), kReportMs);
+}
+
+ExportReport CMainFrame::ExportEntries(const std::vector<std::string>& paths, const QString& folder) {
+  ExportReport all;
+  shell::CWorkDialog work(this, "Exporting");
+  work.Run([&](CProgress& progress) {
+    for (const std::string& p : paths) {
+      CPackObject* e = p.empty() ? &m_doc.Root() : m_doc.Root().FindByPath(p);
+      if (!e) continue;
+      ExportReport r = e->ExportToDisk(S(folder), false, &progress);
+      all.written += r.written;
+      all.refused.insert(all.refused.end(), r.refused.begin(), r.refused.end());
+      all.failed.insert(all.failed.end(), r.failed.begin(), r.failed.end());
+      if ((all.cancelled = r.cancelled)) break;
+    }
+  });
+  return all;
+}
+
+void CMainFrame::OnExportDirectory() {
+  auto targets = Targets();
+  if (targets.empty()) return;
+  std::vector<std::string> paths;
+  for (CPackObject* t : targets) paths.push_back(t->PathInArchive());
+  QString folder = m_prompter->ExistingDirectory(this, "Select export directory");
+  if (folder.isEmpty()) return;
+  const ExportReport report = ExportEntries(paths, folder);
+  const QString files = QString("%1 %2").arg(report.written).arg(report.written == 1 ? "file" : "files");
+  const QString where = QDir::toNativeSeparators(folder);
+  if (report.cancelled)
+    statusBar()->showMessage(QString("Export cancelled; the %1 written so far stay in %2.").arg(files, where), kReportMs);
+  else
+    statusBar()->showMessage(QString("%1 exported to %2").arg(files, where), kReportMs);
+  QStringList problems;
+  for (const auto& x : report.refused) problems << QString("%1: not written, %2").arg(Q(x.name), Q(x.reason));
+  for (const auto& x : report.failed) problems << QString("%1: %2").arg(Q(x.name), Q(x.reason));
+  if (!problems.isEmpty())
+    Message("Some entries were not exported:\n" + problems.join("\n"), "Export", QMessageBox::Warning);
+}
+
+}  // namespace tarn::browser
