@@ -178,6 +178,8 @@ void CMainFrame::CreateActions() {
              QKeySequence::Copy);
   MakeAction("actionPaste", "&Paste", "Paste entries from the clipboard into the directory", &CMainFrame::OnPaste,
              QKeySequence::Paste);
+  MakeAction("actionFilter", "&Filter...", "Narrow the list to the names that match, here or in the whole archive",
+             &CMainFrame::OnFilter, QKeySequence::Find);
   MakeAction("actionNewDirectory", "&New Directory", "Create a directory in the selected directory",
              &CMainFrame::OnNewDirectory);
   MakeAction("actionRename", "&Rename", "Rename the selected entry", &CMainFrame::OnRename, QKeySequence(Qt::Key_F2));
@@ -256,6 +258,8 @@ void CMainFrame::CreateMenus() {
   edit->addSeparator();
   edit->addAction(act("actionCopy"));
   edit->addAction(act("actionPaste"));
+  edit->addSeparator();
+  edit->addAction(act("actionFilter"));
   edit->addSeparator();
   edit->addAction(act("actionNewDirectory"));
   edit->addAction(act("actionRename"));
@@ -384,8 +388,14 @@ void CMainFrame::UpdateCommandUI() {
 QString CMainFrame::StatusText() const {
   const CPackObject* dir = m_list->CurrentDirectory();
   if (!dir) return QString();
+  const CPackListModel* model = m_list->ListModel();
   const std::size_t n = dir->ChildCount();
+  const int shown = model->rowCount();
   QString text = QString("%1 %2").arg(n).arg(n == 1 ? "entry" : "entries");
+  if (model->SearchingArchive())
+    text = QString("%1 %2 in the archive").arg(shown).arg(shown == 1 ? "match" : "matches");
+  else if (model->Filtering())
+    text = QString("%1 of %2 entries match").arg(shown).arg(n);
   const auto sel = ListSelection();
   if (!sel.empty()) {
     qint64 bytes = 0;
@@ -693,9 +703,13 @@ void CMainFrame::ShowPlaying(const QString& text) {
 
 void CMainFrame::OnStopSound() { m_player->Stop(); }
 
+void CMainFrame::OnFilter() { m_list->FocusFilter(); }
+
 void CMainFrame::OnEntryActivated(CPackObject* entry) {
   if (!entry) return;
   if (entry->IsDirectory()) {
+    // A directory found in the whole archive is gone into, its own entries shown whole.
+    if (m_list->ListModel()->SearchingArchive()) m_list->ClearFilter();
     m_tree->SelectDirectory(entry);
     return;
   }

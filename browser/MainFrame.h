@@ -148,6 +148,7 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   void OnExportFile();
   void OnExportDirectory();
   void OnUpOneLevel();
+  void OnFilter();
   void OnView();
   void OnViewSkin();
   void OnExtractTextures();

@@ -1,16 +1,19 @@
 #include "browser/PackListView.h"
 
+#include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QListView>
 #include "browser/DropPaths.h"
 #include <QStackedWidget>
 #include <QTimer>
 #include <QTreeView>
 #include <QUrl>
+#include <QHBoxLayout>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <unordered_set>
@@ -21,9 +24,26 @@ namespace tarn::browser {
 
 CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(parent), m_model(model) {
   setObjectName("packList");
+  m_filter = new QLineEdit(this);
+  m_filter->setObjectName("filterEdit");
+  m_filter->setPlaceholderText("Filter names (Ctrl+F): text, or * and ? as wildcards");
+  m_filter->setClearButtonEnabled(true);
+  m_filter->installEventFilter(this);
+  m_wholeArchive = new QCheckBox("&Whole archive", this);
+  m_wholeArchive->setObjectName("filterWholeArchive");
+  m_wholeArchive->setToolTip("Search every directory and list the matches with their paths");
+  connect(m_filter, &QLineEdit::textChanged, this, &CPackListView::ApplyFilter);
+  connect(m_wholeArchive, &QCheckBox::toggled, this, &CPackListView::ApplyFilter);
+  auto* bar = new QHBoxLayout;
+  bar->setContentsMargins(0, 0, 0, 2);
+  bar->addWidget(m_filter, 1);
+  bar->addWidget(m_wholeArchive);
+
   m_stack = new QStackedWidget(this);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addLayout(bar);
   layout->addWidget(m_stack);
 
   m_icons = new QListView(m_stack);
@@ -41,9 +61,18 @@ CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(p
   m_details->setRootIsDecorated(false);
   m_details->setItemsExpandable(false);
   m_details->setUniformRowHeights(true);
-  m_details->setSortingEnabled(false);
-  m_details->header()->setSectionsClickable(false);
   m_details->header()->setStretchLastSection(false);
+  m_details->header()->setSortIndicatorShown(true);
+  m_details->header()->setSectionsClickable(true);
+  // Today's order (directories first, then by name) until a header is clicked.
+  m_details->header()->setSortIndicator(
+      std::clamp(shell::ProfileInt("Startup", "ListSortColumn", CPackListModel::kName), 0, CPackListModel::kColumns - 1),
+      shell::ProfileInt("Startup", "ListSortOrder", 0) == 1 ? Qt::DescendingOrder : Qt::AscendingOrder);
+  m_details->setSortingEnabled(true);
+  connect(m_details->header(), &QHeaderView::sortIndicatorChanged, this, [](int column, Qt::SortOrder order) {
+    shell::WriteProfileInt("Startup", "ListSortColumn", column);
+    shell::WriteProfileInt("Startup", "ListSortOrder", order == Qt::DescendingOrder ? 1 : 0);
+  });
 
   m_selection = new QItemSelectionModel(model, this);
   for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(m_icons), static_cast<QAbstractItemView*>(m_details)}) {
@@ -71,6 +100,20 @@ CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(p
 }
 
 CPackListView::~CPackListView() { shell::WriteProfileInt("Startup", "ListViewStyle", m_style & 3); }
+
+void CPackListView::ApplyFilter() {
+  // The selection stays with the entries that still show.
+  const auto kept = SelectedEntries();
+  m_model->SetFilter(m_filter->text(), m_wholeArchive->isChecked());
+  SelectEntries(kept);
+}
+
+void CPackListView::FocusFilter() {
+  m_filter->setFocus(Qt::ShortcutFocusReason);
+  m_filter->selectAll();
+}
+
+void CPackListView::ClearFilter() { m_filter->clear(); }
 
 void CPackListView::ShowDirectory(CPackObject* dir) {
   m_model->SetDirectory(dir);
@@ -168,9 +211,11 @@ void CPackListView::SetViewType(int style) {
 }
 
 void CPackListView::FitColumns() {
+  // Half for the name, a fifth for the size, the rest for the type.
   const int width = m_details->viewport()->width();
-  m_details->setColumnWidth(0, width * 2 / 3);
-  m_details->setColumnWidth(1, width / 3);
+  m_details->setColumnWidth(CPackListModel::kName, width / 2);
+  m_details->setColumnWidth(CPackListModel::kSize, width / 5);
+  m_details->setColumnWidth(CPackListModel::kType, width - width / 2 - width / 5);
 }
 
 void CPackListView::resizeEvent(QResizeEvent* e) {
@@ -184,6 +229,24 @@ CPackObject* CPackListView::EntryAtViewportPoint(QAbstractItemView* view, const 
 }
 
 bool CPackListView::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_filter) {
+    // Esc clears a filter (before the window's own Esc, Stop Sound); Down and Enter go on to
+    // the rows.
+    if (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) {
+      auto* k = static_cast<QKeyEvent*>(event);
+      if (k->key() == Qt::Key_Escape && !m_filter->text().isEmpty()) {
+        event->accept();
+        if (event->type() == QEvent::KeyPress) m_filter->clear();
+        return event->type() == QEvent::KeyPress;
+      }
+      if (event->type() == QEvent::KeyPress &&
+          (k->key() == Qt::Key_Down || k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter)) {
+        EnterByTab();
+        return true;
+      }
+    }
+    return QWidget::eventFilter(watched, event);
+  }
   QAbstractItemView* view = nullptr;
   for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(m_icons), static_cast<QAbstractItemView*>(m_details)})
     if (watched == v || watched == v->viewport()) view = v;

@@ -331,14 +331,15 @@ TEST_F(GuiTest, ContextMenusOfferWhatFitsTheEntry) {
   EXPECT_EQ(doc.Root().FindChild("untitled"), nullptr);
 }
 
-TEST_F(GuiTest, DetailsColumnsShareTheWidthTwoToOne) {
+TEST_F(GuiTest, DetailsColumnsShareTheWidth) {
   Action("actionDetails")->trigger();
   frame->resize(700, 400);
   QApplication::processEvents();
   auto* details = List()->DetailsView();
   const int width = details->viewport()->width();
-  EXPECT_EQ(details->columnWidth(0), width * 2 / 3);
-  EXPECT_EQ(details->columnWidth(1), width / 3);
+  EXPECT_EQ(details->columnWidth(0), width / 2);
+  EXPECT_EQ(details->columnWidth(1), width / 5);
+  EXPECT_EQ(details->columnWidth(0) + details->columnWidth(1) + details->columnWidth(2), width);
   EXPECT_TRUE(Action("actionDetails")->isChecked());
 }
 
