@@ -11,6 +11,8 @@ PACKAGES=(
   # the desktop program
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6opengl6-dev
   libglu1-mesa-dev libgl1-mesa-dri libsdl2-dev libpng-dev
+  # sounds: the music formats (Ogg Vorbis and Opus, MP3, FLAC) besides waves
+  libsdl2-mixer-dev
   # picture codecs and palettes for encoding: JPEG, TGA/BMP and resizing, new palettes
   libturbojpeg0-dev libstb-dev libimagequant-dev
   # icons rendered from their drawings, manual pages from --help, the .deb's dependencies
