@@ -14,6 +14,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <cstdio>
 #include <optional>
@@ -27,6 +28,7 @@
 #include "browser/PackListView.h"
 #include "browser/PackModels.h"
 #include "browser/PackTreeView.h"
+#include "browser/PreviewPane.h"
 #include "shell/Settings.h"
 #include "shell/Text.h"
 #include "shell/WorkDialog.h"
@@ -54,14 +56,27 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
   m_splitter = new QSplitter(Qt::Horizontal, this);
   m_splitter->setObjectName("splitter");
   m_tree = new CPackTreeView(m_treeModel, m_splitter);
-  m_list = new CPackListView(m_listModel, m_splitter);
+  // The list shares its place with the preview pane, beside it or below it.
+  m_listSplitter = new QSplitter(Qt::Horizontal, m_splitter);
+  m_listSplitter->setObjectName("listSplitter");
+  m_list = new CPackListView(m_listModel, m_listSplitter);
+  m_pane = new CPreviewPane(m_listSplitter);
+  m_listSplitter->addWidget(m_list);
+  m_listSplitter->addWidget(m_pane);
+  m_listSplitter->setStretchFactor(0, 3);
+  m_listSplitter->setStretchFactor(1, 2);
+  m_listSplitter->setChildrenCollapsible(false);
   m_tree->resize(160, 160);
   m_list->resize(160, 160);
   m_splitter->addWidget(m_tree);
-  m_splitter->addWidget(m_list);
+  m_splitter->addWidget(m_listSplitter);
   m_splitter->setStretchFactor(1, 1);
   m_splitter->setSizes({200, 400});
   setCentralWidget(m_splitter);
+  m_previewTimer = new QTimer(this);
+  m_previewTimer->setSingleShot(true);
+  m_previewTimer->setInterval(0);
+  connect(m_previewTimer, &QTimer::timeout, this, &CMainFrame::UpdatePreview);
 
   m_status = new QLabel(this);
   m_status->setObjectName("statusText");
@@ -90,6 +105,7 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
   connect(m_tree, &CPackTreeView::focusToList, m_list, &CPackListView::EnterByTab);
   connect(m_list, &CPackListView::focusToTree, this, [this] { m_tree->setFocus(Qt::TabFocusReason); });
   connect(m_list, &CPackListView::selectionChanged, this, &CMainFrame::UpdateCommandUI);
+  connect(m_list, &CPackListView::selectionChanged, m_previewTimer, qOverload<>(&QTimer::start));
   connect(m_list, &CPackListView::entryActivated, this, &CMainFrame::OnEntryActivated);
   auto popup = [this](const QPoint& at) {
     UpdateCommandUI();
@@ -118,6 +134,7 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
 
   m_doc.AddObserver(this);
   RebuildViews();
+  ShowPreviewPane(shell::ProfileInt("Startup", "PreviewPane", 0) != 0, shell::ProfileInt("Startup", "PreviewBelow", 0) != 0);
   m_tree->setFocus();
 }
 
@@ -226,6 +243,16 @@ void CMainFrame::CreateActions() {
     const int value = s.style;
     connect(a, &QAction::triggered, this, [this, value] { SetViewType(value); });
   }
+  MakeAction("actionPreviewPane", "&Preview Pane", "Show the selected entry beside the list", nullptr,
+             QKeySequence(Qt::Key_F3))
+      ->setCheckable(true);
+  MakeAction("actionPreviewBelow", "Preview &Below the List", "Put the preview pane below the list rather than beside it",
+             nullptr)
+      ->setCheckable(true);
+  connect(findChild<QAction*>("actionPreviewPane"), &QAction::toggled, this,
+          [this](bool on) { ShowPreviewPane(on, findChild<QAction*>("actionPreviewBelow")->isChecked()); });
+  connect(findChild<QAction*>("actionPreviewBelow"), &QAction::toggled, this,
+          [this](bool below) { ShowPreviewPane(findChild<QAction*>("actionPreviewPane")->isChecked(), below); });
   MakeAction("actionAbout", "&About Tarn...", "Show Tarn's version and licence", &CMainFrame::OnAbout)
       ->setIcon(st->standardIcon(QStyle::SP_MessageBoxInformation));
 
@@ -271,6 +298,9 @@ void CMainFrame::CreateMenus() {
   view->addAction(act("actionSmallIcons"));
   view->addAction(act("actionList"));
   view->addAction(act("actionDetails"));
+  view->addSeparator();
+  view->addAction(act("actionPreviewPane"));
+  view->addAction(act("actionPreviewBelow"));
   view->addSeparator();
   view->addAction(act("actionUpOneLevel"));
 
@@ -446,6 +476,8 @@ void CMainFrame::OnDocumentChanged(CTarnDoc&) {
 }
 
 void CMainFrame::RebuildViews() {
+  m_pane->ShowNothing(QString());
+  RefreshPreview();
   m_listModel->SetDirectory(nullptr);
   m_treeModel->SetRoot(&m_doc.Root());
   m_tree->Rebuild();
@@ -490,6 +522,8 @@ void CMainFrame::ChangeTree(const std::function<const CPackObject*()>& mutate) {
   if (listHadFocus) m_list->FocusList();
   UpdateTitle();
   UpdateCommandUI();
+  // The entry shown may have changed (renamed, say), or be gone.
+  RefreshPreview();
 }
 
 bool CMainFrame::OpenArchive(const QString& path) {
@@ -705,6 +739,54 @@ void CMainFrame::OnStopSound() { m_player->Stop(); }
 
 void CMainFrame::OnFilter() { m_list->FocusFilter(); }
 
+// --- preview pane ---
+
+void CMainFrame::ShowPreviewPane(bool shown, bool below) {
+  for (auto [name, on] : {std::pair{"actionPreviewPane", shown}, std::pair{"actionPreviewBelow", below}}) {
+    QAction* a = findChild<QAction*>(name);
+    const QSignalBlocker block(a);
+    a->setChecked(on);
+  }
+  m_listSplitter->setOrientation(below ? Qt::Vertical : Qt::Horizontal);
+  m_pane->setVisible(shown);
+  FitPreviewPane();
+  shell::WriteProfileInt("Startup", "PreviewPane", shown ? 1 : 0);
+  shell::WriteProfileInt("Startup", "PreviewBelow", below ? 1 : 0);
+  RefreshPreview();
+}
+
+void CMainFrame::FitPreviewPane() {
+  // Two fifths of the room, unless the user has given it a size of its own.
+  const bool below = m_listSplitter->orientation() == Qt::Vertical;
+  const int room = below ? m_listSplitter->height() : m_listSplitter->width();
+  const int pane = below ? m_pane->height() : m_pane->width();
+  if (m_pane->isVisible() && room > 0 && pane < room / 4) m_listSplitter->setSizes({room * 3 / 5, room * 2 / 5});
+}
+
+void CMainFrame::RefreshPreview() {
+  m_previewed = nullptr;
+  m_previewTimer->start();
+}
+
+void CMainFrame::UpdatePreview() {
+  if (m_pane->isHidden()) {
+    // Nothing is read for a pane nobody sees; what it showed goes (its timers with it).
+    if (m_previewed) m_pane->ShowNothing(QString());
+    m_previewed = nullptr;
+    return;
+  }
+  const auto sel = ListSelection();
+  if (sel.size() == 1) {
+    if (sel.front() == m_previewed) return;
+    m_previewed = sel.front();
+    m_pane->ShowEntry(*sel.front(), ViewerContext());
+    return;
+  }
+  m_previewed = nullptr;
+  m_pane->ShowNothing(sel.empty() ? QString("Select an entry to see it here.")
+                                  : QString("%1 entries selected.").arg(sel.size()));
+}
+
 void CMainFrame::OnEntryActivated(CPackObject* entry) {
   if (!entry) return;
   if (entry->IsDirectory()) {
@@ -733,6 +815,8 @@ void CMainFrame::showEvent(QShowEvent* e) {
     resize(shell::ProfileInt("Startup", "WindowWidth", 600), shell::ProfileInt("Startup", "WindowHeight", 400));
   }
   QMainWindow::showEvent(e);
+  // Laid out only now: the pane gets its share of the room.
+  QTimer::singleShot(0, this, &CMainFrame::FitPreviewPane);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* e) {

@@ -16,6 +16,7 @@ class QActionGroup;
 class QLabel;
 class QMenu;
 class QSplitter;
+class QTimer;
 
 namespace tarn {
 
@@ -30,6 +31,7 @@ class CPackTreeModel;
 class CPackListModel;
 class CPackTreeView;
 class CPackListView;
+class CPreviewPane;
 
 inline constexpr const char* kPackObjectMime = "application/x-PackObject";
 
@@ -73,6 +75,7 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   // The one place that decides which commands are enabled and checked.
   void UpdateCommandUI();
   bool IsTreeFocused() const { return m_treeFocused; }
+  CPreviewPane* PreviewPane() const { return m_pane; }
   // The context menu for the current focus and selection, built afresh.
   std::unique_ptr<QMenu> BuildContextMenu();
   QString StatusText() const;
@@ -157,6 +160,11 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   void SetViewType(int style);
   void OnEntryActivated(CPackObject* entry);
   void ShowPlaying(const QString& text);
+  void ShowPreviewPane(bool shown, bool below);
+  void FitPreviewPane();
+  // Shows the selected entry in the pane afresh, once the events now waiting are handled.
+  void RefreshPreview();
+  void UpdatePreview();
   void ViewEntry(CPackObject& entry, bool skin);
 
   CTarnDoc& m_doc;
@@ -167,6 +175,10 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   CPackTreeView* m_tree;
   CPackListView* m_list;
   QSplitter* m_splitter;
+  QSplitter* m_listSplitter;
+  CPreviewPane* m_pane;
+  QTimer* m_previewTimer;
+  const CPackObject* m_previewed = nullptr;  // what the pane shows, while it is current
   QLabel* m_status;
   QLabel* m_playing;
   QMenu* m_recentMenu = nullptr;

@@ -14,6 +14,7 @@
 #include "TarnVersion.h"
 #include "cli/EncodeCommands.h"
 #include "cli/PngWriter.h"
+#include "formats/EntryInfo.h"
 #include "formats/EntryPictures.h"
 #include "formats/MapTextures.h"
 #include "formats/Model.h"
@@ -361,31 +362,10 @@ int CmdInfo(const Context& ctx, const std::vector<std::string>& a) {
   CTarnDoc doc;
   CPackObject* e = OpenEntry(ctx, doc, a[0], a[1]);
   if (!e) return 1;
-  if (e->IsDirectory()) {
-    ctx.out << "kind: directory\nentries: " << e->ChildCount() << "\nfiles: " << e->CountFiles() << "\n";
-    return 0;
-  }
-  if (IsAnyModelName(e->Name())) {
-    ModelData model;
-    CArchiveModelHost host(*e);
-    std::string why;
-    if (!LoadModel(*e, model, host, &why)) return ctx.Error(Quoted(a[1]) + " cannot be read as a model: " + why);
-    ctx.out << "kind: model\nformat: " << (model.format == ModelData::kMd2 ? "md2" : "mdl") << "\n";
-    ctx.out << "skins: " << model.skins.size() << "\ntriangles: " << model.triangles.size() << "\n";
-    ctx.out << "vertices: " << std::max(model.vertexCount, 0) << "\nframes: " << model.FrameCount() << "\n";
-    for (const auto& anim : model.animations)
-      ctx.out << "animation: " << Escaped(anim.name) << " " << anim.frames.size() << "\n";
-    return 0;
-  }
-  if (PictureKindOf(e->Name(), IsModelName(e->Name())) != PictureKind::None) {
-    EntryPictures pictures = PicturesOf(*e);
-    if (!pictures.ok()) return ctx.Error(pictures.message);
-    ctx.out << "kind: picture\nframes: " << pictures.set.pictures.size() << "\n";
-    for (const Picture& p : pictures.set.pictures)
-      ctx.out << "frame: " << p.width << "x" << p.height << (p.IsTrueColor() ? " (24-bit)" : "") << "\n";
-    return 0;
-  }
-  ctx.out << "kind: file\nsize: " << e->Size() << "\n";
+  InfoLines lines;
+  std::string why;
+  if (!DescribeEntry(*e, lines, &why)) return ctx.Error(why);
+  for (const auto& [key, value] : lines) ctx.out << key << ": " << value << "\n";
   return 0;
 }
 

@@ -5,6 +5,7 @@
 
 #include "archive/PackObject.h"
 #include "archive/PakFormat.h"
+#include "formats/ImageDecode.h"
 #include "formats/Sprites.h"
 
 namespace tarn {
@@ -36,6 +37,7 @@ PictureKind PictureKindOf(const std::string& name, bool skin) {
   if (EndsWith(n, ".pcx")) return PictureKind::Pcx;
   if (EndsWith(n, ".lmp")) return PictureKind::Lmp;
   if (EndsWith(n, ".wal")) return PictureKind::Wal;
+  if (EndsWith(n, ".mip")) return PictureKind::Mip;
   // The reader is chosen by the last character alone: "2" is the Quake II format.
   if (EndsWith(n, ".spr") || EndsWith(n, ".sp2")) return n.back() == '2' ? PictureKind::Quake2Sprite : PictureKind::QuakeSprite;
   return PictureKind::None;
@@ -77,6 +79,19 @@ EntryPictures LoadEntryPictures(CPackObject& entry, bool skin) {
       LoadPalette(kQuakePaletteId, pal);
       result.set.pictures.push_back(std::move(p));
       result.set.palettes.push_back(pal);
+      result.set.transparent255 = true;
+      break;
+    }
+    case PictureKind::Mip: {
+      // A Quake texture as a WAD holds it; one whose name begins with "{" is see-through.
+      RgbaImage image;
+      std::string name;
+      Picture p;
+      if (DecodeMiptex(bytes, image, &name, &why) && BuildPicture(image.width, image.height, image.indices, p)) {
+        result.set.pictures.push_back(std::move(p));
+        result.set.palettes.push_back(image.palette);
+        result.set.transparent255 = !name.empty() && name[0] == '{';
+      }
       break;
     }
     case PictureKind::Wal: {
@@ -100,6 +115,7 @@ EntryPictures LoadEntryPictures(CPackObject& entry, bool skin) {
     }
     case PictureKind::QuakeSprite:
       ReadQuakeSprite(bytes, result.set);
+      result.set.transparent255 = true;
       why = "the sprite has no pictures";
       break;
     case PictureKind::Quake2Sprite:

@@ -28,7 +28,7 @@ class CEntryBytes {
   bool m_ok = false;
 };
 
-enum class PictureKind { None, Pcx, Lmp, Wal, QuakeSprite, Quake2Sprite, ModelSkin };
+enum class PictureKind { None, Pcx, Lmp, Wal, Mip, QuakeSprite, Quake2Sprite, ModelSkin };
 
 // By the name's ending; skin asks for a Quake model's skin.
 PictureKind PictureKindOf(const std::string& name, bool skin = false);

@@ -9,6 +9,7 @@
 #include "viewers/BitmapViewer.h"
 #include "viewers/GLFrame.h"
 #include "viewers/HexView.h"
+#include "viewers/Previews.h"
 #include "viewers/Sound.h"
 #include "viewers/TextViewer.h"
 
@@ -102,6 +103,31 @@ void OpenViewer(CPackObject& entry, bool skin, const ViewContext& context) {
                                  Q(entry.Name()), context.mainWindow);
   }
   viewer->show();
+}
+
+CPreview* CreatePreview(CPackObject& entry, const ViewContext& context, QWidget* parent) {
+  if (entry.IsDirectory()) return new CMessagePreview(QString("A directory of %1 entries.").arg(entry.ChildCount()), parent);
+  switch (ViewerKindOf(entry)) {
+    case ViewerKind::Picture: {
+      EntryPictures pictures = LoadEntryPictures(entry);
+      if (!pictures.ok()) return new CMessagePreview(Q(pictures.message), parent);
+      return new CPicturePreview(std::move(pictures.set), parent);
+    }
+    case ViewerKind::Model:
+      return new CModelPreview(entry, parent);
+    case ViewerKind::Sound:
+      if (context.player) return new CSoundPreview(entry, *context.player, parent);
+      break;
+    case ViewerKind::TextOrBytes:
+      break;
+  }
+  std::vector<std::uint8_t> bytes;
+  bool cut = false;
+  std::string why;
+  if (!ReadBeginning(entry, CTextPreview::kShownBytes, bytes, &cut, &why))
+    return new CMessagePreview("The data of " + Q(Quoted(entry.Name())) + " cannot be read: " + Q(why), parent);
+  const bool text = IsTextName(ToLower(entry.Name())) || LooksLikeText(bytes);
+  return new CTextPreview(bytes, text, static_cast<std::uint64_t>(std::max(entry.Size(), 0)), parent);
 }
 
 }  // namespace tarn::viewers

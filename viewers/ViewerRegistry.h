@@ -42,4 +42,9 @@ ViewerKind ViewerKindOf(const CPackObject& entry);
 // when it is a sound.
 void OpenViewer(CPackObject& entry, bool skin, const ViewContext& context);
 
+class CPreview;
+// The preview pane's view of the entry (see Previews.h); the reason instead when it cannot be
+// read. It reads the entry only while made, but for a sound's Play.
+CPreview* CreatePreview(CPackObject& entry, const ViewContext& context, QWidget* parent);
+
 }  // namespace tarn::viewers
