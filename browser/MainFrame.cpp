@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QMimeData>
 #include <QSplitter>
+#include <QTemporaryDir>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -100,8 +101,11 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
     m_list->ShowDirectory(dir);
     UpdateCommandUI();
   });
-  connect(m_tree, &CPackTreeView::filesDropped, this, &CMainFrame::ImportPaths);
-  connect(m_list, &CPackListView::filesDropped, this, &CMainFrame::ImportPaths);
+  connect(m_tree, &CPackTreeView::dropped, this, &CMainFrame::Drop);
+  connect(m_list, &CPackListView::dropped, this, &CMainFrame::Drop);
+  const auto dragData = [this](const std::vector<CPackObject*>& entries) { return DragData(entries); };
+  m_treeModel->SetDragData(dragData);
+  m_listModel->SetDragData(dragData);
   connect(m_tree, &CPackTreeView::focusToList, m_list, &CPackListView::EnterByTab);
   connect(m_list, &CPackListView::focusToTree, this, [this] { m_tree->setFocus(Qt::TabFocusReason); });
   connect(m_list, &CPackListView::selectionChanged, this, &CMainFrame::UpdateCommandUI);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/TarnDoc.h"
+#include "browser/EntryDrag.h"
 #include "shell/Prompter.h"
 
 class QAction;
@@ -16,6 +17,7 @@ class QActionGroup;
 class QLabel;
 class QMenu;
 class QSplitter;
+class QTemporaryDir;
 class QTimer;
 
 namespace tarn {
@@ -33,7 +35,6 @@ class CPackTreeView;
 class CPackListView;
 class CPreviewPane;
 
-inline constexpr const char* kPackObjectMime = "application/x-PackObject";
 
 class CMainFrame : public QMainWindow, public CDocObserver {
   Q_OBJECT
@@ -82,6 +83,14 @@ class CMainFrame : public QMainWindow, public CDocObserver {
 
   // Imports files (and folders, as directories) into dir, reporting failures once.
   void ImportPaths(CPackObject* dir, const QStringList& paths);
+
+  // Drag and drop: the data of dragged entries; what they become for a file manager (exported
+  // into a temporary folder that goes with the window) and for another Tarn window; and a drop
+  // on dir (entries of this window move there, or are copied with copy set).
+  QMimeData* DragData(const std::vector<CPackObject*>& entries);
+  QList<QUrl> ExportForDrag(const QStringList& paths);
+  QByteArray StreamForDrag(const QStringList& paths);
+  void Drop(const DroppedEntries& drop, CPackObject* dir, bool copy);
 
   void OnDocumentChanged(CTarnDoc& doc) override;
 
@@ -178,6 +187,7 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   QSplitter* m_listSplitter;
   CPreviewPane* m_pane;
   QTimer* m_previewTimer;
+  std::vector<std::unique_ptr<QTemporaryDir>> m_dragFolders;
   const CPackObject* m_previewed = nullptr;  // what the pane shows, while it is current
   QLabel* m_status;
   QLabel* m_playing;

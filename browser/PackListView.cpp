@@ -82,7 +82,8 @@ CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(p
     v->setSelectionMode(QAbstractItemView::ExtendedSelection);
     v->setSelectionBehavior(QAbstractItemView::SelectRows);
     v->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    v->setDragDropMode(QAbstractItemView::DropOnly);
+    v->setDragDropMode(QAbstractItemView::DragDrop);
+    v->setDefaultDropAction(Qt::MoveAction);
     v->setAcceptDrops(true);
     v->setDropIndicatorShown(true);
     v->setContextMenuPolicy(Qt::DefaultContextMenu);
@@ -280,7 +281,7 @@ bool CPackListView::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::DragEnter:
     case QEvent::DragMove: {
       auto* d = static_cast<QDragMoveEvent*>(event);
-      if (LocalPaths(d->mimeData()).isEmpty()) {
+      if (!CanDropOnTarn(d->mimeData())) {
         d->ignore();
         return true;
       }
@@ -289,23 +290,25 @@ bool CPackListView::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::Drop: {
       if (watched != view->viewport()) break;
       auto* d = static_cast<QDropEvent*>(event);
-      const QStringList paths = LocalPaths(d->mimeData());
-      if (paths.isEmpty()) return true;
-      CPackObject* over = EntryAtViewportPoint(view, d->position().toPoint());
-      CPackObject* target = over && over->IsDirectory() ? over : m_model->Directory();
-      if (!target) return true;
-      d->acceptProposedAction();
-      // Imported after the view has finished with the drop, since importing resets the model;
-      // the target is found again by its path in case the tree changed meanwhile.
+      const DroppedEntries drop = TakeDrop(d->mimeData());
+      CPackObject* target = DropDirectory(EntryAtViewportPoint(view, d->position().toPoint()), m_model->Directory());
+      if (drop.kind == DroppedEntries::None || !target) return true;
+      const bool copy = d->modifiers() & Qt::ControlModifier;
+      // Handled here, and said to be a copy: the dragging view must not remove anything itself.
+      d->setDropAction(Qt::CopyAction);
+      d->accept();
+      // Done after the view has finished with the drop, since the change resets the model; the
+      // target is found again by its path in case the tree changed meanwhile.
       const std::string path = target->PathInArchive();
-      QTimer::singleShot(0, this, [this, path, paths] {
+      QTimer::singleShot(0, this, [this, path, drop, copy] {
         CPackObject* dir = m_model->Directory();
         if (!dir) return;
         CPackObject* root = dir->Root();
         CPackObject* found = path.empty() ? root : root->FindByPath(path);
-        if (found && found->IsDirectory()) emit filesDropped(found, paths);
+        if (found && found->IsDirectory()) emit dropped(drop, found, copy);
       });
-      break;  // let the view clear its highlight
+      view->viewport()->update();
+      return true;
     }
     default:
       break;

@@ -3,6 +3,7 @@
 #include <QWidget>
 #include <vector>
 
+#include "browser/EntryDrag.h"
 #include "browser/PackModels.h"
 
 class QCheckBox;
@@ -54,7 +55,8 @@ class CPackListView : public QWidget {
 
  signals:
   void entryActivated(tarn::CPackObject* entry);
-  void filesDropped(tarn::CPackObject* target, const QStringList& paths);
+  // Entries or files dropped on target: copy when Ctrl was held.
+  void dropped(const tarn::browser::DroppedEntries& drop, tarn::CPackObject* target, bool copy);
   void contextMenuWanted(const QPoint& globalPos);
   void selectionChanged();
   void focusToTree();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "browser/EntryDrag.h"
 #include "browser/Icons.h"
 #include "formats/EntryTypes.h"
 
@@ -114,11 +115,27 @@ QVariant CPackTreeModel::data(const QModelIndex& index, int role) const {
 
 Qt::ItemFlags CPackTreeModel::flags(const QModelIndex& index) const {
   if (!index.isValid()) return Qt::ItemIsDropEnabled;
-  return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDropEnabled;
+  Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDropEnabled;
+  if (EntryOf(index) != m_root) f |= Qt::ItemIsDragEnabled;
+  return f;
 }
 
-QStringList CPackTreeModel::mimeTypes() const { return {"text/uri-list"}; }
-Qt::DropActions CPackTreeModel::supportedDropActions() const { return Qt::CopyAction; }
+namespace {
+
+const QStringList kDropTypes = {"text/uri-list", kPackObjectMime};
+
+}  // namespace
+
+QStringList CPackTreeModel::mimeTypes() const { return kDropTypes; }
+Qt::DropActions CPackTreeModel::supportedDropActions() const { return Qt::CopyAction | Qt::MoveAction; }
+Qt::DropActions CPackTreeModel::supportedDragActions() const { return Qt::CopyAction | Qt::MoveAction; }
+
+QMimeData* CPackTreeModel::mimeData(const QModelIndexList& indexes) const {
+  std::vector<CPackObject*> entries;
+  for (const QModelIndex& i : indexes)
+    if (CPackObject* e = EntryOf(i); e && e != m_root) entries.push_back(e);
+  return m_dragData && !entries.empty() ? m_dragData(entries) : nullptr;
+}
 
 // --- list ---
 
@@ -295,12 +312,22 @@ QVariant CPackListModel::headerData(int section, Qt::Orientation orientation, in
 Qt::ItemFlags CPackListModel::flags(const QModelIndex& index) const {
   CPackObject* e = EntryAt(index.row());
   if (!e) return Qt::ItemIsDropEnabled;
-  Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+  Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren | Qt::ItemIsDragEnabled;
   if (e->IsDirectory()) f |= Qt::ItemIsDropEnabled;
   return f;
 }
 
-QStringList CPackListModel::mimeTypes() const { return {"text/uri-list"}; }
-Qt::DropActions CPackListModel::supportedDropActions() const { return Qt::CopyAction; }
+QStringList CPackListModel::mimeTypes() const { return kDropTypes; }
+Qt::DropActions CPackListModel::supportedDropActions() const { return Qt::CopyAction | Qt::MoveAction; }
+Qt::DropActions CPackListModel::supportedDragActions() const { return Qt::CopyAction | Qt::MoveAction; }
+
+QMimeData* CPackListModel::mimeData(const QModelIndexList& indexes) const {
+  // A row counts once, whatever columns the selection covers.
+  std::vector<CPackObject*> entries;
+  for (const QModelIndex& i : indexes)
+    if (CPackObject* e = EntryAt(i.row()); e && std::find(entries.begin(), entries.end(), e) == entries.end())
+      entries.push_back(e);
+  return m_dragData && !entries.empty() ? m_dragData(entries) : nullptr;
+}
 
 }  // namespace tarn::browser

@@ -5,6 +5,7 @@
 
 #include <QAbstractItemModel>
 #include <QAbstractTableModel>
+#include <functional>
 #include <unordered_map>
 #include <vector>
 
@@ -13,9 +14,13 @@
 
 namespace tarn::browser {
 
+// Makes the data of dragged entries (see CEntryMimeData).
+using DragDataMaker = std::function<QMimeData*(const std::vector<CPackObject*>& entries)>;
+
 class CPackTreeModel : public QAbstractItemModel {
   Q_OBJECT
  public:
+  void SetDragData(DragDataMaker maker) { m_dragData = std::move(maker); }
   explicit CPackTreeModel(QObject* parent = nullptr) : QAbstractItemModel(parent) {}
 
   void SetRoot(CPackObject* root);
@@ -36,8 +41,11 @@ class CPackTreeModel : public QAbstractItemModel {
   Qt::ItemFlags flags(const QModelIndex& index) const override;
   QStringList mimeTypes() const override;
   Qt::DropActions supportedDropActions() const override;
+  Qt::DropActions supportedDragActions() const override;
+  QMimeData* mimeData(const QModelIndexList& indexes) const override;
 
  private:
+  DragDataMaker m_dragData;
   // The subdirectories of dir, sorted by name, made when first asked for.
   const std::vector<CPackObject*>& SubDirectories(const CPackObject* dir) const;
 
@@ -55,6 +63,7 @@ class CPackListModel : public QAbstractTableModel {
   enum Column { kName = 0, kSize = 1, kType = 2, kColumns = 3 };
 
   explicit CPackListModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
+  void SetDragData(DragDataMaker maker) { m_dragData = std::move(maker); }
 
   void SetDirectory(CPackObject* dir);
   CPackObject* Directory() const { return m_dir; }
@@ -84,6 +93,8 @@ class CPackListModel : public QAbstractTableModel {
   Qt::ItemFlags flags(const QModelIndex& index) const override;
   QStringList mimeTypes() const override;
   Qt::DropActions supportedDropActions() const override;
+  Qt::DropActions supportedDragActions() const override;
+  QMimeData* mimeData(const QModelIndexList& indexes) const override;
   // Sorts by a column (again with the other order: reversed); directories stay first.
   void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
@@ -92,6 +103,7 @@ class CPackListModel : public QAbstractTableModel {
   void Collect();
   void SortAll();
   void Narrow();
+  DragDataMaker m_dragData;
   CPackObject* m_dir = nullptr;
   std::vector<CPackObject*> m_all;   // what the filter chooses from, sorted
   std::vector<CPackObject*> m_rows;  // what is shown

@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStatusBar>
+#include <QTemporaryDir>
+#include <QUrl>
 
 #include "archive/PakFormat.h"
 #include "archive/SafeExtract.h"
@@ -230,6 +232,63 @@ void CMainFrame::OnExportDirectory() {
   for (const auto& x : report.failed) problems << QString("%1: %2").arg(Q(x.name), Q(x.reason));
   if (!problems.isEmpty())
     Message("Some entries were not exported:\n" + problems.join("\n"), "Export", QMessageBox::Warning);
+}
+
+// --- drag and drop ---
+
+QMimeData* CMainFrame::DragData(const std::vector<CPackObject*>& entries) {
+  QStringList paths;
+  for (const CPackObject* e : entries)
+    if (e->Parent()) paths << Q(e->PathInArchive());
+  return paths.isEmpty() ? nullptr : new CEntryMimeData(this, paths);
+}
+
+QList<QUrl> CMainFrame::ExportForDrag(const QStringList& paths) {
+  // A folder of its own for each drag: the program that takes the files may still be copying
+  // them when the next drag begins. They all go when the window does.
+  auto folder = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/tarn-drag-XXXXXX");
+  if (!folder->isValid()) return {};
+  std::vector<std::string> entries;
+  for (const QString& p : paths) entries.push_back(S(p));
+  const ExportReport report = ExportEntries(entries, folder->path());
+  QList<QUrl> urls;
+  // What was refused (a name that cannot be written safely) has nothing to hand over.
+  for (const std::string& p : entries) {
+    const QString written = folder->path() + "/" + Q(p.substr(p.rfind('/') + 1));
+    if (QFileInfo::exists(written)) urls << QUrl::fromLocalFile(written);
+  }
+  if (!report.refused.empty() || !report.failed.empty())
+    statusBar()->showMessage(QString("%1 of the dragged entries could not be exported and were left out.")
+                                 .arg(report.refused.size() + report.failed.size()),
+                             kReportMs);
+  m_dragFolders.push_back(std::move(folder));
+  return urls;
+}
+
+QByteArray CMainFrame::StreamForDrag(const QStringList& paths) {
+  std::vector<CPackObject*> entries;
+  for (const QString& p : paths)
+    if (CPackObject* e = m_doc.Root().FindByPath(S(p))) entries.push_back(e);
+  return EntryStream(entries, nullptr);
+}
+
+void CMainFrame::Drop(const DroppedEntries& drop, CPackObject* dir, bool copy) {
+  switch (drop.kind) {
+    case DroppedEntries::Own:
+      if (drop.from == this && !copy)
+        MoveEntries(drop.paths, dir);
+      else if (drop.from)
+        PasteStream(drop.from->StreamForDrag(drop.paths), dir, "Copy");
+      break;
+    case DroppedEntries::Stream:
+      PasteStream(drop.stream, dir, "Copy");
+      break;
+    case DroppedEntries::Files:
+      ImportPaths(dir, drop.paths);
+      break;
+    case DroppedEntries::None:
+      break;
+  }
 }
 
 }  // namespace tarn::browser

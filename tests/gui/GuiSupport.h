@@ -3,6 +3,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QTest>
 #include <optional>
 
@@ -63,6 +65,18 @@ class ScriptedPrompter : public shell::CPrompter {
     return a;
   }
 };
+
+// A drag of mime entering target at a point and dropped there, as a user's drag delivers it.
+inline void DropOn(QWidget* target, QPoint at, QMimeData* mime, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, mime, Qt::LeftButton, modifiers);
+  QApplication::sendEvent(target, &enter);
+  QDragMoveEvent move(at, Qt::CopyAction | Qt::MoveAction, mime, Qt::LeftButton, modifiers);
+  QApplication::sendEvent(target, &move);
+  QDropEvent drop(QPointF(at), Qt::CopyAction | Qt::MoveAction, mime, Qt::LeftButton, modifiers);
+  QApplication::sendEvent(target, &drop);
+  QApplication::processEvents();
+  QApplication::processEvents();
+}
 
 class GuiTest : public ::testing::Test {
  protected:

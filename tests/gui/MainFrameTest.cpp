@@ -266,14 +266,7 @@ TEST_F(GuiTest, ImportReportsUnreadableFilesOnce) {
 void Drop(QWidget* target, QPoint at, const QList<QUrl>& urls) {
   QMimeData mime;
   mime.setUrls(urls);
-  QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(target, &enter);
-  QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(target, &move);
-  QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(target, &drop);
-  QApplication::processEvents();
-  QApplication::processEvents();
+  DropOn(target, at, &mime);
 }
 
 TEST_F(GuiTest, DropsImportWhereThePointerIs) {
