@@ -212,6 +212,8 @@ void CMainFrame::CreateActions() {
              &CMainFrame::OnImportFile);
   MakeAction("actionImportDirectory", "Import &From Directory...", "Add a folder's contents to the directory",
              &CMainFrame::OnImportDirectory);
+  MakeAction("actionNewSprite", "New &Sprite from Pictures...",
+             "Make a Quake or Quake II sprite of picture files, one frame each", &CMainFrame::OnNewSprite);
   MakeAction("actionExportFile", "&Export To File...", "Write the selected file to disk", &CMainFrame::OnExportFile);
   MakeAction("actionExportDirectory", "Export &To Directory...", "Write the selected entries into a folder",
              &CMainFrame::OnExportDirectory);
@@ -312,6 +314,7 @@ void CMainFrame::CreateMenus() {
   object->setObjectName("menuObject");
   object->addAction(act("actionImportFile"));
   object->addAction(act("actionImportDirectory"));
+  object->addAction(act("actionNewSprite"));
   object->addAction(act("actionExportFile"));
   object->addAction(act("actionExportDirectory"));
   object->addSeparator();
@@ -389,6 +392,7 @@ void CMainFrame::UpdateCommandUI() {
   set("actionRename", tree ? treeDir && treeDir->Parent() : only && only->Parent());
   set("actionDelete", tree ? treeDir && treeDir->Parent() : !sel.empty());
   set("actionImportFile", ImportTarget() != nullptr);
+  set("actionNewSprite", ImportTarget() != nullptr);
   set("actionExportFile", !tree && only && !only->IsDirectory());
   set("actionExportDirectory", tree ? treeDir != nullptr : sel.size() >= 2 || (only && only->IsDirectory()));
   set("actionUpOneLevel", treeDir && treeDir->Parent());

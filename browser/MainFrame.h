@@ -130,8 +130,10 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   // Reads entries from a transfer stream into dir, asking about taken names; one undoable step.
   void PasteStream(const QByteArray& data, CPackObject* dir, const QString& command);
   void MoveEntries(const QStringList& paths, CPackObject* dir);
-  // Moves what an import made in a detached directory into dir, as one undoable step.
-  void TakeStaged(CPackObject* dir, std::unique_ptr<CPackObject> staging, const std::string& command);
+  // Moves what an import made in a detached directory into dir, as one undoable step named
+  // "command what" (what: the entries, counted or named, unless given).
+  void TakeStaged(CPackObject* dir, std::unique_ptr<CPackObject> staging, const std::string& command,
+                  const std::string& what = {});
   bool ExportAsPng(CPackObject& entry, const QString& path);
   ExportReport ExportEntries(const std::vector<std::string>& paths, const QString& folder);
 
@@ -157,6 +159,7 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   void OnDelete();
   void OnImportFile();
   void OnImportDirectory();
+  void OnNewSprite();
   void OnExportFile();
   void OnExportDirectory();
   void OnUpOneLevel();

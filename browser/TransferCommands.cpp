@@ -2,6 +2,8 @@
 // folders, export of files (pictures also as PNG) and directories. The work runs on a worker
 // thread; an import goes into the tree as one undoable step.
 #include <QBuffer>
+#include <QCollator>
+#include <QFile>
 #include <QDir>
 #include <QFileInfo>
 #include <QStatusBar>
@@ -16,6 +18,7 @@
 #include "browser/PackTreeView.h"
 #include "formats/EntryPictures.h"
 #include "formats/EntryTypes.h"
+#include "formats/ImageEncode.h"
 #include "shell/Text.h"
 #include "shell/WorkDialog.h"
 #include "viewers/BitmapViewer.h"
@@ -37,13 +40,56 @@ std::unique_ptr<CPackObject> StagingDirectory() {
   return staging;
 }
 
+bool ReadWholeFile(const QString& path, std::vector<std::uint8_t>& bytes, std::string* why) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) {
+    *why = S(f.errorString());
+    return false;
+  }
+  const QByteArray all = f.readAll();
+  bytes.assign(all.begin(), all.end());
+  return true;
+}
+
+// Puts bytes made in memory into dir as a new file entry, held in a temporary file as imported
+// files are.
+bool AddMadeFile(CPackObject& dir, const std::string& name, const std::vector<std::uint8_t>& bytes, std::string* why) {
+  const auto temp = CreateTempFile();
+  if (!temp || !WriteFileBytes(*temp, bytes)) {
+    if (temp) std::remove(temp->c_str());
+    *why = "cannot write a temporary file";
+    return false;
+  }
+  CPackObject* entry = dir.AddChild(name, false);
+  entry->SetSize(static_cast<std::int32_t>(bytes.size()));
+  entry->SetTempFile(temp->string(), true);
+  return true;
+}
+
+// An image file encoded as the choice says, into dir as NAME.lmp (or .mip, .wal, .pcx).
+bool ImportEncoded(CPackObject& dir, const QString& path, const shell::EncodeChoice& choice, std::string* why) {
+  std::vector<std::uint8_t> bytes;
+  RgbaImage image;
+  if (!ReadWholeFile(path, bytes, why) || !DecodeImage(bytes, S(QFileInfo(path).fileName()), image, why)) return false;
+  const std::string stem = S(QFileInfo(path).completeBaseName());
+  EncodeOptions options = choice.options;
+  options.name = TextureNameFor(stem, choice.kind);
+  const EncodeResult result = EncodeImage(image, choice.kind, options);
+  if (!result.ok) {
+    *why = result.error;
+    return false;
+  }
+  return AddMadeFile(dir, stem + ExtensionOf(choice.kind), result.bytes, why);
+}
+
 }  // namespace
 
-void CMainFrame::TakeStaged(CPackObject* dir, std::unique_ptr<CPackObject> staging, const std::string& command) {
+void CMainFrame::TakeStaged(CPackObject* dir, std::unique_ptr<CPackObject> staging, const std::string& command,
+                            const std::string& what) {
   std::vector<CPackObject*> children;
   for (CPackObject* c : staging->Children()) children.push_back(c);
   if (!dir || children.empty()) return;
-  EditTree(command + " " + CountedEntries(children.size(), children.front()->Name()), [&](CTreeEdit& edit) {
+  EditTree(command + " " + (what.empty() ? CountedEntries(children.size(), children.front()->Name()) : what), [&](CTreeEdit& edit) {
     for (CPackObject* c : children) edit.Insert(*dir, staging->DetachChild(c));
     return dir;
   });
@@ -52,10 +98,20 @@ void CMainFrame::TakeStaged(CPackObject* dir, std::unique_ptr<CPackObject> stagi
 void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
   if (!dir || paths.isEmpty()) return;
   const std::string dirPath = dir->PathInArchive();
+  // Image files: asked once whether they come in as they are or encoded.
+  QStringList images;
+  for (const QString& path : paths)
+    if (QFileInfo info(path); info.isFile() && TypeOf(S(info.fileName()), false) == EntryType::Image) images << path;
+  std::optional<shell::EncodeChoice> encode;
+  if (!images.isEmpty()) {
+    encode = m_prompter->EncodeImages(this, images);
+    if (!encode) return;
+    if (!encode->encode) encode.reset();
+  }
   auto staging = StagingDirectory();
-  QStringList failed;
+  QStringList failed, notEncoded;
   bool cancelled = false;
-  shell::CWorkDialog work(this, "Importing");
+  shell::CWorkDialog work(this, encode ? "Encoding and importing" : "Importing");
   work.Run([&](CProgress& progress) {
     ImportOptions options;
     options.progress = &progress;
@@ -65,7 +121,10 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
       if (cancelled) break;
       QFileInfo info(path);
       std::string why;
-      if (info.isDir()) {
+      if (encode && images.contains(path)) {
+        if (!ImportEncoded(*staging, path, *encode, &why)) notEncoded << path + ": " + Q(why);
+        cancelled = !progress.Advance(static_cast<std::uint64_t>(info.size()), S(info.fileName()));
+      } else if (info.isDir()) {
         // A folder dropped from the desktop becomes a directory holding its contents.
         CPackObject* sub = staging->AddChild(S(info.fileName()), true);
         const ImportReport report = sub->ImportDirectory(S(path), options);
@@ -84,7 +143,9 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
     return;
   }
   // Found again by path: the import ran an event loop.
-  TakeStaged(FindDirectory(dirPath), std::move(staging), "Import");
+  TakeStaged(FindDirectory(dirPath), std::move(staging), encode ? "Import and encode" : "Import");
+  if (!notEncoded.isEmpty())
+    Message("Could not encode:\n  " + notEncoded.join("\n  "), "Import Error", QMessageBox::Warning);
   if (failed.size() == 1) {
     Message("Could not import " + failed.front() + "\nFile may be in use by another application", "Import Error",
             QMessageBox::Question);
@@ -104,6 +165,52 @@ void CMainFrame::OnImportFile() {
   if (files.isEmpty()) return;
   // Found again by path: the dialog ran an event loop.
   if (CPackObject* dir = FindDirectory(path)) ImportPaths(dir, files);
+}
+
+void CMainFrame::OnNewSprite() {
+  CPackObject* target = ImportTarget();
+  if (!target) return;
+  const std::string dirPath = target->PathInArchive();
+  QStringList frames = m_prompter->OpenFileNames(this, "New Sprite from Pictures",
+                                                 "PNG pictures (*.png);;Pictures (*.png *.tga *.bmp *.jpg *.jpeg *.pcx);;All Files (*)");
+  if (frames.isEmpty()) return;
+  // In the order of their names, frame2 before frame10.
+  QCollator order;
+  order.setNumericMode(true);
+  std::sort(frames.begin(), frames.end(), [&](const QString& a, const QString& b) { return order.compare(a, b) < 0; });
+  const auto choice = m_prompter->SpriteOf(this, frames);
+  if (!choice || choice->stem.empty()) return;
+  auto staging = StagingDirectory();
+  std::string why;
+  bool made = false;
+  shell::CWorkDialog work(this, "Making the sprite");
+  work.Run([&](CProgress& progress) {
+    std::vector<RgbaImage> images(static_cast<std::size_t>(frames.size()));
+    progress.Expect(static_cast<std::uint64_t>(frames.size()) + 1);
+    for (int i = 0; i < frames.size(); ++i) {
+      std::vector<std::uint8_t> bytes;
+      if (!ReadWholeFile(frames[i], bytes, &why) ||
+          !DecodeImage(bytes, S(QFileInfo(frames[i]).fileName()), images[static_cast<std::size_t>(i)], &why)) {
+        why = S(frames[i]) + ": " + why;
+        return;
+      }
+      if (!progress.Advance(1, S(QFileInfo(frames[i]).fileName()))) return;
+    }
+    // Quake II finds the frames by their path in the game, beside the sprite.
+    std::vector<SpriteFile> files;
+    if (!EncodeSprite(images, choice->quake2, choice->stem, dirPath.empty() ? "" : dirPath + "/", choice->options, files, &why))
+      return;
+    for (const SpriteFile& f : files)
+      if (!AddMadeFile(*staging, f.name, f.bytes, &why)) return;
+    made = true;
+  });
+  if (work.CancelAsked()) return;
+  if (!made) {
+    Message("Could not make the sprite: " + Q(why) + ".", "New Sprite", QMessageBox::Warning);
+    return;
+  }
+  TakeStaged(FindDirectory(dirPath), std::move(staging), "New Sprite",
+             Quoted(choice->stem + (choice->quake2 ? ".sp2" : ".spr")));
 }
 
 void CMainFrame::OnImportDirectory() {

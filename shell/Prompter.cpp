@@ -78,4 +78,16 @@ SkinChoice CPrompter::ChooseSkins(QWidget* parent, const QStringList& entries) {
   return {dialog.Entries(), dialog.Files()};
 }
 
+std::optional<EncodeChoice> CPrompter::EncodeImages(QWidget* parent, const QStringList& images) {
+  CEncodeDialog dialog(images, CEncodeDialog::Mode::Import, parent);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.Choice();
+}
+
+std::optional<SpriteChoice> CPrompter::SpriteOf(QWidget* parent, const QStringList& frames) {
+  CEncodeDialog dialog(frames, CEncodeDialog::Mode::Sprite, parent);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.Sprite();
+}
+
 }  // namespace tarn::shell

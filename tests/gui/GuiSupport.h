@@ -55,6 +55,15 @@ class ScriptedPrompter : public shell::CPrompter {
     offeredSkins = entries;
     return skins;
   }
+  // Image imports are kept as they are unless a test says otherwise.
+  std::optional<shell::EncodeChoice> encodeChoice = shell::EncodeChoice{};
+  QStringList encodeAsked;
+  std::optional<shell::EncodeChoice> EncodeImages(QWidget*, const QStringList& images) override {
+    encodeAsked = images;
+    return encodeChoice;
+  }
+  std::optional<shell::SpriteChoice> spriteChoice;
+  std::optional<shell::SpriteChoice> SpriteOf(QWidget*, const QStringList&) override { return spriteChoice; }
   std::vector<shell::ConflictAnswer> conflictAnswers;  // taken in order; Keep Both when none left
   QStringList conflicts;                                 // the names asked about
   shell::ConflictAnswer NameConflict(QWidget*, const QString& name, const QString&, bool) override {

@@ -31,7 +31,9 @@ class ModelPreview : public GuiTest {
     QApplication::processEvents();
     auto* preview = qobject_cast<viewers::CModelPreview*>(frame->PreviewPane()->Preview());
     // The bound only ends a hang; the load takes a moment on its worker.
-    if (preview) EXPECT_TRUE(QTest::qWaitFor([&] { return !preview->Loading(); }, 20000));
+    if (preview) {
+      EXPECT_TRUE(QTest::qWaitFor([&] { return !preview->Loading(); }, 20000));
+    }
     return preview;
   }
   QString Properties() { return frame->PreviewPane()->Properties()->text(); }
