@@ -147,6 +147,7 @@ CPackObject* CPackObject::ImportFile(const fs::path& diskPath, const ImportOptio
   child->m_size = static_cast<std::int32_t>(size);
   if (!options.snapshot) {
     child->SetTempFile(fs::absolute(diskPath, ec).string(), false);
+    Advance(options.progress, size, diskPath.filename().string());
     return child;
   }
   auto temp = CreateTempFile();

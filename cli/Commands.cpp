@@ -14,6 +14,7 @@
 #include "TarnVersion.h"
 #include "cli/EncodeCommands.h"
 #include "cli/PngWriter.h"
+#include "cli/TerminalProgress.h"
 #include "formats/EntryInfo.h"
 #include "formats/EntryPictures.h"
 #include "formats/MapTextures.h"
@@ -61,6 +62,8 @@ constexpr const char* kHelp =
     "A save replaces the file a symbolic link leads to, keeping the link, the file's mode, owner and\n"
     "group. create, add, rm and rename lock the archive while they run; one that finds it locked\n"
     "waits up to 10 seconds (TARN_PAK_LOCK_TIMEOUT, in seconds) and then gives up.\n"
+    "extract, create and add draw a progress line on standard error when it is a terminal and\n"
+    "they run for more than half a second.\n"
     "\n"
     "Names and messages are printed with control characters escaped, one record a line: \"\\n\",\n"
     "\"\\t\", \"\\\\\" for a backslash and \"\\xNN\" for other bytes below 0x20 and 0x7F; in messages\n"
@@ -73,6 +76,11 @@ struct Context {
   std::ostream& err;
   SaveConsent consent;  // --force, --break-links
   std::chrono::milliseconds lockTimeout;
+  RunOptions options;
+  // The progress line of one step of a command; nothing when it is not wanted.
+  std::unique_ptr<CTerminalProgress> Progress(const std::string& what) const {
+    return options.progress ? std::make_unique<CTerminalProgress>(err, what, options.progressAfter) : nullptr;
+  }
   int Error(const std::string& message) const {
     err << "tarn-pak: " << message << "\n";
     return 1;
@@ -119,12 +127,17 @@ bool OpenToChange(const Context& ctx, CTarnDoc& doc, const std::string& path) {
   return Lock(ctx, doc, path) && Open(ctx, doc, path);
 }
 
-int Save(const Context& ctx, CTarnDoc& doc, const fs::path& path) {
+int Save(const Context& ctx, CTarnDoc& doc, const fs::path& path, const std::string& command) {
   for (const auto& [concern, text] : doc.SaveConcerns(path))
     if (!ctx.consent.Allows(concern))
       return ctx.Error(text + " Not saved; " + (concern == SaveConcern::HardLinks ? "--break-links" : "--force") +
                        " saves anyway.");
-  if (doc.OnSaveDocument(path, ctx.consent)) return 0;
+  bool saved;
+  {
+    const auto progress = ctx.Progress(command + ": saving");
+    saved = doc.OnSaveDocument(path, ctx.consent, progress.get());
+  }
+  if (saved) return 0;
   return ctx.Error(OneLine(doc.LastError()));
 }
 
@@ -184,7 +197,11 @@ int CmdExtract(const Context& ctx, const std::vector<std::string>& a) {
   if (archive.empty()) return ctx.Usage("extract needs an ARCHIVE");
   CTarnDoc doc;
   if (!Open(ctx, doc, archive)) return 1;
-  if (paths.empty()) return Warn(ctx, doc.Root().ExportToDisk(dir));
+  const auto progress = ctx.Progress("extract");
+  if (paths.empty()) {
+    const ExportReport report = doc.Root().ExportToDisk(dir, false, progress.get());
+    return Warn(ctx, report);
+  }
 
   std::vector<CPackObject*> entries;
   for (const auto& p : paths) {
@@ -195,7 +212,7 @@ int CmdExtract(const Context& ctx, const std::vector<std::string>& a) {
   int rc = 0;
   // A named entry keeps its path: its parent directories become folders under DIR.
   for (CPackObject* e : entries)
-    if (Warn(ctx, e->ExportToDisk(dir, true)) != 0) rc = 1;
+    if (Warn(ctx, e->ExportToDisk(dir, true, progress.get())) != 0) rc = 1;
   return rc;
 }
 
@@ -206,10 +223,14 @@ int CmdCreate(const Context& ctx, const std::vector<std::string>& a) {
   CTarnDoc doc;
   if (!Lock(ctx, doc, a[0])) return 1;
   // The archive is written at once, so the files are read where they are, not copied first.
-  ImportReport report = doc.Root().ImportDirectory(a[1], ImportOptions{.snapshot = false});
+  ImportReport report;
+  {
+    const auto progress = ctx.Progress("create: reading");
+    report = doc.Root().ImportDirectory(a[1], ImportOptions{.snapshot = false, .progress = progress.get()});
+  }
   for (const auto& f : report.failures) ctx.err << "tarn-pak: cannot import " << Quoted(f.name) << ": " << f.reason << "\n";
   if (!report.failures.empty()) return ctx.Error("nothing written");
-  return Save(ctx, doc, a[0]);
+  return Save(ctx, doc, a[0], "create");
 }
 
 CPackObject* EnsureDirectory(CPackObject& root, const std::string& path) {
@@ -230,7 +251,7 @@ CPackObject* EnsureDirectory(CPackObject& root, const std::string& path) {
 }
 
 int CmdAdd(const Context& ctx, const std::vector<std::string>& a) {
-  if (IsEncodingAdd(a)) return ctx.Report(RunAddEncoded(a, ctx.out, ctx.err));
+  if (IsEncodingAdd(a)) return ctx.Report(RunAddEncoded(a, ctx.out, ctx.err, ctx.options));
   std::string archive, to;
   std::vector<std::string> sources;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -248,7 +269,8 @@ int CmdAdd(const Context& ctx, const std::vector<std::string>& a) {
   if (!OpenToChange(ctx, doc, archive)) return 1;
   CPackObject* dir = EnsureDirectory(doc.Root(), to);
   if (!dir) return ctx.Error(Quoted(to) + " names a file, not a directory");
-  const ImportOptions options{.snapshot = false};
+  auto progress = ctx.Progress("add: reading");
+  const ImportOptions options{.snapshot = false, .progress = progress.get()};
   bool failed = false;
   for (const auto& s : sources) {
     std::error_code ec;
@@ -266,8 +288,9 @@ int CmdAdd(const Context& ctx, const std::vector<std::string>& a) {
       }
     }
   }
+  progress.reset();  // its line goes before the save draws its own
   if (failed) return ctx.Error("archive left unchanged");
-  return Save(ctx, doc, archive);
+  return Save(ctx, doc, archive, "add");
 }
 
 int CmdRm(const Context& ctx, const std::vector<std::string>& a) {
@@ -292,7 +315,7 @@ int CmdRm(const Context& ctx, const std::vector<std::string>& a) {
   }
   for (CPackObject* e : doomed)
     if (e) e->Parent()->RemoveChild(e);
-  return Save(ctx, doc, a[0]);
+  return Save(ctx, doc, a[0], "rm");
 }
 
 int CmdRename(const Context& ctx, const std::vector<std::string>& a) {
@@ -309,7 +332,7 @@ int CmdRename(const Context& ctx, const std::vector<std::string>& a) {
     case NewNameProblem::None: break;
   }
   if (!e->Rename(check.stored)) return ctx.Error("cannot rename " + Quoted(a[1]));
-  return Save(ctx, doc, a[0]);
+  return Save(ctx, doc, a[0], "rename");
 }
 
 int CmdCat(const Context& ctx, const std::vector<std::string>& a) {
@@ -433,8 +456,8 @@ int CmdEncode(const Context& ctx, const std::vector<std::string>& a) { return ct
 
 }  // namespace
 
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  Context ctx{out, err, {}, std::chrono::seconds(10)};
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const RunOptions& options) {
+  Context ctx{out, err, {}, std::chrono::seconds(10), options};
   if (const char* wait = std::getenv("TARN_PAK_LOCK_TIMEOUT")) {
     char* end = nullptr;
     const double seconds = std::strtod(wait, &end);

@@ -182,7 +182,8 @@ bool IsEncodingAdd(const std::vector<std::string>& args) {
   return std::find(args.begin(), args.end(), "--as") != args.end();
 }
 
-Outcome RunAddEncoded(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+Outcome RunAddEncoded(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                      const RunOptions& options) {
   Parsed p;
   if (std::string bad = Parse(args, true, p); !bad.empty()) return BadUsage(bad);
   if (p.positional.size() < 2) return BadUsage("add takes ARCHIVE and at least one IMAGE");
@@ -221,7 +222,7 @@ Outcome RunAddEncoded(const std::vector<std::string>& args, std::ostream& out, s
     addArgs.push_back(file.string());
   }
   // add reports its own failures.
-  return {Run(addArgs, out, err), {}};
+  return {Run(addArgs, out, err, options), {}};
 }
 
 }  // namespace tarn::cli

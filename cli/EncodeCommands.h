@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/Commands.h"
+
 namespace tarn::cli {
 
 // What a command came to: 0 done, 1 failed, 2 bad usage, and the one-line message for the
@@ -22,6 +24,7 @@ Outcome RunEncode(const std::vector<std::string>& args);
 bool IsEncodingAdd(const std::vector<std::string>& args);
 // add ARCHIVE --as KIND [--to DIRPATH] [OPTIONS] IMAGE..., without the command's name; the
 // adding itself is the plain add command's, run with out and err.
-Outcome RunAddEncoded(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+Outcome RunAddEncoded(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                      const RunOptions& options = {});
 
 }  // namespace tarn::cli
