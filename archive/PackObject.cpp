@@ -436,6 +436,26 @@ bool CPackObject::StreamData(const std::function<bool(const std::uint8_t*, std::
   return true;
 }
 
+bool CPackObject::CopyBytes(std::vector<std::uint8_t>& out, std::string* error, std::size_t max, bool* cut) const {
+  out.clear();
+  const std::size_t size = static_cast<std::size_t>(std::max<std::int32_t>(m_size, 0));
+  const bool more = size > max;
+  if (cut) *cut = more;
+  if (!CanStream(error)) return false;
+  out.reserve(std::min(size, max));
+  std::string why;
+  const bool all = StreamData(
+      [&](const std::uint8_t* p, std::size_t n) {
+        out.insert(out.end(), p, p + std::min(n, max - out.size()));
+        return out.size() < max || !more;
+      },
+      &why);
+  // Stopped on purpose once max bytes were read.
+  if (all || (more && out.size() == max)) return true;
+  if (error) *error = why;
+  return false;
+}
+
 // --- saving ---
 
 bool CPakWriter::Write(const void* data, std::size_t n) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -214,6 +215,10 @@ class CPackObject {
   // Hands the bytes to sink in pieces without keeping them, from memory, the temporary file or
   // the source archive. False with a reason when they cannot all be read or the sink refuses.
   bool StreamData(const std::function<bool(const std::uint8_t*, std::size_t)>& sink, std::string* error) const;
+  // A copy of the bytes (at most max of them; cut tells whether there were more), leaving the
+  // entry as it was: safe beside other readers, on any thread. False with a reason.
+  bool CopyBytes(std::vector<std::uint8_t>& out, std::string* error, std::size_t max = SIZE_MAX,
+                 bool* cut = nullptr) const;
 
   // --- saving: the two passes, visiting files before subdirectories in child order ---
   bool WriteData(CPakWriter& writer) const;

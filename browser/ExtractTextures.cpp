@@ -2,16 +2,14 @@
 
 #include "archive/PackObject.h"
 #include "browser/MainFrame.h"
-#include "formats/EntryPictures.h"
 #include "formats/MapTextures.h"
 #include "shell/ProgressDialog.h"
-#include "shell/WaitCursor.h"
+#include "shell/Text.h"
+#include "shell/WorkDialog.h"
 
 namespace tarn::browser {
 
-namespace {
-QString Q(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
-}  // namespace
+using shell::Q;
 
 void ExtractTextures(CMainFrame& frame, const std::vector<CPackObject*>& maps) {
   if (maps.empty()) return;
@@ -21,40 +19,46 @@ void ExtractTextures(CMainFrame& frame, const std::vector<CPackObject*>& maps) {
                                                     "Wad Files (*.wad);;All Files (*.*) (*)", "Tarn", "wad");
   if (out.isEmpty()) return;
 
+  // Read and written on a worker; the dialog at the end waits to be closed, as it always has.
+  std::vector<WadLump> lumps;
+  QStringList problems;
+  int skipped = 0;
+  std::string why;
+  bool written = false;
+  shell::CWorkDialog work(&frame, "Extracting textures");
+  work.Run([&](CProgress& step) {
+    std::vector<const CPackObject*> found;
+    for (const std::string& path : paths)
+      // Found again by path: the file dialog ran an event loop.
+      if (const CPackObject* map = frame.Document().Root().FindByPath(path)) {
+        found.push_back(map);
+        step.Expect(static_cast<std::uint64_t>(std::max(map->Size(), 0)));
+      }
+    for (const CPackObject* map : found) {
+      std::vector<std::uint8_t> bytes;
+      std::string readWhy;
+      if (!map->CopyBytes(bytes, &readWhy)) {
+        problems << Q(map->Name()) + ": its data cannot be read";
+        continue;
+      }
+      MapTextures textures = ReadMapTextures(bytes);
+      for (const auto& p : textures.problems) problems << Q(map->Name()) + ": " + Q(p);
+      skipped += textures.skipped;
+      AddMapTextures(textures, lumps);
+      // Stopped between maps, nothing is written.
+      if (!step.Advance(bytes.size(), map->Name())) return;
+    }
+    written = WriteWad2File(out.toLocal8Bit().toStdString(), lumps, &why);
+  });
+  if (work.CancelAsked()) return;
+  if (!written) {
+    frame.Prompter().Message(&frame, Q(why), "Error", QMessageBox::Critical);
+    return;
+  }
   shell::CProgressDialog progress(&frame);
   progress.SetCaption("Extract Textures");
   progress.SetRange(0, static_cast<int>(paths.size()) + 1);
   progress.show();
-  std::vector<WadLump> lumps;
-  QStringList problems;
-  int skipped = 0;
-  {
-    shell::CWaitCursor wait;
-    for (const std::string& path : paths) {
-      // Found again by path: the file dialog ran an event loop.
-      CPackObject* map = frame.Document().Root().FindByPath(path);
-      if (!map) continue;
-      progress.SetStatus(Q(map->Name()));
-      CEntryBytes data(*map);
-      if (!data.Ok()) {
-        problems << Q(map->Name()) + ": its data cannot be read";
-        continue;
-      }
-      MapTextures textures = ReadMapTextures(data.Bytes());
-      for (const auto& p : textures.problems) problems << Q(map->Name()) + ": " + Q(p);
-      skipped += textures.skipped;
-      AddMapTextures(textures, lumps);
-      progress.Step();
-    }
-    progress.SetStatus("Writing header information");
-    std::string why;
-    if (!WriteWad2File(out.toLocal8Bit().toStdString(), lumps, &why)) {
-      progress.hide();
-      frame.Prompter().Message(&frame, Q(why), "Error", QMessageBox::Critical);
-      return;
-    }
-    progress.Step();
-  }
   progress.Finish();
   progress.SetStatus("Done");
   progress.SetText(QString("%1 textures extracted").arg(lumps.size()));

@@ -358,6 +358,8 @@ QList<QUrl> CMainFrame::ExportForDrag(const QStringList& paths) {
   std::vector<std::string> entries;
   for (const QString& p : paths) entries.push_back(S(p));
   const ExportReport report = ExportEntries(entries, folder->path());
+  // Cancelled: nothing is handed over, and the folder goes with what was written so far.
+  if (report.cancelled) return {};
   QList<QUrl> urls;
   // What was refused (a name that cannot be written safely) has nothing to hand over.
   for (const std::string& p : entries) {

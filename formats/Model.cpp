@@ -470,12 +470,7 @@ CPackObject* CopyWithBytes(const CPackObject& entry, CPackObject& root, std::str
   }
   if (CPackObject* done = dir->FindChild(entry.Name())) return done;
   std::vector<std::uint8_t> bytes;
-  bytes.reserve(static_cast<std::size_t>(std::max(entry.Size(), 0)));
-  if (!entry.StreamData([&](const std::uint8_t* p, std::size_t n) {
-        bytes.insert(bytes.end(), p, p + n);
-        return true;
-      }, error))
-    return nullptr;
+  if (!entry.CopyBytes(bytes, error)) return nullptr;
   CPackObject* copy = dir->AddChild(entry.Name(), false);
   copy->SetSize(static_cast<std::int32_t>(bytes.size()));
   copy->SetData(std::move(bytes));

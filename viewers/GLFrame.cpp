@@ -17,16 +17,18 @@
 #include "shell/Prompter.h"
 #include "shell/ProgressDialog.h"
 #include "shell/Settings.h"
+#include "shell/Text.h"
 #include "shell/WaitCursor.h"
 
 namespace tarn::viewers {
+
+using shell::Q;
 
 namespace {
 
 // The view's size when the window is sized to its content.
 constexpr int kViewWidth = 560, kViewHeight = 420;
 
-QString Q(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
 
 QIcon DrawPicture(CSmartBitmapButton::Picture picture) {
   QPixmap pm(16, 15);

@@ -1,5 +1,6 @@
 #include "viewers/Previews.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
@@ -7,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStackedLayout>
@@ -36,28 +38,6 @@ using shell::Q;
 void CPreview::SetDetails(InfoLines details) {
   m_details = std::move(details);
   emit detailsChanged();
-}
-
-bool ReadBeginning(const CPackObject& entry, std::size_t max, std::vector<std::uint8_t>& out, bool* cut, std::string* why) {
-  out.clear();
-  const std::size_t size = static_cast<std::size_t>(std::max(entry.Size(), 0));
-  out.reserve(std::min(size, max));
-  *cut = size > max;
-  if (!entry.CanStream(why)) return false;
-  std::string fail;
-  const bool all = entry.StreamData(
-      [&](const std::uint8_t* p, std::size_t n) {
-        const std::size_t take = std::min(n, max - out.size());
-        out.insert(out.end(), p, p + take);
-        return out.size() < max || !*cut;
-      },
-      &fail);
-  // Stopped on purpose once enough was read.
-  if (!all && out.size() != max) {
-    if (why) *why = fail;
-    return false;
-  }
-  return true;
 }
 
 // --- message ---
@@ -192,6 +172,15 @@ void CModelPreview::Poll() {
     return;
   }
   SetDetails(DescribeModel(load->data));
+  // The first OpenGL view in a window makes Qt recreate the window's native surface, which
+  // loses the keyboard: without this, Del or Ctrl+Z would do nothing after a model was shown.
+  QWidget* top = window();
+  if (top->isActiveWindow()) {
+    QTimer::singleShot(0, top, [top, focus = QPointer<QWidget>(QApplication::focusWidget())] {
+      if (!top->isActiveWindow()) top->activateWindow();
+      if (focus) focus->setFocus();
+    });
+  }
   auto* page = new QWidget(this);
   m_view = new CGLView(page);
   m_view->setFocusPolicy(Qt::ClickFocus);
@@ -244,10 +233,9 @@ CSoundPreview::CSoundPreview(CPackObject& entry, CSoundPlayer& player, QWidget* 
     : CPreview(parent), m_entry(entry), m_player(player) {
   setObjectName("previewSound");
   std::vector<std::uint8_t> bytes;
-  bool cut = false;
   std::string why;
   SoundInfo info;
-  const bool read = ReadBeginning(entry, kSoundBytes, bytes, &cut, &why) && ReadSoundInfo(bytes, info, &why);
+  const bool read = entry.CopyBytes(bytes, &why, kSoundBytes) && ReadSoundInfo(bytes, info, &why);
   auto* grid = new QGridLayout;
   int row = 0;
   auto add = [&](const QString& key, const QString& value, const char* name) {

@@ -119,8 +119,4 @@ class CTextPreview : public CPreview {
   static constexpr std::size_t kShownBytes = 1 << 20;
 };
 
-// At most max bytes of an entry, without keeping them in it; false, with a reason, when they
-// cannot be read. cut tells whether there were more.
-bool ReadBeginning(const CPackObject& entry, std::size_t max, std::vector<std::uint8_t>& out, bool* cut, std::string* why);
-
 }  // namespace tarn::viewers

@@ -5,6 +5,7 @@
 #include "formats/EntryPictures.h"
 #include "formats/TextSniff.h"
 #include "shell/Prompter.h"
+#include "shell/Text.h"
 #include "shell/WaitCursor.h"
 #include "viewers/BitmapViewer.h"
 #include "viewers/GLFrame.h"
@@ -15,9 +16,10 @@
 
 namespace tarn::viewers {
 
+using shell::Q;
+
 namespace {
 
-QString Q(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
 
 void Tell(const ViewContext& context, const QString& text) {
   if (context.tellProblem)
@@ -122,9 +124,8 @@ CPreview* CreatePreview(CPackObject& entry, const ViewContext& context, QWidget*
       break;
   }
   std::vector<std::uint8_t> bytes;
-  bool cut = false;
   std::string why;
-  if (!ReadBeginning(entry, CTextPreview::kShownBytes, bytes, &cut, &why))
+  if (!entry.CopyBytes(bytes, &why, CTextPreview::kShownBytes))
     return new CMessagePreview("The data of " + Q(Quoted(entry.Name())) + " cannot be read: " + Q(why), parent);
   const bool text = IsTextName(ToLower(entry.Name())) || LooksLikeText(bytes);
   return new CTextPreview(bytes, text, static_cast<std::uint64_t>(std::max(entry.Size(), 0)), parent);

@@ -97,7 +97,8 @@ class GuiTest : public ::testing::Test {
     frame->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
     frame->activateWindow();
-    QApplication::processEvents();
+    // Shortcuts and focus reach only the active window; the display makes it so a moment later.
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
   }
   void TearDown() override {
     doc.SetModifiedFlag(false);

@@ -63,6 +63,14 @@ TEST_F(ModelPreview, ModelsLoadOnAWorkerAndAnimateFramed) {
   EXPECT_NE(Properties().indexOf("Format: md2"), -1);
 }
 
+TEST_F(ModelPreview, TheKeyboardStillReachesTheWindowOnceAModelShows) {
+  // The first OpenGL view recreates the window's surface; Del must still delete.
+  ASSERT_NE(Show("progs", "knight.mdl"), nullptr);
+  QTest::qWait(50);
+  QTest::keyClick(List()->ActiveView(), Qt::Key_Delete);
+  EXPECT_EQ(doc.Root().FindByPath("progs/knight.mdl"), nullptr);
+}
+
 TEST_F(ModelPreview, AModelThatCannotBeReadSaysWhy) {
   viewers::CModelPreview* preview = Show("other", "bare.md2");
   ASSERT_NE(preview, nullptr);
