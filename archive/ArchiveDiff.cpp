@@ -134,28 +134,6 @@ DiffResult DiffArchives(const fs::path& a, const fs::path& b) {
   return result;
 }
 
-bool WildcardMatch(std::string_view pattern, std::string_view text) {
-  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-  // One pass with a single back-track point: the last "*" seen and where in text it resumes.
-  std::size_t p = 0, t = 0, star = std::string_view::npos, resume = 0;
-  while (t < text.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || (pattern[p] != '*' && lower(pattern[p]) == lower(text[t])))) {
-      ++p;
-      ++t;
-    } else if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      resume = t;
-    } else if (star != std::string_view::npos) {
-      p = star + 1;
-      t = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
-}
-
 bool IsSearchedArchive(std::string_view fileName) {
   const std::string ext = ExtensionOf(fileName);
   return ext == "pak" || ext == "pk2" || ext == "pk3" || ext == "pk4" || ext == "pkz" || ext == "zip" || ext == "kpf" ||

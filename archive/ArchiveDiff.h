@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/NameFilter.h"
+
 namespace tarn {
 
 struct DiffLine {
@@ -23,9 +25,6 @@ struct DiffResult {
 
 // Paths compare as Tarn stores them, in any case; files by size, then CRC-32, then bytes.
 DiffResult DiffArchives(const std::filesystem::path& a, const std::filesystem::path& b);
-
-// "*" any run of characters ("/" too), "?" one character; ASCII letters in any case.
-bool WildcardMatch(std::string_view pattern, std::string_view text);
 
 // Whether a file is searched as an archive: PAK, the PK3 family (pk2, pk3, pk4, pkz, zip, kpf), WAD.
 bool IsSearchedArchive(std::string_view fileName);

@@ -79,25 +79,26 @@ std::string CRangeReader::Unreadable(const CPackObject& entry) const {
 bool WriteFilesThenDirectory(CSafeSave& out, const CPackObject& root, std::vector<std::uint8_t> header,
                              const RecordMaker& record,
                              const std::function<void(std::vector<std::uint8_t>&, std::uint32_t, std::uint32_t)>& finish,
-                             std::string* error) {
+                             std::string* error, CProgress* progress) {
   if (!out.Write(header.data(), header.size())) return false;
   std::uint64_t position = header.size();
   std::vector<std::uint32_t> offsets;
   bool ok = true;
   std::string path;
-  VisitFilesInSaveOrder(root, path, [&](const std::string&, const CPackObject& file) {
+  VisitFilesInSaveOrder(root, path, [&](const std::string& filePath, const CPackObject& file) {
     if (!ok) return;
     offsets.push_back(static_cast<std::uint32_t>(position));
-    bool diskFailed = false;
+    bool diskFailed = false, stopped = false;
     std::string why;
     ok = file.StreamData(
         [&](const std::uint8_t* p, std::size_t n) {
           position += n;
           diskFailed = !out.Write(p, n);
-          return !diskFailed;
+          stopped = !diskFailed && !Advance(progress, n, filePath);
+          return !diskFailed && !stopped;
         },
         &why);
-    if (!ok && !diskFailed && error) *error = why;
+    if (!ok && !diskFailed && !stopped && error) *error = why;
   });
   if (!ok) return false;
   const auto directoryOffset = static_cast<std::uint32_t>(position);

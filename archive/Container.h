@@ -14,6 +14,7 @@
 
 #include "archive/ContainerFormat.h"
 #include "archive/PackObject.h"
+#include "archive/Progress.h"
 #include "archive/ByteIO.h"
 #include "archive/ReadSource.h"
 
@@ -106,6 +107,11 @@ struct DirectoryRecord {
 struct DirectoryListing {
   std::vector<DirectoryRecord> records;
   std::function<void(const DirectoryRecord&)> sink;
+  // Told how many records are coming once the directory says so (for progress), when set.
+  std::function<void(std::size_t)> expect;
+  void Expect(std::size_t count) const {
+    if (expect) expect(count);
+  }
   void Add(const DirectoryRecord& record) {
     if (sink)
       sink(record);
@@ -145,6 +151,8 @@ std::unique_ptr<CPackObject> BuildTree(const DirectoryListing& listing, Containe
 struct WriteOptions {
   // ZIP: 1 (fastest) to 9 (smallest) for the files that are deflated; 0 stores every file.
   int deflateLevel = 6;
+  // Told the bytes written; when it says stop, the write ends and fails.
+  CProgress* progress = nullptr;
 };
 
 class CContainerCodec {
@@ -183,7 +191,7 @@ bool WriteFilesThenDirectory(CSafeSave& out, const CPackObject& root, std::vecto
                              const RecordMaker& record,
                              const std::function<void(std::vector<std::uint8_t>& header, std::uint32_t directoryOffset,
                                                       std::uint32_t count)>& finish,
-                             std::string* error);
+                             std::string* error, CProgress* progress = nullptr);
 
 // Gives every file below root, in save order, the location and problem of the listing's file
 // records in turn: the listing of an archive just written from the tree.

@@ -450,6 +450,8 @@ CPackObject* CPackObject::AddChild(std::string_view name, bool isDirectory) {
   return Enter(std::move(child));
 }
 
+std::string CPackObject::FreeName(std::string_view typed) { return UniqueName(StoredName(*this, typed)); }
+
 CPackObject* CPackObject::AdoptChild(std::unique_ptr<CPackObject> child) {
   if (!child) return nullptr;
   const ContainerFormat format = Format();
@@ -486,6 +488,10 @@ CPackObject* CPackObject::FindByPath(std::string_view path) const {
 std::unique_ptr<CPackObject> CPackObject::DetachChild(CPackObject* child) {
   if (!m_children || !child || child->m_parent != this || m_children->index.Find(child->m_name) != child)
     return nullptr;
+  // Bound before it leaves: its offsets describe the archive this directory reads from.
+  if (child->m_isDirectory || child->m_offset > 0 || child->m_size > 0)
+    if (const auto& archive = ArchiveRef(); archive && !(child->m_extra && child->m_extra->archive))
+      child->MakeExtra().archive = archive;
   ChildTable& c = *m_children;
   c.index.Erase(child);
   (child->m_prevSibling ? child->m_prevSibling->m_nextSibling : c.first) = child->m_nextSibling;
@@ -498,6 +504,22 @@ std::unique_ptr<CPackObject> CPackObject::DetachChild(CPackObject* child) {
 }
 
 int CPackObject::RemoveChild(CPackObject* child) { return DetachChild(child) ? 1 : 0; }
+
+CPackObject* CPackObject::InsertChild(std::unique_ptr<CPackObject> child, CPackObject* before) {
+  if (!child || child->m_parent || FindChild(child->m_name) || (before && before->m_parent != this)) return nullptr;
+  CPackObject* raw = Enter(std::move(child));
+  if (before) {
+    // Entered at the end; moved in front of `before`.
+    ChildTable& c = *m_children;
+    c.last = raw->m_prevSibling;
+    (c.last ? c.last->m_nextSibling : c.first) = nullptr;
+    raw->m_prevSibling = before->m_prevSibling;
+    raw->m_nextSibling = before;
+    (before->m_prevSibling ? before->m_prevSibling->m_nextSibling : c.first) = raw;
+    before->m_prevSibling = raw;
+  }
+  return raw;
+}
 
 bool CPackObject::Rename(const std::string& newName) {
   if (newName.empty() || newName.find('/') != std::string::npos || newName.find('\0') != std::string::npos)
@@ -552,9 +574,17 @@ void CPackObject::SetSource(std::shared_ptr<CReadSource> source) {
 
 void CPackObject::SetArchive(std::shared_ptr<CArchiveReader> reader) { MakeExtra().archive = std::move(reader); }
 
-CArchiveReader* CPackObject::Archive() const {
-  const CPackObject* root = Root();
-  return root->m_extra ? root->m_extra->archive.get() : nullptr;
+CArchiveReader* CPackObject::Archive() const { return ArchiveRef().get(); }
+
+const std::shared_ptr<CArchiveReader>& CPackObject::ArchiveRef() const {
+  static const std::shared_ptr<CArchiveReader> none;
+  for (const CPackObject* p = this; p; p = p->m_parent)
+    if (p->m_extra && p->m_extra->archive) return p->m_extra->archive;
+  return none;
+}
+
+void CPackObject::UnbindSource() {
+  if (m_parent && m_extra) m_extra->archive.reset();
 }
 
 CReadSource* CPackObject::Source() const {
@@ -685,6 +715,26 @@ bool CPackObject::StreamData(const std::function<bool(const std::uint8_t*, std::
     if (n == 0) return true;
     if (!sink(buffer.get(), static_cast<std::size_t>(n))) return fail("cannot write the bytes of " + Quoted(PathInArchive()));
   }
+}
+
+bool CPackObject::CopyBytes(std::vector<std::uint8_t>& out, std::string* error, std::size_t max, bool* cut) const {
+  out.clear();
+  const std::size_t size = static_cast<std::size_t>(std::max<std::int64_t>(m_size, 0));
+  const bool more = size > max;
+  if (cut) *cut = more;
+  if (!CanStream(error)) return false;
+  out.reserve(std::min(size, max));
+  std::string why;
+  const bool all = StreamData(
+      [&](const std::uint8_t* p, std::size_t n) {
+        out.insert(out.end(), p, p + std::min(n, max - out.size()));
+        return out.size() < max || !more;
+      },
+      &why);
+  // Stopped on purpose once max bytes were read.
+  if (all || (more && out.size() == max)) return true;
+  if (error) *error = why;
+  return false;
 }
 
 void ForEachFileInSaveOrder(const CPackObject& dir,

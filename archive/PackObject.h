@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -12,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "archive/Progress.h"
 #include "archive/ContainerFormat.h"
 #include "archive/ReadSource.h"
 
@@ -48,18 +50,23 @@ struct ImportOptions {
   // reach the archive. A caller that saves at once (the command-line tool) may read the disk
   // file in place instead.
   bool snapshot = true;
+  // Told the bytes copied; when it says stop, the import ends (cancelled in the report) and
+  // what it imported so far stays for the caller to drop.
+  CProgress* progress = nullptr;
 };
 
 struct ImportReport {
   int imported = 0;
   std::vector<TransferFailure> failures;
+  bool cancelled = false;
 };
 
 struct ExportReport {
   int written = 0;
   std::vector<TransferFailure> refused;  // names that cannot be written safely, skipped with their subtrees
   std::vector<TransferFailure> failed;   // files or folders that could not be written
-  bool ok() const { return refused.empty() && failed.empty(); }
+  bool cancelled = false;                // stopped by its progress; the files written so far stay
+  bool ok() const { return refused.empty() && failed.empty() && !cancelled; }
 };
 
 class CPackObject;
@@ -222,13 +229,22 @@ class CPackObject {
   // Enters a detached entry (from a transfer stream, say) below this directory, named as
   // AddChild would name it, and its subtree's names as the container stores them.
   CPackObject* AdoptChild(std::unique_ptr<CPackObject> child);
+  // The name AddChild would give an entry called `typed` here: lower-cased, made unique.
+  std::string FreeName(std::string_view typed);
   // The child of that name in any case, or nullptr.
   CPackObject* FindChild(std::string_view name) const;
   CPackObject* FindChildDirectory(std::string_view name) const;
   CPackObject* FindByPath(std::string_view path) const;
   // 1 when removed and destroyed, 0 when the child is not in this directory.
   int RemoveChild(CPackObject* child);
+  // Takes the child out whole. Its bytes stay readable: an entry that read them from the
+  // source archive keeps that archive (see ArchiveRef).
   std::unique_ptr<CPackObject> DetachChild(CPackObject* child);
+  // Enters a detached entry under its own name, before `before` (one of the children) or at the
+  // end; nothing, and the entry is destroyed, when a child already has the name.
+  CPackObject* InsertChild(std::unique_ptr<CPackObject> child, CPackObject* before);
+  // The child after this one in the directory's order; nullptr for the last.
+  CPackObject* NextSibling() const { return m_nextSibling; }
   // Refuses (false) an empty name, a name holding "/" or NUL, and a name another entry of the
   // directory already has in any case; renaming to the current name, or to it in another case,
   // succeeds.
@@ -241,12 +257,18 @@ class CPackObject {
   bool IsInside(const CPackObject* ancestor) const;
 
   // --- bytes ---
-  // The root's source archive: a file whose bytes the entries' locations point at as they are
-  // (PAK semantics), or an opened container that knows how its entries are stored.
+  // The source archive this entry's subtree reads from: the root's, or the one bound to the
+  // nearest ancestor that came back from elsewhere (an undone delete after a save, whose
+  // locations still describe the archive it was deleted from). A file whose bytes the entries'
+  // locations point at as they are (PAK semantics), or an opened container that knows how its
+  // entries are stored.
   void SetSource(std::shared_ptr<CReadSource> source);
   void SetArchive(std::shared_ptr<CArchiveReader> reader);
   CReadSource* Source() const;
   CArchiveReader* Archive() const;
+  const std::shared_ptr<CArchiveReader>& ArchiveRef() const;
+  // Forgets an archive bound below the root, once the entry's locations describe the root's.
+  void UnbindSource();
   // 1 when the bytes were loaded now (the caller releases them after use), 0 otherwise:
   // already loaded, nothing to load, or no readable source.
   int LoadData();
@@ -256,6 +278,10 @@ class CPackObject {
   // Hands the bytes to sink in pieces without keeping them, from memory, the temporary file or
   // the source archive. False with a reason when they cannot all be read or the sink refuses.
   bool StreamData(const std::function<bool(const std::uint8_t*, std::size_t)>& sink, std::string* error) const;
+  // A copy of the bytes (at most max of them; cut tells whether there were more), leaving the
+  // entry as it was: safe beside other readers, on any thread. False with a reason.
+  bool CopyBytes(std::vector<std::uint8_t>& out, std::string* error, std::size_t max = SIZE_MAX,
+                 bool* cut = nullptr) const;
   // The bytes to pull piece by piece, exactly Size() of them or a failure; nullptr, with the
   // reason, when CanStream says no.
   std::unique_ptr<CEntryStream> OpenStream(std::string* error) const;
@@ -283,8 +309,12 @@ class CPackObject {
   // Writes this file, or this directory's subtree (as a folder named after it, except for the
   // root), below the disk folder; with withParents, below the folders of its directories, as
   // its path in the archive has them. Never writes through a link (see CExtractFolder); an
-  // entry whose bytes cannot be read leaves no file.
-  ExportReport ExportToDisk(const std::filesystem::path& folder, bool withParents = false) const;
+  // entry whose bytes cannot be read leaves no file. Reports the bytes written to progress and
+  // stops when it says so, leaving the files written so far (never part of one).
+  ExportReport ExportToDisk(const std::filesystem::path& folder, bool withParents = false,
+                            CProgress* progress = nullptr) const;
+  // The bytes of the files in this subtree.
+  std::uint64_t TotalBytes() const;
 
  private:
   friend class CChildRange::iterator;
@@ -307,7 +337,7 @@ class CPackObject {
   void DestroyChildren();
   bool ImportFolderRecursive(const std::filesystem::path& folder, const ImportOptions& options, ImportReport& report,
                              std::vector<std::filesystem::path>& stack);
-  void ExportRecursive(const CExtractFolder& folder, ExportReport& report) const;
+  void ExportRecursive(const CExtractFolder& folder, ExportReport& report, CProgress* progress) const;
   // Opens (creating it) the folder for this directory in parent; false, reported, when refused or failed.
   bool EnterExportFolder(const CExtractFolder& parent, std::optional<CExtractFolder>& sub, ExportReport& report) const;
   static std::unique_ptr<CPackObject> ReadEntry(ByteReader& in, const StreamOptions& options, int depth);
@@ -322,7 +352,7 @@ class CPackObject {
     std::string tempPath;
     bool ownsTempFile = false;
     bool replaced = false;  // bytes given since the entry was read: the source no longer holds them
-    std::shared_ptr<CArchiveReader> archive;  // the root's only
+    std::shared_ptr<CArchiveReader> archive;  // the root's, or a detached subtree's
     ContainerFormat format = ContainerFormat::Pak;  // the root's only
   };
   Extra& MakeExtra();

@@ -54,6 +54,7 @@ class CPakCodec final : public CContainerCodec {
     const std::size_t piece = listing.sink ? std::min<std::size_t>(index.recordCount, 1024) : index.recordCount;
     listing.rawDirectory.resize(piece * pak::kRecordSize);
     if (!listing.sink) listing.records.reserve(index.recordCount);
+    listing.Expect(index.recordCount);
     for (std::size_t done = 0; done < index.recordCount;) {
       const std::size_t n = std::min(piece, index.recordCount - done);
       const std::uint64_t at = static_cast<std::uint64_t>(index.directoryOffset) + done * pak::kRecordSize;
@@ -95,7 +96,7 @@ class CPakCodec final : public CContainerCodec {
     return blockers;
   }
 
-  bool Write(const CPackObject& root, CSafeSave& out, const WriteOptions&, std::string* error) const override {
+  bool Write(const CPackObject& root, CSafeSave& out, const WriteOptions& options, std::string* error) const override {
     return WriteFilesThenDirectory(
         out, root, {'P', 'A', 'C', 'K', 0, 0, 0, 0, 0, 0, 0, 0},
         [](const std::string& path, const CPackObject& file, std::uint32_t offset, std::vector<std::uint8_t>& record,
@@ -112,7 +113,7 @@ class CPakCodec final : public CContainerCodec {
           StoreU32(header.data() + 4, directoryOffset);
           StoreU32(header.data() + 8, count * static_cast<std::uint32_t>(pak::kRecordSize));
         },
-        error);
+        error, options.progress);
   }
 };
 

@@ -1,6 +1,7 @@
 #include "archive/ReadSource.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -27,9 +28,17 @@ CFileSource::~CFileSource() { std::fclose(m_file); }
 
 bool CFileSource::ReadAt(std::uint64_t offset, void* dst, std::size_t n) {
   if (!Contains(static_cast<std::int64_t>(offset), static_cast<std::int64_t>(n))) return false;
-  if (n == 0) return true;
-  if (std::fseek(m_file, static_cast<long>(offset), SEEK_SET) != 0) return false;
-  return std::fread(dst, 1, n, m_file) == n;
+  // pread shares no file position: a save on one thread and a preview on another both read.
+  auto* p = static_cast<char*>(dst);
+  while (n > 0) {
+    const ssize_t got = ::pread(::fileno(m_file), p, n, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    p += got;
+    n -= static_cast<std::size_t>(got);
+    offset += static_cast<std::uint64_t>(got);
+  }
+  return true;
 }
 
 bool CMemorySource::ReadAt(std::uint64_t offset, void* dst, std::size_t n) {

@@ -16,7 +16,8 @@ class CReadSource {
  public:
   virtual ~CReadSource() = default;
   virtual std::uint64_t Size() const = 0;
-  // Reads exactly n bytes at offset; false when any of them lies outside the source or the read fails.
+  // Reads exactly n bytes at offset; false when any of them lies outside the source or the read
+  // fails. Safe to call from several threads at once.
   virtual bool ReadAt(std::uint64_t offset, void* dst, std::size_t n) = 0;
 
   bool Contains(std::int64_t offset, std::int64_t length) const {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "archive/PackObject.h"
@@ -110,13 +111,30 @@ ExtractOutcome CExtractFolder::WriteFile(const std::string& name, const Filler& 
   return ExtractOutcome::Done;
 }
 
-ExtractOutcome ExportFileTo(const CPackObject& entry, const fs::path& path, std::string* why) {
-  if (!entry.CanStream(why)) return ExtractOutcome::Failed;
+namespace {
+
+ExtractOutcome WriteAt(const fs::path& path, const CExtractFolder::Filler& fill, std::string* why) {
   auto folder = CExtractFolder::Open(path.has_parent_path() ? path.parent_path() : fs::path("."), why);
   if (!folder) return ExtractOutcome::Failed;
-  return folder->WriteFile(
-      path.filename().string(),
-      [&](const CExtractFolder::Sink& sink, std::string* fillWhy) { return entry.StreamData(sink, fillWhy); }, why);
+  return folder->WriteFile(path.filename().string(), fill, why);
+}
+
+}  // namespace
+
+ExtractOutcome ExportFileTo(const CPackObject& entry, const fs::path& path, std::string* why, CProgress* progress) {
+  if (!entry.CanStream(why)) return ExtractOutcome::Failed;
+  Expect(progress, static_cast<std::uint64_t>(std::max<std::int64_t>(entry.Size(), 0)));
+  return WriteAt(path,
+                 [&](const CExtractFolder::Sink& sink, std::string* fillWhy) {
+                   return entry.StreamData(
+                       [&](const std::uint8_t* p, std::size_t n) { return sink(p, n) && Advance(progress, n); }, fillWhy);
+                 },
+                 why);
+}
+
+ExtractOutcome WriteFileTo(const fs::path& path, std::span<const std::uint8_t> bytes, std::string* why) {
+  return WriteAt(path, [&](const CExtractFolder::Sink& sink, std::string*) { return bytes.empty() || sink(bytes.data(), bytes.size()); },
+                 why);
 }
 
 }  // namespace tarn

@@ -9,7 +9,10 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
+
+#include "archive/Progress.h"
 
 namespace tarn {
 
@@ -45,7 +48,11 @@ class CExtractFolder {
   std::filesystem::path m_path;
 };
 
-// Writes an entry's bytes to the disk file at path (the Export To File command).
-ExtractOutcome ExportFileTo(const CPackObject& entry, const std::filesystem::path& path, std::string* why);
+// Writes an entry's bytes to the disk file at path (the Export To File command), reporting them
+// to progress; stopped by it, nothing is written.
+ExtractOutcome ExportFileTo(const CPackObject& entry, const std::filesystem::path& path, std::string* why,
+                            CProgress* progress = nullptr);
+// Writes bytes made in memory (a picture converted to PNG, say) to the disk file at path.
+ExtractOutcome WriteFileTo(const std::filesystem::path& path, std::span<const std::uint8_t> bytes, std::string* why);
 
 }  // namespace tarn

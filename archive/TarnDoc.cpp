@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <unordered_map>
 
 #include "archive/ByteIO.h"
@@ -26,6 +27,28 @@ void CTarnDoc::ResetRoot() {
 std::string CTarnDoc::Title() const { return m_path.empty() ? "Untitled" : m_path.filename().string(); }
 
 void CTarnDoc::SetModifiedFlag(bool modified) { m_modified = modified; }
+
+void CTarnDoc::Record(std::unique_ptr<CUndoCommand> done) {
+  m_history.Push(std::move(done));
+  m_modified = true;
+}
+
+bool CTarnDoc::Undo() {
+  if (!m_history.Undo(*this)) return false;
+  m_modified = !m_history.IsClean();
+  return true;
+}
+
+bool CTarnDoc::Redo() {
+  if (!m_history.Redo(*this)) return false;
+  m_modified = !m_history.IsClean();
+  return true;
+}
+
+std::unique_ptr<CPackObject> CTarnDoc::ExchangeRoot(std::unique_ptr<CPackObject> root) {
+  std::swap(m_root, root);
+  return root;
+}
 
 void CTarnDoc::AddObserver(CDocObserver* observer) {
   if (std::find(m_observers.begin(), m_observers.end(), observer) == m_observers.end())
@@ -62,6 +85,8 @@ bool CTarnDoc::FailSave(const SaveFailure& failure, bool targetExisted) {
 }
 
 bool CTarnDoc::OnNewDocument() {
+  m_history.Clear();
+  m_cancelled = false;
   m_source.reset();
   m_path.clear();
   m_diskStamp = {};
@@ -79,7 +104,31 @@ namespace {
 // How many changed names the open message lists before it only counts the rest.
 constexpr std::size_t kListedNames = 20;
 
+// A save in another format: the document before it (tree, file, format) for the way back, and
+// the converted one for the way forward again. The converted file stays on disk either way.
+class CConvertDocument final : public CUndoCommand {
+ public:
+  CConvertDocument(std::string text, CTarnDoc::Container other) : m_text(std::move(text)), m_other(std::move(other)) {}
+  std::string Text() const override { return m_text; }
+  void Undo(CTarnDoc& doc) override { doc.ExchangeContainer(m_other); }
+  void Redo(CTarnDoc& doc) override { doc.ExchangeContainer(m_other); }
+
+ private:
+  std::string m_text;
+  CTarnDoc::Container m_other;
+};
+
 }  // namespace
+
+void CTarnDoc::ExchangeContainer(Container& other) {
+  std::swap(m_root, other.root);
+  std::swap(m_source, other.source);
+  std::swap(m_path, other.path);
+  std::swap(m_diskStamp, other.diskStamp);
+  // What opening found concerned the other file.
+  m_openProblems.clear();
+  m_damagedCount = 0;
+}
 
 std::unique_ptr<CPackObject> CTarnDoc::BuildTree(const PakIndex& index, int* damaged, std::vector<std::string>* renamed) {
   return tarn::BuildTree(PakListing(index), ContainerFormat::Pak, damaged, renamed);
@@ -99,29 +148,68 @@ void CTarnDoc::TakeProblems(const std::vector<std::string>& directory, int damag
                              " more names like these (tarn-pak check lists every problem).");
 }
 
-bool CTarnDoc::OnOpenDocument(const fs::path& path) {
+OpenedArchive CTarnDoc::ReadArchive(const fs::path& path, CProgress* progress) {
+  OpenedArchive opened;
+  opened.path = path;
   std::string why;
   auto source = CFileSource::Open(path, &why);
-  if (!source) return Fail("Cannot open " + Quoted(path.string()) + ": " + why + ".");
+  if (!source) {
+    opened.error = "Cannot open " + Quoted(path.string()) + ": " + why + ".";
+    return opened;
+  }
   const std::optional<ContainerFormat> format = ProbeFormat(*source);
-  if (!format) return Fail(Quoted(path.string()) + " is not an archive Tarn reads (PAK, PK3 or another zip, WAD2, WAD3).");
-  // The tree is built as the directory is read.
-  std::vector<std::string> renamed;
-  CTreeBuilding building(*format, &renamed);
+  if (!format) {
+    opened.error = Quoted(path.string()) + " is not an archive Tarn reads (PAK, PK3 or another zip, WAD2, WAD3).";
+    return opened;
+  }
+  // The tree is built as the directory is read, reported in batches: a record takes well under
+  // a microsecond. Once told to stop, the records left are passed over.
+  constexpr std::size_t kBatch = 4096;
+  std::size_t sinceReport = 0;
+  bool stopped = false;
+  CTreeBuilding building(*format, &opened.renamed);
   DirectoryListing listing;
-  listing.sink = [&](const DirectoryRecord& record) { building.Add(record); };
+  listing.expect = [&](std::size_t count) { Expect(progress, count); };
+  listing.sink = [&](const DirectoryRecord& record) {
+    if (stopped) return;
+    building.Add(record);
+    if (++sinceReport == kBatch) {
+      stopped = !Advance(progress, sinceReport);
+      sinceReport = 0;
+    }
+  };
   std::shared_ptr<CArchiveReader> reader = CodecFor(*format).Open(source, listing, &why);
-  if (!reader) return Fail("Cannot open " + Quoted(path.string()) + ": " + why + ".");
-  const int damaged = building.Damaged();
-  auto root = building.Take();
+  if (stopped) {
+    opened.cancelled = true;
+    opened.error = "Opening " + Quoted(path.string()) + " was cancelled.";
+    return opened;
+  }
+  if (!reader) {
+    opened.error = "Cannot open " + Quoted(path.string()) + ": " + why + ".";
+    return opened;
+  }
+  Advance(progress, sinceReport);
+  opened.damaged = building.Damaged();
+  opened.root = building.Take();
+  opened.root->SetArchive(std::move(reader));
+  opened.source = std::move(source);
+  opened.problems = std::move(listing.problems);
+  return opened;
+}
+
+bool CTarnDoc::OnOpenDocument(const fs::path& path, CProgress* progress) { return Install(ReadArchive(path, progress)); }
+
+bool CTarnDoc::Install(OpenedArchive opened) {
+  m_cancelled = opened.cancelled;
   // Only now is the old document let go: a failed open leaves it as it was.
-  m_root = std::move(root);
-  m_root->SetArchive(std::move(reader));
-  m_source = std::move(source);
-  m_path = path;
+  if (!opened.error.empty() || !opened.root) return Fail(opened.error);
+  m_history.Clear();
+  m_root = std::move(opened.root);
+  m_source = std::move(opened.source);
+  m_path = opened.path;
   m_diskStamp = m_source->Stamp();
   m_modified = false;
-  TakeProblems(listing.problems, damaged, renamed);
+  TakeProblems(opened.problems, opened.damaged, opened.renamed);
   m_lastError.clear();
   UpdateAllViews();
   return true;
@@ -173,12 +261,15 @@ std::vector<std::pair<SaveConcern, std::string>> CTarnDoc::SaveConcerns(const fs
   return concerns;
 }
 
-bool CTarnDoc::OnSaveDocument(const fs::path& path, const SaveConsent& consent, std::optional<ContainerFormat> format) {
+bool CTarnDoc::OnSaveDocument(const fs::path& path, const SaveConsent& consent, std::optional<ContainerFormat> format,
+                              CProgress* progress) {
+  m_cancelled = false;
   if (IsReadOnlyArchiveName(path))
     return Fail("Tarn does not write " + Quoted(path.filename().string()) +
                 ": the game reads .kpf files as they are. Save a copy under another name (.pk3, .zip).");
   const ContainerFormat target = format ? *format : FormatForSave(path);
   const CContainerCodec& codec = CodecFor(target);
+  const bool converts = m_source && target != Format();
   // Refuse what the format cannot hold before anything is written.
   auto blockers = SaveBlockers(target);
   if (!blockers.empty()) {
@@ -207,13 +298,46 @@ bool CTarnDoc::OnSaveDocument(const fs::path& path, const SaveConsent& consent, 
   options.expected = LastSeen(path);
   if (!out.Begin(path, options)) return FailSave(out.Failure(), out.Target().exists);
 
+  // The files' bytes are what the save reports. Stopped, nothing of the new file stays (the
+  // pending file goes with `out`).
+  CStopNoted watched(progress);
+  WriteOptions writeOptions = m_writeOptions;
+  if (progress) {
+    std::uint64_t bytes = 0;
+    ForEachFileInSaveOrder(*m_root, [&](const std::string&, const CPackObject& f) {
+      bytes += static_cast<std::uint64_t>(std::max<std::int64_t>(f.Size(), 0));
+    });
+    watched.Expect(bytes);
+    writeOptions.progress = &watched;
+  }
   std::string entryError;
-  const bool ok = codec.Write(*m_root, out, m_writeOptions, &entryError);
+  const bool ok = codec.Write(*m_root, out, writeOptions, &entryError);
+  if (watched.Stopped()) {
+    m_cancelled = true;
+    return Fail("The save was cancelled; " + Quoted(path.string()) + " was left as it was.");
+  }
   // A file that could not be read is the user's to mend; a disk failure is told by Commit.
   if (!ok && !entryError.empty()) return Fail("The archive cannot be saved: " + entryError + ".");
   if (m_source && m_source->ChangedSinceOpened()) return Fail(changedInPlace);
   if (!out.Commit()) return FailSave(out.Failure(), out.Target().exists);
 
+  // Another format: the file just written is read back as a new tree, and the old one, with
+  // the file its entries' locations describe, is kept for Undo.
+  if (converts) {
+    OpenedArchive fresh = ReadArchive(out.Target().path);
+    if (fresh.root) {
+      Container other{std::move(fresh.root), std::move(fresh.source), path, {}};
+      other.diskStamp = other.source->Stamp();
+      ExchangeContainer(other);
+      m_history.Push(std::make_unique<CConvertDocument>(std::string("Convert to ") + FormatName(target), std::move(other)));
+      TakeProblems(fresh.problems, fresh.damaged, fresh.renamed);
+      m_modified = false;
+      m_history.SetClean();
+      m_lastError.clear();
+      UpdateAllViews();
+      return true;
+    }
+  }
   // The new file is in place: it becomes the source archive, and the entries' locations are
   // read back from it.
   auto source = CFileSource::Open(out.Target().path);
@@ -229,8 +353,17 @@ bool CTarnDoc::OnSaveDocument(const fs::path& path, const SaveConsent& consent, 
   if (!reader || !Relocate(*m_root, listing))
     problems.push_back("The saved archive could not be read back; open it again before editing it further.");
   TakeProblems(problems, 0, {});
+  // Every entry now reads from the new file, also those that came back from an older one.
+  std::function<void(CPackObject&)> unbind = [&](CPackObject& dir) {
+    for (CPackObject* c : dir.Children()) {
+      c->UnbindSource();
+      if (c->IsDirectory()) unbind(*c);
+    }
+  };
+  unbind(*m_root);
   m_path = path;
   m_modified = false;
+  m_history.SetClean();
   m_lastError.clear();
   UpdateAllViews();
   return true;

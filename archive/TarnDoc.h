@@ -17,7 +17,9 @@
 #include "archive/FileLock.h"
 #include "archive/PackObject.h"
 #include "archive/PakFormat.h"
+#include "archive/Progress.h"
 #include "archive/SafeSave.h"
+#include "archive/UndoStack.h"
 
 namespace tarn {
 
@@ -38,6 +40,19 @@ inline constexpr const char* kRenaming = "Error 2 renaming file";
 inline constexpr const char* kWriting = "Error writing file for saving";
 }  // namespace docmsg
 
+// An archive read from disk but not yet the document's: what the slow part of opening makes (on
+// any thread, touching no document) for Install to put in place.
+struct OpenedArchive {
+  std::filesystem::path path;
+  std::shared_ptr<CFileSource> source;
+  std::unique_ptr<CPackObject> root;
+  int damaged = 0;
+  std::vector<std::string> problems;  // what reading the directory found wrong
+  std::vector<std::string> renamed;   // names shown otherwise than the archive has them
+  std::string error;                  // why it could not be read; empty when it was
+  bool cancelled = false;
+};
+
 class CTarnDoc {
  public:
   CTarnDoc();
@@ -46,14 +61,24 @@ class CTarnDoc {
   CTarnDoc& operator=(const CTarnDoc&) = delete;
 
   bool OnNewDocument();
-  bool OnOpenDocument(const std::filesystem::path& path);
+  // Reads the archive and makes it the document; a failed or cancelled open leaves the document
+  // as it was.
+  bool OnOpenDocument(const std::filesystem::path& path, CProgress* progress = nullptr);
+  // The two halves of opening: reading (any thread; reports records) and putting in place.
+  static OpenedArchive ReadArchive(const std::filesystem::path& path, CProgress* progress = nullptr);
+  bool Install(OpenedArchive opened);
   // Saves through CSafeSave, in format, or else in FormatForSave(path). What the format cannot
   // hold (see SaveBlockers) is refused before anything is written; what the save would do
   // beyond replacing the archive's contents (see SaveConcerns) is refused unless consented to;
   // a save whose source archive was written to by another program since it was opened, or
-  // while the save ran, fails and leaves it.
+  // while the save ran, fails and leaves it. It reports the bytes of the files to progress, and
+  // when told to stop leaves the old file, the tree and the modified mark as they were. A save
+  // in another format than the document's is a step of the history ("Convert to PK3"): undone,
+  // the document is again the archive it was, with its tree, its file and its format.
   bool OnSaveDocument(const std::filesystem::path& path, const SaveConsent& consent = {},
-                      std::optional<ContainerFormat> format = std::nullopt);
+                      std::optional<ContainerFormat> format = std::nullopt, CProgress* progress = nullptr);
+  // The last Open or Save stopped because its progress said so.
+  bool Cancelled() const { return m_cancelled; }
 
   // The container the document was read from or last saved as (PAK for a new one).
   ContainerFormat Format() const { return m_root->Format(); }
@@ -79,6 +104,17 @@ class CTarnDoc {
 
   bool IsModified() const { return m_modified; }
   void SetModifiedFlag(bool modified = true);
+
+  // The changes made since the document was opened or made, for undo and redo. Save does not
+  // forget them; it marks the state it wrote, and undoing or redoing back to that state clears
+  // the modified mark.
+  const CUndoStack& History() const { return m_history; }
+  // Records a change already made: it can be undone, and the document is modified.
+  void Record(std::unique_ptr<CUndoCommand> done);
+  bool Undo();
+  bool Redo();
+  // Puts another tree in the root's place and gives back the one that was (see CReplaceTree).
+  std::unique_ptr<CPackObject> ExchangeRoot(std::unique_ptr<CPackObject> root);
 
   CPackObject& Root() { return *m_root; }
   const CPackObject& Root() const { return *m_root; }
@@ -111,6 +147,15 @@ class CTarnDoc {
   static std::unique_ptr<CPackObject> BuildTree(const PakIndex& index, int* damaged = nullptr,
                                                 std::vector<std::string>* renamed = nullptr);
 
+  // What a conversion replaces, and its undoing puts back: the tree with the file it reads from.
+  struct Container {
+    std::unique_ptr<CPackObject> root;
+    std::shared_ptr<CFileSource> source;
+    std::filesystem::path path;
+    FileStamp diskStamp;
+  };
+  void ExchangeContainer(Container& other);
+
  private:
   void ResetRoot();
   bool Fail(const std::string& message);
@@ -127,6 +172,8 @@ class CTarnDoc {
   FileStamp m_diskStamp;  // the archive's file when opened or last saved
   std::unique_ptr<CFileLock> m_lock;
   bool m_modified = false;
+  bool m_cancelled = false;
+  CUndoStack m_history;
   std::string m_lastError;
   std::vector<std::string> m_openProblems;
   int m_damagedCount = 0;

@@ -42,7 +42,7 @@ std::optional<std::filesystem::path> CreateTempFile(const std::string& prefix) {
 }
 
 bool CopyFileBytes(const std::filesystem::path& src, const std::filesystem::path& dst, std::uint64_t size,
-                   std::string* error) {
+                   std::string* error, CProgress* progress) {
   auto fail = [&](const char* why) {
     // A file that ended early is no system failure: it just has no reason to add.
     if (error) *error = errno ? std::string(why) + ": " + SystemReason(errno) : std::string(why);
@@ -65,6 +65,10 @@ bool CopyFileBytes(const std::filesystem::path& src, const std::filesystem::path
     std::size_t got = std::fread(buffer.data(), 1, n, in);
     if (got != n) ok = fail("could not be read completely");
     else if (std::fwrite(buffer.data(), 1, n, out) != n) ok = fail("cannot write its temporary copy");
+    else if (!Advance(progress, n, src.filename().string())) {
+      if (error) *error = kCancelledReason;
+      ok = false;
+    }
     left -= got;
   }
   std::fclose(in);

@@ -152,11 +152,12 @@ CPackObject* CPackObject::ImportFile(const fs::path& diskPath, const ImportOptio
   child->m_size = static_cast<std::int64_t>(size);
   if (!options.snapshot) {
     child->SetTempFile(fs::absolute(diskPath, ec).string(), false);
+    Advance(options.progress, size, diskPath.filename().string());
     return child;
   }
   auto temp = CreateTempFile();
   std::string why = "cannot make a temporary copy";
-  if (!temp || !CopyFileBytes(diskPath, *temp, size, &why)) {
+  if (!temp || !CopyFileBytes(diskPath, *temp, size, &why, options.progress)) {
     if (temp) std::remove(temp->c_str());
     RemoveChild(child);
     return fail(why);
@@ -165,8 +166,30 @@ CPackObject* CPackObject::ImportFile(const fs::path& diskPath, const ImportOptio
   return child;
 }
 
+namespace {
+
+// The bytes of the files an import of the folder would copy, for its progress.
+std::uint64_t FolderBytes(const fs::path& folder) {
+  std::uint64_t bytes = 0;
+  std::error_code ec;
+  fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
+  for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (!name.empty() && name[0] == '.') {
+      it.disable_recursion_pending();
+      continue;
+    }
+    std::error_code sizeError;
+    if (it->is_regular_file(sizeError)) bytes += it->file_size(sizeError);
+  }
+  return bytes;
+}
+
+}  // namespace
+
 ImportReport CPackObject::ImportDirectory(const fs::path& folder, const ImportOptions& options) {
   ImportReport report;
+  if (options.progress) options.progress->Expect(FolderBytes(folder));
   std::vector<fs::path> stack;
   ImportFolderRecursive(folder, options, report, stack);
   return report;
@@ -201,6 +224,7 @@ bool CPackObject::ImportFolderRecursive(const fs::path& folder, const ImportOpti
   std::sort(names.begin(), names.end());
   stack.push_back(canonical);
   for (const std::string& name : names) {
+    if (report.cancelled) break;
     fs::path item = folder / name;
     fs::file_status st = fs::status(item, ec);
     if (fs::is_directory(st)) {
@@ -214,6 +238,8 @@ bool CPackObject::ImportFolderRecursive(const fs::path& folder, const ImportOpti
       std::string why;
       if (ImportFile(item, options, &why))
         ++report.imported;
+      else if (why == kCancelledReason)
+        report.cancelled = true;
       else
         report.failures.push_back({name, why});
     }
@@ -225,8 +251,16 @@ bool CPackObject::ImportFolderRecursive(const fs::path& folder, const ImportOpti
 
 // --- export ---
 
-ExportReport CPackObject::ExportToDisk(const fs::path& folder, bool withParents) const {
+std::uint64_t CPackObject::TotalBytes() const {
+  if (!m_isDirectory) return static_cast<std::uint64_t>(std::max<std::int64_t>(m_size, 0));
+  std::uint64_t bytes = 0;
+  for (CPackObject* c : Children()) bytes += c->TotalBytes();
+  return bytes;
+}
+
+ExportReport CPackObject::ExportToDisk(const fs::path& folder, bool withParents, CProgress* progress) const {
   ExportReport report;
+  if (progress) progress->Expect(TotalBytes());
   std::string why;
   std::optional<CExtractFolder> at = CExtractFolder::Open(folder, &why);
   if (!at) {
@@ -242,7 +276,7 @@ ExportReport CPackObject::ExportToDisk(const fs::path& folder, bool withParents)
       at = std::move(sub);
     }
   }
-  ExportRecursive(*at, report);
+  ExportRecursive(*at, report, progress);
   return report;
 }
 
@@ -264,12 +298,13 @@ bool CPackObject::EnterExportFolder(const CExtractFolder& parent, std::optional<
   return Note(report, outcome, PathInArchive(), why);
 }
 
-void CPackObject::ExportRecursive(const CExtractFolder& folder, ExportReport& report) const {
+void CPackObject::ExportRecursive(const CExtractFolder& folder, ExportReport& report, CProgress* progress) const {
+  if (report.cancelled) return;
   if (m_isDirectory) {
     // The root writes its top level straight into the folder.
     std::optional<CExtractFolder> sub;
     if (m_parent && !EnterExportFolder(folder, sub, report)) return;
-    for (CPackObject* c : Children()) c->ExportRecursive(sub ? *sub : folder, report);
+    for (CPackObject* c : Children()) c->ExportRecursive(sub ? *sub : folder, report, progress);
     return;
   }
   const std::string label = m_parent ? PathInArchive() : m_name;
@@ -283,8 +318,19 @@ void CPackObject::ExportRecursive(const CExtractFolder& folder, ExportReport& re
     Note(report, ExtractOutcome::Failed, label, why);
     return;
   }
-  const auto fill = [this](const CExtractFolder::Sink& sink, std::string* fillWhy) { return StreamData(sink, fillWhy); };
-  if (Note(report, folder.WriteFile(m_name, fill, &why), label, why)) ++report.written;
+  const auto fill = [&](const CExtractFolder::Sink& sink, std::string* fillWhy) {
+    return StreamData(
+        [&](const std::uint8_t* p, std::size_t n) {
+          if (!sink(p, n)) return false;
+          report.cancelled = !Advance(progress, n, label);
+          return !report.cancelled;
+        },
+        fillWhy);
+  };
+  const ExtractOutcome outcome = folder.WriteFile(m_name, fill, &why);
+  // A file cut short by the user is no failure: nothing of it was written.
+  if (report.cancelled) return;
+  if (Note(report, outcome, label, why)) ++report.written;
 }
 
 }  // namespace tarn

@@ -30,6 +30,7 @@ class CWadCodec final : public CContainerCodec {
       if (error) *error = "the WAD is cut short: it has no room for its 12-byte header";
       return nullptr;
     }
+    listing.Expect(index.records.size());
     for (const WadRecord& rec : index.records) {
       DirectoryRecord r;
       r.path = listing.Keep(WadEntryName(rec.name, rec.type, index.version));
@@ -70,7 +71,7 @@ class CWadCodec final : public CContainerCodec {
     return blockers;
   }
 
-  bool Write(const CPackObject& root, CSafeSave& out, const WriteOptions&, std::string* error) const override {
+  bool Write(const CPackObject& root, CSafeSave& out, const WriteOptions& options, std::string* error) const override {
     const std::uint8_t version = m_version == ContainerFormat::Wad3 ? '3' : '2';
     return WriteFilesThenDirectory(
         out, root, {'W', 'A', 'D', version, 0, 0, 0, 0, 0, 0, 0, 0},
@@ -90,7 +91,7 @@ class CWadCodec final : public CContainerCodec {
           StoreU32(header.data() + 4, count);
           StoreU32(header.data() + 8, directoryOffset);
         },
-        error);
+        error, options.progress);
   }
 
  private:

@@ -324,6 +324,7 @@ class CZipReader final : public CArchiveReader {
 
 // The records of the central directory into the listing; names point into the index.
 void ListEntries(const ZipIndex& index, DirectoryListing& listing) {
+  listing.Expect(index.records.size());
   for (std::size_t i = 0; i < index.records.size(); ++i) {
     const ZipRecord& rec = index.records[i];
     DirectoryRecord r;
@@ -346,6 +347,7 @@ struct WriteContext {
   CSafeSave* out;
   zip_error_t error;
   bool diskFailed = false;  // the save knows the system's reason
+  CProgress* progress = nullptr;  // told the bytes of the archive as they are written
 };
 
 zip_int64_t WriteCallback(void* user, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
@@ -376,6 +378,11 @@ zip_int64_t WriteCallback(void* user, void* data, zip_uint64_t len, zip_source_c
       if (!ctx->out->Write(data, static_cast<std::size_t>(len))) {
         ctx->diskFailed = true;
         Z().zip_error_set(&ctx->error, ZIP_ER_WRITE, errno ? errno : EIO);
+        return -1;
+      }
+      // Stopped: the write fails, and libzip gives up the archive.
+      if (!Advance(ctx->progress, len)) {
+        Z().zip_error_set(&ctx->error, ZIP_ER_WRITE, ECANCELED);
         return -1;
       }
       return static_cast<zip_int64_t>(len);
@@ -553,7 +560,7 @@ class CZipCodec final : public CContainerCodec {
       const std::uint8_t empty[kEnd] = {'P', 'K', 5, 6};
       return out.Write(empty, sizeof empty);
     }
-    auto* wctx = new WriteContext{&out, {}, false};
+    auto* wctx = new WriteContext{&out, {}, false, options.progress};
     Z().zip_error_init(&wctx->error);
     zip_error_t zerr;
     Z().zip_error_init(&zerr);
@@ -568,13 +575,15 @@ class CZipCodec final : public CContainerCodec {
       return false;
     }
     Z().zip_error_fini(&zerr);
-    auto* reader = dynamic_cast<CZipReader*>(root.Archive());
-    if (reader && !reader->Zip()) reader = nullptr;  // then read through the entries' streams, which say why
     std::string firstError;
     bool ok = true;
     std::string path;
     VisitFilesInSaveOrder(root, path, [&](const std::string& p, const CPackObject& file) {
       if (!ok) return;
+      // The archive the entry's location describes: the root's, or for an entry back from an
+      // undone delete, the one it was deleted from.
+      auto* reader = dynamic_cast<CZipReader*>(file.Archive());
+      if (reader && !reader->Zip()) reader = nullptr;  // then read through the entry's stream, which says why
       const EntryLocation at = file.Location();
       const bool raw = reader && file.BytesInSource() && file.Problem() == EntryProblem::None &&
                        (at.method == ZIP_CM_STORE || at.method == ZIP_CM_DEFLATE) && reader->Unreadable(file).empty();

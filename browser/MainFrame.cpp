@@ -12,8 +12,10 @@
 #include <QRegularExpression>
 #include <QMimeData>
 #include <QSplitter>
+#include <QTemporaryDir>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <algorithm>
 #include <cstdio>
@@ -22,23 +24,27 @@
 #include "archive/ByteIO.h"
 #include "archive/EntryNames.h"
 #include "archive/PakFormat.h"
-#include "browser/Icons.h"
 #include "archive/SafeExtract.h"
+#include "browser/ExtractTextures.h"
+#include "browser/Icons.h"
 #include "browser/PackListView.h"
 #include "browser/PackModels.h"
 #include "browser/PackTreeView.h"
+#include "browser/PreviewPane.h"
 #include "shell/Settings.h"
+#include "shell/Text.h"
+#include "shell/WorkDialog.h"
 #include "shell/WaitCursor.h"
+#include "viewers/Sound.h"
+#include "viewers/ViewerRegistry.h"
 
 namespace tarn::browser {
 
+using shell::Q;
+using shell::S;
+
 namespace {
 
-QString Q(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
-std::string S(const QString& s) { return s.toLocal8Bit().toStdString(); }
-
-const char* const kImportFilter = "All Files(*.*) (*)";
-const char* const kExportFilter = "All Files (*.*) (*)";
 const char* const kOpenFilter =
     "Archives (*.pak *.pk3 *.pk2 *.zip *.pkz *.kpf *.wad);;Pak Files (*.pak);;"
     "Zip Archives (*.pk3 *.pk2 *.zip *.pkz *.kpf);;WAD Files (*.wad);;All Files (*.*) (*)";
@@ -46,27 +52,38 @@ const char* const kOpenFilter =
 const char* const kSaveFilter =
     "Pak Files (*.pak);;PK3 Archives (*.pk3);;Zip Archives (*.zip *.pk2 *.pkz);;WAD Files (*.wad);;All Files (*.*) (*)";
 constexpr int kMaxRecent = 4;
-// How long a report of finished work stays in the status bar.
-constexpr int kReportMs = 8000;
 
 }  // namespace
 
 CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
-    : QMainWindow(parent), m_doc(doc), m_prompter(std::make_unique<CPrompter>()) {
+    : QMainWindow(parent), m_doc(doc), m_prompter(std::make_unique<shell::CPrompter>()) {
   setObjectName("mainFrame");
   m_treeModel = new CPackTreeModel(this);
   m_listModel = new CPackListModel(this);
   m_splitter = new QSplitter(Qt::Horizontal, this);
   m_splitter->setObjectName("splitter");
   m_tree = new CPackTreeView(m_treeModel, m_splitter);
-  m_list = new CPackListView(m_listModel, m_splitter);
+  // The list shares its place with the preview pane, beside it or below it.
+  m_listSplitter = new QSplitter(Qt::Horizontal, m_splitter);
+  m_listSplitter->setObjectName("listSplitter");
+  m_list = new CPackListView(m_listModel, m_listSplitter);
+  m_pane = new CPreviewPane(m_listSplitter);
+  m_listSplitter->addWidget(m_list);
+  m_listSplitter->addWidget(m_pane);
+  m_listSplitter->setStretchFactor(0, 3);
+  m_listSplitter->setStretchFactor(1, 2);
+  m_listSplitter->setChildrenCollapsible(false);
   m_tree->resize(160, 160);
   m_list->resize(160, 160);
   m_splitter->addWidget(m_tree);
-  m_splitter->addWidget(m_list);
+  m_splitter->addWidget(m_listSplitter);
   m_splitter->setStretchFactor(1, 1);
   m_splitter->setSizes({200, 400});
   setCentralWidget(m_splitter);
+  m_previewTimer = new QTimer(this);
+  m_previewTimer->setSingleShot(true);
+  m_previewTimer->setInterval(0);
+  connect(m_previewTimer, &QTimer::timeout, this, &CMainFrame::UpdatePreview);
 
   m_status = new QLabel(this);
   m_status->setObjectName("statusText");
@@ -76,6 +93,11 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
   m_playing->setObjectName("playingText");
   statusBar()->addPermanentWidget(m_playing);
   m_playing->hide();
+  // The window's one player: a second sound replaces the first, and the status bar and the Stop
+  // Sound command follow it.
+  m_player = new viewers::CSoundPlayer(this);
+  connect(m_player, &viewers::CSoundPlayer::playing, this, &CMainFrame::ShowPlaying);
+  connect(m_player, &viewers::CSoundPlayer::finished, this, [this] { ShowPlaying(QString()); });
 
   CreateActions();
   CreateMenus();
@@ -85,11 +107,15 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
     m_list->ShowDirectory(dir);
     UpdateCommandUI();
   });
-  connect(m_tree, &CPackTreeView::filesDropped, this, &CMainFrame::ImportPaths);
-  connect(m_list, &CPackListView::filesDropped, this, &CMainFrame::ImportPaths);
+  connect(m_tree, &CPackTreeView::dropped, this, &CMainFrame::Drop);
+  connect(m_list, &CPackListView::dropped, this, &CMainFrame::Drop);
+  const auto dragData = [this](const std::vector<CPackObject*>& entries) { return DragData(entries); };
+  m_treeModel->SetDragData(dragData);
+  m_listModel->SetDragData(dragData);
   connect(m_tree, &CPackTreeView::focusToList, m_list, &CPackListView::EnterByTab);
   connect(m_list, &CPackListView::focusToTree, this, [this] { m_tree->setFocus(Qt::TabFocusReason); });
   connect(m_list, &CPackListView::selectionChanged, this, &CMainFrame::UpdateCommandUI);
+  connect(m_list, &CPackListView::selectionChanged, m_previewTimer, qOverload<>(&QTimer::start));
   connect(m_list, &CPackListView::entryActivated, this, &CMainFrame::OnEntryActivated);
   auto popup = [this](const QPoint& at) {
     UpdateCommandUI();
@@ -118,6 +144,7 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
 
   m_doc.AddObserver(this);
   RebuildViews();
+  ShowPreviewPane(shell::ProfileInt("Startup", "PreviewPane", 0) != 0, shell::ProfileInt("Startup", "PreviewBelow", 0) != 0);
   m_tree->setFocus();
 }
 
@@ -169,10 +196,17 @@ void CMainFrame::CreateActions() {
   MakeAction("actionExit", "E&xit", "Quit Tarn", nullptr, QKeySequence(Qt::CTRL | Qt::Key_Q));
   connect(findChild<QAction*>("actionExit"), &QAction::triggered, this, &QWidget::close);
 
+  MakeAction("actionUndo", "&Undo", "Take back the last change", &CMainFrame::OnUndo, QKeySequence::Undo)
+      ->setIcon(st->standardIcon(QStyle::SP_ArrowBack));
+  MakeAction("actionRedo", "&Redo", "Make the change taken back again", &CMainFrame::OnRedo)
+      ->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+  findChild<QAction*>("actionRedo")->setIcon(st->standardIcon(QStyle::SP_ArrowForward));
   MakeAction("actionCopy", "&Copy", "Copy the selected entries to the clipboard", &CMainFrame::OnCopy,
              QKeySequence::Copy);
   MakeAction("actionPaste", "&Paste", "Paste entries from the clipboard into the directory", &CMainFrame::OnPaste,
              QKeySequence::Paste);
+  MakeAction("actionFilter", "&Filter...", "Narrow the list to the names that match, here or in the whole archive",
+             &CMainFrame::OnFilter, QKeySequence::Find);
   MakeAction("actionNewDirectory", "&New Directory", "Create a directory in the selected directory",
              &CMainFrame::OnNewDirectory);
   MakeAction("actionRename", "&Rename", "Rename the selected entry", &CMainFrame::OnRename, QKeySequence(Qt::Key_F2));
@@ -184,6 +218,8 @@ void CMainFrame::CreateActions() {
              &CMainFrame::OnImportFile);
   MakeAction("actionImportDirectory", "Import &From Directory...", "Add a folder's contents to the directory",
              &CMainFrame::OnImportDirectory);
+  MakeAction("actionNewSprite", "New &Sprite from Pictures...",
+             "Make a Quake or Quake II sprite of picture files, one frame each", &CMainFrame::OnNewSprite);
   MakeAction("actionExportFile", "&Export To File...", "Write the selected file to disk", &CMainFrame::OnExportFile);
   MakeAction("actionExportDirectory", "Export &To Directory...", "Write the selected entries into a folder",
              &CMainFrame::OnExportDirectory);
@@ -219,6 +255,16 @@ void CMainFrame::CreateActions() {
     const int value = s.style;
     connect(a, &QAction::triggered, this, [this, value] { SetViewType(value); });
   }
+  MakeAction("actionPreviewPane", "&Preview Pane", "Show the selected entry beside the list", nullptr,
+             QKeySequence(Qt::Key_F3))
+      ->setCheckable(true);
+  MakeAction("actionPreviewBelow", "Preview &Below the List", "Put the preview pane below the list rather than beside it",
+             nullptr)
+      ->setCheckable(true);
+  connect(findChild<QAction*>("actionPreviewPane"), &QAction::toggled, this,
+          [this](bool on) { ShowPreviewPane(on, findChild<QAction*>("actionPreviewBelow")->isChecked()); });
+  connect(findChild<QAction*>("actionPreviewBelow"), &QAction::toggled, this,
+          [this](bool below) { ShowPreviewPane(findChild<QAction*>("actionPreviewPane")->isChecked(), below); });
   MakeAction("actionAbout", "&About Tarn...", "Show Tarn's version and licence", &CMainFrame::OnAbout)
       ->setIcon(st->standardIcon(QStyle::SP_MessageBoxInformation));
 
@@ -246,8 +292,13 @@ void CMainFrame::CreateMenus() {
 
   QMenu* edit = menuBar()->addMenu("&Edit");
   edit->setObjectName("menuEdit");
+  edit->addAction(act("actionUndo"));
+  edit->addAction(act("actionRedo"));
+  edit->addSeparator();
   edit->addAction(act("actionCopy"));
   edit->addAction(act("actionPaste"));
+  edit->addSeparator();
+  edit->addAction(act("actionFilter"));
   edit->addSeparator();
   edit->addAction(act("actionNewDirectory"));
   edit->addAction(act("actionRename"));
@@ -260,12 +311,16 @@ void CMainFrame::CreateMenus() {
   view->addAction(act("actionList"));
   view->addAction(act("actionDetails"));
   view->addSeparator();
+  view->addAction(act("actionPreviewPane"));
+  view->addAction(act("actionPreviewBelow"));
+  view->addSeparator();
   view->addAction(act("actionUpOneLevel"));
 
   QMenu* object = menuBar()->addMenu("&Object");
   object->setObjectName("menuObject");
   object->addAction(act("actionImportFile"));
   object->addAction(act("actionImportDirectory"));
+  object->addAction(act("actionNewSprite"));
   object->addAction(act("actionExportFile"));
   object->addAction(act("actionExportDirectory"));
   object->addSeparator();
@@ -343,6 +398,7 @@ void CMainFrame::UpdateCommandUI() {
   set("actionRename", tree ? treeDir && treeDir->Parent() : only && only->Parent());
   set("actionDelete", tree ? treeDir && treeDir->Parent() : !sel.empty());
   set("actionImportFile", ImportTarget() != nullptr);
+  set("actionNewSprite", ImportTarget() != nullptr);
   set("actionExportFile", !tree && only && !only->IsDirectory());
   set("actionExportDirectory", tree ? treeDir != nullptr : sel.size() >= 2 || (only && only->IsDirectory()));
   set("actionUpOneLevel", treeDir && treeDir->Parent());
@@ -357,6 +413,18 @@ void CMainFrame::UpdateCommandUI() {
   const QMimeData* clip = QApplication::clipboard()->mimeData();
   set("actionPaste", clip && clip->hasFormat(kPackObjectMime) && PasteTarget() != nullptr);
   set("actionStopSound", IsPlaying());
+  // "Undo Delete 3 entries": what the command would take back.
+  auto history = [&](const char* name, const QString& verb, const CUndoCommand* next) {
+    QAction* a = findChild<QAction*>(name);
+    a->setEnabled(next != nullptr);
+    const QString text = next ? QString("&%1 %2").arg(verb, Q(next->Text())) : "&" + verb;
+    if (a->text() != text) {
+      a->setText(text);
+      a->setToolTip(ToolTipOf(*a));
+    }
+  };
+  history("actionUndo", "Undo", m_doc.History().NextUndo());
+  history("actionRedo", "Redo", m_doc.History().NextRedo());
   for (QAction* a : m_styleGroup->actions()) a->setChecked(a->data().toInt() == m_list->ViewType());
   m_status->setText(StatusText());
 }
@@ -364,8 +432,14 @@ void CMainFrame::UpdateCommandUI() {
 QString CMainFrame::StatusText() const {
   const CPackObject* dir = m_list->CurrentDirectory();
   if (!dir) return QString();
+  const CPackListModel* model = m_list->ListModel();
   const std::size_t n = dir->ChildCount();
+  const int shown = model->rowCount();
   QString text = QString("%1 %2").arg(n).arg(n == 1 ? "entry" : "entries");
+  if (model->SearchingArchive())
+    text = QString("%1 %2 in the archive").arg(shown).arg(shown == 1 ? "match" : "matches");
+  else if (model->Filtering())
+    text = QString("%1 of %2 entries match").arg(shown).arg(n);
   const auto sel = ListSelection();
   if (!sel.empty()) {
     qint64 bytes = 0;
@@ -416,6 +490,8 @@ void CMainFrame::OnDocumentChanged(CTarnDoc&) {
 }
 
 void CMainFrame::RebuildViews() {
+  m_pane->ShowNothing(QString());
+  RefreshPreview();
   m_listModel->SetDirectory(nullptr);
   m_treeModel->SetRoot(&m_doc.Root());
   m_tree->Rebuild();
@@ -450,7 +526,8 @@ void CMainFrame::ChangeTree(const std::function<const CPackObject*()>& mutate) {
       path = slash == std::string::npos ? std::string() : path.substr(0, slash);
     }
   }
-  m_treeModel->EndChange();
+  // The root itself may be another one now (an undone conversion, say).
+  m_treeModel->EndChange(&m_doc.Root());
   m_listModel->EndChange(const_cast<CPackObject*>(target));
   m_tree->RestoreExpanded(expanded);
   m_tree->SelectDirectory(target);
@@ -459,23 +536,30 @@ void CMainFrame::ChangeTree(const std::function<const CPackObject*()>& mutate) {
   if (listHadFocus) m_list->FocusList();
   UpdateTitle();
   UpdateCommandUI();
+  // The entry shown may have changed (renamed, say), or be gone.
+  RefreshPreview();
 }
 
 bool CMainFrame::OpenArchive(const QString& path) {
-  bool ok;
-  {
-    shell::CWaitCursor wait;
-    m_inDocOperation = true;
-    m_listModel->SetDirectory(nullptr);
-    m_treeModel->SetRoot(nullptr);
-    ok = m_doc.OnOpenDocument(S(path));
-    m_inDocOperation = false;
-    RebuildViews();
-  }
-  if (!ok) {
-    Message(Q(m_doc.LastError()), "Error", QMessageBox::Critical);
+  // Read on a worker; the document and the views stay as they are until it is done, and stay
+  // so when it fails or is cancelled.
+  OpenedArchive opened;
+  shell::CWorkDialog work(this, "Opening");
+  work.Run([&](CProgress& progress) { opened = CTarnDoc::ReadArchive(S(path), &progress); });
+  if (opened.cancelled) {
+    statusBar()->showMessage("Opening cancelled.", kReportMs);
     return false;
   }
+  if (!opened.error.empty()) {
+    Message(Q(opened.error), "Error", QMessageBox::Critical);
+    return false;
+  }
+  m_inDocOperation = true;
+  m_listModel->SetDirectory(nullptr);
+  m_treeModel->SetRoot(nullptr);
+  m_doc.Install(std::move(opened));
+  m_inDocOperation = false;
+  RebuildViews();
   AddRecent(QFileInfo(path).absoluteFilePath());
   ShowOpenProblems();
   return true;
@@ -516,15 +600,19 @@ std::optional<SaveConsent> CMainFrame::AskBeforeSaving(const QString& path) {
 bool CMainFrame::DoSave(const QString& path) {
   const auto consent = AskBeforeSaving(path);
   if (!consent) return false;
-  bool ok;
-  {
-    shell::CWaitCursor wait;
-    m_inDocOperation = true;
-    m_doc.SetWriteOptions({.deflateLevel = std::clamp(shell::ProfileInt("Archive", "DeflateLevel", 6), 0, 9)});
-    ok = m_doc.OnSaveDocument(S(path), *consent);
-    m_inDocOperation = false;
-  }
-  if (!ok) {
+  bool ok = false;
+  // Written on a worker while the window repaints; the views are not drawn meanwhile, since the
+  // save gives the entries their new locations at its end (or, converting, a new tree).
+  m_inDocOperation = true;
+  m_doc.SetWriteOptions({.deflateLevel = std::clamp(shell::ProfileInt("Archive", "DeflateLevel", 6), 0, 9)});
+  m_splitter->setUpdatesEnabled(false);
+  shell::CWorkDialog work(this, "Saving");
+  work.Run([&](CProgress& progress) { ok = m_doc.OnSaveDocument(S(path), *consent, std::nullopt, &progress); });
+  m_splitter->setUpdatesEnabled(true);
+  m_inDocOperation = false;
+  if (m_doc.Cancelled()) {
+    statusBar()->showMessage(Q(m_doc.LastError()), kReportMs);
+  } else if (!ok) {
     Message(Q(m_doc.LastError()), "Error", QMessageBox::Critical);
   } else {
     AddRecent(QFileInfo(path).absoluteFilePath());
@@ -593,193 +681,7 @@ void CMainFrame::AddRecent(const QString& path) {
   UpdateRecentMenu();
 }
 
-// --- editing ---
-
-void CMainFrame::OnNewDirectory() {
-  // In the directory row the command was given on (from the list's context menu, say), else in
-  // the directory the tree shows.
-  const auto sel = ListSelection();
-  CPackObject* dir = !m_treeFocused && sel.size() == 1 && sel.front()->IsDirectory() ? sel.front() : TreeSelection();
-  if (!dir) dir = &m_doc.Root();
-  std::string name = "untitled";
-  for (int n = 1; dir->FindChild(name); ++n) name = "untitled" + std::to_string(n);
-  ChangeTree([&] { return dir->AddChild(name, true); });
-  m_doc.SetModifiedFlag();
-  UpdateTitle();
-}
-
-void CMainFrame::OnRename() {
-  if (!findChild<QAction*>("actionRename")->isEnabled()) return;
-  auto targets = Targets();
-  if (targets.size() != 1 || !targets.front()->Parent()) return;
-  CPackObject* entry = targets.front();
-  auto answer = m_prompter->NewName(this, Q(entry->Name()));
-  if (!answer) return;
-  const NewNameCheck check = CheckNewName(*entry, S(*answer));
-  switch (check.problem) {
-    case NewNameProblem::Empty:
-      Message("The name cannot be empty.", "Rename", QMessageBox::Warning);
-      return;
-    case NewNameProblem::Separator:
-      Message("A name cannot contain \"/\".", "Rename", QMessageBox::Warning);
-      return;
-    case NewNameProblem::Taken:
-      Message(QString("An entry named \"%1\" already exists in this directory.").arg(Q(check.taken->Name())),
-              "Rename", QMessageBox::Warning);
-      return;
-    case NewNameProblem::Unfit:
-      Message(Q(check.reason) + ".", "Rename", QMessageBox::Warning);
-      return;
-    case NewNameProblem::None:
-      break;
-  }
-  const std::string& name = check.stored;
-  if (name == entry->Name()) return;
-  bool renamed = false;
-  ChangeTree([&]() -> const CPackObject* {
-    renamed = entry->Rename(name);
-    return m_treeFocused ? entry : nullptr;
-  });
-  if (renamed) {
-    m_doc.SetModifiedFlag();
-    UpdateTitle();
-  }
-}
-
-void CMainFrame::OnDelete() {
-  if (!findChild<QAction*>("actionDelete")->isEnabled()) return;
-  auto targets = Targets();
-  if (targets.empty()) return;
-  ChangeTree([&]() -> const CPackObject* {
-    // The parent of a deleted directory that held what the list shows is shown instead.
-    const CPackObject* select = nullptr;
-    CPackObject* shown = TreeSelection();
-    for (CPackObject* e : targets)
-      if (e->Parent() && shown && shown->IsInside(e)) select = e->Parent();
-    for (CPackObject* e : targets)
-      if (e->Parent()) e->Parent()->RemoveChild(e);
-    return select;
-  });
-  m_doc.SetModifiedFlag();
-  UpdateTitle();
-}
-
-void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
-  if (!dir || paths.isEmpty()) return;
-  QStringList failed;
-  int imported = 0;
-  {
-    shell::CWaitCursor wait;
-    ChangeTree([&] {
-      for (const QString& path : paths) {
-        QFileInfo info(path);
-        std::string why;
-        if (info.isDir()) {
-          // A folder dropped from the desktop becomes a directory holding its contents.
-          CPackObject* sub = dir->AddChild(S(info.fileName()), true);
-          ImportReport report = sub->ImportDirectory(S(path));
-          imported += report.imported + 1;
-          for (const auto& f : report.failures) failed << Q(f.name);
-        } else if (dir->ImportFile(S(path), ImportOptions{}, &why)) {
-          ++imported;
-        } else {
-          failed << path;
-        }
-      }
-      return dir;
-    });
-  }
-  if (imported > 0) m_doc.SetModifiedFlag();
-  UpdateTitle();
-  if (failed.size() == 1) {
-    Message("Could not import " + failed.front() + "\nFile may be in use by another application", "Import Error",
-            QMessageBox::Question);
-  } else if (failed.size() > 1) {
-    QString text = "Could not import files :";
-    for (const QString& f : failed) text += "\n  " + f;
-    text += "\nFiles may be in use by another application";
-    Message(text, "Import Error", QMessageBox::Question);
-  }
-}
-
-void CMainFrame::OnImportFile() {
-  CPackObject* target = ImportTarget();
-  if (!target) return;
-  const std::string path = target->PathInArchive();
-  QStringList files = m_prompter->OpenFileNames(this, "Import", kImportFilter);
-  if (files.isEmpty()) return;
-  // Found again by path: the dialog ran an event loop.
-  CPackObject* dir = path.empty() ? &m_doc.Root() : m_doc.Root().FindByPath(path);
-  if (dir && dir->IsDirectory()) ImportPaths(dir, files);
-}
-
-void CMainFrame::OnImportDirectory() {
-  CPackObject* target = TreeSelection();
-  if (!target) target = &m_doc.Root();
-  const std::string path = target->PathInArchive();
-  QString folder = m_prompter->ExistingDirectory(this, "Select import directory");
-  if (folder.isEmpty()) return;
-  CPackObject* dir = path.empty() ? &m_doc.Root() : m_doc.Root().FindByPath(path);
-  if (!dir || !dir->IsDirectory()) return;
-  ImportReport report;
-  {
-    shell::CWaitCursor wait;
-    ChangeTree([&] {
-      report = dir->ImportDirectory(S(folder));
-      return dir;
-    });
-  }
-  m_doc.SetModifiedFlag();
-  UpdateTitle();
-  if (!report.failures.empty()) {
-    QString text = "Could not import files :";
-    for (const auto& f : report.failures) text += "\n  " + Q(f.name) + " (" + Q(f.reason) + ")";
-    Message(text, "Import Error", QMessageBox::Question);
-  }
-}
-
-void CMainFrame::OnExportFile() {
-  auto sel = ListSelection();
-  if (m_treeFocused || sel.size() != 1 || sel.front()->IsDirectory()) return;
-  CPackObject* entry = sel.front();
-  QString path = m_prompter->SaveFileName(this, "Export", kExportFilter, Q(entry->Name()), QString());
-  if (path.isEmpty()) return;
-  shell::CWaitCursor wait;
-  std::string why;
-  if (ExportFileTo(*entry, S(path), &why) != ExtractOutcome::Done) {
-    Message(QString("Could not export %1: %2.").arg(path, Q(why)), "Export", QMessageBox::Warning);
-    return;
-  }
-  statusBar()->showMessage(QString("1 file exported to %1").arg(QDir::toNativeSeparators(path)), kReportMs);
-}
-
-void CMainFrame::OnExportDirectory() {
-  auto targets = Targets();
-  if (targets.empty()) return;
-  std::vector<std::string> paths;
-  for (CPackObject* t : targets) paths.push_back(t->PathInArchive());
-  QString folder = m_prompter->ExistingDirectory(this, "Select export directory");
-  if (folder.isEmpty()) return;
-  QStringList problems;
-  int written = 0;
-  {
-    shell::CWaitCursor wait;
-    for (const std::string& p : paths) {
-      CPackObject* e = p.empty() ? &m_doc.Root() : m_doc.Root().FindByPath(p);
-      if (!e) continue;
-      ExportReport r = e->ExportToDisk(S(folder));
-      written += r.written;
-      for (const auto& x : r.refused) problems << QString("%1: not written, %2").arg(Q(x.name), Q(x.reason));
-      for (const auto& x : r.failed) problems << QString("%1: %2").arg(Q(x.name), Q(x.reason));
-    }
-  }
-  statusBar()->showMessage(QString("%1 %2 exported to %3")
-                               .arg(written)
-                               .arg(written == 1 ? "file" : "files", QDir::toNativeSeparators(folder)),
-                           kReportMs);
-  if (!problems.isEmpty())
-    Message("Some entries were not exported:\n" + problems.join("\n"), "Export", QMessageBox::Warning);
-}
+// --- navigation ---
 
 void CMainFrame::OnUpOneLevel() {
   CPackObject* dir = TreeSelection();
@@ -791,107 +693,22 @@ void CMainFrame::SetViewType(int style) {
   UpdateCommandUI();
 }
 
-// --- clipboard ---
-
-void CMainFrame::OnCopy() {
-  auto targets = Targets();
-  if (targets.empty()) return;
-  std::vector<std::uint8_t> bytes;
-  std::vector<std::string> unreadable;
-  {
-    shell::CWaitCursor wait;
-    ByteWriter out(bytes);
-    for (CPackObject* e : targets)
-      if (e->Parent()) e->Serialize(out, &unreadable);
-  }
-  auto* mime = new QMimeData;
-  mime->setData(kPackObjectMime, QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())));
-  QApplication::clipboard()->setMimeData(mime);
-  if (!unreadable.empty()) {
-    QString text = "These files could not be read and were copied empty:";
-    for (const auto& u : unreadable) text += "\n  " + Q(u);
-    Message(text, "Copy", QMessageBox::Warning);
-  }
-}
-
-void CMainFrame::OnPaste() {
-  const QMimeData* mime = QApplication::clipboard()->mimeData();
-  CPackObject* dir = PasteTarget();
-  if (!mime || !mime->hasFormat(kPackObjectMime) || !dir) return;
-  const QByteArray data = mime->data(kPackObjectMime);
-  std::vector<std::unique_ptr<CPackObject>> entries;
-  std::string error;
-  {
-    shell::CWaitCursor wait;
-    ByteReader in(reinterpret_cast<const std::uint8_t*>(data.constData()), static_cast<std::size_t>(data.size()));
-    while (!in.AtEnd()) {
-      auto e = CPackObject::Deserialize(in, &error);
-      if (!e) break;
-      entries.push_back(std::move(e));
-    }
-  }
-  if (!error.empty()) {
-    Message("The clipboard does not hold entries Tarn can read (" + Q(error) + ").", "Paste", QMessageBox::Warning);
-    return;
-  }
-  if (entries.empty()) return;
-
-  // What the archive's container cannot hold (a directory or a name that is no lump's, in a
-  // WAD) stays out, and the user is told which entries.
-  QStringList refused;
-  std::erase_if(entries, [&](const std::unique_ptr<CPackObject>& e) {
-    const std::string why = UnfitNameReason(dir->Format(), StoredName(*dir, e->Name()), e->IsDirectory(), !dir->Parent());
-    if (!why.empty()) refused << "  " + Q(Quoted(e->Name())) + ": " + Q(why);
-    return !why.empty();
-  });
-  if (!refused.isEmpty())
-    Message("These entries were not pasted:\n" + refused.join("\n"), "Paste", QMessageBox::Warning);
-  if (entries.empty()) return;
-
-  // Names the directory already has are settled first, asking once each (or once for all).
-  const std::string dirPath = dir->PathInArchive();
-  std::vector<ConflictChoice> plan(entries.size(), ConflictChoice::KeepBoth);
-  std::vector<std::size_t> conflicts;
-  for (std::size_t i = 0; i < entries.size(); ++i)
-    if (dir->FindChild(StoredName(*dir, entries[i]->Name()))) conflicts.push_back(i);
-  std::optional<ConflictChoice> forAll;
-  for (std::size_t k = 0; k < conflicts.size(); ++k) {
-    ConflictChoice& choice = plan[conflicts[k]];
-    if (forAll) {
-      choice = *forAll;
-      continue;
-    }
-    const ConflictAnswer answer = m_prompter->NameConflict(this, Q(StoredName(*dir, entries[conflicts[k]]->Name())),
-                                                           Q(dirPath), k + 1 < conflicts.size());
-    choice = answer.choice;
-    if (answer.forAll) forAll = answer.choice;
-  }
-  // Found again by path: the questions ran an event loop.
-  dir = dirPath.empty() ? &m_doc.Root() : m_doc.Root().FindByPath(dirPath);
-  if (!dir || !dir->IsDirectory()) return;
-  bool changed = false;
-  ChangeTree([&] {
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      if (plan[i] == ConflictChoice::Skip) continue;
-      if (plan[i] == ConflictChoice::Replace)
-        if (CPackObject* old = dir->FindChild(StoredName(*dir, entries[i]->Name()))) dir->RemoveChild(old);
-      dir->AdoptChild(std::move(entries[i]));
-      changed = true;
-    }
-    return dir;
-  });
-  if (changed) m_doc.SetModifiedFlag();
-  UpdateTitle();
-}
-
 // --- viewing ---
 
+viewers::ViewContext CMainFrame::ViewerContext() {
+  viewers::ViewContext context;
+  context.mainWindow = this;
+  context.prompter = m_prompter.get();
+  context.player = m_player;
+  context.tellProblem = [this](const QString& text) { TellViewProblem(text); };
+  return context;
+}
+
 void CMainFrame::ViewEntry(CPackObject& entry, bool skin) {
-  if (m_viewHandler) {
+  if (m_viewHandler)
     m_viewHandler(*this, entry, skin);
-    return;
-  }
-  TellViewProblem(QString("No viewer for %1 in this build.").arg(Q(Quoted(entry.Name()))));
+  else
+    viewers::OpenViewer(entry, skin, ViewerContext());
 }
 
 void CMainFrame::ViewFromCommandLine(CPackObject& entry) {
@@ -921,32 +738,76 @@ void CMainFrame::OnViewSkin() {
 
 void CMainFrame::OnExtractTextures() {
   if (!findChild<QAction*>("actionExtractTextures")->isEnabled()) return;
-  auto sel = ListSelection();
-  if (m_extractHandler)
-    m_extractHandler(*this, sel);
-  else
-    statusBar()->showMessage("Texture extraction is not available in this build.", 4000);
+  ExtractTextures(*this, ListSelection());
 }
 
-void CMainFrame::SetPlaying(const QString& text, std::function<void()> stop) {
-  const bool was = IsPlaying();
-  m_stopPlaying = text.isEmpty() ? nullptr : std::move(stop);
+bool CMainFrame::IsPlaying() const { return m_player->IsPlaying(); }
+
+void CMainFrame::ShowPlaying(const QString& text) {
+  const bool was = m_playing->isVisibleTo(this);
   m_playing->setText(text);
   m_playing->setVisible(!text.isEmpty());
   // The text changes as the sound goes on; the commands only when it starts or ends.
-  if (was != IsPlaying()) UpdateCommandUI();
+  if (was != !text.isEmpty()) UpdateCommandUI();
 }
 
-void CMainFrame::OnStopSound() {
-  if (!m_stopPlaying) return;
-  auto stop = std::move(m_stopPlaying);
-  stop();
-  SetPlaying(QString(), nullptr);
+void CMainFrame::OnStopSound() { m_player->Stop(); }
+
+void CMainFrame::OnFilter() { m_list->FocusFilter(); }
+
+// --- preview pane ---
+
+void CMainFrame::ShowPreviewPane(bool shown, bool below) {
+  for (auto [name, on] : {std::pair{"actionPreviewPane", shown}, std::pair{"actionPreviewBelow", below}}) {
+    QAction* a = findChild<QAction*>(name);
+    const QSignalBlocker block(a);
+    a->setChecked(on);
+  }
+  m_listSplitter->setOrientation(below ? Qt::Vertical : Qt::Horizontal);
+  m_pane->setVisible(shown);
+  FitPreviewPane();
+  shell::WriteProfileInt("Startup", "PreviewPane", shown ? 1 : 0);
+  shell::WriteProfileInt("Startup", "PreviewBelow", below ? 1 : 0);
+  RefreshPreview();
+}
+
+void CMainFrame::FitPreviewPane() {
+  // Two fifths of the room, unless the user has given it a size of its own.
+  const bool below = m_listSplitter->orientation() == Qt::Vertical;
+  const int room = below ? m_listSplitter->height() : m_listSplitter->width();
+  const int pane = below ? m_pane->height() : m_pane->width();
+  if (m_pane->isVisible() && room > 0 && pane < room / 4) m_listSplitter->setSizes({room * 3 / 5, room * 2 / 5});
+}
+
+void CMainFrame::RefreshPreview() {
+  m_previewed = nullptr;
+  m_previewTimer->start();
+}
+
+void CMainFrame::UpdatePreview() {
+  if (m_pane->isHidden()) {
+    // Nothing is read for a pane nobody sees; what it showed goes (its timers with it).
+    if (m_previewed) m_pane->ShowNothing(QString());
+    m_previewed = nullptr;
+    return;
+  }
+  const auto sel = ListSelection();
+  if (sel.size() == 1) {
+    if (sel.front() == m_previewed) return;
+    m_previewed = sel.front();
+    m_pane->ShowEntry(*sel.front(), ViewerContext());
+    return;
+  }
+  m_previewed = nullptr;
+  m_pane->ShowNothing(sel.empty() ? QString("Select an entry to see it here.")
+                                  : QString("%1 entries selected.").arg(sel.size()));
 }
 
 void CMainFrame::OnEntryActivated(CPackObject* entry) {
   if (!entry) return;
   if (entry->IsDirectory()) {
+    // A directory found in the whole archive is gone into, its own entries shown whole.
+    if (m_list->ListModel()->SearchingArchive()) m_list->ClearFilter();
     m_tree->SelectDirectory(entry);
     return;
   }
@@ -970,6 +831,8 @@ void CMainFrame::showEvent(QShowEvent* e) {
     resize(shell::ProfileInt("Startup", "WindowWidth", 600), shell::ProfileInt("Startup", "WindowHeight", 400));
   }
   QMainWindow::showEvent(e);
+  // Laid out only now: the pane gets its share of the room.
+  QTimer::singleShot(0, this, &CMainFrame::FitPreviewPane);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* e) {

@@ -9,22 +9,32 @@
 #include <vector>
 
 #include "archive/TarnDoc.h"
-#include "browser/Prompter.h"
+#include "browser/EntryDrag.h"
+#include "shell/Prompter.h"
 
 class QAction;
 class QActionGroup;
 class QLabel;
 class QMenu;
 class QSplitter;
+class QTemporaryDir;
+class QTimer;
 
-namespace tarn::browser {
+namespace tarn {
+
+namespace viewers {
+class CSoundPlayer;
+struct ViewContext;
+}  // namespace viewers
+
+namespace browser {
 
 class CPackTreeModel;
 class CPackListModel;
 class CPackTreeView;
 class CPackListView;
+class CPreviewPane;
 
-inline constexpr const char* kPackObjectMime = "application/x-PackObject";
 
 class CMainFrame : public QMainWindow, public CDocObserver {
   Q_OBJECT
@@ -35,24 +45,24 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   CTarnDoc& Document() { return m_doc; }
   CPackTreeView* TreeView() const { return m_tree; }
   CPackListView* ListView() const { return m_list; }
-  void SetPrompter(std::unique_ptr<CPrompter> prompter) { m_prompter = std::move(prompter); }
-  CPrompter& Prompter() { return *m_prompter; }
+  void SetPrompter(std::unique_ptr<shell::CPrompter> prompter) { m_prompter = std::move(prompter); }
+  shell::CPrompter& Prompter() { return *m_prompter; }
 
   // Opens an archive as File Open does (without asking about unsaved changes).
   bool OpenArchive(const QString& path);
   // Asks whether to save a modified archive: false when the user cancelled.
   bool SaveModified();
 
-  // How viewable entries are shown; set by the viewers. Without one, View only says so.
+  // Shows an entry in place of the viewers (for tests); without one, the viewers show it.
   using ViewHandler = std::function<void(CMainFrame&, CPackObject& entry, bool skin)>;
   void SetViewHandler(ViewHandler handler) { m_viewHandler = std::move(handler); }
-  using ExtractHandler = std::function<void(CMainFrame&, const std::vector<CPackObject*>& maps)>;
-  void SetExtractHandler(ExtractHandler handler) { m_extractHandler = std::move(handler); }
+  // What the viewers need from the window: placement, questions, the sound player, problems.
+  viewers::ViewContext ViewerContext();
+  viewers::CSoundPlayer& SoundPlayer() const { return *m_player; }
 
-  // Something playing in the background (a sound): what the status bar says about it, and how
-  // the Stop Sound command (and closing the window) ends it. An empty text: nothing plays.
-  void SetPlaying(const QString& text, std::function<void()> stop);
-  bool IsPlaying() const { return static_cast<bool>(m_stopPlaying); }
+  // A sound playing in the background: the status bar says what, Stop Sound (and closing the
+  // window) ends it.
+  bool IsPlaying() const;
 
   // Views an entry as the View command does (a model's skin when skin is set).
   void ViewByCommand(CPackObject& entry, bool skin = false) { ViewEntry(entry, skin); }
@@ -66,6 +76,7 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   // The one place that decides which commands are enabled and checked.
   void UpdateCommandUI();
   bool IsTreeFocused() const { return m_treeFocused; }
+  CPreviewPane* PreviewPane() const { return m_pane; }
   // The context menu for the current focus and selection, built afresh.
   std::unique_ptr<QMenu> BuildContextMenu();
   QString StatusText() const;
@@ -73,7 +84,18 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   // Imports files (and folders, as directories) into dir, reporting failures once.
   void ImportPaths(CPackObject* dir, const QStringList& paths);
 
+  // Drag and drop: the data of dragged entries; what they become for a file manager (exported
+  // into a temporary folder that goes with the window) and for another Tarn window; and a drop
+  // on dir (entries of this window move there, or are copied with copy set).
+  QMimeData* DragData(const std::vector<CPackObject*>& entries);
+  QList<QUrl> ExportForDrag(const QStringList& paths);
+  QByteArray StreamForDrag(const QStringList& paths);
+  void Drop(const DroppedEntries& drop, CPackObject* dir, bool copy);
+
   void OnDocumentChanged(CTarnDoc& doc) override;
+
+  // How long a report of finished work stays in the status bar.
+  static constexpr int kReportMs = 8000;
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -99,6 +121,21 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   // A change of the entry tree, with both views reset around it. mutate returns the
   // directory to show afterwards, or nullptr to stay (or go to the nearest surviving parent).
   void ChangeTree(const std::function<const CPackObject*()>& mutate);
+  // One undoable change of the tree: steps make it through the edit (and return as mutate does).
+  void EditTree(const std::string& text, const std::function<const CPackObject*(CTreeEdit&)>& steps);
+  void StepHistory(bool back);
+  CPackObject* FindDirectory(const std::string& path);
+  // The transfer stream of the entries with their subtrees; unreadable gets the files copied empty.
+  QByteArray EntryStream(const std::vector<CPackObject*>& entries, QStringList* unreadable) const;
+  // Reads entries from a transfer stream into dir, asking about taken names; one undoable step.
+  void PasteStream(const QByteArray& data, CPackObject* dir, const QString& command);
+  void MoveEntries(const QStringList& paths, CPackObject* dir);
+  // Moves what an import made in a detached directory into dir, as one undoable step named
+  // "command what" (what: the entries, counted or named, unless given).
+  void TakeStaged(CPackObject* dir, std::unique_ptr<CPackObject> staging, const std::string& command,
+                  const std::string& what = {});
+  bool ExportAsPng(CPackObject& entry, const QString& path);
+  ExportReport ExportEntries(const std::vector<std::string>& paths, const QString& folder);
 
   CPackObject* TreeSelection() const;
   std::vector<CPackObject*> ListSelection() const;
@@ -113,6 +150,8 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   void OnFileOpen();
   void OnFileSave();
   void OnFileSaveAs();
+  void OnUndo();
+  void OnRedo();
   void OnCopy();
   void OnPaste();
   void OnNewDirectory();
@@ -120,9 +159,11 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   void OnDelete();
   void OnImportFile();
   void OnImportDirectory();
+  void OnNewSprite();
   void OnExportFile();
   void OnExportDirectory();
   void OnUpOneLevel();
+  void OnFilter();
   void OnView();
   void OnViewSkin();
   void OnExtractTextures();
@@ -130,18 +171,29 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   void OnAbout();
   void SetViewType(int style);
   void OnEntryActivated(CPackObject* entry);
+  void ShowPlaying(const QString& text);
+  void ShowPreviewPane(bool shown, bool below);
+  void FitPreviewPane();
+  // Shows the selected entry in the pane afresh, once the events now waiting are handled.
+  void RefreshPreview();
+  void UpdatePreview();
   void ViewEntry(CPackObject& entry, bool skin);
 
   CTarnDoc& m_doc;
-  std::unique_ptr<CPrompter> m_prompter;
+  std::unique_ptr<shell::CPrompter> m_prompter;
+  viewers::CSoundPlayer* m_player;
   CPackTreeModel* m_treeModel;
   CPackListModel* m_listModel;
   CPackTreeView* m_tree;
   CPackListView* m_list;
   QSplitter* m_splitter;
+  QSplitter* m_listSplitter;
+  CPreviewPane* m_pane;
+  QTimer* m_previewTimer;
+  std::vector<std::unique_ptr<QTemporaryDir>> m_dragFolders;
+  const CPackObject* m_previewed = nullptr;  // what the pane shows, while it is current
   QLabel* m_status;
   QLabel* m_playing;
-  std::function<void()> m_stopPlaying;
   QMenu* m_recentMenu = nullptr;
   QActionGroup* m_styleGroup = nullptr;
   bool m_treeFocused = true;
@@ -149,7 +201,7 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   bool m_inDocOperation = false;
   bool m_loudViewProblems = false;
   ViewHandler m_viewHandler;
-  ExtractHandler m_extractHandler;
 };
 
-}  // namespace tarn::browser
+}  // namespace browser
+}  // namespace tarn

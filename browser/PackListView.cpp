@@ -1,16 +1,19 @@
 #include "browser/PackListView.h"
 
+#include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QListView>
 #include "browser/DropPaths.h"
 #include <QStackedWidget>
 #include <QTimer>
 #include <QTreeView>
 #include <QUrl>
+#include <QHBoxLayout>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <unordered_set>
@@ -21,9 +24,26 @@ namespace tarn::browser {
 
 CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(parent), m_model(model) {
   setObjectName("packList");
+  m_filter = new QLineEdit(this);
+  m_filter->setObjectName("filterEdit");
+  m_filter->setPlaceholderText("Filter names (Ctrl+F): text, or * and ? as wildcards");
+  m_filter->setClearButtonEnabled(true);
+  m_filter->installEventFilter(this);
+  m_wholeArchive = new QCheckBox("&Whole archive", this);
+  m_wholeArchive->setObjectName("filterWholeArchive");
+  m_wholeArchive->setToolTip("Search every directory and list the matches with their paths");
+  connect(m_filter, &QLineEdit::textChanged, this, &CPackListView::ApplyFilter);
+  connect(m_wholeArchive, &QCheckBox::toggled, this, &CPackListView::ApplyFilter);
+  auto* bar = new QHBoxLayout;
+  bar->setContentsMargins(0, 0, 0, 2);
+  bar->addWidget(m_filter, 1);
+  bar->addWidget(m_wholeArchive);
+
   m_stack = new QStackedWidget(this);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addLayout(bar);
   layout->addWidget(m_stack);
 
   m_icons = new QListView(m_stack);
@@ -41,9 +61,18 @@ CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(p
   m_details->setRootIsDecorated(false);
   m_details->setItemsExpandable(false);
   m_details->setUniformRowHeights(true);
-  m_details->setSortingEnabled(false);
-  m_details->header()->setSectionsClickable(false);
   m_details->header()->setStretchLastSection(false);
+  m_details->header()->setSortIndicatorShown(true);
+  m_details->header()->setSectionsClickable(true);
+  // Today's order (directories first, then by name) until a header is clicked.
+  m_details->header()->setSortIndicator(
+      std::clamp(shell::ProfileInt("Startup", "ListSortColumn", CPackListModel::kName), 0, CPackListModel::kColumns - 1),
+      shell::ProfileInt("Startup", "ListSortOrder", 0) == 1 ? Qt::DescendingOrder : Qt::AscendingOrder);
+  m_details->setSortingEnabled(true);
+  connect(m_details->header(), &QHeaderView::sortIndicatorChanged, this, [](int column, Qt::SortOrder order) {
+    shell::WriteProfileInt("Startup", "ListSortColumn", column);
+    shell::WriteProfileInt("Startup", "ListSortOrder", order == Qt::DescendingOrder ? 1 : 0);
+  });
 
   m_selection = new QItemSelectionModel(model, this);
   for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(m_icons), static_cast<QAbstractItemView*>(m_details)}) {
@@ -53,7 +82,8 @@ CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(p
     v->setSelectionMode(QAbstractItemView::ExtendedSelection);
     v->setSelectionBehavior(QAbstractItemView::SelectRows);
     v->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    v->setDragDropMode(QAbstractItemView::DropOnly);
+    v->setDragDropMode(QAbstractItemView::DragDrop);
+    v->setDefaultDropAction(Qt::MoveAction);
     v->setAcceptDrops(true);
     v->setDropIndicatorShown(true);
     v->setContextMenuPolicy(Qt::DefaultContextMenu);
@@ -71,6 +101,20 @@ CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(p
 }
 
 CPackListView::~CPackListView() { shell::WriteProfileInt("Startup", "ListViewStyle", m_style & 3); }
+
+void CPackListView::ApplyFilter() {
+  // The selection stays with the entries that still show.
+  const auto kept = SelectedEntries();
+  m_model->SetFilter(m_filter->text(), m_wholeArchive->isChecked());
+  SelectEntries(kept);
+}
+
+void CPackListView::FocusFilter() {
+  m_filter->setFocus(Qt::ShortcutFocusReason);
+  m_filter->selectAll();
+}
+
+void CPackListView::ClearFilter() { m_filter->clear(); }
 
 void CPackListView::ShowDirectory(CPackObject* dir) {
   m_model->SetDirectory(dir);
@@ -168,9 +212,11 @@ void CPackListView::SetViewType(int style) {
 }
 
 void CPackListView::FitColumns() {
+  // Half for the name, a fifth for the size, the rest for the type.
   const int width = m_details->viewport()->width();
-  m_details->setColumnWidth(0, width * 2 / 3);
-  m_details->setColumnWidth(1, width / 3);
+  m_details->setColumnWidth(CPackListModel::kName, width / 2);
+  m_details->setColumnWidth(CPackListModel::kSize, width / 5);
+  m_details->setColumnWidth(CPackListModel::kType, width - width / 2 - width / 5);
 }
 
 void CPackListView::resizeEvent(QResizeEvent* e) {
@@ -184,6 +230,24 @@ CPackObject* CPackListView::EntryAtViewportPoint(QAbstractItemView* view, const 
 }
 
 bool CPackListView::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_filter) {
+    // Esc clears a filter (before the window's own Esc, Stop Sound); Down and Enter go on to
+    // the rows.
+    if (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) {
+      auto* k = static_cast<QKeyEvent*>(event);
+      if (k->key() == Qt::Key_Escape && !m_filter->text().isEmpty()) {
+        event->accept();
+        if (event->type() == QEvent::KeyPress) m_filter->clear();
+        return event->type() == QEvent::KeyPress;
+      }
+      if (event->type() == QEvent::KeyPress &&
+          (k->key() == Qt::Key_Down || k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter)) {
+        EnterByTab();
+        return true;
+      }
+    }
+    return QWidget::eventFilter(watched, event);
+  }
   QAbstractItemView* view = nullptr;
   for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(m_icons), static_cast<QAbstractItemView*>(m_details)})
     if (watched == v || watched == v->viewport()) view = v;
@@ -217,7 +281,7 @@ bool CPackListView::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::DragEnter:
     case QEvent::DragMove: {
       auto* d = static_cast<QDragMoveEvent*>(event);
-      if (LocalPaths(d->mimeData()).isEmpty()) {
+      if (!CanDropOnTarn(d->mimeData())) {
         d->ignore();
         return true;
       }
@@ -226,23 +290,25 @@ bool CPackListView::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::Drop: {
       if (watched != view->viewport()) break;
       auto* d = static_cast<QDropEvent*>(event);
-      const QStringList paths = LocalPaths(d->mimeData());
-      if (paths.isEmpty()) return true;
-      CPackObject* over = EntryAtViewportPoint(view, d->position().toPoint());
-      CPackObject* target = over && over->IsDirectory() ? over : m_model->Directory();
-      if (!target) return true;
-      d->acceptProposedAction();
-      // Imported after the view has finished with the drop, since importing resets the model;
-      // the target is found again by its path in case the tree changed meanwhile.
+      const DroppedEntries drop = TakeDrop(d->mimeData());
+      CPackObject* target = DropDirectory(EntryAtViewportPoint(view, d->position().toPoint()), m_model->Directory());
+      if (drop.kind == DroppedEntries::None || !target) return true;
+      const bool copy = d->modifiers() & Qt::ControlModifier;
+      // Handled here, and said to be a copy: the dragging view must not remove anything itself.
+      d->setDropAction(Qt::CopyAction);
+      d->accept();
+      // Done after the view has finished with the drop, since the change resets the model; the
+      // target is found again by its path in case the tree changed meanwhile.
       const std::string path = target->PathInArchive();
-      QTimer::singleShot(0, this, [this, path, paths] {
+      QTimer::singleShot(0, this, [this, path, drop, copy] {
         CPackObject* dir = m_model->Directory();
         if (!dir) return;
         CPackObject* root = dir->Root();
         CPackObject* found = path.empty() ? root : root->FindByPath(path);
-        if (found && found->IsDirectory()) emit filesDropped(found, paths);
+        if (found && found->IsDirectory()) emit dropped(drop, found, copy);
       });
-      break;  // let the view clear its highlight
+      view->viewport()->update();
+      return true;
     }
     default:
       break;

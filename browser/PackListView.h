@@ -3,8 +3,11 @@
 #include <QWidget>
 #include <vector>
 
+#include "browser/EntryDrag.h"
 #include "browser/PackModels.h"
 
+class QCheckBox;
+class QLineEdit;
 class QListView;
 class QTreeView;
 class QStackedWidget;
@@ -14,7 +17,9 @@ class QAbstractItemView;
 namespace tarn::browser {
 
 // The entries of one directory, in one of four styles: large icons, details, small icons or
-// list. The styles are two views on one model and one selection.
+// list. The styles are two views on one model and one selection. Above them, a filter box
+// narrows the rows as one types, in the directory or in the whole archive; the details header
+// sorts by the column clicked (again: reversed). The style and the sort are remembered.
 class CPackListView : public QWidget {
   Q_OBJECT
  public:
@@ -42,9 +47,16 @@ class CPackListView : public QWidget {
   // nothing is selected.
   void EnterByTab();
 
+  QLineEdit* FilterEdit() const { return m_filter; }
+  QCheckBox* WholeArchiveBox() const { return m_wholeArchive; }
+  // Puts the keyboard in the filter box, its text selected.
+  void FocusFilter();
+  void ClearFilter();
+
  signals:
   void entryActivated(tarn::CPackObject* entry);
-  void filesDropped(tarn::CPackObject* target, const QStringList& paths);
+  // Entries or files dropped on target: copy when Ctrl was held.
+  void dropped(const tarn::browser::DroppedEntries& drop, tarn::CPackObject* target, bool copy);
   void contextMenuWanted(const QPoint& globalPos);
   void selectionChanged();
   void focusToTree();
@@ -55,9 +67,12 @@ class CPackListView : public QWidget {
 
  private:
   void FitColumns();
+  void ApplyFilter();
   CPackObject* EntryAtViewportPoint(QAbstractItemView* view, const QPoint& p) const;
 
   CPackListModel* m_model;
+  QLineEdit* m_filter;
+  QCheckBox* m_wholeArchive;
   QItemSelectionModel* m_selection;
   QStackedWidget* m_stack;
   QListView* m_icons;

@@ -3,8 +3,11 @@
 #include <QBrush>
 #include <QColor>
 #include <algorithm>
+#include <cstring>
 
+#include "browser/EntryDrag.h"
 #include "browser/Icons.h"
+#include "formats/EntryTypes.h"
 
 namespace tarn::browser {
 
@@ -28,11 +31,6 @@ const char* const kDamagedTip = "The data of this entry lie outside the archive 
 
 }  // namespace
 
-bool ListOrder(const CPackObject* a, const CPackObject* b) {
-  if (a->IsDirectory() != b->IsDirectory()) return a->IsDirectory();
-  return CompareNames(a->Name(), b->Name()) < 0;
-}
-
 // --- tree ---
 
 void CPackTreeModel::SetRoot(CPackObject* root) {
@@ -45,7 +43,8 @@ void CPackTreeModel::SetRoot(CPackObject* root) {
 
 void CPackTreeModel::BeginChange() { beginResetModel(); }
 
-void CPackTreeModel::EndChange() {
+void CPackTreeModel::EndChange(CPackObject* root) {
+  m_root = root;
   m_subdirs.clear();
   m_rowOf.clear();
   endResetModel();
@@ -116,38 +115,148 @@ QVariant CPackTreeModel::data(const QModelIndex& index, int role) const {
 
 Qt::ItemFlags CPackTreeModel::flags(const QModelIndex& index) const {
   if (!index.isValid()) return Qt::ItemIsDropEnabled;
-  return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDropEnabled;
+  Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDropEnabled;
+  if (EntryOf(index) != m_root) f |= Qt::ItemIsDragEnabled;
+  return f;
 }
 
-QStringList CPackTreeModel::mimeTypes() const { return {"text/uri-list"}; }
-Qt::DropActions CPackTreeModel::supportedDropActions() const { return Qt::CopyAction; }
+namespace {
+
+const QStringList kDropTypes = {"text/uri-list", kPackObjectMime};
+
+}  // namespace
+
+QStringList CPackTreeModel::mimeTypes() const { return kDropTypes; }
+Qt::DropActions CPackTreeModel::supportedDropActions() const { return Qt::CopyAction | Qt::MoveAction; }
+Qt::DropActions CPackTreeModel::supportedDragActions() const { return Qt::CopyAction | Qt::MoveAction; }
+
+QMimeData* CPackTreeModel::mimeData(const QModelIndexList& indexes) const {
+  std::vector<CPackObject*> entries;
+  for (const QModelIndex& i : indexes)
+    if (CPackObject* e = EntryOf(i); e && e != m_root) entries.push_back(e);
+  return m_dragData && !entries.empty() ? m_dragData(entries) : nullptr;
+}
 
 // --- list ---
 
-void CPackListModel::Load() {
+namespace {
+
+// What the list sorts by, worked out once per entry rather than in every comparison.
+struct SortKey {
+  CPackObject* entry;
+  std::string text;  // the name, or the path when rows come from the whole archive
+  std::int64_t size;
+  const char* type;
+  bool directory;
+};
+
+}  // namespace
+
+void CPackListModel::Collect() {
+  m_all.clear();
+  if (SearchingArchive() && m_dir) {
+    std::vector<CPackObject*> stack{m_dir->Root()};
+    while (!stack.empty()) {
+      CPackObject* d = stack.back();
+      stack.pop_back();
+      for (CPackObject* c : d->Children()) {
+        m_all.push_back(c);
+        if (c->IsDirectory()) stack.push_back(c);
+      }
+    }
+  } else if (m_dir) {
+    m_all.reserve(m_dir->ChildCount());
+    for (CPackObject* c : m_dir->Children()) m_all.push_back(c);
+  }
+  SortAll();
+  Narrow();
+}
+
+void CPackListModel::SortAll() {
+  const bool paths = SearchingArchive();
+  std::vector<SortKey> keys;
+  keys.reserve(m_all.size());
+  for (CPackObject* e : m_all)
+    keys.push_back({e, paths ? e->PathInArchive() : std::string(), e->IsDirectory() ? -1 : e->Size(),
+                    TypeName(TypeOf(e->Name(), e->IsDirectory())), e->IsDirectory()});
+  const int column = m_sortColumn;
+  const bool descending = m_sortOrder == Qt::DescendingOrder;
+  std::stable_sort(keys.begin(), keys.end(), [&](const SortKey& a, const SortKey& b) {
+    if (a.directory != b.directory) return a.directory;
+    int c = 0;
+    if (column == kSize) c = a.size < b.size ? -1 : a.size > b.size ? 1 : 0;
+    if (column == kType) c = std::strcmp(a.type, b.type);
+    if (c == 0) c = paths ? CompareNames(a.text, b.text) : CompareNames(a.entry->Name(), b.entry->Name());
+    return descending ? c > 0 : c < 0;
+  });
+  for (std::size_t i = 0; i < keys.size(); ++i) m_all[i] = keys[i].entry;
+}
+
+void CPackListModel::Narrow() {
+  if (!Filtering()) {
+    m_rows = m_all;
+    return;
+  }
   m_rows.clear();
-  if (!m_dir) return;
-  m_rows.reserve(m_dir->ChildCount());
-  for (CPackObject* c : m_dir->Children()) m_rows.push_back(c);
-  std::sort(m_rows.begin(), m_rows.end(), ListOrder);
+  for (CPackObject* e : m_all)
+    if (m_filter.Matches(e->Name())) m_rows.push_back(e);
 }
 
 void CPackListModel::SetDirectory(CPackObject* dir) {
   beginResetModel();
   m_dir = dir;
-  Load();
+  Collect();
   endResetModel();
 }
 
 void CPackListModel::BeginChange() {
   beginResetModel();
   m_rows.clear();
+  m_all.clear();
 }
 
 void CPackListModel::EndChange(CPackObject* dir) {
   m_dir = dir;
-  Load();
+  Collect();
   endResetModel();
+}
+
+void CPackListModel::SetFilter(const QString& pattern, bool wholeArchive) {
+  const bool wasSearching = SearchingArchive();
+  m_pattern = pattern;
+  m_filter = CNameFilter(pattern.toLocal8Bit().toStdString());
+  m_wholeArchive = wholeArchive;
+  beginResetModel();
+  // The entries to choose from change only when the search widens to the archive or narrows
+  // back to the directory; a keystroke only narrows them again.
+  if (wasSearching != SearchingArchive())
+    Collect();
+  else
+    Narrow();
+  endResetModel();
+}
+
+void CPackListModel::sort(int column, Qt::SortOrder order) {
+  if (column < 0 || column >= kColumns) return;
+  if (column == m_sortColumn && order == m_sortOrder) return;
+  m_sortColumn = column;
+  m_sortOrder = order;
+  // A layout change, so that the selection follows its entries to their new rows.
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  const QModelIndexList before = persistentIndexList();
+  std::vector<CPackObject*> entries;
+  for (const QModelIndex& i : before) entries.push_back(EntryAt(i.row()));
+  SortAll();
+  Narrow();
+  std::unordered_map<const CPackObject*, int> rowOf;
+  for (std::size_t r = 0; r < m_rows.size(); ++r) rowOf[m_rows[r]] = static_cast<int>(r);
+  QModelIndexList after;
+  for (std::size_t k = 0; k < entries.size(); ++k) {
+    auto it = rowOf.find(entries[k]);
+    after << (it == rowOf.end() ? QModelIndex() : index(it->second, before[static_cast<int>(k)].column()));
+  }
+  changePersistentIndexList(before, after);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
 CPackObject* CPackListModel::EntryAt(int row) const {
@@ -163,44 +272,62 @@ int CPackListModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
 }
 
-int CPackListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 2; }
+int CPackListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumns; }
 
 QVariant CPackListModel::data(const QModelIndex& index, int role) const {
   CPackObject* e = EntryAt(index.row());
   if (!e) return {};
-  if (index.column() == 0) {
-    switch (role) {
-      case Qt::DisplayRole: return ToQString(e->Name());
-      case Qt::DecorationRole: return KindIcon(e->Image());
-      case Qt::ToolTipRole: return e->IsDamaged() ? QVariant(kDamagedTip) : QVariant();
-      case Qt::ForegroundRole: return e->IsDamaged() ? QVariant(QBrush(QColor(200, 0, 0))) : QVariant();
-      default: return {};
-    }
+  switch (index.column()) {
+    case kName:
+      switch (role) {
+        case Qt::DisplayRole: return ToQString(SearchingArchive() ? e->PathInArchive() : e->Name());
+        case Qt::DecorationRole: return KindIcon(e->Image());
+        case Qt::ToolTipRole: return e->IsDamaged() ? QVariant(kDamagedTip) : QVariant();
+        case Qt::ForegroundRole: return e->IsDamaged() ? QVariant(QBrush(QColor(200, 0, 0))) : QVariant();
+        default: return {};
+      }
+    case kSize:
+      switch (role) {
+        case Qt::DisplayRole: return e->IsDirectory() ? QVariant() : QVariant(QString::number(e->Size()));
+        case Qt::TextAlignmentRole: return QVariant(Qt::AlignRight | Qt::AlignVCenter);
+        default: return {};
+      }
+    case kType:
+      return role == Qt::DisplayRole ? QVariant(QString(TypeName(TypeOf(e->Name(), e->IsDirectory())))) : QVariant();
+    default:
+      return {};
   }
-  if (index.column() == 1) {
-    switch (role) {
-      case Qt::DisplayRole: return e->IsDirectory() ? QVariant() : QVariant(QString::number(e->Size()));
-      case Qt::TextAlignmentRole: return QVariant(Qt::AlignRight | Qt::AlignVCenter);
-      default: return {};
-    }
-  }
-  return {};
 }
 
 QVariant CPackListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-  return section == 0 ? QVariant("Name") : section == 1 ? QVariant("Size (bytes)") : QVariant();
+  switch (section) {
+    case kName: return "Name";
+    case kSize: return "Size (bytes)";
+    case kType: return "Type";
+    default: return {};
+  }
 }
 
 Qt::ItemFlags CPackListModel::flags(const QModelIndex& index) const {
   CPackObject* e = EntryAt(index.row());
   if (!e) return Qt::ItemIsDropEnabled;
-  Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+  Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren | Qt::ItemIsDragEnabled;
   if (e->IsDirectory()) f |= Qt::ItemIsDropEnabled;
   return f;
 }
 
-QStringList CPackListModel::mimeTypes() const { return {"text/uri-list"}; }
-Qt::DropActions CPackListModel::supportedDropActions() const { return Qt::CopyAction; }
+QStringList CPackListModel::mimeTypes() const { return kDropTypes; }
+Qt::DropActions CPackListModel::supportedDropActions() const { return Qt::CopyAction | Qt::MoveAction; }
+Qt::DropActions CPackListModel::supportedDragActions() const { return Qt::CopyAction | Qt::MoveAction; }
+
+QMimeData* CPackListModel::mimeData(const QModelIndexList& indexes) const {
+  // A row counts once, whatever columns the selection covers.
+  std::vector<CPackObject*> entries;
+  for (const QModelIndex& i : indexes)
+    if (CPackObject* e = EntryAt(i.row()); e && std::find(entries.begin(), entries.end(), e) == entries.end())
+      entries.push_back(e);
+  return m_dragData && !entries.empty() ? m_dragData(entries) : nullptr;
+}
 
 }  // namespace tarn::browser

@@ -5,25 +5,29 @@
 
 #include <QAbstractItemModel>
 #include <QAbstractTableModel>
+#include <functional>
 #include <unordered_map>
 #include <vector>
 
+#include "archive/NameFilter.h"
 #include "archive/PackObject.h"
 
 namespace tarn::browser {
 
-// Entries shown first by kind (directories before files), then by name.
-bool ListOrder(const CPackObject* a, const CPackObject* b);
+// Makes the data of dragged entries (see CEntryMimeData).
+using DragDataMaker = std::function<QMimeData*(const std::vector<CPackObject*>& entries)>;
 
 class CPackTreeModel : public QAbstractItemModel {
   Q_OBJECT
  public:
+  void SetDragData(DragDataMaker maker) { m_dragData = std::move(maker); }
   explicit CPackTreeModel(QObject* parent = nullptr) : QAbstractItemModel(parent) {}
 
   void SetRoot(CPackObject* root);
   CPackObject* Root() const { return m_root; }
   void BeginChange();
-  void EndChange();
+  // The tree under root (the same root, or one that took its place) as it is now.
+  void EndChange(CPackObject* root);
 
   CPackObject* EntryOf(const QModelIndex& index) const;
   QModelIndex IndexOf(const CPackObject* dir) const;
@@ -37,8 +41,11 @@ class CPackTreeModel : public QAbstractItemModel {
   Qt::ItemFlags flags(const QModelIndex& index) const override;
   QStringList mimeTypes() const override;
   Qt::DropActions supportedDropActions() const override;
+  Qt::DropActions supportedDragActions() const override;
+  QMimeData* mimeData(const QModelIndexList& indexes) const override;
 
  private:
+  DragDataMaker m_dragData;
   // The subdirectories of dir, sorted by name, made when first asked for.
   const std::vector<CPackObject*>& SubDirectories(const CPackObject* dir) const;
 
@@ -47,10 +54,16 @@ class CPackTreeModel : public QAbstractItemModel {
   mutable std::unordered_map<const CPackObject*, int> m_rowOf;
 };
 
+// The entries of one directory, or, while a filter searches the whole archive, its matches
+// from every directory (named with their paths). Columns: Name, Size (bytes), Type. Sorted by
+// one column either way, directories first; narrowed by the filter.
 class CPackListModel : public QAbstractTableModel {
   Q_OBJECT
  public:
+  enum Column { kName = 0, kSize = 1, kType = 2, kColumns = 3 };
+
   explicit CPackListModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
+  void SetDragData(DragDataMaker maker) { m_dragData = std::move(maker); }
 
   void SetDirectory(CPackObject* dir);
   CPackObject* Directory() const { return m_dir; }
@@ -61,6 +74,18 @@ class CPackListModel : public QAbstractTableModel {
   CPackObject* EntryAt(int row) const;
   int RowOf(const CPackObject* entry) const;
 
+  // The filter: names matching pattern (see CNameFilter), in the directory or in the whole
+  // archive. An empty pattern shows the directory whole.
+  void SetFilter(const QString& pattern, bool wholeArchive);
+  const QString& FilterPattern() const { return m_pattern; }
+  bool Filtering() const { return !m_filter.Empty(); }
+  // The rows come from every directory.
+  bool SearchingArchive() const { return m_wholeArchive && Filtering(); }
+  // How many entries the filter chose from.
+  std::size_t UnfilteredCount() const { return m_all.size(); }
+  int SortColumn() const { return m_sortColumn; }
+  Qt::SortOrder SortOrder() const { return m_sortOrder; }
+
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
   QVariant data(const QModelIndex& index, int role) const override;
@@ -68,11 +93,25 @@ class CPackListModel : public QAbstractTableModel {
   Qt::ItemFlags flags(const QModelIndex& index) const override;
   QStringList mimeTypes() const override;
   Qt::DropActions supportedDropActions() const override;
+  Qt::DropActions supportedDragActions() const override;
+  QMimeData* mimeData(const QModelIndexList& indexes) const override;
+  // Sorts by a column (again with the other order: reversed); directories stay first.
+  void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
  private:
-  void Load();
+  // m_all afresh from the directory or the archive, in the sort's order; m_rows from it.
+  void Collect();
+  void SortAll();
+  void Narrow();
+  DragDataMaker m_dragData;
   CPackObject* m_dir = nullptr;
-  std::vector<CPackObject*> m_rows;
+  std::vector<CPackObject*> m_all;   // what the filter chooses from, sorted
+  std::vector<CPackObject*> m_rows;  // what is shown
+  int m_sortColumn = kName;
+  Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
+  QString m_pattern;
+  CNameFilter m_filter;
+  bool m_wholeArchive = false;
 };
 
 }  // namespace tarn::browser

@@ -3,6 +3,7 @@
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include "browser/DropPaths.h"
+#include <QTimer>
 #include <QUrl>
 
 namespace tarn::browser {
@@ -15,7 +16,8 @@ CPackTreeView::CPackTreeView(CPackTreeModel* model, QWidget* parent) : QTreeView
   setUniformRowHeights(true);
   setEditTriggers(NoEditTriggers);
   setSelectionMode(SingleSelection);
-  setDragDropMode(DropOnly);
+  setDragDropMode(DragDrop);
+  setDefaultDropAction(Qt::MoveAction);
   setAcceptDrops(true);
   setDropIndicatorShown(true);
   setSortingEnabled(false);
@@ -42,7 +44,7 @@ void CPackTreeView::SelectDirectory(const CPackObject* dir) {
 void CPackTreeView::Rebuild() {
   m_rebuilding = true;
   m_model->BeginChange();
-  m_model->EndChange();
+  m_model->EndChange(m_model->Root());
   m_rebuilding = false;
   QModelIndex root = m_model->index(0, 0);
   expand(root);
@@ -73,7 +75,7 @@ void CPackTreeView::RestoreExpanded(const QStringList& paths) {
 }
 
 void CPackTreeView::dragEnterEvent(QDragEnterEvent* e) {
-  if (LocalPaths(e->mimeData()).isEmpty()) {
+  if (!CanDropOnTarn(e->mimeData())) {
     e->ignore();
     return;
   }
@@ -82,7 +84,7 @@ void CPackTreeView::dragEnterEvent(QDragEnterEvent* e) {
 }
 
 void CPackTreeView::dragMoveEvent(QDragMoveEvent* e) {
-  if (LocalPaths(e->mimeData()).isEmpty()) {
+  if (!CanDropOnTarn(e->mimeData())) {
     e->ignore();
     return;
   }
@@ -91,13 +93,22 @@ void CPackTreeView::dragMoveEvent(QDragMoveEvent* e) {
 }
 
 void CPackTreeView::dropEvent(QDropEvent* e) {
-  QStringList paths = LocalPaths(e->mimeData());
+  const DroppedEntries drop = TakeDrop(e->mimeData());
   setState(NoState);
   viewport()->update();
-  if (paths.isEmpty()) return;
-  CPackObject* target = m_model->EntryOf(indexAt(e->position().toPoint()));
-  e->acceptProposedAction();
-  emit filesDropped(target ? target : m_model->Root(), paths);
+  if (drop.kind == DroppedEntries::None) return;
+  CPackObject* target = DropDirectory(m_model->EntryOf(indexAt(e->position().toPoint())), m_model->Root());
+  // Handled here, and said to be a copy: the dragging view must not remove anything itself.
+  e->setDropAction(Qt::CopyAction);
+  e->accept();
+  const std::string path = target->PathInArchive();
+  const bool copy = e->modifiers() & Qt::ControlModifier;
+  // Done once the drop is over, since the change resets the model.
+  QTimer::singleShot(0, this, [this, path, drop, copy] {
+    CPackObject* root = m_model->Root();
+    CPackObject* found = !root || path.empty() ? root : root->FindByPath(path);
+    if (found && found->IsDirectory()) emit dropped(drop, found, copy);
+  });
 }
 
 void CPackTreeView::contextMenuEvent(QContextMenuEvent* e) {

@@ -2,12 +2,13 @@
 
 #include <QTreeView>
 
+#include "browser/EntryDrag.h"
 #include "browser/PackModels.h"
 
 namespace tarn::browser {
 
-// The directory tree. Drops of files from the desktop go to the directory under the pointer,
-// or to the root when there is none; the frame does the importing.
+// The directory tree. Its directories can be dragged; drops (files from the desktop, entries)
+// go to the directory under the pointer, or to the root when there is none; the frame acts.
 class CPackTreeView : public QTreeView {
   Q_OBJECT
  public:
@@ -28,7 +29,8 @@ class CPackTreeView : public QTreeView {
 
  signals:
   void directorySelected(tarn::CPackObject* dir);
-  void filesDropped(tarn::CPackObject* target, const QStringList& paths);
+  // Entries or files dropped on target: copy when Ctrl was held.
+  void dropped(const tarn::browser::DroppedEntries& drop, tarn::CPackObject* target, bool copy);
   void contextMenuWanted(const QPoint& globalPos);
   void focusToList();
 

@@ -22,6 +22,8 @@
 #include "cli/PngWriter.h"
 #include "cli/StdStreams.h"
 #include "cli/Voice.h"
+#include "cli/TerminalProgress.h"
+#include "formats/EntryInfo.h"
 #include "formats/EntryPictures.h"
 #include "formats/MapTextures.h"
 #include "formats/Model.h"
@@ -101,7 +103,8 @@ constexpr const char* kHelp =
     "group. A save keeps the archive's format; it never writes zip64, so a zip cannot hold a file of\n"
     "4 GiB or more, 65,536 files or 4 GiB in all; a PAK or WAD nothing of 2 GiB. create, repack, add,\n"
     "rm and rename lock the archive while they run; one that finds it locked waits up to 10 seconds\n"
-    "(TARN_PAK_LOCK_TIMEOUT, in seconds) and then gives up.\n"
+    "(TARN_PAK_LOCK_TIMEOUT, in seconds) and then gives up. extract, create, add and repack draw a\n"
+    "progress line on standard error when it is a terminal and they run for more than half a second.\n"
     "\n"
     "An ARCHIVE or IN named \"-\" is read from standard input (list, extract, cat, info, convert,\n"
     "check, wad, repack); create and repack write the new archive to standard output when ARCHIVE\n"
@@ -135,6 +138,11 @@ struct Context {
   std::vector<std::string> passOn;  // the options above as given, for a command that runs another
   std::ostream& Warnings() const { return voice.Warnings(err); }
   void Notice(const std::string& message) const { voice.Notices(err) << "tarn-pak: " << message << "\n"; }
+  RunOptions options;
+  // The progress line of one step of a command; nothing when it is not wanted.
+  std::unique_ptr<CTerminalProgress> Progress(const std::string& what) const {
+    return options.progress ? std::make_unique<CTerminalProgress>(err, what, options.progressAfter) : nullptr;
+  }
   int Error(const std::string& message) const {
     err << "tarn-pak: " << message << "\n";
     return 1;
@@ -209,26 +217,37 @@ bool OpenToChange(const Context& ctx, CTarnDoc& doc, const std::string& path) {
 
 // "-": the archive is written as any other, to a private file, then copied out whole, so that
 // standard output never receives half an archive from a failed save.
-int SaveToStdout(const Context& ctx, CTarnDoc& doc, std::optional<ContainerFormat> format) {
+int SaveToStdout(const Context& ctx, CTarnDoc& doc, const std::string& command, std::optional<ContainerFormat> format) {
   CScratchFolder scratch;
   std::string why;
   if (!scratch.Create(&why)) return ctx.Error(why);
   const fs::path file = scratch.Path() / "archive";
   doc.SetWriteOptions(ctx.write);
-  if (!doc.OnSaveDocument(file, ctx.consent, format)) return ctx.Error(OneLine(doc.LastError()));
+  bool saved;
+  {
+    const auto progress = ctx.Progress(command + ": saving");
+    saved = doc.OnSaveDocument(file, ctx.consent, format, progress.get());
+  }
+  if (!saved) return ctx.Error(OneLine(doc.LastError()));
   if (!CopyToStream(file, ctx.out, &why)) return ctx.Error(why);
   ctx.Notice("wrote standard output: " + std::to_string(doc.Root().CountFiles()) + " files");
   return 0;
 }
 
-int Save(const Context& ctx, CTarnDoc& doc, const fs::path& path, std::optional<ContainerFormat> format = std::nullopt) {
-  if (IsStdStream(path.string())) return SaveToStdout(ctx, doc, format);
+int Save(const Context& ctx, CTarnDoc& doc, const fs::path& path, const std::string& command,
+         std::optional<ContainerFormat> format = std::nullopt) {
+  if (IsStdStream(path.string())) return SaveToStdout(ctx, doc, command, format);
   for (const auto& [concern, text] : doc.SaveConcerns(path))
     if (!ctx.consent.Allows(concern))
       return ctx.Error(text + " Not saved; " + (concern == SaveConcern::HardLinks ? "--break-links" : "--force") +
                        " saves anyway.");
   doc.SetWriteOptions(ctx.write);
-  if (!doc.OnSaveDocument(path, ctx.consent, format)) return ctx.Error(OneLine(doc.LastError()));
+  bool saved;
+  {
+    const auto progress = ctx.Progress(command + ": saving");
+    saved = doc.OnSaveDocument(path, ctx.consent, format, progress.get());
+  }
+  if (!saved) return ctx.Error(OneLine(doc.LastError()));
   ctx.Notice("wrote " + Quoted(path.string()) + ": " + std::to_string(doc.Root().CountFiles()) + " files");
   return 0;
 }
@@ -389,7 +408,8 @@ int CmdExtract(const Context& ctx, const std::vector<std::string>& a) {
   if (archive.empty()) return ctx.Usage("extract needs an ARCHIVE");
   CTarnDoc doc;
   if (!Open(ctx, doc, archive)) return 1;
-  if (paths.empty()) return Warn(ctx, doc.Root(), doc.Root().ExportToDisk(dir));
+  const auto progress = ctx.Progress("extract");
+  if (paths.empty()) return Warn(ctx, doc.Root(), doc.Root().ExportToDisk(dir, false, progress.get()));
 
   std::vector<CPackObject*> entries;
   for (const auto& p : paths) {
@@ -400,7 +420,7 @@ int CmdExtract(const Context& ctx, const std::vector<std::string>& a) {
   int rc = 0;
   // A named entry keeps its path: its parent directories become folders under DIR.
   for (CPackObject* e : entries)
-    if (Warn(ctx, *e, e->ExportToDisk(dir, true)) != 0) rc = 1;
+    if (Warn(ctx, *e, e->ExportToDisk(dir, true, progress.get())) != 0) rc = 1;
   return rc;
 }
 
@@ -425,11 +445,15 @@ int CmdCreate(const Context& ctx, const std::vector<std::string>& args) {
   if (!Lock(ctx, doc, a[0])) return 1;
   doc.Root().SetFormat(*format);
   // The archive is written at once, so the files are read where they are, not copied first.
-  ImportReport report = doc.Root().ImportDirectory(a[1], ImportOptions{.snapshot = false});
+  ImportReport report;
+  {
+    const auto progress = ctx.Progress("create: reading");
+    report = doc.Root().ImportDirectory(a[1], ImportOptions{.snapshot = false, .progress = progress.get()});
+  }
   for (const auto& f : report.failures) ctx.err << "tarn-pak: cannot import " << Quoted(f.name) << ": " << f.reason << "\n";
   if (!report.failures.empty()) return ctx.Error("nothing written");
   TellAdded(ctx, doc.Root());
-  return Save(ctx, doc, a[0], *format);
+  return Save(ctx, doc, a[0], "create", *format);
 }
 
 int CmdRepack(const Context& ctx, const std::vector<std::string>& args) {
@@ -447,7 +471,7 @@ int CmdRepack(const Context& ctx, const std::vector<std::string>& args) {
   if (fs::equivalent(a[0], a[1], ec)) return ctx.Error("IN and OUT are the same file");
   CTarnDoc out;
   if (!Lock(ctx, out, a[1])) return 1;
-  return Save(ctx, doc, a[1], *format);
+  return Save(ctx, doc, a[1], "repack", *format);
 }
 
 // The directory at path, made where missing; nullptr (after saying why) when a file holds a
@@ -480,7 +504,7 @@ CPackObject* EnsureDirectory(const Context& ctx, CPackObject& root, const std::s
 }
 
 int CmdAdd(const Context& ctx, const std::vector<std::string>& a) {
-  if (IsEncodingAdd(a)) return ctx.Report(RunAddEncoded(a, ctx.out, ctx.err, ctx.passOn));
+  if (IsEncodingAdd(a)) return ctx.Report(RunAddEncoded(a, ctx.out, ctx.err, ctx.passOn, ctx.options));
   std::string archive, to;
   std::vector<std::string> sources;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -498,7 +522,8 @@ int CmdAdd(const Context& ctx, const std::vector<std::string>& a) {
   if (!OpenToChange(ctx, doc, archive)) return 1;
   CPackObject* dir = EnsureDirectory(ctx, doc.Root(), to);
   if (!dir) return 1;
-  const ImportOptions options{.snapshot = false};
+  auto progress = ctx.Progress("add: reading");
+  const ImportOptions options{.snapshot = false, .progress = progress.get()};
   bool failed = false;
   for (const auto& s : sources) {
     std::error_code ec;
@@ -516,9 +541,10 @@ int CmdAdd(const Context& ctx, const std::vector<std::string>& a) {
       }
     }
   }
+  progress.reset();  // its line goes before the save draws its own
   if (failed) return ctx.Error("archive left unchanged");
   TellAdded(ctx, doc.Root());
-  return Save(ctx, doc, archive);
+  return Save(ctx, doc, archive, "add");
 }
 
 int CmdRm(const Context& ctx, const std::vector<std::string>& a) {
@@ -546,7 +572,7 @@ int CmdRm(const Context& ctx, const std::vector<std::string>& a) {
     ctx.Notice("deleted " + Quoted(e->PathInArchive()) + (e->IsDirectory() ? " and everything in it" : ""));
     e->Parent()->RemoveChild(e);
   }
-  return Save(ctx, doc, a[0]);
+  return Save(ctx, doc, a[0], "rm");
 }
 
 int CmdRename(const Context& ctx, const std::vector<std::string>& a) {
@@ -566,7 +592,7 @@ int CmdRename(const Context& ctx, const std::vector<std::string>& a) {
   const std::string before = e->PathInArchive();
   if (!e->Rename(check.stored)) return ctx.Error("cannot rename " + Quoted(a[1]));
   ctx.Notice("renamed " + Quoted(before) + " to " + Quoted(e->PathInArchive()));
-  return Save(ctx, doc, a[0]);
+  return Save(ctx, doc, a[0], "rename");
 }
 
 int CmdCat(const Context& ctx, const std::vector<std::string>& a) {
@@ -618,40 +644,34 @@ EntryPictures PicturesOf(CPackObject& e) {
   return LoadEntryPictures(e, IsModelName(e.Name()));
 }
 
-int CmdInfo(const Context& ctx, const std::vector<std::string>& a) {
-  if (a.size() != 2) return ctx.Usage("info takes ARCHIVE and PATH");
-  CTarnDoc doc;
-  CPackObject* e = OpenEntry(ctx, doc, a[0], a[1]);
-  if (!e) return 1;
-  if (e->IsDirectory()) {
-    if (ctx.voice.json) return JsonInfoEntry(ctx.out, a[0], *e), 0;
-    ctx.out << "kind: directory\nentries: " << e->ChildCount() << "\nfiles: " << e->CountFiles() << "\n";
-    return 0;
-  }
+// info's document: what the text gives, read again for the JSON shapes of each kind.
+int JsonInfo(const Context& ctx, const std::vector<std::string>& a, CPackObject* e) {
+  if (e->IsDirectory()) return JsonInfoEntry(ctx.out, a[0], *e), 0;
   if (IsAnyModelName(e->Name())) {
     ModelData model;
     CArchiveModelHost host(*e);
     std::string why;
     if (!LoadModel(*e, model, host, &why)) return ctx.Error(Quoted(a[1]) + " cannot be read as a model: " + why);
-    if (ctx.voice.json) return JsonInfoModel(ctx.out, a[0], *e, model), 0;
-    ctx.out << "kind: model\nformat: " << (model.format == ModelData::kMd2 ? "md2" : "mdl") << "\n";
-    ctx.out << "skins: " << model.skins.size() << "\ntriangles: " << model.triangles.size() << "\n";
-    ctx.out << "vertices: " << std::max(model.vertexCount, 0) << "\nframes: " << model.FrameCount() << "\n";
-    for (const auto& anim : model.animations)
-      ctx.out << "animation: " << Escaped(anim.name) << " " << anim.frames.size() << "\n";
-    return 0;
+    return JsonInfoModel(ctx.out, a[0], *e, model), 0;
   }
   if (PictureKindOf(e->Name(), IsModelName(e->Name())) != PictureKind::None) {
     EntryPictures pictures = PicturesOf(*e);
     if (!pictures.ok()) return ctx.Error(pictures.message);
-    if (ctx.voice.json) return JsonInfoPictures(ctx.out, a[0], *e, pictures.set), 0;
-    ctx.out << "kind: picture\nframes: " << pictures.set.pictures.size() << "\n";
-    for (const Picture& p : pictures.set.pictures)
-      ctx.out << "frame: " << p.width << "x" << p.height << (p.IsTrueColor() ? " (24-bit)" : "") << "\n";
-    return 0;
+    return JsonInfoPictures(ctx.out, a[0], *e, pictures.set), 0;
   }
-  if (ctx.voice.json) return JsonInfoEntry(ctx.out, a[0], *e), 0;
-  ctx.out << "kind: file\nsize: " << e->Size() << "\n";
+  return JsonInfoEntry(ctx.out, a[0], *e), 0;
+}
+
+int CmdInfo(const Context& ctx, const std::vector<std::string>& a) {
+  if (a.size() != 2) return ctx.Usage("info takes ARCHIVE and PATH");
+  CTarnDoc doc;
+  CPackObject* e = OpenEntry(ctx, doc, a[0], a[1]);
+  if (!e) return 1;
+  if (ctx.voice.json) return JsonInfo(ctx, a, e);
+  InfoLines lines;
+  std::string why;
+  if (!DescribeEntry(*e, lines, &why)) return ctx.Error(why);
+  for (const auto& [key, value] : lines) ctx.out << key << ": " << value << "\n";
   return 0;
 }
 
@@ -744,9 +764,9 @@ int CheckGlobalOptions(const Context& ctx, const std::vector<std::string>& rest)
 
 }  // namespace
 
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const RunOptions& options) {
   CStdinSpool stdinSpool;
-  Context ctx{out, err, {}, std::chrono::seconds(10), {}, {}, &stdinSpool, {}};
+  Context ctx{out, err, {}, std::chrono::seconds(10), {}, {}, &stdinSpool, {}, options};
   if (const char* wait = std::getenv("TARN_PAK_LOCK_TIMEOUT")) {
     char* end = nullptr;
     const double seconds = std::strtod(wait, &end);

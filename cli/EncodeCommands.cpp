@@ -142,46 +142,18 @@ bool WriteAll(const std::vector<std::pair<fs::path, Bytes>>& files, std::string*
   return true;
 }
 
-// The sprite's frames, each encoded as kind with the given options.
-bool EncodeFrames(const std::vector<std::string>& inputs, OutputKind kind, const EncodeOptions& options,
-                  std::vector<EncodeResult>& frames, std::string* error) {
-  for (const std::string& in : inputs) {
-    RgbaImage image;
-    if (!LoadImage(in, image, error)) return false;
-    EncodeResult r = EncodeImage(image, kind, options);
-    if (!r.ok) {
-      *error = in + ": " + r.error;
-      return false;
-    }
-    frames.push_back(std::move(r));
-  }
-  return true;
-}
-
-Outcome EncodeSprite(Parsed& p, const std::vector<std::string>& inputs, const fs::path& out, bool quake2,
-                     std::ostream& notices) {
+Outcome EncodeSpriteFiles(Parsed& p, const std::vector<std::string>& inputs, const fs::path& out, bool quake2,
+                          std::ostream& notices) {
   std::string why;
-  std::vector<EncodeResult> frames;
-  if (!EncodeFrames(inputs, quake2 ? OutputKind::Pcx : OutputKind::Lmp, p.options, frames, &why)) return Failed(why);
-  std::vector<Picture> pictures;
-  for (const EncodeResult& f : frames) pictures.push_back(f.picture);
+  std::vector<RgbaImage> frames(inputs.size());
+  for (std::size_t i = 0; i < inputs.size(); ++i)
+    if (!LoadImage(inputs[i], frames[i], &why)) return Failed(why);
+  // Quake II looks for a sprite's frames in its sprites folder.
+  std::vector<SpriteFile> sprite;
+  if (!EncodeSprite(frames, quake2, out.stem().string(), "sprites/", p.options, sprite, &why)) return Failed(why);
   std::vector<std::pair<fs::path, Bytes>> files;
-  if (!quake2) {
-    Bytes sprite;
-    if (!BuildQuakeSprite(pictures, sprite, &why)) return Failed(why);
-    files.emplace_back(out, std::move(sprite));
-  } else {
-    // The frames lie beside the sprite; the names it holds are those Quake II looks up, in its
-    // sprites folder.
-    std::vector<std::string> names;
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-      const std::string leaf = ToLower(out.stem().string()) + "_" + std::to_string(i) + ".pcx";
-      if (leaf.size() + 8 >= sp2::kFrameNameSize) return Failed("the sprite's name \"" + out.stem().string() + "\" is too long");
-      names.push_back("sprites/" + leaf);
-      files.emplace_back(out.parent_path() / leaf, std::move(frames[i].bytes));
-    }
-    files.emplace_back(out, BuildQuake2Sprite(pictures, names));
-  }
+  for (SpriteFile& f : sprite) files.emplace_back(out.parent_path() / f.name, std::move(f.bytes));
+  files.back().first = out;  // the sprite itself, named as asked
   if (!WriteAll(files, &why, notices)) return Failed(why);
   return {};
 }
@@ -197,7 +169,7 @@ Outcome RunEncode(const std::vector<std::string>& args, std::ostream& notices) {
   std::string why;
   if (!LoadPaletteOption(p, &why)) return Failed(why);
   const std::string lower = ToLower(out.string());
-  if (EndsWith(lower, ".spr") || EndsWith(lower, ".sp2")) return EncodeSprite(p, inputs, out, EndsWith(lower, ".sp2"), notices);
+  if (EndsWith(lower, ".spr") || EndsWith(lower, ".sp2")) return EncodeSpriteFiles(p, inputs, out, EndsWith(lower, ".sp2"), notices);
   const std::optional<OutputKind> kind = OutputKindOf(lower);
   if (!kind) return BadUsage("OUT must end in .lmp, .mip, .wal, .pcx, .spr or .sp2");
   if (inputs.size() != 1) return BadUsage("only a sprite (.spr, .sp2) is made of several pictures");
@@ -234,7 +206,7 @@ bool IsEncodingAdd(const std::vector<std::string>& args) {
 }
 
 Outcome RunAddEncoded(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                      const std::vector<std::string>& passOn) {
+                      const std::vector<std::string>& passOn, const RunOptions& runOptions) {
   Parsed p;
   if (std::string bad = Parse(args, true, p); !bad.empty()) return BadUsage(bad);
   if (p.positional.size() < 2) return BadUsage("add takes ARCHIVE and at least one IMAGE");
@@ -278,7 +250,7 @@ Outcome RunAddEncoded(const std::vector<std::string>& args, std::ostream& out, s
     addArgs.push_back(file.string());
   }
   // add reports its own failures.
-  return {Run(addArgs, out, err), {}};
+  return {Run(addArgs, out, err, runOptions), {}};
 }
 
 }  // namespace tarn::cli

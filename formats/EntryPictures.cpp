@@ -39,6 +39,7 @@ PictureKind PictureKindOf(const std::string& name, bool skin) {
   if (EndsWith(n, ".pcx")) return PictureKind::Pcx;
   if (EndsWith(n, ".lmp")) return PictureKind::Lmp;
   if (EndsWith(n, ".wal")) return PictureKind::Wal;
+  if (EndsWith(n, ".pal")) return PictureKind::Palette;
   // The reader is chosen by the last character alone: "2" is the Quake II format.
   if (EndsWith(n, ".spr") || EndsWith(n, ".sp2")) return n.back() == '2' ? PictureKind::Quake2Sprite : PictureKind::QuakeSprite;
   return PictureKind::None;
@@ -82,6 +83,7 @@ EntryPictures LoadEntryPictures(CPackObject& entry, bool skin) {
       if (!ReadTrailingPalette(bytes, end, pal)) LoadPalette(kQuakePaletteId, pal);
       result.set.pictures.push_back(std::move(p));
       result.set.palettes.push_back(pal);
+      result.set.transparent255 = true;
       break;
     }
     case PictureKind::Miptex:
@@ -90,7 +92,29 @@ EntryPictures LoadEntryPictures(CPackObject& entry, bool skin) {
       Palette pal;
       LoadPalette(kQuakePaletteId, pal);
       // The font is known by its name; should a lump of that name be a texture, it shows as one.
-      if ((kind == PictureKind::Conchars && DecodeConchars(bytes, p)) || DecodeMip(bytes, p, pal, nullptr, nullptr, &why)) {
+      std::string name;
+      if ((kind == PictureKind::Conchars && DecodeConchars(bytes, p)) || DecodeMip(bytes, p, pal, nullptr, &name, &why)) {
+        result.set.pictures.push_back(std::move(p));
+        result.set.palettes.push_back(pal);
+        // A texture whose name begins with "{" is see-through where it holds index 255.
+        result.set.transparent255 = !name.empty() && name[0] == '{';
+      }
+      break;
+    }
+    case PictureKind::Palette: {
+      // Its 256 colours as a 16 x 16 board of 8-pixel squares.
+      Palette pal;
+      if (bytes.size() < 768) {
+        why = "a palette holds 768 bytes, this one " + std::to_string(bytes.size());
+        break;
+      }
+      for (int i = 0; i < 256; ++i) pal.colors[i] = {bytes[3 * i], bytes[3 * i + 1], bytes[3 * i + 2]};
+      constexpr int kSide = 128, kSquare = 8;
+      std::vector<std::uint8_t> indices(kSide * kSide);
+      for (int y = 0; y < kSide; ++y)
+        for (int x = 0; x < kSide; ++x) indices[y * kSide + x] = static_cast<std::uint8_t>(y / kSquare * 16 + x / kSquare);
+      Picture p;
+      if (BuildPicture(kSide, kSide, indices, p)) {
         result.set.pictures.push_back(std::move(p));
         result.set.palettes.push_back(pal);
       }
@@ -117,6 +141,7 @@ EntryPictures LoadEntryPictures(CPackObject& entry, bool skin) {
     }
     case PictureKind::QuakeSprite:
       ReadQuakeSprite(bytes, result.set);
+      result.set.transparent255 = true;
       why = "the sprite has no pictures";
       break;
     case PictureKind::Quake2Sprite:

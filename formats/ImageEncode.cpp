@@ -431,4 +431,42 @@ std::vector<std::uint8_t> BuildQuake2Sprite(const std::vector<Picture>& frames, 
   return out;
 }
 
+bool EncodeSprite(const std::vector<RgbaImage>& frames, bool quake2, const std::string& stem,
+                  const std::string& framesFolder, const EncodeOptions& options, std::vector<SpriteFile>& files,
+                  std::string* error) {
+  files.clear();
+  std::vector<Picture> pictures;
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    EncodeResult r = EncodeImage(frames[i], quake2 ? OutputKind::Pcx : OutputKind::Lmp, options);
+    if (!r.ok) {
+      if (error) *error = "frame " + std::to_string(i + 1) + ": " + r.error;
+      return false;
+    }
+    pictures.push_back(std::move(r.picture));
+    if (quake2) files.push_back({ToLower(stem) + "_" + std::to_string(i) + ".pcx", std::move(r.bytes)});
+  }
+  if (!quake2) {
+    std::vector<std::uint8_t> sprite;
+    if (!BuildQuakeSprite(pictures, sprite, error)) return false;
+    files.push_back({stem + ".spr", std::move(sprite)});
+    return true;
+  }
+  // The frames lie beside the sprite; the names it holds are where the game looks them up.
+  std::vector<std::string> names;
+  for (const SpriteFile& f : files) {
+    names.push_back(framesFolder + f.name);
+    if (names.back().size() >= sp2::kFrameNameSize) {
+      if (error) *error = "the sprite's name \"" + stem + "\" is too long";
+      return false;
+    }
+  }
+  files.push_back({stem + ".sp2", BuildQuake2Sprite(pictures, names)});
+  return true;
+}
+
+std::string TextureNameFor(const std::string& stem, OutputKind kind) {
+  const std::size_t limit = kind == OutputKind::Mip ? miptex::kNameSize - 1 : walfile::kNameSize - 1;
+  return stem.substr(0, std::min(stem.size(), limit));
+}
+
 }  // namespace tarn

@@ -86,6 +86,21 @@ bool BuildQuakeSprite(const std::vector<Picture>& frames, std::vector<std::uint8
 // A Quake II sprite (.sp2) naming each frame's PCX file.
 std::vector<std::uint8_t> BuildQuake2Sprite(const std::vector<Picture>& frames, const std::vector<std::string>& names);
 
+// A sprite made of pictures, as files: a Quake sprite (its frames Quake pictures, all of one
+// size), or a Quake II sprite with its frames as PCX files, named stem_0.pcx, stem_1.pcx, ...
+// beside it and named in it with framesFolder before them (the folder the game looks in, as
+// "sprites/"). The sprite comes last. False with the reason in error.
+struct SpriteFile {
+  std::string name;  // stem.spr, stem.sp2, stem_N.pcx
+  std::vector<std::uint8_t> bytes;
+};
+bool EncodeSprite(const std::vector<RgbaImage>& frames, bool quake2, const std::string& stem,
+                  const std::string& framesFolder, const EncodeOptions& options, std::vector<SpriteFile>& files,
+                  std::string* error);
+
+// A texture name made from a file's stem, cut to what kind can hold.
+std::string TextureNameFor(const std::string& stem, OutputKind kind);
+
 // 8-bit, one plane, run-length coded, the palette at the end after its 0x0C marker.
 std::vector<std::uint8_t> BuildPcx(const Picture& picture, const Palette& palette);
 

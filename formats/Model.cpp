@@ -457,4 +457,58 @@ std::vector<FrameCorner> BuildFrameGeometry(const ModelData& model, int animatio
   return out;
 }
 
+namespace {
+
+// Copies entry, with its bytes, into the tree under root at the same path.
+CPackObject* CopyWithBytes(const CPackObject& entry, CPackObject& root, std::string* error) {
+  CPackObject* dir = &root;
+  std::vector<const CPackObject*> chain;
+  for (const CPackObject* p = entry.Parent(); p && p->Parent(); p = p->Parent()) chain.insert(chain.begin(), p);
+  for (const CPackObject* d : chain) {
+    CPackObject* sub = dir->FindChildDirectory(d->Name());
+    dir = sub ? sub : dir->AddChild(d->Name(), true);
+  }
+  if (CPackObject* done = dir->FindChild(entry.Name())) return done;
+  std::vector<std::uint8_t> bytes;
+  if (!entry.CopyBytes(bytes, error)) return nullptr;
+  CPackObject* copy = dir->AddChild(entry.Name(), false);
+  copy->SetSize(static_cast<std::int32_t>(bytes.size()));
+  copy->SetData(std::move(bytes));
+  return copy;
+}
+
+}  // namespace
+
+std::unique_ptr<CPackObject> ModelWithItsSkins(const CPackObject& model, CPackObject** copy, std::string* error) {
+  auto root = std::make_unique<CPackObject>();
+  root->SetDirectory(true);
+  *copy = CopyWithBytes(model, *root, error);
+  if (!*copy) return nullptr;
+  if (!EndsWith(ToLower(model.Name()), ".md2")) return root;
+  const std::vector<std::uint8_t>& bytes = *(*copy)->Data();
+  const CPackObject* archive = model.Root();
+  try {
+    ByteReader r(bytes);
+    r.Seek(20);
+    const std::int32_t skinCount = r.I32();
+    r.Seek(44);
+    const std::uint32_t skinsAt = r.U32();
+    if (skinCount > 0 && static_cast<std::uint64_t>(skinCount) * md2::kSkinNameSize <= bytes.size()) {
+      ByteReader skins = r.Sub(skinsAt, static_cast<std::size_t>(skinCount) * md2::kSkinNameSize);
+      for (std::int32_t i = 0; i < skinCount; ++i) {
+        const std::string path = skins.FixedString(md2::kSkinNameSize);
+        const CPackObject* e = archive->FindByPath(path);
+        if (!e) e = archive->FindByPath(ToLower(path));
+        if (e && !e->IsDirectory()) CopyWithBytes(*e, *root, nullptr);
+      }
+    }
+  } catch (const ParseError&) {
+    // The loader says what is wrong with the header; the copy only carries the bytes.
+  }
+  if (const CPackObject* dir = model.Parent())
+    for (const CPackObject* c : dir->Children())
+      if (IsPcxFile(c)) CopyWithBytes(*c, *root, nullptr);
+  return root;
+}
+
 }  // namespace tarn

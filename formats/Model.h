@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -111,6 +112,12 @@ bool LoadMdl(std::span<const std::uint8_t> bytes, ModelData& model, std::string*
 bool LoadMd2(std::span<const std::uint8_t> bytes, ModelData& model, CModelHost& host, std::string* error = nullptr);
 // By the entry's name: ".mdl" or ".md2".
 bool LoadModel(CPackObject& entry, ModelData& model, CModelHost& host, std::string* error = nullptr);
+
+// The model entry and every picture its skins may be read from (the MD2's skin paths, the PCX
+// files beside it), copied with their bytes into a detached tree of the same paths. Loading
+// from it touches nothing of the archive, so it may run on another thread; *copy receives the
+// model's entry in it. Nothing when the model's bytes cannot be read.
+std::unique_ptr<CPackObject> ModelWithItsSkins(const CPackObject& model, CPackObject** copy, std::string* error);
 
 // A PCX picture as an RGB skin padded to powers of two.
 bool DecodeSkinPcx(std::span<const std::uint8_t> bytes, ModelSkin& skin);

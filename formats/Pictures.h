@@ -32,6 +32,8 @@ struct Picture {
 struct PictureSet {
   std::vector<Picture> pictures;
   std::vector<Palette> palettes;
+  // Index 255 is see-through, as Quake draws its pictures, sprites and "{" textures.
+  bool transparent255 = false;
   const Palette& PaletteFor(std::size_t picture) const {
     return picture < palettes.size() ? palettes[picture] : palettes.front();
   }

@@ -13,6 +13,8 @@ PACKAGES=(
   libglu1-mesa-dev libgl1-mesa-dri libsdl2-dev libpng-dev
   # the JSON documents of tarn-pak --json (header-only)
   nlohmann-json3-dev
+  # sounds: the music formats (Ogg Vorbis and Opus, MP3, FLAC) besides waves
+  libsdl2-mixer-dev
   # CRC-32 for comparing archives
   zlib1g-dev
   # picture codecs and palettes for encoding: JPEG, TGA/BMP and resizing, new palettes

@@ -259,5 +259,33 @@ TEST_F(Cli, ConcurrentWritersTakeTurns) {
   EXPECT_EQ(ReadFile(dir / "x.pak"), before);
 }
 
+TEST_F(Cli, LongWorkDrawsAProgressLineOnlyWhenAskedTo) {
+  WriteFile(dir / "src" / "big.bin", Bytes(3 << 20, 1));
+  WriteFile(dir / "src" / "small.txt", "s");
+  // tarn-pak asks for it when standard error is a terminal; here after no delay at all.
+  cli::RunOptions shown;
+  shown.progress = true;
+  shown.progressAfter = std::chrono::milliseconds(0);
+  std::ostringstream out, err;
+  ASSERT_EQ(cli::Run({"create", P("x.pak"), P("src")}, out, err, shown), 0);
+  EXPECT_NE(err.str().find("\rtarn-pak: create: reading "), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("\rtarn-pak: create: saving "), std::string::npos) << err.str();
+  std::ostringstream out2, err2;
+  ASSERT_EQ(cli::Run({"extract", P("x.pak"), "-C", P("out")}, out2, err2, shown), 0);
+  const std::string line = err2.str();
+  EXPECT_EQ(line.rfind("\rtarn-pak: extract 33% (1.0 of 3.0 MB)", 0), 0u) << line;
+  // Wiped at the end: the terminal is left as it was.
+  ASSERT_GE(line.size(), 2u);
+  EXPECT_EQ(line.back(), '\r');
+  EXPECT_EQ(ReadFile(dir / "out" / "big.bin").size(), 3u << 20);
+  std::ostringstream out3, err3;
+  ASSERT_EQ(cli::Run({"repack", P("x.pak"), P("x.pk3")}, out3, err3, shown), 0);
+  EXPECT_NE(err3.str().find("\rtarn-pak: repack: saving "), std::string::npos) << err3.str();
+  // Not a terminal (the default): nothing at all.
+  Result quiet = Tool({"extract", P("x.pak"), "-C", P("out2")});
+  EXPECT_EQ(quiet.rc, 0);
+  EXPECT_TRUE(quiet.err.empty());
+}
+
 }  // namespace
 }  // namespace tarn::test

@@ -271,5 +271,29 @@ TEST(PackObject, StreamingBytesOutsideTheSourceTakesNoBuffer) {
   EXPECT_EQ(why, "the data of \"lost\" lie outside the archive");
 }
 
+TEST(PackObject, CopyBytesTakesAtMostWhatIsAskedAndLeavesTheEntryAsItWas) {
+  auto root = MakeRoot();
+  Bytes src(64);
+  for (std::size_t i = 0; i < src.size(); ++i) src[i] = static_cast<std::uint8_t>(i);
+  root->SetSource(std::make_shared<CMemorySource>(src));
+  CPackObject* f = root->AddChild("f", false);
+  f->SetOffset(8);
+  f->SetSize(16);
+  Bytes out;
+  bool cut = true;
+  ASSERT_TRUE(f->CopyBytes(out, nullptr, SIZE_MAX, &cut));
+  EXPECT_EQ(out, Bytes(src.begin() + 8, src.begin() + 24));
+  EXPECT_FALSE(cut);
+  ASSERT_TRUE(f->CopyBytes(out, nullptr, 5, &cut));
+  EXPECT_EQ(out, Bytes(src.begin() + 8, src.begin() + 13));
+  EXPECT_TRUE(cut);
+  EXPECT_FALSE(f->HasData());
+
+  f->SetSize(100);  // beyond the source: a reason, not a short copy
+  std::string why;
+  EXPECT_FALSE(f->CopyBytes(out, &why));
+  EXPECT_FALSE(why.empty());
+}
+
 }  // namespace
 }  // namespace tarn::test

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "TestSupport.h"
+#include "ZipBuilder.h"
 #include "archive/TarnDoc.h"
 
 namespace tarn::test {
@@ -326,6 +327,56 @@ TEST_F(Doc, KilledSaveLeavesTheOldArchiveWhole) {
   for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"big.bin", "victim.pak"}));
+}
+
+TEST_F(Doc, ACancelledSaveOrOpenLeavesEverythingAsItWas) {
+  auto path = Pak("in.pak", PakBuilder().File("a.bin", Bytes(300000, 1)).File("b.bin", Bytes(300000, 2)).Build());
+  const Bytes before = ReadFile(path);
+  ASSERT_TRUE(doc.OnOpenDocument(path));
+  doc.Root().AddChild("new", true)->AddChild("c.txt", false);
+  doc.SetModifiedFlag();
+  RecordingProgress progress;
+  progress.stopAfter = 100000;
+  EXPECT_FALSE(doc.OnSaveDocument(path, {}, std::nullopt, &progress));
+  EXPECT_TRUE(doc.Cancelled());
+  EXPECT_EQ(progress.expected, 600000u);  // the files' bytes
+  EXPECT_EQ(ReadFile(path), before);
+  EXPECT_TRUE(doc.IsModified());
+  EXPECT_EQ(Load(doc.Root().FindChild("b.bin")), Bytes(300000, 2));
+  for (const auto& e : fs::directory_iterator(dir.path())) EXPECT_EQ(e.path().filename(), "in.pak");
+
+  // Saved to the end, the progress saw every byte.
+  RecordingProgress whole;
+  ASSERT_TRUE(doc.OnSaveDocument(path, {}, std::nullopt, &whole)) << doc.LastError();
+  EXPECT_FALSE(doc.Cancelled());
+  EXPECT_EQ(whole.done, whole.expected);
+
+  // Opening something else, stopped, keeps this document.
+  PakBuilder big;
+  for (int i = 0; i < 10000; ++i) big.File("f" + std::to_string(i), "");
+  auto other = Pak("other.pak", big.Build());
+  RecordingProgress stop;
+  stop.stopAfter = 4096;
+  EXPECT_FALSE(doc.OnOpenDocument(other, &stop));
+  EXPECT_TRUE(doc.Cancelled());
+  EXPECT_EQ(stop.expected, 10000u);
+  EXPECT_EQ(doc.PathName(), path);
+  EXPECT_NE(doc.Root().FindByPath("new/c.txt"), nullptr);
+}
+
+TEST_F(Doc, ACancelledZipSaveLeavesTheOldFile) {
+  auto path = Pak("in.pk3", ZipBuilder().Stored("a.bin", Bytes(300000, 1)).Build());
+  const Bytes before = ReadFile(path);
+  ASSERT_TRUE(doc.OnOpenDocument(path)) << doc.LastError();
+  doc.Root().AddChild("b.txt", false);
+  doc.SetModifiedFlag();
+  RecordingProgress progress;
+  progress.stopAfter = 1000;
+  EXPECT_FALSE(doc.OnSaveDocument(path, {}, std::nullopt, &progress));
+  EXPECT_TRUE(doc.Cancelled());
+  EXPECT_EQ(ReadFile(path), before);
+  EXPECT_TRUE(doc.IsModified());
+  for (const auto& e : fs::directory_iterator(dir.path())) EXPECT_EQ(e.path().filename(), "in.pk3");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "archive/PackObject.h"
+#include "archive/Progress.h"
 #include "formats/Palette.h"
 
 namespace tarn::test {
@@ -125,6 +127,19 @@ inline Palette QuakePalette() {
   return p;
 }
 
+// Records what work reports, and says stop once `stopAfter` units are done.
+struct RecordingProgress : CProgress {
+  std::uint64_t expected = 0, done = 0;
+  std::uint64_t stopAfter = UINT64_MAX;
+  std::vector<std::string> items;
+  void Expect(std::uint64_t units) override { expected += units; }
+  bool Advance(std::uint64_t units, std::string_view what) override {
+    done += units;
+    if (!what.empty() && (items.empty() || items.back() != what)) items.emplace_back(what);
+    return done < stopAfter;
+  }
+};
+
 inline fs::path SamplesDir() { return fs::path(TARN_SAMPLES_DIR); }
 
 #define TARN_REQUIRE_SAMPLES()                                              \
@@ -140,5 +155,30 @@ inline std::size_t CountPdcFiles() {
     if (e.path().filename().string().rfind("pdc", 0) == 0) ++n;
   return n;
 }
+
+// Points the system's temporary folder (TMPDIR) at a private one while the object lives, so
+// that counting the files made there sees only this test's, whatever runs beside it.
+class PrivateTempFolder {
+ public:
+  PrivateTempFolder() {
+    const char* old = std::getenv("TMPDIR");
+    if (old) saved_ = old;
+    hadOld_ = old != nullptr;
+    setenv("TMPDIR", folder_.path().c_str(), 1);
+  }
+  ~PrivateTempFolder() {
+    if (hadOld_)
+      setenv("TMPDIR", saved_.c_str(), 1);
+    else
+      unsetenv("TMPDIR");
+  }
+  PrivateTempFolder(const PrivateTempFolder&) = delete;
+  PrivateTempFolder& operator=(const PrivateTempFolder&) = delete;
+
+ private:
+  TempDir folder_;
+  std::string saved_;
+  bool hadOld_ = false;
+};
 
 }  // namespace tarn::test

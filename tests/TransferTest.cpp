@@ -135,17 +135,8 @@ TEST_F(Transfer, ImportDirectorySkipsHiddenAndNumbersTakenNames) {
   fs::create_directories(src / "emptydir");
   doc.Root().AddChild("maps", true);
 
-  // Temporary copies counted in a folder of this test's own: tests running beside it make theirs
-  // in the system's.
-  fs::create_directories(dir / "tmp");
-  const char* oldTmp = std::getenv("TMPDIR");
-  const std::string savedTmp = oldTmp ? oldTmp : "";
-  ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
-  struct Restore {
-    const char* old;
-    const std::string& saved;
-    ~Restore() { old ? ::setenv("TMPDIR", saved.c_str(), 1) : ::unsetenv("TMPDIR"); }
-  } restore{oldTmp, savedTmp};
+  // Counted in a folder of its own: other tests import and paste at the same time.
+  PrivateTempFolder temp;
   const std::size_t pdcBefore = CountPdcFiles();
   ImportReport r = doc.Root().ImportDirectory(src);
   EXPECT_EQ(r.imported, 2);
@@ -255,6 +246,40 @@ TEST_F(Transfer, ExportReportsFilesItCannotWrite) {
   ExportReport r = doc.Root().ExportToDisk(out);
   ASSERT_EQ(r.failed.size(), 1u);
   EXPECT_EQ(r.failed[0].name, "blocked");
+}
+
+TEST_F(Transfer, StoppedExportsKeepWhatWasWrittenAndStoppedImportsSayWhere) {
+  auto pak = dir / "a.pak";
+  WriteFile(pak, PakBuilder().File("d/one.bin", Bytes(1000, 1)).File("d/two.bin", Bytes(1000, 2))
+                     .File("d/three.bin", Bytes(1000, 3)).Build());
+  ASSERT_TRUE(doc.OnOpenDocument(pak));
+  RecordingProgress progress;
+  progress.stopAfter = 1500;  // in the second file
+  ExportReport r = doc.Root().ExportToDisk(dir / "out", false, &progress);
+  EXPECT_TRUE(r.cancelled);
+  EXPECT_FALSE(r.ok());
+  EXPECT_EQ(r.written, 1);
+  EXPECT_TRUE(r.failed.empty());
+  EXPECT_EQ(progress.expected, 3000u);
+  EXPECT_EQ(ReadFile(dir / "out" / "d" / "one.bin"), Bytes(1000, 1));
+  EXPECT_FALSE(fs::exists(dir / "out" / "d" / "two.bin"));  // never a part of a file
+  EXPECT_EQ(progress.items.front(), "d/one.bin");
+
+  WriteFile(dir / "src" / "a.txt", Bytes(100, 'a'));
+  WriteFile(dir / "src" / "b.txt", Bytes(100, 'b'));
+  WriteFile(dir / "src" / ".hidden", Bytes(5000, 'h'));
+  CPackObject staging;
+  staging.SetDirectory(true);
+  RecordingProgress in;
+  in.stopAfter = 150;
+  ImportOptions options;
+  options.progress = &in;
+  ImportReport report = staging.ImportDirectory(dir / "src", options);
+  EXPECT_TRUE(report.cancelled);
+  EXPECT_EQ(report.imported, 1);
+  EXPECT_TRUE(report.failures.empty());
+  EXPECT_EQ(in.expected, 200u);  // hidden files are not imported, nor counted
+  EXPECT_EQ(staging.ChildCount(), 1u);
 }
 
 }  // namespace

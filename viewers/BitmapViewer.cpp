@@ -19,7 +19,14 @@ std::atomic<int> g_liveFrames{0};
 const QSize kSmallestContent(160, 100);
 }
 
-QImage ToImage(const Picture& picture, const Palette& palette) {
+std::vector<QImage> ToImages(const PictureSet& set) {
+  std::vector<QImage> images;
+  images.reserve(set.pictures.size());
+  for (std::size_t i = 0; i < set.pictures.size(); ++i) images.push_back(ToImage(set.pictures[i], set.PaletteFor(i), set.transparent255));
+  return images;
+}
+
+QImage ToImage(const Picture& picture, const Palette& palette, bool transparent255) {
   if (picture.width <= 0 || picture.height <= 0) return QImage();
   if (picture.IsTrueColor()) {
     // Copied, so that the image owns its pixels whatever happens to the picture.
@@ -32,6 +39,7 @@ QImage ToImage(const Picture& picture, const Palette& palette) {
     const Rgb& c = palette.colors[static_cast<std::size_t>(i)];
     table[i] = qRgb(c.r, c.g, c.b);
   }
+  if (transparent255) table[255] = qRgba(0, 0, 0, 0);
   image.setColorTable(table);
   for (int y = 0; y < picture.height; ++y)
     std::memcpy(image.scanLine(y), picture.Row(y), static_cast<std::size_t>(picture.width));
@@ -72,7 +80,16 @@ void CBitmapViewerView::Advance() {
 QRect CBitmapViewerView::DrawnRect() const {
   if (m_pictures.empty()) return {};
   const QSize picture = m_pictures[static_cast<std::size_t>(m_current)].size();
-  return QRect(QPoint(0, 0), m_fit ? ScaledSize(picture, size()) : picture);
+  return QRect(QPoint(0, 0), m_fit ? ScaledSize(picture, size()) : picture * m_zoom);
+}
+
+QSize CBitmapViewerView::sizeHint() const { return PictureSize() * m_zoom; }
+
+void CBitmapViewerView::SetZoom(double zoom) {
+  m_zoom = zoom;
+  if (!m_fit) setMinimumSize(PictureSize() * m_zoom);
+  updateGeometry();
+  update();
 }
 
 QSize CBitmapViewerView::PictureSize() const {
@@ -83,15 +100,34 @@ QSize CBitmapViewerView::PictureSize() const {
 
 void CBitmapViewerView::SetFit(bool fit) {
   m_fit = fit;
-  setMinimumSize(fit ? QSize(0, 0) : PictureSize());
+  setMinimumSize(fit ? QSize(0, 0) : PictureSize() * m_zoom);
   update();
 }
+
+namespace {
+
+// Grey squares of 8 pixels, the usual sign of see-through pixels.
+const QBrush& Checkerboard() {
+  static const QBrush brush = [] {
+    QPixmap tile(16, 16);
+    tile.fill(QColor(204, 204, 204));
+    QPainter p(&tile);
+    p.fillRect(0, 0, 8, 8, QColor(153, 153, 153));
+    p.fillRect(8, 8, 8, 8, QColor(153, 153, 153));
+    return QBrush(tile);
+  }();
+  return brush;
+}
+
+}  // namespace
 
 void CBitmapViewerView::paintEvent(QPaintEvent*) {
   if (m_pictures.empty()) return;
   QPainter p(this);
   const QRect drawn = DrawnRect();
-  if (!drawn.isEmpty()) p.drawImage(drawn, m_pictures[static_cast<std::size_t>(m_current)]);
+  const QImage& image = m_pictures[static_cast<std::size_t>(m_current)];
+  if (!drawn.isEmpty() && image.hasAlphaChannel()) p.fillRect(drawn, Checkerboard());
+  if (!drawn.isEmpty()) p.drawImage(drawn, image);
   p.fillRect(QRect(drawn.width(), 0, width() - drawn.width(), height()), Qt::black);
   p.fillRect(QRect(0, drawn.height(), width(), height() - drawn.height()), Qt::black);
 }
@@ -101,8 +137,7 @@ CBitmapViewerFrame::CBitmapViewerFrame(PictureSet set, const QString& title, QWi
   ++g_liveFrames;
   setObjectName("bitmapViewer");
   setWindowTitle(title);
-  m_images.reserve(m_set.pictures.size());
-  for (std::size_t i = 0; i < m_set.pictures.size(); ++i) m_images.push_back(ToImage(m_set.pictures[i], m_set.PaletteFor(i)));
+  m_images = ToImages(m_set);
   m_view = new CBitmapViewerView(m_images);
   m_scroll = new QScrollArea(this);
   m_scroll->setObjectName("bitmapScroll");

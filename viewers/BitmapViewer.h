@@ -15,8 +15,11 @@ class QTimer;
 
 namespace tarn::viewers {
 
-// One picture with its palette as a displayable image: 8-bit indexed, or RGBA for true colour.
-QImage ToImage(const Picture& picture, const Palette& palette);
+// One picture with its palette as a displayable image: 8-bit indexed, or RGBA for true colour;
+// with transparent255, index 255 is see-through.
+QImage ToImage(const Picture& picture, const Palette& palette, bool transparent255 = false);
+// The set's pictures as images, each with its palette.
+std::vector<QImage> ToImages(const PictureSet& set);
 
 // The rectangle, anchored at the top left, that a picture of the given size fills in a client
 // area while keeping its proportions (fractions cut off).
@@ -29,13 +32,16 @@ class CBitmapViewerView : public QWidget {
   ~CBitmapViewerView() override;
   int CurrentIndex() const { return m_current; }
   QRect DrawnRect() const;
-  // Fitted to the view, or at the pictures' own size (the view then asks for room for the
-  // largest of them, so that a scroll area around it scrolls).
+  // Fitted to the view, or at the pictures' own size times the zoom (the view then asks for
+  // room for the largest of them, so that a scroll area around it scrolls). See-through pixels
+  // show a checkerboard.
   void SetFit(bool fit);
   bool IsFit() const { return m_fit; }
+  void SetZoom(double zoom);
+  double Zoom() const { return m_zoom; }
   // The size of the largest picture.
   QSize PictureSize() const;
-  QSize sizeHint() const override { return PictureSize(); }
+  QSize sizeHint() const override;
   static constexpr int kIntervalMs = 300;
 
  protected:
@@ -46,6 +52,7 @@ class CBitmapViewerView : public QWidget {
   const std::vector<QImage>& m_pictures;
   int m_current = 0;
   bool m_fit = true;
+  double m_zoom = 1;
   QTimer* m_timer = nullptr;
 };
 

@@ -14,19 +14,21 @@
 #include <QVBoxLayout>
 
 #include "archive/PackObject.h"
-#include "browser/Prompter.h"
+#include "shell/Prompter.h"
 #include "shell/ProgressDialog.h"
 #include "shell/Settings.h"
+#include "shell/Text.h"
 #include "shell/WaitCursor.h"
 
 namespace tarn::viewers {
+
+using shell::Q;
 
 namespace {
 
 // The view's size when the window is sized to its content.
 constexpr int kViewWidth = 560, kViewHeight = 420;
 
-QString Q(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
 
 QIcon DrawPicture(CSmartBitmapButton::Picture picture) {
   QPixmap pm(16, 15);
@@ -76,7 +78,7 @@ QIcon DrawPicture(CSmartBitmapButton::Picture picture) {
 // Reports the loader's progress in the progress dialog and asks the user through the prompter.
 class CViewerModelHost : public CArchiveModelHost {
  public:
-  CViewerModelHost(CPackObject& entry, QWidget* parent, browser::CPrompter& prompter)
+  CViewerModelHost(CPackObject& entry, QWidget* parent, shell::CPrompter& prompter)
       : CArchiveModelHost(entry), m_parent(parent), m_prompter(prompter) {}
   ~CViewerModelHost() override { delete m_progress; }
 
@@ -109,7 +111,7 @@ class CViewerModelHost : public CArchiveModelHost {
     // The archive's own pictures are offered first, the model's directory at the top.
     QStringList offered;
     for (const CPackObject* e : ArchiveSkins()) offered << Q(e->PathInArchive());
-    const browser::SkinChoice chosen = m_prompter.ChooseSkins(m_parent, offered);
+    const shell::SkinChoice chosen = m_prompter.ChooseSkins(m_parent, offered);
     ExternalSkinChoice result;
     for (const QString& path : chosen.entries)
       if (CPackObject* e = Model().Root()->FindByPath(path.toLocal8Bit().toStdString())) result.entries.push_back(e);
@@ -119,7 +121,7 @@ class CViewerModelHost : public CArchiveModelHost {
 
  private:
   QWidget* m_parent;
-  browser::CPrompter& m_prompter;
+  shell::CPrompter& m_prompter;
   shell::CProgressDialog* m_progress = nullptr;
 };
 
@@ -131,7 +133,7 @@ CSmartBitmapButton::CSmartBitmapButton(Picture picture, const QString& tip, QWid
   setFixedSize(30, 24);
 }
 
-CGLFrame::CGLFrame(CPackObject& entry, QWidget* mainWindow, browser::CPrompter& prompter)
+CGLFrame::CGLFrame(CPackObject& entry, QWidget* mainWindow, shell::CPrompter& prompter)
     : CViewerFrame("Model", mainWindow) {
   setObjectName("modelViewer");
   setWindowTitle(Q(entry.Name()));

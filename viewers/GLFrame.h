@@ -14,7 +14,7 @@ class QToolBar;
 
 namespace tarn {
 class CPackObject;
-namespace browser {
+namespace shell {
 class CPrompter;
 }
 }  // namespace tarn
@@ -34,7 +34,7 @@ class CGLFrame : public CViewerFrame {
  public:
   // Loads the model from the entry (whose bytes are read only here) and shows it beside the
   // main window.
-  CGLFrame(CPackObject& entry, QWidget* mainWindow, browser::CPrompter& prompter);
+  CGLFrame(CPackObject& entry, QWidget* mainWindow, shell::CPrompter& prompter);
   ~CGLFrame() override;
 
   CGLView* View() const { return m_view; }

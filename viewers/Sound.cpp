@@ -1,12 +1,15 @@
 #include "viewers/Sound.h"
 
 #include <SDL.h>
+#include <SDL_mixer.h>
 
 #include <QTimer>
 #include <algorithm>
+#include <cstring>
 
 #include "archive/PackObject.h"
 #include "formats/EntryPictures.h"
+#include "formats/SoundInfo.h"
 
 namespace tarn::viewers {
 
@@ -27,6 +30,13 @@ void CSoundPlayer::Close() {
   m_poll->stop();
   if (m_device != 0) SDL_CloseAudioDevice(m_device);
   m_device = 0;
+  if (m_music) {
+    Mix_HaltMusic();
+    Mix_FreeMusic(static_cast<Mix_Music*>(m_music));
+    Mix_CloseAudio();
+    m_music = nullptr;
+  }
+  m_musicBytes.clear();
   // The subsystem is opened and closed around each sound, so that the device in use is the
   // one present now.
   if (m_audio) SDL_QuitSubSystem(SDL_INIT_AUDIO);
@@ -49,6 +59,58 @@ bool CSoundPlayer::Play(std::span<const std::uint8_t> bytes, const QString& name
   m_audio = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
   if (!m_audio) return fail(std::string("No sound device is available (") + SDL_GetError() + ").");
   if (bytes.size() > static_cast<std::size_t>(INT32_MAX)) return fail("The sound is too large to play.");
+  std::string why;
+  const bool wave = bytes.size() >= 4 && std::memcmp(bytes.data(), "RIFF", 4) == 0;
+  if (!(wave ? PlayWave(bytes, &why) : PlayMusic(bytes, &why))) return fail(why);
+  Started(name);
+  return true;
+}
+
+bool CSoundPlayer::PlayMusic(std::span<const std::uint8_t> bytes, std::string* error) {
+  SoundInfo info;
+  if (!ReadSoundInfo(bytes, info, error)) {
+    *error = "This is not a sound that can be played (" + *error + ").";
+    return false;
+  }
+  // Opened at the sound's own rate and channels, so that its samples reach the device as decoded.
+  if (Mix_OpenAudioDevice(info.rate, AUDIO_S16SYS, std::clamp(info.channels, 1, 8), 2048, nullptr, 0) != 0) {
+    *error = std::string("No sound device is available (") + Mix_GetError() + ").";
+    return false;
+  }
+  static const int decoders = Mix_Init(MIX_INIT_OGG | MIX_INIT_MP3 | MIX_INIT_FLAC | MIX_INIT_OPUS);
+  (void)decoders;
+  m_musicBytes.assign(bytes.begin(), bytes.end());
+  Mix_Music* music = Mix_LoadMUS_RW(SDL_RWFromConstMem(m_musicBytes.data(), static_cast<int>(m_musicBytes.size())), 1);
+  if (!music) {
+    *error = std::string("This sound cannot be decoded (") + Mix_GetError() + ").";
+    Mix_CloseAudio();
+    return false;
+  }
+  m_music = music;
+  if (Mix_PlayMusic(music, 1) != 0) {
+    *error = std::string("The sound cannot be played (") + Mix_GetError() + ").";
+    return false;
+  }
+  const double seconds = Mix_MusicDuration(music);
+  m_duration = std::chrono::milliseconds(static_cast<long long>((seconds > 0 ? seconds : info.Seconds()) * 1000));
+  m_buffered = std::chrono::milliseconds(0);
+  return true;
+}
+
+void CSoundPlayer::Started(const QString& name) {
+  m_name = name;
+  m_start = std::chrono::steady_clock::now();
+  m_drained.reset();
+  if (m_device) SDL_PauseAudioDevice(m_device, 0);
+  m_poll->start();
+  emit playing(StatusText());
+}
+
+bool CSoundPlayer::PlayWave(std::span<const std::uint8_t> bytes, std::string* error) {
+  auto fail = [&](const std::string& why) {
+    *error = why;
+    return false;
+  };
 
   SDL_RWops* rw = SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size()));
   SDL_AudioSpec wave{};
@@ -76,12 +138,6 @@ bool CSoundPlayer::Play(std::span<const std::uint8_t> bytes, const QString& name
       wave.freq > 0 ? static_cast<long long>(length / static_cast<Uint32>(frameBytes)) * 1000 / wave.freq : 0);
   // Once the queue is empty the device still holds the last buffer it took from it.
   m_buffered = std::chrono::milliseconds(wave.freq > 0 ? 1000LL * wave.samples / wave.freq : 0);
-  m_name = name;
-  m_start = std::chrono::steady_clock::now();
-  m_drained.reset();
-  SDL_PauseAudioDevice(m_device, 0);
-  m_poll->start();
-  emit playing(StatusText());
   return true;
 }
 
@@ -103,6 +159,14 @@ QString CSoundPlayer::StatusText() const {
 void CSoundPlayer::Poll() {
   if (!IsPlaying()) return;
   const auto now = std::chrono::steady_clock::now();
+  if (m_music) {
+    // The mixer plays music to its end by itself; a stalled device is given up as below.
+    if (!Mix_PlayingMusic() || now >= m_start + m_duration + std::chrono::seconds(2))
+      Stop();
+    else
+      emit playing(StatusText());
+    return;
+  }
   // Ended once the queue has drained, the device has played the last buffer it took from it,
   // and the sound's length has passed; a stalled device is given up a little after the sound
   // should have ended.

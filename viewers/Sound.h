@@ -1,5 +1,7 @@
-// Playing wave sounds from memory in the background: Play returns at once, the sound goes on
-// while the window stays live, a new Play replaces the sound playing, Stop ends it.
+// Playing sounds from memory in the background: Play returns at once, the sound goes on while
+// the window stays live, a new Play replaces the sound playing, Stop ends it. Waves go to the
+// device as they are (SDL's own queue); the music formats of the re-releases (Ogg Vorbis and
+// Opus, MP3, FLAC) are decoded by SDL_mixer.
 #pragma once
 
 #include <QObject>
@@ -8,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 class QTimer;
 
@@ -23,14 +26,14 @@ class CSoundPlayer : public QObject {
   explicit CSoundPlayer(QObject* parent = nullptr);
   ~CSoundPlayer() override;
 
-  // Stops what plays and starts a complete wave file held in memory. False, with a message for
-  // the user, when there is no sound device or the bytes are not a wave that can be played.
-  bool Play(std::span<const std::uint8_t> wave, const QString& name, std::string* error);
+  // Stops what plays and starts a complete sound file held in memory. False, with a message for
+  // the user, when there is no sound device or the bytes are not a sound that can be played.
+  bool Play(std::span<const std::uint8_t> sound, const QString& name, std::string* error);
   // Reads the entry's bytes for the purpose (released again at once: the device keeps its own
   // copy of the samples) and plays them.
   bool PlayEntry(CPackObject& entry, std::string* error);
   void Stop();
-  bool IsPlaying() const { return m_device != 0; }
+  bool IsPlaying() const { return m_device != 0 || m_music != nullptr; }
   const QString& Name() const { return m_name; }
   double Seconds() const { return m_duration.count() / 1000.0; }
   // "Playing "name": 1.2 of 6.0 s", for the status bar.
@@ -46,8 +49,13 @@ class CSoundPlayer : public QObject {
  private:
   void Poll();
   void Close();
+  bool PlayWave(std::span<const std::uint8_t> wave, std::string* error);
+  bool PlayMusic(std::span<const std::uint8_t> bytes, std::string* error);
+  void Started(const QString& name);
 
-  std::uint32_t m_device = 0;
+  std::uint32_t m_device = 0;  // a wave's
+  void* m_music = nullptr;     // SDL_mixer's Mix_Music, while music plays
+  std::vector<std::uint8_t> m_musicBytes;  // what the decoder reads as it plays
   bool m_audio = false;
   QString m_name;
   std::chrono::milliseconds m_duration{0}, m_buffered{0};

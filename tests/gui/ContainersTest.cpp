@@ -32,6 +32,19 @@ TEST_F(GuiTest, SaveAsAnotherFormatConvertsOrNamesWhatItCannotHold) {
   EXPECT_NE(prompter->shown[0].text.indexOf("\"maps/e1m1.bsp\" is in one"), -1) << prompter->shown[0].text.toStdString();
   EXPECT_FALSE(fs::exists(dir / "textures.wad"));
   EXPECT_EQ(doc.Format(), ContainerFormat::Zip);
+
+  // The conversion is a step of the history: undone, the window shows the PAK it was.
+  EXPECT_TRUE(Enabled("actionUndo"));
+  EXPECT_EQ(Action("actionUndo")->text(), "&Undo Convert to ZIP");
+  Action("actionUndo")->trigger();
+  EXPECT_EQ(doc.Format(), ContainerFormat::Pak);
+  EXPECT_EQ(frame->windowTitle().indexOf("test.pak"), 0);
+  ShowDir("maps");
+  EXPECT_EQ(ListNames(), std::vector<std::string>{"e1m1.bsp"});
+  EXPECT_EQ(Load(doc.Root().FindByPath("maps/e1m1.bsp")), ToBytes("map"));
+  Action("actionRedo")->trigger();
+  EXPECT_EQ(doc.Format(), ContainerFormat::Zip);
+  EXPECT_FALSE(doc.IsModified());
 }
 
 TEST_F(GuiTest, CopyAndPasteBetweenFormats) {
@@ -87,7 +100,7 @@ TEST_F(GuiTest, SaveAsDialogGivesTheNameTheChosenKindsExtension) {
     typed = dialog->findChild<QLineEdit*>("fileNameEdit")->text();
     dialog->reject();
   });
-  browser::CPrompter real;
+  shell::CPrompter real;
   real.SaveFileName(frame.get(), "Save As", "Pak Files (*.pak);;PK3 Archives (*.pk3);;All Files (*.*) (*)", "pak0.pak",
                     "pak");
   EXPECT_EQ(typed, "pak0.pk3");

@@ -3,6 +3,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QTest>
 #include <optional>
 
@@ -22,7 +24,7 @@ struct Shown {
 };
 
 // Answers dialogs from a script and remembers every message box.
-class ScriptedPrompter : public browser::CPrompter {
+class ScriptedPrompter : public shell::CPrompter {
  public:
   QString openFile;
   QStringList openFiles;
@@ -47,15 +49,24 @@ class ScriptedPrompter : public browser::CPrompter {
     return a;
   }
   std::optional<QString> NewName(QWidget*, const QString&) override { return newName; }
-  browser::SkinChoice skins;  // what ChooseSkins answers
+  shell::SkinChoice skins;  // what ChooseSkins answers
   QStringList offeredSkins;
-  browser::SkinChoice ChooseSkins(QWidget*, const QStringList& entries) override {
+  shell::SkinChoice ChooseSkins(QWidget*, const QStringList& entries) override {
     offeredSkins = entries;
     return skins;
   }
-  std::vector<browser::ConflictAnswer> conflictAnswers;  // taken in order; Keep Both when none left
+  // Image imports are kept as they are unless a test says otherwise.
+  std::optional<shell::EncodeChoice> encodeChoice = shell::EncodeChoice{};
+  QStringList encodeAsked;
+  std::optional<shell::EncodeChoice> EncodeImages(QWidget*, const QStringList& images) override {
+    encodeAsked = images;
+    return encodeChoice;
+  }
+  std::optional<shell::SpriteChoice> spriteChoice;
+  std::optional<shell::SpriteChoice> SpriteOf(QWidget*, const QStringList&) override { return spriteChoice; }
+  std::vector<shell::ConflictAnswer> conflictAnswers;  // taken in order; Keep Both when none left
   QStringList conflicts;                                 // the names asked about
-  browser::ConflictAnswer NameConflict(QWidget*, const QString& name, const QString&, bool) override {
+  shell::ConflictAnswer NameConflict(QWidget*, const QString& name, const QString&, bool) override {
     conflicts << name;
     if (conflictAnswers.empty()) return {};
     auto a = conflictAnswers.front();
@@ -63,6 +74,18 @@ class ScriptedPrompter : public browser::CPrompter {
     return a;
   }
 };
+
+// A drag of mime entering target at a point and dropped there, as a user's drag delivers it.
+inline void DropOn(QWidget* target, QPoint at, QMimeData* mime, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, mime, Qt::LeftButton, modifiers);
+  QApplication::sendEvent(target, &enter);
+  QDragMoveEvent move(at, Qt::CopyAction | Qt::MoveAction, mime, Qt::LeftButton, modifiers);
+  QApplication::sendEvent(target, &move);
+  QDropEvent drop(QPointF(at), Qt::CopyAction | Qt::MoveAction, mime, Qt::LeftButton, modifiers);
+  QApplication::sendEvent(target, &drop);
+  QApplication::processEvents();
+  QApplication::processEvents();
+}
 
 class GuiTest : public ::testing::Test {
  protected:
@@ -74,7 +97,8 @@ class GuiTest : public ::testing::Test {
     frame->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
     frame->activateWindow();
-    QApplication::processEvents();
+    // Shortcuts and focus reach only the active window; the display makes it so a moment later.
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
   }
   void TearDown() override {
     doc.SetModifiedFlag(false);

@@ -11,6 +11,13 @@
 #include <QStyle>
 #include <QUrl>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QLabel>
+#include <QPushButton>
+
 #include "GuiSupport.h"
 #include "shell/Settings.h"
 
@@ -202,7 +209,7 @@ TEST_F(GuiTest, RenameStoresLowerCaseAndRefusesANameTakenInAnyCase) {
 
 TEST_F(GuiTest, RealRenameDialogRenames) {
   OpenPak(SamplePak());
-  frame->SetPrompter(std::make_unique<browser::CPrompter>());
+  frame->SetPrompter(std::make_unique<shell::CPrompter>());
   ShowDir("gfx");
   FocusList();
   SelectRows({"conback.lmp"});
@@ -266,14 +273,7 @@ TEST_F(GuiTest, ImportReportsUnreadableFilesOnce) {
 void Drop(QWidget* target, QPoint at, const QList<QUrl>& urls) {
   QMimeData mime;
   mime.setUrls(urls);
-  QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(target, &enter);
-  QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(target, &move);
-  QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(target, &drop);
-  QApplication::processEvents();
-  QApplication::processEvents();
+  DropOn(target, at, &mime);
 }
 
 TEST_F(GuiTest, DropsImportWhereThePointerIs) {
@@ -331,14 +331,15 @@ TEST_F(GuiTest, ContextMenusOfferWhatFitsTheEntry) {
   EXPECT_EQ(doc.Root().FindChild("untitled"), nullptr);
 }
 
-TEST_F(GuiTest, DetailsColumnsShareTheWidthTwoToOne) {
+TEST_F(GuiTest, DetailsColumnsShareTheWidth) {
   Action("actionDetails")->trigger();
   frame->resize(700, 400);
   QApplication::processEvents();
   auto* details = List()->DetailsView();
   const int width = details->viewport()->width();
-  EXPECT_EQ(details->columnWidth(0), width * 2 / 3);
-  EXPECT_EQ(details->columnWidth(1), width / 3);
+  EXPECT_EQ(details->columnWidth(0), width / 2);
+  EXPECT_EQ(details->columnWidth(1), width / 5);
+  EXPECT_EQ(details->columnWidth(0) + details->columnWidth(1) + details->columnWidth(2), width);
   EXPECT_TRUE(Action("actionDetails")->isChecked());
 }
 
@@ -615,7 +616,7 @@ TEST_F(GuiTest, PasteOntoTakenNamesAsksReplaceKeepBothOrSkip) {
   Action("actionCopy")->trigger();
   ShowDir("b");
   FocusTree();
-  using browser::ConflictChoice;
+  using shell::ConflictChoice;
   prompter->conflictAnswers = {{ConflictChoice::Replace, false}, {ConflictChoice::Skip, false}, {ConflictChoice::KeepBoth, false}};
   Action("actionPaste")->trigger();
   EXPECT_EQ(prompter->conflicts, (QStringList{"x.txt", "y.txt", "z.txt"}));
@@ -678,6 +679,51 @@ TEST_F(GuiTest, CtrlQQuits) {
   EXPECT_TRUE(frame->isVisible());
   QTest::keyClick(frame.get(), Qt::Key_Q, Qt::ControlModifier);
   EXPECT_FALSE(frame->isVisible());
+}
+
+TEST_F(GuiTest, ACancelledSaveLeavesTheOldArchiveAndTheModifiedMark) {
+  auto path = OpenPak(SamplePak());
+  const Bytes before = ReadFile(path);
+  // An entry whose bytes come through a pipe that the test fills only once Cancel is pressed:
+  // the save is still running when the dialog shows, however fast the machine.
+  const fs::path pipe = dir / "slow";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  CPackObject* slow = doc.Root().AddChild("slow.bin", false);
+  slow->SetSize(1000);
+  slow->SetTempFile(pipe.string(), false);
+  doc.SetModifiedFlag();
+  bool cancelled = false;
+  QString shownStatus;
+  QTimer poll;
+  poll.setInterval(20);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    QWidget* dialog = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->objectName() == "workDialog" && w->isVisible()) dialog = w;
+    if (!dialog) return;
+    poll.stop();
+    EXPECT_EQ(dialog->windowTitle(), "Saving");
+    QTest::mouseClick(dialog->findChild<QPushButton*>("workCancel"), Qt::LeftButton);
+    shownStatus = dialog->findChild<QLabel*>("workStatus")->text();
+    cancelled = true;
+    const int fd = ::open(pipe.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    const Bytes bytes(1000, 7);
+    EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), 1000);
+    ::close(fd);
+  });
+  poll.start();
+  Action("actionSave")->trigger();  // back once the worker has stopped
+  EXPECT_TRUE(cancelled);
+  EXPECT_EQ(shownStatus, "Stopping...");
+  EXPECT_EQ(ReadFile(path), before);
+  EXPECT_TRUE(doc.IsModified());
+  EXPECT_TRUE(frame->isWindowModified());
+  EXPECT_NE(frame->statusBar()->currentMessage().indexOf("cancelled"), -1);
+  EXPECT_TRUE(prompter->shown.empty());  // no error box: the user asked for it
+  for (const auto& e : fs::directory_iterator(dir.path()))
+    EXPECT_TRUE(e.path().filename() == "test.pak" || e.path().filename() == "slow") << e.path();
+  doc.Root().RemoveChild(slow);
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include "ModelBuilders.h"
 #include "shell/Settings.h"
 #include "viewers/GLFrame.h"
-#include "viewers/ViewEntry.h"
 
 namespace tarn::test {
 namespace {
@@ -25,7 +24,6 @@ class ModelViewer : public GuiTest {
  protected:
   void SetUp() override {
     GuiTest::SetUp();
-    viewers::InstallViewers(*frame);
     std::vector<std::string> frames = {"walk1", "walk2", "walk3", "run1", "run2"};
     OpenPak(PakBuilder()
                 .File("progs/knight.mdl", Mdl(frames, 8, 8))
@@ -234,7 +232,6 @@ QRect LitArea(const QImage& image) {
 
 TEST_F(GuiTest, RealModelsOpenWholeAndFillingTheView) {
   TARN_REQUIRE_SAMPLES();
-  viewers::InstallViewers(*frame);
   OpenPak(PakBuilder()
               .File("progs/backpack.mdl", ReadFile(SamplesDir() / "LibreQuake/lq1/progs/backpack.mdl"))
               .File("progs/v_rock2.mdl", ReadFile(SamplesDir() / "LibreQuake/lq1/progs/v_rock2.mdl"))
@@ -261,7 +258,6 @@ TEST_F(GuiTest, RealModelsOpenWholeAndFillingTheView) {
 
 TEST_F(GuiTest, RealModelIsDrawnAndMovesWithItsFrames) {
   TARN_REQUIRE_SAMPLES();
-  viewers::InstallViewers(*frame);
   OpenPak(PakBuilder().File("progs/flame2.mdl", ReadFile(SamplesDir() / "LibreQuake/lq1/progs/flame2.mdl")).Build());
   ShowDir("progs");
   FocusList();

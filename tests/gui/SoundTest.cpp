@@ -2,32 +2,11 @@
 #include <cstdlib>
 
 #include "GuiSupport.h"
+#include "SoundBuilders.h"
 #include "viewers/Sound.h"
-#include "viewers/ViewEntry.h"
 
 namespace tarn::test {
 namespace {
-
-// A RIFF wave of 8-bit mono samples at the given rate.
-Bytes Wave(const Bytes& samples, int rate) {
-  Bytes b = ToBytes("RIFF");
-  PutU32(b, 4, static_cast<std::uint32_t>(36 + samples.size()));
-  const Bytes rest = ToBytes("WAVEfmt ");
-  b.insert(b.end(), rest.begin(), rest.end());
-  PutU32(b, 16, 16);
-  b.resize(20);
-  b.push_back(1), b.push_back(0);  // PCM
-  b.push_back(1), b.push_back(0);  // mono
-  PutU32(b, 24, static_cast<std::uint32_t>(rate));
-  PutU32(b, 28, static_cast<std::uint32_t>(rate));
-  b.push_back(1), b.push_back(0);  // block align
-  b.push_back(8), b.push_back(0);  // bits
-  const Bytes data = ToBytes("data");
-  b.insert(b.end(), data.begin(), data.end());
-  PutU32(b, 40, static_cast<std::uint32_t>(samples.size()));
-  b.insert(b.end(), samples.begin(), samples.end());
-  return b;
-}
 
 // Sounds go to SDL's "disk" driver, which writes what the device would play to a file at the
 // pace of a real device.
@@ -71,6 +50,30 @@ TEST(Sound, PlayReturnsAtOnceAndTheDeviceGetsTheSamples) {
   EXPECT_EQ(Bytes(written.begin(), written.begin() + static_cast<long>(samples.size())), samples);
 }
 
+TEST(Sound, MusicFormatsAreDecodedAndTheirSamplesReachTheDevice) {
+  TempDir dir;
+  DiskAudio audio(dir / "device.raw");
+  std::vector<std::int16_t> samples(4000);  // half a second at 8000 Hz
+  for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::int16_t>((i * 997) % 20000 - 10000);
+  viewers::CSoundPlayer player;
+  std::string error;
+  ASSERT_TRUE(player.Play(Flac(samples, 8000), "track.flac", &error)) << error;
+  EXPECT_TRUE(player.IsPlaying());
+  EXPECT_DOUBLE_EQ(player.Seconds(), 0.5);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !player.IsPlaying(); }, 10000));
+  // The device got the decoded samples as they are, in its own byte order, after whatever
+  // silence the mixer gave it before the music began.
+  const Bytes written = ReadFile(dir / "device.raw");
+  std::vector<std::int16_t> got(written.size() / 2);
+  std::memcpy(got.data(), written.data(), got.size() * 2);
+  const auto start = std::find_if(got.begin(), got.end(), [](std::int16_t v) { return v != 0; });
+  ASSERT_GE(got.end() - start, static_cast<std::ptrdiff_t>(samples.size()));
+  EXPECT_EQ(std::vector<std::int16_t>(start, start + static_cast<std::ptrdiff_t>(samples.size())), samples);
+
+  EXPECT_FALSE(player.Play(Mp3(0, false), "empty.mp3", &error));
+  EXPECT_NE(error.find("not a sound that can be played"), std::string::npos) << error;
+}
+
 TEST(Sound, ASecondSoundReplacesTheFirstAndStopEndsIt) {
   TempDir dir;
   DiskAudio audio(dir / "device.raw");
@@ -107,7 +110,6 @@ TEST(Sound, NoDeviceOrNoWaveGivesAMessage) {
 
 TEST_F(GuiTest, SoundPlaysWhileTheWindowStaysLive) {
   DiskAudio audio(dir / "device.raw");
-  viewers::InstallViewers(*frame);
   OpenPak(PakBuilder().File("sound/long.wav", Wave(Bytes(48000, 128), 8000)).File("sound/b.txt", "b").Build());
   ShowDir("sound");
   FocusList();

@@ -12,7 +12,6 @@
 #include "viewers/BitmapViewer.h"
 #include "viewers/HexView.h"
 #include "viewers/TextViewer.h"
-#include "viewers/ViewEntry.h"
 
 namespace tarn::test {
 namespace {
@@ -128,7 +127,6 @@ TEST(TextViewer, LineEndsAndHighBytesSurvive) {
 }
 
 TEST_F(GuiTest, ViewCommandOpensTheFittingViewer) {
-  viewers::InstallViewers(*frame);
   Bytes lmp;
   PutU32(lmp, 0, 2);
   PutU32(lmp, 4, 2);
@@ -182,7 +180,6 @@ namespace tarn::test {
 namespace {
 
 TEST_F(GuiTest, ViewAskedForOnTheCommandLineSaysWhyNothingOpens) {
-  viewers::InstallViewers(*frame);
   Bytes wal(100, 0);
   std::memcpy(wal.data(), "bad", 3);
   PutU32(wal, 32, 64);  // 64 x 64 pixels, said to lie far beyond the entry's 100 bytes
@@ -201,7 +198,6 @@ TEST_F(GuiTest, ViewAskedForOnTheCommandLineSaysWhyNothingOpens) {
 }
 
 TEST_F(GuiTest, ExtractTexturesWritesAWadOrSaysWhyNot) {
-  viewers::InstallViewers(*frame);
   Bytes mt(40, 0);
   std::memcpy(mt.data(), "stone", 5);
   PutU32(mt, 16, 16);
@@ -295,7 +291,6 @@ TEST(HexView, LinesShowOffsetBytesAndCharacters) {
 }
 
 TEST_F(GuiTest, FilesOfNoKnownKindOpenAsTextOrBytes) {
-  viewers::InstallViewers(*frame);
   OpenPak(PakBuilder()
               .File("maps/e1m1.ent", "{\n\"classname\" \"worldspawn\"\n}\n")
               .File("progs.dat", Bytes{6, 0, 0, 0, 'x', 0xFF})
@@ -323,7 +318,6 @@ TEST_F(GuiTest, FilesOfNoKnownKindOpenAsTextOrBytes) {
 }
 
 TEST_F(GuiTest, TextViewerFindsAndClosesLikeTheOthers) {
-  viewers::InstallViewers(*frame);
   OpenPak(PakBuilder().File("notes.txt", "alpha\nbeta\nalpha beta\n").Build());
   FocusList();
   SelectRows({"notes.txt"});
@@ -368,7 +362,6 @@ TEST_F(GuiTest, TextViewerFindsAndClosesLikeTheOthers) {
 }
 
 TEST_F(GuiTest, ViewSkinShowsEverySkinInTurn) {
-  viewers::InstallViewers(*frame);
   // Two single skins of 2 × 2, filled with 1 and 2.
   Bytes mdl(84, 0);
   std::memcpy(mdl.data(), "IDPO", 4);
@@ -394,7 +387,6 @@ TEST_F(GuiTest, ViewSkinShowsEverySkinInTurn) {
 }
 
 TEST_F(GuiTest, ViewersFitTheirContentAndRememberTheirSize) {
-  viewers::InstallViewers(*frame);
   Bytes lmp;
   PutU32(lmp, 0, 320);
   PutU32(lmp, 4, 200);

@@ -6,7 +6,9 @@
 #include <QStringList>
 #include <optional>
 
-namespace tarn::browser {
+#include "shell/EncodeDialog.h"
+
+namespace tarn::shell {
 
 // What to do with a pasted entry whose name the directory already has.
 enum class ConflictChoice { Replace, KeepBoth, Skip };
@@ -38,6 +40,10 @@ class CPrompter {
   virtual ConflictAnswer NameConflict(QWidget* parent, const QString& name, const QString& directory, bool more);
   // Which of the archive's pictures (paths), or which disk files, to use as a model's skins.
   virtual SkinChoice ChooseSkins(QWidget* parent, const QStringList& entries);
+  // Image files being imported: kept as they are, or encoded; nothing when cancelled.
+  virtual std::optional<EncodeChoice> EncodeImages(QWidget* parent, const QStringList& images);
+  // A sprite to be made of pictures; nothing when cancelled.
+  virtual std::optional<SpriteChoice> SpriteOf(QWidget* parent, const QStringList& frames);
 };
 
-}  // namespace tarn::browser
+}  // namespace tarn::shell

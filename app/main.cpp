@@ -9,7 +9,6 @@
 #include "archive/TarnDoc.h"
 #include "browser/MainFrame.h"
 #include "shell/AppIdentity.h"
-#include "viewers/ViewEntry.h"
 
 namespace {
 
@@ -50,7 +49,6 @@ int main(int argc, char** argv) {
 
   tarn::CTarnDoc doc;
   tarn::browser::CMainFrame frame(doc);
-  tarn::viewers::InstallViewers(frame);
   frame.show();
   if (!parser.isSet(noSplash)) {
     auto* splash = new QSplashScreen(SplashPicture());

@@ -1,4 +1,4 @@
-#include "browser/Prompter.h"
+#include "shell/Prompter.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -9,7 +9,7 @@
 #include "shell/RenameDialog.h"
 #include "shell/SkinsDialog.h"
 
-namespace tarn::browser {
+namespace tarn::shell {
 
 QString CPrompter::OpenFileName(QWidget* parent, const QString& title, const QString& filter) {
   return QFileDialog::getOpenFileName(parent, title, QString(), filter);
@@ -59,7 +59,7 @@ QMessageBox::StandardButton CPrompter::Message(QWidget* parent, const QString& t
 }
 
 std::optional<QString> CPrompter::NewName(QWidget* parent, const QString& current) {
-  shell::CRenameDialog dialog(current, parent);
+  CRenameDialog dialog(current, parent);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.Name();
 }
@@ -92,9 +92,21 @@ ConflictAnswer CPrompter::NameConflict(QWidget* parent, const QString& name, con
 }
 
 SkinChoice CPrompter::ChooseSkins(QWidget* parent, const QStringList& entries) {
-  shell::CSkinsDialog dialog(entries, parent);
+  CSkinsDialog dialog(entries, parent);
   if (dialog.exec() != QDialog::Accepted) return {};
   return {dialog.Entries(), dialog.Files()};
 }
 
-}  // namespace tarn::browser
+std::optional<EncodeChoice> CPrompter::EncodeImages(QWidget* parent, const QStringList& images) {
+  CEncodeDialog dialog(images, CEncodeDialog::Mode::Import, parent);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.Choice();
+}
+
+std::optional<SpriteChoice> CPrompter::SpriteOf(QWidget* parent, const QStringList& frames) {
+  CEncodeDialog dialog(frames, CEncodeDialog::Mode::Sprite, parent);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.Sprite();
+}
+
+}  // namespace tarn::shell

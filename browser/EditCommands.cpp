@@ -1,0 +1,265 @@
+// The commands that change the entry tree in place: new directory, rename, delete, copy and
+// paste, moves and copies by drag, and undo and redo of them all.
+#include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
+#include <QStatusBar>
+
+#include "archive/ByteIO.h"
+#include "archive/EntryNames.h"
+#include "archive/PakFormat.h"
+#include "browser/MainFrame.h"
+#include "browser/PackListView.h"
+#include "browser/PackTreeView.h"
+#include "shell/Text.h"
+#include "shell/WaitCursor.h"
+#include "shell/WorkDialog.h"
+
+namespace tarn::browser {
+
+using shell::Q;
+using shell::S;
+
+void CMainFrame::EditTree(const std::string& text, const std::function<const CPackObject*(CTreeEdit&)>& steps) {
+  auto edit = std::make_unique<CTreeEdit>(text);
+  ChangeTree([&] {
+    const CPackObject* shown = steps(*edit);
+    if (!edit->Empty()) m_doc.Record(std::move(edit));
+    return shown;
+  });
+}
+
+void CMainFrame::OnNewDirectory() {
+  // In the directory row the command was given on (from the list's context menu, say), else in
+  // the directory the tree shows.
+  const auto sel = ListSelection();
+  CPackObject* dir = !m_treeFocused && sel.size() == 1 && sel.front()->IsDirectory() ? sel.front() : TreeSelection();
+  if (!dir) dir = &m_doc.Root();
+  std::string name = "untitled";
+  for (int n = 1; dir->FindChild(name); ++n) name = "untitled" + std::to_string(n);
+  EditTree("New Directory", [&](CTreeEdit& edit) {
+    auto made = std::make_unique<CPackObject>();
+    made->Rename(name);
+    made->SetDirectory(true);
+    return edit.Insert(*dir, std::move(made));
+  });
+}
+
+void CMainFrame::OnRename() {
+  if (!findChild<QAction*>("actionRename")->isEnabled()) return;
+  auto targets = Targets();
+  if (targets.size() != 1 || !targets.front()->Parent()) return;
+  CPackObject* entry = targets.front();
+  auto answer = m_prompter->NewName(this, Q(entry->Name()));
+  if (!answer) return;
+  const NewNameCheck check = CheckNewName(*entry, S(*answer));
+  switch (check.problem) {
+    case NewNameProblem::Empty:
+      Message("The name cannot be empty.", "Rename", QMessageBox::Warning);
+      return;
+    case NewNameProblem::Separator:
+      Message("A name cannot contain \"/\".", "Rename", QMessageBox::Warning);
+      return;
+    case NewNameProblem::Taken:
+      Message(QString("An entry named \"%1\" already exists in this directory.").arg(Q(check.taken->Name())),
+              "Rename", QMessageBox::Warning);
+      return;
+    case NewNameProblem::Unfit:
+      Message(Q(check.reason) + ".", "Rename", QMessageBox::Warning);
+      return;
+    case NewNameProblem::None:
+      break;
+  }
+  if (check.stored == entry->Name()) return;
+  EditTree("Rename " + Quoted(entry->Name()), [&](CTreeEdit& edit) -> const CPackObject* {
+    edit.Rename(*entry, check.stored);
+    return m_treeFocused ? entry : nullptr;
+  });
+}
+
+namespace {
+
+// The entries that are not inside another of them: a directory takes its contents along.
+std::vector<CPackObject*> Outermost(const std::vector<CPackObject*>& entries) {
+  std::vector<CPackObject*> out;
+  for (CPackObject* e : entries) {
+    bool inside = !e->Parent();
+    for (CPackObject* other : entries)
+      if (other != e && e->Parent() && e->Parent()->IsInside(other)) inside = true;
+    if (!inside && std::find(out.begin(), out.end(), e) == out.end()) out.push_back(e);
+  }
+  return out;
+}
+
+}  // namespace
+
+void CMainFrame::OnDelete() {
+  if (!findChild<QAction*>("actionDelete")->isEnabled()) return;
+  const auto targets = Outermost(Targets());
+  if (targets.empty()) return;
+  const std::string what = CountedEntries(targets.size(), targets.front()->Name());
+  EditTree("Delete " + what, [&](CTreeEdit& edit) -> const CPackObject* {
+    // The parent of a deleted directory that held what the list shows is shown instead.
+    const CPackObject* select = nullptr;
+    CPackObject* shown = TreeSelection();
+    for (CPackObject* e : targets)
+      if (shown && shown->IsInside(e)) select = e->Parent();
+    for (CPackObject* e : targets) edit.Remove(*e);
+    return select;
+  });
+  // No question before deleting: it can be undone, and the status bar says how.
+  statusBar()->showMessage(QString("Deleted %1. Undo (Ctrl+Z) brings %2 back.")
+                               .arg(Q(what), targets.size() == 1 ? "it" : "them"),
+                           kReportMs);
+}
+
+void CMainFrame::StepHistory(bool back) {
+  const CUndoCommand* command = back ? m_doc.History().NextUndo() : m_doc.History().NextRedo();
+  if (!command) return;
+  const QString text = Q(command->Text());
+  std::vector<CPackObject*> touched;
+  if (const auto* edit = dynamic_cast<const CTreeEdit*>(command)) touched = edit->Entries();
+  ChangeTree([&]() -> const CPackObject* {
+    if (back)
+      m_doc.Undo();
+    else
+      m_doc.Redo();
+    return nullptr;
+  });
+  // What came back (or went again) is selected where the list shows it.
+  std::vector<CPackObject*> shown;
+  for (CPackObject* e : touched)
+    if (e->Parent() && e->Parent() == m_list->CurrentDirectory()) shown.push_back(e);
+  if (!shown.empty()) m_list->SelectEntries(shown);
+  statusBar()->showMessage((back ? "Undone: " : "Redone: ") + text, kReportMs);
+}
+
+void CMainFrame::OnUndo() { StepHistory(true); }
+void CMainFrame::OnRedo() { StepHistory(false); }
+
+// --- clipboard and drags ---
+
+QByteArray CMainFrame::EntryStream(const std::vector<CPackObject*>& entries, QStringList* unreadable) const {
+  std::vector<std::uint8_t> bytes;
+  std::vector<std::string> failed;
+  {
+    shell::CWaitCursor wait;
+    ByteWriter out(bytes);
+    for (CPackObject* e : entries)
+      if (e->Parent()) e->Serialize(out, &failed);
+  }
+  if (unreadable)
+    for (const auto& u : failed) *unreadable << Q(u);
+  return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+}
+
+void CMainFrame::OnCopy() {
+  auto targets = Targets();
+  if (targets.empty()) return;
+  QStringList unreadable;
+  auto* mime = new QMimeData;
+  mime->setData(kPackObjectMime, EntryStream(targets, &unreadable));
+  QApplication::clipboard()->setMimeData(mime);
+  if (!unreadable.isEmpty()) {
+    QString text = "These files could not be read and were copied empty:";
+    for (const auto& u : unreadable) text += "\n  " + u;
+    Message(text, "Copy", QMessageBox::Warning);
+  }
+}
+
+void CMainFrame::OnPaste() {
+  const QMimeData* mime = QApplication::clipboard()->mimeData();
+  CPackObject* dir = PasteTarget();
+  if (!mime || !mime->hasFormat(kPackObjectMime) || !dir) return;
+  PasteStream(mime->data(kPackObjectMime), dir, "Paste");
+}
+
+void CMainFrame::PasteStream(const QByteArray& data, CPackObject* dir, const QString& command) {
+  // Read on a worker: the bytes of large entries go to temporary files meanwhile.
+  std::vector<std::unique_ptr<CPackObject>> entries;
+  std::string error;
+  shell::CWorkDialog work(this, command == "Paste" ? "Pasting" : "Copying");
+  work.Run([&](CProgress& progress) {
+    ByteReader in(reinterpret_cast<const std::uint8_t*>(data.constData()), static_cast<std::size_t>(data.size()));
+    progress.Expect(in.Size());
+    while (!in.AtEnd()) {
+      const std::size_t at = in.Position();
+      auto e = CPackObject::Deserialize(in, &error);
+      if (!e) break;
+      if (!progress.Advance(in.Position() - at, e->Name())) break;
+      entries.push_back(std::move(e));
+    }
+  });
+  if (work.CancelAsked()) return;
+  if (!error.empty()) {
+    Message("The clipboard does not hold entries Tarn can read (" + Q(error) + ").", command, QMessageBox::Warning);
+    return;
+  }
+  if (entries.empty()) return;
+
+  // What the archive's container cannot hold (a directory or a name that is no lump's, in a
+  // WAD) stays out, and the user is told which entries.
+  QStringList refused;
+  std::erase_if(entries, [&](const std::unique_ptr<CPackObject>& e) {
+    const std::string why = UnfitNameReason(dir->Format(), StoredName(*dir, e->Name()), e->IsDirectory(), !dir->Parent());
+    if (!why.empty()) refused << "  " + Q(Quoted(e->Name())) + ": " + Q(why);
+    return !why.empty();
+  });
+  if (!refused.isEmpty())
+    Message("These entries were not pasted:\n" + refused.join("\n"), command, QMessageBox::Warning);
+  if (entries.empty()) return;
+
+  // Names the directory already has are settled first, asking once each (or once for all).
+  const std::string dirPath = dir->PathInArchive();
+  std::vector<shell::ConflictChoice> plan(entries.size(), shell::ConflictChoice::KeepBoth);
+  std::vector<std::size_t> conflicts;
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    if (dir->FindChild(StoredName(*dir, entries[i]->Name()))) conflicts.push_back(i);
+  std::optional<shell::ConflictChoice> forAll;
+  for (std::size_t k = 0; k < conflicts.size(); ++k) {
+    shell::ConflictChoice& choice = plan[conflicts[k]];
+    if (forAll) {
+      choice = *forAll;
+      continue;
+    }
+    const shell::ConflictAnswer answer = m_prompter->NameConflict(
+        this, Q(StoredName(*dir, entries[conflicts[k]]->Name())), Q(dirPath), k + 1 < conflicts.size());
+    choice = answer.choice;
+    if (answer.forAll) forAll = answer.choice;
+  }
+  // Found again by path: the questions ran an event loop.
+  dir = FindDirectory(dirPath);
+  if (!dir) return;
+  std::size_t placed = 0;
+  for (std::size_t i = 0; i < entries.size(); ++i) placed += plan[i] != shell::ConflictChoice::Skip;
+  if (placed == 0) return;
+  EditTree(S(command) + " " + CountedEntries(placed, entries.front()->Name()), [&](CTreeEdit& edit) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (plan[i] == shell::ConflictChoice::Skip) continue;
+      if (plan[i] == shell::ConflictChoice::Replace)
+        if (CPackObject* old = dir->FindChild(StoredName(*dir, entries[i]->Name()))) edit.Remove(*old);
+      edit.Insert(*dir, std::move(entries[i]));
+    }
+    return dir;
+  });
+}
+
+void CMainFrame::MoveEntries(const QStringList& paths, CPackObject* dir) {
+  std::vector<CPackObject*> entries;
+  for (const QString& p : paths)
+    if (CPackObject* e = m_doc.Root().FindByPath(S(p)); e && e->Parent() && e->Parent() != dir) entries.push_back(e);
+  entries = Outermost(entries);
+  std::erase_if(entries, [&](CPackObject* e) { return dir->IsInside(e); });
+  if (entries.empty()) return;
+  EditTree("Move " + CountedEntries(entries.size(), entries.front()->Name()), [&](CTreeEdit& edit) {
+    for (CPackObject* e : entries) edit.Move(*e, *dir);
+    return nullptr;
+  });
+}
+
+CPackObject* CMainFrame::FindDirectory(const std::string& path) {
+  CPackObject* dir = path.empty() ? &m_doc.Root() : m_doc.Root().FindByPath(path);
+  return dir && dir->IsDirectory() ? dir : nullptr;
+}
+
+}  // namespace tarn::browser

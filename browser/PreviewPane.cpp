@@ -1,0 +1,72 @@
+#include "browser/PreviewPane.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include "archive/PackObject.h"
+#include "formats/EntryTypes.h"
+#include "shell/Text.h"
+#include "viewers/Previews.h"
+
+namespace tarn::browser {
+
+using shell::Q;
+
+CPreviewPane::CPreviewPane(QWidget* parent) : QWidget(parent) {
+  setObjectName("previewPane");
+  m_properties = new QLabel(this);
+  m_properties->setObjectName("previewProperties");
+  m_properties->setTextFormat(Qt::PlainText);
+  m_properties->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  m_properties->setWordWrap(true);
+  m_layout = new QVBoxLayout(this);
+  m_layout->setContentsMargins(2, 0, 0, 0);
+  m_layout->addWidget(m_properties);
+  ShowNothing(QString());
+}
+
+void CPreviewPane::Replace(viewers::CPreview* preview) {
+  delete m_preview;
+  m_preview = preview;
+  m_layout->insertWidget(0, m_preview, 1);
+  connect(m_preview, &viewers::CPreview::detailsChanged, this, &CPreviewPane::ShowProperties);
+}
+
+void CPreviewPane::ShowNothing(const QString& text) {
+  m_fixed.clear();
+  Replace(new viewers::CMessagePreview(text, this));
+  ShowProperties();
+}
+
+void CPreviewPane::ShowEntry(CPackObject& entry, const viewers::ViewContext& context) {
+  QStringList lines;
+  lines << "Path: " + Q(entry.PathInArchive());
+  lines << QString("Type: ") + TypeName(TypeOf(entry.Name(), entry.IsDirectory()));
+  if (!entry.IsDirectory()) {
+    lines << QString("Size: %1 bytes").arg(entry.Size());
+    // An entry read from the archive has its place in it; an imported or pasted one has none
+    // until the archive is saved.
+    if (entry.TempPath().empty() && !entry.HasData())
+      lines << QString("Offset: %1").arg(entry.Offset());
+    else
+      lines << "Offset: none yet (saved with the archive)";
+  }
+  if (entry.IsDamaged()) lines << "Its data lie outside the archive file and cannot be read.";
+  m_fixed = lines.join('\n');
+  Replace(viewers::CreatePreview(entry, context, this));
+  ShowProperties();
+}
+
+void CPreviewPane::ShowProperties() {
+  QString text = m_fixed;
+  for (const auto& [key, value] : m_preview->Details()) {
+    if (key == "kind") continue;  // the type says it
+    QString label = Q(key);
+    if (!label.isEmpty()) label[0] = label[0].toUpper();
+    text += "\n" + label + ": " + Q(value);
+  }
+  m_properties->setText(text);
+  m_properties->setVisible(!text.isEmpty());
+}
+
+}  // namespace tarn::browser

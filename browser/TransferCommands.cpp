@@ -1,0 +1,403 @@
+// The commands that move entries between the archive and the disk: import of files and
+// folders, export of files (pictures also as PNG) and directories. The work runs on a worker
+// thread; an import goes into the tree as one undoable step.
+#include <QBuffer>
+#include <QCollator>
+#include <QFile>
+#include <QDir>
+#include <QFileInfo>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include "archive/PakFormat.h"
+#include "archive/SafeExtract.h"
+#include "archive/TempFile.h"
+#include "browser/MainFrame.h"
+#include "browser/PackListView.h"
+#include "browser/PackTreeView.h"
+#include "formats/EntryPictures.h"
+#include "formats/EntryTypes.h"
+#include "formats/ImageEncode.h"
+#include "shell/Text.h"
+#include "shell/WorkDialog.h"
+#include "viewers/BitmapViewer.h"
+
+namespace tarn::browser {
+
+using shell::Q;
+using shell::S;
+
+namespace {
+
+const char* const kImportFilter = "All Files(*.*) (*)";
+const char* const kExportFilter = "All Files (*.*) (*)";
+const char* const kPngFilter = "PNG picture (*.png)";
+
+std::unique_ptr<CPackObject> StagingDirectory() {
+  auto staging = std::make_unique<CPackObject>();
+  staging->SetDirectory(true);
+  return staging;
+}
+
+bool ReadWholeFile(const QString& path, std::vector<std::uint8_t>& bytes, std::string* why) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) {
+    *why = S(f.errorString());
+    return false;
+  }
+  const QByteArray all = f.readAll();
+  bytes.assign(all.begin(), all.end());
+  return true;
+}
+
+// Puts bytes made in memory into dir as a new file entry, held in a temporary file as imported
+// files are.
+bool AddMadeFile(CPackObject& dir, const std::string& name, const std::vector<std::uint8_t>& bytes, std::string* why) {
+  const auto temp = CreateTempFile();
+  if (!temp || !WriteFileBytes(*temp, bytes)) {
+    if (temp) std::remove(temp->c_str());
+    *why = "cannot write a temporary file";
+    return false;
+  }
+  CPackObject* entry = dir.AddChild(name, false);
+  entry->SetSize(static_cast<std::int32_t>(bytes.size()));
+  entry->SetTempFile(temp->string(), true);
+  return true;
+}
+
+// An image file encoded as the choice says, into dir as NAME.lmp (or .mip, .wal, .pcx).
+bool ImportEncoded(CPackObject& dir, const QString& path, const shell::EncodeChoice& choice, std::string* why) {
+  std::vector<std::uint8_t> bytes;
+  RgbaImage image;
+  if (!ReadWholeFile(path, bytes, why) || !DecodeImage(bytes, S(QFileInfo(path).fileName()), image, why)) return false;
+  const std::string stem = S(QFileInfo(path).completeBaseName());
+  EncodeOptions options = choice.options;
+  options.name = TextureNameFor(stem, choice.kind);
+  const EncodeResult result = EncodeImage(image, choice.kind, options);
+  if (!result.ok) {
+    *why = result.error;
+    return false;
+  }
+  return AddMadeFile(dir, stem + ExtensionOf(choice.kind), result.bytes, why);
+}
+
+}  // namespace
+
+void CMainFrame::TakeStaged(CPackObject* dir, std::unique_ptr<CPackObject> staging, const std::string& command,
+                            const std::string& what) {
+  std::vector<CPackObject*> children;
+  for (CPackObject* c : staging->Children()) children.push_back(c);
+  if (!dir || children.empty()) return;
+  EditTree(command + " " + (what.empty() ? CountedEntries(children.size(), children.front()->Name()) : what), [&](CTreeEdit& edit) {
+    for (CPackObject* c : children) edit.Insert(*dir, staging->DetachChild(c));
+    return dir;
+  });
+}
+
+void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
+  if (!dir || paths.isEmpty()) return;
+  const std::string dirPath = dir->PathInArchive();
+  // Image files: asked once whether they come in as they are or encoded.
+  QStringList images;
+  for (const QString& path : paths)
+    if (QFileInfo info(path); info.isFile() && TypeOf(S(info.fileName()), false) == EntryType::Image) images << path;
+  std::optional<shell::EncodeChoice> encode;
+  if (!images.isEmpty()) {
+    encode = m_prompter->EncodeImages(this, images);
+    if (!encode) return;
+    if (!encode->encode) encode.reset();
+  }
+  auto staging = StagingDirectory();
+  QStringList failed, notEncoded;
+  bool cancelled = false;
+  shell::CWorkDialog work(this, encode ? "Encoding and importing" : "Importing");
+  work.Run([&](CProgress& progress) {
+    ImportOptions options;
+    options.progress = &progress;
+    for (const QString& path : paths)
+      if (QFileInfo info(path); info.isFile()) progress.Expect(static_cast<std::uint64_t>(info.size()));
+    for (const QString& path : paths) {
+      if (cancelled) break;
+      QFileInfo info(path);
+      std::string why;
+      if (encode && images.contains(path)) {
+        if (!ImportEncoded(*staging, path, *encode, &why)) notEncoded << path + ": " + Q(why);
+        cancelled = !progress.Advance(static_cast<std::uint64_t>(info.size()), S(info.fileName()));
+      } else if (info.isDir()) {
+        // A folder dropped from the desktop becomes a directory holding its contents.
+        CPackObject* sub = staging->AddChild(S(info.fileName()), true);
+        const ImportReport report = sub->ImportDirectory(S(path), options);
+        for (const auto& f : report.failures) failed << Q(f.name);
+        cancelled = report.cancelled;
+      } else if (!staging->ImportFile(S(path), options, &why)) {
+        if (why == kCancelledReason)
+          cancelled = true;
+        else
+          failed << path;
+      }
+    }
+  });
+  if (cancelled) {
+    statusBar()->showMessage("Import cancelled; nothing was imported.", kReportMs);
+    return;
+  }
+  // Found again by path: the import ran an event loop.
+  TakeStaged(FindDirectory(dirPath), std::move(staging), encode ? "Import and encode" : "Import");
+  if (!notEncoded.isEmpty())
+    Message("Could not encode:\n  " + notEncoded.join("\n  "), "Import Error", QMessageBox::Warning);
+  if (failed.size() == 1) {
+    Message("Could not import " + failed.front() + "\nFile may be in use by another application", "Import Error",
+            QMessageBox::Question);
+  } else if (failed.size() > 1) {
+    QString text = "Could not import files :";
+    for (const QString& f : failed) text += "\n  " + f;
+    text += "\nFiles may be in use by another application";
+    Message(text, "Import Error", QMessageBox::Question);
+  }
+}
+
+void CMainFrame::OnImportFile() {
+  CPackObject* target = ImportTarget();
+  if (!target) return;
+  const std::string path = target->PathInArchive();
+  QStringList files = m_prompter->OpenFileNames(this, "Import", kImportFilter);
+  if (files.isEmpty()) return;
+  // Found again by path: the dialog ran an event loop.
+  if (CPackObject* dir = FindDirectory(path)) ImportPaths(dir, files);
+}
+
+void CMainFrame::OnNewSprite() {
+  CPackObject* target = ImportTarget();
+  if (!target) return;
+  const std::string dirPath = target->PathInArchive();
+  QStringList frames = m_prompter->OpenFileNames(this, "New Sprite from Pictures",
+                                                 "PNG pictures (*.png);;Pictures (*.png *.tga *.bmp *.jpg *.jpeg *.pcx);;All Files (*)");
+  if (frames.isEmpty()) return;
+  // In the order of their names, frame2 before frame10.
+  QCollator order;
+  order.setNumericMode(true);
+  std::sort(frames.begin(), frames.end(), [&](const QString& a, const QString& b) { return order.compare(a, b) < 0; });
+  const auto choice = m_prompter->SpriteOf(this, frames);
+  if (!choice || choice->stem.empty()) return;
+  auto staging = StagingDirectory();
+  std::string why;
+  bool made = false;
+  shell::CWorkDialog work(this, "Making the sprite");
+  work.Run([&](CProgress& progress) {
+    std::vector<RgbaImage> images(static_cast<std::size_t>(frames.size()));
+    progress.Expect(static_cast<std::uint64_t>(frames.size()) + 1);
+    for (int i = 0; i < frames.size(); ++i) {
+      std::vector<std::uint8_t> bytes;
+      if (!ReadWholeFile(frames[i], bytes, &why) ||
+          !DecodeImage(bytes, S(QFileInfo(frames[i]).fileName()), images[static_cast<std::size_t>(i)], &why)) {
+        why = S(frames[i]) + ": " + why;
+        return;
+      }
+      if (!progress.Advance(1, S(QFileInfo(frames[i]).fileName()))) return;
+    }
+    // Quake II finds the frames by their path in the game, beside the sprite.
+    std::vector<SpriteFile> files;
+    if (!EncodeSprite(images, choice->quake2, choice->stem, dirPath.empty() ? "" : dirPath + "/", choice->options, files, &why))
+      return;
+    for (const SpriteFile& f : files)
+      if (!AddMadeFile(*staging, f.name, f.bytes, &why)) return;
+    made = true;
+  });
+  if (work.CancelAsked()) return;
+  if (!made) {
+    Message("Could not make the sprite: " + Q(why) + ".", "New Sprite", QMessageBox::Warning);
+    return;
+  }
+  TakeStaged(FindDirectory(dirPath), std::move(staging), "New Sprite",
+             Quoted(choice->stem + (choice->quake2 ? ".sp2" : ".spr")));
+}
+
+void CMainFrame::OnImportDirectory() {
+  CPackObject* target = TreeSelection();
+  if (!target) target = &m_doc.Root();
+  const std::string path = target->PathInArchive();
+  QString folder = m_prompter->ExistingDirectory(this, "Select import directory");
+  if (folder.isEmpty() || !FindDirectory(path)) return;
+  auto staging = StagingDirectory();
+  ImportReport report;
+  shell::CWorkDialog work(this, "Importing");
+  work.Run([&](CProgress& progress) {
+    ImportOptions options;
+    options.progress = &progress;
+    report = staging->ImportDirectory(S(folder), options);
+  });
+  if (report.cancelled) {
+    statusBar()->showMessage("Import cancelled; nothing was imported.", kReportMs);
+    return;
+  }
+  TakeStaged(FindDirectory(path), std::move(staging), "Import");
+  if (!report.failures.empty()) {
+    QString text = "Could not import files :";
+    for (const auto& f : report.failures) text += "\n  " + Q(f.name) + " (" + Q(f.reason) + ")";
+    Message(text, "Import Error", QMessageBox::Question);
+  }
+}
+
+bool CMainFrame::ExportAsPng(CPackObject& entry, const QString& path) {
+  EntryPictures pictures = LoadEntryPictures(entry, false);
+  if (!pictures.ok()) {
+    Message(QString("Could not export %1: %2.").arg(path, Q(pictures.message)), "Export", QMessageBox::Warning);
+    return false;
+  }
+  const QStringList paths = viewers::NumberedPaths(path, pictures.set.pictures.size());
+  for (std::size_t i = 0; i < pictures.set.pictures.size(); ++i) {
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    viewers::ToImage(pictures.set.pictures[i], pictures.set.PaletteFor(i)).save(&buffer, "PNG");
+    std::string why;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(png.constData());
+    if (WriteFileTo(S(paths[static_cast<int>(i)]), {bytes, static_cast<std::size_t>(png.size())}, &why) !=
+        ExtractOutcome::Done) {
+      Message(QString("Could not export %1: %2.").arg(paths[static_cast<int>(i)], Q(why)), "Export", QMessageBox::Warning);
+      return false;
+    }
+  }
+  statusBar()->showMessage(QString("%1 exported as %2 to %3")
+                               .arg(Q(Quoted(entry.Name())))
+                               .arg(paths.size() == 1 ? "a PNG picture" : QString("%1 PNG pictures").arg(paths.size()))
+                               .arg(QDir::toNativeSeparators(QFileInfo(path).absolutePath())),
+                           kReportMs);
+  return true;
+}
+
+void CMainFrame::OnExportFile() {
+  auto sel = ListSelection();
+  if (m_treeFocused || sel.size() != 1 || sel.front()->IsDirectory()) return;
+  CPackObject* entry = sel.front();
+  const EntryType type = TypeOf(entry->Name(), false);
+  // A picture is offered as PNG too; the name's extension decides.
+  const bool picture = PictureKindOf(entry->Name()) != PictureKind::None;
+  QString filter = kExportFilter;
+  if (picture) {
+    const QString suffix = QFileInfo(Q(entry->Name())).suffix().toLower();
+    filter = QString("%1 (*.%2);;%3;;%4").arg(TypeName(type), suffix, kPngFilter, kExportFilter);
+  }
+  const std::string entryPath = entry->PathInArchive();
+  QString path = m_prompter->SaveFileName(this, "Export", filter, Q(entry->Name()), QString());
+  if (path.isEmpty()) return;
+  entry = m_doc.Root().FindByPath(entryPath);
+  if (!entry) return;
+  if (picture && path.endsWith(".png", Qt::CaseInsensitive)) {
+    ExportAsPng(*entry, path);
+    return;
+  }
+  std::string why;
+  ExtractOutcome outcome = ExtractOutcome::Failed;
+  shell::CWorkDialog work(this, "Exporting");
+  work.Run([&](CProgress& progress) { outcome = ExportFileTo(*entry, S(path), &why, &progress); });
+  if (work.CancelAsked()) {
+    statusBar()->showMessage("Export cancelled; nothing was written.", kReportMs);
+    return;
+  }
+  if (outcome != ExtractOutcome::Done) {
+    Message(QString("Could not export %1: %2.").arg(path, Q(why)), "Export", QMessageBox::Warning);
+    return;
+  }
+  statusBar()->showMessage(QString("1 file exported to %1").arg(QDir::toNativeSeparators(path)), kReportMs);
+}
+
+ExportReport CMainFrame::ExportEntries(const std::vector<std::string>& paths, const QString& folder) {
+  ExportReport all;
+  shell::CWorkDialog work(this, "Exporting");
+  work.Run([&](CProgress& progress) {
+    for (const std::string& p : paths) {
+      CPackObject* e = p.empty() ? &m_doc.Root() : m_doc.Root().FindByPath(p);
+      if (!e) continue;
+      ExportReport r = e->ExportToDisk(S(folder), false, &progress);
+      all.written += r.written;
+      all.refused.insert(all.refused.end(), r.refused.begin(), r.refused.end());
+      all.failed.insert(all.failed.end(), r.failed.begin(), r.failed.end());
+      if ((all.cancelled = r.cancelled)) break;
+    }
+  });
+  return all;
+}
+
+void CMainFrame::OnExportDirectory() {
+  auto targets = Targets();
+  if (targets.empty()) return;
+  std::vector<std::string> paths;
+  for (CPackObject* t : targets) paths.push_back(t->PathInArchive());
+  QString folder = m_prompter->ExistingDirectory(this, "Select export directory");
+  if (folder.isEmpty()) return;
+  const ExportReport report = ExportEntries(paths, folder);
+  const QString files = QString("%1 %2").arg(report.written).arg(report.written == 1 ? "file" : "files");
+  const QString where = QDir::toNativeSeparators(folder);
+  if (report.cancelled)
+    statusBar()->showMessage(QString("Export cancelled; the %1 written so far stay in %2.").arg(files, where), kReportMs);
+  else
+    statusBar()->showMessage(QString("%1 exported to %2").arg(files, where), kReportMs);
+  QStringList problems;
+  for (const auto& x : report.refused) problems << QString("%1: not written, %2").arg(Q(x.name), Q(x.reason));
+  for (const auto& x : report.failed) problems << QString("%1: %2").arg(Q(x.name), Q(x.reason));
+  if (!problems.isEmpty())
+    Message("Some entries were not exported:\n" + problems.join("\n"), "Export", QMessageBox::Warning);
+}
+
+// --- drag and drop ---
+
+QMimeData* CMainFrame::DragData(const std::vector<CPackObject*>& entries) {
+  QStringList paths;
+  for (const CPackObject* e : entries)
+    if (e->Parent()) paths << Q(e->PathInArchive());
+  return paths.isEmpty() ? nullptr : new CEntryMimeData(this, paths);
+}
+
+QList<QUrl> CMainFrame::ExportForDrag(const QStringList& paths) {
+  // A folder of its own for each drag: the program that takes the files may still be copying
+  // them when the next drag begins. They all go when the window does.
+  auto folder = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/tarn-drag-XXXXXX");
+  if (!folder->isValid()) return {};
+  std::vector<std::string> entries;
+  for (const QString& p : paths) entries.push_back(S(p));
+  const ExportReport report = ExportEntries(entries, folder->path());
+  // Cancelled: nothing is handed over, and the folder goes with what was written so far.
+  if (report.cancelled) return {};
+  QList<QUrl> urls;
+  // What was refused (a name that cannot be written safely) has nothing to hand over.
+  for (const std::string& p : entries) {
+    const QString written = folder->path() + "/" + Q(p.substr(p.rfind('/') + 1));
+    if (QFileInfo::exists(written)) urls << QUrl::fromLocalFile(written);
+  }
+  if (!report.refused.empty() || !report.failed.empty())
+    statusBar()->showMessage(QString("%1 of the dragged entries could not be exported and were left out.")
+                                 .arg(report.refused.size() + report.failed.size()),
+                             kReportMs);
+  m_dragFolders.push_back(std::move(folder));
+  return urls;
+}
+
+QByteArray CMainFrame::StreamForDrag(const QStringList& paths) {
+  std::vector<CPackObject*> entries;
+  for (const QString& p : paths)
+    if (CPackObject* e = m_doc.Root().FindByPath(S(p))) entries.push_back(e);
+  return EntryStream(entries, nullptr);
+}
+
+void CMainFrame::Drop(const DroppedEntries& drop, CPackObject* dir, bool copy) {
+  switch (drop.kind) {
+    case DroppedEntries::Own:
+      if (drop.from == this && !copy)
+        MoveEntries(drop.paths, dir);
+      else if (drop.from)
+        PasteStream(drop.from->StreamForDrag(drop.paths), dir, "Copy");
+      break;
+    case DroppedEntries::Stream:
+      PasteStream(drop.stream, dir, "Copy");
+      break;
+    case DroppedEntries::Files:
+      ImportPaths(dir, drop.paths);
+      break;
+    case DroppedEntries::None:
+      break;
+  }
+}
+
+}  // namespace tarn::browser

@@ -1,0 +1,57 @@
+#include "formats/EntryInfo.h"
+
+#include "archive/PackObject.h"
+#include "archive/PakFormat.h"
+#include "formats/EntryPictures.h"
+#include "formats/EntryTypes.h"
+
+namespace tarn {
+
+InfoLines DescribePictures(const PictureSet& pictures) {
+  InfoLines lines = {{"kind", "picture"}, {"frames", std::to_string(pictures.pictures.size())}};
+  for (const Picture& p : pictures.pictures)
+    lines.emplace_back("frame", std::to_string(p.width) + "x" + std::to_string(p.height) + (p.IsTrueColor() ? " (24-bit)" : ""));
+  return lines;
+}
+
+InfoLines DescribeModel(const ModelData& model) {
+  InfoLines lines = {{"kind", "model"},
+                     {"format", model.format == ModelData::kMd2 ? "md2" : "mdl"},
+                     {"skins", std::to_string(model.skins.size())},
+                     {"triangles", std::to_string(model.triangles.size())},
+                     {"vertices", std::to_string(std::max(model.vertexCount, 0))},
+                     {"frames", std::to_string(model.FrameCount())}};
+  for (const auto& anim : model.animations) lines.emplace_back("animation", Escaped(anim.name) + " " + std::to_string(anim.frames.size()));
+  return lines;
+}
+
+bool DescribeEntry(CPackObject& entry, InfoLines& lines, std::string* error) {
+  if (entry.IsDirectory()) {
+    lines = {{"kind", "directory"}, {"entries", std::to_string(entry.ChildCount())}, {"files", std::to_string(entry.CountFiles())}};
+    return true;
+  }
+  if (IsModelType(TypeOf(entry.Name(), false))) {
+    ModelData model;
+    CArchiveModelHost host(entry);
+    std::string why;
+    if (!LoadModel(entry, model, host, &why)) {
+      if (error) *error = Quoted(entry.PathInArchive()) + " cannot be read as a model: " + why;
+      return false;
+    }
+    lines = DescribeModel(model);
+    return true;
+  }
+  if (PictureKindOf(entry.Name()) != PictureKind::None) {
+    EntryPictures pictures = LoadEntryPictures(entry);
+    if (!pictures.ok()) {
+      if (error) *error = pictures.message;
+      return false;
+    }
+    lines = DescribePictures(pictures.set);
+    return true;
+  }
+  lines = {{"kind", "file"}, {"size", std::to_string(entry.Size())}};
+  return true;
+}
+
+}  // namespace tarn

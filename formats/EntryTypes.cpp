@@ -1,0 +1,72 @@
+#include "formats/EntryTypes.h"
+
+#include <array>
+#include <utility>
+
+namespace tarn {
+
+namespace {
+
+// The extension in lower case (without its dot), or empty; names of three characters or
+// fewer have none, as the icon kinds have it.
+std::string_view LowerExtension(std::string_view name, char (&buffer)[8]) {
+  const std::size_t dot = name.rfind('.');
+  if (name.size() < 4 || dot == std::string_view::npos || name.size() - dot - 1 >= sizeof buffer) return {};
+  std::size_t n = 0;
+  for (std::size_t i = dot + 1; i < name.size(); ++i) {
+    char c = name[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    buffer[n++] = c;
+  }
+  return std::string_view(buffer, n);
+}
+
+constexpr std::array<std::pair<std::string_view, EntryType>, 28> kByExtension = {{
+    {"lmp", EntryType::QuakePicture}, {"wal", EntryType::Quake2Texture}, {"pcx", EntryType::PcxPicture},
+    {"mip", EntryType::MipTexture},   {"spr", EntryType::Sprite},        {"sp2", EntryType::Quake2Sprite},
+    {"mdl", EntryType::QuakeModel},   {"md2", EntryType::Quake2Model},   {"wav", EntryType::Sound},
+    {"ogg", EntryType::Sound},        {"mp3", EntryType::Sound},         {"flac", EntryType::Sound},
+    {"txt", EntryType::Text},         {"cfg", EntryType::Text},          {"rc", EntryType::Text},
+    {"ent", EntryType::Text},         {"qc", EntryType::Text},           {"shader", EntryType::Text},
+    {"map", EntryType::Text},         {"def", EntryType::Text},          {"bsp", EntryType::Map},
+    {"wad", EntryType::TextureWad},   {"png", EntryType::Image},         {"jpg", EntryType::Image},
+    {"jpeg", EntryType::Image},       {"tga", EntryType::Image},         {"bmp", EntryType::Image},
+    {"pal", EntryType::Palette},
+}};
+
+}  // namespace
+
+EntryType TypeOf(std::string_view name, bool isDirectory) {
+  if (isDirectory) return EntryType::Directory;
+  char buffer[8];
+  const std::string_view ext = LowerExtension(name, buffer);
+  for (const auto& [e, type] : kByExtension)
+    if (e == ext) return type;
+  if (ext.size() == 6 && ext.substr(0, 4) == "lump") return EntryType::WadLump;
+  return EntryType::File;
+}
+
+const char* TypeName(EntryType type) {
+  switch (type) {
+    case EntryType::Directory: return "Directory";
+    case EntryType::QuakePicture: return "Quake picture";
+    case EntryType::Quake2Texture: return "Quake II texture";
+    case EntryType::PcxPicture: return "PCX picture";
+    case EntryType::MipTexture: return "Quake texture";
+    case EntryType::Sprite: return "Sprite";
+    case EntryType::Quake2Sprite: return "Quake II sprite";
+    case EntryType::QuakeModel: return "Quake model";
+    case EntryType::Quake2Model: return "Quake II model";
+    case EntryType::Sound: return "Sound";
+    case EntryType::Text: return "Text";
+    case EntryType::Map: return "Map";
+    case EntryType::TextureWad: return "Texture WAD";
+    case EntryType::Image: return "Image";
+    case EntryType::Palette: return "Palette";
+    case EntryType::WadLump: return "WAD lump";
+    case EntryType::File: return "File";
+  }
+  return "File";
+}
+
+}  // namespace tarn

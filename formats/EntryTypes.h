@@ -1,0 +1,35 @@
+// What kind of thing an entry is, by its name alone: what the list's Type column says and what
+// decides which viewer shows it. Cheap enough to ask for every row of a large archive.
+#pragma once
+
+#include <string_view>
+
+namespace tarn {
+
+enum class EntryType {
+  Directory,
+  QuakePicture,   // .lmp
+  Quake2Texture,  // .wal
+  PcxPicture,     // .pcx
+  MipTexture,     // .mip, a Quake texture as a WAD holds it
+  Sprite,         // .spr
+  Quake2Sprite,   // .sp2
+  QuakeModel,     // .mdl
+  Quake2Model,    // .md2
+  Sound,          // .wav, and the music formats .ogg, .mp3, .flac
+  Text,           // .txt, .cfg, .rc and the text formats of maps and progs
+  Map,            // .bsp
+  TextureWad,     // .wad
+  Image,          // .png, .jpg, .jpeg, .tga, .bmp
+  Palette,        // .pal, 256 colours as a WAD holds them
+  WadLump,        // .lumpNN, a WAD lump of another type (NN, in hexadecimal)
+  File,           // anything else
+};
+
+EntryType TypeOf(std::string_view name, bool isDirectory);
+// "Quake picture", "Quake II texture", "Sound", ... for the Type column.
+const char* TypeName(EntryType type);
+
+inline bool IsModelType(EntryType t) { return t == EntryType::QuakeModel || t == EntryType::Quake2Model; }
+
+}  // namespace tarn

@@ -1,0 +1,87 @@
+#include <QComboBox>
+#include <QLabel>
+
+#include "GuiSupport.h"
+#include "ModelBuilders.h"
+#include "browser/PreviewPane.h"
+#include "shell/Settings.h"
+#include "viewers/GLView.h"
+#include "viewers/Previews.h"
+
+namespace tarn::test {
+namespace {
+
+class ModelPreview : public GuiTest {
+ protected:
+  void SetUp() override {
+    shell::WriteProfileInt("Startup", "PreviewPane", 1);
+    GuiTest::SetUp();
+    OpenPak(PakBuilder()
+                .File("progs/knight.mdl", Mdl({"walk1", "walk2", "walk3", "run1", "run2"}, 8, 8))
+                .File("models/tris.md2", Md2({"elsewhere/skin.pcx"}, {"stand01", "stand02"}))
+                .File("models/skin.pcx", SkinPcx())
+                .File("other/bare.md2", Md2({"models/none.pcx"}, {"stand01"}))
+                .File("progs/cut.mdl", Bytes(40, 0))
+                .Build());
+  }
+  viewers::CModelPreview* Show(const std::string& dir, const std::string& name) {
+    ShowDir(dir);
+    FocusList();
+    SelectRows({name});
+    QApplication::processEvents();
+    auto* preview = qobject_cast<viewers::CModelPreview*>(frame->PreviewPane()->Preview());
+    // The bound only ends a hang; the load takes a moment on its worker.
+    if (preview) {
+      EXPECT_TRUE(QTest::qWaitFor([&] { return !preview->Loading(); }, 20000));
+    }
+    return preview;
+  }
+  QString Properties() { return frame->PreviewPane()->Properties()->text(); }
+};
+
+TEST_F(ModelPreview, ModelsLoadOnAWorkerAndAnimateFramed) {
+  viewers::CModelPreview* preview = Show("progs", "knight.mdl");
+  ASSERT_NE(preview, nullptr);
+  ASSERT_NE(preview->View(), nullptr);
+  EXPECT_TRUE(preview->View()->ModelLoaded());
+  EXPECT_TRUE(preview->View()->IsPlaying());
+  EXPECT_DOUBLE_EQ(preview->View()->Distance(), preview->View()->FramingDistance());
+  EXPECT_EQ(preview->AnimationBox()->count(), 2);
+  preview->AnimationBox()->setCurrentIndex(1);
+  EXPECT_EQ(preview->View()->CurrentAnimation(), 1);
+  EXPECT_NE(Properties().indexOf("Triangles: 1"), -1);
+  EXPECT_NE(Properties().indexOf("Animation: walk 3"), -1);
+  EXPECT_NE(Properties().indexOf("Animation: run 2"), -1);
+  // Read from a copy: the archive's entry keeps no bytes.
+  EXPECT_FALSE(doc.Root().FindByPath("progs/knight.mdl")->HasData());
+
+  // A Quake II model takes the skin beside it, as the viewer does.
+  preview = Show("models", "tris.md2");
+  ASSERT_NE(preview, nullptr);
+  ASSERT_NE(preview->View(), nullptr);
+  EXPECT_EQ(preview->View()->Model().skins.size(), 1u);
+  EXPECT_NE(Properties().indexOf("Format: md2"), -1);
+}
+
+TEST_F(ModelPreview, TheKeyboardStillReachesTheWindowOnceAModelShows) {
+  // The first OpenGL view recreates the window's surface; Del must still delete.
+  ASSERT_NE(Show("progs", "knight.mdl"), nullptr);
+  QTest::qWait(50);
+  QTest::keyClick(List()->ActiveView(), Qt::Key_Delete);
+  EXPECT_EQ(doc.Root().FindByPath("progs/knight.mdl"), nullptr);
+}
+
+TEST_F(ModelPreview, AModelThatCannotBeReadSaysWhy) {
+  viewers::CModelPreview* preview = Show("other", "bare.md2");
+  ASSERT_NE(preview, nullptr);
+  EXPECT_EQ(preview->View(), nullptr);
+  auto* problem = preview->findChild<QLabel*>("previewProblem");
+  ASSERT_NE(problem, nullptr);
+  EXPECT_EQ(problem->text(), "The model cannot be shown: no textures were loaded");
+  preview = Show("progs", "cut.mdl");
+  ASSERT_NE(preview, nullptr);
+  EXPECT_NE(preview->findChild<QLabel*>("previewProblem")->text().indexOf("too short"), -1);
+}
+
+}  // namespace
+}  // namespace tarn::test

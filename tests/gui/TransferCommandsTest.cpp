@@ -1,0 +1,114 @@
+#include <QImage>
+#include <QStatusBar>
+
+#include "GuiSupport.h"
+#include "formats/EntryPictures.h"
+#include "formats/ImageDecode.h"
+
+namespace tarn::test {
+namespace {
+
+QColor Quake(int index) {
+  const Palette q = QuakePalette();
+  return QColor(q.colors[static_cast<std::size_t>(index)].r, q.colors[static_cast<std::size_t>(index)].g,
+                q.colors[static_cast<std::size_t>(index)].b);
+}
+
+// A picture in Quake's colours: index (x + y) % 8, as a PNG file.
+QString Png(const fs::path& path, int w, int h) {
+  QImage image(w, h, QImage::Format_RGB32);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) image.setPixelColor(x, y, Quake((x + y) % 8));
+  const QString p = QString::fromStdString(path.string());
+  image.save(p, "PNG");
+  return p;
+}
+
+class TransferCommands : public GuiTest {
+ protected:
+  void SetUp() override {
+    GuiTest::SetUp();
+    Bytes lmp;
+    PutU32(lmp, 0, 2);
+    PutU32(lmp, 4, 1);
+    lmp.insert(lmp.end(), {9, 255});
+    OpenPak(PakBuilder().File("gfx/pic.lmp", lmp).File("textures/readme.txt", "r").Build());
+  }
+};
+
+TEST_F(TransferCommands, ImagesAreAskedForOnceAndEncodedAsOneUndoableStep) {
+  const QString stone = Png(dir / "stone.png", 16, 16), moss = Png(dir / "moss.png", 32, 16);
+  WriteFile(dir / "notes.txt", "notes");
+  prompter->encodeChoice = shell::EncodeChoice{true, OutputKind::Mip, {}};
+  frame->ImportPaths(doc.Root().FindChild("textures"),
+                     {stone, QString::fromStdString((dir / "notes.txt").string()), moss});
+  EXPECT_EQ(prompter->encodeAsked, (QStringList{stone, moss}));  // once, for both pictures
+  EXPECT_EQ(Load(doc.Root().FindByPath("textures/notes.txt")), ToBytes("notes"));
+  CPackObject* mip = doc.Root().FindByPath("textures/stone.mip");
+  ASSERT_NE(mip, nullptr);
+  RgbaImage decoded;
+  std::string name, why;
+  ASSERT_TRUE(DecodeMiptex(Load(mip), decoded, &name, &why)) << why;
+  EXPECT_EQ(name, "stone");
+  EXPECT_EQ(decoded.width, 16);
+  for (int i = 0; i < 16 * 16; ++i) EXPECT_EQ(decoded.indices[static_cast<std::size_t>(i)], (i % 16 + i / 16) % 8) << i;
+  EXPECT_NE(doc.Root().FindByPath("textures/moss.mip"), nullptr);
+  frame->UpdateCommandUI();
+  EXPECT_EQ(Action("actionUndo")->text(), "&Undo Import and encode 3 entries");
+  Action("actionUndo")->trigger();
+  EXPECT_EQ(doc.Root().FindByPath("textures/stone.mip"), nullptr);
+  EXPECT_EQ(doc.Root().FindByPath("textures/notes.txt"), nullptr);
+
+  // Cancelled at the question: nothing comes in; kept as they are: PNG files come in.
+  prompter->encodeChoice.reset();
+  frame->ImportPaths(&doc.Root(), {stone});
+  EXPECT_EQ(doc.Root().FindChild("stone.png"), nullptr);
+  prompter->encodeChoice = shell::EncodeChoice{};
+  frame->ImportPaths(&doc.Root(), {stone});
+  EXPECT_NE(doc.Root().FindChild("stone.png"), nullptr);
+  // A picture that cannot be a texture says why.
+  prompter->encodeChoice = shell::EncodeChoice{true, OutputKind::Wal, {}};
+  frame->ImportPaths(&doc.Root(), {Png(dir / "odd.png", 10, 10)});
+  ASSERT_FALSE(prompter->shown.empty());
+  EXPECT_NE(prompter->shown.back().text.indexOf("multiples of 16"), -1);
+}
+
+TEST_F(TransferCommands, APictureExportsAsPngAndPicturesMakeSprites) {
+  ShowDir("gfx");
+  FocusList();
+  SelectRows({"pic.lmp"});
+  prompter->saveFile = QString::fromStdString((dir / "pic.png").string());
+  Action("actionExportFile")->trigger();
+  const QImage png(prompter->saveFile);
+  ASSERT_EQ(png.size(), QSize(2, 1));
+  EXPECT_EQ(png.pixelColor(0, 0), Quake(9));
+  EXPECT_EQ(png.pixelColor(1, 0), Quake(255));  // a PNG of the palette's colours, as tarn-pak convert writes
+  EXPECT_NE(frame->statusBar()->currentMessage().indexOf("exported as a PNG picture"), -1);
+
+  // A Quake sprite of two frames, then a Quake II one whose frames lie beside it.
+  prompter->openFiles = {Png(dir / "f10.png", 8, 8), Png(dir / "f2.png", 8, 8)};
+  prompter->spriteChoice = shell::SpriteChoice{false, "fire", {}};
+  ShowDir("gfx");
+  FocusTree();
+  Action("actionNewSprite")->trigger();
+  CPackObject* spr = doc.Root().FindByPath("gfx/fire.spr");
+  ASSERT_NE(spr, nullptr);
+  EXPECT_EQ(LoadEntryPictures(*spr).set.pictures.size(), 2u);
+  prompter->spriteChoice = shell::SpriteChoice{true, "fire", {}};
+  Action("actionNewSprite")->trigger();
+  for (const char* frameName : {"gfx/fire_0.pcx", "gfx/fire_1.pcx"}) EXPECT_NE(doc.Root().FindByPath(frameName), nullptr);
+  CPackObject* sp2 = doc.Root().FindByPath("gfx/fire.sp2");
+  ASSERT_NE(sp2, nullptr);
+  EXPECT_EQ(LoadEntryPictures(*sp2).set.pictures.size(), 2u);
+  frame->UpdateCommandUI();
+  EXPECT_EQ(Action("actionUndo")->text(), "&Undo New Sprite \"fire.sp2\"");
+  // Frames of different sizes make no Quake sprite.
+  prompter->openFiles = {Png(dir / "a.png", 8, 8), Png(dir / "b.png", 4, 4)};
+  prompter->spriteChoice = shell::SpriteChoice{false, "bad", {}};
+  Action("actionNewSprite")->trigger();
+  EXPECT_EQ(doc.Root().FindByPath("gfx/bad.spr"), nullptr);
+  EXPECT_NE(prompter->shown.back().text.indexOf("must all be one size"), -1);
+}
+
+}  // namespace
+}  // namespace tarn::test

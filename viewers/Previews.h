@@ -1,0 +1,122 @@
+// The preview pane's view of one entry, one kind each: pictures (at their own size, zoomed with
+// Ctrl+wheel, or fitted), models (read on a worker thread, then framed and animating), sounds
+// (what they are, Play and Stop), text, and bytes. None of them blocks for long; each tells what
+// it found (as `tarn-pak info` says it) for the properties under it.
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+#include <memory>
+#include <vector>
+
+#include "formats/EntryInfo.h"
+#include "formats/EntryPictures.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QScrollArea;
+class QStackedLayout;
+class QTimer;
+
+namespace tarn {
+class CPackObject;
+}
+
+namespace tarn::viewers {
+
+class CBitmapViewerView;
+class CGLView;
+class CSoundPlayer;
+
+class CPreview : public QWidget {
+  Q_OBJECT
+ public:
+  using QWidget::QWidget;
+  // What the preview found of the entry: picture sizes, a model's counts, a sound's format.
+  const InfoLines& Details() const { return m_details; }
+
+ signals:
+  void detailsChanged();
+
+ protected:
+  void SetDetails(InfoLines details);
+
+ private:
+  InfoLines m_details;
+};
+
+// Why nothing better can be shown (a damaged entry, say), or what there is instead.
+class CMessagePreview : public CPreview {
+  Q_OBJECT
+ public:
+  CMessagePreview(const QString& text, QWidget* parent);
+};
+
+class CPicturePreview : public CPreview {
+  Q_OBJECT
+ public:
+  CPicturePreview(PictureSet pictures, QWidget* parent);
+  CBitmapViewerView* View() const { return m_view; }
+  QCheckBox* FitBox() const { return m_fit; }
+  // Zooms by steps of two, from an eighth to 32 times (leaving Fit).
+  void ZoomBy(int steps);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void SetFit(bool fit);
+  void ShowZoom();
+  std::vector<QImage> m_images;
+  CBitmapViewerView* m_view;
+  QScrollArea* m_scroll;
+  QCheckBox* m_fit;
+  QLabel* m_zoom;
+};
+
+class CModelPreview : public CPreview {
+  Q_OBJECT
+ public:
+  CModelPreview(const CPackObject& entry, QWidget* parent);
+  ~CModelPreview() override;
+  // Nothing until the worker is done.
+  CGLView* View() const { return m_view; }
+  bool Loading() const;
+  QComboBox* AnimationBox() const { return m_animations; }
+
+ private:
+  struct Load;
+  void Poll();
+  std::shared_ptr<Load> m_load;
+  QStackedLayout* m_pages;
+  QLabel* m_message;
+  CGLView* m_view = nullptr;
+  QComboBox* m_animations = nullptr;
+  QTimer* m_poll;
+};
+
+class CSoundPreview : public CPreview {
+  Q_OBJECT
+ public:
+  CSoundPreview(CPackObject& entry, CSoundPlayer& player, QWidget* parent);
+
+ private:
+  void Follow();
+  CPackObject& m_entry;
+  CSoundPlayer& m_player;
+  QPushButton* m_play;
+  QPushButton* m_stop;
+};
+
+// Text with the viewer's line ends, or the bytes in hexadecimal; of a large entry only its
+// beginning, saying so.
+class CTextPreview : public CPreview {
+  Q_OBJECT
+ public:
+  CTextPreview(const std::vector<std::uint8_t>& bytes, bool asText, std::uint64_t whole, QWidget* parent);
+  static constexpr std::size_t kShownBytes = 1 << 20;
+};
+
+}  // namespace tarn::viewers

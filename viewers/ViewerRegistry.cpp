@@ -1,0 +1,135 @@
+#include "viewers/ViewerRegistry.h"
+
+#include "archive/PackObject.h"
+#include "archive/PakFormat.h"
+#include "formats/EntryPictures.h"
+#include "formats/TextSniff.h"
+#include "shell/Prompter.h"
+#include "shell/Text.h"
+#include "shell/WaitCursor.h"
+#include "viewers/BitmapViewer.h"
+#include "viewers/GLFrame.h"
+#include "viewers/HexView.h"
+#include "viewers/Previews.h"
+#include "viewers/Sound.h"
+#include "viewers/TextViewer.h"
+
+namespace tarn::viewers {
+
+using shell::Q;
+
+namespace {
+
+
+void Tell(const ViewContext& context, const QString& text) {
+  if (context.tellProblem)
+    context.tellProblem(text);
+  else
+    context.prompter->Message(context.mainWindow, text, "Tarn", QMessageBox::Warning);
+}
+
+// The text entries by name; any other file is text only when its bytes read as text.
+bool IsTextName(const std::string& lowerName) {
+  return EndsWith(lowerName, ".txt") || EndsWith(lowerName, ".cfg") || EndsWith(lowerName, ".rc");
+}
+
+void Message(const ViewContext& context, const QString& text, const QString& caption, QMessageBox::Icon icon) {
+  context.prompter->Message(context.mainWindow, text, caption, icon);
+}
+
+}  // namespace
+
+ViewerKind ViewerKindOf(EntryType type) {
+  switch (type) {
+    case EntryType::QuakePicture:
+    case EntryType::Quake2Texture:
+    case EntryType::PcxPicture:
+    case EntryType::MipTexture:
+    case EntryType::Sprite:
+    case EntryType::Quake2Sprite:
+    case EntryType::Palette:
+      return ViewerKind::Picture;
+    case EntryType::QuakeModel:
+    case EntryType::Quake2Model:
+      return ViewerKind::Model;
+    case EntryType::Sound:
+      return ViewerKind::Sound;
+    default:
+      return ViewerKind::TextOrBytes;
+  }
+}
+
+ViewerKind ViewerKindOf(const CPackObject& entry) { return ViewerKindOf(TypeOf(entry.Name(), entry.IsDirectory())); }
+
+void OpenViewer(CPackObject& entry, bool skin, const ViewContext& context) {
+  const ViewerKind kind = skin ? ViewerKind::Picture : ViewerKindOf(entry);
+  if (kind == ViewerKind::Sound) {
+    std::string error;
+    if (!context.player || !context.player->PlayEntry(entry, &error))
+      Message(context, Q(error.empty() ? "There is no sound player." : error), "Sound", QMessageBox::Warning);
+    return;
+  }
+  if (kind == ViewerKind::Model) {
+    auto* viewer = new CGLFrame(entry, context.mainWindow, *context.prompter);
+    viewer->show();
+    return;
+  }
+  if (kind == ViewerKind::Picture) {
+    EntryPictures pictures;
+    {
+      shell::CWaitCursor wait;
+      pictures = LoadEntryPictures(entry, skin);
+    }
+    if (!pictures.ok()) {
+      if (pictures.messageBox)
+        Message(context, Q(pictures.message), "Tarn", QMessageBox::NoIcon);
+      else
+        Tell(context, Q(pictures.message));
+      return;
+    }
+    auto* viewer = new CBitmapViewerFrame(std::move(pictures.set), Q(pictures.title), context.mainWindow);
+    viewer->show();
+    return;
+  }
+  // Every other file by its bytes: as text when they read as text, else byte by byte.
+  CEntryBytes data(entry);
+  if (!data.Ok()) {
+    Tell(context, "The data of " + Q(Quoted(entry.Name())) + " cannot be read.");
+    return;
+  }
+  QWidget* viewer;
+  if (IsTextName(ToLower(entry.Name())) || LooksLikeText(data.Bytes())) {
+    viewer = new CTextViewerFrame(TextForDisplay(data.Bytes()), Q(entry.Name()), context.mainWindow);
+  } else {
+    const auto bytes = data.Bytes();
+    viewer = new CHexViewerFrame(QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())),
+                                 Q(entry.Name()), context.mainWindow);
+  }
+  viewer->show();
+}
+
+CPreview* CreatePreview(CPackObject& entry, const ViewContext& context, QWidget* parent) {
+  if (entry.IsDirectory()) return new CMessagePreview(QString("A directory of %1 entries.").arg(entry.ChildCount()), parent);
+  switch (ViewerKindOf(entry)) {
+    case ViewerKind::Picture: {
+      EntryPictures pictures = LoadEntryPictures(entry);
+      if (!pictures.ok()) return new CMessagePreview(Q(pictures.message), parent);
+      return new CPicturePreview(std::move(pictures.set), parent);
+    }
+    case ViewerKind::Model:
+      return new CModelPreview(entry, parent);
+    case ViewerKind::Sound:
+      if (context.player) return new CSoundPreview(entry, *context.player, parent);
+      break;
+    case ViewerKind::TextOrBytes:
+      break;
+  }
+  std::vector<std::uint8_t> bytes;
+  std::string why;
+  if (!entry.CopyBytes(bytes, &why, CTextPreview::kShownBytes))
+    return new CMessagePreview("The data of " + Q(Quoted(entry.Name())) + " cannot be read: " + Q(why), parent);
+  const bool text = IsTextName(ToLower(entry.Name())) || LooksLikeText(bytes);
+  return new CTextPreview(bytes, text, static_cast<std::uint64_t>(std::max<std::int64_t>(entry.Size(), 0)), parent);
+}
+
+}  // namespace tarn::viewers
