@@ -1,15 +1,63 @@
 #include "archive/EntryNames.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "archive/PackObject.h"
 #include "archive/PakFormat.h"
+#include "archive/WadFormat.h"
 
 namespace tarn {
 
-std::string StoredName(std::string_view typed) { return ToLower(typed); }
+void LowerInPlace(std::string& s) {
+  char* p = s.data();
+  const std::size_t n = s.size();
+  if (n < 8) {
+    for (std::size_t i = 0; i < n; ++i)
+      if (p[i] >= 'A' && p[i] <= 'Z') p[i] = static_cast<char>(p[i] - 'A' + 'a');
+    return;
+  }
+  // Folding twice changes nothing, so the last word may overlap the one before.
+  for (std::size_t i = 0;; i += 8) {
+    const std::size_t at = std::min(i, n - 8);
+    std::uint64_t chunk;
+    std::memcpy(&chunk, p + at, 8);
+    chunk = FoldEight(chunk);
+    std::memcpy(p + at, &chunk, 8);
+    if (at == n - 8) break;
+  }
+}
+
+std::string StoredName(std::string_view typed, ContainerFormat format) {
+  std::string stored(typed);
+  if (format == ContainerFormat::Pak) LowerInPlace(stored);
+  return stored;
+}
+
+std::string StoredName(const CPackObject& where, std::string_view typed) { return StoredName(typed, where.Format()); }
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x == y) continue;
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string UnfitNameReason(ContainerFormat format, std::string_view name, bool isDirectory, bool atRoot) {
+  if (!IsWad(format)) return {};
+  if (isDirectory || !atRoot) return "a WAD holds no directories";
+  std::string why;
+  return WadLumpOf(name, format, &why) ? std::string() : why;
+}
 
 NewNameCheck CheckNewName(const CPackObject& entry, std::string_view typed) {
   NewNameCheck check;
-  check.stored = StoredName(typed);
+  check.stored = StoredName(entry, typed);
   if (check.stored.empty()) {
     check.problem = NewNameProblem::Empty;
     return check;
@@ -20,15 +68,17 @@ NewNameCheck CheckNewName(const CPackObject& entry, std::string_view typed) {
   }
   const CPackObject* dir = entry.Parent();
   if (!dir) return check;
-  // Compared in lower case against every sibling rather than looked up, so that a name stored
-  // before this rule held (in another case) is found too.
+  // Compared against every sibling rather than looked up, so that a name stored before this
+  // rule held (in another case) is found too.
   for (const CPackObject* sibling : dir->Children()) {
-    if (sibling != &entry && ToLower(sibling->Name()) == check.stored) {
+    if (sibling != &entry && SameName(sibling->Name(), check.stored)) {
       check.problem = NewNameProblem::Taken;
       check.taken = sibling;
       return check;
     }
   }
+  check.reason = UnfitNameReason(entry.Format(), check.stored, entry.IsDirectory(), dir->Parent() == nullptr);
+  if (!check.reason.empty()) check.problem = NewNameProblem::Unfit;
   return check;
 }
 

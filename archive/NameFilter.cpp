@@ -16,27 +16,28 @@ bool Contains(std::string_view name, std::string_view lowerText) {
   return false;
 }
 
-// Wildcard matching without recursion: on a mismatch, the last "*" takes one more character.
-bool Glob(std::string_view name, std::string_view lowerPattern) {
-  std::size_t n = 0, p = 0, starP = std::string_view::npos, starN = 0;
-  while (n < name.size()) {
-    if (p < lowerPattern.size() && (lowerPattern[p] == '?' || lowerPattern[p] == Lower(name[n]))) {
-      ++n, ++p;
-    } else if (p < lowerPattern.size() && lowerPattern[p] == '*') {
-      starP = p++;
-      starN = n;
-    } else if (starP != std::string_view::npos) {
-      p = starP + 1;
-      n = ++starN;
+}  // namespace
+
+bool WildcardMatch(std::string_view pattern, std::string_view text) {
+  // One pass with a single back-track point: the last "*" seen and where in text it resumes.
+  std::size_t p = 0, t = 0, star = std::string_view::npos, resume = 0;
+  while (t < text.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || (pattern[p] != '*' && Lower(pattern[p]) == Lower(text[t])))) {
+      ++p;
+      ++t;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = t;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      t = ++resume;
     } else {
       return false;
     }
   }
-  while (p < lowerPattern.size() && lowerPattern[p] == '*') ++p;
-  return p == lowerPattern.size();
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
 }
-
-}  // namespace
 
 CNameFilter::CNameFilter(std::string_view pattern) {
   m_pattern.reserve(pattern.size());
@@ -46,7 +47,7 @@ CNameFilter::CNameFilter(std::string_view pattern) {
 
 bool CNameFilter::Matches(std::string_view name) const {
   if (m_pattern.empty()) return true;
-  return m_wildcard ? Glob(name, m_pattern) : Contains(name, m_pattern);
+  return m_wildcard ? WildcardMatch(m_pattern, name) : Contains(name, m_pattern);
 }
 
 }  // namespace tarn

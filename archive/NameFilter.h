@@ -8,6 +8,9 @@
 
 namespace tarn {
 
+// "*" any run of characters ("/" too), "?" one character; ASCII letters in any case.
+bool WildcardMatch(std::string_view pattern, std::string_view text);
+
 class CNameFilter {
  public:
   CNameFilter() = default;

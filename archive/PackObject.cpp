@@ -1,13 +1,35 @@
 #include "archive/PackObject.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <thread>
+
+#include <sys/mman.h>
 
 #include "archive/ByteIO.h"
+#include "archive/Container.h"
 #include "archive/EntryNames.h"
 #include "archive/PakFormat.h"
-#include "archive/PakWriter.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define TARN_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TARN_ASAN 1
+#endif
+#endif
+#ifdef TARN_ASAN
+#include <sanitizer/asan_interface.h>
+#define TARN_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define TARN_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#else
+#define TARN_POISON(p, n) ((void)(p), (void)(n))
+#define TARN_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
 
 namespace tarn {
 
@@ -15,27 +37,181 @@ namespace {
 
 constexpr std::size_t kChunk = 1 << 20;
 
-}  // namespace
+// --- the entries' pool ---
+//
+// Slabs of 64 KiB, each aligned to its size so that a block finds its slab by masking its
+// address. A slab with free blocks is on the partial list; one whose blocks are all free again
+// goes back to the system, but for one kept so that opening and closing archives in turn does
+// not allocate and free a slab each time. Under AddressSanitizer free blocks are poisoned (but
+// for the link to the next free block), so that a use after free is still caught.
+class EntryPool {
+ public:
+  static EntryPool& Instance() {
+    static EntryPool* pool = new EntryPool;  // never destroyed: entries may outlive static destructors
+    return *pool;
+  }
 
-// --- name index ---
+  void* Allocate() {
+    Lock lock(m_busy);
+    if (!m_partial) Link(NewSlab());
+    Slab* s = m_partial;
+    if (s == m_spare) m_spare = nullptr;
+    void* block;
+    if (s->free) {
+      block = s->free;
+      TARN_UNPOISON(block, kBlock);
+      s->free = s->free->next;
+    } else {
+      block = reinterpret_cast<char*>(s) + kFirst + s->fresh * kBlock;
+      TARN_UNPOISON(block, kBlock);
+      ++s->fresh;
+    }
+    ++s->live;
+    if (!s->free && s->fresh == kPerSlab) Unlink(s);
+    return block;
+  }
 
-namespace {
+  void Free(void* p) {
+    Slab* s = reinterpret_cast<Slab*>(reinterpret_cast<std::uintptr_t>(p) & ~(kSlabBytes - 1));
+    Lock lock(m_busy);
+    auto* block = static_cast<FreeBlock*>(p);
+    block->next = s->free;
+    s->free = block;
+    TARN_POISON(reinterpret_cast<char*>(p) + sizeof(FreeBlock), kBlock - sizeof(FreeBlock));
+    if (!s->listed) Link(s);
+    if (--s->live == 0) {
+      if (m_spare) {
+        Unlink(s);
+        FreeSlab(s);
+      } else {
+        m_spare = s;
+      }
+    }
+  }
+
+ private:
+  struct FreeBlock {
+    FreeBlock* next;
+  };
+  struct Slab {
+    Slab* prev = nullptr;
+    Slab* next = nullptr;
+    FreeBlock* free = nullptr;
+    std::size_t live = 0;
+    std::size_t fresh = 0;  // blocks handed out from the slab's unused end so far
+    bool listed = false;
+  };
+  static constexpr std::size_t kSlabBytes = 64 << 10;
+  static constexpr std::size_t kAlign = alignof(std::max_align_t);
+  static constexpr std::size_t kBlock = (sizeof(CPackObject) + kAlign - 1) / kAlign * kAlign;
+  static constexpr std::size_t kFirst = (sizeof(Slab) + kAlign - 1) / kAlign * kAlign;
+  static constexpr std::size_t kPerSlab = (kSlabBytes - kFirst) / kBlock;
+
+  class Lock {
+   public:
+    explicit Lock(std::atomic_flag& flag) : m_flag(flag) {
+      while (m_flag.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
+    }
+    ~Lock() { m_flag.clear(std::memory_order_release); }
+
+   private:
+    std::atomic_flag& m_flag;
+  };
+
+  Slab* NewSlab() {
+    void* memory = AllocateSlab();
+    if (!memory) throw std::bad_alloc();
+    Slab* s = new (memory) Slab;
+    TARN_POISON(static_cast<char*>(memory) + kFirst, kSlabBytes - kFirst);
+    return s;
+  }
+  // A slab's pages are asked for all at once, not found missing one by one as entries fill them:
+  // sixteen page faults become one call. Under AddressSanitizer slabs come from the heap, where
+  // the leak checker looks for the pointers entries hold.
+  static void* AllocateSlab() {
+#ifdef TARN_ASAN
+    return std::aligned_alloc(kSlabBytes, kSlabBytes);
+#else
+    void* p = ::mmap(nullptr, 2 * kSlabBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+    // Aligned to its size within twice its size; the rest goes back.
+    const auto start = reinterpret_cast<std::uintptr_t>(p);
+    const std::uintptr_t aligned = (start + kSlabBytes - 1) & ~(kSlabBytes - 1);
+    if (aligned > start) ::munmap(p, aligned - start);
+    if (aligned + kSlabBytes < start + 2 * kSlabBytes) ::munmap(reinterpret_cast<void*>(aligned + kSlabBytes), start + kSlabBytes - aligned);
+#ifdef MADV_POPULATE_WRITE
+    ::madvise(reinterpret_cast<void*>(aligned), kSlabBytes, MADV_POPULATE_WRITE);  // older kernels: faults as usual
+#endif
+    return reinterpret_cast<void*>(aligned);
+#endif
+  }
+  static void FreeSlab(Slab* s) {
+#ifdef TARN_ASAN
+    std::free(s);
+#else
+    ::munmap(s, kSlabBytes);
+#endif
+  }
+  void Link(Slab* s) {
+    s->prev = nullptr;
+    s->next = m_partial;
+    if (m_partial) m_partial->prev = s;
+    m_partial = s;
+    s->listed = true;
+  }
+  void Unlink(Slab* s) {
+    (s->prev ? s->prev->next : m_partial) = s->next;
+    if (s->next) s->next->prev = s->prev;
+    s->prev = s->next = nullptr;
+    s->listed = false;
+  }
+
+  std::atomic_flag m_busy = ATOMIC_FLAG_INIT;
+  Slab* m_partial = nullptr;
+  Slab* m_spare = nullptr;  // a slab with no live block, kept for the next archive
+};
+
+// --- names ---
+
+
 // Marks a slot whose entry was erased, so that probing goes on past it. Never dereferenced.
 alignas(CPackObject) char tombstoneStorage[1];
 CPackObject* const kTombstone = reinterpret_cast<CPackObject*>(tombstoneStorage);
 
-std::size_t HashName(std::string_view s) { return std::hash<std::string_view>{}(s); }
 }  // namespace
 
-CPackObject* CNameIndex::Find(std::string_view name) const {
+void* CPackObject::operator new(std::size_t size) {
+  return size == sizeof(CPackObject) ? EntryPool::Instance().Allocate() : ::operator new(size);
+}
+
+void CPackObject::operator delete(void* p) noexcept {
+  if (p) EntryPool::Instance().Free(p);
+}
+
+// --- name index ---
+
+std::size_t CNameIndex::Hash(std::string_view name) {
+  // Equal names in any case must meet: the bytes are folded first, a word at a time.
+  std::uint64_t h = 0x9E3779B97F4A7C15ull ^ name.size();
+  ForEachWord(name, [&](std::uint64_t w) {
+    h = (h ^ FoldEight(w)) * 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 31;
+    return false;
+  });
+  h *= 0x94D049BB133111EBull;
+  return static_cast<std::size_t>(h ^ (h >> 29));
+}
+
+std::string_view CNameIndex::NameOf(const CPackObject* entry) { return entry->Name(); }
+
+CPackObject* CNameIndex::Find(std::string_view name, std::size_t hash) const {
   if (m_slots.empty()) return nullptr;
   const std::size_t mask = m_slots.size() - 1;
-  const std::size_t hash = HashName(name);
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     ++m_probes;
     const Slot& slot = m_slots[i];
     if (!slot.entry) return nullptr;
-    if (slot.hash == hash && slot.entry != kTombstone && slot.entry->Name() == name) return slot.entry;
+    if (slot.hash == hash && slot.entry != kTombstone && SameName(slot.entry->Name(), name)) return slot.entry;
   }
 }
 
@@ -48,16 +224,16 @@ void CNameIndex::Place(CPackObject* entry, std::size_t hash) {
   ++m_live;
 }
 
-void CNameIndex::Insert(CPackObject* entry) {
+void CNameIndex::Insert(CPackObject* entry, std::size_t hash) {
   if ((m_filled + 1) * 2 > m_slots.size())
-    Rehash(m_live * 4 >= m_slots.size() ? std::max<std::size_t>(8, m_slots.size() * 2) : m_slots.size());
-  Place(entry, HashName(entry->Name()));
+    Rehash(m_live * 4 >= m_slots.size() ? std::max<std::size_t>(16, m_slots.size() * 2) : m_slots.size());
+  Place(entry, hash);
 }
 
 void CNameIndex::Erase(const CPackObject* entry) {
   if (m_slots.empty()) return;
   const std::size_t mask = m_slots.size() - 1;
-  for (std::size_t i = HashName(entry->Name()) & mask; m_slots[i].entry; i = (i + 1) & mask) {
+  for (std::size_t i = Hash(entry->Name()) & mask; m_slots[i].entry; i = (i + 1) & mask) {
     if (m_slots[i].entry == entry) {
       m_slots[i].entry = kTombstone;
       --m_live;
@@ -117,11 +293,21 @@ void CPackObject::SetTempFile(const std::string& path, bool owned) {
   DeleteTempFile();
   MakeExtra().tempPath = path;
   m_extra->ownsTempFile = owned && !path.empty();
+  m_extra->replaced = true;
 }
 
 void CPackObject::SetDirectory(bool isDirectory) {
   m_isDirectory = isDirectory;
   SetKind();
+}
+
+void CPackObject::SetLocation(const EntryLocation& location) {
+  m_offset = location.offset;
+  m_storedSize = location.storedSize;
+  m_crc = location.crc;
+  m_method = location.method;
+  m_crcKnown = location.crcKnown;
+  m_located = true;
 }
 
 CPackObject::Extra& CPackObject::MakeExtra() {
@@ -134,31 +320,48 @@ const std::string& CPackObject::TempPath() const {
   return m_extra ? m_extra->tempPath : none;
 }
 
-void CPackObject::SetData(std::vector<std::uint8_t> bytes) { MakeExtra().data = std::move(bytes); }
+void CPackObject::SetData(std::vector<std::uint8_t> bytes) {
+  Extra& extra = MakeExtra();
+  extra.data = std::move(bytes);
+  extra.replaced = true;
+}
+
+bool CPackObject::BytesInSource() const { return !m_isDirectory && m_located && (!m_extra || !m_extra->replaced); }
 
 void CPackObject::SetKind() {
-  int kind = kIconFile;
+  m_plainName = !HasSpecialByte(m_name, true);
   if (m_isDirectory) {
-    m_image = kIconDirectory;
-    m_selectedImage = kIconOpenDirectory;
+    m_kind = kIconDirectory;
     return;
   }
+  // The kind goes by the last four characters in any case (".wav", or ".rc" after a name),
+  // compared as one number each.
+  int kind = kIconFile;
   const std::string& n = m_name;
   if (n.size() >= 4) {
-    if (EndsWith(n, ".wav"))
+    std::uint32_t e;
+    std::memcpy(&e, n.data() + n.size() - 4, 4);
+    e = static_cast<std::uint32_t>(FoldEight(e));
+    constexpr auto code = [](const char (&s)[5]) {
+      return static_cast<std::uint32_t>(static_cast<unsigned char>(s[0])) |
+             static_cast<std::uint32_t>(static_cast<unsigned char>(s[1])) << 8 |
+             static_cast<std::uint32_t>(static_cast<unsigned char>(s[2])) << 16 |
+             static_cast<std::uint32_t>(static_cast<unsigned char>(s[3])) << 24;
+    };
+    if (e == code(".wav"))
       kind = kIconSound;
-    else if (EndsWith(n, ".mdl"))
+    else if (e == code(".mdl"))
       kind = kIconMdl;
-    else if (EndsWith(n, ".md2"))
+    else if (e == code(".md2"))
       kind = kIconMd2;
-    else if (EndsWith(n, ".pcx") || EndsWith(n, ".lmp") || EndsWith(n, ".wal"))
+    else if (e == code(".pcx") || e == code(".lmp") || e == code(".wal") || e == code(".mip"))
       kind = kIconPicture;
-    else if (EndsWith(n, ".cfg") || EndsWith(n, ".txt") || EndsWith(n, ".rc"))
+    else if (e == code(".cfg") || e == code(".txt") || (e >> 8) == (code("x.rc") >> 8))
       kind = kIconText;
-    else if (EndsWith(n, ".sp2") || EndsWith(n, ".spr"))
+    else if (e == code(".sp2") || e == code(".spr"))
       kind = kIconSprite;
   }
-  m_image = m_selectedImage = kind;
+  m_kind = static_cast<std::uint8_t>(kind);
 }
 
 // --- tree ---
@@ -171,22 +374,46 @@ CPackObject* CPackObject::Root() {
 
 const CPackObject* CPackObject::Root() const { return const_cast<CPackObject*>(this)->Root(); }
 
+ContainerFormat CPackObject::Format() const {
+  const CPackObject* root = Root();
+  return root->m_extra ? root->m_extra->format : ContainerFormat::Pak;
+}
+
+void CPackObject::SetFormat(ContainerFormat format) {
+  if (format == Format() && !m_parent) return;
+  MakeExtra().format = format;
+  StoreNames(format);
+}
+
+void CPackObject::StoreNames(ContainerFormat format) {
+  // Names only ever lose case here, so two siblings can never come to share one: the index,
+  // which ignores case, already keeps them apart.
+  for (CPackObject* c : Children()) {
+    std::string stored = StoredName(c->m_name, format);
+    if (stored != c->m_name) {
+      c->m_name = std::move(stored);
+      c->SetKind();
+    }
+    if (c->m_isDirectory) c->StoreNames(format);
+  }
+}
+
 CPackObject::ChildTable& CPackObject::EnsureChildren() {
   if (!m_children) m_children = std::make_unique<ChildTable>();
   return *m_children;
 }
 
-std::string CPackObject::UniqueName(const std::string& lower) {
-  if (!FindChild(lower)) return lower;
-  std::string base = lower, ext;
-  if (lower.size() > 3) {
-    std::size_t dot = lower.rfind('.');
+std::string CPackObject::UniqueName(const std::string& stored) {
+  if (!FindChild(stored)) return stored;
+  std::string base = stored, ext;
+  if (stored.size() > 3) {
+    std::size_t dot = stored.rfind('.');
     if (dot != std::string::npos) {
-      base = lower.substr(0, dot);
-      ext = lower.substr(dot);
+      base = stored.substr(0, dot);
+      ext = stored.substr(dot);
     }
   }
-  int& next = EnsureChildren().nextSuffix[lower];
+  int& next = EnsureChildren().nextSuffix[ToLower(stored)];
   int n = std::max(next, 2);
   std::string candidate;
   while (true) {
@@ -199,6 +426,11 @@ std::string CPackObject::UniqueName(const std::string& lower) {
 }
 
 CPackObject* CPackObject::Enter(std::unique_ptr<CPackObject> child) {
+  const std::size_t hash = CNameIndex::Hash(child->m_name);
+  return Enter(std::move(child), hash);
+}
+
+CPackObject* CPackObject::Enter(std::unique_ptr<CPackObject> child, std::size_t hash) {
   ChildTable& c = EnsureChildren();
   child->m_parent = this;
   child->SetKind();
@@ -207,23 +439,28 @@ CPackObject* CPackObject::Enter(std::unique_ptr<CPackObject> child) {
   raw->m_nextSibling = nullptr;
   (c.last ? c.last->m_nextSibling : c.first) = raw;
   c.last = raw;
-  c.index.Insert(raw);
+  c.index.Insert(raw, hash);
   return raw;
 }
 
 CPackObject* CPackObject::AddChild(std::string_view name, bool isDirectory) {
   auto child = std::make_unique<CPackObject>();
-  child->m_name = UniqueName(StoredName(name));
+  child->m_name = UniqueName(StoredName(*this, name));
   child->m_isDirectory = isDirectory;
   return Enter(std::move(child));
 }
 
-std::string CPackObject::FreeName(std::string_view typed) { return UniqueName(StoredName(typed)); }
+std::string CPackObject::FreeName(std::string_view typed) { return UniqueName(StoredName(*this, typed)); }
 
 CPackObject* CPackObject::AdoptChild(std::unique_ptr<CPackObject> child) {
   if (!child) return nullptr;
-  child->m_name = UniqueName(StoredName(child->m_name));
-  if (child->m_extra) child->m_extra->source.reset();
+  const ContainerFormat format = Format();
+  child->m_name = UniqueName(StoredName(child->m_name, format));
+  if (child->m_extra) {
+    child->m_extra->archive.reset();
+    child->m_extra->format = ContainerFormat::Pak;
+  }
+  if (child->m_isDirectory) child->StoreNames(format);
   return Enter(std::move(child));
 }
 
@@ -253,7 +490,8 @@ std::unique_ptr<CPackObject> CPackObject::DetachChild(CPackObject* child) {
     return nullptr;
   // Bound before it leaves: its offsets describe the archive this directory reads from.
   if (child->m_isDirectory || child->m_offset > 0 || child->m_size > 0)
-    if (const auto& source = SourceRef(); source && !(child->m_extra && child->m_extra->source)) child->SetSource(source);
+    if (const auto& archive = ArchiveRef(); archive && !(child->m_extra && child->m_extra->archive))
+      child->MakeExtra().archive = archive;
   ChildTable& c = *m_children;
   c.index.Erase(child);
   (child->m_prevSibling ? child->m_prevSibling->m_nextSibling : c.first) = child->m_nextSibling;
@@ -293,7 +531,7 @@ bool CPackObject::Rename(const std::string& newName) {
     return true;
   }
   ChildTable& siblings = *m_parent->m_children;
-  if (siblings.index.Find(newName)) return false;
+  if (CPackObject* holder = siblings.index.Find(newName); holder && holder != this) return false;
   if (siblings.index.Find(m_name) != this) return false;
   siblings.index.Erase(this);
   m_name = newName;
@@ -330,43 +568,48 @@ bool CPackObject::IsInside(const CPackObject* ancestor) const {
 
 // --- bytes ---
 
-void CPackObject::SetSource(std::shared_ptr<CReadSource> source) { MakeExtra().source = std::move(source); }
+void CPackObject::SetSource(std::shared_ptr<CReadSource> source) {
+  SetArchive(source ? std::make_shared<CRangeReader>(std::move(source), Format()) : nullptr);
+}
 
-CReadSource* CPackObject::Source() const { return SourceRef().get(); }
+void CPackObject::SetArchive(std::shared_ptr<CArchiveReader> reader) { MakeExtra().archive = std::move(reader); }
 
-const std::shared_ptr<CReadSource>& CPackObject::SourceRef() const {
-  static const std::shared_ptr<CReadSource> none;
+CArchiveReader* CPackObject::Archive() const { return ArchiveRef().get(); }
+
+const std::shared_ptr<CArchiveReader>& CPackObject::ArchiveRef() const {
+  static const std::shared_ptr<CArchiveReader> none;
   for (const CPackObject* p = this; p; p = p->m_parent)
-    if (p->m_extra && p->m_extra->source) return p->m_extra->source;
+    if (p->m_extra && p->m_extra->archive) return p->m_extra->archive;
   return none;
 }
 
 void CPackObject::UnbindSource() {
-  if (m_parent && m_extra) m_extra->source.reset();
+  if (m_parent && m_extra) m_extra->archive.reset();
+}
+
+CReadSource* CPackObject::Source() const {
+  CArchiveReader* archive = Archive();
+  return archive ? &archive->Source() : nullptr;
 }
 
 int CPackObject::LoadData() {
   if (HasData() || m_isDirectory) return 0;
   if (m_size < 1) return 0;
   std::vector<std::uint8_t> bytes;
-  const std::string& tempPath = TempPath();
-  if (!tempPath.empty()) {
-    std::error_code ec;
-    auto onDisk = std::filesystem::file_size(tempPath, ec);
-    if (ec || onDisk < static_cast<std::uint64_t>(m_size)) return 0;
-    std::FILE* f = std::fopen(tempPath.c_str(), "rb");
-    if (!f) return 0;
-    bytes.resize(static_cast<std::size_t>(m_size));
-    bool ok = std::fread(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    std::fclose(f);
-    if (!ok) return 0;
-  } else {
-    CReadSource* source = Source();
-    // Never allocate for bytes the archive cannot hold.
-    if (!source || m_damaged || !source->Contains(m_offset, m_size)) return 0;
-    bytes.resize(static_cast<std::size_t>(m_size));
-    if (!source->ReadAt(static_cast<std::uint64_t>(m_offset), bytes.data(), bytes.size())) return 0;
+  // Never allocate for bytes that cannot be there.
+  std::string why;
+  if (!CanStream(&why)) return 0;
+  auto stream = OpenStream(&why);
+  if (!stream) return 0;
+  bytes.resize(static_cast<std::size_t>(m_size));
+  std::size_t at = 0;
+  while (true) {
+    const std::int64_t n = stream->Read(bytes.data() + at, bytes.size() - at);
+    if (n < 0) return 0;
+    if (n == 0) break;
+    at += static_cast<std::size_t>(n);
   }
+  if (at != bytes.size()) return 0;
   MakeExtra().data = std::move(bytes);
   return 1;
 }
@@ -380,13 +623,74 @@ bool CPackObject::CanStream(std::string* error) const {
   if (m_size < 0) return fail(Quoted(PathInArchive()) + " has a negative size");
   if (const auto* data = Data()) {
     if (data->size() < static_cast<std::size_t>(m_size)) return fail("the bytes of " + Quoted(PathInArchive()) + " are incomplete");
-  } else if (m_size > 0 && TempPath().empty()) {
-    const CReadSource* source = Source();
-    if (!source) return fail(Quoted(PathInArchive()) + " has no archive to read its bytes from");
-    if (m_damaged || !source->Contains(m_offset, m_size))
-      return fail("the data of " + Quoted(PathInArchive()) + " lie outside the archive");
+    return true;
   }
-  return true;
+  if (!TempPath().empty()) return true;
+  const CArchiveReader* archive = Archive();
+  if (!m_located || !archive) {
+    if (m_size == 0) return true;
+    return fail(Quoted(PathInArchive()) + (m_located ? " has no archive to read its bytes from" : " was never given its bytes"));
+  }
+  std::string why = archive->Unreadable(*this);
+  return why.empty() ? true : fail(why);
+}
+
+namespace {
+
+class CTempFileStream final : public CEntryStream {
+ public:
+  CTempFileStream(std::FILE* f, std::uint64_t size, std::string label) : m_file(f), m_left(size), m_label(std::move(label)) {
+    // Read in small pieces by a zip's writer: a large buffer makes them a few large reads. The
+    // C library sizes no buffer it is not given.
+    if (size > kBufferSize) {
+      m_buffer = std::make_unique<char[]>(kBufferSize);
+      std::setvbuf(m_file, m_buffer.get(), _IOFBF, kBufferSize);
+    }
+  }
+  ~CTempFileStream() override { std::fclose(m_file); }
+  std::int64_t Read(std::uint8_t* dst, std::size_t n) override {
+    n = static_cast<std::size_t>(std::min<std::uint64_t>(n, m_left));
+    if (n == 0) return 0;
+    if (std::fread(dst, 1, n, m_file) != n)
+      return Fail("the temporary file of " + Quoted(m_label) + " is shorter than the entry");
+    m_left -= n;
+    return static_cast<std::int64_t>(n);
+  }
+
+ private:
+  static constexpr std::size_t kBufferSize = 256 << 10;
+  std::unique_ptr<char[]> m_buffer;  // freed after the destructor closed the file
+  std::FILE* m_file;
+  std::uint64_t m_left;
+  std::string m_label;
+};
+
+}  // namespace
+
+std::int64_t CSpanStream::Read(std::uint8_t* dst, std::size_t n) {
+  n = std::min(n, m_left);
+  if (n) std::memcpy(dst, m_data, n);
+  m_data += n;
+  m_left -= n;
+  return static_cast<std::int64_t>(n);
+}
+
+std::unique_ptr<CEntryStream> CPackObject::OpenStream(std::string* error) const {
+  if (!CanStream(error)) return nullptr;
+  if (const auto* data = Data()) return std::make_unique<CSpanStream>(data->data(), static_cast<std::size_t>(m_size));
+  if (!TempPath().empty()) {
+    std::FILE* f = std::fopen(TempPath().c_str(), "rb");
+    if (!f) {
+      if (error) *error = "cannot open the temporary file of " + Quoted(PathInArchive());
+      return nullptr;
+    }
+    return std::make_unique<CTempFileStream>(f, static_cast<std::uint64_t>(m_size), PathInArchive());
+  }
+  CArchiveReader* archive = Archive();
+  if (!m_located || !archive) return std::make_unique<CSpanStream>(nullptr, 0);
+  auto stream = archive->Open(*this);
+  if (!stream && error) *error = "cannot read the bytes of " + Quoted(PathInArchive());
+  return stream;
 }
 
 bool CPackObject::StreamData(const std::function<bool(const std::uint8_t*, std::size_t)>& sink,
@@ -401,44 +705,21 @@ bool CPackObject::StreamData(const std::function<bool(const std::uint8_t*, std::
   const std::size_t size = static_cast<std::size_t>(m_size);
   if (const auto* data = Data())
     return size == 0 || sink(data->data(), size) ? true : fail("cannot write the bytes of " + Quoted(PathInArchive()));
-  if (size == 0) return true;
-  const std::size_t chunk = std::min(size, kChunk);
+  auto stream = OpenStream(error);
+  if (!stream) return false;
+  const std::size_t chunk = std::clamp<std::size_t>(size, 1, kChunk);
   const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(chunk);
-  if (!TempPath().empty()) {
-    std::FILE* f = std::fopen(TempPath().c_str(), "rb");
-    if (!f) return fail("cannot open the temporary file of " + Quoted(PathInArchive()));
-    std::size_t left = size;
-    while (left > 0) {
-      std::size_t n = std::min(left, chunk);
-      if (std::fread(buffer.get(), 1, n, f) != n) {
-        std::fclose(f);
-        return fail("the temporary file of " + Quoted(PathInArchive()) + " is shorter than the entry");
-      }
-      if (!sink(buffer.get(), n)) {
-        std::fclose(f);
-        return fail("cannot write the bytes of " + Quoted(PathInArchive()));
-      }
-      left -= n;
-    }
-    std::fclose(f);
-    return true;
+  while (true) {
+    const std::int64_t n = stream->Read(buffer.get(), chunk);
+    if (n < 0) return fail(stream->Error());
+    if (n == 0) return true;
+    if (!sink(buffer.get(), static_cast<std::size_t>(n))) return fail("cannot write the bytes of " + Quoted(PathInArchive()));
   }
-  CReadSource* source = Source();
-  std::uint64_t at = static_cast<std::uint64_t>(m_offset);
-  std::size_t left = size;
-  while (left > 0) {
-    std::size_t n = std::min(left, chunk);
-    if (!source->ReadAt(at, buffer.get(), n)) return fail("cannot read the bytes of " + Quoted(PathInArchive()));
-    if (!sink(buffer.get(), n)) return fail("cannot write the bytes of " + Quoted(PathInArchive()));
-    at += n;
-    left -= n;
-  }
-  return true;
 }
 
 bool CPackObject::CopyBytes(std::vector<std::uint8_t>& out, std::string* error, std::size_t max, bool* cut) const {
   out.clear();
-  const std::size_t size = static_cast<std::size_t>(std::max<std::int32_t>(m_size, 0));
+  const std::size_t size = static_cast<std::size_t>(std::max<std::int64_t>(m_size, 0));
   const bool more = size > max;
   if (cut) *cut = more;
   if (!CanStream(error)) return false;
@@ -456,74 +737,10 @@ bool CPackObject::CopyBytes(std::vector<std::uint8_t>& out, std::string* error, 
   return false;
 }
 
-// --- saving ---
-
-bool CPakWriter::Write(const void* data, std::size_t n) {
-  if (Failed()) return false;
-  if (!m_out.Write(data, n)) {
-    Fail(kWriteFailed);
-    return false;
-  }
-  m_position += static_cast<std::int64_t>(n);
-  if (!Advance(m_progress, n)) {
-    Fail(kCancelled);
-    return false;
-  }
-  return true;
-}
-
-bool CPackObject::WriteData(CPakWriter& writer) const {
-  for (CPackObject* c : Children()) {
-    if (c->m_isDirectory) continue;
-    writer.RecordOffset(static_cast<std::int32_t>(writer.Position()));
-    std::string why;
-    if (!c->StreamData([&](const std::uint8_t* p, std::size_t n) { return writer.Write(p, n); }, &why)) {
-      writer.Fail(writer.Failed() ? writer.Error() : why);
-      return false;
-    }
-  }
-  for (CPackObject* c : Children())
-    if (c->m_isDirectory && !c->WriteData(writer)) return false;
-  return true;
-}
-
-bool CPackObject::WriteDirectory(CPakWriter& writer, std::string prefix) const {
-  if (m_parent) prefix += m_name + "/";
-  for (CPackObject* c : Children()) {
-    if (c->m_isDirectory) continue;
-    std::uint8_t record[pak::kRecordSize] = {};
-    std::string path = prefix + c->m_name;
-    std::memcpy(record, path.data(), std::min(path.size(), pak::kMaxPathLength));
-    StoreU32(record + pak::kNameField, static_cast<std::uint32_t>(writer.TakeOffset()));
-    StoreU32(record + pak::kNameField + 4, static_cast<std::uint32_t>(c->m_size));
-    if (!writer.Write(record, sizeof record)) return false;
-  }
-  for (CPackObject* c : Children())
-    if (c->m_isDirectory && !c->WriteDirectory(writer, prefix)) return false;
-  return true;
-}
-
-void ApplyOffsets(CPackObject& root, const std::vector<std::int32_t>& offsets) {
-  std::size_t i = 0;
-  std::function<void(CPackObject&)> walk = [&](CPackObject& dir) {
-    for (CPackObject* c : dir.Children())
-      if (!c->IsDirectory() && i < offsets.size()) c->SetOffset(offsets[i++]);
-    for (CPackObject* c : dir.Children())
-      if (c->IsDirectory()) walk(*c);
-  };
-  walk(root);
-}
-
 void ForEachFileInSaveOrder(const CPackObject& dir,
                             const std::function<void(const std::string&, const CPackObject&)>& fn) {
-  std::function<void(const CPackObject&, const std::string&)> walk = [&](const CPackObject& d,
-                                                                          const std::string& prefix) {
-    for (CPackObject* c : d.Children())
-      if (!c->IsDirectory()) fn(prefix + c->Name(), *c);
-    for (CPackObject* c : d.Children())
-      if (c->IsDirectory()) walk(*c, prefix + c->Name() + "/");
-  };
-  walk(dir, dir.Parent() ? dir.PathInArchive() + "/" : std::string());
+  std::string path = dir.Parent() ? dir.PathInArchive() + "/" : std::string();
+  VisitFilesInSaveOrder(dir, path, fn);
 }
 
 }  // namespace tarn

@@ -10,17 +10,21 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "archive/Progress.h"
+#include "archive/ContainerFormat.h"
 #include "archive/ReadSource.h"
 
 namespace tarn {
 
 class ByteReader;
 class ByteWriter;
+class CArchiveReader;
+class CEntryStream;
 class CExtractFolder;
-class CPakWriter;
+class CTreeBuilder;
 
 // Icon kinds, the indices the views use into their image lists.
 enum IconKind : int {
@@ -67,12 +71,35 @@ struct ExportReport {
 
 class CPackObject;
 
+// Where a file's bytes lie in the archive it was read from, as its directory says.
+struct EntryLocation {
+  std::int64_t offset = 0;       // PAK, WAD: where the bytes start; ZIP: the entry's index in the archive
+  std::uint32_t storedSize = 0;  // ZIP: the size of the compressed bytes
+  std::uint32_t crc = 0;         // ZIP: the CRC-32 of the bytes
+  std::uint16_t method = 0;      // ZIP: 0 stored, 8 deflated
+  bool crcKnown = false;
+};
+
+// Why the bytes of an entry read from an archive cannot be read.
+enum class EntryProblem : std::uint8_t {
+  None,
+  Outside,         // the directory puts them (partly) outside the file
+  Encrypted,       // a zip entry with the encryption flag
+  Method,          // a zip compression method Tarn cannot undo
+  CompressedLump,  // a WAD lump marked compressed, which no engine ever decoded
+};
+
 // Open-addressing index from name to child: no allocation per entry, which keeps opening and
-// closing archives of a hundred thousand entries linear in practice, not just in theory.
+// closing archives of a hundred thousand entries linear in practice, not just in theory. Names
+// are compared as ASCII without regard to case: within a directory, two names that differ only
+// in case are one name in every container, whatever case each keeps.
 class CNameIndex {
  public:
-  CPackObject* Find(std::string_view name) const;
-  void Insert(CPackObject* entry);  // its name must not be in the index
+  static std::size_t Hash(std::string_view name);
+  CPackObject* Find(std::string_view name) const { return Find(name, Hash(name)); }
+  CPackObject* Find(std::string_view name, std::size_t hash) const;
+  void Insert(CPackObject* entry) { Insert(entry, Hash(NameOf(entry))); }
+  void Insert(CPackObject* entry, std::size_t hash);  // its name must not be in the index
   void Erase(const CPackObject* entry);
   void Clear();
   std::size_t Size() const { return m_live; }
@@ -84,6 +111,7 @@ class CNameIndex {
     CPackObject* entry = nullptr;  // null: never used; kTombstone: erased
     std::size_t hash = 0;          // compared first, so probing rarely touches the entries
   };
+  static std::string_view NameOf(const CPackObject* entry);
   void Rehash(std::size_t slots);
   void Place(CPackObject* entry, std::size_t hash);
   std::vector<Slot> m_slots;
@@ -130,17 +158,32 @@ class CPackObject {
   ~CPackObject();
   CPackObject(const CPackObject&) = delete;
   CPackObject& operator=(const CPackObject&) = delete;
+  // Entries come from a pool of slabs rather than one allocation each: an archive of ten
+  // thousand entries is read in a few pages instead of ten thousand heap blocks.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* p) noexcept;
 
   // --- fields ---
   const std::string& Name() const { return m_name; }
   bool IsDirectory() const { return m_isDirectory; }
   void SetDirectory(bool isDirectory);  // recomputes the kind
-  int Image() const { return m_image; }
-  int SelectedImage() const { return m_selectedImage; }
-  std::int32_t Size() const { return m_size; }
-  void SetSize(std::int32_t size) { m_size = size; }
-  std::int32_t Offset() const { return m_offset; }
-  void SetOffset(std::int32_t offset) { m_offset = offset; }
+  int Image() const { return m_kind; }
+  // False when the name holds a byte that is escaped in output or refused on disk (a control
+  // byte, "\\" or ":"); kept with the kind, so that a listing need not look again.
+  bool PlainName() const { return m_plainName; }
+  int SelectedImage() const { return m_isDirectory ? static_cast<int>(kIconOpenDirectory) : m_kind; }
+  std::int64_t Size() const { return m_size; }
+  void SetSize(std::int64_t size) { m_size = size; }
+  std::int64_t Offset() const { return m_offset; }
+  void SetOffset(std::int64_t offset) {
+    m_offset = offset;
+    m_located = true;
+  }
+  // Where the bytes lie in the source archive; SetLocation also sets the offset. An entry has
+  // one once read from an archive or given an offset; one made since has none.
+  EntryLocation Location() const { return {m_offset, m_storedSize, m_crc, m_method, m_crcKnown}; }
+  void SetLocation(const EntryLocation& location);
+  bool HasLocation() const { return m_located; }
   CPackObject* Parent() const { return m_parent; }
   const std::string& TempPath() const;
   // Takes over a temporary file holding this entry's bytes; an owned one is deleted with the entry.
@@ -149,16 +192,23 @@ class CPackObject {
   // Opaque slot for the directory tree control.
   void* treeItem = nullptr;
 
-  // Set when the archive's record for this entry pointed outside the file: its bytes cannot be read.
-  bool IsDamaged() const { return m_damaged; }
-  void SetDamaged(bool damaged) { m_damaged = damaged; }
+  // Set when the entry's bytes in the source archive cannot be read: the archive's record
+  // points outside the file, or it holds them in a way Tarn cannot undo (see EntryProblem).
+  bool IsDamaged() const { return m_problem != EntryProblem::None; }
+  void SetDamaged(bool damaged) { m_problem = damaged ? EntryProblem::Outside : EntryProblem::None; }
+  EntryProblem Problem() const { return m_problem; }
+  void SetProblem(EntryProblem problem) { m_problem = problem; }
 
   bool HasData() const { return m_extra && m_extra->data; }
   const std::vector<std::uint8_t>* Data() const { return HasData() ? &*m_extra->data : nullptr; }
+  // Gives the entry new bytes; they replace whatever the source archive holds for it.
   void SetData(std::vector<std::uint8_t> bytes);
   void ReleaseData() {
     if (m_extra) m_extra->data.reset();
   }
+  // True when the bytes are those of the source archive, unchanged: neither given in memory
+  // nor taken from a file since it was read.
+  bool BytesInSource() const;
 
   // --- tree ---
   CPackObject* Root();
@@ -168,19 +218,27 @@ class CPackObject {
   // The name index's work so far (see CNameIndex::Probes).
   std::size_t IndexProbes() const { return m_children ? m_children->index.Probes() : 0; }
 
-  // Creates an entry below this directory; the name is lower-cased and made unique with "(n)".
+  // The container the tree is to be stored in, which decides how names are stored (see
+  // EntryNames.h); kept by the root, PAK when never set.
+  ContainerFormat Format() const;
+  void SetFormat(ContainerFormat format);  // the root's
+
+  // Creates an entry below this directory, its name stored as the container stores names and
+  // made unique with "(n)".
   CPackObject* AddChild(std::string_view name, bool isDirectory);
-  // Enters a detached entry (from a transfer stream, say) below this directory, named as AddChild would.
+  // Enters a detached entry (from a transfer stream, say) below this directory, named as
+  // AddChild would name it, and its subtree's names as the container stores them.
   CPackObject* AdoptChild(std::unique_ptr<CPackObject> child);
   // The name AddChild would give an entry called `typed` here: lower-cased, made unique.
   std::string FreeName(std::string_view typed);
+  // The child of that name in any case, or nullptr.
   CPackObject* FindChild(std::string_view name) const;
   CPackObject* FindChildDirectory(std::string_view name) const;
   CPackObject* FindByPath(std::string_view path) const;
   // 1 when removed and destroyed, 0 when the child is not in this directory.
   int RemoveChild(CPackObject* child);
   // Takes the child out whole. Its bytes stay readable: an entry that read them from the
-  // source archive keeps that archive (see BindSource).
+  // source archive keeps that archive (see ArchiveRef).
   std::unique_ptr<CPackObject> DetachChild(CPackObject* child);
   // Enters a detached entry under its own name, before `before` (one of the children) or at the
   // end; nothing, and the entry is destroyed, when a child already has the name.
@@ -188,7 +246,8 @@ class CPackObject {
   // The child after this one in the directory's order; nullptr for the last.
   CPackObject* NextSibling() const { return m_nextSibling; }
   // Refuses (false) an empty name, a name holding "/" or NUL, and a name another entry of the
-  // directory already has; renaming to the current name succeeds and changes nothing.
+  // directory already has in any case; renaming to the current name, or to it in another case,
+  // succeeds.
   bool Rename(const std::string& newName);
   int CountFiles() const;
   void DeleteChildren();
@@ -200,17 +259,21 @@ class CPackObject {
   // --- bytes ---
   // The source archive this entry's subtree reads from: the root's, or the one bound to the
   // nearest ancestor that came back from elsewhere (an undone delete after a save, whose
-  // offsets still describe the archive it was deleted from).
+  // locations still describe the archive it was deleted from). A file whose bytes the entries'
+  // locations point at as they are (PAK semantics), or an opened container that knows how its
+  // entries are stored.
   void SetSource(std::shared_ptr<CReadSource> source);
+  void SetArchive(std::shared_ptr<CArchiveReader> reader);
   CReadSource* Source() const;
-  const std::shared_ptr<CReadSource>& SourceRef() const;
-  // Forgets a source bound below the root, once the entry's offsets describe the root's.
+  CArchiveReader* Archive() const;
+  const std::shared_ptr<CArchiveReader>& ArchiveRef() const;
+  // Forgets an archive bound below the root, once the entry's locations describe the root's.
   void UnbindSource();
   // 1 when the bytes were loaded now (the caller releases them after use), 0 otherwise:
   // already loaded, nothing to load, or no readable source.
   int LoadData();
   // False, with a reason, when StreamData is bound to fail before reading anything: a
-  // directory, a bad size, or bytes that lie outside the source archive.
+  // directory, a bad size, or bytes that lie outside the source archive or cannot be read from it.
   bool CanStream(std::string* error) const;
   // Hands the bytes to sink in pieces without keeping them, from memory, the temporary file or
   // the source archive. False with a reason when they cannot all be read or the sink refuses.
@@ -219,10 +282,9 @@ class CPackObject {
   // entry as it was: safe beside other readers, on any thread. False with a reason.
   bool CopyBytes(std::vector<std::uint8_t>& out, std::string* error, std::size_t max = SIZE_MAX,
                  bool* cut = nullptr) const;
-
-  // --- saving: the two passes, visiting files before subdirectories in child order ---
-  bool WriteData(CPakWriter& writer) const;
-  bool WriteDirectory(CPakWriter& writer, std::string prefix) const;
+  // The bytes to pull piece by piece, exactly Size() of them or a failure; nullptr, with the
+  // reason, when CanStream says no.
+  std::unique_ptr<CEntryStream> OpenStream(std::string* error) const;
 
   // --- transfer stream ---
   // Writes this entry with its subtree. Files whose bytes cannot be read are written empty and
@@ -239,7 +301,8 @@ class CPackObject {
   }
 
   // --- disk transfer ---
-  // Imports one disk file into this directory.
+  // Imports one disk file into this directory; refused, with the reason, when the container
+  // cannot hold a file of that name here (see UnfitNameReason).
   CPackObject* ImportFile(const std::filesystem::path& diskPath, const ImportOptions& options, std::string* error);
   // Imports a disk folder's contents below this directory, recursively.
   ImportReport ImportDirectory(const std::filesystem::path& folder, const ImportOptions& options = {});
@@ -255,18 +318,21 @@ class CPackObject {
 
  private:
   friend class CChildRange::iterator;
+  friend class CTreeBuilder;
   struct ChildTable {
     // Owning, doubly linked through the children's sibling links, in insertion order.
     CPackObject* first = nullptr;
     CPackObject* last = nullptr;
     CNameIndex index;
-    // For each taken base+extension, the lowest counter that may still be free: keeps
-    // unique-naming linear when many entries share one name.
+    // For each taken base+extension (in lower case), the lowest counter that may still be
+    // free: keeps unique-naming linear when many entries share one name.
     std::unordered_map<std::string, int> nextSuffix;
   };
   ChildTable& EnsureChildren();
-  std::string UniqueName(const std::string& lowerName);
+  std::string UniqueName(const std::string& storedName);
   CPackObject* Enter(std::unique_ptr<CPackObject> child);
+  CPackObject* Enter(std::unique_ptr<CPackObject> child, std::size_t hash);
+  void StoreNames(ContainerFormat format);
   void DeleteTempFile();
   void DestroyChildren();
   bool ImportFolderRecursive(const std::filesystem::path& folder, const ImportOptions& options, ImportReport& report,
@@ -277,25 +343,33 @@ class CPackObject {
   static std::unique_ptr<CPackObject> ReadEntry(ByteReader& in, const StreamOptions& options, int depth);
 
   std::string m_name = "untitled";
-  bool m_isDirectory = false;
-  bool m_damaged = false;
-  int m_image = kIconFile;
-  int m_selectedImage = kIconFile;
-  std::int32_t m_size = 0;
-  std::int32_t m_offset = 0;
   CPackObject* m_parent = nullptr;
+  CPackObject* m_prevSibling = nullptr;
+  CPackObject* m_nextSibling = nullptr;
   // What few entries have, kept out of line so that an archive's many plain entries stay small.
   struct Extra {
     std::optional<std::vector<std::uint8_t>> data;
     std::string tempPath;
     bool ownsTempFile = false;
-    std::shared_ptr<CReadSource> source;  // the root's, or a detached subtree's
+    bool replaced = false;  // bytes given since the entry was read: the source no longer holds them
+    std::shared_ptr<CArchiveReader> archive;  // the root's, or a detached subtree's
+    ContainerFormat format = ContainerFormat::Pak;  // the root's only
   };
   Extra& MakeExtra();
   std::unique_ptr<Extra> m_extra;
   std::unique_ptr<ChildTable> m_children;
-  CPackObject* m_prevSibling = nullptr;
-  CPackObject* m_nextSibling = nullptr;
+  std::int64_t m_size = 0;
+  // The location, field by field so that it packs with the flags below.
+  std::int64_t m_offset = 0;
+  std::uint32_t m_storedSize = 0;
+  std::uint32_t m_crc = 0;
+  std::uint16_t m_method = 0;
+  bool m_crcKnown = false;
+  bool m_located = false;
+  EntryProblem m_problem = EntryProblem::None;
+  std::uint8_t m_kind = kIconFile;
+  bool m_isDirectory = false;
+  bool m_plainName = true;
 };
 
 inline CChildRange::iterator& CChildRange::iterator::operator++() {
@@ -303,7 +377,25 @@ inline CChildRange::iterator& CChildRange::iterator::operator++() {
   return *this;
 }
 
-// Visits every file below dir in save order (files first, then subdirectories), with its archive path.
+// Visits every file below dir in save order (files first, then subdirectories), with its archive
+// path (a buffer reused from one call to the next: copy it to keep it).
 void ForEachFileInSaveOrder(const CPackObject& dir, const std::function<void(const std::string&, const CPackObject&)>& fn);
+// The same without the cost of a std::function call per file, for the callers that visit many.
+template <typename Fn>
+void VisitFilesInSaveOrder(const CPackObject& dir, std::string& path, Fn&& fn) {
+  const std::size_t base = path.size();
+  for (CPackObject* c : dir.Children()) {
+    if (c->IsDirectory()) continue;
+    path.append(c->Name());
+    fn(std::as_const(path), *c);
+    path.resize(base);
+  }
+  for (CPackObject* c : dir.Children()) {
+    if (!c->IsDirectory()) continue;
+    path.append(c->Name()).push_back('/');
+    VisitFilesInSaveOrder(*c, path, fn);
+    path.resize(base);
+  }
+}
 
 }  // namespace tarn

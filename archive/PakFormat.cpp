@@ -6,13 +6,13 @@
 #include <unordered_map>
 
 #include "archive/ByteIO.h"
+#include "archive/EntryNames.h"
 
 namespace tarn {
 
 std::string ToLower(std::string_view view) {
   std::string s(view);
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  LowerInPlace(s);
   return s;
 }
 
@@ -63,7 +63,7 @@ std::string UnsafeNameReason(std::string_view name) {
   return {};
 }
 
-PakReadResult ReadPakIndex(CReadSource& source, PakIndex& index) {
+PakReadResult ReadPakHeader(CReadSource& source, PakIndex& index) {
   index = PakIndex{};
   index.fileSize = source.Size();
   std::uint8_t header[pak::kHeaderSize];
@@ -89,32 +89,43 @@ PakReadResult ReadPakIndex(CReadSource& source, PakIndex& index) {
   std::int64_t wanted = dirLength / static_cast<std::int64_t>(pak::kRecordSize);
   std::int64_t fitting = available / static_cast<std::int64_t>(pak::kRecordSize);
   if (fitting < wanted) index.directoryTruncated = true;
-  std::int64_t count = std::min(wanted, fitting);
-  if (count == 0) return PakReadResult::Ok;
+  index.recordCount = static_cast<std::size_t>(std::min(wanted, fitting));
+  return PakReadResult::Ok;
+}
 
-  std::vector<std::uint8_t>& dir = index.rawDirectory;
-  dir.resize(static_cast<std::size_t>(count) * pak::kRecordSize);
-  if (!source.ReadAt(static_cast<std::uint64_t>(dirOffset), dir.data(), dir.size())) {
+PakReadResult ReadPakDirectory(CReadSource& source, PakIndex& index) {
+  if (ReadPakHeader(source, index) != PakReadResult::Ok) return PakReadResult::NotPak;
+  if (index.recordCount == 0) return PakReadResult::Ok;
+  ReadBuffer& dir = index.rawDirectory;
+  dir.resize(index.recordCount * pak::kRecordSize);
+  if (!source.ReadAt(static_cast<std::uint64_t>(index.directoryOffset), dir.data(), dir.size())) {
     index.directoryTruncated = true;
+    index.recordCount = 0;
     dir.clear();
-    return PakReadResult::Ok;
-  }
-  ByteReader r(dir);
-  index.records.reserve(static_cast<std::size_t>(count));
-  for (std::int64_t i = 0; i < count; ++i) {
-    PakRecord rec;
-    auto field = r.Bytes(pak::kNameField);
-    const void* nul = std::memchr(field.data(), 0, field.size());
-    rec.nameTerminated = nul != nullptr;
-    rec.path = std::string_view(reinterpret_cast<const char*>(field.data()),
-                                nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - field.data())
-                                    : field.size());
-    rec.offset = r.I32();
-    rec.size = r.I32();
-    rec.dataInside = source.Contains(rec.offset, rec.size);
-    index.records.push_back(std::move(rec));
   }
   return PakReadResult::Ok;
+}
+
+PakRecord ParsePakRecord(const CReadSource& source, const std::uint8_t* record) {
+  PakRecord rec;
+  const void* nul = std::memchr(record, 0, pak::kNameField);
+  rec.nameTerminated = nul != nullptr;
+  rec.path = std::string_view(reinterpret_cast<const char*>(record),
+                              nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - record) : pak::kNameField);
+  ByteReader r(record + pak::kNameField, 8);
+  rec.offset = r.I32();
+  rec.size = r.I32();
+  rec.dataInside = source.Contains(rec.offset, rec.size);
+  return rec;
+}
+
+PakReadResult ReadPakIndex(CReadSource& source, PakIndex& index) {
+  const PakReadResult result = ReadPakDirectory(source, index);
+  const std::size_t count = index.rawDirectory.size() / pak::kRecordSize;
+  index.records.reserve(count);
+  for (std::size_t i = 0; i < count; ++i)
+    index.records.push_back(ParsePakRecord(source, index.rawDirectory.data() + i * pak::kRecordSize));
+  return result;
 }
 
 std::vector<std::string> CheckPakIndex(const PakIndex& index) {

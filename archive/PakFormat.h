@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/ByteIO.h"
 #include "archive/ReadSource.h"
 
 namespace tarn {
@@ -40,8 +41,9 @@ struct PakIndex {
   std::int32_t directoryOffset = 0;
   std::int32_t directoryLength = 0;
   bool directoryTruncated = false;  // the directory claims more bytes than the file holds
+  std::size_t recordCount = 0;      // the records that lie in the file
   std::vector<PakRecord> records;
-  std::vector<std::uint8_t> rawDirectory;  // the directory as read, holding the names
+  ReadBuffer rawDirectory;  // the directory as read, holding the names
 };
 
 enum class PakReadResult { Ok, NotPak };
@@ -49,6 +51,13 @@ enum class PakReadResult { Ok, NotPak };
 // Reads the header and directory. Never reads outside the source: records beyond its end are
 // dropped (directoryTruncated) and records whose data lie outside are kept but flagged.
 PakReadResult ReadPakIndex(CReadSource& source, PakIndex& index);
+// The same without the records: the directory's bytes, for the caller to take record by
+// record (ParsePakRecord, one kPakRecordSize slice of rawDirectory at a time).
+PakReadResult ReadPakDirectory(CReadSource& source, PakIndex& index);
+// Only the header: where the directory lies and how many of its records the file holds
+// (recordCount), for a caller that reads them piece by piece.
+PakReadResult ReadPakHeader(CReadSource& source, PakIndex& index);
+PakRecord ParsePakRecord(const CReadSource& source, const std::uint8_t* record);
 
 // Every problem of an archive, one readable line each; empty when the archive is sound.
 std::vector<std::string> CheckPakIndex(const PakIndex& index);

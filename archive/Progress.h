@@ -27,4 +27,21 @@ inline bool Advance(CProgress* progress, std::uint64_t units, std::string_view w
   return !progress || progress->Advance(units, what);
 }
 
+// Passes progress on and remembers whether it said stop: for work whose result cannot tell a
+// stop from a failure.
+class CStopNoted final : public CProgress {
+ public:
+  explicit CStopNoted(CProgress* inner) : m_inner(inner) {}
+  void Expect(std::uint64_t units) override { tarn::Expect(m_inner, units); }
+  bool Advance(std::uint64_t units, std::string_view what) override {
+    if (!tarn::Advance(m_inner, units, what)) m_stopped = true;
+    return !m_stopped;
+  }
+  bool Stopped() const { return m_stopped; }
+
+ private:
+  CProgress* m_inner;
+  bool m_stopped = false;
+};
+
 }  // namespace tarn

@@ -123,7 +123,7 @@ ExtractOutcome WriteAt(const fs::path& path, const CExtractFolder::Filler& fill,
 
 ExtractOutcome ExportFileTo(const CPackObject& entry, const fs::path& path, std::string* why, CProgress* progress) {
   if (!entry.CanStream(why)) return ExtractOutcome::Failed;
-  Expect(progress, static_cast<std::uint64_t>(std::max<std::int32_t>(entry.Size(), 0)));
+  Expect(progress, static_cast<std::uint64_t>(std::max<std::int64_t>(entry.Size(), 0)));
   return WriteAt(path,
                  [&](const CExtractFolder::Sink& sink, std::string* fillWhy) {
                    return entry.StreamData(

@@ -282,6 +282,7 @@ bool CSafeSave::Begin(const fs::path& path, const Options& options) {
   m_failure = {};
   m_committed = {};
   m_writeErrno = 0;
+  m_unstarted = 0;
   m_target = InspectSaveTarget(path);
   if (!m_target.refusal.empty()) return Fail(SaveStage::Replace, m_target.refusal);
   for (SaveConcern c : ConcernsOf(m_target, options.expected))
@@ -295,6 +296,10 @@ bool CSafeSave::Begin(const fs::path& path, const Options& options) {
   int err = 0;
   // Private while it is written; given the old file's mode (or the usual one) when complete.
   if (!m_file.Create(m_dir, leaf, 0600, options.unnamedTemporary, &err)) return FailErrno(SaveStage::Create, err);
+  // Archives are written in pieces of a few KiB (libzip copies entries 8 KiB at a time): a
+  // large buffer makes them a few large writes. The C library sizes no buffer it is not given.
+  if (!m_buffer) m_buffer = std::make_unique<char[]>(kBufferSize);
+  std::setvbuf(File(), m_buffer.get(), _IOFBF, kBufferSize);
   return true;
 }
 
@@ -303,6 +308,17 @@ bool CSafeSave::Write(const void* data, std::size_t n) {
   if (n && std::fwrite(data, 1, n, File()) != n) {
     WriteFailed(errno);
     return false;
+  }
+  // A large archive goes to the disk as it is written, not all at the flush before the rename:
+  // the disk then works while the rest is being made.
+  m_unstarted += n;
+  if (m_unstarted >= (8u << 20)) {
+    m_unstarted = 0;
+    if (std::fflush(File()) != 0) {
+      WriteFailed(errno);
+      return false;
+    }
+    ::sync_file_range(m_file.Descriptor(), 0, 0, SYNC_FILE_RANGE_WRITE);
   }
   return true;
 }

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -159,11 +160,15 @@ class CSafeSave {
   bool Fail(SaveStage stage, const std::string& reason);
   bool FailErrno(SaveStage stage, int err);
 
+  static constexpr std::size_t kBufferSize = 256 << 10;
+
   SaveTarget m_target;
   SaveFailure m_failure;
+  std::unique_ptr<char[]> m_buffer;  // the file's stdio buffer: declared first, freed after it closes
   CPendingFile m_file;
   int m_dir = -1;
   int m_writeErrno = 0;
+  std::size_t m_unstarted = 0;  // bytes written since the disk was last asked to start on them
   FileStamp m_committed;
 };
 

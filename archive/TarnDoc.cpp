@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <unordered_map>
 
 #include "archive/ByteIO.h"
-#include "archive/PakWriter.h"
 
 namespace tarn {
 
@@ -22,6 +22,7 @@ void CTarnDoc::ResetRoot() {
   root->SetDirectory(true);
   m_root = std::move(root);
 }
+
 
 std::string CTarnDoc::Title() const { return m_path.empty() ? "Untitled" : m_path.filename().string(); }
 
@@ -103,78 +104,48 @@ namespace {
 // How many changed names the open message lists before it only counts the rest.
 constexpr std::size_t kListedNames = 20;
 
-std::string ShownAs(std::string_view stored, const CPackObject& entry) {
-  return Quoted(stored) + " is shown as " + Quoted(entry.PathInArchive()) + ": the archive holds that name twice";
-}
+// A save in another format: the document before it (tree, file, format) for the way back, and
+// the converted one for the way forward again. The converted file stays on disk either way.
+class CConvertDocument final : public CUndoCommand {
+ public:
+  CConvertDocument(std::string text, CTarnDoc::Container other) : m_text(std::move(text)), m_other(std::move(other)) {}
+  std::string Text() const override { return m_text; }
+  void Undo(CTarnDoc& doc) override { doc.ExchangeContainer(m_other); }
+  void Redo(CTarnDoc& doc) override { doc.ExchangeContainer(m_other); }
+
+ private:
+  std::string m_text;
+  CTarnDoc::Container m_other;
+};
 
 }  // namespace
 
-std::unique_ptr<CPackObject> CTarnDoc::BuildTree(const PakIndex& index, int* damaged, std::vector<std::string>* renamed,
-                                                 CProgress* progress) {
-  // Reported in batches: a record takes well under a microsecond.
-  constexpr std::size_t kBatch = 4096;
-  Expect(progress, index.records.size());
-  std::size_t sinceReport = 0;
-  auto root = std::make_unique<CPackObject>();
-  root->Rename("root");
-  root->SetDirectory(true);
-  int bad = 0;
-  // Records of one directory usually come together, and a directory path resolves to the
-  // same entry every time while the tree only grows: remember each resolved path.
-  std::unordered_map<std::string, CPackObject*> directories;
-  std::string lowered;
-  for (const PakRecord& rec : index.records) {
-    if (++sinceReport == kBatch) {
-      if (!Advance(progress, sinceReport)) return nullptr;
-      sinceReport = 0;
-    }
-    const std::size_t lastSlash = rec.path.rfind('/');
-    CPackObject* dir = root.get();
-    if (lastSlash != std::string_view::npos) {
-      lowered = ToLower(rec.path.substr(0, lastSlash));
-      auto [it, fresh] = directories.try_emplace(lowered, nullptr);
-      if (fresh) {
-        std::string_view rest(lowered);
-        std::size_t slash;
-        while (true) {
-          slash = rest.find('/');
-          std::string segment(rest.substr(0, slash));
-          CPackObject* sub = dir->FindChildDirectory(segment);
-          dir = sub ? sub : dir->AddChild(segment, true);
-          if (renamed && dir->Name() != segment)
-            renamed->push_back(ShownAs(rec.path.substr(0, static_cast<std::size_t>(rest.data() - lowered.data()) + segment.size()), *dir));
-          if (slash == std::string_view::npos) break;
-          rest.remove_prefix(slash + 1);
-        }
-        it->second = dir;
-      }
-      dir = it->second;
-    }
-    CPackObject* file = dir->AddChild(lastSlash == std::string_view::npos ? rec.path : rec.path.substr(lastSlash + 1), false);
-    if (renamed) {
-      const std::string_view leaf = lastSlash == std::string_view::npos ? rec.path : rec.path.substr(lastSlash + 1);
-      if (file->Name() != ToLower(leaf)) renamed->push_back(ShownAs(rec.path, *file));
-      for (std::size_t start = 0;;) {
-        const std::size_t slash = rec.path.find('/', start);
-        const std::string why = UnsafeNameReason(rec.path.substr(start, slash == std::string_view::npos ? slash : slash - start));
-        if (!why.empty()) {
-          renamed->push_back(Quoted(rec.path) + " cannot be exported: " + why);
-          break;
-        }
-        if (slash == std::string_view::npos) break;
-        start = slash + 1;
-      }
-    }
-    file->SetOffset(rec.offset);
-    file->SetSize(rec.size);
-    if (!rec.dataInside) {
-      file->SetDamaged(true);
-      ++bad;
-    }
-  }
-  Advance(progress, sinceReport);
-  if (damaged) *damaged = bad;
-  return root;
+void CTarnDoc::ExchangeContainer(Container& other) {
+  std::swap(m_root, other.root);
+  std::swap(m_source, other.source);
+  std::swap(m_path, other.path);
+  std::swap(m_diskStamp, other.diskStamp);
+  // What opening found concerned the other file.
+  m_openProblems.clear();
+  m_damagedCount = 0;
+}
+
+std::unique_ptr<CPackObject> CTarnDoc::BuildTree(const PakIndex& index, int* damaged, std::vector<std::string>* renamed) {
+  return tarn::BuildTree(PakListing(index), ContainerFormat::Pak, damaged, renamed);
+}
+
+void CTarnDoc::TakeProblems(const std::vector<std::string>& directory, int damaged, const std::vector<std::string>& renamed) {
+  m_damagedCount = damaged;
+  // Only what opening itself finds; the full check (overlaps, duplicates, names) is CheckArchive.
+  m_openProblems = directory;
+  if (damaged > 0)
+    m_openProblems.push_back(std::to_string(damaged) + (damaged == 1 ? " entry" : " entries") +
+                             " cannot be read: " + (damaged == 1 ? "its data lie" : "their data lie") +
+                             " outside the file, or are stored in a way Tarn cannot undo.");
+  for (std::size_t i = 0; i < renamed.size() && i < kListedNames; ++i) m_openProblems.push_back(renamed[i]);
+  if (renamed.size() > kListedNames)
+    m_openProblems.push_back("... and " + std::to_string(renamed.size() - kListedNames) +
+                             " more names like these (tarn-pak check lists every problem).");
 }
 
 OpenedArchive CTarnDoc::ReadArchive(const fs::path& path, CProgress* progress) {
@@ -186,31 +157,43 @@ OpenedArchive CTarnDoc::ReadArchive(const fs::path& path, CProgress* progress) {
     opened.error = "Cannot open " + Quoted(path.string()) + ": " + why + ".";
     return opened;
   }
-  PakIndex index;
-  if (ReadPakIndex(*source, index) != PakReadResult::Ok) {
-    opened.error = Quoted(path.string()) + " is not a PAK archive.";
+  const std::optional<ContainerFormat> format = ProbeFormat(*source);
+  if (!format) {
+    opened.error = Quoted(path.string()) + " is not an archive Tarn reads (PAK, PK3 or another zip, WAD2, WAD3).";
     return opened;
   }
-  std::vector<std::string> renamed;
-  opened.root = BuildTree(index, &opened.damaged, &renamed, progress);
-  if (!opened.root) {
+  // The tree is built as the directory is read, reported in batches: a record takes well under
+  // a microsecond. Once told to stop, the records left are passed over.
+  constexpr std::size_t kBatch = 4096;
+  std::size_t sinceReport = 0;
+  bool stopped = false;
+  CTreeBuilding building(*format, &opened.renamed);
+  DirectoryListing listing;
+  listing.expect = [&](std::size_t count) { Expect(progress, count); };
+  listing.sink = [&](const DirectoryRecord& record) {
+    if (stopped) return;
+    building.Add(record);
+    if (++sinceReport == kBatch) {
+      stopped = !Advance(progress, sinceReport);
+      sinceReport = 0;
+    }
+  };
+  std::shared_ptr<CArchiveReader> reader = CodecFor(*format).Open(source, listing, &why);
+  if (stopped) {
     opened.cancelled = true;
     opened.error = "Opening " + Quoted(path.string()) + " was cancelled.";
     return opened;
   }
-  opened.root->SetSource(source);
+  if (!reader) {
+    opened.error = "Cannot open " + Quoted(path.string()) + ": " + why + ".";
+    return opened;
+  }
+  Advance(progress, sinceReport);
+  opened.damaged = building.Damaged();
+  opened.root = building.Take();
+  opened.root->SetArchive(std::move(reader));
   opened.source = std::move(source);
-  // Only what opening itself finds; the full check (overlaps, duplicates, names) is CheckArchive.
-  std::vector<std::string>& problems = opened.problems;
-  if (index.directoryTruncated || index.directoryLength % static_cast<std::int32_t>(pak::kRecordSize) != 0)
-    problems.push_back("The archive's directory is damaged; some entries may be missing.");
-  if (opened.damaged > 0)
-    problems.push_back(std::to_string(opened.damaged) + (opened.damaged == 1 ? " entry has" : " entries have") +
-                       " data outside the file and cannot be read.");
-  for (std::size_t i = 0; i < renamed.size() && i < kListedNames; ++i) problems.push_back(renamed[i]);
-  if (renamed.size() > kListedNames)
-    problems.push_back("... and " + std::to_string(renamed.size() - kListedNames) +
-                       " more names like these (tarn-pak check lists every problem).");
+  opened.problems = std::move(listing.problems);
   return opened;
 }
 
@@ -226,8 +209,7 @@ bool CTarnDoc::Install(OpenedArchive opened) {
   m_path = opened.path;
   m_diskStamp = m_source->Stamp();
   m_modified = false;
-  m_damagedCount = opened.damaged;
-  m_openProblems = std::move(opened.problems);
+  TakeProblems(opened.problems, opened.damaged, opened.renamed);
   m_lastError.clear();
   UpdateAllViews();
   return true;
@@ -235,26 +217,30 @@ bool CTarnDoc::Install(OpenedArchive opened) {
 
 std::vector<std::string> CTarnDoc::CheckArchive() const {
   if (!m_source) return {};
-  PakIndex index;
-  if (ReadPakIndex(*m_source, index) != PakReadResult::Ok) return {"the file is no longer a PAK archive"};
-  return CheckPakIndex(index);
+  return CodecFor(Format()).Check(m_source);
 }
 
-std::vector<std::string> CTarnDoc::SaveBlockers() const {
-  std::vector<std::string> blockers;
-  std::int64_t end = static_cast<std::int64_t>(pak::kHeaderSize);
-  std::int64_t files = 0;
-  ForEachFileInSaveOrder(*m_root, [&](const std::string& path, const CPackObject& file) {
-    ++files;
-    if (path.size() > pak::kMaxPathLength)
-      blockers.push_back("The path " + Quoted(path) + " is longer than 55 characters.");
-    if (file.Size() < 0) blockers.push_back("The file " + Quoted(path) + " has an invalid size.");
-    end += std::max<std::int32_t>(file.Size(), 0);
+std::vector<std::string> CTarnDoc::SaveBlockers(ContainerFormat format) const {
+  std::vector<std::string> blockers = CodecFor(format).SaveBlockers(*m_root);
+  // Bytes the source holds in a way Tarn cannot read (encrypted, compressed lumps) cannot be
+  // written anywhere; those outside the file are told when the save reaches them.
+  std::string path;
+  VisitFilesInSaveOrder(*m_root, path, [&](const std::string&, const CPackObject& file) {
+    if (file.IsDamaged() && file.Problem() != EntryProblem::Outside && file.BytesInSource()) {
+      std::string why;
+      if (!file.CanStream(&why)) blockers.push_back(why + ".");
+    }
   });
-  end += files * static_cast<std::int64_t>(pak::kRecordSize);
-  if (end > pak::kMaxArchiveSize)
-    blockers.push_back("The archive would be " + std::to_string(end) + " bytes, more than the 2 GiB a PAK file can hold.");
   return blockers;
+}
+
+ContainerFormat CTarnDoc::FormatForSave(const fs::path& path) const {
+  if (m_source && LastSeen(path)) return Format();
+  const std::optional<ContainerFormat> named = FormatOfName(path);
+  if (!named) return Format();
+  // ".wad" names no version: a WAD stays the one it is.
+  if (IsWad(*named) && IsWad(Format())) return Format();
+  return *named;
 }
 
 std::optional<FileStamp> CTarnDoc::LastSeen(const fs::path& path) const {
@@ -275,12 +261,19 @@ std::vector<std::pair<SaveConcern, std::string>> CTarnDoc::SaveConcerns(const fs
   return concerns;
 }
 
-bool CTarnDoc::OnSaveDocument(const fs::path& path, const SaveConsent& consent, CProgress* progress) {
+bool CTarnDoc::OnSaveDocument(const fs::path& path, const SaveConsent& consent, std::optional<ContainerFormat> format,
+                              CProgress* progress) {
   m_cancelled = false;
+  if (IsReadOnlyArchiveName(path))
+    return Fail("Tarn does not write " + Quoted(path.filename().string()) +
+                ": the game reads .kpf files as they are. Save a copy under another name (.pk3, .zip).");
+  const ContainerFormat target = format ? *format : FormatForSave(path);
+  const CContainerCodec& codec = CodecFor(target);
+  const bool converts = m_source && target != Format();
   // Refuse what the format cannot hold before anything is written.
-  auto blockers = SaveBlockers();
+  auto blockers = SaveBlockers(target);
   if (!blockers.empty()) {
-    std::string text = "The archive cannot be saved:";
+    std::string text = std::string("The archive cannot be saved as ") + FormatName(target) + ":";
     for (const auto& b : blockers) text += "\n" + b;
     return Fail(text);
   }
@@ -305,52 +298,69 @@ bool CTarnDoc::OnSaveDocument(const fs::path& path, const SaveConsent& consent, 
   options.expected = LastSeen(path);
   if (!out.Begin(path, options)) return FailSave(out.Failure(), out.Target().exists);
 
-  CPakWriter writer(out, progress);
-  const int files = m_root->CountFiles();
+  // The files' bytes are what the save reports. Stopped, nothing of the new file stays (the
+  // pending file goes with `out`).
+  CStopNoted watched(progress);
+  WriteOptions writeOptions = m_writeOptions;
   if (progress) {
-    std::uint64_t bytes = pak::kHeaderSize + static_cast<std::uint64_t>(files) * pak::kRecordSize;
+    std::uint64_t bytes = 0;
     ForEachFileInSaveOrder(*m_root, [&](const std::string&, const CPackObject& f) {
-      bytes += static_cast<std::uint64_t>(std::max<std::int32_t>(f.Size(), 0));
+      bytes += static_cast<std::uint64_t>(std::max<std::int64_t>(f.Size(), 0));
     });
-    progress->Expect(bytes);
+    watched.Expect(bytes);
+    writeOptions.progress = &watched;
   }
-  std::uint8_t header[pak::kHeaderSize] = {'P', 'A', 'C', 'K'};
-  StoreU32(header + 8, static_cast<std::uint32_t>(files) * pak::kRecordSize);
-  writer.Write(header, sizeof header);
-  bool ok = m_root->WriteData(writer);
-  const auto directoryOffset = static_cast<std::uint32_t>(writer.Position());
-  ok = ok && m_root->WriteDirectory(writer, "");
-  if (ok) {
-    StoreU32(header + 4, directoryOffset);
-    if (std::fseek(out.File(), 0, SEEK_SET) != 0) out.WriteFailed(errno);
-    ok = out.Write(header, sizeof header);
-  }
-  // Nothing of the new file stays (the pending file goes with `out`).
-  if (writer.Cancelled()) {
+  std::string entryError;
+  const bool ok = codec.Write(*m_root, out, writeOptions, &entryError);
+  if (watched.Stopped()) {
     m_cancelled = true;
     return Fail("The save was cancelled; " + Quoted(path.string()) + " was left as it was.");
   }
   // A file that could not be read is the user's to mend; a disk failure is told by Commit.
-  if (!ok && !writer.WriteFailed() && writer.Failed()) return Fail("The archive cannot be saved: " + writer.Error() + ".");
+  if (!ok && !entryError.empty()) return Fail("The archive cannot be saved: " + entryError + ".");
   if (m_source && m_source->ChangedSinceOpened()) return Fail(changedInPlace);
   if (!out.Commit()) return FailSave(out.Failure(), out.Target().exists);
 
-  // The new file is in place: offsets now refer to it, and it becomes the source archive.
-  ApplyOffsets(*m_root, writer.Offsets());
-  m_source = CFileSource::Open(out.Target().path);
-  m_diskStamp = m_source ? m_source->Stamp() : out.Committed();
-  m_root->SetSource(m_source);
+  // Another format: the file just written is read back as a new tree, and the old one, with
+  // the file its entries' locations describe, is kept for Undo.
+  if (converts) {
+    OpenedArchive fresh = ReadArchive(out.Target().path);
+    if (fresh.root) {
+      Container other{std::move(fresh.root), std::move(fresh.source), path, {}};
+      other.diskStamp = other.source->Stamp();
+      ExchangeContainer(other);
+      m_history.Push(std::make_unique<CConvertDocument>(std::string("Convert to ") + FormatName(target), std::move(other)));
+      TakeProblems(fresh.problems, fresh.damaged, fresh.renamed);
+      m_modified = false;
+      m_history.SetClean();
+      m_lastError.clear();
+      UpdateAllViews();
+      return true;
+    }
+  }
+  // The new file is in place: it becomes the source archive, and the entries' locations are
+  // read back from it.
+  auto source = CFileSource::Open(out.Target().path);
+  DirectoryListing listing;
+  std::shared_ptr<CArchiveReader> reader;
+  std::string why;
+  if (source) reader = codec.Open(source, listing, &why);
+  m_root->SetFormat(target);
+  m_root->SetArchive(reader);
+  m_source = reader ? source : nullptr;
+  m_diskStamp = source ? source->Stamp() : out.Committed();
+  std::vector<std::string> problems;
+  if (!reader || !Relocate(*m_root, listing))
+    problems.push_back("The saved archive could not be read back; open it again before editing it further.");
+  TakeProblems(problems, 0, {});
   // Every entry now reads from the new file, also those that came back from an older one.
-  std::function<void(CPackObject&)> clearDamage = [&](CPackObject& d) {
-    for (CPackObject* c : d.Children()) {
-      c->SetDamaged(false);
+  std::function<void(CPackObject&)> unbind = [&](CPackObject& dir) {
+    for (CPackObject* c : dir.Children()) {
       c->UnbindSource();
-      if (c->IsDirectory()) clearDamage(*c);
+      if (c->IsDirectory()) unbind(*c);
     }
   };
-  clearDamage(*m_root);
-  m_damagedCount = 0;
-  m_openProblems.clear();
+  unbind(*m_root);
   m_path = path;
   m_modified = false;
   m_history.SetClean();

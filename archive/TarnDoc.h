@@ -1,4 +1,6 @@
-// The one open archive: its entry tree, the file it was read from, New, Open and Save.
+// The one open archive: its entry tree, the file it was read from, New, Open and Save. Any
+// container Tarn reads opens, known by its content; a save keeps the document's format, or
+// writes the one a new name asks for (Save As "x.pk3" from a PAK converts it).
 // Free of any toolkit: failures come back as texts for the caller to show.
 #pragma once
 
@@ -10,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "archive/Container.h"
+#include "archive/ContainerFormat.h"
 #include "archive/FileLock.h"
 #include "archive/PackObject.h"
 #include "archive/PakFormat.h"
@@ -43,7 +47,8 @@ struct OpenedArchive {
   std::shared_ptr<CFileSource> source;
   std::unique_ptr<CPackObject> root;
   int damaged = 0;
-  std::vector<std::string> problems;  // see OpenProblems
+  std::vector<std::string> problems;  // what reading the directory found wrong
+  std::vector<std::string> renamed;   // names shown otherwise than the archive has them
   std::string error;                  // why it could not be read; empty when it was
   bool cancelled = false;
 };
@@ -62,16 +67,26 @@ class CTarnDoc {
   // The two halves of opening: reading (any thread; reports records) and putting in place.
   static OpenedArchive ReadArchive(const std::filesystem::path& path, CProgress* progress = nullptr);
   bool Install(OpenedArchive opened);
-  // Saves through CSafeSave. What the save would do beyond replacing the archive's contents
-  // (see SaveConcerns) is refused unless consented to; a save whose source archive was written
-  // to by another program since it was opened, or while the save ran, fails and leaves it. It
-  // reports the bytes written to progress, and when told to stop leaves the old file, the tree
-  // and the modified mark as they were. Changes only the entries' offsets and sources, and
-  // those only once the new file is in place.
+  // Saves through CSafeSave, in format, or else in FormatForSave(path). What the format cannot
+  // hold (see SaveBlockers) is refused before anything is written; what the save would do
+  // beyond replacing the archive's contents (see SaveConcerns) is refused unless consented to;
+  // a save whose source archive was written to by another program since it was opened, or
+  // while the save ran, fails and leaves it. It reports the bytes of the files to progress, and
+  // when told to stop leaves the old file, the tree and the modified mark as they were. A save
+  // in another format than the document's is a step of the history ("Convert to PK3"): undone,
+  // the document is again the archive it was, with its tree, its file and its format.
   bool OnSaveDocument(const std::filesystem::path& path, const SaveConsent& consent = {},
-                      CProgress* progress = nullptr);
+                      std::optional<ContainerFormat> format = std::nullopt, CProgress* progress = nullptr);
   // The last Open or Save stopped because its progress said so.
   bool Cancelled() const { return m_cancelled; }
+
+  // The container the document was read from or last saved as (PAK for a new one).
+  ContainerFormat Format() const { return m_root->Format(); }
+  // The format a save to path writes: the document's own for its own file (a ".pak" that is
+  // really a zip stays a zip), else the one the name's extension gives, else the document's.
+  ContainerFormat FormatForSave(const std::filesystem::path& path) const;
+  // How zips are written (the deflate level).
+  void SetWriteOptions(const WriteOptions& options) { m_writeOptions = options; }
 
   // What saving to path would do beyond replacing the archive's contents, each with a sentence
   // for the user: break hard links, overwrite a read-only file, or overwrite the changes another
@@ -117,19 +132,29 @@ class CTarnDoc {
   std::vector<std::string> CheckArchive() const;
   int DamagedCount() const { return m_damagedCount; }
 
-  // Every reason the tree cannot be written as an archive (paths, sizes); empty when it can.
-  std::vector<std::string> SaveBlockers() const;
+  // Every reason the tree cannot be written as an archive of the format (paths, sizes, names,
+  // directories in a WAD, entries that cannot be read), naming the entries; empty when it can.
+  std::vector<std::string> SaveBlockers(ContainerFormat format) const;
+  std::vector<std::string> SaveBlockers() const { return SaveBlockers(Format()); }
 
   void AddObserver(CDocObserver* observer);
   void RemoveObserver(CDocObserver* observer);
   void UpdateAllViews();
 
-  // Reads an archive into a fresh root (exposed for tests and fuzzing); nullptr when not a PAK.
-  // renamed receives a sentence for each name the tree shows differently from the archive (a
-  // second entry of one name gets "(2)") or that cannot be exported.
+  // Reads a PAK index into a fresh root (exposed for tests and fuzzing). renamed receives a
+  // sentence for each name the tree shows differently from the archive (a second entry of one
+  // name gets "(2)") or that cannot be exported.
   static std::unique_ptr<CPackObject> BuildTree(const PakIndex& index, int* damaged = nullptr,
-                                                std::vector<std::string>* renamed = nullptr,
-                                                CProgress* progress = nullptr);
+                                                std::vector<std::string>* renamed = nullptr);
+
+  // What a conversion replaces, and its undoing puts back: the tree with the file it reads from.
+  struct Container {
+    std::unique_ptr<CPackObject> root;
+    std::shared_ptr<CFileSource> source;
+    std::filesystem::path path;
+    FileStamp diskStamp;
+  };
+  void ExchangeContainer(Container& other);
 
  private:
   void ResetRoot();
@@ -138,8 +163,11 @@ class CTarnDoc {
   // The archive's file as last seen, when path names it (so that others' changes are noticed).
   std::optional<FileStamp> LastSeen(const std::filesystem::path& path) const;
 
+  void TakeProblems(const std::vector<std::string>& directory, int damaged, const std::vector<std::string>& renamed);
+
   std::unique_ptr<CPackObject> m_root;
   std::shared_ptr<CFileSource> m_source;
+  WriteOptions m_writeOptions;
   std::filesystem::path m_path;
   FileStamp m_diskStamp;  // the archive's file when opened or last saved
   std::unique_ptr<CFileLock> m_lock;

@@ -2,9 +2,11 @@
 // clipboard and drag and drop, and import from and export to disk folders.
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 
 #include "archive/ByteIO.h"
+#include "archive/EntryNames.h"
 #include "archive/PackObject.h"
 #include "archive/PakFormat.h"
 #include "archive/SafeExtract.h"
@@ -48,19 +50,21 @@ constexpr std::size_t kMinEntryStream = 5 * 4 + 1 + 8 + 4;
 }  // namespace
 
 void CPackObject::Serialize(ByteWriter& out, std::vector<std::string>* unreadable) const {
+  // The stream's sizes are 32-bit: larger files cannot travel by it.
+  const bool fits = m_size >= 0 && m_size <= INT32_MAX;
   out.I32(m_isDirectory ? 1 : 0);
   const std::size_t sizeAt = out.Size();
-  out.I32(m_isDirectory ? m_size : std::max<std::int32_t>(m_size, 0));
-  out.I32(m_selectedImage);
-  out.I32(m_image);
-  out.I32(m_offset);
+  out.I32(m_isDirectory || !fits ? 0 : static_cast<std::int32_t>(m_size));
+  out.I32(SelectedImage());
+  out.I32(Image());
+  out.I32(static_cast<std::int32_t>(m_offset));
   WriteStreamString(out, m_name);
   // The tree item and parent link mean nothing to a reader; they are written as zeros.
   out.U32(0);
   out.U32(0);
   if (!m_isDirectory) {
     const std::size_t bytesAt = out.Size();
-    bool ok = StreamData(
+    bool ok = fits && StreamData(
         [&](const std::uint8_t* p, std::size_t n) {
           out.Bytes(p, n);
           return true;
@@ -137,14 +141,15 @@ CPackObject* CPackObject::ImportFile(const fs::path& diskPath, const ImportOptio
   if (!fs::is_regular_file(diskPath, ec)) return fail(fs::exists(diskPath, ec) ? "is not a regular file" : "does not exist");
   const std::uint64_t size = fs::file_size(diskPath, ec);
   if (ec) return fail("cannot be read: " + ec.message());
-  if (size > static_cast<std::uint64_t>(pak::kMaxArchiveSize))
-    return fail("is 2 GiB or larger, more than an archive entry can hold");
+  if (const std::string unfit = UnfitNameReason(Format(), StoredName(*this, diskPath.filename().string()), false, !m_parent);
+      !unfit.empty())
+    return fail(unfit);
   std::FILE* probe = std::fopen(diskPath.c_str(), "rb");
   if (!probe) return fail("cannot be opened for reading: " + SystemReason(errno));
   std::fclose(probe);
 
   CPackObject* child = AddChild(diskPath.filename().string(), false);
-  child->m_size = static_cast<std::int32_t>(size);
+  child->m_size = static_cast<std::int64_t>(size);
   if (!options.snapshot) {
     child->SetTempFile(fs::absolute(diskPath, ec).string(), false);
     Advance(options.progress, size, diskPath.filename().string());
@@ -223,6 +228,10 @@ bool CPackObject::ImportFolderRecursive(const fs::path& folder, const ImportOpti
     fs::path item = folder / name;
     fs::file_status st = fs::status(item, ec);
     if (fs::is_directory(st)) {
+      if (const std::string unfit = UnfitNameReason(Format(), name, true, !m_parent); !unfit.empty()) {
+        report.failures.push_back({name, unfit});
+        continue;
+      }
       CPackObject* dir = AddChild(name, true);
       dir->ImportFolderRecursive(item, options, report, stack);
     } else if (fs::is_regular_file(st)) {
@@ -243,7 +252,7 @@ bool CPackObject::ImportFolderRecursive(const fs::path& folder, const ImportOpti
 // --- export ---
 
 std::uint64_t CPackObject::TotalBytes() const {
-  if (!m_isDirectory) return static_cast<std::uint64_t>(std::max<std::int32_t>(m_size, 0));
+  if (!m_isDirectory) return static_cast<std::uint64_t>(std::max<std::int64_t>(m_size, 0));
   std::uint64_t bytes = 0;
   for (CPackObject* c : Children()) bytes += c->TotalBytes();
   return bytes;

@@ -15,6 +15,7 @@
 #include <random>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "cli/PngWriter.h"
 #include "formats/ImageDecode.h"
 #include "formats/ImageEncode.h"
@@ -27,18 +28,7 @@ namespace {
 
 const char* const kMagick = "/usr/bin/convert";
 
-const fs::path& Folder() {
-  static const fs::path dir = [] {
-    fs::path d = fs::temp_directory_path() / ("tarn-bench-encode-" + std::to_string(::getpid()));
-    fs::create_directories(d);
-    std::atexit([] {
-      std::error_code ec;
-      fs::remove_all(fs::temp_directory_path() / ("tarn-bench-encode-" + std::to_string(::getpid())), ec);
-    });
-    return d;
-  }();
-  return dir;
-}
+const fs::path& Folder() { return tarn::bench::BenchFolder("tarn-bench-encode-"); }
 
 // Smooth random field in [0, 1]: value noise over a grid of `cells`, interpolated smoothly.
 struct Noise {

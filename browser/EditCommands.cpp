@@ -64,6 +64,9 @@ void CMainFrame::OnRename() {
       Message(QString("An entry named \"%1\" already exists in this directory.").arg(Q(check.taken->Name())),
               "Rename", QMessageBox::Warning);
       return;
+    case NewNameProblem::Unfit:
+      Message(Q(check.reason) + ".", "Rename", QMessageBox::Warning);
+      return;
     case NewNameProblem::None:
       break;
   }
@@ -194,12 +197,24 @@ void CMainFrame::PasteStream(const QByteArray& data, CPackObject* dir, const QSt
   }
   if (entries.empty()) return;
 
+  // What the archive's container cannot hold (a directory or a name that is no lump's, in a
+  // WAD) stays out, and the user is told which entries.
+  QStringList refused;
+  std::erase_if(entries, [&](const std::unique_ptr<CPackObject>& e) {
+    const std::string why = UnfitNameReason(dir->Format(), StoredName(*dir, e->Name()), e->IsDirectory(), !dir->Parent());
+    if (!why.empty()) refused << "  " + Q(Quoted(e->Name())) + ": " + Q(why);
+    return !why.empty();
+  });
+  if (!refused.isEmpty())
+    Message("These entries were not pasted:\n" + refused.join("\n"), command, QMessageBox::Warning);
+  if (entries.empty()) return;
+
   // Names the directory already has are settled first, asking once each (or once for all).
   const std::string dirPath = dir->PathInArchive();
   std::vector<shell::ConflictChoice> plan(entries.size(), shell::ConflictChoice::KeepBoth);
   std::vector<std::size_t> conflicts;
   for (std::size_t i = 0; i < entries.size(); ++i)
-    if (dir->FindChild(StoredName(entries[i]->Name()))) conflicts.push_back(i);
+    if (dir->FindChild(StoredName(*dir, entries[i]->Name()))) conflicts.push_back(i);
   std::optional<shell::ConflictChoice> forAll;
   for (std::size_t k = 0; k < conflicts.size(); ++k) {
     shell::ConflictChoice& choice = plan[conflicts[k]];
@@ -208,7 +223,7 @@ void CMainFrame::PasteStream(const QByteArray& data, CPackObject* dir, const QSt
       continue;
     }
     const shell::ConflictAnswer answer = m_prompter->NameConflict(
-        this, Q(StoredName(entries[conflicts[k]]->Name())), Q(dirPath), k + 1 < conflicts.size());
+        this, Q(StoredName(*dir, entries[conflicts[k]]->Name())), Q(dirPath), k + 1 < conflicts.size());
     choice = answer.choice;
     if (answer.forAll) forAll = answer.choice;
   }
@@ -222,7 +237,7 @@ void CMainFrame::PasteStream(const QByteArray& data, CPackObject* dir, const QSt
     for (std::size_t i = 0; i < entries.size(); ++i) {
       if (plan[i] == shell::ConflictChoice::Skip) continue;
       if (plan[i] == shell::ConflictChoice::Replace)
-        if (CPackObject* old = dir->FindChild(StoredName(entries[i]->Name()))) edit.Remove(*old);
+        if (CPackObject* old = dir->FindChild(StoredName(*dir, entries[i]->Name()))) edit.Remove(*old);
       edit.Insert(*dir, std::move(entries[i]));
     }
     return dir;

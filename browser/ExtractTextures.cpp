@@ -32,7 +32,7 @@ void ExtractTextures(CMainFrame& frame, const std::vector<CPackObject*>& maps) {
       // Found again by path: the file dialog ran an event loop.
       if (const CPackObject* map = frame.Document().Root().FindByPath(path)) {
         found.push_back(map);
-        step.Expect(static_cast<std::uint64_t>(std::max(map->Size(), 0)));
+        step.Expect(static_cast<std::uint64_t>(std::max<std::int64_t>(map->Size(), 0)));
       }
     for (const CPackObject* map : found) {
       std::vector<std::uint8_t> bytes;

@@ -17,6 +17,7 @@
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -44,7 +45,12 @@ using shell::S;
 
 namespace {
 
-const char* const kArchiveFilter = "Pak Files (*.pak);;All Files (*.*) (*)";
+const char* const kOpenFilter =
+    "Archives (*.pak *.pk3 *.pk2 *.zip *.pkz *.kpf *.wad);;Pak Files (*.pak);;"
+    "Zip Archives (*.pk3 *.pk2 *.zip *.pkz *.kpf);;WAD Files (*.wad);;All Files (*.*) (*)";
+// Save As writes the format the name's extension gives: choosing another converts.
+const char* const kSaveFilter =
+    "Pak Files (*.pak);;PK3 Archives (*.pk3);;Zip Archives (*.zip *.pk2 *.pkz);;WAD Files (*.wad);;All Files (*.*) (*)";
 constexpr int kMaxRecent = 4;
 
 }  // namespace
@@ -596,11 +602,12 @@ bool CMainFrame::DoSave(const QString& path) {
   if (!consent) return false;
   bool ok = false;
   // Written on a worker while the window repaints; the views are not drawn meanwhile, since the
-  // save gives the entries their new offsets at its end.
+  // save gives the entries their new locations at its end (or, converting, a new tree).
   m_inDocOperation = true;
+  m_doc.SetWriteOptions({.deflateLevel = std::clamp(shell::ProfileInt("Archive", "DeflateLevel", 6), 0, 9)});
   m_splitter->setUpdatesEnabled(false);
   shell::CWorkDialog work(this, "Saving");
-  work.Run([&](CProgress& progress) { ok = m_doc.OnSaveDocument(S(path), *consent, &progress); });
+  work.Run([&](CProgress& progress) { ok = m_doc.OnSaveDocument(S(path), *consent, std::nullopt, &progress); });
   m_splitter->setUpdatesEnabled(true);
   m_inDocOperation = false;
   if (m_doc.Cancelled()) {
@@ -628,7 +635,7 @@ void CMainFrame::OnFileNew() {
 
 void CMainFrame::OnFileOpen() {
   if (!SaveModified()) return;
-  QString path = m_prompter->OpenFileName(this, "Open", kArchiveFilter);
+  QString path = m_prompter->OpenFileName(this, "Open", kOpenFilter);
   if (!path.isEmpty()) OpenArchive(path);
 }
 
@@ -640,7 +647,8 @@ void CMainFrame::OnFileSave() {
 }
 
 void CMainFrame::OnFileSaveAs() {
-  QString path = m_prompter->SaveFileName(this, "Save As", kArchiveFilter, Q(m_doc.Title()), "pak");
+  QString path = m_prompter->SaveFileName(this, "Save As", kSaveFilter, Q(m_doc.Title()),
+                                          QString(DefaultExtension(m_doc.Format())).mid(1));
   if (!path.isEmpty()) DoSave(path);
 }
 
@@ -809,7 +817,7 @@ void CMainFrame::OnEntryActivated(CPackObject* entry) {
 void CMainFrame::OnAbout() {
   m_prompter->Message(this,
                       "Tarn " + QApplication::applicationVersion() +
-                          "\n\nAn editor for the .pak archives of Quake and Quake II.\n"
+                          "\n\nAn editor for the archives of Quake and Quake II: PAK, PK3 and other zips, WAD2 and WAD3.\n"
                           "Licensed under the GNU General Public License, version 3 or later.",
                       "About Tarn", QMessageBox::Information);
 }

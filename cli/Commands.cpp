@@ -1,11 +1,14 @@
 #include "cli/Commands.h"
 
+#include <charconv>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <ostream>
 
 #include "archive/EntryNames.h"
@@ -13,6 +16,7 @@
 #include "archive/TarnDoc.h"
 #include "TarnVersion.h"
 #include "cli/EncodeCommands.h"
+#include "cli/GameCommands.h"
 #include "cli/PngWriter.h"
 #include "cli/TerminalProgress.h"
 #include "formats/EntryInfo.h"
@@ -29,16 +33,29 @@ namespace {
 constexpr const char* kHelp =
     "Usage: tarn-pak COMMAND ARGUMENTS\n"
     "\n"
+    "An ARCHIVE is a PAK, a zip (.pk3, .pk2, .zip, .pkz; .kpf is only read) or a WAD2 or WAD3,\n"
+    "known by its content whatever its name. In a WAD each lump is a file named after it with\n"
+    "an extension from its type: .mip (texture), .lmp (picture), .pal (palette), .lumpNN (type NN).\n"
+    "\n"
     "Commands:\n"
     "  list ARCHIVE                          one line per file: SIZE<TAB>PATH, in save order\n"
     "  extract ARCHIVE [-C DIR] [PATH...]    write the whole archive, or the named files and\n"
     "                                        directories, under DIR (default: the current folder)\n"
-    "  create ARCHIVE DIR                    a new archive holding DIR's contents at its root\n"
+    "  create [--format pak|pk3|zip|wad|wad3] ARCHIVE DIR\n"
+    "                                        a new archive holding DIR's contents at its root, in\n"
+    "                                        the format its extension names (or --format's)\n"
+    "  repack [--format pak|pk3|zip|wad|wad3] IN OUT\n"
+    "                                        IN's entries into OUT, in the format of OUT's extension\n"
     "  add ARCHIVE [--to DIRPATH] SOURCE...  import files and folders' contents, then save\n"
     "  rm ARCHIVE PATH...                    delete files or directories, then save\n"
     "  rename ARCHIVE PATH NEWNAME           rename an entry within its directory, then save\n"
     "  cat ARCHIVE PATH                      a file's bytes on standard output\n"
-    "  check ARCHIVE                         report every problem; exit 1 when there is any\n"
+    "  check [--engine ENGINE] ARCHIVE|FOLDER...\n"
+    "                                        report every problem; exit 1 when there is any. With\n"
+    "                                        --engine, of archives and game folders, and also what\n"
+    "                                        that engine refuses or misreads: too many files in a\n"
+    "                                        pak, names it will not find, packages it never loads,\n"
+    "                                        maps, .lit files and sounds it cannot use\n"
     "  info ARCHIVE PATH                     what an entry holds: pictures and their sizes, or a\n"
     "                                        model's format, skins, triangles, frames, animations\n"
     "  convert ARCHIVE PATH OUT.png          a picture, texture chain, sprite or model skins to\n"
@@ -53,21 +70,44 @@ constexpr const char* kHelp =
     "      --dither none|floyd-steinberg|ordered   --fullbright auto|allow|never\n"
     "      --name NAME (a texture's name; default: the file's name)   --strict (a transparent\n"
     "      pixel in an opaque texture is an error)   --resize (textures up to multiples of 16)\n"
+    "  which [--engine ENGINE] FOLDER... PATH\n"
+    "                                        the copy of PATH the engine loads from the game folders\n"
+    "                                        (the base game first, then the mod): SOURCE<TAB>PATH,\n"
+    "                                        then shadowed<TAB>SOURCE for each copy it hides\n"
+    "  list --game [--engine ENGINE] [--all] FOLDER...\n"
+    "                                        every path the engine sees: SIZE<TAB>PATH<TAB>SOURCE;\n"
+    "                                        --all adds the hidden copies, ending in <TAB>shadowed\n"
+    "  diff A B                              the paths that differ between two archives or folders:\n"
+    "                                        \"+ PATH\" only in B, \"- PATH\" only in A, \"M PATH\"\n"
+    "                                        different bytes; exit 0 same, 1 different, 2 trouble\n"
+    "  find FOLDER... PATTERN                every archive entry (PAK, PK3, WAD) and loose file below\n"
+    "                                        the folders whose path matches PATTERN (* and ?, any\n"
+    "                                        case): SOURCE<TAB>PATH; exit 1 when none\n"
     "  --help                                this text\n"
     "  --version                             the version of tarn-pak\n"
     "\n"
-    "Options of the commands that write a file (create, add, rm, rename, wad):\n"
+    "Options of the commands that write a file (create, repack, add, rm, rename, wad):\n"
     "  --break-links    save over a file that has other names (hard links); they keep the old contents\n"
     "  --force          save over a read-only file, or one another program changed meanwhile\n"
+    "  --store          write every file of a zip stored, none deflated\n"
+    "Zips deflate each file at level 6 (TARN_PAK_DEFLATE_LEVEL: 1 fastest to 9 smallest; 0 stores\n"
+    "every file) but for kinds already compressed (.ogg, .png, .jpg and the like), which are stored.\n"
     "A save replaces the file a symbolic link leads to, keeping the link, the file's mode, owner and\n"
-    "group. create, add, rm and rename lock the archive while they run; one that finds it locked\n"
-    "waits up to 10 seconds (TARN_PAK_LOCK_TIMEOUT, in seconds) and then gives up.\n"
-    "extract, create and add draw a progress line on standard error when it is a terminal and\n"
-    "they run for more than half a second.\n"
+    "group. A save keeps the archive's format; it never writes zip64, so a zip cannot hold a file of\n"
+    "4 GiB or more, 65,536 files or 4 GiB in all; a PAK or WAD nothing of 2 GiB. create, repack, add,\n"
+    "rm and rename lock the archive while they run; one that finds it locked waits up to 10 seconds\n"
+    "(TARN_PAK_LOCK_TIMEOUT, in seconds) and then gives up. extract, create, add and repack draw a\n"
+    "progress line on standard error when it is a terminal and they run for more than half a second.\n"
     "\n"
     "Names and messages are printed with control characters escaped, one record a line: \"\\n\",\n"
     "\"\\t\", \"\\\\\" for a backslash and \"\\xNN\" for other bytes below 0x20 and 0x7F; in messages\n"
     "names are in double quotes, a quote in them as \"\\\"\".\n"
+    "\n"
+    "Engines (ENGINE): quake (the default; also quakespasm, ironwail, vkquake), qss\n"
+    "(quakespasm-spiked), fte (fteqw), quake2, yamagi, rerelease. Each loads a game folder's\n"
+    "packages in its own order and compares names its own way: quake finds names in paks and\n"
+    "loose files (on Linux) only in their exact case, while fte, quake2 and yamagi take names\n"
+    "in paks in any case.\n"
     "\n"
     "Exit status: 0 success, 1 failure, 2 bad usage.\n";
 
@@ -76,6 +116,7 @@ struct Context {
   std::ostream& err;
   SaveConsent consent;  // --force, --break-links
   std::chrono::milliseconds lockTimeout;
+  WriteOptions write;  // --store, TARN_PAK_DEFLATE_LEVEL
   RunOptions options;
   // The progress line of one step of a command; nothing when it is not wanted.
   std::unique_ptr<CTerminalProgress> Progress(const std::string& what) const {
@@ -127,28 +168,58 @@ bool OpenToChange(const Context& ctx, CTarnDoc& doc, const std::string& path) {
   return Lock(ctx, doc, path) && Open(ctx, doc, path);
 }
 
-int Save(const Context& ctx, CTarnDoc& doc, const fs::path& path, const std::string& command) {
+int Save(const Context& ctx, CTarnDoc& doc, const fs::path& path, const std::string& command,
+         std::optional<ContainerFormat> format = std::nullopt) {
   for (const auto& [concern, text] : doc.SaveConcerns(path))
     if (!ctx.consent.Allows(concern))
       return ctx.Error(text + " Not saved; " + (concern == SaveConcern::HardLinks ? "--break-links" : "--force") +
                        " saves anyway.");
+  doc.SetWriteOptions(ctx.write);
   bool saved;
   {
     const auto progress = ctx.Progress(command + ": saving");
-    saved = doc.OnSaveDocument(path, ctx.consent, progress.get());
+    saved = doc.OnSaveDocument(path, ctx.consent, format, progress.get());
   }
   if (saved) return 0;
   return ctx.Error(OneLine(doc.LastError()));
 }
 
-// Finds an entry by its archive path; names are stored lower case, so a path typed in
-// another case is tried lower-cased too.
+// Finds an entry by its archive path, in any case: within a directory, names that differ only
+// in case are one name.
 CPackObject* Find(CTarnDoc& doc, const std::string& path) {
   std::string p = path;
   while (!p.empty() && p.back() == '/') p.pop_back();
   if (p.empty()) return &doc.Root();
-  if (CPackObject* e = doc.Root().FindByPath(p)) return e;
-  return doc.Root().FindByPath(ToLower(p));
+  return doc.Root().FindByPath(p);
+}
+
+// The format of --format, or of the output's name; nothing (after saying why) when neither tells.
+std::optional<ContainerFormat> OutputFormat(const Context& ctx, const std::string& given, const fs::path& out) {
+  if (!given.empty()) {
+    if (auto f = FormatOfWord(given)) return f;
+    ctx.Usage("--format takes pak, pk3, zip, wad or wad3, not " + Quoted(given));
+    return std::nullopt;
+  }
+  if (auto f = FormatOfName(out)) return f;
+  ctx.Usage("cannot tell the format from the name " + Quoted(out.string()) +
+            ": end it in .pak, .pk3, .pk2, .zip, .pkz or .wad, or give --format");
+  return std::nullopt;
+}
+
+// Splits off "--format F" from a command's arguments; false (after saying why) when it lacks F.
+bool TakeFormat(const Context& ctx, const std::vector<std::string>& a, std::string& format, std::vector<std::string>& rest) {
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != "--format") {
+      rest.push_back(a[i]);
+      continue;
+    }
+    if (++i == a.size()) {
+      ctx.Usage("--format needs pak, pk3, zip, wad or wad3");
+      return false;
+    }
+    format = a[i];
+  }
+  return true;
 }
 
 // Opens the archive and finds the entry at path; nullptr, after saying why, when either fails.
@@ -165,18 +236,70 @@ int Warn(const Context& ctx, const ExportReport& report) {
   return report.ok() ? 0 : 1;
 }
 
+// Listing many records is mostly output: lines are written into a buffer of their own, each
+// directory's path once, and escaped only where a name needs it.
+class CListWriter {
+ public:
+  explicit CListWriter(std::ostream& out) : m_out(out) {}
+  ~CListWriter() { Flush(); }
+
+  void Directory(const CPackObject& dir, std::string& prefix) {
+    const std::string shownPrefix = NeedsEscape(prefix) ? Escaped(prefix) : prefix;
+    for (CPackObject* c : dir.Children()) {
+      if (c->IsDirectory()) continue;
+      const std::string& name = c->Name();
+      Reserve(shownPrefix.size() + 4 * name.size() + 24);
+      m_at = std::to_chars(m_at, m_end, c->Size()).ptr;
+      *m_at++ = '\t';
+      Put(shownPrefix);
+      if (c->PlainName())
+        Put(name);
+      else
+        Put(Escaped(name));
+      *m_at++ = '\n';
+    }
+    const std::size_t base = prefix.size();
+    for (CPackObject* c : dir.Children()) {
+      if (!c->IsDirectory()) continue;
+      prefix.append(c->Name()).push_back('/');
+      Directory(*c, prefix);
+      prefix.resize(base);
+    }
+  }
+
+ private:
+  static bool NeedsEscape(std::string_view text) { return HasSpecialByte(text, false); }
+  void Put(std::string_view text) {
+    std::memcpy(m_at, text.data(), text.size());
+    m_at += text.size();
+  }
+  void Reserve(std::size_t n) {
+    if (static_cast<std::size_t>(m_end - m_at) >= n) return;
+    Flush();
+    if (n > m_buffer.size()) {
+      m_buffer.resize(n);
+      m_at = m_buffer.data();
+      m_end = m_at + m_buffer.size();
+    }
+  }
+  void Flush() {
+    m_out.write(m_buffer.data(), m_at - m_buffer.data());
+    m_at = m_buffer.data();
+  }
+
+  std::ostream& m_out;
+  std::vector<char> m_buffer = std::vector<char>(1 << 16);
+  char* m_at = m_buffer.data();
+  char* m_end = m_at + m_buffer.size();
+};
+
 int CmdList(const Context& ctx, const std::vector<std::string>& a) {
+  if (HasArgument(a, "--game")) return ctx.Report(RunListGame(a, ctx.out, ctx.err));
   if (a.size() != 1) return ctx.Usage("list takes one ARCHIVE");
   CTarnDoc doc;
   if (!Open(ctx, doc, a[0])) return 1;
-  std::string line;
-  ForEachFileInSaveOrder(doc.Root(), [&](const std::string& path, const CPackObject& f) {
-    line = std::to_string(f.Size());
-    line += '\t';
-    line += Escaped(path);
-    line += '\n';
-    ctx.out << line;
-  });
+  std::string prefix;
+  CListWriter(ctx.out).Directory(doc.Root(), prefix);
   return 0;
 }
 
@@ -216,12 +339,18 @@ int CmdExtract(const Context& ctx, const std::vector<std::string>& a) {
   return rc;
 }
 
-int CmdCreate(const Context& ctx, const std::vector<std::string>& a) {
+int CmdCreate(const Context& ctx, const std::vector<std::string>& args) {
+  std::string given;
+  std::vector<std::string> a;
+  if (!TakeFormat(ctx, args, given, a)) return 2;
   if (a.size() != 2) return ctx.Usage("create takes ARCHIVE and DIR");
+  const auto format = OutputFormat(ctx, given, a[0]);
+  if (!format) return 2;
   std::error_code ec;
   if (!fs::is_directory(a[1], ec)) return ctx.Error(Quoted(a[1]) + " is not a folder");
   CTarnDoc doc;
   if (!Lock(ctx, doc, a[0])) return 1;
+  doc.Root().SetFormat(*format);
   // The archive is written at once, so the files are read where they are, not copied first.
   ImportReport report;
   {
@@ -230,19 +359,49 @@ int CmdCreate(const Context& ctx, const std::vector<std::string>& a) {
   }
   for (const auto& f : report.failures) ctx.err << "tarn-pak: cannot import " << Quoted(f.name) << ": " << f.reason << "\n";
   if (!report.failures.empty()) return ctx.Error("nothing written");
-  return Save(ctx, doc, a[0], "create");
+  return Save(ctx, doc, a[0], "create", *format);
 }
 
-CPackObject* EnsureDirectory(CPackObject& root, const std::string& path) {
+int CmdRepack(const Context& ctx, const std::vector<std::string>& args) {
+  std::string given;
+  std::vector<std::string> a;
+  if (!TakeFormat(ctx, args, given, a)) return 2;
+  if (a.size() != 2) return ctx.Usage("repack takes IN and OUT");
+  auto format = OutputFormat(ctx, given, a[1]);
+  if (!format) return 2;
+  CTarnDoc doc;
+  if (!Open(ctx, doc, a[0])) return 1;
+  // ".wad" names no version: a WAD stays the one it is.
+  if (given.empty() && IsWad(*format) && IsWad(doc.Format())) format = doc.Format();
+  std::error_code ec;
+  if (fs::equivalent(a[0], a[1], ec)) return ctx.Error("IN and OUT are the same file");
+  CTarnDoc out;
+  if (!Lock(ctx, out, a[1])) return 1;
+  return Save(ctx, doc, a[1], "repack", *format);
+}
+
+// The directory at path, made where missing; nullptr (after saying why) when a file holds a
+// name on the way or the container holds no directories.
+CPackObject* EnsureDirectory(const Context& ctx, CPackObject& root, const std::string& path) {
   CPackObject* dir = &root;
   std::size_t start = 0;
   while (start < path.size()) {
     std::size_t slash = path.find('/', start);
-    std::string seg = ToLower(path.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+    std::string seg = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
     if (!seg.empty()) {
       CPackObject* sub = dir->FindChildDirectory(seg);
-      if (!sub && dir->FindChild(seg)) return nullptr;
-      dir = sub ? sub : dir->AddChild(seg, true);
+      if (!sub && dir->FindChild(seg)) {
+        ctx.Error(Quoted(path) + " names a file, not a directory");
+        return nullptr;
+      }
+      if (!sub) {
+        if (const std::string unfit = UnfitNameReason(root.Format(), seg, true, dir == &root); !unfit.empty()) {
+          ctx.Error("cannot make " + Quoted(path) + ": " + unfit);
+          return nullptr;
+        }
+        sub = dir->AddChild(seg, true);
+      }
+      dir = sub;
     }
     if (slash == std::string::npos) break;
     start = slash + 1;
@@ -267,8 +426,8 @@ int CmdAdd(const Context& ctx, const std::vector<std::string>& a) {
   if (archive.empty() || sources.empty()) return ctx.Usage("add takes ARCHIVE and at least one SOURCE");
   CTarnDoc doc;
   if (!OpenToChange(ctx, doc, archive)) return 1;
-  CPackObject* dir = EnsureDirectory(doc.Root(), to);
-  if (!dir) return ctx.Error(Quoted(to) + " names a file, not a directory");
+  CPackObject* dir = EnsureDirectory(ctx, doc.Root(), to);
+  if (!dir) return 1;
   auto progress = ctx.Progress("add: reading");
   const ImportOptions options{.snapshot = false, .progress = progress.get()};
   bool failed = false;
@@ -329,6 +488,7 @@ int CmdRename(const Context& ctx, const std::vector<std::string>& a) {
     case NewNameProblem::Empty: return ctx.Error("the new name is empty");
     case NewNameProblem::Separator: return ctx.Error("the new name must not contain \"/\"");
     case NewNameProblem::Taken: return ctx.Error(Quoted(check.taken->Name()) + " already exists in that directory");
+    case NewNameProblem::Unfit: return ctx.Error(check.reason);
     case NewNameProblem::None: break;
   }
   if (!e->Rename(check.stored)) return ctx.Error("cannot rename " + Quoted(a[1]));
@@ -352,6 +512,7 @@ int CmdCat(const Context& ctx, const std::vector<std::string>& a) {
 }
 
 int CmdCheck(const Context& ctx, const std::vector<std::string>& a) {
+  if (HasArgument(a, "--engine")) return ctx.Report(RunCheckEngine(a, ctx.out, ctx.err));
   if (a.size() != 1) return ctx.Usage("check takes one ARCHIVE");
   CTarnDoc doc;
   if (!Open(ctx, doc, a[0])) return 1;
@@ -453,25 +614,35 @@ int CmdWad(const Context& ctx, const std::vector<std::string>& a) {
 }
 
 int CmdEncode(const Context& ctx, const std::vector<std::string>& a) { return ctx.Report(RunEncode(a)); }
+int CmdWhich(const Context& ctx, const std::vector<std::string>& a) { return ctx.Report(RunWhich(a, ctx.out, ctx.err)); }
+int CmdDiff(const Context& ctx, const std::vector<std::string>& a) { return ctx.Report(RunDiff(a, ctx.out, ctx.err)); }
+int CmdFind(const Context& ctx, const std::vector<std::string>& a) { return ctx.Report(RunFind(a, ctx.out, ctx.err)); }
 
 }  // namespace
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const RunOptions& options) {
-  Context ctx{out, err, {}, std::chrono::seconds(10), options};
+  Context ctx{out, err, {}, std::chrono::seconds(10), {}, options};
   if (const char* wait = std::getenv("TARN_PAK_LOCK_TIMEOUT")) {
     char* end = nullptr;
     const double seconds = std::strtod(wait, &end);
     if (end != wait && seconds >= 0 && seconds < 86400)
       ctx.lockTimeout = std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
   }
+  if (const char* level = std::getenv("TARN_PAK_DEFLATE_LEVEL")) {
+    if (level[0] >= '0' && level[0] <= '9' && level[1] == '\0') ctx.write.deflateLevel = level[0] - '0';
+  }
   std::vector<std::string> rest;
-  for (const std::string& a : args) {
-    if (a == "--force")
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--force") {
       ctx.consent.overwriteReadOnly = ctx.consent.overwriteChanged = true;
-    else if (a == "--break-links")
+    } else if (a == "--break-links") {
       ctx.consent.breakHardLinks = true;
-    else
+    } else if (a == "--store") {
+      ctx.write.deflateLevel = 0;
+    } else {
       rest.push_back(a);
+    }
   }
   if (rest.empty()) return ctx.Usage("no command given");
   if (rest[0] == "--help" || rest[0] == "-h" || rest[0] == "help") {
@@ -486,7 +657,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       {"list", CmdList}, {"extract", CmdExtract}, {"create", CmdCreate}, {"add", CmdAdd},
       {"rm", CmdRm},     {"rename", CmdRename},   {"cat", CmdCat},       {"check", CmdCheck},
       {"info", CmdInfo}, {"convert", CmdConvert}, {"wad", CmdWad},
-      {"encode", CmdEncode},
+      {"encode", CmdEncode}, {"repack", CmdRepack},   {"which", CmdWhich},   {"diff", CmdDiff},
+      {"find", CmdFind},
   };
   auto it = commands.find(rest[0]);
   if (it == commands.end()) return ctx.Usage("unknown command " + Quoted(rest[0]));

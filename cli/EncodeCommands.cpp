@@ -8,7 +8,9 @@
 #include <ostream>
 #include <random>
 
+#include "archive/ContainerFormat.h"
 #include "archive/PakFormat.h"
+#include "archive/ReadSource.h"
 #include "archive/SafeSave.h"
 #include "archive/TempFile.h"
 #include "cli/Commands.h"
@@ -178,6 +180,25 @@ Outcome RunEncode(const std::vector<std::string>& args) {
   return {};
 }
 
+// The file an encoded picture is added as. A WAD takes the texture's own name (its lump name)
+// and the extension of the lump type the encoder gives; a Half-Life WAD's textures and pictures
+// carry their palette after the pixels.
+std::optional<std::string> AddedName(const std::string& in, OutputKind kind, const EncodeOptions& options,
+                                     EncodeResult& r, std::optional<ContainerFormat> target, std::string* error) {
+  if (!target || !IsWad(*target)) return ToLower(Stem(in)) + ExtensionOf(kind);
+  if (r.wadType == wadtype::kNone) {
+    *error = in + ": a WAD holds textures and pictures (--as mip or lmp), not " + ExtensionOf(kind) + " files";
+    return std::nullopt;
+  }
+  if (*target == ContainerFormat::Wad3) {
+    r.bytes.push_back(0);  // 256 colours, little-endian
+    r.bytes.push_back(1);
+    for (const Rgb& c : r.palette.colors) r.bytes.insert(r.bytes.end(), {c.r, c.g, c.b});
+    r.bytes.insert(r.bytes.end(), {0, 0});
+  }
+  return options.name + (r.wadType == wadtype::kMiptex ? ".mip" : ".lmp");
+}
+
 bool IsEncodingAdd(const std::vector<std::string>& args) {
   return std::find(args.begin(), args.end(), "--as") != args.end();
 }
@@ -206,6 +227,8 @@ Outcome RunAddEncoded(const std::vector<std::string>& args, std::ostream& out, s
     }
   } remove{folder};
 
+  std::optional<ContainerFormat> target;
+  if (auto source = CFileSource::Open(p.positional[0])) target = ProbeFormat(*source);
   std::vector<std::string> addArgs = {"add", p.positional[0]};
   if (!p.to.empty()) addArgs.insert(addArgs.end(), {"--to", p.to});
   for (std::size_t i = 1; i < p.positional.size(); ++i) {
@@ -216,7 +239,9 @@ Outcome RunAddEncoded(const std::vector<std::string>& args, std::ostream& out, s
     if (!LoadImage(in, image, &why)) return Failed(why + "; archive left unchanged");
     EncodeResult r = EncodeImage(image, *kind, options);
     if (!r.ok) return Failed(in + ": " + r.error + "; archive left unchanged");
-    const fs::path file = folder / std::to_string(i) / (ToLower(Stem(in)) + ExtensionOf(*kind));
+    const auto name = AddedName(in, *kind, options, r, target, &why);
+    if (!name) return Failed(why + "; archive left unchanged");
+    const fs::path file = folder / std::to_string(i) / *name;
     fs::create_directory(file.parent_path(), ec);
     if (!WriteFileBytes(file, r.bytes)) return Failed("cannot write a temporary file; archive left unchanged");
     addArgs.push_back(file.string());

@@ -8,17 +8,23 @@ set_property(GLOBAL PROPERTY TARN_STD_ONLY_TARGETS "")
 # compression, never a toolkit. A new one is added here, on purpose, or the configure fails.
 set(TARN_ALLOWED_EXTERNAL_LIBRARIES
   ZLIB::ZLIB libzip::zip PNG::PNG PkgConfig::TURBOJPEG PkgConfig::STB PkgConfig::IMAGEQUANT)
+# The archive library reads and writes containers: compression only, no picture codec either.
+set(TARN_ARCHIVE_EXTERNAL_LIBRARIES ZLIB::ZLIB libzip::zip)
 
 # Declares a static library that may use the C++ standard library, the listed standard-only
-# siblings (DEPENDS) and the listed codec libraries (EXTERNAL, each one of the allowed ones),
-# and nothing else.
+# siblings (DEPENDS) and the listed codec libraries (EXTERNAL, each one of the allowed ones, or
+# of the narrower list ALLOWED gives), and nothing else.
 function(tarn_std_only_library name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS;EXTERNAL" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS;EXTERNAL;ALLOWED" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  set(allowed_external ${TARN_ALLOWED_EXTERNAL_LIBRARIES})
+  if(ARG_ALLOWED)
+    set(allowed_external ${ARG_ALLOWED})
+  endif()
   foreach(e IN LISTS ARG_EXTERNAL)
-    if(NOT e IN_LIST TARN_ALLOWED_EXTERNAL_LIBRARIES)
-      message(FATAL_ERROR "${name} may not link ${e}: only ${TARN_ALLOWED_EXTERNAL_LIBRARIES}")
+    if(NOT e IN_LIST allowed_external OR NOT e IN_LIST TARN_ALLOWED_EXTERNAL_LIBRARIES)
+      message(FATAL_ERROR "${name} may not link ${e}: only ${allowed_external}")
     endif()
   endforeach()
   if(ARG_DEPENDS OR ARG_EXTERNAL)

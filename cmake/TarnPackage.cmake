@@ -5,13 +5,15 @@
 set(CPACK_PACKAGE_NAME tarn)
 set(CPACK_PACKAGE_VENDOR "The Tarn developers")
 set(CPACK_PACKAGE_CONTACT "The Tarn developers <tarn-bugs@users.noreply.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "browse and edit the PAK archives of Quake and Quake II")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "browse and edit the PAK, PK3 and WAD archives of Quake and Quake II")
 # Debian shows the description as it is: lines under 80 columns.
 set(CPACK_PACKAGE_DESCRIPTION
-  "Tarn opens the PAK archives of Quake and Quake II, shows their directories,
-and adds, renames, deletes, imports and exports files and folders. Pictures
-(PCX, LMP, WAL), sprites, models, text and sounds are viewed inside the
-archive, and the textures of Quake maps can be pulled out into a WAD2 file.
+  "Tarn opens the archives of Quake and Quake II (PAK, the zips today's engines
+load as PK3, PK2, ZIP and PKZ, and WAD2 and WAD3 texture files), shows their
+directories, and adds, renames, deletes, imports and exports files and
+folders. Pictures (PCX, LMP, WAL, WAD textures), sprites, models, text and
+sounds are viewed inside the archive, archives are converted from one format
+to another, and the textures of Quake maps can be pulled out into a WAD2 file.
 Every save writes a complete new archive before it replaces the old one.
 
 The tarn-pak command does the same work from the shell, for scripts and build
@@ -23,9 +25,12 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
 # The libraries the programs link are found by dpkg-shlibdeps; what is loaded at run time is
-# named here: Qt's window-system plugins, and an OpenGL driver for the model viewer.
+# named here: Qt's window-system plugins, libzip (loaded when a zip is first opened; Debian
+# names its package after the library's soname, libzip.so.4 in libzip4), and an OpenGL driver
+# for the model viewer.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+string(REGEX REPLACE "^lib(.*)\\.so\\.([0-9]+)$" "lib\\1\\2" TARN_LIBZIP_PACKAGE "${TARN_LIBZIP_SONAME}")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, ${TARN_LIBZIP_PACKAGE}")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libgl1-mesa-dri")
 
 # What Debian asks of every package's documentation folder: the licence in its copyright

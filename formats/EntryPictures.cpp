@@ -5,7 +5,6 @@
 
 #include "archive/PackObject.h"
 #include "archive/PakFormat.h"
-#include "formats/ImageDecode.h"
 #include "formats/Sprites.h"
 
 namespace tarn {
@@ -28,16 +27,19 @@ CEntryBytes::~CEntryBytes() {
 std::span<const std::uint8_t> CEntryBytes::Bytes() const {
   const auto* d = m_entry.Data();
   if (!d) return kNoBytes;
-  return std::span<const std::uint8_t>(d->data(), std::min<std::size_t>(d->size(), static_cast<std::size_t>(std::max(0, m_entry.Size()))));
+  return std::span<const std::uint8_t>(
+      d->data(), std::min<std::size_t>(d->size(), static_cast<std::size_t>(std::max<std::int64_t>(0, m_entry.Size()))));
 }
 
 PictureKind PictureKindOf(const std::string& name, bool skin) {
   const std::string n = ToLower(name);
   if (skin) return EndsWith(n, ".mdl") ? PictureKind::ModelSkin : PictureKind::None;
+  if (n.rfind("conchars.", 0) == 0) return PictureKind::Conchars;
+  if (EndsWith(n, ".mip")) return PictureKind::Miptex;
   if (EndsWith(n, ".pcx")) return PictureKind::Pcx;
   if (EndsWith(n, ".lmp")) return PictureKind::Lmp;
   if (EndsWith(n, ".wal")) return PictureKind::Wal;
-  if (EndsWith(n, ".mip")) return PictureKind::Mip;
+  if (EndsWith(n, ".pal")) return PictureKind::Palette;
   // The reader is chosen by the last character alone: "2" is the Quake II format.
   if (EndsWith(n, ".spr") || EndsWith(n, ".sp2")) return n.back() == '2' ? PictureKind::Quake2Sprite : PictureKind::QuakeSprite;
   return PictureKind::None;
@@ -75,22 +77,46 @@ EntryPictures LoadEntryPictures(CPackObject& entry, bool skin) {
         result.messageBox = true;
         return result;
       }
+      // A Half-Life picture (a WAD3's 'B' lump) carries its palette after the pixels.
       Palette pal;
-      LoadPalette(kQuakePaletteId, pal);
+      const std::size_t end = 8 + static_cast<std::size_t>(p.width) * static_cast<std::size_t>(p.height);
+      if (!ReadTrailingPalette(bytes, end, pal)) LoadPalette(kQuakePaletteId, pal);
       result.set.pictures.push_back(std::move(p));
       result.set.palettes.push_back(pal);
       result.set.transparent255 = true;
       break;
     }
-    case PictureKind::Mip: {
-      // A Quake texture as a WAD holds it; one whose name begins with "{" is see-through.
-      RgbaImage image;
-      std::string name;
+    case PictureKind::Miptex:
+    case PictureKind::Conchars: {
       Picture p;
-      if (DecodeMiptex(bytes, image, &name, &why) && BuildPicture(image.width, image.height, image.indices, p)) {
+      Palette pal;
+      LoadPalette(kQuakePaletteId, pal);
+      // The font is known by its name; should a lump of that name be a texture, it shows as one.
+      std::string name;
+      if ((kind == PictureKind::Conchars && DecodeConchars(bytes, p)) || DecodeMip(bytes, p, pal, nullptr, &name, &why)) {
         result.set.pictures.push_back(std::move(p));
-        result.set.palettes.push_back(image.palette);
+        result.set.palettes.push_back(pal);
+        // A texture whose name begins with "{" is see-through where it holds index 255.
         result.set.transparent255 = !name.empty() && name[0] == '{';
+      }
+      break;
+    }
+    case PictureKind::Palette: {
+      // Its 256 colours as a 16 x 16 board of 8-pixel squares.
+      Palette pal;
+      if (bytes.size() < 768) {
+        why = "a palette holds 768 bytes, this one " + std::to_string(bytes.size());
+        break;
+      }
+      for (int i = 0; i < 256; ++i) pal.colors[i] = {bytes[3 * i], bytes[3 * i + 1], bytes[3 * i + 2]};
+      constexpr int kSide = 128, kSquare = 8;
+      std::vector<std::uint8_t> indices(kSide * kSide);
+      for (int y = 0; y < kSide; ++y)
+        for (int x = 0; x < kSide; ++x) indices[y * kSide + x] = static_cast<std::uint8_t>(y / kSquare * 16 + x / kSquare);
+      Picture p;
+      if (BuildPicture(kSide, kSide, indices, p)) {
+        result.set.pictures.push_back(std::move(p));
+        result.set.palettes.push_back(pal);
       }
       break;
     }

@@ -28,9 +28,10 @@ class CEntryBytes {
   bool m_ok = false;
 };
 
-enum class PictureKind { None, Pcx, Lmp, Wal, Mip, QuakeSprite, Quake2Sprite, ModelSkin };
+enum class PictureKind { None, Pcx, Lmp, Wal, Miptex, Conchars, Palette, QuakeSprite, Quake2Sprite, ModelSkin };
 
-// By the name's ending; skin asks for a Quake model's skin.
+// By the name's ending; skin asks for a Quake model's skin. A WAD's "conchars" lump, whatever
+// its extension, is the console font.
 PictureKind PictureKindOf(const std::string& name, bool skin = false);
 
 struct EntryPictures {

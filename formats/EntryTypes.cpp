@@ -21,7 +21,7 @@ std::string_view LowerExtension(std::string_view name, char (&buffer)[8]) {
   return std::string_view(buffer, n);
 }
 
-constexpr std::array<std::pair<std::string_view, EntryType>, 27> kByExtension = {{
+constexpr std::array<std::pair<std::string_view, EntryType>, 28> kByExtension = {{
     {"lmp", EntryType::QuakePicture}, {"wal", EntryType::Quake2Texture}, {"pcx", EntryType::PcxPicture},
     {"mip", EntryType::MipTexture},   {"spr", EntryType::Sprite},        {"sp2", EntryType::Quake2Sprite},
     {"mdl", EntryType::QuakeModel},   {"md2", EntryType::Quake2Model},   {"wav", EntryType::Sound},
@@ -31,6 +31,7 @@ constexpr std::array<std::pair<std::string_view, EntryType>, 27> kByExtension = 
     {"map", EntryType::Text},         {"def", EntryType::Text},          {"bsp", EntryType::Map},
     {"wad", EntryType::TextureWad},   {"png", EntryType::Image},         {"jpg", EntryType::Image},
     {"jpeg", EntryType::Image},       {"tga", EntryType::Image},         {"bmp", EntryType::Image},
+    {"pal", EntryType::Palette},
 }};
 
 }  // namespace
@@ -41,6 +42,7 @@ EntryType TypeOf(std::string_view name, bool isDirectory) {
   const std::string_view ext = LowerExtension(name, buffer);
   for (const auto& [e, type] : kByExtension)
     if (e == ext) return type;
+  if (ext.size() == 6 && ext.substr(0, 4) == "lump") return EntryType::WadLump;
   return EntryType::File;
 }
 
@@ -60,6 +62,8 @@ const char* TypeName(EntryType type) {
     case EntryType::Map: return "Map";
     case EntryType::TextureWad: return "Texture WAD";
     case EntryType::Image: return "Image";
+    case EntryType::Palette: return "Palette";
+    case EntryType::WadLump: return "WAD lump";
     case EntryType::File: return "File";
   }
   return "File";

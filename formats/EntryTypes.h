@@ -21,6 +21,8 @@ enum class EntryType {
   Map,            // .bsp
   TextureWad,     // .wad
   Image,          // .png, .jpg, .jpeg, .tga, .bmp
+  Palette,        // .pal, 256 colours as a WAD holds them
+  WadLump,        // .lumpNN, a WAD lump of another type (NN, in hexadecimal)
   File,           // anything else
 };
 

@@ -246,23 +246,19 @@ void ImageFromIndices(int width, int height, std::span<const std::uint8_t> indic
 }
 
 bool DecodeMiptex(std::span<const std::uint8_t> bytes, RgbaImage& out, std::string* name, std::string* error) {
-  try {
-    ByteReader r(bytes);
-    std::string texName = r.FixedString(16);
-    const std::int32_t width = r.I32(), height = r.I32();
-    const std::uint32_t offset = r.U32();
-    if (!CheckSize(width, height, error)) return false;
-    const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    if (offset == 0) return Fail(error, "the mip texture holds no pixels, only its name and size");
-    if (offset > bytes.size() || n > bytes.size() - offset) return Fail(error, "the mip texture's pixels lie outside it");
-    Palette palette;
-    LoadPalette(kQuakePaletteId, palette);
-    ImageFromIndices(width, height, bytes.subspan(offset, n), palette, !texName.empty() && texName[0] == '{', out);
-    if (name) *name = std::move(texName);
-    return true;
-  } catch (const ParseError&) {
-    return Fail(error, "too short for a mip texture");
-  }
+  Picture picture;
+  Palette palette;
+  LoadPalette(kQuakePaletteId, palette);
+  std::string texName;
+  if (!DecodeMip(bytes, picture, palette, nullptr, &texName, error)) return false;
+  if (!CheckSize(picture.width, picture.height, error)) return false;
+  std::vector<std::uint8_t> indices(static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height));
+  for (int y = 0; y < picture.height; ++y)
+    std::memcpy(indices.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(picture.width), picture.Row(y),
+                static_cast<std::size_t>(picture.width));
+  ImageFromIndices(picture.width, picture.height, indices, palette, !texName.empty() && texName[0] == '{', out);
+  if (name) *name = std::move(texName);
+  return true;
 }
 
 bool DecodeImage(std::span<const std::uint8_t> bytes, std::string_view name, RgbaImage& out, std::string* error) {

@@ -47,10 +47,6 @@ struct EncodeOptions {
   std::int32_t flags = 0, contents = 0, value = 0;
 };
 
-namespace miptex {
-inline constexpr std::size_t kNameSize = 16;
-inline constexpr std::size_t kHeaderSize = 40;
-}  // namespace miptex
 namespace walfile {
 inline constexpr std::size_t kNameSize = 32;
 }  // namespace walfile

@@ -116,33 +116,7 @@ int AddMapTextures(const MapTextures& map, std::vector<WadLump>& lumps) {
   return added;
 }
 
-std::vector<std::uint8_t> BuildWad2(const std::vector<WadLump>& lumps) {
-  std::vector<std::uint8_t> out;
-  ByteWriter w(out);
-  w.Bytes("WAD2", 4);
-  w.U32(static_cast<std::uint32_t>(lumps.size()));
-  w.U32(0);  // the directory's offset, known at the end
-  std::vector<std::uint32_t> positions;
-  for (const WadLump& l : lumps) {
-    positions.push_back(static_cast<std::uint32_t>(out.size()));
-    w.Bytes(l.data.data(), l.data.size());
-  }
-  w.PatchU32(8, static_cast<std::uint32_t>(out.size()));
-  for (std::size_t i = 0; i < lumps.size(); ++i) {
-    const WadLump& l = lumps[i];
-    w.U32(positions[i]);
-    w.U32(static_cast<std::uint32_t>(l.data.size()));
-    w.U32(static_cast<std::uint32_t>(l.data.size()));
-    w.U8(l.type);
-    w.U8(0);  // no compression
-    w.U8(0);
-    w.U8(0);
-    char name[16] = {};
-    std::memcpy(name, l.name.data(), std::min<std::size_t>(l.name.size(), 15));
-    w.Bytes(name, sizeof name);
-  }
-  return out;
-}
+std::vector<std::uint8_t> BuildWad2(const std::vector<WadLump>& lumps) { return BuildWad(ContainerFormat::Wad2, lumps); }
 
 bool WriteWad2File(const std::filesystem::path& path, const std::vector<WadLump>& lumps, std::string* error,
                    const SaveConsent& consent) {

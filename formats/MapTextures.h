@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/SafeSave.h"
+#include "archive/WadFormat.h"
 
 namespace tarn {
 
@@ -36,18 +37,8 @@ struct MapTextures {
 
 MapTextures ReadMapTextures(std::span<const std::uint8_t> map);
 
-struct WadLump {
-  std::string name;
-  std::vector<std::uint8_t> data;
-  std::uint8_t type = 'D';
-};
-
-namespace wad2 {
-inline constexpr std::size_t kHeaderSize = 12;
-inline constexpr std::size_t kRecordSize = 32;
-}  // namespace wad2
-
-// The file: "WAD2", count and directory offset, the lumps from offset 12, then the records.
+// The file: "WAD2", count and directory offset, the lumps from offset 12, then the records
+// (the WAD layout of archive/WadFormat.h).
 std::vector<std::uint8_t> BuildWad2(const std::vector<WadLump>& lumps);
 
 // Written through CSafeSave: in place only when complete. False with a reason.

@@ -152,6 +152,43 @@ bool DecodeLmp(std::span<const std::uint8_t> bytes, Picture& picture) {
   return BuildPicture(width, height, bytes.subspan(8), picture);
 }
 
+bool ReadTrailingPalette(std::span<const std::uint8_t> bytes, std::size_t at, Palette& palette) {
+  if (at > bytes.size() || bytes.size() - at < 2 + 768) return false;
+  if (bytes[at] != 0 || bytes[at + 1] != 1) return false;  // 256, little-endian
+  const std::uint8_t* rgb = bytes.data() + at + 2;
+  for (int i = 0; i < 256; ++i) palette.colors[i] = {rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]};
+  return true;
+}
+
+bool DecodeMip(std::span<const std::uint8_t> bytes, Picture& picture, Palette& palette, bool* ownPalette,
+               std::string* name, std::string* error) {
+  if (ownPalette) *ownPalette = false;
+  if (bytes.size() < miptex::kHeaderSize) return Fail(error, "too short for a mip texture");
+  ByteReader r(bytes);
+  std::string texName = r.FixedString(miptex::kNameSize);
+  const std::int32_t width = r.I32(), height = r.I32();
+  std::uint32_t offsets[4];
+  for (auto& o : offsets) o = r.U32();
+  if (width <= 0 || height <= 0) return Fail(error, "the mip texture has no size");
+  if (offsets[0] == 0) return Fail(error, "the mip texture holds no pixels, only its name and size");
+  const std::uint64_t pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+  if (offsets[0] > bytes.size() || pixels > bytes.size() - offsets[0])
+    return Fail(error, "the mip texture's pixels lie outside it");
+  if (!BuildPicture(width, height, bytes.subspan(offsets[0], static_cast<std::size_t>(pixels)), picture))
+    return Fail(error, "the mip texture's pixels lie outside it");
+  // Half-Life's palette follows the smallest level, an eighth of the size each way.
+  const std::uint64_t smallest = static_cast<std::uint64_t>(offsets[3]) + static_cast<std::uint64_t>(width >> 3) * static_cast<std::uint64_t>(height >> 3);
+  if (offsets[3] != 0 && smallest <= bytes.size() && ReadTrailingPalette(bytes, static_cast<std::size_t>(smallest), palette) && ownPalette)
+    *ownPalette = true;
+  if (name) *name = std::move(texName);
+  return true;
+}
+
+bool DecodeConchars(std::span<const std::uint8_t> bytes, Picture& picture) {
+  constexpr std::size_t side = conchars::kSide;
+  return bytes.size() == side * side && BuildPicture(conchars::kSide, conchars::kSide, bytes, picture);
+}
+
 bool DecodeWal(std::span<const std::uint8_t> bytes, Picture& picture, std::string* nextFrame, std::string* error) {
   if (nextFrame) nextFrame->clear();
   if (bytes.size() < wal::kHeaderSize) return Fail(error, "too short for a WAL texture");

@@ -55,6 +55,26 @@ inline constexpr const char* kNotViewable = ".lmp not viewable";
 // the tables that share the extension (palettes, colour maps) read as sizes that do not fit.
 bool DecodeLmp(std::span<const std::uint8_t> bytes, Picture& picture);
 
+// The palette a Half-Life picture or texture carries after its pixels, at offset at: a 16-bit
+// count of 256 and 768 bytes of red, green, blue. False (palette untouched) when there is none.
+bool ReadTrailingPalette(std::span<const std::uint8_t> bytes, std::size_t at, Palette& palette);
+
+namespace miptex {
+inline constexpr std::size_t kNameSize = 16;
+inline constexpr std::size_t kHeaderSize = 40;
+}  // namespace miptex
+// A mip texture (a WAD lump, or a map's): the full-size level of its four. A Half-Life texture's
+// own palette, after the smallest level, goes to palette with ownPalette set; otherwise palette
+// is left for the caller (Quake's). name receives the texture's name.
+bool DecodeMip(std::span<const std::uint8_t> bytes, Picture& picture, Palette& palette, bool* ownPalette,
+               std::string* name = nullptr, std::string* error = nullptr);
+
+namespace conchars {
+// gfx.wad's console font: 16 x 16 characters of 8 x 8 pixels, with no header at all.
+inline constexpr int kSide = 128;
+}  // namespace conchars
+bool DecodeConchars(std::span<const std::uint8_t> bytes, Picture& picture);
+
 namespace wal {
 inline constexpr std::size_t kHeaderSize = 100;
 inline constexpr std::size_t kWidth = 32, kHeight = 36, kMip0 = 40, kNextName = 56, kNextNameSize = 32;

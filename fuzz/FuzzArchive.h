@@ -16,12 +16,13 @@ inline std::unique_ptr<tarn::CPackObject> SliceArchive(const std::uint8_t* data,
   root->SetSource(std::make_shared<tarn::CMemorySource>(data, size));
   tarn::CPackObject* dir = root->AddChild("dir", true);
   tarn::CPackObject* whole = dir->AddChild(name, false);
-  whole->SetSize(static_cast<std::int32_t>(size));
+  whole->SetOffset(0);
+  whole->SetSize(static_cast<std::int64_t>(size));
   const std::size_t quarter = size / 4;
   for (int i = 0; i < 4; ++i) {
     tarn::CPackObject* e = dir->AddChild(std::string(1, static_cast<char>('a' + i)) + extension, false);
-    e->SetOffset(static_cast<std::int32_t>(quarter * i));
-    e->SetSize(static_cast<std::int32_t>(i == 3 ? size - 3 * quarter : quarter));
+    e->SetOffset(static_cast<std::int64_t>(quarter * i));
+    e->SetSize(static_cast<std::int64_t>(i == 3 ? size - 3 * quarter : quarter));
   }
   return root;
 }

@@ -13,8 +13,12 @@ PACKAGES=(
   libglu1-mesa-dev libgl1-mesa-dri libsdl2-dev libpng-dev
   # sounds: the music formats (Ogg Vorbis and Opus, MP3, FLAC) besides waves
   libsdl2-mixer-dev
+  # CRC-32 for comparing archives
+  zlib1g-dev
   # picture codecs and palettes for encoding: JPEG, TGA/BMP and resizing, new palettes
   libturbojpeg0-dev libstb-dev libimagequant-dev
+  # zips (.pk3 and the like) read and written; Info-ZIP's zip and unzip check and measure them
+  libzip-dev zlib1g-dev zip unzip
   # icons rendered from their drawings, manual pages from --help, the .deb's dependencies
   librsvg2-bin help2man dpkg-dev
   # tests and benchmarks; the encoder's benchmark and the screenshot script use ImageMagick

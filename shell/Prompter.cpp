@@ -2,7 +2,9 @@
 
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QPushButton>
+#include <QRegularExpression>
 
 #include "shell/RenameDialog.h"
 #include "shell/SkinsDialog.h"
@@ -24,6 +26,23 @@ QString CPrompter::SaveFileName(QWidget* parent, const QString& title, const QSt
   dialog.setFileMode(QFileDialog::AnyFile);
   if (!defaultSuffix.isEmpty()) dialog.setDefaultSuffix(defaultSuffix);
   dialog.selectFile(proposed);
+  for (const QString& f : filter.split(";;"))
+    if (f.contains("*." + defaultSuffix + " ") || f.contains("*." + defaultSuffix + ")")) {
+      dialog.selectNameFilter(f);
+      break;
+    }
+  // Choosing a kind of file gives the name that kind's extension, where the kind has one.
+  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& chosen) {
+    static const QRegularExpression firstPattern(R"(\(\*\.([A-Za-z0-9]+)[ )])");
+    const QRegularExpressionMatch m = firstPattern.match(chosen);
+    if (!m.hasMatch()) return;
+    dialog.setDefaultSuffix(m.captured(1));
+    const QStringList typed = dialog.selectedFiles();
+    if (typed.isEmpty()) return;
+    const QFileInfo file(typed.front());
+    if (!file.fileName().isEmpty() && !file.isDir())
+      dialog.selectFile(file.completeBaseName() + "." + m.captured(1));
+  });
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().front();
 }

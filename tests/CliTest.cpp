@@ -4,24 +4,13 @@
 #include <algorithm>
 #include <sstream>
 
+#include "CliSupport.h"
 #include "TestSupport.h"
 #include "archive/FileLock.h"
 #include "archive/TarnDoc.h"
-#include "cli/Commands.h"
 
 namespace tarn::test {
 namespace {
-
-struct Result {
-  int rc;
-  std::string out, err;
-};
-
-Result Tool(std::vector<std::string> args) {
-  std::ostringstream out, err;
-  int rc = cli::Run(args, out, err);
-  return {rc, out.str(), err.str()};
-}
 
 class Cli : public ::testing::Test {
  protected:
@@ -106,7 +95,7 @@ TEST_F(Cli, CheckExitsOneOnProblems) {
   WriteFile(dir / "not.pak", "hello");
   Result notPak = Tool({"check", P("not.pak")});
   EXPECT_EQ(notPak.rc, 1);
-  EXPECT_NE(notPak.err.find("is not a PAK archive"), std::string::npos);
+  EXPECT_NE(notPak.err.find("is not an archive Tarn reads"), std::string::npos);
 }
 
 TEST_F(Cli, InfoAndConvertDescribeAndWritePictures) {
@@ -289,6 +278,9 @@ TEST_F(Cli, LongWorkDrawsAProgressLineOnlyWhenAskedTo) {
   ASSERT_GE(line.size(), 2u);
   EXPECT_EQ(line.back(), '\r');
   EXPECT_EQ(ReadFile(dir / "out" / "big.bin").size(), 3u << 20);
+  std::ostringstream out3, err3;
+  ASSERT_EQ(cli::Run({"repack", P("x.pak"), P("x.pk3")}, out3, err3, shown), 0);
+  EXPECT_NE(err3.str().find("\rtarn-pak: repack: saving "), std::string::npos) << err3.str();
   // Not a terminal (the default): nothing at all.
   Result quiet = Tool({"extract", P("x.pak"), "-C", P("out2")});
   EXPECT_EQ(quiet.rc, 0);

@@ -27,7 +27,7 @@ TEST(EntryNames, NewNamesAreStoredLowerCaseAndTakenInAnyCase) {
   // A sibling stored in upper case before the rule held is found all the same.
   root.AddChild("old", false)->Rename("README");
   EXPECT_EQ(CheckNewName(*ktx, "readme").problem, NewNameProblem::Taken);
-  EXPECT_EQ(root.AddChild("Mixed.TXT", false)->Name(), StoredName("Mixed.TXT"));
+  EXPECT_EQ(root.AddChild("Mixed.TXT", false)->Name(), StoredName(root, "Mixed.TXT"));
 }
 
 }  // namespace

@@ -141,6 +141,7 @@ TEST(PackObject, RenameRecomputesKindButNeverDisplacesAnEntry) {
   CPackObject* a = root->AddChild("a.txt", false);
   CPackObject* b = root->AddChild("b.txt", false);
   EXPECT_FALSE(b->Rename("a.txt"));
+  EXPECT_FALSE(b->Rename("A.TXT"));  // another's name in another case
   EXPECT_FALSE(b->Rename(""));
   EXPECT_FALSE(b->Rename("dir/name"));
   EXPECT_EQ(root->FindChild("a.txt"), a);
@@ -149,7 +150,9 @@ TEST(PackObject, RenameRecomputesKindButNeverDisplacesAnEntry) {
   EXPECT_TRUE(b->Rename("Sound.WAV"));  // kept as typed
   EXPECT_EQ(root->FindChild("Sound.WAV"), b);
   EXPECT_EQ(root->FindChild("b.txt"), nullptr);
-  EXPECT_EQ(b->Image(), kIconFile);  // the kind test is case-sensitive
+  EXPECT_EQ(b->Image(), kIconSound);  // zips keep case: the kind goes by the ending in any case
+  EXPECT_TRUE(b->Rename("bark.txt"));
+  EXPECT_EQ(b->Image(), kIconText);
   EXPECT_TRUE(b->Rename("sound.wav"));
   EXPECT_EQ(b->Image(), kIconSound);
   EXPECT_TRUE(b->Rename("sound.wav"));
@@ -172,7 +175,7 @@ TEST(PackObject, FindByPathWalksDirectoriesOnly) {
   EXPECT_EQ(root->FindByPath("maps/e1m1.bsp"), e1m1);
   EXPECT_EQ(root->FindByPath("maps"), maps);
   EXPECT_EQ(root->FindByPath("file/x"), nullptr);
-  EXPECT_EQ(root->FindByPath("MAPS/e1m1.bsp"), nullptr);
+  EXPECT_EQ(root->FindByPath("MAPS/E1M1.bsp"), e1m1);  // one name in any case
   EXPECT_EQ(root->FindByPath("maps/"), nullptr);
   EXPECT_EQ(e1m1->PathInArchive(), "maps/e1m1.bsp");
   EXPECT_EQ(e1m1->Root(), root.get());

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "TestSupport.h"
+#include "ZipBuilder.h"
 #include "archive/TarnDoc.h"
 
 namespace tarn::test {
@@ -106,8 +107,8 @@ TEST_F(Doc, NotAPakFailsAndKeepsTheOpenDocument) {
   ASSERT_TRUE(doc.OnOpenDocument(good));
   CountingObserver obs;
   doc.AddObserver(&obs);
-  EXPECT_FALSE(doc.OnOpenDocument(Pak("bad.pak", ToBytes("WAD2 not a pak"))));
-  EXPECT_NE(doc.LastError().find("is not a PAK archive"), std::string::npos);
+  EXPECT_FALSE(doc.OnOpenDocument(Pak("bad.pak", ToBytes("JUNK, not an archive"))));
+  EXPECT_NE(doc.LastError().find("is not an archive Tarn reads"), std::string::npos);
   EXPECT_FALSE(doc.OnOpenDocument(dir / "missing.pak"));
   EXPECT_EQ(obs.calls, 0);
   EXPECT_EQ(Load(doc.Root().FindChild("keep.txt")), ToBytes("k"));
@@ -336,9 +337,9 @@ TEST_F(Doc, ACancelledSaveOrOpenLeavesEverythingAsItWas) {
   doc.SetModifiedFlag();
   RecordingProgress progress;
   progress.stopAfter = 100000;
-  EXPECT_FALSE(doc.OnSaveDocument(path, {}, &progress));
+  EXPECT_FALSE(doc.OnSaveDocument(path, {}, std::nullopt, &progress));
   EXPECT_TRUE(doc.Cancelled());
-  EXPECT_EQ(progress.expected, 12 + 600000 + 3 * 64u);
+  EXPECT_EQ(progress.expected, 600000u);  // the files' bytes
   EXPECT_EQ(ReadFile(path), before);
   EXPECT_TRUE(doc.IsModified());
   EXPECT_EQ(Load(doc.Root().FindChild("b.bin")), Bytes(300000, 2));
@@ -346,7 +347,7 @@ TEST_F(Doc, ACancelledSaveOrOpenLeavesEverythingAsItWas) {
 
   // Saved to the end, the progress saw every byte.
   RecordingProgress whole;
-  ASSERT_TRUE(doc.OnSaveDocument(path, {}, &whole)) << doc.LastError();
+  ASSERT_TRUE(doc.OnSaveDocument(path, {}, std::nullopt, &whole)) << doc.LastError();
   EXPECT_FALSE(doc.Cancelled());
   EXPECT_EQ(whole.done, whole.expected);
 
@@ -361,6 +362,21 @@ TEST_F(Doc, ACancelledSaveOrOpenLeavesEverythingAsItWas) {
   EXPECT_EQ(stop.expected, 10000u);
   EXPECT_EQ(doc.PathName(), path);
   EXPECT_NE(doc.Root().FindByPath("new/c.txt"), nullptr);
+}
+
+TEST_F(Doc, ACancelledZipSaveLeavesTheOldFile) {
+  auto path = Pak("in.pk3", ZipBuilder().Stored("a.bin", Bytes(300000, 1)).Build());
+  const Bytes before = ReadFile(path);
+  ASSERT_TRUE(doc.OnOpenDocument(path)) << doc.LastError();
+  doc.Root().AddChild("b.txt", false);
+  doc.SetModifiedFlag();
+  RecordingProgress progress;
+  progress.stopAfter = 1000;
+  EXPECT_FALSE(doc.OnSaveDocument(path, {}, std::nullopt, &progress));
+  EXPECT_TRUE(doc.Cancelled());
+  EXPECT_EQ(ReadFile(path), before);
+  EXPECT_TRUE(doc.IsModified());
+  for (const auto& e : fs::directory_iterator(dir.path())) EXPECT_EQ(e.path().filename(), "in.pk3");
 }
 
 }  // namespace

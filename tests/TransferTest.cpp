@@ -1,4 +1,5 @@
 #include <sys/stat.h>
+#include <cstdlib>
 
 #include "TestSupport.h"
 #include "archive/ByteIO.h"

@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "ZipBuilder.h"
 #include "archive/TarnDoc.h"
 #include "archive/UndoStack.h"
 
@@ -140,6 +141,46 @@ TEST(CountedEntries, NamesOneAndCountsMore) {
   EXPECT_EQ(CountedEntries(1, "pop.wav"), "\"pop.wav\"");
   EXPECT_EQ(CountedEntries(1), "1 entry");
   EXPECT_EQ(CountedEntries(3, "x"), "3 entries");
+}
+
+TEST_F(Undo, AnUndoneDeleteInAZipReadsTheZipItCameFrom) {
+  const fs::path pk3 = dir / "a.pk3";
+  WriteFile(pk3, ZipBuilder().Deflated("maps/e1m1.bsp", Bytes(5000, 7)).Stored("z.txt", "zed").Build());
+  ASSERT_TRUE(doc.OnOpenDocument(pk3)) << doc.LastError();
+  auto edit = std::make_unique<CTreeEdit>("Delete \"maps\"");
+  edit->Remove(*doc.Root().FindChild("maps"));
+  doc.Record(std::move(edit));
+  ASSERT_TRUE(doc.OnSaveDocument(pk3)) << doc.LastError();
+  ASSERT_TRUE(doc.Undo());
+  EXPECT_EQ(Load(doc.Root().FindByPath("maps/e1m1.bsp")), Bytes(5000, 7));
+  // Saved again, its compressed bytes are copied from the zip it was deleted from.
+  ASSERT_TRUE(doc.OnSaveDocument(pk3)) << doc.LastError();
+  CTarnDoc check;
+  ASSERT_TRUE(check.OnOpenDocument(pk3)) << check.LastError();
+  EXPECT_EQ(Load(check.Root().FindByPath("maps/e1m1.bsp")), Bytes(5000, 7));
+  EXPECT_EQ(Load(check.Root().FindChild("z.txt")), ToBytes("zed"));
+  EXPECT_TRUE(check.CheckArchive().empty());
+}
+
+TEST_F(Undo, ASaveInAnotherFormatIsUndoneToTheArchiveItWas) {
+  const fs::path pak = OpenPak(PakBuilder().File("maps/e1m1.bsp", "map").File("a.txt", "alpha").Build());
+  ASSERT_TRUE(doc.OnSaveDocument(dir / "mod.pk3")) << doc.LastError();
+  EXPECT_EQ(doc.Format(), ContainerFormat::Zip);
+  ASSERT_NE(doc.History().NextUndo(), nullptr);
+  EXPECT_EQ(doc.History().NextUndo()->Text(), "Convert to ZIP");
+  EXPECT_FALSE(doc.IsModified());
+
+  ASSERT_TRUE(doc.Undo());
+  EXPECT_EQ(doc.Format(), ContainerFormat::Pak);
+  EXPECT_EQ(doc.PathName(), pak);
+  EXPECT_TRUE(doc.IsModified());  // the state saved last is the zip's
+  EXPECT_EQ(Load(doc.Root().FindByPath("maps/e1m1.bsp")), ToBytes("map"));
+
+  ASSERT_TRUE(doc.Redo());
+  EXPECT_EQ(doc.Format(), ContainerFormat::Zip);
+  EXPECT_EQ(doc.PathName(), dir / "mod.pk3");
+  EXPECT_FALSE(doc.IsModified());
+  EXPECT_EQ(Load(doc.Root().FindChild("a.txt")), ToBytes("alpha"));
 }
 
 }  // namespace

@@ -47,6 +47,7 @@ ViewerKind ViewerKindOf(EntryType type) {
     case EntryType::MipTexture:
     case EntryType::Sprite:
     case EntryType::Quake2Sprite:
+    case EntryType::Palette:
       return ViewerKind::Picture;
     case EntryType::QuakeModel:
     case EntryType::Quake2Model:
@@ -128,7 +129,7 @@ CPreview* CreatePreview(CPackObject& entry, const ViewContext& context, QWidget*
   if (!entry.CopyBytes(bytes, &why, CTextPreview::kShownBytes))
     return new CMessagePreview("The data of " + Q(Quoted(entry.Name())) + " cannot be read: " + Q(why), parent);
   const bool text = IsTextName(ToLower(entry.Name())) || LooksLikeText(bytes);
-  return new CTextPreview(bytes, text, static_cast<std::uint64_t>(std::max(entry.Size(), 0)), parent);
+  return new CTextPreview(bytes, text, static_cast<std::uint64_t>(std::max<std::int64_t>(entry.Size(), 0)), parent);
 }
 
 }  // namespace tarn::viewers

@@ -7,6 +7,7 @@
 #include <QWheelEvent>
 
 #include "GuiSupport.h"
+#include "archive/WadFormat.h"
 #include "SoundBuilders.h"
 #include "browser/PreviewPane.h"
 #include "shell/Settings.h"
@@ -171,6 +172,45 @@ TEST_F(PreviewPane, TextBytesSoundsAndDamagedEntriesEachShowWhatTheyAre) {
   SelectRows({"pic.lmp", "big.lmp"});
   QApplication::processEvents();
   EXPECT_EQ(Pane()->findChild<QLabel*>("previewMessageText")->text(), "2 entries selected.");
+}
+
+TEST_F(PreviewPane, WadLumpsShowAsTheirKindWithTheirType) {
+  Bytes mip(40 + 256 + 64 + 16 + 4, 255);
+  std::fill(mip.begin(), mip.begin() + 40, 0);
+  std::memcpy(mip.data(), "{grate", 6);
+  for (std::uint32_t at : {16u, 20u}) PutU32(mip, at, 16);
+  for (std::uint32_t i = 0, offset = 40; i < 4; offset += (256 >> (2 * i)), ++i) PutU32(mip, 24 + 4 * i, offset);
+  Bytes palette(768);
+  for (std::size_t i = 0; i < palette.size(); ++i) palette[i] = static_cast<std::uint8_t>(i / 3);
+  const fs::path wad = dir / "tex.wad";
+  WriteFile(wad, BuildWad(ContainerFormat::Wad2, {{"{grate", mip, wad::kQuakeMiptex},
+                                                  {"palette", palette, wad::kPalette},
+                                                  {"colormap", Bytes(40, 1), 0x23}}));
+  ASSERT_TRUE(frame->OpenArchive(QString::fromStdString(wad.string())));
+  auto type = [&](const std::string& name) {
+    const std::vector<std::string> names = ListNames();
+    const auto row = std::find(names.begin(), names.end(), name) - names.begin();
+    return List()->ListModel()->index(static_cast<int>(row), 2).data().toString().toStdString();
+  };
+  EXPECT_EQ(type("{grate.mip"), "Quake texture");
+  EXPECT_EQ(type("palette.pal"), "Palette");
+  EXPECT_EQ(type("colormap.lump23"), "WAD lump");
+
+  // A texture whose name begins with "{" shows the checkerboard where it holds index 255.
+  auto* texture = qobject_cast<viewers::CPicturePreview*>(Show("{grate.mip"));
+  ASSERT_NE(texture, nullptr);
+  EXPECT_EQ(texture->View()->PictureSize(), QSize(16, 16));
+  const QColor seeThrough = texture->View()->grab().toImage().pixelColor(1, 1);
+  EXPECT_TRUE(seeThrough == QColor(204, 204, 204) || seeThrough == QColor(153, 153, 153));
+  // A palette shows its colours, a square each, from the first to the last.
+  auto* colours = qobject_cast<viewers::CPicturePreview*>(Show("palette.pal"));
+  ASSERT_NE(colours, nullptr);
+  const QImage board = colours->View()->grab().toImage();
+  EXPECT_EQ(board.pixelColor(2, 2), QColor(0, 0, 0));
+  EXPECT_EQ(board.pixelColor(124, 124), QColor(255, 255, 255));
+  Show("colormap.lump23");
+  EXPECT_NE(Pane()->findChild<viewers::CHexView*>(), nullptr);
+  EXPECT_NE(Properties().indexOf("Type: WAD lump"), -1);
 }
 
 }  // namespace

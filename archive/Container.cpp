@@ -1,0 +1,275 @@
+#include "archive/Container.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unordered_map>
+
+#include "archive/ByteIO.h"
+#include "archive/EntryNames.h"
+#include "archive/PakFormat.h"
+#include "archive/SafeSave.h"
+
+namespace tarn {
+
+// One codec per format, each in its own unit.
+const CContainerCodec& PakCodec();
+const CContainerCodec& ZipCodec();
+const CContainerCodec& WadCodec(ContainerFormat version);
+
+const CContainerCodec& CodecFor(ContainerFormat format) {
+  switch (format) {
+    case ContainerFormat::Zip: return ZipCodec();
+    case ContainerFormat::Wad2:
+    case ContainerFormat::Wad3: return WadCodec(format);
+    case ContainerFormat::Pak: break;
+  }
+  return PakCodec();
+}
+
+std::string CArchiveReader::Unreadable(const CPackObject& entry) const {
+  const std::string name = Quoted(entry.PathInArchive());
+  switch (entry.Problem()) {
+    case EntryProblem::None: break;
+    case EntryProblem::Outside: return "the data of " + name + " lie outside the archive";
+    case EntryProblem::Encrypted: return name + ": encrypted entries are not supported";
+    case EntryProblem::Method:
+      return name + ": compression method " + std::to_string(entry.Location().method) + " is not supported";
+    case EntryProblem::CompressedLump: return name + ": compressed WAD lumps are not supported";
+  }
+  return {};
+}
+
+namespace {
+
+class CRangeStream final : public CEntryStream {
+ public:
+  CRangeStream(CReadSource& source, std::uint64_t at, std::uint64_t size, std::string label)
+      : m_source(source), m_at(at), m_left(size), m_label(std::move(label)) {}
+  std::int64_t Read(std::uint8_t* dst, std::size_t n) override {
+    n = static_cast<std::size_t>(std::min<std::uint64_t>(n, m_left));
+    if (n == 0) return 0;
+    if (!m_source.ReadAt(m_at, dst, n)) return Fail("cannot read the bytes of " + Quoted(m_label));
+    m_at += n;
+    m_left -= n;
+    return static_cast<std::int64_t>(n);
+  }
+
+ private:
+  CReadSource& m_source;
+  std::uint64_t m_at, m_left;
+  std::string m_label;
+};
+
+}  // namespace
+
+std::unique_ptr<CEntryStream> CRangeReader::Open(const CPackObject& entry) {
+  if (!Unreadable(entry).empty()) return nullptr;
+  return std::make_unique<CRangeStream>(Source(), static_cast<std::uint64_t>(entry.Offset()),
+                                        static_cast<std::uint64_t>(entry.Size()), entry.PathInArchive());
+}
+
+std::string CRangeReader::Unreadable(const CPackObject& entry) const {
+  std::string why = CArchiveReader::Unreadable(entry);
+  if (why.empty() && !Source().Contains(entry.Offset(), entry.Size()))
+    why = "the data of " + Quoted(entry.PathInArchive()) + " lie outside the archive";
+  return why;
+}
+
+bool WriteFilesThenDirectory(CSafeSave& out, const CPackObject& root, std::vector<std::uint8_t> header,
+                             const RecordMaker& record,
+                             const std::function<void(std::vector<std::uint8_t>&, std::uint32_t, std::uint32_t)>& finish,
+                             std::string* error, CProgress* progress) {
+  if (!out.Write(header.data(), header.size())) return false;
+  std::uint64_t position = header.size();
+  std::vector<std::uint32_t> offsets;
+  bool ok = true;
+  std::string path;
+  VisitFilesInSaveOrder(root, path, [&](const std::string& filePath, const CPackObject& file) {
+    if (!ok) return;
+    offsets.push_back(static_cast<std::uint32_t>(position));
+    bool diskFailed = false, stopped = false;
+    std::string why;
+    ok = file.StreamData(
+        [&](const std::uint8_t* p, std::size_t n) {
+          position += n;
+          diskFailed = !out.Write(p, n);
+          stopped = !diskFailed && !Advance(progress, n, filePath);
+          return !diskFailed && !stopped;
+        },
+        &why);
+    if (!ok && !diskFailed && !stopped && error) *error = why;
+  });
+  if (!ok) return false;
+  const auto directoryOffset = static_cast<std::uint32_t>(position);
+  std::size_t i = 0;
+  std::vector<std::uint8_t> bytes;
+  VisitFilesInSaveOrder(root, path, [&](const std::string& p, const CPackObject& file) {
+    if (!ok) return;
+    bytes.clear();
+    ok = record(p, file, offsets[i++], bytes, error) && out.Write(bytes.data(), bytes.size());
+  });
+  if (!ok) return false;
+  finish(header, directoryOffset, static_cast<std::uint32_t>(offsets.size()));
+  if (std::fseek(out.File(), 0, SEEK_SET) != 0) {
+    out.WriteFailed(errno);
+    return false;
+  }
+  return out.Write(header.data(), header.size());
+}
+
+std::string UnsafePathReason(std::string_view path) {
+  for (std::size_t start = 0;;) {
+    const std::size_t slash = path.find('/', start);
+    std::string why = UnsafeNameReason(path.substr(start, slash == std::string_view::npos ? slash : slash - start));
+    if (!why.empty() || slash == std::string_view::npos) return why;
+    start = slash + 1;
+  }
+}
+
+// Builds the tree record by record. Records of one directory usually come together, and a
+// directory path resolves to the same entry every time while the tree only grows: each resolved
+// path is remembered, and the last one is tried first.
+class CTreeBuilder {
+ public:
+  CTreeBuilder(ContainerFormat format, std::vector<std::string>* renamed) : m_format(format), m_renamed(renamed) {
+    m_root = std::make_unique<CPackObject>();
+    m_root->Rename("root");
+    m_root->SetDirectory(true);
+    m_root->SetFormat(format);
+  }
+
+  void Add(const DirectoryRecord& rec) {
+    std::string_view path = rec.path;
+    if (rec.directory) {
+      while (!path.empty() && path.back() == '/') path.remove_suffix(1);
+      if (!path.empty()) Directory(path, rec.path);
+      return;
+    }
+    const void* slash = path.empty() ? nullptr : ::memrchr(path.data(), '/', path.size());
+    const std::size_t lastSlash =
+        slash ? static_cast<std::size_t>(static_cast<const char*>(slash) - path.data()) : std::string_view::npos;
+    CPackObject* dir = lastSlash == std::string_view::npos ? m_root.get() : Directory(path.substr(0, lastSlash), path);
+    const std::string_view leaf = lastSlash == std::string_view::npos ? path : path.substr(lastSlash + 1);
+    CPackObject* file = Child(dir, leaf, false, path);
+    if (m_renamed) NoteUnsafe(*file, leaf, path);
+    file->m_size = rec.size;
+    file->SetLocation(rec.location);
+    file->m_problem = rec.problem;
+    if (rec.problem != EntryProblem::None) ++m_damaged;
+  }
+
+  std::unique_ptr<CPackObject> Take() { return std::move(m_root); }
+  int Damaged() const { return m_damaged; }
+
+ private:
+  CPackObject* Directory(std::string_view dirPath, std::string_view recordPath) {
+    if (m_lastDir && dirPath == m_lastPath) return m_lastDir;
+    // The record's bytes may not outlive it: the paths remembered are copies.
+    auto it = m_directories.find(dirPath);
+    const bool fresh = it == m_directories.end();
+    if (fresh) it = m_directories.emplace(std::string(dirPath), nullptr).first;
+    if (fresh) {
+      CPackObject* dir = m_root.get();
+      for (std::size_t start = 0;;) {
+        const std::size_t slash = dirPath.find('/', start);
+        const std::string_view segment = dirPath.substr(start, slash == std::string_view::npos ? slash : slash - start);
+        const std::string_view upTo = recordPath.substr(0, slash == std::string_view::npos ? dirPath.size() : slash);
+        CPackObject* sub = dir->FindChildDirectory(segment);
+        if (!sub) {
+          sub = Child(dir, segment, true, upTo);
+          if (m_renamed) NoteUnsafe(*sub, segment, upTo);
+        }
+        dir = sub;
+        if (slash == std::string_view::npos) break;
+        start = slash + 1;
+      }
+      it->second = dir;
+    }
+    m_lastPath = dirPath;
+    m_lastDir = it->second;
+    return m_lastDir;
+  }
+
+  // A new child of dir named after name as the container stores it, "(n)" added when taken.
+  CPackObject* Child(CPackObject* dir, std::string_view name, bool isDirectory, std::string_view shownPath) {
+    auto child = std::make_unique<CPackObject>();
+    std::string& stored = child->m_name;
+    stored = std::string(name);
+    if (m_format == ContainerFormat::Pak) LowerInPlace(stored);
+    std::size_t hash = CNameIndex::Hash(stored);
+    if (dir->m_children && dir->m_children->index.Find(stored, hash)) {
+      std::string unique = dir->UniqueName(stored);
+      if (m_renamed)
+        m_renamed->push_back(Quoted(shownPath) + " is shown as " + Quoted(PathOf(dir, unique)) +
+                             ": the archive holds that name twice");
+      stored = std::move(unique);
+      hash = CNameIndex::Hash(stored);
+    }
+    child->m_isDirectory = isDirectory;
+    return dir->Enter(std::move(child), hash);
+  }
+
+  // Names that cannot be written out as a file's or folder's are few: the reason is only
+  // looked for once a quick scan finds something suspect.
+  void NoteUnsafe(const CPackObject& entry, std::string_view name, std::string_view shownPath) {
+    // The entry's name is the record's, or the record's lower-cased or with "(n)" added, which
+    // makes no name unsafe that was safe.
+    if (!name.empty() && name[0] != '.' && entry.PlainName()) return;
+    const std::string why = UnsafeNameReason(name);
+    if (!why.empty()) m_renamed->push_back(Quoted(shownPath) + " cannot be exported: " + why);
+  }
+
+  static std::string PathOf(const CPackObject* dir, const std::string& name) {
+    return dir->Parent() ? dir->PathInArchive() + "/" + name : name;
+  }
+
+  ContainerFormat m_format;
+  std::vector<std::string>* m_renamed;
+  std::unique_ptr<CPackObject> m_root;
+  struct PathHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  std::unordered_map<std::string, CPackObject*, PathHash, std::equal_to<>> m_directories;
+  std::string m_lastPath;
+  CPackObject* m_lastDir = nullptr;
+  int m_damaged = 0;
+};
+
+CTreeBuilding::CTreeBuilding(ContainerFormat format, std::vector<std::string>* renamed)
+    : m_builder(std::make_unique<CTreeBuilder>(format, renamed)) {}
+CTreeBuilding::~CTreeBuilding() = default;
+void CTreeBuilding::Add(const DirectoryRecord& record) { m_builder->Add(record); }
+std::unique_ptr<CPackObject> CTreeBuilding::Take() { return m_builder->Take(); }
+int CTreeBuilding::Damaged() const { return m_builder->Damaged(); }
+
+std::unique_ptr<CPackObject> BuildTree(const DirectoryListing& listing, ContainerFormat format, int* damaged,
+                                       std::vector<std::string>* renamed) {
+  CTreeBuilder builder(format, renamed);
+  for (const DirectoryRecord& rec : listing.records) builder.Add(rec);
+  if (damaged) *damaged = builder.Damaged();
+  return builder.Take();
+}
+
+bool Relocate(CPackObject& root, const DirectoryListing& listing) {
+  std::size_t next = 0;
+  bool matched = true;
+  std::string path;
+  VisitFilesInSaveOrder(root, path, [&](const std::string&, const CPackObject& constFile) {
+    auto& file = const_cast<CPackObject&>(constFile);
+    while (next < listing.records.size() && listing.records[next].directory) ++next;
+    if (next == listing.records.size()) {
+      matched = false;
+      file.SetDamaged(true);
+      return;
+    }
+    const DirectoryRecord& rec = listing.records[next++];
+    file.SetLocation(rec.location);
+    file.SetProblem(rec.size == file.Size() ? rec.problem : EntryProblem::Outside);
+    if (rec.size != file.Size()) matched = false;
+  });
+  return matched && next == listing.records.size();
+}
+
+}  // namespace tarn

@@ -1,0 +1,360 @@
+#include "archive/EngineChecks.h"
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+#include "archive/ByteIO.h"
+#include "archive/PakFormat.h"
+
+namespace tarn {
+
+namespace {
+
+bool StartsWith(std::span<const std::uint8_t> b, const char* magic) {
+  const std::size_t n = std::strlen(magic);
+  return b.size() >= n && std::memcmp(b.data(), magic, n) == 0;
+}
+
+// The lighting lump of the Quake-family header (LUMP_LIGHTING, 8).
+constexpr std::size_t kLightingLump = 8;
+
+}  // namespace
+
+MapHeader ReadMapHeader(std::span<const std::uint8_t> bytes) {
+  MapHeader h;
+  try {
+    ByteReader r(bytes);
+    if (bytes.size() < 4) return h;
+    // The versions Quakespasm's family tells apart (Quake/bspfile.h): BSPVERSION 29,
+    // BSP2VERSION_2PSB, BSP2VERSION_BSP2 and BSPVERSION_QUAKE64, stored little-endian, so
+    // that the file starts "2PSB", "BSP2" and " 46Q". Half-Life's maps are version 30, Quake
+    // II's and Quake III's start "IBSP" (id-Software/Quake-2 qcommon/qfiles.h IDBSPHEADER).
+    if (StartsWith(bytes, "IBSP")) {
+      r.Skip(4);
+      if (!r.CanRead(4)) return h;
+      h.version = r.I32();
+      h.kind = h.version == 38 ? MapHeader::Kind::Quake2 : h.version == 46 ? MapHeader::Kind::Quake3
+                                                                              : MapHeader::Kind::Unknown;
+      return h;
+    }
+    h.version = r.I32();
+    if (StartsWith(bytes, "BSP2")) h.kind = MapHeader::Kind::Bsp2;
+    else if (StartsWith(bytes, "2PSB")) h.kind = MapHeader::Kind::Bsp2Old;
+    else if (StartsWith(bytes, " 46Q")) h.kind = MapHeader::Kind::Quake64;
+    else if (h.version == 29) h.kind = MapHeader::Kind::Quake;
+    else if (h.version == 30) h.kind = MapHeader::Kind::HalfLife;
+    else h.kind = MapHeader::Kind::Unknown;
+    if (h.kind == MapHeader::Kind::HalfLife || h.kind == MapHeader::Kind::Unknown) return h;
+    if (bytes.size() < kMapHeaderBytes) return h;
+    r.Seek(4 + kLightingLump * 8 + 4);
+    const std::int32_t length = r.I32();
+    h.hasLighting = length >= 0;
+    h.lightingLength = length;
+  } catch (const ParseError&) {
+    // Every read above is checked first; a cut header keeps what was read.
+  }
+  return h;
+}
+
+LitHeader ReadLitHeader(std::span<const std::uint8_t> bytes) {
+  LitHeader h;
+  if (bytes.size() < 8 || !StartsWith(bytes, "QLIT")) return h;
+  ByteReader r(bytes);
+  r.Skip(4);
+  h.qlit = true;
+  h.version = r.I32();
+  return h;
+}
+
+SoundInfo ReadSoundInfo(std::span<const std::uint8_t> bytes) {
+  SoundInfo info;
+  if (StartsWith(bytes, "OggS")) {
+    info.container = SoundInfo::Container::Ogg;
+  } else if (StartsWith(bytes, "fLaC")) {
+    info.container = SoundInfo::Container::Flac;
+  } else if (StartsWith(bytes, "ID3") || (bytes.size() >= 2 && bytes[0] == 0xFF && (bytes[1] & 0xE0) == 0xE0)) {
+    info.container = SoundInfo::Container::Mp3;
+  } else if (StartsWith(bytes, "RIFF") && bytes.size() >= 12 && std::memcmp(bytes.data() + 8, "WAVE", 4) == 0) {
+    info.container = SoundInfo::Container::Wav;
+    // The chunks after "WAVE", each an id, a length and the data padded to an even size, as
+    // GetWavinfo walks them (id-Software/Quake WinQuake/snd_mem.c FindNextChunk).
+    try {
+      ByteReader r(bytes);
+      r.Seek(12);
+      while (r.CanRead(8)) {
+        const auto id = r.Bytes(4);
+        const std::uint32_t length = r.U32();
+        if (std::memcmp(id.data(), "fmt ", 4) == 0) {
+          ByteReader fmt = r.Sub(r.Position(), std::min<std::size_t>(length, r.Remaining()));
+          info.format = fmt.U16();
+          info.channels = fmt.U16();
+          info.rate = fmt.U32();
+          fmt.Skip(4 + 2);
+          info.bits = fmt.U16();
+          info.fmtFound = true;
+          break;
+        }
+        const std::uint64_t skip = static_cast<std::uint64_t>(length) + (length & 1);
+        if (skip > r.Remaining()) break;
+        r.Skip(static_cast<std::size_t>(skip));
+      }
+    } catch (const ParseError&) {
+      info.fmtFound = false;  // a "fmt " chunk too short to hold the format
+    }
+  }
+  return info;
+}
+
+namespace {
+
+const char* ContainerName(SoundInfo::Container c) {
+  switch (c) {
+    case SoundInfo::Container::Wav: return "WAV";
+    case SoundInfo::Container::Ogg: return "Ogg";
+    case SoundInfo::Container::Mp3: return "MP3";
+    case SoundInfo::Container::Flac: return "FLAC";
+    case SoundInfo::Container::Unknown: break;
+  }
+  return "no sound format Tarn knows";
+}
+
+// Loose files the engine may be asked for; documents and the like beside a mod are left alone.
+bool IsGameDataName(std::string_view path) {
+  static const std::set<std::string, std::less<>> kExtensions = {
+      "bsp", "lit", "ent", "mdl", "md2", "md3", "spr", "sp2", "wav", "ogg", "mp3", "flac", "opus", "lmp", "pcx",
+      "wal", "tga", "png", "jpg", "dat", "cfg", "rc",  "wad", "loc", "dem", "lst", "skin", "shader", "it", "s3m",
+      "xm",  "mod", "umx", "cin", "roq", "fnt", "pic", "bmp", "dds", "ktx"};
+  return kExtensions.count(ExtensionOf(path)) != 0;
+}
+
+std::string Stem(std::string_view path) {
+  const std::size_t dot = path.rfind('.');
+  const std::size_t slash = path.rfind('/');
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return std::string(path);
+  return std::string(path.substr(0, dot));
+}
+
+class CChecker {
+ public:
+  explicit CChecker(CGameView& view) : m_view(view), m_profile(view.Profile()) {}
+
+  std::vector<EngineProblem> Run() {
+    for (const LoadFailure& f : m_view.Failures())
+      Report(f.path.string(), "", "package-unreadable",
+             f.reason + (f.fatal ? "; " + Engines() + " stop with a fatal error" : "; the engine skips it"));
+    for (const PassedOver& p : m_view.Passed()) Report(p.path.string(), "", "never-loaded", "never loaded: " + p.reason);
+    for (std::uint32_t s = 0; s < m_view.Sources().size(); ++s) CheckSource(s);
+    return std::move(m_problems);
+  }
+
+ private:
+  std::string Engines() const { return std::string(m_profile.engines); }
+
+  void Report(std::string file, std::string entry, std::string rule, std::string message) {
+    m_problems.push_back({std::move(file), std::move(entry), std::move(rule), std::string(m_profile.name), std::move(message)});
+  }
+  void Report(GameCopy c, std::string rule, std::string message) {
+    const GameSource& src = m_view.Source(c);
+    if (src.kind == SourceKind::Archive)
+      Report(src.path.string(), m_view.Entry(c).path, std::move(rule), std::move(message));
+    else
+      Report(m_view.Location(c).string(), "", std::move(rule), std::move(message));
+  }
+
+  void CheckSource(std::uint32_t s) {
+    const GameSource& src = m_view.Sources()[s];
+    const auto& entries = src.listing.entries;
+    if (src.kind == SourceKind::Archive && src.listing.pak) CheckPakCount(src);
+    for (std::uint32_t e = 0; e < entries.size(); ++e) {
+      const GameCopy copy{s, e};
+      const std::string& path = entries[e].path;
+      if (IsExact(src.match) && HasCapitals(path) && (src.kind == SourceKind::Archive || IsGameDataName(path)))
+        Report(copy, "name-case",
+               "the name has capital letters, and " + Engines() + " compare " +
+                   (src.kind == SourceKind::Archive ? "the names in a pak" : "the names of loose files (on Linux)") +
+                   " exactly: asked for " + Quoted(ToLower(path)) + ", the engine does not find it");
+      const std::string ext = ExtensionOf(path);
+      if (ext == "bsp") CheckMap(copy);
+      else if (ext == "lit" && m_profile.readsLit) CheckLit(copy);
+      else if (path.rfind("sound/", 0) == 0 || path.rfind("music/", 0) == 0) CheckSound(copy, ext);
+    }
+  }
+
+  void CheckPakCount(const GameSource& src) {
+    const std::size_t count = src.listing.entries.size();
+    if (count == 0) {
+      // In a game folder an empty pak never becomes a source (see GameFolder.cpp); one checked
+      // on its own is told here.
+      if (m_profile.id == Engine::Yamagi)
+        Report(src.path.string(), "", "empty-pak", "holds no files; Yamagi Quake II stops with a fatal error (\"is too short\")");
+      else if (m_profile.id == Engine::Quake || m_profile.id == Engine::Qss || m_profile.id == Engine::Rerelease)
+        Report(src.path.string(), "", "empty-pak",
+               "holds no files; " + Engines() + " ignore it (\"has no files, ignored\"), and a numbered pak after it is never loaded");
+      return;
+    }
+    const int limit = m_profile.maxFilesInPak;
+    if (limit == 0 || count <= static_cast<std::size_t>(limit)) return;
+    const std::string n = std::to_string(count);
+    if (m_profile.id == Engine::Yamagi)
+      Report(src.path.string(), "", "files-per-pak",
+             "holds " + n + " files, more than " + std::to_string(limit) +
+                 ": Yamagi Quake II warns (\"has " + n + " > 4096 files\"), and older versions stop with a fatal error");
+    else
+      Report(src.path.string(), "", "files-per-pak",
+             "holds " + n + " files, more than the " + std::to_string(limit) + " " + Engines() +
+                 " accept: the engine stops with a fatal error (\"has " + n + " files\")");
+  }
+
+  bool Read(GameCopy c, std::size_t max, std::vector<std::uint8_t>& bytes) {
+    std::string why;
+    if (m_view.ReadPrefix(c, max, bytes, &why)) return true;
+    Report(c, "unreadable", "cannot be read: " + why);
+    return false;
+  }
+
+  // Quake's own loader takes version 29 only (id-Software/Quake WinQuake/gl_model.c
+  // Mod_LoadBrushModel: "has wrong version number"); its ports add BSP2, 2PSB and Quake 64
+  // (sezero/quakespasm, andrei-drexler/ironwail Quake/gl_model.c Mod_LoadBrushModel: anything
+  // else "has unsupported version number"). Quake II takes IBSP version 38 only
+  // (id-Software/Quake-2 ref_gl/gl_model.c Mod_LoadBrushModel). FTE reads the maps of every
+  // game it plays; only what no engine reads is told for it (inferred from its model loaders).
+  void CheckMap(GameCopy c) {
+    std::vector<std::uint8_t> bytes;
+    if (!Read(c, kMapHeaderBytes, bytes)) return;
+    const MapHeader h = ReadMapHeader(bytes);
+    using K = MapHeader::Kind;
+    const bool quakeMap = h.kind == K::Quake || h.kind == K::Bsp2 || h.kind == K::Bsp2Old || h.kind == K::Quake64;
+    std::string what;
+    switch (h.kind) {
+      case K::HalfLife: what = "a Half-Life map (version 30)"; break;
+      case K::Quake2: what = "a Quake II map (IBSP 38)"; break;
+      case K::Quake3: what = "a Quake III map (IBSP 46)"; break;
+      case K::Bsp2: what = "a BSP2 map"; break;
+      case K::Bsp2Old: what = "a 2PSB map"; break;
+      case K::Quake64: what = "a Quake 64 map"; break;
+      case K::Quake: what = "a Quake map (version 29)"; break;
+      case K::Unknown: what = "not a map Tarn knows (version " + std::to_string(h.version) + ")"; break;
+      case K::TooShort: what = "too short for a map"; break;
+    }
+    bool ok = false;
+    switch (m_profile.id) {
+      case Engine::Quake:
+      case Engine::Qss:
+      case Engine::Rerelease: ok = quakeMap; break;
+      case Engine::Fte: ok = h.kind != K::Unknown && h.kind != K::TooShort; break;
+      case Engine::Quake2:
+      case Engine::Yamagi: ok = h.kind == K::Quake2; break;
+    }
+    if (ok) return;
+    const std::string loads = m_profile.id == Engine::Fte ? "the maps of Quake, Half-Life, Quake II and Quake III"
+                              : m_profile.quake2Data      ? "IBSP version 38 maps only"
+                                                          : "maps of version 29, BSP2, 2PSB and Quake 64 only";
+    Report(c, "map-version", "is " + what + "; " + Engines() + " load " + loads);
+  }
+
+  // Coloured light as Quakespasm's family reads it (sezero/quakespasm, andrei-drexler/ironwail
+  // Quake/gl_model.c Mod_LoadLighting): "QLIT", version 1, and 8 + 3 × the map's lighting
+  // lump bytes, or "Outdated .lit file" and white light; and only from the map's own game
+  // folder or a later one ("ignored %s from a gamedir with lower priority").
+  void CheckLit(GameCopy lit) {
+    const std::string& path = m_view.Entry(lit).path;
+    const auto copies = m_view.Lookup(path);
+    if (copies.empty() || !(copies.front() == lit)) return;  // a hidden copy is never read
+    std::vector<std::uint8_t> bytes;
+    if (!Read(lit, 8, bytes)) return;
+    const LitHeader header = ReadLitHeader(bytes);
+    if (!header.qlit) {
+      Report(lit, "lit-header", "does not start with \"QLIT\": " + Engines() + " ignore it (\"Corrupt .lit file\")");
+      return;
+    }
+    if (header.version != 1) {
+      Report(lit, "lit-header", "is version " + std::to_string(header.version) + ", and " + Engines() +
+                                    " read version 1 only (\"Unknown .lit file version\")");
+      return;
+    }
+    const std::string mapPath = Stem(path) + ".bsp";
+    const auto maps = m_view.Lookup(mapPath);
+    if (maps.empty()) return;
+    const GameCopy map = maps.front();
+    if (m_view.Source(lit).folder < m_view.Source(map).folder) {
+      Report(lit, "lit-folder", "comes from an earlier game folder than " + Quoted(mapPath) + ", and " + Engines() +
+                                    " take a .lit only from the map's own folder or a later one");
+      return;
+    }
+    std::vector<std::uint8_t> mapBytes;
+    if (!Read(map, kMapHeaderBytes, mapBytes)) return;
+    const MapHeader h = ReadMapHeader(mapBytes);
+    if (!h.hasLighting) return;
+    const std::int64_t expected = 8 + 3 * h.lightingLength;
+    const std::int64_t size = m_view.Entry(lit).size;
+    if (size == expected) return;
+    Report(lit, "lit-size",
+           "is " + std::to_string(size) + " bytes, but the lighting of " + Quoted(mapPath) + " needs 8 + 3 × " +
+               std::to_string(h.lightingLength) + " = " + std::to_string(expected) + ": " + Engines() +
+               " ignore it (\"Outdated .lit file\") and light the map in white");
+  }
+
+  void CheckSound(GameCopy c, const std::string& ext) {
+    const bool music = m_view.Entry(c).path.rfind("music/", 0) == 0;
+    // Which files the engine reads as sound, and in which formats.
+    std::set<std::string> wanted;
+    switch (m_profile.id) {
+      case Engine::Quake:
+      case Engine::Qss:
+      case Engine::Rerelease:
+        // Sound effects: WinQuake/snd_mem.c S_LoadSound reads "sound/NAME.wav". Music: the
+        // ports' bgmusic.c plays music/trackNN in these formats, by the extension.
+        wanted = music ? std::set<std::string>{"ogg", "opus", "mp3", "flac", "wav"} : std::set<std::string>{"wav"};
+        break;
+      case Engine::Quake2: if (!music) wanted = {"wav"}; break;  // music comes from the CD
+      // yquake2/yquake2 src/client/sound/sound.c S_LoadSound tries NAME.ogg before NAME.wav;
+      // the music is Ogg Vorbis (OGG_InitTrackList).
+      case Engine::Yamagi: wanted = music ? std::set<std::string>{"ogg"} : std::set<std::string>{"wav", "ogg"}; break;
+      case Engine::Fte: break;  // FTE decodes what it can by content: nothing is told for it
+    }
+    if (!wanted.count(ext)) return;
+    // The "fmt " chunk nearly always comes first: a short read, and a longer one only when not.
+    std::vector<std::uint8_t> bytes;
+    if (!Read(c, ext == "wav" ? 512 : 16, bytes)) return;
+    SoundInfo info = ReadSoundInfo(bytes);
+    if (info.container == SoundInfo::Container::Wav && !info.fmtFound && bytes.size() == 512) {
+      if (!Read(c, kSoundHeaderBytes, bytes)) return;
+      info = ReadSoundInfo(bytes);
+    }
+    using C = SoundInfo::Container;
+    const C expected = ext == "wav" ? C::Wav : ext == "mp3" ? C::Mp3 : ext == "flac" ? C::Flac : C::Ogg;
+    if (info.container != expected) {
+      Report(c, "sound-format", "holds " + std::string(ContainerName(info.container)) + " data, not " + ContainerName(expected) +
+                                    ": " + Engines() + " choose the decoder by the name and cannot play it");
+      return;
+    }
+    if (info.container != C::Wav || music) return;  // the music players take any WAV they can decode
+    // id-Software/Quake WinQuake/snd_mem.c GetWavinfo ("Microsoft PCM format only") and
+    // S_LoadSound ("is a stereo sample"); the same in id-Software/Quake-2 client/snd_mem.c.
+    // Yamagi's S_LoadSound takes one or two channels (yquake2 src/client/sound/sound.c).
+    if (!info.fmtFound) {
+      Report(c, "sound-format", "has no readable \"fmt \" chunk in its first 64 KiB: " + Engines() + " cannot play it");
+      return;
+    }
+    const int maxChannels = m_profile.id == Engine::Yamagi ? 2 : 1;
+    if (info.format != 1)
+      Report(c, "sound-format", "is not PCM (format " + std::to_string(info.format) + "): " + Engines() +
+                                    " play PCM only (\"Microsoft PCM format only\")");
+    else if (info.channels < 1 || info.channels > maxChannels)
+      Report(c, "sound-format", "has " + std::to_string(info.channels) + " channels: " + Engines() +
+                                    (maxChannels == 1 ? " play mono sounds only (\"is a stereo sample\")" : " play one or two"));
+    else if (info.bits != 8 && info.bits != 16)
+      Report(c, "sound-format", "has " + std::to_string(info.bits) + "-bit samples: " + Engines() + " play 8 and 16 bits");
+  }
+
+  CGameView& m_view;
+  const EngineProfile& m_profile;
+  std::vector<EngineProblem> m_problems;
+};
+
+}  // namespace
+
+std::vector<EngineProblem> CheckForEngine(CGameView& view) { return CChecker(view).Run(); }
+
+}  // namespace tarn

@@ -1,0 +1,51 @@
+// What one family of engines does with a game folder: which package files it loads and in what
+// order, how it compares names, and what it refuses. Each rule is written from that engine's own
+// code (cited where the rule is applied, in EngineProfile.cpp, GameFolder.cpp and EngineChecks.cpp).
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarn {
+
+enum class Engine { Quake, Qss, Fte, Quake2, Yamagi, Rerelease };
+
+// How an engine matches the name it asks for against a stored name.
+enum class NameMatch {
+  Exact,    // byte for byte (strcmp, or a Linux file system)
+  AnyCase,  // ASCII letters in either case (Q_strcasecmp)
+};
+
+struct EngineProfile {
+  Engine id;
+  std::string_view name;     // as typed after --engine
+  std::string_view engines;  // the engines that follow these rules, for messages
+  // More files than this in one .pak and the engine stops; 0 when it has no limit.
+  int maxFilesInPak;
+  NameMatch pakNames;    // members of a .pak
+  NameMatch zipNames;    // members of a .pk3 and the other zip packages
+  NameMatch looseNames;  // files in the game folder, on Linux
+  // The loose files of a folder win over every package of that folder (else every package wins).
+  bool looseFilesWin;
+  bool readsLit;     // coloured light from maps/NAME.lit
+  bool quake2Data;   // Quake II maps and sounds, not Quake's
+};
+
+// The profile for a profile or engine name ("quake", "ironwail", "fteqw", ...); nullptr when unknown.
+const EngineProfile* FindEngineProfile(std::string_view name);
+const EngineProfile& DefaultEngineProfile();
+// "quake, qss, fte, quake2, yamagi, rerelease", for messages.
+std::string EngineProfileNames();
+
+// Whether stored names of this kind answer a request only in their exact spelling.
+inline bool IsExact(NameMatch m) { return m == NameMatch::Exact; }
+
+// Whether a name holds ASCII capital letters, which an engine that compares names exactly
+// will not find when asked for the name in lower case.
+bool HasCapitals(std::string_view name);
+
+// Lower-case extension of a file name without the dot ("pak" for "PAK1.PAK"); empty when none.
+std::string ExtensionOf(std::string_view fileName);
+
+}  // namespace tarn

@@ -1,0 +1,24 @@
+// Bytes of any shape read as the header of a map, a .lit file and a sound, as a pak.lst, and
+// (split in two) as a pattern and a path: every reader stays inside the bytes and terminates.
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "archive/ArchiveDiff.h"
+#include "archive/EngineChecks.h"
+#include "archive/GameFolder.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::span<const std::uint8_t> bytes(data, size);
+  const tarn::MapHeader map = tarn::ReadMapHeader(bytes);
+  if (map.hasLighting && (map.lightingLength < 0 || size < tarn::kMapHeaderBytes)) std::abort();
+  (void)tarn::ReadLitHeader(bytes);
+  const tarn::SoundInfo sound = tarn::ReadSoundInfo(bytes);
+  if (sound.fmtFound && sound.container != tarn::SoundInfo::Container::Wav) std::abort();
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  for (const std::string& token : tarn::ParsePakList(text))
+    if (token.empty() && text.find('"') == std::string_view::npos) std::abort();
+  const std::size_t half = size / 2;
+  (void)tarn::WildcardMatch(text.substr(0, half), text.substr(half));
+  return 0;
+}

@@ -1,0 +1,213 @@
+// The engine checks one by one, on archives and folders built here; the header readers on
+// bytes of each shape they meet.
+#include "TestSupport.h"
+#include "ZipBuilder.h"
+#include "archive/EngineChecks.h"
+
+namespace tarn::test {
+namespace {
+
+void PutU16(Bytes& b, std::size_t at, std::uint16_t v) {
+  if (b.size() < at + 2) b.resize(at + 2);
+  b[at] = static_cast<std::uint8_t>(v);
+  b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+// A map header: the magic (or version 29, 30) and the length of the lighting lump.
+Bytes Map(const char* magic, std::uint32_t lighting = 0) {
+  Bytes b(kMapHeaderBytes, 0);
+  if (std::strlen(magic) == 4) std::memcpy(b.data(), magic, 4);
+  else PutU32(b, 0, static_cast<std::uint32_t>(std::stoi(magic)));
+  PutU32(b, 4 + 8 * 8 + 4, lighting);
+  return b;
+}
+
+Bytes Quake2Map() {
+  Bytes b = ToBytes("IBSP");
+  PutU32(b, 4, 38);
+  return b;
+}
+
+Bytes Lit(std::size_t samples, std::uint32_t version = 1) {
+  Bytes b = ToBytes("QLIT");
+  PutU32(b, 4, version);
+  b.resize(8 + 3 * samples, 7);
+  return b;
+}
+
+// RIFF WAVE with a chunk of odd length before "fmt ", as editors write them.
+Bytes Wav(std::uint16_t format, std::uint16_t channels, std::uint16_t bits) {
+  Bytes b = ToBytes("RIFF....WAVELIST");
+  PutU32(b, 16, 3);
+  b.insert(b.end(), {'a', 'b', 'c', 0});
+  const std::size_t fmt = b.size();
+  b.insert(b.end(), {'f', 'm', 't', ' '});
+  PutU32(b, fmt + 4, 16);
+  PutU16(b, fmt + 8, format);
+  PutU16(b, fmt + 10, channels);
+  PutU32(b, fmt + 12, 11025);
+  PutU16(b, fmt + 22, bits);
+  b.insert(b.end(), {'d', 'a', 't', 'a', 0, 0, 0, 0});
+  return b;
+}
+
+class EngineChecks : public ::testing::Test {
+ protected:
+  TempDir dir;
+  // "rule entry" (or "rule file-name") for each problem of the archive under the engine.
+  std::vector<std::string> Check(const char* engine, const PakBuilder& pak) {
+    WriteFile(dir / "x.pak", pak.Build());
+    CGameView view = CGameView::LoadArchive(*FindEngineProfile(engine), dir / "x.pak");
+    return Rules(view);
+  }
+  std::vector<std::string> CheckFolders(const char* engine, std::vector<std::string> folders) {
+    std::vector<fs::path> paths;
+    for (auto& f : folders) paths.push_back(dir / f);
+    CGameView view = CGameView::LoadFolders(*FindEngineProfile(engine), paths);
+    return Rules(view);
+  }
+  std::vector<std::string> Rules(CGameView& view) {
+    std::vector<std::string> out;
+    for (const EngineProblem& p : CheckForEngine(view)) {
+      out.push_back(p.rule + " " + (p.entry.empty() ? fs::path(p.file).filename().string() : p.entry));
+      last = p.message;
+    }
+    return out;
+  }
+  std::string last;  // the message of the last problem
+};
+
+using Names = std::vector<std::string>;
+
+TEST_F(EngineChecks, HeaderReaders) {
+  EXPECT_EQ(ReadMapHeader(Map("29", 330)).kind, MapHeader::Kind::Quake);
+  EXPECT_EQ(ReadMapHeader(Map("29", 330)).lightingLength, 330);
+  EXPECT_EQ(ReadMapHeader(Map("BSP2", 5)).kind, MapHeader::Kind::Bsp2);
+  EXPECT_EQ(ReadMapHeader(Map("2PSB")).kind, MapHeader::Kind::Bsp2Old);
+  EXPECT_EQ(ReadMapHeader(Map(" 46Q")).kind, MapHeader::Kind::Quake64);
+  EXPECT_EQ(ReadMapHeader(Map("30")).kind, MapHeader::Kind::HalfLife);
+  Bytes ibsp = Quake2Map();
+  EXPECT_EQ(ReadMapHeader(ibsp).kind, MapHeader::Kind::Quake2);
+  PutU32(ibsp, 4, 46);
+  EXPECT_EQ(ReadMapHeader(ibsp).kind, MapHeader::Kind::Quake3);
+  Bytes cut = Map("29", 9);
+  cut.resize(70);  // the version, but not the lighting lump
+  EXPECT_EQ(ReadMapHeader(cut).kind, MapHeader::Kind::Quake);
+  EXPECT_FALSE(ReadMapHeader(cut).hasLighting);
+  EXPECT_EQ(ReadMapHeader(ToBytes("IBS")).kind, MapHeader::Kind::TooShort);
+
+  EXPECT_TRUE(ReadLitHeader(Lit(2)).qlit);
+  EXPECT_EQ(ReadLitHeader(Lit(0, 2)).version, 2);
+  EXPECT_FALSE(ReadLitHeader(ToBytes("QLIT")).qlit);
+
+  const SoundInfo wav = ReadSoundInfo(Wav(1, 2, 16));
+  EXPECT_EQ(wav.container, SoundInfo::Container::Wav);
+  EXPECT_TRUE(wav.fmtFound);
+  EXPECT_EQ(wav.channels, 2);
+  EXPECT_EQ(wav.bits, 16);
+  Bytes shortFmt = Wav(1, 1, 8);
+  shortFmt.resize(34);  // "fmt " claims 16 bytes and holds 2
+  EXPECT_FALSE(ReadSoundInfo(shortFmt).fmtFound);
+  EXPECT_EQ(ReadSoundInfo(ToBytes("OggS....")).container, SoundInfo::Container::Ogg);
+  EXPECT_EQ(ReadSoundInfo(ToBytes("ID3\x04")).container, SoundInfo::Container::Mp3);
+  EXPECT_EQ(ReadSoundInfo(ToBytes("fLaC")).container, SoundInfo::Container::Flac);
+  EXPECT_EQ(ReadSoundInfo(ToBytes("RIFF")).container, SoundInfo::Container::Unknown);
+}
+
+// WinQuake/common.c COM_LoadPackFile stops past 2048 files, Quakespasm-Spiked past 4096; FTE
+// has no limit (fs_pak.c FSPAK_LoadArchive).
+TEST_F(EngineChecks, FilesPerPak) {
+  PakBuilder big;
+  for (int i = 0; i < 2049; ++i) big.File("f" + std::to_string(i), "");
+  EXPECT_EQ(Check("quake", big), Names{"files-per-pak x.pak"});
+  EXPECT_NE(last.find("holds 2049 files, more than the 2048"), std::string::npos) << last;
+  EXPECT_TRUE(Check("qss", big).empty());
+  EXPECT_TRUE(Check("fte", big).empty());
+  EXPECT_EQ(Check("yamagi", PakBuilder()), Names{"empty-pak x.pak"});
+}
+
+// Quake compares pak members (COM_FindFile) and, on Linux, loose files exactly; Quake II
+// compares pak members in any case (FS_FOpenFile) but loose files exactly.
+TEST_F(EngineChecks, NamesWithCapitalLetters) {
+  const PakBuilder pak = PakBuilder().File("Maps/Start.bsp", Map("29")).File("maps/e1m1.bsp", Map("29"));
+  EXPECT_EQ(Check("quake", pak), Names{"name-case Maps/Start.bsp"});
+  EXPECT_TRUE(Check("quake2", PakBuilder().File("Maps/X.bsp", Quake2Map())).empty());
+  WriteFile(dir / "baseq2/Sound/Hit.wav", Wav(1, 1, 8));
+  WriteFile(dir / "baseq2/README.TXT", "docs");
+  EXPECT_EQ(CheckFolders("quake2", {"baseq2"}), Names{"name-case Hit.wav"});
+  EXPECT_TRUE(CheckFolders("fte", {"baseq2"}).empty());
+}
+
+TEST_F(EngineChecks, PackagesNeverLoadedOrUnreadable) {
+  WriteFile(dir / "id1/pak0.pak", PakBuilder().File("a.cfg", "a").Build());
+  WriteFile(dir / "id1/pak2.pak", PakBuilder().File("b.cfg", "b").Build());
+  EXPECT_EQ(CheckFolders("quake", {"id1"}), Names{"never-loaded pak2.pak"});
+  WriteFile(dir / "id1/pak1.pak", "not a pak at all");
+  EXPECT_EQ(CheckFolders("quake", {"id1"}), (Names{"package-unreadable pak1.pak", "never-loaded pak2.pak"}));
+  EXPECT_NE(last.find("pak1.pak is not loaded"), std::string::npos) << last;
+}
+
+// Quakespasm's Mod_LoadBrushModel takes 29, BSP2, 2PSB and Quake 64; Quake II's IBSP 38 only.
+TEST_F(EngineChecks, MapVersions) {
+  const PakBuilder maps = PakBuilder()
+                              .File("maps/q1.bsp", Map("29"))
+                              .File("maps/big.bsp", Map("BSP2"))
+                              .File("maps/hl.bsp", Map("30"))
+                              .File("maps/q2.bsp", Quake2Map())
+                              .File("maps/junk.bsp", "junk");
+  EXPECT_EQ(Check("quake", maps), (Names{"map-version maps/hl.bsp", "map-version maps/q2.bsp", "map-version maps/junk.bsp"}));
+  EXPECT_EQ(Check("yamagi", maps),
+            (Names{"map-version maps/q1.bsp", "map-version maps/big.bsp", "map-version maps/hl.bsp", "map-version maps/junk.bsp"}));
+  EXPECT_EQ(Check("fte", maps), Names{"map-version maps/junk.bsp"});
+}
+
+// Quakespasm's Mod_LoadLighting: "QLIT", version 1, 8 + 3 × the lighting lump, and only from
+// the map's own game folder or a later one.
+TEST_F(EngineChecks, LitFilesAgainstTheirMaps) {
+  const PakBuilder good = PakBuilder().File("maps/a.bsp", Map("29", 100)).File("maps/a.lit", Lit(100));
+  EXPECT_TRUE(Check("quake", good).empty());
+  EXPECT_EQ(Check("quake", PakBuilder().File("maps/a.bsp", Map("29", 100)).File("maps/a.lit", Lit(99))),
+            Names{"lit-size maps/a.lit"});
+  EXPECT_NE(last.find("is 305 bytes, but the lighting of \"maps/a.bsp\" needs 8 + 3 × 100 = 308"), std::string::npos) << last;
+  EXPECT_EQ(Check("qss", PakBuilder().File("maps/a.lit", "LITQ....")), Names{"lit-header maps/a.lit"});
+  EXPECT_EQ(Check("quake", PakBuilder().File("maps/a.bsp", Map("29", 1)).File("maps/a.lit", Lit(1, 2))),
+            Names{"lit-header maps/a.lit"});
+  EXPECT_TRUE(Check("quake2", PakBuilder().File("maps/a.lit", "junk")).empty());
+  WriteFile(dir / "id1/maps/b.lit", Lit(3));
+  WriteFile(dir / "mod/maps/b.bsp", Map("29", 3));
+  EXPECT_EQ(CheckFolders("quake", {"id1", "mod"}), Names{"lit-folder b.lit"});
+}
+
+// WinQuake/snd_mem.c: PCM only ("Microsoft PCM format only"), mono only ("is a stereo
+// sample"); Yamagi's S_LoadSound takes two channels. Music by its extension (bgmusic.c).
+TEST_F(EngineChecks, SoundFormats) {
+  const PakBuilder sounds = PakBuilder()
+                                .File("sound/ok.wav", Wav(1, 1, 16))
+                                .File("sound/stereo.wav", Wav(1, 2, 16))
+                                .File("sound/adpcm.wav", Wav(17, 1, 4))
+                                .File("sound/deep.wav", Wav(1, 1, 24))
+                                .File("sound/vorbis.wav", "OggS and more")
+                                .File("music/track02.ogg", "ID3 an mp3")
+                                .File("gfx/notsound.wav", "anything");
+  EXPECT_EQ(Check("quake", sounds), (Names{"sound-format sound/stereo.wav", "sound-format sound/adpcm.wav",
+                                           "sound-format sound/deep.wav", "sound-format sound/vorbis.wav",
+                                           "sound-format music/track02.ogg"}));
+  EXPECT_EQ(Check("yamagi", sounds), (Names{"sound-format sound/adpcm.wav", "sound-format sound/deep.wav",
+                                            "sound-format sound/vorbis.wav", "sound-format music/track02.ogg"}));
+  EXPECT_TRUE(Check("fte", sounds).empty());
+}
+
+// The headers a check needs are read from deflated pk3 members as from a pak.
+TEST_F(EngineChecks, CompressedPk3Members) {
+  WriteFile(dir / "x.pk3", ZipBuilder()
+                               .Deflated("maps/a.bsp", Map("29", 100))
+                               .Deflated("maps/a.lit", Lit(99))
+                               .Deflated("maps/q2.bsp", Quake2Map())
+                               .Deflated("sound/stereo.wav", Wav(1, 2, 16))
+                               .Build());
+  CGameView view = CGameView::LoadArchive(*FindEngineProfile("quake"), dir / "x.pk3");
+  EXPECT_EQ(Rules(view), (Names{"lit-size maps/a.lit", "map-version maps/q2.bsp", "sound-format sound/stereo.wav"}));
+}
+
+}  // namespace
+}  // namespace tarn::test
