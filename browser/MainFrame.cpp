@@ -415,7 +415,8 @@ void CMainFrame::UpdateCommandUI() {
   set("actionImportFile", ImportTarget() != nullptr);
   set("actionNewSprite", ImportTarget() != nullptr);
   set("actionExportFile", !tree && only && !only->IsDirectory());
-  set("actionExportDirectory", tree ? treeDir != nullptr : sel.size() >= 2 || (only && only->IsDirectory()));
+  set("actionExportDirectory",
+      tree ? treeDir != nullptr : (sel.size() >= 2 || (only && only->IsDirectory())) && !shadowed);
   set("actionUpOneLevel", treeDir && treeDir->Parent());
   // Every file has a viewer: its kind's, or the text or hex view.
   set("actionView", !tree && only && !only->IsDirectory());
@@ -594,7 +595,7 @@ void CMainFrame::ShowOpenProblems() {
 
 bool CMainFrame::SaveModified() {
   if (!m_doc.IsModified()) return true;
-  auto answer = m_prompter->Message(this, QString("Save changes to %1?").arg(Q(m_doc.Title())), "Tarn",
+  auto answer = m_prompter->Message(this, QString("Save changes to %1?").arg(Q(m_game ? m_game->Title() : m_doc.Title())), "Tarn",
                                     QMessageBox::Warning,
                                     QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
   if (answer == QMessageBox::Save) {

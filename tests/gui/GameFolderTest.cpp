@@ -87,6 +87,10 @@ TEST_F(GameFolderTest, OpensTheMergedViewWithSourcesAndShadowedCopies) {
   QApplication::processEvents();
   EXPECT_FALSE(Enabled("actionDelete"));
   EXPECT_TRUE(Enabled("actionExportFile"));
+  // Exported as from an archive: the bytes of the copy shown.
+  prompter->saveFile = Q(dir / "hidden.mdl");
+  Action("actionExportFile")->trigger();
+  EXPECT_EQ(ReadFile(dir / "hidden.mdl"), ToBytes("old"));
   ShowDir("maps");
   EXPECT_EQ(Cell("e1m1.bsp", browser::CPackListModel::kSource), "mymod/maps/e1m1.bsp");
   EXPECT_EQ(Cell("e1m1.bsp", browser::CPackListModel::kSource, Qt::DisplayRole, 1), "id1/pak0.pak");
@@ -110,6 +114,14 @@ TEST_F(GameFolderTest, OpensTheMergedViewWithSourcesAndShadowedCopies) {
     caseRule |= list->topLevelItem(i)->text(0).endsWith("pak0.pak") && list->topLevelItem(i)->text(1) == "maps/Start.bsp" &&
                 list->topLevelItem(i)->text(3) == "quake";
   EXPECT_TRUE(caseRule) << "rows: " << list->topLevelItemCount();
+
+  // Another engine reads the folders again under its rules, and is remembered.
+  EXPECT_TRUE(frame->findChild<QMenu*>("menuEngine")->actions().contains(Action("actionEngine_yamagi")));
+  Action("actionEngine_yamagi")->trigger();
+  EXPECT_EQ(frame->Game()->Profile().name, "yamagi");
+  EXPECT_EQ(frame->windowTitle().indexOf("id1 + mymod (yamagi)"), 0);
+  EXPECT_EQ(shell::OpenSettings()->value("Game/Engine").toString(), "yamagi");
+  Action("actionEngine_quake")->trigger();
 
   // An archive opened afterwards leaves the game folders behind.
   OpenPak(PakBuilder().File("a.txt", "a").Build());
