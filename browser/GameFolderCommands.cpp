@@ -51,7 +51,7 @@ void CMainFrame::CreateGameActions() {
   MakeAction("actionSaveChangesAsPak", "Save Changes as pakN.pak",
              "Write the changed and added files into a new pak of the mod, loaded after its others",
              &CMainFrame::OnSaveChangesAsPak);
-  QAction* shadowed = MakeAction("actionShowShadowed", "Show S&hadowed Files",
+  QAction* shadowed = MakeAction("actionShowShadowed", "Show s&hadowed files",
                                  "Also list the copies the engine does not load, greyed", nullptr);
   shadowed->setCheckable(true);
   shadowed->setChecked(shell::ProfileInt("Game", "ShowShadowed", 0) != 0);
@@ -104,22 +104,11 @@ void CMainFrame::OnOpenGameFolder() {
 }
 
 bool CMainFrame::OpenGameFolders(const std::vector<std::filesystem::path>& folders, const EngineProfile& profile) {
-  // Read on a worker, as an archive is; the window stays as it was when it fails or is cancelled.
   LoadedGame loaded;
-  shell::CWorkDialog work(this, "Opening");
-  work.Run([&](CProgress& progress) { loaded = LoadGame(profile, folders, &progress); });
-  if (loaded.cancelled) {
-    statusBar()->showMessage("Opening cancelled.", kReportMs);
+  if (!ReadForOpening([&](CProgress& progress) { loaded = LoadGame(profile, folders, &progress); }, loaded.cancelled,
+                      loaded.error))
     return false;
-  }
-  if (!loaded.error.empty()) {
-    Message(Q(loaded.error), "Error", QMessageBox::Critical);
-    return false;
-  }
-  m_inDocOperation = true;
-  m_listModel->SetDirectory(nullptr);
-  m_treeModel->SetRoot(nullptr);
-  LeaveGameMode();
+  DetachViews();
   m_doc.OnNewDocument();
   m_doc.ExchangeRoot(std::move(loaded.root));
   m_game = std::move(loaded.session);

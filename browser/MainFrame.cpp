@@ -559,24 +559,36 @@ void CMainFrame::ChangeTree(const std::function<const CPackObject*()>& mutate) {
   RefreshPreview();
 }
 
-bool CMainFrame::OpenArchive(const QString& path) {
+bool CMainFrame::ReadForOpening(const std::function<void(CProgress&)>& read, const bool& cancelled,
+                                const std::string& error) {
   // Read on a worker; the document and the views stay as they are until it is done, and stay
   // so when it fails or is cancelled.
-  OpenedArchive opened;
   shell::CWorkDialog work(this, "Opening");
-  work.Run([&](CProgress& progress) { opened = CTarnDoc::ReadArchive(S(path), &progress); });
-  if (opened.cancelled) {
+  work.Run(read);
+  if (cancelled) {
     statusBar()->showMessage("Opening cancelled.", kReportMs);
     return false;
   }
-  if (!opened.error.empty()) {
-    Message(Q(opened.error), "Error", QMessageBox::Critical);
+  if (!error.empty()) {
+    Message(Q(error), "Error", QMessageBox::Critical);
     return false;
   }
+  return true;
+}
+
+void CMainFrame::DetachViews() {
   m_inDocOperation = true;
   m_listModel->SetDirectory(nullptr);
   m_treeModel->SetRoot(nullptr);
   LeaveGameMode();
+}
+
+bool CMainFrame::OpenArchive(const QString& path) {
+  OpenedArchive opened;
+  if (!ReadForOpening([&](CProgress& progress) { opened = CTarnDoc::ReadArchive(S(path), &progress); },
+                      opened.cancelled, opened.error))
+    return false;
+  DetachViews();
   m_doc.Install(std::move(opened));
   m_inDocOperation = false;
   RebuildViews();
@@ -645,10 +657,7 @@ bool CMainFrame::DoSave(const QString& path) {
 
 void CMainFrame::OnFileNew() {
   if (!SaveModified()) return;
-  m_inDocOperation = true;
-  m_listModel->SetDirectory(nullptr);
-  m_treeModel->SetRoot(nullptr);
-  LeaveGameMode();
+  DetachViews();
   m_doc.OnNewDocument();
   m_inDocOperation = false;
   RebuildViews();

@@ -119,6 +119,12 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   QAction* MakeAction(const char* objectName, const QString& text, const char* tip, void (CMainFrame::*slot)(),
                       const QKeySequence& key = {});
   void RebuildViews();
+  // Runs read (the slow half of an open) on a worker; false, told to the user, when it was
+  // cancelled or failed (the flags read has set).
+  bool ReadForOpening(const std::function<void(CProgress&)>& read, const bool& cancelled, const std::string& error);
+  // Empties the views and leaves the game folders, before the document takes another tree
+  // (the caller ends m_inDocOperation once it has).
+  void DetachViews();
   void UpdateTitle();
   void UpdateRecentMenu();
   void AddRecent(const QString& path);
