@@ -135,6 +135,7 @@ TEST_F(GameFolderTest, SaveChangesWritesTheNextPakOfTheModAndItsFilesWin) {
   EXPECT_EQ(Action("actionSaveChangesAsPak")->text(), "Save Changes as pak2.pak");
   Action("actionSave")->trigger();
   EXPECT_FALSE(fs::exists(mod / "pak2.pak"));  // nothing changed
+  ASSERT_TRUE(prompter->shown.empty()) << prompter->shown[0].text.toStdString();
 
   // A changed map (deleted, and imported again), a renamed model and a deleted sound.
   WriteFile(dir / "e1m1.bsp", "changed");
