@@ -16,6 +16,7 @@
 
 #include "archive/ArchiveDiff.h"
 #include "archive/GameFolder.h"
+#include "browser/GameSession.h"
 
 namespace fs = std::filesystem;
 
@@ -74,6 +75,19 @@ void BM_WhichInProcess(benchmark::State& state) {
   state.counters["entries"] = kArchives * kEntriesEach;
 }
 BENCHMARK(BM_WhichInProcess)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// What File > Open Game Folder does on its worker: the merged tree with every file bound to
+// its archive, the shadowed copies, and the engine's checks.
+void BM_OpenGameFolderForWindow(benchmark::State& state) {
+  const fs::path id1 = GameFolder() / "id1";
+  for (auto _ : state) {
+    tarn::browser::LoadedGame loaded = tarn::browser::LoadGame(tarn::DefaultEngineProfile(), {id1});
+    if (!loaded.root) state.SkipWithError("the folder did not open");
+    benchmark::DoNotOptimize(loaded);
+  }
+  state.counters["entries"] = kArchives * kEntriesEach;
+}
+BENCHMARK(BM_OpenGameFolderForWindow)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_FindInProcess(benchmark::State& state) {
   const fs::path root = GameFolder();

@@ -17,6 +17,7 @@
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 #include <algorithm>
 #include <cstdio>
 #include <optional>
@@ -26,6 +27,7 @@
 #include "archive/PakFormat.h"
 #include "archive/SafeExtract.h"
 #include "browser/ExtractTextures.h"
+#include "browser/GameSession.h"
 #include "browser/Icons.h"
 #include "browser/PackListView.h"
 #include "browser/PackModels.h"
@@ -93,6 +95,13 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
   m_playing->setObjectName("playingText");
   statusBar()->addPermanentWidget(m_playing);
   m_playing->hide();
+  m_problemsButton = new QToolButton(this);
+  m_problemsButton->setObjectName("problemsButton");
+  m_problemsButton->setAutoRaise(true);
+  m_problemsButton->setToolTip("Show what the engine would refuse or misread");
+  connect(m_problemsButton, &QToolButton::clicked, this, &CMainFrame::ShowProblemsPanel);
+  statusBar()->addPermanentWidget(m_problemsButton);
+  m_problemsButton->hide();
   // The window's one player: a second sound replaces the first, and the status bar and the Stop
   // Sound command follow it.
   m_player = new viewers::CSoundPlayer(this);
@@ -150,6 +159,7 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
 
 CMainFrame::~CMainFrame() {
   m_doc.RemoveObserver(this);
+  if (m_game) LeaveGameMode();
   // The child views outlive this part of the object; nothing they signal may reach it now.
   disconnect(qApp, nullptr, this, nullptr);
   disconnect(QApplication::clipboard(), nullptr, this, nullptr);
@@ -265,6 +275,7 @@ void CMainFrame::CreateActions() {
           [this](bool on) { ShowPreviewPane(on, findChild<QAction*>("actionPreviewBelow")->isChecked()); });
   connect(findChild<QAction*>("actionPreviewBelow"), &QAction::toggled, this,
           [this](bool below) { ShowPreviewPane(findChild<QAction*>("actionPreviewPane")->isChecked(), below); });
+  CreateGameActions();
   MakeAction("actionAbout", "&About Tarn...", "Show Tarn's version and licence", &CMainFrame::OnAbout)
       ->setIcon(st->standardIcon(QStyle::SP_MessageBoxInformation));
 
@@ -283,6 +294,7 @@ void CMainFrame::CreateMenus() {
   file->addAction(act("actionOpen"));
   file->addAction(act("actionSave"));
   file->addAction(act("actionSaveAs"));
+  AddGameMenus(file, nullptr);
   file->addSeparator();
   m_recentMenu = file->addMenu("Recent &Files");
   m_recentMenu->setObjectName("menuRecent");
@@ -313,6 +325,7 @@ void CMainFrame::CreateMenus() {
   view->addSeparator();
   view->addAction(act("actionPreviewPane"));
   view->addAction(act("actionPreviewBelow"));
+  AddGameMenus(nullptr, view);
   view->addSeparator();
   view->addAction(act("actionUpOneLevel"));
 
@@ -395,12 +408,15 @@ void CMainFrame::UpdateCommandUI() {
   const bool one = sel.size() == 1;
   const CPackObject* only = one ? sel.front() : nullptr;
 
-  set("actionRename", tree ? treeDir && treeDir->Parent() : only && only->Parent());
-  set("actionDelete", tree ? treeDir && treeDir->Parent() : !sel.empty());
+  // A copy that a game folder's file hides is only looked at.
+  const bool shadowed = std::any_of(sel.begin(), sel.end(), [this](CPackObject* e) { return m_listModel->IsShadowed(e); });
+  set("actionRename", tree ? treeDir && treeDir->Parent() : only && only->Parent() && !shadowed);
+  set("actionDelete", tree ? treeDir && treeDir->Parent() : !sel.empty() && !shadowed);
   set("actionImportFile", ImportTarget() != nullptr);
   set("actionNewSprite", ImportTarget() != nullptr);
   set("actionExportFile", !tree && only && !only->IsDirectory());
-  set("actionExportDirectory", tree ? treeDir != nullptr : sel.size() >= 2 || (only && only->IsDirectory()));
+  set("actionExportDirectory",
+      tree ? treeDir != nullptr : (sel.size() >= 2 || (only && only->IsDirectory())) && !shadowed);
   set("actionUpOneLevel", treeDir && treeDir->Parent());
   // Every file has a viewer: its kind's, or the text or hex view.
   set("actionView", !tree && only && !only->IsDirectory());
@@ -413,6 +429,9 @@ void CMainFrame::UpdateCommandUI() {
   const QMimeData* clip = QApplication::clipboard()->mimeData();
   set("actionPaste", clip && clip->hasFormat(kPackObjectMime) && PasteTarget() != nullptr);
   set("actionStopSound", IsPlaying());
+  // A merged view is saved only as a new pak of its changes.
+  set("actionSaveAs", !m_game);
+  set("actionSaveChangesAsPak", m_game != nullptr);
   // "Undo Delete 3 entries": what the command would take back.
   auto history = [&](const char* name, const QString& verb, const CUndoCommand* next) {
     QAction* a = findChild<QAction*>(name);
@@ -500,7 +519,7 @@ void CMainFrame::RebuildViews() {
 }
 
 void CMainFrame::UpdateTitle() {
-  setWindowTitle(Q(m_doc.Title()) + "[*] - Tarn");
+  setWindowTitle(Q(m_game ? m_game->Title() : m_doc.Title()) + "[*] - Tarn");
   setWindowModified(m_doc.IsModified());
 }
 
@@ -540,23 +559,36 @@ void CMainFrame::ChangeTree(const std::function<const CPackObject*()>& mutate) {
   RefreshPreview();
 }
 
-bool CMainFrame::OpenArchive(const QString& path) {
+bool CMainFrame::ReadForOpening(const std::function<void(CProgress&)>& read, const bool& cancelled,
+                                const std::string& error) {
   // Read on a worker; the document and the views stay as they are until it is done, and stay
   // so when it fails or is cancelled.
-  OpenedArchive opened;
   shell::CWorkDialog work(this, "Opening");
-  work.Run([&](CProgress& progress) { opened = CTarnDoc::ReadArchive(S(path), &progress); });
-  if (opened.cancelled) {
+  work.Run(read);
+  if (cancelled) {
     statusBar()->showMessage("Opening cancelled.", kReportMs);
     return false;
   }
-  if (!opened.error.empty()) {
-    Message(Q(opened.error), "Error", QMessageBox::Critical);
+  if (!error.empty()) {
+    Message(Q(error), "Error", QMessageBox::Critical);
     return false;
   }
+  return true;
+}
+
+void CMainFrame::DetachViews() {
   m_inDocOperation = true;
   m_listModel->SetDirectory(nullptr);
   m_treeModel->SetRoot(nullptr);
+  LeaveGameMode();
+}
+
+bool CMainFrame::OpenArchive(const QString& path) {
+  OpenedArchive opened;
+  if (!ReadForOpening([&](CProgress& progress) { opened = CTarnDoc::ReadArchive(S(path), &progress); },
+                      opened.cancelled, opened.error))
+    return false;
+  DetachViews();
   m_doc.Install(std::move(opened));
   m_inDocOperation = false;
   RebuildViews();
@@ -575,7 +607,7 @@ void CMainFrame::ShowOpenProblems() {
 
 bool CMainFrame::SaveModified() {
   if (!m_doc.IsModified()) return true;
-  auto answer = m_prompter->Message(this, QString("Save changes to %1?").arg(Q(m_doc.Title())), "Tarn",
+  auto answer = m_prompter->Message(this, QString("Save changes to %1?").arg(Q(m_game ? m_game->Title() : m_doc.Title())), "Tarn",
                                     QMessageBox::Warning,
                                     QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
   if (answer == QMessageBox::Save) {
@@ -625,9 +657,7 @@ bool CMainFrame::DoSave(const QString& path) {
 
 void CMainFrame::OnFileNew() {
   if (!SaveModified()) return;
-  m_inDocOperation = true;
-  m_listModel->SetDirectory(nullptr);
-  m_treeModel->SetRoot(nullptr);
+  DetachViews();
   m_doc.OnNewDocument();
   m_inDocOperation = false;
   RebuildViews();
@@ -640,7 +670,9 @@ void CMainFrame::OnFileOpen() {
 }
 
 void CMainFrame::OnFileSave() {
-  if (m_doc.PathName().empty())
+  if (m_game)
+    OnSaveChangesAsPak();
+  else if (m_doc.PathName().empty())
     OnFileSaveAs();
   else
     DoSave(Q(m_doc.PathName().string()));

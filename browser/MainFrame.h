@@ -3,11 +3,13 @@
 #pragma once
 
 #include <QMainWindow>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
+#include "archive/EngineProfile.h"
 #include "archive/TarnDoc.h"
 #include "browser/EntryDrag.h"
 #include "shell/Prompter.h"
@@ -19,6 +21,7 @@ class QMenu;
 class QSplitter;
 class QTemporaryDir;
 class QTimer;
+class QToolButton;
 
 namespace tarn {
 
@@ -34,6 +37,8 @@ class CPackListModel;
 class CPackTreeView;
 class CPackListView;
 class CPreviewPane;
+class CGameSession;
+class CProblemsPanel;
 
 
 class CMainFrame : public QMainWindow, public CDocObserver {
@@ -50,6 +55,12 @@ class CMainFrame : public QMainWindow, public CDocObserver {
 
   // Opens an archive as File Open does (without asking about unsaved changes).
   bool OpenArchive(const QString& path);
+  // Opens game folders as File > Open Game Folder does (without asking about unsaved changes):
+  // the merged tree the engine sees, with the Source column and the engine's problems.
+  bool OpenGameFolders(const std::vector<std::filesystem::path>& folders, const EngineProfile& profile);
+  // The open game folders; nullptr while an archive is open.
+  const CGameSession* Game() const { return m_game.get(); }
+  CProblemsPanel* ProblemsPanel() const { return m_problemsPanel; }
   // Asks whether to save a modified archive: false when the user cancelled.
   bool SaveModified();
 
@@ -108,6 +119,12 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   QAction* MakeAction(const char* objectName, const QString& text, const char* tip, void (CMainFrame::*slot)(),
                       const QKeySequence& key = {});
   void RebuildViews();
+  // Runs read (the slow half of an open) on a worker; false, told to the user, when it was
+  // cancelled or failed (the flags read has set).
+  bool ReadForOpening(const std::function<void(CProgress&)>& read, const bool& cancelled, const std::string& error);
+  // Empties the views and leaves the game folders, before the document takes another tree
+  // (the caller ends m_inDocOperation once it has).
+  void DetachViews();
   void UpdateTitle();
   void UpdateRecentMenu();
   void AddRecent(const QString& path);
@@ -169,6 +186,17 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   void OnExtractTextures();
   void OnStopSound();
   void OnAbout();
+  // game folders (GameFolderCommands.cpp)
+  void CreateGameActions();
+  void AddGameMenus(QMenu* file, QMenu* view);
+  void OnOpenGameFolder();
+  void OnSaveChangesAsPak();
+  void OnShowShadowed(bool shown);
+  void OnEngineChosen(const QString& name);
+  void ShowProblemsPanel();
+  // Back to an archive: the views must show nothing of the merged tree any more.
+  void LeaveGameMode();
+  void UpdateGameUI();
   void SetViewType(int style);
   void OnEntryActivated(CPackObject* entry);
   void ShowPlaying(const QString& text);
@@ -201,6 +229,10 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   bool m_inDocOperation = false;
   bool m_loudViewProblems = false;
   ViewHandler m_viewHandler;
+  std::unique_ptr<CGameSession> m_game;
+  CProblemsPanel* m_problemsPanel = nullptr;
+  QToolButton* m_problemsButton = nullptr;
+  QActionGroup* m_engineGroup = nullptr;
 };
 
 }  // namespace browser

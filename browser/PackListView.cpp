@@ -212,8 +212,16 @@ void CPackListView::SetViewType(int style) {
 }
 
 void CPackListView::FitColumns() {
-  // Half for the name, a fifth for the size, the rest for the type.
+  // Half for the name, a fifth for the size, the rest for the type; with a Source column, a
+  // third for the name and the source each.
   const int width = m_details->viewport()->width();
+  if (m_model->columnCount() > CPackListModel::kSource) {
+    m_details->setColumnWidth(CPackListModel::kName, width / 3);
+    m_details->setColumnWidth(CPackListModel::kSize, width / 8);
+    m_details->setColumnWidth(CPackListModel::kType, width / 5);
+    m_details->setColumnWidth(CPackListModel::kSource, width - width / 3 - width / 8 - width / 5);
+    return;
+  }
   m_details->setColumnWidth(CPackListModel::kName, width / 2);
   m_details->setColumnWidth(CPackListModel::kSize, width / 5);
   m_details->setColumnWidth(CPackListModel::kType, width - width / 2 - width / 5);

@@ -167,6 +167,9 @@ void CPackListModel::Collect() {
   } else if (m_dir) {
     m_all.reserve(m_dir->ChildCount());
     for (CPackObject* c : m_dir->Children()) m_all.push_back(c);
+    // After the files that hide them, so that the sort (stable) keeps each below its winner.
+    if (m_sources)
+      for (CPackObject* c : m_sources->ShownShadowed(*m_dir)) m_all.push_back(c);
   }
   SortAll();
   Narrow();
@@ -272,11 +275,16 @@ int CPackListModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
 }
 
-int CPackListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumns; }
+int CPackListModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : m_sources ? kColumns : kSource;
+}
 
 QVariant CPackListModel::data(const QModelIndex& index, int role) const {
   CPackObject* e = EntryAt(index.row());
   if (!e) return {};
+  if (role == Qt::ForegroundRole && IsShadowed(e)) return QBrush(QColor(140, 140, 140));
+  if (role == Qt::ToolTipRole && IsShadowed(e))
+    return QString("Hidden by the copy the engine loads; from %1").arg(ToQString(m_sources->FullSourceOf(*e)));
   switch (index.column()) {
     case kName:
       switch (role) {
@@ -286,6 +294,11 @@ QVariant CPackListModel::data(const QModelIndex& index, int role) const {
         case Qt::ForegroundRole: return e->IsDamaged() ? QVariant(QBrush(QColor(200, 0, 0))) : QVariant();
         default: return {};
       }
+    case kSource:
+      if (!m_sources) return {};
+      if (role == Qt::DisplayRole) return ToQString(m_sources->SourceOf(*e));
+      if (role == Qt::ToolTipRole) return ToQString(m_sources->FullSourceOf(*e));
+      return {};
     case kSize:
       switch (role) {
         case Qt::DisplayRole: return e->IsDirectory() ? QVariant() : QVariant(QString::number(e->Size()));
@@ -305,6 +318,7 @@ QVariant CPackListModel::headerData(int section, Qt::Orientation orientation, in
     case kName: return "Name";
     case kSize: return "Size (bytes)";
     case kType: return "Type";
+    case kSource: return "Source";
     default: return {};
   }
 }
@@ -312,7 +326,8 @@ QVariant CPackListModel::headerData(int section, Qt::Orientation orientation, in
 Qt::ItemFlags CPackListModel::flags(const QModelIndex& index) const {
   CPackObject* e = EntryAt(index.row());
   if (!e) return Qt::ItemIsDropEnabled;
-  Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren | Qt::ItemIsDragEnabled;
+  Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+  if (!IsShadowed(e)) f |= Qt::ItemIsDragEnabled;
   if (e->IsDirectory()) f |= Qt::ItemIsDropEnabled;
   return f;
 }

@@ -6,6 +6,7 @@
 #include <QAbstractItemModel>
 #include <QAbstractTableModel>
 #include <functional>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -13,6 +14,18 @@
 #include "archive/PackObject.h"
 
 namespace tarn::browser {
+
+// What game folders opened as one add to the list: where each file comes from (a Source
+// column), and the copies that the listed files hide (greyed, and only read, never edited).
+class CListSources {
+ public:
+  virtual ~CListSources() = default;
+  virtual std::string SourceOf(const CPackObject& entry) const = 0;
+  virtual std::string FullSourceOf(const CPackObject& entry) const = 0;
+  virtual bool IsShadowed(const CPackObject& entry) const = 0;
+  // The copies hidden by the files of dir that the list shows beside them; none while hidden.
+  virtual std::vector<CPackObject*> ShownShadowed(const CPackObject& dir) const = 0;
+};
 
 // Makes the data of dragged entries (see CEntryMimeData).
 using DragDataMaker = std::function<QMimeData*(const std::vector<CPackObject*>& entries)>;
@@ -55,18 +68,24 @@ class CPackTreeModel : public QAbstractItemModel {
 };
 
 // The entries of one directory, or, while a filter searches the whole archive, its matches
-// from every directory (named with their paths). Columns: Name, Size (bytes), Type. Sorted by
-// one column either way, directories first; narrowed by the filter.
+// from every directory (named with their paths). Columns: Name, Size (bytes), Type, and Source
+// for game folders. Sorted by one column either way, directories first; narrowed by the filter.
 class CPackListModel : public QAbstractTableModel {
   Q_OBJECT
  public:
-  enum Column { kName = 0, kSize = 1, kType = 2, kColumns = 3 };
+  enum Column { kName = 0, kSize = 1, kType = 2, kSource = 3, kColumns = 4 };
 
   explicit CPackListModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
   void SetDragData(DragDataMaker maker) { m_dragData = std::move(maker); }
 
   void SetDirectory(CPackObject* dir);
   CPackObject* Directory() const { return m_dir; }
+  // Game folders' sources, or nullptr for an archive (no Source column); set while no
+  // directory is shown.
+  void SetSources(const CListSources* sources) { m_sources = sources; }
+  const CListSources* Sources() const { return m_sources; }
+  // A shadowed copy: shown, viewed and exported, but no command changes it.
+  bool IsShadowed(const CPackObject* entry) const { return m_sources && entry && m_sources->IsShadowed(*entry); }
   void BeginChange();
   // Shows dir (which may differ from the one before the change) as it is now.
   void EndChange(CPackObject* dir);
@@ -104,6 +123,7 @@ class CPackListModel : public QAbstractTableModel {
   void SortAll();
   void Narrow();
   DragDataMaker m_dragData;
+  const CListSources* m_sources = nullptr;
   CPackObject* m_dir = nullptr;
   std::vector<CPackObject*> m_all;   // what the filter chooses from, sorted
   std::vector<CPackObject*> m_rows;  // what is shown

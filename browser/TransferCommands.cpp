@@ -282,7 +282,9 @@ void CMainFrame::OnExportFile() {
   const std::string entryPath = entry->PathInArchive();
   QString path = m_prompter->SaveFileName(this, "Export", filter, Q(entry->Name()), QString());
   if (path.isEmpty()) return;
-  entry = m_doc.Root().FindByPath(entryPath);
+  // A shadowed copy is not in the tree: its path leads to the copy that hides it. The modal
+  // dialog left it alone.
+  if (!m_listModel->IsShadowed(entry)) entry = m_doc.Root().FindByPath(entryPath);
   if (!entry) return;
   if (picture && path.endsWith(".png", Qt::CaseInsensitive)) {
     ExportAsPng(*entry, path);

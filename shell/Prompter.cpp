@@ -109,4 +109,10 @@ std::optional<SpriteChoice> CPrompter::SpriteOf(QWidget* parent, const QStringLi
   return dialog.Sprite();
 }
 
+std::optional<GameFolderChoice> CPrompter::GameFolders(QWidget* parent, const GameFolderChoice& start) {
+  CGameFolderDialog dialog(start, parent);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.Choice();
+}
+
 }  // namespace tarn::shell

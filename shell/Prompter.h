@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "shell/EncodeDialog.h"
+#include "shell/GameFolderDialog.h"
 
 namespace tarn::shell {
 
@@ -44,6 +45,8 @@ class CPrompter {
   virtual std::optional<EncodeChoice> EncodeImages(QWidget* parent, const QStringList& images);
   // A sprite to be made of pictures; nothing when cancelled.
   virtual std::optional<SpriteChoice> SpriteOf(QWidget* parent, const QStringList& frames);
+  // Open Game Folder: the folders in order and the engine, starting from start; nothing when cancelled.
+  virtual std::optional<GameFolderChoice> GameFolders(QWidget* parent, const GameFolderChoice& start);
 };
 
 }  // namespace tarn::shell

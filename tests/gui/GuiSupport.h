@@ -64,6 +64,10 @@ class ScriptedPrompter : public shell::CPrompter {
   }
   std::optional<shell::SpriteChoice> spriteChoice;
   std::optional<shell::SpriteChoice> SpriteOf(QWidget*, const QStringList&) override { return spriteChoice; }
+  std::optional<shell::GameFolderChoice> gameFolders;  // what Open Game Folder answers
+  std::optional<shell::GameFolderChoice> GameFolders(QWidget*, const shell::GameFolderChoice&) override {
+    return gameFolders;
+  }
   std::vector<shell::ConflictAnswer> conflictAnswers;  // taken in order; Keep Both when none left
   QStringList conflicts;                                 // the names asked about
   shell::ConflictAnswer NameConflict(QWidget*, const QString& name, const QString&, bool) override {

@@ -1,0 +1,264 @@
+// Game folders in the window: opening them as the engine sees them, the engine setting, the
+// shadowed copies, the problems panel, and saving the changes as a new pak of the mod.
+#include <QAction>
+#include <QActionGroup>
+#include <QMenu>
+#include <QStatusBar>
+#include <QToolButton>
+#include <algorithm>
+
+#include "archive/GameFolder.h"
+#include "archive/PakFormat.h"
+#include "browser/GameSession.h"
+#include "browser/MainFrame.h"
+#include "browser/PackModels.h"
+#include "browser/PreviewPane.h"
+#include "browser/ProblemsPanel.h"
+#include "shell/Settings.h"
+#include "shell/Text.h"
+#include "shell/WorkDialog.h"
+
+namespace tarn::browser {
+
+using shell::Q;
+using shell::S;
+
+namespace {
+
+const char* const kEngineKey = "Game/Engine";
+const char* const kFoldersKey = "Game/Folders";
+// How many paths a message names before it counts the rest.
+constexpr std::size_t kNamedInMessage = 12;
+
+const EngineProfile& EngineSetting() {
+  const EngineProfile* p = FindEngineProfile(S(shell::OpenSettings()->value(kEngineKey).toString()));
+  return p ? *p : DefaultEngineProfile();
+}
+
+// The paths as lines of a message, the first few named and the rest counted.
+QString PathLines(const std::vector<std::string>& paths) {
+  QString text;
+  for (std::size_t i = 0; i < paths.size() && i < kNamedInMessage; ++i) text += "\n" + Q(paths[i]);
+  if (paths.size() > kNamedInMessage) text += QString("\n... and %1 more").arg(paths.size() - kNamedInMessage);
+  return text;
+}
+
+}  // namespace
+
+void CMainFrame::CreateGameActions() {
+  MakeAction("actionOpenGameFolder", "Open &Game Folder...",
+             "Open game folders (the base game, then the mod) as the engine sees them", &CMainFrame::OnOpenGameFolder);
+  MakeAction("actionSaveChangesAsPak", "Save Changes as pakN.pak",
+             "Write the changed and added files into a new pak of the mod, loaded after its others",
+             &CMainFrame::OnSaveChangesAsPak);
+  QAction* shadowed = MakeAction("actionShowShadowed", "Show s&hadowed files",
+                                 "Also list the copies the engine does not load, greyed", nullptr);
+  shadowed->setCheckable(true);
+  shadowed->setChecked(shell::ProfileInt("Game", "ShowShadowed", 0) != 0);
+  connect(shadowed, &QAction::toggled, this, &CMainFrame::OnShowShadowed);
+  m_engineGroup = new QActionGroup(this);
+  const QString names = Q(EngineProfileNames());
+  for (const QString& n : names.split(", ", Qt::SkipEmptyParts)) {
+    const EngineProfile* p = FindEngineProfile(S(n));
+    QAction* a = MakeAction(qPrintable("actionEngine_" + n), n, nullptr, nullptr);
+    a->setStatusTip(p ? Q(p->engines) : QString());
+    a->setCheckable(true);
+    a->setChecked(p == &EngineSetting());
+    m_engineGroup->addAction(a);
+    connect(a, &QAction::triggered, this, [this, n] { OnEngineChosen(n); });
+  }
+}
+
+void CMainFrame::AddGameMenus(QMenu* file, QMenu* view) {
+  if (file) {
+    file->insertAction(findChild<QAction*>("actionSave"), findChild<QAction*>("actionOpenGameFolder"));
+    file->addAction(findChild<QAction*>("actionSaveChangesAsPak"));
+  }
+  if (view) {
+    view->addSeparator();
+    view->addAction(findChild<QAction*>("actionShowShadowed"));
+    QMenu* engine = view->addMenu("&Engine");
+    engine->setObjectName("menuEngine");
+    engine->addActions(m_engineGroup->actions());
+  }
+}
+
+void CMainFrame::OnOpenGameFolder() {
+  if (!SaveModified()) return;
+  shell::GameFolderChoice start;
+  start.engine = Q(EngineSetting().name);
+  if (m_game)
+    for (const auto& f : m_game->Folders()) start.folders << Q(f.string());
+  else
+    start.folders = shell::OpenSettings()->value(kFoldersKey).toStringList();
+  const auto choice = m_prompter->GameFolders(this, start);
+  if (!choice || choice->folders.isEmpty()) return;
+  const EngineProfile* profile = FindEngineProfile(S(choice->engine));
+  if (!profile) profile = &DefaultEngineProfile();
+  auto settings = shell::OpenSettings();
+  settings->setValue(kEngineKey, Q(profile->name));
+  settings->setValue(kFoldersKey, choice->folders);
+  std::vector<std::filesystem::path> folders;
+  for (const QString& f : choice->folders) folders.emplace_back(S(f));
+  OpenGameFolders(folders, *profile);
+}
+
+bool CMainFrame::OpenGameFolders(const std::vector<std::filesystem::path>& folders, const EngineProfile& profile) {
+  LoadedGame loaded;
+  if (!ReadForOpening([&](CProgress& progress) { loaded = LoadGame(profile, folders, &progress); }, loaded.cancelled,
+                      loaded.error))
+    return false;
+  DetachViews();
+  m_doc.OnNewDocument();
+  m_doc.ExchangeRoot(std::move(loaded.root));
+  m_game = std::move(loaded.session);
+  m_game->ShowShadowed(findChild<QAction*>("actionShowShadowed")->isChecked());
+  m_listModel->SetSources(m_game.get());
+  m_inDocOperation = false;
+  RebuildViews();
+  UpdateGameUI();
+  if (!m_game->LoadNotes().empty()) {
+    QString text = "Some of the game folders' packages or folders cannot be read:";
+    text += PathLines(m_game->LoadNotes());
+    Message(text, "Open Game Folder", QMessageBox::Warning);
+  }
+  return true;
+}
+
+void CMainFrame::LeaveGameMode() {
+  if (!m_game) return;
+  // The shadowed copies go with the session: nothing may show them afterwards.
+  m_listModel->SetDirectory(nullptr);
+  m_listModel->SetSources(nullptr);
+  m_pane->ShowNothing(QString());
+  m_previewed = nullptr;
+  m_game.reset();
+  UpdateGameUI();
+}
+
+void CMainFrame::UpdateGameUI() {
+  QAction* save = findChild<QAction*>("actionSaveChangesAsPak");
+  QString pakName = "pakN.pak";
+  if (m_game) {
+    const NewPakPlan plan = PlanNewPak(m_game->Profile(), m_game->ModFolder());
+    if (!plan.path.empty()) pakName = Q(plan.path.filename().string());
+    const std::size_t n = m_game->Problems().size();
+    m_problemsButton->setText(n == 0 ? QString("No problems") : QString("%1 problem%2").arg(n).arg(n == 1 ? "" : "s"));
+    for (QAction* a : m_engineGroup->actions()) a->setChecked(a->text() == Q(m_game->Profile().name));
+  }
+  save->setText("Save Changes as " + pakName);
+  m_problemsButton->setVisible(m_game != nullptr);
+  if (m_problemsPanel) {
+    m_problemsPanel->SetProblems(m_game ? m_game->Problems() : std::vector<EngineProblem>{});
+    if (!m_game) m_problemsPanel->hide();
+  }
+  UpdateTitle();
+  UpdateCommandUI();
+}
+
+void CMainFrame::ShowProblemsPanel() {
+  if (!m_problemsPanel) {
+    m_problemsPanel = new CProblemsPanel(this);
+    addDockWidget(Qt::BottomDockWidgetArea, m_problemsPanel);
+  }
+  m_problemsPanel->SetProblems(m_game ? m_game->Problems() : std::vector<EngineProblem>{});
+  m_problemsPanel->show();
+  m_problemsPanel->raise();
+}
+
+void CMainFrame::OnShowShadowed(bool shown) {
+  shell::WriteProfileInt("Game", "ShowShadowed", shown ? 1 : 0);
+  if (!m_game) return;
+  m_game->ShowShadowed(shown);
+  ChangeTree([] { return nullptr; });
+}
+
+void CMainFrame::OnEngineChosen(const QString& name) {
+  const EngineProfile* profile = FindEngineProfile(S(name));
+  if (!profile) return;
+  shell::OpenSettings()->setValue(kEngineKey, Q(profile->name));
+  // The open folders are read again under the new engine's rules.
+  if (!m_game || &m_game->Profile() == profile) return;
+  if (!SaveModified()) {
+    UpdateGameUI();
+    return;
+  }
+  const auto folders = m_game->Folders();
+  OpenGameFolders(folders, *profile);
+}
+
+void CMainFrame::OnSaveChangesAsPak() {
+  if (!m_game) return;
+  const CGameSession::Changes changes = m_game->FindChanges(m_doc.Root());
+  if (changes.written.empty() && changes.gone.empty()) {
+    statusBar()->showMessage("Nothing changed in the game folders.", kReportMs);
+    return;
+  }
+  const NewPakPlan plan = PlanNewPak(m_game->Profile(), m_game->ModFolder());
+  if (plan.path.empty()) {
+    Message(Q(plan.problem) + ".", "Error", QMessageBox::Critical);
+    return;
+  }
+  const QString pakName = Q(plan.path.filename().string());
+  QString text;
+  if (!changes.gone.empty())
+    text += QString("A new pak cannot take files away: the engine still loads these, which were deleted, renamed "
+                    "or moved here:%1\n\n")
+                .arg(PathLines(changes.gone));
+  if (!plan.loadedLater.empty()) {
+    std::vector<std::string> later;
+    for (const auto& p : plan.loadedLater) later.push_back(p.filename().string());
+    text += QString("These are loaded after %1 and win over it:%2\n\n").arg(pakName, PathLines(later));
+  }
+  if (plan.looseFilesWin)
+    text += QString("%1 prefers the mod folder's loose files to any pak: a loose file of the same name still wins.\n\n")
+                .arg(Q(m_game->Profile().engines));
+  if (changes.written.empty()) {
+    Message(text + "Nothing else changed, so nothing is saved.", "Save Changes", QMessageBox::Warning);
+    return;
+  }
+  text += QString("Save %1 changed or new file%2 as %3 in %4?")
+              .arg(changes.written.size())
+              .arg(changes.written.size() == 1 ? "" : "s")
+              .arg(pakName, Q(m_game->ModFolder().string()));
+  if (m_prompter->Message(this, text, "Save Changes", QMessageBox::Question, QMessageBox::Yes | QMessageBox::No) !=
+      QMessageBox::Yes)
+    return;
+
+  CTarnDoc pak;
+  pak.OnNewDocument();
+  pak.ExchangeRoot(TreeOfFiles(changes.written));
+  if (const auto blockers = pak.SaveBlockers(ContainerFormat::Pak); !blockers.empty()) {
+    Message("These files cannot be written into a pak:" + PathLines(blockers), "Error", QMessageBox::Critical);
+    return;
+  }
+  std::error_code ec;
+  if (std::filesystem::exists(plan.path, ec)) {
+    // Appeared since it was planned: a new pak never replaces one of the game's.
+    Message(Q(Quoted(plan.path.string())) + " is already there; nothing was saved.", "Error", QMessageBox::Critical);
+    return;
+  }
+  bool ok = false;
+  shell::CWorkDialog work(this, "Saving");
+  work.Run([&](CProgress& progress) { ok = pak.OnSaveDocument(plan.path, {}, ContainerFormat::Pak, &progress); });
+  if (pak.Cancelled()) {
+    statusBar()->showMessage(Q(pak.LastError()), kReportMs);
+    return;
+  }
+  if (!ok) {
+    Message(Q(pak.LastError()), "Error", QMessageBox::Critical);
+    return;
+  }
+  // Read again, so that the tree shows what the engine now loads: the new pak's files win.
+  const auto folders = m_game->Folders();
+  const EngineProfile& profile = m_game->Profile();
+  m_doc.SetModifiedFlag(false);
+  OpenGameFolders(folders, profile);
+  statusBar()->showMessage(QString("Saved %1 file%2 as %3.")
+                               .arg(changes.written.size())
+                               .arg(changes.written.size() == 1 ? "" : "s")
+                               .arg(Q(plan.path.string())),
+                           kReportMs);
+}
+
+}  // namespace tarn::browser
