@@ -1,5 +1,6 @@
 #include "archive/Container.h"
 
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -127,6 +128,31 @@ std::string UnsafePathReason(std::string_view path) {
   }
 }
 
+namespace {
+
+// Where the last "/" of a path is, or npos. Records come by the ten thousand, and their paths
+// are short: a word at a time from the end, without a library call.
+std::size_t LastSlash(std::string_view path) {
+  const char* p = path.data();
+  std::size_t n = path.size();
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr std::uint64_t ones = 0x0101010101010101ull, low7 = 0x7F7F7F7F7F7F7F7Full;
+    for (; n >= 8; n -= 8) {
+      std::uint64_t w;
+      std::memcpy(&w, p + n - 8, 8);
+      const std::uint64_t x = w ^ (ones * '/');
+      // The top bit of each byte of x that is zero, and of no other (no carry crosses bytes).
+      if (const std::uint64_t zero = ~(((x & low7) + low7) | x | low7))
+        return n - 8 + static_cast<std::size_t>((63 - std::countl_zero(zero)) / 8);
+    }
+  }
+  while (n > 0)
+    if (p[--n] == '/') return n;
+  return std::string_view::npos;
+}
+
+}  // namespace
+
 // Builds the tree record by record. Records of one directory usually come together, and a
 // directory path resolves to the same entry every time while the tree only grows: each resolved
 // path is remembered, and the last one is tried first.
@@ -146,9 +172,7 @@ class CTreeBuilder {
       if (!path.empty()) Directory(path, rec.path);
       return;
     }
-    const void* slash = path.empty() ? nullptr : ::memrchr(path.data(), '/', path.size());
-    const std::size_t lastSlash =
-        slash ? static_cast<std::size_t>(static_cast<const char*>(slash) - path.data()) : std::string_view::npos;
+    const std::size_t lastSlash = LastSlash(path);
     CPackObject* dir = lastSlash == std::string_view::npos ? m_root.get() : Directory(path.substr(0, lastSlash), path);
     const std::string_view leaf = lastSlash == std::string_view::npos ? path : path.substr(lastSlash + 1);
     CPackObject* file = Child(dir, leaf, false, path);
@@ -195,19 +219,27 @@ class CTreeBuilder {
   CPackObject* Child(CPackObject* dir, std::string_view name, bool isDirectory, std::string_view shownPath) {
     auto child = std::make_unique<CPackObject>();
     std::string& stored = child->m_name;
-    stored = std::string(name);
-    if (m_format == ContainerFormat::Pak) LowerInPlace(stored);
-    std::size_t hash = CNameIndex::Hash(stored);
-    if (dir->m_children && dir->m_children->index.Find(stored, hash)) {
+    // Lower-casing changes neither the hash nor the kind, so both come from the record's bytes
+    // rather than from the name just written, which the processor would have to wait for.
+    if (m_format == ContainerFormat::Pak)
+      AssignLowered(stored, name);
+    else
+      stored.assign(name);
+    bool special = false;
+    std::size_t hash = CNameIndex::Hash(name, special);
+    child->m_isDirectory = isDirectory;
+    if (dir->m_children && dir->m_children->Find(stored, hash)) {
       std::string unique = dir->UniqueName(stored);
       if (m_renamed)
         m_renamed->push_back(Quoted(shownPath) + " is shown as " + Quoted(PathOf(dir, unique)) +
                              ": the archive holds that name twice");
       stored = std::move(unique);
       hash = CNameIndex::Hash(stored);
+      child->SetKind();
+    } else {
+      child->SetKind(name, !special);
     }
-    child->m_isDirectory = isDirectory;
-    return dir->Enter(std::move(child), hash);
+    return dir->EnterClassified(std::move(child), hash);
   }
 
   // Names that cannot be written out as a file's or folder's are few: the reason is only

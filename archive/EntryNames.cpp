@@ -9,23 +9,33 @@
 
 namespace tarn {
 
-void LowerInPlace(std::string& s) {
-  char* p = s.data();
-  const std::size_t n = s.size();
+void LowerInPlace(std::string& s) { AssignLowered(s, s); }
+
+void AssignLowered(std::string& dst, std::string_view src) {
+  const std::size_t n = src.size();
+  if (dst.data() != src.data()) dst.resize(n);
+  const char* from = src.data();
+  char* to = dst.data();
   if (n < 8) {
-    for (std::size_t i = 0; i < n; ++i)
-      if (p[i] >= 'A' && p[i] <= 'Z') p[i] = static_cast<char>(p[i] - 'A' + 'a');
+    for (std::size_t i = 0; i < n; ++i) {
+      const char c = from[i];
+      to[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
     return;
   }
-  // Folding twice changes nothing, so the last word may overlap the one before.
-  for (std::size_t i = 0;; i += 8) {
-    const std::size_t at = std::min(i, n - 8);
+  // The last word may overlap the one before, folding twice changing nothing. It is read
+  // before anything is written: a read across bytes just stored (in place) would stall on
+  // the store.
+  std::uint64_t last;
+  std::memcpy(&last, from + n - 8, 8);
+  for (std::size_t i = 0; i + 8 < n; i += 8) {
     std::uint64_t chunk;
-    std::memcpy(&chunk, p + at, 8);
+    std::memcpy(&chunk, from + i, 8);
     chunk = FoldEight(chunk);
-    std::memcpy(p + at, &chunk, 8);
-    if (at == n - 8) break;
+    std::memcpy(to + i, &chunk, 8);
   }
+  last = FoldEight(last);
+  std::memcpy(to + n - 8, &last, 8);
 }
 
 std::string StoredName(std::string_view typed, ContainerFormat format) {

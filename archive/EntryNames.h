@@ -37,6 +37,8 @@ inline std::uint64_t FoldEight(std::uint64_t x) {
 }
 // A to Z made a to z in place.
 void LowerInPlace(std::string& s);
+// dst becomes src with A to Z made a to z (src may be dst itself).
+void AssignLowered(std::string& dst, std::string_view src);
 
 // The bytes of text as 64-bit words for the word-at-a-time scans below: every byte is in some
 // word, the last word overlapping the one before when the length is not a multiple of eight
@@ -68,16 +70,18 @@ bool ForEachWord(std::string_view text, Fn&& fn) {
   return n ? fn(w) : false;
 }
 
+// Not zero when the word holds a byte HasSpecialByte looks for.
+inline std::uint64_t SpecialBytes(std::uint64_t x, bool colon) {
+  constexpr std::uint64_t ones = 0x0101010101010101ull, high = 0x8080808080808080ull;
+  const auto zeroByte = [](std::uint64_t v) { return (v - ones) & ~v & high; };
+  return ((x - ones * 0x20) & ~x & high) | zeroByte(x ^ (ones * 0x7F)) | zeroByte(x ^ (ones * '\\')) |
+         (colon ? zeroByte(x ^ (ones * ':')) : 0);
+}
+
 // Whether text holds a byte below 0x20, 0x7F or "\\" (and, with colon, ":"): the bytes that
 // are escaped in output or refused in a name on disk.
 inline bool HasSpecialByte(std::string_view text, bool colon) {
-  constexpr std::uint64_t ones = 0x0101010101010101ull, high = 0x8080808080808080ull;
-  const auto zeroByte = [](std::uint64_t v) { return (v - ones) & ~v & high; };
-  return ForEachWord(text, [&](std::uint64_t x) {
-    const std::uint64_t found = ((x - ones * 0x20) & ~x & high) | zeroByte(x ^ (ones * 0x7F)) |
-                                zeroByte(x ^ (ones * '\\')) | (colon ? zeroByte(x ^ (ones * ':')) : 0);
-    return found != 0;
-  });
+  return ForEachWord(text, [&](std::uint64_t x) { return SpecialBytes(x, colon) != 0; });
 }
 
 // Why a container of that format cannot hold an entry of this name (as stored) in the root

@@ -71,6 +71,21 @@ class EntryPool {
     return block;
   }
 
+  // Told that about count entries are coming (an archive's directory says how many): their
+  // slabs are then mapped in one region.
+  void Reserve(std::size_t count) {
+#ifndef TARN_ASAN
+    // A directory may claim any count: room is made for so many at most, and the pages are
+    // only touched as entries fill them.
+    count = std::min<std::size_t>(count, 1 << 20);
+    Lock lock(m_busy);
+    const std::size_t ready = (m_regionEnd - m_regionNext) / kSlabBytes * kPerSlab;
+    if (count > kPerSlab && count > ready) MapRegion((count + kPerSlab - 1) / kPerSlab);
+#else
+    (void)count;
+#endif
+  }
+
   void Free(void* p) {
     Slab* s = reinterpret_cast<Slab*>(reinterpret_cast<std::uintptr_t>(p) & ~(kSlabBytes - 1));
     Lock lock(m_busy);
@@ -128,22 +143,56 @@ class EntryPool {
   // A slab's pages are asked for all at once, not found missing one by one as entries fill them:
   // sixteen page faults become one call. Under AddressSanitizer slabs come from the heap, where
   // the leak checker looks for the pointers entries hold.
-  static void* AllocateSlab() {
+  void* AllocateSlab() {
 #ifdef TARN_ASAN
     return std::aligned_alloc(kSlabBytes, kSlabBytes);
 #else
-    void* p = ::mmap(nullptr, 2 * kSlabBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) return nullptr;
-    // Aligned to its size within twice its size; the rest goes back.
-    const auto start = reinterpret_cast<std::uintptr_t>(p);
-    const std::uintptr_t aligned = (start + kSlabBytes - 1) & ~(kSlabBytes - 1);
-    if (aligned > start) ::munmap(p, aligned - start);
-    if (aligned + kSlabBytes < start + 2 * kSlabBytes) ::munmap(reinterpret_cast<void*>(aligned + kSlabBytes), start + kSlabBytes - aligned);
+    if (m_regionNext == m_regionEnd && !MapRegion()) return nullptr;
+    void* slab = reinterpret_cast<void*>(m_regionNext);
+    m_regionNext += kSlabBytes;
 #ifdef MADV_POPULATE_WRITE
-    ::madvise(reinterpret_cast<void*>(aligned), kSlabBytes, MADV_POPULATE_WRITE);  // older kernels: faults as usual
+    // In a region of large pages the first touch brings a whole page in.
+    if (!m_regionHuge) ::madvise(slab, kSlabBytes, MADV_POPULATE_WRITE);  // older kernels: faults as usual
 #endif
-    return reinterpret_cast<void*>(aligned);
+    return slab;
 #endif
+  }
+  // Slabs are cut from regions of a few at a time, each region twice the last up to 2 MiB:
+  // an archive of ten thousand entries maps its slabs in four calls rather than thirty. A
+  // region's slabs are handed out (and their pages touched) only as they are needed, and each
+  // goes back to the system on its own.
+  bool MapRegion() {
+    if (!MapRegion(m_regionSlabs)) return false;
+    m_regionSlabs = std::min<std::size_t>(m_regionSlabs * 2, kMaxRegionSlabs);
+    return true;
+  }
+  // A region of at least that many slabs, replacing what is left of the current one. One of a
+  // megabyte or more is made of whole 2 MiB pages where the system has them: a single page
+  // fault then stands for five hundred, which halves what reading a large archive's directory
+  // costs the system.
+  bool MapRegion(std::size_t slabs) {
+    std::size_t bytes = slabs * kSlabBytes, align = kSlabBytes;
+    const bool huge = bytes >= kHugePage / 2;
+    if (huge) {
+      bytes = (bytes + kHugePage - 1) & ~(kHugePage - 1);
+      align = kHugePage;
+    }
+    void* p = ::mmap(nullptr, bytes + align, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return false;
+    // Aligned within one alignment more than it needs; the rest goes back, and so does what is
+    // left of the region it replaces (never handed out, never touched).
+    const auto start = reinterpret_cast<std::uintptr_t>(p);
+    const std::uintptr_t aligned = (start + align - 1) & ~(align - 1);
+    if (aligned > start) ::munmap(p, aligned - start);
+    ::munmap(reinterpret_cast<void*>(aligned + bytes), start + align - aligned);
+    if (m_regionNext != m_regionEnd) ::munmap(reinterpret_cast<void*>(m_regionNext), m_regionEnd - m_regionNext);
+#ifdef MADV_HUGEPAGE
+    if (huge) ::madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE);  // a hint: small pages otherwise
+#endif
+    m_regionNext = aligned;
+    m_regionEnd = aligned + bytes;
+    m_regionHuge = huge;
+    return true;
   }
   static void FreeSlab(Slab* s) {
 #ifdef TARN_ASAN
@@ -169,6 +218,11 @@ class EntryPool {
   std::atomic_flag m_busy = ATOMIC_FLAG_INIT;
   Slab* m_partial = nullptr;
   Slab* m_spare = nullptr;  // a slab with no live block, kept for the next archive
+  static constexpr std::size_t kMaxRegionSlabs = 32;
+  static constexpr std::size_t kHugePage = 2 << 20;
+  std::uintptr_t m_regionNext = 0, m_regionEnd = 0;  // the slabs not yet handed out
+  bool m_regionHuge = false;
+  std::size_t m_regionSlabs = 4;                     // the size of the next region
 };
 
 // --- names ---
@@ -188,19 +242,32 @@ void CPackObject::operator delete(void* p) noexcept {
   if (p) EntryPool::Instance().Free(p);
 }
 
+void CPackObject::ExpectEntries(std::size_t count) { EntryPool::Instance().Reserve(count); }
+
 // --- name index ---
 
-std::size_t CNameIndex::Hash(std::string_view name) {
+namespace {
+
+template <bool kSpecial>
+std::size_t HashName(std::string_view name, bool* special) {
   // Equal names in any case must meet: the bytes are folded first, a word at a time.
   std::uint64_t h = 0x9E3779B97F4A7C15ull ^ name.size();
+  std::uint64_t found = 0;
   ForEachWord(name, [&](std::uint64_t w) {
     h = (h ^ FoldEight(w)) * 0xBF58476D1CE4E5B9ull;
     h ^= h >> 31;
+    if constexpr (kSpecial) found |= SpecialBytes(w, true);
     return false;
   });
+  if constexpr (kSpecial) *special = found != 0;
   h *= 0x94D049BB133111EBull;
   return static_cast<std::size_t>(h ^ (h >> 29));
 }
+
+}  // namespace
+
+std::size_t CNameIndex::Hash(std::string_view name) { return HashName<false>(name, nullptr); }
+std::size_t CNameIndex::Hash(std::string_view name, bool& special) { return HashName<true>(name, &special); }
 
 std::string_view CNameIndex::NameOf(const CPackObject* entry) { return entry->Name(); }
 
@@ -269,7 +336,7 @@ void CPackObject::DestroyChildren() {
   if (!m_children) return;
   CPackObject* p = m_children->first;
   m_children->first = m_children->last = nullptr;
-  m_children->index.Clear();
+  m_children->Clear();
   while (p) {
     CPackObject* next = p->m_nextSibling;
     p->m_parent = nullptr;
@@ -328,8 +395,12 @@ void CPackObject::SetData(std::vector<std::uint8_t> bytes) {
 
 bool CPackObject::BytesInSource() const { return !m_isDirectory && m_located && (!m_extra || !m_extra->replaced); }
 
-void CPackObject::SetKind() {
-  m_plainName = !HasSpecialByte(m_name, true);
+void CPackObject::SetKind() { SetKind(m_name); }
+
+void CPackObject::SetKind(std::string_view n) { SetKind(n, !HasSpecialByte(n, true)); }
+
+void CPackObject::SetKind(std::string_view n, bool plain) {
+  m_plainName = plain;
   if (m_isDirectory) {
     m_kind = kIconDirectory;
     return;
@@ -337,7 +408,6 @@ void CPackObject::SetKind() {
   // The kind goes by the last four characters in any case (".wav", or ".rc" after a name),
   // compared as one number each.
   int kind = kIconFile;
-  const std::string& n = m_name;
   if (n.size() >= 4) {
     std::uint32_t e;
     std::memcpy(&e, n.data() + n.size() - 4, 4);
@@ -431,16 +501,53 @@ CPackObject* CPackObject::Enter(std::unique_ptr<CPackObject> child) {
 }
 
 CPackObject* CPackObject::Enter(std::unique_ptr<CPackObject> child, std::size_t hash) {
+  child->SetKind();
+  return EnterClassified(std::move(child), hash);
+}
+
+CPackObject* CPackObject::EnterClassified(std::unique_ptr<CPackObject> child, std::size_t hash) {
   ChildTable& c = EnsureChildren();
   child->m_parent = this;
-  child->SetKind();
   CPackObject* raw = child.release();
   raw->m_prevSibling = c.last;
   raw->m_nextSibling = nullptr;
   (c.last ? c.last->m_nextSibling : c.first) = raw;
   c.last = raw;
-  c.index.Insert(raw, hash);
+  c.Add(raw, hash);
   return raw;
+}
+
+CPackObject* CPackObject::ChildTable::Find(std::string_view name, std::size_t hash) const {
+  if (indexed) return index.Find(name, hash);
+  const auto low = static_cast<std::uint32_t>(hash);
+  std::size_t n = 0;
+  CPackObject* p = first;
+  for (; p; p = p->m_nextSibling, ++n)
+    if (p->m_nameHash == low && SameName(p->m_name, name)) break;
+  scanned += n;
+  return p;
+}
+
+void CPackObject::ChildTable::Add(CPackObject* child, std::size_t hash) {
+  child->m_nameHash = static_cast<std::uint32_t>(hash);
+  ++count;
+  if (indexed) {
+    index.Insert(child, hash);
+  } else if (count > kSmall) {
+    indexed = true;
+    for (CPackObject* p = first; p; p = p->m_nextSibling) index.Insert(p, p == child ? hash : CNameIndex::Hash(p->m_name));
+  }
+}
+
+void CPackObject::ChildTable::Remove(const CPackObject* child) {
+  --count;
+  if (indexed) index.Erase(child);
+}
+
+void CPackObject::ChildTable::Clear() {
+  index.Clear();
+  indexed = false;
+  count = 0;
 }
 
 CPackObject* CPackObject::AddChild(std::string_view name, bool isDirectory) {
@@ -465,7 +572,7 @@ CPackObject* CPackObject::AdoptChild(std::unique_ptr<CPackObject> child) {
 }
 
 CPackObject* CPackObject::FindChild(std::string_view name) const {
-  return m_children ? m_children->index.Find(name) : nullptr;
+  return m_children ? m_children->Find(name) : nullptr;
 }
 
 CPackObject* CPackObject::FindChildDirectory(std::string_view name) const {
@@ -486,14 +593,13 @@ CPackObject* CPackObject::FindByPath(std::string_view path) const {
 }
 
 std::unique_ptr<CPackObject> CPackObject::DetachChild(CPackObject* child) {
-  if (!m_children || !child || child->m_parent != this || m_children->index.Find(child->m_name) != child)
-    return nullptr;
+  if (!m_children || !child || child->m_parent != this || m_children->Find(child->m_name) != child) return nullptr;
   // Bound before it leaves: its offsets describe the archive this directory reads from.
   if (child->m_isDirectory || child->m_offset > 0 || child->m_size > 0)
     if (const auto& archive = ArchiveRef(); archive && !(child->m_extra && child->m_extra->archive))
       child->MakeExtra().archive = archive;
   ChildTable& c = *m_children;
-  c.index.Erase(child);
+  c.Remove(child);
   (child->m_prevSibling ? child->m_prevSibling->m_nextSibling : c.first) = child->m_nextSibling;
   (child->m_nextSibling ? child->m_nextSibling->m_prevSibling : c.last) = child->m_prevSibling;
   child->m_prevSibling = child->m_nextSibling = nullptr;
@@ -531,11 +637,11 @@ bool CPackObject::Rename(const std::string& newName) {
     return true;
   }
   ChildTable& siblings = *m_parent->m_children;
-  if (CPackObject* holder = siblings.index.Find(newName); holder && holder != this) return false;
-  if (siblings.index.Find(m_name) != this) return false;
-  siblings.index.Erase(this);
+  if (CPackObject* holder = siblings.Find(newName); holder && holder != this) return false;
+  if (siblings.Find(m_name) != this) return false;
+  siblings.Remove(this);
   m_name = newName;
-  siblings.index.Insert(this);
+  siblings.Add(this, CNameIndex::Hash(m_name));
   siblings.nextSuffix.clear();
   SetKind();
   return true;

@@ -96,6 +96,8 @@ enum class EntryProblem : std::uint8_t {
 class CNameIndex {
  public:
   static std::size_t Hash(std::string_view name);
+  // Hash, and whether the name holds a byte HasSpecialByte(name, true) looks for, in one pass.
+  static std::size_t Hash(std::string_view name, bool& special);
   CPackObject* Find(std::string_view name) const { return Find(name, Hash(name)); }
   CPackObject* Find(std::string_view name, std::size_t hash) const;
   void Insert(CPackObject* entry) { Insert(entry, Hash(NameOf(entry))); }
@@ -162,6 +164,9 @@ class CPackObject {
   // thousand entries is read in a few pages instead of ten thousand heap blocks.
   static void* operator new(std::size_t size);
   static void operator delete(void* p) noexcept;
+  // Told that about count entries are about to be made (an archive being opened), the pool
+  // makes room for them at once.
+  static void ExpectEntries(std::size_t count);
 
   // --- fields ---
   const std::string& Name() const { return m_name; }
@@ -189,9 +194,6 @@ class CPackObject {
   // Takes over a temporary file holding this entry's bytes; an owned one is deleted with the entry.
   void SetTempFile(const std::string& path, bool owned = true);
 
-  // Opaque slot for the directory tree control.
-  void* treeItem = nullptr;
-
   // Set when the entry's bytes in the source archive cannot be read: the archive's record
   // points outside the file, or it holds them in a way Tarn cannot undo (see EntryProblem).
   bool IsDamaged() const { return m_problem != EntryProblem::None; }
@@ -214,9 +216,10 @@ class CPackObject {
   CPackObject* Root();
   const CPackObject* Root() const;
   CChildRange Children() const { return CChildRange(m_children ? m_children->first : nullptr); }
-  std::size_t ChildCount() const { return m_children ? m_children->index.Size() : 0; }
-  // The name index's work so far (see CNameIndex::Probes).
-  std::size_t IndexProbes() const { return m_children ? m_children->index.Probes() : 0; }
+  std::size_t ChildCount() const { return m_children ? m_children->count : 0; }
+  // The work of name lookups so far: slots of the name index looked at (see CNameIndex::Probes),
+  // and siblings compared while the directory was too small for an index.
+  std::size_t IndexProbes() const { return m_children ? m_children->index.Probes() + m_children->scanned : 0; }
 
   // The container the tree is to be stored in, which decides how names are stored (see
   // EntryNames.h); kept by the root, PAK when never set.
@@ -323,7 +326,21 @@ class CPackObject {
     // Owning, doubly linked through the children's sibling links, in insertion order.
     CPackObject* first = nullptr;
     CPackObject* last = nullptr;
+    std::size_t count = 0;
+    // Most directories hold a few entries: those are found by comparing the siblings' hashes
+    // in turn, and only a directory that grows past kSmall gets an index, which it then keeps.
+    // Opening an archive of ten thousand entries so spares a table for each small directory.
+    static constexpr std::size_t kSmall = 16;
+    bool indexed = false;
+    mutable std::size_t scanned = 0;  // siblings compared while small
     CNameIndex index;
+    // The child of that name in any case (hash: CNameIndex::Hash of it), or nullptr.
+    CPackObject* Find(std::string_view name, std::size_t hash) const;
+    CPackObject* Find(std::string_view name) const { return Find(name, CNameIndex::Hash(name)); }
+    // Counts in a linked child whose m_nameHash is set, and takes one out before it leaves.
+    void Add(CPackObject* child, std::size_t hash);
+    void Remove(const CPackObject* child);
+    void Clear();
     // For each taken base+extension (in lower case), the lowest counter that may still be
     // free: keeps unique-naming linear when many entries share one name.
     std::unordered_map<std::string, int> nextSuffix;
@@ -332,6 +349,11 @@ class CPackObject {
   std::string UniqueName(const std::string& storedName);
   CPackObject* Enter(std::unique_ptr<CPackObject> child);
   CPackObject* Enter(std::unique_ptr<CPackObject> child, std::size_t hash);
+  // Enter for a child whose kind is already set.
+  CPackObject* EnterClassified(std::unique_ptr<CPackObject> child, std::size_t hash);
+  // The kind and plainness from bytes equal to the name but for case.
+  void SetKind(std::string_view sameName);
+  void SetKind(std::string_view sameName, bool plain);
   void StoreNames(ContainerFormat format);
   void DeleteTempFile();
   void DestroyChildren();
@@ -346,6 +368,10 @@ class CPackObject {
   CPackObject* m_parent = nullptr;
   CPackObject* m_prevSibling = nullptr;
   CPackObject* m_nextSibling = nullptr;
+  // The low half of CNameIndex::Hash of the name, once entered: beside the sibling link, so
+  // that comparing a small directory's names in turn reads one line of each entry.
+  std::uint32_t m_nameHash = 0;
+  std::uint32_t m_crc = 0;  // of the location below, placed here to fill the line
   // What few entries have, kept out of line so that an archive's many plain entries stay small.
   struct Extra {
     std::optional<std::vector<std::uint8_t>> data;
@@ -362,7 +388,6 @@ class CPackObject {
   // The location, field by field so that it packs with the flags below.
   std::int64_t m_offset = 0;
   std::uint32_t m_storedSize = 0;
-  std::uint32_t m_crc = 0;
   std::uint16_t m_method = 0;
   bool m_crcKnown = false;
   bool m_located = false;

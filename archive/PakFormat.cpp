@@ -1,6 +1,7 @@
 #include "archive/PakFormat.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
@@ -106,12 +107,33 @@ PakReadResult ReadPakDirectory(CReadSource& source, PakIndex& index) {
   return PakReadResult::Ok;
 }
 
+namespace {
+
+// Where the name field's first NUL is, or its whole length without one. Read a word at a time:
+// the lowest byte flagged by the zero-byte test of a word is its first NUL (a false flag only
+// ever follows a true one). Listing an archive does this once per record.
+std::size_t NameLength(const std::uint8_t* record) {
+  static_assert(pak::kNameField % 8 == 0);
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr std::uint64_t ones = 0x0101010101010101ull, high = 0x8080808080808080ull;
+    for (std::size_t i = 0; i < pak::kNameField; i += 8) {
+      std::uint64_t w;
+      std::memcpy(&w, record + i, 8);
+      if (const std::uint64_t zero = (w - ones) & ~w & high) return i + static_cast<std::size_t>(std::countr_zero(zero) / 8);
+    }
+    return pak::kNameField;
+  } else {
+    const void* nul = std::memchr(record, 0, pak::kNameField);
+    return nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - record) : pak::kNameField;
+  }
+}
+
+}  // namespace
+
 PakRecord ParsePakRecord(const CReadSource& source, const std::uint8_t* record) {
   PakRecord rec;
-  const void* nul = std::memchr(record, 0, pak::kNameField);
-  rec.nameTerminated = nul != nullptr;
-  rec.path = std::string_view(reinterpret_cast<const char*>(record),
-                              nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - record) : pak::kNameField);
+  rec.path = std::string_view(reinterpret_cast<const char*>(record), NameLength(record));
+  rec.nameTerminated = rec.path.size() < pak::kNameField;
   ByteReader r(record + pak::kNameField, 8);
   rec.offset = r.I32();
   rec.size = r.I32();

@@ -169,7 +169,10 @@ OpenedArchive CTarnDoc::ReadArchive(const fs::path& path, CProgress* progress) {
   bool stopped = false;
   CTreeBuilding building(*format, &opened.renamed);
   DirectoryListing listing;
-  listing.expect = [&](std::size_t count) { Expect(progress, count); };
+  listing.expect = [&](std::size_t count) {
+    CPackObject::ExpectEntries(count);
+    Expect(progress, count);
+  };
   listing.sink = [&](const DirectoryRecord& record) {
     if (stopped) return;
     building.Add(record);

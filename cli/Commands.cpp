@@ -184,7 +184,8 @@ bool Open(const Context& ctx, CTarnDoc& doc, const std::string& path) {
     ctx.Error(message);
     return false;
   }
-  ctx.Notice("read " + Shown(path) + ": " + std::to_string(doc.Root().CountFiles()) + " files");
+  // Counting walks the whole tree: only for someone who asked to be told.
+  if (ctx.voice.verbose) ctx.Notice("read " + Shown(path) + ": " + std::to_string(doc.Root().CountFiles()) + " files");
   return true;
 }
 
@@ -332,8 +333,12 @@ class CListWriter {
 
   void Directory(const CPackObject& dir, std::string& prefix) {
     const std::string shownPrefix = NeedsEscape(prefix) ? Escaped(prefix) : prefix;
+    bool subdirectories = false;
     for (CPackObject* c : dir.Children()) {
-      if (c->IsDirectory()) continue;
+      if (c->IsDirectory()) {
+        subdirectories = true;
+        continue;
+      }
       const std::string& name = c->Name();
       Reserve(shownPrefix.size() + 4 * name.size() + 24);
       m_at = std::to_chars(m_at, m_end, c->Size()).ptr;
@@ -345,6 +350,7 @@ class CListWriter {
         Put(Escaped(name));
       *m_at++ = '\n';
     }
+    if (!subdirectories) return;
     const std::size_t base = prefix.size();
     for (CPackObject* c : dir.Children()) {
       if (!c->IsDirectory()) continue;
@@ -383,11 +389,15 @@ class CListWriter {
 int CmdList(const Context& ctx, const std::vector<std::string>& a) {
   if (HasArgument(a, "--game")) return ctx.Report(RunListGame(a, ctx.out, ctx.err, ctx.voice));
   if (a.size() != 1) return ctx.Usage("list takes one ARCHIVE");
-  CTarnDoc doc;
-  if (!Open(ctx, doc, a[0])) return 1;
-  if (ctx.voice.json) return JsonList(ctx.out, a[0], doc.Root()), 0;
-  std::string prefix;
-  CListWriter(ctx.out).Directory(doc.Root(), prefix);
+  auto doc = std::make_unique<CTarnDoc>();
+  if (!Open(ctx, *doc, a[0])) return 1;
+  if (ctx.voice.json) {
+    JsonList(ctx.out, a[0], doc->Root());
+  } else {
+    std::string prefix;
+    CListWriter(ctx.out).Directory(doc->Root(), prefix);
+  }
+  if (ctx.options.processEndsAfter) (void)doc.release();
   return 0;
 }
 

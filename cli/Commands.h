@@ -12,6 +12,9 @@ struct RunOptions {
   // A progress line on err for long extract, create and add (when err is a terminal).
   bool progress = false;
   std::chrono::milliseconds progressAfter{500};  // how long work runs before it shows
+  // Set when the process ends as Run returns: a listing then leaves its tree to the system,
+  // which takes the pages back whole, instead of destroying ten thousand entries one by one.
+  bool processEndsAfter = false;
 };
 
 // Runs one command line (without the program name). Messages go to err as
