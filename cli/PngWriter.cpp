@@ -1,10 +1,10 @@
 #include "cli/PngWriter.h"
 
-#include <png.h>
-
 #include <csetjmp>
 #include <cstdio>
 #include <vector>
+
+#include "formats/CodecLibraries.h"
 
 namespace tarn::cli {
 
@@ -19,35 +19,42 @@ bool Write(const std::string& path, int width, int height, int colorType, const 
     return false;
   };
   if (width <= 0 || height <= 0) return fail("a picture without pixels cannot be written");
+  std::string why;
+  const codecs::PngLibrary* lib = codecs::Png(&why);
+  if (!lib) {
+    if (error) *error = why;
+    return false;
+  }
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return fail("cannot create");
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  png_structp png = lib->png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? lib->png_create_info_struct(png) : nullptr;
   if (!png || !info) {
-    png_destroy_write_struct(&png, &info);
+    lib->png_destroy_write_struct(&png, &info);
     std::fclose(f);
     return fail("out of memory");
   }
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
+  // What png_jmpbuf(png) expands to, through the loaded library.
+  if (setjmp(*lib->png_set_longjmp_fn(png, std::longjmp, sizeof(std::jmp_buf)))) {
+    lib->png_destroy_write_struct(&png, &info);
     std::fclose(f);
     std::remove(path.c_str());
     return fail("cannot write");
   }
-  png_init_io(png, f);
-  png_set_compression_level(png, 6);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, colorType,
+  lib->png_init_io(png, f);
+  lib->png_set_compression_level(png, 6);
+  lib->png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, colorType,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_color colors[256];
   if (palette) {
     for (std::size_t i = 0; i < 256; ++i) colors[i] = {palette->colors[i].r, palette->colors[i].g, palette->colors[i].b};
-    png_set_PLTE(png, info, colors, 256);
+    lib->png_set_PLTE(png, info, colors, 256);
   }
-  png_write_info(png, info);
-  if (dropFourth) png_set_filler(png, 0, PNG_FILLER_AFTER);
-  png_write_image(png, const_cast<png_bytepp>(rows.data()));
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
+  lib->png_write_info(png, info);
+  if (dropFourth) lib->png_set_filler(png, 0, PNG_FILLER_AFTER);
+  lib->png_write_image(png, const_cast<png_bytepp>(rows.data()));
+  lib->png_write_end(png, nullptr);
+  lib->png_destroy_write_struct(&png, &info);
   if (std::fclose(f) != 0) return fail("cannot write");
   return true;
 }

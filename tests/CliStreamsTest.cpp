@@ -16,12 +16,8 @@ class CliStreams : public ::testing::Test {
  protected:
   TempDir dir;
   std::string P(const std::string& name) { return (dir / name).string(); }
-  // A shell pipeline in the test's folder, $T standing for the built tarn-pak.
-  int Shell(const std::string& line) {
-    const std::string command = "cd '" + dir.path().string() + "' && T='" TARN_PAK_PATH "' && " + line;
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
+  // A shell pipeline in the test's folder.
+  int Shell(const std::string& line) { return test::Shell(dir.path(), line); }
   void Source() {
     WriteFile(dir / "src/autoexec.cfg", "bind x");
     WriteFile(dir / "src/maps/e1m1.bsp", Bytes(70000, 9));
