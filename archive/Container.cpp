@@ -151,6 +151,25 @@ std::size_t LastSlash(std::string_view path) {
   return std::string_view::npos;
 }
 
+// a == b, a word at a time: the records of one directory ask for it with the same bytes.
+bool SameBytes(std::string_view a, std::string_view b) {
+  const std::size_t n = a.size();
+  if (n != b.size()) return false;
+  if (n < 8) {
+    for (std::size_t i = 0; i < n; ++i)
+      if (a[i] != b[i]) return false;
+    return true;
+  }
+  const auto word = [](const char* p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
+  };
+  for (std::size_t i = 0; i + 8 < n; i += 8)
+    if (word(a.data() + i) != word(b.data() + i)) return false;
+  return word(a.data() + n - 8) == word(b.data() + n - 8);
+}
+
 }  // namespace
 
 // Builds the tree record by record. Records of one directory usually come together, and a
@@ -188,7 +207,7 @@ class CTreeBuilder {
 
  private:
   CPackObject* Directory(std::string_view dirPath, std::string_view recordPath) {
-    if (m_lastDir && dirPath == m_lastPath) return m_lastDir;
+    if (m_lastDir && SameBytes(dirPath, m_lastPath)) return m_lastDir;
     // The record's bytes may not outlive it: the paths remembered are copies.
     auto it = m_directories.find(dirPath);
     const bool fresh = it == m_directories.end();

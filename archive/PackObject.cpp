@@ -520,6 +520,10 @@ CPackObject* CPackObject::EnterClassified(std::unique_ptr<CPackObject> child, st
 CPackObject* CPackObject::ChildTable::Find(std::string_view name, std::size_t hash) const {
   if (indexed) return index.Find(name, hash);
   const auto low = static_cast<std::uint32_t>(hash);
+  bool seen = false;
+  for (std::size_t i = 0; i < count; ++i) seen |= hashes[i] == low;
+  scanned += count;
+  if (!seen) return nullptr;
   std::size_t n = 0;
   CPackObject* p = first;
   for (; p; p = p->m_nextSibling, ++n)
@@ -530,18 +534,30 @@ CPackObject* CPackObject::ChildTable::Find(std::string_view name, std::size_t ha
 
 void CPackObject::ChildTable::Add(CPackObject* child, std::size_t hash) {
   child->m_nameHash = static_cast<std::uint32_t>(hash);
-  ++count;
   if (indexed) {
+    ++count;
     index.Insert(child, hash);
-  } else if (count > kSmall) {
+  } else if (count < kSmall) {
+    hashes[count++] = child->m_nameHash;
+  } else {
+    ++count;
     indexed = true;
     for (CPackObject* p = first; p; p = p->m_nextSibling) index.Insert(p, p == child ? hash : CNameIndex::Hash(p->m_name));
   }
 }
 
 void CPackObject::ChildTable::Remove(const CPackObject* child) {
-  --count;
-  if (indexed) index.Erase(child);
+  if (indexed) {
+    --count;
+    index.Erase(child);
+    return;
+  }
+  // Siblings may share a hash: any one copy of it stands for this child.
+  for (std::size_t i = 0; i < count; ++i)
+    if (hashes[i] == child->m_nameHash) {
+      hashes[i] = hashes[--count];
+      return;
+    }
 }
 
 void CPackObject::ChildTable::Clear() {

@@ -327,12 +327,14 @@ class CPackObject {
     CPackObject* first = nullptr;
     CPackObject* last = nullptr;
     std::size_t count = 0;
-    // Most directories hold a few entries: those are found by comparing the siblings' hashes
-    // in turn, and only a directory that grows past kSmall gets an index, which it then keeps.
-    // Opening an archive of ten thousand entries so spares a table for each small directory.
+    // Most directories hold a few entries: those keep their children's hashes (m_nameHash) in
+    // a small array, in no order, and only a directory that grows past kSmall gets an index,
+    // which it then keeps. Opening an archive of ten thousand entries so spares a table for
+    // each small directory, and a new name is told free without visiting the siblings.
     static constexpr std::size_t kSmall = 16;
     bool indexed = false;
-    mutable std::size_t scanned = 0;  // siblings compared while small
+    mutable std::size_t scanned = 0;  // hashes and siblings compared while small
+    std::uint32_t hashes[kSmall];     // the first count are the children's, while small
     CNameIndex index;
     // The child of that name in any case (hash: CNameIndex::Hash of it), or nullptr.
     CPackObject* Find(std::string_view name, std::size_t hash) const;
