@@ -24,7 +24,7 @@ void ExtractTextures(CMainFrame& frame, const std::vector<CPackObject*>& maps) {
   QStringList problems;
   int skipped = 0;
   std::string why;
-  bool written = false;
+  bool written = false, none = false;
   shell::CWorkDialog work(&frame, "Extracting textures");
   work.Run([&](CProgress& step) {
     std::vector<const CPackObject*> found;
@@ -48,9 +48,19 @@ void ExtractTextures(CMainFrame& frame, const std::vector<CPackObject*>& maps) {
       // Stopped between maps, nothing is written.
       if (!step.Advance(bytes.size(), map->Name())) return;
     }
-    written = WriteWad2File(out.toLocal8Bit().toStdString(), lumps, &why);
+    // A WAD of no textures is of no use to anyone, and would replace whatever file was there.
+    none = lumps.empty();
+    if (!none) written = WriteWad2File(out.toLocal8Bit().toStdString(), lumps, &why);
   });
   if (work.CancelAsked()) return;
+  if (none) {
+    if (skipped)
+      problems << QString("%1 textures hold no pixels (missing, or kept in an external WAD)").arg(skipped);
+    QString text = "No texture was extracted; " + out + " was not written.";
+    if (!problems.isEmpty()) text += "\n" + problems.join("\n");
+    frame.Prompter().Message(&frame, text, "Extract Textures", QMessageBox::Warning);
+    return;
+  }
   if (!written) {
     frame.Prompter().Message(&frame, Q(why), "Error", QMessageBox::Critical);
     return;

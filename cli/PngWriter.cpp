@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "archive/SafeSave.h"
 #include "formats/CodecLibraries.h"
 
 namespace tarn::cli {
@@ -25,23 +26,25 @@ bool Write(const std::string& path, int width, int height, int colorType, const 
     if (error) *error = why;
     return false;
   }
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return fail("cannot create");
+  // Written beside the target and put in its place once complete, as every file Tarn writes.
+  CSafeSave save;
+  const auto saveFailed = [&] {
+    if (error) *error = "cannot write " + save.Failure().Text();
+    return false;
+  };
+  if (!save.Begin(path)) return saveFailed();
   png_structp png = lib->png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? lib->png_create_info_struct(png) : nullptr;
   if (!png || !info) {
     lib->png_destroy_write_struct(&png, &info);
-    std::fclose(f);
     return fail("out of memory");
   }
   // What png_jmpbuf(png) expands to, through the loaded library.
   if (setjmp(*lib->png_set_longjmp_fn(png, std::longjmp, sizeof(std::jmp_buf)))) {
     lib->png_destroy_write_struct(&png, &info);
-    std::fclose(f);
-    std::remove(path.c_str());
     return fail("cannot write");
   }
-  lib->png_init_io(png, f);
+  lib->png_init_io(png, save.File());
   lib->png_set_compression_level(png, 6);
   lib->png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, colorType,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -55,8 +58,7 @@ bool Write(const std::string& path, int width, int height, int colorType, const 
   lib->png_write_image(png, const_cast<png_bytepp>(rows.data()));
   lib->png_write_end(png, nullptr);
   lib->png_destroy_write_struct(&png, &info);
-  if (std::fclose(f) != 0) return fail("cannot write");
-  return true;
+  return save.Commit() || saveFailed();
 }
 
 }  // namespace

@@ -120,8 +120,12 @@ TEST_F(Cli, InfoAndConvertDescribeAndWritePictures) {
   EXPECT_EQ(Tool({"info", P("p.pak"), "maps/x.bsp"}).out, "kind: file\nsize: 2\n");
   EXPECT_EQ(Tool({"info", P("p.pak"), "nope"}).rc, 1);
 
+  // Written as every file is: through a link into the file it names, the link kept.
+  WriteFile(dir / "real.png", "old");
+  fs::create_symlink("real.png", dir / "a.png");
   ASSERT_EQ(Tool({"convert", P("p.pak"), "gfx/a.lmp", P("a.png")}).rc, 0);
-  const Bytes png = ReadFile(dir / "a.png");
+  EXPECT_TRUE(fs::is_symlink(dir / "a.png"));
+  const Bytes png = ReadFile(dir / "real.png");
   ASSERT_GT(png.size(), 8u);
   EXPECT_EQ(Bytes(png.begin() + 1, png.begin() + 4), ToBytes("PNG"));
   ASSERT_EQ(Tool({"convert", P("p.pak"), "s.spr", P("s.png")}).rc, 0);

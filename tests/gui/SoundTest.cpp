@@ -1,4 +1,5 @@
 #include <QLabel>
+#include <algorithm>
 #include <cstdlib>
 
 #include "GuiSupport.h"
@@ -45,9 +46,10 @@ TEST(Sound, PlayReturnsAtOnceAndTheDeviceGetsTheSamples) {
   EXPECT_EQ(texts.front(), "Playing \"pop.wav\": 0.0 of 0.5 s");
   ASSERT_TRUE(QTest::qWaitFor([&] { return !player.IsPlaying(); }, 5000));
   EXPECT_EQ(finished, 1);
+  // The device plays silence for as long as the sound takes to reach it (longer on a busy
+  // machine); the samples then come whole and in order.
   const Bytes written = ReadFile(dir / "device.raw");
-  ASSERT_GE(written.size(), samples.size());
-  EXPECT_EQ(Bytes(written.begin(), written.begin() + static_cast<long>(samples.size())), samples);
+  EXPECT_NE(std::search(written.begin(), written.end(), samples.begin(), samples.end()), written.end());
 }
 
 TEST(Sound, MusicFormatsAreDecodedAndTheirSamplesReachTheDevice) {

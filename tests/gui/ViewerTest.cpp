@@ -214,13 +214,26 @@ TEST_F(GuiTest, ExtractTexturesWritesAWadOrSaysWhyNot) {
   PutU32(map, 124, 1);
   PutU32(map, 128, 8);
   map.insert(map.end(), mt.begin(), mt.end());
-  OpenPak(PakBuilder().File("maps/a.bsp", map).File("maps/b.bsp", map).File("maps/c.txt", "x").Build());
+  Bytes bare(124, 0);  // a map of no textures
+  PutU32(bare, 0, 29);
+  OpenPak(PakBuilder().File("maps/a.bsp", map).File("maps/b.bsp", map).File("maps/c.txt", "x").File("maps/d.bsp", bare).Build());
   ShowDir("maps");
   FocusList();
   SelectRows({"a.bsp", "c.txt"});
   EXPECT_FALSE(Enabled("actionExtractTextures"));
   SelectRows({"a.bsp", "b.bsp"});
   ASSERT_TRUE(Enabled("actionExtractTextures"));
+
+  // Nothing found: said so, and no file is written over what was there.
+  SelectRows({"d.bsp"});
+  prompter->saveFile = QString::fromStdString((dir / "none.wad").string());
+  WriteFile(dir / "none.wad", "kept");
+  Action("actionExtractTextures")->trigger();
+  ASSERT_EQ(prompter->shown.size(), 1u);
+  EXPECT_EQ(prompter->shown[0].text.section('\n', 0, 0), "No texture was extracted; " + prompter->saveFile + " was not written.");
+  EXPECT_EQ(ReadFile(dir / "none.wad"), ToBytes("kept"));
+  prompter->shown.clear();
+  SelectRows({"a.bsp", "b.bsp"});
 
   prompter->saveFile = QString::fromStdString((dir / "no-such-folder" / "out.wad").string());
   Action("actionExtractTextures")->trigger();
