@@ -24,6 +24,7 @@
 #endif
 #ifdef TARN_ASAN
 #include <sanitizer/asan_interface.h>
+#include <sanitizer/lsan_interface.h>
 #define TARN_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
 #define TARN_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
 #else
@@ -74,16 +75,12 @@ class EntryPool {
   // Told that about count entries are coming (an archive's directory says how many): their
   // slabs are then mapped in one region.
   void Reserve(std::size_t count) {
-#ifndef TARN_ASAN
     // A directory may claim any count: room is made for so many at most, and the pages are
     // only touched as entries fill them.
     count = std::min<std::size_t>(count, 1 << 20);
     Lock lock(m_busy);
     const std::size_t ready = (m_regionEnd - m_regionNext) / kSlabBytes * kPerSlab;
     if (count > kPerSlab && count > ready) MapRegion((count + kPerSlab - 1) / kPerSlab);
-#else
-    (void)count;
-#endif
   }
 
   void Free(void* p) {
@@ -141,12 +138,8 @@ class EntryPool {
     return s;
   }
   // A slab's pages are asked for all at once, not found missing one by one as entries fill them:
-  // sixteen page faults become one call. Under AddressSanitizer slabs come from the heap, where
-  // the leak checker looks for the pointers entries hold.
+  // sixteen page faults become one call.
   void* AllocateSlab() {
-#ifdef TARN_ASAN
-    return std::aligned_alloc(kSlabBytes, kSlabBytes);
-#else
     if (m_regionNext == m_regionEnd && !MapRegion()) return nullptr;
     void* slab = reinterpret_cast<void*>(m_regionNext);
     m_regionNext += kSlabBytes;
@@ -155,7 +148,6 @@ class EntryPool {
     if (!m_regionHuge) ::madvise(slab, kSlabBytes, MADV_POPULATE_WRITE);  // older kernels: faults as usual
 #endif
     return slab;
-#endif
   }
   // Slabs are cut from regions of a few at a time, each region twice the last up to 2 MiB:
   // an archive of ten thousand entries maps its slabs in four calls rather than thirty. A
@@ -186,20 +178,25 @@ class EntryPool {
     if (aligned > start) ::munmap(p, aligned - start);
     ::munmap(reinterpret_cast<void*>(aligned + bytes), start + align - aligned);
     if (m_regionNext != m_regionEnd) ::munmap(reinterpret_cast<void*>(m_regionNext), m_regionEnd - m_regionNext);
+    // A system without large pages says so, and its slabs are then filled in as any others.
+    bool large = false;
 #ifdef MADV_HUGEPAGE
-    if (huge) ::madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE);  // a hint: small pages otherwise
+    large = huge && ::madvise(reinterpret_cast<void*>(aligned), bytes, MADV_HUGEPAGE) == 0;
 #endif
     m_regionNext = aligned;
     m_regionEnd = aligned + bytes;
-    m_regionHuge = huge;
+    m_regionHuge = large;
+#ifdef TARN_ASAN
+    // The leak checker looks for the pointers entries hold (names, children, bytes) in the
+    // heap; regions are outside it and must be shown to it. Slabs given back stay listed, the
+    // checker looking only at what is still mapped.
+    __lsan_register_root_region(reinterpret_cast<void*>(aligned), bytes);
+#endif
     return true;
   }
   static void FreeSlab(Slab* s) {
-#ifdef TARN_ASAN
-    std::free(s);
-#else
+    TARN_UNPOISON(s, kSlabBytes);  // whatever the system maps here next is not ours to guard
     ::munmap(s, kSlabBytes);
-#endif
   }
   void Link(Slab* s) {
     s->prev = nullptr;

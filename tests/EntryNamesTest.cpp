@@ -4,6 +4,24 @@
 namespace tarn::test {
 namespace {
 
+// Names are lowered a word at a time: every length, in place or from another string, must give
+// what lowering byte by byte gives, and leave every byte but A to Z as it was.
+TEST(EntryNames, LoweringGivesWhatEachByteLoweredGives) {
+  const std::string bytes = std::string("AZaz@[`{09\x80\xC1\xDA/.") + '\0';
+  for (std::size_t length = 0; length < 40; ++length) {
+    std::string mixed;
+    for (std::size_t i = 0; i < length; ++i) mixed += bytes[(i * 7) % bytes.size()];
+    std::string expected = mixed;
+    for (char& c : expected)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    std::string copy = "something else";
+    AssignLowered(copy, mixed);
+    EXPECT_EQ(copy, expected) << length;
+    LowerInPlace(mixed);
+    EXPECT_EQ(mixed, expected) << length;
+  }
+}
+
 TEST(EntryNames, NewNamesAreStoredLowerCaseAndTakenInAnyCase) {
   CPackObject root;
   root.SetDirectory(true);

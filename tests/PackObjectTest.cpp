@@ -106,6 +106,30 @@ TEST(PackObject, ChildrenKeepInsertionOrderThroughRenameAndRemoval) {
   EXPECT_EQ(ChildNames(*root), (std::vector<std::string>{"zeta", "omega", "beta"}));
 }
 
+// A directory finds names through a small array of hashes until it grows past sixteen
+// children, then through an index: both must agree on every lookup, through removals and
+// renames on either side of the change.
+TEST(PackObject, NamesAreFoundInAnyCaseInSmallAndLargeDirectories) {
+  for (int n : {3, 16, 17, 40}) {
+    SCOPED_TRACE(n);
+    auto root = MakeRoot();
+    root->SetFormat(ContainerFormat::Zip);  // names keep their case
+    for (int i = 0; i < n; ++i) root->AddChild("Name" + std::to_string(i) + ".Txt", false);
+    ASSERT_EQ(root->ChildCount(), static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) ASSERT_NE(root->FindChild("nAME" + std::to_string(i) + ".tXT"), nullptr) << i;
+    EXPECT_EQ(root->FindChild("name" + std::to_string(n) + ".txt"), nullptr);
+    EXPECT_EQ(root->AddChild("NAME0.TXT", false)->Name(), "NAME0(2).TXT");
+    ASSERT_EQ(root->RemoveChild(root->FindChild("name1.txt")), 1);
+    EXPECT_EQ(root->FindChild("name1.txt"), nullptr);
+    CPackObject* last = root->FindChild("name" + std::to_string(n - 1) + ".txt");
+    ASSERT_TRUE(last->Rename("Other.txt"));
+    EXPECT_EQ(root->FindChild("OTHER.TXT"), last);
+    EXPECT_EQ(root->FindChild("name" + std::to_string(n - 1) + ".txt"), nullptr);
+    EXPECT_FALSE(root->FindChild("name0.txt")->Rename("other.TXT"));
+    EXPECT_EQ(root->ChildCount(), static_cast<std::size_t>(n));
+  }
+}
+
 struct KindCase {
   std::string name;
   bool directory;

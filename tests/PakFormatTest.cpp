@@ -104,6 +104,22 @@ TEST(PakReader, UnterminatedNameUsesTheWholeField) {
   EXPECT_TRUE(HasProblem(CheckPakIndex(idx), "without a terminating NUL"));
 }
 
+// The name ends at its first NUL, wherever in the field that is (names are read a word at a
+// time), with bytes of 0x01 and 0x80 around it and garbage after it.
+TEST(PakReader, NamesEndAtTheirFirstNulAtEveryLength) {
+  for (std::size_t length = 0; length < 56; ++length) {
+    std::string name(length, 'a');
+    for (std::size_t i = 0; i < length; ++i) name[i] = "a\x01\x80/b"[i % 5];
+    Bytes pak = PakBuilder().File(name, "x").Build();
+    const std::size_t field = pak.size() - 64;
+    for (std::size_t i = length + 1; i < 56; ++i) pak[field + i] = static_cast<std::uint8_t>(i % 3 ? 1 : 'z');
+    auto idx = Index(pak);
+    ASSERT_EQ(idx.records.size(), 1u);
+    EXPECT_EQ(idx.records[0].path, name) << length;
+    EXPECT_TRUE(idx.records[0].nameTerminated);
+  }
+}
+
 TEST(PakCheck, ReportsDuplicatesOverlapsAndUnsafeNames) {
   Bytes b = PakBuilder()
                 .File("a.txt", "0123456789")

@@ -65,6 +65,24 @@ TEST_F(Doc, ArchiveInSaveOrderSavesByteForByte) {
   EXPECT_EQ(ReadFile(path), original);
 }
 
+// An archive that says it holds many entries has them made in one region of large pages;
+// opening one after another (and a second beside the first) must leave every entry whole.
+TEST_F(Doc, LargeArchivesOpenOneAfterAnotherWhole) {
+  PakBuilder big;
+  for (int i = 0; i < 10000; ++i) big.File("d" + std::to_string(i % 40) + "/f" + std::to_string(i) + ".txt", std::to_string(i));
+  auto path = Pak("big.pak", big.Build());
+  CTarnDoc other;
+  for (CTarnDoc* d : {&doc, &other, &doc}) {
+    ASSERT_TRUE(d->OnOpenDocument(path)) << d->LastError();
+    ASSERT_EQ(d->Root().CountFiles(), 10000);
+  }
+  for (int i = 0; i < 10000; i += 1499) {
+    const std::string name = "d" + std::to_string(i % 40) + "/f" + std::to_string(i) + ".txt";
+    EXPECT_EQ(Load(doc.Root().FindByPath(name)), ToBytes(std::to_string(i))) << name;
+    EXPECT_EQ(Load(other.Root().FindByPath(name)), ToBytes(std::to_string(i))) << name;
+  }
+}
+
 TEST_F(Doc, SaveReordersIntoFilesFirstAndReloadsTheSameTree) {
   auto path = Pak("in.pak", PakBuilder().File("maps/m.bsp", "map").File("top.txt", "top").Build());
   ASSERT_TRUE(doc.OnOpenDocument(path));
