@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <unordered_map>
 
 #include "archive/ByteIO.h"
 #include "archive/EntryNames.h"
@@ -208,12 +207,10 @@ class CTreeBuilder {
  private:
   CPackObject* Directory(std::string_view dirPath, std::string_view recordPath) {
     if (m_lastDir && SameBytes(dirPath, m_lastPath)) return m_lastDir;
-    // The record's bytes may not outlive it: the paths remembered are copies.
-    auto it = m_directories.find(dirPath);
-    const bool fresh = it == m_directories.end();
-    if (fresh) it = m_directories.emplace(std::string(dirPath), nullptr).first;
-    if (fresh) {
-      CPackObject* dir = m_root.get();
+    const std::size_t hash = CNameIndex::Hash(dirPath);
+    CPackObject* dir = FindKnown(dirPath, hash);
+    if (!dir) {
+      dir = m_root.get();
       for (std::size_t start = 0;;) {
         const std::size_t slash = dirPath.find('/', start);
         const std::string_view segment = dirPath.substr(start, slash == std::string_view::npos ? slash : slash - start);
@@ -227,11 +224,48 @@ class CTreeBuilder {
         if (slash == std::string_view::npos) break;
         start = slash + 1;
       }
-      it->second = dir;
+      Remember(dirPath, hash, dir);
     }
     m_lastPath = dirPath;
-    m_lastDir = it->second;
+    m_lastDir = dir;
     return m_lastDir;
+  }
+
+  // Each directory path met so far, with its entry, in an open-addressing table placed by
+  // CNameIndex::Hash: paths equal but for case meet in a probe and are told apart by their
+  // bytes. The record's bytes may not outlive it: the paths kept are copies.
+  struct KnownDirectory {
+    std::size_t hash = 0;
+    CPackObject* dir = nullptr;  // none: a free slot
+    std::string path;
+  };
+
+  CPackObject* FindKnown(std::string_view path, std::size_t hash) const {
+    if (m_known.empty()) return nullptr;
+    const std::size_t mask = m_known.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+      const KnownDirectory& k = m_known[i];
+      if (!k.dir) return nullptr;
+      if (k.hash == hash && SameBytes(k.path, path)) return k.dir;
+    }
+  }
+
+  void Remember(std::string_view path, std::size_t hash, CPackObject* dir) {
+    if ((m_knownCount + 1) * 2 > m_known.size()) {
+      std::vector<KnownDirectory> old(std::max<std::size_t>(64, m_known.size() * 2));
+      old.swap(m_known);
+      for (KnownDirectory& k : old)
+        if (k.dir) Place(std::move(k));
+    }
+    Place({hash, dir, std::string(path)});
+    ++m_knownCount;
+  }
+
+  void Place(KnownDirectory known) {
+    const std::size_t mask = m_known.size() - 1;
+    std::size_t i = known.hash & mask;
+    while (m_known[i].dir) i = (i + 1) & mask;
+    m_known[i] = std::move(known);
   }
 
   // A new child of dir named after name as the container stores it, "(n)" added when taken.
@@ -278,11 +312,8 @@ class CTreeBuilder {
   ContainerFormat m_format;
   std::vector<std::string>* m_renamed;
   std::unique_ptr<CPackObject> m_root;
-  struct PathHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-  };
-  std::unordered_map<std::string, CPackObject*, PathHash, std::equal_to<>> m_directories;
+  std::vector<KnownDirectory> m_known;
+  std::size_t m_knownCount = 0;
   std::string m_lastPath;
   CPackObject* m_lastDir = nullptr;
   int m_damaged = 0;

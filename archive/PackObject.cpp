@@ -539,6 +539,7 @@ void CPackObject::ChildTable::Add(CPackObject* child, std::size_t hash) {
   } else {
     ++count;
     indexed = true;
+    index.Reserve(8 * kSmall);  // a directory that outgrew the array is likely to grow on
     for (CPackObject* p = first; p; p = p->m_nextSibling) index.Insert(p, p == child ? hash : CNameIndex::Hash(p->m_name));
   }
 }

@@ -104,6 +104,10 @@ class CNameIndex {
   void Insert(CPackObject* entry, std::size_t hash);  // its name must not be in the index
   void Erase(const CPackObject* entry);
   void Clear();
+  // Room for that many slots (a power of two) before entries are inserted.
+  void Reserve(std::size_t slots) {
+    if (m_slots.size() < slots) Rehash(slots);
+  }
   std::size_t Size() const { return m_live; }
   // Slots looked at by every lookup and insertion so far: the work, counted for tests.
   std::size_t Probes() const { return m_probes; }
