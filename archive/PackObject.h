@@ -105,8 +105,8 @@ class CNameIndex {
   void Erase(const CPackObject* entry);
   void Clear();
   // Room for that many slots (a power of two) before entries are inserted.
-  void Reserve(std::size_t slots) {
-    if (m_slots.size() < slots) Rehash(slots);
+  void Reserve(std::size_t slotCount) {
+    if (m_slots.size() < slotCount) Rehash(slotCount);
   }
   std::size_t Size() const { return m_live; }
   // Slots looked at by every lookup and insertion so far: the work, counted for tests.
@@ -118,7 +118,7 @@ class CNameIndex {
     std::size_t hash = 0;          // compared first, so probing rarely touches the entries
   };
   static std::string_view NameOf(const CPackObject* entry);
-  void Rehash(std::size_t slots);
+  void Rehash(std::size_t slotCount);
   void Place(CPackObject* entry, std::size_t hash);
   std::vector<Slot> m_slots;
   std::size_t m_live = 0;
