@@ -62,8 +62,7 @@ int main(int argc, char** argv) {
     const std::string path = parser.value(view).toStdString();
     tarn::CPackObject* entry = doc.Root().FindByPath(path);
     if (!entry) entry = doc.Root().FindByPath(tarn::ToLower(path));
-    if (entry && !entry->IsDirectory())
-      frame.ViewFromCommandLine(*entry);
+    if (entry && !entry->IsDirectory()) frame.ViewFromCommandLine(*entry);
     else
       frame.Prompter().Message(&frame, "There is no file \"" + parser.value(view) + "\" in the archive.", "Tarn",
                                QMessageBox::Warning);

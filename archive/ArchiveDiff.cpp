@@ -24,7 +24,7 @@ constexpr std::int64_t kByteCompareLimit = 256 << 20;
 
 // One side of a comparison: its files by path in lower case, each an entry that reads its bytes.
 struct Side {
-  std::unique_ptr<CTarnDoc> doc;        // an archive
+  std::unique_ptr<CTarnDoc> doc;                    // an archive
   std::vector<std::unique_ptr<CPackObject>> loose;  // a folder: entries that read the files in place
   std::map<std::string, std::pair<std::string, const CPackObject*>> files;  // key → shown path, entry
 };

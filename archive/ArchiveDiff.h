@@ -18,9 +18,9 @@ struct DiffLine {
 };
 
 struct DiffResult {
-  std::vector<DiffLine> lines;          // sorted by path
-  std::vector<std::string> warnings;    // said, but no reason to doubt the answer
-  std::vector<std::string> errors;      // what could not be compared: the answer is incomplete
+  std::vector<DiffLine> lines;        // sorted by path
+  std::vector<std::string> warnings;  // said, but no reason to doubt the answer
+  std::vector<std::string> errors;    // what could not be compared: the answer is incomplete
 };
 
 // Paths compare as Tarn stores them, in any case; files by size, then CRC-32, then bytes.

@@ -58,9 +58,15 @@ class ByteReader {
     if (pos > m_size) throw ParseError("seek past the end of the data");
     m_pos = pos;
   }
-  void Skip(std::size_t n) { Require(n); m_pos += n; }
+  void Skip(std::size_t n) {
+    Require(n);
+    m_pos += n;
+  }
 
-  std::uint8_t U8() { Require(1); return m_data[m_pos++]; }
+  std::uint8_t U8() {
+    Require(1);
+    return m_data[m_pos++];
+  }
   std::uint16_t U16() {
     Require(2);
     std::uint16_t v = static_cast<std::uint16_t>(m_data[m_pos] | (m_data[m_pos + 1] << 8));
@@ -69,8 +75,7 @@ class ByteReader {
   }
   std::uint32_t U32() {
     Require(4);
-    std::uint32_t v = static_cast<std::uint32_t>(m_data[m_pos]) |
-                      (static_cast<std::uint32_t>(m_data[m_pos + 1]) << 8) |
+    std::uint32_t v = static_cast<std::uint32_t>(m_data[m_pos]) | (static_cast<std::uint32_t>(m_data[m_pos + 1]) << 8) |
                       (static_cast<std::uint32_t>(m_data[m_pos + 2]) << 16) |
                       (static_cast<std::uint32_t>(m_data[m_pos + 3]) << 24);
     m_pos += 4;
@@ -96,8 +101,8 @@ class ByteReader {
   std::string FixedString(std::size_t width, bool* terminated = nullptr) {
     auto field = Bytes(width);
     const void* nul = std::memchr(field.data(), 0, field.size());
-    std::size_t len = nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - field.data())
-                          : field.size();
+    std::size_t len =
+        nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - field.data()) : field.size();
     if (terminated) *terminated = nul != nullptr;
     return std::string(reinterpret_cast<const char*>(field.data()), len);
   }

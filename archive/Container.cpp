@@ -76,10 +76,10 @@ std::string CRangeReader::Unreadable(const CPackObject& entry) const {
   return why;
 }
 
-bool WriteFilesThenDirectory(CSafeSave& out, const CPackObject& root, std::vector<std::uint8_t> header,
-                             const RecordMaker& record,
-                             const std::function<void(std::vector<std::uint8_t>&, std::uint32_t, std::uint32_t)>& finish,
-                             std::string* error, CProgress* progress) {
+bool WriteFilesThenDirectory(
+    CSafeSave& out, const CPackObject& root, std::vector<std::uint8_t> header, const RecordMaker& record,
+    const std::function<void(std::vector<std::uint8_t>&, std::uint32_t, std::uint32_t)>& finish, std::string* error,
+    CProgress* progress) {
   if (!out.Write(header.data(), header.size())) return false;
   std::uint64_t position = header.size();
   std::vector<std::uint32_t> offsets;
@@ -274,10 +274,8 @@ class CTreeBuilder {
     std::string& stored = child->m_name;
     // Lower-casing changes neither the hash nor the kind, so both come from the record's bytes
     // rather than from the name just written, which the processor would have to wait for.
-    if (m_format == ContainerFormat::Pak)
-      AssignLowered(stored, name);
-    else
-      stored.assign(name);
+    if (m_format == ContainerFormat::Pak) AssignLowered(stored, name);
+    else stored.assign(name);
     bool special = false;
     std::size_t hash = CNameIndex::Hash(name, special);
     child->m_isDirectory = isDirectory;

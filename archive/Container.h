@@ -12,10 +12,10 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/ByteIO.h"
 #include "archive/ContainerFormat.h"
 #include "archive/PackObject.h"
 #include "archive/Progress.h"
-#include "archive/ByteIO.h"
 #include "archive/ReadSource.h"
 
 namespace tarn {
@@ -113,10 +113,8 @@ struct DirectoryListing {
     if (expect) expect(count);
   }
   void Add(const DirectoryRecord& record) {
-    if (sink)
-      sink(record);
-    else
-      records.push_back(record);
+    if (sink) sink(record);
+    else records.push_back(record);
   }
   // What reading found wrong with the directory itself, as sentences for the user.
   std::vector<std::string> problems;
@@ -170,7 +168,8 @@ class CContainerCodec {
   virtual std::vector<std::string> SaveBlockers(const CPackObject& root) const = 0;
   // Writes the tree into out (begun, not committed). False with a sentence in error when an
   // entry's bytes cannot be read or the container refuses; a failed disk write is out's to tell.
-  virtual bool Write(const CPackObject& root, CSafeSave& out, const WriteOptions& options, std::string* error) const = 0;
+  virtual bool Write(const CPackObject& root, CSafeSave& out, const WriteOptions& options,
+                     std::string* error) const = 0;
 };
 
 const CContainerCodec& CodecFor(ContainerFormat format);

@@ -44,9 +44,7 @@ std::optional<ContainerFormat> FormatOfName(const std::filesystem::path& path) {
   return FormatOfWord(std::string_view(ext).substr(1));
 }
 
-bool IsReadOnlyArchiveName(const std::filesystem::path& path) {
-  return ToLower(path.extension().string()) == ".kpf";
-}
+bool IsReadOnlyArchiveName(const std::filesystem::path& path) { return ToLower(path.extension().string()) == ".kpf"; }
 
 std::optional<ContainerFormat> ProbeFormat(CReadSource& source) {
   std::uint8_t magic[4];

@@ -34,8 +34,9 @@ MapHeader ReadMapHeader(std::span<const std::uint8_t> bytes) {
       r.Skip(4);
       if (!r.CanRead(4)) return h;
       h.version = r.I32();
-      h.kind = h.version == 38 ? MapHeader::Kind::Quake2 : h.version == 46 ? MapHeader::Kind::Quake3
-                                                                              : MapHeader::Kind::Unknown;
+      h.kind = h.version == 38   ? MapHeader::Kind::Quake2
+               : h.version == 46 ? MapHeader::Kind::Quake3
+                                 : MapHeader::Kind::Unknown;
       return h;
     }
     h.version = r.I32();
@@ -122,9 +123,9 @@ const char* ContainerName(SoundInfo::Container c) {
 // Loose files the engine may be asked for; documents and the like beside a mod are left alone.
 bool IsGameDataName(std::string_view path) {
   static const std::set<std::string, std::less<>> kExtensions = {
-      "bsp", "lit", "ent", "mdl", "md2", "md3", "spr", "sp2", "wav", "ogg", "mp3", "flac", "opus", "lmp", "pcx",
-      "wal", "tga", "png", "jpg", "dat", "cfg", "rc",  "wad", "loc", "dem", "lst", "skin", "shader", "it", "s3m",
-      "xm",  "mod", "umx", "cin", "roq", "fnt", "pic", "bmp", "dds", "ktx"};
+      "bsp", "lit", "ent", "mdl", "md2", "md3", "spr", "sp2", "wav", "ogg", "mp3", "flac", "opus", "lmp",
+      "pcx", "wal", "tga", "png", "jpg", "dat", "cfg", "rc",  "wad", "loc", "dem", "lst",  "skin", "shader",
+      "it",  "s3m", "xm",  "mod", "umx", "cin", "roq", "fnt", "pic", "bmp", "dds", "ktx"};
   return kExtensions.count(ExtensionOf(path)) != 0;
 }
 
@@ -143,7 +144,8 @@ class CChecker {
     for (const LoadFailure& f : m_view.Failures())
       Report(f.path.string(), "", "package-unreadable",
              f.reason + (f.fatal ? "; " + Engines() + " stop with a fatal error" : "; the engine skips it"));
-    for (const PassedOver& p : m_view.Passed()) Report(p.path.string(), "", "never-loaded", "never loaded: " + p.reason);
+    for (const PassedOver& p : m_view.Passed())
+      Report(p.path.string(), "", "never-loaded", "never loaded: " + p.reason);
     for (std::uint32_t s = 0; s < m_view.Sources().size(); ++s) CheckSource(s);
     return std::move(m_problems);
   }
@@ -152,14 +154,14 @@ class CChecker {
   std::string Engines() const { return std::string(m_profile.engines); }
 
   void Report(std::string file, std::string entry, std::string rule, std::string message) {
-    m_problems.push_back({std::move(file), std::move(entry), std::move(rule), std::string(m_profile.name), std::move(message)});
+    m_problems.push_back(
+        {std::move(file), std::move(entry), std::move(rule), std::string(m_profile.name), std::move(message)});
   }
   void Report(GameCopy c, std::string rule, std::string message) {
     const GameSource& src = m_view.Source(c);
     if (src.kind == SourceKind::Archive)
       Report(src.path.string(), m_view.Entry(c).path, std::move(rule), std::move(message));
-    else
-      Report(m_view.Location(c).string(), "", std::move(rule), std::move(message));
+    else Report(m_view.Location(c).string(), "", std::move(rule), std::move(message));
   }
 
   void CheckSource(std::uint32_t s) {
@@ -187,10 +189,12 @@ class CChecker {
       // In a game folder an empty pak never becomes a source (see GameFolder.cpp); one checked
       // on its own is told here.
       if (m_profile.id == Engine::Yamagi)
-        Report(src.path.string(), "", "empty-pak", "holds no files; Yamagi Quake II stops with a fatal error (\"is too short\")");
+        Report(src.path.string(), "", "empty-pak",
+               "holds no files; Yamagi Quake II stops with a fatal error (\"is too short\")");
       else if (m_profile.id == Engine::Quake || m_profile.id == Engine::Qss || m_profile.id == Engine::Rerelease)
         Report(src.path.string(), "", "empty-pak",
-               "holds no files; " + Engines() + " ignore it (\"has no files, ignored\"), and a numbered pak after it is never loaded");
+               "holds no files; " + Engines() +
+                   " ignore it (\"has no files, ignored\"), and a numbered pak after it is never loaded");
       return;
     }
     const int limit = m_profile.maxFilesInPak;
@@ -198,8 +202,8 @@ class CChecker {
     const std::string n = std::to_string(count);
     if (m_profile.id == Engine::Yamagi)
       Report(src.path.string(), "", "files-per-pak",
-             "holds " + n + " files, more than " + std::to_string(limit) +
-                 ": Yamagi Quake II warns (\"has " + n + " > 4096 files\"), and older versions stop with a fatal error");
+             "holds " + n + " files, more than " + std::to_string(limit) + ": Yamagi Quake II warns (\"has " + n +
+                 " > 4096 files\"), and older versions stop with a fatal error");
     else
       Report(src.path.string(), "", "files-per-pak",
              "holds " + n + " files, more than the " + std::to_string(limit) + " " + Engines() +
@@ -269,8 +273,9 @@ class CChecker {
       return;
     }
     if (header.version != 1) {
-      Report(lit, "lit-header", "is version " + std::to_string(header.version) + ", and " + Engines() +
-                                    " read version 1 only (\"Unknown .lit file version\")");
+      Report(lit, "lit-header",
+             "is version " + std::to_string(header.version) + ", and " + Engines() +
+                 " read version 1 only (\"Unknown .lit file version\")");
       return;
     }
     const std::string mapPath = Stem(path) + ".bsp";
@@ -278,8 +283,9 @@ class CChecker {
     if (maps.empty()) return;
     const GameCopy map = maps.front();
     if (m_view.Source(lit).folder < m_view.Source(map).folder) {
-      Report(lit, "lit-folder", "comes from an earlier game folder than " + Quoted(mapPath) + ", and " + Engines() +
-                                    " take a .lit only from the map's own folder or a later one");
+      Report(lit, "lit-folder",
+             "comes from an earlier game folder than " + Quoted(mapPath) + ", and " + Engines() +
+                 " take a .lit only from the map's own folder or a later one");
       return;
     }
     std::vector<std::uint8_t> mapBytes;
@@ -307,7 +313,9 @@ class CChecker {
         // ports' bgmusic.c plays music/trackNN in these formats, by the extension.
         wanted = music ? std::set<std::string>{"ogg", "opus", "mp3", "flac", "wav"} : std::set<std::string>{"wav"};
         break;
-      case Engine::Quake2: if (!music) wanted = {"wav"}; break;  // music comes from the CD
+      case Engine::Quake2:
+        if (!music) wanted = {"wav"};
+        break;  // music comes from the CD
       // yquake2/yquake2 src/client/sound/sound.c S_LoadSound tries NAME.ogg before NAME.wav;
       // the music is Ogg Vorbis (OGG_InitTrackList).
       case Engine::Yamagi: wanted = music ? std::set<std::string>{"ogg"} : std::set<std::string>{"wav", "ogg"}; break;
@@ -325,8 +333,9 @@ class CChecker {
     using C = SoundInfo::Container;
     const C expected = ext == "wav" ? C::Wav : ext == "mp3" ? C::Mp3 : ext == "flac" ? C::Flac : C::Ogg;
     if (info.container != expected) {
-      Report(c, "sound-format", "holds " + std::string(ContainerName(info.container)) + " data, not " + ContainerName(expected) +
-                                    ": " + Engines() + " choose the decoder by the name and cannot play it");
+      Report(c, "sound-format",
+             "holds " + std::string(ContainerName(info.container)) + " data, not " + ContainerName(expected) + ": " +
+                 Engines() + " choose the decoder by the name and cannot play it");
       return;
     }
     if (info.container != C::Wav || music) return;  // the music players take any WAV they can decode
@@ -339,13 +348,16 @@ class CChecker {
     }
     const int maxChannels = m_profile.id == Engine::Yamagi ? 2 : 1;
     if (info.format != 1)
-      Report(c, "sound-format", "is not PCM (format " + std::to_string(info.format) + "): " + Engines() +
-                                    " play PCM only (\"Microsoft PCM format only\")");
+      Report(c, "sound-format",
+             "is not PCM (format " + std::to_string(info.format) + "): " + Engines() +
+                 " play PCM only (\"Microsoft PCM format only\")");
     else if (info.channels < 1 || info.channels > maxChannels)
-      Report(c, "sound-format", "has " + std::to_string(info.channels) + " channels: " + Engines() +
-                                    (maxChannels == 1 ? " play mono sounds only (\"is a stereo sample\")" : " play one or two"));
+      Report(c, "sound-format",
+             "has " + std::to_string(info.channels) + " channels: " + Engines() +
+                 (maxChannels == 1 ? " play mono sounds only (\"is a stereo sample\")" : " play one or two"));
     else if (info.bits != 8 && info.bits != 16)
-      Report(c, "sound-format", "has " + std::to_string(info.bits) + "-bit samples: " + Engines() + " play 8 and 16 bits");
+      Report(c, "sound-format",
+             "has " + std::to_string(info.bits) + "-bit samples: " + Engines() + " play 8 and 16 bits");
   }
 
   CGameView& m_view;

@@ -46,10 +46,10 @@ inline constexpr std::size_t kSoundHeaderBytes = 64 * 1024;
 SoundInfo ReadSoundInfo(std::span<const std::uint8_t> bytes);
 
 struct EngineProblem {
-  std::string file;   // the archive, or the loose file
-  std::string entry;  // the path inside the archive; empty for the file itself
-  std::string rule;   // "files-per-pak", "name-case", ...
-  std::string engine; // the profile's name
+  std::string file;    // the archive, or the loose file
+  std::string entry;   // the path inside the archive; empty for the file itself
+  std::string rule;    // "files-per-pak", "name-case", ...
+  std::string engine;  // the profile's name
   std::string message;
 };
 

@@ -17,7 +17,8 @@ constexpr EngineProfile kProfiles[] = {
      NameMatch::Exact, false, true, false},
     // Alex3474247/Quakespasm-Spiked quakespasm/Quake/common.c: COM_LoadPackFile keeps the
     // "%s has %i files" stop, with MAX_FILES_IN_PACK raised to 4096 (its header was not at
-    // hand to re-read: taken as documented by its authors), pak members still compared with strcmp, zip members lower-cased when the zip is read
+    // hand to re-read: taken as documented by its authors), pak members still compared with strcmp, zip members
+    // lower-cased when the zip is read
     // (fs_zip.c FSZIP_EnumerateCentralDirectory), and COM_AddGameDirectoryBase links the folder
     // last ("spike -- moved this last"), so loose files win.
     {Engine::Qss, "qss", "Quakespasm-Spiked", 4096, NameMatch::Exact, NameMatch::Exact, NameMatch::Exact, true, true,
@@ -53,8 +54,8 @@ struct Alias {
 };
 
 constexpr Alias kAliases[] = {
-    {"quakespasm", Engine::Quake}, {"ironwail", Engine::Quake},         {"vkquake", Engine::Quake},
-    {"quakespasm-spiked", Engine::Qss}, {"fteqw", Engine::Fte}, {"yquake2", Engine::Yamagi},
+    {"quakespasm", Engine::Quake},      {"ironwail", Engine::Quake}, {"vkquake", Engine::Quake},
+    {"quakespasm-spiked", Engine::Qss}, {"fteqw", Engine::Fte},      {"yquake2", Engine::Yamagi},
 };
 
 }  // namespace

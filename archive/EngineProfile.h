@@ -28,8 +28,8 @@ struct EngineProfile {
   NameMatch looseNames;  // files in the game folder, on Linux
   // The loose files of a folder win over every package of that folder (else every package wins).
   bool looseFilesWin;
-  bool readsLit;     // coloured light from maps/NAME.lit
-  bool quake2Data;   // Quake II maps and sounds, not Quake's
+  bool readsLit;    // coloured light from maps/NAME.lit
+  bool quake2Data;  // Quake II maps and sounds, not Quake's
 };
 
 // The profile for a profile or engine name ("quake", "ironwail", "fteqw", ...); nullptr when unknown.

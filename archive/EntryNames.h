@@ -92,9 +92,9 @@ enum class NewNameProblem { None, Empty, Separator, Taken, Unfit };
 
 struct NewNameCheck {
   NewNameProblem problem = NewNameProblem::None;
-  std::string stored;              // the name to give the entry when there is no problem
+  std::string stored;                  // the name to give the entry when there is no problem
   const CPackObject* taken = nullptr;  // the sibling holding the name, for Taken
-  std::string reason;              // for Unfit: why the container cannot hold the name
+  std::string reason;                  // for Unfit: why the container cannot hold the name
 };
 
 // Whether entry may be renamed to typed within its directory: the stored form must not be

@@ -54,7 +54,8 @@ std::string LastErrorLine(const CTarnDoc& doc) {
 }
 
 bool IsPackageName(std::string_view fileName) {
-  static const std::set<std::string, std::less<>> kExtensions = {"pak", "pk2", "pk3", "pk4", "pkz", "zip", "apk", "kpf"};
+  static const std::set<std::string, std::less<>> kExtensions = {"pak", "pk2", "pk3", "pk4",
+                                                                 "pkz", "zip", "apk", "kpf"};
   return kExtensions.count(ExtensionOf(fileName)) != 0;
 }
 
@@ -208,7 +209,10 @@ bool FailureIsFatal(const EngineProfile& profile, const fs::path& path) {
 class CFolderPlanner {
  public:
   CFolderPlanner(CGameView& view, fs::path folder, std::size_t index, std::string virtualPak = {})
-      : m_view(view), m_profile(view.Profile()), m_folder(std::move(folder)), m_index(index),
+      : m_view(view),
+        m_profile(view.Profile()),
+        m_folder(std::move(folder)),
+        m_index(index),
         m_virtual(std::move(virtualPak)) {}
 
   void Run() {
@@ -383,7 +387,8 @@ class CFolderPlanner {
   }
 
   void YamagiStops(const fs::path& emptyPackage) {
-    m_view.m_failures.push_back({emptyPackage, "it holds no files, and Yamagi Quake II stops with a fatal error", true});
+    m_view.m_failures.push_back(
+        {emptyPackage, "it holds no files, and Yamagi Quake II stops with a fatal error", true});
   }
 
   void Fail(const fs::path& path, const std::string& why) {
@@ -482,7 +487,8 @@ class CFolderPlanner {
         return ext == "pak" ? "the engine loads only pak0.pak, pak1.pak, ... in turn" + exactly
                             : "the engine loads no ." + ext + " packages, only paks";
       case Engine::Qss:
-        if (ext == "pk4" || ext == "zip" || ext == "apk") return "Quakespasm-Spiked loads a ." + ext + " only when pak.lst names it";
+        if (ext == "pk4" || ext == "zip" || ext == "apk")
+          return "Quakespasm-Spiked loads a ." + ext + " only when pak.lst names it";
         if (ext == "pak" || ext == "pk3") return "it did not load";
         return "Quakespasm-Spiked loads no ." + ext + " packages";
       case Engine::Fte:
@@ -508,7 +514,7 @@ class CFolderPlanner {
   std::string m_virtual;  // a pak that is not there yet, taken as loadable (PlanNewPak)
   std::vector<std::string> m_names;
   std::unordered_set<std::string> m_files, m_dirs;
-  std::unordered_set<std::string> m_added;            // lower case
+  std::unordered_set<std::string> m_added;             // lower case
   std::unordered_map<std::string, std::string> m_why;  // why a package did not load, by name
 };
 
@@ -613,7 +619,8 @@ std::vector<GameFile> CGameView::Files() const {
   items.reserve(total);
   for (std::size_t s = 0; s < m_sources.size(); ++s)
     for (std::size_t e = 0; e < m_sources[s].listing.entries.size(); ++e)
-      items.push_back({m_sources[s].listing.entries[e].path, {static_cast<std::uint32_t>(s), static_cast<std::uint32_t>(e)}});
+      items.push_back(
+          {m_sources[s].listing.entries[e].path, {static_cast<std::uint32_t>(s), static_cast<std::uint32_t>(e)}});
   // By name in any case, and within a name in the engine's order: the last source first, and
   // in one source its first record first.
   std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) {
@@ -640,7 +647,8 @@ std::vector<GameFile> CGameView::Files() const {
       const std::string& spelling = Entry(items[k].copy).path;
       std::vector<GameCopy> copies;
       for (std::size_t m = i; m < j; ++m)
-        if (!IsExact(Source(items[m].copy).match) || Entry(items[m].copy).path == spelling) copies.push_back(items[m].copy);
+        if (!IsExact(Source(items[m].copy).match) || Entry(items[m].copy).path == spelling)
+          copies.push_back(items[m].copy);
       if (std::find(answered.begin(), answered.end(), copies) != answered.end()) continue;
       answered.push_back(copies);
       files.push_back({spelling, std::move(copies)});
@@ -714,8 +722,8 @@ CPackObject* CGameView::Open(GameCopy c, std::string* error) {
   if (earlier > 0) {
     const std::size_t dot = path.rfind('.');
     const std::size_t slash = path.rfind('/');
-    const bool hasExt = dot != std::string::npos && (slash == std::string::npos || dot > slash) &&
-                        LeafOf(path).size() > 3;
+    const bool hasExt =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash) && LeafOf(path).size() > 3;
     const std::string suffix = "(" + std::to_string(earlier + 1) + ")";
     path = hasExt ? path.substr(0, dot) + suffix + path.substr(dot) : path + suffix;
   }
@@ -732,7 +740,8 @@ bool CGameView::ReadPrefix(GameCopy c, std::size_t max, std::vector<std::uint8_t
   out.clear();
   CPackObject* entry = Open(c, error);
   if (!entry) return false;
-  const std::size_t want = std::min<std::size_t>(max, static_cast<std::size_t>(std::max<std::int64_t>(entry->Size(), 0)));
+  const std::size_t want =
+      std::min<std::size_t>(max, static_cast<std::size_t>(std::max<std::int64_t>(entry->Size(), 0)));
   out.reserve(want);
   const bool all = entry->StreamData(
       [&](const std::uint8_t* p, std::size_t n) {
@@ -784,8 +793,8 @@ NewPakPlan PlanNewPak(const EngineProfile& profile, const fs::path& modFolder) {
     view.m_folders = {modFolder};
     CFolderPlanner(view, modFolder, 0, name).Run();
     const auto& sources = view.Sources();
-    const auto at = std::find_if(sources.begin(), sources.end(),
-                                 [&](const GameSource& s) { return s.path.filename() == name; });
+    const auto at =
+        std::find_if(sources.begin(), sources.end(), [&](const GameSource& s) { return s.path.filename() == name; });
     if (at == sources.end()) {
       if (gapsSkipped) continue;
       break;
@@ -801,8 +810,8 @@ NewPakPlan PlanNewPak(const EngineProfile& profile, const fs::path& modFolder) {
     if (bestLater == 0 || !gapsSkipped) break;
   }
   if (plan.path.empty())
-    plan.problem = "no pak number is left that " + std::string(profile.engines) + " would load in " +
-                   Quoted(modFolder.string());
+    plan.problem =
+        "no pak number is left that " + std::string(profile.engines) + " would load in " + Quoted(modFolder.string());
   return plan;
 }
 

@@ -94,9 +94,9 @@ struct MergedTree {
 // the mod's own packages: the next number that engine loads. What would still win over it is
 // said, so that the caller can warn.
 struct NewPakPlan {
-  std::filesystem::path path;  // empty when no number works (see problem)
+  std::filesystem::path path;                      // empty when no number works (see problem)
   std::vector<std::filesystem::path> loadedLater;  // packages the engine would load after it
-  bool looseFilesWin = false;  // the engine prefers the folder's loose files to any package
+  bool looseFilesWin = false;                      // the engine prefers the folder's loose files to any package
   std::string problem;
 };
 
@@ -160,7 +160,7 @@ class CGameView {
   std::vector<std::unique_ptr<CTarnDoc>> m_docs;
   std::vector<std::unique_ptr<CPackObject>> m_looseRoots;
   std::unordered_map<std::uint64_t, CPackObject*> m_opened;  // by source and entry
-  std::vector<std::vector<std::uint32_t>> m_earlier;        // records of the same name before each one
+  std::vector<std::vector<std::uint32_t>> m_earlier;         // records of the same name before each one
   // Every copy by its name in lower case, in the engine's order; made once lookups are many.
   mutable std::unordered_map<std::string, std::vector<GameCopy>> m_index;
   mutable int m_lookups = 0;

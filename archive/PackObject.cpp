@@ -219,11 +219,10 @@ class EntryPool {
   static constexpr std::size_t kHugePage = 2 << 20;
   std::uintptr_t m_regionNext = 0, m_regionEnd = 0;  // the slabs not yet handed out
   bool m_regionHuge = false;
-  std::size_t m_regionSlabs = 4;                     // the size of the next region
+  std::size_t m_regionSlabs = 4;  // the size of the next region
 };
 
 // --- names ---
-
 
 // Marks a slot whose entry was erased, so that probing goes on past it. Never dereferenced.
 alignas(CPackObject) char tombstoneStorage[1];
@@ -409,24 +408,18 @@ void CPackObject::SetKind(std::string_view n, bool plain) {
     std::uint32_t e;
     std::memcpy(&e, n.data() + n.size() - 4, 4);
     e = static_cast<std::uint32_t>(FoldEight(e));
-    constexpr auto code = [](const char (&s)[5]) {
+    constexpr auto code = [](const char(&s)[5]) {
       return static_cast<std::uint32_t>(static_cast<unsigned char>(s[0])) |
              static_cast<std::uint32_t>(static_cast<unsigned char>(s[1])) << 8 |
              static_cast<std::uint32_t>(static_cast<unsigned char>(s[2])) << 16 |
              static_cast<std::uint32_t>(static_cast<unsigned char>(s[3])) << 24;
     };
-    if (e == code(".wav"))
-      kind = kIconSound;
-    else if (e == code(".mdl"))
-      kind = kIconMdl;
-    else if (e == code(".md2"))
-      kind = kIconMd2;
-    else if (e == code(".pcx") || e == code(".lmp") || e == code(".wal") || e == code(".mip"))
-      kind = kIconPicture;
-    else if (e == code(".cfg") || e == code(".txt") || (e >> 8) == (code("x.rc") >> 8))
-      kind = kIconText;
-    else if (e == code(".sp2") || e == code(".spr"))
-      kind = kIconSprite;
+    if (e == code(".wav")) kind = kIconSound;
+    else if (e == code(".mdl")) kind = kIconMdl;
+    else if (e == code(".md2")) kind = kIconMd2;
+    else if (e == code(".pcx") || e == code(".lmp") || e == code(".wal") || e == code(".mip")) kind = kIconPicture;
+    else if (e == code(".cfg") || e == code(".txt") || (e >> 8) == (code("x.rc") >> 8)) kind = kIconText;
+    else if (e == code(".sp2") || e == code(".spr")) kind = kIconSprite;
   }
   m_kind = static_cast<std::uint8_t>(kind);
 }
@@ -540,7 +533,8 @@ void CPackObject::ChildTable::Add(CPackObject* child, std::size_t hash) {
     ++count;
     indexed = true;
     index.Reserve(8 * kSmall);  // a directory that outgrew the array is likely to grow on
-    for (CPackObject* p = first; p; p = p->m_nextSibling) index.Insert(p, p == child ? hash : CNameIndex::Hash(p->m_name));
+    for (CPackObject* p = first; p; p = p->m_nextSibling)
+      index.Insert(p, p == child ? hash : CNameIndex::Hash(p->m_name));
   }
 }
 
@@ -742,14 +736,16 @@ bool CPackObject::CanStream(std::string* error) const {
   if (m_isDirectory) return fail(Quoted(PathInArchive()) + " is a directory");
   if (m_size < 0) return fail(Quoted(PathInArchive()) + " has a negative size");
   if (const auto* data = Data()) {
-    if (data->size() < static_cast<std::size_t>(m_size)) return fail("the bytes of " + Quoted(PathInArchive()) + " are incomplete");
+    if (data->size() < static_cast<std::size_t>(m_size))
+      return fail("the bytes of " + Quoted(PathInArchive()) + " are incomplete");
     return true;
   }
   if (!TempPath().empty()) return true;
   const CArchiveReader* archive = Archive();
   if (!m_located || !archive) {
     if (m_size == 0) return true;
-    return fail(Quoted(PathInArchive()) + (m_located ? " has no archive to read its bytes from" : " was never given its bytes"));
+    return fail(Quoted(PathInArchive()) +
+                (m_located ? " has no archive to read its bytes from" : " was never given its bytes"));
   }
   std::string why = archive->Unreadable(*this);
   return why.empty() ? true : fail(why);
@@ -759,7 +755,8 @@ namespace {
 
 class CTempFileStream final : public CEntryStream {
  public:
-  CTempFileStream(std::FILE* f, std::uint64_t size, std::string label) : m_file(f), m_left(size), m_label(std::move(label)) {
+  CTempFileStream(std::FILE* f, std::uint64_t size, std::string label)
+      : m_file(f), m_left(size), m_label(std::move(label)) {
     // Read in small pieces by a zip's writer: a large buffer makes them a few large reads. The
     // C library sizes no buffer it is not given.
     if (size > kBufferSize) {
@@ -833,7 +830,8 @@ bool CPackObject::StreamData(const std::function<bool(const std::uint8_t*, std::
     const std::int64_t n = stream->Read(buffer.get(), chunk);
     if (n < 0) return fail(stream->Error());
     if (n == 0) return true;
-    if (!sink(buffer.get(), static_cast<std::size_t>(n))) return fail("cannot write the bytes of " + Quoted(PathInArchive()));
+    if (!sink(buffer.get(), static_cast<std::size_t>(n)))
+      return fail("cannot write the bytes of " + Quoted(PathInArchive()));
   }
 }
 

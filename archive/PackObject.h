@@ -1,8 +1,8 @@
 // One archive entry, directory or file, and the tree operations on it.
 #pragma once
 
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "archive/Progress.h"
 #include "archive/ContainerFormat.h"
+#include "archive/Progress.h"
 #include "archive/ReadSource.h"
 
 namespace tarn {
@@ -383,7 +383,7 @@ class CPackObject {
     std::optional<std::vector<std::uint8_t>> data;
     std::string tempPath;
     bool ownsTempFile = false;
-    bool replaced = false;  // bytes given since the entry was read: the source no longer holds them
+    bool replaced = false;                    // bytes given since the entry was read: the source no longer holds them
     std::shared_ptr<CArchiveReader> archive;  // the root's, or a detached subtree's
     ContainerFormat format = ContainerFormat::Pak;  // the root's only
   };
@@ -410,7 +410,8 @@ inline CChildRange::iterator& CChildRange::iterator::operator++() {
 
 // Visits every file below dir in save order (files first, then subdirectories), with its archive
 // path (a buffer reused from one call to the next: copy it to keep it).
-void ForEachFileInSaveOrder(const CPackObject& dir, const std::function<void(const std::string&, const CPackObject&)>& fn);
+void ForEachFileInSaveOrder(const CPackObject& dir,
+                            const std::function<void(const std::string&, const CPackObject&)>& fn);
 // The same without the cost of a std::function call per file, for the callers that visit many.
 template <typename Fn>
 void VisitFilesInSaveOrder(const CPackObject& dir, std::string& path, Fn&& fn) {

@@ -83,16 +83,17 @@ class CPakCodec final : public CContainerCodec {
     std::string path;
     VisitFilesInSaveOrder(root, path, [&](const std::string& p, const CPackObject& file) {
       ++files;
-      if (p.size() > pak::kMaxPathLength) blockers.push_back("The path " + Quoted(p) + " is longer than 55 characters.");
-      if (file.Size() < 0)
-        blockers.push_back("The file " + Quoted(p) + " has an invalid size.");
+      if (p.size() > pak::kMaxPathLength)
+        blockers.push_back("The path " + Quoted(p) + " is longer than 55 characters.");
+      if (file.Size() < 0) blockers.push_back("The file " + Quoted(p) + " has an invalid size.");
       else if (file.Size() > pak::kMaxArchiveSize)
         blockers.push_back("The file " + Quoted(p) + " is 2 GiB or larger, more than a PAK file can hold.");
       end += std::clamp<std::int64_t>(file.Size(), 0, pak::kMaxArchiveSize);
     });
     end += files * static_cast<std::int64_t>(pak::kRecordSize);
     if (end > pak::kMaxArchiveSize)
-      blockers.push_back("The archive would be " + std::to_string(end) + " bytes, more than the 2 GiB a PAK file can hold.");
+      blockers.push_back("The archive would be " + std::to_string(end) +
+                         " bytes, more than the 2 GiB a PAK file can hold.");
     return blockers;
   }
 

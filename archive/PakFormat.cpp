@@ -119,7 +119,8 @@ std::size_t NameLength(const std::uint8_t* record) {
     for (std::size_t i = 0; i < pak::kNameField; i += 8) {
       std::uint64_t w;
       std::memcpy(&w, record + i, 8);
-      if (const std::uint64_t zero = (w - ones) & ~w & high) return i + static_cast<std::size_t>(std::countr_zero(zero) / 8);
+      if (const std::uint64_t zero = (w - ones) & ~w & high)
+        return i + static_cast<std::size_t>(std::countr_zero(zero) / 8);
     }
     return pak::kNameField;
   } else {
@@ -157,8 +158,7 @@ std::vector<std::string> CheckPakIndex(const PakIndex& index) {
                        std::to_string(index.directoryLength) + ") runs past the end of the file (" +
                        std::to_string(index.fileSize) + " bytes)");
   if (index.directoryLength % static_cast<std::int32_t>(pak::kRecordSize) != 0)
-    problems.push_back("the directory length " + std::to_string(index.directoryLength) +
-                       " is not a multiple of 64");
+    problems.push_back("the directory length " + std::to_string(index.directoryLength) + " is not a multiple of 64");
 
   std::unordered_map<std::string, std::size_t> seen;
   seen.reserve(index.records.size());
@@ -166,13 +166,14 @@ std::vector<std::string> CheckPakIndex(const PakIndex& index) {
     const PakRecord& rec = index.records[i];
     const std::string label = Quoted(rec.path);
     if (!rec.dataInside)
-      problems.push_back(label + ": data (offset " + std::to_string(rec.offset) + ", size " +
-                         std::to_string(rec.size) + ") lie outside the file");
+      problems.push_back(label + ": data (offset " + std::to_string(rec.offset) + ", size " + std::to_string(rec.size) +
+                         ") lie outside the file");
     if (!rec.nameTerminated) problems.push_back(label + ": the name fills its field without a terminating NUL");
     std::size_t start = 0;
     while (true) {
       std::size_t slash = rec.path.find('/', start);
-      std::string_view segment = rec.path.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
+      std::string_view segment =
+          rec.path.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
       std::string why = UnsafeNameReason(segment);
       if (!why.empty()) {
         problems.push_back(label + ": cannot be exported safely: " + why);

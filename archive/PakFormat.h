@@ -23,7 +23,7 @@ inline constexpr std::int64_t kMaxArchiveSize = 0x7FFFFFFF;
 }  // namespace pak
 
 struct PakRecord {
-  std::string_view path;   // up to the first NUL of the name field; points into its PakIndex
+  std::string_view path;  // up to the first NUL of the name field; points into its PakIndex
   std::int32_t offset = 0;
   std::int32_t size = 0;
   bool nameTerminated = true;  // false: all 56 bytes were used, no NUL

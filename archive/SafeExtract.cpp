@@ -124,17 +124,20 @@ ExtractOutcome WriteAt(const fs::path& path, const CExtractFolder::Filler& fill,
 ExtractOutcome ExportFileTo(const CPackObject& entry, const fs::path& path, std::string* why, CProgress* progress) {
   if (!entry.CanStream(why)) return ExtractOutcome::Failed;
   Expect(progress, static_cast<std::uint64_t>(std::max<std::int64_t>(entry.Size(), 0)));
-  return WriteAt(path,
-                 [&](const CExtractFolder::Sink& sink, std::string* fillWhy) {
-                   return entry.StreamData(
-                       [&](const std::uint8_t* p, std::size_t n) { return sink(p, n) && Advance(progress, n); }, fillWhy);
-                 },
-                 why);
+  return WriteAt(
+      path,
+      [&](const CExtractFolder::Sink& sink, std::string* fillWhy) {
+        return entry.StreamData(
+            [&](const std::uint8_t* p, std::size_t n) { return sink(p, n) && Advance(progress, n); }, fillWhy);
+      },
+      why);
 }
 
 ExtractOutcome WriteFileTo(const fs::path& path, std::span<const std::uint8_t> bytes, std::string* why) {
-  return WriteAt(path, [&](const CExtractFolder::Sink& sink, std::string*) { return bytes.empty() || sink(bytes.data(), bytes.size()); },
-                 why);
+  return WriteAt(
+      path,
+      [&](const CExtractFolder::Sink& sink, std::string*) { return bytes.empty() || sink(bytes.data(), bytes.size()); },
+      why);
 }
 
 }  // namespace tarn

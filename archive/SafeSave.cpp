@@ -108,7 +108,8 @@ SaveTarget InspectSaveTarget(const fs::path& path) {
       t.owner = st.st_uid;
       t.group = st.st_gid;
       // The write bits count even for a process the system lets write anything.
-      t.readOnly = (st.st_mode & 0222) == 0 || (::faccessat(AT_FDCWD, p.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES);
+      t.readOnly =
+          (st.st_mode & 0222) == 0 || (::faccessat(AT_FDCWD, p.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES);
     }
     break;
   }
@@ -134,10 +135,8 @@ std::string DescribeConcern(SaveConcern concern, const SaveTarget& target) {
              " (hard links); saving gives this name a new file and leaves " +
              (target.otherNames == 1 ? "the other" : "the others") + " with the old contents.";
     }
-    case SaveConcern::ReadOnly:
-      return name + " is read-only.";
-    case SaveConcern::ChangedOnDisk:
-      return name + " has been changed on disk since it was opened or last saved.";
+    case SaveConcern::ReadOnly: return name + " is read-only.";
+    case SaveConcern::ChangedOnDisk: return name + " has been changed on disk since it was opened or last saved.";
   }
   return name;
 }

@@ -44,7 +44,9 @@ struct SaveConsent {
   bool overwriteReadOnly = false;
   bool overwriteChanged = false;
   bool& operator[](SaveConcern c) {
-    return c == SaveConcern::HardLinks ? breakHardLinks : c == SaveConcern::ReadOnly ? overwriteReadOnly : overwriteChanged;
+    return c == SaveConcern::HardLinks  ? breakHardLinks
+           : c == SaveConcern::ReadOnly ? overwriteReadOnly
+                                        : overwriteChanged;
   }
   bool Allows(SaveConcern c) const { return const_cast<SaveConsent&>(*this)[c]; }
 };
@@ -85,7 +87,7 @@ enum class SaveStage {
 struct SaveFailure {
   SaveStage stage = SaveStage::None;
   std::filesystem::path path;
-  std::string reason;  // the system's reason, or the refusal
+  std::string reason;        // the system's reason, or the refusal
   std::string Text() const;  // the quoted path and the reason
 };
 

@@ -23,7 +23,6 @@ void CTarnDoc::ResetRoot() {
   m_root = std::move(root);
 }
 
-
 std::string CTarnDoc::Title() const { return m_path.empty() ? "Untitled" : m_path.filename().string(); }
 
 void CTarnDoc::SetModifiedFlag(bool modified) { m_modified = modified; }
@@ -51,8 +50,7 @@ std::unique_ptr<CPackObject> CTarnDoc::ExchangeRoot(std::unique_ptr<CPackObject>
 }
 
 void CTarnDoc::AddObserver(CDocObserver* observer) {
-  if (std::find(m_observers.begin(), m_observers.end(), observer) == m_observers.end())
-    m_observers.push_back(observer);
+  if (std::find(m_observers.begin(), m_observers.end(), observer) == m_observers.end()) m_observers.push_back(observer);
 }
 
 void CTarnDoc::RemoveObserver(CDocObserver* observer) {
@@ -71,15 +69,11 @@ bool CTarnDoc::Fail(const std::string& message) {
 
 bool CTarnDoc::FailSave(const SaveFailure& failure, bool targetExisted) {
   switch (failure.stage) {
-    case SaveStage::Refused:
-      return Fail(failure.reason);
-    case SaveStage::Create:
-      return Fail(std::string(docmsg::kOpenForSaving) + "\n" + failure.Text());
-    case SaveStage::Write:
-      return Fail(std::string(docmsg::kWriting) + "\n" + failure.Text());
+    case SaveStage::Refused: return Fail(failure.reason);
+    case SaveStage::Create: return Fail(std::string(docmsg::kOpenForSaving) + "\n" + failure.Text());
+    case SaveStage::Write: return Fail(std::string(docmsg::kWriting) + "\n" + failure.Text());
     case SaveStage::None:
-    case SaveStage::Replace:
-      break;
+    case SaveStage::Replace: break;
   }
   return Fail(std::string(targetExisted ? docmsg::kReplacing : docmsg::kRenaming) + "\n" + failure.Text());
 }
@@ -130,11 +124,13 @@ void CTarnDoc::ExchangeContainer(Container& other) {
   m_damagedCount = 0;
 }
 
-std::unique_ptr<CPackObject> CTarnDoc::BuildTree(const PakIndex& index, int* damaged, std::vector<std::string>* renamed) {
+std::unique_ptr<CPackObject> CTarnDoc::BuildTree(const PakIndex& index, int* damaged,
+                                                 std::vector<std::string>* renamed) {
   return tarn::BuildTree(PakListing(index), ContainerFormat::Pak, damaged, renamed);
 }
 
-void CTarnDoc::TakeProblems(const std::vector<std::string>& directory, int damaged, const std::vector<std::string>& renamed) {
+void CTarnDoc::TakeProblems(const std::vector<std::string>& directory, int damaged,
+                            const std::vector<std::string>& renamed) {
   m_damagedCount = damaged;
   // Only what opening itself finds; the full check (overlaps, duplicates, names) is CheckArchive.
   m_openProblems = directory;
@@ -200,7 +196,9 @@ OpenedArchive CTarnDoc::ReadArchive(const fs::path& path, CProgress* progress) {
   return opened;
 }
 
-bool CTarnDoc::OnOpenDocument(const fs::path& path, CProgress* progress) { return Install(ReadArchive(path, progress)); }
+bool CTarnDoc::OnOpenDocument(const fs::path& path, CProgress* progress) {
+  return Install(ReadArchive(path, progress));
+}
 
 bool CTarnDoc::Install(OpenedArchive opened) {
   m_cancelled = opened.cancelled;
@@ -259,8 +257,7 @@ bool CTarnDoc::ChangedOnDisk() const { return m_source && !(FileStamp::OfPath(m_
 std::vector<std::pair<SaveConcern, std::string>> CTarnDoc::SaveConcerns(const fs::path& path) const {
   const SaveTarget target = InspectSaveTarget(path);
   std::vector<std::pair<SaveConcern, std::string>> concerns;
-  for (SaveConcern c : ConcernsOf(target, LastSeen(path)))
-    concerns.emplace_back(c, DescribeConcern(c, target));
+  for (SaveConcern c : ConcernsOf(target, LastSeen(path))) concerns.emplace_back(c, DescribeConcern(c, target));
   return concerns;
 }
 
@@ -282,9 +279,9 @@ bool CTarnDoc::OnSaveDocument(const fs::path& path, const SaveConsent& consent, 
   }
   // Written to in place by another program: the offsets of its entries no longer describe its
   // bytes, and copying them would put that program's bytes into the new archive unnoticed.
-  const std::string changedInPlace =
-      "The archive cannot be saved: " + Quoted(m_path.string()) + " was changed by another program while it was open. "
-      "Open it again and repeat the changes.";
+  const std::string changedInPlace = "The archive cannot be saved: " + Quoted(m_path.string()) +
+                                     " was changed by another program while it was open. "
+                                     "Open it again and repeat the changes.";
   if (m_source && m_source->ChangedSinceOpened()) return Fail(changedInPlace);
 
   // A program that locked the archive for its own read-modify-write finishes first.
@@ -332,7 +329,8 @@ bool CTarnDoc::OnSaveDocument(const fs::path& path, const SaveConsent& consent, 
       Container other{std::move(fresh.root), std::move(fresh.source), path, {}};
       other.diskStamp = other.source->Stamp();
       ExchangeContainer(other);
-      m_history.Push(std::make_unique<CConvertDocument>(std::string("Convert to ") + FormatName(target), std::move(other)));
+      m_history.Push(
+          std::make_unique<CConvertDocument>(std::string("Convert to ") + FormatName(target), std::move(other)));
       TakeProblems(fresh.problems, fresh.damaged, fresh.renamed);
       m_modified = false;
       m_history.SetClean();

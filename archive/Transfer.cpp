@@ -65,11 +65,11 @@ void CPackObject::Serialize(ByteWriter& out, std::vector<std::string>* unreadabl
   if (!m_isDirectory) {
     const std::size_t bytesAt = out.Size();
     bool ok = fits && StreamData(
-        [&](const std::uint8_t* p, std::size_t n) {
-          out.Bytes(p, n);
-          return true;
-        },
-        nullptr);
+                          [&](const std::uint8_t* p, std::size_t n) {
+                            out.Bytes(p, n);
+                            return true;
+                          },
+                          nullptr);
     if (!ok) {
       out.Truncate(bytesAt);
       out.PatchU32(sizeAt, 0);
@@ -138,10 +138,12 @@ CPackObject* CPackObject::ImportFile(const fs::path& diskPath, const ImportOptio
     return nullptr;
   };
   std::error_code ec;
-  if (!fs::is_regular_file(diskPath, ec)) return fail(fs::exists(diskPath, ec) ? "is not a regular file" : "does not exist");
+  if (!fs::is_regular_file(diskPath, ec))
+    return fail(fs::exists(diskPath, ec) ? "is not a regular file" : "does not exist");
   const std::uint64_t size = fs::file_size(diskPath, ec);
   if (ec) return fail("cannot be read: " + ec.message());
-  if (const std::string unfit = UnfitNameReason(Format(), StoredName(*this, diskPath.filename().string()), false, !m_parent);
+  if (const std::string unfit =
+          UnfitNameReason(Format(), StoredName(*this, diskPath.filename().string()), false, !m_parent);
       !unfit.empty())
     return fail(unfit);
   std::FILE* probe = std::fopen(diskPath.c_str(), "rb");
@@ -236,12 +238,9 @@ bool CPackObject::ImportFolderRecursive(const fs::path& folder, const ImportOpti
       dir->ImportFolderRecursive(item, options, report, stack);
     } else if (fs::is_regular_file(st)) {
       std::string why;
-      if (ImportFile(item, options, &why))
-        ++report.imported;
-      else if (why == kCancelledReason)
-        report.cancelled = true;
-      else
-        report.failures.push_back({name, why});
+      if (ImportFile(item, options, &why)) ++report.imported;
+      else if (why == kCancelledReason) report.cancelled = true;
+      else report.failures.push_back({name, why});
     }
     // Sockets, pipes and devices are not files to archive (and a pipe would block the read).
   }

@@ -101,7 +101,8 @@ class CTreeEdit : public CUndoCommand {
 // Replaces the document's whole tree, keeping the other one for the way back.
 class CReplaceTree : public CUndoCommand {
  public:
-  CReplaceTree(std::string text, std::unique_ptr<CPackObject> other) : m_text(std::move(text)), m_other(std::move(other)) {}
+  CReplaceTree(std::string text, std::unique_ptr<CPackObject> other)
+      : m_text(std::move(text)), m_other(std::move(other)) {}
   std::string Text() const override { return m_text; }
   void Undo(CTarnDoc& doc) override { Swap(doc); }
   void Redo(CTarnDoc& doc) override { Swap(doc); }

@@ -36,12 +36,13 @@ class CWadCodec final : public CContainerCodec {
       r.path = listing.Keep(WadEntryName(rec.name, rec.type, index.version));
       r.size = rec.diskSize;
       r.location.offset = rec.offset;
-      r.problem = !rec.dataInside ? EntryProblem::Outside
+      r.problem = !rec.dataInside        ? EntryProblem::Outside
                   : rec.compression != 0 ? EntryProblem::CompressedLump
                                          : EntryProblem::None;
       listing.Add(r);
     }
-    if (index.directoryTruncated) listing.problems.push_back("The WAD's directory is damaged; some lumps may be missing.");
+    if (index.directoryTruncated)
+      listing.problems.push_back("The WAD's directory is damaged; some lumps may be missing.");
     return std::make_unique<CRangeReader>(std::move(source), index.version);
   }
 

@@ -30,12 +30,9 @@ bool ReadWadIndex(CReadSource& source, WadIndex& index) {
   index.fileSize = source.Size();
   std::uint8_t header[wad::kHeaderSize];
   if (!source.ReadAt(0, header, 4)) return false;
-  if (std::memcmp(header, "WAD2", 4) == 0)
-    index.version = ContainerFormat::Wad2;
-  else if (std::memcmp(header, "WAD3", 4) == 0)
-    index.version = ContainerFormat::Wad3;
-  else
-    return false;
+  if (std::memcmp(header, "WAD2", 4) == 0) index.version = ContainerFormat::Wad2;
+  else if (std::memcmp(header, "WAD3", 4) == 0) index.version = ContainerFormat::Wad3;
+  else return false;
   if (!source.ReadAt(0, header, sizeof header)) {
     index.directoryTruncated = true;
     return true;
@@ -73,9 +70,9 @@ bool ReadWadIndex(CReadSource& source, WadIndex& index) {
     auto field = r.Bytes(wad::kNameField);
     const void* nul = std::memchr(field.data(), 0, field.size());
     rec.nameTerminated = nul != nullptr;
-    rec.name = std::string_view(reinterpret_cast<const char*>(field.data()),
-                                nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - field.data())
-                                    : field.size());
+    rec.name = std::string_view(
+        reinterpret_cast<const char*>(field.data()),
+        nul ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - field.data()) : field.size());
     rec.dataInside = source.Contains(rec.offset, rec.diskSize);
     index.records.push_back(rec);
   }
@@ -95,8 +92,7 @@ std::vector<std::string> CheckWadIndex(const WadIndex& index) {
     if (!rec.dataInside)
       problems.push_back(label + ": data (offset " + std::to_string(rec.offset) + ", size " +
                          std::to_string(rec.diskSize) + ") lie outside the file");
-    if (!rec.nameTerminated)
-      problems.push_back(label + ": the name fills its 16 bytes without a terminating NUL");
+    if (!rec.nameTerminated) problems.push_back(label + ": the name fills its 16 bytes without a terminating NUL");
     if (rec.name.empty()) problems.push_back("record " + std::to_string(i + 1) + " has an empty name");
     if (rec.compression != 0)
       problems.push_back(label + ": compressed (method " + std::to_string(rec.compression) +

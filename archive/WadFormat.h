@@ -30,8 +30,8 @@
 #include <string_view>
 #include <vector>
 
-#include "archive/ContainerFormat.h"
 #include "archive/ByteIO.h"
+#include "archive/ContainerFormat.h"
 #include "archive/ReadSource.h"
 
 namespace tarn {

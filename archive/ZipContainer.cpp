@@ -32,31 +32,31 @@ namespace {
 // libzip is loaded when the first zip is opened or written, not when Tarn starts: with it
 // comes libcrypto, whose thousands of relocations would otherwise be paid by every start of
 // tarn-pak, zips or none.
-#define TARN_ZIP_FUNCTIONS(X) \
-  X(zip_close) \
+#define TARN_ZIP_FUNCTIONS(X)         \
+  X(zip_close)                        \
   X(zip_compression_method_supported) \
-  X(zip_discard) \
-  X(zip_error_code_zip) \
-  X(zip_error_fini) \
-  X(zip_error_init) \
-  X(zip_error_set) \
-  X(zip_error_strerror) \
-  X(zip_error_to_data) \
-  X(zip_fclose) \
-  X(zip_file_add) \
-  X(zip_file_get_error) \
-  X(zip_fopen_index) \
-  X(zip_fread) \
-  X(zip_get_num_entries) \
-  X(zip_open_from_source) \
-  X(zip_set_file_compression) \
-  X(zip_source_free) \
-  X(zip_source_function) \
-  X(zip_source_function_create) \
-  X(zip_source_seek_compute_offset) \
-  X(zip_source_zip) \
-  X(zip_stat_index) \
-  X(zip_stat_init) \
+  X(zip_discard)                      \
+  X(zip_error_code_zip)               \
+  X(zip_error_fini)                   \
+  X(zip_error_init)                   \
+  X(zip_error_set)                    \
+  X(zip_error_strerror)               \
+  X(zip_error_to_data)                \
+  X(zip_fclose)                       \
+  X(zip_file_add)                     \
+  X(zip_file_get_error)               \
+  X(zip_fopen_index)                  \
+  X(zip_fread)                        \
+  X(zip_get_num_entries)              \
+  X(zip_open_from_source)             \
+  X(zip_set_file_compression)         \
+  X(zip_source_free)                  \
+  X(zip_source_function)              \
+  X(zip_source_function_create)       \
+  X(zip_source_seek_compute_offset)   \
+  X(zip_source_zip)                   \
+  X(zip_stat_index)                   \
+  X(zip_stat_init)                    \
   X(zip_strerror)
 
 struct ZipLibrary {
@@ -71,7 +71,7 @@ const ZipLibrary* LoadZip(std::string* why) {
     void* handle = ::dlopen(TARN_LIBZIP_SONAME, RTLD_NOW | RTLD_LOCAL);
     if (!handle) return nullptr;
     auto lib = std::make_unique<ZipLibrary>();
-#define TARN_ZIP_RESOLVE(name)                                                  \
+#define TARN_ZIP_RESOLVE(name)                                               \
   lib->name = reinterpret_cast<decltype(lib->name)>(::dlsym(handle, #name)); \
   if (!lib->name) return nullptr;
     TARN_ZIP_FUNCTIONS(TARN_ZIP_RESOLVE)
@@ -107,17 +107,13 @@ constexpr std::uint64_t kMaxDeflateRatio = 1032;
 template <typename Context>
 zip_int64_t CommonCommand(Context* ctx, void* data, zip_uint64_t len, zip_source_cmd_t cmd, zip_int64_t supports) {
   switch (cmd) {
-    case ZIP_SOURCE_ERROR:
-      return Z().zip_error_to_data(&ctx->error, data, len);
+    case ZIP_SOURCE_ERROR: return Z().zip_error_to_data(&ctx->error, data, len);
     case ZIP_SOURCE_FREE:
       Z().zip_error_fini(&ctx->error);
       delete ctx;
       return 0;
-    case ZIP_SOURCE_SUPPORTS:
-      return supports;
-    default:
-      Z().zip_error_set(&ctx->error, ZIP_ER_OPNOTSUPP, 0);
-      return -1;
+    case ZIP_SOURCE_SUPPORTS: return supports;
+    default: Z().zip_error_set(&ctx->error, ZIP_ER_OPNOTSUPP, 0); return -1;
   }
 }
 
@@ -133,9 +129,7 @@ zip_int64_t ReadCallback(void* user, void* data, zip_uint64_t len, zip_source_cm
   auto* ctx = static_cast<ReadContext*>(user);
   const std::uint64_t size = ctx->source->Size();
   switch (cmd) {
-    case ZIP_SOURCE_OPEN:
-      ctx->position = 0;
-      return 0;
+    case ZIP_SOURCE_OPEN: ctx->position = 0; return 0;
     case ZIP_SOURCE_READ: {
       const std::uint64_t n = std::min<std::uint64_t>(len, size - std::min(size, ctx->position));
       if (n && !ctx->source->ReadAt(ctx->position, data, static_cast<std::size_t>(n))) {
@@ -145,8 +139,7 @@ zip_int64_t ReadCallback(void* user, void* data, zip_uint64_t len, zip_source_cm
       ctx->position += n;
       return static_cast<zip_int64_t>(n);
     }
-    case ZIP_SOURCE_CLOSE:
-      return 0;
+    case ZIP_SOURCE_CLOSE: return 0;
     case ZIP_SOURCE_STAT: {
       auto* st = Args<zip_stat_t>(data, len, &ctx->error);
       if (!st) return -1;
@@ -161,10 +154,8 @@ zip_int64_t ReadCallback(void* user, void* data, zip_uint64_t len, zip_source_cm
       ctx->position = static_cast<std::uint64_t>(at);
       return 0;
     }
-    case ZIP_SOURCE_TELL:
-      return static_cast<zip_int64_t>(ctx->position);
-    default:
-      return CommonCommand(ctx, data, len, cmd, ZIP_SOURCE_SUPPORTS_SEEKABLE);
+    case ZIP_SOURCE_TELL: return static_cast<zip_int64_t>(ctx->position);
+    default: return CommonCommand(ctx, data, len, cmd, ZIP_SOURCE_SUPPORTS_SEEKABLE);
   }
 }
 
@@ -187,17 +178,10 @@ zip_t* OpenZip(const std::shared_ptr<CReadSource>& source, int flags, std::strin
     Z().zip_source_free(src);
     if (why) {
       switch (Z().zip_error_code_zip(&error)) {
-        case ZIP_ER_NOZIP:
-          *why = "its central directory (the zip's list of entries) is missing or cut short";
-          break;
-        case ZIP_ER_INCONS:
-          *why = "it is inconsistent: its central directory is damaged or cut short";
-          break;
-        case ZIP_ER_MULTIDISK:
-          *why = "zips spanning several files are not supported";
-          break;
-        default:
-          *why = Z().zip_error_strerror(&error);
+        case ZIP_ER_NOZIP: *why = "its central directory (the zip's list of entries) is missing or cut short"; break;
+        case ZIP_ER_INCONS: *why = "it is inconsistent: its central directory is damaged or cut short"; break;
+        case ZIP_ER_MULTIDISK: *why = "zips spanning several files are not supported"; break;
+        default: *why = Z().zip_error_strerror(&error);
       }
     }
   }
@@ -218,7 +202,8 @@ std::string ZipNameProblem(std::string_view name) {
 
 class CZipStream final : public CEntryStream {
  public:
-  CZipStream(zip_file_t* file, std::uint64_t size, std::string label) : m_file(file), m_left(size), m_size(size), m_label(std::move(label)) {}
+  CZipStream(zip_file_t* file, std::uint64_t size, std::string label)
+      : m_file(file), m_left(size), m_size(size), m_label(std::move(label)) {}
   ~CZipStream() override { Z().zip_fclose(m_file); }
 
   std::int64_t Read(std::uint8_t* dst, std::size_t n) override {
@@ -261,7 +246,8 @@ class CZipStream final : public CEntryStream {
 // when the first entry's bytes are wanted, and indexes the entries in the same order.
 class CZipReader final : public CArchiveReader {
  public:
-  CZipReader(std::shared_ptr<CReadSource> source, std::uint64_t count) : CArchiveReader(std::move(source)), m_count(count) {}
+  CZipReader(std::shared_ptr<CReadSource> source, std::uint64_t count)
+      : CArchiveReader(std::move(source)), m_count(count) {}
   ~CZipReader() override {
     if (m_zip) Z().zip_discard(m_zip);
   }
@@ -346,7 +332,7 @@ void ListEntries(const ZipIndex& index, DirectoryListing& listing) {
 struct WriteContext {
   CSafeSave* out;
   zip_error_t error;
-  bool diskFailed = false;  // the save knows the system's reason
+  bool diskFailed = false;        // the save knows the system's reason
   CProgress* progress = nullptr;  // told the bytes of the archive as they are written
 };
 
@@ -402,10 +388,8 @@ zip_int64_t WriteCallback(void* user, void* data, zip_uint64_t len, zip_source_c
     }
     case ZIP_SOURCE_READ:
     case ZIP_SOURCE_SEEK:
-    case ZIP_SOURCE_TELL:
-      return 0;
-    default:
-      return CommonCommand(ctx, data, len, cmd, ZIP_SOURCE_SUPPORTS_WRITABLE);
+    case ZIP_SOURCE_TELL: return 0;
+    default: return CommonCommand(ctx, data, len, cmd, ZIP_SOURCE_SUPPORTS_WRITABLE);
   }
 }
 
@@ -435,9 +419,7 @@ zip_int64_t EntryCallback(void* user, void* data, zip_uint64_t len, zip_source_c
       const std::int64_t n = ctx->stream->Read(static_cast<std::uint8_t*>(data), static_cast<std::size_t>(len));
       return n < 0 ? fail(ctx->stream->Error()) : n;
     }
-    case ZIP_SOURCE_CLOSE:
-      ctx->stream.reset();
-      return 0;
+    case ZIP_SOURCE_CLOSE: ctx->stream.reset(); return 0;
     case ZIP_SOURCE_STAT: {
       auto* st = Args<zip_stat_t>(data, len, &ctx->error);
       if (!st) return -1;
@@ -447,16 +429,15 @@ zip_int64_t EntryCallback(void* user, void* data, zip_uint64_t len, zip_source_c
       st->valid |= ZIP_STAT_SIZE;
       return sizeof(zip_stat_t);
     }
-    default:
-      return CommonCommand(ctx, data, len, cmd, ZIP_SOURCE_SUPPORTS_READABLE);
+    default: return CommonCommand(ctx, data, len, cmd, ZIP_SOURCE_SUPPORTS_READABLE);
   }
 }
 
 // Data already compressed gain nothing from deflate, which would only cost time to make and
 // to undo each time the game reads them.
 bool KeepStored(std::string_view name) {
-  static constexpr const char* kCompressed[] = {".ogg", ".png", ".jpg", ".jpeg", ".mp3", ".opus", ".flac",
-                                                ".webp", ".zip", ".pk3", ".pk2", ".pkz", ".gz", ".bz2", ".xz", ".7z"};
+  static constexpr const char* kCompressed[] = {".ogg", ".png", ".jpg", ".jpeg", ".mp3", ".opus", ".flac", ".webp",
+                                                ".zip", ".pk3", ".pk2", ".pkz",  ".gz",  ".bz2",  ".xz",   ".7z"};
   for (const char* ext : kCompressed) {
     const std::size_t n = std::strlen(ext);
     if (name.size() > n && SameName(name.substr(name.size() - n), ext)) return true;
@@ -487,10 +468,8 @@ class CZipCodec final : public CContainerCodec {
     std::string why;
     if (!LoadZip(&why)) return {why};
     // Local headers compared with the central directory, which opening alone does not do.
-    if (zip_t* strict = OpenZip(source, ZIP_CHECKCONS, &why))
-      Z().zip_discard(strict);
-    else
-      problems.push_back("the local headers disagree with the central directory: " + why);
+    if (zip_t* strict = OpenZip(source, ZIP_CHECKCONS, &why)) Z().zip_discard(strict);
+    else problems.push_back("the local headers disagree with the central directory: " + why);
     ZipIndex index;
     if (!ReadZipDirectory(*source, index, &why)) return {"the zip archive cannot be read: " + why};
     CZipReader reader(source, index.records.size());
@@ -525,10 +504,8 @@ class CZipCodec final : public CContainerCodec {
       auto stream = reader.Open(rec.location, rec.size, std::string(rec.path));
       std::vector<std::uint8_t> buffer(1 << 16);
       for (std::int64_t n = stream ? 1 : -1; n > 0;) n = stream->Read(buffer.data(), buffer.size());
-      if (!stream)
-        problems.push_back("cannot read " + label);
-      else if (!stream->Error().empty())
-        problems.push_back(stream->Error());
+      if (!stream) problems.push_back("cannot read " + label);
+      else if (!stream->Error().empty()) problems.push_back(stream->Error());
     }
     return problems;
   }
@@ -612,7 +589,7 @@ class CZipCodec final : public CContainerCodec {
       const bool store = raw ? at.method == ZIP_CM_STORE : options.deflateLevel <= 0 || KeepStored(p);
       if (!raw || store)
         Z().zip_set_file_compression(za, static_cast<zip_uint64_t>(index), store ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
-                                 store ? 0 : static_cast<zip_uint32_t>(std::clamp(options.deflateLevel, 1, 9)));
+                                     store ? 0 : static_cast<zip_uint32_t>(std::clamp(options.deflateLevel, 1, 9)));
     });
     const bool closed = ok && Z().zip_close(za) == 0;
     if (!closed) {

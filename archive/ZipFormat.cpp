@@ -53,7 +53,8 @@ bool ReadZipDirectory(CReadSource& source, ZipIndex& index, std::string* why) {
     std::uint64_t count = e.U16();
     std::uint64_t centralSize = e.U32();
     std::uint64_t centralOffset = e.U32();
-    if (disk != 0 || centralDisk != 0 || onDisk != count) return Fail(why, "zips spanning several files are not supported");
+    if (disk != 0 || centralDisk != 0 || onDisk != count)
+      return Fail(why, "zips spanning several files are not supported");
     std::uint64_t centralEnd = end;
     if (count == 0xFFFF || centralSize == 0xFFFFFFFF || centralOffset == 0xFFFFFFFF) {
       // Zip64: the locator just before the end record gives the zip64 end record.
@@ -107,7 +108,8 @@ bool ReadZipDirectory(CReadSource& source, ZipIndex& index, std::string* why) {
         extra.Skip(field.Size());
         if (id != 0x0001) continue;
         auto wide = [&](std::uint64_t& v) {
-          if (v == 0xFFFFFFFF && field.Remaining() >= 8) v = field.U32() | static_cast<std::uint64_t>(field.U32()) << 32;
+          if (v == 0xFFFFFFFF && field.Remaining() >= 8)
+            v = field.U32() | static_cast<std::uint64_t>(field.U32()) << 32;
         };
         wide(rec.size);
         wide(rec.storedSize);

@@ -1,6 +1,6 @@
 // Archive speed: opening and listing many records, packing (into a PAK, and into a pk3 stored)
-// and unpacking 256 MiB against plain `cat` of the same files, adding colliding names, extracting records that cannot be
-// read, and the memory a listing needs.
+// and unpacking 256 MiB against plain `cat` of the same files, adding colliding names, extracting records that cannot
+// be read, and the memory a listing needs.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -64,10 +64,8 @@ fs::path MakeArchive(int count, std::size_t fileSize, Layout layout, bool sparse
     std::fill(rec.begin(), rec.end(), 0);
     const int perDirectory = std::max(1, count / 700);
     const int group = layout == Layout::Grouped ? std::min(i / perDirectory, 699) : i % 700;
-    if (layout == Layout::SamePath)
-      std::snprintf(rec.data(), 56, "maps/same.bsp");
-    else
-      std::snprintf(rec.data(), 56, "dir%02d/sub%d/file%07d.dat", group / 7, group % 7, i);
+    if (layout == Layout::SamePath) std::snprintf(rec.data(), 56, "maps/same.bsp");
+    else std::snprintf(rec.data(), 56, "dir%02d/sub%d/file%07d.dat", group / 7, group % 7, i);
     PutU32(rec, 56, static_cast<std::uint32_t>(12 + static_cast<std::uint64_t>(i) * fileSize));
     PutU32(rec, 60, static_cast<std::uint32_t>(fileSize));
     out.write(rec.data(), 64);
@@ -83,7 +81,8 @@ void OpenAndList(benchmark::State& state, Layout layout) {
     CTarnDoc doc;
     if (!doc.OnOpenDocument(p)) state.SkipWithError("open failed");
     std::size_t bytes = 0;
-    tarn::ForEachFileInSaveOrder(doc.Root(), [&](const std::string& path, const CPackObject&) { bytes += path.size(); });
+    tarn::ForEachFileInSaveOrder(doc.Root(),
+                                 [&](const std::string& path, const CPackObject&) { bytes += path.size(); });
     benchmark::DoNotOptimize(bytes);
   }
   state.counters["records"] = static_cast<double>(state.range(0));
@@ -114,7 +113,12 @@ void BM_AddCollidingNames(benchmark::State& state) {
   }
   state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_AddCollidingNames)->Arg(4000)->Arg(40000)->Arg(400000)->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
+BENCHMARK(BM_AddCollidingNames)
+    ->Arg(4000)
+    ->Arg(40000)
+    ->Arg(400000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
 
 // A 1 MiB archive of 16,384 records whose data lie outside it: extracting reports each and
 // writes nothing, at a cost per record that must not depend on the sizes the records claim.

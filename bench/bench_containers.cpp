@@ -100,10 +100,8 @@ fs::path StoredZip(const std::string& name, int count, std::uint32_t size, bool 
     Put32(central, static_cast<std::uint32_t>(at));
     central += entry;
     out << local;
-    if (sparse)
-      out.seekp(static_cast<std::streamoff>(at + local.size() + size));
-    else
-      out << data;
+    if (sparse) out.seekp(static_cast<std::streamoff>(at + local.size() + size));
+    else out << data;
     at += local.size() + size;
   }
   std::string end;
@@ -175,8 +173,9 @@ BENCHMARK(BM_ListPk3_1GiB_PeakMemory)->Unit(benchmark::kMillisecond)->UseRealTim
 fs::path TextTree() {
   static const fs::path dir = [] {
     const fs::path d = BenchFolder() / "text";
-    static const char* kWords[] = {"bind", "alias", "impulse", "self", "entity", "origin", "classname", "worldspawn",
-                                   "light", "target", "void()", "float", "{", "}", "=", "\"info_player_start\""};
+    static const char* kWords[] = {
+        "bind",  "alias",  "impulse", "self",  "entity", "origin", "classname", "worldspawn",
+        "light", "target", "void()",  "float", "{",      "}",      "=",         "\"info_player_start\""};
     std::mt19937 rng(2);
     for (int i = 0; i < 64; ++i) {
       const fs::path sub = d / ("src" + std::to_string(i % 4));
@@ -195,7 +194,8 @@ fs::path TextTree() {
 }
 
 void BM_Deflate64MiBText_TarnPak(benchmark::State& state) {
-  const std::vector<std::string> argv = {TARN_PAK_PATH, "create", (BenchFolder() / "text.pk3").string(), TextTree().string()};
+  const std::vector<std::string> argv = {TARN_PAK_PATH, "create", (BenchFolder() / "text.pk3").string(),
+                                         TextTree().string()};
   for (auto _ : state)
     if (RunQuietly(argv) < 0) state.SkipWithError("tarn-pak create failed");
   state.counters["ratio"] = static_cast<double>(fs::file_size(BenchFolder() / "text.pk3")) / (64 << 20);

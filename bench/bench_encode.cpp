@@ -109,7 +109,8 @@ void RunCommand(benchmark::State& state, const std::string& cmd) {
 }
 
 void BM_TarnPakEncodePhotoToLmp(benchmark::State& state) {
-  RunCommand(state, std::string(TARN_PAK_PATH) + " encode " + PhotoPng().string() + " " + (Folder() / "tarn.lmp").string());
+  RunCommand(state,
+             std::string(TARN_PAK_PATH) + " encode " + PhotoPng().string() + " " + (Folder() / "tarn.lmp").string());
 }
 BENCHMARK(BM_TarnPakEncodePhotoToLmp)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
@@ -125,14 +126,16 @@ void BM_MipLevels1024(benchmark::State& state) {
   tarn::Palette pal;
   tarn::LoadPalette(tarn::kQuakePaletteId, pal);
   const RgbaImage photo = Photograph(1024);
-  tarn::PaletteMatcher first(pal, {tarn::Fullbright::Auto, tarn::kQuakeFullbrightFirst, tarn::kQuakeFullbrightLast, false});
+  tarn::PaletteMatcher first(pal,
+                             {tarn::Fullbright::Auto, tarn::kQuakeFullbrightFirst, tarn::kQuakeFullbrightLast, false});
   std::vector<std::uint8_t> indices(photo.PixelCount());
   tarn::MatchPixels(photo.rgba, 1024, 1024, {}, first, tarn::Dither::None, indices);
   RgbaImage texture;
   tarn::ImageFromIndices(1024, 1024, indices, pal, false, texture);
   for (auto _ : state) {
     // A new matcher each time: its cache must not carry the answers over.
-    tarn::PaletteMatcher matcher(pal, {tarn::Fullbright::Auto, tarn::kQuakeFullbrightFirst, tarn::kQuakeFullbrightLast, false});
+    tarn::PaletteMatcher matcher(
+        pal, {tarn::Fullbright::Auto, tarn::kQuakeFullbrightFirst, tarn::kQuakeFullbrightLast, false});
     auto levels = tarn::MakeMipLevels(texture, false, matcher, tarn::Dither::None);
     benchmark::DoNotOptimize(levels[2].pixels.data());
   }

@@ -94,7 +94,8 @@ void BM_FindInProcess(benchmark::State& state) {
   for (auto _ : state) {
     std::size_t hits = 0;
     std::vector<std::string> errors;
-    tarn::FindEntries({root}, "*/dir00?/*7.wav", [&](const fs::path&, const std::string&) { ++hits; }, errors);
+    tarn::FindEntries(
+        {root}, "*/dir00?/*7.wav", [&](const fs::path&, const std::string&) { ++hits; }, errors);
     if (hits == 0 || !errors.empty()) state.SkipWithError("expected hits and no errors");
     benchmark::DoNotOptimize(hits);
   }

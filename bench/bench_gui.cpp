@@ -3,6 +3,7 @@
 // preview pane showing a 1024 × 1024 picture. Drawn off screen unless a display is set.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QSettings>
@@ -10,7 +11,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 #include "archive/TarnDoc.h"
 #include "browser/MainFrame.h"

@@ -35,7 +35,9 @@ const std::vector<std::uint8_t>& Md2() {
     Put32(b, 48, static_cast<std::uint32_t>(stAt));
     Put32(b, 52, static_cast<std::uint32_t>(trisAt));
     Put32(b, 56, static_cast<std::uint32_t>(framesAt));
-    for (int i = 0; i < sts; ++i) Put16(b, stAt + 4 * i, static_cast<std::uint16_t>(i % 256)), Put16(b, stAt + 4 * i + 2, static_cast<std::uint16_t>(i / 2));
+    for (int i = 0; i < sts; ++i)
+      Put16(b, stAt + 4 * i, static_cast<std::uint16_t>(i % 256)),
+          Put16(b, stAt + 4 * i + 2, static_cast<std::uint16_t>(i / 2));
     for (int t = 0; t < triangles; ++t)
       for (int c = 0; c < 3; ++c) {
         Put16(b, trisAt + 12 * t + 2 * c, static_cast<std::uint16_t>((t + c * 7) % vertices));

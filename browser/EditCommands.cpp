@@ -54,21 +54,14 @@ void CMainFrame::OnRename() {
   if (!answer) return;
   const NewNameCheck check = CheckNewName(*entry, S(*answer));
   switch (check.problem) {
-    case NewNameProblem::Empty:
-      Message("The name cannot be empty.", "Rename", QMessageBox::Warning);
-      return;
-    case NewNameProblem::Separator:
-      Message("A name cannot contain \"/\".", "Rename", QMessageBox::Warning);
-      return;
+    case NewNameProblem::Empty: Message("The name cannot be empty.", "Rename", QMessageBox::Warning); return;
+    case NewNameProblem::Separator: Message("A name cannot contain \"/\".", "Rename", QMessageBox::Warning); return;
     case NewNameProblem::Taken:
-      Message(QString("An entry named \"%1\" already exists in this directory.").arg(Q(check.taken->Name())),
-              "Rename", QMessageBox::Warning);
+      Message(QString("An entry named \"%1\" already exists in this directory.").arg(Q(check.taken->Name())), "Rename",
+              QMessageBox::Warning);
       return;
-    case NewNameProblem::Unfit:
-      Message(Q(check.reason) + ".", "Rename", QMessageBox::Warning);
-      return;
-    case NewNameProblem::None:
-      break;
+    case NewNameProblem::Unfit: Message(Q(check.reason) + ".", "Rename", QMessageBox::Warning); return;
+    case NewNameProblem::None: break;
   }
   if (check.stored == entry->Name()) return;
   EditTree("Rename " + Quoted(entry->Name()), [&](CTreeEdit& edit) -> const CPackObject* {
@@ -108,9 +101,9 @@ void CMainFrame::OnDelete() {
     return select;
   });
   // No question before deleting: it can be undone, and the status bar says how.
-  statusBar()->showMessage(QString("Deleted %1. Undo (Ctrl+Z) brings %2 back.")
-                               .arg(Q(what), targets.size() == 1 ? "it" : "them"),
-                           kReportMs);
+  statusBar()->showMessage(
+      QString("Deleted %1. Undo (Ctrl+Z) brings %2 back.").arg(Q(what), targets.size() == 1 ? "it" : "them"),
+      kReportMs);
 }
 
 void CMainFrame::StepHistory(bool back) {
@@ -120,10 +113,8 @@ void CMainFrame::StepHistory(bool back) {
   std::vector<CPackObject*> touched;
   if (const auto* edit = dynamic_cast<const CTreeEdit*>(command)) touched = edit->Entries();
   ChangeTree([&]() -> const CPackObject* {
-    if (back)
-      m_doc.Undo();
-    else
-      m_doc.Redo();
+    if (back) m_doc.Undo();
+    else m_doc.Redo();
     return nullptr;
   });
   // What came back (or went again) is selected where the list shows it.
@@ -201,7 +192,8 @@ void CMainFrame::PasteStream(const QByteArray& data, CPackObject* dir, const QSt
   // WAD) stays out, and the user is told which entries.
   QStringList refused;
   std::erase_if(entries, [&](const std::unique_ptr<CPackObject>& e) {
-    const std::string why = UnfitNameReason(dir->Format(), StoredName(*dir, e->Name()), e->IsDirectory(), !dir->Parent());
+    const std::string why =
+        UnfitNameReason(dir->Format(), StoredName(*dir, e->Name()), e->IsDirectory(), !dir->Parent());
     if (!why.empty()) refused << "  " + Q(Quoted(e->Name())) + ": " + Q(why);
     return !why.empty();
   });

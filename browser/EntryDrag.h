@@ -48,8 +48,8 @@ bool CanDropOnTarn(const QMimeData* mime);
 // What a drop brings, taken out of its data at once (the data go when the drag ends).
 struct DroppedEntries {
   enum Kind { None, Own, Stream, Files } kind = None;
-  QStringList paths;  // Own: the entries' archive paths; Files: local files and folders
-  QByteArray stream;  // Stream: from another Tarn window
+  QStringList paths;          // Own: the entries' archive paths; Files: local files and folders
+  QByteArray stream;          // Stream: from another Tarn window
   QPointer<CMainFrame> from;  // Own: the window they were dragged from
 };
 DroppedEntries TakeDrop(const QMimeData* mime);

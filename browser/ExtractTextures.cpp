@@ -54,8 +54,7 @@ void ExtractTextures(CMainFrame& frame, const std::vector<CPackObject*>& maps) {
   });
   if (work.CancelAsked()) return;
   if (none) {
-    if (skipped)
-      problems << QString("%1 textures hold no pixels (missing, or kept in an external WAD)").arg(skipped);
+    if (skipped) problems << QString("%1 textures hold no pixels (missing, or kept in an external WAD)").arg(skipped);
     QString text = "No texture was extracted; " + out + " was not written.";
     if (!problems.isEmpty()) text += "\n" + problems.join("\n");
     frame.Prompter().Message(&frame, text, "Extract Textures", QMessageBox::Warning);
@@ -73,7 +72,8 @@ void ExtractTextures(CMainFrame& frame, const std::vector<CPackObject*>& maps) {
   progress.SetStatus("Done");
   progress.SetText(QString("%1 textures extracted").arg(lumps.size()));
   if (skipped)
-    problems << QString("%1 textures hold no pixels (missing, or kept in an external WAD) and were skipped").arg(skipped);
+    problems
+        << QString("%1 textures hold no pixels (missing, or kept in an external WAD) and were skipped").arg(skipped);
   if (!problems.isEmpty())
     frame.Prompter().Message(&frame, "Some textures were not extracted:\n" + problems.join("\n"), "Extract Textures",
                              QMessageBox::Warning);

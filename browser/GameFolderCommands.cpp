@@ -89,8 +89,7 @@ void CMainFrame::OnOpenGameFolder() {
   start.engine = Q(EngineSetting().name);
   if (m_game)
     for (const auto& f : m_game->Folders()) start.folders << Q(f.string());
-  else
-    start.folders = shell::OpenSettings()->value(kFoldersKey).toStringList();
+  else start.folders = shell::OpenSettings()->value(kFoldersKey).toStringList();
   const auto choice = m_prompter->GameFolders(this, start);
   if (!choice || choice->folders.isEmpty()) return;
   const EngineProfile* profile = FindEngineProfile(S(choice->engine));
@@ -202,8 +201,9 @@ void CMainFrame::OnSaveChangesAsPak() {
   const QString pakName = Q(plan.path.filename().string());
   QString text;
   if (!changes.gone.empty())
-    text += QString("A new pak cannot take files away: the engine still loads these, which were deleted, renamed "
-                    "or moved here:%1\n\n")
+    text += QString(
+                "A new pak cannot take files away: the engine still loads these, which were deleted, renamed "
+                "or moved here:%1\n\n")
                 .arg(PathLines(changes.gone));
   if (!plan.loadedLater.empty()) {
     std::vector<std::string> later;

@@ -70,10 +70,10 @@ class CGameSession final : public CListSources {
 
   const EngineProfile* m_profile = nullptr;
   std::vector<std::filesystem::path> m_folders;
-  std::filesystem::path m_base;             // what sources are shown relative to
+  std::filesystem::path m_base;                      // what sources are shown relative to
   std::vector<std::filesystem::path> m_sourcePaths;  // archive, or folder of loose files
   std::vector<bool> m_sourceIsFolder;
-  std::unordered_map<std::string, Origin> m_origins;  // by path in the merged tree
+  std::unordered_map<std::string, Origin> m_origins;        // by path in the merged tree
   std::vector<std::unique_ptr<CPackObject>> m_shadowRoots;  // the shadowed copies, one tree per source
   std::unordered_map<const CPackObject*, std::uint32_t> m_shadowSource;
   std::unordered_map<std::string, std::vector<CPackObject*>> m_shadowedIn;

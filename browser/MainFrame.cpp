@@ -9,12 +9,12 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QRegularExpression>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QSplitter>
-#include <QTemporaryDir>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -35,8 +35,8 @@
 #include "browser/PreviewPane.h"
 #include "shell/Settings.h"
 #include "shell/Text.h"
-#include "shell/WorkDialog.h"
 #include "shell/WaitCursor.h"
+#include "shell/WorkDialog.h"
 #include "viewers/Sound.h"
 #include "viewers/ViewerRegistry.h"
 
@@ -141,19 +141,17 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
     popup(at);
   });
   connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
-    if (now == m_tree)
-      m_treeFocused = true;
-    else if (m_list->HasFocusInside())
-      m_treeFocused = false;
-    else
-      return;
+    if (now == m_tree) m_treeFocused = true;
+    else if (m_list->HasFocusInside()) m_treeFocused = false;
+    else return;
     UpdateCommandUI();
   });
   connect(QApplication::clipboard(), &QClipboard::dataChanged, this, &CMainFrame::UpdateCommandUI);
 
   m_doc.AddObserver(this);
   RebuildViews();
-  ShowPreviewPane(shell::ProfileInt("Startup", "PreviewPane", 0) != 0, shell::ProfileInt("Startup", "PreviewBelow", 0) != 0);
+  ShowPreviewPane(shell::ProfileInt("Startup", "PreviewPane", 0) != 0,
+                  shell::ProfileInt("Startup", "PreviewBelow", 0) != 0);
   m_tree->setFocus();
 }
 
@@ -220,8 +218,7 @@ void CMainFrame::CreateActions() {
   MakeAction("actionNewDirectory", "&New Directory", "Create a directory in the selected directory",
              &CMainFrame::OnNewDirectory);
   MakeAction("actionRename", "&Rename", "Rename the selected entry", &CMainFrame::OnRename, QKeySequence(Qt::Key_F2));
-  MakeAction("actionDelete", "&Delete\tDel", "Delete the selected entries", &CMainFrame::OnDelete,
-             QKeySequence::Delete)
+  MakeAction("actionDelete", "&Delete\tDel", "Delete the selected entries", &CMainFrame::OnDelete, QKeySequence::Delete)
       ->setIcon(st->standardIcon(QStyle::SP_TrashIcon));
 
   MakeAction("actionImportFile", "&Import From File...", "Add files from disk to the directory",
@@ -241,8 +238,8 @@ void CMainFrame::CreateActions() {
              QKeySequence(Qt::Key_Escape))
       ->setIcon(st->standardIcon(QStyle::SP_MediaStop));
 
-  QAction* up = MakeAction("actionUpOneLevel", "Up One Level", "Show the directory above this one",
-                           &CMainFrame::OnUpOneLevel);
+  QAction* up =
+      MakeAction("actionUpOneLevel", "Up One Level", "Show the directory above this one", &CMainFrame::OnUpOneLevel);
   up->setShortcuts({QKeySequence(Qt::Key_Backspace), QKeySequence(Qt::ALT | Qt::Key_Up)});
   up->setIcon(st->standardIcon(QStyle::SP_FileDialogToParent));
 
@@ -268,8 +265,8 @@ void CMainFrame::CreateActions() {
   MakeAction("actionPreviewPane", "&Preview Pane", "Show the selected entry beside the list", nullptr,
              QKeySequence(Qt::Key_F3))
       ->setCheckable(true);
-  MakeAction("actionPreviewBelow", "Preview &Below the List", "Put the preview pane below the list rather than beside it",
-             nullptr)
+  MakeAction("actionPreviewBelow", "Preview &Below the List",
+             "Put the preview pane below the list rather than beside it", nullptr)
       ->setCheckable(true);
   connect(findChild<QAction*>("actionPreviewPane"), &QAction::toggled, this,
           [this](bool on) { ShowPreviewPane(on, findChild<QAction*>("actionPreviewBelow")->isChecked()); });
@@ -409,7 +406,8 @@ void CMainFrame::UpdateCommandUI() {
   const CPackObject* only = one ? sel.front() : nullptr;
 
   // A copy that a game folder's file hides is only looked at.
-  const bool shadowed = std::any_of(sel.begin(), sel.end(), [this](CPackObject* e) { return m_listModel->IsShadowed(e); });
+  const bool shadowed =
+      std::any_of(sel.begin(), sel.end(), [this](CPackObject* e) { return m_listModel->IsShadowed(e); });
   set("actionRename", tree ? treeDir && treeDir->Parent() : only && only->Parent() && !shadowed);
   set("actionDelete", tree ? treeDir && treeDir->Parent() : !sel.empty() && !shadowed);
   set("actionImportFile", ImportTarget() != nullptr);
@@ -457,8 +455,7 @@ QString CMainFrame::StatusText() const {
   QString text = QString("%1 %2").arg(n).arg(n == 1 ? "entry" : "entries");
   if (model->SearchingArchive())
     text = QString("%1 %2 in the archive").arg(shown).arg(shown == 1 ? "match" : "matches");
-  else if (model->Filtering())
-    text = QString("%1 of %2 entries match").arg(shown).arg(n);
+  else if (model->Filtering()) text = QString("%1 of %2 entries match").arg(shown).arg(n);
   const auto sel = ListSelection();
   if (!sel.empty()) {
     qint64 bytes = 0;
@@ -607,9 +604,9 @@ void CMainFrame::ShowOpenProblems() {
 
 bool CMainFrame::SaveModified() {
   if (!m_doc.IsModified()) return true;
-  auto answer = m_prompter->Message(this, QString("Save changes to %1?").arg(Q(m_game ? m_game->Title() : m_doc.Title())), "Tarn",
-                                    QMessageBox::Warning,
-                                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+  auto answer =
+      m_prompter->Message(this, QString("Save changes to %1?").arg(Q(m_game ? m_game->Title() : m_doc.Title())), "Tarn",
+                          QMessageBox::Warning, QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
   if (answer == QMessageBox::Save) {
     OnFileSave();
     return !m_doc.IsModified();
@@ -670,12 +667,9 @@ void CMainFrame::OnFileOpen() {
 }
 
 void CMainFrame::OnFileSave() {
-  if (m_game)
-    OnSaveChangesAsPak();
-  else if (m_doc.PathName().empty())
-    OnFileSaveAs();
-  else
-    DoSave(Q(m_doc.PathName().string()));
+  if (m_game) OnSaveChangesAsPak();
+  else if (m_doc.PathName().empty()) OnFileSaveAs();
+  else DoSave(Q(m_doc.PathName().string()));
 }
 
 void CMainFrame::OnFileSaveAs() {
@@ -737,10 +731,8 @@ viewers::ViewContext CMainFrame::ViewerContext() {
 }
 
 void CMainFrame::ViewEntry(CPackObject& entry, bool skin) {
-  if (m_viewHandler)
-    m_viewHandler(*this, entry, skin);
-  else
-    viewers::OpenViewer(entry, skin, ViewerContext());
+  if (m_viewHandler) m_viewHandler(*this, entry, skin);
+  else viewers::OpenViewer(entry, skin, ViewerContext());
 }
 
 void CMainFrame::ViewFromCommandLine(CPackObject& entry) {
@@ -750,10 +742,8 @@ void CMainFrame::ViewFromCommandLine(CPackObject& entry) {
 }
 
 void CMainFrame::TellViewProblem(const QString& text) {
-  if (m_loudViewProblems)
-    m_prompter->Message(this, text, "Tarn", QMessageBox::Warning);
-  else
-    statusBar()->showMessage(text, 5000);
+  if (m_loudViewProblems) m_prompter->Message(this, text, "Tarn", QMessageBox::Warning);
+  else statusBar()->showMessage(text, 5000);
 }
 
 void CMainFrame::OnView() {
@@ -847,11 +837,12 @@ void CMainFrame::OnEntryActivated(CPackObject* entry) {
 }
 
 void CMainFrame::OnAbout() {
-  m_prompter->Message(this,
-                      "Tarn " + QApplication::applicationVersion() +
-                          "\n\nAn editor for the archives of Quake and Quake II: PAK, PK3 and other zips, WAD2 and WAD3.\n"
-                          "Licensed under the GNU General Public License, version 3 or later.",
-                      "About Tarn", QMessageBox::Information);
+  m_prompter->Message(
+      this,
+      "Tarn " + QApplication::applicationVersion() +
+          "\n\nAn editor for the archives of Quake and Quake II: PAK, PK3 and other zips, WAD2 and WAD3.\n"
+          "Licensed under the GNU General Public License, version 3 or later.",
+      "About Tarn", QMessageBox::Information);
 }
 
 // --- window ---

@@ -40,7 +40,6 @@ class CPreviewPane;
 class CGameSession;
 class CProblemsPanel;
 
-
 class CMainFrame : public QMainWindow, public CDocObserver {
   Q_OBJECT
  public:

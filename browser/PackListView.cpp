@@ -3,20 +3,20 @@
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
-#include "browser/DropPaths.h"
 #include <QStackedWidget>
 #include <QTimer>
 #include <QTreeView>
 #include <QUrl>
-#include <QHBoxLayout>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <unordered_set>
+#include "browser/DropPaths.h"
 
 #include "shell/Settings.h"
 
@@ -66,7 +66,8 @@ CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(p
   m_details->header()->setSectionsClickable(true);
   // Today's order (directories first, then by name) until a header is clicked.
   m_details->header()->setSortIndicator(
-      std::clamp(shell::ProfileInt("Startup", "ListSortColumn", CPackListModel::kName), 0, CPackListModel::kColumns - 1),
+      std::clamp(shell::ProfileInt("Startup", "ListSortColumn", CPackListModel::kName), 0,
+                 CPackListModel::kColumns - 1),
       shell::ProfileInt("Startup", "ListSortOrder", 0) == 1 ? Qt::DescendingOrder : Qt::AscendingOrder);
   m_details->setSortingEnabled(true);
   connect(m_details->header(), &QHeaderView::sortIndicatorChanged, this, [](int column, Qt::SortOrder order) {
@@ -201,8 +202,7 @@ void CPackListView::SetViewType(int style) {
       m_icons->setFlow(QListView::TopToBottom);
       m_icons->setWrapping(true);
       break;
-    default:
-      break;
+    default: break;
   }
   m_icons->setMovement(QListView::Static);
   m_icons->setUniformItemSizes(true);
@@ -318,8 +318,7 @@ bool CPackListView::eventFilter(QObject* watched, QEvent* event) {
       view->viewport()->update();
       return true;
     }
-    default:
-      break;
+    default: break;
   }
   return QWidget::eventFilter(watched, event);
 }

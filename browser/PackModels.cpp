@@ -232,10 +232,8 @@ void CPackListModel::SetFilter(const QString& pattern, bool wholeArchive) {
   beginResetModel();
   // The entries to choose from change only when the search widens to the archive or narrows
   // back to the directory; a keystroke only narrows them again.
-  if (wasSearching != SearchingArchive())
-    Collect();
-  else
-    Narrow();
+  if (wasSearching != SearchingArchive()) Collect();
+  else Narrow();
   endResetModel();
 }
 
@@ -307,8 +305,7 @@ QVariant CPackListModel::data(const QModelIndex& index, int role) const {
       }
     case kType:
       return role == Qt::DisplayRole ? QVariant(QString(TypeName(TypeOf(e->Name(), e->IsDirectory())))) : QVariant();
-    default:
-      return {};
+    default: return {};
   }
 }
 

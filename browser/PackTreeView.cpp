@@ -2,9 +2,9 @@
 
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
-#include "browser/DropPaths.h"
 #include <QTimer>
 #include <QUrl>
+#include "browser/DropPaths.h"
 
 namespace tarn::browser {
 
@@ -48,10 +48,8 @@ void CPackTreeView::Rebuild() {
   m_rebuilding = false;
   QModelIndex root = m_model->index(0, 0);
   expand(root);
-  if (currentIndex() == root)
-    emit directorySelected(m_model->Root());
-  else
-    setCurrentIndex(root);
+  if (currentIndex() == root) emit directorySelected(m_model->Root());
+  else setCurrentIndex(root);
 }
 
 QStringList CPackTreeView::SaveExpanded() const {

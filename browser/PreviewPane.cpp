@@ -46,10 +46,8 @@ void CPreviewPane::ShowEntry(CPackObject& entry, const viewers::ViewContext& con
     lines << QString("Size: %1 bytes").arg(entry.Size());
     // An entry read from the archive has its place in it; an imported or pasted one has none
     // until the archive is saved.
-    if (entry.TempPath().empty() && !entry.HasData())
-      lines << QString("Offset: %1").arg(entry.Offset());
-    else
-      lines << "Offset: none yet (saved with the archive)";
+    if (entry.TempPath().empty() && !entry.HasData()) lines << QString("Offset: %1").arg(entry.Offset());
+    else lines << "Offset: none yet (saved with the archive)";
   }
   if (entry.IsDamaged()) lines << "Its data lie outside the archive file and cannot be read.";
   m_fixed = lines.join('\n');

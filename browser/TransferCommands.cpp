@@ -3,8 +3,8 @@
 // thread; an import goes into the tree as one undoable step.
 #include <QBuffer>
 #include <QCollator>
-#include <QFile>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -89,10 +89,11 @@ void CMainFrame::TakeStaged(CPackObject* dir, std::unique_ptr<CPackObject> stagi
   std::vector<CPackObject*> children;
   for (CPackObject* c : staging->Children()) children.push_back(c);
   if (!dir || children.empty()) return;
-  EditTree(command + " " + (what.empty() ? CountedEntries(children.size(), children.front()->Name()) : what), [&](CTreeEdit& edit) {
-    for (CPackObject* c : children) edit.Insert(*dir, staging->DetachChild(c));
-    return dir;
-  });
+  EditTree(command + " " + (what.empty() ? CountedEntries(children.size(), children.front()->Name()) : what),
+           [&](CTreeEdit& edit) {
+             for (CPackObject* c : children) edit.Insert(*dir, staging->DetachChild(c));
+             return dir;
+           });
 }
 
 void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
@@ -131,10 +132,8 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
         for (const auto& f : report.failures) failed << Q(f.name);
         cancelled = report.cancelled;
       } else if (!staging->ImportFile(S(path), options, &why)) {
-        if (why == kCancelledReason)
-          cancelled = true;
-        else
-          failed << path;
+        if (why == kCancelledReason) cancelled = true;
+        else failed << path;
       }
     }
   });
@@ -171,8 +170,9 @@ void CMainFrame::OnNewSprite() {
   CPackObject* target = ImportTarget();
   if (!target) return;
   const std::string dirPath = target->PathInArchive();
-  QStringList frames = m_prompter->OpenFileNames(this, "New Sprite from Pictures",
-                                                 "PNG pictures (*.png);;Pictures (*.png *.tga *.bmp *.jpg *.jpeg *.pcx);;All Files (*)");
+  QStringList frames =
+      m_prompter->OpenFileNames(this, "New Sprite from Pictures",
+                                "PNG pictures (*.png);;Pictures (*.png *.tga *.bmp *.jpg *.jpeg *.pcx);;All Files (*)");
   if (frames.isEmpty()) return;
   // In the order of their names, frame2 before frame10.
   QCollator order;
@@ -198,7 +198,8 @@ void CMainFrame::OnNewSprite() {
     }
     // Quake II finds the frames by their path in the game, beside the sprite.
     std::vector<SpriteFile> files;
-    if (!EncodeSprite(images, choice->quake2, choice->stem, dirPath.empty() ? "" : dirPath + "/", choice->options, files, &why))
+    if (!EncodeSprite(images, choice->quake2, choice->stem, dirPath.empty() ? "" : dirPath + "/", choice->options,
+                      files, &why))
       return;
     for (const SpriteFile& f : files)
       if (!AddMadeFile(*staging, f.name, f.bytes, &why)) return;
@@ -255,7 +256,8 @@ bool CMainFrame::ExportAsPng(CPackObject& entry, const QString& path) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(png.constData());
     if (WriteFileTo(S(paths[static_cast<int>(i)]), {bytes, static_cast<std::size_t>(png.size())}, &why) !=
         ExtractOutcome::Done) {
-      Message(QString("Could not export %1: %2.").arg(paths[static_cast<int>(i)], Q(why)), "Export", QMessageBox::Warning);
+      Message(QString("Could not export %1: %2.").arg(paths[static_cast<int>(i)], Q(why)), "Export",
+              QMessageBox::Warning);
       return false;
     }
   }
@@ -333,9 +335,9 @@ void CMainFrame::OnExportDirectory() {
   const QString files = QString("%1 %2").arg(report.written).arg(report.written == 1 ? "file" : "files");
   const QString where = QDir::toNativeSeparators(folder);
   if (report.cancelled)
-    statusBar()->showMessage(QString("Export cancelled; the %1 written so far stay in %2.").arg(files, where), kReportMs);
-  else
-    statusBar()->showMessage(QString("%1 exported to %2").arg(files, where), kReportMs);
+    statusBar()->showMessage(QString("Export cancelled; the %1 written so far stay in %2.").arg(files, where),
+                             kReportMs);
+  else statusBar()->showMessage(QString("%1 exported to %2").arg(files, where), kReportMs);
   QStringList problems;
   for (const auto& x : report.refused) problems << QString("%1: not written, %2").arg(Q(x.name), Q(x.reason));
   for (const auto& x : report.failed) problems << QString("%1: %2").arg(Q(x.name), Q(x.reason));
@@ -386,19 +388,12 @@ QByteArray CMainFrame::StreamForDrag(const QStringList& paths) {
 void CMainFrame::Drop(const DroppedEntries& drop, CPackObject* dir, bool copy) {
   switch (drop.kind) {
     case DroppedEntries::Own:
-      if (drop.from == this && !copy)
-        MoveEntries(drop.paths, dir);
-      else if (drop.from)
-        PasteStream(drop.from->StreamForDrag(drop.paths), dir, "Copy");
+      if (drop.from == this && !copy) MoveEntries(drop.paths, dir);
+      else if (drop.from) PasteStream(drop.from->StreamForDrag(drop.paths), dir, "Copy");
       break;
-    case DroppedEntries::Stream:
-      PasteStream(drop.stream, dir, "Copy");
-      break;
-    case DroppedEntries::Files:
-      ImportPaths(dir, drop.paths);
-      break;
-    case DroppedEntries::None:
-      break;
+    case DroppedEntries::Stream: PasteStream(drop.stream, dir, "Copy"); break;
+    case DroppedEntries::Files: ImportPaths(dir, drop.paths); break;
+    case DroppedEntries::None: break;
   }
 }
 

@@ -2,27 +2,27 @@
 
 #include <charconv>
 #include <chrono>
-#include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
-#include <set>
 #include <ostream>
+#include <set>
 
+#include "TarnVersion.h"
 #include "archive/EntryNames.h"
 #include "archive/PackObject.h"
 #include "archive/TarnDoc.h"
-#include "TarnVersion.h"
 #include "cli/EncodeCommands.h"
 #include "cli/GameCommands.h"
 #include "cli/JsonReport.h"
 #include "cli/PngWriter.h"
 #include "cli/StdStreams.h"
-#include "cli/Voice.h"
 #include "cli/TerminalProgress.h"
+#include "cli/Voice.h"
 #include "formats/EntryInfo.h"
 #include "formats/EntryPictures.h"
 #include "formats/MapTextures.h"
@@ -132,9 +132,9 @@ struct Context {
   std::ostream& err;
   SaveConsent consent;  // --force, --break-links
   std::chrono::milliseconds lockTimeout;
-  WriteOptions write;  // --store, TARN_PAK_DEFLATE_LEVEL
-  Voice voice;             // --json, --quiet, --verbose
-  CStdinSpool* stdinSpool;  // the archive named "-", read once
+  WriteOptions write;               // --store, TARN_PAK_DEFLATE_LEVEL
+  Voice voice;                      // --json, --quiet, --verbose
+  CStdinSpool* stdinSpool;          // the archive named "-", read once
   std::vector<std::string> passOn;  // the options above as given, for a command that runs another
   std::ostream& Warnings() const { return voice.Warnings(err); }
   void Notice(const std::string& message) const { voice.Notices(err) << "tarn-pak: " << message << "\n"; }
@@ -148,7 +148,8 @@ struct Context {
     return 1;
   }
   int Usage(const std::string& message) const {
-    err << "tarn-pak: " << message << "\n" << "Try 'tarn-pak --help'.\n";
+    err << "tarn-pak: " << message << "\n"
+        << "Try 'tarn-pak --help'.\n";
     return 2;
   }
   int Report(const Outcome& o) const {
@@ -270,14 +271,16 @@ std::optional<ContainerFormat> OutputFormat(const Context& ctx, const std::strin
     return std::nullopt;
   }
   if (auto f = FormatOfName(out)) return f;
-  if (IsStdStream(out.string())) return ctx.Usage("standard output has no name to tell the format by: give --format"), std::nullopt;
+  if (IsStdStream(out.string()))
+    return ctx.Usage("standard output has no name to tell the format by: give --format"), std::nullopt;
   ctx.Usage("cannot tell the format from the name " + Quoted(out.string()) +
             ": end it in .pak, .pk3, .pk2, .zip, .pkz or .wad, or give --format");
   return std::nullopt;
 }
 
 // Splits off "--format F" from a command's arguments; false (after saying why) when it lacks F.
-bool TakeFormat(const Context& ctx, const std::vector<std::string>& a, std::string& format, std::vector<std::string>& rest) {
+bool TakeFormat(const Context& ctx, const std::vector<std::string>& a, std::string& format,
+                std::vector<std::string>& rest) {
   for (std::size_t i = 0; i < a.size(); ++i) {
     if (a[i] != "--format") {
       rest.push_back(a[i]);
@@ -344,10 +347,8 @@ class CListWriter {
       m_at = std::to_chars(m_at, m_end, c->Size()).ptr;
       *m_at++ = '\t';
       Put(shownPrefix);
-      if (c->PlainName())
-        Put(name);
-      else
-        Put(Escaped(name));
+      if (c->PlainName()) Put(name);
+      else Put(Escaped(name));
       *m_at++ = '\n';
     }
     if (!subdirectories) return;
@@ -460,7 +461,8 @@ int CmdCreate(const Context& ctx, const std::vector<std::string>& args) {
     const auto progress = ctx.Progress("create: reading");
     report = doc.Root().ImportDirectory(a[1], ImportOptions{.snapshot = false, .progress = progress.get()});
   }
-  for (const auto& f : report.failures) ctx.err << "tarn-pak: cannot import " << Quoted(f.name) << ": " << f.reason << "\n";
+  for (const auto& f : report.failures)
+    ctx.err << "tarn-pak: cannot import " << Quoted(f.name) << ": " << f.reason << "\n";
   if (!report.failures.empty()) return ctx.Error("nothing written");
   TellAdded(ctx, doc.Root());
   return Save(ctx, doc, a[0], "create", *format);
@@ -627,8 +629,7 @@ int CmdCheck(const Context& ctx, const std::vector<std::string>& a) {
   CTarnDoc doc;
   if (!Open(ctx, doc, a[0])) return 1;
   const auto problems = doc.CheckArchive();
-  if (ctx.voice.json)
-    JsonCheck(ctx.out, a[0], doc.Root().CountFiles(), problems);
+  if (ctx.voice.json) JsonCheck(ctx.out, a[0], doc.Root().CountFiles(), problems);
   else
     for (const auto& p : problems) ctx.out << p << "\n";
   if (problems.empty()) {
@@ -650,9 +651,7 @@ bool IsModelName(const std::string& name) {
 }
 
 // The pictures of an entry; a model gives its skin.
-EntryPictures PicturesOf(CPackObject& e) {
-  return LoadEntryPictures(e, IsModelName(e.Name()));
-}
+EntryPictures PicturesOf(CPackObject& e) { return LoadEntryPictures(e, IsModelName(e.Name())); }
 
 // info's document: what the text gives, read again for the JSON shapes of each kind.
 int JsonInfo(const Context& ctx, const std::vector<std::string>& a, CPackObject* e) {
@@ -710,7 +709,8 @@ int CmdConvert(const Context& ctx, const std::vector<std::string>& a) {
     return 0;
   }
   EntryPictures pictures = PicturesOf(*e);
-  if (!pictures.ok()) return ctx.Error(pictures.message.empty() ? Quoted(a[1]) + " holds no picture" : pictures.message);
+  if (!pictures.ok())
+    return ctx.Error(pictures.message.empty() ? Quoted(a[1]) + " holds no picture" : pictures.message);
   const auto& set = pictures.set;
   for (std::size_t i = 0; i < set.pictures.size(); ++i) {
     const std::string out = numbered(i, set.pictures.size());
@@ -812,11 +812,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     return 0;
   }
   static const std::map<std::string, std::function<int(const Context&, const std::vector<std::string>&)>> commands = {
-      {"list", CmdList}, {"extract", CmdExtract}, {"create", CmdCreate}, {"add", CmdAdd},
-      {"rm", CmdRm},     {"rename", CmdRename},   {"cat", CmdCat},       {"check", CmdCheck},
-      {"info", CmdInfo}, {"convert", CmdConvert}, {"wad", CmdWad},
-      {"encode", CmdEncode}, {"repack", CmdRepack},   {"which", CmdWhich},   {"diff", CmdDiff},
-      {"find", CmdFind},
+      {"list", CmdList},     {"extract", CmdExtract}, {"create", CmdCreate}, {"add", CmdAdd},
+      {"rm", CmdRm},         {"rename", CmdRename},   {"cat", CmdCat},       {"check", CmdCheck},
+      {"info", CmdInfo},     {"convert", CmdConvert}, {"wad", CmdWad},       {"encode", CmdEncode},
+      {"repack", CmdRepack}, {"which", CmdWhich},     {"diff", CmdDiff},     {"find", CmdFind},
   };
   auto it = commands.find(rest[0]);
   if (it == commands.end()) return ctx.Usage("unknown command " + Quoted(rest[0]));

@@ -169,7 +169,8 @@ Outcome RunEncode(const std::vector<std::string>& args, std::ostream& notices) {
   std::string why;
   if (!LoadPaletteOption(p, &why)) return Failed(why);
   const std::string lower = ToLower(out.string());
-  if (EndsWith(lower, ".spr") || EndsWith(lower, ".sp2")) return EncodeSpriteFiles(p, inputs, out, EndsWith(lower, ".sp2"), notices);
+  if (EndsWith(lower, ".spr") || EndsWith(lower, ".sp2"))
+    return EncodeSpriteFiles(p, inputs, out, EndsWith(lower, ".sp2"), notices);
   const std::optional<OutputKind> kind = OutputKindOf(lower);
   if (!kind) return BadUsage("OUT must end in .lmp, .mip, .wal, .pcx, .spr or .sp2");
   if (inputs.size() != 1) return BadUsage("only a sprite (.spr, .sp2) is made of several pictures");
@@ -218,7 +219,8 @@ Outcome RunAddEncoded(const std::vector<std::string>& args, std::ostream& out, s
 
   // The encoded files wait in a private folder and are added from there as ordinary files.
   std::random_device random;
-  const fs::path folder = fs::temp_directory_path() / ("tarn-encode-" + std::to_string(random()) + std::to_string(random()));
+  const fs::path folder =
+      fs::temp_directory_path() / ("tarn-encode-" + std::to_string(random()) + std::to_string(random()));
   std::error_code ec;
   if (!fs::create_directory(folder, ec)) return Failed("cannot create a temporary folder");
   struct Remove {

@@ -55,8 +55,9 @@ std::string Parse(const std::vector<std::string>& a, bool listOptions, GameArgs&
 
 // The game folders, loaded as the engine loads them; what could not be read is told on err,
 // and each package and folder read, in the engine's order, on notices.
-std::optional<CGameView> LoadGame(const EngineProfile& profile, const std::vector<std::string>& names, std::ostream& err,
-                                  std::ostream& notices, Outcome& failure, bool* incomplete = nullptr) {
+std::optional<CGameView> LoadGame(const EngineProfile& profile, const std::vector<std::string>& names,
+                                  std::ostream& err, std::ostream& notices, Outcome& failure,
+                                  bool* incomplete = nullptr) {
   std::vector<fs::path> folders;
   for (const std::string& n : names) {
     std::error_code ec;
@@ -113,8 +114,9 @@ Outcome RunWhich(const std::vector<std::string>& args, std::ostream& out, std::o
     std::string message = "no copy of " + Quoted(path) + " for " + std::string(p.profile->name);
     const auto near = view->OtherCase(path);
     if (!near.empty())
-      message += "; " + Quoted(view->Entry(near.front()).path) + " in " + Quoted(view->Location(near.front()).string()) +
-                 " differs only in case, and " + std::string(p.profile->engines) + " compare those names exactly";
+      message += "; " + Quoted(view->Entry(near.front()).path) + " in " +
+                 Quoted(view->Location(near.front()).string()) + " differs only in case, and " +
+                 std::string(p.profile->engines) + " compare those names exactly";
     return Failed(message);
   }
   if (voice.json) return JsonWhich(out, *p.profile, *view, path, copies), Outcome{};
@@ -170,12 +172,14 @@ Outcome RunCheckEngine(const std::vector<std::string>& args, std::ostream& out, 
   };
   auto report = [&](CGameView& view) {
     for (const GameSource& s : view.Sources()) {
-      Warn(voice.Notices(err), "read " + Quoted(s.path.string()) + ": " + std::to_string(s.listing.entries.size()) + " files");
+      Warn(voice.Notices(err),
+           "read " + Quoted(s.path.string()) + ": " + std::to_string(s.listing.entries.size()) + " files");
       files += s.listing.entries.size();
       if (s.kind == SourceKind::Archive) checkStructure(s.path);
     }
     for (const std::string& u : view.Unreadable()) problems.push_back({{}, {}, "cannot read " + u, {}, {}});
-    for (const EngineProblem& e : CheckForEngine(view)) problems.push_back({e.file, e.entry, e.message, e.engine, e.rule});
+    for (const EngineProblem& e : CheckForEngine(view))
+      problems.push_back({e.file, e.entry, e.message, e.engine, e.rule});
   };
   for (const std::string& a : archives) {
     CGameView view = CGameView::LoadArchive(*p.profile, a);
@@ -188,8 +192,7 @@ Outcome RunCheckEngine(const std::vector<std::string>& args, std::ostream& out, 
     if (!view) return failure;
     report(*view);
   }
-  if (voice.json)
-    JsonCheckEngine(out, *p.profile, files, problems);
+  if (voice.json) JsonCheckEngine(out, *p.profile, files, problems);
   else
     for (const CheckRecord& r : problems) out << CheckRecordLine(r) << '\n';
   if (problems.empty()) {
@@ -202,8 +205,7 @@ Outcome RunCheckEngine(const std::vector<std::string>& args, std::ostream& out, 
 Outcome RunDiff(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const Voice& voice) {
   if (args.size() != 2) return BadUsage("diff takes two archives or folders, A and B");
   const DiffResult result = DiffArchives(args[0], args[1]);
-  if (voice.json)
-    JsonDiff(out, args[0], args[1], result);
+  if (voice.json) JsonDiff(out, args[0], args[1], result);
   else
     for (const DiffLine& l : result.lines) out << l.mark << ' ' << Escaped(l.path) << '\n';
   for (const std::string& w : result.warnings) Warn(voice.Warnings(err), w);
@@ -236,8 +238,9 @@ Outcome RunFind(const std::vector<std::string>& args, std::ostream& out, std::os
       errors);
   if (voice.json) JsonFind(out, args.back(), matches);
   for (const std::string& e : errors) Warn(err, e);
-  if (!errors.empty()) return Failed(std::to_string(errors.size()) + " archive" + (errors.size() == 1 ? "" : "s") +
-                                     " or folder" + (errors.size() == 1 ? "" : "s") + " could not be searched");
+  if (!errors.empty())
+    return Failed(std::to_string(errors.size()) + " archive" + (errors.size() == 1 ? "" : "s") + " or folder" +
+                  (errors.size() == 1 ? "" : "s") + " could not be searched");
   return hits ? Outcome{} : Outcome{1, ""};
 }
 

@@ -15,7 +15,8 @@ namespace tarn::cli {
 // to err as "tarn-pak: ...", and the last word to the caller in the Outcome. voice says whether
 // out gets text or JSON, and which messages err gets.
 Outcome RunWhich(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const Voice& voice = {});
-Outcome RunListGame(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const Voice& voice = {});
+Outcome RunListGame(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                    const Voice& voice = {});
 Outcome RunCheckEngine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                        const Voice& voice = {});
 Outcome RunDiff(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const Voice& voice = {});

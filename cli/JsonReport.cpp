@@ -159,8 +159,11 @@ void JsonCheckEngine(std::ostream& out, const EngineProfile& profile, std::size_
     Json p = Json::object();
     // Only the facts a record has: a folder that could not be read names no file, and a fault
     // of an archive's own structure follows no engine's rule.
-    for (const auto& [key, value] :
-         {std::pair{"file", &r.file}, {"entry", &r.entry}, {"message", &r.message}, {"engine", &r.engine}, {"rule", &r.rule}})
+    for (const auto& [key, value] : {std::pair{"file", &r.file},
+                                     {"entry", &r.entry},
+                                     {"message", &r.message},
+                                     {"engine", &r.engine},
+                                     {"rule", &r.rule}})
       if (!value->empty()) p[key] = *value;
     list.push_back(std::move(p));
   }
@@ -190,7 +193,8 @@ void JsonDiff(std::ostream& out, const std::string& a, const std::string& b, con
   Print(out, doc);
 }
 
-void JsonFind(std::ostream& out, const std::string& pattern, const std::vector<std::pair<fs::path, std::string>>& matches) {
+void JsonFind(std::ostream& out, const std::string& pattern,
+              const std::vector<std::pair<fs::path, std::string>>& matches) {
   Json doc = Document("find");
   doc["pattern"] = pattern;
   Json& list = doc["matches"] = Json::array();

@@ -25,18 +25,18 @@ const Library* Load(const char* soname, Resolve resolve) {
 
 }  // namespace
 
-#define TARN_CODEC_RESOLVE(name)                                                      \
+#define TARN_CODEC_RESOLVE(name)                                                   \
   library.name = reinterpret_cast<decltype(library.name)>(::dlsym(handle, #name)); \
   if (!library.name) return false;
 
-#define TARN_CODEC_LIBRARY(Function, Library, FUNCTIONS, soname, needs)                            \
-  const Library* Function(std::string* why) {                                                     \
+#define TARN_CODEC_LIBRARY(Function, Library, FUNCTIONS, soname, needs)                             \
+  const Library* Function(std::string* why) {                                                       \
     static const Library* const loaded = Load<Library>(soname, [](void* handle, Library& library) { \
-      FUNCTIONS(TARN_CODEC_RESOLVE)                                                                \
-      return true;                                                                                 \
-    });                                                                                            \
-    if (!loaded && why) *why = needs " (" soname "), which cannot be loaded";                     \
-    return loaded;                                                                                 \
+      FUNCTIONS(TARN_CODEC_RESOLVE)                                                                 \
+      return true;                                                                                  \
+    });                                                                                             \
+    if (!loaded && why) *why = needs " (" soname "), which cannot be loaded";                       \
+    return loaded;                                                                                  \
   }
 
 TARN_CODEC_LIBRARY(Png, PngLibrary, TARN_PNG_FUNCTIONS, TARN_LIBPNG_SONAME, "PNG pictures need libpng")

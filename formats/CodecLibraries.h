@@ -22,7 +22,7 @@ namespace tarn::codecs {
 // The simplified reading API for decoding, and the full writing API for tarn-pak's PNG files.
 // png_jmpbuf is a macro over png_set_longjmp_fn: call Png()->png_set_longjmp_fn(png, longjmp,
 // sizeof(jmp_buf)) for it.
-#define TARN_PNG_FUNCTIONS(X)        \
+#define TARN_PNG_FUNCTIONS(X)         \
   X(png_image_begin_read_from_memory) \
   X(png_image_finish_read)            \
   X(png_image_free)                   \

@@ -10,7 +10,8 @@ namespace tarn {
 InfoLines DescribePictures(const PictureSet& pictures) {
   InfoLines lines = {{"kind", "picture"}, {"frames", std::to_string(pictures.pictures.size())}};
   for (const Picture& p : pictures.pictures)
-    lines.emplace_back("frame", std::to_string(p.width) + "x" + std::to_string(p.height) + (p.IsTrueColor() ? " (24-bit)" : ""));
+    lines.emplace_back("frame",
+                       std::to_string(p.width) + "x" + std::to_string(p.height) + (p.IsTrueColor() ? " (24-bit)" : ""));
   return lines;
 }
 
@@ -21,13 +22,16 @@ InfoLines DescribeModel(const ModelData& model) {
                      {"triangles", std::to_string(model.triangles.size())},
                      {"vertices", std::to_string(std::max(model.vertexCount, 0))},
                      {"frames", std::to_string(model.FrameCount())}};
-  for (const auto& anim : model.animations) lines.emplace_back("animation", Escaped(anim.name) + " " + std::to_string(anim.frames.size()));
+  for (const auto& anim : model.animations)
+    lines.emplace_back("animation", Escaped(anim.name) + " " + std::to_string(anim.frames.size()));
   return lines;
 }
 
 bool DescribeEntry(CPackObject& entry, InfoLines& lines, std::string* error) {
   if (entry.IsDirectory()) {
-    lines = {{"kind", "directory"}, {"entries", std::to_string(entry.ChildCount())}, {"files", std::to_string(entry.CountFiles())}};
+    lines = {{"kind", "directory"},
+             {"entries", std::to_string(entry.ChildCount())},
+             {"files", std::to_string(entry.CountFiles())}};
     return true;
   }
   if (IsModelType(TypeOf(entry.Name(), false))) {

@@ -41,7 +41,8 @@ PictureKind PictureKindOf(const std::string& name, bool skin) {
   if (EndsWith(n, ".wal")) return PictureKind::Wal;
   if (EndsWith(n, ".pal")) return PictureKind::Palette;
   // The reader is chosen by the last character alone: "2" is the Quake II format.
-  if (EndsWith(n, ".spr") || EndsWith(n, ".sp2")) return n.back() == '2' ? PictureKind::Quake2Sprite : PictureKind::QuakeSprite;
+  if (EndsWith(n, ".spr") || EndsWith(n, ".sp2"))
+    return n.back() == '2' ? PictureKind::Quake2Sprite : PictureKind::QuakeSprite;
   return PictureKind::None;
 }
 
@@ -93,7 +94,8 @@ EntryPictures LoadEntryPictures(CPackObject& entry, bool skin) {
       LoadPalette(kQuakePaletteId, pal);
       // The font is known by its name; should a lump of that name be a texture, it shows as one.
       std::string name;
-      if ((kind == PictureKind::Conchars && DecodeConchars(bytes, p)) || DecodeMip(bytes, p, pal, nullptr, &name, &why)) {
+      if ((kind == PictureKind::Conchars && DecodeConchars(bytes, p)) ||
+          DecodeMip(bytes, p, pal, nullptr, &name, &why)) {
         result.set.pictures.push_back(std::move(p));
         result.set.palettes.push_back(pal);
         // A texture whose name begins with "{" is see-through where it holds index 255.
@@ -112,7 +114,8 @@ EntryPictures LoadEntryPictures(CPackObject& entry, bool skin) {
       constexpr int kSide = 128, kSquare = 8;
       std::vector<std::uint8_t> indices(kSide * kSide);
       for (int y = 0; y < kSide; ++y)
-        for (int x = 0; x < kSide; ++x) indices[y * kSide + x] = static_cast<std::uint8_t>(y / kSquare * 16 + x / kSquare);
+        for (int x = 0; x < kSide; ++x)
+          indices[y * kSide + x] = static_cast<std::uint8_t>(y / kSquare * 16 + x / kSquare);
       Picture p;
       if (BuildPicture(kSide, kSide, indices, p)) {
         result.set.pictures.push_back(std::move(p));
@@ -157,8 +160,7 @@ EntryPictures LoadEntryPictures(CPackObject& entry, bool skin) {
       }
       break;
     }
-    case PictureKind::None:
-      break;
+    case PictureKind::None: break;
   }
   if (result.set.pictures.empty()) {
     result.set.palettes.clear();

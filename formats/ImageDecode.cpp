@@ -38,7 +38,8 @@ bool DecodePng(std::span<const std::uint8_t> bytes, RgbaImage& out, std::string*
   // The header's size, read first so that the refusal names it.
   if (bytes.size() >= 24 && std::memcmp(bytes.data() + 12, "IHDR", 4) == 0) {
     auto be32 = [&](std::size_t at) {
-      return std::int64_t{bytes[at]} << 24 | std::int64_t{bytes[at + 1]} << 16 | std::int64_t{bytes[at + 2]} << 8 | bytes[at + 3];
+      return std::int64_t{bytes[at]} << 24 | std::int64_t{bytes[at + 1]} << 16 | std::int64_t{bytes[at + 2]} << 8 |
+             bytes[at + 3];
     };
     if (!CheckSize(be32(16), be32(20), error)) return false;
   }
@@ -130,7 +131,8 @@ bool DecodeWithStb(std::span<const std::uint8_t> bytes, const char* kind, RgbaIm
     return Fail(error, std::string("not a readable ") + kind + " picture: " + stb->stbi_failure_reason());
   // A BMP stored top row first reports its height negative here.
   if (!CheckSize(std::abs(std::int64_t{width}), std::abs(std::int64_t{height}), error)) return false;
-  if (CutShort(bytes, std::string_view(kind) == "BMP")) return Fail(error, std::string("the ") + kind + " file is cut short");
+  if (CutShort(bytes, std::string_view(kind) == "BMP"))
+    return Fail(error, std::string("the ") + kind + " file is cut short");
   std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
       stb->stbi_load_from_memory(bytes.data(), size, &width, &height, &channels, 4), stb->stbi_image_free);
   if (!pixels) return Fail(error, std::string("the ") + kind + " file is damaged: " + stb->stbi_failure_reason());
@@ -166,7 +168,8 @@ bool FromPicture(const Picture& p, const Palette& palette, bool transparent255, 
   return true;
 }
 
-bool DecodeGamePicture(std::span<const std::uint8_t> bytes, const std::string& ext, RgbaImage& out, std::string* error) {
+bool DecodeGamePicture(std::span<const std::uint8_t> bytes, const std::string& ext, RgbaImage& out,
+                       std::string* error) {
   Picture picture;
   Palette palette;
   if (ext == ".lmp") {
@@ -178,12 +181,14 @@ bool DecodeGamePicture(std::span<const std::uint8_t> bytes, const std::string& e
     if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > bytes.size() - 8)
       return Fail(error, "not a Quake picture: it is shorter than its size says");
     LoadPalette(kQuakePaletteId, palette);
-    ImageFromIndices(width, height, bytes.subspan(8, static_cast<std::size_t>(width) * static_cast<std::size_t>(height)),
-                     palette, true, out);
+    ImageFromIndices(width, height,
+                     bytes.subspan(8, static_cast<std::size_t>(width) * static_cast<std::size_t>(height)), palette,
+                     true, out);
     return true;
   }
   if (ext == ".wal") {
-    if (bytes.size() >= wal::kHeaderSize && !CheckHeaderSize(bytes, wal::kWidth, wal::kHeight, false, error)) return false;
+    if (bytes.size() >= wal::kHeaderSize && !CheckHeaderSize(bytes, wal::kWidth, wal::kHeight, false, error))
+      return false;
     if (!DecodeWal(bytes, picture, nullptr, error)) return false;
     if (!CheckSize(picture.width, picture.height, error)) return false;
     LoadPalette(kQuake2PaletteId, palette);

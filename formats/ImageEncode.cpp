@@ -42,10 +42,12 @@ std::vector<std::uint8_t> Packed(const Picture& p) {
   return out;
 }
 
-bool OptimalPalette(const RgbaImage& image, std::span<const std::uint8_t> transparent, Palette& out, std::string* error) {
+bool OptimalPalette(const RgbaImage& image, std::span<const std::uint8_t> transparent, Palette& out,
+                    std::string* error) {
   // Transparent pixels are left out of the palette; index 255 stays theirs.
   std::vector<std::uint8_t> pixels = image.rgba;
-  for (std::size_t i = 0; i < image.PixelCount(); ++i) pixels[4 * i + 3] = transparent.empty() || !transparent[i] ? 255 : 0;
+  for (std::size_t i = 0; i < image.PixelCount(); ++i)
+    pixels[4 * i + 3] = transparent.empty() || !transparent[i] ? 255 : 0;
   const codecs::ImageQuantLibrary* liq = codecs::ImageQuant(error);
   if (!liq) return false;
   std::unique_ptr<liq_attr, void (*)(liq_attr*)> attr(liq->liq_attr_create(), liq->liq_attr_destroy);
@@ -73,13 +75,9 @@ bool ChoosePalette(OutputKind kind, const EncodeOptions& o, Palette& out, std::s
   switch (o.paletteChoice) {
     case PaletteChoice::Default:
       return LoadPalette(kind == OutputKind::Lmp || kind == OutputKind::Mip ? kQuakePaletteId : kQuake2PaletteId, out);
-    case PaletteChoice::Quake:
-      return LoadPalette(kQuakePaletteId, out);
-    case PaletteChoice::Quake2:
-      return LoadPalette(kQuake2PaletteId, out);
-    case PaletteChoice::Given:
-      out = o.palette;
-      return true;
+    case PaletteChoice::Quake: return LoadPalette(kQuakePaletteId, out);
+    case PaletteChoice::Quake2: return LoadPalette(kQuake2PaletteId, out);
+    case PaletteChoice::Given: out = o.palette; return true;
     case PaletteChoice::Optimal:
       if (kind == OutputKind::Pcx) return true;  // made from the picture later
       *error = "an optimal palette can only be stored in a .pcx file; the game reads the others in its own palette";
@@ -92,7 +90,8 @@ bool ChoosePalette(OutputKind kind, const EncodeOptions& o, Palette& out, std::s
 bool SamePalette(const RgbaImage& image, const Palette& palette) {
   if (!image.HasIndices() || image.paletteSize <= 0) return false;
   for (int i = 0; i < image.paletteSize; ++i)
-    if (!(image.palette.colors[static_cast<std::size_t>(i)] == palette.colors[static_cast<std::size_t>(i)])) return false;
+    if (!(image.palette.colors[static_cast<std::size_t>(i)] == palette.colors[static_cast<std::size_t>(i)]))
+      return false;
   for (std::uint8_t v : image.indices)
     if (v >= image.paletteSize) return false;
   return true;
@@ -144,7 +143,8 @@ const char* ExtensionOf(OutputKind kind) {
   return "";
 }
 
-std::array<Picture, 3> MakeMipLevels(const RgbaImage& level0, bool transparent, PaletteMatcher& matcher, Dither dither) {
+std::array<Picture, 3> MakeMipLevels(const RgbaImage& level0, bool transparent, PaletteMatcher& matcher,
+                                     Dither dither) {
   std::array<Picture, 3> levels;
   // Sums over each pixel's square of full-size pixels, carried from level to level unrounded, so
   // that every level is the exact average of its square: red, green, blue (of the pixels that
@@ -185,9 +185,11 @@ std::array<Picture, 3> MakeMipLevels(const RgbaImage& level0, bool transparent, 
         // transparent pixels does not bleed in.
         if (transparent) {
           const std::uint32_t count = sum[3];
-          for (std::size_t c = 0; c < 3; ++c) rgba[4 * d + c] = count ? static_cast<std::uint8_t>((sum[c] + count / 2) / count) : 0;
+          for (std::size_t c = 0; c < 3; ++c)
+            rgba[4 * d + c] = count ? static_cast<std::uint8_t>((sum[c] + count / 2) / count) : 0;
         } else {
-          for (std::size_t c = 0; c < 3; ++c) rgba[4 * d + c] = static_cast<std::uint8_t>((sum[c] + covered / 2) >> shift);
+          for (std::size_t c = 0; c < 3; ++c)
+            rgba[4 * d + c] = static_cast<std::uint8_t>((sum[c] + covered / 2) >> shift);
         }
         rgba[4 * d + 3] = 255;
         // Transparent where fewer than half of its pixels are there.
@@ -306,7 +308,8 @@ EncodeResult EncodeImage(const RgbaImage& source, OutputKind kind, const EncodeO
       const std::uint8_t v = source.indices[i];
       const std::uint8_t* p = source.Pixel(i);
       if (!mask.empty() && mask[i]) indices[i] = kTransparentIndex;
-      else if (o.fullbright == Fullbright::Never && matcher.IsFullbright(v)) indices[i] = matcher.Match(p[0], p[1], p[2]);
+      else if (o.fullbright == Fullbright::Never && matcher.IsFullbright(v))
+        indices[i] = matcher.Match(p[0], p[1], p[2]);
       else indices[i] = v;
     }
   } else {
@@ -322,16 +325,15 @@ EncodeResult EncodeImage(const RgbaImage& source, OutputKind kind, const EncodeO
       w.Bytes(indices.data(), n);
       result.wadType = wadtype::kPicture;
       break;
-    case OutputKind::Pcx:
-      result.bytes = BuildPcx(result.picture, palette);
-      break;
+    case OutputKind::Pcx: result.bytes = BuildPcx(result.picture, palette); break;
     case OutputKind::Mip:
     case OutputKind::Wal: {
       const auto mips = MakeMipLevels(*image, transparentKind, matcher, o.dither);
       const bool mip = kind == OutputKind::Mip;
       PutName(w, o.name, mip ? miptex::kNameSize : walfile::kNameSize);
       w.I32(width), w.I32(height);
-      std::uint32_t at = mip ? static_cast<std::uint32_t>(miptex::kHeaderSize) : static_cast<std::uint32_t>(wal::kHeaderSize);
+      std::uint32_t at =
+          mip ? static_cast<std::uint32_t>(miptex::kHeaderSize) : static_cast<std::uint32_t>(wal::kHeaderSize);
       w.U32(at);
       at += static_cast<std::uint32_t>(n);
       for (const Picture& m : mips) {
@@ -369,7 +371,8 @@ bool PreviewEncoded(const RgbaImage& image, OutputKind kind, const EncodeOptions
     if (error) *error = r.error;
     return false;
   }
-  ImageFromIndices(r.picture.width, r.picture.height, Packed(r.picture), r.palette, IsTransparentKind(kind, o.name), out);
+  ImageFromIndices(r.picture.width, r.picture.height, Packed(r.picture), r.palette, IsTransparentKind(kind, o.name),
+                   out);
   return true;
 }
 

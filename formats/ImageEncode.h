@@ -58,8 +58,8 @@ inline constexpr std::uint8_t kMiptex = 'D';
 
 struct EncodeResult {
   bool ok = false;
-  std::string error;                // one line, when !ok
-  std::vector<std::uint8_t> bytes;  // the file, or the WAD lump
+  std::string error;                      // one line, when !ok
+  std::vector<std::uint8_t> bytes;        // the file, or the WAD lump
   std::uint8_t wadType = wadtype::kNone;  // the type a WAD2 stores these bytes as; kNone: not a WAD lump
   // The full-size level as indices, and the palette they index (the encoded look).
   Picture picture;

@@ -116,7 +116,9 @@ int AddMapTextures(const MapTextures& map, std::vector<WadLump>& lumps) {
   return added;
 }
 
-std::vector<std::uint8_t> BuildWad2(const std::vector<WadLump>& lumps) { return BuildWad(ContainerFormat::Wad2, lumps); }
+std::vector<std::uint8_t> BuildWad2(const std::vector<WadLump>& lumps) {
+  return BuildWad(ContainerFormat::Wad2, lumps);
+}
 
 bool WriteWad2File(const std::filesystem::path& path, const std::vector<WadLump>& lumps, std::string* error,
                    const SaveConsent& consent) {
@@ -127,11 +129,11 @@ bool WriteWad2File(const std::filesystem::path& path, const std::vector<WadLump>
   if (out.Begin(path, options) && out.Write(bytes.data(), bytes.size()) && out.Commit()) return true;
   const SaveFailure& f = out.Failure();
   if (error) {
-    if (f.stage == SaveStage::Refused)
-      *error = f.reason;
+    if (f.stage == SaveStage::Refused) *error = f.reason;
     else
       *error = (f.stage == SaveStage::Create ? "Unable to open file " + path.string() + " for output"
-                                             : "Unable to write " + path.string()) + ": " + f.reason;
+                                             : "Unable to write " + path.string()) +
+               ": " + f.reason;
   }
   return false;
 }

@@ -112,10 +112,8 @@ std::vector<CPackObject*> CArchiveModelHost::ArchiveSkins() const {
     CPackObject* dir = stack.back();
     stack.pop_back();
     for (CPackObject* c : dir->Children()) {
-      if (c->IsDirectory())
-        stack.push_back(c);
-      else if (IsPcxFile(c))
-        found.push_back(c);
+      if (c->IsDirectory()) stack.push_back(c);
+      else if (IsPcxFile(c)) found.push_back(c);
     }
   }
   const CPackObject* own = m_model.Parent();
@@ -288,7 +286,8 @@ bool LoadMd2(std::span<const std::uint8_t> bytes, ModelData& model, CModelHost& 
     // No section can hold more records than the file has bytes for.
     const std::uint64_t size = bytes.size();
     Require(static_cast<std::uint64_t>(skinCount) * md2::kSkinNameSize <= size &&
-                static_cast<std::uint64_t>(frameCount) * 40 <= size && static_cast<std::uint64_t>(triangleCount) * 12 <= size &&
+                static_cast<std::uint64_t>(frameCount) * 40 <= size &&
+                static_cast<std::uint64_t>(triangleCount) * 12 <= size &&
                 static_cast<std::uint64_t>(texCoordCount) * 4 <= size,
             "counts larger than the file");
     host.Progress("Initialing model", "Reading header info", frameCount + skinCount + 2);
@@ -450,8 +449,8 @@ std::vector<FrameCorner> BuildFrameGeometry(const ModelData& model, int animatio
       std::int32_t s = tc.s;
       if (model.format == ModelData::kMdl && tc.onseam != 0 && t.facesFront == 0) s += skin.width / 2;
       const ModelVertex& p = f.vertices[static_cast<std::size_t>(v)];
-      out.push_back({p.x, p.y, p.z, static_cast<double>(s) / skin.paddedWidth,
-                     static_cast<double>(tc.t) / skin.paddedHeight});
+      out.push_back(
+          {p.x, p.y, p.z, static_cast<double>(s) / skin.paddedWidth, static_cast<double>(tc.t) / skin.paddedHeight});
     }
   }
   return out;

@@ -168,7 +168,9 @@ std::uint8_t PaletteMatcher::Nearest(std::uint8_t r, std::uint8_t g, std::uint8_
   std::uint16_t& slot = m_answers[key];
   if (slot != 0xFFFF) return static_cast<std::uint8_t>(slot);
   // Every colour of the block gets the answer for the block's centre.
-  const auto centre = [](std::uint8_t c) { return static_cast<std::uint8_t>((c & ~((1 << kDrop) - 1)) | ((1 << kDrop) >> 1)); };
+  const auto centre = [](std::uint8_t c) {
+    return static_cast<std::uint8_t>((c & ~((1 << kDrop) - 1)) | ((1 << kDrop) >> 1));
+  };
   slot = Search(centre(r), centre(g), centre(b));
   return static_cast<std::uint8_t>(slot);
 }

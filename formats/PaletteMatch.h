@@ -1,6 +1,6 @@
 // Bringing true colour into a game's 256-colour palette: exact colours first, then the nearest
-// colour by CIEDE2000 among the nearest by CIE L*a*b* distance, with the games' rules for glowing (fullbright) colours and the
-// transparent index, and optional dithering.
+// colour by CIEDE2000 among the nearest by CIE L*a*b* distance, with the games' rules for glowing (fullbright) colours
+// and the transparent index, and optional dithering.
 #pragma once
 
 #include <array>
@@ -73,7 +73,7 @@ class PaletteMatcher {
   Palette m_palette;
   MatchRules m_rules;
   std::array<Lab, 256> m_lab{};
-  std::vector<std::uint8_t> m_candidates;  // the indices Nearest may give, preferred first
+  std::vector<std::uint8_t> m_candidates;        // the indices Nearest may give, preferred first
   std::vector<float> m_candL, m_candA, m_candB;  // their L*a*b*, apart for vectorised distances
   // Exact colours: open addressing on the 24-bit colour; value = index + 1, 0 = empty.
   std::array<std::uint32_t, 1024> m_exactKeys{};

@@ -47,7 +47,8 @@ namespace {
 
 // Run-length decoding into out until it is full or the data end at `end`. Runs never pass the
 // end of out; what the data do not reach stays zero.
-void DecodePcxRuns(std::span<const std::uint8_t> bytes, std::size_t in, std::size_t end, std::vector<std::uint8_t>& out) {
+void DecodePcxRuns(std::span<const std::uint8_t> bytes, std::size_t in, std::size_t end,
+                   std::vector<std::uint8_t>& out) {
   std::size_t at = 0;
   while (at < out.size() && in < end) {
     std::uint8_t b = bytes[in++];
@@ -84,10 +85,12 @@ bool DecodePcx(std::span<const std::uint8_t> bytes, Picture& picture, Palette& p
   if (bitsPerPixel != 8 || (planes != 1 && planes != 3)) {
     if (error)
       *error = "the PCX picture has " + Plural(bitsPerPixel, "bit", "bits") + " per pixel in " +
-               Plural(planes, "plane", "planes") + "; only 256-colour (8 bits, 1 plane) and 24-bit (8 bits, 3 planes) PCX pictures can be shown";
+               Plural(planes, "plane", "planes") +
+               "; only 256-colour (8 bits, 1 plane) and 24-bit (8 bits, 3 planes) PCX pictures can be shown";
     return false;
   }
-  if (!trueColor && bytes.size() < pcx::kHeaderSize + pcx::kPaletteSize) return Fail(error, "too short for a PCX picture");
+  if (!trueColor && bytes.size() < pcx::kHeaderSize + pcx::kPaletteSize)
+    return Fail(error, "too short for a PCX picture");
   if (width <= 0 || height <= 0) return Fail(error, "the PCX picture has no pixels");
 
   // Encoders pad each plane's scan line to an even length; the padding is decoded and dropped
@@ -100,7 +103,8 @@ bool DecodePcx(std::span<const std::uint8_t> bytes, Picture& picture, Palette& p
     line = bytesPerLine;
   }
   const std::size_t decodedSize = line * static_cast<std::size_t>(planes) * static_cast<std::size_t>(height);
-  if (decodedSize / pcx::kMaxPixelsPerByte > bytes.size()) return Fail(error, "the PCX picture is larger than its data");
+  if (decodedSize / pcx::kMaxPixelsPerByte > bytes.size())
+    return Fail(error, "the PCX picture is larger than its data");
 
   std::vector<std::uint8_t> decoded(decodedSize, 0);
   if (trueColor) {
@@ -177,8 +181,10 @@ bool DecodeMip(std::span<const std::uint8_t> bytes, Picture& picture, Palette& p
   if (!BuildPicture(width, height, bytes.subspan(offsets[0], static_cast<std::size_t>(pixels)), picture))
     return Fail(error, "the mip texture's pixels lie outside it");
   // Half-Life's palette follows the smallest level, an eighth of the size each way.
-  const std::uint64_t smallest = static_cast<std::uint64_t>(offsets[3]) + static_cast<std::uint64_t>(width >> 3) * static_cast<std::uint64_t>(height >> 3);
-  if (offsets[3] != 0 && smallest <= bytes.size() && ReadTrailingPalette(bytes, static_cast<std::size_t>(smallest), palette) && ownPalette)
+  const std::uint64_t smallest = static_cast<std::uint64_t>(offsets[3]) +
+                                 static_cast<std::uint64_t>(width >> 3) * static_cast<std::uint64_t>(height >> 3);
+  if (offsets[3] != 0 && smallest <= bytes.size() &&
+      ReadTrailingPalette(bytes, static_cast<std::size_t>(smallest), palette) && ownPalette)
     *ownPalette = true;
   if (name) *name = std::move(texName);
   return true;
@@ -201,7 +207,8 @@ bool DecodeWal(std::span<const std::uint8_t> bytes, Picture& picture, std::strin
   std::string next = r.FixedString(wal::kNextNameSize);
   if (width < 0 || height < 0) return Fail(error, "the WAL texture has a negative size");
   const std::uint64_t pixels = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
-  if (offset > bytes.size() || pixels > bytes.size() - offset) return Fail(error, "the WAL texture's pixels lie outside it");
+  if (offset > bytes.size() || pixels > bytes.size() - offset)
+    return Fail(error, "the WAL texture's pixels lie outside it");
   if (!BuildPicture(width, height, bytes.subspan(offset, static_cast<std::size_t>(pixels)), picture))
     return Fail(error, "the WAL texture's pixels lie outside it");
   if (nextFrame) *nextFrame = std::move(next);

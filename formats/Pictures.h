@@ -80,7 +80,8 @@ inline constexpr std::size_t kHeaderSize = 100;
 inline constexpr std::size_t kWidth = 32, kHeight = 36, kMip0 = 40, kNextName = 56, kNextNameSize = 32;
 }  // namespace wal
 // A Quake II texture's full-size picture; nextFrame receives the name of the animation's next frame.
-bool DecodeWal(std::span<const std::uint8_t> bytes, Picture& picture, std::string* nextFrame, std::string* error = nullptr);
+bool DecodeWal(std::span<const std::uint8_t> bytes, Picture& picture, std::string* nextFrame,
+               std::string* error = nullptr);
 
 namespace mdlskin {
 inline constexpr std::size_t kHeaderSize = 84;

@@ -64,7 +64,7 @@ void ReadWave(ByteReader r, SoundInfo& out) {
   Require(out.channels > 0 && out.rate > 0 && blockAlign > 0, "the wave's format chunk is damaged");
   if (!out.loopStart && cue) out.loopStart = cue;
   out.frames = dataBytes / static_cast<std::uint64_t>(blockAlign);
-  out.format = tag == 1 ? "Wave, PCM " + std::to_string(bits) + "-bit"
+  out.format = tag == 1   ? "Wave, PCM " + std::to_string(bits) + "-bit"
                : tag == 3 ? "Wave, floating point " + std::to_string(bits) + "-bit"
                           : "Wave, coding " + std::to_string(tag);
 }
@@ -117,7 +117,8 @@ void ReadFlac(std::span<const std::uint8_t> b, SoundInfo& out) {
   out.container = SoundInfo::Container::Flac;
   Require(b.size() >= 8 + 34 && (b[4] & 0x7F) == 0, "the FLAC stream does not begin with its stream information");
   const std::uint8_t* s = b.data() + 8;
-  out.rate = static_cast<int>(static_cast<std::uint32_t>(s[10]) << 12 | static_cast<std::uint32_t>(s[11]) << 4 | s[12] >> 4);
+  out.rate =
+      static_cast<int>(static_cast<std::uint32_t>(s[10]) << 12 | static_cast<std::uint32_t>(s[11]) << 4 | s[12] >> 4);
   out.channels = ((s[12] >> 1) & 7) + 1;
   const int bits = ((s[12] & 1) << 4 | s[13] >> 4) + 1;
   out.frames = static_cast<std::uint64_t>(s[13] & 0x0F) << 32 | Be32(s + 14);
@@ -132,17 +133,17 @@ void ReadMp3(std::span<const std::uint8_t> b, SoundInfo& out) {
   std::size_t at = 0;
   if (Starts(b, 0, "ID3") && b.size() >= 10) {
     // The tag's size is four 7-bit bytes, the header (and a footer, when flagged) not counted.
-    at = 10 + (static_cast<std::size_t>(b[6] & 0x7F) << 21 | static_cast<std::size_t>(b[7] & 0x7F) << 14 |
-               static_cast<std::size_t>(b[8] & 0x7F) << 7 | (b[9] & 0x7F)) +
+    at = 10 +
+         (static_cast<std::size_t>(b[6] & 0x7F) << 21 | static_cast<std::size_t>(b[7] & 0x7F) << 14 |
+          static_cast<std::size_t>(b[8] & 0x7F) << 7 | (b[9] & 0x7F)) +
          (b[5] & 0x10 ? 10 : 0);
   }
-  static const int kBitrates[2][3][16] = {
-      {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
-       {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
-       {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}},
-      {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
-       {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
-       {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}}};
+  static const int kBitrates[2][3][16] = {{{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
+                                           {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
+                                           {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}},
+                                          {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
+                                           {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
+                                           {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}}};
   static const int kRates[3] = {44100, 48000, 32000};
   // The first frame header within the first 64 KiB after any tag.
   for (const std::size_t end = std::min(b.size(), at + (1 << 16)); at + 4 <= end; ++at) {
@@ -156,8 +157,15 @@ void ReadMp3(std::span<const std::uint8_t> b, SoundInfo& out) {
     out.rate = kRates[rateIndex] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
     out.channels = (b[at + 3] >> 6) == 3 ? 1 : 2;
     const int samplesPerFrame = layer == 1 ? 384 : layer == 2 || mpeg1 ? 1152 : 576;
-    out.format = std::string("MP3 (MPEG-") + (mpeg1 ? "1" : version == 2 ? "2" : "2.5") + " Layer " +
-                 (layer == 1 ? "I" : layer == 2 ? "II" : "III") + ", " + std::to_string(kbps) + " kbit/s)";
+    out.format = std::string("MP3 (MPEG-") +
+                 (mpeg1          ? "1"
+                  : version == 2 ? "2"
+                                 : "2.5") +
+                 " Layer " +
+                 (layer == 1   ? "I"
+                  : layer == 2 ? "II"
+                               : "III") +
+                 ", " + std::to_string(kbps) + " kbit/s)";
     // A variable bit rate file counts its frames in a Xing (or Info) header, or a VBRI one.
     const std::size_t side = mpeg1 ? (out.channels == 1 ? 17 : 32) : (out.channels == 1 ? 9 : 17);
     const std::size_t xing = at + 4 + side;
@@ -178,16 +186,12 @@ void ReadMp3(std::span<const std::uint8_t> b, SoundInfo& out) {
 bool ReadSoundInfo(std::span<const std::uint8_t> bytes, SoundInfo& out, std::string* error) {
   out = SoundInfo{};
   try {
-    if (Starts(bytes, 0, "RIFF") && Starts(bytes, 8, "WAVE"))
-      ReadWave(ByteReader(bytes), out);
-    else if (Starts(bytes, 0, "OggS"))
-      ReadOgg(bytes, out);
-    else if (Starts(bytes, 0, "fLaC"))
-      ReadFlac(bytes, out);
+    if (Starts(bytes, 0, "RIFF") && Starts(bytes, 8, "WAVE")) ReadWave(ByteReader(bytes), out);
+    else if (Starts(bytes, 0, "OggS")) ReadOgg(bytes, out);
+    else if (Starts(bytes, 0, "fLaC")) ReadFlac(bytes, out);
     else if (Starts(bytes, 0, "ID3") || (bytes.size() >= 2 && bytes[0] == 0xFF && (bytes[1] & 0xE0) == 0xE0))
       ReadMp3(bytes, out);
-    else
-      throw ParseError("not a sound Tarn knows (wave, Ogg, MP3 or FLAC)");
+    else throw ParseError("not a sound Tarn knows (wave, Ogg, MP3 or FLAC)");
     return true;
   } catch (const ParseError& e) {
     out = SoundInfo{};

@@ -15,8 +15,8 @@ struct SoundInfo {
   Container container = Container::Wave;
   std::string format;  // "Wave, PCM 16-bit", "Ogg Vorbis", "MP3 (MPEG-1 Layer III, 128 kbit/s)", "FLAC, 16-bit"
   int channels = 0;
-  int rate = 0;              // samples a second
-  std::uint64_t frames = 0;  // samples per channel; 0 when not known
+  int rate = 0;                                     // samples a second
+  std::uint64_t frames = 0;                         // samples per channel; 0 when not known
   std::optional<std::uint32_t> loopStart, loopEnd;  // in samples
   double Seconds() const { return rate > 0 ? static_cast<double>(frames) / rate : 0; }
 };

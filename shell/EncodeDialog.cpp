@@ -70,7 +70,8 @@ CEncodeDialog::CEncodeDialog(const QStringList& images, Mode mode, QWidget* pare
   m_format = new QComboBox(how);
   m_format->setObjectName("encodeFormat");
   if (mode == Mode::Import) {
-    const QString names = images.size() == 1 ? QFileInfo(images.front()).fileName() : QString("%1 pictures").arg(images.size());
+    const QString names =
+        images.size() == 1 ? QFileInfo(images.front()).fileName() : QString("%1 pictures").arg(images.size());
     m_keep = new QRadioButton("&Keep " + names + " as " + (images.size() == 1 ? "it is" : "they are"), how);
     m_keep->setObjectName("encodeKeep");
     m_convert = new QRadioButton("&Encode as", how);
@@ -140,19 +141,21 @@ CEncodeDialog::CEncodeDialog(const QStringList& images, Mode mode, QWidget* pare
   m_poll = new QTimer(this);
   m_poll->setInterval(20);
   connect(m_poll, &QTimer::timeout, this, &CEncodeDialog::Poll);
-  for (QComboBox* c : {m_format, m_dither, m_fullbright}) connect(c, &QComboBox::currentIndexChanged, this, &CEncodeDialog::Update);
+  for (QComboBox* c : {m_format, m_dither, m_fullbright})
+    connect(c, &QComboBox::currentIndexChanged, this, &CEncodeDialog::Update);
   connect(m_resize, &QCheckBox::toggled, this, &CEncodeDialog::Update);
   connect(m_picture, &QComboBox::currentIndexChanged, this, &CEncodeDialog::LoadImage);
   connect(m_palette, &QComboBox::currentIndexChanged, this, [this](int i) {
     if (i == 4) {
       // A palette file: 768 bytes of colours, a RIFF palette, or a PCX file's.
-      const QString path = QFileDialog::getOpenFileName(this, "Palette", QString(), "Palettes (*.lmp *.pal *.pcx);;All Files (*)");
+      const QString path =
+          QFileDialog::getOpenFileName(this, "Palette", QString(), "Palettes (*.lmp *.pal *.pcx);;All Files (*)");
       QFile f(path);
       const QByteArray bytes = !path.isEmpty() && f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
       std::string why;
-      if (bytes.isEmpty() ||
-          !LoadPaletteFile({reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<std::size_t>(bytes.size())},
-                           m_givenPalette, &why)) {
+      if (bytes.isEmpty() || !LoadPaletteFile({reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                               static_cast<std::size_t>(bytes.size())},
+                                              m_givenPalette, &why)) {
         const QSignalBlocker block(m_palette);
         m_palette->setCurrentIndex(0);
       }
@@ -195,8 +198,10 @@ EncodeOptions CEncodeDialog::Options() const {
                                            PaletteChoice::Optimal, PaletteChoice::Given};
   o.paletteChoice = palettes[std::clamp(m_palette->currentIndex(), 0, 4)];
   o.palette = m_givenPalette;
-  o.dither = m_dither->currentIndex() == 1 ? Dither::FloydSteinberg : m_dither->currentIndex() == 2 ? Dither::Ordered : Dither::None;
-  o.fullbright = m_fullbright->currentIndex() == 1 ? Fullbright::Allow
+  o.dither = m_dither->currentIndex() == 1   ? Dither::FloydSteinberg
+             : m_dither->currentIndex() == 2 ? Dither::Ordered
+                                             : Dither::None;
+  o.fullbright = m_fullbright->currentIndex() == 1   ? Fullbright::Allow
                  : m_fullbright->currentIndex() == 2 ? Fullbright::Never
                                                      : Fullbright::Auto;
   o.resize = m_resize->isChecked();
@@ -238,7 +243,9 @@ void CEncodeDialog::Update() {
   auto work = std::make_shared<Work>();
   m_work = work;
   EncodeOptions options = Options();
-  options.name = m_mode == Mode::Import ? TextureNameFor(S(QFileInfo(m_images.value(m_picture->currentIndex())).completeBaseName()), *kind) : "";
+  options.name = m_mode == Mode::Import
+                     ? TextureNameFor(S(QFileInfo(m_images.value(m_picture->currentIndex())).completeBaseName()), *kind)
+                     : "";
   QThreadPool::globalInstance()->start([work, image = m_image, kind = *kind, options] {
     work->ok = PreviewEncoded(image, kind, options, work->result, &work->error);
     work->done = true;

@@ -18,8 +18,8 @@ namespace tarn::shell {
 CGameFolderDialog::CGameFolderDialog(const GameFolderChoice& start, QWidget* parent) : QDialog(parent) {
   setObjectName("gameFolderDialog");
   setWindowTitle("Open Game Folder");
-  auto* intro = new QLabel("The base game first, then the mod: a folder lower in the list wins over those above it.",
-                           this);
+  auto* intro =
+      new QLabel("The base game first, then the mod: a folder lower in the list wins over those above it.", this);
   intro->setWordWrap(true);
   m_list = new QListWidget(this);
   m_list->setObjectName("gameFolderList");
@@ -47,8 +47,9 @@ CGameFolderDialog::CGameFolderDialog(const GameFolderChoice& start, QWidget* par
   for (const QString& n : names.split(", ", Qt::SkipEmptyParts)) {
     const EngineProfile* p = FindEngineProfile(n.toStdString());
     m_engine->addItem(n);
-    if (p) m_engine->setItemData(m_engine->count() - 1, QString::fromUtf8(p->engines.data(), p->engines.size()),
-                                 Qt::ToolTipRole);
+    if (p)
+      m_engine->setItemData(m_engine->count() - 1, QString::fromUtf8(p->engines.data(), p->engines.size()),
+                            Qt::ToolTipRole);
   }
   const int at = m_engine->findText(start.engine);
   m_engine->setCurrentIndex(at >= 0 ? at : 0);

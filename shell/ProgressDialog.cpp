@@ -44,7 +44,9 @@ void CProgressDialog::SetRange(int low, int high) {
   m_bar->setValue(low);
 }
 void CProgressDialog::SetPos(int pos) { m_bar->setValue(pos); }
-void CProgressDialog::Step() { m_bar->setValue(std::min(std::max(m_bar->value(), m_bar->minimum()) + 1, m_bar->maximum())); }
+void CProgressDialog::Step() {
+  m_bar->setValue(std::min(std::max(m_bar->value(), m_bar->minimum()) + 1, m_bar->maximum()));
+}
 void CProgressDialog::Finish() { m_bar->setValue(m_bar->maximum()); }
 int CProgressDialog::Pos() const { return m_bar->value(); }
 QString CProgressDialog::Status() const { return m_status->text(); }

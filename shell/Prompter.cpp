@@ -40,8 +40,7 @@ QString CPrompter::SaveFileName(QWidget* parent, const QString& title, const QSt
     const QStringList typed = dialog.selectedFiles();
     if (typed.isEmpty()) return;
     const QFileInfo file(typed.front());
-    if (!file.fileName().isEmpty() && !file.isDir())
-      dialog.selectFile(file.completeBaseName() + "." + m.captured(1));
+    if (!file.fileName().isEmpty() && !file.isDir()) dialog.selectFile(file.completeBaseName() + "." + m.captured(1));
   });
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().front();
@@ -65,9 +64,10 @@ std::optional<QString> CPrompter::NewName(QWidget* parent, const QString& curren
 }
 
 ConflictAnswer CPrompter::NameConflict(QWidget* parent, const QString& name, const QString& directory, bool more) {
-  QMessageBox box(QMessageBox::Question, "Paste",
-                  QString("\"%1\" already exists in %2.").arg(name, directory.isEmpty() ? "the root" : "\"" + directory + "\""),
-                  QMessageBox::NoButton, parent);
+  QMessageBox box(
+      QMessageBox::Question, "Paste",
+      QString("\"%1\" already exists in %2.").arg(name, directory.isEmpty() ? "the root" : "\"" + directory + "\""),
+      QMessageBox::NoButton, parent);
   box.setObjectName("conflictBox");
   QPushButton* replace = box.addButton("&Replace", QMessageBox::DestructiveRole);
   QPushButton* keep = box.addButton("&Keep Both", QMessageBox::AcceptRole);

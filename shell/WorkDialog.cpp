@@ -89,8 +89,7 @@ bool CWorkDialog::eventFilter(QObject* watched, QEvent* event) {
       event->ignore();
       return true;
     }
-    default:
-      break;
+    default: break;
   }
   return QDialog::eventFilter(watched, event);
 }

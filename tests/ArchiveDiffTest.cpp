@@ -60,19 +60,20 @@ TEST_F(ArchiveDiff, FindGoesThroughEveryArchiveAndLooseFileAndPastBrokenOnes) {
   WriteFile(dir / "q/mod/broken.pk3", "not a zip");
   WriteFile(dir / "q/mod/notes.txt", "n");
   std::vector<std::string> hits, errors;
-  FindEntries({dir / "q"}, "*maps/*.BSP",
-              [&](const fs::path& source, const std::string& path) {
-                hits.push_back(fs::relative(source, dir.path()).string() + " " + path);
-              },
-              errors);
+  FindEntries(
+      {dir / "q"}, "*maps/*.BSP",
+      [&](const fs::path& source, const std::string& path) {
+        hits.push_back(fs::relative(source, dir.path()).string() + " " + path);
+      },
+      errors);
   EXPECT_EQ(hits, (std::vector<std::string>{"q/id1/pak0.pak maps/e1m1.bsp", "q/mod/maps/loose.bsp mod/maps/loose.bsp",
                                             "q/mod/sub/extra.pak maps/Start.bsp"}));
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_NE(errors[0].find("broken.pk3"), std::string::npos);
   hits.clear();
   errors.clear();
-  FindEntries({dir / "q/id1/pak0.pak"}, "progs/*", [&](const fs::path&, const std::string& p) { hits.push_back(p); },
-              errors);
+  FindEntries(
+      {dir / "q/id1/pak0.pak"}, "progs/*", [&](const fs::path&, const std::string& p) { hits.push_back(p); }, errors);
   EXPECT_EQ(hits, std::vector<std::string>{"progs/a.mdl"});
   EXPECT_TRUE(IsSearchedArchive("x.WAD") && IsSearchedArchive("a.pk3") && !IsSearchedArchive("a.txt"));
 }
@@ -101,9 +102,10 @@ TEST_F(ArchiveDiff, FindInsideZipsAndWadsPastADamagedZip) {
   WriteFile(dir / "q/mod/tex.wad", BuildWad(ContainerFormat::Wad3, {{"Start", Bytes(40, 1), 'C'}}));
   WriteFile(dir / "q/mod/cut.pk3", ZipBuilder().Stored("maps/start.bsp", "x").Build(true));
   std::vector<std::string> hits, errors;
-  FindEntries({dir / "q"}, "*start*",
-              [&](const fs::path& source, const std::string& path) { hits.push_back(source.filename().string() + " " + path); },
-              errors);
+  FindEntries(
+      {dir / "q"}, "*start*",
+      [&](const fs::path& source, const std::string& path) { hits.push_back(source.filename().string() + " " + path); },
+      errors);
   EXPECT_EQ(hits, (std::vector<std::string>{"pak0.pk3 Maps/Start.bsp", "tex.wad Start.mip"}));
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_NE(errors[0].find("cut.pk3"), std::string::npos) << errors[0];

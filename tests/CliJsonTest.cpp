@@ -135,8 +135,10 @@ TEST_F(CliJson, GameFolderCommands) {
   EXPECT_EQ(none.rc, 1);
   EXPECT_EQ(none.doc["matches"], Json::array());
   Both found = Run({"find", P("id1"), "GFX/*"});
-  EXPECT_EQ(found.doc["matches"], Json::parse("[{\"source\":\"" + P("id1/pak0.pak") + "\",\"path\":\"gfx/a.lmp\"},"
-                                              "{\"source\":\"" + P("id1/pak1.pak") + "\",\"path\":\"gfx/a.lmp\"}]"));
+  EXPECT_EQ(found.doc["matches"], Json::parse("[{\"source\":\"" + P("id1/pak0.pak") +
+                                              "\",\"path\":\"gfx/a.lmp\"},"
+                                              "{\"source\":\"" +
+                                              P("id1/pak1.pak") + "\",\"path\":\"gfx/a.lmp\"}]"));
 }
 
 TEST_F(CliJson, OnlyCommandsWithADocumentTakeIt) {

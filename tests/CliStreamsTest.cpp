@@ -32,7 +32,8 @@ TEST_F(CliStreams, ArchivesGoThroughPipes) {
   ASSERT_EQ(written.rc, 0);
   EXPECT_EQ(ToBytes(written.out), ReadFile(dir / "x.pak"));
 
-  ASSERT_EQ(Shell("$T create --format pak - src | $T extract - -C out && $T repack --format pk3 x.pak - | $T list - >list.txt && "
+  ASSERT_EQ(Shell("$T create --format pak - src | $T extract - -C out && $T repack --format pk3 x.pak - | $T list - "
+                  ">list.txt && "
                   "$T cat - maps/e1m1.bsp <x.pak >e1m1.bsp && $T info - autoexec.cfg <x.pak >info.txt"),
             0);
   EXPECT_EQ(ReadFile(dir / "out/maps/e1m1.bsp"), Bytes(70000, 9));
@@ -80,8 +81,10 @@ TEST_F(CliStreams, QuietAndVerboseChangeOnlyTheMessages) {
   Result plain = Tool({"create", P("x.pak"), P("src")});
   Result loud = Tool({"-v", "create", P("y.pak"), P("src")});
   EXPECT_EQ(plain.err, "");
-  EXPECT_EQ(loud.err, "tarn-pak: added \"autoexec.cfg\"\ntarn-pak: added \"maps/e1m1.bsp\"\n"
-                      "tarn-pak: wrote \"" + P("y.pak") + "\": 2 files\n");
+  EXPECT_EQ(loud.err,
+            "tarn-pak: added \"autoexec.cfg\"\ntarn-pak: added \"maps/e1m1.bsp\"\n"
+            "tarn-pak: wrote \"" +
+                P("y.pak") + "\": 2 files\n");
   EXPECT_EQ(ReadFile(dir / "x.pak"), ReadFile(dir / "y.pak"));
   Result extracted = Tool({"extract", "--verbose", P("x.pak"), "-C", P("out"), "maps"});
   EXPECT_EQ(extracted.err, "tarn-pak: read \"" + P("x.pak") + "\": 2 files\ntarn-pak: extracted \"maps/e1m1.bsp\"\n");

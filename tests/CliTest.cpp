@@ -259,7 +259,8 @@ TEST_F(Cli, ConcurrentWritersTakeTurns) {
   Result waited = Tool({"rm", P("x.pak"), "one.txt"});
   unsetenv("TARN_PAK_LOCK_TIMEOUT");
   EXPECT_EQ(waited.rc, 1);
-  EXPECT_EQ(waited.err, "tarn-pak: \"" + P("x.pak") + "\": another program is changing it; gave up after 0.2 s, nothing changed\n");
+  EXPECT_EQ(waited.err,
+            "tarn-pak: \"" + P("x.pak") + "\": another program is changing it; gave up after 0.2 s, nothing changed\n");
   EXPECT_EQ(ReadFile(dir / "x.pak"), before);
 }
 

@@ -65,7 +65,11 @@ class ContainerDoc : public ::testing::Test {
 TEST_F(ContainerDoc, PakToPk3AndBackKeepsEveryByteAndPath) {
   Bytes big(70000);
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 7);
-  WriteFile(dir / "pak0.pak", PakBuilder().File("default.cfg", "bind w +forward").File("maps/e1m1.bsp", big).File("progs/empty.mdl", "").Build());
+  WriteFile(dir / "pak0.pak", PakBuilder()
+                                  .File("default.cfg", "bind w +forward")
+                                  .File("maps/e1m1.bsp", big)
+                                  .File("progs/empty.mdl", "")
+                                  .Build());
   ASSERT_TRUE(doc.OnOpenDocument(dir / "pak0.pak"));
   EXPECT_EQ(doc.FormatForSave(dir / "pak0.pk3"), ContainerFormat::Zip);
   ASSERT_TRUE(doc.OnSaveDocument(dir / "pak0.pk3")) << doc.LastError();

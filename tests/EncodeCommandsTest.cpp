@@ -36,7 +36,8 @@ class EncodeCommands : public ::testing::Test {
 };
 
 TEST_F(EncodeCommands, EncodesEveryKindAndNamesTextures) {
-  for (const char* out : {"a.lmp", "wall1.mip", "wall2.wal", "a.pcx"}) EXPECT_EQ(Tool({"encode", P("in.png"), P(out)}), 0) << out;
+  for (const char* out : {"a.lmp", "wall1.mip", "wall2.wal", "a.pcx"})
+    EXPECT_EQ(Tool({"encode", P("in.png"), P(out)}), 0) << out;
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(ReadFile(dir / "wall1.mip").data())), "wall1");
   EXPECT_EQ(Tool({"encode", "--name", "e1u1/wall", "--dither", "ordered", P("in.png"), P("w.wal")}), 0);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(ReadFile(dir / "w.wal").data())), "e1u1/wall");

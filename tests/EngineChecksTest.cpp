@@ -155,9 +155,10 @@ TEST_F(EngineChecks, MapVersions) {
                               .File("maps/hl.bsp", Map("30"))
                               .File("maps/q2.bsp", Quake2Map())
                               .File("maps/junk.bsp", "junk");
-  EXPECT_EQ(Check("quake", maps), (Names{"map-version maps/hl.bsp", "map-version maps/q2.bsp", "map-version maps/junk.bsp"}));
-  EXPECT_EQ(Check("yamagi", maps),
-            (Names{"map-version maps/q1.bsp", "map-version maps/big.bsp", "map-version maps/hl.bsp", "map-version maps/junk.bsp"}));
+  EXPECT_EQ(Check("quake", maps),
+            (Names{"map-version maps/hl.bsp", "map-version maps/q2.bsp", "map-version maps/junk.bsp"}));
+  EXPECT_EQ(Check("yamagi", maps), (Names{"map-version maps/q1.bsp", "map-version maps/big.bsp",
+                                          "map-version maps/hl.bsp", "map-version maps/junk.bsp"}));
   EXPECT_EQ(Check("fte", maps), Names{"map-version maps/junk.bsp"});
 }
 
@@ -168,7 +169,8 @@ TEST_F(EngineChecks, LitFilesAgainstTheirMaps) {
   EXPECT_TRUE(Check("quake", good).empty());
   EXPECT_EQ(Check("quake", PakBuilder().File("maps/a.bsp", Map("29", 100)).File("maps/a.lit", Lit(99))),
             Names{"lit-size maps/a.lit"});
-  EXPECT_NE(last.find("is 305 bytes, but the lighting of \"maps/a.bsp\" needs 8 + 3 × 100 = 308"), std::string::npos) << last;
+  EXPECT_NE(last.find("is 305 bytes, but the lighting of \"maps/a.bsp\" needs 8 + 3 × 100 = 308"), std::string::npos)
+      << last;
   EXPECT_EQ(Check("qss", PakBuilder().File("maps/a.lit", "LITQ....")), Names{"lit-header maps/a.lit"});
   EXPECT_EQ(Check("quake", PakBuilder().File("maps/a.bsp", Map("29", 1)).File("maps/a.lit", Lit(1, 2))),
             Names{"lit-header maps/a.lit"});
@@ -189,9 +191,9 @@ TEST_F(EngineChecks, SoundFormats) {
                                 .File("sound/vorbis.wav", "OggS and more")
                                 .File("music/track02.ogg", "ID3 an mp3")
                                 .File("gfx/notsound.wav", "anything");
-  EXPECT_EQ(Check("quake", sounds), (Names{"sound-format sound/stereo.wav", "sound-format sound/adpcm.wav",
-                                           "sound-format sound/deep.wav", "sound-format sound/vorbis.wav",
-                                           "sound-format music/track02.ogg"}));
+  EXPECT_EQ(Check("quake", sounds),
+            (Names{"sound-format sound/stereo.wav", "sound-format sound/adpcm.wav", "sound-format sound/deep.wav",
+                   "sound-format sound/vorbis.wav", "sound-format music/track02.ogg"}));
   EXPECT_EQ(Check("yamagi", sounds), (Names{"sound-format sound/adpcm.wav", "sound-format sound/deep.wav",
                                             "sound-format sound/vorbis.wav", "sound-format music/track02.ogg"}));
   EXPECT_TRUE(Check("fte", sounds).empty());

@@ -1,7 +1,7 @@
 #include "TestSupport.h"
+#include "archive/PakFormat.h"
 #include "archive/TarnDoc.h"
 #include "formats/EntryPictures.h"
-#include "archive/PakFormat.h"
 #include "formats/Sprites.h"
 
 namespace tarn::test {
@@ -149,13 +149,12 @@ TEST(Pcx, TwentyFourBitPicturesComeOutTrueColour) {
   Palette pal;
   pal.colors[1] = {9, 9, 9};
   // 3 × 2, lines padded to 4 bytes: row 0 red 10 20 30, green 40 ..., blue as a run of 7s.
-  const Bytes coded = {10, 20, 30, 0, 40, 50, 60, 0, 0xC4, 7,
-                       1, 2, 3, 0, 4, 5, 6, 0, 0xC3, 8, 0};
+  const Bytes coded = {10, 20, 30, 0, 40, 50, 60, 0, 0xC4, 7, 1, 2, 3, 0, 4, 5, 6, 0, 0xC3, 8, 0};
   ASSERT_TRUE(DecodePcx(Pcx24(3, 2, coded, 4), p, pal));
   ASSERT_TRUE(p.IsTrueColor());
   EXPECT_TRUE(p.pixels.empty());
   EXPECT_EQ(p.rgba, (Bytes{10, 40, 7, 255, 20, 50, 7, 255, 30, 60, 7, 255,  //
-                           1, 4, 8, 255, 2, 5, 8, 255, 3, 6, 8, 255}));
+                           1,  4,  8, 255, 2,  5,  8, 255, 3,  6,  8, 255}));
   EXPECT_EQ(pal.colors[1], (Rgb{9, 9, 9}));  // no palette to read
   std::string why;
   EXPECT_FALSE(DecodePcx(Pcx24(3, 2, coded, 2), p, pal, &why));  // lines shorter than the width
@@ -176,12 +175,12 @@ TEST(Pcx, TwentyFourBitPicturesComeOutTrueColour) {
 TEST(Pcx, HostileHeadersAreRefused) {
   Picture p;
   Palette pal;
-  EXPECT_FALSE(DecodePcx(Bytes(500, 0), p, pal));        // shorter than header and palette
+  EXPECT_FALSE(DecodePcx(Bytes(500, 0), p, pal));  // shorter than header and palette
   Bytes huge = Pcx(1, 1, {});
-  huge[8] = huge[9] = huge[10] = huge[11] = 0x7F;        // 32768 × 32768 from 900 bytes
+  huge[8] = huge[9] = huge[10] = huge[11] = 0x7F;  // 32768 × 32768 from 900 bytes
   EXPECT_FALSE(DecodePcx(huge, p, pal));
   Bytes negative = Pcx(1, 1, {});
-  negative[9] = 0xFF;                                     // largest x negative
+  negative[9] = 0xFF;  // largest x negative
   EXPECT_FALSE(DecodePcx(negative, p, pal));
 }
 
@@ -380,22 +379,22 @@ void PrintTo(const RealPicture& c, std::ostream* os) { *os << c.path; }
 
 INSTANTIATE_TEST_SUITE_P(
     Samples, RealPictures,
-    ::testing::Values(RealPicture{"LibreQuake/lq1/gfx/qplaque.lmp", 1, 32, 144},
-                      RealPicture{"LibreQuake/lq1/gfx/ttl_main.lmp", 1, 156, 28},
-                      RealPicture{"LibreQuake/lq1/gfx/box_tl.lmp", 1, 8, 8},
-                      RealPicture{"LibreQuake/lq1/gfx/conback.lmp", 1, 320, 200},
-                      RealPicture{"LibreQuake/lq1/gfx/palette.lmp", 0, 0, 0},
-                      RealPicture{"LibreQuake/lq1/gfx/colormap.lmp", 0, 0, 0},
-                      RealPicture{"LibreQuake/lq1/gfx/pop.lmp", 0, 0, 0},
-                      RealPicture{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadWalTexture/lavatest.wal", 1, 64, 64},
-                      RealPicture{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadWalTexture/rtz/b_pv_v1a1.wal", 1, 128, 256},
-                      RealPicture{"wal-R/inst/extdata/bricks.wal", 1, 256, 256},
-                      RealPicture{"LibreQuake/lq1/progs/s_explod.spr", 6, 64, 64},
-                      RealPicture{"LibreQuake/lq1/progs/s_bubble.spr", 2, 16, 16},
-                      RealPicture{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadSpriteModel/Oriented.spr", 1, 512, 512},
-                      RealPicture{"LibreQuake/lq1/progs/s_light.mdl", 1, 16, 16},
-                      RealPicture{"LibreQuake/lq1/progs/v_rock2.mdl", 2, 200, 200},
-                      RealPicture{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/Palette/colormap.pcx", 1, 256, 320}));
+    ::testing::Values(
+        RealPicture{"LibreQuake/lq1/gfx/qplaque.lmp", 1, 32, 144},
+        RealPicture{"LibreQuake/lq1/gfx/ttl_main.lmp", 1, 156, 28},
+        RealPicture{"LibreQuake/lq1/gfx/box_tl.lmp", 1, 8, 8},
+        RealPicture{"LibreQuake/lq1/gfx/conback.lmp", 1, 320, 200},
+        RealPicture{"LibreQuake/lq1/gfx/palette.lmp", 0, 0, 0}, RealPicture{"LibreQuake/lq1/gfx/colormap.lmp", 0, 0, 0},
+        RealPicture{"LibreQuake/lq1/gfx/pop.lmp", 0, 0, 0},
+        RealPicture{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadWalTexture/lavatest.wal", 1, 64, 64},
+        RealPicture{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadWalTexture/rtz/b_pv_v1a1.wal", 1, 128, 256},
+        RealPicture{"wal-R/inst/extdata/bricks.wal", 1, 256, 256},
+        RealPicture{"LibreQuake/lq1/progs/s_explod.spr", 6, 64, 64},
+        RealPicture{"LibreQuake/lq1/progs/s_bubble.spr", 2, 16, 16},
+        RealPicture{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadSpriteModel/Oriented.spr", 1, 512, 512},
+        RealPicture{"LibreQuake/lq1/progs/s_light.mdl", 1, 16, 16},
+        RealPicture{"LibreQuake/lq1/progs/v_rock2.mdl", 2, 200, 200},
+        RealPicture{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/Palette/colormap.pcx", 1, 256, 320}));
 
 TEST(RealPictures, PixelsAreTheStoredIndices) {
   TARN_REQUIRE_SAMPLES();
@@ -411,12 +410,14 @@ TEST(RealPictures, PixelsAreTheStoredIndices) {
   ASSERT_TRUE(DecodeWal(walBytes, walPic, nullptr));
   EXPECT_EQ(walPic.width, 128);
   for (int y = 0; y < walPic.height; ++y)
-    ASSERT_EQ(Bytes(walPic.Row(y), walPic.Row(y) + 128), Bytes(walBytes.begin() + 100 + y * 128, walBytes.begin() + 100 + (y + 1) * 128));
+    ASSERT_EQ(Bytes(walPic.Row(y), walPic.Row(y) + 128),
+              Bytes(walBytes.begin() + 100 + y * 128, walBytes.begin() + 100 + (y + 1) * 128));
 
   // The Quake II colour map carries the Quake II palette at its end.
   Picture pcx;
   Palette pcxPalette, quake2;
-  ASSERT_TRUE(DecodePcx(ReadFile(SamplesDir() / "TrenchBroom/lib/TbMdlLib/test/fixture/mdl/Palette/colormap.pcx"), pcx, pcxPalette));
+  ASSERT_TRUE(DecodePcx(ReadFile(SamplesDir() / "TrenchBroom/lib/TbMdlLib/test/fixture/mdl/Palette/colormap.pcx"), pcx,
+                        pcxPalette));
   LoadPalette(kQuake2PaletteId, quake2);
   EXPECT_EQ(pcxPalette, quake2);
 }

@@ -60,7 +60,8 @@ TEST_F(GameCommands, CheckForAnEngine) {
   WriteFile(dir / "id1/pak3.pak", PakBuilder().File("x.cfg", "x").File("x.cfg", "y").Build());
   Result r = Tool({"check", "--engine", "quake", P("id1")});
   EXPECT_EQ(r.rc, 1);
-  EXPECT_NE(r.out.find("\"" + P("id1/pak1.pak") + "\" \"Maps/B.txt\": the name has capital letters"), std::string::npos);
+  EXPECT_NE(r.out.find("\"" + P("id1/pak1.pak") + "\" \"Maps/B.txt\": the name has capital letters"),
+            std::string::npos);
   EXPECT_NE(r.out.find("\"" + P("id1/pak3.pak") + "\": never loaded: pak2.pak is missing"), std::string::npos);
   EXPECT_NE(r.out.find("[quake: never-loaded]"), std::string::npos);
   EXPECT_EQ(r.err, "tarn-pak: 2 problems found\n");
@@ -93,8 +94,8 @@ TEST_F(GameCommands, DiffAndFindExitLikeDiffAndGrep) {
 
   Result found = Tool({"find", P("id1"), "*/?.*"});
   EXPECT_EQ(found.rc, 0);
-  EXPECT_EQ(found.out, P("id1/gfx/a.lmp") + "\tgfx/a.lmp\n" + P("id1/pak0.pak") + "\tgfx/a.lmp\n" +
-                           P("id1/pak1.pak") + "\tgfx/a.lmp\n" + P("id1/pak1.pak") + "\tMaps/B.txt\n");
+  EXPECT_EQ(found.out, P("id1/gfx/a.lmp") + "\tgfx/a.lmp\n" + P("id1/pak0.pak") + "\tgfx/a.lmp\n" + P("id1/pak1.pak") +
+                           "\tgfx/a.lmp\n" + P("id1/pak1.pak") + "\tMaps/B.txt\n");
   EXPECT_EQ(Tool({"find", P("id1"), "*.wav"}).rc, 1);
   WriteFile(dir / "id1/broken.pak", "PACK");
   WriteFile(dir / "id1/worse.wad", "junk");

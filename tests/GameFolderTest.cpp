@@ -100,8 +100,8 @@ TEST_F(GameFolder, QuakespasmSpikedOrder) {
   Pak("mod/unlisted.zip");
   WriteFile(dir / "mod/pak.lst", "// first\n\"listed.zip\" ../evil.pak\n");
   WriteFile(dir / "mod/maps/a.bsp", "loose");
-  EXPECT_EQ(Copies("qss", {"mod"}, "maps/a.bsp"),
-            (Names{"mod/maps/a.bsp", "mod/pak2.pak", "mod/extra.PK3", "mod/pak0.pk3", "mod/pak0.pak", "mod/listed.zip"}));
+  EXPECT_EQ(Copies("qss", {"mod"}, "maps/a.bsp"), (Names{"mod/maps/a.bsp", "mod/pak2.pak", "mod/extra.PK3",
+                                                         "mod/pak0.pk3", "mod/pak0.pak", "mod/listed.zip"}));
   EXPECT_EQ(Passed("qss", "mod"), Names{"unlisted.zip"});
   EXPECT_EQ(ParsePakList("a.pak // b.pak\n\"c d.pk3\" e:f"), (Names{"a.pak", "c d.pk3", "e", ":", "f"}));
 }

@@ -47,7 +47,8 @@ Bytes Bmp(int w, int h) {
 // A PNG's first bytes with the header chunk claiming w × h.
 Bytes PngHeader(std::uint32_t w, std::uint32_t h) {
   Bytes b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
-  for (std::uint32_t v : {w, h}) b.insert(b.end(), {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)});
+  for (std::uint32_t v : {w, h})
+    b.insert(b.end(), {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)});
   b.insert(b.end(), {8, 6, 0, 0, 0});
   const std::uint32_t crc = static_cast<std::uint32_t>(crc32(0, b.data() + 12, 17));
   b.insert(b.end(), {std::uint8_t(crc >> 24), std::uint8_t(crc >> 16), std::uint8_t(crc >> 8), std::uint8_t(crc)});

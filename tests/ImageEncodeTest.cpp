@@ -32,7 +32,8 @@ Bytes RgbaPng(const RgbaImage& img) {
 }
 
 std::int32_t I32At(const Bytes& b, std::size_t at) {
-  return static_cast<std::int32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24);
+  return static_cast<std::int32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 |
+                                   static_cast<std::uint32_t>(b[at + 3]) << 24);
 }
 
 TEST(ImageEncode, LayoutsOfEveryKind) {
@@ -192,27 +193,31 @@ struct Real {
 std::vector<Real> RealPictures() {
   std::vector<Real> out;
   const fs::path dir = SamplesDir();
-  for (const char* rel : {"LibreQuake/lq1/gfx/qplaque.lmp", "LibreQuake/lq1/gfx/ttl_main.lmp", "LibreQuake/lq1/gfx/conback.lmp",
-                          "LibreQuake/lq1/gfx/box_tl.lmp", "wal-R/inst/extdata/bricks.wal",
-                          "TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadWalTexture/lavatest.wal",
-                          "TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadWalTexture/rtz/b_pv_v1a1.wal",
-                          "TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadWalTexture/rtz/b_rc_v28.wal",
-                          "LibreQuake/lq1/progs/s_light.mdl", "LibreQuake/lq1/progs/backpack.mdl",
-                          "LibreQuake/lq1/progs/v_rock2.mdl", "LibreQuake/lq1/progs/flame2.mdl"})
+  for (const char* rel :
+       {"LibreQuake/lq1/gfx/qplaque.lmp", "LibreQuake/lq1/gfx/ttl_main.lmp", "LibreQuake/lq1/gfx/conback.lmp",
+        "LibreQuake/lq1/gfx/box_tl.lmp", "wal-R/inst/extdata/bricks.wal",
+        "TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadWalTexture/lavatest.wal",
+        "TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadWalTexture/rtz/b_pv_v1a1.wal",
+        "TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadWalTexture/rtz/b_rc_v28.wal", "LibreQuake/lq1/progs/s_light.mdl",
+        "LibreQuake/lq1/progs/backpack.mdl", "LibreQuake/lq1/progs/v_rock2.mdl", "LibreQuake/lq1/progs/flame2.mdl"})
     out.push_back({rel, ReadFile(dir / rel), rel});
   // Mip textures from texture WADs and from maps.
   auto lumps = [&](const std::string& rel, const Bytes& wad) {
-    const std::uint32_t count = static_cast<std::uint32_t>(I32At(wad, 4)), at = static_cast<std::uint32_t>(I32At(wad, 8));
+    const std::uint32_t count = static_cast<std::uint32_t>(I32At(wad, 4)),
+                        at = static_cast<std::uint32_t>(I32At(wad, 8));
     for (std::uint32_t i = 0; i < count; ++i) {
       const std::size_t rec = at + 32 * i;
-      const std::size_t pos = static_cast<std::size_t>(I32At(wad, rec)), size = static_cast<std::size_t>(I32At(wad, rec + 4));
+      const std::size_t pos = static_cast<std::size_t>(I32At(wad, rec)),
+                        size = static_cast<std::size_t>(I32At(wad, rec + 4));
       if (wad[rec + 12] == 'D' && size > 40)
         out.push_back({rel + ":" + std::to_string(i), Bytes(wad.begin() + pos, wad.begin() + pos + size), "x.mip"});
     }
   };
-  for (const char* rel : {"TrenchBroom/lib/TbFsLib/test/fixture/fs/Wad/cr8_czg.wad", "ericw-tools/testmaps/q1_wad_mapname.wad"})
+  for (const char* rel :
+       {"TrenchBroom/lib/TbFsLib/test/fixture/fs/Wad/cr8_czg.wad", "ericw-tools/testmaps/q1_wad_mapname.wad"})
     lumps(rel, ReadFile(dir / rel));
-  for (const char* rel : {"ericw-tools/testmaps/compiled/q1_cube.bsp", "ericw-tools/testmaps/compiled/q1_detail_fence2.bsp"})
+  for (const char* rel :
+       {"ericw-tools/testmaps/compiled/q1_cube.bsp", "ericw-tools/testmaps/compiled/q1_detail_fence2.bsp"})
     for (const MapTexture& t : ReadMapTextures(ReadFile(dir / rel)).textures)
       out.push_back({std::string(rel) + ":" + t.name, t.bytes, "x.mip"});
   return out;
@@ -236,7 +241,8 @@ TEST(ImageEncode, RealPicturesRoundTripThroughPng) {
     if (ext == ".wal") {
       Picture p;
       DecodeWal(r.bytes, p, &o.nextFrame);
-      o.name = std::string(reinterpret_cast<const char*>(r.bytes.data()), strnlen(reinterpret_cast<const char*>(r.bytes.data()), 32));
+      o.name = std::string(reinterpret_cast<const char*>(r.bytes.data()),
+                           strnlen(reinterpret_cast<const char*>(r.bytes.data()), 32));
       o.flags = I32At(r.bytes, 88), o.contents = I32At(r.bytes, 92), o.value = I32At(r.bytes, 96);
       header = 100;
     } else if (kind == OutputKind::Mip) {
@@ -254,8 +260,7 @@ TEST(ImageEncode, RealPicturesRoundTripThroughPng) {
     for (std::size_t i = 0; i < src.PixelCount(); ++i)
       if (src.rgba[4 * i + 3] == 255 && look.rgba[4 * i + 3] == 255)
         ASSERT_EQ(0, std::memcmp(src.Pixel(i), look.Pixel(i), 3)) << "pixel " << i;
-      else
-        ASSERT_EQ(src.rgba[4 * i + 3] < 128, look.rgba[4 * i + 3] < 128) << "pixel " << i;
+      else ASSERT_EQ(src.rgba[4 * i + 3] < 128, look.rgba[4 * i + 3] < 128) << "pixel " << i;
 
     // Bytes: through the indexed PNG tarn-pak convert writes.
     Picture indexed;

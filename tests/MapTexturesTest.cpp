@@ -37,10 +37,8 @@ Bytes Map(const std::vector<Bytes>& textures, const char* magic = nullptr) {
     lump.insert(lump.end(), textures[i].begin(), textures[i].end());
   }
   Bytes map(124, 0);
-  if (magic)
-    std::memcpy(map.data(), magic, 4);
-  else
-    PutU32(map, 0, 29);
+  if (magic) std::memcpy(map.data(), magic, 4);
+  else PutU32(map, 0, 29);
   PutU32(map, 4 + 2 * 8, 124);
   PutU32(map, 4 + 2 * 8 + 4, static_cast<std::uint32_t>(lump.size()));
   map.insert(map.end(), lump.begin(), lump.end());
@@ -146,7 +144,8 @@ TEST(Wad2, DuplicatesAcrossMapsAreWrittenOnceAndReadBack) {
   ASSERT_TRUE(WriteWad2File(t / "out.wad", lumps, &why)) << why;
   EXPECT_EQ(ReadFile(t / "out.wad"), wad);
   EXPECT_FALSE(WriteWad2File(t / "missing" / "out.wad", lumps, &why));
-  EXPECT_EQ(why, "Unable to open file " + (t / "missing" / "out.wad").string() + " for output: No such file or directory");
+  EXPECT_EQ(why,
+            "Unable to open file " + (t / "missing" / "out.wad").string() + " for output: No such file or directory");
   for (const auto& e : fs::directory_iterator(t.path())) EXPECT_EQ(e.path().filename(), "out.wad");
 }
 
@@ -158,13 +157,14 @@ TEST(MapTextures, RealMaps) {
     int skipped;
     bool problem;
   };
-  for (const Case& c : {Case{"ericw-tools/testmaps/compiled/q1_cube.bsp", {"skip", "orangestuff8"}, 0, false},
-                        Case{"ericw-tools/testmaps/compiled/q1_detail_fence2.bsp", {"orangestuff8", "{trigger", "skip"}, 0, false},
-                        Case{"qbsp/assets/example-bsp29.bsp", {}, 4, false},
-                        Case{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/Game/Quake/id1/cube.bsp", {}, 1, false},
-                        Case{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadBspModel/hl.bsp", {}, 0, true},
-                        Case{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadBspModel/invalid_version.bsp", {}, 0, true},
-                        Case{"qbsp/assets/example-quake2.bsp", {}, 0, true}}) {
+  for (const Case& c :
+       {Case{"ericw-tools/testmaps/compiled/q1_cube.bsp", {"skip", "orangestuff8"}, 0, false},
+        Case{"ericw-tools/testmaps/compiled/q1_detail_fence2.bsp", {"orangestuff8", "{trigger", "skip"}, 0, false},
+        Case{"qbsp/assets/example-bsp29.bsp", {}, 4, false},
+        Case{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/Game/Quake/id1/cube.bsp", {}, 1, false},
+        Case{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadBspModel/hl.bsp", {}, 0, true},
+        Case{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadBspModel/invalid_version.bsp", {}, 0, true},
+        Case{"qbsp/assets/example-quake2.bsp", {}, 0, true}}) {
     const Bytes map = ReadFile(SamplesDir() / c.path);
     MapTextures m = ReadMapTextures(map);
     EXPECT_EQ(Names(m), c.names) << c.path;

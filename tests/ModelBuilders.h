@@ -52,8 +52,9 @@ inline Bytes Mdl(const std::vector<std::string>& frames, int skinW = 4, int skin
     std::size_t n = b.size();
     b.resize(n + 16, 0);
     std::memcpy(&b[n], name.data(), std::min<std::size_t>(name.size(), 15));
-    for (int v = 0; v < 3; ++v) b.insert(b.end(), {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(2 * v),
-                                                   static_cast<std::uint8_t>(3 * v), 0});
+    for (int v = 0; v < 3; ++v)
+      b.insert(b.end(),
+               {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(2 * v), static_cast<std::uint8_t>(3 * v), 0});
   }
   return b;
 }
@@ -79,7 +80,9 @@ inline Bytes Md2(const std::vector<std::string>& skins, const std::vector<std::s
   b.resize(framesAt + frames.size() * frameSize, 0);
   for (std::size_t i = 0; i < skins.size(); ++i) std::memcpy(&b[skinsAt + 64 * i], skins[i].data(), skins[i].size());
   for (int i = 0; i < 3; ++i) PutI16(b, stAt + 4 * i, static_cast<std::int16_t>(8 * i)), PutI16(b, stAt + 4 * i + 2, 4);
-  for (int i = 0; i < 3; ++i) PutI16(b, trisAt + 2 * i, static_cast<std::int16_t>(i)), PutI16(b, trisAt + 6 + 2 * i, static_cast<std::int16_t>(2 - i));
+  for (int i = 0; i < 3; ++i)
+    PutI16(b, trisAt + 2 * i, static_cast<std::int16_t>(i)),
+        PutI16(b, trisAt + 6 + 2 * i, static_cast<std::int16_t>(2 - i));
   for (std::size_t f = 0; f < frames.size(); ++f) {
     std::size_t at = framesAt + f * frameSize;
     for (int i = 0; i < 3; ++i) PutF32(b, at + 4 * i, 1.0f);

@@ -71,7 +71,8 @@ TEST(Mdl, FramesGroupIntoAnimationsInOrder) {
   names.push_back("1st");
   ModelData m;
   ASSERT_TRUE(LoadMdl(Mdl(names, 4, 2, 7), m));  // a version other than 6 loads the same
-  EXPECT_EQ(Animations(m), (std::vector<std::pair<std::string, std::size_t>>{{"walk", 8}, {"run", 6}, {"attack", 2}, {"", 1}}));
+  EXPECT_EQ(Animations(m),
+            (std::vector<std::pair<std::string, std::size_t>>{{"walk", 8}, {"run", 6}, {"attack", 2}, {"", 1}}));
   EXPECT_EQ(m.format, ModelData::kMdl);
   EXPECT_EQ(m.vertexCount, 3);
   EXPECT_EQ(m.FrameCount(), 17);
@@ -158,8 +159,8 @@ TEST(Md2, SkinsComeFromTheArchiveAndFramesGroupByTheirRule) {
   ModelData m;
   ASSERT_TRUE(LoadMd2(Md2({"players/male/grunt.pcx", "players/male/gone.pcx"}, frames), m, host));
   EXPECT_EQ(m.format, ModelData::kMd2);
-  EXPECT_EQ(Animations(m), (std::vector<std::pair<std::string, std::size_t>>{
-                               {"walk", 8}, {"run", 6}, {"attack1", 1}, {"attack", 1}}));
+  EXPECT_EQ(Animations(m),
+            (std::vector<std::pair<std::string, std::size_t>>{{"walk", 8}, {"run", 6}, {"attack1", 1}, {"attack", 1}}));
   ASSERT_EQ(m.skins.size(), 1u);
   EXPECT_EQ(m.skins[0].name, "grunt.pcx");
   EXPECT_EQ(m.skins[0].paddedWidth, 2);
@@ -297,10 +298,10 @@ TEST(Models, RealQuakeModelsLoad) {
     int frames;
     std::vector<std::pair<std::string, std::size_t>> animations;
   };
-  for (const Case& c : {Case{"s_light.mdl", 1, 3, {{"", 3}}},
-                        Case{"flame2.mdl", 1, 14, {{"flame", 7}, {"flameb", 7}}},  // frame groups, QMEX tail
-                        Case{"v_rock2.mdl", 2, 7, {{"flame", 1}, {"frame", 6}}},
-                        Case{"backpack.mdl", 1, 1, {{"frame", 1}}}}) {
+  for (const Case& c :
+       {Case{"s_light.mdl", 1, 3, {{"", 3}}},
+        Case{"flame2.mdl", 1, 14, {{"flame", 7}, {"flameb", 7}}},  // frame groups, QMEX tail
+        Case{"v_rock2.mdl", 2, 7, {{"flame", 1}, {"frame", 6}}}, Case{"backpack.mdl", 1, 1, {{"frame", 1}}}}) {
     ModelData m;
     std::string why;
     ASSERT_TRUE(LoadMdl(ReadFile(SamplesDir() / "LibreQuake/lq1/progs" / c.file), m, &why)) << c.file << why;

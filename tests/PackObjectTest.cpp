@@ -74,8 +74,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, UniqueNaming,
     ::testing::Values(NamingCase{{}, "Skin.PCX", "skin.pcx"},
                       NamingCase{{"skin.pcx", "skin(2).pcx"}, "Skin.PCX", "skin(3).pcx"},
-                      NamingCase{{"ab.c"}, "ab.c", "ab(2).c"},
-                      NamingCase{{"abc"}, "abc", "abc(2)"},
+                      NamingCase{{"ab.c"}, "ab.c", "ab(2).c"}, NamingCase{{"abc"}, "abc", "abc(2)"},
                       NamingCase{{"x.b"}, "x.b", "x.b(2)"},  // three characters: no extension split
                       NamingCase{{"readme"}, "README", "readme(2)"},
                       NamingCase{{"a.tar.gz"}, "a.tar.gz", "a.tar(2).gz"},
@@ -148,17 +147,16 @@ TEST_P(Kinds, FollowTheNameEnding) {
   EXPECT_EQ(e->SelectedImage(), GetParam().selected) << GetParam().name;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, Kinds,
-    ::testing::Values(KindCase{"maps", true, 1, 2}, KindCase{"pics.pcx", true, 1, 2},
-                      KindCase{"s.wav", false, 2, 2}, KindCase{"ogre.mdl", false, 3, 3},
-                      KindCase{"tris.md2", false, 4, 4}, KindCase{"a.pcx", false, 5, 5},
-                      KindCase{"CONBACK.LMP", false, 5, 5}, KindCase{"x.wal", false, 5, 5},
-                      KindCase{"a.cfg", false, 6, 6}, KindCase{"r.txt", false, 6, 6},
-                      KindCase{"quake.rc", false, 6, 6}, KindCase{"s.sp2", false, 7, 7},
-                      KindCase{"s.spr", false, 7, 7}, KindCase{"e1m1.bsp", false, 0, 0},
-                      KindCase{"rc", false, 0, 0}, KindCase{".rc", false, 0, 0},
-                      KindCase{"wav", false, 0, 0}));
+INSTANTIATE_TEST_SUITE_P(Table, Kinds,
+                         ::testing::Values(KindCase{"maps", true, 1, 2}, KindCase{"pics.pcx", true, 1, 2},
+                                           KindCase{"s.wav", false, 2, 2}, KindCase{"ogre.mdl", false, 3, 3},
+                                           KindCase{"tris.md2", false, 4, 4}, KindCase{"a.pcx", false, 5, 5},
+                                           KindCase{"CONBACK.LMP", false, 5, 5}, KindCase{"x.wal", false, 5, 5},
+                                           KindCase{"a.cfg", false, 6, 6}, KindCase{"r.txt", false, 6, 6},
+                                           KindCase{"quake.rc", false, 6, 6}, KindCase{"s.sp2", false, 7, 7},
+                                           KindCase{"s.spr", false, 7, 7}, KindCase{"e1m1.bsp", false, 0, 0},
+                                           KindCase{"rc", false, 0, 0}, KindCase{".rc", false, 0, 0},
+                                           KindCase{"wav", false, 0, 0}));
 
 TEST(PackObject, RenameRecomputesKindButNeverDisplacesAnEntry) {
   auto root = MakeRoot();

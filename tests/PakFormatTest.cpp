@@ -123,8 +123,8 @@ TEST(PakReader, NamesEndAtTheirFirstNulAtEveryLength) {
 TEST(PakCheck, ReportsDuplicatesOverlapsAndUnsafeNames) {
   Bytes b = PakBuilder()
                 .File("a.txt", "0123456789")
-                .Raw("A.TXT", 12, 3)     // same path once lower-cased, and overlapping a.txt
-                .Raw("../evil", 12, 0)   // empty data overlap nothing
+                .Raw("A.TXT", 12, 3)    // same path once lower-cased, and overlapping a.txt
+                .Raw("../evil", 12, 0)  // empty data overlap nothing
                 .Raw("dir//x", 12, 0)
                 .Raw("c:\\x", 12, 0)
                 .Raw("bell\x07", 12, 0)

@@ -1,8 +1,8 @@
-#include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <cstring>
 
@@ -117,8 +117,9 @@ TEST_F(SafeSave, ConcernsAreRefusedWithoutConsent) {
   EXPECT_TRUE(t.readOnly);
   EXPECT_EQ(ConcernsOf(t, seen), (std::vector<SaveConcern>{SaveConcern::HardLinks, SaveConcern::ReadOnly}));
   EXPECT_EQ(DescribeConcern(SaveConcern::HardLinks, t),
-            "\"" + p.string() + "\" has 1 other name (hard links); saving gives this name a new file and leaves "
-            "the other with the old contents.");
+            "\"" + p.string() +
+                "\" has 1 other name (hard links); saving gives this name a new file and leaves "
+                "the other with the old contents.");
 
   SaveOptions options;
   options.expected = seen;
@@ -179,7 +180,8 @@ TEST_F(SafeSave, KilledSavesLeaveNothingOrWhatTheNextSaveRemoves) {
     const int rc = InChild([&] {
       CSafeSave s;
       const std::string block(1 << 20, 'k');
-      if (s.Begin(p, Temporary(unnamed)) && s.Write(block.data(), block.size())) std::fflush(s.File()), ::raise(SIGKILL);
+      if (s.Begin(p, Temporary(unnamed)) && s.Write(block.data(), block.size()))
+        std::fflush(s.File()), ::raise(SIGKILL);
       return 1;
     });
     ASSERT_EQ(rc, 128 + SIGKILL);

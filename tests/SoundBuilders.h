@@ -98,8 +98,8 @@ inline Bytes Flac(const std::vector<std::int16_t>& samples, int rate) {
     const std::size_t at = b.size();
     b.push_back(0xFF);
     b.push_back(0xF8);
-    b.push_back(0x60);        // block size: 8 bits at the end of the header; rate from the stream
-    b.push_back(0x08);        // one channel, 16 bits
+    b.push_back(0x60);                              // block size: 8 bits at the end of the header; rate from the stream
+    b.push_back(0x08);                              // one channel, 16 bits
     b.push_back(static_cast<std::uint8_t>(frame));  // frame number (below 128)
     b.push_back(static_cast<std::uint8_t>(n - 1));
     b.push_back(Crc8(b, at));
@@ -149,7 +149,8 @@ inline Bytes Mp3(std::uint32_t frames, bool xing) {
     b.resize(at + 417, 0);
     if (f == 0 && xing) {
       std::memcpy(b.data() + at + 36, "Xing\0\0\0\x01", 8);
-      for (int i = 0; i < 4; ++i) b[at + 44 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(frames >> (24 - 8 * i));
+      for (int i = 0; i < 4; ++i)
+        b[at + 44 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(frames >> (24 - 8 * i));
     }
   }
   return b;

@@ -1,8 +1,8 @@
-#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <thread>
 
@@ -69,7 +69,8 @@ TEST_F(Doc, ArchiveInSaveOrderSavesByteForByte) {
 // opening one after another (and a second beside the first) must leave every entry whole.
 TEST_F(Doc, LargeArchivesOpenOneAfterAnotherWhole) {
   PakBuilder big;
-  for (int i = 0; i < 10000; ++i) big.File("d" + std::to_string(i % 40) + "/f" + std::to_string(i) + ".txt", std::to_string(i));
+  for (int i = 0; i < 10000; ++i)
+    big.File("d" + std::to_string(i % 40) + "/f" + std::to_string(i) + ".txt", std::to_string(i));
   auto path = Pak("big.pak", big.Build());
   CTarnDoc other;
   for (CTarnDoc* d : {&doc, &other, &doc}) {
@@ -147,7 +148,11 @@ TEST_F(Doc, ObserversHearOfOpenNewAndSave) {
 
 TEST_F(Doc, NamesChangedOnOpeningAreListedOnce) {
   PakBuilder b;
-  b.File("server.cfg", "a").File("SERVER.CFG", "b").File("maps", "file").File("maps/e1m1.bsp", "m").File("a:b.txt", "c");
+  b.File("server.cfg", "a")
+      .File("SERVER.CFG", "b")
+      .File("maps", "file")
+      .File("maps/e1m1.bsp", "m")
+      .File("a:b.txt", "c");
   ASSERT_TRUE(doc.OnOpenDocument(Pak("names.pak", b.Build())));
   EXPECT_EQ(doc.OpenProblems(),
             (std::vector<std::string>{"\"SERVER.CFG\" is shown as \"server(2).cfg\": the archive holds that name twice",
@@ -247,7 +252,8 @@ TEST_F(Doc, OthersChangesSinceOpeningNeedConsent) {
   EXPECT_TRUE(doc.ChangedOnDisk());
   const auto concerns = doc.SaveConcerns(path);
   ASSERT_EQ(concerns.size(), 1u);
-  EXPECT_EQ(concerns[0].second, "\"" + path.string() + "\" has been changed on disk since it was opened or last saved.");
+  EXPECT_EQ(concerns[0].second,
+            "\"" + path.string() + "\" has been changed on disk since it was opened or last saved.");
   EXPECT_FALSE(doc.OnSaveDocument(path));
   EXPECT_TRUE(doc.SaveConcerns(dir / "elsewhere.pak").empty());
   CTarnDoc check;

@@ -92,8 +92,8 @@ class PakBuilder {
     for (const Rec& r : recs_) {
       std::int64_t at = static_cast<std::int64_t>(out.size());
       out.insert(out.end(), r.data.begin(), r.data.end());
-      placed.push_back({r.offset != -1 ? r.offset : at,
-                        r.size != -1 ? r.size : static_cast<std::int64_t>(r.data.size())});
+      placed.push_back(
+          {r.offset != -1 ? r.offset : at, r.size != -1 ? r.size : static_cast<std::int64_t>(r.data.size())});
     }
     std::size_t dir = out.size();
     for (std::size_t i = 0; i < recs_.size(); ++i) {
@@ -142,9 +142,9 @@ struct RecordingProgress : CProgress {
 
 inline fs::path SamplesDir() { return fs::path(TARN_SAMPLES_DIR); }
 
-#define TARN_REQUIRE_SAMPLES()                                              \
-  do {                                                                      \
-    if (!std::filesystem::is_directory(::tarn::test::SamplesDir()))         \
+#define TARN_REQUIRE_SAMPLES()                                                \
+  do {                                                                        \
+    if (!std::filesystem::is_directory(::tarn::test::SamplesDir()))           \
       GTEST_SKIP() << "sample folder absent: " << ::tarn::test::SamplesDir(); \
   } while (0)
 
@@ -167,10 +167,8 @@ class PrivateTempFolder {
     setenv("TMPDIR", folder_.path().c_str(), 1);
   }
   ~PrivateTempFolder() {
-    if (hadOld_)
-      setenv("TMPDIR", saved_.c_str(), 1);
-    else
-      unsetenv("TMPDIR");
+    if (hadOld_) setenv("TMPDIR", saved_.c_str(), 1);
+    else unsetenv("TMPDIR");
   }
   PrivateTempFolder(const PrivateTempFolder&) = delete;
   PrivateTempFolder& operator=(const PrivateTempFolder&) = delete;

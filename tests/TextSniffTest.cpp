@@ -8,7 +8,7 @@ TEST(TextSniff, TextIsUtf8OrLatin1WithoutControls) {
   EXPECT_TRUE(LooksLikeText({}));
   EXPECT_TRUE(LooksLikeText(ToBytes("{\n\"classname\" \"worldspawn\"\r\n\t\"wad\" \"q.wad\"\n}\n")));
   EXPECT_TRUE(LooksLikeText(ToBytes("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80")));  // UTF-8, up to four bytes
-  EXPECT_TRUE(LooksLikeText(ToBytes("caf\xE9 na\xEFve \xA9")));                       // Latin-1
+  EXPECT_TRUE(LooksLikeText(ToBytes("caf\xE9 na\xEFve \xA9")));                      // Latin-1
   EXPECT_FALSE(LooksLikeText(Bytes{'a', 0, 'b'}));
   EXPECT_FALSE(LooksLikeText(ToBytes("IDPO\x06\x01")));
   EXPECT_FALSE(LooksLikeText(ToBytes("bell\x07")));

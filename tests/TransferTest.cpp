@@ -66,8 +66,8 @@ TEST_F(Transfer, StreamLayoutMatchesTheClipboardFormat) {
   file.SetSize(2);
   file.SetOffset(99);
   Bytes s = Stream(file);
-  Bytes expected = {0, 0, 0, 0, 2, 0, 0, 0, 6, 0, 0, 0, 6, 0, 0, 0, 99, 0, 0, 0, 5, 'a', '.', 't', 'x', 't',
-                    0, 0, 0, 0, 0, 0, 0, 0, 'h', 'i', 0, 0, 0, 0};
+  Bytes expected = {0, 0,   0,   0,   2,   0,   0, 0, 6, 0, 0, 0, 6, 0, 0,   0,   99, 0, 0, 0,
+                    5, 'a', '.', 't', 'x', 't', 0, 0, 0, 0, 0, 0, 0, 0, 'h', 'i', 0,  0, 0, 0};
   EXPECT_EQ(s, expected);
 
   // Long names use the 0xFF escape and a 16-bit length.
@@ -112,7 +112,16 @@ TEST_F(Transfer, MalformedStreamsAreRefused) {
   Bytes deep;
   ByteWriter w(deep);
   for (int i = 0; i < 2000; ++i) {
-    w.I32(1); w.I32(0); w.I32(2); w.I32(1); w.I32(0); w.U8(1); w.U8('d'); w.U32(0); w.U32(0); w.U32(1);
+    w.I32(1);
+    w.I32(0);
+    w.I32(2);
+    w.I32(1);
+    w.I32(0);
+    w.U8(1);
+    w.U8('d');
+    w.U32(0);
+    w.U32(0);
+    w.U32(1);
   }
   EXPECT_EQ(Unstream(deep, nullptr, false), nullptr);
 }
@@ -250,8 +259,11 @@ TEST_F(Transfer, ExportReportsFilesItCannotWrite) {
 
 TEST_F(Transfer, StoppedExportsKeepWhatWasWrittenAndStoppedImportsSayWhere) {
   auto pak = dir / "a.pak";
-  WriteFile(pak, PakBuilder().File("d/one.bin", Bytes(1000, 1)).File("d/two.bin", Bytes(1000, 2))
-                     .File("d/three.bin", Bytes(1000, 3)).Build());
+  WriteFile(pak, PakBuilder()
+                     .File("d/one.bin", Bytes(1000, 1))
+                     .File("d/two.bin", Bytes(1000, 2))
+                     .File("d/three.bin", Bytes(1000, 3))
+                     .Build());
   ASSERT_TRUE(doc.OnOpenDocument(pak));
   RecordingProgress progress;
   progress.stopAfter = 1500;  // in the second file

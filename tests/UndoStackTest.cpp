@@ -24,8 +24,12 @@ class Undo : public ::testing::Test {
 };
 
 TEST_F(Undo, AnUndoneDeleteBringsBackTheVeryBytesInTheirPlace) {
-  const fs::path pak = OpenPak(PakBuilder().File("a.txt", "alpha").File("maps/e1m1.bsp", "first map")
-                                   .File("maps/e1m2.bsp", "second").File("z.txt", "zed").Build());
+  const fs::path pak = OpenPak(PakBuilder()
+                                   .File("a.txt", "alpha")
+                                   .File("maps/e1m1.bsp", "first map")
+                                   .File("maps/e1m2.bsp", "second")
+                                   .File("z.txt", "zed")
+                                   .Build());
   WriteFile(dir / "new.wav", "imported bytes");
   std::string why;
   ASSERT_NE(doc.Root().FindChild("maps")->ImportFile(dir / "new.wav", {}, &why), nullptr) << why;

@@ -142,11 +142,13 @@ TEST(Wad, WhatAWadCannotHoldIsRefusedNamingIt) {
   ASSERT_EQ(Tool({"create", (dir / "t.wad").string(), (dir / "src").string()}).rc, 0);
   WriteFile(dir / "notes.txt", "x");
   WriteFile(dir / "much_too_long_name.mip", "x");
-  Result add = Tool({"add", (dir / "t.wad").string(), (dir / "notes.txt").string(), (dir / "much_too_long_name.mip").string()});
+  Result add =
+      Tool({"add", (dir / "t.wad").string(), (dir / "notes.txt").string(), (dir / "much_too_long_name.mip").string()});
   EXPECT_EQ(add.rc, 1);
   EXPECT_NE(add.err.find("\"notes.txt\": a WAD lump's extension gives its type"), std::string::npos) << add.err;
   EXPECT_NE(add.err.find("at most 15 characters"), std::string::npos) << add.err;
-  EXPECT_NE(Tool({"add", (dir / "t.wad").string(), "--to", "textures", (dir / "src" / "ok.mip").string()}).err.find("a WAD holds no directories"),
+  EXPECT_NE(Tool({"add", (dir / "t.wad").string(), "--to", "textures", (dir / "src" / "ok.mip").string()})
+                .err.find("a WAD holds no directories"),
             std::string::npos);
   EXPECT_EQ(Tool({"list", (dir / "t.wad").string()}).out, "40\tok.mip\n");
 

@@ -34,11 +34,11 @@ class ZipBuilder {
  public:
   struct Entry {
     std::string name;
-    Bytes data;                               // as stored (compressed for method 8)
+    Bytes data;  // as stored (compressed for method 8)
     std::uint16_t method = 0;
-    std::uint16_t flags = 0;                  // bit 0: encrypted
+    std::uint16_t flags = 0;  // bit 0: encrypted
     std::uint32_t crc = 0;
-    std::uint32_t size = 0;                   // the declared uncompressed size
+    std::uint32_t size = 0;  // the declared uncompressed size
   };
 
   ZipBuilder& Stored(const std::string& name, const Bytes& data) {
@@ -109,7 +109,9 @@ class ZipBuilder {
   }
 
  private:
-  static void Put16(Bytes& b, std::uint16_t v) { b.insert(b.end(), {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)}); }
+  static void Put16(Bytes& b, std::uint16_t v) {
+    b.insert(b.end(), {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)});
+  }
   static void Put64(Bytes& b, std::uint64_t v) {
     Put32(b, static_cast<std::uint32_t>(v));
     Put32(b, static_cast<std::uint32_t>(v >> 32));

@@ -33,13 +33,16 @@ std::vector<WrittenEntry> ReadWritten(const Bytes& zip) {
     e.flags = U16At(zip, at + 8);
     e.method = U16At(zip, at + 10);
     const std::uint32_t stored = U32At(zip, at + 20);
-    const std::uint16_t nameLength = U16At(zip, at + 28), extraLength = U16At(zip, at + 30), comment = U16At(zip, at + 32);
+    const std::uint16_t nameLength = U16At(zip, at + 28), extraLength = U16At(zip, at + 30),
+                        comment = U16At(zip, at + 32);
     const std::uint32_t local = U32At(zip, at + 42);
-    e.name.assign(zip.begin() + static_cast<std::ptrdiff_t>(at + 46), zip.begin() + static_cast<std::ptrdiff_t>(at + 46 + nameLength));
+    e.name.assign(zip.begin() + static_cast<std::ptrdiff_t>(at + 46),
+                  zip.begin() + static_cast<std::ptrdiff_t>(at + 46 + nameLength));
     e.extra.assign(zip.begin() + static_cast<std::ptrdiff_t>(at + 46 + nameLength),
                    zip.begin() + static_cast<std::ptrdiff_t>(at + 46 + nameLength + extraLength));
     const std::size_t data = local + 30 + U16At(zip, local + 26) + U16At(zip, local + 28);
-    e.compressed.assign(zip.begin() + static_cast<std::ptrdiff_t>(data), zip.begin() + static_cast<std::ptrdiff_t>(data + stored));
+    e.compressed.assign(zip.begin() + static_cast<std::ptrdiff_t>(data),
+                        zip.begin() + static_cast<std::ptrdiff_t>(data + stored));
     EXPECT_EQ(U16At(zip, local + 6), e.flags) << e.name;
     entries.push_back(std::move(e));
     at += 46 + nameLength + extraLength + comment;
@@ -60,7 +63,8 @@ void ExpectPlainZip(const Bytes& zip) {
     EXPECT_TRUE(e.method == 0 || e.method == 8) << e.name;
     EXPECT_EQ(e.flags & 0x0009, 0) << e.name << ": encrypted or with a data descriptor";
     EXPECT_LE(e.needed, 20) << e.name;
-    for (std::size_t i = 0; i + 4 <= e.extra.size(); i += 4 + U16At(e.extra, i + 2)) EXPECT_NE(U16At(e.extra, i), 1) << e.name;
+    for (std::size_t i = 0; i + 4 <= e.extra.size(); i += 4 + U16At(e.extra, i + 2))
+      EXPECT_NE(U16At(e.extra, i), 1) << e.name;
     EXPECT_NE(e.name.front(), '/');
     EXPECT_EQ(e.name.find('\\'), std::string::npos);
   }
@@ -107,7 +111,8 @@ TEST_F(Zip, OpensByContentKeepsCaseAndMakesDirectoriesFromPaths) {
 
 TEST_F(Zip, Zip64RecordsAndCommentsAreReadAndNeverWritten) {
   Bytes text(5000, 't');
-  auto path = Put("big.pk3", ZipBuilder().Zip64().Comment("made far away").Stored("a.txt", text).Deflated("b.txt", text).Build());
+  auto path = Put("big.pk3",
+                  ZipBuilder().Zip64().Comment("made far away").Stored("a.txt", text).Deflated("b.txt", text).Build());
   ASSERT_TRUE(doc.OnOpenDocument(path)) << doc.LastError();
   EXPECT_EQ(Tool({"list", path.string()}).out, "5000\ta.txt\n5000\tb.txt\n");
   EXPECT_EQ(Load(doc.Root().FindChild("b.txt")), text);  // libzip reads it where Tarn's directory says
@@ -128,8 +133,10 @@ TEST_F(Zip, HostileNamesAreListedFlaggedAndNeverFollowed) {
                                   .Build());
   Result check = Tool({"check", path.string()});
   EXPECT_EQ(check.rc, 1);
-  for (const char* want : {"\"../escape.txt\": cannot be exported safely", "\"/etc/passwd.txt\": cannot be exported safely: an absolute path",
-                           "\"dir\\\\back.txt\": cannot be exported safely", "\"C:/drive.txt\": cannot be exported safely: a drive letter"})
+  for (const char* want : {"\"../escape.txt\": cannot be exported safely",
+                           "\"/etc/passwd.txt\": cannot be exported safely: an absolute path",
+                           "\"dir\\\\back.txt\": cannot be exported safely",
+                           "\"C:/drive.txt\": cannot be exported safely: a drive letter"})
     EXPECT_NE(check.out.find(want), std::string::npos) << want << "\n" << check.out;
   const std::string list = Tool({"list", path.string()}).out;
   EXPECT_NE(list.find("1\t../escape.txt\n"), std::string::npos) << list;

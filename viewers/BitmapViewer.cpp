@@ -17,12 +17,13 @@ namespace tarn::viewers {
 namespace {
 std::atomic<int> g_liveFrames{0};
 const QSize kSmallestContent(160, 100);
-}
+}  // namespace
 
 std::vector<QImage> ToImages(const PictureSet& set) {
   std::vector<QImage> images;
   images.reserve(set.pictures.size());
-  for (std::size_t i = 0; i < set.pictures.size(); ++i) images.push_back(ToImage(set.pictures[i], set.PaletteFor(i), set.transparent255));
+  for (std::size_t i = 0; i < set.pictures.size(); ++i)
+    images.push_back(ToImage(set.pictures[i], set.PaletteFor(i), set.transparent255));
   return images;
 }
 
@@ -30,7 +31,8 @@ QImage ToImage(const Picture& picture, const Palette& palette, bool transparent2
   if (picture.width <= 0 || picture.height <= 0) return QImage();
   if (picture.IsTrueColor()) {
     // Copied, so that the image owns its pixels whatever happens to the picture.
-    return QImage(picture.rgba.data(), picture.width, picture.height, picture.width * 4, QImage::Format_RGBA8888).copy();
+    return QImage(picture.rgba.data(), picture.width, picture.height, picture.width * 4, QImage::Format_RGBA8888)
+        .copy();
   }
   QImage image(picture.width, picture.height, QImage::Format_Indexed8);
   if (image.isNull()) return image;
@@ -185,9 +187,8 @@ int CBitmapViewerFrame::LiveCount() { return g_liveFrames; }
 QStringList NumberedPaths(const QString& path, std::size_t n) {
   if (n == 1) return {path};
   QFileInfo info(path);
-  QString stem = info.suffix().compare("png", Qt::CaseInsensitive) == 0
-                     ? info.path() + "/" + info.completeBaseName()
-                     : path;
+  QString stem =
+      info.suffix().compare("png", Qt::CaseInsensitive) == 0 ? info.path() + "/" + info.completeBaseName() : path;
   QStringList out;
   for (std::size_t i = 0; i < n; ++i) out << QString("%1-%2.png").arg(stem).arg(i);
   return out;

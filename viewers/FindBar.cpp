@@ -44,10 +44,8 @@ CFindBar::CFindBar(QPlainTextEdit* text, QWidget* shortcutScope, QWidget* parent
   };
   shortcut(QKeySequence::Find, [this] { Open(); });
   shortcut(QKeySequence(Qt::Key_F3), [this] {
-    if (m_edit->text().isEmpty())
-      Open();
-    else
-      FindNext(false);
+    if (m_edit->text().isEmpty()) Open();
+    else FindNext(false);
   });
   shortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { FindNext(true); });
   hide();

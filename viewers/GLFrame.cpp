@@ -14,8 +14,8 @@
 #include <QVBoxLayout>
 
 #include "archive/PackObject.h"
-#include "shell/Prompter.h"
 #include "shell/ProgressDialog.h"
+#include "shell/Prompter.h"
 #include "shell/Settings.h"
 #include "shell/Text.h"
 #include "shell/WaitCursor.h"
@@ -28,7 +28,6 @@ namespace {
 
 // The view's size when the window is sized to its content.
 constexpr int kViewWidth = 560, kViewHeight = 420;
-
 
 QIcon DrawPicture(CSmartBitmapButton::Picture picture) {
   QPixmap pm(16, 15);
@@ -65,10 +64,8 @@ QIcon DrawPicture(CSmartBitmapButton::Picture picture) {
       p.drawArc(QRectF(3, 3, 10, 10), 30 * 16, 280 * 16);
       p.setPen(Qt::NoPen);
       p.setBrush(QColor(30, 30, 30));
-      if (picture == CSmartBitmapButton::kRotateLeft)
-        tri({1, 5}, {6, 5}, {3.5, 9});
-      else
-        tri({15, 5}, {10, 5}, {12.5, 9});
+      if (picture == CSmartBitmapButton::kRotateLeft) tri({1, 5}, {6, 5}, {3.5, 9});
+      else tri({15, 5}, {10, 5}, {12.5, 9});
       break;
     }
   }
@@ -146,7 +143,8 @@ CGLFrame::CGLFrame(CPackObject& entry, QWidget* mainWindow, shell::CPrompter& pr
   auto* save = new QAction("Save View as &PNG...", this);
   save->setObjectName("actionSaveViewPng");
   connect(save, &QAction::triggered, this, [this] {
-    QString path = QFileDialog::getSaveFileName(this, "Save View as PNG", windowTitle() + ".png", "PNG pictures (*.png)");
+    QString path =
+        QFileDialog::getSaveFileName(this, "Save View as PNG", windowTitle() + ".png", "PNG pictures (*.png)");
     if (!path.isEmpty()) SaveViewAsPng(path);
   });
   AddFileAction(save);
@@ -243,10 +241,13 @@ void CGLFrame::CreateBars() {
   };
   grid->addWidget(button(CSmartBitmapButton::kUp, "btnMoveUp", "Move Up", [this] { m_view->Move(0, 5); }), 0, 2);
   grid->addWidget(button(CSmartBitmapButton::kLeft, "btnMoveLeft", "Move Left", [this] { m_view->Move(-5, 0); }), 1, 1);
-  grid->addWidget(button(CSmartBitmapButton::kRight, "btnMoveRight", "Move Right", [this] { m_view->Move(5, 0); }), 1, 3);
+  grid->addWidget(button(CSmartBitmapButton::kRight, "btnMoveRight", "Move Right", [this] { m_view->Move(5, 0); }), 1,
+                  3);
   grid->addWidget(button(CSmartBitmapButton::kDown, "btnMoveDown", "Move Down", [this] { m_view->Move(0, -5); }), 2, 2);
-  grid->addWidget(button(CSmartBitmapButton::kRotateLeft, "btnRotateLeft", "Rotate Left", [this] { m_view->Rotate(-10); }), 2, 0);
-  grid->addWidget(button(CSmartBitmapButton::kRotateRight, "btnRotateRight", "Rotate Right", [this] { m_view->Rotate(10); }), 2, 4);
+  grid->addWidget(
+      button(CSmartBitmapButton::kRotateLeft, "btnRotateLeft", "Rotate Left", [this] { m_view->Rotate(-10); }), 2, 0);
+  grid->addWidget(
+      button(CSmartBitmapButton::kRotateRight, "btnRotateRight", "Rotate Right", [this] { m_view->Rotate(10); }), 2, 4);
   auto* zoomIn = new QPushButton("+", viewBox);
   zoomIn->setObjectName("btnZoomIn");
   zoomIn->setToolTip("Zoom In");

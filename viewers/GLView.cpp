@@ -75,7 +75,8 @@ double CGLView::FramingDistance() const {
     turn(p[1], p[2], m_pitch);  // about x
     turn(p[2], p[0], m_yaw);    // about y
     const double margin = 1.1;
-    distance = std::max({distance, p[2] + margin * std::abs(p[0]) / tanWidth, p[2] + margin * std::abs(p[1]) / tanHeight});
+    distance =
+        std::max({distance, p[2] + margin * std::abs(p[0]) / tanWidth, p[2] + margin * std::abs(p[1]) / tanHeight});
   }
   // Never inside the model, and not so close that the near plane would cut it.
   return std::max(distance, m_bounds.Radius() + 1);
@@ -260,14 +261,10 @@ void CGLView::mouseMoveEvent(QMouseEvent* e) {
     MoveCamera();
   } else if (b & Qt::LeftButton) {
     m_yaw = Wrap360(m_yaw + dx / 2.0);
-    if (m_yaw >= 45 && m_yaw < 135)
-      m_roll = Wrap360(m_roll + dy / 2.0);
-    else if (m_yaw >= 135 && m_yaw < 225)
-      m_pitch = Wrap360(m_pitch - dy / 2.0);
-    else if (m_yaw >= 225 && m_yaw < 315)
-      m_roll = Wrap360(m_roll - dy / 2.0);
-    else
-      m_pitch = Wrap360(m_pitch + dy / 2.0);
+    if (m_yaw >= 45 && m_yaw < 135) m_roll = Wrap360(m_roll + dy / 2.0);
+    else if (m_yaw >= 135 && m_yaw < 225) m_pitch = Wrap360(m_pitch - dy / 2.0);
+    else if (m_yaw >= 225 && m_yaw < 315) m_roll = Wrap360(m_roll - dy / 2.0);
+    else m_pitch = Wrap360(m_pitch + dy / 2.0);
     MoveCamera();
   } else if (b & Qt::RightButton) {
     m_framed = false;

@@ -103,7 +103,8 @@ void CPicturePreview::ShowZoom() {
 }
 
 void CPicturePreview::ZoomBy(int steps) {
-  const int step = std::clamp(static_cast<int>(std::lround(std::log2(m_view->Zoom()))) + steps, kMinZoomStep, kMaxZoomStep);
+  const int step =
+      std::clamp(static_cast<int>(std::lround(std::log2(m_view->Zoom()))) + steps, kMinZoomStep, kMaxZoomStep);
   if (m_view->IsFit()) SetFit(false);
   m_view->SetZoom(std::ldexp(1.0, step));
   ShowZoom();
@@ -248,13 +249,18 @@ CSoundPreview::CSoundPreview(CPackObject& entry, CSoundPlayer& player, QWidget* 
   InfoLines details = {{"kind", "sound"}};
   if (read) {
     add("Format", Q(info.format), "soundFormat");
-    add("Channels", info.channels == 1 ? "1 (mono)" : info.channels == 2 ? "2 (stereo)" : QString::number(info.channels),
+    add("Channels",
+        info.channels == 1   ? "1 (mono)"
+        : info.channels == 2 ? "2 (stereo)"
+                             : QString::number(info.channels),
         "soundChannels");
     add("Rate", QString("%1 Hz").arg(info.rate), "soundRate");
     add("Length", info.frames ? Seconds(info.Seconds()) : QString("not known"), "soundLength");
     QString loop = "none";
     if (info.loopStart) {
-      loop = QString("from sample %1 (%2)").arg(*info.loopStart).arg(Seconds(static_cast<double>(*info.loopStart) / info.rate));
+      loop = QString("from sample %1 (%2)")
+                 .arg(*info.loopStart)
+                 .arg(Seconds(static_cast<double>(*info.loopStart) / info.rate));
       if (info.loopEnd) loop += QString(" to sample %1").arg(*info.loopEnd);
     }
     if (info.container == SoundInfo::Container::Wave) add("Loop", loop, "soundLoop");
@@ -309,10 +315,14 @@ CTextPreview::CTextPreview(const std::vector<std::uint8_t>& bytes, bool asText, 
     text->setPlainText(TextForDisplay(bytes));
     layout->addWidget(text, 1);
   } else {
-    layout->addWidget(new CHexView(QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())), this), 1);
+    layout->addWidget(
+        new CHexView(QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())),
+                     this),
+        1);
   }
   if (whole > bytes.size()) {
-    auto* note = new QLabel(QString("The first %1 of %2 bytes; View shows them all.").arg(bytes.size()).arg(whole), this);
+    auto* note =
+        new QLabel(QString("The first %1 of %2 bytes; View shows them all.").arg(bytes.size()).arg(whole), this);
     note->setObjectName("previewCut");
     layout->addWidget(note);
   }

@@ -152,8 +152,12 @@ bool CSoundPlayer::PlayEntry(CPackObject& entry, std::string* error) {
 
 QString CSoundPlayer::StatusText() const {
   if (!IsPlaying()) return QString();
-  const auto elapsed = std::min(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_start), m_duration);
-  return QString("Playing \"%1\": %2 of %3 s").arg(m_name).arg(elapsed.count() / 1000.0, 0, 'f', 1).arg(Seconds(), 0, 'f', 1);
+  const auto elapsed = std::min(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_start), m_duration);
+  return QString("Playing \"%1\": %2 of %3 s")
+      .arg(m_name)
+      .arg(elapsed.count() / 1000.0, 0, 'f', 1)
+      .arg(Seconds(), 0, 'f', 1);
 }
 
 void CSoundPlayer::Poll() {
@@ -161,10 +165,8 @@ void CSoundPlayer::Poll() {
   const auto now = std::chrono::steady_clock::now();
   if (m_music) {
     // The mixer plays music to its end by itself; a stalled device is given up as below.
-    if (!Mix_PlayingMusic() || now >= m_start + m_duration + std::chrono::seconds(2))
-      Stop();
-    else
-      emit playing(StatusText());
+    if (!Mix_PlayingMusic() || now >= m_start + m_duration + std::chrono::seconds(2)) Stop();
+    else emit playing(StatusText());
     return;
   }
   // Ended once the queue has drained, the device has played the last buffer it took from it,

@@ -53,8 +53,8 @@ class CSoundPlayer : public QObject {
   bool PlayMusic(std::span<const std::uint8_t> bytes, std::string* error);
   void Started(const QString& name);
 
-  std::uint32_t m_device = 0;  // a wave's
-  void* m_music = nullptr;     // SDL_mixer's Mix_Music, while music plays
+  std::uint32_t m_device = 0;              // a wave's
+  void* m_music = nullptr;                 // SDL_mixer's Mix_Music, while music plays
   std::vector<std::uint8_t> m_musicBytes;  // what the decoder reads as it plays
   bool m_audio = false;
   QString m_name;

@@ -20,12 +20,9 @@ QRect PlaceBeside(const QRect& anchor, QSize size, const QRect& screen) {
   const int right = screen.right() - anchor.right();
   const int left = anchor.left() - screen.left();
   int x;
-  if (size.width() <= right)
-    x = anchor.right() + 1;
-  else if (size.width() <= left)
-    x = anchor.left() - size.width();
-  else
-    x = right >= left ? screen.right() + 1 - size.width() : screen.left();
+  if (size.width() <= right) x = anchor.right() + 1;
+  else if (size.width() <= left) x = anchor.left() - size.width();
+  else x = right >= left ? screen.right() + 1 - size.width() : screen.left();
   const int y = std::clamp(anchor.top(), screen.top(), screen.bottom() + 1 - size.height());
   return QRect(QPoint(x, y), size);
 }

@@ -20,12 +20,9 @@ using shell::Q;
 
 namespace {
 
-
 void Tell(const ViewContext& context, const QString& text) {
-  if (context.tellProblem)
-    context.tellProblem(text);
-  else
-    context.prompter->Message(context.mainWindow, text, "Tarn", QMessageBox::Warning);
+  if (context.tellProblem) context.tellProblem(text);
+  else context.prompter->Message(context.mainWindow, text, "Tarn", QMessageBox::Warning);
 }
 
 // The text entries by name; any other file is text only when its bytes read as text.
@@ -47,15 +44,11 @@ ViewerKind ViewerKindOf(EntryType type) {
     case EntryType::MipTexture:
     case EntryType::Sprite:
     case EntryType::Quake2Sprite:
-    case EntryType::Palette:
-      return ViewerKind::Picture;
+    case EntryType::Palette: return ViewerKind::Picture;
     case EntryType::QuakeModel:
-    case EntryType::Quake2Model:
-      return ViewerKind::Model;
-    case EntryType::Sound:
-      return ViewerKind::Sound;
-    default:
-      return ViewerKind::TextOrBytes;
+    case EntryType::Quake2Model: return ViewerKind::Model;
+    case EntryType::Sound: return ViewerKind::Sound;
+    default: return ViewerKind::TextOrBytes;
   }
 }
 
@@ -81,10 +74,8 @@ void OpenViewer(CPackObject& entry, bool skin, const ViewContext& context) {
       pictures = LoadEntryPictures(entry, skin);
     }
     if (!pictures.ok()) {
-      if (pictures.messageBox)
-        Message(context, Q(pictures.message), "Tarn", QMessageBox::NoIcon);
-      else
-        Tell(context, Q(pictures.message));
+      if (pictures.messageBox) Message(context, Q(pictures.message), "Tarn", QMessageBox::NoIcon);
+      else Tell(context, Q(pictures.message));
       return;
     }
     auto* viewer = new CBitmapViewerFrame(std::move(pictures.set), Q(pictures.title), context.mainWindow);
@@ -102,27 +93,27 @@ void OpenViewer(CPackObject& entry, bool skin, const ViewContext& context) {
     viewer = new CTextViewerFrame(TextForDisplay(data.Bytes()), Q(entry.Name()), context.mainWindow);
   } else {
     const auto bytes = data.Bytes();
-    viewer = new CHexViewerFrame(QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())),
-                                 Q(entry.Name()), context.mainWindow);
+    viewer = new CHexViewerFrame(
+        QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())), Q(entry.Name()),
+        context.mainWindow);
   }
   viewer->show();
 }
 
 CPreview* CreatePreview(CPackObject& entry, const ViewContext& context, QWidget* parent) {
-  if (entry.IsDirectory()) return new CMessagePreview(QString("A directory of %1 entries.").arg(entry.ChildCount()), parent);
+  if (entry.IsDirectory())
+    return new CMessagePreview(QString("A directory of %1 entries.").arg(entry.ChildCount()), parent);
   switch (ViewerKindOf(entry)) {
     case ViewerKind::Picture: {
       EntryPictures pictures = LoadEntryPictures(entry);
       if (!pictures.ok()) return new CMessagePreview(Q(pictures.message), parent);
       return new CPicturePreview(std::move(pictures.set), parent);
     }
-    case ViewerKind::Model:
-      return new CModelPreview(entry, parent);
+    case ViewerKind::Model: return new CModelPreview(entry, parent);
     case ViewerKind::Sound:
       if (context.player) return new CSoundPreview(entry, *context.player, parent);
       break;
-    case ViewerKind::TextOrBytes:
-      break;
+    case ViewerKind::TextOrBytes: break;
   }
   std::vector<std::uint8_t> bytes;
   std::string why;

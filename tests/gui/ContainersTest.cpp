@@ -29,7 +29,8 @@ TEST_F(GuiTest, SaveAsAnotherFormatConvertsOrNamesWhatItCannotHold) {
   prompter->saveFile = Q(dir / "textures.wad");
   Action("actionSaveAs")->trigger();
   ASSERT_EQ(prompter->shown.size(), 1u);
-  EXPECT_NE(prompter->shown[0].text.indexOf("\"maps/e1m1.bsp\" is in one"), -1) << prompter->shown[0].text.toStdString();
+  EXPECT_NE(prompter->shown[0].text.indexOf("\"maps/e1m1.bsp\" is in one"), -1)
+      << prompter->shown[0].text.toStdString();
   EXPECT_FALSE(fs::exists(dir / "textures.wad"));
   EXPECT_EQ(doc.Format(), ContainerFormat::Zip);
 

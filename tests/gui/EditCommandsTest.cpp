@@ -9,10 +9,8 @@ class EditCommands : public GuiTest {
  protected:
   void Undo() { QTest::keyClick(frame.get(), Qt::Key_Z, Qt::ControlModifier); }
   void Redo(bool byY = false) {
-    if (byY)
-      QTest::keyClick(frame.get(), Qt::Key_Y, Qt::ControlModifier);
-    else
-      QTest::keyClick(frame.get(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    if (byY) QTest::keyClick(frame.get(), Qt::Key_Y, Qt::ControlModifier);
+    else QTest::keyClick(frame.get(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
   }
   QString UndoText() {
     frame->UpdateCommandUI();

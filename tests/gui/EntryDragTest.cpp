@@ -70,7 +70,8 @@ TEST_F(EntryDrag, WithinTheWindowADropMovesWithCtrlItCopies) {
   FocusList();
   mime = Drag({"autoexec.cfg"});
   auto* details = List()->DetailsView();
-  const QRect row = details->visualRect(List()->ListModel()->index(List()->ListModel()->RowOf(doc.Root().FindChild("maps")), 0));
+  const QRect row =
+      details->visualRect(List()->ListModel()->index(List()->ListModel()->RowOf(doc.Root().FindChild("maps")), 0));
   DropOn(details->viewport(), row.center(), mime.get(), Qt::ControlModifier);
   EXPECT_EQ(Load(doc.Root().FindByPath("maps/autoexec.cfg")), ToBytes("bind x"));
   EXPECT_NE(doc.Root().FindChild("autoexec.cfg"), nullptr);

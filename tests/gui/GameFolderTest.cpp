@@ -31,8 +31,9 @@ class GameFolderTest : public GuiTest {
     mod = dir / "quake" / "mymod";
     fs::create_directories(id1);
     fs::create_directories(mod / "maps");
-    WriteFile(id1 / "pak0.pak",
-              PakBuilder().File("progs/player.mdl", "old").File("maps/e1m1.bsp", "m0").File("sound/a.wav", "w").Build());
+    WriteFile(
+        id1 / "pak0.pak",
+        PakBuilder().File("progs/player.mdl", "old").File("maps/e1m1.bsp", "m0").File("sound/a.wav", "w").Build());
     WriteFile(id1 / "pak1.pak", PakBuilder().File("progs/player.mdl", "new").Build());
     WriteFile(mod / "pak0.pak", PakBuilder().File("maps/Start.bsp", "s").Build());
     WriteFile(mod / "pak1.pak", PakBuilder().File("gfx/a.lmp", "g").Build());
@@ -102,8 +103,9 @@ TEST_F(GameFolderTest, OpensTheMergedViewWithSourcesAndShadowedCopies) {
   auto* button = frame->statusBar()->findChild<QToolButton*>("problemsButton");
   ASSERT_NE(button, nullptr);
   EXPECT_TRUE(button->isVisible());
-  EXPECT_EQ(button->text(), QString("%1 problem%2").arg(frame->Game()->Problems().size()).arg(
-                                frame->Game()->Problems().size() == 1 ? "" : "s"));
+  EXPECT_EQ(button->text(), QString("%1 problem%2")
+                                .arg(frame->Game()->Problems().size())
+                                .arg(frame->Game()->Problems().size() == 1 ? "" : "s"));
   QTest::mouseClick(button, Qt::LeftButton);
   auto* dock = frame->findChild<QDockWidget*>("problemsDock");
   ASSERT_NE(dock, nullptr);
@@ -111,8 +113,8 @@ TEST_F(GameFolderTest, OpensTheMergedViewWithSourcesAndShadowedCopies) {
   auto* list = dock->findChild<QTreeWidget*>("problemsList");
   bool caseRule = false;
   for (int i = 0; i < list->topLevelItemCount(); ++i)
-    caseRule |= list->topLevelItem(i)->text(0).endsWith("pak0.pak") && list->topLevelItem(i)->text(1) == "maps/Start.bsp" &&
-                list->topLevelItem(i)->text(3) == "quake";
+    caseRule |= list->topLevelItem(i)->text(0).endsWith("pak0.pak") &&
+                list->topLevelItem(i)->text(1) == "maps/Start.bsp" && list->topLevelItem(i)->text(3) == "quake";
   EXPECT_TRUE(caseRule) << "rows: " << list->topLevelItemCount();
 
   // Another engine reads the folders again under its rules, and is remembered.

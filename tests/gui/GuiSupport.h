@@ -69,7 +69,7 @@ class ScriptedPrompter : public shell::CPrompter {
     return gameFolders;
   }
   std::vector<shell::ConflictAnswer> conflictAnswers;  // taken in order; Keep Both when none left
-  QStringList conflicts;                                 // the names asked about
+  QStringList conflicts;                               // the names asked about
   shell::ConflictAnswer NameConflict(QWidget*, const QString& name, const QString&, bool) override {
     conflicts << name;
     if (conflictAnswers.empty()) return {};

@@ -53,7 +53,7 @@ TEST_F(ListSortAndFilter, HeadersSortDirectoriesFirstAndTheOrderIsRemembered) {
   EXPECT_EQ(ListNames(), (std::vector<std::string>{"maps", "gfx", "alpha.lmp", "mid.txt", "zeta.wav"}));
   ASSERT_EQ(List()->SelectedEntries().size(), 1u);
   EXPECT_EQ(List()->SelectedEntries().front()->Name(), "mid.txt");  // the selection follows its row
-  ClickHeader(2);  // type
+  ClickHeader(2);                                                   // type
   EXPECT_EQ(ListNames(), (std::vector<std::string>{"gfx", "maps", "alpha.lmp", "zeta.wav", "mid.txt"}));
 
   // The sort survives a change of the tree and a restart.

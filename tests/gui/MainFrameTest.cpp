@@ -2,13 +2,13 @@
 #include <QDropEvent>
 #include <QHeaderView>
 #include <QLineEdit>
-#include <QTimer>
 #include <QListView>
 #include <QMenu>
 #include <QMimeData>
-#include <QTreeView>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
+#include <QTreeView>
 #include <QUrl>
 
 #include <fcntl.h>
@@ -188,7 +188,12 @@ TEST_F(GuiTest, RenameRefusesTakenAndEmptyNames) {
 }
 
 TEST_F(GuiTest, RenameStoresLowerCaseAndRefusesANameTakenInAnyCase) {
-  OpenPak(PakBuilder().File("ktx.cfg", "k").File("server.cfg", "s").File("textures/a.wal", "w").File("tex/b.wal", "b").Build());
+  OpenPak(PakBuilder()
+              .File("ktx.cfg", "k")
+              .File("server.cfg", "s")
+              .File("textures/a.wal", "w")
+              .File("tex/b.wal", "b")
+              .Build());
   FocusList();
   SelectRows({"ktx.cfg"});
   prompter->newName = "SERVER.CFG";
@@ -267,7 +272,8 @@ TEST_F(GuiTest, ImportReportsUnreadableFilesOnce) {
 
   prompter->openFiles = {missing1};
   Action("actionImportFile")->trigger();
-  EXPECT_EQ(prompter->shown.back().text, "Could not import " + missing1 + "\nFile may be in use by another application");
+  EXPECT_EQ(prompter->shown.back().text,
+            "Could not import " + missing1 + "\nFile may be in use by another application");
 }
 
 void Drop(QWidget* target, QPoint at, const QList<QUrl>& urls) {
@@ -294,8 +300,7 @@ TEST_F(GuiTest, DropsImportWhereThePointerIs) {
   auto* details = List()->DetailsView();
   const int row = List()->ListModel()->RowOf(doc.Root().FindChild("progs"));
   QRect r = details->visualRect(List()->ListModel()->index(row, 0));
-  Drop(details->viewport(), r.center(),
-       {file, QUrl::fromLocalFile(QString::fromStdString((dir / "folder").string()))});
+  Drop(details->viewport(), r.center(), {file, QUrl::fromLocalFile(QString::fromStdString((dir / "folder").string()))});
   EXPECT_NE(doc.Root().FindByPath("progs/dropped.wav"), nullptr);
   EXPECT_EQ(Load(doc.Root().FindByPath("progs/folder/inner.txt")), ToBytes("inner"));
 }
@@ -520,8 +525,8 @@ TEST_F(GuiTest, FailedSavesAndExportsNameTheFileAndTheReason) {
   prompter->saveFile = QString::fromStdString((dir / "link.txt").string());
   Action("actionExportFile")->trigger();
   ASSERT_EQ(prompter->shown.size(), 2u);
-  EXPECT_EQ(prompter->shown[1].text, "Could not export " + prompter->saveFile +
-                                         ": a link of that name in the folder would lead elsewhere.");
+  EXPECT_EQ(prompter->shown[1].text,
+            "Could not export " + prompter->saveFile + ": a link of that name in the folder would lead elsewhere.");
   EXPECT_EQ(ReadFile(dir / "precious.txt"), ToBytes("precious"));
   prompter->saveFile = QString::fromStdString((dir / "out.cfg").string());
   Action("actionExportFile")->trigger();
@@ -608,8 +613,14 @@ namespace tarn::test {
 namespace {
 
 TEST_F(GuiTest, PasteOntoTakenNamesAsksReplaceKeepBothOrSkip) {
-  OpenPak(PakBuilder().File("a/x.txt", "new x").File("a/y.txt", "new y").File("a/z.txt", "new z")
-              .File("b/x.txt", "old x").File("b/y.txt", "old y").File("b/z.txt", "old z").Build());
+  OpenPak(PakBuilder()
+              .File("a/x.txt", "new x")
+              .File("a/y.txt", "new y")
+              .File("a/z.txt", "new z")
+              .File("b/x.txt", "old x")
+              .File("b/y.txt", "old y")
+              .File("b/z.txt", "old z")
+              .Build());
   ShowDir("a");
   FocusList();
   SelectRows({"x.txt", "y.txt", "z.txt"});
@@ -617,7 +628,8 @@ TEST_F(GuiTest, PasteOntoTakenNamesAsksReplaceKeepBothOrSkip) {
   ShowDir("b");
   FocusTree();
   using shell::ConflictChoice;
-  prompter->conflictAnswers = {{ConflictChoice::Replace, false}, {ConflictChoice::Skip, false}, {ConflictChoice::KeepBoth, false}};
+  prompter->conflictAnswers = {
+      {ConflictChoice::Replace, false}, {ConflictChoice::Skip, false}, {ConflictChoice::KeepBoth, false}};
   Action("actionPaste")->trigger();
   EXPECT_EQ(prompter->conflicts, (QStringList{"x.txt", "y.txt", "z.txt"}));
   EXPECT_EQ(Load(doc.Root().FindByPath("b/x.txt")), ToBytes("new x"));
@@ -669,7 +681,8 @@ TEST_F(GuiTest, CommandsSayWhatTheyDo) {
   for (const char* name : {"actionLargeIcons", "actionSmallIcons", "actionList", "actionDetails"}) {
     styles.push_back(picture(name));
     EXPECT_NE(styles.back(), about) << name;
-    EXPECT_NE(styles.back(), QApplication::style()->standardIcon(QStyle::SP_FileDialogContentsView).pixmap(16, 16).toImage());
+    EXPECT_NE(styles.back(),
+              QApplication::style()->standardIcon(QStyle::SP_FileDialogContentsView).pixmap(16, 16).toImage());
   }
   for (std::size_t i = 0; i < styles.size(); ++i)
     for (std::size_t j = i + 1; j < styles.size(); ++j) EXPECT_NE(styles[i], styles[j]);

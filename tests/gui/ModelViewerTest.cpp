@@ -1,6 +1,6 @@
 #include <QComboBox>
-#include <QLabel>
 #include <QDockWidget>
+#include <QLabel>
 #include <QToolBar>
 
 #include "GuiSupport.h"
@@ -248,8 +248,8 @@ TEST_F(GuiTest, RealModelsOpenWholeAndFillingTheView) {
     const QImage shot = v->View()->grabFramebuffer();
     const QRect lit = LitArea(shot);
     // Nothing cut at an edge, and the model takes a good part of the view.
-    EXPECT_TRUE(QRect(1, 1, shot.width() - 2, shot.height() - 2).contains(lit)) << lit.x() << "," << lit.y() << " "
-                                                                                << lit.width() << "x" << lit.height();
+    EXPECT_TRUE(QRect(1, 1, shot.width() - 2, shot.height() - 2).contains(lit))
+        << lit.x() << "," << lit.y() << " " << lit.width() << "x" << lit.height();
     EXPECT_GT(std::max(lit.width() * 100 / shot.width(), lit.height() * 100 / shot.height()), 40);
     v->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

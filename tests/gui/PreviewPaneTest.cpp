@@ -7,8 +7,8 @@
 #include <QWheelEvent>
 
 #include "GuiSupport.h"
-#include "archive/WadFormat.h"
 #include "SoundBuilders.h"
+#include "archive/WadFormat.h"
 #include "browser/PreviewPane.h"
 #include "shell/Settings.h"
 #include "viewers/BitmapViewer.h"

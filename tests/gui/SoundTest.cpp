@@ -20,10 +20,8 @@ class DiskAudio {
     setenv("SDL_DISKAUDIOFILE", out.c_str(), 1);
   }
   ~DiskAudio() {
-    if (saved.empty())
-      unsetenv("SDL_AUDIODRIVER");
-    else
-      setenv("SDL_AUDIODRIVER", saved.c_str(), 1);
+    if (saved.empty()) unsetenv("SDL_AUDIODRIVER");
+    else setenv("SDL_AUDIODRIVER", saved.c_str(), 1);
     unsetenv("SDL_DISKAUDIOFILE");
   }
   std::string saved;

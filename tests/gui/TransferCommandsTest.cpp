@@ -96,7 +96,8 @@ TEST_F(TransferCommands, APictureExportsAsPngAndPicturesMakeSprites) {
   EXPECT_EQ(LoadEntryPictures(*spr).set.pictures.size(), 2u);
   prompter->spriteChoice = shell::SpriteChoice{true, "fire", {}};
   Action("actionNewSprite")->trigger();
-  for (const char* frameName : {"gfx/fire_0.pcx", "gfx/fire_1.pcx"}) EXPECT_NE(doc.Root().FindByPath(frameName), nullptr);
+  for (const char* frameName : {"gfx/fire_0.pcx", "gfx/fire_1.pcx"})
+    EXPECT_NE(doc.Root().FindByPath(frameName), nullptr);
   CPackObject* sp2 = doc.Root().FindByPath("gfx/fire.sp2");
   ASSERT_NE(sp2, nullptr);
   EXPECT_EQ(LoadEntryPictures(*sp2).set.pictures.size(), 2u);

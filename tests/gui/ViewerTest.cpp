@@ -1,7 +1,7 @@
 #include <QImage>
-#include <QPlainTextEdit>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -216,7 +216,12 @@ TEST_F(GuiTest, ExtractTexturesWritesAWadOrSaysWhyNot) {
   map.insert(map.end(), mt.begin(), mt.end());
   Bytes bare(124, 0);  // a map of no textures
   PutU32(bare, 0, 29);
-  OpenPak(PakBuilder().File("maps/a.bsp", map).File("maps/b.bsp", map).File("maps/c.txt", "x").File("maps/d.bsp", bare).Build());
+  OpenPak(PakBuilder()
+              .File("maps/a.bsp", map)
+              .File("maps/b.bsp", map)
+              .File("maps/c.txt", "x")
+              .File("maps/d.bsp", bare)
+              .Build());
   ShowDir("maps");
   FocusList();
   SelectRows({"a.bsp", "c.txt"});
@@ -230,7 +235,8 @@ TEST_F(GuiTest, ExtractTexturesWritesAWadOrSaysWhyNot) {
   WriteFile(dir / "none.wad", "kept");
   Action("actionExtractTextures")->trigger();
   ASSERT_EQ(prompter->shown.size(), 1u);
-  EXPECT_EQ(prompter->shown[0].text.section('\n', 0, 0), "No texture was extracted; " + prompter->saveFile + " was not written.");
+  EXPECT_EQ(prompter->shown[0].text.section('\n', 0, 0),
+            "No texture was extracted; " + prompter->saveFile + " was not written.");
   EXPECT_EQ(ReadFile(dir / "none.wad"), ToBytes("kept"));
   prompter->shown.clear();
   SelectRows({"a.bsp", "b.bsp"});
@@ -238,7 +244,8 @@ TEST_F(GuiTest, ExtractTexturesWritesAWadOrSaysWhyNot) {
   prompter->saveFile = QString::fromStdString((dir / "no-such-folder" / "out.wad").string());
   Action("actionExtractTextures")->trigger();
   ASSERT_EQ(prompter->shown.size(), 1u);
-  EXPECT_EQ(prompter->shown[0].text, "Unable to open file " + prompter->saveFile + " for output: No such file or directory");
+  EXPECT_EQ(prompter->shown[0].text,
+            "Unable to open file " + prompter->saveFile + " for output: No such file or directory");
   EXPECT_EQ(prompter->shown[0].caption, "Error");
   EXPECT_EQ(prompter->shown[0].icon, QMessageBox::Critical);
 
@@ -251,7 +258,8 @@ TEST_F(GuiTest, ExtractTexturesWritesAWadOrSaysWhyNot) {
   QObject::connect(&poll, &QTimer::timeout, [&] {
     QWidget* dialog = nullptr;
     for (QWidget* w : QApplication::topLevelWidgets())
-      if (w->objectName() == "progressDialog" && w->isVisible() && w->findChild<QPushButton*>("progressClose")->isEnabled())
+      if (w->objectName() == "progressDialog" && w->isVisible() &&
+          w->findChild<QPushButton*>("progressClose")->isEnabled())
         dialog = w;
     if (!dialog) return;
     poll.stop();
@@ -297,8 +305,7 @@ TEST(HexView, LinesShowOffsetBytesAndCharacters) {
   QByteArray bytes("IDPO\x06\0\0\0abcdefghijklmnopq", 25);
   EXPECT_EQ(viewers::HexLine(bytes, 0),
             "00000000  49 44 50 4f 06 00 00 00  61 62 63 64 65 66 67 68  |IDPO....abcdefgh|");
-  EXPECT_EQ(viewers::HexLine(bytes, 1),
-            "00000010  69 6a 6b 6c 6d 6e 6f 70  71                       |ijklmnopq|");
+  EXPECT_EQ(viewers::HexLine(bytes, 1), "00000010  69 6a 6b 6c 6d 6e 6f 70  71                       |ijklmnopq|");
   viewers::CHexView view(bytes);
   EXPECT_EQ(view.LineCount(), 2);
 }
