@@ -1,8 +1,8 @@
 // The zip family (.pk3, .pk2, .zip, .pkz, .kpf) through libzip, reading from and writing to
 // Tarn's own files: a zip is read through the open source file, and written into the new file
 // of a CSafeSave, which then replaces the target as every save does. The list of entries comes
-// from the central directory as ZipFormat.h reads it (a listing needs nothing more); libzip is
-// loaded and opens the archive when an entry's bytes are first wanted, to inflate and check them.
+// from the central directory as ZipFormat.h reads it (a listing needs nothing more); libzip
+// opens the archive when an entry's bytes are first wanted, to inflate and check them.
 //
 // What is written is what every engine's zip reader (minizip, miniz, PhysicsFS) accepts: only
 // "stored" and "deflate", no encryption, "/" between names and none in front, and never zip64.
@@ -11,7 +11,6 @@
 // before anything is written and every entry's size is given; it seeks back to fill in a local
 // header instead of writing a data descriptor. An unchanged entry is copied as its compressed
 // bytes, without inflating and deflating it again.
-#include <dlfcn.h>
 #include <zip.h>
 
 #include <algorithm>
@@ -29,67 +28,11 @@ namespace tarn {
 
 namespace {
 
-// libzip is loaded when the first zip is opened or written, not when Tarn starts: with it
-// comes libcrypto, whose thousands of relocations would otherwise be paid by every start of
-// tarn-pak, zips or none.
-#define TARN_ZIP_FUNCTIONS(X)         \
-  X(zip_close)                        \
-  X(zip_compression_method_supported) \
-  X(zip_discard)                      \
-  X(zip_error_code_zip)               \
-  X(zip_error_fini)                   \
-  X(zip_error_init)                   \
-  X(zip_error_set)                    \
-  X(zip_error_strerror)               \
-  X(zip_error_to_data)                \
-  X(zip_fclose)                       \
-  X(zip_file_add)                     \
-  X(zip_file_get_error)               \
-  X(zip_fopen_index)                  \
-  X(zip_fread)                        \
-  X(zip_get_num_entries)              \
-  X(zip_open_from_source)             \
-  X(zip_set_file_compression)         \
-  X(zip_source_free)                  \
-  X(zip_source_function)              \
-  X(zip_source_function_create)       \
-  X(zip_source_seek_compute_offset)   \
-  X(zip_source_zip)                   \
-  X(zip_stat_index)                   \
-  X(zip_stat_init)                    \
-  X(zip_strerror)
-
-struct ZipLibrary {
-#define TARN_ZIP_POINTER(name) decltype(&::name) name = nullptr;
-  TARN_ZIP_FUNCTIONS(TARN_ZIP_POINTER)
-#undef TARN_ZIP_POINTER
-};
-
-// The library, or nullptr (with why) when it cannot be loaded.
-const ZipLibrary* LoadZip(std::string* why) {
-  static const ZipLibrary* const library = []() -> const ZipLibrary* {
-    void* handle = ::dlopen(TARN_LIBZIP_SONAME, RTLD_NOW | RTLD_LOCAL);
-    if (!handle) return nullptr;
-    auto lib = std::make_unique<ZipLibrary>();
-#define TARN_ZIP_RESOLVE(name)                                               \
-  lib->name = reinterpret_cast<decltype(lib->name)>(::dlsym(handle, #name)); \
-  if (!lib->name) return nullptr;
-    TARN_ZIP_FUNCTIONS(TARN_ZIP_RESOLVE)
-#undef TARN_ZIP_RESOLVE
-    return lib.release();
-  }();
-  if (!library && why) *why = "zips need libzip (" TARN_LIBZIP_SONAME "), which cannot be loaded";
-  return library;
-}
-
-// The library once LoadZip found it: every path to a zip passes through LoadZip first.
-const ZipLibrary& Z() { return *LoadZip(nullptr); }
-
-// A source command's argument block (libzip's ZIP_SOURCE_GET_ARGS, through the loaded library).
+// A source command's argument block (libzip's ZIP_SOURCE_GET_ARGS, with its error set).
 template <typename T>
 T* Args(void* data, zip_uint64_t len, zip_error_t* error) {
   if (len < sizeof(T)) {
-    Z().zip_error_set(error, ZIP_ER_INVAL, 0);
+    ::zip_error_set(error, ZIP_ER_INVAL, 0);
     return nullptr;
   }
   return static_cast<T*>(data);
@@ -107,13 +50,13 @@ constexpr std::uint64_t kMaxDeflateRatio = 1032;
 template <typename Context>
 zip_int64_t CommonCommand(Context* ctx, void* data, zip_uint64_t len, zip_source_cmd_t cmd, zip_int64_t supports) {
   switch (cmd) {
-    case ZIP_SOURCE_ERROR: return Z().zip_error_to_data(&ctx->error, data, len);
+    case ZIP_SOURCE_ERROR: return ::zip_error_to_data(&ctx->error, data, len);
     case ZIP_SOURCE_FREE:
-      Z().zip_error_fini(&ctx->error);
+      ::zip_error_fini(&ctx->error);
       delete ctx;
       return 0;
     case ZIP_SOURCE_SUPPORTS: return supports;
-    default: Z().zip_error_set(&ctx->error, ZIP_ER_OPNOTSUPP, 0); return -1;
+    default: ::zip_error_set(&ctx->error, ZIP_ER_OPNOTSUPP, 0); return -1;
   }
 }
 
@@ -133,7 +76,7 @@ zip_int64_t ReadCallback(void* user, void* data, zip_uint64_t len, zip_source_cm
     case ZIP_SOURCE_READ: {
       const std::uint64_t n = std::min<std::uint64_t>(len, size - std::min(size, ctx->position));
       if (n && !ctx->source->ReadAt(ctx->position, data, static_cast<std::size_t>(n))) {
-        Z().zip_error_set(&ctx->error, ZIP_ER_READ, EIO);
+        ::zip_error_set(&ctx->error, ZIP_ER_READ, EIO);
         return -1;
       }
       ctx->position += n;
@@ -143,13 +86,13 @@ zip_int64_t ReadCallback(void* user, void* data, zip_uint64_t len, zip_source_cm
     case ZIP_SOURCE_STAT: {
       auto* st = Args<zip_stat_t>(data, len, &ctx->error);
       if (!st) return -1;
-      Z().zip_stat_init(st);
+      ::zip_stat_init(st);
       st->size = size;
       st->valid |= ZIP_STAT_SIZE;
       return sizeof(zip_stat_t);
     }
     case ZIP_SOURCE_SEEK: {
-      const zip_int64_t at = Z().zip_source_seek_compute_offset(ctx->position, size, data, len, &ctx->error);
+      const zip_int64_t at = ::zip_source_seek_compute_offset(ctx->position, size, data, len, &ctx->error);
       if (at < 0) return -1;
       ctx->position = static_cast<std::uint64_t>(at);
       return 0;
@@ -162,30 +105,30 @@ zip_int64_t ReadCallback(void* user, void* data, zip_uint64_t len, zip_source_cm
 // The archive read through source; nullptr with a sentence for the user.
 zip_t* OpenZip(const std::shared_ptr<CReadSource>& source, int flags, std::string* why) {
   auto* ctx = new ReadContext{source, 0, {}};
-  Z().zip_error_init(&ctx->error);
+  ::zip_error_init(&ctx->error);
   zip_error_t error;
-  Z().zip_error_init(&error);
-  zip_source_t* src = Z().zip_source_function_create(ReadCallback, ctx, &error);
+  ::zip_error_init(&error);
+  zip_source_t* src = ::zip_source_function_create(ReadCallback, ctx, &error);
   if (!src) {
-    Z().zip_error_fini(&ctx->error);
+    ::zip_error_fini(&ctx->error);
     delete ctx;
-    if (why) *why = Z().zip_error_strerror(&error);
-    Z().zip_error_fini(&error);
+    if (why) *why = ::zip_error_strerror(&error);
+    ::zip_error_fini(&error);
     return nullptr;
   }
-  zip_t* za = Z().zip_open_from_source(src, flags | ZIP_RDONLY, &error);
+  zip_t* za = ::zip_open_from_source(src, flags | ZIP_RDONLY, &error);
   if (!za) {
-    Z().zip_source_free(src);
+    ::zip_source_free(src);
     if (why) {
-      switch (Z().zip_error_code_zip(&error)) {
+      switch (::zip_error_code_zip(&error)) {
         case ZIP_ER_NOZIP: *why = "its central directory (the zip's list of entries) is missing or cut short"; break;
         case ZIP_ER_INCONS: *why = "it is inconsistent: its central directory is damaged or cut short"; break;
         case ZIP_ER_MULTIDISK: *why = "zips spanning several files are not supported"; break;
-        default: *why = Z().zip_error_strerror(&error);
+        default: *why = ::zip_error_strerror(&error);
       }
     }
   }
-  Z().zip_error_fini(&error);
+  ::zip_error_fini(&error);
   return za;
 }
 
@@ -204,7 +147,7 @@ class CZipStream final : public CEntryStream {
  public:
   CZipStream(zip_file_t* file, std::uint64_t size, std::string label)
       : m_file(file), m_left(size), m_size(size), m_label(std::move(label)) {}
-  ~CZipStream() override { Z().zip_fclose(m_file); }
+  ~CZipStream() override { ::zip_fclose(m_file); }
 
   std::int64_t Read(std::uint8_t* dst, std::size_t n) override {
     if (m_left == 0) {
@@ -213,14 +156,14 @@ class CZipStream final : public CEntryStream {
       // One byte more: libzip checks the CRC once it reaches the end, and a byte past the
       // declared size means the entry lies about it.
       std::uint8_t extra;
-      const zip_int64_t r = Z().zip_fread(m_file, &extra, 1);
+      const zip_int64_t r = ::zip_fread(m_file, &extra, 1);
       if (r > 0)
         return Fail(Quoted(m_label) + " inflates past its declared size of " + std::to_string(m_size) +
                     " bytes; reading stopped there");
       if (r < 0) return Failure();
       return 0;
     }
-    const zip_int64_t r = Z().zip_fread(m_file, dst, static_cast<zip_uint64_t>(std::min<std::uint64_t>(n, m_left)));
+    const zip_int64_t r = ::zip_fread(m_file, dst, static_cast<zip_uint64_t>(std::min<std::uint64_t>(n, m_left)));
     if (r < 0) return Failure();
     if (r == 0)
       return Fail(Quoted(m_label) + " ends after " + std::to_string(m_size - m_left) + " of its " +
@@ -231,10 +174,10 @@ class CZipStream final : public CEntryStream {
 
  private:
   std::int64_t Failure() {
-    zip_error_t* e = Z().zip_file_get_error(m_file);
-    if (Z().zip_error_code_zip(e) == ZIP_ER_CRC)
+    zip_error_t* e = ::zip_file_get_error(m_file);
+    if (::zip_error_code_zip(e) == ZIP_ER_CRC)
       return Fail(Quoted(m_label) + " is damaged: its bytes do not match their CRC");
-    return Fail("cannot read " + Quoted(m_label) + ": " + Z().zip_error_strerror(e));
+    return Fail("cannot read " + Quoted(m_label) + ": " + ::zip_error_strerror(e));
   }
   zip_file_t* m_file;
   std::uint64_t m_left, m_size;
@@ -249,13 +192,13 @@ class CZipReader final : public CArchiveReader {
   CZipReader(std::shared_ptr<CReadSource> source, std::uint64_t count)
       : CArchiveReader(std::move(source)), m_count(count) {}
   ~CZipReader() override {
-    if (m_zip) Z().zip_discard(m_zip);
+    if (m_zip) ::zip_discard(m_zip);
   }
   ContainerFormat Format() const override { return ContainerFormat::Zip; }
   // The archive opened by libzip, or nullptr (with why) when it cannot be.
   zip_t* Zip(std::string* why = nullptr) {
     if (!m_zip && m_openFailure.empty()) {
-      if (LoadZip(&m_openFailure)) m_zip = OpenZip(SharedSource(), 0, &m_openFailure);
+      m_zip = OpenZip(SharedSource(), 0, &m_openFailure);
     }
     if (!m_zip && why) *why = m_openFailure;
     return m_zip;
@@ -281,9 +224,9 @@ class CZipReader final : public CArchiveReader {
   std::unique_ptr<CEntryStream> Open(const EntryLocation& at, std::int64_t size, const std::string& label) {
     std::string why;
     zip_t* za = Zip(&why);
-    zip_file_t* f = za ? Z().zip_fopen_index(za, static_cast<zip_uint64_t>(at.offset), 0) : nullptr;
+    zip_file_t* f = za ? ::zip_fopen_index(za, static_cast<zip_uint64_t>(at.offset), 0) : nullptr;
     if (!f) {
-      if (za) why = Z().zip_strerror(za);
+      if (za) why = ::zip_strerror(za);
       return std::make_unique<CFailedStream>("cannot read " + Quoted(label) + ": " + why);
     }
     return std::make_unique<CZipStream>(f, static_cast<std::uint64_t>(size), label);
@@ -300,8 +243,7 @@ class CZipReader final : public CArchiveReader {
  private:
   // Stored and deflated entries are read by every libzip; others as far as this one can.
   static bool KnownMethod(std::uint16_t method) {
-    return method == ZIP_CM_STORE || method == ZIP_CM_DEFLATE ||
-           (LoadZip(nullptr) && Z().zip_compression_method_supported(method, 0));
+    return method == ZIP_CM_STORE || method == ZIP_CM_DEFLATE || ::zip_compression_method_supported(method, 0);
   }
   std::uint64_t m_count;
   zip_t* m_zip = nullptr;
@@ -342,7 +284,7 @@ zip_int64_t WriteCallback(void* user, void* data, zip_uint64_t len, zip_source_c
   switch (cmd) {
     case ZIP_SOURCE_STAT:
       // A new file: nothing to read, nothing to keep.
-      Z().zip_error_set(&ctx->error, ZIP_ER_READ, ENOENT);
+      ::zip_error_set(&ctx->error, ZIP_ER_READ, ENOENT);
       return -1;
     case ZIP_SOURCE_BEGIN_WRITE:
     case ZIP_SOURCE_ROLLBACK_WRITE:
@@ -356,19 +298,19 @@ zip_int64_t WriteCallback(void* user, void* data, zip_uint64_t len, zip_source_c
       if (std::fflush(f) != 0) {
         ctx->diskFailed = true;
         ctx->out->WriteFailed(errno);
-        Z().zip_error_set(&ctx->error, ZIP_ER_WRITE, errno);
+        ::zip_error_set(&ctx->error, ZIP_ER_WRITE, errno);
         return -1;
       }
       return 0;
     case ZIP_SOURCE_WRITE:
       if (!ctx->out->Write(data, static_cast<std::size_t>(len))) {
         ctx->diskFailed = true;
-        Z().zip_error_set(&ctx->error, ZIP_ER_WRITE, errno ? errno : EIO);
+        ::zip_error_set(&ctx->error, ZIP_ER_WRITE, errno ? errno : EIO);
         return -1;
       }
       // Stopped: the write fails, and libzip gives up the archive.
       if (!Advance(ctx->progress, len)) {
-        Z().zip_error_set(&ctx->error, ZIP_ER_WRITE, ECANCELED);
+        ::zip_error_set(&ctx->error, ZIP_ER_WRITE, ECANCELED);
         return -1;
       }
       return static_cast<zip_int64_t>(len);
@@ -376,14 +318,14 @@ zip_int64_t WriteCallback(void* user, void* data, zip_uint64_t len, zip_source_c
       auto* args = Args<zip_source_args_seek_t>(data, len, &ctx->error);
       if (!args) return -1;
       if (::fseeko(f, static_cast<off_t>(args->offset), args->whence) != 0) {
-        Z().zip_error_set(&ctx->error, ZIP_ER_SEEK, errno);
+        ::zip_error_set(&ctx->error, ZIP_ER_SEEK, errno);
         return -1;
       }
       return 0;
     }
     case ZIP_SOURCE_TELL_WRITE: {
       const off_t at = ::ftello(f);
-      if (at < 0) Z().zip_error_set(&ctx->error, ZIP_ER_TELL, errno);
+      if (at < 0) ::zip_error_set(&ctx->error, ZIP_ER_TELL, errno);
       return at;
     }
     case ZIP_SOURCE_READ:
@@ -406,7 +348,7 @@ zip_int64_t EntryCallback(void* user, void* data, zip_uint64_t len, zip_source_c
   auto* ctx = static_cast<EntrySourceContext*>(user);
   auto fail = [&](const std::string& why) -> zip_int64_t {
     if (ctx->firstError->empty()) *ctx->firstError = why;
-    Z().zip_error_set(&ctx->error, ZIP_ER_READ, EIO);
+    ::zip_error_set(&ctx->error, ZIP_ER_READ, EIO);
     return -1;
   };
   switch (cmd) {
@@ -423,7 +365,7 @@ zip_int64_t EntryCallback(void* user, void* data, zip_uint64_t len, zip_source_c
     case ZIP_SOURCE_STAT: {
       auto* st = Args<zip_stat_t>(data, len, &ctx->error);
       if (!st) return -1;
-      Z().zip_stat_init(st);
+      ::zip_stat_init(st);
       // Told in advance, so that libzip never needs zip64 for an entry of unknown size.
       st->size = static_cast<zip_uint64_t>(ctx->file->Size());
       st->valid |= ZIP_STAT_SIZE;
@@ -466,9 +408,8 @@ class CZipCodec final : public CContainerCodec {
   std::vector<std::string> Check(std::shared_ptr<CReadSource> source) const override {
     std::vector<std::string> problems;
     std::string why;
-    if (!LoadZip(&why)) return {why};
     // Local headers compared with the central directory, which opening alone does not do.
-    if (zip_t* strict = OpenZip(source, ZIP_CHECKCONS, &why)) Z().zip_discard(strict);
+    if (zip_t* strict = OpenZip(source, ZIP_CHECKCONS, &why)) ::zip_discard(strict);
     else problems.push_back("the local headers disagree with the central directory: " + why);
     ZipIndex index;
     if (!ReadZipDirectory(*source, index, &why)) return {"the zip archive cannot be read: " + why};
@@ -531,27 +472,26 @@ class CZipCodec final : public CContainerCodec {
   }
 
   bool Write(const CPackObject& root, CSafeSave& out, const WriteOptions& options, std::string* error) const override {
-    if (!LoadZip(error)) return false;
     if (root.CountFiles() == 0) {
       // libzip makes no file for an archive without entries; an empty zip is its end record.
       const std::uint8_t empty[kEnd] = {'P', 'K', 5, 6};
       return out.Write(empty, sizeof empty);
     }
     auto* wctx = new WriteContext{&out, {}, false, options.progress};
-    Z().zip_error_init(&wctx->error);
+    ::zip_error_init(&wctx->error);
     zip_error_t zerr;
-    Z().zip_error_init(&zerr);
-    zip_source_t* target = Z().zip_source_function_create(WriteCallback, wctx, &zerr);
-    zip_t* za = target ? Z().zip_open_from_source(target, ZIP_CREATE | ZIP_TRUNCATE, &zerr) : nullptr;
+    ::zip_error_init(&zerr);
+    zip_source_t* target = ::zip_source_function_create(WriteCallback, wctx, &zerr);
+    zip_t* za = target ? ::zip_open_from_source(target, ZIP_CREATE | ZIP_TRUNCATE, &zerr) : nullptr;
     if (!za) {
-      if (target) Z().zip_source_free(target);
-      if (error) *error = std::string("cannot start the zip archive: ") + Z().zip_error_strerror(&zerr);
-      Z().zip_error_fini(&zerr);
-      Z().zip_error_fini(&wctx->error);
+      if (target) ::zip_source_free(target);
+      if (error) *error = std::string("cannot start the zip archive: ") + ::zip_error_strerror(&zerr);
+      ::zip_error_fini(&zerr);
+      ::zip_error_fini(&wctx->error);
       delete wctx;
       return false;
     }
-    Z().zip_error_fini(&zerr);
+    ::zip_error_fini(&zerr);
     std::string firstError;
     bool ok = true;
     std::string path;
@@ -567,20 +507,20 @@ class CZipCodec final : public CContainerCodec {
       zip_source_t* src = nullptr;
       if (raw) {
         // The whole entry from the open archive: its compressed bytes, copied as they are.
-        src = Z().zip_source_zip(za, reader->Zip(), static_cast<zip_uint64_t>(at.offset), 0, 0, -1);
+        src = ::zip_source_zip(za, reader->Zip(), static_cast<zip_uint64_t>(at.offset), 0, 0, -1);
       } else {
         auto* ectx = new EntrySourceContext{&file, &firstError, nullptr, {}};
-        Z().zip_error_init(&ectx->error);
-        src = Z().zip_source_function(za, EntryCallback, ectx);
+        ::zip_error_init(&ectx->error);
+        src = ::zip_source_function(za, EntryCallback, ectx);
         if (!src) {
-          Z().zip_error_fini(&ectx->error);
+          ::zip_error_fini(&ectx->error);
           delete ectx;
         }
       }
-      const zip_int64_t index = src ? Z().zip_file_add(za, p.c_str(), src, ZIP_FL_ENC_GUESS) : -1;
+      const zip_int64_t index = src ? ::zip_file_add(za, p.c_str(), src, ZIP_FL_ENC_GUESS) : -1;
       if (index < 0) {
-        if (src) Z().zip_source_free(src);
-        firstError = "cannot add " + Quoted(p) + " to the zip archive: " + Z().zip_strerror(za);
+        if (src) ::zip_source_free(src);
+        firstError = "cannot add " + Quoted(p) + " to the zip archive: " + ::zip_strerror(za);
         ok = false;
         return;
       }
@@ -588,17 +528,17 @@ class CZipCodec final : public CContainerCodec {
       // keeps its compressed bytes; the others are stored or deflated as their kind asks.
       const bool store = raw ? at.method == ZIP_CM_STORE : options.deflateLevel <= 0 || KeepStored(p);
       if (!raw || store)
-        Z().zip_set_file_compression(za, static_cast<zip_uint64_t>(index), store ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
-                                     store ? 0 : static_cast<zip_uint32_t>(std::clamp(options.deflateLevel, 1, 9)));
+        ::zip_set_file_compression(za, static_cast<zip_uint64_t>(index), store ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
+                                   store ? 0 : static_cast<zip_uint32_t>(std::clamp(options.deflateLevel, 1, 9)));
     });
-    const bool closed = ok && Z().zip_close(za) == 0;
+    const bool closed = ok && ::zip_close(za) == 0;
     if (!closed) {
-      if (firstError.empty()) firstError = std::string("cannot write the zip archive: ") + Z().zip_strerror(za);
-      Z().zip_discard(za);
+      if (firstError.empty()) firstError = std::string("cannot write the zip archive: ") + ::zip_strerror(za);
+      ::zip_discard(za);
     }
     // libzip has let go of the target source; its context is ours.
     const bool diskFailed = wctx->diskFailed;
-    Z().zip_error_fini(&wctx->error);
+    ::zip_error_fini(&wctx->error);
     delete wctx;
     // A disk failure is told by the save, which kept the system's reason.
     if (!closed && error && !diskFailed) *error = firstError;

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <vector>
 
+#include <png.h>
 #include "archive/SafeSave.h"
-#include "formats/CodecLibraries.h"
 
 namespace tarn::cli {
 
@@ -20,12 +20,6 @@ bool Write(const std::string& path, int width, int height, int colorType, const 
     return false;
   };
   if (width <= 0 || height <= 0) return fail("a picture without pixels cannot be written");
-  std::string why;
-  const codecs::PngLibrary* lib = codecs::Png(&why);
-  if (!lib) {
-    if (error) *error = why;
-    return false;
-  }
   // Written beside the target and put in its place once complete, as every file Tarn writes.
   CSafeSave save;
   const auto saveFailed = [&] {
@@ -33,32 +27,32 @@ bool Write(const std::string& path, int width, int height, int colorType, const 
     return false;
   };
   if (!save.Begin(path)) return saveFailed();
-  png_structp png = lib->png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? lib->png_create_info_struct(png) : nullptr;
+  png_structp png = ::png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? ::png_create_info_struct(png) : nullptr;
   if (!png || !info) {
-    lib->png_destroy_write_struct(&png, &info);
+    ::png_destroy_write_struct(&png, &info);
     return fail("out of memory");
   }
   // What png_jmpbuf(png) expands to, through the loaded library.
-  if (setjmp(*lib->png_set_longjmp_fn(png, std::longjmp, sizeof(std::jmp_buf)))) {
-    lib->png_destroy_write_struct(&png, &info);
+  if (setjmp(png_jmpbuf(png))) {
+    ::png_destroy_write_struct(&png, &info);
     return fail("cannot write");
   }
-  lib->png_init_io(png, save.File());
-  lib->png_set_compression_level(png, 6);
-  lib->png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, colorType,
-                    PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  ::png_init_io(png, save.File());
+  ::png_set_compression_level(png, 6);
+  ::png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, colorType,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_color colors[256];
   if (palette) {
     for (std::size_t i = 0; i < 256; ++i)
       colors[i] = {palette->colors[i].r, palette->colors[i].g, palette->colors[i].b};
-    lib->png_set_PLTE(png, info, colors, 256);
+    ::png_set_PLTE(png, info, colors, 256);
   }
-  lib->png_write_info(png, info);
-  if (dropFourth) lib->png_set_filler(png, 0, PNG_FILLER_AFTER);
-  lib->png_write_image(png, const_cast<png_bytepp>(rows.data()));
-  lib->png_write_end(png, nullptr);
-  lib->png_destroy_write_struct(&png, &info);
+  ::png_write_info(png, info);
+  if (dropFourth) ::png_set_filler(png, 0, PNG_FILLER_AFTER);
+  ::png_write_image(png, const_cast<png_bytepp>(rows.data()));
+  ::png_write_end(png, nullptr);
+  ::png_destroy_write_struct(&png, &info);
   return save.Commit() || saveFailed();
 }
 

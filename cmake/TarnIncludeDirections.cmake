@@ -1,5 +1,6 @@
 # The folders depend on each other one way only:
-#   app -> browser -> viewers -> shell -> formats -> archive, and cli -> formats -> archive.
+#   app -> browser -> viewers -> shell -> game -> formats -> archive, and cli -> game -> formats
+#   -> archive.
 # A source may include headers of its own folder and of the folders below it, never of one
 # above it or beside it. Run as a script (cmake -DTARN_SOURCE_DIR=... -P this file), it checks
 # every source and fails, listing each include that points the wrong way; the configure step
@@ -8,12 +9,13 @@ cmake_policy(SET CMP0057 NEW)
 
 set(TARN_FOLDER_MAY_INCLUDE_archive archive)
 set(TARN_FOLDER_MAY_INCLUDE_formats formats archive)
-set(TARN_FOLDER_MAY_INCLUDE_cli cli formats archive)
-set(TARN_FOLDER_MAY_INCLUDE_shell shell formats archive)
-set(TARN_FOLDER_MAY_INCLUDE_viewers viewers shell formats archive)
-set(TARN_FOLDER_MAY_INCLUDE_browser browser viewers shell formats archive)
-set(TARN_FOLDER_MAY_INCLUDE_app app browser viewers shell formats archive)
-set(TARN_LAYERED_FOLDERS archive formats cli shell viewers browser app)
+set(TARN_FOLDER_MAY_INCLUDE_game game formats archive)
+set(TARN_FOLDER_MAY_INCLUDE_cli cli game formats archive)
+set(TARN_FOLDER_MAY_INCLUDE_shell shell game formats archive)
+set(TARN_FOLDER_MAY_INCLUDE_viewers viewers shell game formats archive)
+set(TARN_FOLDER_MAY_INCLUDE_browser browser viewers shell game formats archive)
+set(TARN_FOLDER_MAY_INCLUDE_app app browser viewers shell game formats archive)
+set(TARN_LAYERED_FOLDERS archive formats game cli shell viewers browser app)
 
 function(tarn_check_include_directions source_dir)
   set(problems "")

@@ -24,27 +24,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
-# The libraries the programs link are found by dpkg-shlibdeps; what is loaded at run time is
-# named here: Qt's window-system plugins, libzip (loaded when a zip is first opened), the
-# picture codecs (loaded when a picture first needs one), and an OpenGL driver for the model
-# viewer. Debian names a library's package after its soname: libzip.so.4 in libzip4, and with a
-# hyphen after a name that ends in a digit, libpng16.so.16 in libpng16-16.
+# dpkg-shlibdeps finds the libraries the programs link; Qt's window-system plugins are loaded
+# by Qt at run time, so their package is named here, and an OpenGL driver for the viewers.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(TARN_LOADED_PACKAGES "")
-foreach(soname IN ITEMS ${TARN_LIBZIP_SONAME} ${TARN_CODEC_SONAMES})
-  if(NOT soname MATCHES "^lib(.*)\\.so\\.([0-9]+)$")
-    message(FATAL_ERROR "cannot tell the Debian package of ${soname}")
-  endif()
-  set(name ${CMAKE_MATCH_1})
-  set(version ${CMAKE_MATCH_2})
-  if(name MATCHES "[0-9]$")
-    list(APPEND TARN_LOADED_PACKAGES "lib${name}-${version}")
-  else()
-    list(APPEND TARN_LOADED_PACKAGES "lib${name}${version}")
-  endif()
-endforeach()
-list(JOIN TARN_LOADED_PACKAGES ", " TARN_LOADED_PACKAGES)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, ${TARN_LOADED_PACKAGES}")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libgl1-mesa-dri")
 
 # What Debian asks of every package's documentation folder: the licence in its copyright

@@ -1,12 +1,15 @@
 #include "formats/ImageDecode.h"
 
+#include <png.h>
+#include <stb_image.h>
+#include <turbojpeg.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "archive/ByteIO.h"
 #include "archive/PakFormat.h"
-#include "formats/CodecLibraries.h"
 #include "formats/Pictures.h"
 
 namespace tarn {
@@ -43,15 +46,12 @@ bool DecodePng(std::span<const std::uint8_t> bytes, RgbaImage& out, std::string*
     };
     if (!CheckSize(be32(16), be32(20), error)) return false;
   }
-  std::string why;
-  const codecs::PngLibrary* png = codecs::Png(&why);
-  if (!png) return Fail(error, why);
   png_image img{};
   img.version = PNG_IMAGE_VERSION;
-  if (!png->png_image_begin_read_from_memory(&img, bytes.data(), bytes.size()))
+  if (!::png_image_begin_read_from_memory(&img, bytes.data(), bytes.size()))
     return Fail(error, std::string("the PNG file is damaged: ") + img.message);
   // Frees libpng's state however this function is left.
-  std::unique_ptr<png_image, void (*)(png_image*)> guard(&img, png->png_image_free);
+  std::unique_ptr<png_image, void (*)(png_image*)> guard(&img, ::png_image_free);
   if (!CheckSize(img.width, img.height, error)) return false;
   const bool indexed = (img.format & PNG_FORMAT_FLAG_COLORMAP) != 0 && img.colormap_entries <= 256;
   Allocate(out, static_cast<int>(img.width), static_cast<int>(img.height));
@@ -61,7 +61,7 @@ bool DecodePng(std::span<const std::uint8_t> bytes, RgbaImage& out, std::string*
     img.format = PNG_FORMAT_RGBA_COLORMAP;
     std::uint8_t colormap[256 * 4] = {};
     out.indices.resize(out.PixelCount());
-    if (!png->png_image_finish_read(&img, nullptr, out.indices.data(), 0, colormap))
+    if (!::png_image_finish_read(&img, nullptr, out.indices.data(), 0, colormap))
       return Fail(error, std::string("the PNG file is damaged: ") + img.message);
     out.paletteSize = static_cast<int>(img.colormap_entries);
     for (int i = 0; i < out.paletteSize; ++i)
@@ -73,29 +73,26 @@ bool DecodePng(std::span<const std::uint8_t> bytes, RgbaImage& out, std::string*
     return true;
   }
   img.format = PNG_FORMAT_RGBA;
-  if (!png->png_image_finish_read(&img, nullptr, out.rgba.data(), 0, nullptr))
+  if (!::png_image_finish_read(&img, nullptr, out.rgba.data(), 0, nullptr))
     return Fail(error, std::string("the PNG file is damaged: ") + img.message);
   return true;
 }
 
 bool DecodeJpeg(std::span<const std::uint8_t> bytes, RgbaImage& out, std::string* error) {
-  std::string why;
-  const codecs::TurboJpegLibrary* jpeg = codecs::TurboJpeg(&why);
-  if (!jpeg) return Fail(error, why);
-  std::unique_ptr<void, int (*)(tjhandle)> tj(jpeg->tjInitDecompress(), jpeg->tjDestroy);
+  std::unique_ptr<void, int (*)(tjhandle)> tj(::tjInitDecompress(), ::tjDestroy);
   if (!tj) return Fail(error, "the JPEG decoder cannot start");
   int width = 0, height = 0, subsampling = 0, colorspace = 0;
   auto* data = const_cast<unsigned char*>(bytes.data());
   const auto size = static_cast<unsigned long>(bytes.size());
-  if (jpeg->tjDecompressHeader3(tj.get(), data, size, &width, &height, &subsampling, &colorspace) != 0)
-    return Fail(error, std::string("the JPEG file is damaged: ") + jpeg->tjGetErrorStr2(tj.get()));
+  if (::tjDecompressHeader3(tj.get(), data, size, &width, &height, &subsampling, &colorspace) != 0)
+    return Fail(error, std::string("the JPEG file is damaged: ") + ::tjGetErrorStr2(tj.get()));
   if (!CheckSize(width, height, error)) return false;
   Allocate(out, width, height);
   // A cut or damaged file is refused rather than shown half grey; a progressive file with
   // thousands of scans (a known way to make decoders crawl) is refused too.
-  if (jpeg->tjDecompress2(tj.get(), data, size, out.rgba.data(), width, 0, height, TJPF_RGBA,
-                          TJFLAG_STOPONWARNING | TJFLAG_LIMITSCANS) != 0)
-    return Fail(error, std::string("the JPEG file is damaged: ") + jpeg->tjGetErrorStr2(tj.get()));
+  if (::tjDecompress2(tj.get(), data, size, out.rgba.data(), width, 0, height, TJPF_RGBA,
+                      TJFLAG_STOPONWARNING | TJFLAG_LIMITSCANS) != 0)
+    return Fail(error, std::string("the JPEG file is damaged: ") + ::tjGetErrorStr2(tj.get()));
   return true;
 }
 
@@ -123,19 +120,16 @@ bool CutShort(std::span<const std::uint8_t> b, bool bmp) {
 bool DecodeWithStb(std::span<const std::uint8_t> bytes, const char* kind, RgbaImage& out, std::string* error) {
   if (bytes.size() > static_cast<std::size_t>(INT32_MAX)) return Fail(error, std::string("the file is too large"));
   const int size = static_cast<int>(bytes.size());
-  std::string why;
-  const codecs::StbLibrary* stb = codecs::Stb(&why);
-  if (!stb) return Fail(error, why);
   int width = 0, height = 0, channels = 0;
-  if (!stb->stbi_info_from_memory(bytes.data(), size, &width, &height, &channels))
-    return Fail(error, std::string("not a readable ") + kind + " picture: " + stb->stbi_failure_reason());
+  if (!::stbi_info_from_memory(bytes.data(), size, &width, &height, &channels))
+    return Fail(error, std::string("not a readable ") + kind + " picture: " + ::stbi_failure_reason());
   // A BMP stored top row first reports its height negative here.
   if (!CheckSize(std::abs(std::int64_t{width}), std::abs(std::int64_t{height}), error)) return false;
   if (CutShort(bytes, std::string_view(kind) == "BMP"))
     return Fail(error, std::string("the ") + kind + " file is cut short");
   std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
-      stb->stbi_load_from_memory(bytes.data(), size, &width, &height, &channels, 4), stb->stbi_image_free);
-  if (!pixels) return Fail(error, std::string("the ") + kind + " file is damaged: " + stb->stbi_failure_reason());
+      ::stbi_load_from_memory(bytes.data(), size, &width, &height, &channels, 4), ::stbi_image_free);
+  if (!pixels) return Fail(error, std::string("the ") + kind + " file is damaged: " + ::stbi_failure_reason());
   if (!CheckSize(width, height, error)) return false;
   Allocate(out, width, height);
   std::memcpy(out.rgba.data(), pixels.get(), out.rgba.size());

@@ -1,12 +1,14 @@
 #include "formats/ImageEncode.h"
 
+#include <libimagequant.h>
+#include <stb_image_resize.h>
+
 #include <cmath>
 #include <cstring>
 #include <memory>
 
 #include "archive/ByteIO.h"
 #include "archive/PakFormat.h"
-#include "formats/CodecLibraries.h"
 #include "formats/Sprites.h"
 
 namespace tarn {
@@ -48,22 +50,20 @@ bool OptimalPalette(const RgbaImage& image, std::span<const std::uint8_t> transp
   std::vector<std::uint8_t> pixels = image.rgba;
   for (std::size_t i = 0; i < image.PixelCount(); ++i)
     pixels[4 * i + 3] = transparent.empty() || !transparent[i] ? 255 : 0;
-  const codecs::ImageQuantLibrary* liq = codecs::ImageQuant(error);
-  if (!liq) return false;
-  std::unique_ptr<liq_attr, void (*)(liq_attr*)> attr(liq->liq_attr_create(), liq->liq_attr_destroy);
-  if (!attr || liq->liq_set_max_colors(attr.get(), 255) != LIQ_OK) {
+  std::unique_ptr<liq_attr, void (*)(liq_attr*)> attr(::liq_attr_create(), ::liq_attr_destroy);
+  if (!attr || ::liq_set_max_colors(attr.get(), 255) != LIQ_OK) {
     *error = "the palette maker cannot start";
     return false;
   }
   std::unique_ptr<liq_image, void (*)(liq_image*)> img(
-      liq->liq_image_create_rgba(attr.get(), pixels.data(), image.width, image.height, 0), liq->liq_image_destroy);
+      ::liq_image_create_rgba(attr.get(), pixels.data(), image.width, image.height, 0), ::liq_image_destroy);
   liq_result* raw = nullptr;
-  if (!img || liq->liq_image_quantize(img.get(), attr.get(), &raw) != LIQ_OK) {
+  if (!img || ::liq_image_quantize(img.get(), attr.get(), &raw) != LIQ_OK) {
     *error = "no palette can be made for this picture";
     return false;
   }
-  std::unique_ptr<liq_result, void (*)(liq_result*)> result(raw, liq->liq_result_destroy);
-  const liq_palette* pal = liq->liq_get_palette(result.get());
+  std::unique_ptr<liq_result, void (*)(liq_result*)> result(raw, ::liq_result_destroy);
+  const liq_palette* pal = ::liq_get_palette(result.get());
   out = Palette{};
   std::size_t n = 0;
   for (unsigned i = 0; i < pal->count && n < 255; ++i)
@@ -98,15 +98,16 @@ bool SamePalette(const RgbaImage& image, const Palette& palette) {
 }
 
 bool Resize(const RgbaImage& image, int width, int height, RgbaImage& out, std::string* error) {
-  const codecs::StbLibrary* stb = codecs::Stb(error);
-  if (!stb) return false;
   out = RgbaImage{};
   out.width = width;
   out.height = height;
   out.rgba.resize(out.PixelCount() * 4);
   // Textures tile, so the filter wraps around the edges rather than clamping to them.
-  stb->stbir_resize_uint8_srgb_edgemode(image.rgba.data(), image.width, image.height, 0, out.rgba.data(), width, height,
-                                        0, 4, 3, 0, STBIR_EDGE_WRAP);
+  if (!::stbir_resize_uint8_srgb_edgemode(image.rgba.data(), image.width, image.height, 0, out.rgba.data(), width,
+                                          height, 0, 4, 3, 0, STBIR_EDGE_WRAP)) {
+    if (error) *error = "the picture cannot be resized";
+    return false;
+  }
   return true;
 }
 
