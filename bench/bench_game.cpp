@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/ArchiveDiff.h"
-#include "archive/GameFolder.h"
+#include "game/ArchiveDiff.h"
+#include "game/GameFolder.h"
 #include "browser/GameSession.h"
 
 namespace fs = std::filesystem;

@@ -5,8 +5,8 @@
 
 #include "archive/Container.h"
 #include "archive/EntryNames.h"
-#include "archive/GameFolder.h"
 #include "archive/PakFormat.h"
+#include "game/GameFolder.h"
 
 namespace tarn::browser {
 

@@ -11,11 +11,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "archive/EngineChecks.h"
-#include "archive/EngineProfile.h"
 #include "archive/PackObject.h"
 #include "archive/Progress.h"
 #include "browser/PackModels.h"
+#include "game/EngineChecks.h"
+#include "game/EngineProfile.h"
 
 namespace tarn {
 

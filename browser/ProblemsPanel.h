@@ -5,7 +5,7 @@
 #include <QDockWidget>
 #include <vector>
 
-#include "archive/EngineChecks.h"
+#include "game/EngineChecks.h"
 
 class QTreeWidget;
 

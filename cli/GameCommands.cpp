@@ -6,9 +6,9 @@
 #include <ostream>
 #include <sstream>
 
-#include "archive/ArchiveDiff.h"
-#include "archive/EngineChecks.h"
-#include "archive/GameFolder.h"
+#include "game/ArchiveDiff.h"
+#include "game/EngineChecks.h"
+#include "game/GameFolder.h"
 #include "archive/PakFormat.h"
 #include "archive/TarnDoc.h"
 #include "cli/JsonReport.h"

@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <ostream>
 
-#include "archive/ArchiveDiff.h"
+#include "game/ArchiveDiff.h"
 #include "archive/ContainerFormat.h"
-#include "archive/EngineProfile.h"
-#include "archive/GameFolder.h"
+#include "game/EngineProfile.h"
+#include "game/GameFolder.h"
 #include "archive/PackObject.h"
 #include "archive/PakFormat.h"
 #include "archive/WadFormat.h"

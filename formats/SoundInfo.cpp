@@ -200,4 +200,43 @@ bool ReadSoundInfo(std::span<const std::uint8_t> bytes, SoundInfo& out, std::str
   }
 }
 
+SoundHeader ReadSoundHeader(std::span<const std::uint8_t> bytes) {
+  SoundHeader info;
+  if (Starts(bytes, 0, "OggS")) {
+    info.container = SoundContainer::Ogg;
+  } else if (Starts(bytes, 0, "fLaC")) {
+    info.container = SoundContainer::Flac;
+  } else if (Starts(bytes, 0, "ID3") || (bytes.size() >= 2 && bytes[0] == 0xFF && (bytes[1] & 0xE0) == 0xE0)) {
+    info.container = SoundContainer::Mp3;
+  } else if (Starts(bytes, 0, "RIFF") && bytes.size() >= 12 && std::memcmp(bytes.data() + 8, "WAVE", 4) == 0) {
+    info.container = SoundContainer::Wave;
+    // The chunks after "WAVE", each an id, a length and the data padded to an even size, as
+    // GetWavinfo walks them (id-Software/Quake WinQuake/snd_mem.c FindNextChunk).
+    try {
+      ByteReader r(bytes);
+      r.Seek(12);
+      while (r.CanRead(8)) {
+        const auto id = r.Bytes(4);
+        const std::uint32_t length = r.U32();
+        if (std::memcmp(id.data(), "fmt ", 4) == 0) {
+          ByteReader fmt = r.Sub(r.Position(), std::min<std::size_t>(length, r.Remaining()));
+          info.format = fmt.U16();
+          info.channels = fmt.U16();
+          info.rate = fmt.U32();
+          fmt.Skip(4 + 2);
+          info.bits = fmt.U16();
+          info.fmtFound = true;
+          break;
+        }
+        const std::uint64_t skip = static_cast<std::uint64_t>(length) + (length & 1);
+        if (skip > r.Remaining()) break;
+        r.Skip(static_cast<std::size_t>(skip));
+      }
+    } catch (const ParseError&) {
+      info.fmtFound = false;  // a "fmt " chunk too short to hold the format
+    }
+  }
+  return info;
+}
+
 }  // namespace tarn

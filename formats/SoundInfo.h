@@ -10,8 +10,10 @@
 
 namespace tarn {
 
+enum class SoundContainer { Wave, Ogg, Mp3, Flac, Unknown };
+
 struct SoundInfo {
-  enum class Container { Wave, Ogg, Mp3, Flac };
+  using Container = SoundContainer;
   Container container = Container::Wave;
   std::string format;  // "Wave, PCM 16-bit", "Ogg Vorbis", "MP3 (MPEG-1 Layer III, 128 kbit/s)", "FLAC, 16-bit"
   int channels = 0;
@@ -24,5 +26,19 @@ struct SoundInfo {
 // False, with a one-line reason, when the bytes are none of the formats or their header is
 // damaged.
 bool ReadSoundInfo(std::span<const std::uint8_t> bytes, SoundInfo& out, std::string* error);
+
+// The container a sound's first bytes name and, for a wave, its format chunk found as the
+// engines' loaders walk the chunks: what a game engine would make of the file, which is
+// stricter than what a player accepts.
+struct SoundHeader {
+  SoundContainer container = SoundContainer::Unknown;
+  bool fmtFound = false;  // a wave: its "fmt " chunk was read
+  std::uint16_t format = 0;
+  std::uint16_t channels = 0;
+  std::uint32_t rate = 0;
+  std::uint16_t bits = 0;
+};
+inline constexpr std::size_t kSoundHeaderBytes = 64 * 1024;
+SoundHeader ReadSoundHeader(std::span<const std::uint8_t> bytes);
 
 }  // namespace tarn

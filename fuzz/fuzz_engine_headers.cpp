@@ -4,17 +4,19 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "archive/ArchiveDiff.h"
-#include "archive/EngineChecks.h"
-#include "archive/GameFolder.h"
+#include "formats/MapHeader.h"
+#include "formats/SoundInfo.h"
+#include "game/ArchiveDiff.h"
+#include "game/EngineChecks.h"
+#include "game/GameFolder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);
   const tarn::MapHeader map = tarn::ReadMapHeader(bytes);
   if (map.hasLighting && (map.lightingLength < 0 || size < tarn::kMapHeaderBytes)) std::abort();
   (void)tarn::ReadLitHeader(bytes);
-  const tarn::SoundInfo sound = tarn::ReadSoundInfo(bytes);
-  if (sound.fmtFound && sound.container != tarn::SoundInfo::Container::Wav) std::abort();
+  const tarn::SoundHeader sound = tarn::ReadSoundHeader(bytes);
+  if (sound.fmtFound && sound.container != tarn::SoundContainer::Wave) std::abort();
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   for (const std::string& token : tarn::ParsePakList(text))
     if (token.empty() && text.find('"') == std::string_view::npos) std::abort();

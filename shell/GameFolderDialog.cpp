@@ -11,7 +11,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "archive/EngineProfile.h"
+#include "game/EngineProfile.h"
 
 namespace tarn::shell {
 

@@ -1,7 +1,7 @@
 // Comparing archives and folders, and finding entries below folders.
 #include "TestSupport.h"
 #include "ZipBuilder.h"
-#include "archive/ArchiveDiff.h"
+#include "game/ArchiveDiff.h"
 #include "archive/WadFormat.h"
 
 namespace tarn::test {

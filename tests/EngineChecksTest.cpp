@@ -2,7 +2,9 @@
 // bytes of each shape they meet.
 #include "TestSupport.h"
 #include "ZipBuilder.h"
-#include "archive/EngineChecks.h"
+#include "formats/MapHeader.h"
+#include "formats/SoundInfo.h"
+#include "game/EngineChecks.h"
 
 namespace tarn::test {
 namespace {
@@ -100,18 +102,18 @@ TEST_F(EngineChecks, HeaderReaders) {
   EXPECT_EQ(ReadLitHeader(Lit(0, 2)).version, 2);
   EXPECT_FALSE(ReadLitHeader(ToBytes("QLIT")).qlit);
 
-  const SoundInfo wav = ReadSoundInfo(Wav(1, 2, 16));
-  EXPECT_EQ(wav.container, SoundInfo::Container::Wav);
+  const SoundHeader wav = ReadSoundHeader(Wav(1, 2, 16));
+  EXPECT_EQ(wav.container, SoundContainer::Wave);
   EXPECT_TRUE(wav.fmtFound);
   EXPECT_EQ(wav.channels, 2);
   EXPECT_EQ(wav.bits, 16);
   Bytes shortFmt = Wav(1, 1, 8);
   shortFmt.resize(34);  // "fmt " claims 16 bytes and holds 2
-  EXPECT_FALSE(ReadSoundInfo(shortFmt).fmtFound);
-  EXPECT_EQ(ReadSoundInfo(ToBytes("OggS....")).container, SoundInfo::Container::Ogg);
-  EXPECT_EQ(ReadSoundInfo(ToBytes("ID3\x04")).container, SoundInfo::Container::Mp3);
-  EXPECT_EQ(ReadSoundInfo(ToBytes("fLaC")).container, SoundInfo::Container::Flac);
-  EXPECT_EQ(ReadSoundInfo(ToBytes("RIFF")).container, SoundInfo::Container::Unknown);
+  EXPECT_FALSE(ReadSoundHeader(shortFmt).fmtFound);
+  EXPECT_EQ(ReadSoundHeader(ToBytes("OggS....")).container, SoundContainer::Ogg);
+  EXPECT_EQ(ReadSoundHeader(ToBytes("ID3\x04")).container, SoundContainer::Mp3);
+  EXPECT_EQ(ReadSoundHeader(ToBytes("fLaC")).container, SoundContainer::Flac);
+  EXPECT_EQ(ReadSoundHeader(ToBytes("RIFF")).container, SoundContainer::Unknown);
 }
 
 // WinQuake/common.c COM_LoadPackFile stops past 2048 files, Quakespasm-Spiked past 4096; FTE

@@ -3,7 +3,7 @@
 // Tarn reads a container by its content.
 #include "TestSupport.h"
 #include "ZipBuilder.h"
-#include "archive/GameFolder.h"
+#include "game/GameFolder.h"
 #include "archive/PackObject.h"
 
 namespace tarn::test {

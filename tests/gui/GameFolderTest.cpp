@@ -10,7 +10,7 @@
 #include <QTreeWidget>
 
 #include "GuiSupport.h"
-#include "archive/GameFolder.h"
+#include "game/GameFolder.h"
 #include "browser/GameSession.h"
 #include "browser/ProblemsPanel.h"
 #include "shell/GameFolderDialog.h"

@@ -1,4 +1,4 @@
-#include "archive/GameFolder.h"
+#include "game/GameFolder.h"
 
 #include <sys/stat.h>
 

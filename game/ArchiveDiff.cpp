@@ -1,4 +1,4 @@
-#include "archive/ArchiveDiff.h"
+#include "game/ArchiveDiff.h"
 
 #include <zlib.h>
 
@@ -7,10 +7,10 @@
 #include <map>
 #include <memory>
 
-#include "archive/GameFolder.h"
 #include "archive/PackObject.h"
 #include "archive/PakFormat.h"
 #include "archive/TarnDoc.h"
+#include "game/GameFolder.h"
 
 namespace tarn {
 

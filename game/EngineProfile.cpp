@@ -1,4 +1,4 @@
-#include "archive/EngineProfile.h"
+#include "game/EngineProfile.h"
 
 #include "archive/PakFormat.h"
 

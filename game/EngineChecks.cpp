@@ -1,121 +1,24 @@
-#include "archive/EngineChecks.h"
+#include "game/EngineChecks.h"
 
 #include <algorithm>
 #include <cstring>
 #include <set>
 
-#include "archive/ByteIO.h"
 #include "archive/PakFormat.h"
+#include "formats/MapHeader.h"
+#include "formats/SoundInfo.h"
 
 namespace tarn {
 
 namespace {
 
-bool StartsWith(std::span<const std::uint8_t> b, const char* magic) {
-  const std::size_t n = std::strlen(magic);
-  return b.size() >= n && std::memcmp(b.data(), magic, n) == 0;
-}
-
-// The lighting lump of the Quake-family header (LUMP_LIGHTING, 8).
-constexpr std::size_t kLightingLump = 8;
-
-}  // namespace
-
-MapHeader ReadMapHeader(std::span<const std::uint8_t> bytes) {
-  MapHeader h;
-  try {
-    ByteReader r(bytes);
-    if (bytes.size() < 4) return h;
-    // The versions Quakespasm's family tells apart (Quake/bspfile.h): BSPVERSION 29,
-    // BSP2VERSION_2PSB, BSP2VERSION_BSP2 and BSPVERSION_QUAKE64, stored little-endian, so
-    // that the file starts "2PSB", "BSP2" and " 46Q". Half-Life's maps are version 30, Quake
-    // II's and Quake III's start "IBSP" (id-Software/Quake-2 qcommon/qfiles.h IDBSPHEADER).
-    if (StartsWith(bytes, "IBSP")) {
-      r.Skip(4);
-      if (!r.CanRead(4)) return h;
-      h.version = r.I32();
-      h.kind = h.version == 38   ? MapHeader::Kind::Quake2
-               : h.version == 46 ? MapHeader::Kind::Quake3
-                                 : MapHeader::Kind::Unknown;
-      return h;
-    }
-    h.version = r.I32();
-    if (StartsWith(bytes, "BSP2")) h.kind = MapHeader::Kind::Bsp2;
-    else if (StartsWith(bytes, "2PSB")) h.kind = MapHeader::Kind::Bsp2Old;
-    else if (StartsWith(bytes, " 46Q")) h.kind = MapHeader::Kind::Quake64;
-    else if (h.version == 29) h.kind = MapHeader::Kind::Quake;
-    else if (h.version == 30) h.kind = MapHeader::Kind::HalfLife;
-    else h.kind = MapHeader::Kind::Unknown;
-    if (h.kind == MapHeader::Kind::HalfLife || h.kind == MapHeader::Kind::Unknown) return h;
-    if (bytes.size() < kMapHeaderBytes) return h;
-    r.Seek(4 + kLightingLump * 8 + 4);
-    const std::int32_t length = r.I32();
-    h.hasLighting = length >= 0;
-    h.lightingLength = length;
-  } catch (const ParseError&) {
-    // Every read above is checked first; a cut header keeps what was read.
-  }
-  return h;
-}
-
-LitHeader ReadLitHeader(std::span<const std::uint8_t> bytes) {
-  LitHeader h;
-  if (bytes.size() < 8 || !StartsWith(bytes, "QLIT")) return h;
-  ByteReader r(bytes);
-  r.Skip(4);
-  h.qlit = true;
-  h.version = r.I32();
-  return h;
-}
-
-SoundInfo ReadSoundInfo(std::span<const std::uint8_t> bytes) {
-  SoundInfo info;
-  if (StartsWith(bytes, "OggS")) {
-    info.container = SoundInfo::Container::Ogg;
-  } else if (StartsWith(bytes, "fLaC")) {
-    info.container = SoundInfo::Container::Flac;
-  } else if (StartsWith(bytes, "ID3") || (bytes.size() >= 2 && bytes[0] == 0xFF && (bytes[1] & 0xE0) == 0xE0)) {
-    info.container = SoundInfo::Container::Mp3;
-  } else if (StartsWith(bytes, "RIFF") && bytes.size() >= 12 && std::memcmp(bytes.data() + 8, "WAVE", 4) == 0) {
-    info.container = SoundInfo::Container::Wav;
-    // The chunks after "WAVE", each an id, a length and the data padded to an even size, as
-    // GetWavinfo walks them (id-Software/Quake WinQuake/snd_mem.c FindNextChunk).
-    try {
-      ByteReader r(bytes);
-      r.Seek(12);
-      while (r.CanRead(8)) {
-        const auto id = r.Bytes(4);
-        const std::uint32_t length = r.U32();
-        if (std::memcmp(id.data(), "fmt ", 4) == 0) {
-          ByteReader fmt = r.Sub(r.Position(), std::min<std::size_t>(length, r.Remaining()));
-          info.format = fmt.U16();
-          info.channels = fmt.U16();
-          info.rate = fmt.U32();
-          fmt.Skip(4 + 2);
-          info.bits = fmt.U16();
-          info.fmtFound = true;
-          break;
-        }
-        const std::uint64_t skip = static_cast<std::uint64_t>(length) + (length & 1);
-        if (skip > r.Remaining()) break;
-        r.Skip(static_cast<std::size_t>(skip));
-      }
-    } catch (const ParseError&) {
-      info.fmtFound = false;  // a "fmt " chunk too short to hold the format
-    }
-  }
-  return info;
-}
-
-namespace {
-
-const char* ContainerName(SoundInfo::Container c) {
+const char* ContainerName(SoundContainer c) {
   switch (c) {
-    case SoundInfo::Container::Wav: return "WAV";
-    case SoundInfo::Container::Ogg: return "Ogg";
-    case SoundInfo::Container::Mp3: return "MP3";
-    case SoundInfo::Container::Flac: return "FLAC";
-    case SoundInfo::Container::Unknown: break;
+    case SoundContainer::Wave: return "WAV";
+    case SoundContainer::Ogg: return "Ogg";
+    case SoundContainer::Mp3: return "MP3";
+    case SoundContainer::Flac: return "FLAC";
+    case SoundContainer::Unknown: break;
   }
   return "no sound format Tarn knows";
 }
@@ -325,20 +228,20 @@ class CChecker {
     // The "fmt " chunk nearly always comes first: a short read, and a longer one only when not.
     std::vector<std::uint8_t> bytes;
     if (!Read(c, ext == "wav" ? 512 : 16, bytes)) return;
-    SoundInfo info = ReadSoundInfo(bytes);
-    if (info.container == SoundInfo::Container::Wav && !info.fmtFound && bytes.size() == 512) {
+    SoundHeader info = ReadSoundHeader(bytes);
+    if (info.container == SoundContainer::Wave && !info.fmtFound && bytes.size() == 512) {
       if (!Read(c, kSoundHeaderBytes, bytes)) return;
-      info = ReadSoundInfo(bytes);
+      info = ReadSoundHeader(bytes);
     }
-    using C = SoundInfo::Container;
-    const C expected = ext == "wav" ? C::Wav : ext == "mp3" ? C::Mp3 : ext == "flac" ? C::Flac : C::Ogg;
+    using C = SoundContainer;
+    const C expected = ext == "wav" ? C::Wave : ext == "mp3" ? C::Mp3 : ext == "flac" ? C::Flac : C::Ogg;
     if (info.container != expected) {
       Report(c, "sound-format",
              "holds " + std::string(ContainerName(info.container)) + " data, not " + ContainerName(expected) + ": " +
                  Engines() + " choose the decoder by the name and cannot play it");
       return;
     }
-    if (info.container != C::Wav || music) return;  // the music players take any WAV they can decode
+    if (info.container != C::Wave || music) return;  // the music players take any WAV they can decode
     // id-Software/Quake WinQuake/snd_mem.c GetWavinfo ("Microsoft PCM format only") and
     // S_LoadSound ("is a stereo sample"); the same in id-Software/Quake-2 client/snd_mem.c.
     // Yamagi's S_LoadSound takes one or two channels (yquake2 src/client/sound/sound.c).

@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "archive/EngineProfile.h"
+#include "game/EngineProfile.h"
 
 namespace tarn {
 

@@ -1,0 +1,24 @@
+// What an engine refuses or misreads in an archive or a game folder: too many files in a pak,
+// names it will not find, packages it never loads, maps, coloured light and sounds it cannot use.
+// Only the few header bytes each check needs are read.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "game/GameFolder.h"
+
+namespace tarn {
+
+struct EngineProblem {
+  std::string file;    // the archive, or the loose file
+  std::string entry;   // the path inside the archive; empty for the file itself
+  std::string rule;    // "files-per-pak", "name-case", ...
+  std::string engine;  // the profile's name
+  std::string message;
+};
+
+// Every problem the view's engine has with its sources, in the order of the sources.
+std::vector<EngineProblem> CheckForEngine(CGameView& view);
+
+}  // namespace tarn
