@@ -46,7 +46,7 @@ void CMainFrame::OnNewDirectory() {
 }
 
 void CMainFrame::OnRename() {
-  if (!findChild<QAction*>("actionRename")->isEnabled()) return;
+  if (!m_cmd.rename->isEnabled()) return;
   auto targets = Targets();
   if (targets.size() != 1 || !targets.front()->Parent()) return;
   CPackObject* entry = targets.front();
@@ -87,7 +87,7 @@ std::vector<CPackObject*> Outermost(const std::vector<CPackObject*>& entries) {
 }  // namespace
 
 void CMainFrame::OnDelete() {
-  if (!findChild<QAction*>("actionDelete")->isEnabled()) return;
+  if (!m_cmd.deleteEntries->isEnabled()) return;
   const auto targets = Outermost(Targets());
   if (targets.empty()) return;
   const std::string what = CountedEntries(targets.size(), targets.front()->Name());

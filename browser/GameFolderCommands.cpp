@@ -7,13 +7,13 @@
 #include <QToolButton>
 #include <algorithm>
 
-#include "archive/GameFolder.h"
 #include "archive/PakFormat.h"
 #include "browser/GameSession.h"
 #include "browser/MainFrame.h"
 #include "browser/PackModels.h"
 #include "browser/PreviewPane.h"
 #include "browser/ProblemsPanel.h"
+#include "game/GameFolder.h"
 #include "shell/Settings.h"
 #include "shell/Text.h"
 #include "shell/WorkDialog.h"
@@ -46,12 +46,12 @@ QString PathLines(const std::vector<std::string>& paths) {
 }  // namespace
 
 void CMainFrame::CreateGameActions() {
-  MakeAction("actionOpenGameFolder", "Open &Game Folder...",
+  MakeAction(&Commands::openGameFolder, "actionOpenGameFolder", "Open &Game Folder...",
              "Open game folders (the base game, then the mod) as the engine sees them", &CMainFrame::OnOpenGameFolder);
-  MakeAction("actionSaveChangesAsPak", "Save Changes as pakN.pak",
+  MakeAction(&Commands::saveChangesAsPak, "actionSaveChangesAsPak", "Save Changes as pakN.pak",
              "Write the changed and added files into a new pak of the mod, loaded after its others",
              &CMainFrame::OnSaveChangesAsPak);
-  QAction* shadowed = MakeAction("actionShowShadowed", "Show s&hadowed files",
+  QAction* shadowed = MakeAction(&Commands::showShadowed, "actionShowShadowed", "Show s&hadowed files",
                                  "Also list the copies the engine does not load, greyed", nullptr);
   shadowed->setCheckable(true);
   shadowed->setChecked(shell::ProfileInt("Game", "ShowShadowed", 0) != 0);
@@ -60,7 +60,7 @@ void CMainFrame::CreateGameActions() {
   const QString names = Q(EngineProfileNames());
   for (const QString& n : names.split(", ", Qt::SkipEmptyParts)) {
     const EngineProfile* p = FindEngineProfile(S(n));
-    QAction* a = MakeAction(qPrintable("actionEngine_" + n), n, nullptr, nullptr);
+    QAction* a = MakeAction(nullptr, qPrintable("actionEngine_" + n), n, nullptr, nullptr);
     a->setStatusTip(p ? Q(p->engines) : QString());
     a->setCheckable(true);
     a->setChecked(p == &EngineSetting());
@@ -71,12 +71,12 @@ void CMainFrame::CreateGameActions() {
 
 void CMainFrame::AddGameMenus(QMenu* file, QMenu* view) {
   if (file) {
-    file->insertAction(findChild<QAction*>("actionSave"), findChild<QAction*>("actionOpenGameFolder"));
-    file->addAction(findChild<QAction*>("actionSaveChangesAsPak"));
+    file->insertAction(m_cmd.save, m_cmd.openGameFolder);
+    file->addAction(m_cmd.saveChangesAsPak);
   }
   if (view) {
     view->addSeparator();
-    view->addAction(findChild<QAction*>("actionShowShadowed"));
+    view->addAction(m_cmd.showShadowed);
     QMenu* engine = view->addMenu("&Engine");
     engine->setObjectName("menuEngine");
     engine->addActions(m_engineGroup->actions());
@@ -111,7 +111,7 @@ bool CMainFrame::OpenGameFolders(const std::vector<std::filesystem::path>& folde
   m_doc.OnNewDocument();
   m_doc.ExchangeRoot(std::move(loaded.root));
   m_game = std::move(loaded.session);
-  m_game->ShowShadowed(findChild<QAction*>("actionShowShadowed")->isChecked());
+  m_game->ShowShadowed(m_cmd.showShadowed->isChecked());
   m_listModel->SetSources(m_game.get());
   m_inDocOperation = false;
   RebuildViews();
@@ -136,7 +136,7 @@ void CMainFrame::LeaveGameMode() {
 }
 
 void CMainFrame::UpdateGameUI() {
-  QAction* save = findChild<QAction*>("actionSaveChangesAsPak");
+  QAction* save = m_cmd.saveChangesAsPak;
   QString pakName = "pakN.pak";
   if (m_game) {
     const NewPakPlan plan = PlanNewPak(m_game->Profile(), m_game->ModFolder());

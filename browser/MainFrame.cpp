@@ -166,9 +166,10 @@ CMainFrame::~CMainFrame() {
   m_tree->selectionModel()->disconnect(m_tree);
 }
 
-QAction* CMainFrame::MakeAction(const char* objectName, const QString& text, const char* tip,
-                                void (CMainFrame::*slot)(), const QKeySequence& key) {
+QAction* CMainFrame::MakeAction(QAction* Commands::*command, const char* objectName, const QString& text,
+                                const char* tip, void (CMainFrame::*slot)(), const QKeySequence& key) {
   auto* a = new QAction(text, this);
+  if (command) m_cmd.*command = a;
   a->setObjectName(objectName);
   a->setStatusTip(tip);
   if (!key.isEmpty()) a->setShortcut(key);
@@ -194,67 +195,77 @@ QString ToolTipOf(const QAction& action) {
 
 void CMainFrame::CreateActions() {
   QStyle* st = style();
-  MakeAction("actionNew", "&New", "Start a new, empty archive", &CMainFrame::OnFileNew, QKeySequence::New)
+  MakeAction(&Commands::newArchive, "actionNew", "&New", "Start a new, empty archive", &CMainFrame::OnFileNew,
+             QKeySequence::New)
       ->setIcon(st->standardIcon(QStyle::SP_FileIcon));
-  MakeAction("actionOpen", "&Open...", "Open an archive", &CMainFrame::OnFileOpen, QKeySequence::Open)
+  MakeAction(&Commands::open, "actionOpen", "&Open...", "Open an archive", &CMainFrame::OnFileOpen, QKeySequence::Open)
       ->setIcon(st->standardIcon(QStyle::SP_DialogOpenButton));
-  MakeAction("actionSave", "&Save", "Save the archive", &CMainFrame::OnFileSave, QKeySequence::Save)
+  MakeAction(&Commands::save, "actionSave", "&Save", "Save the archive", &CMainFrame::OnFileSave, QKeySequence::Save)
       ->setIcon(st->standardIcon(QStyle::SP_DialogSaveButton));
-  MakeAction("actionSaveAs", "Save &As...", "Save the archive under another name", &CMainFrame::OnFileSaveAs);
-  MakeAction("actionExit", "E&xit", "Quit Tarn", nullptr, QKeySequence(Qt::CTRL | Qt::Key_Q));
-  connect(findChild<QAction*>("actionExit"), &QAction::triggered, this, &QWidget::close);
+  MakeAction(&Commands::saveAs, "actionSaveAs", "Save &As...", "Save the archive under another name",
+             &CMainFrame::OnFileSaveAs);
+  MakeAction(&Commands::exit, "actionExit", "E&xit", "Quit Tarn", nullptr, QKeySequence(Qt::CTRL | Qt::Key_Q));
+  connect(m_cmd.exit, &QAction::triggered, this, &QWidget::close);
 
-  MakeAction("actionUndo", "&Undo", "Take back the last change", &CMainFrame::OnUndo, QKeySequence::Undo)
+  MakeAction(&Commands::undo, "actionUndo", "&Undo", "Take back the last change", &CMainFrame::OnUndo,
+             QKeySequence::Undo)
       ->setIcon(st->standardIcon(QStyle::SP_ArrowBack));
-  MakeAction("actionRedo", "&Redo", "Make the change taken back again", &CMainFrame::OnRedo)
+  MakeAction(&Commands::redo, "actionRedo", "&Redo", "Make the change taken back again", &CMainFrame::OnRedo)
       ->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
-  findChild<QAction*>("actionRedo")->setIcon(st->standardIcon(QStyle::SP_ArrowForward));
-  MakeAction("actionCopy", "&Copy", "Copy the selected entries to the clipboard", &CMainFrame::OnCopy,
+  m_cmd.redo->setIcon(st->standardIcon(QStyle::SP_ArrowForward));
+  MakeAction(&Commands::copy, "actionCopy", "&Copy", "Copy the selected entries to the clipboard", &CMainFrame::OnCopy,
              QKeySequence::Copy);
-  MakeAction("actionPaste", "&Paste", "Paste entries from the clipboard into the directory", &CMainFrame::OnPaste,
-             QKeySequence::Paste);
-  MakeAction("actionFilter", "&Filter...", "Narrow the list to the names that match, here or in the whole archive",
-             &CMainFrame::OnFilter, QKeySequence::Find);
-  MakeAction("actionNewDirectory", "&New Directory", "Create a directory in the selected directory",
-             &CMainFrame::OnNewDirectory);
-  MakeAction("actionRename", "&Rename", "Rename the selected entry", &CMainFrame::OnRename, QKeySequence(Qt::Key_F2));
-  MakeAction("actionDelete", "&Delete\tDel", "Delete the selected entries", &CMainFrame::OnDelete, QKeySequence::Delete)
+  MakeAction(&Commands::paste, "actionPaste", "&Paste", "Paste entries from the clipboard into the directory",
+             &CMainFrame::OnPaste, QKeySequence::Paste);
+  MakeAction(&Commands::filter, "actionFilter", "&Filter...",
+             "Narrow the list to the names that match, here or in the whole archive", &CMainFrame::OnFilter,
+             QKeySequence::Find);
+  MakeAction(&Commands::newDirectory, "actionNewDirectory", "&New Directory",
+             "Create a directory in the selected directory", &CMainFrame::OnNewDirectory);
+  MakeAction(&Commands::rename, "actionRename", "&Rename", "Rename the selected entry", &CMainFrame::OnRename,
+             QKeySequence(Qt::Key_F2));
+  MakeAction(&Commands::deleteEntries, "actionDelete", "&Delete\tDel", "Delete the selected entries",
+             &CMainFrame::OnDelete, QKeySequence::Delete)
       ->setIcon(st->standardIcon(QStyle::SP_TrashIcon));
 
-  MakeAction("actionImportFile", "&Import From File...", "Add files from disk to the directory",
+  MakeAction(&Commands::importFile, "actionImportFile", "&Import From File...", "Add files from disk to the directory",
              &CMainFrame::OnImportFile);
-  MakeAction("actionImportDirectory", "Import &From Directory...", "Add a folder's contents to the directory",
-             &CMainFrame::OnImportDirectory);
-  MakeAction("actionNewSprite", "New &Sprite from Pictures...",
+  MakeAction(&Commands::importDirectory, "actionImportDirectory", "Import &From Directory...",
+             "Add a folder's contents to the directory", &CMainFrame::OnImportDirectory);
+  MakeAction(&Commands::newSprite, "actionNewSprite", "New &Sprite from Pictures...",
              "Make a Quake or Quake II sprite of picture files, one frame each", &CMainFrame::OnNewSprite);
-  MakeAction("actionExportFile", "&Export To File...", "Write the selected file to disk", &CMainFrame::OnExportFile);
-  MakeAction("actionExportDirectory", "Export &To Directory...", "Write the selected entries into a folder",
-             &CMainFrame::OnExportDirectory);
-  MakeAction("actionView", "&View", "Show, play or read the selected file", &CMainFrame::OnView);
-  MakeAction("actionViewSkin", "View &Skin", "Show the skins of the selected Quake model", &CMainFrame::OnViewSkin);
-  MakeAction("actionExtractTextures", "E&xtract Textures...", "Write the textures of the selected maps into a WAD file",
-             &CMainFrame::OnExtractTextures);
-  MakeAction("actionStopSound", "S&top Sound", "Stop the sound that is playing", &CMainFrame::OnStopSound,
-             QKeySequence(Qt::Key_Escape))
+  MakeAction(&Commands::exportFile, "actionExportFile", "&Export To File...", "Write the selected file to disk",
+             &CMainFrame::OnExportFile);
+  MakeAction(&Commands::exportDirectory, "actionExportDirectory", "Export &To Directory...",
+             "Write the selected entries into a folder", &CMainFrame::OnExportDirectory);
+  MakeAction(&Commands::view, "actionView", "&View", "Show, play or read the selected file", &CMainFrame::OnView);
+  MakeAction(&Commands::viewSkin, "actionViewSkin", "View &Skin", "Show the skins of the selected Quake model",
+             &CMainFrame::OnViewSkin);
+  MakeAction(&Commands::extractTextures, "actionExtractTextures", "E&xtract Textures...",
+             "Write the textures of the selected maps into a WAD file", &CMainFrame::OnExtractTextures);
+  MakeAction(&Commands::stopSound, "actionStopSound", "S&top Sound", "Stop the sound that is playing",
+             &CMainFrame::OnStopSound, QKeySequence(Qt::Key_Escape))
       ->setIcon(st->standardIcon(QStyle::SP_MediaStop));
 
-  QAction* up =
-      MakeAction("actionUpOneLevel", "Up One Level", "Show the directory above this one", &CMainFrame::OnUpOneLevel);
+  QAction* up = MakeAction(&Commands::upOneLevel, "actionUpOneLevel", "Up One Level",
+                           "Show the directory above this one", &CMainFrame::OnUpOneLevel);
   up->setShortcuts({QKeySequence(Qt::Key_Backspace), QKeySequence(Qt::ALT | Qt::Key_Up)});
   up->setIcon(st->standardIcon(QStyle::SP_FileDialogToParent));
 
   m_styleGroup = new QActionGroup(this);
   struct StyleAction {
+    QAction* Commands::*command;
     const char* name;
     const char* text;
     const char* tip;
     int style;
   };
-  for (const StyleAction& s : {StyleAction{"actionLargeIcons", "&Large Icons", "Show the entries as large icons", 0},
-                               StyleAction{"actionSmallIcons", "&Small Icons", "Show the entries as small icons", 2},
-                               StyleAction{"actionList", "&List", "Show the entries as a list", 3},
-                               StyleAction{"actionDetails", "&Details", "Show the entries with their sizes", 1}}) {
-    QAction* a = MakeAction(s.name, s.text, s.tip, nullptr);
+  for (const StyleAction& s :
+       {StyleAction{&Commands::largeIcons, "actionLargeIcons", "&Large Icons", "Show the entries as large icons", 0},
+        StyleAction{&Commands::smallIcons, "actionSmallIcons", "&Small Icons", "Show the entries as small icons", 2},
+        StyleAction{&Commands::list, "actionList", "&List", "Show the entries as a list", 3},
+        StyleAction{&Commands::details, "actionDetails", "&Details", "Show the entries with their sizes", 1}}) {
+    QAction* a = MakeAction(s.command, s.name, s.text, s.tip, nullptr);
     a->setCheckable(true);
     a->setIcon(ListStyleIcon(s.style));
     a->setData(s.style);
@@ -262,18 +273,18 @@ void CMainFrame::CreateActions() {
     const int value = s.style;
     connect(a, &QAction::triggered, this, [this, value] { SetViewType(value); });
   }
-  MakeAction("actionPreviewPane", "&Preview Pane", "Show the selected entry beside the list", nullptr,
-             QKeySequence(Qt::Key_F3))
+  MakeAction(&Commands::previewPane, "actionPreviewPane", "&Preview Pane", "Show the selected entry beside the list",
+             nullptr, QKeySequence(Qt::Key_F3))
       ->setCheckable(true);
-  MakeAction("actionPreviewBelow", "Preview &Below the List",
+  MakeAction(&Commands::previewBelow, "actionPreviewBelow", "Preview &Below the List",
              "Put the preview pane below the list rather than beside it", nullptr)
       ->setCheckable(true);
-  connect(findChild<QAction*>("actionPreviewPane"), &QAction::toggled, this,
-          [this](bool on) { ShowPreviewPane(on, findChild<QAction*>("actionPreviewBelow")->isChecked()); });
-  connect(findChild<QAction*>("actionPreviewBelow"), &QAction::toggled, this,
-          [this](bool below) { ShowPreviewPane(findChild<QAction*>("actionPreviewPane")->isChecked(), below); });
+  connect(m_cmd.previewPane, &QAction::toggled, this,
+          [this](bool on) { ShowPreviewPane(on, m_cmd.previewBelow->isChecked()); });
+  connect(m_cmd.previewBelow, &QAction::toggled, this,
+          [this](bool below) { ShowPreviewPane(m_cmd.previewPane->isChecked(), below); });
   CreateGameActions();
-  MakeAction("actionAbout", "&About Tarn...", "Show Tarn's version and licence", &CMainFrame::OnAbout)
+  MakeAction(&Commands::about, "actionAbout", "&About Tarn...", "Show Tarn's version and licence", &CMainFrame::OnAbout)
       ->setIcon(st->standardIcon(QStyle::SP_MessageBoxInformation));
 
   for (QAction* a : actions()) {
@@ -284,86 +295,84 @@ void CMainFrame::CreateActions() {
 }
 
 void CMainFrame::CreateMenus() {
-  auto act = [this](const char* name) { return findChild<QAction*>(name); };
   QMenu* file = menuBar()->addMenu("&File");
   file->setObjectName("menuFile");
-  file->addAction(act("actionNew"));
-  file->addAction(act("actionOpen"));
-  file->addAction(act("actionSave"));
-  file->addAction(act("actionSaveAs"));
+  file->addAction(m_cmd.newArchive);
+  file->addAction(m_cmd.open);
+  file->addAction(m_cmd.save);
+  file->addAction(m_cmd.saveAs);
   AddGameMenus(file, nullptr);
   file->addSeparator();
   m_recentMenu = file->addMenu("Recent &Files");
   m_recentMenu->setObjectName("menuRecent");
   file->addSeparator();
-  file->addAction(act("actionExit"));
+  file->addAction(m_cmd.exit);
   UpdateRecentMenu();
 
   QMenu* edit = menuBar()->addMenu("&Edit");
   edit->setObjectName("menuEdit");
-  edit->addAction(act("actionUndo"));
-  edit->addAction(act("actionRedo"));
+  edit->addAction(m_cmd.undo);
+  edit->addAction(m_cmd.redo);
   edit->addSeparator();
-  edit->addAction(act("actionCopy"));
-  edit->addAction(act("actionPaste"));
+  edit->addAction(m_cmd.copy);
+  edit->addAction(m_cmd.paste);
   edit->addSeparator();
-  edit->addAction(act("actionFilter"));
+  edit->addAction(m_cmd.filter);
   edit->addSeparator();
-  edit->addAction(act("actionNewDirectory"));
-  edit->addAction(act("actionRename"));
-  edit->addAction(act("actionDelete"));
+  edit->addAction(m_cmd.newDirectory);
+  edit->addAction(m_cmd.rename);
+  edit->addAction(m_cmd.deleteEntries);
 
   QMenu* view = menuBar()->addMenu("&View");
   view->setObjectName("menuView");
-  view->addAction(act("actionLargeIcons"));
-  view->addAction(act("actionSmallIcons"));
-  view->addAction(act("actionList"));
-  view->addAction(act("actionDetails"));
+  view->addAction(m_cmd.largeIcons);
+  view->addAction(m_cmd.smallIcons);
+  view->addAction(m_cmd.list);
+  view->addAction(m_cmd.details);
   view->addSeparator();
-  view->addAction(act("actionPreviewPane"));
-  view->addAction(act("actionPreviewBelow"));
+  view->addAction(m_cmd.previewPane);
+  view->addAction(m_cmd.previewBelow);
   AddGameMenus(nullptr, view);
   view->addSeparator();
-  view->addAction(act("actionUpOneLevel"));
+  view->addAction(m_cmd.upOneLevel);
 
   QMenu* object = menuBar()->addMenu("&Object");
   object->setObjectName("menuObject");
-  object->addAction(act("actionImportFile"));
-  object->addAction(act("actionImportDirectory"));
-  object->addAction(act("actionNewSprite"));
-  object->addAction(act("actionExportFile"));
-  object->addAction(act("actionExportDirectory"));
+  object->addAction(m_cmd.importFile);
+  object->addAction(m_cmd.importDirectory);
+  object->addAction(m_cmd.newSprite);
+  object->addAction(m_cmd.exportFile);
+  object->addAction(m_cmd.exportDirectory);
   object->addSeparator();
-  object->addAction(act("actionView"));
-  object->addAction(act("actionViewSkin"));
-  object->addAction(act("actionExtractTextures"));
+  object->addAction(m_cmd.view);
+  object->addAction(m_cmd.viewSkin);
+  object->addAction(m_cmd.extractTextures);
   object->addSeparator();
-  object->addAction(act("actionStopSound"));
+  object->addAction(m_cmd.stopSound);
 
   QMenu* help = menuBar()->addMenu("&Help");
   help->setObjectName("menuHelp");
-  help->addAction(act("actionAbout"));
+  help->addAction(m_cmd.about);
 }
 
 void CMainFrame::CreateToolBar() {
   QToolBar* bar = addToolBar("Toolbar");
   bar->setObjectName("toolBar");
   bar->setAllowedAreas(Qt::AllToolBarAreas);
-  auto act = [this](const char* name) { return findChild<QAction*>(name); };
-  bar->addAction(act("actionNew"));
-  bar->addAction(act("actionOpen"));
-  bar->addAction(act("actionSave"));
+  bar->addAction(m_cmd.newArchive);
+  bar->addAction(m_cmd.open);
+  bar->addAction(m_cmd.save);
   bar->addSeparator();
-  bar->addAction(act("actionUpOneLevel"));
+  bar->addAction(m_cmd.upOneLevel);
   bar->addSeparator();
-  bar->addAction(act("actionDelete"));
+  bar->addAction(m_cmd.deleteEntries);
   bar->addSeparator();
-  bar->addAction(act("actionLargeIcons"));
-  bar->addAction(act("actionSmallIcons"));
-  bar->addAction(act("actionList"));
-  bar->addAction(act("actionDetails"));
+  bar->addAction(m_cmd.largeIcons);
+  bar->addAction(m_cmd.smallIcons);
+  bar->addAction(m_cmd.list);
+  bar->addAction(m_cmd.details);
   bar->addSeparator();
-  bar->addAction(act("actionAbout"));
+  bar->addAction(m_cmd.about);
 }
 
 // --- state ---
@@ -396,9 +405,7 @@ CPackObject* CMainFrame::PasteTarget() const {
 }
 
 void CMainFrame::UpdateCommandUI() {
-  auto set = [this](const char* name, bool enabled) {
-    if (QAction* a = findChild<QAction*>(name)) a->setEnabled(enabled);
-  };
+  auto set = [](QAction* a, bool enabled) { a->setEnabled(enabled); };
   CPackObject* treeDir = TreeSelection();
   const auto sel = ListSelection();
   const bool tree = m_treeFocused;
@@ -408,31 +415,30 @@ void CMainFrame::UpdateCommandUI() {
   // A copy that a game folder's file hides is only looked at.
   const bool shadowed =
       std::any_of(sel.begin(), sel.end(), [this](CPackObject* e) { return m_listModel->IsShadowed(e); });
-  set("actionRename", tree ? treeDir && treeDir->Parent() : only && only->Parent() && !shadowed);
-  set("actionDelete", tree ? treeDir && treeDir->Parent() : !sel.empty() && !shadowed);
-  set("actionImportFile", ImportTarget() != nullptr);
-  set("actionNewSprite", ImportTarget() != nullptr);
-  set("actionExportFile", !tree && only && !only->IsDirectory());
-  set("actionExportDirectory",
+  set(m_cmd.rename, tree ? treeDir && treeDir->Parent() : only && only->Parent() && !shadowed);
+  set(m_cmd.deleteEntries, tree ? treeDir && treeDir->Parent() : !sel.empty() && !shadowed);
+  set(m_cmd.importFile, ImportTarget() != nullptr);
+  set(m_cmd.newSprite, ImportTarget() != nullptr);
+  set(m_cmd.exportFile, !tree && only && !only->IsDirectory());
+  set(m_cmd.exportDirectory,
       tree ? treeDir != nullptr : (sel.size() >= 2 || (only && only->IsDirectory())) && !shadowed);
-  set("actionUpOneLevel", treeDir && treeDir->Parent());
+  set(m_cmd.upOneLevel, treeDir && treeDir->Parent());
   // Every file has a viewer: its kind's, or the text or hex view.
-  set("actionView", !tree && only && !only->IsDirectory());
-  set("actionViewSkin", !tree && only && !only->IsDirectory() && EndsWith(ToLower(only->Name()), ".mdl"));
+  set(m_cmd.view, !tree && only && !only->IsDirectory());
+  set(m_cmd.viewSkin, !tree && only && !only->IsDirectory() && EndsWith(ToLower(only->Name()), ".mdl"));
   bool allMaps = !tree && !sel.empty();
   for (const CPackObject* e : sel)
     if (e->IsDirectory() || e->Name().size() < 4 || !EndsWith(ToLower(e->Name()), ".bsp")) allMaps = false;
-  set("actionExtractTextures", allMaps);
-  set("actionCopy", tree ? treeDir && treeDir->Parent() : !sel.empty());
+  set(m_cmd.extractTextures, allMaps);
+  set(m_cmd.copy, tree ? treeDir && treeDir->Parent() : !sel.empty());
   const QMimeData* clip = QApplication::clipboard()->mimeData();
-  set("actionPaste", clip && clip->hasFormat(kPackObjectMime) && PasteTarget() != nullptr);
-  set("actionStopSound", IsPlaying());
+  set(m_cmd.paste, clip && clip->hasFormat(kPackObjectMime) && PasteTarget() != nullptr);
+  set(m_cmd.stopSound, IsPlaying());
   // A merged view is saved only as a new pak of its changes.
-  set("actionSaveAs", !m_game);
-  set("actionSaveChangesAsPak", m_game != nullptr);
+  set(m_cmd.saveAs, !m_game);
+  set(m_cmd.saveChangesAsPak, m_game != nullptr);
   // "Undo Delete 3 entries": what the command would take back.
-  auto history = [&](const char* name, const QString& verb, const CUndoCommand* next) {
-    QAction* a = findChild<QAction*>(name);
+  auto history = [&](QAction* a, const QString& verb, const CUndoCommand* next) {
     a->setEnabled(next != nullptr);
     const QString text = next ? QString("&%1 %2").arg(verb, Q(next->Text())) : "&" + verb;
     if (a->text() != text) {
@@ -440,8 +446,8 @@ void CMainFrame::UpdateCommandUI() {
       a->setToolTip(ToolTipOf(*a));
     }
   };
-  history("actionUndo", "Undo", m_doc.History().NextUndo());
-  history("actionRedo", "Redo", m_doc.History().NextRedo());
+  history(m_cmd.undo, "Undo", m_doc.History().NextUndo());
+  history(m_cmd.redo, "Redo", m_doc.History().NextRedo());
   for (QAction* a : m_styleGroup->actions()) a->setChecked(a->data().toInt() == m_list->ViewType());
   m_status->setText(StatusText());
 }
@@ -469,29 +475,28 @@ QString CMainFrame::StatusText() const {
 std::unique_ptr<QMenu> CMainFrame::BuildContextMenu() {
   auto menu = std::make_unique<QMenu>(this);
   menu->setObjectName("contextMenu");
-  auto add = [&](const QString& text, const char* command) {
-    QAction* source = findChild<QAction*>(command);
+  auto add = [&](const QString& text, QAction* source) {
     QAction* item = menu->addAction(text);
-    item->setObjectName(QString("context_") + command);
+    item->setObjectName("context_" + source->objectName());
     item->setEnabled(source->isEnabled());
     connect(item, &QAction::triggered, source, &QAction::trigger);
   };
   const auto targets = Targets();
   if (targets.empty()) return menu;
   const CPackObject* e = targets.front();
-  add("Rename", "actionRename");
+  add("Rename", m_cmd.rename);
   if (e->IsDirectory()) {
-    add("Import File", "actionImportFile");
-    add("Create directory", "actionNewDirectory");
-    add("Export to directory", "actionExportDirectory");
+    add("Import File", m_cmd.importFile);
+    add("Create directory", m_cmd.newDirectory);
+    add("Export to directory", m_cmd.exportDirectory);
   } else {
-    add("Export File", "actionExportFile");
+    add("Export File", m_cmd.exportFile);
   }
   if (e->IsDirectory()) return menu;
   const std::string name = ToLower(e->Name());
-  add("View object", "actionView");
-  if (EndsWith(name, ".bsp")) add("Extract textures", "actionExtractTextures");
-  if (EndsWith(name, ".mdl")) add("View object skin", "actionViewSkin");
+  add("View object", m_cmd.view);
+  if (EndsWith(name, ".bsp")) add("Extract textures", m_cmd.extractTextures);
+  if (EndsWith(name, ".mdl")) add("View object skin", m_cmd.viewSkin);
   return menu;
 }
 
@@ -759,7 +764,7 @@ void CMainFrame::OnViewSkin() {
 }
 
 void CMainFrame::OnExtractTextures() {
-  if (!findChild<QAction*>("actionExtractTextures")->isEnabled()) return;
+  if (!m_cmd.extractTextures->isEnabled()) return;
   ExtractTextures(*this, ListSelection());
 }
 
@@ -780,8 +785,7 @@ void CMainFrame::OnFilter() { m_list->FocusFilter(); }
 // --- preview pane ---
 
 void CMainFrame::ShowPreviewPane(bool shown, bool below) {
-  for (auto [name, on] : {std::pair{"actionPreviewPane", shown}, std::pair{"actionPreviewBelow", below}}) {
-    QAction* a = findChild<QAction*>(name);
+  for (auto [a, on] : {std::pair{m_cmd.previewPane, shown}, std::pair{m_cmd.previewBelow, below}}) {
     const QSignalBlocker block(a);
     a->setChecked(on);
   }

@@ -9,9 +9,9 @@
 #include <optional>
 #include <vector>
 
-#include "archive/EngineProfile.h"
 #include "archive/TarnDoc.h"
 #include "browser/EntryDrag.h"
+#include "game/EngineProfile.h"
 #include "shell/Prompter.h"
 
 class QAction;
@@ -115,8 +115,20 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   void CreateActions();
   void CreateMenus();
   void CreateToolBar();
-  QAction* MakeAction(const char* objectName, const QString& text, const char* tip, void (CMainFrame::*slot)(),
-                      const QKeySequence& key = {});
+  // The frame's commands, each made once in CreateActions (or CreateGameActions) and named
+  // here, so that a misspelt command fails to compile rather than being skipped.
+  struct Commands {
+    QAction *newArchive, *open, *save, *saveAs, *exit;
+    QAction *undo, *redo, *copy, *paste, *filter, *newDirectory, *rename, *deleteEntries;
+    QAction *importFile, *importDirectory, *newSprite, *exportFile, *exportDirectory;
+    QAction *view, *viewSkin, *extractTextures, *stopSound, *upOneLevel;
+    QAction *largeIcons, *smallIcons, *list, *details, *previewPane, *previewBelow, *about;
+    QAction *openGameFolder, *saveChangesAsPak, *showShadowed;
+  };
+  Commands m_cmd{};
+  // A command of the frame, kept in m_cmd.*command (when given) and found by tests by its objectName.
+  QAction* MakeAction(QAction* Commands::*command, const char* objectName, const QString& text, const char* tip,
+                      void (CMainFrame::*slot)(), const QKeySequence& key = {});
   void RebuildViews();
   // Runs read (the slow half of an open) on a worker; false, told to the user, when it was
   // cancelled or failed (the flags read has set).
