@@ -5,7 +5,7 @@
 #include <QSplashScreen>
 #include <QTimer>
 
-#include "archive/PakFormat.h"
+#include "archive/Strings.h"
 #include "archive/TarnDoc.h"
 #include "browser/MainFrame.h"
 #include "shell/AppIdentity.h"

@@ -7,8 +7,9 @@
 
 #include "archive/ByteIO.h"
 #include "archive/EntryNames.h"
-#include "archive/PakFormat.h"
 #include "archive/SafeSave.h"
+#include "archive/Strings.h"
+#include "archive/Words.h"
 
 namespace tarn {
 
@@ -134,14 +135,11 @@ namespace {
 std::size_t LastSlash(std::string_view path) {
   const char* p = path.data();
   std::size_t n = path.size();
-  if constexpr (std::endian::native == std::endian::little) {
-    constexpr std::uint64_t ones = 0x0101010101010101ull, low7 = 0x7F7F7F7F7F7F7F7Full;
+  if constexpr (kWordsInOrder) {
     for (; n >= 8; n -= 8) {
       std::uint64_t w;
       std::memcpy(&w, p + n - 8, 8);
-      const std::uint64_t x = w ^ (ones * '/');
-      // The top bit of each byte of x that is zero, and of no other (no carry crosses bytes).
-      if (const std::uint64_t zero = ~(((x & low7) + low7) | x | low7))
+      if (const std::uint64_t zero = ExactZeroBytes(w ^ (kEveryByte * '/')))
         return n - 8 + static_cast<std::size_t>((63 - std::countl_zero(zero)) / 8);
     }
   }
@@ -286,9 +284,9 @@ class CTreeBuilder {
                              ": the archive holds that name twice");
       stored = std::move(unique);
       hash = CNameIndex::Hash(stored);
-      child->SetKind();
+      child->NotePlainName();
     } else {
-      child->SetKind(name, !special);
+      child->NotePlainName(!special);
     }
     return dir->EnterClassified(std::move(child), hash);
   }

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "archive/PakFormat.h"
 #include "archive/ReadSource.h"
+#include "archive/Strings.h"
 
 namespace tarn {
 

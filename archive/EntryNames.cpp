@@ -4,38 +4,20 @@
 #include <cstring>
 
 #include "archive/PackObject.h"
-#include "archive/PakFormat.h"
+#include "archive/Strings.h"
 #include "archive/WadFormat.h"
 
 namespace tarn {
 
-void LowerInPlace(std::string& s) { AssignLowered(s, s); }
-
-void AssignLowered(std::string& dst, std::string_view src) {
-  const std::size_t n = src.size();
-  if (dst.data() != src.data()) dst.resize(n);
-  const char* from = src.data();
-  char* to = dst.data();
-  if (n < 8) {
-    for (std::size_t i = 0; i < n; ++i) {
-      const char c = from[i];
-      to[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    return;
+std::string UnsafeNameReason(std::string_view name) {
+  if (name.empty()) return "the name is empty";
+  if (name == "." || name == "..") return "the name \"" + std::string(name) + "\" refers to a folder, not an entry";
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7F) return "the name contains a control character";
+    if (c == '/' || c == '\\') return "the name contains a path separator";
+    if (c == ':') return "the name contains \":\"";
   }
-  // The last word may overlap the one before, folding twice changing nothing. It is read
-  // before anything is written: a read across bytes just stored (in place) would stall on
-  // the store.
-  std::uint64_t last;
-  std::memcpy(&last, from + n - 8, 8);
-  for (std::size_t i = 0; i + 8 < n; i += 8) {
-    std::uint64_t chunk;
-    std::memcpy(&chunk, from + i, 8);
-    chunk = FoldEight(chunk);
-    std::memcpy(to + i, &chunk, 8);
-  }
-  last = FoldEight(last);
-  std::memcpy(to + n - 8, &last, 8);
+  return {};
 }
 
 std::string StoredName(std::string_view typed, ContainerFormat format) {
@@ -45,18 +27,6 @@ std::string StoredName(std::string_view typed, ContainerFormat format) {
 }
 
 std::string StoredName(const CPackObject& where, std::string_view typed) { return StoredName(typed, where.Format()); }
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x == y) continue;
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 std::string UnfitNameReason(ContainerFormat format, std::string_view name, bool isDirectory, bool atRoot) {
   if (!IsWad(format)) return {};

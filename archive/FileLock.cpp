@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <thread>
 
-#include "archive/PakFormat.h"
+#include "archive/Strings.h"
 
 namespace tarn {
 

@@ -1,16 +1,16 @@
 #include "archive/NameFilter.h"
 
+#include "archive/Strings.h"
+
 namespace tarn {
 
 namespace {
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool Contains(std::string_view name, std::string_view lowerText) {
   if (lowerText.size() > name.size()) return false;
   for (std::size_t start = 0; start + lowerText.size() <= name.size(); ++start) {
     std::size_t i = 0;
-    while (i < lowerText.size() && Lower(name[start + i]) == lowerText[i]) ++i;
+    while (i < lowerText.size() && LowerAscii(name[start + i]) == lowerText[i]) ++i;
     if (i == lowerText.size()) return true;
   }
   return false;
@@ -22,7 +22,8 @@ bool WildcardMatch(std::string_view pattern, std::string_view text) {
   // One pass with a single back-track point: the last "*" seen and where in text it resumes.
   std::size_t p = 0, t = 0, star = std::string_view::npos, resume = 0;
   while (t < text.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || (pattern[p] != '*' && Lower(pattern[p]) == Lower(text[t])))) {
+    if (p < pattern.size() &&
+        (pattern[p] == '?' || (pattern[p] != '*' && LowerAscii(pattern[p]) == LowerAscii(text[t])))) {
       ++p;
       ++t;
     } else if (p < pattern.size() && pattern[p] == '*') {
@@ -41,7 +42,7 @@ bool WildcardMatch(std::string_view pattern, std::string_view text) {
 
 CNameFilter::CNameFilter(std::string_view pattern) {
   m_pattern.reserve(pattern.size());
-  for (char c : pattern) m_pattern += Lower(c);
+  for (char c : pattern) m_pattern += LowerAscii(c);
   m_wildcard = m_pattern.find_first_of("*?") != std::string::npos;
 }
 

@@ -13,7 +13,8 @@
 #include "archive/ByteIO.h"
 #include "archive/Container.h"
 #include "archive/EntryNames.h"
-#include "archive/PakFormat.h"
+#include "archive/Strings.h"
+#include "archive/Words.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define TARN_ASAN 1
@@ -359,10 +360,7 @@ void CPackObject::SetTempFile(const std::string& path, bool owned) {
   m_extra->replaced = true;
 }
 
-void CPackObject::SetDirectory(bool isDirectory) {
-  m_isDirectory = isDirectory;
-  SetKind();
-}
+void CPackObject::SetDirectory(bool isDirectory) { m_isDirectory = isDirectory; }
 
 void CPackObject::SetLocation(const EntryLocation& location) {
   m_offset = location.offset;
@@ -391,38 +389,7 @@ void CPackObject::SetData(std::vector<std::uint8_t> bytes) {
 
 bool CPackObject::BytesInSource() const { return !m_isDirectory && m_located && (!m_extra || !m_extra->replaced); }
 
-void CPackObject::SetKind() { SetKind(m_name); }
-
-void CPackObject::SetKind(std::string_view n) { SetKind(n, !HasSpecialByte(n, true)); }
-
-void CPackObject::SetKind(std::string_view n, bool plain) {
-  m_plainName = plain;
-  if (m_isDirectory) {
-    m_kind = kIconDirectory;
-    return;
-  }
-  // The kind goes by the last four characters in any case (".wav", or ".rc" after a name),
-  // compared as one number each.
-  int kind = kIconFile;
-  if (n.size() >= 4) {
-    std::uint32_t e;
-    std::memcpy(&e, n.data() + n.size() - 4, 4);
-    e = static_cast<std::uint32_t>(FoldEight(e));
-    constexpr auto code = [](const char(&s)[5]) {
-      return static_cast<std::uint32_t>(static_cast<unsigned char>(s[0])) |
-             static_cast<std::uint32_t>(static_cast<unsigned char>(s[1])) << 8 |
-             static_cast<std::uint32_t>(static_cast<unsigned char>(s[2])) << 16 |
-             static_cast<std::uint32_t>(static_cast<unsigned char>(s[3])) << 24;
-    };
-    if (e == code(".wav")) kind = kIconSound;
-    else if (e == code(".mdl")) kind = kIconMdl;
-    else if (e == code(".md2")) kind = kIconMd2;
-    else if (e == code(".pcx") || e == code(".lmp") || e == code(".wal") || e == code(".mip")) kind = kIconPicture;
-    else if (e == code(".cfg") || e == code(".txt") || (e >> 8) == (code("x.rc") >> 8)) kind = kIconText;
-    else if (e == code(".sp2") || e == code(".spr")) kind = kIconSprite;
-  }
-  m_kind = static_cast<std::uint8_t>(kind);
-}
+void CPackObject::NotePlainName() { m_plainName = !HasSpecialByte(m_name, true); }
 
 // --- tree ---
 
@@ -452,7 +419,7 @@ void CPackObject::StoreNames(ContainerFormat format) {
     std::string stored = StoredName(c->m_name, format);
     if (stored != c->m_name) {
       c->m_name = std::move(stored);
-      c->SetKind();
+      c->NotePlainName();
     }
     if (c->m_isDirectory) c->StoreNames(format);
   }
@@ -491,7 +458,7 @@ CPackObject* CPackObject::Enter(std::unique_ptr<CPackObject> child) {
 }
 
 CPackObject* CPackObject::Enter(std::unique_ptr<CPackObject> child, std::size_t hash) {
-  child->SetKind();
+  child->NotePlainName();
   return EnterClassified(std::move(child), hash);
 }
 
@@ -641,7 +608,7 @@ bool CPackObject::Rename(const std::string& newName) {
   if (newName == m_name) return true;
   if (!m_parent) {
     m_name = newName;
-    SetKind();
+    NotePlainName();
     return true;
   }
   ChildTable& siblings = *m_parent->m_children;
@@ -651,7 +618,7 @@ bool CPackObject::Rename(const std::string& newName) {
   m_name = newName;
   siblings.Add(this, CNameIndex::Hash(m_name));
   siblings.nextSuffix.clear();
-  SetKind();
+  NotePlainName();
   return true;
 }
 

@@ -26,19 +26,6 @@ class CEntryStream;
 class CExtractFolder;
 class CTreeBuilder;
 
-// Icon kinds, the indices the views use into their image lists.
-enum IconKind : int {
-  kIconFile = 0,
-  kIconDirectory = 1,
-  kIconOpenDirectory = 2,
-  kIconSound = 2,
-  kIconMdl = 3,
-  kIconMd2 = 4,
-  kIconPicture = 5,
-  kIconText = 6,
-  kIconSprite = 7,
-};
-
 // A disk file entry or directory that failed during import or export, with the reason.
 struct TransferFailure {
   std::string name;
@@ -175,12 +162,10 @@ class CPackObject {
   // --- fields ---
   const std::string& Name() const { return m_name; }
   bool IsDirectory() const { return m_isDirectory; }
-  void SetDirectory(bool isDirectory);  // recomputes the kind
-  int Image() const { return m_kind; }
+  void SetDirectory(bool isDirectory);
   // False when the name holds a byte that is escaped in output or refused on disk (a control
-  // byte, "\\" or ":"); kept with the kind, so that a listing need not look again.
+  // byte, "\\" or ":"); kept with the name, so that a listing need not look again.
   bool PlainName() const { return m_plainName; }
-  int SelectedImage() const { return m_isDirectory ? static_cast<int>(kIconOpenDirectory) : m_kind; }
   std::int64_t Size() const { return m_size; }
   void SetSize(std::int64_t size) { m_size = size; }
   std::int64_t Offset() const { return m_offset; }
@@ -258,7 +243,8 @@ class CPackObject {
   bool Rename(const std::string& newName);
   int CountFiles() const;
   void DeleteChildren();
-  void SetKind();
+  // Looks at the name once for the bytes PlainName() tells of; every change of name calls it.
+  void NotePlainName();
   // "dir/sub/name", the path written to the archive; empty for the root.
   std::string PathInArchive() const;
   bool IsInside(const CPackObject* ancestor) const;
@@ -355,11 +341,10 @@ class CPackObject {
   std::string UniqueName(const std::string& storedName);
   CPackObject* Enter(std::unique_ptr<CPackObject> child);
   CPackObject* Enter(std::unique_ptr<CPackObject> child, std::size_t hash);
-  // Enter for a child whose kind is already set.
+  // Enter for a child whose plainness is already noted.
   CPackObject* EnterClassified(std::unique_ptr<CPackObject> child, std::size_t hash);
-  // The kind and plainness from bytes equal to the name but for case.
-  void SetKind(std::string_view sameName);
-  void SetKind(std::string_view sameName, bool plain);
+  // Plainness found while the name was read (HasSpecialByte), so that it is not looked for twice.
+  void NotePlainName(bool plain) { m_plainName = plain; }
   void StoreNames(ContainerFormat format);
   void DeleteTempFile();
   void DestroyChildren();
@@ -398,7 +383,6 @@ class CPackObject {
   bool m_crcKnown = false;
   bool m_located = false;
   EntryProblem m_problem = EntryProblem::None;
-  std::uint8_t m_kind = kIconFile;
   bool m_isDirectory = false;
   bool m_plainName = true;
 };

@@ -7,6 +7,7 @@
 #include "archive/Container.h"
 #include "archive/PakFormat.h"
 #include "archive/SafeSave.h"
+#include "archive/Strings.h"
 
 namespace tarn {
 

@@ -2,67 +2,15 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstdio>
 #include <cstring>
 #include <unordered_map>
 
 #include "archive/ByteIO.h"
 #include "archive/EntryNames.h"
+#include "archive/Strings.h"
+#include "archive/Words.h"
 
 namespace tarn {
-
-std::string ToLower(std::string_view view) {
-  std::string s(view);
-  LowerInPlace(s);
-  return s;
-}
-
-namespace {
-
-void AppendEscaped(std::string& out, std::string_view text, bool quotes) {
-  for (unsigned char c : text) {
-    if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c == '\\' || (quotes && c == '"')) {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c == 0x7F) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02x", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-}
-
-}  // namespace
-
-std::string Escaped(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  AppendEscaped(out, text, false);
-  return out;
-}
-
-std::string Quoted(std::string_view name) {
-  std::string q = "\"";
-  AppendEscaped(q, name, true);
-  return q + "\"";
-}
-
-std::string UnsafeNameReason(std::string_view name) {
-  if (name.empty()) return "the name is empty";
-  if (name == "." || name == "..") return "the name \"" + std::string(name) + "\" refers to a folder, not an entry";
-  for (unsigned char c : name) {
-    if (c < 0x20 || c == 0x7F) return "the name contains a control character";
-    if (c == '/' || c == '\\') return "the name contains a path separator";
-    if (c == ':') return "the name contains \":\"";
-  }
-  return {};
-}
 
 PakReadResult ReadPakHeader(CReadSource& source, PakIndex& index) {
   index = PakIndex{};
@@ -114,13 +62,11 @@ namespace {
 // ever follows a true one). Listing an archive does this once per record.
 std::size_t NameLength(const std::uint8_t* record) {
   static_assert(pak::kNameField % 8 == 0);
-  if constexpr (std::endian::native == std::endian::little) {
-    constexpr std::uint64_t ones = 0x0101010101010101ull, high = 0x8080808080808080ull;
+  if constexpr (kWordsInOrder) {
     for (std::size_t i = 0; i < pak::kNameField; i += 8) {
       std::uint64_t w;
       std::memcpy(&w, record + i, 8);
-      if (const std::uint64_t zero = (w - ones) & ~w & high)
-        return i + static_cast<std::size_t>(std::countr_zero(zero) / 8);
+      if (const std::uint64_t zero = ZeroBytes(w)) return i + static_cast<std::size_t>(std::countr_zero(zero) / 8);
     }
     return pak::kNameField;
   } else {

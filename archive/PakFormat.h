@@ -62,23 +62,4 @@ PakRecord ParsePakRecord(const CReadSource& source, const std::uint8_t* record);
 // Every problem of an archive, one readable line each; empty when the archive is sound.
 std::vector<std::string> CheckPakIndex(const PakIndex& index);
 
-inline bool EndsWith(std::string_view s, std::string_view tail) {
-  return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
-}
-
-// ASCII lower case; other bytes are left as they are.
-std::string ToLower(std::string_view s);
-
-// Text with its control bytes escaped so that it stays on one line and reads back
-// unambiguously: "\n", "\t", "\\" for a backslash and "\xNN" for the other bytes below
-// 0x20 and 0x7F. Other bytes are kept as they are.
-std::string Escaped(std::string_view text);
-
-// The name in double quotes, escaped as above and with its quotes as "\"", for messages.
-// Every message that names an entry or a file names it so.
-std::string Quoted(std::string_view name);
-
-// Why a single name (one path segment) cannot be written to disk safely; empty when it can.
-std::string UnsafeNameReason(std::string_view name);
-
 }  // namespace tarn

@@ -8,8 +8,8 @@
 #include <cerrno>
 
 #include "archive/PackObject.h"
-#include "archive/PakFormat.h"
 #include "archive/SafeSave.h"
+#include "archive/Strings.h"
 
 namespace tarn {
 

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "archive/PakFormat.h"
+#include "archive/Strings.h"
 
 namespace tarn {
 

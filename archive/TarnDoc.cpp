@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "archive/ByteIO.h"
+#include "archive/Strings.h"
 
 namespace tarn {
 

@@ -7,8 +7,8 @@
 
 #include "archive/ByteIO.h"
 #include "archive/EntryNames.h"
+#include "archive/EntryTypes.h"
 #include "archive/PackObject.h"
-#include "archive/PakFormat.h"
 #include "archive/SafeExtract.h"
 #include "archive/TempFile.h"
 
@@ -49,14 +49,37 @@ constexpr std::size_t kMinEntryStream = 5 * 4 + 1 + 8 + 4;
 
 }  // namespace
 
+namespace {
+
+// The picture an entry is drawn with, as the stream has always numbered them; readers go by
+// the name instead, but the numbers stay what other copies of Tarn have written.
+std::int32_t StreamImage(const CPackObject& e, bool selected) {
+  switch (TypeOf(e.Name(), e.IsDirectory())) {
+    case EntryType::Directory: return selected ? 2 : 1;
+    case EntryType::Sound: return 2;
+    case EntryType::QuakeModel: return 3;
+    case EntryType::Quake2Model: return 4;
+    case EntryType::QuakePicture:
+    case EntryType::Quake2Texture:
+    case EntryType::PcxPicture:
+    case EntryType::MipTexture: return 5;
+    case EntryType::Text: return 6;
+    case EntryType::Sprite:
+    case EntryType::Quake2Sprite: return 7;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
 void CPackObject::Serialize(ByteWriter& out, std::vector<std::string>* unreadable) const {
   // The stream's sizes are 32-bit: larger files cannot travel by it.
   const bool fits = m_size >= 0 && m_size <= INT32_MAX;
   out.I32(m_isDirectory ? 1 : 0);
   const std::size_t sizeAt = out.Size();
   out.I32(m_isDirectory || !fits ? 0 : static_cast<std::int32_t>(m_size));
-  out.I32(SelectedImage());
-  out.I32(Image());
+  out.I32(StreamImage(*this, true));
+  out.I32(StreamImage(*this, false));
   out.I32(static_cast<std::int32_t>(m_offset));
   WriteStreamString(out, m_name);
   // The tree item and parent link mean nothing to a reader; they are written as zeros.
@@ -116,7 +139,7 @@ std::unique_ptr<CPackObject> CPackObject::ReadEntry(ByteReader& in, const Stream
     child->m_name = entry->UniqueName(child->m_name);
     entry->Enter(std::move(child));
   }
-  entry->SetKind();
+  entry->NotePlainName();
   return entry;
 }
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "archive/PackObject.h"
-#include "archive/PakFormat.h"
+#include "archive/Strings.h"
 #include "archive/TarnDoc.h"
 
 namespace tarn {

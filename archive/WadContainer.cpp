@@ -6,8 +6,8 @@
 #include "archive/ByteIO.h"
 #include "archive/Container.h"
 #include "archive/EntryNames.h"
-#include "archive/PakFormat.h"
 #include "archive/SafeSave.h"
+#include "archive/Strings.h"
 #include "archive/WadFormat.h"
 
 namespace tarn {

@@ -6,7 +6,8 @@
 #include <unordered_map>
 
 #include "archive/ByteIO.h"
-#include "archive/PakFormat.h"
+#include "archive/EntryNames.h"
+#include "archive/Strings.h"
 
 namespace tarn {
 

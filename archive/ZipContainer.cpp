@@ -20,8 +20,8 @@
 
 #include "archive/Container.h"
 #include "archive/EntryNames.h"
-#include "archive/PakFormat.h"
 #include "archive/SafeSave.h"
+#include "archive/Strings.h"
 #include "archive/ZipFormat.h"
 
 namespace tarn {

@@ -7,7 +7,7 @@
 
 #include "archive/ByteIO.h"
 #include "archive/EntryNames.h"
-#include "archive/PakFormat.h"
+#include "archive/Strings.h"
 #include "browser/MainFrame.h"
 #include "browser/PackListView.h"
 #include "browser/PackTreeView.h"

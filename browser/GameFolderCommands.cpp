@@ -7,7 +7,7 @@
 #include <QToolButton>
 #include <algorithm>
 
-#include "archive/PakFormat.h"
+#include "archive/Strings.h"
 #include "browser/GameSession.h"
 #include "browser/MainFrame.h"
 #include "browser/PackModels.h"

@@ -6,6 +6,7 @@
 #include "archive/Container.h"
 #include "archive/EntryNames.h"
 #include "archive/PakFormat.h"
+#include "archive/Strings.h"
 #include "game/GameFolder.h"
 
 namespace tarn::browser {

@@ -57,20 +57,25 @@ QPixmap DrawFile(int size, QColor band, const QString& letter) {
   return pm;
 }
 
-QIcon MakeIcon(int kind) {
+QIcon MakeIcon(EntryType type) {
   QIcon icon;
   for (int size : {16, 32}) {
-    switch (kind) {
-      case kIconDirectory:
+    switch (type) {
+      case EntryType::Directory:
         icon.addPixmap(DrawFolder(size, false), QIcon::Normal);
         icon.addPixmap(DrawFolder(size, true), QIcon::Selected);
         break;
-      case kIconSound: icon.addPixmap(DrawFile(size, QColor(40, 140, 60), "W")); break;
-      case kIconMdl: icon.addPixmap(DrawFile(size, QColor(150, 60, 40), "M")); break;
-      case kIconMd2: icon.addPixmap(DrawFile(size, QColor(180, 90, 30), "2")); break;
-      case kIconPicture: icon.addPixmap(DrawFile(size, QColor(50, 90, 170), "P")); break;
-      case kIconText: icon.addPixmap(DrawFile(size, QColor(110, 110, 110), "T")); break;
-      case kIconSprite: icon.addPixmap(DrawFile(size, QColor(130, 60, 150), "S")); break;
+      case EntryType::Sound: icon.addPixmap(DrawFile(size, QColor(40, 140, 60), "W")); break;
+      case EntryType::QuakeModel: icon.addPixmap(DrawFile(size, QColor(150, 60, 40), "M")); break;
+      case EntryType::Quake2Model: icon.addPixmap(DrawFile(size, QColor(180, 90, 30), "2")); break;
+      case EntryType::QuakePicture:
+      case EntryType::Quake2Texture:
+      case EntryType::PcxPicture:
+      case EntryType::MipTexture:
+      case EntryType::Image: icon.addPixmap(DrawFile(size, QColor(50, 90, 170), "P")); break;
+      case EntryType::Text: icon.addPixmap(DrawFile(size, QColor(110, 110, 110), "T")); break;
+      case EntryType::Sprite:
+      case EntryType::Quake2Sprite: icon.addPixmap(DrawFile(size, QColor(130, 60, 150), "S")); break;
       default: icon.addPixmap(DrawFile(size, QColor(), QString())); break;
     }
   }
@@ -124,15 +129,17 @@ QIcon ListStyleIcon(int style) {
   return icon;
 }
 
-const QIcon& KindIcon(int kind) {
-  static std::array<QIcon, 8> icons;
-  static std::array<bool, 8> made{};
-  if (kind < 0 || kind > 7) kind = 0;
-  if (!made[static_cast<std::size_t>(kind)]) {
-    icons[static_cast<std::size_t>(kind)] = MakeIcon(kind);
-    made[static_cast<std::size_t>(kind)] = true;
+const QIcon& KindIcon(EntryType type) {
+  constexpr std::size_t kTypes = static_cast<std::size_t>(EntryType::File) + 1;
+  static std::array<QIcon, kTypes> icons;
+  static std::array<bool, kTypes> made{};
+  const auto i = static_cast<std::size_t>(type);
+  if (i >= kTypes) return KindIcon(EntryType::File);
+  if (!made[i]) {
+    icons[i] = MakeIcon(type);
+    made[i] = true;
   }
-  return icons[static_cast<std::size_t>(kind)];
+  return icons[i];
 }
 
 }  // namespace tarn::browser

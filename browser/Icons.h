@@ -1,12 +1,16 @@
-// Pictures for the icon kinds of entries (file, directory, sound, models, pictures, text, sprites).
+// Pictures for the kinds of entries (file, directory, sound, models, pictures, text, sprites),
+// by the same table that names their type.
 #pragma once
 
 #include <QIcon>
 
+#include "archive/EntryTypes.h"
+
 namespace tarn::browser {
 
-// The icon of a kind, holding 16 and 32 pixel pictures; directories show open when selected.
-const QIcon& KindIcon(int kind);
+// The icon of an entry of that type, holding 16 and 32 pixel pictures; directories show open
+// when selected.
+const QIcon& KindIcon(EntryType type);
 
 // The toolbar picture of a list style (the values of CPackListView::Style): big squares for
 // large icons, rows of small squares for small icons, columns for the list, a table for details.

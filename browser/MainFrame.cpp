@@ -24,8 +24,8 @@
 
 #include "archive/ByteIO.h"
 #include "archive/EntryNames.h"
-#include "archive/PakFormat.h"
 #include "archive/SafeExtract.h"
+#include "archive/Strings.h"
 #include "browser/ExtractTextures.h"
 #include "browser/GameSession.h"
 #include "browser/Icons.h"

@@ -5,23 +5,18 @@
 #include <algorithm>
 #include <cstring>
 
+#include "archive/EntryTypes.h"
+#include "archive/Strings.h"
 #include "browser/EntryDrag.h"
 #include "browser/Icons.h"
-#include "formats/EntryTypes.h"
 
 namespace tarn::browser {
 
 namespace {
 
+// Names in any case first, then by their bytes, so that the order is total.
 int CompareNames(const std::string& a, const std::string& b) {
-  const std::size_t n = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    int ca = static_cast<unsigned char>(a[i]), cb = static_cast<unsigned char>(b[i]);
-    if (ca >= 'A' && ca <= 'Z') ca += 'a' - 'A';
-    if (cb >= 'A' && cb <= 'Z') cb += 'a' - 'A';
-    if (ca != cb) return ca < cb ? -1 : 1;
-  }
-  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  if (const int c = CompareAnyCase(a, b)) return c;
   return a.compare(b);
 }
 
@@ -108,7 +103,7 @@ QVariant CPackTreeModel::data(const QModelIndex& index, int role) const {
   if (!e) return {};
   switch (role) {
     case Qt::DisplayRole: return ToQString(e->Name());
-    case Qt::DecorationRole: return KindIcon(kIconDirectory);
+    case Qt::DecorationRole: return KindIcon(EntryType::Directory);
     default: return {};
   }
 }
@@ -287,7 +282,7 @@ QVariant CPackListModel::data(const QModelIndex& index, int role) const {
     case kName:
       switch (role) {
         case Qt::DisplayRole: return ToQString(SearchingArchive() ? e->PathInArchive() : e->Name());
-        case Qt::DecorationRole: return KindIcon(e->Image());
+        case Qt::DecorationRole: return KindIcon(TypeOf(e->Name(), e->IsDirectory()));
         case Qt::ToolTipRole: return e->IsDamaged() ? QVariant(kDamagedTip) : QVariant();
         case Qt::ForegroundRole: return e->IsDamaged() ? QVariant(QBrush(QColor(200, 0, 0))) : QVariant();
         default: return {};

@@ -3,8 +3,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "archive/EntryTypes.h"
 #include "archive/PackObject.h"
-#include "formats/EntryTypes.h"
 #include "shell/Text.h"
 #include "viewers/Previews.h"
 

@@ -10,14 +10,14 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
-#include "archive/PakFormat.h"
+#include "archive/EntryTypes.h"
 #include "archive/SafeExtract.h"
+#include "archive/Strings.h"
 #include "archive/TempFile.h"
 #include "browser/MainFrame.h"
 #include "browser/PackListView.h"
 #include "browser/PackTreeView.h"
 #include "formats/EntryPictures.h"
-#include "formats/EntryTypes.h"
 #include "formats/ImageEncode.h"
 #include "shell/Text.h"
 #include "shell/WorkDialog.h"

@@ -9,9 +9,9 @@
 #include <random>
 
 #include "archive/ContainerFormat.h"
-#include "archive/PakFormat.h"
 #include "archive/ReadSource.h"
 #include "archive/SafeSave.h"
+#include "archive/Strings.h"
 #include "archive/TempFile.h"
 #include "cli/Commands.h"
 #include "formats/ImageEncode.h"

@@ -6,12 +6,12 @@
 #include <ostream>
 #include <sstream>
 
+#include "archive/Strings.h"
+#include "archive/TarnDoc.h"
+#include "cli/JsonReport.h"
 #include "game/ArchiveDiff.h"
 #include "game/EngineChecks.h"
 #include "game/GameFolder.h"
-#include "archive/PakFormat.h"
-#include "archive/TarnDoc.h"
-#include "cli/JsonReport.h"
 
 namespace tarn::cli {
 

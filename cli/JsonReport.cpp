@@ -5,15 +5,15 @@
 #include <cstdio>
 #include <ostream>
 
-#include "game/ArchiveDiff.h"
 #include "archive/ContainerFormat.h"
-#include "game/EngineProfile.h"
-#include "game/GameFolder.h"
 #include "archive/PackObject.h"
-#include "archive/PakFormat.h"
+#include "archive/Strings.h"
 #include "archive/WadFormat.h"
 #include "formats/Model.h"
 #include "formats/Pictures.h"
+#include "game/ArchiveDiff.h"
+#include "game/EngineProfile.h"
+#include "game/GameFolder.h"
 
 namespace tarn::cli {
 

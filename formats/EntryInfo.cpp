@@ -1,9 +1,9 @@
 #include "formats/EntryInfo.h"
 
+#include "archive/EntryTypes.h"
 #include "archive/PackObject.h"
-#include "archive/PakFormat.h"
+#include "archive/Strings.h"
 #include "formats/EntryPictures.h"
-#include "formats/EntryTypes.h"
 
 namespace tarn {
 

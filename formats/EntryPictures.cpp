@@ -4,7 +4,7 @@
 #include <unordered_set>
 
 #include "archive/PackObject.h"
-#include "archive/PakFormat.h"
+#include "archive/Strings.h"
 #include "formats/Sprites.h"
 
 namespace tarn {

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "archive/ByteIO.h"
-#include "archive/PakFormat.h"
+#include "archive/Strings.h"
 #include "formats/Pictures.h"
 
 namespace tarn {

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "archive/ByteIO.h"
-#include "archive/PakFormat.h"
+#include "archive/Strings.h"
 #include "formats/Sprites.h"
 
 namespace tarn {

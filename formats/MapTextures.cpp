@@ -6,8 +6,8 @@
 #include <unordered_set>
 
 #include "archive/ByteIO.h"
-#include "archive/PakFormat.h"
 #include "archive/SafeSave.h"
+#include "archive/Strings.h"
 
 namespace tarn {
 

@@ -2,7 +2,7 @@
 
 #include "archive/ByteIO.h"
 #include "archive/PackObject.h"
-#include "archive/PakFormat.h"
+#include "archive/Strings.h"
 #include "formats/EntryPictures.h"
 
 namespace tarn {

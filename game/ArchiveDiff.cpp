@@ -9,6 +9,7 @@
 
 #include "archive/PackObject.h"
 #include "archive/PakFormat.h"
+#include "archive/Strings.h"
 #include "archive/TarnDoc.h"
 #include "game/GameFolder.h"
 

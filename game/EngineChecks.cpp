@@ -4,7 +4,7 @@
 #include <cstring>
 #include <set>
 
-#include "archive/PakFormat.h"
+#include "archive/Strings.h"
 #include "formats/MapHeader.h"
 #include "formats/SoundInfo.h"
 

@@ -1,6 +1,6 @@
 #include "game/EngineProfile.h"
 
-#include "archive/PakFormat.h"
+#include "archive/Strings.h"
 
 namespace tarn {
 

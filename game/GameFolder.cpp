@@ -13,39 +13,12 @@
 #include "archive/PackObject.h"
 #include "archive/PakFormat.h"
 #include "archive/ReadSource.h"
+#include "archive/Strings.h"
 #include "archive/TarnDoc.h"
 
 namespace tarn {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-}  // namespace
-
-bool EqualsAnyCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  return true;
-}
-
-namespace {
-
-// Like string_view::compare on the names lower-cased, without making them.
-int CompareAnyCase(std::string_view a, std::string_view b) {
-  const std::size_t n = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    const unsigned char x = static_cast<unsigned char>(LowerAscii(a[i]));
-    const unsigned char y = static_cast<unsigned char>(LowerAscii(b[i]));
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
-}
-
-}  // namespace
 
 std::string LastErrorLine(const CTarnDoc& doc) {
   std::string text = doc.LastError();
@@ -568,7 +541,7 @@ fs::path CGameView::Location(GameCopy c) const {
 std::vector<GameCopy> CGameView::Lookup(std::string_view path) const {
   auto answers = [&](GameCopy c) {
     const std::string& stored = Entry(c).path;
-    return EqualsAnyCase(stored, path) && (!IsExact(Source(c).match) || stored == path);
+    return SameName(stored, path) && (!IsExact(Source(c).match) || stored == path);
   };
   std::vector<GameCopy> copies;
   // One question is answered by walking the sources; many (the checks) by an index of the names.
@@ -602,7 +575,7 @@ std::vector<GameCopy> CGameView::OtherCase(std::string_view path) const {
     if (!IsExact(src.match)) continue;
     const auto& entries = src.listing.entries;
     for (std::size_t e = 0; e < entries.size(); ++e)
-      if (entries[e].path != path && EqualsAnyCase(entries[e].path, path))
+      if (entries[e].path != path && SameName(entries[e].path, path))
         copies.push_back({static_cast<std::uint32_t>(s), static_cast<std::uint32_t>(e)});
   }
   return copies;
@@ -633,7 +606,7 @@ std::vector<GameFile> CGameView::Files() const {
   files.reserve(items.size());
   for (std::size_t i = 0; i < items.size();) {
     std::size_t j = i + 1;
-    while (j < items.size() && EqualsAnyCase(items[j].path, items[i].path)) ++j;
+    while (j < items.size() && SameName(items[j].path, items[i].path)) ++j;
     if (j == i + 1) {  // most paths have one copy
       files.push_back({std::string(items[i].path), {items[i].copy}});
       i = j;

@@ -172,7 +172,4 @@ std::vector<std::string> ParsePakList(std::string_view text);
 // A document's last error on one line, for lists of messages.
 std::string LastErrorLine(const CTarnDoc& doc);
 
-// Case-insensitive (ASCII) comparison of two names.
-bool EqualsAnyCase(std::string_view a, std::string_view b);
-
 }  // namespace tarn

@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "TestSupport.h"
-#include "archive/PakFormat.h"
+#include "archive/Strings.h"
 #include "cli/Commands.h"
 
 namespace tarn::test {

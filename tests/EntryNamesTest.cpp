@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 #include "archive/EntryNames.h"
+#include "archive/Strings.h"
 
 namespace tarn::test {
 namespace {

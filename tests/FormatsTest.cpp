@@ -1,5 +1,5 @@
 #include "TestSupport.h"
-#include "archive/PakFormat.h"
+#include "archive/Strings.h"
 #include "archive/TarnDoc.h"
 #include "formats/EntryPictures.h"
 #include "formats/Sprites.h"

@@ -2,7 +2,7 @@
 #include <png.h>
 
 #include "TestSupport.h"
-#include "archive/PakFormat.h"
+#include "archive/Strings.h"
 #include "cli/PngWriter.h"
 #include "formats/ImageEncode.h"
 #include "formats/MapTextures.h"

@@ -1,6 +1,5 @@
 #include "ModelBuilders.h"
 #include "TestSupport.h"
-#include "archive/PakFormat.h"
 #include "archive/TarnDoc.h"
 #include "formats/Model.h"
 

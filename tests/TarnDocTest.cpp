@@ -33,8 +33,6 @@ TEST_F(Doc, NewDocumentIsAnEmptyRoot) {
   EXPECT_TRUE(doc.OnNewDocument());
   EXPECT_EQ(doc.Root().Name(), "root");
   EXPECT_TRUE(doc.Root().IsDirectory());
-  EXPECT_EQ(doc.Root().Image(), 1);
-  EXPECT_EQ(doc.Root().SelectedImage(), 2);
   EXPECT_EQ(doc.Title(), "Untitled");
   EXPECT_FALSE(doc.HasSource());
 }

@@ -3,6 +3,7 @@
 #include "CliSupport.h"
 #include "TestSupport.h"
 #include "archive/EntryNames.h"
+#include "archive/Strings.h"
 #include "archive/TarnDoc.h"
 #include "archive/WadFormat.h"
 #include "formats/EntryPictures.h"

@@ -20,7 +20,6 @@
 #include <cmath>
 
 #include "archive/PackObject.h"
-#include "archive/PakFormat.h"
 #include "formats/Model.h"
 #include "formats/SoundInfo.h"
 #include "shell/Settings.h"

@@ -1,7 +1,7 @@
 #include "viewers/ViewerRegistry.h"
 
 #include "archive/PackObject.h"
-#include "archive/PakFormat.h"
+#include "archive/Strings.h"
 #include "formats/EntryPictures.h"
 #include "formats/TextSniff.h"
 #include "shell/Prompter.h"

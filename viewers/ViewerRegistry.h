@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "formats/EntryTypes.h"
+#include "archive/EntryTypes.h"
 
 class QWidget;
 

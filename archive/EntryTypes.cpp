@@ -1,7 +1,9 @@
-#include "formats/EntryTypes.h"
+#include "archive/EntryTypes.h"
 
 #include <array>
 #include <utility>
+
+#include "archive/Strings.h"
 
 namespace tarn {
 
@@ -13,11 +15,7 @@ std::string_view LowerExtension(std::string_view name, char (&buffer)[8]) {
   const std::size_t dot = name.rfind('.');
   if (name.size() < 4 || dot == std::string_view::npos || name.size() - dot - 1 >= sizeof buffer) return {};
   std::size_t n = 0;
-  for (std::size_t i = dot + 1; i < name.size(); ++i) {
-    char c = name[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    buffer[n++] = c;
-  }
+  for (std::size_t i = dot + 1; i < name.size(); ++i) buffer[n++] = LowerAscii(name[i]);
   return std::string_view(buffer, n);
 }
 
