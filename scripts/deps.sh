@@ -4,8 +4,8 @@
 set -euo pipefail
 
 PACKAGES=(
-  # compilers and build tools; objdump reads the sonames of the libraries loaded at run time
-  g++ cmake ninja-build pkg-config binutils
+  # compilers and build tools; clang-format checks the layout of the sources
+  g++ cmake ninja-build pkg-config clang-format
   # clang with libFuzzer for the fuzz targets
   clang libclang-rt-14-dev
   # the desktop program
