@@ -100,7 +100,8 @@ struct NewPakPlan {
   std::string problem;
 };
 
-// Never proposes a pak of another folder: only modFolder is looked at.
+// Never proposes a pak of another folder: only modFolder is looked at. (With the load order, in
+// LoadOrder.cpp.)
 NewPakPlan PlanNewPak(const EngineProfile& profile, const std::filesystem::path& modFolder);
 
 class CGameView {
@@ -147,8 +148,6 @@ class CGameView {
  private:
   explicit CGameView(const EngineProfile& profile);
   void MakeRoomForBytes();  // once the sources are known
-  friend class CFolderPlanner;
-  friend NewPakPlan PlanNewPak(const EngineProfile& profile, const std::filesystem::path& modFolder);
 
   const EngineProfile* m_profile;
   std::vector<std::filesystem::path> m_folders;
@@ -165,9 +164,6 @@ class CGameView {
   mutable std::unordered_map<std::string, std::vector<GameCopy>> m_index;
   mutable int m_lookups = 0;
 };
-
-// The package names of a pak.lst, split as the engines that read one split it.
-std::vector<std::string> ParsePakList(std::string_view text);
 
 // A document's last error on one line, for lists of messages.
 std::string LastErrorLine(const CTarnDoc& doc);

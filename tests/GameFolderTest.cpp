@@ -3,8 +3,8 @@
 // Tarn reads a container by its content.
 #include "TestSupport.h"
 #include "ZipBuilder.h"
-#include "game/GameFolder.h"
 #include "archive/PackObject.h"
+#include "game/LoadOrder.h"
 
 namespace tarn::test {
 namespace {
