@@ -32,9 +32,6 @@ bool EqualsAnyCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-namespace {
-
-// Like string_view::compare on the names lower-cased, without making them.
 int CompareAnyCase(std::string_view a, std::string_view b) {
   const std::size_t n = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < n; ++i) {
@@ -44,8 +41,6 @@ int CompareAnyCase(std::string_view a, std::string_view b) {
   }
   return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
-
-}  // namespace
 
 std::string LastErrorLine(const CTarnDoc& doc) {
   std::string text = doc.LastError();
@@ -173,6 +168,7 @@ CGameView CGameView::LoadFolders(const EngineProfile& profile, const std::vector
     std::error_code ec;
     if (added.insert(fs::weakly_canonical(folders[i], ec)).second) PlanFolder(profile, folders[i], i, plan);
   }
+  view.m_modSet = added.size() > 1;
   view.m_sources = std::move(plan.sources);
   view.m_passed = std::move(plan.passed);
   view.m_failures = std::move(plan.failures);
@@ -186,13 +182,11 @@ CGameView CGameView::LoadArchive(const EngineProfile& profile, const fs::path& a
   view.m_folders = {archive.parent_path()};
   GameSource source;
   source.path = archive;
-  std::string why;
-  if (ListArchive(archive, source.listing, &why)) {
-    MatchNames(profile, source);
-    view.m_sources.push_back(std::move(source));
-  } else {
-    view.m_failures.push_back({archive, why, FailureIsFatal(profile, archive)});
-  }
+  FolderPlan plan;
+  std::string passedOver;
+  if (ReadPackage(profile, source, plan, &passedOver)) view.m_sources.push_back(std::move(source));
+  else if (!passedOver.empty()) view.m_passed.push_back({archive, passedOver});
+  view.m_failures = std::move(plan.failures);
   view.MakeRoomForBytes();
   return view;
 }
@@ -208,17 +202,48 @@ fs::path CGameView::Location(GameCopy c) const {
   return s.kind == SourceKind::Archive ? s.path : s.path / Entry(c).path;
 }
 
+const LoadFailure* CGameView::Stop() const {
+  for (const LoadFailure& f : m_failures)
+    if (f.fatal) return &f;
+  return nullptr;
+}
+
+namespace {
+
+// The name the engine holds an entry under, where that differs from the stored one only by
+// being cut (Yamagi's zip members).
+std::string_view HeldName(const ListedEntry& e) {
+  std::string_view name = e.path;
+  if (e.flaw == EntryFlaw::StopsEngine && name.size() >= kYamagiNameLimit) name = name.substr(0, kYamagiNameLimit - 1);
+  return name;
+}
+
+}  // namespace
+
+// Yamagi Quake II 8.20 FS_FOpenFile, "Evil hack for maps.lst and players/": with no mod set
+// (the game cvar empty) every package is skipped for these names, found only as loose files.
+bool CGameView::PackagesSkipped(std::string_view path) const {
+  return m_profile->id == Engine::Yamagi && !m_modSet && (path == "maps.lst" || path.rfind("players/", 0) == 0);
+}
+
+bool CGameView::Answers(GameCopy c, std::string_view path) const {
+  const ListedEntry& e = Entry(c);
+  const GameSource& s = Source(c);
+  if (e.flaw == EntryFlaw::NeverFound) return false;
+  if (s.kind == SourceKind::Archive && PackagesSkipped(path)) return false;
+  return NameAnswers(s.match, HeldName(e), path);
+}
+
 std::vector<GameCopy> CGameView::Lookup(std::string_view path) const {
-  auto answers = [&](GameCopy c) {
-    const std::string& stored = Entry(c).path;
-    return EqualsAnyCase(stored, path) && (!IsExact(Source(c).match) || stored == path);
-  };
+  // Yamagi keeps the name asked for in a buffer of MAX_QPATH too (FS_FOpenFile's handle->name).
+  if (m_profile->id == Engine::Yamagi && path.size() >= kYamagiNameLimit) path = path.substr(0, kYamagiNameLimit - 1);
+  auto answers = [&](GameCopy c) { return Answers(c, path); };
   std::vector<GameCopy> copies;
   // One question is answered by walking the sources; many (the checks) by an index of the names.
   if (m_index.empty() && ++m_lookups > 4) {
     for (std::size_t s = m_sources.size(); s-- > 0;)
       for (std::size_t e = 0; e < m_sources[s].listing.entries.size(); ++e)
-        m_index[ToLower(m_sources[s].listing.entries[e].path)].push_back(
+        m_index[ToLower(HeldName(m_sources[s].listing.entries[e]))].push_back(
             {static_cast<std::uint32_t>(s), static_cast<std::uint32_t>(e)});
   }
   if (!m_index.empty()) {
@@ -261,9 +286,11 @@ std::vector<GameFile> CGameView::Files() const {
   for (const GameSource& s : m_sources) total += s.listing.entries.size();
   items.reserve(total);
   for (std::size_t s = 0; s < m_sources.size(); ++s)
-    for (std::size_t e = 0; e < m_sources[s].listing.entries.size(); ++e)
-      items.push_back(
-          {m_sources[s].listing.entries[e].path, {static_cast<std::uint32_t>(s), static_cast<std::uint32_t>(e)}});
+    for (std::size_t e = 0; e < m_sources[s].listing.entries.size(); ++e) {
+      const ListedEntry& entry = m_sources[s].listing.entries[e];
+      const GameCopy copy{static_cast<std::uint32_t>(s), static_cast<std::uint32_t>(e)};
+      if (Answers(copy, entry.path) || entry.flaw == EntryFlaw::StopsEngine) items.push_back({entry.path, copy});
+    }
   // By name in any case, and within a name in the engine's order: the last source first, and
   // in one source its first record first.
   std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) {
@@ -290,7 +317,7 @@ std::vector<GameFile> CGameView::Files() const {
       const std::string& spelling = Entry(items[k].copy).path;
       std::vector<GameCopy> copies;
       for (std::size_t m = i; m < j; ++m)
-        if (!IsExact(Source(items[m].copy).match) || Entry(items[m].copy).path == spelling)
+        if (Answers(items[m].copy, spelling) || (m == k && Entry(items[m].copy).flaw == EntryFlaw::StopsEngine))
           copies.push_back(items[m].copy);
       if (std::find(answered.begin(), answered.end(), copies) != answered.end()) continue;
       answered.push_back(copies);

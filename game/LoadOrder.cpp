@@ -8,6 +8,7 @@
 
 #include "archive/PakFormat.h"
 #include "archive/ReadSource.h"
+#include "game/EnginePak.h"
 
 namespace tarn {
 
@@ -47,13 +48,51 @@ void MatchNames(const EngineProfile& profile, GameSource& source) {
   // lower-cases every member's name as it reads the zip.
   if (profile.id == Engine::Qss && !source.listing.pak)
     for (ListedEntry& e : source.listing.entries) e.path = ToLower(e.path);
+  // Yamagi Quake II 8.20 FS_LoadPK3 takes each name through unzGetCurrentFileInfo into a buffer
+  // of MAX_QPATH and keeps 63 bytes of a longer one; FS_FOpenFile then finds the cut name and
+  // asks unzLocateFile for it, which the zip does not hold: "Couldn't reopen", a fatal error.
+  if (profile.id == Engine::Yamagi && !source.listing.pak)
+    for (ListedEntry& e : source.listing.entries)
+      if (e.path.size() >= kYamagiNameLimit) e.flaw = EntryFlaw::StopsEngine;
 }
 
-// A .pak that is not one stops Quake (COM_LoadPackFile: "%s is not a packfile"), Quake II
-// (FS_LoadPackFile) and Yamagi (FS_LoadPAK) with a fatal error; FTE (FSPAK_LoadArchive) and
-// the zip readers only say so and go on.
+namespace {
+
+// FTE reads a .pak by its own rules, not modelled in EnginePak: one it cannot read stops no one.
+// Tarn's reader answers for it, and for every zip.
 bool FailureIsFatal(const EngineProfile& profile, const fs::path& path) {
   return ExtensionOf(path.filename().string()) == "pak" && profile.id != Engine::Fte;
+}
+
+}  // namespace
+
+bool ReadPackage(const EngineProfile& profile, GameSource& source, FolderPlan& plan, std::string* passedOver) {
+  if (ExtensionOf(source.path.filename().string()) == "pak" && ReadsPakAsEngine(profile)) {
+    const EnginePak pak = ReadPakAsEngine(profile, source.path, source.listing);
+    switch (pak.verdict) {
+      case PakVerdict::Loads: MatchNames(profile, source); return true;
+      case PakVerdict::Ignored:
+        if (passedOver) *passedOver = "it " + pak.reason + ", and the engine passes over it";
+        return false;
+      case PakVerdict::Refused:
+      case PakVerdict::Stops:
+        plan.failures.push_back({source.path, pak.reason, pak.verdict == PakVerdict::Stops, pak.rule});
+        return false;
+    }
+  }
+  std::string why;
+  if (!ListArchive(source.path, source.listing, &why)) {
+    plan.failures.push_back({source.path, why, FailureIsFatal(profile, source.path)});
+    return false;
+  }
+  // Yamagi Quake II 8.20: unzOpen refuses a zip of no entries, and FS_LoadPK3 takes that as no
+  // package there (its "has %i files" stop is never reached).
+  if (!source.listing.pak && source.listing.records == 0 && profile.id == Engine::Yamagi) {
+    if (passedOver) *passedOver = "it holds no files, and Yamagi Quake II skips it";
+    return false;
+  }
+  MatchNames(profile, source);
+  return true;
 }
 
 namespace {
@@ -79,6 +118,7 @@ class CFolderPlanner {
       case Engine::Fte: PlanFte(); break;
       case Engine::Quake2: PlanQuake2(); break;
       case Engine::Yamagi: PlanYamagi(); break;
+      case Engine::DarkPlaces: PlanDarkPlaces(); break;
     }
     ExplainTheRest();
   }
@@ -90,11 +130,16 @@ class CFolderPlanner {
   // "pak%i.pak" for i = 0, 1, ... each linked ahead of the last, until one does not load
   // ("if (!pak) break;"). Quakespasm's COM_LoadPackFile also returns nothing for a pak with no
   // files ("has no files, ignored"), so an empty pak ends the numbering there too.
+  //
+  // Quakespasm 0.95.1 also loads quakespasm.pak from the base folder (the one above id1) right
+  // after trying pak0.pak of the first game folder, whether that loaded or not.
   void PlanQuake() {
     AddLoose();
     for (int i = 0;; ++i) {
       const std::string name = Numbered(i, "pak");
-      if (Add(name)) continue;
+      const bool loaded = Add(name);
+      if (i == 0 && m_index == 0 && m_virtual.empty() && m_profile.id == Engine::Quake) AddEnginePak();
+      if (loaded) continue;
       const std::string why = (Exists(name) ? name + " is not loaded" : name + " is missing") +
                               ", and the engine stops at the first number it cannot load";
       for (const std::string& n : m_names)
@@ -154,12 +199,14 @@ class CFolderPlanner {
     for (int i = 0; i < 10; ++i) Add(Numbered(i, "pak"));
   }
 
-  // yquake2/yquake2 src/common/filesystem.c FS_AddDirToSearchPath: the folder first; then per
-  // type of fs_packtypes (pak, pk2, pk3, pkz, zip) pak0 to pak99 (MAX_PAKS), gaps skipped; then
-  // per type every *.<type> whose name does not start with "pak" ("If the pak starts with the
-  // string 'pak' it's ignored"), in the order FS_ListFiles gives (not sorted; Tarn takes them by
-  // name). That the extension must be written in lower case, as the pattern is, is inferred from
-  // Sys_FindFirst matching the pattern on Unix.
+  // Yamagi Quake II 8.20, yquake2/yquake2 src/common/filesystem.c FS_AddDirToSearchPath: the
+  // folder first; then per type of fs_packtypes (pak, pk2, pk3, pkz, zip) pak0 to pak99
+  // (MAX_PAKS), gaps skipped; then per type every *.<type> but those named pak0 to pak99 plus
+  // the type in any case (Q_strcasecmp), in the order FS_ListFiles gives (not sorted; Tarn
+  // takes them by name). So pak01.pak, pak100.pak and pakfoo.pak load with the others, and
+  // PAK1.pak (not opened as pak1.pak on Linux) never does. From 7.45 to 8.00 every name
+  // starting with "pak" was passed over; 8.10 made it this. The extension must be written in
+  // lower case, as the pattern is: Sys_FindFirst matches it with glob_match, case-sensitive.
   void PlanYamagi() {
     static const char* const kTypes[] = {"pak", "pk2", "pk3", "pkz", "zip"};
     AddLoose();
@@ -169,12 +216,35 @@ class CFolderPlanner {
       for (const std::string& n : m_names) {
         const std::size_t dot = n.rfind('.');
         if (dot == std::string::npos || n.compare(dot + 1, std::string::npos, type) != 0 || !IsFile(n)) continue;
-        if (n.rfind("pak", 0) == 0) {
-          m_why.emplace(n, "Yamagi Quake II loads a package whose name starts with \"pak\" only as pak0 to pak99");
+        const long number = NumberOf(ToLower(n), type);
+        if (number >= 0 && number < 100) {
+          if (n != Numbered(static_cast<int>(number), type))
+            m_why.emplace(n,
+                          "Yamagi Quake II opens pak0 to pak99 by their names in lower case, and leaves names "
+                          "like them in any other case out of its sweep of the other packages");
           continue;
         }
         Add(n);
       }
+  }
+
+  // DarkPlaces (Debian 12's 0~20180908~beta1) fs.c FS_AddGameDirectory: the folder's names
+  // sorted with strcasecmp (stringlistsort), every *.pak in that order (so pak9.pak after, and
+  // over, pak10.pak), then every *.pk3, *.obb and *.pk3dir, the extensions in any case; then
+  // the folder itself, so loose files win over every package.
+  void PlanDarkPlaces() {
+    std::vector<std::string> names(m_names);
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+      const int c = CompareAnyCase(a, b);
+      return c != 0 ? c < 0 : a < b;
+    });
+    for (const std::string& n : names)
+      if (IsFile(n) && ExtensionOf(n) == "pak") Add(n);
+    for (const std::string& n : names) {
+      const std::string ext = ExtensionOf(n);
+      if (ext == "pk3" || ext == "obb" || ext == "pk3dir") Add(n);
+    }
+    AddLoose();
   }
 
   // --- loading one package ---
@@ -194,59 +264,39 @@ class CFolderPlanner {
       return Push(key, std::move(source));
     }
     if (IsDirectory(name)) {
-      if (m_profile.id != Engine::Fte || ExtensionOf(name) != "pk3dir") return false;
+      const bool virtualPack = m_profile.id == Engine::Fte || m_profile.id == Engine::DarkPlaces;
+      if (!virtualPack || ExtensionOf(name) != "pk3dir") return false;
       source.kind = SourceKind::Folder;
       source.match = m_profile.looseNames;
       ListFolderFiles(source.path, false, source.listing, &m_plan.unreadable);
       return Push(key, std::move(source));
     }
-    std::string why;
-    if (!ListArchive(source.path, source.listing, &why)) {
-      Fail(source.path, why);
+    std::string passedOver;
+    if (!ReadPackage(m_profile, source, m_plan, &passedOver)) {
+      if (!passedOver.empty()) m_why.emplace(name, passedOver);
       return false;
     }
-    if (source.listing.pak && source.listing.entries.empty() && !EmptyPakLoads(source.path)) return false;
-    // yquake2/yquake2 src/common/filesystem.c FS_LoadPK3: ERR_FATAL "'%s' has %i files" when the
-    // central directory counts no record at all.
-    if (!source.listing.pak && source.listing.records == 0 && m_profile.id == Engine::Yamagi) {
-      YamagiStops(source.path);
-      return false;
-    }
-    MatchNames(m_profile, source);
     return Push(key, std::move(source));
+  }
+
+  // quakespasm.pak of the base folder, the one above the first game folder.
+  void AddEnginePak() {
+    const fs::path path = (m_folder / ".." / "quakespasm.pak").lexically_normal();
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec) || m_added.count(path.string())) return;
+    GameSource source;
+    source.path = path;
+    source.folder = m_index;
+    if (ReadPackage(m_profile, source, m_plan, nullptr)) {
+      m_added.insert(path.string());
+      m_plan.sources.push_back(std::move(source));
+    }
   }
 
   bool Push(const std::string& key, GameSource source) {
     m_added.insert(key);
     m_plan.sources.push_back(std::move(source));
     return true;
-  }
-
-  // What the engine does with a pak of no files.
-  bool EmptyPakLoads(const fs::path& path) {
-    switch (m_profile.id) {
-      case Engine::Quake:
-      case Engine::Qss:
-      case Engine::Rerelease:
-        // sezero/quakespasm Quake/common.c COM_LoadPackFile: "WARNING: %s has no files, ignored".
-        m_why.emplace(path.filename().string(), "it holds no files, and the engine ignores an empty pak");
-        return false;
-      case Engine::Yamagi:
-        // yquake2/yquake2 src/common/filesystem.c FS_LoadPAK: ERR_FATAL "'%s' is too short."
-        YamagiStops(path);
-        return false;
-      case Engine::Fte:
-      case Engine::Quake2: return true;
-    }
-    return true;
-  }
-
-  void YamagiStops(const fs::path& emptyPackage) {
-    m_plan.failures.push_back({emptyPackage, "it holds no files, and Yamagi Quake II stops with a fatal error", true});
-  }
-
-  void Fail(const fs::path& path, const std::string& why) {
-    m_plan.failures.push_back({path, why, FailureIsFatal(m_profile, path)});
   }
 
   void AddLoose() {
@@ -357,6 +407,7 @@ class CFolderPlanner {
         if (ext == "pak" || ext == "pk2" || ext == "pk3" || ext == "pkz" || ext == "zip")
           return "Yamagi Quake II looks for packages by their exact extension";
         return "Yamagi Quake II loads no ." + ext + " packages";
+      case Engine::DarkPlaces: return "DarkPlaces loads only .pak, .pk3, .obb and .pk3dir packages";
     }
     return "the engine does not load it";
   }
@@ -390,11 +441,13 @@ NewPakPlan PlanNewPak(const EngineProfile& profile, const fs::path& modFolder) {
   std::set<std::string> taken;  // in lower case: a name that differs only in case is no new name
   for (fs::directory_iterator it(modFolder, ec), end; !ec && it != end; it.increment(ec))
     taken.insert(ToLower(it->path().filename().string()));
-  // Quake II and Yamagi read pak0 to pak9 and pak0 to pak99; the others have no end.
-  const int last = profile.id == Engine::Quake2 ? 9 : profile.id == Engine::Yamagi ? 99 : 999;
+  // Quake II and Yamagi read pak0 to pak9 and pak0 to pak99; the others have no end (DarkPlaces
+  // takes every pak by name, so a hundred numbers are plenty to find one sorting last).
+  const bool dp = profile.id == Engine::DarkPlaces;
+  const int last = profile.id == Engine::Quake2 ? 9 : profile.id == Engine::Yamagi || dp ? 99 : 999;
   // Where a gap ends the numbering, the first free number is the only one loaded in turn: a
   // higher one would load, if at all, with the packages the engine takes in no defined order.
-  const bool gapsSkipped = profile.id == Engine::Quake2 || profile.id == Engine::Yamagi;
+  const bool gapsSkipped = profile.id == Engine::Quake2 || profile.id == Engine::Yamagi || dp;
   std::size_t bestLater = SIZE_MAX;
   for (int n = 0; n <= last; ++n) {
     const std::string name = "pak" + std::to_string(n) + ".pak";

@@ -32,7 +32,12 @@ std::vector<std::string> ParsePakList(std::string_view text);
 // How the engine compares the names of an archive it loaded (and how it stores them).
 void MatchNames(const EngineProfile& profile, GameSource& source);
 
-// Whether an archive the engine cannot read stops it.
-bool FailureIsFatal(const EngineProfile& profile, const std::filesystem::path& path);
+// Yamagi Quake II keeps 63 bytes of a zip member's name (MAX_QPATH, with its NUL).
+inline constexpr std::size_t kYamagiNameLimit = 64;
+
+// Reads the package file at source.path as the engine reads it: true with its listing, the
+// names as the engine holds them. Otherwise false: what the engine says of a package it cannot
+// load goes to plan.failures, or, for one it passes over without a word, the reason to passedOver.
+bool ReadPackage(const EngineProfile& profile, GameSource& source, FolderPlan& plan, std::string* passedOver);
 
 }  // namespace tarn
