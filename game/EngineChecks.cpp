@@ -100,8 +100,8 @@ class CChecker {
     if (src.listing.pastEnd > 0)
       Report(src.path.string(), "", "pak-directory",
              "its header claims " + claimed + " files, " + std::to_string(src.listing.pastEnd) +
-                 " of them past the end of the file: " + Engines() +
-                 " load the pak and take those records from whatever memory held");
+                 " of them past the end of the file: the engine loads the pak, and takes those records from "
+                 "whatever its memory held");
   }
 
   // Names the engine's own copy of a record spoils.
@@ -115,8 +115,9 @@ class CChecker {
       if (m_profile.id == Engine::DarkPlaces)
         what = "DarkPlaces cuts it to 55 characters and never finds it by its name";
       else if (e.flaw == EntryFlaw::NeverFound)
-        what = Engines() + " read on into the record's offset and hold it under another name: never found";
-      else what = Engines() + " read on into the record's offset and find it only because the offset's first byte is 0";
+        what = "the engine reads on into the record's offset and holds it under another name: never found";
+      else
+        what = "the engine reads on into the record's offset, and finds it only because the offset's first byte is 0";
       if (m_profile.id != Engine::Fte)
         Report(c, "pak-name-length", "the name fills all 56 bytes of its field, with no NUL: " + what);
     }
