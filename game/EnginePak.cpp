@@ -31,16 +31,22 @@ bool ReadsPakAsEngine(const EngineProfile& profile) { return profile.id != Engin
 EnginePak ReadPakAsEngine(const EngineProfile& profile, const std::filesystem::path& path, ArchiveListing& out) {
   out = ArchiveListing{};
   out.pak = true;
-  const std::string file = path.filename().string();
-  const bool dp = profile.id == Engine::DarkPlaces;
-  const bool yamagi = profile.id == Engine::Yamagi;
   std::string why;
   auto source = CFileSource::Open(path, &why);
   // Every engine opens the pak with fopen or open and takes a failure as no pak there.
   if (!source) return Verdict(PakVerdict::Refused, "package-unreadable", "cannot be opened: " + why);
-  const std::uint64_t size = source->Size();
+  return ReadPakAsEngine(profile, *source, path.filename().string(), out);
+}
+
+EnginePak ReadPakAsEngine(const EngineProfile& profile, CReadSource& source, const std::string& file,
+                          ArchiveListing& out) {
+  out = ArchiveListing{};
+  out.pak = true;
+  const bool dp = profile.id == Engine::DarkPlaces;
+  const bool yamagi = profile.id == Engine::Yamagi;
+  const std::uint64_t size = source.Size();
   std::uint8_t header[12] = {};
-  const bool full = size >= sizeof header && source->ReadAt(0, header, sizeof header);
+  const bool full = size >= sizeof header && source.ReadAt(0, header, sizeof header);
   // sezero/quakespasm Quake/common.c COM_LoadPackFile and yquake2 src/common/filesystem.c
   // FS_LoadPAK stop with a fatal error; DarkPlaces fs.c FS_LoadPackPAK says so and goes on.
   if (!full || std::memcmp(header, "PACK", 4) != 0)
@@ -113,7 +119,7 @@ EnginePak ReadPakAsEngine(const EngineProfile& profile, const std::filesystem::p
   const std::size_t whole = static_cast<std::size_t>(std::min<std::uint64_t>(out.records, held));
   out.pastEnd = out.records - whole;
   std::vector<std::uint8_t> dir(whole * kRecord);
-  if (whole > 0 && !source->ReadAt(static_cast<std::uint64_t>(from), dir.data(), dir.size()))
+  if (whole > 0 && !source.ReadAt(static_cast<std::uint64_t>(from), dir.data(), dir.size()))
     return Verdict(PakVerdict::Refused, "package-unreadable", "its directory cannot be read");
   out.entries.reserve(whole);
   for (std::size_t i = 0; i < whole; ++i) {

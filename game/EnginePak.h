@@ -13,6 +13,8 @@
 
 namespace tarn {
 
+class CReadSource;
+
 enum class PakVerdict {
   Loads,    // on the search path, with the records listed
   Ignored,  // passed over without an error (an empty pak in Quakespasm)
@@ -33,5 +35,8 @@ bool ReadsPakAsEngine(const EngineProfile& profile);
 // (those past the end of the file only counted, in out.pastEnd; names the engine holds under
 // another name flagged NeverFound), and out.records the count its header claims.
 EnginePak ReadPakAsEngine(const EngineProfile& profile, const std::filesystem::path& path, ArchiveListing& out);
+// The same on bytes already open; fileName is the pak's name in the engine's messages.
+EnginePak ReadPakAsEngine(const EngineProfile& profile, CReadSource& source, const std::string& fileName,
+                          ArchiveListing& out);
 
 }  // namespace tarn
