@@ -122,10 +122,11 @@ constexpr const char* kHelp =
     "names are in double quotes, a quote in them as \"\\\"\".\n"
     "\n"
     "Engines (ENGINE): quake (the default; also quakespasm, ironwail, vkquake), qss\n"
-    "(quakespasm-spiked), fte (fteqw), quake2, yamagi, rerelease. Each loads a game folder's\n"
-    "packages in its own order and compares names its own way: quake finds names in paks and\n"
-    "loose files (on Linux) only in their exact case, while fte, quake2 and yamagi take names\n"
-    "in paks in any case.\n"
+    "(quakespasm-spiked), fte (fteqw), quake2, yamagi, rerelease, darkplaces (dp). Each loads a\n"
+    "game folder's packages in its own order and compares names its own way: quake finds names\n"
+    "in paks and loose files (on Linux) only in their exact case, while fte, quake2, yamagi and\n"
+    "darkplaces take names in paks in any case. which and list --game fail when the engine would\n"
+    "stop with a fatal error while loading its packages.\n"
     "\n"
     "Exit status: 0 success, 1 failure, 2 bad usage.\n";
 
