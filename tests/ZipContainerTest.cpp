@@ -384,6 +384,23 @@ TEST_F(Zip, BytesAroundTheZipAreReadAsUnzipReadsThem) {
             std::string::npos);
 }
 
+TEST_F(Zip, PakWriterRefusesTheNamesExtractionRefuses) {
+  auto path = Put("names.pk3", ZipBuilder()
+                                   .Stored("../escape.txt", "1")
+                                   .Stored("/abs.txt", "2")
+                                   .Stored("ctl\x01.txt", "3")
+                                   .Stored(std::string("cut\0here.txt", 12), "4")
+                                   .Stored("fine.txt", "5")
+                                   .Build());
+  const Result r = Tool({"repack", path.string(), P("out.pak")});
+  EXPECT_EQ(r.rc, 1);
+  for (const char* want :
+       {"\"../escape.txt\" cannot be stored in a PAK", "\"/abs.txt\" cannot be stored in a PAK",
+        "\"ctl\\x01.txt\" cannot be stored in a PAK", "\"cut\\x00here.txt\" cannot be stored in a PAK"})
+    EXPECT_NE(r.err.find(want), std::string::npos) << want << "\n" << r.err;
+  EXPECT_FALSE(fs::exists(dir / "out.pak"));
+}
+
 TEST_F(Zip, EmptyZipIsItsEndRecord) {
   ASSERT_TRUE(doc.OnSaveDocument(dir / "empty.zip")) << doc.LastError();
   EXPECT_EQ(ReadFile(dir / "empty.zip"), (Bytes{'P', 'K', 5, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
