@@ -225,6 +225,7 @@ int SaveToStdout(const Context& ctx, CTarnDoc& doc, const std::string& command, 
   if (!scratch.Create(&why)) return ctx.Error(why);
   const fs::path file = scratch.Path() / "archive";
   doc.SetWriteOptions(ctx.write);
+  doc.SetLockTimeout(ctx.lockTimeout);
   bool saved;
   {
     const auto progress = ctx.Progress(command + ": saving");
@@ -244,6 +245,7 @@ int Save(const Context& ctx, CTarnDoc& doc, const fs::path& path, const std::str
       return ctx.Error(text + " Not saved; " + (concern == SaveConcern::HardLinks ? "--break-links" : "--force") +
                        " saves anyway.");
   doc.SetWriteOptions(ctx.write);
+  doc.SetLockTimeout(ctx.lockTimeout);
   bool saved;
   {
     const auto progress = ctx.Progress(command + ": saving");
@@ -489,8 +491,8 @@ int CmdRepack(const Context& ctx, const std::vector<std::string>& args) {
   if (given.empty() && IsWad(*format) && IsWad(doc.Format())) format = doc.Format();
   std::error_code ec;
   if (fs::equivalent(a[0], a[1], ec)) return ctx.Error("IN and OUT are the same file");
-  CTarnDoc out;
-  if (!Lock(ctx, out, a[1])) return 1;
+  // OUT is locked by the document that saves it, which then does not wait on its own lock.
+  if (!Lock(ctx, doc, a[1])) return 1;
   return Save(ctx, doc, a[1], "repack", *format);
 }
 

@@ -384,6 +384,16 @@ TEST_F(Zip, BytesAroundTheZipAreReadAsUnzipReadsThem) {
             std::string::npos);
 }
 
+TEST_F(Zip, RepackOverAnExistingArchiveDoesNotWaitOnItsOwnLock) {
+  auto in = Put("in.pk3", ZipBuilder().Stored("a.cfg", "new").Build());
+  Put("out.pk3", ZipBuilder().Stored("a.cfg", "old").Build());
+  ::setenv("TARN_PAK_LOCK_TIMEOUT", "1", 1);
+  const Result r = Tool({"repack", in.string(), P("out.pk3")});
+  ::unsetenv("TARN_PAK_LOCK_TIMEOUT");
+  EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_EQ(Tool({"cat", P("out.pk3"), "a.cfg"}).out, "new");
+}
+
 TEST_F(Zip, PakWriterRefusesTheNamesExtractionRefuses) {
   auto path = Put("names.pk3", ZipBuilder()
                                    .Stored("../escape.txt", "1")
