@@ -17,9 +17,9 @@ PACKAGES=(
   libsdl2-mixer-dev
   # CRC-32 for comparing archives
   zlib1g-dev
-  # picture codecs and palettes for encoding: JPEG, TGA/BMP and resizing, new palettes
+  # picture codecs and palettes for encoding: JPEG, resizing, new palettes
   libturbojpeg0-dev libstb-dev libimagequant-dev
-  # zips (.pk3 and the like) read and written; Info-ZIP's zip and unzip check and measure them
+  # zips (.pk3 and the like) written (zlib inflates what Tarn reads); Info-ZIP's zip and unzip check and measure them
   libzip-dev zlib1g-dev zip unzip
   # icons rendered from their drawings, manual pages from --help, the .deb's dependencies
   librsvg2-bin help2man dpkg-dev
