@@ -400,8 +400,10 @@ int CmdList(const Context& ctx, const std::vector<std::string>& a) {
     std::string prefix;
     CListWriter(ctx.out).Directory(doc->Root(), prefix);
   }
+  // What can be read is listed, but a listing of a damaged directory is not a success.
+  const int rc = doc->DirectoryDamaged() ? 1 : 0;
   if (ctx.options.processEndsAfter) (void)doc.release();
-  return 0;
+  return rc;
 }
 
 int CmdExtract(const Context& ctx, const std::vector<std::string>& a) {

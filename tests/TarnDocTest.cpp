@@ -166,6 +166,25 @@ TEST_F(Doc, NamesChangedOnOpeningAreListedOnce) {
   EXPECT_EQ(doc.OpenProblems().back(), "... and 4 more names like these (tarn-pak check lists every problem).");
 }
 
+TEST_F(Doc, ACutShortPakSaysWhatIsWrongAndOpensWhatCanBeRead) {
+  PakBuilder b;
+  for (int i = 0; i < 5; ++i) b.File("f" + std::to_string(i) + ".txt", Bytes(100, 'x'));
+  Bytes whole = b.Build();
+  ASSERT_TRUE(doc.OnOpenDocument(Pak("cut.pak", Bytes(whole.begin(), whole.begin() + 300))));
+  EXPECT_TRUE(doc.DirectoryDamaged());
+  ASSERT_FALSE(doc.OpenProblems().empty());
+  EXPECT_EQ(
+      doc.OpenProblems().front(),
+      "The directory lies past the end of the file (at 512, the file has 300 bytes): 0 of 5 entries can be read.");
+  // Two records of five lie inside: those are listed.
+  ASSERT_TRUE(doc.OnOpenDocument(Pak("cut2.pak", Bytes(whole.begin(), whole.begin() + 512 + 64 * 2 + 10))));
+  EXPECT_EQ(doc.Root().CountFiles(), 2);
+  EXPECT_NE(doc.OpenProblems().front().find(": 2 of 5 entries can be read."), std::string::npos);
+  ASSERT_TRUE(doc.OnOpenDocument(Pak("ten.pak", Bytes(whole.begin(), whole.begin() + 10))));
+  EXPECT_EQ(doc.OpenProblems().front(),
+            "The file ends inside the PAK header (10 of 12 bytes): it has no directory to read.");
+}
+
 TEST_F(Doc, DamagedArchiveOpensReportsAndRefusesToSaveUnreadableData) {
   auto path = Pak("corrupt.pak", PakBuilder().File("ok.txt", "fine").Raw("lost.bsp", 12, 1 << 30).Build());
   Bytes before = ReadFile(path);
