@@ -1,5 +1,5 @@
 // The ".pak" container: a header, the files' bytes as they are, and a directory of 64-byte
-// records naming them by their whole path in lower case.
+// records naming them by their whole path.
 #include <algorithm>
 #include <cstring>
 
@@ -127,9 +127,9 @@ class CPakCodec final : public CContainerCodec {
         [](const std::string& path, const CPackObject& file, std::uint32_t offset, std::vector<std::uint8_t>& record,
            std::string*) {
           record.assign(pak::kRecordSize, 0);
-          // Quake's lookups compare paths as they are, and ask for them in lower case.
-          const std::string stored = ToLower(path);
-          std::memcpy(record.data(), stored.data(), std::min(stored.size(), pak::kMaxPathLength));
+          // Quake's lookups compare paths as they are: each is written as the tree has it (a
+          // read name as read, a given one as stored when given).
+          std::memcpy(record.data(), path.data(), std::min(path.size(), pak::kMaxPathLength));
           StoreU32(record.data() + pak::kNameField, offset);
           StoreU32(record.data() + pak::kNameField + 4, static_cast<std::uint32_t>(file.Size()));
           return true;

@@ -170,7 +170,9 @@ std::string OneLine(const std::string& text) {
 // The name messages give an archive: "-" is standard input.
 std::string Shown(const std::string& archive) { return IsStdStream(archive) ? "standard input" : Quoted(archive); }
 
-bool Open(const Context& ctx, CTarnDoc& doc, const std::string& path) {
+// Opens the archive and, unless told not to, says what opening found wrong with it (a damaged
+// directory, names the archive holds twice) on standard error.
+bool Open(const Context& ctx, CTarnDoc& doc, const std::string& path, bool tell = true) {
   fs::path file = path;
   if (IsStdStream(path)) {
     std::string why;
@@ -187,6 +189,8 @@ bool Open(const Context& ctx, CTarnDoc& doc, const std::string& path) {
     ctx.Error(message);
     return false;
   }
+  if (tell)
+    for (const std::string& p : doc.OpenProblems()) ctx.Warnings() << "tarn-pak: " << Shown(path) << ": " << p << "\n";
   // Counting walks the whole tree: only for someone who asked to be told.
   if (ctx.voice.verbose) ctx.Notice("read " + Shown(path) + ": " + std::to_string(doc.Root().CountFiles()) + " files");
   return true;
@@ -631,7 +635,7 @@ int CmdCheck(const Context& ctx, const std::vector<std::string>& a) {
   if (HasArgument(a, "--engine")) return ctx.Report(RunCheckEngine(a, ctx.out, ctx.err, ctx.voice));
   if (a.size() != 1) return ctx.Usage("check takes one ARCHIVE");
   CTarnDoc doc;
-  if (!Open(ctx, doc, a[0])) return 1;
+  if (!Open(ctx, doc, a[0], false)) return 1;  // the check lists the problems itself
   const auto problems = doc.CheckArchive();
   if (ctx.voice.json) JsonCheck(ctx.out, a[0], doc.Root().CountFiles(), problems);
   else
