@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -50,7 +51,10 @@ struct ImportReport {
 };
 
 struct ExportReport {
-  int written = 0;
+  int written = 0;  // files written, each to a path of its own
+  // The files written, by their paths below the export's folder: an export that goes on (into
+  // the same report) never writes over one of them. A file whose path is taken is refused.
+  std::unordered_set<std::string> writtenPaths;
   std::vector<TransferFailure> refused;  // names that cannot be written safely, skipped with their subtrees
   std::vector<TransferFailure> failed;   // files or folders that could not be written
   bool cancelled = false;                // stopped by its progress; the files written so far stay
@@ -282,6 +286,11 @@ class CPackObject {
   // stops when it says so, leaving the files written so far (never part of one).
   ExportReport ExportToDisk(const std::filesystem::path& folder, bool withParents = false,
                             CProgress* progress = nullptr) const;
+  // The same as one part of a larger export, whose report it adds to: the folders of the
+  // directories between base (an ancestor, or the parent when none) and this entry are made as
+  // its path has them, and nothing written earlier into report is written over.
+  void ExportInto(const std::filesystem::path& folder, const CPackObject* base, ExportReport& report,
+                  CProgress* progress = nullptr) const;
   // The bytes of the files in this subtree.
   std::uint64_t TotalBytes() const;
 
@@ -334,7 +343,9 @@ class CPackObject {
   void DestroyChildren();
   bool ImportFolderRecursive(const std::filesystem::path& folder, const ImportOptions& options, ImportReport& report,
                              std::vector<std::filesystem::path>& stack);
-  void ExportRecursive(const CExtractFolder& folder, ExportReport& report, CProgress* progress) const;
+  // below: the folder's path under the export's folder, "" or ending in "/".
+  void ExportRecursive(const CExtractFolder& folder, const std::string& below, ExportReport& report,
+                       CProgress* progress) const;
   // Opens (creating it) the folder for this directory in parent; false, reported, when refused or failed.
   bool EnterExportFolder(const CExtractFolder& parent, std::optional<CExtractFolder>& sub, ExportReport& report) const;
   static std::unique_ptr<CPackObject> ReadEntry(ByteReader& in, const StreamOptions& options, int depth);
