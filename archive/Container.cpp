@@ -213,7 +213,7 @@ class CTreeBuilder {
         const std::size_t slash = dirPath.find('/', start);
         const std::string_view segment = dirPath.substr(start, slash == std::string_view::npos ? slash : slash - start);
         const std::string_view upTo = recordPath.substr(0, slash == std::string_view::npos ? dirPath.size() : slash);
-        CPackObject* sub = dir->FindChildDirectory(segment);
+        CPackObject* sub = ExactDirectory(dir, segment);
         if (!sub) {
           sub = Child(dir, segment, true, upTo);
           if (m_renamed) NoteUnsafe(*sub, segment, upTo);
@@ -266,39 +266,56 @@ class CTreeBuilder {
     m_known[i] = std::move(known);
   }
 
-  // A new child of dir named after name as the container stores it, "(n)" added when taken.
+  // The directory of that name, byte for byte, in dir: names that differ in case are apart.
+  static CPackObject* ExactDirectory(CPackObject* dir, std::string_view name) {
+    CPackObject* found = dir->FindChild(name);
+    if (!found) return nullptr;
+    if (found->m_isDirectory && SameBytes(found->m_name, name)) return found;
+    if (dir->m_children->shadowed == 0) return nullptr;
+    for (CPackObject* p : dir->Children())
+      if (p->m_shadowed && p->m_isDirectory && SameBytes(p->m_name, name)) return p;
+    return nullptr;
+  }
+
+  // A new child of dir with the record's name, byte for byte: the name the engine asks for. A
+  // name a sibling has in some case is kept beside it, as the archive holds both.
   CPackObject* Child(CPackObject* dir, std::string_view name, bool isDirectory, std::string_view shownPath) {
     auto child = std::make_unique<CPackObject>();
-    std::string& stored = child->m_name;
-    // Lower-casing changes neither the hash nor the kind, so both come from the record's bytes
-    // rather than from the name just written, which the processor would have to wait for.
-    if (m_format == ContainerFormat::Pak) AssignLowered(stored, name);
-    else stored.assign(name);
+    child->m_name.assign(name);
     bool special = false;
-    std::size_t hash = CNameIndex::Hash(name, special);
+    const std::size_t hash = CNameIndex::Hash(name, special);
     child->m_isDirectory = isDirectory;
-    if (dir->m_children && dir->m_children->Find(stored, hash)) {
-      std::string unique = dir->UniqueName(stored);
-      if (m_renamed)
-        m_renamed->push_back(Quoted(shownPath) + " is shown as " + Quoted(PathOf(dir, unique)) +
-                             ": the archive holds that name twice");
-      stored = std::move(unique);
-      hash = CNameIndex::Hash(stored);
-      child->NotePlainName();
-    } else {
-      child->NotePlainName(!special);
-    }
-    return dir->EnterClassified(std::move(child), hash);
+    child->NotePlainName(!special);
+    CPackObject* holder = dir->m_children ? dir->m_children->Find(name, hash) : nullptr;
+    if (!holder) return dir->EnterClassified(std::move(child), hash);
+    CPackObject* raw = dir->Link(std::move(child));
+    dir->m_children->AddSharing(raw, hash, holder);
+    if (m_renamed)
+      m_renamed->push_back(
+          SharedNameNote(PathOf(dir, holder->m_name), shownPath, isDirectory && holder->m_isDirectory));
+    return raw;
   }
 
   // Names that cannot be written out as a file's or folder's are few: the reason is only
   // looked for once a quick scan finds something suspect.
   void NoteUnsafe(const CPackObject& entry, std::string_view name, std::string_view shownPath) {
-    // The entry's name is the record's, or the record's lower-cased or with "(n)" added, which
-    // makes no name unsafe that was safe.
+    // The entry's name is the record's.
     if (!name.empty() && name[0] != '.' && entry.PlainName()) return;
     const std::string why = UnsafeNameReason(name);
     if (!why.empty()) m_renamed->push_back(Quoted(shownPath) + " cannot be exported: " + why);
+  }
+
+  static std::string SharedNameNote(const std::string& first, std::string_view second, bool folders) {
+    if (folders) return Quoted(first) + " and " + Quoted(second) + " differ only in case: both folders are kept apart";
+    if (first == second)
+      return Quoted(first) + " is in the archive twice: both are kept as they are; the engine loads the first";
+    // Engines ask for names in lower case and compare them as they are.
+    const std::string lower = ToLower(first);
+    std::string loaded = "neither";
+    if (first == lower) loaded = Quoted(first);
+    else if (second == lower) loaded = Quoted(second);
+    return Quoted(first) + " and " + Quoted(second) +
+           " differ only in case: both are kept as they are; the engine loads " + loaded;
   }
 
   static std::string PathOf(const CPackObject* dir, const std::string& name) {

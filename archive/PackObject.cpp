@@ -91,6 +91,14 @@ bool CPackObject::BytesInSource() const { return !m_isDirectory && m_located && 
 
 void CPackObject::NotePlainName() { m_plainName = !HasSpecialByte(m_name, true); }
 
+bool CPackObject::SharesName() const {
+  if (m_shadowed) return true;
+  if (!m_parent || m_parent->m_children->shadowed == 0) return false;
+  for (CPackObject* p : m_parent->Children())
+    if (p->m_shadowed && SameName(p->m_name, m_name)) return true;
+  return false;
+}
+
 // --- tree ---
 
 CPackObject* CPackObject::Root() {
@@ -107,9 +115,10 @@ ContainerFormat CPackObject::Format() const {
 }
 
 void CPackObject::SetFormat(ContainerFormat format) {
+  // The names the tree has are kept: those read from an archive are what the engine asks for,
+  // and those given since were stored as the format then asked; a converted archive keeps both.
   if (format == Format() && !m_parent) return;
   MakeExtra().format = format;
-  StoreNames(format);
 }
 
 void CPackObject::StoreNames(ContainerFormat format) {
@@ -163,6 +172,12 @@ CPackObject* CPackObject::Enter(std::unique_ptr<CPackObject> child, std::size_t 
 }
 
 CPackObject* CPackObject::EnterClassified(std::unique_ptr<CPackObject> child, std::size_t hash) {
+  CPackObject* raw = Link(std::move(child));
+  m_children->Add(raw, hash);
+  return raw;
+}
+
+CPackObject* CPackObject::Link(std::unique_ptr<CPackObject> child) {
   ChildTable& c = EnsureChildren();
   child->m_parent = this;
   CPackObject* raw = child.release();
@@ -170,7 +185,6 @@ CPackObject* CPackObject::EnterClassified(std::unique_ptr<CPackObject> child, st
   raw->m_nextSibling = nullptr;
   (c.last ? c.last->m_nextSibling : c.first) = raw;
   c.last = raw;
-  c.Add(raw, hash);
   return raw;
 }
 
@@ -184,7 +198,7 @@ CPackObject* CPackObject::ChildTable::Find(std::string_view name, std::size_t ha
   std::size_t n = 0;
   CPackObject* p = first;
   for (; p; p = p->m_nextSibling, ++n)
-    if (p->m_nameHash == low && SameName(p->m_name, name)) break;
+    if (p->m_nameHash == low && !p->m_shadowed && SameName(p->m_name, name)) break;
   scanned += n;
   return p;
 }
@@ -201,11 +215,46 @@ void CPackObject::ChildTable::Add(CPackObject* child, std::size_t hash) {
     indexed = true;
     index.Reserve(8 * kSmall);  // a directory that outgrew the array is likely to grow on
     for (CPackObject* p = first; p; p = p->m_nextSibling)
-      index.Insert(p, p == child ? hash : CNameIndex::Hash(p->m_name));
+      if (!p->m_shadowed) index.Insert(p, p == child ? hash : CNameIndex::Hash(p->m_name));
   }
 }
 
-void CPackObject::ChildTable::Remove(const CPackObject* child) {
+void CPackObject::ChildTable::AddSharing(CPackObject* child, std::size_t hash, CPackObject* holder) {
+  child->m_nameHash = static_cast<std::uint32_t>(hash);
+  // Lookups find the first of the names in the directory's order, as an engine reading the
+  // archive's directory from its start does.
+  bool childFirst = false;
+  for (CPackObject* p = first; p && p != holder; p = p->m_nextSibling)
+    if (p == child) childFirst = true;
+  if (childFirst) {
+    Unindex(holder);
+    holder->m_shadowed = true;
+    Add(child, hash);
+  } else {
+    child->m_shadowed = true;
+  }
+  ++shadowed;
+}
+
+void CPackObject::ChildTable::Remove(CPackObject* child) {
+  if (child->m_shadowed) {
+    child->m_shadowed = false;
+    --shadowed;
+    return;
+  }
+  Unindex(child);
+  if (shadowed == 0) return;
+  // The next sibling of the same name is now the one a lookup finds.
+  for (CPackObject* p = first; p; p = p->m_nextSibling)
+    if (p->m_shadowed && SameName(p->m_name, child->m_name)) {
+      p->m_shadowed = false;
+      --shadowed;
+      Add(p, CNameIndex::Hash(p->m_name));
+      return;
+    }
+}
+
+void CPackObject::ChildTable::Unindex(const CPackObject* child) {
   if (indexed) {
     --count;
     index.Erase(child);
@@ -223,6 +272,7 @@ void CPackObject::ChildTable::Clear() {
   index.Clear();
   indexed = false;
   count = 0;
+  shadowed = 0;
 }
 
 CPackObject* CPackObject::AddChild(std::string_view name, bool isDirectory) {
@@ -230,6 +280,19 @@ CPackObject* CPackObject::AddChild(std::string_view name, bool isDirectory) {
   child->m_name = UniqueName(StoredName(*this, name));
   child->m_isDirectory = isDirectory;
   return Enter(std::move(child));
+}
+
+CPackObject* CPackObject::AddChildAsIs(std::string_view name, bool isDirectory) {
+  auto child = std::make_unique<CPackObject>();
+  child->m_name.assign(name);
+  child->m_isDirectory = isDirectory;
+  child->NotePlainName();
+  const std::size_t hash = CNameIndex::Hash(name);
+  CPackObject* holder = FindChild(name);
+  if (!holder) return EnterClassified(std::move(child), hash);
+  CPackObject* raw = Link(std::move(child));
+  m_children->AddSharing(raw, hash, holder);
+  return raw;
 }
 
 std::string CPackObject::FreeName(std::string_view typed) { return UniqueName(StoredName(*this, typed)); }
@@ -247,28 +310,51 @@ CPackObject* CPackObject::AdoptChild(std::unique_ptr<CPackObject> child) {
 }
 
 CPackObject* CPackObject::FindChild(std::string_view name) const {
-  return m_children ? m_children->Find(name) : nullptr;
+  CPackObject* found = m_children ? m_children->Find(name) : nullptr;
+  if (!found || m_children->shadowed == 0 || found->m_name == name) return found;
+  // Of names kept beside each other, the one asked for exactly.
+  for (CPackObject* p : Children())
+    if (p->m_shadowed && p->m_name == name) return p;
+  return found;
 }
 
 CPackObject* CPackObject::FindChildDirectory(std::string_view name) const {
-  // Names are unique within a directory, so the only candidate is the one the map holds.
   CPackObject* found = FindChild(name);
-  return found && found->m_isDirectory ? found : nullptr;
+  if (found && found->m_isDirectory) return found;
+  // A file may share the name with a directory the archive also holds.
+  if (!found || m_children->shadowed == 0) return nullptr;
+  for (CPackObject* p : Children())
+    if (p->m_isDirectory && SameName(p->m_name, name)) return p;
+  return nullptr;
+}
+
+CPackObject* CPackObject::FindChildExact(std::string_view name) const {
+  CPackObject* found = FindChild(name);
+  if (found && found->m_name == name) return found;
+  if (!found || m_children->shadowed == 0) return nullptr;
+  for (CPackObject* p : Children())
+    if (p->m_shadowed && p->m_name == name) return p;
+  return nullptr;
 }
 
 CPackObject* CPackObject::FindByPath(std::string_view path) const {
-  const CPackObject* dir = this;
-  while (true) {
-    std::size_t slash = path.find('/');
-    if (slash == std::string_view::npos) return dir->FindChild(path);
-    dir = dir->FindChildDirectory(path.substr(0, slash));
-    if (!dir) return nullptr;
-    path.remove_prefix(slash + 1);
-  }
+  const std::size_t slash = path.find('/');
+  if (slash == std::string_view::npos) return FindChild(path);
+  const std::string_view segment = path.substr(0, slash), rest = path.substr(slash + 1);
+  CPackObject* dir = FindChildDirectory(segment);
+  if (!dir) return nullptr;
+  CPackObject* found = dir->FindByPath(rest);
+  if (found || m_children->shadowed == 0) return found;
+  // Folders kept apart that differ only in case: the rest of the path may lie in another.
+  for (CPackObject* p : Children())
+    if (p != dir && p->m_isDirectory && SameName(p->m_name, segment) && (found = p->FindByPath(rest))) return found;
+  return nullptr;
 }
 
 std::unique_ptr<CPackObject> CPackObject::DetachChild(CPackObject* child) {
-  if (!m_children || !child || child->m_parent != this || m_children->Find(child->m_name) != child) return nullptr;
+  if (!m_children || !child || child->m_parent != this ||
+      (!child->m_shadowed && m_children->Find(child->m_name) != child))
+    return nullptr;
   // Bound before it leaves: its offsets describe the archive this directory reads from.
   if (child->m_isDirectory || child->m_offset > 0 || child->m_size > 0)
     if (const auto& archive = ArchiveRef(); archive && !(child->m_extra && child->m_extra->archive))
@@ -287,8 +373,11 @@ std::unique_ptr<CPackObject> CPackObject::DetachChild(CPackObject* child) {
 int CPackObject::RemoveChild(CPackObject* child) { return DetachChild(child) ? 1 : 0; }
 
 CPackObject* CPackObject::InsertChild(std::unique_ptr<CPackObject> child, CPackObject* before) {
-  if (!child || child->m_parent || FindChild(child->m_name) || (before && before->m_parent != this)) return nullptr;
-  CPackObject* raw = Enter(std::move(child));
+  if (!child || child->m_parent || (before && before->m_parent != this)) return nullptr;
+  child->NotePlainName();
+  const std::size_t hash = CNameIndex::Hash(child->m_name);
+  child->m_shadowed = true;  // not found by the lookup below until classified
+  CPackObject* raw = Link(std::move(child));
   if (before) {
     // Entered at the end; moved in front of `before`.
     ChildTable& c = *m_children;
@@ -299,10 +388,15 @@ CPackObject* CPackObject::InsertChild(std::unique_ptr<CPackObject> child, CPackO
     (before->m_prevSibling ? before->m_prevSibling->m_nextSibling : c.first) = raw;
     before->m_prevSibling = raw;
   }
+  ChildTable& c = *m_children;
+  CPackObject* holder = c.Find(raw->m_name, hash);
+  raw->m_shadowed = false;
+  if (holder) c.AddSharing(raw, hash, holder);
+  else c.Add(raw, hash);
   return raw;
 }
 
-bool CPackObject::Rename(const std::string& newName) {
+bool CPackObject::Rename(const std::string& newName, bool mayShare) {
   if (newName.empty() || newName.find('/') != std::string::npos || newName.find('\0') != std::string::npos)
     return false;
   if (newName == m_name) return true;
@@ -312,11 +406,19 @@ bool CPackObject::Rename(const std::string& newName) {
     return true;
   }
   ChildTable& siblings = *m_parent->m_children;
-  if (CPackObject* holder = siblings.Find(newName); holder && holder != this) return false;
-  if (siblings.Find(m_name) != this) return false;
+  CPackObject* holder = siblings.Find(newName);
+  if (holder && holder != this && !mayShare) return false;
+  if (!m_shadowed && siblings.Find(m_name) != this) return false;
   siblings.Remove(this);
   m_name = newName;
-  siblings.Add(this, CNameIndex::Hash(m_name));
+  const std::size_t hash = CNameIndex::Hash(m_name);
+  // Taking this entry out may have handed its old name on: the new one is looked up again,
+  // past this entry.
+  m_shadowed = true;
+  holder = siblings.Find(m_name, hash);
+  m_shadowed = false;
+  if (holder) siblings.AddSharing(this, hash, holder);
+  else siblings.Add(this, hash);
   siblings.nextSuffix.clear();
   NotePlainName();
   return true;

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -50,7 +51,10 @@ struct ImportReport {
 };
 
 struct ExportReport {
-  int written = 0;
+  int written = 0;  // files written, each to a path of its own
+  // The files written, by their paths below the export's folder: an export that goes on (into
+  // the same report) never writes over one of them. A file whose path is taken is refused.
+  std::unordered_set<std::string> writtenPaths;
   std::vector<TransferFailure> refused;  // names that cannot be written safely, skipped with their subtrees
   std::vector<TransferFailure> failed;   // files or folders that could not be written
   bool cancelled = false;                // stopped by its progress; the files written so far stay
@@ -130,6 +134,11 @@ class CPackObject {
   // False when the name holds a byte that is escaped in output or refused on disk (a control
   // byte, "\\" or ":"); kept with the name, so that a listing need not look again.
   bool PlainName() const { return m_plainName; }
+  // Another entry of the directory has this name in some case: the archive held both, and both
+  // are kept as it has them. A lookup by name finds the first of them in the directory's order.
+  bool SharesName() const;
+  // One of those that a lookup by name does not find: an earlier sibling holds the name.
+  bool Shadowed() const { return m_shadowed; }
   std::int64_t Size() const { return m_size; }
   void SetSize(std::int64_t size) { m_size = size; }
   std::int64_t Offset() const { return m_offset; }
@@ -169,7 +178,7 @@ class CPackObject {
   CPackObject* Root();
   const CPackObject* Root() const;
   CChildRange Children() const { return CChildRange(m_children ? m_children->first : nullptr); }
-  std::size_t ChildCount() const { return m_children ? m_children->count : 0; }
+  std::size_t ChildCount() const { return m_children ? m_children->count + m_children->shadowed : 0; }
   // The work of name lookups so far: slots of the name index looked at (see CNameIndex::Probes),
   // and siblings compared while the directory was too small for an index.
   std::size_t IndexProbes() const { return m_children ? m_children->index.Probes() + m_children->scanned : 0; }
@@ -182,14 +191,20 @@ class CPackObject {
   // Creates an entry below this directory, its name stored as the container stores names and
   // made unique with "(n)".
   CPackObject* AddChild(std::string_view name, bool isDirectory);
+  // Creates an entry below this directory named exactly so, beside a sibling that has the name
+  // in some case (see SharesName): a name an archive or a game folder holds, not one a user gives.
+  CPackObject* AddChildAsIs(std::string_view name, bool isDirectory);
   // Enters a detached entry (from a transfer stream, say) below this directory, named as
   // AddChild would name it, and its subtree's names as the container stores them.
   CPackObject* AdoptChild(std::unique_ptr<CPackObject> child);
   // The name AddChild would give an entry called `typed` here: lower-cased, made unique.
   std::string FreeName(std::string_view typed);
-  // The child of that name in any case, or nullptr.
+  // The child of that name in any case (of names kept beside each other, the one of exactly that
+  // name, else the first), or nullptr.
   CPackObject* FindChild(std::string_view name) const;
   CPackObject* FindChildDirectory(std::string_view name) const;
+  // The child whose name has exactly these bytes, shadowed ones included, or nullptr.
+  CPackObject* FindChildExact(std::string_view name) const;
   CPackObject* FindByPath(std::string_view path) const;
   // 1 when removed and destroyed, 0 when the child is not in this directory.
   int RemoveChild(CPackObject* child);
@@ -197,14 +212,15 @@ class CPackObject {
   // source archive keeps that archive (see ArchiveRef).
   std::unique_ptr<CPackObject> DetachChild(CPackObject* child);
   // Enters a detached entry under its own name, before `before` (one of the children) or at the
-  // end; nothing, and the entry is destroyed, when a child already has the name.
+  // end: putting back what was taken out. A name a child already has is kept beside it (see
+  // SharesName), the first of them in order being the one found by name.
   CPackObject* InsertChild(std::unique_ptr<CPackObject> child, CPackObject* before);
   // The child after this one in the directory's order; nullptr for the last.
   CPackObject* NextSibling() const { return m_nextSibling; }
   // Refuses (false) an empty name, a name holding "/" or NUL, and a name another entry of the
   // directory already has in any case; renaming to the current name, or to it in another case,
-  // succeeds.
-  bool Rename(const std::string& newName);
+  // succeeds. mayShare lets the name be a sibling's (undoing a rename that ended a sharing).
+  bool Rename(const std::string& newName, bool mayShare = false);
   int CountFiles() const;
   void DeleteChildren();
   // Looks at the name once for the bytes PlainName() tells of; every change of name calls it.
@@ -270,6 +286,11 @@ class CPackObject {
   // stops when it says so, leaving the files written so far (never part of one).
   ExportReport ExportToDisk(const std::filesystem::path& folder, bool withParents = false,
                             CProgress* progress = nullptr) const;
+  // The same as one part of a larger export, whose report it adds to: the folders of the
+  // directories between base (an ancestor, or the parent when none) and this entry are made as
+  // its path has them, and nothing written earlier into report is written over.
+  void ExportInto(const std::filesystem::path& folder, const CPackObject* base, ExportReport& report,
+                  CProgress* progress = nullptr) const;
   // The bytes of the files in this subtree.
   std::uint64_t TotalBytes() const;
 
@@ -295,7 +316,13 @@ class CPackObject {
     CPackObject* Find(std::string_view name) const { return Find(name, CNameIndex::Hash(name)); }
     // Counts in a linked child whose m_nameHash is set, and takes one out before it leaves.
     void Add(CPackObject* child, std::size_t hash);
-    void Remove(const CPackObject* child);
+    void Remove(CPackObject* child);
+    // Counts in a linked child whose name a sibling holds (hash: of its name): the first of
+    // them in the directory's order is the one indexed, the others are shadowed.
+    void AddSharing(CPackObject* child, std::size_t hash, CPackObject* holder);
+    void Unindex(const CPackObject* child);  // out of the index or the array only
+    // Children linked but not indexed: their names are held by earlier siblings.
+    std::size_t shadowed = 0;
     void Clear();
     // For each taken base+extension (in lower case), the lowest counter that may still be
     // free: keeps unique-naming linear when many entries share one name.
@@ -307,6 +334,8 @@ class CPackObject {
   CPackObject* Enter(std::unique_ptr<CPackObject> child, std::size_t hash);
   // Enter for a child whose plainness is already noted.
   CPackObject* EnterClassified(std::unique_ptr<CPackObject> child, std::size_t hash);
+  // Links a child at the end of the directory's order, entering it in no index.
+  CPackObject* Link(std::unique_ptr<CPackObject> child);
   // Plainness found while the name was read (HasSpecialByte), so that it is not looked for twice.
   void NotePlainName(bool plain) { m_plainName = plain; }
   void StoreNames(ContainerFormat format);
@@ -314,7 +343,9 @@ class CPackObject {
   void DestroyChildren();
   bool ImportFolderRecursive(const std::filesystem::path& folder, const ImportOptions& options, ImportReport& report,
                              std::vector<std::filesystem::path>& stack);
-  void ExportRecursive(const CExtractFolder& folder, ExportReport& report, CProgress* progress) const;
+  // below: the folder's path under the export's folder, "" or ending in "/".
+  void ExportRecursive(const CExtractFolder& folder, const std::string& below, ExportReport& report,
+                       CProgress* progress) const;
   // Opens (creating it) the folder for this directory in parent; false, reported, when refused or failed.
   bool EnterExportFolder(const CExtractFolder& parent, std::optional<CExtractFolder>& sub, ExportReport& report) const;
   static std::unique_ptr<CPackObject> ReadEntry(ByteReader& in, const StreamOptions& options, int depth);
@@ -349,6 +380,7 @@ class CPackObject {
   EntryProblem m_problem = EntryProblem::None;
   bool m_isDirectory = false;
   bool m_plainName = true;
+  bool m_shadowed = false;
 };
 
 inline CChildRange::iterator& CChildRange::iterator::operator++() {

@@ -1,5 +1,5 @@
 // The ".pak" container: a header, the files' bytes as they are, and a directory of 64-byte
-// records naming them by their whole path in lower case.
+// records naming them by their whole path.
 #include <algorithm>
 #include <cstring>
 
@@ -22,9 +22,31 @@ DirectoryRecord ToDirectoryRecord(const PakRecord& rec) {
   return r;
 }
 
-void NoteDamage(const PakIndex& index, DirectoryListing& listing) {
-  if (index.directoryTruncated || index.directoryLength % static_cast<std::int32_t>(pak::kRecordSize) != 0)
-    listing.problems.push_back("The archive's directory is damaged; some entries may be missing.");
+// What is wrong with the directory, exactly, and how much of it could be read (read: the
+// records read; a file cut short loses its directory first, which lies at its end).
+void NoteDamage(const PakIndex& index, std::size_t read, DirectoryListing& listing) {
+  const std::int64_t length = index.directoryLength, offset = index.directoryOffset;
+  const auto fileSize = static_cast<std::int64_t>(index.fileSize);
+  const std::int64_t wanted = length > 0 ? length / static_cast<std::int64_t>(pak::kRecordSize) : 0;
+  const std::string readable = std::to_string(read) + " of " + std::to_string(wanted) + " entries can be read";
+  if (fileSize < static_cast<std::int64_t>(pak::kHeaderSize)) {
+    listing.problems.push_back("The file ends inside the PAK header (" + std::to_string(fileSize) + " of " +
+                               std::to_string(pak::kHeaderSize) + " bytes): it has no directory to read.");
+    return;
+  }
+  if (offset < 0 || length < 0)
+    listing.problems.push_back("The header gives the directory a negative " +
+                               std::string(offset < 0 ? "offset" : "length") + ": no entries can be read.");
+  else if (index.directoryTruncated && offset >= fileSize)
+    listing.problems.push_back("The directory lies past the end of the file (at " + std::to_string(offset) +
+                               ", the file has " + std::to_string(fileSize) + " bytes): " + readable + ".");
+  else if (index.directoryTruncated)
+    listing.problems.push_back("The directory runs past the end of the file (" + std::to_string(offset) + " + " +
+                               std::to_string(length) + " bytes, the file has " + std::to_string(fileSize) +
+                               "): " + readable + ".");
+  if (length % static_cast<std::int32_t>(pak::kRecordSize) != 0)
+    listing.problems.push_back("The directory's length (" + std::to_string(length) +
+                               " bytes) is not a whole number of 64-byte records.");
 }
 
 }  // namespace
@@ -33,7 +55,7 @@ DirectoryListing PakListing(const PakIndex& index) {
   DirectoryListing listing;
   listing.records.reserve(index.records.size());
   for (const PakRecord& rec : index.records) listing.Add(ToDirectoryRecord(rec));
-  NoteDamage(index, listing);
+  NoteDamage(index, index.records.size(), listing);
   return listing;
 }
 
@@ -56,7 +78,8 @@ class CPakCodec final : public CContainerCodec {
     listing.rawDirectory.resize(piece * pak::kRecordSize);
     if (!listing.sink) listing.records.reserve(index.recordCount);
     listing.Expect(index.recordCount);
-    for (std::size_t done = 0; done < index.recordCount;) {
+    std::size_t done = 0;
+    while (done < index.recordCount) {
       const std::size_t n = std::min(piece, index.recordCount - done);
       const std::uint64_t at = static_cast<std::uint64_t>(index.directoryOffset) + done * pak::kRecordSize;
       if (!source->ReadAt(at, listing.rawDirectory.data(), n * pak::kRecordSize)) {
@@ -67,7 +90,7 @@ class CPakCodec final : public CContainerCodec {
         listing.Add(ToDirectoryRecord(ParsePakRecord(*source, listing.rawDirectory.data() + i * pak::kRecordSize)));
       done += n;
     }
-    NoteDamage(index, listing);
+    NoteDamage(index, done, listing);
     return std::make_unique<CRangeReader>(std::move(source), ContainerFormat::Pak);
   }
 
@@ -108,9 +131,9 @@ class CPakCodec final : public CContainerCodec {
         [](const std::string& path, const CPackObject& file, std::uint32_t offset, std::vector<std::uint8_t>& record,
            std::string*) {
           record.assign(pak::kRecordSize, 0);
-          // Quake's lookups compare paths as they are, and ask for them in lower case.
-          const std::string stored = ToLower(path);
-          std::memcpy(record.data(), stored.data(), std::min(stored.size(), pak::kMaxPathLength));
+          // Quake's lookups compare paths as they are: each is written as the tree has it (a
+          // read name as read, a given one as stored when given).
+          std::memcpy(record.data(), path.data(), std::min(path.size(), pak::kMaxPathLength));
           StoreU32(record.data() + pak::kNameField, offset);
           StoreU32(record.data() + pak::kNameField + 4, static_cast<std::uint32_t>(file.Size()));
           return true;

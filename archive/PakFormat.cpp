@@ -108,6 +108,10 @@ std::vector<std::string> CheckPakIndex(const PakIndex& index) {
 
   std::unordered_map<std::string, std::size_t> seen;
   seen.reserve(index.records.size());
+  // Quake asks for a path in lower case and loads the first record that has it exactly.
+  std::unordered_map<std::string_view, std::size_t> loaded;
+  for (std::size_t i = index.records.size(); i-- > 0;)
+    if (ToLower(index.records[i].path) == index.records[i].path) loaded[index.records[i].path] = i;
   for (std::size_t i = 0; i < index.records.size(); ++i) {
     const PakRecord& rec = index.records[i];
     const std::string label = Quoted(rec.path);
@@ -129,7 +133,16 @@ std::vector<std::string> CheckPakIndex(const PakIndex& index) {
       start = slash + 1;
     }
     auto [it, fresh] = seen.emplace(ToLower(rec.path), i);
-    if (!fresh) problems.push_back(label + ": duplicate path (also record " + std::to_string(it->second + 1) + ")");
+    if (!fresh) {
+      const PakRecord& first = index.records[it->second];
+      std::string line = label + ": duplicate path" + (first.path == rec.path ? "" : " but for case") +
+                         " (also record " + std::to_string(it->second + 1) + "): the engine loads ";
+      const auto found = loaded.find(it->first);
+      line += found == loaded.end()
+                  ? "neither"
+                  : "record " + std::to_string(found->second + 1) + " " + Quoted(index.records[found->second].path);
+      problems.push_back(line);
+    }
   }
 
   // Overlaps: sort the non-empty, in-file extents by offset and compare each with the furthest end so far.

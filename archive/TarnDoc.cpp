@@ -89,6 +89,7 @@ bool CTarnDoc::OnNewDocument() {
   m_modified = false;
   m_openProblems.clear();
   m_damagedCount = 0;
+  m_directoryDamaged = false;
   m_lastError.clear();
   UpdateAllViews();
   return true;
@@ -123,6 +124,7 @@ void CTarnDoc::ExchangeContainer(Container& other) {
   // What opening found concerned the other file.
   m_openProblems.clear();
   m_damagedCount = 0;
+  m_directoryDamaged = false;
 }
 
 std::unique_ptr<CPackObject> CTarnDoc::BuildTree(const PakIndex& index, int* damaged,
@@ -133,6 +135,7 @@ std::unique_ptr<CPackObject> CTarnDoc::BuildTree(const PakIndex& index, int* dam
 void CTarnDoc::TakeProblems(const std::vector<std::string>& directory, int damaged,
                             const std::vector<std::string>& renamed) {
   m_damagedCount = damaged;
+  m_directoryDamaged = !directory.empty();
   // Only what opening itself finds; the full check (overlaps, duplicates, names) is CheckArchive.
   m_openProblems = directory;
   if (damaged > 0)

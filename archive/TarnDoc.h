@@ -133,6 +133,9 @@ class CTarnDoc {
   // names that cannot be stored or exported safely. Reads the directory again.
   std::vector<std::string> CheckArchive() const;
   int DamagedCount() const { return m_damagedCount; }
+  // The last Open found the archive's directory itself damaged: the tree holds only what could
+  // be read of it.
+  bool DirectoryDamaged() const { return m_directoryDamaged; }
 
   // Every reason the tree cannot be written as an archive of the format (paths, sizes, names,
   // directories in a WAD, entries that cannot be read), naming the entries; empty when it can.
@@ -180,6 +183,7 @@ class CTarnDoc {
   std::string m_lastError;
   std::vector<std::string> m_openProblems;
   int m_damagedCount = 0;
+  bool m_directoryDamaged = false;
   std::vector<CDocObserver*> m_observers;
 };
 

@@ -283,23 +283,29 @@ std::uint64_t CPackObject::TotalBytes() const {
 ExportReport CPackObject::ExportToDisk(const fs::path& folder, bool withParents, CProgress* progress) const {
   ExportReport report;
   if (progress) progress->Expect(TotalBytes());
+  ExportInto(folder, withParents ? Root() : m_parent, report, progress);
+  return report;
+}
+
+void CPackObject::ExportInto(const fs::path& folder, const CPackObject* base, ExportReport& report,
+                             CProgress* progress) const {
   std::string why;
   std::optional<CExtractFolder> at = CExtractFolder::Open(folder, &why);
   if (!at) {
     report.failed.push_back({folder.string(), why});
-    return report;
+    return;
   }
-  if (withParents) {
-    std::vector<const CPackObject*> chain;
-    for (const CPackObject* p = m_parent; p && p->m_parent; p = p->m_parent) chain.insert(chain.begin(), p);
-    for (const CPackObject* d : chain) {
-      std::optional<CExtractFolder> sub;
-      if (!d->EnterExportFolder(*at, sub, report)) return report;
-      at = std::move(sub);
-    }
+  if (!base || base == this || !IsInside(base)) base = m_parent;
+  std::vector<const CPackObject*> chain;
+  for (const CPackObject* p = m_parent; p && p != base && p->m_parent; p = p->m_parent) chain.insert(chain.begin(), p);
+  std::string below;
+  for (const CPackObject* d : chain) {
+    std::optional<CExtractFolder> sub;
+    if (!d->EnterExportFolder(*at, sub, report)) return;
+    at = std::move(sub);
+    below += d->m_name + "/";
   }
-  ExportRecursive(*at, report, progress);
-  return report;
+  ExportRecursive(*at, below, report, progress);
 }
 
 namespace {
@@ -320,19 +326,27 @@ bool CPackObject::EnterExportFolder(const CExtractFolder& parent, std::optional<
   return Note(report, outcome, PathInArchive(), why);
 }
 
-void CPackObject::ExportRecursive(const CExtractFolder& folder, ExportReport& report, CProgress* progress) const {
+void CPackObject::ExportRecursive(const CExtractFolder& folder, const std::string& below, ExportReport& report,
+                                  CProgress* progress) const {
   if (report.cancelled) return;
   if (m_isDirectory) {
     // The root writes its top level straight into the folder.
     std::optional<CExtractFolder> sub;
     if (m_parent && !EnterExportFolder(folder, sub, report)) return;
-    for (CPackObject* c : Children()) c->ExportRecursive(sub ? *sub : folder, report, progress);
+    const std::string inside = m_parent ? below + m_name + "/" : below;
+    for (CPackObject* c : Children()) c->ExportRecursive(sub ? *sub : folder, inside, report, progress);
     return;
   }
   const std::string label = m_parent ? PathInArchive() : m_name;
   std::string why = UnsafeNameReason(m_name);
   if (!why.empty()) {
     Note(report, ExtractOutcome::Refused, label, why);
+    return;
+  }
+  // Two entries of one path (an archive holding a name twice, or entries of several folders
+  // exported into one) would leave one file: the first stays, the others are told of.
+  if (report.writtenPaths.count(below + m_name)) {
+    Note(report, ExtractOutcome::Refused, label, "a file of that name was already written by this export");
     return;
   }
   // Bytes that cannot be read make no file, not even an empty one.
@@ -352,7 +366,10 @@ void CPackObject::ExportRecursive(const CExtractFolder& folder, ExportReport& re
   const ExtractOutcome outcome = folder.WriteFile(m_name, fill, &why);
   // A file cut short by the user is no failure: nothing of it was written.
   if (report.cancelled) return;
-  if (Note(report, outcome, label, why)) ++report.written;
+  if (Note(report, outcome, label, why)) {
+    ++report.written;
+    report.writtenPaths.insert(below + m_name);
+  }
 }
 
 }  // namespace tarn

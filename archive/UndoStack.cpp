@@ -47,8 +47,8 @@ CTreeEdit::Place CTreeEdit::PlaceOf(const CPackObject& entry) {
 void CTreeEdit::Go(Step& step, const Place& from, const Place& to) {
   CPackObject* e = step.entry;
   if (from.dir && from.dir == to.dir && from.before == to.before) {
-    // A rename: the entry keeps its place.
-    e->Rename(to.name);
+    // A rename: the entry keeps its place. The way back may give it a name it shared.
+    e->Rename(to.name, true);
     return;
   }
   if (from.dir) step.held = from.dir->DetachChild(e);

@@ -21,9 +21,10 @@ constexpr std::size_t kFilesPerReport = 256;
 CPackObject* DirectoryFor(CPackObject& root, std::string_view path) {
   CPackObject* dir = &root;
   for (std::size_t slash; (slash = path.find('/')) != std::string_view::npos; path.remove_prefix(slash + 1)) {
-    const std::string segment = StoredName(root, path.substr(0, slash));
-    CPackObject* sub = dir->FindChildDirectory(segment);
-    dir = sub ? sub : dir->AddChild(segment, true);
+    // As the game names them: folders apart for the engine stay apart, whatever their case.
+    const std::string_view segment = path.substr(0, slash);
+    CPackObject* sub = dir->FindChildExact(segment);
+    dir = sub && sub->IsDirectory() ? sub : dir->AddChildAsIs(segment, true);
   }
   return dir;
 }
@@ -178,7 +179,7 @@ LoadedGame LoadGame(const EngineProfile& profile, const std::vector<fs::path>& f
         root = std::make_unique<CPackObject>();
         root->SetDirectory(true);
       }
-      CPackObject* copy = DirectoryFor(*root, gf.path)->AddChild(Leaf(gf.path), false);
+      CPackObject* copy = DirectoryFor(*root, gf.path)->AddChildAsIs(Leaf(gf.path), false);
       copy->SetSize(std::min<std::int64_t>(view.Entry(c).size, pak::kMaxArchiveSize));
       ReadFrom(view, c, *copy, s.m_notes);
       s.m_shadowSource.emplace(copy, c.source);
@@ -200,7 +201,7 @@ std::unique_ptr<CPackObject> TreeOfFiles(const std::vector<const CPackObject*>& 
   root->SetDirectory(true);
   for (const CPackObject* f : files) {
     const std::string path = f->PathInArchive();
-    ShareBytes(*f, *DirectoryFor(*root, path)->AddChild(Leaf(path), false));
+    ShareBytes(*f, *DirectoryFor(*root, path)->AddChildAsIs(Leaf(path), false));
   }
   return root;
 }

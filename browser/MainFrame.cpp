@@ -601,10 +601,15 @@ bool CMainFrame::OpenArchive(const QString& path) {
 
 void CMainFrame::ShowOpenProblems() {
   if (m_doc.OpenProblems().empty()) return;
-  QString text = "This archive is damaged:";
+  // Names held twice, or that cannot be exported, are no damage: the archive is read whole.
+  const bool damaged = m_doc.DirectoryDamaged() || m_doc.DamagedCount() > 0;
+  QString text = damaged ? "This archive is damaged:" : "Tarn found this in the archive:";
   for (const auto& p : m_doc.OpenProblems()) text += "\n" + Q(p);
-  text += "\n\nEntries that cannot be read are shown in red. Delete them before saving.";
-  Message(text, "Damaged archive", QMessageBox::Warning);
+  if (m_doc.DirectoryDamaged()) text += "\n\nThe list shows the entries that could be read.";
+  if (m_doc.DamagedCount() > 0) text += "\n\nEntries that cannot be read are shown in red. Delete them before saving.";
+  if (!damaged) text += "\n\nEntries whose names the archive holds more than once are shown in orange, as they are.";
+  Message(text, damaged ? "Damaged archive" : "Archive names",
+          damaged ? QMessageBox::Warning : QMessageBox::Information);
 }
 
 bool CMainFrame::SaveModified() {

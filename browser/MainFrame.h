@@ -163,7 +163,9 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   void TakeStaged(CPackObject* dir, std::unique_ptr<CPackObject> staging, const std::string& command,
                   const std::string& what = {});
   bool ExportAsPng(CPackObject& entry, const QString& path);
-  ExportReport ExportEntries(const std::vector<std::string>& paths, const QString& folder);
+  // Exports the entries into folder, the directories between base and each made as folders (see
+  // CPackObject::ExportInto).
+  ExportReport ExportEntries(const std::vector<CPackObject*>& entries, const QString& folder, const CPackObject* base);
 
   CPackObject* TreeSelection() const;
   std::vector<CPackObject*> ListSelection() const;

@@ -24,6 +24,21 @@ QString ToQString(const std::string& s) { return QString::fromLocal8Bit(s.data()
 
 const char* const kDamagedTip = "The data of this entry lie outside the archive file and cannot be read.";
 
+// Names an archive holds twice are shown as they are; which of them the engine loads is what a
+// modder needs to know. The engine asks for names in lower case and takes the first that has it.
+QString SharedNameTip(const CPackObject& entry) {
+  const CPackObject* loaded = nullptr;
+  for (const CPackObject* c : entry.Parent()->Children())
+    if (c->IsDirectory() == entry.IsDirectory() && SameName(c->Name(), entry.Name()) &&
+        ToLower(c->Name()) == c->Name()) {
+      loaded = c;
+      break;
+    }
+  QString tip = "The archive holds this name more than once (in some case); each entry is kept as it is.\n";
+  if (loaded == &entry) return tip + "The engine loads this one.";
+  return tip + (loaded ? "The engine loads another entry of this name." : "The engine loads none of them.");
+}
+
 }  // namespace
 
 // --- tree ---
@@ -283,8 +298,12 @@ QVariant CPackListModel::data(const QModelIndex& index, int role) const {
       switch (role) {
         case Qt::DisplayRole: return ToQString(SearchingArchive() ? e->PathInArchive() : e->Name());
         case Qt::DecorationRole: return KindIcon(TypeOf(e->Name(), e->IsDirectory()));
-        case Qt::ToolTipRole: return e->IsDamaged() ? QVariant(kDamagedTip) : QVariant();
-        case Qt::ForegroundRole: return e->IsDamaged() ? QVariant(QBrush(QColor(200, 0, 0))) : QVariant();
+        case Qt::ToolTipRole:
+          if (e->IsDamaged()) return QString(kDamagedTip);
+          return e->SharesName() ? QVariant(SharedNameTip(*e)) : QVariant();
+        case Qt::ForegroundRole:
+          if (e->IsDamaged()) return QBrush(QColor(200, 0, 0));
+          return e->SharesName() ? QVariant(QBrush(QColor(170, 90, 0))) : QVariant();
         default: return {};
       }
     case kSource:

@@ -307,18 +307,18 @@ void CMainFrame::OnExportFile() {
   statusBar()->showMessage(QString("1 file exported to %1").arg(QDir::toNativeSeparators(path)), kReportMs);
 }
 
-ExportReport CMainFrame::ExportEntries(const std::vector<std::string>& paths, const QString& folder) {
+ExportReport CMainFrame::ExportEntries(const std::vector<CPackObject*>& entries, const QString& folder,
+                                       const CPackObject* base) {
   ExportReport all;
   shell::CWorkDialog work(this, "Exporting");
   work.Run([&](CProgress& progress) {
-    for (const std::string& p : paths) {
-      CPackObject* e = p.empty() ? &m_doc.Root() : m_doc.Root().FindByPath(p);
-      if (!e) continue;
-      ExportReport r = e->ExportToDisk(S(folder), false, &progress);
-      all.written += r.written;
-      all.refused.insert(all.refused.end(), r.refused.begin(), r.refused.end());
-      all.failed.insert(all.failed.end(), r.failed.begin(), r.failed.end());
-      if ((all.cancelled = r.cancelled)) break;
+    std::uint64_t bytes = 0;
+    for (const CPackObject* e : entries) bytes += e->TotalBytes();
+    progress.Expect(bytes);
+    // One report for all: a file of one entry is never written over by another's.
+    for (const CPackObject* e : entries) {
+      e->ExportInto(S(folder), base, all, &progress);
+      if (all.cancelled) break;
     }
   });
   return all;
@@ -327,11 +327,11 @@ ExportReport CMainFrame::ExportEntries(const std::vector<std::string>& paths, co
 void CMainFrame::OnExportDirectory() {
   auto targets = Targets();
   if (targets.empty()) return;
-  std::vector<std::string> paths;
-  for (CPackObject* t : targets) paths.push_back(t->PathInArchive());
   QString folder = m_prompter->ExistingDirectory(this, "Select export directory");
   if (folder.isEmpty()) return;
-  const ExportReport report = ExportEntries(paths, folder);
+  // Entries listed from below the directory the list shows (a filter over the whole archive)
+  // keep their paths below it: files of one name from several folders stay apart.
+  const ExportReport report = ExportEntries(targets, folder, m_treeFocused ? nullptr : m_list->CurrentDirectory());
   const QString files = QString("%1 %2").arg(report.written).arg(report.written == 1 ? "file" : "files");
   const QString where = QDir::toNativeSeparators(folder);
   if (report.cancelled)
@@ -360,8 +360,12 @@ QList<QUrl> CMainFrame::ExportForDrag(const QStringList& paths) {
   auto folder = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/tarn-drag-XXXXXX");
   if (!folder->isValid()) return {};
   std::vector<std::string> entries;
-  for (const QString& p : paths) entries.push_back(S(p));
-  const ExportReport report = ExportEntries(entries, folder->path());
+  std::vector<CPackObject*> found;
+  for (const QString& p : paths) {
+    entries.push_back(S(p));
+    if (CPackObject* e = m_doc.Root().FindByPath(entries.back())) found.push_back(e);
+  }
+  const ExportReport report = ExportEntries(found, folder->path(), nullptr);
   // Cancelled: nothing is handed over, and the folder goes with what was written so far.
   if (report.cancelled) return {};
   QList<QUrl> urls;

@@ -73,7 +73,9 @@ constexpr const char* kHelp =
     "  add ARCHIVE --as lmp|mip|wal|pcx [--to DIRPATH] [OPTIONS] IMAGE...\n"
     "                                        encode images and add them, then save\n"
     "    encoding OPTIONS: --palette quake|quake2|FILE|optimal (optimal: .pcx only)\n"
-    "      --dither none|floyd-steinberg|ordered   --fullbright auto|allow|never\n"
+    "      --dither none|floyd-steinberg|ordered   --fullbright auto|allow|never (auto: glowing\n"
+    "      colours only for a picture drawn in the palette)   --glow MASK (a picture of IN's size:\n"
+    "      where it is not black, the nearest glowing colour)\n"
     "      --name NAME (a texture's name; default: the file's name)   --strict (a transparent\n"
     "      pixel in an opaque texture is an error)   --resize (textures up to multiples of 16)\n"
     "  which [--json] [--engine ENGINE] FOLDER... PATH\n"
@@ -171,7 +173,9 @@ std::string OneLine(const std::string& text) {
 // The name messages give an archive: "-" is standard input.
 std::string Shown(const std::string& archive) { return IsStdStream(archive) ? "standard input" : Quoted(archive); }
 
-bool Open(const Context& ctx, CTarnDoc& doc, const std::string& path) {
+// Opens the archive and, unless told not to, says what opening found wrong with it (a damaged
+// directory, names the archive holds twice) on standard error.
+bool Open(const Context& ctx, CTarnDoc& doc, const std::string& path, bool tell = true) {
   fs::path file = path;
   if (IsStdStream(path)) {
     std::string why;
@@ -188,6 +192,8 @@ bool Open(const Context& ctx, CTarnDoc& doc, const std::string& path) {
     ctx.Error(message);
     return false;
   }
+  if (tell)
+    for (const std::string& p : doc.OpenProblems()) ctx.Warnings() << "tarn-pak: " << Shown(path) << ": " << p << "\n";
   // Counting walks the whole tree: only for someone who asked to be told.
   if (ctx.voice.verbose) ctx.Notice("read " + Shown(path) + ": " + std::to_string(doc.Root().CountFiles()) + " files");
   return true;
@@ -403,8 +409,10 @@ int CmdList(const Context& ctx, const std::vector<std::string>& a) {
     std::string prefix;
     CListWriter(ctx.out).Directory(doc->Root(), prefix);
   }
+  // What can be read is listed, but a listing of a damaged directory is not a success.
+  const int rc = doc->DirectoryDamaged() ? 1 : 0;
   if (ctx.options.processEndsAfter) (void)doc.release();
-  return 0;
+  return rc;
 }
 
 int CmdExtract(const Context& ctx, const std::vector<std::string>& a) {
@@ -640,7 +648,7 @@ int CmdCheck(const Context& ctx, const std::vector<std::string>& a) {
   if (HasArgument(a, "--engine")) return ctx.Report(RunCheckEngine(a, ctx.out, ctx.err, ctx.voice));
   if (a.size() != 1) return ctx.Usage("check takes one ARCHIVE");
   CTarnDoc doc;
-  if (!Open(ctx, doc, a[0])) return 1;
+  if (!Open(ctx, doc, a[0], false)) return 1;  // the check lists the problems itself
   const auto problems = doc.CheckArchive();
   if (ctx.voice.json) JsonCheck(ctx.out, a[0], doc.Root().CountFiles(), problems);
   else

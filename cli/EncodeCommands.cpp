@@ -32,6 +32,7 @@ Outcome BadUsage(const std::string& message) { return {2, message}; }
 struct Parsed {
   EncodeOptions options;
   std::string paletteFile;
+  std::string glowFile;
   bool nameGiven = false;
   std::string as, to;
   std::vector<std::string> positional;
@@ -65,6 +66,8 @@ std::string Parse(const std::vector<std::string>& a, bool forAdd, Parsed& p) {
       else if (v == "allow") p.options.fullbright = Fullbright::Allow;
       else if (v == "never") p.options.fullbright = Fullbright::Never;
       else return "--fullbright takes auto, allow or never, not \"" + v + "\"";
+    } else if (arg == "--glow") {
+      if (!value(p.glowFile)) return "--glow needs a picture";
     } else if (arg == "--name") {
       if (!value(p.options.name)) return "--name needs a name";
       p.nameGiven = true;
@@ -109,7 +112,9 @@ bool LoadImage(const std::string& path, RgbaImage& image, std::string* error) {
   return false;
 }
 
+// The palette file and the glow mask the options name, read.
 bool LoadPaletteOption(Parsed& p, std::string* error) {
+  if (!p.glowFile.empty() && !LoadImage(p.glowFile, p.options.glow, error)) return false;
   if (p.options.paletteChoice != PaletteChoice::Given) return true;
   Bytes bytes;
   if (!ReadWhole(p.paletteFile, bytes, error)) return false;

@@ -6,6 +6,9 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "archive/ByteIO.h"
 #include "archive/Strings.h"
@@ -121,6 +124,60 @@ void PutF32(ByteWriter& w, float f) {
   std::uint32_t bits;
   std::memcpy(&bits, &f, sizeof bits);
   w.U32(bits);
+}
+
+// Every opaque pixel is a colour of the palette: a picture drawn in it, whose glowing colours
+// are meant, not met by chance.
+bool DrawnInPalette(const RgbaImage& image, const Palette& palette) {
+  std::unordered_set<std::uint32_t> colours;
+  for (const Rgb& c : palette.colors) colours.insert((std::uint32_t{c.r} << 16) | (std::uint32_t{c.g} << 8) | c.b);
+  const std::size_t n = image.PixelCount();
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint8_t* p = image.Pixel(i);
+    if (!TransparentPixel(p) && !colours.count((std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2]))
+      return false;
+  }
+  return true;
+}
+
+// The glowing index nearest each colour asked for, by CIEDE2000.
+class CGlowMatcher {
+ public:
+  CGlowMatcher(const Palette& palette, int first, int last) : m_palette(palette), m_first(first), m_last(last) {}
+  std::uint8_t Nearest(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+    const std::uint32_t key = (std::uint32_t{r} << 16) | (std::uint32_t{g} << 8) | b;
+    if (auto it = m_known.find(key); it != m_known.end()) return it->second;
+    const Lab lab = ToLab(r, g, b);
+    double best = 1e300;
+    std::uint8_t index = static_cast<std::uint8_t>(m_first);
+    for (int i = m_first; i <= m_last; ++i) {
+      const Rgb& c = m_palette.colors[static_cast<std::size_t>(i)];
+      const double d = DeltaE2000(lab, ToLab(c.r, c.g, c.b));
+      if (d < best) best = d, index = static_cast<std::uint8_t>(i);
+    }
+    return m_known[key] = index;
+  }
+
+ private:
+  const Palette& m_palette;
+  int m_first, m_last;
+  std::unordered_map<std::uint32_t, std::uint8_t> m_known;
+};
+
+bool Glows(const std::uint8_t* p) { return !TransparentPixel(p) && (p[0] | p[1] | p[2]) != 0; }
+
+// The glow mask at the picture's (maybe resized) size, one flag a pixel, nearest-neighbour.
+std::vector<std::uint8_t> GlowFlags(const RgbaImage& glow, int width, int height) {
+  std::vector<std::uint8_t> flags(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const int gx = static_cast<int>(static_cast<std::int64_t>(x) * glow.width / width);
+      const int gy = static_cast<int>(static_cast<std::int64_t>(y) * glow.height / height);
+      flags[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)] =
+          Glows(glow.Pixel(static_cast<std::size_t>(gy) * static_cast<std::size_t>(glow.width) +
+                           static_cast<std::size_t>(gx)));
+    }
+  return flags;
 }
 
 }  // namespace
@@ -296,8 +353,19 @@ EncodeResult EncodeImage(const RgbaImage& source, OutputKind kind, const EncodeO
 
   MatchRules rules;
   rules.fullbright = o.fullbright;
+  // A pixel of a photograph that happens to equal a glowing colour must not glow in the dark.
+  if (o.fullbright == Fullbright::Auto && !DrawnInPalette(*image, palette)) rules.fullbright = Fullbright::Never;
   if (kind == OutputKind::Lmp || kind == OutputKind::Mip)
     rules.fullbrightFirst = kQuakeFullbrightFirst, rules.fullbrightLast = kQuakeFullbrightLast;
+  std::vector<std::uint8_t> glow;
+  if (!o.glow.rgba.empty()) {
+    if (o.glow.width != source.width || o.glow.height != source.height || o.glow.rgba.size() != o.glow.PixelCount() * 4)
+      return fail("the glow mask is " + SizeText(o.glow.width, o.glow.height) + ", the picture " +
+                  SizeText(source.width, source.height) + ": they must be the same size");
+    if (rules.fullbrightFirst > rules.fullbrightLast)
+      return fail("a glow mask needs glowing colours, and Quake II's pictures have none");
+    glow = GlowFlags(o.glow, width, height);
+  }
   rules.transparent = transparentKind;
   PaletteMatcher matcher(palette, rules);
 
@@ -309,12 +377,21 @@ EncodeResult EncodeImage(const RgbaImage& source, OutputKind kind, const EncodeO
       const std::uint8_t v = source.indices[i];
       const std::uint8_t* p = source.Pixel(i);
       if (!mask.empty() && mask[i]) indices[i] = kTransparentIndex;
-      else if (o.fullbright == Fullbright::Never && matcher.IsFullbright(v))
+      else if (rules.fullbright == Fullbright::Never && matcher.IsFullbright(v))
         indices[i] = matcher.Match(p[0], p[1], p[2]);
       else indices[i] = v;
     }
   } else {
     MatchPixels(image->rgba, width, height, mask, matcher, o.dither, indices);
+  }
+  std::optional<CGlowMatcher> glowing;
+  if (!glow.empty()) {
+    glowing.emplace(palette, rules.fullbrightFirst, rules.fullbrightLast);
+    for (std::size_t i = 0; i < n; ++i)
+      if (glow[i] && !(!mask.empty() && mask[i])) {
+        const std::uint8_t* p = image->Pixel(i);
+        indices[i] = glowing->Nearest(p[0], p[1], p[2]);
+      }
   }
   result.picture = ToPicture(width, height, indices);
   result.palette = palette;
@@ -329,7 +406,28 @@ EncodeResult EncodeImage(const RgbaImage& source, OutputKind kind, const EncodeO
     case OutputKind::Pcx: result.bytes = BuildPcx(result.picture, palette); break;
     case OutputKind::Mip:
     case OutputKind::Wal: {
-      const auto mips = MakeMipLevels(*image, transparentKind, matcher, o.dither);
+      auto mips = MakeMipLevels(*image, transparentKind, matcher, o.dither);
+      // A smaller level's pixel glows where at least half of the full-size pixels under it do.
+      for (std::size_t level = 0; glowing && level < mips.size(); ++level) {
+        Picture& m = mips[level];
+        const int side = 2 << level;
+        for (int y = 0; y < m.height; ++y)
+          for (int x = 0; x < m.width; ++x) {
+            int lit = 0;
+            for (int dy = 0; dy < side; ++dy)
+              for (int dx = 0; dx < side; ++dx) {
+                const int fx = std::min(x * side + dx, width - 1), fy = std::min(y * side + dy, height - 1);
+                lit +=
+                    glow[static_cast<std::size_t>(fy) * static_cast<std::size_t>(width) + static_cast<std::size_t>(fx)];
+              }
+            std::uint8_t& v = m.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(m.Stride()) +
+                                       static_cast<std::size_t>(x)];
+            if (2 * lit >= side * side && !(transparentKind && v == kTransparentIndex)) {
+              const Rgb& c = palette.colors[v];
+              v = glowing->Nearest(c.r, c.g, c.b);
+            }
+          }
+      }
       const bool mip = kind == OutputKind::Mip;
       PutName(w, o.name, mip ? miptex::kNameSize : walfile::kNameSize);
       w.I32(width), w.I32(height);

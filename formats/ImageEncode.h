@@ -34,7 +34,12 @@ struct EncodeOptions {
   PaletteChoice paletteChoice = PaletteChoice::Default;
   Palette palette;  // for PaletteChoice::Given
   Dither dither = Dither::None;
+  // Auto gives glowing indices only to a picture drawn in the palette already (every opaque
+  // pixel one of its colours): palette art keeps its glowing parts, a photograph gets none.
   Fullbright fullbright = Fullbright::Auto;
+  // Where the picture glows on purpose: a picture of its size whose pixels that are not black
+  // (nor transparent) take the nearest glowing colour, whatever fullbright says. None when empty.
+  RgbaImage glow;
   // The texture's name (.mip at most 15 characters, .wal at most 31); '{' makes a Quake
   // texture transparent.
   std::string name;

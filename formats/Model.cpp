@@ -290,7 +290,7 @@ bool LoadMd2(std::span<const std::uint8_t> bytes, ModelData& model, CModelHost& 
                 static_cast<std::uint64_t>(triangleCount) * 12 <= size &&
                 static_cast<std::uint64_t>(texCoordCount) * 4 <= size,
             "counts larger than the file");
-    host.Progress("Initialing model", "Reading header info", frameCount + skinCount + 2);
+    host.Progress("Loading model", "Reading header info", frameCount + skinCount + 2);
     progressOpen = true;
     std::vector<std::string> missing;
     ByteReader skins = r.Sub(skinsAt, static_cast<std::size_t>(skinCount) * md2::kSkinNameSize);

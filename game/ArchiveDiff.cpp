@@ -35,8 +35,11 @@ bool OpenSide(const fs::path& path, Side& side, DiffResult& result) {
   auto add = [&](const std::string& shown, const CPackObject* entry) {
     auto [it, fresh] = side.files.try_emplace(ToLower(shown), shown, entry);
     if (!fresh)
-      result.warnings.push_back(Quoted(shown) + " and " + Quoted(it->second.first) + " in " + Quoted(path.string()) +
-                                " differ only in case; the first is compared");
+      result.warnings.push_back((shown == it->second.first
+                                     ? Quoted(shown) + " is held twice in " + Quoted(path.string())
+                                     : Quoted(shown) + " and " + Quoted(it->second.first) + " in " +
+                                           Quoted(path.string()) + " differ only in case") +
+                                "; the first is compared");
   };
   if (fs::is_directory(path, ec)) {
     ArchiveListing listing;

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <functional>
 #include <set>
 #include <utility>
 
@@ -314,11 +315,34 @@ CPackObject* EnsureDirectories(CPackObject& root, std::string_view path) {
   while (true) {
     const std::size_t slash = path.find('/');
     if (slash == std::string_view::npos) return dir;
-    const std::string segment = StoredName(root, path.substr(0, slash));
-    CPackObject* sub = dir->FindChildDirectory(segment);
-    dir = sub ? sub : dir->AddChild(segment, true);
+    const std::string_view segment = path.substr(0, slash);
+    CPackObject* sub = dir->FindChildExact(segment);
+    dir = sub && sub->IsDirectory() ? sub : dir->AddChildAsIs(segment, true);
     path.remove_prefix(slash + 1);
   }
+}
+
+// The k-th file (from 0) of the path in the tree, in its order: of exactly that path, or of it in
+// any case when anyCase; nullptr when there are fewer.
+CPackObject* NthFile(const CPackObject& root, std::string_view path, std::uint32_t k, bool anyCase) {
+  const auto same = [&](const std::string& name, std::string_view wanted) {
+    return anyCase ? SameName(name, wanted) : name == wanted;
+  };
+  CPackObject* found = nullptr;
+  const std::function<void(const CPackObject&, std::string_view)> walk = [&](const CPackObject& dir,
+                                                                             std::string_view rest) {
+    const std::size_t slash = rest.find('/');
+    for (CPackObject* c : dir.Children()) {
+      if (found) return;
+      if (slash == std::string_view::npos) {
+        if (!c->IsDirectory() && same(c->Name(), rest) && k-- == 0) found = c;
+      } else if (c->IsDirectory() && same(c->Name(), rest.substr(0, slash))) {
+        walk(*c, rest.substr(slash + 1));
+      }
+    }
+  };
+  walk(root, path);
+  return found;
 }
 
 std::string_view LeafOf(std::string_view path) {
@@ -357,25 +381,19 @@ CPackObject* CGameView::Open(GameCopy c, std::string* error) {
     }
     doc = std::move(opened);
   }
-  // The tree shows the k-th record of a name again as "name(k+1)" (CPackObject::AddChild):
-  // count, once per archive, how many records of each name come before each record.
+  // Records of one path keep their names in the tree, in the archive's order: the entry is the
+  // k-th file of that path, counted as the engine compares names (the listing may hold them
+  // lower-cased then).
+  const bool anyCase = src.match != NameMatch::Exact;
   auto& earlierOf = m_earlier[c.source];
   if (earlierOf.empty() && !src.listing.entries.empty()) {
     std::unordered_map<std::string, std::uint32_t> seen;
     earlierOf.reserve(src.listing.entries.size());
-    for (const ListedEntry& e : src.listing.entries) earlierOf.push_back(seen[ToLower(e.path)]++);
+    for (const ListedEntry& e : src.listing.entries) earlierOf.push_back(seen[anyCase ? ToLower(e.path) : e.path]++);
   }
-  const std::uint32_t earlier = earlierOf[c.entry];
-  std::string path = StoredName(doc->Root(), listed.path);
-  if (earlier > 0) {
-    const std::size_t dot = path.rfind('.');
-    const std::size_t slash = path.rfind('/');
-    const bool hasExt =
-        dot != std::string::npos && (slash == std::string::npos || dot > slash) && LeafOf(path).size() > 3;
-    const std::string suffix = "(" + std::to_string(earlier + 1) + ")";
-    path = hasExt ? path.substr(0, dot) + suffix + path.substr(dot) : path + suffix;
-  }
-  CPackObject* entry = doc->Root().FindByPath(path);
+  CPackObject* entry = NthFile(doc->Root(), listed.path, earlierOf[c.entry], anyCase);
+  // A listing that lower-cased the names (as Quakespasm-Spiked reads zips) finds them in any case.
+  if (!entry && !anyCase) entry = NthFile(doc->Root(), listed.path, earlierOf[c.entry], true);
   if (!entry || entry->IsDirectory()) {
     if (error) *error = Quoted(listed.path) + " is not in " + Quoted(src.path.string()) + " any more";
     return nullptr;
@@ -408,7 +426,8 @@ MergedTree CGameView::BuildTree(const std::vector<GameFile>& files) const {
   for (std::size_t i = 0; i < files.size(); ++i) {
     const GameCopy loaded = files[i].copies.front();
     CPackObject* dir = EnsureDirectories(*tree.root, files[i].path);
-    CPackObject* file = dir->AddChild(LeafOf(files[i].path), false);
+    // Shown as the engine names it: files apart for the engine stay apart, whatever their case.
+    CPackObject* file = dir->AddChildAsIs(LeafOf(files[i].path), false);
     file->SetSize(static_cast<std::int32_t>(std::min<std::int64_t>(Entry(loaded).size, pak::kMaxArchiveSize)));
     if (Source(loaded).kind == SourceKind::Folder) file->SetTempFile(Location(loaded).string(), false);
     tree.fileOf.emplace(file, i);

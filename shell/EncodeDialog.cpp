@@ -96,7 +96,7 @@ CEncodeDialog::CEncodeDialog(const QStringList& images, Mode mode, QWidget* pare
   m_dither->addItems({"None", "Floyd-Steinberg", "Ordered (Bayer 8 x 8)"});
   m_fullbright = new QComboBox(how);
   m_fullbright->setObjectName("encodeFullbright");
-  m_fullbright->addItems({"Only for their exact colours", "Like any other colour", "Never"});
+  m_fullbright->addItems({"Only in palette art, for their exact colours", "Like any other colour", "Never"});
   m_fullbright->setToolTip("Quake's colours 224 to 254 glow in the dark");
   m_resize = new QCheckBox("Scale textures up to multiples of &16", how);
   m_resize->setObjectName("encodeResize");

@@ -100,7 +100,7 @@ TEST_F(GameCommands, DiffAndFindExitLikeDiffAndGrep) {
   EXPECT_EQ(same.out, "");
   Result different = Tool({"diff", P("id1/pak0.pak"), P("id1/pak1.pak")});
   EXPECT_EQ(different.rc, 1);
-  EXPECT_EQ(different.out, "M gfx/a.lmp\n+ maps/b.txt\n");
+  EXPECT_EQ(different.out, "M gfx/a.lmp\n+ Maps/B.txt\n");  // as the archive names it
   EXPECT_EQ(Tool({"diff", P("id1/pak0.pak"), P("nothing.pak")}).rc, 2);
   EXPECT_EQ(Tool({"diff", P("id1/pak0.pak")}).rc, 2);
 

@@ -36,6 +36,42 @@ std::int32_t I32At(const Bytes& b, std::size_t at) {
                                    static_cast<std::uint32_t>(b[at + 3]) << 24);
 }
 
+// Under auto, a colour that merely equals a glowing one does not glow in a picture not drawn in
+// the palette; palette art keeps its glowing pixels; a glow mask makes pixels glow on purpose,
+// at every mip level where most of the pixels under a pixel glow.
+TEST(ImageEncode, GlowingColoursOnlyWhereMeant) {
+  const Palette q = QuakePalette();
+  const auto glowing = [](const Bytes& mip, std::size_t from, std::size_t count) {
+    int n = 0;
+    for (std::size_t i = from; i < from + count; ++i) n += mip[i] >= 224 && mip[i] <= 254;
+    return n;
+  };
+  RgbaImage photo = Solid(16, 16, q.colors[240]);              // a glowing colour, met by chance...
+  photo.rgba[0] = 3, photo.rgba[1] = 141, photo.rgba[2] = 59;  // ...in a picture of other colours
+  EncodeOptions o;
+  o.name = "rose";
+  EncodeResult r = EncodeImage(photo, OutputKind::Mip, o);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(glowing(r.bytes, 40, 256), 0);
+  const RgbaImage art = Solid(16, 16, q.colors[240]);
+  r = EncodeImage(art, OutputKind::Mip, o);
+  EXPECT_EQ(glowing(r.bytes, 40, 256), 256);
+
+  o.glow = Solid(16, 16, {0, 0, 0});
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 16; ++x) std::fill_n(&o.glow.rgba[4 * (16 * y + x)], 3, 255);  // the top half
+  r = EncodeImage(photo, OutputKind::Mip, o);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(glowing(r.bytes, 40, 128), 128);
+  EXPECT_EQ(glowing(r.bytes, 40 + 128, 128), 0);
+  EXPECT_EQ(glowing(r.bytes, 40 + 256, 32), 32);  // level 1's top half
+  EXPECT_EQ(glowing(r.bytes, 40 + 256 + 32, 32), 0);
+  o.glow = Solid(8, 8, {255, 255, 255});
+  EXPECT_NE(EncodeImage(photo, OutputKind::Mip, o).error.find("must be the same size"), std::string::npos);
+  o.glow = Solid(16, 16, {255, 255, 255});
+  EXPECT_FALSE(EncodeImage(photo, OutputKind::Wal, o).ok);  // Quake II has no glowing colours
+}
+
 TEST(ImageEncode, LayoutsOfEveryKind) {
   const RgbaImage img = Solid(32, 16, QuakePalette().colors[17]);
   EncodeOptions o;

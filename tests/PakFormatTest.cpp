@@ -130,7 +130,9 @@ TEST(PakCheck, ReportsDuplicatesOverlapsAndUnsafeNames) {
                 .Raw("bell\x07", 12, 0)
                 .Build();
   auto problems = CheckPakIndex(Index(b));
-  EXPECT_TRUE(HasProblem(problems, "\"A.TXT\": duplicate path"));
+  EXPECT_TRUE(HasProblem(problems,
+                         "\"A.TXT\": duplicate path but for case (also record 1): the engine loads "
+                         "record 1 \"a.txt\""));
   EXPECT_TRUE(HasProblem(problems, "\"A.TXT\": data overlap those of \"a.txt\""));
   EXPECT_TRUE(HasProblem(problems, "\"../evil\": cannot be exported safely"));
   EXPECT_TRUE(HasProblem(problems, "\"dir//x\": cannot be exported safely: the name is empty"));
@@ -148,21 +150,22 @@ TEST(PakCheck, DataInsideHeaderOrDirectoryAreReported) {
   EXPECT_TRUE(HasProblem(CheckPakIndex(Index(c)), "\"a\": data overlap the directory"));
 }
 
-TEST(PakTree, SegmentsAreLowerCasedAndDuplicatesNumbered) {
+TEST(PakTree, NamesKeepTheirBytesAndFoldersOfOtherCaseStayApart) {
   Bytes b = PakBuilder()
                 .File("Maps/E1M1.bsp", "1")
                 .File("maps/e1m1.bsp", "2")
                 .File("MAPS/e1m1.BSP", "3")
                 .File("maps", "file named like a directory")
+                .File("maps/sub/x.bsp", "4")
                 .Build();
   auto root = CTarnDoc::BuildTree(Index(b));
-  CPackObject* maps = root->FindChildDirectory("maps");
-  ASSERT_NE(maps, nullptr);
   std::vector<std::string> names;
-  for (CPackObject* c : maps->Children()) names.push_back(c->Name());
-  EXPECT_EQ(names, (std::vector<std::string>{"e1m1.bsp", "e1m1(2).bsp", "e1m1(3).bsp"}));
-  EXPECT_EQ(maps->FindChild("e1m1(3).bsp")->Offset(), 14);
-  EXPECT_FALSE(root->FindChild("maps(2)")->IsDirectory());
+  for (CPackObject* c : root->Children()) names.push_back(c->Name() + (c->IsDirectory() ? "/" : ""));
+  EXPECT_EQ(names, (std::vector<std::string>{"Maps/", "maps/", "MAPS/", "maps"}));
+  EXPECT_EQ(root->FindByPath("MAPS/e1m1.BSP")->Offset(), 14);
+  EXPECT_EQ(root->FindByPath("maps/sub/x.bsp")->Offset(), 15 + 27);
+  EXPECT_TRUE(root->FindChild("maps")->IsDirectory());  // of names kept beside each other, the exact one
+  EXPECT_EQ(root->FindChild("maps")->Name(), "maps");
 }
 
 }  // namespace

@@ -153,10 +153,12 @@ TEST_F(Doc, NamesChangedOnOpeningAreListedOnce) {
       .File("a:b.txt", "c");
   ASSERT_TRUE(doc.OnOpenDocument(Pak("names.pak", b.Build())));
   EXPECT_EQ(doc.OpenProblems(),
-            (std::vector<std::string>{"\"SERVER.CFG\" is shown as \"server(2).cfg\": the archive holds that name twice",
-                                      "\"maps\" is shown as \"maps(2)\": the archive holds that name twice",
+            (std::vector<std::string>{"\"server.cfg\" and \"SERVER.CFG\" differ only in case: both are kept as they "
+                                      "are; the engine loads \"server.cfg\"",
+                                      "\"maps\" is in the archive twice: both are kept as they are; the engine loads "
+                                      "the first",
                                       "\"a:b.txt\" cannot be exported: the name contains \":\""}));
-  EXPECT_NE(doc.Root().FindByPath("maps(2)/e1m1.bsp"), nullptr);
+  EXPECT_FALSE(doc.DirectoryDamaged());
 
   // Many are counted after the first twenty.
   PakBuilder many;
@@ -164,6 +166,61 @@ TEST_F(Doc, NamesChangedOnOpeningAreListedOnce) {
   ASSERT_TRUE(doc.OnOpenDocument(Pak("many.pak", many.Build())));
   ASSERT_EQ(doc.OpenProblems().size(), 21u);
   EXPECT_EQ(doc.OpenProblems().back(), "... and 4 more names like these (tarn-pak check lists every problem).");
+}
+
+// Names read from an archive are the engine's: kept byte for byte through a save, both of two
+// that collide included, and a lookup finds the first of them as long as it is there.
+TEST_F(Doc, NamesKeepTheirBytesAndCollidingNamesAreKeptBoth) {
+  const Bytes original = PakBuilder()
+                             .File("progs/Flag.mdl", "upper")
+                             .File("progs/flag.mdl", "lower")
+                             .File("progs/flag.mdl", "again")
+                             .File("Maps/E1M1.bsp", "map")
+                             .Build();
+  ASSERT_TRUE(doc.OnOpenDocument(Pak("flags.pak", original)));
+  CPackObject* progs = doc.Root().FindChild("progs");
+  std::vector<std::string> names;
+  for (CPackObject* c : progs->Children()) names.push_back(c->Name() + (c->SharesName() ? "*" : ""));
+  EXPECT_EQ(names, (std::vector<std::string>{"Flag.mdl*", "flag.mdl*", "flag.mdl*"}));
+  EXPECT_EQ(progs->ChildCount(), 3u);
+  EXPECT_EQ(Load(doc.Root().FindByPath("progs/flag.mdl")), ToBytes("lower"));  // exactly, first
+  EXPECT_EQ(Load(doc.Root().FindByPath("progs/FLAG.MDL")), ToBytes("upper"));  // else the first
+  ASSERT_TRUE(doc.OnSaveDocument(dir / "out.pak")) << doc.LastError();
+  EXPECT_EQ(ReadFile(dir / "out.pak"), original);
+
+  // Deleting the first hands the name on; undoing puts it back in front, found again.
+  auto edit = std::make_unique<CTreeEdit>("Delete");
+  edit->Remove(*progs->FindChild("Flag.mdl"));
+  doc.Record(std::move(edit));
+  EXPECT_EQ(Load(doc.Root().FindByPath("progs/FLAG.MDL")), ToBytes("lower"));
+  EXPECT_TRUE(progs->FindChild("flag.mdl")->SharesName());
+  ASSERT_TRUE(doc.Undo());
+  EXPECT_EQ(Load(doc.Root().FindByPath("progs/FLAG.MDL")), ToBytes("upper"));
+  // A name the user gives is refused when taken in any case; renamed away, it shares no more.
+  EXPECT_FALSE(progs->FindChild("flag.mdl")->Rename("FLAG.MDL"));
+  CPackObject* upper = progs->FindChild("Flag.mdl");
+  ASSERT_TRUE(upper->Rename("banner.mdl"));
+  EXPECT_FALSE(upper->SharesName());
+  EXPECT_EQ(Load(doc.Root().FindByPath("progs/FLAG.MDL")), ToBytes("lower"));
+}
+
+TEST_F(Doc, ACutShortPakSaysWhatIsWrongAndOpensWhatCanBeRead) {
+  PakBuilder b;
+  for (int i = 0; i < 5; ++i) b.File("f" + std::to_string(i) + ".txt", Bytes(100, 'x'));
+  Bytes whole = b.Build();
+  ASSERT_TRUE(doc.OnOpenDocument(Pak("cut.pak", Bytes(whole.begin(), whole.begin() + 300))));
+  EXPECT_TRUE(doc.DirectoryDamaged());
+  ASSERT_FALSE(doc.OpenProblems().empty());
+  EXPECT_EQ(
+      doc.OpenProblems().front(),
+      "The directory lies past the end of the file (at 512, the file has 300 bytes): 0 of 5 entries can be read.");
+  // Two records of five lie inside: those are listed.
+  ASSERT_TRUE(doc.OnOpenDocument(Pak("cut2.pak", Bytes(whole.begin(), whole.begin() + 512 + 64 * 2 + 10))));
+  EXPECT_EQ(doc.Root().CountFiles(), 2);
+  EXPECT_NE(doc.OpenProblems().front().find(": 2 of 5 entries can be read."), std::string::npos);
+  ASSERT_TRUE(doc.OnOpenDocument(Pak("ten.pak", Bytes(whole.begin(), whole.begin() + 10))));
+  EXPECT_EQ(doc.OpenProblems().front(),
+            "The file ends inside the PAK header (10 of 12 bytes): it has no directory to read.");
 }
 
 TEST_F(Doc, DamagedArchiveOpensReportsAndRefusesToSaveUnreadableData) {

@@ -98,11 +98,13 @@ TEST_F(Zip, OpensByContentKeepsCaseAndMakesDirectoriesFromPaths) {
                                  .Build());
   ASSERT_TRUE(doc.OnOpenDocument(path)) << doc.LastError();
   EXPECT_EQ(doc.Format(), ContainerFormat::Zip);  // a ".pak" that is a zip is a zip
-  EXPECT_TRUE(doc.OpenProblems().empty());
-  CPackObject* maps = doc.Root().FindChild("maps");
+  // Paths keep their bytes: folders that differ in case are two, each as the zip names it.
+  EXPECT_EQ(doc.OpenProblems(),
+            std::vector<std::string>{"\"Maps\" and \"maps\" differ only in case: both folders are kept apart"});
+  CPackObject* maps = doc.Root().FindChild("Maps");
   ASSERT_NE(maps, nullptr);
-  EXPECT_EQ(maps->Name(), "Maps");  // one directory, in the case first met
   EXPECT_EQ(maps->FindChild("Start.bsp")->Name(), "Start.bsp");
+  EXPECT_EQ(doc.Root().FindChild("maps")->Name(), "maps");
   EXPECT_EQ(Load(doc.Root().FindByPath("MAPS/README.TXT")), text);
   EXPECT_TRUE(doc.Root().FindChild("sound")->IsDirectory());
   EXPECT_EQ(doc.Root().CountFiles(), 2);

@@ -96,11 +96,9 @@ class CViewerModelHost : public CArchiveModelHost {
   void CloseProgress() override {
     if (m_progress) m_progress->hide();
   }
-  void MissingSkins(const std::vector<std::string>& paths) override {
-    QString text = "Unable to load the following texture(s)\n\n";
-    for (const auto& p : paths) text += Q(p) + "\n";
-    m_prompter.Message(m_parent, text, "Tarn", QMessageBox::NoIcon);
-  }
+  // A skin not found is no question for the user: the viewer says so in its status line.
+  void MissingSkins(const std::vector<std::string>& paths) override { m_missing = paths; }
+  const std::vector<std::string>& Missing() const { return m_missing; }
   ExternalSkinChoice ExternalSkins() override {
     if (m_prompter.Message(m_parent, "No textures loaded - Load external textures?", "Tarn", QMessageBox::Question,
                            QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
@@ -120,6 +118,7 @@ class CViewerModelHost : public CArchiveModelHost {
   QWidget* m_parent;
   shell::CPrompter& m_prompter;
   shell::CProgressDialog* m_progress = nullptr;
+  std::vector<std::string> m_missing;
 };
 
 }  // namespace
@@ -153,17 +152,24 @@ CGLFrame::CGLFrame(CPackObject& entry, QWidget* mainWindow, shell::CPrompter& pr
   if (m_toolBar) content.rheight() += m_toolBar->sizeHint().height();
   PlaceBesideMainWindow(content + QSize(0, statusBar()->sizeHint().height()));
 
-  if (MainWindow()) MainWindow()->setEnabled(false);
   ModelData model;
   std::string error;
   bool loaded;
+  std::vector<std::string> missing;
   {
     CViewerModelHost host(entry, this, prompter);
     shell::CWaitCursor wait;
     loaded = LoadModel(entry, model, host, &error);
+    missing = host.Missing();
   }
   m_view->SetModel(std::move(model), loaded);
-  if (!loaded && !error.empty()) statusBar()->showMessage("The model cannot be shown: " + Q(error));
+  if (!loaded && !error.empty()) {
+    statusBar()->showMessage("The model cannot be shown: " + Q(error));
+  } else if (!missing.empty()) {
+    QStringList paths;
+    for (const auto& p : missing) paths << Q(p);
+    statusBar()->showMessage(QString("Skin%1 not found: %2").arg(paths.size() == 1 ? "" : "s", paths.join(", ")));
+  }
   FillCombos();
   connect(m_view, &CGLView::playingChanged, this, &CGLFrame::UpdateCommandUI);
   connect(m_view, &CGLView::frameChanged, this, &CGLFrame::ShowFrame);
@@ -180,13 +186,10 @@ CGLFrame::CGLFrame(CPackObject& entry, QWidget* mainWindow, shell::CPrompter& pr
   m_view->setFocus();
 }
 
-CGLFrame::~CGLFrame() {
-  if (MainWindow()) MainWindow()->setEnabled(true);
-}
+CGLFrame::~CGLFrame() = default;
 
 void CGLFrame::closeEvent(QCloseEvent* e) {
   m_view->Stop();
-  if (MainWindow()) MainWindow()->setEnabled(true);
   CViewerFrame::closeEvent(e);
 }
 

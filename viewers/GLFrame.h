@@ -1,5 +1,6 @@
 // The model viewer window: the OpenGL view, a toolbar of frame commands, and a bar on the
-// right with view, animation and skin controls. The main window is disabled while it is open.
+// right with view, animation and skin controls. It is a window of its own: the main window and
+// other viewers stay usable beside it.
 #pragma once
 
 #include <QPushButton>

@@ -5,6 +5,7 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QOpenGLContext>
 #include <QTimer>
 #include <cmath>
 
@@ -39,7 +40,28 @@ CGLView::CGLView(QWidget* parent) : QOpenGLWidget(parent) {
   });
 }
 
-CGLView::~CGLView() { m_timer->stop(); }
+CGLView::~CGLView() {
+  m_timer->stop();
+  FreeGL();
+  // The base class destroys the context after this class is gone: its signal must not reach here.
+  if (QOpenGLContext* ctx = context()) disconnect(ctx, nullptr, this, nullptr);
+}
+
+void CGLView::FreeGL() {
+  if (!m_texture) return;
+  // Called from the context's own signal, or from the destructor while the widget still has it.
+  QOpenGLContext* ctx = context();
+  if (!ctx || !isValid()) {
+    m_texture = 0;
+    return;
+  }
+  makeCurrent();
+  const GLuint texture = m_texture;
+  glDeleteTextures(1, &texture);
+  m_texture = 0;
+  doneCurrent();
+  m_skinDirty = true;
+}
 
 void CGLView::SetModel(ModelData model, bool loaded) {
   m_model = std::move(model);
@@ -176,6 +198,12 @@ void CGLView::initializeGL() {
   glEnable(GL_NORMALIZE);
   glShadeModel(GL_FLAT);
   glEnable(GL_TEXTURE_2D);
+  GLuint texture = 0;
+  glGenTextures(1, &texture);
+  m_texture = texture;
+  glBindTexture(GL_TEXTURE_2D, texture);
+  // Deleting the texture needs the context that made it, current, before it goes.
+  connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &CGLView::FreeGL, Qt::UniqueConnection);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
@@ -200,9 +228,14 @@ void CGLView::resizeGL(int w, int h) {
 
 void CGLView::UploadSkin() {
   m_skinDirty = false;
+  if (!m_texture) return;
+  glBindTexture(GL_TEXTURE_2D, m_texture);
   if (m_currentSkin < 0 || m_currentSkin >= static_cast<int>(m_model.skins.size())) return;
   const ModelSkin& skin = m_model.skins[static_cast<std::size_t>(m_currentSkin)];
-  if (skin.pixels.empty()) return;
+  // Never more than the pixels hold: the driver would read past them.
+  if (skin.pixels.empty() || skin.paddedWidth <= 0 || skin.paddedHeight <= 0 ||
+      skin.pixels.size() < static_cast<std::size_t>(skin.paddedWidth) * static_cast<std::size_t>(skin.paddedHeight) * 3)
+    return;
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
   glTexImage2D(GL_TEXTURE_2D, 0, 3, skin.paddedWidth, skin.paddedHeight, 0, GL_RGB, GL_UNSIGNED_BYTE,
                skin.pixels.data());
@@ -210,6 +243,7 @@ void CGLView::UploadSkin() {
 
 void CGLView::paintGL() {
   if (m_skinDirty) UploadSkin();
+  glBindTexture(GL_TEXTURE_2D, m_texture);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   // Near and far planes hug the model's sphere wherever the camera is, so that no distance
   // clips it and the depth buffer's precision is spent on the model.

@@ -77,6 +77,9 @@ class CGLView : public QOpenGLWidget {
   void MoveCamera();   // the user moved it: a resize no longer frames the model
   void Redraw();
   void UploadSkin();
+  // Frees the view's texture in the context it was made in, with that context current; called
+  // before the context goes (a view moved to another window gets a new one) and with the view.
+  void FreeGL();
 
   ModelData m_model;
   bool m_modelLoaded = false;
@@ -88,6 +91,9 @@ class CGLView : public QOpenGLWidget {
   bool m_mouseSeen = false;
   int m_currentFrame = 0, m_currentAnimation = 0, m_frameCount = 1, m_animationCount = 1, m_currentSkin = -1;
   bool m_skinDirty = false;
+  // The view's own texture object, made in its context: every view (a preview and any number
+  // of viewers) draws from its own, never from the default texture another context also fills.
+  unsigned m_texture = 0;
   int m_redraws = 0;
   QTimer* m_timer;
 };

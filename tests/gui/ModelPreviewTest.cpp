@@ -5,6 +5,7 @@
 #include "ModelBuilders.h"
 #include "browser/PreviewPane.h"
 #include "shell/Settings.h"
+#include "viewers/GLFrame.h"
 #include "viewers/GLView.h"
 #include "viewers/Previews.h"
 
@@ -69,6 +70,55 @@ TEST_F(ModelPreview, TheKeyboardStillReachesTheWindowOnceAModelShows) {
   QTest::qWait(50);
   QTest::keyClick(List()->ActiveView(), Qt::Key_Delete);
   EXPECT_EQ(doc.Root().FindByPath("progs/knight.mdl"), nullptr);
+}
+
+// Each view draws from texture objects of its own context: viewers opened (by the mouse, from
+// the list) while the pane shows a model all draw their skin, the pane too, and nothing crashes.
+TEST_F(ModelPreview, ViewersOpenWhileThePaneShowsAModel) {
+  const auto drawsSomething = [](const QImage& shot) {
+    const QImage rgb = shot.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < rgb.height(); y += 2)
+      for (int x = 0; x < rgb.width(); x += 2)
+        if (rgb.pixel(x, y) != qRgb(0, 0, 0)) return true;
+    return false;
+  };
+  // A model whose one triangle is not flat to the eye, skinned from the picture beside it.
+  Bytes md2 = Md2({"models/skin.pcx"}, {"stand01"});
+  const std::uint8_t corners[3][3] = {{0, 0, 0}, {200, 0, 100}, {0, 200, 50}};
+  for (std::size_t v = 0; v < 3; ++v) std::copy_n(corners[v], 3, &md2[68 + 64 + 24 + 40 + 4 * v]);
+  CPackObject* model = doc.Root().FindChild("models")->AddChild("big.md2", false);
+  model->SetData(md2);
+  model->SetSize(static_cast<std::int64_t>(md2.size()));
+  doc.UpdateAllViews();
+  List()->SetViewType(browser::CPackListView::kDetails);
+  for (int i = 0; i < 20; ++i) {
+    // The pane shows one model; the other is double-clicked, which the pane starts loading too.
+    const std::string shown = i % 2 ? "big.md2" : "tris.md2", opened = i % 2 ? "tris.md2" : "big.md2";
+    viewers::CModelPreview* preview = Show("models", shown);
+    ASSERT_NE(preview, nullptr);
+    ASSERT_NE(preview->View(), nullptr);
+    QAbstractItemView* list = List()->DetailsView();
+    const int row = List()->ListModel()->RowOf(List()->CurrentDirectory()->FindChild(opened));
+    const QRect at = list->visualRect(List()->ListModel()->index(row, 0));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at.center());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at.center());
+    QApplication::processEvents();
+    viewers::CGLFrame* viewer = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* v = qobject_cast<viewers::CGLFrame*>(w); v && v->isVisible()) viewer = v;
+    ASSERT_NE(viewer, nullptr) << "round " << i;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(viewer));
+    preview = qobject_cast<viewers::CModelPreview*>(frame->PreviewPane()->Preview());
+    ASSERT_NE(preview, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !preview->Loading(); }, 20000));
+    if (opened == "big.md2") {  // the other model's one triangle is edge-on
+      EXPECT_TRUE(drawsSomething(viewer->View()->grabFramebuffer())) << "round " << i;
+      EXPECT_TRUE(drawsSomething(preview->View()->grabFramebuffer())) << "round " << i;
+    }
+    viewer->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QApplication::processEvents();
+  }
 }
 
 TEST_F(ModelPreview, AModelThatCannotBeReadSaysWhy) {

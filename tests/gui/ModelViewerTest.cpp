@@ -1,6 +1,7 @@
 #include <QComboBox>
 #include <QDockWidget>
 #include <QLabel>
+#include <QStatusBar>
 #include <QToolBar>
 
 #include "GuiSupport.h"
@@ -48,11 +49,11 @@ class ModelViewer : public GuiTest {
   }
 };
 
-TEST_F(ModelViewer, OpensOverTheDisabledMainWindowAndGivesItBack) {
+TEST_F(ModelViewer, OpensBesideTheMainWindowWhichStaysUsable) {
   CGLFrame* v = Open("progs", "knight.mdl");
   ASSERT_NE(v, nullptr);
   EXPECT_EQ(v->windowTitle(), "knight.mdl");
-  EXPECT_FALSE(frame->isEnabled());
+  EXPECT_TRUE(frame->isEnabled());  // a window of its own, not a modal one
   EXPECT_TRUE(v->View()->ModelLoaded());
   EXPECT_EQ(v->AnimationCombo()->count(), 2);
   EXPECT_EQ(v->AnimationCombo()->itemText(1), "run");
@@ -159,12 +160,12 @@ TEST_F(ModelViewer, Md2SkinsFromTheArchiveOrAskForExternalOnes) {
   v->close();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
-  prompter->answers = {QMessageBox::Ok, QMessageBox::No};
+  // A skin not found is said in the status line, not in a box; only having none asks.
+  prompter->answers = {QMessageBox::No};
   v = Open("other", "bare.md2");
   ASSERT_NE(v, nullptr);
-  ASSERT_EQ(prompter->shown.size(), 2u);
-  EXPECT_EQ(prompter->shown[0].text, "Unable to load the following texture(s)\n\nmodels/none.pcx\n");
-  EXPECT_EQ(prompter->shown[1].text, "No textures loaded - Load external textures?");
+  ASSERT_EQ(prompter->shown.size(), 1u);
+  EXPECT_EQ(prompter->shown[0].text, "No textures loaded - Load external textures?");
   EXPECT_FALSE(v->View()->ModelLoaded());
   EXPECT_EQ(v->View()->AnimationCount(), 0);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
@@ -173,13 +174,14 @@ TEST_F(ModelViewer, Md2SkinsFromTheArchiveOrAskForExternalOnes) {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
   // Yes: the archive's pictures are offered, and one chosen from them is the skin.
-  prompter->answers = {QMessageBox::Ok, QMessageBox::Yes};
+  prompter->answers = {QMessageBox::Yes};
   prompter->skins.entries = {"models/skin.pcx"};
   v = Open("other", "bare.md2");
   ASSERT_NE(v, nullptr);
   EXPECT_EQ(prompter->offeredSkins, QStringList{"models/skin.pcx"});
   EXPECT_TRUE(v->View()->ModelLoaded());
   EXPECT_EQ(v->SkinCombo()->itemText(0), "skin.pcx");
+  EXPECT_EQ(v->statusBar()->currentMessage(), "Skin not found: models/none.pcx");
 }
 
 TEST_F(ModelViewer, AWrongSkinPathFindsThePictureBesideTheModel) {

@@ -1,4 +1,6 @@
+#include <QCheckBox>
 #include <QImage>
+#include <QLineEdit>
 #include <QStatusBar>
 
 #include "GuiSupport.h"
@@ -35,6 +37,47 @@ class TransferCommands : public GuiTest {
     OpenPak(PakBuilder().File("gfx/pic.lmp", lmp).File("textures/readme.txt", "r").Build());
   }
 };
+
+// Matches of a filter over the whole archive, exported by the keyboard: each keeps its path
+// below the directory shown, none overwrites another, and the count is what is on disk.
+TEST_F(TransferCommands, ExportOfWholeArchiveMatchesKeepsEveryFile) {
+  OpenPak(PakBuilder()
+              .File("top.pcx", "0")
+              .File("players/a/skin.pcx", "1")
+              .File("players/b/skin.pcx", "2")
+              .File("models/c/skin.pcx", "3")
+              .File("models/c/skin.txt", "not a match")
+              .Build());
+  ShowDir("");
+  QTest::mouseClick(List()->WholeArchiveBox(), Qt::LeftButton);
+  QTest::keyClicks(List()->FilterEdit(), "*.pcx");
+  ASSERT_EQ(ListNames().size(), 4u);
+  FocusList();
+  QTest::keyClick(List()->ActiveView(), Qt::Key_A, Qt::ControlModifier);
+  prompter->folder = QString::fromStdString((dir / "out").string());
+  fs::create_directories(dir / "out");
+  Action("actionExportDirectory")->trigger();
+  EXPECT_EQ(ReadFile(dir / "out/players/a/skin.pcx"), ToBytes("1"));
+  EXPECT_EQ(ReadFile(dir / "out/players/b/skin.pcx"), ToBytes("2"));
+  EXPECT_EQ(ReadFile(dir / "out/models/c/skin.pcx"), ToBytes("3"));
+  EXPECT_EQ(ReadFile(dir / "out/top.pcx"), ToBytes("0"));
+  EXPECT_NE(frame->statusBar()->currentMessage().indexOf("4 files exported"), -1);
+  EXPECT_TRUE(prompter->shown.empty());
+
+  // An archive holding one path twice: the first is written, the second told of, never over it.
+  OpenPak(PakBuilder().File("skin.pcx", "first").File("skin.pcx", "second").Build());
+  prompter->shown.clear();  // what opening found
+  ShowDir("");
+  FocusList();
+  QTest::keyClick(List()->ActiveView(), Qt::Key_A, Qt::ControlModifier);
+  prompter->folder = QString::fromStdString((dir / "twice").string());
+  fs::create_directories(dir / "twice");
+  Action("actionExportDirectory")->trigger();
+  EXPECT_EQ(ReadFile(dir / "twice/skin.pcx"), ToBytes("first"));
+  EXPECT_NE(frame->statusBar()->currentMessage().indexOf("1 file exported"), -1);
+  ASSERT_EQ(prompter->shown.size(), 1u);
+  EXPECT_NE(prompter->shown[0].text.indexOf("already written by this export"), -1);
+}
 
 TEST_F(TransferCommands, ImagesAreAskedForOnceAndEncodedAsOneUndoableStep) {
   const QString stone = Png(dir / "stone.png", 16, 16), moss = Png(dir / "moss.png", 32, 16);
