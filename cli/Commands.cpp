@@ -21,12 +21,14 @@
 #include "cli/EncodeCommands.h"
 #include "cli/GameCommands.h"
 #include "cli/JsonReport.h"
+#include "cli/MapCommands.h"
 #include "cli/PngWriter.h"
 #include "cli/StdStreams.h"
 #include "cli/TerminalProgress.h"
 #include "cli/Voice.h"
 #include "formats/EntryInfo.h"
 #include "formats/EntryPictures.h"
+#include "formats/MapInfo.h"
 #include "formats/MapTextures.h"
 #include "formats/Model.h"
 
@@ -62,11 +64,15 @@ constexpr const char* kHelp =
     "                                        that engine refuses or misreads: too many files in a\n"
     "                                        pak, names it will not find, packages it never loads,\n"
     "                                        maps, .lit files and sounds it cannot use\n"
-    "  info [--json] ARCHIVE PATH            what an entry holds: pictures and their sizes, or a\n"
-    "                                        model's format, skins, triangles, frames, animations\n"
+    "  info [--json] ARCHIVE PATH            what an entry holds: pictures and their sizes, a\n"
+    "                                        model's format, skins, triangles, frames, animations,\n"
+    "                                        or a map's format, lumps, faces, textures, models,\n"
+    "                                        entities, lighting, .lit and missing textures\n"
     "  convert ARCHIVE PATH OUT.png          a picture, texture chain, sprite or model skins to\n"
     "                                        PNG (OUT-0.png, OUT-1.png, ... for several)\n"
     "  wad ARCHIVE OUT.wad MAP...            the textures of Quake maps in the archive into a WAD2\n"
+    "  ents ARCHIVE MAP [--set FILE]         a map's entity lump on standard output; with --set,\n"
+    "                                        replaced by FILE's text (checked first), then save\n"
     "  encode [OPTIONS] IN OUT               an image (PNG, JPEG, TGA, BMP, PCX or a game picture)\n"
     "                                        to OUT.lmp, .mip, .wal or .pcx; several IN frames to\n"
     "                                        OUT.spr, or OUT.sp2 with its PCX frames beside it\n"
@@ -97,7 +103,7 @@ constexpr const char* kHelp =
     "  --help                                this text\n"
     "  --version                             the version of tarn-pak\n"
     "\n"
-    "Options of the commands that write a file (create, repack, add, rm, rename, wad):\n"
+    "Options of the commands that write a file (create, repack, add, rm, rename, wad, ents):\n"
     "  --break-links    save over a file that has other names (hard links); they keep the old contents\n"
     "  --force          save over a read-only file, or one another program changed meanwhile\n"
     "  --store          write every file of a zip stored, none deflated\n"
@@ -684,6 +690,12 @@ int JsonInfo(const Context& ctx, const std::vector<std::string>& a, CPackObject*
     if (!LoadModel(*e, model, host, &why)) return ctx.Error(Quoted(a[1]) + " cannot be read as a model: " + why);
     return JsonInfoModel(ctx.out, a[0], *e, model), 0;
   }
+  if (IsMapName(e->Name())) {
+    MapFacts facts;
+    std::string why;
+    if (!ReadMapFacts(*e, facts, &why)) return ctx.Error(why);
+    return JsonInfoMap(ctx.out, a[0], *e, facts), 0;
+  }
   if (PictureKindOf(e->Name(), IsModelName(e->Name())) != PictureKind::None) {
     EntryPictures pictures = PicturesOf(*e);
     if (!pictures.ok()) return ctx.Error(pictures.message);
@@ -769,6 +781,34 @@ int CmdWad(const Context& ctx, const std::vector<std::string>& a) {
   return 0;
 }
 
+int CmdEnts(const Context& ctx, const std::vector<std::string>& args) {
+  std::vector<std::string> a;
+  std::string set;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] != "--set") {
+      a.push_back(args[i]);
+    } else if (++i == args.size()) {
+      return ctx.Usage("--set needs a FILE");
+    } else {
+      set = args[i];
+    }
+  }
+  if (a.size() != 2) return ctx.Usage("ents takes ARCHIVE and MAP");
+  CTarnDoc doc;
+  if (set.empty()) {
+    CPackObject* e = OpenEntry(ctx, doc, a[0], a[1]);
+    if (!e) return 1;
+    if (e->IsDirectory()) return ctx.Error(Quoted(a[1]) + " is a directory");
+    return ctx.Report(PrintEntities(*e, ctx.out));
+  }
+  if (!OpenToChange(ctx, doc, a[0])) return 1;
+  CPackObject* e = Find(doc, a[1]);
+  if (!e || e->IsDirectory()) return ctx.Error("no map " + Quoted(a[1]) + " in " + Quoted(a[0]));
+  if (const Outcome o = SetEntities(*e, set); o.code != 0) return ctx.Report(o);
+  ctx.Notice("replaced the entities of " + Quoted(e->PathInArchive()));
+  return Save(ctx, doc, a[0], "ents");
+}
+
 int CmdEncode(const Context& ctx, const std::vector<std::string>& a) {
   return ctx.Report(RunEncode(a, ctx.voice.Notices(ctx.err)));
 }
@@ -837,6 +877,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       {"rm", CmdRm},         {"rename", CmdRename},   {"cat", CmdCat},       {"check", CmdCheck},
       {"info", CmdInfo},     {"convert", CmdConvert}, {"wad", CmdWad},       {"encode", CmdEncode},
       {"repack", CmdRepack}, {"which", CmdWhich},     {"diff", CmdDiff},     {"find", CmdFind},
+      {"ents", CmdEnts},
   };
   auto it = commands.find(rest[0]);
   if (it == commands.end()) return ctx.Usage("unknown command " + Quoted(rest[0]));

@@ -9,6 +9,7 @@
 #include "archive/PackObject.h"
 #include "archive/Strings.h"
 #include "archive/WadFormat.h"
+#include "formats/MapInfo.h"
 #include "formats/Model.h"
 #include "formats/Pictures.h"
 #include "game/ArchiveDiff.h"
@@ -138,6 +139,32 @@ void JsonInfoPictures(std::ostream& out, const std::string& archive, const CPack
   Json& frames = doc["frames"] = Json::array();
   for (const Picture& p : set.pictures)
     frames.push_back({{"width", p.width}, {"height", p.height}, {"truecolor", p.IsTrueColor()}});
+  Print(out, doc);
+}
+
+void JsonInfoMap(std::ostream& out, const std::string& archive, const CPackObject& entry, const MapFacts& map) {
+  Json doc = InfoDocument(archive, entry, "map");
+  doc["format"] = BspFormatName(map.header.format);
+  doc["version"] = MapVersion(map.header);
+  Json& lumps = doc["lumps"] = Json::array();
+  for (std::size_t i = 0; i < map.header.lumps.size(); ++i)
+    lumps.push_back({{"name", BspLumpName(map.header.format, i)},
+                     {"offset", map.header.lumps[i].offset},
+                     {"size", map.header.lumps[i].length}});
+  doc["faces"] = map.faces;
+  doc["texinfo"] = map.texinfo;
+  doc["textures"] = map.textures;
+  doc["embedded_textures"] = map.embedded;
+  doc["models"] = map.models;
+  doc["entities"] = map.entities;
+  if (!map.entityError.empty()) doc["entity_error"] = map.entityError;
+  doc["lighting"] = map.lighting;
+  const char* lit[] = {"none", "matching", "not matching", "not used"};
+  doc["lit"] = lit[static_cast<int>(map.lit)];
+  if (!map.litNote.empty()) doc["lit_note"] = map.litNote;
+  doc["missing_textures"] = map.missingTextures;
+  doc["unnamed_missing_textures"] = map.unnamedMissing;
+  doc["problems"] = map.problems;
   Print(out, doc);
 }
 

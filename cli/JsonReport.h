@@ -15,6 +15,7 @@ class CGameView;
 struct DiffResult;
 struct EngineProfile;
 struct GameCopy;
+struct MapFacts;
 struct ModelData;
 struct PictureSet;
 }  // namespace tarn
@@ -35,6 +36,7 @@ void JsonListGame(std::ostream& out, const EngineProfile& profile, const CGameVi
 void JsonInfoEntry(std::ostream& out, const std::string& archive, const CPackObject& entry);
 void JsonInfoModel(std::ostream& out, const std::string& archive, const CPackObject& entry, const ModelData& model);
 void JsonInfoPictures(std::ostream& out, const std::string& archive, const CPackObject& entry, const PictureSet& set);
+void JsonInfoMap(std::ostream& out, const std::string& archive, const CPackObject& entry, const MapFacts& map);
 
 void JsonCheck(std::ostream& out, const std::string& archive, int files, const std::vector<std::string>& problems);
 void JsonCheckEngine(std::ostream& out, const EngineProfile& profile, std::size_t files,

@@ -4,6 +4,7 @@
 #include "archive/PackObject.h"
 #include "archive/Strings.h"
 #include "formats/EntryPictures.h"
+#include "formats/MapInfo.h"
 
 namespace tarn {
 
@@ -43,6 +44,12 @@ bool DescribeEntry(CPackObject& entry, InfoLines& lines, std::string* error) {
       return false;
     }
     lines = DescribeModel(model);
+    return true;
+  }
+  if (TypeOf(entry.Name(), false) == EntryType::Map) {
+    MapFacts facts;
+    if (!ReadMapFacts(entry, facts, error)) return false;
+    lines = DescribeMap(facts);
     return true;
   }
   if (PictureKindOf(entry.Name()) != PictureKind::None) {

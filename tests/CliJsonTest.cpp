@@ -80,12 +80,12 @@ TEST_F(CliJson, InfoAndCheckDescribeWhatTheTextSays) {
   PutU32(lmp, 0, 3);
   PutU32(lmp, 4, 2);
   lmp.insert(lmp.end(), {1, 2, 3, 4, 5, 6});
-  WriteFile(dir / "p.pak", PakBuilder().File("gfx/a.lmp", lmp).File("maps/x.bsp", "xx").Build());
+  WriteFile(dir / "p.pak", PakBuilder().File("gfx/a.lmp", lmp).File("maps/x.ent", "xx").Build());
   Both pic = Run({"info", P("p.pak"), "GFX/A.LMP"});
   EXPECT_EQ(pic.text, "kind: picture\nframes: 1\nframe: 3x2\n");
   EXPECT_EQ(pic.doc["path"], "gfx/a.lmp");
   EXPECT_EQ(pic.doc["frames"], Json::parse(R"([{"width":3,"height":2,"truecolor":false}])"));
-  Both file = Run({"info", P("p.pak"), "maps/x.bsp"});
+  Both file = Run({"info", P("p.pak"), "maps/x.ent"});
   EXPECT_EQ(file.doc["kind"], "file");
   EXPECT_EQ(file.doc["size"], 2);
   Both folder = Run({"info", P("p.pak"), "maps"});

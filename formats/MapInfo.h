@@ -1,0 +1,51 @@
+// The facts of a compiled map, as `tarn-pak info` and the preview pane give them: its format,
+// each lump's size, what it holds, whether it is lit and whether the .lit beside it matches.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "formats/Bsp.h"
+#include "formats/EntryInfo.h"
+
+namespace tarn {
+
+class CPackObject;
+
+struct MapFacts {
+  BspHeader header;
+  std::size_t faces = 0, texinfo = 0, models = 0, vertices = 0;
+  std::size_t textures = 0, embedded = 0;
+  std::size_t entities = 0;
+  std::string entityError;    // why the entity lump does not parse; empty when it does
+  std::int64_t lighting = 0;  // bytes of the lighting lump
+  enum class Lit { None, Matching, Wrong, NotTaken };
+  Lit lit = Lit::None;
+  std::string litNote;  // why a .lit does not match
+  // Textures the map names but neither holds nor finds: Quake's header-only ones and those of a
+  // Quake II map with no textures/NAME.wal in the archive. Quake's offsets of -1 name nothing
+  // and are counted alone.
+  std::vector<std::string> missingTextures;
+  std::size_t unnamedMissing = 0;
+  std::vector<std::string> external;  // the names a Quake II map takes from textures/NAME.wal
+  std::vector<std::string> problems;
+};
+
+// Reads the map's bytes; lit, when given, is the .lit beside it. False, with the reason, when
+// it is not a map that can be read.
+bool ReadMapFacts(std::span<const std::uint8_t> bytes, const std::vector<std::uint8_t>* lit, MapFacts& facts,
+                  std::string* error);
+
+// The facts of a map entry: its .lit is the one of the same name in its directory, and a Quake
+// II map's textures are looked for as textures/NAME.wal in the same archive.
+bool ReadMapFacts(CPackObject& entry, MapFacts& facts, std::string* error);
+
+InfoLines DescribeMap(const MapFacts& facts);
+
+// "29", "30", "38", or the magic of the extended formats ("BSP2", "2PSB").
+std::string MapVersion(const BspHeader& header);
+
+}  // namespace tarn
