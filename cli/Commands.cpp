@@ -22,6 +22,7 @@
 #include "cli/GameCommands.h"
 #include "cli/JsonReport.h"
 #include "cli/MapCommands.h"
+#include "cli/ModelCommands.h"
 #include "cli/PngWriter.h"
 #include "cli/StdStreams.h"
 #include "cli/TerminalProgress.h"
@@ -84,6 +85,11 @@ constexpr const char* kHelp =
     "      where it is not black, the nearest glowing colour)\n"
     "      --name NAME (a texture's name; default: the file's name)   --strict (a transparent\n"
     "      pixel in an opaque texture is an error)   --resize (textures up to multiples of 16)\n"
+    "  model [OPTIONS] IN OUT.mdl|OUT.md2   a model of a modelling program (glTF, OBJ, IQM, MD3,\n"
+    "                                        ...) as a Quake or Quake II model, its animations as\n"
+    "                                        frames (an MD2's skin is written as OUT.pcx beside it)\n"
+    "    model OPTIONS: --skin IMAGE (in place of the material's)   --fps N (frames a second, 10)\n"
+    "      --skin-path PATH (the MD2's skin; models/OUT/OUT.pcx)   --palette, --dither, --fullbright\n"
     "  which [--json] [--engine ENGINE] FOLDER... PATH\n"
     "                                        the copy of PATH the engine loads from the game folders\n"
     "                                        (the base game first, then the mod): SOURCE<TAB>PATH,\n"
@@ -812,6 +818,9 @@ int CmdEnts(const Context& ctx, const std::vector<std::string>& args) {
 int CmdEncode(const Context& ctx, const std::vector<std::string>& a) {
   return ctx.Report(RunEncode(a, ctx.voice.Notices(ctx.err)));
 }
+int CmdModel(const Context& ctx, const std::vector<std::string>& a) {
+  return ctx.Report(RunModel(a, ctx.voice.Notices(ctx.err), ctx.voice.Warnings(ctx.err)));
+}
 int CmdWhich(const Context& ctx, const std::vector<std::string>& a) {
   return ctx.Report(RunWhich(a, ctx.out, ctx.err, ctx.voice));
 }
@@ -878,6 +887,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       {"info", CmdInfo},     {"convert", CmdConvert}, {"wad", CmdWad},       {"encode", CmdEncode},
       {"repack", CmdRepack}, {"which", CmdWhich},     {"diff", CmdDiff},     {"find", CmdFind},
       {"ents", CmdEnts},
+      {"model", CmdModel},
   };
   auto it = commands.find(rest[0]);
   if (it == commands.end()) return ctx.Usage("unknown command " + Quoted(rest[0]));

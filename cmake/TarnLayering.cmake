@@ -4,10 +4,12 @@
 
 set_property(GLOBAL PROPERTY TARN_STD_ONLY_TARGETS "")
 
-# The libraries outside the project that the standard-only libraries may link: codecs and
-# compression, never a toolkit. A new one is added here, on purpose, or the configure fails.
+# The libraries outside the project that the standard-only libraries may link: codecs,
+# compression and a model reader, never a toolkit. A new one is added here, on purpose, or the
+# configure fails.
 set(TARN_ALLOWED_EXTERNAL_LIBRARIES
-  ZLIB::ZLIB PkgConfig::LIBZIP PNG::PNG PkgConfig::TURBOJPEG PkgConfig::STB PkgConfig::IMAGEQUANT)
+  ZLIB::ZLIB PkgConfig::LIBZIP PNG::PNG PkgConfig::TURBOJPEG PkgConfig::STB PkgConfig::IMAGEQUANT
+  PkgConfig::ASSIMP)
 # The archive library reads and writes containers: compression only, no picture codec either.
 set(TARN_ARCHIVE_EXTERNAL_LIBRARIES ZLIB::ZLIB PkgConfig::LIBZIP)
 

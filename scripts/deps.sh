@@ -19,6 +19,8 @@ PACKAGES=(
   zlib1g-dev
   # picture codecs and palettes for encoding: JPEG, resizing, new palettes
   libturbojpeg0-dev libstb-dev libimagequant-dev
+  # models of modelling programs (glTF, OBJ, IQM, MD3, ...) read for import
+  libassimp-dev
   # zips (.pk3 and the like) written (zlib inflates what Tarn reads); Info-ZIP's zip and unzip check and measure them
   libzip-dev zlib1g-dev zip unzip
   # icons rendered from their drawings, manual pages from --help, the .deb's dependencies
