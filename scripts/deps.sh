@@ -21,6 +21,8 @@ PACKAGES=(
   libturbojpeg0-dev libstb-dev libimagequant-dev
   # zips (.pk3 and the like) read and written; Info-ZIP's zip and unzip check and measure them
   libzip-dev zlib1g-dev zip unzip
+  # deflating zip members quickly, on every core
+  libdeflate-dev
   # icons rendered from their drawings, manual pages from --help, the .deb's dependencies
   librsvg2-bin help2man dpkg-dev
   # tests and benchmarks; the encoder's benchmark and the screenshot script use ImageMagick
