@@ -86,6 +86,10 @@ class CPakCodec final : public CContainerCodec {
       ++files;
       if (p.size() > pak::kMaxPathLength)
         blockers.push_back("The path " + Quoted(p) + " is longer than 55 characters.");
+      // What extraction would refuse is not written either: no "..", no absolute or empty
+      // names, no control characters (a NUL would cut the name short in the record).
+      if (const std::string why = UnsafePathReason(p); !why.empty())
+        blockers.push_back("The path " + Quoted(p) + " cannot be stored in a PAK: " + why + ".");
       if (file.Size() < 0) blockers.push_back("The file " + Quoted(p) + " has an invalid size.");
       else if (file.Size() > pak::kMaxArchiveSize)
         blockers.push_back("The file " + Quoted(p) + " is 2 GiB or larger, more than a PAK file can hold.");

@@ -289,7 +289,7 @@ bool CTarnDoc::OnSaveDocument(const fs::path& path, const SaveConsent& consent, 
   std::unique_ptr<CFileLock> saveLock;
   if (!m_lock || !m_lock->Covers(FileStamp::OfPath(path))) {
     std::string why;
-    if (CFileLock::Acquire(path, std::chrono::seconds(10), &saveLock, &why) == CFileLock::Outcome::TimedOut)
+    if (CFileLock::Acquire(path, m_lockTimeout, &saveLock, &why) == CFileLock::Outcome::TimedOut)
       return Fail(std::string(docmsg::kOpenForSaving) + "\n" + why);
   }
 

@@ -98,6 +98,8 @@ class CTarnDoc {
   // Keeps a lock (taken by the caller for a whole read-modify-write) until the document goes;
   // a save over the locked file then needs no lock of its own.
   void AdoptLock(std::unique_ptr<CFileLock> lock) { m_lock = std::move(lock); }
+  // How long a save waits for another program's lock on its target.
+  void SetLockTimeout(std::chrono::milliseconds timeout) { m_lockTimeout = timeout; }
 
   // The message of the last failed New, Open or Save (lines separated by "\n").
   const std::string& LastError() const { return m_lastError; }
@@ -171,6 +173,7 @@ class CTarnDoc {
   std::filesystem::path m_path;
   FileStamp m_diskStamp;  // the archive's file when opened or last saved
   std::unique_ptr<CFileLock> m_lock;
+  std::chrono::milliseconds m_lockTimeout = std::chrono::seconds(10);
   bool m_modified = false;
   bool m_cancelled = false;
   CUndoStack m_history;

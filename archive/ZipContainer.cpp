@@ -1,24 +1,27 @@
-// The zip family (.pk3, .pk2, .zip, .pkz, .kpf) through libzip, reading from and writing to
-// Tarn's own files: a zip is read through the open source file, and written into the new file
-// of a CSafeSave, which then replaces the target as every save does. The list of entries comes
-// from the central directory as ZipFormat.h reads it (a listing needs nothing more); libzip
-// opens the archive when an entry's bytes are first wanted, to inflate and check them.
+// The zip family (.pk3, .pk2, .zip, .pkz, .kpf), read by Tarn and written through libzip: a
+// zip is read through the open source file, and written into the new file of a CSafeSave,
+// which then replaces the target as every save does. The list of entries and where each
+// member's bytes lie come from the one central directory ZipFormat.h reads; a member's bytes
+// are inflated from there (Deflate.h) and checked against its size and CRC.
 //
 // What is written is what every engine's zip reader (minizip, miniz, PhysicsFS) accepts: only
 // "stored" and "deflate", no encryption, "/" between names and none in front, and never zip64.
 // libzip writes zip64 records only for what needs them (an entry of 4 GiB or more, offsets past
 // 4 GiB, more than 65,535 entries, or a size it is not told in advance), so those are refused
 // before anything is written and every entry's size is given; it seeks back to fill in a local
-// header instead of writing a data descriptor. An unchanged entry is copied as its compressed
-// bytes, without inflating and deflating it again.
+// header instead of writing a data descriptor. An unchanged entry whose headers agree is
+// copied as its compressed bytes, inflated on the way only to check them; any other is read and
+// compressed again.
 #include <zip.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <unordered_map>
 
 #include "archive/Container.h"
+#include "archive/Deflate.h"
 #include "archive/EntryNames.h"
 #include "archive/SafeSave.h"
 #include "archive/Strings.h"
@@ -60,78 +63,6 @@ zip_int64_t CommonCommand(Context* ctx, void* data, zip_uint64_t len, zip_source
   }
 }
 
-// --- reading through a CReadSource ---
-
-struct ReadContext {
-  std::shared_ptr<CReadSource> source;
-  std::uint64_t position = 0;
-  zip_error_t error;
-};
-
-zip_int64_t ReadCallback(void* user, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
-  auto* ctx = static_cast<ReadContext*>(user);
-  const std::uint64_t size = ctx->source->Size();
-  switch (cmd) {
-    case ZIP_SOURCE_OPEN: ctx->position = 0; return 0;
-    case ZIP_SOURCE_READ: {
-      const std::uint64_t n = std::min<std::uint64_t>(len, size - std::min(size, ctx->position));
-      if (n && !ctx->source->ReadAt(ctx->position, data, static_cast<std::size_t>(n))) {
-        ::zip_error_set(&ctx->error, ZIP_ER_READ, EIO);
-        return -1;
-      }
-      ctx->position += n;
-      return static_cast<zip_int64_t>(n);
-    }
-    case ZIP_SOURCE_CLOSE: return 0;
-    case ZIP_SOURCE_STAT: {
-      auto* st = Args<zip_stat_t>(data, len, &ctx->error);
-      if (!st) return -1;
-      ::zip_stat_init(st);
-      st->size = size;
-      st->valid |= ZIP_STAT_SIZE;
-      return sizeof(zip_stat_t);
-    }
-    case ZIP_SOURCE_SEEK: {
-      const zip_int64_t at = ::zip_source_seek_compute_offset(ctx->position, size, data, len, &ctx->error);
-      if (at < 0) return -1;
-      ctx->position = static_cast<std::uint64_t>(at);
-      return 0;
-    }
-    case ZIP_SOURCE_TELL: return static_cast<zip_int64_t>(ctx->position);
-    default: return CommonCommand(ctx, data, len, cmd, ZIP_SOURCE_SUPPORTS_SEEKABLE);
-  }
-}
-
-// The archive read through source; nullptr with a sentence for the user.
-zip_t* OpenZip(const std::shared_ptr<CReadSource>& source, int flags, std::string* why) {
-  auto* ctx = new ReadContext{source, 0, {}};
-  ::zip_error_init(&ctx->error);
-  zip_error_t error;
-  ::zip_error_init(&error);
-  zip_source_t* src = ::zip_source_function_create(ReadCallback, ctx, &error);
-  if (!src) {
-    ::zip_error_fini(&ctx->error);
-    delete ctx;
-    if (why) *why = ::zip_error_strerror(&error);
-    ::zip_error_fini(&error);
-    return nullptr;
-  }
-  zip_t* za = ::zip_open_from_source(src, flags | ZIP_RDONLY, &error);
-  if (!za) {
-    ::zip_source_free(src);
-    if (why) {
-      switch (::zip_error_code_zip(&error)) {
-        case ZIP_ER_NOZIP: *why = "its central directory (the zip's list of entries) is missing or cut short"; break;
-        case ZIP_ER_INCONS: *why = "it is inconsistent: its central directory is damaged or cut short"; break;
-        case ZIP_ER_MULTIDISK: *why = "zips spanning several files are not supported"; break;
-        default: *why = ::zip_error_strerror(&error);
-      }
-    }
-  }
-  ::zip_error_fini(&error);
-  return za;
-}
-
 // Why an entry name is unsafe to follow on export, in the words a modder knows from zips.
 std::string ZipNameProblem(std::string_view name) {
   if (!name.empty() && name.front() == '/') return "an absolute path";
@@ -143,111 +74,164 @@ std::string ZipNameProblem(std::string_view name) {
   return UnsafePathReason(path);
 }
 
-class CZipStream final : public CEntryStream {
+// A member's bytes from where its local header says they start: inflated when deflated, and
+// checked against the declared size and CRC on the way.
+class CMemberStream final : public CEntryStream {
  public:
-  CZipStream(zip_file_t* file, std::uint64_t size, std::string label)
-      : m_file(file), m_left(size), m_size(size), m_label(std::move(label)) {}
-  ~CZipStream() override { ::zip_fclose(m_file); }
+  CMemberStream(std::shared_ptr<CReadSource> source, std::uint64_t at, const ZipRecord& rec, std::string label)
+      : m_source(std::move(source)),
+        m_at(at),
+        m_compressedLeft(rec.storedSize),
+        m_left(rec.size),
+        m_size(rec.size),
+        m_crc(rec.crc),
+        m_deflated(rec.method == zipfmt::kDeflated),
+        m_label(std::move(label)) {}
 
   std::int64_t Read(std::uint8_t* dst, std::size_t n) override {
-    if (m_left == 0) {
-      if (m_ended) return 0;
-      m_ended = true;
-      // One byte more: libzip checks the CRC once it reaches the end, and a byte past the
-      // declared size means the entry lies about it.
-      std::uint8_t extra;
-      const zip_int64_t r = ::zip_fread(m_file, &extra, 1);
-      if (r > 0)
-        return Fail(Quoted(m_label) + " inflates past its declared size of " + std::to_string(m_size) +
-                    " bytes; reading stopped there");
-      if (r < 0) return Failure();
-      return 0;
+    if (m_left == 0) return Finish();
+    n = static_cast<std::size_t>(std::min<std::uint64_t>(n, m_left));
+    std::size_t produced = 0;
+    if (!m_deflated) {
+      if (!m_source->ReadAt(m_at, dst, n)) return Fail("cannot read the bytes of " + Quoted(m_label));
+      m_at += n;
+      produced = n;
+    } else {
+      while (produced == 0) {
+        if (m_ended)
+          return Fail(Quoted(m_label) + " ends after " + std::to_string(m_size - m_left) + " of its " +
+                      std::to_string(m_size) + " bytes");
+        if (m_inflater.NeedsInput() && !Refill()) return -1;
+        const CInflater::Status status = m_inflater.Inflate(dst, n, &produced);
+        if (status == CInflater::Status::Damaged) return Damaged();
+        m_ended = status == CInflater::Status::End;
+      }
     }
-    const zip_int64_t r = ::zip_fread(m_file, dst, static_cast<zip_uint64_t>(std::min<std::uint64_t>(n, m_left)));
-    if (r < 0) return Failure();
-    if (r == 0)
-      return Fail(Quoted(m_label) + " ends after " + std::to_string(m_size - m_left) + " of its " +
-                  std::to_string(m_size) + " bytes");
-    m_left -= static_cast<std::uint64_t>(r);
-    return r;
+    m_crcSoFar = Crc32(m_crcSoFar, dst, produced);
+    m_left -= produced;
+    return static_cast<std::int64_t>(produced);
   }
 
  private:
-  std::int64_t Failure() {
-    zip_error_t* e = ::zip_file_get_error(m_file);
-    if (::zip_error_code_zip(e) == ZIP_ER_CRC)
-      return Fail(Quoted(m_label) + " is damaged: its bytes do not match their CRC");
-    return Fail("cannot read " + Quoted(m_label) + ": " + ::zip_error_strerror(e));
+  // All the declared bytes were read: the stream has to end there, and the CRC agree.
+  std::int64_t Finish() {
+    if (m_finished) return 0;
+    while (m_deflated && !m_ended) {
+      // One byte more: a byte past the declared size means the entry lies about it.
+      std::uint8_t extra;
+      std::size_t produced = 0;
+      if (m_inflater.NeedsInput() && !Refill()) return -1;
+      const CInflater::Status status = m_inflater.Inflate(&extra, 1, &produced);
+      if (status == CInflater::Status::Damaged) return Damaged();
+      if (produced > 0)
+        return Fail(Quoted(m_label) + " inflates past its declared size of " + std::to_string(m_size) +
+                    " bytes; reading stopped there");
+      m_ended = status == CInflater::Status::End;
+    }
+    if (m_crcSoFar != m_crc) return Fail(Quoted(m_label) + " is damaged: its bytes do not match their CRC");
+    m_finished = true;
+    return 0;
   }
-  zip_file_t* m_file;
-  std::uint64_t m_left, m_size;
+  bool Refill() {
+    if (m_compressedLeft == 0) {
+      Fail(Quoted(m_label) + " is damaged: its compressed bytes end before " + std::to_string(m_size - m_left) +
+           " of its " + std::to_string(m_size) + " bytes were made");
+      return false;
+    }
+    m_in.resize(static_cast<std::size_t>(std::min<std::uint64_t>(m_compressedLeft, 1 << 16)));
+    if (!m_source->ReadAt(m_at, m_in.data(), m_in.size())) {
+      Fail("cannot read the bytes of " + Quoted(m_label));
+      return false;
+    }
+    m_at += m_in.size();
+    m_compressedLeft -= m_in.size();
+    m_inflater.Feed(m_in.data(), m_in.size());
+    return true;
+  }
+  std::int64_t Damaged() {
+    return Fail(Quoted(m_label) + " is damaged: its compressed bytes are not valid deflate data");
+  }
+
+  std::shared_ptr<CReadSource> m_source;
+  std::uint64_t m_at, m_compressedLeft, m_left, m_size;
+  std::uint32_t m_crc, m_crcSoFar = 0;
+  bool m_deflated, m_ended = false, m_finished = false;
+  CInflater m_inflater;
+  ReadBuffer m_in;
   std::string m_label;
-  bool m_ended = false;
 };
 
-// The entries are known from the central directory as Tarn reads it; libzip opens the archive
-// when the first entry's bytes are wanted, and indexes the entries in the same order.
+// The members as Tarn's own reading of the central directory found them: both the listing's
+// names and the bytes behind them come from it, so a zip with a second directory in its
+// comment cannot pair one directory's names with the other's bytes.
 class CZipReader final : public CArchiveReader {
  public:
-  CZipReader(std::shared_ptr<CReadSource> source, std::uint64_t count)
-      : CArchiveReader(std::move(source)), m_count(count) {}
-  ~CZipReader() override {
-    if (m_zip) ::zip_discard(m_zip);
+  CZipReader(std::shared_ptr<CReadSource> source, const ZipIndex& index)
+      : CArchiveReader(std::move(source)), m_raw(index.rawDirectory), m_records(index.records) {
+    // The records' stored names point into the reader's own copy of the directory.
+    for (ZipRecord& rec : m_records) {
+      rec.rawName =
+          std::string_view(reinterpret_cast<const char*>(m_raw.data()) +
+                               (reinterpret_cast<const std::uint8_t*>(rec.rawName.data()) - index.rawDirectory.data()),
+                           rec.rawName.size());
+      rec.name = {};
+    }
   }
   ContainerFormat Format() const override { return ContainerFormat::Zip; }
-  // The archive opened by libzip, or nullptr (with why) when it cannot be.
-  zip_t* Zip(std::string* why = nullptr) {
-    if (!m_zip && m_openFailure.empty()) {
-      m_zip = OpenZip(SharedSource(), 0, &m_openFailure);
-    }
-    if (!m_zip && why) *why = m_openFailure;
-    return m_zip;
-  }
 
   std::string Unreadable(const CPackObject& entry) const override {
     std::string why = CArchiveReader::Unreadable(entry);
-    if (why.empty() && !Plausible(entry.Location(), entry.Size()))
+    const EntryLocation at = entry.Location();
+    if (why.empty() && !Plausible(at, entry.Size()))
       why = "the data of " + Quoted(entry.PathInArchive()) + " lie outside the archive";
-    if (why.empty() && !KnownMethod(entry.Location().method))
-      why = Quoted(entry.PathInArchive()) + ": compression method " + std::to_string(entry.Location().method) +
-            " is not supported";
+    if (why.empty() && !KnownMethod(at.method))
+      why = Quoted(entry.PathInArchive()) + ": compressed with " + ZipMethodName(at.method) +
+            ", which Tarn does not read";
     return why;
   }
 
   std::unique_ptr<CEntryStream> Open(const CPackObject& entry) override {
     if (!Unreadable(entry).empty()) return nullptr;
-    return Open(entry.Location(), entry.Size(), entry.PathInArchive());
+    return Open(entry.Location(), entry.PathInArchive());
   }
 
-  // The entry at location as the directory lists it, whatever tree it is in. A stream that
+  // The member at location as the directory lists it, whatever tree it is in. A stream that
   // cannot start says why at its first read.
-  std::unique_ptr<CEntryStream> Open(const EntryLocation& at, std::int64_t size, const std::string& label) {
+  std::unique_ptr<CEntryStream> Open(const EntryLocation& at, const std::string& label) const {
+    ZipLocal local;
     std::string why;
-    zip_t* za = Zip(&why);
-    zip_file_t* f = za ? ::zip_fopen_index(za, static_cast<zip_uint64_t>(at.offset), 0) : nullptr;
-    if (!f) {
-      if (za) why = ::zip_strerror(za);
-      return std::make_unique<CFailedStream>("cannot read " + Quoted(label) + ": " + why);
-    }
-    return std::make_unique<CZipStream>(f, static_cast<std::uint64_t>(size), label);
+    const ZipRecord* rec = Record(at);
+    if (!rec) return std::make_unique<CFailedStream>("cannot read " + Quoted(label) + ": it is not in the archive");
+    if (!Local(*rec, label, local, &why)) return std::make_unique<CFailedStream>(why);
+    return std::make_unique<CMemberStream>(SharedSource(), local.dataOffset, *rec, label);
+  }
+
+  const ZipRecord* Record(const EntryLocation& at) const {
+    return at.offset >= 0 && static_cast<std::uint64_t>(at.offset) < m_records.size()
+               ? &m_records[static_cast<std::size_t>(at.offset)]
+               : nullptr;
+  }
+  bool Local(const ZipRecord& rec, const std::string& label, ZipLocal& local, std::string* why) const {
+    ZipRecord named = rec;
+    named.name = label;
+    return ReadZipLocal(Source(), named, local, why);
   }
 
   // Sizes a zip's data can hold: stored bytes are as many as they say, and deflate cannot
   // inflate past a known ratio, so nothing is allocated for what a record only claims.
   bool Plausible(const EntryLocation& at, std::int64_t declared) const {
+    const ZipRecord* rec = Record(at);
     const auto size = static_cast<std::uint64_t>(declared);
-    return at.offset >= 0 && static_cast<std::uint64_t>(at.offset) < m_count && at.storedSize <= Source().Size() &&
-           (at.method == ZIP_CM_STORE ? size == at.storedSize : size <= at.storedSize * kMaxDeflateRatio + 1024);
+    return rec && rec->storedSize <= Source().Size() &&
+           (rec->method == zipfmt::kStored ? size == rec->storedSize
+                                           : size <= rec->storedSize * kMaxDeflateRatio + 1024);
   }
 
  private:
-  // Stored and deflated entries are read by every libzip; others as far as this one can.
-  static bool KnownMethod(std::uint16_t method) {
-    return method == ZIP_CM_STORE || method == ZIP_CM_DEFLATE || ::zip_compression_method_supported(method, 0);
-  }
-  std::uint64_t m_count;
-  zip_t* m_zip = nullptr;
-  std::string m_openFailure;
+  // Stored and deflated members: what every engine reads, and nothing else is read.
+  static bool KnownMethod(std::uint16_t method) { return method == zipfmt::kStored || method == zipfmt::kDeflated; }
+  ReadBuffer m_raw;
+  std::vector<ZipRecord> m_records;
 };
 
 // The records of the central directory into the listing; names point into the index.
@@ -265,6 +249,7 @@ void ListEntries(const ZipIndex& index, DirectoryListing& listing) {
     r.location.crcKnown = true;
     r.location.method = rec.method;
     if (rec.flags & zipfmt::kEncrypted) r.problem = EntryProblem::Encrypted;
+    else if (rec.method != zipfmt::kStored && rec.method != zipfmt::kDeflated) r.problem = EntryProblem::Method;
     listing.Add(r);
   }
 }
@@ -375,6 +360,88 @@ zip_int64_t EntryCallback(void* user, void* data, zip_uint64_t len, zip_source_c
   }
 }
 
+// A member's compressed bytes handed to libzip as they are, with the sizes, method and CRC the
+// central directory gives, so that libzip writes them without compressing again. They are
+// inflated on the way and compared with that size and CRC: what is copied unchecked could be
+// a member that no reader (nor Tarn's check) takes.
+struct RawSourceContext {
+  RawSourceContext(std::shared_ptr<CReadSource> source, std::uint64_t at, const ZipRecord& rec, std::string label,
+                   std::string* firstError)
+      : source(std::move(source)), at(at), rec(rec), label(std::move(label)), firstError(firstError) {}
+  std::shared_ptr<CReadSource> source;
+  std::uint64_t at;
+  ZipRecord rec;
+  std::string label;
+  std::string* firstError;
+  std::uint64_t position = 0;
+  std::unique_ptr<CEntryStream> check;  // the same bytes, inflated and checked
+  ReadBuffer scratch;
+  zip_error_t error;
+};
+
+// What a stream holds no more of: read to its end, so that it checks its size and CRC.
+bool DrainChecked(CEntryStream& stream, ReadBuffer& scratch) {
+  scratch.resize(1 << 16);
+  std::int64_t n = 1;
+  while (n > 0) n = stream.Read(scratch.data(), scratch.size());
+  return n == 0;
+}
+
+// The DOS date and time of a zip record as the time libzip writes back the same way.
+std::time_t DosTime(std::uint32_t dos) {
+  std::tm tm{};
+  const std::uint32_t date = dos >> 16, time = dos & 0xFFFF;
+  tm.tm_year = static_cast<int>(((date >> 9) & 0x7F) + 80);
+  tm.tm_mon = static_cast<int>(((date >> 5) & 0x0F)) - 1;
+  tm.tm_mday = static_cast<int>(date & 0x1F);
+  tm.tm_hour = static_cast<int>(time >> 11);
+  tm.tm_min = static_cast<int>((time >> 5) & 0x3F);
+  tm.tm_sec = static_cast<int>((time & 0x1F) * 2);
+  tm.tm_isdst = -1;
+  return std::mktime(&tm);
+}
+
+zip_int64_t RawCallback(void* user, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
+  auto* ctx = static_cast<RawSourceContext*>(user);
+  auto fail = [&](const std::string& why) -> zip_int64_t {
+    if (ctx->firstError->empty()) *ctx->firstError = why;
+    ::zip_error_set(&ctx->error, ZIP_ER_READ, EIO);
+    return -1;
+  };
+  switch (cmd) {
+    case ZIP_SOURCE_OPEN:
+      ctx->position = 0;
+      ctx->check = std::make_unique<CMemberStream>(ctx->source, ctx->at, ctx->rec, ctx->label);
+      return 0;
+    case ZIP_SOURCE_READ: {
+      const std::uint64_t n = std::min<std::uint64_t>(len, ctx->rec.storedSize - ctx->position);
+      if (n && !ctx->source->ReadAt(ctx->at + ctx->position, data, static_cast<std::size_t>(n)))
+        return fail("cannot read the bytes of " + Quoted(ctx->label));
+      ctx->position += n;
+      // The copy is only good when the member inflates to what it declares.
+      if (ctx->position == ctx->rec.storedSize && ctx->check) {
+        if (!DrainChecked(*ctx->check, ctx->scratch)) return fail(ctx->check->Error());
+        ctx->check.reset();
+      }
+      return static_cast<zip_int64_t>(n);
+    }
+    case ZIP_SOURCE_CLOSE: ctx->check.reset(); return 0;
+    case ZIP_SOURCE_STAT: {
+      auto* st = Args<zip_stat_t>(data, len, &ctx->error);
+      if (!st) return -1;
+      ::zip_stat_init(st);
+      st->size = ctx->rec.size;
+      st->comp_size = ctx->rec.storedSize;
+      st->comp_method = ctx->rec.method;
+      st->crc = ctx->rec.crc;
+      st->mtime = DosTime(ctx->rec.dosTime);
+      st->valid |= ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_CRC | ZIP_STAT_MTIME;
+      return sizeof(zip_stat_t);
+    }
+    default: return CommonCommand(ctx, data, len, cmd, ZIP_SOURCE_SUPPORTS_READABLE);
+  }
+}
+
 // Data already compressed gain nothing from deflate, which would only cost time to make and
 // to undo each time the game reads them.
 bool KeepStored(std::string_view name) {
@@ -400,21 +467,21 @@ class CZipCodec final : public CContainerCodec {
       return nullptr;
     }
     ListEntries(index, listing);
-    // Kept records point into the directory's bytes, which the listing then keeps.
+    auto reader = std::make_unique<CZipReader>(std::move(source), index);
+    // Kept records point into the directory's bytes and the converted names, which the
+    // listing then keeps.
     listing.rawDirectory = std::move(index.rawDirectory);
-    return std::make_unique<CZipReader>(std::move(source), index.records.size());
+    listing.paths = std::move(index.names);
+    return reader;
   }
 
   std::vector<std::string> Check(std::shared_ptr<CReadSource> source) const override {
     std::vector<std::string> problems;
     std::string why;
-    // Local headers compared with the central directory, which opening alone does not do.
-    if (zip_t* strict = OpenZip(source, ZIP_CHECKCONS, &why)) ::zip_discard(strict);
-    else problems.push_back("the local headers disagree with the central directory: " + why);
     ZipIndex index;
     if (!ReadZipDirectory(*source, index, &why)) return {"the zip archive cannot be read: " + why};
-    CZipReader reader(source, index.records.size());
-    if (!reader.Zip(&why)) return {"the zip archive cannot be read: " + why};
+    problems = index.problems;
+    const CZipReader reader(source, index);
     DirectoryListing listing;
     ListEntries(index, listing);
     std::unordered_map<std::string, std::size_t> seen;
@@ -430,9 +497,11 @@ class CZipCodec final : public CContainerCodec {
         problems.push_back(label + ": encrypted entries are not supported");
         continue;
       }
-      if (rec.location.method != ZIP_CM_STORE && rec.location.method != ZIP_CM_DEFLATE)
-        problems.push_back(label + ": compressed with method " + std::to_string(rec.location.method) +
-                           ", which game engines do not read");
+      if (rec.problem == EntryProblem::Method) {
+        problems.push_back(label + ": compressed with " + ZipMethodName(rec.location.method) +
+                           ", which Tarn and game engines do not read");
+        continue;
+      }
       if (rec.size >= static_cast<std::int64_t>(kZipLimit))
         problems.push_back(label + ": 4 GiB or larger, which only zip64 can hold and game engines may not read");
       if (rec.problem != EntryProblem::None) continue;
@@ -441,12 +510,17 @@ class CZipCodec final : public CContainerCodec {
                            std::to_string(rec.location.storedSize) + ")");
         continue;
       }
+      ZipLocal local;
+      if (!reader.Local(*reader.Record(rec.location), std::string(rec.path), local, &why)) {
+        problems.push_back(why);
+        continue;
+      }
+      if (!local.disagreement.empty()) problems.push_back(local.disagreement);
       // Every byte read, as extraction would: the sizes and the CRC are checked on the way.
-      auto stream = reader.Open(rec.location, rec.size, std::string(rec.path));
+      auto stream = reader.Open(rec.location, std::string(rec.path));
       std::vector<std::uint8_t> buffer(1 << 16);
-      for (std::int64_t n = stream ? 1 : -1; n > 0;) n = stream->Read(buffer.data(), buffer.size());
-      if (!stream) problems.push_back("cannot read " + label);
-      else if (!stream->Error().empty()) problems.push_back(stream->Error());
+      for (std::int64_t n = 1; n > 0;) n = stream->Read(buffer.data(), buffer.size());
+      if (!stream->Error().empty()) problems.push_back(stream->Error());
     }
     return problems;
   }
@@ -499,15 +573,25 @@ class CZipCodec final : public CContainerCodec {
       if (!ok) return;
       // The archive the entry's location describes: the root's, or for an entry back from an
       // undone delete, the one it was deleted from.
-      auto* reader = dynamic_cast<CZipReader*>(file.Archive());
-      if (reader && !reader->Zip()) reader = nullptr;  // then read through the entry's stream, which says why
+      const auto* reader = dynamic_cast<const CZipReader*>(file.Archive());
       const EntryLocation at = file.Location();
-      const bool raw = reader && file.BytesInSource() && file.Problem() == EntryProblem::None &&
-                       (at.method == ZIP_CM_STORE || at.method == ZIP_CM_DEFLATE) && reader->Unreadable(file).empty();
+      const ZipRecord* rec = reader ? reader->Record(at) : nullptr;
+      ZipLocal local;
+      // Copied as they are only when both headers agree on them; the copy is inflated on the
+      // way and checked against size and CRC, so a damaged member fails the save. Any other
+      // entry is read through its stream (which says why when it cannot be) and compressed again.
+      const bool raw = rec && file.BytesInSource() && file.Problem() == EntryProblem::None &&
+                       reader->Unreadable(file).empty() && reader->Local(*rec, p, local, nullptr) &&
+                       local.disagreement.empty();
       zip_source_t* src = nullptr;
       if (raw) {
-        // The whole entry from the open archive: its compressed bytes, copied as they are.
-        src = ::zip_source_zip(za, reader->Zip(), static_cast<zip_uint64_t>(at.offset), 0, 0, -1);
+        auto* rctx = new RawSourceContext{reader->SharedSource(), local.dataOffset, *rec, p, &firstError};
+        ::zip_error_init(&rctx->error);
+        src = ::zip_source_function(za, RawCallback, rctx);
+        if (!src) {
+          ::zip_error_fini(&rctx->error);
+          delete rctx;
+        }
       } else {
         auto* ectx = new EntrySourceContext{&file, &firstError, nullptr, {}};
         ::zip_error_init(&ectx->error);
@@ -526,7 +610,7 @@ class CZipCodec final : public CContainerCodec {
       }
       // A stored entry copied as it is stays stored (libzip would deflate it); a deflated one
       // keeps its compressed bytes; the others are stored or deflated as their kind asks.
-      const bool store = raw ? at.method == ZIP_CM_STORE : options.deflateLevel <= 0 || KeepStored(p);
+      const bool store = raw ? at.method == zipfmt::kStored : options.deflateLevel <= 0 || KeepStored(p);
       if (!raw || store)
         ::zip_set_file_compression(za, static_cast<zip_uint64_t>(index), store ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
                                    store ? 0 : static_cast<zip_uint32_t>(std::clamp(options.deflateLevel, 1, 9)));

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "browser/GameSession.h"
 #include "game/ArchiveDiff.h"
 #include "game/GameFolder.h"
-#include "browser/GameSession.h"
 
 namespace fs = std::filesystem;
 

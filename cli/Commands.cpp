@@ -122,10 +122,11 @@ constexpr const char* kHelp =
     "names are in double quotes, a quote in them as \"\\\"\".\n"
     "\n"
     "Engines (ENGINE): quake (the default; also quakespasm, ironwail, vkquake), qss\n"
-    "(quakespasm-spiked), fte (fteqw), quake2, yamagi, rerelease. Each loads a game folder's\n"
-    "packages in its own order and compares names its own way: quake finds names in paks and\n"
-    "loose files (on Linux) only in their exact case, while fte, quake2 and yamagi take names\n"
-    "in paks in any case.\n"
+    "(quakespasm-spiked), fte (fteqw), quake2, yamagi, rerelease, darkplaces (dp). Each loads a\n"
+    "game folder's packages in its own order and compares names its own way: quake finds names\n"
+    "in paks and loose files (on Linux) only in their exact case, while fte, quake2, yamagi and\n"
+    "darkplaces take names in paks in any case. which and list --game fail when the engine would\n"
+    "stop with a fatal error while loading its packages.\n"
     "\n"
     "Exit status: 0 success, 1 failure, 2 bad usage.\n";
 
@@ -227,6 +228,7 @@ int SaveToStdout(const Context& ctx, CTarnDoc& doc, const std::string& command, 
   if (!scratch.Create(&why)) return ctx.Error(why);
   const fs::path file = scratch.Path() / "archive";
   doc.SetWriteOptions(ctx.write);
+  doc.SetLockTimeout(ctx.lockTimeout);
   bool saved;
   {
     const auto progress = ctx.Progress(command + ": saving");
@@ -246,6 +248,7 @@ int Save(const Context& ctx, CTarnDoc& doc, const fs::path& path, const std::str
       return ctx.Error(text + " Not saved; " + (concern == SaveConcern::HardLinks ? "--break-links" : "--force") +
                        " saves anyway.");
   doc.SetWriteOptions(ctx.write);
+  doc.SetLockTimeout(ctx.lockTimeout);
   bool saved;
   {
     const auto progress = ctx.Progress(command + ": saving");
@@ -421,8 +424,16 @@ int CmdExtract(const Context& ctx, const std::vector<std::string>& a) {
   if (archive.empty()) return ctx.Usage("extract needs an ARCHIVE");
   CTarnDoc doc;
   if (!Open(ctx, doc, archive)) return 1;
+  // A second entry of one name is written under the name the tree gives it, which no other
+  // tool would give it: said, and the extraction is not a success.
+  int renamed = 0;
+  for (const std::string& p : doc.OpenProblems())
+    if (p.find(": the archive holds that name twice") != std::string::npos) {
+      ctx.Warnings() << "tarn-pak: " << p << "; extracted under that name\n";
+      renamed = 1;
+    }
   const auto progress = ctx.Progress("extract");
-  if (paths.empty()) return Warn(ctx, doc.Root(), doc.Root().ExportToDisk(dir, false, progress.get()));
+  if (paths.empty()) return Warn(ctx, doc.Root(), doc.Root().ExportToDisk(dir, false, progress.get())) | renamed;
 
   std::vector<CPackObject*> entries;
   for (const auto& p : paths) {
@@ -434,7 +445,7 @@ int CmdExtract(const Context& ctx, const std::vector<std::string>& a) {
   // A named entry keeps its path: its parent directories become folders under DIR.
   for (CPackObject* e : entries)
     if (Warn(ctx, *e, e->ExportToDisk(dir, true, progress.get())) != 0) rc = 1;
-  return rc;
+  return rc | renamed;
 }
 
 // Names each file an import brought in: those read from disk, not from the archive.
@@ -483,8 +494,8 @@ int CmdRepack(const Context& ctx, const std::vector<std::string>& args) {
   if (given.empty() && IsWad(*format) && IsWad(doc.Format())) format = doc.Format();
   std::error_code ec;
   if (fs::equivalent(a[0], a[1], ec)) return ctx.Error("IN and OUT are the same file");
-  CTarnDoc out;
-  if (!Lock(ctx, out, a[1])) return 1;
+  // OUT is locked by the document that saves it, which then does not wait on its own lock.
+  if (!Lock(ctx, doc, a[1])) return 1;
   return Save(ctx, doc, a[1], "repack", *format);
 }
 

@@ -53,6 +53,18 @@ std::string Parse(const std::vector<std::string>& a, bool listOptions, GameArgs&
   return {};
 }
 
+// A load failure with its package named once.
+std::string Describe(const LoadFailure& f) {
+  const std::string path = f.path.string();
+  return f.reason.find(path) == std::string::npos ? Quoted(path) + " " + f.reason : f.reason;
+}
+
+// The engine's fatal error while loading its packages: it never gets to load a file.
+Outcome EngineStops(const EngineProfile& profile, const LoadFailure& stop) {
+  return Failed(Describe(stop) + ": " + std::string(profile.engines) +
+                " would stop with a fatal error there, before loading any file");
+}
+
 // The game folders, loaded as the engine loads them; what could not be read is told on err,
 // and each package and folder read, in the engine's order, on notices.
 std::optional<CGameView> LoadGame(const EngineProfile& profile, const std::vector<std::string>& names,
@@ -72,7 +84,8 @@ std::optional<CGameView> LoadGame(const EngineProfile& profile, const std::vecto
     Warn(notices, "read " + Quoted(s.path.string()) + ": " + std::to_string(s.listing.entries.size()) + " files");
   bool anything = false;
   for (const LoadFailure& f : view.Failures()) {
-    Warn(err, f.reason + (f.fatal ? "; " + std::string(profile.engines) + " would stop here" : ""));
+    if (&f == view.Stop()) continue;  // the command's own last word
+    Warn(err, Describe(f) + (f.fatal ? "; " + std::string(profile.engines) + " would stop there too" : ""));
     anything = true;
   }
   for (const std::string& u : view.Unreadable()) {
@@ -109,6 +122,7 @@ Outcome RunWhich(const std::vector<std::string>& args, std::ostream& out, std::o
   Outcome failure;
   auto view = LoadGame(*p.profile, p.positional, voice.Warnings(err), voice.Notices(err), failure);
   if (!view) return failure;
+  if (const LoadFailure* stop = view->Stop()) return EngineStops(*p.profile, *stop);
   const auto copies = view->Lookup(path);
   if (copies.empty()) {
     std::string message = "no copy of " + Quoted(path) + " for " + std::string(p.profile->name);
@@ -119,6 +133,11 @@ Outcome RunWhich(const std::vector<std::string>& args, std::ostream& out, std::o
                  std::string(p.profile->engines) + " compare those names exactly";
     return Failed(message);
   }
+  if (view->Entry(copies.front()).flaw == EntryFlaw::StopsEngine)
+    return Failed(Quoted(view->Entry(copies.front()).path) + " in " + Quoted(view->Location(copies.front()).string()) +
+                  ": " + std::string(p.profile->engines) +
+                  " would hold it under its first 63 bytes and stop with a fatal error (\"Couldn't reopen\") "
+                  "when asked for it");
   if (voice.json) return JsonWhich(out, *p.profile, *view, path, copies), Outcome{};
   out << Source(*view, copies.front()) << '\t' << Escaped(view->Entry(copies.front()).path) << '\n';
   for (std::size_t i = 1; i < copies.size(); ++i) out << "shadowed\t" << Source(*view, copies[i]) << '\n';
@@ -133,8 +152,10 @@ Outcome RunListGame(const std::vector<std::string>& args, std::ostream& out, std
   bool incomplete = false;
   auto view = LoadGame(*p.profile, p.positional, voice.Warnings(err), voice.Notices(err), failure, &incomplete);
   if (!view) return failure;
-  const Outcome done =
-      incomplete ? Failed("some packages or folders could not be read; the list leaves them out") : Outcome{};
+  const LoadFailure* stop = view->Stop();
+  const Outcome done = stop         ? EngineStops(*p.profile, *stop)
+                       : incomplete ? Failed("some packages or folders could not be read; the list leaves them out")
+                                    : Outcome{};
   if (voice.json) return JsonListGame(out, *p.profile, *view, p.all), done;
   std::string line;
   for (const GameFile& f : view->Files()) {

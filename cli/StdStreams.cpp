@@ -1,7 +1,11 @@
 #include "cli/StdStreams.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <climits>
+#include <csignal>
 
 #include <cerrno>
 #include <cstdint>
@@ -9,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <vector>
 
 namespace tarn::cli {
@@ -18,6 +23,62 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string SystemReason() { return std::strerror(errno); }
+
+// The scratch folder of the archive written to standard output is removed also when a signal
+// ends the process: a reader that stops early (SIGPIPE), kill (SIGTERM), Ctrl-C, a closed
+// terminal. The handler may only make async-signal-safe calls, so the folder's path is kept
+// in a fixed buffer and its files are listed with getdents64.
+constexpr int kEndingSignals[] = {SIGPIPE, SIGTERM, SIGINT, SIGHUP};
+char g_scratch[PATH_MAX];
+volatile std::sig_atomic_t g_scratchArmed = 0;
+struct sigaction g_previous[sizeof kEndingSignals / sizeof kEndingSignals[0]];
+
+void RemoveScratchNow() {
+  const int dir = ::open(g_scratch, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    alignas(struct dirent64) char buffer[4096];
+    for (;;) {
+      const ssize_t n = ::getdents64(dir, buffer, sizeof buffer);
+      if (n <= 0) break;
+      for (ssize_t at = 0; at < n;) {
+        const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
+        const char* name = entry->d_name;
+        if (!(name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))) ::unlinkat(dir, name, 0);
+        at += entry->d_reclen;
+      }
+    }
+    ::close(dir);
+  }
+  ::rmdir(g_scratch);
+}
+
+void OnEndingSignal(int signal) {
+  if (g_scratchArmed) RemoveScratchNow();
+  g_scratchArmed = 0;
+  // Then the signal does what it would have done: the process ends as killed by it.
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+void ArmScratch(const std::string& path) {
+  if (path.size() >= sizeof g_scratch) return;
+  std::memcpy(g_scratch, path.c_str(), path.size() + 1);
+  struct sigaction action {};
+  action.sa_handler = OnEndingSignal;
+  sigemptyset(&action.sa_mask);
+  for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+    ::sigaction(kEndingSignals[i], nullptr, &g_previous[i]);
+    // A signal the caller chose to ignore stays ignored (a broken pipe then fails the write).
+    if (g_previous[i].sa_handler != SIG_IGN) ::sigaction(kEndingSignals[i], &action, nullptr);
+  }
+  g_scratchArmed = 1;
+}
+
+void DisarmScratch() {
+  if (!g_scratchArmed) return;
+  g_scratchArmed = 0;
+  for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) ::sigaction(kEndingSignals[i], &g_previous[i], nullptr);
+}
 
 }  // namespace
 
@@ -78,6 +139,7 @@ bool CStdinSpool::Fill(std::string* why) {
 
 CScratchFolder::~CScratchFolder() {
   if (m_path.empty()) return;
+  DisarmScratch();
   std::error_code ec;
   fs::remove_all(m_path, ec);
 }
@@ -90,6 +152,7 @@ bool CScratchFolder::Create(std::string* why) {
     return false;
   }
   m_path = pattern;
+  ArmScratch(pattern);
   return true;
 }
 

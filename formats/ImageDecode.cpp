@@ -1,15 +1,18 @@
 #include "formats/ImageDecode.h"
 
 #include <png.h>
-#include <stb_image.h>
 #include <turbojpeg.h>
 
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "archive/ByteIO.h"
 #include "archive/Strings.h"
+#include "formats/BmpTga.h"
 #include "formats/Pictures.h"
 
 namespace tarn {
@@ -37,6 +40,85 @@ void Allocate(RgbaImage& out, int width, int height) {
   out.rgba.resize(out.PixelCount() * 4);
 }
 
+// libpng's row interface. Its simplified interface (png_image_*) in the libpng Debian 12
+// ships fills the rows of an interlaced 16-bit picture's first six passes wrongly, so that
+// PngSuite's interlaced pictures differ from their plain twins; rows read through
+// png_read_image with interlace handling do not. Samples are taken as stored, without gamma
+// correction, as ImageMagick and image-rs take them; 16-bit samples are rounded to 8 bits.
+struct PngRead {
+  std::span<const std::uint8_t> bytes;
+  std::size_t at = 0;
+  char message[200] = {};
+  std::jmp_buf jump;
+};
+
+void PngError(png_structp png, png_const_charp message) {
+  auto* read = static_cast<PngRead*>(::png_get_error_ptr(png));
+  std::snprintf(read->message, sizeof read->message, "%s", message);
+  std::longjmp(read->jump, 1);
+}
+
+void PngWarning(png_structp, png_const_charp) {}
+
+void PngSource(png_structp png, png_bytep data, png_size_t n) {
+  auto* read = static_cast<PngRead*>(::png_get_io_ptr(png));
+  if (n > read->bytes.size() - read->at) ::png_error(png, "the file is cut short");
+  std::memcpy(data, read->bytes.data() + read->at, n);
+  read->at += n;
+}
+
+// Everything C++ that outlives a libpng error is made before setjmp and only filled after it,
+// so that the jump back skips no destructor.
+struct PngPixels {
+  std::uint32_t width = 0, height = 0;
+  bool indexed = false;
+  std::vector<std::uint8_t> data;  // indices, or RGBA
+  std::vector<png_bytep> rows;
+  png_color palette[256] = {};
+  png_byte paletteAlpha[256] = {};
+  int paletteSize = 0;
+};
+
+bool ReadPngRows(PngRead& read, PngPixels& px, png_structp png, png_infop info) {
+  if (setjmp(read.jump)) return false;
+  ::png_set_read_fn(png, &read, PngSource);
+  ::png_set_user_limits(png, image::kMaxSide, image::kMaxSide);
+  ::png_read_info(png, info);
+  px.width = ::png_get_image_width(png, info);
+  px.height = ::png_get_image_height(png, info);
+  const int type = ::png_get_color_type(png, info), depth = ::png_get_bit_depth(png, info);
+  px.indexed = type == PNG_COLOR_TYPE_PALETTE;
+  if (px.indexed) {
+    png_colorp colors = nullptr;
+    int n = 0;
+    if (::png_get_PLTE(png, info, &colors, &n) && n > 0) {
+      px.paletteSize = std::min(n, 256);
+      std::memcpy(px.palette, colors, sizeof(png_color) * static_cast<std::size_t>(px.paletteSize));
+    }
+    std::fill(std::begin(px.paletteAlpha), std::end(px.paletteAlpha), 255);
+    png_bytep alpha = nullptr;
+    int alphas = 0;
+    if (::png_get_tRNS(png, info, &alpha, &alphas, nullptr) && alpha)
+      std::memcpy(px.paletteAlpha, alpha, static_cast<std::size_t>(std::clamp(alphas, 0, 256)));
+    if (depth < 8) ::png_set_packing(png);  // one index a byte
+  } else {
+    ::png_set_expand(png);  // grey below 8 bits to 8, tRNS to alpha
+    if (depth == 16) ::png_set_scale_16(png);
+    if (!(type & PNG_COLOR_MASK_COLOR)) ::png_set_gray_to_rgb(png);
+    if (!(type & PNG_COLOR_MASK_ALPHA)) ::png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+  }
+  ::png_set_interlace_handling(png);
+  ::png_read_update_info(png, info);
+  const std::size_t stride = ::png_get_rowbytes(png, info);
+  if (stride != static_cast<std::size_t>(px.width) * (px.indexed ? 1 : 4)) ::png_error(png, "unexpected row layout");
+  px.data.resize(stride * px.height);
+  px.rows.resize(px.height);
+  for (std::uint32_t y = 0; y < px.height; ++y) px.rows[y] = px.data.data() + stride * y;
+  ::png_read_image(png, px.rows.data());
+  ::png_read_end(png, nullptr);
+  return true;
+}
+
 bool DecodePng(std::span<const std::uint8_t> bytes, RgbaImage& out, std::string* error) {
   // The header's size, read first so that the refusal names it.
   if (bytes.size() >= 24 && std::memcmp(bytes.data() + 12, "IHDR", 4) == 0) {
@@ -46,35 +128,41 @@ bool DecodePng(std::span<const std::uint8_t> bytes, RgbaImage& out, std::string*
     };
     if (!CheckSize(be32(16), be32(20), error)) return false;
   }
-  png_image img{};
-  img.version = PNG_IMAGE_VERSION;
-  if (!::png_image_begin_read_from_memory(&img, bytes.data(), bytes.size()))
-    return Fail(error, std::string("the PNG file is damaged: ") + img.message);
-  // Frees libpng's state however this function is left.
-  std::unique_ptr<png_image, void (*)(png_image*)> guard(&img, ::png_image_free);
-  if (!CheckSize(img.width, img.height, error)) return false;
-  const bool indexed = (img.format & PNG_FORMAT_FLAG_COLORMAP) != 0 && img.colormap_entries <= 256;
-  Allocate(out, static_cast<int>(img.width), static_cast<int>(img.height));
-  if (indexed) {
-    // The file's own palette and indices, unchanged, so that a picture drawn in a game's
-    // palette keeps its exact indices.
-    img.format = PNG_FORMAT_RGBA_COLORMAP;
-    std::uint8_t colormap[256 * 4] = {};
-    out.indices.resize(out.PixelCount());
-    if (!::png_image_finish_read(&img, nullptr, out.indices.data(), 0, colormap))
-      return Fail(error, std::string("the PNG file is damaged: ") + img.message);
-    out.paletteSize = static_cast<int>(img.colormap_entries);
-    for (int i = 0; i < out.paletteSize; ++i)
-      out.palette.colors[static_cast<std::size_t>(i)] = {colormap[4 * i], colormap[4 * i + 1], colormap[4 * i + 2]};
-    for (std::size_t i = 0; i < out.PixelCount(); ++i) {
-      const std::uint8_t* c = colormap + 4 * std::size_t{out.indices[i]};
-      std::memcpy(out.rgba.data() + 4 * i, c, 4);
-    }
+  auto read = std::make_unique<PngRead>();
+  read->bytes = bytes;
+  PngPixels px;
+  png_structp png = ::png_create_read_struct(PNG_LIBPNG_VER_STRING, read.get(), PngError, PngWarning);
+  if (!png) return Fail(error, "the PNG decoder cannot start");
+  png_infop info = ::png_create_info_struct(png);
+  const bool ok = info && ReadPngRows(*read, px, png, info);
+  ::png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+  if (!ok) return Fail(error, std::string("the PNG file is damaged: ") + read->message);
+  if (!CheckSize(px.width, px.height, error)) return false;
+  Allocate(out, static_cast<int>(px.width), static_cast<int>(px.height));
+  if (!px.indexed) {
+    out.rgba = std::move(px.data);
     return true;
   }
-  img.format = PNG_FORMAT_RGBA;
-  if (!::png_image_finish_read(&img, nullptr, out.rgba.data(), 0, nullptr))
-    return Fail(error, std::string("the PNG file is damaged: ") + img.message);
+  // The file's own palette and indices, unchanged, so that a picture drawn in a game's
+  // palette keeps its exact indices. An index past the palette is black.
+  bool outside = false;
+  for (std::size_t i = 0; i < out.PixelCount(); ++i) {
+    const std::uint8_t index = px.data[i];
+    std::uint8_t* p = out.rgba.data() + 4 * i;
+    if (index >= px.paletteSize) {
+      outside = true;
+      p[0] = p[1] = p[2] = 0, p[3] = 255;
+      continue;
+    }
+    p[0] = px.palette[index].red, p[1] = px.palette[index].green, p[2] = px.palette[index].blue;
+    p[3] = px.paletteAlpha[index];
+  }
+  if (!outside) {
+    out.indices = std::move(px.data);
+    out.paletteSize = px.paletteSize;
+    for (int i = 0; i < out.paletteSize; ++i)
+      out.palette.colors[static_cast<std::size_t>(i)] = {px.palette[i].red, px.palette[i].green, px.palette[i].blue};
+  }
   return true;
 }
 
@@ -93,46 +181,6 @@ bool DecodeJpeg(std::span<const std::uint8_t> bytes, RgbaImage& out, std::string
   if (::tjDecompress2(tj.get(), data, size, out.rgba.data(), width, 0, height, TJPF_RGBA,
                       TJFLAG_STOPONWARNING | TJFLAG_LIMITSCANS) != 0)
     return Fail(error, std::string("the JPEG file is damaged: ") + ::tjGetErrorStr2(tj.get()));
-  return true;
-}
-
-// stb_image fills the missing end of an uncompressed BMP or TGA with nothing in particular; a
-// file cut short is refused instead, by the size its header implies.
-bool CutShort(std::span<const std::uint8_t> b, bool bmp) {
-  auto u16 = [&](std::size_t at) { return std::uint64_t{b[at]} | std::uint64_t{b[at + 1]} << 8; };
-  auto u32 = [&](std::size_t at) { return u16(at) | u16(at + 2) << 16; };
-  if (bmp) {
-    if (b.size() < 34 || u32(14) < 40) return false;
-    const std::uint64_t compression = u32(30), bits = u16(28);
-    if (compression != 0 && compression != 3) return false;
-    const std::int64_t width = static_cast<std::int32_t>(u32(18)), height = static_cast<std::int32_t>(u32(22));
-    const std::uint64_t row = (static_cast<std::uint64_t>(std::abs(width)) * bits + 31) / 32 * 4;
-    return u32(10) + row * static_cast<std::uint64_t>(std::abs(height)) > b.size();
-  }
-  if (b.size() < 18) return true;
-  const std::uint64_t type = b[2], bits = b[16];
-  if (type != 1 && type != 2 && type != 3) return false;
-  const std::uint64_t colormap = b[1] ? u16(5) * ((b[7] + 7) / 8) : 0;
-  return 18 + b[0] + colormap + u16(12) * u16(14) * ((bits + 7) / 8) > b.size();
-}
-
-// TGA and BMP.
-bool DecodeWithStb(std::span<const std::uint8_t> bytes, const char* kind, RgbaImage& out, std::string* error) {
-  if (bytes.size() > static_cast<std::size_t>(INT32_MAX)) return Fail(error, std::string("the file is too large"));
-  const int size = static_cast<int>(bytes.size());
-  int width = 0, height = 0, channels = 0;
-  if (!::stbi_info_from_memory(bytes.data(), size, &width, &height, &channels))
-    return Fail(error, std::string("not a readable ") + kind + " picture: " + ::stbi_failure_reason());
-  // A BMP stored top row first reports its height negative here.
-  if (!CheckSize(std::abs(std::int64_t{width}), std::abs(std::int64_t{height}), error)) return false;
-  if (CutShort(bytes, std::string_view(kind) == "BMP"))
-    return Fail(error, std::string("the ") + kind + " file is cut short");
-  std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
-      ::stbi_load_from_memory(bytes.data(), size, &width, &height, &channels, 4), ::stbi_image_free);
-  if (!pixels) return Fail(error, std::string("the ") + kind + " file is damaged: " + ::stbi_failure_reason());
-  if (!CheckSize(width, height, error)) return false;
-  Allocate(out, width, height);
-  std::memcpy(out.rgba.data(), pixels.get(), out.rgba.size());
   return true;
 }
 
@@ -205,7 +253,7 @@ bool DecodeImageInner(std::span<const std::uint8_t> b, std::string_view name, Rg
   auto starts = [&](const char* magic, std::size_t n) { return b.size() >= n && std::memcmp(b.data(), magic, n) == 0; };
   if (starts("\x89PNG\r\n\x1a\n", 8)) return DecodePng(b, out, error);
   if (starts("\xFF\xD8\xFF", 3)) return DecodeJpeg(b, out, error);
-  if (starts("BM", 2)) return DecodeWithStb(b, "BMP", out, error);
+  if (starts("BM", 2)) return DecodeBmp(b, out, error);
   if (starts("IDPO", 4)) {
     Picture picture;
     Palette palette;
@@ -230,7 +278,7 @@ bool DecodeImageInner(std::span<const std::uint8_t> b, std::string_view name, Rg
     if (!FromPicture(picture, palette, false, out)) return Fail(error, "the PCX picture is damaged");
     return true;
   }
-  if (ext == ".tga" || ext.empty()) return DecodeWithStb(b, "TGA", out, error);
+  if (ext == ".tga" || ext.empty()) return DecodeTga(b, out, error);
   return Fail(error, "not a picture Tarn reads (PNG, JPEG, TGA, BMP, PCX, LMP, WAL, MIP or a Quake model's skin)");
 }
 

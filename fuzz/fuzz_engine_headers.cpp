@@ -8,7 +8,7 @@
 #include "formats/SoundInfo.h"
 #include "game/ArchiveDiff.h"
 #include "game/EngineChecks.h"
-#include "game/GameFolder.h"
+#include "game/LoadOrder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);

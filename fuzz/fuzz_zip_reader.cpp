@@ -1,4 +1,4 @@
-// Zip bytes of any shape through libzip and Tarn's checks: opening, building the tree, the
+// Zip bytes of any shape through Tarn's zip reader and checks: opening, building the tree, the
 // full check and reading every entry must stay inside the bytes, never crash and never hand
 // out more bytes than an entry declares.
 #include <cstdint>

@@ -45,8 +45,8 @@ class CChecker {
 
   std::vector<EngineProblem> Run() {
     for (const LoadFailure& f : m_view.Failures())
-      Report(f.path.string(), "", "package-unreadable",
-             f.reason + (f.fatal ? "; " + Engines() + " stop with a fatal error" : "; the engine skips it"));
+      Report(f.path.string(), "", f.rule,
+             f.reason + (f.fatal ? "; the engine stops with a fatal error" : "; the engine goes on without it"));
     for (const PassedOver& p : m_view.Passed())
       Report(p.path.string(), "", "never-loaded", "never loaded: " + p.reason);
     for (std::uint32_t s = 0; s < m_view.Sources().size(); ++s) CheckSource(s);
@@ -74,6 +74,7 @@ class CChecker {
     for (std::uint32_t e = 0; e < entries.size(); ++e) {
       const GameCopy copy{s, e};
       const std::string& path = entries[e].path;
+      if (src.kind == SourceKind::Archive) CheckNameLength(copy);
       if (IsExact(src.match) && HasCapitals(path) && (src.kind == SourceKind::Archive || IsGameDataName(path)))
         Report(copy, "name-case",
                "the name has capital letters, and " + Engines() + " compare " +
@@ -86,31 +87,45 @@ class CChecker {
     }
   }
 
+  // What the engine's loader makes of the header, where it still loads the pak; what stops or
+  // refuses it is a load failure, told above.
   void CheckPakCount(const GameSource& src) {
-    const std::size_t count = src.listing.entries.size();
-    if (count == 0) {
-      // In a game folder an empty pak never becomes a source (see GameFolder.cpp); one checked
-      // on its own is told here.
-      if (m_profile.id == Engine::Yamagi)
-        Report(src.path.string(), "", "empty-pak",
-               "holds no files; Yamagi Quake II stops with a fatal error (\"is too short\")");
-      else if (m_profile.id == Engine::Quake || m_profile.id == Engine::Qss || m_profile.id == Engine::Rerelease)
-        Report(src.path.string(), "", "empty-pak",
-               "holds no files; " + Engines() +
-                   " ignore it (\"has no files, ignored\"), and a numbered pak after it is never loaded");
-      return;
-    }
-    const int limit = m_profile.maxFilesInPak;
-    if (limit == 0 || count <= static_cast<std::size_t>(limit)) return;
-    const std::string n = std::to_string(count);
-    if (m_profile.id == Engine::Yamagi)
+    const std::string claimed = std::to_string(src.listing.records);
+    // Yamagi Quake II 8.20 FS_LoadPAK: "'%s' has %i > %i files", and it goes on.
+    if (m_profile.id == Engine::Yamagi && src.listing.records > static_cast<std::size_t>(m_profile.maxFilesInPak))
       Report(src.path.string(), "", "files-per-pak",
-             "holds " + n + " files, more than " + std::to_string(limit) + ": Yamagi Quake II warns (\"has " + n +
+             "holds " + claimed + " files by its header, more than " + std::to_string(m_profile.maxFilesInPak) +
+                 ": Yamagi Quake II warns (\"has " + claimed +
                  " > 4096 files\"), and older versions stop with a fatal error");
-    else
-      Report(src.path.string(), "", "files-per-pak",
-             "holds " + n + " files, more than the " + std::to_string(limit) + " " + Engines() +
-                 " accept: the engine stops with a fatal error (\"has " + n + " files\")");
+    if (src.listing.pastEnd > 0)
+      Report(src.path.string(), "", "pak-directory",
+             "its header claims " + claimed + " files, " + std::to_string(src.listing.pastEnd) +
+                 " of them past the end of the file: the engine loads the pak, and takes those records from "
+                 "whatever its memory held");
+  }
+
+  // Names the engine's own copy of a record spoils.
+  void CheckNameLength(GameCopy c) {
+    const ListedEntry& e = m_view.Entry(c);
+    if (m_view.Source(c).listing.pak && e.path.size() == 56) {
+      // The 56-byte field holds no NUL. DarkPlaces fs.c FS_LoadPackPAK writes one over its last
+      // byte; Quakespasm's COM_LoadPackFile and Yamagi's FS_LoadPAK copy up to 63 bytes with
+      // q_strlcpy, on into the record's offset.
+      std::string what;
+      if (m_profile.id == Engine::DarkPlaces)
+        what = "DarkPlaces cuts it to 55 characters and never finds it by its name";
+      else if (e.flaw == EntryFlaw::NeverFound)
+        what = "the engine reads on into the record's offset and holds it under another name: never found";
+      else
+        what = "the engine reads on into the record's offset, and finds it only because the offset's first byte is 0";
+      if (m_profile.id != Engine::Fte)
+        Report(c, "pak-name-length", "the name fills all 56 bytes of its field, with no NUL: " + what);
+    }
+    if (e.flaw == EntryFlaw::StopsEngine)
+      Report(c, "zip-name-length",
+             "the name is " + std::to_string(e.path.size()) +
+                 " bytes long: Yamagi Quake II keeps 63 of them, and asked for it stops with a fatal error "
+                 "(\"Couldn't reopen\")");
   }
 
   bool Read(GameCopy c, std::size_t max, std::vector<std::uint8_t>& bytes) {
@@ -149,14 +164,16 @@ class CChecker {
       case Engine::Quake:
       case Engine::Qss:
       case Engine::Rerelease: ok = quakeMap; break;
-      case Engine::Fte: ok = h.kind != K::Unknown && h.kind != K::TooShort; break;
+      case Engine::Fte:
+      case Engine::DarkPlaces: ok = h.kind != K::Unknown && h.kind != K::TooShort; break;
       case Engine::Quake2:
       case Engine::Yamagi: ok = h.kind == K::Quake2; break;
     }
     if (ok) return;
-    const std::string loads = m_profile.id == Engine::Fte ? "the maps of Quake, Half-Life, Quake II and Quake III"
-                              : m_profile.quake2Data      ? "IBSP version 38 maps only"
-                                                          : "maps of version 29, BSP2, 2PSB and Quake 64 only";
+    const bool anyMap = m_profile.id == Engine::Fte || m_profile.id == Engine::DarkPlaces;
+    const std::string loads = anyMap                 ? "the maps of Quake, Half-Life, Quake II and Quake III"
+                              : m_profile.quake2Data ? "IBSP version 38 maps only"
+                                                     : "maps of version 29, BSP2, 2PSB and Quake 64 only";
     Report(c, "map-version", "is " + what + "; " + Engines() + " load " + loads);
   }
 
@@ -222,7 +239,8 @@ class CChecker {
       // yquake2/yquake2 src/client/sound/sound.c S_LoadSound tries NAME.ogg before NAME.wav;
       // the music is Ogg Vorbis (OGG_InitTrackList).
       case Engine::Yamagi: wanted = music ? std::set<std::string>{"ogg"} : std::set<std::string>{"wav", "ogg"}; break;
-      case Engine::Fte: break;  // FTE decodes what it can by content: nothing is told for it
+      case Engine::Fte:                // FTE decodes what it can by content: nothing is told for it
+      case Engine::DarkPlaces: break;  // nor for DarkPlaces, whose sound loaders were not traced
     }
     if (!wanted.count(ext)) return;
     // The "fmt " chunk nearly always comes first: a short read, and a longer one only when not.

@@ -7,7 +7,8 @@ namespace tarn {
 namespace {
 
 constexpr EngineProfile kProfiles[] = {
-    // id-Software/Quake WinQuake/common.c: COM_LoadPackFile stops with "%s has %i files" past
+    // Written against Quakespasm 0.95.1 and checked by running it. id-Software/Quake
+    // WinQuake/common.c: COM_LoadPackFile stops with "%s has %i files" past
     // MAX_FILES_IN_PACK 2048, COM_FindFile compares pak members with strcmp and finds loose files
     // through the file system (exact on Linux), COM_AddGameDirectory links the folder before its
     // paks so that every pak wins. sezero/quakespasm, andrei-drexler/ironwail and Novum/vkQuake
@@ -33,12 +34,13 @@ constexpr EngineProfile kProfiles[] = {
     // their exact name; FS_AddGameDirectory links the folder before its paks.
     {Engine::Quake2, "quake2", "Quake II", 4096, NameMatch::AnyCase, NameMatch::AnyCase, NameMatch::Exact, false, false,
      true},
-    // yquake2/yquake2 src/common/filesystem.c: FS_LoadPAK warns past MAX_FILES_IN_PACK 4096
-    // (files.h; older versions stopped with a fatal error), FS_FOpenFile compares pack members
-    // with Q_stricmp (zip members through unzLocateFile, case-insensitive) and opens loose files
-    // by the exact name, then by the name lower-cased; FS_AddDirToSearchPath links the folder first.
-    {Engine::Yamagi, "yamagi", "Yamagi Quake II", 4096, NameMatch::AnyCase, NameMatch::AnyCase, NameMatch::Exact, false,
-     false, true},
+    // Yamagi Quake II 8.20, yquake2/yquake2 src/common/filesystem.c: FS_LoadPAK warns past
+    // MAX_FILES_IN_PACK 4096 (files.h; older versions stopped with a fatal error), FS_FOpenFile
+    // compares pack members with Q_stricmp (zip members through unzLocateFile, case-insensitive)
+    // and opens loose files by the exact name, then by the name lower-cased (Q_strlwr);
+    // FS_AddDirToSearchPath links the folder first.
+    {Engine::Yamagi, "yamagi", "Yamagi Quake II", 4096, NameMatch::AnyCase, NameMatch::AnyCase,
+     NameMatch::ExactThenLower, false, false, true},
     // The 2021 re-release as the ports that read its files document it: andrei-drexler/ironwail
     // Quake/common.c COM_InitBaseDir takes the re-release's folder ("%s/rerelease") as the base
     // folder and loads its game folders by the Quake rules above (COM_AddGameDirectory); LOC_LoadFile
@@ -46,6 +48,13 @@ constexpr EngineProfile kProfiles[] = {
     // re-release's own engine does beyond that is not documented, so these rules are inferred.
     {Engine::Rerelease, "rerelease", "the Quake re-release (as Ironwail reads it)", 2048, NameMatch::Exact,
      NameMatch::Exact, NameMatch::Exact, false, true, false},
+    // DarkPlaces as Debian 12 ships it (0~20180908~beta1), DarkPlacesEngine/DarkPlaces fs.c:
+    // FS_LoadPackPAK refuses more than MAX_FILES_IN_PACK 65536 and sets ignorecase for paks, as
+    // FS_LoadPackPK3 does for zips, so FS_FindFile compares their members with strcasecmp; loose
+    // files are found by FS_SysFileExists, the exact name; FS_AddGameDirectory links the folder
+    // after its packages, so loose files win. Its .lit rules were not traced.
+    {Engine::DarkPlaces, "darkplaces", "DarkPlaces", 65536, NameMatch::AnyCase, NameMatch::AnyCase, NameMatch::Exact,
+     true, false, false},
 };
 
 struct Alias {
@@ -56,6 +65,7 @@ struct Alias {
 constexpr Alias kAliases[] = {
     {"quakespasm", Engine::Quake},      {"ironwail", Engine::Quake}, {"vkquake", Engine::Quake},
     {"quakespasm-spiked", Engine::Qss}, {"fteqw", Engine::Fte},      {"yquake2", Engine::Yamagi},
+    {"dp", Engine::DarkPlaces},
 };
 
 }  // namespace
@@ -78,6 +88,24 @@ std::string EngineProfileNames() {
     names += p.name;
   }
   return names;
+}
+
+bool NameAnswers(NameMatch m, std::string_view stored, std::string_view requested) {
+  if (stored.size() != requested.size()) return false;
+  if (stored == requested) return true;
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    switch (m) {
+      case NameMatch::Exact: return false;
+      case NameMatch::AnyCase:
+        if (lower(stored[i]) != lower(requested[i])) return false;
+        break;
+      case NameMatch::ExactThenLower:
+        if (stored[i] != lower(requested[i])) return false;
+        break;
+    }
+  }
+  return true;
 }
 
 bool HasCapitals(std::string_view name) {

@@ -9,12 +9,15 @@
 
 namespace tarn {
 
-enum class Engine { Quake, Qss, Fte, Quake2, Yamagi, Rerelease };
+enum class Engine { Quake, Qss, Fte, Quake2, Yamagi, Rerelease, DarkPlaces };
 
 // How an engine matches the name it asks for against a stored name.
 enum class NameMatch {
   Exact,    // byte for byte (strcmp, or a Linux file system)
   AnyCase,  // ASCII letters in either case (Q_strcasecmp)
+  // The exact name, and when that file is missing the name lower-cased (a Linux file system
+  // asked twice): "TEST.CFG" finds test.cfg, "Test.cfg" does not find TEST.CFG.
+  ExactThenLower,
 };
 
 struct EngineProfile {
@@ -35,11 +38,15 @@ struct EngineProfile {
 // The profile for a profile or engine name ("quake", "ironwail", "fteqw", ...); nullptr when unknown.
 const EngineProfile* FindEngineProfile(std::string_view name);
 const EngineProfile& DefaultEngineProfile();
-// "quake, qss, fte, quake2, yamagi, rerelease", for messages.
+// "quake, qss, fte, quake2, yamagi, rerelease, darkplaces", for messages.
 std::string EngineProfileNames();
 
-// Whether stored names of this kind answer a request only in their exact spelling.
-inline bool IsExact(NameMatch m) { return m == NameMatch::Exact; }
+// Whether stored names of this kind answer a request only in their exact spelling (or one
+// derived from it, never in any case).
+inline bool IsExact(NameMatch m) { return m != NameMatch::AnyCase; }
+
+// Whether a stored name answers a request for requested under this kind of comparison.
+bool NameAnswers(NameMatch m, std::string_view stored, std::string_view requested);
 
 // Whether a name holds ASCII capital letters, which an engine that compares names exactly
 // will not find when asked for the name in lower case.

@@ -19,9 +19,21 @@ namespace tarn {
 class CPackObject;
 class CTarnDoc;
 
+// What an engine's way of reading a directory record does to it.
+enum class EntryFlaw : std::uint8_t {
+  None,
+  // The engine holds the record under another name than this one (a PAK name that fills its 56
+  // bytes, read on into the offset or cut short), so a request for path never finds it.
+  NeverFound,
+  // Finding it stops the engine (Yamagi: a zip member's name cut to 63 bytes, which the zip
+  // reader is then asked for and does not have).
+  StopsEngine,
+};
+
 struct ListedEntry {
   std::string path;  // "maps/e1m1.bsp"
   std::int64_t size = 0;
+  EntryFlaw flaw = EntryFlaw::None;
 };
 
 // One archive's directory, or a folder's files.
@@ -29,6 +41,9 @@ struct ArchiveListing {
   std::vector<ListedEntry> entries;  // an archive's in its own order; a folder's sorted by path
   bool pak = false;                  // a PAK: the names as the archive stores them
   std::size_t records = 0;           // an archive's directory records, a zip's directories included
+  // A PAK read as an engine reads it: the records its header claims that lie (partly) past the
+  // end of the file, whose names the engine takes from whatever its memory held; not listed.
+  std::size_t pastEnd = 0;
 };
 
 // Reads an archive's directory, of any container Tarn opens; false with the reason when it
@@ -65,8 +80,9 @@ struct PassedOver {
 // A package the engine tries to load and cannot; fatal when the engine stops there.
 struct LoadFailure {
   std::filesystem::path path;
-  std::string reason;
+  std::string reason;  // what is wrong with it (with the engine's own words), not what follows
   bool fatal = false;
+  std::string rule = "package-unreadable";  // the check that reports it
 };
 
 // A copy of a file: entry `entry` of source `source`.
@@ -100,7 +116,8 @@ struct NewPakPlan {
   std::string problem;
 };
 
-// Never proposes a pak of another folder: only modFolder is looked at.
+// Never proposes a pak of another folder: only modFolder is looked at. (With the load order, in
+// LoadOrder.cpp.)
 NewPakPlan PlanNewPak(const EngineProfile& profile, const std::filesystem::path& modFolder);
 
 class CGameView {
@@ -121,6 +138,9 @@ class CGameView {
   const std::vector<GameSource>& Sources() const { return m_sources; }
   const std::vector<PassedOver>& Passed() const { return m_passed; }
   const std::vector<LoadFailure>& Failures() const { return m_failures; }
+  // The first package the engine stops at with a fatal error, so that it never runs; nullptr
+  // when there is none.
+  const LoadFailure* Stop() const;
   // Folders below the game folders that could not be read.
   const std::vector<std::string>& Unreadable() const { return m_unreadable; }
 
@@ -130,6 +150,7 @@ class CGameView {
   std::filesystem::path Location(GameCopy c) const;
 
   // The copies that answer a request for path, the one the engine loads first; empty when none.
+  // The first one may be flawed (EntryFlaw::StopsEngine): the engine stops as it reads it.
   std::vector<GameCopy> Lookup(std::string_view path) const;
   // Copies whose path differs from path only in case and that do not answer it.
   std::vector<GameCopy> OtherCase(std::string_view path) const;
@@ -146,12 +167,13 @@ class CGameView {
 
  private:
   explicit CGameView(const EngineProfile& profile);
+  bool Answers(GameCopy c, std::string_view path) const;
+  bool PackagesSkipped(std::string_view path) const;
   void MakeRoomForBytes();  // once the sources are known
-  friend class CFolderPlanner;
-  friend NewPakPlan PlanNewPak(const EngineProfile& profile, const std::filesystem::path& modFolder);
 
   const EngineProfile* m_profile;
   std::vector<std::filesystem::path> m_folders;
+  bool m_modSet = false;  // more than the base game's folder was loaded
   std::vector<GameSource> m_sources;
   std::vector<PassedOver> m_passed;
   std::vector<LoadFailure> m_failures;
@@ -165,9 +187,6 @@ class CGameView {
   mutable std::unordered_map<std::string, std::vector<GameCopy>> m_index;
   mutable int m_lookups = 0;
 };
-
-// The package names of a pak.lst, split as the engines that read one split it.
-std::vector<std::string> ParsePakList(std::string_view text);
 
 // A document's last error on one line, for lists of messages.
 std::string LastErrorLine(const CTarnDoc& doc);

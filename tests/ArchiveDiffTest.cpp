@@ -1,8 +1,8 @@
 // Comparing archives and folders, and finding entries below folders.
 #include "TestSupport.h"
 #include "ZipBuilder.h"
-#include "game/ArchiveDiff.h"
 #include "archive/WadFormat.h"
+#include "game/ArchiveDiff.h"
 
 namespace tarn::test {
 namespace {

@@ -46,6 +46,15 @@ TEST_F(CliStreams, ArchivesGoThroughPipes) {
   EXPECT_EQ(std::string(err.begin(), err.end()).rfind("tarn-pak: standard input is not an archive", 0), 0u);
 }
 
+TEST_F(CliStreams, AReaderThatStopsEarlyLeavesNoCopyBehind) {
+  WriteFile(dir / "src/big.bin", Bytes(4 << 20, 7));
+  ASSERT_EQ(Tool({"create", P("x.pak"), P("src")}).rc, 0);
+  fs::create_directories(dir / "tmp");
+  // head closes the pipe after ten bytes: tarn-pak dies of SIGPIPE, its scratch copy with it.
+  Shell("TMPDIR=tmp $T repack --format pak x.pak - | head -c 10 >/dev/null");
+  EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+}
+
 TEST_F(CliStreams, DashIsOneStreamAndNeverChangedInPlace) {
   EXPECT_EQ(Tool({"cat", "-", "-"}).rc, 2);
   Result add = Tool({"add", "-", P("file")});

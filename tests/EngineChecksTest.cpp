@@ -122,10 +122,32 @@ TEST_F(EngineChecks, FilesPerPak) {
   PakBuilder big;
   for (int i = 0; i < 2049; ++i) big.File("f" + std::to_string(i), "");
   EXPECT_EQ(Check("quake", big), Names{"files-per-pak x.pak"});
-  EXPECT_NE(last.find("holds 2049 files, more than the 2048"), std::string::npos) << last;
+  EXPECT_NE(last.find("holds 2049 files by its header, more than the 2048"), std::string::npos) << last;
+  EXPECT_NE(last.find("; the engine stops with a fatal error"), std::string::npos) << last;
   EXPECT_TRUE(Check("qss", big).empty());
   EXPECT_TRUE(Check("fte", big).empty());
   EXPECT_EQ(Check("yamagi", PakBuilder()), Names{"empty-pak x.pak"});
+  EXPECT_EQ(last,
+            "holds no files by its header (\"FS_LoadPAK: 'x.pak' is too short.\"); the engine stops with a "
+            "fatal error");
+  // Yamagi takes the count from the header, and only warns past 4096.
+  Bytes claims = PakBuilder().File("a", "x").Build();
+  PutU32(claims, 8, 4097 * 64);
+  WriteFile(dir / "x.pak", claims);
+  CGameView view = CGameView::LoadArchive(*FindEngineProfile("yamagi"), dir / "x.pak");
+  EXPECT_EQ(Rules(view), (Names{"files-per-pak x.pak", "pak-directory x.pak"}));
+}
+
+// A name that fills its 56 bytes: the engines copy on into the record's offset (DarkPlaces cuts
+// it); Yamagi cuts a zip member's name of 64 bytes and stops when it is asked for.
+TEST_F(EngineChecks, NamesTheEnginesCopyWrong) {
+  const std::string full(56, 'a');
+  EXPECT_EQ(Check("quake", PakBuilder().File(full, "x")), Names{"pak-name-length " + full});
+  EXPECT_NE(last.find("never found"), std::string::npos) << last;
+  EXPECT_EQ(Check("darkplaces", PakBuilder().File(full, "x")), Names{"pak-name-length " + full});
+  WriteFile(dir / "x.pk3", ZipBuilder().Stored(std::string(64, 'b'), "x").Build());
+  CGameView view = CGameView::LoadArchive(*FindEngineProfile("yamagi"), dir / "x.pk3");
+  EXPECT_EQ(Rules(view), Names{"zip-name-length " + std::string(64, 'b')});
 }
 
 // Quake compares pak members (COM_FindFile) and, on Linux, loose files exactly; Quake II
@@ -145,7 +167,7 @@ TEST_F(EngineChecks, PackagesNeverLoadedOrUnreadable) {
   WriteFile(dir / "id1/pak2.pak", PakBuilder().File("b.cfg", "b").Build());
   EXPECT_EQ(CheckFolders("quake", {"id1"}), Names{"never-loaded pak2.pak"});
   WriteFile(dir / "id1/pak1.pak", "not a pak at all");
-  EXPECT_EQ(CheckFolders("quake", {"id1"}), (Names{"package-unreadable pak1.pak", "never-loaded pak2.pak"}));
+  EXPECT_EQ(CheckFolders("quake", {"id1"}), (Names{"pak-header pak1.pak", "never-loaded pak2.pak"}));
   EXPECT_NE(last.find("pak1.pak is not loaded"), std::string::npos) << last;
 }
 

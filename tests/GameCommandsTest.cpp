@@ -51,6 +51,18 @@ TEST_F(GameCommands, WhichAndListGame) {
                          "\tshadowed\n"),
             std::string::npos)
       << all.out;
+  // An engine that stops while loading its paks loads no file: which says so, list still lists.
+  WriteFile(dir / "id1/pak2.pak", "not a pak");
+  Result stops = Tool({"which", P("id1"), "gfx/a.lmp"});
+  EXPECT_EQ(stops.rc, 1);
+  EXPECT_EQ(stops.out, "");
+  EXPECT_EQ(stops.err, "tarn-pak: \"" + P("id1/pak2.pak") +
+                           "\" does not start with \"PACK\" (\"pak2.pak is not a packfile\"): Quake, Quakespasm, "
+                           "Ironwail and vkQuake would stop with a fatal error there, before loading any file\n");
+  Result listed = Tool({"list", "--game", P("id1")});
+  EXPECT_EQ(listed.rc, 1);
+  EXPECT_NE(listed.out.find("gfx/a.lmp"), std::string::npos);
+  fs::remove(dir / "id1/pak2.pak");
   // The Quake folder given for its game folder is named.
   EXPECT_NE(Tool({"list", "--game", P("")}).err.find("give the game folders themselves"), std::string::npos);
 }

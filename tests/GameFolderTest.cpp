@@ -3,8 +3,9 @@
 // Tarn reads a container by its content.
 #include "TestSupport.h"
 #include "ZipBuilder.h"
-#include "game/GameFolder.h"
 #include "archive/PackObject.h"
+#include "game/GameFolder.h"
+#include "game/LoadOrder.h"
 
 namespace tarn::test {
 namespace {
@@ -121,18 +122,59 @@ TEST_F(GameFolder, FteOrder) {
   EXPECT_EQ(Passed("fte", "mod"), Names{"mixed.Pk3"});
 }
 
-// yquake2/yquake2 src/common/filesystem.c FS_AddDirToSearchPath: the folder, then per type
-// (pak, pk2, pk3, pkz, zip) pak0 to pak99 with gaps skipped, then the packs not named pak*.
+// Yamagi Quake II 8.20 src/common/filesystem.c FS_AddDirToSearchPath: the folder, then per type
+// (pak, pk2, pk3, pkz, zip) pak0 to pak99 with gaps skipped, then every other pack but those
+// named pak0 to pak99 in any case. FS_FOpenFile tries a loose name lower-cased too.
 TEST_F(GameFolder, YamagiOrder) {
-  Pak("baseq2/pak0.pak");
-  Pak("baseq2/pak9.pak");
-  Pak("baseq2/pak0.pk3");
-  Pak("baseq2/mine.pak");
-  Pak("baseq2/pakfoo.pak");
+  for (const char* name : {"pak0.pak", "pak9.pak", "pak0.pk3", "mine.pak", "pakfoo.pak", "pak01.pak", "PAK1.pak"})
+    Pak(std::string("baseq2/") + name);
   WriteFile(dir / "baseq2/maps/a.bsp", "loose");
-  EXPECT_EQ(Copies("yamagi", {"baseq2"}, "MAPS/a.bsp"),
-            (Names{"baseq2/mine.pak", "baseq2/pak0.pk3", "baseq2/pak9.pak", "baseq2/pak0.pak"}));
-  EXPECT_EQ(Passed("yamagi", "baseq2"), Names{"pakfoo.pak"});
+  EXPECT_EQ(Copies("yamagi", {"baseq2"}, "MAPS/A.BSP"),
+            (Names{"baseq2/pakfoo.pak", "baseq2/pak01.pak", "baseq2/mine.pak", "baseq2/pak0.pk3", "baseq2/pak9.pak",
+                   "baseq2/pak0.pak", "baseq2/maps/a.bsp"}));
+  EXPECT_EQ(Passed("yamagi", "baseq2"), Names{"PAK1.pak"});
+  // maps.lst and players/ come from loose files alone while no mod is set.
+  Pak("baseq2/pak2.pak", "players/male/a.pcx");
+  EXPECT_TRUE(Copies("yamagi", {"baseq2"}, "players/male/a.pcx").empty());
+  fs::create_directories(dir / "mod");
+  EXPECT_EQ(Copies("yamagi", {"baseq2", "mod"}, "players/male/a.pcx"), Names{"baseq2/pak2.pak"});
+}
+
+// Each engine's own reading of a pak header (EnginePak.cpp): what stops it, what it skips.
+TEST_F(GameFolder, PakHeadersAsEachEngineReadsThem) {
+  Pak("q/pak0.pak");
+  Bytes past = PakBuilder().File("maps/a.bsp", "x").Build();
+  PutU32(past, 4, 4096);  // the directory past the end of the file
+  WriteFile(dir / "q/pak1.pak", past);
+  Pak("q/pak2.pak");
+  CGameView quake = CGameView::LoadFolders(DefaultEngineProfile(), {dir / "q"});
+  EXPECT_EQ(quake.Stop(), nullptr);
+  ASSERT_EQ(quake.Sources().size(), 4u);  // loaded as one file of garbage, and on to pak2
+  EXPECT_EQ(quake.Sources()[2].listing.pastEnd, 1u);
+  PutU32(past, 4, 0xFFFFFFFF);
+  WriteFile(dir / "q/pak1.pak", past);
+  quake = CGameView::LoadFolders(DefaultEngineProfile(), {dir / "q"});
+  ASSERT_NE(quake.Stop(), nullptr);
+  EXPECT_NE(quake.Stop()->reason.find("Invalid packfile pak1.pak (dirlen: 64, dirofs: -1)"), std::string::npos);
+  // DarkPlaces refuses a directory not a multiple of 64 and goes on; pak9 sorts after pak10.
+  PutU32(past, 8, 65);
+  WriteFile(dir / "q/pak1.pak", past);
+  Pak("q/pak9.pak", "maps/a.bsp", "9");
+  Pak("q/pak10.pak", "maps/a.bsp", "10");
+  CGameView dp = CGameView::LoadFolders(*FindEngineProfile("darkplaces"), {dir / "q"});
+  ASSERT_EQ(dp.Failures().size(), 1u);
+  EXPECT_FALSE(dp.Failures()[0].fatal);
+  EXPECT_EQ(Copies("darkplaces", {"q"}, "maps/a.bsp")[0], "q/pak9.pak");
+}
+
+// Quakespasm 0.95.1 COM_AddGameDirectory: the base folder's quakespasm.pak right after pak0.
+TEST_F(GameFolder, QuakespasmPakOfTheBaseFolder) {
+  Pak("id1/pak0.pak");
+  Pak("quakespasm.pak");
+  EXPECT_EQ(Copies("quake", {"id1"}, "maps/a.bsp"), (Names{"quakespasm.pak", "id1/pak0.pak"}));
+  Pak("id1/pak1.pak");
+  EXPECT_EQ(Copies("quake", {"id1/"}, "maps/a.bsp")[0], "id1/pak1.pak");
+  EXPECT_EQ(Copies("quakespasm-spiked", {"id1"}, "maps/a.bsp").size(), 2u);
 }
 
 TEST_F(GameFolder, MergedFilesTreeAndBytes) {
@@ -207,14 +249,19 @@ TEST_F(GameFolder, RealZipsInEachEnginesOrder) {
   WriteFile(dir / "q2/pak1.zip", ZipBuilder().Stored("maps/a.bsp", "x").Build(true));
   Zip("q2/pak2.pk2");
   CGameView yamagi = CGameView::LoadFolders(*FindEngineProfile("yamagi"), {dir / "q2"});
-  ASSERT_EQ(yamagi.Failures().size(), 2u);
-  EXPECT_EQ(yamagi.Failures()[0].path.filename(), "pak0.pk3");
-  EXPECT_TRUE(yamagi.Failures()[0].fatal);
-  EXPECT_NE(yamagi.Failures()[0].reason.find("holds no files"), std::string::npos);
-  EXPECT_EQ(yamagi.Failures()[1].path.filename(), "pak1.zip");
-  EXPECT_FALSE(yamagi.Failures()[1].fatal);
-  EXPECT_NE(yamagi.Failures()[1].reason.find("zip"), std::string::npos) << yamagi.Failures()[1].reason;
+  ASSERT_EQ(yamagi.Failures().size(), 1u);
+  EXPECT_EQ(yamagi.Failures()[0].path.filename(), "pak1.zip");
+  EXPECT_FALSE(yamagi.Failures()[0].fatal);
+  EXPECT_NE(yamagi.Failures()[0].reason.find("zip"), std::string::npos) << yamagi.Failures()[0].reason;
+  ASSERT_EQ(yamagi.Passed().size(), 1u);  // the empty pk3 is skipped, and stops nothing
+  EXPECT_NE(yamagi.Passed()[0].reason.find("holds no files"), std::string::npos);
   EXPECT_EQ(yamagi.Lookup("maps/a.bsp").size(), 1u);
+  // A member name of 64 bytes is held cut to 63, and finding it stops Yamagi.
+  const std::string longName = "maps/" + std::string(55, 'x') + ".bsp";
+  Zip("q2/pak3.pk3", longName);
+  yamagi = CGameView::LoadFolders(*FindEngineProfile("yamagi"), {dir / "q2"});
+  ASSERT_EQ(yamagi.Lookup(longName.substr(0, 63)).size(), 1u);
+  EXPECT_EQ(yamagi.Entry(yamagi.Lookup(longName)[0]).flaw, EntryFlaw::StopsEngine);
 }
 
 }  // namespace

@@ -155,5 +155,44 @@ TEST(ImageDecode, HostileFilesGiveOneLineReasons) {
   refused(lmp, "x.lmp");
 }
 
+// An OS/2 BMP (12-byte header, three-byte palette entries) of 4 × 1 pixels, 8 bits each, with
+// a palette of the given colours only.
+Bytes Os2Bmp(const std::vector<Rgb>& palette, const std::vector<std::uint8_t>& indices) {
+  Bytes b(26, 0);
+  b[0] = 'B', b[1] = 'M';
+  PutU32(b, 14, 12);
+  Put16(b, 18, 4), Put16(b, 20, 1), Put16(b, 22, 1), Put16(b, 24, 8);
+  for (const Rgb& c : palette) b.insert(b.end(), {c.b, c.g, c.r});
+  PutU32(b, 10, static_cast<std::uint32_t>(b.size()));
+  b.insert(b.end(), indices.begin(), indices.end());
+  PutU32(b, 2, static_cast<std::uint32_t>(b.size()));
+  return b;
+}
+
+TEST(ImageDecode, PaletteIndicesPastThePaletteAreRefusedNotRead) {
+  RgbaImage img;
+  std::string why;
+  const std::vector<Rgb> two = {{10, 20, 30}, {200, 100, 50}};
+  ASSERT_TRUE(Decode(Os2Bmp(two, {0, 1, 1, 0}), "short.bmp", img, &why)) << why;
+  EXPECT_EQ(img.rgba, (Bytes{10, 20, 30, 255, 200, 100, 50, 255, 200, 100, 50, 255, 10, 20, 30, 255}));
+  EXPECT_FALSE(Decode(Os2Bmp(two, {0, 1, 7, 0}), "bad.bmp", img, &why));
+  EXPECT_NE(why.find("colour 7 is past its palette of 2"), std::string::npos) << why;
+}
+
+TEST(ImageDecode, TgaColourMapsFromAnyFirstIndexAndEveryOrigin) {
+  // Colour-mapped, the map starting at index 39, two pixels wide, stored right to left.
+  Bytes b(18, 0);
+  b[1] = 1, b[2] = 1, b[7] = 24, b[16] = 8, b[17] = 0x30;  // right to left, top first
+  Put16(b, 3, 39), Put16(b, 5, 2), Put16(b, 12, 2), Put16(b, 14, 1);
+  b.insert(b.end(), {3, 2, 1, 6, 5, 4});  // entries 39 and 40, blue first
+  b.insert(b.end(), {39, 40});
+  RgbaImage img;
+  std::string why;
+  ASSERT_TRUE(Decode(b, "map.tga", img, &why)) << why;
+  EXPECT_EQ(img.rgba, (Bytes{4, 5, 6, 255, 1, 2, 3, 255}));
+  b.back() = 41;  // past the map
+  EXPECT_FALSE(Decode(b, "map.tga", img, &why));
+}
+
 }  // namespace
 }  // namespace tarn::test

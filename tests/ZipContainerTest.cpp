@@ -268,6 +268,149 @@ TEST_F(Zip, WhatNeedsZip64IsRefusedBeforeWriting) {
   EXPECT_FALSE(fs::exists(dir / "many.zip"));
 }
 
+// The central directory's records and where they start, read from an end record at its end.
+struct Central {
+  std::size_t start, end;  // of the records; the end record follows
+  std::vector<Bytes> records;
+};
+Central CentralOf(const Bytes& zip) {
+  Central c{U32At(zip, zip.size() - 22 + 16), zip.size() - 22, {}};
+  for (std::size_t at = c.start; at < c.end;) {
+    const std::size_t n = 46 + U16At(zip, at + 28) + U16At(zip, at + 30) + U16At(zip, at + 32);
+    c.records.emplace_back(zip.begin() + static_cast<std::ptrdiff_t>(at),
+                           zip.begin() + static_cast<std::ptrdiff_t>(at + n));
+    at += n;
+  }
+  return c;
+}
+
+// An end record for count records of size bytes at offset, with a comment of comment bytes.
+Bytes EndRecord(std::size_t count, std::size_t size, std::size_t offset, std::size_t comment) {
+  Bytes e(22, 0);
+  PutU32(e, 0, 0x06054b50);
+  e[8] = e[10] = static_cast<std::uint8_t>(count);
+  PutU32(e, 12, static_cast<std::uint32_t>(size));
+  PutU32(e, 16, static_cast<std::uint32_t>(offset));
+  e[20] = static_cast<std::uint8_t>(comment), e[21] = static_cast<std::uint8_t>(comment >> 8);
+  return e;
+}
+
+TEST_F(Zip, OneDirectoryGivesNamesAndBytesAndASecondIsReported) {
+  // The comment holds a second directory listing the same members in the other order.
+  Bytes zip = ZipBuilder().Stored("readme.txt", "read me").Deflated("autoexec.cfg", ToBytes("bind x")).Build();
+  const Central c = CentralOf(zip);
+  Bytes second = c.records[1];
+  second.insert(second.end(), c.records[0].begin(), c.records[0].end());
+  const Bytes end2 = EndRecord(2, second.size(), zip.size(), 0);
+  const std::size_t comment = second.size() + end2.size();
+  zip[zip.size() - 2] = static_cast<std::uint8_t>(comment),
+                   zip[zip.size() - 1] = static_cast<std::uint8_t>(comment >> 8);
+  zip.insert(zip.end(), second.begin(), second.end());
+  zip.insert(zip.end(), end2.begin(), end2.end());
+  auto path = Put("two.pk3", zip);
+
+  ASSERT_EQ(Tool({"extract", path.string(), "-C", P("out")}).rc, 0);
+  EXPECT_EQ(ReadFile(dir / "out" / "readme.txt"), ToBytes("read me"));
+  EXPECT_EQ(ReadFile(dir / "out" / "autoexec.cfg"), ToBytes("bind x"));
+  EXPECT_EQ(Tool({"list", path.string()}).out, "6\tautoexec.cfg\n7\treadme.txt\n");  // the last directory's order
+  Result check = Tool({"check", path.string()});
+  EXPECT_EQ(check.rc, 1);
+  EXPECT_NE(check.out.find("its comment holds a second end record"), std::string::npos) << check.out;
+}
+
+TEST_F(Zip, OverlappingMembersAreRefusedBeforeAnythingIsWritten) {
+  // One deflated member listed 200 times: the bomb unzip calls "overlapped components".
+  Bytes zip = ZipBuilder().Deflated("a000", Bytes(60000, 'x')).Build();
+  const Central c = CentralOf(zip);
+  Bytes records;
+  for (int i = 0; i < 200; ++i) {
+    Bytes r = c.records[0];
+    const std::string name = "a" + std::to_string(1000 + i).substr(1);
+    std::copy(name.begin(), name.end(), r.begin() + 46);
+    records.insert(records.end(), r.begin(), r.end());
+  }
+  zip.resize(c.start);
+  zip.insert(zip.end(), records.begin(), records.end());
+  const Bytes end = EndRecord(200, records.size(), c.start, 0);
+  zip.insert(zip.end(), end.begin(), end.end());
+  zip[zip.size() - 12] = zip[zip.size() - 14] = 0;  // 200 fits a byte; no high bytes
+  auto path = Put("bomb.pk3", zip);
+
+  Result check = Tool({"check", path.string()});
+  EXPECT_EQ(check.rc, 1);
+  EXPECT_NE((check.out + check.err).find("overlap in the file (possible zip bomb)"), std::string::npos) << check.err;
+  Result extract = Tool({"extract", path.string(), "-C", P("out")});
+  EXPECT_EQ(extract.rc, 1);
+  EXPECT_NE(extract.err.find("possible zip bomb"), std::string::npos) << extract.err;
+  EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+TEST_F(Zip, SavesNeverCopyAMemberCheckWouldReject) {
+  Bytes ten = ToBytes("0123456789");
+  ZipBuilder b;
+  b.Deflated("good.txt", ten);
+  b.Deflated("long.txt", ten);
+  b.Last().size = 4;  // inflates past what it declares
+  auto path = Put("lies.pk3", b.Build());
+  ASSERT_TRUE(doc.OnOpenDocument(path));
+  EXPECT_FALSE(doc.OnSaveDocument(dir / "copy.pk3"));
+  EXPECT_NE(doc.LastError().find("\"long.txt\" inflates past its declared size"), std::string::npos) << doc.LastError();
+  EXPECT_FALSE(fs::exists(dir / "copy.pk3"));
+
+  // Headers that disagree on the compressed size: read as the central directory says, as
+  // unzip and zipfile read it, and written again, not copied.
+  Bytes zip = ZipBuilder().Deflated("odd.txt", ten).Stored("plain.txt", "p").Build();
+  zip[18] ^= 1;  // the local header's compressed size
+  path = Put("odd.pk3", zip);
+  EXPECT_NE(Tool({"check", path.string()}).out.find("\"odd.txt\": its local header disagrees"), std::string::npos);
+  ASSERT_EQ(Tool({"repack", path.string(), P("fixed.pk3")}).rc, 0);
+  EXPECT_EQ(Tool({"check", P("fixed.pk3")}).rc, 0);
+  EXPECT_EQ(Tool({"cat", P("fixed.pk3"), "odd.txt"}).out, "0123456789");
+}
+
+TEST_F(Zip, BytesAroundTheZipAreReadAsUnzipReadsThem) {
+  // A self-extractor's stub in front: offsets count from where the zip starts.
+  Bytes zip = ToBytes("MZ stub of a self-extracting program");
+  const Bytes inner = ZipBuilder().Stored("maps/e1m1.bsp", "bsp").Build();
+  zip.insert(zip.end(), inner.begin(), inner.end());
+  auto path = Put("sfx.pk3", zip);
+  EXPECT_EQ(Tool({"cat", path.string(), "maps/e1m1.bsp"}).out, "bsp");
+  EXPECT_EQ(Tool({"check", path.string()}).rc, 0);
+  // Bytes after the end record's comment: read, and check says what they are.
+  zip.insert(zip.end(), {'j', 'u', 'n', 'k'});
+  path = Put("junk.pk3", zip);
+  EXPECT_EQ(Tool({"cat", path.string(), "maps/e1m1.bsp"}).out, "bsp");
+  EXPECT_NE(Tool({"check", path.string()}).out.find("4 bytes follow the end record and its comment"),
+            std::string::npos);
+}
+
+TEST_F(Zip, RepackOverAnExistingArchiveDoesNotWaitOnItsOwnLock) {
+  auto in = Put("in.pk3", ZipBuilder().Stored("a.cfg", "new").Build());
+  Put("out.pk3", ZipBuilder().Stored("a.cfg", "old").Build());
+  ::setenv("TARN_PAK_LOCK_TIMEOUT", "1", 1);
+  const Result r = Tool({"repack", in.string(), P("out.pk3")});
+  ::unsetenv("TARN_PAK_LOCK_TIMEOUT");
+  EXPECT_EQ(r.rc, 0) << r.err;
+  EXPECT_EQ(Tool({"cat", P("out.pk3"), "a.cfg"}).out, "new");
+}
+
+TEST_F(Zip, PakWriterRefusesTheNamesExtractionRefuses) {
+  auto path = Put("names.pk3", ZipBuilder()
+                                   .Stored("../escape.txt", "1")
+                                   .Stored("/abs.txt", "2")
+                                   .Stored("ctl\x01.txt", "3")
+                                   .Stored(std::string("cut\0here.txt", 12), "4")
+                                   .Stored("fine.txt", "5")
+                                   .Build());
+  const Result r = Tool({"repack", path.string(), P("out.pak")});
+  EXPECT_EQ(r.rc, 1);
+  for (const char* want :
+       {"\"../escape.txt\" cannot be stored in a PAK", "\"/abs.txt\" cannot be stored in a PAK",
+        "\"ctl\\x01.txt\" cannot be stored in a PAK", "\"cut\\x00here.txt\" cannot be stored in a PAK"})
+    EXPECT_NE(r.err.find(want), std::string::npos) << want << "\n" << r.err;
+  EXPECT_FALSE(fs::exists(dir / "out.pak"));
+}
+
 TEST_F(Zip, EmptyZipIsItsEndRecord) {
   ASSERT_TRUE(doc.OnSaveDocument(dir / "empty.zip")) << doc.LastError();
   EXPECT_EQ(ReadFile(dir / "empty.zip"), (Bytes{'P', 'K', 5, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));

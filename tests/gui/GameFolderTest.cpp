@@ -10,9 +10,9 @@
 #include <QTreeWidget>
 
 #include "GuiSupport.h"
-#include "game/GameFolder.h"
 #include "browser/GameSession.h"
 #include "browser/ProblemsPanel.h"
+#include "game/GameFolder.h"
 #include "shell/GameFolderDialog.h"
 #include "shell/Settings.h"
 

@@ -1,0 +1,500 @@
+// The engines themselves as the judges of `tarn-pak which`: game folders are built here with a
+// .cfg in every place that echoes its own word, each installed engine's dedicated server runs
+// "+exec NAME" on them, and the word it prints (or its fatal error, or nothing) must be what
+// `which` answers. An engine that is not installed is skipped. Every run has a hard timeout,
+// reads nothing, and has no network but loopback where the system lets it.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <thread>
+
+#include "TestSupport.h"
+#include "ZipBuilder.h"
+
+extern char** environ;
+
+namespace tarn::test {
+namespace {
+
+struct Ran {
+  int status = -1;  // the exit status; -1 when killed or not run
+  bool timedOut = false;
+  std::string output;  // standard output and error together
+};
+
+// Runs argv with standard input closed, HOME set to home, output to a file; killed (with
+// everything it started) after timeout.
+Ran Run(const std::vector<std::string>& argv, const fs::path& home, const fs::path& outFile,
+        std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e)
+    if (std::strncmp(*e, "HOME=", 5) != 0) env.emplace_back(*e);
+  env.push_back("HOME=" + home.string());
+  std::vector<char*> args, envp;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  Ran ran;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setpgid(0, 0);
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0) _exit(126);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(out, 2);
+    execve(args[0], args.data(), envp.data());
+    _exit(127);
+  }
+  if (pid < 0) return ran;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(-pid, SIGKILL);
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      ran.timedOut = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (!ran.timedOut && WIFEXITED(status)) ran.status = WEXITSTATUS(status);
+  const Bytes bytes = ReadFile(outFile);
+  ran.output.assign(bytes.begin(), bytes.end());
+  return ran;
+}
+
+fs::path FindProgram(std::initializer_list<const char*> candidates) {
+  for (const char* c : candidates) {
+    std::error_code ec;
+    if (c[0] == '/' && fs::is_regular_file(c, ec)) return c;
+    if (c[0] == '/') continue;
+    for (const char* dir : {"/usr/games", "/usr/bin", "/usr/local/bin", "/usr/local/games", "/usr/lib/yamagi-quake2"})
+      if (fs::is_regular_file(fs::path(dir) / c, ec)) return fs::path(dir) / c;
+  }
+  return {};
+}
+
+// "unshare -n" when it works here (as root): the engine gets a network of its own with only a
+// loopback device, which is down. Otherwise the engine binds a port of its own on the machine.
+const std::vector<std::string>& Isolation() {
+  static const std::vector<std::string> prefix = [] {
+    const fs::path unshare = FindProgram({"unshare"});
+    if (unshare.empty()) return std::vector<std::string>{};
+    TempDir dir;
+    const Ran r = Run({unshare.string(), "-n", "/bin/true"}, dir.path(), dir / "out");
+    return r.status == 0 ? std::vector<std::string>{unshare.string(), "-n"} : std::vector<std::string>{};
+  }();
+  return prefix;
+}
+
+std::string SomePort() { return std::to_string(27000 + getpid() % 20000); }
+
+// What a run said about the request: the word of the copy it read, that it stopped, or nothing.
+std::string WordIn(const std::string& output) {
+  const std::size_t at = output.find("TARNW_");
+  if (at == std::string::npos) return {};
+  std::size_t end = at + 6;
+  while (end < output.size() && std::isalnum(static_cast<unsigned char>(output[end]))) ++end;
+  return output.substr(at + 6, end - at - 6);
+}
+
+// One game folder layout: the files, and which word each copy of the requested name echoes.
+class Layout {
+ public:
+  Layout(const fs::path& root, std::string base) : root_(root), base_(std::move(base)) {}
+  const std::string& Base() const { return base_; }
+  fs::path Root() const { return root_; }
+
+  static std::string Cfg(const std::string& word) { return "echo TARNW_" + word + "\n"; }
+  void Loose(const std::string& path, const std::string& word) {
+    WriteFile(root_ / path, Cfg(word));
+    words_[path] = word;
+  }
+  // A pak with the request's copy (when word is given) and a file of padding.
+  void Pak(const std::string& path, const std::string& member, const std::string& word) {
+    PakBuilder pak;
+    pak.File("gfx/padding.lmp", "padding");
+    if (!word.empty()) pak.File(member, Cfg(word));
+    Raw(path, pak.Build(), word);
+  }
+  void Zip(const std::string& path, const std::string& member, const std::string& word) {
+    Raw(path, ZipBuilder().Deflated("gfx/padding.lmp", ToBytes("padding")).Deflated(member, ToBytes(Cfg(word))).Build(),
+        word);
+  }
+  void Raw(const std::string& path, const Bytes& bytes, const std::string& word = {}) {
+    WriteFile(root_ / path, bytes);
+    if (!word.empty()) words_[path] = word;
+  }
+  // The word of the copy `which` named, by its place relative to the root.
+  std::string WordOf(const std::string& location) const {
+    auto it = words_.find(location);
+    return it == words_.end() ? "?" + location : it->second;
+  }
+
+ private:
+  fs::path root_;
+  std::string base_;
+  std::map<std::string, std::string> words_;
+};
+
+// A pak of one record for name whose data lie at offset; the header's fields as given.
+Bytes PakAt(const std::string& name, const std::string& data, std::uint32_t offset) {
+  Bytes b(offset, 0);
+  std::memcpy(b.data(), "PACK", 4);
+  b.insert(b.end(), data.begin(), data.end());
+  const std::size_t dir = b.size();
+  b.resize(dir + 64, 0);
+  std::memcpy(&b[dir], name.data(), std::min<std::size_t>(name.size(), 56));
+  PutU32(b, dir + 56, offset);
+  PutU32(b, dir + 60, static_cast<std::uint32_t>(data.size()));
+  PutU32(b, 4, static_cast<std::uint32_t>(dir));
+  PutU32(b, 8, 64);
+  return b;
+}
+
+Bytes WithHeader(Bytes pak, std::int32_t dirofs, std::int32_t dirlen) {
+  PutU32(pak, 4, static_cast<std::uint32_t>(dirofs));
+  PutU32(pak, 8, static_cast<std::uint32_t>(dirlen));
+  return pak;
+}
+
+enum Family : unsigned { kQuake = 1, kDarkPlaces = 2, kYamagi = 4 };
+
+struct Case {
+  const char* name;
+  unsigned engines;  // the families it is run on
+  const char* request;
+  const char* mod;  // a mod folder added after the base game, or nullptr
+  std::function<void(Layout&)> build;
+};
+
+const std::string kLong56 = "maps/" + std::string(47, 'n') + ".cfg";     // 56 bytes: no room for a NUL
+const std::string kLong64 = "players/" + std::string(52, 'z') + ".cfg";  // 64 bytes
+
+std::vector<Case> Cases() {
+  const unsigned q1 = kQuake | kDarkPlaces;
+  const unsigned all = q1 | kYamagi;
+  return {
+      {"pak0 and a loose copy", all, "test.cfg", nullptr,
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0");
+         g.Loose(g.Base() + "/test.cfg", "loose");
+       }},
+      {"pak1 over pak0", all, "test.cfg", nullptr,
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0");
+         g.Pak(g.Base() + "/pak1.pak", "test.cfg", "pak1");
+       }},
+      {"a gap after pak0", all, "test.cfg", nullptr,
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0");
+         g.Pak(g.Base() + "/pak2.pak", "test.cfg", "pak2");
+       }},
+      {"pak9 and pak10", all, "test.cfg", nullptr,
+       [](Layout& g) {
+         for (int i = 0; i <= 10; ++i)
+           g.Pak(g.Base() + "/pak" + std::to_string(i) + ".pak", "test.cfg",
+                 i >= 9 ? "pak" + std::to_string(i) : std::string());
+       }},
+      {"the mod's loose copy over the base pak", all, "test.cfg", "mod",
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0");
+         g.Loose("mod/test.cfg", "mod");
+       }},
+      {"the mod's pak over the base's loose copy", all, "test.cfg", "mod",
+       [](Layout& g) {
+         g.Loose(g.Base() + "/test.cfg", "loose");
+         g.Pak("mod/pak0.pak", "test.cfg", "modpak");
+       }},
+      {"a pak member in capitals", all, "test.cfg", nullptr,
+       [](Layout& g) { g.Pak(g.Base() + "/pak0.pak", "TEST.CFG", "caps"); }},
+      // DarkPlaces' exec looks for its file with FS_Search in any case, not the way the file
+      // system finds a file (loose names exactly): it cannot tell these two.
+      {"a loose file in capitals", kQuake | kYamagi, "test.cfg", nullptr,
+       [](Layout& g) { g.Loose(g.Base() + "/TEST.CFG", "caps"); }},
+      {"asked in capitals, loose in lower case", kQuake | kYamagi, "TEST.CFG", nullptr,
+       [](Layout& g) { g.Loose(g.Base() + "/test.cfg", "lower"); }},
+      {"an empty pak1", all, "test.cfg", nullptr,
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0");
+         g.Raw(g.Base() + "/pak1.pak", PakBuilder().Build());
+         g.Pak(g.Base() + "/pak2.pak", "test.cfg", "pak2");
+       }},
+      {"pak1's directory past the end of the file", all, "test.cfg", nullptr,
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0");
+         g.Raw(g.Base() + "/pak1.pak", WithHeader(PakBuilder().File("a.cfg", "x").Build(), 4096, 64));
+         g.Pak(g.Base() + "/pak2.pak", "test.cfg", "pak2");
+       }},
+      {"pak1's directory offset -1", all, "test.cfg", nullptr,
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0");
+         // The record right after the header, where a failed seek leaves the reader.
+         const std::string data = Layout::Cfg("pak1");
+         Bytes pak(76, 0);
+         std::memcpy(pak.data(), "PACK", 4);
+         std::memcpy(&pak[12], "test.cfg", 8);
+         PutU32(pak, 68, 76);
+         PutU32(pak, 72, static_cast<std::uint32_t>(data.size()));
+         pak.insert(pak.end(), data.begin(), data.end());
+         g.Raw(g.Base() + "/pak1.pak", WithHeader(pak, -1, 64), "pak1");
+       }},
+      {"pak1's directory length -64", all, "test.cfg", nullptr,
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0");
+         g.Raw(g.Base() + "/pak1.pak", WithHeader(PakBuilder().File("a.cfg", "x").Build(), 13, -64));
+       }},
+      {"pak1 claims 2049 files in 92 bytes", all, "test.cfg", nullptr,
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0");
+         g.Raw(g.Base() + "/pak1.pak",
+               WithHeader(PakBuilder().File("a.cfg", "1234567890123456").Build(), 28, 2049 * 64));
+       }},
+      {"pak1 claims 4097 files", all, "test.cfg", nullptr,
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0");
+         g.Raw(g.Base() + "/pak1.pak", WithHeader(PakBuilder().File("a.cfg", "x").Build(), 13, 4097 * 64));
+       }},
+      {"pak1 is not a pak", all, "test.cfg", nullptr,
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0");
+         g.Raw(g.Base() + "/pak1.pak", ToBytes("this is no pack file at all"));
+         g.Pak(g.Base() + "/pak2.pak", "test.cfg", "pak2");
+       }},
+      {"pak1 is a zip", all, "test.cfg", nullptr,
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0");
+         g.Zip(g.Base() + "/pak1.pak", "test.cfg", "pak1zip");
+       }},
+      {"a directory of 65 bytes", all, "test.cfg", nullptr,
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0");
+         Bytes pak = PakBuilder().File("test.cfg", Layout::Cfg("pak1")).Build();
+         pak.push_back(0);
+         g.Raw(g.Base() + "/pak1.pak", WithHeader(pak, static_cast<std::int32_t>(pak.size() - 65), 65), "pak1");
+       }},
+      {"a 56-byte name whose offset starts with 0", all, kLong56.c_str(), nullptr,
+       [](Layout& g) { g.Raw(g.Base() + "/pak0.pak", PakAt(kLong56, Layout::Cfg("full"), 256), "full"); }},
+      {"a 56-byte name whose offset does not", all, kLong56.c_str(), nullptr,
+       [](Layout& g) {
+         g.Raw(g.Base() + "/pak0.pak", PakAt(kLong56, Layout::Cfg("runon"), 257), "runon");
+         g.Loose(g.Base() + "/" + kLong56, "loose");
+       }},
+      {"quakespasm.pak in the base folder", q1, "test.cfg", nullptr,
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0");
+         g.Pak("quakespasm.pak", "test.cfg", "qspak");
+       }},
+      {"quakespasm.pak under pak1", q1, "test.cfg", nullptr,
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0");
+         g.Pak("quakespasm.pak", "test.cfg", "qspak");
+         g.Pak(g.Base() + "/pak1.pak", "test.cfg", "pak1");
+       }},
+      {"a pak by another name", all, "test.cfg", nullptr,
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0");
+         g.Pak(g.Base() + "/zzz.pak", "test.cfg", "zzz");
+       }},
+      {"paks named like numbered ones", kYamagi, "test.cfg", nullptr,
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0");
+         g.Pak(g.Base() + "/pak01.pak", "test.cfg", "pak01");
+       }},
+      {"pak100.pak", kYamagi, "test.cfg", nullptr,
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0");
+         g.Pak(g.Base() + "/pak100.pak", "test.cfg", "pak100");
+       }},
+      {"pakfoo.pak", kYamagi, "test.cfg", nullptr,
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0");
+         g.Pak(g.Base() + "/pakfoo.pak", "test.cfg", "pakfoo");
+       }},
+      {"PAK1.pak", all, "test.cfg", nullptr,
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0");
+         g.Pak(g.Base() + "/PAK1.pak", "test.cfg", "PAK1");
+       }},
+      {"PAK0.PAK alone", all, "test.cfg", nullptr,
+       [](Layout& g) { g.Pak(g.Base() + "/PAK0.PAK", "test.cfg", "PAK0"); }},
+      {"a pk3 beside the paks", all, "test.cfg", nullptr,
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0");
+         g.Zip(g.Base() + "/extra.pk3", "test.cfg", "pk3");
+       }},
+      {"pak0.pk3 over pak0.pak", kYamagi, "test.cfg", nullptr,
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0");
+         g.Zip(g.Base() + "/pak0.pk3", "test.cfg", "pk3");
+       }},
+      {"an empty pk3", kDarkPlaces | kYamagi, "test.cfg", nullptr,
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0");
+         g.Raw(g.Base() + "/pak1.pk3", ZipBuilder().Build());
+       }},
+      {"a pk3dir", kDarkPlaces, "test.cfg", nullptr,
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0");
+         g.Loose(g.Base() + "/extra.pk3dir/test.cfg", "pk3dir");
+       }},
+      {"maps.lst only in pak0", kYamagi, "maps.lst", nullptr,
+       [](Layout& g) { g.Pak(g.Base() + "/pak0.pak", "maps.lst", "pak0"); }},
+      {"maps.lst in pak0 with a mod", kYamagi, "maps.lst", "mod",
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "maps.lst", "pak0");
+         g.Loose("mod/readme.txt", "none");
+       }},
+      {"players/ in pak0 and loose", kYamagi, "players/test.cfg", nullptr,
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", "players/test.cfg", "pak0");
+         g.Pak(g.Base() + "/pak1.pak", "players/test.cfg", "pak1");
+         g.Loose(g.Base() + "/players/test.cfg", "loose");
+       }},
+      {"a zip member of 64 bytes", kDarkPlaces | kYamagi, kLong64.c_str(), nullptr,
+       [](Layout& g) {
+         g.Pak(g.Base() + "/pak0.pak", kLong64, "");
+         g.Zip(g.Base() + "/pak0.pk3", kLong64, "long");
+       }},
+  };
+}
+
+struct Engine {
+  const char* family;
+  unsigned flag;
+  const char* profile;  // tarn-pak's --engine
+  const char* base;     // the base game's folder
+  fs::path program;
+  // The command line that runs the dedicated server on root, with the mod if any, and execs name.
+  std::function<std::vector<std::string>(const Engine&, const fs::path& root, const char* mod, const std::string&)>
+      command;
+  bool unprivileged = false;  // refuses to run as root
+};
+
+// Tarn's answer in the terms of the engine's: the word, "stops", or "" for no copy.
+std::string TarnAnswer(const Engine& e, const Layout& g, const Case& c, const fs::path& out) {
+  std::vector<std::string> args = {TARN_PAK_PATH, "-q", "which", "--engine", e.profile, (g.Root() / e.base).string()};
+  if (c.mod) args.push_back((g.Root() / c.mod).string());
+  args.push_back(c.request);
+  const Ran r = Run(args, g.Root(), out);
+  if (r.status == 0) {
+    const std::string first = r.output.substr(0, r.output.find('\t'));
+    return g.WordOf(fs::path(first).lexically_relative(g.Root()).string());
+  }
+  if (r.output.find("would stop with a fatal error") != std::string::npos ||
+      r.output.find("stop with a fatal error") != std::string::npos)
+    return "stops";
+  if (r.status == 1 && r.output.find("no copy of") != std::string::npos) return "";
+  return "tarn failed: " + r.output;
+}
+
+void RunOracle(Engine e) {
+  if (e.program.empty()) GTEST_SKIP() << e.family << " is not installed";
+  std::vector<std::string> wrap = Isolation();
+  int uid = 0;
+  if (e.unprivileged && geteuid() == 0) {
+    // A user id no account has: the engine can read the folders and write only its home.
+    const fs::path setpriv = FindProgram({"setpriv"});
+    if (setpriv.empty()) GTEST_SKIP() << e.family << " refuses root, and setpriv is not installed";
+    uid = 64999;
+    for (const char* a : {"--reuid=64999", "--regid=64999", "--clear-groups", "--"}) wrap.push_back(a);
+    wrap.insert(wrap.end() - 4, setpriv.string());
+  }
+  int agree = 0, total = 0;
+  for (const Case& c : Cases()) {
+    if (!(c.engines & e.flag)) continue;
+    TempDir dir;
+    Layout g(dir.path(), e.base);
+    fs::create_directories(dir / e.base);
+    if (c.mod) fs::create_directories(dir / c.mod);
+    c.build(g);
+    if (e.flag == kQuake) {
+      // Quakespasm's dedicated server wants a gfx.wad (an empty WAD2 will do) and, to take -game
+      // and +exec on modified paks, the registered game's gfx/pop.lmp.
+      fs::create_directories(dir / e.base / "gfx");
+      WriteFile(dir / e.base / "gfx.wad", Bytes{'W', 'A', 'D', '2', 0, 0, 0, 0, 12, 0, 0, 0});
+      fs::copy_file(SamplesDir() / "LibreQuake/lq1/gfx/pop.lmp", dir / e.base / "gfx/pop.lmp");
+    }
+    const fs::path home = dir / "home";
+    fs::create_directories(home);
+    if (uid) {
+      // Whatever the umask: the engine's user reads the layout and writes its home.
+      for (const auto& f : fs::recursive_directory_iterator(dir.path()))
+        fs::permissions(f.path(),
+                        fs::perms::others_read | (f.is_directory() ? fs::perms::others_exec : fs::perms::none),
+                        fs::perm_options::add);
+      fs::permissions(dir.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+      fs::permissions(home, fs::perms::all);
+    }
+    std::vector<std::string> argv = wrap;
+    for (std::string& a : e.command(e, dir.path(), c.mod, c.request)) argv.push_back(std::move(a));
+    const Ran engine = Run(argv, home, dir / "engine.out");
+    ASSERT_FALSE(engine.timedOut) << e.family << " did not end on " << c.name << ":\n" << engine.output;
+    std::string said = WordIn(engine.output);
+    if (said.empty() && engine.status != 0) said = "stops";
+    const std::string tarn = TarnAnswer(e, g, c, dir / "tarn.out");
+    ++total;
+    std::cout << "oracle: " << e.family << ": " << c.name << ": engine \"" << said << "\", tarn-pak \"" << tarn
+              << "\"\n";
+    if (said == tarn) ++agree;
+    else
+      ADD_FAILURE() << e.family << ", " << c.name << ": the engine gives \"" << said << "\", tarn-pak which \"" << tarn
+                    << "\"\n"
+                    << engine.output;
+  }
+  std::cout << "oracle: " << e.family << ": " << total << " layouts, " << agree << " agree\n";
+}
+
+TEST(EngineOracle, Quakespasm) {
+  TARN_REQUIRE_SAMPLES();  // for gfx/pop.lmp
+  RunOracle({"Quakespasm", kQuake, "quake", "id1", FindProgram({"quakespasm"}),
+             [](const Engine& e, const fs::path& root, const char* mod, const std::string& name) {
+               std::vector<std::string> a = {e.program.string(), "-dedicated", "-basedir",
+                                             root.string(),      "-port",      SomePort()};
+               if (mod) a.insert(a.end(), {"-game", mod});
+               a.insert(a.end(), {"+exec", name, "+quit"});
+               return a;
+             }});
+}
+
+TEST(EngineOracle, DarkPlaces) {
+  RunOracle({"DarkPlaces", kDarkPlaces, "darkplaces", "id1", FindProgram({"darkplaces-server", "darkplaces-dedicated"}),
+             [](const Engine& e, const fs::path& root, const char* mod, const std::string& name) {
+               std::vector<std::string> a = {e.program.string(), "-basedir", root.string(), "-ip",
+                                             "127.0.0.1",        "-port",    SomePort()};
+               if (mod) a.insert(a.end(), {"-game", mod});
+               a.insert(a.end(), {"+exec", name, "+quit"});
+               return a;
+             }});
+}
+
+TEST(EngineOracle, Yamagi) {
+  // TARN_Q2DED names a q2ded built or installed elsewhere (Debian 12 has it in contrib).
+  const char* own = std::getenv("TARN_Q2DED");
+  Engine e{"Yamagi Quake II",
+           kYamagi,
+           "yamagi",
+           "baseq2",
+           own && *own ? fs::path(own) : FindProgram({"q2ded"}),
+           [](const Engine& e, const fs::path& root, const char* mod, const std::string& name) {
+             std::vector<std::string> a = {e.program.string(), "-datadir", root.string(), "+set", "port", SomePort()};
+             if (mod) a.insert(a.end(), {"+set", "game", mod});
+             a.insert(a.end(), {"+exec", name, "+quit"});
+             return a;
+           }};
+  e.unprivileged = true;
+  RunOracle(e);
+}
+
+}  // namespace
+}  // namespace tarn::test
