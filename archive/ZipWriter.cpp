@@ -414,6 +414,20 @@ std::uint32_t ToDosTime(std::int64_t unixSeconds) {
          static_cast<std::uint32_t>(tm.tm_min) << 5 | static_cast<std::uint32_t>(tm.tm_sec / 2);
 }
 
+std::int64_t FromDosTime(std::uint32_t dos) {
+  std::tm tm{};
+  const std::uint32_t date = dos >> 16, time = dos & 0xFFFF;
+  tm.tm_year = static_cast<int>(((date >> 9) & 0x7F) + 80);
+  tm.tm_mon = static_cast<int>((date >> 5) & 0x0F) - 1;
+  tm.tm_mday = static_cast<int>(date & 0x1F);
+  tm.tm_hour = static_cast<int>(time >> 11);
+  tm.tm_min = static_cast<int>((time >> 5) & 0x3F);
+  tm.tm_sec = static_cast<int>((time & 0x1F) * 2);
+  tm.tm_isdst = -1;
+  const std::time_t t = std::mktime(&tm);
+  return t == static_cast<std::time_t>(-1) ? 0 : static_cast<std::int64_t>(t);
+}
+
 std::int64_t ReproducibleTime(std::int64_t unixSeconds) {
   const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
   if (!epoch || !*epoch) return unixSeconds;

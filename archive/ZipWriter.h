@@ -46,8 +46,9 @@ struct ZipWriteOptions {
 bool WriteZip(const std::vector<ZipMember>& members, CSafeSave& out, const ZipWriteOptions& options,
               std::string* error);
 
-// A time as the zip format stores it (local time, two-second steps, 1980 to 2107).
+// A time as the zip format stores it (local time, two-second steps, 1980 to 2107), and back.
 std::uint32_t ToDosTime(std::int64_t unixSeconds);
+std::int64_t FromDosTime(std::uint32_t dos);
 // The time for a member whose file changed at unixSeconds: that time, but no later than
 // SOURCE_DATE_EPOCH when it is set, so that a reproducible build gives the same archive.
 std::int64_t ReproducibleTime(std::int64_t unixSeconds);

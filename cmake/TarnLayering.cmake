@@ -7,9 +7,9 @@ set_property(GLOBAL PROPERTY TARN_STD_ONLY_TARGETS "")
 # The libraries outside the project that the standard-only libraries may link: codecs and
 # compression, never a toolkit. A new one is added here, on purpose, or the configure fails.
 set(TARN_ALLOWED_EXTERNAL_LIBRARIES
-  ZLIB::ZLIB PkgConfig::LIBZIP PkgConfig::LIBDEFLATE Threads::Threads PNG::PNG PkgConfig::TURBOJPEG PkgConfig::STB PkgConfig::IMAGEQUANT)
+  ZLIB::ZLIB PkgConfig::LIBDEFLATE Threads::Threads PNG::PNG PkgConfig::TURBOJPEG PkgConfig::STB PkgConfig::IMAGEQUANT)
 # The archive library reads and writes containers: compression only, no picture codec either.
-set(TARN_ARCHIVE_EXTERNAL_LIBRARIES ZLIB::ZLIB PkgConfig::LIBZIP PkgConfig::LIBDEFLATE Threads::Threads)
+set(TARN_ARCHIVE_EXTERNAL_LIBRARIES ZLIB::ZLIB PkgConfig::LIBDEFLATE Threads::Threads)
 
 # Declares a static library that may use the C++ standard library, the listed standard-only
 # siblings (DEPENDS) and the listed codec libraries (EXTERNAL, each one of the allowed ones, or

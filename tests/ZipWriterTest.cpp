@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <random>
+#include <thread>
 
 #include "CliSupport.h"
 #include "TestSupport.h"
@@ -138,6 +139,35 @@ TEST(ZipTimes, DosTimesAndTheReproducibleBound) {
   ::unsetenv("SOURCE_DATE_EPOCH");
   ::unsetenv("TZ");
   ::tzset();
+}
+
+}  // namespace
+}  // namespace tarn::test
+
+namespace tarn::test {
+namespace {
+
+// tarn-pak create twice, some seconds apart, gives the same archive, whose members carry their
+// files' own times.
+TEST(ZipDates, MembersKeepTheirFilesTimesAndTheSameInputGivesTheSameArchive) {
+  TempDir dir;
+  WriteFile(dir / "src/progs.dat", std::string(5000, 'p'));
+  WriteFile(dir / "src/maps/e1m1.bsp", std::string(3000, 'm'));
+  const auto then = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+  fs::last_write_time(dir / "src/progs.dat", then);
+  fs::last_write_time(dir / "src/maps/e1m1.bsp", then - std::chrono::hours(1));
+  ASSERT_EQ(Tool({"create", (dir / "a.pk3").string(), (dir / "src").string()}).rc, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  ASSERT_EQ(Tool({"create", (dir / "b.pk3").string(), (dir / "src").string()}).rc, 0);
+  EXPECT_EQ(ReadFile(dir / "a.pk3"), ReadFile(dir / "b.pk3"));
+  ASSERT_EQ(Shell(dir.path(), "mkdir x && cd x && unzip -qq ../a.pk3"), 0);
+  for (const char* name : {"progs.dat", "maps/e1m1.bsp"}) {
+    struct stat in {
+    }, out{};
+    ASSERT_EQ(::stat((dir / "src" / name).c_str(), &in), 0);
+    ASSERT_EQ(::stat((dir / "x" / name).c_str(), &out), 0);
+    EXPECT_LE(std::llabs(static_cast<long long>(in.st_mtime - out.st_mtime)), 2) << name;
+  }
 }
 
 }  // namespace
