@@ -7,6 +7,7 @@
 
 #include "archive/ByteIO.h"
 #include "archive/EntryNames.h"
+#include "archive/ReadSource.h"
 #include "archive/SafeSave.h"
 #include "archive/Strings.h"
 #include "archive/Words.h"
@@ -26,6 +27,11 @@ const CContainerCodec& CodecFor(ContainerFormat format) {
     case ContainerFormat::Pak: break;
   }
   return PakCodec();
+}
+
+std::int64_t CArchiveReader::MemberTime(const CPackObject&) const {
+  const auto* file = dynamic_cast<const CFileSource*>(m_source.get());
+  return file && file->Stamp().exists ? file->Stamp().modifiedNs / 1000000000 : 0;
 }
 
 std::string CArchiveReader::Unreadable(const CPackObject& entry) const {

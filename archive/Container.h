@@ -74,6 +74,9 @@ class CArchiveReader {
   virtual std::string Unreadable(const CPackObject& entry) const;
   // The source bytes of entry (a zip's inflated and checked against its size and CRC).
   virtual std::unique_ptr<CEntryStream> Open(const CPackObject& entry) = 0;
+  // When entry last changed as the archive tells: its own time in a zip; a PAK or a WAD keeps
+  // none, so the archive file's.
+  virtual std::int64_t MemberTime(const CPackObject& entry) const;
 
  private:
   std::shared_ptr<CReadSource> m_source;
@@ -151,6 +154,8 @@ struct WriteOptions {
   int deflateLevel = 6;
   // Told the bytes written; when it says stop, the write ends and fails.
   CProgress* progress = nullptr;
+  // ZIP: the threads that deflate; 0 for one per core. The archive is the same whatever it is.
+  unsigned workers = 0;
 };
 
 class CContainerCodec {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "archive/ByteIO.h"
 #include "archive/Container.h"
@@ -58,6 +59,7 @@ void CPackObject::SetTempFile(const std::string& path, bool owned) {
   MakeExtra().tempPath = path;
   m_extra->ownsTempFile = owned && !path.empty();
   m_extra->replaced = true;
+  m_extra->time = std::time(nullptr);
 }
 
 void CPackObject::SetDirectory(bool isDirectory) { m_isDirectory = isDirectory; }
@@ -85,6 +87,14 @@ void CPackObject::SetData(std::vector<std::uint8_t> bytes) {
   Extra& extra = MakeExtra();
   extra.data = std::move(bytes);
   extra.replaced = true;
+  extra.time = std::time(nullptr);
+}
+
+std::int64_t CPackObject::Time() const {
+  if (m_extra && m_extra->time) return m_extra->time;
+  if (!BytesInSource()) return 0;
+  const CArchiveReader* archive = Archive();
+  return archive ? archive->MemberTime(*this) : 0;
 }
 
 bool CPackObject::BytesInSource() const { return !m_isDirectory && m_located && (!m_extra || !m_extra->replaced); }

@@ -172,6 +172,11 @@ class CPackObject {
   }
   // True when the bytes are those of the source archive, unchanged: neither given in memory
   // nor taken from a file since it was read.
+  // When the file last changed, in seconds since 1970: the time it was given (an import takes
+  // its disk file's, an edit the moment of the edit), else the archive's (a zip member's own, a
+  // PAK's or WAD's file); 0 when nothing tells.
+  std::int64_t Time() const;
+  void SetTime(std::int64_t unixSeconds) { MakeExtra().time = unixSeconds; }
   bool BytesInSource() const;
 
   // --- tree ---
@@ -366,6 +371,7 @@ class CPackObject {
     bool replaced = false;                    // bytes given since the entry was read: the source no longer holds them
     std::shared_ptr<CArchiveReader> archive;  // the root's, or a detached subtree's
     ContainerFormat format = ContainerFormat::Pak;  // the root's only
+    std::int64_t time = 0;                          // seconds since 1970; 0: as the archive says
   };
   Extra& MakeExtra();
   std::unique_ptr<Extra> m_extra;

@@ -10,6 +10,7 @@
 #include "archive/EntryTypes.h"
 #include "archive/PackObject.h"
 #include "archive/SafeExtract.h"
+#include "archive/SafeSave.h"
 #include "archive/TempFile.h"
 
 namespace tarn {
@@ -173,10 +174,13 @@ CPackObject* CPackObject::ImportFile(const fs::path& diskPath, const ImportOptio
   if (!probe) return fail("cannot be opened for reading: " + SystemReason(errno));
   std::fclose(probe);
 
+  // The file keeps the time it last changed on disk, as zip tools keep it.
+  const FileStamp stamp = FileStamp::OfPath(diskPath);
   CPackObject* child = AddChild(diskPath.filename().string(), false);
   child->m_size = static_cast<std::int64_t>(size);
   if (!options.snapshot) {
     child->SetTempFile(fs::absolute(diskPath, ec).string(), false);
+    if (stamp.exists) child->SetTime(stamp.modifiedNs / 1000000000);
     Advance(options.progress, size, diskPath.filename().string());
     return child;
   }
@@ -188,6 +192,7 @@ CPackObject* CPackObject::ImportFile(const fs::path& diskPath, const ImportOptio
     return fail(why);
   }
   child->SetTempFile(temp->string(), true);
+  if (stamp.exists) child->SetTime(stamp.modifiedNs / 1000000000);
   return child;
 }
 

@@ -1,19 +1,14 @@
-// The zip family (.pk3, .pk2, .zip, .pkz, .kpf), read by Tarn and written through libzip: a
-// zip is read through the open source file, and written into the new file of a CSafeSave,
-// which then replaces the target as every save does. The list of entries and where each
-// member's bytes lie come from the one central directory ZipFormat.h reads; a member's bytes
-// are inflated from there (Deflate.h) and checked against its size and CRC.
+// The zip family (.pk3, .pk2, .zip, .pkz, .kpf), read and written by Tarn: a zip is read
+// through the open source file, and written into the new file of a CSafeSave, which then
+// replaces the target as every save does. The list of entries and where each member's bytes
+// lie come from the one central directory ZipFormat.h reads; a member's bytes are inflated from
+// there (Deflate.h) and checked against its size and CRC.
 //
-// What is written is what every engine's zip reader (minizip, miniz, PhysicsFS) accepts: only
-// "stored" and "deflate", no encryption, "/" between names and none in front, and never zip64.
-// libzip writes zip64 records only for what needs them (an entry of 4 GiB or more, offsets past
-// 4 GiB, more than 65,535 entries, or a size it is not told in advance), so those are refused
-// before anything is written and every entry's size is given; it seeks back to fill in a local
-// header instead of writing a data descriptor. An unchanged entry whose headers agree is
-// copied as its compressed bytes, inflated on the way only to check them; any other is read and
-// compressed again.
-#include <zip.h>
-
+// What is written (ZipWriter.h) is what every engine's zip reader (minizip, miniz, PhysicsFS)
+// accepts: only "stored" and "deflate", no encryption, "/" between names and none in front, and
+// never zip64, whose cases are refused before anything is written. An unchanged entry whose
+// headers agree is copied as its compressed bytes, inflated on the way only to check them; any
+// other is read and compressed again.
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -26,20 +21,11 @@
 #include "archive/SafeSave.h"
 #include "archive/Strings.h"
 #include "archive/ZipFormat.h"
+#include "archive/ZipWriter.h"
 
 namespace tarn {
 
 namespace {
-
-// A source command's argument block (libzip's ZIP_SOURCE_GET_ARGS, with its error set).
-template <typename T>
-T* Args(void* data, zip_uint64_t len, zip_error_t* error) {
-  if (len < sizeof(T)) {
-    ::zip_error_set(error, ZIP_ER_INVAL, 0);
-    return nullptr;
-  }
-  return static_cast<T*>(data);
-}
 
 constexpr std::uint64_t kZipLimit = 0xFFFFFFFFull;  // sizes and offsets without zip64
 constexpr std::uint64_t kMaxEntries = 0xFFFF;
@@ -47,21 +33,6 @@ constexpr std::uint64_t kLocalHeader = 30, kCentralHeader = 46, kEnd = 22;
 // The most a deflate stream can hold per compressed byte (258 bytes for 2 bits, with margin):
 // an entry that says it inflates to more is lying, and nothing is allocated for it.
 constexpr std::uint64_t kMaxDeflateRatio = 1032;
-
-// The commands every source of Tarn's answers alike: its error, its end (the context goes with
-// it), what it supports, and no to anything else.
-template <typename Context>
-zip_int64_t CommonCommand(Context* ctx, void* data, zip_uint64_t len, zip_source_cmd_t cmd, zip_int64_t supports) {
-  switch (cmd) {
-    case ZIP_SOURCE_ERROR: return ::zip_error_to_data(&ctx->error, data, len);
-    case ZIP_SOURCE_FREE:
-      ::zip_error_fini(&ctx->error);
-      delete ctx;
-      return 0;
-    case ZIP_SOURCE_SUPPORTS: return supports;
-    default: ::zip_error_set(&ctx->error, ZIP_ER_OPNOTSUPP, 0); return -1;
-  }
-}
 
 // Why an entry name is unsafe to follow on export, in the words a modder knows from zips.
 std::string ZipNameProblem(std::string_view name) {
@@ -195,6 +166,11 @@ class CZipReader final : public CArchiveReader {
     return Open(entry.Location(), entry.PathInArchive());
   }
 
+  std::int64_t MemberTime(const CPackObject& entry) const override {
+    const ZipRecord* rec = Record(entry.Location());
+    return rec ? FromDosTime(rec->dosTime) : CArchiveReader::MemberTime(entry);
+  }
+
   // The member at location as the directory lists it, whatever tree it is in. A stream that
   // cannot start says why at its first read.
   std::unique_ptr<CEntryStream> Open(const EntryLocation& at, const std::string& label) const {
@@ -254,192 +230,14 @@ void ListEntries(const ZipIndex& index, DirectoryListing& listing) {
   }
 }
 
-// --- writing into a CSafeSave ---
-
-struct WriteContext {
-  CSafeSave* out;
-  zip_error_t error;
-  bool diskFailed = false;        // the save knows the system's reason
-  CProgress* progress = nullptr;  // told the bytes of the archive as they are written
-};
-
-zip_int64_t WriteCallback(void* user, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
-  auto* ctx = static_cast<WriteContext*>(user);
-  std::FILE* f = ctx->out->File();
-  switch (cmd) {
-    case ZIP_SOURCE_STAT:
-      // A new file: nothing to read, nothing to keep.
-      ::zip_error_set(&ctx->error, ZIP_ER_READ, ENOENT);
-      return -1;
-    case ZIP_SOURCE_BEGIN_WRITE:
-    case ZIP_SOURCE_ROLLBACK_WRITE:
-    case ZIP_SOURCE_REMOVE:
-    case ZIP_SOURCE_OPEN:
-    case ZIP_SOURCE_CLOSE:
-    case ZIP_SOURCE_FREE:  // the context is the writer's, freed when the zip is written
-      return 0;
-    case ZIP_SOURCE_COMMIT_WRITE:
-      // Flushed here; the save itself puts the file in place afterwards.
-      if (std::fflush(f) != 0) {
-        ctx->diskFailed = true;
-        ctx->out->WriteFailed(errno);
-        ::zip_error_set(&ctx->error, ZIP_ER_WRITE, errno);
-        return -1;
-      }
-      return 0;
-    case ZIP_SOURCE_WRITE:
-      if (!ctx->out->Write(data, static_cast<std::size_t>(len))) {
-        ctx->diskFailed = true;
-        ::zip_error_set(&ctx->error, ZIP_ER_WRITE, errno ? errno : EIO);
-        return -1;
-      }
-      // Stopped: the write fails, and libzip gives up the archive.
-      if (!Advance(ctx->progress, len)) {
-        ::zip_error_set(&ctx->error, ZIP_ER_WRITE, ECANCELED);
-        return -1;
-      }
-      return static_cast<zip_int64_t>(len);
-    case ZIP_SOURCE_SEEK_WRITE: {
-      auto* args = Args<zip_source_args_seek_t>(data, len, &ctx->error);
-      if (!args) return -1;
-      if (::fseeko(f, static_cast<off_t>(args->offset), args->whence) != 0) {
-        ::zip_error_set(&ctx->error, ZIP_ER_SEEK, errno);
-        return -1;
-      }
-      return 0;
-    }
-    case ZIP_SOURCE_TELL_WRITE: {
-      const off_t at = ::ftello(f);
-      if (at < 0) ::zip_error_set(&ctx->error, ZIP_ER_TELL, errno);
-      return at;
-    }
-    case ZIP_SOURCE_READ:
-    case ZIP_SOURCE_SEEK:
-    case ZIP_SOURCE_TELL: return 0;
-    default: return CommonCommand(ctx, data, len, cmd, ZIP_SOURCE_SUPPORTS_WRITABLE);
-  }
-}
-
-// An entry's bytes handed to libzip as they are pulled; the first failure's sentence is kept
-// for the user, as libzip only knows that a read failed.
-struct EntrySourceContext {
-  const CPackObject* file;
-  std::string* firstError;
-  std::unique_ptr<CEntryStream> stream;
-  zip_error_t error;
-};
-
-zip_int64_t EntryCallback(void* user, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
-  auto* ctx = static_cast<EntrySourceContext*>(user);
-  auto fail = [&](const std::string& why) -> zip_int64_t {
-    if (ctx->firstError->empty()) *ctx->firstError = why;
-    ::zip_error_set(&ctx->error, ZIP_ER_READ, EIO);
-    return -1;
-  };
-  switch (cmd) {
-    case ZIP_SOURCE_OPEN: {
-      std::string why;
-      ctx->stream = ctx->file->OpenStream(&why);
-      return ctx->stream ? 0 : fail(why.empty() ? "cannot read " + Quoted(ctx->file->PathInArchive()) : why);
-    }
-    case ZIP_SOURCE_READ: {
-      const std::int64_t n = ctx->stream->Read(static_cast<std::uint8_t*>(data), static_cast<std::size_t>(len));
-      return n < 0 ? fail(ctx->stream->Error()) : n;
-    }
-    case ZIP_SOURCE_CLOSE: ctx->stream.reset(); return 0;
-    case ZIP_SOURCE_STAT: {
-      auto* st = Args<zip_stat_t>(data, len, &ctx->error);
-      if (!st) return -1;
-      ::zip_stat_init(st);
-      // Told in advance, so that libzip never needs zip64 for an entry of unknown size.
-      st->size = static_cast<zip_uint64_t>(ctx->file->Size());
-      st->valid |= ZIP_STAT_SIZE;
-      return sizeof(zip_stat_t);
-    }
-    default: return CommonCommand(ctx, data, len, cmd, ZIP_SOURCE_SUPPORTS_READABLE);
-  }
-}
-
-// A member's compressed bytes handed to libzip as they are, with the sizes, method and CRC the
-// central directory gives, so that libzip writes them without compressing again. They are
-// inflated on the way and compared with that size and CRC: what is copied unchecked could be
-// a member that no reader (nor Tarn's check) takes.
-struct RawSourceContext {
-  RawSourceContext(std::shared_ptr<CReadSource> source, std::uint64_t at, const ZipRecord& rec, std::string label,
-                   std::string* firstError)
-      : source(std::move(source)), at(at), rec(rec), label(std::move(label)), firstError(firstError) {}
-  std::shared_ptr<CReadSource> source;
-  std::uint64_t at;
-  ZipRecord rec;
-  std::string label;
-  std::string* firstError;
-  std::uint64_t position = 0;
-  std::unique_ptr<CEntryStream> check;  // the same bytes, inflated and checked
-  ReadBuffer scratch;
-  zip_error_t error;
-};
+// --- writing ---
 
 // What a stream holds no more of: read to its end, so that it checks its size and CRC.
-bool DrainChecked(CEntryStream& stream, ReadBuffer& scratch) {
-  scratch.resize(1 << 16);
+bool DrainChecked(CEntryStream& stream) {
+  std::vector<std::uint8_t> scratch(1 << 16);
   std::int64_t n = 1;
   while (n > 0) n = stream.Read(scratch.data(), scratch.size());
   return n == 0;
-}
-
-// The DOS date and time of a zip record as the time libzip writes back the same way.
-std::time_t DosTime(std::uint32_t dos) {
-  std::tm tm{};
-  const std::uint32_t date = dos >> 16, time = dos & 0xFFFF;
-  tm.tm_year = static_cast<int>(((date >> 9) & 0x7F) + 80);
-  tm.tm_mon = static_cast<int>(((date >> 5) & 0x0F)) - 1;
-  tm.tm_mday = static_cast<int>(date & 0x1F);
-  tm.tm_hour = static_cast<int>(time >> 11);
-  tm.tm_min = static_cast<int>((time >> 5) & 0x3F);
-  tm.tm_sec = static_cast<int>((time & 0x1F) * 2);
-  tm.tm_isdst = -1;
-  return std::mktime(&tm);
-}
-
-zip_int64_t RawCallback(void* user, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
-  auto* ctx = static_cast<RawSourceContext*>(user);
-  auto fail = [&](const std::string& why) -> zip_int64_t {
-    if (ctx->firstError->empty()) *ctx->firstError = why;
-    ::zip_error_set(&ctx->error, ZIP_ER_READ, EIO);
-    return -1;
-  };
-  switch (cmd) {
-    case ZIP_SOURCE_OPEN:
-      ctx->position = 0;
-      ctx->check = std::make_unique<CMemberStream>(ctx->source, ctx->at, ctx->rec, ctx->label);
-      return 0;
-    case ZIP_SOURCE_READ: {
-      const std::uint64_t n = std::min<std::uint64_t>(len, ctx->rec.storedSize - ctx->position);
-      if (n && !ctx->source->ReadAt(ctx->at + ctx->position, data, static_cast<std::size_t>(n)))
-        return fail("cannot read the bytes of " + Quoted(ctx->label));
-      ctx->position += n;
-      // The copy is only good when the member inflates to what it declares.
-      if (ctx->position == ctx->rec.storedSize && ctx->check) {
-        if (!DrainChecked(*ctx->check, ctx->scratch)) return fail(ctx->check->Error());
-        ctx->check.reset();
-      }
-      return static_cast<zip_int64_t>(n);
-    }
-    case ZIP_SOURCE_CLOSE: ctx->check.reset(); return 0;
-    case ZIP_SOURCE_STAT: {
-      auto* st = Args<zip_stat_t>(data, len, &ctx->error);
-      if (!st) return -1;
-      ::zip_stat_init(st);
-      st->size = ctx->rec.size;
-      st->comp_size = ctx->rec.storedSize;
-      st->comp_method = ctx->rec.method;
-      st->crc = ctx->rec.crc;
-      st->mtime = DosTime(ctx->rec.dosTime);
-      st->valid |= ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_CRC | ZIP_STAT_MTIME;
-      return sizeof(zip_stat_t);
-    }
-    default: return CommonCommand(ctx, data, len, cmd, ZIP_SOURCE_SUPPORTS_READABLE);
-  }
 }
 
 // Data already compressed gain nothing from deflate, which would only cost time to make and
@@ -546,31 +344,15 @@ class CZipCodec final : public CContainerCodec {
   }
 
   bool Write(const CPackObject& root, CSafeSave& out, const WriteOptions& options, std::string* error) const override {
-    if (root.CountFiles() == 0) {
-      // libzip makes no file for an archive without entries; an empty zip is its end record.
-      const std::uint8_t empty[kEnd] = {'P', 'K', 5, 6};
-      return out.Write(empty, sizeof empty);
-    }
-    auto* wctx = new WriteContext{&out, {}, false, options.progress};
-    ::zip_error_init(&wctx->error);
-    zip_error_t zerr;
-    ::zip_error_init(&zerr);
-    zip_source_t* target = ::zip_source_function_create(WriteCallback, wctx, &zerr);
-    zip_t* za = target ? ::zip_open_from_source(target, ZIP_CREATE | ZIP_TRUNCATE, &zerr) : nullptr;
-    if (!za) {
-      if (target) ::zip_source_free(target);
-      if (error) *error = std::string("cannot start the zip archive: ") + ::zip_error_strerror(&zerr);
-      ::zip_error_fini(&zerr);
-      ::zip_error_fini(&wctx->error);
-      delete wctx;
-      return false;
-    }
-    ::zip_error_fini(&zerr);
-    std::string firstError;
-    bool ok = true;
+    std::vector<ZipMember> members;
     std::string path;
+    const std::int64_t now = std::time(nullptr);
     VisitFilesInSaveOrder(root, path, [&](const std::string& p, const CPackObject& file) {
-      if (!ok) return;
+      ZipMember m;
+      m.path = p;
+      m.size = file.Size();
+      const std::int64_t changed = file.Time();
+      m.dosTime = ToDosTime(ReproducibleTime(changed ? changed : now));
       // The archive the entry's location describes: the root's, or for an entry back from an
       // undone delete, the one it was deleted from.
       const auto* reader = dynamic_cast<const CZipReader*>(file.Archive());
@@ -583,50 +365,40 @@ class CZipCodec final : public CContainerCodec {
       const bool raw = rec && file.BytesInSource() && file.Problem() == EntryProblem::None &&
                        reader->Unreadable(file).empty() && reader->Local(*rec, p, local, nullptr) &&
                        local.disagreement.empty();
-      zip_source_t* src = nullptr;
       if (raw) {
-        auto* rctx = new RawSourceContext{reader->SharedSource(), local.dataOffset, *rec, p, &firstError};
-        ::zip_error_init(&rctx->error);
-        src = ::zip_source_function(za, RawCallback, rctx);
-        if (!src) {
-          ::zip_error_fini(&rctx->error);
-          delete rctx;
-        }
+        m.kind = ZipMember::Kind::Raw;
+        m.method = rec->method;
+        m.crc = rec->crc;
+        m.storedSize = rec->storedSize;
+        m.rawBytes = [source = reader->SharedSource(), at = local.dataOffset, rec = *rec, p](
+                         std::vector<std::uint8_t>& bytes, std::string* why) {
+          bytes.resize(static_cast<std::size_t>(rec.storedSize));
+          if (!source->ReadAt(at, bytes.data(), bytes.size())) {
+            *why = "cannot read the bytes of " + Quoted(p);
+            return false;
+          }
+          CMemberStream check(source, at, rec, p);
+          if (!DrainChecked(check)) {
+            *why = check.Error();
+            return false;
+          }
+          return true;
+        };
       } else {
-        auto* ectx = new EntrySourceContext{&file, &firstError, nullptr, {}};
-        ::zip_error_init(&ectx->error);
-        src = ::zip_source_function(za, EntryCallback, ectx);
-        if (!src) {
-          ::zip_error_fini(&ectx->error);
-          delete ectx;
-        }
+        m.kind = options.deflateLevel <= 0 || KeepStored(p) ? ZipMember::Kind::Store : ZipMember::Kind::Deflate;
+        m.open = [&file](std::string* why) { return file.OpenStream(why); };
       }
-      const zip_int64_t index = src ? ::zip_file_add(za, p.c_str(), src, ZIP_FL_ENC_GUESS) : -1;
-      if (index < 0) {
-        if (src) ::zip_source_free(src);
-        firstError = "cannot add " + Quoted(p) + " to the zip archive: " + ::zip_strerror(za);
-        ok = false;
-        return;
-      }
-      // A stored entry copied as it is stays stored (libzip would deflate it); a deflated one
-      // keeps its compressed bytes; the others are stored or deflated as their kind asks.
-      const bool store = raw ? at.method == zipfmt::kStored : options.deflateLevel <= 0 || KeepStored(p);
-      if (!raw || store)
-        ::zip_set_file_compression(za, static_cast<zip_uint64_t>(index), store ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
-                                   store ? 0 : static_cast<zip_uint32_t>(std::clamp(options.deflateLevel, 1, 9)));
+      members.push_back(std::move(m));
     });
-    const bool closed = ok && ::zip_close(za) == 0;
-    if (!closed) {
-      if (firstError.empty()) firstError = std::string("cannot write the zip archive: ") + ::zip_strerror(za);
-      ::zip_discard(za);
-    }
-    // libzip has let go of the target source; its context is ours.
-    const bool diskFailed = wctx->diskFailed;
-    ::zip_error_fini(&wctx->error);
-    delete wctx;
+    ZipWriteOptions zipOptions;
+    zipOptions.level = std::clamp(options.deflateLevel, 1, 9);
+    zipOptions.progress = options.progress;
+    zipOptions.workers = options.workers;
+    std::string why;
+    if (WriteZip(members, out, zipOptions, &why)) return true;
     // A disk failure is told by the save, which kept the system's reason.
-    if (!closed && error && !diskFailed) *error = firstError;
-    return closed;
+    if (error && out.Failure().reason.empty()) *error = why;
+    return false;
   }
 };
 

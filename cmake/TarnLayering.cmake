@@ -8,10 +8,10 @@ set_property(GLOBAL PROPERTY TARN_STD_ONLY_TARGETS "")
 # compression and a model reader, never a toolkit. A new one is added here, on purpose, or the
 # configure fails.
 set(TARN_ALLOWED_EXTERNAL_LIBRARIES
-  ZLIB::ZLIB PkgConfig::LIBZIP PNG::PNG PkgConfig::TURBOJPEG PkgConfig::STB PkgConfig::IMAGEQUANT
-  PkgConfig::ASSIMP)
+  ZLIB::ZLIB PkgConfig::LIBDEFLATE Threads::Threads PNG::PNG PkgConfig::TURBOJPEG PkgConfig::STB
+  PkgConfig::IMAGEQUANT PkgConfig::ASSIMP)
 # The archive library reads and writes containers: compression only, no picture codec either.
-set(TARN_ARCHIVE_EXTERNAL_LIBRARIES ZLIB::ZLIB PkgConfig::LIBZIP)
+set(TARN_ARCHIVE_EXTERNAL_LIBRARIES ZLIB::ZLIB PkgConfig::LIBDEFLATE Threads::Threads)
 
 # Declares a static library that may use the C++ standard library, the listed standard-only
 # siblings (DEPENDS) and the listed codec libraries (EXTERNAL, each one of the allowed ones, or

@@ -21,8 +21,9 @@ PACKAGES=(
   libturbojpeg0-dev libstb-dev libimagequant-dev
   # models of modelling programs (glTF, OBJ, IQM, MD3, ...) read for import
   libassimp-dev
-  # zips (.pk3 and the like) written (zlib inflates what Tarn reads); Info-ZIP's zip and unzip check and measure them
-  libzip-dev zlib1g-dev zip unzip
+  # zips (.pk3 and the like): libdeflate deflates members on every core, zlib inflates what
+  # Tarn reads and streams what is too large to hold; Info-ZIP's zip and unzip check and measure them
+  libdeflate-dev zlib1g-dev zip unzip
   # icons rendered from their drawings, manual pages from --help, the .deb's dependencies
   librsvg2-bin help2man dpkg-dev
   # tests and benchmarks; the encoder's benchmark and the screenshot script use ImageMagick

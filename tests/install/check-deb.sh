@@ -17,7 +17,7 @@ case $(dpkg-deb -f "$deb" Section) in games | graphics) ;; *) fail "section $(dp
 [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no maintainer"
 [ "$(dpkg-deb -f "$deb" Description | wc -l)" -gt 3 ] || fail "no long description"
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libc6 libqt6widgets6 libsdl2 qt6-qpa-plugins libzip4 libpng16-16 libturbojpeg0 libstb0 libimagequant0; do
+for lib in libc6 libqt6widgets6 libsdl2 qt6-qpa-plugins libdeflate0 libpng16-16 libturbojpeg0 libstb0 libimagequant0; do
   grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
 ! grep -qE 'libasan|libubsan' <<<"$depends" || fail "the package was built from a sanitizer build"
