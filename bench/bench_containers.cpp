@@ -2,6 +2,8 @@
 // - `tarn-pak list` of a 10,000-entry PAK against a minimal C lister (the floor: one read of
 //   the directory, one line per record), and of a 10,000-entry pk3 against `unzip -l`;
 // - deflating 64 MiB of text into a pk3 against Info-ZIP's `zip -r -6`;
+// - repacking a 1 GiB PAK of mixed files into a pk3 against `zip -r -6` on the same tree;
+// - extracting a 256 MiB deflated pk3 against `unzip`;
 // - the peak memory of `tarn-pak list` of a 1 GiB pk3.
 // The outside programs are skipped when they are not installed.
 #include <benchmark/benchmark.h>
@@ -11,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -212,6 +215,111 @@ void BM_Deflate64MiBText_InfoZip(benchmark::State& state) {
 }
 BENCHMARK(BM_Deflate64MiBText_TarnPak)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_Deflate64MiBText_InfoZip)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// A mod's worth of mixed files, as a folder: text, sounds (noisy 8-bit PCM), maps (half
+// structure, half noise) and pictures (runs of palette indices), in the proportions a game's
+// pak has them, to mb MiB in all.
+fs::path MixedTree(const std::string& name, int mb) {
+  const fs::path d = BenchFolder() / name;
+  if (fs::exists(d)) return d;
+  std::mt19937 rng(3);
+  std::uint64_t total = 0;
+  for (int i = 0; total < (std::uint64_t{static_cast<unsigned>(mb)} << 20); ++i) {
+    std::string bytes;
+    std::string path;
+    switch (i % 4) {
+      case 0:
+        path = "progs/f" + std::to_string(i) + ".qc";
+        while (bytes.size() < 256u << 10) bytes += "self.origin = '0 0 " + std::to_string(rng() % 999) + "';\n";
+        break;
+      case 1:
+        path = "sound/s" + std::to_string(i) + ".wav";
+        bytes.resize(1u << 20);
+        for (std::size_t k = 0; k < bytes.size(); ++k)
+          bytes[k] = static_cast<char>(128 + 40 * std::sin(k * 0.05) + static_cast<int>(rng() % 16));
+        break;
+      case 2:
+        path = "maps/m" + std::to_string(i) + ".bsp";
+        bytes.resize(2u << 20);
+        for (std::size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<char>(k % 2 ? rng() : (k / 64) % 251);
+        break;
+      default:
+        path = "gfx/p" + std::to_string(i) + ".lmp";
+        bytes.resize(512u << 10);
+        for (std::size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<char>((k / 37 + rng() % 3) % 256);
+    }
+    fs::create_directories((d / path).parent_path());
+    std::ofstream(d / path, std::ios::binary) << bytes;
+    total += bytes.size();
+  }
+  return d;
+}
+
+// The mixed tree of 1 GiB as a PAK, made by tarn-pak itself (a PAK only stores).
+fs::path MixedPak() {
+  const fs::path pak = BenchFolder() / "mixed.pak";
+  if (!fs::exists(pak) && RunQuietly({TARN_PAK_PATH, "create", pak.string(), MixedTree("mixed", 1024).string()}) < 0)
+    return {};
+  return pak;
+}
+
+void BM_Repack1GiBPak_TarnPak(benchmark::State& state) {
+  const fs::path pak = MixedPak();
+  if (pak.empty()) return state.SkipWithError("the PAK could not be made");
+  const fs::path out = BenchFolder() / "mixed.pk3";
+  long peak = 0;
+  for (auto _ : state) {
+    fs::remove(out);
+    peak = RunQuietly({TARN_PAK_PATH, "repack", pak.string(), out.string()});
+    if (peak < 0) state.SkipWithError("tarn-pak repack failed");
+  }
+  state.counters["peak_rss_MiB"] = static_cast<double>(peak) / 1024.0;
+  state.counters["ratio"] = static_cast<double>(fs::file_size(out)) / static_cast<double>(fs::file_size(pak));
+}
+void BM_Repack1GiBPak_InfoZipOfTree(benchmark::State& state) {
+  if (!Installed("zip")) return state.SkipWithError("zip is not installed");
+  const fs::path tree = MixedTree("mixed", 1024);
+  const fs::path out = BenchFolder() / "mixed.zip";
+  for (auto _ : state) {
+    fs::remove(out);
+    if (RunQuietly({"sh", "-c", "cd '" + tree.string() + "' && zip -q -r -6 '" + out.string() + "' ."}) < 0)
+      state.SkipWithError("zip failed");
+  }
+}
+BENCHMARK(BM_Repack1GiBPak_TarnPak)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_Repack1GiBPak_InfoZipOfTree)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+
+// A 256 MiB deflated pk3 of the mixed files, extracted into an empty folder each time.
+fs::path MixedPk3() {
+  const fs::path pk3 = BenchFolder() / "mixed256.pk3";
+  if (!fs::exists(pk3) && RunQuietly({TARN_PAK_PATH, "create", pk3.string(), MixedTree("mixed256", 256).string()}) < 0)
+    return {};
+  return pk3;
+}
+
+void BM_Extract256MiBPk3_TarnPak(benchmark::State& state) {
+  const fs::path pk3 = MixedPk3();
+  if (pk3.empty()) return state.SkipWithError("the pk3 could not be made");
+  const fs::path out = BenchFolder() / "out-tarn";
+  long peak = 0;
+  for (auto _ : state) {
+    fs::remove_all(out);
+    peak = RunQuietly({TARN_PAK_PATH, "extract", pk3.string(), out.string()});
+    if (peak < 0) state.SkipWithError("tarn-pak extract failed");
+  }
+  state.counters["peak_rss_MiB"] = static_cast<double>(peak) / 1024.0;
+}
+void BM_Extract256MiBPk3_Unzip(benchmark::State& state) {
+  if (!Installed("unzip")) return state.SkipWithError("unzip is not installed");
+  const fs::path pk3 = MixedPk3();
+  const fs::path out = BenchFolder() / "out-unzip";
+  for (auto _ : state) {
+    fs::remove_all(out);
+    if (RunQuietly({"unzip", "-qq", pk3.string(), "-d", out.string()}) < 0) state.SkipWithError("unzip failed");
+  }
+}
+BENCHMARK(BM_Extract256MiBPk3_TarnPak)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_Extract256MiBPk3_Unzip)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 }  // namespace
 

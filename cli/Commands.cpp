@@ -886,8 +886,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       {"rm", CmdRm},         {"rename", CmdRename},   {"cat", CmdCat},       {"check", CmdCheck},
       {"info", CmdInfo},     {"convert", CmdConvert}, {"wad", CmdWad},       {"encode", CmdEncode},
       {"repack", CmdRepack}, {"which", CmdWhich},     {"diff", CmdDiff},     {"find", CmdFind},
-      {"ents", CmdEnts},
-      {"model", CmdModel},
+      {"ents", CmdEnts},     {"model", CmdModel},
   };
   auto it = commands.find(rest[0]);
   if (it == commands.end()) return ctx.Usage("unknown command " + Quoted(rest[0]));

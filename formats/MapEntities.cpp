@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "archive/Strings.h"
 #include "formats/Bsp.h"
 
 namespace tarn {
