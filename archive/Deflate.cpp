@@ -1,21 +1,24 @@
 #include "archive/Deflate.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 
 namespace tarn {
 
 std::uint32_t Crc32(std::uint32_t crc, const std::uint8_t* data, std::size_t n) {
-  uLong c = crc;
-  while (n > 0) {
-    const auto piece = static_cast<uInt>(std::min<std::size_t>(n, UINT_MAX));
-    c = ::crc32(c, data, piece);
-    data += piece;
-    n -= piece;
-  }
-  return static_cast<std::uint32_t>(c);
+  return libdeflate_crc32(crc, data, n);
+}
+
+bool InflateWhole(const std::uint8_t* in, std::size_t inSize, std::uint8_t* out, std::size_t n) {
+  // One decompressor per thread: it holds tables, and reads may run on several threads.
+  thread_local std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> d(
+      libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+  std::size_t made = 0;
+  return d && libdeflate_deflate_decompress(d.get(), in, inSize, out, n, &made) == LIBDEFLATE_SUCCESS && made == n;
 }
 
 struct CInflater::State {

@@ -11,6 +11,11 @@ namespace tarn {
 
 std::uint32_t Crc32(std::uint32_t crc, const std::uint8_t* data, std::size_t n);
 
+// A whole deflate stream inflated at once into exactly n bytes (libdeflate, several times
+// faster than piece by piece); false when it is damaged or does not make exactly n bytes, for
+// the caller to read it piece by piece and say precisely why.
+bool InflateWhole(const std::uint8_t* in, std::size_t inSize, std::uint8_t* out, std::size_t n);
+
 class CInflater {
  public:
   enum class Status { Ok, End, Damaged };

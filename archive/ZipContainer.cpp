@@ -60,10 +60,14 @@ class CMemberStream final : public CEntryStream {
         m_label(std::move(label)) {}
 
   std::int64_t Read(std::uint8_t* dst, std::size_t n) override {
+    if (m_deflated && !m_triedWhole) InflateAtOnce();
     if (m_left == 0) return Finish();
     n = static_cast<std::size_t>(std::min<std::uint64_t>(n, m_left));
     std::size_t produced = 0;
-    if (!m_deflated) {
+    if (!m_whole.empty()) {
+      std::memcpy(dst, m_whole.data() + (m_size - m_left), n);
+      produced = n;
+    } else if (!m_deflated) {
       if (!m_source->ReadAt(m_at, dst, n)) return Fail("cannot read the bytes of " + Quoted(m_label));
       m_at += n;
       produced = n;
@@ -84,6 +88,22 @@ class CMemberStream final : public CEntryStream {
   }
 
  private:
+  // A member small enough to hold is inflated in one call; one that does not inflate cleanly to
+  // its declared size is read piece by piece instead, which tells exactly what is wrong.
+  void InflateAtOnce() {
+    m_triedWhole = true;
+    constexpr std::uint64_t kHold = 64u << 20;
+    if (m_size == 0 || m_size > kHold || m_compressedLeft > kHold) return;
+    std::vector<std::uint8_t> in(static_cast<std::size_t>(m_compressedLeft));
+    if (!m_source->ReadAt(m_at, in.data(), in.size())) return;
+    m_whole.resize(static_cast<std::size_t>(m_size));
+    if (!InflateWhole(in.data(), in.size(), m_whole.data(), m_whole.size())) {
+      m_whole = {};
+      return;
+    }
+    m_ended = true;
+  }
+
   // All the declared bytes were read: the stream has to end there, and the CRC agree.
   std::int64_t Finish() {
     if (m_finished) return 0;
@@ -126,7 +146,8 @@ class CMemberStream final : public CEntryStream {
   std::shared_ptr<CReadSource> m_source;
   std::uint64_t m_at, m_compressedLeft, m_left, m_size;
   std::uint32_t m_crc, m_crcSoFar = 0;
-  bool m_deflated, m_ended = false, m_finished = false;
+  bool m_deflated, m_ended = false, m_finished = false, m_triedWhole = false;
+  std::vector<std::uint8_t> m_whole;  // the member inflated at once, when it could be
   CInflater m_inflater;
   ReadBuffer m_in;
   std::string m_label;
