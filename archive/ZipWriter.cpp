@@ -152,7 +152,9 @@ class CZipWriter {
     // Enough members in flight to keep every worker busy while one is written, and no more.
     const std::size_t window = workers + 2;
     const std::uint64_t budget = std::max<std::uint64_t>(m_options.holdLimit, 1) * 3;
-    const int level = std::clamp(m_options.level, 1, 12);
+    // libdeflate's levels are not zlib's: from 6 up, one more gives archives as small as zlib's
+    // (and so Info-ZIP's) at that level, which a user who asks for 6 expects.
+    const int level = std::clamp(m_options.level >= 6 ? m_options.level + 1 : m_options.level, 1, 9);
     CDeflatePool pool(workers, level);
     struct Pending {
       const ZipMember* member;

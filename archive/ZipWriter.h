@@ -34,7 +34,7 @@ struct ZipMember {
 };
 
 struct ZipWriteOptions {
-  int level = 6;                  // 1 (fastest) to 12 (libdeflate's smallest)
+  int level = 6;                  // 1 (fastest) to 9 (smallest), as zip's levels
   unsigned workers = 0;           // threads that deflate; 0: one per core
   CProgress* progress = nullptr;  // told the bytes of the files as their members are written
   // A member larger than this is not held whole: it is deflated as it is read, by one thread.
