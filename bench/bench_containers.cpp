@@ -304,7 +304,7 @@ void BM_Extract256MiBPk3_TarnPak(benchmark::State& state) {
   long peak = 0;
   for (auto _ : state) {
     fs::remove_all(out);
-    peak = RunQuietly({TARN_PAK_PATH, "extract", pk3.string(), out.string()});
+    peak = RunQuietly({TARN_PAK_PATH, "extract", pk3.string(), "-C", out.string()});
     if (peak < 0) state.SkipWithError("tarn-pak extract failed");
   }
   state.counters["peak_rss_MiB"] = static_cast<double>(peak) / 1024.0;
