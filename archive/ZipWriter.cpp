@@ -239,10 +239,8 @@ class CZipWriter {
     return true;
   }
 
-  bool LocalHeader(const CentralRecord& r) {
-    std::vector<std::uint8_t> buf;
-    ByteWriter w(buf);
-    w.U32(kLocalSignature);
+  // The fields both headers of a member hold alike, from the version needed to the name's length.
+  static void SharedFields(ByteWriter& w, const CentralRecord& r) {
     w.U16(r.method == kDeflated ? 20 : 10);
     w.U16(NeedsUtf8Flag(r.path) ? kUtf8Flag : 0);
     w.U16(r.method);
@@ -251,6 +249,13 @@ class CZipWriter {
     w.U32(r.storedSize);
     w.U32(r.size);
     w.U16(static_cast<std::uint16_t>(r.path.size()));
+  }
+
+  bool LocalHeader(const CentralRecord& r) {
+    std::vector<std::uint8_t> buf;
+    ByteWriter w(buf);
+    w.U32(kLocalSignature);
+    SharedFields(w, r);
     w.U16(0);
     w.Bytes(r.path.data(), r.path.size());
     return Put(buf.data(), buf.size());
@@ -360,14 +365,7 @@ class CZipWriter {
     for (const CentralRecord& r : m_central) {
       w.U32(kCentralSignature);
       w.U16(kMadeBy);
-      w.U16(r.method == kDeflated ? 20 : 10);
-      w.U16(NeedsUtf8Flag(r.path) ? kUtf8Flag : 0);
-      w.U16(r.method);
-      w.U32(r.dosTime);
-      w.U32(r.crc);
-      w.U32(r.storedSize);
-      w.U32(r.size);
-      w.U16(static_cast<std::uint16_t>(r.path.size()));
+      SharedFields(w, r);
       w.U16(0);  // extra field
       w.U16(0);  // comment
       w.U16(0);  // disk
