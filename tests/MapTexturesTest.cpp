@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include "BspBuilder.h"
 #include "TestSupport.h"
 #include "archive/ByteIO.h"
 #include "formats/MapTextures.h"
@@ -7,20 +8,8 @@
 namespace tarn::test {
 namespace {
 
-// A miptex: name, size, normal mip offsets, and pixels of one value.
 Bytes Miptex(const std::string& name, std::uint32_t w, std::uint32_t h, std::uint8_t fill, bool headerOnly = false) {
-  Bytes b(40, 0);
-  std::memcpy(b.data(), name.data(), std::min<std::size_t>(name.size(), 16));
-  PutU32(b, 16, w);
-  PutU32(b, 20, h);
-  if (headerOnly) return b;
-  std::uint32_t at = 40;
-  for (int k = 0; k < 4; ++k) {
-    PutU32(b, 24 + 4 * k, at);
-    at += (w >> k) * (h >> k);
-  }
-  b.resize(at, fill);
-  return b;
+  return BspMiptex(name, w, h, fill, headerOnly);
 }
 
 // A map whose texture lump holds the given miptex blobs (an empty blob is a -1 entry).
