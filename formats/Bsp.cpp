@@ -188,7 +188,8 @@ bool LightExtents(const BspVertex* v, std::uint32_t n, float mins[2], int size[2
   for (int k = 0; k < 2; ++k) {
     if (!std::isfinite(lo[k]) || !std::isfinite(hi[k])) return false;
     const double bmin = std::floor(lo[k] / kLuxel), bmax = std::ceil(hi[k] / kLuxel);
-    if (bmax - bmin >= kMaxLightSide) return false;
+    // A face without corners has no range at all; one too wide has no lightmap an engine keeps.
+    if (!(bmax - bmin >= 0 && bmax - bmin < kMaxLightSide)) return false;
     mins[k] = static_cast<float>(bmin * kLuxel);
     size[k] = static_cast<int>(bmax - bmin) + 1;
   }
