@@ -138,7 +138,9 @@ std::string MdlAnimationName(const std::string& frame) {
 std::string Md2AnimationName(const std::string& frame) {
   std::size_t p = frame.find_first_of("0123456789");
   if (p == std::string::npos) return frame;
-  if (frame.size() - p > 2) p = frame.size() - 2;
+  // The last two digits count the frames ("pain301": pain3's first), but a longer count that
+  // starts with a zero is the count itself ("stand001": stand's first).
+  if (frame.size() - p > 2 && frame[p] != '0') p = frame.size() - 2;
   return frame.substr(0, p);
 }
 

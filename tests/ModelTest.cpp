@@ -53,6 +53,8 @@ TEST(ModelNames, AnimationRulesOfBothFormats) {
   EXPECT_EQ(Md2AnimationName("attack10"), "attack");
   EXPECT_EQ(Md2AnimationName("attack101"), "attack1");
   EXPECT_EQ(Md2AnimationName("attack8"), "attack");
+  EXPECT_EQ(Md2AnimationName("stand001"), "stand");  // three-digit counts
+  EXPECT_EQ(Md2AnimationName("run0120"), "run");
   EXPECT_EQ(Md2AnimationName("9"), "");
   EXPECT_EQ(PaddedSize(300), 512);
   EXPECT_EQ(PaddedSize(200), 256);
