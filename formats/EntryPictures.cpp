@@ -149,6 +149,9 @@ EntryPictures LoadEntryPictures(CPackObject& entry, bool skin) {
       break;
     case PictureKind::Quake2Sprite:
       ReadQuake2Sprite(entry, bytes, result.set);
+      // Quake II draws index 255 of an 8-bit picture as see-through (GL_Upload8), as Quake does
+      // a sprite's.
+      result.set.transparent255 = true;
       why = "none of the sprite's pictures lies beside it";
       break;
     case PictureKind::ModelSkin: {

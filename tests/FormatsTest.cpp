@@ -303,6 +303,7 @@ TEST(Quake2Sprite, FramesComeFromPcxFilesBesideIt) {
   ASSERT_EQ(r.set.palettes.size(), 2u);
   EXPECT_EQ(r.set.pictures[0].width, 2);
   EXPECT_EQ(r.set.palettes[1].colors[5].r, 0xAB);
+  EXPECT_TRUE(r.set.transparent255);  // as a Quake sprite's
   EXPECT_EQ(a.View("sprites/gone.sp2").set.pictures.size(), 1u);
   EXPECT_EQ(PictureKindOf("odd.spr2"), PictureKind::None);
   EXPECT_EQ(PictureKindOf("x.SP2"), PictureKind::Quake2Sprite);
