@@ -17,22 +17,6 @@ bool Fail(std::string* error, const std::string& why) {
   return false;
 }
 
-bool FitsSize(std::int64_t width, std::int64_t height, const char* kind, std::string* error) {
-  if (width <= 0 || height <= 0) return Fail(error, std::string("the ") + kind + " picture has no pixels");
-  if (width > image::kMaxSide || height > image::kMaxSide)
-    return Fail(error, "the picture is " + std::to_string(width) + " × " + std::to_string(height) +
-                           ", larger than the " + std::to_string(image::kMaxSide) + " × " +
-                           std::to_string(image::kMaxSide) + " Tarn reads");
-  return true;
-}
-
-void Start(RgbaImage& out, int width, int height) {
-  out = RgbaImage{};
-  out.width = width;
-  out.height = height;
-  out.rgba.assign(out.PixelCount() * 4, 0);
-}
-
 void Put(RgbaImage& out, std::size_t x, std::size_t y, std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a) {
   std::uint8_t* p = out.rgba.data() + 4 * (y * static_cast<std::size_t>(out.width) + x);
   p[0] = r, p[1] = g, p[2] = b, p[3] = a;
@@ -125,7 +109,7 @@ bool DecodeBmpInner(std::span<const std::uint8_t> bytes, RgbaImage& out, std::st
                            std::to_string(bytes.size()));
   const bool topDown = h.height < 0;
   const std::int64_t height = topDown ? -h.height : h.height;
-  if (!FitsSize(h.width, height, "BMP", error)) return false;
+  if (!PictureSizeFits(h.width, height, error)) return false;
   const int bits = h.bits;
   const std::uint32_t c = h.compression;
   const bool indexed = bits == 1 || bits == 4 || bits == 8;
@@ -200,7 +184,7 @@ bool DecodeBmpInner(std::span<const std::uint8_t> bytes, RgbaImage& out, std::st
   }
 
   const auto width = static_cast<std::size_t>(h.width), rows = static_cast<std::size_t>(height);
-  Start(out, static_cast<int>(width), static_cast<int>(rows));
+  StartImage(out, static_cast<int>(width), static_cast<int>(rows));
   auto color = [&](std::size_t x, std::size_t y, std::uint32_t index) {
     if (index >= palette.size())
       throw ParseError("colour " + std::to_string(index) + " is past its palette of " + std::to_string(palette.size()));
@@ -291,7 +275,7 @@ bool DecodeTgaInner(std::span<const std::uint8_t> bytes, RgbaImage& out, std::st
   const int kind = type & 7;  // 1 colour-mapped, 2 true colour, 3 grey; +8 run-length encoded
   if ((type & ~8) < 1 || (type & ~8) > 3 || mapType > 1)
     return Fail(error, "not a TGA picture Tarn reads (type " + std::to_string(type) + ")");
-  if (!FitsSize(width, height, "TGA", error)) return false;
+  if (!PictureSizeFits(width, height, error)) return false;
   const int alphaBits = descriptor & 15;
   if ((kind == 1 && bits != 8 && bits != 16) || (kind == 2 && bits != 15 && bits != 16 && bits != 24 && bits != 32) ||
       (kind == 3 && bits != 8 && bits != 16))
@@ -323,7 +307,7 @@ bool DecodeTgaInner(std::span<const std::uint8_t> bytes, RgbaImage& out, std::st
     map.resize(mapLength);
     for (auto& e : map) readColor(r, mapBits, mapBits == 32 && alphaBits > 0, e.data());
   }
-  Start(out, width, height);
+  StartImage(out, width, height);
   const bool rightToLeft = descriptor & 0x10, topFirst = descriptor & 0x20;
   const std::size_t total = out.PixelCount(), pixelBytes = (bits + 7) / 8;
   auto store = [&](std::size_t i, const std::uint8_t rgba[4]) {

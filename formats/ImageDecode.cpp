@@ -24,22 +24,6 @@ bool Fail(std::string* error, const std::string& why) {
   return false;
 }
 
-bool CheckSize(std::int64_t width, std::int64_t height, std::string* error) {
-  if (width <= 0 || height <= 0) return Fail(error, "the picture has no pixels");
-  if (width > image::kMaxSide || height > image::kMaxSide)
-    return Fail(error, "the picture is " + std::to_string(width) + " × " + std::to_string(height) +
-                           ", larger than the " + std::to_string(image::kMaxSide) + " × " +
-                           std::to_string(image::kMaxSide) + " Tarn reads");
-  return true;
-}
-
-void Allocate(RgbaImage& out, int width, int height) {
-  out = RgbaImage{};
-  out.width = width;
-  out.height = height;
-  out.rgba.resize(out.PixelCount() * 4);
-}
-
 // libpng's row interface. Its simplified interface (png_image_*) in the libpng Debian 12
 // ships fills the rows of an interlaced 16-bit picture's first six passes wrongly, so that
 // PngSuite's interlaced pictures differ from their plain twins; rows read through
@@ -126,7 +110,7 @@ bool DecodePng(std::span<const std::uint8_t> bytes, RgbaImage& out, std::string*
       return std::int64_t{bytes[at]} << 24 | std::int64_t{bytes[at + 1]} << 16 | std::int64_t{bytes[at + 2]} << 8 |
              bytes[at + 3];
     };
-    if (!CheckSize(be32(16), be32(20), error)) return false;
+    if (!PictureSizeFits(be32(16), be32(20), error)) return false;
   }
   auto read = std::make_unique<PngRead>();
   read->bytes = bytes;
@@ -137,8 +121,8 @@ bool DecodePng(std::span<const std::uint8_t> bytes, RgbaImage& out, std::string*
   const bool ok = info && ReadPngRows(*read, px, png, info);
   ::png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
   if (!ok) return Fail(error, std::string("the PNG file is damaged: ") + read->message);
-  if (!CheckSize(px.width, px.height, error)) return false;
-  Allocate(out, static_cast<int>(px.width), static_cast<int>(px.height));
+  if (!PictureSizeFits(px.width, px.height, error)) return false;
+  StartImage(out, static_cast<int>(px.width), static_cast<int>(px.height));
   if (!px.indexed) {
     out.rgba = std::move(px.data);
     return true;
@@ -174,8 +158,8 @@ bool DecodeJpeg(std::span<const std::uint8_t> bytes, RgbaImage& out, std::string
   const auto size = static_cast<unsigned long>(bytes.size());
   if (::tjDecompressHeader3(tj.get(), data, size, &width, &height, &subsampling, &colorspace) != 0)
     return Fail(error, std::string("the JPEG file is damaged: ") + ::tjGetErrorStr2(tj.get()));
-  if (!CheckSize(width, height, error)) return false;
-  Allocate(out, width, height);
+  if (!PictureSizeFits(width, height, error)) return false;
+  StartImage(out, width, height);
   // A cut or damaged file is refused rather than shown half grey; a progressive file with
   // thousands of scans (a known way to make decoders crawl) is refused too.
   if (::tjDecompress2(tj.get(), data, size, out.rgba.data(), width, 0, height, TJPF_RGBA,
@@ -192,12 +176,12 @@ bool CheckHeaderSize(std::span<const std::uint8_t> bytes, std::size_t widthAt, s
   const std::int64_t width = int16 ? r.I16() + 1 : r.I32();
   r.Seek(heightAt);
   const std::int64_t height = int16 ? r.I16() + 1 : r.I32();
-  return CheckSize(width, height, error);
+  return PictureSizeFits(width, height, error);
 }
 
 bool FromPicture(const Picture& p, const Palette& palette, bool transparent255, RgbaImage& out) {
   if (p.IsTrueColor()) {
-    Allocate(out, p.width, p.height);
+    StartImage(out, p.width, p.height);
     if (p.rgba.size() != out.rgba.size()) return false;
     out.rgba = p.rgba;
     return true;
@@ -219,7 +203,7 @@ bool DecodeGamePicture(std::span<const std::uint8_t> bytes, const std::string& e
     if (bytes.size() < 8) return Fail(error, "too short for a Quake picture");
     ByteReader r(bytes);
     const std::int32_t width = r.I32(), height = r.I32();
-    if (!CheckSize(width, height, error)) return false;
+    if (!PictureSizeFits(width, height, error)) return false;
     if (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > bytes.size() - 8)
       return Fail(error, "not a Quake picture: it is shorter than its size says");
     LoadPalette(kQuakePaletteId, palette);
@@ -232,7 +216,7 @@ bool DecodeGamePicture(std::span<const std::uint8_t> bytes, const std::string& e
     if (bytes.size() >= wal::kHeaderSize && !CheckHeaderSize(bytes, wal::kWidth, wal::kHeight, false, error))
       return false;
     if (!DecodeWal(bytes, picture, nullptr, error)) return false;
-    if (!CheckSize(picture.width, picture.height, error)) return false;
+    if (!PictureSizeFits(picture.width, picture.height, error)) return false;
     LoadPalette(kQuake2PaletteId, palette);
     return FromPicture(picture, palette, false, out);
   }
@@ -264,7 +248,7 @@ bool DecodeImageInner(std::span<const std::uint8_t> b, std::string_view name, Rg
     std::vector<Picture> skins;
     if (!DecodeMdlSkins(b, skins, error)) return false;
     picture = std::move(skins.front());
-    if (!CheckSize(picture.width, picture.height, error)) return false;
+    if (!PictureSizeFits(picture.width, picture.height, error)) return false;
     LoadPalette(kQuakePaletteId, palette);
     return FromPicture(picture, palette, false, out);
   }
@@ -274,7 +258,7 @@ bool DecodeImageInner(std::span<const std::uint8_t> b, std::string_view name, Rg
     Palette palette;
     if (b.size() >= 12 && !CheckHeaderSize(b, 8, 10, true, error)) return false;
     if (!DecodePcx(b, picture, palette, error)) return false;
-    if (!CheckSize(picture.width, picture.height, error)) return false;
+    if (!PictureSizeFits(picture.width, picture.height, error)) return false;
     if (!FromPicture(picture, palette, false, out)) return Fail(error, "the PCX picture is damaged");
     return true;
   }
@@ -286,7 +270,7 @@ bool DecodeImageInner(std::span<const std::uint8_t> b, std::string_view name, Rg
 
 void ImageFromIndices(int width, int height, std::span<const std::uint8_t> indices, const Palette& palette,
                       bool transparent255, RgbaImage& out) {
-  Allocate(out, width, height);
+  StartImage(out, width, height);
   out.indices.assign(indices.begin(), indices.begin() + static_cast<std::ptrdiff_t>(out.PixelCount()));
   out.palette = palette;
   out.paletteSize = 256;
@@ -304,7 +288,7 @@ bool DecodeMiptex(std::span<const std::uint8_t> bytes, RgbaImage& out, std::stri
   LoadPalette(kQuakePaletteId, palette);
   std::string texName;
   if (!DecodeMip(bytes, picture, palette, nullptr, &texName, error)) return false;
-  if (!CheckSize(picture.width, picture.height, error)) return false;
+  if (!PictureSizeFits(picture.width, picture.height, error)) return false;
   std::vector<std::uint8_t> indices(static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height));
   for (int y = 0; y < picture.height; ++y)
     std::memcpy(indices.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(picture.width), picture.Row(y),
@@ -325,6 +309,22 @@ bool DecodeImage(std::span<const std::uint8_t> bytes, std::string_view name, Rgb
   }
   out = RgbaImage{};
   return false;
+}
+
+bool PictureSizeFits(std::int64_t width, std::int64_t height, std::string* error) {
+  if (width <= 0 || height <= 0) return Fail(error, "the picture has no pixels");
+  if (width > image::kMaxSide || height > image::kMaxSide)
+    return Fail(error, "the picture is " + std::to_string(width) + " × " + std::to_string(height) +
+                           ", larger than the " + std::to_string(image::kMaxSide) + " × " +
+                           std::to_string(image::kMaxSide) + " Tarn reads");
+  return true;
+}
+
+void StartImage(RgbaImage& out, int width, int height) {
+  out = RgbaImage{};
+  out.width = width;
+  out.height = height;
+  out.rgba.assign(out.PixelCount() * 4, 0);
 }
 
 }  // namespace tarn

@@ -34,6 +34,12 @@ struct RgbaImage {
   const std::uint8_t* Pixel(std::size_t i) const { return rgba.data() + 4 * i; }
 };
 
+// Whether a picture of width × height is one Tarn reads: false, with why, when it has no
+// pixels or a side past image::kMaxSide. Checked before anything is allocated.
+bool PictureSizeFits(std::int64_t width, std::int64_t height, std::string* error);
+// out becomes a width × height picture, every pixel transparent black.
+void StartImage(RgbaImage& out, int width, int height);
+
 // Decodes bytes to RGBA. name (a file or entry name) tells the formats that carry no signature
 // apart: ".lmp", ".wal", ".mip", ".tga". False with a one-line reason in error.
 bool DecodeImage(std::span<const std::uint8_t> bytes, std::string_view name, RgbaImage& out, std::string* error);
