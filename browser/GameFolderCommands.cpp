@@ -10,10 +10,13 @@
 #include "archive/Strings.h"
 #include "browser/GameSession.h"
 #include "browser/MainFrame.h"
+#include "browser/PackListView.h"
 #include "browser/PackModels.h"
+#include "browser/PackTreeView.h"
 #include "browser/PreviewPane.h"
 #include "browser/ProblemsPanel.h"
 #include "game/GameFolder.h"
+#include "shell/Mnemonics.h"
 #include "shell/Settings.h"
 #include "shell/Text.h"
 #include "shell/WorkDialog.h"
@@ -48,7 +51,7 @@ QString PathLines(const std::vector<std::string>& paths) {
 void CMainFrame::CreateGameActions() {
   MakeAction(&Commands::openGameFolder, "actionOpenGameFolder", "Open &Game Folder...",
              "Open game folders (the base game, then the mod) as the engine sees them", &CMainFrame::OnOpenGameFolder);
-  MakeAction(&Commands::saveChangesAsPak, "actionSaveChangesAsPak", "Save Changes as pakN.pak",
+  MakeAction(&Commands::saveChangesAsPak, "actionSaveChangesAsPak", "Save &Changes as pakN.pak",
              "Write the changed and added files into a new pak of the mod, loaded after its others",
              &CMainFrame::OnSaveChangesAsPak);
   QAction* shadowed = MakeAction(&Commands::showShadowed, "actionShowShadowed", "Show s&hadowed files",
@@ -80,6 +83,7 @@ void CMainFrame::AddGameMenus(QMenu* file, QMenu* view) {
     QMenu* engine = view->addMenu("&Engine");
     engine->setObjectName("menuEngine");
     engine->addActions(m_engineGroup->actions());
+    shell::GiveMnemonics(*engine);
   }
 }
 
@@ -143,9 +147,10 @@ void CMainFrame::UpdateGameUI() {
     if (!plan.path.empty()) pakName = Q(plan.path.filename().string());
     const std::size_t n = m_game->Problems().size();
     m_problemsButton->setText(n == 0 ? QString("No problems") : QString("%1 problem%2").arg(n).arg(n == 1 ? "" : "s"));
-    for (QAction* a : m_engineGroup->actions()) a->setChecked(a->text() == Q(m_game->Profile().name));
+    for (QAction* a : m_engineGroup->actions())
+      a->setChecked(a->objectName() == "actionEngine_" + Q(m_game->Profile().name));
   }
-  save->setText("Save Changes as " + pakName);
+  save->setText("Save &Changes as " + pakName);
   m_problemsButton->setVisible(m_game != nullptr);
   if (m_problemsPanel) {
     m_problemsPanel->SetProblems(m_game ? m_game->Problems() : std::vector<EngineProblem>{});
@@ -159,10 +164,25 @@ void CMainFrame::ShowProblemsPanel() {
   if (!m_problemsPanel) {
     m_problemsPanel = new CProblemsPanel(this);
     addDockWidget(Qt::BottomDockWidgetArea, m_problemsPanel);
+    connect(m_problemsPanel, &CProblemsPanel::entryWanted, this,
+            [this](const QString&, const QString& entry) { RevealEntry(S(entry)); });
   }
   m_problemsPanel->SetProblems(m_game ? m_game->Problems() : std::vector<EngineProblem>{});
   m_problemsPanel->show();
   m_problemsPanel->raise();
+}
+
+void CMainFrame::RevealEntry(const std::string& path) {
+  CPackObject* entry = path.empty() ? nullptr : m_doc.Root().FindByPath(path);
+  if (!entry || !entry->Parent()) {
+    statusBar()->showMessage(path.empty() ? QString("The problem is with the file itself, not one of its entries.")
+                                          : QString("%1 is not in the tree.").arg(Q(path)),
+                             kReportMs);
+    return;
+  }
+  m_tree->SelectDirectory(entry->Parent());
+  m_list->SelectEntries({entry});
+  m_list->FocusList();
 }
 
 void CMainFrame::OnShowShadowed(bool shown) {

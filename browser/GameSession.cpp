@@ -190,7 +190,7 @@ LoadedGame LoadGame(const EngineProfile& profile, const std::vector<fs::path>& f
       return out;
     }
   }
-  s.m_problems = CheckForEngine(view);
+  s.m_problems = CheckEverything(view);
   out.root = std::move(tree.root);
   out.session = std::move(session);
   return out;

@@ -207,6 +207,8 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   void OnShowShadowed(bool shown);
   void OnEngineChosen(const QString& name);
   void ShowProblemsPanel();
+  // Shows entry's directory and selects it in the list.
+  void RevealEntry(const std::string& path);
   // Back to an archive: the views must show nothing of the merged tree any more.
   void LeaveGameMode();
   void UpdateGameUI();

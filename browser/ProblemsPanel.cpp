@@ -17,6 +17,13 @@ CProblemsPanel::CProblemsPanel(QWidget* parent) : QDockWidget("Engine Problems",
   m_list->setAlternatingRowColors(true);
   m_list->setHeaderLabels({"File", "Entry", "Rule", "Engine", "Problem"});
   m_list->header()->setStretchLastSection(true);
+  // A long message is read whole in its row rather than cut at the panel's edge.
+  m_list->setWordWrap(true);
+  m_list->setUniformRowHeights(false);
+  m_list->setTextElideMode(Qt::ElideNone);
+  connect(m_list, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
+    if (item) emit entryWanted(item->text(0), item->text(1));
+  });
   setWidget(m_list);
 }
 
@@ -26,6 +33,7 @@ void CProblemsPanel::SetProblems(const std::vector<EngineProblem>& problems) {
   for (const EngineProblem& p : problems) {
     auto* item = new QTreeWidgetItem({Q(p.file), Q(p.entry), Q(p.rule), Q(p.engine), Q(p.message)});
     item->setToolTip(0, Q(p.file));
+    item->setToolTip(1, Q(p.entry));
     item->setToolTip(4, Q(p.message));
     items << item;
   }

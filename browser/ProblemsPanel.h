@@ -18,6 +18,10 @@ class CProblemsPanel : public QDockWidget {
   void SetProblems(const std::vector<EngineProblem>& problems);
   QTreeWidget* List() const { return m_list; }
 
+ signals:
+  // A problem was double-clicked (or Enter pressed on it): the entry it names in file.
+  void entryWanted(const QString& file, const QString& entry);
+
  private:
   QTreeWidget* m_list;
 };

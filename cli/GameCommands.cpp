@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "archive/Strings.h"
-#include "archive/TarnDoc.h"
 #include "cli/JsonReport.h"
 #include "game/ArchiveDiff.h"
 #include "game/EngineChecks.h"
@@ -185,22 +184,15 @@ Outcome RunCheckEngine(const std::vector<std::string>& args, std::ostream& out, 
   }
   std::vector<CheckRecord> problems;
   std::size_t files = 0;
-  // Today's checks of one archive's own structure, then the engine's.
-  auto checkStructure = [&](const fs::path& archive) {
-    CTarnDoc doc;
-    if (!doc.OnOpenDocument(archive)) return;  // the engine checks say why it cannot be read
-    for (const std::string& problem : doc.CheckArchive()) problems.push_back({archive.string(), {}, problem, {}, {}});
-  };
   auto report = [&](CGameView& view) {
     for (const GameSource& s : view.Sources()) {
       Warn(voice.Notices(err),
            "read " + Quoted(s.path.string()) + ": " + std::to_string(s.listing.entries.size()) + " files");
       files += s.listing.entries.size();
-      if (s.kind == SourceKind::Archive) checkStructure(s.path);
     }
-    for (const std::string& u : view.Unreadable()) problems.push_back({{}, {}, "cannot read " + u, {}, {}});
-    for (const EngineProblem& e : CheckForEngine(view))
-      problems.push_back({e.file, e.entry, e.message, e.engine, e.rule});
+    for (EngineProblem& e : CheckEverything(view))
+      problems.push_back(
+          {std::move(e.file), std::move(e.entry), std::move(e.message), std::move(e.engine), std::move(e.rule)});
   };
   for (const std::string& a : archives) {
     CGameView view = CGameView::LoadArchive(*p.profile, a);

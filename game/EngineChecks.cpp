@@ -5,6 +5,7 @@
 #include <set>
 
 #include "archive/Strings.h"
+#include "archive/TarnDoc.h"
 #include "formats/MapHeader.h"
 #include "formats/SoundInfo.h"
 
@@ -289,5 +290,19 @@ class CChecker {
 }  // namespace
 
 std::vector<EngineProblem> CheckForEngine(CGameView& view) { return CChecker(view).Run(); }
+
+std::vector<EngineProblem> CheckEverything(CGameView& view) {
+  std::vector<EngineProblem> problems;
+  for (const GameSource& s : view.Sources()) {
+    if (s.kind != SourceKind::Archive) continue;
+    CTarnDoc doc;
+    if (!doc.OnOpenDocument(s.path)) continue;  // the engine's checks say why it cannot be read
+    for (std::string& problem : doc.CheckArchive())
+      problems.push_back({s.path.string(), {}, {}, {}, std::move(problem)});
+  }
+  for (const std::string& u : view.Unreadable()) problems.push_back({{}, {}, {}, {}, "cannot read " + u});
+  for (EngineProblem& e : CheckForEngine(view)) problems.push_back(std::move(e));
+  return problems;
+}
 
 }  // namespace tarn

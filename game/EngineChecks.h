@@ -21,4 +21,8 @@ struct EngineProblem {
 // Every problem the view's engine has with its sources, in the order of the sources.
 std::vector<EngineProblem> CheckForEngine(CGameView& view);
 
+// Everything `tarn-pak check --engine` reports of the view, which the window's problems list
+// shows too: each archive's own structure, what could not be read, then the engine's rules.
+std::vector<EngineProblem> CheckEverything(CGameView& view);
+
 }  // namespace tarn

@@ -132,9 +132,39 @@ TEST_F(GameFolderTest, OpensTheMergedViewWithSourcesAndShadowedCopies) {
   EXPECT_EQ(List()->ListModel()->columnCount(), 3);
 }
 
+// The panel lists what `tarn-pak check --engine` reports, an archive's own faults too, and a
+// double-click on a problem shows its entry.
+TEST_F(GameFolderTest, TheProblemsListIsTheChecksAndLeadsToTheEntry) {
+  WriteFile(mod / "pak1.pak", PakBuilder().File("gfx/a.lmp", "g").File("../evil.txt", "e").Build());
+  OpenThroughMenu();
+  QTest::mouseClick(frame->statusBar()->findChild<QToolButton*>("problemsButton"), Qt::LeftButton);
+  auto* list = frame->findChild<QTreeWidget*>("problemsList");
+  ASSERT_NE(list, nullptr);
+  QTreeWidgetItem* start = nullptr;
+  bool structure = false;
+  for (int i = 0; i < list->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* item = list->topLevelItem(i);
+    structure |= item->text(0).endsWith("pak1.pak") && item->text(4).contains("cannot be exported safely");
+    if (item->text(1) == "maps/Start.bsp") start = item;
+  }
+  EXPECT_TRUE(structure);
+  EXPECT_TRUE(list->wordWrap());
+  ASSERT_NE(start, nullptr);
+  list->scrollToItem(start);
+  const QPoint at = list->visualItemRect(start).center();
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+  QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+  QApplication::processEvents();
+  ASSERT_NE(List()->CurrentDirectory(), nullptr);
+  EXPECT_EQ(List()->CurrentDirectory()->PathInArchive(), "maps");
+  const auto selected = List()->SelectedEntries();
+  ASSERT_EQ(selected.size(), 1u);
+  EXPECT_EQ(selected.front()->Name(), "Start.bsp");
+}
+
 TEST_F(GameFolderTest, SaveChangesWritesTheNextPakOfTheModAndItsFilesWin) {
   OpenThroughMenu();
-  EXPECT_EQ(Action("actionSaveChangesAsPak")->text(), "Save Changes as pak2.pak");
+  EXPECT_EQ(Action("actionSaveChangesAsPak")->text(), "Save &Changes as pak2.pak");
   Action("actionSave")->trigger();
   EXPECT_FALSE(fs::exists(mod / "pak2.pak"));  // nothing changed
   ASSERT_TRUE(prompter->shown.empty()) << prompter->shown[0].text.toStdString();
@@ -186,7 +216,7 @@ TEST_F(GameFolderTest, SaveChangesWritesTheNextPakOfTheModAndItsFilesWin) {
   ShowDir("maps");
   EXPECT_EQ(Cell("e1m1.bsp", browser::CPackListModel::kSource), "mymod/pak2.pak");
   EXPECT_NE(doc.Root().FindByPath("sound/a.wav"), nullptr);
-  EXPECT_EQ(Action("actionSaveChangesAsPak")->text(), "Save Changes as pak3.pak");
+  EXPECT_EQ(Action("actionSaveChangesAsPak")->text(), "Save &Changes as pak3.pak");
   EXPECT_EQ(ReadFile(id1 / "pak1.pak"), PakBuilder().File("progs/player.mdl", "new").Build());
 }
 
