@@ -34,6 +34,10 @@ std::int64_t CArchiveReader::MemberTime(const CPackObject&) const {
   return file && file->Stamp().exists ? file->Stamp().modifiedNs / 1000000000 : 0;
 }
 
+std::int64_t CArchiveReader::MemberOffset(const CPackObject& entry) const {
+  return entry.BytesInSource() ? entry.Offset() : -1;
+}
+
 std::string CArchiveReader::Unreadable(const CPackObject& entry) const {
   const std::string name = Quoted(entry.PathInArchive());
   switch (entry.Problem()) {
@@ -369,6 +373,8 @@ bool Relocate(CPackObject& root, const DirectoryListing& listing) {
     file.SetLocation(rec.location);
     file.SetProblem(rec.size == file.Size() ? rec.problem : EntryProblem::Outside);
     if (rec.size != file.Size()) matched = false;
+    // Written into the file that is now the source: its bytes are there, at that place.
+    else file.SetSaved();
   });
   return matched && next == listing.records.size();
 }

@@ -77,6 +77,9 @@ class CArchiveReader {
   // When entry last changed as the archive tells: its own time in a zip; a PAK or a WAD keeps
   // none, so the archive file's.
   virtual std::int64_t MemberTime(const CPackObject& entry) const;
+  // Where entry's record starts in the archive file, as a hex editor would find it: a PAK's or
+  // WAD's data, a zip member's local header. -1 when the archive does not hold it.
+  virtual std::int64_t MemberOffset(const CPackObject& entry) const;
 
  private:
   std::shared_ptr<CReadSource> m_source;

@@ -97,6 +97,11 @@ std::int64_t CPackObject::Time() const {
   return archive ? archive->MemberTime(*this) : 0;
 }
 
+std::int64_t CPackObject::PlaceInArchive() const {
+  const CArchiveReader* archive = BytesInSource() ? Archive() : nullptr;
+  return archive ? archive->MemberOffset(*this) : -1;
+}
+
 bool CPackObject::BytesInSource() const { return !m_isDirectory && m_located && (!m_extra || !m_extra->replaced); }
 
 void CPackObject::NotePlainName() { m_plainName = !HasSpecialByte(m_name, true); }

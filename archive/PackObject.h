@@ -178,6 +178,13 @@ class CPackObject {
   std::int64_t Time() const;
   void SetTime(std::int64_t unixSeconds) { MakeExtra().time = unixSeconds; }
   bool BytesInSource() const;
+  // Told after a save that the source archive now holds the bytes given: they are read from
+  // there again (and copied as they are stored) like any other entry's.
+  void SetSaved() {
+    if (m_extra) m_extra->replaced = false;
+  }
+  // Where the source archive holds this entry (see CArchiveReader::MemberOffset); -1 for none.
+  std::int64_t PlaceInArchive() const;
 
   // --- tree ---
   CPackObject* Root();

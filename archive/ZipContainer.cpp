@@ -192,6 +192,11 @@ class CZipReader final : public CArchiveReader {
     return rec ? FromDosTime(rec->dosTime) : CArchiveReader::MemberTime(entry);
   }
 
+  std::int64_t MemberOffset(const CPackObject& entry) const override {
+    const ZipRecord* rec = entry.BytesInSource() ? Record(entry.Location()) : nullptr;
+    return rec ? static_cast<std::int64_t>(std::min<std::uint64_t>(rec->localOffset, INT64_MAX)) : -1;
+  }
+
   // The member at location as the directory lists it, whatever tree it is in. A stream that
   // cannot start says why at its first read.
   std::unique_ptr<CEntryStream> Open(const EntryLocation& at, const std::string& label) const {

@@ -46,7 +46,7 @@ void CPreviewPane::ShowEntry(CPackObject& entry, const viewers::ViewContext& con
     lines << QString("Size: %1 bytes").arg(entry.Size());
     // An entry read from the archive has its place in it; an imported or pasted one has none
     // until the archive is saved.
-    if (entry.TempPath().empty() && !entry.HasData()) lines << QString("Offset: %1").arg(entry.Offset());
+    if (const std::int64_t at = entry.PlaceInArchive(); at >= 0) lines << QString("Offset: %1").arg(at);
     else lines << "Offset: none yet (saved with the archive)";
   }
   if (entry.IsDamaged()) lines << "Its data lie outside the archive file and cannot be read.";
@@ -58,7 +58,8 @@ void CPreviewPane::ShowEntry(CPackObject& entry, const viewers::ViewContext& con
 void CPreviewPane::ShowProperties() {
   QString text = m_fixed;
   for (const auto& [key, value] : m_preview->Details()) {
-    if (key == "kind") continue;  // the type says it
+    // The type and the size lines say these.
+    if (key == "kind" || key == "size") continue;
     QString label = Q(key);
     if (!label.isEmpty()) label[0] = label[0].toUpper();
     text += "\n" + label + ": " + Q(value);

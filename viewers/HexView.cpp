@@ -10,17 +10,18 @@ namespace tarn::viewers {
 namespace {
 
 constexpr int kMargin = 4;
-constexpr int kLineChars = 8 + 2 + CHexView::kBytesPerLine * 3 + 1 + 2 + CHexView::kBytesPerLine + 1;
+constexpr int kMostPerLine = 16;
+constexpr int kFewestPerLine = 4;
 
 }  // namespace
 
-QString HexLine(const QByteArray& bytes, qint64 line) {
-  const qint64 start = line * CHexView::kBytesPerLine;
+QString HexLine(const QByteArray& bytes, qint64 line, int perLine) {
+  const qint64 start = line * perLine;
   static const char kDigits[] = "0123456789abcdef";
   QString text = QString("%1  ").arg(start, 8, 16, QChar('0'));
   QString chars;
-  for (int i = 0; i < CHexView::kBytesPerLine; ++i) {
-    if (i == CHexView::kBytesPerLine / 2) text += ' ';
+  for (int i = 0; i < perLine; ++i) {
+    if (i == perLine / 2) text += ' ';
     if (start + i < bytes.size()) {
       const auto b = static_cast<unsigned char>(bytes[start + i]);
       text += QChar(kDigits[b >> 4]);
@@ -41,7 +42,7 @@ CHexView::CHexView(QByteArray bytes, QWidget* parent) : QAbstractScrollArea(pare
   UpdateScrollBars();
 }
 
-qint64 CHexView::LineCount() const { return (m_bytes.size() + kBytesPerLine - 1) / kBytesPerLine; }
+qint64 CHexView::LineCount() const { return (m_bytes.size() + m_perLine - 1) / m_perLine; }
 
 qint64 CHexView::FirstVisibleLine() const { return verticalScrollBar()->value(); }
 
@@ -49,9 +50,21 @@ int CHexView::LineHeight() const { return fontMetrics().lineSpacing(); }
 
 QSize CHexView::sizeHint() const {
   const int lines = static_cast<int>(std::clamp<qint64>(LineCount(), 4, 32));
-  return QSize(fontMetrics().horizontalAdvance(QString(kLineChars, 'M')) + 2 * kMargin + 2 * frameWidth() +
-                   verticalScrollBar()->sizeHint().width(),
+  return QSize(fontMetrics().horizontalAdvance(QString(HexLineChars(kMostPerLine), 'M')) + 2 * kMargin +
+                   2 * frameWidth() + verticalScrollBar()->sizeHint().width(),
                lines * LineHeight() + 2 * kMargin + 2 * frameWidth());
+}
+
+int CHexView::LineWidth(int perLine) const {
+  return fontMetrics().horizontalAdvance(QString(HexLineChars(perLine), 'M')) + 2 * kMargin;
+}
+
+void CHexView::FitLine() {
+  const qint64 top = FirstVisibleLine() * m_perLine;
+  m_perLine = kMostPerLine;
+  while (m_perLine > kFewestPerLine && LineWidth(m_perLine) > viewport()->width()) m_perLine /= 2;
+  UpdateScrollBars();
+  verticalScrollBar()->setValue(static_cast<int>(top / m_perLine));  // the same bytes stay on top
 }
 
 void CHexView::UpdateScrollBars() {
@@ -60,14 +73,14 @@ void CHexView::UpdateScrollBars() {
   verticalScrollBar()->setRange(0, static_cast<int>(std::max<qint64>(0, LineCount() - visible)));
   verticalScrollBar()->setPageStep(visible);
   verticalScrollBar()->setSingleStep(1);
-  const int width = fontMetrics().horizontalAdvance(QString(kLineChars, 'M')) + 2 * kMargin;
+  const int width = LineWidth(m_perLine);
   horizontalScrollBar()->setRange(0, std::max(0, width - viewport()->width()));
   horizontalScrollBar()->setPageStep(viewport()->width());
 }
 
 void CHexView::resizeEvent(QResizeEvent* e) {
   QAbstractScrollArea::resizeEvent(e);
-  UpdateScrollBars();
+  FitLine();
 }
 
 void CHexView::paintEvent(QPaintEvent*) {
@@ -79,7 +92,7 @@ void CHexView::paintEvent(QPaintEvent*) {
   const int x = kMargin - horizontalScrollBar()->value();
   qint64 line = FirstVisibleLine();
   for (int y = kMargin; y < viewport()->height() && line < LineCount(); y += height, ++line)
-    p.drawText(x, y + ascent, HexLine(m_bytes, line));
+    p.drawText(x, y + ascent, HexLine(m_bytes, line, m_perLine));
 }
 
 void CHexView::keyPressEvent(QKeyEvent* e) {

@@ -1,4 +1,4 @@
-// A read-only view of bytes: offset, sixteen bytes in hexadecimal, and the same bytes as
+// A read-only view of bytes: offset, up to sixteen bytes in hexadecimal, and the same bytes as
 // characters, one line each. Only the lines on screen are drawn, so any size opens at once.
 #pragma once
 
@@ -9,13 +9,18 @@
 
 namespace tarn::viewers {
 
-// Line `line` of the view: "00000010  41 42 ...  |AB..|", bytes outside 32-126 shown as ".".
-QString HexLine(const QByteArray& bytes, qint64 line);
+// Line `line` of the view, perLine bytes a line: "00000010  41 42 ...  |AB..|", bytes outside
+// 32-126 shown as ".".
+QString HexLine(const QByteArray& bytes, qint64 line, int perLine = 16);
+// The characters of such a line.
+constexpr int HexLineChars(int perLine) { return 8 + 2 + perLine * 3 + 1 + 2 + perLine + 1; }
 
 class CHexView : public QAbstractScrollArea {
   Q_OBJECT
  public:
-  static constexpr int kBytesPerLine = 16;
+  // As many as the width shows whole, down to four: a narrow pane keeps the characters in
+  // sight rather than cutting them off.
+  int BytesPerLine() const { return m_perLine; }
   explicit CHexView(QByteArray bytes, QWidget* parent = nullptr);
   const QByteArray& Bytes() const { return m_bytes; }
   qint64 LineCount() const;
@@ -30,8 +35,11 @@ class CHexView : public QAbstractScrollArea {
 
  private:
   void UpdateScrollBars();
+  void FitLine();
   int LineHeight() const;
+  int LineWidth(int perLine) const;
   QByteArray m_bytes;
+  int m_perLine = 16;
 };
 
 class CHexViewerFrame : public CViewerFrame {

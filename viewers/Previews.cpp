@@ -245,6 +245,7 @@ CSoundPreview::CSoundPreview(CPackObject& entry, CSoundPlayer& player, QWidget* 
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     grid->addWidget(label, row++, 1);
   };
+  // The grid says the rest: the pane's properties repeat nothing of it.
   InfoLines details = {{"kind", "sound"}};
   if (read) {
     add("Format", Q(info.format), "soundFormat");
@@ -263,10 +264,6 @@ CSoundPreview::CSoundPreview(CPackObject& entry, CSoundPlayer& player, QWidget* 
       if (info.loopEnd) loop += QString(" to sample %1").arg(*info.loopEnd);
     }
     if (info.container == SoundInfo::Container::Wave) add("Loop", loop, "soundLoop");
-    details.insert(details.end(), {{"format", info.format},
-                                   {"channels", std::to_string(info.channels)},
-                                   {"rate", std::to_string(info.rate)},
-                                   {"length", Seconds(info.Seconds()).toStdString()}});
   } else {
     add("Format", "not a sound Tarn can read: " + Q(why), "soundFormat");
   }

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <QWheelEvent>
 
+#include "../ZipBuilder.h"
 #include "GuiSupport.h"
 #include "SoundBuilders.h"
 #include "archive/WadFormat.h"
@@ -140,6 +141,12 @@ TEST_F(PreviewPane, TextBytesSoundsAndDamagedEntriesEachShowWhatTheyAre) {
   auto* hex = Pane()->findChild<viewers::CHexView*>();
   ASSERT_NE(hex, nullptr);
   EXPECT_EQ(hex->Bytes().size(), 6);
+  EXPECT_EQ(Properties().count("Size"), 1) << Properties().toStdString();
+  // In a narrow pane the lines hold fewer bytes, so that their characters stay in sight.
+  hex->resize(hex->fontMetrics().horizontalAdvance(QString(viewers::HexLineChars(16), 'M')) / 2, 200);
+  EXPECT_LT(hex->BytesPerLine(), 16);
+  EXPECT_LE(hex->fontMetrics().horizontalAdvance(QString(viewers::HexLineChars(hex->BytesPerLine()), 'M')),
+            hex->viewport()->width());
 
   Show("lost.bin");
   EXPECT_EQ(Pane()->Preview()->objectName(), "previewMessage");
@@ -154,6 +161,7 @@ TEST_F(PreviewPane, TextBytesSoundsAndDamagedEntriesEachShowWhatTheyAre) {
   EXPECT_EQ(Pane()->findChild<QLabel*>("soundRate")->text(), "11025 Hz");
   EXPECT_EQ(Pane()->findChild<QLabel*>("soundLength")->text(), "1.00 s");
   EXPECT_EQ(Pane()->findChild<QLabel*>("soundLoop")->text(), "from sample 2000 (0.18 s)");
+  EXPECT_EQ(Properties().indexOf("Rate"), -1) << Properties().toStdString();  // said once, in the grid
   // Play and Stop go through the window's player.
   setenv("SDL_AUDIODRIVER", "dummy", 1);
   auto* play = Pane()->findChild<QPushButton*>("previewPlay");
@@ -172,6 +180,33 @@ TEST_F(PreviewPane, TextBytesSoundsAndDamagedEntriesEachShowWhatTheyAre) {
   SelectRows({"pic.lmp", "big.lmp"});
   QApplication::processEvents();
   EXPECT_EQ(Pane()->findChild<QLabel*>("previewMessageText")->text(), "2 entries selected.");
+}
+
+// The offset is where a hex editor finds the entry: a zip member's local header; an entry
+// imported since has one once saved.
+TEST_F(PreviewPane, TheOffsetIsTheEntrysPlaceInTheFile) {
+  const fs::path zip = dir / "mod.pk3";
+  WriteFile(zip, ZipBuilder().Stored("a.txt", "first").Stored("b.txt", "second").Build());
+  ASSERT_TRUE(frame->OpenArchive(QString::fromStdString(zip.string())));
+  Show("b.txt");
+  EXPECT_NE(Properties().indexOf(QString("Offset: %1").arg(30 + 5 + 5)), -1) << Properties().toStdString();
+  WriteFile(dir / "c.txt", "third");
+  prompter->openFiles = {QString::fromStdString((dir / "c.txt").string())};
+  ShowDir("");
+  FocusTree();
+  Action("actionImportFile")->trigger();
+  Show("c.txt");
+  EXPECT_NE(Properties().indexOf("Offset: none yet"), -1);
+  Action("actionSave")->trigger();
+  Show("b.txt");
+  Show("c.txt");
+  const Bytes bytes = ReadFile(zip);
+  const std::string text(bytes.begin(), bytes.end());
+  std::size_t header = text.find("PK\x03\x04");
+  while (header != std::string::npos && text.compare(header + 30, 5, "c.txt") != 0)
+    header = text.find("PK\x03\x04", header + 1);
+  ASSERT_NE(header, std::string::npos);
+  EXPECT_NE(Properties().indexOf(QString("Offset: %1").arg(header)), -1) << Properties().toStdString();
 }
 
 TEST_F(PreviewPane, WadLumpsShowAsTheirKindWithTheirType) {
