@@ -105,7 +105,9 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
     if (QFileInfo info(path); info.isFile() && TypeOf(S(info.fileName()), false) == EntryType::Image) images << path;
   std::optional<shell::EncodeChoice> encode;
   if (!images.isEmpty()) {
-    encode = m_prompter->EncodeImages(this, images);
+    // A texture WAD holds Quake textures: those are what it is offered first.
+    const bool wad = m_doc.Format() == ContainerFormat::Wad2 || m_doc.Format() == ContainerFormat::Wad3;
+    encode = m_prompter->EncodeImages(this, images, wad ? std::optional(OutputKind::Mip) : std::nullopt);
     if (!encode) return;
     if (!encode->encode) encode.reset();
   }

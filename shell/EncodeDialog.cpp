@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QThreadPool>
 #include <QTimer>
@@ -59,7 +60,7 @@ struct CEncodeDialog::Work {
   std::atomic<bool> done{false};
 };
 
-CEncodeDialog::CEncodeDialog(const QStringList& images, Mode mode, QWidget* parent)
+CEncodeDialog::CEncodeDialog(const QStringList& images, Mode mode, QWidget* parent, std::optional<OutputKind> preferred)
     : QDialog(parent), m_mode(mode), m_images(images) {
   setObjectName("encodeDialog");
   setWindowTitle(mode == Mode::Import ? "Import Pictures" : "New Sprite");
@@ -77,7 +78,10 @@ CEncodeDialog::CEncodeDialog(const QStringList& images, Mode mode, QWidget* pare
     m_convert = new QRadioButton("&Encode as", how);
     m_convert->setObjectName("encodeConvert");
     m_convert->setChecked(true);
-    for (const Format& f : kImportFormats) m_format->addItem(f.text);
+    for (const Format& f : kImportFormats) {
+      m_format->addItem(f.text);
+      if (preferred == f.kind) m_format->setCurrentIndex(m_format->count() - 1);
+    }
     form->addRow(m_keep);
     form->addRow(m_convert, m_format);
     connect(m_keep, &QRadioButton::toggled, this, &CEncodeDialog::Update);
@@ -103,6 +107,29 @@ CEncodeDialog::CEncodeDialog(const QStringList& images, Mode mode, QWidget* pare
   form->addRow("&Palette:", m_palette);
   form->addRow("&Dithering:", m_dither);
   form->addRow("&Glowing colours:", m_fullbright);
+  // A mask drawn over the picture: where it is not black, the texture glows on purpose.
+  auto* glow = new QHBoxLayout;
+  m_glowPath = new QLineEdit(how);
+  m_glowPath->setObjectName("encodeGlowMask");
+  m_glowPath->setReadOnly(true);
+  m_glowPath->setPlaceholderText("None");
+  auto* chooseGlow = new QPushButton("C&hoose...", how);
+  chooseGlow->setObjectName("encodeGlowChoose");
+  auto* clearGlow = new QPushButton("&No Mask", how);
+  clearGlow->setObjectName("encodeGlowClear");
+  glow->addWidget(m_glowPath, 1);
+  glow->addWidget(chooseGlow);
+  glow->addWidget(clearGlow);
+  auto* glowLabel = new QLabel("Glow &mask:", how);
+  glowLabel->setBuddy(chooseGlow);
+  glowLabel->setToolTip("A picture of the same size: where it is not black, the nearest glowing colour is used");
+  form->addRow(glowLabel, glow);
+  connect(chooseGlow, &QPushButton::clicked, this, &CEncodeDialog::ChooseGlowMask);
+  connect(clearGlow, &QPushButton::clicked, this, [this] {
+    m_glow = RgbaImage{};
+    m_glowPath->clear();
+    Update();
+  });
   form->addRow(m_resize);
   layout->addWidget(how);
 
@@ -132,8 +159,14 @@ CEncodeDialog::CEncodeDialog(const QStringList& images, Mode mode, QWidget* pare
   column("Encoded", m_result);
   layout->addLayout(pictures);
 
+  m_refusal = new QLabel(this);
+  m_refusal->setObjectName("encodeRefusal");
+  m_refusal->setWordWrap(true);
+  m_refusal->hide();
+  layout->addWidget(m_refusal);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   buttons->setObjectName("encodeButtons");
+  m_ok = buttons->button(QDialogButtonBox::Ok);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   layout->addWidget(buttons);
@@ -205,6 +238,7 @@ EncodeOptions CEncodeDialog::Options() const {
                  : m_fullbright->currentIndex() == 2 ? Fullbright::Never
                                                      : Fullbright::Auto;
   o.resize = m_resize->isChecked();
+  o.glow = m_glow;
   return o;
 }
 
@@ -231,11 +265,13 @@ void CEncodeDialog::Update() {
                      static_cast<QWidget*>(m_fullbright), static_cast<QWidget*>(m_resize)})
     w->setEnabled(kind.has_value());
   m_resultImage = QImage();
+  Refuse(QString());
   if (!kind || !m_loadProblem.isEmpty()) {
     m_work.reset();
     m_poll->stop();
     m_result->setPixmap(QPixmap());
     m_result->setText(kind ? m_loadProblem : "Kept as it is");
+    if (kind) Refuse(m_loadProblem);
     return;
   }
   // Made on a worker, so that a large picture keeps the dialog live; only the newest counts.
@@ -263,7 +299,42 @@ void CEncodeDialog::Poll() {
   } else {
     m_result->setPixmap(QPixmap());
     m_result->setText(Q(work->error));
+    Refuse(Q(work->error));
   }
+}
+
+// Settings that cannot encode the picture are said before OK, not after it.
+void CEncodeDialog::Refuse(const QString& why) {
+  m_ok->setEnabled(why.isEmpty());
+  m_refusal->setText(why.isEmpty() ? QString() : "Cannot encode with these settings: " + why);
+  m_refusal->setVisible(!why.isEmpty());
+}
+
+QString CEncodeDialog::Refusal() const { return m_ok->isEnabled() ? QString() : m_refusal->text(); }
+
+void CEncodeDialog::ChooseGlowMask() {
+  const QString path = QFileDialog::getOpenFileName(this, "Glow Mask", QFileInfo(m_images.value(0)).path(),
+                                                    "Pictures (*.png *.tga *.bmp *.jpg *.jpeg *.pcx);;All Files (*)");
+  if (!path.isEmpty()) SetGlowMask(path);
+}
+
+bool CEncodeDialog::SetGlowMask(const QString& path) {
+  QFile f(path);
+  RgbaImage mask;
+  std::string why = "cannot read it";
+  const QByteArray bytes = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  if (bytes.isEmpty() ||
+      !DecodeImage({reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<std::size_t>(bytes.size())},
+                   S(QFileInfo(path).fileName()), mask, &why)) {
+    m_glowPath->setText(QFileInfo(path).fileName() + ": " + Q(why));
+    m_glow = RgbaImage{};
+    Refuse("the glow mask " + QFileInfo(path).fileName() + " cannot be read: " + Q(why));
+    return false;
+  }
+  m_glow = std::move(mask);
+  m_glowPath->setText(path);
+  Update();
+  return true;
 }
 
 bool CEncodeDialog::PreviewDone() const { return !m_work; }

@@ -13,6 +13,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QRadioButton;
 class QTimer;
 
@@ -36,8 +37,10 @@ class CEncodeDialog : public QDialog {
   Q_OBJECT
  public:
   enum class Mode { Import, Sprite };
-  // images: the files on disk; the first is previewed, others can be chosen.
-  CEncodeDialog(const QStringList& images, Mode mode, QWidget* parent = nullptr);
+  // images: the files on disk; the first is previewed, others can be chosen. preferred: the
+  // format offered first (a WAD's own texture type, say).
+  CEncodeDialog(const QStringList& images, Mode mode, QWidget* parent = nullptr,
+                std::optional<OutputKind> preferred = std::nullopt);
   ~CEncodeDialog() override;
 
   EncodeChoice Choice() const;
@@ -48,12 +51,19 @@ class CEncodeDialog : public QDialog {
   QImage OriginalShown() const;
   QImage ResultShown() const;
   QString ResultProblem() const;
+  // Why OK is disabled: the options cannot encode the picture shown. Empty while they can.
+  QString Refusal() const;
+  // The picture whose pixels that are not black glow (what Choose... picks). False when it
+  // cannot be read, which OK's refusal then says.
+  bool SetGlowMask(const QString& path);
 
  private:
   struct Work;
   void LoadImage(int index);
   void Update();
   void Poll();
+  void ChooseGlowMask();
+  void Refuse(const QString& why);
   std::optional<OutputKind> Kind() const;
   EncodeOptions Options() const;
 
@@ -72,6 +82,10 @@ class CEncodeDialog : public QDialog {
   QLineEdit* m_name = nullptr;
   QLabel* m_original;
   QLabel* m_result;
+  QLabel* m_refusal;
+  QPushButton* m_ok;
+  QLineEdit* m_glowPath;
+  RgbaImage m_glow;
   Palette m_givenPalette;
   std::shared_ptr<Work> m_work;  // the preview being made
   QTimer* m_poll;

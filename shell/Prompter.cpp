@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 
+#include "shell/Mnemonics.h"
 #include "shell/RenameDialog.h"
 #include "shell/SkinsDialog.h"
 
@@ -54,6 +55,7 @@ QMessageBox::StandardButton CPrompter::Message(QWidget* parent, const QString& t
                                                QMessageBox::Icon icon, QMessageBox::StandardButtons buttons) {
   QMessageBox box(icon, caption, text, buttons, parent);
   box.setObjectName("messageBox");
+  GiveMnemonics(box);  // Save, Discard and Cancel come without theirs
   return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
@@ -97,8 +99,9 @@ SkinChoice CPrompter::ChooseSkins(QWidget* parent, const QStringList& entries) {
   return {dialog.Entries(), dialog.Files()};
 }
 
-std::optional<EncodeChoice> CPrompter::EncodeImages(QWidget* parent, const QStringList& images) {
-  CEncodeDialog dialog(images, CEncodeDialog::Mode::Import, parent);
+std::optional<EncodeChoice> CPrompter::EncodeImages(QWidget* parent, const QStringList& images,
+                                                    std::optional<OutputKind> preferred) {
+  CEncodeDialog dialog(images, CEncodeDialog::Mode::Import, parent, preferred);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.Choice();
 }

@@ -42,7 +42,9 @@ class CPrompter {
   // Which of the archive's pictures (paths), or which disk files, to use as a model's skins.
   virtual SkinChoice ChooseSkins(QWidget* parent, const QStringList& entries);
   // Image files being imported: kept as they are, or encoded; nothing when cancelled.
-  virtual std::optional<EncodeChoice> EncodeImages(QWidget* parent, const QStringList& images);
+  // preferred: the format offered first.
+  virtual std::optional<EncodeChoice> EncodeImages(QWidget* parent, const QStringList& images,
+                                                   std::optional<OutputKind> preferred = std::nullopt);
   // A sprite to be made of pictures; nothing when cancelled.
   virtual std::optional<SpriteChoice> SpriteOf(QWidget* parent, const QStringList& frames);
   // Open Game Folder: the folders in order and the engine, starting from start; nothing when cancelled.

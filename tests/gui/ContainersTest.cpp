@@ -77,6 +77,11 @@ TEST_F(GuiTest, CopyAndPasteBetweenFormats) {
   Action("actionSave")->trigger();
   EXPECT_EQ(prompter->shown.size(), 1u);
   EXPECT_EQ(ReadFile(dir / "tex.wad").size(), 12u + 80 + 2 * 32);
+  // Pictures imported into it are offered as its own kind of texture first.
+  ASSERT_TRUE(QImage(16, 16, QImage::Format_RGB32).save(Q(dir / "new.png")));
+  prompter->encodeChoice.reset();
+  frame->ImportPaths(&doc.Root(), {Q(dir / "new.png")});
+  EXPECT_EQ(prompter->encodeOffered, OutputKind::Mip);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QImage>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 
 #include "GuiSupport.h"
@@ -82,10 +84,42 @@ TEST(EncodeDialog, ATextureOfTheWrongSizeSaysSoUntilScaled) {
   ASSERT_TRUE(Settled(dialog));
   EXPECT_TRUE(dialog.ResultShown().isNull());
   EXPECT_NE(dialog.ResultProblem().indexOf("multiples of 16"), -1);
+  // OK is refused with the reason beside it, not taken to fail afterwards.
+  QPushButton* ok = dialog.findChild<QDialogButtonBox*>("encodeButtons")->button(QDialogButtonBox::Ok);
+  EXPECT_FALSE(ok->isEnabled());
+  EXPECT_NE(dialog.Refusal().indexOf("multiples of 16"), -1);
   QTest::mouseClick(dialog.findChild<QCheckBox*>("encodeResize"), Qt::LeftButton);
   ASSERT_TRUE(Settled(dialog));
   EXPECT_EQ(dialog.ResultShown().size(), QSize(32, 16));
   EXPECT_TRUE(dialog.Choice().options.resize);
+  EXPECT_TRUE(ok->isEnabled());
+  EXPECT_TRUE(dialog.Refusal().isEmpty());
+}
+
+TEST(EncodeDialog, AGlowMaskMakesItsPixelsGlowAndAWadOffersTextures) {
+  TempDir dir;
+  CEncodeDialog dialog({WritePicture(dir / "lamp.png", 16, 16)}, CEncodeDialog::Mode::Import, nullptr, OutputKind::Mip);
+  EXPECT_EQ(dialog.findChild<QComboBox*>("encodeFormat")->currentIndex(), 1);  // .mip first
+  QImage mask(16, 16, QImage::Format_RGB32);
+  mask.fill(Qt::black);
+  mask.setPixelColor(0, 0, Qt::white);
+  const QString maskPath = QString::fromStdString((dir / "lamp_glow.png").string());
+  ASSERT_TRUE(mask.save(maskPath));
+  ASSERT_TRUE(dialog.SetGlowMask(maskPath));
+  ASSERT_TRUE(Settled(dialog));
+  const QColor lit = dialog.ResultShown().pixelColor(0, 0);
+  bool glows = false;
+  for (int i = 224; i < 255; ++i) glows = glows || lit == Palette(i);
+  EXPECT_TRUE(glows) << lit.name().toStdString();
+  EXPECT_EQ(dialog.ResultShown().pixelColor(0, 1), Palette(5));
+  EXPECT_EQ(dialog.Choice().options.glow.width, 16);
+  // A mask of another size cannot be laid over the picture: said before OK.
+  mask = QImage(8, 8, QImage::Format_RGB32);
+  mask.fill(Qt::white);
+  ASSERT_TRUE(mask.save(maskPath));
+  ASSERT_TRUE(dialog.SetGlowMask(maskPath));
+  ASSERT_TRUE(Settled(dialog));
+  EXPECT_FALSE(dialog.Refusal().isEmpty());
 }
 
 TEST(EncodeDialog, ASpriteIsNamedAfterItsFirstFrame) {

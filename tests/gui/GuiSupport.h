@@ -58,8 +58,11 @@ class ScriptedPrompter : public shell::CPrompter {
   // Image imports are kept as they are unless a test says otherwise.
   std::optional<shell::EncodeChoice> encodeChoice = shell::EncodeChoice{};
   QStringList encodeAsked;
-  std::optional<shell::EncodeChoice> EncodeImages(QWidget*, const QStringList& images) override {
+  std::optional<OutputKind> encodeOffered;
+  std::optional<shell::EncodeChoice> EncodeImages(QWidget*, const QStringList& images,
+                                                  std::optional<OutputKind> preferred) override {
     encodeAsked = images;
+    encodeOffered = preferred;
     return encodeChoice;
   }
   std::optional<shell::SpriteChoice> spriteChoice;

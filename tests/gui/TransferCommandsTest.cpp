@@ -86,6 +86,7 @@ TEST_F(TransferCommands, ImagesAreAskedForOnceAndEncodedAsOneUndoableStep) {
   frame->ImportPaths(doc.Root().FindChild("textures"),
                      {stone, QString::fromStdString((dir / "notes.txt").string()), moss});
   EXPECT_EQ(prompter->encodeAsked, (QStringList{stone, moss}));  // once, for both pictures
+  EXPECT_EQ(prompter->encodeOffered, std::nullopt);              // a pak has no kind of its own
   EXPECT_EQ(Load(doc.Root().FindByPath("textures/notes.txt")), ToBytes("notes"));
   CPackObject* mip = doc.Root().FindByPath("textures/stone.mip");
   ASSERT_NE(mip, nullptr);
