@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -222,7 +223,7 @@ void CMainFrame::CreateActions() {
              QKeySequence::Find);
   MakeAction(&Commands::newDirectory, "actionNewDirectory", "&New Directory",
              "Create a directory in the selected directory", &CMainFrame::OnNewDirectory);
-  MakeAction(&Commands::rename, "actionRename", "&Rename", "Rename the selected entry", &CMainFrame::OnRename,
+  MakeAction(&Commands::rename, "actionRename", "Rena&me", "Rename the selected entry", &CMainFrame::OnRename,
              QKeySequence(Qt::Key_F2));
   MakeAction(&Commands::deleteEntries, "actionDelete", "&Delete\tDel", "Delete the selected entries",
              &CMainFrame::OnDelete, QKeySequence::Delete)
@@ -236,10 +237,10 @@ void CMainFrame::CreateActions() {
              "Make a Quake or Quake II sprite of picture files, one frame each", &CMainFrame::OnNewSprite);
   MakeAction(&Commands::exportFile, "actionExportFile", "&Export To File...", "Write the selected file to disk",
              &CMainFrame::OnExportFile);
-  MakeAction(&Commands::exportDirectory, "actionExportDirectory", "Export &To Directory...",
+  MakeAction(&Commands::exportDirectory, "actionExportDirectory", "Export To &Directory...",
              "Write the selected entries into a folder", &CMainFrame::OnExportDirectory);
   MakeAction(&Commands::view, "actionView", "&View", "Show, play or read the selected file", &CMainFrame::OnView);
-  MakeAction(&Commands::viewSkin, "actionViewSkin", "View &Skin", "Show the skins of the selected Quake model",
+  MakeAction(&Commands::viewSkin, "actionViewSkin", "View S&kin", "Show the skins of the selected Quake model",
              &CMainFrame::OnViewSkin);
   MakeAction(&Commands::extractTextures, "actionExtractTextures", "E&xtract Textures...",
              "Write the textures of the selected maps into a WAD file", &CMainFrame::OnExtractTextures);
@@ -247,7 +248,7 @@ void CMainFrame::CreateActions() {
              &CMainFrame::OnStopSound, QKeySequence(Qt::Key_Escape))
       ->setIcon(st->standardIcon(QStyle::SP_MediaStop));
 
-  QAction* up = MakeAction(&Commands::upOneLevel, "actionUpOneLevel", "Up One Level",
+  QAction* up = MakeAction(&Commands::upOneLevel, "actionUpOneLevel", "&Up One Level",
                            "Show the directory above this one", &CMainFrame::OnUpOneLevel);
   up->setShortcuts({QKeySequence(Qt::Key_Backspace), QKeySequence(Qt::ALT | Qt::Key_Up)});
   up->setIcon(st->standardIcon(QStyle::SP_FileDialogToParent));
@@ -263,7 +264,7 @@ void CMainFrame::CreateActions() {
   for (const StyleAction& s :
        {StyleAction{&Commands::largeIcons, "actionLargeIcons", "&Large Icons", "Show the entries as large icons", 0},
         StyleAction{&Commands::smallIcons, "actionSmallIcons", "&Small Icons", "Show the entries as small icons", 2},
-        StyleAction{&Commands::list, "actionList", "&List", "Show the entries as a list", 3},
+        StyleAction{&Commands::list, "actionList", "Lis&t", "Show the entries as a list", 3},
         StyleAction{&Commands::details, "actionDetails", "&Details", "Show the entries with their sizes", 1}}) {
     QAction* a = MakeAction(s.command, s.name, s.text, s.tip, nullptr);
     a->setCheckable(true);
@@ -484,19 +485,19 @@ std::unique_ptr<QMenu> CMainFrame::BuildContextMenu() {
   const auto targets = Targets();
   if (targets.empty()) return menu;
   const CPackObject* e = targets.front();
-  add("Rename", m_cmd.rename);
+  add("&Rename", m_cmd.rename);
   if (e->IsDirectory()) {
-    add("Import File", m_cmd.importFile);
-    add("Create directory", m_cmd.newDirectory);
-    add("Export to directory", m_cmd.exportDirectory);
+    add("&Import File", m_cmd.importFile);
+    add("&Create directory", m_cmd.newDirectory);
+    add("E&xport to directory", m_cmd.exportDirectory);
   } else {
-    add("Export File", m_cmd.exportFile);
+    add("&Export File", m_cmd.exportFile);
   }
   if (e->IsDirectory()) return menu;
   const std::string name = ToLower(e->Name());
-  add("View object", m_cmd.view);
-  if (EndsWith(name, ".bsp")) add("Extract textures", m_cmd.extractTextures);
-  if (EndsWith(name, ".mdl")) add("View object skin", m_cmd.viewSkin);
+  add("&View object", m_cmd.view);
+  if (EndsWith(name, ".bsp")) add("Extract &textures", m_cmd.extractTextures);
+  if (EndsWith(name, ".mdl")) add("View object &skin", m_cmd.viewSkin);
   return menu;
 }
 
@@ -859,8 +860,15 @@ void CMainFrame::OnAbout() {
 void CMainFrame::showEvent(QShowEvent* e) {
   if (!m_placed) {
     m_placed = true;
-    move(shell::ProfileInt("Startup", "WindowX", 0), shell::ProfileInt("Startup", "WindowY", 0));
-    resize(shell::ProfileInt("Startup", "WindowWidth", 600), shell::ProfileInt("Startup", "WindowHeight", 400));
+    // Saved on another set of screens, the place may lie beyond these.
+    QList<QRect> screens;
+    for (const QScreen* s : QGuiApplication::screens()) screens << s->availableGeometry();
+    const QRect placed = shell::FitToScreens(
+        QRect(shell::ProfileInt("Startup", "WindowX", 0), shell::ProfileInt("Startup", "WindowY", 0),
+              shell::ProfileInt("Startup", "WindowWidth", 600), shell::ProfileInt("Startup", "WindowHeight", 400)),
+        screens);
+    move(placed.topLeft());
+    resize(placed.size());
   }
   QMainWindow::showEvent(e);
   // Laid out only now: the pane gets its share of the room.

@@ -237,6 +237,18 @@ CPackObject* CPackListView::EntryAtViewportPoint(QAbstractItemView* view, const 
   return idx.isValid() ? m_model->EntryAt(idx.row()) : nullptr;
 }
 
+void CPackListView::PopupAtCurrent(QAbstractItemView* view) {
+  QModelIndex idx = view->currentIndex();
+  if (!idx.isValid() || !m_selection->isSelected(idx)) {
+    const QModelIndexList rows = m_selection->selectedRows();
+    idx = rows.isEmpty() ? QModelIndex() : rows.front();
+  }
+  if (!idx.isValid()) return;  // nothing to act on, as a click beside the rows
+  view->scrollTo(idx);
+  const QRect r = view->visualRect(idx);
+  emit contextMenuWanted(view->viewport()->mapToGlobal(QPoint(r.left() + r.height() / 2, r.center().y())));
+}
+
 bool CPackListView::eventFilter(QObject* watched, QEvent* event) {
   if (watched == m_filter) {
     // Esc clears a filter (before the window's own Esc, Stop Sound); Down and Enter go on to
@@ -268,6 +280,11 @@ bool CPackListView::eventFilter(QObject* watched, QEvent* event) {
         emit focusToTree();
         return true;
       }
+      // The keyboard's ways to a context menu: the Menu key and Shift+F10, at the current row.
+      if (k->key() == Qt::Key_Menu || (k->key() == Qt::Key_F10 && k->modifiers() == Qt::ShiftModifier)) {
+        PopupAtCurrent(view);
+        return true;
+      }
       if ((k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) && k->modifiers() == Qt::NoModifier) {
         auto selected = SelectedEntries();
         if (selected.size() == 1) emit entryActivated(selected.front());
@@ -276,8 +293,12 @@ bool CPackListView::eventFilter(QObject* watched, QEvent* event) {
       break;
     }
     case QEvent::ContextMenu: {
-      if (watched != view->viewport()) break;
       auto* c = static_cast<QContextMenuEvent*>(event);
+      if (c->reason() == QContextMenuEvent::Keyboard) {
+        PopupAtCurrent(view);
+        return true;
+      }
+      if (watched != view->viewport()) break;
       QModelIndex idx = view->indexAt(c->pos());
       if (!idx.isValid()) return true;
       m_selection->select(idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);

@@ -67,6 +67,7 @@ class CPackListView : public QWidget {
 
  private:
   void FitColumns();
+  void PopupAtCurrent(QAbstractItemView* view);
   void ApplyFilter();
   CPackObject* EntryAtViewportPoint(QAbstractItemView* view, const QPoint& p) const;
 

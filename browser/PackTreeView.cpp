@@ -110,10 +110,19 @@ void CPackTreeView::dropEvent(QDropEvent* e) {
 }
 
 void CPackTreeView::contextMenuEvent(QContextMenuEvent* e) {
+  if (e->reason() == QContextMenuEvent::Keyboard) return PopupAtCurrent();
   QModelIndex idx = indexAt(e->pos());
   if (!idx.isValid()) return;
   setCurrentIndex(idx);
   emit contextMenuWanted(e->globalPos());
+}
+
+void CPackTreeView::PopupAtCurrent() {
+  const QModelIndex idx = currentIndex();
+  if (!idx.isValid()) return;
+  scrollTo(idx);
+  const QRect r = visualRect(idx);
+  emit contextMenuWanted(viewport()->mapToGlobal(QPoint(r.left() + r.height() / 2, r.center().y())));
 }
 
 bool CPackTreeView::focusNextPrevChild(bool) {
@@ -126,6 +135,8 @@ void CPackTreeView::keyPressEvent(QKeyEvent* e) {
     emit focusToList();
     return;
   }
+  if (e->key() == Qt::Key_Menu || (e->key() == Qt::Key_F10 && e->modifiers() == Qt::ShiftModifier))
+    return PopupAtCurrent();
   QTreeView::keyPressEvent(e);
 }
 

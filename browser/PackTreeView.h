@@ -43,6 +43,7 @@ class CPackTreeView : public QTreeView {
   void keyPressEvent(QKeyEvent* e) override;
 
  private:
+  void PopupAtCurrent();
   CPackTreeModel* m_model;
   bool m_rebuilding = false;
 };

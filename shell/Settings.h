@@ -2,6 +2,8 @@
 // used ("Startup", "Debug", ...).
 #pragma once
 
+#include <QList>
+#include <QRect>
 #include <QSettings>
 #include <memory>
 
@@ -12,5 +14,10 @@ std::unique_ptr<QSettings> OpenSettings();
 // "Section/Key" as an integer, or the default when absent or not a number.
 int ProfileInt(const QString& section, const QString& key, int defaultValue);
 void WriteProfileInt(const QString& section, const QString& key, int value);
+
+// A saved window place fitted to the screens' free areas as they are now: kept where the screens
+// show it whole, else moved onto the screen that shows most of it (or lies nearest) and made no
+// larger than that screen.
+QRect FitToScreens(const QRect& wanted, const QList<QRect>& screens);
 
 }  // namespace tarn::shell

@@ -4,7 +4,10 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -19,6 +22,7 @@
 #include <QPushButton>
 
 #include "GuiSupport.h"
+#include "shell/Prompter.h"
 #include "shell/Settings.h"
 
 namespace tarn::test {
@@ -310,7 +314,7 @@ TEST_F(GuiTest, ContextMenusOfferWhatFitsTheEntry) {
   auto texts = [&] {
     std::vector<std::string> t;
     auto menu = frame->BuildContextMenu();
-    for (QAction* a : menu->actions()) t.push_back(a->text().toStdString());
+    for (QAction* a : menu->actions()) t.push_back(QString(a->text()).remove('&').toStdString());
     return t;
   };
   ShowDir("maps");
@@ -374,6 +378,103 @@ TEST_F(GuiTest, StyleAndPlacementSurviveARestart) {
   auto s = shell::OpenSettings();
   EXPECT_EQ(s->value("Startup/ListViewStyle").toInt(), 3);
   EXPECT_EQ(s->value("Startup/WindowWidth").toInt(), 640);
+}
+
+TEST(WindowPlacement, ASavedPlaceIsFittedToTheScreensThereAreNow) {
+  const QList<QRect> one{QRect(0, 0, 1600, 1000)};
+  EXPECT_EQ(shell::FitToScreens(QRect(100, 50, 600, 400), one), QRect(100, 50, 600, 400));
+  EXPECT_EQ(shell::FitToScreens(QRect(1590, 990, 600, 400), one), QRect(1000, 600, 600, 400));
+  EXPECT_EQ(shell::FitToScreens(QRect(-5000, 20, 2000, 1200), one), QRect(0, 0, 1600, 1000));
+  // Across two screens it stays; half below the second one, it comes up onto it.
+  const QList<QRect> two{QRect(0, 0, 1600, 1000), QRect(1600, 0, 1280, 1024)};
+  EXPECT_EQ(shell::FitToScreens(QRect(1400, 100, 600, 400), two), QRect(1400, 100, 600, 400));
+  EXPECT_EQ(shell::FitToScreens(QRect(2000, 900, 600, 400), two), QRect(2000, 624, 600, 400));
+}
+
+TEST_F(GuiTest, AWindowSavedBeyondTheScreenOpensOnIt) {
+  frame->close();
+  frame.reset();
+  {
+    auto s = shell::OpenSettings();
+    s->setValue("Startup/WindowX", 5000);
+    s->setValue("Startup/WindowY", 4000);
+  }
+  frame = std::make_unique<browser::CMainFrame>(doc);
+  frame->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+  EXPECT_TRUE(frame->screen()->availableGeometry().contains(frame->geometry()))
+      << frame->geometry().x() << "," << frame->geometry().y();
+  shell::OpenSettings()->clear();
+}
+
+// Every item of every menu is reached by a letter of its own there, and the context menu by the
+// Menu key or Shift+F10 as by a click.
+TEST_F(GuiTest, EveryMenuItemHasALetterOfItsOwn) {
+  auto letters = [](QMenu* menu) {
+    std::map<QString, QStringList> taken;
+    for (QAction* a : menu->actions())
+      if (!a->isSeparator()) {
+        const QKeySequence key = QKeySequence::mnemonic(a->text());
+        EXPECT_FALSE(key.isEmpty()) << menu->title().toStdString() << ": " << a->text().toStdString();
+        if (!key.isEmpty()) taken[key.toString()] << a->text();
+      }
+    for (const auto& [key, texts] : taken)
+      EXPECT_EQ(texts.size(), 1) << menu->title().toStdString() << ": " << texts.join(", ").toStdString();
+  };
+  std::function<void(QMenu*)> walk = [&](QMenu* menu) {
+    letters(menu);
+    for (QAction* a : menu->actions())
+      if (a->menu()) walk(a->menu());
+  };
+  QMenu bar;  // the menu bar's own titles, as one menu
+  for (QAction* a : frame->menuBar()->actions()) {
+    bar.addAction(a->text());
+    walk(a->menu());
+  }
+  letters(&bar);
+
+  OpenPak(SamplePak());
+  ShowDir("maps");
+  FocusList();
+  SelectRows({"e1m1.bsp"});
+  auto popup = [&](QWidget* target, int key, Qt::KeyboardModifiers modifiers) {
+    QStringList texts;
+    QTimer::singleShot(0, [&] {
+      if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+        letters(menu);
+        for (QAction* a : menu->actions()) texts << QString(a->text()).remove('&');
+        menu->close();
+      }
+    });
+    QTest::keyClick(target, static_cast<Qt::Key>(key), modifiers);
+    return texts;
+  };
+  const QStringList onMap{"Rename", "Export File", "View object", "Extract textures"};
+  EXPECT_EQ(popup(List()->ActiveView(), Qt::Key_F10, Qt::ShiftModifier), onMap);
+  EXPECT_EQ(popup(List()->ActiveView(), Qt::Key_Menu, Qt::NoModifier), onMap);
+  FocusTree();
+  EXPECT_EQ(popup(Tree(), Qt::Key_F10, Qt::ShiftModifier).value(0), "Rename");
+}
+
+// The question before closing a changed archive, as the real message box asks it.
+TEST(Prompter, SaveDiscardAndCancelEachHaveALetter) {
+  shell::CPrompter prompter;
+  QStringList texts;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    for (QAbstractButton* b : box->buttons()) texts << b->text();
+    box->button(QMessageBox::Cancel)->click();
+  });
+  EXPECT_EQ(prompter.Message(nullptr, "Save changes to test.pak?", "Tarn", QMessageBox::Warning,
+                             QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel),
+            QMessageBox::Cancel);
+  ASSERT_EQ(texts.size(), 3);
+  QStringList keys;
+  for (const QString& t : texts) keys << QKeySequence::mnemonic(t).toString();
+  EXPECT_FALSE(keys.contains(QString())) << texts.join(", ").toStdString();
+  keys.removeDuplicates();
+  EXPECT_EQ(keys.size(), 3) << texts.join(", ").toStdString();
 }
 
 TEST_F(GuiTest, SaveChangesPromptHasThreeAnswers) {
