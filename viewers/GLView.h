@@ -72,6 +72,11 @@ class CGLView : public QOpenGLWidget {
   void mouseMoveEvent(QMouseEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
 
+ public:
+  // The texture object the skin is drawn from, a name in this view's own context; 0 before the
+  // first skin is shown.
+  unsigned TextureObject() const { return m_texture; }
+
  private:
   void ApplyCamera();  // and ask for a repaint
   void MoveCamera();   // the user moved it: a resize no longer frames the model

@@ -1,5 +1,7 @@
 #include <QComboBox>
 #include <QLabel>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
 
 #include "GuiSupport.h"
 #include "ModelBuilders.h"
@@ -114,6 +116,12 @@ TEST_F(ModelPreview, ViewersOpenWhileThePaneShowsAModel) {
     if (opened == "big.md2") {  // the other model's one triangle is edge-on
       EXPECT_TRUE(drawsSomething(viewer->View()->grabFramebuffer())) << "round " << i;
       EXPECT_TRUE(drawsSomething(preview->View()->grabFramebuffer())) << "round " << i;
+      // Each draws from a texture object of its own context, not the default one both share.
+      for (viewers::CGLView* view : {viewer->View(), preview->View()}) {
+        view->makeCurrent();
+        EXPECT_TRUE(QOpenGLContext::currentContext()->functions()->glIsTexture(view->TextureObject())) << "round " << i;
+        view->doneCurrent();
+      }
     }
     viewer->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
