@@ -4,12 +4,14 @@
 #include <QClipboard>
 #include <QMimeData>
 #include <QStatusBar>
+#include <unordered_set>
 
 #include "archive/ByteIO.h"
 #include "archive/EntryNames.h"
 #include "archive/Strings.h"
 #include "browser/MainFrame.h"
 #include "browser/PackListView.h"
+#include "browser/PackModels.h"
 #include "browser/PackTreeView.h"
 #include "shell/Text.h"
 #include "shell/WaitCursor.h"
@@ -37,12 +39,15 @@ void CMainFrame::OnNewDirectory() {
   if (!dir) dir = &m_doc.Root();
   std::string name = "untitled";
   for (int n = 1; dir->FindChild(name); ++n) name = "untitled" + std::to_string(n);
+  CPackObject* made = nullptr;
   EditTree("New Directory", [&](CTreeEdit& edit) {
-    auto made = std::make_unique<CPackObject>();
-    made->Rename(name);
-    made->SetDirectory(true);
-    return edit.Insert(*dir, std::move(made));
+    auto directory = std::make_unique<CPackObject>();
+    directory->Rename(name);
+    directory->SetDirectory(true);
+    return made = edit.Insert(*dir, std::move(directory));
   });
+  // The name is the user's next step: it is open for typing where the new directory shows.
+  if (made) m_tree->EditName(made);
 }
 
 void CMainFrame::OnRename() {
@@ -51,23 +56,30 @@ void CMainFrame::OnRename() {
   if (targets.size() != 1 || !targets.front()->Parent()) return;
   CPackObject* entry = targets.front();
   auto answer = m_prompter->NewName(this, Q(entry->Name()));
-  if (!answer) return;
-  const NewNameCheck check = CheckNewName(*entry, S(*answer));
+  if (answer) RenameTo(entry, *answer);
+}
+
+bool CMainFrame::RenameTo(CPackObject* entry, const QString& name) {
+  const NewNameCheck check = CheckNewName(*entry, S(name));
   switch (check.problem) {
-    case NewNameProblem::Empty: Message("The name cannot be empty.", "Rename", QMessageBox::Warning); return;
-    case NewNameProblem::Separator: Message("A name cannot contain \"/\".", "Rename", QMessageBox::Warning); return;
+    case NewNameProblem::Empty: Message("The name cannot be empty.", "Rename", QMessageBox::Warning); return false;
+    case NewNameProblem::Separator:
+      Message("A name cannot contain \"/\".", "Rename", QMessageBox::Warning);
+      return false;
     case NewNameProblem::Taken:
       Message(QString("An entry named \"%1\" already exists in this directory.").arg(Q(check.taken->Name())), "Rename",
               QMessageBox::Warning);
-      return;
-    case NewNameProblem::Unfit: Message(Q(check.reason) + ".", "Rename", QMessageBox::Warning); return;
+      return false;
+    case NewNameProblem::Unfit: Message(Q(check.reason) + ".", "Rename", QMessageBox::Warning); return false;
     case NewNameProblem::None: break;
   }
-  if (check.stored == entry->Name()) return;
+  if (check.stored == entry->Name()) return true;
+  const bool directory = entry->IsDirectory();
   EditTree("Rename " + Quoted(entry->Name()), [&](CTreeEdit& edit) -> const CPackObject* {
     edit.Rename(*entry, check.stored);
-    return m_treeFocused ? entry : nullptr;
+    return m_treeFocused && directory ? entry : nullptr;
   });
+  return true;
 }
 
 namespace {
@@ -88,10 +100,27 @@ std::vector<CPackObject*> Outermost(const std::vector<CPackObject*>& entries) {
 
 void CMainFrame::OnDelete() {
   if (!m_cmd.deleteEntries->isEnabled()) return;
-  const auto targets = Outermost(Targets());
+  DeleteEntries(Outermost(Targets()), "Delete");
+}
+
+void CMainFrame::DeleteEntries(const std::vector<CPackObject*>& targets, const std::string& verb) {
   if (targets.empty()) return;
   const std::string what = CountedEntries(targets.size(), targets.front()->Name());
-  EditTree("Delete " + what, [&](CTreeEdit& edit) -> const CPackObject* {
+  // The row after the last one taken (else the one before the first) is selected afterwards,
+  // so that Delete pressed again goes on down the list.
+  CPackObject* next = nullptr;
+  if (!m_treeFocused) {
+    const CPackListModel* model = m_list->ListModel();
+    std::unordered_set<const CPackObject*> going(targets.begin(), targets.end());
+    int first = model->rowCount(), last = -1;
+    for (const CPackObject* e : targets)
+      if (const int row = model->RowOf(e); row >= 0) first = std::min(first, row), last = std::max(last, row);
+    for (int r = last + 1; r < model->rowCount() && !next; ++r)
+      if (!going.count(model->EntryAt(r))) next = model->EntryAt(r);
+    for (int r = first - 1; r >= 0 && !next; --r)
+      if (!going.count(model->EntryAt(r))) next = model->EntryAt(r);
+  }
+  EditTree(verb + " " + what, [&](CTreeEdit& edit) -> const CPackObject* {
     // The parent of a deleted directory that held what the list shows is shown instead.
     const CPackObject* select = nullptr;
     CPackObject* shown = TreeSelection();
@@ -100,10 +129,11 @@ void CMainFrame::OnDelete() {
     for (CPackObject* e : targets) edit.Remove(*e);
     return select;
   });
+  if (next && next->Parent() == m_list->CurrentDirectory()) m_list->SelectEntries({next});
   // No question before deleting: it can be undone, and the status bar says how.
-  statusBar()->showMessage(
-      QString("Deleted %1. Undo (Ctrl+Z) brings %2 back.").arg(Q(what), targets.size() == 1 ? "it" : "them"),
-      kReportMs);
+  statusBar()->showMessage(QString("%1 %2. Undo (Ctrl+Z) brings %3 back.")
+                               .arg(verb == "Cut" ? "Cut" : "Deleted", Q(what), targets.size() == 1 ? "it" : "them"),
+                           kReportMs);
 }
 
 void CMainFrame::StepHistory(bool back) {
@@ -156,6 +186,88 @@ void CMainFrame::OnCopy() {
     for (const auto& u : unreadable) text += "\n  " + u;
     Message(text, "Copy", QMessageBox::Warning);
   }
+}
+
+void CMainFrame::OnCut() {
+  if (!m_cmd.cut->isEnabled()) return;
+  const auto targets = Outermost(Targets());
+  if (targets.empty()) return;
+  QStringList unreadable;
+  const QByteArray stream = EntryStream(targets, &unreadable);
+  // A file whose bytes cannot be read would be lost by a cut: nothing is taken.
+  if (!unreadable.isEmpty()) {
+    Message("These files could not be read, so nothing was cut:\n  " + unreadable.join("\n  "), "Cut",
+            QMessageBox::Warning);
+    return;
+  }
+  auto* mime = new QMimeData;
+  mime->setData(kPackObjectMime, stream);
+  QApplication::clipboard()->setMimeData(mime);
+  DeleteEntries(targets, "Cut");
+}
+
+void CMainFrame::OnDuplicate() {
+  if (!m_cmd.duplicate->isEnabled()) return;
+  const auto targets = Outermost(Targets());
+  if (targets.empty()) return;
+  // Each copy is made through the clipboard's stream, so that it takes its own bytes along.
+  std::vector<std::pair<CPackObject*, std::unique_ptr<CPackObject>>> copies;
+  QStringList unreadable;
+  for (CPackObject* e : targets) {
+    const QByteArray stream = EntryStream({e}, &unreadable);
+    ByteReader in(reinterpret_cast<const std::uint8_t*>(stream.constData()), static_cast<std::size_t>(stream.size()));
+    std::string why;
+    if (auto copy = CPackObject::Deserialize(in, &why)) copies.emplace_back(e->Parent(), std::move(copy));
+  }
+  if (!unreadable.isEmpty()) {
+    Message("These files could not be read, so nothing was duplicated:\n  " + unreadable.join("\n  "), "Duplicate",
+            QMessageBox::Warning);
+    return;
+  }
+  std::vector<CPackObject*> made;
+  EditTree("Duplicate " + CountedEntries(copies.size(), targets.front()->Name()),
+           [&](CTreeEdit& edit) -> const CPackObject* {
+             for (auto& [dir, copy] : copies)
+               if (CPackObject* placed = edit.Insert(*dir, std::move(copy))) made.push_back(placed);
+             return nullptr;
+           });
+  if (!m_treeFocused) m_list->SelectEntries(made);
+}
+
+void CMainFrame::OnSelectAll() {
+  m_list->SelectAll();
+  m_list->ActiveView()->setFocus(Qt::ShortcutFocusReason);
+}
+
+void CMainFrame::OnReplaceFromFile() {
+  if (!m_cmd.replaceFromFile->isEnabled()) return;
+  const auto sel = ListSelection();
+  if (sel.size() != 1) return;
+  const std::string path = sel.front()->PathInArchive(), name = sel.front()->Name();
+  const QString file = m_prompter->OpenFileName(this, "Replace " + Q(Quoted(name)) + " with", "All Files (*)");
+  if (file.isEmpty()) return;
+  // Found again: the question ran an event loop.
+  CPackObject* entry = m_doc.Root().FindByPath(path);
+  if (!entry || entry->IsDirectory() || !entry->Parent()) return;
+  auto staging = std::make_unique<CPackObject>();
+  staging->SetDirectory(true);
+  std::string why;
+  ImportOptions options;
+  if (!staging->ImportFile(S(file), options, &why)) {
+    Message(QString("Could not read %1: %2.").arg(file, Q(why)), "Replace from File", QMessageBox::Warning);
+    return;
+  }
+  CPackObject* dir = entry->Parent();
+  std::unique_ptr<CPackObject> replacement = staging->DetachChild(*staging->Children().begin());
+  CPackObject* placed = nullptr;
+  EditTree("Replace " + Quoted(name), [&](CTreeEdit& edit) -> const CPackObject* {
+    edit.Remove(*entry);
+    placed = edit.Insert(*dir, std::move(replacement));
+    // The entry keeps its name exactly as the archive has it.
+    if (placed) edit.Rename(*placed, name);
+    return nullptr;
+  });
+  if (placed) m_list->SelectEntries({placed});
 }
 
 void CMainFrame::OnPaste() {

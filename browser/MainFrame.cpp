@@ -34,6 +34,7 @@
 #include "browser/PackModels.h"
 #include "browser/PackTreeView.h"
 #include "browser/PreviewPane.h"
+#include "formats/EntryPictures.h"
 #include "shell/Settings.h"
 #include "shell/Text.h"
 #include "shell/WaitCursor.h"
@@ -122,6 +123,21 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
   const auto dragData = [this](const std::vector<CPackObject*>& entries) { return DragData(entries); };
   m_treeModel->SetDragData(dragData);
   m_listModel->SetDragData(dragData);
+  const auto renamer = [this](CPackObject* entry, const QString& name) {
+    // Made once the editor has closed: the change resets the models the editor belongs to.
+    const std::string dirPath = entry->Parent() ? entry->Parent()->PathInArchive() : std::string();
+    QTimer::singleShot(0, this, [this, entry, dirPath, name] {
+      CPackObject* dir = FindDirectory(dirPath);
+      if (!dir) return;
+      for (CPackObject* c : dir->Children())
+        if (c == entry) {
+          RenameTo(entry, name);
+          return;
+        }
+    });
+  };
+  m_treeModel->SetRenamer(renamer);
+  m_listModel->SetRenamer(renamer);
   connect(m_tree, &CPackTreeView::focusToList, m_list, &CPackListView::EnterByTab);
   connect(m_list, &CPackListView::focusToTree, this, [this] { m_tree->setFocus(Qt::TabFocusReason); });
   connect(m_list, &CPackListView::selectionChanged, this, &CMainFrame::UpdateCommandUI);
@@ -214,17 +230,25 @@ void CMainFrame::CreateActions() {
   MakeAction(&Commands::redo, "actionRedo", "&Redo", "Make the change taken back again", &CMainFrame::OnRedo)
       ->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
   m_cmd.redo->setIcon(st->standardIcon(QStyle::SP_ArrowForward));
+  MakeAction(&Commands::cut, "actionCut", "Cu&t", "Move the selected entries to the clipboard", &CMainFrame::OnCut,
+             QKeySequence::Cut);
   MakeAction(&Commands::copy, "actionCopy", "&Copy", "Copy the selected entries to the clipboard", &CMainFrame::OnCopy,
              QKeySequence::Copy);
   MakeAction(&Commands::paste, "actionPaste", "&Paste", "Paste entries from the clipboard into the directory",
              &CMainFrame::OnPaste, QKeySequence::Paste);
+  MakeAction(&Commands::duplicate, "actionDuplicate", "Dupl&icate", "Copy the selected entries beside themselves",
+             &CMainFrame::OnDuplicate, QKeySequence(Qt::CTRL | Qt::Key_D));
+  MakeAction(&Commands::selectAll, "actionSelectAll", "Select &All", "Select every entry the list shows",
+             &CMainFrame::OnSelectAll, QKeySequence::SelectAll);
   MakeAction(&Commands::filter, "actionFilter", "&Filter...",
              "Narrow the list to the names that match, here or in the whole archive", &CMainFrame::OnFilter,
              QKeySequence::Find);
   MakeAction(&Commands::newDirectory, "actionNewDirectory", "&New Directory",
              "Create a directory in the selected directory", &CMainFrame::OnNewDirectory);
-  MakeAction(&Commands::rename, "actionRename", "Rena&me", "Rename the selected entry", &CMainFrame::OnRename,
-             QKeySequence(Qt::Key_F2));
+  // F2 renames in place in the view that has the focus; the menu's command asks in a dialog.
+  MakeAction(&Commands::rename, "actionRename", "Rena&me...\tF2", "Rename the selected entry", &CMainFrame::OnRename);
+  MakeAction(&Commands::replaceFromFile, "actionReplaceFromFile", "R&eplace from File...",
+             "Give the selected file the contents of a file on disk", &CMainFrame::OnReplaceFromFile);
   MakeAction(&Commands::deleteEntries, "actionDelete", "&Delete\tDel", "Delete the selected entries",
              &CMainFrame::OnDelete, QKeySequence::Delete)
       ->setIcon(st->standardIcon(QStyle::SP_TrashIcon));
@@ -239,6 +263,9 @@ void CMainFrame::CreateActions() {
              &CMainFrame::OnExportFile);
   MakeAction(&Commands::exportDirectory, "actionExportDirectory", "Export To &Directory...",
              "Write the selected entries into a folder", &CMainFrame::OnExportDirectory);
+  MakeAction(&Commands::exportAsPng, "actionExportAsPng", "Export as &PNG...",
+             "Write the selected pictures, and those in the selected directories, into a folder as PNG files",
+             &CMainFrame::OnExportAsPng);
   MakeAction(&Commands::view, "actionView", "&View", "Show, play or read the selected file", &CMainFrame::OnView);
   MakeAction(&Commands::viewSkin, "actionViewSkin", "View S&kin", "Show the skins of the selected Quake model",
              &CMainFrame::OnViewSkin);
@@ -315,13 +342,17 @@ void CMainFrame::CreateMenus() {
   edit->addAction(m_cmd.undo);
   edit->addAction(m_cmd.redo);
   edit->addSeparator();
+  edit->addAction(m_cmd.cut);
   edit->addAction(m_cmd.copy);
   edit->addAction(m_cmd.paste);
+  edit->addAction(m_cmd.duplicate);
   edit->addSeparator();
+  edit->addAction(m_cmd.selectAll);
   edit->addAction(m_cmd.filter);
   edit->addSeparator();
   edit->addAction(m_cmd.newDirectory);
   edit->addAction(m_cmd.rename);
+  edit->addAction(m_cmd.replaceFromFile);
   edit->addAction(m_cmd.deleteEntries);
 
   QMenu* view = menuBar()->addMenu("&View");
@@ -344,6 +375,7 @@ void CMainFrame::CreateMenus() {
   object->addAction(m_cmd.newSprite);
   object->addAction(m_cmd.exportFile);
   object->addAction(m_cmd.exportDirectory);
+  object->addAction(m_cmd.exportAsPng);
   object->addSeparator();
   object->addAction(m_cmd.view);
   object->addAction(m_cmd.viewSkin);
@@ -392,10 +424,11 @@ std::vector<CPackObject*> CMainFrame::Targets() const {
 
 CPackObject* CMainFrame::ImportTarget() const {
   if (m_treeFocused) return TreeSelection();
+  // Into the one directory selected, else the one the list shows: a file left selected after
+  // a delete does not stand in the way.
   auto sel = ListSelection();
-  if (sel.empty()) return m_list->CurrentDirectory();
   if (sel.size() == 1 && sel.front()->IsDirectory()) return sel.front();
-  return nullptr;
+  return m_list->CurrentDirectory();
 }
 
 CPackObject* CMainFrame::PasteTarget() const {
@@ -418,6 +451,11 @@ void CMainFrame::UpdateCommandUI() {
       std::any_of(sel.begin(), sel.end(), [this](CPackObject* e) { return m_listModel->IsShadowed(e); });
   set(m_cmd.rename, tree ? treeDir && treeDir->Parent() : only && only->Parent() && !shadowed);
   set(m_cmd.deleteEntries, tree ? treeDir && treeDir->Parent() : !sel.empty() && !shadowed);
+  set(m_cmd.cut, m_cmd.deleteEntries->isEnabled());
+  set(m_cmd.duplicate, m_cmd.deleteEntries->isEnabled());
+  set(m_cmd.replaceFromFile, !tree && only && !only->IsDirectory() && !shadowed);
+  set(m_cmd.selectAll, m_listModel->rowCount() > 0);
+  set(m_cmd.exportAsPng, tree ? treeDir != nullptr : !sel.empty());
   set(m_cmd.importFile, ImportTarget() != nullptr);
   set(m_cmd.newSprite, ImportTarget() != nullptr);
   set(m_cmd.exportFile, !tree && only && !only->IsDirectory());
@@ -490,14 +528,22 @@ std::unique_ptr<QMenu> CMainFrame::BuildContextMenu() {
     add("&Import File", m_cmd.importFile);
     add("&Create directory", m_cmd.newDirectory);
     add("E&xport to directory", m_cmd.exportDirectory);
+    add("Export as PN&G", m_cmd.exportAsPng);
   } else {
+    const std::string name = ToLower(e->Name());
     add("&Export File", m_cmd.exportFile);
+    if (PictureKindOf(e->Name()) != PictureKind::None) add("Export as PN&G", m_cmd.exportAsPng);
+    add("&View object", m_cmd.view);
+    if (EndsWith(name, ".bsp")) add("E&xtract textures", m_cmd.extractTextures);
+    if (EndsWith(name, ".mdl")) add("View object &skin", m_cmd.viewSkin);
   }
-  if (e->IsDirectory()) return menu;
-  const std::string name = ToLower(e->Name());
-  add("&View object", m_cmd.view);
-  if (EndsWith(name, ".bsp")) add("Extract &textures", m_cmd.extractTextures);
-  if (EndsWith(name, ".mdl")) add("View object &skin", m_cmd.viewSkin);
+  menu->addSeparator();
+  add("Cu&t", m_cmd.cut);
+  add("C&opy", m_cmd.copy);
+  add("&Paste", m_cmd.paste);
+  add("D&uplicate", m_cmd.duplicate);
+  if (!e->IsDirectory()) add("Replace from &File", m_cmd.replaceFromFile);
+  add("&Delete", m_cmd.deleteEntries);
   return menu;
 }
 

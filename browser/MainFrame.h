@@ -119,8 +119,9 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   // here, so that a misspelt command fails to compile rather than being skipped.
   struct Commands {
     QAction *newArchive, *open, *save, *saveAs, *exit;
-    QAction *undo, *redo, *copy, *paste, *filter, *newDirectory, *rename, *deleteEntries;
-    QAction *importFile, *importDirectory, *newSprite, *exportFile, *exportDirectory;
+    QAction *undo, *redo, *cut, *copy, *paste, *duplicate, *selectAll, *filter, *newDirectory, *rename,
+        *replaceFromFile, *deleteEntries;
+    QAction *importFile, *importDirectory, *newSprite, *exportFile, *exportDirectory, *exportAsPng;
     QAction *view, *viewSkin, *extractTextures, *stopSound, *upOneLevel;
     QAction *largeIcons, *smallIcons, *list, *details, *previewPane, *previewBelow, *about;
     QAction *openGameFolder, *saveChangesAsPak, *showShadowed;
@@ -182,8 +183,18 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   void OnFileSaveAs();
   void OnUndo();
   void OnRedo();
+  void OnCut();
   void OnCopy();
   void OnPaste();
+  void OnDuplicate();
+  void OnSelectAll();
+  void OnReplaceFromFile();
+  void OnExportAsPng();
+  // Renames entry to name after the checks every rename passes; false, told, when refused.
+  bool RenameTo(CPackObject* entry, const QString& name);
+  // Takes the entries out as one undoable step named verb; the list then selects the entry
+  // that followed them.
+  void DeleteEntries(const std::vector<CPackObject*>& entries, const std::string& verb);
   void OnNewDirectory();
   void OnRename();
   void OnDelete();

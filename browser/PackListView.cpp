@@ -1,5 +1,6 @@
 #include "browser/PackListView.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
@@ -82,7 +83,8 @@ CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(p
     delete own;
     v->setSelectionMode(QAbstractItemView::ExtendedSelection);
     v->setSelectionBehavior(QAbstractItemView::SelectRows);
-    v->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // F2 renames in place; a click never starts an edit by chance.
+    v->setEditTriggers(QAbstractItemView::EditKeyPressed);
     v->setDragDropMode(QAbstractItemView::DragDrop);
     v->setDefaultDropAction(Qt::MoveAction);
     v->setAcceptDrops(true);
@@ -135,6 +137,26 @@ std::vector<CPackObject*> CPackListView::SelectedEntries() const {
   for (int r : rows)
     if (CPackObject* e = m_model->EntryAt(r)) out.push_back(e);
   return out;
+}
+
+void CPackListView::SelectAll() {
+  const int rows = m_model->rowCount();
+  if (rows == 0) return;
+  m_selection->select(QItemSelection(m_model->index(0, 0), m_model->index(rows - 1, m_model->columnCount() - 1)),
+                      QItemSelectionModel::ClearAndSelect);
+  if (!m_selection->currentIndex().isValid())
+    m_selection->setCurrentIndex(m_model->index(0, 0), QItemSelectionModel::NoUpdate);
+}
+
+void CPackListView::EditName(CPackObject* entry) {
+  const int row = m_model->RowOf(entry);
+  if (row < 0) return;
+  const QModelIndex idx = m_model->index(row, CPackListModel::kName);
+  QAbstractItemView* view = ActiveView();
+  view->setFocus(Qt::OtherFocusReason);
+  m_selection->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  view->scrollTo(idx);
+  view->edit(idx);
 }
 
 void CPackListView::SelectEntries(const std::vector<CPackObject*>& entries) {
@@ -275,6 +297,8 @@ bool CPackListView::eventFilter(QObject* watched, QEvent* event) {
 
   switch (event->type()) {
     case QEvent::KeyPress: {
+      // Keys an in-place editor leaves (Enter that ends a rename) are its own, not the list's.
+      if (QWidget* f = QApplication::focusWidget(); f && f != view && view->isAncestorOf(f)) break;
       auto* k = static_cast<QKeyEvent*>(event);
       if (k->key() == Qt::Key_Tab || k->key() == Qt::Key_Backtab) {
         emit focusToTree();

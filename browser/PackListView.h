@@ -35,6 +35,9 @@ class CPackListView : public QWidget {
 
   std::vector<CPackObject*> SelectedEntries() const;
   void SelectEntries(const std::vector<CPackObject*>& entries);
+  void SelectAll();
+  // Starts renaming entry in place, as F2 does.
+  void EditName(CPackObject* entry);
 
   int ViewType() const { return m_style; }
   void SetViewType(int style);

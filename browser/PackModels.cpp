@@ -117,16 +117,25 @@ QVariant CPackTreeModel::data(const QModelIndex& index, int role) const {
   CPackObject* e = EntryOf(index);
   if (!e) return {};
   switch (role) {
-    case Qt::DisplayRole: return ToQString(e->Name());
+    case Qt::DisplayRole:
+    case Qt::EditRole: return ToQString(e->Name());
     case Qt::DecorationRole: return KindIcon(EntryType::Directory);
     default: return {};
   }
+}
+
+bool CPackTreeModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  CPackObject* e = EntryOf(index);
+  if (!e || role != Qt::EditRole || !m_renamer) return false;
+  m_renamer(e, value.toString());
+  return true;
 }
 
 Qt::ItemFlags CPackTreeModel::flags(const QModelIndex& index) const {
   if (!index.isValid()) return Qt::ItemIsDropEnabled;
   Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDropEnabled;
   if (EntryOf(index) != m_root) f |= Qt::ItemIsDragEnabled;
+  if (EntryOf(index) != m_root && m_renamer) f |= Qt::ItemIsEditable;
   return f;
 }
 
@@ -297,6 +306,7 @@ QVariant CPackListModel::data(const QModelIndex& index, int role) const {
     case kName:
       switch (role) {
         case Qt::DisplayRole: return ToQString(SearchingArchive() ? e->PathInArchive() : e->Name());
+        case Qt::EditRole: return ToQString(e->Name());
         case Qt::DecorationRole: return KindIcon(TypeOf(e->Name(), e->IsDirectory()));
         case Qt::ToolTipRole:
           if (e->IsDamaged()) return QString(kDamagedTip);
@@ -339,8 +349,16 @@ Qt::ItemFlags CPackListModel::flags(const QModelIndex& index) const {
   if (!e) return Qt::ItemIsDropEnabled;
   Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
   if (!IsShadowed(e)) f |= Qt::ItemIsDragEnabled;
+  if (!IsShadowed(e) && m_renamer && index.column() == kName) f |= Qt::ItemIsEditable;
   if (e->IsDirectory()) f |= Qt::ItemIsDropEnabled;
   return f;
+}
+
+bool CPackListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  CPackObject* e = EntryAt(index.row());
+  if (!e || role != Qt::EditRole || index.column() != kName || IsShadowed(e) || !m_renamer) return false;
+  m_renamer(e, value.toString());
+  return true;
 }
 
 QStringList CPackListModel::mimeTypes() const { return kDropTypes; }

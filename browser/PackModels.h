@@ -29,11 +29,15 @@ class CListSources {
 
 // Makes the data of dragged entries (see CEntryMimeData).
 using DragDataMaker = std::function<QMimeData*(const std::vector<CPackObject*>& entries)>;
+// Renames an entry to a name typed in place (F2). The rename is the frame's undoable change, made
+// once the editor has closed; without one, no entry is edited in place.
+using Renamer = std::function<void(CPackObject* entry, const QString& name)>;
 
 class CPackTreeModel : public QAbstractItemModel {
   Q_OBJECT
  public:
   void SetDragData(DragDataMaker maker) { m_dragData = std::move(maker); }
+  void SetRenamer(Renamer renamer) { m_renamer = std::move(renamer); }
   explicit CPackTreeModel(QObject* parent = nullptr) : QAbstractItemModel(parent) {}
 
   void SetRoot(CPackObject* root);
@@ -56,9 +60,11 @@ class CPackTreeModel : public QAbstractItemModel {
   Qt::DropActions supportedDropActions() const override;
   Qt::DropActions supportedDragActions() const override;
   QMimeData* mimeData(const QModelIndexList& indexes) const override;
+  bool setData(const QModelIndex& index, const QVariant& value, int role) override;
 
  private:
   DragDataMaker m_dragData;
+  Renamer m_renamer;
   // The subdirectories of dir, sorted by name, made when first asked for.
   const std::vector<CPackObject*>& SubDirectories(const CPackObject* dir) const;
 
@@ -77,6 +83,7 @@ class CPackListModel : public QAbstractTableModel {
 
   explicit CPackListModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
   void SetDragData(DragDataMaker maker) { m_dragData = std::move(maker); }
+  void SetRenamer(Renamer renamer) { m_renamer = std::move(renamer); }
 
   void SetDirectory(CPackObject* dir);
   CPackObject* Directory() const { return m_dir; }
@@ -114,6 +121,7 @@ class CPackListModel : public QAbstractTableModel {
   Qt::DropActions supportedDropActions() const override;
   Qt::DropActions supportedDragActions() const override;
   QMimeData* mimeData(const QModelIndexList& indexes) const override;
+  bool setData(const QModelIndex& index, const QVariant& value, int role) override;
   // Sorts by a column (again with the other order: reversed); directories stay first.
   void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
@@ -123,6 +131,7 @@ class CPackListModel : public QAbstractTableModel {
   void SortAll();
   void Narrow();
   DragDataMaker m_dragData;
+  Renamer m_renamer;
   const CListSources* m_sources = nullptr;
   CPackObject* m_dir = nullptr;
   std::vector<CPackObject*> m_all;   // what the filter chooses from, sorted

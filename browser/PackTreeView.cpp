@@ -14,7 +14,7 @@ CPackTreeView::CPackTreeView(CPackTreeModel* model, QWidget* parent) : QTreeView
   setHeaderHidden(true);
   setRootIsDecorated(true);
   setUniformRowHeights(true);
-  setEditTriggers(NoEditTriggers);
+  setEditTriggers(EditKeyPressed);
   setSelectionMode(SingleSelection);
   setDragDropMode(DragDrop);
   setDefaultDropAction(Qt::MoveAction);
@@ -115,6 +115,14 @@ void CPackTreeView::contextMenuEvent(QContextMenuEvent* e) {
   if (!idx.isValid()) return;
   setCurrentIndex(idx);
   emit contextMenuWanted(e->globalPos());
+}
+
+void CPackTreeView::EditName(const CPackObject* dir) {
+  const QModelIndex idx = m_model->IndexOf(dir);
+  if (!idx.isValid()) return;
+  setFocus(Qt::OtherFocusReason);
+  scrollTo(idx);
+  edit(idx);
 }
 
 void CPackTreeView::PopupAtCurrent() {

@@ -17,6 +17,8 @@ class CPackTreeView : public QTreeView {
   CPackTreeModel* TreeModel() const { return m_model; }
   CPackObject* SelectedDirectory() const;
   void SelectDirectory(const CPackObject* dir);
+  // Starts renaming dir in place, as F2 does.
+  void EditName(const CPackObject* dir);
   // Empties and refills from the root: the root expanded and selected.
   void Rebuild();
 

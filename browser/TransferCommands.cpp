@@ -9,7 +9,9 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <set>
 
+#include "archive/EntryNames.h"
 #include "archive/EntryTypes.h"
 #include "archive/SafeExtract.h"
 #include "archive/Strings.h"
@@ -20,6 +22,7 @@
 #include "formats/EntryPictures.h"
 #include "formats/ImageEncode.h"
 #include "shell/Text.h"
+#include "shell/WaitCursor.h"
 #include "shell/WorkDialog.h"
 #include "viewers/BitmapViewer.h"
 
@@ -269,6 +272,103 @@ bool CMainFrame::ExportAsPng(CPackObject& entry, const QString& path) {
                                .arg(QDir::toNativeSeparators(QFileInfo(path).absolutePath())),
                            kReportMs);
   return true;
+}
+
+namespace {
+
+// The picture files of entries, directories searched whole, each with the directories that
+// lead to it from base (or, for an entry outside base, from its own directory).
+void CollectPictures(CPackObject* e, const CPackObject* base, std::vector<std::pair<CPackObject*, std::string>>& out) {
+  if (e->IsDirectory()) {
+    for (CPackObject* c : e->Children()) CollectPictures(c, base, out);
+    return;
+  }
+  if (PictureKindOf(e->Name()) == PictureKind::None) return;
+  std::string below;
+  for (const CPackObject* p = e->Parent(); p && p != base && p->Parent(); p = p->Parent())
+    below.insert(0, p->Name() + "/");
+  out.emplace_back(e, below);
+}
+
+}  // namespace
+
+void CMainFrame::OnExportAsPng() {
+  const auto targets = Targets();
+  if (targets.empty()) return;
+  const QString folder = m_prompter->ExistingDirectory(this, "Export as PNG into");
+  if (folder.isEmpty()) return;
+  // As Export To Directory: paths kept below the directory the list shows (a whole-archive
+  // filter's matches from several folders stay apart); a directory chosen in the tree comes whole.
+  const CPackObject* base =
+      m_treeFocused ? (targets.front()->Parent() ? targets.front()->Parent() : nullptr) : m_list->CurrentDirectory();
+  std::vector<std::pair<CPackObject*, std::string>> pictures;
+  for (CPackObject* e : targets) {
+    const CPackObject* from = base && (e == base || !e->IsInside(base)) ? e->Parent() : base;
+    CollectPictures(e, from, pictures);
+  }
+  std::string why;
+  std::optional<CExtractFolder> root = CExtractFolder::Open(S(folder), &why);
+  if (!root) {
+    Message(QString("Could not open %1: %2.").arg(folder, Q(why)), "Export as PNG", QMessageBox::Warning);
+    return;
+  }
+  std::set<std::string> written;
+  QStringList problems;
+  shell::CWaitCursor wait;
+  for (auto& [entry, below] : pictures) {
+    const std::string label = entry->PathInArchive();
+    // Through every folder on the way, each opened from its parent: no name leads out.
+    std::optional<CExtractFolder> at = CExtractFolder::Open(root->Path(), &why);
+    bool refused = false;
+    std::size_t start = 0;
+    for (std::size_t slash; at && (slash = below.find('/', start)) != std::string::npos; start = slash + 1) {
+      const std::string part = below.substr(start, slash - start);
+      std::optional<CExtractFolder> sub;
+      why = UnsafeNameReason(part);
+      if (!why.empty() || at->Enter(part, &sub, &why) != ExtractOutcome::Done) refused = true;
+      at = std::move(sub);
+    }
+    if (refused || !at) {
+      problems << QString("%1: %2").arg(Q(label), Q(why));
+      continue;
+    }
+    EntryPictures loaded = LoadEntryPictures(*entry, false);
+    if (!loaded.ok()) {
+      problems << QString("%1: %2").arg(Q(label), Q(loaded.message.empty() ? "it cannot be read" : loaded.message));
+      continue;
+    }
+    const QString stem = QFileInfo(Q(entry->Name())).completeBaseName();
+    // One file a frame for sprites and texture chains, numbered as the viewer's Save numbers them.
+    const std::vector<QImage> images = viewers::ToImages(loaded.set);
+    for (std::size_t i = 0; i < images.size(); ++i) {
+      const QString file = images.size() == 1 ? stem + ".png" : QString("%1-%2.png").arg(stem).arg(i);
+      const std::string name = S(file);
+      // Two pictures of one stem (a .lmp and a .pcx, or a name held twice) make one file:
+      // the first stays, the other is told of.
+      if (!written.insert(below + name).second) {
+        problems << QString("%1: %2 was already written by this export").arg(Q(label), file);
+        continue;
+      }
+      QByteArray png;
+      QBuffer buffer(&png);
+      buffer.open(QIODevice::WriteOnly);
+      images[i].save(&buffer, "PNG");
+      const auto fill = [&](const CExtractFolder::Sink& sink, std::string*) {
+        return sink(reinterpret_cast<const std::uint8_t*>(png.constData()), static_cast<std::size_t>(png.size()));
+      };
+      if (at->WriteFile(name, fill, &why) != ExtractOutcome::Done) {
+        written.erase(below + name);
+        problems << QString("%1: %2").arg(Q(label), Q(why));
+      }
+    }
+  }
+  statusBar()->showMessage(QString("%1 PNG %2 exported to %3")
+                               .arg(written.size())
+                               .arg(written.size() == 1 ? "picture" : "pictures")
+                               .arg(QDir::toNativeSeparators(folder)),
+                           kReportMs);
+  if (!problems.isEmpty())
+    Message("Some pictures were not exported:\n" + problems.join("\n"), "Export as PNG", QMessageBox::Warning);
 }
 
 void CMainFrame::OnExportFile() {

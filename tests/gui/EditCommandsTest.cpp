@@ -1,3 +1,7 @@
+#include <QApplication>
+#include <QClipboard>
+#include <QImage>
+#include <QLineEdit>
 #include <QStatusBar>
 
 #include "GuiSupport.h"
@@ -118,6 +122,96 @@ TEST_F(EditCommands, AnUndoneDeleteBringsBackBytesWhoseSourceChangedOnDisk) {
   EXPECT_EQ(Load(check.Root().FindChild("gone.wav")), ToBytes("original sound"));
   EXPECT_EQ(Load(check.Root().FindChild("skin.pcx")), ToBytes("imported picture"));
   EXPECT_EQ(Load(check.Root().FindChild("keep.txt")), ToBytes("keep"));
+}
+
+// The commands people reach for: Cut, Duplicate, Select All, Replace from File, the next row
+// after a delete, and renames typed in place.
+TEST_F(EditCommands, CutDuplicateSelectAllAndReplaceAreEachOneUndoableStep) {
+  OpenPak(
+      PakBuilder().File("A.txt", "alpha").File("b.txt", "beta").File("c.txt", "gamma").File("maps/x.bsp", "m").Build());
+  ShowDir("");
+  FocusList();
+  QTest::keyClick(List()->ActiveView(), Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(List()->SelectedEntries().size(), 4u);
+
+  // Cut takes the entry away now and brings it back with Paste, bytes and exact name kept.
+  SelectRows({"A.txt"});
+  QTest::keyClick(List()->ActiveView(), Qt::Key_X, Qt::ControlModifier);
+  EXPECT_EQ(doc.Root().FindChild("A.txt"), nullptr);
+  EXPECT_EQ(UndoText(), "&Undo Cut \"A.txt\"");
+  ASSERT_EQ(List()->SelectedEntries().size(), 1u);  // the row that followed it
+  EXPECT_EQ(List()->SelectedEntries().front()->Name(), "b.txt");
+  ShowDir("maps");
+  FocusList();
+  QTest::keyClick(List()->ActiveView(), Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(Load(doc.Root().FindByPath("maps/a.txt")), ToBytes("alpha"));
+
+  // Duplicate: a copy of its own beside it, its bytes its own.
+  ShowDir("");
+  FocusList();
+  SelectRows({"c.txt"});
+  QTest::keyClick(List()->ActiveView(), Qt::Key_D, Qt::ControlModifier);
+  EXPECT_EQ(ListNames().size(), 4u);
+  ASSERT_EQ(List()->SelectedEntries().size(), 1u);
+  CPackObject* copy = List()->SelectedEntries().front();
+  EXPECT_NE(copy->Name(), "c.txt");
+  EXPECT_EQ(Load(copy), ToBytes("gamma"));
+  EXPECT_EQ(UndoText(), "&Undo Duplicate \"c.txt\"");
+  Undo();
+  EXPECT_EQ(ListNames().size(), 3u);
+
+  // Replace from File: the disk file's bytes under the entry's own name, undone whole.
+  WriteFile(dir / "new.txt", "replaced");
+  prompter->openFile = QString::fromStdString((dir / "new.txt").string());
+  FocusList();
+  SelectRows({"b.txt"});
+  Action("actionReplaceFromFile")->trigger();
+  EXPECT_EQ(Load(doc.Root().FindChild("b.txt")), ToBytes("replaced"));
+  Undo();
+  EXPECT_EQ(Load(doc.Root().FindChild("b.txt")), ToBytes("beta"));
+}
+
+TEST_F(EditCommands, F2AndNewDirectoryRenameInPlace) {
+  OpenPak(PakBuilder().File("a.txt", "alpha").File("maps/x.bsp", "m").Build());
+  std::vector<std::string> viewed;  // Enter that ends a rename views nothing
+  frame->SetViewHandler([&](browser::CMainFrame&, CPackObject& e, bool) { viewed.push_back(e.Name()); });
+  auto typeName = [&](const char* name) {
+    auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    EXPECT_NE(editor, nullptr);
+    if (!editor) return;
+    editor->selectAll();
+    QTest::keyClicks(editor, name);
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTest::qWait(20);
+  };
+  for (int style : {browser::CPackListView::kLargeIcons, browser::CPackListView::kDetails}) {
+    List()->SetViewType(style);
+    ShowDir("");
+    FocusList();
+    SelectRows({style == browser::CPackListView::kDetails ? "b.txt" : "a.txt"});
+    QTest::keyClick(List()->ActiveView(), Qt::Key_F2);
+    typeName(style == browser::CPackListView::kDetails ? "c.txt" : "b.txt");
+  }
+  EXPECT_NE(doc.Root().FindChild("c.txt"), nullptr);
+  EXPECT_EQ(UndoText(), "&Undo Rename \"b.txt\"");
+  EXPECT_TRUE(viewed.empty());
+  // A name taken is refused as the dialog refuses it.
+  SelectRows({"c.txt"});
+  QTest::keyClick(List()->ActiveView(), Qt::Key_F2);
+  typeName("maps");
+  ASSERT_FALSE(prompter->shown.empty());
+  EXPECT_NE(prompter->shown.back().text.indexOf("already exists"), -1);
+  EXPECT_NE(doc.Root().FindChild("c.txt"), nullptr);
+
+  // The tree's directories too; a new one is open for its name at once.
+  ShowDir("maps");
+  FocusTree();
+  QTest::keyClick(Tree(), Qt::Key_F2);
+  typeName("levels");
+  EXPECT_NE(doc.Root().FindChild("levels"), nullptr);
+  Action("actionNewDirectory")->trigger();
+  typeName("textures");
+  EXPECT_NE(doc.Root().FindByPath("levels/textures"), nullptr);
 }
 
 }  // namespace

@@ -107,7 +107,7 @@ TEST_F(GuiTest, EnablingFollowsFocusAndSelection) {
   SelectRows({"ogre.mdl"});
   EXPECT_TRUE(Enabled("actionRename"));
   EXPECT_TRUE(Enabled("actionDelete"));
-  EXPECT_FALSE(Enabled("actionImportFile"));
+  EXPECT_TRUE(Enabled("actionImportFile"));  // into the directory shown
   EXPECT_TRUE(Enabled("actionExportFile"));
   EXPECT_FALSE(Enabled("actionExportDirectory"));
   EXPECT_TRUE(Enabled("actionView"));
@@ -118,7 +118,7 @@ TEST_F(GuiTest, EnablingFollowsFocusAndSelection) {
   SelectRows({"ogre.mdl", "player.mdl"});
   EXPECT_FALSE(Enabled("actionRename"));
   EXPECT_TRUE(Enabled("actionDelete"));
-  EXPECT_FALSE(Enabled("actionImportFile"));
+  EXPECT_TRUE(Enabled("actionImportFile"));
   EXPECT_FALSE(Enabled("actionExportFile"));
   EXPECT_TRUE(Enabled("actionExportDirectory"));
   EXPECT_FALSE(Enabled("actionView"));
@@ -140,7 +140,7 @@ TEST_F(GuiTest, EnablingFollowsFocusAndSelection) {
   EXPECT_FALSE(Enabled("actionExportFile"));
   EXPECT_TRUE(Enabled("actionExportDirectory"));
   SelectRows({"maps", "autoexec.cfg"});
-  EXPECT_FALSE(Enabled("actionImportFile"));
+  EXPECT_TRUE(Enabled("actionImportFile"));
   // A name without a known ending opens too (as text or bytes).
   SelectRows({"readme"});
   EXPECT_TRUE(Enabled("actionView"));
@@ -314,21 +314,31 @@ TEST_F(GuiTest, ContextMenusOfferWhatFitsTheEntry) {
   auto texts = [&] {
     std::vector<std::string> t;
     auto menu = frame->BuildContextMenu();
-    for (QAction* a : menu->actions()) t.push_back(QString(a->text()).remove('&').toStdString());
+    for (QAction* a : menu->actions())
+      if (!a->isSeparator()) t.push_back(QString(a->text()).remove('&').toStdString());
     return t;
   };
   ShowDir("maps");
   FocusList();
   SelectRows({"e1m1.bsp"});
-  EXPECT_EQ(texts(), (std::vector<std::string>{"Rename", "Export File", "View object", "Extract textures"}));
+  const std::vector<std::string> edits{"Cut", "Copy", "Paste", "Duplicate"};
+  auto with = [&](std::vector<std::string> t, std::vector<std::string> tail) {
+    t.insert(t.end(), edits.begin(), edits.end());
+    t.insert(t.end(), tail.begin(), tail.end());
+    return t;
+  };
+  EXPECT_EQ(texts(),
+            with({"Rename", "Export File", "View object", "Extract textures"}, {"Replace from File", "Delete"}));
   ShowDir("progs");
   FocusList();
   SelectRows({"ogre.mdl"});
-  EXPECT_EQ(texts(), (std::vector<std::string>{"Rename", "Export File", "View object", "View object skin"}));
+  EXPECT_EQ(texts(),
+            with({"Rename", "Export File", "View object", "View object skin"}, {"Replace from File", "Delete"}));
   ShowDir("");
   FocusList();
   SelectRows({"maps"});
-  EXPECT_EQ(texts(), (std::vector<std::string>{"Rename", "Import File", "Create directory", "Export to directory"}));
+  EXPECT_EQ(texts(),
+            with({"Rename", "Import File", "Create directory", "Export to directory", "Export as PNG"}, {"Delete"}));
   // Items follow the menu's enabling.
   auto menu = frame->BuildContextMenu();
   EXPECT_TRUE(menu->findChild<QAction*>("context_actionImportFile")->isEnabled());
@@ -442,14 +452,16 @@ TEST_F(GuiTest, EveryMenuItemHasALetterOfItsOwn) {
     QTimer::singleShot(0, [&] {
       if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
         letters(menu);
-        for (QAction* a : menu->actions()) texts << QString(a->text()).remove('&');
+        for (QAction* a : menu->actions())
+          if (!a->isSeparator()) texts << QString(a->text()).remove('&');
         menu->close();
       }
     });
     QTest::keyClick(target, static_cast<Qt::Key>(key), modifiers);
     return texts;
   };
-  const QStringList onMap{"Rename", "Export File", "View object", "Extract textures"};
+  const QStringList onMap{"Rename", "Export File", "View object", "Extract textures",  "Cut",
+                          "Copy",   "Paste",       "Duplicate",   "Replace from File", "Delete"};
   EXPECT_EQ(popup(List()->ActiveView(), Qt::Key_F10, Qt::ShiftModifier), onMap);
   EXPECT_EQ(popup(List()->ActiveView(), Qt::Key_Menu, Qt::NoModifier), onMap);
   FocusTree();
@@ -687,8 +699,13 @@ TEST_F(GuiTest, AClickedItemIsTheSelectionInEveryStyle) {
     // Enter views it, F2 renames it, Delete removes it: each reaches the clicked entry.
     QTest::keyClick(List()->ActiveView(), Qt::Key_Return);
     EXPECT_EQ(viewed.size(), static_cast<std::size_t>(++n));
-    prompter->newName = QString("renamed%1.mdl").arg(n);
     QTest::keyClick(List()->ActiveView(), Qt::Key_F2);
+    auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    ASSERT_NE(editor, nullptr);
+    editor->selectAll();
+    QTest::keyClicks(editor, QString("renamed%1.mdl").arg(n));
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTest::qWait(20);
     EXPECT_NE(doc.Root().FindByPath("progs/renamed" + std::to_string(n) + ".mdl"), nullptr);
     QTest::keyClick(List()->ActiveView(), Qt::Key_Delete);
     EXPECT_EQ(doc.Root().FindByPath("progs/renamed" + std::to_string(n) + ".mdl"), nullptr);

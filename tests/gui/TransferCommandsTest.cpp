@@ -155,5 +155,19 @@ TEST_F(TransferCommands, APictureExportsAsPngAndPicturesMakeSprites) {
   EXPECT_NE(prompter->shown.back().text.indexOf("must all be one size"), -1);
 }
 
+// Pictures out as PNG files in one go: paths kept below the shown directory, other files left alone.
+TEST_F(TransferCommands, ExportAsPngWritesEveryPictureKeepingPaths) {
+  ShowDir("");
+  FocusList();
+  QTest::keyClick(List()->ActiveView(), Qt::Key_A, Qt::ControlModifier);
+  prompter->folder = QString::fromStdString((dir / "png").string());
+  fs::create_directories(dir / "png");
+  Action("actionExportAsPng")->trigger();
+  EXPECT_EQ(QImage(QString::fromStdString((dir / "png/gfx/pic.png").string())).size(), QSize(2, 1));
+  EXPECT_NE(frame->statusBar()->currentMessage().indexOf("PNG"), -1);
+  for (const auto& e : fs::recursive_directory_iterator(dir / "png"))
+    if (e.is_regular_file()) EXPECT_EQ(e.path().extension(), ".png") << e.path();
+}
+
 }  // namespace
 }  // namespace tarn::test
