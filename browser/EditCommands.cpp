@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QMimeData>
+#include <QPointer>
 #include <QStatusBar>
 #include <unordered_set>
 
@@ -268,6 +269,47 @@ void CMainFrame::OnReplaceFromFile() {
     return nullptr;
   });
   if (placed) m_list->SelectEntries({placed});
+}
+
+viewers::TextSaver CMainFrame::TextSaverFor(CPackObject& entry) {
+  if (!entry.Parent() || entry.IsDirectory() || m_listModel->IsShadowed(&entry)) return {};
+  // The entry each save leaves, for the next one: a save puts a new entry in its place.
+  auto current = std::make_shared<CPackObject*>(&entry);
+  const std::string path = entry.PathInArchive(), name = entry.Name();
+  QPointer<CMainFrame> self(this);
+  const std::uint64_t generation = m_treeGeneration;
+  return [self, current, path, name, generation](const std::vector<std::uint8_t>& bytes, QString* why) {
+    CMainFrame* frame = self.data();
+    const auto slash = path.rfind('/');
+    CPackObject* dir = !frame || frame->m_treeGeneration != generation
+                           ? nullptr
+                           : frame->FindDirectory(slash == std::string::npos ? std::string() : path.substr(0, slash));
+    bool found = false;
+    if (dir)
+      for (CPackObject* c : dir->Children()) found = found || c == *current;
+    if (!found) {
+      *why = Q(Quoted(path)) + " is no longer in the archive";
+      return false;
+    }
+    auto edited = std::make_unique<CPackObject>();
+    edited->Rename(name);
+    edited->SetSize(static_cast<std::int64_t>(bytes.size()));
+    edited->SetData(bytes);
+    CPackObject* placed = nullptr;
+    frame->EditTree("Edit " + Quoted(name), [&](CTreeEdit& edit) -> const CPackObject* {
+      edit.Remove(**current);
+      placed = edit.Insert(*dir, std::move(edited));
+      // The entry keeps its name exactly as the archive has it.
+      if (placed) edit.Rename(*placed, name);
+      return nullptr;
+    });
+    if (!placed) {
+      *why = "the archive refused it";
+      return false;
+    }
+    *current = placed;
+    return true;
+  };
 }
 
 void CMainFrame::OnPaste() {

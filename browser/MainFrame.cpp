@@ -626,6 +626,7 @@ bool CMainFrame::ReadForOpening(const std::function<void(CProgress&)>& read, con
 }
 
 void CMainFrame::DetachViews() {
+  ++m_treeGeneration;
   m_inDocOperation = true;
   m_listModel->SetDirectory(nullptr);
   m_treeModel->SetRoot(nullptr);
@@ -784,6 +785,7 @@ viewers::ViewContext CMainFrame::ViewerContext() {
   context.prompter = m_prompter.get();
   context.player = m_player;
   context.tellProblem = [this](const QString& text) { TellViewProblem(text); };
+  context.textSaver = [this](CPackObject& entry) { return TextSaverFor(entry); };
   return context;
 }
 

@@ -13,6 +13,7 @@
 #include "browser/EntryDrag.h"
 #include "game/EngineProfile.h"
 #include "shell/Prompter.h"
+#include "viewers/TextViewer.h"
 
 class QAction;
 class QActionGroup;
@@ -183,6 +184,9 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   void OnFileSaveAs();
   void OnUndo();
   void OnRedo();
+  // How a viewer's edited text goes back into the entry, one undoable change a save; none for
+  // an entry no command may change.
+  viewers::TextSaver TextSaverFor(CPackObject& entry);
   void OnCut();
   void OnCopy();
   void OnPaste();
@@ -245,7 +249,10 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   CPreviewPane* m_pane;
   QTimer* m_previewTimer;
   std::vector<std::unique_ptr<QTemporaryDir>> m_dragFolders;
-  const CPackObject* m_previewed = nullptr;  // what the pane shows, while it is current
+  const CPackObject* m_previewed = nullptr;
+  // Counts the trees the document has had: an editor holding an entry of an older one saves
+  // nothing into the new one.
+  std::uint64_t m_treeGeneration = 0;  // what the pane shows, while it is current
   QLabel* m_status;
   QLabel* m_playing;
   QMenu* m_recentMenu = nullptr;

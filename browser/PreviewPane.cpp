@@ -26,7 +26,15 @@ CPreviewPane::CPreviewPane(QWidget* parent) : QWidget(parent) {
 }
 
 void CPreviewPane::Replace(viewers::CPreview* preview) {
-  delete m_preview;
+  // Later, not now: the preview may be the one whose button asked for the change that
+  // replaces it (an edited text saved into the archive).
+  if (m_preview) {
+    m_preview->disconnect(this);
+    m_preview->hide();
+    m_layout->removeWidget(m_preview);
+    m_preview->setParent(nullptr);  // out of the pane's children at once
+    m_preview->deleteLater();
+  }
   m_preview = preview;
   m_layout->insertWidget(0, m_preview, 1);
   connect(m_preview, &viewers::CPreview::detailsChanged, this, &CPreviewPane::ShowProperties);

@@ -8,12 +8,17 @@
 #include <QShortcut>
 #include <QTextCursor>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 namespace tarn::viewers {
 
 CFindBar::CFindBar(QPlainTextEdit* text, QWidget* shortcutScope, QWidget* parent) : QWidget(parent), m_text(text) {
   setObjectName("findBar");
-  auto* layout = new QHBoxLayout(this);
+  auto* rows = new QVBoxLayout(this);
+  rows->setContentsMargins(0, 0, 0, 0);
+  rows->setSpacing(0);
+  auto* layout = new QHBoxLayout;
+  rows->addLayout(layout);
   layout->setContentsMargins(4, 2, 4, 2);
   layout->addWidget(new QLabel("Find:", this));
   m_edit = new QLineEdit(this);
@@ -34,6 +39,29 @@ CFindBar::CFindBar(QPlainTextEdit* text, QWidget* shortcutScope, QWidget* parent
   m_result = new QLabel(this);
   m_result->setObjectName("findResult");
   layout->addWidget(m_result);
+  m_replaceRow = new QWidget(this);
+  auto* replaceLayout = new QHBoxLayout(m_replaceRow);
+  replaceLayout->setContentsMargins(4, 2, 4, 2);
+  auto* with = new QLabel("Replace &with:", m_replaceRow);
+  m_replace = new QLineEdit(m_replaceRow);
+  m_replace->setObjectName("replaceEdit");
+  m_replace->installEventFilter(this);
+  with->setBuddy(m_replace);
+  replaceLayout->addWidget(with);
+  replaceLayout->addWidget(m_replace, 1);
+  auto* one = new QToolButton(m_replaceRow);
+  one->setObjectName("replaceOne");
+  one->setText("&Replace");
+  connect(one, &QToolButton::clicked, this, &CFindBar::ReplaceOne);
+  auto* all = new QToolButton(m_replaceRow);
+  all->setObjectName("replaceAll");
+  all->setText("Replace &All");
+  connect(all, &QToolButton::clicked, this, &CFindBar::ReplaceAll);
+  replaceLayout->addWidget(one);
+  replaceLayout->addWidget(all);
+  rows->addWidget(m_replaceRow);
+  m_replaceRow->hide();
+  connect(m_replace, &QLineEdit::returnPressed, this, &CFindBar::ReplaceOne);
   connect(m_edit, &QLineEdit::returnPressed, this, [this] { FindNext(false); });
   connect(m_edit, &QLineEdit::textChanged, m_result, &QLabel::clear);
 
@@ -48,7 +76,43 @@ CFindBar::CFindBar(QPlainTextEdit* text, QWidget* shortcutScope, QWidget* parent
     else FindNext(false);
   });
   shortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { FindNext(true); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_H), [this] {
+    if (m_replaceable) OpenReplace();
+  });
   hide();
+}
+
+void CFindBar::SetReplaceable(bool replaceable) {
+  m_replaceable = replaceable;
+  if (!replaceable) m_replaceRow->hide();
+}
+
+void CFindBar::OpenReplace() {
+  m_replaceRow->show();
+  Open();
+}
+
+bool CFindBar::ReplaceOne() {
+  if (!m_replaceable || m_edit->text().isEmpty()) return false;
+  QTextCursor cursor = m_text->textCursor();
+  // The match found last, still selected, is replaced; otherwise the next is found first.
+  if (cursor.selectedText().compare(m_edit->text(), Qt::CaseInsensitive) == 0) cursor.insertText(m_replace->text());
+  return FindNext(false);
+}
+
+int CFindBar::ReplaceAll() {
+  if (!m_replaceable || m_edit->text().isEmpty()) return 0;
+  int n = 0;
+  QTextCursor edit(m_text->document());
+  edit.beginEditBlock();
+  for (QTextCursor found = m_text->document()->find(m_edit->text(), 0); !found.isNull();
+       found = m_text->document()->find(m_edit->text(), found)) {
+    found.insertText(m_replace->text());
+    ++n;
+  }
+  edit.endEditBlock();
+  m_result->setText(n == 0 ? QString("Not found") : QString("%1 replaced").arg(n));
+  return n;
 }
 
 void CFindBar::Open() {
@@ -82,7 +146,8 @@ bool CFindBar::FindNext(bool backwards) {
 
 bool CFindBar::eventFilter(QObject* watched, QEvent* event) {
   // Esc in the bar hides the bar; it must not reach the window, where it closes the viewer.
-  if (watched == m_edit && (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) &&
+  if ((watched == m_edit || watched == m_replace) &&
+      (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) &&
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
     event->accept();
     if (event->type() == QEvent::KeyPress) {

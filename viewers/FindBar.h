@@ -1,6 +1,6 @@
-// A find bar for a read-only text view: Ctrl+F shows it, Enter and F3 find the next match,
-// Shift+F3 the previous one, searching round the end; Esc hides it. The bar lives below the
-// text and knows nothing of the window around them.
+// A find bar for a text view: Ctrl+F shows it, Enter and F3 find the next match, Shift+F3 the
+// previous one, searching round the end; Esc hides it. Over editable text, Ctrl+H shows it with
+// a replace row. The bar lives below the text and knows nothing of the window around them.
 #pragma once
 
 #include <QWidget>
@@ -23,6 +23,15 @@ class CFindBar : public QWidget {
   // Selects the next (or previous) match of the search text after (before) the cursor, round
   // the end of the text; false, with "Not found" on the bar, when there is none.
   bool FindNext(bool backwards = false);
+  // Whether the replace row may show (the text is editable).
+  void SetReplaceable(bool replaceable);
+  // Shows the bar with its replace row.
+  void OpenReplace();
+  QLineEdit* ReplaceEdit() const { return m_replace; }
+  // Replaces the selected match and finds the next; every match at once, as one undoable edit,
+  // telling how many.
+  bool ReplaceOne();
+  int ReplaceAll();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -31,6 +40,9 @@ class CFindBar : public QWidget {
   QPlainTextEdit* m_text;
   QLineEdit* m_edit;
   QLabel* m_result;
+  QWidget* m_replaceRow;
+  QLineEdit* m_replace;
+  bool m_replaceable = false;
 };
 
 }  // namespace tarn::viewers

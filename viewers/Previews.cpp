@@ -297,19 +297,16 @@ void CSoundPreview::Follow() { m_stop->setEnabled(m_player.IsPlaying()); }
 
 // --- text and bytes ---
 
-CTextPreview::CTextPreview(const std::vector<std::uint8_t>& bytes, bool asText, std::uint64_t whole, QWidget* parent)
-    : CPreview(parent) {
+CTextPreview::CTextPreview(const std::vector<std::uint8_t>& bytes, bool asText, std::uint64_t whole, QWidget* parent,
+                           const QString& name)
+    : CPreview(parent), m_whole(whole <= bytes.size()) {
   setObjectName(asText ? "previewText" : "previewBytes");
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   if (asText) {
-    auto* text = new QPlainTextEdit(this);
-    text->setObjectName("previewTextView");
-    text->setReadOnly(true);
-    text->setLineWrapMode(QPlainTextEdit::NoWrap);
-    text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    text->setPlainText(TextForDisplay(bytes));
-    layout->addWidget(text, 1);
+    m_text = new CTextViewerView(TextForDisplay(bytes, &m_encoding), this, name);
+    m_text->Text()->setObjectName("previewTextView");
+    layout->addWidget(m_text, 1);
   } else {
     layout->addWidget(
         new CHexView(QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())),
@@ -323,6 +320,38 @@ CTextPreview::CTextPreview(const std::vector<std::uint8_t>& bytes, bool asText, 
     layout->addWidget(note);
   }
   SetDetails({{"kind", asText ? "text" : "file"}, {"size", std::to_string(whole)}});
+}
+
+void CTextPreview::OfferEditing(TextSaver save) {
+  // Only a text shown whole can be saved whole; one with NUL bytes would save their pictures.
+  if (!m_text || !m_whole || m_encoding.nul || !save) return;
+  auto* row = new QHBoxLayout;
+  auto* edit = new QCheckBox("&Edit", this);
+  edit->setObjectName("previewEdit");
+  auto* saveButton = new QPushButton("Save to &Archive", this);
+  saveButton->setObjectName("previewSaveText");
+  saveButton->setEnabled(false);
+  auto* status = new QLabel(this);
+  status->setObjectName("previewEditStatus");
+  row->addWidget(edit);
+  row->addWidget(saveButton);
+  row->addWidget(status, 1);
+  static_cast<QVBoxLayout*>(layout())->addLayout(row);
+  QPlainTextEdit* text = m_text->Text();
+  connect(edit, &QCheckBox::toggled, this, [this](bool on) { m_text->SetEditable(on); });
+  connect(text->document(), &QTextDocument::modificationChanged, saveButton, &QPushButton::setEnabled);
+  connect(saveButton, &QPushButton::clicked, this, [this, text, status, save = std::move(save)] {
+    std::vector<std::uint8_t> bytes;
+    QString why;
+    if (BytesOfText(text->toPlainText(), m_encoding, bytes, &why) && save(bytes, &why)) {
+      // The pane shows the entry afresh once the archive has the change.
+      if (!text->isVisible()) return;
+      text->document()->setModified(false);
+      status->setText("Saved into the archive.");
+    } else {
+      status->setText("Not saved: " + why);
+    }
+  });
 }
 
 }  // namespace tarn::viewers

@@ -11,6 +11,7 @@
 
 #include "formats/EntryInfo.h"
 #include "formats/EntryPictures.h"
+#include "viewers/TextViewer.h"
 
 class QCheckBox;
 class QComboBox;
@@ -115,8 +116,17 @@ class CSoundPreview : public CPreview {
 class CTextPreview : public CPreview {
   Q_OBJECT
  public:
-  CTextPreview(const std::vector<std::uint8_t>& bytes, bool asText, std::uint64_t whole, QWidget* parent);
+  // name chooses the text's colouring.
+  CTextPreview(const std::vector<std::uint8_t>& bytes, bool asText, std::uint64_t whole, QWidget* parent,
+               const QString& name = QString());
   static constexpr std::size_t kShownBytes = 1 << 20;
+  // An "Edit" toggle for text shown whole, whose changes save goes back into the archive with.
+  void OfferEditing(TextSaver save);
+
+ private:
+  CTextViewerView* m_text = nullptr;
+  TextEncoding m_encoding;
+  bool m_whole = false;
 };
 
 }  // namespace tarn::viewers

@@ -90,7 +90,10 @@ void OpenViewer(CPackObject& entry, bool skin, const ViewContext& context) {
   }
   QWidget* viewer;
   if (IsTextName(ToLower(entry.Name())) || LooksLikeText(data.Bytes())) {
-    viewer = new CTextViewerFrame(TextForDisplay(data.Bytes()), Q(entry.Name()), context.mainWindow);
+    TextEncoding how;
+    auto* text = new CTextViewerFrame(TextForDisplay(data.Bytes(), &how), Q(entry.Name()), context.mainWindow);
+    if (context.textSaver) text->EnableEditing(how, context.textSaver(entry), context.prompter);
+    viewer = text;
   } else {
     const auto bytes = data.Bytes();
     viewer = new CHexViewerFrame(
@@ -120,7 +123,10 @@ CPreview* CreatePreview(CPackObject& entry, const ViewContext& context, QWidget*
   if (!entry.CopyBytes(bytes, &why, CTextPreview::kShownBytes))
     return new CMessagePreview("The data of " + Q(Quoted(entry.Name())) + " cannot be read: " + Q(why), parent);
   const bool text = IsTextName(ToLower(entry.Name())) || LooksLikeText(bytes);
-  return new CTextPreview(bytes, text, static_cast<std::uint64_t>(std::max<std::int64_t>(entry.Size(), 0)), parent);
+  auto* preview = new CTextPreview(bytes, text, static_cast<std::uint64_t>(std::max<std::int64_t>(entry.Size(), 0)),
+                                   parent, Q(entry.Name()));
+  if (text && context.textSaver) preview->OfferEditing(context.textSaver(entry));
+  return preview;
 }
 
 }  // namespace tarn::viewers

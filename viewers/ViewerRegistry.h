@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/EntryTypes.h"
+#include "viewers/TextViewer.h"
 
 class QWidget;
 
@@ -31,6 +32,9 @@ struct ViewContext {
   CSoundPlayer* player = nullptr;
   // Tells why an entry cannot be shown; without it, a message box says so.
   std::function<void(const QString&)> tellProblem;
+  // How edited text of an entry goes back into the archive; none (and the text stays
+  // read-only) for an entry that may not change.
+  std::function<TextSaver(CPackObject& entry)> textSaver;
 };
 
 // What shows an entry, by its type.

@@ -1,11 +1,14 @@
+#include <QCheckBox>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolButton>
 
 #include "GuiSupport.h"
 #include "shell/Settings.h"
@@ -124,6 +127,19 @@ TEST(TextViewer, LineEndsAndHighBytesSurvive) {
   EXPECT_EQ(viewers::TextForDisplay(latin), QString::fromLatin1("c\xE9\n\x80\xFF"));
   EXPECT_EQ(viewers::TextForDisplay(ToBytes("caf\xC3\xA9")), QString::fromUtf8("caf\xC3\xA9"));
   EXPECT_EQ(viewers::TextForDisplay(Bytes{'a', 0, 'b'}).size(), 3);
+  // Edited text goes back as it came: CR LF lines, Latin-1 bytes; a character that is no byte
+  // in a Latin-1 text is refused rather than changed.
+  viewers::TextEncoding how;
+  std::vector<std::uint8_t> out;
+  viewers::TextForDisplay(crlf, &how);
+  ASSERT_TRUE(viewers::BytesOfText("bind w +forward\nbind s +back\n", how, out, nullptr));
+  EXPECT_EQ(out, crlf);
+  viewers::TextForDisplay(latin, &how);
+  ASSERT_TRUE(viewers::BytesOfText(QString::fromLatin1("c\xE9\n\x80\xFF"), how, out, nullptr));
+  EXPECT_EQ(out, latin);
+  QString why;
+  EXPECT_FALSE(viewers::BytesOfText(QString::fromUtf8("\xE2\x82\xAC"), how, out, &why));
+  EXPECT_FALSE(why.isEmpty());
 }
 
 TEST_F(GuiTest, ViewCommandOpensTheFittingViewer) {
@@ -168,7 +184,7 @@ TEST_F(GuiTest, ViewCommandOpensTheFittingViewer) {
   ASSERT_NE(text, nullptr);
   EXPECT_EQ(text->windowTitle(), "readme.txt");
   EXPECT_EQ(text->View()->toPlainText(), "line one\nline two\n");
-  EXPECT_TRUE(text->View()->isReadOnly());
+  EXPECT_FALSE(text->View()->isReadOnly());  // edited, and saved back with Ctrl+S
   text->close();
   Flush();
 }
@@ -379,6 +395,56 @@ TEST_F(GuiTest, TextViewerFindsAndClosesLikeTheOthers) {
   QTest::keyClick(text->View(), Qt::Key_W, Qt::ControlModifier);
   Flush();
   EXPECT_TRUE(gone.isNull());
+}
+
+// A config edited in its viewer goes back into the archive on Ctrl+S, as one change the main
+// window undoes; the preview pane edits the same way behind its Edit toggle.
+TEST_F(GuiTest, EditedTextGoesBackIntoTheArchive) {
+  OpenPak(PakBuilder().File("autoexec.cfg", "bind w +forward\r\nbind s +back\r\n").Build());
+  FocusList();
+  SelectRows({"autoexec.cfg"});
+  Action("actionView")->trigger();
+  auto* text = Shown<viewers::CTextViewerFrame>();
+  ASSERT_NE(text, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(text));
+  QPlainTextEdit* edit = text->View();
+  EXPECT_FALSE(edit->isReadOnly());
+  // Replace All: every match, in one step of the text's own undo.
+  QTest::keyClick(edit, Qt::Key_H, Qt::ControlModifier);
+  QTest::keyClicks(text->findChild<QLineEdit*>("findEdit"), "bind");
+  QTest::keyClicks(text->findChild<QLineEdit*>("replaceEdit"), "alias");
+  QTest::mouseClick(text->findChild<QToolButton*>("replaceAll"), Qt::LeftButton);
+  EXPECT_EQ(text->findChild<QLabel*>("findResult")->text(), "2 replaced");
+  EXPECT_TRUE(text->windowTitle().endsWith("*"));
+  QTest::keyClick(edit, Qt::Key_S, Qt::ControlModifier);
+  EXPECT_EQ(Load(doc.Root().FindChild("autoexec.cfg")), ToBytes("alias w +forward\r\nalias s +back\r\n"));
+  EXPECT_FALSE(text->windowTitle().endsWith("*"));
+  EXPECT_EQ(Action("actionUndo")->text(), "&Undo Edit \"autoexec.cfg\"");
+  // Changed again and closed: asked, and Discard leaves the archive as saved.
+  QTest::keyClicks(edit, "x");
+  prompter->answers = {QMessageBox::Discard};
+  text->close();
+  Flush();
+  EXPECT_EQ(prompter->shown.size(), 1u);
+  Action("actionUndo")->trigger();
+  EXPECT_EQ(Load(doc.Root().FindChild("autoexec.cfg")), ToBytes("bind w +forward\r\nbind s +back\r\n"));
+
+  // The preview pane: read-only until Edit is ticked, then saved by its button.
+  Action("actionPreviewPane")->setChecked(true);
+  FocusList();
+  SelectRows({"autoexec.cfg"});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return frame->findChild<QCheckBox*>("previewEdit") != nullptr; }, 5000));
+  auto* pane = frame->findChild<QPlainTextEdit*>("previewTextView");
+  ASSERT_NE(pane, nullptr);
+  EXPECT_TRUE(pane->isReadOnly());
+  QTest::mouseClick(frame->findChild<QCheckBox*>("previewEdit"), Qt::LeftButton);
+  EXPECT_FALSE(pane->isReadOnly());
+  pane->moveCursor(QTextCursor::End);
+  QTest::keyClicks(pane, "echo hi");
+  QTest::mouseClick(frame->findChild<QPushButton*>("previewSaveText"), Qt::LeftButton);
+  Flush();
+  EXPECT_EQ(Load(doc.Root().FindChild("autoexec.cfg")), ToBytes("bind w +forward\r\nbind s +back\r\necho hi"));
+  Action("actionPreviewPane")->setChecked(false);
 }
 
 TEST_F(GuiTest, ViewSkinShowsEverySkinInTurn) {

@@ -1,0 +1,115 @@
+#include "viewers/TextHighlighter.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSyntaxHighlighter>
+#include <QTextCharFormat>
+
+namespace tarn::viewers {
+
+TextSyntax SyntaxOf(const QString& name) {
+  const QString ext = QFileInfo(name).suffix().toLower();
+  if (ext == "cfg" || ext == "rc") return TextSyntax::Config;
+  if (ext == "qc" || ext == "qh") return TextSyntax::QuakeC;
+  if (ext == "ent" || ext == "map") return TextSyntax::Entities;
+  return TextSyntax::Plain;
+}
+
+namespace {
+
+QTextCharFormat Coloured(const QColor& colour, bool bold = false) {
+  QTextCharFormat f;
+  f.setForeground(colour);
+  if (bold) f.setFontWeight(QFont::Bold);
+  return f;
+}
+
+class CHighlighter : public QSyntaxHighlighter {
+ public:
+  CHighlighter(QTextDocument* document, TextSyntax syntax) : QSyntaxHighlighter(document), m_syntax(syntax) {}
+
+ protected:
+  void highlightBlock(const QString& text) override {
+    static const QTextCharFormat comment = Coloured(QColor(0x6a, 0x8a, 0x35));
+    static const QTextCharFormat string = Coloured(QColor(0xa3, 0x15, 0x15));
+    static const QTextCharFormat keyword = Coloured(QColor(0x00, 0x30, 0xb0), true);
+    static const QTextCharFormat number = Coloured(QColor(0x09, 0x86, 0x58));
+    static const QTextCharFormat key = Coloured(QColor(0x00, 0x50, 0x90), true);
+    static const QRegularExpression numbers(R"(\b-?\d+(\.\d+)?\b)");
+    static const QRegularExpression strings(R"("[^"]*"?)");
+    static const QRegularExpression qcKeywords(
+        R"(\b(void|float|vector|entity|string|if|else|while|do|for|return|local|break|continue|const|var|nosave|)"
+        R"(self|other|world|time)\b)");
+    static const QRegularExpression commandStart(R"((^|;)\s*([A-Za-z_+\-][\w+\-]*))");
+
+    const auto apply = [&](const QRegularExpression& re, const QTextCharFormat& format, int group = 0) {
+      for (auto it = re.globalMatch(text); it.hasNext();) {
+        const auto m = it.next();
+        setFormat(static_cast<int>(m.capturedStart(group)), static_cast<int>(m.capturedLength(group)), format);
+      }
+    };
+    apply(numbers, number);
+    switch (m_syntax) {
+      case TextSyntax::Config: apply(commandStart, keyword, 2); break;
+      case TextSyntax::QuakeC: apply(qcKeywords, keyword); break;
+      case TextSyntax::Entities: {
+        // A line's first string is the key, the rest its value.
+        static const QRegularExpression pair(R"(^\s*("[^"]*")\s*("[^"]*"?)?)");
+        static const QRegularExpression braces(R"([{}])");
+        apply(braces, keyword);
+        apply(strings, string);
+        apply(pair, key, 1);
+        break;
+      }
+      case TextSyntax::Plain: return;
+    }
+    if (m_syntax != TextSyntax::Entities) apply(strings, string);
+
+    // Comments last, over what they hold; QuakeC's /* */ may run across lines.
+    int start = 0;
+    if (m_syntax == TextSyntax::QuakeC && previousBlockState() == 1) {
+      const int end = static_cast<int>(text.indexOf("*/"));
+      if (end < 0) {
+        setFormat(0, static_cast<int>(text.size()), comment);
+        setCurrentBlockState(1);
+        return;
+      }
+      setFormat(0, end + 2, comment);
+      start = end + 2;
+    }
+    setCurrentBlockState(0);
+    for (int i = start; i + 1 < text.size(); ++i) {
+      if (text[i] == '"') {  // no comment starts inside a string
+        const auto close = text.indexOf('"', i + 1);
+        if (close < 0) break;
+        i = static_cast<int>(close);
+        continue;
+      }
+      if (text[i] == '/' && text[i + 1] == '/') {
+        setFormat(i, static_cast<int>(text.size()) - i, comment);
+        break;
+      }
+      if (m_syntax == TextSyntax::QuakeC && text[i] == '/' && text[i + 1] == '*') {
+        const auto end = text.indexOf("*/", i + 2);
+        if (end < 0) {
+          setFormat(i, static_cast<int>(text.size()) - i, comment);
+          setCurrentBlockState(1);
+          break;
+        }
+        setFormat(i, static_cast<int>(end) + 2 - i, comment);
+        i = static_cast<int>(end) + 1;
+      }
+    }
+  }
+
+ private:
+  TextSyntax m_syntax;
+};
+
+}  // namespace
+
+void Highlight(QTextDocument* document, TextSyntax syntax) {
+  if (syntax != TextSyntax::Plain) new CHighlighter(document, syntax);
+}
+
+}  // namespace tarn::viewers
