@@ -469,7 +469,9 @@ bool ImportModel(const std::string& path, const ModelImportOptions& options, Imp
     // A skin has no see-through pixels: each keeps its colour.
     for (std::size_t i = 3; i < skin.rgba.size(); i += 4) skin.rgba[i] = 255;
     const bool md2 = options.format == ModelData::kMd2;
-    EncodeResult encoded = EncodeImage(skin, md2 ? OutputKind::Pcx : OutputKind::Lmp, options.encode);
+    EncodeOptions encode = options.encode;
+    encode.opaque = true;  // the games draw index 255 of a skin as its colour
+    EncodeResult encoded = EncodeImage(skin, md2 ? OutputKind::Pcx : OutputKind::Lmp, encode);
     if (!encoded.ok) return fail("the skin: " + encoded.error);
 
     if (!PackModel(source, options.format, skin.width, skin.height, out.model, &why)) return fail(why);
