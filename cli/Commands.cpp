@@ -71,6 +71,11 @@ constexpr const char* kHelp =
     "                                        entities, lighting, .lit and missing textures\n"
     "  convert ARCHIVE PATH OUT.png          a picture, texture chain, sprite or model skins to\n"
     "                                        PNG (OUT-0.png, OUT-1.png, ... for several)\n"
+    "  convert [--frame N] ARCHIVE MODEL OUT.gltf|OUT.glb|OUT.obj\n"
+    "                                        a Quake or Quake II model to glTF 2.0, every frame a\n"
+    "                                        morph target and each animation one of glTF's (or\n"
+    "                                        frame N alone, from 0), its skin inside; or frame N\n"
+    "                                        (the first) to OBJ, with OUT.mtl and OUT.png beside\n"
     "  wad ARCHIVE OUT.wad MAP...            the textures of Quake maps in the archive into a WAD2\n"
     "  ents ARCHIVE MAP [--set FILE]         a map's entity lump on standard output; with --set,\n"
     "                                        replaced by FILE's text (checked first), then save\n"
@@ -90,6 +95,9 @@ constexpr const char* kHelp =
     "                                        frames (an MD2's skin is written as OUT.pcx beside it)\n"
     "    model OPTIONS: --skin IMAGE (in place of the material's)   --fps N (frames a second, 10)\n"
     "      --skin-path PATH (the MD2's skin; models/OUT/OUT.pcx)   --palette, --dither, --fullbright\n"
+    "  add ARCHIVE --as mdl|md2 [--to DIRPATH] [model OPTIONS but --skin-path] MODEL...\n"
+    "                                        make models as model does and add them, named after\n"
+    "                                        each MODEL (an MD2's skin as a PCX beside it), then save\n"
     "  which [--json] [--engine ENGINE] FOLDER... PATH\n"
     "                                        the copy of PATH the engine loads from the game folders\n"
     "                                        (the base game first, then the mod): SOURCE<TAB>PATH,\n"
@@ -549,6 +557,7 @@ CPackObject* EnsureDirectory(const Context& ctx, CPackObject& root, const std::s
 }
 
 int CmdAdd(const Context& ctx, const std::vector<std::string>& a) {
+  if (IsModelAdd(a)) return ctx.Report(RunAddModel(a, ctx.out, ctx.err, ctx.passOn, ctx.options));
   if (IsEncodingAdd(a)) return ctx.Report(RunAddEncoded(a, ctx.out, ctx.err, ctx.passOn, ctx.options));
   std::string archive, to;
   std::vector<std::string> sources;
@@ -723,12 +732,31 @@ int CmdInfo(const Context& ctx, const std::vector<std::string>& a) {
   return 0;
 }
 
-int CmdConvert(const Context& ctx, const std::vector<std::string>& a) {
-  if (a.size() != 3) return ctx.Usage("convert takes ARCHIVE, PATH and OUT.png");
+int CmdConvert(const Context& ctx, const std::vector<std::string>& args) {
+  std::vector<std::string> a;
+  int frame = -1;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] != "--frame") {
+      a.push_back(args[i]);
+      continue;
+    }
+    if (++i == args.size()) return ctx.Usage("--frame needs a frame's number, counted from 0");
+    const std::string& v = args[i];
+    const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), frame);
+    if (ec != std::errc{} || end != v.data() + v.size() || frame < 0)
+      return ctx.Usage("--frame takes a frame's number, counted from 0, not " + Quoted(v));
+  }
+  if (a.size() != 3) return ctx.Usage("convert takes ARCHIVE, PATH and OUT.png, OUT.gltf, OUT.glb or OUT.obj");
+  const bool exportModel = IsModelExportName(a[2]);
+  if (frame >= 0 && !exportModel) return ctx.Usage("--frame goes with a model's OUT.gltf, OUT.glb or OUT.obj");
   CTarnDoc doc;
   CPackObject* e = OpenEntry(ctx, doc, a[0], a[1]);
   if (!e) return 1;
   if (e->IsDirectory()) return ctx.Error(Quoted(a[1]) + " is a directory");
+  if (exportModel) {
+    if (!IsAnyModelName(e->Name())) return ctx.Error(Quoted(a[1]) + " is not a model (.mdl or .md2)");
+    return ctx.Report(RunModelExport(*e, a[1], a[2], frame, ctx.voice.Notices(ctx.err)));
+  }
   std::string stem = a[2];
   if (stem.size() > 4 && ToLower(stem.substr(stem.size() - 4)) == ".png") stem.resize(stem.size() - 4);
   auto numbered = [&](std::size_t i, std::size_t n) { return n == 1 ? a[2] : stem + "-" + std::to_string(i) + ".png"; };

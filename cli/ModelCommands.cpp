@@ -4,10 +4,15 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <ostream>
+#include <random>
 
+#include "archive/PackObject.h"
 #include "archive/SafeSave.h"
 #include "archive/Strings.h"
+#include "archive/TempFile.h"
+#include "formats/ModelExport.h"
 #include "formats/ModelImport.h"
 
 namespace tarn::cli {
@@ -52,81 +57,107 @@ bool WriteAll(const std::vector<std::pair<fs::path, const Bytes*>>& files, std::
   return true;
 }
 
-}  // namespace
-
-Outcome RunModel(const std::vector<std::string>& a, std::ostream& notices, std::ostream& warnings) {
+// The options model and add --as mdl|md2 share, and the arguments that are not options.
+struct ModelArgs {
   ModelImportOptions options;
-  std::string skinFile, paletteFile, skinPath;
+  std::string skinFile, paletteFile, skinPath, as, to;
   std::vector<std::string> positional;
+};
+
+// Nothing when the arguments are understood; otherwise what is wrong with them (exit 2).
+std::optional<Outcome> ParseModelArgs(const std::vector<std::string>& a, bool forAdd, ModelArgs& p) {
+  ModelImportOptions& options = p.options;
   for (std::size_t i = 0; i < a.size(); ++i) {
     const std::string& arg = a[i];
-    auto value = [&](const char* what) -> const std::string* {
-      if (i + 1 == a.size()) return nullptr;
-      (void)what;
-      return &a[++i];
-    };
+    auto value = [&]() -> const std::string* { return i + 1 == a.size() ? nullptr : &a[++i]; };
     const std::string* v = nullptr;
     if (arg == "--skin") {
-      if (!(v = value("--skin"))) return {2, "--skin needs an image"};
-      skinFile = *v;
-    } else if (arg == "--skin-path") {
-      if (!(v = value("--skin-path"))) return {2, "--skin-path needs the path the game finds the skin at"};
-      skinPath = *v;
+      if (!(v = value())) return Outcome{2, "--skin needs an image"};
+      p.skinFile = *v;
+    } else if (!forAdd && arg == "--skin-path") {
+      if (!(v = value())) return Outcome{2, "--skin-path needs the path the game finds the skin at"};
+      p.skinPath = *v;
+    } else if (forAdd && arg == "--as") {
+      if (!(v = value())) return Outcome{2, "--as needs mdl or md2"};
+      p.as = *v;
+    } else if (forAdd && arg == "--to") {
+      if (!(v = value())) return Outcome{2, "--to needs a directory path"};
+      p.to = *v;
     } else if (arg == "--fps") {
-      if (!(v = value("--fps"))) return {2, "--fps needs a number of frames a second"};
+      if (!(v = value())) return Outcome{2, "--fps needs a number of frames a second"};
       char* end = nullptr;
       options.fps = std::strtod(v->c_str(), &end);
       if (end == v->c_str() || *end || !(options.fps > 0 && options.fps <= 1000))
-        return {2, "--fps takes a number above 0 and at most 1000, not " + Quoted(*v)};
+        return Outcome{2, "--fps takes a number above 0 and at most 1000, not " + Quoted(*v)};
     } else if (arg == "--palette") {
-      if (!(v = value("--palette"))) return {2, "--palette needs quake, quake2 or a palette file"};
+      if (!(v = value())) return Outcome{2, "--palette needs quake, quake2 or a palette file"};
       if (*v == "quake") options.encode.paletteChoice = PaletteChoice::Quake;
       else if (*v == "quake2") options.encode.paletteChoice = PaletteChoice::Quake2;
-      else if (*v == "optimal") return {2, "a model's skin is in its game's palette: --palette optimal does not apply"};
-      else options.encode.paletteChoice = PaletteChoice::Given, paletteFile = *v;
+      else if (*v == "optimal")
+        return Outcome{2, "a model's skin is in its game's palette: --palette optimal does not apply"};
+      else options.encode.paletteChoice = PaletteChoice::Given, p.paletteFile = *v;
     } else if (arg == "--dither") {
-      if (!(v = value("--dither"))) return {2, "--dither needs none, floyd-steinberg or ordered"};
+      if (!(v = value())) return Outcome{2, "--dither needs none, floyd-steinberg or ordered"};
       if (*v == "none") options.encode.dither = Dither::None;
       else if (*v == "floyd-steinberg") options.encode.dither = Dither::FloydSteinberg;
       else if (*v == "ordered") options.encode.dither = Dither::Ordered;
-      else return {2, "--dither takes none, floyd-steinberg or ordered, not " + Quoted(*v)};
+      else return Outcome{2, "--dither takes none, floyd-steinberg or ordered, not " + Quoted(*v)};
     } else if (arg == "--fullbright") {
-      if (!(v = value("--fullbright"))) return {2, "--fullbright needs auto, allow or never"};
+      if (!(v = value())) return Outcome{2, "--fullbright needs auto, allow or never"};
       if (*v == "auto") options.encode.fullbright = Fullbright::Auto;
       else if (*v == "allow") options.encode.fullbright = Fullbright::Allow;
       else if (*v == "never") options.encode.fullbright = Fullbright::Never;
-      else return {2, "--fullbright takes auto, allow or never, not " + Quoted(*v)};
+      else return Outcome{2, "--fullbright takes auto, allow or never, not " + Quoted(*v)};
     } else if (arg.size() > 1 && arg[0] == '-') {
-      return {2, "unknown option " + Quoted(arg)};
+      return Outcome{2, "unknown option " + Quoted(arg)};
     } else {
-      positional.push_back(arg);
+      p.positional.push_back(arg);
     }
   }
-  if (positional.size() != 2) return {2, "model takes IN and OUT.mdl or OUT.md2"};
-  const std::string& in = positional[0];
-  const fs::path out = positional[1];
+  return std::nullopt;
+}
+
+// The palette file and the skin the options name, read into the options.
+std::optional<Outcome> LoadOptionFiles(ModelArgs& p) {
+  std::string why;
+  Bytes bytes;
+  if (!p.paletteFile.empty()) {
+    if (!ReadWhole(p.paletteFile, bytes, &why)) return Outcome{1, why};
+    if (!LoadPaletteFile(bytes, p.options.encode.palette, &why)) return Outcome{1, p.paletteFile + ": " + why};
+  }
+  if (!p.skinFile.empty()) {
+    RgbaImage skin;
+    if (!ReadWhole(p.skinFile, bytes, &why)) return Outcome{1, why};
+    if (!DecodeImage(bytes, p.skinFile, skin, &why)) return Outcome{1, p.skinFile + ": " + why};
+    p.options.skin = std::move(skin);
+  }
+  return std::nullopt;
+}
+
+std::optional<Outcome> RequireFile(const std::string& in) {
+  std::error_code ec;
+  if (!fs::is_regular_file(in, ec))
+    return Outcome{1, Quoted(in) + (fs::exists(in, ec) ? " is not a regular file" : " does not exist")};
+  return std::nullopt;
+}
+
+}  // namespace
+
+Outcome RunModel(const std::vector<std::string>& a, std::ostream& notices, std::ostream& warnings) {
+  ModelArgs p;
+  if (auto bad = ParseModelArgs(a, false, p)) return *bad;
+  ModelImportOptions& options = p.options;
+  const std::string& skinPath = p.skinPath;
+  if (p.positional.size() != 2) return {2, "model takes IN and OUT.mdl or OUT.md2"};
+  const std::string& in = p.positional[0];
+  const fs::path out = p.positional[1];
   const std::string lower = ToLower(out.string());
   if (EndsWith(lower, ".md2")) options.format = ModelData::kMd2;
   else if (!EndsWith(lower, ".mdl")) return {2, "OUT must end in .mdl or .md2"};
   if (!skinPath.empty() && options.format != ModelData::kMd2) return {2, "--skin-path goes with an MD2"};
-
+  if (auto failed = LoadOptionFiles(p)) return *failed;
   std::string why;
-  Bytes bytes;
-  if (!paletteFile.empty()) {
-    if (!ReadWhole(paletteFile, bytes, &why)) return {1, why};
-    if (!LoadPaletteFile(bytes, options.encode.palette, &why)) return {1, paletteFile + ": " + why};
-  }
-  if (!skinFile.empty()) {
-    RgbaImage skin;
-    if (!ReadWhole(skinFile, bytes, &why)) return {1, why};
-    if (!DecodeImage(bytes, skinFile, skin, &why)) return {1, skinFile + ": " + why};
-    options.skin = std::move(skin);
-  }
-  {
-    std::error_code ec;
-    if (!fs::is_regular_file(in, ec))
-      return {1, Quoted(in) + (fs::exists(in, ec) ? " is not a regular file" : " does not exist")};
-  }
+  if (auto missing = RequireFile(in)) return *missing;
   // Quake II finds a model's skin by the path written in it; by default the PCX written beside
   // the model, in a folder of the model's name under models/.
   // (A name too long for that path is left bare: Tarn's viewer and tools find it beside.)
@@ -144,6 +175,105 @@ Outcome RunModel(const std::vector<std::string>& a, std::ostream& notices, std::
   if (options.format == ModelData::kMd2) files.insert(files.begin(), {pcx, &model.skinBytes});
   if (!WriteAll(files, &why, notices)) return {1, why};
   return {};
+}
+
+bool IsModelExportName(const std::string& out) {
+  const std::string lower = ToLower(out);
+  return EndsWith(lower, ".gltf") || EndsWith(lower, ".glb") || EndsWith(lower, ".obj");
+}
+
+Outcome RunModelExport(CPackObject& entry, const std::string& shown, const std::string& out, int frame,
+                       std::ostream& notices) {
+  ModelData model;
+  CArchiveModelHost host(entry);
+  std::string why;
+  if (!LoadModel(entry, model, host, &why)) return {1, Quoted(shown) + " cannot be read as a model: " + why};
+  const fs::path target = out;
+  ModelExportOptions options;
+  options.frame = frame;
+  options.name = fs::path(entry.Name()).stem().string();
+  const std::string lower = ToLower(out);
+  std::vector<std::pair<fs::path, Bytes>> files;
+  if (EndsWith(lower, ".obj")) {
+    std::vector<ExportedFile> written;
+    if (!ExportObj(model, options, target.stem().string(), written, &why))
+      return {1, Quoted(shown) + ": " + why + "; nothing written"};
+    for (ExportedFile& f : written) files.emplace_back(target.parent_path() / f.name, std::move(f.bytes));
+    files.front().first = target;  // the OBJ itself, named as asked
+  } else {
+    options.binary = EndsWith(lower, ".glb");
+    Bytes bytes;
+    if (!ExportGltf(model, options, bytes, &why)) return {1, Quoted(shown) + ": " + why + "; nothing written"};
+    files.emplace_back(target, std::move(bytes));
+  }
+  std::vector<std::pair<fs::path, const Bytes*>> pointers;
+  for (const auto& [path, bytes] : files) pointers.emplace_back(path, &bytes);
+  if (!WriteAll(pointers, &why, notices)) return {1, why};
+  return {};
+}
+
+bool IsModelAdd(const std::vector<std::string>& args) {
+  for (std::size_t i = 0; i + 1 < args.size(); ++i)
+    if (args[i] == "--as") return ToLower(args[i + 1]) == "mdl" || ToLower(args[i + 1]) == "md2";
+  return false;
+}
+
+Outcome RunAddModel(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                    const std::vector<std::string>& passOn, const RunOptions& runOptions) {
+  ModelArgs p;
+  if (auto bad = ParseModelArgs(args, true, p)) return *bad;
+  if (p.positional.size() < 2) return {2, "add takes ARCHIVE and at least one MODEL"};
+  const std::string as = ToLower(p.as);
+  p.options.format = as == "md2" ? ModelData::kMd2 : ModelData::kMdl;
+  if (auto failed = LoadOptionFiles(p)) return *failed;
+
+  // The models wait in a private folder and are added from there as ordinary files.
+  std::random_device random;
+  const fs::path folder =
+      fs::temp_directory_path() / ("tarn-model-" + std::to_string(random()) + std::to_string(random()));
+  std::error_code ec;
+  if (!fs::create_directory(folder, ec)) return {1, "cannot create a temporary folder"};
+  struct Remove {
+    fs::path path;
+    ~Remove() {
+      std::error_code e;
+      fs::remove_all(path, e);
+    }
+  } remove{folder};
+
+  // An MD2 names its skin by its path in the game's files: the PCX added beside it.
+  std::string dir = p.to;
+  while (!dir.empty() && dir.front() == '/') dir.erase(0, 1);
+  while (!dir.empty() && dir.back() == '/') dir.pop_back();
+  std::vector<std::string> addArgs = passOn;
+  addArgs.insert(addArgs.end(), {"add", p.positional[0]});
+  if (!p.to.empty()) addArgs.insert(addArgs.end(), {"--to", p.to});
+  std::string why;
+  for (std::size_t i = 1; i < p.positional.size(); ++i) {
+    const std::string& in = p.positional[i];
+    if (auto missing = RequireFile(in)) return {1, missing->message + "; archive left unchanged"};
+    const std::string stem = ToLower(fs::path(in).stem().string());
+    ModelImportOptions options = p.options;
+    options.skinPath = (dir.empty() ? "" : dir + "/") + stem + ".pcx";
+    if (options.format == ModelData::kMd2 && options.skinPath.size() >= md2::kSkinNameSize)
+      return {2, "the skin's path " + Quoted(options.skinPath) +
+                     " is longer than the 63 characters an MD2 holds; archive left unchanged"};
+    ImportedModel model;
+    if (!ImportModel(in, options, model, &why)) return {1, in + ": " + why + "; archive left unchanged"};
+    for (const std::string& w : model.model.warnings) err << "tarn-pak: warning: " << Quoted(in) << ": " << w << "\n";
+    const fs::path place = folder / std::to_string(i);
+    fs::create_directory(place, ec);
+    const fs::path file = place / (stem + "." + as);
+    if (!WriteFileBytes(file, model.bytes)) return {1, "cannot write a temporary file; archive left unchanged"};
+    addArgs.push_back(file.string());
+    if (options.format == ModelData::kMd2) {
+      const fs::path skin = place / (stem + ".pcx");
+      if (!WriteFileBytes(skin, model.skinBytes)) return {1, "cannot write a temporary file; archive left unchanged"};
+      addArgs.push_back(skin.string());
+    }
+  }
+  // add reports its own failures.
+  return {Run(addArgs, out, err, runOptions), {}};
 }
 
 }  // namespace tarn::cli

@@ -336,7 +336,7 @@ EncodeResult EncodeImage(const RgbaImage& source, OutputKind kind, const EncodeO
   const int width = image->width, height = image->height;
   const std::size_t n = image->PixelCount();
 
-  const bool transparentKind = IsTransparentKind(kind, o.name);
+  const bool transparentKind = !o.opaque && IsTransparentKind(kind, o.name);
   std::vector<std::uint8_t> mask;
   bool anyTransparent = false;
   for (std::size_t i = 0; i < n && !anyTransparent; ++i) anyTransparent = TransparentPixel(image->Pixel(i));
@@ -470,8 +470,8 @@ bool PreviewEncoded(const RgbaImage& image, OutputKind kind, const EncodeOptions
     if (error) *error = r.error;
     return false;
   }
-  ImageFromIndices(r.picture.width, r.picture.height, Packed(r.picture), r.palette, IsTransparentKind(kind, o.name),
-                   out);
+  ImageFromIndices(r.picture.width, r.picture.height, Packed(r.picture), r.palette,
+                   !o.opaque && IsTransparentKind(kind, o.name), out);
   return true;
 }
 

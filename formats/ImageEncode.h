@@ -45,6 +45,8 @@ struct EncodeOptions {
   std::string name;
   // A transparent pixel in a texture that cannot be transparent is an error, not its colour.
   bool strict = false;
+  // Index 255 is a colour like any other, never transparency: a model's skin.
+  bool opaque = false;
   // Textures whose sides are not multiples of 16 are scaled up to the next ones, not refused.
   bool resize = false;
   // Quake II textures' other fields.

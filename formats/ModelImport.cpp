@@ -284,6 +284,38 @@ RgbaImage MaterialSkin(const aiScene& scene, const std::vector<Instance>& instan
   return image;
 }
 
+// An animation that only switches morph targets, each key showing one target whole, is a list
+// of frames (as Tarn's glTF export writes them, and exporters of vertex animation do): each key
+// becomes a frame named after its target, whatever --fps says. Nothing for any other animation.
+struct KeyedFrame {
+  double ticks;
+  std::string name;
+};
+std::vector<KeyedFrame> KeyedFrames(const std::vector<Instance>& instances, const aiAnimation& animation) {
+  if (animation.mNumChannels != 0 || animation.mNumMeshChannels != 0 || animation.mNumMorphMeshChannels != 1 ||
+      !animation.mMorphMeshChannels[0])
+    return {};
+  const aiMeshMorphAnim& channel = *animation.mMorphMeshChannels[0];
+  const aiMesh* mesh = nullptr;
+  for (const Instance& in : instances)
+    if (in.node->mName == channel.mName || in.mesh->mName == channel.mName) mesh = in.mesh;
+  if (!mesh || mesh->mNumAnimMeshes == 0 || channel.mNumKeys == 0) return {};
+  std::vector<KeyedFrame> frames;
+  for (unsigned k = 0; k < channel.mNumKeys; ++k) {
+    const aiMeshMorphKey& key = channel.mKeys[k];
+    const aiAnimMesh* shown = nullptr;
+    for (unsigned j = 0; j < key.mNumValuesAndWeights; ++j) {
+      const double w = key.mWeights[j];
+      if (std::abs(w - 1) < 1e-4 && !shown && key.mValues[j] < mesh->mNumAnimMeshes)
+        shown = mesh->mAnimMeshes[key.mValues[j]];
+      else if (std::abs(w) > 1e-4) return {};
+    }
+    if (!shown || shown->mName.length == 0 || (k > 0 && !(key.mTime > frames.back().ticks))) return {};
+    frames.push_back({key.mTime, shown->mName.C_Str()});
+  }
+  return frames;
+}
+
 // MD3 files keep every frame, but Assimp gives one a reading: the frame count from the header.
 std::size_t Md3FrameCount(const std::string& path) {
   std::vector<std::uint8_t> bytes;
@@ -366,6 +398,25 @@ bool ImportModel(const std::string& path, const ModelImportOptions& options, Imp
     std::size_t total = 0;
     for (unsigned a = 0; a < scene->mNumAnimations; ++a) {
       const aiAnimation* animation = scene->mAnimations[a];
+      if (const std::vector<KeyedFrame> keyed = KeyedFrames(instances, *animation); !keyed.empty()) {
+        if (keyed.size() > kMaxFrames - total)
+          return fail("the animations make more than " + std::to_string(kMaxFrames) + " frames");
+        if ((total + keyed.size()) * vertexCount > kMaxPositions)
+          return fail(std::to_string(vertexCount) + " vertices in " + std::to_string(total + keyed.size()) +
+                      " frames: too large to sample");
+        out.animations.push_back(animation->mName.C_Str());
+        CPose pose(*scene, animation);
+        for (const KeyedFrame& k : keyed) {
+          pose.At(k.ticks);
+          SourceFrame frame;
+          frame.name = k.name;
+          frame.positions.resize(vertexCount * 3);
+          Positions(pose, instances, zUp, frame.positions);
+          source.frames.push_back(std::move(frame));
+        }
+        total += keyed.size();
+        continue;
+      }
       const double perSecond = animation->mTicksPerSecond > 0 ? animation->mTicksPerSecond : 25.0;
       const double seconds = animation->mDuration / perSecond;
       const double samples =
@@ -418,7 +469,9 @@ bool ImportModel(const std::string& path, const ModelImportOptions& options, Imp
     // A skin has no see-through pixels: each keeps its colour.
     for (std::size_t i = 3; i < skin.rgba.size(); i += 4) skin.rgba[i] = 255;
     const bool md2 = options.format == ModelData::kMd2;
-    EncodeResult encoded = EncodeImage(skin, md2 ? OutputKind::Pcx : OutputKind::Lmp, options.encode);
+    EncodeOptions encode = options.encode;
+    encode.opaque = true;  // the games draw index 255 of a skin as its colour
+    EncodeResult encoded = EncodeImage(skin, md2 ? OutputKind::Pcx : OutputKind::Lmp, encode);
     if (!encoded.ok) return fail("the skin: " + encoded.error);
 
     if (!PackModel(source, options.format, skin.width, skin.height, out.model, &why)) return fail(why);
