@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QStackedWidget>
@@ -97,6 +98,17 @@ CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(p
   }
   connect(m_selection, &QItemSelectionModel::selectionChanged, this, &CPackListView::selectionChanged);
   connect(m_model, &QAbstractItemModel::modelReset, this, &CPackListView::selectionChanged);
+
+  // Over the views, not in their place: files dropped on it still reach the view below.
+  m_emptyHint = new QLabel(m_stack);
+  m_emptyHint->setObjectName("emptyHint");
+  m_emptyHint->setAlignment(Qt::AlignCenter);
+  m_emptyHint->setWordWrap(true);
+  m_emptyHint->setMargin(24);
+  m_emptyHint->setForegroundRole(QPalette::PlaceholderText);
+  m_emptyHint->setAttribute(Qt::WA_TransparentForMouseEvents);
+  m_emptyHint->hide();
+  m_stack->installEventFilter(this);
 
   SetViewType(shell::ProfileInt("Startup", "ListViewStyle", kLargeIcons));
 }
@@ -211,10 +223,18 @@ void CPackListView::SetViewType(int style) {
   if (hadFocus) FocusList();
 }
 
+  m_emptyHint->raise();
 void CPackListView::FitColumns() {
   // Half for the name, a fifth for the size, the rest for the type; with a Source column, a
   // third for the name and the source each.
   const int width = m_details->viewport()->width();
+void CPackListView::SetEmptyHint(const QString& text) {
+  m_emptyHint->setText(text);
+  m_emptyHint->setGeometry(m_stack->rect());
+  m_emptyHint->setVisible(!text.isEmpty());
+  m_emptyHint->raise();
+}
+
   if (m_model->columnCount() > CPackListModel::kSource) {
     m_details->setColumnWidth(CPackListModel::kName, width / 3);
     m_details->setColumnWidth(CPackListModel::kSize, width / 8);
@@ -264,6 +284,10 @@ bool CPackListView::eventFilter(QObject* watched, QEvent* event) {
           (k->key() == Qt::Key_Down || k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter)) {
         EnterByTab();
         return true;
+  if (watched == m_stack) {
+    if (event->type() == QEvent::Resize) m_emptyHint->setGeometry(m_stack->rect());
+    return false;
+  }
       }
     }
     return QWidget::eventFilter(watched, event);

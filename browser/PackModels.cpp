@@ -72,6 +72,12 @@ const std::vector<CPackObject*>& CPackTreeModel::SubDirectories(const CPackObjec
   return it->second;
 }
 
+void CPackTreeModel::SetRootLabel(const QString& label) {
+  if (label == m_rootLabel) return;
+  m_rootLabel = label;
+  if (m_root) emit dataChanged(index(0, 0), index(0, 0), {Qt::DisplayRole});
+}
+
 CPackObject* CPackTreeModel::EntryOf(const QModelIndex& index) const {
   return index.isValid() ? static_cast<CPackObject*>(index.internalPointer()) : nullptr;
 }
@@ -117,7 +123,7 @@ QVariant CPackTreeModel::data(const QModelIndex& index, int role) const {
   CPackObject* e = EntryOf(index);
   if (!e) return {};
   switch (role) {
-    case Qt::DisplayRole: return ToQString(e->Name());
+    case Qt::DisplayRole: return e == m_root && !m_rootLabel.isEmpty() ? m_rootLabel : ToQString(e->Name());
     case Qt::DecorationRole: return KindIcon(EntryType::Directory);
     default: return {};
   }

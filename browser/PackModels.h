@@ -38,6 +38,8 @@ class CPackTreeModel : public QAbstractItemModel {
 
   void SetRoot(CPackObject* root);
   CPackObject* Root() const { return m_root; }
+  // What the root item reads: the archive's file name (or "Untitled"), never the root's own name.
+  void SetRootLabel(const QString& label);
   void BeginChange();
   // The tree under root (the same root, or one that took its place) as it is now.
   void EndChange(CPackObject* root);
@@ -62,6 +64,7 @@ class CPackTreeModel : public QAbstractItemModel {
   // The subdirectories of dir, sorted by name, made when first asked for.
   const std::vector<CPackObject*>& SubDirectories(const CPackObject* dir) const;
 
+  QString m_rootLabel;
   CPackObject* m_root = nullptr;
   mutable std::unordered_map<const CPackObject*, std::vector<CPackObject*>> m_subdirs;
   mutable std::unordered_map<const CPackObject*, int> m_rowOf;
