@@ -98,6 +98,10 @@ CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(p
   }
   connect(m_selection, &QItemSelectionModel::selectionChanged, this, &CPackListView::selectionChanged);
   connect(m_model, &QAbstractItemModel::modelReset, this, &CPackListView::selectionChanged);
+  // A zip's columns come and go with the archive: the widths are shared out again.
+  connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+    if (m_style == kDetails && m_model->columnCount() != m_fittedColumns) FitColumns();
+  });
 
   // Over the views, not in their place: files dropped on it still reach the view below.
   m_emptyHint = new QLabel(m_stack);
@@ -219,15 +223,11 @@ void CPackListView::SetViewType(int style) {
   m_icons->setMovement(QListView::Static);
   m_icons->setUniformItemSizes(true);
   m_stack->setCurrentWidget(ActiveView());
+  m_emptyHint->raise();
   if (style == kDetails) FitColumns();
   if (hadFocus) FocusList();
 }
 
-  m_emptyHint->raise();
-void CPackListView::FitColumns() {
-  // Half for the name, a fifth for the size, the rest for the type; with a Source column, a
-  // third for the name and the source each.
-  const int width = m_details->viewport()->width();
 void CPackListView::SetEmptyHint(const QString& text) {
   m_emptyHint->setText(text);
   m_emptyHint->setGeometry(m_stack->rect());
@@ -235,6 +235,20 @@ void CPackListView::SetEmptyHint(const QString& text) {
   m_emptyHint->raise();
 }
 
+void CPackListView::FitColumns() {
+  // Half for the name, a fifth for the size, the rest for the type; with a Source column, a
+  // third for the name and the source each; with a zip's columns, a third for the name.
+  const int width = m_details->viewport()->width();
+  m_fittedColumns = m_model->columnCount();
+  if (m_model->ShowsZipColumns()) {
+    m_details->setColumnWidth(CPackListModel::kName, width / 3);
+    m_details->setColumnWidth(CPackListModel::kSize, width / 9);
+    m_details->setColumnWidth(CPackListModel::kType, width / 6);
+    m_details->setColumnWidth(CPackListModel::kPacked, width / 9);
+    m_details->setColumnWidth(CPackListModel::kMethod, width / 9);
+    m_details->setColumnWidth(CPackListModel::kDate, width - width / 3 - 3 * (width / 9) - width / 6);
+    return;
+  }
   if (m_model->columnCount() > CPackListModel::kSource) {
     m_details->setColumnWidth(CPackListModel::kName, width / 3);
     m_details->setColumnWidth(CPackListModel::kSize, width / 8);
@@ -270,6 +284,10 @@ void CPackListView::PopupAtCurrent(QAbstractItemView* view) {
 }
 
 bool CPackListView::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_stack) {
+    if (event->type() == QEvent::Resize) m_emptyHint->setGeometry(m_stack->rect());
+    return false;
+  }
   if (watched == m_filter) {
     // Esc clears a filter (before the window's own Esc, Stop Sound); Down and Enter go on to
     // the rows.
@@ -284,10 +302,6 @@ bool CPackListView::eventFilter(QObject* watched, QEvent* event) {
           (k->key() == Qt::Key_Down || k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter)) {
         EnterByTab();
         return true;
-  if (watched == m_stack) {
-    if (event->type() == QEvent::Resize) m_emptyHint->setGeometry(m_stack->rect());
-    return false;
-  }
       }
     }
     return QWidget::eventFilter(watched, event);

@@ -83,6 +83,7 @@ class CPackListView : public QWidget {
   QTreeView* m_details;
   QLabel* m_emptyHint;
   int m_style = kLargeIcons;
+  int m_fittedColumns = 0;
 };
 
 }  // namespace tarn::browser
