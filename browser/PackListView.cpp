@@ -242,11 +242,11 @@ void CPackListView::FitColumns() {
   m_fittedColumns = m_model->columnCount();
   if (m_model->ShowsZipColumns()) {
     m_details->setColumnWidth(CPackListModel::kName, width / 3);
-    m_details->setColumnWidth(CPackListModel::kSize, width / 9);
+    m_details->setColumnWidth(CPackListModel::kSize, width / 10);
     m_details->setColumnWidth(CPackListModel::kType, width / 6);
-    m_details->setColumnWidth(CPackListModel::kPacked, width / 9);
-    m_details->setColumnWidth(CPackListModel::kMethod, width / 9);
-    m_details->setColumnWidth(CPackListModel::kDate, width - width / 3 - 3 * (width / 9) - width / 6);
+    m_details->setColumnWidth(CPackListModel::kPacked, width / 10);
+    m_details->setColumnWidth(CPackListModel::kMethod, width / 10);
+    m_details->setColumnWidth(CPackListModel::kDate, width - width / 3 - 3 * (width / 10) - width / 6);
     return;
   }
   if (m_model->columnCount() > CPackListModel::kSource) {
