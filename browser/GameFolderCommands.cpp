@@ -60,15 +60,14 @@ void CMainFrame::CreateGameActions() {
   shadowed->setChecked(shell::ProfileInt("Game", "ShowShadowed", 0) != 0);
   connect(shadowed, &QAction::toggled, this, &CMainFrame::OnShowShadowed);
   m_engineGroup = new QActionGroup(this);
-  const QString names = Q(EngineProfileNames());
-  for (const QString& n : names.split(", ", Qt::SkipEmptyParts)) {
-    const EngineProfile* p = FindEngineProfile(S(n));
-    QAction* a = MakeAction(nullptr, qPrintable("actionEngine_" + n), n, nullptr, nullptr);
-    a->setStatusTip(p ? Q(p->engines) : QString());
+  for (const EngineProfile& p : EngineProfiles()) {
+    const QString key = Q(p.name);
+    QAction* a = MakeAction(nullptr, qPrintable("actionEngine_" + key), Q(p.displayName), nullptr, nullptr);
+    a->setStatusTip(Q(p.engines));
     a->setCheckable(true);
-    a->setChecked(p == &EngineSetting());
+    a->setChecked(&p == &EngineSetting());
     m_engineGroup->addAction(a);
-    connect(a, &QAction::triggered, this, [this, n] { OnEngineChosen(n); });
+    connect(a, &QAction::triggered, this, [this, key] { OnEngineChosen(key); });
   }
 }
 

@@ -568,8 +568,15 @@ void CMainFrame::RebuildViews() {
 }
 
 void CMainFrame::UpdateTitle() {
-  setWindowTitle(Q(m_game ? m_game->Title() : m_doc.Title()) + "[*] - Tarn");
+  const QString title = Q(m_game ? m_game->Title() : m_doc.Title());
+  setWindowTitle(title + "[*] - Tarn");
   setWindowModified(m_doc.IsModified());
+  m_treeModel->SetRootLabel(title);
+  // A window with nothing in it says how to begin, until something is opened or added.
+  const bool empty = !m_game && m_doc.PathName().empty() && m_doc.Root().ChildCount() == 0;
+  m_list->SetEmptyHint(empty ? QString("Open an archive with File > Open (Ctrl+O), or a game's folders with File > "
+                                       "Open Game Folder.\n\nOr drop files here to start a new archive with them.")
+                             : QString());
 }
 
 void CMainFrame::ChangeTree(const std::function<const CPackObject*()>& mutate) {
@@ -911,9 +918,11 @@ void CMainFrame::showEvent(QShowEvent* e) {
     // Saved on another set of screens, the place may lie beyond these.
     QList<QRect> screens;
     for (const QScreen* s : QGuiApplication::screens()) screens << s->availableGeometry();
+    const QRect first = shell::FirstPlace(screen() ? screen()->availableGeometry() : QRect(0, 0, 900, 600));
     const QRect placed = shell::FitToScreens(
-        QRect(shell::ProfileInt("Startup", "WindowX", 0), shell::ProfileInt("Startup", "WindowY", 0),
-              shell::ProfileInt("Startup", "WindowWidth", 600), shell::ProfileInt("Startup", "WindowHeight", 400)),
+        QRect(shell::ProfileInt("Startup", "WindowX", first.x()), shell::ProfileInt("Startup", "WindowY", first.y()),
+              shell::ProfileInt("Startup", "WindowWidth", first.width()),
+              shell::ProfileInt("Startup", "WindowHeight", first.height())),
         screens);
     move(placed.topLeft());
     resize(placed.size());

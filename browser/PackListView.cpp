@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QStackedWidget>
@@ -99,6 +100,21 @@ CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(p
   }
   connect(m_selection, &QItemSelectionModel::selectionChanged, this, &CPackListView::selectionChanged);
   connect(m_model, &QAbstractItemModel::modelReset, this, &CPackListView::selectionChanged);
+  // A zip's columns come and go with the archive: the widths are shared out again.
+  connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+    if (m_style == kDetails && m_model->columnCount() != m_fittedColumns) FitColumns();
+  });
+
+  // Over the views, not in their place: files dropped on it still reach the view below.
+  m_emptyHint = new QLabel(m_stack);
+  m_emptyHint->setObjectName("emptyHint");
+  m_emptyHint->setAlignment(Qt::AlignCenter);
+  m_emptyHint->setWordWrap(true);
+  m_emptyHint->setMargin(24);
+  m_emptyHint->setForegroundRole(QPalette::PlaceholderText);
+  m_emptyHint->setAttribute(Qt::WA_TransparentForMouseEvents);
+  m_emptyHint->hide();
+  m_stack->installEventFilter(this);
 
   SetViewType(shell::ProfileInt("Startup", "ListViewStyle", kLargeIcons));
 }
@@ -229,14 +245,32 @@ void CPackListView::SetViewType(int style) {
   m_icons->setMovement(QListView::Static);
   m_icons->setUniformItemSizes(true);
   m_stack->setCurrentWidget(ActiveView());
+  m_emptyHint->raise();
   if (style == kDetails) FitColumns();
   if (hadFocus) FocusList();
 }
 
+void CPackListView::SetEmptyHint(const QString& text) {
+  m_emptyHint->setText(text);
+  m_emptyHint->setGeometry(m_stack->rect());
+  m_emptyHint->setVisible(!text.isEmpty());
+  m_emptyHint->raise();
+}
+
 void CPackListView::FitColumns() {
   // Half for the name, a fifth for the size, the rest for the type; with a Source column, a
-  // third for the name and the source each.
+  // third for the name and the source each; with a zip's columns, a third for the name.
   const int width = m_details->viewport()->width();
+  m_fittedColumns = m_model->columnCount();
+  if (m_model->ShowsZipColumns()) {
+    m_details->setColumnWidth(CPackListModel::kName, width / 3);
+    m_details->setColumnWidth(CPackListModel::kSize, width / 10);
+    m_details->setColumnWidth(CPackListModel::kType, width / 6);
+    m_details->setColumnWidth(CPackListModel::kPacked, width / 10);
+    m_details->setColumnWidth(CPackListModel::kMethod, width / 10);
+    m_details->setColumnWidth(CPackListModel::kDate, width - width / 3 - 3 * (width / 10) - width / 6);
+    return;
+  }
   if (m_model->columnCount() > CPackListModel::kSource) {
     m_details->setColumnWidth(CPackListModel::kName, width / 3);
     m_details->setColumnWidth(CPackListModel::kSize, width / 8);
@@ -272,6 +306,10 @@ void CPackListView::PopupAtCurrent(QAbstractItemView* view) {
 }
 
 bool CPackListView::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_stack) {
+    if (event->type() == QEvent::Resize) m_emptyHint->setGeometry(m_stack->rect());
+    return false;
+  }
   if (watched == m_filter) {
     // Esc clears a filter (before the window's own Esc, Stop Sound); Down and Enter go on to
     // the rows.

@@ -7,6 +7,7 @@
 #include "browser/PackModels.h"
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QListView;
 class QTreeView;
@@ -55,6 +56,8 @@ class CPackListView : public QWidget {
   // Puts the keyboard in the filter box, its text selected.
   void FocusFilter();
   void ClearFilter();
+  // A message over the list saying what to do while there is nothing to show; none when empty.
+  void SetEmptyHint(const QString& text);
 
  signals:
   void entryActivated(tarn::CPackObject* entry);
@@ -81,7 +84,9 @@ class CPackListView : public QWidget {
   QStackedWidget* m_stack;
   QListView* m_icons;
   QTreeView* m_details;
+  QLabel* m_emptyHint;
   int m_style = kLargeIcons;
+  int m_fittedColumns = 0;
 };
 
 }  // namespace tarn::browser

@@ -2,9 +2,11 @@
 
 #include <QBrush>
 #include <QColor>
+#include <QDateTime>
 #include <algorithm>
 #include <cstring>
 
+#include "archive/ContainerFormat.h"
 #include "archive/EntryTypes.h"
 #include "archive/Strings.h"
 #include "browser/EntryDrag.h"
@@ -41,6 +43,25 @@ QString SharedNameTip(const CPackObject& entry) {
 
 }  // namespace
 
+QString ReadableSize(std::int64_t bytes) {
+  if (bytes < 1024) return QString("%1 byte%2").arg(bytes).arg(bytes == 1 ? "" : "s");
+  static const char* const kUnits[] = {"KiB", "MiB", "GiB", "TiB"};
+  double value = static_cast<double>(bytes) / 1024;
+  std::size_t unit = 0;
+  // 1023.95 KiB would round to "1024.0 KiB": that is already 1.0 MiB.
+  while (value >= 1023.95 && unit + 1 < std::size(kUnits)) {
+    value /= 1024;
+    ++unit;
+  }
+  return QString("%1 %2").arg(value, 0, 'f', 1).arg(kUnits[unit]);
+}
+
+QString ExactSize(std::int64_t bytes) {
+  QString digits = QString::number(bytes);
+  for (qsizetype at = digits.size() - 3; at > (bytes < 0 ? 1 : 0); at -= 3) digits.insert(at, ',');
+  return digits + (bytes == 1 ? " byte" : " bytes");
+}
+
 // --- tree ---
 
 void CPackTreeModel::SetRoot(CPackObject* root) {
@@ -49,6 +70,12 @@ void CPackTreeModel::SetRoot(CPackObject* root) {
   m_subdirs.clear();
   m_rowOf.clear();
   endResetModel();
+}
+
+void CPackTreeModel::SetRootLabel(const QString& label) {
+  if (label == m_rootLabel) return;
+  m_rootLabel = label;
+  if (m_root) emit dataChanged(index(0, 0), index(0, 0), {Qt::DisplayRole});
 }
 
 void CPackTreeModel::BeginChange() { beginResetModel(); }
@@ -117,7 +144,7 @@ QVariant CPackTreeModel::data(const QModelIndex& index, int role) const {
   CPackObject* e = EntryOf(index);
   if (!e) return {};
   switch (role) {
-    case Qt::DisplayRole:
+    case Qt::DisplayRole: return e == m_root && !m_rootLabel.isEmpty() ? m_rootLabel : ToQString(e->Name());
     case Qt::EditRole: return ToQString(e->Name());
     case Qt::DecorationRole: return KindIcon(EntryType::Directory);
     default: return {};
@@ -163,16 +190,46 @@ namespace {
 // What the list sorts by, worked out once per entry rather than in every comparison.
 struct SortKey {
   CPackObject* entry;
-  std::string text;  // the name, or the path when rows come from the whole archive
-  std::int64_t size;
+  std::string text;     // the name, or the path when rows come from the whole archive
+  std::int64_t number;  // the size, packed size, method or time the sort is by
   const char* type;
   bool directory;
 };
 
+// How a zip member is stored, known only while its bytes are those the archive holds: a member
+// added or replaced since is stored when the archive is saved.
+bool StoredAsRead(const CPackObject& e) { return !e.IsDirectory() && e.HasLocation() && e.BytesInSource(); }
+
+QString MethodName(std::uint16_t method) {
+  switch (method) {
+    case 0: return "Stored";
+    case 8: return "Deflated";
+    default: return QString("Method %1").arg(method);
+  }
+}
+
 }  // namespace
+
+CPackListModel::Field CPackListModel::FieldAt(int section) const {
+  switch (section) {
+    case kName: return Field::Name;
+    case kSize: return Field::Size;
+    case kType: return Field::Type;
+    default: break;
+  }
+  if (m_sources) return section == kSource ? Field::Source : Field::None;
+  if (!m_zipColumns) return Field::None;
+  switch (section) {
+    case kPacked: return Field::Packed;
+    case kMethod: return Field::Method;
+    case kDate: return Field::Date;
+    default: return Field::None;
+  }
+}
 
 void CPackListModel::Collect() {
   m_all.clear();
+  m_zipColumns = !m_sources && m_dir && m_dir->Root()->Format() == ContainerFormat::Zip;
   if (SearchingArchive() && m_dir) {
     std::vector<CPackObject*> stack{m_dir->Root()};
     while (!stack.empty()) {
@@ -196,18 +253,31 @@ void CPackListModel::Collect() {
 
 void CPackListModel::SortAll() {
   const bool paths = SearchingArchive();
+  // A column that is not shown now (Date, after a zip, for a pak) sorts by name.
+  const Field field = FieldAt(m_sortColumn);
+  const auto number = [field](const CPackObject& e) -> std::int64_t {
+    if (e.IsDirectory()) return -1;
+    switch (field) {
+      case Field::Size: return e.Size();
+      case Field::Packed: return StoredAsRead(e) ? e.Location().storedSize : -1;
+      case Field::Method: return StoredAsRead(e) ? e.Location().method : -1;
+      case Field::Date: return e.Time();
+      default: return 0;
+    }
+  };
   std::vector<SortKey> keys;
   keys.reserve(m_all.size());
   for (CPackObject* e : m_all)
-    keys.push_back({e, paths ? e->PathInArchive() : std::string(), e->IsDirectory() ? -1 : e->Size(),
+    keys.push_back({e, paths ? e->PathInArchive() : std::string(), number(*e),
                     TypeName(TypeOf(e->Name(), e->IsDirectory())), e->IsDirectory()});
-  const int column = m_sortColumn;
+  const bool byNumber =
+      field == Field::Size || field == Field::Packed || field == Field::Method || field == Field::Date;
   const bool descending = m_sortOrder == Qt::DescendingOrder;
   std::stable_sort(keys.begin(), keys.end(), [&](const SortKey& a, const SortKey& b) {
     if (a.directory != b.directory) return a.directory;
     int c = 0;
-    if (column == kSize) c = a.size < b.size ? -1 : a.size > b.size ? 1 : 0;
-    if (column == kType) c = std::strcmp(a.type, b.type);
+    if (byNumber) c = a.number < b.number ? -1 : a.number > b.number ? 1 : 0;
+    if (field == Field::Type) c = std::strcmp(a.type, b.type);
     if (c == 0) c = paths ? CompareNames(a.text, b.text) : CompareNames(a.entry->Name(), b.entry->Name());
     return descending ? c > 0 : c < 0;
   });
@@ -293,7 +363,8 @@ int CPackListModel::rowCount(const QModelIndex& parent) const {
 }
 
 int CPackListModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : m_sources ? kColumns : kSource;
+  if (parent.isValid()) return 0;
+  return m_sources ? kSource + 1 : m_zipColumns ? kDate + 1 : kSource;
 }
 
 QVariant CPackListModel::data(const QModelIndex& index, int role) const {
@@ -302,8 +373,8 @@ QVariant CPackListModel::data(const QModelIndex& index, int role) const {
   if (role == Qt::ForegroundRole && IsShadowed(e)) return QBrush(QColor(140, 140, 140));
   if (role == Qt::ToolTipRole && IsShadowed(e))
     return QString("Hidden by the copy the engine loads; from %1").arg(ToQString(m_sources->FullSourceOf(*e)));
-  switch (index.column()) {
-    case kName:
+  switch (FieldAt(index.column())) {
+    case Field::Name:
       switch (role) {
         case Qt::DisplayRole: return ToQString(SearchingArchive() ? e->PathInArchive() : e->Name());
         case Qt::EditRole: return ToQString(e->Name());
@@ -316,18 +387,29 @@ QVariant CPackListModel::data(const QModelIndex& index, int role) const {
           return e->SharesName() ? QVariant(QBrush(QColor(170, 90, 0))) : QVariant();
         default: return {};
       }
-    case kSource:
-      if (!m_sources) return {};
+    case Field::Source:
       if (role == Qt::DisplayRole) return ToQString(m_sources->SourceOf(*e));
       if (role == Qt::ToolTipRole) return ToQString(m_sources->FullSourceOf(*e));
       return {};
-    case kSize:
-      switch (role) {
-        case Qt::DisplayRole: return e->IsDirectory() ? QVariant() : QVariant(QString::number(e->Size()));
-        case Qt::TextAlignmentRole: return QVariant(Qt::AlignRight | Qt::AlignVCenter);
-        default: return {};
-      }
-    case kType:
+    case Field::Size:
+    case Field::Packed: {
+      const bool packed = FieldAt(index.column()) == Field::Packed;
+      if (role == Qt::TextAlignmentRole) return QVariant(Qt::AlignRight | Qt::AlignVCenter);
+      if (e->IsDirectory() || (packed && !StoredAsRead(*e))) return {};
+      const std::int64_t bytes = packed ? e->Location().storedSize : e->Size();
+      if (role == Qt::DisplayRole) return ReadableSize(bytes);
+      if (role == Qt::ToolTipRole) return ExactSize(bytes);
+      return {};
+    }
+    case Field::Method:
+      return role == Qt::DisplayRole && StoredAsRead(*e) ? QVariant(MethodName(e->Location().method)) : QVariant();
+    case Field::Date: {
+      const std::int64_t time = e->IsDirectory() ? 0 : e->Time();
+      if (time == 0 || (role != Qt::DisplayRole && role != Qt::ToolTipRole)) return {};
+      const QDateTime when = QDateTime::fromSecsSinceEpoch(time);
+      return when.toString(role == Qt::DisplayRole ? "yyyy-MM-dd HH:mm" : "yyyy-MM-dd HH:mm:ss");
+    }
+    case Field::Type:
       return role == Qt::DisplayRole ? QVariant(QString(TypeName(TypeOf(e->Name(), e->IsDirectory())))) : QVariant();
     default: return {};
   }
@@ -335,11 +417,14 @@ QVariant CPackListModel::data(const QModelIndex& index, int role) const {
 
 QVariant CPackListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-  switch (section) {
-    case kName: return "Name";
-    case kSize: return "Size (bytes)";
-    case kType: return "Type";
-    case kSource: return "Source";
+  switch (FieldAt(section)) {
+    case Field::Name: return "Name";
+    case Field::Size: return "Size";
+    case Field::Type: return "Type";
+    case Field::Source: return "Source";
+    case Field::Packed: return "Packed";
+    case Field::Method: return "Method";
+    case Field::Date: return "Date";
     default: return {};
   }
 }

@@ -42,6 +42,8 @@ class CPackTreeModel : public QAbstractItemModel {
 
   void SetRoot(CPackObject* root);
   CPackObject* Root() const { return m_root; }
+  // What the root item reads: the archive's file name (or "Untitled"), never the root's own name.
+  void SetRootLabel(const QString& label);
   void BeginChange();
   // The tree under root (the same root, or one that took its place) as it is now.
   void EndChange(CPackObject* root);
@@ -68,18 +70,27 @@ class CPackTreeModel : public QAbstractItemModel {
   // The subdirectories of dir, sorted by name, made when first asked for.
   const std::vector<CPackObject*>& SubDirectories(const CPackObject* dir) const;
 
+  QString m_rootLabel;
   CPackObject* m_root = nullptr;
   mutable std::unordered_map<const CPackObject*, std::vector<CPackObject*>> m_subdirs;
   mutable std::unordered_map<const CPackObject*, int> m_rowOf;
 };
 
+// A size as people read it: "512 bytes", "1.2 MiB".
+QString ReadableSize(std::int64_t bytes);
+// Every byte, its digits grouped: "1,234,567 bytes".
+QString ExactSize(std::int64_t bytes);
+
 // The entries of one directory, or, while a filter searches the whole archive, its matches
-// from every directory (named with their paths). Columns: Name, Size (bytes), Type, and Source
-// for game folders. Sorted by one column either way, directories first; narrowed by the filter.
+// from every directory (named with their paths). Columns: Name, Size, Type, then Source for
+// game folders, or for an archive of the zip family how each member is stored: its packed
+// size, its method and its time. Sorted by one column either way, directories first; narrowed
+// by the filter.
 class CPackListModel : public QAbstractTableModel {
   Q_OBJECT
  public:
-  enum Column { kName = 0, kSize = 1, kType = 2, kSource = 3, kColumns = 4 };
+  // Sections; Source and the zip columns never show together, so they share places.
+  enum Column { kName = 0, kSize = 1, kType = 2, kSource = 3, kPacked = 3, kMethod = 4, kDate = 5, kColumns = 6 };
 
   explicit CPackListModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
   void SetDragData(DragDataMaker maker) { m_dragData = std::move(maker); }
@@ -124,8 +135,12 @@ class CPackListModel : public QAbstractTableModel {
   bool setData(const QModelIndex& index, const QVariant& value, int role) override;
   // Sorts by a column (again with the other order: reversed); directories stay first.
   void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+  // Whether the zip columns show: the directory shown is of a zip-family archive.
+  bool ShowsZipColumns() const { return m_zipColumns; }
 
  private:
+  enum class Field { Name, Size, Type, Source, Packed, Method, Date, None };
+  Field FieldAt(int section) const;
   // m_all afresh from the directory or the archive, in the sort's order; m_rows from it.
   void Collect();
   void SortAll();
@@ -141,6 +156,7 @@ class CPackListModel : public QAbstractTableModel {
   QString m_pattern;
   CNameFilter m_filter;
   bool m_wholeArchive = false;
+  bool m_zipColumns = false;
 };
 
 }  // namespace tarn::browser

@@ -3,6 +3,7 @@
 // code (cited where the rule is applied, in EngineProfile.cpp, GameFolder.cpp and EngineChecks.cpp).
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,8 +23,9 @@ enum class NameMatch {
 
 struct EngineProfile {
   Engine id;
-  std::string_view name;     // as typed after --engine
-  std::string_view engines;  // the engines that follow these rules, for messages
+  std::string_view name;         // as typed after --engine and kept in the settings
+  std::string_view displayName;  // what a window's menus and lists show ("Yamagi Quake II")
+  std::string_view engines;      // the engines that follow these rules, for messages
   // More files than this in one .pak and the engine stops; 0 when it has no limit.
   int maxFilesInPak;
   NameMatch pakNames;    // members of a .pak
@@ -38,6 +40,8 @@ struct EngineProfile {
 // The profile for a profile or engine name ("quake", "ironwail", "fteqw", ...); nullptr when unknown.
 const EngineProfile* FindEngineProfile(std::string_view name);
 const EngineProfile& DefaultEngineProfile();
+// Every profile, in the order the menus and messages list them.
+std::span<const EngineProfile> EngineProfiles();
 // "quake, qss, fte, quake2, yamagi, rerelease, darkplaces", for messages.
 std::string EngineProfileNames();
 

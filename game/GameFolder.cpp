@@ -33,6 +33,51 @@ bool IsPackageName(std::string_view fileName) {
   return kExtensions.count(ExtensionOf(fileName)) != 0;
 }
 
+namespace {
+
+// Only the first few packages of a folder are read: the base game's pak0 tells, and a folder of
+// hundreds of packages should not keep a dialog waiting.
+constexpr std::size_t kPackagesToRead = 4;
+
+const EngineProfile* GameOfListing(const ArchiveListing& listing) {
+  for (const ListedEntry& e : listing.entries) {
+    const std::string path = ToLower(e.path);
+    const std::string ext = ExtensionOf(path);
+    if (path.starts_with("pics/") || ext == "wal" || ext == "md2" || ext == "sp2") return FindEngineProfile("quake2");
+    if (path.starts_with("progs/") || ext == "mdl" || path == "gfx.wad") return FindEngineProfile("quake");
+  }
+  return nullptr;
+}
+
+const EngineProfile* GameOfFolder(const fs::path& given) {
+  const fs::path folder = given.has_filename() ? given : given.parent_path();
+  const std::string name = ToLower(folder.filename().string());
+  if (name == "baseq2") return FindEngineProfile("quake2");
+  if (name == "id1") return FindEngineProfile("quake");
+  std::error_code ec;
+  if (fs::is_directory(folder / "baseq2", ec)) return FindEngineProfile("quake2");
+  if (fs::is_directory(folder / "id1", ec)) return FindEngineProfile("quake");
+  std::vector<fs::path> packages;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+    if (IsPackageName(it->path().filename().string()) && it->is_regular_file(ec)) packages.push_back(it->path());
+  std::sort(packages.begin(), packages.end());
+  if (packages.size() > kPackagesToRead) packages.resize(kPackagesToRead);
+  for (const fs::path& p : packages) {
+    ArchiveListing listing;
+    if (!ListArchive(p, listing, nullptr)) continue;
+    if (const EngineProfile* game = GameOfListing(listing)) return game;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+const EngineProfile* ProposeEngine(const std::vector<fs::path>& folders) {
+  for (const fs::path& f : folders)
+    if (const EngineProfile* game = GameOfFolder(f)) return game;
+  return nullptr;
+}
+
 bool ListArchive(const fs::path& archive, ArchiveListing& out, std::string* error) {
   out = ArchiveListing{};
   std::string why;

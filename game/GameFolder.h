@@ -60,6 +60,13 @@ void ListFolderFiles(const std::filesystem::path& folder, bool skipPackages, Arc
 // Whether a file name has the extension of a package (pak, pk2, pk3, pk4, pkz, zip, apk, kpf).
 bool IsPackageName(std::string_view fileName);
 
+// The engine that the folders' game suggests, for a dialog to propose: Quake II's first engine
+// for a "baseq2" folder, or packages holding Quake II's pictures, textures or models ("pics/",
+// .wal, .md2, .sp2); Quake's for "id1", or packages holding "progs/", .mdl or gfx.wad. A folder
+// holding one of those game folders counts as that game. The base game (given first) decides;
+// nullptr when no folder tells.
+const EngineProfile* ProposeEngine(const std::vector<std::filesystem::path>& folders);
+
 enum class SourceKind { Archive, Folder };
 
 // One place the engine looks: an archive, or a folder of loose files.

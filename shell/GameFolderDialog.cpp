@@ -12,6 +12,8 @@
 #include <QVBoxLayout>
 
 #include "game/EngineProfile.h"
+#include "game/GameFolder.h"
+#include "shell/Text.h"
 
 namespace tarn::shell {
 
@@ -43,16 +45,17 @@ CGameFolderDialog::CGameFolderDialog(const GameFolderChoice& start, QWidget* par
 
   m_engine = new QComboBox(this);
   m_engine->setObjectName("engineCombo");
-  const QString names = QString::fromStdString(EngineProfileNames());
-  for (const QString& n : names.split(", ", Qt::SkipEmptyParts)) {
-    const EngineProfile* p = FindEngineProfile(n.toStdString());
-    m_engine->addItem(n);
-    if (p)
-      m_engine->setItemData(m_engine->count() - 1, QString::fromUtf8(p->engines.data(), p->engines.size()),
-                            Qt::ToolTipRole);
+  for (const EngineProfile& p : EngineProfiles()) {
+    m_engine->addItem(QString::fromUtf8(p.displayName.data(), static_cast<qsizetype>(p.displayName.size())),
+                      QString::fromUtf8(p.name.data(), static_cast<qsizetype>(p.name.size())));
+    m_engine->setItemData(m_engine->count() - 1,
+                          QString::fromUtf8(p.engines.data(), static_cast<qsizetype>(p.engines.size())),
+                          Qt::ToolTipRole);
   }
-  const int at = m_engine->findText(start.engine);
+  const int at = m_engine->findData(start.engine);
   m_engine->setCurrentIndex(at >= 0 ? at : 0);
+  // Once the user picks an engine, the folders added afterwards no longer change it.
+  connect(m_engine, &QComboBox::activated, this, [this] { m_engineChosen = true; });
   auto* form = new QFormLayout;
   form->addRow("&Engine:", m_engine);
 
@@ -83,7 +86,7 @@ CGameFolderDialog::CGameFolderDialog(const GameFolderChoice& start, QWidget* par
 GameFolderChoice CGameFolderDialog::Choice() const {
   GameFolderChoice choice;
   for (int i = 0; i < m_list->count(); ++i) choice.folders << m_list->item(i)->text();
-  choice.engine = m_engine->currentText();
+  choice.engine = m_engine->currentData().toString();
   return choice;
 }
 
@@ -92,7 +95,21 @@ void CGameFolderDialog::Add() {
   if (folder.isEmpty()) return;
   m_list->addItem(QDir::toNativeSeparators(folder));
   m_list->setCurrentRow(m_list->count() - 1);
+  ProposeEngine();
   UpdateButtons();
+}
+
+void CGameFolderDialog::ProposeEngine() {
+  if (m_engineChosen) return;
+  std::vector<std::filesystem::path> folders;
+  for (int i = 0; i < m_list->count(); ++i) folders.emplace_back(S(m_list->item(i)->text()));
+  const EngineProfile* proposed = tarn::ProposeEngine(folders);
+  const EngineProfile* current = FindEngineProfile(m_engine->currentData().toString().toStdString());
+  // An engine of the right game stays (Yamagi for Quake II, say); one of the other game goes.
+  if (!proposed || (current && current->quake2Data == proposed->quake2Data)) return;
+  const int at =
+      m_engine->findData(QString::fromUtf8(proposed->name.data(), static_cast<qsizetype>(proposed->name.size())));
+  if (at >= 0) m_engine->setCurrentIndex(at);
 }
 
 void CGameFolderDialog::Move(int by) {

@@ -14,7 +14,7 @@ namespace tarn::shell {
 
 struct GameFolderChoice {
   QStringList folders;  // the base game first
-  QString engine;       // a profile name ("quake", "yamagi", ...)
+  QString engine;       // a profile name ("quake", "yamagi", ...), not the name shown
 };
 
 class CGameFolderDialog : public QDialog {
@@ -27,6 +27,8 @@ class CGameFolderDialog : public QDialog {
 
  private:
   void Add();
+  // The engine of the listed folders' game, unless the user chose one.
+  void ProposeEngine();
   void Move(int by);
   void UpdateButtons();
   QListWidget* m_list;
@@ -36,6 +38,7 @@ class CGameFolderDialog : public QDialog {
   QPushButton* m_down;
   QPushButton* m_ok;
   std::function<QString()> m_chooser;
+  bool m_engineChosen = false;
 };
 
 }  // namespace tarn::shell

@@ -45,4 +45,11 @@ QRect FitToScreens(const QRect& wanted, const QList<QRect>& screens) {
   return fitted;
 }
 
+QRect FirstPlace(const QRect& screen) {
+  const QSize size(screen.width() * 2 / 3, screen.height() * 2 / 3);
+  QRect placed(QPoint(), size);
+  placed.moveCenter(screen.center());
+  return placed;
+}
+
 }  // namespace tarn::shell

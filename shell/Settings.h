@@ -20,4 +20,7 @@ void WriteProfileInt(const QString& section, const QString& key, int value);
 // larger than that screen.
 QRect FitToScreens(const QRect& wanted, const QList<QRect>& screens);
 
+// Where a window goes when no place was saved: two thirds of the screen's free area, centred.
+QRect FirstPlace(const QRect& screen);
+
 }  // namespace tarn::shell

@@ -38,7 +38,8 @@ class ZipBuilder {
     std::uint16_t method = 0;
     std::uint16_t flags = 0;  // bit 0: encrypted
     std::uint32_t crc = 0;
-    std::uint32_t size = 0;  // the declared uncompressed size
+    std::uint32_t size = 0;     // the declared uncompressed size
+    std::uint32_t dosTime = 0;  // date in the high half, time in the low, as zips store them
   };
 
   ZipBuilder& Stored(const std::string& name, const Bytes& data) {
@@ -127,7 +128,7 @@ class ZipBuilder {
     Put16(b, zip64_ ? 45 : 20);               // needed
     Put16(b, e.flags);
     Put16(b, e.method);
-    Put32(b, 0);  // time and date
+    Put32(b, e.dosTime);
     Put32(b, e.crc);
     Put32(b, wide ? 0xFFFFFFFF : static_cast<std::uint32_t>(e.data.size()));
     Put32(b, wide ? 0xFFFFFFFF : e.size);

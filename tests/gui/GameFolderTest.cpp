@@ -1,5 +1,6 @@
 // Game folders in the window: File > Open Game Folder, the Source column, the shadowed copies,
 // Save Changes as a new pak of the mod, and the problems panel opened from the status bar.
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDockWidget>
 #include <QListWidget>
@@ -119,6 +120,9 @@ TEST_F(GameFolderTest, OpensTheMergedViewWithSourcesAndShadowedCopies) {
 
   // Another engine reads the folders again under its rules, and is remembered.
   EXPECT_TRUE(frame->findChild<QMenu*>("menuEngine")->actions().contains(Action("actionEngine_yamagi")));
+  EXPECT_EQ(Action("actionEngine_yamagi")->text().remove('&'), "Yamagi Quake II");
+  EXPECT_EQ(Action("actionEngine_quake")->text().remove('&'), "Quake / Quakespasm / Ironwail / vkQuake");
+  EXPECT_EQ(Action("actionEngine_rerelease")->text().remove('&'), "Quake (2021 re-release)");
   Action("actionEngine_yamagi")->trigger();
   EXPECT_EQ(frame->Game()->Profile().name, "yamagi");
   EXPECT_EQ(frame->windowTitle().indexOf("id1 + mymod (yamagi)"), 0);
@@ -221,7 +225,10 @@ TEST_F(GameFolderTest, SaveChangesWritesTheNextPakOfTheModAndItsFilesWin) {
 }
 
 TEST_F(GameFolderTest, DialogOrdersFoldersAndChoosesTheEngine) {
-  shell::CGameFolderDialog dialog({{}, "yamagi"});
+  shell::CGameFolderDialog dialog({{}, "fte"});
+  auto* engine = dialog.findChild<QComboBox*>("engineCombo");
+  EXPECT_EQ(engine->currentText(), "FTE");
+  EXPECT_NE(engine->findText("Quake II"), -1);
   QStringList chosen{Q(id1), Q(mod)};
   dialog.SetFolderChooser([&] { return chosen.isEmpty() ? QString() : chosen.takeFirst(); });
   auto* ok = dialog.findChild<QDialogButtonBox*>("gameFolderButtons")->button(QDialogButtonBox::Ok);
@@ -233,9 +240,40 @@ TEST_F(GameFolderTest, DialogOrdersFoldersAndChoosesTheEngine) {
   EXPECT_TRUE(ok->isEnabled());
   click("upFolderButton");  // the mod, selected after adding, goes first
   EXPECT_EQ(dialog.Choice().folders, (QStringList{Q(mod), Q(id1)}));
-  EXPECT_EQ(dialog.Choice().engine, "yamagi");
+  EXPECT_EQ(dialog.Choice().engine, "fte");  // a Quake engine already: id1 leaves it
   click("removeFolderButton");
   EXPECT_EQ(dialog.Choice().folders, QStringList{Q(id1)});
+}
+
+// The folders' game proposes its engine: by the folder's name, or by what its paks hold. Once
+// the user picks one, adding folders no longer changes it.
+TEST_F(GameFolderTest, DialogProposesTheEngineOfTheFoldersGame) {
+  const fs::path baseq2 = dir / "q2" / "baseq2", q2 = dir / "q2other", q1 = dir / "q1";
+  fs::create_directories(baseq2);
+  WriteFile(q2 / "pak0.pak", PakBuilder().File("maps/base1.bsp", "m").File("pics/colormap.pcx", "p").Build());
+  WriteFile(q1 / "pak0.pak", PakBuilder().File("progs/player.mdl", "m").Build());
+  struct Case {
+    const char* start;
+    fs::path folder;
+    const char* proposed;
+  };
+  for (const Case& c : {Case{"quake", baseq2, "quake2"}, Case{"darkplaces", q2, "quake2"}, Case{"yamagi", q2, "yamagi"},
+                        Case{"yamagi", id1, "quake"}, Case{"quake2", q1, "quake"}, Case{"quake2", mod, "quake2"}}) {
+    shell::CGameFolderDialog dialog({{}, c.start});
+    dialog.SetFolderChooser([&] { return Q(c.folder); });
+    QTest::mouseClick(dialog.findChild<QPushButton*>("addFolderButton"), Qt::LeftButton);
+    EXPECT_EQ(dialog.Choice().engine, c.proposed) << c.start << " + " << c.folder;
+  }
+
+  shell::CGameFolderDialog dialog({{}, "quake"});
+  auto* engine = dialog.findChild<QComboBox*>("engineCombo");
+  engine->setFocus();
+  QTest::keyClick(engine, Qt::Key_Down);  // the user's choice: Quakespasm-Spiked
+  ASSERT_EQ(dialog.Choice().engine, "qss");
+  QStringList chosen{Q(baseq2), Q(id1)};
+  dialog.SetFolderChooser([&] { return chosen.takeFirst(); });
+  QTest::mouseClick(dialog.findChild<QPushButton*>("addFolderButton"), Qt::LeftButton);
+  EXPECT_EQ(dialog.Choice().engine, "qss");
 }
 
 }  // namespace

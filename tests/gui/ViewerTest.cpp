@@ -478,6 +478,9 @@ TEST_F(GuiTest, ViewersFitTheirContentAndRememberTheirSize) {
   PutU32(lmp, 4, 200);
   lmp.resize(8 + 320 * 200, 5);
   OpenPak(PakBuilder().File("gfx/conback.lmp", lmp).File("a.txt", "text").Build());
+  // Room beside the main window, which a first window (wide, centred) does not leave.
+  frame->setGeometry(0, 0, 600, 400);
+  QApplication::processEvents();
   shell::WriteProfileInt("Viewers", "PictureFit", 0);
   ShowDir("gfx");
   FocusList();
