@@ -34,6 +34,7 @@
 #include "browser/PackModels.h"
 #include "browser/PackTreeView.h"
 #include "browser/PreviewPane.h"
+#include "browser/Thumbnails.h"
 #include "formats/EntryPictures.h"
 #include "shell/Settings.h"
 #include "shell/Text.h"
@@ -167,6 +168,10 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
 
   m_doc.AddObserver(this);
   RebuildViews();
+  {
+    const QSignalBlocker quiet(m_cmd.thumbnails);
+    m_cmd.thumbnails->setChecked(m_list->ThumbnailsShown());
+  }
   ShowPreviewPane(shell::ProfileInt("Startup", "PreviewPane", 0) != 0,
                   shell::ProfileInt("Startup", "PreviewBelow", 0) != 0);
   m_tree->setFocus();
@@ -301,6 +306,10 @@ void CMainFrame::CreateActions() {
     const int value = s.style;
     connect(a, &QAction::triggered, this, [this, value] { SetViewType(value); });
   }
+  MakeAction(&Commands::thumbnails, "actionThumbnails", "Show Thumbna&ils",
+             "Show pictures, textures, sprites and model skins as their own pictures in the icon views", nullptr)
+      ->setCheckable(true);
+  connect(m_cmd.thumbnails, &QAction::toggled, this, [this](bool on) { m_list->SetThumbnailsShown(on); });
   MakeAction(&Commands::previewPane, "actionPreviewPane", "&Preview Pane", "Show the selected entry beside the list",
              nullptr, QKeySequence(Qt::Key_F3))
       ->setCheckable(true);
@@ -361,6 +370,7 @@ void CMainFrame::CreateMenus() {
   view->addAction(m_cmd.smallIcons);
   view->addAction(m_cmd.list);
   view->addAction(m_cmd.details);
+  view->addAction(m_cmd.thumbnails);
   view->addSeparator();
   view->addAction(m_cmd.previewPane);
   view->addAction(m_cmd.previewBelow);
@@ -698,6 +708,7 @@ bool CMainFrame::DoSave(const QString& path) {
   // Written on a worker while the window repaints; the views are not drawn meanwhile, since the
   // save gives the entries their new locations at its end (or, converting, a new tree).
   m_inDocOperation = true;
+  m_list->Thumbnails()->Clear();  // nothing is read for them while the save moves the entries
   m_doc.SetWriteOptions({.deflateLevel = std::clamp(shell::ProfileInt("Archive", "DeflateLevel", 6), 0, 9)});
   m_splitter->setUpdatesEnabled(false);
   shell::CWorkDialog work(this, "Saving");

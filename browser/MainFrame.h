@@ -124,7 +124,7 @@ class CMainFrame : public QMainWindow, public CDocObserver {
         *replaceFromFile, *deleteEntries;
     QAction *importFile, *importDirectory, *newSprite, *exportFile, *exportDirectory, *exportAsPng;
     QAction *view, *viewSkin, *extractTextures, *stopSound, *upOneLevel;
-    QAction *largeIcons, *smallIcons, *list, *details, *previewPane, *previewBelow, *about;
+    QAction *largeIcons, *smallIcons, *list, *details, *thumbnails, *previewPane, *previewBelow, *about;
     QAction *openGameFolder, *saveChangesAsPak, *showShadowed;
   };
   Commands m_cmd{};

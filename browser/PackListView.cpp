@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <unordered_set>
 #include "browser/DropPaths.h"
+#include "browser/Thumbnails.h"
 
 #include "shell/Settings.h"
 
@@ -77,6 +78,17 @@ CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(p
     shell::WriteProfileInt("Startup", "ListSortOrder", order == Qt::DescendingOrder ? 1 : 0);
   });
 
+  m_thumbnails = new CThumbnails(this);
+  m_thumbnailsShown = shell::ProfileInt("Startup", "Thumbnails", 1) != 0;
+  model->SetThumbnails(m_thumbnails);
+  // Thumbnails come one by one; the view is drawn again for a batch of them.
+  m_repaint = new QTimer(this);
+  m_repaint->setSingleShot(true);
+  m_repaint->setInterval(30);
+  connect(m_thumbnails, &CThumbnails::ready, m_repaint, [this] {
+    if (!m_repaint->isActive()) m_repaint->start();
+  });
+  connect(m_repaint, &QTimer::timeout, this, [this] { ActiveView()->viewport()->update(); });
   m_selection = new QItemSelectionModel(model, this);
   for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(m_icons), static_cast<QAbstractItemView*>(m_details)}) {
     QItemSelectionModel* own = v->selectionModel();
@@ -155,6 +167,12 @@ std::vector<CPackObject*> CPackListView::SelectedEntries() const {
   return out;
 }
 
+void CPackListView::SetThumbnailsShown(bool shown) {
+  m_thumbnailsShown = shown;
+  shell::WriteProfileInt("Startup", "Thumbnails", shown ? 1 : 0);
+  SetViewType(m_style);
+}
+
 void CPackListView::SelectAll() {
   const int rows = m_model->rowCount();
   if (rows == 0) return;
@@ -218,8 +236,9 @@ void CPackListView::SetViewType(int style) {
   switch (style) {
     case kLargeIcons:
       m_icons->setViewMode(QListView::IconMode);
-      m_icons->setIconSize(QSize(32, 32));
-      m_icons->setGridSize(QSize(96, 64));
+      // Room for a texture to be told from its neighbours when thumbnails are on.
+      m_icons->setIconSize(m_thumbnailsShown ? QSize(64, 64) : QSize(32, 32));
+      m_icons->setGridSize(m_thumbnailsShown ? QSize(100, 100) : QSize(96, 64));
       m_icons->setWordWrap(true);
       m_icons->setFlow(QListView::LeftToRight);
       m_icons->setWrapping(true);
@@ -244,6 +263,7 @@ void CPackListView::SetViewType(int style) {
   }
   m_icons->setMovement(QListView::Static);
   m_icons->setUniformItemSizes(true);
+  m_thumbnails->SetSide(!m_thumbnailsShown || style == kDetails || style == kList ? 0 : m_icons->iconSize().width());
   m_stack->setCurrentWidget(ActiveView());
   m_emptyHint->raise();
   if (style == kDetails) FitColumns();

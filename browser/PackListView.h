@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QWidget>
+
+class QTimer;
 #include <vector>
 
 #include "browser/EntryDrag.h"
@@ -37,6 +39,13 @@ class CPackListView : public QWidget {
   std::vector<CPackObject*> SelectedEntries() const;
   void SelectEntries(const std::vector<CPackObject*>& entries);
   void SelectAll();
+  // Pictures of the entries as their icons in Large Icons and Small Icons (the setting
+  // "Startup/Thumbnails", on by default).
+  void SetThumbnailsShown(bool shown);
+  bool ThumbnailsShown() const { return m_thumbnailsShown; }
+  class CThumbnails* Thumbnails() const {
+    return m_thumbnails;
+  }
   // Starts renaming entry in place, as F2 does.
   void EditName(CPackObject* entry);
 
@@ -81,6 +90,9 @@ class CPackListView : public QWidget {
   QLineEdit* m_filter;
   QCheckBox* m_wholeArchive;
   QItemSelectionModel* m_selection;
+  class CThumbnails* m_thumbnails = nullptr;
+  bool m_thumbnailsShown = true;
+  QTimer* m_repaint = nullptr;  // thumbnails that came in, drawn together
   QStackedWidget* m_stack;
   QListView* m_icons;
   QTreeView* m_details;

@@ -11,6 +11,7 @@
 #include "archive/Strings.h"
 #include "browser/EntryDrag.h"
 #include "browser/Icons.h"
+#include "browser/Thumbnails.h"
 
 namespace tarn::browser {
 
@@ -295,6 +296,8 @@ void CPackListModel::Narrow() {
 }
 
 void CPackListModel::SetDirectory(CPackObject* dir) {
+  // No directory: the tree is about to change or go, and with it what thumbnails show.
+  if (!dir && m_thumbnails) m_thumbnails->Clear();
   beginResetModel();
   m_dir = dir;
   Collect();
@@ -302,6 +305,7 @@ void CPackListModel::SetDirectory(CPackObject* dir) {
 }
 
 void CPackListModel::BeginChange() {
+  if (m_thumbnails) m_thumbnails->Clear();
   beginResetModel();
   m_rows.clear();
   m_all.clear();
@@ -378,7 +382,12 @@ QVariant CPackListModel::data(const QModelIndex& index, int role) const {
       switch (role) {
         case Qt::DisplayRole: return ToQString(SearchingArchive() ? e->PathInArchive() : e->Name());
         case Qt::EditRole: return ToQString(e->Name());
-        case Qt::DecorationRole: return KindIcon(TypeOf(e->Name(), e->IsDirectory()));
+        case Qt::DecorationRole:
+          if (m_thumbnails && m_thumbnails->Side() > 0) {
+            if (const QPixmap p = m_thumbnails->Find(e); !p.isNull()) return p;
+            return m_thumbnails->Framed(KindIcon(TypeOf(e->Name(), e->IsDirectory())));
+          }
+          return KindIcon(TypeOf(e->Name(), e->IsDirectory()));
         case Qt::ToolTipRole:
           if (e->IsDamaged()) return QString(kDamagedTip);
           return e->SharesName() ? QVariant(SharedNameTip(*e)) : QVariant();

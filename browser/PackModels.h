@@ -95,6 +95,8 @@ class CPackListModel : public QAbstractTableModel {
   explicit CPackListModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
   void SetDragData(DragDataMaker maker) { m_dragData = std::move(maker); }
   void SetRenamer(Renamer renamer) { m_renamer = std::move(renamer); }
+  // Pictures of the entries for their icons, while its side is set.
+  void SetThumbnails(class CThumbnails* thumbnails) { m_thumbnails = thumbnails; }
 
   void SetDirectory(CPackObject* dir);
   CPackObject* Directory() const { return m_dir; }
@@ -147,6 +149,7 @@ class CPackListModel : public QAbstractTableModel {
   void Narrow();
   DragDataMaker m_dragData;
   Renamer m_renamer;
+  class CThumbnails* m_thumbnails = nullptr;
   const CListSources* m_sources = nullptr;
   CPackObject* m_dir = nullptr;
   std::vector<CPackObject*> m_all;   // what the filter chooses from, sorted

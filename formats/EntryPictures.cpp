@@ -46,6 +46,11 @@ PictureKind PictureKindOf(const std::string& name, bool skin) {
   return PictureKind::None;
 }
 
+namespace {
+void Decode(PictureKind kind, const std::string& name, std::span<const std::uint8_t> bytes, CPackObject* entry,
+            EntryPictures& result);
+}  // namespace
+
 EntryPictures LoadEntryPictures(CPackObject& entry, bool skin) {
   EntryPictures result;
   result.title = entry.Name();
@@ -59,7 +64,16 @@ EntryPictures LoadEntryPictures(CPackObject& entry, bool skin) {
     result.message = "the data of " + Quoted(entry.Name()) + " cannot be read";
     return result;
   }
-  const auto bytes = data.Bytes();
+  Decode(kind, entry.Name(), data.Bytes(), &entry, result);
+  return result;
+}
+
+namespace {
+
+// The pictures of bytes of kind; entry, when given, is where a chain or a Quake II sprite finds
+// its other files.
+void Decode(PictureKind kind, const std::string& name, std::span<const std::uint8_t> bytes, CPackObject* entry,
+            EntryPictures& result) {
   std::string why;
   switch (kind) {
     case PictureKind::Pcx: {
@@ -76,7 +90,7 @@ EntryPictures LoadEntryPictures(CPackObject& entry, bool skin) {
       if (!DecodeLmp(bytes, p)) {
         result.message = lmp::kNotViewable;
         result.messageBox = true;
-        return result;
+        return;
       }
       // A Half-Life picture (a WAD3's 'B' lump) carries its palette after the pixels.
       Palette pal;
@@ -127,8 +141,13 @@ EntryPictures LoadEntryPictures(CPackObject& entry, bool skin) {
       Palette pal;
       LoadPalette(kQuake2PaletteId, pal);
       result.set.palettes.push_back(pal);
+      if (!entry) {  // the first frame alone: the chain's others are found beside it
+        Picture p;
+        if (DecodeWal(bytes, p, nullptr, &why)) result.set.pictures.push_back(std::move(p));
+        break;
+      }
       std::unordered_set<const CPackObject*> visited;
-      CPackObject* current = &entry;
+      CPackObject* current = entry;
       while (current && visited.insert(current).second) {
         CEntryBytes frame(*current);
         Picture p;
@@ -137,7 +156,7 @@ EntryPictures LoadEntryPictures(CPackObject& entry, bool skin) {
         result.set.pictures.push_back(std::move(p));
         if (next.empty() || !current->Parent()) break;
         CPackObject* found = current->Parent()->FindChild(LeafName(next) + ".wal");
-        if (!found || found == &entry || found->IsDirectory()) break;
+        if (!found || found == entry || found->IsDirectory()) break;
         current = found;
       }
       break;
@@ -148,14 +167,15 @@ EntryPictures LoadEntryPictures(CPackObject& entry, bool skin) {
       why = "the sprite has no pictures";
       break;
     case PictureKind::Quake2Sprite:
-      ReadQuake2Sprite(entry, bytes, result.set);
+      // Its frames are files beside it, found only in the tree.
+      if (entry) ReadQuake2Sprite(*entry, bytes, result.set);
       // Quake II draws index 255 of an 8-bit picture as see-through (GL_Upload8), as Quake does
       // a sprite's.
       result.set.transparent255 = true;
       why = "none of the sprite's pictures lies beside it";
       break;
     case PictureKind::ModelSkin: {
-      result.title = entry.Name() + " skin";
+      result.title = name + " skin";
       if (DecodeMdlSkins(bytes, result.set.pictures, &why)) {
         Palette pal;
         LoadPalette(kQuakePaletteId, pal);
@@ -167,8 +187,18 @@ EntryPictures LoadEntryPictures(CPackObject& entry, bool skin) {
   }
   if (result.set.pictures.empty()) {
     result.set.palettes.clear();
-    result.message = Quoted(entry.Name()) + ": " + (why.empty() ? "no picture" : why);
+    result.message = Quoted(name) + ": " + (why.empty() ? "no picture" : why);
   }
+}
+
+}  // namespace
+
+EntryPictures DecodeEntryBytes(const std::string& name, std::span<const std::uint8_t> bytes, bool skin) {
+  EntryPictures result;
+  result.title = name;
+  const PictureKind kind = PictureKindOf(name, skin);
+  if (kind == PictureKind::None) result.message = Quoted(name) + " is not a picture";
+  else Decode(kind, name, bytes, nullptr, result);
   return result;
 }
 

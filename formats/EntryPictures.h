@@ -45,5 +45,8 @@ struct EntryPictures {
 };
 
 EntryPictures LoadEntryPictures(CPackObject& entry, bool skin = false);
+// The same from bytes alone, as a thumbnail is made away from the tree: a texture chain gives
+// its first frame, a Quake II sprite (whose frames are other files) nothing.
+EntryPictures DecodeEntryBytes(const std::string& name, std::span<const std::uint8_t> bytes, bool skin = false);
 
 }  // namespace tarn

@@ -1,0 +1,138 @@
+#include "browser/Thumbnails.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPainter>
+#include <QThread>
+#include <QTimer>
+
+#include "archive/PackObject.h"
+#include "formats/EntryPictures.h"
+#include "viewers/BitmapViewer.h"
+
+namespace tarn::browser {
+
+namespace {
+
+// Larger files are left with their icon: a thumbnail is not worth reading megabytes for.
+constexpr std::size_t kMostBytes = 4 << 20;
+// The bytes are read on the window's thread (the tree is not the worker's to touch), a few
+// milliseconds' worth at a time so that scrolling stays smooth.
+constexpr int kReadingMs = 8;
+
+// A model shows its skin; every other kind its own picture.
+PictureKind KindOf(const std::string& name) {
+  const PictureKind skin = PictureKindOf(name, true);
+  return skin != PictureKind::None ? skin : PictureKindOf(name, false);
+}
+
+}  // namespace
+
+CThumbnails::CThumbnails(QObject* parent) : QObject(parent), m_alive(std::make_shared<bool>(true)) {
+  m_pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount() - 1));
+  m_reader = new QTimer(this);
+  m_reader->setSingleShot(true);
+  m_reader->setInterval(0);
+  connect(m_reader, &QTimer::timeout, this, &CThumbnails::ReadAsked);
+}
+
+CThumbnails::~CThumbnails() {
+  *m_alive = false;
+  m_pool.clear();
+  m_pool.waitForDone();
+}
+
+void CThumbnails::SetSide(int side) {
+  if (side == m_side) return;
+  m_side = side;
+  m_framed.clear();
+  Clear();
+}
+
+QPixmap CThumbnails::Framed(const QIcon& icon) {
+  QPixmap& framed = m_framed[icon.cacheKey()];
+  if (framed.isNull() && m_side > 0) {
+    framed = QPixmap(m_side, m_side);
+    framed.fill(Qt::transparent);
+    const QPixmap small = icon.pixmap(std::min(m_side, 32));
+    QPainter painter(&framed);
+    painter.drawPixmap((m_side - small.width()) / 2, (m_side - small.height()) / 2, small);
+  }
+  return framed;
+}
+
+void CThumbnails::Clear() {
+  ++m_generation;
+  m_items.clear();
+  m_asked.clear();
+  m_pool.clear();
+}
+
+void CThumbnails::WaitForPending() {
+  while (!m_asked.empty()) ReadAsked();
+  m_pool.waitForDone();
+  QCoreApplication::sendPostedEvents(this);
+}
+
+QPixmap CThumbnails::Find(const CPackObject* entry) {
+  if (m_side <= 0 || !entry || entry->IsDirectory() || KindOf(entry->Name()) == PictureKind::None) return {};
+  Item& item = m_items[entry];
+  if (!item.asked) {
+    item.asked = true;
+    m_asked.push_back(const_cast<CPackObject*>(entry));
+    if (!m_reader->isActive()) m_reader->start();
+  }
+  return item.pixmap;
+}
+
+bool CThumbnails::Made(const CPackObject* entry) const {
+  const auto it = m_items.find(entry);
+  return it != m_items.end() && !it->second.pixmap.isNull();
+}
+
+void CThumbnails::ReadAsked() {
+  QElapsedTimer clock;
+  clock.start();
+  // The newest first: what is in sight now, after a scroll.
+  while (!m_asked.empty() && clock.elapsed() < kReadingMs) {
+    CPackObject* entry = m_asked.back();
+    m_asked.pop_back();
+    auto bytes = std::make_shared<std::vector<std::uint8_t>>();
+    std::string why;
+    bool cut = false;
+    if (!entry->CopyBytes(*bytes, &why, kMostBytes, &cut) || cut) continue;
+    const std::string name = entry->Name();
+    const int side = m_side;
+    const std::uint64_t generation = m_generation;
+    std::weak_ptr<bool> alive = m_alive;
+    m_pool.start([this, alive, bytes, name, side, generation, entry] {
+      EntryPictures pictures = DecodeEntryBytes(name, *bytes, PictureKindOf(name, true) != PictureKind::None);
+      if (!pictures.ok()) return;
+      const QImage image =
+          viewers::ToImages(pictures.set).front().scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+      if (alive.expired()) return;
+      QMetaObject::invokeMethod(this, [this, alive, generation, entry, image] {
+        if (!alive.expired()) Deliver(generation, entry, image);
+      });
+    });
+  }
+  if (!m_asked.empty()) m_reader->start();
+}
+
+void CThumbnails::Deliver(std::uint64_t generation, const CPackObject* entry, const QImage& image) {
+  if (generation != m_generation) return;  // made for a tree that has changed since
+  auto it = m_items.find(entry);
+  if (it == m_items.end()) return;
+  // Centred on a square, so that every icon of the view has one size.
+  QPixmap square(m_side, m_side);
+  square.fill(Qt::transparent);
+  {
+    QPainter painter(&square);
+    painter.drawImage((m_side - image.width()) / 2, (m_side - image.height()) / 2, image);
+  }
+  it->second.pixmap = square;
+  emit ready(entry);
+}
+
+}  // namespace tarn::browser

@@ -1,0 +1,68 @@
+// Thumbnails in the icon views: made for the entries in sight, the kind's icon for the rest and
+// for what has no picture, gone with a change of the tree, and off by the View menu.
+#include <QListView>
+#include <QScrollBar>
+
+#include "GuiSupport.h"
+#include "browser/Thumbnails.h"
+#include "shell/Settings.h"
+
+namespace tarn::test {
+namespace {
+
+Bytes Lmp(std::uint8_t index) {
+  Bytes b;
+  PutU32(b, 0, 2);
+  PutU32(b, 4, 2);
+  b.insert(b.end(), 4, index);
+  return b;
+}
+
+TEST_F(GuiTest, ThumbnailsShowTheEntriesInSightAndFollowTheTree) {
+  shell::WriteProfileInt("Startup", "Thumbnails", 1);
+  PakBuilder pak;
+  pak.File("readme.txt", "text");
+  for (int i = 0; i < 400; ++i)
+    pak.File("gfx/pic" + std::to_string(1000 + i) + ".lmp", Lmp(static_cast<std::uint8_t>(i)));
+  OpenPak(pak.Build());
+  frame->resize(640, 480);
+  Action("actionLargeIcons")->trigger();
+  ShowDir("gfx");
+  List()->ActiveView()->viewport()->repaint();
+  browser::CThumbnails* thumbs = List()->Thumbnails();
+  thumbs->WaitForPending();
+  CPackObject* first = doc.Root().FindByPath("gfx/pic1000.lmp");
+  CPackObject* last = doc.Root().FindByPath("gfx/pic1390.lmp");
+  EXPECT_TRUE(thumbs->Made(first));
+  CPackObject* middle = doc.Root().FindByPath("gfx/pic1200.lmp");
+  EXPECT_FALSE(thumbs->Made(middle));  // out of sight: never read
+  auto* model = List()->ListModel();
+  const QVariant icon = model->data(model->index(model->RowOf(first), 0), Qt::DecorationRole);
+  ASSERT_EQ(icon.typeId(), QMetaType::QPixmap);
+  const QImage shown = icon.value<QPixmap>().toImage();
+  EXPECT_EQ(shown.size(), QSize(64, 64));
+  const auto quake = QuakePalette().colors[0];
+  EXPECT_EQ(shown.pixelColor(32, 32), QColor(quake.r, quake.g, quake.b));
+
+  // Scrolled to the end, the last ones are made.
+  auto* view = List()->ActiveView();
+  view->scrollToBottom();
+  view->viewport()->repaint();
+  thumbs->WaitForPending();
+  EXPECT_TRUE(thumbs->Made(last));
+
+  // A change of the tree forgets them; off, the kind's icon is back, and a text keeps its icon.
+  ShowDir("");
+  FocusList();
+  SelectRows({"readme.txt"});
+  Action("actionDuplicate")->trigger();
+  EXPECT_FALSE(thumbs->Made(first));
+  Action("actionThumbnails")->setChecked(false);
+  EXPECT_EQ(shell::ProfileInt("Startup", "Thumbnails", 1), 0);
+  ShowDir("gfx");
+  EXPECT_EQ(model->data(model->index(model->RowOf(first), 0), Qt::DecorationRole).typeId(), QMetaType::QIcon);
+  shell::WriteProfileInt("Startup", "Thumbnails", 1);
+}
+
+}  // namespace
+}  // namespace tarn::test
