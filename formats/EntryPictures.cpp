@@ -82,6 +82,7 @@ void Decode(PictureKind kind, const std::string& name, std::span<const std::uint
       if (DecodePcx(bytes, p, pal, &why)) {
         result.set.pictures.push_back(std::move(p));
         result.set.palettes.push_back(pal);
+        result.set.ownPalettes = true;
       }
       break;
     }
@@ -96,6 +97,7 @@ void Decode(PictureKind kind, const std::string& name, std::span<const std::uint
       Palette pal;
       const std::size_t end = 8 + static_cast<std::size_t>(p.width) * static_cast<std::size_t>(p.height);
       if (!ReadTrailingPalette(bytes, end, pal)) LoadPalette(kQuakePaletteId, pal);
+      else result.set.ownPalettes = true;
       result.set.pictures.push_back(std::move(p));
       result.set.palettes.push_back(pal);
       result.set.transparent255 = true;

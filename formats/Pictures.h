@@ -34,6 +34,9 @@ struct PictureSet {
   std::vector<Palette> palettes;
   // Index 255 is see-through, as Quake draws its pictures, sprites and "{" textures.
   bool transparent255 = false;
+  // The palettes came with the pictures (a PCX file's, a Half-Life picture's): no other is
+  // theirs. Otherwise they are the game's, which a viewer may change.
+  bool ownPalettes = false;
   const Palette& PaletteFor(std::size_t picture) const {
     return picture < palettes.size() ? palettes[picture] : palettes.front();
   }

@@ -1,15 +1,20 @@
 #include "viewers/BitmapViewer.h"
 
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
 #include <QScrollArea>
+#include <QStatusBar>
 #include <QTimer>
+#include <QWheelEvent>
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
+#include "formats/ImageEncode.h"
 #include "shell/Settings.h"
 
 namespace tarn::viewers {
@@ -65,7 +70,8 @@ CBitmapViewerView::CBitmapViewerView(const std::vector<QImage>& pictures, QWidge
     m_timer->setObjectName("pictureTimer");
     m_timer->setInterval(kIntervalMs);
     connect(m_timer, &QTimer::timeout, this, &CBitmapViewerView::Advance);
-    m_timer->start();
+    // One picture has nothing to show in turn.
+    if (m_pictures.size() > 1) m_timer->start();
   }
   update();
 }
@@ -77,6 +83,31 @@ CBitmapViewerView::~CBitmapViewerView() {
 void CBitmapViewerView::Advance() {
   m_current = (m_current + 1) % static_cast<int>(m_pictures.size());
   repaint();
+  emit changed();
+}
+
+void CBitmapViewerView::SetCurrent(int index) {
+  if (m_pictures.empty()) return;
+  const int n = static_cast<int>(m_pictures.size());
+  m_current = ((index % n) + n) % n;
+  update();
+  emit changed();
+}
+
+bool CBitmapViewerView::Playing() const { return m_timer && m_timer->isActive(); }
+
+void CBitmapViewerView::SetPlaying(bool playing) {
+  if (!m_timer || m_pictures.size() < 2) return;
+  if (playing) m_timer->start();
+  else m_timer->stop();
+  emit changed();
+}
+
+void CBitmapViewerView::wheelEvent(QWheelEvent* e) {
+  // Ctrl+wheel zooms, as in every picture program; the plain wheel scrolls.
+  if (!(e->modifiers() & Qt::ControlModifier) || e->angleDelta().y() == 0) return QWidget::wheelEvent(e);
+  emit zoomWanted(e->angleDelta().y() > 0 ? 1 : -1);
+  e->accept();
 }
 
 QRect CBitmapViewerView::DrawnRect() const {
@@ -92,6 +123,7 @@ void CBitmapViewerView::SetZoom(double zoom) {
   if (!m_fit) setMinimumSize(PictureSize() * m_zoom);
   updateGeometry();
   update();
+  emit changed();
 }
 
 QSize CBitmapViewerView::PictureSize() const {
@@ -162,6 +194,46 @@ CBitmapViewerFrame::CBitmapViewerFrame(PictureSet set, const QString& title, QWi
   m_fitCommand->setStatusTip("Fit the picture to the window, or show it at its own size");
   connect(m_fitCommand, &QAction::toggled, this, &CBitmapViewerFrame::SetFit);
 
+  const auto add = [&](const char* name, const QString& text, const QKeySequence& key, auto slot) {
+    QAction* a = view->addAction(text);
+    a->setObjectName(name);
+    if (!key.isEmpty()) a->setShortcut(key);
+    connect(a, &QAction::triggered, this, slot);
+    return a;
+  };
+  add("actionZoomIn", "Zoom &In", QKeySequence::ZoomIn, [this] { ZoomStep(1); });
+  add("actionZoomOut", "Zoom &Out", QKeySequence::ZoomOut, [this] { ZoomStep(-1); });
+  add("actionActualSize", "&Actual Size (100%)", QKeySequence(Qt::CTRL | Qt::Key_0), [this] {
+    SetFit(false);
+    m_view->SetZoom(1);
+  });
+  connect(m_view, &CBitmapViewerView::zoomWanted, this, &CBitmapViewerFrame::ZoomStep);
+  if (m_images.size() > 1) {
+    view->addSeparator();
+    add("actionNextFrame", "&Next Frame", QKeySequence(Qt::Key_Right),
+        [this] { m_view->SetPlaying(false), m_view->SetCurrent(m_view->CurrentIndex() + 1); });
+    add("actionPreviousFrame", "&Previous Frame", QKeySequence(Qt::Key_Left),
+        [this] { m_view->SetPlaying(false), m_view->SetCurrent(m_view->CurrentIndex() - 1); });
+    add("actionPlay", "Play or &Stop", QKeySequence(Qt::Key_Space), [this] { m_view->SetPlaying(!m_view->Playing()); });
+  }
+  // Pictures drawn in a palette they do not carry can be seen in another.
+  const bool ownPalettes = m_set.ownPalettes || std::all_of(m_set.pictures.begin(), m_set.pictures.end(),
+                                                            [](const Picture& p) { return p.IsTrueColor(); });
+  QMenu* palettes = view->addMenu("Pa&lette");
+  palettes->setObjectName("menuPalette");
+  palettes->setEnabled(!ownPalettes);
+  const auto builtIn = [this](int id) {
+    Palette p;
+    LoadPalette(id, p);
+    UsePalette(p);
+  };
+  palettes->addAction("&Quake", this, [builtIn] { builtIn(kQuakePaletteId); })->setObjectName("actionPaletteQuake");
+  palettes->addAction("Quake &II", this, [builtIn] { builtIn(kQuake2PaletteId); })
+      ->setObjectName("actionPaletteQuake2");
+  palettes->addAction("From a &File...", this, &CBitmapViewerFrame::ChoosePaletteFile)
+      ->setObjectName("actionPaletteFile");
+  connect(m_view, &CBitmapViewerView::changed, this, &CBitmapViewerFrame::ShowState);
+
   // At the pictures' own size unless the last picture window was left fitted: then at its size.
   const bool fit = shell::ProfileInt("Viewers", "PictureFit", 0) != 0;
   m_fitCommand->setChecked(fit);
@@ -175,6 +247,65 @@ CBitmapViewerFrame::~CBitmapViewerFrame() { --g_liveFrames; }
 void CBitmapViewerFrame::SetFit(bool fit) {
   m_view->SetFit(fit);
   if (m_fitCommand->isChecked() != fit) m_fitCommand->setChecked(fit);
+  ShowState();
+}
+
+namespace {
+constexpr double kZoomSteps[] = {0.25, 0.5, 1, 2, 3, 4, 6, 8, 12, 16};
+}
+
+void CBitmapViewerFrame::ZoomStep(int steps) {
+  // From what is on screen: a fitted picture's scale is where the steps start.
+  double now = m_view->Zoom();
+  if (m_view->IsFit() && !m_view->PictureSize().isEmpty())
+    now = static_cast<double>(m_view->DrawnRect().width()) /
+          m_images[static_cast<std::size_t>(m_view->CurrentIndex())].width();
+  const auto* begin = std::begin(kZoomSteps);
+  const auto* end = std::end(kZoomSteps);
+  double next = now;
+  if (steps > 0) {
+    const auto* it = std::upper_bound(begin, end, now + 1e-9);
+    next = it == end ? *(end - 1) : *it;
+  } else {
+    const auto* it = std::lower_bound(begin, end, now - 1e-9);
+    next = it == begin ? *begin : *(it - 1);
+  }
+  SetFit(false);
+  m_view->SetZoom(next);
+}
+
+void CBitmapViewerFrame::UsePalette(const Palette& palette) {
+  if (m_set.ownPalettes) return;
+  m_set.palettes.assign(1, palette);
+  m_images = ToImages(m_set);
+  m_view->update();
+}
+
+void CBitmapViewerFrame::ChoosePaletteFile() {
+  const QString path =
+      QFileDialog::getOpenFileName(this, "Palette", QString(), "Palettes (*.lmp *.pal *.pcx);;All Files (*)");
+  if (path.isEmpty()) return;
+  QFile f(path);
+  const QByteArray bytes = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  Palette palette;
+  std::string why = "it cannot be read";
+  if (bytes.isEmpty() || !LoadPaletteFile({reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                           static_cast<std::size_t>(bytes.size())},
+                                          palette, &why)) {
+    QMessageBox::warning(this, "Palette", QString("%1 is no palette: %2.").arg(path, QString::fromStdString(why)));
+    return;
+  }
+  UsePalette(palette);
+}
+
+void CBitmapViewerFrame::ShowState() {
+  QString text = m_view->IsFit() ? QString("Fitted") : QString("%1%").arg(qRound(m_view->Zoom() * 100));
+  if (m_images.size() > 1)
+    text += QString(", frame %1 of %2%3")
+                .arg(m_view->CurrentIndex() + 1)
+                .arg(m_images.size())
+                .arg(m_view->Playing() ? "" : " (stopped)");
+  statusBar()->showMessage(text);
 }
 
 void CBitmapViewerFrame::closeEvent(QCloseEvent* e) {

@@ -43,9 +43,18 @@ class CBitmapViewerView : public QWidget {
   QSize PictureSize() const;
   QSize sizeHint() const override;
   static constexpr int kIntervalMs = 300;
+  // Frames: shown in turn while playing; stepped by hand, the animation stops.
+  void SetCurrent(int index);
+  void SetPlaying(bool playing);
+  bool Playing() const;
+
+ signals:
+  void changed();  // the frame or the zoom
+  void zoomWanted(int steps);
 
  protected:
   void paintEvent(QPaintEvent* e) override;
+  void wheelEvent(QWheelEvent* e) override;
 
  private:
   void Advance();
@@ -66,6 +75,10 @@ class CBitmapViewerFrame : public CViewerFrame {
 
   CBitmapViewerView* View() const { return m_view; }
   QAction* FitCommand() const { return m_fitCommand; }
+  // The zoom steps of the View menu, Ctrl+wheel, Ctrl++ and Ctrl+-; Actual Size is 100%.
+  void ZoomStep(int steps);
+  // Draws the pictures that carry no palette of their own (all but PCX) in another one.
+  void UsePalette(const Palette& palette);
   const std::vector<QImage>& Images() const { return m_images; }
   const PictureSet& Pictures() const { return m_set; }
   // Writes every picture as PNG: path itself for one, path-0.png, path-1.png, ... for several.
@@ -79,6 +92,8 @@ class CBitmapViewerFrame : public CViewerFrame {
  private:
   void OnSave();
   void SetFit(bool fit);
+  void ShowState();
+  void ChoosePaletteFile();
   PictureSet m_set;
   std::vector<QImage> m_images;
   CBitmapViewerView* m_view;

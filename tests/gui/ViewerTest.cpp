@@ -1,14 +1,18 @@
+#include <QAction>
 #include <QCheckBox>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
+#include <QWheelEvent>
 
 #include "GuiSupport.h"
 #include "shell/Settings.h"
@@ -89,6 +93,51 @@ TEST(BitmapViewer, FramesCycleEveryThreeTenthsOfASecond) {
     seen.push_back(frame->View()->CurrentIndex());
   }
   EXPECT_EQ(seen, (std::vector<int>{0, 1, 2, 3, 4, 0}));
+  frame->close();
+  Flush();
+}
+
+// Frames stepped by hand with a counter, zoom in steps, and another palette for pictures that
+// carry none.
+TEST(BitmapViewer, FramesStepZoomStepsAndThePaletteChanges) {
+  PictureSet set;
+  for (int i = 0; i < 3; ++i) set.pictures.push_back(Solid(4, 4, static_cast<std::uint8_t>(i)));
+  set.palettes.push_back(Ramp());
+  auto* frame = new CBitmapViewerFrame(std::move(set), "three.spr");
+  frame->show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+  QTest::keyClick(frame, Qt::Key_Right);
+  QTest::keyClick(frame, Qt::Key_Right);
+  EXPECT_FALSE(frame->View()->Playing());  // stepping stops the animation
+  EXPECT_EQ(frame->View()->CurrentIndex(), 2);
+  EXPECT_NE(frame->statusBar()->currentMessage().indexOf("frame 3 of 3"), -1);
+  QTest::keyClick(frame, Qt::Key_Right);  // round to the first
+  EXPECT_EQ(frame->View()->CurrentIndex(), 0);
+
+  QTest::keyClick(frame, Qt::Key_0, Qt::ControlModifier);
+  EXPECT_EQ(frame->View()->Zoom(), 1);
+  frame->findChild<QAction*>("actionZoomIn")->trigger();
+  frame->findChild<QAction*>("actionZoomIn")->trigger();
+  EXPECT_EQ(frame->View()->Zoom(), 3);
+  QWheelEvent wheel(QPointF(2, 2), frame->View()->mapToGlobal(QPointF(2, 2)), {}, QPoint(0, -120), Qt::NoButton,
+                    Qt::ControlModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(frame->View(), &wheel);
+  EXPECT_EQ(frame->View()->Zoom(), 2);
+  EXPECT_NE(frame->statusBar()->currentMessage().indexOf("200%"), -1);
+
+  const Palette quake = QuakePalette();
+  frame->findChild<QAction*>("actionPaletteQuake")->trigger();
+  EXPECT_EQ(frame->Images()[1].pixelColor(0, 0), QColor(quake.colors[1].r, quake.colors[1].g, quake.colors[1].b));
+  frame->close();
+  Flush();
+
+  // A PCX carries its own palette: no other is offered.
+  PictureSet pcx;
+  pcx.pictures.push_back(Solid(4, 4, 1));
+  pcx.palettes.push_back(Ramp());
+  pcx.ownPalettes = true;
+  frame = new CBitmapViewerFrame(std::move(pcx), "one.pcx");
+  EXPECT_FALSE(frame->findChild<QMenu*>("menuPalette")->isEnabled());
   frame->close();
   Flush();
 }
