@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
@@ -17,6 +18,7 @@
 #include "archive/PackObject.h"
 #include "archive/Strings.h"
 #include "archive/TarnDoc.h"
+#include "archive/TempFile.h"
 #include "archive/Words.h"
 #include "cli/EncodeCommands.h"
 #include "cli/GameCommands.h"
@@ -47,7 +49,7 @@ constexpr const char* kHelp =
     "an extension from its type: .mip (texture), .lmp (picture), .pal (palette), .lumpNN (type NN).\n"
     "\n"
     "Commands:\n"
-    "  list [--json] ARCHIVE                 one line per file: SIZE<TAB>PATH, in save order\n"
+    "  list [--json] ARCHIVE [PATH]          one line per file: SIZE<TAB>PATH, in save order\n"
     "  extract ARCHIVE [-C DIR] [PATH...]    write the whole archive, or the named files and\n"
     "                                        directories, under DIR (default: the current folder)\n"
     "  create [--format pak|pk3|zip|wad|wad3] ARCHIVE DIR\n"
@@ -341,6 +343,83 @@ CPackObject* OpenEntry(const Context& ctx, CTarnDoc& doc, const std::string& arc
   return e;
 }
 
+// Archives held inside another (gfx.wad in pak0.pak) are reached through their paths: each one
+// on the way is copied to a temporary file and read as an archive of its own, kept (with its
+// file) for as long as the command runs.
+class CNestedArchives {
+ public:
+  ~CNestedArchives() {
+    m_docs.clear();
+    std::error_code ec;
+    for (const fs::path& t : m_temps) fs::remove(t, ec);
+  }
+  // The entry at path in doc, going into the archives on its way; for a path that ends at an
+  // archive file with "/" (or when enter is set), that archive's root. Nothing, told, when
+  // there is none.
+  CPackObject* Find(const Context& ctx, CTarnDoc& doc, const std::string& archive, const std::string& path,
+                    bool enter) {
+    CTarnDoc* current = &doc;
+    std::string rest = path, where = archive;
+    for (;;) {
+      const bool into = enter || (!rest.empty() && rest.back() == '/');
+      CPackObject* found = ::tarn::cli::Find(*current, rest);
+      if (found && (!into || found->IsDirectory() || !IsArchive(*found))) return found;
+      // Else the last archive file the path goes through (or ends at) is opened.
+      CPackObject* holder = found;
+      std::size_t cut = rest.size();
+      if (!holder)
+        for (std::size_t at = rest.find('/'); at != std::string::npos; at = rest.find('/', at + 1))
+          if (CPackObject* e = ::tarn::cli::Find(*current, rest.substr(0, at));
+              e && !e->IsDirectory() && IsArchive(*e)) {
+            holder = e;
+            cut = at;
+            break;
+          }
+      if (!holder) {
+        ctx.Error("no entry " + Quoted(rest) + " in " + Quoted(where));
+        return nullptr;
+      }
+      const std::string inner = rest.substr(0, cut);
+      CTarnDoc* opened = OpenInner(ctx, *holder, where + "/" + inner);
+      if (!opened) return nullptr;
+      current = opened;
+      where += "/" + inner;
+      rest = cut < rest.size() ? rest.substr(cut + 1) : std::string();
+      enter = false;
+      if (rest.empty() || rest == "/") return &current->Root();
+    }
+  }
+
+ private:
+  static bool IsArchive(const CPackObject& e) { return FormatOfName(e.Name()).has_value(); }
+  CTarnDoc* OpenInner(const Context& ctx, CPackObject& holder, const std::string& label) {
+    const auto temp = CreateTempFile("tarn-inner");
+    if (!temp) return ctx.Error("cannot make a temporary file for " + Quoted(label)), nullptr;
+    m_temps.push_back(*temp);
+    std::ofstream out(*temp, std::ios::binary | std::ios::trunc);
+    std::string why;
+    const bool ok = holder.StreamData(
+        [&](const std::uint8_t* p, std::size_t n) {
+          out.write(reinterpret_cast<const char*>(p), static_cast<std::streamsize>(n));
+          return static_cast<bool>(out);
+        },
+        &why);
+    out.close();
+    if (!ok || !out) return ctx.Error("cannot read " + Quoted(label) + (why.empty() ? "" : ": " + why)), nullptr;
+    auto doc = std::make_unique<CTarnDoc>();
+    if (!doc->OnOpenDocument(*temp)) {
+      std::string message = OneLine(doc->LastError());
+      for (std::size_t at; (at = message.find(Quoted(temp->string()))) != std::string::npos;)
+        message.replace(at, Quoted(temp->string()).size(), Quoted(label));
+      return ctx.Error(message), nullptr;
+    }
+    m_docs.push_back(std::move(doc));
+    return m_docs.back().get();
+  }
+  std::vector<std::unique_ptr<CTarnDoc>> m_docs;
+  std::vector<fs::path> m_temps;
+};
+
 // Names each file of entry's subtree that the export wrote: all but those refused or failed,
 // alone or with a directory on their way.
 void TellExtracted(const Context& ctx, const CPackObject& entry, const ExportReport& report) {
@@ -427,14 +506,19 @@ class CListWriter {
 
 int CmdList(const Context& ctx, const std::vector<std::string>& a) {
   if (HasArgument(a, "--game")) return ctx.Report(RunListGame(a, ctx.out, ctx.err, ctx.voice));
-  if (a.size() != 1) return ctx.Usage("list takes one ARCHIVE");
+  if (a.empty() || a.size() > 2) return ctx.Usage("list takes one ARCHIVE, and a PATH in it");
   auto doc = std::make_unique<CTarnDoc>();
   if (!Open(ctx, *doc, a[0])) return 1;
+  // A PATH lists a directory, or an archive inside this one, as if it were the archive.
+  CNestedArchives nested;
+  CPackObject* shown = a.size() == 2 ? nested.Find(ctx, *doc, a[0], a[1], true) : &doc->Root();
+  if (!shown) return 1;
+  if (!shown->IsDirectory()) return ctx.Error(Quoted(a[1]) + " is neither a directory nor an archive");
   if (ctx.voice.json) {
-    JsonList(ctx.out, a[0], doc->Root());
+    JsonList(ctx.out, a[0], *shown);
   } else {
     std::string prefix;
-    CListWriter(ctx.out).Directory(doc->Root(), prefix);
+    CListWriter(ctx.out).Directory(*shown, prefix);
   }
   // What can be read is listed, but a listing of a damaged directory is not a success.
   const int rc = doc->DirectoryDamaged() ? 1 : 0;
@@ -659,7 +743,9 @@ int CmdRename(const Context& ctx, const std::vector<std::string>& a) {
 int CmdCat(const Context& ctx, const std::vector<std::string>& a) {
   if (a.size() != 2) return ctx.Usage("cat takes ARCHIVE and PATH");
   CTarnDoc doc;
-  CPackObject* e = OpenEntry(ctx, doc, a[0], a[1]);
+  if (!Open(ctx, doc, a[0])) return 1;
+  CNestedArchives nested;
+  CPackObject* e = nested.Find(ctx, doc, a[0], a[1], false);
   if (!e) return 1;
   if (e->IsDirectory()) return ctx.Error(Quoted(a[1]) + " is a directory");
   std::string why;

@@ -53,6 +53,24 @@ TEST_F(Cli, CreateListCatExtractRoundTrip) {
   EXPECT_EQ(Tool({"extract", P("x.pak"), "-C", P("part"), "missing"}).rc, 1);
 }
 
+// gfx.wad inside pak0.pak, as every Quake install has it: listed and read through its path.
+TEST_F(Cli, ArchivesInsideArchivesAreReachedThroughTheirPaths) {
+  WriteFile(dir / "wad" / "conchars.lmp", "font");
+  ASSERT_EQ(Tool({"create", P("gfx.pk3"), P("wad")}).rc, 0);
+  WriteFile(dir / "src" / "gfx" / "inner.pk3", ReadFile(dir / "gfx.pk3"));
+  WriteFile(dir / "src" / "readme.txt", "r");
+  ASSERT_EQ(Tool({"create", P("pak0.pak"), P("src")}).rc, 0);
+  Result l = Tool({"list", P("pak0.pak"), "gfx/inner.pk3/"});
+  EXPECT_EQ(l.rc, 0) << l.err;
+  EXPECT_EQ(l.out, "4\tconchars.lmp\n");
+  EXPECT_EQ(Tool({"cat", P("pak0.pak"), "gfx/inner.pk3/conchars.lmp"}).out, "font");
+  EXPECT_EQ(Tool({"list", P("pak0.pak"), "gfx"}).out, std::to_string(fs::file_size(dir / "gfx.pk3")) + "\tinner.pk3\n");
+  Result missing = Tool({"cat", P("pak0.pak"), "gfx/inner.pk3/nope.lmp"});
+  EXPECT_EQ(missing.rc, 1);
+  EXPECT_NE(missing.err.find("gfx/inner.pk3"), std::string::npos);
+  EXPECT_EQ(Tool({"list", P("pak0.pak"), "readme.txt"}).rc, 1);  // neither a directory nor an archive
+}
+
 TEST_F(Cli, AddRmRenameEditAndSave) {
   WriteFile(dir / "src" / "one.txt", "1");
   ASSERT_EQ(Tool({"create", P("x.pak"), P("src")}).rc, 0);
