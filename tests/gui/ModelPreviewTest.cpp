@@ -25,6 +25,9 @@ class ModelPreview : public GuiTest {
                 .File("models/skin.pcx", SkinPcx())
                 .File("other/bare.md2", Md2({"models/none.pcx"}, {"stand01"}))
                 .File("progs/cut.mdl", Bytes(40, 0))
+                .File("models/q3/body.md3", Md3(3, "models/q3/skin.tga"))
+                .File("models/q3/skin.tga", SolidTga(8, 8, 0, 200, 0))
+                .File("models/q3/broken.md3", Bytes(120, 7))
                 .Build());
   }
   viewers::CModelPreview* Show(const std::string& dir, const std::string& name) {
@@ -139,6 +142,30 @@ TEST_F(ModelPreview, AModelThatCannotBeReadSaysWhy) {
   preview = Show("progs", "cut.mdl");
   ASSERT_NE(preview, nullptr);
   EXPECT_NE(preview->findChild<QLabel*>("previewProblem")->text().indexOf("too short"), -1);
+}
+
+// MD3 (and IQM) entries are read as an import reads them, and shown in the same pane and viewer.
+TEST_F(ModelPreview, Quake3ModelsShowWithTheSkinTheirShaderNames) {
+  viewers::CModelPreview* preview = Show("models/q3", "body.md3");
+  ASSERT_NE(preview, nullptr);
+  ASSERT_NE(preview->View(), nullptr);
+  EXPECT_EQ(preview->View()->Model().FrameCount(), 3);
+  ASSERT_EQ(preview->View()->Model().skins.size(), 1u);
+  EXPECT_EQ(preview->View()->Model().skins[0].pixels[1], 200);  // the TGA's green
+  preview = Show("models/q3", "broken.md3");
+  ASSERT_NE(preview, nullptr);
+  EXPECT_EQ(preview->View(), nullptr);
+  EXPECT_TRUE(preview->findChild<QLabel*>("previewProblem")->text().startsWith("The model cannot be shown: "));
+
+  SelectRows({"body.md3"});
+  Action("actionView")->trigger();
+  QApplication::processEvents();
+  viewers::CGLFrame* viewer = nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* v = qobject_cast<viewers::CGLFrame*>(w); v && v->isVisible()) viewer = v;
+  ASSERT_NE(viewer, nullptr);
+  EXPECT_TRUE(viewer->findChild<viewers::CGLView*>()->ModelLoaded());
+  viewer->close();
 }
 
 }  // namespace
