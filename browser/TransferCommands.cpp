@@ -1,6 +1,6 @@
 // The commands that move entries between the archive and the disk: import of files and
-// folders, export of files (pictures also as PNG) and directories. The work runs on a worker
-// thread; an import goes into the tree as one undoable step.
+// folders, export of files (pictures also as PNG, models also as glTF and OBJ) and directories.
+// The work runs on a worker thread; an import goes into the tree as one undoable step.
 #include <QBuffer>
 #include <QCollator>
 #include <QDir>
@@ -21,6 +21,7 @@
 #include "browser/PackTreeView.h"
 #include "formats/EntryPictures.h"
 #include "formats/ImageEncode.h"
+#include "formats/ModelExport.h"
 #include "shell/Text.h"
 #include "shell/WaitCursor.h"
 #include "shell/WorkDialog.h"
@@ -36,6 +37,7 @@ namespace {
 const char* const kImportFilter = "All Files(*.*) (*)";
 const char* const kExportFilter = "All Files (*.*) (*)";
 const char* const kPngFilter = "PNG picture (*.png)";
+const char* const kModelFilters = "glTF (*.gltf);;glTF binary (*.glb);;OBJ (*.obj)";
 
 std::unique_ptr<CPackObject> StagingDirectory() {
   auto staging = std::make_unique<CPackObject>();
@@ -83,6 +85,38 @@ bool ImportEncoded(CPackObject& dir, const QString& path, const shell::EncodeCho
     return false;
   }
   return AddMadeFile(dir, stem + ExtensionOf(choice.kind), result.bytes, why);
+}
+
+// A Quake or Quake II model written for modelling programs, by the extension of path: glTF
+// (".gltf", ".glb") or OBJ (with its MTL and PNG skin beside it). The paths written go to written.
+bool ExportModelFile(CPackObject& entry, const QString& path, QStringList& written, std::string* why) {
+  ModelData model;
+  CArchiveModelHost host(entry);
+  if (!LoadModel(entry, model, host, why)) return false;
+  ModelExportOptions options;
+  options.name = S(QFileInfo(Q(entry.Name())).completeBaseName());
+  std::vector<ExportedFile> files;
+  const QFileInfo target(path);
+  if (path.endsWith(".obj", Qt::CaseInsensitive)) {
+    if (!ExportObj(model, options, S(target.completeBaseName()), files, why)) return false;
+    files.front().name = S(target.fileName());  // the OBJ itself, named as asked
+  } else {
+    options.binary = path.endsWith(".glb", Qt::CaseInsensitive);
+    files.push_back({S(target.fileName()), {}});
+    if (!ExportGltf(model, options, files.front().bytes, why)) return false;
+  }
+  for (const ExportedFile& f : files) {
+    const QString to = target.dir().filePath(Q(f.name));
+    if (WriteFileTo(S(to), f.bytes, why) != ExtractOutcome::Done) return false;
+    written << to;
+  }
+  return true;
+}
+
+bool IsModelExportPath(const QString& path) {
+  for (const char* ext : {".gltf", ".glb", ".obj"})
+    if (path.endsWith(ext, Qt::CaseInsensitive)) return true;
+  return false;
 }
 
 }  // namespace
@@ -378,11 +412,12 @@ void CMainFrame::OnExportFile() {
   const EntryType type = TypeOf(entry->Name(), false);
   // A picture is offered as PNG too; the name's extension decides.
   const bool picture = PictureKindOf(entry->Name()) != PictureKind::None;
+  // A Quake or Quake II model is offered for modelling programs too, the same way.
+  const bool model = type == EntryType::QuakeModel || type == EntryType::Quake2Model;
   QString filter = kExportFilter;
-  if (picture) {
-    const QString suffix = QFileInfo(Q(entry->Name())).suffix().toLower();
-    filter = QString("%1 (*.%2);;%3;;%4").arg(TypeName(type), suffix, kPngFilter, kExportFilter);
-  }
+  const QString suffix = QFileInfo(Q(entry->Name())).suffix().toLower();
+  if (picture) filter = QString("%1 (*.%2);;%3;;%4").arg(TypeName(type), suffix, kPngFilter, kExportFilter);
+  else if (model) filter = QString("%1 (*.%2);;%3;;%4").arg(TypeName(type), suffix, kModelFilters, kExportFilter);
   const std::string entryPath = entry->PathInArchive();
   QString path = m_prompter->SaveFileName(this, "Export", filter, Q(entry->Name()), QString());
   if (path.isEmpty()) return;
@@ -392,6 +427,22 @@ void CMainFrame::OnExportFile() {
   if (!entry) return;
   if (picture && path.endsWith(".png", Qt::CaseInsensitive)) {
     ExportAsPng(*entry, path);
+    return;
+  }
+  if (model && IsModelExportPath(path)) {
+    QStringList written;
+    std::string why;
+    shell::CWaitCursor wait;
+    if (!ExportModelFile(*entry, path, written, &why)) {
+      Message(QString("Could not export %1: %2.").arg(path, Q(why)), "Export", QMessageBox::Warning);
+      return;
+    }
+    statusBar()->showMessage(QString("%1 exported as %2 file%3 to %4")
+                                 .arg(Q(Quoted(entry->Name())))
+                                 .arg(written.size())
+                                 .arg(written.size() == 1 ? "" : "s")
+                                 .arg(QDir::toNativeSeparators(QFileInfo(path).absolutePath())),
+                             kReportMs);
     return;
   }
   std::string why;

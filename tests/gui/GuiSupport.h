@@ -36,7 +36,9 @@ class ScriptedPrompter : public shell::CPrompter {
 
   QString OpenFileName(QWidget*, const QString&, const QString&) override { return openFile; }
   QStringList OpenFileNames(QWidget*, const QString&, const QString&) override { return openFiles; }
-  QString SaveFileName(QWidget*, const QString&, const QString&, const QString&, const QString&) override {
+  QString saveFilter;  // the filter the last Save offered
+  QString SaveFileName(QWidget*, const QString&, const QString& filter, const QString&, const QString&) override {
+    saveFilter = filter;
     return saveFile;
   }
   QString ExistingDirectory(QWidget*, const QString&) override { return folder; }

@@ -4,8 +4,10 @@
 #include <QStatusBar>
 
 #include "GuiSupport.h"
+#include "ModelBuilders.h"
 #include "formats/EntryPictures.h"
 #include "formats/ImageDecode.h"
+#include "formats/Model.h"
 
 namespace tarn::test {
 namespace {
@@ -167,6 +169,28 @@ TEST_F(TransferCommands, ExportAsPngWritesEveryPictureKeepingPaths) {
   EXPECT_NE(frame->statusBar()->currentMessage().indexOf("PNG"), -1);
   for (const auto& e : fs::recursive_directory_iterator(dir / "png"))
     if (e.is_regular_file()) EXPECT_EQ(e.path().extension(), ".png") << e.path();
+}
+
+// A Quake model exports as glTF, GLB or OBJ by the extension chosen (as pictures do as PNG);
+// the raw file stays the first choice.
+TEST_F(TransferCommands, AModelExportsForModellingPrograms) {
+  OpenPak(PakBuilder().File("progs/knight.mdl", Mdl({"stand1", "stand2"})).Build());
+  ShowDir("progs");
+  FocusList();
+  SelectRows({"knight.mdl"});
+  prompter->saveFile = QString::fromStdString((dir / "knight.gltf").string());
+  Action("actionExportFile")->trigger();
+  EXPECT_TRUE(prompter->saveFilter.startsWith("Quake model (*.mdl);;glTF (*.gltf);;glTF binary (*.glb);;OBJ (*.obj)"))
+      << prompter->saveFilter.toStdString();
+  const Bytes gltf = ReadFile(dir / "knight.gltf");
+  ASSERT_FALSE(gltf.empty());
+  EXPECT_NE(std::string(gltf.begin(), gltf.end()).find("\"asset\""), std::string::npos);
+  prompter->saveFile = QString::fromStdString((dir / "knight.obj").string());
+  Action("actionExportFile")->trigger();
+  for (const char* f : {"knight.obj", "knight.mtl", "knight.png"}) EXPECT_TRUE(fs::exists(dir / f)) << f;
+  prompter->saveFile = QString::fromStdString((dir / "raw.mdl").string());
+  Action("actionExportFile")->trigger();
+  EXPECT_EQ(ReadFile(dir / "raw.mdl"), Mdl({"stand1", "stand2"}));
 }
 
 }  // namespace
