@@ -67,6 +67,13 @@ class ScriptedPrompter : public shell::CPrompter {
     encodeOffered = preferred;
     return encodeChoice;
   }
+  // Model files are kept as they are unless a test says otherwise.
+  std::optional<shell::ModelImportChoice> modelChoice = shell::ModelImportChoice{};
+  QStringList modelsAsked;
+  std::optional<shell::ModelImportChoice> ImportModels(QWidget*, const QStringList& models) override {
+    modelsAsked = models;
+    return modelChoice;
+  }
   std::optional<shell::SpriteChoice> spriteChoice;
   std::optional<shell::SpriteChoice> SpriteOf(QWidget*, const QStringList&) override { return spriteChoice; }
   std::optional<shell::GameFolderChoice> gameFolders;  // what Open Game Folder answers

@@ -2,10 +2,15 @@
 #include <QLabel>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
 
 #include "GuiSupport.h"
 #include "ModelBuilders.h"
+
 #include "browser/PreviewPane.h"
+#include "shell/ModelImportDialog.h"
 #include "shell/Settings.h"
 #include "viewers/GLFrame.h"
 #include "viewers/GLView.h"
@@ -166,6 +171,37 @@ TEST_F(ModelPreview, Quake3ModelsShowWithTheSkinTheirShaderNames) {
   ASSERT_NE(viewer, nullptr);
   EXPECT_TRUE(viewer->findChild<viewers::CGLView*>()->ModelLoaded());
   viewer->close();
+}
+
+// The real import question: the converted model turns in the model viewer's view as the format
+// changes, a file that cannot be converted refuses OK, and keeping needs no conversion.
+TEST_F(GuiTest, TheModelImportDialogShowsTheConvertedModel) {
+  WriteFile(dir / "square.obj", "v 0 0 0\nv 10 0 0\nv 10 10 0\nv 0 10 0\nf 1 2 3\nf 1 3 4\n");
+  WriteFile(dir / "bad.obj", "f 7 8 9\n");
+  shell::CModelImportDialog dialog(
+      {QString::fromStdString((dir / "square.obj").string()), QString::fromStdString((dir / "bad.obj").string())},
+      frame.get());
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.PreviewDone(); }, 20000));
+  EXPECT_EQ(dialog.Converted().triangles.size(), 2u);
+  EXPECT_EQ(dialog.Converted().format, ModelData::kMdl);
+  auto* view = dialog.findChild<viewers::CGLView*>("modelPreview");
+  ASSERT_NE(view, nullptr);
+  EXPECT_TRUE(view->ModelLoaded());
+  EXPECT_NE(view->findChild<QTimer*>("modelTurn"), nullptr);
+  dialog.findChild<QComboBox*>("modelFormat")->setCurrentIndex(1);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.PreviewDone(); }, 20000));
+  EXPECT_EQ(dialog.Converted().format, ModelData::kMd2);
+  EXPECT_EQ(dialog.Choice().options.format, ModelData::kMd2);
+  EXPECT_TRUE(dialog.Choice().convert);
+
+  dialog.findChild<QComboBox*>("modelShown")->setCurrentIndex(1);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.PreviewDone(); }, 20000));
+  EXPECT_TRUE(dialog.Problem().startsWith("Cannot convert bad.obj: ")) << dialog.Problem().toStdString();
+  EXPECT_FALSE(dialog.findChild<QPushButton*>("modelOk")->isEnabled());
+  dialog.findChild<QRadioButton*>("modelKeep")->setChecked(true);
+  EXPECT_TRUE(dialog.findChild<QPushButton*>("modelOk")->isEnabled());
+  EXPECT_FALSE(dialog.Choice().convert);
 }
 
 }  // namespace
