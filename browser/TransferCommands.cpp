@@ -471,12 +471,12 @@ void CMainFrame::OnExportFile() {
       Message(QString("Could not export %1: %2.").arg(path, Q(why)), "Export", QMessageBox::Warning);
       return;
     }
-    statusBar()->showMessage(QString("%1 exported as %2 file%3 to %4")
-                                 .arg(Q(Quoted(entry->Name())))
-                                 .arg(written.size())
-                                 .arg(written.size() == 1 ? "" : "s")
-                                 .arg(QDir::toNativeSeparators(QFileInfo(path).absolutePath())),
-                             kReportMs);
+    QStringList names;
+    for (const QString& w : written) names << QFileInfo(w).fileName();
+    statusBar()->showMessage(
+        QString("%1 exported as %2 to %3")
+            .arg(Q(Quoted(entry->Name())), names.join(", "), QDir::toNativeSeparators(QFileInfo(path).absolutePath())),
+        kReportMs);
     return;
   }
   std::string why;

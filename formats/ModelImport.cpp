@@ -267,7 +267,9 @@ bool LoadTexture(const aiScene& scene, const std::string& name, const TextureSou
 
 // The skin: the picture of the material most triangles use that has one; failing that, the
 // colour of the most used material.
-RgbaImage MaterialSkin(const aiScene& scene, const std::vector<Instance>& instances, const TextureSource& source) {
+RgbaImage MaterialSkin(const aiScene& scene, const std::vector<Instance>& instances, const TextureSource& source,
+                       bool* textured) {
+  *textured = true;
   std::vector<std::size_t> use(scene.mNumMaterials, 0);
   for (const Instance& in : instances)
     if (in.mesh->mMaterialIndex < use.size()) use[in.mesh->mMaterialIndex] += in.mesh->mNumFaces;
@@ -288,6 +290,7 @@ RgbaImage MaterialSkin(const aiScene& scene, const std::vector<Instance>& instan
   aiColor4D colour(0.5f, 0.5f, 0.5f, 1);
   if (!order.empty()) scene.mMaterials[order.front()]->Get(AI_MATKEY_COLOR_DIFFUSE, colour);
   auto channel = [](float c) { return static_cast<std::uint8_t>(std::clamp(c, 0.0f, 1.0f) * 255 + 0.5f); };
+  *textured = false;
   image.width = image.height = 16;
   for (int i = 0; i < 16 * 16; ++i)
     image.rgba.insert(image.rgba.end(), {channel(colour.r), channel(colour.g), channel(colour.b), 255});
@@ -387,6 +390,7 @@ struct ReadScene {
   SourceModel source;
   std::vector<std::string> animations;
   RgbaImage skin;
+  bool textured = false;  // the skin is a texture, not the material's colour
 };
 
 // The frames and triangles of a scene, with its animations' names and (when textures is given)
@@ -520,7 +524,7 @@ bool ReadSource(const SceneReader& read, const std::string& path, std::span<cons
       }
     }
 
-    if (textures) out.skin = MaterialSkin(*scene, instances, *textures);
+    if (textures) out.skin = MaterialSkin(*scene, instances, *textures, &out.textured);
     return true;
   }
 }
@@ -604,6 +608,20 @@ bool ReadModelForView(std::span<const std::uint8_t> bytes, const std::string& pa
     };
     if (!ReadSource(scene, path, bytes, 10, &textures, read, &why)) return fail(why);
 
+    // Without its texture a model in one flat colour shows only its outline: a checkerboard of
+    // the colour and a darker shade shows its surfaces.
+    if (!read.textured && read.skin.rgba.size() >= 4) {
+      const std::uint8_t* c = read.skin.rgba.data();
+      RgbaImage checks;
+      checks.width = checks.height = 64;
+      for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) {
+          const bool dark = ((x / 8) + (y / 8)) % 2 != 0;
+          for (int k = 0; k < 3; ++k) checks.rgba.push_back(static_cast<std::uint8_t>(dark ? c[k] * 3 / 4 : c[k]));
+          checks.rgba.push_back(255);
+        }
+      read.skin = std::move(checks);
+    }
     const RgbaImage& image = read.skin;
     if (image.width <= 0 || image.height <= 0) return fail("the skin cannot be read");
     ModelSkin skin;
@@ -653,6 +671,7 @@ bool ReadModelForView(std::span<const std::uint8_t> bytes, const std::string& pa
     }
     out.name = fs::path(path).filename().string();
     out.format = ModelData::kMd2;  // a texture coordinate a corner, as MD2 keeps them
+    out.readAs = hint;
     out.vertexCount = static_cast<int>(std::min<std::size_t>(source.vertexCount, INT32_MAX));
     return true;
   } catch (const std::bad_alloc&) {

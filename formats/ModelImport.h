@@ -43,7 +43,7 @@ using FindBytes = std::function<bool(const std::string& path, std::vector<std::u
 // extension of path, its path in the archive, tells the format), as the model viewer shows it:
 // every frame as read, with a texture coordinate a corner, and the skin its material names,
 // found through find from the archive's root or beside the model, else the material's flat
-// colour. False with a one-line reason when the bytes do not read as a model.
+// colour in a checkerboard. False with a one-line reason when the bytes do not read as a model.
 bool ReadModelForView(std::span<const std::uint8_t> bytes, const std::string& path, const FindBytes& find,
                       ModelData& out, std::string* error);
 

@@ -29,7 +29,10 @@ ModelPreviewHooks& Hooks() {
 // Reads the converted model back as the games would: the skin of an MD2 is the PCX made with it.
 class CMadeSkinHost : public CModelHost {
  public:
-  explicit CMadeSkinHost(std::vector<std::uint8_t> pcx) { m_skin.SetData(std::move(pcx)); }
+  explicit CMadeSkinHost(std::vector<std::uint8_t> pcx) {
+    m_skin.SetSize(static_cast<std::int32_t>(pcx.size()));
+    m_skin.SetData(std::move(pcx));
+  }
   CPackObject* FindSkin(const std::string&) override { return &m_skin; }
 
  private:

@@ -283,7 +283,7 @@ TEST(ModelView, Md3FromAnArchiveWithItsSkin) {
   EXPECT_NE(frames[0].vertices[0].x, frames[1].vertices[0].x);  // the second frame is its own
 
   ASSERT_TRUE(ReadModelForView(md3, "models/test/body.md3", nullptr, model, &why)) << why;
-  EXPECT_EQ(model.skins.at(0).width, 16);  // the material's colour
+  EXPECT_EQ(model.skins.at(0).width, 64);  // a checkerboard of the material's colour
 
   Bytes cut = md3;
   cut.resize(cut.size() - 30);

@@ -192,6 +192,8 @@ TEST_F(GuiTest, TheModelImportDialogShowsTheConvertedModel) {
   dialog.findChild<QComboBox*>("modelFormat")->setCurrentIndex(1);
   ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.PreviewDone(); }, 20000));
   EXPECT_EQ(dialog.Converted().format, ModelData::kMd2);
+  ASSERT_EQ(dialog.Converted().skins.size(), 1u);
+  EXPECT_GT(dialog.Converted().skins[0].width, 0);  // the PCX made with it
   EXPECT_EQ(dialog.Choice().options.format, ModelData::kMd2);
   EXPECT_TRUE(dialog.Choice().convert);
 
