@@ -19,7 +19,7 @@ std::string_view LowerExtension(std::string_view name, char (&buffer)[8]) {
   return std::string_view(buffer, n);
 }
 
-constexpr std::array<std::pair<std::string_view, EntryType>, 28> kByExtension = {{
+constexpr std::array<std::pair<std::string_view, EntryType>, 30> kByExtension = {{
     {"lmp", EntryType::QuakePicture}, {"wal", EntryType::Quake2Texture}, {"pcx", EntryType::PcxPicture},
     {"mip", EntryType::MipTexture},   {"spr", EntryType::Sprite},        {"sp2", EntryType::Quake2Sprite},
     {"mdl", EntryType::QuakeModel},   {"md2", EntryType::Quake2Model},   {"wav", EntryType::Sound},
@@ -29,7 +29,7 @@ constexpr std::array<std::pair<std::string_view, EntryType>, 28> kByExtension = 
     {"map", EntryType::Text},         {"def", EntryType::Text},          {"bsp", EntryType::Map},
     {"wad", EntryType::TextureWad},   {"png", EntryType::Image},         {"jpg", EntryType::Image},
     {"jpeg", EntryType::Image},       {"tga", EntryType::Image},         {"bmp", EntryType::Image},
-    {"pal", EntryType::Palette},
+    {"pal", EntryType::Palette},      {"md3", EntryType::Quake3Model},   {"iqm", EntryType::IqmModel},
 }};
 
 }  // namespace
@@ -55,6 +55,8 @@ const char* TypeName(EntryType type) {
     case EntryType::Quake2Sprite: return "Quake II sprite";
     case EntryType::QuakeModel: return "Quake model";
     case EntryType::Quake2Model: return "Quake II model";
+    case EntryType::Quake3Model: return "Quake III model";
+    case EntryType::IqmModel: return "Inter-Quake model";
     case EntryType::Sound: return "Sound";
     case EntryType::Text: return "Text";
     case EntryType::Map: return "Map";

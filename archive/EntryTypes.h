@@ -16,6 +16,8 @@ enum class EntryType {
   Quake2Sprite,   // .sp2
   QuakeModel,     // .mdl
   Quake2Model,    // .md2
+  Quake3Model,    // .md3, shown in the model viewer (read as an import is)
+  IqmModel,       // .iqm, the Inter-Quake Model, likewise
   Sound,          // .wav, and the music formats .ogg, .mp3, .flac
   Text,           // .txt, .cfg, .rc and the text formats of maps and progs
   Map,            // .bsp
@@ -30,6 +32,9 @@ EntryType TypeOf(std::string_view name, bool isDirectory);
 // "Quake picture", "Quake II texture", "Sound", ... for the Type column.
 const char* TypeName(EntryType type);
 
-inline bool IsModelType(EntryType t) { return t == EntryType::QuakeModel || t == EntryType::Quake2Model; }
+inline bool IsModelType(EntryType t) {
+  return t == EntryType::QuakeModel || t == EntryType::Quake2Model || t == EntryType::Quake3Model ||
+         t == EntryType::IqmModel;
+}
 
 }  // namespace tarn

@@ -1,6 +1,7 @@
 // The commands that move entries between the archive and the disk: import of files and
-// folders, export of files (pictures also as PNG) and directories. The work runs on a worker
-// thread; an import goes into the tree as one undoable step.
+// folders (pictures encoded and models converted on the way when asked), export of files
+// (pictures also as PNG, models also as glTF and OBJ) and directories. The work runs on a
+// worker thread; an import goes into the tree as one undoable step.
 #include <QBuffer>
 #include <QCollator>
 #include <QDir>
@@ -21,6 +22,8 @@
 #include "browser/PackTreeView.h"
 #include "formats/EntryPictures.h"
 #include "formats/ImageEncode.h"
+#include "formats/ModelExport.h"
+#include "formats/ModelImport.h"
 #include "shell/Text.h"
 #include "shell/WaitCursor.h"
 #include "shell/WorkDialog.h"
@@ -36,6 +39,7 @@ namespace {
 const char* const kImportFilter = "All Files(*.*) (*)";
 const char* const kExportFilter = "All Files (*.*) (*)";
 const char* const kPngFilter = "PNG picture (*.png)";
+const char* const kModelFilters = "glTF (*.gltf);;glTF binary (*.glb);;OBJ (*.obj)";
 
 std::unique_ptr<CPackObject> StagingDirectory() {
   auto staging = std::make_unique<CPackObject>();
@@ -85,6 +89,52 @@ bool ImportEncoded(CPackObject& dir, const QString& path, const shell::EncodeCho
   return AddMadeFile(dir, stem + ExtensionOf(choice.kind), result.bytes, why);
 }
 
+// A model file converted as the choice says, into dir as NAME.mdl, or NAME.md2 with NAME.pcx
+// beside it, which the model names by its path in the archive (dirPath).
+bool ImportConverted(CPackObject& dir, const std::string& dirPath, const QString& path,
+                     const shell::ModelImportChoice& choice, std::string* why) {
+  const std::string stem = S(QFileInfo(path).completeBaseName());
+  ModelImportOptions options = choice.options;
+  const bool md2 = options.format == ModelData::kMd2;
+  options.skinPath = (dirPath.empty() ? "" : dirPath + "/") + stem + ".pcx";
+  ImportedModel made;
+  if (!ImportModel(S(path), options, made, why)) return false;
+  if (md2 && !AddMadeFile(dir, stem + ".pcx", made.skinBytes, why)) return false;
+  return AddMadeFile(dir, stem + (md2 ? ".md2" : ".mdl"), made.bytes, why);
+}
+
+// A Quake or Quake II model written for modelling programs, by the extension of path: glTF
+// (".gltf", ".glb") or OBJ (with its MTL and PNG skin beside it). The paths written go to written.
+bool ExportModelFile(CPackObject& entry, const QString& path, QStringList& written, std::string* why) {
+  ModelData model;
+  CArchiveModelHost host(entry);
+  if (!LoadModel(entry, model, host, why)) return false;
+  ModelExportOptions options;
+  options.name = S(QFileInfo(Q(entry.Name())).completeBaseName());
+  std::vector<ExportedFile> files;
+  const QFileInfo target(path);
+  if (path.endsWith(".obj", Qt::CaseInsensitive)) {
+    if (!ExportObj(model, options, S(target.completeBaseName()), files, why)) return false;
+    files.front().name = S(target.fileName());  // the OBJ itself, named as asked
+  } else {
+    options.binary = path.endsWith(".glb", Qt::CaseInsensitive);
+    files.push_back({S(target.fileName()), {}});
+    if (!ExportGltf(model, options, files.front().bytes, why)) return false;
+  }
+  for (const ExportedFile& f : files) {
+    const QString to = target.dir().filePath(Q(f.name));
+    if (WriteFileTo(S(to), f.bytes, why) != ExtractOutcome::Done) return false;
+    written << to;
+  }
+  return true;
+}
+
+bool IsModelExportPath(const QString& path) {
+  for (const char* ext : {".gltf", ".glb", ".obj"})
+    if (path.endsWith(ext, Qt::CaseInsensitive)) return true;
+  return false;
+}
+
 }  // namespace
 
 void CMainFrame::TakeStaged(CPackObject* dir, std::unique_ptr<CPackObject> staging, const std::string& command,
@@ -114,10 +164,20 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
     if (!encode) return;
     if (!encode->encode) encode.reset();
   }
+  // Model files of modelling programs: asked once whether they come in as they are or converted.
+  QStringList models;
+  for (const QString& path : paths)
+    if (QFileInfo info(path); info.isFile() && shell::IsModelFileName(info.fileName())) models << path;
+  std::optional<shell::ModelImportChoice> convert;
+  if (!models.isEmpty()) {
+    convert = m_prompter->ImportModels(this, models);
+    if (!convert) return;
+    if (!convert->convert) convert.reset();
+  }
   auto staging = StagingDirectory();
-  QStringList failed, notEncoded;
+  QStringList failed, notEncoded, notConverted;
   bool cancelled = false;
-  shell::CWorkDialog work(this, encode ? "Encoding and importing" : "Importing");
+  shell::CWorkDialog work(this, encode || convert ? "Converting and importing" : "Importing");
   work.Run([&](CProgress& progress) {
     ImportOptions options;
     options.progress = &progress;
@@ -129,6 +189,9 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
       std::string why;
       if (encode && images.contains(path)) {
         if (!ImportEncoded(*staging, path, *encode, &why)) notEncoded << path + ": " + Q(why);
+        cancelled = !progress.Advance(static_cast<std::uint64_t>(info.size()), S(info.fileName()));
+      } else if (convert && models.contains(path)) {
+        if (!ImportConverted(*staging, dirPath, path, *convert, &why)) notConverted << path + ": " + Q(why);
         cancelled = !progress.Advance(static_cast<std::uint64_t>(info.size()), S(info.fileName()));
       } else if (info.isDir()) {
         // A folder dropped from the desktop becomes a directory holding its contents.
@@ -147,9 +210,14 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
     return;
   }
   // Found again by path: the import ran an event loop.
-  TakeStaged(FindDirectory(dirPath), std::move(staging), encode ? "Import and encode" : "Import");
+  TakeStaged(FindDirectory(dirPath), std::move(staging),
+             encode    ? "Import and encode"
+             : convert ? "Import and convert"
+                       : "Import");
   if (!notEncoded.isEmpty())
     Message("Could not encode:\n  " + notEncoded.join("\n  "), "Import Error", QMessageBox::Warning);
+  if (!notConverted.isEmpty())
+    Message("Could not convert:\n  " + notConverted.join("\n  "), "Import Error", QMessageBox::Warning);
   if (failed.size() == 1) {
     Message("Could not import " + failed.front() + "\nFile may be in use by another application", "Import Error",
             QMessageBox::Question);
@@ -378,11 +446,12 @@ void CMainFrame::OnExportFile() {
   const EntryType type = TypeOf(entry->Name(), false);
   // A picture is offered as PNG too; the name's extension decides.
   const bool picture = PictureKindOf(entry->Name()) != PictureKind::None;
+  // A Quake or Quake II model is offered for modelling programs too, the same way.
+  const bool model = type == EntryType::QuakeModel || type == EntryType::Quake2Model;
   QString filter = kExportFilter;
-  if (picture) {
-    const QString suffix = QFileInfo(Q(entry->Name())).suffix().toLower();
-    filter = QString("%1 (*.%2);;%3;;%4").arg(TypeName(type), suffix, kPngFilter, kExportFilter);
-  }
+  const QString suffix = QFileInfo(Q(entry->Name())).suffix().toLower();
+  if (picture) filter = QString("%1 (*.%2);;%3;;%4").arg(TypeName(type), suffix, kPngFilter, kExportFilter);
+  else if (model) filter = QString("%1 (*.%2);;%3;;%4").arg(TypeName(type), suffix, kModelFilters, kExportFilter);
   const std::string entryPath = entry->PathInArchive();
   QString path = m_prompter->SaveFileName(this, "Export", filter, Q(entry->Name()), QString());
   if (path.isEmpty()) return;
@@ -392,6 +461,22 @@ void CMainFrame::OnExportFile() {
   if (!entry) return;
   if (picture && path.endsWith(".png", Qt::CaseInsensitive)) {
     ExportAsPng(*entry, path);
+    return;
+  }
+  if (model && IsModelExportPath(path)) {
+    QStringList written;
+    std::string why;
+    shell::CWaitCursor wait;
+    if (!ExportModelFile(*entry, path, written, &why)) {
+      Message(QString("Could not export %1: %2.").arg(path, Q(why)), "Export", QMessageBox::Warning);
+      return;
+    }
+    QStringList names;
+    for (const QString& w : written) names << QFileInfo(w).fileName();
+    statusBar()->showMessage(
+        QString("%1 exported as %2 to %3")
+            .arg(Q(Quoted(entry->Name())), names.join(", "), QDir::toNativeSeparators(QFileInfo(path).absolutePath())),
+        kReportMs);
     return;
   }
   std::string why;

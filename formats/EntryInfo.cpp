@@ -18,7 +18,9 @@ InfoLines DescribePictures(const PictureSet& pictures) {
 
 InfoLines DescribeModel(const ModelData& model) {
   InfoLines lines = {{"kind", "model"},
-                     {"format", model.format == ModelData::kMd2 ? "md2" : "mdl"},
+                     {"format", !model.readAs.empty()             ? model.readAs
+                                : model.format == ModelData::kMd2 ? "md2"
+                                                                  : "mdl"},
                      {"skins", std::to_string(model.skins.size())},
                      {"triangles", std::to_string(model.triangles.size())},
                      {"vertices", std::to_string(std::max(model.vertexCount, 0))},

@@ -8,6 +8,7 @@
 #include "archive/PackObject.h"
 #include "archive/Strings.h"
 #include "formats/EntryPictures.h"
+#include "formats/ModelImport.h"
 
 namespace tarn {
 
@@ -34,7 +35,7 @@ void Group(ModelData& model, std::vector<ModelFrame> frames, std::string (*anima
   }
 }
 
-ModelVertex PackedVertex(ByteReader& r, const float scale[3], const float translate[3]) {
+ModelVertex ReadPackedVertex(ByteReader& r, const float scale[3], const float translate[3]) {
   ModelVertex v;
   v.x = static_cast<float>(r.U8()) * scale[0] + translate[0];
   v.y = static_cast<float>(r.U8()) * scale[1] + translate[1];
@@ -209,7 +210,7 @@ bool LoadMdl(std::span<const std::uint8_t> bytes, ModelData& model, std::string*
       f.name = r.FixedString(16);
       Require(static_cast<std::uint64_t>(vertexCount) * 4 <= r.Remaining(), "a frame runs past the end");
       f.vertices.reserve(static_cast<std::size_t>(vertexCount));
-      for (std::int32_t v = 0; v < vertexCount; ++v) f.vertices.push_back(PackedVertex(r, scale, translate));
+      for (std::int32_t v = 0; v < vertexCount; ++v) f.vertices.push_back(ReadPackedVertex(r, scale, translate));
       frames.push_back(std::move(f));
     };
     for (std::int32_t i = 0; i < frameCount; ++i) {
@@ -342,7 +343,7 @@ bool LoadMd2(std::span<const std::uint8_t> bytes, ModelData& model, CModelHost& 
       frame.name = fr.FixedString(16);
       host.Status("Reading frame " + frame.name);
       frame.vertices.reserve(static_cast<std::size_t>(vertexCount));
-      for (std::int32_t v = 0; v < vertexCount; ++v) frame.vertices.push_back(PackedVertex(fr, scale, translate));
+      for (std::int32_t v = 0; v < vertexCount; ++v) frame.vertices.push_back(ReadPackedVertex(fr, scale, translate));
       frames.push_back(std::move(frame));
       host.Step();
     }
@@ -391,6 +392,21 @@ bool LoadMd2(std::span<const std::uint8_t> bytes, ModelData& model, CModelHost& 
 bool LoadModel(CPackObject& entry, ModelData& model, CModelHost& host, std::string* error) {
   const std::string name = ToLower(entry.Name());
   const bool isMd2 = EndsWith(name, ".md2");
+  if (EndsWith(name, ".md3") || EndsWith(name, ".iqm")) {
+    CEntryBytes data(entry);
+    if (!data.Ok()) {
+      if (error) *error = "the model's data cannot be read";
+      model = ModelData{};
+      return false;
+    }
+    const CPackObject* root = entry.Root();
+    const FindBytes find = [root](const std::string& path, std::vector<std::uint8_t>& out) {
+      const CPackObject* e = root->FindByPath(path);
+      if (!e) e = root->FindByPath(ToLower(path));
+      return e && !e->IsDirectory() && e->CopyBytes(out, nullptr);
+    };
+    return ReadModelForView(data.Bytes(), entry.PathInArchive(), find, model, error);
+  }
   if (!isMd2 && !EndsWith(name, ".mdl")) {
     model = ModelData{};
     return true;
@@ -485,7 +501,19 @@ std::unique_ptr<CPackObject> ModelWithItsSkins(const CPackObject& model, CPackOb
   root->SetDirectory(true);
   *copy = CopyWithBytes(model, *root, error);
   if (!*copy) return nullptr;
-  if (!EndsWith(ToLower(model.Name()), ".md2")) return root;
+  const std::string name = ToLower(model.Name());
+  if (EndsWith(name, ".md3") || EndsWith(name, ".iqm")) {
+    // The pictures beside the model, where its materials' textures nearly always are.
+    if (const CPackObject* dir = model.Parent())
+      for (const CPackObject* c : dir->Children()) {
+        const std::string n = ToLower(c->Name());
+        if (!c->IsDirectory())
+          for (const char* ext : {".tga", ".png", ".jpg", ".jpeg", ".pcx", ".bmp"})
+            if (EndsWith(n, ext)) CopyWithBytes(*c, *root, nullptr);
+      }
+    return root;
+  }
+  if (!EndsWith(name, ".md2")) return root;
   const std::vector<std::uint8_t>& bytes = *(*copy)->Data();
   const CPackObject* archive = model.Root();
   try {

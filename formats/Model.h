@@ -52,6 +52,7 @@ struct ModelData {
   std::vector<ModelVertex> texCoords;
   std::vector<ModelAnimation> animations;
   int format = kMdl;
+  std::string readAs;    // a modelling program's model read for showing: its format ("md3", "iqm")
   int vertexCount = -1;  // vertices per frame, -1 until loaded
 
   int FrameCount() const;

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <unordered_map>
 
@@ -220,10 +221,17 @@ bool ReadFile(const fs::path& path, std::vector<std::uint8_t>& out) {
   return static_cast<bool>(in) || in.eof();
 }
 
-// A texture the material names: inside the file, or a picture beside the model. Only the
-// model's folder and those below it are looked in, whatever the path says, and a name without
+// Where a model's textures are read from: the folders they may be in (the model's own first),
+// and how a file's bytes are read.
+struct TextureSource {
+  std::vector<fs::path> folders;
+  std::function<bool(const fs::path&, std::vector<std::uint8_t>&)> read;
+};
+
+// A texture the material names: inside the file, or a picture in the source's folders. Only
+// those folders and those below them are looked in, whatever the path says, and a name without
 // a known extension (MD3 shaders) is tried as .tga, .png and .jpg.
-bool LoadTexture(const aiScene& scene, const std::string& name, const fs::path& folder, RgbaImage& out) {
+bool LoadTexture(const aiScene& scene, const std::string& name, const TextureSource& source, RgbaImage& out) {
   std::string why;
   if (const aiTexture* t = scene.GetEmbeddedTexture(name.c_str())) {
     if (t->mHeight == 0) {
@@ -238,6 +246,7 @@ bool LoadTexture(const aiScene& scene, const std::string& name, const fs::path& 
       out.rgba.insert(out.rgba.end(), {t->pcData[i].r, t->pcData[i].g, t->pcData[i].b, t->pcData[i].a});
     return true;
   }
+  if (!source.read) return false;
   std::string cleaned = name;
   std::replace(cleaned.begin(), cleaned.end(), '\\', '/');
   const fs::path given(cleaned);
@@ -245,19 +254,22 @@ bool LoadTexture(const aiScene& scene, const std::string& name, const fs::path& 
   bool inside = given.is_relative();
   for (const auto& part : given)
     if (part == "..") inside = false;
-  if (inside) tries.push_back(folder / given);
-  tries.push_back(folder / given.filename());
+  for (const fs::path& folder : source.folders)
+    if (inside) tries.push_back(folder / given);
+  for (const fs::path& folder : source.folders) tries.push_back(folder / given.filename());
   for (std::size_t i = 0, n = tries.size(); i < n; ++i)
     for (const char* ext : {".tga", ".png", ".jpg"}) tries.push_back(fs::path(tries[i]).replace_extension(ext));
   std::vector<std::uint8_t> bytes;
   for (const fs::path& p : tries)
-    if (ReadFile(p, bytes) && DecodeImage(bytes, p.string(), out, &why)) return true;
+    if (source.read(p, bytes) && DecodeImage(bytes, p.string(), out, &why)) return true;
   return false;
 }
 
 // The skin: the picture of the material most triangles use that has one; failing that, the
 // colour of the most used material.
-RgbaImage MaterialSkin(const aiScene& scene, const std::vector<Instance>& instances, const fs::path& folder) {
+RgbaImage MaterialSkin(const aiScene& scene, const std::vector<Instance>& instances, const TextureSource& source,
+                       bool* textured) {
+  *textured = true;
   std::vector<std::size_t> use(scene.mNumMaterials, 0);
   for (const Instance& in : instances)
     if (in.mesh->mMaterialIndex < use.size()) use[in.mesh->mMaterialIndex] += in.mesh->mNumFaces;
@@ -271,13 +283,14 @@ RgbaImage MaterialSkin(const aiScene& scene, const std::vector<Instance>& instan
     for (aiTextureType type : {aiTextureType_DIFFUSE, aiTextureType_BASE_COLOR}) {
       aiString path;
       if (scene.mMaterials[m]->GetTexture(type, 0, &path) == AI_SUCCESS &&
-          LoadTexture(scene, path.C_Str(), folder, image))
+          LoadTexture(scene, path.C_Str(), source, image))
         return image;
     }
   }
   aiColor4D colour(0.5f, 0.5f, 0.5f, 1);
   if (!order.empty()) scene.mMaterials[order.front()]->Get(AI_MATKEY_COLOR_DIFFUSE, colour);
   auto channel = [](float c) { return static_cast<std::uint8_t>(std::clamp(c, 0.0f, 1.0f) * 255 + 0.5f); };
+  *textured = false;
   image.width = image.height = 16;
   for (int i = 0; i < 16 * 16; ++i)
     image.rgba.insert(image.rgba.end(), {channel(colour.r), channel(colour.g), channel(colour.b), 255});
@@ -317,11 +330,34 @@ std::vector<KeyedFrame> KeyedFrames(const std::vector<Instance>& instances, cons
 }
 
 // MD3 files keep every frame, but Assimp gives one a reading: the frame count from the header.
-std::size_t Md3FrameCount(const std::string& path) {
-  std::vector<std::uint8_t> bytes;
-  if (!ReadFile(path, bytes) || bytes.size() < 80 || std::memcmp(bytes.data(), "IDP3", 4) != 0) return 1;
+std::size_t Md3FrameCount(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() < 80 || std::memcmp(bytes.data(), "IDP3", 4) != 0) return 1;
   const std::uint32_t n = bytes[76] | bytes[77] << 8 | bytes[78] << 16 | static_cast<std::uint32_t>(bytes[79]) << 24;
   return std::clamp<std::uint32_t>(n, 1, kMaxFrames);
+}
+
+// The MD3 with each surface's vertices starting at frame k's; empty when a surface does not fit.
+std::vector<std::uint8_t> Md3AtFrame(std::span<const std::uint8_t> bytes, std::size_t k) {
+  auto i32 = [&](std::size_t at) {
+    return static_cast<std::int32_t>(bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
+                                     static_cast<std::uint32_t>(bytes[at + 3]) << 24);
+  };
+  if (bytes.size() < 108) return {};
+  std::vector<std::uint8_t> out(bytes.begin(), bytes.end());
+  const std::int32_t surfaces = i32(84);
+  std::int64_t at = i32(100);
+  for (std::int32_t n = 0; n < surfaces; ++n) {
+    if (at < 0 || at + 108 > static_cast<std::int64_t>(bytes.size())) return {};
+    const auto s = static_cast<std::size_t>(at);
+    const std::int64_t vertices = i32(s + 80), xyz = i32(s + 100), end = i32(s + 104);
+    const std::int64_t shifted = xyz + static_cast<std::int64_t>(k) * vertices * 8;
+    if (vertices < 0 || xyz < 0 || end <= 0 || shifted > INT32_MAX ||
+        at + shifted + vertices * 8 > static_cast<std::int64_t>(bytes.size()))
+      return {};
+    for (int b = 0; b < 4; ++b) out[s + 100 + b] = static_cast<std::uint8_t>(shifted >> (8 * b));
+    at += end;
+  }
+  return out;
 }
 
 }  // namespace
@@ -345,24 +381,47 @@ RgbaImage FitSkin(const RgbaImage& image, std::string* error) {
   return out;
 }
 
-bool ImportModel(const std::string& path, const ModelImportOptions& options, ImportedModel& out, std::string* error) {
-  out = ImportedModel{};
+namespace {
+
+// How a scene is read: from a file, or from bytes with the format's extension as a hint.
+using SceneReader = std::function<const aiScene*(Assimp::Importer&)>;
+
+struct ReadScene {
+  SourceModel source;
+  std::vector<std::string> animations;
+  RgbaImage skin;
+  bool textured = false;  // the skin is a texture, not the material's colour
+};
+
+// The frames and triangles of a scene, with its animations' names and (when textures is given)
+// the skin its materials make. False with a reason; exceptions pass through to the caller.
+bool ReadSource(const SceneReader& read, const std::string& path, std::span<const std::uint8_t> md3, double fps,
+                const TextureSource* textures, ReadScene& out, std::string* error) {
   auto fail = [&](const std::string& why) {
-    out = ImportedModel{};
+    out = ReadScene{};
     if (error) *error = why;
     return false;
   };
-  if (!(options.fps > 0 && options.fps <= 1000)) return fail("the frame rate must be above 0 and at most 1000");
-  try {
+  const bool zUp = ZUp(path);
+  // Assimp turns the scenes of z-up formats (MD3, IQM) to its own y up with a turn of the root
+  // node; their z up is the games', so the turn is undone.
+  auto readUnturned = [&](const SceneReader& reader, Assimp::Importer& importer) {
+    const aiScene* scene = reader(importer);
+    const aiMatrix4x4 turn(1, 0, 0, 0, 0, 0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1);
+    if (zUp && scene && scene->mRootNode && scene->mRootNode->mTransformation == turn)
+      scene->mRootNode->mTransformation = aiMatrix4x4();
+    return scene;
+  };
+  {
     Assimp::Importer importer;
-    const aiScene* scene = importer.ReadFile(path, kReadFlags);
+    const aiScene* scene = readUnturned(read, importer);
     if (!scene || !scene->mRootNode) return fail(FirstLine(importer.GetErrorString()));
     std::vector<Instance> instances;
     std::size_t vertexCount = 0;
     Collect(*scene, scene->mRootNode, instances, vertexCount);
     if (instances.empty()) return fail("the file holds no triangles");
 
-    SourceModel source;
+    SourceModel& source = out.source;
     source.vertexCount = vertexCount;
     for (const Instance& in : instances)
       for (unsigned f = 0; f < in.mesh->mNumFaces; ++f) {
@@ -381,7 +440,6 @@ bool ImportModel(const std::string& path, const ModelImportOptions& options, Imp
         source.triangles.push_back(t);
       }
 
-    const bool zUp = ZUp(path);
     std::vector<std::string> taken;
     auto addFrames = [&](const aiAnimation* animation, const std::string& name, std::size_t count, double ticksStep) {
       CPose pose(*scene, animation);
@@ -419,32 +477,37 @@ bool ImportModel(const std::string& path, const ModelImportOptions& options, Imp
       }
       const double perSecond = animation->mTicksPerSecond > 0 ? animation->mTicksPerSecond : 25.0;
       const double seconds = animation->mDuration / perSecond;
-      const double samples =
-          std::isfinite(seconds) && seconds > 0 ? std::floor(seconds * options.fps + kSampleSlack) + 1 : 1;
+      const double samples = std::isfinite(seconds) && seconds > 0 ? std::floor(seconds * fps + kSampleSlack) + 1 : 1;
       if (samples > static_cast<double>(kMaxFrames - total))
         return fail("the animations make more than " + std::to_string(kMaxFrames) + " frames at " +
-                    std::to_string(static_cast<int>(options.fps)) + " a second");
+                    std::to_string(static_cast<int>(fps)) + " a second");
       if ((total + static_cast<std::size_t>(samples)) * vertexCount > kMaxPositions)
         return fail(std::to_string(vertexCount) + " vertices in " +
                     std::to_string(total + static_cast<std::size_t>(samples)) + " frames: too large to sample");
       const std::string name = animation->mName.length ? animation->mName.C_Str() : "anim";
       out.animations.push_back(name);
-      addFrames(animation, name, static_cast<std::size_t>(samples), perSecond / options.fps);
+      addFrames(animation, name, static_cast<std::size_t>(samples), perSecond / fps);
       total += static_cast<std::size_t>(samples);
     }
     if (source.frames.empty()) addFrames(nullptr, "frame", 1, 0);
 
-    // Each further frame of an MD3, read as Assimp offers it: one frame a reading.
+    // Each further frame of an MD3. Assimp reads the first frame's vertices whatever keyframe
+    // it is asked for, so each frame is read from a copy whose surfaces point at that frame's.
     if (ToLower(fs::path(path).extension().string()) == ".md3" && scene->mNumAnimations == 0) {
-      const std::size_t frames = Md3FrameCount(path);
+      const std::size_t frames = Md3FrameCount(md3);
       if (frames > 1) {
         taken.clear();
         const std::vector<std::string> names = FrameNames("frame", frames, taken);
         source.frames.front().name = names[0];
         for (std::size_t k = 1; k < frames; ++k) {
+          const std::vector<std::uint8_t> shifted = Md3AtFrame(md3, k);
+          if (shifted.empty()) break;
           Assimp::Importer next;
-          next.SetPropertyInteger(AI_CONFIG_IMPORT_MD3_KEYFRAME, static_cast<int>(k));
-          const aiScene* s = next.ReadFile(path, kReadFlags);
+          const aiScene* s = readUnturned(
+              [&](Assimp::Importer& i) {
+                return i.ReadFileFromMemory(shifted.data(), shifted.size(), kReadFlags, "md3");
+              },
+              next);
           if (!s || !s->mRootNode) break;
           std::vector<Instance> again;
           std::size_t n = 0;
@@ -461,9 +524,35 @@ bool ImportModel(const std::string& path, const ModelImportOptions& options, Imp
       }
     }
 
-    // The skin, fitted and encoded in the game's palette.
-    RgbaImage image = options.skin ? *options.skin : MaterialSkin(*scene, instances, fs::path(path).parent_path());
+    if (textures) out.skin = MaterialSkin(*scene, instances, *textures, &out.textured);
+    return true;
+  }
+}
+
+}  // namespace
+
+bool ImportModel(const std::string& path, const ModelImportOptions& options, ImportedModel& out, std::string* error) {
+  out = ImportedModel{};
+  auto fail = [&](const std::string& why) {
+    out = ImportedModel{};
+    if (error) *error = why;
+    return false;
+  };
+  if (!(options.fps > 0 && options.fps <= 1000)) return fail("the frame rate must be above 0 and at most 1000");
+  try {
+    std::vector<std::uint8_t> md3;
+    if (ToLower(fs::path(path).extension().string()) == ".md3") ReadFile(path, md3);
+    const TextureSource textures{{fs::path(path).parent_path()}, ReadFile};
+    ReadScene read;
     std::string why;
+    if (!ReadSource([&](Assimp::Importer& importer) { return importer.ReadFile(path, kReadFlags); }, path, md3,
+                    options.fps, options.skin ? nullptr : &textures, read, &why))
+      return fail(why);
+    const SourceModel& source = read.source;
+    out.animations = std::move(read.animations);
+
+    // The skin, fitted and encoded in the game's palette.
+    const RgbaImage& image = options.skin ? *options.skin : read.skin;
     RgbaImage skin = FitSkin(image, &why);
     if (skin.rgba.empty()) return fail(why);
     // A skin has no see-through pixels: each keeps its colour.
@@ -485,6 +574,105 @@ bool ImportModel(const std::string& path, const ModelImportOptions& options, Imp
         out.model.skin.insert(out.model.skin.end(), encoded.picture.Row(y), encoded.picture.Row(y) + skin.width);
       out.bytes = WriteMdl(out.model);
     }
+    return true;
+  } catch (const std::bad_alloc&) {
+    return fail("the model is too large to read");
+  } catch (const std::exception& e) {
+    return fail(FirstLine(e.what()));
+  }
+}
+
+bool ReadModelForView(std::span<const std::uint8_t> bytes, const std::string& path, const FindBytes& find,
+                      ModelData& out, std::string* error) {
+  out = ModelData{};
+  auto fail = [&](const std::string& why) {
+    out = ModelData{};
+    if (error) *error = why;
+    return false;
+  };
+  try {
+    const std::string ext = ToLower(fs::path(path).extension().string());
+    if (ext.size() < 2) return fail("the name has no extension to tell its format");
+    // Textures by their path from the archive's root (as the games name them), then beside the
+    // model.
+    TextureSource textures{{fs::path(), fs::path(path).parent_path()}, {}};
+    if (find)
+      textures.read = [&](const fs::path& p, std::vector<std::uint8_t>& b) {
+        return find(p.lexically_normal().generic_string(), b);
+      };
+    ReadScene read;
+    std::string why;
+    const std::string hint = ext.substr(1);
+    auto scene = [&](Assimp::Importer& importer) {
+      return importer.ReadFileFromMemory(bytes.data(), bytes.size(), kReadFlags, hint.c_str());
+    };
+    if (!ReadSource(scene, path, bytes, 10, &textures, read, &why)) return fail(why);
+
+    // Without its texture a model in one flat colour shows only its outline: a checkerboard of
+    // the colour and a darker shade shows its surfaces.
+    if (!read.textured && read.skin.rgba.size() >= 4) {
+      const std::uint8_t* c = read.skin.rgba.data();
+      RgbaImage checks;
+      checks.width = checks.height = 64;
+      for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) {
+          const bool dark = ((x / 8) + (y / 8)) % 2 != 0;
+          for (int k = 0; k < 3; ++k) checks.rgba.push_back(static_cast<std::uint8_t>(dark ? c[k] * 3 / 4 : c[k]));
+          checks.rgba.push_back(255);
+        }
+      read.skin = std::move(checks);
+    }
+    const RgbaImage& image = read.skin;
+    if (image.width <= 0 || image.height <= 0) return fail("the skin cannot be read");
+    ModelSkin skin;
+    skin.width = image.width, skin.height = image.height;
+    skin.paddedWidth = PaddedSize(image.width), skin.paddedHeight = PaddedSize(image.height);
+    skin.pixels.assign(static_cast<std::size_t>(skin.paddedWidth) * skin.paddedHeight * 3, 0);
+    for (int y = 0; y < image.height; ++y)
+      for (int x = 0; x < image.width; ++x)
+        for (int c = 0; c < 3; ++c)
+          skin.pixels[(static_cast<std::size_t>(y) * skin.paddedWidth + x) * 3 + c] =
+              image.rgba[(static_cast<std::size_t>(y) * image.width + x) * 4 + c];
+    skin.name = "skin";
+    out.skins.push_back(std::move(skin));
+
+    // One texture coordinate a corner, in the skin's pixels (tiling ones kept as they are).
+    const SourceModel& source = read.source;
+    auto pixel = [](float f, int size) {
+      const double v = std::isfinite(f) ? std::clamp(static_cast<double>(f) * size, -1e6, 1e6) : 0.0;
+      return static_cast<std::int32_t>(std::lround(v));
+    };
+    for (const auto& t : source.triangles) {
+      ModelTriangle tri;
+      for (int k = 0; k < 3; ++k) {
+        tri.vertex[k] = static_cast<std::int32_t>(t[k].vertex);
+        tri.texCoord[k] = static_cast<std::int32_t>(out.texCoords.size());
+        ModelVertex st;
+        st.s = pixel(t[k].u, image.width), st.t = pixel(t[k].v, image.height);
+        out.texCoords.push_back(st);
+      }
+      out.triangles.push_back(tri);
+    }
+    // Frames in their animations, as the games' frames are grouped: by the name before its
+    // number.
+    for (const SourceFrame& f : source.frames) {
+      ModelFrame frame;
+      frame.name = f.name;
+      frame.vertices.resize(source.vertexCount);
+      for (std::size_t v = 0; v < source.vertexCount; ++v)
+        frame.vertices[v].x = f.positions[v * 3], frame.vertices[v].y = f.positions[v * 3 + 1],
+        frame.vertices[v].z = f.positions[v * 3 + 2];
+      const std::string animation = MdlAnimationName(f.name);
+      if (out.animations.empty() || out.animations.back().name != animation) {
+        out.animations.emplace_back();
+        out.animations.back().name = animation;
+      }
+      out.animations.back().frames.push_back(std::move(frame));
+    }
+    out.name = fs::path(path).filename().string();
+    out.format = ModelData::kMd2;  // a texture coordinate a corner, as MD2 keeps them
+    out.readAs = hint;
+    out.vertexCount = static_cast<int>(std::min<std::size_t>(source.vertexCount, INT32_MAX));
     return true;
   } catch (const std::bad_alloc&) {
     return fail("the model is too large to read");

@@ -1,10 +1,12 @@
-// Bytes of any shape read as the header of a map, a .lit file and a sound, as a pak.lst, and
+// Bytes of any shape read as the header of a map, a .lit file, a sound and a model (and an
+// MDL's poses counted), as a pak.lst, and
 // (split in two) as a pattern and a path: every reader stays inside the bytes and terminates.
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
 #include "formats/MapHeader.h"
+#include "formats/ModelHeader.h"
 #include "formats/SoundInfo.h"
 #include "game/ArchiveDiff.h"
 #include "game/EngineChecks.h"
@@ -15,6 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const tarn::MapHeader map = tarn::ReadMapHeader(bytes);
   if (map.hasLighting && (map.lightingLength < 0 || size < tarn::kMapHeaderBytes)) std::abort();
   (void)tarn::ReadLitHeader(bytes);
+  (void)tarn::ReadModelHeader(bytes);
+  if (tarn::CountMdlPoses(bytes) < -1) std::abort();
   const tarn::SoundHeader sound = tarn::ReadSoundHeader(bytes);
   if (sound.fmtFound && sound.container != tarn::SoundContainer::Wave) std::abort();
   const std::string_view text(reinterpret_cast<const char*>(data), size);

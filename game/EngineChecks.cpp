@@ -7,6 +7,7 @@
 #include "archive/Strings.h"
 #include "archive/TarnDoc.h"
 #include "formats/MapHeader.h"
+#include "formats/ModelHeader.h"
 #include "formats/SoundInfo.h"
 
 namespace tarn {
@@ -39,6 +40,10 @@ std::string Stem(std::string_view path) {
   if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return std::string(path);
   return std::string(path.substr(0, dot));
 }
+
+// Past this an MDL's poses are not counted, only its header's frames: no model the games load
+// comes near it.
+constexpr std::int64_t kMaxModelBytes = std::int64_t{64} << 20;
 
 class CChecker {
  public:
@@ -84,6 +89,7 @@ class CChecker {
       const std::string ext = ExtensionOf(path);
       if (ext == "bsp") CheckMap(copy);
       else if (ext == "lit" && m_profile.readsLit) CheckLit(copy);
+      else if (ext == "mdl" || ext == "md2") CheckModel(copy, ext == "md2");
       else if (path.rfind("sound/", 0) == 0 || path.rfind("music/", 0) == 0) CheckSound(copy, ext);
     }
   }
@@ -220,6 +226,66 @@ class CChecker {
            "is " + std::to_string(size) + " bytes, but the lighting of " + Quoted(mapPath) + " needs 8 + 3 × " +
                std::to_string(h.lightingLength) + " = " + std::to_string(expected) + ": " + Engines() +
                " ignore it (\"Outdated .lit file\") and light the map in white");
+  }
+
+  // Each count of the model's header against the loader's limits, the most generous engine's
+  // first; an MDL's poses need the whole file (a group's frames count one by one).
+  void CheckModel(GameCopy c, bool md2) {
+    const std::span<const ModelLimits> limits = ModelLimitsFor(m_profile.id, md2);
+    if (limits.empty()) return;
+    std::vector<std::uint8_t> bytes;
+    if (!Read(c, kModelHeaderBytes, bytes)) return;
+    const ModelHeader h = ReadModelHeader(bytes);
+    if (h.kind != (md2 ? ModelHeader::Kind::Md2 : ModelHeader::Kind::Mdl)) return;  // the model viewer tells why
+    std::int64_t frames = h.frames;
+    if (!md2 && m_view.Entry(c).size <= kMaxModelBytes) {
+      std::vector<std::uint8_t> whole;
+      std::string why;  // an unreadable model was told of above
+      if (m_view.ReadPrefix(c, static_cast<std::size_t>(m_view.Entry(c).size), whole, &why))
+        if (const std::int64_t poses = CountMdlPoses(whole); poses >= 0) frames = poses;
+    }
+    struct Count {
+      std::int64_t value;
+      ModelLimit ModelLimits::*limit;
+      const char *before, *after;
+    };
+    const Count counts[] = {{h.vertices, &ModelLimits::vertices, "has ", " vertices"},
+                            {h.triangles, &ModelLimits::triangles, "has ", " triangles"},
+                            {frames, &ModelLimits::frames, "has ", md2 ? " frames" : " frames (poses)"},
+                            {h.skins, &ModelLimits::skins, "has ", " skins"},
+                            {h.skinHeight, &ModelLimits::skinHeight, "has a skin ", " pixels high"}};
+    for (const Count& n : counts)
+      for (const ModelLimits& l : limits) {
+        const ModelLimit& limit = l.*n.limit;
+        if (limit.max == 0 || n.value <= limit.max) continue;
+        Report(c, "model-limits",
+               n.before + Grouped(n.value) + n.after + "; " + std::string(l.engine) + " " +
+                   (limit.past == PastLimit::Unchecked ? "models keep to" : "loads at most") + " " +
+                   std::to_string(limit.max) + (limit.name.empty() ? "" : " (" + std::string(limit.name) + ")") +
+                   Consequence(limit.past));
+        break;
+      }
+  }
+
+  static std::string Grouped(std::int64_t n) {
+    std::string digits = std::to_string(n < 0 ? -n : n), out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+      if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+      out += digits[i];
+    }
+    return n < 0 ? "-" + out : out;
+  }
+
+  static const char* Consequence(PastLimit past) {
+    switch (past) {
+      case PastLimit::Stops: return " and stops with an error";
+      case PastLimit::Refuses: return " and leaves the model out";
+      case PastLimit::Cuts: return " and leaves the rest out";
+      case PastLimit::Warns: return ", and only warns";
+      case PastLimit::Overflows: return ", and writes past its table of that size";
+      case PastLimit::Unchecked: return ", which the engine does not check";
+    }
+    return "";
   }
 
   void CheckSound(GameCopy c, const std::string& ext) {

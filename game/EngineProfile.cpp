@@ -69,7 +69,87 @@ constexpr Alias kAliases[] = {
     {"dp", Engine::DarkPlaces},
 };
 
+using P = PastLimit;
+
+// Quakespasm 0.95 Quake/gl_model.h and Quake/gl_model.c Mod_LoadAliasModel (sezero/quakespasm):
+// "has too many vertices" past MAXALIASVERTS and "has too many triangles" past MAXALIASTRIS,
+// "posenum >= MAXALIASFRAMES" in Mod_LoadAliasFrame and Mod_LoadAliasGroup, "Invalid # of
+// skins" past MAX_SKINS in Mod_LoadAllSkins, all Sys_Error; a skin taller than MAX_LBM_HEIGHT
+// (Quake/glquake.h) is only a developer warning. Quakespasm 0.96 raised MAXALIASFRAMES to
+// 1024; 0.95.1, which the profile is written against, has 256.
+constexpr ModelLimits kQuakespasmMdl = {"Quakespasm 0.95",      {2000, "MAXALIASVERTS"},
+                                        {4096, "MAXALIASTRIS"}, {256, "MAXALIASFRAMES"},
+                                        {32, "MAX_SKINS"},      {480, "MAX_LBM_HEIGHT", P::Warns}};
+// id's own GLQuake, id-Software/Quake WinQuake/gl_model.h: MAXALIASVERTS 1024 (gl_model.c
+// Mod_LoadAliasModel: "has too many vertices"), MAXALIASTRIS 2048 and MAXALIASFRAMES 256,
+// which it never checks (its tables of that size are written past), MAX_SKINS 32 ("Invalid #
+// of skins"), a skin taller than MAX_LBM_HEIGHT 480 a fatal error.
+constexpr ModelLimits kGlQuakeMdl = {"id's GLQuake",
+                                     {1024, "MAXALIASVERTS"},
+                                     {2048, "MAXALIASTRIS", P::Overflows},
+                                     {256, "MAXALIASFRAMES", P::Overflows},
+                                     {32, "MAX_SKINS"},
+                                     {480, "MAX_LBM_HEIGHT"}};
+constexpr ModelLimits kQuakeMdl[] = {kQuakespasmMdl, kGlQuakeMdl};
+// Quakespasm-Spiked (Shpoike/Quakespasm quakespasm/Quake/gl_model.h, gl_model.c): past
+// MAXALIASVERTS 65536 the model is left out with a warning, triangles take what memory gives,
+// a header of more than MAXALIASFRAMES 1024 frames is cut with a warning and more poses stop
+// it ("posenum >= MAXALIASFRAMES"); MAX_SKINS 32 as Quakespasm.
+constexpr ModelLimits kQssMdl[] = {{"Quakespasm-Spiked",
+                                    {65536, "MAXALIASVERTS", P::Refuses},
+                                    {},
+                                    {1024, "MAXALIASFRAMES"},
+                                    {32, "MAX_SKINS"},
+                                    {480, "MAX_LBM_HEIGHT", P::Warns}}};
+// Ironwail, which reads the re-release's files (andrei-drexler/ironwail Quake/gl_model.h,
+// gl_model.c Mod_LoadAliasModel): MAXALIASVERTS 0x7fff and MAXALIASFRAMES 1024 poses stop it,
+// triangles are only warned of past Quakespasm's 4096 (with developer set), MAX_SKINS 32.
+constexpr ModelLimits kRereleaseMdl[] = {{"Ironwail",
+                                          {0x7fff, "MAXALIASVERTS"},
+                                          {},
+                                          {1024, "MAXALIASFRAMES"},
+                                          {32, "MAX_SKINS"},
+                                          {480, "MAX_LBM_HEIGHT", P::Warns}}};
+// DarkPlaces model_alias.c Mod_IDP0_Load: BOUNDI stops at 65536 of any count or skin size;
+// Mod_IDP2_Load stops past 65536 triangles, vertices and frames and 256 skins.
+constexpr ModelLimits kDarkPlacesMdl[] = {{"DarkPlaces", {65535}, {65535}, {65535}, {65535}, {65535}}};
+constexpr ModelLimits kDarkPlacesMd2[] = {{"DarkPlaces", {65536}, {65536}, {65536}, {256}, {}}};
+// id-Software/Quake-2 qcommon/qfiles.h and ref_gl/gl_model.c Mod_LoadAliasModel: past
+// MAX_VERTS 2048 ("has too many vertices") and MAX_LBM_HEIGHT 480 ("has a skin taller than")
+// it drops to the console; MAX_MD2SKINS 32 is the size of the model's skin table, filled
+// without a check; MAX_TRIANGLES 4096 and MAX_FRAMES 512 are the format's, which its tools
+// keep to and its loader does not check.
+constexpr ModelLimits kQuake2Md2[] = {{"Quake II",
+                                       {2048, "MAX_VERTS"},
+                                       {4096, "MAX_TRIANGLES", P::Unchecked},
+                                       {512, "MAX_FRAMES", P::Unchecked},
+                                       {32, "MAX_MD2SKINS", P::Overflows},
+                                       {480, "MAX_LBM_HEIGHT"}}};
+// yquake2/yquake2 src/common/header/files.h and src/client/refresh/files/models.c
+// Mod_LoadMD2: past MAX_VERTS and MAX_LBM_HEIGHT the model is not loaded (Com_Printf and
+// NULL); past MAX_MD2SKINS "extra sprites will be ignored".
+constexpr ModelLimits kYamagiMd2[] = {{"Yamagi Quake II",
+                                       {2048, "MAX_VERTS", P::Refuses},
+                                       {4096, "MAX_TRIANGLES", P::Unchecked},
+                                       {512, "MAX_FRAMES", P::Unchecked},
+                                       {32, "MAX_MD2SKINS", P::Cuts},
+                                       {480, "MAX_LBM_HEIGHT", P::Refuses}}};
+
 }  // namespace
+
+std::span<const ModelLimits> ModelLimitsFor(Engine engine, bool md2) {
+  switch (engine) {
+    // FTE's model loaders were not traced: nothing is told for it.
+    case Engine::Fte: return {};
+    case Engine::Quake: return md2 ? std::span<const ModelLimits>() : kQuakeMdl;
+    case Engine::Qss: return md2 ? std::span<const ModelLimits>() : kQssMdl;
+    case Engine::Rerelease: return md2 ? std::span<const ModelLimits>() : kRereleaseMdl;
+    case Engine::DarkPlaces: return md2 ? std::span<const ModelLimits>(kDarkPlacesMd2) : kDarkPlacesMdl;
+    case Engine::Quake2: return md2 ? std::span<const ModelLimits>(kQuake2Md2) : std::span<const ModelLimits>();
+    case Engine::Yamagi: return md2 ? std::span<const ModelLimits>(kYamagiMd2) : std::span<const ModelLimits>();
+  }
+  return {};
+}
 
 const EngineProfile* FindEngineProfile(std::string_view name) {
   const std::string lower = ToLower(name);

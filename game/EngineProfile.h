@@ -3,6 +3,7 @@
 // code (cited where the rule is applied, in EngineProfile.cpp, GameFolder.cpp and EngineChecks.cpp).
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -36,6 +37,35 @@ struct EngineProfile {
   bool readsLit;    // coloured light from maps/NAME.lit
   bool quake2Data;  // Quake II maps and sounds, not Quake's
 };
+
+// What an engine's model loader does with a model past one of its limits.
+enum class PastLimit {
+  Stops,      // a fatal error: the engine quits, or drops to the console
+  Refuses,    // the model is not loaded; the game goes on without it
+  Cuts,       // the rest is left out, with a warning
+  Warns,      // loaded, with a warning
+  Overflows,  // not checked: the engine writes past a table of this size
+  Unchecked,  // the format's own limit, which the loader does not check
+};
+
+struct ModelLimit {
+  std::int64_t max = 0;        // 0: no limit known
+  std::string_view name = {};  // the engine's own name for it ("MAXALIASVERTS")
+  PastLimit past = PastLimit::Stops;
+};
+
+// One engine's limits for one model format, each cited where it is set (EngineProfile.cpp).
+struct ModelLimits {
+  std::string_view engine;  // whose limits, for messages ("Quakespasm 0.95")
+  ModelLimit vertices, triangles;
+  ModelLimit frames;  // MDL: poses, a group's frames counted one by one
+  ModelLimit skins, skinHeight;
+};
+
+// The limits that apply to an engine's profile for MDL (md2 false) or MD2 models, the most
+// generous first: a model past none of the first may still be past a later, older engine's.
+// Empty when the profile's engines do not load the format, or their limits were not traced.
+std::span<const ModelLimits> ModelLimitsFor(Engine engine, bool md2);
 
 // The profile for a profile or engine name ("quake", "ironwail", "fteqw", ...); nullptr when unknown.
 const EngineProfile* FindEngineProfile(std::string_view name);

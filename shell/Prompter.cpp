@@ -106,6 +106,12 @@ std::optional<EncodeChoice> CPrompter::EncodeImages(QWidget* parent, const QStri
   return dialog.Choice();
 }
 
+std::optional<ModelImportChoice> CPrompter::ImportModels(QWidget* parent, const QStringList& models) {
+  CModelImportDialog dialog(models, parent);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.Choice();
+}
+
 std::optional<SpriteChoice> CPrompter::SpriteOf(QWidget* parent, const QStringList& frames) {
   CEncodeDialog dialog(frames, CEncodeDialog::Mode::Sprite, parent);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;

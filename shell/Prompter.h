@@ -8,6 +8,7 @@
 
 #include "shell/EncodeDialog.h"
 #include "shell/GameFolderDialog.h"
+#include "shell/ModelImportDialog.h"
 
 namespace tarn::shell {
 
@@ -45,6 +46,9 @@ class CPrompter {
   // preferred: the format offered first.
   virtual std::optional<EncodeChoice> EncodeImages(QWidget* parent, const QStringList& images,
                                                    std::optional<OutputKind> preferred = std::nullopt);
+  // Model files being imported: kept as they are, or converted to MDL or MD2; nothing when
+  // cancelled.
+  virtual std::optional<ModelImportChoice> ImportModels(QWidget* parent, const QStringList& models);
   // A sprite to be made of pictures; nothing when cancelled.
   virtual std::optional<SpriteChoice> SpriteOf(QWidget* parent, const QStringList& frames);
   // Open Game Folder: the folders in order and the engine, starting from start; nothing when cancelled.

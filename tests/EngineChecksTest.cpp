@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 #include "ZipBuilder.h"
 #include "formats/MapHeader.h"
+#include "formats/ModelHeader.h"
 #include "formats/SoundInfo.h"
 #include "game/EngineChecks.h"
 
@@ -50,6 +51,32 @@ Bytes Wav(std::uint16_t format, std::uint16_t channels, std::uint16_t bits) {
   PutU32(b, fmt + 12, 11025);
   PutU16(b, fmt + 22, bits);
   b.insert(b.end(), {'d', 'a', 't', 'a', 0, 0, 0, 0});
+  return b;
+}
+
+// An MDL header with these counts and a 4 × 2 skin; poses > 0 adds the body: one skin, the
+// texture coordinates, the triangles and one group of that many poses.
+Bytes MdlHeader(std::int32_t vertices, std::int32_t triangles, std::int32_t poses = 0) {
+  Bytes b = ToBytes("IDPO");
+  PutU32(b, 4, 6);
+  const std::uint32_t counts[] = {1, 4, 2, static_cast<std::uint32_t>(vertices), static_cast<std::uint32_t>(triangles),
+                                  1};
+  for (std::size_t i = 0; i < 6; ++i) PutU32(b, 48 + 4 * i, counts[i]);
+  b.resize(84);
+  if (poses == 0) return b;
+  b.resize(84 + 4 + 8 + 12 * vertices + 16 * triangles);
+  PutU32(b, b.size(), 1);  // a group
+  PutU32(b, b.size(), static_cast<std::uint32_t>(poses));
+  b.resize(b.size() + 8 + 4 * poses + (24 + 4 * vertices) * poses);
+  return b;
+}
+
+Bytes Md2Header(std::int32_t vertices, std::int32_t skins) {
+  Bytes b = ToBytes("IDP2");
+  PutU32(b, 4, 8);
+  PutU32(b, 8, 4), PutU32(b, 12, 2), PutU32(b, 20, static_cast<std::uint32_t>(skins));
+  PutU32(b, 24, static_cast<std::uint32_t>(vertices)), PutU32(b, 32, 1), PutU32(b, 40, 1);
+  b.resize(68);
   return b;
 }
 
@@ -221,6 +248,33 @@ TEST_F(EngineChecks, SoundFormats) {
   EXPECT_EQ(Check("yamagi", sounds), (Names{"sound-format sound/adpcm.wav", "sound-format sound/deep.wav",
                                             "sound-format sound/vorbis.wav", "sound-format music/track02.ogg"}));
   EXPECT_TRUE(Check("fte", sounds).empty());
+}
+
+// Quakespasm 0.95 stops past 2000 vertices and 256 poses (a group's frames counted), id's
+// GLQuake past 1024 vertices; Quake II past 2048 MD2 vertices, with a table of 32 skins.
+TEST_F(EngineChecks, ModelLimits) {
+  EXPECT_EQ(Check("quake", PakBuilder().File("progs/x.mdl", MdlHeader(2400, 10))), Names{"model-limits progs/x.mdl"});
+  EXPECT_EQ(last, "has 2,400 vertices; Quakespasm 0.95 loads at most 2000 (MAXALIASVERTS) and stops with an error");
+  EXPECT_EQ(Check("quake", PakBuilder().File("progs/x.mdl", MdlHeader(1500, 10))), Names{"model-limits progs/x.mdl"});
+  EXPECT_NE(last.find("id's GLQuake loads at most 1024 (MAXALIASVERTS)"), std::string::npos) << last;
+  EXPECT_TRUE(Check("qss", PakBuilder().File("progs/x.mdl", MdlHeader(1500, 10))).empty());
+  EXPECT_TRUE(Check("fte", PakBuilder().File("progs/x.mdl", MdlHeader(99999, 99999))).empty());
+
+  const Bytes grouped = MdlHeader(3, 1, 300);
+  EXPECT_EQ(CountMdlPoses(grouped), 300);
+  EXPECT_EQ(CountMdlPoses(Bytes(grouped.begin(), grouped.end() - 1)), -1);
+  EXPECT_EQ(Check("quake", PakBuilder().File("progs/g.mdl", grouped)), Names{"model-limits progs/g.mdl"});
+  EXPECT_NE(last.find("has 300 frames (poses); Quakespasm 0.95 loads at most 256"), std::string::npos) << last;
+  EXPECT_TRUE(Check("rerelease", PakBuilder().File("progs/g.mdl", grouped)).empty());
+
+  const PakBuilder md2 = PakBuilder().File("models/a.md2", Md2Header(3000, 1)).File("models/b.md2", Md2Header(10, 40));
+  EXPECT_EQ(Check("quake2", md2), (Names{"model-limits models/a.md2", "model-limits models/b.md2"}));
+  EXPECT_NE(last.find("has 40 skins; Quake II loads at most 32 (MAX_MD2SKINS), and writes past"), std::string::npos)
+      << last;
+  EXPECT_EQ(Check("yamagi", md2).size(), 2u);
+  EXPECT_TRUE(Check("darkplaces", md2).empty());
+  EXPECT_TRUE(Check("quake", md2).empty());
+  EXPECT_EQ(ReadModelHeader(ToBytes("IDP2....")).kind, ModelHeader::Kind::TooShort);
 }
 
 // The headers a check needs are read from deflated pk3 members as from a pak.

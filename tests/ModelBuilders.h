@@ -101,4 +101,53 @@ inline Bytes SkinPcx() {
   return b;
 }
 
+// A Quake III model (".md3"), its layout as id's qfiles.h md3Header_t and md3Surface_t have it:
+// one surface of one triangle over three vertices, a shader naming shader (a texture path),
+// and frames positions apart, vertex i of frame f at (i + f, 2i, 3i) (in 1/64 units).
+inline Bytes Md3(int frames, const std::string& shader) {
+  constexpr std::size_t kHeader = 108, kFrame = 56, kSurface = 108;
+  const std::size_t surfaceAt = kHeader + kFrame * static_cast<std::size_t>(frames);
+  const std::size_t shadersAt = kSurface, trisAt = shadersAt + 68, stAt = trisAt + 12, xyzAt = stAt + 3 * 8;
+  const std::size_t surfaceEnd = xyzAt + 3 * 8 * static_cast<std::size_t>(frames);
+  Bytes b(surfaceAt + surfaceEnd, 0);
+  std::memcpy(b.data(), "IDP3", 4);
+  PutU32(b, 4, 15);
+  std::memcpy(&b[8], "test", 4);
+  PutU32(b, 76, static_cast<std::uint32_t>(frames)), PutU32(b, 80, 0), PutU32(b, 84, 1), PutU32(b, 88, 0);
+  PutU32(b, 92, kHeader), PutU32(b, 96, static_cast<std::uint32_t>(surfaceAt));
+  PutU32(b, 100, static_cast<std::uint32_t>(surfaceAt)), PutU32(b, 104, static_cast<std::uint32_t>(b.size()));
+  for (int f = 0; f < frames; ++f) {
+    const std::size_t at = kHeader + kFrame * static_cast<std::size_t>(f);
+    PutF32(b, at + 12, 3.0f), PutF32(b, at + 16, 3.0f), PutF32(b, at + 20, 3.0f), PutF32(b, at + 36, 4.0f);
+    const std::string name = "frame" + std::to_string(f + 1);
+    std::memcpy(&b[at + 40], name.data(), name.size());
+  }
+  const std::size_t s0 = surfaceAt;
+  std::memcpy(&b[s0], "IDP3", 4);
+  std::memcpy(&b[s0 + 4], "body", 4);
+  PutU32(b, s0 + 72, static_cast<std::uint32_t>(frames)), PutU32(b, s0 + 76, 1), PutU32(b, s0 + 80, 3);
+  PutU32(b, s0 + 84, 1), PutU32(b, s0 + 88, trisAt), PutU32(b, s0 + 92, shadersAt), PutU32(b, s0 + 96, stAt);
+  PutU32(b, s0 + 100, xyzAt), PutU32(b, s0 + 104, static_cast<std::uint32_t>(surfaceEnd));
+  std::memcpy(&b[s0 + shadersAt], shader.data(), std::min<std::size_t>(shader.size(), 63));
+  for (int i = 0; i < 3; ++i) PutU32(b, s0 + trisAt + 4 * i, static_cast<std::uint32_t>(i));
+  const float st[3][2] = {{0, 0}, {1, 0}, {0, 1}};
+  for (int i = 0; i < 3; ++i) PutF32(b, s0 + stAt + 8 * i, st[i][0]), PutF32(b, s0 + stAt + 8 * i + 4, st[i][1]);
+  for (int f = 0; f < frames; ++f)
+    for (int i = 0; i < 3; ++i) {
+      const std::size_t at = s0 + xyzAt + (static_cast<std::size_t>(f) * 3 + i) * 8;
+      PutI16(b, at, static_cast<std::int16_t>(64 * (i + f))), PutI16(b, at + 2, static_cast<std::int16_t>(128 * i));
+      PutI16(b, at + 4, static_cast<std::int16_t>(192 * i));
+    }
+  return b;
+}
+
+// An uncompressed 24-bit TGA of w × h pixels, all of one colour.
+inline Bytes SolidTga(int w, int h, std::uint8_t r, std::uint8_t g, std::uint8_t bl) {
+  Bytes b(18, 0);
+  b[2] = 2, b[16] = 24, b[17] = 0x20;  // true colour, top row first
+  b[12] = static_cast<std::uint8_t>(w), b[14] = static_cast<std::uint8_t>(h);
+  for (int i = 0; i < w * h; ++i) b.insert(b.end(), {bl, g, r});
+  return b;
+}
+
 }  // namespace tarn::test

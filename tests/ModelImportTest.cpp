@@ -1,9 +1,11 @@
 #include <cmath>
 
 #include "CliSupport.h"
+#include "ModelBuilders.h"
 #include "TestSupport.h"
 #include "formats/ImageEncode.h"
 #include "formats/ModelBuild.h"
+#include "formats/ModelImport.h"
 #include "formats/ModelNormals.h"
 
 namespace tarn::test {
@@ -253,6 +255,44 @@ TEST(ModelImportCli, SkinGivenKeepsItsPaletteIndicesAndBadFilesWriteNothing) {
   }
   EXPECT_EQ(Tool({"model", "--fps", "0", (dir / "tri.obj").string(), (dir / "o.mdl").string()}).rc, 2);
   EXPECT_EQ(Tool({"model", (dir / "tri.obj").string(), (dir / "o.obj").string()}).rc, 2);
+}
+
+// An archive's MD3 read for the viewer: every frame, the skin its shader names found from the
+// archive's root (else the flat colour), and hostile bytes refused with a reason.
+TEST(ModelView, Md3FromAnArchiveWithItsSkin) {
+  const Bytes md3 = Md3(2, "models/test/skin.tga");
+  const Bytes tga = SolidTga(4, 2, 200, 10, 10);
+  std::vector<std::string> asked;
+  const FindBytes find = [&](const std::string& path, std::vector<std::uint8_t>& out) {
+    asked.push_back(path);
+    if (path != "models/test/skin.tga") return false;
+    out = tga;
+    return true;
+  };
+  ModelData model;
+  std::string why;
+  ASSERT_TRUE(ReadModelForView(md3, "models/test/body.md3", find, model, &why)) << why;
+  EXPECT_EQ(model.FrameCount(), 2);
+  EXPECT_EQ(model.triangles.size(), 1u);
+  ASSERT_EQ(model.skins.size(), 1u);
+  EXPECT_EQ(model.skins[0].width, 4);
+  EXPECT_EQ(model.skins[0].pixels[0], 200);
+  const auto& frames = model.animations.at(0).frames;
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_FALSE(BuildFrameGeometry(model, 0, 1).empty());
+  EXPECT_NE(frames[0].vertices[0].x, frames[1].vertices[0].x);  // the second frame is its own
+
+  ASSERT_TRUE(ReadModelForView(md3, "models/test/body.md3", nullptr, model, &why)) << why;
+  EXPECT_EQ(model.skins.at(0).width, 64);  // a checkerboard of the material's colour
+
+  Bytes cut = md3;
+  cut.resize(cut.size() - 30);
+  for (const Bytes& bad : {cut, Bytes(200, 0xff), ToBytes("INTERQUAKEMODEL\0garbage")}) {
+    why.clear();
+    EXPECT_FALSE(ReadModelForView(bad, bad.size() == 200 ? "x.md3" : "x.iqm", find, model, &why));
+    EXPECT_FALSE(why.empty());
+    EXPECT_EQ(model.FrameCount(), 0);
+  }
 }
 
 }  // namespace

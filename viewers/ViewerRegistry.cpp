@@ -46,7 +46,9 @@ ViewerKind ViewerKindOf(EntryType type) {
     case EntryType::Quake2Sprite:
     case EntryType::Palette: return ViewerKind::Picture;
     case EntryType::QuakeModel:
-    case EntryType::Quake2Model: return ViewerKind::Model;
+    case EntryType::Quake2Model:
+    case EntryType::Quake3Model:
+    case EntryType::IqmModel: return ViewerKind::Model;
     case EntryType::Sound: return ViewerKind::Sound;
     default: return ViewerKind::TextOrBytes;
   }

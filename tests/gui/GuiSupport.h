@@ -36,7 +36,9 @@ class ScriptedPrompter : public shell::CPrompter {
 
   QString OpenFileName(QWidget*, const QString&, const QString&) override { return openFile; }
   QStringList OpenFileNames(QWidget*, const QString&, const QString&) override { return openFiles; }
-  QString SaveFileName(QWidget*, const QString&, const QString&, const QString&, const QString&) override {
+  QString saveFilter;  // the filter the last Save offered
+  QString SaveFileName(QWidget*, const QString&, const QString& filter, const QString&, const QString&) override {
+    saveFilter = filter;
     return saveFile;
   }
   QString ExistingDirectory(QWidget*, const QString&) override { return folder; }
@@ -64,6 +66,13 @@ class ScriptedPrompter : public shell::CPrompter {
     encodeAsked = images;
     encodeOffered = preferred;
     return encodeChoice;
+  }
+  // Model files are kept as they are unless a test says otherwise.
+  std::optional<shell::ModelImportChoice> modelChoice = shell::ModelImportChoice{};
+  QStringList modelsAsked;
+  std::optional<shell::ModelImportChoice> ImportModels(QWidget*, const QStringList& models) override {
+    modelsAsked = models;
+    return modelChoice;
   }
   std::optional<shell::SpriteChoice> spriteChoice;
   std::optional<shell::SpriteChoice> SpriteOf(QWidget*, const QStringList&) override { return spriteChoice; }

@@ -2,10 +2,15 @@
 #include <QLabel>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
 
 #include "GuiSupport.h"
 #include "ModelBuilders.h"
+
 #include "browser/PreviewPane.h"
+#include "shell/ModelImportDialog.h"
 #include "shell/Settings.h"
 #include "viewers/GLFrame.h"
 #include "viewers/GLView.h"
@@ -25,6 +30,9 @@ class ModelPreview : public GuiTest {
                 .File("models/skin.pcx", SkinPcx())
                 .File("other/bare.md2", Md2({"models/none.pcx"}, {"stand01"}))
                 .File("progs/cut.mdl", Bytes(40, 0))
+                .File("models/q3/body.md3", Md3(3, "models/q3/skin.tga"))
+                .File("models/q3/skin.tga", SolidTga(8, 8, 0, 200, 0))
+                .File("models/q3/broken.md3", Bytes(120, 7))
                 .Build());
   }
   viewers::CModelPreview* Show(const std::string& dir, const std::string& name) {
@@ -139,6 +147,63 @@ TEST_F(ModelPreview, AModelThatCannotBeReadSaysWhy) {
   preview = Show("progs", "cut.mdl");
   ASSERT_NE(preview, nullptr);
   EXPECT_NE(preview->findChild<QLabel*>("previewProblem")->text().indexOf("too short"), -1);
+}
+
+// MD3 (and IQM) entries are read as an import reads them, and shown in the same pane and viewer.
+TEST_F(ModelPreview, Quake3ModelsShowWithTheSkinTheirShaderNames) {
+  viewers::CModelPreview* preview = Show("models/q3", "body.md3");
+  ASSERT_NE(preview, nullptr);
+  ASSERT_NE(preview->View(), nullptr);
+  EXPECT_EQ(preview->View()->Model().FrameCount(), 3);
+  ASSERT_EQ(preview->View()->Model().skins.size(), 1u);
+  EXPECT_EQ(preview->View()->Model().skins[0].pixels[1], 200);  // the TGA's green
+  preview = Show("models/q3", "broken.md3");
+  ASSERT_NE(preview, nullptr);
+  EXPECT_EQ(preview->View(), nullptr);
+  EXPECT_TRUE(preview->findChild<QLabel*>("previewProblem")->text().startsWith("The model cannot be shown: "));
+
+  SelectRows({"body.md3"});
+  Action("actionView")->trigger();
+  QApplication::processEvents();
+  viewers::CGLFrame* viewer = nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* v = qobject_cast<viewers::CGLFrame*>(w); v && v->isVisible()) viewer = v;
+  ASSERT_NE(viewer, nullptr);
+  EXPECT_TRUE(viewer->findChild<viewers::CGLView*>()->ModelLoaded());
+  viewer->close();
+}
+
+// The real import question: the converted model turns in the model viewer's view as the format
+// changes, a file that cannot be converted refuses OK, and keeping needs no conversion.
+TEST_F(GuiTest, TheModelImportDialogShowsTheConvertedModel) {
+  WriteFile(dir / "square.obj", "v 0 0 0\nv 10 0 0\nv 10 10 0\nv 0 10 0\nf 1 2 3\nf 1 3 4\n");
+  WriteFile(dir / "bad.obj", "f 7 8 9\n");
+  shell::CModelImportDialog dialog(
+      {QString::fromStdString((dir / "square.obj").string()), QString::fromStdString((dir / "bad.obj").string())},
+      frame.get());
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.PreviewDone(); }, 20000));
+  EXPECT_EQ(dialog.Converted().triangles.size(), 2u);
+  EXPECT_EQ(dialog.Converted().format, ModelData::kMdl);
+  auto* view = dialog.findChild<viewers::CGLView*>("modelPreview");
+  ASSERT_NE(view, nullptr);
+  EXPECT_TRUE(view->ModelLoaded());
+  EXPECT_NE(view->findChild<QTimer*>("modelTurn"), nullptr);
+  dialog.findChild<QComboBox*>("modelFormat")->setCurrentIndex(1);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.PreviewDone(); }, 20000));
+  EXPECT_EQ(dialog.Converted().format, ModelData::kMd2);
+  ASSERT_EQ(dialog.Converted().skins.size(), 1u);
+  EXPECT_GT(dialog.Converted().skins[0].width, 0);  // the PCX made with it
+  EXPECT_EQ(dialog.Choice().options.format, ModelData::kMd2);
+  EXPECT_TRUE(dialog.Choice().convert);
+
+  dialog.findChild<QComboBox*>("modelShown")->setCurrentIndex(1);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.PreviewDone(); }, 20000));
+  EXPECT_TRUE(dialog.Problem().startsWith("Cannot convert bad.obj: ")) << dialog.Problem().toStdString();
+  EXPECT_FALSE(dialog.findChild<QPushButton*>("modelOk")->isEnabled());
+  dialog.findChild<QRadioButton*>("modelKeep")->setChecked(true);
+  EXPECT_TRUE(dialog.findChild<QPushButton*>("modelOk")->isEnabled());
+  EXPECT_FALSE(dialog.Choice().convert);
 }
 
 }  // namespace

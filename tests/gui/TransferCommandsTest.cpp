@@ -4,8 +4,10 @@
 #include <QStatusBar>
 
 #include "GuiSupport.h"
+#include "ModelBuilders.h"
 #include "formats/EntryPictures.h"
 #include "formats/ImageDecode.h"
+#include "formats/Model.h"
 
 namespace tarn::test {
 namespace {
@@ -167,6 +169,76 @@ TEST_F(TransferCommands, ExportAsPngWritesEveryPictureKeepingPaths) {
   EXPECT_NE(frame->statusBar()->currentMessage().indexOf("PNG"), -1);
   for (const auto& e : fs::recursive_directory_iterator(dir / "png"))
     if (e.is_regular_file()) EXPECT_EQ(e.path().extension(), ".png") << e.path();
+}
+
+// A square of two triangles in OBJ text, as modelling programs write it.
+QString ObjSquare(const fs::path& path) {
+  WriteFile(path,
+            "v 0 0 0\nv 10 0 0\nv 10 10 0\nv 0 10 0\nvt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\n"
+            "f 1/1 2/2 3/3\nf 1/1 3/3 4/4\n");
+  return QString::fromStdString(path.string());
+}
+
+// A Quake model exports as glTF, GLB or OBJ by the extension chosen (as pictures do as PNG);
+// the raw file stays the first choice.
+TEST_F(TransferCommands, AModelExportsForModellingPrograms) {
+  OpenPak(PakBuilder().File("progs/knight.mdl", Mdl({"stand1", "stand2"})).Build());
+  ShowDir("progs");
+  FocusList();
+  SelectRows({"knight.mdl"});
+  prompter->saveFile = QString::fromStdString((dir / "knight.gltf").string());
+  Action("actionExportFile")->trigger();
+  EXPECT_TRUE(prompter->saveFilter.startsWith("Quake model (*.mdl);;glTF (*.gltf);;glTF binary (*.glb);;OBJ (*.obj)"))
+      << prompter->saveFilter.toStdString();
+  const Bytes gltf = ReadFile(dir / "knight.gltf");
+  ASSERT_FALSE(gltf.empty());
+  EXPECT_NE(std::string(gltf.begin(), gltf.end()).find("\"asset\""), std::string::npos);
+  prompter->saveFile = QString::fromStdString((dir / "knight.obj").string());
+  Action("actionExportFile")->trigger();
+  for (const char* f : {"knight.obj", "knight.mtl", "knight.png"}) EXPECT_TRUE(fs::exists(dir / f)) << f;
+  prompter->saveFile = QString::fromStdString((dir / "raw.mdl").string());
+  Action("actionExportFile")->trigger();
+  EXPECT_EQ(ReadFile(dir / "raw.mdl"), Mdl({"stand1", "stand2"}));
+}
+
+// Model files are asked for once, as pictures are: kept, or converted to MDL or MD2 (with its
+// PCX skin, named by its path in the archive).
+TEST_F(TransferCommands, ModelFilesAreAskedForAndConverted) {
+  const QString obj = ObjSquare(dir / "square.obj");
+  WriteFile(dir / "notes.txt", "notes");
+  prompter->modelChoice = shell::ModelImportChoice{true, {}};
+  frame->ImportPaths(doc.Root().FindChild("gfx"), {obj, QString::fromStdString((dir / "notes.txt").string())});
+  EXPECT_EQ(prompter->modelsAsked, QStringList{obj});
+  CPackObject* mdl = doc.Root().FindByPath("gfx/square.mdl");
+  ASSERT_NE(mdl, nullptr);
+  ModelData model;
+  std::string why;
+  ASSERT_TRUE(LoadMdl(Load(mdl), model, &why)) << why;
+  EXPECT_EQ(model.triangles.size(), 2u);
+
+  prompter->modelChoice->options.format = ModelData::kMd2;
+  frame->ImportPaths(doc.Root().FindChild("gfx"), {obj});
+  CPackObject* md2 = doc.Root().FindByPath("gfx/square.md2");
+  ASSERT_NE(md2, nullptr);
+  EXPECT_NE(doc.Root().FindByPath("gfx/square.pcx"), nullptr);
+  CArchiveModelHost host(*md2);
+  ASSERT_TRUE(LoadMd2(Load(md2), model, host, &why)) << why;
+  const Bytes md2Bytes = Load(md2);
+  EXPECT_NE(std::string(md2Bytes.begin(), md2Bytes.end()).find("gfx/square.pcx"), std::string::npos);
+
+  prompter->modelChoice = shell::ModelImportChoice{};  // kept as it is
+  frame->ImportPaths(&doc.Root(), {obj});
+  EXPECT_NE(doc.Root().FindChild("square.obj"), nullptr);
+  prompter->modelChoice.reset();  // cancelled
+  frame->ImportPaths(doc.Root().FindChild("textures"), {obj});
+  EXPECT_EQ(doc.Root().FindByPath("textures/square.obj"), nullptr);
+  // A file that does not read as a model says why.
+  WriteFile(dir / "bad.obj", "f 9 9 9\n");
+  prompter->modelChoice = shell::ModelImportChoice{true, {}};
+  frame->ImportPaths(&doc.Root(), {QString::fromStdString((dir / "bad.obj").string())});
+  EXPECT_EQ(doc.Root().FindChild("bad.mdl"), nullptr);
+  ASSERT_FALSE(prompter->shown.empty());
+  EXPECT_NE(prompter->shown.back().text.indexOf("bad.obj"), -1);
 }
 
 }  // namespace
