@@ -68,7 +68,9 @@ expect "maps/|progs/|sound/" "$tarn_pak" add game.pak --to ""
 expect "game.pak|notes.txt|out|src" "$tarn_pak" add game.pak --to maps ""
 # Where the command takes nothing more, or a new name, nothing is offered.
 expect "" "$tarn_pak" rename game.pak maps/test.bsp ""
-expect "" "$tarn_pak" list game.pak ""
+expect "" "$tarn_pak" list game.pak maps/ ""
+# list's PATH is one of the archive's.
+expect "default.cfg|maps/|progs/|sound/" "$tarn_pak" list game.pak ""
 expect "" "$tarn_pak" no-such-command ""
 # An output file is any file.
 expect "game.pak|notes.txt|out|src" "$tarn_pak" convert game.pak progs/player.mdl ""
