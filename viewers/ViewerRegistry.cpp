@@ -10,6 +10,7 @@
 #include "viewers/BitmapViewer.h"
 #include "viewers/GLFrame.h"
 #include "viewers/HexView.h"
+#include "viewers/MapFrame.h"
 #include "viewers/Previews.h"
 #include "viewers/Sound.h"
 #include "viewers/TextViewer.h"
@@ -34,6 +35,24 @@ void Message(const ViewContext& context, const QString& text, const QString& cap
   context.prompter->Message(context.mainWindow, text, caption, icon);
 }
 
+// The map's window, which asks for the archive's other files (Quake II's textures, a .lit)
+// by path.
+void OpenMapViewer(CPackObject& entry, const ViewContext& context) {
+  CEntryBytes data(entry);
+  if (!data.Ok()) {
+    Tell(context, "The data of " + Q(Quoted(entry.Name())) + " cannot be read.");
+    return;
+  }
+  CPackObject* root = entry.Root();
+  MapFileLookup lookup = [root](const std::string& path, std::vector<std::uint8_t>& bytes) {
+    CPackObject* e = root->FindByPath(path);
+    if (!e) e = root->FindByPath(ToLower(path));
+    return e && !e->IsDirectory() && e->CopyBytes(bytes, nullptr);
+  };
+  auto* viewer = new CMapFrame(Q(entry.Name()), data.Bytes(), entry.PathInArchive(), lookup, context.mainWindow);
+  viewer->show();
+}
+
 }  // namespace
 
 ViewerKind ViewerKindOf(EntryType type) {
@@ -49,6 +68,7 @@ ViewerKind ViewerKindOf(EntryType type) {
     case EntryType::Quake2Model:
     case EntryType::Quake3Model:
     case EntryType::IqmModel: return ViewerKind::Model;
+    case EntryType::Map: return ViewerKind::Map;
     case EntryType::Sound: return ViewerKind::Sound;
     default: return ViewerKind::TextOrBytes;
   }
@@ -67,6 +87,10 @@ void OpenViewer(CPackObject& entry, bool skin, const ViewContext& context) {
   if (kind == ViewerKind::Model) {
     auto* viewer = new CGLFrame(entry, context.mainWindow, *context.prompter);
     viewer->show();
+    return;
+  }
+  if (kind == ViewerKind::Map) {
+    OpenMapViewer(entry, context);
     return;
   }
   if (kind == ViewerKind::Picture) {
@@ -118,6 +142,7 @@ CPreview* CreatePreview(CPackObject& entry, const ViewContext& context, QWidget*
     case ViewerKind::Sound:
       if (context.player) return new CSoundPreview(entry, *context.player, parent);
       break;
+    case ViewerKind::Map:
     case ViewerKind::TextOrBytes: break;
   }
   std::vector<std::uint8_t> bytes;

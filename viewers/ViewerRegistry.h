@@ -38,7 +38,7 @@ struct ViewContext {
 };
 
 // What shows an entry, by its type.
-enum class ViewerKind { Picture, Model, Sound, TextOrBytes };
+enum class ViewerKind { Picture, Model, Map, Sound, TextOrBytes };
 ViewerKind ViewerKindOf(EntryType type);
 ViewerKind ViewerKindOf(const CPackObject& entry);
 

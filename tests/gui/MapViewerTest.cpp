@@ -1,0 +1,174 @@
+#include <QDockWidget>
+#include <QLabel>
+#include <QStatusBar>
+#include <QTreeWidget>
+
+#include "BspBuilder.h"
+#include "GuiSupport.h"
+#include "viewers/MapFrame.h"
+
+namespace tarn::test {
+namespace {
+
+using viewers::CMapFrame;
+using viewers::CMapView;
+
+CMapFrame* ShownMapViewer() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* v = qobject_cast<CMapFrame*>(w); v && v->isVisible()) return v;
+  return nullptr;
+}
+
+int LitPixels(const QImage& image) {
+  int n = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) n += QColor(image.pixel(x, y)).value() > 8;
+  return n;
+}
+
+// A floor of 8 × 8 tiles in two textures, lit in stripes, with a player start and a light.
+Bytes FloorMap(BspFormat format) {
+  BspBuilder b(format);
+  b.miptex = {BspMiptex("floor", 16, 16, 5), BspMiptex("{fence", 16, 16, 255)};
+  b.textureNames = {"e1u1/floor", "e1u1/gone"};
+  const int sample = SampleBytes(format);
+  for (int i = 0; i < 64; ++i) {
+    b.lighting.insert(b.lighting.end(), static_cast<std::size_t>(25 * sample),
+                      static_cast<std::uint8_t>(60 + (i % 8) * 20));
+    b.Tile(static_cast<float>(i % 8) * 64, static_cast<float>(i / 8) * 64, (i / 8) % 7 == 3 ? 1 : 0, 25 * sample * i);
+  }
+  b.entities += "{\n\"classname\" \"light\"\n\"origin\" \"256 256 96\"\n\"targetname\" \"lamp\"\n}\n";
+  return b.Build();
+}
+
+// A Quake II texture: the header, then the full-size level only.
+Bytes Wal(int side, std::uint8_t fill) {
+  Bytes b(100, 0);
+  PutU32(b, 32, static_cast<std::uint32_t>(side));
+  PutU32(b, 36, static_cast<std::uint32_t>(side));
+  PutU32(b, 40, 100);
+  b.resize(100 + static_cast<std::size_t>(side * side), fill);
+  return b;
+}
+
+class MapViewer : public GuiTest {
+ protected:
+  void TearDown() override {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* v = qobject_cast<CMapFrame*>(w)) v->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    GuiTest::TearDown();
+  }
+  CMapFrame* Open(const std::string& name) {
+    ShowDir("maps");
+    FocusList();
+    SelectRows({name});
+    Action("actionView")->trigger();
+    QApplication::processEvents();
+    return ShownMapViewer();
+  }
+};
+
+TEST_F(MapViewer, OpensAtTheStartDrawsAndFliesByKeys) {
+  OpenPak(PakBuilder().File("maps/floor.bsp", FloorMap(BspFormat::Quake)).Build());
+  CMapFrame* v = Open("floor.bsp");
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v->objectName(), "mapViewer");
+  ASSERT_TRUE(v->Loaded());
+  CMapView* view = v->View();
+  EXPECT_EQ(view->Position(), QVector3D(32, 32, 46));  // the start, at eye height
+  EXPECT_FLOAT_EQ(view->Yaw(), 90);
+  EXPECT_EQ(view->Mesh().drawnFaces, 64u);
+  EXPECT_EQ(view->Mesh().groups.size(), 2u);
+  EXPECT_TRUE(view->MissingTextures().empty());
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
+
+  // Above the floor looking down along it.
+  view->SetCamera({256, -200, 300}, 90, 45);
+  const QImage before = view->grabFramebuffer();
+  EXPECT_GT(LitPixels(before), before.width() * before.height() / 10);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(v));
+  QTest::keyPress(view, Qt::Key_W);
+  QTest::qWait(150);
+  QTest::keyRelease(view, Qt::Key_W);
+  EXPECT_GT(view->Position().y(), -200);
+  EXPECT_LT(view->Position().z(), 300);  // forward is where the camera looks
+  const QImage after = view->grabFramebuffer();
+  EXPECT_NE(before, after);
+  EXPECT_FALSE(view->Moving());
+
+  // The View menu's modes, by their keys.
+  QTest::keyClick(view, Qt::Key_4);
+  EXPECT_EQ(view->CurrentMode(), CMapView::Mode::Wireframe);
+  const QImage wire = view->grabFramebuffer();
+  EXPECT_NE(wire, after);
+  EXPECT_GT(LitPixels(wire), 0);
+  QTest::keyClick(view, Qt::Key_2);
+  EXPECT_EQ(view->CurrentMode(), CMapView::Mode::Lightmaps);
+  EXPECT_NE(view->grabFramebuffer(), wire);
+}
+
+TEST_F(MapViewer, ChoosingAnEntityFliesToItAndMarksIt) {
+  OpenPak(PakBuilder().File("maps/floor.bsp", FloorMap(BspFormat::Quake)).Build());
+  CMapFrame* v = Open("floor.bsp");
+  ASSERT_NE(v, nullptr);
+  QTreeWidget* list = v->findChild<QTreeWidget*>("entityList");
+  ASSERT_NE(list, nullptr);
+  ASSERT_NE(v->findChild<QDockWidget*>("mapEntities"), nullptr);
+  ASSERT_EQ(list->topLevelItemCount(), 3);
+  EXPECT_EQ(list->topLevelItem(2)->text(0), "light");
+  EXPECT_EQ(list->topLevelItem(2)->text(1), "256 256 96");
+  EXPECT_EQ(list->topLevelItem(2)->text(2), "lamp");
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
+  const QImage before = v->View()->grabFramebuffer();
+  list->setCurrentItem(list->topLevelItem(2));
+  EXPECT_TRUE(v->View()->Marked());
+  EXPECT_LT(v->View()->Position().distanceToPoint({256, 256, 96}), 200);
+  EXPECT_NE(v->View()->grabFramebuffer(), before);
+}
+
+TEST_F(MapViewer, QuakeIITexturesFromTheArchiveAndRefusedMaps) {
+  OpenPak(PakBuilder()
+              .File("maps/q2.bsp", FloorMap(BspFormat::Quake2))
+              .File("textures/e1u1/floor.wal", Wal(16, 40))
+              .File("maps/broken.bsp", ToBytes("IBSP not really a map"))
+              .Build());
+  CMapFrame* v = Open("q2.bsp");
+  ASSERT_NE(v, nullptr);
+  ASSERT_TRUE(v->Loaded());
+  EXPECT_EQ(v->View()->MissingTextures(), std::vector<std::string>{"e1u1/gone"});
+  EXPECT_TRUE(v->InfoText().contains("e1u1/gone"));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
+  EXPECT_GT(LitPixels(v->View()->grabFramebuffer()), 0);
+  v->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+  v = Open("broken.bsp");
+  ASSERT_NE(v, nullptr);
+  EXPECT_FALSE(v->Loaded());
+  EXPECT_TRUE(v->statusBar()->currentMessage().startsWith("The map cannot be shown: "));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
+  EXPECT_EQ(LitPixels(v->View()->grabFramebuffer()), 0);
+}
+
+TEST_F(GuiTest, RealMapsOpenAndDraw) {
+  TARN_REQUIRE_SAMPLES();
+  for (const char* path :
+       {"LibreQuake/lq1/maps/e2m2.bsp", "LibreQuake/lq1/maps/lq1m1.bsp", "qbsp/assets/example-quake2.bsp",
+        "TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadBspModel/hl.bsp"}) {
+    SCOPED_TRACE(path);
+    if (!fs::exists(SamplesDir() / path)) continue;
+    const Bytes bytes = ReadFile(SamplesDir() / path);
+    auto* v = new CMapFrame("map", bytes, "maps/map.bsp", {}, frame.get());
+    v->show();
+    EXPECT_TRUE(v->Loaded());
+    EXPECT_GT(v->View()->Mesh().drawnFaces, 0u);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
+    EXPECT_GT(LitPixels(v->View()->grabFramebuffer()), 0);
+    v->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+}
+
+}  // namespace
+}  // namespace tarn::test

@@ -1,0 +1,518 @@
+#include "viewers/MapView.h"
+
+#include <QKeyEvent>
+#include <QMatrix4x4>
+#include <QMouseEvent>
+#include <QOpenGLContext>
+#include <QOpenGLShaderProgram>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+#include "archive/Strings.h"
+#include "formats/MapEntities.h"
+#include "formats/Palette.h"
+#include "formats/Pictures.h"
+
+namespace tarn::viewers {
+
+namespace {
+
+constexpr float kFieldOfView = 70;  // degrees, vertical
+constexpr float kEyeHeight = 22;    // above a player start's origin, as Quake's view sits
+constexpr float kLookSpeed = 0.2f;  // degrees a pixel
+constexpr int kCheckerSide = 64;
+constexpr std::size_t kFramesAveraged = 20;
+
+// GLSL 1.20, which every desktop driver that Qt's widget runs on compiles (llvmpipe included).
+const char* const kVertexShader = R"(#version 120
+attribute vec3 position;
+attribute vec2 texCoord;
+attribute vec2 lightCoord;
+uniform mat4 mvp;
+varying vec2 vTex;
+varying vec2 vLight;
+void main() {
+  vTex = texCoord;
+  vLight = lightCoord;
+  gl_Position = mvp * vec4(position, 1.0);
+}
+)";
+
+const char* const kFragmentShader = R"(#version 120
+uniform sampler2D tex;
+uniform sampler2D light;
+uniform int mode;  // 0 textures, 1 lightmaps, 2 both, 3 one colour
+uniform float lightScale;
+uniform float alphaTest;
+uniform vec4 color;
+varying vec2 vTex;
+varying vec2 vLight;
+void main() {
+  if (mode == 3) {
+    gl_FragColor = color;
+    return;
+  }
+  vec4 t = texture2D(tex, vTex);
+  if (t.a < alphaTest) discard;
+  vec3 l = min(texture2D(light, vLight).rgb * lightScale, vec3(1.0));
+  if (mode == 0) gl_FragColor = vec4(t.rgb, 1.0);
+  else if (mode == 1) gl_FragColor = vec4(l, 1.0);
+  else gl_FragColor = vec4(t.rgb * l, 1.0);
+}
+)";
+
+enum Attribute { kPosition = 0, kTexCoord = 1, kLightCoord = 2 };
+
+QVector3D Forward(float yaw, float pitch) {
+  const float y = yaw * static_cast<float>(M_PI) / 180, p = pitch * static_cast<float>(M_PI) / 180;
+  return {std::cos(p) * std::cos(y), std::cos(p) * std::sin(y), -std::sin(p)};
+}
+
+}  // namespace
+
+CMapView::CMapView(QWidget* parent) : QOpenGLWidget(parent) {
+  setObjectName("mapView");
+  setFocusPolicy(Qt::StrongFocus);
+  QSurfaceFormat format;
+  format.setRenderableType(QSurfaceFormat::OpenGL);
+  format.setProfile(QSurfaceFormat::CompatibilityProfile);
+  format.setDepthBufferSize(24);
+  setFormat(format);
+  connect(this, &QOpenGLWidget::frameSwapped, this, &CMapView::FrameSwapped);
+}
+
+CMapView::~CMapView() {
+  FreeGL();
+  // The base class destroys the context after this class is gone: its signal must not reach here.
+  if (QOpenGLContext* ctx = context()) disconnect(ctx, nullptr, this, nullptr);
+}
+
+void CMapView::SetMap(BspMap map, const MapFileLookup& lookup) {
+  m_map = std::move(map);
+  DecodeTextures(lookup);
+  std::vector<std::pair<int, int>> sizes;
+  sizes.reserve(m_map.textures.size());
+  for (std::size_t i = 0; i < m_map.textures.size(); ++i) {
+    const BspTexture& t = m_map.textures[i];
+    const Image& image = m_images[i];
+    // A missing texture keeps the size the map gives it, so the checkerboard lies as it would.
+    sizes.emplace_back(t.width > 0 ? t.width : image.width, t.height > 0 ? t.height : image.height);
+  }
+  m_mesh = BuildMapMesh(m_map, sizes);
+  // Quake's light is twice as bright as its lightmaps' bytes say (128 is the texture as drawn);
+  // Half-Life's and Quake II's are taken as they are.
+  const BspFormat f = m_map.header.format;
+  m_lightScale = f == BspFormat::HalfLife || f == BspFormat::Quake2 ? 1.0f : 2.0f;
+  if (m_map.lighting.empty()) m_lightScale = 1.0f;
+
+  std::vector<MapEntity> entities;
+  ParseEntities(m_map.entities, entities, nullptr);
+  const MapStart start = FindStart(m_map, entities);
+  QVector3D at(start.origin[0], start.origin[1], start.origin[2]);
+  if (start.from != "centre") at.setZ(at.z() + kEyeHeight);
+  m_marked = false;
+  SetCamera(at, start.yaw, 0);
+  m_uploaded = false;
+  update();
+}
+
+void CMapView::DecodeTextures(const MapFileLookup& lookup) {
+  m_images.clear();
+  m_missing.clear();
+  m_images.resize(m_map.textures.size() + 1);
+  Palette quake2;
+  const bool q2 = m_map.header.format == BspFormat::Quake2;
+  if (q2) LoadPalette(kQuake2PaletteId, quake2);
+  std::vector<std::uint8_t> bytes;
+  for (std::size_t i = 0; i < m_map.textures.size(); ++i) {
+    const BspTexture& t = m_map.textures[i];
+    Picture picture;
+    const Palette* palette = &t.palette;
+    bool found = t.embedded;
+    if (found) {
+      picture = t.picture;
+    } else if (q2 && lookup && !t.name.empty()) {
+      const std::string path = "textures/" + t.name + ".wal";
+      found = (lookup(path, bytes) || lookup(ToLower(path), bytes)) && DecodeWal(bytes, picture, nullptr);
+      palette = &quake2;
+    }
+    if (!found || picture.width <= 0 || picture.height <= 0 || picture.IsTrueColor()) {
+      if (!t.name.empty() && std::find(m_missing.begin(), m_missing.end(), t.name) == m_missing.end())
+        m_missing.push_back(t.name);
+      m_images[i] = {};  // drawn from the checkerboard
+      continue;
+    }
+    Image& image = m_images[i];
+    image.width = picture.width;
+    image.height = picture.height;
+    // Quake's and Half-Life's "{" textures see through their last colour.
+    image.alphaTest = !t.name.empty() && t.name.front() == '{';
+    image.rgba.resize(static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height) * 4);
+    std::uint8_t* out = image.rgba.data();
+    for (int y = 0; y < picture.height; ++y) {
+      const std::uint8_t* row = picture.Row(y);
+      for (int x = 0; x < picture.width; ++x, out += 4) {
+        const Rgb c = palette->colors[row[x]];
+        out[0] = c.r, out[1] = c.g, out[2] = c.b;
+        out[3] = image.alphaTest && row[x] == 255 ? 0 : 255;
+      }
+    }
+  }
+  Image& checker = m_images.back();
+  checker.width = checker.height = kCheckerSide;
+  checker.rgba.resize(kCheckerSide * kCheckerSide * 4);
+  for (int y = 0; y < kCheckerSide; ++y)
+    for (int x = 0; x < kCheckerSide; ++x) {
+      const bool dark = ((x / 8) + (y / 8)) % 2 != 0;
+      std::uint8_t* p = checker.rgba.data() + (y * kCheckerSide + x) * 4;
+      p[0] = dark ? 40 : 200, p[1] = dark ? 40 : 0, p[2] = dark ? 40 : 200, p[3] = 255;
+    }
+}
+
+void CMapView::SetMode(Mode mode) {
+  m_mode = mode;
+  update();
+}
+
+void CMapView::SetCamera(const QVector3D& position, float yaw, float pitch) {
+  m_position = position;
+  m_yaw = std::fmod(yaw, 360.0f);
+  m_pitch = std::clamp(pitch, -89.0f, 89.0f);
+  update();
+}
+
+void CMapView::LookAt(const QVector3D& point, const QVector3D& halfSize) {
+  m_marked = halfSize.lengthSquared() > 0;
+  m_markCentre = point;
+  m_markHalf = halfSize;
+  // Back along the current heading and a little above, far enough that the box fits the view.
+  const float pitch = 20;
+  const float distance = std::max(96.0f, halfSize.length() * 2.5f);
+  SetCamera(point - Forward(m_yaw, pitch) * distance, m_yaw, pitch);
+}
+
+void CMapView::Fly(const QVector3D& direction, double seconds) {
+  const QVector3D forward = Forward(m_yaw, m_pitch);
+  const float y = m_yaw * static_cast<float>(M_PI) / 180;
+  const QVector3D left(-std::sin(y), std::cos(y), 0);
+  const QVector3D step = forward * direction.x() + left * direction.y() + QVector3D(0, 0, 1) * direction.z();
+  m_position += step * m_speed * static_cast<float>(seconds);
+  update();
+}
+
+QVector3D CMapView::HeldDirection() const {
+  QVector3D d;
+  for (int key : m_held) switch (key) {
+      case Qt::Key_W:
+      case Qt::Key_Up: d += {1, 0, 0}; break;
+      case Qt::Key_S:
+      case Qt::Key_Down: d -= {1, 0, 0}; break;
+      case Qt::Key_A:
+      case Qt::Key_Left: d += {0, 1, 0}; break;
+      case Qt::Key_D:
+      case Qt::Key_Right: d -= {0, 1, 0}; break;
+      case Qt::Key_Space:
+      case Qt::Key_PageUp: d += {0, 0, 1}; break;
+      case Qt::Key_C:
+      case Qt::Key_PageDown: d -= {0, 0, 1}; break;
+    }
+  return d;
+}
+
+void CMapView::keyPressEvent(QKeyEvent* e) {
+  switch (e->key()) {
+    case Qt::Key_W:
+    case Qt::Key_A:
+    case Qt::Key_S:
+    case Qt::Key_D:
+    case Qt::Key_C:
+    case Qt::Key_Space:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+      if (!e->isAutoRepeat()) {
+        if (m_held.empty()) {
+          m_moveClock.start();
+          m_frameClock.invalidate();
+          m_frameTimes.clear();
+        }
+        m_held.insert(e->key());
+        update();
+      }
+      return;
+    default: QOpenGLWidget::keyPressEvent(e);
+  }
+}
+
+void CMapView::keyReleaseEvent(QKeyEvent* e) {
+  if (e->isAutoRepeat() || !m_held.count(e->key())) {
+    QOpenGLWidget::keyReleaseEvent(e);
+    return;
+  }
+  // The time since the last frame still counts: a short press moves the camera too.
+  if (m_moveClock.isValid()) Fly(HeldDirection(), std::min(m_moveClock.restart() / 1000.0, 0.1));
+  m_held.erase(e->key());
+  if (m_held.empty()) emit frameTime(-1);
+}
+
+void CMapView::focusOutEvent(QFocusEvent* e) {
+  // Keys released in another window never reach here.
+  if (!m_held.empty()) {
+    m_held.clear();
+    emit frameTime(-1);
+  }
+  m_looking = false;
+  QOpenGLWidget::focusOutEvent(e);
+}
+
+void CMapView::mousePressEvent(QMouseEvent* e) {
+  setFocus(Qt::MouseFocusReason);
+  if (e->button() == Qt::RightButton) {
+    m_looking = true;
+    m_lastMouse = e->position();
+  }
+}
+
+void CMapView::mouseMoveEvent(QMouseEvent* e) {
+  if (!m_looking || !(e->buttons() & Qt::RightButton)) return;
+  const QPointF delta = e->position() - m_lastMouse;
+  m_lastMouse = e->position();
+  SetCamera(m_position, m_yaw - static_cast<float>(delta.x()) * kLookSpeed,
+            m_pitch + static_cast<float>(delta.y()) * kLookSpeed);
+}
+
+void CMapView::mouseReleaseEvent(QMouseEvent* e) {
+  if (e->button() == Qt::RightButton) m_looking = false;
+}
+
+void CMapView::wheelEvent(QWheelEvent* e) {
+  const float notches = static_cast<float>(e->angleDelta().y()) / 120;
+  m_speed = std::clamp(m_speed * std::pow(1.25f, notches), 16.0f, 8192.0f);
+  e->accept();
+}
+
+void CMapView::FrameSwapped() {
+  if (m_held.empty()) return;
+  if (m_frameClock.isValid()) {
+    m_frameTimes.push_back(static_cast<double>(m_frameClock.nsecsElapsed()) / 1e6);
+    if (m_frameTimes.size() > kFramesAveraged) m_frameTimes.erase(m_frameTimes.begin());
+    if (m_frameTimes.size() % 5 == 0 || m_frameTimes.size() == kFramesAveraged)
+      emit frameTime(std::accumulate(m_frameTimes.begin(), m_frameTimes.end(), 0.0) /
+                     static_cast<double>(m_frameTimes.size()));
+  }
+  m_frameClock.start();
+  // While a key is held, one frame follows another as fast as they can be drawn.
+  update();
+}
+
+void CMapView::initializeGL() {
+  initializeOpenGLFunctions();
+  // Deleting the GL objects needs the context that made them, current, before it goes.
+  connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &CMapView::FreeGL, Qt::UniqueConnection);
+  m_program = new QOpenGLShaderProgram;
+  m_program->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader);
+  m_program->addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentShader);
+  m_program->bindAttributeLocation("position", kPosition);
+  m_program->bindAttributeLocation("texCoord", kTexCoord);
+  m_program->bindAttributeLocation("lightCoord", kLightCoord);
+  if (!m_program->link()) {
+    qWarning("The map view's shaders do not build: %s", qPrintable(m_program->log()));
+    delete m_program;
+    m_program = nullptr;
+  }
+  glEnable(GL_DEPTH_TEST);
+  glDepthFunc(GL_LEQUAL);
+  // Opaque: the widget is composited into the window, where a clear alpha would show through.
+  glClearColor(0, 0, 0, 1);
+  m_glReady = true;
+  m_uploaded = false;
+}
+
+void CMapView::Upload() {
+  m_uploaded = true;
+  if (!m_vertexBuffer) {
+    GLuint b[3];
+    glGenBuffers(3, b);
+    m_vertexBuffer = b[0], m_triangleBuffer = b[1], m_outlineBuffer = b[2];
+  }
+  glBindBuffer(GL_ARRAY_BUFFER, m_vertexBuffer);
+  glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(m_mesh.vertices.size() * sizeof(MapMeshVertex)),
+               m_mesh.vertices.data(), GL_STATIC_DRAW);
+  glBindBuffer(GL_ARRAY_BUFFER, 0);
+  glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, m_triangleBuffer);
+  glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(m_mesh.triangles.size() * 4), m_mesh.triangles.data(),
+               GL_STATIC_DRAW);
+  glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, m_outlineBuffer);
+  glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(m_mesh.outlines.size() * 4), m_mesh.outlines.data(),
+               GL_STATIC_DRAW);
+  glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+
+  if (!m_textures.empty()) glDeleteTextures(static_cast<GLsizei>(m_textures.size()), m_textures.data());
+  if (!m_lightPages.empty()) glDeleteTextures(static_cast<GLsizei>(m_lightPages.size()), m_lightPages.data());
+  // Only the textures some face draws from are made; the others stay 0.
+  std::vector<bool> used(m_images.size(), false);
+  for (const MapDrawGroup& g : m_mesh.groups) {
+    const std::size_t i = g.texture >= 0 ? static_cast<std::size_t>(g.texture) : m_images.size() - 1;
+    used[m_images[i].rgba.empty() ? m_images.size() - 1 : i] = true;
+  }
+  m_textures.assign(m_images.size(), 0);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  for (std::size_t i = 0; i < m_images.size(); ++i) {
+    if (!used[i]) continue;
+    const Image& image = m_images[i];
+    GLuint t = 0;
+    glGenTextures(1, &t);
+    m_textures[i] = t;
+    glBindTexture(GL_TEXTURE_2D, t);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, image.width, image.height, 0, GL_RGBA, GL_UNSIGNED_BYTE, image.rgba.data());
+    glGenerateMipmap(GL_TEXTURE_2D);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    // Texels stay square up close, as the games draw them.
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST_MIPMAP_LINEAR);
+  }
+  m_lightPages.assign(m_mesh.pages.size(), 0);
+  for (std::size_t i = 0; i < m_mesh.pages.size(); ++i) {
+    GLuint t = 0;
+    glGenTextures(1, &t);
+    m_lightPages[i] = t;
+    glBindTexture(GL_TEXTURE_2D, t);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, m_mesh.pageSide, m_mesh.pageSide, 0, GL_RGB, GL_UNSIGNED_BYTE,
+                 m_mesh.pages[i].rgb.data());
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+  }
+  glBindTexture(GL_TEXTURE_2D, 0);
+}
+
+void CMapView::FreeGL() {
+  if (!m_glReady) return;
+  m_glReady = false;
+  m_uploaded = false;
+  // Called from the context's own signal, or from the destructor while the widget still has it.
+  QOpenGLContext* ctx = context();
+  if (!ctx || !isValid()) {
+    m_vertexBuffer = m_triangleBuffer = m_outlineBuffer = 0;
+    m_textures.clear();
+    m_lightPages.clear();
+    delete m_program;  // its shaders go with the context
+    m_program = nullptr;
+    return;
+  }
+  makeCurrent();
+  if (m_vertexBuffer) {
+    const GLuint b[3] = {m_vertexBuffer, m_triangleBuffer, m_outlineBuffer};
+    glDeleteBuffers(3, b);
+  }
+  m_vertexBuffer = m_triangleBuffer = m_outlineBuffer = 0;
+  if (!m_textures.empty()) glDeleteTextures(static_cast<GLsizei>(m_textures.size()), m_textures.data());
+  if (!m_lightPages.empty()) glDeleteTextures(static_cast<GLsizei>(m_lightPages.size()), m_lightPages.data());
+  m_textures.clear();
+  m_lightPages.clear();
+  delete m_program;
+  m_program = nullptr;
+  doneCurrent();
+}
+
+void CMapView::resizeGL(int w, int h) {
+  // A window squeezed to no height keeps the projection it had.
+  if (w <= 0 || h <= 0) return;
+  m_aspect = static_cast<float>(w) / static_cast<float>(h);
+}
+
+void CMapView::paintGL() {
+  if (!m_held.empty() && m_moveClock.isValid()) Fly(HeldDirection(), std::min(m_moveClock.restart() / 1000.0, 0.1));
+  ++m_frames;
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  if (!m_program || m_mesh.empty) return;
+  if (!m_uploaded) Upload();
+
+  // The far plane takes in the whole map from wherever the camera is.
+  const QVector3D mins(m_mesh.mins[0], m_mesh.mins[1], m_mesh.mins[2]),
+      maxs(m_mesh.maxs[0], m_mesh.maxs[1], m_mesh.maxs[2]);
+  const float reach = (maxs - mins).length() + (m_position - (mins + maxs) / 2).length() + 64;
+  QMatrix4x4 mvp;
+  mvp.perspective(kFieldOfView, m_aspect, 4, std::max(reach, 1024.0f));
+  // Quake's axes: x forward, y left, z up, turned into GL's looking down -z.
+  mvp.rotate(-90, 1, 0, 0);
+  mvp.rotate(90, 0, 0, 1);
+  mvp.rotate(-m_pitch, 0, 1, 0);
+  mvp.rotate(-m_yaw, 0, 0, 1);
+  mvp.translate(-m_position);
+
+  m_program->bind();
+  m_program->setUniformValue("mvp", mvp);
+  m_program->setUniformValue("tex", 0);
+  m_program->setUniformValue("light", 1);
+  m_program->setUniformValue("lightScale", m_lightScale);
+  glBindBuffer(GL_ARRAY_BUFFER, m_vertexBuffer);
+  glEnableVertexAttribArray(kPosition);
+  glVertexAttribPointer(kPosition, 3, GL_FLOAT, GL_FALSE, sizeof(MapMeshVertex), nullptr);
+  if (m_mode == Mode::Wireframe) {
+    m_program->setUniformValue("mode", 3);
+    m_program->setUniformValue("color", QVector4D(0.85f, 0.85f, 0.85f, 1));
+    glDisable(GL_DEPTH_TEST);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, m_outlineBuffer);
+    glDrawElements(GL_LINES, static_cast<GLsizei>(m_mesh.outlines.size()), GL_UNSIGNED_INT, nullptr);
+    glEnable(GL_DEPTH_TEST);
+  } else {
+    glEnableVertexAttribArray(kTexCoord);
+    glEnableVertexAttribArray(kLightCoord);
+    glVertexAttribPointer(kTexCoord, 2, GL_FLOAT, GL_FALSE, sizeof(MapMeshVertex),
+                          reinterpret_cast<const void*>(offsetof(MapMeshVertex, s)));
+    glVertexAttribPointer(kLightCoord, 2, GL_FLOAT, GL_FALSE, sizeof(MapMeshVertex),
+                          reinterpret_cast<const void*>(offsetof(MapMeshVertex, u)));
+    m_program->setUniformValue("mode", m_mode == Mode::Textures ? 0 : m_mode == Mode::Lightmaps ? 1 : 2);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, m_triangleBuffer);
+    const std::size_t checker = m_images.size() - 1;
+    for (const MapDrawGroup& g : m_mesh.groups) {
+      std::size_t image = g.texture >= 0 ? static_cast<std::size_t>(g.texture) : checker;
+      if (m_images[image].rgba.empty()) image = checker;
+      glActiveTexture(GL_TEXTURE1);
+      glBindTexture(GL_TEXTURE_2D, m_lightPages[static_cast<std::size_t>(g.page)]);
+      glActiveTexture(GL_TEXTURE0);
+      glBindTexture(GL_TEXTURE_2D, m_textures[image]);
+      m_program->setUniformValue("alphaTest", m_images[image].alphaTest && m_mode != Mode::Lightmaps ? 0.5f : 0.0f);
+      glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(g.indexCount), GL_UNSIGNED_INT,
+                     reinterpret_cast<const void*>(static_cast<std::uintptr_t>(g.firstIndex) * 4));
+    }
+    glDisableVertexAttribArray(kTexCoord);
+    glDisableVertexAttribArray(kLightCoord);
+  }
+  glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+  glBindBuffer(GL_ARRAY_BUFFER, 0);
+
+  if (m_marked) {
+    // The selected entity's box: twelve edges from client memory, over everything.
+    std::vector<QVector3D> lines;
+    const QVector3D c = m_markCentre, h = m_markHalf;
+    for (int a = 0; a < 3; ++a)
+      for (int k = 0; k < 4; ++k) {
+        QVector3D from = c, to = c;
+        const int b = (a + 1) % 3, d = (a + 2) % 3;
+        from[a] -= h[a], to[a] += h[a];
+        from[b] += (k & 1 ? h[b] : -h[b]), to[b] = from[b];
+        from[d] += (k & 2 ? h[d] : -h[d]), to[d] = from[d];
+        lines.push_back(from);
+        lines.push_back(to);
+      }
+    m_program->setUniformValue("mode", 3);
+    m_program->setUniformValue("color", QVector4D(1, 0.85f, 0.1f, 1));
+    glDisable(GL_DEPTH_TEST);
+    glVertexAttribPointer(kPosition, 3, GL_FLOAT, GL_FALSE, sizeof(QVector3D), lines.data());
+    glDrawArrays(GL_LINES, 0, static_cast<GLsizei>(lines.size()));
+    glEnable(GL_DEPTH_TEST);
+  }
+  glDisableVertexAttribArray(kPosition);
+  m_program->release();
+}
+
+}  // namespace tarn::viewers

@@ -1,0 +1,117 @@
+// The OpenGL view of a compiled map: every face textured and lit from its first lightmap,
+// drawn from vertex buffers made once, under a camera that flies through the map (WASD or the
+// arrows move, the right mouse button held looks about, the wheel sets the speed). The view
+// owns its GL objects, made in its own context and freed there before that context goes.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QOpenGLFunctions>
+#include <QOpenGLWidget>
+#include <QVector3D>
+#include <functional>
+#include <set>
+#include <vector>
+
+#include "formats/Bsp.h"
+#include "viewers/MapMesh.h"
+
+class QOpenGLShaderProgram;
+
+namespace tarn::viewers {
+
+// The bytes of another file of the same archive by its path ("textures/e1u1/floor.wal");
+// false when there is none. The view knows no archive: whoever opens it hands this in.
+using MapFileLookup = std::function<bool(const std::string& path, std::vector<std::uint8_t>& bytes)>;
+
+class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
+  Q_OBJECT
+ public:
+  enum class Mode { Textures, Lightmaps, Both, Wireframe };
+
+  explicit CMapView(QWidget* parent = nullptr);
+  ~CMapView() override;
+
+  // Takes a loaded map; Quake II's textures are asked of lookup. Puts the camera at the start.
+  void SetMap(BspMap map, const MapFileLookup& lookup);
+  const BspMap& Map() const { return m_map; }
+  const MapMesh& Mesh() const { return m_mesh; }
+  // The textures neither the map nor the archive holds, drawn as a checkerboard.
+  const std::vector<std::string>& MissingTextures() const { return m_missing; }
+
+  void SetMode(Mode mode);
+  Mode CurrentMode() const { return m_mode; }
+
+  // Quake's angles: yaw about the up axis from +x, pitch positive looking down, in degrees.
+  void SetCamera(const QVector3D& position, float yaw, float pitch);
+  QVector3D Position() const { return m_position; }
+  float Yaw() const { return m_yaw; }
+  float Pitch() const { return m_pitch; }
+  float Speed() const { return m_speed; }  // units a second
+  // Puts the camera a little way back from the point, looking at it, and marks it with a box
+  // of the given half sizes about it; a zero box marks nothing.
+  void LookAt(const QVector3D& point, const QVector3D& halfSize);
+  bool Marked() const { return m_marked; }
+  // Moves the camera as if the movement keys had been held for seconds: x forward, y left,
+  // z up, each -1, 0 or 1.
+  void Fly(const QVector3D& direction, double seconds);
+  bool Moving() const { return !m_held.empty(); }
+  int FramesDrawn() const { return m_frames; }
+
+ signals:
+  // While the camera moves: the mean time between the last frames, in milliseconds; -1 when
+  // it stops.
+  void frameTime(double milliseconds);
+
+ protected:
+  void initializeGL() override;
+  void resizeGL(int w, int h) override;
+  void paintGL() override;
+  void keyPressEvent(QKeyEvent* e) override;
+  void keyReleaseEvent(QKeyEvent* e) override;
+  void focusOutEvent(QFocusEvent* e) override;
+  void mousePressEvent(QMouseEvent* e) override;
+  void mouseMoveEvent(QMouseEvent* e) override;
+  void mouseReleaseEvent(QMouseEvent* e) override;
+  void wheelEvent(QWheelEvent* e) override;
+
+ private:
+  struct Image {
+    int width = 0, height = 0;
+    std::vector<std::uint8_t> rgba;
+    bool alphaTest = false;
+  };
+  void DecodeTextures(const MapFileLookup& lookup);
+  void Upload();
+  void FreeGL();
+  void FrameSwapped();
+  QVector3D HeldDirection() const;
+
+  BspMap m_map;
+  MapMesh m_mesh;
+  std::vector<Image> m_images;  // one a map texture, then the checkerboard
+  std::vector<std::string> m_missing;
+  Mode m_mode = Mode::Both;
+  float m_lightScale = 1;
+
+  QVector3D m_position;
+  float m_yaw = 0, m_pitch = 0, m_speed = 320;
+  float m_aspect = 4.0f / 3.0f;
+  bool m_marked = false;
+  QVector3D m_markCentre, m_markHalf;
+  std::set<int> m_held;
+  bool m_looking = false;
+  QPointF m_lastMouse;
+  QElapsedTimer m_moveClock;
+  QElapsedTimer m_frameClock;
+  std::vector<double> m_frameTimes;
+  int m_frames = 0;
+
+  // GL objects of the view's own context; all zero while it has none.
+  bool m_glReady = false, m_uploaded = false;
+  QOpenGLShaderProgram* m_program = nullptr;
+  unsigned m_vertexBuffer = 0, m_triangleBuffer = 0, m_outlineBuffer = 0;
+  std::vector<unsigned> m_textures;  // as m_images
+  std::vector<unsigned> m_lightPages;
+};
+
+}  // namespace tarn::viewers
