@@ -355,9 +355,12 @@ class CPackObject {
   void DestroyChildren();
   bool ImportFolderRecursive(const std::filesystem::path& folder, const ImportOptions& options, ImportReport& report,
                              std::vector<std::filesystem::path>& stack);
+  // The files of an export, each to be written into its folder: found (and their folders made)
+  // in order, then written on as many threads as there are cores.
+  struct ExportPlan;
   // below: the folder's path under the export's folder, "" or ending in "/".
-  void ExportRecursive(const CExtractFolder& folder, const std::string& below, ExportReport& report,
-                       CProgress* progress) const;
+  void PlanExport(const CExtractFolder& folder, const std::string& below, ExportReport& report, ExportPlan& plan) const;
+  static void WriteExport(ExportPlan& plan, ExportReport& report, CProgress* progress);
   // Opens (creating it) the folder for this directory in parent; false, reported, when refused or failed.
   bool EnterExportFolder(const CExtractFolder& parent, std::optional<CExtractFolder>& sub, ExportReport& report) const;
   static std::unique_ptr<CPackObject> ReadEntry(ByteReader& in, const StreamOptions& options, int depth);

@@ -1,9 +1,12 @@
 // Moving entries between the tree and the outside: the transfer stream used for the
 // clipboard and drag and drop, and import from and export to disk folders.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
+#include <thread>
 
 #include "archive/ByteIO.h"
 #include "archive/EntryNames.h"
@@ -285,6 +288,28 @@ std::uint64_t CPackObject::TotalBytes() const {
   return bytes;
 }
 
+namespace {
+
+// Files the outcome of one step under its entry's name; true when the step was done.
+bool Note(ExportReport& report, ExtractOutcome outcome, const std::string& label, const std::string& why) {
+  if (outcome == ExtractOutcome::Refused) report.refused.push_back({label, why});
+  if (outcome == ExtractOutcome::Failed) report.failed.push_back({label, why});
+  return outcome == ExtractOutcome::Done;
+}
+
+}  // namespace
+
+struct CPackObject::ExportPlan {
+  struct File {
+    const CExtractFolder* folder;
+    const CPackObject* file;
+    std::string label;  // as reports name it
+    std::string path;   // below the export's folder
+  };
+  std::vector<std::unique_ptr<CExtractFolder>> folders;  // those the files go into, open until written
+  std::vector<File> files;
+};
+
 ExportReport CPackObject::ExportToDisk(const fs::path& folder, bool withParents, CProgress* progress) const {
   ExportReport report;
   if (progress) progress->Expect(TotalBytes());
@@ -310,19 +335,10 @@ void CPackObject::ExportInto(const fs::path& folder, const CPackObject* base, Ex
     at = std::move(sub);
     below += d->m_name + "/";
   }
-  ExportRecursive(*at, below, report, progress);
+  ExportPlan plan;
+  PlanExport(*at, below, report, plan);
+  WriteExport(plan, report, progress);
 }
-
-namespace {
-
-// Files the outcome of one step under its entry's name; true when the step was done.
-bool Note(ExportReport& report, ExtractOutcome outcome, const std::string& label, const std::string& why) {
-  if (outcome == ExtractOutcome::Refused) report.refused.push_back({label, why});
-  if (outcome == ExtractOutcome::Failed) report.failed.push_back({label, why});
-  return outcome == ExtractOutcome::Done;
-}
-
-}  // namespace
 
 bool CPackObject::EnterExportFolder(const CExtractFolder& parent, std::optional<CExtractFolder>& sub,
                                     ExportReport& report) const {
@@ -331,15 +347,19 @@ bool CPackObject::EnterExportFolder(const CExtractFolder& parent, std::optional<
   return Note(report, outcome, PathInArchive(), why);
 }
 
-void CPackObject::ExportRecursive(const CExtractFolder& folder, const std::string& below, ExportReport& report,
-                                  CProgress* progress) const {
-  if (report.cancelled) return;
+void CPackObject::PlanExport(const CExtractFolder& folder, const std::string& below, ExportReport& report,
+                             ExportPlan& plan) const {
   if (m_isDirectory) {
     // The root writes its top level straight into the folder.
-    std::optional<CExtractFolder> sub;
-    if (m_parent && !EnterExportFolder(folder, sub, report)) return;
+    const CExtractFolder* into = &folder;
+    if (m_parent) {
+      std::optional<CExtractFolder> sub;
+      if (!EnterExportFolder(folder, sub, report)) return;
+      plan.folders.push_back(std::make_unique<CExtractFolder>(std::move(*sub)));
+      into = plan.folders.back().get();
+    }
     const std::string inside = m_parent ? below + m_name + "/" : below;
-    for (CPackObject* c : Children()) c->ExportRecursive(sub ? *sub : folder, inside, report, progress);
+    for (CPackObject* c : Children()) c->PlanExport(*into, inside, report, plan);
     return;
   }
   const std::string label = m_parent ? PathInArchive() : m_name;
@@ -350,31 +370,56 @@ void CPackObject::ExportRecursive(const CExtractFolder& folder, const std::strin
   }
   // Two entries of one path (an archive holding a name twice, or entries of several folders
   // exported into one) would leave one file: the first stays, the others are told of.
-  if (report.writtenPaths.count(below + m_name)) {
+  if (!report.writtenPaths.insert(below + m_name).second) {
     Note(report, ExtractOutcome::Refused, label, "a file of that name was already written by this export");
     return;
   }
   // Bytes that cannot be read make no file, not even an empty one.
   if (!CanStream(&why)) {
+    report.writtenPaths.erase(below + m_name);
     Note(report, ExtractOutcome::Failed, label, why);
     return;
   }
-  const auto fill = [&](const CExtractFolder::Sink& sink, std::string* fillWhy) {
-    return StreamData(
-        [&](const std::uint8_t* p, std::size_t n) {
-          if (!sink(p, n)) return false;
-          report.cancelled = !Advance(progress, n, label);
-          return !report.cancelled;
-        },
-        fillWhy);
+  plan.files.push_back({&folder, this, label, below + m_name});
+}
+
+void CPackObject::WriteExport(ExportPlan& plan, ExportReport& report, CProgress* progress) {
+  std::mutex lock;  // over report and progress
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> stop{report.cancelled};
+  const auto work = [&] {
+    for (std::size_t i; !stop && (i = next++) < plan.files.size();) {
+      const auto& job = plan.files[i];
+      std::string why;
+      const auto fill = [&](const CExtractFolder::Sink& sink, std::string* fillWhy) {
+        return job.file->StreamData(
+            [&](const std::uint8_t* p, std::size_t n) {
+              if (!sink(p, n)) return false;
+              const std::lock_guard hold(lock);
+              if (!Advance(progress, n, job.label)) stop = true;
+              return !stop;
+            },
+            fillWhy);
+      };
+      const ExtractOutcome outcome = job.folder->WriteFile(job.file->Name(), fill, &why);
+      const std::lock_guard hold(lock);
+      // A file cut short by the user is no failure: nothing of it was written.
+      if (stop) {
+        report.cancelled = true;
+        report.writtenPaths.erase(job.path);
+        continue;
+      }
+      if (Note(report, outcome, job.label, why)) ++report.written;
+      else report.writtenPaths.erase(job.path);
+    }
   };
-  const ExtractOutcome outcome = folder.WriteFile(m_name, fill, &why);
-  // A file cut short by the user is no failure: nothing of it was written.
-  if (report.cancelled) return;
-  if (Note(report, outcome, label, why)) {
-    ++report.written;
-    report.writtenPaths.insert(below + m_name);
-  }
+  // Inflating members is most of an extraction, and members are independent.
+  const std::size_t threads =
+      std::min<std::size_t>({std::max(1u, std::thread::hardware_concurrency()), 4, plan.files.size()});
+  std::vector<std::thread> helpers;
+  for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
+  work();
+  for (std::thread& t : helpers) t.join();
 }
 
 }  // namespace tarn
