@@ -16,10 +16,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 
 #include "archive/PackObject.h"
+#include "formats/Bsp.h"
 #include "formats/Model.h"
 #include "formats/SoundInfo.h"
 #include "shell/Settings.h"
@@ -27,6 +29,7 @@
 #include "viewers/BitmapViewer.h"
 #include "viewers/GLView.h"
 #include "viewers/HexView.h"
+#include "viewers/MapView.h"
 #include "viewers/Sound.h"
 #include "viewers/TextViewer.h"
 
@@ -294,6 +297,41 @@ CSoundPreview::CSoundPreview(CPackObject& entry, CSoundPlayer& player, QWidget* 
 }
 
 void CSoundPreview::Follow() { m_stop->setEnabled(m_player.IsPlaying()); }
+
+// --- maps ---
+
+CMapPreview::CMapPreview(std::span<const std::uint8_t> bytes,
+                         const std::function<bool(const std::string&, std::vector<std::uint8_t>&)>& lookup,
+                         QWidget* parent)
+    : CPreview(parent) {
+  setObjectName("previewMap");
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  BspMap map;
+  std::string why;
+  if (!LoadBsp(bytes, map, &why)) {
+    auto* message = new QLabel("The map cannot be shown: " + Q(why), this);
+    message->setObjectName("previewProblem");
+    message->setWordWrap(true);
+    layout->addWidget(message);
+    SetDetails({{"kind", "map"}});
+    return;
+  }
+  const std::string entities = std::to_string(std::count(map.entities.begin(), map.entities.end(), '{'));
+  InfoLines details = {
+      {"kind", "map"},
+      {"format", std::string(BspGameName(map.header.format)) + " (" + BspFormatName(map.header.format) + ")"},
+      {"faces", std::to_string(map.faces.size())},
+      {"textures", std::to_string(map.textures.size())},
+      {"entities", entities},
+      {"lightmap", map.lighting.empty() ? "none" : "present"}};
+  m_view = new CMapView(this);
+  m_view->SetMap(std::move(map), lookup);
+  if (!m_view->MissingTextures().empty())
+    details.push_back({"missing textures", std::to_string(m_view->MissingTextures().size())});
+  layout->addWidget(m_view, 1);
+  SetDetails(std::move(details));
+}
 
 // --- text and bytes ---
 

@@ -6,7 +6,9 @@
 
 #include <QImage>
 #include <QWidget>
+#include <functional>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "formats/EntryInfo.h"
@@ -96,6 +98,20 @@ class CModelPreview : public CPreview {
   CGLView* m_view = nullptr;
   QComboBox* m_animations = nullptr;
   QTimer* m_poll;
+};
+
+// A map from its start point, drawn as the map window draws it, with its facts.
+class CMapView;
+class CMapPreview : public CPreview {
+  Q_OBJECT
+ public:
+  // lookup finds the map's other files (Quake II's textures) in its archive.
+  CMapPreview(std::span<const std::uint8_t> bytes,
+              const std::function<bool(const std::string&, std::vector<std::uint8_t>&)>& lookup, QWidget* parent);
+  CMapView* View() const { return m_view; }
+
+ private:
+  CMapView* m_view = nullptr;
 };
 
 class CSoundPreview : public CPreview {

@@ -37,18 +37,23 @@ void Message(const ViewContext& context, const QString& text, const QString& cap
 
 // The map's window, which asks for the archive's other files (Quake II's textures, a .lit)
 // by path.
+// The map's other files (Quake II's textures, a .lit) by path, asked while the map is read.
+MapFileLookup LookupBeside(CPackObject& entry) {
+  CPackObject* root = entry.Root();
+  return [root](const std::string& path, std::vector<std::uint8_t>& bytes) {
+    CPackObject* e = root->FindByPath(path);
+    if (!e) e = root->FindByPath(ToLower(path));
+    return e && !e->IsDirectory() && e->CopyBytes(bytes, nullptr);
+  };
+}
+
 void OpenMapViewer(CPackObject& entry, const ViewContext& context) {
   CEntryBytes data(entry);
   if (!data.Ok()) {
     Tell(context, "The data of " + Q(Quoted(entry.Name())) + " cannot be read.");
     return;
   }
-  CPackObject* root = entry.Root();
-  MapFileLookup lookup = [root](const std::string& path, std::vector<std::uint8_t>& bytes) {
-    CPackObject* e = root->FindByPath(path);
-    if (!e) e = root->FindByPath(ToLower(path));
-    return e && !e->IsDirectory() && e->CopyBytes(bytes, nullptr);
-  };
+  const MapFileLookup lookup = LookupBeside(entry);
   auto* viewer = new CMapFrame(Q(entry.Name()), data.Bytes(), entry.PathInArchive(), lookup, context.mainWindow);
   viewer->show();
 }
@@ -142,7 +147,11 @@ CPreview* CreatePreview(CPackObject& entry, const ViewContext& context, QWidget*
     case ViewerKind::Sound:
       if (context.player) return new CSoundPreview(entry, *context.player, parent);
       break;
-    case ViewerKind::Map:
+    case ViewerKind::Map: {
+      CEntryBytes data(entry);
+      if (!data.Ok()) return new CMessagePreview("The data of " + Q(Quoted(entry.Name())) + " cannot be read.", parent);
+      return new CMapPreview(data.Bytes(), LookupBeside(entry), parent);
+    }
     case ViewerKind::TextOrBytes: break;
   }
   std::vector<std::uint8_t> bytes;

@@ -5,7 +5,9 @@
 
 #include "BspBuilder.h"
 #include "GuiSupport.h"
+#include "browser/PreviewPane.h"
 #include "viewers/MapFrame.h"
+#include "viewers/Previews.h"
 
 namespace tarn::test {
 namespace {
@@ -106,6 +108,30 @@ TEST_F(MapViewer, OpensAtTheStartDrawsAndFliesByKeys) {
   QTest::keyClick(view, Qt::Key_2);
   EXPECT_EQ(view->CurrentMode(), CMapView::Mode::Lightmaps);
   EXPECT_NE(view->grabFramebuffer(), wire);
+}
+
+TEST_F(MapViewer, ThePreviewPaneDrawsTheMapFromItsStartWithItsFacts) {
+  OpenPak(PakBuilder().File("maps/floor.bsp", FloorMap(BspFormat::Quake)).File("maps/bad.bsp", "IBSP").Build());
+  Action("actionPreviewPane")->setChecked(true);
+  ShowDir("maps");
+  FocusList();
+  SelectRows({"floor.bsp"});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return frame->PreviewPane()->Preview()->objectName() == "previewMap"; }, 5000));
+  auto* preview = qobject_cast<viewers::CMapPreview*>(frame->PreviewPane()->Preview());
+  ASSERT_NE(preview, nullptr);
+  ASSERT_NE(preview->View(), nullptr);
+  EXPECT_EQ(preview->View()->Position(), QVector3D(32, 32, 46));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return preview->View()->isVisible(); }, 5000));
+  preview->View()->SetCamera({256, -200, 300}, 90, 45);
+  EXPECT_GT(LitPixels(preview->View()->grabFramebuffer()), 0);
+  const QString facts = frame->PreviewPane()->Properties()->text();
+  EXPECT_NE(facts.indexOf("Faces: "), -1) << facts.toStdString();
+  EXPECT_NE(facts.indexOf("Entities: "), -1);
+  // One that cannot be read says why.
+  SelectRows({"bad.bsp"});
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return frame->PreviewPane()->Preview()->findChild<QLabel*>("previewProblem"); }, 5000));
+  Action("actionPreviewPane")->setChecked(false);
 }
 
 TEST_F(MapViewer, ChoosingAnEntityFliesToItAndMarksIt) {
