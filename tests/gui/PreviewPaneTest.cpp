@@ -57,7 +57,7 @@ class PreviewPane : public GuiTest {
                 .File("progs/s.spr", Sprite())
                 .File("docs/readme.txt", "line one\r\nline two\r\n")
                 .File("sound/drip.wav", Wave(Bytes(11025, 128), 11025, CueChunk(2000)))
-                .File("maps/x.bsp", Bytes{29, 0, 0, 0, 0xFF, 0x01})
+                .File("maps/x.dat", Bytes{29, 0, 0, 0, 0xFF, 0x01})
                 .Raw("lost.bin", 12, 1 << 24)
                 .Build());
     QTest::keyClick(frame.get(), Qt::Key_F3);
@@ -137,7 +137,7 @@ TEST_F(PreviewPane, TextBytesSoundsAndDamagedEntriesEachShowWhatTheyAre) {
   EXPECT_EQ(text->toPlainText(), "line one\nline two\n");
   EXPECT_TRUE(text->isReadOnly());
 
-  Show("maps/x.bsp");
+  Show("maps/x.dat");
   auto* hex = Pane()->findChild<viewers::CHexView*>();
   ASSERT_NE(hex, nullptr);
   EXPECT_EQ(hex->Bytes().size(), 6);
