@@ -329,6 +329,58 @@ std::vector<KeyedFrame> KeyedFrames(const std::vector<Instance>& instances, cons
   return frames;
 }
 
+// The counts an MD3's or an IQM's header gives, against the bytes there are: Assimp allocates
+// what a header says before it reads, so a count no file of this size can hold (gigabytes for
+// a few hundred bytes) is refused here. Empty when they fit.
+std::string StructureProblem(const std::string& ext, std::span<const std::uint8_t> bytes) {
+  const auto u32 = [&](std::size_t at) -> std::int64_t {
+    if (at + 4 > bytes.size()) return -1;
+    return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | static_cast<std::int64_t>(bytes[at + 3]) << 24;
+  };
+  const auto size = static_cast<std::int64_t>(bytes.size());
+  // count records of each bytes from offset, within the file.
+  const auto fits = [&](std::int64_t offset, std::int64_t count, std::int64_t each) {
+    return offset >= 0 && count >= 0 && count <= size && offset <= size && count * each <= size - offset;
+  };
+  if (ext == ".md3") {
+    if (bytes.size() < 108 || std::memcmp(bytes.data(), "IDP3", 4) != 0) return "not an MD3 model";
+    const std::int64_t frames = u32(76), tags = u32(80), surfaces = u32(84);
+    if (frames < 1 || frames > 1024 || tags > 16 || surfaces > 32 || !fits(u32(92), frames, 56) ||
+        !fits(u32(96), frames * tags, 112) || u32(104) > size)
+      return "its header counts more frames, tags or surfaces than the file holds";
+    std::int64_t at = u32(100);
+    for (std::int64_t n = 0; n < surfaces; ++n) {
+      if (!fits(at, 1, 108)) return "a surface lies outside the file";
+      const auto s = static_cast<std::size_t>(at);
+      const std::int64_t sframes = u32(s + 72), shaders = u32(s + 76), verts = u32(s + 80), tris = u32(s + 84),
+                         end = u32(s + 104);
+      if (sframes != frames || shaders > 256 || verts > 4096 || tris > 8192 || !fits(at + u32(s + 88), tris, 12) ||
+          !fits(at + u32(s + 92), shaders, 68) || !fits(at + u32(s + 96), verts, 8) ||
+          !fits(at + u32(s + 100), verts * frames, 8) || end <= 0)
+        return "a surface counts more than the file holds";
+      at += end;
+    }
+    return {};
+  }
+  if (ext == ".iqm") {
+    if (bytes.size() < 124 || std::memcmp(bytes.data(), "INTERQUAKEMODEL", 16) != 0) return "not an IQM model";
+    // num, offset and the size of one record: text, meshes, vertex arrays, triangles, joints,
+    // poses, animations, comment, extensions.
+    struct Table {
+      std::size_t num, offset;
+      std::int64_t each;
+    };
+    for (const Table& t : {Table{28, 32, 1}, Table{36, 40, 24}, Table{44, 52, 20}, Table{56, 60, 12}, Table{68, 72, 48},
+                           Table{76, 80, 88}, Table{84, 88, 20}, Table{108, 112, 1}, Table{116, 120, 16}})
+      if (!fits(u32(t.offset), u32(t.num), t.each)) return "its header counts more than the file holds";
+    // Every vertex has at least a position of three floats; every frame a value per channel.
+    if (!fits(0, u32(48), 12) || !fits(u32(100), u32(92) * u32(96), 2))
+      return "its header counts more vertices or frames than the file holds";
+    return {};
+  }
+  return {};
+}
+
 // MD3 files keep every frame, but Assimp gives one a reading: the frame count from the header.
 std::size_t Md3FrameCount(std::span<const std::uint8_t> bytes) {
   if (bytes.size() < 80 || std::memcmp(bytes.data(), "IDP3", 4) != 0) return 1;
@@ -402,6 +454,9 @@ bool ReadSource(const SceneReader& read, const std::string& path, std::span<cons
     if (error) *error = why;
     return false;
   };
+  if (!md3.empty())
+    if (std::string why = StructureProblem(ToLower(fs::path(path).extension().string()), md3); !why.empty())
+      return fail(why);
   const bool zUp = ZUp(path);
   // Assimp turns the scenes of z-up formats (MD3, IQM) to its own y up with a turn of the root
   // node; their z up is the games', so the turn is undone.
@@ -540,8 +595,9 @@ bool ImportModel(const std::string& path, const ModelImportOptions& options, Imp
   };
   if (!(options.fps > 0 && options.fps <= 1000)) return fail("the frame rate must be above 0 and at most 1000");
   try {
-    std::vector<std::uint8_t> md3;
-    if (ToLower(fs::path(path).extension().string()) == ".md3") ReadFile(path, md3);
+    std::vector<std::uint8_t> md3;  // the file's bytes, for the formats whose headers are checked first
+    const std::string ext = ToLower(fs::path(path).extension().string());
+    if (ext == ".md3" || ext == ".iqm") ReadFile(path, md3);
     const TextureSource textures{{fs::path(path).parent_path()}, ReadFile};
     ReadScene read;
     std::string why;
