@@ -391,21 +391,22 @@ void CPackObject::WriteExport(ExportPlan& plan, ExportReport& report, CProgress*
     for (std::size_t i; !stop && (i = next++) < plan.files.size();) {
       const auto& job = plan.files[i];
       std::string why;
+      bool cut = false;  // this file was stopped part way: nothing of it stays
       const auto fill = [&](const CExtractFolder::Sink& sink, std::string* fillWhy) {
         return job.file->StreamData(
             [&](const std::uint8_t* p, std::size_t n) {
               if (!sink(p, n)) return false;
               const std::lock_guard hold(lock);
-              if (!Advance(progress, n, job.label)) stop = true;
-              return !stop;
+              if (stop || !Advance(progress, n, job.label)) stop = cut = true;
+              return !cut;
             },
             fillWhy);
       };
       const ExtractOutcome outcome = job.folder->WriteFile(job.file->Name(), fill, &why);
       const std::lock_guard hold(lock);
-      // A file cut short by the user is no failure: nothing of it was written.
-      if (stop) {
-        report.cancelled = true;
+      // A file cut short by the user is no failure: nothing of it was written. One another
+      // thread finished meanwhile is on disk, and counted.
+      if (cut) {
         report.writtenPaths.erase(job.path);
         continue;
       }
@@ -420,6 +421,7 @@ void CPackObject::WriteExport(ExportPlan& plan, ExportReport& report, CProgress*
   for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
   work();
   for (std::thread& t : helpers) t.join();
+  if (stop) report.cancelled = true;
 }
 
 }  // namespace tarn
