@@ -13,10 +13,6 @@ namespace tarn {
 
 namespace fs = std::filesystem;
 
-CTarnDoc::CTarnDoc() { ResetRoot(); }
-
-CTarnDoc::~CTarnDoc() = default;
-
 void CTarnDoc::ResetRoot() {
   auto root = std::make_unique<CPackObject>();
   root->Rename("root");
@@ -81,6 +77,7 @@ bool CTarnDoc::FailSave(const SaveFailure& failure, bool targetExisted) {
 
 bool CTarnDoc::OnNewDocument() {
   m_history.Clear();
+  ForgetInner();
   m_cancelled = false;
   m_source.reset();
   m_path.clear();
@@ -209,6 +206,7 @@ bool CTarnDoc::Install(OpenedArchive opened) {
   // Only now is the old document let go: a failed open leaves it as it was.
   if (!opened.error.empty() || !opened.root) return Fail(opened.error);
   m_history.Clear();
+  ForgetInner();
   m_root = std::move(opened.root);
   m_source = std::move(opened.source);
   m_path = opened.path;
@@ -287,6 +285,8 @@ bool CTarnDoc::OnSaveDocument(const fs::path& path, const SaveConsent& consent, 
                                      " was changed by another program while it was open. "
                                      "Open it again and repeat the changes.";
   if (m_source && m_source->ChangedSinceOpened()) return Fail(changedInPlace);
+  // Archives inside, edited in place, go into their files first.
+  if (!WriteInnerArchives()) return false;
 
   // A program that locked the archive for its own read-modify-write finishes first.
   std::unique_ptr<CFileLock> saveLock;
@@ -366,6 +366,7 @@ bool CTarnDoc::OnSaveDocument(const fs::path& path, const SaveConsent& consent, 
     }
   };
   unbind(*m_root);
+  NoteInnerHolders();
   m_path = path;
   m_modified = false;
   m_history.SetClean();

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -161,7 +162,34 @@ class CTarnDoc {
   };
   void ExchangeContainer(Container& other);
 
+  // --- archives held in the document's files (gfx.wad in pak0.pak) ---
+  // Opens the archive a file holds, for browsing and editing in place, and gives its root: a
+  // tree of its own, read from a private copy of the bytes. Opened once; an edit below it is
+  // recorded in this document's history, and a save writes the inner archive (innermost
+  // first, each through the same safe save) into its file before the document's own.
+  // Nothing, with the reason, when the bytes are no archive Tarn reads.
+  CPackObject* OpenInner(CPackObject& holder, std::string* error);
+  // The root opened for a file of the document's trees, or nullptr: never opened, or the file
+  // was given other bytes since (a Replace from File), which the opened tree no longer shows.
+  CPackObject* InnerRoot(const CPackObject& holder) const;
+  // The file whose opened archive root is, or nullptr (the document's own root, say).
+  CPackObject* HolderOf(const CPackObject& root) const;
+  // The path from the document's root through the files holding inner archives:
+  // "gfx.wad/conchars.lmp"; an entry of the document's own tree has its own path.
+  std::string FullPath(const CPackObject& entry) const;
+  // The entry at such a path, going into opened inner archives; nullptr when there is none.
+  CPackObject* FindFullPath(std::string_view path) const;
+
  private:
+  struct Inner;
+  // The inner archives that changed since they were opened or last written, written into
+  // their files; false (told through Fail) when one cannot be.
+  bool WriteInnerArchives();
+  // After a save: the holders' bytes now come from the new file, and still stand for their trees.
+  void NoteInnerHolders();
+  bool InnerLive(const Inner& inner, int depth = 0) const;
+  void ForgetInner();
+
   void ResetRoot();
   bool Fail(const std::string& message);
   bool FailSave(const SaveFailure& failure, bool targetExisted);
@@ -185,6 +213,7 @@ class CTarnDoc {
   int m_damagedCount = 0;
   bool m_directoryDamaged = false;
   std::vector<CDocObserver*> m_observers;
+  std::vector<std::unique_ptr<Inner>> m_inner;
 };
 
 }  // namespace tarn
