@@ -244,11 +244,11 @@ void CMainFrame::OnReplaceFromFile() {
   if (!m_cmd.replaceFromFile->isEnabled()) return;
   const auto sel = ListSelection();
   if (sel.size() != 1) return;
-  const std::string path = sel.front()->PathInArchive(), name = sel.front()->Name();
+  const std::string path = m_doc.FullPath(*sel.front()), name = sel.front()->Name();
   const QString file = m_prompter->OpenFileName(this, "Replace " + Q(Quoted(name)) + " with", "All Files (*)");
   if (file.isEmpty()) return;
   // Found again: the question ran an event loop.
-  CPackObject* entry = m_doc.Root().FindByPath(path);
+  CPackObject* entry = m_doc.FindFullPath(path);
   if (!entry || entry->IsDirectory() || !entry->Parent()) return;
   auto staging = std::make_unique<CPackObject>();
   staging->SetDirectory(true);
@@ -275,7 +275,7 @@ viewers::TextSaver CMainFrame::TextSaverFor(CPackObject& entry) {
   if (!entry.Parent() || entry.IsDirectory() || m_listModel->IsShadowed(&entry)) return {};
   // The entry each save leaves, for the next one: a save puts a new entry in its place.
   auto current = std::make_shared<CPackObject*>(&entry);
-  const std::string path = entry.PathInArchive(), name = entry.Name();
+  const std::string path = m_doc.FullPath(entry), name = entry.Name();
   QPointer<CMainFrame> self(this);
   const std::uint64_t generation = m_treeGeneration;
   return [self, current, path, name, generation](const std::vector<std::uint8_t>& bytes, QString* why) {
@@ -356,7 +356,7 @@ void CMainFrame::PasteStream(const QByteArray& data, CPackObject* dir, const QSt
   if (entries.empty()) return;
 
   // Names the directory already has are settled first, asking once each (or once for all).
-  const std::string dirPath = dir->PathInArchive();
+  const std::string dirPath = m_doc.FullPath(*dir);
   std::vector<shell::ConflictChoice> plan(entries.size(), shell::ConflictChoice::KeepBoth);
   std::vector<std::size_t> conflicts;
   for (std::size_t i = 0; i < entries.size(); ++i)
@@ -393,7 +393,7 @@ void CMainFrame::PasteStream(const QByteArray& data, CPackObject* dir, const QSt
 void CMainFrame::MoveEntries(const QStringList& paths, CPackObject* dir) {
   std::vector<CPackObject*> entries;
   for (const QString& p : paths)
-    if (CPackObject* e = m_doc.Root().FindByPath(S(p)); e && e->Parent() && e->Parent() != dir) entries.push_back(e);
+    if (CPackObject* e = m_doc.FindFullPath(S(p)); e && e->Parent() && e->Parent() != dir) entries.push_back(e);
   entries = Outermost(entries);
   std::erase_if(entries, [&](CPackObject* e) { return dir->IsInside(e); });
   if (entries.empty()) return;
@@ -404,7 +404,9 @@ void CMainFrame::MoveEntries(const QStringList& paths, CPackObject* dir) {
 }
 
 CPackObject* CMainFrame::FindDirectory(const std::string& path) {
-  CPackObject* dir = path.empty() ? &m_doc.Root() : m_doc.Root().FindByPath(path);
+  CPackObject* dir = path.empty() ? &m_doc.Root() : m_doc.FindFullPath(path);
+  // A path that ends at an archive's file names the archive opened inside it.
+  if (dir && !dir->IsDirectory()) dir = m_doc.InnerRoot(*dir);
   return dir && dir->IsDirectory() ? dir : nullptr;
 }
 

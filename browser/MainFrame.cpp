@@ -24,6 +24,7 @@
 #include <optional>
 
 #include "archive/ByteIO.h"
+#include "archive/ContainerFormat.h"
 #include "archive/EntryNames.h"
 #include "archive/SafeExtract.h"
 #include "archive/Strings.h"
@@ -57,6 +58,9 @@ const char* const kOpenFilter =
 const char* const kSaveFilter =
     "Pak Files (*.pak);;PK3 Archives (*.pk3);;Zip Archives (*.zip *.pk2 *.pkz);;WAD Files (*.wad);;All Files (*.*) (*)";
 constexpr int kMaxRecent = 4;
+
+// A file whose name says it holds an archive, which opening goes into.
+bool IsArchiveFile(const CPackObject& e) { return !e.IsDirectory() && FormatOfName(e.Name()).has_value(); }
 
 }  // namespace
 
@@ -115,18 +119,36 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
   CreateMenus();
   CreateToolBar();
 
+  m_treeModel->SetDocument(&m_doc);
+  m_listModel->SetDocument(&m_doc);
   connect(m_tree, &CPackTreeView::directorySelected, this, [this](CPackObject* dir) {
+    // An archive's file chosen in the tree: opened once the view is done with the click.
+    if (dir && !dir->IsDirectory()) {
+      QTimer::singleShot(0, this, [this, path = m_doc.FullPath(*dir)] {
+        if (CPackObject* holder = m_doc.FindFullPath(path)) OpenInnerArchive(*holder, false);
+      });
+      return;
+    }
     m_list->ShowDirectory(dir);
     UpdateCommandUI();
+  });
+  connect(m_tree, &QTreeView::expanded, this, [this](const QModelIndex& index) {
+    CPackObject* e = m_treeModel->EntryOf(index);
+    if (!e || e->IsDirectory()) return;
+    QTimer::singleShot(0, this, [this, path = m_doc.FullPath(*e)] {
+      if (CPackObject* holder = m_doc.FindFullPath(path)) OpenInnerArchive(*holder, true);
+    });
   });
   connect(m_tree, &CPackTreeView::dropped, this, &CMainFrame::Drop);
   connect(m_list, &CPackListView::dropped, this, &CMainFrame::Drop);
   const auto dragData = [this](const std::vector<CPackObject*>& entries) { return DragData(entries); };
   m_treeModel->SetDragData(dragData);
   m_listModel->SetDragData(dragData);
-  const auto renamer = [this](CPackObject* entry, const QString& name) {
+  // The document is taken now: an editor still open when the window goes commits its text from
+  // the views' destructors, after this part of the object is gone.
+  const auto renamer = [this, doc = &m_doc](CPackObject* entry, const QString& name) {
     // Made once the editor has closed: the change resets the models the editor belongs to.
-    const std::string dirPath = entry->Parent() ? entry->Parent()->PathInArchive() : std::string();
+    const std::string dirPath = entry->Parent() ? doc->FullPath(*entry->Parent()) : std::string();
     QTimer::singleShot(0, this, [this, entry, dirPath, name] {
       CPackObject* dir = FindDirectory(dirPath);
       if (!dir) return;
@@ -471,7 +493,7 @@ void CMainFrame::UpdateCommandUI() {
   set(m_cmd.exportFile, !tree && only && !only->IsDirectory());
   set(m_cmd.exportDirectory,
       tree ? treeDir != nullptr : (sel.size() >= 2 || (only && only->IsDirectory())) && !shadowed);
-  set(m_cmd.upOneLevel, treeDir && treeDir->Parent());
+  set(m_cmd.upOneLevel, m_treeModel->NodeParent(treeDir) != nullptr);
   // Every file has a viewer: its kind's, or the text or hex view.
   set(m_cmd.view, !tree && only && !only->IsDirectory());
   set(m_cmd.viewSkin, !tree && only && !only->IsDirectory() && EndsWith(ToLower(only->Name()), ".mdl"));
@@ -592,7 +614,7 @@ void CMainFrame::UpdateTitle() {
 void CMainFrame::ChangeTree(const std::function<const CPackObject*()>& mutate) {
   const QStringList expanded = m_tree->SaveExpanded();
   const CPackObject* before = TreeSelection();
-  const std::string beforePath = before ? before->PathInArchive() : std::string();
+  const std::string beforePath = before ? m_doc.FullPath(*before) : std::string();
   const std::vector<CPackObject*> kept = ListSelection();
   const bool listHadFocus = m_list->HasFocusInside();
 
@@ -604,8 +626,8 @@ void CMainFrame::ChangeTree(const std::function<const CPackObject*()>& mutate) {
     // The directory shown before, or the nearest of its ancestors that survived.
     std::string path = beforePath;
     while (!target) {
-      const CPackObject* found = path.empty() ? &m_doc.Root() : m_doc.Root().FindByPath(path);
-      if (found && found->IsDirectory()) target = found;
+      const CPackObject* found = FindDirectory(path);
+      if (found) target = found;
       if (target || path.empty()) break;
       auto slash = path.rfind('/');
       path = slash == std::string::npos ? std::string() : path.substr(0, slash);
@@ -787,7 +809,30 @@ void CMainFrame::AddRecent(const QString& path) {
 
 void CMainFrame::OnUpOneLevel() {
   CPackObject* dir = TreeSelection();
-  if (dir && dir->Parent()) m_tree->SelectDirectory(dir->Parent());
+  // Out of an archive opened inside another, to the directory holding its file.
+  if (CPackObject* up = m_treeModel->NodeParent(dir)) m_tree->SelectDirectory(up);
+}
+
+bool CMainFrame::OpenInnerArchive(CPackObject& holder, bool expand) {
+  std::string why;
+  CPackObject* inner = nullptr;
+  {
+    shell::CWaitCursor wait;
+    inner = m_doc.OpenInner(holder, &why);
+  }
+  if (!inner) {
+    m_status->setText(Q(why));
+    // The tree is left on the directory holding the file, which the list then shows chosen.
+    if (CPackObject* dir = holder.Parent(); dir && TreeSelection() != dir) m_tree->SelectDirectory(dir);
+    m_list->SelectEntries({&holder});
+    return false;
+  }
+  if (m_list->ListModel()->SearchingArchive()) m_list->ClearFilter();
+  ChangeTree([inner] { return inner; });
+  if (expand) m_tree->expand(m_treeModel->IndexOf(inner));
+  m_status->setText(
+      QString("%1: %2 inside %3").arg(Q(m_doc.FullPath(holder)), FormatName(inner->Format()), Q(m_doc.Title())));
+  return true;
 }
 
 void CMainFrame::SetViewType(int style) {
@@ -909,6 +954,9 @@ void CMainFrame::OnEntryActivated(CPackObject* entry) {
     m_tree->SelectDirectory(entry);
     return;
   }
+  // An archive inside the archive is gone into like a directory; one that cannot be read as
+  // one is shown as its bytes.
+  if (!m_listModel->IsShadowed(entry) && IsArchiveFile(*entry) && OpenInnerArchive(*entry, false)) return;
   ViewEntry(*entry, false);
 }
 

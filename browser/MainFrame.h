@@ -236,6 +236,9 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   void RefreshPreview();
   void UpdatePreview();
   void ViewEntry(CPackObject& entry, bool skin);
+  // Opens the archive a file holds as a directory of the tree, and shows it; false, told in the
+  // status bar, when its bytes are no archive.
+  bool OpenInnerArchive(CPackObject& holder, bool expand);
 
   CTarnDoc& m_doc;
   std::unique_ptr<shell::CPrompter> m_prompter;

@@ -410,12 +410,15 @@ bool CPackListView::eventFilter(QObject* watched, QEvent* event) {
       d->accept();
       // Done after the view has finished with the drop, since the change resets the model; the
       // target is found again by its path in case the tree changed meanwhile.
-      const std::string path = target->PathInArchive();
-      QTimer::singleShot(0, this, [this, path, drop, copy] {
+      // Through the archives opened inside the document when there is one.
+      const CTarnDoc* doc = m_model->Document();
+      const std::string path = FullPathOf(doc, *target);
+      QTimer::singleShot(0, this, [this, doc, path, drop, copy] {
         CPackObject* dir = m_model->Directory();
         if (!dir) return;
-        CPackObject* root = dir->Root();
-        CPackObject* found = path.empty() ? root : root->FindByPath(path);
+        CPackObject* root = doc ? const_cast<CPackObject*>(&doc->Root()) : dir->Root();
+        CPackObject* found = FindFullPath(doc, root, path);
+        if (found && !found->IsDirectory() && doc) found = doc->InnerRoot(*found);
         if (found && found->IsDirectory()) emit dropped(drop, found, copy);
       });
       view->viewport()->update();

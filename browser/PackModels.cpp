@@ -63,7 +63,32 @@ QString ExactSize(std::int64_t bytes) {
   return digits + (bytes == 1 ? " byte" : " bytes");
 }
 
+std::string FullPathOf(const CTarnDoc* doc, const CPackObject& entry) {
+  return doc ? doc->FullPath(entry) : entry.PathInArchive();
+}
+
+CPackObject* FindFullPath(const CTarnDoc* doc, CPackObject* root, const std::string& path) {
+  if (!root) return nullptr;
+  if (path.empty()) return root;
+  return doc && root == &doc->Root() ? doc->FindFullPath(path) : root->FindByPath(path);
+}
+
 // --- tree ---
+
+namespace {
+
+// A file the tree offers to open as the archive it holds; WADs hold no directories, so theirs
+// never expand.
+bool ArchiveFileNode(const CPackObject& e) { return !e.IsDirectory() && FormatOfName(e.Name()).has_value(); }
+
+}  // namespace
+
+CPackObject* CPackTreeModel::NodeParent(const CPackObject* node) const {
+  if (!node) return nullptr;
+  if (node->Parent()) return node->Parent();
+  CPackObject* holder = m_doc && node != m_root ? m_doc->HolderOf(*node) : nullptr;
+  return holder ? holder->Parent() : nullptr;
+}
 
 void CPackTreeModel::SetRoot(CPackObject* root) {
   beginResetModel();
@@ -90,11 +115,23 @@ void CPackTreeModel::EndChange(CPackObject* root) {
 
 const std::vector<CPackObject*>& CPackTreeModel::SubDirectories(const CPackObject* dir) const {
   auto [it, fresh] = m_subdirs.try_emplace(dir);
-  if (fresh) {
-    for (CPackObject* c : dir->Children())
-      if (c->IsDirectory()) it->second.push_back(c);
+  if (fresh && dir->IsDirectory()) {
+    for (CPackObject* c : dir->Children()) {
+      if (c->IsDirectory()) {
+        it->second.push_back(c);
+      } else if (CPackObject* inner = m_doc ? m_doc->InnerRoot(*c) : nullptr) {
+        it->second.push_back(inner);
+      } else if (m_doc && ArchiveFileNode(*c)) {
+        it->second.push_back(c);
+      }
+    }
+    // An opened archive's root sorts by its file's name.
+    const auto name = [this](const CPackObject* e) -> const std::string& {
+      const CPackObject* holder = !e->Parent() && m_doc ? m_doc->HolderOf(*e) : nullptr;
+      return holder ? holder->Name() : e->Name();
+    };
     std::sort(it->second.begin(), it->second.end(),
-              [](const CPackObject* a, const CPackObject* b) { return CompareNames(a->Name(), b->Name()) < 0; });
+              [&](const CPackObject* a, const CPackObject* b) { return CompareNames(name(a), name(b)) < 0; });
     for (std::size_t i = 0; i < it->second.size(); ++i) m_rowOf[it->second[i]] = static_cast<int>(i);
   }
   return it->second;
@@ -105,9 +142,16 @@ CPackObject* CPackTreeModel::EntryOf(const QModelIndex& index) const {
 }
 
 QModelIndex CPackTreeModel::IndexOf(const CPackObject* dir) const {
-  if (!dir || !m_root || !dir->IsDirectory() || !dir->IsInside(m_root)) return {};
+  if (!dir || !m_root) return {};
   if (dir == m_root) return createIndex(0, 0, const_cast<CPackObject*>(dir));
-  SubDirectories(dir->Parent());
+  // A file stands for its archive: by the opened root when there is one.
+  if (!dir->IsDirectory()) {
+    if (CPackObject* inner = m_doc ? m_doc->InnerRoot(*dir) : nullptr) dir = inner;
+    else if (!m_doc || !ArchiveFileNode(*dir)) return {};
+  }
+  const CPackObject* up = NodeParent(dir);
+  if (!up || !IndexOf(up).isValid()) return {};
+  SubDirectories(up);
   auto it = m_rowOf.find(dir);
   return it == m_rowOf.end() ? QModelIndex() : createIndex(it->second, 0, const_cast<CPackObject*>(dir));
 }
@@ -121,8 +165,8 @@ QModelIndex CPackTreeModel::index(int row, int column, const QModelIndex& parent
 
 QModelIndex CPackTreeModel::parent(const QModelIndex& index) const {
   CPackObject* e = EntryOf(index);
-  if (!e || e == m_root || !e->Parent()) return {};
-  return IndexOf(e->Parent());
+  if (!e || e == m_root) return {};
+  return IndexOf(NodeParent(e));
 }
 
 int CPackTreeModel::rowCount(const QModelIndex& parent) const {
@@ -136,24 +180,28 @@ int CPackTreeModel::columnCount(const QModelIndex&) const { return 1; }
 
 bool CPackTreeModel::hasChildren(const QModelIndex& parent) const {
   if (!parent.isValid()) return m_root != nullptr;
-  for (CPackObject* c : EntryOf(parent)->Children())
-    if (c->IsDirectory()) return true;
-  return false;
+  const CPackObject* e = EntryOf(parent);
+  // Not yet opened: an expander to open it by, but for a WAD, which holds no directories.
+  if (!e->IsDirectory()) return !IsWad(*FormatOfName(e->Name()));
+  return !SubDirectories(e).empty();
 }
 
 QVariant CPackTreeModel::data(const QModelIndex& index, int role) const {
   CPackObject* e = EntryOf(index);
   if (!e) return {};
+  // An opened archive's root is named, renamed and drawn as its file.
+  if (CPackObject* holder = e != m_root && !e->Parent() && m_doc ? m_doc->HolderOf(*e) : nullptr) e = holder;
   switch (role) {
     case Qt::DisplayRole: return e == m_root && !m_rootLabel.isEmpty() ? m_rootLabel : ToQString(e->Name());
     case Qt::EditRole: return ToQString(e->Name());
-    case Qt::DecorationRole: return KindIcon(EntryType::Directory);
+    case Qt::DecorationRole: return KindIcon(e->IsDirectory() ? EntryType::Directory : TypeOf(e->Name(), false));
     default: return {};
   }
 }
 
 bool CPackTreeModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   CPackObject* e = EntryOf(index);
+  if (CPackObject* holder = e && e != m_root && !e->Parent() && m_doc ? m_doc->HolderOf(*e) : nullptr) e = holder;
   if (!e || role != Qt::EditRole || !m_renamer) return false;
   m_renamer(e, value.toString());
   return true;
@@ -180,7 +228,10 @@ Qt::DropActions CPackTreeModel::supportedDragActions() const { return Qt::CopyAc
 QMimeData* CPackTreeModel::mimeData(const QModelIndexList& indexes) const {
   std::vector<CPackObject*> entries;
   for (const QModelIndex& i : indexes)
-    if (CPackObject* e = EntryOf(i); e && e != m_root) entries.push_back(e);
+    if (CPackObject* e = EntryOf(i); e && e != m_root) {
+      if (CPackObject* holder = !e->Parent() && m_doc ? m_doc->HolderOf(*e) : nullptr) e = holder;
+      entries.push_back(e);
+    }
   return m_dragData && !entries.empty() ? m_dragData(entries) : nullptr;
 }
 
@@ -232,13 +283,21 @@ void CPackListModel::Collect() {
   m_all.clear();
   m_zipColumns = !m_sources && m_dir && m_dir->Root()->Format() == ContainerFormat::Zip;
   if (SearchingArchive() && m_dir) {
-    std::vector<CPackObject*> stack{m_dir->Root()};
+    // From the outermost archive, and into every archive opened inside it.
+    CPackObject* top = m_dir->Root();
+    for (int depth = 0; m_doc && depth < 64; ++depth) {
+      CPackObject* holder = m_doc->HolderOf(*top);
+      if (!holder) break;
+      top = holder->Root();
+    }
+    std::vector<CPackObject*> stack{top};
     while (!stack.empty()) {
       CPackObject* d = stack.back();
       stack.pop_back();
       for (CPackObject* c : d->Children()) {
         m_all.push_back(c);
         if (c->IsDirectory()) stack.push_back(c);
+        else if (CPackObject* inner = m_doc ? m_doc->InnerRoot(*c) : nullptr) stack.push_back(inner);
       }
     }
   } else if (m_dir) {
@@ -269,7 +328,7 @@ void CPackListModel::SortAll() {
   std::vector<SortKey> keys;
   keys.reserve(m_all.size());
   for (CPackObject* e : m_all)
-    keys.push_back({e, paths ? e->PathInArchive() : std::string(), number(*e),
+    keys.push_back({e, paths ? FullPathOf(m_doc, *e) : std::string(), number(*e),
                     TypeName(TypeOf(e->Name(), e->IsDirectory())), e->IsDirectory()});
   const bool byNumber =
       field == Field::Size || field == Field::Packed || field == Field::Method || field == Field::Date;
@@ -380,7 +439,7 @@ QVariant CPackListModel::data(const QModelIndex& index, int role) const {
   switch (FieldAt(index.column())) {
     case Field::Name:
       switch (role) {
-        case Qt::DisplayRole: return ToQString(SearchingArchive() ? e->PathInArchive() : e->Name());
+        case Qt::DisplayRole: return ToQString(SearchingArchive() ? FullPathOf(m_doc, *e) : e->Name());
         case Qt::EditRole: return ToQString(e->Name());
         case Qt::DecorationRole:
           if (m_thumbnails && m_thumbnails->Side() > 0) {

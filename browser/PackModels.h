@@ -12,6 +12,7 @@
 
 #include "archive/NameFilter.h"
 #include "archive/PackObject.h"
+#include "archive/TarnDoc.h"
 
 namespace tarn::browser {
 
@@ -26,6 +27,12 @@ class CListSources {
   // The copies hidden by the files of dir that the list shows beside them; none while hidden.
   virtual std::vector<CPackObject*> ShownShadowed(const CPackObject& dir) const = 0;
 };
+
+// An entry's path from the document's root, through the files whose archives were opened in
+// place ("gfx.wad/conchars.lmp"); its own path when there is no document.
+std::string FullPathOf(const CTarnDoc* doc, const CPackObject& entry);
+// The entry at such a path below root, or nullptr.
+CPackObject* FindFullPath(const CTarnDoc* doc, CPackObject* root, const std::string& path);
 
 // Makes the data of dragged entries (see CEntryMimeData).
 using DragDataMaker = std::function<QMimeData*(const std::vector<CPackObject*>& entries)>;
@@ -42,6 +49,13 @@ class CPackTreeModel : public QAbstractItemModel {
 
   void SetRoot(CPackObject* root);
   CPackObject* Root() const { return m_root; }
+  // The document whose archives held in files show as directories: an opened one by its root,
+  // named after its file; an archive file not yet opened by the file itself, to be opened when
+  // chosen or expanded (see OpenedDirectory).
+  void SetDocument(CTarnDoc* doc) { m_doc = doc; }
+  CTarnDoc* Document() const { return m_doc; }
+  // A node's parent node: the directory, or for an opened archive's root the one holding its file.
+  CPackObject* NodeParent(const CPackObject* node) const;
   // What the root item reads: the archive's file name (or "Untitled"), never the root's own name.
   void SetRootLabel(const QString& label);
   void BeginChange();
@@ -72,6 +86,7 @@ class CPackTreeModel : public QAbstractItemModel {
 
   QString m_rootLabel;
   CPackObject* m_root = nullptr;
+  CTarnDoc* m_doc = nullptr;
   mutable std::unordered_map<const CPackObject*, std::vector<CPackObject*>> m_subdirs;
   mutable std::unordered_map<const CPackObject*, int> m_rowOf;
 };
@@ -100,6 +115,10 @@ class CPackListModel : public QAbstractTableModel {
 
   void SetDirectory(CPackObject* dir);
   CPackObject* Directory() const { return m_dir; }
+  // A search of the whole archive goes into the archives opened inside it, and shows their
+  // entries' paths through the files holding them.
+  void SetDocument(const CTarnDoc* doc) { m_doc = doc; }
+  const CTarnDoc* Document() const { return m_doc; }
   // Game folders' sources, or nullptr for an archive (no Source column); set while no
   // directory is shown.
   void SetSources(const CListSources* sources) { m_sources = sources; }
@@ -151,6 +170,7 @@ class CPackListModel : public QAbstractTableModel {
   Renamer m_renamer;
   class CThumbnails* m_thumbnails = nullptr;
   const CListSources* m_sources = nullptr;
+  const CTarnDoc* m_doc = nullptr;
   CPackObject* m_dir = nullptr;
   std::vector<CPackObject*> m_all;   // what the filter chooses from, sorted
   std::vector<CPackObject*> m_rows;  // what is shown

@@ -26,7 +26,11 @@ CPackTreeView::CPackTreeView(CPackTreeModel* model, QWidget* parent) : QTreeView
   });
 }
 
-CPackObject* CPackTreeView::SelectedDirectory() const { return m_model->EntryOf(currentIndex()); }
+CPackObject* CPackTreeView::SelectedDirectory() const {
+  // An archive's file not yet opened is no directory to show or put things in.
+  CPackObject* e = m_model->EntryOf(currentIndex());
+  return e && e->IsDirectory() ? e : nullptr;
+}
 
 void CPackTreeView::SelectDirectory(const CPackObject* dir) {
   QModelIndex idx = m_model->IndexOf(dir);
@@ -59,7 +63,7 @@ QStringList CPackTreeView::SaveExpanded() const {
     QModelIndex idx = stack.back();
     stack.pop_back();
     if (!idx.isValid() || !isExpanded(idx)) continue;
-    paths << QString::fromStdString(m_model->EntryOf(idx)->PathInArchive());
+    paths << QString::fromStdString(FullPathOf(m_model->Document(), *m_model->EntryOf(idx)));
     for (int r = 0, n = m_model->rowCount(idx); r < n; ++r) stack.push_back(m_model->index(r, 0, idx));
   }
   return paths;
@@ -67,8 +71,11 @@ QStringList CPackTreeView::SaveExpanded() const {
 
 void CPackTreeView::RestoreExpanded(const QStringList& paths) {
   for (const QString& p : paths) {
-    const CPackObject* dir = p.isEmpty() ? m_model->Root() : m_model->Root()->FindByPath(p.toStdString());
+    const CPackObject* dir = FindFullPath(m_model->Document(), m_model->Root(), p.toStdString());
     if (dir && dir->IsDirectory()) expand(m_model->IndexOf(dir));
+    // An archive opened inside: its root stands for the file the path names.
+    else if (CTarnDoc* doc = m_model->Document(); dir && doc)
+      if (const CPackObject* inner = doc->InnerRoot(*dir)) expand(m_model->IndexOf(inner));
   }
 }
 
@@ -99,12 +106,12 @@ void CPackTreeView::dropEvent(QDropEvent* e) {
   // Handled here, and said to be a copy: the dragging view must not remove anything itself.
   e->setDropAction(Qt::CopyAction);
   e->accept();
-  const std::string path = target->PathInArchive();
+  const std::string path = FullPathOf(m_model->Document(), *target);
   const bool copy = e->modifiers() & Qt::ControlModifier;
   // Done once the drop is over, since the change resets the model.
   QTimer::singleShot(0, this, [this, path, drop, copy] {
-    CPackObject* root = m_model->Root();
-    CPackObject* found = !root || path.empty() ? root : root->FindByPath(path);
+    CPackObject* found = FindFullPath(m_model->Document(), m_model->Root(), path);
+    if (found && !found->IsDirectory() && m_model->Document()) found = m_model->Document()->InnerRoot(*found);
     if (found && found->IsDirectory()) emit dropped(drop, found, copy);
   });
 }

@@ -151,7 +151,7 @@ void CMainFrame::TakeStaged(CPackObject* dir, std::unique_ptr<CPackObject> stagi
 
 void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
   if (!dir || paths.isEmpty()) return;
-  const std::string dirPath = dir->PathInArchive();
+  const std::string dirPath = m_doc.FullPath(*dir);
   // Image files: asked once whether they come in as they are or encoded.
   QStringList images;
   for (const QString& path : paths)
@@ -232,7 +232,7 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
 void CMainFrame::OnImportFile() {
   CPackObject* target = ImportTarget();
   if (!target) return;
-  const std::string path = target->PathInArchive();
+  const std::string path = m_doc.FullPath(*target);
   QStringList files = m_prompter->OpenFileNames(this, "Import", kImportFilter);
   if (files.isEmpty()) return;
   // Found again by path: the dialog ran an event loop.
@@ -242,7 +242,7 @@ void CMainFrame::OnImportFile() {
 void CMainFrame::OnNewSprite() {
   CPackObject* target = ImportTarget();
   if (!target) return;
-  const std::string dirPath = target->PathInArchive();
+  const std::string dirPath = m_doc.FullPath(*target);
   QStringList frames =
       m_prompter->OpenFileNames(this, "New Sprite from Pictures",
                                 "PNG pictures (*.png);;Pictures (*.png *.tga *.bmp *.jpg *.jpeg *.pcx);;All Files (*)");
@@ -290,7 +290,7 @@ void CMainFrame::OnNewSprite() {
 void CMainFrame::OnImportDirectory() {
   CPackObject* target = TreeSelection();
   if (!target) target = &m_doc.Root();
-  const std::string path = target->PathInArchive();
+  const std::string path = m_doc.FullPath(*target);
   QString folder = m_prompter->ExistingDirectory(this, "Select import directory");
   if (folder.isEmpty() || !FindDirectory(path)) return;
   auto staging = StagingDirectory();
@@ -384,7 +384,7 @@ void CMainFrame::OnExportAsPng() {
   QStringList problems;
   shell::CWaitCursor wait;
   for (auto& [entry, below] : pictures) {
-    const std::string label = entry->PathInArchive();
+    const std::string label = m_doc.FullPath(*entry);
     // Through every folder on the way, each opened from its parent: no name leads out.
     std::optional<CExtractFolder> at = CExtractFolder::Open(root->Path(), &why);
     bool refused = false;
@@ -452,12 +452,12 @@ void CMainFrame::OnExportFile() {
   const QString suffix = QFileInfo(Q(entry->Name())).suffix().toLower();
   if (picture) filter = QString("%1 (*.%2);;%3;;%4").arg(TypeName(type), suffix, kPngFilter, kExportFilter);
   else if (model) filter = QString("%1 (*.%2);;%3;;%4").arg(TypeName(type), suffix, kModelFilters, kExportFilter);
-  const std::string entryPath = entry->PathInArchive();
+  const std::string entryPath = m_doc.FullPath(*entry);
   QString path = m_prompter->SaveFileName(this, "Export", filter, Q(entry->Name()), QString());
   if (path.isEmpty()) return;
   // A shadowed copy is not in the tree: its path leads to the copy that hides it. The modal
   // dialog left it alone.
-  if (!m_listModel->IsShadowed(entry)) entry = m_doc.Root().FindByPath(entryPath);
+  if (!m_listModel->IsShadowed(entry)) entry = m_doc.FindFullPath(entryPath);
   if (!entry) return;
   if (picture && path.endsWith(".png", Qt::CaseInsensitive)) {
     ExportAsPng(*entry, path);
@@ -537,7 +537,7 @@ void CMainFrame::OnExportDirectory() {
 QMimeData* CMainFrame::DragData(const std::vector<CPackObject*>& entries) {
   QStringList paths;
   for (const CPackObject* e : entries)
-    if (e->Parent()) paths << Q(e->PathInArchive());
+    if (e->Parent()) paths << Q(m_doc.FullPath(*e));
   return paths.isEmpty() ? nullptr : new CEntryMimeData(this, paths);
 }
 
@@ -550,7 +550,7 @@ QList<QUrl> CMainFrame::ExportForDrag(const QStringList& paths) {
   std::vector<CPackObject*> found;
   for (const QString& p : paths) {
     entries.push_back(S(p));
-    if (CPackObject* e = m_doc.Root().FindByPath(entries.back())) found.push_back(e);
+    if (CPackObject* e = m_doc.FindFullPath(entries.back())) found.push_back(e);
   }
   const ExportReport report = ExportEntries(found, folder->path(), nullptr);
   // Cancelled: nothing is handed over, and the folder goes with what was written so far.
@@ -572,7 +572,7 @@ QList<QUrl> CMainFrame::ExportForDrag(const QStringList& paths) {
 QByteArray CMainFrame::StreamForDrag(const QStringList& paths) {
   std::vector<CPackObject*> entries;
   for (const QString& p : paths)
-    if (CPackObject* e = m_doc.Root().FindByPath(S(p))) entries.push_back(e);
+    if (CPackObject* e = m_doc.FindFullPath(S(p))) entries.push_back(e);
   return EntryStream(entries, nullptr);
 }
 

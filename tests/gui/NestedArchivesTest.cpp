@@ -1,0 +1,96 @@
+// Archives inside the archive: gone into from the list and the tree, searched, edited, saved.
+#include <QCheckBox>
+#include <QLineEdit>
+
+#include "GuiSupport.h"
+#include "archive/WadFormat.h"
+#include "browser/PackModels.h"
+
+namespace tarn::test {
+namespace {
+
+Bytes GfxWad() {
+  return BuildWad(ContainerFormat::Wad2,
+                  {{"conchars", ToBytes("chars"), wad::kPicture}, {"colormap", ToBytes("colours"), wad::kPicture}});
+}
+
+class NestedArchives : public GuiTest {
+ protected:
+  // The lumps of gfx.wad as a fresh open of the file on disk finds them.
+  std::vector<std::string> SavedLumps(const fs::path& pak) {
+    CTarnDoc again;
+    EXPECT_TRUE(again.OnOpenDocument(pak));
+    CPackObject* holder = again.Root().FindByPath("gfx.wad");
+    CPackObject* root = holder ? again.OpenInner(*holder, nullptr) : nullptr;
+    std::vector<std::string> names;
+    if (root)
+      for (CPackObject* c : root->Children()) names.push_back(c->Name());
+    return names;
+  }
+};
+
+TEST_F(NestedArchives, WadInPakIsEditedSavedAndUndone) {
+  const fs::path pak = OpenPak(PakBuilder().File("gfx.wad", GfxWad()).File("progs/player.mdl", "IDPO").Build());
+  FocusList();
+  SelectRows({"gfx.wad"});
+  QTest::keyClick(List()->ActiveView(), Qt::Key_Return);
+  QApplication::processEvents();
+  CPackObject* holder = doc.Root().FindChild("gfx.wad");
+  ASSERT_TRUE(doc.InnerRoot(*holder));
+  EXPECT_EQ(List()->CurrentDirectory(), doc.InnerRoot(*holder));
+  EXPECT_EQ(Tree()->SelectedDirectory(), doc.InnerRoot(*holder)) << "the tree follows into the archive";
+  EXPECT_EQ(ListNames(), (std::vector<std::string>{"colormap.lmp", "conchars.lmp"}));
+
+  SelectRows({"conchars.lmp"});
+  QTest::keyClick(List()->ActiveView(), Qt::Key_Delete);
+  EXPECT_TRUE(frame->isWindowModified());
+  QTest::keyClick(frame.get(), Qt::Key_S, Qt::ControlModifier);
+  QApplication::processEvents();
+  EXPECT_FALSE(doc.IsModified()) << doc.LastError();
+  EXPECT_EQ(SavedLumps(pak), (std::vector<std::string>{"colormap.lmp"}));
+
+  QTest::keyClick(frame.get(), Qt::Key_Z, Qt::ControlModifier);
+  QTest::keyClick(frame.get(), Qt::Key_S, Qt::ControlModifier);
+  QApplication::processEvents();
+  EXPECT_EQ(SavedLumps(pak), (std::vector<std::string>{"conchars.lmp", "colormap.lmp"}));
+
+  // Up One Level leaves the archive for the directory holding its file.
+  Action("actionUpOneLevel")->trigger();
+  QApplication::processEvents();
+  EXPECT_EQ(List()->CurrentDirectory(), &doc.Root());
+}
+
+TEST_F(NestedArchives, TreeExpanderOpensAndTheWholeArchiveFilterSearchesInside) {
+  const Bytes inner = PakBuilder().File("maps/e1m1.bsp", "map").File("readme.txt", "hi").Build();
+  OpenPak(PakBuilder().File("mods/inner.pak", inner).File("e1m1.txt", "outer").Build());
+  ShowDir("mods");
+  CPackObject* holder = doc.Root().FindByPath("mods/inner.pak");
+  const QModelIndex node = frame->findChild<browser::CPackTreeModel*>()->IndexOf(holder);
+  ASSERT_TRUE(node.isValid()) << "an archive's file is a node of the tree before it is opened";
+  Tree()->expand(node);
+  QApplication::processEvents();
+  QApplication::processEvents();
+  CPackObject* root = doc.InnerRoot(*holder);
+  ASSERT_TRUE(root);
+  auto* model = frame->findChild<browser::CPackTreeModel*>();
+  const QModelIndex opened = model->IndexOf(root);
+  EXPECT_TRUE(Tree()->isExpanded(opened));
+  ASSERT_EQ(model->rowCount(opened), 1);
+  EXPECT_EQ(model->EntryOf(model->index(0, 0, opened))->Name(), "maps");
+  EXPECT_EQ(model->data(opened, Qt::DisplayRole).toString(), "inner.pak");
+
+  ShowDir("");
+  FocusList();
+  List()->FilterEdit()->setFocus();
+  QTest::keyClicks(List()->FilterEdit(), "e1m1*");
+  QTest::mouseClick(List()->WholeArchiveBox(), Qt::LeftButton);
+  std::vector<std::string> paths;
+  auto* list = List()->ListModel();
+  for (int r = 0; r < list->rowCount(); ++r)
+    paths.push_back(list->data(list->index(r, 0), Qt::DisplayRole).toString().toStdString());
+  std::sort(paths.begin(), paths.end());
+  EXPECT_EQ(paths, (std::vector<std::string>{"e1m1.txt", "mods/inner.pak/maps/e1m1.bsp"}));
+}
+
+}  // namespace
+}  // namespace tarn::test
