@@ -849,6 +849,7 @@ viewers::ViewContext CMainFrame::ViewerContext() {
   context.player = m_player;
   context.tellProblem = [this](const QString& text) { TellViewProblem(text); };
   context.textSaver = [this](CPackObject& entry) { return TextSaverFor(entry); };
+  context.document = &m_doc;
   return context;
 }
 

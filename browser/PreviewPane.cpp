@@ -5,6 +5,7 @@
 
 #include "archive/EntryTypes.h"
 #include "archive/PackObject.h"
+#include "archive/TarnDoc.h"
 #include "shell/Text.h"
 #include "viewers/Previews.h"
 
@@ -48,7 +49,7 @@ void CPreviewPane::ShowNothing(const QString& text) {
 
 void CPreviewPane::ShowEntry(CPackObject& entry, const viewers::ViewContext& context) {
   QStringList lines;
-  lines << "Path: " + Q(entry.PathInArchive());
+  lines << "Path: " + Q(context.document ? context.document->FullPath(entry) : entry.PathInArchive());
   lines << QString("Type: ") + TypeName(TypeOf(entry.Name(), entry.IsDirectory()));
   if (!entry.IsDirectory()) {
     lines << QString("Size: %1 bytes").arg(entry.Size());

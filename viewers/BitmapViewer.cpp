@@ -230,6 +230,9 @@ CBitmapViewerFrame::CBitmapViewerFrame(PictureSet set, const QString& title, QWi
   palettes->addAction("&Quake", this, [builtIn] { builtIn(kQuakePaletteId); })->setObjectName("actionPaletteQuake");
   palettes->addAction("Quake &II", this, [builtIn] { builtIn(kQuake2PaletteId); })
       ->setObjectName("actionPaletteQuake2");
+  m_archivePalettes = palettes->addMenu("From the &Archive");
+  m_archivePalettes->setObjectName("menuPaletteArchive");
+  m_archivePalettes->setEnabled(false);
   palettes->addAction("From a &File...", this, &CBitmapViewerFrame::ChoosePaletteFile)
       ->setObjectName("actionPaletteFile");
   connect(m_view, &CBitmapViewerView::changed, this, &CBitmapViewerFrame::ShowState);
@@ -279,6 +282,14 @@ void CBitmapViewerFrame::UsePalette(const Palette& palette) {
   m_set.palettes.assign(1, palette);
   m_images = ToImages(m_set);
   m_view->update();
+}
+
+void CBitmapViewerFrame::OfferArchivePalettes(std::vector<std::pair<std::string, Palette>> palettes) {
+  m_archivePalettes->clear();
+  for (auto& [path, palette] : palettes)
+    m_archivePalettes->addAction(QString::fromStdString(path), this, [this, p = palette] { UsePalette(p); })
+        ->setObjectName("actionPaletteArchive");
+  m_archivePalettes->setEnabled(!palettes.empty());
 }
 
 void CBitmapViewerFrame::ChoosePaletteFile() {

@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QPointer>
+#include <utility>
 #include <vector>
 
 #include "formats/Pictures.h"
@@ -79,6 +80,9 @@ class CBitmapViewerFrame : public CViewerFrame {
   void ZoomStep(int steps);
   // Draws the pictures that carry no palette of their own (all but PCX) in another one.
   void UsePalette(const Palette& palette);
+  // The palettes the picture's archive holds (gfx/palette.lmp, a mod's own), offered by their
+  // paths in the Palette menu.
+  void OfferArchivePalettes(std::vector<std::pair<std::string, Palette>> palettes);
   const std::vector<QImage>& Images() const { return m_images; }
   const PictureSet& Pictures() const { return m_set; }
   // Writes every picture as PNG: path itself for one, path-0.png, path-1.png, ... for several.
@@ -99,6 +103,7 @@ class CBitmapViewerFrame : public CViewerFrame {
   CBitmapViewerView* m_view;
   QScrollArea* m_scroll;
   QAction* m_fitCommand;
+  QMenu* m_archivePalettes = nullptr;
 };
 
 // The file names SaveAsPng writes for n pictures.

@@ -2,7 +2,9 @@
 
 #include "archive/PackObject.h"
 #include "archive/Strings.h"
+#include "archive/TarnDoc.h"
 #include "formats/EntryPictures.h"
+#include "formats/ImageEncode.h"
 #include "formats/TextSniff.h"
 #include "shell/Prompter.h"
 #include "shell/Text.h"
@@ -35,8 +37,30 @@ void Message(const ViewContext& context, const QString& text, const QString& cap
   context.prompter->Message(context.mainWindow, text, caption, icon);
 }
 
-// The map's window, which asks for the archive's other files (Quake II's textures, a .lit)
-// by path.
+// The palettes of the entry's archive: files of 768 bytes named .lmp or .pal (gfx/palette.lmp
+// and a mod's own), found by size before a byte is read, a few dozen at most.
+// The archives holding gfx.wad are searched too, nearest first, each named by its full path.
+std::vector<std::pair<std::string, Palette>> ArchivePalettes(const CPackObject& entry, const CTarnDoc* doc) {
+  constexpr std::size_t kMost = 32;
+  std::vector<std::pair<std::string, Palette>> found;
+  const CPackObject* root = entry.Root();
+  for (int depth = 0; root && depth < 16 && found.size() < kMost; ++depth) {
+    std::string path;
+    VisitFilesInSaveOrder(*root, path, [&](const std::string&, const CPackObject& file) {
+      if (found.size() >= kMost || file.Size() != 768) return;
+      const std::string lower = ToLower(file.Name());
+      if (!lower.ends_with(".lmp") && !lower.ends_with(".pal")) return;
+      std::vector<std::uint8_t> bytes;
+      Palette palette;
+      if (file.CopyBytes(bytes, nullptr, 768) && LoadPaletteFile(bytes, palette, nullptr))
+        found.emplace_back(doc ? doc->FullPath(file) : file.PathInArchive(), palette);
+    });
+    const CPackObject* holder = doc ? doc->HolderOf(*root) : nullptr;
+    root = holder ? holder->Root() : nullptr;
+  }
+  return found;
+}
+
 // The map's other files (Quake II's textures, a .lit) by path, asked while the map is read.
 MapFileLookup LookupBeside(CPackObject& entry) {
   CPackObject* root = entry.Root();
@@ -110,6 +134,7 @@ void OpenViewer(CPackObject& entry, bool skin, const ViewContext& context) {
       return;
     }
     auto* viewer = new CBitmapViewerFrame(std::move(pictures.set), Q(pictures.title), context.mainWindow);
+    viewer->OfferArchivePalettes(ArchivePalettes(entry, context.document));
     viewer->show();
     return;
   }

@@ -15,6 +15,7 @@ class QWidget;
 
 namespace tarn {
 class CPackObject;
+class CTarnDoc;
 namespace shell {
 class CPrompter;
 }
@@ -35,6 +36,9 @@ struct ViewContext {
   // How edited text of an entry goes back into the archive; none (and the text stays
   // read-only) for an entry that may not change.
   std::function<TextSaver(CPackObject& entry)> textSaver;
+  // The entry's document, through which an archive opened inside another reaches the files
+  // around it (the palette of the pak holding gfx.wad); none for an entry on its own.
+  const CTarnDoc* document = nullptr;
 };
 
 // What shows an entry, by its type.

@@ -15,6 +15,7 @@
 #include <QWheelEvent>
 
 #include "GuiSupport.h"
+#include "archive/WadFormat.h"
 #include "shell/Settings.h"
 #include "viewers/BitmapViewer.h"
 #include "viewers/HexView.h"
@@ -574,6 +575,41 @@ TEST_F(GuiTest, ViewersFitTheirContentAndRememberTheirSize) {
   EXPECT_EQ(text->size(), QSize(420, 310));
   EXPECT_FALSE(text->frameGeometry().intersects(frame->frameGeometry()));
   text->close();
+  Flush();
+}
+
+}  // namespace
+}  // namespace tarn::test
+
+namespace tarn::test {
+namespace {
+
+// The palette a picture is drawn in may come from the archive: also, for a lump of gfx.wad
+// opened inside pak0.pak, from the pak around it.
+TEST_F(GuiTest, PictureViewerOffersTheArchivesPalettes) {
+  Bytes lmp;
+  PutU32(lmp, 0, 1);
+  PutU32(lmp, 4, 1);
+  lmp.push_back(3);
+  Bytes red(768, 0);
+  for (std::size_t i = 0; i < 256; ++i) red[i * 3] = 200;
+  const Bytes wad = BuildWad(ContainerFormat::Wad2, {{"pic", lmp, wad::kPicture}});
+  OpenPak(PakBuilder().File("gfx/palette.lmp", red).File("gfx.wad", wad).Build());
+  CPackObject* holder = doc.Root().FindChild("gfx.wad");
+  CPackObject* root = doc.OpenInner(*holder, nullptr);
+  ASSERT_TRUE(root);
+  frame->ViewByCommand(*root->FindChild("pic.lmp"));
+  CBitmapViewerFrame* viewer = nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* v = qobject_cast<CBitmapViewerFrame*>(w); v && v->isVisible()) viewer = v;
+  ASSERT_NE(viewer, nullptr);
+  auto* menu = viewer->findChild<QMenu*>("menuPaletteArchive");
+  ASSERT_TRUE(menu->isEnabled());
+  ASSERT_EQ(menu->actions().size(), 1);
+  EXPECT_EQ(menu->actions()[0]->text(), "gfx/palette.lmp");
+  menu->actions()[0]->trigger();
+  EXPECT_EQ(viewer->Images()[0].pixelColor(0, 0), QColor(200, 0, 0));
+  viewer->close();
   Flush();
 }
 
