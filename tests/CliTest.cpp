@@ -317,7 +317,9 @@ TEST_F(Cli, LongWorkDrawsAProgressLineOnlyWhenAskedTo) {
   std::ostringstream out2, err2;
   ASSERT_EQ(cli::Run({"extract", P("x.pak"), "-C", P("out")}, out2, err2, shown), 0);
   const std::string line = err2.str();
-  EXPECT_EQ(line.rfind("\rtarn-pak: extract 33% (1.0 of 3.0 MB)", 0), 0u) << line;
+  // Files are written on several threads: the one-byte file may be told before the big one.
+  EXPECT_EQ(line.rfind("\rtarn-pak: extract ", 0), 0u) << line;
+  EXPECT_NE(line.find("\rtarn-pak: extract 33% (1.0 of 3.0 MB)"), std::string::npos) << line;
   // Wiped at the end: the terminal is left as it was.
   ASSERT_GE(line.size(), 2u);
   EXPECT_EQ(line.back(), '\r');
