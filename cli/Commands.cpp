@@ -344,81 +344,46 @@ CPackObject* OpenEntry(const Context& ctx, CTarnDoc& doc, const std::string& arc
 }
 
 // Archives held inside another (gfx.wad in pak0.pak) are reached through their paths: each one
-// on the way is copied to a temporary file and read as an archive of its own, kept (with its
-// file) for as long as the command runs.
-class CNestedArchives {
- public:
-  ~CNestedArchives() {
-    m_docs.clear();
-    std::error_code ec;
-    for (const fs::path& t : m_temps) fs::remove(t, ec);
-  }
-  // The entry at path in doc, going into the archives on its way; for a path that ends at an
-  // archive file with "/" (or when enter is set), that archive's root. Nothing, told, when
-  // there is none.
-  CPackObject* Find(const Context& ctx, CTarnDoc& doc, const std::string& archive, const std::string& path,
-                    bool enter) {
-    CTarnDoc* current = &doc;
-    std::string rest = path, where = archive;
-    for (;;) {
-      const bool into = enter || (!rest.empty() && rest.back() == '/');
-      CPackObject* found = ::tarn::cli::Find(*current, rest);
-      if (found && (!into || found->IsDirectory() || !IsArchive(*found))) return found;
-      // Else the last archive file the path goes through (or ends at) is opened.
-      CPackObject* holder = found;
-      std::size_t cut = rest.size();
-      if (!holder)
-        for (std::size_t at = rest.find('/'); at != std::string::npos; at = rest.find('/', at + 1))
-          if (CPackObject* e = ::tarn::cli::Find(*current, rest.substr(0, at));
-              e && !e->IsDirectory() && IsArchive(*e)) {
-            holder = e;
-            cut = at;
-            break;
-          }
-      if (!holder) {
-        ctx.Error("no entry " + Quoted(rest) + " in " + Quoted(where));
-        return nullptr;
-      }
-      const std::string inner = rest.substr(0, cut);
-      CTarnDoc* opened = OpenInner(ctx, *holder, where + "/" + inner);
-      if (!opened) return nullptr;
-      current = opened;
-      where += "/" + inner;
-      rest = cut < rest.size() ? rest.substr(cut + 1) : std::string();
-      enter = false;
-      if (rest.empty() || rest == "/") return &current->Root();
+// on the way is opened inside the document, as the window opens them, and kept with it.
+// The entry at path in doc, going into the archives on its way; for a path that ends at an
+// archive file with "/" (or when enter is set), that archive's root. Nothing, told, when there
+// is none.
+CPackObject* FindNested(const Context& ctx, CTarnDoc& doc, const std::string& archive, const std::string& path,
+                        bool enter) {
+  const auto isArchive = [](const CPackObject& e) { return FormatOfName(e.Name()).has_value(); };
+  const auto below = [](CPackObject& root, std::string p) -> CPackObject* {
+    while (!p.empty() && p.back() == '/') p.pop_back();
+    return p.empty() ? &root : root.FindByPath(p);
+  };
+  CPackObject* root = &doc.Root();
+  std::string rest = path, where = archive;
+  for (;;) {
+    const bool into = enter || (!rest.empty() && rest.back() == '/');
+    CPackObject* found = below(*root, rest);
+    if (found && (!into || found->IsDirectory() || !isArchive(*found))) return found;
+    // Else the last archive file the path goes through (or ends at) is opened.
+    CPackObject* holder = found;
+    std::size_t cut = rest.size();
+    if (!holder)
+      for (std::size_t at = rest.find('/'); at != std::string::npos; at = rest.find('/', at + 1))
+        if (CPackObject* e = below(*root, rest.substr(0, at)); e && !e->IsDirectory() && isArchive(*e)) {
+          holder = e;
+          cut = at;
+          break;
+        }
+    if (!holder) {
+      ctx.Error("no entry " + Quoted(rest) + " in " + Quoted(where));
+      return nullptr;
     }
-  }
-
- private:
-  static bool IsArchive(const CPackObject& e) { return FormatOfName(e.Name()).has_value(); }
-  CTarnDoc* OpenInner(const Context& ctx, CPackObject& holder, const std::string& label) {
-    const auto temp = CreateTempFile("tarn-inner");
-    if (!temp) return ctx.Error("cannot make a temporary file for " + Quoted(label)), nullptr;
-    m_temps.push_back(*temp);
-    std::ofstream out(*temp, std::ios::binary | std::ios::trunc);
     std::string why;
-    const bool ok = holder.StreamData(
-        [&](const std::uint8_t* p, std::size_t n) {
-          out.write(reinterpret_cast<const char*>(p), static_cast<std::streamsize>(n));
-          return static_cast<bool>(out);
-        },
-        &why);
-    out.close();
-    if (!ok || !out) return ctx.Error("cannot read " + Quoted(label) + (why.empty() ? "" : ": " + why)), nullptr;
-    auto doc = std::make_unique<CTarnDoc>();
-    if (!doc->OnOpenDocument(*temp)) {
-      std::string message = OneLine(doc->LastError());
-      for (std::size_t at; (at = message.find(Quoted(temp->string()))) != std::string::npos;)
-        message.replace(at, Quoted(temp->string()).size(), Quoted(label));
-      return ctx.Error(message), nullptr;
-    }
-    m_docs.push_back(std::move(doc));
-    return m_docs.back().get();
+    root = doc.OpenInner(*holder, &why);
+    if (!root) return ctx.Error(OneLine(why) + " (in " + Quoted(archive) + ")"), nullptr;
+    where += "/" + rest.substr(0, cut);
+    rest = cut < rest.size() ? rest.substr(cut + 1) : std::string();
+    enter = false;
+    if (rest.empty() || rest == "/") return root;
   }
-  std::vector<std::unique_ptr<CTarnDoc>> m_docs;
-  std::vector<fs::path> m_temps;
-};
+}
 
 // Names each file of entry's subtree that the export wrote: all but those refused or failed,
 // alone or with a directory on their way.
@@ -510,8 +475,7 @@ int CmdList(const Context& ctx, const std::vector<std::string>& a) {
   auto doc = std::make_unique<CTarnDoc>();
   if (!Open(ctx, *doc, a[0])) return 1;
   // A PATH lists a directory, or an archive inside this one, as if it were the archive.
-  CNestedArchives nested;
-  CPackObject* shown = a.size() == 2 ? nested.Find(ctx, *doc, a[0], a[1], true) : &doc->Root();
+  CPackObject* shown = a.size() == 2 ? FindNested(ctx, *doc, a[0], a[1], true) : &doc->Root();
   if (!shown) return 1;
   if (!shown->IsDirectory()) return ctx.Error(Quoted(a[1]) + " is neither a directory nor an archive");
   if (ctx.voice.json) {
@@ -744,8 +708,7 @@ int CmdCat(const Context& ctx, const std::vector<std::string>& a) {
   if (a.size() != 2) return ctx.Usage("cat takes ARCHIVE and PATH");
   CTarnDoc doc;
   if (!Open(ctx, doc, a[0])) return 1;
-  CNestedArchives nested;
-  CPackObject* e = nested.Find(ctx, doc, a[0], a[1], false);
+  CPackObject* e = FindNested(ctx, doc, a[0], a[1], false);
   if (!e) return 1;
   if (e->IsDirectory()) return ctx.Error(Quoted(a[1]) + " is a directory");
   std::string why;
