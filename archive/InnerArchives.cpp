@@ -74,7 +74,8 @@ constexpr int kMaxDepth = 16;
 }  // namespace
 
 struct CTarnDoc::Inner {
-  CPackObject* holder = nullptr;
+  CPackObject* holder = nullptr;    // only while alive says so
+  std::weak_ptr<const void> alive;  // the holder's Lifetime: it may go with a discarded undo step
   std::unique_ptr<CTarnDoc> doc;
   fs::path file;  // the private copy, and where the inner archive is written
   HolderBytes bytes;
@@ -99,7 +100,7 @@ CTarnDoc::~CTarnDoc() {
 void CTarnDoc::ForgetInner() { m_inner.clear(); }
 
 bool CTarnDoc::InnerLive(const Inner& inner, int depth) const {
-  if (depth > kMaxDepth || !(BytesOf(*inner.holder) == inner.bytes)) return false;
+  if (depth > kMaxDepth || inner.alive.expired() || !(BytesOf(*inner.holder) == inner.bytes)) return false;
   const CPackObject* root = inner.holder->Root();
   if (root == m_root.get()) return true;
   for (const auto& other : m_inner)
@@ -110,13 +111,13 @@ bool CTarnDoc::InnerLive(const Inner& inner, int depth) const {
 CPackObject* CTarnDoc::InnerRoot(const CPackObject& holder) const {
   // The newest first: a file given its bytes back by an undo may match an older one too.
   for (auto it = m_inner.rbegin(); it != m_inner.rend(); ++it)
-    if ((*it)->holder == &holder && InnerLive(**it)) return &(*it)->doc->Root();
+    if ((*it)->holder == &holder && !(*it)->alive.expired() && InnerLive(**it)) return &(*it)->doc->Root();
   return nullptr;
 }
 
 CPackObject* CTarnDoc::HolderOf(const CPackObject& root) const {
   for (const auto& inner : m_inner)
-    if (&inner->doc->Root() == &root) return inner->holder;
+    if (&inner->doc->Root() == &root) return inner->alive.expired() ? nullptr : inner->holder;
   return nullptr;
 }
 
@@ -163,6 +164,7 @@ CPackObject* CTarnDoc::OpenInner(CPackObject& holder, std::string* error) {
     if (++depth >= kMaxDepth) return fail(label + " lies too deep inside other archives");
   auto inner = std::make_unique<Inner>();
   inner->holder = &holder;
+  inner->alive = holder.Lifetime();
   const auto temp = CreateTempFile("tarn-inner");
   if (!temp) return fail("no temporary file could be made for " + label);
   inner->file = *temp;

@@ -83,6 +83,12 @@ const std::string& CPackObject::TempPath() const {
   return m_extra ? m_extra->tempPath : none;
 }
 
+std::weak_ptr<const void> CPackObject::Lifetime() {
+  Extra& extra = MakeExtra();
+  if (!extra.alive) extra.alive = std::make_shared<const int>(0);
+  return extra.alive;
+}
+
 void CPackObject::SetData(std::vector<std::uint8_t> bytes) {
   Extra& extra = MakeExtra();
   extra.data = std::move(bytes);

@@ -185,6 +185,9 @@ class CPackObject {
   }
   // Where the source archive holds this entry (see CArchiveReader::MemberOffset); -1 for none.
   std::int64_t PlaceInArchive() const;
+  // Expires when the entry is destroyed: for what refers to the entry from outside its tree (an
+  // archive opened inside its bytes), which may outlive it in a discarded undo step.
+  std::weak_ptr<const void> Lifetime();
 
   // --- tree ---
   CPackObject* Root();
@@ -382,6 +385,7 @@ class CPackObject {
     std::shared_ptr<CArchiveReader> archive;  // the root's, or a detached subtree's
     ContainerFormat format = ContainerFormat::Pak;  // the root's only
     std::int64_t time = 0;                          // seconds since 1970; 0: as the archive says
+    std::shared_ptr<const void> alive;              // see Lifetime
   };
   Extra& MakeExtra();
   std::unique_ptr<Extra> m_extra;

@@ -110,6 +110,23 @@ TEST_F(Inner, FileGivenOtherBytesClosesItsTree) {
   EXPECT_EQ(Load(again.Root().FindByPath("gfx.wad")), replaced) << "the given bytes win over the old tree";
 }
 
+// The file may be destroyed while its opened tree lives on (a discarded undo step held it).
+TEST_F(Inner, FileDestroyedLeavesItsTreeHarmless) {
+  OpenOuter();
+  CPackObject* holder = doc.Root().FindByPath("gfx.wad");
+  CPackObject* root = OpenWad();
+  ASSERT_TRUE(root);
+  CPackObject* lump = root->FindChild("conchars.lmp");
+  ASSERT_EQ(doc.Root().RemoveChild(holder), 1);
+  EXPECT_FALSE(doc.HolderOf(*root));
+  EXPECT_EQ(doc.FullPath(*lump), "conchars.lmp");
+  EXPECT_FALSE(doc.FindFullPath("gfx.wad/conchars.lmp"));
+  // A new file in the same place is not taken for the old one.
+  Give(*doc.Root().AddChild("gfx.wad", false), wad);
+  EXPECT_FALSE(doc.InnerRoot(*doc.Root().FindByPath("gfx.wad")));
+  ASSERT_TRUE(doc.OnSaveDocument(dir / "pak0.pak")) << doc.LastError();
+}
+
 TEST_F(Inner, ArchiveInAnArchiveInAnArchive) {
   const Bytes inner = PakBuilder().File("gfx.wad", wad).File("readme.txt", "hi").Build();
   WriteFile(dir / "outer.pak", PakBuilder().File("mods/inner.pak", inner).Build());
