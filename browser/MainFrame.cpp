@@ -804,6 +804,7 @@ viewers::ViewContext CMainFrame::ViewerContext() {
   context.player = m_player;
   context.tellProblem = [this](const QString& text) { TellViewProblem(text); };
   context.textSaver = [this](CPackObject& entry) { return TextSaverFor(entry); };
+  context.besideWriter = [this](CPackObject& entry) { return BesideWriterFor(entry); };
   return context;
 }
 
