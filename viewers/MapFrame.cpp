@@ -30,7 +30,7 @@ using shell::Q;
 
 namespace {
 
-constexpr int kViewWidth = 800, kViewHeight = 500;
+constexpr int kViewWidth = 800, kViewHeight = 500, kDockWidth = 320;
 constexpr int kCentreRole = Qt::UserRole, kHalfRole = Qt::UserRole + 1, kLineRole = Qt::UserRole + 2;
 constexpr int kSavedMs = 5000;
 // A point entity's box: Quake's player is 32 units wide and 56 high.
@@ -158,7 +158,9 @@ CMapFrame::CMapFrame(const QString& title, std::span<const std::uint8_t> bytes, 
   connect(m_entities, &QTreeWidget::currentItemChanged, this, &CMapFrame::EntityChosen);
   connect(m_text->Text()->document(), &QTextDocument::modificationChanged, this, &CMapFrame::UpdateTitle);
 
-  PlaceBesideMainWindow(QSize(kViewWidth + 320, kViewHeight + statusBar()->sizeHint().height()));
+  PlaceBesideMainWindow(QSize(kViewWidth + kDockWidth, kViewHeight + statusBar()->sizeHint().height()));
+  // The text asks room for long lines; the view comes first, the dock widens by hand.
+  resizeDocks({m_dock}, {kDockWidth}, Qt::Horizontal);
 
   ShowMap(false);
   if (!m_textRead) m_text->Text()->setPlainText("The entities cannot be read: " + Q(why));
