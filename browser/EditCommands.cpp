@@ -312,6 +312,44 @@ viewers::TextSaver CMainFrame::TextSaverFor(CPackObject& entry) {
   };
 }
 
+viewers::BesideWriter CMainFrame::BesideWriterFor(CPackObject& entry) {
+  if (!entry.Parent() || entry.IsDirectory() || m_listModel->IsShadowed(&entry)) return {};
+  const std::string dirPath = entry.Parent()->PathInArchive();
+  QPointer<CMainFrame> self(this);
+  const std::uint64_t generation = m_treeGeneration;
+  return [self, dirPath, generation](const std::string& name, const std::vector<std::uint8_t>& bytes, QString* why) {
+    CMainFrame* frame = self.data();
+    CPackObject* dir = !frame || frame->m_treeGeneration != generation ? nullptr : frame->FindDirectory(dirPath);
+    if (!dir) {
+      *why = "the map's directory is no longer in the archive";
+      return false;
+    }
+    CPackObject* old = dir->FindChild(name);
+    if (old && old->IsDirectory()) {
+      *why = Q(Quoted(old->PathInArchive())) + " is a directory";
+      return false;
+    }
+    // A file already there keeps its name as the archive spells it.
+    const std::string kept = old ? old->Name() : name;
+    auto made = std::make_unique<CPackObject>();
+    made->Rename(kept);
+    made->SetSize(static_cast<std::int64_t>(bytes.size()));
+    made->SetData(bytes);
+    CPackObject* placed = nullptr;
+    frame->EditTree("Write " + Quoted(kept), [&](CTreeEdit& edit) -> const CPackObject* {
+      if (old) edit.Remove(*old);
+      placed = edit.Insert(*dir, std::move(made));
+      if (placed) edit.Rename(*placed, kept);
+      return nullptr;
+    });
+    if (!placed) {
+      *why = "the archive refused it";
+      return false;
+    }
+    return true;
+  };
+}
+
 void CMainFrame::OnPaste() {
   const QMimeData* mime = QApplication::clipboard()->mimeData();
   CPackObject* dir = PasteTarget();

@@ -850,6 +850,7 @@ viewers::ViewContext CMainFrame::ViewerContext() {
   context.tellProblem = [this](const QString& text) { TellViewProblem(text); };
   context.textSaver = [this](CPackObject& entry) { return TextSaverFor(entry); };
   context.document = &m_doc;
+  context.besideWriter = [this](CPackObject& entry) { return BesideWriterFor(entry); };
   return context;
 }
 

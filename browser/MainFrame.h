@@ -187,6 +187,9 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   // How a viewer's edited text goes back into the entry, one undoable change a save; none for
   // an entry no command may change.
   viewers::TextSaver TextSaverFor(CPackObject& entry);
+  // How a viewer puts a file beside the entry (a map's .ent), one undoable change each; none
+  // where TextSaverFor gives none.
+  viewers::BesideWriter BesideWriterFor(CPackObject& entry);
   void OnCut();
   void OnCopy();
   void OnPaste();

@@ -79,8 +79,11 @@ constexpr const char* kHelp =
     "                                        frame N alone, from 0), its skin inside; or frame N\n"
     "                                        (the first) to OBJ, with OUT.mtl and OUT.png beside\n"
     "  wad ARCHIVE OUT.wad MAP...            the textures of Quake maps in the archive into a WAD2\n"
-    "  ents ARCHIVE MAP [--set FILE]         a map's entity lump on standard output; with --set,\n"
-    "                                        replaced by FILE's text (checked first), then save\n"
+    "  ents ARCHIVE MAP [--set FILE] [--export]\n"
+    "                                        a map's entity lump on standard output; with --set,\n"
+    "                                        replaced by FILE's text (checked first); with --export,\n"
+    "                                        written as NAME.ent beside the map (NAME.bsp), as\n"
+    "                                        source ports load in its place; then save\n"
     "  encode [OPTIONS] IN OUT               an image (PNG, JPEG, TGA, BMP, PCX or a game picture)\n"
     "                                        to OUT.lmp, .mip, .wal or .pcx; several IN frames to\n"
     "                                        OUT.spr, or OUT.sp2 with its PCX frames beside it\n"
@@ -874,8 +877,11 @@ int CmdWad(const Context& ctx, const std::vector<std::string>& a) {
 int CmdEnts(const Context& ctx, const std::vector<std::string>& args) {
   std::vector<std::string> a;
   std::string set;
+  bool exportEnt = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] != "--set") {
+    if (args[i] == "--export") {
+      exportEnt = true;
+    } else if (args[i] != "--set") {
       a.push_back(args[i]);
     } else if (++i == args.size()) {
       return ctx.Usage("--set needs a FILE");
@@ -884,8 +890,9 @@ int CmdEnts(const Context& ctx, const std::vector<std::string>& args) {
     }
   }
   if (a.size() != 2) return ctx.Usage("ents takes ARCHIVE and MAP");
+  if (exportEnt && !set.empty()) return ctx.Usage("--set and --export go one at a time");
   CTarnDoc doc;
-  if (set.empty()) {
+  if (set.empty() && !exportEnt) {
     CPackObject* e = OpenEntry(ctx, doc, a[0], a[1]);
     if (!e) return 1;
     if (e->IsDirectory()) return ctx.Error(Quoted(a[1]) + " is a directory");
@@ -894,8 +901,14 @@ int CmdEnts(const Context& ctx, const std::vector<std::string>& args) {
   if (!OpenToChange(ctx, doc, a[0])) return 1;
   CPackObject* e = Find(doc, a[1]);
   if (!e || e->IsDirectory()) return ctx.Error("no map " + Quoted(a[1]) + " in " + Quoted(a[0]));
-  if (const Outcome o = SetEntities(*e, set); o.code != 0) return ctx.Report(o);
-  ctx.Notice("replaced the entities of " + Quoted(e->PathInArchive()));
+  if (exportEnt) {
+    std::string written;
+    if (const Outcome o = ExportEntities(*e, &written); o.code != 0) return ctx.Report(o);
+    ctx.Notice("wrote the entities of " + Quoted(e->PathInArchive()) + " to " + Quoted(written));
+  } else {
+    if (const Outcome o = SetEntities(*e, set); o.code != 0) return ctx.Report(o);
+    ctx.Notice("replaced the entities of " + Quoted(e->PathInArchive()));
+  }
   return Save(ctx, doc, a[0], "ents");
 }
 

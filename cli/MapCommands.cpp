@@ -25,14 +25,9 @@ Outcome PrintEntities(CPackObject& map, std::ostream& out) {
   const std::string path = map.PathInArchive();
   CEntryBytes data(map);
   if (!data.Ok()) return Failed("the data of " + Quoted(path) + " cannot be read");
-  BspHeader header;
-  std::string why;
-  if (!ReadBspHeader(data.Bytes(), header, &why)) return Failed(Quoted(path) + " cannot be read as a map: " + why);
-  const BspLump& lump = header.lumps[static_cast<std::size_t>(header.Index().entities)];
-  const auto bytes = data.Bytes().subspan(static_cast<std::size_t>(lump.offset), static_cast<std::size_t>(lump.length));
-  std::size_t length = 0;
-  while (length < bytes.size() && bytes[length] != 0) ++length;
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(length));
+  std::string text, why;
+  if (!ReadEntityText(data.Bytes(), text, &why)) return Failed(Quoted(path) + " cannot be read as a map: " + why);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
   if (!out) return Failed("cannot write standard output");
   return {};
 }
@@ -44,19 +39,43 @@ Outcome SetEntities(CPackObject& map, const std::filesystem::path& file) {
   std::ostringstream text;
   text << in.rdbuf();
   if (in.bad()) return Failed("cannot read " + Quoted(file.string()));
-  std::vector<MapEntity> entities;
-  std::string why;
-  if (!ParseEntities(text.str(), entities, &why))
-    return Failed(Quoted(file.string()) + ", " + why + "; nothing changed");
   std::vector<std::uint8_t> bytes;
   {
     CEntryBytes data(map);
     if (!data.Ok()) return Failed("the data of " + Quoted(path) + " cannot be read");
-    if (!ReplaceEntityLump(data.Bytes(), text.str(), bytes, &why))
-      return Failed(Quoted(path) + ": " + why + "; nothing changed");
+    std::string why;
+    int line = 0;
+    if (!SetEntityText(data.Bytes(), text.str(), bytes, &why, &line))
+      return Failed((line ? Quoted(file.string()) + ", " : Quoted(path) + ": ") + why + "; nothing changed");
   }
   map.SetSize(static_cast<std::int64_t>(bytes.size()));
   map.SetData(std::move(bytes));
+  return {};
+}
+
+std::string EntFileName(const std::string& mapName) {
+  const auto dot = mapName.rfind('.');
+  return (dot == std::string::npos || dot == 0 ? mapName : mapName.substr(0, dot)) + ".ent";
+}
+
+Outcome ExportEntities(CPackObject& map, std::string* written) {
+  const std::string path = map.PathInArchive();
+  std::string text, why;
+  {
+    CEntryBytes data(map);
+    if (!data.Ok()) return Failed("the data of " + Quoted(path) + " cannot be read");
+    if (!ReadEntityText(data.Bytes(), text, &why)) return Failed(Quoted(path) + " cannot be read as a map: " + why);
+  }
+  CPackObject* dir = map.Parent();
+  if (!dir) return Failed(Quoted(path) + " is not in a directory");
+  const std::string name = EntFileName(map.Name());
+  CPackObject* ent = dir->FindChild(name);
+  if (ent && ent->IsDirectory()) return Failed(Quoted(ent->PathInArchive()) + " is a directory; nothing changed");
+  if (!ent) ent = dir->AddChild(name, false);
+  if (!ent) return Failed("cannot add " + Quoted(name) + " beside " + Quoted(path));
+  ent->SetSize(static_cast<std::int64_t>(text.size()));
+  ent->SetData(std::vector<std::uint8_t>(text.begin(), text.end()));
+  if (written) *written = ent->PathInArchive();
   return {};
 }
 

@@ -1,5 +1,6 @@
-// tarn-pak's work on compiled maps for the "ents" command: the entity lump printed, or replaced
-// by the text of a file once it is checked.
+// tarn-pak's work on compiled maps for the "ents" command: the entity lump printed, replaced
+// by the text of a file once it is checked, or written beside the map as the .ent file source
+// ports load in its place.
 #pragma once
 
 #include <filesystem>
@@ -24,5 +25,13 @@ Outcome PrintEntities(CPackObject& map, std::ostream& out);
 // with the line and the fault, when the text's braces do not balance or a key or value is not
 // quoted; nothing is changed then.
 Outcome SetEntities(CPackObject& map, const std::filesystem::path& file);
+
+// The .ent file of a map of that name: "e1m1.bsp" gives "e1m1.ent".
+std::string EntFileName(const std::string& mapName);
+
+// Puts the map's entity text, as its lump holds it, in the .ent entry beside the map in the
+// document (replacing one there, whatever the case of its name); the caller saves. written
+// gets the entry's path.
+Outcome ExportEntities(CPackObject& map, std::string* written);
 
 }  // namespace tarn::cli

@@ -49,10 +49,15 @@ class CEntityText {
   int m_line = 1;
 };
 
-bool Fail(std::string* error, int line, const std::string& why) {
-  if (error) *error = "line " + std::to_string(line) + ": " + why;
-  return false;
-}
+struct Fault {
+  std::string* error;
+  int* line;
+  bool operator()(int at, const std::string& why) const {
+    if (error) *error = "line " + std::to_string(at) + ": " + why;
+    if (line) *line = at;
+    return false;
+  }
+};
 
 // Numbers as the engines write them, whatever the locale says a decimal point is.
 bool ReadFloats(const std::string* text, float* out, int n) {
@@ -77,31 +82,48 @@ const std::string* MapEntity::Find(std::string_view key) const {
   return nullptr;
 }
 
-bool ParseEntities(std::string_view text, std::vector<MapEntity>& out, std::string* error) {
+bool ParseEntities(std::string_view text, std::vector<MapEntity>& out, std::string* error, int* errorLine) {
+  const Fault Fail{error, errorLine};
   out.clear();
   CEntityText t(text);
   while (t.Next()) {
-    if (t.Peek() != '{') return Fail(error, t.Line(), "expected \"{\" to open an entity");
+    if (t.Peek() != '{') return Fail(t.Line(), "expected \"{\" to open an entity");
     MapEntity e;
     e.line = t.Line();
     t.Take();
     for (;;) {
-      if (!t.Next()) return Fail(error, e.line, "the entity opened here is never closed with \"}\"");
+      if (!t.Next()) return Fail(e.line, "the entity opened here is never closed with \"}\"");
       if (t.Peek() == '}') {
         t.Take();
         break;
       }
-      if (t.Peek() == '{') return Fail(error, t.Line(), "\"{\" inside an entity");
+      if (t.Peek() == '{') return Fail(t.Line(), "\"{\" inside an entity");
       std::string key, value;
-      if (t.Peek() != '"' || !t.Quoted(key)) return Fail(error, t.Line(), "a key must be a quoted string on one line");
-      if (!t.Next() || t.Peek() == '}') return Fail(error, t.Line(), "the key \"" + key + "\" has no value");
+      if (t.Peek() != '"' || !t.Quoted(key)) return Fail(t.Line(), "a key must be a quoted string on one line");
+      if (!t.Next() || t.Peek() == '}') return Fail(t.Line(), "the key \"" + key + "\" has no value");
       if (t.Peek() != '"' || !t.Quoted(value))
-        return Fail(error, t.Line(), "the value of \"" + key + "\" must be a quoted string on one line");
+        return Fail(t.Line(), "the value of \"" + key + "\" must be a quoted string on one line");
       e.keys.emplace_back(std::move(key), std::move(value));
     }
     out.push_back(std::move(e));
   }
   return true;
+}
+
+bool ReadEntityText(std::span<const std::uint8_t> map, std::string& text, std::string* error) {
+  BspHeader header;
+  if (!ReadBspHeader(map, header, error)) return false;
+  const BspLump& lump = header.lumps[static_cast<std::size_t>(header.Index().entities)];
+  const auto bytes = map.subspan(static_cast<std::size_t>(lump.offset), static_cast<std::size_t>(lump.length));
+  const auto end = std::find(bytes.begin(), bytes.end(), std::uint8_t{0});
+  text.assign(bytes.begin(), end);
+  return true;
+}
+
+bool SetEntityText(std::span<const std::uint8_t> map, std::string_view text, std::vector<std::uint8_t>& out,
+                   std::string* error, int* errorLine) {
+  std::vector<MapEntity> entities;
+  return ParseEntities(text, entities, error, errorLine) && ReplaceEntityLump(map, text, out, error);
 }
 
 MapStart FindStart(const BspMap& map, const std::vector<MapEntity>& entities) {

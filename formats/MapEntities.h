@@ -2,7 +2,9 @@
 // per entity holding quoted keys and values, read and checked.
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -22,7 +24,19 @@ struct MapEntity {
 // Reads every entity. False, with the line and what is wrong, when the braces do not balance
 // or a key or value is not a quoted string on one line; out then holds the entities before it.
 // "//" comments and white space between the tokens are allowed, as the engines' parser does.
-bool ParseEntities(std::string_view text, std::vector<MapEntity>& out, std::string* error);
+// errorLine, when given, gets the line of the fault alone, for an editor to go to.
+bool ParseEntities(std::string_view text, std::vector<MapEntity>& out, std::string* error, int* errorLine = nullptr);
+
+// The text of a map's entity lump up to its first NUL, as the engines read it. False, with the
+// reason, when the map's header cannot be read.
+bool ReadEntityText(std::span<const std::uint8_t> map, std::string& text, std::string* error);
+
+// The map with text in its entity lump once ParseEntities accepts the text: the one check
+// behind both `tarn-pak ents --set` and the map window's Save, so that neither lets through
+// what the other refuses. False, with the reason (and errorLine as ParseEntities gives it),
+// when the text or the map is refused.
+bool SetEntityText(std::span<const std::uint8_t> map, std::string_view text, std::vector<std::uint8_t>& out,
+                   std::string* error, int* errorLine = nullptr);
 
 // Where a player starts: the first info_player_start, else info_player_deathmatch, else the
 // middle of the world's bounds, looking along the start's "angle" (degrees about the up axis).

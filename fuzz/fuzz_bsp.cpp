@@ -1,6 +1,6 @@
 // Map bytes of any shape: every face read points at vertices inside the vertex list, its
 // lightmap lies inside the lighting, and replacing the entity lump of a readable map gives a
-// map that reads back with the new text.
+// map that reads back with the new text; its own text, once checked, reads back the same.
 #include <cstdlib>
 #include <string>
 
@@ -29,5 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!tarn::LoadBsp(out, again, nullptr) || again.entities != text || again.faces.size() != map.faces.size())
       std::abort();
   }
+  std::string lump, back;
+  if (!tarn::ReadEntityText({data, size}, lump, nullptr)) std::abort();
+  if (tarn::SetEntityText({data, size}, lump, out, nullptr) &&
+      (!tarn::ReadEntityText(out, back, nullptr) || back != lump))
+    std::abort();
   return 0;
 }

@@ -54,5 +54,23 @@ TEST(MapCommands, InfoEntsAndTheEntityLumpRoundTrip) {
   EXPECT_EQ(Tool({"ents", pak}).rc, 2);
 }
 
+// --export writes the lump as maps/NAME.ent beside the map (replacing one in another case), and
+// that file put back with --set leaves the map as it was, byte for byte.
+TEST(MapCommands, EntsExportWritesTheEntThatSetTakesBack) {
+  TempDir dir;
+  const Bytes map = LitTiles(BspFormat::Quake).Build();
+  WriteFile(dir / "p.pak", PakBuilder().File("maps/a.bsp", map).File("maps/A.ENT", "old").Build());
+  const std::string pak = (dir / "p.pak").string();
+  const Result exported = Tool({"ents", pak, "maps/a.bsp", "--export"});
+  ASSERT_EQ(exported.rc, 0) << exported.err;
+  const std::string ent = Tool({"cat", pak, "maps/A.ENT"}).out;
+  EXPECT_EQ(ent, BspBuilder(BspFormat::Quake).entities);
+  EXPECT_EQ(Tool({"list", pak}).out.find("a.ent"), std::string::npos);
+  WriteFile(dir / "a.ent", ent);
+  ASSERT_EQ(Tool({"ents", pak, "maps/a.bsp", "--set", (dir / "a.ent").string()}).rc, 0);
+  EXPECT_EQ(ToBytes(Tool({"cat", pak, "maps/a.bsp"}).out), map);
+  EXPECT_EQ(Tool({"ents", pak, "maps/a.bsp", "--export", "--set", "x"}).rc, 2);
+}
+
 }  // namespace
 }  // namespace tarn::test

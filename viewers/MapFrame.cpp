@@ -1,17 +1,26 @@
 #include "viewers/MapFrame.h"
 
 #include <QActionGroup>
+#include <QCloseEvent>
 #include <QDockWidget>
+#include <QFile>
 #include <QFileDialog>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QStatusBar>
+#include <QTabWidget>
+#include <QTextBlock>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <cstdio>
 
 #include "formats/MapEntities.h"
+#include "shell/Prompter.h"
 #include "shell/Text.h"
 #include "shell/WaitCursor.h"
 
@@ -21,8 +30,9 @@ using shell::Q;
 
 namespace {
 
-constexpr int kViewWidth = 800, kViewHeight = 500;
-constexpr int kCentreRole = Qt::UserRole, kHalfRole = Qt::UserRole + 1;
+constexpr int kViewWidth = 800, kViewHeight = 500, kDockWidth = 320;
+constexpr int kCentreRole = Qt::UserRole, kHalfRole = Qt::UserRole + 1, kLineRole = Qt::UserRole + 2;
+constexpr int kSavedMs = 5000;
 // A point entity's box: Quake's player is 32 units wide and 56 high.
 const QVector3D kPointHalf(16, 16, 24);
 
@@ -37,7 +47,11 @@ bool ReadVector(const std::string* text, QVector3D& out) {
 
 CMapFrame::CMapFrame(const QString& title, std::span<const std::uint8_t> bytes, const std::string& path,
                      const MapFileLookup& lookup, QWidget* mainWindow)
-    : CViewerFrame("Map", mainWindow) {
+    : CViewerFrame("Map", mainWindow),
+      m_bytes(bytes.begin(), bytes.end()),
+      m_path(path),
+      m_lookup(lookup),
+      m_title(title) {
   setObjectName("mapViewer");
   setWindowTitle(title);
   m_view = new CMapView(this);
@@ -74,6 +88,20 @@ CMapFrame::CMapFrame(const QString& title, std::span<const std::uint8_t> bytes, 
   });
   AddFileAction(save);
 
+  // The entity commands stay disabled until EnableEditing: a map that may not change has none.
+  auto* entities = menuBar()->addMenu("&Entities");
+  m_saveAction = entities->addAction("&Save to Archive");
+  m_saveAction->setObjectName("actionSaveEntities");
+  m_saveAction->setShortcut(QKeySequence::Save);
+  m_exportAction = entities->addAction("&Export .ent");
+  m_exportAction->setObjectName("actionExportEnt");
+  m_importAction = entities->addAction("&Import .ent...");
+  m_importAction->setObjectName("actionImportEnt");
+  for (QAction* a : {m_saveAction, m_exportAction, m_importAction}) a->setEnabled(false);
+  connect(m_saveAction, &QAction::triggered, this, &CMapFrame::SaveEntities);
+  connect(m_exportAction, &QAction::triggered, this, &CMapFrame::ExportEnt);
+  connect(m_importAction, &QAction::triggered, this, &CMapFrame::ImportEnt);
+
   m_frameTime = new QLabel(this);
   m_frameTime->setObjectName("frameTime");
   statusBar()->addPermanentWidget(m_frameTime);
@@ -96,27 +124,66 @@ CMapFrame::CMapFrame(const QString& title, std::span<const std::uint8_t> bytes, 
   m_entities->setUniformRowHeights(true);
   m_entities->setFocusPolicy(Qt::ClickFocus);  // the keys belong to the camera
   layout->addWidget(m_entities, 1);
+
+  std::string text, why;
+  m_textRead = ReadEntityText(m_bytes, text, &why);
+  auto* textPage = new QWidget;
+  auto* textLayout = new QVBoxLayout(textPage);
+  textLayout->setContentsMargins(0, 0, 0, 0);
+  textLayout->setSpacing(2);
+  auto* buttons = new QHBoxLayout;
+  buttons->setContentsMargins(4, 4, 4, 0);
+  for (QAction* a : {m_saveAction, m_exportAction, m_importAction}) {
+    auto* b = new QToolButton(textPage);
+    b->setDefaultAction(a);
+    b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    buttons->addWidget(b);
+  }
+  buttons->addStretch(1);
+  textLayout->addLayout(buttons);
+  const auto* raw = reinterpret_cast<const std::uint8_t*>(text.data());
+  m_text = new CTextViewerView(TextForDisplay({raw, text.size()}, &m_encoding), textPage, "entities.ent");
+  m_text->Text()->setObjectName("entityText");
+  textLayout->addWidget(m_text, 1);
+
+  m_tabs = new QTabWidget;
+  m_tabs->setObjectName("entityTabs");
+  m_tabs->addTab(panel, "&List");
+  m_tabs->addTab(textPage, "Te&xt");
   m_dock = new QDockWidget("Entities", this);
   m_dock->setObjectName("mapEntities");
   m_dock->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
-  m_dock->setWidget(panel);
+  m_dock->setWidget(m_tabs);
   addDockWidget(Qt::RightDockWidgetArea, m_dock);
   connect(m_entities, &QTreeWidget::currentItemChanged, this, &CMapFrame::EntityChosen);
+  connect(m_text->Text()->document(), &QTextDocument::modificationChanged, this, &CMapFrame::UpdateTitle);
 
-  PlaceBesideMainWindow(QSize(kViewWidth + 320, kViewHeight + statusBar()->sizeHint().height()));
+  PlaceBesideMainWindow(QSize(kViewWidth + kDockWidth, kViewHeight + statusBar()->sizeHint().height()));
+  // The text asks room for long lines; the view comes first, the dock widens by hand.
+  resizeDocks({m_dock}, {kDockWidth}, Qt::Horizontal);
 
+  ShowMap(false);
+  if (!m_textRead) m_text->Text()->setPlainText("The entities cannot be read: " + Q(why));
+  m_view->setFocus();
+}
+
+void CMapFrame::ShowMap(bool keepCamera) {
+  const QVector3D position = m_view->Position();
+  const float yaw = m_view->Yaw(), pitch = m_view->Pitch();
   BspMap map;
   std::string error;
   {
     shell::CWaitCursor wait;
-    m_loaded = LoadBsp(bytes, map, &error);
+    m_loaded = LoadBsp(m_bytes, map, &error);
     // The coloured light of a .lit beside the map, when there is one that fits.
     std::vector<std::uint8_t> lit;
-    if (m_loaded && ExpectedLitSize(map.header) > 0 && lookup && path.size() > 4 &&
-        lookup(path.substr(0, path.size() - 4) + ".lit", lit))
+    if (m_loaded && ExpectedLitSize(map.header) > 0 && m_lookup && m_path.size() > 4 &&
+        m_lookup(m_path.substr(0, m_path.size() - 4) + ".lit", lit))
       ApplyLit(map, lit, nullptr);
-    m_view->SetMap(std::move(map), lookup);
+    m_view->SetMap(std::move(map), m_lookup);
   }
+  if (keepCamera) m_view->SetCamera(position, yaw, pitch);
+  m_entities->clear();
   if (!m_loaded) {
     statusBar()->showMessage("The map cannot be shown: " + Q(error));
     m_info->setText("The map cannot be shown: " + Q(error));
@@ -126,7 +193,6 @@ CMapFrame::CMapFrame(const QString& title, std::span<const std::uint8_t> bytes, 
     if (!m_view->MissingTextures().empty())
       statusBar()->showMessage(QString("%1 texture(s) not found").arg(m_view->MissingTextures().size()));
   }
-  m_view->setFocus();
 }
 
 CMapFrame::~CMapFrame() = default;
@@ -176,6 +242,7 @@ void CMapFrame::FillEntities() {
       half = (maxs - mins) / 2;
       placed = true;
     }
+    item->setData(0, kLineRole, e.line);
     if (placed) {
       item->setData(0, kCentreRole, centre);
       item->setData(0, kHalfRole, half);
@@ -188,8 +255,143 @@ void CMapFrame::FillEntities() {
 
 void CMapFrame::EntityChosen() {
   QTreeWidgetItem* item = m_entities->currentItem();
-  if (!item || !item->data(0, kCentreRole).isValid()) return;
+  if (!item) return;
+  if (m_textRead) {
+    // The entity's block in the text as it is now, edits not yet saved included; the line the
+    // lump had when the text no longer reads that far.
+    std::vector<MapEntity> now;
+    ParseEntities(m_text->Text()->toPlainText().toStdString(), now, nullptr);
+    const auto index = static_cast<std::size_t>(m_entities->indexOfTopLevelItem(item));
+    GoToLine(index < now.size() ? now[index].line : item->data(0, kLineRole).toInt());
+  }
+  if (!item->data(0, kCentreRole).isValid()) return;
   m_view->LookAt(item->data(0, kCentreRole).value<QVector3D>(), item->data(0, kHalfRole).value<QVector3D>());
+}
+
+QPlainTextEdit* CMapFrame::EntityText() const { return m_text->Text(); }
+
+void CMapFrame::GoToLine(int line) {
+  QPlainTextEdit* edit = m_text->Text();
+  const QTextBlock block = edit->document()->findBlockByNumber(std::max(line, 1) - 1);
+  if (!block.isValid()) return;
+  edit->setTextCursor(QTextCursor(block));
+  // Unwrapped, the scroll bar counts lines: the entity's opening brace goes to the top.
+  edit->verticalScrollBar()->setValue(block.blockNumber());
+}
+
+void CMapFrame::EnableEditing(TextSaver save, BesideWriter writeBeside, shell::CPrompter* prompter) {
+  if (!save || !m_textRead) return;
+  m_save = std::move(save);
+  m_writeBeside = std::move(writeBeside);
+  m_prompter = prompter;
+  m_text->SetEditable(true);
+  m_saveAction->setEnabled(true);
+  m_importAction->setEnabled(true);
+  m_exportAction->setEnabled(static_cast<bool>(m_writeBeside));
+}
+
+void CMapFrame::UpdateTitle() { setWindowTitle(m_text->Text()->document()->isModified() ? m_title + " *" : m_title); }
+
+bool CMapFrame::Refuse(const QString& why, int line) {
+  statusBar()->showMessage(why, kSavedMs);
+  if (line > 0) {
+    m_tabs->setCurrentIndex(1);
+    GoToLine(line);
+  }
+  if (m_prompter) m_prompter->Message(this, why, "Entities", QMessageBox::Warning);
+  return false;
+}
+
+bool CMapFrame::SaveEntities() {
+  if (!m_save) return false;
+  std::vector<std::uint8_t> text, map;
+  QString why;
+  if (!BytesOfText(m_text->Text()->toPlainText(), m_encoding, text, &why))
+    return Refuse("The entities were not saved: " + why + ".", 0);
+  std::string error;
+  int line = 0;
+  const std::string_view view(reinterpret_cast<const char*>(text.data()), text.size());
+  if (!SetEntityText(m_bytes, view, map, &error, &line))
+    return Refuse("The entities were not saved, " + Q(error) + ".", line);
+  if (!m_save(map, &why)) return Refuse("The entities could not be saved: " + why + ".", 0);
+  m_bytes = std::move(map);
+  m_text->Text()->document()->setModified(false);
+  ShowMap(true);
+  statusBar()->showMessage("Saved into the archive; Undo in the main window takes it back.", kSavedMs);
+  return true;
+}
+
+std::string CMapFrame::EntName() const {
+  const auto slash = m_path.rfind('/');
+  const std::string name = slash == std::string::npos ? m_path : m_path.substr(slash + 1);
+  const auto dot = name.rfind('.');
+  return (dot == std::string::npos || dot == 0 ? name : name.substr(0, dot)) + ".ent";
+}
+
+std::string CMapFrame::EntPath() const {
+  const auto slash = m_path.rfind('/');
+  return (slash == std::string::npos ? std::string() : m_path.substr(0, slash + 1)) + EntName();
+}
+
+bool CMapFrame::ExportEnt() {
+  if (!m_writeBeside) return false;
+  std::vector<std::uint8_t> text;
+  QString why;
+  if (!BytesOfText(m_text->Text()->toPlainText(), m_encoding, text, &why))
+    return Refuse("The .ent was not written: " + why + ".", 0);
+  // An engine takes a .ent in place of the lump: a broken one would lose the map its entities.
+  std::vector<MapEntity> entities;
+  std::string error;
+  int line = 0;
+  if (!ParseEntities(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), entities, &error,
+                     &line))
+    return Refuse("The .ent was not written, " + Q(error) + ".", line);
+  if (!m_writeBeside(EntName(), text, &why)) return Refuse("The .ent could not be written: " + why + ".", 0);
+  statusBar()->showMessage("Wrote " + Q(EntPath()) + " into the archive; Undo in the main window takes it back.",
+                           kSavedMs);
+  return true;
+}
+
+void CMapFrame::ImportEnt() {
+  if (!m_save) return;
+  std::vector<std::uint8_t> bytes;
+  QString from = Q(EntPath());
+  if (!m_lookup || !m_lookup(EntPath(), bytes)) {
+    from = m_prompter ? m_prompter->OpenFileName(this, "Import Entities", "Entity files (*.ent);;All files (*)")
+                      : QString();
+    if (from.isEmpty()) return;
+    QFile file(from);
+    if (!file.open(QIODevice::ReadOnly)) {
+      Refuse("Could not read " + from + ": " + file.errorString() + ".", 0);
+      return;
+    }
+    const QByteArray read = file.readAll();
+    bytes.assign(read.begin(), read.end());
+  }
+  TextEncoding how;
+  const QString text = TextForDisplay(bytes, &how);
+  // Bytes that are not UTF-8 go back as they came, one a character.
+  m_encoding.latin1 = m_encoding.latin1 || how.latin1;
+  // One step of the editor's own undo, so that the import can be taken back before a save.
+  QTextCursor all(m_text->Text()->document());
+  all.select(QTextCursor::Document);
+  all.insertText(text);
+  m_tabs->setCurrentIndex(1);
+  GoToLine(1);
+  statusBar()->showMessage("Read " + from + "; Save to Archive puts it in the map.", kSavedMs);
+}
+
+void CMapFrame::closeEvent(QCloseEvent* e) {
+  if (m_save && m_prompter && m_text->Text()->document()->isModified()) {
+    const auto answer =
+        m_prompter->Message(this, QString("Save the changed entities of %1 into the archive?").arg(m_title), "Entities",
+                            QMessageBox::Warning, QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+    if (answer == QMessageBox::Cancel || (answer == QMessageBox::Save && !SaveEntities())) {
+      e->ignore();
+      return;
+    }
+  }
+  CViewerFrame::closeEvent(e);
 }
 
 }  // namespace tarn::viewers

@@ -1,16 +1,20 @@
 // The map viewer window: the map's OpenGL view, a View menu of drawing modes (1 to 4), the
 // frame time in the status bar while the camera moves, and a panel listing the map's
-// entities, where choosing one flies the camera to it.
+// entities, where choosing one flies the camera to it. The panel's Text tab shows the entity
+// lump; given a way to save, it is edited and put back into the map (Ctrl+S) once checked as
+// `tarn-pak ents --set` checks it, and written or read as the .ent beside the map.
 #pragma once
 
 #include <span>
 
 #include "viewers/MapView.h"
+#include "viewers/TextViewer.h"
 #include "viewers/ViewerFrame.h"
 
 class QLabel;
 class QTreeWidget;
 class QDockWidget;
+class QTabWidget;
 
 namespace tarn::viewers {
 
@@ -29,9 +33,48 @@ class CMapFrame : public CViewerFrame {
   // What the panel says of the map: its format and size, what is missing, what was left out.
   QString InfoText() const;
 
+  // Makes the entity text editable, the map saved through save; writeBeside puts the .ent
+  // beside the map (none: no Export); prompter asks and tells.
+  void EnableEditing(TextSaver save, BesideWriter writeBeside, shell::CPrompter* prompter);
+  QPlainTextEdit* EntityText() const;
+  // Puts the map with the edited entities back into the archive and shows it so, the camera
+  // where it was; false, told, when the text is refused or the save fails (nothing changes).
+  bool SaveEntities();
+  // The text, checked, as the .ent beside the map; false, told, when refused.
+  bool ExportEnt();
+  // The .ent beside the map (or a file asked for when there is none) into the editor, to be
+  // reviewed before it is saved.
+  void ImportEnt();
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+
  private:
+  // Reads the map from m_bytes into the view, the info and the entity list.
+  void ShowMap(bool keepCamera);
   void FillEntities();
   void EntityChosen();
+  void GoToLine(int line);
+  bool Refuse(const QString& why, int line);
+  void UpdateTitle();
+  // The .ent's name beside the map, and its path in the archive.
+  std::string EntName() const;
+  std::string EntPath() const;
+
+  std::vector<std::uint8_t> m_bytes;
+  std::string m_path;
+  MapFileLookup m_lookup;
+  QString m_title;
+  QTabWidget* m_tabs = nullptr;
+  CTextViewerView* m_text = nullptr;
+  bool m_textRead = false;  // the entity lump could be read, so may be edited
+  TextEncoding m_encoding;
+  TextSaver m_save;
+  BesideWriter m_writeBeside;
+  shell::CPrompter* m_prompter = nullptr;
+  QAction* m_saveAction = nullptr;
+  QAction* m_exportAction = nullptr;
+  QAction* m_importAction = nullptr;
 
   CMapView* m_view;
   QDockWidget* m_dock = nullptr;

@@ -37,8 +37,12 @@ QString TextForDisplay(std::span<const std::uint8_t> bytes, TextEncoding* how = 
 // cannot be stored that way (a Latin-1 text given one beyond it).
 bool BytesOfText(const QString& text, const TextEncoding& how, std::vector<std::uint8_t>& out, QString* why);
 
-// Puts edited bytes back into the archive; false with the reason when it cannot.
+// Puts an entry's changed bytes (edited text; a map with edited entities) back into the
+// archive as one undoable change; false with the reason when it cannot.
 using TextSaver = std::function<bool(const std::vector<std::uint8_t>& bytes, QString* why)>;
+// Puts a file of that name beside the entry it was made for, in the entry's directory, as one
+// undoable change, replacing one of that name in any case; false with the reason when it cannot.
+using BesideWriter = std::function<bool(const std::string& name, const std::vector<std::uint8_t>& bytes, QString* why)>;
 
 // The text with its find bar below it; embeddable anywhere.
 class CTextViewerView : public QWidget {

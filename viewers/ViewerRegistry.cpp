@@ -79,6 +79,9 @@ void OpenMapViewer(CPackObject& entry, const ViewContext& context) {
   }
   const MapFileLookup lookup = LookupBeside(entry);
   auto* viewer = new CMapFrame(Q(entry.Name()), data.Bytes(), entry.PathInArchive(), lookup, context.mainWindow);
+  if (context.textSaver)
+    viewer->EnableEditing(context.textSaver(entry), context.besideWriter ? context.besideWriter(entry) : BesideWriter(),
+                          context.prompter);
   viewer->show();
 }
 

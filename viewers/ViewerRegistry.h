@@ -33,12 +33,14 @@ struct ViewContext {
   CSoundPlayer* player = nullptr;
   // Tells why an entry cannot be shown; without it, a message box says so.
   std::function<void(const QString&)> tellProblem;
-  // How edited text of an entry goes back into the archive; none (and the text stays
-  // read-only) for an entry that may not change.
+  // How an entry's edited bytes (its text, or a map's entities) go back into the archive;
+  // none (and the text stays read-only) for an entry that may not change.
   std::function<TextSaver(CPackObject& entry)> textSaver;
   // The entry's document, through which an archive opened inside another reaches the files
   // around it (the palette of the pak holding gfx.wad); none for an entry on its own.
   const CTarnDoc* document = nullptr;
+  // How a file is put beside an entry (a map's .ent); none where the archive may not change.
+  std::function<BesideWriter(CPackObject& entry)> besideWriter;
 };
 
 // What shows an entry, by its type.

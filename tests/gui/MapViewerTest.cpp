@@ -1,11 +1,13 @@
 #include <QDockWidget>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTreeWidget>
 
 #include "BspBuilder.h"
 #include "GuiSupport.h"
 #include "browser/PreviewPane.h"
+#include "formats/MapEntities.h"
 #include "viewers/MapFrame.h"
 #include "viewers/Previews.h"
 
@@ -151,6 +153,112 @@ TEST_F(MapViewer, ChoosingAnEntityFliesToItAndMarksIt) {
   EXPECT_TRUE(v->View()->Marked());
   EXPECT_LT(v->View()->Position().distanceToPoint({256, 256, 96}), 200);
   EXPECT_NE(v->View()->grabFramebuffer(), before);
+}
+
+// Typed line by line: QTest types no "\n".
+void TypeLines(QWidget* widget, const QStringList& lines) {
+  for (const QString& line : lines) {
+    QTest::keyClicks(widget, line);
+    QTest::keyClick(widget, Qt::Key_Return);
+  }
+}
+
+// Every lump but the entities' byte for byte, and the entity text, of a map after an edit.
+void ExpectOnlyEntitiesChanged(const Bytes& before, const Bytes& after, const std::string& text) {
+  BspHeader a, b;
+  ASSERT_TRUE(ReadBspHeader(before, a, nullptr));
+  ASSERT_TRUE(ReadBspHeader(after, b, nullptr));
+  const auto entities = static_cast<std::size_t>(a.Index().entities);
+  for (std::size_t i = 0; i < a.lumps.size(); ++i) {
+    if (i == entities) continue;
+    ASSERT_EQ(a.lumps[i].length, b.lumps[i].length) << i;
+    EXPECT_TRUE(std::equal(before.begin() + a.lumps[i].offset, before.begin() + a.lumps[i].offset + a.lumps[i].length,
+                           after.begin() + b.lumps[i].offset))
+        << i;
+  }
+  std::string read;
+  ASSERT_TRUE(ReadEntityText(after, read, nullptr));
+  EXPECT_EQ(read, text);
+}
+
+// The entity text typed into the map window: a broken edit refused with nothing changed, a good
+// one saved into the map as one undoable change, the view reloaded where it looked; the .ent
+// written beside the map and read back.
+TEST_F(MapViewer, EntityTextIsEditedCheckedSavedAndExported) {
+  OpenPak(PakBuilder().File("maps/floor.bsp", FloorMap(BspFormat::Quake)).Build());
+  const Bytes original = Load(doc.Root().FindByPath("maps/floor.bsp"));
+  CMapFrame* v = Open("floor.bsp");
+  ASSERT_NE(v, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(v));
+  auto* edit = v->findChild<QPlainTextEdit*>("entityText");
+  auto* list = v->findChild<QTreeWidget*>("entityList");
+  ASSERT_NE(edit, nullptr);
+  ASSERT_FALSE(edit->isReadOnly());
+  std::string lump;
+  ASSERT_TRUE(ReadEntityText(original, lump, nullptr));
+  EXPECT_EQ(edit->toPlainText().toStdString(), lump);
+  // Choosing the light puts the cursor on its opening brace, line 9.
+  list->setCurrentItem(list->topLevelItem(2));
+  EXPECT_EQ(edit->textCursor().blockNumber(), 8);
+
+  // Digits go into the text, not to the view's mode keys.
+  edit->setFocus();
+  edit->moveCursor(QTextCursor::End);
+  TypeLines(edit, {"{", "\"classname\" \"info_null\"", "\"origin\" \"1 2 3\""});
+  EXPECT_EQ(v->View()->CurrentMode(), CMapView::Mode::Both);
+  EXPECT_TRUE(v->windowTitle().endsWith("*"));
+  QTest::keyClick(edit, Qt::Key_S, Qt::ControlModifier);
+  ASSERT_EQ(prompter->shown.size(), 1u);
+  EXPECT_TRUE(prompter->shown[0].text.contains("line 14: the entity opened here is never closed"))
+      << prompter->shown[0].text.toStdString();
+  EXPECT_EQ(edit->textCursor().blockNumber(), 13);
+  EXPECT_EQ(Load(doc.Root().FindByPath("maps/floor.bsp")), original);
+
+  edit->moveCursor(QTextCursor::End);
+  TypeLines(edit, {"}"});
+  v->View()->SetCamera({100, 50, 80}, 30, 10);
+  QTest::keyClick(edit, Qt::Key_S, Qt::ControlModifier);
+  EXPECT_EQ(prompter->shown.size(), 1u);
+  const std::string text = edit->toPlainText().toStdString();
+  const Bytes saved = Load(doc.Root().FindByPath("maps/floor.bsp"));
+  ExpectOnlyEntitiesChanged(original, saved, text);
+  EXPECT_FALSE(v->windowTitle().endsWith("*"));
+  EXPECT_EQ(list->topLevelItemCount(), 4);
+  EXPECT_EQ(list->topLevelItem(3)->text(0), "info_null");
+  EXPECT_EQ(v->View()->Position(), QVector3D(100, 50, 80));
+  EXPECT_EQ(Action("actionUndo")->text(), "&Undo Edit \"floor.bsp\"");
+
+  // Exported beside the map, replacing what is there, each an undoable change.
+  CPackObject* old = doc.Root().FindByPath("maps")->AddChild("floor.ent", false);
+  old->SetSize(3);
+  old->SetData(ToBytes("old"));
+  v->findChild<QAction*>("actionExportEnt")->trigger();
+  EXPECT_EQ(Load(doc.Root().FindByPath("maps/floor.ent")), ToBytes(text));
+  EXPECT_EQ(Action("actionUndo")->text(), "&Undo Write \"floor.ent\"");
+  Action("actionUndo")->trigger();
+  EXPECT_EQ(Load(doc.Root().FindByPath("maps/floor.ent")), ToBytes("old"));
+  Action("actionUndo")->trigger();
+  EXPECT_EQ(Load(doc.Root().FindByPath("maps/floor.bsp")), original);
+
+  // Import reads the .ent beside the map; without one, the file chosen.
+  v->findChild<QAction*>("actionImportEnt")->trigger();
+  EXPECT_EQ(edit->toPlainText(), "old");
+  doc.Root().FindByPath("maps")->RemoveChild(doc.Root().FindByPath("maps/floor.ent"));
+  WriteFile(dir / "mine.ent", "{\n\"classname\" \"worldspawn\"\n}\n");
+  prompter->openFile = QString::fromStdString((dir / "mine.ent").string());
+  v->findChild<QAction*>("actionImportEnt")->trigger();
+  EXPECT_EQ(edit->toPlainText(), "{\n\"classname\" \"worldspawn\"\n}\n");
+  // Closing with the text unsaved asks; Discard leaves the archive alone.
+  prompter->answers = {QMessageBox::Discard};
+  v->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(prompter->shown.size(), 2u);
+  EXPECT_EQ(Load(doc.Root().FindByPath("maps/floor.bsp")), original);
+
+  // Given no way to save, the text is only read.
+  CMapFrame readOnly("floor", original, "maps/floor.bsp", {}, nullptr);
+  EXPECT_TRUE(readOnly.EntityText()->isReadOnly());
+  EXPECT_FALSE(readOnly.findChild<QAction*>("actionSaveEntities")->isEnabled());
 }
 
 TEST_F(MapViewer, QuakeIITexturesFromTheArchiveAndRefusedMaps) {
