@@ -314,7 +314,7 @@ viewers::TextSaver CMainFrame::TextSaverFor(CPackObject& entry) {
 
 viewers::BesideWriter CMainFrame::BesideWriterFor(CPackObject& entry) {
   if (!entry.Parent() || entry.IsDirectory() || m_listModel->IsShadowed(&entry)) return {};
-  const std::string dirPath = entry.Parent()->PathInArchive();
+  const std::string dirPath = m_doc.FullPath(*entry.Parent());
   QPointer<CMainFrame> self(this);
   const std::uint64_t generation = m_treeGeneration;
   return [self, dirPath, generation](const std::string& name, const std::vector<std::uint8_t>& bytes, QString* why) {

@@ -317,9 +317,10 @@ TEST_F(Cli, LongWorkDrawsAProgressLineOnlyWhenAskedTo) {
   std::ostringstream out2, err2;
   ASSERT_EQ(cli::Run({"extract", P("x.pak"), "-C", P("out")}, out2, err2, shown), 0);
   const std::string line = err2.str();
-  // Files are written on several threads: the one-byte file may be told before the big one.
+  // Files are written on several threads and the line is redrawn at most every 100 ms: which
+  // share is drawn depends on which file is told first, but the total is always there.
   EXPECT_EQ(line.rfind("\rtarn-pak: extract ", 0), 0u) << line;
-  EXPECT_NE(line.find("\rtarn-pak: extract 33% (1.0 of 3.0 MB)"), std::string::npos) << line;
+  EXPECT_NE(line.find(" of 3.0 MB)"), std::string::npos) << line;
   // Wiped at the end: the terminal is left as it was.
   ASSERT_GE(line.size(), 2u);
   EXPECT_EQ(line.back(), '\r');
