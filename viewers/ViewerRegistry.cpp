@@ -35,17 +35,9 @@ void Message(const ViewContext& context, const QString& text, const QString& cap
   context.prompter->Message(context.mainWindow, text, caption, icon);
 }
 
-// The map's window, which asks for the archive's other files (Quake II's textures, a .lit)
-// by path.
-// The map's other files (Quake II's textures, a .lit) by path, asked while the map is read.
-MapFileLookup LookupBeside(CPackObject& entry) {
-  CPackObject* root = entry.Root();
-  return [root](const std::string& path, std::vector<std::uint8_t>& bytes) {
-    CPackObject* e = root->FindByPath(path);
-    if (!e) e = root->FindByPath(ToLower(path));
-    return e && !e->IsDirectory() && e->CopyBytes(bytes, nullptr);
-  };
-}
+// The map's other files (Quake II's textures, the WADs it names, a .lit) by path, asked while
+// the map is read.
+MapFileLookup LookupBeside(CPackObject& entry) { return ArchiveLookup(entry); }
 
 void OpenMapViewer(CPackObject& entry, const ViewContext& context) {
   CEntryBytes data(entry);
