@@ -10,15 +10,14 @@
 #include <cmath>
 #include <numeric>
 
-#include "formats/MapEntities.h"
+#include "formats/MapRender.h"
 
 namespace tarn::viewers {
 
 namespace {
 
-constexpr float kFieldOfView = 70;  // degrees, vertical
-constexpr float kEyeHeight = 22;    // above a player start's origin, as Quake's view sits
-constexpr float kLookSpeed = 0.2f;  // degrees a pixel
+constexpr float kFieldOfView = kMapFieldOfView;  // as the pictures tarn-pak draws
+constexpr float kLookSpeed = 0.2f;               // degrees a pixel
 constexpr std::size_t kFramesAveraged = 20;
 
 // GLSL 1.20, which every desktop driver that Qt's widget runs on compiles (llvmpipe included).
@@ -91,13 +90,9 @@ void CMapView::SetMap(BspMap map, const MapFileLookup& lookup) {
   m_mesh = BuildMapMesh(m_map, MapTextureSizes(m_map, m_images));
   m_lightScale = MapLightScale(m_map);
 
-  std::vector<MapEntity> entities;
-  ParseEntities(m_map.entities, entities, nullptr);
-  const MapStart start = FindStart(m_map, entities);
-  QVector3D at(start.origin[0], start.origin[1], start.origin[2]);
-  if (start.from != "centre") at.setZ(at.z() + kEyeHeight);
+  const MapCamera start = MapStartCamera(m_map);
   m_marked = false;
-  SetCamera(at, start.yaw, 0);
+  SetCamera(QVector3D(start.position[0], start.position[1], start.position[2]), start.yaw, start.pitch);
   m_uploaded = false;
   update();
 }
