@@ -141,6 +141,58 @@ TEST(MapRender, HalfLifeTexturesComeFromTheWadsOfTheWadKey) {
   EXPECT_EQ(info.out.find("missing texture"), std::string::npos) << info.out;
 }
 
+// PNG's width and height, from its header.
+std::pair<std::uint32_t, std::uint32_t> PngSize(const Bytes& png) {
+  if (png.size() < 24 || png[1] != 'P' || png[2] != 'N' || png[3] != 'G') return {0, 0};
+  auto be = [&](std::size_t at) {
+    return std::uint32_t{png[at]} << 24 | std::uint32_t{png[at + 1]} << 16 | std::uint32_t{png[at + 2]} << 8 |
+           png[at + 3];
+  };
+  return {be(16), be(20)};
+}
+
+TEST(MapRender, ConvertDrawsAMapAndInfoLooksInTheGameFolders) {
+  TempDir dir;
+  BspBuilder q2 = LitTiles(BspFormat::Quake2);
+  q2.textureNames = {"e1u1/floor", "e1u1/wall"};
+  WriteFile(dir / "maps.pak", PakBuilder()
+                                  .File("maps/a.bsp", LitTiles(BspFormat::Quake).Build())
+                                  .File("maps/q2.bsp", q2.Build())
+                                  .File("maps/x.bsp", "xx")
+                                  .File("readme.txt", "hello")
+                                  .Build());
+  const std::string pak = (dir / "maps.pak").string();
+  const Result drawn = Tool({"convert", "--size", "48x30", pak, "maps/a.bsp", (dir / "a.png").string()});
+  ASSERT_EQ(drawn.rc, 0) << drawn.err;
+  EXPECT_EQ(PngSize(ReadFile(dir / "a.png")), (std::pair<std::uint32_t, std::uint32_t>{48, 30}));
+  ASSERT_EQ(Tool({"convert", pak, "maps/q2.bsp", (dir / "q2.png").string()}).rc, 0);
+  EXPECT_EQ(PngSize(ReadFile(dir / "q2.png")), (std::pair<std::uint32_t, std::uint32_t>{640, 400}));
+
+  const Result notMap = Tool({"convert", pak, "maps/x.bsp", (dir / "x.png").string()});
+  EXPECT_EQ(notMap.rc, 1);
+  EXPECT_NE(notMap.err.find("cannot be read as a map"), std::string::npos) << notMap.err;
+  const Result text = Tool({"convert", "--size", "10x10", pak, "readme.txt", (dir / "t.png").string()});
+  EXPECT_EQ(text.rc, 1);
+  EXPECT_NE(text.err.find("is not a map"), std::string::npos) << text.err;
+  EXPECT_FALSE(fs::exists(dir / "x.png") || fs::exists(dir / "t.png"));
+  EXPECT_EQ(Tool({"convert", "--size", "0x10", pak, "maps/a.bsp", (dir / "z.png").string()}).rc, 2);
+
+  // The wall is in a package of the game folder, not in the map's archive.
+  fs::create_directories(dir / "baseq2");
+  Bytes wal(100 + 16 * 16, 3);
+  std::fill_n(wal.begin(), 100, 0);
+  PutU32(wal, 32, 16), PutU32(wal, 36, 16), PutU32(wal, 40, 100);
+  WriteFile(dir / "baseq2" / "pak0.pak", PakBuilder().File("textures/e1u1/wall.wal", wal).Build());
+  const Result alone = Tool({"info", pak, "maps/q2.bsp"});
+  EXPECT_NE(alone.out.find("missing texture: e1u1/wall\n"), std::string::npos) << alone.out;
+  const Result game = Tool({"info", pak, "maps/q2.bsp", "--game", (dir / "baseq2").string(), "--engine", "quake2"});
+  ASSERT_EQ(game.rc, 0) << game.err;
+  EXPECT_EQ(game.out.find("missing texture: e1u1/wall"), std::string::npos) << game.out;
+  EXPECT_NE(game.out.find("missing texture: e1u1/floor"), std::string::npos) << game.out;
+  EXPECT_EQ(Tool({"info", pak, "readme.txt", "--game", (dir / "baseq2").string()}).rc, 2);
+  EXPECT_EQ(Tool({"info", pak, "maps/q2.bsp", "--game", (dir / "nowhere").string()}).rc, 1);
+}
+
 TEST(MapRender, RealMapsDrawFromTheirStart) {
   TARN_REQUIRE_SAMPLES();
   for (const char* rel : {"LibreQuake/lq1/maps/e2m2.bsp", "qbsp/assets/example-quake2.bsp",
