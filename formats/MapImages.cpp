@@ -23,6 +23,23 @@ constexpr int kCheckerSide = 64;
 // one huge lump, which would otherwise be decoded for each.
 constexpr std::uint64_t kMostOutsidePixels = std::uint64_t{48} << 20;
 
+// Where a WAD the map names may be, first to last: "c:/quake/id1/x.wad" and
+// "/half-life/valve/x.wad" name files far from any archive, so the name alone (what a game
+// folder or archive is likely to hold) comes first, then the path without its drive or root,
+// then the path as given.
+std::vector<std::string> WadCandidates(const std::string& given) {
+  std::string path = given;
+  std::replace(path.begin(), path.end(), '\\', '/');
+  const std::size_t slash = path.rfind('/');
+  std::string relative = path;
+  if (relative.size() > 1 && relative[1] == ':') relative.erase(0, 2);
+  while (!relative.empty() && relative.front() == '/') relative.erase(0, 1);
+  std::vector<std::string> out;
+  for (std::string c : {slash == std::string::npos ? path : path.substr(slash + 1), relative, given})
+    if (!c.empty() && std::find(out.begin(), out.end(), c) == out.end()) out.push_back(std::move(c));
+  return out;
+}
+
 // A texture found in one of the map's WADs: its bytes and whether they carry their own palette
 // (a WAD3's) or take Quake's.
 struct WadTexture {
@@ -36,19 +53,10 @@ class CWadTextures {
     if (!lookup) return;
     std::vector<std::uint8_t> bytes;
     for (const std::string& given : MapWadPaths(map)) {
-      std::string path = given;
-      std::replace(path.begin(), path.end(), '\\', '/');
-      // "c:/quake/id1/x.wad" and "/half-life/valve/x.wad" name files far from any archive: the
-      // name alone is what a game folder or archive is likely to hold.
-      const std::size_t slash = path.rfind('/');
-      std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-      std::string relative = path;
-      if (relative.size() > 1 && relative[1] == ':') relative.erase(0, 2);
-      while (!relative.empty() && relative.front() == '/') relative.erase(0, 1);
       bool ok = false;
       std::string by;
-      for (const std::string& candidate : {base, relative, given}) {
-        if (candidate.empty() || !lookup(candidate, bytes)) continue;
+      for (const std::string& candidate : WadCandidates(given)) {
+        if (!lookup(candidate, bytes)) continue;
         ok = true, by = candidate;
         break;
       }
@@ -212,6 +220,23 @@ MapImages DecodeMapImages(const BspMap& map, const MapFileLookup& lookup) {
   for (std::size_t& k : out.ofTexture)
     if (k == kNone) k = out.Checker();
   return out;
+}
+
+std::vector<std::string> MapFilesWanted(const BspMap& map) {
+  std::vector<std::string> paths;
+  bool outside = false;
+  for (const BspTexture& t : map.textures) {
+    if (t.embedded || t.name.empty()) continue;
+    outside = true;
+    if (map.header.format != BspFormat::Quake2) break;
+    std::string path = "textures/" + t.name + ".wal";
+    if (std::find(paths.begin(), paths.end(), path) == paths.end()) paths.push_back(std::move(path));
+  }
+  if (outside && map.header.format != BspFormat::Quake2)
+    for (const std::string& given : MapWadPaths(map))
+      for (std::string& c : WadCandidates(given))
+        if (std::find(paths.begin(), paths.end(), c) == paths.end()) paths.push_back(std::move(c));
+  return paths;
 }
 
 std::vector<std::string> MissingMapTextures(const BspMap& map, const MapFileLookup& lookup) {

@@ -51,6 +51,10 @@ struct MapImages {
 // lookup may be empty: then only what the map holds is found.
 MapImages DecodeMapImages(const BspMap& map, const MapFileLookup& lookup);
 
+// Every path DecodeMapImages may ask its lookup for, so that the files can be gathered first
+// where the lookup cannot reach them (a worker thread that must not touch an archive's tree).
+std::vector<std::string> MapFilesWanted(const BspMap& map);
+
 // The names of the textures neither the map holds nor the lookup finds (a WAL for Quake II, a
 // texture lump of one of the map's WADs for the others), each once; nothing is decoded, so a
 // damaged file that is there counts as found.
