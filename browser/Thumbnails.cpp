@@ -8,7 +8,11 @@
 #include <QTimer>
 
 #include "archive/PackObject.h"
+#include "archive/Strings.h"
+#include "formats/Bsp.h"
 #include "formats/EntryPictures.h"
+#include "formats/MapImages.h"
+#include "formats/MapRender.h"
 #include "viewers/BitmapViewer.h"
 
 namespace tarn::browser {
@@ -20,6 +24,11 @@ constexpr std::size_t kMostBytes = 4 << 20;
 // The bytes are read on the window's thread (the tree is not the worker's to touch), a few
 // milliseconds' worth at a time so that scrolling stays smooth.
 constexpr int kReadingMs = 8;
+// The WALs and WADs a map's thumbnail takes its textures from; a larger WAD is left out and
+// its textures drawn as the checkerboard.
+constexpr std::int64_t kMostMapFileBytes = 32 << 20;
+
+bool IsMap(const std::string& name) { return EndsWith(ToLower(name), ".bsp"); }
 
 // A model shows its skin; every other kind its own picture.
 PictureKind KindOf(const std::string& name) {
@@ -66,17 +75,22 @@ void CThumbnails::Clear() {
   ++m_generation;
   m_items.clear();
   m_asked.clear();
+  m_mapFiles.clear();
   m_pool.clear();
 }
 
 void CThumbnails::WaitForPending() {
-  while (!m_asked.empty()) ReadAsked();
-  m_pool.waitForDone();
-  QCoreApplication::sendPostedEvents(this);
+  // A map's thumbnail goes from the worker to this thread and back before it is made.
+  for (int trip = 0; trip < 3; ++trip) {
+    while (!m_asked.empty()) ReadAsked();
+    m_pool.waitForDone();
+    QCoreApplication::sendPostedEvents(this);
+  }
 }
 
 QPixmap CThumbnails::Find(const CPackObject* entry) {
-  if (m_side <= 0 || !entry || entry->IsDirectory() || KindOf(entry->Name()) == PictureKind::None) return {};
+  if (m_side <= 0 || !entry || entry->IsDirectory()) return {};
+  if (KindOf(entry->Name()) == PictureKind::None && !IsMap(entry->Name())) return {};
   Item& item = m_items[entry];
   if (!item.asked) {
     item.asked = true;
@@ -102,6 +116,10 @@ void CThumbnails::ReadAsked() {
     std::string why;
     bool cut = false;
     if (!entry->CopyBytes(*bytes, &why, kMostBytes, &cut) || cut) continue;
+    if (IsMap(entry->Name())) {
+      StartMap(entry, std::move(bytes));
+      continue;
+    }
     const std::string name = entry->Name();
     const int side = m_side;
     const std::uint64_t generation = m_generation;
@@ -118,6 +136,75 @@ void CThumbnails::ReadAsked() {
     });
   }
   if (!m_asked.empty()) m_reader->start();
+}
+
+// A map in three steps, so that only the window's thread reads the archive: the worker reads the
+// map and says which files its textures are in; the window's thread reads those; the worker
+// draws. A map that holds all its textures skips the middle.
+void CThumbnails::StartMap(CPackObject* entry, std::shared_ptr<std::vector<std::uint8_t>> bytes) {
+  const std::uint64_t generation = m_generation;
+  const int side = m_side;
+  std::weak_ptr<bool> alive = m_alive;
+  m_pool.start([this, alive, bytes, generation, side, entry] {
+    auto map = std::make_shared<BspMap>();
+    if (!LoadBsp(*bytes, *map, nullptr)) return;
+    std::vector<std::string> wanted = MapFilesWanted(*map);
+    if (wanted.empty()) {
+      DrawMap(generation, side, entry, map, std::make_shared<Files>());
+      return;
+    }
+    if (alive.expired()) return;
+    QMetaObject::invokeMethod(this, [this, alive, generation, entry, map, wanted] {
+      if (!alive.expired()) GatherMapFiles(generation, entry, map, wanted);
+    });
+  });
+}
+
+void CThumbnails::GatherMapFiles(std::uint64_t generation, const CPackObject* entry, std::shared_ptr<const BspMap> map,
+                                 const std::vector<std::string>& wanted) {
+  // The entry is still in the tree only while the tree is the one it was asked for in.
+  if (generation != m_generation || !m_items.count(entry)) return;
+  auto files = std::make_shared<Files>();
+  const CPackObject* root = entry->Root();
+  for (const std::string& path : wanted) {
+    auto cached = m_mapFiles.find(path);
+    if (cached == m_mapFiles.end()) {
+      std::shared_ptr<const std::vector<std::uint8_t>> bytes;
+      const CPackObject* e = root->FindByPath(path);
+      if (!e) e = root->FindByPath(ToLower(path));
+      auto read = std::make_shared<std::vector<std::uint8_t>>();
+      if (e && !e->IsDirectory() && e->Size() <= kMostMapFileBytes && e->CopyBytes(*read, nullptr)) bytes = read;
+      cached = m_mapFiles.emplace(path, bytes).first;  // null: looked for, not there
+    }
+    if (cached->second) files->emplace(path, cached->second);
+  }
+  std::weak_ptr<bool> alive = m_alive;
+  const int side = m_side;
+  m_pool.start([this, alive, generation, side, entry, map, files] {
+    if (!alive.expired()) DrawMap(generation, side, entry, map, files);
+  });
+}
+
+// On the worker: the view from the start at twice the side, made smooth by scaling down.
+void CThumbnails::DrawMap(std::uint64_t generation, int side, const CPackObject* entry,
+                          std::shared_ptr<const BspMap> map, std::shared_ptr<const Files> files) {
+  const MapFileLookup lookup = [files](const std::string& path, std::vector<std::uint8_t>& bytes) {
+    const auto it = files->find(path);
+    if (it == files->end()) return false;
+    bytes = *it->second;
+    return true;
+  };
+  const MapScene scene = BuildMapScene(*map, lookup);
+  const int width = 2 * side, height = std::max(1, 2 * side * 10 / 16);
+  std::vector<std::uint8_t> rgb;
+  if (!RenderMap(scene, MapStartCamera(*map), width, height, rgb)) return;
+  const QImage image = QImage(rgb.data(), width, height, width * 3, QImage::Format_RGB888)
+                           .scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+  std::weak_ptr<bool> alive = m_alive;
+  if (alive.expired()) return;
+  QMetaObject::invokeMethod(this, [this, alive, generation, entry, image] {
+    if (!alive.expired()) Deliver(generation, entry, image);
+  });
 }
 
 void CThumbnails::Deliver(std::uint64_t generation, const CPackObject* entry, const QImage& image) {

@@ -1,5 +1,6 @@
 // Small pictures of entries for the icon views: made on a worker only for the entries a view
-// asks about (those in sight), kept until the tree changes, the kind's icon meanwhile.
+// asks about (those in sight), kept until the tree changes, the kind's icon meanwhile. A map's
+// is the view from its start, drawn by the software renderer.
 #pragma once
 
 #include <QIcon>
@@ -7,6 +8,7 @@
 #include <QPixmap>
 #include <QThreadPool>
 #include <memory>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -14,7 +16,8 @@ class QTimer;
 
 namespace tarn {
 class CPackObject;
-}
+struct BspMap;
+}  // namespace tarn
 
 namespace tarn::browser {
 
@@ -48,7 +51,14 @@ class CThumbnails : public QObject {
     QPixmap pixmap;
     bool asked = false;
   };
+  using Files = std::unordered_map<std::string, std::shared_ptr<const std::vector<std::uint8_t>>>;
   void ReadAsked();
+  void StartMap(CPackObject* entry, std::shared_ptr<std::vector<std::uint8_t>> bytes);
+  void GatherMapFiles(std::uint64_t generation, const CPackObject* entry, std::shared_ptr<const BspMap> map,
+                      const std::vector<std::string>& wanted);
+  // On the worker, at the side the thumbnails were asked at.
+  void DrawMap(std::uint64_t generation, int side, const CPackObject* entry, std::shared_ptr<const BspMap> map,
+               std::shared_ptr<const Files> files);
   void Deliver(std::uint64_t generation, const CPackObject* entry, const QImage& image);
 
   int m_side = 0;
@@ -56,6 +66,7 @@ class CThumbnails : public QObject {
   std::unordered_map<const CPackObject*, Item> m_items;
   std::unordered_map<qint64, QPixmap> m_framed;  // by the icon's cache key, at m_side
   std::vector<CPackObject*> m_asked;             // waiting for their bytes to be read
+  Files m_mapFiles;                              // WALs and WADs read for maps, by path, until Clear
   QTimer* m_reader;
   QThreadPool m_pool;
   std::shared_ptr<bool> m_alive;

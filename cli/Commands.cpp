@@ -32,6 +32,7 @@
 #include "formats/EntryInfo.h"
 #include "formats/EntryPictures.h"
 #include "formats/MapInfo.h"
+#include "formats/MapRender.h"
 #include "formats/MapTextures.h"
 #include "formats/Model.h"
 
@@ -71,8 +72,16 @@ constexpr const char* kHelp =
     "                                        model's format, skins, triangles, frames, animations,\n"
     "                                        or a map's format, lumps, faces, textures, models,\n"
     "                                        entities, lighting, .lit and missing textures\n"
+    "  info [--json] ARCHIVE MAP --game [--engine ENGINE] FOLDER...\n"
+    "                                        a map's facts, its missing textures looked for in the\n"
+    "                                        map's archive and every package the engine loads from\n"
+    "                                        the game folders\n"
     "  convert ARCHIVE PATH OUT.png          a picture, texture chain, sprite or model skins to\n"
     "                                        PNG (OUT-0.png, OUT-1.png, ... for several)\n"
+    "  convert [--size WxH] ARCHIVE MAP.bsp OUT.png\n"
+    "                                        a map drawn from where a player starts, WxH pixels\n"
+    "                                        (640x400), textures from the map or the archive (its\n"
+    "                                        WALs, the WADs the map names)\n"
     "  convert [--frame N] ARCHIVE MODEL OUT.gltf|OUT.glb|OUT.obj\n"
     "                                        a Quake or Quake II model to glTF 2.0, every frame a\n"
     "                                        morph target and each animation one of glTF's (or\n"
@@ -755,7 +764,8 @@ bool IsModelName(const std::string& name) {
 EntryPictures PicturesOf(CPackObject& e) { return LoadEntryPictures(e, IsModelName(e.Name())); }
 
 // info's document: what the text gives, read again for the JSON shapes of each kind.
-int JsonInfo(const Context& ctx, const std::vector<std::string>& a, CPackObject* e) {
+int JsonInfo(const Context& ctx, const std::vector<std::string>& a, CPackObject* e,
+             const MapFileLookup* textures = nullptr) {
   if (e->IsDirectory()) return JsonInfoEntry(ctx.out, a[0], *e), 0;
   if (IsAnyModelName(e->Name())) {
     ModelData model;
@@ -767,7 +777,7 @@ int JsonInfo(const Context& ctx, const std::vector<std::string>& a, CPackObject*
   if (IsMapName(e->Name())) {
     MapFacts facts;
     std::string why;
-    if (!ReadMapFacts(*e, facts, &why)) return ctx.Error(why);
+    if (!ReadMapFacts(*e, facts, &why, textures)) return ctx.Error(why);
     return JsonInfoMap(ctx.out, a[0], *e, facts), 0;
   }
   if (PictureKindOf(e->Name(), IsModelName(e->Name())) != PictureKind::None) {
@@ -778,15 +788,38 @@ int JsonInfo(const Context& ctx, const std::vector<std::string>& a, CPackObject*
   return JsonInfoEntry(ctx.out, a[0], *e), 0;
 }
 
-int CmdInfo(const Context& ctx, const std::vector<std::string>& a) {
-  if (a.size() != 2) return ctx.Usage("info takes ARCHIVE and PATH");
+int CmdInfo(const Context& ctx, const std::vector<std::string>& args) {
+  // ARCHIVE MAP --game FOLDER... [--engine ENGINE]: the map's textures looked for in the game too.
+  const auto game = std::find(args.begin(), args.end(), "--game");
+  const std::vector<std::string> a(args.begin(), game);
+  if (a.size() != 2)
+    return ctx.Usage(game == args.end() ? "info takes ARCHIVE and PATH" : "info takes ARCHIVE and MAP before --game");
+  MapFileLookup gameFiles;
+  if (game != args.end()) {
+    if (!IsMapName(a[1])) return ctx.Usage("--game goes with a map (.bsp), whose missing textures it looks for");
+    if (const Outcome o = LoadGameFiles(std::vector<std::string>(game + 1, args.end()), ctx.err, ctx.voice, gameFiles);
+        o.code)
+      return ctx.Report(o);
+  }
   CTarnDoc doc;
   CPackObject* e = OpenEntry(ctx, doc, a[0], a[1]);
   if (!e) return 1;
-  if (ctx.voice.json) return JsonInfo(ctx, a, e);
+  // The map's own archive first, then what the engine loads from the folders.
+  const MapFileLookup beside = ArchiveLookup(*e);
+  const MapFileLookup both = [&](const std::string& path, std::vector<std::uint8_t>& bytes) {
+    return beside(path, bytes) || gameFiles(path, bytes);
+  };
+  const MapFileLookup* textures = gameFiles ? &both : nullptr;
+  if (ctx.voice.json) return JsonInfo(ctx, a, e, textures);
   InfoLines lines;
   std::string why;
-  if (!DescribeEntry(*e, lines, &why)) return ctx.Error(why);
+  if (textures && !e->IsDirectory()) {
+    MapFacts facts;
+    if (!ReadMapFacts(*e, facts, &why, textures)) return ctx.Error(why);
+    lines = DescribeMap(facts);
+  } else if (!DescribeEntry(*e, lines, &why)) {
+    return ctx.Error(why);
+  }
   for (const auto& [key, value] : lines) ctx.out << key << ": " << value << "\n";
   return 0;
 }
@@ -794,7 +827,13 @@ int CmdInfo(const Context& ctx, const std::vector<std::string>& a) {
 int CmdConvert(const Context& ctx, const std::vector<std::string>& args) {
   std::vector<std::string> a;
   int frame = -1;
+  std::string size;
   for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--size") {
+      if (++i == args.size()) return ctx.Usage("--size needs a map picture's WIDTHxHEIGHT, as 640x400");
+      size = args[i];
+      continue;
+    }
     if (args[i] != "--frame") {
       a.push_back(args[i]);
       continue;
@@ -808,10 +847,22 @@ int CmdConvert(const Context& ctx, const std::vector<std::string>& args) {
   if (a.size() != 3) return ctx.Usage("convert takes ARCHIVE, PATH and OUT.png, OUT.gltf, OUT.glb or OUT.obj");
   const bool exportModel = IsModelExportName(a[2]);
   if (frame >= 0 && !exportModel) return ctx.Usage("--frame goes with a model's OUT.gltf, OUT.glb or OUT.obj");
+  int width = 640, height = 400;
+  if (!size.empty() && exportModel) return ctx.Usage("--size goes with a map and OUT.png");
+  if (!size.empty() && !ParseMapPictureSize(size, width, height))
+    return ctx.Usage("--size takes WIDTHxHEIGHT, each from 1 to " + std::to_string(kMapRenderMaxSide) + ", not " +
+                     Quoted(size));
   CTarnDoc doc;
   CPackObject* e = OpenEntry(ctx, doc, a[0], a[1]);
   if (!e) return 1;
   if (e->IsDirectory()) return ctx.Error(Quoted(a[1]) + " is a directory");
+  if (!exportModel && IsMapName(e->Name())) {
+    const Outcome o = WriteMapPicture(*e, a[2], width, height);
+    if (o.code) return ctx.Report(o);
+    ctx.Notice("wrote " + Quoted(a[2]));
+    return 0;
+  }
+  if (!size.empty()) return ctx.Error(Quoted(a[1]) + " is not a map (.bsp); --size is for a map's picture");
   if (exportModel) {
     if (!IsAnyModelName(e->Name())) return ctx.Error(Quoted(a[1]) + " is not a model (.mdl or .md2)");
     return ctx.Report(RunModelExport(*e, a[1], a[2], frame, ctx.voice.Notices(ctx.err)));

@@ -6,6 +6,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "archive/PackObject.h"
 #include "archive/Strings.h"
 #include "cli/JsonReport.h"
 #include "game/ArchiveDiff.h"
@@ -110,6 +111,30 @@ std::optional<CGameView> LoadGame(const EngineProfile& profile, const std::vecto
 std::string Source(const CGameView& view, GameCopy c) { return Escaped(view.Location(c).string()); }
 
 }  // namespace
+
+Outcome LoadGameFiles(const std::vector<std::string>& args, std::ostream& err, const Voice& voice,
+                      std::function<bool(const std::string&, std::vector<std::uint8_t>&)>& lookup) {
+  lookup = {};
+  GameArgs p;
+  if (std::string why = Parse(args, false, p); !why.empty()) return BadUsage(why);
+  if (p.positional.empty()) return BadUsage("--game takes at least one FOLDER");
+  Outcome failure;
+  auto loaded = LoadGame(*p.profile, p.positional, voice.Warnings(err), voice.Notices(err), failure);
+  if (!loaded) return failure;
+  if (const LoadFailure* stop = loaded->Stop()) return EngineStops(*p.profile, *stop);
+  // Shared by the lookup's copies; each file the engine would load first, as it asks for it.
+  auto view = std::make_shared<CGameView>(std::move(*loaded));
+  lookup = [view](const std::string& path, std::vector<std::uint8_t>& bytes) {
+    for (const std::string& asked : {path, ToLower(path)}) {
+      const std::vector<GameCopy> copies = view->Lookup(asked);
+      if (copies.empty() || view->Entry(copies.front()).flaw != EntryFlaw::None) continue;
+      CPackObject* e = view->Open(copies.front(), nullptr);
+      if (e && !e->IsDirectory() && e->CopyBytes(bytes, nullptr)) return true;
+    }
+    return false;
+  };
+  return {};
+}
 
 Outcome RunWhich(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const Voice& voice) {
   GameArgs p;

@@ -5,11 +5,15 @@
 #include <ostream>
 #include <sstream>
 
+#include <charconv>
+
 #include "archive/PackObject.h"
 #include "archive/Strings.h"
+#include "cli/PngWriter.h"
 #include "formats/Bsp.h"
 #include "formats/EntryPictures.h"
 #include "formats/MapEntities.h"
+#include "formats/MapRender.h"
 
 namespace tarn::cli {
 
@@ -76,6 +80,39 @@ Outcome ExportEntities(CPackObject& map, std::string* written) {
   ent->SetSize(static_cast<std::int64_t>(text.size()));
   ent->SetData(std::vector<std::uint8_t>(text.begin(), text.end()));
   if (written) *written = ent->PathInArchive();
+  return {};
+}
+
+bool ParseMapPictureSize(const std::string& text, int& width, int& height) {
+  const std::size_t x = ToLower(text).find('x');
+  if (x == std::string::npos) return false;
+  auto number = [](std::string_view s, int& v) {
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    return ec == std::errc{} && end == s.data() + s.size() && v >= 1 && v <= kMapRenderMaxSide;
+  };
+  return number(std::string_view(text).substr(0, x), width) && number(std::string_view(text).substr(x + 1), height);
+}
+
+Outcome WriteMapPicture(CPackObject& map, const std::string& out, int width, int height,
+                        const std::function<bool(const std::string&, std::vector<std::uint8_t>&)>& textures) {
+  const std::string path = map.PathInArchive();
+  BspMap bsp;
+  {
+    CEntryBytes data(map);
+    if (!data.Ok()) return Failed("the data of " + Quoted(path) + " cannot be read");
+    std::string why;
+    if (!LoadBsp(data.Bytes(), bsp, &why)) return Failed(Quoted(path) + " cannot be read as a map: " + why);
+  }
+  const MapFileLookup beside = ArchiveLookup(map);
+  std::vector<std::uint8_t> lit;
+  // The coloured light of a .lit beside the map, when there is one that fits, as the window does.
+  if (ExpectedLitSize(bsp.header) > 0 && path.size() > 4 && beside(path.substr(0, path.size() - 4) + ".lit", lit))
+    ApplyLit(bsp, lit, nullptr);
+  const MapScene scene = BuildMapScene(bsp, textures ? textures : beside);
+  std::vector<std::uint8_t> rgb;
+  if (!RenderMap(scene, MapStartCamera(bsp), width, height, rgb)) return {2, "the picture's size is out of range"};
+  std::string why;
+  if (!WritePngRgb(out, width, height, static_cast<std::size_t>(width) * 3, rgb.data(), &why)) return Failed(why);
   return {};
 }
 

@@ -1,11 +1,14 @@
-// tarn-pak's work on compiled maps for the "ents" command: the entity lump printed, replaced
-// by the text of a file once it is checked, or written beside the map as the .ent file source
-// ports load in its place.
+// tarn-pak's work on compiled maps: for "ents", the entity lump printed, replaced by the text
+// of a file once it is checked, or written beside the map as the .ent file source ports load in
+// its place; for "convert", a picture of the map from its start.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 #include "cli/EncodeCommands.h"
 
@@ -33,5 +36,14 @@ std::string EntFileName(const std::string& mapName);
 // document (replacing one there, whatever the case of its name); the caller saves. written
 // gets the entry's path.
 Outcome ExportEntities(CPackObject& map, std::string* written);
+
+// "640x400" (an "X" will do) as a size of at least 1 and at most kMapRenderMaxSide a side.
+bool ParseMapPictureSize(const std::string& text, int& width, int& height);
+
+// The map drawn from where a player starts, width × height, to the PNG file out (written beside
+// it, then put in its place). Its coloured light comes from the .lit beside it, the textures it
+// does not hold through textures (the archive's files when that is empty).
+Outcome WriteMapPicture(CPackObject& map, const std::string& out, int width, int height,
+                        const std::function<bool(const std::string&, std::vector<std::uint8_t>&)>& textures = {});
 
 }  // namespace tarn::cli

@@ -23,7 +23,7 @@ std::string MapVersion(const BspHeader& header) {
 }
 
 bool ReadMapFacts(std::span<const std::uint8_t> bytes, const std::vector<std::uint8_t>* lit, MapFacts& facts,
-                  std::string* error) {
+                  std::string* error, const MapFileLookup* textures) {
   facts = MapFacts{};
   BspMap map;
   if (!LoadBsp(bytes, map, error)) return false;
@@ -39,8 +39,9 @@ bool ReadMapFacts(std::span<const std::uint8_t> bytes, const std::vector<std::ui
     if (t.embedded) ++facts.embedded;
     else if (t.name.empty()) ++facts.unnamedMissing;
     else if (map.header.format == BspFormat::Quake2) facts.external.push_back(t.name);
-    else facts.missingTextures.push_back(t.name);
+    else if (!textures) facts.missingTextures.push_back(t.name);
   }
+  if (textures) facts.missingTextures = MissingMapTextures(map, *textures);
   std::vector<MapEntity> entities;
   if (!ParseEntities(map.entities, entities, &facts.entityError))
     facts.entityError = "unreadable, " + facts.entityError;
@@ -56,7 +57,7 @@ bool ReadMapFacts(std::span<const std::uint8_t> bytes, const std::vector<std::ui
   return true;
 }
 
-bool ReadMapFacts(CPackObject& entry, MapFacts& facts, std::string* error) {
+bool ReadMapFacts(CPackObject& entry, MapFacts& facts, std::string* error, const MapFileLookup* textures) {
   std::vector<std::uint8_t> litBytes;
   bool haveLit = false;
   if (CPackObject* parent = entry.Parent()) {
@@ -74,15 +75,10 @@ bool ReadMapFacts(CPackObject& entry, MapFacts& facts, std::string* error) {
     return false;
   }
   std::string why;
-  if (!ReadMapFacts(data.Bytes(), haveLit ? &litBytes : nullptr, facts, &why)) {
+  const MapFileLookup beside = textures ? MapFileLookup() : ArchiveLookup(entry);
+  if (!ReadMapFacts(data.Bytes(), haveLit ? &litBytes : nullptr, facts, &why, textures ? textures : &beside)) {
     if (error) *error = Quoted(entry.PathInArchive()) + " cannot be read as a map: " + why;
     return false;
-  }
-  if (facts.header.format == BspFormat::Quake2) {
-    // The engine's path for each name (qcommon/qfiles.h texinfo_t, ref_gl Mod_LoadTexinfo).
-    const CPackObject* root = entry.Root();
-    for (const std::string& name : facts.external)
-      if (!root->FindByPath("textures/" + name + ".wal")) facts.missingTextures.push_back(name);
   }
   return true;
 }

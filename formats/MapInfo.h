@@ -10,6 +10,7 @@
 
 #include "formats/Bsp.h"
 #include "formats/EntryInfo.h"
+#include "formats/MapImages.h"
 
 namespace tarn {
 
@@ -25,23 +26,26 @@ struct MapFacts {
   enum class Lit { None, Matching, Wrong, NotTaken };
   Lit lit = Lit::None;
   std::string litNote;  // why a .lit does not match
-  // Textures the map names but neither holds nor finds: Quake's header-only ones and those of a
-  // Quake II map with no textures/NAME.wal in the archive. Quake's offsets of -1 name nothing
-  // and are counted alone.
+  // Textures the map names but neither holds nor finds: Quake's and Half-Life's header-only ones
+  // that no WAD of the worldspawn's "wad" key holds, and those of a Quake II map with no
+  // textures/NAME.wal. Quake's offsets of -1 name nothing and are counted alone.
   std::vector<std::string> missingTextures;
   std::size_t unnamedMissing = 0;
   std::vector<std::string> external;  // the names a Quake II map takes from textures/NAME.wal
   std::vector<std::string> problems;
 };
 
-// Reads the map's bytes; lit, when given, is the .lit beside it. False, with the reason, when
-// it is not a map that can be read.
+// Reads the map's bytes; lit, when given, is the .lit beside it. The textures the map does not
+// hold are looked for through textures; without it, every one of a Quake or Half-Life map is
+// missing and none of a Quake II map's. False, with the reason, when it is not a map that can
+// be read.
 bool ReadMapFacts(std::span<const std::uint8_t> bytes, const std::vector<std::uint8_t>* lit, MapFacts& facts,
-                  std::string* error);
+                  std::string* error, const MapFileLookup* textures = nullptr);
 
-// The facts of a map entry: its .lit is the one of the same name in its directory, and a Quake
-// II map's textures are looked for as textures/NAME.wal in the same archive.
-bool ReadMapFacts(CPackObject& entry, MapFacts& facts, std::string* error);
+// The facts of a map entry: its .lit is the one of the same name in its directory, and the
+// textures it does not hold are looked for through textures, or in the same archive when that
+// is null.
+bool ReadMapFacts(CPackObject& entry, MapFacts& facts, std::string* error, const MapFileLookup* textures = nullptr);
 
 InfoLines DescribeMap(const MapFacts& facts);
 

@@ -1,11 +1,14 @@
 // Map bytes of any shape: every face read points at vertices inside the vertex list, its
-// lightmap lies inside the lighting, and replacing the entity lump of a readable map gives a
-// map that reads back with the new text; its own text, once checked, reads back the same.
+// lightmap lies inside the lighting, replacing the entity lump of a readable map gives a map
+// that reads back with the new text (its own text, once checked, reads back the same), and the
+// map draws (its bytes also standing for every WAL and WAD it asks for) from its start and from
+// inside its geometry.
 #include <cstdlib>
 #include <string>
 
 #include "formats/Bsp.h"
 #include "formats/MapEntities.h"
+#include "formats/MapRender.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   tarn::BspMap map;
@@ -22,6 +25,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<tarn::MapEntity> entities;
   tarn::ParseEntities(map.entities, entities, nullptr);
   tarn::FindStart(map, entities);
+  {
+    const tarn::MapFileLookup lookup = [&](const std::string&, std::vector<std::uint8_t>& bytes) {
+      bytes.assign(data, data + size);
+      return true;
+    };
+    const tarn::MapScene scene = tarn::BuildMapScene(map, lookup);
+    std::vector<std::uint8_t> rgb;
+    tarn::MapCamera camera = tarn::MapStartCamera(map);
+    if (!tarn::RenderMap(scene, camera, 48, 30, rgb) || rgb.size() != 48 * 30 * 3) std::abort();
+    if (!map.vertices.empty()) {
+      const tarn::BspVertex& v = map.vertices[map.vertices.size() / 2];
+      camera.position[0] = v.x, camera.position[1] = v.y, camera.position[2] = v.z + 1;
+      camera.pitch = 30;
+      tarn::RenderMap(scene, camera, 17, 9, rgb);
+    }
+  }
   const std::string text = "{\n\"classname\" \"worldspawn\"\n}\n";
   std::vector<std::uint8_t> out;
   if (tarn::ReplaceEntityLump({data, size}, text, out, nullptr)) {

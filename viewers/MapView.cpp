@@ -10,19 +10,14 @@
 #include <cmath>
 #include <numeric>
 
-#include "archive/Strings.h"
-#include "formats/MapEntities.h"
-#include "formats/Palette.h"
-#include "formats/Pictures.h"
+#include "formats/MapRender.h"
 
 namespace tarn::viewers {
 
 namespace {
 
-constexpr float kFieldOfView = 70;  // degrees, vertical
-constexpr float kEyeHeight = 22;    // above a player start's origin, as Quake's view sits
-constexpr float kLookSpeed = 0.2f;  // degrees a pixel
-constexpr int kCheckerSide = 64;
+constexpr float kFieldOfView = kMapFieldOfView;  // as the pictures tarn-pak draws
+constexpr float kLookSpeed = 0.2f;               // degrees a pixel
 constexpr std::size_t kFramesAveraged = 20;
 
 // GLSL 1.20, which every desktop driver that Qt's widget runs on compiles (llvmpipe included).
@@ -91,84 +86,15 @@ CMapView::~CMapView() {
 
 void CMapView::SetMap(BspMap map, const MapFileLookup& lookup) {
   m_map = std::move(map);
-  DecodeTextures(lookup);
-  std::vector<std::pair<int, int>> sizes;
-  sizes.reserve(m_map.textures.size());
-  for (std::size_t i = 0; i < m_map.textures.size(); ++i) {
-    const BspTexture& t = m_map.textures[i];
-    const Image& image = m_images[i];
-    // A missing texture keeps the size the map gives it, so the checkerboard lies as it would.
-    sizes.emplace_back(t.width > 0 ? t.width : image.width, t.height > 0 ? t.height : image.height);
-  }
-  m_mesh = BuildMapMesh(m_map, sizes);
-  // Quake's light is twice as bright as its lightmaps' bytes say (128 is the texture as drawn);
-  // Half-Life's and Quake II's are taken as they are.
-  const BspFormat f = m_map.header.format;
-  m_lightScale = f == BspFormat::HalfLife || f == BspFormat::Quake2 ? 1.0f : 2.0f;
-  if (m_map.lighting.empty()) m_lightScale = 1.0f;
+  m_images = DecodeMapImages(m_map, lookup);
+  m_mesh = BuildMapMesh(m_map, MapTextureSizes(m_map, m_images));
+  m_lightScale = MapLightScale(m_map);
 
-  std::vector<MapEntity> entities;
-  ParseEntities(m_map.entities, entities, nullptr);
-  const MapStart start = FindStart(m_map, entities);
-  QVector3D at(start.origin[0], start.origin[1], start.origin[2]);
-  if (start.from != "centre") at.setZ(at.z() + kEyeHeight);
+  const MapCamera start = MapStartCamera(m_map);
   m_marked = false;
-  SetCamera(at, start.yaw, 0);
+  SetCamera(QVector3D(start.position[0], start.position[1], start.position[2]), start.yaw, start.pitch);
   m_uploaded = false;
   update();
-}
-
-void CMapView::DecodeTextures(const MapFileLookup& lookup) {
-  m_images.clear();
-  m_missing.clear();
-  m_images.resize(m_map.textures.size() + 1);
-  Palette quake2;
-  const bool q2 = m_map.header.format == BspFormat::Quake2;
-  if (q2) LoadPalette(kQuake2PaletteId, quake2);
-  std::vector<std::uint8_t> bytes;
-  for (std::size_t i = 0; i < m_map.textures.size(); ++i) {
-    const BspTexture& t = m_map.textures[i];
-    Picture picture;
-    const Palette* palette = &t.palette;
-    bool found = t.embedded;
-    if (found) {
-      picture = t.picture;
-    } else if (q2 && lookup && !t.name.empty()) {
-      const std::string path = "textures/" + t.name + ".wal";
-      found = (lookup(path, bytes) || lookup(ToLower(path), bytes)) && DecodeWal(bytes, picture, nullptr);
-      palette = &quake2;
-    }
-    if (!found || picture.width <= 0 || picture.height <= 0 || picture.IsTrueColor()) {
-      if (!t.name.empty() && std::find(m_missing.begin(), m_missing.end(), t.name) == m_missing.end())
-        m_missing.push_back(t.name);
-      m_images[i] = {};  // drawn from the checkerboard
-      continue;
-    }
-    Image& image = m_images[i];
-    image.width = picture.width;
-    image.height = picture.height;
-    // Quake's and Half-Life's "{" textures see through their last colour.
-    image.alphaTest = !t.name.empty() && t.name.front() == '{';
-    image.rgba.resize(static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height) * 4);
-    std::uint8_t* out = image.rgba.data();
-    for (int y = 0; y < picture.height; ++y) {
-      const std::uint8_t* row = picture.Row(y);
-      for (int x = 0; x < picture.width; ++x, out += 4) {
-        const Rgb c = palette->colors[row[x]];
-        out[0] = c.r, out[1] = c.g, out[2] = c.b;
-        out[3] = image.alphaTest && row[x] == 255 ? 0 : 255;
-      }
-    }
-  }
-  Image& checker = m_images.back();
-  checker.width = checker.height = kCheckerSide;
-  checker.rgba.resize(kCheckerSide * kCheckerSide * 4);
-  for (int y = 0; y < kCheckerSide; ++y)
-    for (int x = 0; x < kCheckerSide; ++x) {
-      const bool dark = ((x / 8) + (y / 8)) % 2 != 0;
-      std::uint8_t* p = checker.rgba.data() + (y * kCheckerSide + x) * 4;
-      p[0] = dark ? 40 : 200, p[1] = dark ? 40 : 0, p[2] = dark ? 40 : 200, p[3] = 255;
-    }
 }
 
 void CMapView::SetMode(Mode mode) {
@@ -355,16 +281,14 @@ void CMapView::Upload() {
   if (!m_textures.empty()) glDeleteTextures(static_cast<GLsizei>(m_textures.size()), m_textures.data());
   if (!m_lightPages.empty()) glDeleteTextures(static_cast<GLsizei>(m_lightPages.size()), m_lightPages.data());
   // Only the textures some face draws from are made; the others stay 0.
-  std::vector<bool> used(m_images.size(), false);
-  for (const MapDrawGroup& g : m_mesh.groups) {
-    const std::size_t i = g.texture >= 0 ? static_cast<std::size_t>(g.texture) : m_images.size() - 1;
-    used[m_images[i].rgba.empty() ? m_images.size() - 1 : i] = true;
-  }
-  m_textures.assign(m_images.size(), 0);
+  const std::vector<MapImage>& images = m_images.images;
+  std::vector<bool> used(images.size(), false);
+  for (const MapDrawGroup& g : m_mesh.groups) used[m_images.ImageOf(g.texture)] = true;
+  m_textures.assign(images.size(), 0);
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-  for (std::size_t i = 0; i < m_images.size(); ++i) {
+  for (std::size_t i = 0; i < images.size(); ++i) {
     if (!used[i]) continue;
-    const Image& image = m_images[i];
+    const MapImage& image = images[i];
     GLuint t = 0;
     glGenTextures(1, &t);
     m_textures[i] = t;
@@ -472,15 +396,14 @@ void CMapView::paintGL() {
                           reinterpret_cast<const void*>(offsetof(MapMeshVertex, u)));
     m_program->setUniformValue("mode", m_mode == Mode::Textures ? 0 : m_mode == Mode::Lightmaps ? 1 : 2);
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, m_triangleBuffer);
-    const std::size_t checker = m_images.size() - 1;
     for (const MapDrawGroup& g : m_mesh.groups) {
-      std::size_t image = g.texture >= 0 ? static_cast<std::size_t>(g.texture) : checker;
-      if (m_images[image].rgba.empty()) image = checker;
+      const std::size_t image = m_images.ImageOf(g.texture);
       glActiveTexture(GL_TEXTURE1);
       glBindTexture(GL_TEXTURE_2D, m_lightPages[static_cast<std::size_t>(g.page)]);
       glActiveTexture(GL_TEXTURE0);
       glBindTexture(GL_TEXTURE_2D, m_textures[image]);
-      m_program->setUniformValue("alphaTest", m_images[image].alphaTest && m_mode != Mode::Lightmaps ? 0.5f : 0.0f);
+      m_program->setUniformValue("alphaTest",
+                                 m_images.images[image].alphaTest && m_mode != Mode::Lightmaps ? 0.5f : 0.0f);
       glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(g.indexCount), GL_UNSIGNED_INT,
                      reinterpret_cast<const void*>(static_cast<std::uintptr_t>(g.firstIndex) * 4));
     }

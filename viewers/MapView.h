@@ -13,15 +13,15 @@
 #include <vector>
 
 #include "formats/Bsp.h"
-#include "viewers/MapMesh.h"
+#include "formats/MapImages.h"
+#include "formats/MapMesh.h"
 
 class QOpenGLShaderProgram;
 
 namespace tarn::viewers {
 
-// The bytes of another file of the same archive by its path ("textures/e1u1/floor.wal");
-// false when there is none. The view knows no archive: whoever opens it hands this in.
-using MapFileLookup = std::function<bool(const std::string& path, std::vector<std::uint8_t>& bytes)>;
+// The view knows no archive: whoever opens it hands in a lookup of the files beside the map.
+using tarn::MapFileLookup;
 
 class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
   Q_OBJECT
@@ -31,12 +31,12 @@ class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
   explicit CMapView(QWidget* parent = nullptr);
   ~CMapView() override;
 
-  // Takes a loaded map; Quake II's textures are asked of lookup. Puts the camera at the start.
+  // Takes a loaded map; Quake II's WALs and the WADs a map names are asked of lookup. Puts the camera at the start.
   void SetMap(BspMap map, const MapFileLookup& lookup);
   const BspMap& Map() const { return m_map; }
   const MapMesh& Mesh() const { return m_mesh; }
   // The textures neither the map nor the archive holds, drawn as a checkerboard.
-  const std::vector<std::string>& MissingTextures() const { return m_missing; }
+  const std::vector<std::string>& MissingTextures() const { return m_images.missing; }
 
   void SetMode(Mode mode);
   Mode CurrentMode() const { return m_mode; }
@@ -75,12 +75,6 @@ class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
   void wheelEvent(QWheelEvent* e) override;
 
  private:
-  struct Image {
-    int width = 0, height = 0;
-    std::vector<std::uint8_t> rgba;
-    bool alphaTest = false;
-  };
-  void DecodeTextures(const MapFileLookup& lookup);
   void Upload();
   void FreeGL();
   void FrameSwapped();
@@ -88,8 +82,7 @@ class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
 
   BspMap m_map;
   MapMesh m_mesh;
-  std::vector<Image> m_images;  // one a map texture, then the checkerboard
-  std::vector<std::string> m_missing;
+  MapImages m_images;
   Mode m_mode = Mode::Both;
   float m_lightScale = 1;
 
@@ -110,7 +103,7 @@ class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
   bool m_glReady = false, m_uploaded = false;
   QOpenGLShaderProgram* m_program = nullptr;
   unsigned m_vertexBuffer = 0, m_triangleBuffer = 0, m_outlineBuffer = 0;
-  std::vector<unsigned> m_textures;  // as m_images
+  std::vector<unsigned> m_textures;  // as m_images.images
   std::vector<unsigned> m_lightPages;
 };
 

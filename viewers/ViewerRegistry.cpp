@@ -61,15 +61,9 @@ std::vector<std::pair<std::string, Palette>> ArchivePalettes(const CPackObject& 
   return found;
 }
 
-// The map's other files (Quake II's textures, a .lit) by path, asked while the map is read.
-MapFileLookup LookupBeside(CPackObject& entry) {
-  CPackObject* root = entry.Root();
-  return [root](const std::string& path, std::vector<std::uint8_t>& bytes) {
-    CPackObject* e = root->FindByPath(path);
-    if (!e) e = root->FindByPath(ToLower(path));
-    return e && !e->IsDirectory() && e->CopyBytes(bytes, nullptr);
-  };
-}
+// The map's other files (Quake II's textures, the WADs it names, a .lit) by path, asked while
+// the map is read.
+MapFileLookup LookupBeside(CPackObject& entry) { return ArchiveLookup(entry); }
 
 void OpenMapViewer(CPackObject& entry, const ViewContext& context) {
   CEntryBytes data(entry);

@@ -3,6 +3,7 @@
 #include <QListView>
 #include <QScrollBar>
 
+#include "BspBuilder.h"
 #include "GuiSupport.h"
 #include "browser/Thumbnails.h"
 #include "shell/Settings.h"
@@ -62,6 +63,44 @@ TEST_F(GuiTest, ThumbnailsShowTheEntriesInSightAndFollowTheTree) {
   ShowDir("gfx");
   EXPECT_EQ(model->data(model->index(model->RowOf(first), 0), Qt::DecorationRole).typeId(), QMetaType::QIcon);
   shell::WriteProfileInt("Startup", "Thumbnails", 1);
+}
+
+TEST_F(GuiTest, MapThumbnailsAreTheViewFromTheStartWithTheArchivesTextures) {
+  shell::WriteProfileInt("Startup", "Thumbnails", 1);
+  // A Quake II map whose floor's WAL is in the archive: the worker never reads the tree.
+  Bytes wal(100 + 16 * 16, 40);
+  std::fill_n(wal.begin(), 100, 0);
+  PutU32(wal, 32, 16), PutU32(wal, 36, 16), PutU32(wal, 40, 100);
+  // The start a little way off the floor's edge, looking along it.
+  BspBuilder q2 = LitTiles(BspFormat::Quake2);
+  q2.entities =
+      "{\n\"classname\" \"worldspawn\"\n}\n{\n\"classname\" \"info_player_start\"\n"
+      "\"origin\" \"96 -100 24\"\n\"angle\" \"90\"\n}\n";
+  OpenPak(PakBuilder()
+              .File("maps/q2.bsp", q2.Build())
+              .File("maps/bad.bsp", "not a map")
+              .File("textures/e1u1/floor.wal", wal)
+              .Build());
+  frame->resize(640, 480);
+  Action("actionLargeIcons")->trigger();
+  ShowDir("maps");
+  List()->ActiveView()->viewport()->repaint();
+  browser::CThumbnails* thumbs = List()->Thumbnails();
+  thumbs->WaitForPending();
+  CPackObject* map = doc.Root().FindByPath("maps/q2.bsp");
+  ASSERT_TRUE(thumbs->Made(map));
+  EXPECT_FALSE(thumbs->Made(doc.Root().FindByPath("maps/bad.bsp")));
+  auto* model = List()->ListModel();
+  const QImage shown = model->data(model->index(model->RowOf(map), 0), Qt::DecorationRole).value<QPixmap>().toImage();
+  ASSERT_EQ(shown.size(), QSize(64, 64));
+  // The floor below the middle, the WAL's colour in light 200; the sky above it black.
+  Palette quake2;
+  LoadPalette(kQuake2PaletteId, quake2);
+  EXPECT_EQ(shown.pixelColor(32, 20), QColor(0, 0, 0));
+  const QColor floor = shown.pixelColor(32, 42);
+  EXPECT_NEAR(floor.red(), quake2.colors[40].r * 200 / 255, 3);
+  EXPECT_NEAR(floor.green(), quake2.colors[40].g * 200 / 255, 3);
+  EXPECT_NEAR(floor.blue(), quake2.colors[40].b * 200 / 255, 3);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // A loaded map made ready for drawing: one vertex array of every face, triangle lists grouped
 // by texture and lightmap page so that a frame is one draw call a group, the polygon outlines
 // for the wireframe, and the faces' first lightmaps packed into a few square pages. Built once,
-// in one pass over the faces and one over the groups, with no drawing API: the view uploads it.
+// in one pass over the faces and one over the groups, with no drawing API: the window uploads it
+// to OpenGL, the software renderer (MapRender.h) draws from it as it is.
 #pragma once
 
 #include <cstdint>
@@ -10,10 +11,8 @@
 #include <vector>
 
 namespace tarn {
-struct BspMap;
-}
 
-namespace tarn::viewers {
+struct BspMap;
 
 struct MapMeshVertex {
   float x, y, z;
@@ -51,4 +50,4 @@ bool HiddenMapFace(const BspMap& map, std::size_t face);
 // light of their own are drawn from a white corner of their page.
 MapMesh BuildMapMesh(const BspMap& map, std::span<const std::pair<int, int>> sizes, int pageSide = 1024);
 
-}  // namespace tarn::viewers
+}  // namespace tarn

@@ -1,4 +1,4 @@
-#include "viewers/MapMesh.h"
+#include "formats/MapMesh.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,7 +6,7 @@
 
 #include "formats/Bsp.h"
 
-namespace tarn::viewers {
+namespace tarn {
 
 namespace {
 
@@ -184,4 +184,4 @@ MapMesh BuildMapMesh(const BspMap& map, std::span<const std::pair<int, int>> siz
   return mesh;
 }
 
-}  // namespace tarn::viewers
+}  // namespace tarn

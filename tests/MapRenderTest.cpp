@@ -1,0 +1,211 @@
+#include <cmath>
+
+#include "BspBuilder.h"
+#include "CliSupport.h"
+#include "TestSupport.h"
+#include "archive/WadFormat.h"
+#include "formats/MapImages.h"
+#include "formats/MapRender.h"
+
+namespace tarn::test {
+namespace {
+
+struct Drawn {
+  int width = 0, height = 0;
+  std::vector<std::uint8_t> rgb;
+  const std::uint8_t* At(int x, int y) const { return rgb.data() + (static_cast<std::size_t>(y) * width + x) * 3; }
+  std::size_t Lit() const {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < rgb.size(); i += 3) n += rgb[i] || rgb[i + 1] || rgb[i + 2];
+    return n;
+  }
+};
+
+Drawn Draw(const Bytes& bytes, const MapCamera& camera, int w = 64, int h = 40, const MapFileLookup& lookup = {}) {
+  BspMap map;
+  std::string why;
+  EXPECT_TRUE(LoadBsp(bytes, map, &why)) << why;
+  Drawn d{w, h, {}};
+  EXPECT_TRUE(RenderMap(BuildMapScene(map, lookup), camera, w, h, d.rgb));
+  return d;
+}
+
+// Over the first tile, looking straight down at it.
+MapCamera Above(float height) {
+  MapCamera c;
+  c.position[0] = c.position[1] = 32;
+  c.position[2] = height;
+  c.pitch = 90;
+  return c;
+}
+
+// One 64-unit tile lit at `light`, its texture of one palette index.
+BspBuilder LitTile(BspFormat f, std::uint8_t index, std::uint8_t light, const std::string& name = "floor") {
+  BspBuilder b(f);
+  b.miptex = {BspMiptex(name, 16, 16, index, false, f == BspFormat::HalfLife)};
+  b.lighting = Bytes(25 * static_cast<std::size_t>(SampleBytes(f)), light);
+  b.Tile(0, 0, 0, 0);
+  return b;
+}
+
+TEST(MapRender, TheFloorSeenFromAboveIsItsColourTimesItsLight) {
+  // Quake's light counts twice: 64 of 255 draws the texture at half its brightness.
+  const Drawn d = Draw(LitTile(BspFormat::Quake, 5, 64).Build(), Above(100));
+  const Rgb c = QuakePalette().colors[5];
+  const std::uint8_t* p = d.At(d.width / 2, d.height / 2);
+  EXPECT_NEAR(p[0], c.r * 128 / 255, 2);
+  EXPECT_NEAR(p[1], c.g * 128 / 255, 2);
+  EXPECT_NEAR(p[2], c.b * 128 / 255, 2);
+  // The tile fills the middle, not the whole picture: from 100 up, 70° sees 140 units high.
+  EXPECT_GT(d.Lit(), d.rgb.size() / 3 / 10);
+  EXPECT_LT(d.Lit(), d.rgb.size() / 3);
+  EXPECT_EQ(d.At(d.width / 2, 0)[0], 0);
+
+  // A "{" texture is seen through where it has index 255.
+  EXPECT_EQ(Draw(LitTile(BspFormat::Quake, 255, 64, "{grate").Build(), Above(100)).Lit(), 0u);
+  EXPECT_GT(Draw(LitTile(BspFormat::Quake, 254, 64, "{grate").Build(), Above(100)).Lit(), 0u);
+}
+
+TEST(MapRender, NearPlaneHostileCamerasAndEmptyMapsDrawSafely) {
+  const Bytes map = LitTile(BspFormat::Quake, 5, 64).Build();
+  // Closer than the near plane: nothing; standing on the floor looking ahead: its lower half.
+  EXPECT_EQ(Draw(map, Above(2)).Lit(), 0u);
+  MapCamera level = Above(10);
+  level.position[0] = 0;
+  level.pitch = 0;
+  const Drawn ahead = Draw(map, level);
+  EXPECT_GT(ahead.Lit(), 0u);
+  EXPECT_EQ(ahead.At(ahead.width / 2, 2)[0], 0);
+  EXPECT_NE(ahead.At(ahead.width / 2, ahead.height - 1)[0], 0);
+
+  for (float bad : {NAN, INFINITY, -1e30f, 1e38f}) {
+    MapCamera c = Above(100);
+    c.position[0] = bad;
+    c.yaw = bad;
+    c.fieldOfView = bad;
+    Draw(map, c);
+    c = Above(100);
+    c.pitch = bad;
+    c.fieldOfView = bad == 1e38f ? 0 : bad;
+    Draw(map, c);
+  }
+  EXPECT_EQ(Draw(BspBuilder(BspFormat::Quake).Build(), Above(100)).Lit(), 0u);
+
+  BspMap loaded;
+  ASSERT_TRUE(LoadBsp(map, loaded, nullptr));
+  const MapScene scene = BuildMapScene(loaded, {});
+  std::vector<std::uint8_t> rgb(5);
+  EXPECT_FALSE(RenderMap(scene, Above(100), 0, 10, rgb));
+  EXPECT_FALSE(RenderMap(scene, Above(100), kMapRenderMaxSide + 1, 1, rgb));
+  EXPECT_TRUE(rgb.empty());
+
+  // The start: the player start's origin at eye height, along its angle.
+  const MapCamera start = MapStartCamera(loaded);
+  EXPECT_FLOAT_EQ(start.position[2], 24 + kMapEyeHeight);
+  EXPECT_FLOAT_EQ(start.yaw, 90);
+}
+
+TEST(MapRender, HalfLifeTexturesComeFromTheWadsOfTheWadKey) {
+  BspBuilder b = LitTile(BspFormat::HalfLife, 5, 255);
+  b.miptex = {BspMiptex("Floor", 16, 16, 0, true)};
+  b.entities = "{\n\"classname\" \"worldspawn\"\n\"wad\" \"\\half-life\\valve\\none.wad; c:\\hl\\Valve\\Tex.wad\"\n}\n";
+  const Bytes wad = BuildWad(ContainerFormat::Wad3, {{"FLOOR", BspMiptex("FLOOR", 16, 16, 5, false, true), 'C'}});
+  std::vector<std::string> asked;
+  const MapFileLookup lookup = [&](const std::string& path, std::vector<std::uint8_t>& bytes) {
+    asked.push_back(path);
+    if (path != "Tex.wad") return false;
+    bytes = wad;
+    return true;
+  };
+  BspMap map;
+  ASSERT_TRUE(LoadBsp(b.Build(), map, nullptr));
+  EXPECT_EQ(MapWadPaths(map), (std::vector<std::string>{"\\half-life\\valve\\none.wad", "c:\\hl\\Valve\\Tex.wad"}));
+  const MapImages images = DecodeMapImages(map, lookup);
+  EXPECT_TRUE(images.missing.empty());
+  EXPECT_EQ(images.wads, std::vector<std::string>{"Tex.wad"});
+  EXPECT_EQ(asked.front(), "none.wad");
+  ASSERT_FALSE(images.Missing(0));
+  // The texture's own palette: index 5 is (5, 7, 9), drawn in full light.
+  const Drawn d = Draw(b.Build(), Above(100), 64, 40, lookup);
+  const std::uint8_t* p = d.At(32, 20);
+  EXPECT_EQ(std::vector<int>(p, p + 3), (std::vector<int>{5, 7, 9}));
+  EXPECT_TRUE(MissingMapTextures(map, lookup).empty());
+  EXPECT_EQ(MissingMapTextures(map, {}), std::vector<std::string>{"Floor"});
+  EXPECT_EQ(DecodeMapImages(map, {}).missing, std::vector<std::string>{"Floor"});
+
+  // tarn-pak info finds it in the archive too.
+  TempDir dir;
+  WriteFile(dir / "hl.pak", PakBuilder().File("maps/hl.bsp", b.Build()).File("Tex.wad", wad).Build());
+  const Result info = Tool({"info", (dir / "hl.pak").string(), "maps/hl.bsp"});
+  ASSERT_EQ(info.rc, 0) << info.err;
+  EXPECT_EQ(info.out.find("missing texture"), std::string::npos) << info.out;
+}
+
+// PNG's width and height, from its header.
+std::pair<std::uint32_t, std::uint32_t> PngSize(const Bytes& png) {
+  if (png.size() < 24 || png[1] != 'P' || png[2] != 'N' || png[3] != 'G') return {0, 0};
+  auto be = [&](std::size_t at) {
+    return std::uint32_t{png[at]} << 24 | std::uint32_t{png[at + 1]} << 16 | std::uint32_t{png[at + 2]} << 8 |
+           png[at + 3];
+  };
+  return {be(16), be(20)};
+}
+
+TEST(MapRender, ConvertDrawsAMapAndInfoLooksInTheGameFolders) {
+  TempDir dir;
+  BspBuilder q2 = LitTiles(BspFormat::Quake2);
+  q2.textureNames = {"e1u1/floor", "e1u1/wall"};
+  WriteFile(dir / "maps.pak", PakBuilder()
+                                  .File("maps/a.bsp", LitTiles(BspFormat::Quake).Build())
+                                  .File("maps/q2.bsp", q2.Build())
+                                  .File("maps/x.bsp", "xx")
+                                  .File("readme.txt", "hello")
+                                  .Build());
+  const std::string pak = (dir / "maps.pak").string();
+  const Result drawn = Tool({"convert", "--size", "48x30", pak, "maps/a.bsp", (dir / "a.png").string()});
+  ASSERT_EQ(drawn.rc, 0) << drawn.err;
+  EXPECT_EQ(PngSize(ReadFile(dir / "a.png")), (std::pair<std::uint32_t, std::uint32_t>{48, 30}));
+  ASSERT_EQ(Tool({"convert", pak, "maps/q2.bsp", (dir / "q2.png").string()}).rc, 0);
+  EXPECT_EQ(PngSize(ReadFile(dir / "q2.png")), (std::pair<std::uint32_t, std::uint32_t>{640, 400}));
+
+  const Result notMap = Tool({"convert", pak, "maps/x.bsp", (dir / "x.png").string()});
+  EXPECT_EQ(notMap.rc, 1);
+  EXPECT_NE(notMap.err.find("cannot be read as a map"), std::string::npos) << notMap.err;
+  const Result text = Tool({"convert", "--size", "10x10", pak, "readme.txt", (dir / "t.png").string()});
+  EXPECT_EQ(text.rc, 1);
+  EXPECT_NE(text.err.find("is not a map"), std::string::npos) << text.err;
+  EXPECT_FALSE(fs::exists(dir / "x.png") || fs::exists(dir / "t.png"));
+  EXPECT_EQ(Tool({"convert", "--size", "0x10", pak, "maps/a.bsp", (dir / "z.png").string()}).rc, 2);
+
+  // The wall is in a package of the game folder, not in the map's archive.
+  fs::create_directories(dir / "baseq2");
+  Bytes wal(100 + 16 * 16, 3);
+  std::fill_n(wal.begin(), 100, 0);
+  PutU32(wal, 32, 16), PutU32(wal, 36, 16), PutU32(wal, 40, 100);
+  WriteFile(dir / "baseq2" / "pak0.pak", PakBuilder().File("textures/e1u1/wall.wal", wal).Build());
+  const Result alone = Tool({"info", pak, "maps/q2.bsp"});
+  EXPECT_NE(alone.out.find("missing texture: e1u1/wall\n"), std::string::npos) << alone.out;
+  const Result game = Tool({"info", pak, "maps/q2.bsp", "--game", (dir / "baseq2").string(), "--engine", "quake2"});
+  ASSERT_EQ(game.rc, 0) << game.err;
+  EXPECT_EQ(game.out.find("missing texture: e1u1/wall"), std::string::npos) << game.out;
+  EXPECT_NE(game.out.find("missing texture: e1u1/floor"), std::string::npos) << game.out;
+  EXPECT_EQ(Tool({"info", pak, "readme.txt", "--game", (dir / "baseq2").string()}).rc, 2);
+  EXPECT_EQ(Tool({"info", pak, "maps/q2.bsp", "--game", (dir / "nowhere").string()}).rc, 1);
+}
+
+TEST(MapRender, RealMapsDrawFromTheirStart) {
+  TARN_REQUIRE_SAMPLES();
+  for (const char* rel : {"LibreQuake/lq1/maps/e2m2.bsp", "qbsp/assets/example-quake2.bsp",
+                          "TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadBspModel/hl.bsp",
+                          "quake2-source-archive/sources/coopordie/game/trunk/data/maps/pregame.bsp"}) {
+    const fs::path path = SamplesDir() / rel;
+    if (!fs::exists(path)) continue;
+    BspMap map;
+    ASSERT_TRUE(LoadBsp(ReadFile(path), map, nullptr)) << rel;
+    const Drawn d = Draw(ReadFile(path), MapStartCamera(map), 160, 100);
+    EXPECT_GT(d.Lit(), 160u * 100 / 2) << rel;
+  }
+}
+
+}  // namespace
+}  // namespace tarn::test
