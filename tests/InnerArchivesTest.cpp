@@ -110,6 +110,24 @@ TEST_F(Inner, FileGivenOtherBytesClosesItsTree) {
   EXPECT_EQ(Load(again.Root().FindByPath("gfx.wad")), replaced) << "the given bytes win over the old tree";
 }
 
+// A lump moved out of the inner archive keeps its bytes, read from the archive it left.
+TEST_F(Inner, EntryMovedBetweenInnerAndOuterKeepsItsBytes) {
+  OpenOuter();
+  CPackObject* root = OpenWad();
+  ASSERT_TRUE(root);
+  auto edit = std::make_unique<CTreeEdit>("Move");
+  ASSERT_TRUE(edit->Move(*root->FindChild("colormap.lmp"), doc.Root()));
+  doc.Record(std::move(edit));
+  ASSERT_TRUE(doc.OnSaveDocument(dir / "pak0.pak")) << doc.LastError();
+  CTarnDoc again;
+  ASSERT_TRUE(again.OnOpenDocument(dir / "pak0.pak"));
+  EXPECT_EQ(Load(again.Root().FindChild("colormap.lmp")), ToBytes("colours"));
+  CPackObject* reopened = again.OpenInner(*again.Root().FindByPath("gfx.wad"), nullptr);
+  ASSERT_TRUE(reopened);
+  EXPECT_FALSE(reopened->FindChild("colormap.lmp"));
+  EXPECT_EQ(Load(reopened->FindChild("conchars.lmp")), ToBytes("chars"));
+}
+
 // The file may be destroyed while its opened tree lives on (a discarded undo step held it).
 TEST_F(Inner, FileDestroyedLeavesItsTreeHarmless) {
   OpenOuter();
