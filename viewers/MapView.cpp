@@ -449,9 +449,11 @@ void CMapView::paintGL() {
   glBindBuffer(GL_ARRAY_BUFFER, 0);
 
   if (!m_markModel.empty()) {
-    // The chosen entity's model, fullbright in every mode, as the games' own models are not lit
-    // by the lightmaps.
+    // The chosen entity's model, fullbright in every mode, and over the map as its box is: the
+    // camera may stand behind a wall or a pillar, and the model should show what was chosen.
+    // Its depth still sorts its own triangles.
     if (!m_markModelUploaded) UploadModel();
+    glClear(GL_DEPTH_BUFFER_BIT);
     constexpr GLsizei kStride = 5 * sizeof(float);
     m_program->setUniformValue("mode", 0);
     m_program->setUniformValue("alphaTest", 0.0f);
