@@ -1,10 +1,14 @@
 #include <cmath>
+#include <map>
 
 #include "BspBuilder.h"
 #include "CliSupport.h"
+#include "ModelBuilders.h"
 #include "TestSupport.h"
 #include "archive/WadFormat.h"
+#include "formats/MapEntities.h"
 #include "formats/MapImages.h"
+#include "formats/MapModels.h"
 #include "formats/MapRender.h"
 
 namespace tarn::test {
@@ -191,6 +195,47 @@ TEST(MapRender, ConvertDrawsAMapAndInfoLooksInTheGameFolders) {
   EXPECT_NE(game.out.find("missing texture: e1u1/floor"), std::string::npos) << game.out;
   EXPECT_EQ(Tool({"info", pak, "readme.txt", "--game", (dir / "baseq2").string()}).rc, 2);
   EXPECT_EQ(Tool({"info", pak, "maps/q2.bsp", "--game", (dir / "nowhere").string()}).rc, 1);
+}
+
+// Which entities have a model, which way it faces, and an MD2 whose skin path is stale found
+// with the skin beside it, turned and moved to the entity.
+TEST(MapRender, EntityModelsComeFromTheArchiveTurnedAndPlaced) {
+  std::vector<MapEntity> e;
+  ASSERT_TRUE(
+      ParseEntities("{\"classname\" \"monster_army\" \"angle\" \"90\"}"
+                    "{\"classname\" \"misc_model\" \"model\" \"models/ship/Tris.MD2\" \"angles\" \"0 45 0\"}"
+                    "{\"classname\" \"func_door\" \"model\" \"*1\" \"angle\" \"-1\"}",
+                    e, nullptr));
+  EXPECT_EQ(EntityModelPath(e[0]), "progs/soldier.mdl");
+  EXPECT_EQ(EntityModelPath(e[1]), "models/ship/Tris.MD2");
+  EXPECT_EQ(EntityModelPath(e[2]), "");
+  EXPECT_FLOAT_EQ(EntityYaw(e[0]), 90);
+  EXPECT_FLOAT_EQ(EntityYaw(e[1]), 45);
+  EXPECT_FLOAT_EQ(EntityYaw(e[2]), 0);
+
+  const std::map<std::string, Bytes> files = {{"models/ship/tris.md2", Md2({"players/old/skin.pcx"}, {"stand"})},
+                                              {"models/ship/skin.pcx", SkinPcx()}};
+  const MapFileLookup lookup = [&](const std::string& path, std::vector<std::uint8_t>& out) {
+    const auto it = files.find(path);
+    if (it == files.end()) return false;
+    out = it->second;
+    return true;
+  };
+  const float origin[3] = {10, 20, 30};
+  MapModelMesh mesh;
+  std::string why;
+  ASSERT_TRUE(BuildMapModel("models/ship/Tris.MD2", lookup, origin, 90, mesh, &why)) << why;
+  ASSERT_EQ(mesh.vertices.size(), 15u);
+  // Frame 0's vertices lie at x 1, 2, 3: turned a quarter they go along y.
+  EXPECT_NEAR(mesh.vertices[0], 10, 1e-4);
+  EXPECT_NEAR(mesh.vertices[1], 21, 1e-4);
+  EXPECT_FLOAT_EQ(mesh.vertices[2], 30);
+  EXPECT_NEAR(mesh.maxs[1], 23, 1e-4);
+  EXPECT_EQ(mesh.skinWidth, 2);
+  EXPECT_EQ(mesh.skin.size(), 2u * static_cast<std::size_t>(mesh.skinHeight) * 3);
+  EXPECT_FALSE(BuildMapModel("progs/gone.mdl", lookup, origin, 0, mesh, &why));
+  EXPECT_TRUE(mesh.empty());
+  EXPECT_NE(why.find("progs/gone.mdl"), std::string::npos);
 }
 
 TEST(MapRender, RealMapsDrawFromTheirStart) {

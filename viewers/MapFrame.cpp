@@ -20,6 +20,7 @@
 #include <cstdio>
 
 #include "formats/MapEntities.h"
+#include "formats/MapModels.h"
 #include "shell/Prompter.h"
 #include "shell/Text.h"
 #include "shell/WaitCursor.h"
@@ -32,6 +33,7 @@ namespace {
 
 constexpr int kViewWidth = 800, kViewHeight = 500, kDockWidth = 320;
 constexpr int kCentreRole = Qt::UserRole, kHalfRole = Qt::UserRole + 1, kLineRole = Qt::UserRole + 2;
+constexpr int kModelRole = Qt::UserRole + 3, kYawRole = Qt::UserRole + 4;
 constexpr int kSavedMs = 5000;
 // A point entity's box: Quake's player is 32 units wide and 56 high.
 const QVector3D kPointHalf(16, 16, 24);
@@ -243,6 +245,12 @@ void CMapFrame::FillEntities() {
       placed = true;
     }
     item->setData(0, kLineRole, e.line);
+    // Read only when chosen: a map has hundreds of entities, and most are never looked at.
+    QVector3D at;
+    if (const std::string path = EntityModelPath(e); !path.empty() && ReadVector(origin, at)) {
+      item->setData(0, kModelRole, Q(path));
+      item->setData(0, kYawRole, EntityYaw(e));
+    }
     if (placed) {
       item->setData(0, kCentreRole, centre);
       item->setData(0, kHalfRole, half);
@@ -265,7 +273,16 @@ void CMapFrame::EntityChosen() {
     GoToLine(index < now.size() ? now[index].line : item->data(0, kLineRole).toInt());
   }
   if (!item->data(0, kCentreRole).isValid()) return;
-  m_view->LookAt(item->data(0, kCentreRole).value<QVector3D>(), item->data(0, kHalfRole).value<QVector3D>());
+  const QVector3D centre = item->data(0, kCentreRole).value<QVector3D>();
+  MapModelMesh model;
+  if (const QString path = item->data(0, kModelRole).toString(); !path.isEmpty()) {
+    const float origin[3] = {centre.x(), centre.y(), centre.z()};
+    std::string why;
+    // Without its model the entity keeps its box.
+    if (!BuildMapModel(path.toStdString(), m_lookup, origin, item->data(0, kYawRole).toFloat(), model, &why))
+      statusBar()->showMessage(Q(why), kSavedMs);
+  }
+  m_view->LookAt(centre, item->data(0, kHalfRole).value<QVector3D>(), std::move(model));
 }
 
 QPlainTextEdit* CMapFrame::EntityText() const { return m_text->Text(); }

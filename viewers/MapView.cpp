@@ -92,6 +92,7 @@ void CMapView::SetMap(BspMap map, const MapFileLookup& lookup) {
 
   const MapCamera start = MapStartCamera(m_map);
   m_marked = false;
+  m_markModel = {};
   SetCamera(QVector3D(start.position[0], start.position[1], start.position[2]), start.yaw, start.pitch);
   m_uploaded = false;
   update();
@@ -109,14 +110,24 @@ void CMapView::SetCamera(const QVector3D& position, float yaw, float pitch) {
   update();
 }
 
-void CMapView::LookAt(const QVector3D& point, const QVector3D& halfSize) {
-  m_marked = halfSize.lengthSquared() > 0;
-  m_markCentre = point;
-  m_markHalf = halfSize;
+void CMapView::LookAt(const QVector3D& point, const QVector3D& halfSize, MapModelMesh model) {
+  m_markModel = std::move(model);
+  m_markModelUploaded = false;
+  QVector3D centre = point, half = halfSize;
+  if (!m_markModel.empty()) {
+    const QVector3D mins(m_markModel.mins[0], m_markModel.mins[1], m_markModel.mins[2]),
+        maxs(m_markModel.maxs[0], m_markModel.maxs[1], m_markModel.maxs[2]);
+    // A little outside the model, so that the box's edges do not hide in its outline.
+    centre = (mins + maxs) / 2;
+    half = (maxs - mins) / 2 + QVector3D(2, 2, 2);
+  }
+  m_marked = half.lengthSquared() > 0;
+  m_markCentre = centre;
+  m_markHalf = half;
   // Back along the current heading and a little above, far enough that the box fits the view.
   const float pitch = 20;
-  const float distance = std::max(96.0f, halfSize.length() * 2.5f);
-  SetCamera(point - Forward(m_yaw, pitch) * distance, m_yaw, pitch);
+  const float distance = std::max(96.0f, half.length() * 2.5f);
+  SetCamera(centre - Forward(m_yaw, pitch) * distance, m_yaw, pitch);
 }
 
 void CMapView::Fly(const QVector3D& direction, double seconds) {
@@ -257,6 +268,26 @@ void CMapView::initializeGL() {
   glClearColor(0, 0, 0, 1);
   m_glReady = true;
   m_uploaded = false;
+  m_markModelUploaded = false;
+}
+
+void CMapView::UploadModel() {
+  m_markModelUploaded = true;
+  if (!m_modelBuffer) glGenBuffers(1, &m_modelBuffer);
+  if (!m_modelSkin) glGenTextures(1, &m_modelSkin);
+  glBindBuffer(GL_ARRAY_BUFFER, m_modelBuffer);
+  glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(m_markModel.vertices.size() * sizeof(float)),
+               m_markModel.vertices.data(), GL_STATIC_DRAW);
+  glBindBuffer(GL_ARRAY_BUFFER, 0);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  glBindTexture(GL_TEXTURE_2D, m_modelSkin);
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, m_markModel.skinWidth, m_markModel.skinHeight, 0, GL_RGB, GL_UNSIGNED_BYTE,
+               m_markModel.skin.data());
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+  glBindTexture(GL_TEXTURE_2D, 0);
 }
 
 void CMapView::Upload() {
@@ -321,10 +352,11 @@ void CMapView::FreeGL() {
   if (!m_glReady) return;
   m_glReady = false;
   m_uploaded = false;
+  m_markModelUploaded = false;
   // Called from the context's own signal, or from the destructor while the widget still has it.
   QOpenGLContext* ctx = context();
   if (!ctx || !isValid()) {
-    m_vertexBuffer = m_triangleBuffer = m_outlineBuffer = 0;
+    m_vertexBuffer = m_triangleBuffer = m_outlineBuffer = m_modelBuffer = m_modelSkin = 0;
     m_textures.clear();
     m_lightPages.clear();
     delete m_program;  // its shaders go with the context
@@ -337,6 +369,9 @@ void CMapView::FreeGL() {
     glDeleteBuffers(3, b);
   }
   m_vertexBuffer = m_triangleBuffer = m_outlineBuffer = 0;
+  if (m_modelBuffer) glDeleteBuffers(1, &m_modelBuffer);
+  if (m_modelSkin) glDeleteTextures(1, &m_modelSkin);
+  m_modelBuffer = m_modelSkin = 0;
   if (!m_textures.empty()) glDeleteTextures(static_cast<GLsizei>(m_textures.size()), m_textures.data());
   if (!m_lightPages.empty()) glDeleteTextures(static_cast<GLsizei>(m_lightPages.size()), m_lightPages.data());
   m_textures.clear();
@@ -412,6 +447,26 @@ void CMapView::paintGL() {
   }
   glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
   glBindBuffer(GL_ARRAY_BUFFER, 0);
+
+  if (!m_markModel.empty()) {
+    // The chosen entity's model, fullbright in every mode, and over the map as its box is: the
+    // camera may stand behind a wall or a pillar, and the model should show what was chosen.
+    // Its depth still sorts its own triangles.
+    if (!m_markModelUploaded) UploadModel();
+    glClear(GL_DEPTH_BUFFER_BIT);
+    constexpr GLsizei kStride = 5 * sizeof(float);
+    m_program->setUniformValue("mode", 0);
+    m_program->setUniformValue("alphaTest", 0.0f);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, m_modelSkin);
+    glBindBuffer(GL_ARRAY_BUFFER, m_modelBuffer);
+    glVertexAttribPointer(kPosition, 3, GL_FLOAT, GL_FALSE, kStride, nullptr);
+    glEnableVertexAttribArray(kTexCoord);
+    glVertexAttribPointer(kTexCoord, 2, GL_FLOAT, GL_FALSE, kStride, reinterpret_cast<const void*>(3 * sizeof(float)));
+    glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(m_markModel.vertices.size() / 5));
+    glDisableVertexAttribArray(kTexCoord);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+  }
 
   if (m_marked) {
     // The selected entity's box: twelve edges from client memory, over everything.

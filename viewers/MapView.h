@@ -15,6 +15,7 @@
 #include "formats/Bsp.h"
 #include "formats/MapImages.h"
 #include "formats/MapMesh.h"
+#include "formats/MapModels.h"
 
 class QOpenGLShaderProgram;
 
@@ -48,9 +49,11 @@ class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
   float Pitch() const { return m_pitch; }
   float Speed() const { return m_speed; }  // units a second
   // Puts the camera a little way back from the point, looking at it, and marks it with a box
-  // of the given half sizes about it; a zero box marks nothing.
-  void LookAt(const QVector3D& point, const QVector3D& halfSize);
+  // of the given half sizes about it; a zero box marks nothing. Given a model, the model is
+  // drawn, fullbright, and the box and the camera fit it instead.
+  void LookAt(const QVector3D& point, const QVector3D& halfSize, MapModelMesh model = {});
   bool Marked() const { return m_marked; }
+  bool MarkedWithModel() const { return !m_markModel.empty(); }
   // Moves the camera as if the movement keys had been held for seconds: x forward, y left,
   // z up, each -1, 0 or 1.
   void Fly(const QVector3D& direction, double seconds);
@@ -76,6 +79,7 @@ class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
 
  private:
   void Upload();
+  void UploadModel();
   void FreeGL();
   void FrameSwapped();
   QVector3D HeldDirection() const;
@@ -91,6 +95,8 @@ class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
   float m_aspect = 4.0f / 3.0f;
   bool m_marked = false;
   QVector3D m_markCentre, m_markHalf;
+  MapModelMesh m_markModel;
+  bool m_markModelUploaded = false;
   std::set<int> m_held;
   bool m_looking = false;
   QPointF m_lastMouse;
@@ -103,6 +109,7 @@ class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
   bool m_glReady = false, m_uploaded = false;
   QOpenGLShaderProgram* m_program = nullptr;
   unsigned m_vertexBuffer = 0, m_triangleBuffer = 0, m_outlineBuffer = 0;
+  unsigned m_modelBuffer = 0, m_modelSkin = 0;
   std::vector<unsigned> m_textures;  // as m_images.images
   std::vector<unsigned> m_lightPages;
 };

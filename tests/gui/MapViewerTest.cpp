@@ -6,6 +6,7 @@
 
 #include "BspBuilder.h"
 #include "GuiSupport.h"
+#include "ModelBuilders.h"
 #include "browser/PreviewPane.h"
 #include "formats/MapEntities.h"
 #include "viewers/MapFrame.h"
@@ -30,8 +31,9 @@ int LitPixels(const QImage& image) {
   return n;
 }
 
-// A floor of 8 × 8 tiles in two textures, lit in stripes, with a player start and a light.
-Bytes FloorMap(BspFormat format) {
+// A floor of 8 × 8 tiles in two textures, lit in stripes, with a player start, a light and
+// the entities given.
+Bytes FloorMap(BspFormat format, const std::string& more = {}) {
   BspBuilder b(format);
   b.miptex = {BspMiptex("floor", 16, 16, 5), BspMiptex("{fence", 16, 16, 255)};
   b.textureNames = {"e1u1/floor", "e1u1/gone"};
@@ -41,7 +43,7 @@ Bytes FloorMap(BspFormat format) {
                       static_cast<std::uint8_t>(60 + (i % 8) * 20));
     b.Tile(static_cast<float>(i % 8) * 64, static_cast<float>(i / 8) * 64, (i / 8) % 7 == 3 ? 1 : 0, 25 * sample * i);
   }
-  b.entities += "{\n\"classname\" \"light\"\n\"origin\" \"256 256 96\"\n\"targetname\" \"lamp\"\n}\n";
+  b.entities += "{\n\"classname\" \"light\"\n\"origin\" \"256 256 96\"\n\"targetname\" \"lamp\"\n}\n" + more;
   return b.Build();
 }
 
@@ -153,6 +155,59 @@ TEST_F(MapViewer, ChoosingAnEntityFliesToItAndMarksIt) {
   EXPECT_TRUE(v->View()->Marked());
   EXPECT_LT(v->View()->Position().distanceToPoint({256, 256, 96}), 200);
   EXPECT_NE(v->View()->grabFramebuffer(), before);
+}
+
+// A Quake model of one upright triangle 64 units wide across its origin, facing along y, its
+// skin all palette colour 208 (pure blue).
+Bytes BlueTriangleMdl() {
+  Bytes b = Mdl({"stand"});
+  for (int i = 0; i < 3; ++i) PutF32(b, 8 + 4 * i, 1.0f), PutF32(b, 20 + 4 * i, -32.0f);
+  std::fill(b.begin() + 88, b.begin() + 96, 208);
+  const std::uint8_t corners[3][3] = {{0, 32, 8}, {64, 32, 8}, {32, 32, 64}};
+  for (std::size_t v = 0; v < 3; ++v) std::copy(corners[v], corners[v] + 3, b.end() - 12 + 4 * static_cast<long>(v));
+  return b;
+}
+
+int BluePixels(const QImage& image, const QRect& area) {
+  int n = 0;
+  for (int y = area.top(); y <= area.bottom(); ++y)
+    for (int x = area.left(); x <= area.right(); ++x) {
+      const QColor c(image.pixel(x, y));
+      n += c.blue() > 200 && c.red() < 60 && c.green() < 60;
+    }
+  return n;
+}
+
+// A monster's class finds its model in the archive and draws it where the entity stands; a
+// model the archive lacks leaves the box alone.
+TEST_F(MapViewer, ChosenEntitiesAreDrawnWithTheirModels) {
+  OpenPak(PakBuilder()
+              .File("maps/floor.bsp", FloorMap(BspFormat::Quake,
+                                               "{\n\"classname\" \"monster_ogre\"\n\"origin\" \"256 256 40\"\n}\n"
+                                               "{\n\"classname\" \"misc_thing\"\n\"model\" \"progs/gone.mdl\"\n"
+                                               "\"origin\" \"128 128 40\"\n}\n"))
+              .File("progs/ogre.mdl", BlueTriangleMdl())
+              .Build());
+  CMapFrame* v = Open("floor.bsp");
+  ASSERT_NE(v, nullptr);
+  auto* list = v->findChild<QTreeWidget*>("entityList");
+  ASSERT_EQ(list->topLevelItemCount(), 5);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
+  CMapView* view = v->View();
+  const QImage before = view->grabFramebuffer();
+  const QRect centre(before.width() / 2 - 10, before.height() / 2 - 10, 20, 20);
+  EXPECT_EQ(BluePixels(before, centre), 0);
+  list->setCurrentItem(list->topLevelItem(3));
+  EXPECT_TRUE(view->Marked());
+  EXPECT_TRUE(view->MarkedWithModel());
+  EXPECT_GT(BluePixels(view->grabFramebuffer(), centre), 200);
+
+  list->setCurrentItem(list->topLevelItem(4));
+  EXPECT_TRUE(view->Marked());
+  EXPECT_FALSE(view->MarkedWithModel());
+  EXPECT_TRUE(v->statusBar()->currentMessage().contains("progs/gone.mdl"));
+  const QImage gone = view->grabFramebuffer();
+  EXPECT_EQ(BluePixels(gone, gone.rect()), 0);
 }
 
 // Typed line by line: QTest types no "\n".
