@@ -162,6 +162,7 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
   m_treeModel->SetRenamer(renamer);
   m_listModel->SetRenamer(renamer);
   connect(m_tree, &CPackTreeView::focusToList, m_list, &CPackListView::EnterByTab);
+  connect(m_list, &CPackListView::archiveSearchStarting, this, &CMainFrame::OpenArchivesToSearch);
   connect(m_list, &CPackListView::focusToTree, this, [this] { m_tree->setFocus(Qt::TabFocusReason); });
   connect(m_list, &CPackListView::selectionChanged, this, &CMainFrame::UpdateCommandUI);
   connect(m_list, &CPackListView::selectionChanged, m_previewTimer, qOverload<>(&QTimer::start));
@@ -833,6 +834,48 @@ bool CMainFrame::OpenInnerArchive(CPackObject& holder, bool expand) {
   m_status->setText(
       QString("%1: %2 inside %3").arg(Q(m_doc.FullPath(holder)), FormatName(inner->Format()), Q(m_doc.Title())));
   return true;
+}
+
+void CMainFrame::OpenArchivesToSearch() {
+  // A search of the whole archive means what the user sees in it, gfx.wad's lumps included,
+  // whether or not that file was gone into. Large ones are left until they are: each is
+  // copied out to be read, and this runs on a keystroke.
+  constexpr std::int64_t kLargest = 64 << 20;
+  // Read off the name's last four characters: a path made of each name of 100,000 costs more
+  // than the search it comes before.
+  const auto archiveName = [](const std::string& n) {
+    return n.size() > 4 && n[n.size() - 4] == '.' && FormatOfWord(std::string_view(n).substr(n.size() - 3));
+  };
+  const auto closed = [this, &archiveName](CPackObject& root) {
+    std::vector<CPackObject*> found, stack{&root};
+    while (!stack.empty()) {
+      CPackObject* d = stack.back();
+      stack.pop_back();
+      for (CPackObject* c : d->Children()) {
+        if (c->IsDirectory()) stack.push_back(c);
+        else if (!archiveName(c->Name())) continue;
+        else if (CPackObject* inner = m_doc.InnerRoot(*c)) stack.push_back(inner);
+        else if (c->Size() <= kLargest) found.push_back(c);
+      }
+    }
+    return found;
+  };
+  std::vector<CPackObject*> due = closed(m_doc.Root());
+  if (due.empty()) return;
+  shell::CWaitCursor wait;
+  ChangeTree([&]() -> const CPackObject* {
+    // Inner archives may hold archives in turn; each round opens one level deeper.
+    while (!due.empty()) {
+      std::vector<CPackObject*> next;
+      for (CPackObject* holder : due) {
+        // One that cannot be read is searched as the file it is; going into it says why.
+        if (CPackObject* inner = m_doc.OpenInner(*holder, nullptr))
+          for (CPackObject* more : closed(*inner)) next.push_back(more);
+      }
+      due = std::move(next);
+    }
+    return nullptr;
+  });
 }
 
 void CMainFrame::SetViewType(int style) {

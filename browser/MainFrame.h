@@ -242,6 +242,7 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   // Opens the archive a file holds as a directory of the tree, and shows it; false, told in the
   // status bar, when its bytes are no archive.
   bool OpenInnerArchive(CPackObject& holder, bool expand);
+  void OpenArchivesToSearch();
 
   CTarnDoc& m_doc;
   std::unique_ptr<shell::CPrompter> m_prompter;

@@ -134,6 +134,8 @@ CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(p
 CPackListView::~CPackListView() { shell::WriteProfileInt("Startup", "ListViewStyle", m_style & 3); }
 
 void CPackListView::ApplyFilter() {
+  if (m_wholeArchive->isChecked() && !m_filter->text().isEmpty() && !m_model->SearchingArchive())
+    emit archiveSearchStarting();
   // The selection stays with the entries that still show.
   const auto kept = SelectedEntries();
   m_model->SetFilter(m_filter->text(), m_wholeArchive->isChecked());

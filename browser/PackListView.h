@@ -75,6 +75,8 @@ class CPackListView : public QWidget {
   void contextMenuWanted(const QPoint& globalPos);
   void selectionChanged();
   void focusToTree();
+  // The filter is about to search the whole archive: the archives inside it may be opened first.
+  void archiveSearchStarting();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

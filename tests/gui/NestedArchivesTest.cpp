@@ -92,5 +92,30 @@ TEST_F(NestedArchives, TreeExpanderOpensAndTheWholeArchiveFilterSearchesInside) 
   EXPECT_EQ(paths, (std::vector<std::string>{"e1m1.txt", "mods/inner.pak/maps/e1m1.bsp"}));
 }
 
+// The search reaches into archives not yet gone into, and into theirs; one that cannot be read
+// is passed over, and nothing counts as a change.
+TEST_F(NestedArchives, WholeArchiveFilterOpensTheArchivesItSearches) {
+  const Bytes inner = PakBuilder().File("gfx.wad", GfxWad()).Build();
+  OpenPak(PakBuilder()
+              .File("gfx.wad", GfxWad())
+              .File("mods/inner.pak", inner)
+              .File("broken.wad", "WAD2 not really")
+              .Build());
+  FocusList();
+  QTest::mouseClick(List()->WholeArchiveBox(), Qt::LeftButton);
+  List()->FilterEdit()->setFocus();
+  QTest::keyClicks(List()->FilterEdit(), "conch");
+  QApplication::processEvents();
+  EXPECT_EQ(List()->FilterEdit()->text(), "conch");
+  std::vector<std::string> paths;
+  auto* list = List()->ListModel();
+  for (int r = 0; r < list->rowCount(); ++r)
+    paths.push_back(list->data(list->index(r, 0), Qt::DisplayRole).toString().toStdString());
+  std::sort(paths.begin(), paths.end());
+  EXPECT_EQ(paths, (std::vector<std::string>{"gfx.wad/conchars.lmp", "mods/inner.pak/gfx.wad/conchars.lmp"}));
+  EXPECT_FALSE(doc.IsModified());
+  EXPECT_FALSE(frame->isWindowModified());
+}
+
 }  // namespace
 }  // namespace tarn::test
