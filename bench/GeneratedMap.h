@@ -30,8 +30,11 @@ inline void F32(Bytes& b, float f) {
 inline Bytes MakeMap(int faces) {
   const int textures = 64, side = 256;
   std::vector<Bytes> lumps(15);
-  lumps[0] = Bytes{'{', '"', 'c', 'l', 'a', 's', 's', 'n', 'a', 'm', 'e', '"', ' ', '"',
-                   'w', 'o', 'r', 'l', 'd', 's', 'p', 'a', 'w', 'n', '"', '}', 0};
+  // A level: somewhere for a player to start, so that it is drawn one-sided as levels are.
+  const std::string entities =
+      "{\"classname\" \"worldspawn\"}\n{\"classname\" \"info_player_start\" \"origin\" \"32 32 24\"}\n";
+  lumps[0].assign(entities.begin(), entities.end());
+  lumps[0].push_back(0);
   U32(lumps[2], textures);
   lumps[2].resize(4 + 4 * textures);
   for (int t = 0; t < textures; ++t) {
@@ -58,7 +61,8 @@ inline Bytes MakeMap(int faces) {
   for (int i = 0; i < faces; ++i) {
     const float x = static_cast<float>(i % side) * 64, y = static_cast<float>(i / side) * 64;
     const std::uint32_t base = static_cast<std::uint32_t>(lumps[3].size() / 12);
-    for (auto [vx, vy] : {std::pair{x, y}, {x + 64, y}, {x + 64, y + 64}, {x, y + 64}})
+    // Clockwise seen from above, the side a floor is seen from.
+    for (auto [vx, vy] : {std::pair{x, y}, {x, y + 64}, {x + 64, y + 64}, {x + 64, y}})
       F32(lumps[3], vx), F32(lumps[3], vy), F32(lumps[3], 0);
     const std::uint32_t firstEdge = static_cast<std::uint32_t>(lumps[13].size() / 4);
     for (std::uint32_t k = 0; k < 4; ++k) {

@@ -56,10 +56,11 @@ class BspBuilder {
   BspBuilder& Tile(float x, float y, int texinfo = 0, std::int32_t lightOffset = -1) {
     const std::uint32_t first = static_cast<std::uint32_t>(m_surfedges.size());
     const std::uint32_t base = static_cast<std::uint32_t>(m_vertices.size());
+    // Clockwise seen from above, as compilers wind a floor: the side it is seen from.
     m_vertices.push_back({x, y, 0});
-    m_vertices.push_back({x + 64, y, 0});
-    m_vertices.push_back({x + 64, y + 64, 0});
     m_vertices.push_back({x, y + 64, 0});
+    m_vertices.push_back({x + 64, y + 64, 0});
+    m_vertices.push_back({x + 64, y, 0});
     for (std::uint32_t k = 0; k < 4; ++k) {
       m_edges.push_back({base + k, base + (k + 1) % 4});
       m_surfedges.push_back(static_cast<std::int32_t>(m_edges.size() - 1));

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <numeric>
 
+#include "formats/MapEntities.h"
 #include "formats/MapRender.h"
 
 namespace tarn::viewers {
@@ -35,12 +36,14 @@ void main() {
 }
 )";
 
-const char* const kFragmentShader = R"(#version 120
+// Two builds of one fragment shader: only `{` textures get the one that may discard, since a
+// shader that can discard a fragment keeps llvmpipe (and other drivers) from testing depth
+// before shading it, and a map's walls hide most of what lies behind them.
+const char* const kFragmentShader = R"(
 uniform sampler2D tex;
 uniform sampler2D light;
 uniform int mode;  // 0 textures, 1 lightmaps, 2 both, 3 one colour
 uniform float lightScale;
-uniform float alphaTest;
 uniform vec4 color;
 varying vec2 vTex;
 varying vec2 vLight;
@@ -50,7 +53,9 @@ void main() {
     return;
   }
   vec4 t = texture2D(tex, vTex);
-  if (t.a < alphaTest) discard;
+#ifdef ALPHA_TEST
+  if (t.a < 0.5) discard;
+#endif
   vec3 l = min(texture2D(light, vLight).rgb * lightScale, vec3(1.0));
   if (mode == 0) gl_FragColor = vec4(t.rgb, 1.0);
   else if (mode == 1) gl_FragColor = vec4(l, 1.0);
@@ -91,6 +96,12 @@ void CMapView::SetMap(BspMap map, const MapFileLookup& lookup) {
   m_lightScale = MapLightScale(m_map);
 
   const MapCamera start = MapStartCamera(m_map);
+  // A level, with somewhere for a player to start, is seen from inside and drawn one-sided as
+  // the engines draw it. A map without one (an item's box, a test brush) is an object seen
+  // from anywhere, the camera starting in its middle: there both sides show.
+  std::vector<MapEntity> entities;
+  ParseEntities(m_map.entities, entities, nullptr);
+  m_oneSided = FindStart(m_map, entities).from != "centre";
   m_marked = false;
   m_markModel = {};
   SetCamera(QVector3D(start.position[0], start.position[1], start.position[2]), start.yaw, start.pitch);
@@ -251,17 +262,24 @@ void CMapView::initializeGL() {
   initializeOpenGLFunctions();
   // Deleting the GL objects needs the context that made them, current, before it goes.
   connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &CMapView::FreeGL, Qt::UniqueConnection);
-  m_program = new QOpenGLShaderProgram;
-  m_program->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader);
-  m_program->addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentShader);
-  m_program->bindAttributeLocation("position", kPosition);
-  m_program->bindAttributeLocation("texCoord", kTexCoord);
-  m_program->bindAttributeLocation("lightCoord", kLightCoord);
-  if (!m_program->link()) {
-    qWarning("The map view's shaders do not build: %s", qPrintable(m_program->log()));
-    delete m_program;
-    m_program = nullptr;
-  }
+  const auto build = [](bool alphaTest) {
+    auto* program = new QOpenGLShaderProgram;
+    program->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader);
+    program->addShaderFromSourceCode(
+        QOpenGLShader::Fragment,
+        QByteArray("#version 120\n") + (alphaTest ? "#define ALPHA_TEST\n" : "") + kFragmentShader);
+    program->bindAttributeLocation("position", kPosition);
+    program->bindAttributeLocation("texCoord", kTexCoord);
+    program->bindAttributeLocation("lightCoord", kLightCoord);
+    if (!program->link()) {
+      qWarning("The map view's shaders do not build: %s", qPrintable(program->log()));
+      delete program;
+      program = nullptr;
+    }
+    return program;
+  };
+  m_program = build(false);
+  m_alphaProgram = build(true);
   glEnable(GL_DEPTH_TEST);
   glDepthFunc(GL_LEQUAL);
   // Opaque: the widget is composited into the window, where a clear alpha would show through.
@@ -360,7 +378,8 @@ void CMapView::FreeGL() {
     m_textures.clear();
     m_lightPages.clear();
     delete m_program;  // its shaders go with the context
-    m_program = nullptr;
+    delete m_alphaProgram;
+    m_program = m_alphaProgram = nullptr;
     return;
   }
   makeCurrent();
@@ -377,7 +396,8 @@ void CMapView::FreeGL() {
   m_textures.clear();
   m_lightPages.clear();
   delete m_program;
-  m_program = nullptr;
+  delete m_alphaProgram;
+  m_program = m_alphaProgram = nullptr;
   doneCurrent();
 }
 
@@ -391,7 +411,7 @@ void CMapView::paintGL() {
   if (!m_held.empty() && m_moveClock.isValid()) Fly(HeldDirection(), std::min(m_moveClock.restart() / 1000.0, 0.1));
   ++m_frames;
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-  if (!m_program || m_mesh.empty) return;
+  if (!m_program || !m_alphaProgram || m_mesh.empty) return;
   if (!m_uploaded) Upload();
 
   // The far plane takes in the whole map from wherever the camera is.
@@ -407,11 +427,15 @@ void CMapView::paintGL() {
   mvp.rotate(-m_yaw, 0, 0, 1);
   mvp.translate(-m_position);
 
-  m_program->bind();
-  m_program->setUniformValue("mvp", mvp);
-  m_program->setUniformValue("tex", 0);
-  m_program->setUniformValue("light", 1);
-  m_program->setUniformValue("lightScale", m_lightScale);
+  const int mode = m_mode == Mode::Textures ? 0 : m_mode == Mode::Lightmaps ? 1 : 2;
+  for (QOpenGLShaderProgram* program : {m_alphaProgram, m_program}) {
+    program->bind();
+    program->setUniformValue("mvp", mvp);
+    program->setUniformValue("tex", 0);
+    program->setUniformValue("light", 1);
+    program->setUniformValue("lightScale", m_lightScale);
+    program->setUniformValue("mode", mode);
+  }
   glBindBuffer(GL_ARRAY_BUFFER, m_vertexBuffer);
   glEnableVertexAttribArray(kPosition);
   glVertexAttribPointer(kPosition, 3, GL_FLOAT, GL_FALSE, sizeof(MapMeshVertex), nullptr);
@@ -429,19 +453,28 @@ void CMapView::paintGL() {
                           reinterpret_cast<const void*>(offsetof(MapMeshVertex, s)));
     glVertexAttribPointer(kLightCoord, 2, GL_FLOAT, GL_FALSE, sizeof(MapMeshVertex),
                           reinterpret_cast<const void*>(offsetof(MapMeshVertex, u)));
-    m_program->setUniformValue("mode", m_mode == Mode::Textures ? 0 : m_mode == Mode::Lightmaps ? 1 : 2);
     glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, m_triangleBuffer);
+    if (m_oneSided) {
+      // Quake's faces wind clockwise seen from the front, and this projection keeps GL's
+      // counter-clockwise front: the side to drop is GL's front.
+      glEnable(GL_CULL_FACE);
+      glCullFace(GL_FRONT);
+    }
+    QOpenGLShaderProgram* bound = m_program;
     for (const MapDrawGroup& g : m_mesh.groups) {
       const std::size_t image = m_images.ImageOf(g.texture);
       glActiveTexture(GL_TEXTURE1);
       glBindTexture(GL_TEXTURE_2D, m_lightPages[static_cast<std::size_t>(g.page)]);
       glActiveTexture(GL_TEXTURE0);
       glBindTexture(GL_TEXTURE_2D, m_textures[image]);
-      m_program->setUniformValue("alphaTest",
-                                 m_images.images[image].alphaTest && m_mode != Mode::Lightmaps ? 0.5f : 0.0f);
+      QOpenGLShaderProgram* wanted =
+          m_images.images[image].alphaTest && m_mode != Mode::Lightmaps ? m_alphaProgram : m_program;
+      if (wanted != bound) (bound = wanted)->bind();
       glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(g.indexCount), GL_UNSIGNED_INT,
                      reinterpret_cast<const void*>(static_cast<std::uintptr_t>(g.firstIndex) * 4));
     }
+    if (bound != m_program) m_program->bind();
+    glDisable(GL_CULL_FACE);
     glDisableVertexAttribArray(kTexCoord);
     glDisableVertexAttribArray(kLightCoord);
   }
@@ -456,7 +489,6 @@ void CMapView::paintGL() {
     glClear(GL_DEPTH_BUFFER_BIT);
     constexpr GLsizei kStride = 5 * sizeof(float);
     m_program->setUniformValue("mode", 0);
-    m_program->setUniformValue("alphaTest", 0.0f);
     glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, m_modelSkin);
     glBindBuffer(GL_ARRAY_BUFFER, m_modelBuffer);

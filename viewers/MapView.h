@@ -108,6 +108,8 @@ class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
   // GL objects of the view's own context; all zero while it has none.
   bool m_glReady = false, m_uploaded = false;
   QOpenGLShaderProgram* m_program = nullptr;
+  QOpenGLShaderProgram* m_alphaProgram = nullptr;  // for `{` textures
+  bool m_oneSided = true;
   unsigned m_vertexBuffer = 0, m_triangleBuffer = 0, m_outlineBuffer = 0;
   unsigned m_modelBuffer = 0, m_modelSkin = 0;
   std::vector<unsigned> m_textures;  // as m_images.images

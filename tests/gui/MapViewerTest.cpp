@@ -178,6 +178,27 @@ int BluePixels(const QImage& image, const QRect& area) {
   return n;
 }
 
+// A level is drawn one-sided, as the engines draw it: from under its floor nothing shows. A map
+// with nowhere to start is an object, and shows from either side.
+TEST_F(MapViewer, LevelsAreOneSidedAndOtherMapsTwoSided) {
+  Bytes object;
+  ASSERT_TRUE(SetEntityText(FloorMap(BspFormat::Quake), "{\n\"classname\" \"worldspawn\"\n}\n", object, nullptr));
+  OpenPak(PakBuilder().File("maps/level.bsp", FloorMap(BspFormat::Quake)).File("maps/object.bsp", object).Build());
+  for (const auto& [name, seen] : {std::pair{"level.bsp", false}, {"object.bsp", true}}) {
+    CMapFrame* v = Open(name);
+    ASSERT_NE(v, nullptr) << name;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
+    CMapView* view = v->View();
+    view->SetCamera({256, -200, -300}, 90, -45);  // below, looking up at it
+    const QImage below = view->grabFramebuffer();
+    EXPECT_EQ(LitPixels(below) > below.width() * below.height() / 10, seen) << name;
+    view->SetCamera({256, -200, 300}, 90, 45);
+    const QImage above = view->grabFramebuffer();
+    EXPECT_GT(LitPixels(above), above.width() * above.height() / 10) << name;
+    v->close();
+  }
+}
+
 // A monster's class finds its model in the archive and draws it where the entity stands; a
 // model the archive lacks leaves the box alone.
 TEST_F(MapViewer, ChosenEntitiesAreDrawnWithTheirModels) {
