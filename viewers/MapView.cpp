@@ -346,9 +346,10 @@ void CMapView::Upload() {
     glGenerateMipmap(GL_TEXTURE_2D);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
-    // Texels stay square up close, as the games draw them.
+    // Texels stay square up close, as the games draw them; far off, one level's texel, as the
+    // software renderer took, costs a software GL half the reads of blending two levels.
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST_MIPMAP_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST_MIPMAP_NEAREST);
   }
   m_lightPages.assign(m_mesh.pages.size(), 0);
   for (std::size_t i = 0; i < m_mesh.pages.size(); ++i) {
