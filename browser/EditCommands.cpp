@@ -271,6 +271,23 @@ void CMainFrame::OnReplaceFromFile() {
   if (placed) m_list->SelectEntries({placed});
 }
 
+CPackObject* CMainFrame::PutFile(CPackObject& dir, CPackObject* old, const std::string& name,
+                                 const std::vector<std::uint8_t>& bytes, const std::string& text) {
+  auto made = std::make_unique<CPackObject>();
+  made->Rename(name);
+  made->SetSize(static_cast<std::int64_t>(bytes.size()));
+  made->SetData(bytes);
+  CPackObject* placed = nullptr;
+  EditTree(text, [&](CTreeEdit& edit) -> const CPackObject* {
+    if (old) edit.Remove(*old);
+    placed = edit.Insert(dir, std::move(made));
+    // Renamed after, so that the name is kept exactly as given, case and all.
+    if (placed) edit.Rename(*placed, name);
+    return nullptr;
+  });
+  return placed;
+}
+
 viewers::TextSaver CMainFrame::TextSaverFor(CPackObject& entry) {
   if (!entry.Parent() || entry.IsDirectory() || m_listModel->IsShadowed(&entry)) return {};
   // The entry each save leaves, for the next one: a save puts a new entry in its place.
@@ -291,18 +308,8 @@ viewers::TextSaver CMainFrame::TextSaverFor(CPackObject& entry) {
       *why = Q(Quoted(path)) + " is no longer in the archive";
       return false;
     }
-    auto edited = std::make_unique<CPackObject>();
-    edited->Rename(name);
-    edited->SetSize(static_cast<std::int64_t>(bytes.size()));
-    edited->SetData(bytes);
-    CPackObject* placed = nullptr;
-    frame->EditTree("Edit " + Quoted(name), [&](CTreeEdit& edit) -> const CPackObject* {
-      edit.Remove(**current);
-      placed = edit.Insert(*dir, std::move(edited));
-      // The entry keeps its name exactly as the archive has it.
-      if (placed) edit.Rename(*placed, name);
-      return nullptr;
-    });
+    // The entry keeps its name exactly as the archive has it.
+    CPackObject* placed = frame->PutFile(*dir, *current, name, bytes, "Edit " + Quoted(name));
     if (!placed) {
       *why = "the archive refused it";
       return false;
@@ -331,18 +338,7 @@ viewers::BesideWriter CMainFrame::BesideWriterFor(CPackObject& entry) {
     }
     // A file already there keeps its name as the archive spells it.
     const std::string kept = old ? old->Name() : name;
-    auto made = std::make_unique<CPackObject>();
-    made->Rename(kept);
-    made->SetSize(static_cast<std::int64_t>(bytes.size()));
-    made->SetData(bytes);
-    CPackObject* placed = nullptr;
-    frame->EditTree("Write " + Quoted(kept), [&](CTreeEdit& edit) -> const CPackObject* {
-      if (old) edit.Remove(*old);
-      placed = edit.Insert(*dir, std::move(made));
-      if (placed) edit.Rename(*placed, kept);
-      return nullptr;
-    });
-    if (!placed) {
+    if (!frame->PutFile(*dir, old, kept, bytes, "Write " + Quoted(kept))) {
       *why = "the archive refused it";
       return false;
     }

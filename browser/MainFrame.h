@@ -153,6 +153,10 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   void ChangeTree(const std::function<const CPackObject*()>& mutate);
   // One undoable change of the tree: steps make it through the edit (and return as mutate does).
   void EditTree(const std::string& text, const std::function<const CPackObject*(CTreeEdit&)>& steps);
+  // One undoable change putting a file of bytes named name in dir, in place of old when given;
+  // the file placed, or nullptr when the archive refused it.
+  CPackObject* PutFile(CPackObject& dir, CPackObject* old, const std::string& name,
+                       const std::vector<std::uint8_t>& bytes, const std::string& text);
   void StepHistory(bool back);
   CPackObject* FindDirectory(const std::string& path);
   // The transfer stream of the entries with their subtrees; unreadable gets the files copied empty.

@@ -27,6 +27,15 @@ class NestedArchives : public GuiTest {
       for (CPackObject* c : root->Children()) names.push_back(c->Name());
     return names;
   }
+  // What the list shows, by path, in order of name.
+  std::vector<std::string> ListedPaths() {
+    std::vector<std::string> paths;
+    auto* list = List()->ListModel();
+    for (int r = 0; r < list->rowCount(); ++r)
+      paths.push_back(list->data(list->index(r, 0), Qt::DisplayRole).toString().toStdString());
+    std::sort(paths.begin(), paths.end());
+    return paths;
+  }
 };
 
 TEST_F(NestedArchives, WadInPakIsEditedSavedAndUndone) {
@@ -84,12 +93,7 @@ TEST_F(NestedArchives, TreeExpanderOpensAndTheWholeArchiveFilterSearchesInside) 
   List()->FilterEdit()->setFocus();
   QTest::keyClicks(List()->FilterEdit(), "e1m1*");
   QTest::mouseClick(List()->WholeArchiveBox(), Qt::LeftButton);
-  std::vector<std::string> paths;
-  auto* list = List()->ListModel();
-  for (int r = 0; r < list->rowCount(); ++r)
-    paths.push_back(list->data(list->index(r, 0), Qt::DisplayRole).toString().toStdString());
-  std::sort(paths.begin(), paths.end());
-  EXPECT_EQ(paths, (std::vector<std::string>{"e1m1.txt", "mods/inner.pak/maps/e1m1.bsp"}));
+  EXPECT_EQ(ListedPaths(), (std::vector<std::string>{"e1m1.txt", "mods/inner.pak/maps/e1m1.bsp"}));
 }
 
 // The search reaches into archives not yet gone into, and into theirs; one that cannot be read
@@ -107,12 +111,7 @@ TEST_F(NestedArchives, WholeArchiveFilterOpensTheArchivesItSearches) {
   QTest::keyClicks(List()->FilterEdit(), "conch");
   QApplication::processEvents();
   EXPECT_EQ(List()->FilterEdit()->text(), "conch");
-  std::vector<std::string> paths;
-  auto* list = List()->ListModel();
-  for (int r = 0; r < list->rowCount(); ++r)
-    paths.push_back(list->data(list->index(r, 0), Qt::DisplayRole).toString().toStdString());
-  std::sort(paths.begin(), paths.end());
-  EXPECT_EQ(paths, (std::vector<std::string>{"gfx.wad/conchars.lmp", "mods/inner.pak/gfx.wad/conchars.lmp"}));
+  EXPECT_EQ(ListedPaths(), (std::vector<std::string>{"gfx.wad/conchars.lmp", "mods/inner.pak/gfx.wad/conchars.lmp"}));
   EXPECT_FALSE(doc.IsModified());
   EXPECT_FALSE(frame->isWindowModified());
 }
