@@ -399,14 +399,11 @@ void CMapFrame::ImportEnt() {
 }
 
 void CMapFrame::closeEvent(QCloseEvent* e) {
-  if (m_save && m_prompter && m_text->Text()->document()->isModified()) {
-    const auto answer =
-        m_prompter->Message(this, QString("Save the changed entities of %1 into the archive?").arg(m_title), "Entities",
-                            QMessageBox::Warning, QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
-    if (answer == QMessageBox::Cancel || (answer == QMessageBox::Save && !SaveEntities())) {
-      e->ignore();
-      return;
-    }
+  if (m_save && m_prompter && m_text->Text()->document()->isModified() &&
+      !MayCloseWithChanges(*m_prompter, QString("Save the changed entities of %1 into the archive?").arg(m_title),
+                           "Entities", [this] { return SaveEntities(); })) {
+    e->ignore();
+    return;
   }
   CViewerFrame::closeEvent(e);
 }

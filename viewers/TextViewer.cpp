@@ -137,14 +137,11 @@ bool CTextViewerFrame::Save() {
 }
 
 void CTextViewerFrame::closeEvent(QCloseEvent* e) {
-  if (m_save && m_prompter && View()->document()->isModified()) {
-    const auto answer =
-        m_prompter->Message(this, QString("Save the changes to %1 into the archive?").arg(m_title), "Tarn",
-                            QMessageBox::Warning, QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
-    if (answer == QMessageBox::Cancel || (answer == QMessageBox::Save && !Save())) {
-      e->ignore();
-      return;
-    }
+  if (m_save && m_prompter && View()->document()->isModified() &&
+      !MayCloseWithChanges(*m_prompter, QString("Save the changes to %1 into the archive?").arg(m_title), "Tarn",
+                           [this] { return Save(); })) {
+    e->ignore();
+    return;
   }
   CViewerFrame::closeEvent(e);
 }

@@ -5,6 +5,7 @@
 #include <QMenuBar>
 #include <QScreen>
 
+#include "shell/Prompter.h"
 #include "shell/Settings.h"
 
 namespace tarn::viewers {
@@ -85,6 +86,13 @@ void CViewerFrame::closeEvent(QCloseEvent* e) {
   settings->setValue(QString(kSection) + "/" + m_kind + "Width", width());
   settings->setValue(QString(kSection) + "/" + m_kind + "Height", height());
   QMainWindow::closeEvent(e);
+}
+
+bool CViewerFrame::MayCloseWithChanges(shell::CPrompter& prompter, const QString& question, const QString& caption,
+                                       const std::function<bool()>& save) {
+  const auto answer = prompter.Message(this, question, caption, QMessageBox::Warning,
+                                       QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+  return answer != QMessageBox::Cancel && (answer != QMessageBox::Save || save());
 }
 
 }  // namespace tarn::viewers

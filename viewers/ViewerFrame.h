@@ -6,8 +6,13 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <functional>
 
 class QMenu;
+
+namespace tarn::shell {
+class CPrompter;
+}
 
 namespace tarn::viewers {
 
@@ -38,6 +43,10 @@ class CViewerFrame : public QMainWindow {
   void closeEvent(QCloseEvent* e) override;
   void showEvent(QShowEvent* e) override;
   QWidget* MainWindow() const { return m_mainWindow; }
+  // Before closing with changes not yet put in the archive: asks whether to save them (with
+  // save) or discard them; false when the window should stay open.
+  bool MayCloseWithChanges(shell::CPrompter& prompter, const QString& question, const QString& caption,
+                           const std::function<bool()>& save);
 
  private:
   QString m_kind;
