@@ -2,6 +2,9 @@
 #include "TestSupport.h"
 #include "archive/TarnDoc.h"
 #include "formats/Model.h"
+#include "formats/ModelBuild.h"
+#include "formats/ModelExport.h"
+#include "formats/ModelHeader.h"
 
 #include <map>
 
@@ -249,6 +252,26 @@ TEST(Md2, DamagedModelsLoadNothing) {
   PutU32(smallFrames, 16, 12);
   EXPECT_FALSE(LoadMd2(smallFrames, m, host, &why));
   EXPECT_TRUE(m.animations.empty());
+}
+
+// Quake II's tools and id's models keep texture coordinates on the skin (0 to width - 1);
+// DarkPlaces moves any other to 0, 0. A u or v of 1, or past it, lands on the last pixel.
+TEST(ModelBuild, Md2TextureCoordinatesStayOnTheSkin) {
+  SourceModel quad;
+  quad.vertexCount = 4;
+  quad.triangles = {{{{0, 0, 0}, {1, 1, 0}, {2, 1, 1}}}, {{{0, 0, 0}, {2, 1, 1}, {3, -0.5f, 1.5f}}}};
+  quad.frames = {{"base1", {0, 0, 0, 0, 16, 0, 0, 16, 16, 0, 0, 16}}};
+  PackedModel packed;
+  std::string why;
+  ASSERT_TRUE(PackModel(quad, ModelData::kMd2, 16, 8, packed, &why)) << why;
+  int maxS = 0, maxT = 0, minST = 0;
+  for (const ModelVertex& st : packed.texCoords)
+    maxS = std::max(maxS, st.s), maxT = std::max(maxT, st.t), minST = std::min({minST, st.s, st.t});
+  EXPECT_EQ(maxS, 15);
+  EXPECT_EQ(maxT, 7);
+  EXPECT_EQ(minST, 0);
+  packed.skinPath = "models/q/skin.pcx";
+  EXPECT_EQ(FindMd2OffSkinCoordinates(WriteMd2(packed)).count, 0);
 }
 
 TEST(BuildFrame, OnSeamCornersOfBackFacesShiftByHalfTheSkin) {
