@@ -133,6 +133,7 @@ int PaddedSize(int n) {
 
 std::string MdlAnimationName(const std::string& frame) {
   const std::size_t p = frame.find_first_of("0123456789");
+  if (p == 0) return "frames";
   return p == std::string::npos ? frame : frame.substr(0, p);
 }
 
@@ -142,7 +143,7 @@ std::string Md2AnimationName(const std::string& frame) {
   // The last two digits count the frames ("pain301": pain3's first), but a longer count that
   // starts with a zero is the count itself ("stand001": stand's first).
   if (frame.size() - p > 2 && frame[p] != '0') p = frame.size() - 2;
-  return frame.substr(0, p);
+  return p == 0 ? "frames" : frame.substr(0, p);
 }
 
 bool LoadMdl(std::span<const std::uint8_t> bytes, ModelData& model, std::string* error) {

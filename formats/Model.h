@@ -124,7 +124,8 @@ std::unique_ptr<CPackObject> ModelWithItsSkins(const CPackObject& model, CPackOb
 bool DecodeSkinPcx(std::span<const std::uint8_t> bytes, ModelSkin& skin);
 
 // The animation a frame belongs to: the name cut before its first digit (MDL), or before the
-// last two characters when more than two follow the first digit (MD2).
+// last two characters when more than two follow the first digit (MD2); "frames" for a name
+// that starts with its number ("1", "2", ...).
 std::string MdlAnimationName(const std::string& frame);
 std::string Md2AnimationName(const std::string& frame);
 

@@ -48,7 +48,7 @@ TEST(ModelNames, AnimationRulesOfBothFormats) {
   EXPECT_EQ(MdlAnimationName("attack10"), "attack");
   EXPECT_EQ(MdlAnimationName("attack8"), "attack");
   EXPECT_EQ(MdlAnimationName("frame"), "frame");
-  EXPECT_EQ(MdlAnimationName("1st"), "");
+  EXPECT_EQ(MdlAnimationName("1st"), "frames");  // LibreQuake's s_light.mdl: "1", "2", "3"
   EXPECT_EQ(Md2AnimationName("stand01"), "stand");
   EXPECT_EQ(Md2AnimationName("pain301"), "pain3");
   EXPECT_EQ(Md2AnimationName("death101"), "death1");
@@ -58,7 +58,7 @@ TEST(ModelNames, AnimationRulesOfBothFormats) {
   EXPECT_EQ(Md2AnimationName("attack8"), "attack");
   EXPECT_EQ(Md2AnimationName("stand001"), "stand");  // three-digit counts
   EXPECT_EQ(Md2AnimationName("run0120"), "run");
-  EXPECT_EQ(Md2AnimationName("9"), "");
+  EXPECT_EQ(Md2AnimationName("9"), "frames");
   EXPECT_EQ(PaddedSize(300), 512);
   EXPECT_EQ(PaddedSize(200), 256);
   EXPECT_EQ(PaddedSize(1), 1);
@@ -76,7 +76,7 @@ TEST(Mdl, FramesGroupIntoAnimationsInOrder) {
   ModelData m;
   ASSERT_TRUE(LoadMdl(Mdl(names, 4, 2, 7), m));  // a version other than 6 loads the same
   EXPECT_EQ(Animations(m),
-            (std::vector<std::pair<std::string, std::size_t>>{{"walk", 8}, {"run", 6}, {"attack", 2}, {"", 1}}));
+            (std::vector<std::pair<std::string, std::size_t>>{{"walk", 8}, {"run", 6}, {"attack", 2}, {"frames", 1}}));
   EXPECT_EQ(m.format, ModelData::kMdl);
   EXPECT_EQ(m.vertexCount, 3);
   EXPECT_EQ(m.FrameCount(), 17);
@@ -323,7 +323,7 @@ TEST(Models, RealQuakeModelsLoad) {
     std::vector<std::pair<std::string, std::size_t>> animations;
   };
   for (const Case& c :
-       {Case{"s_light.mdl", 1, 3, {{"", 3}}},
+       {Case{"s_light.mdl", 1, 3, {{"frames", 3}}},
         Case{"flame2.mdl", 1, 14, {{"flame", 7}, {"flameb", 7}}},  // frame groups, QMEX tail
         Case{"v_rock2.mdl", 2, 7, {{"flame", 1}, {"frame", 6}}}, Case{"backpack.mdl", 1, 1, {{"frame", 1}}}}) {
     ModelData m;
