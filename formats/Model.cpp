@@ -8,6 +8,7 @@
 #include "archive/PackObject.h"
 #include "archive/Strings.h"
 #include "formats/EntryPictures.h"
+#include "formats/ModelHeader.h"
 #include "formats/ModelImport.h"
 
 namespace tarn {
@@ -152,7 +153,11 @@ bool LoadMdl(std::span<const std::uint8_t> bytes, ModelData& model, std::string*
     Require(bytes.size() >= mdl::kHeaderSize, "too short for a Quake model");
     Require(std::memcmp(bytes.data(), "IDPO", 4) == 0, "not a Quake model");
     ByteReader r(bytes);
-    r.Seek(8);
+    r.Seek(4);
+    // The engines stop at any other version, whatever the rest holds.
+    if (const std::int32_t version = r.I32(); version != kMdlVersion)
+      throw ParseError("it is version " + std::to_string(version) + ", and Quake models are version " +
+                       std::to_string(kMdlVersion) + ": the engines refuse it");
     float scale[3], translate[3];
     for (float& s : scale) s = r.F32();
     for (float& t : translate) t = r.F32();
@@ -275,7 +280,12 @@ bool LoadMd2(std::span<const std::uint8_t> bytes, ModelData& model, CModelHost& 
   bool progressOpen = false;
   try {
     Require(bytes.size() >= md2::kHeaderSize, "too short for a Quake II model");
+    Require(std::memcmp(bytes.data(), "IDP2", 4) == 0, "not a Quake II model");
     ByteReader r(bytes);
+    r.Seek(4);
+    if (const std::int32_t version = r.I32(); version != kMd2Version)
+      throw ParseError("it is version " + std::to_string(version) + ", and Quake II models are version " +
+                       std::to_string(kMd2Version) + ": the engines refuse it");
     r.Seek(16);
     const std::int32_t frameSize = r.I32(), skinCount = r.I32(), vertexCount = r.I32(), texCoordCount = r.I32();
     const std::int32_t triangleCount = r.I32();

@@ -74,7 +74,7 @@ TEST(Mdl, FramesGroupIntoAnimationsInOrder) {
   names.push_back("attack8");
   names.push_back("1st");
   ModelData m;
-  ASSERT_TRUE(LoadMdl(Mdl(names, 4, 2, 7), m));  // a version other than 6 loads the same
+  ASSERT_TRUE(LoadMdl(Mdl(names), m));
   EXPECT_EQ(Animations(m),
             (std::vector<std::pair<std::string, std::size_t>>{{"walk", 8}, {"run", 6}, {"attack", 2}, {"frames", 1}}));
   EXPECT_EQ(m.format, ModelData::kMdl);
@@ -251,6 +251,26 @@ TEST(Md2, DamagedModelsLoadNothing) {
   Bytes smallFrames = good;
   PutU32(smallFrames, 16, 12);
   EXPECT_FALSE(LoadMd2(smallFrames, m, host, &why));
+  EXPECT_TRUE(m.animations.empty());
+}
+
+// Quakespasm ("has wrong version number (7 should be 6)") and DarkPlaces (Host_Error) stop at a
+// model of another version: Tarn does not read one as a model either, and says why.
+TEST(Models, VersionsAndFirstBytesNoEngineLoadsAreRefused) {
+  ModelData m;
+  std::string why;
+  EXPECT_FALSE(LoadMdl(Mdl({"stand1"}, 4, 2, 7), m, &why));
+  EXPECT_EQ(why, "it is version 7, and Quake models are version 6: the engines refuse it");
+  EXPECT_TRUE(LoadMdl(Mdl({"stand1"}), m, &why)) << why;
+  RecordingHost host;
+  Bytes md2 = Md2({}, {"a1"});
+  PutU32(md2, 4, 9);
+  EXPECT_FALSE(LoadMd2(md2, m, host, &why));
+  EXPECT_EQ(why, "it is version 9, and Quake II models are version 8: the engines refuse it");
+  md2 = Md2({}, {"a1"});
+  std::memcpy(md2.data(), "IDPO", 4);
+  EXPECT_FALSE(LoadMd2(md2, m, host, &why));
+  EXPECT_EQ(why, "not a Quake II model");
   EXPECT_TRUE(m.animations.empty());
 }
 
