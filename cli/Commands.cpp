@@ -876,7 +876,8 @@ int CmdConvert(const Context& ctx, const std::vector<std::string>& args) {
     CArchiveModelHost host(*e);
     std::string why;
     if (!LoadModel(*e, model, host, &why)) return ctx.Error(Quoted(a[1]) + " cannot be read as a model: " + why);
-    if (model.skins.empty()) return ctx.Error(Quoted(a[1]) + " has no skin");
+    // The checkerboard standing in for a missing skin is no skin of the model's.
+    if (model.RealSkinCount() == 0) return ctx.Error(Quoted(a[1]) + " has no skin");
     for (std::size_t i = 0; i < model.skins.size(); ++i) {
       const ModelSkin& s = model.skins[i];
       if (!WritePngRgb(numbered(i, model.skins.size()), s.width, s.height, s.paddedWidth * 3, s.pixels.data(), &why))

@@ -184,8 +184,19 @@ TEST(Md2, WithoutSkinsTheUserMayChooseFilesOrNothing) {
   WriteFile(dir / "ext.pcx", SkinPcx());
   RecordingHost host;
   ModelData m;
-  EXPECT_FALSE(LoadMd2(Md2({"missing.pcx"}, {"stand01"}), m, host));
+  // Nothing chosen: a checkerboard of the header's skin size stands in, and the model is drawn.
+  Bytes sized = Md2({"models/x/missing.pcx"}, {"stand01"});
+  PutU32(sized, 8, 16), PutU32(sized, 12, 8);
+  ASSERT_TRUE(LoadMd2(sized, m, host));
   EXPECT_EQ(host.asked, 1);
+  ASSERT_EQ(m.skins.size(), 1u);
+  EXPECT_TRUE(m.skins[0].placeholder);
+  EXPECT_EQ(m.skins[0].width, 16);
+  EXPECT_EQ(m.skins[0].height, 8);
+  EXPECT_NE(m.skins[0].pixels[0], m.skins[0].pixels[3]);  // eight squares across its height
+  EXPECT_EQ(m.RealSkinCount(), 0);
+  EXPECT_EQ(m.missingSkins, std::vector<std::string>{"models/x/missing.pcx"});
+  EXPECT_EQ(BuildFrameGeometry(m, 0, 0).size(), 3u);
   CPackObject entry;
   entry.Rename("inside.pcx");
   entry.SetData(SkinPcx());
@@ -272,6 +283,32 @@ TEST(Models, VersionsAndFirstBytesNoEngineLoadsAreRefused) {
   EXPECT_FALSE(LoadMd2(md2, m, host, &why));
   EXPECT_EQ(why, "not a Quake II model");
   EXPECT_TRUE(m.animations.empty());
+}
+
+// A skin found but not a PCX (cube2's models name PNG skins) is read as the picture it is; one
+// that is no picture at all is told, and the checkerboard stands in.
+TEST(Md2, SkinsOfOtherPictureFormatsAndUnreadableOnes) {
+  const std::uint8_t rgb[2 * 3] = {10, 20, 30, 40, 50, 60};
+  const Bytes png = EncodePngRgb(2, 1, 6, rgb);
+  CPackObject pngEntry, junk;
+  pngEntry.Rename("skin.png");
+  pngEntry.SetData(png);
+  pngEntry.SetSize(static_cast<std::int32_t>(png.size()));
+  junk.Rename("bad.pcx");
+  junk.SetData(ToBytes("not a picture"));
+  junk.SetSize(13);
+  RecordingHost host;
+  host.skins["models/c/skin.png"] = &pngEntry;
+  host.skins["models/c/bad.pcx"] = &junk;
+  ModelData m;
+  ASSERT_TRUE(LoadMd2(Md2({"models/c/skin.png", "models/c/bad.pcx"}, {"idle01"}), m, host));
+  ASSERT_EQ(m.skins.size(), 1u);
+  EXPECT_EQ(m.skins[0].width, 2);
+  EXPECT_EQ(m.skins[0].pixels[3], 40);
+  EXPECT_EQ(m.unreadableSkins, std::vector<std::string>{"models/c/bad.pcx"});
+  EXPECT_EQ(host.asked, 0);
+  ASSERT_TRUE(LoadMd2(Md2({"models/c/bad.pcx"}, {"idle01"}), m, host));
+  EXPECT_TRUE(m.skins.at(0).placeholder);
 }
 
 // Quake II's tools and id's models keep texture coordinates on the skin (0 to width - 1);
