@@ -865,7 +865,7 @@ int CmdConvert(const Context& ctx, const std::vector<std::string>& args) {
   if (!size.empty()) return ctx.Error(Quoted(a[1]) + " is not a map (.bsp); --size is for a map's picture");
   if (exportModel) {
     if (!IsAnyModelName(e->Name())) return ctx.Error(Quoted(a[1]) + " is not a model (.mdl or .md2)");
-    return ctx.Report(RunModelExport(*e, a[1], a[2], frame, ctx.voice.Notices(ctx.err)));
+    return ctx.Report(RunModelExport(*e, a[1], a[2], frame, ctx.voice.Notices(ctx.err), ctx.Warnings()));
   }
   std::string stem = a[2];
   if (stem.size() > 4 && ToLower(stem.substr(stem.size() - 4)) == ".png") stem.resize(stem.size() - 4);
