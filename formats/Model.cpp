@@ -90,7 +90,8 @@ ModelSkin CheckerboardSkin(int width, int height) {
     for (int x = 0; x < width; ++x) {
       std::uint8_t* px = &skin.pixels[(static_cast<std::size_t>(y) * skin.paddedWidth + x) * 3];
       const bool dark = ((x / square) + (y / square)) % 2 != 0;
-      px[0] = dark ? 0 : 255, px[1] = 0, px[2] = dark ? 0 : 255;
+      // Magenta and a grey that still shows on the viewer's black.
+      px[0] = dark ? 64 : 255, px[1] = dark ? 64 : 0, px[2] = dark ? 64 : 255;
     }
   return skin;
 }
