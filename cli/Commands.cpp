@@ -865,7 +865,7 @@ int CmdConvert(const Context& ctx, const std::vector<std::string>& args) {
   if (!size.empty()) return ctx.Error(Quoted(a[1]) + " is not a map (.bsp); --size is for a map's picture");
   if (exportModel) {
     if (!IsAnyModelName(e->Name())) return ctx.Error(Quoted(a[1]) + " is not a model (.mdl or .md2)");
-    return ctx.Report(RunModelExport(*e, a[1], a[2], frame, ctx.voice.Notices(ctx.err)));
+    return ctx.Report(RunModelExport(*e, a[1], a[2], frame, ctx.voice.Notices(ctx.err), ctx.Warnings()));
   }
   std::string stem = a[2];
   if (stem.size() > 4 && ToLower(stem.substr(stem.size() - 4)) == ".png") stem.resize(stem.size() - 4);
@@ -876,7 +876,8 @@ int CmdConvert(const Context& ctx, const std::vector<std::string>& args) {
     CArchiveModelHost host(*e);
     std::string why;
     if (!LoadModel(*e, model, host, &why)) return ctx.Error(Quoted(a[1]) + " cannot be read as a model: " + why);
-    if (model.skins.empty()) return ctx.Error(Quoted(a[1]) + " has no skin");
+    // The checkerboard standing in for a missing skin is no skin of the model's.
+    if (model.RealSkinCount() == 0) return ctx.Error(Quoted(a[1]) + " has no skin");
     for (std::size_t i = 0; i < model.skins.size(); ++i) {
       const ModelSkin& s = model.skins[i];
       if (!WritePngRgb(numbered(i, model.skins.size()), s.width, s.height, s.paddedWidth * 3, s.pixels.data(), &why))

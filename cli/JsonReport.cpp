@@ -125,12 +125,16 @@ void JsonInfoEntry(std::ostream& out, const std::string& archive, const CPackObj
 void JsonInfoModel(std::ostream& out, const std::string& archive, const CPackObject& entry, const ModelData& model) {
   Json doc = InfoDocument(archive, entry, "model");
   doc["format"] = model.format == ModelData::kMd2 ? "md2" : "mdl";
-  doc["skins"] = model.skins.size();
+  doc["skins"] = model.RealSkinCount();
   doc["triangles"] = model.triangles.size();
   doc["vertices"] = std::max(model.vertexCount, 0);
   doc["frames"] = model.FrameCount();
   Json& animations = doc["animations"] = Json::array();
   for (const auto& anim : model.animations) animations.push_back({{"name", anim.name}, {"frames", anim.frames.size()}});
+  if (model.format == ModelData::kMd2) {
+    doc["missing_skins"] = model.missingSkins;
+    doc["unreadable_skins"] = model.unreadableSkins;
+  }
   Print(out, doc);
 }
 

@@ -183,11 +183,20 @@ bool IsModelExportName(const std::string& out) {
 }
 
 Outcome RunModelExport(CPackObject& entry, const std::string& shown, const std::string& out, int frame,
-                       std::ostream& notices) {
+                       std::ostream& notices, std::ostream& warnings) {
   ModelData model;
   CArchiveModelHost host(entry);
   std::string why;
   if (!LoadModel(entry, model, host, &why)) return {1, Quoted(shown) + " cannot be read as a model: " + why};
+  auto warn = [&](const std::string& what) {
+    warnings << "tarn-pak: warning: " << Quoted(shown) << ": " << what << "\n";
+  };
+  for (const std::string& path : model.missingSkins) warn("its skin " + Quoted(path) + " is not in the archive");
+  for (const std::string& path : model.unreadableSkins)
+    warn("its skin " + Quoted(path) + " is not a picture Tarn reads");
+  if (model.RealSkinCount() == 0)
+    warn(model.missingSkins.empty() && model.unreadableSkins.empty() ? "it names no skin; written without one"
+                                                                     : "written without a skin");
   const fs::path target = out;
   ModelExportOptions options;
   options.frame = frame;

@@ -21,10 +21,11 @@ Outcome RunModel(const std::vector<std::string>& args, std::ostream& notices, st
 // True when convert's OUT names a modelling program's file: .gltf, .glb or .obj.
 bool IsModelExportName(const std::string& out);
 // The model entry (shown in messages as shown) as out: glTF with every frame, or frame (counted
-// from 0) alone; OBJ with its MTL and PNG beside it, of frame (the first when -1). Every file
-// is written beside its target and put in place only when all are complete.
+// from 0) alone; OBJ with its MTL and PNGs beside it, of frame (the first when -1). Every file
+// is written beside its target and put in place only when all are complete. A skin the model
+// names that is missing is told on warnings, and the geometry written without it.
 Outcome RunModelExport(CPackObject& entry, const std::string& shown, const std::string& out, int frame,
-                       std::ostream& notices);
+                       std::ostream& notices, std::ostream& warnings);
 
 // True when add's arguments ask for models (--as mdl or md2).
 bool IsModelAdd(const std::vector<std::string>& args);

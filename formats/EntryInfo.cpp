@@ -21,12 +21,14 @@ InfoLines DescribeModel(const ModelData& model) {
                      {"format", !model.readAs.empty()             ? model.readAs
                                 : model.format == ModelData::kMd2 ? "md2"
                                                                   : "mdl"},
-                     {"skins", std::to_string(model.skins.size())},
+                     {"skins", std::to_string(model.RealSkinCount())},
                      {"triangles", std::to_string(model.triangles.size())},
                      {"vertices", std::to_string(std::max(model.vertexCount, 0))},
                      {"frames", std::to_string(model.FrameCount())}};
   for (const auto& anim : model.animations)
     lines.emplace_back("animation", Escaped(anim.name) + " " + std::to_string(anim.frames.size()));
+  for (const std::string& path : model.missingSkins) lines.emplace_back("missing skin", Escaped(path));
+  for (const std::string& path : model.unreadableSkins) lines.emplace_back("unreadable skin", Escaped(path));
   return lines;
 }
 

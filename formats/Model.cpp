@@ -8,6 +8,8 @@
 #include "archive/PackObject.h"
 #include "archive/Strings.h"
 #include "formats/EntryPictures.h"
+#include "formats/ImageDecode.h"
+#include "formats/ModelHeader.h"
 #include "formats/ModelImport.h"
 
 namespace tarn {
@@ -72,6 +74,28 @@ int ModelData::FrameCount() const {
   return n;
 }
 
+int ModelData::RealSkinCount() const {
+  return static_cast<int>(std::count_if(skins.begin(), skins.end(), [](const ModelSkin& s) { return !s.placeholder; }));
+}
+
+ModelSkin CheckerboardSkin(int width, int height) {
+  width = std::clamp(width, 1, kMaxSkinSide);
+  height = std::clamp(height, 1, kMaxSkinSide);
+  ModelSkin skin = NewSkin(width, height);
+  skin.name = "checkerboard";
+  skin.placeholder = true;
+  // Eight squares across the shorter side, so that the texture's mapping still shows.
+  const int square = std::max(1, std::min(width, height) / 8);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      std::uint8_t* px = &skin.pixels[(static_cast<std::size_t>(y) * skin.paddedWidth + x) * 3];
+      const bool dark = ((x / square) + (y / square)) % 2 != 0;
+      // Magenta and a grey that still shows on the viewer's black.
+      px[0] = dark ? 64 : 255, px[1] = dark ? 64 : 0, px[2] = dark ? 64 : 255;
+    }
+  return skin;
+}
+
 CPackObject* CModelHost::FindSkin(const std::string&) { return nullptr; }
 void CModelHost::Progress(const std::string&, const std::string&, int) {}
 void CModelHost::Status(const std::string&) {}
@@ -133,6 +157,7 @@ int PaddedSize(int n) {
 
 std::string MdlAnimationName(const std::string& frame) {
   const std::size_t p = frame.find_first_of("0123456789");
+  if (p == 0) return "frames";
   return p == std::string::npos ? frame : frame.substr(0, p);
 }
 
@@ -142,7 +167,7 @@ std::string Md2AnimationName(const std::string& frame) {
   // The last two digits count the frames ("pain301": pain3's first), but a longer count that
   // starts with a zero is the count itself ("stand001": stand's first).
   if (frame.size() - p > 2 && frame[p] != '0') p = frame.size() - 2;
-  return frame.substr(0, p);
+  return p == 0 ? "frames" : frame.substr(0, p);
 }
 
 bool LoadMdl(std::span<const std::uint8_t> bytes, ModelData& model, std::string* error) {
@@ -151,7 +176,11 @@ bool LoadMdl(std::span<const std::uint8_t> bytes, ModelData& model, std::string*
     Require(bytes.size() >= mdl::kHeaderSize, "too short for a Quake model");
     Require(std::memcmp(bytes.data(), "IDPO", 4) == 0, "not a Quake model");
     ByteReader r(bytes);
-    r.Seek(8);
+    r.Seek(4);
+    // The engines stop at any other version, whatever the rest holds.
+    if (const std::int32_t version = r.I32(); version != kMdlVersion)
+      throw ParseError("it is version " + std::to_string(version) + ", and Quake models are version " +
+                       std::to_string(kMdlVersion) + ": the engines refuse it");
     float scale[3], translate[3];
     for (float& s : scale) s = r.F32();
     for (float& t : translate) t = r.F32();
@@ -257,11 +286,23 @@ bool DecodeSkinPcx(std::span<const std::uint8_t> bytes, ModelSkin& skin) {
 
 namespace {
 
-// A PCX entry as a skin; an entry that cannot be read or decoded gives an empty skin.
+// A skin from the picture an entry holds: a PCX as Quake II's are, or any other picture Tarn
+// reads (source ports take TGA and PNG skins, and models of other games name them). An entry
+// that cannot be read or decoded gives an empty skin.
 ModelSkin SkinFromEntry(CPackObject& entry, std::string name) {
   ModelSkin skin;
   CEntryBytes data(entry);
-  if (data.Ok()) DecodeSkinPcx(data.Bytes(), skin);
+  if (data.Ok() && !DecodeSkinPcx(data.Bytes(), skin)) {
+    RgbaImage image;
+    if (DecodeImage(data.Bytes(), entry.Name(), image, nullptr) && image.width <= kMaxSkinSide &&
+        image.height <= kMaxSkinSide) {
+      skin = NewSkin(image.width, image.height);
+      for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x)
+          std::memcpy(&skin.pixels[(static_cast<std::size_t>(y) * skin.paddedWidth + x) * 3],
+                      &image.rgba[(static_cast<std::size_t>(y) * image.width + x) * 4], 3);
+    }
+  }
   skin.name = std::move(name);
   return skin;
 }
@@ -274,8 +315,13 @@ bool LoadMd2(std::span<const std::uint8_t> bytes, ModelData& model, CModelHost& 
   bool progressOpen = false;
   try {
     Require(bytes.size() >= md2::kHeaderSize, "too short for a Quake II model");
+    Require(std::memcmp(bytes.data(), "IDP2", 4) == 0, "not a Quake II model");
     ByteReader r(bytes);
-    r.Seek(16);
+    r.Seek(4);
+    if (const std::int32_t version = r.I32(); version != kMd2Version)
+      throw ParseError("it is version " + std::to_string(version) + ", and Quake II models are version " +
+                       std::to_string(kMd2Version) + ": the engines refuse it");
+    const std::int32_t skinWidth = r.I32(), skinHeight = r.I32();
     const std::int32_t frameSize = r.I32(), skinCount = r.I32(), vertexCount = r.I32(), texCoordCount = r.I32();
     const std::int32_t triangleCount = r.I32();
     r.I32();  // GL commands
@@ -303,7 +349,9 @@ bool LoadMd2(std::span<const std::uint8_t> bytes, ModelData& model, CModelHost& 
       if (CPackObject* e = host.FindSkin(path)) {
         // Named as the model names it, unless it was found under another name.
         const bool atItsPath = ToLower(e->PathInArchive()) == ToLower(path);
-        model.skins.push_back(SkinFromEntry(*e, atItsPath ? SkinName(path) : e->Name()));
+        ModelSkin skin = SkinFromEntry(*e, atItsPath ? SkinName(path) : e->Name());
+        if (skin.width > 0) model.skins.push_back(std::move(skin));
+        else model.unreadableSkins.push_back(path);
       } else {
         missing.push_back(path);
       }
@@ -352,30 +400,35 @@ bool LoadMd2(std::span<const std::uint8_t> bytes, ModelData& model, CModelHost& 
     Group(model, std::move(frames), Md2AnimationName);
 
     if (!missing.empty()) host.MissingSkins(missing);
+    model.missingSkins = std::move(missing);
     if (model.skins.empty()) {
       const ExternalSkinChoice chosen = host.ExternalSkins();
-      if (chosen.empty()) throw ParseError("no textures were loaded");
-      host.Progress("Reading Textures", "", static_cast<int>(chosen.entries.size() + chosen.files.size()));
-      for (CPackObject* e : chosen.entries) {
-        host.Status(e->PathInArchive());
-        model.skins.push_back(SkinFromEntry(*e, e->Name()));
-        host.Step();
-      }
-      for (const std::string& path : chosen.files) {
-        host.Status(path);
-        ModelSkin skin;
-        std::FILE* f = std::fopen(path.c_str(), "rb");
-        if (f) {
-          std::vector<std::uint8_t> data;
-          std::uint8_t buffer[65536];
-          std::size_t n;
-          while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) data.insert(data.end(), buffer, buffer + n);
-          std::fclose(f);
-          DecodeSkinPcx(data, skin);
+      // Without a skin the model is still worth seeing: its shape, its frames, its mapping.
+      if (chosen.empty()) {
+        model.skins.push_back(CheckerboardSkin(skinWidth, skinHeight));
+      } else {
+        host.Progress("Reading Textures", "", static_cast<int>(chosen.entries.size() + chosen.files.size()));
+        for (CPackObject* e : chosen.entries) {
+          host.Status(e->PathInArchive());
+          model.skins.push_back(SkinFromEntry(*e, e->Name()));
+          host.Step();
         }
-        skin.name = SkinName(path);
-        model.skins.push_back(std::move(skin));
-        host.Step();
+        for (const std::string& path : chosen.files) {
+          host.Status(path);
+          ModelSkin skin;
+          std::FILE* f = std::fopen(path.c_str(), "rb");
+          if (f) {
+            std::vector<std::uint8_t> data;
+            std::uint8_t buffer[65536];
+            std::size_t n;
+            while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) data.insert(data.end(), buffer, buffer + n);
+            std::fclose(f);
+            DecodeSkinPcx(data, skin);
+          }
+          skin.name = SkinName(path);
+          model.skins.push_back(std::move(skin));
+          host.Step();
+        }
       }
     }
     host.CloseProgress();

@@ -21,6 +21,9 @@ struct ModelSkin {
   int width = 0, height = 0;
   std::string name;
   std::optional<Palette> palette;  // a PCX skin's own palette
+  // A checkerboard standing in for a skin that is not there, so that the model can still be
+  // seen and its geometry exported; never written out as the model's skin.
+  bool placeholder = false;
 };
 
 struct ModelTriangle {
@@ -54,9 +57,17 @@ struct ModelData {
   int format = kMdl;
   std::string readAs;    // a modelling program's model read for showing: its format ("md3", "iqm")
   int vertexCount = -1;  // vertices per frame, -1 until loaded
+  // An MD2's skins by the paths it names them by: those found nowhere, and those found that
+  // are no picture Tarn reads.
+  std::vector<std::string> missingSkins, unreadableSkins;
 
   int FrameCount() const;
+  // The skins the model really has, placeholders left out.
+  int RealSkinCount() const;
 };
+
+// A skin of width × height (each from 1 to 8192) in a checkerboard that says "no skin here".
+ModelSkin CheckerboardSkin(int width, int height);
 
 // The skins the user chose when asked: archive entries and files on disk.
 struct ExternalSkinChoice {
@@ -108,7 +119,9 @@ inline constexpr std::size_t kSkinNameSize = 64;
 }  // namespace md2
 
 // Each returns false, with a reason, and leaves the model empty when the bytes do not hold a
-// model it can read entirely inside them.
+// model it can read entirely inside them, or one of a version no engine loads. An MD2 whose
+// skins are all missing or unreadable, when the host offers none, gets a checkerboard (and
+// the paths in missingSkins and unreadableSkins).
 bool LoadMdl(std::span<const std::uint8_t> bytes, ModelData& model, std::string* error = nullptr);
 bool LoadMd2(std::span<const std::uint8_t> bytes, ModelData& model, CModelHost& host, std::string* error = nullptr);
 // By the entry's name: ".mdl" or ".md2".
@@ -124,7 +137,8 @@ std::unique_ptr<CPackObject> ModelWithItsSkins(const CPackObject& model, CPackOb
 bool DecodeSkinPcx(std::span<const std::uint8_t> bytes, ModelSkin& skin);
 
 // The animation a frame belongs to: the name cut before its first digit (MDL), or before the
-// last two characters when more than two follow the first digit (MD2).
+// last two characters when more than two follow the first digit (MD2); "frames" for a name
+// that starts with its number ("1", "2", ...).
 std::string MdlAnimationName(const std::string& frame);
 std::string Md2AnimationName(const std::string& frame);
 

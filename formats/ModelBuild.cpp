@@ -216,8 +216,10 @@ bool PackModel(const SourceModel& source, int format, int skinWidth, int skinHei
     for (std::size_t i = 0; i < source.triangles.size(); ++i)
       for (int k = 0; k < 3; ++k) {
         const SourceCorner& c = source.triangles[i][k];
-        const int s = ClampedPixel(c.u, skinWidth, false, -32768, 32767);
-        const int t = ClampedPixel(c.v, skinHeight, false, -32768, 32767);
+        // On the skin, as id's own models are: DarkPlaces moves a coordinate off it (even s =
+        // skinwidth for u = 1) to the corner (model_alias.c Mod_IDP2_Load).
+        const int s = ClampedPixel(c.u, skinWidth, false, 0, skinWidth - 1);
+        const int t = ClampedPixel(c.v, skinHeight, false, 0, skinHeight - 1);
         auto [it, added] = stIndex.emplace(Key(0, s, t), static_cast<std::uint32_t>(out.texCoords.size()));
         if (added) {
           ModelVertex st;

@@ -37,13 +37,28 @@ struct Mesh {
   std::vector<std::uint32_t> indices;  // three a triangle
 };
 
-const ModelSkin* UsableSkin(const ModelData& model) {
-  if (model.skins.empty()) return nullptr;
-  const ModelSkin& s = model.skins.front();
-  if (s.width <= 0 || s.height <= 0 || s.paddedWidth < s.width || s.paddedHeight < s.height ||
-      s.pixels.size() < static_cast<std::size_t>(s.paddedWidth) * s.paddedHeight * 3)
-    return nullptr;
-  return &s;
+bool Usable(const ModelSkin& s) {
+  return s.width > 0 && s.height > 0 && s.paddedWidth >= s.width && s.paddedHeight >= s.height &&
+         s.pixels.size() >= static_cast<std::size_t>(s.paddedWidth) * s.paddedHeight * 3;
+}
+
+// The skins an export carries: every real one that has pixels. The first of them (or, when
+// there is none, the checkerboard standing in for a missing skin) gives the texture
+// coordinates their scale.
+struct ExportSkins {
+  const ModelSkin* basis = nullptr;
+  std::vector<const ModelSkin*> real;
+};
+
+bool ChooseSkins(const ModelData& model, ExportSkins& out, std::string* error) {
+  for (const ModelSkin& s : model.skins)
+    if (!s.placeholder && Usable(s)) out.real.push_back(&s);
+  if (!out.real.empty()) out.basis = out.real.front();
+  else
+    for (const ModelSkin& s : model.skins)
+      if (s.placeholder && Usable(s)) out.basis = &s;
+  if (!out.basis && error) *error = "the model has no skin to show";
+  return out.basis != nullptr;
 }
 
 bool Choose(const ModelData& model, const ModelExportOptions& options, std::vector<Chosen>& out, std::string* error) {
@@ -244,17 +259,17 @@ bool ExportGltf(const ModelData& model, const ModelExportOptions& options, std::
   out.clear();
   std::vector<Chosen> chosen;
   if (!Choose(model, options, chosen, error)) return false;
-  const ModelSkin* skin = UsableSkin(model);
-  if (!skin) {
-    if (error) *error = "the model has no skin to show";
-    return false;
-  }
+  ExportSkins skins;
+  if (!ChooseSkins(model, skins, error)) return false;
   Mesh mesh;
-  if (!BuildMesh(model, *skin, mesh, error)) return false;
-  const std::vector<std::uint8_t> png = SkinPng(*skin);
-  if (png.empty()) {
-    if (error) *error = "the skin cannot be encoded as PNG";
-    return false;
+  if (!BuildMesh(model, *skins.basis, mesh, error)) return false;
+  std::vector<std::vector<std::uint8_t>> pngs;
+  for (const ModelSkin* skin : skins.real) {
+    pngs.push_back(SkinPng(*skin));
+    if (pngs.back().empty()) {
+      if (error) *error = "the skin cannot be encoded as PNG";
+      return false;
+    }
   }
 
   json root;
@@ -294,16 +309,37 @@ bool ExportGltf(const ModelData& model, const ModelExportOptions& options, std::
   root["scenes"] = json::array({{{"nodes", {0}}}});
   root["scene"] = 0;
 
-  // The skin, pixels kept sharp as the games draw them.
-  root["images"] = json::array({{{"name", skin->name.empty() ? name : skin->name},
-                                 {"mimeType", "image/png"},
-                                 {"bufferView", buffer.View(png.data(), png.size(), 0)}}});
-  root["samplers"] = json::array({{{"magFilter", kNearest}, {"minFilter", kNearest}}});
-  root["textures"] = json::array({{{"sampler", 0}, {"source", 0}}});
-  root["materials"] =
-      json::array({{{"name", "skin"},
-                    {"pbrMetallicRoughness",
-                     {{"baseColorTexture", {{"index", 0}}}, {"metallicFactor", 0}, {"roughnessFactor", 1}}}}});
+  // Each skin a material of its own, pixels kept sharp as the games draw them; the first is
+  // the mesh's, the others its variants (KHR_materials_variants), which modelling programs
+  // offer to switch between as the games switch skins. A model whose skin is missing keeps its
+  // texture coordinates and gets a plain material.
+  root["materials"] = json::array();
+  if (skins.real.empty())
+    root["materials"].push_back(
+        {{"name", "skin"}, {"pbrMetallicRoughness", {{"metallicFactor", 0}, {"roughnessFactor", 1}}}});
+  for (std::size_t i = 0; i < skins.real.size(); ++i) {
+    const ModelSkin& skin = *skins.real[i];
+    const std::string skinName = skin.name.empty() ? name + (i ? "-" + std::to_string(i) : "") : skin.name;
+    root["images"].push_back({{"name", skinName},
+                              {"mimeType", "image/png"},
+                              {"bufferView", buffer.View(pngs[i].data(), pngs[i].size(), 0)}});
+    root["textures"].push_back({{"sampler", 0}, {"source", i}});
+    root["materials"].push_back(
+        {{"name", i == 0 ? std::string("skin") : "skin-" + std::to_string(i)},
+         {"pbrMetallicRoughness",
+          {{"baseColorTexture", {{"index", i}}}, {"metallicFactor", 0}, {"roughnessFactor", 1}}}});
+  }
+  if (!skins.real.empty()) root["samplers"] = json::array({{{"magFilter", kNearest}, {"minFilter", kNearest}}});
+  if (skins.real.size() > 1) {
+    json variants = json::array(), mappings = json::array();
+    for (std::size_t i = 0; i < skins.real.size(); ++i) {
+      variants.push_back({{"name", root["images"][i]["name"]}});
+      mappings.push_back({{"material", i}, {"variants", {i}}});
+    }
+    root["extensionsUsed"] = json::array({"KHR_materials_variants"});
+    root["extensions"]["KHR_materials_variants"]["variants"] = variants;
+    root["meshes"][0]["primitives"][0]["extensions"]["KHR_materials_variants"]["mappings"] = mappings;
+  }
 
   // An animation for each of the model's, its frames shown one after the other.
   const double step = options.fps > 0 ? 1.0 / options.fps : 0.1;
@@ -368,16 +404,9 @@ bool ExportObj(const ModelData& model, const ModelExportOptions& options, const 
   if (one.frame < 0) one.frame = 0;
   std::vector<Chosen> chosen;
   if (!Choose(model, one, chosen, error)) return false;
-  const ModelSkin* skin = UsableSkin(model);
-  if (!skin) {
-    if (error) *error = "the model has no skin to show";
-    return false;
-  }
-  const std::vector<std::uint8_t> png = SkinPng(*skin);
-  if (png.empty()) {
-    if (error) *error = "the skin cannot be encoded as PNG";
-    return false;
-  }
+  ExportSkins skins;
+  if (!ChooseSkins(model, skins, error)) return false;
+  const ModelSkin* skin = skins.basis;
   // OBJ keeps positions and texture coordinates apart, so each is written once.
   std::string obj = "# " + (options.name.empty() ? model.name : options.name) + ", frame " + chosen[0].frame->name +
                     ", written by Tarn\nmtllib " + stem + ".mtl\no " + stem + "\n";
@@ -403,10 +432,25 @@ bool ExportObj(const ModelData& model, const ModelExportOptions& options, const 
     faces += "\n";
   }
   obj += "usemtl skin\n" + faces;
-  const std::string mtl = "newmtl skin\nKa 0 0 0\nKd 1 1 1\nKs 0 0 0\nillum 1\nmap_Kd " + stem + ".png\n";
+  // A material a skin, the first the one the faces use; the others are there to switch to. A
+  // missing skin leaves a material without a picture.
+  std::string mtl;
+  std::vector<ExportedFile> pictures;
+  for (std::size_t i = 0; i < std::max<std::size_t>(skins.real.size(), 1); ++i) {
+    const std::string suffix = i == 0 ? "" : "-" + std::to_string(i);
+    mtl += (i ? "\n" : "") + ("newmtl skin" + suffix) + "\nKa 0 0 0\nKd 1 1 1\nKs 0 0 0\nillum 1\n";
+    if (skins.real.empty()) break;
+    std::vector<std::uint8_t> png = SkinPng(*skins.real[i]);
+    if (png.empty()) {
+      if (error) *error = "the skin cannot be encoded as PNG";
+      return false;
+    }
+    mtl += "map_Kd " + stem + suffix + ".png\n";
+    pictures.push_back({stem + suffix + ".png", std::move(png)});
+  }
   out.push_back({stem + ".obj", {obj.begin(), obj.end()}});
   out.push_back({stem + ".mtl", {mtl.begin(), mtl.end()}});
-  out.push_back({stem + ".png", png});
+  for (ExportedFile& f : pictures) out.push_back(std::move(f));
   return true;
 }
 

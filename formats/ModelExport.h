@@ -24,13 +24,16 @@ struct ExportedFile {
   std::vector<std::uint8_t> bytes;
 };
 
-// The model as one glTF file. False with a one-line reason when it has no frames, no triangles
-// or no skin to show, or the frame asked for is not there.
+// The model as one glTF file, every skin a material (the others variants of the first, by
+// KHR_materials_variants). A model whose skin is missing (only a checkerboard stands in) is
+// written with its texture coordinates and a material without a picture. False with a
+// one-line reason when it has no frames, no triangles or no skin at all, or the frame asked
+// for is not there.
 bool ExportGltf(const ModelData& model, const ModelExportOptions& options, std::vector<std::uint8_t>& out,
                 std::string* error);
 
-// One frame (options.frame, the first when -1) as stem.obj, stem.mtl and stem.png, in that
-// order.
+// One frame (options.frame, the first when -1) as stem.obj, stem.mtl and the skins as
+// stem.png, stem-1.png, ..., in that order, a material each; none when the skin is missing.
 bool ExportObj(const ModelData& model, const ModelExportOptions& options, const std::string& stem,
                std::vector<ExportedFile>& out, std::string* error);
 

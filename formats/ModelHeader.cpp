@@ -1,6 +1,7 @@
 #include "formats/ModelHeader.h"
 
 #include <cstring>
+#include <vector>
 
 namespace tarn {
 
@@ -23,13 +24,17 @@ ModelHeader ReadModelHeader(std::span<const std::uint8_t> bytes) {
     h.kind = ModelHeader::Kind::Mdl;
     h.skins = I32(bytes, 48), h.skinWidth = I32(bytes, 52), h.skinHeight = I32(bytes, 56);
     h.vertices = I32(bytes, 60), h.triangles = I32(bytes, 64), h.frames = I32(bytes, 68);
+    h.synctype = I32(bytes, 72);
   } else if (std::memcmp(bytes.data(), "IDP2", 4) == 0) {
     if (bytes.size() < 68) return h;
-    // ident, version, skinwidth, skinheight, framesize, then the counts (qfiles.h dmdl_t).
+    // ident, version, skinwidth, skinheight, framesize, the counts, then the sections' offsets
+    // (qfiles.h dmdl_t).
     h.kind = ModelHeader::Kind::Md2;
-    h.skinWidth = I32(bytes, 8), h.skinHeight = I32(bytes, 12);
-    h.skins = I32(bytes, 20), h.vertices = I32(bytes, 24), h.triangles = I32(bytes, 32);
-    h.frames = I32(bytes, 40);
+    h.skinWidth = I32(bytes, 8), h.skinHeight = I32(bytes, 12), h.frameSize = I32(bytes, 16);
+    h.skins = I32(bytes, 20), h.vertices = I32(bytes, 24), h.texCoords = I32(bytes, 28);
+    h.triangles = I32(bytes, 32), h.glCommands = I32(bytes, 36), h.frames = I32(bytes, 40);
+    h.skinsAt = I32(bytes, 44), h.texCoordsAt = I32(bytes, 48), h.trianglesAt = I32(bytes, 52);
+    h.framesAt = I32(bytes, 56), h.glCommandsAt = I32(bytes, 60), h.end = I32(bytes, 64);
   } else {
     h.kind = ModelHeader::Kind::Unknown;
   }
@@ -81,6 +86,36 @@ std::int64_t CountMdlPoses(std::span<const std::uint8_t> bytes) {
     poses += n;
   }
   return poses;
+}
+
+OffSkinCoordinates FindMd2OffSkinCoordinates(std::span<const std::uint8_t> bytes) {
+  OffSkinCoordinates found;
+  const ModelHeader h = ReadModelHeader(bytes);
+  if (h.kind != ModelHeader::Kind::Md2 || h.triangles <= 0 || h.texCoords <= 0 || h.texCoordsAt < 0 ||
+      h.trianglesAt < 0)
+    return found;
+  const std::uint64_t size = bytes.size();
+  const std::uint64_t st = static_cast<std::uint64_t>(h.texCoordsAt), tris = static_cast<std::uint64_t>(h.trianglesAt);
+  const std::uint64_t stCount = static_cast<std::uint64_t>(h.texCoords);
+  const std::uint64_t triCount = static_cast<std::uint64_t>(h.triangles);
+  if (st > size || stCount > (size - st) / 4 || tris > size || triCount > (size - tris) / 12) return found;
+  auto i16 = [&](std::uint64_t at) {
+    return static_cast<std::int16_t>(bytes[static_cast<std::size_t>(at)] | bytes[static_cast<std::size_t>(at) + 1]
+                                                                               << 8);
+  };
+  // Only the coordinates a triangle names are drawn (DarkPlaces model_alias.c Mod_IDP2_Load
+  // checks those alone), and each once however many corners share it.
+  std::vector<bool> seen(static_cast<std::size_t>(stCount), false);
+  for (std::uint64_t t = 0; t < triCount; ++t)
+    for (int k = 0; k < 3; ++k) {
+      const auto index = static_cast<std::uint16_t>(i16(tris + t * 12 + 6 + 2 * static_cast<unsigned>(k)));
+      if (index >= stCount || seen[index]) continue;
+      seen[index] = true;
+      const std::int32_t s = i16(st + 4ull * index), tt = i16(st + 4ull * index + 2);
+      if (s >= 0 && s < h.skinWidth && tt >= 0 && tt < h.skinHeight) continue;
+      if (found.count++ == 0) found.s = s, found.t = tt;
+    }
+  return found;
 }
 
 }  // namespace tarn

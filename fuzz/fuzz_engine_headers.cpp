@@ -1,5 +1,5 @@
 // Bytes of any shape read as the header of a map, a .lit file, a sound and a model (and an
-// MDL's poses counted), as a pak.lst, and
+// MDL's poses counted, an MD2's texture coordinates off its skin found), as a pak.lst, and
 // (split in two) as a pattern and a path: every reader stays inside the bytes and terminates.
 #include <cstdint>
 #include <cstdlib>
@@ -19,6 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)tarn::ReadLitHeader(bytes);
   (void)tarn::ReadModelHeader(bytes);
   if (tarn::CountMdlPoses(bytes) < -1) std::abort();
+  const tarn::OffSkinCoordinates off = tarn::FindMd2OffSkinCoordinates(bytes);
+  if (off.count < 0 || (off.count > 0 && size < tarn::kModelHeaderBytes - 16)) std::abort();
   const tarn::SoundHeader sound = tarn::ReadSoundHeader(bytes);
   if (sound.fmtFound && sound.container != tarn::SoundContainer::Wave) std::abort();
   const std::string_view text(reinterpret_cast<const char*>(data), size);

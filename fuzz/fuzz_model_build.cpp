@@ -6,6 +6,7 @@
 
 #include "FuzzModel.h"
 #include "formats/ModelBuild.h"
+#include "formats/ModelHeader.h"
 
 namespace {
 
@@ -69,10 +70,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     packed.skin.assign(static_cast<std::size_t>(width) * height, 0);
     read = tarn::LoadMdl(tarn::WriteMdl(packed), model);
   } else {
-    tarn::CModelHost host;  // no skin: the loader stops before asking for one only on bad bytes
+    tarn::CModelHost host;  // no skin: a checkerboard stands in
     packed.skinPath = "skin.pcx";
-    std::string why;
-    read = tarn::LoadMd2(tarn::WriteMd2(packed), model, host, &why) || why == "no textures were loaded";
+    const std::vector<std::uint8_t> md2 = tarn::WriteMd2(packed);
+    read = tarn::LoadMd2(md2, model, host) && model.skins.size() == 1 && model.skins[0].placeholder;
+    // Every texture coordinate on the skin, as the engines want them.
+    if (tarn::FindMd2OffSkinCoordinates(md2).count != 0) std::abort();
   }
   if (!read) std::abort();
   if (format == tarn::ModelData::kMdl) {

@@ -228,22 +228,38 @@ class CChecker {
                " ignore it (\"Outdated .lit file\") and light the map in white");
   }
 
-  // Each count of the model's header against the loader's limits, the most generous engine's
-  // first; an MDL's poses need the whole file (a group's frames count one by one).
+  // The model's header as the engine's loader reads it (what it refuses outright, then each
+  // count against its limits, the most generous engine's first); an MDL's poses and an MD2's
+  // texture coordinates need the whole file.
   void CheckModel(GameCopy c, bool md2) {
     const std::span<const ModelLimits> limits = ModelLimitsFor(m_profile.id, md2);
     if (limits.empty()) return;
     std::vector<std::uint8_t> bytes;
     if (!Read(c, kModelHeaderBytes, bytes)) return;
     const ModelHeader h = ReadModelHeader(bytes);
-    if (h.kind != (md2 ? ModelHeader::Kind::Md2 : ModelHeader::Kind::Mdl)) return;  // the model viewer tells why
-    std::int64_t frames = h.frames;
-    if (!md2 && m_view.Entry(c).size <= kMaxModelBytes) {
-      std::vector<std::uint8_t> whole;
+    const std::int64_t size = m_view.Entry(c).size;
+    std::vector<std::uint8_t> whole;
+    auto readWhole = [&] {
       std::string why;  // an unreadable model was told of above
-      if (m_view.ReadPrefix(c, static_cast<std::size_t>(m_view.Entry(c).size), whole, &why))
-        if (const std::int64_t poses = CountMdlPoses(whole); poses >= 0) frames = poses;
+      return whole.size() == static_cast<std::size_t>(size) ||
+             (size <= kMaxModelBytes && m_view.ReadPrefix(c, static_cast<std::size_t>(size), whole, &why));
+    };
+    if (CheckModelHeader(c, h, md2, size)) return;
+    if (h.kind != (md2 ? ModelHeader::Kind::Md2 : ModelHeader::Kind::Mdl)) return;
+    if (md2 && m_profile.id == Engine::DarkPlaces && readWhole()) {
+      // DarkPlaces model_alias.c Mod_IDP2_Load: "has an invalid skin coordinate (%i %i) on vert
+      // %i, changing to 0 0", for each drawn vertex whose s or t is off the skin.
+      if (const OffSkinCoordinates off = FindMd2OffSkinCoordinates(whole); off.count > 0)
+        Report(c, "model-skin-coordinates",
+               Grouped(off.count) + " of its texture coordinates lie off its " + std::to_string(h.skinWidth) + " × " +
+                   std::to_string(h.skinHeight) + " skin (the first at " + std::to_string(off.s) + ", " +
+                   std::to_string(off.t) +
+                   "); DarkPlaces moves each to 0, 0 (\"has an invalid skin coordinate\"), and those corners show "
+                   "the skin's top left pixel");
     }
+    std::int64_t frames = h.frames;
+    if (!md2 && readWhole())
+      if (const std::int64_t poses = CountMdlPoses(whole); poses >= 0) frames = poses;
     struct Count {
       std::int64_t value;
       ModelLimit ModelLimits::*limit;
@@ -262,9 +278,143 @@ class CChecker {
                n.before + Grouped(n.value) + n.after + "; " + std::string(l.engine) + " " +
                    (limit.past == PastLimit::Unchecked ? "models keep to" : "loads at most") + " " +
                    std::to_string(limit.max) + (limit.name.empty() ? "" : " (" + std::string(limit.name) + ")") +
-                   Consequence(limit.past));
+                   Consequence(l, limit));
         break;
       }
+  }
+
+  // How an engine's loader ends on a model it refuses.
+  enum class Fate {
+    Quits,    // Sys_Error: the program ends
+    Stops,    // DarkPlaces' Host_Error: the game ends (a dedicated server quits)
+    Drops,    // Quake II's ERR_DROP: the game ends, back at the console
+    LeftOut,  // the model is not loaded and the game goes on
+  };
+
+  static std::string Told(const std::string& what, std::string_view engine, Fate fate, const std::string& said,
+                          std::string_view dropped = {}) {
+    std::string text = what + "; " + std::string(engine) + " ";
+    switch (fate) {
+      case Fate::Quits: return text + "quit with a fatal error (\"" + said + "\")";
+      case Fate::Stops: return text + "stops the game with an error (\"" + said + "\"), and a dedicated server quits";
+      case Fate::LeftOut: return text + "leaves the model out (\"" + said + "\") and goes on";
+      case Fate::Drops:
+        if (dropped.empty()) return text + "ends the game with an error (\"" + said + "\") and drops to the console";
+        return text + "says \"" + said + "\", then ends the game with an error (\"" + std::string(dropped) +
+               "\") and drops to the console";
+    }
+    return text;
+  }
+
+  static std::string FourCc(std::span<const std::uint8_t> b) {
+    std::string s;
+    for (std::size_t i = 0; i < 4 && i < b.size(); ++i)
+      s += b[i] >= 0x20 && b[i] < 0x7F ? static_cast<char>(b[i]) : '?';
+    return s;
+  }
+
+  // What the loaders refuse in the header before they look at any limit, each engine's first
+  // refusal (it stops there). True when one was told: the header's counts then mean nothing.
+  bool CheckModelHeader(GameCopy c, const ModelHeader& h, bool md2, std::int64_t fileSize) {
+    using K = ModelHeader::Kind;
+    if (h.kind == K::TooShort) {
+      Report(c, "model-header", std::string("is too short for a ") + (md2 ? "Quake II" : "Quake") + " model's header");
+      return true;
+    }
+    std::vector<std::uint8_t> head;
+    if (!Read(c, 4, head)) return true;
+    const std::string ident = Quoted(FourCc(head));
+    const std::string v = std::to_string(h.version);
+    std::string told;
+    if (!md2) {
+      // sezero/quakespasm 0.95.1 Quake/gl_model.c: Mod_LoadModel reads anything but IDPO and
+      // IDSP as a map (Mod_LoadBrushModel: "wrong version number"); Mod_LoadAliasModel and
+      // Mod_LoadAllSkins Sys_Error on the rest. id's GLQuake (WinQuake/gl_model.c) and the ports
+      // built on Quakespasm's code (Quakespasm-Spiked, Ironwail, vkQuake) keep these checks.
+      const bool quakeFamily =
+          m_profile.id == Engine::Quake || m_profile.id == Engine::Qss || m_profile.id == Engine::Rerelease;
+      if (quakeFamily) {
+        const std::string_view e = m_profile.engines;
+        if (h.kind != K::Mdl && ident != "\"IDSP\"")
+          told = Told("starts " + ident + ", not \"IDPO\": it is no Quake model", e, Fate::Quits,
+                      "Mod_LoadBrushModel: ... has wrong version number");
+        else if (h.kind != K::Mdl) return false;
+        else if (h.version != kMdlVersion)
+          told = Told("is version " + v + ", and Quake models are version 6", e, Fate::Quits,
+                      "has wrong version number (" + v + " should be 6)");
+        else if (h.vertices <= 0) told = Told("has no vertices", e, Fate::Quits, "has no vertices");
+        else if (h.triangles <= 0) told = Told("has no triangles", e, Fate::Quits, "has no triangles");
+        else if (h.frames < 1)
+          told = Told("has no frames", e, Fate::Quits, "Invalid # of frames: " + std::to_string(h.frames));
+        else if (h.skins < 1)
+          told = Told("has no skins", e, Fate::Quits, "Invalid # of skins: " + std::to_string(h.skins));
+      } else if (m_profile.id == Engine::DarkPlaces) {
+        // DarkPlaces 0~20180908 model_shared.c Mod_LoadModel picks the loader by the first bytes
+        // (IDP2 is read as a Quake II model) and leaves out what it does not know;
+        // model_alias.c Mod_IDP0_Load stops on another version and, by BOUNDI, on a count or
+        // skin size below 0 and a synctype other than 0 or 1.
+        if (h.kind == K::Unknown && ident != "\"IDP2\"" && ident != "\"IDSP\"")
+          told = Told("starts " + ident + ", not \"IDPO\": it is no Quake model", "DarkPlaces", Fate::LeftOut,
+                      "is of unknown/unsupported type");
+        else if (h.kind != K::Mdl) return false;
+        else if (h.version != kMdlVersion)
+          told = Told("is version " + v + ", and Quake models are version 6", "DarkPlaces", Fate::Stops,
+                      "has wrong version number (" + v + " should be 6)");
+        else if (h.skins < 0 || h.skinWidth < 0 || h.skinHeight < 0 || h.vertices < 0 || h.triangles < 0 ||
+                 h.frames < 0)
+          told = Told("has a negative count or skin size", "DarkPlaces", Fate::Stops, "has an invalid ...");
+        else if (h.synctype != 0 && h.synctype != 1)
+          told = Told("has synctype " + std::to_string(h.synctype) + " (0 or 1)", "DarkPlaces", Fate::Stops,
+                      "has an invalid ...");
+      }
+    } else if (m_profile.id == Engine::Quake2 || m_profile.id == Engine::Yamagi) {
+      // id-Software/Quake-2 ref_gl/gl_model.c Mod_ForName ("unknown fileid") and
+      // Mod_LoadAliasModel; yquake2 8.20 src/client/refresh/files/models.c Mod_LoadMD2, whose
+      // refusals each renderer's Mod_ForName turns into ERR_DROP "Failed to load".
+      const bool yamagi = m_profile.id == Engine::Yamagi;
+      const std::string_view e = yamagi ? "Yamagi Quake II 8.20" : "Quake II";
+      const std::string_view dropped = yamagi ? "Mod_ForName: Failed to load" : "";
+      auto drop = [&](const std::string& what, const std::string& said) {
+        return Told(what, e, Fate::Drops, said, dropped);
+      };
+      if (h.kind != K::Md2 && ident != "\"IDSP\"" && ident != "\"IBSP\"")
+        told = Told("starts " + ident + ", not \"IDP2\": it is no Quake II model", e, Fate::Drops,
+                    "Mod_ForName: unknown fileid");
+      else if (h.kind != K::Md2) return false;
+      else if (h.version != kMd2Version)
+        told = drop("is version " + v + ", and Quake II models are version 8",
+                    "has wrong version number (" + v + " should be 8)");
+      else if (yamagi && (h.end < 0 || h.end > fileSize))
+        told = drop("says it ends at byte " + std::to_string(h.end) + " of " + std::to_string(fileSize),
+                    "file size(" + std::to_string(fileSize) + ") too small, should be " + std::to_string(h.end));
+      else if (h.vertices <= 0) told = drop("has no vertices", "has no vertices");
+      else if (h.texCoords <= 0) told = drop("has no texture coordinates", "has no st vertices");
+      else if (h.triangles <= 0) told = drop("has no triangles", "has no triangles");
+      else if (h.frames <= 0) told = drop("has no frames", "has no frames");
+    } else if (m_profile.id == Engine::DarkPlaces) {
+      // DarkPlaces 0~20180908 model_alias.c Mod_IDP2_Load (an IDPO file is read as a Quake model).
+      if (h.kind == K::Unknown && ident != "\"IDPO\"" && ident != "\"IDSP\"" && ident != "\"IBSP\"")
+        told = Told("starts " + ident + ", not \"IDP2\": it is no Quake II model", "DarkPlaces", Fate::LeftOut,
+                    "is of unknown/unsupported type");
+      else if (h.kind != K::Md2) return false;
+      else if (h.version != kMd2Version)
+        told = Told("is version " + v + ", and Quake II models are version 8", "DarkPlaces", Fate::Stops,
+                    "has wrong version number (" + v + " should be 8)");
+      else if (h.triangles < 1 || h.vertices < 1 || h.frames < 1 || h.skins < 0)
+        told = Told("has no triangles, vertices or frames, or a negative count", "DarkPlaces", Fate::Stops,
+                    "has invalid number of ...");
+      else {
+        const bool offsetsInside = (h.skins < 1 || (h.skinsAt > 0 && h.skinsAt < h.end)) && h.texCoordsAt > 0 &&
+                                   h.texCoordsAt < h.end && h.trianglesAt > 0 && h.trianglesAt < h.end &&
+                                   h.framesAt > 0 && h.framesAt < h.end && h.glCommandsAt > 0 && h.glCommandsAt < h.end;
+        if (!offsetsInside)
+          told = Told("has a section that does not start inside the size its header gives", "DarkPlaces", Fate::Stops,
+                      "is not a valid model");
+      }
+    }
+    if (told.empty()) return false;
+    Report(c, "model-header", told);
+    return true;
   }
 
   static std::string Grouped(std::int64_t n) {
@@ -276,9 +426,14 @@ class CChecker {
     return n < 0 ? "-" + out : out;
   }
 
-  static const char* Consequence(PastLimit past) {
-    switch (past) {
+  static std::string Consequence(const ModelLimits& l, const ModelLimit& limit) {
+    switch (limit.past) {
       case PastLimit::Stops: return " and stops with an error";
+      case PastLimit::Drops:
+        if (l.dropped.empty())
+          return ": it ends the game with an error (\"" + std::string(limit.said) + "\") and drops to the console";
+        return ": it says \"" + std::string(limit.said) + "\", then ends the game with an error (\"" +
+               std::string(l.dropped) + "\") and drops to the console";
       case PastLimit::Refuses: return " and leaves the model out";
       case PastLimit::Cuts: return " and leaves the rest out";
       case PastLimit::Warns: return ", and only warns";

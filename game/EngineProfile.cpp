@@ -116,24 +116,28 @@ constexpr ModelLimits kDarkPlacesMdl[] = {{"DarkPlaces", {65535}, {65535}, {6553
 constexpr ModelLimits kDarkPlacesMd2[] = {{"DarkPlaces", {65536}, {65536}, {65536}, {256}, {}}};
 // id-Software/Quake-2 qcommon/qfiles.h and ref_gl/gl_model.c Mod_LoadAliasModel: past
 // MAX_VERTS 2048 ("has too many vertices") and MAX_LBM_HEIGHT 480 ("has a skin taller than")
-// it drops to the console; MAX_MD2SKINS 32 is the size of the model's skin table, filled
-// without a check; MAX_TRIANGLES 4096 and MAX_FRAMES 512 are the format's, which its tools
-// keep to and its loader does not check.
+// ri.Sys_Error(ERR_DROP) ends the game and drops to the console; MAX_MD2SKINS 32 is the size
+// of the model's skin table, filled without a check; MAX_TRIANGLES 4096 and MAX_FRAMES 512 are
+// the format's, which its tools keep to and its loader does not check.
 constexpr ModelLimits kQuake2Md2[] = {{"Quake II",
-                                       {2048, "MAX_VERTS"},
+                                       {2048, "MAX_VERTS", P::Drops, "has too many vertices"},
                                        {4096, "MAX_TRIANGLES", P::Unchecked},
                                        {512, "MAX_FRAMES", P::Unchecked},
                                        {32, "MAX_MD2SKINS", P::Overflows},
-                                       {480, "MAX_LBM_HEIGHT"}}};
-// yquake2/yquake2 src/common/header/files.h and src/client/refresh/files/models.c
-// Mod_LoadMD2: past MAX_VERTS and MAX_LBM_HEIGHT the model is not loaded (Com_Printf and
-// NULL); past MAX_MD2SKINS "extra sprites will be ignored".
-constexpr ModelLimits kYamagiMd2[] = {{"Yamagi Quake II",
-                                       {2048, "MAX_VERTS", P::Refuses},
+                                       {480, "MAX_LBM_HEIGHT", P::Drops, "has a skin taller than 480"}}};
+// Yamagi Quake II 8.20, yquake2/yquake2 src/common/header/files.h and
+// src/client/refresh/files/models.c Mod_LoadMD2: past MAX_VERTS and MAX_LBM_HEIGHT it prints
+// why and returns no model, and each renderer's Mod_ForName (gl1_model.c, gl3_model.c,
+// sw_model.c) then ends the game with ERR_DROP "Failed to load": the player is back at the
+// console. 8.20 fills its skin table of MAX_MD2SKINS without a check (from 8.30 on "extra
+// sprites will be ignored").
+constexpr ModelLimits kYamagiMd2[] = {{"Yamagi Quake II 8.20",
+                                       {2048, "MAX_VERTS", P::Drops, "has too many vertices"},
                                        {4096, "MAX_TRIANGLES", P::Unchecked},
                                        {512, "MAX_FRAMES", P::Unchecked},
-                                       {32, "MAX_MD2SKINS", P::Cuts},
-                                       {480, "MAX_LBM_HEIGHT", P::Refuses}}};
+                                       {32, "MAX_MD2SKINS", P::Overflows},
+                                       {480, "MAX_LBM_HEIGHT", P::Drops, "has a skin taller than 480"},
+                                       "Mod_ForName: Failed to load"}};
 
 }  // namespace
 

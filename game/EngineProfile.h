@@ -41,6 +41,7 @@ struct EngineProfile {
 // What an engine's model loader does with a model past one of its limits.
 enum class PastLimit {
   Stops,      // a fatal error: the engine quits, or drops to the console
+  Drops,      // the game ends with an error (Quake II's ERR_DROP) and the engine shows its console
   Refuses,    // the model is not loaded; the game goes on without it
   Cuts,       // the rest is left out, with a warning
   Warns,      // loaded, with a warning
@@ -52,6 +53,7 @@ struct ModelLimit {
   std::int64_t max = 0;        // 0: no limit known
   std::string_view name = {};  // the engine's own name for it ("MAXALIASVERTS")
   PastLimit past = PastLimit::Stops;
+  std::string_view said = {};  // what the engine prints first ("has too many vertices")
 };
 
 // One engine's limits for one model format, each cited where it is set (EngineProfile.cpp).
@@ -60,6 +62,9 @@ struct ModelLimits {
   ModelLimit vertices, triangles;
   ModelLimit frames;  // MDL: poses, a group's frames counted one by one
   ModelLimit skins, skinHeight;
+  // The error that ends the game when the loader refuses a model (PastLimit::Drops), where it
+  // is not the loader's own message ("Mod_ForName: Failed to load").
+  std::string_view dropped = {};
 };
 
 // The limits that apply to an engine's profile for MDL (md2 false) or MD2 models, the most

@@ -71,11 +71,15 @@ Bytes MdlHeader(std::int32_t vertices, std::int32_t triangles, std::int32_t pose
   return b;
 }
 
+// An MD2 header alone, with a texture coordinate and its sections' offsets inside the 68 bytes
+// it says it has, as the loaders insist.
 Bytes Md2Header(std::int32_t vertices, std::int32_t skins) {
   Bytes b = ToBytes("IDP2");
   PutU32(b, 4, 8);
   PutU32(b, 8, 4), PutU32(b, 12, 2), PutU32(b, 20, static_cast<std::uint32_t>(skins));
-  PutU32(b, 24, static_cast<std::uint32_t>(vertices)), PutU32(b, 32, 1), PutU32(b, 40, 1);
+  PutU32(b, 24, static_cast<std::uint32_t>(vertices)), PutU32(b, 28, 1), PutU32(b, 32, 1), PutU32(b, 40, 1);
+  for (std::size_t at = 44; at < 64; at += 4) PutU32(b, at, 64);
+  PutU32(b, 64, 68);
   b.resize(68);
   return b;
 }
@@ -272,9 +276,81 @@ TEST_F(EngineChecks, ModelLimits) {
   EXPECT_NE(last.find("has 40 skins; Quake II loads at most 32 (MAX_MD2SKINS), and writes past"), std::string::npos)
       << last;
   EXPECT_EQ(Check("yamagi", md2).size(), 2u);
+  // Yamagi 8.20 refuses the model, and its Mod_ForName ends the game for it (ERR_DROP).
+  EXPECT_EQ(Check("yamagi", PakBuilder().File("models/a.md2", Md2Header(2116, 1))), Names{"model-limits models/a.md2"});
+  EXPECT_EQ(last,
+            "has 2,116 vertices; Yamagi Quake II 8.20 loads at most 2048 (MAX_VERTS): it says \"has too many "
+            "vertices\", then ends the game with an error (\"Mod_ForName: Failed to load\") and drops to the console");
   EXPECT_TRUE(Check("darkplaces", md2).empty());
   EXPECT_TRUE(Check("quake", md2).empty());
   EXPECT_EQ(ReadModelHeader(ToBytes("IDP2....")).kind, ModelHeader::Kind::TooShort);
+}
+
+// What the loaders refuse before any limit: another version (Quakespasm: "has wrong version
+// number (7 should be 6)"; DarkPlaces: Host_Error), another format's first bytes, empty counts,
+// and MD2 sections DarkPlaces finds outside the file's own size; then the texture coordinates
+// off the skin that DarkPlaces moves to the corner.
+TEST_F(EngineChecks, ModelHeadersTheEnginesRefuse) {
+  Bytes v7 = MdlHeader(3, 1);
+  PutU32(v7, 4, 7);
+  const PakBuilder mdl = PakBuilder().File("progs/v7.mdl", v7).File("progs/ok.mdl", MdlHeader(3, 1));
+  EXPECT_EQ(Check("quake", mdl), Names{"model-header progs/v7.mdl"});
+  EXPECT_EQ(last,
+            "is version 7, and Quake models are version 6; Quake, Quakespasm, Ironwail and vkQuake quit with a fatal "
+            "error (\"has wrong version number (7 should be 6)\")");
+  EXPECT_EQ(Check("darkplaces", mdl), Names{"model-header progs/v7.mdl"});
+  EXPECT_NE(last.find("DarkPlaces stops the game with an error"), std::string::npos) << last;
+  EXPECT_TRUE(Check("fte", mdl).empty());
+
+  Bytes noSkins = MdlHeader(3, 1), other = MdlHeader(3, 1), md2InMdl = Md2Header(3, 1);
+  PutU32(noSkins, 48, 0);
+  std::memcpy(other.data(), "IDPX", 4);
+  const PakBuilder odd =
+      PakBuilder().File("progs/a.mdl", noSkins).File("progs/b.mdl", other).File("progs/c.mdl", md2InMdl);
+  EXPECT_EQ(Check("quake", odd),
+            (Names{"model-header progs/a.mdl", "model-header progs/b.mdl", "model-header progs/c.mdl"}));
+  // DarkPlaces reads a model by its first bytes, and leaves out what it does not know.
+  EXPECT_EQ(Check("darkplaces", odd), Names{"model-header progs/b.mdl"});
+  EXPECT_NE(last.find("DarkPlaces leaves the model out"), std::string::npos) << last;
+
+  Bytes v9 = Md2Header(3, 1), cut = Md2Header(3, 1), noSt = Md2Header(3, 1), outside = Md2Header(3, 1);
+  PutU32(v9, 4, 9);
+  PutU32(cut, 64, 69);  // one byte more than the file has
+  PutU32(noSt, 28, 0);
+  PutU32(outside, 48, 68);  // the texture coordinates start where the file ends
+  const PakBuilder md2 = PakBuilder()
+                             .File("models/v9.md2", v9)
+                             .File("models/cut.md2", cut)
+                             .File("models/nost.md2", noSt)
+                             .File("models/outside.md2", outside);
+  EXPECT_EQ(Check("yamagi", md2),
+            (Names{"model-header models/v9.md2", "model-header models/cut.md2", "model-header models/nost.md2"}));
+  EXPECT_EQ(last,
+            "has no texture coordinates; Yamagi Quake II 8.20 says \"has no st vertices\", then ends the game with "
+            "an error (\"Mod_ForName: Failed to load\") and drops to the console");
+  EXPECT_EQ(Check("quake2", md2), (Names{"model-header models/v9.md2", "model-header models/nost.md2"}));
+  EXPECT_EQ(Check("darkplaces", md2), (Names{"model-header models/v9.md2", "model-header models/outside.md2"}));
+  EXPECT_NE(last.find("(\"is not a valid model\")"), std::string::npos) << last;
+
+  // Texture coordinates: only those a triangle uses, each once.
+  Bytes st = Md2Header(3, 1);
+  st.resize(68 + 3 * 4 + 2 * 12);
+  PutU32(st, 48, 68), PutU32(st, 28, 3), PutU32(st, 52, 80), PutU32(st, 32, 2), PutU32(st, 64, 104);
+  const std::int16_t coords[3][2] = {{4, 0}, {3, 1}, {-1, 2}};  // on a 4 × 2 skin: off, on, off
+  for (int i = 0; i < 3; ++i)
+    for (int k = 0; k < 2; ++k) PutU16(st, 68 + 4 * i + 2 * k, static_cast<std::uint16_t>(coords[i][k]));
+  for (int t = 0; t < 2; ++t)
+    for (int k = 0; k < 3; ++k) PutU16(st, 80 + 12 * t + 6 + 2 * k, static_cast<std::uint16_t>(k < 2 ? k : 1));
+  const OffSkinCoordinates off = FindMd2OffSkinCoordinates(st);
+  EXPECT_EQ(off.count, 1);  // coordinate 2 is named by no triangle
+  EXPECT_EQ(off.s, 4);
+  EXPECT_EQ(Check("darkplaces", PakBuilder().File("models/st.md2", st)), Names{"model-skin-coordinates models/st.md2"});
+  EXPECT_EQ(last,
+            "1 of its texture coordinates lie off its 4 × 2 skin (the first at 4, 0); DarkPlaces moves each to 0, 0 "
+            "(\"has an invalid skin coordinate\"), and those corners show the skin's top left pixel");
+  EXPECT_TRUE(Check("yamagi", PakBuilder().File("models/st.md2", st)).empty());
+  st.resize(90);  // the triangles cut short: nothing is read past the end
+  EXPECT_EQ(FindMd2OffSkinCoordinates(st).count, 0);
 }
 
 // The headers a check needs are read from deflated pk3 members as from a pak.

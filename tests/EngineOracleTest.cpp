@@ -1,8 +1,9 @@
 // The engines themselves as the judges of `tarn-pak which`: game folders are built here with a
 // .cfg in every place that echoes its own word, each installed engine's dedicated server runs
 // "+exec NAME" on them, and the word it prints (or its fatal error, or nothing) must be what
-// `which` answers. An engine that is not installed is skipped. Every run has a hard timeout,
-// reads nothing, and has no network but loopback where the system lets it.
+// `which` answers. Models the same way: each server loads one, and what it makes of it must be
+// what `check --engine` says. An engine that is not installed is skipped. Every run has a hard
+// timeout, reads nothing, and has no network but loopback where the system lets it.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -14,8 +15,10 @@
 #include <map>
 #include <thread>
 
+#include "ModelBuilders.h"
 #include "TestSupport.h"
 #include "ZipBuilder.h"
+#include "formats/ModelBuild.h"
 
 extern char** environ;
 
@@ -494,6 +497,197 @@ TEST(EngineOracle, Yamagi) {
            }};
   e.unprivileged = true;
   RunOracle(e);
+}
+
+// --- models ---
+
+// What an engine made of a model, and what `check --engine` says it makes of it.
+constexpr const char* kLoads = "loads";
+constexpr const char* kStops = "stops";
+constexpr const char* kLeftOut = "leaves it out";
+constexpr const char* kMovesCoordinates = "moves texture coordinates";
+
+struct ModelCase {
+  const char* name;
+  unsigned engines;
+  bool md2;
+  Bytes bytes;
+};
+
+// A quad of two triangles whose corners sit on the skin's four edges (u and v of 0 and 1), as
+// Tarn's `model` writes it.
+Bytes BuiltModel(int format) {
+  SourceModel quad;
+  quad.vertexCount = 4;
+  quad.triangles = {{{{0, 0, 0}, {1, 1, 0}, {2, 1, 1}}}, {{{0, 0, 0}, {2, 1, 1}, {3, 0, 1}}}};
+  quad.frames = {{"base1", {0, 0, 0, 0, 16, 0, 0, 16, 16, 0, 0, 16}}};
+  PackedModel packed;
+  std::string why;
+  EXPECT_TRUE(PackModel(quad, format, 16, 16, packed, &why)) << why;
+  packed.skin.assign(16 * 16, 7);
+  packed.skinPath = "models/t/skin.pcx";
+  return format == ModelData::kMd2 ? WriteMd2(packed) : WriteMdl(packed);
+}
+
+std::vector<ModelCase> ModelCases() {
+  Bytes version7 = Mdl({"stand1"});
+  PutU32(version7, 4, 7);
+  Bytes noSkins = Mdl({"stand1"});
+  PutU32(noSkins, 48, 0);
+  Bytes notMdl = Mdl({"stand1"});
+  std::memcpy(notMdl.data(), "IDPX", 4);
+  Bytes md2Version9 = BuiltModel(ModelData::kMd2);
+  PutU32(md2Version9, 4, 9);
+  // The quad as Tarn wrote it before: u = 1 as s = skinwidth (and v = 1 as t = skinheight).
+  Bytes edgeSt = BuiltModel(ModelData::kMd2);
+  const std::uint32_t stAt = edgeSt[48] | edgeSt[49] << 8, stCount = edgeSt[28];
+  for (std::uint32_t i = 0; i < stCount; ++i)
+    for (std::uint32_t k = 0; k < 2; ++k)
+      if (edgeSt[stAt + 4 * i + 2 * k] == 15) edgeSt[stAt + 4 * i + 2 * k] = 16;
+  const unsigned q1 = kQuake | kDarkPlaces;
+  return {
+      {"a plain model", q1, false, Mdl({"stand1"})},
+      {"a model Tarn made", q1, false, BuiltModel(ModelData::kMdl)},
+      {"version 7", q1, false, version7},
+      {"no skins", kQuake, false, noSkins},
+      {"not IDPO", q1, false, notMdl},
+      {"a Quake II model Tarn made", kDarkPlaces, true, BuiltModel(ModelData::kMd2)},
+      {"a Quake II model of version 9", kDarkPlaces, true, md2Version9},
+      {"texture coordinates on the skin's far edges", kDarkPlaces, true, edgeSt},
+  };
+}
+
+// What check --engine says of the model at entry: the first model rule's verdict.
+std::string TarnModelAnswer(const char* profile, const fs::path& base, const fs::path& out) {
+  const Ran r = Run({TARN_PAK_PATH, "check", "--engine", profile, base.string()}, base, out);
+  for (std::size_t at = 0, end; at < r.output.size(); at = end + 1) {
+    end = r.output.find('\n', at);
+    if (end == std::string::npos) end = r.output.size();
+    const std::string line = r.output.substr(at, end - at);
+    if (line.find(": model-skin-coordinates]") != std::string::npos) return kMovesCoordinates;
+    if (line.find(": model-header]") == std::string::npos && line.find(": model-limits]") == std::string::npos)
+      continue;
+    return line.find("leaves the model out") != std::string::npos ? kLeftOut : kStops;
+  }
+  return r.status == 0 || r.status == 1 ? kLoads : "tarn failed: " + r.output;
+}
+
+// Runs each case's model through the engine; engineVerdict reads the engine's output.
+void RunModelOracle(const char* family, unsigned flag, const fs::path& program, const char* profile,
+                    const std::function<std::vector<std::string>(const fs::path& root, const ModelCase&)>& command,
+                    const std::function<void(const fs::path& root, const ModelCase&)>& lay,
+                    const std::function<std::string(const Ran&)>& engineVerdict) {
+  if (program.empty()) GTEST_SKIP() << family << " is not installed";
+  int agree = 0, total = 0;
+  for (const ModelCase& c : ModelCases()) {
+    if (!(c.engines & flag)) continue;
+    TempDir dir;
+    fs::create_directories(dir / "id1");
+    lay(dir.path(), c);
+    const fs::path home = dir / "home";
+    fs::create_directories(home);
+    std::vector<std::string> argv = Isolation();
+    for (std::string& a : command(dir.path(), c)) argv.push_back(std::move(a));
+    const Ran engine = Run(argv, home, dir / "engine.out");
+    ASSERT_FALSE(engine.timedOut) << family << " did not end on " << c.name << ":\n" << engine.output;
+    const std::string said = engineVerdict(engine);
+    // Tarn reads the model where the game would find it.
+    const fs::path tarnRoot = dir / "tarn" / "id1";
+    WriteFile(tarnRoot / (c.md2 ? "models/t/tris.md2" : "progs/t.mdl"), c.bytes);
+    const std::string tarn = TarnModelAnswer(profile, tarnRoot, dir / "tarn.out");
+    ++total;
+    std::cout << "oracle: " << family << ": " << c.name << ": engine \"" << said << "\", tarn-pak \"" << tarn << "\"\n";
+    if (said == tarn) ++agree;
+    else
+      ADD_FAILURE() << family << ", " << c.name << ": the engine " << said << ", tarn-pak check says it " << tarn
+                    << "\n"
+                    << engine.output;
+  }
+  std::cout << "oracle: " << family << ": " << total << " models, " << agree << " agree\n";
+}
+
+// The smallest progs.dat Quakespasm 0.95 runs a map with: its header (PROG_VERSION 6,
+// PROGHEADER_CRC 5927), room for the engine's globals and entity fields, and StartFrame a
+// function that returns at once (global 83 in progdefs.q1's globalvars_t).
+Bytes MinimalProgs() {
+  constexpr std::uint32_t kGlobals = 512, kFields = 256, kStartFrame = 83;
+  Bytes statements(2 * 8, 0);  // statement 0, then OP_DONE
+  Bytes functions(2 * 36, 0);  // function 0 is empty; function 1 starts at statement 1
+  PutU32(functions, 36, 1);
+  PutU32(functions, 36 + 16, 1);  // its name, "StartFrame"
+  const std::string strings("\0StartFrame\0", 12);
+  Bytes globals(kGlobals * 4, 0);
+  PutU32(globals, kStartFrame * 4, 1);
+  Bytes progs(60, 0);
+  const std::uint32_t atStatements = 60, atFunctions = atStatements + 16, atStrings = atFunctions + 72;
+  const std::uint32_t atGlobals = atStrings + static_cast<std::uint32_t>(strings.size());
+  const std::uint32_t header[15] = {6,           5927,     atStatements, 2,
+                                    atGlobals,   0,        atGlobals,    0,
+                                    atFunctions, 2,        atStrings,    static_cast<std::uint32_t>(strings.size()),
+                                    atGlobals,   kGlobals, kFields};
+  for (int i = 0; i < 15; ++i) PutU32(progs, 4 * static_cast<std::size_t>(i), header[i]);
+  for (const Bytes* part : {&statements, &functions}) progs.insert(progs.end(), part->begin(), part->end());
+  progs.insert(progs.end(), strings.begin(), strings.end());
+  progs.insert(progs.end(), globals.begin(), globals.end());
+  return progs;
+}
+
+TEST(EngineOracle, QuakespasmModels) {
+  TARN_REQUIRE_SAMPLES();  // for gfx/pop.lmp
+  // Quakespasm's dedicated server loads models only for a map it runs. It picks the loader by
+  // the file's first bytes (gl_model.c Mod_LoadModel), so the model stands in for the map:
+  // "+map t" loads maps/t.bsp through the model loader. One that loads gets as far as the
+  // server's baseline, which wants the player's model this progs.dat never precached.
+  RunModelOracle(
+      "Quakespasm", kQuake, FindProgram({"quakespasm"}), "quake",
+      [](const fs::path& root, const ModelCase&) {
+        return std::vector<std::string>{FindProgram({"quakespasm"}).string(),
+                                        "-dedicated",
+                                        "-basedir",
+                                        root.string(),
+                                        "-port",
+                                        SomePort(),
+                                        "+map",
+                                        "t",
+                                        "+quit"};
+      },
+      [](const fs::path& root, const ModelCase& c) {
+        fs::create_directories(root / "id1/gfx");
+        WriteFile(root / "id1/gfx.wad", Bytes{'W', 'A', 'D', '2', 0, 0, 0, 0, 12, 0, 0, 0});
+        fs::copy_file(SamplesDir() / "LibreQuake/lq1/gfx/pop.lmp", root / "id1/gfx/pop.lmp");
+        WriteFile(root / "id1/progs.dat", MinimalProgs());
+        WriteFile(root / "id1/maps/t.bsp", c.bytes);
+      },
+      [](const Ran& r) {
+        return r.output.find("model progs/player.mdl not precached") != std::string::npos ? kLoads : kStops;
+      });
+}
+
+TEST(EngineOracle, DarkPlacesModels) {
+  // modelprecache loads a model by its name without a map (model_shared.c Mod_Precache).
+  RunModelOracle(
+      "DarkPlaces", kDarkPlaces, FindProgram({"darkplaces-server", "darkplaces-dedicated"}), "darkplaces",
+      [](const fs::path& root, const ModelCase& c) {
+        return std::vector<std::string>{FindProgram({"darkplaces-server", "darkplaces-dedicated"}).string(),
+                                        "-basedir",
+                                        root.string(),
+                                        "-ip",
+                                        "127.0.0.1",
+                                        "-port",
+                                        SomePort(),
+                                        "+modelprecache",
+                                        c.md2 ? "models/t/tris.md2" : "progs/t.mdl",
+                                        "+quit"};
+      },
+      [](const fs::path& root, const ModelCase& c) {
+        WriteFile(root / "id1" / (c.md2 ? "models/t/tris.md2" : "progs/t.mdl"), c.bytes);
+      },
+      [](const Ran& r) {
+        if (r.output.find("Host_Error") != std::string::npos) return kStops;
+        if (r.output.find("unknown/unsupported type") != std::string::npos) return kLeftOut;
+        if (r.output.find("invalid skin coordinate") != std::string::npos) return kMovesCoordinates;
+        return r.status == 0 ? kLoads : kStops;
+      });
 }
 
 }  // namespace

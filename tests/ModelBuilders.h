@@ -21,22 +21,25 @@ inline void PutI16(Bytes& b, std::size_t at, std::int16_t v) {
   b[at + 1] = static_cast<std::uint8_t>(static_cast<std::uint16_t>(v) >> 8);
 }
 
-// A Quake model: one single skin (index = (x + y) % 256), three vertices, one triangle, and a
-// simple frame per name (vertex i at (i, 2i, 3i) before scale 2 and translate 1).
-inline Bytes Mdl(const std::vector<std::string>& frames, int skinW = 4, int skinH = 2, std::int32_t version = 6) {
+// A Quake model: single skins (skin k's index = (x + y + 50k) % 256), three vertices, one
+// triangle, and a simple frame per name (vertex i at (i, 2i, 3i) before scale 2 and translate 1).
+inline Bytes Mdl(const std::vector<std::string>& frames, int skinW = 4, int skinH = 2, std::int32_t version = 6,
+                 int skins = 1) {
   Bytes b(84, 0);
   std::memcpy(b.data(), "IDPO", 4);
   PutU32(b, 4, static_cast<std::uint32_t>(version));
   for (int i = 0; i < 3; ++i) PutF32(b, 8 + 4 * i, 2.0f), PutF32(b, 20 + 4 * i, 1.0f);
-  PutU32(b, 48, 1);
+  PutU32(b, 48, static_cast<std::uint32_t>(skins));
   PutU32(b, 52, static_cast<std::uint32_t>(skinW));
   PutU32(b, 56, static_cast<std::uint32_t>(skinH));
   PutU32(b, 60, 3);
   PutU32(b, 64, 1);
   PutU32(b, 68, static_cast<std::uint32_t>(frames.size()));
-  PutU32(b, b.size(), 0);
-  for (int y = 0; y < skinH; ++y)
-    for (int x = 0; x < skinW; ++x) b.push_back(static_cast<std::uint8_t>((x + y) % 256));
+  for (int k = 0; k < skins; ++k) {
+    PutU32(b, b.size(), 0);
+    for (int y = 0; y < skinH; ++y)
+      for (int x = 0; x < skinW; ++x) b.push_back(static_cast<std::uint8_t>((x + y + 50 * k) % 256));
+  }
   for (int v = 0; v < 3; ++v) {  // onseam, s, t
     std::size_t at = b.size();
     PutU32(b, at, v == 0 ? 1 : 0);

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "CliSupport.h"
+#include "ModelBuilders.h"
 #include "TestSupport.h"
 #include "formats/ImageEncode.h"
 #include "formats/ModelExport.h"
@@ -231,6 +232,91 @@ TEST(ModelExport, SampleModelsComeBackAndPassTheValidator) {
   if (!errors) GTEST_SKIP() << "no glTF validator installed";
   EXPECT_EQ(*errors, 0);
   EXPECT_EQ(ValidatorErrors(dir / "m.gltf", dir.path()), 0);
+}
+
+// The glTF document of an export (".gltf": text).
+nlohmann::json GltfJson(const Bytes& gltf) { return nlohmann::json::parse(gltf.begin(), gltf.end()); }
+
+// Every skin of a model goes out: glTF a material each, the others the first's variants; OBJ a
+// material and a PNG each.
+TEST(ModelExport, EverySkinIsExported) {
+  TempDir dir;
+  ModelData m;
+  std::string why;
+  ASSERT_TRUE(LoadMdl(Mdl({"stand1", "stand2"}, 4, 2, 6, 2), m, &why)) << why;
+  ASSERT_EQ(m.skins.size(), 2u);
+  ModelExportOptions options;
+  options.name = "two";
+  Bytes gltf;
+  ASSERT_TRUE(ExportGltf(m, options, gltf, &why)) << why;
+  const auto doc = GltfJson(gltf);
+  ASSERT_EQ(doc["images"].size(), 2u);
+  ASSERT_EQ(doc["materials"].size(), 2u);
+  EXPECT_EQ(doc["materials"][1]["pbrMetallicRoughness"]["baseColorTexture"]["index"], 1);
+  EXPECT_EQ(doc["extensionsUsed"], nlohmann::json::array({"KHR_materials_variants"}));
+  EXPECT_EQ(doc["extensions"]["KHR_materials_variants"]["variants"].size(), 2u);
+  const auto& mappings = doc["meshes"][0]["primitives"][0]["extensions"]["KHR_materials_variants"]["mappings"];
+  ASSERT_EQ(mappings.size(), 2u);
+  EXPECT_EQ(mappings[1]["material"], 1);
+  WriteFile(dir / "two.gltf", gltf);
+  Assimp::Importer importer;
+  const aiScene* scene = importer.ReadFile((dir / "two.gltf").string(), aiProcess_ValidateDataStructure);
+  ASSERT_TRUE(scene) << importer.GetErrorString();
+  EXPECT_EQ(scene->mNumMaterials, 2u);
+  if (const auto errors = ValidatorErrors(dir / "two.gltf", dir.path())) {
+    EXPECT_EQ(*errors, 0);
+  }
+
+  std::vector<ExportedFile> files;
+  ASSERT_TRUE(ExportObj(m, options, "two", files, &why)) << why;
+  ASSERT_EQ(files.size(), 4u);
+  EXPECT_EQ(files[3].name, "two-1.png");
+  const std::string mtl(files[1].bytes.begin(), files[1].bytes.end());
+  EXPECT_NE(mtl.find("newmtl skin-1"), std::string::npos) << mtl;
+  EXPECT_NE(mtl.find("map_Kd two-1.png"), std::string::npos) << mtl;
+  EXPECT_NE(files[2].bytes, files[3].bytes);
+}
+
+// An MD2 whose skin is not in the archive (a model added without its PCX; cube2's models name
+// PNGs) is still read, shown and exported, and the missing skin is said.
+TEST(ModelExportCli, AModelWhoseSkinIsMissing) {
+  TempDir dir;
+  Bytes md2 = Md2({"models/c/skin.png"}, {"idle01", "idle02"});
+  PutU32(md2, 8, 16), PutU32(md2, 12, 8);
+  Bytes v7 = Mdl({"stand1"});
+  PutU32(v7, 4, 7);
+  WriteFile(dir / "m.pak", PakBuilder().File("models/c/tris.md2", md2).File("progs/v7.mdl", v7).Build());
+  const std::string pak = (dir / "m.pak").string();
+  Result r = Tool({"info", pak, "models/c/tris.md2"});
+  ASSERT_EQ(r.rc, 0) << r.err;
+  EXPECT_NE(r.out.find("skins: 0\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("frames: 2\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("missing skin: models/c/skin.png\n"), std::string::npos) << r.out;
+  r = Tool({"--json", "info", pak, "models/c/tris.md2"});
+  ASSERT_EQ(r.rc, 0) << r.err;
+  EXPECT_EQ(nlohmann::json::parse(r.out)["missing_skins"], nlohmann::json::array({"models/c/skin.png"}));
+
+  r = Tool({"convert", pak, "models/c/tris.md2", (dir / "c.gltf").string()});
+  ASSERT_EQ(r.rc, 0) << r.err;
+  EXPECT_NE(r.err.find("warning: \"models/c/tris.md2\": its skin \"models/c/skin.png\" is not in the archive"),
+            std::string::npos)
+      << r.err;
+  const auto doc = GltfJson(ReadFile(dir / "c.gltf"));
+  EXPECT_FALSE(doc.contains("images"));
+  EXPECT_FALSE(doc["materials"][0]["pbrMetallicRoughness"].contains("baseColorTexture"));
+  EXPECT_TRUE(doc["meshes"][0]["primitives"][0]["attributes"].contains("TEXCOORD_0"));
+  EXPECT_EQ(doc["meshes"][0]["primitives"][0]["targets"].size(), 2u);
+  r = Tool({"convert", pak, "models/c/tris.md2", (dir / "c.obj").string()});
+  ASSERT_EQ(r.rc, 0) << r.err;
+  EXPECT_FALSE(fs::exists(dir / "c.png"));
+  // Its skin as a picture: there is none to write.
+  EXPECT_EQ(Tool({"convert", pak, "models/c/tris.md2", (dir / "skin.png").string()}).rc, 1);
+  EXPECT_FALSE(fs::exists(dir / "skin.png"));
+
+  // A model of a version no engine loads is not read as one.
+  r = Tool({"info", pak, "progs/v7.mdl"});
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_NE(r.err.find("it is version 7, and Quake models are version 6"), std::string::npos) << r.err;
 }
 
 TEST(ModelExportCli, ConvertWritesGltfAndObjAndAddMakesModels) {

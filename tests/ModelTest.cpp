@@ -2,6 +2,9 @@
 #include "TestSupport.h"
 #include "archive/TarnDoc.h"
 #include "formats/Model.h"
+#include "formats/ModelBuild.h"
+#include "formats/ModelExport.h"
+#include "formats/ModelHeader.h"
 
 #include <map>
 
@@ -45,7 +48,7 @@ TEST(ModelNames, AnimationRulesOfBothFormats) {
   EXPECT_EQ(MdlAnimationName("attack10"), "attack");
   EXPECT_EQ(MdlAnimationName("attack8"), "attack");
   EXPECT_EQ(MdlAnimationName("frame"), "frame");
-  EXPECT_EQ(MdlAnimationName("1st"), "");
+  EXPECT_EQ(MdlAnimationName("1st"), "frames");  // LibreQuake's s_light.mdl: "1", "2", "3"
   EXPECT_EQ(Md2AnimationName("stand01"), "stand");
   EXPECT_EQ(Md2AnimationName("pain301"), "pain3");
   EXPECT_EQ(Md2AnimationName("death101"), "death1");
@@ -55,7 +58,7 @@ TEST(ModelNames, AnimationRulesOfBothFormats) {
   EXPECT_EQ(Md2AnimationName("attack8"), "attack");
   EXPECT_EQ(Md2AnimationName("stand001"), "stand");  // three-digit counts
   EXPECT_EQ(Md2AnimationName("run0120"), "run");
-  EXPECT_EQ(Md2AnimationName("9"), "");
+  EXPECT_EQ(Md2AnimationName("9"), "frames");
   EXPECT_EQ(PaddedSize(300), 512);
   EXPECT_EQ(PaddedSize(200), 256);
   EXPECT_EQ(PaddedSize(1), 1);
@@ -71,9 +74,9 @@ TEST(Mdl, FramesGroupIntoAnimationsInOrder) {
   names.push_back("attack8");
   names.push_back("1st");
   ModelData m;
-  ASSERT_TRUE(LoadMdl(Mdl(names, 4, 2, 7), m));  // a version other than 6 loads the same
+  ASSERT_TRUE(LoadMdl(Mdl(names), m));
   EXPECT_EQ(Animations(m),
-            (std::vector<std::pair<std::string, std::size_t>>{{"walk", 8}, {"run", 6}, {"attack", 2}, {"", 1}}));
+            (std::vector<std::pair<std::string, std::size_t>>{{"walk", 8}, {"run", 6}, {"attack", 2}, {"frames", 1}}));
   EXPECT_EQ(m.format, ModelData::kMdl);
   EXPECT_EQ(m.vertexCount, 3);
   EXPECT_EQ(m.FrameCount(), 17);
@@ -181,8 +184,19 @@ TEST(Md2, WithoutSkinsTheUserMayChooseFilesOrNothing) {
   WriteFile(dir / "ext.pcx", SkinPcx());
   RecordingHost host;
   ModelData m;
-  EXPECT_FALSE(LoadMd2(Md2({"missing.pcx"}, {"stand01"}), m, host));
+  // Nothing chosen: a checkerboard of the header's skin size stands in, and the model is drawn.
+  Bytes sized = Md2({"models/x/missing.pcx"}, {"stand01"});
+  PutU32(sized, 8, 16), PutU32(sized, 12, 8);
+  ASSERT_TRUE(LoadMd2(sized, m, host));
   EXPECT_EQ(host.asked, 1);
+  ASSERT_EQ(m.skins.size(), 1u);
+  EXPECT_TRUE(m.skins[0].placeholder);
+  EXPECT_EQ(m.skins[0].width, 16);
+  EXPECT_EQ(m.skins[0].height, 8);
+  EXPECT_NE(m.skins[0].pixels[0], m.skins[0].pixels[3]);  // eight squares across its height
+  EXPECT_EQ(m.RealSkinCount(), 0);
+  EXPECT_EQ(m.missingSkins, std::vector<std::string>{"models/x/missing.pcx"});
+  EXPECT_EQ(BuildFrameGeometry(m, 0, 0).size(), 3u);
   CPackObject entry;
   entry.Rename("inside.pcx");
   entry.SetData(SkinPcx());
@@ -251,6 +265,72 @@ TEST(Md2, DamagedModelsLoadNothing) {
   EXPECT_TRUE(m.animations.empty());
 }
 
+// Quakespasm ("has wrong version number (7 should be 6)") and DarkPlaces (Host_Error) stop at a
+// model of another version: Tarn does not read one as a model either, and says why.
+TEST(Models, VersionsAndFirstBytesNoEngineLoadsAreRefused) {
+  ModelData m;
+  std::string why;
+  EXPECT_FALSE(LoadMdl(Mdl({"stand1"}, 4, 2, 7), m, &why));
+  EXPECT_EQ(why, "it is version 7, and Quake models are version 6: the engines refuse it");
+  EXPECT_TRUE(LoadMdl(Mdl({"stand1"}), m, &why)) << why;
+  RecordingHost host;
+  Bytes md2 = Md2({}, {"a1"});
+  PutU32(md2, 4, 9);
+  EXPECT_FALSE(LoadMd2(md2, m, host, &why));
+  EXPECT_EQ(why, "it is version 9, and Quake II models are version 8: the engines refuse it");
+  md2 = Md2({}, {"a1"});
+  std::memcpy(md2.data(), "IDPO", 4);
+  EXPECT_FALSE(LoadMd2(md2, m, host, &why));
+  EXPECT_EQ(why, "not a Quake II model");
+  EXPECT_TRUE(m.animations.empty());
+}
+
+// A skin found but not a PCX (cube2's models name PNG skins) is read as the picture it is; one
+// that is no picture at all is told, and the checkerboard stands in.
+TEST(Md2, SkinsOfOtherPictureFormatsAndUnreadableOnes) {
+  const std::uint8_t rgb[2 * 3] = {10, 20, 30, 40, 50, 60};
+  const Bytes png = EncodePngRgb(2, 1, 6, rgb);
+  CPackObject pngEntry, junk;
+  pngEntry.Rename("skin.png");
+  pngEntry.SetData(png);
+  pngEntry.SetSize(static_cast<std::int32_t>(png.size()));
+  junk.Rename("bad.pcx");
+  junk.SetData(ToBytes("not a picture"));
+  junk.SetSize(13);
+  RecordingHost host;
+  host.skins["models/c/skin.png"] = &pngEntry;
+  host.skins["models/c/bad.pcx"] = &junk;
+  ModelData m;
+  ASSERT_TRUE(LoadMd2(Md2({"models/c/skin.png", "models/c/bad.pcx"}, {"idle01"}), m, host));
+  ASSERT_EQ(m.skins.size(), 1u);
+  EXPECT_EQ(m.skins[0].width, 2);
+  EXPECT_EQ(m.skins[0].pixels[3], 40);
+  EXPECT_EQ(m.unreadableSkins, std::vector<std::string>{"models/c/bad.pcx"});
+  EXPECT_EQ(host.asked, 0);
+  ASSERT_TRUE(LoadMd2(Md2({"models/c/bad.pcx"}, {"idle01"}), m, host));
+  EXPECT_TRUE(m.skins.at(0).placeholder);
+}
+
+// Quake II's tools and id's models keep texture coordinates on the skin (0 to width - 1);
+// DarkPlaces moves any other to 0, 0. A u or v of 1, or past it, lands on the last pixel.
+TEST(ModelBuild, Md2TextureCoordinatesStayOnTheSkin) {
+  SourceModel quad;
+  quad.vertexCount = 4;
+  quad.triangles = {{{{0, 0, 0}, {1, 1, 0}, {2, 1, 1}}}, {{{0, 0, 0}, {2, 1, 1}, {3, -0.5f, 1.5f}}}};
+  quad.frames = {{"base1", {0, 0, 0, 0, 16, 0, 0, 16, 16, 0, 0, 16}}};
+  PackedModel packed;
+  std::string why;
+  ASSERT_TRUE(PackModel(quad, ModelData::kMd2, 16, 8, packed, &why)) << why;
+  int maxS = 0, maxT = 0, minST = 0;
+  for (const ModelVertex& st : packed.texCoords)
+    maxS = std::max(maxS, st.s), maxT = std::max(maxT, st.t), minST = std::min({minST, st.s, st.t});
+  EXPECT_EQ(maxS, 15);
+  EXPECT_EQ(maxT, 7);
+  EXPECT_EQ(minST, 0);
+  packed.skinPath = "models/q/skin.pcx";
+  EXPECT_EQ(FindMd2OffSkinCoordinates(WriteMd2(packed)).count, 0);
+}
+
 TEST(BuildFrame, OnSeamCornersOfBackFacesShiftByHalfTheSkin) {
   ModelData m;
   ASSERT_TRUE(LoadMdl(Mdl({"f"}, 296, 4), m));
@@ -300,7 +380,7 @@ TEST(Models, RealQuakeModelsLoad) {
     std::vector<std::pair<std::string, std::size_t>> animations;
   };
   for (const Case& c :
-       {Case{"s_light.mdl", 1, 3, {{"", 3}}},
+       {Case{"s_light.mdl", 1, 3, {{"frames", 3}}},
         Case{"flame2.mdl", 1, 14, {{"flame", 7}, {"flameb", 7}}},  // frame groups, QMEX tail
         Case{"v_rock2.mdl", 2, 7, {{"flame", 1}, {"frame", 6}}}, Case{"backpack.mdl", 1, 1, {{"frame", 1}}}}) {
     ModelData m;

@@ -30,6 +30,7 @@ class ModelPreview : public GuiTest {
                 .File("models/skin.pcx", SkinPcx())
                 .File("other/bare.md2", Md2({"models/none.pcx"}, {"stand01"}))
                 .File("progs/cut.mdl", Bytes(40, 0))
+                .File("progs/v7.mdl", Mdl({"stand1"}, 4, 2, 7))
                 .File("models/q3/body.md3", Md3(3, "models/q3/skin.tga"))
                 .File("models/q3/skin.tga", SolidTga(8, 8, 0, 200, 0))
                 .File("models/q3/broken.md3", Bytes(120, 7))
@@ -138,12 +139,18 @@ TEST_F(ModelPreview, ViewersOpenWhileThePaneShowsAModel) {
 }
 
 TEST_F(ModelPreview, AModelThatCannotBeReadSaysWhy) {
-  viewers::CModelPreview* preview = Show("other", "bare.md2");
+  viewers::CModelPreview* preview = Show("progs", "v7.mdl");
   ASSERT_NE(preview, nullptr);
   EXPECT_EQ(preview->View(), nullptr);
   auto* problem = preview->findChild<QLabel*>("previewProblem");
   ASSERT_NE(problem, nullptr);
-  EXPECT_EQ(problem->text(), "The model cannot be shown: no textures were loaded");
+  EXPECT_EQ(problem->text(),
+            "The model cannot be shown: it is version 7, and Quake models are version 6: the engines refuse it");
+  // A missing skin is no reason not to show the model: a checkerboard stands in.
+  preview = Show("other", "bare.md2");
+  ASSERT_NE(preview, nullptr);
+  ASSERT_NE(preview->View(), nullptr);
+  EXPECT_TRUE(preview->View()->Model().skins.at(0).placeholder);
   preview = Show("progs", "cut.mdl");
   ASSERT_NE(preview, nullptr);
   EXPECT_NE(preview->findChild<QLabel*>("previewProblem")->text().indexOf("too short"), -1);
