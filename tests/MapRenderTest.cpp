@@ -252,5 +252,59 @@ TEST(MapRender, RealMapsDrawFromTheirStart) {
   }
 }
 
+// The light pages of a map whose faces point their lightmaps anywhere stay within what its
+// lighting lump holds: lightmaps wider than the engines draw are left out, faces lighting from
+// the same bytes share them, and what the lump cannot hold as faces of their own is drawn unlit.
+TEST(MapRender, LightPagesAreBoundedByTheLightingLump) {
+  const auto meshOf = [](const Bytes& bytes, int side = kMapPageSide) {
+    BspMap map;
+    EXPECT_TRUE(LoadBsp(bytes, map, nullptr));
+    return BuildMapMesh(map, MapTextureSizes(map, DecodeMapImages(map, {})), side);
+  };
+  // 601 luxels a side, each face once a 1024 × 1024 page of its own.
+  const MapMesh huge = meshOf(SharedLightFloors(200).Build());
+  EXPECT_EQ(huge.drawnFaces, 200u);
+  EXPECT_EQ(huge.oversizedLight, 200u);
+  ASSERT_EQ(huge.pages.size(), 1u);
+  EXPECT_EQ(huge.pageSide, 16);
+  EXPECT_EQ(huge.pages[0].rgb.size(), 16u * 16 * 3);
+
+  // The widest the engines draw, all from one lightmap: one block on one page.
+  const MapMesh shared = meshOf(SharedLightFloors(200, 16 * (kMostMapLuxels - 1)).Build());
+  EXPECT_EQ(shared.oversizedLight + shared.excessLight, 0u);
+  EXPECT_EQ(shared.pages.size(), 1u);
+  EXPECT_EQ(shared.pageSide, 512);
+  // Drawn as one face with that light is.
+  const Drawn one = Draw(SharedLightFloors(1, 240, 64).Build(), Above(100));
+  EXPECT_EQ(Draw(SharedLightFloors(3, 240, 64).Build(), Above(100)).rgb, one.rgb);
+  EXPECT_NEAR(one.At(one.width / 2, one.height / 2)[0], QuakePalette().colors[5].r * 128 / 255, 2);
+
+  // Lightmaps of 64 × 64 a byte apart, each mostly the bytes of the one before: the lump holds
+  // one of them.
+  BspBuilder apart(BspFormat::Quake);
+  apart.miptex = {BspMiptex("floor", 16, 16, 5)};
+  apart.lighting = Bytes(64 * 64 + 99, 100);
+  for (int i = 0; i < 100; ++i) apart.Tile(0, 0, 0, i, 16 * 63);
+  const MapMesh overlapping = meshOf(apart.Build());
+  EXPECT_EQ(overlapping.excessLight, 99u);
+  EXPECT_EQ(overlapping.pages.size(), 1u);
+  EXPECT_EQ(overlapping.pageSide, 128);
+
+  // Lightmaps of their own past kMostMapPages pages: the last ones unlit. Three 5 × 5 blocks
+  // (7 × 7 with their borders) fit a page of 16 beside its white corner.
+  BspBuilder many(BspFormat::Quake);
+  many.miptex = {BspMiptex("floor", 16, 16, 5)};
+  many.lighting = Bytes(200 * 25, 100);
+  for (int i = 0; i < 200; ++i) many.Tile(static_cast<float>(i) * 64, 0, 0, 25 * i);
+  const MapMesh capped = meshOf(many.Build(), 16);
+  EXPECT_EQ(capped.pages.size(), static_cast<std::size_t>(kMostMapPages));
+  EXPECT_EQ(capped.excessLight, 200u - 3 * kMostMapPages);
+  // Without the cap, as real maps are, on one page as small as holds them.
+  const MapMesh real = meshOf(many.Build());
+  EXPECT_EQ(real.excessLight, 0u);
+  EXPECT_EQ(real.pages.size(), 1u);
+  EXPECT_EQ(real.pageSide, 128);
+}
+
 }  // namespace
 }  // namespace tarn::test

@@ -216,6 +216,12 @@ QString CMapFrame::InfoText() const {
     text += "\nNot found (checkerboard): " + names.join(", ");
   }
   for (const auto& p : map.problems) text += "\n" + Q(p);
+  if (mesh.oversizedLight)
+    text +=
+        QString("\n%1 face(s) drawn unlit: their lightmaps are wider than the engines draw").arg(mesh.oversizedLight);
+  if (mesh.excessLight)
+    text += QString("\n%1 face(s) drawn unlit: their lightmaps repeat what the lighting lump holds for other faces")
+                .arg(mesh.excessLight);
   return text;
 }
 
