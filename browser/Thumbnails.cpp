@@ -197,7 +197,10 @@ void CThumbnails::DrawMap(std::uint64_t generation, int side, const CPackObject*
   const MapScene scene = BuildMapScene(*map, lookup);
   const int width = 2 * side, height = std::max(1, 2 * side * 10 / 16);
   std::vector<std::uint8_t> rgb;
-  if (!RenderMap(scene, MapStartCamera(*map), width, height, rgb)) return;
+  // A map whose faces pile up past the renderer's budget keeps its icon: a picture cut short
+  // would show a map that is not there.
+  MapRenderWork work;
+  if (!RenderMap(scene, MapStartCamera(*map), width, height, rgb, &work) || work.cutShort) return;
   const QImage image = QImage(rgb.data(), width, height, width * 3, QImage::Format_RGB888)
                            .scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
   std::weak_ptr<bool> alive = m_alive;

@@ -108,9 +108,17 @@ Outcome WriteMapPicture(CPackObject& map, const std::string& out, int width, int
   // The coloured light of a .lit beside the map, when there is one that fits, as the window does.
   if (ExpectedLitSize(bsp.header) > 0 && path.size() > 4 && beside(path.substr(0, path.size() - 4) + ".lit", lit))
     ApplyLit(bsp, lit, nullptr);
-  const MapScene scene = BuildMapScene(bsp, textures ? textures : beside);
   std::vector<std::uint8_t> rgb;
-  if (!RenderMap(scene, MapStartCamera(bsp), width, height, rgb)) return {2, "the picture's size is out of range"};
+  MapRenderWork work;
+  {
+    const MapScene scene = BuildMapScene(bsp, textures ? textures : beside);
+    if (!RenderMap(scene, MapStartCamera(bsp), width, height, rgb, &work))
+      return {2, "the picture's size is out of range"};
+  }
+  // Half a picture would pass for the whole map: none rather than a wrong one.
+  if (work.cutShort)
+    return Failed("the picture of " + Quoted(path) + " was cut short: its faces lie over " +
+                  std::to_string(kMapRenderWorkPerPixel) + " deep across the view; nothing written");
   std::string why;
   if (!WritePngRgb(out, width, height, static_cast<std::size_t>(width) * 3, rgb.data(), &why)) return Failed(why);
   return {};

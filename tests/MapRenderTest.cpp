@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -304,6 +305,47 @@ TEST(MapRender, LightPagesAreBoundedByTheLightingLump) {
   EXPECT_EQ(real.excessLight, 0u);
   EXPECT_EQ(real.pages.size(), 1u);
   EXPECT_EQ(real.pageSide, 128);
+}
+
+// However many faces lie across the view, a picture takes at most kMapRenderWorkPerPixel
+// depth tests a pixel: the faces past that are left out and the picture says it was cut short.
+TEST(MapRender, FacesPiledAcrossTheViewCutThePictureShort) {
+  BspMap map;
+  ASSERT_TRUE(LoadBsp(PiledWalls(600).Build(), map, nullptr));
+  const MapScene scene = BuildMapScene(map, {});
+  std::vector<std::uint8_t> rgb;
+  MapRenderWork work;
+  ASSERT_TRUE(RenderMap(scene, MapStartCamera(map), 32, 20, rgb, &work));
+  EXPECT_TRUE(work.cutShort);
+  EXPECT_LE(work.done, kMapRenderWorkPerPixel * 32 * 20);
+  EXPECT_GE(work.done + 32, kMapRenderWorkPerPixel * 32 * 20);
+  EXPECT_EQ(std::count(rgb.begin(), rgb.end(), 0), 0);  // the walls drawn so far fill it
+  MapRenderWork few;
+  few.limit = 1000;
+  ASSERT_TRUE(RenderMap(scene, MapStartCamera(map), 32, 20, rgb, &few));
+  EXPECT_TRUE(few.cutShort);
+  EXPECT_LE(few.done, 1000u);
+  // A few walls are drawn whole.
+  BspMap three;
+  ASSERT_TRUE(LoadBsp(PiledWalls(3).Build(), three, nullptr));
+  ASSERT_TRUE(RenderMap(BuildMapScene(three, {}), MapStartCamera(three), 32, 20, rgb, &work));
+  EXPECT_FALSE(work.cutShort);
+  EXPECT_GE(work.done, 3u * 32 * 20);
+
+  // convert writes no picture cut short; the map of huge lightmaps draws.
+  TempDir dir;
+  WriteFile(dir / "maps.pak", PakBuilder()
+                                  .File("maps/piled.bsp", PiledWalls(600).Build())
+                                  .File("maps/light.bsp", SharedLightFloors(400).Build())
+                                  .Build());
+  const std::string pak = (dir / "maps.pak").string();
+  const Result piled = Tool({"convert", "--size", "32x20", pak, "maps/piled.bsp", (dir / "p.png").string()});
+  EXPECT_EQ(piled.rc, 1);
+  EXPECT_NE(piled.err.find("cut short"), std::string::npos) << piled.err;
+  EXPECT_FALSE(fs::exists(dir / "p.png"));
+  const Result light = Tool({"convert", "--size", "32x20", pak, "maps/light.bsp", (dir / "l.png").string()});
+  EXPECT_EQ(light.rc, 0) << light.err;
+  EXPECT_EQ(PngSize(ReadFile(dir / "l.png")), (std::pair<std::uint32_t, std::uint32_t>{32, 20}));
 }
 
 }  // namespace
