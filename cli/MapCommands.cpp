@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <ostream>
 #include <sstream>
 
@@ -93,8 +94,10 @@ bool ParseMapPictureSize(const std::string& text, int& width, int& height) {
   return number(std::string_view(text).substr(0, x), width) && number(std::string_view(text).substr(x + 1), height);
 }
 
-Outcome WriteMapPicture(CPackObject& map, const std::string& out, int width, int height,
-                        const std::function<bool(const std::string&, std::vector<std::uint8_t>&)>& textures) {
+namespace {
+
+Outcome DrawMapPicture(CPackObject& map, const std::string& out, int width, int height,
+                       const std::function<bool(const std::string&, std::vector<std::uint8_t>&)>& textures) {
   const std::string path = map.PathInArchive();
   BspMap bsp;
   {
@@ -122,6 +125,17 @@ Outcome WriteMapPicture(CPackObject& map, const std::string& out, int width, int
   std::string why;
   if (!WritePngRgb(out, width, height, static_cast<std::size_t>(width) * 3, rgb.data(), &why)) return Failed(why);
   return {};
+}
+
+}  // namespace
+
+Outcome WriteMapPicture(CPackObject& map, const std::string& out, int width, int height,
+                        const std::function<bool(const std::string&, std::vector<std::uint8_t>&)>& textures) {
+  try {
+    return DrawMapPicture(map, out, width, height, textures);
+  } catch (const std::bad_alloc&) {
+    return Failed(Quoted(map.PathInArchive()) + " cannot be drawn: there is not enough memory; nothing written");
+  }
 }
 
 }  // namespace tarn::cli

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <map>
 
+#include "AllocationLimit.h"
 #include "BspBuilder.h"
 #include "CliSupport.h"
 #include "ModelBuilders.h"
@@ -346,6 +347,16 @@ TEST(MapRender, FacesPiledAcrossTheViewCutThePictureShort) {
   const Result light = Tool({"convert", "--size", "32x20", pak, "maps/light.bsp", (dir / "l.png").string()});
   EXPECT_EQ(light.rc, 0) << light.err;
   EXPECT_EQ(PngSize(ReadFile(dir / "l.png")), (std::pair<std::uint32_t, std::uint32_t>{32, 20}));
+
+  // Out of memory, convert says so and writes nothing.
+  Result starved;
+  {
+    AllocationLimit limit(8 << 20);
+    starved = Tool({"convert", "--size", "4096x4096", pak, "maps/light.bsp", (dir / "m.png").string()});
+  }
+  EXPECT_EQ(starved.rc, 1);
+  EXPECT_NE(starved.err.find("not enough memory"), std::string::npos) << starved.err;
+  EXPECT_FALSE(fs::exists(dir / "m.png"));
 }
 
 }  // namespace
