@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QThread>
 #include <QTimer>
+#include <new>
 
 #include "archive/PackObject.h"
 #include "archive/Strings.h"
@@ -147,7 +148,11 @@ void CThumbnails::StartMap(CPackObject* entry, std::shared_ptr<std::vector<std::
   std::weak_ptr<bool> alive = m_alive;
   m_pool.start([this, alive, bytes, generation, side, entry] {
     auto map = std::make_shared<BspMap>();
-    if (!LoadBsp(*bytes, *map, nullptr)) return;
+    try {
+      if (!LoadBsp(*bytes, *map, nullptr)) return;
+    } catch (const std::bad_alloc&) {
+      return;  // the icon stays
+    }
     std::vector<std::string> wanted = MapFilesWanted(*map);
     if (wanted.empty()) {
       DrawMap(generation, side, entry, map, std::make_shared<Files>());
@@ -194,10 +199,17 @@ void CThumbnails::DrawMap(std::uint64_t generation, int side, const CPackObject*
     bytes = *it->second;
     return true;
   };
-  const MapScene scene = BuildMapScene(*map, lookup);
   const int width = 2 * side, height = std::max(1, 2 * side * 10 / 16);
   std::vector<std::uint8_t> rgb;
-  if (!RenderMap(scene, MapStartCamera(*map), width, height, rgb)) return;
+  // A map too large to build, or whose faces pile up past the renderer's budget, keeps its
+  // icon: a picture cut short would show a map that is not there.
+  try {
+    const MapScene scene = BuildMapScene(*map, lookup);
+    MapRenderWork work;
+    if (!RenderMap(scene, MapStartCamera(*map), width, height, rgb, &work) || work.cutShort) return;
+  } catch (const std::bad_alloc&) {
+    return;
+  }
   const QImage image = QImage(rgb.data(), width, height, width * 3, QImage::Format_RGB888)
                            .scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
   std::weak_ptr<bool> alive = m_alive;

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <ostream>
 #include <sstream>
 
@@ -93,8 +94,10 @@ bool ParseMapPictureSize(const std::string& text, int& width, int& height) {
   return number(std::string_view(text).substr(0, x), width) && number(std::string_view(text).substr(x + 1), height);
 }
 
-Outcome WriteMapPicture(CPackObject& map, const std::string& out, int width, int height,
-                        const std::function<bool(const std::string&, std::vector<std::uint8_t>&)>& textures) {
+namespace {
+
+Outcome DrawMapPicture(CPackObject& map, const std::string& out, int width, int height,
+                       const std::function<bool(const std::string&, std::vector<std::uint8_t>&)>& textures) {
   const std::string path = map.PathInArchive();
   BspMap bsp;
   {
@@ -108,12 +111,31 @@ Outcome WriteMapPicture(CPackObject& map, const std::string& out, int width, int
   // The coloured light of a .lit beside the map, when there is one that fits, as the window does.
   if (ExpectedLitSize(bsp.header) > 0 && path.size() > 4 && beside(path.substr(0, path.size() - 4) + ".lit", lit))
     ApplyLit(bsp, lit, nullptr);
-  const MapScene scene = BuildMapScene(bsp, textures ? textures : beside);
   std::vector<std::uint8_t> rgb;
-  if (!RenderMap(scene, MapStartCamera(bsp), width, height, rgb)) return {2, "the picture's size is out of range"};
+  MapRenderWork work;
+  {
+    const MapScene scene = BuildMapScene(bsp, textures ? textures : beside);
+    if (!RenderMap(scene, MapStartCamera(bsp), width, height, rgb, &work))
+      return {2, "the picture's size is out of range"};
+  }
+  // Half a picture would pass for the whole map: none rather than a wrong one.
+  if (work.cutShort)
+    return Failed("the picture of " + Quoted(path) + " was cut short: its faces lie over " +
+                  std::to_string(kMapRenderWorkPerPixel) + " deep across the view; nothing written");
   std::string why;
   if (!WritePngRgb(out, width, height, static_cast<std::size_t>(width) * 3, rgb.data(), &why)) return Failed(why);
   return {};
+}
+
+}  // namespace
+
+Outcome WriteMapPicture(CPackObject& map, const std::string& out, int width, int height,
+                        const std::function<bool(const std::string&, std::vector<std::uint8_t>&)>& textures) {
+  try {
+    return DrawMapPicture(map, out, width, height, textures);
+  } catch (const std::bad_alloc&) {
+    return Failed(Quoted(map.PathInArchive()) + " cannot be drawn: there is not enough memory; nothing written");
+  }
 }
 
 }  // namespace tarn::cli

@@ -1,5 +1,7 @@
 #include "formats/MapInfo.h"
 
+#include <new>
+
 #include "archive/PackObject.h"
 #include "archive/Strings.h"
 #include "formats/EntryPictures.h"
@@ -22,8 +24,10 @@ std::string MapVersion(const BspHeader& header) {
   return magic ? BspFormatName(header.format) : std::to_string(header.version);
 }
 
-bool ReadMapFacts(std::span<const std::uint8_t> bytes, const std::vector<std::uint8_t>* lit, MapFacts& facts,
-                  std::string* error, const MapFileLookup* textures) {
+namespace {
+
+bool ReadFacts(std::span<const std::uint8_t> bytes, const std::vector<std::uint8_t>* lit, MapFacts& facts,
+               std::string* error, const MapFileLookup* textures) {
   facts = MapFacts{};
   BspMap map;
   if (!LoadBsp(bytes, map, error)) return false;
@@ -55,6 +59,19 @@ bool ReadMapFacts(std::span<const std::uint8_t> bytes, const std::vector<std::ui
     else facts.lit = MapFacts::Lit::Wrong, facts.litNote = why;
   }
   return true;
+}
+
+}  // namespace
+
+bool ReadMapFacts(std::span<const std::uint8_t> bytes, const std::vector<std::uint8_t>* lit, MapFacts& facts,
+                  std::string* error, const MapFileLookup* textures) {
+  try {
+    return ReadFacts(bytes, lit, facts, error, textures);
+  } catch (const std::bad_alloc&) {
+    facts = MapFacts{};
+    if (error) *error = "there is not enough memory to read it";
+    return false;
+  }
 }
 
 bool ReadMapFacts(CPackObject& entry, MapFacts& facts, std::string* error, const MapFileLookup* textures) {

@@ -85,8 +85,8 @@ int Wrap(float f, int n) {
 
 class CRasterizer {
  public:
-  CRasterizer(const MapScene& scene, int width, int height, std::vector<std::uint8_t>& rgb)
-      : m_scene(scene), m_width(width), m_height(height), m_rgb(rgb) {
+  CRasterizer(const MapScene& scene, int width, int height, std::vector<std::uint8_t>& rgb, std::uint64_t limit)
+      : m_scene(scene), m_width(width), m_height(height), m_rgb(rgb), m_limit(limit) {
     m_depth.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0.0f);
   }
 
@@ -96,6 +96,11 @@ class CRasterizer {
     m_page = page;
     m_pageSide = pageSide;
   }
+
+  // Rows begun and pixels tested so far; once a row would take them past the limit, Triangle
+  // draws nothing more.
+  std::uint64_t Work() const { return m_work; }
+  bool Spent() const { return m_spent; }
 
   void Triangle(const ScreenVertex& a, ScreenVertex b, ScreenVertex c) {
     float area = (b.x - a.x) * (c.y - a.y) - (c.x - a.x) * (b.y - a.y);
@@ -139,6 +144,12 @@ class CRasterizer {
     const ScreenVertex* v[3] = {&a, &b, &c};
     const bool alphaTest = base.alphaTest;
     for (int y = y0; y <= y1; ++y) {
+      // Counted before the row is drawn, so that no row takes the work past the limit.
+      if (m_work >= m_limit) {
+        m_spent = true;
+        return;
+      }
+      ++m_work;
       const float py = static_cast<float>(y) + 0.5f;
       // Where the row is inside all three edges.
       float lo = left, hi = right;
@@ -156,6 +167,12 @@ class CRasterizer {
       const int x0 = ClampToInt(std::ceil(lo - 0.5f), 0, m_width),
                 x1 = ClampToInt(std::floor(hi - 0.5f), -1, m_width - 1);
       if (x0 > x1) continue;
+      const auto pixels = static_cast<std::uint64_t>(x1 - x0 + 1);
+      if (pixels > m_limit - m_work) {
+        m_spent = true;
+        return;
+      }
+      m_work += pixels;
       const float fx = static_cast<float>(x0) + 0.5f - a.x, fy = py - a.y;
       float w = a.w + dw[0] * fx + dw[1] * fy, sw = a.sw + ds[0] * fx + ds[1] * fy;
       float tw = a.tw + dt[0] * fx + dt[1] * fy, uw = a.uw + du[0] * fx + du[1] * fy;
@@ -213,6 +230,8 @@ class CRasterizer {
   const MapImage* const* m_levels = nullptr;
   const std::uint8_t* m_page = nullptr;
   int m_pageSide = 0;
+  std::uint64_t m_limit, m_work = 0;
+  bool m_spent = false;
 };
 
 }  // namespace
@@ -245,8 +264,13 @@ MapScene BuildMapScene(const BspMap& map, const MapFileLookup& lookup) {
   return scene;
 }
 
-bool RenderMap(const MapScene& scene, const MapCamera& camera, int width, int height, std::vector<std::uint8_t>& rgb) {
+bool RenderMap(const MapScene& scene, const MapCamera& camera, int width, int height, std::vector<std::uint8_t>& rgb,
+               MapRenderWork* work) {
   rgb.clear();
+  MapRenderWork unused;
+  if (!work) work = &unused;
+  work->done = 0;
+  work->cutShort = false;
   if (width <= 0 || height <= 0 || width > kMapRenderMaxSide || height > kMapRenderMaxSide) return false;
   rgb.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3, 0);
   const MapMesh& mesh = scene.mesh;
@@ -281,8 +305,12 @@ bool RenderMap(const MapScene& scene, const MapCamera& camera, int width, int he
   // leaves its edge pixels out.
   const float gx = kx * 1.01f, gy = ky * 1.01f;
   const float planes[5][4] = {{0, 0, 1, -kMapNearPlane}, {1, 0, gx, 0}, {-1, 0, gx, 0}, {0, 1, gy, 0}, {0, -1, gy, 0}};
-  CRasterizer raster(scene, width, height, rgb);
+  const std::uint64_t limit =
+      work->limit ? work->limit
+                  : kMapRenderWorkPerPixel * static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+  CRasterizer raster(scene, width, height, rgb, limit);
   for (const MapDrawGroup& g : mesh.groups) {
+    if (raster.Spent()) break;
     const std::size_t image = scene.images.ImageOf(g.texture);
     const MapImage* levels[kLevels] = {&scene.images.images[image]};
     for (int level = 1; level < kLevels; ++level) {
@@ -324,8 +352,11 @@ bool RenderMap(const MapScene& scene, const MapCamera& camera, int width, int he
         screen[k] = {cx + q.x * w * scale, cyScreen - q.y * w * scale, w, q.s * w, q.t * w, q.u * w, q.v * w};
       }
       for (int k = 1; k + 1 < n; ++k) raster.Triangle(screen[0], screen[k], screen[k + 1]);
+      if (raster.Spent()) break;
     }
   }
+  work->done = raster.Work();
+  work->cutShort = raster.Spent();
   return true;
 }
 

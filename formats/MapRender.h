@@ -42,8 +42,23 @@ struct MapScene {
 
 MapScene BuildMapScene(const BspMap& map, const MapFileLookup& lookup);
 
+// How much drawing a picture may do, so that a map of any shape gives its picture in bounded
+// time: every pixel a triangle covers is tested against the depth buffer, and a map can pile
+// up faces where the camera looks. Counted as rows begun and pixels tested.
+struct MapRenderWork {
+  // In: the most there may be; 0 for kMapRenderWorkPerPixel for each pixel of the picture.
+  std::uint64_t limit = 0;
+  // Out: how much there was, and whether the limit stopped the drawing before every face was
+  // drawn (the picture then holds the faces drawn until then).
+  std::uint64_t done = 0;
+  bool cutShort = false;
+};
+// Far more than real levels need drawn whole without culling, seen from anywhere in them.
+inline constexpr std::uint64_t kMapRenderWorkPerPixel = 256;
+
 // The map from the camera into rgb: width × height pixels of red, green, blue, rows top first,
 // black where nothing is. False, leaving rgb empty, for a size of 0 or past kMapRenderMaxSide.
-bool RenderMap(const MapScene& scene, const MapCamera& camera, int width, int height, std::vector<std::uint8_t>& rgb);
+bool RenderMap(const MapScene& scene, const MapCamera& camera, int width, int height, std::vector<std::uint8_t>& rgb,
+               MapRenderWork* work = nullptr);
 
 }  // namespace tarn

@@ -52,15 +52,17 @@ class BspBuilder {
   std::vector<std::string> textureNames = {"e1u1/floor"};  // Quake II, one texinfo each
   Bytes lighting;
 
-  // A 64 × 64 floor tile at (x, y), height 0, lit from lightOffset (-1: unlit) with one style.
-  BspBuilder& Tile(float x, float y, int texinfo = 0, std::int32_t lightOffset = -1) {
+  // A floor tile side units square at (x, y), height 0, lit from lightOffset (-1: unlit) with one
+  // style.
+  BspBuilder& Tile(float x, float y, int texinfo = 0, std::int32_t lightOffset = -1, float side = 64) {
+    // Clockwise seen from above, as compilers wind a floor: the side it is seen from.
+    return Quad({{{x, y, 0}, {x, y + side, 0}, {x + side, y + side, 0}, {x + side, y, 0}}}, texinfo, lightOffset);
+  }
+  // A face of four corners, in the order given.
+  BspBuilder& Quad(const std::array<std::array<float, 3>, 4>& corners, int texinfo, std::int32_t lightOffset) {
     const std::uint32_t first = static_cast<std::uint32_t>(m_surfedges.size());
     const std::uint32_t base = static_cast<std::uint32_t>(m_vertices.size());
-    // Clockwise seen from above, as compilers wind a floor: the side it is seen from.
-    m_vertices.push_back({x, y, 0});
-    m_vertices.push_back({x, y + 64, 0});
-    m_vertices.push_back({x + 64, y + 64, 0});
-    m_vertices.push_back({x + 64, y, 0});
+    for (const auto& c : corners) m_vertices.push_back(c);
     for (std::uint32_t k = 0; k < 4; ++k) {
       m_edges.push_back({base + k, base + (k + 1) % 4});
       m_surfedges.push_back(static_cast<std::int32_t>(m_edges.size() - 1));
@@ -188,6 +190,33 @@ inline BspBuilder LitTiles(BspFormat f) {
   b.miptex = {BspMiptex("floor", 16, 16, 5, false, f == BspFormat::HalfLife)};
   b.lighting = Bytes(2 * 25 * static_cast<std::size_t>(SampleBytes(f)), 200);
   b.Tile(0, 0, 0, 0).Tile(64, 0, 0, 25 * SampleBytes(f)).Tile(128, 0);
+  return b;
+}
+
+// n floors side units square, each lit from the same lightmap at offset 0 (side / 16 + 1
+// luxels a side, the lighting lump just that large), on the first face's edges: a few hundred
+// bytes a face asking for a lightmap the size of a light page.
+inline BspBuilder SharedLightFloors(int n, float side = 9600, std::uint8_t light = 200) {
+  BspBuilder b(BspFormat::Quake);
+  b.miptex = {BspMiptex("floor", 16, 16, 5)};
+  const auto luxels = static_cast<std::size_t>(side / 16) + 1;
+  b.lighting = Bytes(luxels * luxels, light);
+  b.Tile(0, 0, 0, 0, side).Repeat(n - 1);
+  return b;
+}
+
+// n walls across the view from the player start (at the origin, looking along +x), the
+// farthest first so that each is drawn over the last, every one far wider than the view.
+inline BspBuilder PiledWalls(int n) {
+  BspBuilder b(BspFormat::Quake);
+  b.miptex = {BspMiptex("wall", 16, 16, 5)};
+  b.entities = "{\n\"classname\" \"worldspawn\"\n}\n{\n\"classname\" \"info_player_start\"\n\"origin\" \"0 0 0\"\n}\n";
+  constexpr float kWide = 100000;
+  for (int i = n; i > 0; --i) {
+    const float x = 64 + static_cast<float>(i);
+    // Clockwise seen from the start, the side that is drawn.
+    b.Quad({{{x, -kWide, -kWide}, {x, kWide, -kWide}, {x, kWide, kWide}, {x, -kWide, kWide}}}, 0, -1);
+  }
   return b;
 }
 

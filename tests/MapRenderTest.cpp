@@ -1,6 +1,8 @@
+#include <algorithm>
 #include <cmath>
 #include <map>
 
+#include "AllocationLimit.h"
 #include "BspBuilder.h"
 #include "CliSupport.h"
 #include "ModelBuilders.h"
@@ -250,6 +252,111 @@ TEST(MapRender, RealMapsDrawFromTheirStart) {
     const Drawn d = Draw(ReadFile(path), MapStartCamera(map), 160, 100);
     EXPECT_GT(d.Lit(), 160u * 100 / 2) << rel;
   }
+}
+
+// The light pages of a map whose faces point their lightmaps anywhere stay within what its
+// lighting lump holds: lightmaps wider than the engines draw are left out, faces lighting from
+// the same bytes share them, and what the lump cannot hold as faces of their own is drawn unlit.
+TEST(MapRender, LightPagesAreBoundedByTheLightingLump) {
+  const auto meshOf = [](const Bytes& bytes, int side = kMapPageSide) {
+    BspMap map;
+    EXPECT_TRUE(LoadBsp(bytes, map, nullptr));
+    return BuildMapMesh(map, MapTextureSizes(map, DecodeMapImages(map, {})), side);
+  };
+  // 601 luxels a side, each face once a 1024 × 1024 page of its own.
+  const MapMesh huge = meshOf(SharedLightFloors(200).Build());
+  EXPECT_EQ(huge.drawnFaces, 200u);
+  EXPECT_EQ(huge.oversizedLight, 200u);
+  ASSERT_EQ(huge.pages.size(), 1u);
+  EXPECT_EQ(huge.pageSide, 16);
+  EXPECT_EQ(huge.pages[0].rgb.size(), 16u * 16 * 3);
+
+  // The widest the engines draw, all from one lightmap: one block on one page.
+  const MapMesh shared = meshOf(SharedLightFloors(200, 16 * (kMostMapLuxels - 1)).Build());
+  EXPECT_EQ(shared.oversizedLight + shared.excessLight, 0u);
+  EXPECT_EQ(shared.pages.size(), 1u);
+  EXPECT_EQ(shared.pageSide, 512);
+  // Drawn as one face with that light is.
+  const Drawn one = Draw(SharedLightFloors(1, 240, 64).Build(), Above(100));
+  EXPECT_EQ(Draw(SharedLightFloors(3, 240, 64).Build(), Above(100)).rgb, one.rgb);
+  EXPECT_NEAR(one.At(one.width / 2, one.height / 2)[0], QuakePalette().colors[5].r * 128 / 255, 2);
+
+  // Lightmaps of 64 × 64 a byte apart, each mostly the bytes of the one before: the lump holds
+  // one of them.
+  BspBuilder apart(BspFormat::Quake);
+  apart.miptex = {BspMiptex("floor", 16, 16, 5)};
+  apart.lighting = Bytes(64 * 64 + 99, 100);
+  for (int i = 0; i < 100; ++i) apart.Tile(0, 0, 0, i, 16 * 63);
+  const MapMesh overlapping = meshOf(apart.Build());
+  EXPECT_EQ(overlapping.excessLight, 99u);
+  EXPECT_EQ(overlapping.pages.size(), 1u);
+  EXPECT_EQ(overlapping.pageSide, 128);
+
+  // Lightmaps of their own past kMostMapPages pages: the last ones unlit. Three 5 × 5 blocks
+  // (7 × 7 with their borders) fit a page of 16 beside its white corner.
+  BspBuilder many(BspFormat::Quake);
+  many.miptex = {BspMiptex("floor", 16, 16, 5)};
+  many.lighting = Bytes(200 * 25, 100);
+  for (int i = 0; i < 200; ++i) many.Tile(static_cast<float>(i) * 64, 0, 0, 25 * i);
+  const MapMesh capped = meshOf(many.Build(), 16);
+  EXPECT_EQ(capped.pages.size(), static_cast<std::size_t>(kMostMapPages));
+  EXPECT_EQ(capped.excessLight, 200u - 3 * kMostMapPages);
+  // Without the cap, as real maps are, on one page as small as holds them.
+  const MapMesh real = meshOf(many.Build());
+  EXPECT_EQ(real.excessLight, 0u);
+  EXPECT_EQ(real.pages.size(), 1u);
+  EXPECT_EQ(real.pageSide, 128);
+}
+
+// However many faces lie across the view, a picture takes at most kMapRenderWorkPerPixel
+// depth tests a pixel: the faces past that are left out and the picture says it was cut short.
+TEST(MapRender, FacesPiledAcrossTheViewCutThePictureShort) {
+  BspMap map;
+  ASSERT_TRUE(LoadBsp(PiledWalls(600).Build(), map, nullptr));
+  const MapScene scene = BuildMapScene(map, {});
+  std::vector<std::uint8_t> rgb;
+  MapRenderWork work;
+  ASSERT_TRUE(RenderMap(scene, MapStartCamera(map), 32, 20, rgb, &work));
+  EXPECT_TRUE(work.cutShort);
+  EXPECT_LE(work.done, kMapRenderWorkPerPixel * 32 * 20);
+  EXPECT_GE(work.done + 32, kMapRenderWorkPerPixel * 32 * 20);
+  EXPECT_EQ(std::count(rgb.begin(), rgb.end(), 0), 0);  // the walls drawn so far fill it
+  MapRenderWork few;
+  few.limit = 1000;
+  ASSERT_TRUE(RenderMap(scene, MapStartCamera(map), 32, 20, rgb, &few));
+  EXPECT_TRUE(few.cutShort);
+  EXPECT_LE(few.done, 1000u);
+  // A few walls are drawn whole.
+  BspMap three;
+  ASSERT_TRUE(LoadBsp(PiledWalls(3).Build(), three, nullptr));
+  ASSERT_TRUE(RenderMap(BuildMapScene(three, {}), MapStartCamera(three), 32, 20, rgb, &work));
+  EXPECT_FALSE(work.cutShort);
+  EXPECT_GE(work.done, 3u * 32 * 20);
+
+  // convert writes no picture cut short; the map of huge lightmaps draws.
+  TempDir dir;
+  WriteFile(dir / "maps.pak", PakBuilder()
+                                  .File("maps/piled.bsp", PiledWalls(600).Build())
+                                  .File("maps/light.bsp", SharedLightFloors(400).Build())
+                                  .Build());
+  const std::string pak = (dir / "maps.pak").string();
+  const Result piled = Tool({"convert", "--size", "32x20", pak, "maps/piled.bsp", (dir / "p.png").string()});
+  EXPECT_EQ(piled.rc, 1);
+  EXPECT_NE(piled.err.find("cut short"), std::string::npos) << piled.err;
+  EXPECT_FALSE(fs::exists(dir / "p.png"));
+  const Result light = Tool({"convert", "--size", "32x20", pak, "maps/light.bsp", (dir / "l.png").string()});
+  EXPECT_EQ(light.rc, 0) << light.err;
+  EXPECT_EQ(PngSize(ReadFile(dir / "l.png")), (std::pair<std::uint32_t, std::uint32_t>{32, 20}));
+
+  // Out of memory, convert says so and writes nothing.
+  Result starved;
+  {
+    AllocationLimit limit(8 << 20);
+    starved = Tool({"convert", "--size", "4096x4096", pak, "maps/light.bsp", (dir / "m.png").string()});
+  }
+  EXPECT_EQ(starved.rc, 1);
+  EXPECT_NE(starved.err.find("not enough memory"), std::string::npos) << starved.err;
+  EXPECT_FALSE(fs::exists(dir / "m.png"));
 }
 
 }  // namespace

@@ -1,25 +1,37 @@
 #include <cstdlib>
 #include <new>
 
+#include "AllocationLimit.h"
 #include "TestSupport.h"
 #include "archive/EntryTypes.h"
 #include "archive/PackObject.h"
 
-// Counts what operator new hands out while an AllocationCounter lives on the thread.
+// Counts what operator new hands out while an AllocationCounter lives on the thread, and
+// refuses what an AllocationLimit does not allow.
 namespace {
 thread_local std::size_t* g_counted = nullptr;
 }  // namespace
 
+thread_local std::size_t tarn::test::g_allocationLimit = SIZE_MAX;
+
 void* operator new(std::size_t n) {
+  if (n > tarn::test::g_allocationLimit) throw std::bad_alloc();
   if (g_counted) *g_counted += n;
   if (void* p = std::malloc(n ? n : 1)) return p;
   throw std::bad_alloc();
 }
 void* operator new[](std::size_t n) { return operator new(n); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  if (n > tarn::test::g_allocationLimit) return nullptr;
+  return std::malloc(n ? n : 1);
+}
+void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace tarn::test {
 namespace {

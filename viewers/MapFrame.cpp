@@ -18,6 +18,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <cstdio>
+#include <new>
 
 #include "formats/MapEntities.h"
 #include "formats/MapModels.h"
@@ -176,13 +177,19 @@ void CMapFrame::ShowMap(bool keepCamera) {
   std::string error;
   {
     shell::CWaitCursor wait;
-    m_loaded = LoadBsp(m_bytes, map, &error);
-    // The coloured light of a .lit beside the map, when there is one that fits.
-    std::vector<std::uint8_t> lit;
-    if (m_loaded && ExpectedLitSize(map.header) > 0 && m_lookup && m_path.size() > 4 &&
-        m_lookup(m_path.substr(0, m_path.size() - 4) + ".lit", lit))
-      ApplyLit(map, lit, nullptr);
-    m_view->SetMap(std::move(map), m_lookup);
+    try {
+      m_loaded = LoadBsp(m_bytes, map, &error);
+      // The coloured light of a .lit beside the map, when there is one that fits.
+      std::vector<std::uint8_t> lit;
+      if (m_loaded && ExpectedLitSize(map.header) > 0 && m_lookup && m_path.size() > 4 &&
+          m_lookup(m_path.substr(0, m_path.size() - 4) + ".lit", lit))
+        ApplyLit(map, lit, nullptr);
+    } catch (const std::bad_alloc&) {
+      map = BspMap();
+      m_loaded = false;
+    }
+    if (!m_view->SetMap(std::move(map), m_lookup)) m_loaded = false;
+    if (!m_loaded && error.empty()) error = kNoMemoryForMap;
   }
   if (keepCamera) m_view->SetCamera(position, yaw, pitch);
   m_entities->clear();
@@ -216,6 +223,12 @@ QString CMapFrame::InfoText() const {
     text += "\nNot found (checkerboard): " + names.join(", ");
   }
   for (const auto& p : map.problems) text += "\n" + Q(p);
+  if (mesh.oversizedLight)
+    text +=
+        QString("\n%1 face(s) drawn unlit: their lightmaps are wider than the engines draw").arg(mesh.oversizedLight);
+  if (mesh.excessLight)
+    text += QString("\n%1 face(s) drawn unlit: their lightmaps repeat what the lighting lump holds for other faces")
+                .arg(mesh.excessLight);
   return text;
 }
 

@@ -8,6 +8,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <numeric>
 
 #include "formats/MapEntities.h"
@@ -89,10 +90,19 @@ CMapView::~CMapView() {
   if (QOpenGLContext* ctx = context()) disconnect(ctx, nullptr, this, nullptr);
 }
 
-void CMapView::SetMap(BspMap map, const MapFileLookup& lookup) {
+bool CMapView::SetMap(BspMap map, const MapFileLookup& lookup) {
   m_map = std::move(map);
-  m_images = DecodeMapImages(m_map, lookup);
-  m_mesh = BuildMapMesh(m_map, MapTextureSizes(m_map, m_images));
+  bool built = true;
+  try {
+    m_images = DecodeMapImages(m_map, lookup);
+    m_mesh = BuildMapMesh(m_map, MapTextureSizes(m_map, m_images));
+  } catch (const std::bad_alloc&) {
+    // Nothing half-made is kept: the memory goes back to the window, which stays usable.
+    m_map = BspMap();
+    m_images = MapImages();
+    m_mesh = MapMesh();
+    built = false;
+  }
   m_lightScale = MapLightScale(m_map);
 
   const MapCamera start = MapStartCamera(m_map);
@@ -107,6 +117,7 @@ void CMapView::SetMap(BspMap map, const MapFileLookup& lookup) {
   SetCamera(QVector3D(start.position[0], start.position[1], start.position[2]), start.yaw, start.pitch);
   m_uploaded = false;
   update();
+  return built;
 }
 
 void CMapView::SetMode(Mode mode) {

@@ -24,6 +24,9 @@ namespace tarn::viewers {
 // The view knows no archive: whoever opens it hands in a lookup of the files beside the map.
 using tarn::MapFileLookup;
 
+// Why a map that loads is not shown when building it for drawing ran out of memory.
+inline constexpr const char* kNoMemoryForMap = "there is not enough memory to make it ready for drawing";
+
 class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
   Q_OBJECT
  public:
@@ -33,7 +36,8 @@ class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
   ~CMapView() override;
 
   // Takes a loaded map; Quake II's WALs and the WADs a map names are asked of lookup. Puts the camera at the start.
-  void SetMap(BspMap map, const MapFileLookup& lookup);
+  // False, the view left empty, when there is not the memory to make the map ready for drawing.
+  bool SetMap(BspMap map, const MapFileLookup& lookup);
   const BspMap& Map() const { return m_map; }
   const MapMesh& Mesh() const { return m_mesh; }
   // The textures neither the map nor the archive holds, drawn as a checkerboard.

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <new>
 
 #include "archive/PackObject.h"
 #include "formats/Bsp.h"
@@ -309,12 +310,21 @@ CMapPreview::CMapPreview(std::span<const std::uint8_t> bytes,
   layout->setContentsMargins(0, 0, 0, 0);
   BspMap map;
   std::string why;
-  if (!LoadBsp(bytes, map, &why)) {
+  bool loaded = false;
+  try {
+    loaded = LoadBsp(bytes, map, &why);
+  } catch (const std::bad_alloc&) {
+    why = kNoMemoryForMap;
+  }
+  auto problem = [&] {
     auto* message = new QLabel("The map cannot be shown: " + Q(why), this);
     message->setObjectName("previewProblem");
     message->setWordWrap(true);
     layout->addWidget(message);
     SetDetails({{"kind", "map"}});
+  };
+  if (!loaded) {
+    problem();
     return;
   }
   const std::string entities = std::to_string(std::count(map.entities.begin(), map.entities.end(), '{'));
@@ -326,7 +336,13 @@ CMapPreview::CMapPreview(std::span<const std::uint8_t> bytes,
       {"entities", entities},
       {"lightmap", map.lighting.empty() ? "none" : "present"}};
   m_view = new CMapView(this);
-  m_view->SetMap(std::move(map), lookup);
+  if (!m_view->SetMap(std::move(map), lookup)) {
+    delete m_view;
+    m_view = nullptr;
+    why = kNoMemoryForMap;
+    problem();
+    return;
+  }
   if (!m_view->MissingTextures().empty())
     details.push_back({"missing textures", std::to_string(m_view->MissingTextures().size())});
   layout->addWidget(m_view, 1);

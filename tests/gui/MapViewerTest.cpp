@@ -4,6 +4,7 @@
 #include <QStatusBar>
 #include <QTreeWidget>
 
+#include "AllocationLimit.h"
 #include "BspBuilder.h"
 #include "GuiSupport.h"
 #include "ModelBuilders.h"
@@ -378,6 +379,86 @@ TEST_F(GuiTest, RealMapsOpenAndDraw) {
     v->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   }
+}
+
+// Maps that ask too much of the window: floors each asking for a light page of its own, walls
+// piled across the view, and a map whose light page there is not the memory for. The preview
+// and the window show the first two within bounds, say why not for the last, and stay.
+TEST_F(MapViewer, HostileMapsAreShownWithinBoundsOrRefusedAndTheWindowStays) {
+  OpenPak(PakBuilder()
+              .File("maps/light.bsp", SharedLightFloors(300).Build())
+              .File("maps/piled.bsp", PiledWalls(300).Build())
+              .Build());
+  Action("actionPreviewPane")->setChecked(true);
+  ShowDir("maps");
+  FocusList();
+  for (const auto& [name, faces] : {std::pair{"light.bsp", 300u}, {"piled.bsp", 300u}}) {
+    SCOPED_TRACE(name);
+    SelectRows({name});
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+          auto* p = qobject_cast<viewers::CMapPreview*>(frame->PreviewPane()->Preview());
+          return p && p->View() && p->View()->Map().faces.size() == faces;
+        },
+        5000));
+    auto* preview = qobject_cast<viewers::CMapPreview*>(frame->PreviewPane()->Preview());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return preview->View()->isVisible(); }, 5000));
+    EXPECT_LE(preview->View()->Mesh().pages.size(), 1u);
+    EXPECT_GT(LitPixels(preview->View()->grabFramebuffer()), 0);
+  }
+  Action("actionPreviewPane")->setChecked(false);
+
+  CMapFrame* v = Open("light.bsp");
+  ASSERT_NE(v, nullptr);
+  EXPECT_TRUE(v->Loaded());
+  EXPECT_EQ(v->View()->Mesh().oversizedLight, 300u);
+  EXPECT_TRUE(v->InfoText().contains("300 face(s) drawn unlit")) << v->InfoText().toStdString();
+  EXPECT_EQ(v->View()->Mesh().pages.size(), 1u);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
+  EXPECT_GT(LitPixels(v->View()->grabFramebuffer()), 0);
+  v->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  v = Open("piled.bsp");
+  ASSERT_NE(v, nullptr);
+  EXPECT_TRUE(v->Loaded());
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
+  EXPECT_GT(LitPixels(v->View()->grabFramebuffer()), 0);
+  v->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+  // Four lightmaps of 256 × 256 of their own take a page of 1024 × 1024, 3 MB; with no more
+  // than a megabyte to be had at once, the map is refused, not half shown.
+  BspBuilder big(BspFormat::Quake);
+  big.miptex = {BspMiptex("floor", 16, 16, 5)};
+  big.lighting = Bytes(4 * 256 * 256, 100);
+  for (int i = 0; i < 4; ++i) big.Tile(static_cast<float>(i) * 4096, 0, 0, i * 256 * 256, 16 * 255);
+  const Bytes bigMap = big.Build();
+  {
+    AllocationLimit limit(1 << 20);
+    v = new CMapFrame("big", bigMap, "maps/big.bsp", {}, frame.get());
+  }
+  v->show();
+  EXPECT_FALSE(v->Loaded());
+  EXPECT_TRUE(v->View()->Mesh().empty);
+  EXPECT_TRUE(v->statusBar()->currentMessage().contains("not enough memory"))
+      << v->statusBar()->currentMessage().toStdString();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
+  v->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  std::unique_ptr<viewers::CMapPreview> preview;
+  {
+    AllocationLimit limit(1 << 20);
+    preview = std::make_unique<viewers::CMapPreview>(bigMap, MapFileLookup(), nullptr);
+  }
+  EXPECT_EQ(preview->View(), nullptr);
+  auto* problem = preview->findChild<QLabel*>("previewProblem");
+  ASSERT_NE(problem, nullptr);
+  EXPECT_TRUE(problem->text().contains("not enough memory"));
+  // Given the memory, the same map shows.
+  v = new CMapFrame("big", bigMap, "maps/big.bsp", {}, frame.get());
+  EXPECT_TRUE(v->Loaded());
+  EXPECT_EQ(v->View()->Mesh().pageSide, 1024);
+  EXPECT_TRUE(frame->isVisible());
 }
 
 }  // namespace

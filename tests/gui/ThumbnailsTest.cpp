@@ -103,5 +103,27 @@ TEST_F(GuiTest, MapThumbnailsAreTheViewFromTheStartWithTheArchivesTextures) {
   EXPECT_NEAR(floor.blue(), quake2.colors[40].b * 200 / 255, 3);
 }
 
+// A map whose floors each ask for a light page of their own gets its picture from bounded
+// light pages; one whose walls pile up across the view past what a picture may take keeps its
+// icon rather than show a picture cut short.
+TEST_F(GuiTest, MapThumbnailsOfHostileMapsAreBoundedOrKeepTheIcon) {
+  shell::WriteProfileInt("Startup", "Thumbnails", 1);
+  OpenPak(PakBuilder()
+              .File("maps/light.bsp", SharedLightFloors(300).Build())
+              .File("maps/piled.bsp", PiledWalls(600).Build())
+              .File("maps/few.bsp", PiledWalls(3).Build())
+              .Build());
+  frame->resize(640, 480);
+  Action("actionLargeIcons")->trigger();
+  ShowDir("maps");
+  List()->ActiveView()->viewport()->repaint();
+  browser::CThumbnails* thumbs = List()->Thumbnails();
+  thumbs->WaitForPending();
+  EXPECT_TRUE(thumbs->Made(doc.Root().FindByPath("maps/light.bsp")));
+  EXPECT_TRUE(thumbs->Made(doc.Root().FindByPath("maps/few.bsp")));
+  EXPECT_FALSE(thumbs->Made(doc.Root().FindByPath("maps/piled.bsp")));
+  EXPECT_TRUE(frame->isVisible());
+}
+
 }  // namespace
 }  // namespace tarn::test
