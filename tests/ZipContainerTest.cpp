@@ -421,5 +421,25 @@ TEST_F(Zip, EmptyZipIsItsEndRecord) {
   EXPECT_EQ(doc.Root().ChildCount(), 0u);
 }
 
+TEST_F(Zip, ReproducibleArchivesDoNotDependOnTheTimeZone) {
+  WriteFile(dir / "src" / "autoexec.cfg", "bind x");
+  ::setenv("SOURCE_DATE_EPOCH", "1500000000", 1);
+  Bytes made[2];
+  const char* zones[] = {"UTC", "Asia/Tokyo"};
+  for (int i = 0; i < 2; ++i) {
+    ::setenv("TZ", zones[i], 1);
+    ::tzset();
+    const std::string out = P("u" + std::to_string(i) + ".pk3");
+    ASSERT_EQ(Tool({"create", out, P("src")}).rc, 0);
+    made[i] = ReadFile(out);
+  }
+  ::unsetenv("SOURCE_DATE_EPOCH");
+  ::unsetenv("TZ");
+  ::tzset();
+  EXPECT_EQ(made[0], made[1]);
+  // 2017-07-14 02:40:00 UTC, as the local header's date and time.
+  EXPECT_EQ(U32At(made[0], 10), (37u << 25) | (7u << 21) | (14u << 16) | (2u << 11) | (40u << 5));
+}
+
 }  // namespace
 }  // namespace tarn::test
