@@ -157,6 +157,8 @@ class CSafeSave {
   const SaveFailure& Failure() const { return m_failure; }
   // The new file as it lies on disk after Commit.
   const FileStamp& Committed() const { return m_committed; }
+  // The errno value of the first failed write (ENOSPC on a full disk); 0 while none failed.
+  int WriteError() const { return m_writeErrno; }
 
  private:
   bool Fail(SaveStage stage, const std::string& reason);

@@ -422,8 +422,9 @@ class CZipCodec final : public CContainerCodec {
     zipOptions.workers = options.workers;
     std::string why;
     if (WriteZip(members, out, zipOptions, &why)) return true;
-    // A disk failure is told by the save, which kept the system's reason.
-    if (error && out.Failure().reason.empty()) *error = why;
+    // A disk failure (a full disk, a size limit) is told by the save's Commit, which kept the
+    // system's reason and names the file, as for every other format.
+    if (error && out.WriteError() == 0) *error = why;
     return false;
   }
 };

@@ -212,7 +212,7 @@ class CZipWriter {
   }
 
   bool Put(const void* data, std::size_t n) {
-    if (!m_out.Write(data, n)) return Fail("cannot write the zip archive");
+    if (!m_out.Write(data, n)) return Fail("cannot write the zip archive: " + SystemReason(m_out.WriteError()));
     m_offset += n;
     return true;
   }
@@ -358,7 +358,7 @@ class CZipWriter {
         std::fwrite(buf.data(), 1, buf.size(), f) != buf.size() ||
         ::fseeko(f, static_cast<off_t>(m_offset), SEEK_SET) != 0) {
       m_out.WriteFailed(errno ? errno : EIO);
-      return Fail("cannot write the zip archive");
+      return Fail("cannot write the zip archive: " + SystemReason(m_out.WriteError()));
     }
     m_central.push_back(std::move(r));
     return true;

@@ -1,4 +1,10 @@
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 
 #include "CliSupport.h"
 #include "TestSupport.h"
@@ -439,6 +445,34 @@ TEST_F(Zip, ReproducibleArchivesDoNotDependOnTheTimeZone) {
   EXPECT_EQ(made[0], made[1]);
   // 2017-07-14 02:40:00 UTC, as the local header's date and time.
   EXPECT_EQ(U32At(made[0], 10), (37u << 25) | (7u << 21) | (14u << 16) | (2u << 11) | (40u << 5));
+}
+
+TEST_F(Zip, AFailedWriteNamesItsCauseAsAPakSaveDoes) {
+  // A size limit fails the write as a full disk does (with its own errno); in a child, so the
+  // limit stays there. The file is larger than the save's buffer, so the zip writer meets it.
+  for (const char* name : {"full.pak", "full.pk3"}) {
+    const fs::path target = dir / name;
+    const pid_t child = ::fork();
+    if (child == 0) {
+      std::signal(SIGXFSZ, SIG_IGN);
+      CTarnDoc big;
+      big.Root().SetFormat(*FormatOfName(target));
+      CPackObject* shot = big.Root().AddChild("shot.png", false);
+      shot->SetData(Bytes(1 << 20, 7));
+      shot->SetSize(1 << 20);
+      rlimit limit{64 << 10, 64 << 10};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+      const bool saved = big.OnSaveDocument(target);
+      const std::string wanted =
+          std::string(docmsg::kWriting) + "\n\"" + target.string() + "\": " + std::strerror(EFBIG);
+      if (!saved && big.LastError() != wanted) std::fprintf(stderr, "%s\n", big.LastError().c_str());
+      ::_exit(!saved && big.LastError() == wanted ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << name;
+    EXPECT_FALSE(fs::exists(target)) << name;
+  }
 }
 
 }  // namespace
