@@ -308,6 +308,9 @@ class CZipCodec final : public CContainerCodec {
     const CZipReader reader(source, index);
     DirectoryListing listing;
     ListEntries(index, listing);
+    std::vector<NamedRecord> named;
+    for (const DirectoryRecord& rec : listing.records) named.push_back({rec.path, rec.directory});
+    for (const std::string& both : FileAndFolderPaths(named)) problems.push_back(FileAndFolderNote(both));
     std::unordered_map<std::string, std::size_t> seen;
     for (std::size_t i = 0; i < listing.records.size(); ++i) {
       const DirectoryRecord& rec = listing.records[i];

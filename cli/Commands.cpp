@@ -518,17 +518,11 @@ int CmdExtract(const Context& ctx, const std::vector<std::string>& a) {
   }
   if (archive.empty()) return ctx.Usage("extract needs an ARCHIVE");
   CTarnDoc doc;
+  // What opening found is told first (a name held twice, a file that is a folder too); the
+  // second of two entries of one path is refused by the extraction, which then fails.
   if (!Open(ctx, doc, archive)) return 1;
-  // A second entry of one name is written under the name the tree gives it, which no other
-  // tool would give it: said, and the extraction is not a success.
-  int renamed = 0;
-  for (const std::string& p : doc.OpenProblems())
-    if (p.find(": the archive holds that name twice") != std::string::npos) {
-      ctx.Warnings() << "tarn-pak: " << p << "; extracted under that name\n";
-      renamed = 1;
-    }
   const auto progress = ctx.Progress("extract");
-  if (paths.empty()) return Warn(ctx, doc.Root(), doc.Root().ExportToDisk(dir, false, progress.get())) | renamed;
+  if (paths.empty()) return Warn(ctx, doc.Root(), doc.Root().ExportToDisk(dir, false, progress.get()));
 
   std::vector<CPackObject*> entries;
   for (const auto& p : paths) {
@@ -540,7 +534,7 @@ int CmdExtract(const Context& ctx, const std::vector<std::string>& a) {
   // A named entry keeps its path: its parent directories become folders under DIR.
   for (CPackObject* e : entries)
     if (Warn(ctx, *e, e->ExportToDisk(dir, true, progress.get())) != 0) rc = 1;
-  return rc | renamed;
+  return rc;
 }
 
 // Names each file an import brought in: those read from disk, not from the archive.

@@ -427,6 +427,32 @@ TEST_F(Zip, EmptyZipIsItsEndRecord) {
   EXPECT_EQ(doc.Root().ChildCount(), 0u);
 }
 
+// Go's dupdir.zip: a file "a/b" and a folder "a/b/". list, extract and check tell one rule,
+// and a PAK whose "a/b" is a file and the folder of "a/b/c" the same.
+TEST_F(Zip, APathThatIsAFileAndAFolderIsOneProblemToEveryCommand) {
+  const std::string note =
+      "\"a/b\": it is both a file and a folder in the archive; a disk holds only one, so extraction writes the "
+      "file and not the folder";
+  const std::vector<std::pair<std::string, Bytes>> archives = {
+      {"dupdir.zip", ZipBuilder().Stored("a/", "").Stored("a/b", "file b").Stored("a/b/", "").Build()},
+      {"both.pak", PakBuilder().File("a/b", "file b").File("a/b/c", "c").Build()}};
+  for (const auto& [name, bytes] : archives) {
+    const std::string path = Put(name, bytes).string();
+    const Result list = Tool({"list", path});
+    EXPECT_EQ(list.rc, 0) << name;
+    EXPECT_NE(list.err.find(note), std::string::npos) << name << ": " << list.err;
+    const Result check = Tool({"check", path});
+    EXPECT_EQ(check.rc, 1) << name;
+    EXPECT_NE(check.out.find(note), std::string::npos) << name << ": " << check.out;
+    const Result extract = Tool({"extract", path, "-C", P("out-" + name)});
+    EXPECT_EQ(extract.rc, 1) << name;
+    EXPECT_NE(extract.err.find(note), std::string::npos) << name << ": " << extract.err;
+    EXPECT_EQ(extract.err.find("Is a directory"), std::string::npos) << extract.err;
+    // The file is written whole, the folder left out.
+    EXPECT_EQ(ReadFile(dir / ("out-" + name) / "a" / "b"), ToBytes("file b")) << name;
+  }
+}
+
 TEST_F(Zip, ReproducibleArchivesDoNotDependOnTheTimeZone) {
   WriteFile(dir / "src" / "autoexec.cfg", "bind x");
   ::setenv("SOURCE_DATE_EPOCH", "1500000000", 1);
