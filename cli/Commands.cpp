@@ -359,9 +359,10 @@ CPackObject* OpenEntry(const Context& ctx, CTarnDoc& doc, const std::string& arc
 // on the way is opened inside the document, as the window opens them, and kept with it.
 // The entry at path in doc, going into the archives on its way; for a path that ends at an
 // archive file with "/" (or when enter is set), that archive's root. Nothing, told, when there
-// is none.
+// is none. What opening an archive on the way found wrong is told as for that archive alone;
+// damaged, when given, is set when one's directory is damaged.
 CPackObject* FindNested(const Context& ctx, CTarnDoc& doc, const std::string& archive, const std::string& path,
-                        bool enter) {
+                        bool enter, bool* damaged = nullptr) {
   const auto isArchive = [](const CPackObject& e) { return FormatOfName(e.Name()).has_value(); };
   const auto below = [](CPackObject& root, std::string p) -> CPackObject* {
     while (!p.empty() && p.back() == '/') p.pop_back();
@@ -390,7 +391,14 @@ CPackObject* FindNested(const Context& ctx, CTarnDoc& doc, const std::string& ar
     std::string why;
     root = doc.OpenInner(*holder, &why);
     if (!root) return ctx.Error(OneLine(why) + " (in " + Quoted(archive) + ")"), nullptr;
-    where += "/" + rest.substr(0, cut);
+    std::string passed = rest.substr(0, cut);
+    while (!passed.empty() && passed.back() == '/') passed.pop_back();
+    where += "/" + passed;
+    if (const CTarnDoc* inner = doc.InnerDocument(*root)) {
+      for (const std::string& p : inner->OpenProblems())
+        ctx.Warnings() << "tarn-pak: " << Quoted(where) << ": " << p << "\n";
+      if (damaged && inner->DirectoryDamaged()) *damaged = true;
+    }
     rest = cut < rest.size() ? rest.substr(cut + 1) : std::string();
     enter = false;
     if (rest.empty() || rest == "/") return root;
@@ -487,7 +495,8 @@ int CmdList(const Context& ctx, const std::vector<std::string>& a) {
   auto doc = std::make_unique<CTarnDoc>();
   if (!Open(ctx, *doc, a[0])) return 1;
   // A PATH lists a directory, or an archive inside this one, as if it were the archive.
-  CPackObject* shown = a.size() == 2 ? FindNested(ctx, *doc, a[0], a[1], true) : &doc->Root();
+  bool innerDamaged = false;
+  CPackObject* shown = a.size() == 2 ? FindNested(ctx, *doc, a[0], a[1], true, &innerDamaged) : &doc->Root();
   if (!shown) return 1;
   if (!shown->IsDirectory()) return ctx.Error(Quoted(a[1]) + " is neither a directory nor an archive");
   if (ctx.voice.json) {
@@ -497,7 +506,7 @@ int CmdList(const Context& ctx, const std::vector<std::string>& a) {
     CListWriter(ctx.out).Directory(*shown, prefix);
   }
   // What can be read is listed, but a listing of a damaged directory is not a success.
-  const int rc = doc->DirectoryDamaged() ? 1 : 0;
+  const int rc = doc->DirectoryDamaged() || innerDamaged ? 1 : 0;
   if (ctx.options.processEndsAfter) (void)doc.release();
   return rc;
 }
