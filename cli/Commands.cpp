@@ -208,8 +208,10 @@ constexpr const char* kHelpTail =
     "    rerelease   Quake (2021 re-release)\n"
     "Each loads a game folder's packages in its own order and compares names its own way: quake\n"
     "finds names in paks and loose files (on Linux) only in their exact case, while fte, quake2,\n"
-    "yamagi and darkplaces take names in paks in any case. which and list --game fail when the\n"
-    "engine would stop with a fatal error while loading its packages.\n"
+    "yamagi and darkplaces take names in paks in any case (and darkplaces' exec a loose .cfg's\n"
+    "name). quake without gfx/pop.lmp is the shareware game: no loose file in a subfolder, and a\n"
+    "mod or a pak not id's stops it. which and list --game fail when the engine would stop with\n"
+    "a fatal error while loading its packages.\n"
     "\n"
     "Exit status: 0 success, 1 failure, 2 bad usage.\n";
 

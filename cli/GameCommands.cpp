@@ -159,6 +159,7 @@ Outcome RunWhich(const std::vector<std::string>& args, std::ostream& out, std::o
       message += "; " + Quoted(view->Entry(near.front()).path) + " in " +
                  Quoted(view->Location(near.front()).string()) + " differs only in case, and " +
                  std::string(p.profile->engines) + " compare those names exactly";
+    if (const std::string hidden = view->HiddenBecause(path); !hidden.empty()) message += "; " + hidden;
     return Failed(message);
   }
   if (view->Entry(copies.front()).flaw == EntryFlaw::StopsEngine)
