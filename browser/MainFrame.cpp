@@ -683,18 +683,18 @@ bool CMainFrame::OpenArchive(const QString& path) {
   m_inDocOperation = false;
   RebuildViews();
   AddRecent(QFileInfo(path).absoluteFilePath());
-  ShowOpenProblems();
+  ShowOpenProblems(m_doc);
   return true;
 }
 
-void CMainFrame::ShowOpenProblems() {
-  if (m_doc.OpenProblems().empty()) return;
+void CMainFrame::ShowOpenProblems(const CTarnDoc& doc) {
+  if (doc.OpenProblems().empty()) return;
   // Names held twice, or that cannot be exported, are no damage: the archive is read whole.
-  const bool damaged = m_doc.DirectoryDamaged() || m_doc.DamagedCount() > 0;
+  const bool damaged = doc.DirectoryDamaged() || doc.DamagedCount() > 0;
   QString text = damaged ? "This archive is damaged:" : "Tarn found this in the archive:";
-  for (const auto& p : m_doc.OpenProblems()) text += "\n" + Q(p);
-  if (m_doc.DirectoryDamaged()) text += "\n\nThe list shows the entries that could be read.";
-  if (m_doc.DamagedCount() > 0) text += "\n\nEntries that cannot be read are shown in red. Delete them before saving.";
+  for (const auto& p : doc.OpenProblems()) text += "\n" + Q(p);
+  if (doc.DirectoryDamaged()) text += "\n\nThe list shows the entries that could be read.";
+  if (doc.DamagedCount() > 0) text += "\n\nEntries that cannot be read are shown in red. Delete them before saving.";
   if (!damaged) text += "\n\nEntries whose names the archive holds more than once are shown in orange, as they are.";
   Message(text, damaged ? "Damaged archive" : "Archive names",
           damaged ? QMessageBox::Warning : QMessageBox::Information);
@@ -817,6 +817,7 @@ void CMainFrame::OnUpOneLevel() {
 bool CMainFrame::OpenInnerArchive(CPackObject& holder, bool expand) {
   std::string why;
   CPackObject* inner = nullptr;
+  const bool openedBefore = m_doc.InnerRoot(holder) != nullptr;
   {
     shell::CWaitCursor wait;
     inner = m_doc.OpenInner(holder, &why);
@@ -833,6 +834,8 @@ bool CMainFrame::OpenInnerArchive(CPackObject& holder, bool expand) {
   if (expand) m_tree->expand(m_treeModel->IndexOf(inner));
   m_status->setText(
       QString("%1: %2 inside %3").arg(Q(m_doc.FullPath(holder)), FormatName(inner->Format()), Q(m_doc.Title())));
+  // Gone into for the first time: what reading it found wrong, as for the archive opened alone.
+  if (const CTarnDoc* innerDoc = m_doc.InnerDocument(*inner); innerDoc && !openedBefore) ShowOpenProblems(*innerDoc);
   return true;
 }
 

@@ -146,7 +146,8 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   // hard links, overwrite a read-only file or another program's changes); nothing when the
   // user declined any of it.
   std::optional<SaveConsent> AskBeforeSaving(const QString& path);
-  void ShowOpenProblems();
+  // What opening doc (the window's, or an archive inside it) found wrong, in a message box.
+  void ShowOpenProblems(const CTarnDoc& doc);
 
   // A change of the entry tree, with both views reset around it. mutate returns the
   // directory to show afterwards, or nullptr to stay (or go to the nearest surviving parent).

@@ -48,6 +48,10 @@ std::string Parse(const std::vector<std::string>& a, bool forAdd, Parsed& p) {
       return true;
     };
     std::string v;
+    if (arg == "--") {  // the end of the options: files follow, whatever they look like
+      p.positional.insert(p.positional.end(), a.begin() + static_cast<std::ptrdiff_t>(i) + 1, a.end());
+      break;
+    }
     if (arg == "--palette") {
       if (!value(v)) return "--palette needs quake, quake2, optimal or a palette file";
       if (v == "quake") p.options.paletteChoice = PaletteChoice::Quake;

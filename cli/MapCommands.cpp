@@ -1,5 +1,6 @@
 #include "cli/MapCommands.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <new>
@@ -17,6 +18,8 @@
 #include "formats/MapRender.h"
 
 namespace tarn::cli {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -39,11 +42,15 @@ Outcome PrintEntities(CPackObject& map, std::ostream& out) {
 
 Outcome SetEntities(CPackObject& map, const std::filesystem::path& file) {
   const std::string path = map.PathInArchive();
+  // A folder opens as a stream that reads nothing, which would empty the lump.
+  std::error_code ec;
+  if (fs::is_directory(file, ec))
+    return Failed(Quoted(file.string()) + " is a folder, not a file of entities; nothing changed");
   std::ifstream in(file, std::ios::binary);
   if (!in) return Failed("cannot read " + Quoted(file.string()));
   std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) return Failed("cannot read " + Quoted(file.string()));
+  if (in.peek() != std::char_traits<char>::eof()) text << in.rdbuf();
+  if (in.bad() || !text) return Failed("cannot read " + Quoted(file.string()) + "; nothing changed");
   std::vector<std::uint8_t> bytes;
   {
     CEntryBytes data(map);

@@ -81,7 +81,8 @@ class CChecker {
       const GameCopy copy{s, e};
       const std::string& path = entries[e].path;
       if (src.kind == SourceKind::Archive) CheckNameLength(copy);
-      if (IsExact(src.match) && HasCapitals(path) && (src.kind == SourceKind::Archive || IsGameDataName(path)))
+      if (IsExact(src.match) && HasCapitals(path) && (src.kind == SourceKind::Archive || IsGameDataName(path)) &&
+          !m_view.Finds(copy, ToLower(path)))
         Report(copy, "name-case",
                "the name has capital letters, and " + Engines() + " compare " +
                    (src.kind == SourceKind::Archive ? "the names in a pak" : "the names of loose files (on Linux)") +

@@ -194,6 +194,7 @@ TEST_F(EngineChecks, NamesWithCapitalLetters) {
 }
 
 TEST_F(EngineChecks, PackagesNeverLoadedOrUnreadable) {
+  MakeRegistered(dir / "id1");
   WriteFile(dir / "id1/pak0.pak", PakBuilder().File("a.cfg", "a").Build());
   WriteFile(dir / "id1/pak2.pak", PakBuilder().File("b.cfg", "b").Build());
   EXPECT_EQ(CheckFolders("quake", {"id1"}), Names{"never-loaded pak2.pak"});
@@ -230,6 +231,7 @@ TEST_F(EngineChecks, LitFilesAgainstTheirMaps) {
   EXPECT_EQ(Check("quake", PakBuilder().File("maps/a.bsp", Map("29", 1)).File("maps/a.lit", Lit(1, 2))),
             Names{"lit-header maps/a.lit"});
   EXPECT_TRUE(Check("quake2", PakBuilder().File("maps/a.lit", "junk")).empty());
+  MakeRegistered(dir / "id1");
   WriteFile(dir / "id1/maps/b.lit", Lit(3));
   WriteFile(dir / "mod/maps/b.bsp", Map("29", 3));
   EXPECT_EQ(CheckFolders("quake", {"id1", "mod"}), Names{"lit-folder b.lit"});
