@@ -127,8 +127,8 @@ constexpr CommandUsage kUsage[] = {
      "      --name NAME (a texture's name; default: the file's name)   --strict (a transparent\n"
      "      pixel in an opaque texture is an error)   --resize (textures up to multiples of 16)\n"},
     {"model",
-     "  model [OPTIONS] IN OUT.mdl|OUT.md2   a model of a modelling program (glTF, OBJ, IQM, MD3,\n"
-     "                                        ...) as a Quake or Quake II model, its animations as\n"
+     "  model [OPTIONS] IN OUT.mdl|OUT.md2   a model of a modelling program (glTF 2.0, OBJ, IQM,\n"
+     "                                        MD3) as a Quake or Quake II model, its animations as\n"
      "                                        frames (an MD2's skin is written as OUT.pcx beside it)\n"
      "    model OPTIONS: --skin IMAGE (in place of the material's)   --fps N (frames a second, 10)\n"
      "      --skin-path PATH (the MD2's skin; models/OUT/OUT.pcx)   --palette, --dither, --fullbright\n"},
