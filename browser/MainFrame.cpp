@@ -42,6 +42,7 @@
 #include "shell/WaitCursor.h"
 #include "shell/WorkDialog.h"
 #include "viewers/Sound.h"
+#include "viewers/ViewerFrame.h"
 #include "viewers/ViewerRegistry.h"
 
 namespace tarn::browser {
@@ -201,6 +202,8 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
 }
 
 CMainFrame::~CMainFrame() {
+  // The document goes with the window; nothing of it may be left in a viewer.
+  DiscardViewers();
   m_doc.RemoveObserver(this);
   if (m_game) LeaveGameMode();
   // The child views outlive this part of the object; nothing they signal may reach it now.
@@ -666,6 +669,8 @@ bool CMainFrame::ReadForOpening(const std::function<void(CProgress&)>& read, con
 }
 
 void CMainFrame::DetachViews() {
+  // Asked about before, when the user gave the command; the tree they read is about to go.
+  DiscardViewers();
   ++m_treeGeneration;
   m_inDocOperation = true;
   m_listModel->SetDirectory(nullptr);
@@ -700,7 +705,33 @@ void CMainFrame::ShowOpenProblems() {
           damaged ? QMessageBox::Warning : QMessageBox::Information);
 }
 
+std::vector<viewers::CViewerFrame*> CMainFrame::Viewers(bool all) const {
+  std::vector<viewers::CViewerFrame*> found;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* v = qobject_cast<viewers::CViewerFrame*>(w); v && v->MainWindow() == this && (all || !v->isHidden()))
+      found.push_back(v);
+  return found;
+}
+
+bool CMainFrame::CloseViewers() {
+  for (viewers::CViewerFrame* v : Viewers()) {
+    // Brought forward, so that the user sees what the question is about.
+    v->raise();
+    if (!v->close()) return false;
+  }
+  return true;
+}
+
+void CMainFrame::DiscardViewers() {
+  for (viewers::CViewerFrame* v : Viewers(true)) {
+    if (!v->isHidden()) v->CloseDiscarding();
+    delete v;
+  }
+}
+
 bool CMainFrame::SaveModified() {
+  // The viewers first: what they save goes into the archive asked about below.
+  if (!CloseViewers()) return false;
   if (!m_doc.IsModified()) return true;
   auto answer =
       m_prompter->Message(this, QString("Save changes to %1?").arg(Q(m_game ? m_game->Title() : m_doc.Title())), "Tarn",

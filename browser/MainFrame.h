@@ -28,6 +28,7 @@ namespace tarn {
 
 namespace viewers {
 class CSoundPlayer;
+class CViewerFrame;
 struct ViewContext;
 }  // namespace viewers
 
@@ -61,7 +62,9 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   // The open game folders; nullptr while an archive is open.
   const CGameSession* Game() const { return m_game.get(); }
   CProblemsPanel* ProblemsPanel() const { return m_problemsPanel; }
-  // Asks whether to save a modified archive: false when the user cancelled.
+  // Before the document is let go (another opened, a new one, the window closed): closes the
+  // viewers of this one, asking for each with changes, and asks whether to save it. False when
+  // the user cancelled any of it.
   bool SaveModified();
 
   // Shows an entry in place of the viewers (for tests); without one, the viewers show it.
@@ -139,6 +142,12 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   // (the caller ends m_inDocOperation once it has).
   void DetachViews();
   void UpdateTitle();
+  // The viewer windows opened from this window (shown ones only, unless all).
+  std::vector<viewers::CViewerFrame*> Viewers(bool all = false) const;
+  // Closes them, asking for each with changes; false when one stays open.
+  bool CloseViewers();
+  // Closes them without asking, at once: the document they show is going.
+  void DiscardViewers();
   void UpdateRecentMenu();
   void AddRecent(const QString& path);
   bool DoSave(const QString& path);
