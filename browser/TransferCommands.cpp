@@ -648,6 +648,8 @@ QByteArray CMainFrame::StreamForDrag(const QStringList& paths) {
 }
 
 void CMainFrame::Drop(const DroppedEntries& drop, CPackObject* dir, bool copy) {
+  // Entries are dropped by their paths: keeping the text typed in the pane leaves them there.
+  if (!KeepPreviewEdits()) return;
   switch (drop.kind) {
     case DroppedEntries::Own:
       if (drop.from == this && !copy) MoveEntries(drop.paths, dir);
