@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStackedLayout>
+#include <QTextDocument>
 #include <QThreadPool>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -379,33 +380,43 @@ CTextPreview::CTextPreview(const std::vector<std::uint8_t>& bytes, bool asText, 
 void CTextPreview::OfferEditing(TextSaver save) {
   // Only a text shown whole can be saved whole; one with NUL bytes would save their pictures.
   if (!m_text || !m_whole || m_encoding.nul || !save) return;
+  m_save = std::move(save);
   auto* row = new QHBoxLayout;
   auto* edit = new QCheckBox("&Edit", this);
   edit->setObjectName("previewEdit");
   auto* saveButton = new QPushButton("Save to &Archive", this);
   saveButton->setObjectName("previewSaveText");
   saveButton->setEnabled(false);
-  auto* status = new QLabel(this);
-  status->setObjectName("previewEditStatus");
+  m_editStatus = new QLabel(this);
+  m_editStatus->setObjectName("previewEditStatus");
   row->addWidget(edit);
   row->addWidget(saveButton);
-  row->addWidget(status, 1);
+  row->addWidget(m_editStatus, 1);
   static_cast<QVBoxLayout*>(layout())->addLayout(row);
-  QPlainTextEdit* text = m_text->Text();
+  QTextDocument* text = m_text->Text()->document();
   connect(edit, &QCheckBox::toggled, this, [this](bool on) { m_text->SetEditable(on); });
-  connect(text->document(), &QTextDocument::modificationChanged, saveButton, &QPushButton::setEnabled);
-  connect(saveButton, &QPushButton::clicked, this, [this, text, status, save = std::move(save)] {
-    std::vector<std::uint8_t> bytes;
+  connect(text, &QTextDocument::modificationChanged, saveButton, &QPushButton::setEnabled);
+  connect(text, &QTextDocument::modificationChanged, this, &CPreview::changesChanged);
+  connect(saveButton, &QPushButton::clicked, this, [this] {
     QString why;
-    if (BytesOfText(text->toPlainText(), m_encoding, bytes, &why) && save(bytes, &why)) {
-      // The pane shows the entry afresh once the archive has the change.
-      if (!text->isVisible()) return;
-      text->document()->setModified(false);
-      status->setText("Saved into the archive.");
-    } else {
-      status->setText("Not saved: " + why);
-    }
+    if (!SaveChanges(&why)) m_editStatus->setText("Not saved: " + why);
   });
+}
+
+bool CTextPreview::HasChanges() const { return m_save && m_text->Text()->document()->isModified(); }
+
+bool CTextPreview::SaveChanges(QString* why) {
+  if (!HasChanges()) return true;
+  std::vector<std::uint8_t> bytes;
+  if (!BytesOfText(m_text->Text()->toPlainText(), m_encoding, bytes, why) || !m_save(bytes, why)) return false;
+  // The pane shows the entry afresh once the archive has the change; until then this says so.
+  m_text->Text()->document()->setModified(false);
+  m_editStatus->setText("Saved into the archive.");
+  return true;
+}
+
+void CTextPreview::DropChanges() {
+  if (m_save) m_text->Text()->document()->setModified(false);
 }
 
 }  // namespace tarn::viewers

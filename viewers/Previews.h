@@ -39,9 +39,17 @@ class CPreview : public QWidget {
   using QWidget::QWidget;
   // What the preview found of the entry: picture sizes, a model's counts, a sound's format.
   const InfoLines& Details() const { return m_details; }
+  // Changes made in the preview (typed text) that the archive does not have yet.
+  virtual bool HasChanges() const { return false; }
+  // Puts them into the archive; false, with the reason, when it cannot (they stay).
+  virtual bool SaveChanges(QString* /*why*/) { return true; }
+  // Lets them go: what the archive holds stands.
+  virtual void DropChanges() {}
 
  signals:
   void detailsChanged();
+  // HasChanges may answer otherwise now.
+  void changesChanged();
 
  protected:
   void SetDetails(InfoLines details);
@@ -138,11 +146,16 @@ class CTextPreview : public CPreview {
   static constexpr std::size_t kShownBytes = 1 << 20;
   // An "Edit" toggle for text shown whole, whose changes save goes back into the archive with.
   void OfferEditing(TextSaver save);
+  bool HasChanges() const override;
+  bool SaveChanges(QString* why) override;
+  void DropChanges() override;
 
  private:
   CTextViewerView* m_text = nullptr;
   TextEncoding m_encoding;
   bool m_whole = false;
+  TextSaver m_save;
+  QLabel* m_editStatus = nullptr;
 };
 
 }  // namespace tarn::viewers

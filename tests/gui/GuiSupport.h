@@ -1,6 +1,7 @@
 // A main window on a scripted prompter, for the window tests.
 #pragma once
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QDropEvent>
@@ -100,6 +101,15 @@ inline void DropOn(QWidget* target, QPoint at, QMimeData* mime, Qt::KeyboardModi
   QDropEvent drop(QPointF(at), Qt::CopyAction | Qt::MoveAction, mime, Qt::LeftButton, modifiers);
   QApplication::sendEvent(target, &drop);
   QApplication::processEvents();
+  QApplication::processEvents();
+}
+
+// A click on the list's row, as the user clicks it.
+inline void ClickRow(browser::CPackListView* list, int row) {
+  QAbstractItemView* view = list->ActiveView();
+  const QRect r = view->visualRect(list->ListModel()->index(row, 0));
+  ASSERT_TRUE(r.isValid());
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, r.center());
   QApplication::processEvents();
 }
 
