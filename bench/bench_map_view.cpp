@@ -2,7 +2,7 @@
 // window's first frame (the target is under 300 ms), and the frames of a camera flying
 // over the whole floor at 1280 × 800 (target: a median under 33 ms). Meant for a display, as
 // under `xvfb-run -a -s "-screen 0 1400x1000x24"`, where Mesa's software renderer draws.
-// Also Tarn's own software renderer (formats/MapRender.h) on the same map, one core, at
+// Also Tarn's own software renderer (maps/MapRender.h) on the same map, one core, at
 // tarn-pak convert's 640 × 400: well under a second is the aim.
 #include <benchmark/benchmark.h>
 
@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "GeneratedMap.h"
-#include "formats/Bsp.h"
-#include "formats/MapRender.h"
+#include "maps/Bsp.h"
+#include "maps/MapRender.h"
 #include "viewers/MapFrame.h"
 
 namespace {

@@ -16,25 +16,25 @@
 #include "archive/EntryNames.h"
 #include "archive/EntryTypes.h"
 #include "archive/SafeExtract.h"
-#include "archive/Strings.h"
-#include "archive/TempFile.h"
 #include "browser/MainFrame.h"
 #include "browser/PackListView.h"
 #include "browser/PackTreeView.h"
-#include "formats/EntryPictures.h"
-#include "formats/ImageEncode.h"
-#include "formats/Model.h"
-#include "formats/ModelExport.h"
-#include "formats/ModelImport.h"
-#include "shell/Text.h"
-#include "shell/WaitCursor.h"
-#include "shell/WorkDialog.h"
+#include "dialogs/Text.h"
+#include "dialogs/WaitCursor.h"
+#include "dialogs/WorkDialog.h"
+#include "fileio/Strings.h"
+#include "fileio/TempFile.h"
+#include "models/Model.h"
+#include "models/ModelExport.h"
+#include "models/ModelImport.h"
+#include "pictures/EntryPictures.h"
+#include "pictures/ImageEncode.h"
 #include "viewers/BitmapViewer.h"
 
 namespace tarn::browser {
 
-using shell::Q;
-using shell::S;
+using dialogs::Q;
+using dialogs::S;
 
 namespace {
 
@@ -76,7 +76,7 @@ bool AddMadeFile(CPackObject& dir, const std::string& name, const std::vector<st
 }
 
 // An image file encoded as the choice says, into dir as NAME.lmp (or .mip, .wal, .pcx).
-bool ImportEncoded(CPackObject& dir, const QString& path, const shell::EncodeChoice& choice, std::string* why) {
+bool ImportEncoded(CPackObject& dir, const QString& path, const dialogs::EncodeChoice& choice, std::string* why) {
   std::vector<std::uint8_t> bytes;
   RgbaImage image;
   if (!ReadWholeFile(path, bytes, why) || !DecodeImage(bytes, S(QFileInfo(path).fileName()), image, why)) return false;
@@ -94,7 +94,7 @@ bool ImportEncoded(CPackObject& dir, const QString& path, const shell::EncodeCho
 // A model file converted as the choice says, into dir as NAME.mdl, or NAME.md2 with NAME.pcx
 // beside it, which the model names by its path in the archive (dirPath).
 bool ImportConverted(CPackObject& dir, const std::string& dirPath, const QString& path,
-                     const shell::ModelImportChoice& choice, std::string* why) {
+                     const dialogs::ModelImportChoice& choice, std::string* why) {
   const std::string stem = S(QFileInfo(path).completeBaseName());
   ModelImportOptions options = choice.options;
   const bool md2 = options.format == ModelData::kMd2;
@@ -158,7 +158,7 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
   QStringList images;
   for (const QString& path : paths)
     if (QFileInfo info(path); info.isFile() && TypeOf(S(info.fileName()), false) == EntryType::Image) images << path;
-  std::optional<shell::EncodeChoice> encode;
+  std::optional<dialogs::EncodeChoice> encode;
   if (!images.isEmpty()) {
     // A texture WAD holds Quake textures: those are what it is offered first.
     const bool wad = m_doc.Format() == ContainerFormat::Wad2 || m_doc.Format() == ContainerFormat::Wad3;
@@ -169,8 +169,8 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
   // Model files of modelling programs: asked once whether they come in as they are or converted.
   QStringList models;
   for (const QString& path : paths)
-    if (QFileInfo info(path); info.isFile() && shell::IsModelFileName(info.fileName())) models << path;
-  std::optional<shell::ModelImportChoice> convert;
+    if (QFileInfo info(path); info.isFile() && dialogs::IsModelFileName(info.fileName())) models << path;
+  std::optional<dialogs::ModelImportChoice> convert;
   if (!models.isEmpty()) {
     convert = m_prompter->ImportModels(this, models);
     if (!convert) return;
@@ -179,7 +179,7 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
   auto staging = StagingDirectory();
   QStringList failed, notEncoded, notConverted;
   bool cancelled = false;
-  shell::CWorkDialog work(this, encode || convert ? "Converting and importing" : "Importing");
+  dialogs::CWorkDialog work(this, encode || convert ? "Converting and importing" : "Importing");
   work.Run([&](CProgress& progress) {
     ImportOptions options;
     options.progress = &progress;
@@ -258,7 +258,7 @@ void CMainFrame::OnNewSprite() {
   auto staging = StagingDirectory();
   std::string why;
   bool made = false;
-  shell::CWorkDialog work(this, "Making the sprite");
+  dialogs::CWorkDialog work(this, "Making the sprite");
   work.Run([&](CProgress& progress) {
     std::vector<RgbaImage> images(static_cast<std::size_t>(frames.size()));
     progress.Expect(static_cast<std::uint64_t>(frames.size()) + 1);
@@ -297,7 +297,7 @@ void CMainFrame::OnImportDirectory() {
   if (folder.isEmpty() || !FindDirectory(path)) return;
   auto staging = StagingDirectory();
   ImportReport report;
-  shell::CWorkDialog work(this, "Importing");
+  dialogs::CWorkDialog work(this, "Importing");
   work.Run([&](CProgress& progress) {
     ImportOptions options;
     options.progress = &progress;
@@ -435,7 +435,7 @@ void CMainFrame::OnExportAsPng() {
   for (const auto& [entry, below] : pictures)
     if (!IsSkinnedModel(*entry)) exported.insert(entry);
   QStringList problems;
-  shell::CWaitCursor wait;
+  dialogs::CWaitCursor wait;
   for (auto& [entry, below] : pictures) {
     const std::string label = m_doc.FullPath(*entry);
     // Through every folder on the way, each opened from its parent: no name leads out.
@@ -537,7 +537,7 @@ void CMainFrame::OnExportFile() {
   if (model && IsModelExportPath(path)) {
     QStringList written;
     std::string why;
-    shell::CWaitCursor wait;
+    dialogs::CWaitCursor wait;
     if (!ExportModelFile(*entry, path, written, &why)) {
       Message(QString("Could not export %1: %2.").arg(path, Q(why)), "Export", QMessageBox::Warning);
       return;
@@ -552,7 +552,7 @@ void CMainFrame::OnExportFile() {
   }
   std::string why;
   ExtractOutcome outcome = ExtractOutcome::Failed;
-  shell::CWorkDialog work(this, "Exporting");
+  dialogs::CWorkDialog work(this, "Exporting");
   work.Run([&](CProgress& progress) { outcome = ExportFileTo(*entry, S(path), &why, &progress); });
   if (work.CancelAsked()) {
     statusBar()->showMessage("Export cancelled; nothing was written.", kReportMs);
@@ -568,7 +568,7 @@ void CMainFrame::OnExportFile() {
 ExportReport CMainFrame::ExportEntries(const std::vector<CPackObject*>& entries, const QString& folder,
                                        const CPackObject* base) {
   ExportReport all;
-  shell::CWorkDialog work(this, "Exporting");
+  dialogs::CWorkDialog work(this, "Exporting");
   work.Run([&](CProgress& progress) {
     std::uint64_t bytes = 0;
     for (const CPackObject* e : entries) bytes += e->TotalBytes();

@@ -1,24 +1,37 @@
-# The folders depend on each other one way only:
-#   app -> browser -> viewers -> shell -> game -> formats -> archive, cli -> game -> formats
-#   -> archive, and import -> formats -> archive. Nothing includes import/: the window and
-#   cli/ reach it only by running tarn-import (formats/ModelReader.h), so that only that program
-#   links Assimp.
+# The folders depend on each other one way only. From the bottom:
+#   fileio (safe file I/O, byte and name helpers)
+#   containers <-> archive (PAK, zip and WAD; the entry tree and the document)
+#   pictures, sounds; models -> pictures; maps -> models, pictures
+#   formats (describes any entry) -> the four domains
+#   game -> formats; cli -> game; import -> models (nothing includes import/: the window and
+#     cli/ reach it only by running tarn-import (models/ModelReader.h), so that only that
+#     program links Assimp)
+#   app -> browser -> viewers -> dialogs -> game
 # A source may include headers of its own folder and of the folders below it, never of one
 # above it or beside it. Run as a script (cmake -DTARN_SOURCE_DIR=... -P this file), it checks
 # every source and fails, listing each include that points the wrong way; the configure step
 # and a test both run it.
 cmake_policy(SET CMP0057 NEW)
 
-set(TARN_FOLDER_MAY_INCLUDE_archive archive)
-set(TARN_FOLDER_MAY_INCLUDE_formats formats archive)
-set(TARN_FOLDER_MAY_INCLUDE_game game formats archive)
-set(TARN_FOLDER_MAY_INCLUDE_cli cli game formats archive)
-set(TARN_FOLDER_MAY_INCLUDE_import import formats archive)
-set(TARN_FOLDER_MAY_INCLUDE_shell shell game formats archive)
-set(TARN_FOLDER_MAY_INCLUDE_viewers viewers shell game formats archive)
-set(TARN_FOLDER_MAY_INCLUDE_browser browser viewers shell game formats archive)
-set(TARN_FOLDER_MAY_INCLUDE_app app browser viewers shell game formats archive)
-set(TARN_LAYERED_FOLDERS archive formats game import cli shell viewers browser app)
+set(TARN_LIBRARY_FOLDERS fileio containers archive)
+set(TARN_FOLDER_MAY_INCLUDE_fileio fileio)
+set(TARN_FOLDER_MAY_INCLUDE_containers containers archive fileio)
+set(TARN_FOLDER_MAY_INCLUDE_archive archive containers fileio)
+set(TARN_FOLDER_MAY_INCLUDE_pictures pictures ${TARN_LIBRARY_FOLDERS})
+set(TARN_FOLDER_MAY_INCLUDE_sounds sounds ${TARN_LIBRARY_FOLDERS})
+set(TARN_FOLDER_MAY_INCLUDE_models models pictures ${TARN_LIBRARY_FOLDERS})
+set(TARN_FOLDER_MAY_INCLUDE_maps maps models pictures ${TARN_LIBRARY_FOLDERS})
+set(TARN_DOMAIN_FOLDERS formats maps models pictures sounds ${TARN_LIBRARY_FOLDERS})
+set(TARN_FOLDER_MAY_INCLUDE_formats ${TARN_DOMAIN_FOLDERS})
+set(TARN_FOLDER_MAY_INCLUDE_game game ${TARN_DOMAIN_FOLDERS})
+set(TARN_FOLDER_MAY_INCLUDE_cli cli game ${TARN_DOMAIN_FOLDERS})
+set(TARN_FOLDER_MAY_INCLUDE_import import models pictures ${TARN_LIBRARY_FOLDERS})
+set(TARN_FOLDER_MAY_INCLUDE_dialogs dialogs game ${TARN_DOMAIN_FOLDERS})
+set(TARN_FOLDER_MAY_INCLUDE_viewers viewers dialogs game ${TARN_DOMAIN_FOLDERS})
+set(TARN_FOLDER_MAY_INCLUDE_browser browser viewers dialogs game ${TARN_DOMAIN_FOLDERS})
+set(TARN_FOLDER_MAY_INCLUDE_app app browser viewers dialogs game ${TARN_DOMAIN_FOLDERS})
+set(TARN_LAYERED_FOLDERS fileio containers archive pictures sounds models maps formats game import cli dialogs viewers
+                         browser app)
 
 function(tarn_check_include_directions source_dir)
   set(problems "")

@@ -2,9 +2,9 @@
 
 #include "archive/EntryTypes.h"
 #include "archive/PackObject.h"
-#include "archive/Strings.h"
-#include "formats/EntryPictures.h"
-#include "formats/MapInfo.h"
+#include "fileio/Strings.h"
+#include "maps/MapInfo.h"
+#include "pictures/EntryPictures.h"
 
 namespace tarn {
 
@@ -29,6 +29,34 @@ InfoLines DescribeModel(const ModelData& model) {
     lines.emplace_back("animation", Escaped(anim.name) + " " + std::to_string(anim.frames.size()));
   for (const std::string& path : model.missingSkins) lines.emplace_back("missing skin", Escaped(path));
   for (const std::string& path : model.unreadableSkins) lines.emplace_back("unreadable skin", Escaped(path));
+  return lines;
+}
+
+InfoLines DescribeMap(const MapFacts& f) {
+  InfoLines lines = {
+      {"kind", "map"},
+      {"format", std::string(BspFormatName(f.header.format)) + " (" + BspGameName(f.header.format) + ")"},
+      {"version", MapVersion(f.header)}};
+  for (std::size_t i = 0; i < f.header.lumps.size(); ++i)
+    lines.emplace_back(std::string("lump ") + BspLumpName(f.header.format, i),
+                       std::to_string(f.header.lumps[i].length) + " bytes");
+  lines.emplace_back("faces", std::to_string(f.faces));
+  lines.emplace_back("texinfo", std::to_string(f.texinfo));
+  lines.emplace_back("textures", std::to_string(f.textures) + (f.header.format == BspFormat::Quake2
+                                                                   ? " named"
+                                                                   : ", " + std::to_string(f.embedded) + " embedded"));
+  lines.emplace_back("models", std::to_string(f.models));
+  lines.emplace_back("entities", f.entityError.empty() ? std::to_string(f.entities) : f.entityError);
+  lines.emplace_back("lightmap", f.lighting > 0 ? "yes, " + std::to_string(f.lighting) + " bytes" : "no");
+  switch (f.lit) {
+    case MapFacts::Lit::None: lines.emplace_back("lit", "none"); break;
+    case MapFacts::Lit::Matching: lines.emplace_back("lit", "present, matching"); break;
+    case MapFacts::Lit::Wrong: lines.emplace_back("lit", "present, not matching: " + f.litNote); break;
+    case MapFacts::Lit::NotTaken: lines.emplace_back("lit", "present, not used: " + f.litNote); break;
+  }
+  if (f.unnamedMissing) lines.emplace_back("missing textures", std::to_string(f.unnamedMissing) + " without a name");
+  for (const std::string& name : f.missingTextures) lines.emplace_back("missing texture", Escaped(name));
+  for (const std::string& p : f.problems) lines.emplace_back("problem", p);
   return lines;
 }
 

@@ -6,8 +6,9 @@
 #include <utility>
 #include <vector>
 
-#include "formats/Model.h"
-#include "formats/Pictures.h"
+#include "maps/MapInfo.h"
+#include "models/Model.h"
+#include "pictures/Pictures.h"
 
 namespace tarn {
 
@@ -17,6 +18,7 @@ using InfoLines = std::vector<std::pair<std::string, std::string>>;
 
 InfoLines DescribePictures(const PictureSet& pictures);
 InfoLines DescribeModel(const ModelData& model);
+InfoLines DescribeMap(const MapFacts& facts);
 
 // Reads the entry as what its name says (a model, a picture) and describes it; a directory by
 // its entries, any other file by its size. False, with the reason, when it cannot be read as

@@ -2,10 +2,10 @@
 // bytes of each shape they meet.
 #include "TestSupport.h"
 #include "ZipBuilder.h"
-#include "formats/MapHeader.h"
-#include "formats/ModelHeader.h"
-#include "formats/SoundInfo.h"
 #include "game/EngineChecks.h"
+#include "maps/MapHeader.h"
+#include "models/ModelHeader.h"
+#include "sounds/SoundInfo.h"
 
 namespace tarn::test {
 namespace {

@@ -3,10 +3,10 @@
 #include "CliSupport.h"
 #include "ModelBuilders.h"
 #include "TestSupport.h"
-#include "formats/ImageEncode.h"
-#include "formats/ModelBuild.h"
-#include "formats/ModelImport.h"
-#include "formats/ModelNormals.h"
+#include "models/ModelBuild.h"
+#include "models/ModelImport.h"
+#include "models/ModelNormals.h"
+#include "pictures/ImageEncode.h"
 
 namespace tarn::test {
 namespace {
