@@ -15,6 +15,7 @@
 
 #include "TarnVersion.h"
 #include "archive/EntryNames.h"
+#include "archive/EntryTypes.h"
 #include "archive/PackObject.h"
 #include "archive/Strings.h"
 #include "archive/TarnDoc.h"
@@ -26,6 +27,7 @@
 #include "cli/MapCommands.h"
 #include "cli/ModelCommands.h"
 #include "cli/PngWriter.h"
+#include "cli/SoundCommands.h"
 #include "cli/StdStreams.h"
 #include "cli/TerminalProgress.h"
 #include "cli/Voice.h"
@@ -35,6 +37,7 @@
 #include "formats/MapRender.h"
 #include "formats/MapTextures.h"
 #include "formats/Model.h"
+#include "formats/SoundInfo.h"
 
 namespace tarn::cli {
 
@@ -67,11 +70,14 @@ constexpr const char* kHelp =
     "                                        --engine, of archives and game folders, and also what\n"
     "                                        that engine refuses or misreads: too many files in a\n"
     "                                        pak, names it will not find, packages it never loads,\n"
-    "                                        maps, .lit files and sounds it cannot use\n"
+    "                                        maps, .lit files and sounds it cannot use, plays off\n"
+    "                                        pitch or does not loop\n"
     "  info [--json] ARCHIVE PATH            what an entry holds: pictures and their sizes, a\n"
     "                                        model's format, skins, triangles, frames, animations,\n"
     "                                        or a map's format, lumps, faces, textures, models,\n"
-    "                                        entities, lighting, .lit and missing textures\n"
+    "                                        entities, lighting, .lit and missing textures, or a\n"
+    "                                        sound's format, rate, samples and loop (its start and\n"
+    "                                        the sample after its end)\n"
     "  info [--json] ARCHIVE MAP --game [--engine ENGINE] FOLDER...\n"
     "                                        a map's facts, its missing textures looked for in the\n"
     "                                        map's archive and every package the engine loads from\n"
@@ -112,6 +118,17 @@ constexpr const char* kHelp =
     "  add ARCHIVE --as mdl|md2 [--to DIRPATH] [model OPTIONS but --skin-path] MODEL...\n"
     "                                        make models as model does and add them, named after\n"
     "                                        each MODEL (an MD2's skin as a PCX beside it), then save\n"
+    "  sound [OPTIONS] IN OUT.wav|OUT.ogg     any sound (a wave of any rate, width and channels, FLAC,\n"
+    "                                        Ogg Vorbis, Opus, MP3) as the engines play it: a mono\n"
+    "                                        PCM wave, resampled, its loop as Quake reads it (a cue\n"
+    "                                        point and a \"mark\" length); or Ogg Vorbis, for the\n"
+    "                                        engines that read it (an Ogg Vorbis IN is kept as it is)\n"
+    "    sound OPTIONS: --rate 11025|22050|44100 (default: IN's when it is one of those, else\n"
+    "      11025)   --bits 8|16 (default: IN's when it is one of those, else 16)\n"
+    "      --loop START[:END] (in samples of OUT; END is the sample after the loop, the end of\n"
+    "      the sound when left out)   --loop-all   --no-loop (default: IN's own loop, moved to\n"
+    "      the new rate)   --normalize (the loudest sample made full scale). A mono PCM wave at\n"
+    "      the rate and width asked is kept byte for byte, but for its loop\n"
     "  which [--json] [--engine ENGINE] FOLDER... PATH\n"
     "                                        the copy of PATH the engine loads from the game folders\n"
     "                                        (the base game first, then the mod): SOURCE<TAB>PATH,\n"
@@ -780,6 +797,14 @@ int JsonInfo(const Context& ctx, const std::vector<std::string>& a, CPackObject*
     if (!ReadMapFacts(*e, facts, &why, textures)) return ctx.Error(why);
     return JsonInfoMap(ctx.out, a[0], *e, facts), 0;
   }
+  if (TypeOf(e->Name(), false) == EntryType::Sound) {
+    std::vector<std::uint8_t> bytes;
+    SoundInfo sound;
+    std::string why;
+    if (!e->CopyBytes(bytes, &why) || !ReadSoundInfo(bytes, sound, &why))
+      return ctx.Error(Quoted(a[1]) + " cannot be read as a sound: " + why);
+    return JsonInfoSound(ctx.out, a[0], *e, sound), 0;
+  }
   if (PictureKindOf(e->Name(), IsModelName(e->Name())) != PictureKind::None) {
     EntryPictures pictures = PicturesOf(*e);
     if (!pictures.ok()) return ctx.Error(pictures.message);
@@ -970,6 +995,9 @@ int CmdEncode(const Context& ctx, const std::vector<std::string>& a) {
 int CmdModel(const Context& ctx, const std::vector<std::string>& a) {
   return ctx.Report(RunModel(a, ctx.voice.Notices(ctx.err), ctx.voice.Warnings(ctx.err)));
 }
+int CmdSound(const Context& ctx, const std::vector<std::string>& a) {
+  return ctx.Report(RunSound(a, ctx.voice.Notices(ctx.err)));
+}
 int CmdWhich(const Context& ctx, const std::vector<std::string>& a) {
   return ctx.Report(RunWhich(a, ctx.out, ctx.err, ctx.voice));
 }
@@ -1035,7 +1063,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       {"rm", CmdRm},         {"rename", CmdRename},   {"cat", CmdCat},       {"check", CmdCheck},
       {"info", CmdInfo},     {"convert", CmdConvert}, {"wad", CmdWad},       {"encode", CmdEncode},
       {"repack", CmdRepack}, {"which", CmdWhich},     {"diff", CmdDiff},     {"find", CmdFind},
-      {"ents", CmdEnts},     {"model", CmdModel},
+      {"ents", CmdEnts},     {"model", CmdModel},     {"sound", CmdSound},
   };
   auto it = commands.find(rest[0]);
   if (it == commands.end()) return ctx.Usage("unknown command " + Quoted(rest[0]));

@@ -5,11 +5,11 @@
 set_property(GLOBAL PROPERTY TARN_STD_ONLY_TARGETS "")
 
 # The libraries outside the project that the standard-only libraries may link: codecs,
-# compression, a model reader and a JSON writer, never a toolkit. A new one is added here, on purpose, or the
+# compression, a model reader, sound decoding and resampling and a JSON writer, never a toolkit. A new one is added here, on purpose, or the
 # configure fails.
 set(TARN_ALLOWED_EXTERNAL_LIBRARIES
   ZLIB::ZLIB PkgConfig::LIBDEFLATE Threads::Threads PNG::PNG PkgConfig::TURBOJPEG PkgConfig::STB
-  PkgConfig::IMAGEQUANT PkgConfig::ASSIMP nlohmann_json::nlohmann_json)
+  PkgConfig::IMAGEQUANT PkgConfig::ASSIMP PkgConfig::SNDFILE PkgConfig::SOXR nlohmann_json::nlohmann_json)
 # The archive library reads and writes containers: compression only, no picture codec either.
 set(TARN_ARCHIVE_EXTERNAL_LIBRARIES ZLIB::ZLIB PkgConfig::LIBDEFLATE Threads::Threads)
 
