@@ -26,6 +26,7 @@
 #include "cli/JsonReport.h"
 #include "cli/MapCommands.h"
 #include "cli/ModelCommands.h"
+#include "cli/PaletteCommands.h"
 #include "cli/PngWriter.h"
 #include "cli/SoundCommands.h"
 #include "cli/StdStreams.h"
@@ -129,6 +130,16 @@ constexpr const char* kHelp =
     "      the sound when left out)   --loop-all   --no-loop (default: IN's own loop, moved to\n"
     "      the new rate)   --normalize (the loudest sample made full scale). A mono PCM wave at\n"
     "      the rate and width asked is kept byte for byte, but for its loop\n"
+    "  palette colormap PALETTE OUT.lmp|OUT.pcx [--fullbrights N]\n"
+    "                                        the colour map of a palette (quake, quake2 or a file),\n"
+    "                                        by id's rules: Quake's 64 light levels (.lmp, the last\n"
+    "                                        32 colours full bright), or Quake II's light levels and\n"
+    "                                        translucency table (.pcx, the last 1)\n"
+    "  palette remap FROM TO ARCHIVE|FOLDER [PATH...] [--fullbrights N]\n"
+    "                                        the pictures, textures, skins and sprites (or those at\n"
+    "                                        the PATHs) moved from palette FROM to TO, each colour\n"
+    "                                        to its nearest, full-bright ones (the last N, 32) to\n"
+    "                                        full-bright ones; then save\n"
     "  which [--json] [--engine ENGINE] FOLDER... PATH\n"
     "                                        the copy of PATH the engine loads from the game folders\n"
     "                                        (the base game first, then the mod): SOURCE<TAB>PATH,\n"
@@ -998,6 +1009,23 @@ int CmdModel(const Context& ctx, const std::vector<std::string>& a) {
 int CmdSound(const Context& ctx, const std::vector<std::string>& a) {
   return ctx.Report(RunSound(a, ctx.voice.Notices(ctx.err)));
 }
+int CmdPalette(const Context& ctx, const std::vector<std::string>& a) {
+  const std::vector<std::string> rest(a.begin() + (a.empty() ? 0 : 1), a.end());
+  if (!a.empty() && a[0] == "colormap") return ctx.Report(RunPaletteColormap(rest, ctx.voice.Notices(ctx.err)));
+  if (a.empty() || a[0] != "remap") return ctx.Usage("palette takes colormap or remap");
+  RemapRequest request;
+  if (const Outcome o = ParseRemap(rest, request); o.code) return ctx.Report(o);
+  std::error_code ec;
+  if (fs::is_directory(request.target, ec))
+    return ctx.Report(RemapFolder(request, ctx.voice.Notices(ctx.err), ctx.Warnings()));
+  CTarnDoc doc;
+  if (!OpenToChange(ctx, doc, request.target)) return 1;
+  int changed = 0;
+  if (const Outcome o = RemapTree(doc.Root(), request, ctx.voice.Notices(ctx.err), ctx.Warnings(), changed); o.code)
+    return ctx.Report(o);
+  if (changed == 0) return ctx.Notice("nothing to remap; " + Quoted(request.target) + " left as it was"), 0;
+  return Save(ctx, doc, request.target, "palette remap");
+}
 int CmdWhich(const Context& ctx, const std::vector<std::string>& a) {
   return ctx.Report(RunWhich(a, ctx.out, ctx.err, ctx.voice));
 }
@@ -1063,7 +1091,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       {"rm", CmdRm},         {"rename", CmdRename},   {"cat", CmdCat},       {"check", CmdCheck},
       {"info", CmdInfo},     {"convert", CmdConvert}, {"wad", CmdWad},       {"encode", CmdEncode},
       {"repack", CmdRepack}, {"which", CmdWhich},     {"diff", CmdDiff},     {"find", CmdFind},
-      {"ents", CmdEnts},     {"model", CmdModel},     {"sound", CmdSound},
+      {"ents", CmdEnts},     {"model", CmdModel},     {"sound", CmdSound},   {"palette", CmdPalette},
   };
   auto it = commands.find(rest[0]);
   if (it == commands.end()) return ctx.Usage("unknown command " + Quoted(rest[0]));
