@@ -6,6 +6,7 @@
 #include "archive/PackObject.h"
 #include "archive/Strings.h"
 #include "formats/Colormap.h"
+#include "formats/HalfLife.h"
 #include "formats/Sprites.h"
 
 namespace tarn {
@@ -178,6 +179,12 @@ void Decode(PictureKind kind, const std::string& name, std::span<const std::uint
       break;
     }
     case PictureKind::QuakeSprite:
+      // Half-Life's sprites (version 2) carry their palette and how they are drawn.
+      if (SpriteVersion(bytes) == hlsprite::kVersion) {
+        if (ReadHalfLifeSprite(bytes, result.set, nullptr, &why) && result.set.pictures.empty())
+          why = "the sprite has no pictures";
+        break;
+      }
       ReadQuakeSprite(bytes, result.set);
       result.set.transparent255 = true;
       why = "the sprite has no pictures";
