@@ -75,6 +75,13 @@ class ScriptedPrompter : public shell::CPrompter {
     modelsAsked = models;
     return modelChoice;
   }
+  // Sound files are kept as they are unless a test says otherwise.
+  std::optional<shell::SoundImportChoice> soundChoice = shell::SoundImportChoice{};
+  QStringList soundsAsked;
+  std::optional<shell::SoundImportChoice> ImportSounds(QWidget*, const QStringList& sounds) override {
+    soundsAsked = sounds;
+    return soundChoice;
+  }
   std::optional<shell::SpriteChoice> spriteChoice;
   std::optional<shell::SpriteChoice> SpriteOf(QWidget*, const QStringList&) override { return spriteChoice; }
   std::optional<shell::GameFolderChoice> gameFolders;  // what Open Game Folder answers
