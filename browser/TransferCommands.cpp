@@ -29,6 +29,7 @@
 #include "models/ModelImport.h"
 #include "pictures/EntryPictures.h"
 #include "pictures/ImageEncode.h"
+#include "sounds/SoundImport.h"
 #include "viewers/BitmapViewer.h"
 
 namespace tarn::browser {
@@ -75,20 +76,34 @@ bool AddMadeFile(CPackObject& dir, const std::string& name, const std::vector<st
   return true;
 }
 
-// An image file encoded as the choice says, into dir as NAME.lmp (or .mip, .wal, .pcx).
-bool ImportEncoded(CPackObject& dir, const QString& path, const dialogs::EncodeChoice& choice, std::string* why) {
+// An image file encoded as the choice says, into dir as NAME.lmp (or .mip, .wal, .pcx); for a
+// WAD3 (halfLife), as a Half-Life texture or picture with its own palette.
+bool ImportEncoded(CPackObject& dir, const QString& path, const dialogs::EncodeChoice& choice, bool halfLife,
+                   std::string* why) {
   std::vector<std::uint8_t> bytes;
   RgbaImage image;
   if (!ReadWholeFile(path, bytes, why) || !DecodeImage(bytes, S(QFileInfo(path).fileName()), image, why)) return false;
   const std::string stem = S(QFileInfo(path).completeBaseName());
   EncodeOptions options = choice.options;
   options.name = TextureNameFor(stem, choice.kind);
+  options.halfLife = halfLife && (choice.kind == OutputKind::Mip || choice.kind == OutputKind::Lmp);
   const EncodeResult result = EncodeImage(image, choice.kind, options);
   if (!result.ok) {
     *why = result.error;
     return false;
   }
   return AddMadeFile(dir, stem + ExtensionOf(choice.kind), result.bytes, why);
+}
+
+// A sound file made into what the engines play, as the choice says, into dir as NAME.wav (or
+// NAME.ogg).
+bool ImportSoundFile(CPackObject& dir, const QString& path, const dialogs::SoundImportChoice& choice,
+                     std::string* why) {
+  std::vector<std::uint8_t> bytes;
+  ImportedSound made;
+  if (!ReadWholeFile(path, bytes, why) || !ImportSound(bytes, choice.options, made, why)) return false;
+  const bool ogg = choice.options.output == SoundOutput::OggVorbis;
+  return AddMadeFile(dir, S(QFileInfo(path).completeBaseName()) + (ogg ? ".ogg" : ".wav"), made.bytes, why);
 }
 
 // A model file converted as the choice says, into dir as NAME.mdl, or NAME.md2 with NAME.pcx
@@ -176,10 +191,20 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
     if (!convert) return;
     if (!convert->convert) convert.reset();
   }
+  // Sound files: asked once whether they come in as they are or made into what the engines play.
+  QStringList sounds;
+  for (const QString& path : paths)
+    if (QFileInfo info(path); info.isFile() && dialogs::IsSoundFileName(info.fileName())) sounds << path;
+  std::optional<dialogs::SoundImportChoice> sound;
+  if (!sounds.isEmpty()) {
+    sound = m_prompter->ImportSounds(this, sounds);
+    if (!sound) return;
+    if (!sound->convert) sound.reset();
+  }
   auto staging = StagingDirectory();
   QStringList failed, notEncoded, notConverted;
   bool cancelled = false;
-  dialogs::CWorkDialog work(this, encode || convert ? "Converting and importing" : "Importing");
+  dialogs::CWorkDialog work(this, encode || convert || sound ? "Converting and importing" : "Importing");
   work.Run([&](CProgress& progress) {
     ImportOptions options;
     options.progress = &progress;
@@ -190,7 +215,11 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
       QFileInfo info(path);
       std::string why;
       if (encode && images.contains(path)) {
-        if (!ImportEncoded(*staging, path, *encode, &why)) notEncoded << path + ": " + Q(why);
+        if (!ImportEncoded(*staging, path, *encode, m_doc.Format() == ContainerFormat::Wad3, &why))
+          notEncoded << path + ": " + Q(why);
+        cancelled = !progress.Advance(static_cast<std::uint64_t>(info.size()), S(info.fileName()));
+      } else if (sound && sounds.contains(path)) {
+        if (!ImportSoundFile(*staging, path, *sound, &why)) notConverted << path + ": " + Q(why);
         cancelled = !progress.Advance(static_cast<std::uint64_t>(info.size()), S(info.fileName()));
       } else if (convert && models.contains(path)) {
         if (!ImportConverted(*staging, dirPath, path, *convert, &why)) notConverted << path + ": " + Q(why);
@@ -213,9 +242,9 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
   }
   // Found again by path: the import ran an event loop.
   TakeStaged(FindDirectory(dirPath), std::move(staging),
-             encode    ? "Import and encode"
-             : convert ? "Import and convert"
-                       : "Import");
+             encode             ? "Import and encode"
+             : convert || sound ? "Import and convert"
+                                : "Import");
   if (!notEncoded.isEmpty())
     Message("Could not encode:\n  " + notEncoded.join("\n  "), "Import Error", QMessageBox::Warning);
   if (!notConverted.isEmpty())

@@ -5,11 +5,12 @@
 set_property(GLOBAL PROPERTY TARN_STD_ONLY_TARGETS "")
 
 # The libraries outside the project that the standard-only libraries may link: codecs,
-# compression and a JSON writer, never a toolkit. A new one is added here, on purpose, or the
+# compression, sound decoding and resampling and a JSON writer, never a toolkit. A new one is
+# added here, on purpose, or the
 # configure fails.
 set(TARN_ALLOWED_EXTERNAL_LIBRARIES
   ZLIB::ZLIB PkgConfig::LIBDEFLATE Threads::Threads PNG::PNG PkgConfig::TURBOJPEG PkgConfig::STB
-  PkgConfig::IMAGEQUANT nlohmann_json::nlohmann_json)
+  PkgConfig::IMAGEQUANT PkgConfig::SNDFILE PkgConfig::SOXR nlohmann_json::nlohmann_json)
 # The model reader (Assimp) is linked by tarn_import alone, which only tarn-import links: the
 # programs that run it do not load it (and what it brings) each time they start.
 set(TARN_MODEL_READER_LIBRARIES PkgConfig::ASSIMP)

@@ -5,6 +5,7 @@
 #include "fileio/Strings.h"
 #include "maps/MapInfo.h"
 #include "pictures/EntryPictures.h"
+#include "sounds/SoundInfo.h"
 
 namespace tarn {
 
@@ -60,6 +61,25 @@ InfoLines DescribeMap(const MapFacts& f) {
   return lines;
 }
 
+InfoLines DescribeSound(const SoundInfo& sound) {
+  InfoLines lines = {{"kind", "sound"},
+                     {"format", sound.format},
+                     {"channels", std::to_string(sound.channels)},
+                     {"rate", std::to_string(sound.rate)}};
+  if (sound.container == SoundContainer::Wave) lines.emplace_back("bits", std::to_string(sound.bits));
+  lines.emplace_back("samples", sound.frames ? std::to_string(sound.frames) : "not known");
+  if (sound.loopStart) {
+    lines.emplace_back("loop start", std::to_string(*sound.loopStart));
+    // A sampler's loop end is its last sample; the engines' is the sample after it.
+    lines.emplace_back("loop end", sound.loopEnd
+                                       ? std::to_string(sound.loopFromCue ? *sound.loopEnd : *sound.loopEnd + 1)
+                                       : std::to_string(sound.frames));
+  } else if (sound.container == SoundContainer::Wave) {
+    lines.emplace_back("loop", "none");
+  }
+  return lines;
+}
+
 bool DescribeEntry(CPackObject& entry, InfoLines& lines, std::string* error) {
   if (entry.IsDirectory()) {
     lines = {{"kind", "directory"},
@@ -91,6 +111,19 @@ bool DescribeEntry(CPackObject& entry, InfoLines& lines, std::string* error) {
       return false;
     }
     lines = DescribePictures(pictures.set);
+    return true;
+  }
+  if (TypeOf(entry.Name(), false) == EntryType::Sound) {
+    std::vector<std::uint8_t> bytes;
+    SoundInfo sound;
+    std::string why;
+    // The headers are at the start; a wave's loop chunks usually follow its data, so a wave is
+    // read whole.
+    if (!entry.CopyBytes(bytes, &why) || !ReadSoundInfo(bytes, sound, &why)) {
+      if (error) *error = Quoted(entry.PathInArchive()) + " cannot be read as a sound: " + why;
+      return false;
+    }
+    lines = DescribeSound(sound);
     return true;
   }
   lines = {{"kind", "file"}, {"size", std::to_string(entry.Size())}};

@@ -33,6 +33,7 @@
 #include "viewers/HexView.h"
 #include "viewers/MapView.h"
 #include "viewers/Sound.h"
+#include "viewers/SoundWave.h"
 #include "viewers/TextViewer.h"
 
 namespace tarn::viewers {
@@ -230,11 +231,12 @@ void CModelPreview::Poll() {
 namespace {
 // Enough of any sound the pane is shown for to find its length.
 constexpr std::size_t kSoundBytes = std::size_t{64} << 20;
+constexpr std::size_t kWaveformBytes = std::size_t{8} << 20;
 
 QString Seconds(double s) { return QString("%1 s").arg(s, 0, 'f', 2); }
 }  // namespace
 
-CSoundPreview::CSoundPreview(CPackObject& entry, CSoundPlayer& player, QWidget* parent)
+CSoundPreview::CSoundPreview(CPackObject& entry, CSoundPlayer& player, TextSaver save, QWidget* parent)
     : CPreview(parent), m_entry(entry), m_player(player) {
   setObjectName("previewSound");
   std::vector<std::uint8_t> bytes;
@@ -293,7 +295,13 @@ CSoundPreview::CSoundPreview(CPackObject& entry, CSoundPlayer& player, QWidget* 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(grid);
   layout->addLayout(buttons);
-  layout->addStretch(1);
+  // Decoded here, on the window's thread: only a sound short enough to take no time.
+  if (read && bytes.size() <= kWaveformBytes && info.Seconds() <= 120) {
+    m_editor = new CLoopEditor(bytes, Q(entry.Name()), m_player, std::move(save), this);
+    layout->addWidget(m_editor, 1);
+  } else {
+    layout->addStretch(1);
+  }
   Follow();
   SetDetails(std::move(details));
 }

@@ -122,10 +122,14 @@ class CMapPreview : public CPreview {
   CMapView* m_view = nullptr;
 };
 
+class CLoopEditor;
 class CSoundPreview : public CPreview {
   Q_OBJECT
  public:
-  CSoundPreview(CPackObject& entry, CSoundPlayer& player, QWidget* parent);
+  // save puts the wave back into the archive when its loop is saved; none where it may not change.
+  CSoundPreview(CPackObject& entry, CSoundPlayer& player, TextSaver save, QWidget* parent);
+  // The waveform and loop; none for a sound that could not be read.
+  CLoopEditor* Editor() const { return m_editor; }
 
  private:
   void Follow();
@@ -133,6 +137,7 @@ class CSoundPreview : public CPreview {
   CSoundPlayer& m_player;
   QPushButton* m_play;
   QPushButton* m_stop;
+  CLoopEditor* m_editor = nullptr;
 };
 
 // Text with the viewer's line ends, or the bytes in hexadecimal; of a large entry only its

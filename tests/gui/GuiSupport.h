@@ -75,6 +75,13 @@ class ScriptedPrompter : public dialogs::CPrompter {
     modelsAsked = models;
     return modelChoice;
   }
+  // Sound files are kept as they are unless a test says otherwise.
+  std::optional<dialogs::SoundImportChoice> soundChoice = dialogs::SoundImportChoice{};
+  QStringList soundsAsked;
+  std::optional<dialogs::SoundImportChoice> ImportSounds(QWidget*, const QStringList& sounds) override {
+    soundsAsked = sounds;
+    return soundChoice;
+  }
   std::optional<dialogs::SpriteChoice> spriteChoice;
   std::optional<dialogs::SpriteChoice> SpriteOf(QWidget*, const QStringList&) override { return spriteChoice; }
   std::optional<dialogs::GameFolderChoice> gameFolders;  // what Open Game Folder answers

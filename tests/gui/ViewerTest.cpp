@@ -201,6 +201,7 @@ TEST_F(GuiTest, ViewCommandOpensTheFittingViewer) {
   OpenPak(PakBuilder()
               .File("gfx/pic.lmp", lmp)
               .File("gfx/colormap.lmp", table)
+              .File("gfx/table.lmp", table)
               .File("docs/readme.txt", "line one\r\nline two\r\n")
               .Build());
   ShowDir("gfx");
@@ -219,7 +220,15 @@ TEST_F(GuiTest, ViewCommandOpensTheFittingViewer) {
   Flush();
   EXPECT_FALSE(doc.Root().FindByPath("gfx/pic.lmp")->HasData());  // released after decoding
 
+  // The colour map is shown as its light levels; another table of its size is no picture.
   SelectRows({"colormap.lmp"});
+  Action("actionView")->trigger();
+  EXPECT_EQ(CBitmapViewerFrame::LiveCount(), before + 1);
+  EXPECT_TRUE(prompter->shown.empty());
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* v = qobject_cast<CBitmapViewerFrame*>(w); v && v->windowTitle() == "colormap.lmp") v->close();
+  Flush();
+  SelectRows({"table.lmp"});
   Action("actionView")->trigger();
   ASSERT_EQ(prompter->shown.size(), 1u);
   EXPECT_EQ(prompter->shown[0].text, ".lmp not viewable");
