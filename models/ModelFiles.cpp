@@ -420,6 +420,10 @@ std::string Md3Problem(std::span<const std::uint8_t> bytes) {
     const auto s = static_cast<std::size_t>(at);
     const std::int64_t sframes = i32(s + 72), shaders = i32(s + 76), verts = i32(s + 80), tris = i32(s + 84),
                        end = i32(s + 104);
+    // The offsets inside a surface run forwards from it: Assimp adds them to the surface as
+    // unsigned numbers, so one that points back lands gigabytes past the file.
+    for (std::size_t field = 88; field <= 100; field += 4)
+      if (i32(s + field) < 0) return "a surface counts more than the file holds";
     if (sframes != frames || shaders < 0 || shaders > 256 || verts < 0 || verts > 4096 || tris < 0 || tris > 8192 ||
         !fits(at + i32(s + 88), tris, 12) || !fits(at + i32(s + 92), shaders, 68) ||
         !fits(at + i32(s + 96), verts, 8) || !fits(at + i32(s + 100), verts * frames, 8) || end <= 0)
