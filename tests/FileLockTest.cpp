@@ -32,8 +32,18 @@ TEST(FileLock, AWaiterLocksTheFileThatReplacedTheLockedOne) {
   ASSERT_EQ(CFileLock::Acquire(p, 0ms, &holder, &why), CFileLock::Outcome::Locked);
   CFileLock::Outcome outcome = CFileLock::Outcome::Failed;
   std::thread other([&] { outcome = CFileLock::Acquire(p, 60s, &waiter, &why); });
-  // Give the waiter time to find the old file locked (either order must end the same way).
-  std::this_thread::sleep_for(100ms);
+  // Either order must end the same way; the harder one is the waiter holding the old file
+  // open when it is replaced, so wait (on what the waiter does, not on the clock) until it has
+  // opened it.
+  const auto opened = [&] {
+    int count = 0;
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+      std::error_code ec;
+      if (fs::read_symlink(fd.path(), ec) == p) ++count;
+    }
+    return count >= 2;
+  };
+  while (!opened()) std::this_thread::yield();
   // The holder saves: a new file takes the name, then the lock on the old one goes.
   WriteFile(dir / "new", "new");
   fs::rename(dir / "new", p);

@@ -374,7 +374,18 @@ TEST_F(Doc, KilledSaveLeavesTheOldArchiveWhole) {
   Bytes before = ReadFile(path);
   auto big = dir / "big.bin";
   WriteFile(big, Bytes(16 << 20, 0x5A));
-  for (int delayMs : {1, 20, 80}) {
+  // The save kills itself when its progress reaches a point: at its first report, half-way
+  // through the big entry, and with every byte written but the file not yet in place.
+  struct KillAt : CProgress {
+    std::uint64_t at = 0, done = 0;
+    void Expect(std::uint64_t) override {}
+    bool Advance(std::uint64_t units, std::string_view) override {
+      done += units;
+      if (done >= at) ::raise(SIGKILL);
+      return true;
+    }
+  };
+  for (const std::uint64_t killAt : {std::uint64_t{1}, std::uint64_t{8} << 20, std::uint64_t{16} << 20}) {
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -382,12 +393,13 @@ TEST_F(Doc, KilledSaveLeavesTheOldArchiveWhole) {
       if (!d.OnOpenDocument(path)) _exit(3);
       std::string why;
       if (!d.Root().ImportFile(big, ImportOptions{.snapshot = false}, &why)) _exit(4);
-      _exit(d.OnSaveDocument(path) ? 0 : 5);
+      KillAt progress;
+      progress.at = killAt;
+      _exit(d.OnSaveDocument(path, {}, std::nullopt, &progress) ? 0 : 5);
     }
-    usleep(delayMs * 1000);
-    kill(child, SIGKILL);
     int status = 0;
     waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the save ended before its progress reached " << killAt;
     Bytes after = ReadFile(path);
     if (after != before) {
       CTarnDoc check;

@@ -1,7 +1,10 @@
+#include <functional>
+
 #include <QApplication>
 #include <QClipboard>
 #include <QImage>
 #include <QLineEdit>
+#include <QPointer>
 #include <QStatusBar>
 
 #include "GuiSupport.h"
@@ -175,14 +178,16 @@ TEST_F(EditCommands, F2AndNewDirectoryRenameInPlace) {
   OpenPak(PakBuilder().File("a.txt", "alpha").File("maps/x.bsp", "m").Build());
   std::vector<std::string> viewed;  // Enter that ends a rename views nothing
   frame->SetViewHandler([&](browser::CMainFrame&, CPackObject& e, bool) { viewed.push_back(e.Name()); });
-  auto typeName = [&](const char* name) {
+  // Types name into the open editor and waits (on the document, not the clock) until done()
+  // says the rename has happened.
+  auto typeName = [&](const char* name, const std::function<bool()>& done) {
     auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
     EXPECT_NE(editor, nullptr);
     if (!editor) return;
     editor->selectAll();
     QTest::keyClicks(editor, name);
     QTest::keyClick(editor, Qt::Key_Return);
-    QTest::qWait(20);
+    EXPECT_TRUE(QTest::qWaitFor(done, 5000)) << name;
   };
   for (int style : {browser::CPackListView::kLargeIcons, browser::CPackListView::kDetails}) {
     List()->SetViewType(style);
@@ -190,7 +195,8 @@ TEST_F(EditCommands, F2AndNewDirectoryRenameInPlace) {
     FocusList();
     SelectRows({style == browser::CPackListView::kDetails ? "b.txt" : "a.txt"});
     QTest::keyClick(List()->ActiveView(), Qt::Key_F2);
-    typeName(style == browser::CPackListView::kDetails ? "c.txt" : "b.txt");
+    const char* name = style == browser::CPackListView::kDetails ? "c.txt" : "b.txt";
+    typeName(name, [&] { return doc.Root().FindChild(name) != nullptr; });
   }
   EXPECT_NE(doc.Root().FindChild("c.txt"), nullptr);
   EXPECT_EQ(UndoText(), "&Undo Rename \"b.txt\"");
@@ -198,7 +204,7 @@ TEST_F(EditCommands, F2AndNewDirectoryRenameInPlace) {
   // A name taken is refused as the dialog refuses it.
   SelectRows({"c.txt"});
   QTest::keyClick(List()->ActiveView(), Qt::Key_F2);
-  typeName("maps");
+  typeName("maps", [&] { return !prompter->shown.empty(); });
   ASSERT_FALSE(prompter->shown.empty());
   EXPECT_NE(prompter->shown.back().text.indexOf("already exists"), -1);
   EXPECT_NE(doc.Root().FindChild("c.txt"), nullptr);
@@ -207,10 +213,10 @@ TEST_F(EditCommands, F2AndNewDirectoryRenameInPlace) {
   ShowDir("maps");
   FocusTree();
   QTest::keyClick(Tree(), Qt::Key_F2);
-  typeName("levels");
+  typeName("levels", [&] { return doc.Root().FindChild("levels") != nullptr; });
   EXPECT_NE(doc.Root().FindChild("levels"), nullptr);
   Action("actionNewDirectory")->trigger();
-  typeName("textures");
+  typeName("textures", [&] { return doc.Root().FindByPath("levels/textures") != nullptr; });
   EXPECT_NE(doc.Root().FindByPath("levels/textures"), nullptr);
 }
 

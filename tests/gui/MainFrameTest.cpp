@@ -698,8 +698,8 @@ TEST_F(GuiTest, AClickedItemIsTheSelectionInEveryStyle) {
     editor->selectAll();
     QTest::keyClicks(editor, QString("renamed%1.mdl").arg(n));
     QTest::keyClick(editor, Qt::Key_Return);
-    QTest::qWait(20);
-    EXPECT_NE(doc.Root().FindByPath("progs/renamed" + std::to_string(n) + ".mdl"), nullptr);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return doc.Root().FindByPath("progs/renamed" + std::to_string(n) + ".mdl") != nullptr; }, 5000));
     QTest::keyClick(List()->ActiveView(), Qt::Key_Delete);
     EXPECT_EQ(doc.Root().FindByPath("progs/renamed" + std::to_string(n) + ".mdl"), nullptr);
     doc.Root().FindChild("progs")->AddChild("ogre.mdl", false);

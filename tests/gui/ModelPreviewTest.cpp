@@ -91,7 +91,7 @@ TEST_F(ModelPreview, ModelsLoadOnAWorkerAndAnimateFramed) {
 TEST_F(ModelPreview, TheKeyboardStillReachesTheWindowOnceAModelShows) {
   // The first OpenGL view recreates the window's surface; Del must still delete.
   ASSERT_NE(Show("progs", "knight.mdl"), nullptr);
-  QTest::qWait(50);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(List()->window()));
   QTest::keyClick(List()->ActiveView(), Qt::Key_Delete);
   EXPECT_EQ(doc.Root().FindByPath("progs/knight.mdl"), nullptr);
 }

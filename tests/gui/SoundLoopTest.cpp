@@ -95,8 +95,15 @@ TEST(SoundLoop, PlayingLoopingRepeatsTheLoopUntilStopped) {
   ASSERT_TRUE(player.PlayLooping(Wave(samples, 8000), "hum.wav", 1500, 1800, &error)) << error;
   EXPECT_TRUE(player.IsLooping());
   EXPECT_TRUE(player.StatusText().startsWith("Playing \"hum.wav\" in a loop"));
-  // Longer than the sound: still playing, the loop gone round again and again.
-  QTest::qWait(600);
+  // Once the device has taken twice the sound's length it is still playing, the loop gone
+  // round again and again.
+  const fs::path device = dir / "device.raw";
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        std::error_code ec;
+        return fs::file_size(device, ec) >= 2 * samples.size() && !ec;
+      },
+      10000));
   EXPECT_TRUE(player.IsPlaying());
   player.Stop();
   EXPECT_FALSE(player.IsPlaying());

@@ -9,9 +9,11 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-mkdir -p mymod/maps base/maps pictures empty id1
+mkdir -p mymod/maps base/maps base/gfx pictures empty id1
 printf 'BSP of the mod' >mymod/maps/start.bsp
 printf 'BSP of the base game' >base/maps/start.bsp
+# The registered game's gfx/pop.lmp: without it Quake runs the shareware game, which refuses mods.
+head -c 256 /dev/zero >base/gfx/pop.lmp
 "$tarn_pak" create id1/pak0.pak base
 # A 64 x 64 picture, as a PNG by way of tarn-pak's own converter.
 { printf '\100\0\0\0\100\0\0\0'; head -c 4096 /dev/zero | tr '\0' '\7'; } >pictures/bricks.lmp
