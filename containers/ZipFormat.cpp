@@ -84,11 +84,6 @@ std::string ExtraProblem(const std::uint8_t* data, std::size_t size) {
   return {};
 }
 
-bool Fail(std::string* why, const std::string& text) {
-  if (why) *why = text;
-  return false;
-}
-
 std::uint64_t U64(ByteReader& r) { return r.U32() | static_cast<std::uint64_t>(r.U32()) << 32; }
 
 bool SignatureAt(CReadSource& source, std::uint64_t at, std::uint32_t signature) {

@@ -37,9 +37,16 @@ struct NoInitAllocator : std::allocator<T> {
 };
 using ReadBuffer = std::vector<std::uint8_t, NoInitAllocator<std::uint8_t>>;
 
+// A reader's refusal. Its kind says whether the data simply stops too early (a file cut short,
+// which callers word as such) or says something impossible (damaged, with the reason).
 class ParseError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  enum class Kind { Damaged, CutShort };
+  explicit ParseError(const std::string& what, Kind kind = Kind::Damaged) : std::runtime_error(what), m_kind(kind) {}
+  Kind kind() const { return m_kind; }
+
+ private:
+  Kind m_kind;
 };
 
 class ByteReader {
@@ -109,7 +116,8 @@ class ByteReader {
 
   // A reader over [offset, offset + length) of this one's data; throws when it does not fit.
   ByteReader Sub(std::size_t offset, std::size_t length) const {
-    if (offset > m_size || length > m_size - offset) throw ParseError("section lies outside the data");
+    if (offset > m_size || length > m_size - offset)
+      throw ParseError("section lies outside the data", ParseError::Kind::CutShort);
     return ByteReader(m_data + offset, length);
   }
 
@@ -117,7 +125,7 @@ class ByteReader {
 
  private:
   void Require(std::size_t n) const {
-    if (n > Remaining()) throw ParseError("unexpected end of data");
+    if (n > Remaining()) throw ParseError("unexpected end of data", ParseError::Kind::CutShort);
   }
 
   const std::uint8_t* m_data = nullptr;

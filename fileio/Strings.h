@@ -8,6 +8,13 @@
 
 namespace tarn {
 
+// How a step gives up with a reason: the reason in *error when the caller asked for one, and
+// false.
+inline bool Fail(std::string* error, const std::string& why) {
+  if (error) *error = why;
+  return false;
+}
+
 inline char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // ASCII comparison without regard to case: how names are told apart.

@@ -40,11 +40,6 @@ constexpr std::uint32_t kQuake2SkyOrWarp = 0x4 | 0x8;
 constexpr int kLuxel = 16;
 constexpr int kMaxLightSide = 1024;
 
-bool Fail(std::string* error, const std::string& why) {
-  if (error) *error = why;
-  return false;
-}
-
 bool IsQuake2(BspFormat f) { return f == BspFormat::Quake2; }
 bool IsWide(BspFormat f) { return f == BspFormat::Bsp2 || f == BspFormat::Bsp2Old; }
 

@@ -7,15 +7,11 @@
 #include <vector>
 
 #include "fileio/ByteIO.h"
+#include "fileio/Strings.h"
 
 namespace tarn {
 
 namespace {
-
-bool Fail(std::string* error, const std::string& why) {
-  if (error) *error = why;
-  return false;
-}
 
 void Put(RgbaImage& out, std::size_t x, std::size_t y, std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a) {
   std::uint8_t* p = out.rgba.data() + 4 * (y * static_cast<std::size_t>(out.width) + x);
@@ -362,10 +358,8 @@ bool DecodeBmp(std::span<const std::uint8_t> bytes, RgbaImage& out, std::string*
   try {
     if (DecodeBmpInner(bytes, out, error)) return true;
   } catch (const ParseError& e) {
-    const std::string what = e.what();
-    Fail(error, what == "unexpected end of data" || what == "section lies outside the data"
-                    ? "the BMP file is cut short"
-                    : "the BMP file is damaged: " + what);
+    Fail(error, e.kind() == ParseError::Kind::CutShort ? "the BMP file is cut short"
+                                                       : std::string("the BMP file is damaged: ") + e.what());
   }
   out = RgbaImage{};
   return false;
@@ -375,10 +369,8 @@ bool DecodeTga(std::span<const std::uint8_t> bytes, RgbaImage& out, std::string*
   try {
     if (DecodeTgaInner(bytes, out, error)) return true;
   } catch (const ParseError& e) {
-    const std::string what = e.what();
-    Fail(error, what == "unexpected end of data" || what == "section lies outside the data"
-                    ? "the TGA file is cut short"
-                    : "the TGA file is damaged: " + what);
+    Fail(error, e.kind() == ParseError::Kind::CutShort ? "the TGA file is cut short"
+                                                       : std::string("the TGA file is damaged: ") + e.what());
   }
   out = RgbaImage{};
   return false;

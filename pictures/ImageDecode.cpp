@@ -19,11 +19,6 @@ namespace tarn {
 
 namespace {
 
-bool Fail(std::string* error, const std::string& why) {
-  if (error) *error = why;
-  return false;
-}
-
 // libpng's row interface. Its simplified interface (png_image_*) in the libpng Debian 12
 // ships fills the rows of an interlaced 16-bit picture's first six passes wrongly, so that
 // PngSuite's interlaced pictures differ from their plain twins; rows read through

@@ -4,15 +4,11 @@
 #include <cstring>
 
 #include "fileio/ByteIO.h"
+#include "fileio/Strings.h"
 
 namespace tarn {
 
 namespace {
-
-bool Fail(std::string* error, const char* why) {
-  if (error) *error = why;
-  return false;
-}
 
 namespace pcx {
 constexpr std::size_t kHeaderSize = 128;
