@@ -3,12 +3,14 @@
 #include <QCommandLineParser>
 #include <QPainter>
 #include <QSplashScreen>
+#include <QThreadPool>
 #include <QTimer>
 
 #include "archive/TarnDoc.h"
 #include "browser/MainFrame.h"
 #include "dialogs/AppIdentity.h"
 #include "fileio/Strings.h"
+#include "fileio/WorkerPool.h"
 
 namespace {
 
@@ -34,6 +36,9 @@ QPixmap SplashPicture() {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  // Previews and the dialogs' background work go to Qt's global pool: no wider than the CPUs
+  // this process may use (its affinity and cgroup quota), which idealThreadCount() ignores.
+  QThreadPool::globalInstance()->setMaxThreadCount(static_cast<int>(tarn::UsableCpus()));
   tarn::dialogs::SetApplicationIdentity();
 
   QCommandLineParser parser;

@@ -15,6 +15,7 @@
 #include "fileio/ByteIO.h"
 #include "fileio/SafeSave.h"
 #include "fileio/TempFile.h"
+#include "fileio/WorkerPool.h"
 
 namespace tarn {
 
@@ -431,12 +432,9 @@ void CPackObject::WriteExport(ExportPlan& plan, ExportReport& report, CProgress*
     }
   };
   // Inflating members is most of an extraction, and members are independent.
-  const std::size_t threads =
-      std::min<std::size_t>({std::max(1u, std::thread::hardware_concurrency()), 4, plan.files.size()});
-  std::vector<std::thread> helpers;
-  for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
-  work();
-  for (std::thread& t : helpers) t.join();
+  // Beyond four threads the disk, not the CPU, sets the pace.
+  const std::size_t threads = std::min<std::size_t>({4, plan.files.size()});
+  RunOnWorkers(threads > 0 ? threads - 1 : 0, work);
   if (stop) report.cancelled = true;
 }
 

@@ -10,6 +10,7 @@
 
 #include "archive/PackObject.h"
 #include "fileio/Strings.h"
+#include "fileio/WorkerPool.h"
 #include "maps/Bsp.h"
 #include "maps/MapImages.h"
 #include "maps/MapRender.h"
@@ -40,7 +41,9 @@ PictureKind KindOf(const std::string& name) {
 }  // namespace
 
 CThumbnails::CThumbnails(QObject* parent) : QObject(parent), m_alive(std::make_shared<bool>(true)) {
-  m_pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount() - 1));
+  // Thumbnails stay in a Qt pool of their own, which a new folder can empty at once; it is as
+  // wide as the CPUs the process may use (less one for the window), like the shared pool.
+  m_pool.setMaxThreadCount(std::max(1, static_cast<int>(UsableCpus()) - 1));
   m_reader = new QTimer(this);
   m_reader->setSingleShot(true);
   m_reader->setInterval(0);

@@ -19,6 +19,7 @@
 #include "fileio/Progress.h"
 #include "fileio/SafeSave.h"
 #include "fileio/Strings.h"
+#include "fileio/WorkerPool.h"
 
 namespace tarn {
 
@@ -62,79 +63,37 @@ struct Job {
   bool done = false;
 };
 
-// Threads that deflate the jobs they are given, each with its own compressor.
-class CDeflatePool {
- public:
-  CDeflatePool(unsigned workers, int level) {
-    for (unsigned i = 0; i < workers; ++i) m_threads.emplace_back([this, level] { Work(level); });
-  }
-  ~CDeflatePool() {
-    {
-      std::lock_guard lock(m_mutex);
-      m_stopping = true;
+// Deflates (or keeps) a job's bytes on a worker of the shared pool, with that thread's own
+// compressor for the level: libdeflate's compressors are not shared between threads, and
+// making one per member would cost more than deflating a small one.
+void DeflateJob(int level, Job& job) {
+  struct Compressors {
+    libdeflate_compressor* byLevel[13] = {};
+    ~Compressors() {
+      for (libdeflate_compressor* c : byLevel)
+        if (c) libdeflate_free_compressor(c);
     }
-    m_wake.notify_all();
-    for (std::thread& t : m_threads) t.join();
+  };
+  thread_local Compressors compressors;
+  job.crc = libdeflate_crc32(0, job.input.data(), job.input.size());
+  libdeflate_compressor*& compressor = compressors.byLevel[level];
+  if (!job.store && !compressor) compressor = libdeflate_alloc_compressor(level);
+  if (job.store || !compressor) {
+    job.store = true;
+    return;
   }
-  void Submit(Job* job) {
-    {
-      std::lock_guard lock(m_mutex);
-      m_queue.push_back(job);
-    }
-    m_wake.notify_one();
+  job.output.resize(libdeflate_deflate_compress_bound(compressor, job.input.size()));
+  const std::size_t n =
+      libdeflate_deflate_compress(compressor, job.input.data(), job.input.size(), job.output.data(), job.output.size());
+  // Data that deflate cannot shrink are stored: smaller, and nothing to undo when read.
+  if (n == 0 || n >= job.input.size()) {
+    job.store = true;
+    job.output.clear();
+    job.output.shrink_to_fit();
+  } else {
+    job.output.resize(n);
   }
-  void WaitFor(const Job& job) {
-    std::unique_lock lock(m_mutex);
-    m_finished.wait(lock, [&] { return job.done; });
-  }
-
- private:
-  void Work(int level) {
-    libdeflate_compressor* compressor = libdeflate_alloc_compressor(level);
-    for (;;) {
-      Job* job;
-      {
-        std::unique_lock lock(m_mutex);
-        m_wake.wait(lock, [&] { return m_stopping || !m_queue.empty(); });
-        if (m_queue.empty()) break;
-        job = m_queue.front();
-        m_queue.pop_front();
-      }
-      Run(compressor, *job);
-      {
-        std::lock_guard lock(m_mutex);
-        job->done = true;
-      }
-      m_finished.notify_all();
-    }
-    if (compressor) libdeflate_free_compressor(compressor);
-  }
-
-  static void Run(libdeflate_compressor* compressor, Job& job) {
-    job.crc = libdeflate_crc32(0, job.input.data(), job.input.size());
-    if (job.store || !compressor) {
-      job.store = true;
-      return;
-    }
-    job.output.resize(libdeflate_deflate_compress_bound(compressor, job.input.size()));
-    const std::size_t n = libdeflate_deflate_compress(compressor, job.input.data(), job.input.size(), job.output.data(),
-                                                      job.output.size());
-    // Data that deflate cannot shrink are stored: smaller, and nothing to undo when read.
-    if (n == 0 || n >= job.input.size()) {
-      job.store = true;
-      job.output.clear();
-      job.output.shrink_to_fit();
-    } else {
-      job.output.resize(n);
-    }
-  }
-
-  std::mutex m_mutex;
-  std::condition_variable m_wake, m_finished;
-  std::deque<Job*> m_queue;
-  bool m_stopping = false;
-  std::vector<std::thread> m_threads;
-};
+}
 
 struct CentralRecord {
   std::string path;
@@ -148,27 +107,42 @@ class CZipWriter {
       : m_out(out), m_options(options), m_error(error) {}
 
   bool Run(const std::vector<ZipMember>& members) {
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const unsigned workers = m_options.workers ? m_options.workers : cores;
+    CWorkerPool& shared = CWorkerPool::Shared();
+    std::optional<CWorkerPool> own;
+    if (m_options.workers) own.emplace(m_options.workers);
+    CWorkerPool& pool = own ? *own : shared;
+    const unsigned workers = pool.Workers();
     // Enough members in flight to keep every worker busy while one is written, and no more.
     const std::size_t window = workers + 2;
     const std::uint64_t budget = std::max<std::uint64_t>(m_options.holdLimit, 1) * 3;
     // libdeflate's levels are not zlib's: from 6 up, one more gives archives as small as zlib's
     // (and so Info-ZIP's) at that level, which a user who asks for 6 expects.
     const int level = std::clamp(m_options.level >= 6 ? m_options.level + 1 : m_options.level, 1, 9);
-    CDeflatePool pool(workers, level);
     struct Pending {
       const ZipMember* member;
       std::unique_ptr<Job> job;  // null for a raw member, copied when written
+      std::shared_ptr<CWorkerPool::Task> task;
     };
     std::deque<Pending> pending;
+    // However this ends (a failed write, an exception), no worker may still be deflating a job
+    // whose buffers go with pending.
+    struct Drain {
+      CWorkerPool& pool;
+      std::deque<Pending>& pending;
+      ~Drain() {
+        for (Pending& p : pending) try {
+            if (p.task) pool.Wait(p.task);
+          } catch (...) {
+          }
+      }
+    } drain{pool, pending};
     std::uint64_t held = 0;
     auto writeFront = [&] {
       Pending p = std::move(pending.front());
       pending.pop_front();
       bool ok;
       if (p.job) {
-        pool.WaitFor(*p.job);
+        pool.Wait(p.task);
         held -= p.job->input.size();
         ok = WriteHeld(*p.member, *p.job);
       } else {
@@ -193,15 +167,12 @@ class CZipWriter {
       }
       job->store = m.kind == ZipMember::Kind::Store || m_options.level <= 0;
       held += job->input.size();
-      pool.Submit(job.get());
-      pending.push_back({&m, std::move(job)});
+      auto task = pool.Submit([level, j = job.get()] { DeflateJob(level, *j); });
+      pending.push_back({&m, std::move(job), std::move(task)});
       while (ok && !pending.empty() && (pending.size() >= window || held > budget)) ok = writeFront();
       if (!ok) break;
     }
     while (ok && !pending.empty()) ok = writeFront();
-    // Jobs still queued are finished by the pool before it goes, with their buffers alive.
-    for (Pending& p : pending)
-      if (p.job) pool.WaitFor(*p.job);
     return ok && WriteDirectory();
   }
 

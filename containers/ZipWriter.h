@@ -35,7 +35,7 @@ struct ZipMember {
 
 struct ZipWriteOptions {
   int level = 6;                  // 1 (fastest) to 9 (smallest), as zip's levels
-  unsigned workers = 0;           // threads that deflate; 0: one per core
+  unsigned workers = 0;           // threads that deflate; 0: the shared pool (one per usable CPU)
   CProgress* progress = nullptr;  // told the bytes of the files as their members are written
   // A member larger than this is not held whole: it is deflated as it is read, by one thread.
   std::uint64_t holdLimit = 32u << 20;
