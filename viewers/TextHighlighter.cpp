@@ -1,6 +1,10 @@
 #include "viewers/TextHighlighter.h"
 
+#include <algorithm>
+
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QPalette>
 #include <QRegularExpression>
 #include <QSyntaxHighlighter>
 #include <QTextCharFormat>
@@ -17,7 +21,16 @@ TextSyntax SyntaxOf(const QString& name) {
 
 namespace {
 
-QTextCharFormat Coloured(const QColor& colour, bool bold = false) {
+// A colour chosen for dark text on a light page, made readable on the page the palette gives:
+// on a dark one its lightness is mirrored (a dark green comment becomes a light green one),
+// keeping the hue and saturation that tell the kinds apart.
+QTextCharFormat Coloured(const QColor& onLight, bool bold = false) {
+  const QColor page = QGuiApplication::palette().color(QPalette::Base);
+  QColor colour = onLight;
+  if (page.lightnessF() < 0.5) {
+    const QColor hsl = onLight.toHsl();
+    colour = QColor::fromHslF(hsl.hslHueF(), hsl.hslSaturationF(), std::max(0.6f, 1.0f - hsl.lightnessF()));
+  }
   QTextCharFormat f;
   f.setForeground(colour);
   if (bold) f.setFontWeight(QFont::Bold);
@@ -30,11 +43,11 @@ class CHighlighter : public QSyntaxHighlighter {
 
  protected:
   void highlightBlock(const QString& text) override {
-    static const QTextCharFormat comment = Coloured(QColor(0x6a, 0x8a, 0x35));
-    static const QTextCharFormat string = Coloured(QColor(0xa3, 0x15, 0x15));
-    static const QTextCharFormat keyword = Coloured(QColor(0x00, 0x30, 0xb0), true);
-    static const QTextCharFormat number = Coloured(QColor(0x09, 0x86, 0x58));
-    static const QTextCharFormat key = Coloured(QColor(0x00, 0x50, 0x90), true);
+    const QTextCharFormat& comment = m_comment;
+    const QTextCharFormat& string = m_string;
+    const QTextCharFormat& keyword = m_keyword;
+    const QTextCharFormat& number = m_number;
+    const QTextCharFormat& key = m_key;
     static const QRegularExpression numbers(R"(\b-?\d+(\.\d+)?\b)");
     static const QRegularExpression strings(R"("[^"]*"?)");
     static const QRegularExpression qcKeywords(
@@ -103,6 +116,12 @@ class CHighlighter : public QSyntaxHighlighter {
   }
 
  private:
+  // Taken from the palette when the text is shown, so that a dark theme gets its own.
+  const QTextCharFormat m_comment = Coloured(QColor(0x6a, 0x8a, 0x35));
+  const QTextCharFormat m_string = Coloured(QColor(0xa3, 0x15, 0x15));
+  const QTextCharFormat m_keyword = Coloured(QColor(0x00, 0x30, 0xb0), true);
+  const QTextCharFormat m_number = Coloured(QColor(0x09, 0x86, 0x58));
+  const QTextCharFormat m_key = Coloured(QColor(0x00, 0x50, 0x90), true);
   TextSyntax m_syntax;
 };
 

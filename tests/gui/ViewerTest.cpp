@@ -10,6 +10,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QSyntaxHighlighter>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QTimer>
 #include <QToolButton>
 #include <QWheelEvent>
@@ -19,6 +23,7 @@
 #include "dialogs/Settings.h"
 #include "viewers/BitmapViewer.h"
 #include "viewers/HexView.h"
+#include "viewers/TextHighlighter.h"
 #include "viewers/TextViewer.h"
 
 namespace tarn::test {
@@ -190,6 +195,27 @@ TEST(TextViewer, LineEndsAndHighBytesSurvive) {
   QString why;
   EXPECT_FALSE(viewers::BytesOfText(QString::fromUtf8("\xE2\x82\xAC"), how, out, &why));
   EXPECT_FALSE(why.isEmpty());
+}
+
+// Coloured text stays readable on a dark theme: the colours come from the palette's page.
+TEST(TextHighlighter, ColoursStandOutFromLightAndDarkPages) {
+  const QPalette before = QGuiApplication::palette();
+  for (const bool dark : {false, true}) {
+    QPalette palette = before;
+    palette.setColor(QPalette::Base, dark ? QColor(0x20, 0x20, 0x20) : QColor(Qt::white));
+    QGuiApplication::setPalette(palette);
+    QTextDocument document("bind w +forward // walk\n");
+    viewers::Highlight(&document, viewers::TextSyntax::Config);
+    ASSERT_NE(document.findChild<QSyntaxHighlighter*>(), nullptr);
+    document.findChild<QSyntaxHighlighter*>()->rehighlight();
+    const QList<QTextLayout::FormatRange> ranges = document.firstBlock().layout()->formats();
+    ASSERT_GE(ranges.size(), 2);
+    for (const QTextLayout::FormatRange& range : ranges) {
+      const double lightness = range.format.foreground().color().lightnessF();
+      EXPECT_TRUE(dark ? lightness >= 0.55 : lightness <= 0.45) << dark << " " << range.start;
+    }
+  }
+  QGuiApplication::setPalette(before);
 }
 
 TEST_F(GuiTest, ViewCommandOpensTheFittingViewer) {
