@@ -158,6 +158,7 @@ class CChecker {
     switch (h.kind) {
       case K::HalfLife: what = "a Half-Life map (version 30)"; break;
       case K::Quake2: what = "a Quake II map (IBSP 38)"; break;
+      case K::Quake2Qbism: what = "an extended Quake II map (QBSP 38)"; break;
       case K::Quake3: what = "a Quake III map (IBSP 46)"; break;
       case K::Bsp2: what = "a BSP2 map"; break;
       case K::Bsp2Old: what = "a 2PSB map"; break;

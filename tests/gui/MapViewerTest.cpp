@@ -8,8 +8,10 @@
 #include "BspBuilder.h"
 #include "GuiSupport.h"
 #include "ModelBuilders.h"
+#include "Ssim.h"
 #include "browser/PreviewPane.h"
 #include "formats/MapEntities.h"
+#include "formats/MapRender.h"
 #include "viewers/MapFrame.h"
 #include "viewers/Previews.h"
 
@@ -459,6 +461,54 @@ TEST_F(MapViewer, HostileMapsAreShownWithinBoundsOrRefusedAndTheWindowStays) {
   EXPECT_TRUE(v->Loaded());
   EXPECT_EQ(v->View()->Mesh().pageSide, 1024);
   EXPECT_TRUE(frame->isVisible());
+}
+
+// The window and the software renderer draw by the same rules: the same view of the same map
+// comes out the same from both, as near as two rasterizers' rounding lets it (SSIM of the grey
+// pictures, as Ssim.h computes it; a picture that drifts in lighting, filtering, sides or
+// texture levels falls far below).
+TEST_F(GuiTest, TheWindowAndTheSoftwareRendererDrawTheSameView) {
+  struct View {
+    std::string name;
+    Bytes map;
+    QVector3D position;
+    float yaw, pitch;
+  };
+  std::vector<View> views = {{"floor from above", FloorMap(BspFormat::Quake), {256, -100, 200}, 90, 30},
+                             {"floor from below", FloorMap(BspFormat::Quake), {256, -100, -200}, 90, -30}};
+  if (fs::exists(SamplesDir() / "LibreQuake/lq1/maps/e2m2.bsp")) {
+    const Bytes e2m2 = ReadFile(SamplesDir() / "LibreQuake/lq1/maps/e2m2.bsp");
+    views.push_back({"e2m2 at its start", e2m2, {64, 608, 46}, 270, 0});
+    views.push_back({"e2m2 looking down", e2m2, {64, 608, 46}, 180, 11.25f});
+  }
+  constexpr int kWidth = 320, kHeight = 200;
+  for (const View& v : views) {
+    SCOPED_TRACE(v.name);
+    BspMap map;
+    ASSERT_TRUE(LoadBsp(v.map, map, nullptr));
+    CMapView view;
+    view.setFixedSize(kWidth, kHeight);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    ASSERT_TRUE(view.SetMap(map, {}));
+    view.SetCamera(v.position, v.yaw, v.pitch);
+    const QImage window = view.grabFramebuffer().convertToFormat(QImage::Format_RGB888);
+    ASSERT_EQ(window.width(), kWidth);
+
+    MapCamera camera;
+    camera.position[0] = v.position.x(), camera.position[1] = v.position.y(), camera.position[2] = v.position.z();
+    camera.yaw = v.yaw, camera.pitch = v.pitch;
+    std::vector<std::uint8_t> rgb;
+    ASSERT_TRUE(RenderMap(BuildMapScene(map, {}), camera, kWidth, kHeight, rgb));
+    std::vector<std::uint8_t> grabbed;
+    for (int y = 0; y < kHeight; ++y)
+      grabbed.insert(grabbed.end(), window.constScanLine(y), window.constScanLine(y) + kWidth * 3);
+    const double ssim = GreySsim(grabbed.data(), rgb.data(), kWidth, kHeight, 3);
+    EXPECT_GT(ssim, 0.9);
+    double mean[2] = {0, 0};
+    for (std::size_t i = 0; i < rgb.size(); ++i) mean[0] += grabbed[i], mean[1] += rgb[i];
+    EXPECT_NEAR(mean[0] / static_cast<double>(rgb.size()), mean[1] / static_cast<double>(rgb.size()), 2.0);
+  }
 }
 
 }  // namespace
