@@ -69,9 +69,11 @@ MapFaceStyle MapFaceStyleOf(const BspMap& map, std::size_t face, const MapLook& 
                                 ? &map.textures[f.texture].name
                                 : nullptr;
   if (BspIsQuake2(map.header.format)) {
+    // Sky first: ref_gl gl_rsurf.c draws SURF_SKY faces as the sky whatever else they say, and
+    // compilers mark them SURF_NODRAW too.
+    if (f.flags & kSurfSky) return {MapSurface::Sky, 1};
     if (f.flags & kSurfNoDraw) return {MapSurface::Hidden, 1};
-    if (f.flags & kSurfSky) style.surface = MapSurface::Sky;
-    else if (f.flags & kSurfWarp) style.surface = MapSurface::Liquid;
+    if (f.flags & kSurfWarp) style.surface = MapSurface::Liquid;
     // ref_gl gl_rsurf.c R_DrawAlphaSurfaces: TRANS33 at 0.33, TRANS66 at 0.66.
     if (f.flags & kSurfTrans33) style.alpha = 0.33f;
     else if (f.flags & kSurfTrans66) style.alpha = 0.66f;
@@ -114,7 +116,7 @@ MapShading MapShadingOf(const BspMap& map, const MapLook& look) {
   s.linear = look.engine;
   s.glow = look.engine && quake;
   s.unlitByte = static_cast<std::uint8_t>(std::lround(255.0f / s.lightScale));
-  if (look.engine && quake) {
+  if (look.engine && quake && !map.faces.empty()) {
     Palette palette;
     LoadPalette(kQuakePaletteId, palette);
     s.background[0] = palette.colors[2].r, s.background[1] = palette.colors[2].g, s.background[2] = palette.colors[2].b;

@@ -71,8 +71,8 @@ struct MapShading {
   bool glow = true;
   // The byte of the pages' white block, which faces without a lightmap sample: light 1.
   std::uint8_t unlitByte = 128;
-  // Where no face is drawn: Quakespasm clears to r_clearcolor 2, the palette's dark grey; the
-  // plain look to black.
+  // Where no face is drawn: Quakespasm clears to r_clearcolor 2, the palette's dark grey (a map
+  // without faces stays black); the plain look to black.
   std::uint8_t background[3] = {0, 0, 0};
 };
 

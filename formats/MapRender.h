@@ -64,7 +64,8 @@ struct MapRenderWork {
 inline constexpr std::uint64_t kMapRenderWorkPerPixel = 256;
 
 // The map from the camera into rgb: width × height pixels of red, green, blue, rows top first,
-// black where nothing is. False, leaving rgb empty, for a size of 0 or past kMapRenderMaxSide.
+// the look's background (MapShading::background) where nothing is. False, leaving rgb empty, for a size of 0 or past
+// kMapRenderMaxSide.
 bool RenderMap(const MapScene& scene, const MapCamera& camera, int width, int height, std::vector<std::uint8_t>& rgb,
                MapRenderWork* work = nullptr);
 
