@@ -16,14 +16,15 @@
 namespace tarn::test {
 namespace {
 
-// The least SSIM each view reached (0.990 to 0.998 at 320 × 200), less a margin for the two
-// rasterizers' rounding on other machines.
-constexpr double kLeastSsim = 0.98;
+// Below what each view reached (0.990 to 0.998 at 320 × 200; 0.936 over e2m2's water, which the
+// engine warps and Tarn draws still), by a margin for the rasterizers' rounding elsewhere.
+constexpr double kLeastSsim = 0.98, kLeastOverWater = 0.92;
 
 struct View {
   const char* map;
   const char* position;  // the eye, "X Y Z"; empty for the map's start
   const char* angles;    // "PITCH YAW ROLL", multiples of 1.40625 degrees as the engine sends them
+  double least = kLeastSsim;
 };
 
 fs::path EngineShot() { return SamplesDir().parent_path() / "tools" / "engine-shot"; }
@@ -86,12 +87,15 @@ void Compare(const std::vector<View>& views) {
     ASSERT_EQ(a.height, b.height);
     const double ssim = GreySsim(a.rgba.data(), b.rgba.data(), a.width, a.height, 4);
     std::cerr << label << ": SSIM " << ssim << "\n";
-    EXPECT_GE(ssim, kLeastSsim);
+    EXPECT_GE(ssim, v.least);
   }
 }
 
 TEST(EngineShot, E2m2AsQuakespasmDrawsIt) {
-  Compare({{"e2m2", "", ""}, {"e2m2", "64 608 46", "0 90 0"}, {"e2m2", "64 608 46", "11.25 180 0"}});
+  Compare({{"e2m2", "", ""},
+           {"e2m2", "64 608 46", "0 90 0"},
+           {"e2m2", "64 608 46", "11.25 180 0"},
+           {"e2m2", "40 410 -100", "22.5 0 0", kLeastOverWater}});
 }
 
 TEST(EngineShot, Lq1m1AsQuakespasmDrawsIt) {
