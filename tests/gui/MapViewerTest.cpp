@@ -12,6 +12,7 @@
 #include "browser/PreviewPane.h"
 #include "formats/MapEntities.h"
 #include "formats/MapRender.h"
+#include "formats/MapTextures.h"
 #include "viewers/MapFrame.h"
 #include "viewers/Previews.h"
 
@@ -27,10 +28,14 @@ CMapFrame* ShownMapViewer() {
   return nullptr;
 }
 
+// Pixels a face was drawn on: neither black nor the dark grey Quakespasm's look clears to.
 int LitPixels(const QImage& image) {
   int n = 0;
   for (int y = 0; y < image.height(); ++y)
-    for (int x = 0; x < image.width(); ++x) n += QColor(image.pixel(x, y)).value() > 8;
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c(image.pixel(x, y));
+      n += c.value() > 8 && c != QColor(31, 31, 31);
+    }
   return n;
 }
 
@@ -509,6 +514,32 @@ TEST_F(GuiTest, TheWindowAndTheSoftwareRendererDrawTheSameView) {
     for (std::size_t i = 0; i < rgb.size(); ++i) mean[0] += grabbed[i], mean[1] += rgb[i];
     EXPECT_NEAR(mean[0] / static_cast<double>(rgb.size()), mean[1] / static_cast<double>(rgb.size()), 2.0);
   }
+}
+
+// The Textures menu replaces the map's textures from a WAD, saved into the archive as one
+// change and drawn at once; a WAD without them changes nothing and says so.
+TEST_F(MapViewer, TexturesAreReplacedFromTheWindow) {
+  OpenPak(PakBuilder().File("maps/floor.bsp", FloorMap(BspFormat::Quake)).Build());
+  const Bytes original = Load(doc.Root().FindByPath("maps/floor.bsp"));
+  CMapFrame* v = Open("floor.bsp");
+  ASSERT_NE(v, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
+  auto* replace = v->findChild<QAction*>("actionReplaceTexturesWad");
+  ASSERT_NE(replace, nullptr);
+  EXPECT_TRUE(replace->isEnabled());
+  TempDir dir;
+  WriteFile(dir / "new.wad", BuildWad(ContainerFormat::Wad2, {{"FLOOR", BspMiptex("FLOOR", 16, 16, 12), 'D'}}));
+  WriteFile(dir / "other.wad", BuildWad(ContainerFormat::Wad2, {{"wall", BspMiptex("wall", 16, 16, 12), 'D'}}));
+  const QImage before = v->View()->grabFramebuffer();
+  EXPECT_FALSE(v->ReplaceTextures(QString::fromStdString((dir / "other.wad").string()), false));
+  EXPECT_EQ(Load(doc.Root().FindByPath("maps/floor.bsp")), original);
+  ASSERT_TRUE(v->ReplaceTextures(QString::fromStdString((dir / "new.wad").string()), false));
+  const Bytes saved = Load(doc.Root().FindByPath("maps/floor.bsp"));
+  const MapTextures textures = ReadMapTextures(saved);
+  ASSERT_EQ(textures.textures.size(), 2u);
+  EXPECT_EQ(textures.textures[0].bytes[40], 12);
+  EXPECT_EQ(saved.size(), original.size());
+  EXPECT_NE(v->View()->grabFramebuffer(), before);
 }
 
 }  // namespace
