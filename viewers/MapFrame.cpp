@@ -83,6 +83,17 @@ CMapFrame::CMapFrame(const QString& title, std::span<const std::uint8_t> bytes, 
     const CMapView::Mode mode = c.mode;
     connect(a, &QAction::triggered, this, [this, mode] { m_view->SetMode(mode); });
   }
+  // Quakespasm's look by default, as convert draws it; the plain one is convert's --look plain.
+  view->addSeparator();
+  auto* plain = view->addAction("&Plain Look");
+  plain->setObjectName("actionMapPlainLook");
+  plain->setCheckable(true);
+  connect(plain, &QAction::toggled, this, [this](bool on) {
+    MapLook look = m_view->Look();
+    look.engine = !on;
+    m_view->SetLook(look);
+    ShowMap(true);
+  });
 
   auto* save = new QAction("Save View as &PNG...", this);
   save->setObjectName("actionSaveViewPng");

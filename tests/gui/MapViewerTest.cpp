@@ -542,5 +542,33 @@ TEST_F(MapViewer, TexturesAreReplacedFromTheWindow) {
   EXPECT_NE(v->View()->grabFramebuffer(), before);
 }
 
+// View > Plain Look draws as convert's --look plain does (black behind, the light clamped) and
+// back; the camera stays where it was.
+TEST_F(MapViewer, ThePlainLookIsOfferedBesideTheEngines) {
+  OpenPak(PakBuilder().File("maps/floor.bsp", FloorMap(BspFormat::Quake)).Build());
+  CMapFrame* v = Open("floor.bsp");
+  ASSERT_NE(v, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
+  auto* plain = v->findChild<QAction*>("actionMapPlainLook");
+  ASSERT_NE(plain, nullptr);
+  v->View()->SetCamera({256, -200, 100}, 90, 10);
+  const auto count = [](const QImage& image, QColor colour) {
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x) n += QColor(image.pixel(x, y)) == colour;
+    return n;
+  };
+  const QImage engine = v->View()->grabFramebuffer();
+  EXPECT_GT(count(engine, QColor(31, 31, 31)), 0);
+  plain->trigger();
+  EXPECT_FALSE(v->View()->Look().engine);
+  EXPECT_EQ(v->View()->Position(), QVector3D(256, -200, 100));
+  const QImage plainImage = v->View()->grabFramebuffer();
+  EXPECT_EQ(count(plainImage, QColor(31, 31, 31)), 0);
+  EXPECT_GT(count(plainImage, Qt::black), count(engine, Qt::black));
+  plain->trigger();
+  EXPECT_EQ(v->View()->grabFramebuffer(), engine);
+}
+
 }  // namespace
 }  // namespace tarn::test
