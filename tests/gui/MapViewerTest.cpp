@@ -3,6 +3,7 @@
 #include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTreeWidget>
+#include <iostream>
 
 #include "AllocationLimit.h"
 #include "BspBuilder.h"
@@ -509,6 +510,7 @@ TEST_F(GuiTest, TheWindowAndTheSoftwareRendererDrawTheSameView) {
     for (int y = 0; y < kHeight; ++y)
       grabbed.insert(grabbed.end(), window.constScanLine(y), window.constScanLine(y) + kWidth * 3);
     const double ssim = GreySsim(grabbed.data(), rgb.data(), kWidth, kHeight, 3);
+    std::cerr << v.name << ": SSIM " << ssim << "\n";
     EXPECT_GT(ssim, 0.9);
     double mean[2] = {0, 0};
     for (std::size_t i = 0; i < rgb.size(); ++i) mean[0] += grabbed[i], mean[1] += rgb[i];
