@@ -115,7 +115,7 @@ CMapFrame::CMapFrame(const QString& title, std::span<const std::uint8_t> bytes, 
   m_importAction->setObjectName("actionImportEnt");
   for (QAction* a : {m_saveAction, m_exportAction, m_importAction}) a->setEnabled(false);
 
-  auto* textures = menuBar()->addMenu("Te&xtures");
+  auto* textures = menuBar()->addMenu("&Textures");
   struct TextureCommand {
     const char* name;
     const char* text;
@@ -349,7 +349,10 @@ void CMapFrame::EnableEditing(TextSaver save, BesideWriter writeBeside, shell::C
   m_saveAction->setEnabled(true);
   m_importAction->setEnabled(true);
   m_exportAction->setEnabled(static_cast<bool>(m_writeBeside));
-  for (QAction* a : m_textureActions) a->setEnabled(true);
+  // Quake II's textures are WALs beside the map, never in it; only Half-Life's may be left to WADs.
+  const BspFormat format = m_view->Map().header.format;
+  for (int i = 0; i < m_textureActions.size(); ++i)
+    m_textureActions[i]->setEnabled(m_loaded && (i < 2 ? !BspIsQuake2(format) : format == BspFormat::HalfLife));
 }
 
 namespace {

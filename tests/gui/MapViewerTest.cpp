@@ -270,7 +270,20 @@ void ExpectOnlyEntitiesChanged(const Bytes& before, const Bytes& after, const st
 // one saved into the map as one undoable change, the view reloaded where it looked; the .ent
 // written beside the map and read back.
 TEST_F(MapViewer, EntityTextIsEditedCheckedSavedAndExported) {
-  OpenPak(PakBuilder().File("maps/floor.bsp", FloorMap(BspFormat::Quake)).Build());
+  OpenPak(PakBuilder()
+              .File("maps/floor.bsp", FloorMap(BspFormat::Quake))
+              .File("maps/hl.bsp", FloorMap(BspFormat::HalfLife))
+              .File("maps/q2.bsp", FloorMap(BspFormat::Quake2))
+              .Build());
+  // Half-Life's textures may be left to its WADs; Quake II's are never in the map.
+  for (const char* name : {"hl.bsp", "q2.bsp"}) {
+    CMapFrame* other = Open(name);
+    ASSERT_NE(other, nullptr) << name;
+    const bool halfLife = name[0] == 'h';
+    EXPECT_EQ(other->findChild<QAction*>("actionReplaceTexturesWad")->isEnabled(), halfLife) << name;
+    EXPECT_EQ(other->findChild<QAction*>("actionUnembedTextures")->isEnabled(), halfLife) << name;
+    other->close();
+  }
   const Bytes original = Load(doc.Root().FindByPath("maps/floor.bsp"));
   CMapFrame* v = Open("floor.bsp");
   ASSERT_NE(v, nullptr);
@@ -521,7 +534,20 @@ TEST_F(GuiTest, TheWindowAndTheSoftwareRendererDrawTheSameView) {
 // The Textures menu replaces the map's textures from a WAD, saved into the archive as one
 // change and drawn at once; a WAD without them changes nothing and says so.
 TEST_F(MapViewer, TexturesAreReplacedFromTheWindow) {
-  OpenPak(PakBuilder().File("maps/floor.bsp", FloorMap(BspFormat::Quake)).Build());
+  OpenPak(PakBuilder()
+              .File("maps/floor.bsp", FloorMap(BspFormat::Quake))
+              .File("maps/hl.bsp", FloorMap(BspFormat::HalfLife))
+              .File("maps/q2.bsp", FloorMap(BspFormat::Quake2))
+              .Build());
+  // Half-Life's textures may be left to its WADs; Quake II's are never in the map.
+  for (const char* name : {"hl.bsp", "q2.bsp"}) {
+    CMapFrame* other = Open(name);
+    ASSERT_NE(other, nullptr) << name;
+    const bool halfLife = name[0] == 'h';
+    EXPECT_EQ(other->findChild<QAction*>("actionReplaceTexturesWad")->isEnabled(), halfLife) << name;
+    EXPECT_EQ(other->findChild<QAction*>("actionUnembedTextures")->isEnabled(), halfLife) << name;
+    other->close();
+  }
   const Bytes original = Load(doc.Root().FindByPath("maps/floor.bsp"));
   CMapFrame* v = Open("floor.bsp");
   ASSERT_NE(v, nullptr);
@@ -529,6 +555,9 @@ TEST_F(MapViewer, TexturesAreReplacedFromTheWindow) {
   auto* replace = v->findChild<QAction*>("actionReplaceTexturesWad");
   ASSERT_NE(replace, nullptr);
   EXPECT_TRUE(replace->isEnabled());
+  // A Quake map has no WADs to leave its textures to.
+  EXPECT_FALSE(v->findChild<QAction*>("actionEmbedTextures")->isEnabled());
+  EXPECT_FALSE(v->findChild<QAction*>("actionUnembedTextures")->isEnabled());
   TempDir dir;
   WriteFile(dir / "new.wad", BuildWad(ContainerFormat::Wad2, {{"FLOOR", BspMiptex("FLOOR", 16, 16, 12), 'D'}}));
   WriteFile(dir / "other.wad", BuildWad(ContainerFormat::Wad2, {{"wall", BspMiptex("wall", 16, 16, 12), 'D'}}));
