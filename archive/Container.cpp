@@ -302,7 +302,9 @@ class CTreeBuilder {
     dir->m_children->AddSharing(raw, hash, holder);
     if (m_renamed)
       m_renamed->push_back(
-          SharedNameNote(PathOf(dir, holder->m_name), shownPath, isDirectory && holder->m_isDirectory));
+          isDirectory != holder->m_isDirectory && SameBytes(holder->m_name, name)
+              ? FileAndFolderNote(PathOf(dir, holder->m_name))
+              : SharedNameNote(PathOf(dir, holder->m_name), shownPath, isDirectory && holder->m_isDirectory));
     return raw;
   }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 #include "archive/PackObject.h"
 #include "archive/Strings.h"
@@ -18,6 +19,24 @@ std::string UnsafeNameReason(std::string_view name) {
     if (c == ':') return "the name contains \":\"";
   }
   return {};
+}
+
+std::string FileAndFolderNote(std::string_view path) { return Quoted(path) + ": " + kFileAndFolder; }
+
+std::vector<std::string> FileAndFolderPaths(const std::vector<NamedRecord>& records) {
+  std::unordered_set<std::string_view> folders;
+  for (const NamedRecord& r : records) {
+    std::string_view path = r.path;
+    if (r.directory && !path.empty() && path.back() == '/') path.remove_suffix(1);
+    if (r.directory) folders.insert(path);
+    for (std::size_t slash = path.find('/'); slash != std::string_view::npos; slash = path.find('/', slash + 1))
+      folders.insert(path.substr(0, slash));
+  }
+  std::vector<std::string> both;
+  std::unordered_set<std::string_view> told;
+  for (const NamedRecord& r : records)
+    if (!r.directory && folders.count(r.path) && told.insert(r.path).second) both.emplace_back(r.path);
+  return both;
 }
 
 std::string StoredName(std::string_view typed, ContainerFormat format) {

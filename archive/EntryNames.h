@@ -8,6 +8,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "archive/ContainerFormat.h"
 #include "archive/Strings.h"
@@ -23,6 +24,22 @@ std::string StoredName(const CPackObject& where, std::string_view typed);
 
 // Why a single name (one path segment) cannot be written to disk safely; empty when it can.
 std::string UnsafeNameReason(std::string_view name);
+
+// The one rule for a path an archive holds both as a file and as a folder (a zip's directory
+// record "a/b/", or the folder on the way to "a/b/c") beside a file "a/b": no disk holds both,
+// so extraction writes the file, which the engines load, and refuses the folder. Opening notes
+// it (list and extract warn of it), check reports it, extraction refuses with kFileAndFolder.
+inline constexpr const char* kFileAndFolder =
+    "it is both a file and a folder in the archive; a disk holds only one, so extraction writes the file "
+    "and not the folder";
+std::string FileAndFolderNote(std::string_view path);
+// The paths of an archive's records that are both, in the order their files come; each record
+// is its path and whether it is a directory's (its path then ends in "/").
+struct NamedRecord {
+  std::string_view path;
+  bool directory = false;
+};
+std::vector<std::string> FileAndFolderPaths(const std::vector<NamedRecord>& records);
 
 // Why a container of that format cannot hold an entry of this name (as stored) in the root
 // (atRoot) or below it; empty when it can.

@@ -121,6 +121,12 @@ CPackObject* CTarnDoc::HolderOf(const CPackObject& root) const {
   return nullptr;
 }
 
+const CTarnDoc* CTarnDoc::InnerDocument(const CPackObject& root) const {
+  for (const auto& inner : m_inner)
+    if (&inner->doc->Root() == &root) return inner->doc.get();
+  return nullptr;
+}
+
 std::string CTarnDoc::FullPath(const CPackObject& entry) const {
   std::string path = entry.PathInArchive();
   const CPackObject* root = entry.Root();

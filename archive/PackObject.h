@@ -55,6 +55,9 @@ struct ExportReport {
   // The files written, by their paths below the export's folder: an export that goes on (into
   // the same report) never writes over one of them. A file whose path is taken is refused.
   std::unordered_set<std::string> writtenPaths;
+  // The folders it made, by their paths likewise: a file and a folder of one path are never
+  // both written.
+  std::unordered_set<std::string> madeFolders;
   std::vector<TransferFailure> refused;  // names that cannot be written safely, skipped with their subtrees
   std::vector<TransferFailure> failed;   // files or folders that could not be written
   bool cancelled = false;                // stopped by its progress; the files written so far stay

@@ -145,6 +145,10 @@ std::vector<std::string> CheckPakIndex(const PakIndex& index) {
     }
   }
 
+  std::vector<NamedRecord> named;
+  for (const PakRecord& rec : index.records) named.push_back({rec.path, false});
+  for (const std::string& both : FileAndFolderPaths(named)) problems.push_back(FileAndFolderNote(both));
+
   // Overlaps: sort the non-empty, in-file extents by offset and compare each with the furthest end so far.
   std::vector<std::size_t> order;
   for (std::size_t i = 0; i < index.records.size(); ++i)

@@ -56,7 +56,70 @@ unsigned CurrentUmask() {
   return static_cast<unsigned>(old);
 }
 
+// The named temporaries that exist (or are about to) while their writers work, for a signal
+// handler to remove before the process dies of the signal: a kill leaves the next save to
+// clean up, but an interrupt can do it at once. Slots of fixed size, filled and emptied
+// without a lock, since the handler may run on any thread at any moment; only async-signal-safe
+// calls read them there.
+struct PendingName {
+  // Free, being filled, naming a file, or taken by the handler (which then never gives it back:
+  // the process is ending).
+  enum : int { kFree, kFilling, kNamed, kTaken };
+  std::atomic<int> state{kFree};
+  int dir = -1;
+  char name[256] = {};
+};
+constexpr std::size_t kPendingSlots = 64;
+PendingName g_pending[kPendingSlots];
+
+// The slot now naming name in the folder dir; -1 when none is free (the name then waits for
+// the next save's sweep, as after a kill).
+int NotePending(int dir, const std::string& name) {
+  if (name.size() >= sizeof(PendingName::name)) return -1;
+  for (std::size_t i = 0; i < kPendingSlots; ++i) {
+    int expected = PendingName::kFree;
+    if (!g_pending[i].state.compare_exchange_strong(expected, PendingName::kFilling)) continue;
+    g_pending[i].dir = dir;
+    std::memcpy(g_pending[i].name, name.c_str(), name.size() + 1);
+    g_pending[i].state.store(PendingName::kNamed, std::memory_order_release);
+    return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void ForgetPending(int& slot) {
+  if (slot < 0) return;
+  int expected = PendingName::kNamed;
+  g_pending[slot].state.compare_exchange_strong(expected, PendingName::kFree);
+  slot = -1;
+}
+
+void RemovePendingThenDie(int sig) {
+  RemovePendingTemporaries();
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
+}
+
 }  // namespace
+
+void RemovePendingTemporaries() {
+  for (PendingName& p : g_pending) {
+    int expected = PendingName::kNamed;
+    if (p.state.compare_exchange_strong(expected, PendingName::kTaken)) ::unlinkat(p.dir, p.name, 0);
+  }
+}
+
+void RemoveTemporariesOnSignals() {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction now {};
+    // A signal ignored on purpose (nohup) stays ignored.
+    if (::sigaction(sig, nullptr, &now) != 0 || now.sa_handler == SIG_IGN) continue;
+    struct sigaction on {};
+    on.sa_handler = RemovePendingThenDie;
+    ::sigemptyset(&on.sa_mask);
+    ::sigaction(sig, &on, nullptr);
+  }
+}
 
 FileStamp FileStamp::OfPath(const fs::path& path) {
   struct stat st;
@@ -162,10 +225,15 @@ bool CPendingFile::Create(int dirFd, const std::string& name, unsigned mode, boo
   }
   while (fd < 0) {
     m_tempName = TempName(name);
+    // Noted before it is made: an interrupt between the two would leave it otherwise.
+    m_pendingSlot = NotePending(dirFd, m_tempName);
     fd = ::openat(dirFd, m_tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                   static_cast<mode_t>(mode));
-    if (fd < 0 && errno != EEXIST) {
-      *err = errno;
+    if (fd < 0) {
+      const int why = errno;
+      ForgetPending(m_pendingSlot);
+      if (why == EEXIST) continue;
+      *err = why;
       m_tempName.clear();
       return false;
     }
@@ -199,9 +267,12 @@ bool CPendingFile::Link(int* err) {
   std::snprintf(self, sizeof self, "/proc/self/fd/%d", Descriptor());
   while (true) {
     m_tempName = TempName(m_name);
+    m_pendingSlot = NotePending(m_dir, m_tempName);
     if (::linkat(AT_FDCWD, self, m_dir, m_tempName.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
-    if (errno != EEXIST) {
-      *err = errno;
+    const int why = errno;
+    ForgetPending(m_pendingSlot);
+    if (why != EEXIST) {
+      *err = why;
       m_tempName.clear();
       return false;
     }
@@ -225,6 +296,7 @@ bool CPendingFile::Publish(bool syncFolder, int* err) {
     return false;
   }
   m_tempName.clear();
+  ForgetPending(m_pendingSlot);
   if (syncFolder) ::fsync(m_dir);
   return true;
 }
@@ -234,6 +306,7 @@ void CPendingFile::Discard() {
   m_file = nullptr;
   if (!m_tempName.empty()) ::unlinkat(m_dir, m_tempName.c_str(), 0);
   m_tempName.clear();
+  ForgetPending(m_pendingSlot);
 }
 
 int RemoveStaleTemporaries(int dirFd, const std::string& name) {

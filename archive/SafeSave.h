@@ -118,6 +118,7 @@ class CPendingFile {
   int m_dir = -1;
   std::string m_name;
   std::string m_tempName;  // the named temporary, once there is one
+  int m_pendingSlot = -1;  // where a signal handler finds that name (RemovePendingTemporaries)
   std::FILE* m_file = nullptr;
   bool m_unnamed = false;
 };
@@ -125,6 +126,14 @@ class CPendingFile {
 // Removes the temporaries ".NAME.tarn-PID-N.tmp" of name in the folder whose writers are gone.
 // Returns how many were removed.
 int RemoveStaleTemporaries(int dirFd, const std::string& name);
+
+// Removes this process's named temporaries that are being written (or renamed into place) now;
+// async-signal-safe, for a handler of a signal that ends the process.
+void RemovePendingTemporaries();
+// Installs handlers of SIGINT, SIGTERM and SIGHUP (unless ignored) that remove them, then let
+// the signal end the process as it would have. For programs that leave the signals to their
+// default, as tarn-pak does.
+void RemoveTemporariesOnSignals();
 
 struct SaveOptions {
   SaveConsent consent;
@@ -148,6 +157,8 @@ class CSafeSave {
   bool Write(const void* data, std::size_t n);
   // Marks the write as failed with errno value err (for writers that use File() directly).
   void WriteFailed(int err);
+  // The errno value of the first failed write (ENOSPC on a full disk); 0 while none failed.
+  int WriteError() const { return m_writeErrno; }
   // Flushes to disk, keeps mode, owner and group, and replaces the target, unless it changed
   // since Begin. Nothing of the new file stays when it fails.
   bool Commit();

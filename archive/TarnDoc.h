@@ -174,6 +174,9 @@ class CTarnDoc {
   CPackObject* InnerRoot(const CPackObject& holder) const;
   // The file whose opened archive root is, or nullptr (the document's own root, say).
   CPackObject* HolderOf(const CPackObject& root) const;
+  // The document of the inner archive whose root is root, or nullptr: what opening it found
+  // wrong (OpenProblems, DirectoryDamaged), told as it is for an archive opened alone.
+  const CTarnDoc* InnerDocument(const CPackObject& root) const;
   // The path from the document's root through the files holding inner archives:
   // "gfx.wad/conchars.lmp"; an entry of the document's own tree has its own path.
   std::string FullPath(const CPackObject& entry) const;

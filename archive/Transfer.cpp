@@ -353,19 +353,35 @@ void CPackObject::PlanExport(const CExtractFolder& folder, const std::string& be
     // The root writes its top level straight into the folder.
     const CExtractFolder* into = &folder;
     if (m_parent) {
+      // A file of this path is written by this export: no folder can take its place.
+      if (report.writtenPaths.count(below + m_name)) {
+        Note(report, ExtractOutcome::Refused, PathInArchive(), kFileAndFolder);
+        return;
+      }
       std::optional<CExtractFolder> sub;
       if (!EnterExportFolder(folder, sub, report)) return;
       plan.folders.push_back(std::make_unique<CExtractFolder>(std::move(*sub)));
       into = plan.folders.back().get();
+      report.madeFolders.insert(below + m_name);
     }
     const std::string inside = m_parent ? below + m_name + "/" : below;
-    for (CPackObject* c : Children()) c->PlanExport(*into, inside, report, plan);
+    // Files before folders: of a file and a folder of one path, the file, which the engines
+    // load, is the one written.
+    for (CPackObject* c : Children())
+      if (!c->m_isDirectory) c->PlanExport(*into, inside, report, plan);
+    for (CPackObject* c : Children())
+      if (c->m_isDirectory) c->PlanExport(*into, inside, report, plan);
     return;
   }
   const std::string label = m_parent ? PathInArchive() : m_name;
   std::string why = UnsafeNameReason(m_name);
   if (!why.empty()) {
     Note(report, ExtractOutcome::Refused, label, why);
+    return;
+  }
+  // Nor a file where this export made a folder.
+  if (report.madeFolders.count(below + m_name)) {
+    Note(report, ExtractOutcome::Refused, label, kFileAndFolder);
     return;
   }
   // Two entries of one path (an archive holding a name twice, or entries of several folders

@@ -308,6 +308,9 @@ class CZipCodec final : public CContainerCodec {
     const CZipReader reader(source, index);
     DirectoryListing listing;
     ListEntries(index, listing);
+    std::vector<NamedRecord> named;
+    for (const DirectoryRecord& rec : listing.records) named.push_back({rec.path, rec.directory});
+    for (const std::string& both : FileAndFolderPaths(named)) problems.push_back(FileAndFolderNote(both));
     std::unordered_map<std::string, std::size_t> seen;
     for (std::size_t i = 0; i < listing.records.size(); ++i) {
       const DirectoryRecord& rec = listing.records[i];
@@ -422,8 +425,9 @@ class CZipCodec final : public CContainerCodec {
     zipOptions.workers = options.workers;
     std::string why;
     if (WriteZip(members, out, zipOptions, &why)) return true;
-    // A disk failure is told by the save, which kept the system's reason.
-    if (error && out.Failure().reason.empty()) *error = why;
+    // A disk failure (a full disk, a size limit) is told by the save's Commit, which kept the
+    // system's reason and names the file, as for every other format.
+    if (error && out.WriteError() == 0) *error = why;
     return false;
   }
 };

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "archive/ByteIO.h"
@@ -211,7 +212,7 @@ class CZipWriter {
   }
 
   bool Put(const void* data, std::size_t n) {
-    if (!m_out.Write(data, n)) return Fail("cannot write the zip archive");
+    if (!m_out.Write(data, n)) return Fail("cannot write the zip archive: " + SystemReason(m_out.WriteError()));
     m_offset += n;
     return true;
   }
@@ -327,14 +328,20 @@ class CZipWriter {
       }
       z.next_in = in.data();
       z.avail_in = static_cast<uInt>(n);
+      int rc = Z_OK;
       do {
         z.next_out = out.data();
         z.avail_out = static_cast<uInt>(out.size());
-        deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
+        rc = deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
+        // Z_BUF_ERROR only says that this call could make no progress; anything else but going
+        // on or ending is a deflater gone wrong, whose output would be no deflate stream.
+        if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
+          return Fail("cannot deflate " + Quoted(m.path) + (z.msg ? std::string(": ") + z.msg : std::string()));
         const std::size_t made = out.size() - z.avail_out;
         if (!Put(out.data(), made)) return false;
         stored += made;
       } while (z.avail_out == 0);
+      if (last && rc != Z_STREAM_END) return Fail("cannot deflate " + Quoted(m.path) + ": the stream did not end");
     }
     if (!Fits(m, stored, size)) return false;
     r.crc = crc;
@@ -351,7 +358,7 @@ class CZipWriter {
         std::fwrite(buf.data(), 1, buf.size(), f) != buf.size() ||
         ::fseeko(f, static_cast<off_t>(m_offset), SEEK_SET) != 0) {
       m_out.WriteFailed(errno ? errno : EIO);
-      return Fail("cannot write the zip archive");
+      return Fail("cannot write the zip archive: " + SystemReason(m_out.WriteError()));
     }
     m_central.push_back(std::move(r));
     return true;
@@ -404,10 +411,31 @@ bool WriteZip(const std::vector<ZipMember>& members, CSafeSave& out, const ZipWr
   return false;
 }
 
+namespace {
+
+// SOURCE_DATE_EPOCH when it is set to a time, as reproducible-builds.org defines it.
+std::optional<std::int64_t> SourceDateEpoch() {
+  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+  if (!epoch || !*epoch) return std::nullopt;
+  char* end = nullptr;
+  errno = 0;
+  const long long bound = std::strtoll(epoch, &end, 10);
+  if (errno != 0 || *end != '\0' || bound < 0) return std::nullopt;
+  return bound;
+}
+
+// A zip's times name no zone: each tool takes them as its machine's local time. A build that
+// is to be reproduced takes them as UTC both ways, or the same files built in Tokyo and in
+// London would give two archives.
+bool TimesInUtc() { return SourceDateEpoch().has_value(); }
+
+}  // namespace
+
 std::uint32_t ToDosTime(std::int64_t unixSeconds) {
   const std::time_t t = static_cast<std::time_t>(unixSeconds);
   std::tm tm{};
-  if (!::localtime_r(&t, &tm) || tm.tm_year < 80) return (0 << 25) | (1 << 21) | (1 << 16);  // 1980-01-01 00:00
+  const bool split = TimesInUtc() ? ::gmtime_r(&t, &tm) != nullptr : ::localtime_r(&t, &tm) != nullptr;
+  if (!split || tm.tm_year < 80) return (0 << 25) | (1 << 21) | (1 << 16);  // 1980-01-01 00:00
   if (tm.tm_year > 80 + 127) return (127u << 25) | (12u << 21) | (31u << 16) | (23u << 11) | (59u << 5) | 29u;
   return static_cast<std::uint32_t>(tm.tm_year - 80) << 25 | static_cast<std::uint32_t>(tm.tm_mon + 1) << 21 |
          static_cast<std::uint32_t>(tm.tm_mday) << 16 | static_cast<std::uint32_t>(tm.tm_hour) << 11 |
@@ -424,18 +452,13 @@ std::int64_t FromDosTime(std::uint32_t dos) {
   tm.tm_min = static_cast<int>((time >> 5) & 0x3F);
   tm.tm_sec = static_cast<int>((time & 0x1F) * 2);
   tm.tm_isdst = -1;
-  const std::time_t t = std::mktime(&tm);
+  const std::time_t t = TimesInUtc() ? ::timegm(&tm) : std::mktime(&tm);
   return t == static_cast<std::time_t>(-1) ? 0 : static_cast<std::int64_t>(t);
 }
 
 std::int64_t ReproducibleTime(std::int64_t unixSeconds) {
-  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
-  if (!epoch || !*epoch) return unixSeconds;
-  char* end = nullptr;
-  errno = 0;
-  const long long bound = std::strtoll(epoch, &end, 10);
-  if (errno != 0 || *end != '\0' || bound < 0) return unixSeconds;
-  return std::min<std::int64_t>(unixSeconds, bound);
+  const std::optional<std::int64_t> bound = SourceDateEpoch();
+  return bound ? std::min<std::int64_t>(unixSeconds, *bound) : unixSeconds;
 }
 
 }  // namespace tarn

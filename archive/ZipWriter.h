@@ -47,6 +47,7 @@ bool WriteZip(const std::vector<ZipMember>& members, CSafeSave& out, const ZipWr
               std::string* error);
 
 // A time as the zip format stores it (local time, two-second steps, 1980 to 2107), and back.
+// With SOURCE_DATE_EPOCH set the time is UTC, whatever the machine's zone.
 std::uint32_t ToDosTime(std::int64_t unixSeconds);
 std::int64_t FromDosTime(std::uint32_t dos);
 // The time for a member whose file changed at unixSeconds: that time, but no later than

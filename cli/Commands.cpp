@@ -15,6 +15,7 @@
 
 #include "TarnVersion.h"
 #include "archive/EntryNames.h"
+#include "archive/EntryTypes.h"
 #include "archive/PackObject.h"
 #include "archive/Strings.h"
 #include "archive/TarnDoc.h"
@@ -25,7 +26,9 @@
 #include "cli/JsonReport.h"
 #include "cli/MapCommands.h"
 #include "cli/ModelCommands.h"
+#include "cli/PaletteCommands.h"
 #include "cli/PngWriter.h"
+#include "cli/SoundCommands.h"
 #include "cli/StdStreams.h"
 #include "cli/TerminalProgress.h"
 #include "cli/Voice.h"
@@ -35,6 +38,7 @@
 #include "formats/MapRender.h"
 #include "formats/MapTextures.h"
 #include "formats/Model.h"
+#include "formats/SoundInfo.h"
 
 namespace tarn::cli {
 
@@ -42,111 +46,187 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kHelp =
+constexpr const char* kHelpHead =
     "Usage: tarn-pak COMMAND ARGUMENTS\n"
     "\n"
     "An ARCHIVE is a PAK, a zip (.pk3, .pk2, .zip, .pkz; .kpf is only read) or a WAD2 or WAD3,\n"
     "known by its content whatever its name. In a WAD each lump is a file named after it with\n"
     "an extension from its type: .mip (texture), .lmp (picture), .pal (palette), .lumpNN (type NN).\n"
     "\n"
-    "Commands:\n"
-    "  list [--json] ARCHIVE [PATH]          one line per file: SIZE<TAB>PATH, in save order\n"
-    "  extract ARCHIVE [-C DIR] [PATH...]    write the whole archive, or the named files and\n"
-    "                                        directories, under DIR (default: the current folder)\n"
-    "  create [--format pak|pk3|zip|wad|wad3] ARCHIVE DIR\n"
-    "                                        a new archive holding DIR's contents at its root, in\n"
-    "                                        the format its extension names (or --format's)\n"
-    "  repack [--format pak|pk3|zip|wad|wad3] IN OUT\n"
-    "                                        IN's entries into OUT, in the format of OUT's extension\n"
-    "  add ARCHIVE [--to DIRPATH] SOURCE...  import files and folders' contents, then save\n"
-    "  rm ARCHIVE PATH...                    delete files or directories, then save\n"
-    "  rename ARCHIVE PATH NEWNAME           rename an entry within its directory, then save\n"
-    "  cat ARCHIVE PATH                      a file's bytes on standard output\n"
-    "  check [--json] [--engine ENGINE] ARCHIVE|FOLDER...\n"
-    "                                        report every problem; exit 1 when there is any. With\n"
-    "                                        --engine, of archives and game folders, and also what\n"
-    "                                        that engine refuses or misreads: too many files in a\n"
-    "                                        pak, names it will not find, packages it never loads,\n"
-    "                                        maps, .lit files and sounds it cannot use\n"
-    "  info [--json] ARCHIVE PATH            what an entry holds: pictures and their sizes, a\n"
-    "                                        model's format, skins, triangles, frames, animations,\n"
-    "                                        or a map's format, lumps, faces, textures, models,\n"
-    "                                        entities, lighting, .lit and missing textures\n"
-    "  info [--json] ARCHIVE MAP --game [--engine ENGINE] FOLDER...\n"
-    "                                        a map's facts, its missing textures looked for in the\n"
-    "                                        map's archive and every package the engine loads from\n"
-    "                                        the game folders\n"
-    "  convert ARCHIVE PATH OUT.png          a picture, texture chain, sprite or model skins to\n"
-    "                                        PNG (OUT-0.png, OUT-1.png, ... for several)\n"
-    "  convert [--size WxH] ARCHIVE MAP.bsp OUT.png\n"
-    "                                        a map drawn from where a player starts, WxH pixels\n"
-    "                                        (640x400), textures from the map or the archive (its\n"
-    "                                        WALs, the WADs the map names), as Quakespasm draws it\n"
-    "      map picture OPTIONS: --pos X,Y,Z (the eye)   --angles PITCH,YAW,ROLL (as viewpos prints\n"
-    "      them)   --fov DEGREES (the engine's fov, 90)   --look engine|plain   --world (no doors,\n"
-    "      lifts or other brush entities)\n"
-    "  convert [--frame N] ARCHIVE MODEL OUT.gltf|OUT.glb|OUT.obj\n"
-    "                                        a Quake or Quake II model to glTF 2.0, every frame a\n"
-    "                                        morph target and each animation one of glTF's (or\n"
-    "                                        frame N alone, from 0), its skin inside; or frame N\n"
-    "                                        (the first) to OBJ, with OUT.mtl and OUT.png beside\n"
-    "  wad ARCHIVE OUT.wad MAP...            the textures of Quake maps in the archive into a WAD2\n"
-    "                                        (of Half-Life maps into a WAD3)\n"
-    "  bspx ARCHIVE MAP --list|--extract NAME FILE|--insert NAME FILE|--remove NAME\n"
-    "                                        a map's BSPX lumps listed (NAME<TAB>SIZE), one written\n"
-    "                                        to FILE, put in from FILE or removed, then save\n"
-    "  maptex ARCHIVE MAP --replace FROM.wad|FOLDER | --embed | --unembed\n"
-    "                                        a map's textures replaced by name from a WAD or a\n"
-    "                                        folder of pictures (NAME.png ...); a Half-Life map's\n"
-    "                                        put in from the WADs it names, or left to them; then save\n"
-    "  ents ARCHIVE MAP [--set FILE] [--export]\n"
-    "                                        a map's entity lump on standard output; with --set,\n"
-    "                                        replaced by FILE's text (checked first); with --export,\n"
-    "                                        written as NAME.ent beside the map (NAME.bsp), as\n"
-    "                                        source ports load in its place; then save\n"
-    "  encode [OPTIONS] IN OUT               an image (PNG, JPEG, TGA, BMP, PCX or a game picture)\n"
-    "                                        to OUT.lmp, .mip, .wal or .pcx; several IN frames to\n"
-    "                                        OUT.spr, or OUT.sp2 with its PCX frames beside it\n"
-    "  add ARCHIVE --as lmp|mip|wal|pcx [--to DIRPATH] [OPTIONS] IMAGE...\n"
-    "                                        encode images and add them, then save\n"
-    "    encoding OPTIONS: --palette quake|quake2|FILE|optimal (optimal: .pcx only)\n"
-    "      --dither none|floyd-steinberg|ordered   --fullbright auto|allow|never (auto: glowing\n"
-    "      colours only for a picture drawn in the palette)   --glow MASK (a picture of IN's size:\n"
-    "      where it is not black, the nearest glowing colour)\n"
-    "      --name NAME (a texture's name; default: the file's name)   --strict (a transparent\n"
-    "      pixel in an opaque texture is an error)   --resize (textures up to multiples of 16)\n"
-    "  model [OPTIONS] IN OUT.mdl|OUT.md2   a model of a modelling program (glTF, OBJ, IQM, MD3,\n"
-    "                                        ...) as a Quake or Quake II model, its animations as\n"
-    "                                        frames (an MD2's skin is written as OUT.pcx beside it)\n"
-    "    model OPTIONS: --skin IMAGE (in place of the material's)   --fps N (frames a second, 10)\n"
-    "      --skin-path PATH (the MD2's skin; models/OUT/OUT.pcx)   --palette, --dither, --fullbright\n"
-    "  add ARCHIVE --as mdl|md2 [--to DIRPATH] [model OPTIONS but --skin-path] MODEL...\n"
-    "                                        make models as model does and add them, named after\n"
-    "                                        each MODEL (an MD2's skin as a PCX beside it), then save\n"
-    "  which [--json] [--engine ENGINE] FOLDER... PATH\n"
-    "                                        the copy of PATH the engine loads from the game folders\n"
-    "                                        (the base game first, then the mod): SOURCE<TAB>PATH,\n"
-    "                                        then shadowed<TAB>SOURCE for each copy it hides\n"
-    "  list --game [--json] [--engine ENGINE] [--all] FOLDER...\n"
-    "                                        every path the engine sees: SIZE<TAB>PATH<TAB>SOURCE;\n"
-    "                                        --all adds the hidden copies, ending in <TAB>shadowed\n"
-    "  diff [--json] A B                     the paths that differ between two archives or folders:\n"
-    "                                        \"+ PATH\" only in B, \"- PATH\" only in A, \"M PATH\"\n"
-    "                                        different bytes; exit 0 same, 1 different, 2 trouble\n"
-    "  find [--json] FOLDER... PATTERN       every archive entry (PAK, PK3, WAD) and loose file below\n"
-    "                                        the folders whose path matches PATTERN (* and ?, any\n"
-    "                                        case): SOURCE<TAB>PATH; exit 1 when none\n"
+    "Commands:\n";
+
+// Each command's usage, in the order --help gives them; a command may have several (add, info,
+// convert, list), and `tarn-pak COMMAND --help` gives all of its own.
+struct CommandUsage {
+  const char* command;
+  const char* text;
+};
+constexpr CommandUsage kUsage[] = {
+    {"list", "  list [--json] ARCHIVE [PATH]          one line per file: SIZE<TAB>PATH, in save order\n"},
+    {"extract",
+     "  extract ARCHIVE [-C DIR] [PATH...]    write the whole archive, or the named files and\n"
+     "                                        directories, under DIR (default: the current folder)\n"},
+    {"create",
+     "  create [--format pak|pk3|zip|wad|wad3] ARCHIVE DIR\n"
+     "                                        a new archive holding DIR's contents at its root, in\n"
+     "                                        the format its extension names (or --format's)\n"},
+    {"repack",
+     "  repack [--format pak|pk3|zip|wad|wad3] IN OUT\n"
+     "                                        IN's entries into OUT, in the format of OUT's extension\n"},
+    {"add", "  add ARCHIVE [--to DIRPATH] SOURCE...  import files and folders' contents, then save\n"},
+    {"rm", "  rm ARCHIVE PATH...                    delete files or directories, then save\n"},
+    {"rename", "  rename ARCHIVE PATH NEWNAME           rename an entry within its directory, then save\n"},
+    {"cat", "  cat ARCHIVE PATH                      a file's bytes on standard output\n"},
+    {"check",
+     "  check [--json] [--engine ENGINE] ARCHIVE|FOLDER...\n"
+     "                                        report every problem; exit 1 when there is any. With\n"
+     "                                        --engine, of archives and game folders, and also what\n"
+     "                                        that engine refuses or misreads: too many files in a\n"
+     "                                        pak, names it will not find, packages it never loads,\n"
+     "                                        maps, .lit files and sounds it cannot use, plays off\n"
+     "                                        pitch or does not loop\n"},
+    {"info",
+     "  info [--json] ARCHIVE PATH            what an entry holds: pictures and their sizes, a\n"
+     "                                        model's format, skins, triangles, frames, animations,\n"
+     "                                        or a map's format, lumps, faces, textures, models,\n"
+     "                                        entities, lighting, .lit and missing textures, or a\n"
+     "                                        sound's format, rate, samples and loop (its start and\n"
+     "                                        the sample after its end)\n"},
+    {"info",
+     "  info [--json] ARCHIVE MAP --game [--engine ENGINE] FOLDER...\n"
+     "                                        a map's facts, its missing textures looked for in the\n"
+     "                                        map's archive and every package the engine loads from\n"
+     "                                        the game folders\n"},
+    {"convert",
+     "  convert ARCHIVE PATH OUT.png          a picture, texture chain, sprite or model skins to\n"
+     "                                        PNG (OUT-0.png, OUT-1.png, ... for several)\n"},
+    {"convert",
+     "  convert [--size WxH] ARCHIVE MAP.bsp OUT.png\n"
+     "                                        a map drawn from where a player starts, WxH pixels\n"
+     "                                        (640x400), textures from the map or the archive (its\n"
+     "                                        WALs, the WADs the map names), as Quakespasm draws it\n"
+     "      map picture OPTIONS: --pos X,Y,Z (the eye)   --angles PITCH,YAW,ROLL (as viewpos prints\n"
+     "      them)   --fov DEGREES (the engine's fov, 90)   --look engine|plain   --world (no doors,\n"
+     "      lifts or other brush entities)\n"},
+    {"convert",
+     "  convert [--frame N] ARCHIVE MODEL OUT.gltf|OUT.glb|OUT.obj\n"
+     "                                        a Quake or Quake II model to glTF 2.0, every frame a\n"
+     "                                        morph target and each animation one of glTF's (or\n"
+     "                                        frame N alone, from 0), its skin inside; or frame N\n"
+     "                                        (the first) to OBJ, with OUT.mtl and OUT.png beside\n"},
+    {"wad",
+     "  wad ARCHIVE OUT.wad MAP...            the textures of Quake maps in the archive into a WAD2\n"
+     "                                        (of Half-Life maps into a WAD3)\n"},
+    {"bspx",
+     "  bspx ARCHIVE MAP --list|--extract NAME FILE|--insert NAME FILE|--remove NAME\n"
+     "                                        a map's BSPX lumps listed (NAME<TAB>SIZE), one written\n"
+     "                                        to FILE, put in from FILE or removed, then save\n"},
+    {"maptex",
+     "  maptex ARCHIVE MAP --replace FROM.wad|FOLDER | --embed | --unembed\n"
+     "                                        a map's textures replaced by name from a WAD or a\n"
+     "                                        folder of pictures (NAME.png ...); a Half-Life map's\n"
+     "                                        put in from the WADs it names, or left to them; then save\n"},
+    {"ents",
+     "  ents ARCHIVE MAP [--set FILE] [--export]\n"
+     "                                        a map's entity lump on standard output; with --set,\n"
+     "                                        replaced by FILE's text (checked first: its syntax, the\n"
+     "                                        worldspawn first, no key or value longer than the map's\n"
+     "                                        engine reads); with --export, written as NAME.ent\n"
+     "                                        beside the map (NAME.bsp), as source ports load in its\n"
+     "                                        place; then save\n"},
+    {"encode",
+     "  encode [OPTIONS] IN OUT               an image (PNG, JPEG, TGA, BMP, PCX or a game picture)\n"
+     "                                        to OUT.lmp, .mip, .wal or .pcx; several IN frames to\n"
+     "                                        OUT.spr, or OUT.sp2 with its PCX frames beside it\n"},
+    {"add",
+     "  add ARCHIVE --as lmp|mip|wal|pcx [--to DIRPATH] [OPTIONS] IMAGE...\n"
+     "                                        encode images and add them, then save\n"
+     "    encoding OPTIONS: --palette quake|quake2|FILE|optimal (optimal: .pcx and Half-Life's)\n"
+     "      --dither none|floyd-steinberg|ordered   --fullbright auto|allow|never (auto: glowing\n"
+     "      colours only for a picture drawn in the palette)   --glow MASK (a picture of IN's size:\n"
+     "      where it is not black, the nearest glowing colour)\n"
+     "      --name NAME (a texture's name; default: the file's name)   --strict (a transparent\n"
+     "      pixel in an opaque texture is an error)   --resize (textures up to multiples of 16)\n"
+     "      --halflife (a Half-Life texture or picture: its own palette after its pixels, made for\n"
+     "      it, exact for 256 colours or fewer, 255 the blue a \"{\" texture sees through; every\n"
+     "      texture added to a WAD3 is one)   --decal (a Half-Life decal: its opacity as its\n"
+     "      indices, drawn in the colour at 255; every texture added to a decals.wad is one)\n"
+     "      several IN frames to a Half-Life sprite (.spr, its own palette): --sprite-format\n"
+     "      normal|additive|index-alpha|alpha-test (alpha-test)   --orientation parallel-upright|\n"
+     "      facing-upright|parallel|oriented|parallel-oriented (parallel)\n"},
+    {"model",
+     "  model [OPTIONS] IN OUT.mdl|OUT.md2   a model of a modelling program (glTF 2.0, OBJ, IQM,\n"
+     "                                        MD3) as a Quake or Quake II model, its animations as\n"
+     "                                        frames (an MD2's skin is written as OUT.pcx beside it)\n"
+     "    model OPTIONS: --skin IMAGE (in place of the material's)   --fps N (frames a second, 10)\n"
+     "      --skin-path PATH (the MD2's skin; models/OUT/OUT.pcx)   --palette, --dither, --fullbright\n"},
+    {"add",
+     "  add ARCHIVE --as mdl|md2 [--to DIRPATH] [model OPTIONS but --skin-path] MODEL...\n"
+     "                                        make models as model does and add them, named after\n"
+     "                                        each MODEL (an MD2's skin as a PCX beside it), then save\n"},
+    {"sound",
+     "  sound [OPTIONS] IN OUT.wav|OUT.ogg     any sound (a wave of any rate, width and channels, FLAC,\n"
+     "                                        Ogg Vorbis, Opus, MP3) as the engines play it: a mono\n"
+     "                                        PCM wave, resampled, its loop as Quake reads it (a cue\n"
+     "                                        point and a \"mark\" length); or Ogg Vorbis, for the\n"
+     "                                        engines that read it (an Ogg Vorbis IN is kept as it is)\n"
+     "    sound OPTIONS: --rate 11025|22050|44100 (default: IN's when it is one of those, else\n"
+     "      11025)   --bits 8|16 (default: IN's when it is one of those, else 16)\n"
+     "      --loop START[:END] (in samples of OUT; END is the sample after the loop, the end of\n"
+     "      the sound when left out)   --loop-all   --no-loop (default: IN's own loop, moved to\n"
+     "      the new rate)   --normalize (the loudest sample made full scale). A mono PCM wave at\n"
+     "      the rate and width asked is kept byte for byte, but for its loop\n"},
+    {"palette",
+     "  palette colormap PALETTE OUT.lmp|OUT.pcx [--fullbrights N]\n"
+     "                                        the colour map of a palette (quake, quake2 or a file),\n"
+     "                                        by id's rules: Quake's 64 light levels (.lmp, the last\n"
+     "                                        32 colours full bright), or Quake II's light levels and\n"
+     "                                        translucency table (.pcx, the last 1)\n"},
+    {"palette",
+     "  palette remap FROM TO ARCHIVE|FOLDER [PATH...] [--fullbrights N]\n"
+     "                                        the pictures, textures, skins and sprites (or those at\n"
+     "                                        the PATHs) moved from palette FROM to TO, each colour\n"
+     "                                        to its nearest, full-bright ones (the last N, 32) to\n"
+     "                                        full-bright ones; then save\n"},
+    {"which",
+     "  which [--json] [--engine ENGINE] FOLDER... PATH\n"
+     "                                        the copy of PATH the engine loads from the game folders\n"
+     "                                        (the base game first, then the mod): SOURCE<TAB>PATH,\n"
+     "                                        then shadowed<TAB>SOURCE for each copy it hides\n"},
+    {"list",
+     "  list --game [--json] [--engine ENGINE] [--all] FOLDER...\n"
+     "                                        every path the engine sees: SIZE<TAB>PATH<TAB>SOURCE;\n"
+     "                                        --all adds the hidden copies, ending in <TAB>shadowed\n"},
+    {"diff",
+     "  diff [--json] A B                     the paths that differ between two archives or folders:\n"
+     "                                        \"+ PATH\" only in B, \"- PATH\" only in A, \"M PATH\"\n"
+     "                                        different bytes; exit 0 same, 1 different, 2 trouble\n"},
+    {"find",
+     "  find [--json] FOLDER... PATTERN       every archive entry (PAK, PK3, WAD) and loose file below\n"
+     "                                        the folders whose path matches PATTERN (* and ?, any\n"
+     "                                        case): SOURCE<TAB>PATH; exit 1 when none\n"},
+};
+
+constexpr const char* kHelpOptions =
     "  -q, --quiet                           no warnings or notices on standard error, only errors\n"
     "  -v, --verbose                         a notice on standard error of each thing done: each file\n"
     "                                        extracted, added or deleted, each archive read or written\n"
-    "  --help                                this text\n"
+    "  --help                                this text; COMMAND --help (or help COMMAND): that\n"
+    "                                        command's usage\n"
     "  --version                             the version of tarn-pak\n"
-    "\n"
+    "  --                                    ends the options: every argument after it is a name or a\n"
+    "                                        path, even one that begins with \"-\" (cat ARCHIVE -- -v)\n"
+    "-q, -v, --json and the write options below go before COMMAND, or after it among its own options\n"
+    "(--json and the write options only with the commands that take them).\n";
+
+constexpr const char* kWriteOptions =
     "Options of the commands that write a file (create, repack, add, rm, rename, wad, ents, bspx,\n"
     "maptex):\n"
     "  --break-links    save over a file that has other names (hard links); they keep the old contents\n"
     "  --force          save over a read-only file, or one another program changed meanwhile\n"
-    "  --store          write every file of a zip stored, none deflated\n"
+    "  --store          write every file of a zip stored, none deflated\n";
+
+constexpr const char* kHelpTail =
     "Zips deflate each file at level 6 (TARN_PAK_DEFLATE_LEVEL: 1 fastest to 9 smallest; 0 stores\n"
     "every file) but for kinds already compressed (.ogg, .png, .jpg and the like), which are stored.\n"
     "A save replaces the file a symbolic link leads to, keeping the link, the file's mode, owner and\n"
@@ -165,7 +245,8 @@ constexpr const char* kHelp =
     "(the manual describes each document); bytes of a name that are not UTF-8 become U+FFFD. A\n"
     "command that fails outright prints no document.\n"
     "\n"
-    "Names and messages are printed with control characters escaped, one record a line: \"\\n\",\n"
+    "Names and messages are printed with control characters escaped, one record a line: \"\\n"
+    "\",\n"
     "\"\\t\", \"\\\\\" for a backslash and \"\\xNN\" for other bytes below 0x20 and 0x7F; in messages\n"
     "names are in double quotes, a quote in them as \"\\\"\".\n"
     "\n"
@@ -180,8 +261,10 @@ constexpr const char* kHelp =
     "    rerelease   Quake (2021 re-release)\n"
     "Each loads a game folder's packages in its own order and compares names its own way: quake\n"
     "finds names in paks and loose files (on Linux) only in their exact case, while fte, quake2,\n"
-    "yamagi and darkplaces take names in paks in any case. which and list --game fail when the\n"
-    "engine would stop with a fatal error while loading its packages.\n"
+    "yamagi and darkplaces take names in paks in any case (and darkplaces' exec a loose .cfg's\n"
+    "name). quake without gfx/pop.lmp is the shareware game: no loose file in a subfolder, and a\n"
+    "mod or a pak not id's stops it. which and list --game fail when the engine would stop with\n"
+    "a fatal error while loading its packages.\n"
     "\n"
     "Exit status: 0 success, 1 failure, 2 bad usage.\n";
 
@@ -215,6 +298,20 @@ struct Context {
     return o.code == 2 ? Usage(o.message) : Error(o.message);
   }
 };
+
+// A command's options are looked for only before "--": what follows is names and paths.
+std::vector<std::string> BeforeDashes(const std::vector<std::string>& a) {
+  return {a.begin(), std::find(a.begin(), a.end(), "--")};
+}
+bool HasOption(const std::vector<std::string>& a, const std::string& option) {
+  const auto end = std::find(a.begin(), a.end(), "--");
+  return std::find(a.begin(), end, option) != end;
+}
+// The arguments but the "--" among them, for a command whose options Run has taken.
+std::vector<std::string> Operands(std::vector<std::string> a) {
+  if (auto dashes = std::find(a.begin(), a.end(), "--"); dashes != a.end()) a.erase(dashes);
+  return a;
+}
 
 std::string OneLine(const std::string& text) {
   std::string s = text;
@@ -346,6 +443,10 @@ std::optional<ContainerFormat> OutputFormat(const Context& ctx, const std::strin
 bool TakeFormat(const Context& ctx, const std::vector<std::string>& a, std::string& format,
                 std::vector<std::string>& rest) {
   for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] == "--") {
+      rest.insert(rest.end(), a.begin() + static_cast<std::ptrdiff_t>(i) + 1, a.end());
+      break;
+    }
     if (a[i] != "--format") {
       rest.push_back(a[i]);
       continue;
@@ -371,9 +472,10 @@ CPackObject* OpenEntry(const Context& ctx, CTarnDoc& doc, const std::string& arc
 // on the way is opened inside the document, as the window opens them, and kept with it.
 // The entry at path in doc, going into the archives on its way; for a path that ends at an
 // archive file with "/" (or when enter is set), that archive's root. Nothing, told, when there
-// is none.
+// is none. What opening an archive on the way found wrong is told as for that archive alone;
+// damaged, when given, is set when one's directory is damaged.
 CPackObject* FindNested(const Context& ctx, CTarnDoc& doc, const std::string& archive, const std::string& path,
-                        bool enter) {
+                        bool enter, bool* damaged = nullptr) {
   const auto isArchive = [](const CPackObject& e) { return FormatOfName(e.Name()).has_value(); };
   const auto below = [](CPackObject& root, std::string p) -> CPackObject* {
     while (!p.empty() && p.back() == '/') p.pop_back();
@@ -402,7 +504,14 @@ CPackObject* FindNested(const Context& ctx, CTarnDoc& doc, const std::string& ar
     std::string why;
     root = doc.OpenInner(*holder, &why);
     if (!root) return ctx.Error(OneLine(why) + " (in " + Quoted(archive) + ")"), nullptr;
-    where += "/" + rest.substr(0, cut);
+    std::string passed = rest.substr(0, cut);
+    while (!passed.empty() && passed.back() == '/') passed.pop_back();
+    where += "/" + passed;
+    if (const CTarnDoc* inner = doc.InnerDocument(*root)) {
+      for (const std::string& p : inner->OpenProblems())
+        ctx.Warnings() << "tarn-pak: " << Quoted(where) << ": " << p << "\n";
+      if (damaged && inner->DirectoryDamaged()) *damaged = true;
+    }
     rest = cut < rest.size() ? rest.substr(cut + 1) : std::string();
     enter = false;
     if (rest.empty() || rest == "/") return root;
@@ -493,13 +602,17 @@ class CListWriter {
   char* m_end = m_at + m_buffer.size();
 };
 
-int CmdList(const Context& ctx, const std::vector<std::string>& a) {
-  if (HasArgument(a, "--game")) return ctx.Report(RunListGame(a, ctx.out, ctx.err, ctx.voice));
+int CmdList(const Context& ctx, const std::vector<std::string>& args) {
+  if (HasOption(args, "--game")) return ctx.Report(RunListGame(args, ctx.out, ctx.err, ctx.voice));
+  if (HasOption(args, "--all") || HasOption(args, "--engine"))
+    return ctx.Usage("--all and --engine go with list --game");
+  const std::vector<std::string> a = Operands(args);
   if (a.empty() || a.size() > 2) return ctx.Usage("list takes one ARCHIVE, and a PATH in it");
   auto doc = std::make_unique<CTarnDoc>();
   if (!Open(ctx, *doc, a[0])) return 1;
   // A PATH lists a directory, or an archive inside this one, as if it were the archive.
-  CPackObject* shown = a.size() == 2 ? FindNested(ctx, *doc, a[0], a[1], true) : &doc->Root();
+  bool innerDamaged = false;
+  CPackObject* shown = a.size() == 2 ? FindNested(ctx, *doc, a[0], a[1], true, &innerDamaged) : &doc->Root();
   if (!shown) return 1;
   if (!shown->IsDirectory()) return ctx.Error(Quoted(a[1]) + " is neither a directory nor an archive");
   if (ctx.voice.json) {
@@ -509,7 +622,7 @@ int CmdList(const Context& ctx, const std::vector<std::string>& a) {
     CListWriter(ctx.out).Directory(*shown, prefix);
   }
   // What can be read is listed, but a listing of a damaged directory is not a success.
-  const int rc = doc->DirectoryDamaged() ? 1 : 0;
+  const int rc = doc->DirectoryDamaged() || innerDamaged ? 1 : 0;
   if (ctx.options.processEndsAfter) (void)doc.release();
   return rc;
 }
@@ -518,8 +631,11 @@ int CmdExtract(const Context& ctx, const std::vector<std::string>& a) {
   std::string archive;
   fs::path dir = ".";
   std::vector<std::string> paths;
+  bool ended = false;  // past "--"
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i] == "-C") {
+    if (!ended && a[i] == "--") {
+      ended = true;
+    } else if (!ended && a[i] == "-C") {
       if (++i == a.size()) return ctx.Usage("-C needs a folder");
       dir = a[i];
     } else if (archive.empty()) {
@@ -530,17 +646,11 @@ int CmdExtract(const Context& ctx, const std::vector<std::string>& a) {
   }
   if (archive.empty()) return ctx.Usage("extract needs an ARCHIVE");
   CTarnDoc doc;
+  // What opening found is told first (a name held twice, a file that is a folder too); the
+  // second of two entries of one path is refused by the extraction, which then fails.
   if (!Open(ctx, doc, archive)) return 1;
-  // A second entry of one name is written under the name the tree gives it, which no other
-  // tool would give it: said, and the extraction is not a success.
-  int renamed = 0;
-  for (const std::string& p : doc.OpenProblems())
-    if (p.find(": the archive holds that name twice") != std::string::npos) {
-      ctx.Warnings() << "tarn-pak: " << p << "; extracted under that name\n";
-      renamed = 1;
-    }
   const auto progress = ctx.Progress("extract");
-  if (paths.empty()) return Warn(ctx, doc.Root(), doc.Root().ExportToDisk(dir, false, progress.get())) | renamed;
+  if (paths.empty()) return Warn(ctx, doc.Root(), doc.Root().ExportToDisk(dir, false, progress.get()));
 
   std::vector<CPackObject*> entries;
   for (const auto& p : paths) {
@@ -552,7 +662,7 @@ int CmdExtract(const Context& ctx, const std::vector<std::string>& a) {
   // A named entry keeps its path: its parent directories become folders under DIR.
   for (CPackObject* e : entries)
     if (Warn(ctx, *e, e->ExportToDisk(dir, true, progress.get())) != 0) rc = 1;
-  return rc | renamed;
+  return rc;
 }
 
 // Names each file an import brought in: those read from disk, not from the archive.
@@ -636,12 +746,15 @@ CPackObject* EnsureDirectory(const Context& ctx, CPackObject& root, const std::s
 }
 
 int CmdAdd(const Context& ctx, const std::vector<std::string>& a) {
-  if (IsModelAdd(a)) return ctx.Report(RunAddModel(a, ctx.out, ctx.err, ctx.passOn, ctx.options));
-  if (IsEncodingAdd(a)) return ctx.Report(RunAddEncoded(a, ctx.out, ctx.err, ctx.passOn, ctx.options));
+  if (IsModelAdd(BeforeDashes(a))) return ctx.Report(RunAddModel(a, ctx.out, ctx.err, ctx.passOn, ctx.options));
+  if (IsEncodingAdd(BeforeDashes(a))) return ctx.Report(RunAddEncoded(a, ctx.out, ctx.err, ctx.passOn, ctx.options));
   std::string archive, to;
   std::vector<std::string> sources;
+  bool ended = false;  // past "--"
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i] == "--to") {
+    if (!ended && a[i] == "--") {
+      ended = true;
+    } else if (!ended && a[i] == "--to") {
       if (++i == a.size()) return ctx.Usage("--to needs a directory path");
       to = a[i];
     } else if (archive.empty()) {
@@ -680,7 +793,8 @@ int CmdAdd(const Context& ctx, const std::vector<std::string>& a) {
   return Save(ctx, doc, archive, "add");
 }
 
-int CmdRm(const Context& ctx, const std::vector<std::string>& a) {
+int CmdRm(const Context& ctx, const std::vector<std::string>& args) {
+  const std::vector<std::string> a = Operands(args);
   if (a.size() < 2) return ctx.Usage("rm takes ARCHIVE and at least one PATH");
   CTarnDoc doc;
   if (!OpenToChange(ctx, doc, a[0])) return 1;
@@ -708,7 +822,8 @@ int CmdRm(const Context& ctx, const std::vector<std::string>& a) {
   return Save(ctx, doc, a[0], "rm");
 }
 
-int CmdRename(const Context& ctx, const std::vector<std::string>& a) {
+int CmdRename(const Context& ctx, const std::vector<std::string>& args) {
+  const std::vector<std::string> a = Operands(args);
   if (a.size() != 3) return ctx.Usage("rename takes ARCHIVE, PATH and NEWNAME");
   CTarnDoc doc;
   if (!OpenToChange(ctx, doc, a[0])) return 1;
@@ -728,7 +843,8 @@ int CmdRename(const Context& ctx, const std::vector<std::string>& a) {
   return Save(ctx, doc, a[0], "rename");
 }
 
-int CmdCat(const Context& ctx, const std::vector<std::string>& a) {
+int CmdCat(const Context& ctx, const std::vector<std::string>& args) {
+  const std::vector<std::string> a = Operands(args);
   if (a.size() != 2) return ctx.Usage("cat takes ARCHIVE and PATH");
   CTarnDoc doc;
   if (!Open(ctx, doc, a[0])) return 1;
@@ -745,8 +861,9 @@ int CmdCat(const Context& ctx, const std::vector<std::string>& a) {
   return ok ? 0 : ctx.Error(why);
 }
 
-int CmdCheck(const Context& ctx, const std::vector<std::string>& a) {
-  if (HasArgument(a, "--engine")) return ctx.Report(RunCheckEngine(a, ctx.out, ctx.err, ctx.voice));
+int CmdCheck(const Context& ctx, const std::vector<std::string>& args) {
+  if (HasOption(args, "--engine")) return ctx.Report(RunCheckEngine(args, ctx.out, ctx.err, ctx.voice));
+  const std::vector<std::string> a = Operands(args);
   if (a.size() != 1) return ctx.Usage("check takes one ARCHIVE");
   CTarnDoc doc;
   if (!Open(ctx, doc, a[0], false)) return 1;  // the check lists the problems itself
@@ -792,6 +909,14 @@ int JsonInfo(const Context& ctx, const std::vector<std::string>& a, CPackObject*
     if (!ReadMapFacts(*e, facts, &why, textures)) return ctx.Error(why);
     return JsonInfoMap(ctx.out, a[0], *e, facts), 0;
   }
+  if (TypeOf(e->Name(), false) == EntryType::Sound) {
+    std::vector<std::uint8_t> bytes;
+    SoundInfo sound;
+    std::string why;
+    if (!e->CopyBytes(bytes, &why) || !ReadSoundInfo(bytes, sound, &why))
+      return ctx.Error(Quoted(a[1]) + " cannot be read as a sound: " + why);
+    return JsonInfoSound(ctx.out, a[0], *e, sound), 0;
+  }
   if (PictureKindOf(e->Name(), IsModelName(e->Name())) != PictureKind::None) {
     EntryPictures pictures = PicturesOf(*e);
     if (!pictures.ok()) return ctx.Error(pictures.message);
@@ -802,8 +927,11 @@ int JsonInfo(const Context& ctx, const std::vector<std::string>& a, CPackObject*
 
 int CmdInfo(const Context& ctx, const std::vector<std::string>& args) {
   // ARCHIVE MAP --game FOLDER... [--engine ENGINE]: the map's textures looked for in the game too.
-  const auto game = std::find(args.begin(), args.end(), "--game");
-  const std::vector<std::string> a(args.begin(), game);
+  const auto dashes = std::find(args.begin(), args.end(), "--");
+  const auto found = std::find(args.begin(), dashes, "--game");
+  const auto game = found == dashes ? args.end() : found;
+  if (game == args.end() && HasOption(args, "--engine")) return ctx.Usage("--engine goes with --game");
+  const std::vector<std::string> a = Operands(std::vector<std::string>(args.begin(), game));
   if (a.size() != 2)
     return ctx.Usage(game == args.end() ? "info takes ARCHIVE and PATH" : "info takes ARCHIVE and MAP before --game");
   MapFileLookup gameFiles;
@@ -847,6 +975,10 @@ int CmdConvert(const Context& ctx, const std::vector<std::string>& args) {
       if (!usage.empty()) return ctx.Usage(usage);
       viewGiven = true;
       continue;
+    }
+    if (args[i] == "--") {
+      a.insert(a.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+      break;
     }
     if (args[i] == "--size") {
       if (++i == args.size()) return ctx.Usage("--size needs a map picture's WIDTHxHEIGHT, as 640x400");
@@ -919,7 +1051,8 @@ int CmdConvert(const Context& ctx, const std::vector<std::string>& args) {
   return 0;
 }
 
-int CmdWad(const Context& ctx, const std::vector<std::string>& a) {
+int CmdWad(const Context& ctx, const std::vector<std::string>& args) {
+  const std::vector<std::string> a = Operands(args);
   if (a.size() < 3) return ctx.Usage("wad takes ARCHIVE, OUT.wad and at least one MAP");
   CTarnDoc doc;
   if (!Open(ctx, doc, a[0])) return 1;
@@ -956,6 +1089,10 @@ int CmdEnts(const Context& ctx, const std::vector<std::string>& args) {
   std::string set;
   bool exportEnt = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--") {
+      a.insert(a.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+      break;
+    }
     if (args[i] == "--export") {
       exportEnt = true;
     } else if (args[i] != "--set") {
@@ -1017,26 +1154,119 @@ int CmdEncode(const Context& ctx, const std::vector<std::string>& a) {
 int CmdModel(const Context& ctx, const std::vector<std::string>& a) {
   return ctx.Report(RunModel(a, ctx.voice.Notices(ctx.err), ctx.voice.Warnings(ctx.err)));
 }
+int CmdSound(const Context& ctx, const std::vector<std::string>& a) {
+  return ctx.Report(RunSound(a, ctx.voice.Notices(ctx.err)));
+}
+int CmdPalette(const Context& ctx, const std::vector<std::string>& a) {
+  const std::vector<std::string> rest(a.begin() + (a.empty() ? 0 : 1), a.end());
+  if (!a.empty() && a[0] == "colormap") return ctx.Report(RunPaletteColormap(rest, ctx.voice.Notices(ctx.err)));
+  if (a.empty() || a[0] != "remap") return ctx.Usage("palette takes colormap or remap");
+  RemapRequest request;
+  if (const Outcome o = ParseRemap(rest, request); o.code) return ctx.Report(o);
+  std::error_code ec;
+  if (fs::is_directory(request.target, ec))
+    return ctx.Report(RemapFolder(request, ctx.voice.Notices(ctx.err), ctx.Warnings()));
+  CTarnDoc doc;
+  if (!OpenToChange(ctx, doc, request.target)) return 1;
+  int changed = 0;
+  if (const Outcome o = RemapTree(doc.Root(), request, ctx.voice.Notices(ctx.err), ctx.Warnings(), changed); o.code)
+    return ctx.Report(o);
+  if (changed == 0) return ctx.Notice("nothing to remap; " + Quoted(request.target) + " left as it was"), 0;
+  return Save(ctx, doc, request.target, "palette remap");
+}
 int CmdWhich(const Context& ctx, const std::vector<std::string>& a) {
   return ctx.Report(RunWhich(a, ctx.out, ctx.err, ctx.voice));
 }
 int CmdDiff(const Context& ctx, const std::vector<std::string>& a) {
-  return ctx.Report(RunDiff(a, ctx.out, ctx.err, ctx.voice));
+  return ctx.Report(RunDiff(Operands(a), ctx.out, ctx.err, ctx.voice));
 }
 int CmdFind(const Context& ctx, const std::vector<std::string>& a) {
-  return ctx.Report(RunFind(a, ctx.out, ctx.err, ctx.voice));
+  return ctx.Report(RunFind(Operands(a), ctx.out, ctx.err, ctx.voice));
 }
 
-// What the options that go with every command cannot mean together, or with this command.
-int CheckGlobalOptions(const Context& ctx, const std::vector<std::string>& rest) {
-  if (ctx.voice.quiet && ctx.voice.verbose) return ctx.Usage("--quiet and --verbose contradict each other");
-  if (std::count_if(rest.begin(), rest.end(), [](const std::string& a) { return IsStdStream(a); }) > 1)
-    return ctx.Usage("only one argument can be \"-\": standard input is read once, and output goes to one place");
-  static const std::set<std::string> withJson = {"list", "info", "check", "which", "diff", "find"};
-  if (ctx.voice.json && !withJson.contains(rest[0]) && rest[0].rfind('-', 0) != 0)
-    return ctx.Usage("--json goes with list, info, check, which, diff and find");
-  return 0;
+// A command's own options: those it reads itself, with a value or alone, and those of every
+// command's that it takes after its word as well as before (-q and -v always).
+struct CommandSpec {
+  int (*run)(const Context&, const std::vector<std::string>&);
+  std::set<std::string> values;  // followed by their value
+  std::set<std::string> flags;   // alone
+  bool writes = false;           // --force, --break-links and --store
+  bool json = false;             // --json
+};
+
+const std::map<std::string, CommandSpec>& Commands() {
+  static const std::map<std::string, CommandSpec> commands = {
+      {"list", {CmdList, {"--engine"}, {"--game", "--all"}, false, true}},
+      {"extract", {CmdExtract, {"-C"}, {}}},
+      {"create", {CmdCreate, {"--format"}, {}, true}},
+      {"repack", {CmdRepack, {"--format"}, {}, true}},
+      {"add",
+       {CmdAdd,
+        {"--to", "--as", "--palette", "--dither", "--fullbright", "--glow", "--name", "--skin", "--fps",
+         "--sprite-format", "--orientation"},
+        {"--strict", "--resize", "--halflife", "--decal"},
+        true}},
+      {"rm", {CmdRm, {}, {}, true}},
+      {"rename", {CmdRename, {}, {}, true}},
+      {"cat", {CmdCat, {}, {}}},
+      {"check", {CmdCheck, {"--engine"}, {}, false, true}},
+      {"info", {CmdInfo, {"--engine"}, {"--game"}, false, true}},
+      {"convert", {CmdConvert, {"--size", "--frame", "--pos", "--angles", "--fov", "--look"}, {"--world"}}},
+      {"wad", {CmdWad, {}, {}, true}},
+      {"ents", {CmdEnts, {"--set"}, {"--export"}, true}},
+      {"bspx", {CmdBspx, {"--extract", "--insert", "--remove"}, {"--list"}, true}},
+      {"maptex", {CmdMapTex, {"--replace"}, {"--embed", "--unembed"}, true}},
+      {"encode",
+       {CmdEncode,
+        {"--palette", "--dither", "--fullbright", "--glow", "--name", "--sprite-format", "--orientation"},
+        {"--strict", "--resize", "--halflife", "--decal"}}},
+      {"model", {CmdModel, {"--skin", "--skin-path", "--fps", "--palette", "--dither", "--fullbright"}, {}}},
+      {"sound", {CmdSound, {"--rate", "--bits", "--loop"}, {"--loop-all", "--no-loop", "--normalize"}}},
+      {"palette", {CmdPalette, {"--fullbrights"}, {}, true}},
+      {"which", {CmdWhich, {"--engine"}, {}, false, true}},
+      {"diff", {CmdDiff, {}, {}, false, true}},
+      {"find", {CmdFind, {}, {}, false, true}},
+  };
+  return commands;
 }
+
+std::string Help() {
+  std::string help = kHelpHead;
+  for (const CommandUsage& u : kUsage) help += u.text;
+  return help + kHelpOptions + "\n" + kWriteOptions + kHelpTail;
+}
+
+// One command's usage: its lines of --help, with the options it shares with others.
+std::string UsageOf(const std::string& word, const CommandSpec& spec) {
+  std::string usage = "Usage: tarn-pak [-q|-v] " + word + " ...\n";
+  for (const CommandUsage& u : kUsage)
+    if (word == u.command) usage += u.text;
+  usage += "\n";
+  usage += "  -q, -v    fewer or more messages on standard error, as before the command\n";
+  if (spec.json) usage += "  --json    one JSON document on standard output in place of the text\n";
+  usage +=
+      "  --        ends the options: every argument after it is a name or a path, even one that\n"
+      "            begins with \"-\"\n";
+  if (spec.writes) usage += std::string("\n") + kWriteOptions;
+  return usage + "\ntarn-pak --help describes every command.\n";
+}
+
+// Takes an option that goes with every command; false when arg is none of them.
+bool TakeCommonOption(Context& ctx, const std::string& a) {
+  if (a == "--force") {
+    ctx.consent.overwriteReadOnly = ctx.consent.overwriteChanged = true;
+  } else if (a == "--break-links") {
+    ctx.consent.breakHardLinks = true;
+  } else if (a == "--store") {
+    ctx.write.deflateLevel = 0;
+  } else if (!TakeVoiceOption(a, ctx.voice)) {
+    return false;
+  }
+  if (a != "--json") ctx.passOn.push_back(a);
+  return true;
+}
+
+bool IsWriteOption(const std::string& a) { return a == "--force" || a == "--break-links" || a == "--store"; }
 
 }  // namespace
 
@@ -1052,41 +1282,57 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   if (const char* level = std::getenv("TARN_PAK_DEFLATE_LEVEL")) {
     if (level[0] >= '0' && level[0] <= '9' && level[1] == '\0') ctx.write.deflateLevel = level[0] - '0';
   }
-  std::vector<std::string> rest;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--force") {
-      ctx.consent.overwriteReadOnly = ctx.consent.overwriteChanged = true;
-    } else if (a == "--break-links") {
-      ctx.consent.breakHardLinks = true;
-    } else if (a == "--store") {
-      ctx.write.deflateLevel = 0;
-    } else if (!TakeVoiceOption(a, ctx.voice)) {
-      rest.push_back(a);
-      continue;
-    }
-    if (a != "--json") ctx.passOn.push_back(a);
-  }
-  if (rest.empty()) return ctx.Usage("no command given");
-  if (int rc = CheckGlobalOptions(ctx, rest)) return rc;
-  if (rest[0] == "--help" || rest[0] == "-h" || rest[0] == "help") {
-    out << kHelp;
+  // Before the command word, the options of every command.
+  std::size_t at = 0;
+  while (at < args.size() && TakeCommonOption(ctx, args[at])) ++at;
+  if (at == args.size()) return ctx.Usage("no command given");
+  const std::string& word = args[at];
+  if (word == "--help" || word == "-h" || word == "help") {
+    const auto named = at + 1 < args.size() ? Commands().find(args[at + 1]) : Commands().end();
+    out << (named != Commands().end() ? UsageOf(named->first, named->second) : Help());
     return 0;
   }
-  if (rest[0] == "--version") {
+  if (word == "--version") {
     out << "tarn-pak " << TARN_VERSION << "\n";
     return 0;
   }
-  static const std::map<std::string, std::function<int(const Context&, const std::vector<std::string>&)>> commands = {
-      {"list", CmdList},     {"extract", CmdExtract}, {"create", CmdCreate}, {"add", CmdAdd},
-      {"rm", CmdRm},         {"rename", CmdRename},   {"cat", CmdCat},       {"check", CmdCheck},
-      {"info", CmdInfo},     {"convert", CmdConvert}, {"wad", CmdWad},       {"encode", CmdEncode},
-      {"repack", CmdRepack}, {"which", CmdWhich},     {"diff", CmdDiff},     {"find", CmdFind},
-      {"ents", CmdEnts},     {"model", CmdModel},     {"bspx", CmdBspx},     {"maptex", CmdMapTex},
-  };
-  auto it = commands.find(rest[0]);
-  if (it == commands.end()) return ctx.Usage("unknown command " + Quoted(rest[0]));
-  return it->second(ctx, std::vector<std::string>(rest.begin() + 1, rest.end()));
+  const auto command = Commands().find(word);
+  if (command == Commands().end())
+    return ctx.Usage((word.size() > 1 && word[0] == '-' ? "unknown option " : "unknown command ") + Quoted(word));
+  const CommandSpec& spec = command->second;
+  // After it, up to "--": the command's own options (with their values), and of every
+  // command's those it takes. Anything else that looks like an option is refused rather than
+  // taken for a name, so that an entry named "-v" is reached after "--" and only there.
+  std::vector<std::string> rest;
+  bool ended = false;
+  for (std::size_t i = at + 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (ended || a.size() < 2 || a[0] != '-') {
+      rest.push_back(a);
+    } else if (a == "--") {
+      ended = true;
+      rest.push_back(a);
+    } else if (a == "--help" || a == "-h") {
+      out << UsageOf(word, spec);
+      return 0;
+    } else if (spec.values.contains(a)) {
+      rest.push_back(a);
+      if (i + 1 < args.size()) rest.push_back(args[++i]);
+    } else if (spec.flags.contains(a)) {
+      rest.push_back(a);
+    } else if (IsWriteOption(a) && !spec.writes) {
+      return ctx.Usage(
+          a + " goes with the commands that write a file: create, repack, add, rm, rename, wad, ents, bspx and maptex");
+    } else if (!TakeCommonOption(ctx, a)) {
+      return ctx.Usage("unknown option " + Quoted(a) + " of " + word +
+                       "; a name that begins with \"-\" goes after \"--\"");
+    }
+  }
+  if (ctx.voice.quiet && ctx.voice.verbose) return ctx.Usage("--quiet and --verbose contradict each other");
+  if (ctx.voice.json && !spec.json) return ctx.Usage("--json goes with list, info, check, which, diff and find");
+  if (std::count_if(rest.begin(), rest.end(), [](const std::string& a) { return IsStdStream(a); }) > 1)
+    return ctx.Usage("only one argument can be \"-\": standard input is read once, and output goes to one place");
+  return spec.run(ctx, rest);
 }
 
 }  // namespace tarn::cli

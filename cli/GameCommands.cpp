@@ -37,6 +37,10 @@ struct GameArgs {
 // --engine E anywhere, --all and --game where the command takes them; empty when understood.
 std::string Parse(const std::vector<std::string>& a, bool listOptions, GameArgs& p) {
   for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] == "--") {  // the end of the options: folders and paths follow, whatever they look like
+      p.positional.insert(p.positional.end(), a.begin() + static_cast<std::ptrdiff_t>(i) + 1, a.end());
+      break;
+    }
     if (a[i] == "--engine") {
       if (i + 1 == a.size()) return "--engine needs an engine: " + EngineProfileNames();
       p.profile = FindEngineProfile(a[++i]);
@@ -155,6 +159,7 @@ Outcome RunWhich(const std::vector<std::string>& args, std::ostream& out, std::o
       message += "; " + Quoted(view->Entry(near.front()).path) + " in " +
                  Quoted(view->Location(near.front()).string()) + " differs only in case, and " +
                  std::string(p.profile->engines) + " compare those names exactly";
+    if (const std::string hidden = view->HiddenBecause(path); !hidden.empty()) message += "; " + hidden;
     return Failed(message);
   }
   if (view->Entry(copies.front()).flaw == EntryFlaw::StopsEngine)

@@ -23,6 +23,8 @@
 
 namespace tarn::cli {
 
+namespace fs = std::filesystem;
+
 namespace {
 
 Outcome Failed(const std::string& message) { return {1, message}; }
@@ -44,11 +46,15 @@ Outcome PrintEntities(CPackObject& map, std::ostream& out) {
 
 Outcome SetEntities(CPackObject& map, const std::filesystem::path& file) {
   const std::string path = map.PathInArchive();
+  // A folder opens as a stream that reads nothing, which would empty the lump.
+  std::error_code ec;
+  if (fs::is_directory(file, ec))
+    return Failed(Quoted(file.string()) + " is a folder, not a file of entities; nothing changed");
   std::ifstream in(file, std::ios::binary);
   if (!in) return Failed("cannot read " + Quoted(file.string()));
   std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) return Failed("cannot read " + Quoted(file.string()));
+  if (in.peek() != std::char_traits<char>::eof()) text << in.rdbuf();
+  if (in.bad() || !text) return Failed("cannot read " + Quoted(file.string()) + "; nothing changed");
   std::vector<std::uint8_t> bytes;
   {
     CEntryBytes data(map);
@@ -225,6 +231,10 @@ Outcome ParseBspx(const std::vector<std::string>& args, MapEdit& edit) {
   std::string op, name, file;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& v = args[i];
+    if (v == "--") {  // what follows is a name, whatever it begins with
+      a.insert(a.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+      break;
+    }
     if (v != "--list" && v != "--extract" && v != "--insert" && v != "--remove") {
       a.push_back(v);
       continue;
@@ -289,6 +299,10 @@ Outcome ParseMapTex(const std::vector<std::string>& args, MapEdit& edit) {
   std::string op, from;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& v = args[i];
+    if (v == "--") {  // what follows is a name, whatever it begins with
+      a.insert(a.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+      break;
+    }
     if (v != "--replace" && v != "--embed" && v != "--unembed") {
       a.push_back(v);
       continue;

@@ -71,6 +71,10 @@ std::optional<Outcome> ParseModelArgs(const std::vector<std::string>& a, bool fo
     const std::string& arg = a[i];
     auto value = [&]() -> const std::string* { return i + 1 == a.size() ? nullptr : &a[++i]; };
     const std::string* v = nullptr;
+    if (arg == "--") {  // the end of the options: files follow, whatever they look like
+      p.positional.insert(p.positional.end(), a.begin() + static_cast<std::ptrdiff_t>(i) + 1, a.end());
+      break;
+    }
     if (arg == "--skin") {
       if (!(v = value())) return Outcome{2, "--skin needs an image"};
       p.skinFile = *v;

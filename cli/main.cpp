@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "archive/SafeSave.h"
 #include "cli/Commands.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -15,6 +16,8 @@
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   std::vector<std::string> args(argv + 1, argv + argc);
+  // Interrupted, extraction and saves leave none of the files they were writing behind.
+  tarn::RemoveTemporariesOnSignals();
   // The progress line only for a person watching a terminal, never into a file or a pipe.
   tarn::cli::RunOptions options;
   options.progress = ::isatty(STDERR_FILENO) != 0;

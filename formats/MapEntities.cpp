@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <optional>
 
 #include "archive/Strings.h"
 #include "formats/Bsp.h"
@@ -48,6 +49,45 @@ class CEntityText {
   std::size_t m_at = 0;
   int m_line = 1;
 };
+
+// A key or value as a message shows it: whole when short, else its start, so that a message
+// about a key of a megabyte stays one line.
+std::string Shown(std::string_view text) {
+  constexpr std::size_t kShown = 40;
+  if (text.size() <= kShown) return "\"" + std::string(text) + "\"";
+  std::size_t cut = kShown - 8;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;  // not inside a character
+  return "\"" + std::string(text.substr(0, cut)) + "...\"";
+}
+
+// The longest key and value an engine's entity parser takes whole for a map of this format,
+// and the engine and the place in its code that says so.
+struct TokenLimits {
+  std::size_t key, value;
+  const char* keyRule;
+  const char* valueRule;
+};
+
+std::optional<TokenLimits> LimitsFor(BspFormat format) {
+  switch (format) {
+    // id-Software/Quake WinQuake/common.c: COM_Parse copies a quoted string into com_token[1024]
+    // without a bound, as Quakespasm 0.95 does; pr_edict.c ED_ParseEdict copies a key into
+    // keyname[256] (strcpy in id's Quake, cut short by Quakespasm).
+    case BspFormat::Quake:
+    case BspFormat::Bsp2:
+    case BspFormat::Bsp2Old:
+      return TokenLimits{255, 1023, "Quake reads a key into 256 bytes (ED_ParseEdict)",
+                         "Quake reads a value into 1024 bytes (COM_Parse)"};
+    // id-Software/Quake-2 game/q_shared.c: COM_Parse keeps MAX_TOKEN_CHARS 128 (q_shared.h) of a
+    // quoted string and writes its end one byte past com_token when it is that long.
+    case BspFormat::Quake2:
+      return TokenLimits{127, 127, "Quake II reads a key into 128 bytes (COM_Parse, MAX_TOKEN_CHARS)",
+                         "Quake II reads a value into 128 bytes (COM_Parse, MAX_TOKEN_CHARS)"};
+    // Half-Life's engine is not open to read: its limits are not known.
+    case BspFormat::HalfLife: return std::nullopt;
+  }
+  return std::nullopt;
+}
 
 struct Fault {
   std::string* error;
@@ -100,9 +140,9 @@ bool ParseEntities(std::string_view text, std::vector<MapEntity>& out, std::stri
       if (t.Peek() == '{') return Fail(t.Line(), "\"{\" inside an entity");
       std::string key, value;
       if (t.Peek() != '"' || !t.Quoted(key)) return Fail(t.Line(), "a key must be a quoted string on one line");
-      if (!t.Next() || t.Peek() == '}') return Fail(t.Line(), "the key \"" + key + "\" has no value");
+      if (!t.Next() || t.Peek() == '}') return Fail(t.Line(), "the key " + Shown(key) + " has no value");
       if (t.Peek() != '"' || !t.Quoted(value))
-        return Fail(t.Line(), "the value of \"" + key + "\" must be a quoted string on one line");
+        return Fail(t.Line(), "the value of " + Shown(key) + " must be a quoted string on one line");
       e.keys.emplace_back(std::move(key), std::move(value));
     }
     out.push_back(std::move(e));
@@ -120,10 +160,39 @@ bool ReadEntityText(std::span<const std::uint8_t> map, std::string& text, std::s
   return true;
 }
 
+bool CheckEntities(const std::vector<MapEntity>& entities, BspFormat format, std::string* error, int* errorLine) {
+  const Fault Fail{error, errorLine};
+  // The engines load the first entity as the world and call the spawn function its classname
+  // names (ED_LoadFromFile, SpawnEntities): without worldspawn there the level has no world.
+  if (entities.empty())
+    return Fail(1, "there is no entity: the first must be the world, with \"classname\" \"worldspawn\"");
+  const MapEntity& world = entities.front();
+  const std::string* classname = world.Find("classname");
+  if (!classname || *classname != "worldspawn")
+    return Fail(world.line, "the first entity is the world: its \"classname\" must be \"worldspawn\"" +
+                                (classname ? ", not " + Shown(*classname) : std::string()));
+  const std::optional<TokenLimits> limits = LimitsFor(format);
+  if (!limits) return true;
+  for (const MapEntity& e : entities)
+    for (const auto& [key, value] : e.keys) {
+      if (key.size() > limits->key)
+        return Fail(e.line, "the entity opened here has a key of " + std::to_string(key.size()) + " bytes (" +
+                                Shown(key) + "); " + limits->keyRule + ", at most " + std::to_string(limits->key));
+      if (value.size() > limits->value)
+        return Fail(e.line, "the value of " + Shown(key) + " in the entity opened here is " +
+                                std::to_string(value.size()) + " bytes long; " + limits->valueRule + ", at most " +
+                                std::to_string(limits->value));
+    }
+  return true;
+}
+
 bool SetEntityText(std::span<const std::uint8_t> map, std::string_view text, std::vector<std::uint8_t>& out,
                    std::string* error, int* errorLine) {
+  BspHeader header;
+  if (!ReadBspHeader(map, header, error)) return false;
   std::vector<MapEntity> entities;
-  return ParseEntities(text, entities, error, errorLine) && ReplaceEntityLump(map, text, out, error);
+  return ParseEntities(text, entities, error, errorLine) && CheckEntities(entities, header.format, error, errorLine) &&
+         ReplaceEntityLump(map, text, out, error);
 }
 
 MapStart FindStart(const BspMap& map, const std::vector<MapEntity>& entities) {

@@ -31,10 +31,18 @@ bool ParseEntities(std::string_view text, std::vector<MapEntity>& out, std::stri
 // reason, when the map's header cannot be read.
 bool ReadEntityText(std::span<const std::uint8_t> map, std::string& text, std::string* error);
 
-// The map with text in its entity lump once ParseEntities accepts the text: the one check
-// behind both `tarn-pak ents --set` and the map window's Save, so that neither lets through
-// what the other refuses. False, with the reason (and errorLine as ParseEntities gives it),
-// when the text or the map is refused.
+// What the engines need of a map's entities beyond their syntax: a first entity that is the
+// world ("classname" "worldspawn"), and keys and values no longer than the engine of the map's
+// format reads whole (Quake: keys of 255 bytes, values of 1023; Quake II: 127). False, with
+// the reason naming the engine and the entity's line, when they are not so.
+enum class BspFormat;
+bool CheckEntities(const std::vector<MapEntity>& entities, BspFormat format, std::string* error,
+                   int* errorLine = nullptr);
+
+// The map with text in its entity lump once ParseEntities and CheckEntities accept the text:
+// the one check behind both `tarn-pak ents --set` and the map window's Save, so that neither
+// lets through what the other refuses. False, with the reason (and errorLine as ParseEntities
+// gives it), when the text or the map is refused.
 bool SetEntityText(std::span<const std::uint8_t> map, std::string_view text, std::vector<std::uint8_t>& out,
                    std::string* error, int* errorLine = nullptr);
 

@@ -53,9 +53,13 @@ constexpr EngineProfile kProfiles[] = {
     // FS_LoadPackPAK refuses more than MAX_FILES_IN_PACK 65536 and sets ignorecase for paks, as
     // FS_LoadPackPK3 does for zips, so FS_FindFile compares their members with strcasecmp; loose
     // files are found by FS_SysFileExists, the exact name; FS_AddGameDirectory links the folder
-    // after its packages, so loose files win. Its .lit rules were not traced.
+    // after its packages, so loose files win. Its .lit rules were not traced. But exec (cmd.c
+    // Cmd_Exec_f) first looks for its script with FS_Search(name, caseinsensitive): for a
+    // folder, listdirectory of the folders the name gives, as spelled, and matchpattern of the
+    // names in it in any case; the name found is then loaded by the rules above, from the
+    // same place. So a loose TEST.CFG answers "exec test.cfg".
     {Engine::DarkPlaces, "darkplaces", "DarkPlaces", "DarkPlaces", 65536, NameMatch::AnyCase, NameMatch::AnyCase,
-     NameMatch::Exact, true, false, false},
+     NameMatch::Exact, true, false, false, NameMatch::AnyCaseFileName},
 };
 
 struct Alias {
@@ -181,11 +185,15 @@ bool NameAnswers(NameMatch m, std::string_view stored, std::string_view requeste
   if (stored.size() != requested.size()) return false;
   if (stored == requested) return true;
   auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  const std::size_t nameAt = requested.rfind('/') + 1;  // 0 when there is no folder
   for (std::size_t i = 0; i < stored.size(); ++i) {
     switch (m) {
       case NameMatch::Exact: return false;
       case NameMatch::AnyCase:
         if (lower(stored[i]) != lower(requested[i])) return false;
+        break;
+      case NameMatch::AnyCaseFileName:
+        if (i < nameAt ? stored[i] != requested[i] : lower(stored[i]) != lower(requested[i])) return false;
         break;
       case NameMatch::ExactThenLower:
         if (stored[i] != lower(requested[i])) return false;

@@ -20,6 +20,9 @@ enum class NameMatch {
   // The exact name, and when that file is missing the name lower-cased (a Linux file system
   // asked twice): "TEST.CFG" finds test.cfg, "Test.cfg" does not find TEST.CFG.
   ExactThenLower,
+  // The folders on the way byte for byte, the file's own name in any case (a folder listed and
+  // its names matched): "sub/test.cfg" finds sub/TEST.CFG, not SUB/test.cfg.
+  AnyCaseFileName,
 };
 
 struct EngineProfile {
@@ -36,6 +39,8 @@ struct EngineProfile {
   bool looseFilesWin;
   bool readsLit;    // coloured light from maps/NAME.lit
   bool quake2Data;  // Quake II maps and sounds, not Quake's
+  // How `exec` finds a loose script (.cfg, .rc), where that is not as every other loose file.
+  NameMatch looseScripts = looseNames;
 };
 
 // What an engine's model loader does with a model past one of its limits.

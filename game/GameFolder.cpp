@@ -6,6 +6,7 @@
 #include <functional>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "archive/Container.h"
 #include "archive/ContainerFormat.h"
@@ -198,7 +199,64 @@ CGameView CGameView::LoadFolders(const EngineProfile& profile, const std::vector
   view.m_failures = std::move(plan.failures);
   view.m_unreadable = std::move(plan.unreadable);
   view.MakeRoomForBytes();
+  view.CheckRegistered();
   return view;
+}
+
+namespace {
+
+// Whether the pak is id's own pak0.pak, as Quakespasm 0.95.1 Quake/common.c COM_LoadPackFile
+// knows it: PAK0_COUNT 339 files, and a directory whose CRC (crc.c: CRC-CCITT, 0xffff first) is
+// one of its releases'. Any other pak makes the game a modified one.
+bool IsIdPak0(const GameSource& source) {
+  constexpr std::size_t kCount = 339;
+  if (!source.listing.pak || source.listing.records != kCount) return false;
+  std::string why;
+  auto file = CFileSource::Open(source.path, &why);
+  std::uint8_t header[pak::kHeaderSize];
+  if (!file || !file->ReadAt(0, header, sizeof header)) return false;
+  const auto u32 = [&](int i) {
+    return static_cast<std::uint32_t>(header[i] | header[i + 1] << 8 | header[i + 2] << 16) |
+           static_cast<std::uint32_t>(header[i + 3]) << 24;
+  };
+  const std::uint32_t at = u32(4), length = u32(8);
+  if (length != kCount * pak::kRecordSize) return false;
+  std::vector<std::uint8_t> directory(length);
+  if (!file->ReadAt(at, directory.data(), directory.size())) return false;
+  std::uint16_t crc = 0xFFFF;
+  for (std::uint8_t byte : directory) {
+    crc ^= static_cast<std::uint16_t>(byte << 8);
+    for (int bit = 0; bit < 8; ++bit) crc = static_cast<std::uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+  }
+  return crc == 13900 || crc == 62751 || crc == 32981;  // PAK0_CRC_V100, _V101, _V106
+}
+
+}  // namespace
+
+// id-Software/Quake WinQuake/common.c COM_CheckRegistered, as Quakespasm 0.95.1 keeps it, once
+// every package is loaded: the game is the registered one when COM_FindFile finds gfx/pop.lmp,
+// anywhere (its bytes are compared with the registered picture too, "Corrupted data file.",
+// which Tarn does not do). Without it the shareware game runs, and then
+// - a modified game stops the engine: "You must have the registered version to use modified
+//   games" - one with a -game folder (COM_InitFilesystem sets com_modified), or a pak that is
+//   not id's pak0.pak (quakespasm.pak aside, which COM_AddGameDirectory keeps out of it);
+// - COM_FindFile finds no loose file in a subfolder: "if not a registered version, don't ever
+//   go beyond base" (see Answers).
+void CGameView::CheckRegistered() {
+  if (m_profile->id != Engine::Quake || !Lookup("gfx/pop.lmp").empty()) return;
+  m_shareware = true;
+  const std::string stop =
+      ", and without gfx/pop.lmp (the registered game's) the engine runs the shareware game, which "
+      "refuses it: \"You must have the registered version to use modified games\"";
+  if (m_modSet && m_folders.size() > 1) {
+    m_failures.push_back({m_folders[1], "is a mod's folder (-game)" + stop, true, "shareware"});
+    return;
+  }
+  for (const GameSource& s : m_sources)
+    if (s.kind == SourceKind::Archive && s.path.filename() != "quakespasm.pak" && !IsIdPak0(s)) {
+      m_failures.push_back({s.path, "is not id's pak0.pak" + stop, true, "shareware"});
+      return;
+    }
 }
 
 CGameView CGameView::LoadArchive(const EngineProfile& profile, const fs::path& archive) {
@@ -255,6 +313,12 @@ bool CGameView::Answers(GameCopy c, std::string_view path) const {
   const GameSource& s = Source(c);
   if (e.flaw == EntryFlaw::NeverFound) return false;
   if (s.kind == SourceKind::Archive && PackagesSkipped(path)) return false;
+  if (s.kind == SourceKind::Folder) {
+    // The shareware game finds loose files only at the top of a game folder (CheckRegistered).
+    if (m_shareware && path.find_first_of("/\\") != std::string_view::npos) return false;
+    const std::string ext = ExtensionOf(path);
+    if (ext == "cfg" || ext == "rc") return NameAnswers(m_profile->looseScripts, HeldName(e), path);
+  }
   return NameAnswers(s.match, HeldName(e), path);
 }
 
@@ -287,15 +351,30 @@ std::vector<GameCopy> CGameView::Lookup(std::string_view path) const {
   return copies;
 }
 
+std::string CGameView::HiddenBecause(std::string_view path) const {
+  if (!m_shareware || path.find_first_of("/\\") == std::string_view::npos) return {};
+  for (std::size_t s = m_sources.size(); s-- > 0;) {
+    const auto& entries = m_sources[s].listing.entries;
+    if (m_sources[s].kind != SourceKind::Folder) continue;
+    for (std::size_t e = 0; e < entries.size(); ++e)
+      if (entries[e].path == path)
+        return Quoted(Location({static_cast<std::uint32_t>(s), static_cast<std::uint32_t>(e)}).string()) +
+               " is there, but without gfx/pop.lmp " + std::string(m_profile->engines) +
+               " run the shareware game, which finds no loose file in a subfolder";
+  }
+  return {};
+}
+
 std::vector<GameCopy> CGameView::OtherCase(std::string_view path) const {
   std::vector<GameCopy> copies;
   for (std::size_t s = m_sources.size(); s-- > 0;) {
     const GameSource& src = m_sources[s];
     if (!IsExact(src.match)) continue;
     const auto& entries = src.listing.entries;
-    for (std::size_t e = 0; e < entries.size(); ++e)
-      if (entries[e].path != path && SameName(entries[e].path, path))
-        copies.push_back({static_cast<std::uint32_t>(s), static_cast<std::uint32_t>(e)});
+    for (std::size_t e = 0; e < entries.size(); ++e) {
+      const GameCopy c{static_cast<std::uint32_t>(s), static_cast<std::uint32_t>(e)};
+      if (entries[e].path != path && SameName(entries[e].path, path) && !Answers(c, path)) copies.push_back(c);
+    }
   }
   return copies;
 }

@@ -161,6 +161,11 @@ class CGameView {
   std::vector<GameCopy> Lookup(std::string_view path) const;
   // Copies whose path differs from path only in case and that do not answer it.
   std::vector<GameCopy> OtherCase(std::string_view path) const;
+  // Whether the copy answers a request for path (its name in the engine's way of comparing).
+  bool Finds(GameCopy c, std::string_view path) const { return Answers(c, path); }
+  // Why a loose file of exactly that path is not found, when a rule of the engine's hides it
+  // (Quake's shareware game); empty when none does.
+  std::string HiddenBecause(std::string_view path) const;
   // Every path the engine answers, sorted by path.
   std::vector<GameFile> Files() const;
 
@@ -177,10 +182,12 @@ class CGameView {
   bool Answers(GameCopy c, std::string_view path) const;
   bool PackagesSkipped(std::string_view path) const;
   void MakeRoomForBytes();  // once the sources are known
+  void CheckRegistered();   // and then, for Quake: the shareware game's rules
 
   const EngineProfile* m_profile;
   std::vector<std::filesystem::path> m_folders;
-  bool m_modSet = false;  // more than the base game's folder was loaded
+  bool m_modSet = false;     // more than the base game's folder was loaded
+  bool m_shareware = false;  // Quake without gfx/pop.lmp: the shareware game
   std::vector<GameSource> m_sources;
   std::vector<PassedOver> m_passed;
   std::vector<LoadFailure> m_failures;

@@ -32,6 +32,37 @@ TEST_F(Cli, UsageErrorsExitTwo) {
     EXPECT_NE(help.out.find(std::string("  ") + cmd + " "), std::string::npos) << cmd;
 }
 
+// Entries named like options are reached after "--"; options of every command are taken
+// before the command word or among its own options, never after "--".
+TEST_F(Cli, DoubleDashEndsTheOptionsAndEachCommandHasItsHelp) {
+  WriteFile(dir / "t.pak", PakBuilder().File("-v", "dash v").File("--help", "dash help").File("a.txt", "a").Build());
+  const Result cat = Tool({"cat", P("t.pak"), "--", "-v"});
+  EXPECT_EQ(cat.rc, 0) << cat.err;
+  EXPECT_EQ(cat.out, "dash v");
+  EXPECT_EQ(Tool({"-q", "cat", P("t.pak"), "--", "--help"}).out, "dash help");
+  const Result notice = Tool({"cat", "-v", P("t.pak"), "--", "-v"});
+  EXPECT_EQ(notice.out, "dash v");
+  EXPECT_NE(notice.err.find("tarn-pak: read"), std::string::npos) << "-v before \"--\" is verbose";
+  EXPECT_EQ(Tool({"cat", P("t.pak"), "--force"}).rc, 2);  // cat writes nothing
+  EXPECT_NE(Tool({"cat", P("t.pak"), "-x"}).err.find("unknown option \"-x\" of cat"), std::string::npos);
+  ASSERT_EQ(Tool({"extract", P("t.pak"), "-C", P("out"), "--", "-v"}).rc, 0);
+  EXPECT_EQ(ReadFile(dir / "out" / "-v"), ToBytes("dash v"));
+  ASSERT_EQ(Tool({"rm", P("t.pak"), "--", "-v", "--help"}).rc, 0);
+  EXPECT_EQ(Tool({"list", P("t.pak")}).out, "1\ta.txt\n");
+
+  for (const std::string word : {"list", "extract", "create", "repack", "add", "rm", "rename", "cat", "check", "info",
+                                 "convert", "wad", "ents", "encode", "model", "which", "diff", "find"}) {
+    const Result help = Tool({word, "--help"});
+    EXPECT_EQ(help.rc, 0) << word;
+    EXPECT_EQ(help.out.rfind("Usage: tarn-pak [-q|-v] " + word + " ...\n  " + word + " ", 0), 0u) << help.out;
+    EXPECT_EQ(Tool({"help", word}).out, help.out);
+    // Its own usage, not every command's.
+    EXPECT_EQ(help.out.find(word == "list" ? "  cat ARCHIVE PATH" : "  list [--json]"), std::string::npos) << word;
+  }
+  EXPECT_NE(Tool({"rm", "--help"}).out.find("--break-links"), std::string::npos);
+  EXPECT_EQ(Tool({"cat", "--help"}).out.find("--break-links"), std::string::npos);
+}
+
 TEST_F(Cli, CreateListCatExtractRoundTrip) {
   WriteFile(dir / "src" / "Autoexec.cfg", "bind x");
   WriteFile(dir / "src" / "maps" / "e1m1.bsp", Bytes(5000, 9));

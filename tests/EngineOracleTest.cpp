@@ -179,6 +179,7 @@ struct Case {
   const char* request;
   const char* mod;  // a mod folder added after the base game, or nullptr
   std::function<void(Layout&)> build;
+  bool registered = true;  // Quake: the registered game's gfx/pop.lmp in id1 (else the shareware game)
 };
 
 const std::string kLong56 = "maps/" + std::string(47, 'n') + ".cfg";     // 56 bytes: no room for a NUL
@@ -221,12 +222,25 @@ std::vector<Case> Cases() {
        }},
       {"a pak member in capitals", all, "test.cfg", nullptr,
        [](Layout& g) { g.Pak(g.Base() + "/pak0.pak", "TEST.CFG", "caps"); }},
-      // DarkPlaces' exec looks for its file with FS_Search in any case, not the way the file
-      // system finds a file (loose names exactly): it cannot tell these two.
-      {"a loose file in capitals", kQuake | kYamagi, "test.cfg", nullptr,
+      // DarkPlaces' exec looks for its file with FS_Search, a loose name in any case.
+      {"a loose file in capitals", all, "test.cfg", nullptr,
        [](Layout& g) { g.Loose(g.Base() + "/TEST.CFG", "caps"); }},
-      {"asked in capitals, loose in lower case", kQuake | kYamagi, "TEST.CFG", nullptr,
+      {"asked in capitals, loose in lower case", all, "TEST.CFG", nullptr,
        [](Layout& g) { g.Loose(g.Base() + "/test.cfg", "lower"); }},
+      {"a loose file in capitals in a subfolder", all, "sub/test.cfg", nullptr,
+       [](Layout& g) { g.Loose(g.Base() + "/sub/TEST.CFG", "caps"); }},
+      {"a subfolder in capitals", all, "sub/test.cfg", nullptr,
+       [](Layout& g) { g.Loose(g.Base() + "/SUB/test.cfg", "caps"); }},
+      // Quake without gfx/pop.lmp is the shareware game.
+      {"shareware: a loose file in a subfolder", kQuake, "sub/test.cfg", nullptr,
+       [](Layout& g) { g.Loose(g.Base() + "/sub/test.cfg", "loose"); }, false},
+      {"registered: a loose file in a subfolder", kQuake, "sub/test.cfg", nullptr,
+       [](Layout& g) { g.Loose(g.Base() + "/sub/test.cfg", "loose"); }},
+      {"shareware: a loose file", kQuake, "test.cfg", nullptr,
+       [](Layout& g) { g.Loose(g.Base() + "/test.cfg", "loose"); }, false},
+      {"shareware: a pak not id's", kQuake, "test.cfg", nullptr,
+       [](Layout& g) { g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0"); }, false},
+      {"shareware: a mod", kQuake, "test.cfg", "mod", [](Layout& g) { g.Loose("mod/test.cfg", "mod"); }, false},
       {"an empty pak1", all, "test.cfg", nullptr,
        [](Layout& g) {
          g.Pak(g.Base() + "/pak0.pak", "test.cfg", "pak0");
@@ -424,9 +438,16 @@ void RunOracle(Engine e) {
     if (e.flag == kQuake) {
       // Quakespasm's dedicated server wants a gfx.wad (an empty WAD2 will do) and, to take -game
       // and +exec on modified paks, the registered game's gfx/pop.lmp.
-      fs::create_directories(dir / e.base / "gfx");
       WriteFile(dir / e.base / "gfx.wad", Bytes{'W', 'A', 'D', '2', 0, 0, 0, 0, 12, 0, 0, 0});
-      fs::copy_file(SamplesDir() / "LibreQuake/lq1/gfx/pop.lmp", dir / e.base / "gfx/pop.lmp");
+      if (c.registered) {
+        fs::create_directories(dir / e.base / "gfx");
+        fs::copy_file(SamplesDir() / "LibreQuake/lq1/gfx/pop.lmp", dir / e.base / "gfx/pop.lmp");
+      } else {
+        // The shareware game runs no "+" command (COM_CheckRegistered sets the cmdline cvar
+        // that stuffcmds reads only for the registered one), but the dedicated server execs
+        // autoexec.cfg before them; it then fails to load a map, which it was given none of.
+        WriteFile(dir / e.base / "autoexec.cfg", "exec " + std::string(c.request) + "\n");
+      }
     }
     const fs::path home = dir / "home";
     fs::create_directories(home);
@@ -444,7 +465,9 @@ void RunOracle(Engine e) {
     const Ran engine = Run(argv, home, dir / "engine.out");
     ASSERT_FALSE(engine.timedOut) << e.family << " did not end on " << c.name << ":\n" << engine.output;
     std::string said = WordIn(engine.output);
-    if (said.empty() && engine.status != 0) said = "stops";
+    // "couldn't exec NAME" is the engine's answer that there is no copy, whatever it does next.
+    const bool none = engine.output.find("couldn't exec " + std::string(c.request)) != std::string::npos;
+    if (said.empty() && !none && engine.status != 0) said = "stops";
     const std::string tarn = TarnAnswer(e, g, c, dir / "tarn.out");
     ++total;
     std::cout << "oracle: " << e.family << ": " << c.name << ": engine \"" << said << "\", tarn-pak \"" << tarn

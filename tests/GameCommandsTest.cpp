@@ -24,6 +24,7 @@ class GameCommands : public ::testing::Test {
     return {rc, out.str(), err.str()};
   }
   void Game() {
+    MakeRegistered(dir / "id1");
     WriteFile(dir / "id1/pak0.pak", PakBuilder().File("gfx/a.lmp", "0").Build());
     WriteFile(dir / "id1/pak1.pak", PakBuilder().File("gfx/a.lmp", "11").File("Maps/B.txt", "b").Build());
     WriteFile(dir / "id1/gfx/a.lmp", "loose");
@@ -44,8 +45,9 @@ TEST_F(GameCommands, WhichAndListGame) {
   EXPECT_EQ(Tool({"which", "--engine", "doom", P("id1"), "x"}).rc, 2);
   EXPECT_EQ(Tool({"which", P("id1/pak0.pak"), "x"}).err, "tarn-pak: \"" + P("id1/pak0.pak") + "\" is not a folder\n");
 
-  EXPECT_EQ(Tool({"list", "--game", P("id1")}).out,
-            "1\tMaps/B.txt\t" + P("id1/pak1.pak") + "\n2\tgfx/a.lmp\t" + P("id1/pak1.pak") + "\n");
+  EXPECT_EQ(Tool({"list", "--game", P("id1")}).out, "1\tMaps/B.txt\t" + P("id1/pak1.pak") + "\n2\tgfx/a.lmp\t" +
+                                                        P("id1/pak1.pak") + "\n10\tgfx/pop.lmp\t" +
+                                                        P("id1/gfx/pop.lmp") + "\n");
   Result all = Tool({"list", "--game", "--all", P("id1")});
   EXPECT_NE(all.out.find("1\tgfx/a.lmp\t" + P("id1/pak0.pak") + "\tshadowed\n5\tgfx/a.lmp\t" + P("id1/gfx/a.lmp") +
                          "\tshadowed\n"),

@@ -50,6 +50,7 @@ TEST_F(GameFolder, ProfilesAndTheirEngineNames) {
 // id-Software/Quake WinQuake/common.c COM_AddGameDirectory: the folder, then pak0.pak, pak1.pak,
 // ... each ahead of the last, until one is missing; COM_InitFilesystem adds a mod after id1.
 TEST_F(GameFolder, QuakeLaterPaksWinOverEarlierAndOverLooseFilesUntilAGap) {
+  MakeRegistered(dir / "id1");
   Pak("id1/pak0.pak");
   Pak("id1/pak1.pak");
   Pak("id1/pak3.pak");
@@ -142,6 +143,7 @@ TEST_F(GameFolder, YamagiOrder) {
 
 // Each engine's own reading of a pak header (EnginePak.cpp): what stops it, what it skips.
 TEST_F(GameFolder, PakHeadersAsEachEngineReadsThem) {
+  MakeRegistered(dir / "q");
   Pak("q/pak0.pak");
   Bytes past = PakBuilder().File("maps/a.bsp", "x").Build();
   PutU32(past, 4, 4096);  // the directory past the end of the file
@@ -165,6 +167,50 @@ TEST_F(GameFolder, PakHeadersAsEachEngineReadsThem) {
   ASSERT_EQ(dp.Failures().size(), 1u);
   EXPECT_FALSE(dp.Failures()[0].fatal);
   EXPECT_EQ(Copies("darkplaces", {"q"}, "maps/a.bsp")[0], "q/pak9.pak");
+}
+
+// Quakespasm 0.95.1 Quake/common.c COM_CheckRegistered and COM_FindFile: without gfx/pop.lmp
+// the shareware game finds no loose file in a subfolder, and stops on a mod or a pak not id's.
+TEST_F(GameFolder, QuakeWithoutPopLmpIsTheSharewareGame) {
+  WriteFile(dir / "id1/test.cfg", "top");
+  WriteFile(dir / "id1/sub/test.cfg", "below");
+  EXPECT_EQ(Copies("quake", {"id1"}, "test.cfg"), Names{"id1/test.cfg"});
+  EXPECT_TRUE(Copies("quake", {"id1"}, "sub/test.cfg").empty());
+  EXPECT_EQ(Copies("darkplaces", {"id1"}, "sub/test.cfg"), Names{"id1/sub/test.cfg"});
+  const EngineProfile& quake = DefaultEngineProfile();
+  const CGameView shareware = CGameView::LoadFolders(quake, {dir / "id1"});
+  EXPECT_EQ(shareware.Stop(), nullptr);
+  EXPECT_NE(
+      shareware.HiddenBecause("sub/test.cfg").find("the shareware game, which finds no loose file in a subfolder"),
+      std::string::npos);
+  WriteFile(dir / "mod/x.cfg", "m");
+  for (const std::vector<fs::path>& folders :
+       {std::vector<fs::path>{dir / "id1", dir / "mod"}, std::vector<fs::path>{dir / "id1"}}) {
+    if (folders.size() == 1) Pak("id1/pak0.pak");
+    const CGameView view = CGameView::LoadFolders(quake, folders);
+    ASSERT_NE(view.Stop(), nullptr) << folders.size();
+    EXPECT_EQ(view.Stop()->path, folders.size() == 2 ? dir / "mod" : dir / "id1/pak0.pak");
+    EXPECT_NE(view.Stop()->reason.find("\"You must have the registered version to use modified games\""),
+              std::string::npos)
+        << view.Stop()->reason;
+  }
+  MakeRegistered(dir / "id1");
+  EXPECT_EQ(CGameView::LoadFolders(quake, {dir / "id1", dir / "mod"}).Stop(), nullptr);
+  EXPECT_EQ(Copies("quake", {"id1"}, "sub/test.cfg"), Names{"id1/sub/test.cfg"});
+}
+
+// DarkPlaces' exec (cmd.c Cmd_Exec_f) finds its script with FS_Search: a loose name in any case,
+// the folders on its way as spelled. Every other loose file is found exactly (FS_FindFile).
+TEST_F(GameFolder, DarkPlacesExecFindsALooseScriptInAnyCase) {
+  MakeRegistered(dir / "id1");
+  WriteFile(dir / "id1/TEST.CFG", "caps");
+  WriteFile(dir / "id1/sub/Other.cfg", "o");
+  WriteFile(dir / "id1/maps/A.BSP", "m");
+  EXPECT_EQ(Copies("darkplaces", {"id1"}, "test.cfg"), Names{"id1/TEST.CFG"});
+  EXPECT_EQ(Copies("darkplaces", {"id1"}, "sub/other.cfg"), Names{"id1/sub/Other.cfg"});
+  EXPECT_TRUE(Copies("darkplaces", {"id1"}, "SUB/other.cfg").empty());
+  EXPECT_TRUE(Copies("darkplaces", {"id1"}, "maps/a.bsp").empty());
+  EXPECT_TRUE(Copies("quake", {"id1"}, "test.cfg").empty());
 }
 
 // Quakespasm 0.95.1 COM_AddGameDirectory: the base folder's quakespasm.pak right after pak0.

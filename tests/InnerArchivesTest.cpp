@@ -1,4 +1,5 @@
 // Archives inside the document's archive, opened, edited in place and saved through it.
+#include "CliSupport.h"
 #include "TestSupport.h"
 #include "archive/TarnDoc.h"
 #include "archive/UndoStack.h"
@@ -184,6 +185,30 @@ TEST_F(Inner, RefusalsLeaveTheArchiveAsItWas) {
   EXPECT_FALSE(doc.OnSaveDocument(dir / "pak0.pak"));
   EXPECT_NE(doc.LastError().find("gfx.wad"), std::string::npos) << doc.LastError();
   EXPECT_EQ(ReadFile(dir / "pak0.pak"), before);
+}
+
+TEST_F(Inner, ADamagedArchiveInsideIsToldAsWhenItIsAlone) {
+  // The directory said to lie past the end of the file: nothing of it can be read.
+  PutU32(wad, 8, static_cast<std::uint32_t>(wad.size() + 64));
+  WriteFile(dir / "gfx.wad", wad);
+  WriteFile(dir / "pak0.pak", PakBuilder().File("gfx.wad", wad).Build());
+  const Result alone = Tool({"list", (dir / "gfx.wad").string()});
+  EXPECT_EQ(alone.rc, 1);
+  EXPECT_EQ(alone.err, "tarn-pak: \"" + (dir / "gfx.wad").string() +
+                           "\": The WAD's directory is damaged; some lumps may be missing.\n");
+  for (const std::string& path : {"gfx.wad", "gfx.wad/"}) {
+    const Result inside = Tool({"list", (dir / "pak0.pak").string(), path});
+    EXPECT_EQ(inside.rc, 1) << path;
+    EXPECT_EQ(inside.err, "tarn-pak: \"" + (dir / "pak0.pak").string() +
+                              "/gfx.wad\": The WAD's directory is damaged; some lumps may be missing.\n")
+        << path;
+  }
+  ASSERT_TRUE(doc.OnOpenDocument(dir / "pak0.pak"));
+  CPackObject* root = OpenWad();
+  ASSERT_TRUE(root);
+  ASSERT_NE(doc.InnerDocument(*root), nullptr);
+  EXPECT_TRUE(doc.InnerDocument(*root)->DirectoryDamaged());
+  EXPECT_EQ(doc.InnerDocument(doc.Root()), nullptr);
 }
 
 }  // namespace

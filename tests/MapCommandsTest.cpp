@@ -72,5 +72,50 @@ TEST(MapCommands, EntsExportWritesTheEntThatSetTakesBack) {
   EXPECT_EQ(Tool({"ents", pak, "maps/a.bsp", "--export", "--set", "x"}).rc, 2);
 }
 
+// What would leave a map without its world, or give an engine more than its parser holds, is
+// refused with the map left as it was, and the message stays one short line.
+TEST(MapCommands, EntsSetRefusesAMapWithoutAWorldOrTokensTheEngineCannotHold) {
+  TempDir dir;
+  WriteFile(dir / "p.pak", PakBuilder()
+                               .File("maps/a.bsp", LitTiles(BspFormat::Quake).Build())
+                               .File("maps/q2.bsp", LitTiles(BspFormat::Quake2).Build())
+                               .Build());
+  const std::string pak = (dir / "p.pak").string();
+  const Bytes unchanged = ReadFile(dir / "p.pak");
+  const std::string world = "{\n\"classname\" \"worldspawn\"\n";
+  fs::create_directories(dir / "folder.ent");
+  struct Refused {
+    std::string map, name, text, said;
+  };
+  const std::vector<Refused> cases = {
+      {"maps/a.bsp", "folder.ent", "", "is a folder, not a file of entities"},
+      {"maps/a.bsp", "empty.ent", "", "there is no entity: the first must be the world"},
+      {"maps/a.bsp", "comment.ent", "// nothing here\n", "there is no entity"},
+      {"maps/a.bsp", "light.ent", "{\n\"classname\" \"light\"\n}\n" + world + "}\n",
+       "line 1: the first entity is the world: its \"classname\" must be \"worldspawn\", not \"light\""},
+      {"maps/a.bsp", "key.ent", world + "\"" + std::string(1 << 20, 'k') + "\" \"1\"\n}\n",
+       "line 1: the entity opened here has a key of 1048576 bytes (\"kkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkk...\"); Quake "
+       "reads a key into 256 bytes (ED_ParseEdict), at most 255"},
+      {"maps/a.bsp", "value.ent", world + "\"message\" \"" + std::string(1024, 'v') + "\"\n}\n",
+       "the value of \"message\" in the entity opened here is 1024 bytes long; Quake reads a value into 1024 bytes "
+       "(COM_Parse), at most 1023"},
+      {"maps/q2.bsp", "q2.ent", world + "\"message\" \"" + std::string(128, 'v') + "\"\n}\n",
+       "Quake II reads a value into 128 bytes"},
+  };
+  for (const Refused& c : cases) {
+    if (c.name != "folder.ent") WriteFile(dir / c.name, c.text);
+    const Result r = Tool({"ents", pak, c.map, "--set", (dir / c.name).string()});
+    EXPECT_EQ(r.rc, 1) << c.name;
+    EXPECT_NE(r.err.find(c.said), std::string::npos) << c.name << ": " << r.err.substr(0, 300);
+    EXPECT_LT(r.err.size(), 400u) << c.name;
+    EXPECT_EQ(ReadFile(dir / "p.pak"), unchanged) << c.name;
+  }
+  // As much as each engine holds goes in.
+  WriteFile(dir / "most.ent", world + "\"message\" \"" + std::string(1023, 'v') + "\"\n}\n");
+  EXPECT_EQ(Tool({"ents", pak, "maps/a.bsp", "--set", (dir / "most.ent").string()}).rc, 0);
+  WriteFile(dir / "most2.ent", world + "\"message\" \"" + std::string(127, 'v') + "\"\n}\n");
+  EXPECT_EQ(Tool({"ents", pak, "maps/q2.bsp", "--set", (dir / "most2.ent").string()}).rc, 0);
+}
+
 }  // namespace
 }  // namespace tarn::test

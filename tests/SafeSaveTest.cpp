@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -206,6 +207,29 @@ TEST_F(SafeSave, KilledSavesLeaveNothingOrWhatTheNextSaveRemoves) {
   live.Abort();
   EXPECT_EQ(Names(), std::vector<std::string>{"a.pak"});
   EXPECT_EQ(ReadFile(p), ToBytes("next"));
+}
+
+TEST_F(SafeSave, AnInterruptRemovesTheTemporariesBeingWritten) {
+  const fs::path p = dir / "a.pak";
+  WriteFile(p, "old");
+  for (int sig : {SIGINT, SIGTERM}) {
+    // Named temporaries, as extraction has one between giving its file a name and renaming it.
+    const int rc = InChild([&] {
+      RemoveTemporariesOnSignals();
+      CSafeSave save;
+      CPendingFile extracted;
+      const int folder = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+      const std::string block(1 << 16, 'i');
+      int err = 0;
+      if (save.Begin(p, Temporary(false)) && save.Write(block.data(), block.size()) &&
+          extracted.Create(folder, "e1m1.bsp", 0644, false, &err))
+        std::fflush(save.File()), ::raise(sig);
+      return 1;
+    });
+    EXPECT_EQ(rc, 128 + sig);
+    EXPECT_EQ(Names(), std::vector<std::string>{"a.pak"}) << sig;
+    EXPECT_EQ(ReadFile(p), ToBytes("old"));
+  }
 }
 
 }  // namespace

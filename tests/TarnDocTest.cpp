@@ -155,8 +155,8 @@ TEST_F(Doc, NamesChangedOnOpeningAreListedOnce) {
   EXPECT_EQ(doc.OpenProblems(),
             (std::vector<std::string>{"\"server.cfg\" and \"SERVER.CFG\" differ only in case: both are kept as they "
                                       "are; the engine loads \"server.cfg\"",
-                                      "\"maps\" is in the archive twice: both are kept as they are; the engine loads "
-                                      "the first",
+                                      "\"maps\": it is both a file and a folder in the archive; a disk holds "
+                                      "only one, so extraction writes the file and not the folder",
                                       "\"a:b.txt\" cannot be exported: the name contains \":\""}));
   EXPECT_FALSE(doc.DirectoryDamaged());
 

@@ -41,6 +41,11 @@ inline void WriteFile(const fs::path& p, const Bytes& b) {
 
 inline void WriteFile(const fs::path& p, const std::string& s) { WriteFile(p, ToBytes(s)); }
 
+// Makes a Quake game folder the registered game's, which has gfx/pop.lmp (Tarn looks only for
+// the name): without it Quake is the shareware game, which finds no loose file in a subfolder
+// and stops on a mod or on a pak that is not id's.
+inline void MakeRegistered(const fs::path& id1) { WriteFile(id1 / "gfx" / "pop.lmp", "registered"); }
+
 inline void PutU32(Bytes& b, std::size_t at, std::uint32_t v) {
   if (b.size() < at + 4) b.resize(at + 4);
   for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));

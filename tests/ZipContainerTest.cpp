@@ -1,4 +1,10 @@
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 
 #include "CliSupport.h"
 #include "TestSupport.h"
@@ -419,6 +425,80 @@ TEST_F(Zip, EmptyZipIsItsEndRecord) {
   ASSERT_TRUE(doc.OnOpenDocument(dir / "empty.zip"));
   EXPECT_EQ(doc.Format(), ContainerFormat::Zip);
   EXPECT_EQ(doc.Root().ChildCount(), 0u);
+}
+
+// Go's dupdir.zip: a file "a/b" and a folder "a/b/". list, extract and check tell one rule,
+// and a PAK whose "a/b" is a file and the folder of "a/b/c" the same.
+TEST_F(Zip, APathThatIsAFileAndAFolderIsOneProblemToEveryCommand) {
+  const std::string note =
+      "\"a/b\": it is both a file and a folder in the archive; a disk holds only one, so extraction writes the "
+      "file and not the folder";
+  const std::vector<std::pair<std::string, Bytes>> archives = {
+      {"dupdir.zip", ZipBuilder().Stored("a/", "").Stored("a/b", "file b").Stored("a/b/", "").Build()},
+      {"both.pak", PakBuilder().File("a/b", "file b").File("a/b/c", "c").Build()}};
+  for (const auto& [name, bytes] : archives) {
+    const std::string path = Put(name, bytes).string();
+    const Result list = Tool({"list", path});
+    EXPECT_EQ(list.rc, 0) << name;
+    EXPECT_NE(list.err.find(note), std::string::npos) << name << ": " << list.err;
+    const Result check = Tool({"check", path});
+    EXPECT_EQ(check.rc, 1) << name;
+    EXPECT_NE(check.out.find(note), std::string::npos) << name << ": " << check.out;
+    const Result extract = Tool({"extract", path, "-C", P("out-" + name)});
+    EXPECT_EQ(extract.rc, 1) << name;
+    EXPECT_NE(extract.err.find(note), std::string::npos) << name << ": " << extract.err;
+    EXPECT_EQ(extract.err.find("Is a directory"), std::string::npos) << extract.err;
+    // The file is written whole, the folder left out.
+    EXPECT_EQ(ReadFile(dir / ("out-" + name) / "a" / "b"), ToBytes("file b")) << name;
+  }
+}
+
+TEST_F(Zip, ReproducibleArchivesDoNotDependOnTheTimeZone) {
+  WriteFile(dir / "src" / "autoexec.cfg", "bind x");
+  ::setenv("SOURCE_DATE_EPOCH", "1500000000", 1);
+  Bytes made[2];
+  const char* zones[] = {"UTC", "Asia/Tokyo"};
+  for (int i = 0; i < 2; ++i) {
+    ::setenv("TZ", zones[i], 1);
+    ::tzset();
+    const std::string out = P("u" + std::to_string(i) + ".pk3");
+    ASSERT_EQ(Tool({"create", out, P("src")}).rc, 0);
+    made[i] = ReadFile(out);
+  }
+  ::unsetenv("SOURCE_DATE_EPOCH");
+  ::unsetenv("TZ");
+  ::tzset();
+  EXPECT_EQ(made[0], made[1]);
+  // 2017-07-14 02:40:00 UTC, as the local header's date and time.
+  EXPECT_EQ(U32At(made[0], 10), (37u << 25) | (7u << 21) | (14u << 16) | (2u << 11) | (40u << 5));
+}
+
+TEST_F(Zip, AFailedWriteNamesItsCauseAsAPakSaveDoes) {
+  // A size limit fails the write as a full disk does (with its own errno); in a child, so the
+  // limit stays there. The file is larger than the save's buffer, so the zip writer meets it.
+  for (const char* name : {"full.pak", "full.pk3"}) {
+    const fs::path target = dir / name;
+    const pid_t child = ::fork();
+    if (child == 0) {
+      std::signal(SIGXFSZ, SIG_IGN);
+      CTarnDoc big;
+      big.Root().SetFormat(*FormatOfName(target));
+      CPackObject* shot = big.Root().AddChild("shot.png", false);
+      shot->SetData(Bytes(1 << 20, 7));
+      shot->SetSize(1 << 20);
+      rlimit limit{64 << 10, 64 << 10};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+      const bool saved = big.OnSaveDocument(target);
+      const std::string wanted =
+          std::string(docmsg::kWriting) + "\n\"" + target.string() + "\": " + std::strerror(EFBIG);
+      if (!saved && big.LastError() != wanted) std::fprintf(stderr, "%s\n", big.LastError().c_str());
+      ::_exit(!saved && big.LastError() == wanted ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << name;
+    EXPECT_FALSE(fs::exists(target)) << name;
+  }
 }
 
 }  // namespace

@@ -32,6 +32,7 @@ class GameFolderTest : public GuiTest {
     mod = dir / "quake" / "mymod";
     fs::create_directories(id1);
     fs::create_directories(mod / "maps");
+    MakeRegistered(id1);
     WriteFile(
         id1 / "pak0.pak",
         PakBuilder().File("progs/player.mdl", "old").File("maps/e1m1.bsp", "m0").File("sound/a.wav", "w").Build());

@@ -359,6 +359,27 @@ TEST_F(MapViewer, EntityTextIsEditedCheckedSavedAndExported) {
   EXPECT_FALSE(readOnly.findChild<QAction*>("actionSaveEntities")->isEnabled());
 }
 
+// The window's Save keeps the rule of `ents --set`: a text whose first entity is not the world
+// is refused, and the map stays as it was.
+TEST_F(MapViewer, EntityTextWithoutTheWorldFirstIsRefused) {
+  OpenPak(PakBuilder().File("maps/floor.bsp", FloorMap(BspFormat::Quake)).Build());
+  const Bytes original = Load(doc.Root().FindByPath("maps/floor.bsp"));
+  CMapFrame* v = Open("floor.bsp");
+  ASSERT_NE(v, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(v));
+  auto* edit = v->findChild<QPlainTextEdit*>("entityText");
+  ASSERT_NE(edit, nullptr);
+  edit->setPlainText("{\n\"classname\" \"light\"\n}\n");
+  QTest::keyClick(edit, Qt::Key_S, Qt::ControlModifier);
+  ASSERT_EQ(prompter->shown.size(), 1u);
+  EXPECT_TRUE(prompter->shown[0].text.contains("the first entity is the world"))
+      << prompter->shown[0].text.toStdString();
+  EXPECT_EQ(Load(doc.Root().FindByPath("maps/floor.bsp")), original);
+  prompter->answers = {QMessageBox::Discard};
+  v->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
 TEST_F(MapViewer, QuakeIITexturesFromTheArchiveAndRefusedMaps) {
   OpenPak(PakBuilder()
               .File("maps/q2.bsp", FloorMap(BspFormat::Quake2))

@@ -69,6 +69,27 @@ TEST_F(NestedArchives, WadInPakIsEditedSavedAndUndone) {
   EXPECT_EQ(List()->CurrentDirectory(), &doc.Root());
 }
 
+TEST_F(NestedArchives, ADamagedArchiveInsideSaysSoAsWhenOpenedAlone) {
+  Bytes wad = GfxWad();
+  PutU32(wad, 8, static_cast<std::uint32_t>(wad.size() + 64));  // the directory past the end
+  OpenPak(PakBuilder().File("gfx.wad", wad).File("progs/player.mdl", "IDPO").Build());
+  const std::size_t before = prompter->shown.size();
+  for (int time = 0; time < 2; ++time) {
+    FocusList();
+    SelectRows({"gfx.wad"});
+    QTest::keyClick(List()->ActiveView(), Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_TRUE(ListNames().empty());
+    Action("actionUpOneLevel")->trigger();
+    QApplication::processEvents();
+  }
+  // Told the first time it is gone into, not each time.
+  ASSERT_EQ(prompter->shown.size(), before + 1);
+  EXPECT_EQ(prompter->shown.back().caption, "Damaged archive");
+  EXPECT_TRUE(prompter->shown.back().text.contains("The WAD's directory is damaged"))
+      << prompter->shown.back().text.toStdString();
+}
+
 TEST_F(NestedArchives, TreeExpanderOpensAndTheWholeArchiveFilterSearchesInside) {
   const Bytes inner = PakBuilder().File("maps/e1m1.bsp", "map").File("readme.txt", "hi").Build();
   OpenPak(PakBuilder().File("mods/inner.pak", inner).File("e1m1.txt", "outer").Build());
