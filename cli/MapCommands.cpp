@@ -11,15 +11,15 @@
 #include <charconv>
 
 #include "archive/PackObject.h"
-#include "archive/SafeSave.h"
-#include "archive/Strings.h"
 #include "cli/PngWriter.h"
-#include "formats/Bsp.h"
-#include "formats/Bspx.h"
-#include "formats/EntryPictures.h"
-#include "formats/MapEntities.h"
-#include "formats/MapRender.h"
-#include "formats/MapTextures.h"
+#include "fileio/SafeSave.h"
+#include "fileio/Strings.h"
+#include "maps/Bsp.h"
+#include "maps/Bspx.h"
+#include "maps/MapEntities.h"
+#include "maps/MapRender.h"
+#include "maps/MapTextures.h"
+#include "pictures/EntryPictures.h"
 
 namespace tarn::cli {
 

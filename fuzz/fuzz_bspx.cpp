@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "formats/Bsp.h"
-#include "formats/Bspx.h"
+#include "maps/Bsp.h"
+#include "maps/Bspx.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);

@@ -3,8 +3,8 @@
 // whole; putting the map's own textures back changes nothing.
 #include <cstdlib>
 
-#include "formats/Bsp.h"
-#include "formats/MapTextures.h"
+#include "maps/Bsp.h"
+#include "maps/MapTextures.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);

@@ -6,9 +6,9 @@
 #include "BspBuilder.h"
 #include "CliSupport.h"
 #include "TestSupport.h"
-#include "formats/Bspx.h"
-#include "formats/MapInfo.h"
-#include "formats/MapMesh.h"
+#include "maps/Bspx.h"
+#include "maps/MapInfo.h"
+#include "maps/MapMesh.h"
 
 namespace tarn::test {
 namespace {

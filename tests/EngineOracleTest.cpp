@@ -18,7 +18,7 @@
 #include "ModelBuilders.h"
 #include "TestSupport.h"
 #include "ZipBuilder.h"
-#include "formats/ModelBuild.h"
+#include "models/ModelBuild.h"
 
 extern char** environ;
 

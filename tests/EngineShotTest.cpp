@@ -11,7 +11,7 @@
 
 #include "Ssim.h"
 #include "TestSupport.h"
-#include "formats/ImageDecode.h"
+#include "pictures/ImageDecode.h"
 
 namespace tarn::test {
 namespace {

@@ -21,16 +21,16 @@
 #include <functional>
 #include <new>
 
-#include "formats/MapEntities.h"
-#include "formats/MapModels.h"
-#include "formats/MapTextures.h"
-#include "shell/Prompter.h"
-#include "shell/Text.h"
-#include "shell/WaitCursor.h"
+#include "dialogs/Prompter.h"
+#include "dialogs/Text.h"
+#include "dialogs/WaitCursor.h"
+#include "maps/MapEntities.h"
+#include "maps/MapModels.h"
+#include "maps/MapTextures.h"
 
 namespace tarn::viewers {
 
-using shell::Q;
+using dialogs::Q;
 
 namespace {
 
@@ -207,7 +207,7 @@ void CMapFrame::ShowMap(bool keepCamera) {
   BspMap map;
   std::string error;
   {
-    shell::CWaitCursor wait;
+    dialogs::CWaitCursor wait;
     try {
       m_loaded = LoadBsp(m_bytes, map, &error);
       // The coloured light of a .lit beside the map, when there is one that fits.
@@ -340,7 +340,7 @@ void CMapFrame::GoToLine(int line) {
   edit->verticalScrollBar()->setValue(block.blockNumber());
 }
 
-void CMapFrame::EnableEditing(TextSaver save, BesideWriter writeBeside, shell::CPrompter* prompter) {
+void CMapFrame::EnableEditing(TextSaver save, BesideWriter writeBeside, dialogs::CPrompter* prompter) {
   if (!save || !m_textRead) return;
   m_save = std::move(save);
   m_writeBeside = std::move(writeBeside);

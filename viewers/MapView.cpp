@@ -12,8 +12,8 @@
 #include <numeric>
 #include <tuple>
 
-#include "formats/MapEntities.h"
-#include "formats/MapRender.h"
+#include "maps/MapEntities.h"
+#include "maps/MapRender.h"
 
 namespace tarn::viewers {
 

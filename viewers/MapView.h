@@ -14,11 +14,11 @@
 #include <set>
 #include <vector>
 
-#include "formats/Bsp.h"
-#include "formats/MapImages.h"
-#include "formats/MapLook.h"
-#include "formats/MapMesh.h"
-#include "formats/MapModels.h"
+#include "maps/Bsp.h"
+#include "maps/MapImages.h"
+#include "maps/MapLook.h"
+#include "maps/MapMesh.h"
+#include "maps/MapModels.h"
 
 class QOpenGLShaderProgram;
 

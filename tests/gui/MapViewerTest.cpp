@@ -11,9 +11,9 @@
 #include "ModelBuilders.h"
 #include "Ssim.h"
 #include "browser/PreviewPane.h"
-#include "formats/MapEntities.h"
-#include "formats/MapRender.h"
-#include "formats/MapTextures.h"
+#include "maps/MapEntities.h"
+#include "maps/MapRender.h"
+#include "maps/MapTextures.h"
 #include "viewers/MapFrame.h"
 #include "viewers/Previews.h"
 
