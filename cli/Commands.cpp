@@ -104,14 +104,28 @@ constexpr CommandUsage kUsage[] = {
      "  convert [--size WxH] ARCHIVE MAP.bsp OUT.png\n"
      "                                        a map drawn from where a player starts, WxH pixels\n"
      "                                        (640x400), textures from the map or the archive (its\n"
-     "                                        WALs, the WADs the map names)\n"},
+     "                                        WALs, the WADs the map names), as Quakespasm draws it\n"
+     "      map picture OPTIONS: --pos X,Y,Z (the eye)   --angles PITCH,YAW,ROLL (as viewpos prints\n"
+     "      them)   --fov DEGREES (the engine's fov, 90)   --look engine|plain   --world (no doors,\n"
+     "      lifts or other brush entities)\n"},
     {"convert",
      "  convert [--frame N] ARCHIVE MODEL OUT.gltf|OUT.glb|OUT.obj\n"
      "                                        a Quake or Quake II model to glTF 2.0, every frame a\n"
      "                                        morph target and each animation one of glTF's (or\n"
      "                                        frame N alone, from 0), its skin inside; or frame N\n"
      "                                        (the first) to OBJ, with OUT.mtl and OUT.png beside\n"},
-    {"wad", "  wad ARCHIVE OUT.wad MAP...            the textures of Quake maps in the archive into a WAD2\n"},
+    {"wad",
+     "  wad ARCHIVE OUT.wad MAP...            the textures of Quake maps in the archive into a WAD2\n"
+     "                                        (of Half-Life maps into a WAD3)\n"},
+    {"bspx",
+     "  bspx ARCHIVE MAP --list|--extract NAME FILE|--insert NAME FILE|--remove NAME\n"
+     "                                        a map's BSPX lumps listed (NAME<TAB>SIZE), one written\n"
+     "                                        to FILE, put in from FILE or removed, then save\n"},
+    {"maptex",
+     "  maptex ARCHIVE MAP --replace FROM.wad|FOLDER | --embed | --unembed\n"
+     "                                        a map's textures replaced by name from a WAD or a\n"
+     "                                        folder of pictures (NAME.png ...); a Half-Life map's\n"
+     "                                        put in from the WADs it names, or left to them; then save\n"},
     {"ents",
      "  ents ARCHIVE MAP [--set FILE] [--export]\n"
      "                                        a map's entity lump on standard output; with --set,\n"
@@ -206,7 +220,8 @@ constexpr const char* kHelpOptions =
     "(--json and the write options only with the commands that take them).\n";
 
 constexpr const char* kWriteOptions =
-    "Options of the commands that write a file (create, repack, add, rm, rename, wad, ents):\n"
+    "Options of the commands that write a file (create, repack, add, rm, rename, wad, ents, bspx,\n"
+    "maptex):\n"
     "  --break-links    save over a file that has other names (hard links); they keep the old contents\n"
     "  --force          save over a read-only file, or one another program changed meanwhile\n"
     "  --store          write every file of a zip stored, none deflated\n";
@@ -952,8 +967,15 @@ int CmdInfo(const Context& ctx, const std::vector<std::string>& args) {
 int CmdConvert(const Context& ctx, const std::vector<std::string>& args) {
   std::vector<std::string> a;
   int frame = -1;
-  std::string size;
+  std::string size, usage;
+  MapPictureOptions view;
+  bool viewGiven = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
+    if (TakeMapPictureOption(args, i, view, usage)) {
+      if (!usage.empty()) return ctx.Usage(usage);
+      viewGiven = true;
+      continue;
+    }
     if (args[i] == "--") {
       a.insert(a.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
       break;
@@ -977,7 +999,7 @@ int CmdConvert(const Context& ctx, const std::vector<std::string>& args) {
   const bool exportModel = IsModelExportName(a[2]);
   if (frame >= 0 && !exportModel) return ctx.Usage("--frame goes with a model's OUT.gltf, OUT.glb or OUT.obj");
   int width = 640, height = 400;
-  if (!size.empty() && exportModel) return ctx.Usage("--size goes with a map and OUT.png");
+  if ((!size.empty() || viewGiven) && exportModel) return ctx.Usage("--size goes with a map and OUT.png");
   if (!size.empty() && !ParseMapPictureSize(size, width, height))
     return ctx.Usage("--size takes WIDTHxHEIGHT, each from 1 to " + std::to_string(kMapRenderMaxSide) + ", not " +
                      Quoted(size));
@@ -986,12 +1008,13 @@ int CmdConvert(const Context& ctx, const std::vector<std::string>& args) {
   if (!e) return 1;
   if (e->IsDirectory()) return ctx.Error(Quoted(a[1]) + " is a directory");
   if (!exportModel && IsMapName(e->Name())) {
-    const Outcome o = WriteMapPicture(*e, a[2], width, height);
+    const Outcome o = WriteMapPicture(*e, a[2], width, height, {}, view);
     if (o.code) return ctx.Report(o);
     ctx.Notice("wrote " + Quoted(a[2]));
     return 0;
   }
-  if (!size.empty()) return ctx.Error(Quoted(a[1]) + " is not a map (.bsp); --size is for a map's picture");
+  if (!size.empty() || viewGiven)
+    return ctx.Error(Quoted(a[1]) + " is not a map (.bsp); --size is for a map's picture");
   if (exportModel) {
     if (!IsAnyModelName(e->Name())) return ctx.Error(Quoted(a[1]) + " is not a model (.mdl or .md2)");
     return ctx.Report(RunModelExport(*e, a[1], a[2], frame, ctx.voice.Notices(ctx.err), ctx.Warnings()));
@@ -1035,6 +1058,7 @@ int CmdWad(const Context& ctx, const std::vector<std::string>& args) {
   if (!Open(ctx, doc, a[0])) return 1;
   std::vector<WadLump> lumps;
   int skipped = 0;
+  std::optional<MapTextures::Kind> kind;  // Half-Life's textures go into a WAD3, Quake's a WAD2
   for (std::size_t i = 2; i < a.size(); ++i) {
     CPackObject* e = Find(doc, a[i]);
     if (!e || e->IsDirectory()) return ctx.Error("no map " + Quoted(a[i]) + " in " + Quoted(a[0]));
@@ -1043,12 +1067,16 @@ int CmdWad(const Context& ctx, const std::vector<std::string>& args) {
     MapTextures map = ReadMapTextures(data.Bytes());
     for (const auto& p : map.problems) ctx.Warnings() << "tarn-pak: " << Quoted(a[i]) << ": " << p << "\n";
     skipped += map.skipped;
+    if (!map.textures.empty() && kind && *kind != map.kind)
+      return ctx.Error("Quake's and Half-Life's textures cannot share a WAD; " + Quoted(a[1]) + " not written");
+    if (!map.textures.empty()) kind = map.kind;
     AddMapTextures(map, lumps);
   }
   // A WAD without textures is of no use to anyone: say so rather than write one.
   if (lumps.empty()) return ctx.Error("no texture extracted, " + Quoted(a[1]) + " not written");
   std::string why;
-  if (!WriteWad2File(a[1], lumps, &why, ctx.consent)) return ctx.Error(why);
+  const ContainerFormat version = kind == MapTextures::Kind::HalfLife ? ContainerFormat::Wad3 : ContainerFormat::Wad2;
+  if (!WriteWadFile(a[1], version, lumps, &why, ctx.consent)) return ctx.Error(why);
   ctx.Notice("wrote " + Quoted(a[1]));
   ctx.out << lumps.size() << " textures extracted";
   if (skipped) ctx.out << ", " << skipped << " without pixels skipped";
@@ -1096,6 +1124,28 @@ int CmdEnts(const Context& ctx, const std::vector<std::string>& args) {
     ctx.Notice("replaced the entities of " + Quoted(e->PathInArchive()));
   }
   return Save(ctx, doc, a[0], "ents");
+}
+
+// bspx and maptex: MapCommands.cpp reads the arguments and does the work on the map's entry.
+int RunMapEdit(const Context& ctx, const MapEdit& edit, const std::string& command) {
+  CTarnDoc doc;
+  if (edit.changes ? !OpenToChange(ctx, doc, edit.archive) : !Open(ctx, doc, edit.archive)) return 1;
+  CPackObject* e = Find(doc, edit.map);
+  if (!e || e->IsDirectory()) return ctx.Error("no map " + Quoted(edit.map) + " in " + Quoted(edit.archive));
+  std::string notice;
+  if (const Outcome o = edit.run(*e, ctx.out, ctx.Warnings(), notice); o.code) return ctx.Report(o);
+  if (!notice.empty()) ctx.Notice(notice);
+  return edit.changes ? Save(ctx, doc, edit.archive, command) : 0;
+}
+int CmdBspx(const Context& ctx, const std::vector<std::string>& a) {
+  MapEdit edit;
+  if (const Outcome o = ParseBspx(a, edit); o.code) return ctx.Report(o);
+  return RunMapEdit(ctx, edit, "bspx");
+}
+int CmdMapTex(const Context& ctx, const std::vector<std::string>& a) {
+  MapEdit edit;
+  if (const Outcome o = ParseMapTex(a, edit); o.code) return ctx.Report(o);
+  return RunMapEdit(ctx, edit, "maptex");
 }
 
 int CmdEncode(const Context& ctx, const std::vector<std::string>& a) {
@@ -1161,9 +1211,11 @@ const std::map<std::string, CommandSpec>& Commands() {
       {"cat", {CmdCat, {}, {}}},
       {"check", {CmdCheck, {"--engine"}, {}, false, true}},
       {"info", {CmdInfo, {"--engine"}, {"--game"}, false, true}},
-      {"convert", {CmdConvert, {"--size", "--frame"}, {}}},
+      {"convert", {CmdConvert, {"--size", "--frame", "--pos", "--angles", "--fov", "--look"}, {"--world"}}},
       {"wad", {CmdWad, {}, {}, true}},
       {"ents", {CmdEnts, {"--set"}, {"--export"}, true}},
+      {"bspx", {CmdBspx, {"--extract", "--insert", "--remove"}, {"--list"}, true}},
+      {"maptex", {CmdMapTex, {"--replace"}, {"--embed", "--unembed"}, true}},
       {"encode",
        {CmdEncode,
         {"--palette", "--dither", "--fullbright", "--glow", "--name", "--sprite-format", "--orientation"},
@@ -1269,7 +1321,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     } else if (spec.flags.contains(a)) {
       rest.push_back(a);
     } else if (IsWriteOption(a) && !spec.writes) {
-      return ctx.Usage(a + " goes with the commands that write a file: create, repack, add, rm, rename, wad and ents");
+      return ctx.Usage(
+          a + " goes with the commands that write a file: create, repack, add, rm, rename, wad, ents, bspx and maptex");
     } else if (!TakeCommonOption(ctx, a)) {
       return ctx.Usage("unknown option " + Quoted(a) + " of " + word +
                        "; a name that begins with \"-\" goes after \"--\"");
