@@ -879,15 +879,9 @@ int CmdCheck(const Context& ctx, const std::vector<std::string>& args) {
   return 1;
 }
 
-bool IsAnyModelName(const std::string& name) {
-  const std::string n = ToLower(name);
-  return EndsWith(n, ".mdl") || EndsWith(n, ".md2");
-}
+bool IsAnyModelName(const std::string& name) { return IsGameModelType(FileTypeOf(name)); }
 
-bool IsModelName(const std::string& name) {
-  const std::string n = ToLower(name);
-  return n.size() >= 4 && n.compare(n.size() - 4, 4, ".mdl") == 0;
-}
+bool IsModelName(const std::string& name) { return FileTypeOf(name) == EntryType::QuakeModel; }
 
 // The pictures of an entry; a model gives its skin.
 EntryPictures PicturesOf(CPackObject& e) { return LoadEntryPictures(e, IsModelName(e.Name())); }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <set>
 
+#include "archive/EntryTypes.h"
 #include "archive/TarnDoc.h"
 #include "fileio/Strings.h"
 #include "maps/MapHeader.h"
@@ -97,7 +98,7 @@ class CChecker {
       const std::string ext = ExtensionOf(path);
       if (ext == "bsp") CheckMap(copy);
       else if (ext == "lit" && m_profile.readsLit) CheckLit(copy);
-      else if (ext == "mdl" || ext == "md2") CheckModel(copy, ext == "md2");
+      else if (IsGameModelType(FileTypeOf(path))) CheckModel(copy, FileTypeOf(path) == EntryType::Quake2Model);
       else if (path.rfind("sound/", 0) == 0 || path.rfind("music/", 0) == 0) CheckSound(copy, ext);
     }
   }

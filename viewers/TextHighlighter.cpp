@@ -1,17 +1,20 @@
 #include "viewers/TextHighlighter.h"
 
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSyntaxHighlighter>
 #include <QTextCharFormat>
 
+#include "archive/EntryTypes.h"
+
 namespace tarn::viewers {
 
 TextSyntax SyntaxOf(const QString& name) {
-  const QString ext = QFileInfo(name).suffix().toLower();
-  if (ext == "cfg" || ext == "rc") return TextSyntax::Config;
-  if (ext == "qc" || ext == "qh") return TextSyntax::QuakeC;
-  if (ext == "ent" || ext == "map") return TextSyntax::Entities;
+  switch (TextKindOf(name.toStdString())) {
+    case TextKind::Config: return TextSyntax::Config;
+    case TextKind::QuakeC: return TextSyntax::QuakeC;
+    case TextKind::Entities: return TextSyntax::Entities;
+    case TextKind::Plain: break;
+  }
   return TextSyntax::Plain;
 }
 
