@@ -182,7 +182,8 @@ bool JoinLayers(const LayerImages& layers, const Picture& original, const Palett
   // colours like any other.
   o.fullbright = rules.lit ? Fullbright::Never : Fullbright::Allow;
   if (anyGlow) o.glow = std::move(glowMask);
-  o.opaque = !seeThrough;
+  // 255 is no colour for a lit picture either: Quakespasm and DarkPlaces make it glow.
+  o.opaque = !seeThrough && !rules.lit;
   const EncodeResult r = EncodeImage(combined, OutputKind::Lmp, o);
   if (!r.ok) {
     if (error) *error = r.error;
@@ -207,7 +208,8 @@ std::array<Picture, 3> MipLevelsFor(const Picture& full, const Palette& palette,
   match.fullbright = rules.lit ? Fullbright::Never : Fullbright::Allow;
   match.fullbrightFirst = kQuakeFullbrightFirst;
   match.fullbrightLast = kQuakeFullbrightLast;
-  match.transparent = anyTransparent;
+  // 255 is kept from a lit texture's levels too, where the engines make it glow.
+  match.transparent = anyTransparent || rules.lit;
   PaletteMatcher matcher(palette, match);
   std::array<Picture, 3> levels = MakeMipLevels(image, anyTransparent, matcher, Dither::None);
   if (!rules.lit || rules.glowFirst > rules.glowLast) return levels;

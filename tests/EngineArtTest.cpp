@@ -144,6 +144,11 @@ TEST(EngineArt, AGlowLayerIsTheGlowMaskOnTheWayBack) {
   EXPECT_EQ(back[4], 251);  // (255, 0, 0)
   EXPECT_EQ(back[3], 76);   // (103, 0, 0) that does not glow
   EXPECT_EQ(back[5], 250);
+  // 255's own colour painted on the base, unlit: not 255, which the engines draw glowing too.
+  const Rgb& c255 = pal.colors[255];
+  std::memcpy(layers.base.rgba.data() + 4 * 6, std::array<std::uint8_t, 4>{c255.r, c255.g, c255.b, 255}.data(), 4);
+  ASSERT_TRUE(JoinLayers({&layers.base, &layers.glow}, original, pal, rules, back, &why)) << why;
+  EXPECT_FALSE(rules.Glowing(back[6])) << int{back[6]};
   // Without a glow layer nothing glows; a replacement twice the size is scaled to the original's.
   RgbaImage big;
   StartImage(big, 8, 4);
