@@ -159,8 +159,10 @@ bool JoinLayers(const LayerImages& layers, const Picture& original, const Palett
       const std::uint8_t* from = glowing ? g : b;
       c[0] = from[0], c[1] = from[1], c[2] = from[2], c[3] = 255;
       // Unchanged: the original's index, which of a colour held twice may not be the encoder's.
+      // A glowing index whose colour is black lights nothing, so its glow layer is dark too.
       const Rgb& was = palette.colors[o];
-      if (was.r == c[0] && was.g == c[1] && was.b == c[2] && rules.Glowing(o) == glowing &&
+      const bool darkGlow = rules.Glowing(o) && (was.r | was.g | was.b) == 0;
+      if (was.r == c[0] && was.g == c[1] && was.b == c[2] && (rules.Glowing(o) == glowing || darkGlow) &&
           !(seeThrough && rules.Transparent(o))) {
         out[i] = o;
         decided[i] = 1;

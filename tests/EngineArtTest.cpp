@@ -149,6 +149,15 @@ TEST(EngineArt, AGlowLayerIsTheGlowMaskOnTheWayBack) {
   std::memcpy(layers.base.rgba.data() + 4 * 6, std::array<std::uint8_t, 4>{c255.r, c255.g, c255.b, 255}.data(), 4);
   ASSERT_TRUE(JoinLayers({&layers.base, &layers.glow}, original, pal, rules, back, &why)) << why;
   EXPECT_FALSE(rules.Glowing(back[6])) << int{back[6]};
+  // A glowing index that a game's palette makes black lights nothing, and its glow layer cannot
+  // say it: unchanged, it keeps its index.
+  Palette dark = pal;
+  dark.colors[240] = Rgb{};
+  Picture withDark;
+  BuildPicture(2, 1, Bytes{240, 5}, withDark);
+  const PictureLayers darkLayers = SplitLayers(withDark, dark, rules);
+  ASSERT_TRUE(JoinLayers({&darkLayers.base, &darkLayers.glow}, withDark, dark, rules, back, &why)) << why;
+  EXPECT_EQ(back, (Bytes{240, 5}));
   // Without a glow layer nothing glows; a replacement twice the size is scaled to the original's.
   RgbaImage big;
   StartImage(big, 8, 4);
