@@ -13,6 +13,45 @@
 namespace tarn::test {
 namespace {
 
+// Export for Engine on a selected map: the dialog's engine and folder, the files that engine
+// reads, and a message that says what was written.
+TEST_F(GuiTest, ExportForEngineWritesWhatTheChosenEngineReads) {
+  OpenPak(PakBuilder()
+              .File("maps/m.bsp", TextureMap({ArtMiptex("*Lava", 16, 16, [](int x, int) { return x ? 240 : 8; }),
+                                              ArtMiptex("panel", 16, 16, [](int x, int) { return x < 8 ? 240 : 5; })}))
+              .File("progs/s.spr", ArtSpr(4, 4, {[](int, int) { return 9; }}))
+              .Build());
+  ShowDir("maps");
+  FocusList();
+  SelectRows({"m.bsp"});
+  ASSERT_TRUE(Enabled("actionExportForEngine"));
+  const fs::path out = dir / "out";
+  bool seen = false;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->objectName(), "exportForEngineDialog");
+    auto* engine = dialog->findChild<QComboBox*>("engineCombo");
+    auto* ok = dialog->findChild<QDialogButtonBox*>("buttons")->button(QDialogButtonBox::Ok);
+    EXPECT_FALSE(ok->isEnabled());                         // no folder yet
+    for (QLabel* label : dialog->findChildren<QLabel*>())  // Alt+letter reaches every field
+      EXPECT_NE(label->buddy(), nullptr) << label->text().toStdString();
+    engine->setCurrentIndex(engine->findData("fte"));
+    EXPECT_EQ(dialog->findChild<QComboBox*>("formatCombo")->currentText(), "PNG");
+    dialog->findChild<QLineEdit*>("folderEdit")->setText(QString::fromStdString(out.string()));
+    seen = true;
+    ok->click();
+  });
+  Action("actionExportForEngine")->trigger();
+  ASSERT_TRUE(seen);
+  // Only the selected map's textures (the sprite was not selected); FTE's luma layer, "#".
+  EXPECT_EQ(FilesBelow(out),
+            (std::vector<std::string>{"textures/#Lava.png", "textures/panel.png", "textures/panel_luma.png"}));
+  ASSERT_FALSE(prompter->shown.empty());
+  EXPECT_NE(prompter->shown.back().text.indexOf("2 pictures, 3 files written"), -1)
+      << prompter->shown.back().text.toStdString();
+}
+
 // View > Outline Glowing Pixels: each glowing pixel outlined, the strays in magenta, and counted.
 TEST(BitmapViewer, GlowingPixelsAreOutlinedAndStraysStandOut) {
   Bytes px(16 * 16, 5);
