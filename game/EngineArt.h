@@ -126,11 +126,11 @@ struct ArtPalette {
 ArtPalette PaletteForArt(const std::vector<ArtFile>& files, const ArtProfile& profile);
 
 // Every picture of the files the engine can replace, those of WADs first (a map's textures come
-// from them) and then in the files' order, with its target decided: names the engine would not find or that would leave the folder are refused, and
-// two different pictures that would take one file (once "*" becomes "#" or case is folded)
-// are told apart by the map's own folder where the engine has one, and otherwise the second is
-// refused. The files' bytes are read on the way; visit, when given, sees each new picture's
-// indices as it is found (shared ones are not visited).
+// from them) and then in the files' order, with its target decided: names the engine would not
+// find or that would leave the folder are refused, and two different pictures that would take
+// one file (once "*" becomes "#" or case is folded) are told apart by the map's own folder where
+// the engine has one, and otherwise the second is refused. The files' bytes are read on the way; visit, when given,
+// sees each new picture's indices as it is found (shared ones are not visited).
 std::vector<ArtItem> PlanArt(const std::vector<ArtFile>& files, const ArtOptions& options, const ArtPalette& palette,
                              ArtReport& report, CProgress* progress = nullptr,
                              const std::function<void(const ArtItem&, Picture&&)>& visit = {});
