@@ -1,5 +1,6 @@
 // Model import speed: a skinned glTF of 10,000 triangles whose 20-second animation makes 200
-// frames at 10 a second, into a Quake II model; and the quantiser alone on the same frames.
+// frames at 10 a second, into a Quake II model; the quantiser alone on the same frames; and
+// what reading one small model costs over all (tarn-import started, asked and answering).
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -123,6 +124,19 @@ void BM_ImportSkinnedGltfToMd2(benchmark::State& state) {
   state.counters["triangles"] = static_cast<double>(model.model.triangles.size());
 }
 BENCHMARK(BM_ImportSkinnedGltfToMd2)->Unit(benchmark::kMillisecond);
+
+// One triangle read for the viewer: the cost of a model's own reading process, per model.
+void BM_ReadOneTriangleForView(benchmark::State& state) {
+  const std::string obj = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+  const std::vector<std::uint8_t> bytes(obj.begin(), obj.end());
+  tarn::ModelData model;
+  std::string why;
+  for (auto _ : state) {
+    if (!tarn::ReadModelForView(bytes, "models/one.obj", nullptr, model, &why)) state.SkipWithError(why.c_str());
+    benchmark::DoNotOptimize(model.triangles.data());
+  }
+}
+BENCHMARK(BM_ReadOneTriangleForView)->Unit(benchmark::kMillisecond);
 
 // The quantiser, normals and writer alone, on frames already sampled: linear in vertices
 // times frames.

@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "archive/ByteIO.h"
+#include "archive/ContainerFormat.h"
 #include "archive/EntryNames.h"
 #include "archive/Strings.h"
 #include "browser/MainFrame.h"
@@ -278,6 +279,8 @@ CPackObject* CMainFrame::PutFile(CPackObject& dir, CPackObject* old, const std::
   made->SetSize(static_cast<std::int64_t>(bytes.size()));
   made->SetData(bytes);
   CPackObject* placed = nullptr;
+  std::vector<CPackObject*> selected = ListSelection();
+  const bool wasSelected = old && std::find(selected.begin(), selected.end(), old) != selected.end();
   EditTree(text, [&](CTreeEdit& edit) -> const CPackObject* {
     if (old) edit.Remove(*old);
     placed = edit.Insert(dir, std::move(made));
@@ -285,6 +288,12 @@ CPackObject* CMainFrame::PutFile(CPackObject& dir, CPackObject* old, const std::
     if (placed) edit.Rename(*placed, name);
     return nullptr;
   });
+  // The list goes on showing the file chosen, now the new entry.
+  if (placed && wasSelected) {
+    selected = ListSelection();
+    selected.push_back(placed);
+    m_list->SelectEntries(selected);
+  }
   return placed;
 }
 
@@ -292,23 +301,22 @@ viewers::TextSaver CMainFrame::TextSaverFor(CPackObject& entry) {
   if (!entry.Parent() || entry.IsDirectory() || m_listModel->IsShadowed(&entry)) return {};
   // The entry each save leaves, for the next one: a save puts a new entry in its place.
   auto current = std::make_shared<CPackObject*>(&entry);
-  const std::string path = m_doc.FullPath(entry), name = entry.Name();
+  const std::string path = m_doc.FullPath(entry);
   QPointer<CMainFrame> self(this);
   const std::uint64_t generation = m_treeGeneration;
-  return [self, current, path, name, generation](const std::vector<std::uint8_t>& bytes, QString* why) {
+  return [self, current, path, generation](const std::vector<std::uint8_t>& bytes, QString* why) {
     CMainFrame* frame = self.data();
     const auto slash = path.rfind('/');
-    CPackObject* dir = !frame || frame->m_treeGeneration != generation
-                           ? nullptr
-                           : frame->FindDirectory(slash == std::string::npos ? std::string() : path.substr(0, slash));
-    bool found = false;
-    if (dir)
-      for (CPackObject* c : dir->Children()) found = found || c == *current;
-    if (!found) {
+    CPackObject* dir =
+        !frame || frame->m_treeGeneration != generation
+            ? nullptr
+            : frame->DirectoryHolding(*current, slash == std::string::npos ? std::string() : path.substr(0, slash));
+    if (!dir) {
       *why = Q(Quoted(path)) + " is no longer in the archive";
       return false;
     }
-    // The entry keeps its name exactly as the archive has it.
+    // The entry keeps its name exactly as the archive has it now (renamed since, perhaps).
+    const std::string name = (*current)->Name();
     CPackObject* placed = frame->PutFile(*dir, *current, name, bytes, "Edit " + Quoted(name));
     if (!placed) {
       *why = "the archive refused it";
@@ -435,6 +443,27 @@ void CMainFrame::MoveEntries(const QStringList& paths, CPackObject* dir) {
     for (CPackObject* e : entries) edit.Move(*e, *dir);
     return nullptr;
   });
+}
+
+CPackObject* CMainFrame::DirectoryHolding(const CPackObject* entry, const std::string& dirPath) {
+  const auto holds = [entry](const CPackObject& dir) {
+    for (const CPackObject* c : dir.Children())
+      if (c == entry) return true;
+    return false;
+  };
+  if (CPackObject* dir = FindDirectory(dirPath); dir && holds(*dir)) return dir;
+  std::vector<CPackObject*> stack{&m_doc.Root()};
+  while (!stack.empty()) {
+    CPackObject* dir = stack.back();
+    stack.pop_back();
+    if (holds(*dir)) return dir;
+    for (CPackObject* c : dir->Children()) {
+      if (c->IsDirectory()) stack.push_back(c);
+      else if (FormatOfName(c->Name()))
+        if (CPackObject* inner = m_doc.InnerRoot(*c)) stack.push_back(inner);
+    }
+  }
+  return nullptr;
 }
 
 CPackObject* CMainFrame::FindDirectory(const std::string& path) {

@@ -42,7 +42,9 @@
 #include "shell/Text.h"
 #include "shell/WaitCursor.h"
 #include "shell/WorkDialog.h"
+#include "viewers/Previews.h"
 #include "viewers/Sound.h"
+#include "viewers/ViewerFrame.h"
 #include "viewers/ViewerRegistry.h"
 
 namespace tarn::browser {
@@ -94,6 +96,7 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
   m_previewTimer->setSingleShot(true);
   m_previewTimer->setInterval(0);
   connect(m_previewTimer, &QTimer::timeout, this, &CMainFrame::UpdatePreview);
+  connect(m_pane, &CPreviewPane::changesChanged, this, &CMainFrame::UpdateTitle);
 
   m_status = new QLabel(this);
   m_status->setObjectName("statusText");
@@ -202,6 +205,8 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
 }
 
 CMainFrame::~CMainFrame() {
+  // The document goes with the window; nothing of it may be left in a viewer.
+  DiscardViewers();
   m_doc.RemoveObserver(this);
   if (m_game) LeaveGameMode();
   // The child views outlive this part of the object; nothing they signal may reach it now.
@@ -209,6 +214,7 @@ CMainFrame::~CMainFrame() {
   disconnect(QApplication::clipboard(), nullptr, this, nullptr);
   m_tree->disconnect(this);
   m_list->disconnect(this);
+  m_pane->disconnect(this);
   m_tree->selectionModel()->disconnect(m_tree);
 }
 
@@ -219,7 +225,11 @@ QAction* CMainFrame::MakeAction(QAction* Commands::*command, const char* objectN
   a->setObjectName(objectName);
   a->setStatusTip(tip);
   if (!key.isEmpty()) a->setShortcut(key);
-  if (slot) connect(a, &QAction::triggered, this, slot);
+  // Whatever the command does, it finds the text typed in the preview pane in the archive.
+  if (slot)
+    connect(a, &QAction::triggered, this, [this, slot] {
+      if (KeepPreviewEdits()) (this->*slot)();
+    });
   addAction(a);
   return a;
 }
@@ -613,7 +623,7 @@ void CMainFrame::RebuildViews() {
 void CMainFrame::UpdateTitle() {
   const QString title = Q(m_game ? m_game->Title() : m_doc.Title());
   setWindowTitle(title + "[*] - Tarn");
-  setWindowModified(m_doc.IsModified());
+  setWindowModified(m_doc.IsModified() || m_pane->HasChanges());
   m_treeModel->SetRootLabel(title);
   // A window with nothing in it says how to begin, until something is opened or added.
   const bool empty = !m_game && m_doc.PathName().empty() && m_doc.Root().ChildCount() == 0;
@@ -676,6 +686,8 @@ bool CMainFrame::ReadForOpening(const std::function<void(CProgress&)>& read, con
 }
 
 void CMainFrame::DetachViews() {
+  // Asked about before, when the user gave the command; the tree they read is about to go.
+  DiscardViewers();
   ++m_treeGeneration;
   m_inDocOperation = true;
   m_listModel->SetDirectory(nullptr);
@@ -710,7 +722,51 @@ void CMainFrame::ShowOpenProblems(const CTarnDoc& doc) {
           damaged ? QMessageBox::Warning : QMessageBox::Information);
 }
 
+std::vector<viewers::CViewerFrame*> CMainFrame::Viewers(bool all) const {
+  std::vector<viewers::CViewerFrame*> found;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* v = qobject_cast<viewers::CViewerFrame*>(w); v && v->MainWindow() == this && (all || !v->isHidden()))
+      found.push_back(v);
+  return found;
+}
+
+bool CMainFrame::CloseViewers() {
+  for (viewers::CViewerFrame* v : Viewers()) {
+    // Brought forward, so that the user sees what the question is about.
+    v->raise();
+    if (!v->close()) return false;
+  }
+  return true;
+}
+
+void CMainFrame::DiscardViewers() {
+  for (viewers::CViewerFrame* v : Viewers(true)) {
+    if (!v->isHidden()) v->CloseDiscarding();
+    delete v;
+  }
+}
+
+bool CMainFrame::KeepPreviewEdits() {
+  if (m_keepingEdits || !m_pane->HasChanges()) return true;
+  viewers::CPreview* preview = m_pane->Preview();
+  QString why;
+  m_keepingEdits = true;
+  const bool saved = preview->SaveChanges(&why);
+  m_keepingEdits = false;
+  if (saved) return true;
+  const auto answer = m_prompter->Message(
+      this,
+      QString("The text typed in the preview of %1 cannot be put into the archive: %2.\n\nDiscard it?")
+          .arg(m_pane->ShownPath(), why),
+      "Tarn", QMessageBox::Warning, QMessageBox::Discard | QMessageBox::Cancel);
+  if (answer != QMessageBox::Discard) return false;
+  preview->DropChanges();
+  return true;
+}
+
 bool CMainFrame::SaveModified() {
+  // The viewers first: what they save goes into the archive asked about below.
+  if (!CloseViewers() || !KeepPreviewEdits()) return false;
   if (!m_doc.IsModified()) return true;
   auto answer =
       m_prompter->Message(this, QString("Save changes to %1?").arg(Q(m_game ? m_game->Title() : m_doc.Title())), "Tarn",
@@ -988,15 +1044,21 @@ void CMainFrame::RefreshPreview() {
 }
 
 void CMainFrame::UpdatePreview() {
+  const auto sel = ListSelection();
+  if (!m_pane->isHidden() && sel.size() == 1 && sel.front() == m_previewed) return;
+  // Text typed in the pane goes into the archive before the pane shows anything else, and the
+  // pane is shown afresh with the change; while it cannot, the text stays in sight.
+  if (m_pane->HasChanges()) {
+    if (KeepPreviewEdits()) RefreshPreview();
+    return;
+  }
   if (m_pane->isHidden()) {
     // Nothing is read for a pane nobody sees; what it showed goes (its timers with it).
     if (m_previewed) m_pane->ShowNothing(QString());
     m_previewed = nullptr;
     return;
   }
-  const auto sel = ListSelection();
   if (sel.size() == 1) {
-    if (sel.front() == m_previewed) return;
     m_previewed = sel.front();
     m_pane->ShowEntry(*sel.front(), ViewerContext());
     return;
@@ -1008,6 +1070,13 @@ void CMainFrame::UpdatePreview() {
 
 void CMainFrame::OnEntryActivated(CPackObject* entry) {
   if (!entry) return;
+  // A viewer opened on the entry shows what was typed in the pane; the entry is found again
+  // by its path, as keeping the text replaced it.
+  if (m_pane->HasChanges()) {
+    const std::string path = m_doc.FullPath(*entry);
+    const bool edited = Q(path) == m_pane->ShownPath();
+    if (!KeepPreviewEdits() || (edited && !(entry = m_doc.FindFullPath(path)))) return;
+  }
   if (entry->IsDirectory()) {
     // A directory found in the whole archive is gone into, its own entries shown whole.
     if (m_list->ListModel()->SearchingArchive()) m_list->ClearFilter();

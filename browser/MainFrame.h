@@ -28,6 +28,7 @@ namespace tarn {
 
 namespace viewers {
 class CSoundPlayer;
+class CViewerFrame;
 struct ViewContext;
 }  // namespace viewers
 
@@ -61,7 +62,9 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   // The open game folders; nullptr while an archive is open.
   const CGameSession* Game() const { return m_game.get(); }
   CProblemsPanel* ProblemsPanel() const { return m_problemsPanel; }
-  // Asks whether to save a modified archive: false when the user cancelled.
+  // Before the document is let go (another opened, a new one, the window closed): closes the
+  // viewers of this one, asking for each with changes; puts the text typed in the preview pane
+  // into it; and asks whether to save it. False when the user cancelled any of it.
   bool SaveModified();
 
   // Shows an entry in place of the viewers (for tests); without one, the viewers show it.
@@ -139,6 +142,16 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   // (the caller ends m_inDocOperation once it has).
   void DetachViews();
   void UpdateTitle();
+  // Text typed in the preview pane goes into the archive, one undoable change, before anything
+  // else happens to the entries; false, with the text left in the pane, when it cannot and the
+  // user keeps it.
+  bool KeepPreviewEdits();
+  // The viewer windows opened from this window (shown ones only, unless all).
+  std::vector<viewers::CViewerFrame*> Viewers(bool all = false) const;
+  // Closes them, asking for each with changes; false when one stays open.
+  bool CloseViewers();
+  // Closes them without asking, at once: the document they show is going.
+  void DiscardViewers();
   void UpdateRecentMenu();
   void AddRecent(const QString& path);
   bool DoSave(const QString& path);
@@ -160,6 +173,10 @@ class CMainFrame : public QMainWindow, public CDocObserver {
                        const std::vector<std::uint8_t>& bytes, const std::string& text);
   void StepHistory(bool back);
   CPackObject* FindDirectory(const std::string& path);
+  // The directory holding entry, looked for in dirPath, then in every tree of the document (the
+  // entry or a directory on its way may have been renamed or moved). Found by the pointer alone:
+  // nothing of an entry no longer in the archive is read. nullptr when no tree holds it.
+  CPackObject* DirectoryHolding(const CPackObject* entry, const std::string& dirPath);
   // The transfer stream of the entries with their subtrees; unreadable gets the files copied empty.
   QByteArray EntryStream(const std::vector<CPackObject*>& entries, QStringList* unreadable) const;
   // Reads entries from a transfer stream into dir, asking about taken names; one undoable step.
@@ -274,6 +291,7 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   bool m_placed = false;
   bool m_inDocOperation = false;
   bool m_loudViewProblems = false;
+  bool m_keepingEdits = false;
   ViewHandler m_viewHandler;
   std::unique_ptr<CGameSession> m_game;
   CProblemsPanel* m_problemsPanel = nullptr;

@@ -39,17 +39,24 @@ void CPreviewPane::Replace(viewers::CPreview* preview) {
   m_preview = preview;
   m_layout->insertWidget(0, m_preview, 1);
   connect(m_preview, &viewers::CPreview::detailsChanged, this, &CPreviewPane::ShowProperties);
+  connect(m_preview, &viewers::CPreview::changesChanged, this, &CPreviewPane::changesChanged);
+  // Whatever the one before had is gone with it.
+  emit changesChanged();
 }
+
+bool CPreviewPane::HasChanges() const { return m_preview->HasChanges(); }
 
 void CPreviewPane::ShowNothing(const QString& text) {
   m_fixed.clear();
+  m_shownPath.clear();
   Replace(new viewers::CMessagePreview(text, this));
   ShowProperties();
 }
 
 void CPreviewPane::ShowEntry(CPackObject& entry, const viewers::ViewContext& context) {
   QStringList lines;
-  lines << "Path: " + Q(context.document ? context.document->FullPath(entry) : entry.PathInArchive());
+  m_shownPath = Q(context.document ? context.document->FullPath(entry) : entry.PathInArchive());
+  lines << "Path: " + m_shownPath;
   lines << QString("Type: ") + TypeName(TypeOf(entry.Name(), entry.IsDirectory()));
   if (!entry.IsDirectory()) {
     lines << QString("Size: %1 bytes").arg(entry.Size());

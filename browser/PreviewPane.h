@@ -30,6 +30,14 @@ class CPreviewPane : public QWidget {
   void ShowNothing(const QString& text);
   viewers::CPreview* Preview() const { return m_preview; }
   QLabel* Properties() const { return m_properties; }
+  // Text typed into the preview that the archive does not have yet (see CPreview), and the
+  // path of the entry it belongs to.
+  bool HasChanges() const;
+  const QString& ShownPath() const { return m_shownPath; }
+
+ signals:
+  // HasChanges may answer otherwise now.
+  void changesChanged();
 
  private:
   void Replace(viewers::CPreview* preview);
@@ -38,6 +46,7 @@ class CPreviewPane : public QWidget {
   QLabel* m_properties;
   QVBoxLayout* m_layout;
   QString m_fixed;  // the properties of the entry itself, before what the preview found
+  QString m_shownPath;
 };
 
 }  // namespace tarn::browser

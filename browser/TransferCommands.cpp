@@ -10,6 +10,7 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <algorithm>
 #include <set>
 
 #include "archive/EntryNames.h"
@@ -22,8 +23,10 @@
 #include "browser/PackTreeView.h"
 #include "formats/EntryPictures.h"
 #include "formats/ImageEncode.h"
+#include "formats/Model.h"
 #include "formats/ModelExport.h"
 #include "formats/ModelImport.h"
+#include "formats/SoundImport.h"
 #include "shell/Text.h"
 #include "shell/WaitCursor.h"
 #include "shell/WorkDialog.h"
@@ -73,20 +76,33 @@ bool AddMadeFile(CPackObject& dir, const std::string& name, const std::vector<st
   return true;
 }
 
-// An image file encoded as the choice says, into dir as NAME.lmp (or .mip, .wal, .pcx).
-bool ImportEncoded(CPackObject& dir, const QString& path, const shell::EncodeChoice& choice, std::string* why) {
+// An image file encoded as the choice says, into dir as NAME.lmp (or .mip, .wal, .pcx); for a
+// WAD3 (halfLife), as a Half-Life texture or picture with its own palette.
+bool ImportEncoded(CPackObject& dir, const QString& path, const shell::EncodeChoice& choice, bool halfLife,
+                   std::string* why) {
   std::vector<std::uint8_t> bytes;
   RgbaImage image;
   if (!ReadWholeFile(path, bytes, why) || !DecodeImage(bytes, S(QFileInfo(path).fileName()), image, why)) return false;
   const std::string stem = S(QFileInfo(path).completeBaseName());
   EncodeOptions options = choice.options;
   options.name = TextureNameFor(stem, choice.kind);
+  options.halfLife = halfLife && (choice.kind == OutputKind::Mip || choice.kind == OutputKind::Lmp);
   const EncodeResult result = EncodeImage(image, choice.kind, options);
   if (!result.ok) {
     *why = result.error;
     return false;
   }
   return AddMadeFile(dir, stem + ExtensionOf(choice.kind), result.bytes, why);
+}
+
+// A sound file made into what the engines play, as the choice says, into dir as NAME.wav (or
+// NAME.ogg).
+bool ImportSoundFile(CPackObject& dir, const QString& path, const shell::SoundImportChoice& choice, std::string* why) {
+  std::vector<std::uint8_t> bytes;
+  ImportedSound made;
+  if (!ReadWholeFile(path, bytes, why) || !ImportSound(bytes, choice.options, made, why)) return false;
+  const bool ogg = choice.options.output == SoundOutput::OggVorbis;
+  return AddMadeFile(dir, S(QFileInfo(path).completeBaseName()) + (ogg ? ".ogg" : ".wav"), made.bytes, why);
 }
 
 // A model file converted as the choice says, into dir as NAME.mdl, or NAME.md2 with NAME.pcx
@@ -174,10 +190,20 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
     if (!convert) return;
     if (!convert->convert) convert.reset();
   }
+  // Sound files: asked once whether they come in as they are or made into what the engines play.
+  QStringList sounds;
+  for (const QString& path : paths)
+    if (QFileInfo info(path); info.isFile() && shell::IsSoundFileName(info.fileName())) sounds << path;
+  std::optional<shell::SoundImportChoice> sound;
+  if (!sounds.isEmpty()) {
+    sound = m_prompter->ImportSounds(this, sounds);
+    if (!sound) return;
+    if (!sound->convert) sound.reset();
+  }
   auto staging = StagingDirectory();
   QStringList failed, notEncoded, notConverted;
   bool cancelled = false;
-  shell::CWorkDialog work(this, encode || convert ? "Converting and importing" : "Importing");
+  shell::CWorkDialog work(this, encode || convert || sound ? "Converting and importing" : "Importing");
   work.Run([&](CProgress& progress) {
     ImportOptions options;
     options.progress = &progress;
@@ -188,7 +214,11 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
       QFileInfo info(path);
       std::string why;
       if (encode && images.contains(path)) {
-        if (!ImportEncoded(*staging, path, *encode, &why)) notEncoded << path + ": " + Q(why);
+        if (!ImportEncoded(*staging, path, *encode, m_doc.Format() == ContainerFormat::Wad3, &why))
+          notEncoded << path + ": " + Q(why);
+        cancelled = !progress.Advance(static_cast<std::uint64_t>(info.size()), S(info.fileName()));
+      } else if (sound && sounds.contains(path)) {
+        if (!ImportSoundFile(*staging, path, *sound, &why)) notConverted << path + ": " + Q(why);
         cancelled = !progress.Advance(static_cast<std::uint64_t>(info.size()), S(info.fileName()));
       } else if (convert && models.contains(path)) {
         if (!ImportConverted(*staging, dirPath, path, *convert, &why)) notConverted << path + ": " + Q(why);
@@ -211,9 +241,9 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
   }
   // Found again by path: the import ran an event loop.
   TakeStaged(FindDirectory(dirPath), std::move(staging),
-             encode    ? "Import and encode"
-             : convert ? "Import and convert"
-                       : "Import");
+             encode             ? "Import and encode"
+             : convert || sound ? "Import and convert"
+                                : "Import");
   if (!notEncoded.isEmpty())
     Message("Could not encode:\n  " + notEncoded.join("\n  "), "Import Error", QMessageBox::Warning);
   if (!notConverted.isEmpty())
@@ -344,18 +374,66 @@ bool CMainFrame::ExportAsPng(CPackObject& entry, const QString& path) {
 
 namespace {
 
-// The picture files of entries, directories searched whole, each with the directories that
-// lead to it from base (or, for an entry outside base, from its own directory).
+// A Quake or Quake II model, whose skins Export as PNG writes as tarn-pak convert does.
+bool IsSkinnedModel(const CPackObject& e) {
+  const EntryType type = TypeOf(e.Name(), e.IsDirectory());
+  return type == EntryType::QuakeModel || type == EntryType::Quake2Model;
+}
+
+// The picture files and models of entries, directories searched whole, each with the
+// directories that lead to it from base (or, for an entry outside base, from its own directory).
 void CollectPictures(CPackObject* e, const CPackObject* base, std::vector<std::pair<CPackObject*, std::string>>& out) {
   if (e->IsDirectory()) {
     for (CPackObject* c : e->Children()) CollectPictures(c, base, out);
     return;
   }
-  if (PictureKindOf(e->Name()) == PictureKind::None) return;
+  if (PictureKindOf(e->Name()) == PictureKind::None && !IsSkinnedModel(*e)) return;
   std::string below;
   for (const CPackObject* p = e->Parent(); p && p != base && p->Parent(); p = p->Parent())
     below.insert(0, p->Name() + "/");
   out.emplace_back(e, below);
+}
+
+// Finds an MD2's skins as the viewer does, noting each file found and the path it was asked
+// for, in order.
+class CSkinFinder : public CArchiveModelHost {
+ public:
+  using CArchiveModelHost::CArchiveModelHost;
+  CPackObject* FindSkin(const std::string& path) override {
+    CPackObject* found = CArchiveModelHost::FindSkin(path);
+    if (found) files.emplace_back(path, found);
+    return found;
+  }
+  std::vector<std::pair<std::string, const CPackObject*>> files;
+};
+
+// A model's skins as PNG files, every one its loader reads (as tarn-pak convert writes them),
+// but those read from a picture the export writes anyway; skipped, the skins it names that are
+// not there or no picture. False with the reason when the model cannot be read.
+bool ModelSkinsAsPng(CPackObject& model, const std::set<const CPackObject*>& pictures,
+                     std::vector<std::vector<std::uint8_t>>& out, std::vector<std::string>& skipped, std::string* why) {
+  ModelData data;
+  CSkinFinder finder(model);
+  if (!LoadModel(model, data, finder, why)) return false;
+  for (const std::string& path : data.missingSkins) skipped.push_back("its skin " + Quoted(path) + " is not there");
+  for (const std::string& path : data.unreadableSkins) skipped.push_back(Quoted(path) + " is no picture Tarn reads");
+  // The files the skins came from, in the skins' order: a file that is no picture gave none.
+  std::vector<const CPackObject*> from;
+  for (const auto& [path, file] : finder.files)
+    if (std::find(data.unreadableSkins.begin(), data.unreadableSkins.end(), path) == data.unreadableSkins.end())
+      from.push_back(file);
+  for (std::size_t i = 0; i < data.skins.size(); ++i) {
+    const ModelSkin& skin = data.skins[i];
+    // The checkerboard standing in for a missing skin is no skin of the model's.
+    if (skin.placeholder || (i < from.size() && pictures.count(from[i]))) continue;
+    out.push_back(
+        EncodePngRgb(skin.width, skin.height, static_cast<std::size_t>(skin.paddedWidth) * 3, skin.pixels.data()));
+  }
+  if (data.skins.empty() && skipped.empty()) {
+    *why = "the model has no skin";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -381,6 +459,9 @@ void CMainFrame::OnExportAsPng() {
     return;
   }
   std::set<std::string> written;
+  std::set<const CPackObject*> exported;  // the pictures written as themselves
+  for (const auto& [entry, below] : pictures)
+    if (!IsSkinnedModel(*entry)) exported.insert(entry);
   QStringList problems;
   shell::CWaitCursor wait;
   for (auto& [entry, below] : pictures) {
@@ -400,16 +481,37 @@ void CMainFrame::OnExportAsPng() {
       problems << QString("%1: %2").arg(Q(label), Q(why));
       continue;
     }
-    EntryPictures loaded = LoadEntryPictures(*entry, false);
-    if (!loaded.ok()) {
-      problems << QString("%1: %2").arg(Q(label), Q(loaded.message.empty() ? "it cannot be read" : loaded.message));
-      continue;
+    std::vector<QByteArray> pngs;
+    if (IsSkinnedModel(*entry)) {
+      std::vector<std::vector<std::uint8_t>> skins;
+      std::vector<std::string> skipped;
+      const bool read = ModelSkinsAsPng(*entry, exported, skins, skipped, &why);
+      for (const std::string& s : skipped) problems << QString("%1: %2").arg(Q(label), Q(s));
+      if (!read) {
+        problems << QString("%1: %2").arg(Q(label), Q(why));
+        continue;
+      }
+      for (const auto& png : skins)
+        pngs.emplace_back(reinterpret_cast<const char*>(png.data()), static_cast<qsizetype>(png.size()));
+    } else {
+      EntryPictures loaded = LoadEntryPictures(*entry, false);
+      if (!loaded.ok()) {
+        problems << QString("%1: %2").arg(Q(label), Q(loaded.message.empty() ? "it cannot be read" : loaded.message));
+        continue;
+      }
+      for (const QImage& image : viewers::ToImages(loaded.set)) {
+        QBuffer buffer(&pngs.emplace_back());
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+      }
     }
-    const QString stem = QFileInfo(Q(entry->Name())).completeBaseName();
-    // One file a frame for sprites and texture chains, numbered as the viewer's Save numbers them.
-    const std::vector<QImage> images = viewers::ToImages(loaded.set);
-    for (std::size_t i = 0; i < images.size(); ++i) {
-      const QString file = images.size() == 1 ? stem + ".png" : QString("%1-%2.png").arg(stem).arg(i);
+    // A model's skins are named apart from the sprite or picture of its name (Quake has both
+    // s_light.mdl and s_light.spr).
+    const QString stem = QFileInfo(Q(entry->Name())).completeBaseName() + (IsSkinnedModel(*entry) ? "-skin" : "");
+    // One file a frame for sprites and texture chains (a skin for models), numbered as the
+    // viewer's Save numbers them.
+    for (std::size_t i = 0; i < pngs.size(); ++i) {
+      const QString file = pngs.size() == 1 ? stem + ".png" : QString("%1-%2.png").arg(stem).arg(i);
       const std::string name = S(file);
       // Two pictures of one stem (a .lmp and a .pcx, or a name held twice) make one file:
       // the first stays, the other is told of.
@@ -417,10 +519,7 @@ void CMainFrame::OnExportAsPng() {
         problems << QString("%1: %2 was already written by this export").arg(Q(label), file);
         continue;
       }
-      QByteArray png;
-      QBuffer buffer(&png);
-      buffer.open(QIODevice::WriteOnly);
-      images[i].save(&buffer, "PNG");
+      const QByteArray& png = pngs[i];
       const auto fill = [&](const CExtractFolder::Sink& sink, std::string*) {
         return sink(reinterpret_cast<const std::uint8_t*>(png.constData()), static_cast<std::size_t>(png.size()));
       };
@@ -577,6 +676,8 @@ QByteArray CMainFrame::StreamForDrag(const QStringList& paths) {
 }
 
 void CMainFrame::Drop(const DroppedEntries& drop, CPackObject* dir, bool copy) {
+  // Entries are dropped by their paths: keeping the text typed in the pane leaves them there.
+  if (!KeepPreviewEdits()) return;
   switch (drop.kind) {
     case DroppedEntries::Own:
       if (drop.from == this && !copy) MoveEntries(drop.paths, dir);

@@ -15,6 +15,7 @@
 
 #include "TarnVersion.h"
 #include "archive/EntryNames.h"
+#include "archive/EntryTypes.h"
 #include "archive/PackObject.h"
 #include "archive/Strings.h"
 #include "archive/TarnDoc.h"
@@ -25,7 +26,9 @@
 #include "cli/JsonReport.h"
 #include "cli/MapCommands.h"
 #include "cli/ModelCommands.h"
+#include "cli/PaletteCommands.h"
 #include "cli/PngWriter.h"
+#include "cli/SoundCommands.h"
 #include "cli/StdStreams.h"
 #include "cli/TerminalProgress.h"
 #include "cli/TextureCommands.h"
@@ -36,6 +39,7 @@
 #include "formats/MapRender.h"
 #include "formats/MapTextures.h"
 #include "formats/Model.h"
+#include "formats/SoundInfo.h"
 
 namespace tarn::cli {
 
@@ -80,12 +84,15 @@ constexpr CommandUsage kUsage[] = {
      "                                        --engine, of archives and game folders, and also what\n"
      "                                        that engine refuses or misreads: too many files in a\n"
      "                                        pak, names it will not find, packages it never loads,\n"
-     "                                        maps, .lit files and sounds it cannot use\n"},
+     "                                        maps, .lit files and sounds it cannot use, plays off\n"
+     "                                        pitch or does not loop\n"},
     {"info",
      "  info [--json] ARCHIVE PATH            what an entry holds: pictures and their sizes, a\n"
      "                                        model's format, skins, triangles, frames, animations,\n"
      "                                        or a map's format, lumps, faces, textures, models,\n"
-     "                                        entities, lighting, .lit and missing textures\n"},
+     "                                        entities, lighting, .lit and missing textures, or a\n"
+     "                                        sound's format, rate, samples and loop (its start and\n"
+     "                                        the sample after its end)\n"},
     {"info",
      "  info [--json] ARCHIVE MAP --game [--engine ENGINE] FOLDER...\n"
      "                                        a map's facts, its missing textures looked for in the\n"
@@ -121,15 +128,22 @@ constexpr CommandUsage kUsage[] = {
     {"add",
      "  add ARCHIVE --as lmp|mip|wal|pcx [--to DIRPATH] [OPTIONS] IMAGE...\n"
      "                                        encode images and add them, then save\n"
-     "    encoding OPTIONS: --palette quake|quake2|FILE|optimal (optimal: .pcx only)\n"
+     "    encoding OPTIONS: --palette quake|quake2|FILE|optimal (optimal: .pcx and Half-Life's)\n"
      "      --dither none|floyd-steinberg|ordered   --fullbright auto|allow|never (auto: glowing\n"
      "      colours only for a picture drawn in the palette)   --glow MASK (a picture of IN's size:\n"
      "      where it is not black, the nearest glowing colour)\n"
      "      --name NAME (a texture's name; default: the file's name)   --strict (a transparent\n"
-     "      pixel in an opaque texture is an error)   --resize (textures up to multiples of 16)\n"},
+     "      pixel in an opaque texture is an error)   --resize (textures up to multiples of 16)\n"
+     "      --halflife (a Half-Life texture or picture: its own palette after its pixels, made for\n"
+     "      it, exact for 256 colours or fewer, 255 the blue a \"{\" texture sees through; every\n"
+     "      texture added to a WAD3 is one)   --decal (a Half-Life decal: its opacity as its\n"
+     "      indices, drawn in the colour at 255; every texture added to a decals.wad is one)\n"
+     "      several IN frames to a Half-Life sprite (.spr, its own palette): --sprite-format\n"
+     "      normal|additive|index-alpha|alpha-test (alpha-test)   --orientation parallel-upright|\n"
+     "      facing-upright|parallel|oriented|parallel-oriented (parallel)\n"},
     {"model",
-     "  model [OPTIONS] IN OUT.mdl|OUT.md2   a model of a modelling program (glTF, OBJ, IQM, MD3,\n"
-     "                                        ...) as a Quake or Quake II model, its animations as\n"
+     "  model [OPTIONS] IN OUT.mdl|OUT.md2   a model of a modelling program (glTF 2.0, OBJ, IQM,\n"
+     "                                        MD3) as a Quake or Quake II model, its animations as\n"
      "                                        frames (an MD2's skin is written as OUT.pcx beside it)\n"
      "    model OPTIONS: --skin IMAGE (in place of the material's)   --fps N (frames a second, 10)\n"
      "      --skin-path PATH (the MD2's skin; models/OUT/OUT.pcx)   --palette, --dither, --fullbright\n"},
@@ -137,6 +151,30 @@ constexpr CommandUsage kUsage[] = {
      "  add ARCHIVE --as mdl|md2 [--to DIRPATH] [model OPTIONS but --skin-path] MODEL...\n"
      "                                        make models as model does and add them, named after\n"
      "                                        each MODEL (an MD2's skin as a PCX beside it), then save\n"},
+    {"sound",
+     "  sound [OPTIONS] IN OUT.wav|OUT.ogg     any sound (a wave of any rate, width and channels, FLAC,\n"
+     "                                        Ogg Vorbis, Opus, MP3) as the engines play it: a mono\n"
+     "                                        PCM wave, resampled, its loop as Quake reads it (a cue\n"
+     "                                        point and a \"mark\" length); or Ogg Vorbis, for the\n"
+     "                                        engines that read it (an Ogg Vorbis IN is kept as it is)\n"
+     "    sound OPTIONS: --rate 11025|22050|44100 (default: IN's when it is one of those, else\n"
+     "      11025)   --bits 8|16 (default: IN's when it is one of those, else 16)\n"
+     "      --loop START[:END] (in samples of OUT; END is the sample after the loop, the end of\n"
+     "      the sound when left out)   --loop-all   --no-loop (default: IN's own loop, moved to\n"
+     "      the new rate)   --normalize (the loudest sample made full scale). A mono PCM wave at\n"
+     "      the rate and width asked is kept byte for byte, but for its loop\n"},
+    {"palette",
+     "  palette colormap PALETTE OUT.lmp|OUT.pcx [--fullbrights N]\n"
+     "                                        the colour map of a palette (quake, quake2 or a file),\n"
+     "                                        by id's rules: Quake's 64 light levels (.lmp, the last\n"
+     "                                        32 colours full bright), or Quake II's light levels and\n"
+     "                                        translucency table (.pcx, the last 1)\n"},
+    {"palette",
+     "  palette remap FROM TO ARCHIVE|FOLDER [PATH...] [--fullbrights N]\n"
+     "                                        the pictures, textures, skins and sprites (or those at\n"
+     "                                        the PATHs) moved from palette FROM to TO, each colour\n"
+     "                                        to its nearest, full-bright ones (the last N, 32) to\n"
+     "                                        full-bright ones; then save\n"},
     {"which",
      "  which [--json] [--engine ENGINE] FOLDER... PATH\n"
      "                                        the copy of PATH the engine loads from the game folders\n"
@@ -876,6 +914,14 @@ int JsonInfo(const Context& ctx, const std::vector<std::string>& a, CPackObject*
     if (!ReadMapFacts(*e, facts, &why, textures)) return ctx.Error(why);
     return JsonInfoMap(ctx.out, a[0], *e, facts), 0;
   }
+  if (TypeOf(e->Name(), false) == EntryType::Sound) {
+    std::vector<std::uint8_t> bytes;
+    SoundInfo sound;
+    std::string why;
+    if (!e->CopyBytes(bytes, &why) || !ReadSoundInfo(bytes, sound, &why))
+      return ctx.Error(Quoted(a[1]) + " cannot be read as a sound: " + why);
+    return JsonInfoSound(ctx.out, a[0], *e, sound), 0;
+  }
   if (PictureKindOf(e->Name(), IsModelName(e->Name())) != PictureKind::None) {
     EntryPictures pictures = PicturesOf(*e);
     if (!pictures.ok()) return ctx.Error(pictures.message);
@@ -1078,6 +1124,26 @@ int CmdEncode(const Context& ctx, const std::vector<std::string>& a) {
 int CmdModel(const Context& ctx, const std::vector<std::string>& a) {
   return ctx.Report(RunModel(a, ctx.voice.Notices(ctx.err), ctx.voice.Warnings(ctx.err)));
 }
+int CmdSound(const Context& ctx, const std::vector<std::string>& a) {
+  return ctx.Report(RunSound(a, ctx.voice.Notices(ctx.err)));
+}
+int CmdPalette(const Context& ctx, const std::vector<std::string>& a) {
+  const std::vector<std::string> rest(a.begin() + (a.empty() ? 0 : 1), a.end());
+  if (!a.empty() && a[0] == "colormap") return ctx.Report(RunPaletteColormap(rest, ctx.voice.Notices(ctx.err)));
+  if (a.empty() || a[0] != "remap") return ctx.Usage("palette takes colormap or remap");
+  RemapRequest request;
+  if (const Outcome o = ParseRemap(rest, request); o.code) return ctx.Report(o);
+  std::error_code ec;
+  if (fs::is_directory(request.target, ec))
+    return ctx.Report(RemapFolder(request, ctx.voice.Notices(ctx.err), ctx.Warnings()));
+  CTarnDoc doc;
+  if (!OpenToChange(ctx, doc, request.target)) return 1;
+  int changed = 0;
+  if (const Outcome o = RemapTree(doc.Root(), request, ctx.voice.Notices(ctx.err), ctx.Warnings(), changed); o.code)
+    return ctx.Report(o);
+  if (changed == 0) return ctx.Notice("nothing to remap; " + Quoted(request.target) + " left as it was"), 0;
+  return Save(ctx, doc, request.target, "palette remap");
+}
 int CmdWhich(const Context& ctx, const std::vector<std::string>& a) {
   return ctx.Report(RunWhich(a, ctx.out, ctx.err, ctx.voice));
 }
@@ -1113,8 +1179,9 @@ const std::map<std::string, CommandSpec>& Commands() {
       {"repack", {CmdRepack, {"--format"}, {}, true}},
       {"add",
        {CmdAdd,
-        {"--to", "--as", "--palette", "--dither", "--fullbright", "--glow", "--name", "--skin", "--fps"},
-        {"--strict", "--resize"},
+        {"--to", "--as", "--palette", "--dither", "--fullbright", "--glow", "--name", "--skin", "--fps",
+         "--sprite-format", "--orientation"},
+        {"--strict", "--resize", "--halflife", "--decal"},
         true}},
       {"rm", {CmdRm, {}, {}, true}},
       {"rename", {CmdRename, {}, {}, true}},
@@ -1124,8 +1191,13 @@ const std::map<std::string, CommandSpec>& Commands() {
       {"convert", {CmdConvert, {"--size", "--frame"}, {}}},
       {"wad", {CmdWad, {}, {}, true}},
       {"ents", {CmdEnts, {"--set"}, {"--export"}, true}},
-      {"encode", {CmdEncode, {"--palette", "--dither", "--fullbright", "--glow", "--name"}, {"--strict", "--resize"}}},
+      {"encode",
+       {CmdEncode,
+        {"--palette", "--dither", "--fullbright", "--glow", "--name", "--sprite-format", "--orientation"},
+        {"--strict", "--resize", "--halflife", "--decal"}}},
       {"model", {CmdModel, {"--skin", "--skin-path", "--fps", "--palette", "--dither", "--fullbright"}, {}}},
+      {"sound", {CmdSound, {"--rate", "--bits", "--loop"}, {"--loop-all", "--no-loop", "--normalize"}}},
+      {"palette", {CmdPalette, {"--fullbrights"}, {}, true}},
       {"which", {CmdWhich, {"--engine"}, {}, false, true}},
       {"diff", {CmdDiff, {}, {}, false, true}},
       {"find", {CmdFind, {}, {}, false, true}},

@@ -14,6 +14,7 @@
 #include "archive/Strings.h"
 #include "archive/TempFile.h"
 #include "cli/Commands.h"
+#include "formats/HalfLife.h"
 #include "formats/ImageEncode.h"
 #include "formats/Sprites.h"
 
@@ -31,6 +32,7 @@ Outcome BadUsage(const std::string& message) { return {2, message}; }
 // The options encode and add --as share, and the arguments that are not options.
 struct Parsed {
   EncodeOptions options;
+  HalfLifeSpriteOptions sprite;  // --sprite-format, --orientation
   std::string paletteFile;
   std::string glowFile;
   bool nameGiven = false;
@@ -75,6 +77,30 @@ std::string Parse(const std::vector<std::string>& a, bool forAdd, Parsed& p) {
     } else if (arg == "--name") {
       if (!value(p.options.name)) return "--name needs a name";
       p.nameGiven = true;
+    } else if (arg == "--halflife") {
+      p.options.halfLife = true;
+    } else if (arg == "--decal") {
+      p.options.halfLife = p.options.decal = true;
+    } else if (arg == "--sprite-format") {
+      if (!value(v)) return "--sprite-format needs normal, additive, index-alpha or alpha-test";
+      bool known = false;
+      for (int f = 0; f < 4; ++f)
+        if (v == hlsprite::TextureFormatName(static_cast<hlsprite::TextureFormat>(f)))
+          p.sprite.format = static_cast<hlsprite::TextureFormat>(f), known = true;
+      if (!known) return "--sprite-format takes normal, additive, index-alpha or alpha-test, not \"" + v + "\"";
+      p.options.halfLife = true;
+    } else if (arg == "--orientation") {
+      if (!value(v))
+        return "--orientation needs parallel-upright, facing-upright, parallel, oriented or parallel-oriented";
+      bool known = false;
+      for (int o = 0; o < 5; ++o)
+        if (v == hlsprite::OrientationName(static_cast<hlsprite::Orientation>(o)))
+          p.sprite.orientation = static_cast<hlsprite::Orientation>(o), known = true;
+      if (!known)
+        return "--orientation takes parallel-upright, facing-upright, parallel, oriented or parallel-oriented, "
+               "not \"" +
+               v + "\"";
+      p.options.halfLife = true;
     } else if (arg == "--strict") {
       p.options.strict = true;
     } else if (arg == "--resize") {
@@ -157,6 +183,14 @@ Outcome EncodeSpriteFiles(Parsed& p, const std::vector<std::string>& inputs, con
   std::vector<RgbaImage> frames(inputs.size());
   for (std::size_t i = 0; i < inputs.size(); ++i)
     if (!LoadImage(inputs[i], frames[i], &why)) return Failed(why);
+  if (p.options.halfLife) {
+    if (quake2) return Failed("a Half-Life sprite is a .spr file");
+    std::vector<std::uint8_t> bytes;
+    p.sprite.dither = p.options.dither;
+    if (!EncodeHalfLifeSprite(frames, p.sprite, bytes, &why)) return Failed(why);
+    if (!WriteAll({{out, std::move(bytes)}}, &why, notices)) return Failed(why);
+    return {};
+  }
   // Quake II looks for a sprite's frames in its sprites folder.
   std::vector<SpriteFile> sprite;
   if (!EncodeSprite(frames, quake2, out.stem().string(), "sprites/", p.options, sprite, &why)) return Failed(why);
@@ -202,12 +236,8 @@ std::optional<std::string> AddedName(const std::string& in, OutputKind kind, con
     *error = in + ": a WAD holds textures and pictures (--as mip or lmp), not " + ExtensionOf(kind) + " files";
     return std::nullopt;
   }
-  if (*target == ContainerFormat::Wad3) {
-    r.bytes.push_back(0);  // 256 colours, little-endian
-    r.bytes.push_back(1);
-    for (const Rgb& c : r.palette.colors) r.bytes.insert(r.bytes.end(), {c.r, c.g, c.b});
-    r.bytes.insert(r.bytes.end(), {0, 0});
-  }
+  // A WAD3's textures and pictures were encoded as Half-Life's, their palette after their pixels.
+  if (*target == ContainerFormat::Wad3 && !options.halfLife) AppendTrailingPalette(r.bytes, r.palette);
   return options.name + (r.wadType == wadtype::kMiptex ? ".mip" : ".lmp");
 }
 
@@ -249,6 +279,11 @@ Outcome RunAddEncoded(const std::vector<std::string>& args, std::ostream& out, s
     const std::string& in = p.positional[i];
     EncodeOptions options = p.options;
     if (!p.nameGiven) options.name = Stem(in);
+    // Half-Life's textures have their own palettes; those of decals.wad are decals.
+    if (target == ContainerFormat::Wad3) {
+      options.halfLife = true;
+      options.decal = options.decal || ToLower(fs::path(p.positional[0]).filename().string()) == "decals.wad";
+    }
     RgbaImage image;
     if (!LoadImage(in, image, &why)) return Failed(why + "; archive left unchanged");
     EncodeResult r = EncodeImage(image, *kind, options);

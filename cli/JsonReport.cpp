@@ -12,6 +12,7 @@
 #include "formats/MapInfo.h"
 #include "formats/Model.h"
 #include "formats/Pictures.h"
+#include "formats/SoundInfo.h"
 #include "game/ArchiveDiff.h"
 #include "game/EngineProfile.h"
 #include "game/GameFolder.h"
@@ -119,6 +120,20 @@ void JsonInfoEntry(std::ostream& out, const std::string& archive, const CPackObj
     doc["size"] = entry.Size();
     AddStorage(doc, entry, entry.Root()->Format());
   }
+  Print(out, doc);
+}
+
+void JsonInfoSound(std::ostream& out, const std::string& archive, const CPackObject& entry, const SoundInfo& sound) {
+  Json doc = InfoDocument(archive, entry, "sound");
+  doc["format"] = sound.format;
+  doc["channels"] = sound.channels;
+  doc["rate"] = sound.rate;
+  if (sound.container == SoundContainer::Wave) doc["bits"] = sound.bits;
+  doc["samples"] = sound.frames;
+  if (sound.loopStart)
+    doc["loop"] = {{"start", *sound.loopStart},
+                   {"end", sound.loopEnd ? (sound.loopFromCue ? *sound.loopEnd : *sound.loopEnd + 1) : sound.frames}};
+  else doc["loop"] = nullptr;
   Print(out, doc);
 }
 

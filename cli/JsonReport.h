@@ -18,6 +18,7 @@ struct GameCopy;
 struct MapFacts;
 struct ModelData;
 struct PictureSet;
+struct SoundInfo;
 }  // namespace tarn
 
 namespace tarn::cli {
@@ -36,6 +37,7 @@ void JsonListGame(std::ostream& out, const EngineProfile& profile, const CGameVi
 void JsonInfoEntry(std::ostream& out, const std::string& archive, const CPackObject& entry);
 void JsonInfoModel(std::ostream& out, const std::string& archive, const CPackObject& entry, const ModelData& model);
 void JsonInfoPictures(std::ostream& out, const std::string& archive, const CPackObject& entry, const PictureSet& set);
+void JsonInfoSound(std::ostream& out, const std::string& archive, const CPackObject& entry, const SoundInfo& sound);
 void JsonInfoMap(std::ostream& out, const std::string& archive, const CPackObject& entry, const MapFacts& map);
 
 void JsonCheck(std::ostream& out, const std::string& archive, int files, const std::vector<std::string>& problems);

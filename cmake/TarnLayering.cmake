@@ -5,11 +5,15 @@
 set_property(GLOBAL PROPERTY TARN_STD_ONLY_TARGETS "")
 
 # The libraries outside the project that the standard-only libraries may link: codecs,
-# compression, a model reader and a JSON writer, never a toolkit. A new one is added here, on purpose, or the
+# compression, sound decoding and resampling and a JSON writer, never a toolkit. A new one is
+# added here, on purpose, or the
 # configure fails.
 set(TARN_ALLOWED_EXTERNAL_LIBRARIES
   ZLIB::ZLIB PkgConfig::LIBDEFLATE Threads::Threads PNG::PNG PkgConfig::TURBOJPEG PkgConfig::STB
-  PkgConfig::IMAGEQUANT PkgConfig::ASSIMP nlohmann_json::nlohmann_json)
+  PkgConfig::IMAGEQUANT PkgConfig::SNDFILE PkgConfig::SOXR nlohmann_json::nlohmann_json)
+# The model reader (Assimp) is linked by tarn_import alone, which only tarn-import links: the
+# programs that run it do not load it (and what it brings) each time they start.
+set(TARN_MODEL_READER_LIBRARIES PkgConfig::ASSIMP)
 # The archive library reads and writes containers: compression only, no picture codec either.
 set(TARN_ARCHIVE_EXTERNAL_LIBRARIES ZLIB::ZLIB PkgConfig::LIBDEFLATE Threads::Threads)
 
@@ -20,12 +24,16 @@ function(tarn_std_only_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS;EXTERNAL;ALLOWED" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES})
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
-  set(allowed_external ${TARN_ALLOWED_EXTERNAL_LIBRARIES})
+  set(allowed_anywhere ${TARN_ALLOWED_EXTERNAL_LIBRARIES})
+  if(name STREQUAL "tarn_import")
+    list(APPEND allowed_anywhere ${TARN_MODEL_READER_LIBRARIES})
+  endif()
+  set(allowed_external ${allowed_anywhere})
   if(ARG_ALLOWED)
     set(allowed_external ${ARG_ALLOWED})
   endif()
   foreach(e IN LISTS ARG_EXTERNAL)
-    if(NOT e IN_LIST allowed_external OR NOT e IN_LIST TARN_ALLOWED_EXTERNAL_LIBRARIES)
+    if(NOT e IN_LIST allowed_external OR NOT e IN_LIST allowed_anywhere)
       message(FATAL_ERROR "${name} may not link ${e}: only ${allowed_external}")
     endif()
   endforeach()

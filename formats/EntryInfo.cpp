@@ -5,6 +5,7 @@
 #include "archive/Strings.h"
 #include "formats/EntryPictures.h"
 #include "formats/MapInfo.h"
+#include "formats/SoundInfo.h"
 
 namespace tarn {
 
@@ -29,6 +30,25 @@ InfoLines DescribeModel(const ModelData& model) {
     lines.emplace_back("animation", Escaped(anim.name) + " " + std::to_string(anim.frames.size()));
   for (const std::string& path : model.missingSkins) lines.emplace_back("missing skin", Escaped(path));
   for (const std::string& path : model.unreadableSkins) lines.emplace_back("unreadable skin", Escaped(path));
+  return lines;
+}
+
+InfoLines DescribeSound(const SoundInfo& sound) {
+  InfoLines lines = {{"kind", "sound"},
+                     {"format", sound.format},
+                     {"channels", std::to_string(sound.channels)},
+                     {"rate", std::to_string(sound.rate)}};
+  if (sound.container == SoundContainer::Wave) lines.emplace_back("bits", std::to_string(sound.bits));
+  lines.emplace_back("samples", sound.frames ? std::to_string(sound.frames) : "not known");
+  if (sound.loopStart) {
+    lines.emplace_back("loop start", std::to_string(*sound.loopStart));
+    // A sampler's loop end is its last sample; the engines' is the sample after it.
+    lines.emplace_back("loop end", sound.loopEnd
+                                       ? std::to_string(sound.loopFromCue ? *sound.loopEnd : *sound.loopEnd + 1)
+                                       : std::to_string(sound.frames));
+  } else if (sound.container == SoundContainer::Wave) {
+    lines.emplace_back("loop", "none");
+  }
   return lines;
 }
 
@@ -63,6 +83,19 @@ bool DescribeEntry(CPackObject& entry, InfoLines& lines, std::string* error) {
       return false;
     }
     lines = DescribePictures(pictures.set);
+    return true;
+  }
+  if (TypeOf(entry.Name(), false) == EntryType::Sound) {
+    std::vector<std::uint8_t> bytes;
+    SoundInfo sound;
+    std::string why;
+    // The headers are at the start; a wave's loop chunks usually follow its data, so a wave is
+    // read whole.
+    if (!entry.CopyBytes(bytes, &why) || !ReadSoundInfo(bytes, sound, &why)) {
+      if (error) *error = Quoted(entry.PathInArchive()) + " cannot be read as a sound: " + why;
+      return false;
+    }
+    lines = DescribeSound(sound);
     return true;
   }
   lines = {{"kind", "file"}, {"size", std::to_string(entry.Size())}};

@@ -17,6 +17,10 @@ using InfoLines = std::vector<std::pair<std::string, std::string>>;
 
 InfoLines DescribePictures(const PictureSet& pictures);
 InfoLines DescribeModel(const ModelData& model);
+struct SoundInfo;
+// A sound's format, rate, length and loop; the loop's end is the end of the data where the wave
+// names none, as the engines play it.
+InfoLines DescribeSound(const SoundInfo& sound);
 
 // Reads the entry as what its name says (a model, a picture) and describes it; a directory by
 // its entries, any other file by its size. False, with the reason, when it cannot be read as

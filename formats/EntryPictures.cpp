@@ -5,6 +5,8 @@
 
 #include "archive/PackObject.h"
 #include "archive/Strings.h"
+#include "formats/Colormap.h"
+#include "formats/HalfLife.h"
 #include "formats/Sprites.h"
 
 namespace tarn {
@@ -12,6 +14,21 @@ namespace tarn {
 namespace {
 
 const std::vector<std::uint8_t> kNoBytes;
+
+// A palette's 256 colours as a 16 x 16 board of 8-pixel squares.
+void PaletteGrid(std::span<const std::uint8_t> bytes, PictureSet& set) {
+  Palette pal;
+  for (std::size_t i = 0; i < 256; ++i) pal.colors[i] = {bytes[3 * i], bytes[3 * i + 1], bytes[3 * i + 2]};
+  constexpr int kSide = 128, kSquare = 8;
+  std::vector<std::uint8_t> indices(kSide * kSide);
+  for (int y = 0; y < kSide; ++y)
+    for (int x = 0; x < kSide; ++x) indices[y * kSide + x] = static_cast<std::uint8_t>(y / kSquare * 16 + x / kSquare);
+  Picture p;
+  if (BuildPicture(kSide, kSide, indices, p)) {
+    set.pictures.push_back(std::move(p));
+    set.palettes.push_back(pal);
+  }
+}
 
 }  // namespace
 
@@ -89,6 +106,20 @@ void Decode(PictureKind kind, const std::string& name, std::span<const std::uint
     case PictureKind::Lmp: {
       Picture p;
       if (!DecodeLmp(bytes, p)) {
+        // The tables that share the extension, known by their names: gfx/palette.lmp and
+        // gfx/colormap.lmp (other tables of these sizes are no pictures).
+        const std::string leaf = LeafName(name);
+        if (bytes.size() == 768 && leaf.rfind("palette", 0) == 0) {
+          PaletteGrid(bytes, result.set);
+          return;
+        }
+        if (leaf.rfind("colormap", 0) == 0 && DecodeQuakeColormap(bytes, p)) {
+          Palette quake;
+          LoadPalette(kQuakePaletteId, quake);
+          result.set.pictures.push_back(std::move(p));
+          result.set.palettes.push_back(quake);
+          return;
+        }
         result.message = lmp::kNotViewable;
         result.messageBox = true;
         return;
@@ -119,26 +150,10 @@ void Decode(PictureKind kind, const std::string& name, std::span<const std::uint
       }
       break;
     }
-    case PictureKind::Palette: {
-      // Its 256 colours as a 16 x 16 board of 8-pixel squares.
-      Palette pal;
-      if (bytes.size() < 768) {
-        why = "a palette holds 768 bytes, this one " + std::to_string(bytes.size());
-        break;
-      }
-      for (int i = 0; i < 256; ++i) pal.colors[i] = {bytes[3 * i], bytes[3 * i + 1], bytes[3 * i + 2]};
-      constexpr int kSide = 128, kSquare = 8;
-      std::vector<std::uint8_t> indices(kSide * kSide);
-      for (int y = 0; y < kSide; ++y)
-        for (int x = 0; x < kSide; ++x)
-          indices[y * kSide + x] = static_cast<std::uint8_t>(y / kSquare * 16 + x / kSquare);
-      Picture p;
-      if (BuildPicture(kSide, kSide, indices, p)) {
-        result.set.pictures.push_back(std::move(p));
-        result.set.palettes.push_back(pal);
-      }
+    case PictureKind::Palette:
+      if (bytes.size() < 768) why = "a palette holds 768 bytes, this one " + std::to_string(bytes.size());
+      else PaletteGrid(bytes, result.set);
       break;
-    }
     case PictureKind::Wal: {
       Palette pal;
       LoadPalette(kQuake2PaletteId, pal);
@@ -164,6 +179,12 @@ void Decode(PictureKind kind, const std::string& name, std::span<const std::uint
       break;
     }
     case PictureKind::QuakeSprite:
+      // Half-Life's sprites (version 2) carry their palette and how they are drawn.
+      if (SpriteVersion(bytes) == hlsprite::kVersion) {
+        if (ReadHalfLifeSprite(bytes, result.set, nullptr, &why) && result.set.pictures.empty())
+          why = "the sprite has no pictures";
+        break;
+      }
       ReadQuakeSprite(bytes, result.set);
       result.set.transparent255 = true;
       why = "the sprite has no pictures";

@@ -12,6 +12,7 @@
 
 #include "archive/ByteIO.h"
 #include "archive/Strings.h"
+#include "formats/HalfLife.h"
 #include "formats/Sprites.h"
 
 namespace tarn {
@@ -74,7 +75,37 @@ bool OptimalPalette(const RgbaImage& image, std::span<const std::uint8_t> transp
   return true;
 }
 
+// A Half-Life texture or picture whose palette is made for it: by default, or when asked.
+bool OwnPalette(OutputKind kind, const EncodeOptions& o) {
+  return o.halfLife && (kind == OutputKind::Mip || kind == OutputKind::Lmp) &&
+         (o.paletteChoice == PaletteChoice::Default || o.paletteChoice == PaletteChoice::Optimal);
+}
+
+// A decal's smaller levels: each index (an opacity) the mean of the four above it.
+std::array<Picture, 3> DecalMipLevels(std::vector<std::uint8_t> level, int w, int h) {
+  std::array<Picture, 3> levels;
+  for (Picture& out : levels) {
+    const int lw = std::max(w / 2, 1), lh = std::max(h / 2, 1);
+    std::vector<std::uint8_t> next(static_cast<std::size_t>(lw) * static_cast<std::size_t>(lh));
+    for (int y = 0; y < lh; ++y)
+      for (int x = 0; x < lw; ++x) {
+        int sum = 0;
+        for (int dy = 0; dy < 2; ++dy)
+          for (int dx = 0; dx < 2; ++dx)
+            sum += level[static_cast<std::size_t>(std::min(2 * y + dy, h - 1)) * static_cast<std::size_t>(w) +
+                         static_cast<std::size_t>(std::min(2 * x + dx, w - 1))];
+        next[static_cast<std::size_t>(y) * static_cast<std::size_t>(lw) + static_cast<std::size_t>(x)] =
+            static_cast<std::uint8_t>((sum + 2) / 4);
+      }
+    out = ToPicture(lw, lh, next);
+    level = std::move(next);
+    w = lw, h = lh;
+  }
+  return levels;
+}
+
 bool ChoosePalette(OutputKind kind, const EncodeOptions& o, Palette& out, std::string* error) {
+  if (OwnPalette(kind, o)) return true;  // made from the picture later
   switch (o.paletteChoice) {
     case PaletteChoice::Default:
       return LoadPalette(kind == OutputKind::Lmp || kind == OutputKind::Mip ? kQuakePaletteId : kQuake2PaletteId, out);
@@ -82,8 +113,10 @@ bool ChoosePalette(OutputKind kind, const EncodeOptions& o, Palette& out, std::s
     case PaletteChoice::Quake2: return LoadPalette(kQuake2PaletteId, out);
     case PaletteChoice::Given: out = o.palette; return true;
     case PaletteChoice::Optimal:
-      if (kind == OutputKind::Pcx) return true;  // made from the picture later
-      *error = "an optimal palette can only be stored in a .pcx file; the game reads the others in its own palette";
+      if (kind == OutputKind::Pcx || OwnPalette(kind, o)) return true;  // made from the picture later
+      *error =
+          "an optimal palette can only be stored in a .pcx file or a Half-Life texture (a WAD3's, or with "
+          "--halflife); the game reads the others in its own palette";
       return false;
   }
   return false;
@@ -348,14 +381,49 @@ EncodeResult EncodeImage(const RgbaImage& source, OutputKind kind, const EncodeO
       return fail("the picture has transparent pixels, but only textures whose name starts with \"{\" can show them");
     }
   }
-  if (o.paletteChoice == PaletteChoice::Optimal && !OptimalPalette(*image, mask, palette, &result.error))
+  if (o.decal) {
+    if (!o.halfLife || kind != OutputKind::Mip) return fail("a decal is a Half-Life texture (.mip in a WAD3)");
+    if (!o.glow.rgba.empty()) return fail("a glow mask needs glowing colours, and Half-Life's textures have none");
+    std::vector<std::uint8_t> indices;
+    MakeDecal(*image, indices, palette);
+    result.picture = ToPicture(width, height, indices);
+    result.palette = palette;
+    ByteWriter w(result.bytes);
+    PutName(w, o.name, miptex::kNameSize);
+    w.I32(width), w.I32(height);
+    const auto mips = DecalMipLevels(indices, width, height);
+    std::uint32_t at = static_cast<std::uint32_t>(miptex::kHeaderSize);
+    w.U32(at);
+    at += static_cast<std::uint32_t>(n);
+    for (const Picture& m : mips) {
+      w.U32(at);
+      at += static_cast<std::uint32_t>(m.width * m.height);
+    }
+    w.Bytes(indices.data(), n);
+    for (const Picture& m : mips) {
+      const auto packed = Packed(m);
+      w.Bytes(packed.data(), packed.size());
+    }
+    AppendTrailingPalette(result.bytes, palette);
+    result.wadType = wadtype::kMiptex;
+    result.ok = true;
+    return result;
+  }
+  if (OwnPalette(kind, o)) {
+    // Half-Life's "{" textures and pictures see through index 255, which the tools make blue.
+    int used = 0;
+    if (!MakeOwnPalette({image}, {mask}, transparentKind ? 255 : 256, palette, used, &result.error))
+      return fail(result.error);
+    if (transparentKind) palette.colors[kTransparentIndex] = kHalfLifeTransparent;
+  } else if (o.paletteChoice == PaletteChoice::Optimal && !OptimalPalette(*image, mask, palette, &result.error)) {
     return fail(result.error);
+  }
 
   MatchRules rules;
   rules.fullbright = o.fullbright;
   // A pixel of a photograph that happens to equal a glowing colour must not glow in the dark.
   if (o.fullbright == Fullbright::Auto && !DrawnInPalette(*image, palette)) rules.fullbright = Fullbright::Never;
-  if (kind == OutputKind::Lmp || kind == OutputKind::Mip)
+  if (!o.halfLife && (kind == OutputKind::Lmp || kind == OutputKind::Mip))
     rules.fullbrightFirst = kQuakeFullbrightFirst, rules.fullbrightLast = kQuakeFullbrightLast;
   std::vector<std::uint8_t> glow;
   if (!o.glow.rgba.empty()) {
@@ -363,7 +431,8 @@ EncodeResult EncodeImage(const RgbaImage& source, OutputKind kind, const EncodeO
       return fail("the glow mask is " + SizeText(o.glow.width, o.glow.height) + ", the picture " +
                   SizeText(source.width, source.height) + ": they must be the same size");
     if (rules.fullbrightFirst > rules.fullbrightLast)
-      return fail("a glow mask needs glowing colours, and Quake II's pictures have none");
+      return fail(o.halfLife ? "a glow mask needs glowing colours, and Half-Life's pictures have none"
+                             : "a glow mask needs glowing colours, and Quake II's pictures have none");
     glow = GlowFlags(o.glow, width, height);
   }
   rules.transparent = transparentKind;
@@ -452,6 +521,7 @@ EncodeResult EncodeImage(const RgbaImage& source, OutputKind kind, const EncodeO
       break;
     }
   }
+  if (o.halfLife && (kind == OutputKind::Mip || kind == OutputKind::Lmp)) AppendTrailingPalette(result.bytes, palette);
   result.ok = true;
   return result;
 }

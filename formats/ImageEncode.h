@@ -27,7 +27,7 @@ enum class PaletteChoice {
   Quake,
   Quake2,
   Given,    // EncodeOptions::palette
-  Optimal,  // a new palette made for the picture (.pcx only)
+  Optimal,  // a new palette made for the picture (.pcx, and a Half-Life texture or picture)
 };
 
 struct EncodeOptions {
@@ -49,6 +49,11 @@ struct EncodeOptions {
   bool opaque = false;
   // Textures whose sides are not multiples of 16 are scaled up to the next ones, not refused.
   bool resize = false;
+  // A Half-Life texture or picture (.mip, .lmp in a WAD3): it carries its own palette after its
+  // pixels, made for it (HalfLife.h) unless another is chosen; no colour glows.
+  bool halfLife = false;
+  // A Half-Life decal (decals.wad): its opacity as its indices, drawn in the colour at 255.
+  bool decal = false;
   // Quake II textures' other fields.
   std::string nextFrame;
   std::int32_t flags = 0, contents = 0, value = 0;

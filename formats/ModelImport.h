@@ -1,7 +1,7 @@
-// Models made in modelling programs (glTF 2.0, OBJ + MTL, IQM, MD3 and whatever else Assimp
-// reads) turned into Quake (".mdl") and Quake II (".md2") models: Assimp reads the file, Tarn
-// samples its animations into frames (ModelBuild) and encodes its skin in the game's palette
-// (ImageEncode).
+// Models made in modelling programs (glTF 2.0, OBJ + MTL, IQM, MD3, FBX, Collada) turned into
+// Quake (".mdl") and Quake II (".md2") models: tarn-import reads the file in a process of its
+// own (ModelReader), sampling its animations into frames; Tarn makes the model (ModelBuild) and
+// encodes its skin in the game's palette (ImageEncode).
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,7 @@
 
 #include "formats/ImageEncode.h"
 #include "formats/ModelBuild.h"
+#include "formats/ModelReader.h"
 
 namespace tarn {
 
@@ -32,20 +33,21 @@ struct ImportedModel {
   std::vector<std::string> animations;  // the animations found, as named in the file
 };
 
-// The model at path (its textures and buffers are found beside it). False with a one-line
-// reason when the file cannot be read as a model or the model cannot be made.
+// The model at path (its bytes tell its format; its textures and buffers are found in its
+// folder, and nothing outside it is read). False with a one-line reason when the file cannot be
+// read as a model or the model cannot be made. What the reading left out (animations it could
+// not read, files outside the folder) comes first in out.model.warnings.
 bool ImportModel(const std::string& path, const ModelImportOptions& options, ImportedModel& out, std::string* error);
 
-// The bytes of the file at a path from an archive's root; false when there is none.
-using FindBytes = std::function<bool(const std::string& path, std::vector<std::uint8_t>& out)>;
-
-// A modelling program's model held in memory (an archive's ".md3" or ".iqm", ...; the
-// extension of path, its path in the archive, tells the format), as the model viewer shows it:
-// every frame as read, with a texture coordinate a corner, and the skin its material names,
-// found through find from the archive's root or beside the model, else the material's flat
-// colour in a checkerboard. False with a one-line reason when the bytes do not read as a model.
+// A modelling program's model held in memory (an archive's ".md3" or ".iqm", ...; its bytes tell
+// the format, path is its path in the archive), as the model viewer shows it: every frame as
+// read, with a texture coordinate a corner, and the skin its material names, found through find
+// from the archive's root or beside the model, else the material's flat colour in a
+// checkerboard. False with a one-line reason when the bytes do not read as a model.
 bool ReadModelForView(std::span<const std::uint8_t> bytes, const std::string& path, const FindBytes& find,
                       ModelData& out, std::string* error);
+// The second half of that: what tarn-import read, as the viewer shows it.
+bool ModelForView(ReadModel read, const std::string& path, ModelData& out, std::string* error);
 
 // The skin a model takes: its width a multiple of 4 (Quake refuses any other) and at most 480
 // pixels high (both games refuse taller ones), scaled as little as that allows.

@@ -29,8 +29,9 @@ void ReadWave(ByteReader r, SoundInfo& out) {
   r.Seek(12);
   bool haveFormat = false;
   std::uint64_t dataBytes = 0;
-  int blockAlign = 0, bits = 0, tag = 0;
-  std::optional<std::uint32_t> cue;
+  int blockAlign = 0, tag = 0;
+  std::optional<std::uint32_t> cue, mark, smplStart, smplEnd;
+  bool afterCue = false;  // the first "LIST" after the cue chunk is where GetWavinfo looks for "mark"
   while (r.Remaining() >= 8) {
     const auto id = r.Bytes(4);
     const std::uint32_t size = r.U32();
@@ -43,29 +44,47 @@ void ReadWave(ByteReader r, SoundInfo& out) {
       out.rate = static_cast<int>(chunk.U32());
       chunk.U32();  // bytes a second
       blockAlign = chunk.U16();
-      bits = chunk.U16();
+      out.bits = chunk.U16();
       haveFormat = true;
     } else if (std::memcmp(id.data(), "data", 4) == 0) {
       dataBytes = take;
-    } else if (std::memcmp(id.data(), "cue ", 4) == 0 && chunk.U32() > 0) {
+    } else if (std::memcmp(id.data(), "cue ", 4) == 0 && !cue && take >= 28 && chunk.U32() > 0) {
       chunk.Skip(20);  // name, position, chunk, chunk start, block start
       cue = chunk.U32();
-    } else if (std::memcmp(id.data(), "smpl", 4) == 0) {
+      afterCue = true;
+    } else if (std::memcmp(id.data(), "LIST", 4) == 0 && afterCue) {
+      afterCue = false;
+      // Not a parse of the list: the fixed place of "ltxt"'s length and purpose, as Cool Edit
+      // wrote them and GetWavinfo reads them.
+      if (take >= 24 && std::memcmp(chunk.Data() + 20, "mark", 4) == 0) {
+        chunk.Skip(16);
+        mark = chunk.U32();
+      }
+    } else if (std::memcmp(id.data(), "smpl", 4) == 0 && take >= 52) {
       chunk.Skip(28);
       if (chunk.U32() > 0) {
         chunk.Skip(4 + 8);  // sampler data size; the loop's name and type
-        out.loopStart = chunk.U32();
-        out.loopEnd = chunk.U32();
+        smplStart = chunk.U32();
+        smplEnd = chunk.U32();
       }
     }
     r.Skip(take + (take & 1 && take < r.Remaining() ? 1 : 0));
   }
   Require(haveFormat, "the wave has no format chunk");
   Require(out.channels > 0 && out.rate > 0 && blockAlign > 0, "the wave's format chunk is damaged");
-  if (!out.loopStart && cue) out.loopStart = cue;
   out.frames = dataBytes / static_cast<std::uint64_t>(blockAlign);
-  out.format = tag == 1   ? "Wave, PCM " + std::to_string(bits) + "-bit"
-               : tag == 3 ? "Wave, floating point " + std::to_string(bits) + "-bit"
+  // The engines loop from the cue point; a sampler's loop counts only where there is none.
+  if (cue) {
+    out.loopStart = cue;
+    out.loopFromCue = true;
+    if (mark)
+      out.loopEnd = static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{*cue} + *mark, UINT32_MAX));
+  } else if (smplStart) {
+    out.loopStart = smplStart;
+    out.loopEnd = smplEnd;
+  }
+  out.format = tag == 1   ? "Wave, PCM " + std::to_string(out.bits) + "-bit"
+               : tag == 3 ? "Wave, floating point " + std::to_string(out.bits) + "-bit"
                           : "Wave, coding " + std::to_string(tag);
 }
 

@@ -1,6 +1,6 @@
 // What a sound file holds, read from its headers without decoding it: the format, channels,
-// sample rate, length and, for a wave, its loop point (Quake loops a sound from its first cue
-// point; samplers store loops in a "smpl" chunk). Wave, Ogg (Vorbis, Opus), MP3 and FLAC.
+// sample rate, length and, for a wave, its loop (Quake loops a sound from its first cue point;
+// samplers store loops in a "smpl" chunk). Wave, Ogg (Vorbis, Opus), MP3 and FLAC.
 #pragma once
 
 #include <cstdint>
@@ -17,9 +17,14 @@ struct SoundInfo {
   Container container = Container::Wave;
   std::string format;  // "Wave, PCM 16-bit", "Ogg Vorbis", "MP3 (MPEG-1 Layer III, 128 kbit/s)", "FLAC, 16-bit"
   int channels = 0;
-  int rate = 0;                                     // samples a second
-  std::uint64_t frames = 0;                         // samples per channel; 0 when not known
-  std::optional<std::uint32_t> loopStart, loopEnd;  // in samples
+  int rate = 0;              // samples a second
+  std::uint64_t frames = 0;  // samples per channel; 0 when not known
+  int bits = 0;              // a wave's bits a sample
+  // In samples. A wave's loop is its first cue point's, and ends where the "mark" length after
+  // it says (else at the end of the data), as the engines read it; a sampler's "smpl" loop
+  // (whose end is its last sample) is told only where there is no cue point.
+  std::optional<std::uint32_t> loopStart, loopEnd;
+  bool loopFromCue = false;
   double Seconds() const { return rate > 0 ? static_cast<double>(frames) / rate : 0; }
 };
 

@@ -1,18 +1,25 @@
-// Bytes of any shape read as an archive's MD3, IQM or OBJ for the model viewer (the first byte
-// picks the format): the reading fails with a reason or gives a model every frame of which can
-// be drawn, and neither Tarn's MD3 frame walk nor Assimp leaves the bytes.
+// Bytes of any shape read as tarn-import reads an archive's model (the first byte picks the name
+// it goes by, which must not matter: the bytes tell the format), then made into what the model
+// viewer shows: the reading fails with a reason or gives a model every frame of which can be
+// drawn, and neither Tarn's readers and checks nor Assimp leaves the bytes.
 #include <cstdlib>
 
 #include "formats/ModelImport.h"
+#include "import/ModelScene.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  static const char* const kNames[] = {"m/x.md3", "m/x.iqm", "m/x.obj"};
-  const std::span<const std::uint8_t> bytes(data + 1, size - 1);
-  const tarn::FindBytes find = [](const std::string&, std::vector<std::uint8_t>&) { return false; };
+  static const char* const kNames[] = {"m/x.md3", "m/x.iqm", "m/x.obj", "m/x.gltf", "m/x.glb", "m/x"};
+  tarn::ModelReadRequest request;
+  request.path = kNames[data[0] % 6];
+  request.inArchive = true;
+  request.bytes.assign(data + 1, data + size);
+  const tarn::import::FileSource files = tarn::import::ArchiveFiles(nullptr);
+  tarn::ReadModel read;
   tarn::ModelData model;
   std::string why;
-  if (!tarn::ReadModelForView(bytes, kNames[data[0] % 3], find, model, &why)) {
+  if (!tarn::import::ReadModelFile(request, files, read, &why) ||
+      !tarn::ModelForView(std::move(read), request.path, model, &why)) {
     if (why.empty() || model.FrameCount() != 0) std::abort();
     return 0;
   }

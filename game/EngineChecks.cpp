@@ -1,6 +1,8 @@
 #include "game/EngineChecks.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <set>
 
@@ -44,6 +46,8 @@ std::string Stem(std::string_view path) {
 // Past this an MDL's poses are not counted, only its header's frames: no model the games load
 // comes near it.
 constexpr std::int64_t kMaxModelBytes = std::int64_t{64} << 20;
+// A wave's loop chunks usually follow its data: sound effects are read whole, up to this.
+constexpr std::size_t kMostSoundBytes = std::size_t{32} << 20;
 
 class CChecker {
  public:
@@ -462,8 +466,11 @@ class CChecker {
       // yquake2/yquake2 src/client/sound/sound.c S_LoadSound tries NAME.ogg before NAME.wav;
       // the music is Ogg Vorbis (OGG_InitTrackList).
       case Engine::Yamagi: wanted = music ? std::set<std::string>{"ogg"} : std::set<std::string>{"wav", "ogg"}; break;
-      case Engine::Fte:                // FTE decodes what it can by content: nothing is told for it
-      case Engine::DarkPlaces: break;  // nor for DarkPlaces, whose sound loaders were not traced
+      // DarkPlaces/snd_wav.c S_LoadWavFile is tried for any name; only its rules for waves are told.
+      case Engine::DarkPlaces:
+        if (!music) wanted = {"wav"};
+        break;
+      case Engine::Fte: break;  // FTE decodes what it can by content: nothing is told for it
     }
     if (!wanted.count(ext)) return;
     // The "fmt " chunk nearly always comes first: a short read, and a longer one only when not.
@@ -490,7 +497,8 @@ class CChecker {
       Report(c, "sound-format", "has no readable \"fmt \" chunk in its first 64 KiB: " + Engines() + " cannot play it");
       return;
     }
-    const int maxChannels = m_profile.id == Engine::Yamagi ? 2 : 1;
+    // DarkPlaces takes stereo "(intended for music)", S_LoadWavFile says.
+    const int maxChannels = m_profile.id == Engine::Yamagi || m_profile.id == Engine::DarkPlaces ? 2 : 1;
     if (info.format != 1)
       Report(c, "sound-format",
              "is not PCM (format " + std::to_string(info.format) + "): " + Engines() +
@@ -502,6 +510,71 @@ class CChecker {
     else if (info.bits != 8 && info.bits != 16)
       Report(c, "sound-format",
              "has " + std::to_string(info.bits) + "-bit samples: " + Engines() + " play 8 and 16 bits");
+    else CheckWaveTiming(c, info.rate);
+  }
+
+  // How the engine plays a wave it takes: at what speed, and whether and where it loops.
+  void CheckWaveTiming(GameCopy c, std::uint32_t rate) {
+    const Engine id = m_profile.id;
+    // Quake's ResampleSfx (WinQuake/snd_mem.c, and Quake II's client/snd_mem.c) steps through
+    // the samples in 256ths: fracstep = stepscale * 256, cut to a whole number. A rate that is
+    // not a simple multiple of the mixer's plays off pitch; told where it is past 0.5% (a
+    // twelfth of a semitone) at one of the rates Quake mixes at (its sndspeed: 11025 by
+    // default, 22050, 44100).
+    if (id == Engine::Quake || id == Engine::Qss || id == Engine::Quake2) {
+      double worst = 0;
+      std::uint32_t worstAt = 0;
+      for (std::uint32_t speed : {11025u, 22050u, 44100u}) {
+        const float stepscale = static_cast<float>(rate) / static_cast<float>(speed);
+        const int fracstep = static_cast<int>(stepscale * 256);
+        const double off = fracstep / (256.0 * static_cast<double>(rate) / speed) - 1;
+        if (std::abs(off) > std::abs(worst)) worst = off, worstAt = speed;
+      }
+      if (std::abs(worst) > 0.005) {
+        char percent[16];
+        std::snprintf(percent, sizeof percent, "%.1f%%", std::abs(worst) * 100);
+        Report(c, "sound-speed",
+               "is at " + std::to_string(rate) + " Hz: " + Engines() +
+                   " step through it in 256ths of a sample and play it " + percent + (worst < 0 ? " slow" : " fast") +
+                   " when mixing at " + std::to_string(worstAt) +
+                   " Hz (sounds at 11025, 22050 and 44100 Hz play true)");
+      }
+    }
+    if (id != Engine::Quake && id != Engine::Qss && id != Engine::Rerelease && id != Engine::Quake2 &&
+        id != Engine::DarkPlaces)
+      return;
+    std::vector<std::uint8_t> bytes;
+    if (!Read(c, kMostSoundBytes, bytes)) return;
+    SoundInfo sound;
+    if (!ReadSoundInfo(bytes, sound, nullptr)) return;
+    const std::string path = m_view.Entry(c).path;
+    if (sound.loopStart && !sound.loopFromCue) {
+      Report(c, "sound-loop",
+             "loops only in its sampler chunk (\"smpl\"): " + Engines() +
+                 " loop a wave from its cue point (\"cue \") alone, and play this one once");
+      return;
+    }
+    if (!sound.loopStart) {
+      // S_StaticSound: "Sound %s not looped", and the ambient sound is not played at all.
+      if ((id == Engine::Quake || id == Engine::Qss || id == Engine::Rerelease) &&
+          path.rfind("sound/ambience/", 0) == 0)
+        Report(c, "sound-loop",
+               "has no loop point (\"cue \" chunk): played as an ambient sound, " + Engines() + " refuse it (\"Sound " +
+                   path.substr(6) + " not looped\") and it stays silent");
+      return;
+    }
+    const std::string frames = std::to_string(sound.frames);
+    if (*sound.loopStart >= sound.frames)
+      Report(c, "sound-loop",
+             "loops from sample " + std::to_string(*sound.loopStart) + ", past the end of its " + frames +
+                 " samples: " + Engines() + " have nothing to loop");
+    else if (sound.loopEnd && *sound.loopEnd > sound.frames)
+      Report(c, "sound-loop",
+             "says its loop (its \"mark\" length) ends at sample " + std::to_string(*sound.loopEnd) +
+                 ", past the end of its " + frames + " samples: " +
+                 (id == Engine::DarkPlaces ? "DarkPlaces warns (\"has a bad loop length\") and cuts it there"
+                  : id == Engine::Quake2   ? "Quake II ends the game with an error (\"has a bad loop length\")"
+                                           : Engines() + " stop with a fatal error (\"has a bad loop length\")"));
   }
 
   CGameView& m_view;

@@ -13,8 +13,9 @@ PACKAGES=(
   libglu1-mesa-dev libgl1-mesa-dri libsdl2-dev libpng-dev
   # the JSON documents of tarn-pak --json (header-only)
   nlohmann-json3-dev
-  # sounds: the music formats (Ogg Vorbis and Opus, MP3, FLAC) besides waves
-  libsdl2-mixer-dev
+  # sounds: the music formats (Ogg Vorbis and Opus, MP3, FLAC) besides waves; import reads them
+  # all with libsndfile and resamples with libsoxr; sox judges what the import writes
+  libsdl2-mixer-dev libsndfile1-dev libsoxr-dev sox
   # CRC-32 for comparing archives
   zlib1g-dev
   # picture codecs and palettes for encoding: JPEG, resizing, new palettes

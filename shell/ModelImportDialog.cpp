@@ -44,8 +44,7 @@ class CMadeSkinHost : public CModelHost {
 void SetModelPreviewHooks(ModelPreviewHooks hooks) { Hooks() = std::move(hooks); }
 
 bool IsModelFileName(const QString& name) {
-  static const QStringList kSuffixes = {"gltf",  "glb",     "obj", "iqm", "md3", "fbx", "dae", "3ds",
-                                        "blend", "md5mesh", "smd", "x",   "ply", "stl", "lwo", "ms3d"};
+  static const QStringList kSuffixes = {"gltf", "glb", "obj", "iqm", "md3"};
   return kSuffixes.contains(QFileInfo(name).suffix().toLower());
 }
 

@@ -33,8 +33,8 @@ struct ModelPreviewHooks {
 };
 void SetModelPreviewHooks(ModelPreviewHooks hooks);
 
-// Whether a file's name is one a modelling program writes (and the import reads): .gltf, .glb,
-// .obj, .iqm, .md3, .fbx, .dae, .3ds, .blend, .md5mesh, .smd, .x, .ply, .stl, .lwo, .ms3d.
+// Whether a file's name is one of a model the import reads (formats/ModelFiles.h): .gltf, .glb,
+// .obj, .iqm, .md3. The bytes decide the format when it is read.
 bool IsModelFileName(const QString& name);
 
 class CModelImportDialog : public QDialog {

@@ -112,6 +112,12 @@ std::optional<ModelImportChoice> CPrompter::ImportModels(QWidget* parent, const 
   return dialog.Choice();
 }
 
+std::optional<SoundImportChoice> CPrompter::ImportSounds(QWidget* parent, const QStringList& sounds) {
+  CSoundImportDialog dialog(sounds, parent);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.Choice();
+}
+
 std::optional<SpriteChoice> CPrompter::SpriteOf(QWidget* parent, const QStringList& frames) {
   CEncodeDialog dialog(frames, CEncodeDialog::Mode::Sprite, parent);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;

@@ -9,6 +9,7 @@
 #include "shell/EncodeDialog.h"
 #include "shell/GameFolderDialog.h"
 #include "shell/ModelImportDialog.h"
+#include "shell/SoundImportDialog.h"
 
 namespace tarn::shell {
 
@@ -49,6 +50,9 @@ class CPrompter {
   // Model files being imported: kept as they are, or converted to MDL or MD2; nothing when
   // cancelled.
   virtual std::optional<ModelImportChoice> ImportModels(QWidget* parent, const QStringList& models);
+  // Sound files being imported: kept as they are, or made into what the engines play; nothing
+  // when cancelled.
+  virtual std::optional<SoundImportChoice> ImportSounds(QWidget* parent, const QStringList& sounds);
   // A sprite to be made of pictures; nothing when cancelled.
   virtual std::optional<SpriteChoice> SpriteOf(QWidget* parent, const QStringList& frames);
   // Open Game Folder: the folders in order and the engine, starting from start; nothing when cancelled.

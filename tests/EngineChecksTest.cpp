@@ -1,10 +1,12 @@
 // The engine checks one by one, on archives and folders built here; the header readers on
 // bytes of each shape they meet.
+#include "SoundBuilders.h"
 #include "TestSupport.h"
 #include "ZipBuilder.h"
 #include "formats/MapHeader.h"
 #include "formats/ModelHeader.h"
 #include "formats/SoundInfo.h"
+#include "formats/WaveFile.h"
 #include "game/EngineChecks.h"
 
 namespace tarn::test {
@@ -254,6 +256,38 @@ TEST_F(EngineChecks, SoundFormats) {
   EXPECT_EQ(Check("yamagi", sounds), (Names{"sound-format sound/adpcm.wav", "sound-format sound/deep.wav",
                                             "sound-format sound/vorbis.wav", "sound-format music/track02.ogg"}));
   EXPECT_TRUE(Check("fte", sounds).empty());
+}
+
+// How the engines play the waves they take: Quake's and Quake II's ResampleSfx step in 256ths
+// of a sample, so a rate that is no simple multiple of the mixer's plays off pitch; Quake loops
+// from a cue point alone, refuses an ambient sound without one (S_StaticSound, "not looped") and
+// stops on a "mark" length past the data (GetWavinfo, "has a bad loop length").
+TEST_F(EngineChecks, SoundSpeedsAndLoops) {
+  const Bytes samples(1000, 128);
+  const PakBuilder sounds =
+      PakBuilder()
+          .File("sound/ok.wav", BuildWave(22050, 8, samples, std::nullopt))
+          .File("sound/slow.wav", BuildWave(8000, 8, samples, std::nullopt))
+          .File("sound/ambience/wind.wav", BuildWave(11025, 8, samples, std::nullopt))
+          .File("sound/ambience/loops.wav", BuildWave(11025, 8, samples, WaveLoop{10, std::nullopt}))
+          .File("sound/long.wav", BuildWave(11025, 8, samples, WaveLoop{10, 999}))
+          .File("sound/smpl.wav", Wave(samples, 11025, SmplChunk(5, 50)));
+  Bytes pastEnd = BuildWave(11025, 8, samples, WaveLoop{10, 900});
+  PutU32(pastEnd, pastEnd.size() - 16, 5000);  // the "mark" length
+  PakBuilder withPastEnd = sounds;
+  withPastEnd.File("sound/past.wav", pastEnd);
+  EXPECT_EQ(Check("quake", withPastEnd), (Names{"sound-speed sound/slow.wav", "sound-loop sound/ambience/wind.wav",
+                                                "sound-loop sound/smpl.wav", "sound-loop sound/past.wav"}));
+  EXPECT_EQ(last,
+            "says its loop (its \"mark\" length) ends at sample 5010, past the end of its 1000 samples: "
+            "Quake, Quakespasm, Ironwail and vkQuake stop with a fatal error (\"has a bad loop length\")");
+  EXPECT_EQ(Check("quake", PakBuilder().File("sound/slow.wav", BuildWave(8000, 8, samples, std::nullopt))),
+            Names{"sound-speed sound/slow.wav"});
+  EXPECT_NE(last.find("play it 0.9% slow when mixing at 22050 Hz"), std::string::npos) << last;
+  // DarkPlaces resamples properly, loops ambient sounds without a cue point and cuts a long loop.
+  EXPECT_EQ(Check("darkplaces", withPastEnd), (Names{"sound-loop sound/smpl.wav", "sound-loop sound/past.wav"}));
+  EXPECT_NE(last.find("DarkPlaces warns"), std::string::npos) << last;
+  EXPECT_EQ(Check("quake2", sounds), (Names{"sound-speed sound/slow.wav", "sound-loop sound/smpl.wav"}));
 }
 
 // Quakespasm 0.95 stops past 2000 vertices and 256 poses (a group's frames counted), id's

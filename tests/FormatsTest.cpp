@@ -385,8 +385,9 @@ INSTANTIATE_TEST_SUITE_P(
         RealPicture{"LibreQuake/lq1/gfx/ttl_main.lmp", 1, 156, 28},
         RealPicture{"LibreQuake/lq1/gfx/box_tl.lmp", 1, 8, 8},
         RealPicture{"LibreQuake/lq1/gfx/conback.lmp", 1, 320, 200},
-        RealPicture{"LibreQuake/lq1/gfx/palette.lmp", 0, 0, 0}, RealPicture{"LibreQuake/lq1/gfx/colormap.lmp", 0, 0, 0},
-        RealPicture{"LibreQuake/lq1/gfx/pop.lmp", 0, 0, 0},
+        // The tables are shown too: the palette as its 16 x 16 colours, the colour map as its 64 levels.
+        RealPicture{"LibreQuake/lq1/gfx/palette.lmp", 1, 128, 128},
+        RealPicture{"LibreQuake/lq1/gfx/colormap.lmp", 1, 256, 64}, RealPicture{"LibreQuake/lq1/gfx/pop.lmp", 0, 0, 0},
         RealPicture{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadWalTexture/lavatest.wal", 1, 64, 64},
         RealPicture{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadWalTexture/rtz/b_pv_v1a1.wal", 1, 128, 256},
         RealPicture{"wal-R/inst/extdata/bricks.wal", 1, 256, 256},

@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 #include "formats/ImageEncode.h"
 #include "formats/ModelBuild.h"
+#include "formats/ModelFiles.h"
 #include "formats/ModelImport.h"
 #include "formats/ModelNormals.h"
 
@@ -292,6 +293,19 @@ TEST(ModelView, Md3FromAnArchiveWithItsSkin) {
     EXPECT_FALSE(ReadModelForView(bad, bad.size() == 200 ? "x.md3" : "x.iqm", find, model, &why));
     EXPECT_FALSE(why.empty());
     EXPECT_EQ(model.FrameCount(), 0);
+  }
+}
+
+// Offsets inside an MD3 surface that point back before it are refused before Assimp, which
+// reads them as unsigned and far past the file.
+TEST(ModelView, Md3SurfaceOffsetsPointingBackAreRefused) {
+  const Bytes md3 = Md3(2, "skin.tga");
+  ASSERT_EQ(ModelFileProblem(ModelFileFormat::Md3, md3), "");
+  const std::size_t surface = 108 + 56 * 2;
+  for (const std::size_t field : {88u, 92u, 96u, 100u}) {
+    Bytes bad = md3;
+    PutU32(bad, surface + field, static_cast<std::uint32_t>(-68));
+    EXPECT_EQ(ModelFileProblem(ModelFileFormat::Md3, bad), "a surface counts more than the file holds") << field;
   }
 }
 

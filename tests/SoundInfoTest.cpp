@@ -15,13 +15,19 @@ TEST(SoundInfo, WavesTellTheirFormatLengthAndLoop) {
   EXPECT_DOUBLE_EQ(info.Seconds(), 1.0);
   EXPECT_EQ(info.loopStart, 2000u);
   EXPECT_FALSE(info.loopEnd);
-  // A sampler's loop is taken over a cue point; a cut data chunk counts what is there.
+  // The engines loop from the cue point: a sampler's loop counts only without one. A cut data
+  // chunk counts what is there.
   Bytes both = Wave(Bytes(800, 128), 8000, CueChunk(5));
   const Bytes smpl = SmplChunk(100, 700);
   both.insert(both.end(), smpl.begin(), smpl.end());
   ASSERT_TRUE(ReadSoundInfo(both, info, &why)) << why;
+  EXPECT_EQ(info.loopStart, 5u);
+  EXPECT_FALSE(info.loopEnd);
+  EXPECT_TRUE(info.loopFromCue);
+  ASSERT_TRUE(ReadSoundInfo(Wave(Bytes(800, 128), 8000, smpl), info, &why)) << why;
   EXPECT_EQ(info.loopStart, 100u);
   EXPECT_EQ(info.loopEnd, 700u);
+  EXPECT_FALSE(info.loopFromCue);
   Bytes cut = Wave(Bytes(800, 128), 8000);
   cut.resize(cut.size() - 300);
   ASSERT_TRUE(ReadSoundInfo(cut, info, &why));

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStackedLayout>
+#include <QTextDocument>
 #include <QThreadPool>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -32,6 +33,7 @@
 #include "viewers/HexView.h"
 #include "viewers/MapView.h"
 #include "viewers/Sound.h"
+#include "viewers/SoundWave.h"
 #include "viewers/TextViewer.h"
 
 namespace tarn::viewers {
@@ -229,11 +231,12 @@ void CModelPreview::Poll() {
 namespace {
 // Enough of any sound the pane is shown for to find its length.
 constexpr std::size_t kSoundBytes = std::size_t{64} << 20;
+constexpr std::size_t kWaveformBytes = std::size_t{8} << 20;
 
 QString Seconds(double s) { return QString("%1 s").arg(s, 0, 'f', 2); }
 }  // namespace
 
-CSoundPreview::CSoundPreview(CPackObject& entry, CSoundPlayer& player, QWidget* parent)
+CSoundPreview::CSoundPreview(CPackObject& entry, CSoundPlayer& player, TextSaver save, QWidget* parent)
     : CPreview(parent), m_entry(entry), m_player(player) {
   setObjectName("previewSound");
   std::vector<std::uint8_t> bytes;
@@ -292,7 +295,13 @@ CSoundPreview::CSoundPreview(CPackObject& entry, CSoundPlayer& player, QWidget* 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(grid);
   layout->addLayout(buttons);
-  layout->addStretch(1);
+  // Decoded here, on the window's thread: only a sound short enough to take no time.
+  if (read && bytes.size() <= kWaveformBytes && info.Seconds() <= 120) {
+    m_editor = new CLoopEditor(bytes, Q(entry.Name()), m_player, std::move(save), this);
+    layout->addWidget(m_editor, 1);
+  } else {
+    layout->addStretch(1);
+  }
   Follow();
   SetDetails(std::move(details));
 }
@@ -379,33 +388,43 @@ CTextPreview::CTextPreview(const std::vector<std::uint8_t>& bytes, bool asText, 
 void CTextPreview::OfferEditing(TextSaver save) {
   // Only a text shown whole can be saved whole; one with NUL bytes would save their pictures.
   if (!m_text || !m_whole || m_encoding.nul || !save) return;
+  m_save = std::move(save);
   auto* row = new QHBoxLayout;
   auto* edit = new QCheckBox("&Edit", this);
   edit->setObjectName("previewEdit");
   auto* saveButton = new QPushButton("Save to &Archive", this);
   saveButton->setObjectName("previewSaveText");
   saveButton->setEnabled(false);
-  auto* status = new QLabel(this);
-  status->setObjectName("previewEditStatus");
+  m_editStatus = new QLabel(this);
+  m_editStatus->setObjectName("previewEditStatus");
   row->addWidget(edit);
   row->addWidget(saveButton);
-  row->addWidget(status, 1);
+  row->addWidget(m_editStatus, 1);
   static_cast<QVBoxLayout*>(layout())->addLayout(row);
-  QPlainTextEdit* text = m_text->Text();
+  QTextDocument* text = m_text->Text()->document();
   connect(edit, &QCheckBox::toggled, this, [this](bool on) { m_text->SetEditable(on); });
-  connect(text->document(), &QTextDocument::modificationChanged, saveButton, &QPushButton::setEnabled);
-  connect(saveButton, &QPushButton::clicked, this, [this, text, status, save = std::move(save)] {
-    std::vector<std::uint8_t> bytes;
+  connect(text, &QTextDocument::modificationChanged, saveButton, &QPushButton::setEnabled);
+  connect(text, &QTextDocument::modificationChanged, this, &CPreview::changesChanged);
+  connect(saveButton, &QPushButton::clicked, this, [this] {
     QString why;
-    if (BytesOfText(text->toPlainText(), m_encoding, bytes, &why) && save(bytes, &why)) {
-      // The pane shows the entry afresh once the archive has the change.
-      if (!text->isVisible()) return;
-      text->document()->setModified(false);
-      status->setText("Saved into the archive.");
-    } else {
-      status->setText("Not saved: " + why);
-    }
+    if (!SaveChanges(&why)) m_editStatus->setText("Not saved: " + why);
   });
+}
+
+bool CTextPreview::HasChanges() const { return m_save && m_text->Text()->document()->isModified(); }
+
+bool CTextPreview::SaveChanges(QString* why) {
+  if (!HasChanges()) return true;
+  std::vector<std::uint8_t> bytes;
+  if (!BytesOfText(m_text->Text()->toPlainText(), m_encoding, bytes, why) || !m_save(bytes, why)) return false;
+  // The pane shows the entry afresh once the archive has the change; until then this says so.
+  m_text->Text()->document()->setModified(false);
+  m_editStatus->setText("Saved into the archive.");
+  return true;
+}
+
+void CTextPreview::DropChanges() {
+  if (m_save) m_text->Text()->document()->setModified(false);
 }
 
 }  // namespace tarn::viewers

@@ -39,9 +39,17 @@ class CPreview : public QWidget {
   using QWidget::QWidget;
   // What the preview found of the entry: picture sizes, a model's counts, a sound's format.
   const InfoLines& Details() const { return m_details; }
+  // Changes made in the preview (typed text) that the archive does not have yet.
+  virtual bool HasChanges() const { return false; }
+  // Puts them into the archive; false, with the reason, when it cannot (they stay).
+  virtual bool SaveChanges(QString* /*why*/) { return true; }
+  // Lets them go: what the archive holds stands.
+  virtual void DropChanges() {}
 
  signals:
   void detailsChanged();
+  // HasChanges may answer otherwise now.
+  void changesChanged();
 
  protected:
   void SetDetails(InfoLines details);
@@ -114,10 +122,14 @@ class CMapPreview : public CPreview {
   CMapView* m_view = nullptr;
 };
 
+class CLoopEditor;
 class CSoundPreview : public CPreview {
   Q_OBJECT
  public:
-  CSoundPreview(CPackObject& entry, CSoundPlayer& player, QWidget* parent);
+  // save puts the wave back into the archive when its loop is saved; none where it may not change.
+  CSoundPreview(CPackObject& entry, CSoundPlayer& player, TextSaver save, QWidget* parent);
+  // The waveform and loop; none for a sound that could not be read.
+  CLoopEditor* Editor() const { return m_editor; }
 
  private:
   void Follow();
@@ -125,6 +137,7 @@ class CSoundPreview : public CPreview {
   CSoundPlayer& m_player;
   QPushButton* m_play;
   QPushButton* m_stop;
+  CLoopEditor* m_editor = nullptr;
 };
 
 // Text with the viewer's line ends, or the bytes in hexadecimal; of a large entry only its
@@ -138,11 +151,16 @@ class CTextPreview : public CPreview {
   static constexpr std::size_t kShownBytes = 1 << 20;
   // An "Edit" toggle for text shown whole, whose changes save goes back into the archive with.
   void OfferEditing(TextSaver save);
+  bool HasChanges() const override;
+  bool SaveChanges(QString* why) override;
+  void DropChanges() override;
 
  private:
   CTextViewerView* m_text = nullptr;
   TextEncoding m_encoding;
   bool m_whole = false;
+  TextSaver m_save;
+  QLabel* m_editStatus = nullptr;
 };
 
 }  // namespace tarn::viewers

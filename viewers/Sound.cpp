@@ -37,6 +37,7 @@ void CSoundPlayer::Close() {
     m_music = nullptr;
   }
   m_musicBytes.clear();
+  m_loop.clear();
   // The subsystem is opened and closed around each sound, so that the device in use is the
   // one present now.
   if (m_audio) SDL_QuitSubSystem(SDL_INIT_AUDIO);
@@ -106,7 +107,25 @@ void CSoundPlayer::Started(const QString& name) {
   emit playing(StatusText());
 }
 
-bool CSoundPlayer::PlayWave(std::span<const std::uint8_t> bytes, std::string* error) {
+bool CSoundPlayer::PlayLooping(std::span<const std::uint8_t> wave, const QString& name, std::uint32_t loopStart,
+                               std::uint32_t loopEnd, std::string* error) {
+  Stop();
+  auto fail = [&](const std::string& why) {
+    Close();
+    if (error) *error = why;
+    return false;
+  };
+  m_audio = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+  if (!m_audio) return fail(std::string("No sound device is available (") + SDL_GetError() + ").");
+  if (wave.size() > static_cast<std::size_t>(INT32_MAX)) return fail("The sound is too large to play.");
+  std::string why;
+  if (!PlayWave(wave, &why, loopStart, loopEnd, true)) return fail(why);
+  Started(name);
+  return true;
+}
+
+bool CSoundPlayer::PlayWave(std::span<const std::uint8_t> bytes, std::string* error, std::uint32_t loopStart,
+                            std::uint32_t loopEnd, bool looping) {
   auto fail = [&](const std::string& why) {
     *error = why;
     return false;
@@ -129,11 +148,23 @@ bool CSoundPlayer::PlayWave(std::span<const std::uint8_t> bytes, std::string* er
     SDL_FreeWAV(samples);
     return fail(std::string("No sound device is available (") + SDL_GetError() + ").");
   }
+  const int frameBytes = std::max(1, static_cast<int>(SDL_AUDIO_BITSIZE(wave.format) / 8) * wave.channels);
+  if (looping) {
+    // Up to the loop's end, then the loop again and again, kept half a second ahead of the device.
+    const Uint32 frames = length / static_cast<Uint32>(frameBytes);
+    const Uint32 end = loopEnd == 0 || loopEnd > frames ? frames : loopEnd;
+    if (loopStart >= end) {
+      SDL_FreeWAV(samples);
+      return fail("The loop lies outside the sound.");
+    }
+    length = end * static_cast<Uint32>(frameBytes);
+    m_loop.assign(samples + loopStart * static_cast<Uint32>(frameBytes), samples + length);
+    m_loopQueueBytes = static_cast<std::uint32_t>(std::max(1, wave.freq / 2)) * static_cast<std::uint32_t>(frameBytes);
+  }
   // The queue keeps its own copy of the samples.
   const bool queued = SDL_QueueAudio(m_device, samples, length) == 0;
   SDL_FreeWAV(samples);
   if (!queued) return fail(std::string("The sound cannot be played (") + SDL_GetError() + ").");
-  const int frameBytes = std::max(1, static_cast<int>(SDL_AUDIO_BITSIZE(wave.format) / 8) * wave.channels);
   m_duration = std::chrono::milliseconds(
       wave.freq > 0 ? static_cast<long long>(length / static_cast<Uint32>(frameBytes)) * 1000 / wave.freq : 0);
   // Once the queue is empty the device still holds the last buffer it took from it.
@@ -152,6 +183,12 @@ bool CSoundPlayer::PlayEntry(CPackObject& entry, std::string* error) {
 
 QString CSoundPlayer::StatusText() const {
   if (!IsPlaying()) return QString();
+  if (!m_loop.empty())
+    return QString("Playing \"%1\" in a loop: %2 s")
+        .arg(m_name)
+        .arg(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_start).count() /
+                 1000.0,
+             0, 'f', 1);
   const auto elapsed = std::min(
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_start), m_duration);
   return QString("Playing \"%1\": %2 of %3 s")
@@ -167,6 +204,16 @@ void CSoundPlayer::Poll() {
     // The mixer plays music to its end by itself; a stalled device is given up as below.
     if (!Mix_PlayingMusic() || now >= m_start + m_duration + std::chrono::seconds(2)) Stop();
     else emit playing(StatusText());
+    return;
+  }
+  if (!m_loop.empty()) {
+    // A loop never ends on its own: it is queued again before the device runs dry.
+    while (SDL_GetQueuedAudioSize(m_device) < m_loopQueueBytes)
+      if (SDL_QueueAudio(m_device, m_loop.data(), static_cast<Uint32>(m_loop.size())) != 0) {
+        Stop();
+        return;
+      }
+    emit playing(StatusText());
     return;
   }
   // Ended once the queue has drained, the device has played the last buffer it took from it,

@@ -29,6 +29,11 @@ class CSoundPlayer : public QObject {
   // Stops what plays and starts a complete sound file held in memory. False, with a message for
   // the user, when there is no sound device or the bytes are not a sound that can be played.
   bool Play(std::span<const std::uint8_t> sound, const QString& name, std::string* error);
+  // Plays a PCM wave to the loop's end, then its loop over and over, as the engines play a
+  // looped sound, until Stop; loopEnd 0 is the end of the sound. False, with a message, as Play.
+  bool PlayLooping(std::span<const std::uint8_t> wave, const QString& name, std::uint32_t loopStart,
+                   std::uint32_t loopEnd, std::string* error);
+  bool IsLooping() const { return !m_loop.empty(); }
   // Reads the entry's bytes for the purpose (released again at once: the device keeps its own
   // copy of the samples) and plays them.
   bool PlayEntry(CPackObject& entry, std::string* error);
@@ -49,13 +54,16 @@ class CSoundPlayer : public QObject {
  private:
   void Poll();
   void Close();
-  bool PlayWave(std::span<const std::uint8_t> wave, std::string* error);
+  bool PlayWave(std::span<const std::uint8_t> wave, std::string* error, std::uint32_t loopStart = 0,
+                std::uint32_t loopEnd = 0, bool looping = false);
   bool PlayMusic(std::span<const std::uint8_t> bytes, std::string* error);
   void Started(const QString& name);
 
   std::uint32_t m_device = 0;              // a wave's
   void* m_music = nullptr;                 // SDL_mixer's Mix_Music, while music plays
   std::vector<std::uint8_t> m_musicBytes;  // what the decoder reads as it plays
+  std::vector<std::uint8_t> m_loop;        // a looping wave's loop, queued again as the device drains it
+  std::uint32_t m_loopQueueBytes = 0;      // what is kept queued ahead: half a second
   bool m_audio = false;
   QString m_name;
   std::chrono::milliseconds m_duration{0}, m_buffered{0};

@@ -88,8 +88,14 @@ void CViewerFrame::closeEvent(QCloseEvent* e) {
   QMainWindow::closeEvent(e);
 }
 
+void CViewerFrame::CloseDiscarding() {
+  m_discarding = true;
+  close();
+}
+
 bool CViewerFrame::MayCloseWithChanges(shell::CPrompter& prompter, const QString& question, const QString& caption,
                                        const std::function<bool()>& save) {
+  if (m_discarding) return true;
   const auto answer = prompter.Message(this, question, caption, QMessageBox::Warning,
                                        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
   return answer != QMessageBox::Cancel && (answer != QMessageBox::Save || save());

@@ -38,13 +38,17 @@ class CViewerFrame : public QMainWindow {
   void PlaceBesideMainWindow(QSize content, bool useRemembered = true);
   // The size last remembered for a kind; empty when none.
   static QSize RememberedSize(const QString& kind);
+  // The window it was opened from, whose document it shows; nullptr when none.
+  QWidget* MainWindow() const { return m_mainWindow; }
+  // Closes without asking about changes not yet put in the archive: the archive is going.
+  void CloseDiscarding();
 
  protected:
   void closeEvent(QCloseEvent* e) override;
   void showEvent(QShowEvent* e) override;
-  QWidget* MainWindow() const { return m_mainWindow; }
   // Before closing with changes not yet put in the archive: asks whether to save them (with
-  // save) or discard them; false when the window should stay open.
+  // save) or discard them; false when the window should stay open. Nothing is asked while
+  // CloseDiscarding closes it.
   bool MayCloseWithChanges(shell::CPrompter& prompter, const QString& question, const QString& caption,
                            const std::function<bool()>& save);
 
@@ -54,6 +58,7 @@ class CViewerFrame : public QMainWindow {
   QMenu* m_file;
   QAction* m_close;
   bool m_shown = false;
+  bool m_discarding = false;
 };
 
 }  // namespace tarn::viewers

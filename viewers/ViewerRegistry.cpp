@@ -15,6 +15,7 @@
 #include "viewers/MapFrame.h"
 #include "viewers/Previews.h"
 #include "viewers/Sound.h"
+#include "viewers/SoundWave.h"
 #include "viewers/TextViewer.h"
 
 namespace tarn::viewers {
@@ -106,8 +107,17 @@ void OpenViewer(CPackObject& entry, bool skin, const ViewContext& context) {
   const ViewerKind kind = skin ? ViewerKind::Picture : ViewerKindOf(entry);
   if (kind == ViewerKind::Sound) {
     std::string error;
-    if (!context.player || !context.player->PlayEntry(entry, &error))
+    if (!context.player || !context.player->PlayEntry(entry, &error)) {
       Message(context, Q(error.empty() ? "There is no sound player." : error), "Sound", QMessageBox::Warning);
+      return;
+    }
+    // Playing, the sound opens in its viewer: its waveform and loop.
+    CEntryBytes data(entry);
+    if (!data.Ok()) return;
+    auto* viewer = new CSoundViewerFrame(data.Bytes(), Q(entry.Name()), *context.player,
+                                         context.textSaver ? context.textSaver(entry) : TextSaver(), context.prompter,
+                                         context.mainWindow);
+    viewer->show();
     return;
   }
   if (kind == ViewerKind::Model) {
@@ -167,7 +177,9 @@ CPreview* CreatePreview(CPackObject& entry, const ViewContext& context, QWidget*
     }
     case ViewerKind::Model: return new CModelPreview(entry, parent);
     case ViewerKind::Sound:
-      if (context.player) return new CSoundPreview(entry, *context.player, parent);
+      if (context.player)
+        return new CSoundPreview(entry, *context.player, context.textSaver ? context.textSaver(entry) : TextSaver(),
+                                 parent);
       break;
     case ViewerKind::Map: {
       CEntryBytes data(entry);

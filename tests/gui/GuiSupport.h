@@ -1,6 +1,7 @@
 // A main window on a scripted prompter, for the window tests.
 #pragma once
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QDropEvent>
@@ -74,6 +75,13 @@ class ScriptedPrompter : public shell::CPrompter {
     modelsAsked = models;
     return modelChoice;
   }
+  // Sound files are kept as they are unless a test says otherwise.
+  std::optional<shell::SoundImportChoice> soundChoice = shell::SoundImportChoice{};
+  QStringList soundsAsked;
+  std::optional<shell::SoundImportChoice> ImportSounds(QWidget*, const QStringList& sounds) override {
+    soundsAsked = sounds;
+    return soundChoice;
+  }
   std::optional<shell::SpriteChoice> spriteChoice;
   std::optional<shell::SpriteChoice> SpriteOf(QWidget*, const QStringList&) override { return spriteChoice; }
   std::optional<shell::GameFolderChoice> gameFolders;  // what Open Game Folder answers
@@ -100,6 +108,15 @@ inline void DropOn(QWidget* target, QPoint at, QMimeData* mime, Qt::KeyboardModi
   QDropEvent drop(QPointF(at), Qt::CopyAction | Qt::MoveAction, mime, Qt::LeftButton, modifiers);
   QApplication::sendEvent(target, &drop);
   QApplication::processEvents();
+  QApplication::processEvents();
+}
+
+// A click on the list's row, as the user clicks it.
+inline void ClickRow(browser::CPackListView* list, int row) {
+  QAbstractItemView* view = list->ActiveView();
+  const QRect r = view->visualRect(list->ListModel()->index(row, 0));
+  ASSERT_TRUE(r.isValid());
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, r.center());
   QApplication::processEvents();
 }
 

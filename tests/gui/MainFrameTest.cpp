@@ -676,14 +676,6 @@ TEST_F(GuiTest, BadArchivesLeaveTheWindowAsItWas) {
 }
 
 // A left click on the row's name, as the user gives it, in whichever view shows the style.
-void ClickRow(browser::CPackListView* list, int row) {
-  QAbstractItemView* view = list->ActiveView();
-  const QRect r = view->visualRect(list->ListModel()->index(row, 0));
-  ASSERT_TRUE(r.isValid());
-  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, r.center());
-  QApplication::processEvents();
-}
-
 TEST_F(GuiTest, AClickedItemIsTheSelectionInEveryStyle) {
   OpenPak(SamplePak());
   std::vector<std::string> viewed;

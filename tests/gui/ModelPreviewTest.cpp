@@ -7,9 +7,11 @@
 #include <QTimer>
 
 #include "GuiSupport.h"
+#include "ImportBuilders.h"
 #include "ModelBuilders.h"
 
 #include "browser/PreviewPane.h"
+#include "formats/ModelReader.h"
 #include "shell/ModelImportDialog.h"
 #include "shell/Settings.h"
 #include "viewers/GLFrame.h"
@@ -18,6 +20,16 @@
 
 namespace tarn::test {
 namespace {
+
+// An IQM whose positions lie at 0xFFFFFFF0: Assimp 5.2.5 reads there and crashes.
+Bytes HostileIqm() {
+  IqmSpec s;
+  s.positions = {{{0, 0, 0}}, {{8, 0, 0}}, {{0, 8, 0}}};
+  s.triangles = {{{0, 1, 2}}};
+  Bytes b = Iqm(s);
+  StoreU32(&b[kIqmArraysAt + 16], 0xFFFFFFF0u);
+  return b;
+}
 
 class ModelPreview : public GuiTest {
  protected:
@@ -34,6 +46,7 @@ class ModelPreview : public GuiTest {
                 .File("models/q3/body.md3", Md3(3, "models/q3/skin.tga"))
                 .File("models/q3/skin.tga", SolidTga(8, 8, 0, 200, 0))
                 .File("models/q3/broken.md3", Bytes(120, 7))
+                .File("models/q3/hostile.iqm", HostileIqm())
                 .Build());
   }
   viewers::CModelPreview* Show(const std::string& dir, const std::string& name) {
@@ -178,6 +191,34 @@ TEST_F(ModelPreview, Quake3ModelsShowWithTheSkinTheirShaderNames) {
   ASSERT_NE(viewer, nullptr);
   EXPECT_TRUE(viewer->findChild<viewers::CGLView*>()->ModelLoaded());
   viewer->close();
+}
+
+// Models of modelling programs are read in a process of their own: a hostile one, and a reader
+// that crashes, leave the window as it was, the pane saying the model could not be read.
+TEST_F(ModelPreview, AHostileModelOrACrashedReaderLeavesTheWindowAlive) {
+  viewers::CModelPreview* preview = Show("models/q3", "hostile.iqm");
+  ASSERT_NE(preview, nullptr);
+  EXPECT_EQ(preview->View(), nullptr);
+  EXPECT_EQ(preview->findChild<QLabel*>("previewProblem")->text(),
+            "The model cannot be shown: its vertex arrays lie outside the file");
+
+  const ModelReaderLimits before = CurrentModelReaderLimits();
+  WriteFile(dir / "crash", "#!/bin/sh\nkill -SEGV $$\n");
+  fs::permissions(dir / "crash", fs::perms::owner_all);
+  ModelReaderLimits crashing = before;
+  crashing.program = (dir / "crash").string();
+  SetModelReaderLimits(crashing);
+  preview = Show("models/q3", "body.md3");
+  SetModelReaderLimits(before);
+  ASSERT_NE(preview, nullptr);
+  EXPECT_EQ(preview->View(), nullptr);
+  EXPECT_EQ(preview->findChild<QLabel*>("previewProblem")->text(),
+            "The model cannot be shown: this model could not be read: its reader crashed (Segmentation fault)");
+  EXPECT_TRUE(frame->isVisible());
+  // The next model reads as ever.
+  preview = Show("progs", "knight.mdl");
+  ASSERT_NE(preview, nullptr);
+  EXPECT_NE(preview->View(), nullptr);
 }
 
 // The real import question: the converted model turns in the model viewer's view as the format

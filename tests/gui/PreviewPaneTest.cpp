@@ -248,5 +248,62 @@ TEST_F(PreviewPane, WadLumpsShowAsTheirKindWithTheirType) {
   EXPECT_NE(Properties().indexOf("Type: WAD lump"), -1);
 }
 
+// Text typed in the pane is as much the archive's as a viewer's edit: the title says there is a
+// change; choosing another row puts it in as one undoable change; quitting or opening another
+// archive asks first.
+TEST_F(PreviewPane, TextTypedInThePaneIsKeptAndAskedAbout) {
+  prompter->shown.clear();
+  const fs::path pak =
+      OpenPak(PakBuilder().File("autoexec.cfg", "bind w +forward\n").File("quake.rc", "exec a\n").Build());
+  ShowDir("");
+  FocusList();
+  const auto type = [&](const std::string& name, const QString& text) {
+    ClickRow(List(), List()->ListModel()->RowOf(doc.Root().FindChild(name)));
+    QCheckBox* edit = nullptr;
+    // Clicked once laid out where it shows.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return (edit = Pane()->findChild<QCheckBox*>("previewEdit")) != nullptr && edit->isVisible(); }));
+    if (!edit) return;
+    QApplication::processEvents();
+    QTest::mouseClick(edit, Qt::LeftButton);
+    EXPECT_TRUE(edit->isChecked());
+    auto* pane = Pane()->findChild<QPlainTextEdit*>("previewTextView");
+    pane->setFocus();
+    pane->moveCursor(QTextCursor::End);
+    QTest::keyClicks(pane, text);
+  };
+  type("autoexec.cfg", "echo on");
+  EXPECT_FALSE(doc.IsModified());
+  EXPECT_TRUE(frame->isWindowModified());
+  // Ctrl+Q asks about the archive, which has the text now; Cancel stays.
+  prompter->answers = {QMessageBox::Cancel};
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_TRUE(frame->isVisible());
+  ASSERT_EQ(prompter->shown.size(), 1u);
+  EXPECT_EQ(prompter->shown.back().text, "Save changes to test.pak?");
+  EXPECT_EQ(Load(doc.Root().FindChild("autoexec.cfg")), ToBytes("bind w +forward\necho on"));
+
+  // Another row clicked: the text goes into the archive, one change that Undo takes back.
+  type("quake.rc", "exec b");
+  ClickRow(List(), List()->ListModel()->RowOf(doc.Root().FindChild("autoexec.cfg")));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Properties().startsWith("Path: autoexec.cfg"); }));
+  EXPECT_EQ(Load(doc.Root().FindChild("quake.rc")), ToBytes("exec a\nexec b"));
+  EXPECT_EQ(Action("actionUndo")->text(), "&Undo Edit \"quake.rc\"");
+  EXPECT_EQ(Pane()->findChild<QPlainTextEdit*>("previewTextView")->toPlainText(), "bind w +forward\necho on");
+
+  // Opening another archive: Save writes this one with both texts first.
+  type("autoexec.cfg", "; exec c");
+  const fs::path other = dir / "other.pak";
+  WriteFile(other, PakBuilder().File("other.txt", "other").Build());
+  prompter->openFile = QString::fromStdString(other.string());
+  prompter->answers = {QMessageBox::Save};
+  Action("actionOpen")->trigger();
+  EXPECT_NE(doc.Root().FindChild("other.txt"), nullptr);
+  CTarnDoc saved;
+  ASSERT_TRUE(saved.OnOpenDocument(pak));
+  EXPECT_EQ(Load(saved.Root().FindChild("autoexec.cfg")), ToBytes("bind w +forward\necho on; exec c"));
+  EXPECT_EQ(Load(saved.Root().FindChild("quake.rc")), ToBytes("exec a\nexec b"));
+}
+
 }  // namespace
 }  // namespace tarn::test

@@ -171,6 +171,52 @@ TEST_F(TransferCommands, ExportAsPngWritesEveryPictureKeepingPaths) {
     if (e.is_regular_file()) EXPECT_EQ(e.path().extension(), ".png") << e.path();
 }
 
+// Models exported as PNG give their skins, every one, named apart from a picture of the model's
+// name; an MD2's skin written as itself is not written twice; what cannot be read, and a skin
+// that is not there, is named.
+TEST_F(TransferCommands, ExportAsPngWritesModelSkinsAndNamesWhatItSkipped) {
+  Bytes twoSkins = Mdl({"stand1"});  // a 4 × 2 skin
+  PutU32(twoSkins, 48, 2);
+  Bytes second(4 + 8, 0);
+  for (std::size_t i = 0; i < 8; ++i) second[4 + i] = static_cast<std::uint8_t>(100 + i);
+  twoSkins.insert(twoSkins.begin() + 84 + 4 + 8, second.begin(), second.end());
+  Bytes picture;  // 2 × 1, beside a model of its name
+  PutU32(picture, 0, 2);
+  PutU32(picture, 4, 1);
+  picture.insert(picture.end(), {9, 255});
+  OpenPak(PakBuilder()
+              .File("progs/two.mdl", twoSkins)
+              .File("progs/one.mdl", Mdl({"stand1"}, 2, 2))
+              .File("progs/one.lmp", picture)
+              .File("progs/bad.mdl", ToBytes("IDPO"))
+              .File("models/m/tris.md2", Md2({"models/m/skin.pcx"}, {"stand01"}))
+              .File("models/m/skin.pcx", SkinPcx())
+              .File("models/n/tris.md2", Md2({"models/n/gone.pcx"}, {"stand01"}))
+              .Build());
+  ShowDir("");
+  FocusList();
+  QTest::keyClick(List()->ActiveView(), Qt::Key_A, Qt::ControlModifier);
+  const fs::path out = dir / "png";
+  fs::create_directories(out);
+  prompter->folder = QString::fromStdString(out.string());
+  Action("actionExportAsPng")->trigger();
+  const auto image = [&](const char* path) { return QImage(QString::fromStdString((out / path).string())); };
+  EXPECT_EQ(image("progs/two-skin-0.png").size(), QSize(4, 2));
+  EXPECT_EQ(image("progs/two-skin-1.png").pixelColor(0, 0), Quake(100));
+  EXPECT_EQ(image("progs/one-skin.png").size(), QSize(2, 2));
+  EXPECT_EQ(image("progs/one.png").size(), QSize(2, 1));
+  EXPECT_EQ(image("models/m/skin.png").size(), QSize(2, 1));
+  EXPECT_FALSE(fs::exists(out / "models/m/tris-skin.png"));
+  EXPECT_NE(frame->statusBar()->currentMessage().indexOf("5 PNG pictures exported"), -1)
+      << frame->statusBar()->currentMessage().toStdString();
+  ASSERT_FALSE(prompter->shown.empty());
+  const QString told = prompter->shown.back().text;
+  EXPECT_NE(told.indexOf("progs/bad.mdl: "), -1) << told.toStdString();
+  // A missing skin is named, and its checkerboard not written.
+  EXPECT_NE(told.indexOf("models/n/tris.md2: its skin \"models/n/gone.pcx\" is not there"), -1) << told.toStdString();
+  EXPECT_FALSE(fs::exists(out / "models/n/tris-skin.png"));
+}
+
 // A square of two triangles in OBJ text, as modelling programs write it.
 QString ObjSquare(const fs::path& path) {
   WriteFile(path,

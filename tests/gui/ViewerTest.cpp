@@ -201,6 +201,7 @@ TEST_F(GuiTest, ViewCommandOpensTheFittingViewer) {
   OpenPak(PakBuilder()
               .File("gfx/pic.lmp", lmp)
               .File("gfx/colormap.lmp", table)
+              .File("gfx/table.lmp", table)
               .File("docs/readme.txt", "line one\r\nline two\r\n")
               .Build());
   ShowDir("gfx");
@@ -219,7 +220,15 @@ TEST_F(GuiTest, ViewCommandOpensTheFittingViewer) {
   Flush();
   EXPECT_FALSE(doc.Root().FindByPath("gfx/pic.lmp")->HasData());  // released after decoding
 
+  // The colour map is shown as its light levels; another table of its size is no picture.
   SelectRows({"colormap.lmp"});
+  Action("actionView")->trigger();
+  EXPECT_EQ(CBitmapViewerFrame::LiveCount(), before + 1);
+  EXPECT_TRUE(prompter->shown.empty());
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* v = qobject_cast<CBitmapViewerFrame*>(w); v && v->windowTitle() == "colormap.lmp") v->close();
+  Flush();
+  SelectRows({"table.lmp"});
   Action("actionView")->trigger();
   ASSERT_EQ(prompter->shown.size(), 1u);
   EXPECT_EQ(prompter->shown[0].text, ".lmp not viewable");
@@ -495,6 +504,73 @@ TEST_F(GuiTest, EditedTextGoesBackIntoTheArchive) {
   Flush();
   EXPECT_EQ(Load(doc.Root().FindChild("autoexec.cfg")), ToBytes("bind w +forward\r\nbind s +back\r\necho hi"));
   Action("actionPreviewPane")->setChecked(false);
+}
+
+// The viewers go with their archive: opening another, New and closing the window close them,
+// asking for each with changes (Cancel: nothing happens); Save puts the text into the archive
+// that is asked about next.
+TEST_F(GuiTest, ViewersCloseWithTheirArchiveAskingForChanges) {
+  const fs::path pak0 = OpenPak(PakBuilder().File("autoexec.cfg", "bind w +forward\n").File("a.txt", "a").Build());
+  const auto view = [&](const std::string& name) {
+    FocusList();
+    SelectRows({name});
+    Action("actionView")->trigger();
+    QPointer<viewers::CTextViewerFrame> text;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* v = qobject_cast<viewers::CTextViewerFrame*>(w);
+          v && v->isVisible() && v->windowTitle() == QString::fromStdString(name))
+        text = v;
+    EXPECT_FALSE(text.isNull()) << name;
+    return text;
+  };
+  const QPointer<viewers::CTextViewerFrame> plain = view("a.txt");
+  const QPointer<viewers::CTextViewerFrame> edited = view("autoexec.cfg");
+  ASSERT_FALSE(edited.isNull());
+  edited->View()->moveCursor(QTextCursor::End);
+  QTest::keyClicks(edited->View(), "echo on");
+  const fs::path other = dir / "other.pak";
+  WriteFile(other, PakBuilder().File("other.txt", "other").Build());
+  prompter->openFile = QString::fromStdString(other.string());
+
+  // Cancel: the archive and the edited viewer stay.
+  prompter->answers = {QMessageBox::Cancel};
+  Action("actionOpen")->trigger();
+  Flush();
+  EXPECT_NE(doc.Root().FindChild("autoexec.cfg"), nullptr);
+  ASSERT_FALSE(edited.isNull());
+  EXPECT_TRUE(edited->isVisible());
+  ASSERT_EQ(prompter->shown.size(), 1u);
+  EXPECT_EQ(prompter->shown[0].text, "Save the changes to autoexec.cfg into the archive?");
+
+  // Save, then Save the archive: the text is in pak0 on disk, no viewer is left, the other is open.
+  prompter->answers = {QMessageBox::Save, QMessageBox::Save};
+  Action("actionOpen")->trigger();
+  Flush();
+  EXPECT_TRUE(edited.isNull());
+  EXPECT_TRUE(plain.isNull());
+  EXPECT_NE(doc.Root().FindChild("other.txt"), nullptr);
+  ASSERT_EQ(prompter->shown.size(), 3u);
+  EXPECT_EQ(prompter->shown[2].text, "Save changes to test.pak?");
+  CTarnDoc saved;
+  ASSERT_TRUE(saved.OnOpenDocument(pak0));
+  EXPECT_EQ(Load(saved.Root().FindChild("autoexec.cfg")), ToBytes("bind w +forward\necho on"));
+
+  // New and closing the window take their viewers too; an archive opened without asking (from
+  // the command line) lets them go unasked.
+  QPointer<viewers::CTextViewerFrame> left = view("other.txt");
+  Action("actionNew")->trigger();
+  Flush();
+  EXPECT_TRUE(left.isNull());
+  ASSERT_TRUE(frame->OpenArchive(QString::fromStdString(other.string())));
+  left = view("other.txt");
+  QTest::keyClicks(left->View(), "x");
+  ASSERT_TRUE(frame->OpenArchive(QString::fromStdString(pak0.string())));
+  EXPECT_TRUE(left.isNull());
+  left = view("a.txt");
+  EXPECT_TRUE(frame->close());
+  Flush();
+  EXPECT_TRUE(left.isNull());
+  EXPECT_EQ(prompter->shown.size(), 3u);
 }
 
 TEST_F(GuiTest, ViewSkinShowsEverySkinInTurn) {

@@ -17,7 +17,8 @@ case $(dpkg-deb -f "$deb" Section) in games | graphics) ;; *) fail "section $(dp
 [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no maintainer"
 [ "$(dpkg-deb -f "$deb" Description | wc -l)" -gt 3 ] || fail "no long description"
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libc6 libqt6widgets6 libsdl2 qt6-qpa-plugins libdeflate0 libpng16-16 libturbojpeg0 libstb0 libimagequant0; do
+for lib in libc6 libqt6widgets6 libsdl2 qt6-qpa-plugins libdeflate0 libpng16-16 libturbojpeg0 libstb0 libimagequant0 \
+           libassimp5; do
   grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
 ! grep -qE 'libasan|libubsan' <<<"$depends" || fail "the package was built from a sanitizer build"
@@ -26,7 +27,7 @@ contents=$(dpkg-deb --contents "$deb")
 # Everything desktop-facing is named after the desktop entry's id.
 id=$(sed -n 's|.* \./usr/share/applications/\(.*\)\.desktop$|\1|p' <<<"$contents")
 [ -n "$id" ] || fail "the package has no desktop entry"
-for f in usr/bin/tarn usr/bin/tarn-pak usr/share/applications/$id.desktop usr/share/metainfo/$id.metainfo.xml \
+for f in usr/bin/tarn usr/bin/tarn-pak usr/libexec/tarn/tarn-import usr/share/applications/$id.desktop usr/share/metainfo/$id.metainfo.xml \
          usr/share/mime/packages/$id.xml usr/share/man/man1/tarn-pak.1.gz usr/share/man/man1/tarn.1.gz \
          usr/share/bash-completion/completions/tarn-pak usr/share/icons/hicolor/scalable/apps/$id.svg \
          usr/share/icons/hicolor/48x48/apps/$id.png usr/share/doc/tarn/copyright usr/share/doc/tarn/changelog.gz; do

@@ -7,12 +7,13 @@ prefix=$1 id=$2 version=$3 source_dir=$4 build_dir=$5
 share=$prefix/share
 hicolor=$share/icons/hicolor
 
-for f in bin/tarn bin/tarn-pak share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
+for f in bin/tarn bin/tarn-pak libexec/tarn/tarn-import share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
          share/mime/packages/$id.xml share/man/man1/tarn.1.gz share/man/man1/tarn-pak.1.gz \
          share/bash-completion/completions/tarn-pak share/icons/hicolor/scalable/apps/$id.svg; do
   [ -e "$prefix/$f" ] || fail "not installed: $f"
 done
-[ -x "$prefix/bin/tarn" ] && [ -x "$prefix/bin/tarn-pak" ] || fail "the programs are not executable"
+[ -x "$prefix/bin/tarn" ] && [ -x "$prefix/bin/tarn-pak" ] && [ -x "$prefix/libexec/tarn/tarn-import" ] ||
+  fail "the programs are not executable"
 
 # The application icon, and an icon for every type the desktop entry opens, at every size.
 icons=("apps/$id")
@@ -34,24 +35,28 @@ done
 
 # The installed programs must need nothing from the source or build folder: run them with
 # both hidden under empty folders (a private mount namespace), on a picture that needs the
-# built-in palette, from a copy of bin/ kept outside both.
+# built-in palette and on a model (read by tarn-import, found where the install puts it), from a
+# copy of bin/ and libexec/ kept outside both.
 if ! unshare --user --map-root-user --mount true 2>/dev/null; then
   echo "No private mount namespace here: the run without the source tree is skipped."
   exit 0
 fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cp "$prefix/bin/tarn" "$prefix/bin/tarn-pak" "$work/"
+cp -r "$prefix/bin" "$prefix/libexec" "$work/"
 mkdir -p "$work/in/gfx"
+printf 'v 0 0 0\nv 0 2 0\nv 0 0 1\nf 1 2 3\n' >"$work/tri.obj"
 # A 2 x 2 Quake picture: width and height (32-bit little-endian), then palette indices.
 printf '\002\000\000\000\002\000\000\000\017\040\140\376' >"$work/in/gfx/dot.lmp"
 unshare --user --map-root-user --mount sh -eu -c '
   mount -t tmpfs none "$1"
   case "$2/" in "$1"/*) ;; *) mount -t tmpfs none "$2" ;; esac
   cd "$3"
-  ./tarn-pak create pics.pak in
-  ./tarn-pak convert pics.pak gfx/dot.lmp dot.png
-  QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 ./tarn --help >/dev/null 2>&1
+  bin/tarn-pak create pics.pak in
+  bin/tarn-pak convert pics.pak gfx/dot.lmp dot.png
+  bin/tarn-pak model tri.obj tri.mdl
+  QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 bin/tarn --help >/dev/null 2>&1
 ' sh "$source_dir" "$build_dir" "$work" || fail "an installed program failed without the source tree"
 [ "$(png_size "$work/dot.png")" = "2 2" ] || fail "the picture converted without the source tree is wrong"
+[ -s "$work/tri.mdl" ] || fail "no model was converted without the source tree"
 echo "All installed files are in place."
