@@ -5,10 +5,10 @@
 #include <QSplashScreen>
 #include <QTimer>
 
-#include "archive/Strings.h"
 #include "archive/TarnDoc.h"
 #include "browser/MainFrame.h"
-#include "shell/AppIdentity.h"
+#include "dialogs/AppIdentity.h"
+#include "fileio/Strings.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ QPixmap SplashPicture() {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  tarn::shell::SetApplicationIdentity();
+  tarn::dialogs::SetApplicationIdentity();
 
   QCommandLineParser parser;
   parser.setApplicationDescription("An editor for the .pak archives of Quake and Quake II.");

@@ -5,8 +5,8 @@
 #include <unordered_set>
 
 #include "archive/PackObject.h"
-#include "archive/Strings.h"
-#include "archive/WadFormat.h"
+#include "containers/WadFormat.h"
+#include "fileio/Strings.h"
 
 namespace tarn {
 

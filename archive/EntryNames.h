@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "archive/ContainerFormat.h"
-#include "archive/Strings.h"
+#include "containers/ContainerFormat.h"
+#include "fileio/Strings.h"
 
 namespace tarn {
 

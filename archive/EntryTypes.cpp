@@ -3,7 +3,7 @@
 #include <array>
 #include <utility>
 
-#include "archive/Strings.h"
+#include "fileio/Strings.h"
 
 namespace tarn {
 

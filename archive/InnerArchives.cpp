@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <fstream>
 
-#include "archive/Strings.h"
 #include "archive/TarnDoc.h"
-#include "archive/TempFile.h"
+#include "fileio/Strings.h"
+#include "fileio/TempFile.h"
 
 namespace tarn {
 

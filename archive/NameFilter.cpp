@@ -1,6 +1,6 @@
 #include "archive/NameFilter.h"
 
-#include "archive/Strings.h"
+#include "fileio/Strings.h"
 
 namespace tarn {
 

@@ -1,8 +1,8 @@
 #include "archive/NameIndex.h"
 
 #include "archive/PackObject.h"
-#include "archive/Strings.h"
-#include "archive/Words.h"
+#include "fileio/Strings.h"
+#include "fileio/Words.h"
 
 namespace tarn {
 

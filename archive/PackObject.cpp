@@ -6,11 +6,11 @@
 #include <cstring>
 #include <ctime>
 
-#include "archive/ByteIO.h"
-#include "archive/Container.h"
 #include "archive/EntryNames.h"
-#include "archive/Strings.h"
-#include "archive/Words.h"
+#include "containers/Container.h"
+#include "fileio/ByteIO.h"
+#include "fileio/Strings.h"
+#include "fileio/Words.h"
 
 namespace tarn {
 

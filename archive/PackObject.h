@@ -14,10 +14,10 @@
 #include <utility>
 #include <vector>
 
-#include "archive/ContainerFormat.h"
 #include "archive/NameIndex.h"
-#include "archive/Progress.h"
-#include "archive/ReadSource.h"
+#include "containers/ContainerFormat.h"
+#include "fileio/Progress.h"
+#include "fileio/ReadSource.h"
 
 namespace tarn {
 

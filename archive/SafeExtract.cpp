@@ -8,8 +8,8 @@
 #include <cerrno>
 
 #include "archive/PackObject.h"
-#include "archive/SafeSave.h"
-#include "archive/Strings.h"
+#include "fileio/SafeSave.h"
+#include "fileio/Strings.h"
 
 namespace tarn {
 

@@ -12,7 +12,7 @@
 #include <span>
 #include <string>
 
-#include "archive/Progress.h"
+#include "fileio/Progress.h"
 
 namespace tarn {
 

@@ -6,8 +6,8 @@
 #include <functional>
 #include <unordered_map>
 
-#include "archive/ByteIO.h"
-#include "archive/Strings.h"
+#include "fileio/ByteIO.h"
+#include "fileio/Strings.h"
 
 namespace tarn {
 

@@ -13,14 +13,14 @@
 #include <utility>
 #include <vector>
 
-#include "archive/Container.h"
-#include "archive/ContainerFormat.h"
-#include "archive/FileLock.h"
 #include "archive/PackObject.h"
-#include "archive/PakFormat.h"
-#include "archive/Progress.h"
-#include "archive/SafeSave.h"
 #include "archive/UndoStack.h"
+#include "containers/Container.h"
+#include "containers/ContainerFormat.h"
+#include "containers/PakFormat.h"
+#include "fileio/FileLock.h"
+#include "fileio/Progress.h"
+#include "fileio/SafeSave.h"
 
 namespace tarn {
 

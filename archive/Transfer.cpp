@@ -8,13 +8,13 @@
 #include <mutex>
 #include <thread>
 
-#include "archive/ByteIO.h"
 #include "archive/EntryNames.h"
 #include "archive/EntryTypes.h"
 #include "archive/PackObject.h"
 #include "archive/SafeExtract.h"
-#include "archive/SafeSave.h"
-#include "archive/TempFile.h"
+#include "fileio/ByteIO.h"
+#include "fileio/SafeSave.h"
+#include "fileio/TempFile.h"
 
 namespace tarn {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "archive/PackObject.h"
-#include "archive/Strings.h"
 #include "archive/TarnDoc.h"
+#include "fileio/Strings.h"
 
 namespace tarn {
 

@@ -17,9 +17,9 @@
 
 #include "BenchSupport.h"
 #include "cli/PngWriter.h"
-#include "formats/ImageDecode.h"
-#include "formats/ImageEncode.h"
-#include "formats/MapTextures.h"
+#include "maps/MapTextures.h"
+#include "pictures/ImageDecode.h"
+#include "pictures/ImageEncode.h"
 
 namespace fs = std::filesystem;
 using tarn::RgbaImage;

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "GeneratedMap.h"
-#include "formats/Bsp.h"
-#include "formats/MapRender.h"
+#include "maps/Bsp.h"
+#include "maps/MapRender.h"
 #include "viewers/MapFrame.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "GeneratedMap.h"
-#include "formats/Bsp.h"
-#include "formats/MapEntities.h"
+#include "maps/Bsp.h"
+#include "maps/MapEntities.h"
 
 namespace {
 

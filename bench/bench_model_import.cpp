@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "formats/ModelBuild.h"
-#include "formats/ModelImport.h"
+#include "models/ModelBuild.h"
+#include "models/ModelImport.h"
 
 namespace {
 

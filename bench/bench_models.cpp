@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "formats/Model.h"
+#include "models/Model.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "archive/TarnDoc.h"
+#include "archive/TextSniff.h"
 #include "cli/PngWriter.h"
-#include "formats/Pictures.h"
-#include "formats/TextSniff.h"
+#include "pictures/Pictures.h"
 
 namespace fs = std::filesystem;
 

@@ -14,11 +14,11 @@
 #include "BenchSupport.h"
 #include "archive/PackObject.h"
 #include "archive/TarnDoc.h"
-#include "archive/WadFormat.h"
-#include "formats/EntryPictures.h"
-#include "formats/GlowLayers.h"
-#include "formats/ImageWrite.h"
-#include "formats/PictureSpots.h"
+#include "containers/WadFormat.h"
+#include "pictures/EntryPictures.h"
+#include "pictures/GlowLayers.h"
+#include "pictures/ImageWrite.h"
+#include "pictures/PictureSpots.h"
 
 namespace fs = std::filesystem;
 

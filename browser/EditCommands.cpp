@@ -7,22 +7,22 @@
 #include <QStatusBar>
 #include <unordered_set>
 
-#include "archive/ByteIO.h"
-#include "archive/ContainerFormat.h"
 #include "archive/EntryNames.h"
-#include "archive/Strings.h"
 #include "browser/MainFrame.h"
 #include "browser/PackListView.h"
 #include "browser/PackModels.h"
 #include "browser/PackTreeView.h"
-#include "shell/Text.h"
-#include "shell/WaitCursor.h"
-#include "shell/WorkDialog.h"
+#include "containers/ContainerFormat.h"
+#include "dialogs/Text.h"
+#include "dialogs/WaitCursor.h"
+#include "dialogs/WorkDialog.h"
+#include "fileio/ByteIO.h"
+#include "fileio/Strings.h"
 
 namespace tarn::browser {
 
-using shell::Q;
-using shell::S;
+using dialogs::Q;
+using dialogs::S;
 
 void CMainFrame::EditTree(const std::string& text, const std::function<const CPackObject*(CTreeEdit&)>& steps) {
   auto edit = std::make_unique<CTreeEdit>(text);
@@ -166,7 +166,7 @@ QByteArray CMainFrame::EntryStream(const std::vector<CPackObject*>& entries, QSt
   std::vector<std::uint8_t> bytes;
   std::vector<std::string> failed;
   {
-    shell::CWaitCursor wait;
+    dialogs::CWaitCursor wait;
     ByteWriter out(bytes);
     for (CPackObject* e : entries)
       if (e->Parent()) e->Serialize(out, &failed);
@@ -365,7 +365,7 @@ void CMainFrame::PasteStream(const QByteArray& data, CPackObject* dir, const QSt
   // Read on a worker: the bytes of large entries go to temporary files meanwhile.
   std::vector<std::unique_ptr<CPackObject>> entries;
   std::string error;
-  shell::CWorkDialog work(this, command == "Paste" ? "Pasting" : "Copying");
+  dialogs::CWorkDialog work(this, command == "Paste" ? "Pasting" : "Copying");
   work.Run([&](CProgress& progress) {
     ByteReader in(reinterpret_cast<const std::uint8_t*>(data.constData()), static_cast<std::size_t>(data.size()));
     progress.Expect(in.Size());
@@ -399,18 +399,18 @@ void CMainFrame::PasteStream(const QByteArray& data, CPackObject* dir, const QSt
 
   // Names the directory already has are settled first, asking once each (or once for all).
   const std::string dirPath = m_doc.FullPath(*dir);
-  std::vector<shell::ConflictChoice> plan(entries.size(), shell::ConflictChoice::KeepBoth);
+  std::vector<dialogs::ConflictChoice> plan(entries.size(), dialogs::ConflictChoice::KeepBoth);
   std::vector<std::size_t> conflicts;
   for (std::size_t i = 0; i < entries.size(); ++i)
     if (dir->FindChild(StoredName(*dir, entries[i]->Name()))) conflicts.push_back(i);
-  std::optional<shell::ConflictChoice> forAll;
+  std::optional<dialogs::ConflictChoice> forAll;
   for (std::size_t k = 0; k < conflicts.size(); ++k) {
-    shell::ConflictChoice& choice = plan[conflicts[k]];
+    dialogs::ConflictChoice& choice = plan[conflicts[k]];
     if (forAll) {
       choice = *forAll;
       continue;
     }
-    const shell::ConflictAnswer answer = m_prompter->NameConflict(
+    const dialogs::ConflictAnswer answer = m_prompter->NameConflict(
         this, Q(StoredName(*dir, entries[conflicts[k]]->Name())), Q(dirPath), k + 1 < conflicts.size());
     choice = answer.choice;
     if (answer.forAll) forAll = answer.choice;
@@ -419,12 +419,12 @@ void CMainFrame::PasteStream(const QByteArray& data, CPackObject* dir, const QSt
   dir = FindDirectory(dirPath);
   if (!dir) return;
   std::size_t placed = 0;
-  for (std::size_t i = 0; i < entries.size(); ++i) placed += plan[i] != shell::ConflictChoice::Skip;
+  for (std::size_t i = 0; i < entries.size(); ++i) placed += plan[i] != dialogs::ConflictChoice::Skip;
   if (placed == 0) return;
   EditTree(S(command) + " " + CountedEntries(placed, entries.front()->Name()), [&](CTreeEdit& edit) {
     for (std::size_t i = 0; i < entries.size(); ++i) {
-      if (plan[i] == shell::ConflictChoice::Skip) continue;
-      if (plan[i] == shell::ConflictChoice::Replace)
+      if (plan[i] == dialogs::ConflictChoice::Skip) continue;
+      if (plan[i] == dialogs::ConflictChoice::Replace)
         if (CPackObject* old = dir->FindChild(StoredName(*dir, entries[i]->Name()))) edit.Remove(*old);
       edit.Insert(*dir, std::move(entries[i]));
     }

@@ -10,17 +10,17 @@
 #include <set>
 
 #include "archive/PackObject.h"
-#include "archive/Strings.h"
 #include "browser/MainFrame.h"
+#include "dialogs/Settings.h"
+#include "dialogs/Text.h"
+#include "dialogs/WorkDialog.h"
+#include "fileio/Strings.h"
 #include "game/EngineArt.h"
-#include "shell/Settings.h"
-#include "shell/Text.h"
-#include "shell/WorkDialog.h"
 
 namespace tarn::browser {
 
-using shell::Q;
-using shell::S;
+using dialogs::Q;
+using dialogs::S;
 
 CExportForEngineDialog::CExportForEngineDialog(CMainFrame& frame, QWidget* parent) : QDialog(parent), m_frame(frame) {
   setObjectName("exportForEngineDialog");
@@ -29,7 +29,7 @@ CExportForEngineDialog::CExportForEngineDialog(CMainFrame& frame, QWidget* paren
   m_engine = new QComboBox(this);
   m_engine->setObjectName("engineCombo");
   for (const ArtProfile& p : ArtProfiles()) m_engine->addItem(Q(p.displayName), Q(p.name));
-  m_engine->setCurrentIndex(std::clamp(shell::ProfileInt("Game", "ArtEngine", 0), 0, m_engine->count() - 1));
+  m_engine->setCurrentIndex(std::clamp(dialogs::ProfileInt("Game", "ArtEngine", 0), 0, m_engine->count() - 1));
   form->addRow("&Engine:", m_engine);
   m_format = new QComboBox(this);
   m_format->setObjectName("formatCombo");
@@ -121,7 +121,7 @@ void ExportForEngine(CMainFrame& frame, const std::vector<CPackObject*>& targets
   const ArtProfile* engine = dialog.Engine();
   if (!engine) return;
   for (std::size_t i = 0; i < ArtProfiles().size(); ++i)
-    if (&ArtProfiles()[i] == engine) shell::WriteProfileInt("Game", "ArtEngine", static_cast<int>(i));
+    if (&ArtProfiles()[i] == engine) dialogs::WriteProfileInt("Game", "ArtEngine", static_cast<int>(i));
   ArtOptions options;
   options.profile = engine;
   options.format = engine->formats[static_cast<std::size_t>(
@@ -130,7 +130,7 @@ void ExportForEngine(CMainFrame& frame, const std::vector<CPackObject*>& targets
   const std::vector<ArtFile> files = FilesOf(frame, targets);
 
   ArtReport report;
-  shell::CWorkDialog work(&frame, "Exporting for " + Q(engine->displayName));
+  dialogs::CWorkDialog work(&frame, "Exporting for " + Q(engine->displayName));
   work.Run([&](CProgress& progress) { report = ExportArt(files, options, folder, &progress); });
   QStringList lines;
   for (const std::string& p : report.problems) lines << Q(p);

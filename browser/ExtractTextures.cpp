@@ -2,14 +2,14 @@
 
 #include "archive/PackObject.h"
 #include "browser/MainFrame.h"
-#include "formats/MapTextures.h"
-#include "shell/ProgressDialog.h"
-#include "shell/Text.h"
-#include "shell/WorkDialog.h"
+#include "dialogs/ProgressDialog.h"
+#include "dialogs/Text.h"
+#include "dialogs/WorkDialog.h"
+#include "maps/MapTextures.h"
 
 namespace tarn::browser {
 
-using shell::Q;
+using dialogs::Q;
 
 void ExtractTextures(CMainFrame& frame, const std::vector<CPackObject*>& maps) {
   if (maps.empty()) return;
@@ -25,7 +25,7 @@ void ExtractTextures(CMainFrame& frame, const std::vector<CPackObject*>& maps) {
   int skipped = 0;
   std::string why;
   bool written = false, none = false;
-  shell::CWorkDialog work(&frame, "Extracting textures");
+  dialogs::CWorkDialog work(&frame, "Extracting textures");
   work.Run([&](CProgress& step) {
     std::vector<const CPackObject*> found;
     for (const std::string& path : paths)
@@ -64,7 +64,7 @@ void ExtractTextures(CMainFrame& frame, const std::vector<CPackObject*>& maps) {
     frame.Prompter().Message(&frame, Q(why), "Error", QMessageBox::Critical);
     return;
   }
-  shell::CProgressDialog progress(&frame);
+  dialogs::CProgressDialog progress(&frame);
   progress.SetCaption("Extract Textures");
   progress.SetRange(0, static_cast<int>(paths.size()) + 1);
   progress.show();

@@ -7,7 +7,6 @@
 #include <QToolButton>
 #include <algorithm>
 
-#include "archive/Strings.h"
 #include "browser/GameSession.h"
 #include "browser/MainFrame.h"
 #include "browser/PackListView.h"
@@ -15,16 +14,17 @@
 #include "browser/PackTreeView.h"
 #include "browser/PreviewPane.h"
 #include "browser/ProblemsPanel.h"
+#include "dialogs/Mnemonics.h"
+#include "dialogs/Settings.h"
+#include "dialogs/Text.h"
+#include "dialogs/WorkDialog.h"
+#include "fileio/Strings.h"
 #include "game/GameFolder.h"
-#include "shell/Mnemonics.h"
-#include "shell/Settings.h"
-#include "shell/Text.h"
-#include "shell/WorkDialog.h"
 
 namespace tarn::browser {
 
-using shell::Q;
-using shell::S;
+using dialogs::Q;
+using dialogs::S;
 
 namespace {
 
@@ -34,7 +34,7 @@ const char* const kFoldersKey = "Game/Folders";
 constexpr std::size_t kNamedInMessage = 12;
 
 const EngineProfile& EngineSetting() {
-  const EngineProfile* p = FindEngineProfile(S(shell::OpenSettings()->value(kEngineKey).toString()));
+  const EngineProfile* p = FindEngineProfile(S(dialogs::OpenSettings()->value(kEngineKey).toString()));
   return p ? *p : DefaultEngineProfile();
 }
 
@@ -57,7 +57,7 @@ void CMainFrame::CreateGameActions() {
   QAction* shadowed = MakeAction(&Commands::showShadowed, "actionShowShadowed", "Show s&hadowed files",
                                  "Also list the copies the engine does not load, greyed", nullptr);
   shadowed->setCheckable(true);
-  shadowed->setChecked(shell::ProfileInt("Game", "ShowShadowed", 0) != 0);
+  shadowed->setChecked(dialogs::ProfileInt("Game", "ShowShadowed", 0) != 0);
   connect(shadowed, &QAction::toggled, this, &CMainFrame::OnShowShadowed);
   m_engineGroup = new QActionGroup(this);
   for (const EngineProfile& p : EngineProfiles()) {
@@ -82,22 +82,22 @@ void CMainFrame::AddGameMenus(QMenu* file, QMenu* view) {
     QMenu* engine = view->addMenu("&Engine");
     engine->setObjectName("menuEngine");
     engine->addActions(m_engineGroup->actions());
-    shell::GiveMnemonics(*engine);
+    dialogs::GiveMnemonics(*engine);
   }
 }
 
 void CMainFrame::OnOpenGameFolder() {
   if (!SaveModified()) return;
-  shell::GameFolderChoice start;
+  dialogs::GameFolderChoice start;
   start.engine = Q(EngineSetting().name);
   if (m_game)
     for (const auto& f : m_game->Folders()) start.folders << Q(f.string());
-  else start.folders = shell::OpenSettings()->value(kFoldersKey).toStringList();
+  else start.folders = dialogs::OpenSettings()->value(kFoldersKey).toStringList();
   const auto choice = m_prompter->GameFolders(this, start);
   if (!choice || choice->folders.isEmpty()) return;
   const EngineProfile* profile = FindEngineProfile(S(choice->engine));
   if (!profile) profile = &DefaultEngineProfile();
-  auto settings = shell::OpenSettings();
+  auto settings = dialogs::OpenSettings();
   settings->setValue(kEngineKey, Q(profile->name));
   settings->setValue(kFoldersKey, choice->folders);
   std::vector<std::filesystem::path> folders;
@@ -185,7 +185,7 @@ void CMainFrame::RevealEntry(const std::string& path) {
 }
 
 void CMainFrame::OnShowShadowed(bool shown) {
-  shell::WriteProfileInt("Game", "ShowShadowed", shown ? 1 : 0);
+  dialogs::WriteProfileInt("Game", "ShowShadowed", shown ? 1 : 0);
   if (!m_game) return;
   m_game->ShowShadowed(shown);
   ChangeTree([] { return nullptr; });
@@ -194,7 +194,7 @@ void CMainFrame::OnShowShadowed(bool shown) {
 void CMainFrame::OnEngineChosen(const QString& name) {
   const EngineProfile* profile = FindEngineProfile(S(name));
   if (!profile) return;
-  shell::OpenSettings()->setValue(kEngineKey, Q(profile->name));
+  dialogs::OpenSettings()->setValue(kEngineKey, Q(profile->name));
   // The open folders are read again under the new engine's rules.
   if (!m_game || &m_game->Profile() == profile) return;
   if (!SaveModified()) {
@@ -258,7 +258,7 @@ void CMainFrame::OnSaveChangesAsPak() {
     return;
   }
   bool ok = false;
-  shell::CWorkDialog work(this, "Saving");
+  dialogs::CWorkDialog work(this, "Saving");
   work.Run([&](CProgress& progress) { ok = pak.OnSaveDocument(plan.path, {}, ContainerFormat::Pak, &progress); });
   if (pak.Cancelled()) {
     statusBar()->showMessage(Q(pak.LastError()), kReportMs);

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "archive/Container.h"
 #include "archive/EntryNames.h"
-#include "archive/PakFormat.h"
-#include "archive/Strings.h"
+#include "containers/Container.h"
+#include "containers/PakFormat.h"
+#include "fileio/Strings.h"
 #include "game/GameFolder.h"
 
 namespace tarn::browser {

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "archive/PackObject.h"
-#include "archive/Progress.h"
 #include "browser/PackModels.h"
+#include "fileio/Progress.h"
 #include "game/EngineChecks.h"
 #include "game/EngineProfile.h"
 

@@ -23,11 +23,8 @@
 #include <cstdio>
 #include <optional>
 
-#include "archive/ByteIO.h"
-#include "archive/ContainerFormat.h"
 #include "archive/EntryNames.h"
 #include "archive/SafeExtract.h"
-#include "archive/Strings.h"
 #include "browser/ExportForEngine.h"
 #include "browser/ExtractTextures.h"
 #include "browser/GameSession.h"
@@ -37,11 +34,14 @@
 #include "browser/PackTreeView.h"
 #include "browser/PreviewPane.h"
 #include "browser/Thumbnails.h"
-#include "formats/EntryPictures.h"
-#include "shell/Settings.h"
-#include "shell/Text.h"
-#include "shell/WaitCursor.h"
-#include "shell/WorkDialog.h"
+#include "containers/ContainerFormat.h"
+#include "dialogs/Settings.h"
+#include "dialogs/Text.h"
+#include "dialogs/WaitCursor.h"
+#include "dialogs/WorkDialog.h"
+#include "fileio/ByteIO.h"
+#include "fileio/Strings.h"
+#include "pictures/EntryPictures.h"
 #include "viewers/Previews.h"
 #include "viewers/Sound.h"
 #include "viewers/ViewerFrame.h"
@@ -49,8 +49,8 @@
 
 namespace tarn::browser {
 
-using shell::Q;
-using shell::S;
+using dialogs::Q;
+using dialogs::S;
 
 namespace {
 
@@ -68,7 +68,7 @@ bool IsArchiveFile(const CPackObject& e) { return !e.IsDirectory() && FormatOfNa
 }  // namespace
 
 CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
-    : QMainWindow(parent), m_doc(doc), m_prompter(std::make_unique<shell::CPrompter>()) {
+    : QMainWindow(parent), m_doc(doc), m_prompter(std::make_unique<dialogs::CPrompter>()) {
   setObjectName("mainFrame");
   m_treeModel = new CPackTreeModel(this);
   m_listModel = new CPackListModel(this);
@@ -199,8 +199,8 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
     const QSignalBlocker quiet(m_cmd.thumbnails);
     m_cmd.thumbnails->setChecked(m_list->ThumbnailsShown());
   }
-  ShowPreviewPane(shell::ProfileInt("Startup", "PreviewPane", 0) != 0,
-                  shell::ProfileInt("Startup", "PreviewBelow", 0) != 0);
+  ShowPreviewPane(dialogs::ProfileInt("Startup", "PreviewPane", 0) != 0,
+                  dialogs::ProfileInt("Startup", "PreviewBelow", 0) != 0);
   m_tree->setFocus();
 }
 
@@ -672,7 +672,7 @@ bool CMainFrame::ReadForOpening(const std::function<void(CProgress&)>& read, con
                                 const std::string& error) {
   // Read on a worker; the document and the views stay as they are until it is done, and stay
   // so when it fails or is cancelled.
-  shell::CWorkDialog work(this, "Opening");
+  dialogs::CWorkDialog work(this, "Opening");
   work.Run(read);
   if (cancelled) {
     statusBar()->showMessage("Opening cancelled.", kReportMs);
@@ -798,9 +798,9 @@ bool CMainFrame::DoSave(const QString& path) {
   // save gives the entries their new locations at its end (or, converting, a new tree).
   m_inDocOperation = true;
   m_list->Thumbnails()->Clear();  // nothing is read for them while the save moves the entries
-  m_doc.SetWriteOptions({.deflateLevel = std::clamp(shell::ProfileInt("Archive", "DeflateLevel", 6), 0, 9)});
+  m_doc.SetWriteOptions({.deflateLevel = std::clamp(dialogs::ProfileInt("Archive", "DeflateLevel", 6), 0, 9)});
   m_splitter->setUpdatesEnabled(false);
-  shell::CWorkDialog work(this, "Saving");
+  dialogs::CWorkDialog work(this, "Saving");
   work.Run([&](CProgress& progress) { ok = m_doc.OnSaveDocument(S(path), *consent, std::nullopt, &progress); });
   m_splitter->setUpdatesEnabled(true);
   m_inDocOperation = false;
@@ -845,7 +845,7 @@ void CMainFrame::OnFileSaveAs() {
 
 void CMainFrame::UpdateRecentMenu() {
   m_recentMenu->clear();
-  auto settings = shell::OpenSettings();
+  auto settings = dialogs::OpenSettings();
   int shown = 0;
   for (int i = 1; i <= kMaxRecent; ++i) {
     QString path = settings->value(QString("Recent File List/File%1").arg(i)).toString();
@@ -860,7 +860,7 @@ void CMainFrame::UpdateRecentMenu() {
 }
 
 void CMainFrame::AddRecent(const QString& path) {
-  auto settings = shell::OpenSettings();
+  auto settings = dialogs::OpenSettings();
   QStringList list{path};
   for (int i = 1; i <= kMaxRecent; ++i) {
     QString p = settings->value(QString("Recent File List/File%1").arg(i)).toString();
@@ -885,7 +885,7 @@ bool CMainFrame::OpenInnerArchive(CPackObject& holder, bool expand) {
   CPackObject* inner = nullptr;
   const bool openedBefore = m_doc.InnerRoot(holder) != nullptr;
   {
-    shell::CWaitCursor wait;
+    dialogs::CWaitCursor wait;
     inner = m_doc.OpenInner(holder, &why);
   }
   if (!inner) {
@@ -931,7 +931,7 @@ void CMainFrame::OpenArchivesToSearch() {
   };
   std::vector<CPackObject*> due = closed(m_doc.Root());
   if (due.empty()) return;
-  shell::CWaitCursor wait;
+  dialogs::CWaitCursor wait;
   ChangeTree([&]() -> const CPackObject* {
     // Inner archives may hold archives in turn; each round opens one level deeper.
     while (!due.empty()) {
@@ -1025,8 +1025,8 @@ void CMainFrame::ShowPreviewPane(bool shown, bool below) {
   m_listSplitter->setOrientation(below ? Qt::Vertical : Qt::Horizontal);
   m_pane->setVisible(shown);
   FitPreviewPane();
-  shell::WriteProfileInt("Startup", "PreviewPane", shown ? 1 : 0);
-  shell::WriteProfileInt("Startup", "PreviewBelow", below ? 1 : 0);
+  dialogs::WriteProfileInt("Startup", "PreviewPane", shown ? 1 : 0);
+  dialogs::WriteProfileInt("Startup", "PreviewBelow", below ? 1 : 0);
   RefreshPreview();
 }
 
@@ -1106,12 +1106,12 @@ void CMainFrame::showEvent(QShowEvent* e) {
     // Saved on another set of screens, the place may lie beyond these.
     QList<QRect> screens;
     for (const QScreen* s : QGuiApplication::screens()) screens << s->availableGeometry();
-    const QRect first = shell::FirstPlace(screen() ? screen()->availableGeometry() : QRect(0, 0, 900, 600));
-    const QRect placed = shell::FitToScreens(
-        QRect(shell::ProfileInt("Startup", "WindowX", first.x()), shell::ProfileInt("Startup", "WindowY", first.y()),
-              shell::ProfileInt("Startup", "WindowWidth", first.width()),
-              shell::ProfileInt("Startup", "WindowHeight", first.height())),
-        screens);
+    const QRect first = dialogs::FirstPlace(screen() ? screen()->availableGeometry() : QRect(0, 0, 900, 600));
+    const QRect placed = dialogs::FitToScreens(QRect(dialogs::ProfileInt("Startup", "WindowX", first.x()),
+                                                     dialogs::ProfileInt("Startup", "WindowY", first.y()),
+                                                     dialogs::ProfileInt("Startup", "WindowWidth", first.width()),
+                                                     dialogs::ProfileInt("Startup", "WindowHeight", first.height())),
+                                               screens);
     move(placed.topLeft());
     resize(placed.size());
   }
@@ -1125,7 +1125,7 @@ void CMainFrame::closeEvent(QCloseEvent* e) {
     e->ignore();
     return;
   }
-  auto settings = shell::OpenSettings();
+  auto settings = dialogs::OpenSettings();
   settings->setValue("Startup/WindowX", x());
   settings->setValue("Startup/WindowY", y());
   settings->setValue("Startup/WindowWidth", width());

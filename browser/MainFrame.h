@@ -11,8 +11,8 @@
 
 #include "archive/TarnDoc.h"
 #include "browser/EntryDrag.h"
+#include "dialogs/Prompter.h"
 #include "game/EngineProfile.h"
-#include "shell/Prompter.h"
 #include "viewers/TextViewer.h"
 
 class QAction;
@@ -51,8 +51,8 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   CTarnDoc& Document() { return m_doc; }
   CPackTreeView* TreeView() const { return m_tree; }
   CPackListView* ListView() const { return m_list; }
-  void SetPrompter(std::unique_ptr<shell::CPrompter> prompter) { m_prompter = std::move(prompter); }
-  shell::CPrompter& Prompter() { return *m_prompter; }
+  void SetPrompter(std::unique_ptr<dialogs::CPrompter> prompter) { m_prompter = std::move(prompter); }
+  dialogs::CPrompter& Prompter() { return *m_prompter; }
 
   // Opens an archive as File Open does (without asking about unsaved changes).
   bool OpenArchive(const QString& path);
@@ -268,7 +268,7 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   void OpenArchivesToSearch();
 
   CTarnDoc& m_doc;
-  std::unique_ptr<shell::CPrompter> m_prompter;
+  std::unique_ptr<dialogs::CPrompter> m_prompter;
   viewers::CSoundPlayer* m_player;
   CPackTreeModel* m_treeModel;
   CPackListModel* m_listModel;

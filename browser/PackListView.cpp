@@ -21,7 +21,7 @@
 #include "browser/DropPaths.h"
 #include "browser/Thumbnails.h"
 
-#include "shell/Settings.h"
+#include "dialogs/Settings.h"
 
 namespace tarn::browser {
 
@@ -69,17 +69,17 @@ CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(p
   m_details->header()->setSectionsClickable(true);
   // Today's order (directories first, then by name) until a header is clicked.
   m_details->header()->setSortIndicator(
-      std::clamp(shell::ProfileInt("Startup", "ListSortColumn", CPackListModel::kName), 0,
+      std::clamp(dialogs::ProfileInt("Startup", "ListSortColumn", CPackListModel::kName), 0,
                  CPackListModel::kColumns - 1),
-      shell::ProfileInt("Startup", "ListSortOrder", 0) == 1 ? Qt::DescendingOrder : Qt::AscendingOrder);
+      dialogs::ProfileInt("Startup", "ListSortOrder", 0) == 1 ? Qt::DescendingOrder : Qt::AscendingOrder);
   m_details->setSortingEnabled(true);
   connect(m_details->header(), &QHeaderView::sortIndicatorChanged, this, [](int column, Qt::SortOrder order) {
-    shell::WriteProfileInt("Startup", "ListSortColumn", column);
-    shell::WriteProfileInt("Startup", "ListSortOrder", order == Qt::DescendingOrder ? 1 : 0);
+    dialogs::WriteProfileInt("Startup", "ListSortColumn", column);
+    dialogs::WriteProfileInt("Startup", "ListSortOrder", order == Qt::DescendingOrder ? 1 : 0);
   });
 
   m_thumbnails = new CThumbnails(this);
-  m_thumbnailsShown = shell::ProfileInt("Startup", "Thumbnails", 1) != 0;
+  m_thumbnailsShown = dialogs::ProfileInt("Startup", "Thumbnails", 1) != 0;
   model->SetThumbnails(m_thumbnails);
   // Thumbnails come one by one; the view is drawn again for a batch of them.
   m_repaint = new QTimer(this);
@@ -128,10 +128,10 @@ CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(p
   m_emptyHint->hide();
   m_stack->installEventFilter(this);
 
-  SetViewType(shell::ProfileInt("Startup", "ListViewStyle", kLargeIcons));
+  SetViewType(dialogs::ProfileInt("Startup", "ListViewStyle", kLargeIcons));
 }
 
-CPackListView::~CPackListView() { shell::WriteProfileInt("Startup", "ListViewStyle", m_style & 3); }
+CPackListView::~CPackListView() { dialogs::WriteProfileInt("Startup", "ListViewStyle", m_style & 3); }
 
 void CPackListView::ApplyFilter() {
   if (m_wholeArchive->isChecked() && !m_filter->text().isEmpty() && !m_model->SearchingArchive())
@@ -171,7 +171,7 @@ std::vector<CPackObject*> CPackListView::SelectedEntries() const {
 
 void CPackListView::SetThumbnailsShown(bool shown) {
   m_thumbnailsShown = shown;
-  shell::WriteProfileInt("Startup", "Thumbnails", shown ? 1 : 0);
+  dialogs::WriteProfileInt("Startup", "Thumbnails", shown ? 1 : 0);
   SetViewType(m_style);
 }
 

@@ -6,12 +6,12 @@
 #include "archive/EntryTypes.h"
 #include "archive/PackObject.h"
 #include "archive/TarnDoc.h"
-#include "shell/Text.h"
+#include "dialogs/Text.h"
 #include "viewers/Previews.h"
 
 namespace tarn::browser {
 
-using shell::Q;
+using dialogs::Q;
 
 CPreviewPane::CPreviewPane(QWidget* parent) : QWidget(parent) {
   setObjectName("previewPane");

@@ -3,11 +3,11 @@
 #include <QHeaderView>
 #include <QTreeWidget>
 
-#include "shell/Text.h"
+#include "dialogs/Text.h"
 
 namespace tarn::browser {
 
-using shell::Q;
+using dialogs::Q;
 
 CProblemsPanel::CProblemsPanel(QWidget* parent) : QDockWidget("Engine Problems", parent) {
   setObjectName("problemsDock");

@@ -9,11 +9,11 @@
 #include <new>
 
 #include "archive/PackObject.h"
-#include "archive/Strings.h"
-#include "formats/Bsp.h"
-#include "formats/EntryPictures.h"
-#include "formats/MapImages.h"
-#include "formats/MapRender.h"
+#include "fileio/Strings.h"
+#include "maps/Bsp.h"
+#include "maps/MapImages.h"
+#include "maps/MapRender.h"
+#include "pictures/EntryPictures.h"
 #include "viewers/BitmapViewer.h"
 
 namespace tarn::browser {

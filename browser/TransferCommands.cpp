@@ -16,26 +16,26 @@
 #include "archive/EntryNames.h"
 #include "archive/EntryTypes.h"
 #include "archive/SafeExtract.h"
-#include "archive/Strings.h"
-#include "archive/TempFile.h"
 #include "browser/MainFrame.h"
 #include "browser/PackListView.h"
 #include "browser/PackTreeView.h"
-#include "formats/EntryPictures.h"
-#include "formats/ImageEncode.h"
-#include "formats/Model.h"
-#include "formats/ModelExport.h"
-#include "formats/ModelImport.h"
-#include "formats/SoundImport.h"
-#include "shell/Text.h"
-#include "shell/WaitCursor.h"
-#include "shell/WorkDialog.h"
+#include "dialogs/Text.h"
+#include "dialogs/WaitCursor.h"
+#include "dialogs/WorkDialog.h"
+#include "fileio/Strings.h"
+#include "fileio/TempFile.h"
+#include "models/Model.h"
+#include "models/ModelExport.h"
+#include "models/ModelImport.h"
+#include "pictures/EntryPictures.h"
+#include "pictures/ImageEncode.h"
+#include "sounds/SoundImport.h"
 #include "viewers/BitmapViewer.h"
 
 namespace tarn::browser {
 
-using shell::Q;
-using shell::S;
+using dialogs::Q;
+using dialogs::S;
 
 namespace {
 
@@ -78,7 +78,7 @@ bool AddMadeFile(CPackObject& dir, const std::string& name, const std::vector<st
 
 // An image file encoded as the choice says, into dir as NAME.lmp (or .mip, .wal, .pcx); for a
 // WAD3 (halfLife), as a Half-Life texture or picture with its own palette.
-bool ImportEncoded(CPackObject& dir, const QString& path, const shell::EncodeChoice& choice, bool halfLife,
+bool ImportEncoded(CPackObject& dir, const QString& path, const dialogs::EncodeChoice& choice, bool halfLife,
                    std::string* why) {
   std::vector<std::uint8_t> bytes;
   RgbaImage image;
@@ -97,7 +97,8 @@ bool ImportEncoded(CPackObject& dir, const QString& path, const shell::EncodeCho
 
 // A sound file made into what the engines play, as the choice says, into dir as NAME.wav (or
 // NAME.ogg).
-bool ImportSoundFile(CPackObject& dir, const QString& path, const shell::SoundImportChoice& choice, std::string* why) {
+bool ImportSoundFile(CPackObject& dir, const QString& path, const dialogs::SoundImportChoice& choice,
+                     std::string* why) {
   std::vector<std::uint8_t> bytes;
   ImportedSound made;
   if (!ReadWholeFile(path, bytes, why) || !ImportSound(bytes, choice.options, made, why)) return false;
@@ -108,7 +109,7 @@ bool ImportSoundFile(CPackObject& dir, const QString& path, const shell::SoundIm
 // A model file converted as the choice says, into dir as NAME.mdl, or NAME.md2 with NAME.pcx
 // beside it, which the model names by its path in the archive (dirPath).
 bool ImportConverted(CPackObject& dir, const std::string& dirPath, const QString& path,
-                     const shell::ModelImportChoice& choice, std::string* why) {
+                     const dialogs::ModelImportChoice& choice, std::string* why) {
   const std::string stem = S(QFileInfo(path).completeBaseName());
   ModelImportOptions options = choice.options;
   const bool md2 = options.format == ModelData::kMd2;
@@ -172,7 +173,7 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
   QStringList images;
   for (const QString& path : paths)
     if (QFileInfo info(path); info.isFile() && TypeOf(S(info.fileName()), false) == EntryType::Image) images << path;
-  std::optional<shell::EncodeChoice> encode;
+  std::optional<dialogs::EncodeChoice> encode;
   if (!images.isEmpty()) {
     // A texture WAD holds Quake textures: those are what it is offered first.
     const bool wad = m_doc.Format() == ContainerFormat::Wad2 || m_doc.Format() == ContainerFormat::Wad3;
@@ -183,8 +184,8 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
   // Model files of modelling programs: asked once whether they come in as they are or converted.
   QStringList models;
   for (const QString& path : paths)
-    if (QFileInfo info(path); info.isFile() && shell::IsModelFileName(info.fileName())) models << path;
-  std::optional<shell::ModelImportChoice> convert;
+    if (QFileInfo info(path); info.isFile() && dialogs::IsModelFileName(info.fileName())) models << path;
+  std::optional<dialogs::ModelImportChoice> convert;
   if (!models.isEmpty()) {
     convert = m_prompter->ImportModels(this, models);
     if (!convert) return;
@@ -193,8 +194,8 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
   // Sound files: asked once whether they come in as they are or made into what the engines play.
   QStringList sounds;
   for (const QString& path : paths)
-    if (QFileInfo info(path); info.isFile() && shell::IsSoundFileName(info.fileName())) sounds << path;
-  std::optional<shell::SoundImportChoice> sound;
+    if (QFileInfo info(path); info.isFile() && dialogs::IsSoundFileName(info.fileName())) sounds << path;
+  std::optional<dialogs::SoundImportChoice> sound;
   if (!sounds.isEmpty()) {
     sound = m_prompter->ImportSounds(this, sounds);
     if (!sound) return;
@@ -203,7 +204,7 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
   auto staging = StagingDirectory();
   QStringList failed, notEncoded, notConverted;
   bool cancelled = false;
-  shell::CWorkDialog work(this, encode || convert || sound ? "Converting and importing" : "Importing");
+  dialogs::CWorkDialog work(this, encode || convert || sound ? "Converting and importing" : "Importing");
   work.Run([&](CProgress& progress) {
     ImportOptions options;
     options.progress = &progress;
@@ -286,7 +287,7 @@ void CMainFrame::OnNewSprite() {
   auto staging = StagingDirectory();
   std::string why;
   bool made = false;
-  shell::CWorkDialog work(this, "Making the sprite");
+  dialogs::CWorkDialog work(this, "Making the sprite");
   work.Run([&](CProgress& progress) {
     std::vector<RgbaImage> images(static_cast<std::size_t>(frames.size()));
     progress.Expect(static_cast<std::uint64_t>(frames.size()) + 1);
@@ -325,7 +326,7 @@ void CMainFrame::OnImportDirectory() {
   if (folder.isEmpty() || !FindDirectory(path)) return;
   auto staging = StagingDirectory();
   ImportReport report;
-  shell::CWorkDialog work(this, "Importing");
+  dialogs::CWorkDialog work(this, "Importing");
   work.Run([&](CProgress& progress) {
     ImportOptions options;
     options.progress = &progress;
@@ -463,7 +464,7 @@ void CMainFrame::OnExportAsPng() {
   for (const auto& [entry, below] : pictures)
     if (!IsSkinnedModel(*entry)) exported.insert(entry);
   QStringList problems;
-  shell::CWaitCursor wait;
+  dialogs::CWaitCursor wait;
   for (auto& [entry, below] : pictures) {
     const std::string label = m_doc.FullPath(*entry);
     // Through every folder on the way, each opened from its parent: no name leads out.
@@ -565,7 +566,7 @@ void CMainFrame::OnExportFile() {
   if (model && IsModelExportPath(path)) {
     QStringList written;
     std::string why;
-    shell::CWaitCursor wait;
+    dialogs::CWaitCursor wait;
     if (!ExportModelFile(*entry, path, written, &why)) {
       Message(QString("Could not export %1: %2.").arg(path, Q(why)), "Export", QMessageBox::Warning);
       return;
@@ -580,7 +581,7 @@ void CMainFrame::OnExportFile() {
   }
   std::string why;
   ExtractOutcome outcome = ExtractOutcome::Failed;
-  shell::CWorkDialog work(this, "Exporting");
+  dialogs::CWorkDialog work(this, "Exporting");
   work.Run([&](CProgress& progress) { outcome = ExportFileTo(*entry, S(path), &why, &progress); });
   if (work.CancelAsked()) {
     statusBar()->showMessage("Export cancelled; nothing was written.", kReportMs);
@@ -596,7 +597,7 @@ void CMainFrame::OnExportFile() {
 ExportReport CMainFrame::ExportEntries(const std::vector<CPackObject*>& entries, const QString& folder,
                                        const CPackObject* base) {
   ExportReport all;
-  shell::CWorkDialog work(this, "Exporting");
+  dialogs::CWorkDialog work(this, "Exporting");
   work.Run([&](CProgress& progress) {
     std::uint64_t bytes = 0;
     for (const CPackObject* e : entries) bytes += e->TotalBytes();

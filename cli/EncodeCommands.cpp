@@ -8,15 +8,15 @@
 #include <ostream>
 #include <random>
 
-#include "archive/ContainerFormat.h"
-#include "archive/ReadSource.h"
-#include "archive/SafeSave.h"
-#include "archive/Strings.h"
-#include "archive/TempFile.h"
 #include "cli/Commands.h"
-#include "formats/HalfLife.h"
-#include "formats/ImageEncode.h"
-#include "formats/Sprites.h"
+#include "containers/ContainerFormat.h"
+#include "fileio/ReadSource.h"
+#include "fileio/SafeSave.h"
+#include "fileio/Strings.h"
+#include "fileio/TempFile.h"
+#include "pictures/HalfLife.h"
+#include "pictures/ImageEncode.h"
+#include "pictures/Sprites.h"
 
 namespace tarn::cli {
 

@@ -7,8 +7,8 @@
 #include <sstream>
 
 #include "archive/PackObject.h"
-#include "archive/Strings.h"
 #include "cli/JsonReport.h"
+#include "fileio/Strings.h"
 #include "game/ArchiveDiff.h"
 #include "game/EngineChecks.h"
 #include "game/GameFolder.h"

@@ -5,17 +5,17 @@
 #include <cstdio>
 #include <ostream>
 
-#include "archive/ContainerFormat.h"
 #include "archive/PackObject.h"
-#include "archive/Strings.h"
-#include "archive/WadFormat.h"
-#include "formats/MapInfo.h"
-#include "formats/Model.h"
-#include "formats/Pictures.h"
-#include "formats/SoundInfo.h"
+#include "containers/ContainerFormat.h"
+#include "containers/WadFormat.h"
+#include "fileio/Strings.h"
 #include "game/ArchiveDiff.h"
 #include "game/EngineProfile.h"
 #include "game/GameFolder.h"
+#include "maps/MapInfo.h"
+#include "models/Model.h"
+#include "pictures/Pictures.h"
+#include "sounds/SoundInfo.h"
 
 namespace tarn::cli {
 

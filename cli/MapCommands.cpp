@@ -10,12 +10,12 @@
 #include <charconv>
 
 #include "archive/PackObject.h"
-#include "archive/Strings.h"
 #include "cli/PngWriter.h"
-#include "formats/Bsp.h"
-#include "formats/EntryPictures.h"
-#include "formats/MapEntities.h"
-#include "formats/MapRender.h"
+#include "fileio/Strings.h"
+#include "maps/Bsp.h"
+#include "maps/MapEntities.h"
+#include "maps/MapRender.h"
+#include "pictures/EntryPictures.h"
 
 namespace tarn::cli {
 

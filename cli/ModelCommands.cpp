@@ -9,11 +9,11 @@
 #include <random>
 
 #include "archive/PackObject.h"
-#include "archive/SafeSave.h"
-#include "archive/Strings.h"
-#include "archive/TempFile.h"
-#include "formats/ModelExport.h"
-#include "formats/ModelImport.h"
+#include "fileio/SafeSave.h"
+#include "fileio/Strings.h"
+#include "fileio/TempFile.h"
+#include "models/ModelExport.h"
+#include "models/ModelImport.h"
 
 namespace tarn::cli {
 

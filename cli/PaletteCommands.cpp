@@ -6,13 +6,13 @@
 #include <functional>
 #include <ostream>
 
-#include "archive/ContainerFormat.h"
 #include "archive/PackObject.h"
-#include "archive/SafeSave.h"
-#include "archive/Strings.h"
-#include "formats/Colormap.h"
-#include "formats/EntryPictures.h"
-#include "formats/ImageEncode.h"
+#include "containers/ContainerFormat.h"
+#include "fileio/SafeSave.h"
+#include "fileio/Strings.h"
+#include "pictures/Colormap.h"
+#include "pictures/EntryPictures.h"
+#include "pictures/ImageEncode.h"
 
 namespace tarn::cli {
 

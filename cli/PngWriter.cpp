@@ -5,7 +5,7 @@
 #include <vector>
 
 #include <png.h>
-#include "archive/SafeSave.h"
+#include "fileio/SafeSave.h"
 
 namespace tarn::cli {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "formats/Pictures.h"
+#include "pictures/Pictures.h"
 
 namespace tarn::cli {
 

@@ -5,9 +5,9 @@
 #include <fstream>
 #include <ostream>
 
-#include "archive/SafeSave.h"
-#include "archive/Strings.h"
-#include "formats/SoundImport.h"
+#include "fileio/SafeSave.h"
+#include "fileio/Strings.h"
+#include "sounds/SoundImport.h"
 
 namespace tarn::cli {
 

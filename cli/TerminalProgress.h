@@ -7,7 +7,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "archive/Progress.h"
+#include "fileio/Progress.h"
 
 namespace tarn::cli {
 

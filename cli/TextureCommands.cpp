@@ -7,10 +7,10 @@
 #include <optional>
 #include <ostream>
 
-#include "archive/FileLock.h"
 #include "archive/PackObject.h"
-#include "archive/Strings.h"
 #include "archive/TarnDoc.h"
+#include "fileio/FileLock.h"
+#include "fileio/Strings.h"
 #include "game/EngineArt.h"
 #include "game/GameFolder.h"
 #include "game/StrayGlow.h"

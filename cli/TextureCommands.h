@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "archive/Container.h"
-#include "archive/SafeSave.h"
 #include "cli/EncodeCommands.h"
 #include "cli/Voice.h"
+#include "containers/Container.h"
+#include "fileio/SafeSave.h"
 
 namespace tarn {
 class CPackObject;

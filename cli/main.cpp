@@ -2,8 +2,8 @@
 
 #include <iostream>
 
-#include "archive/SafeSave.h"
 #include "cli/Commands.h"
+#include "fileio/SafeSave.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define TARN_LEAK_CHECKED 1

@@ -2,10 +2,10 @@
 
 #include "archive/EntryTypes.h"
 #include "archive/PackObject.h"
-#include "archive/Strings.h"
-#include "formats/EntryPictures.h"
-#include "formats/MapInfo.h"
-#include "formats/SoundInfo.h"
+#include "fileio/Strings.h"
+#include "maps/MapInfo.h"
+#include "pictures/EntryPictures.h"
+#include "sounds/SoundInfo.h"
 
 namespace tarn {
 

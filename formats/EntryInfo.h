@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "formats/Model.h"
-#include "formats/Pictures.h"
+#include "models/Model.h"
+#include "pictures/Pictures.h"
 
 namespace tarn {
 

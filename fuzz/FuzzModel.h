@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "formats/Model.h"
+#include "models/Model.h"
 
 inline void CheckModel(const tarn::ModelData& m) {
   for (const auto& s : m.skins)

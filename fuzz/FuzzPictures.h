@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "formats/Pictures.h"
+#include "pictures/Pictures.h"
 
 inline void CheckPicture(const tarn::Picture& p) {
   if (p.width < 0 || p.height < 0) std::abort();

@@ -2,7 +2,7 @@
 // as it says, and no byte outside the input is read (ASan watches).
 #include <cstdlib>
 
-#include "formats/BmpTga.h"
+#include "pictures/BmpTga.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   for (bool bmp : {true, false}) {

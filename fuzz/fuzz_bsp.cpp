@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "formats/Bsp.h"
-#include "formats/MapEntities.h"
-#include "formats/MapRender.h"
+#include "maps/Bsp.h"
+#include "maps/MapEntities.h"
+#include "maps/MapRender.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   tarn::BspMap map;

@@ -5,12 +5,12 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "formats/MapHeader.h"
-#include "formats/ModelHeader.h"
-#include "formats/SoundInfo.h"
 #include "game/ArchiveDiff.h"
 #include "game/EngineChecks.h"
 #include "game/LoadOrder.h"
+#include "maps/MapHeader.h"
+#include "models/ModelHeader.h"
+#include "sounds/SoundInfo.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "archive/ReadSource.h"
+#include "fileio/ReadSource.h"
 #include "game/EnginePak.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

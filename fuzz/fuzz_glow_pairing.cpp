@@ -5,8 +5,8 @@
 #include <cstdlib>
 
 #include "FuzzInput.h"
-#include "formats/GlowLayers.h"
-#include "formats/ImageDecode.h"
+#include "pictures/GlowLayers.h"
+#include "pictures/ImageDecode.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const char* const kNames[] = {"x.png", "x.tga", "x.bmp", "x.pcx", "x.lmp"};

@@ -3,7 +3,7 @@
 // within the limits it names.
 #include <cstdlib>
 
-#include "formats/ModelFiles.h"
+#include "models/ModelFiles.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;

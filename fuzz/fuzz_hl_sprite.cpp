@@ -1,6 +1,6 @@
 // Half-Life sprites: the header, the palette and every frame checked against the bytes.
 #include "FuzzPictures.h"
-#include "formats/HalfLife.h"
+#include "pictures/HalfLife.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   tarn::PictureSet set;

@@ -2,8 +2,8 @@
 // says and within the size limit, and encoding it back to a game picture does not fail on it.
 #include <cstdlib>
 
-#include "formats/ImageDecode.h"
-#include "formats/ImageEncode.h"
+#include "pictures/ImageDecode.h"
+#include "pictures/ImageEncode.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const char* const kNames[] = {"x.png", "x.jpg", "x.tga", "x.bmp", "x.pcx", "x.lmp", "x.wal", "x.mip", "x"};

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "FuzzInput.h"
-#include "formats/Bsp.h"
-#include "formats/MapMesh.h"
+#include "maps/Bsp.h"
+#include "maps/MapMesh.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   tarn::fuzz::Input in{data, size};

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "formats/MapTextures.h"
+#include "maps/MapTextures.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   tarn::MapTextures map = tarn::ReadMapTextures({data, size});

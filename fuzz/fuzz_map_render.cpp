@@ -5,8 +5,8 @@
 #include <cstdlib>
 
 #include "FuzzInput.h"
-#include "formats/Bsp.h"
-#include "formats/MapRender.h"
+#include "maps/Bsp.h"
+#include "maps/MapRender.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   tarn::fuzz::Input in{data, size};

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "FuzzModel.h"
-#include "formats/ModelBuild.h"
-#include "formats/ModelHeader.h"
+#include "models/ModelBuild.h"
+#include "models/ModelHeader.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 // drawn, and neither Tarn's readers and checks nor Assimp leaves the bytes.
 #include <cstdlib>
 
-#include "formats/ModelImport.h"
 #include "import/ModelScene.h"
+#include "models/ModelImport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;

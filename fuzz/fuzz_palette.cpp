@@ -3,9 +3,9 @@
 #include <array>
 
 #include "FuzzPictures.h"
-#include "formats/Colormap.h"
-#include "formats/EntryPictures.h"
-#include "formats/ImageEncode.h"
+#include "pictures/Colormap.h"
+#include "pictures/EntryPictures.h"
+#include "pictures/ImageEncode.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;

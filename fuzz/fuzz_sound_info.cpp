@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-#include "formats/SoundInfo.h"
+#include "sounds/SoundInfo.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   tarn::SoundInfo info;

@@ -1,6 +1,6 @@
 #include "FuzzArchive.h"
 #include "FuzzPictures.h"
-#include "formats/EntryPictures.h"
+#include "pictures/EntryPictures.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   auto root = SliceArchive(data, size, "sprite.sp2", ".pcx");

@@ -1,5 +1,5 @@
 #include "FuzzPictures.h"
-#include "formats/Sprites.h"
+#include "pictures/Sprites.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   tarn::PictureSet set;

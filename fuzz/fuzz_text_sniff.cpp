@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <span>
 
-#include "formats/TextSniff.h"
+#include "archive/TextSniff.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   volatile bool text = tarn::LooksLikeText(std::span<const std::uint8_t>(data, size));

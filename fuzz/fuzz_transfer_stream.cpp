@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "archive/ByteIO.h"
 #include "archive/PackObject.h"
+#include "fileio/ByteIO.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   tarn::ByteReader in(data, size);

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <memory>
 
-#include "archive/Container.h"
-#include "archive/WadFormat.h"
+#include "containers/Container.h"
+#include "containers/WadFormat.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   auto source = std::make_shared<tarn::CMemorySource>(data, size);

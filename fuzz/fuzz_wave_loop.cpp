@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "formats/SoundInfo.h"
-#include "formats/WaveFile.h"
+#include "sounds/SoundInfo.h"
+#include "sounds/WaveFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 9) return 0;

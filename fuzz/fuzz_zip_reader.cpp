@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "archive/Container.h"
+#include "containers/Container.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   auto source = std::make_shared<tarn::CMemorySource>(data, size);

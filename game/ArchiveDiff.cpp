@@ -8,9 +8,9 @@
 #include <memory>
 
 #include "archive/PackObject.h"
-#include "archive/PakFormat.h"
-#include "archive/Strings.h"
 #include "archive/TarnDoc.h"
+#include "containers/PakFormat.h"
+#include "fileio/Strings.h"
 #include "game/GameFolder.h"
 
 namespace tarn {

@@ -14,11 +14,11 @@
 
 #include "archive/EntryNames.h"
 #include "archive/PackObject.h"
-#include "archive/Progress.h"
 #include "archive/SafeExtract.h"
-#include "archive/Strings.h"
-#include "formats/EntryPictures.h"
-#include "formats/ImageDecode.h"
+#include "fileio/Progress.h"
+#include "fileio/Strings.h"
+#include "pictures/EntryPictures.h"
+#include "pictures/ImageDecode.h"
 
 namespace tarn {
 

@@ -6,11 +6,11 @@
 #include <cstring>
 #include <set>
 
-#include "archive/Strings.h"
 #include "archive/TarnDoc.h"
-#include "formats/MapHeader.h"
-#include "formats/ModelHeader.h"
-#include "formats/SoundInfo.h"
+#include "fileio/Strings.h"
+#include "maps/MapHeader.h"
+#include "models/ModelHeader.h"
+#include "sounds/SoundInfo.h"
 
 namespace tarn {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "archive/ReadSource.h"
+#include "fileio/ReadSource.h"
 
 namespace tarn {
 

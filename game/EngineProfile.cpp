@@ -1,6 +1,6 @@
 #include "game/EngineProfile.h"
 
-#include "archive/Strings.h"
+#include "fileio/Strings.h"
 
 namespace tarn {
 

@@ -8,14 +8,14 @@
 #include <utility>
 #include <vector>
 
-#include "archive/Container.h"
-#include "archive/ContainerFormat.h"
 #include "archive/EntryNames.h"
 #include "archive/PackObject.h"
-#include "archive/PakFormat.h"
-#include "archive/ReadSource.h"
-#include "archive/Strings.h"
 #include "archive/TarnDoc.h"
+#include "containers/Container.h"
+#include "containers/ContainerFormat.h"
+#include "containers/PakFormat.h"
+#include "fileio/ReadSource.h"
+#include "fileio/Strings.h"
 #include "game/LoadOrder.h"
 
 namespace tarn {

@@ -6,9 +6,9 @@
 #include <unordered_set>
 #include <utility>
 
-#include "archive/PakFormat.h"
-#include "archive/ReadSource.h"
-#include "archive/Strings.h"
+#include "containers/PakFormat.h"
+#include "fileio/ReadSource.h"
+#include "fileio/Strings.h"
 #include "game/EnginePak.h"
 
 namespace tarn {

@@ -1,8 +1,8 @@
 #include "game/StrayGlow.h"
 
 #include "archive/PackObject.h"
-#include "archive/Strings.h"
-#include "formats/EntryPictures.h"
+#include "fileio/Strings.h"
+#include "pictures/EntryPictures.h"
 
 namespace tarn {
 

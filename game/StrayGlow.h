@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "formats/GlowLayers.h"
 #include "game/EngineArt.h"
+#include "pictures/GlowLayers.h"
 
 namespace tarn {
 

@@ -22,9 +22,9 @@
 #include <span>
 #include <unordered_map>
 
-#include "archive/Strings.h"
-#include "formats/IqmModel.h"
-#include "formats/ModelFiles.h"
+#include "fileio/Strings.h"
+#include "models/IqmModel.h"
+#include "models/ModelFiles.h"
 
 namespace tarn::import {
 

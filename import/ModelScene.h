@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "formats/ModelReader.h"
+#include "models/ModelReader.h"
 
 namespace tarn::import {
 

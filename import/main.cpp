@@ -12,8 +12,8 @@
 #include <string>
 
 #include "TarnVersion.h"
-#include "formats/ModelReader.h"
 #include "import/ModelScene.h"
+#include "models/ModelReader.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define TARN_IMPORT_ASAN 1

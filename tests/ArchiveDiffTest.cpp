@@ -1,7 +1,7 @@
 // Comparing archives and folders, and finding entries below folders.
 #include "TestSupport.h"
 #include "ZipBuilder.h"
-#include "archive/WadFormat.h"
+#include "containers/WadFormat.h"
 #include "game/ArchiveDiff.h"
 
 namespace tarn::test {

@@ -10,7 +10,7 @@
 
 #include "TestSupport.h"
 #include "archive/PackObject.h"
-#include "archive/WadFormat.h"
+#include "containers/WadFormat.h"
 #include "game/EngineArt.h"
 
 namespace tarn::test {

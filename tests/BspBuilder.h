@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "formats/Bsp.h"
+#include "maps/Bsp.h"
 
 namespace tarn::test {
 

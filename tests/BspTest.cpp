@@ -1,8 +1,8 @@
 #include "BspBuilder.h"
 #include "TestSupport.h"
-#include "archive/ByteIO.h"
-#include "formats/Bsp.h"
-#include "formats/MapEntities.h"
+#include "fileio/ByteIO.h"
+#include "maps/Bsp.h"
+#include "maps/MapEntities.h"
 
 namespace tarn::test {
 namespace {

@@ -5,8 +5,8 @@
 #include <sstream>
 
 #include "TestSupport.h"
-#include "archive/Strings.h"
 #include "cli/Commands.h"
+#include "fileio/Strings.h"
 
 namespace tarn::test {
 namespace {

@@ -6,8 +6,8 @@
 
 #include "CliSupport.h"
 #include "TestSupport.h"
-#include "archive/FileLock.h"
 #include "archive/TarnDoc.h"
+#include "fileio/FileLock.h"
 
 namespace tarn::test {
 namespace {

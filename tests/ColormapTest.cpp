@@ -2,9 +2,9 @@
 // palettes with its glowing colours kept glowing.
 #include "CliSupport.h"
 #include "TestSupport.h"
-#include "formats/Colormap.h"
-#include "formats/EntryPictures.h"
-#include "formats/ImageEncode.h"
+#include "pictures/Colormap.h"
+#include "pictures/EntryPictures.h"
+#include "pictures/ImageEncode.h"
 
 namespace tarn::test {
 namespace {

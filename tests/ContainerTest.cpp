@@ -1,9 +1,9 @@
 #include "CliSupport.h"
 #include "TestSupport.h"
 #include "ZipBuilder.h"
-#include "archive/Container.h"
 #include "archive/EntryNames.h"
 #include "archive/TarnDoc.h"
+#include "containers/Container.h"
 
 namespace tarn::test {
 namespace {

@@ -11,9 +11,9 @@
 
 #include "CliSupport.h"
 #include "TestSupport.h"
-#include "archive/Deflate.h"
-#include "archive/Strings.h"
-#include "formats/ImageDecode.h"
+#include "containers/Deflate.h"
+#include "fileio/Strings.h"
+#include "pictures/ImageDecode.h"
 
 namespace tarn::test {
 namespace {

@@ -5,7 +5,7 @@
 #include "archive/TarnDoc.h"
 #include "cli/Commands.h"
 #include "cli/PngWriter.h"
-#include "formats/Sprites.h"
+#include "pictures/Sprites.h"
 
 namespace tarn::test {
 namespace {

@@ -3,11 +3,11 @@
 #include "SoundBuilders.h"
 #include "TestSupport.h"
 #include "ZipBuilder.h"
-#include "formats/MapHeader.h"
-#include "formats/ModelHeader.h"
-#include "formats/SoundInfo.h"
-#include "formats/WaveFile.h"
 #include "game/EngineChecks.h"
+#include "maps/MapHeader.h"
+#include "models/ModelHeader.h"
+#include "sounds/SoundInfo.h"
+#include "sounds/WaveFile.h"
 
 namespace tarn::test {
 namespace {

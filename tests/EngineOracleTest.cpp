@@ -18,9 +18,9 @@
 #include "ModelBuilders.h"
 #include "TestSupport.h"
 #include "ZipBuilder.h"
-#include "formats/ImageDecode.h"
-#include "formats/ImageWrite.h"
-#include "formats/ModelBuild.h"
+#include "models/ModelBuild.h"
+#include "pictures/ImageDecode.h"
+#include "pictures/ImageWrite.h"
 
 extern char** environ;
 

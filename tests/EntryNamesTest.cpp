@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 #include "archive/EntryNames.h"
-#include "archive/Strings.h"
+#include "fileio/Strings.h"
 
 namespace tarn::test {
 namespace {

@@ -1,7 +1,7 @@
 #include <thread>
 
 #include "TestSupport.h"
-#include "archive/FileLock.h"
+#include "fileio/FileLock.h"
 
 namespace tarn::test {
 namespace {

@@ -1,8 +1,8 @@
 #include "TestSupport.h"
-#include "archive/Strings.h"
 #include "archive/TarnDoc.h"
-#include "formats/EntryPictures.h"
-#include "formats/Sprites.h"
+#include "fileio/Strings.h"
+#include "pictures/EntryPictures.h"
+#include "pictures/Sprites.h"
 
 namespace tarn::test {
 namespace {

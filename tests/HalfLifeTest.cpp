@@ -8,9 +8,9 @@
 #include "archive/TarnDoc.h"
 #include "cli/PngWriter.h"
 #include "formats/EntryInfo.h"
-#include "formats/EntryPictures.h"
-#include "formats/HalfLife.h"
-#include "formats/ImageEncode.h"
+#include "pictures/EntryPictures.h"
+#include "pictures/HalfLife.h"
+#include "pictures/ImageEncode.h"
 
 namespace tarn::test {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "TestSupport.h"
 #include "cli/PngWriter.h"
-#include "formats/ImageDecode.h"
+#include "pictures/ImageDecode.h"
 
 namespace tarn::test {
 namespace {

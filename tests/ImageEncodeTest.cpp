@@ -2,11 +2,11 @@
 #include <png.h>
 
 #include "TestSupport.h"
-#include "archive/Strings.h"
 #include "cli/PngWriter.h"
-#include "formats/ImageEncode.h"
-#include "formats/MapTextures.h"
-#include "formats/Sprites.h"
+#include "fileio/Strings.h"
+#include "maps/MapTextures.h"
+#include "pictures/ImageEncode.h"
+#include "pictures/Sprites.h"
 
 namespace tarn::test {
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "archive/ByteIO.h"
+#include "fileio/ByteIO.h"
 
 namespace tarn::test {
 

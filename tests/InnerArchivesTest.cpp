@@ -3,7 +3,7 @@
 #include "TestSupport.h"
 #include "archive/TarnDoc.h"
 #include "archive/UndoStack.h"
-#include "archive/WadFormat.h"
+#include "containers/WadFormat.h"
 
 namespace tarn::test {
 namespace {

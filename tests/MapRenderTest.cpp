@@ -7,11 +7,11 @@
 #include "CliSupport.h"
 #include "ModelBuilders.h"
 #include "TestSupport.h"
-#include "archive/WadFormat.h"
-#include "formats/MapEntities.h"
-#include "formats/MapImages.h"
-#include "formats/MapModels.h"
-#include "formats/MapRender.h"
+#include "containers/WadFormat.h"
+#include "maps/MapEntities.h"
+#include "maps/MapImages.h"
+#include "maps/MapModels.h"
+#include "maps/MapRender.h"
 
 namespace tarn::test {
 namespace {

@@ -2,8 +2,8 @@
 
 #include "BspBuilder.h"
 #include "TestSupport.h"
-#include "archive/ByteIO.h"
-#include "formats/MapTextures.h"
+#include "fileio/ByteIO.h"
+#include "maps/MapTextures.h"
 
 namespace tarn::test {
 namespace {

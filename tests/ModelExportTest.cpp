@@ -8,9 +8,9 @@
 #include "CliSupport.h"
 #include "ModelBuilders.h"
 #include "TestSupport.h"
-#include "formats/ImageEncode.h"
-#include "formats/ModelExport.h"
-#include "formats/ModelImport.h"
+#include "models/ModelExport.h"
+#include "models/ModelImport.h"
+#include "pictures/ImageEncode.h"
 
 namespace tarn::test {
 namespace {

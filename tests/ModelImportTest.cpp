@@ -3,11 +3,11 @@
 #include "CliSupport.h"
 #include "ModelBuilders.h"
 #include "TestSupport.h"
-#include "formats/ImageEncode.h"
-#include "formats/ModelBuild.h"
-#include "formats/ModelFiles.h"
-#include "formats/ModelImport.h"
-#include "formats/ModelNormals.h"
+#include "models/ModelBuild.h"
+#include "models/ModelFiles.h"
+#include "models/ModelImport.h"
+#include "models/ModelNormals.h"
+#include "pictures/ImageEncode.h"
 
 namespace tarn::test {
 namespace {

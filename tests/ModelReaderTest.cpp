@@ -7,8 +7,8 @@
 #include "ImportBuilders.h"
 #include "ModelBuilders.h"
 #include "TestSupport.h"
-#include "formats/ModelFiles.h"
-#include "formats/ModelImport.h"
+#include "models/ModelFiles.h"
+#include "models/ModelImport.h"
 
 namespace tarn::test {
 namespace {

@@ -1,10 +1,10 @@
 #include "ModelBuilders.h"
 #include "TestSupport.h"
 #include "archive/TarnDoc.h"
-#include "formats/Model.h"
-#include "formats/ModelBuild.h"
-#include "formats/ModelExport.h"
-#include "formats/ModelHeader.h"
+#include "models/Model.h"
+#include "models/ModelBuild.h"
+#include "models/ModelExport.h"
+#include "models/ModelHeader.h"
 
 #include <map>
 

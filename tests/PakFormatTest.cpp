@@ -1,6 +1,6 @@
 #include "TestSupport.h"
-#include "archive/PakFormat.h"
 #include "archive/TarnDoc.h"
+#include "containers/PakFormat.h"
 
 namespace tarn::test {
 namespace {

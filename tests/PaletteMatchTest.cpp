@@ -2,7 +2,7 @@
 #include <set>
 
 #include "TestSupport.h"
-#include "formats/PaletteMatch.h"
+#include "pictures/PaletteMatch.h"
 
 namespace tarn::test {
 namespace {

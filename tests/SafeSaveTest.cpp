@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "TestSupport.h"
-#include "archive/SafeSave.h"
+#include "fileio/SafeSave.h"
 
 namespace tarn::test {
 namespace {

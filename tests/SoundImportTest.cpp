@@ -5,9 +5,9 @@
 
 #include "CliSupport.h"
 #include "SoundBuilders.h"
-#include "formats/SoundImport.h"
-#include "formats/SoundInfo.h"
-#include "formats/WaveFile.h"
+#include "sounds/SoundImport.h"
+#include "sounds/SoundInfo.h"
+#include "sounds/WaveFile.h"
 
 namespace tarn::test {
 namespace {

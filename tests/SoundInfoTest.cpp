@@ -1,5 +1,5 @@
 #include "SoundBuilders.h"
-#include "formats/SoundInfo.h"
+#include "sounds/SoundInfo.h"
 
 namespace tarn::test {
 namespace {

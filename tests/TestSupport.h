@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "archive/PackObject.h"
-#include "archive/Progress.h"
-#include "formats/Palette.h"
+#include "fileio/Progress.h"
+#include "pictures/Palette.h"
 
 namespace tarn::test {
 

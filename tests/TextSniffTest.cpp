@@ -1,5 +1,5 @@
 #include "TestSupport.h"
-#include "formats/TextSniff.h"
+#include "archive/TextSniff.h"
 
 namespace tarn::test {
 namespace {

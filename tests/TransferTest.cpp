@@ -2,8 +2,8 @@
 #include <cstdlib>
 
 #include "TestSupport.h"
-#include "archive/ByteIO.h"
 #include "archive/TarnDoc.h"
+#include "fileio/ByteIO.h"
 
 namespace tarn::test {
 namespace {

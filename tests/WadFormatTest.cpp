@@ -3,10 +3,10 @@
 #include "CliSupport.h"
 #include "TestSupport.h"
 #include "archive/EntryNames.h"
-#include "archive/Strings.h"
 #include "archive/TarnDoc.h"
-#include "archive/WadFormat.h"
-#include "formats/EntryPictures.h"
+#include "containers/WadFormat.h"
+#include "fileio/Strings.h"
+#include "pictures/EntryPictures.h"
 
 namespace tarn::test {
 namespace {

@@ -9,11 +9,11 @@
 
 #include "CliSupport.h"
 #include "TestSupport.h"
-#include "archive/Container.h"
-#include "archive/Progress.h"
-#include "archive/SafeSave.h"
-#include "archive/Strings.h"
-#include "archive/ZipWriter.h"
+#include "containers/Container.h"
+#include "containers/ZipWriter.h"
+#include "fileio/Progress.h"
+#include "fileio/SafeSave.h"
+#include "fileio/Strings.h"
 
 namespace tarn::test {
 namespace {

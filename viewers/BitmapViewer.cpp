@@ -14,9 +14,9 @@
 #include <atomic>
 #include <cstring>
 
-#include "formats/GlowLayers.h"
-#include "formats/ImageEncode.h"
-#include "shell/Settings.h"
+#include "dialogs/Settings.h"
+#include "pictures/GlowLayers.h"
+#include "pictures/ImageEncode.h"
 
 namespace tarn::viewers {
 
@@ -270,7 +270,7 @@ CBitmapViewerFrame::CBitmapViewerFrame(PictureSet set, const QString& title, QWi
   connect(m_view, &CBitmapViewerView::changed, this, &CBitmapViewerFrame::ShowState);
 
   // At the pictures' own size unless the last picture window was left fitted: then at its size.
-  const bool fit = shell::ProfileInt("Viewers", "PictureFit", 0) != 0;
+  const bool fit = dialogs::ProfileInt("Viewers", "PictureFit", 0) != 0;
   m_fitCommand->setChecked(fit);
   SetFit(fit);
   // Tiny pictures get room for the menu bar, with black around them.
@@ -376,7 +376,7 @@ void CBitmapViewerFrame::ShowState() {
 }
 
 void CBitmapViewerFrame::closeEvent(QCloseEvent* e) {
-  shell::WriteProfileInt("Viewers", "PictureFit", m_view->IsFit() ? 1 : 0);
+  dialogs::WriteProfileInt("Viewers", "PictureFit", m_view->IsFit() ? 1 : 0);
   CViewerFrame::closeEvent(e);
 }
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "formats/Pictures.h"
+#include "pictures/Pictures.h"
 #include "viewers/ViewerFrame.h"
 
 class QAction;

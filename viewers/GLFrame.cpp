@@ -14,15 +14,15 @@
 #include <QVBoxLayout>
 
 #include "archive/PackObject.h"
-#include "shell/ProgressDialog.h"
-#include "shell/Prompter.h"
-#include "shell/Settings.h"
-#include "shell/Text.h"
-#include "shell/WaitCursor.h"
+#include "dialogs/ProgressDialog.h"
+#include "dialogs/Prompter.h"
+#include "dialogs/Settings.h"
+#include "dialogs/Text.h"
+#include "dialogs/WaitCursor.h"
 
 namespace tarn::viewers {
 
-using shell::Q;
+using dialogs::Q;
 
 namespace {
 
@@ -75,12 +75,12 @@ QIcon DrawPicture(CSmartBitmapButton::Picture picture) {
 // Reports the loader's progress in the progress dialog and asks the user through the prompter.
 class CViewerModelHost : public CArchiveModelHost {
  public:
-  CViewerModelHost(CPackObject& entry, QWidget* parent, shell::CPrompter& prompter)
+  CViewerModelHost(CPackObject& entry, QWidget* parent, dialogs::CPrompter& prompter)
       : CArchiveModelHost(entry), m_parent(parent), m_prompter(prompter) {}
   ~CViewerModelHost() override { delete m_progress; }
 
   void Progress(const std::string& caption, const std::string& status, int range) override {
-    if (!m_progress) m_progress = new shell::CProgressDialog(m_parent);
+    if (!m_progress) m_progress = new dialogs::CProgressDialog(m_parent);
     m_progress->SetCaption(Q(caption));
     m_progress->SetRange(0, std::max(range, 0));
     m_progress->SetPos(0);
@@ -106,7 +106,7 @@ class CViewerModelHost : public CArchiveModelHost {
     // The archive's own pictures are offered first, the model's directory at the top.
     QStringList offered;
     for (const CPackObject* e : ArchiveSkins()) offered << Q(e->PathInArchive());
-    const shell::SkinChoice chosen = m_prompter.ChooseSkins(m_parent, offered);
+    const dialogs::SkinChoice chosen = m_prompter.ChooseSkins(m_parent, offered);
     ExternalSkinChoice result;
     for (const QString& path : chosen.entries)
       if (CPackObject* e = Model().Root()->FindByPath(path.toLocal8Bit().toStdString())) result.entries.push_back(e);
@@ -116,8 +116,8 @@ class CViewerModelHost : public CArchiveModelHost {
 
  private:
   QWidget* m_parent;
-  shell::CPrompter& m_prompter;
-  shell::CProgressDialog* m_progress = nullptr;
+  dialogs::CPrompter& m_prompter;
+  dialogs::CProgressDialog* m_progress = nullptr;
   std::vector<std::string> m_missing;
 };
 
@@ -129,13 +129,13 @@ CSmartBitmapButton::CSmartBitmapButton(Picture picture, const QString& tip, QWid
   setFixedSize(30, 24);
 }
 
-CGLFrame::CGLFrame(CPackObject& entry, QWidget* mainWindow, shell::CPrompter& prompter)
+CGLFrame::CGLFrame(CPackObject& entry, QWidget* mainWindow, dialogs::CPrompter& prompter)
     : CViewerFrame("Model", mainWindow) {
   setObjectName("modelViewer");
   setWindowTitle(Q(entry.Name()));
   m_view = new CGLView(this);
   setCentralWidget(m_view);
-  if (shell::ProfileInt("Debug", "ShowToolbars", 1) != 0) CreateBars();
+  if (dialogs::ProfileInt("Debug", "ShowToolbars", 1) != 0) CreateBars();
   m_frameText = new QLabel(this);
   m_frameText->setObjectName("frameText");
   statusBar()->addPermanentWidget(m_frameText);
@@ -158,7 +158,7 @@ CGLFrame::CGLFrame(CPackObject& entry, QWidget* mainWindow, shell::CPrompter& pr
   std::vector<std::string> missing;
   {
     CViewerModelHost host(entry, this, prompter);
-    shell::CWaitCursor wait;
+    dialogs::CWaitCursor wait;
     loaded = LoadModel(entry, model, host, &error);
     missing = host.Missing();
   }

@@ -15,7 +15,7 @@ class QToolBar;
 
 namespace tarn {
 class CPackObject;
-namespace shell {
+namespace dialogs {
 class CPrompter;
 }
 }  // namespace tarn
@@ -35,7 +35,7 @@ class CGLFrame : public CViewerFrame {
  public:
   // Loads the model from the entry (whose bytes are read only here) and shows it beside the
   // main window.
-  CGLFrame(CPackObject& entry, QWidget* mainWindow, shell::CPrompter& prompter);
+  CGLFrame(CPackObject& entry, QWidget* mainWindow, dialogs::CPrompter& prompter);
   ~CGLFrame() override;
 
   CGLView* View() const { return m_view; }

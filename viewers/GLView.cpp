@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <cmath>
 
-#include "shell/ModelImportDialog.h"
+#include "dialogs/ModelImportDialog.h"
 
 namespace tarn::viewers {
 
@@ -349,17 +349,17 @@ namespace {
 // The import dialog's converted model (shell/ModelImportDialog), drawn by this view, playing
 // and turning slowly so that every side is seen.
 const bool kImportPreview = [] {
-  shell::SetModelPreviewHooks({[](QWidget* parent) -> QWidget* { return new CGLView(parent); },
-                               [](QWidget* view, ModelData model) {
-                                 auto* gl = static_cast<CGLView*>(view);
-                                 gl->SetModel(std::move(model), true);
-                                 gl->Play();
-                                 if (gl->findChild<QTimer*>("modelTurn")) return;
-                                 auto* turn = new QTimer(gl);
-                                 turn->setObjectName("modelTurn");
-                                 QObject::connect(turn, &QTimer::timeout, gl, [gl] { gl->Rotate(2); });
-                                 turn->start(40);
-                               }});
+  dialogs::SetModelPreviewHooks({[](QWidget* parent) -> QWidget* { return new CGLView(parent); },
+                                 [](QWidget* view, ModelData model) {
+                                   auto* gl = static_cast<CGLView*>(view);
+                                   gl->SetModel(std::move(model), true);
+                                   gl->Play();
+                                   if (gl->findChild<QTimer*>("modelTurn")) return;
+                                   auto* turn = new QTimer(gl);
+                                   turn->setObjectName("modelTurn");
+                                   QObject::connect(turn, &QTimer::timeout, gl, [gl] { gl->Rotate(2); });
+                                   turn->start(40);
+                                 }});
   return true;
 }();
 

@@ -6,7 +6,7 @@
 
 #include <QOpenGLWidget>
 
-#include "formats/Model.h"
+#include "models/Model.h"
 
 class QTimer;
 

@@ -20,15 +20,15 @@
 #include <cstdio>
 #include <new>
 
-#include "formats/MapEntities.h"
-#include "formats/MapModels.h"
-#include "shell/Prompter.h"
-#include "shell/Text.h"
-#include "shell/WaitCursor.h"
+#include "dialogs/Prompter.h"
+#include "dialogs/Text.h"
+#include "dialogs/WaitCursor.h"
+#include "maps/MapEntities.h"
+#include "maps/MapModels.h"
 
 namespace tarn::viewers {
 
-using shell::Q;
+using dialogs::Q;
 
 namespace {
 
@@ -176,7 +176,7 @@ void CMapFrame::ShowMap(bool keepCamera) {
   BspMap map;
   std::string error;
   {
-    shell::CWaitCursor wait;
+    dialogs::CWaitCursor wait;
     try {
       m_loaded = LoadBsp(m_bytes, map, &error);
       // The coloured light of a .lit beside the map, when there is one that fits.
@@ -309,7 +309,7 @@ void CMapFrame::GoToLine(int line) {
   edit->verticalScrollBar()->setValue(block.blockNumber());
 }
 
-void CMapFrame::EnableEditing(TextSaver save, BesideWriter writeBeside, shell::CPrompter* prompter) {
+void CMapFrame::EnableEditing(TextSaver save, BesideWriter writeBeside, dialogs::CPrompter* prompter) {
   if (!save || !m_textRead) return;
   m_save = std::move(save);
   m_writeBeside = std::move(writeBeside);

@@ -35,7 +35,7 @@ class CMapFrame : public CViewerFrame {
 
   // Makes the entity text editable, the map saved through save; writeBeside puts the .ent
   // beside the map (none: no Export); prompter asks and tells.
-  void EnableEditing(TextSaver save, BesideWriter writeBeside, shell::CPrompter* prompter);
+  void EnableEditing(TextSaver save, BesideWriter writeBeside, dialogs::CPrompter* prompter);
   QPlainTextEdit* EntityText() const;
   // Puts the map with the edited entities back into the archive and shows it so, the camera
   // where it was; false, told, when the text is refused or the save fails (nothing changes).
@@ -71,7 +71,7 @@ class CMapFrame : public CViewerFrame {
   TextEncoding m_encoding;
   TextSaver m_save;
   BesideWriter m_writeBeside;
-  shell::CPrompter* m_prompter = nullptr;
+  dialogs::CPrompter* m_prompter = nullptr;
   QAction* m_saveAction = nullptr;
   QAction* m_exportAction = nullptr;
   QAction* m_importAction = nullptr;

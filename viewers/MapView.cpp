@@ -11,8 +11,8 @@
 #include <new>
 #include <numeric>
 
-#include "formats/MapEntities.h"
-#include "formats/MapRender.h"
+#include "maps/MapEntities.h"
+#include "maps/MapRender.h"
 
 namespace tarn::viewers {
 

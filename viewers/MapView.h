@@ -12,10 +12,10 @@
 #include <set>
 #include <vector>
 
-#include "formats/Bsp.h"
-#include "formats/MapImages.h"
-#include "formats/MapMesh.h"
-#include "formats/MapModels.h"
+#include "maps/Bsp.h"
+#include "maps/MapImages.h"
+#include "maps/MapMesh.h"
+#include "maps/MapModels.h"
 
 class QOpenGLShaderProgram;
 

@@ -23,11 +23,11 @@
 #include <new>
 
 #include "archive/PackObject.h"
-#include "formats/Bsp.h"
-#include "formats/Model.h"
-#include "formats/SoundInfo.h"
-#include "shell/Settings.h"
-#include "shell/Text.h"
+#include "dialogs/Settings.h"
+#include "dialogs/Text.h"
+#include "maps/Bsp.h"
+#include "models/Model.h"
+#include "sounds/SoundInfo.h"
 #include "viewers/BitmapViewer.h"
 #include "viewers/GLView.h"
 #include "viewers/HexView.h"
@@ -38,7 +38,7 @@
 
 namespace tarn::viewers {
 
-using shell::Q;
+using dialogs::Q;
 
 void CPreview::SetDetails(InfoLines details) {
   m_details = std::move(details);
@@ -90,7 +90,7 @@ CPicturePreview::CPicturePreview(PictureSet pictures, QWidget* parent) : CPrevie
   layout->addLayout(bar);
   layout->addWidget(m_scroll, 1);
   connect(m_fit, &QCheckBox::toggled, this, &CPicturePreview::SetFit);
-  const bool fit = shell::ProfileInt("Viewers", "PreviewFit", 0) != 0;
+  const bool fit = dialogs::ProfileInt("Viewers", "PreviewFit", 0) != 0;
   m_fit->setChecked(fit);
   SetFit(fit);
   SetDetails(DescribePictures(pictures));
@@ -99,7 +99,7 @@ CPicturePreview::CPicturePreview(PictureSet pictures, QWidget* parent) : CPrevie
 void CPicturePreview::SetFit(bool fit) {
   m_view->SetFit(fit);
   if (m_fit->isChecked() != fit) m_fit->setChecked(fit);
-  shell::WriteProfileInt("Viewers", "PreviewFit", fit ? 1 : 0);
+  dialogs::WriteProfileInt("Viewers", "PreviewFit", fit ? 1 : 0);
   ShowZoom();
 }
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "formats/EntryInfo.h"
-#include "formats/EntryPictures.h"
+#include "pictures/EntryPictures.h"
 #include "viewers/TextViewer.h"
 
 class QCheckBox;

@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "archive/PackObject.h"
-#include "formats/EntryPictures.h"
-#include "formats/SoundInfo.h"
+#include "pictures/EntryPictures.h"
+#include "sounds/SoundInfo.h"
 
 namespace tarn::viewers {
 

@@ -13,14 +13,14 @@
 #include <algorithm>
 #include <cmath>
 
-#include "formats/SoundImport.h"
-#include "shell/Prompter.h"
-#include "shell/Text.h"
+#include "dialogs/Prompter.h"
+#include "dialogs/Text.h"
+#include "sounds/SoundImport.h"
 #include "viewers/Sound.h"
 
 namespace tarn::viewers {
 
-using shell::Q;
+using dialogs::Q;
 
 namespace {
 // How near (in pixels) a press must be to an edge of the loop to take it.
@@ -292,7 +292,7 @@ QString DescribeSoundLine(const SoundInfo& info) {
 }
 
 CSoundViewerFrame::CSoundViewerFrame(std::span<const std::uint8_t> sound, const QString& name, CSoundPlayer& player,
-                                     TextSaver save, shell::CPrompter* prompter, QWidget* mainWindow)
+                                     TextSaver save, dialogs::CPrompter* prompter, QWidget* mainWindow)
     : CViewerFrame("Sound", mainWindow), m_prompter(prompter) {
   setObjectName("soundViewer");
   setWindowTitle(name);

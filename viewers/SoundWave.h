@@ -10,8 +10,8 @@
 #include <span>
 #include <vector>
 
-#include "formats/SoundInfo.h"
-#include "formats/WaveFile.h"
+#include "sounds/SoundInfo.h"
+#include "sounds/WaveFile.h"
 #include "viewers/TextViewer.h"
 #include "viewers/ViewerFrame.h"
 
@@ -110,7 +110,7 @@ class CSoundViewerFrame : public CViewerFrame {
   Q_OBJECT
  public:
   CSoundViewerFrame(std::span<const std::uint8_t> sound, const QString& name, CSoundPlayer& player, TextSaver save,
-                    shell::CPrompter* prompter, QWidget* mainWindow);
+                    dialogs::CPrompter* prompter, QWidget* mainWindow);
   CLoopEditor* Editor() const { return m_editor; }
 
  protected:
@@ -118,7 +118,7 @@ class CSoundViewerFrame : public CViewerFrame {
 
  private:
   CLoopEditor* m_editor;
-  shell::CPrompter* m_prompter;
+  dialogs::CPrompter* m_prompter;
 };
 
 }  // namespace tarn::viewers

@@ -12,7 +12,7 @@
 #include <QTextBlock>
 #include <QVBoxLayout>
 
-#include "shell/Prompter.h"
+#include "dialogs/Prompter.h"
 #include "viewers/FindBar.h"
 #include "viewers/TextHighlighter.h"
 
@@ -104,7 +104,7 @@ CTextViewerFrame::CTextViewerFrame(const QString& text, const QString& title, QW
 
 QPlainTextEdit* CTextViewerFrame::View() const { return m_view->Text(); }
 
-void CTextViewerFrame::EnableEditing(const TextEncoding& how, TextSaver save, shell::CPrompter* prompter) {
+void CTextViewerFrame::EnableEditing(const TextEncoding& how, TextSaver save, dialogs::CPrompter* prompter) {
   // Text with NUL bytes is shown with pictures of them, which would be saved as characters.
   if (how.nul || !save) return;
   m_encoding = how;

@@ -14,7 +14,7 @@
 class QPlainTextEdit;
 
 namespace tarn {
-namespace shell {
+namespace dialogs {
 class CPrompter;
 }
 }  // namespace tarn
@@ -70,7 +70,7 @@ class CTextViewerFrame : public CViewerFrame {
   QPlainTextEdit* View() const;
   // Makes the text editable, saved through save in the encoding it came in; prompter asks
   // before changes are closed away.
-  void EnableEditing(const TextEncoding& how, TextSaver save, shell::CPrompter* prompter);
+  void EnableEditing(const TextEncoding& how, TextSaver save, dialogs::CPrompter* prompter);
   // Saves the text into the archive; false, told, when it could not.
   bool Save();
 
@@ -83,7 +83,7 @@ class CTextViewerFrame : public CViewerFrame {
   QString m_title;
   TextEncoding m_encoding;
   TextSaver m_save;
-  shell::CPrompter* m_prompter = nullptr;
+  dialogs::CPrompter* m_prompter = nullptr;
 };
 
 }  // namespace tarn::viewers

@@ -5,8 +5,8 @@
 #include <QMenuBar>
 #include <QScreen>
 
-#include "shell/Prompter.h"
-#include "shell/Settings.h"
+#include "dialogs/Prompter.h"
+#include "dialogs/Settings.h"
 
 namespace tarn::viewers {
 
@@ -45,7 +45,7 @@ CViewerFrame::~CViewerFrame() {
 void CViewerFrame::AddFileAction(QAction* action) { m_file->insertAction(m_close, action); }
 
 QSize CViewerFrame::RememberedSize(const QString& kind) {
-  const int w = shell::ProfileInt(kSection, kind + "Width", 0), h = shell::ProfileInt(kSection, kind + "Height", 0);
+  const int w = dialogs::ProfileInt(kSection, kind + "Width", 0), h = dialogs::ProfileInt(kSection, kind + "Height", 0);
   return w > 0 && h > 0 ? QSize(w, h) : QSize();
 }
 
@@ -82,7 +82,7 @@ void CViewerFrame::showEvent(QShowEvent* e) {
 }
 
 void CViewerFrame::closeEvent(QCloseEvent* e) {
-  auto settings = shell::OpenSettings();
+  auto settings = dialogs::OpenSettings();
   settings->setValue(QString(kSection) + "/" + m_kind + "Width", width());
   settings->setValue(QString(kSection) + "/" + m_kind + "Height", height());
   QMainWindow::closeEvent(e);
@@ -93,7 +93,7 @@ void CViewerFrame::CloseDiscarding() {
   close();
 }
 
-bool CViewerFrame::MayCloseWithChanges(shell::CPrompter& prompter, const QString& question, const QString& caption,
+bool CViewerFrame::MayCloseWithChanges(dialogs::CPrompter& prompter, const QString& question, const QString& caption,
                                        const std::function<bool()>& save) {
   if (m_discarding) return true;
   const auto answer = prompter.Message(this, question, caption, QMessageBox::Warning,

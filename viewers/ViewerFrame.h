@@ -10,7 +10,7 @@
 
 class QMenu;
 
-namespace tarn::shell {
+namespace tarn::dialogs {
 class CPrompter;
 }
 
@@ -49,7 +49,7 @@ class CViewerFrame : public QMainWindow {
   // Before closing with changes not yet put in the archive: asks whether to save them (with
   // save) or discard them; false when the window should stay open. Nothing is asked while
   // CloseDiscarding closes it.
-  bool MayCloseWithChanges(shell::CPrompter& prompter, const QString& question, const QString& caption,
+  bool MayCloseWithChanges(dialogs::CPrompter& prompter, const QString& question, const QString& caption,
                            const std::function<bool()>& save);
 
  private:

@@ -1,14 +1,14 @@
 #include "viewers/ViewerRegistry.h"
 
 #include "archive/PackObject.h"
-#include "archive/Strings.h"
 #include "archive/TarnDoc.h"
-#include "formats/EntryPictures.h"
-#include "formats/ImageEncode.h"
-#include "formats/TextSniff.h"
-#include "shell/Prompter.h"
-#include "shell/Text.h"
-#include "shell/WaitCursor.h"
+#include "archive/TextSniff.h"
+#include "dialogs/Prompter.h"
+#include "dialogs/Text.h"
+#include "dialogs/WaitCursor.h"
+#include "fileio/Strings.h"
+#include "pictures/EntryPictures.h"
+#include "pictures/ImageEncode.h"
 #include "viewers/BitmapViewer.h"
 #include "viewers/GLFrame.h"
 #include "viewers/HexView.h"
@@ -20,7 +20,7 @@
 
 namespace tarn::viewers {
 
-using shell::Q;
+using dialogs::Q;
 
 namespace {
 
@@ -132,7 +132,7 @@ void OpenViewer(CPackObject& entry, bool skin, const ViewContext& context) {
   if (kind == ViewerKind::Picture) {
     EntryPictures pictures;
     {
-      shell::CWaitCursor wait;
+      dialogs::CWaitCursor wait;
       pictures = LoadEntryPictures(entry, skin);
     }
     if (!pictures.ok()) {

@@ -16,7 +16,7 @@ class QWidget;
 namespace tarn {
 class CPackObject;
 class CTarnDoc;
-namespace shell {
+namespace dialogs {
 class CPrompter;
 }
 }  // namespace tarn
@@ -28,7 +28,7 @@ class CSoundPlayer;
 struct ViewContext {
   // Viewer windows are placed beside it; messages and dialogs are its children.
   QWidget* mainWindow = nullptr;
-  shell::CPrompter* prompter = nullptr;  // required
+  dialogs::CPrompter* prompter = nullptr;  // required
   // The one player every sound plays through.
   CSoundPlayer* player = nullptr;
   // Tells why an entry cannot be shown; without it, a message box says so.

@@ -6,12 +6,12 @@
 #include <QImage>
 
 #include "TarnVersion.h"
-#include "shell/AppIdentity.h"
+#include "dialogs/AppIdentity.h"
 
 namespace {
 
 TEST(AppIdentity, VersionDesktopEntryAndCompiledInIconAtEverySize) {
-  tarn::shell::SetApplicationIdentity();
+  tarn::dialogs::SetApplicationIdentity();
   // The name also names the settings file: changing it would lose every user's settings.
   EXPECT_EQ(QApplication::applicationName(), "Tarn");
   EXPECT_EQ(QApplication::applicationVersion(), TARN_VERSION);

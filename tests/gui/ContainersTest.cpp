@@ -8,7 +8,7 @@
 
 #include "../ZipBuilder.h"
 #include "GuiSupport.h"
-#include "archive/WadFormat.h"
+#include "containers/WadFormat.h"
 
 namespace tarn::test {
 namespace {
@@ -106,7 +106,7 @@ TEST_F(GuiTest, SaveAsDialogGivesTheNameTheChosenKindsExtension) {
     typed = dialog->findChild<QLineEdit*>("fileNameEdit")->text();
     dialog->reject();
   });
-  shell::CPrompter real;
+  dialogs::CPrompter real;
   real.SaveFileName(frame.get(), "Save As", "Pak Files (*.pak);;PK3 Archives (*.pk3);;All Files (*.*) (*)", "pak0.pak",
                     "pak");
   EXPECT_EQ(typed, "pak0.pk3");

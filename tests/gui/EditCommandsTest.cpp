@@ -75,7 +75,7 @@ TEST_F(EditCommands, EveryChangeOfTheTreeIsUndoneAndRedoneByItsName) {
   FocusTree();
   Action("actionPaste")->trigger();
   EXPECT_EQ(UndoText(), "&Undo Paste \"b.txt\"");
-  prompter->conflictAnswers = {{shell::ConflictChoice::Replace, false}};
+  prompter->conflictAnswers = {{dialogs::ConflictChoice::Replace, false}};
   Action("actionPaste")->trigger();
   Undo();
   Undo();

@@ -7,12 +7,12 @@
 #include <QRadioButton>
 
 #include "GuiSupport.h"
-#include "shell/EncodeDialog.h"
+#include "dialogs/EncodeDialog.h"
 
 namespace tarn::test {
 namespace {
 
-using shell::CEncodeDialog;
+using dialogs::CEncodeDialog;
 
 // A picture of Quake's own colours 5 and 250 (glowing), a colour the palette lacks, and a
 // see-through pixel.
@@ -59,7 +59,7 @@ TEST(EncodeDialog, ThePreviewFollowsTheOptionsBesideTheOriginal) {
   dialog.findChild<QComboBox*>("encodeFullbright")->setCurrentIndex(2);
   ASSERT_TRUE(Settled(dialog));
   EXPECT_NE(dialog.ResultShown().pixelColor(1, 0), Palette(250));
-  shell::EncodeChoice choice = dialog.Choice();
+  dialogs::EncodeChoice choice = dialog.Choice();
   EXPECT_TRUE(choice.encode);
   EXPECT_EQ(choice.kind, OutputKind::Lmp);
   EXPECT_EQ(choice.options.fullbright, Fullbright::Never);
@@ -132,7 +132,7 @@ TEST(EncodeDialog, ASpriteIsNamedAfterItsFirstFrame) {
   dialog.findChild<QLineEdit*>("encodeName")->setText("fire");
   ASSERT_TRUE(Settled(dialog));
   EXPECT_FALSE(dialog.ResultShown().isNull());
-  const shell::SpriteChoice sprite = dialog.Sprite();
+  const dialogs::SpriteChoice sprite = dialog.Sprite();
   EXPECT_TRUE(sprite.quake2);
   EXPECT_EQ(sprite.stem, "fire");
 }

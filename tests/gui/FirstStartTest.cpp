@@ -8,7 +8,7 @@
 
 #include "../ZipBuilder.h"
 #include "GuiSupport.h"
-#include "shell/Settings.h"
+#include "dialogs/Settings.h"
 
 namespace tarn::test {
 namespace {
@@ -44,7 +44,7 @@ TEST_F(GuiTest, AnEmptyWindowSaysHowToBeginAndTheRootIsNamedAfterTheArchive) {
 
 TEST_F(GuiTest, TheFirstWindowTakesTwoThirdsOfTheScreenCentred) {
   frame.reset();
-  shell::OpenSettings()->clear();
+  dialogs::OpenSettings()->clear();
   frame = std::make_unique<browser::CMainFrame>(doc);
   frame->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));

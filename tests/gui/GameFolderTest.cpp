@@ -13,9 +13,9 @@
 #include "GuiSupport.h"
 #include "browser/GameSession.h"
 #include "browser/ProblemsPanel.h"
+#include "dialogs/GameFolderDialog.h"
+#include "dialogs/Settings.h"
 #include "game/GameFolder.h"
-#include "shell/GameFolderDialog.h"
-#include "shell/Settings.h"
 
 namespace tarn::test {
 namespace {
@@ -42,11 +42,11 @@ class GameFolderTest : public GuiTest {
     WriteFile(mod / "maps" / "e1m1.bsp", "loose");
   }
   void TearDown() override {
-    shell::WriteProfileInt("Game", "ShowShadowed", 0);
+    dialogs::WriteProfileInt("Game", "ShowShadowed", 0);
     GuiTest::TearDown();
   }
   void OpenThroughMenu() {
-    prompter->gameFolders = shell::GameFolderChoice{{Q(id1), Q(mod)}, "quake"};
+    prompter->gameFolders = dialogs::GameFolderChoice{{Q(id1), Q(mod)}, "quake"};
     QMenu* file = frame->findChild<QMenu*>("menuFile");
     ASSERT_TRUE(file->actions().contains(Action("actionOpenGameFolder")));
     Action("actionOpenGameFolder")->trigger();
@@ -77,7 +77,7 @@ TEST_F(GameFolderTest, OpensTheMergedViewWithSourcesAndShadowedCopies) {
 
   // Shown, the hidden copy comes below its winner, greyed, readable, and not to be deleted.
   Action("actionShowShadowed")->setChecked(true);
-  EXPECT_EQ(shell::ProfileInt("Game", "ShowShadowed", 0), 1);
+  EXPECT_EQ(dialogs::ProfileInt("Game", "ShowShadowed", 0), 1);
   ShowDir("progs");
   ASSERT_EQ(ListNames(), (std::vector<std::string>{"player.mdl", "player.mdl"}));
   EXPECT_EQ(Cell("player.mdl", browser::CPackListModel::kSource, Qt::DisplayRole, 1), "id1/pak0.pak");
@@ -127,7 +127,7 @@ TEST_F(GameFolderTest, OpensTheMergedViewWithSourcesAndShadowedCopies) {
   Action("actionEngine_yamagi")->trigger();
   EXPECT_EQ(frame->Game()->Profile().name, "yamagi");
   EXPECT_EQ(frame->windowTitle().indexOf("id1 + mymod (yamagi)"), 0);
-  EXPECT_EQ(shell::OpenSettings()->value("Game/Engine").toString(), "yamagi");
+  EXPECT_EQ(dialogs::OpenSettings()->value("Game/Engine").toString(), "yamagi");
   Action("actionEngine_quake")->trigger();
 
   // An archive opened afterwards leaves the game folders behind.
@@ -226,7 +226,7 @@ TEST_F(GameFolderTest, SaveChangesWritesTheNextPakOfTheModAndItsFilesWin) {
 }
 
 TEST_F(GameFolderTest, DialogOrdersFoldersAndChoosesTheEngine) {
-  shell::CGameFolderDialog dialog({{}, "fte"});
+  dialogs::CGameFolderDialog dialog({{}, "fte"});
   auto* engine = dialog.findChild<QComboBox*>("engineCombo");
   EXPECT_EQ(engine->currentText(), "FTE");
   EXPECT_NE(engine->findText("Quake II"), -1);
@@ -260,13 +260,13 @@ TEST_F(GameFolderTest, DialogProposesTheEngineOfTheFoldersGame) {
   };
   for (const Case& c : {Case{"quake", baseq2, "quake2"}, Case{"darkplaces", q2, "quake2"}, Case{"yamagi", q2, "yamagi"},
                         Case{"yamagi", id1, "quake"}, Case{"quake2", q1, "quake"}, Case{"quake2", mod, "quake2"}}) {
-    shell::CGameFolderDialog dialog({{}, c.start});
+    dialogs::CGameFolderDialog dialog({{}, c.start});
     dialog.SetFolderChooser([&] { return Q(c.folder); });
     QTest::mouseClick(dialog.findChild<QPushButton*>("addFolderButton"), Qt::LeftButton);
     EXPECT_EQ(dialog.Choice().engine, c.proposed) << c.start << " + " << c.folder;
   }
 
-  shell::CGameFolderDialog dialog({{}, "quake"});
+  dialogs::CGameFolderDialog dialog({{}, "quake"});
   auto* engine = dialog.findChild<QComboBox*>("engineCombo");
   engine->setFocus();
   QTest::keyClick(engine, Qt::Key_Down);  // the user's choice: Quakespasm-Spiked

@@ -25,7 +25,7 @@ struct Shown {
 };
 
 // Answers dialogs from a script and remembers every message box.
-class ScriptedPrompter : public shell::CPrompter {
+class ScriptedPrompter : public dialogs::CPrompter {
  public:
   QString openFile;
   QStringList openFiles;
@@ -52,45 +52,45 @@ class ScriptedPrompter : public shell::CPrompter {
     return a;
   }
   std::optional<QString> NewName(QWidget*, const QString&) override { return newName; }
-  shell::SkinChoice skins;  // what ChooseSkins answers
+  dialogs::SkinChoice skins;  // what ChooseSkins answers
   QStringList offeredSkins;
-  shell::SkinChoice ChooseSkins(QWidget*, const QStringList& entries) override {
+  dialogs::SkinChoice ChooseSkins(QWidget*, const QStringList& entries) override {
     offeredSkins = entries;
     return skins;
   }
   // Image imports are kept as they are unless a test says otherwise.
-  std::optional<shell::EncodeChoice> encodeChoice = shell::EncodeChoice{};
+  std::optional<dialogs::EncodeChoice> encodeChoice = dialogs::EncodeChoice{};
   QStringList encodeAsked;
   std::optional<OutputKind> encodeOffered;
-  std::optional<shell::EncodeChoice> EncodeImages(QWidget*, const QStringList& images,
-                                                  std::optional<OutputKind> preferred) override {
+  std::optional<dialogs::EncodeChoice> EncodeImages(QWidget*, const QStringList& images,
+                                                    std::optional<OutputKind> preferred) override {
     encodeAsked = images;
     encodeOffered = preferred;
     return encodeChoice;
   }
   // Model files are kept as they are unless a test says otherwise.
-  std::optional<shell::ModelImportChoice> modelChoice = shell::ModelImportChoice{};
+  std::optional<dialogs::ModelImportChoice> modelChoice = dialogs::ModelImportChoice{};
   QStringList modelsAsked;
-  std::optional<shell::ModelImportChoice> ImportModels(QWidget*, const QStringList& models) override {
+  std::optional<dialogs::ModelImportChoice> ImportModels(QWidget*, const QStringList& models) override {
     modelsAsked = models;
     return modelChoice;
   }
   // Sound files are kept as they are unless a test says otherwise.
-  std::optional<shell::SoundImportChoice> soundChoice = shell::SoundImportChoice{};
+  std::optional<dialogs::SoundImportChoice> soundChoice = dialogs::SoundImportChoice{};
   QStringList soundsAsked;
-  std::optional<shell::SoundImportChoice> ImportSounds(QWidget*, const QStringList& sounds) override {
+  std::optional<dialogs::SoundImportChoice> ImportSounds(QWidget*, const QStringList& sounds) override {
     soundsAsked = sounds;
     return soundChoice;
   }
-  std::optional<shell::SpriteChoice> spriteChoice;
-  std::optional<shell::SpriteChoice> SpriteOf(QWidget*, const QStringList&) override { return spriteChoice; }
-  std::optional<shell::GameFolderChoice> gameFolders;  // what Open Game Folder answers
-  std::optional<shell::GameFolderChoice> GameFolders(QWidget*, const shell::GameFolderChoice&) override {
+  std::optional<dialogs::SpriteChoice> spriteChoice;
+  std::optional<dialogs::SpriteChoice> SpriteOf(QWidget*, const QStringList&) override { return spriteChoice; }
+  std::optional<dialogs::GameFolderChoice> gameFolders;  // what Open Game Folder answers
+  std::optional<dialogs::GameFolderChoice> GameFolders(QWidget*, const dialogs::GameFolderChoice&) override {
     return gameFolders;
   }
-  std::vector<shell::ConflictAnswer> conflictAnswers;  // taken in order; Keep Both when none left
-  QStringList conflicts;                               // the names asked about
-  shell::ConflictAnswer NameConflict(QWidget*, const QString& name, const QString&, bool) override {
+  std::vector<dialogs::ConflictAnswer> conflictAnswers;  // taken in order; Keep Both when none left
+  QStringList conflicts;                                 // the names asked about
+  dialogs::ConflictAnswer NameConflict(QWidget*, const QString& name, const QString&, bool) override {
     conflicts << name;
     if (conflictAnswers.empty()) return {};
     auto a = conflictAnswers.front();

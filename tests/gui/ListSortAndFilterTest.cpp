@@ -4,7 +4,7 @@
 #include <QTreeView>
 
 #include "GuiSupport.h"
-#include "shell/Settings.h"
+#include "dialogs/Settings.h"
 
 namespace tarn::test {
 namespace {
@@ -12,8 +12,8 @@ namespace {
 class ListSortAndFilter : public GuiTest {
  protected:
   void SetUp() override {
-    shell::OpenSettings()->remove("Startup/ListSortColumn");
-    shell::OpenSettings()->remove("Startup/ListSortOrder");
+    dialogs::OpenSettings()->remove("Startup/ListSortColumn");
+    dialogs::OpenSettings()->remove("Startup/ListSortOrder");
     GuiTest::SetUp();
     OpenPak(PakBuilder()
                 .File("zeta.wav", Bytes(10, 1))

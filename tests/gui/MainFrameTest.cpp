@@ -22,8 +22,8 @@
 #include <QPushButton>
 
 #include "GuiSupport.h"
-#include "shell/Prompter.h"
-#include "shell/Settings.h"
+#include "dialogs/Prompter.h"
+#include "dialogs/Settings.h"
 
 namespace tarn::test {
 namespace {
@@ -218,7 +218,7 @@ TEST_F(GuiTest, RenameStoresLowerCaseAndRefusesANameTakenInAnyCase) {
 
 TEST_F(GuiTest, RealRenameDialogRenames) {
   OpenPak(SamplePak());
-  frame->SetPrompter(std::make_unique<shell::CPrompter>());
+  frame->SetPrompter(std::make_unique<dialogs::CPrompter>());
   ShowDir("gfx");
   FocusList();
   SelectRows({"conback.lmp"});
@@ -365,12 +365,12 @@ TEST_F(GuiTest, DetailsColumnsShareTheWidth) {
 
 TEST_F(GuiTest, StyleAndPlacementSurviveARestart) {
   frame.reset();
-  shell::OpenSettings()->clear();
+  dialogs::OpenSettings()->clear();
   frame = std::make_unique<browser::CMainFrame>(doc);
   frame->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
   // Nothing saved yet: the first window's place.
-  EXPECT_EQ(frame->size(), shell::FirstPlace(frame->screen()->availableGeometry()).size());
+  EXPECT_EQ(frame->size(), dialogs::FirstPlace(frame->screen()->availableGeometry()).size());
   EXPECT_EQ(List()->ViewType(), browser::CPackListView::kLargeIcons);
 
   Action("actionList")->trigger();
@@ -387,27 +387,27 @@ TEST_F(GuiTest, StyleAndPlacementSurviveARestart) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
   EXPECT_EQ(frame->size(), QSize(640, 480));
   EXPECT_EQ(frame->pos(), pos);
-  auto s = shell::OpenSettings();
+  auto s = dialogs::OpenSettings();
   EXPECT_EQ(s->value("Startup/ListViewStyle").toInt(), 3);
   EXPECT_EQ(s->value("Startup/WindowWidth").toInt(), 640);
 }
 
 TEST(WindowPlacement, ASavedPlaceIsFittedToTheScreensThereAreNow) {
   const QList<QRect> one{QRect(0, 0, 1600, 1000)};
-  EXPECT_EQ(shell::FitToScreens(QRect(100, 50, 600, 400), one), QRect(100, 50, 600, 400));
-  EXPECT_EQ(shell::FitToScreens(QRect(1590, 990, 600, 400), one), QRect(1000, 600, 600, 400));
-  EXPECT_EQ(shell::FitToScreens(QRect(-5000, 20, 2000, 1200), one), QRect(0, 0, 1600, 1000));
+  EXPECT_EQ(dialogs::FitToScreens(QRect(100, 50, 600, 400), one), QRect(100, 50, 600, 400));
+  EXPECT_EQ(dialogs::FitToScreens(QRect(1590, 990, 600, 400), one), QRect(1000, 600, 600, 400));
+  EXPECT_EQ(dialogs::FitToScreens(QRect(-5000, 20, 2000, 1200), one), QRect(0, 0, 1600, 1000));
   // Across two screens it stays; half below the second one, it comes up onto it.
   const QList<QRect> two{QRect(0, 0, 1600, 1000), QRect(1600, 0, 1280, 1024)};
-  EXPECT_EQ(shell::FitToScreens(QRect(1400, 100, 600, 400), two), QRect(1400, 100, 600, 400));
-  EXPECT_EQ(shell::FitToScreens(QRect(2000, 900, 600, 400), two), QRect(2000, 624, 600, 400));
+  EXPECT_EQ(dialogs::FitToScreens(QRect(1400, 100, 600, 400), two), QRect(1400, 100, 600, 400));
+  EXPECT_EQ(dialogs::FitToScreens(QRect(2000, 900, 600, 400), two), QRect(2000, 624, 600, 400));
 }
 
 TEST_F(GuiTest, AWindowSavedBeyondTheScreenOpensOnIt) {
   frame->close();
   frame.reset();
   {
-    auto s = shell::OpenSettings();
+    auto s = dialogs::OpenSettings();
     s->setValue("Startup/WindowX", 5000);
     s->setValue("Startup/WindowY", 4000);
   }
@@ -416,7 +416,7 @@ TEST_F(GuiTest, AWindowSavedBeyondTheScreenOpensOnIt) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
   EXPECT_TRUE(frame->screen()->availableGeometry().contains(frame->geometry()))
       << frame->geometry().x() << "," << frame->geometry().y();
-  shell::OpenSettings()->clear();
+  dialogs::OpenSettings()->clear();
 }
 
 // Every item of every menu is reached by a letter of its own there, and the context menu by the
@@ -473,7 +473,7 @@ TEST_F(GuiTest, EveryMenuItemHasALetterOfItsOwn) {
 
 // The question before closing a changed archive, as the real message box asks it.
 TEST(Prompter, SaveDiscardAndCancelEachHaveALetter) {
-  shell::CPrompter prompter;
+  dialogs::CPrompter prompter;
   QStringList texts;
   QTimer::singleShot(0, [&] {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -741,7 +741,7 @@ TEST_F(GuiTest, PasteOntoTakenNamesAsksReplaceKeepBothOrSkip) {
   Action("actionCopy")->trigger();
   ShowDir("b");
   FocusTree();
-  using shell::ConflictChoice;
+  using dialogs::ConflictChoice;
   prompter->conflictAnswers = {
       {ConflictChoice::Replace, false}, {ConflictChoice::Skip, false}, {ConflictChoice::KeepBoth, false}};
   Action("actionPaste")->trigger();

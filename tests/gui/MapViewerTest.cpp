@@ -9,7 +9,7 @@
 #include "GuiSupport.h"
 #include "ModelBuilders.h"
 #include "browser/PreviewPane.h"
-#include "formats/MapEntities.h"
+#include "maps/MapEntities.h"
 #include "viewers/MapFrame.h"
 #include "viewers/Previews.h"
 

@@ -11,9 +11,9 @@
 #include "ModelBuilders.h"
 
 #include "browser/PreviewPane.h"
-#include "formats/ModelReader.h"
-#include "shell/ModelImportDialog.h"
-#include "shell/Settings.h"
+#include "dialogs/ModelImportDialog.h"
+#include "dialogs/Settings.h"
+#include "models/ModelReader.h"
 #include "viewers/GLFrame.h"
 #include "viewers/GLView.h"
 #include "viewers/Previews.h"
@@ -34,7 +34,7 @@ Bytes HostileIqm() {
 class ModelPreview : public GuiTest {
  protected:
   void SetUp() override {
-    shell::WriteProfileInt("Startup", "PreviewPane", 1);
+    dialogs::WriteProfileInt("Startup", "PreviewPane", 1);
     GuiTest::SetUp();
     OpenPak(PakBuilder()
                 .File("progs/knight.mdl", Mdl({"walk1", "walk2", "walk3", "run1", "run2"}, 8, 8))
@@ -226,7 +226,7 @@ TEST_F(ModelPreview, AHostileModelOrACrashedReaderLeavesTheWindowAlive) {
 TEST_F(GuiTest, TheModelImportDialogShowsTheConvertedModel) {
   WriteFile(dir / "square.obj", "v 0 0 0\nv 10 0 0\nv 10 10 0\nv 0 10 0\nf 1 2 3\nf 1 3 4\n");
   WriteFile(dir / "bad.obj", "f 7 8 9\n");
-  shell::CModelImportDialog dialog(
+  dialogs::CModelImportDialog dialog(
       {QString::fromStdString((dir / "square.obj").string()), QString::fromStdString((dir / "bad.obj").string())},
       frame.get());
   dialog.show();

@@ -6,7 +6,7 @@
 
 #include "GuiSupport.h"
 #include "ModelBuilders.h"
-#include "shell/Settings.h"
+#include "dialogs/Settings.h"
 #include "viewers/GLFrame.h"
 
 namespace tarn::test {
@@ -200,9 +200,9 @@ TEST_F(ModelViewer, AWrongSkinPathFindsThePictureBesideTheModel) {
 }
 
 TEST_F(ModelViewer, WithoutToolbarsMouseAndKeysStillWork) {
-  shell::WriteProfileInt("Debug", "ShowToolbars", 0);
+  dialogs::WriteProfileInt("Debug", "ShowToolbars", 0);
   CGLFrame* v = Open("progs", "knight.mdl");
-  shell::WriteProfileInt("Debug", "ShowToolbars", 1);
+  dialogs::WriteProfileInt("Debug", "ShowToolbars", 1);
   ASSERT_NE(v, nullptr);
   EXPECT_EQ(v->findChild<QToolBar*>("modelToolBar"), nullptr);
   EXPECT_EQ(v->findChild<QDockWidget*>("modelDialogBar"), nullptr);

@@ -3,8 +3,8 @@
 #include <QLineEdit>
 
 #include "GuiSupport.h"
-#include "archive/WadFormat.h"
 #include "browser/PackModels.h"
+#include "containers/WadFormat.h"
 
 namespace tarn::test {
 namespace {

@@ -9,9 +9,9 @@
 #include "../ZipBuilder.h"
 #include "GuiSupport.h"
 #include "SoundBuilders.h"
-#include "archive/WadFormat.h"
 #include "browser/PreviewPane.h"
-#include "shell/Settings.h"
+#include "containers/WadFormat.h"
+#include "dialogs/Settings.h"
 #include "viewers/BitmapViewer.h"
 #include "viewers/HexView.h"
 #include "viewers/Previews.h"
@@ -46,9 +46,9 @@ Bytes Sprite() {
 class PreviewPane : public GuiTest {
  protected:
   void SetUp() override {
-    shell::WriteProfileInt("Startup", "PreviewPane", 0);
-    shell::WriteProfileInt("Startup", "PreviewBelow", 0);
-    shell::WriteProfileInt("Viewers", "PreviewFit", 0);
+    dialogs::WriteProfileInt("Startup", "PreviewPane", 0);
+    dialogs::WriteProfileInt("Startup", "PreviewBelow", 0);
+    dialogs::WriteProfileInt("Viewers", "PreviewFit", 0);
     GuiTest::SetUp();
     OpenPak(PakBuilder()
                 .File("gfx/pic.lmp", Lmp(4, 2, {1, 2, 255, 255, 3, 4, 255, 255}))
@@ -77,15 +77,15 @@ class PreviewPane : public GuiTest {
 TEST_F(PreviewPane, F3TogglesItAndItIsRemembered) {
   EXPECT_TRUE(Pane()->isVisible());
   EXPECT_TRUE(Action("actionPreviewPane")->isChecked());
-  EXPECT_EQ(shell::ProfileInt("Startup", "PreviewPane", 0), 1);
+  EXPECT_EQ(dialogs::ProfileInt("Startup", "PreviewPane", 0), 1);
   auto* splitter = Pane()->parentWidget();
   EXPECT_GT(Pane()->width(), splitter->width() / 4);  // beside the list, with room
   Action("actionPreviewBelow")->trigger();
   EXPECT_GT(Pane()->y(), List()->y());
-  EXPECT_EQ(shell::ProfileInt("Startup", "PreviewBelow", 0), 1);
+  EXPECT_EQ(dialogs::ProfileInt("Startup", "PreviewBelow", 0), 1);
   QTest::keyClick(frame.get(), Qt::Key_F3);
   EXPECT_FALSE(Pane()->isVisible());
-  EXPECT_EQ(shell::ProfileInt("Startup", "PreviewPane", 1), 0);
+  EXPECT_EQ(dialogs::ProfileInt("Startup", "PreviewPane", 1), 0);
   // Hidden, nothing is read for it.
   Show("gfx/pic.lmp");
   EXPECT_EQ(Pane()->Preview()->objectName(), "previewMessage");
@@ -115,7 +115,7 @@ TEST_F(PreviewPane, PicturesShowAtTheirSizeOrFittedZoomedAndOverACheckerboard) {
   EXPECT_EQ(preview->findChild<QLabel*>("previewZoom")->text(), "800%");
   QTest::mouseClick(preview->FitBox(), Qt::LeftButton);
   EXPECT_TRUE(view->IsFit());
-  EXPECT_EQ(shell::ProfileInt("Viewers", "PreviewFit", 0), 1);
+  EXPECT_EQ(dialogs::ProfileInt("Viewers", "PreviewFit", 0), 1);
   EXPECT_NEAR(view->DrawnRect().width(), 2 * view->DrawnRect().height(), 1);
 
   // A sprite's frames go by as in the viewer; a large picture shows whole.

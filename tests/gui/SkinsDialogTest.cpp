@@ -1,13 +1,13 @@
 #include <QListWidget>
 
 #include "GuiSupport.h"
-#include "shell/SkinsDialog.h"
+#include "dialogs/SkinsDialog.h"
 
 namespace tarn::test {
 namespace {
 
 TEST(SkinsDialog, ArchivePicturesAndDiskFilesComeBackApart) {
-  shell::CSkinsDialog dialog({"models/a.pcx", "pics/b.pcx"});
+  dialogs::CSkinsDialog dialog({"models/a.pcx", "pics/b.pcx"});
   ASSERT_EQ(dialog.List()->count(), 2);
   EXPECT_TRUE(dialog.Entries().isEmpty());
   dialog.List()->item(1)->setSelected(true);

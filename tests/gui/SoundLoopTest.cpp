@@ -12,8 +12,8 @@
 
 #include "GuiSupport.h"
 #include "SoundBuilders.h"
-#include "formats/SoundInfo.h"
-#include "shell/SoundImportDialog.h"
+#include "dialogs/SoundImportDialog.h"
+#include "sounds/SoundInfo.h"
 #include "viewers/Sound.h"
 #include "viewers/SoundWave.h"
 
@@ -160,7 +160,7 @@ TEST_F(SoundViewer, ImportedSoundsAreMadeAsTheEnginesPlayThem) {
   const fs::path flac = dir / "rain.flac";
   // A second at 8000 Hz (the builder numbers its frames in one byte: fewer than 128 of them).
   WriteFile(flac, Flac(std::vector<std::int16_t>(8000, 3000), 8000));
-  shell::SoundImportChoice choice;
+  dialogs::SoundImportChoice choice;
   choice.convert = true;
   choice.options.rate = 11025;
   choice.options.loopChoice = LoopChoice::All;
@@ -176,11 +176,11 @@ TEST_F(SoundViewer, ImportedSoundsAreMadeAsTheEnginesPlayThem) {
   EXPECT_EQ(info.loopStart, 0u);
 
   // The dialog: its choice and what the first sound becomes.
-  shell::CSoundImportDialog dialog({QString::fromStdString(flac.string())});
+  dialogs::CSoundImportDialog dialog({QString::fromStdString(flac.string())});
   dialog.findChild<QComboBox*>("soundRate")->setCurrentIndex(2);
   dialog.findChild<QComboBox*>("soundBits")->setCurrentIndex(1);
   dialog.findChild<QComboBox*>("soundLoop")->setCurrentIndex(2);
-  const shell::SoundImportChoice c = dialog.Choice();
+  const dialogs::SoundImportChoice c = dialog.Choice();
   EXPECT_TRUE(c.convert);
   EXPECT_EQ(c.options.rate, 22050);
   EXPECT_EQ(c.options.bits, 8);

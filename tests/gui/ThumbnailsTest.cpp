@@ -6,7 +6,7 @@
 #include "BspBuilder.h"
 #include "GuiSupport.h"
 #include "browser/Thumbnails.h"
-#include "shell/Settings.h"
+#include "dialogs/Settings.h"
 
 namespace tarn::test {
 namespace {
@@ -20,7 +20,7 @@ Bytes Lmp(std::uint8_t index) {
 }
 
 TEST_F(GuiTest, ThumbnailsShowTheEntriesInSightAndFollowTheTree) {
-  shell::WriteProfileInt("Startup", "Thumbnails", 1);
+  dialogs::WriteProfileInt("Startup", "Thumbnails", 1);
   PakBuilder pak;
   pak.File("readme.txt", "text");
   for (int i = 0; i < 400; ++i)
@@ -59,14 +59,14 @@ TEST_F(GuiTest, ThumbnailsShowTheEntriesInSightAndFollowTheTree) {
   Action("actionDuplicate")->trigger();
   EXPECT_FALSE(thumbs->Made(first));
   Action("actionThumbnails")->setChecked(false);
-  EXPECT_EQ(shell::ProfileInt("Startup", "Thumbnails", 1), 0);
+  EXPECT_EQ(dialogs::ProfileInt("Startup", "Thumbnails", 1), 0);
   ShowDir("gfx");
   EXPECT_EQ(model->data(model->index(model->RowOf(first), 0), Qt::DecorationRole).typeId(), QMetaType::QIcon);
-  shell::WriteProfileInt("Startup", "Thumbnails", 1);
+  dialogs::WriteProfileInt("Startup", "Thumbnails", 1);
 }
 
 TEST_F(GuiTest, MapThumbnailsAreTheViewFromTheStartWithTheArchivesTextures) {
-  shell::WriteProfileInt("Startup", "Thumbnails", 1);
+  dialogs::WriteProfileInt("Startup", "Thumbnails", 1);
   // A Quake II map whose floor's WAL is in the archive: the worker never reads the tree.
   Bytes wal(100 + 16 * 16, 40);
   std::fill_n(wal.begin(), 100, 0);
@@ -107,7 +107,7 @@ TEST_F(GuiTest, MapThumbnailsAreTheViewFromTheStartWithTheArchivesTextures) {
 // light pages; one whose walls pile up across the view past what a picture may take keeps its
 // icon rather than show a picture cut short.
 TEST_F(GuiTest, MapThumbnailsOfHostileMapsAreBoundedOrKeepTheIcon) {
-  shell::WriteProfileInt("Startup", "Thumbnails", 1);
+  dialogs::WriteProfileInt("Startup", "Thumbnails", 1);
   OpenPak(PakBuilder()
               .File("maps/light.bsp", SharedLightFloors(300).Build())
               .File("maps/piled.bsp", PiledWalls(600).Build())

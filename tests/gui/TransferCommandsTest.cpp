@@ -5,9 +5,9 @@
 
 #include "GuiSupport.h"
 #include "ModelBuilders.h"
-#include "formats/EntryPictures.h"
-#include "formats/ImageDecode.h"
-#include "formats/Model.h"
+#include "models/Model.h"
+#include "pictures/EntryPictures.h"
+#include "pictures/ImageDecode.h"
 
 namespace tarn::test {
 namespace {
@@ -84,7 +84,7 @@ TEST_F(TransferCommands, ExportOfWholeArchiveMatchesKeepsEveryFile) {
 TEST_F(TransferCommands, ImagesAreAskedForOnceAndEncodedAsOneUndoableStep) {
   const QString stone = Png(dir / "stone.png", 16, 16), moss = Png(dir / "moss.png", 32, 16);
   WriteFile(dir / "notes.txt", "notes");
-  prompter->encodeChoice = shell::EncodeChoice{true, OutputKind::Mip, {}};
+  prompter->encodeChoice = dialogs::EncodeChoice{true, OutputKind::Mip, {}};
   frame->ImportPaths(doc.Root().FindChild("textures"),
                      {stone, QString::fromStdString((dir / "notes.txt").string()), moss});
   EXPECT_EQ(prompter->encodeAsked, (QStringList{stone, moss}));  // once, for both pictures
@@ -109,11 +109,11 @@ TEST_F(TransferCommands, ImagesAreAskedForOnceAndEncodedAsOneUndoableStep) {
   prompter->encodeChoice.reset();
   frame->ImportPaths(&doc.Root(), {stone});
   EXPECT_EQ(doc.Root().FindChild("stone.png"), nullptr);
-  prompter->encodeChoice = shell::EncodeChoice{};
+  prompter->encodeChoice = dialogs::EncodeChoice{};
   frame->ImportPaths(&doc.Root(), {stone});
   EXPECT_NE(doc.Root().FindChild("stone.png"), nullptr);
   // A picture that cannot be a texture says why.
-  prompter->encodeChoice = shell::EncodeChoice{true, OutputKind::Wal, {}};
+  prompter->encodeChoice = dialogs::EncodeChoice{true, OutputKind::Wal, {}};
   frame->ImportPaths(&doc.Root(), {Png(dir / "odd.png", 10, 10)});
   ASSERT_FALSE(prompter->shown.empty());
   EXPECT_NE(prompter->shown.back().text.indexOf("multiples of 16"), -1);
@@ -133,14 +133,14 @@ TEST_F(TransferCommands, APictureExportsAsPngAndPicturesMakeSprites) {
 
   // A Quake sprite of two frames, then a Quake II one whose frames lie beside it.
   prompter->openFiles = {Png(dir / "f10.png", 8, 8), Png(dir / "f2.png", 8, 8)};
-  prompter->spriteChoice = shell::SpriteChoice{false, "fire", {}};
+  prompter->spriteChoice = dialogs::SpriteChoice{false, "fire", {}};
   ShowDir("gfx");
   FocusTree();
   Action("actionNewSprite")->trigger();
   CPackObject* spr = doc.Root().FindByPath("gfx/fire.spr");
   ASSERT_NE(spr, nullptr);
   EXPECT_EQ(LoadEntryPictures(*spr).set.pictures.size(), 2u);
-  prompter->spriteChoice = shell::SpriteChoice{true, "fire", {}};
+  prompter->spriteChoice = dialogs::SpriteChoice{true, "fire", {}};
   Action("actionNewSprite")->trigger();
   for (const char* frameName : {"gfx/fire_0.pcx", "gfx/fire_1.pcx"})
     EXPECT_NE(doc.Root().FindByPath(frameName), nullptr);
@@ -151,7 +151,7 @@ TEST_F(TransferCommands, APictureExportsAsPngAndPicturesMakeSprites) {
   EXPECT_EQ(Action("actionUndo")->text(), "&Undo New Sprite \"fire.sp2\"");
   // Frames of different sizes make no Quake sprite.
   prompter->openFiles = {Png(dir / "a.png", 8, 8), Png(dir / "b.png", 4, 4)};
-  prompter->spriteChoice = shell::SpriteChoice{false, "bad", {}};
+  prompter->spriteChoice = dialogs::SpriteChoice{false, "bad", {}};
   Action("actionNewSprite")->trigger();
   EXPECT_EQ(doc.Root().FindByPath("gfx/bad.spr"), nullptr);
   EXPECT_NE(prompter->shown.back().text.indexOf("must all be one size"), -1);
@@ -252,7 +252,7 @@ TEST_F(TransferCommands, AModelExportsForModellingPrograms) {
 TEST_F(TransferCommands, ModelFilesAreAskedForAndConverted) {
   const QString obj = ObjSquare(dir / "square.obj");
   WriteFile(dir / "notes.txt", "notes");
-  prompter->modelChoice = shell::ModelImportChoice{true, {}};
+  prompter->modelChoice = dialogs::ModelImportChoice{true, {}};
   frame->ImportPaths(doc.Root().FindChild("gfx"), {obj, QString::fromStdString((dir / "notes.txt").string())});
   EXPECT_EQ(prompter->modelsAsked, QStringList{obj});
   CPackObject* mdl = doc.Root().FindByPath("gfx/square.mdl");
@@ -272,7 +272,7 @@ TEST_F(TransferCommands, ModelFilesAreAskedForAndConverted) {
   const Bytes md2Bytes = Load(md2);
   EXPECT_NE(std::string(md2Bytes.begin(), md2Bytes.end()).find("gfx/square.pcx"), std::string::npos);
 
-  prompter->modelChoice = shell::ModelImportChoice{};  // kept as it is
+  prompter->modelChoice = dialogs::ModelImportChoice{};  // kept as it is
   frame->ImportPaths(&doc.Root(), {obj});
   EXPECT_NE(doc.Root().FindChild("square.obj"), nullptr);
   prompter->modelChoice.reset();  // cancelled
@@ -280,7 +280,7 @@ TEST_F(TransferCommands, ModelFilesAreAskedForAndConverted) {
   EXPECT_EQ(doc.Root().FindByPath("textures/square.obj"), nullptr);
   // A file that does not read as a model says why.
   WriteFile(dir / "bad.obj", "f 9 9 9\n");
-  prompter->modelChoice = shell::ModelImportChoice{true, {}};
+  prompter->modelChoice = dialogs::ModelImportChoice{true, {}};
   frame->ImportPaths(&doc.Root(), {QString::fromStdString((dir / "bad.obj").string())});
   EXPECT_EQ(doc.Root().FindChild("bad.mdl"), nullptr);
   ASSERT_FALSE(prompter->shown.empty());

@@ -15,8 +15,8 @@
 #include <QWheelEvent>
 
 #include "GuiSupport.h"
-#include "archive/WadFormat.h"
-#include "shell/Settings.h"
+#include "containers/WadFormat.h"
+#include "dialogs/Settings.h"
 #include "viewers/BitmapViewer.h"
 #include "viewers/HexView.h"
 #include "viewers/TextViewer.h"
@@ -607,7 +607,7 @@ TEST_F(GuiTest, ViewersFitTheirContentAndRememberTheirSize) {
   // Room beside the main window, which a first window (wide, centred) does not leave.
   frame->setGeometry(0, 0, 600, 400);
   QApplication::processEvents();
-  shell::WriteProfileInt("Viewers", "PictureFit", 0);
+  dialogs::WriteProfileInt("Viewers", "PictureFit", 0);
   ShowDir("gfx");
   FocusList();
   SelectRows({"conback.lmp"});

@@ -1,0 +1,32 @@
+#include "dialogs/RenameDialog.h"
+
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+namespace tarn::dialogs {
+
+CRenameDialog::CRenameDialog(const QString& name, QWidget* parent) : QDialog(parent) {
+  setObjectName("renameDialog");
+  setWindowTitle("Rename");
+  auto* row = new QHBoxLayout;
+  row->addWidget(new QLabel("Rename ", this));
+  m_edit = new QLineEdit(name, this);
+  m_edit->setObjectName("renameEdit");
+  m_edit->selectAll();
+  row->addWidget(m_edit, 1);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  buttons->setObjectName("renameButtons");
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(row);
+  layout->addWidget(buttons);
+  resize(320, sizeHint().height());
+}
+
+QString CRenameDialog::Name() const { return m_edit->text(); }
+
+}  // namespace tarn::dialogs

@@ -1,0 +1,259 @@
+#include "maps/MapMesh.h"
+
+#include <algorithm>
+#include <cctype>
+#include <limits>
+#include <unordered_map>
+
+#include "maps/Bsp.h"
+
+namespace tarn {
+
+namespace {
+
+constexpr std::uint32_t kQuake2NoDraw = 0x80;
+// Every page starts with a white block the unlit faces sample; four luxels a side so that
+// linear filtering at its centre sees nothing else.
+constexpr int kWhiteSide = 4;
+
+bool SameName(const std::string& a, const char* b) {
+  std::size_t i = 0;
+  for (; i < a.size() && b[i]; ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != b[i]) return false;
+  return i == a.size() && !b[i];
+}
+
+// A face's first lightmap as it goes onto a page: w × h luxels with a one-luxel border.
+struct LightBlock {
+  std::int64_t offset = 0;
+  int w = 0, h = 0;
+  int page = -1, x = 0, y = 0;  // page -1: left out, its faces unlit
+};
+
+// Shelves across square pages of one side, filled left to right and top to bottom, the next page
+// opened only when a block fits nowhere on the last shelf or below it. Fed the tallest blocks
+// first, each shelf holds blocks of about its height, so little is wasted above them.
+class CShelves {
+ public:
+  explicit CShelves(int side) : m_side(side) {}
+  // Where a block of w × h goes (w and h at most the side less the white block); false when the
+  // pages would be more than kMostMapPages.
+  bool Place(int w, int h, int& page, int& x, int& y) {
+    if (m_pages > 0 && m_x + w > m_side) {
+      m_y += m_shelf;
+      m_x = 0, m_shelf = 0;
+    }
+    if (m_pages == 0 || m_y + h > m_side) {
+      if (m_pages == kMostMapPages) return false;
+      ++m_pages;
+      // The white block in the corner starts the first shelf.
+      m_x = kWhiteSide, m_y = 0, m_shelf = kWhiteSide;
+    }
+    page = m_pages - 1;
+    x = m_x, y = m_y;
+    m_x += w;
+    m_shelf = std::max(m_shelf, h);
+    return true;
+  }
+  int Pages() const { return m_pages; }
+
+ private:
+  int m_side;
+  int m_pages = 0, m_x = 0, m_y = 0, m_shelf = 0;
+};
+
+}  // namespace
+
+bool HiddenMapFace(const BspMap& map, std::size_t face) {
+  const BspFace& f = map.faces[face];
+  if (map.header.format == BspFormat::Quake2 && (f.flags & kQuake2NoDraw)) return true;
+  if (f.texture < 0) return false;
+  const std::string& name = map.textures[static_cast<std::size_t>(f.texture)].name;
+  return SameName(name, "trigger") || SameName(name, "clip") || SameName(name, "aaatrigger");
+}
+
+MapMesh BuildMapMesh(const BspMap& map, std::span<const std::pair<int, int>> sizes, int maxPageSide) {
+  MapMesh mesh;
+  const std::size_t faceCount = map.faces.size();
+  int most = 16;
+  while (most * 2 <= std::min(maxPageSide, kMapPageSide)) most *= 2;
+
+  // Each face's block, or -1 when it is unlit, -2 when hidden. A block is read once however many
+  // faces light from it, and blocks of their own are taken only while their luxels fit in the
+  // lighting lump: a compiler writes every face's lightmaps apart, so only a damaged or hostile
+  // map asks for more, and its faces beyond that are drawn unlit.
+  std::vector<int> blockOf(faceCount, -1);
+  std::vector<LightBlock> blocks;
+  std::unordered_map<std::int64_t, int> blockAt;
+  const std::uint64_t samples = map.lighting.size() / static_cast<std::size_t>(std::max(map.lightBytes, 1));
+  std::uint64_t taken = 0;
+  const int widest = std::min(kMostMapLuxels, most - kWhiteSide - 2);
+  for (std::size_t i = 0; i < faceCount; ++i) {
+    const BspFace& f = map.faces[i];
+    if (HiddenMapFace(map, i)) {
+      blockOf[i] = -2;
+      continue;
+    }
+    if (f.lightOffset < 0 || f.lightWidth <= 0 || f.lightHeight <= 0) continue;
+    if (f.lightWidth > widest || f.lightHeight > widest) {
+      ++mesh.oversizedLight;
+      continue;
+    }
+    const auto known = blockAt.find(f.lightOffset);
+    if (known != blockAt.end() && blocks[static_cast<std::size_t>(known->second)].w == f.lightWidth &&
+        blocks[static_cast<std::size_t>(known->second)].h == f.lightHeight) {
+      blockOf[i] = known->second;
+      continue;
+    }
+    const std::uint64_t luxels = static_cast<std::uint64_t>(f.lightWidth) * static_cast<std::uint64_t>(f.lightHeight);
+    if (taken + luxels > samples) {
+      ++mesh.excessLight;
+      continue;
+    }
+    taken += luxels;
+    blockOf[i] = static_cast<int>(blocks.size());
+    if (known == blockAt.end()) blockAt.emplace(f.lightOffset, static_cast<int>(blocks.size()));
+    blocks.push_back({f.lightOffset, f.lightWidth, f.lightHeight});
+  }
+
+  // The tallest first, for the shelves; then the smallest page side that holds them all on one
+  // page, up to the largest, where they take as many pages as they need.
+  std::vector<int> order(blocks.size());
+  std::uint64_t area = kWhiteSide * kWhiteSide;
+  int side = 16;
+  for (std::size_t b = 0; b < blocks.size(); ++b) {
+    order[b] = static_cast<int>(b);
+    area += static_cast<std::uint64_t>(blocks[b].w + 2) * static_cast<std::uint64_t>(blocks[b].h + 2);
+    while (side < std::max(blocks[b].w, blocks[b].h) + 2 + kWhiteSide) side *= 2;
+  }
+  std::sort(order.begin(), order.end(), [&](int a, int b) {
+    const LightBlock &p = blocks[static_cast<std::size_t>(a)], &q = blocks[static_cast<std::size_t>(b)];
+    return p.h != q.h ? p.h > q.h : p.w != q.w ? p.w > q.w : a < b;
+  });
+  while (side < most && static_cast<std::uint64_t>(side) * static_cast<std::uint64_t>(side) < area) side *= 2;
+  for (;; side *= 2) {
+    CShelves shelves(side);
+    for (int b : order) {
+      LightBlock& block = blocks[static_cast<std::size_t>(b)];
+      if (!shelves.Place(block.w + 2, block.h + 2, block.page, block.x, block.y)) block.page = -1;
+    }
+    if (shelves.Pages() <= 1 || side >= most) {
+      mesh.pageSide = side;
+      mesh.pages.resize(static_cast<std::size_t>(std::max(shelves.Pages(), 1)));
+      break;
+    }
+  }
+  const int pageSide = mesh.pageSide;
+  const float scale = 1.0f / static_cast<float>(pageSide);
+  for (MapLightPage& p : mesh.pages) {
+    p.rgb.assign(static_cast<std::size_t>(pageSide) * static_cast<std::size_t>(pageSide) * 3, 0);
+    for (int y = 0; y < kWhiteSide; ++y)
+      std::fill_n(p.rgb.begin() + static_cast<std::ptrdiff_t>(y) * pageSide * 3, kWhiteSide * 3, 255);
+  }
+  // Style 0 only, with its edge luxels repeated into a one-luxel border so that filtering never
+  // reaches a neighbour's.
+  const int bytes = map.lightBytes;
+  for (const LightBlock& block : blocks) {
+    if (block.page < 0) continue;
+    const int lw = block.w, lh = block.h;
+    const std::uint8_t* src = map.lighting.data() + block.offset;
+    MapLightPage& page = mesh.pages[static_cast<std::size_t>(block.page)];
+    for (int y = -1; y <= lh; ++y) {
+      const int sy = std::clamp(y, 0, lh - 1);
+      std::uint8_t* row = page.rgb.data() + (static_cast<std::size_t>(block.y + 1 + y) * pageSide + block.x + 1) * 3;
+      for (int x = -1; x <= lw; ++x) {
+        const std::uint8_t* s = src + (static_cast<std::size_t>(sy) * lw + std::clamp(x, 0, lw - 1)) * bytes;
+        std::uint8_t* d = row + static_cast<std::ptrdiff_t>(x) * 3;
+        d[0] = s[0];
+        d[1] = bytes >= 3 ? s[1] : s[0];
+        d[2] = bytes >= 3 ? s[2] : s[0];
+      }
+    }
+  }
+  // Each face's page, or -1 when hidden; then its place in the page, -1 for the white block.
+  std::vector<int> pageOf(faceCount, -1);
+  std::vector<std::pair<int, int>> cornerOf(faceCount, {-1, -1});
+  for (std::size_t i = 0; i < faceCount; ++i) {
+    if (blockOf[i] == -2) continue;
+    pageOf[i] = 0;
+    if (blockOf[i] < 0) continue;
+    const LightBlock& block = blocks[static_cast<std::size_t>(blockOf[i])];
+    if (block.page < 0) {
+      ++mesh.excessLight;
+      continue;
+    }
+    pageOf[i] = block.page;
+    cornerOf[i] = {block.x, block.y};
+  }
+  const int pages = static_cast<int>(mesh.pages.size());
+
+  // Groups by (texture, page), texture -1 first: a counting sort of the faces.
+  const int textures = static_cast<int>(map.textures.size()) + 1;
+  auto keyOf = [&](std::size_t i) { return (map.faces[i].texture + 1) * pages + pageOf[i]; };
+  std::vector<std::uint32_t> counts(static_cast<std::size_t>(textures) * static_cast<std::size_t>(pages) + 1, 0);
+  std::size_t vertexTotal = 0;
+  for (std::size_t i = 0; i < faceCount; ++i) {
+    if (pageOf[i] < 0) continue;
+    counts[static_cast<std::size_t>(keyOf(i)) + 1] += (map.faces[i].count - 2) * 3;
+    vertexTotal += map.faces[i].count;
+  }
+  for (std::size_t k = 1; k < counts.size(); ++k) counts[k] += counts[k - 1];
+  mesh.triangles.resize(counts.back());
+  mesh.vertices.reserve(vertexTotal);
+  mesh.outlines.reserve(vertexTotal * 2);
+  std::vector<std::uint32_t> cursor(counts.begin(), counts.end() - 1);
+
+  for (int k = 0; k < 3; ++k) {
+    mesh.mins[k] = std::numeric_limits<float>::max();
+    mesh.maxs[k] = std::numeric_limits<float>::lowest();
+  }
+  for (std::size_t i = 0; i < faceCount; ++i) {
+    if (pageOf[i] < 0) continue;
+    const BspFace& f = map.faces[i];
+    ++mesh.drawnFaces;
+    float w = 64, h = 64;
+    if (f.texture >= 0 && static_cast<std::size_t>(f.texture) < sizes.size()) {
+      const auto [tw, th] = sizes[static_cast<std::size_t>(f.texture)];
+      if (tw > 0 && th > 0) w = static_cast<float>(tw), h = static_cast<float>(th);
+    }
+    const auto [cx, cy] = cornerOf[i];
+    const auto base = static_cast<std::uint32_t>(mesh.vertices.size());
+    for (std::uint32_t k = 0; k < f.count; ++k) {
+      const BspVertex& v = map.vertices[f.first + k];
+      MapMeshVertex m{v.x, v.y, v.z, v.s / w, v.t / h, 2 * scale, 2 * scale};
+      if (cx >= 0) {
+        m.u = (static_cast<float>(cx + 1) + v.u) * scale;
+        m.v = (static_cast<float>(cy + 1) + v.v) * scale;
+      }
+      mesh.vertices.push_back(m);
+      const float p[3] = {v.x, v.y, v.z};
+      for (int c = 0; c < 3; ++c) {
+        mesh.mins[c] = std::min(mesh.mins[c], p[c]);
+        mesh.maxs[c] = std::max(mesh.maxs[c], p[c]);
+      }
+      mesh.outlines.push_back(base + k);
+      mesh.outlines.push_back(base + (k + 1) % f.count);
+    }
+    std::uint32_t& at = cursor[static_cast<std::size_t>(keyOf(i))];
+    for (std::uint32_t k = 1; k + 1 < f.count; ++k) {
+      mesh.triangles[at++] = base;
+      mesh.triangles[at++] = base + k;
+      mesh.triangles[at++] = base + k + 1;
+    }
+  }
+  for (std::size_t key = 0; key + 1 < counts.size(); ++key) {
+    if (counts[key + 1] == counts[key]) continue;
+    MapDrawGroup g;
+    g.texture = static_cast<int>(key) / pages - 1;
+    g.page = static_cast<int>(key) % pages;
+    g.firstIndex = counts[key];
+    g.indexCount = counts[key + 1] - counts[key];
+    mesh.groups.push_back(g);
+  }
+  mesh.empty = mesh.vertices.empty();
+  if (mesh.empty)
+    for (int k = 0; k < 3; ++k) mesh.mins[k] = mesh.maxs[k] = 0;
+  return mesh;
+}
+
+}  // namespace tarn
