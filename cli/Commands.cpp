@@ -28,6 +28,7 @@
 #include "cli/SoundCommands.h"
 #include "cli/StdStreams.h"
 #include "cli/TerminalProgress.h"
+#include "cli/TextureCommands.h"
 #include "cli/Voice.h"
 #include "fileio/Strings.h"
 #include "fileio/TempFile.h"
@@ -201,6 +202,23 @@ constexpr CommandUsage kUsage[] = {
      "  diff [--json] A B                     the paths that differ between two archives or folders:\n"
      "                                        \"+ PATH\" only in B, \"- PATH\" only in A, \"M PATH\"\n"
      "                                        different bytes; exit 0 same, 1 different, 2 trouble\n"},
+    {"textures",
+     "  textures ARCHIVE|FOLDER... --engine ENGINE --out DIR [--format png|tga] [--map NAME]\n"
+     "                                        every picture the engine replaces (world textures, skins,\n"
+     "                                        sprite frames, gfx pictures, Quake II textures) as the\n"
+     "                                        files it reads, glowing pixels in a _glow or _luma layer;\n"
+     "                                        --map: one map's textures, in its own folder\n"
+     "    ENGINE: quakespasm (.tga), ironwail, qss, darkplaces, fte, yamagi\n"},
+    {"textures",
+     "  textures --import DIR --engine ENGINE ARCHIVE [--format png|tga] [--map NAME]\n"
+     "                                        the replacements in DIR back into the archive's 8-bit\n"
+     "                                        pictures (a _glow layer is the glow mask), then save\n"},
+    {"glow",
+     "  glow [--list|--fix] [--every] ARCHIVE [PATH...]\n"
+     "                                        stray glowing pixels of textures and skins: FILE, PICTURE,\n"
+     "                                        X,Y, index and the nearest that does not glow; --fix gives\n"
+     "                                        them that colour and saves; --every: every glowing pixel\n"
+     "                                        of the files named\n"},
     {"find",
      "  find [--json] FOLDER... PATTERN       every archive entry (PAK, PK3, WAD) and loose file below\n"
      "                                        the folders whose path matches PATTERN (* and ?, any\n"
@@ -221,7 +239,7 @@ constexpr const char* kHelpOptions =
 
 constexpr const char* kWriteOptions =
     "Options of the commands that write a file (create, repack, add, rm, rename, wad, ents, bspx,\n"
-    "maptex):\n"
+    "maptex, textures --import, glow --fix):\n"
     "  --break-links    save over a file that has other names (hard links); they keep the old contents\n"
     "  --force          save over a read-only file, or one another program changed meanwhile\n"
     "  --store          write every file of a zip stored, none deflated\n";
@@ -867,7 +885,8 @@ int CmdCheck(const Context& ctx, const std::vector<std::string>& args) {
   if (a.size() != 1) return ctx.Usage("check takes one ARCHIVE");
   CTarnDoc doc;
   if (!Open(ctx, doc, a[0], false)) return 1;  // the check lists the problems itself
-  const auto problems = doc.CheckArchive();
+  auto problems = doc.CheckArchive();
+  for (std::string& stray : StrayGlowProblems(doc.Root())) problems.push_back(std::move(stray));
   if (ctx.voice.json) JsonCheck(ctx.out, a[0], doc.Root().CountFiles(), problems);
   else
     for (const auto& p : problems) ctx.out << p << "\n";
@@ -1177,6 +1196,13 @@ int CmdDiff(const Context& ctx, const std::vector<std::string>& a) {
 int CmdFind(const Context& ctx, const std::vector<std::string>& a) {
   return ctx.Report(RunFind(Operands(a), ctx.out, ctx.err, ctx.voice));
 }
+ArtCommandContext ArtContext(const Context& ctx) {
+  return {ctx.out, ctx.err, ctx.voice, ctx.consent, ctx.write, ctx.lockTimeout};
+}
+int CmdTextures(const Context& ctx, const std::vector<std::string>& a) {
+  return ctx.Report(RunTextures(a, ArtContext(ctx)));
+}
+int CmdGlow(const Context& ctx, const std::vector<std::string>& a) { return ctx.Report(RunGlow(a, ArtContext(ctx))); }
 
 // A command's own options: those it reads itself, with a value or alone, and those of every
 // command's that it takes after its word as well as before (-q and -v always).
@@ -1220,6 +1246,8 @@ const std::map<std::string, CommandSpec>& Commands() {
       {"which", {CmdWhich, {"--engine"}, {}, false, true}},
       {"diff", {CmdDiff, {}, {}, false, true}},
       {"find", {CmdFind, {}, {}, false, true}},
+      {"textures", {CmdTextures, {"--engine", "--out", "--format", "--map", "--import"}, {}, true}},
+      {"glow", {CmdGlow, {}, {"--list", "--fix", "--every"}, true}},
   };
   return commands;
 }
@@ -1315,8 +1343,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     } else if (spec.flags.contains(a)) {
       rest.push_back(a);
     } else if (IsWriteOption(a) && !spec.writes) {
-      return ctx.Usage(
-          a + " goes with the commands that write a file: create, repack, add, rm, rename, wad, ents, bspx and maptex");
+      return ctx.Usage(a +
+                       " goes with the commands that write a file: create, repack, add, rm, rename, wad, ents, "
+                       "bspx, maptex, textures and glow");
     } else if (!TakeCommonOption(ctx, a)) {
       return ctx.Usage("unknown option " + Quoted(a) + " of " + word +
                        "; a name that begins with \"-\" goes after \"--\"");
