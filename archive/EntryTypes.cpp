@@ -19,29 +19,69 @@ std::string_view LowerExtension(std::string_view name, char (&buffer)[8]) {
   return std::string_view(buffer, n);
 }
 
-constexpr std::array<std::pair<std::string_view, EntryType>, 30> kByExtension = {{
-    {"lmp", EntryType::QuakePicture}, {"wal", EntryType::Quake2Texture}, {"pcx", EntryType::PcxPicture},
-    {"mip", EntryType::MipTexture},   {"spr", EntryType::Sprite},        {"sp2", EntryType::Quake2Sprite},
-    {"mdl", EntryType::QuakeModel},   {"md2", EntryType::Quake2Model},   {"wav", EntryType::Sound},
-    {"ogg", EntryType::Sound},        {"mp3", EntryType::Sound},         {"flac", EntryType::Sound},
-    {"txt", EntryType::Text},         {"cfg", EntryType::Text},          {"rc", EntryType::Text},
-    {"ent", EntryType::Text},         {"qc", EntryType::Text},           {"shader", EntryType::Text},
-    {"map", EntryType::Text},         {"def", EntryType::Text},          {"bsp", EntryType::Map},
-    {"wad", EntryType::TextureWad},   {"png", EntryType::Image},         {"jpg", EntryType::Image},
-    {"jpeg", EntryType::Image},       {"tga", EntryType::Image},         {"bmp", EntryType::Image},
-    {"pal", EntryType::Palette},      {"md3", EntryType::Quake3Model},   {"iqm", EntryType::IqmModel},
+// Every extension Tarn knows, once: what the list says, which viewer shows it, and which
+// commands and checks take it all come from here.
+struct KnownExtension {
+  std::string_view extension;
+  EntryType type;
+  TextKind text = TextKind::Plain;
+};
+constexpr std::array<KnownExtension, 31> kByExtension = {{
+    {"lmp", EntryType::QuakePicture},
+    {"wal", EntryType::Quake2Texture},
+    {"pcx", EntryType::PcxPicture},
+    {"mip", EntryType::MipTexture},
+    {"spr", EntryType::Sprite},
+    {"sp2", EntryType::Quake2Sprite},
+    {"mdl", EntryType::QuakeModel},
+    {"md2", EntryType::Quake2Model},
+    {"wav", EntryType::Sound},
+    {"ogg", EntryType::Sound},
+    {"mp3", EntryType::Sound},
+    {"flac", EntryType::Sound},
+    {"txt", EntryType::Text},
+    {"cfg", EntryType::Text, TextKind::Config},
+    {"rc", EntryType::Text, TextKind::Config},
+    {"ent", EntryType::Text, TextKind::Entities},
+    {"qc", EntryType::Text, TextKind::QuakeC},
+    {"qh", EntryType::Text, TextKind::QuakeC},
+    {"shader", EntryType::Text},
+    {"map", EntryType::Text, TextKind::Entities},
+    {"def", EntryType::Text},
+    {"bsp", EntryType::Map},
+    {"wad", EntryType::TextureWad},
+    {"png", EntryType::Image},
+    {"jpg", EntryType::Image},
+    {"jpeg", EntryType::Image},
+    {"tga", EntryType::Image},
+    {"bmp", EntryType::Image},
+    {"pal", EntryType::Palette},
+    {"md3", EntryType::Quake3Model},
+    {"iqm", EntryType::IqmModel},
 }};
+
+const KnownExtension* Known(std::string_view name) {
+  char buffer[8];
+  const std::string_view ext = LowerExtension(name, buffer);
+  for (const KnownExtension& known : kByExtension)
+    if (known.extension == ext) return &known;
+  return nullptr;
+}
 
 }  // namespace
 
 EntryType TypeOf(std::string_view name, bool isDirectory) {
   if (isDirectory) return EntryType::Directory;
+  if (const KnownExtension* known = Known(name)) return known->type;
   char buffer[8];
   const std::string_view ext = LowerExtension(name, buffer);
-  for (const auto& [e, type] : kByExtension)
-    if (e == ext) return type;
   if (ext.size() == 6 && ext.substr(0, 4) == "lump") return EntryType::WadLump;
   return EntryType::File;
+}
+
+TextKind TextKindOf(std::string_view name) {
+  const KnownExtension* known = Known(name);
+  return known ? known->text : TextKind::Plain;
 }
 
 const char* TypeName(EntryType type) {

@@ -29,8 +29,18 @@ enum class EntryType {
 };
 
 EntryType TypeOf(std::string_view name, bool isDirectory);
+// The kind of a file's name alone (never a directory).
+inline EntryType FileTypeOf(std::string_view name) { return TypeOf(name, false); }
+
+// What a text entry holds, for colouring it: console configs (.cfg, .rc), QuakeC (.qc, .qh),
+// entity text (.ent, .map); Plain for any other name.
+enum class TextKind { Plain, Config, QuakeC, Entities };
+TextKind TextKindOf(std::string_view name);
 // "Quake picture", "Quake II texture", "Sound", ... for the Type column.
 const char* TypeName(EntryType type);
+
+// The games' own models, which Tarn reads, writes and edits: Quake's and Quake II's.
+inline bool IsGameModelType(EntryType t) { return t == EntryType::QuakeModel || t == EntryType::Quake2Model; }
 
 inline bool IsModelType(EntryType t) {
   return t == EntryType::QuakeModel || t == EntryType::Quake2Model || t == EntryType::Quake3Model ||

@@ -111,6 +111,22 @@ ExtractOutcome CExtractFolder::WriteFile(const std::string& name, const Filler& 
   return ExtractOutcome::Done;
 }
 
+bool CExtractFolder::RemoveFile(const std::string& name, std::string* why) const {
+  struct stat st;
+  if (::fstatat(m_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno == ENOENT) return true;
+    *why = Where(name) + ": " + SystemReason(errno);
+    return false;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    *why = Where(name) + ": " + SystemReason(EISDIR);
+    return false;
+  }
+  if (::unlinkat(m_fd, name.c_str(), 0) == 0 || errno == ENOENT) return true;
+  *why = Where(name) + ": " + SystemReason(errno);
+  return false;
+}
+
 namespace {
 
 ExtractOutcome WriteAt(const fs::path& path, const CExtractFolder::Filler& fill, std::string* why) {

@@ -41,6 +41,10 @@ class CExtractFolder {
   using Filler = std::function<bool(const Sink& sink, std::string* why)>;
   ExtractOutcome WriteFile(const std::string& name, const Filler& fill, std::string* why) const;
 
+  // Removes the file name when there is one: a link of that name goes itself, never what it
+  // leads to; a folder stays. False with the reason when it cannot be removed.
+  bool RemoveFile(const std::string& name, std::string* why) const;
+
  private:
   CExtractFolder(int fd, std::filesystem::path path) : m_fd(fd), m_path(std::move(path)) {}
   std::string Where(const std::string& name) const;

@@ -25,6 +25,7 @@
 
 #include "archive/EntryNames.h"
 #include "archive/SafeExtract.h"
+#include "browser/ExportForEngine.h"
 #include "browser/ExtractTextures.h"
 #include "browser/GameSession.h"
 #include "browser/Icons.h"
@@ -304,6 +305,9 @@ void CMainFrame::CreateActions() {
   MakeAction(&Commands::exportAsPng, "actionExportAsPng", "Export as &PNG...",
              "Write the selected pictures, and those in the selected directories, into a folder as PNG files",
              &CMainFrame::OnExportAsPng);
+  MakeAction(&Commands::exportForEngine, "actionExportForEngine", "Export for E&ngine...",
+             "Write the pictures of the selection, or of the whole archive, as an engine reads its replacements",
+             &CMainFrame::OnExportForEngine);
   MakeAction(&Commands::view, "actionView", "&View", "Show, play or read the selected file", &CMainFrame::OnView);
   MakeAction(&Commands::viewSkin, "actionViewSkin", "View S&kin", "Show the skins of the selected Quake model",
              &CMainFrame::OnViewSkin);
@@ -419,6 +423,7 @@ void CMainFrame::CreateMenus() {
   object->addAction(m_cmd.exportFile);
   object->addAction(m_cmd.exportDirectory);
   object->addAction(m_cmd.exportAsPng);
+  object->addAction(m_cmd.exportForEngine);
   object->addSeparator();
   object->addAction(m_cmd.view);
   object->addAction(m_cmd.viewSkin);
@@ -572,10 +577,15 @@ std::unique_ptr<QMenu> CMainFrame::BuildContextMenu() {
     add("&Create directory", m_cmd.newDirectory);
     add("E&xport to directory", m_cmd.exportDirectory);
     add("Export as PN&G", m_cmd.exportAsPng);
+    add("Export for E&ngine", m_cmd.exportForEngine);
   } else {
     const std::string name = ToLower(e->Name());
     add("&Export File", m_cmd.exportFile);
     if (PictureKindOf(e->Name()) != PictureKind::None) add("Export as PN&G", m_cmd.exportAsPng);
+    // Files an engine takes replacement pictures for.
+    if (PictureKindOf(e->Name()) != PictureKind::None || EndsWith(name, ".bsp") || EndsWith(name, ".mdl") ||
+        EndsWith(name, ".spr") || EndsWith(name, ".wad"))
+      add("Export for E&ngine", m_cmd.exportForEngine);
     add("&View object", m_cmd.view);
     if (EndsWith(name, ".bsp")) add("E&xtract textures", m_cmd.extractTextures);
     if (EndsWith(name, ".mdl")) add("View object &skin", m_cmd.viewSkin);
@@ -983,6 +993,8 @@ void CMainFrame::OnViewSkin() {
   if (m_treeFocused || sel.size() != 1 || !EndsWith(ToLower(sel.front()->Name()), ".mdl")) return;
   ViewEntry(*sel.front(), true);
 }
+
+void CMainFrame::OnExportForEngine() { ExportForEngine(*this, Targets()); }
 
 void CMainFrame::OnExtractTextures() {
   if (!m_cmd.extractTextures->isEnabled()) return;

@@ -125,7 +125,7 @@ class CMainFrame : public QMainWindow, public CDocObserver {
     QAction *newArchive, *open, *save, *saveAs, *exit;
     QAction *undo, *redo, *cut, *copy, *paste, *duplicate, *selectAll, *filter, *newDirectory, *rename,
         *replaceFromFile, *deleteEntries;
-    QAction *importFile, *importDirectory, *newSprite, *exportFile, *exportDirectory, *exportAsPng;
+    QAction *importFile, *importDirectory, *newSprite, *exportFile, *exportDirectory, *exportAsPng, *exportForEngine;
     QAction *view, *viewSkin, *extractTextures, *stopSound, *upOneLevel;
     QAction *largeIcons, *smallIcons, *list, *details, *thumbnails, *previewPane, *previewBelow, *about;
     QAction *openGameFolder, *saveChangesAsPak, *showShadowed;
@@ -237,6 +237,7 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   void OnView();
   void OnViewSkin();
   void OnExtractTextures();
+  void OnExportForEngine();
   void OnStopSound();
   void OnAbout();
   // game folders (GameFolderCommands.cpp)

@@ -178,6 +178,10 @@ void JsonInfoMap(std::ostream& out, const std::string& archive, const CPackObjec
   doc["entities"] = map.entities;
   if (!map.entityError.empty()) doc["entity_error"] = map.entityError;
   doc["lighting"] = map.lighting;
+  doc["light_source"] = map.lightSource;
+  Json& bspx = doc["bspx"] = Json::array();
+  for (const BspxLump& l : map.bspx) bspx.push_back({{"name", l.name}, {"offset", l.offset}, {"size", l.length}});
+  doc["bspx_lighting"] = map.bspxLighting;
   const char* lit[] = {"none", "matching", "not matching", "not used"};
   doc["lit"] = lit[static_cast<int>(map.lit)];
   if (!map.litNote.empty()) doc["lit_note"] = map.litNote;

@@ -1,6 +1,7 @@
 // tarn-pak's work on compiled maps: for "ents", the entity lump printed, replaced by the text
 // of a file once it is checked, or written beside the map as the .ent file source ports load in
-// its place; for "convert", a picture of the map from its start.
+// its place; for "convert", a picture of the map from its start or a camera; for "bspx", the
+// BSPX lump table listed and edited; for "maptex", the map's textures replaced or moved.
 #pragma once
 
 #include <cstdint>
@@ -40,10 +41,39 @@ Outcome ExportEntities(CPackObject& map, std::string* written);
 // "640x400" (an "X" will do) as a size of at least 1 and at most kMapRenderMaxSide a side.
 bool ParseMapPictureSize(const std::string& text, int& width, int& height);
 
-// The map drawn from where a player starts, width × height, to the PNG file out (written beside
-// it, then put in its place). Its coloured light comes from the .lit beside it, the textures it
-// does not hold through textures (the archive's files when that is empty).
+// convert's options for a map's picture: the camera (--pos X,Y,Z --angles PITCH,YAW,ROLL, the
+// eye and the angles as Quake's `viewpos` prints them; --fov DEGREES, the engine's `fov`) and
+// the look (--look engine|plain) and --world (the world without its brush entities).
+struct MapPictureOptions {
+  bool hasPosition = false, hasAngles = false, hasFov = false;
+  float position[3]{}, angles[3]{}, fov = 90;
+  bool plain = false, worldOnly = false;
+};
+// When args[i] is one of those options, takes it and its value (i moves past it) and returns
+// true; usage gets what is wrong with the value (then true too).
+bool TakeMapPictureOption(const std::vector<std::string>& args, std::size_t& i, MapPictureOptions& options,
+                          std::string& usage);
+
+// The map drawn from where a player starts (or the options' camera), width × height, to the
+// PNG file out (written beside it, then put in its place). Its coloured light comes from the
+// BSPX table or the .lit beside it, the textures it does not hold through textures (the
+// archive's files when that is empty).
 Outcome WriteMapPicture(CPackObject& map, const std::string& out, int width, int height,
-                        const std::function<bool(const std::string&, std::vector<std::uint8_t>&)>& textures = {});
+                        const std::function<bool(const std::string&, std::vector<std::uint8_t>&)>& textures = {},
+                        const MapPictureOptions& options = {});
+
+// A command on one map of an archive: its arguments read into one, then the caller opens the
+// archive (to change it, and saves it after, when changes is set), finds the map and runs it.
+struct MapEdit {
+  std::string archive, map;
+  bool changes = false;
+  // Runs on the map's entry; notice gets what was done, for --verbose.
+  std::function<Outcome(CPackObject& map, std::ostream& out, std::ostream& warnings, std::string& notice)> run;
+};
+
+// bspx ARCHIVE MAP --list | --extract NAME FILE | --insert NAME FILE | --remove NAME
+Outcome ParseBspx(const std::vector<std::string>& args, MapEdit& edit);
+// maptex ARCHIVE MAP --replace FROM.wad|FOLDER | --embed | --unembed
+Outcome ParseMapTex(const std::vector<std::string>& args, MapEdit& edit);
 
 }  // namespace tarn::cli

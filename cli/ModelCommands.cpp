@@ -8,6 +8,7 @@
 #include <ostream>
 #include <random>
 
+#include "archive/EntryTypes.h"
 #include "archive/PackObject.h"
 #include "fileio/SafeSave.h"
 #include "fileio/Strings.h"
@@ -155,9 +156,9 @@ Outcome RunModel(const std::vector<std::string>& a, std::ostream& notices, std::
   if (p.positional.size() != 2) return {2, "model takes IN and OUT.mdl or OUT.md2"};
   const std::string& in = p.positional[0];
   const fs::path out = p.positional[1];
-  const std::string lower = ToLower(out.string());
-  if (EndsWith(lower, ".md2")) options.format = ModelData::kMd2;
-  else if (!EndsWith(lower, ".mdl")) return {2, "OUT must end in .mdl or .md2"};
+  const EntryType outType = FileTypeOf(out.string());
+  if (outType == EntryType::Quake2Model) options.format = ModelData::kMd2;
+  else if (outType != EntryType::QuakeModel) return {2, "OUT must end in .mdl or .md2"};
   if (!skinPath.empty() && options.format != ModelData::kMd2) return {2, "--skin-path goes with an MD2"};
   if (auto failed = LoadOptionFiles(p)) return *failed;
   std::string why;

@@ -43,12 +43,22 @@ InfoLines DescribeMap(const MapFacts& f) {
                        std::to_string(f.header.lumps[i].length) + " bytes");
   lines.emplace_back("faces", std::to_string(f.faces));
   lines.emplace_back("texinfo", std::to_string(f.texinfo));
-  lines.emplace_back("textures", std::to_string(f.textures) + (f.header.format == BspFormat::Quake2
-                                                                   ? " named"
-                                                                   : ", " + std::to_string(f.embedded) + " embedded"));
+  lines.emplace_back("textures",
+                     std::to_string(f.textures) +
+                         (BspIsQuake2(f.header.format) ? " named" : ", " + std::to_string(f.embedded) + " embedded"));
   lines.emplace_back("models", std::to_string(f.models));
   lines.emplace_back("entities", f.entityError.empty() ? std::to_string(f.entities) : f.entityError);
-  lines.emplace_back("lightmap", f.lighting > 0 ? "yes, " + std::to_string(f.lighting) + " bytes" : "no");
+  lines.emplace_back("lightmap", f.lighting > 0
+                                     ? "yes, " + std::to_string(f.lighting) + " bytes" +
+                                           (f.colouredLight ? " of coloured light" : "") +
+                                           (f.lightSource.rfind("BSPX", 0) == 0 ? " (" + f.lightSource + ")" : "")
+                                     : "no");
+  if (!f.bspxLighting.empty()) {
+    std::string used;
+    for (const std::string& n : f.bspxLighting) used += (used.empty() ? "" : ", ") + n;
+    lines.emplace_back("lightmap layout", "per face, from BSPX " + used);
+  }
+  for (const BspxLump& l : f.bspx) lines.emplace_back("bspx " + Escaped(l.name), std::to_string(l.length) + " bytes");
   switch (f.lit) {
     case MapFacts::Lit::None: lines.emplace_back("lit", "none"); break;
     case MapFacts::Lit::Matching: lines.emplace_back("lit", "present, matching"); break;

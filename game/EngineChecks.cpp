@@ -6,6 +6,7 @@
 #include <cstring>
 #include <set>
 
+#include "archive/EntryTypes.h"
 #include "archive/TarnDoc.h"
 #include "fileio/Strings.h"
 #include "maps/MapHeader.h"
@@ -15,6 +16,9 @@
 namespace tarn {
 
 namespace {
+
+// Quake II's header: "IBSP", the version and 19 lumps.
+constexpr std::size_t kQuake2MapHeaderBytes = 8 + 19 * 8;
 
 const char* ContainerName(SoundContainer c) {
   switch (c) {
@@ -94,7 +98,7 @@ class CChecker {
       const std::string ext = ExtensionOf(path);
       if (ext == "bsp") CheckMap(copy);
       else if (ext == "lit" && m_profile.readsLit) CheckLit(copy);
-      else if (ext == "mdl" || ext == "md2") CheckModel(copy, ext == "md2");
+      else if (IsGameModelType(FileTypeOf(path))) CheckModel(copy, FileTypeOf(path) == EntryType::Quake2Model);
       else if (path.rfind("sound/", 0) == 0 || path.rfind("music/", 0) == 0) CheckSound(copy, ext);
     }
   }
@@ -155,7 +159,7 @@ class CChecker {
   // game it plays; only what no engine reads is told for it (inferred from its model loaders).
   void CheckMap(GameCopy c) {
     std::vector<std::uint8_t> bytes;
-    if (!Read(c, kMapHeaderBytes, bytes)) return;
+    if (!Read(c, kQuake2MapHeaderBytes, bytes)) return;
     const MapHeader h = ReadMapHeader(bytes);
     using K = MapHeader::Kind;
     const bool quakeMap = h.kind == K::Quake || h.kind == K::Bsp2 || h.kind == K::Bsp2Old || h.kind == K::Quake64;
@@ -163,6 +167,7 @@ class CChecker {
     switch (h.kind) {
       case K::HalfLife: what = "a Half-Life map (version 30)"; break;
       case K::Quake2: what = "a Quake II map (IBSP 38)"; break;
+      case K::Quake2Qbism: what = "an extended Quake II map (QBSP 38)"; break;
       case K::Quake3: what = "a Quake III map (IBSP 46)"; break;
       case K::Bsp2: what = "a BSP2 map"; break;
       case K::Bsp2Old: what = "a 2PSB map"; break;
@@ -178,15 +183,58 @@ class CChecker {
       case Engine::Rerelease: ok = quakeMap; break;
       case Engine::Fte:
       case Engine::DarkPlaces: ok = h.kind != K::Unknown && h.kind != K::TooShort; break;
-      case Engine::Quake2:
-      case Engine::Yamagi: ok = h.kind == K::Quake2; break;
+      // Yamagi Quake II reads QBSP as the 2023 re-release does (yquake2 ref Mod_LoadBrushModel
+      // takes QBSPHEADER); id's Quake II takes IBSP alone.
+      case Engine::Quake2: ok = h.kind == K::Quake2; break;
+      case Engine::Yamagi: ok = h.kind == K::Quake2 || h.kind == K::Quake2Qbism; break;
     }
+    if (ok && m_profile.id == Engine::Quake2) CheckQuake2Limits(c, bytes);
     if (ok) return;
+    if (h.kind == K::Quake2Qbism && m_profile.id == Engine::Quake2) {
+      Report(c, "map-version",
+             "is " + what + ", of the larger limits the 2023 re-release takes (and Yamagi Quake II); " + Engines() +
+                 " loads IBSP version 38 maps only");
+      return;
+    }
     const bool anyMap = m_profile.id == Engine::Fte || m_profile.id == Engine::DarkPlaces;
     const std::string loads = anyMap                 ? "the maps of Quake, Half-Life, Quake II and Quake III"
                               : m_profile.quake2Data ? "IBSP version 38 maps only"
                                                      : "maps of version 29, BSP2, 2PSB and Quake 64 only";
     Report(c, "map-version", "is " + what + "; " + Engines() + " load " + loads);
+  }
+
+  // id's Quake II stops on a map with more of a kind than qcommon/qfiles.h allows
+  // (qcommon/cmodel.c CMod_Load*: "Map has too many ..."); the 2023 re-release raised them, and
+  // ericw-tools writes such a map as QBSP for it.
+  void CheckQuake2Limits(GameCopy c, const std::vector<std::uint8_t>& header) {
+    struct Limit {
+      int lump;
+      std::int64_t record, most;
+      const char* what;
+    };
+    static constexpr Limit kLimits[] = {{13, 48, 1024, "models"},
+                                        {14, 12, 8192, "brushes"},
+                                        {5, 76, 8192, "texinfo records"},
+                                        {1, 20, 65536, "planes"},
+                                        {4, 28, 65536, "nodes"},
+                                        {8, 28, 65536, "leafs"},
+                                        {15, 4, 65536, "brush sides"},
+                                        {10, 2, 65536, "leaf brushes"},
+                                        {17, 8, 256, "areas"},
+                                        {18, 8, 1024, "area portals"},
+                                        {0, 1, 0x40000, "bytes of entities"}};
+    if (header.size() < kQuake2MapHeaderBytes) return;
+    for (const Limit& l : kLimits) {
+      const std::size_t at = 8 + static_cast<std::size_t>(l.lump) * 8 + 4;
+      const std::int64_t length = static_cast<std::int32_t>(header[at] | header[at + 1] << 8 | header[at + 2] << 16 |
+                                                            static_cast<std::uint32_t>(header[at + 3]) << 24);
+      const std::int64_t count = length / l.record;
+      if (count > l.most)
+        Report(c, "map-limits",
+               "has " + std::to_string(count) + " " + l.what + ", past the " + std::to_string(l.most) + " " +
+                   Engines() +
+                   " loads (\"Map has too many\"); the 2023 re-release takes more, as an extended (QBSP) map");
+    }
   }
 
   // Coloured light as Quakespasm's family reads it (sezero/quakespasm, andrei-drexler/ironwail

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/EntryNames.h"
+#include "archive/EntryTypes.h"
 #include "archive/PackObject.h"
 #include "archive/TarnDoc.h"
 #include "containers/Container.h"
@@ -43,9 +44,12 @@ constexpr std::size_t kPackagesToRead = 4;
 const EngineProfile* GameOfListing(const ArchiveListing& listing) {
   for (const ListedEntry& e : listing.entries) {
     const std::string path = ToLower(e.path);
-    const std::string ext = ExtensionOf(path);
-    if (path.starts_with("pics/") || ext == "wal" || ext == "md2" || ext == "sp2") return FindEngineProfile("quake2");
-    if (path.starts_with("progs/") || ext == "mdl" || path == "gfx.wad") return FindEngineProfile("quake");
+    const EntryType type = FileTypeOf(path);
+    if (path.starts_with("pics/") || type == EntryType::Quake2Texture || type == EntryType::Quake2Model ||
+        type == EntryType::Quake2Sprite)
+      return FindEngineProfile("quake2");
+    if (path.starts_with("progs/") || type == EntryType::QuakeModel || path == "gfx.wad")
+      return FindEngineProfile("quake");
   }
   return nullptr;
 }

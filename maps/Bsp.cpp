@@ -8,6 +8,7 @@
 
 #include "fileio/ByteIO.h"
 #include "fileio/Strings.h"
+#include "maps/Bspx.h"
 #include "maps/MapHeader.h"
 
 namespace tarn {
@@ -40,8 +41,10 @@ constexpr std::uint32_t kQuake2SkyOrWarp = 0x4 | 0x8;
 constexpr int kLuxel = 16;
 constexpr int kMaxLightSide = 1024;
 
-bool IsQuake2(BspFormat f) { return f == BspFormat::Quake2; }
-bool IsWide(BspFormat f) { return f == BspFormat::Bsp2 || f == BspFormat::Bsp2Old; }
+bool IsQuake2(BspFormat f) { return BspIsQuake2(f); }
+// Quake II's extended "QBSP" widens the same records as BSP2 (ericw-tools
+// include/common/bspfile_q2.hh q2_dface_qbism_t, its edges bsp2_dedge_t).
+bool IsWide(BspFormat f) { return f == BspFormat::Bsp2 || f == BspFormat::Bsp2Old || f == BspFormat::Quake2Qbism; }
 
 std::string Plural(std::size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -173,8 +176,8 @@ void ReadMiptex(std::span<const std::uint8_t> bytes, BspMap& map) {
 }
 
 // Lightmap extents as the engines compute them (WinQuake/gl_model.c CalcSurfaceExtents): the
-// texture coordinates' range in whole luxels.
-bool LightExtents(const BspVertex* v, std::uint32_t n, float mins[2], int size[2]) {
+// texture coordinates' range in whole luxels of luxel texels (16, or a BSPX LMSHIFT's).
+bool LightExtents(const BspVertex* v, std::uint32_t n, int luxel, float mins[2], int size[2]) {
   double lo[2] = {1e30, 1e30}, hi[2] = {-1e30, -1e30};
   for (std::uint32_t i = 0; i < n; ++i) {
     const double st[2] = {v[i].s, v[i].t};
@@ -182,13 +185,128 @@ bool LightExtents(const BspVertex* v, std::uint32_t n, float mins[2], int size[2
   }
   for (int k = 0; k < 2; ++k) {
     if (!std::isfinite(lo[k]) || !std::isfinite(hi[k])) return false;
-    const double bmin = std::floor(lo[k] / kLuxel), bmax = std::ceil(hi[k] / kLuxel);
+    const double bmin = std::floor(lo[k] / luxel), bmax = std::ceil(hi[k] / luxel);
     // A face without corners has no range at all; one too wide has no lightmap an engine keeps.
     if (!(bmax - bmin >= 0 && bmax - bmin < kMaxLightSide)) return false;
-    mins[k] = static_cast<float>(bmin * kLuxel);
+    mins[k] = static_cast<float>(bmin * luxel);
     size[k] = static_cast<int>(bmax - bmin) + 1;
   }
   return true;
+}
+
+// The BSPX lumps that light each face differently from its record, each used only when it holds
+// one entry for every face (ericw-tools light/light.cc LightWorld writes them so).
+struct FaceLumps {
+  std::span<const std::uint8_t> shifts;   // LMSHIFT: a byte a face, 2^shift texels a luxel
+  std::span<const std::uint8_t> offsets;  // LMOFFSET: an int32 a face in place of lightofs
+  std::span<const std::uint8_t> styles;   // LMSTYLE: stylesPerFace bytes a face in place of styles
+  std::size_t stylesPerFace = 0;
+  std::span<const std::uint8_t> decoupled;  // DECOUPLED_LM: 40 bytes a face (bspx_decoupled_lm_perface)
+};
+constexpr std::size_t kDecoupledSize = 40;
+
+FaceLumps ReadFaceLumps(std::span<const std::uint8_t> bytes, const BspxTable& table, std::size_t faces, BspMap& map) {
+  FaceLumps out;
+  auto lump = [&](const char* name, std::size_t each, std::span<const std::uint8_t>& into) {
+    const BspxLump* l = table.Find(name);
+    if (!l) return;
+    if (faces == 0 || l->length % static_cast<std::int64_t>(faces) != 0 ||
+        (each && static_cast<std::uint64_t>(l->length) != faces * each) || l->length == 0) {
+      map.problems.push_back(std::string("BSPX lump ") + name + " (" + std::to_string(l->length) +
+                             " bytes) does not match the map's " + Plural(faces, "face", "faces") + "; not used");
+      return;
+    }
+    into = bytes.subspan(static_cast<std::size_t>(l->offset), static_cast<std::size_t>(l->length));
+    map.bspxLighting.push_back(name);
+  };
+  lump("LMSHIFT", 1, out.shifts);
+  lump("LMOFFSET", 4, out.offsets);
+  lump("LMSTYLE", 0, out.styles);
+  if (!out.styles.empty()) out.stylesPerFace = out.styles.size() / faces;
+  lump("DECOUPLED_LM", kDecoupledSize, out.decoupled);
+  return out;
+}
+
+// How one face is lit once the BSPX lumps have their say.
+struct FaceLight {
+  std::int64_t offset = -1;  // in the map's own units, before ChooseLighting's offsetScale
+  int luxel = kLuxel;
+  bool decoupled = false;  // width, height and axes from DECOUPLED_LM
+  int width = 0, height = 0;
+  float axes[2][4]{};         // world to luxels, the first luxel's centre at 0
+  const char* bad = nullptr;  // why the face is drawn unlit
+};
+// 2^8 texels a luxel is already coarser than any compiler offers.
+constexpr int kMostLightShift = 8;
+
+FaceLight FaceLightOf(const FaceLumps& l, std::size_t i, BspFace& f, std::int64_t lightofs) {
+  FaceLight out;
+  out.offset = lightofs;
+  if (!l.offsets.empty()) {
+    ByteReader r(l.offsets);
+    r.Seek(i * 4);
+    out.offset = r.I32();
+  }
+  if (l.stylesPerFace)
+    for (std::size_t k = 0; k < 4; ++k) f.styles[k] = k < l.stylesPerFace ? l.styles[i * l.stylesPerFace + k] : 255;
+  if (!l.shifts.empty()) {
+    if (l.shifts[i] > kMostLightShift) out.bad = "unlit: their BSPX LMSHIFT makes luxels of more than 256 texels";
+    else out.luxel = 1 << l.shifts[i];
+  }
+  if (!l.decoupled.empty()) {
+    ByteReader r(l.decoupled.subspan(i * kDecoupledSize, kDecoupledSize));
+    out.decoupled = true;
+    out.width = r.U16();
+    out.height = r.U16();
+    out.offset = r.I32();
+    bool finite = true;
+    for (auto& row : out.axes)
+      for (float& v : row) finite = finite && std::isfinite(v = r.F32());
+    if (out.width == 0 || out.height == 0) out.offset = -1;
+    else if (out.width > kMaxLightSide || out.height > kMaxLightSide || !finite)
+      out.bad = "unlit: their BSPX DECOUPLED_LM lightmaps have impossible sizes or axes";
+  }
+  return out;
+}
+
+// The light the faces are drawn with: the map's own lump, or a BSPX lump of coloured or HDR
+// light that holds a sample for each of its bytes (ericw-tools light/write.cc writes them of
+// the same samples), as 3 bytes a sample. offsetScale turns a face's offset into bytes of it.
+void ChooseLighting(std::span<const std::uint8_t> bytes, const BspxTable& table, BspMap& map, int& offsetScale) {
+  const BspHeader& h = map.header;
+  const bool coloured = IsQuake2(h.format) || h.format == BspFormat::HalfLife;
+  ByteReader r = LumpReader(bytes, h, h.Index().lighting);
+  const std::int64_t own = static_cast<std::int64_t>(r.Size());
+  map.lumpSamples = coloured ? own / 3 : own;
+  offsetScale = 1;
+  map.lightBytes = coloured ? 3 : 1;
+  auto fits = [&](const BspxLump& l, int each) {
+    if (l.length % each == 0 && (own == 0 || l.length / each == map.lumpSamples)) return true;
+    map.problems.push_back("BSPX lump " + l.name + " holds " + std::to_string(l.length / each) + " samples" +
+                           (l.length % each ? " and a part" : "") + " where the lighting lump holds " +
+                           std::to_string(map.lumpSamples) + "; not used");
+    return false;
+  };
+  if (const BspxLump* hdr = table.Find("LIGHTING_E5BGR9"); hdr && fits(*hdr, 4)) {
+    ByteReader x(bytes.subspan(static_cast<std::size_t>(hdr->offset), static_cast<std::size_t>(hdr->length)));
+    map.lighting.resize(static_cast<std::size_t>(hdr->length / 4) * 3);
+    for (std::size_t i = 0; i < map.lighting.size(); i += 3) UnpackE5bgr9(x.U32(), map.lighting.data() + i);
+    map.lightBytes = 3;
+    offsetScale = coloured ? 1 : 3;
+    map.lightSource = "BSPX LIGHTING_E5BGR9";
+    return;
+  }
+  if (const BspxLump* rgb = table.Find("RGBLIGHTING"); rgb && !coloured && fits(*rgb, 3)) {
+    const auto light = bytes.subspan(static_cast<std::size_t>(rgb->offset), static_cast<std::size_t>(rgb->length));
+    map.lighting.assign(light.begin(), light.end());
+    map.lightBytes = 3;
+    offsetScale = 3;
+    map.lightSource = "BSPX RGBLIGHTING";
+    return;
+  }
+  auto light = r.Bytes(r.Size());
+  map.lighting.assign(light.begin(), light.end());
+  if (!map.lighting.empty()) map.lightSource = "lighting lump";
 }
 
 }  // namespace
@@ -200,6 +318,7 @@ const char* BspFormatName(BspFormat format) {
     case BspFormat::Bsp2Old: return "2PSB";
     case BspFormat::HalfLife: return "BSP30";
     case BspFormat::Quake2: return "IBSP38";
+    case BspFormat::Quake2Qbism: return "QBSP38";
   }
   return "";
 }
@@ -211,6 +330,7 @@ const char* BspGameName(BspFormat format) {
     case BspFormat::Bsp2Old: return "Quake, extended";
     case BspFormat::HalfLife: return "Half-Life";
     case BspFormat::Quake2: return "Quake II";
+    case BspFormat::Quake2Qbism: return "Quake II, extended";
   }
   return "";
 }
@@ -237,12 +357,11 @@ bool ReadBspHeader(std::span<const std::uint8_t> bytes, BspHeader& header, std::
     case K::Bsp2Old: header.format = BspFormat::Bsp2Old; break;
     case K::HalfLife: header.format = BspFormat::HalfLife; break;
     case K::Quake2: header.format = BspFormat::Quake2; break;
+    case K::Quake2Qbism: header.format = BspFormat::Quake2Qbism; break;
     case K::Quake64: return Fail(error, "a Quake 64 map, which Tarn does not read");
     case K::Quake3: return Fail(error, "a Quake III map, which Tarn does not read");
     case K::TooShort: return Fail(error, "too short for a map");
     case K::Unknown:
-      if (bytes.size() >= 4 && std::memcmp(bytes.data(), "QBSP", 4) == 0)
-        return Fail(error, "an extended Quake II map (\"QBSP\"), which Tarn does not read");
       return Fail(error, "not a map of Quake, Quake II or Half-Life (version " + std::to_string(m.version) + ")");
   }
   header.version = m.version;
@@ -295,12 +414,12 @@ bool LoadBsp(std::span<const std::uint8_t> bytes, BspMap& map, std::string* erro
     } else {
       ReadMiptex(bytes, map);
     }
-    {
-      ByteReader r = LumpReader(bytes, h, ix.lighting);
-      auto light = r.Bytes(r.Size());
-      map.lighting.assign(light.begin(), light.end());
-      map.lightBytes = (q2 || h.format == BspFormat::HalfLife) ? 3 : 1;
-    }
+    const BspxTable bspx = ReadBspxTable(bytes, h);
+    map.bspx = bspx.lumps;
+    map.problems.insert(map.problems.end(), bspx.problems.begin(), bspx.problems.end());
+    int offsetScale = 1;
+    ChooseLighting(bytes, bspx, map, offsetScale);
+    const FaceLumps faceLumps = ReadFaceLumps(bytes, bspx, faceCount, map);
     {
       ByteReader r = LumpReader(bytes, h, ix.models);
       map.models.resize(modelCount);
@@ -340,7 +459,8 @@ bool LoadBsp(std::span<const std::uint8_t> bytes, BspMap& map, std::string* erro
       }
       BspFace f;
       for (auto& s : f.styles) s = fr.U8();
-      const std::int64_t lightOffset = fr.I32();
+      std::int64_t lightOffset = fr.I32();
+      const FaceLight light = FaceLightOf(faceLumps, i, f, lightOffset);
       if (edges < 3) {
         problems.Add("skipped: fewer than three edges");
         continue;
@@ -364,6 +484,7 @@ bool LoadBsp(std::span<const std::uint8_t> bytes, BspMap& map, std::string* erro
         problems.Add("skipped: their texinfo lies outside the texinfo lump");
         continue;
       }
+      f.index = static_cast<std::int64_t>(i);
       f.texinfo = static_cast<std::int32_t>(texinfo);
       f.flags = ti->flags;
       if (ti->texture >= 0 && static_cast<std::size_t>(ti->texture) < map.textures.size()) f.texture = ti->texture;
@@ -400,13 +521,22 @@ bool LoadBsp(std::span<const std::uint8_t> bytes, BspMap& map, std::string* erro
       f.count = static_cast<std::uint32_t>(edges);
 
       const bool special = q2 ? (f.flags & kQuake2SkyOrWarp) != 0 : (f.flags & kQuakeSpecial) != 0;
-      if (lightOffset >= 0 && !special && f.StyleCount() > 0) {
+      if (light.bad) problems.Add(light.bad);
+      lightOffset = light.offset;
+      f.dark = !special && !q2 && !map.lighting.empty() && (lightOffset < 0 || f.StyleCount() == 0);
+      if (lightOffset >= 0 && !special && f.StyleCount() > 0 && !light.bad) {
         float mins[2];
         int size[2];
         BspVertex* v = map.vertices.data() + f.first;
-        if (!LightExtents(v, f.count, mins, size)) {
+        f.luxel = light.decoupled ? 0 : light.luxel;
+        if (light.decoupled) {
+          size[0] = light.width, size[1] = light.height;
+          mins[0] = mins[1] = 0;
+        }
+        if (!light.decoupled && !LightExtents(v, f.count, light.luxel, mins, size)) {
           problems.Add("unlit: their lightmaps have impossible extents");
         } else {
+          lightOffset *= offsetScale;
           const std::uint64_t need = static_cast<std::uint64_t>(size[0]) * static_cast<std::uint64_t>(size[1]) *
                                      static_cast<std::uint64_t>(map.lightBytes) *
                                      static_cast<std::uint64_t>(f.StyleCount());
@@ -418,8 +548,16 @@ bool LoadBsp(std::span<const std::uint8_t> bytes, BspMap& map, std::string* erro
             f.lightWidth = size[0];
             f.lightHeight = size[1];
             for (std::uint32_t k = 0; k < f.count; ++k) {
-              v[k].u = (v[k].s - mins[0]) / kLuxel + 0.5f;
-              v[k].v = (v[k].t - mins[1]) / kLuxel + 0.5f;
+              if (light.decoupled) {
+                const float p[3] = {v[k].x, v[k].y, v[k].z};
+                v[k].u = p[0] * light.axes[0][0] + p[1] * light.axes[0][1] + p[2] * light.axes[0][2] +
+                         light.axes[0][3] + 0.5f;
+                v[k].v = p[0] * light.axes[1][0] + p[1] * light.axes[1][1] + p[2] * light.axes[1][2] +
+                         light.axes[1][3] + 0.5f;
+              } else {
+                v[k].u = (v[k].s - mins[0]) / static_cast<float>(light.luxel) + 0.5f;
+                v[k].v = (v[k].t - mins[1]) / static_cast<float>(light.luxel) + 0.5f;
+              }
             }
           }
         }
@@ -440,52 +578,67 @@ bool LoadBsp(std::span<const std::uint8_t> bytes, BspMap& map, std::string* erro
 }
 
 std::int64_t ExpectedLitSize(const BspHeader& header) {
-  if (header.format == BspFormat::Quake2 || header.format == BspFormat::HalfLife) return 0;
+  if (IsQuake2(header.format) || header.format == BspFormat::HalfLife) return 0;
   const std::int64_t length = header.lumps[static_cast<std::size_t>(header.Index().lighting)].length;
   return length > 0 ? 8 + 3 * length : 0;
 }
 
 bool ApplyLit(BspMap& map, std::span<const std::uint8_t> lit, std::string* error) {
-  const std::int64_t expected = ExpectedLitSize(map.header);
-  if (expected == 0 || map.lightBytes != 1) return Fail(error, "the map takes no .lit");
+  if (ExpectedLitSize(map.header) == 0) return Fail(error, "the map takes no .lit");
+  if (map.lightSource.rfind("BSPX ", 0) == 0)
+    return Fail(error, "the map's " + map.lightSource + " colours it already");
+  if (map.lightBytes != 1) return Fail(error, "the map is coloured already");
   const LitHeader h = ReadLitHeader(lit);
   if (!h.qlit) return Fail(error, "the .lit does not start with \"QLIT\"");
-  if (h.version != 1) return Fail(error, "the .lit is version " + std::to_string(h.version) + ", not 1");
+  if (h.version != kLitVersion && h.version != kLitVersionHdr)
+    return Fail(error, "the .lit is version " + std::to_string(h.version) + ", not 1 or the HDR version (65537)");
+  const bool hdr = h.version == kLitVersionHdr;
+  const std::int64_t expected = 8 + (hdr ? 4 : 3) * map.lumpSamples;
   if (static_cast<std::int64_t>(lit.size()) != expected)
     return Fail(error, "the .lit is " + std::to_string(lit.size()) + " bytes; the map's lighting needs " +
                            std::to_string(expected));
-  map.lighting.assign(lit.begin() + 8, lit.end());
+  if (hdr) {
+    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(map.lumpSamples) * 3);
+    ByteReader r(lit.subspan(8));
+    for (std::size_t i = 0; i < rgb.size(); i += 3) UnpackE5bgr9(r.U32(), rgb.data() + i);
+    map.lighting = std::move(rgb);
+  } else {
+    map.lighting.assign(lit.begin() + 8, lit.end());
+  }
   map.lightBytes = 3;
   map.coloredByLit = true;
+  map.lightSource = hdr ? ".lit (HDR)" : ".lit";
   for (BspFace& f : map.faces)
     if (f.lightOffset >= 0) f.lightOffset *= 3;
   return true;
 }
 
-bool ReplaceEntityLump(std::span<const std::uint8_t> bytes, std::string_view text, std::vector<std::uint8_t>& out,
-                       std::string* error) {
+bool ReplaceBspLump(std::span<const std::uint8_t> bytes, std::size_t e, std::span<const std::uint8_t> data,
+                    std::vector<std::uint8_t>& out, std::string* error) {
   BspHeader h;
   if (!ReadBspHeader(bytes, h, error)) return false;
-  const std::size_t e = static_cast<std::size_t>(h.Index().entities);
+  if (e >= h.lumps.size()) return Fail(error, "the map has no lump " + std::to_string(e));
+  const std::string label = e == static_cast<std::size_t>(h.Index().entities)
+                                ? std::string("entity lump")
+                                : std::string(BspLumpName(h.format, e)) + " lump";
   std::int64_t start = h.lumps[e].offset;
   // The old lump's room runs to the next lump or to its 4-byte padding, whichever is nearer.
   std::int64_t end = std::min<std::int64_t>((start + h.lumps[e].length + 3) & ~std::int64_t{3},
                                             static_cast<std::int64_t>(bytes.size()));
   if (start < static_cast<std::int64_t>(h.headerSize) && h.lumps[e].length > 0)
-    return Fail(error, "the entity lump overlaps the map's header");
+    return Fail(error, "the " + label + " overlaps the map's header");
   std::int64_t lastEnd = static_cast<std::int64_t>(h.headerSize);
   for (std::size_t i = 0; i < h.lumps.size(); ++i) {
     const BspLump& l = h.lumps[i];
     lastEnd = std::max(lastEnd, l.offset + l.length);
     if (i == e || l.length == 0) continue;
     if (l.offset < start + h.lumps[e].length && start < l.offset + l.length)
-      return Fail(error, std::string("the ") + BspLumpName(h.format, i) + " lump overlaps the entity lump");
+      return Fail(error, std::string("the ") + BspLumpName(h.format, i) + " lump overlaps the " + label);
     if (l.offset >= start) end = std::min(end, l.offset);
   }
-  // An empty lump has no place of its own: the text goes at the end of the file, moving nothing.
+  // An empty lump has no place of its own: the data goes at the end of the file, moving nothing.
   if (h.lumps[e].length == 0) end = start = static_cast<std::int64_t>(bytes.size());
-  if (text.find('\0') != std::string_view::npos) return Fail(error, "the entity text holds a NUL byte");
-  const std::int64_t length = static_cast<std::int64_t>(text.size()) + 1;
+  const std::int64_t length = static_cast<std::int64_t>(data.size());
   const std::int64_t room = (length + 3) & ~std::int64_t{3};
   const std::int64_t delta = room - (end - start);
   if (static_cast<std::int64_t>(bytes.size()) + delta > INT32_MAX) return Fail(error, "the map would be too large");
@@ -493,7 +646,7 @@ bool ReplaceEntityLump(std::span<const std::uint8_t> bytes, std::string_view tex
   out.clear();
   out.reserve(static_cast<std::size_t>(static_cast<std::int64_t>(bytes.size()) + delta));
   out.insert(out.end(), bytes.begin(), bytes.begin() + start);
-  out.insert(out.end(), text.begin(), text.end());
+  out.insert(out.end(), data.begin(), data.end());
   out.resize(static_cast<std::size_t>(start + room), 0);
   out.insert(out.end(), bytes.begin() + end, bytes.end());
 
@@ -502,7 +655,7 @@ bool ReplaceEntityLump(std::span<const std::uint8_t> bytes, std::string_view tex
     std::int64_t offset = h.lumps[i].offset, len = h.lumps[i].length;
     if (i == e) offset = start, len = length;
     else if (offset >= end) offset += delta;
-    // An empty lump inside the old entity lump's room would point past a shorter file.
+    // An empty lump inside the old lump's room would point past a shorter file.
     else if (offset > start) offset = start + room;
     StoreU32(out.data() + table + i * 8, static_cast<std::uint32_t>(offset));
     StoreU32(out.data() + table + i * 8 + 4, static_cast<std::uint32_t>(len));
@@ -520,12 +673,22 @@ bool ReplaceEntityLump(std::span<const std::uint8_t> bytes, std::string_view tex
       const std::size_t at = r.Position();
       const std::int64_t offset = r.I32();
       r.Skip(4);
-      // A table that runs on into the new text is not a table there.
+      // A table that runs on into the new data is not a table there.
       const bool inText = static_cast<std::int64_t>(at) + 4 > start && static_cast<std::int64_t>(at) < start + room;
       if (offset >= end && !inText) StoreU32(out.data() + at, static_cast<std::uint32_t>(offset + delta));
     }
   }
   return true;
+}
+
+bool ReplaceEntityLump(std::span<const std::uint8_t> bytes, std::string_view text, std::vector<std::uint8_t>& out,
+                       std::string* error) {
+  if (text.find('\0') != std::string_view::npos) return Fail(error, "the entity text holds a NUL byte");
+  BspHeader h;
+  if (!ReadBspHeader(bytes, h, error)) return false;
+  std::vector<std::uint8_t> data(text.begin(), text.end());
+  data.push_back(0);
+  return ReplaceBspLump(bytes, static_cast<std::size_t>(h.Index().entities), data, out, error);
 }
 
 }  // namespace tarn

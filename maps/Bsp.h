@@ -1,5 +1,6 @@
 // Compiled maps (.bsp) read whole, for drawing and for their facts: Quake's version 29, the
-// extended "BSP2" and "2PSB" layouts, Half-Life's version 30 and Quake II's IBSP 38. Faces come
+// extended "BSP2" and "2PSB" layouts, Half-Life's version 30 and Quake II's IBSP 38 and its
+// extended QBSP; the light of a BSPX table after the lumps (Bspx.h) is taken over the map's own. Faces come
 // out as polygons with texture and lightmap coordinates; the entity lump as text; embedded mip
 // textures decoded. Every count and offset is checked against the lump it points into: what
 // cannot be read whole is an error (the header, a lump outside the file) or is left out and
@@ -19,11 +20,15 @@
 
 namespace tarn {
 
-enum class BspFormat { Quake, Bsp2, Bsp2Old, HalfLife, Quake2 };
+enum class BspFormat { Quake, Bsp2, Bsp2Old, HalfLife, Quake2, Quake2Qbism };
 
-// "BSP29", "BSP2", "2PSB", "BSP30", "IBSP38".
+// Quake II's IBSP and the extended QBSP that ericw-tools writes for larger maps (-qbism), which
+// the 2023 re-release reads.
+inline bool BspIsQuake2(BspFormat f) { return f == BspFormat::Quake2 || f == BspFormat::Quake2Qbism; }
+
+// "BSP29", "BSP2", "2PSB", "BSP30", "IBSP38", "QBSP38".
 const char* BspFormatName(BspFormat format);
-// "Quake", "Quake (BSP2)", "Half-Life", "Quake II".
+// "Quake", "Quake, extended", "Half-Life", "Quake II", "Quake II, extended".
 const char* BspGameName(BspFormat format);
 
 struct BspLump {
@@ -34,6 +39,11 @@ struct BspLump {
 // Where each kind of lump sits in a format's header; -1 where the format has none.
 struct BspLumpIndex {
   int entities, planes, textures, vertices, texinfo, faces, lighting, edges, surfedges, models;
+};
+
+struct BspxLump {
+  std::string name;
+  std::int64_t offset = 0, length = 0;
 };
 
 struct BspHeader {
@@ -70,6 +80,14 @@ struct BspFace {
   std::int64_t lightOffset = -1;
   int lightWidth = 0;
   int lightHeight = 0;
+  // Texels a luxel: 16, or what a BSPX LMSHIFT gives the face; 0 when a DECOUPLED_LM lightmap
+  // has axes of its own.
+  int luxel = 16;
+  // Its place in the faces lump (models name faces by it); faces that cannot be read leave gaps.
+  std::int64_t index = 0;
+  // Lit but given no light by the map (no offset, or no style), though the map has some: the
+  // engines draw it black (Quakespasm r_brush.c R_BuildLightMap adds no light to it).
+  bool dark = false;
   int StyleCount() const;
 };
 
@@ -98,6 +116,16 @@ struct BspMap {
   std::vector<std::uint8_t> lighting;
   int lightBytes = 1;         // per sample: 1 grey (Quake), 3 red, green, blue (Half-Life, Quake II, a .lit)
   bool coloredByLit = false;  // lighting came from a .lit
+  // Where the light comes from: "lighting lump", "BSPX RGBLIGHTING", "BSPX LIGHTING_E5BGR9",
+  // ".lit", ".lit (HDR)"; empty for a map without light.
+  std::string lightSource;
+  // Samples of the map's own lighting lump (its bytes, or a third of them for coloured light):
+  // what a .lit beside it must hold.
+  std::int64_t lumpSamples = 0;
+  // The readable lumps of a BSPX table after the map's own (Bspx.h), and the per-face lumps of
+  // it that light the faces (LMSHIFT, LMOFFSET, LMSTYLE, DECOUPLED_LM) that were used.
+  std::vector<BspxLump> bspx;
+  std::vector<std::string> bspxLighting;
   // What was left out, one line per kind of damage ("3 faces skipped: their edges lie outside
   // the edge list").
   std::vector<std::string> problems;
@@ -110,8 +138,14 @@ bool LoadBsp(std::span<const std::uint8_t> bytes, BspMap& map, std::string* erro
 // lighting is coloured already, or there is none).
 std::int64_t ExpectedLitSize(const BspHeader& header);
 
-// Takes the coloured light of a .lit ("QLIT", version 1, 8 + 3 × the lighting lump) in place of
-// the map's grey light. False, with a reason, when it does not match; the map is unchanged.
+// The .lit versions Tarn reads: 1 (3 bytes a sample) and ericw-tools' HDR one (0x10001, an
+// E5BGR9 sample in 4 bytes; common/litfile.hh LIT_VERSION_E5BGR9).
+inline constexpr std::int32_t kLitVersion = 1, kLitVersionHdr = 0x10001;
+
+// Takes the coloured light of a .lit ("QLIT", version 1 with 3 bytes, or the HDR version with 4
+// bytes, for each byte of the lighting lump) in place of the map's grey light. False, with a
+// reason, when it does not match or the map's BSPX table colours it already; the map is
+// unchanged then.
 bool ApplyLit(BspMap& map, std::span<const std::uint8_t> lit, std::string* error);
 
 // The map with its entity lump replaced by text (and the NUL engines expect after it): every
@@ -120,5 +154,10 @@ bool ApplyLit(BspMap& map, std::span<const std::uint8_t> lit, std::string* error
 // entity lump.
 bool ReplaceEntityLump(std::span<const std::uint8_t> bytes, std::string_view text, std::vector<std::uint8_t>& out,
                        std::string* error);
+
+// The map with lump index (of its header) replaced by data, as ReplaceEntityLump moves the
+// others: the bytes between lumps and before the first kept, the lumps after it moved whole.
+bool ReplaceBspLump(std::span<const std::uint8_t> bytes, std::size_t index, std::span<const std::uint8_t> data,
+                    std::vector<std::uint8_t>& out, std::string* error);
 
 }  // namespace tarn

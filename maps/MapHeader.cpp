@@ -36,6 +36,15 @@ MapHeader ReadMapHeader(std::span<const std::uint8_t> bytes) {
                                  : MapHeader::Kind::Unknown;
       return h;
     }
+    // ericw-tools' extended Quake II layout (qbsp -qbism; include/common/bspfile_q2.hh
+    // Q2_QBISMIDENT), version 38 as IBSP's.
+    if (StartsWith(bytes, "QBSP")) {
+      r.Skip(4);
+      if (!r.CanRead(4)) return h;
+      h.version = r.I32();
+      h.kind = h.version == 38 ? MapHeader::Kind::Quake2Qbism : MapHeader::Kind::Unknown;
+      return h;
+    }
     h.version = r.I32();
     if (StartsWith(bytes, "BSP2")) h.kind = MapHeader::Kind::Bsp2;
     else if (StartsWith(bytes, "2PSB")) h.kind = MapHeader::Kind::Bsp2Old;

@@ -10,7 +10,7 @@ namespace tarn {
 
 // The start of a .bsp file.
 struct MapHeader {
-  enum class Kind { Quake, Bsp2, Bsp2Old, Quake64, HalfLife, Quake2, Quake3, Unknown, TooShort };
+  enum class Kind { Quake, Bsp2, Bsp2Old, Quake64, HalfLife, Quake2, Quake2Qbism, Quake3, Unknown, TooShort };
   Kind kind = Kind::TooShort;
   std::int32_t version = 0;
   // The lighting lump of a Quake-family map (29, BSP2, 2PSB, Quake 64); absent for the others

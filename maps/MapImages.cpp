@@ -98,20 +98,41 @@ class CWadTextures {
   std::unordered_map<std::string, WadTexture> m_byName;
 };
 
-void Fill(MapImage& image, const Picture& picture, const Palette& palette, bool alphaTest) {
-  image.width = picture.width;
+// Quake's fullbright colours (Quakespasm gl_texmgr.c TexMgr_LoadPalette: 224 to 255).
+constexpr int kFirstFullbright = 224;
+
+// glow: the fullbright texels go apart (MapImage::glow), as the engine look draws them.
+void Fill(MapImage& image, const Picture& picture, const Palette& palette, bool alphaTest, bool glow, int x0 = 0,
+          int width = -1, int transparentIndex = 255) {
+  if (width < 0) width = picture.width;
+  image.width = width;
   image.height = picture.height;
   image.alphaTest = alphaTest;
-  image.rgba.resize(static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height) * 4);
+  const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(picture.height) * 4;
+  image.rgba.resize(n);
+  bool any = false;
+  if (glow) image.glow.assign(n, 0);
   std::uint8_t* out = image.rgba.data();
+  std::uint8_t* lit = glow ? image.glow.data() : nullptr;
   for (int y = 0; y < picture.height; ++y) {
-    const std::uint8_t* row = picture.Row(y);
-    for (int x = 0; x < picture.width; ++x, out += 4) {
+    const std::uint8_t* row = picture.Row(y) + x0;
+    for (int x = 0; x < width; ++x, out += 4) {
       const Rgb c = palette.colors[row[x]];
       out[0] = c.r, out[1] = c.g, out[2] = c.b;
-      out[3] = alphaTest && row[x] == 255 ? 0 : 255;
+      const bool clear = alphaTest && row[x] == transparentIndex;
+      out[3] = clear ? 0 : 255;
+      if (lit) {
+        if (row[x] >= kFirstFullbright && !clear) {
+          std::copy_n(out, 3, lit);
+          std::fill_n(out, 3, 0);
+          any = true;
+        }
+        lit[3] = out[3];
+        lit += 4;
+      }
     }
   }
+  if (!any) image.glow.clear();
 }
 
 MapImage Checkerboard() {
@@ -161,9 +182,11 @@ std::vector<std::string> MapWadPaths(const BspMap& map) {
   return paths;
 }
 
-MapImages DecodeMapImages(const BspMap& map, const MapFileLookup& lookup) {
+MapImages DecodeMapImages(const BspMap& map, const MapFileLookup& lookup, const MapLook& look) {
   MapImages out;
-  const bool q2 = map.header.format == BspFormat::Quake2;
+  const bool q2 = BspIsQuake2(map.header.format);
+  const bool glow = MapShadingOf(map, look).glow;
+  out.skyLayers.assign(map.textures.size(), {-1, -1});
   Palette quake2, quake;
   if (q2) LoadPalette(kQuake2PaletteId, quake2);
   else LoadPalette(kQuakePaletteId, quake);
@@ -180,11 +203,19 @@ MapImages DecodeMapImages(const BspMap& map, const MapFileLookup& lookup) {
     const bool alphaTest = !t.name.empty() && t.name.front() == '{';
     Picture picture;
     Palette palette;
-    bool found = false;
+    bool found = false, own = false;
     if (t.embedded) {
       if (t.picture.width > 0 && t.picture.height > 0 && !t.picture.IsTrueColor()) {
         out.ofTexture[i] = out.images.size();
-        Fill(out.images.emplace_back(), t.picture, t.palette, alphaTest);
+        const bool quakePalette = map.header.format != BspFormat::HalfLife;
+        Fill(out.images.emplace_back(), t.picture, t.palette, alphaTest, glow && quakePalette);
+        // Quake's sky: the right half behind, the left half over it with colour 0 clear.
+        if (quakePalette && t.picture.width >= 2 && ToLower(t.name).rfind("sky", 0) == 0) {
+          const int half = t.picture.width / 2;
+          out.skyLayers[i] = {static_cast<int>(out.images.size()), static_cast<int>(out.images.size() + 1)};
+          Fill(out.images.emplace_back(), t.picture, t.palette, false, false, half, half);
+          Fill(out.images.emplace_back(), t.picture, t.palette, true, false, 0, half, 0);
+        }
       }
     } else if (!t.name.empty() && lookup) {
       const std::string key = ToLower(t.name);
@@ -199,7 +230,6 @@ MapImages DecodeMapImages(const BspMap& map, const MapFileLookup& lookup) {
       } else {
         if (!wads) wads = std::make_unique<CWadTextures>(map, lookup, out.wads);
         std::span<const std::uint8_t> lump;
-        bool own = false;
         palette = quake;
         found = wads->Find(t.name, lump) && DecodeMip(lump, picture, palette, &own);
       }
@@ -209,7 +239,7 @@ MapImages DecodeMapImages(const BspMap& map, const MapFileLookup& lookup) {
         outsidePixels += pixels;
         out.ofTexture[i] = out.images.size();
         byName.emplace(key, out.images.size());
-        Fill(out.images.emplace_back(), picture, palette, alphaTest);
+        Fill(out.images.emplace_back(), picture, palette, alphaTest, glow && !q2 && !own);
       }
     }
     if (out.ofTexture[i] == kNone && !t.name.empty() &&
@@ -222,17 +252,61 @@ MapImages DecodeMapImages(const BspMap& map, const MapFileLookup& lookup) {
   return out;
 }
 
+std::vector<MapImage> MapMipLevels(const MapImage& full) {
+  std::vector<MapImage> levels;
+  const MapImage* from = &full;
+  // The last level is 1 × 1; each one halves the sides that are larger than 1.
+  while (from->width > 1 || from->height > 1) {
+    MapImage to;
+    to.width = std::max(1, from->width / 2);
+    to.height = std::max(1, from->height / 2);
+    to.alphaTest = from->alphaTest;
+    const std::size_t n = static_cast<std::size_t>(to.width) * static_cast<std::size_t>(to.height) * 4;
+    to.rgba.resize(n);
+    if (!from->glow.empty()) to.glow.resize(n);
+    for (int y = 0; y < to.height; ++y)
+      for (int x = 0; x < to.width; ++x) {
+        unsigned sum[3] = {0, 0, 0}, bright[3] = {0, 0, 0}, all[3] = {0, 0, 0}, opaque = 0;
+        for (int k = 0; k < 4; ++k) {
+          const int sx = std::min(2 * x + (k & 1), from->width - 1), sy = std::min(2 * y + (k >> 1), from->height - 1);
+          const std::size_t at =
+              (static_cast<std::size_t>(sy) * static_cast<std::size_t>(from->width) + static_cast<std::size_t>(sx)) * 4;
+          const std::uint8_t* p = from->rgba.data() + at;
+          for (int c = 0; c < 3; ++c) all[c] += p[c];
+          if (!from->glow.empty())
+            for (int c = 0; c < 3; ++c) bright[c] += from->glow[at + static_cast<std::size_t>(c)];
+          if (from->alphaTest && p[3] < 128) continue;
+          ++opaque;
+          for (int c = 0; c < 3; ++c) sum[c] += p[c];
+        }
+        const std::size_t at =
+            (static_cast<std::size_t>(y) * static_cast<std::size_t>(to.width) + static_cast<std::size_t>(x)) * 4;
+        std::uint8_t* q = to.rgba.data() + at;
+        for (int c = 0; c < 3; ++c) q[c] = static_cast<std::uint8_t>(opaque ? sum[c] / opaque : all[c] / 4);
+        q[3] = !from->alphaTest || opaque >= 2 ? 255 : 0;
+        if (!to.glow.empty()) {
+          for (int c = 0; c < 3; ++c)
+            to.glow[at + static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(bright[c] / 4);
+          to.glow[at + 3] = q[3];
+        }
+      }
+    levels.push_back(std::move(to));
+    from = &levels.back();
+  }
+  return levels;
+}
+
 std::vector<std::string> MapFilesWanted(const BspMap& map) {
   std::vector<std::string> paths;
   bool outside = false;
   for (const BspTexture& t : map.textures) {
     if (t.embedded || t.name.empty()) continue;
     outside = true;
-    if (map.header.format != BspFormat::Quake2) break;
+    if (!BspIsQuake2(map.header.format)) break;
     std::string path = "textures/" + t.name + ".wal";
     if (std::find(paths.begin(), paths.end(), path) == paths.end()) paths.push_back(std::move(path));
   }
-  if (outside && map.header.format != BspFormat::Quake2)
+  if (outside && !BspIsQuake2(map.header.format))
     for (const std::string& given : MapWadPaths(map))
       for (std::string& c : WadCandidates(given))
         if (std::find(paths.begin(), paths.end(), c) == paths.end()) paths.push_back(std::move(c));
@@ -247,7 +321,7 @@ std::vector<std::string> MissingMapTextures(const BspMap& map, const MapFileLook
     if (t.embedded || t.name.empty()) continue;
     if (std::find(missing.begin(), missing.end(), t.name) != missing.end()) continue;
     bool found = false;
-    if (lookup && map.header.format == BspFormat::Quake2) {
+    if (lookup && BspIsQuake2(map.header.format)) {
       // The engine's path for each name (qcommon/qfiles.h texinfo_t, ref_gl Mod_LoadTexinfo).
       found = lookup("textures/" + t.name + ".wal", bytes);
     } else if (lookup) {
@@ -258,6 +332,18 @@ std::vector<std::string> MissingMapTextures(const BspMap& map, const MapFileLook
     if (!found) missing.push_back(t.name);
   }
   return missing;
+}
+
+std::function<bool(const std::string&, std::vector<std::uint8_t>&)> MapWadTextures(const BspMap& map,
+                                                                                   const MapFileLookup& lookup) {
+  std::vector<std::string> found;
+  auto wads = std::make_shared<CWadTextures>(map, lookup, found);
+  return [wads](const std::string& name, std::vector<std::uint8_t>& out) {
+    std::span<const std::uint8_t> lump;
+    if (!wads->Find(name, lump)) return false;
+    out.assign(lump.begin(), lump.end());
+    return true;
+  };
 }
 
 std::vector<std::pair<int, int>> MapTextureSizes(const BspMap& map, const MapImages& images) {
@@ -275,12 +361,6 @@ std::vector<std::pair<int, int>> MapTextureSizes(const BspMap& map, const MapIma
                                     : image.height);
   }
   return sizes;
-}
-
-float MapLightScale(const BspMap& map) {
-  if (map.lighting.empty()) return 1.0f;
-  const BspFormat f = map.header.format;
-  return f == BspFormat::HalfLife || f == BspFormat::Quake2 ? 1.0f : 2.0f;
 }
 
 }  // namespace tarn

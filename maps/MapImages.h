@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "maps/MapLook.h"
+
 namespace tarn {
 
 class CPackObject;
@@ -26,7 +28,15 @@ struct MapImage {
   int width = 0, height = 0;
   std::vector<std::uint8_t> rgba;  // width × height × 4, rows top first
   bool alphaTest = false;          // a "{" texture: alpha 0 where it is see-through
+  // The engine look's fullbright texels (Quake's palette from 224), drawn unlit over the rest,
+  // as rgba is; those texels black in rgba then. Empty when the picture has none.
+  std::vector<std::uint8_t> glow;
 };
+
+// The smaller levels of a picture, half the size each down to 1 × 1, each texel the mean of the
+// four it covers (Quakespasm's TexMgr_MipMapW and TexMgr_MipMapH), see-through texels of a "{"
+// texture left out of the mean so that their colour does not bleed.
+std::vector<MapImage> MapMipLevels(const MapImage& full);
 
 struct MapImages {
   // The distinct pictures, the checkerboard last. Textures of one name share a picture, so a
@@ -37,6 +47,10 @@ struct MapImages {
   std::vector<std::string> missing;
   // The WADs of the "wad" key that were found, by the path that found them.
   std::vector<std::string> wads;
+  // A Quake sky texture's two layers (gl_sky.c Sky_LoadTexture): the solid one behind (its
+  // right half) and the one over it (its left half, colour 0 see-through), by map texture;
+  // -1 for textures that are no sky.
+  std::vector<std::pair<int, int>> skyLayers;
 
   std::size_t Checker() const { return images.size() - 1; }
   // A face's picture from its texture index (-1, or out of range: the checkerboard).
@@ -48,8 +62,9 @@ struct MapImages {
   bool Missing(int texture) const { return ImageOf(texture) == Checker(); }
 };
 
-// lookup may be empty: then only what the map holds is found.
-MapImages DecodeMapImages(const BspMap& map, const MapFileLookup& lookup);
+// lookup may be empty: then only what the map holds is found. The look decides whether
+// fullbright texels are kept apart (MapShading::glow).
+MapImages DecodeMapImages(const BspMap& map, const MapFileLookup& lookup, const MapLook& look = {});
 
 // Every path DecodeMapImages may ask its lookup for, so that the files can be gathered first
 // where the lookup cannot reach them (a worker thread that must not touch an archive's tree).
@@ -64,10 +79,11 @@ std::vector<std::string> MissingMapTextures(const BspMap& map, const MapFileLook
 // texture keeps the size the map gives it, so the checkerboard lies as the texture would.
 std::vector<std::pair<int, int>> MapTextureSizes(const BspMap& map, const MapImages& images);
 
-// What the lightmaps' bytes are multiplied by: Quake's light is twice as bright as its bytes
-// say (128 is the texture as drawn); Half-Life's and Quake II's are taken as they are, and a
-// map without lighting is drawn fullbright.
-float MapLightScale(const BspMap& map);
+// The mip textures of the WADs the worldspawn's "wad" key names, found through lookup, by name
+// in any case: the first WAD that has one wins, as the engines search them. The bytes are the
+// WAD's lump (for `tarn-pak maptex --embed` and --unembed).
+std::function<bool(const std::string& name, std::vector<std::uint8_t>& miptex)> MapWadTextures(
+    const BspMap& map, const MapFileLookup& lookup);
 
 // The paths of the worldspawn's "wad" key, in its order (";"-separated, as the compilers write
 // them: often absolute Windows paths such as "\half-life\valve\halflife.wad").

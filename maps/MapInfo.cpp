@@ -37,12 +37,18 @@ bool ReadFacts(std::span<const std::uint8_t> bytes, const std::vector<std::uint8
   facts.models = map.models.size();
   facts.vertices = map.vertices.size();
   facts.textures = map.textures.size();
+  facts.lightSource = map.lightSource;
+  facts.colouredLight = map.lightBytes == 3;
   facts.lighting = static_cast<std::int64_t>(map.lighting.size());
+  for (const BspxLump& l : map.bspx)
+    if (map.lightSource == "BSPX " + l.name) facts.lighting = l.length;
+  facts.bspx = map.bspx;
+  facts.bspxLighting = map.bspxLighting;
   facts.problems = map.problems;
   for (const BspTexture& t : map.textures) {
     if (t.embedded) ++facts.embedded;
     else if (t.name.empty()) ++facts.unnamedMissing;
-    else if (map.header.format == BspFormat::Quake2) facts.external.push_back(t.name);
+    else if (BspIsQuake2(map.header.format)) facts.external.push_back(t.name);
     else if (!textures) facts.missingTextures.push_back(t.name);
   }
   if (textures) facts.missingTextures = MissingMapTextures(map, *textures);

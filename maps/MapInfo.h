@@ -21,7 +21,11 @@ struct MapFacts {
   std::size_t textures = 0, embedded = 0;
   std::size_t entities = 0;
   std::string entityError;    // why the entity lump does not parse; empty when it does
-  std::int64_t lighting = 0;  // bytes of the lighting lump
+  std::int64_t lighting = 0;  // bytes of the light the faces are drawn with, as its lump stores it
+  std::string lightSource;    // where that light is (BspMap::lightSource); empty when unlit
+  bool colouredLight = false;
+  std::vector<BspxLump> bspx;             // the BSPX table's readable lumps
+  std::vector<std::string> bspxLighting;  // its per-face lumps that were used
   enum class Lit { None, Matching, Wrong, NotTaken };
   Lit lit = Lit::None;
   std::string litNote;  // why a .lit does not match

@@ -11,17 +11,9 @@ namespace tarn {
 
 namespace {
 
-constexpr std::uint32_t kQuake2NoDraw = 0x80;
-// Every page starts with a white block the unlit faces sample; four luxels a side so that
-// linear filtering at its centre sees nothing else.
+// Every page starts with a white block the unlit faces sample and a black one beside it for
+// the dark ones; four luxels a side so that linear filtering at its centre sees nothing else.
 constexpr int kWhiteSide = 4;
-
-bool SameName(const std::string& a, const char* b) {
-  std::size_t i = 0;
-  for (; i < a.size() && b[i]; ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != b[i]) return false;
-  return i == a.size() && !b[i];
-}
 
 // A face's first lightmap as it goes onto a page: w × h luxels with a one-luxel border.
 struct LightBlock {
@@ -46,8 +38,8 @@ class CShelves {
     if (m_pages == 0 || m_y + h > m_side) {
       if (m_pages == kMostMapPages) return false;
       ++m_pages;
-      // The white block in the corner starts the first shelf.
-      m_x = kWhiteSide, m_y = 0, m_shelf = kWhiteSide;
+      // The white and black blocks in the corner start the first shelf.
+      m_x = 2 * kWhiteSide, m_y = 0, m_shelf = kWhiteSide;
     }
     page = m_pages - 1;
     x = m_x, y = m_y;
@@ -65,15 +57,13 @@ class CShelves {
 }  // namespace
 
 bool HiddenMapFace(const BspMap& map, std::size_t face) {
-  const BspFace& f = map.faces[face];
-  if (map.header.format == BspFormat::Quake2 && (f.flags & kQuake2NoDraw)) return true;
-  if (f.texture < 0) return false;
-  const std::string& name = map.textures[static_cast<std::size_t>(f.texture)].name;
-  return SameName(name, "trigger") || SameName(name, "clip") || SameName(name, "aaatrigger");
+  return MapFaceStyleOf(map, face, MapLook{}).surface == MapSurface::Hidden;
 }
 
-MapMesh BuildMapMesh(const BspMap& map, std::span<const std::pair<int, int>> sizes, int maxPageSide) {
+MapMesh BuildMapMesh(const BspMap& map, std::span<const std::pair<int, int>> sizes, int maxPageSide,
+                     const MapLook& look) {
   MapMesh mesh;
+  const MapShading shading = MapShadingOf(map, look);
   const std::size_t faceCount = map.faces.size();
   int most = 16;
   while (most * 2 <= std::min(maxPageSide, kMapPageSide)) most *= 2;
@@ -87,10 +77,13 @@ MapMesh BuildMapMesh(const BspMap& map, std::span<const std::pair<int, int>> siz
   std::unordered_map<std::int64_t, int> blockAt;
   const std::uint64_t samples = map.lighting.size() / static_cast<std::size_t>(std::max(map.lightBytes, 1));
   std::uint64_t taken = 0;
-  const int widest = std::min(kMostMapLuxels, most - kWhiteSide - 2);
+  const int widest = std::min(kMostMapLuxels, most - 2 * kWhiteSide - 2);
+  std::vector<MapFaceStyle> styles(faceCount);
+  const MapLiquids liquids = MapLiquidsOf(map);
   for (std::size_t i = 0; i < faceCount; ++i) {
     const BspFace& f = map.faces[i];
-    if (HiddenMapFace(map, i)) {
+    styles[i] = MapFaceStyleOf(map, i, look, &liquids);
+    if (styles[i].surface == MapSurface::Hidden) {
       blockOf[i] = -2;
       continue;
     }
@@ -119,12 +112,12 @@ MapMesh BuildMapMesh(const BspMap& map, std::span<const std::pair<int, int>> siz
   // The tallest first, for the shelves; then the smallest page side that holds them all on one
   // page, up to the largest, where they take as many pages as they need.
   std::vector<int> order(blocks.size());
-  std::uint64_t area = kWhiteSide * kWhiteSide;
+  std::uint64_t area = 2 * kWhiteSide * kWhiteSide;
   int side = 16;
   for (std::size_t b = 0; b < blocks.size(); ++b) {
     order[b] = static_cast<int>(b);
     area += static_cast<std::uint64_t>(blocks[b].w + 2) * static_cast<std::uint64_t>(blocks[b].h + 2);
-    while (side < std::max(blocks[b].w, blocks[b].h) + 2 + kWhiteSide) side *= 2;
+    while (side < std::max(blocks[b].w, blocks[b].h) + 2 + 2 * kWhiteSide) side *= 2;
   }
   std::sort(order.begin(), order.end(), [&](int a, int b) {
     const LightBlock &p = blocks[static_cast<std::size_t>(a)], &q = blocks[static_cast<std::size_t>(b)];
@@ -148,7 +141,7 @@ MapMesh BuildMapMesh(const BspMap& map, std::span<const std::pair<int, int>> siz
   for (MapLightPage& p : mesh.pages) {
     p.rgb.assign(static_cast<std::size_t>(pageSide) * static_cast<std::size_t>(pageSide) * 3, 0);
     for (int y = 0; y < kWhiteSide; ++y)
-      std::fill_n(p.rgb.begin() + static_cast<std::ptrdiff_t>(y) * pageSide * 3, kWhiteSide * 3, 255);
+      std::fill_n(p.rgb.begin() + static_cast<std::ptrdiff_t>(y) * pageSide * 3, kWhiteSide * 3, shading.unlitByte);
   }
   // Style 0 only, with its edge luxels repeated into a one-luxel border so that filtering never
   // reaches a neighbour's.
@@ -187,29 +180,49 @@ MapMesh BuildMapMesh(const BspMap& map, std::span<const std::pair<int, int>> siz
   }
   const int pages = static_cast<int>(mesh.pages.size());
 
-  // Groups by (texture, page), texture -1 first: a counting sort of the faces.
-  const int textures = static_cast<int>(map.textures.size()) + 1;
-  auto keyOf = [&](std::size_t i) { return (map.faces[i].texture + 1) * pages + pageOf[i]; };
-  std::vector<std::uint32_t> counts(static_cast<std::size_t>(textures) * static_cast<std::size_t>(pages) + 1, 0);
-  std::size_t vertexTotal = 0;
+  // Groups by (kind, texture, page), the opaque kinds first and texture -1 first in each: the
+  // faces sorted by that key, each group's triangles together.
+  auto classOf = [&](std::size_t i) -> std::uint64_t {
+    const MapFaceStyle& st = styles[i];
+    const std::uint64_t translucent = st.alpha >= 1 ? 0 : st.alpha >= 0.5f ? 1 : 2;
+    return translucent * 4 + static_cast<std::uint64_t>(st.surface);
+  };
+  const std::uint64_t textures = map.textures.size() + 1;
+  auto keyOf = [&](std::size_t i) {
+    return (classOf(i) * textures + static_cast<std::uint64_t>(map.faces[i].texture + 1)) *
+               static_cast<std::uint64_t>(pages) +
+           static_cast<std::uint64_t>(pageOf[i]);
+  };
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> order2;
+  order2.reserve(faceCount);
+  std::size_t vertexTotal = 0, indexTotal = 0;
   for (std::size_t i = 0; i < faceCount; ++i) {
     if (pageOf[i] < 0) continue;
-    counts[static_cast<std::size_t>(keyOf(i)) + 1] += (map.faces[i].count - 2) * 3;
+    order2.emplace_back(keyOf(i), static_cast<std::uint32_t>(i));
     vertexTotal += map.faces[i].count;
+    indexTotal += (map.faces[i].count - 2) * 3;
   }
-  for (std::size_t k = 1; k < counts.size(); ++k) counts[k] += counts[k - 1];
-  mesh.triangles.resize(counts.back());
+  std::sort(order2.begin(), order2.end());
+  mesh.triangles.reserve(indexTotal);
   mesh.vertices.reserve(vertexTotal);
   mesh.outlines.reserve(vertexTotal * 2);
-  std::vector<std::uint32_t> cursor(counts.begin(), counts.end() - 1);
 
   for (int k = 0; k < 3; ++k) {
     mesh.mins[k] = std::numeric_limits<float>::max();
     mesh.maxs[k] = std::numeric_limits<float>::lowest();
   }
-  for (std::size_t i = 0; i < faceCount; ++i) {
-    if (pageOf[i] < 0) continue;
+  for (std::size_t n = 0; n < order2.size(); ++n) {
+    const std::size_t i = order2[n].second;
     const BspFace& f = map.faces[i];
+    if (n == 0 || order2[n].first != order2[n - 1].first) {
+      MapDrawGroup g;
+      g.texture = f.texture;
+      g.page = pageOf[i];
+      g.firstIndex = static_cast<std::uint32_t>(mesh.triangles.size());
+      g.surface = styles[i].surface;
+      g.alpha = styles[i].alpha;
+      mesh.groups.push_back(g);
+    }
     ++mesh.drawnFaces;
     float w = 64, h = 64;
     if (f.texture >= 0 && static_cast<std::size_t>(f.texture) < sizes.size()) {
@@ -217,10 +230,12 @@ MapMesh BuildMapMesh(const BspMap& map, std::span<const std::pair<int, int>> siz
       if (tw > 0 && th > 0) w = static_cast<float>(tw), h = static_cast<float>(th);
     }
     const auto [cx, cy] = cornerOf[i];
+    // The white block's centre, or the black one's for a dark face.
+    const float corner = (f.dark ? 6 : 2) * scale;
     const auto base = static_cast<std::uint32_t>(mesh.vertices.size());
     for (std::uint32_t k = 0; k < f.count; ++k) {
       const BspVertex& v = map.vertices[f.first + k];
-      MapMeshVertex m{v.x, v.y, v.z, v.s / w, v.t / h, 2 * scale, 2 * scale};
+      MapMeshVertex m{v.x, v.y, v.z, v.s / w, v.t / h, corner, 2 * scale};
       if (cx >= 0) {
         m.u = (static_cast<float>(cx + 1) + v.u) * scale;
         m.v = (static_cast<float>(cy + 1) + v.v) * scale;
@@ -234,21 +249,12 @@ MapMesh BuildMapMesh(const BspMap& map, std::span<const std::pair<int, int>> siz
       mesh.outlines.push_back(base + k);
       mesh.outlines.push_back(base + (k + 1) % f.count);
     }
-    std::uint32_t& at = cursor[static_cast<std::size_t>(keyOf(i))];
     for (std::uint32_t k = 1; k + 1 < f.count; ++k) {
-      mesh.triangles[at++] = base;
-      mesh.triangles[at++] = base + k;
-      mesh.triangles[at++] = base + k + 1;
+      mesh.triangles.push_back(base);
+      mesh.triangles.push_back(base + k);
+      mesh.triangles.push_back(base + k + 1);
     }
-  }
-  for (std::size_t key = 0; key + 1 < counts.size(); ++key) {
-    if (counts[key + 1] == counts[key]) continue;
-    MapDrawGroup g;
-    g.texture = static_cast<int>(key) / pages - 1;
-    g.page = static_cast<int>(key) % pages;
-    g.firstIndex = counts[key];
-    g.indexCount = counts[key + 1] - counts[key];
-    mesh.groups.push_back(g);
+    mesh.groups.back().indexCount = static_cast<std::uint32_t>(mesh.triangles.size()) - mesh.groups.back().firstIndex;
   }
   mesh.empty = mesh.vertices.empty();
   if (mesh.empty)

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "maps/MapLook.h"
+
 namespace tarn {
 
 struct BspMap;
@@ -28,6 +30,9 @@ struct MapDrawGroup {
   int texture = -1;  // into BspMap::textures; -1 for faces without one
   int page = 0;      // lightmap page
   std::uint32_t firstIndex = 0, indexCount = 0;
+  // How its faces are drawn (MapLook.h); the groups come opaque first, then the translucent.
+  MapSurface surface = MapSurface::Solid;
+  float alpha = 1;
 };
 
 struct MapLightPage {
@@ -50,7 +55,7 @@ struct MapMesh {
 };
 
 // Faces no player sees: Quake II's SURF_NODRAW, and the textures compilers put on triggers
-// and clipping brushes.
+// and clipping brushes (MapFaceStyleOf's Hidden).
 bool HiddenMapFace(const BspMap& map, std::size_t face);
 
 // The most luxels a side of a face's lightmap an engine draws, at 16 texels a luxel: DarkPlaces
@@ -64,8 +69,10 @@ inline constexpr int kMapPageSide = 1024;
 inline constexpr int kMostMapPages = 64;
 
 // sizes[i] is texture i's width and height in texels (64 × 64 taken for a zero). Faces without
-// light of their own are drawn from a white corner of a page. Pages are at most maxPageSide a
-// side (a power of two).
-MapMesh BuildMapMesh(const BspMap& map, std::span<const std::pair<int, int>> sizes, int maxPageSide = kMapPageSide);
+// light of their own are drawn from a white corner of a page (MapShading::unlitByte), the dark
+// ones (BspFace::dark) from a black one. Pages are at most maxPageSide a side (a power of two).
+// The look decides which faces are drawn and how (MapFaceStyleOf).
+MapMesh BuildMapMesh(const BspMap& map, std::span<const std::pair<int, int>> sizes, int maxPageSide = kMapPageSide,
+                     const MapLook& look = {});
 
 }  // namespace tarn

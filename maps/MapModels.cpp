@@ -6,6 +6,7 @@
 #include <limits>
 #include <string_view>
 
+#include "archive/EntryTypes.h"
 #include "archive/PackObject.h"
 #include "fileio/Strings.h"
 #include "maps/MapEntities.h"
@@ -81,8 +82,7 @@ class CLookupModelHost : public CModelHost {
 
 std::string EntityModelPath(const MapEntity& entity) {
   if (const std::string* model = entity.Find("model")) {
-    const std::string lower = ToLower(*model);
-    if (EndsWith(lower, ".mdl") || EndsWith(lower, ".md2")) return *model;
+    if (IsGameModelType(FileTypeOf(*model))) return *model;
   }
   if (const std::string* classname = entity.Find("classname"))
     for (const ClassModel& c : kClassModels)
@@ -112,7 +112,8 @@ bool BuildMapModel(const std::string& path, const MapFileLookup& lookup, const f
   std::string why;
   const auto slash = path.rfind('/');
   CLookupModelHost host(lookup, slash == std::string::npos ? std::string() : path.substr(0, slash + 1));
-  const bool read = EndsWith(ToLower(path), ".md2") ? LoadMd2(bytes, model, host, &why) : LoadMdl(bytes, model, &why);
+  const bool read =
+      FileTypeOf(path) == EntryType::Quake2Model ? LoadMd2(bytes, model, host, &why) : LoadMdl(bytes, model, &why);
   if (!read) {
     if (error) *error = path + ": " + why;
     return false;

@@ -12,7 +12,6 @@ namespace tarn {
 namespace {
 
 constexpr float kDegrees = static_cast<float>(M_PI) / 180;
-constexpr int kLevels = 4;  // the full size and three smaller, as a mip texture holds
 
 // A vertex in the camera's frame: x to the right, y up, z the distance ahead.
 struct ViewVertex {
@@ -25,32 +24,6 @@ struct ViewVertex {
 struct ScreenVertex {
   float x, y, w, sw, tw, uw, vw;
 };
-
-// Half the size of each texel of a level from the one before, averaging the texels that are
-// not see-through (so that a "{" texture's hidden colour does not bleed into its edges).
-MapImage HalfSize(const MapImage& from) {
-  MapImage to;
-  to.width = std::max(1, from.width / 2);
-  to.height = std::max(1, from.height / 2);
-  to.alphaTest = from.alphaTest;
-  to.rgba.resize(static_cast<std::size_t>(to.width) * static_cast<std::size_t>(to.height) * 4);
-  for (int y = 0; y < to.height; ++y)
-    for (int x = 0; x < to.width; ++x) {
-      unsigned sum[3] = {0, 0, 0}, opaque = 0, all[3] = {0, 0, 0};
-      for (int k = 0; k < 4; ++k) {
-        const int sx = std::min(2 * x + (k & 1), from.width - 1), sy = std::min(2 * y + (k >> 1), from.height - 1);
-        const std::uint8_t* p = from.rgba.data() + (static_cast<std::size_t>(sy) * from.width + sx) * 4;
-        for (int c = 0; c < 3; ++c) all[c] += p[c];
-        if (p[3] < 128) continue;
-        ++opaque;
-        for (int c = 0; c < 3; ++c) sum[c] += p[c];
-      }
-      std::uint8_t* q = to.rgba.data() + (static_cast<std::size_t>(y) * to.width + x) * 4;
-      for (int c = 0; c < 3; ++c) q[c] = static_cast<std::uint8_t>(opaque ? sum[c] / opaque : all[c] / 4);
-      q[3] = opaque >= 2 ? 255 : 0;
-    }
-  return to;
-}
 
 // Sutherland-Hodgman against a plane a·x + b·y + c·z + d >= 0 of the camera's frame.
 int ClipPolygon(const ViewVertex* in, int n, ViewVertex* out, float a, float b, float c, float d) {
@@ -83,18 +56,102 @@ int Wrap(float f, int n) {
   return std::min(i, n - 1);
 }
 
+// A texture's levels as one pixel samples them: the full size and the smaller ones.
+struct Levels {
+  std::vector<const MapImage*> level;
+  bool glow = false;  // the levels carry glow
+};
+
+// A texel's colour (and glow) from level image at texel (x, y), the texture repeating.
+inline const std::uint8_t* Texel(const MapImage& image, int x, int y) {
+  x %= image.width;
+  y %= image.height;
+  if (x < 0) x += image.width;
+  if (y < 0) y += image.height;
+  return image.rgba.data() +
+         (static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width) + static_cast<std::size_t>(x)) * 4;
+}
+
+// Red, green, blue, alpha and the glow's red, green, blue of a texture at s, t (0 to 1 across
+// it), as OpenGL samples it: between the four nearest texels of a level (linear) or the nearest
+// (nearest), wrapping.
+void SampleLevel(const MapImage& image, float s, float t, bool linear, float out[7]) {
+  const float fu = s * static_cast<float>(image.width), fv = t * static_cast<float>(image.height);
+  const bool glow = !image.glow.empty();
+  if (!linear) {
+    const int x = Wrap(fu, image.width), y = Wrap(fv, image.height);
+    const std::uint8_t* p = Texel(image, x, y);
+    for (int k = 0; k < 4; ++k) out[k] = p[k];
+    const std::uint8_t* g = glow ? image.glow.data() + (p - image.rgba.data()) : nullptr;
+    for (int k = 0; k < 3; ++k) out[4 + k] = g ? g[k] : 0;
+    return;
+  }
+  const float u = fu - 0.5f, v = fv - 0.5f;
+  const float uf = std::floor(u), vf = std::floor(v);
+  const float ax = u - uf, ay = v - vf;
+  // Far outside the texture's repeat the float loses its fraction; any texel will do there.
+  const int x0 = Wrap(uf, image.width), y0 = Wrap(vf, image.height);
+  const std::uint8_t* p[4] = {Texel(image, x0, y0), Texel(image, x0 + 1, y0), Texel(image, x0, y0 + 1),
+                              Texel(image, x0 + 1, y0 + 1)};
+  const float w[4] = {(1 - ax) * (1 - ay), ax * (1 - ay), (1 - ax) * ay, ax * ay};
+  for (int k = 0; k < 4; ++k) out[k] = p[0][k] * w[0] + p[1][k] * w[1] + p[2][k] * w[2] + p[3][k] * w[3];
+  for (int k = 0; k < 3; ++k) {
+    out[4 + k] = 0;
+    if (glow)
+      for (int i = 0; i < 4; ++i)
+        out[4 + k] +=
+            image.glow[static_cast<std::size_t>(p[i] - image.rgba.data()) + static_cast<std::size_t>(k)] * w[i];
+  }
+}
+
+// The texture at s, t for a pixel whose level of detail is lod: trilinear between the two
+// levels about it (GL_LINEAR_MIPMAP_LINEAR), or the nearest texel of the nearest level
+// (GL_NEAREST_MIPMAP_NEAREST).
+void SampleTexture(const Levels& levels, float s, float t, float lod, bool linear, float out[7]) {
+  const int last = static_cast<int>(levels.level.size()) - 1;
+  if (!(lod > 0)) return SampleLevel(*levels.level[0], s, t, linear, out);
+  if (!linear) {
+    const int level = lod <= 0.5f ? 0 : std::min(static_cast<int>(std::ceil(lod + 0.5f)) - 1, last);
+    return SampleLevel(*levels.level[static_cast<std::size_t>(level)], s, t, false, out);
+  }
+  const int l0 = std::min(static_cast<int>(lod), last);
+  const float f = l0 == last ? 0 : lod - static_cast<float>(l0);
+  SampleLevel(*levels.level[static_cast<std::size_t>(l0)], s, t, true, out);
+  if (f <= 0) return;
+  float next[7];
+  SampleLevel(*levels.level[static_cast<std::size_t>(l0 + 1)], s, t, true, next);
+  for (int k = 0; k < 7; ++k) out[k] += (next[k] - out[k]) * f;
+}
+
+// The camera as the rasterizer needs it for the sky: a pixel's direction in the world.
+struct ViewRays {
+  float forward[3], right[3], up[3];
+  float cx, cy, scale;
+  void Direction(float px, float py, float d[3]) const {
+    const float x = (px - cx) / scale, y = (cy - py) / scale;
+    for (int k = 0; k < 3; ++k) d[k] = forward[k] + right[k] * x + up[k] * y;
+  }
+};
+
 class CRasterizer {
  public:
-  CRasterizer(const MapScene& scene, int width, int height, std::vector<std::uint8_t>& rgb, std::uint64_t limit)
-      : m_scene(scene), m_width(width), m_height(height), m_rgb(rgb), m_limit(limit) {
+  CRasterizer(const MapScene& scene, const ViewRays& rays, int width, int height, std::vector<std::uint8_t>& rgb,
+              std::uint64_t limit)
+      : m_scene(scene), m_rays(rays), m_width(width), m_height(height), m_rgb(rgb), m_limit(limit) {
     m_depth.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0.0f);
   }
 
-  // One group's textures: its picture's levels and its light page.
-  void Use(const MapImage* const* levels, const std::uint8_t* page, int pageSide) {
+  // One group's textures: its picture's levels, its light page and how its faces are drawn
+  // (sky: the layers behind and over).
+  void Use(const Levels* levels, const std::uint8_t* page, int pageSide, const MapDrawGroup& group,
+           const Levels* skyBack, const Levels* skyFront) {
     m_levels = levels;
     m_page = page;
     m_pageSide = pageSide;
+    m_surface = group.surface;
+    m_alpha = group.alpha;
+    m_skyBack = skyBack;
+    m_skyFront = skyFront;
   }
 
   // Rows begun and pixels tested so far; once a row would take them past the limit, Triangle
@@ -105,6 +162,9 @@ class CRasterizer {
   void Triangle(const ScreenVertex& a, ScreenVertex b, ScreenVertex c) {
     float area = (b.x - a.x) * (c.y - a.y) - (c.x - a.x) * (b.y - a.y);
     if (!(std::fabs(area) > 1e-6f)) return;
+    // Quake's faces wind clockwise seen from their front, and so do they on the picture (its y
+    // down): a face turning the other way shows its back.
+    if (area < 0 && m_scene.oneSided) return;
     if (area < 0) std::swap(b, c), area = -area;
     const float inv = 1.0f / area;
     const float e1x = b.x - a.x, e1y = b.y - a.y, e2x = c.x - a.x, e2y = c.y - a.y;
@@ -119,30 +179,18 @@ class CRasterizer {
     gradient(a.uw, b.uw, c.uw, du[0], du[1]);
     gradient(a.vw, b.vw, c.vw, dv[0], dv[1]);
 
-    // The level of detail: a texel of the full size covers K·z³ pixels' worth of the triangle
-    // (the projection's area scale goes with the cube of the distance), K from its whole area.
-    const MapImage& base = *m_levels[0];
-    float zFrom[kLevels] = {0, std::numeric_limits<float>::infinity(), std::numeric_limits<float>::infinity(),
-                            std::numeric_limits<float>::infinity()};
-    {
-      const float sa = a.sw / a.w * base.width, ta = a.tw / a.w * base.height;
-      const float sb = b.sw / b.w * base.width, tb = b.tw / b.w * base.height;
-      const float sc = c.sw / c.w * base.width, tc = c.tw / c.w * base.height;
-      const float texels = std::fabs((sb - sa) * (tc - ta) - (sc - sa) * (tb - ta));
-      const float za = 1 / a.w, zb = 1 / b.w, zc = 1 / c.w;
-      const float k = texels / (area * (za * za * za + zb * zb * zb + zc * zc * zc) / 3);
-      if (k > 0 && std::isfinite(k))
-        for (int level = 1; level < kLevels; ++level)
-          // Level L from where a pixel spans 2^(L - ½) texels a side.
-          zFrom[level] = std::cbrt(std::pow(4.0f, static_cast<float>(level) - 0.5f) / k);
-    }
-
+    const MapShading& shading = m_scene.shading;
+    const MapImage& base = *m_levels->level[0];
+    const float tw0 = static_cast<float>(base.width), th0 = static_cast<float>(base.height);
     const float top = std::min({a.y, b.y, c.y}), bottom = std::max({a.y, b.y, c.y});
     const float left = std::min({a.x, b.x, c.x}), right = std::max({a.x, b.x, c.x});
     const int y0 = ClampToInt(std::ceil(top - 0.5f), 0, m_height),
               y1 = ClampToInt(std::floor(bottom - 0.5f), -1, m_height - 1);
     const ScreenVertex* v[3] = {&a, &b, &c};
-    const bool alphaTest = base.alphaTest;
+    const bool fence = m_surface == MapSurface::Fence, sky = m_surface == MapSurface::Sky && m_skyBack;
+    const bool blend = m_alpha < 1;
+    // Quakespasm keeps a fence's texel where its alpha passes 0.666 (glAlphaFunc in gl_rmain.c).
+    const float fenceCut = shading.linear ? 0.666f * 255 : 127.5f;
     for (int y = y0; y <= y1; ++y) {
       // Counted before the row is drawn, so that no row takes the work past the limit.
       if (m_work >= m_limit) {
@@ -182,26 +230,33 @@ class CRasterizer {
       for (int x = x0; x <= x1; ++x, w += dw[0], sw += ds[0], tw += dt[0], uw += du[0], vw += dv[0]) {
         if (!(w > depth[x])) continue;
         const float z = 1.0f / w;
-        const int level = (z >= zFrom[1]) + (z >= zFrom[2]) + (z >= zFrom[3]);
-        const MapImage& image = *m_levels[level];
-        const std::uint8_t* texel =
-            image.rgba.data() +
-            (static_cast<std::size_t>(Wrap(tw * z * static_cast<float>(image.height), image.height)) *
-                 static_cast<std::size_t>(image.width) +
-             static_cast<std::size_t>(Wrap(sw * z * static_cast<float>(image.width), image.width))) *
-                4;
-        if (alphaTest && texel[3] < 128) continue;
-        depth[x] = w;
+        std::uint8_t* o = out + static_cast<std::size_t>(x) * 3;
+        if (sky) {
+          depth[x] = w;
+          Sky(static_cast<float>(x) + 0.5f, py, o);
+          continue;
+        }
+        const float s = sw * z, t = tw * z;
+        // The texture's footprint: the derivatives of s and t along x and y, in texels.
+        const float lod = MapTextureLod((ds[0] - s * dw[0]) * z * tw0, (dt[0] - t * dw[0]) * z * th0,
+                                        (ds[1] - s * dw[1]) * z * tw0, (dt[1] - t * dw[1]) * z * th0);
+        float texel[7];
+        SampleTexture(*m_levels, s, t, lod, shading.linear, texel);
+        if (fence && !(texel[3] > fenceCut)) continue;
         float light[3];
         Light(uw * z, vw * z, light);
-        std::uint8_t* o = out + static_cast<std::size_t>(x) * 3;
-        for (int k = 0; k < 3; ++k) o[k] = static_cast<std::uint8_t>(static_cast<float>(texel[k]) * light[k]);
+        if (!blend) depth[x] = w;
+        for (int k = 0; k < 3; ++k) {
+          const float shaded = MapShade(shading, texel[k], texel[4 + k], light[k]);
+          const float value = blend ? shaded * m_alpha + static_cast<float>(o[k]) * (1 - m_alpha) : shaded;
+          o[k] = static_cast<std::uint8_t>(std::lround(value));
+        }
       }
     }
   }
 
  private:
-  // The page filtered between its four nearest luxels, scaled and clamped to 1, as the window's.
+  // The page filtered between its four nearest luxels, as bytes.
   void Light(float u, float v, float light[3]) const {
     const int side = m_pageSide;
     float fu = u * static_cast<float>(side) - 0.5f, fv = v * static_cast<float>(side) - 0.5f;
@@ -216,20 +271,37 @@ class CRasterizer {
     const std::uint8_t* p10 = m_page + (static_cast<std::size_t>(y0) * side + x1) * 3;
     const std::uint8_t* p01 = m_page + (static_cast<std::size_t>(y1) * side + x0) * 3;
     const std::uint8_t* p11 = m_page + (static_cast<std::size_t>(y1) * side + x1) * 3;
-    const float scale = m_scene.lightScale / 255.0f;
     for (int k = 0; k < 3; ++k) {
       const float top = p00[k] + (p10[k] - p00[k]) * ax, bottom = p01[k] + (p11[k] - p01[k]) * ax;
-      light[k] = std::min((top + (bottom - top) * ay) * scale, 1.0f);
+      light[k] = top + (bottom - top) * ay;
     }
   }
 
+  // Quake's sky where the pixel looks: the layer over the one behind, by its alpha.
+  void Sky(float px, float py, std::uint8_t* o) const {
+    float d[3], s, t;
+    m_rays.Direction(px, py, d);
+    MapSkyTexel(d, s, t);
+    float back[7], front[7];
+    SampleTexture(*m_skyBack, s, t, 0, m_scene.shading.linear, back);
+    SampleTexture(*m_skyFront, s, t, 0, m_scene.shading.linear, front);
+    const float a = front[3] / 255;
+    for (int k = 0; k < 3; ++k)
+      o[k] = static_cast<std::uint8_t>(std::lround(std::min(back[k] * (1 - a) + front[k] * a, 255.0f)));
+  }
+
   const MapScene& m_scene;
+  const ViewRays& m_rays;
   int m_width, m_height;
   std::vector<std::uint8_t>& m_rgb;
   std::vector<float> m_depth;  // the reciprocal of the distance; 0 where nothing is drawn yet
-  const MapImage* const* m_levels = nullptr;
+  const Levels* m_levels = nullptr;
+  const Levels* m_skyBack = nullptr;
+  const Levels* m_skyFront = nullptr;
   const std::uint8_t* m_page = nullptr;
   int m_pageSide = 0;
+  MapSurface m_surface = MapSurface::Solid;
+  float m_alpha = 1;
   std::uint64_t m_limit, m_work = 0;
   bool m_spent = false;
 };
@@ -247,20 +319,34 @@ MapCamera MapStartCamera(const BspMap& map) {
   return camera;
 }
 
-MapScene BuildMapScene(const BspMap& map, const MapFileLookup& lookup) {
+void MapCameraAxes(const MapCamera& camera, float forward[3], float right[3], float up[3]) {
+  const float yaw = camera.yaw * kDegrees, pitch = camera.pitch * kDegrees, roll = camera.roll * kDegrees;
+  const float cy = std::cos(yaw), sy = std::sin(yaw), cp = std::cos(pitch), sp = std::sin(pitch);
+  const float cr = std::cos(roll), sr = std::sin(roll);
+  forward[0] = cp * cy, forward[1] = cp * sy, forward[2] = -sp;
+  right[0] = -sr * sp * cy + cr * sy, right[1] = -sr * sp * sy - cr * cy, right[2] = -sr * cp;
+  up[0] = cr * sp * cy + sr * sy, up[1] = cr * sp * sy - sr * cy, up[2] = cr * cp;
+}
+
+MapScene BuildMapScene(const BspMap& map, const MapFileLookup& lookup, const MapLook& look) {
   MapScene scene;
-  scene.images = DecodeMapImages(map, lookup);
-  scene.mesh = BuildMapMesh(map, MapTextureSizes(map, scene.images));
-  scene.lightScale = MapLightScale(map);
+  scene.images = DecodeMapImages(map, lookup, look);
+  scene.mesh = BuildMapMesh(map, MapTextureSizes(map, scene.images), kMapPageSide, look);
+  scene.shading = MapShadingOf(map, look);
+  scene.oneSided = MapDrawsOneSided(map);
   // Only the pictures some face is drawn with get their smaller levels.
   std::vector<bool> used(scene.images.images.size(), false);
-  for (const MapDrawGroup& g : scene.mesh.groups) used[scene.images.ImageOf(g.texture)] = true;
-  scene.mips.resize(scene.images.images.size());
-  for (std::size_t i = 0; i < used.size(); ++i) {
-    if (!used[i]) continue;
-    const MapImage* from = &scene.images.images[i];
-    for (int level = 1; level < kLevels; ++level) from = &scene.mips[i].emplace_back(HalfSize(*from));
+  for (const MapDrawGroup& g : scene.mesh.groups) {
+    used[scene.images.ImageOf(g.texture)] = true;
+    if (g.surface == MapSurface::Sky && g.texture >= 0 &&
+        static_cast<std::size_t>(g.texture) < scene.images.skyLayers.size())
+      for (int layer : {scene.images.skyLayers[static_cast<std::size_t>(g.texture)].first,
+                        scene.images.skyLayers[static_cast<std::size_t>(g.texture)].second})
+        if (layer >= 0) used[static_cast<std::size_t>(layer)] = true;
   }
+  scene.mips.resize(scene.images.images.size());
+  for (std::size_t i = 0; i < used.size(); ++i)
+    if (used[i]) scene.mips[i] = MapMipLevels(scene.images.images[i]);
   return scene;
 }
 
@@ -272,18 +358,27 @@ bool RenderMap(const MapScene& scene, const MapCamera& camera, int width, int he
   work->done = 0;
   work->cutShort = false;
   if (width <= 0 || height <= 0 || width > kMapRenderMaxSide || height > kMapRenderMaxSide) return false;
-  rgb.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3, 0);
+  rgb.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
+  for (std::size_t i = 0; i < rgb.size(); i += 3)
+    std::copy_n(scene.shading.background, 3, rgb.begin() + static_cast<std::ptrdiff_t>(i));
   const MapMesh& mesh = scene.mesh;
   if (mesh.empty || scene.images.images.empty()) return true;
 
   const float fov = std::clamp(std::isfinite(camera.fieldOfView) ? camera.fieldOfView : kMapFieldOfView, 1.0f, 170.0f);
-  const float yaw = camera.yaw * kDegrees, pitch = std::clamp(camera.pitch, -89.0f, 89.0f) * kDegrees;
-  const float cy = std::cos(yaw), sy = std::sin(yaw), cp = std::cos(pitch), sp = std::sin(pitch);
-  const float forward[3] = {cp * cy, cp * sy, -sp}, right[3] = {sy, -cy, 0}, up[3] = {sp * cy, sp * sy, cp};
+  MapCamera aim = camera;
+  aim.pitch = std::clamp(std::isfinite(camera.pitch) ? camera.pitch : 0.0f, -89.0f, 89.0f);
+  if (!std::isfinite(aim.yaw)) aim.yaw = 0;
+  if (!std::isfinite(aim.roll)) aim.roll = 0;
+  ViewRays rays;
+  float* const forward = rays.forward;
+  float* const right = rays.right;
+  float* const up = rays.up;
+  MapCameraAxes(aim, forward, right, up);
   const float ky = std::tan(fov * kDegrees / 2);
   const float scale = static_cast<float>(height) / 2 / ky;  // pixels per unit at distance 1
   const float kx = static_cast<float>(width) / 2 / scale;
   const float cx = static_cast<float>(width) / 2, cyScreen = static_cast<float>(height) / 2;
+  rays.cx = cx, rays.cy = cyScreen, rays.scale = scale;
 
   // Every vertex into the camera's frame once; a non-finite one (a damaged map, or a camera
   // nowhere) keeps its triangles out.
@@ -308,17 +403,30 @@ bool RenderMap(const MapScene& scene, const MapCamera& camera, int width, int he
   const std::uint64_t limit =
       work->limit ? work->limit
                   : kMapRenderWorkPerPixel * static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
-  CRasterizer raster(scene, width, height, rgb, limit);
+  CRasterizer raster(scene, rays, width, height, rgb, limit);
+  auto levelsOf = [&](std::size_t image) {
+    Levels l;
+    l.level.push_back(&scene.images.images[image]);
+    if (image < scene.mips.size())
+      for (const MapImage& m : scene.mips[image]) l.level.push_back(&m);
+    return l;
+  };
   for (const MapDrawGroup& g : mesh.groups) {
     if (raster.Spent()) break;
-    const std::size_t image = scene.images.ImageOf(g.texture);
-    const MapImage* levels[kLevels] = {&scene.images.images[image]};
-    for (int level = 1; level < kLevels; ++level) {
-      const std::vector<MapImage>& mips = scene.mips[image];
-      levels[level] = static_cast<std::size_t>(level) <= mips.size() ? &mips[static_cast<std::size_t>(level) - 1]
-                                                                     : levels[level - 1];
+    const Levels levels = levelsOf(scene.images.ImageOf(g.texture));
+    Levels back, front;
+    bool sky = false;
+    if (g.surface == MapSurface::Sky && g.texture >= 0 &&
+        static_cast<std::size_t>(g.texture) < scene.images.skyLayers.size()) {
+      const auto [b, f] = scene.images.skyLayers[static_cast<std::size_t>(g.texture)];
+      if (b >= 0 && f >= 0) {
+        back = levelsOf(static_cast<std::size_t>(b));
+        front = levelsOf(static_cast<std::size_t>(f));
+        sky = true;
+      }
     }
-    raster.Use(levels, mesh.pages[static_cast<std::size_t>(g.page)].rgb.data(), mesh.pageSide);
+    raster.Use(&levels, mesh.pages[static_cast<std::size_t>(g.page)].rgb.data(), mesh.pageSide, g,
+               sky ? &back : nullptr, sky ? &front : nullptr);
     const std::size_t end = std::min<std::size_t>(std::size_t{g.firstIndex} + g.indexCount, mesh.triangles.size());
     for (std::size_t t = g.firstIndex; t + 3 <= end; t += 3) {
       const std::uint32_t ia = mesh.triangles[t], ib = mesh.triangles[t + 1], ic = mesh.triangles[t + 2];

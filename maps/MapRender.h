@@ -1,8 +1,9 @@
 // A map drawn on the processor, without a window or a graphics driver: for tarn-pak's pictures
-// of maps and the browser's thumbnails. The same mesh, textures and light as the OpenGL window
-// (MapMesh.h, MapImages.h), drawn from a camera with a z-buffer: texture coordinates correct
-// for perspective, each texture's level of detail chosen from its distance, the lightmaps
-// filtered, "{" textures seen through.
+// of maps and the browser's thumbnails. The same mesh, textures, light and rules as the OpenGL
+// window (MapMesh.h, MapImages.h, MapLook.h), drawn from a camera with a z-buffer as OpenGL
+// draws: texture coordinates correct for perspective, each pixel's level of detail from its
+// texture footprint, the textures and lightmaps filtered, "{" textures seen through, the sky
+// seen along the view, Quake II's translucent faces blended last.
 #pragma once
 
 #include <cstdint>
@@ -15,17 +16,22 @@ namespace tarn {
 
 struct BspMap;
 
-inline constexpr float kMapFieldOfView = 70;  // degrees, vertical, as the window's
-inline constexpr float kMapEyeHeight = 22;    // above a player start's origin, as Quake's view sits
+// Degrees, vertical, as the window's: Quake's fov 90 (at 4:3; MapVerticalFov).
+inline constexpr float kMapFieldOfView = 73.739795f;
+inline constexpr float kMapEyeHeight = 22;  // above a player start's origin, as Quake's view sits
 inline constexpr float kMapNearPlane = 4;
 inline constexpr int kMapRenderMaxSide = 8192;
 
-// Quake's angles: yaw about the up axis from +x, pitch positive looking down, in degrees.
+// Quake's angles: yaw about the up axis from +x, pitch positive looking down, roll about the
+// view, in degrees (as the engine's viewpos prints them).
 struct MapCamera {
   float position[3]{};
-  float yaw = 0, pitch = 0;
+  float yaw = 0, pitch = 0, roll = 0;
   float fieldOfView = kMapFieldOfView;
 };
+
+// The camera's axes in the world (Quake's AngleVectors): forward, right and up.
+void MapCameraAxes(const MapCamera& camera, float forward[3], float right[3], float up[3]);
 
 // Where the window opens a map: at the player start (FindStart), at eye height, looking along
 // its angle; in the middle of the map when there is none.
@@ -35,12 +41,13 @@ MapCamera MapStartCamera(const BspMap& map);
 struct MapScene {
   MapImages images;
   MapMesh mesh;
-  float lightScale = 1;
-  // Each picture's smaller levels (half, quarter, eighth), for faces seen from afar.
+  MapShading shading;
+  bool oneSided = false;  // MapDrawsOneSided: back faces left out
+  // Each picture's smaller levels down to 1 × 1 (MapMipLevels), for faces seen from afar.
   std::vector<std::vector<MapImage>> mips;
 };
 
-MapScene BuildMapScene(const BspMap& map, const MapFileLookup& lookup);
+MapScene BuildMapScene(const BspMap& map, const MapFileLookup& lookup, const MapLook& look = {});
 
 // How much drawing a picture may do, so that a map of any shape gives its picture in bounded
 // time: every pixel a triangle covers is tested against the depth buffer, and a map can pile
@@ -57,7 +64,8 @@ struct MapRenderWork {
 inline constexpr std::uint64_t kMapRenderWorkPerPixel = 256;
 
 // The map from the camera into rgb: width × height pixels of red, green, blue, rows top first,
-// black where nothing is. False, leaving rgb empty, for a size of 0 or past kMapRenderMaxSide.
+// the look's background (MapShading::background) where nothing is. False, leaving rgb empty, for a size of 0 or past
+// kMapRenderMaxSide.
 bool RenderMap(const MapScene& scene, const MapCamera& camera, int width, int height, std::vector<std::uint8_t>& rgb,
                MapRenderWork* work = nullptr);
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "archive/EntryTypes.h"
 #include "archive/PackObject.h"
 #include "fileio/ByteIO.h"
 #include "fileio/Strings.h"
@@ -443,9 +444,9 @@ bool LoadMd2(std::span<const std::uint8_t> bytes, ModelData& model, CModelHost& 
 }
 
 bool LoadModel(CPackObject& entry, ModelData& model, CModelHost& host, std::string* error) {
-  const std::string name = ToLower(entry.Name());
-  const bool isMd2 = EndsWith(name, ".md2");
-  if (EndsWith(name, ".md3") || EndsWith(name, ".iqm")) {
+  const EntryType type = FileTypeOf(entry.Name());
+  const bool isMd2 = type == EntryType::Quake2Model;
+  if (type == EntryType::Quake3Model || type == EntryType::IqmModel) {
     CEntryBytes data(entry);
     if (!data.Ok()) {
       if (error) *error = "the model's data cannot be read";
@@ -460,7 +461,7 @@ bool LoadModel(CPackObject& entry, ModelData& model, CModelHost& host, std::stri
     };
     return ReadModelForView(data.Bytes(), entry.PathInArchive(), find, model, error);
   }
-  if (!isMd2 && !EndsWith(name, ".mdl")) {
+  if (!IsGameModelType(type)) {
     model = ModelData{};
     return true;
   }
@@ -554,19 +555,17 @@ std::unique_ptr<CPackObject> ModelWithItsSkins(const CPackObject& model, CPackOb
   root->SetDirectory(true);
   *copy = CopyWithBytes(model, *root, error);
   if (!*copy) return nullptr;
-  const std::string name = ToLower(model.Name());
-  if (EndsWith(name, ".md3") || EndsWith(name, ".iqm")) {
+  const EntryType type = FileTypeOf(model.Name());
+  if (type == EntryType::Quake3Model || type == EntryType::IqmModel) {
     // The pictures beside the model, where its materials' textures nearly always are.
     if (const CPackObject* dir = model.Parent())
       for (const CPackObject* c : dir->Children()) {
-        const std::string n = ToLower(c->Name());
-        if (!c->IsDirectory())
-          for (const char* ext : {".tga", ".png", ".jpg", ".jpeg", ".pcx", ".bmp"})
-            if (EndsWith(n, ext)) CopyWithBytes(*c, *root, nullptr);
+        const EntryType picture = TypeOf(c->Name(), c->IsDirectory());
+        if (picture == EntryType::Image || picture == EntryType::PcxPicture) CopyWithBytes(*c, *root, nullptr);
       }
     return root;
   }
-  if (!EndsWith(name, ".md2")) return root;
+  if (type != EntryType::Quake2Model) return root;
   const std::vector<std::uint8_t>& bytes = *(*copy)->Data();
   const CPackObject* archive = model.Root();
   try {

@@ -220,6 +220,21 @@ TEST_F(EngineChecks, MapVersions) {
   EXPECT_EQ(Check("fte", maps), Names{"map-version maps/junk.bsp"});
 }
 
+// The extended QBSP is for the 2023 re-release and Yamagi; id's Quake II takes IBSP, and stops on
+// one past its limits (cmodel.c "Map has too many").
+TEST_F(EngineChecks, QuakeIIMapsPastTheOriginalLimits) {
+  Bytes qbsp = Quake2Map();
+  std::memcpy(qbsp.data(), "QBSP", 4);
+  Bytes many = Quake2Map();
+  many.resize(8 + 19 * 8, 0);
+  PutU32(many, 8 + 13 * 8 + 4, 1025 * 48);  // models
+  PutU32(many, 8 + 17 * 8 + 4, 256 * 8);    // areas: at the limit
+  const PakBuilder maps = PakBuilder().File("maps/qbsp.bsp", qbsp).File("maps/many.bsp", many);
+  EXPECT_EQ(Check("quake2", maps), (Names{"map-version maps/qbsp.bsp", "map-limits maps/many.bsp"}));
+  EXPECT_NE(last.find("has 1025 models, past the 1024"), std::string::npos) << last;
+  EXPECT_TRUE(Check("yamagi", maps).empty());
+}
+
 // Quakespasm's Mod_LoadLighting: "QLIT", version 1, 8 + 3 × the lighting lump, and only from
 // the map's own game folder or a later one.
 TEST_F(EngineChecks, LitFilesAgainstTheirMaps) {

@@ -19,6 +19,8 @@
 #include "TestSupport.h"
 #include "ZipBuilder.h"
 #include "models/ModelBuild.h"
+#include "pictures/ImageDecode.h"
+#include "pictures/ImageWrite.h"
 
 extern char** environ;
 
@@ -711,6 +713,107 @@ TEST(EngineOracle, DarkPlacesModels) {
         if (r.output.find("invalid skin coordinate") != std::string::npos) return kMovesCoordinates;
         return r.status == 0 ? kLoads : kStops;
       });
+}
+
+// --- replacement textures, as Quakespasm's client draws them ---
+
+// The mean structural similarity of two pictures of one size: SSIM over 8 × 8 windows of their
+// luma, four pixels apart, with the usual constants (0.01 and 0.03 of the range, squared).
+double MeanSsim(const RgbaImage& a, const RgbaImage& b) {
+  auto luma = [](const RgbaImage& img, int x, int y) {
+    const std::uint8_t* p =
+        img.Pixel(static_cast<std::size_t>(y) * static_cast<std::size_t>(img.width) + static_cast<std::size_t>(x));
+    return 0.299 * p[0] + 0.587 * p[1] + 0.114 * p[2];
+  };
+  constexpr double c1 = (0.01 * 255) * (0.01 * 255), c2 = (0.03 * 255) * (0.03 * 255);
+  double sum = 0;
+  int windows = 0;
+  for (int y = 0; y + 8 <= a.height; y += 4)
+    for (int x = 0; x + 8 <= a.width; x += 4) {
+      double ma = 0, mb = 0, va = 0, vb = 0, cov = 0;
+      for (int dy = 0; dy < 8; ++dy)
+        for (int dx = 0; dx < 8; ++dx) ma += luma(a, x + dx, y + dy), mb += luma(b, x + dx, y + dy);
+      ma /= 64, mb /= 64;
+      for (int dy = 0; dy < 8; ++dy)
+        for (int dx = 0; dx < 8; ++dx) {
+          const double da = luma(a, x + dx, y + dy) - ma, db = luma(b, x + dx, y + dy) - mb;
+          va += da * da, vb += db * db, cov += da * db;
+        }
+      va /= 63, vb /= 63, cov /= 63;
+      sum += ((2 * ma * mb + c1) * (2 * cov + c2)) / ((ma * ma + mb * mb + c1) * (va + vb + c2));
+      ++windows;
+    }
+  return windows ? sum / windows : 0;
+}
+
+double MeanChannel(const RgbaImage& img, int channel) {
+  double sum = 0;
+  for (std::size_t i = 0; i < img.PixelCount(); ++i) sum += img.Pixel(i)[channel];
+  return sum / static_cast<double>(std::max<std::size_t>(img.PixelCount(), 1));
+}
+
+// Quakespasm 0.95.1 reads replacement world textures as .tga from textures/MAPNAME/ and then
+// textures/. LibreQuake's e2m2 drawn with every world texture replaced by Tarn's export must look
+// as it does without them, where a wall's lights glow too; the same without the glow layers
+// loses the lights; a different replacement shows.
+TEST(EngineOracle, QuakespasmDrawsTarnsReplacementsAsItsOwnTextures) {
+  TARN_REQUIRE_SAMPLES();
+  const fs::path shot = SamplesDir().parent_path() / "tools/engine-shot";
+  std::error_code ec;
+  if (FindProgram({"quakespasm"}).empty() || FindProgram({"Xvfb"}).empty() || !fs::is_regular_file(shot, ec))
+    GTEST_SKIP() << "needs quakespasm, Xvfb and " << shot;
+  TempDir t;
+  fs::create_directories(t / "q");
+  fs::create_directory_symlink(SamplesDir() / "LibreQuake/lq1", t / "q/id1");
+  const Ran exported = tarn::test::Run({TARN_PAK_PATH, "textures", (SamplesDir() / "LibreQuake/lq1").string(),
+                                        "--engine", "quakespasm", "--out", (t / "q/tarn").string()},
+                                       t.path(), t / "export.txt", std::chrono::seconds(120));
+  ASSERT_EQ(exported.status, 0) << exported.output;
+  // The same without its glow layers, and one whose pictures lost their green.
+  fs::create_directories(t / "q/noglow/textures");
+  fs::create_directories(t / "q/nogreen/textures");
+  for (const auto& e : fs::recursive_directory_iterator(t / "q/tarn")) {
+    if (!e.is_regular_file()) continue;
+    const fs::path rel = fs::relative(e.path(), t / "q/tarn");
+    const bool glow = rel.filename().string().find("_glow") != std::string::npos;
+    fs::create_directories((t / "q/noglow" / rel).parent_path());
+    fs::create_directories((t / "q/nogreen" / rel).parent_path());
+    if (!glow) fs::copy_file(e.path(), t / "q/noglow" / rel);
+    RgbaImage image;
+    ASSERT_TRUE(DecodeImage(ReadFile(e.path()), "x.tga", image, nullptr)) << rel;
+    if (!glow)
+      for (std::size_t i = 0; i < image.PixelCount(); ++i) image.rgba[4 * i + 1] = 0;
+    Bytes tga;
+    ASSERT_TRUE(EncodeTga(image, tga, nullptr));
+    WriteFile(t / "q/nogreen" / rel, tga);
+  }
+  // The player's start, and a wall whose lights glow (the texture may_lite1_1).
+  const std::vector<std::vector<std::string>> views = {{}, {"--pos", "-352 416 -128", "--angles", "0 180 0"}};
+  auto take = [&](const std::string& game, std::size_t view) {
+    const fs::path png = t / (game + std::to_string(view) + ".png");
+    std::vector<std::string> argv = {shot.string(), "--quiet", "--base", (t / "q").string(),
+                                     "--map",       "e2m2",    "--out",  png.string()};
+    if (!game.empty()) argv.insert(argv.end(), {"--game", game});
+    argv.insert(argv.end(), views[view].begin(), views[view].end());
+    const Ran r = tarn::test::Run(argv, t.path(), t / "shot.txt", std::chrono::seconds(120));
+    RgbaImage image;
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(DecodeImage(ReadFile(png), "x.png", image, nullptr)) << r.output;
+    return image;
+  };
+  for (std::size_t view = 0; view < views.size(); ++view) {
+    SCOPED_TRACE(view);
+    const RgbaImage own = take("", view), tarn = take("tarn", view), noGlow = take("noglow", view),
+                    noGreen = take("nogreen", view);
+    ASSERT_EQ(own.width, tarn.width);
+    const double same = MeanSsim(own, tarn), withoutGlow = MeanSsim(own, noGlow), green = MeanSsim(own, noGreen);
+    std::cout << "view " << view << ": SSIM of Tarn's replacements " << same << ", without their glow layers "
+              << withoutGlow << ", without green " << green << "\n";
+    EXPECT_GE(same, 0.99);
+    EXPECT_LT(green, 0.9);
+    EXPECT_LT(MeanChannel(noGreen, 1), MeanChannel(own, 1) / 2);
+    if (view == 1) EXPECT_LT(withoutGlow, same);  // the lights need their glow layer
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "containers/WadFormat.h"
 #include "maps/MapEntities.h"
 #include "maps/MapImages.h"
+#include "maps/MapLook.h"
 #include "maps/MapModels.h"
 #include "maps/MapRender.h"
 
@@ -19,10 +20,14 @@ namespace {
 struct Drawn {
   int width = 0, height = 0;
   std::vector<std::uint8_t> rgb;
+  std::uint8_t background[3] = {0, 0, 0};  // where no face is drawn
   const std::uint8_t* At(int x, int y) const { return rgb.data() + (static_cast<std::size_t>(y) * width + x) * 3; }
+  bool Blank(int x, int y) const { return std::equal(background, background + 3, At(x, y)); }
+  // The pixels a face was drawn on.
   std::size_t Lit() const {
     std::size_t n = 0;
-    for (std::size_t i = 0; i < rgb.size(); i += 3) n += rgb[i] || rgb[i + 1] || rgb[i + 2];
+    for (std::size_t i = 0; i < rgb.size(); i += 3)
+      n += !std::equal(background, background + 3, rgb.begin() + static_cast<std::ptrdiff_t>(i));
     return n;
   }
 };
@@ -32,7 +37,9 @@ Drawn Draw(const Bytes& bytes, const MapCamera& camera, int w = 64, int h = 40, 
   std::string why;
   EXPECT_TRUE(LoadBsp(bytes, map, &why)) << why;
   Drawn d{w, h, {}};
-  EXPECT_TRUE(RenderMap(BuildMapScene(map, lookup), camera, w, h, d.rgb));
+  const MapScene scene = BuildMapScene(map, lookup);
+  std::copy_n(scene.shading.background, 3, d.background);
+  EXPECT_TRUE(RenderMap(scene, camera, w, h, d.rgb));
   return d;
 }
 
@@ -65,7 +72,7 @@ TEST(MapRender, TheFloorSeenFromAboveIsItsColourTimesItsLight) {
   // The tile fills the middle, not the whole picture: from 100 up, 70° sees 140 units high.
   EXPECT_GT(d.Lit(), d.rgb.size() / 3 / 10);
   EXPECT_LT(d.Lit(), d.rgb.size() / 3);
-  EXPECT_EQ(d.At(d.width / 2, 0)[0], 0);
+  EXPECT_TRUE(d.Blank(d.width / 2, 0));
 
   // A "{" texture is seen through where it has index 255.
   EXPECT_EQ(Draw(LitTile(BspFormat::Quake, 255, 64, "{grate").Build(), Above(100)).Lit(), 0u);
@@ -81,8 +88,8 @@ TEST(MapRender, NearPlaneHostileCamerasAndEmptyMapsDrawSafely) {
   level.pitch = 0;
   const Drawn ahead = Draw(map, level);
   EXPECT_GT(ahead.Lit(), 0u);
-  EXPECT_EQ(ahead.At(ahead.width / 2, 2)[0], 0);
-  EXPECT_NE(ahead.At(ahead.width / 2, ahead.height - 1)[0], 0);
+  EXPECT_TRUE(ahead.Blank(ahead.width / 2, 2));
+  EXPECT_FALSE(ahead.Blank(ahead.width / 2, ahead.height - 1));
 
   for (float bad : {NAN, INFINITY, -1e30f, 1e38f}) {
     MapCamera c = Above(100);
@@ -357,6 +364,49 @@ TEST(MapRender, FacesPiledAcrossTheViewCutThePictureShort) {
   EXPECT_EQ(starved.rc, 1);
   EXPECT_NE(starved.err.find("not enough memory"), std::string::npos) << starved.err;
   EXPECT_FALSE(fs::exists(dir / "m.png"));
+}
+
+// Quake II's surface flags decide how a face is drawn, as ref_gl draws it: sky before all (its
+// faces are SURF_NODRAW too), NODRAW not at all, WARP unlit, TRANS33 and TRANS66 blended; the
+// blended ones come after every opaque one. Quake's "*" liquids take the worldspawn's wateralpha.
+TEST(MapLook, SurfacesOfEachKindAreDrawnAsTheEngineDraws) {
+  BspBuilder b(BspFormat::Quake2);
+  b.textureNames = {"a", "b", "c", "d", "e"};
+  for (int i = 0; i < 5; ++i) b.Tile(static_cast<float>(i) * 64, 0, i);
+  Bytes bytes = b.Build();
+  const BspLumpIndex ix = LumpIndex(BspFormat::Quake2);
+  BspHeader h;
+  ASSERT_TRUE(ReadBspHeader(bytes, h, nullptr));
+  const std::uint32_t flags[5] = {0x10, 0x20 | 0x8, 0x4 | 0x80, 0x80, 0};
+  for (std::size_t i = 0; i < 5; ++i)
+    PutU32(bytes, static_cast<std::size_t>(h.lumps[static_cast<std::size_t>(ix.texinfo)].offset) + i * 76 + 32,
+           flags[i]);
+  BspMap map;
+  ASSERT_TRUE(LoadBsp(bytes, map, nullptr));
+  const MapLook look;
+  EXPECT_FLOAT_EQ(MapFaceStyleOf(map, 0, look).alpha, 0.33f);
+  EXPECT_EQ(MapFaceStyleOf(map, 1, look).surface, MapSurface::Liquid);
+  EXPECT_FLOAT_EQ(MapFaceStyleOf(map, 1, look).alpha, 0.66f);
+  EXPECT_EQ(MapFaceStyleOf(map, 2, look).surface, MapSurface::Sky);
+  EXPECT_EQ(MapFaceStyleOf(map, 3, look).surface, MapSurface::Hidden);
+  EXPECT_EQ(MapFaceStyleOf(map, 4, look).surface, MapSurface::Solid);
+  const MapMesh mesh = BuildMapMesh(map, {});
+  ASSERT_EQ(mesh.groups.size(), 4u);
+  EXPECT_EQ(mesh.groups[0].alpha, 1.0f);
+  EXPECT_EQ(mesh.groups[1].alpha, 1.0f);
+  EXPECT_LT(mesh.groups[2].alpha, 1.0f);
+  EXPECT_LT(mesh.groups[3].alpha, 1.0f);
+
+  BspBuilder q(BspFormat::Quake);
+  q.miptex = {BspMiptex("*water1", 16, 16, 5), BspMiptex("*lava1", 16, 16, 5), BspMiptex("sky1", 32, 16, 5)};
+  q.entities = "{\n\"classname\" \"worldspawn\"\n\"_wateralpha\" \"0.4\"\n\"lavaalpha\" \"0\"\n}\n";
+  q.Tile(0, 0, 0).Tile(64, 0, 1).Tile(128, 0, 2);
+  ASSERT_TRUE(LoadBsp(q.Build(), map, nullptr));
+  const MapLiquids liquids = MapLiquidsOf(map);
+  EXPECT_FLOAT_EQ(MapFaceStyleOf(map, 0, look, &liquids).alpha, 0.4f);
+  EXPECT_FLOAT_EQ(MapFaceStyleOf(map, 1, look, &liquids).alpha, 0.4f);  // lava's 0: water's
+  EXPECT_EQ(MapFaceStyleOf(map, 2, look, &liquids).surface, MapSurface::Sky);
+  EXPECT_FLOAT_EQ(MapFaceStyleOf(map, 0, look).alpha, 1.0f);
 }
 
 }  // namespace

@@ -57,12 +57,15 @@ TEST(MapTextures, EmbeddedTexturesComeOutAsStored) {
 
 TEST(MapTextures, OtherGamesAndDamageAreReportedNotRead) {
   EXPECT_EQ(ReadMapTextures(Bytes{'I', 'B', 'S', 'P', 38, 0, 0, 0}).kind, MapTextures::Kind::Quake2);
-  Bytes hl = Map({Miptex("a", 16, 16, 1)});
+  // Half-Life's textures are read with the palette after their levels; one without is damaged.
+  Bytes hl = Map({BspMiptex("a", 16, 16, 1, false, true), Miptex("b", 16, 16, 1)});
   PutU32(hl, 0, 30);
   MapTextures h = ReadMapTextures(hl);
-  EXPECT_TRUE(h.textures.empty());
+  EXPECT_EQ(h.kind, MapTextures::Kind::HalfLife);
+  ASSERT_EQ(h.textures.size(), 1u);
+  EXPECT_EQ(h.textures[0].bytes.size(), 40u + 256 + 64 + 16 + 4 + 2 + 768);
   ASSERT_EQ(h.problems.size(), 1u);
-  EXPECT_NE(h.problems[0].find("Half-Life"), std::string::npos);
+  EXPECT_NE(h.problems[0].find("palette"), std::string::npos);
 
   Bytes outside = Map({Miptex("a", 16, 16, 1)});
   PutU32(outside, 4 + 16 + 4, 0x7FFFFFF0);  // lump length
@@ -151,7 +154,7 @@ TEST(MapTextures, RealMaps) {
         Case{"ericw-tools/testmaps/compiled/q1_detail_fence2.bsp", {"orangestuff8", "{trigger", "skip"}, 0, false},
         Case{"qbsp/assets/example-bsp29.bsp", {}, 4, false},
         Case{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/Game/Quake/id1/cube.bsp", {}, 1, false},
-        Case{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadBspModel/hl.bsp", {}, 0, true},
+        Case{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadBspModel/hl.bsp", {"skip", "embedded"}, 1, false},
         Case{"TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadBspModel/invalid_version.bsp", {}, 0, true},
         Case{"qbsp/assets/example-quake2.bsp", {}, 0, true}}) {
     const Bytes map = ReadFile(SamplesDir() / c.path);
@@ -160,11 +163,115 @@ TEST(MapTextures, RealMaps) {
     EXPECT_EQ(m.skipped, c.skipped) << c.path;
     EXPECT_EQ(!m.problems.empty(), c.problem) << c.path;
     for (const auto& t : m.textures) {
-      // Each lump is the map's own bytes: 64 × 64 textures of header and four mip levels.
-      EXPECT_EQ(t.bytes.size(), 40u + 64 * 64 * 85 / 64) << t.name;
+      // Each lump is the map's own bytes: 64 × 64 textures of header and four mip levels, Half-Life's
+      // 32 × 32 with their palette.
+      EXPECT_EQ(t.bytes.size(),
+                m.kind == MapTextures::Kind::HalfLife ? 40u + 32 * 32 * 85 / 64 + 2 + 768 : 40u + 64 * 64 * 85 / 64)
+          << t.name;
       EXPECT_NE(std::search(map.begin(), map.end(), t.bytes.begin(), t.bytes.end()), map.end()) << t.name;
     }
   }
+}
+
+MapTextureFinder FinderOf(const std::vector<WadLump>& lumps, ContainerFormat version = ContainerFormat::Wad2) {
+  MapTextureFinder finder;
+  std::string why;
+  EXPECT_TRUE(WadTextureFinder(BuildWad(version, lumps), finder, &why)) << why;
+  return finder;
+}
+
+// Textures replaced by name (any case) from a WAD: the others and every other byte kept, the
+// lumps after the texture lump moved; what an engine would refuse stays as it was.
+TEST(MapTextures, ReplacedByNameEverythingElseKept) {
+  BspBuilder b(BspFormat::Quake);
+  b.miptex = {Miptex("brick", 16, 16, 7), Miptex("floor", 16, 16, 8)};
+  b.lighting = Bytes(50, 100);
+  b.Tile(0, 0, 0, 0).Tile(64, 0, 1, 25);
+  const Bytes map = b.Build();
+  Bytes out;
+  MapTextureReport report;
+  std::string why;
+  const Bytes bigger = Miptex("BRICK", 32, 32, 3);
+  ASSERT_TRUE(
+      ReplaceMapTextures(map, FinderOf({{"BRICK", bigger}, {"odd", Miptex("odd", 16, 16, 1)}}), out, report, &why))
+      << why;
+  EXPECT_EQ(report.replaced, std::vector<std::string>{"brick"});
+  EXPECT_EQ(report.notFound, std::vector<std::string>{"floor"});
+  ASSERT_EQ(report.notes.size(), 1u);
+  EXPECT_NE(report.notes[0].find("now 32x32, was 16x16"), std::string::npos);
+  MapTextures after = ReadMapTextures(out);
+  ASSERT_EQ(Names(after), (std::vector<std::string>{"brick", "floor"}));
+  EXPECT_EQ(Bytes(after.textures[0].bytes.begin() + 16, after.textures[0].bytes.end()),
+            Bytes(bigger.begin() + 16, bigger.end()));
+  EXPECT_EQ(after.textures[1].bytes, b.miptex[1]);
+  BspMap before, now;
+  ASSERT_TRUE(LoadBsp(map, before, nullptr));
+  ASSERT_TRUE(LoadBsp(out, now, nullptr));
+  EXPECT_EQ(now.lighting, before.lighting);
+  EXPECT_EQ(now.entities, before.entities);
+  EXPECT_EQ(now.faces.size(), before.faces.size());
+
+  // Sides that are not multiples of 16, damaged levels: refused, the map unchanged.
+  report = {};
+  Bytes damaged = Miptex("floor", 16, 16, 1);
+  PutU32(damaged, 24, 4);
+  ASSERT_TRUE(ReplaceMapTextures(map, FinderOf({{"brick", Miptex("brick", 24, 16, 1)}, {"floor", damaged}}), out,
+                                 report, &why));
+  EXPECT_EQ(report.refused.size(), 2u);
+  EXPECT_NE(report.refused[0].find("multiples of 16"), std::string::npos) << report.refused[0];
+  EXPECT_EQ(out, map);
+  // Textures that share their bytes cannot be replaced one at a time.
+  Bytes shared = Map({Miptex("a", 16, 16, 1), Miptex("b", 16, 16, 2)});
+  PutU32(shared, 124 + 8, 12);
+  EXPECT_FALSE(ReplaceMapTextures(shared, FinderOf({{"a", Miptex("a", 16, 16, 5)}}), out, report, &why));
+  EXPECT_NE(why.find("share bytes"), std::string::npos) << why;
+  EXPECT_TRUE(out.empty());
+}
+
+// Every sample map's textures, extracted to a WAD as `tarn-pak wad` does and put back, give the
+// map byte for byte; a Half-Life map's external texture embedded and left to its WAD again too.
+TEST(MapTextures, ExtractedAndPutBackGivesTheSameMap) {
+  TARN_REQUIRE_SAMPLES();
+  int maps = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(SamplesDir())) {
+    if (entry.path().extension() != ".bsp") continue;
+    const Bytes map = ReadFile(entry.path());
+    const MapTextures textures = ReadMapTextures(map);
+    if (textures.textures.empty()) continue;
+    std::vector<WadLump> lumps;
+    AddMapTextures(textures, lumps);
+    const bool hl = textures.kind == MapTextures::Kind::HalfLife;
+    Bytes out;
+    MapTextureReport report;
+    std::string why;
+    ASSERT_TRUE(
+        ReplaceMapTextures(map, FinderOf(lumps, hl ? ContainerFormat::Wad3 : ContainerFormat::Wad2), out, report, &why))
+        << entry.path() << ": " << why;
+    EXPECT_TRUE(out == map) << entry.path();
+    EXPECT_TRUE(report.replaced.empty()) << entry.path();
+    EXPECT_EQ(report.same.size(), lumps.size()) << entry.path();
+    ++maps;
+  }
+  EXPECT_GE(maps, 5);
+
+  const fs::path dir = SamplesDir() / "TrenchBroom/lib/TbMdlLib/test/fixture/mdl/LoadBspModel";
+  const Bytes hl = ReadFile(dir / "hl.bsp");
+  MapTextureFinder external;
+  std::string why;
+  ASSERT_TRUE(WadTextureFinder(ReadFile(dir / "external/external.wad"), external, &why));
+  Bytes embedded, back;
+  MapTextureReport report;
+  ASSERT_TRUE(EmbedMapTextures(hl, true, external, embedded, report, &why)) << why;
+  EXPECT_EQ(report.replaced, std::vector<std::string>{"EXTERNAL"});
+  EXPECT_EQ(ReadMapTextures(embedded).textures.size(), 3u);
+  BspMap map;
+  ASSERT_TRUE(LoadBsp(embedded, map, &why)) << why;
+  EXPECT_TRUE(map.textures[2].embedded);
+  ASSERT_TRUE(EmbedMapTextures(embedded, false, external, back, report, &why)) << why;
+  EXPECT_TRUE(back == hl);
+  EXPECT_FALSE(EmbedMapTextures(ReadFile(SamplesDir() / "ericw-tools/testmaps/compiled/q1_cube.bsp"), true, external,
+                                back, report, &why));
+  EXPECT_NE(why.find("not a Half-Life map"), std::string::npos);
 }
 
 }  // namespace

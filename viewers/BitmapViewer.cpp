@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "dialogs/Settings.h"
+#include "pictures/GlowLayers.h"
 #include "pictures/ImageEncode.h"
 
 namespace tarn::viewers {
@@ -132,6 +133,11 @@ QSize CBitmapViewerView::PictureSize() const {
   return largest;
 }
 
+void CBitmapViewerView::SetGlowMarks(std::vector<GlowMarks> marks) {
+  m_marks = std::move(marks);
+  update();
+}
+
 void CBitmapViewerView::SetFit(bool fit) {
   m_fit = fit;
   setMinimumSize(fit ? QSize(0, 0) : PictureSize() * m_zoom);
@@ -162,6 +168,18 @@ void CBitmapViewerView::paintEvent(QPaintEvent*) {
   const QImage& image = m_pictures[static_cast<std::size_t>(m_current)];
   if (!drawn.isEmpty() && image.hasAlphaChannel()) p.fillRect(drawn, Checkerboard());
   if (!drawn.isEmpty()) p.drawImage(drawn, image);
+  if (static_cast<std::size_t>(m_current) < m_marks.size() && !drawn.isEmpty() && image.width() > 0) {
+    // Each pixel's square, grown to a few screen pixels where the picture is drawn small.
+    const double scale = static_cast<double>(drawn.width()) / image.width();
+    const double side = std::max(scale, 4.0), inset = (side - scale) / 2;
+    const GlowMarks& marks = m_marks[static_cast<std::size_t>(m_current)];
+    p.setBrush(Qt::NoBrush);
+    for (const auto& [points, pen] : {std::pair{&marks.glowing, QPen(QColor(255, 255, 0), 1)},
+                                      std::pair{&marks.strays, QPen(QColor(255, 0, 255), 2)}}) {
+      p.setPen(pen);
+      for (const QPoint& at : *points) p.drawRect(QRectF(at.x() * scale - inset, at.y() * scale - inset, side, side));
+    }
+  }
   p.fillRect(QRect(drawn.width(), 0, width() - drawn.width(), height()), Qt::black);
   p.fillRect(QRect(0, drawn.height(), width(), height() - drawn.height()), Qt::black);
 }
@@ -208,6 +226,20 @@ CBitmapViewerFrame::CBitmapViewerFrame(PictureSet set, const QString& title, QWi
     m_view->SetZoom(1);
   });
   connect(m_view, &CBitmapViewerView::zoomWanted, this, &CBitmapViewerFrame::ZoomStep);
+  m_glowCommand = view->addAction("Outline &Glowing Pixels");
+  m_glowCommand->setObjectName("actionOutlineGlow");
+  m_glowCommand->setCheckable(true);
+  m_glowCommand->setShortcut(QKeySequence(Qt::Key_G));
+  m_glowCommand->setStatusTip("Outline the pixels drawn at full brightness in the dark; strays in magenta");
+  connect(m_glowCommand, &QAction::toggled, this, &CBitmapViewerFrame::ShowGlow);
+  {
+    Palette quake2;
+    LoadPalette(kQuake2PaletteId, quake2);
+    const bool indexed = std::any_of(m_set.pictures.begin(), m_set.pictures.end(),
+                                     [](const Picture& p) { return !p.IsTrueColor() && p.width > 0; });
+    m_glowCommand->setEnabled(indexed && !m_set.ownPalettes && !m_set.palettes.empty() &&
+                              !(m_set.palettes.front() == quake2));
+  }
   if (m_images.size() > 1) {
     view->addSeparator();
     add("actionNextFrame", "&Next Frame", QKeySequence(Qt::Key_Right),
@@ -246,6 +278,23 @@ CBitmapViewerFrame::CBitmapViewerFrame(PictureSet set, const QString& title, QWi
 }
 
 CBitmapViewerFrame::~CBitmapViewerFrame() { --g_liveFrames; }
+
+void CBitmapViewerFrame::ShowGlow(bool show) {
+  std::vector<CBitmapViewerView::GlowMarks> marks;
+  if (show) {
+    const int transparent = m_set.transparent255 ? 255 : -1;
+    for (const Picture& picture : m_set.pictures) {
+      CBitmapViewerView::GlowMarks m;
+      for (const GlowPixel& g : GlowingPixels(picture, kQuakeFullbrightFirst, 255, transparent))
+        m.glowing.emplace_back(g.x, g.y);
+      for (const GlowPixel& g : StrayGlowPixels(picture, kQuakeFullbrightFirst, 255, transparent))
+        m.strays.emplace_back(g.x, g.y);
+      marks.push_back(std::move(m));
+    }
+  }
+  m_view->SetGlowMarks(std::move(marks));
+  ShowState();
+}
 
 void CBitmapViewerFrame::SetFit(bool fit) {
   m_view->SetFit(fit);
@@ -311,6 +360,13 @@ void CBitmapViewerFrame::ChoosePaletteFile() {
 
 void CBitmapViewerFrame::ShowState() {
   QString text = m_view->IsFit() ? QString("Fitted") : QString("%1%").arg(qRound(m_view->Zoom() * 100));
+  if (m_view->ShowsGlow() && static_cast<std::size_t>(m_view->CurrentIndex()) < m_set.pictures.size()) {
+    const Picture& picture = m_set.pictures[static_cast<std::size_t>(m_view->CurrentIndex())];
+    const int transparent = m_set.transparent255 ? 255 : -1;
+    text += QString(", %1 glowing pixels, %2 strays")
+                .arg(GlowingPixels(picture, kQuakeFullbrightFirst, 255, transparent).size())
+                .arg(StrayGlowPixels(picture, kQuakeFullbrightFirst, 255, transparent).size());
+  }
   if (m_images.size() > 1)
     text += QString(", frame %1 of %2%3")
                 .arg(m_view->CurrentIndex() + 1)

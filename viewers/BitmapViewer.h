@@ -48,6 +48,13 @@ class CBitmapViewerView : public QWidget {
   void SetCurrent(int index);
   void SetPlaying(bool playing);
   bool Playing() const;
+  // Outlines drawn around pixels of each picture: those that glow, and among them the strays
+  // (formats/GlowLayers.h kStrayRule) more boldly. Empty lists: none.
+  struct GlowMarks {
+    std::vector<QPoint> glowing, strays;
+  };
+  void SetGlowMarks(std::vector<GlowMarks> marks);
+  bool ShowsGlow() const { return !m_marks.empty(); }
 
  signals:
   void changed();  // the frame or the zoom
@@ -60,6 +67,7 @@ class CBitmapViewerView : public QWidget {
  private:
   void Advance();
   const std::vector<QImage>& m_pictures;
+  std::vector<GlowMarks> m_marks;
   int m_current = 0;
   bool m_fit = true;
   double m_zoom = 1;
@@ -76,6 +84,9 @@ class CBitmapViewerFrame : public CViewerFrame {
 
   CBitmapViewerView* View() const { return m_view; }
   QAction* FitCommand() const { return m_fitCommand; }
+  // View > Outline Glowing Pixels: offered for pictures in Quake's palette, whose indices 224 to
+  // 255 are drawn at full brightness in the dark (but a see-through 255).
+  QAction* GlowCommand() const { return m_glowCommand; }
   // The zoom steps of the View menu, Ctrl+wheel, Ctrl++ and Ctrl+-; Actual Size is 100%.
   void ZoomStep(int steps);
   // Draws the pictures that carry no palette of their own (all but PCX) in another one.
@@ -96,6 +107,7 @@ class CBitmapViewerFrame : public CViewerFrame {
  private:
   void OnSave();
   void SetFit(bool fit);
+  void ShowGlow(bool show);
   void ShowState();
   void ChoosePaletteFile();
   PictureSet m_set;
@@ -103,6 +115,7 @@ class CBitmapViewerFrame : public CViewerFrame {
   CBitmapViewerView* m_view;
   QScrollArea* m_scroll;
   QAction* m_fitCommand;
+  QAction* m_glowCommand = nullptr;
   QMenu* m_archivePalettes = nullptr;
 };
 

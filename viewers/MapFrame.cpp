@@ -18,6 +18,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <cstdio>
+#include <functional>
 #include <new>
 
 #include "dialogs/Prompter.h"
@@ -25,6 +26,7 @@
 #include "dialogs/WaitCursor.h"
 #include "maps/MapEntities.h"
 #include "maps/MapModels.h"
+#include "maps/MapTextures.h"
 
 namespace tarn::viewers {
 
@@ -81,6 +83,17 @@ CMapFrame::CMapFrame(const QString& title, std::span<const std::uint8_t> bytes, 
     const CMapView::Mode mode = c.mode;
     connect(a, &QAction::triggered, this, [this, mode] { m_view->SetMode(mode); });
   }
+  // Quakespasm's look by default, as convert draws it; the plain one is convert's --look plain.
+  view->addSeparator();
+  auto* plain = view->addAction("&Plain Look");
+  plain->setObjectName("actionMapPlainLook");
+  plain->setCheckable(true);
+  connect(plain, &QAction::toggled, this, [this](bool on) {
+    MapLook look = m_view->Look();
+    look.engine = !on;
+    m_view->SetLook(look);
+    ShowMap(true);
+  });
 
   auto* save = new QAction("Save View as &PNG...", this);
   save->setObjectName("actionSaveViewPng");
@@ -101,6 +114,24 @@ CMapFrame::CMapFrame(const QString& title, std::span<const std::uint8_t> bytes, 
   m_importAction = entities->addAction("&Import .ent...");
   m_importAction->setObjectName("actionImportEnt");
   for (QAction* a : {m_saveAction, m_exportAction, m_importAction}) a->setEnabled(false);
+
+  auto* textures = menuBar()->addMenu("&Textures");
+  struct TextureCommand {
+    const char* name;
+    const char* text;
+    std::function<void()> run;
+  };
+  for (const TextureCommand& c :
+       {TextureCommand{"actionReplaceTexturesWad", "Replace from &WAD...", [this] { ReplaceTextures({}, false); }},
+        TextureCommand{"actionReplaceTexturesFolder", "Replace from &Folder...", [this] { ReplaceTextures({}, true); }},
+        TextureCommand{"actionEmbedTextures", "&Embed from the Map's WADs", [this] { MoveTextures(true); }},
+        TextureCommand{"actionUnembedTextures", "&Leave to the Map's WADs", [this] { MoveTextures(false); }}}) {
+    QAction* a = textures->addAction(c.text);
+    a->setObjectName(c.name);
+    a->setEnabled(false);
+    connect(a, &QAction::triggered, this, c.run);
+    m_textureActions << a;
+  }
   connect(m_saveAction, &QAction::triggered, this, &CMapFrame::SaveEntities);
   connect(m_exportAction, &QAction::triggered, this, &CMapFrame::ExportEnt);
   connect(m_importAction, &QAction::triggered, this, &CMapFrame::ImportEnt);
@@ -318,17 +349,88 @@ void CMapFrame::EnableEditing(TextSaver save, BesideWriter writeBeside, dialogs:
   m_saveAction->setEnabled(true);
   m_importAction->setEnabled(true);
   m_exportAction->setEnabled(static_cast<bool>(m_writeBeside));
+  // Quake II's textures are WALs beside the map, never in it; only Half-Life's may be left to WADs.
+  const BspFormat format = m_view->Map().header.format;
+  for (int i = 0; i < m_textureActions.size(); ++i)
+    m_textureActions[i]->setEnabled(m_loaded && (i < 2 ? !BspIsQuake2(format) : format == BspFormat::HalfLife));
+}
+
+namespace {
+
+QString TextureReport(const MapTextureReport& r, const char* done) {
+  QString text = QString("%1 texture(s) %2").arg(r.replaced.size()).arg(done);
+  if (!r.same.empty()) text += QString(", %1 the same").arg(r.same.size());
+  if (!r.notFound.empty()) text += QString(", %1 not found").arg(r.notFound.size());
+  text += ".";
+  for (const std::string& n : r.refused) text += "\nNot taken: " + Q(n);
+  for (const std::string& n : r.notes) text += "\n" + Q(n);
+  return text;
+}
+
+}  // namespace
+
+bool CMapFrame::ReplaceTextures(const QString& given, bool folder) {
+  if (!m_save) return false;
+  QString from = given;
+  if (from.isEmpty() && m_prompter)
+    from = folder ? m_prompter->ExistingDirectory(this, "Replace Textures from Folder")
+                  : m_prompter->OpenFileName(this, "Replace Textures from WAD", "WAD files (*.wad);;All files (*)");
+  if (from.isEmpty()) return false;
+  MapTextureFinder finder;
+  std::vector<std::string> refused;
+  std::string why;
+  if (folder) {
+    finder = FolderTextureFinder(from.toStdString(), &refused);
+  } else {
+    QFile file(from);
+    if (!file.open(QIODevice::ReadOnly))
+      return Refuse("Could not read " + from + ": " + file.errorString() + ".", 0, "Textures");
+    const QByteArray read = file.readAll();
+    if (!WadTextureFinder(std::vector<std::uint8_t>(read.begin(), read.end()), finder, &why))
+      return Refuse("The textures were not replaced: " + from + " is " + Q(why) + ".", 0, "Textures");
+  }
+  MapTextureReport report;
+  std::vector<std::uint8_t> map;
+  if (!ReplaceMapTextures(m_bytes, finder, map, report, &why))
+    return Refuse("The textures were not replaced: " + Q(why) + ".", 0, "Textures");
+  report.refused.insert(report.refused.begin(), refused.begin(), refused.end());
+  return SaveTextures(map, report, "replaced");
+}
+
+bool CMapFrame::MoveTextures(bool embed) {
+  if (!m_save) return false;
+  BspMap bsp;
+  std::string why;
+  if (!LoadBsp(m_bytes, bsp, &why)) return Refuse("The map cannot be read: " + Q(why) + ".", 0, "Textures");
+  MapTextureReport report;
+  std::vector<std::uint8_t> map;
+  if (!EmbedMapTextures(m_bytes, embed, MapWadTextures(bsp, m_lookup), map, report, &why))
+    return Refuse("The textures were not moved: " + Q(why) + ".", 0, "Textures");
+  return SaveTextures(map, report, embed ? "embedded" : "left to the WADs");
+}
+
+bool CMapFrame::SaveTextures(std::vector<std::uint8_t>& map, const MapTextureReport& report, const char* done) {
+  const QString text = TextureReport(report, done);
+  if (report.replaced.empty()) return Refuse(text + " Nothing changed.", 0, "Textures");
+  QString why;
+  if (!m_save(map, &why)) return Refuse("The textures could not be saved: " + why + ".", 0, "Textures");
+  m_bytes = std::move(map);
+  ShowMap(true);
+  statusBar()->showMessage(text + " Saved into the archive; Undo in the main window takes it back.", kSavedMs);
+  if (m_prompter && (!report.refused.empty() || !report.notes.empty()))
+    m_prompter->Message(this, text, "Textures", QMessageBox::Information);
+  return true;
 }
 
 void CMapFrame::UpdateTitle() { setWindowTitle(m_text->Text()->document()->isModified() ? m_title + " *" : m_title); }
 
-bool CMapFrame::Refuse(const QString& why, int line) {
+bool CMapFrame::Refuse(const QString& why, int line, const char* caption) {
   statusBar()->showMessage(why, kSavedMs);
   if (line > 0) {
     m_tabs->setCurrentIndex(1);
     GoToLine(line);
   }
-  if (m_prompter) m_prompter->Message(this, why, "Entities", QMessageBox::Warning);
+  if (m_prompter) m_prompter->Message(this, why, caption, QMessageBox::Warning);
   return false;
 }
 

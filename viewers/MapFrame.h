@@ -2,11 +2,14 @@
 // frame time in the status bar while the camera moves, and a panel listing the map's
 // entities, where choosing one flies the camera to it. The panel's Text tab shows the entity
 // lump; given a way to save, it is edited and put back into the map (Ctrl+S) once checked as
-// `tarn-pak ents --set` checks it, and written or read as the .ent beside the map.
+// `tarn-pak ents --set` checks it, and written or read as the .ent beside the map. The Textures
+// menu replaces the map's textures from a WAD or a folder of pictures and embeds a Half-Life
+// map's textures or leaves them to its WADs, as `tarn-pak maptex` does.
 #pragma once
 
 #include <span>
 
+#include "maps/MapTextures.h"
 #include "viewers/MapView.h"
 #include "viewers/TextViewer.h"
 #include "viewers/ViewerFrame.h"
@@ -45,6 +48,11 @@ class CMapFrame : public CViewerFrame {
   // The .ent beside the map (or a file asked for when there is none) into the editor, to be
   // reviewed before it is saved.
   void ImportEnt();
+  // The map's textures replaced from the WAD or folder at from (asked for when empty), or (embed
+  // and unembed) moved between a Half-Life map and its WADs; saved into the archive and shown.
+  // False, told, when nothing was changed.
+  bool ReplaceTextures(const QString& from, bool folder);
+  bool MoveTextures(bool embed);
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -55,8 +63,9 @@ class CMapFrame : public CViewerFrame {
   void FillEntities();
   void EntityChosen();
   void GoToLine(int line);
-  bool Refuse(const QString& why, int line);
+  bool Refuse(const QString& why, int line, const char* caption = "Entities");
   void UpdateTitle();
+  bool SaveTextures(std::vector<std::uint8_t>& map, const MapTextureReport& report, const char* done);
   // The .ent's name beside the map, and its path in the archive.
   std::string EntName() const;
   std::string EntPath() const;
@@ -75,6 +84,7 @@ class CMapFrame : public CViewerFrame {
   QAction* m_saveAction = nullptr;
   QAction* m_exportAction = nullptr;
   QAction* m_importAction = nullptr;
+  QList<QAction*> m_textureActions;
 
   CMapView* m_view;
   QDockWidget* m_dock = nullptr;

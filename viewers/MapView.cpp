@@ -10,6 +10,7 @@
 #include <cmath>
 #include <new>
 #include <numeric>
+#include <tuple>
 
 #include "maps/MapEntities.h"
 #include "maps/MapRender.h"
@@ -30,9 +31,11 @@ attribute vec2 lightCoord;
 uniform mat4 mvp;
 varying vec2 vTex;
 varying vec2 vLight;
+varying vec3 vWorld;
 void main() {
   vTex = texCoord;
   vLight = lightCoord;
+  vWorld = position;
   gl_Position = mvp * vec4(position, 1.0);
 }
 )";
@@ -40,27 +43,45 @@ void main() {
 // Two builds of one fragment shader: only `{` textures get the one that may discard, since a
 // shader that can discard a fragment keeps llvmpipe (and other drivers) from testing depth
 // before shading it, and a map's walls hide most of what lies behind them.
+// The light meets the texture as MapShade (formats/MapLook.h) has it, and the sky is MapSkyTexel's.
 const char* const kFragmentShader = R"(
 uniform sampler2D tex;
 uniform sampler2D light;
-uniform int mode;  // 0 textures, 1 lightmaps, 2 both, 3 one colour
+uniform sampler2D glow;
+uniform sampler2D skyFront;
+uniform int mode;  // 0 textures, 1 lightmaps, 2 both, 3 one colour, 4 sky
 uniform float lightScale;
+uniform float clampLightFirst;
+uniform float alphaCut;
+uniform float alpha;
+uniform vec3 eye;
 uniform vec4 color;
 varying vec2 vTex;
 varying vec2 vLight;
+varying vec3 vWorld;
 void main() {
   if (mode == 3) {
     gl_FragColor = color;
     return;
   }
+  if (mode == 4) {
+    vec3 d = vWorld - eye;
+    d.z *= 3.0;
+    vec2 st = d.xy * (6.0 * 63.0 / length(d)) / 128.0;
+    vec4 back = texture2D(tex, st);
+    vec4 front = texture2D(skyFront, st);
+    gl_FragColor = vec4(mix(back.rgb, front.rgb, front.a), 1.0);
+    return;
+  }
   vec4 t = texture2D(tex, vTex);
 #ifdef ALPHA_TEST
-  if (t.a < 0.5) discard;
+  if (!(t.a > alphaCut)) discard;
 #endif
-  vec3 l = min(texture2D(light, vLight).rgb * lightScale, vec3(1.0));
+  vec3 l = texture2D(light, vLight).rgb * lightScale;
+  if (clampLightFirst > 0.5) l = min(l, vec3(1.0));
   if (mode == 0) gl_FragColor = vec4(t.rgb, 1.0);
-  else if (mode == 1) gl_FragColor = vec4(l, 1.0);
-  else gl_FragColor = vec4(t.rgb * l, 1.0);
+  else if (mode == 1) gl_FragColor = vec4(min(l, vec3(1.0)), 1.0);
+  else gl_FragColor = vec4(min(t.rgb * l + texture2D(glow, vTex).rgb, vec3(1.0)), alpha);
 }
 )";
 
@@ -94,8 +115,8 @@ bool CMapView::SetMap(BspMap map, const MapFileLookup& lookup) {
   m_map = std::move(map);
   bool built = true;
   try {
-    m_images = DecodeMapImages(m_map, lookup);
-    m_mesh = BuildMapMesh(m_map, MapTextureSizes(m_map, m_images));
+    m_images = DecodeMapImages(m_map, lookup, m_look);
+    m_mesh = BuildMapMesh(m_map, MapTextureSizes(m_map, m_images), kMapPageSide, m_look);
   } catch (const std::bad_alloc&) {
     // Nothing half-made is kept: the memory goes back to the window, which stays usable.
     m_map = BspMap();
@@ -103,15 +124,10 @@ bool CMapView::SetMap(BspMap map, const MapFileLookup& lookup) {
     m_mesh = MapMesh();
     built = false;
   }
-  m_lightScale = MapLightScale(m_map);
+  m_shading = MapShadingOf(m_map, m_look);
 
   const MapCamera start = MapStartCamera(m_map);
-  // A level, with somewhere for a player to start, is seen from inside and drawn one-sided as
-  // the engines draw it. A map without one (an item's box, a test brush) is an object seen
-  // from anywhere, the camera starting in its middle: there both sides show.
-  std::vector<MapEntity> entities;
-  ParseEntities(m_map.entities, entities, nullptr);
-  m_oneSided = FindStart(m_map, entities).from != "centre";
+  m_oneSided = MapDrawsOneSided(m_map);
   m_marked = false;
   m_markModel = {};
   SetCamera(QVector3D(start.position[0], start.position[1], start.position[2]), start.yaw, start.pitch);
@@ -338,29 +354,58 @@ void CMapView::Upload() {
                GL_STATIC_DRAW);
   glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
 
-  if (!m_textures.empty()) glDeleteTextures(static_cast<GLsizei>(m_textures.size()), m_textures.data());
-  if (!m_lightPages.empty()) glDeleteTextures(static_cast<GLsizei>(m_lightPages.size()), m_lightPages.data());
+  for (std::vector<unsigned>* list : {&m_textures, &m_glows, &m_lightPages}) {
+    for (unsigned t : *list)
+      if (t) glDeleteTextures(1, &t);
+    list->clear();
+  }
+  if (m_black) glDeleteTextures(1, &m_black);
   // Only the textures some face draws from are made; the others stay 0.
   const std::vector<MapImage>& images = m_images.images;
-  std::vector<bool> used(images.size(), false);
-  for (const MapDrawGroup& g : m_mesh.groups) used[m_images.ImageOf(g.texture)] = true;
+  std::vector<bool> used(images.size(), false), sky(images.size(), false);
+  for (const MapDrawGroup& g : m_mesh.groups) {
+    used[m_images.ImageOf(g.texture)] = true;
+    if (g.surface == MapSurface::Sky && g.texture >= 0 &&
+        static_cast<std::size_t>(g.texture) < m_images.skyLayers.size())
+      for (int layer : {m_images.skyLayers[static_cast<std::size_t>(g.texture)].first,
+                        m_images.skyLayers[static_cast<std::size_t>(g.texture)].second})
+        if (layer >= 0) sky[static_cast<std::size_t>(layer)] = used[static_cast<std::size_t>(layer)] = true;
+  }
   m_textures.assign(images.size(), 0);
+  m_glows.assign(images.size(), 0);
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-  for (std::size_t i = 0; i < images.size(); ++i) {
-    if (!used[i]) continue;
-    const MapImage& image = images[i];
+  // Each picture with the levels MapMipLevels makes, the ones the software renderer samples,
+  // filtered as the look says; the sky's layers at their full size alone, as it samples them.
+  const bool linear = m_shading.linear;
+  const auto upload = [&](const MapImage& image, bool glow, bool levels) {
     GLuint t = 0;
     glGenTextures(1, &t);
-    m_textures[i] = t;
     glBindTexture(GL_TEXTURE_2D, t);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, image.width, image.height, 0, GL_RGBA, GL_UNSIGNED_BYTE, image.rgba.data());
-    glGenerateMipmap(GL_TEXTURE_2D);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, image.width, image.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                 glow ? image.glow.data() : image.rgba.data());
+    const std::vector<MapImage> mips = levels ? MapMipLevels(image) : std::vector<MapImage>();
+    for (std::size_t k = 0; k < mips.size(); ++k)
+      glTexImage2D(GL_TEXTURE_2D, static_cast<GLint>(k + 1), GL_RGBA, mips[k].width, mips[k].height, 0, GL_RGBA,
+                   GL_UNSIGNED_BYTE, glow ? mips[k].glow.data() : mips[k].rgba.data());
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, static_cast<GLint>(mips.size()));
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
-    // Texels stay square up close, as the games draw them; far off, one level's texel, as the
-    // software renderer took, costs a software GL half the reads of blending two levels.
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST_MIPMAP_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, linear ? GL_LINEAR : GL_NEAREST);
+    glTexParameteri(
+        GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER,
+        !levels ? (linear ? GL_LINEAR : GL_NEAREST) : (linear ? GL_LINEAR_MIPMAP_LINEAR : GL_NEAREST_MIPMAP_NEAREST));
+    return t;
+  };
+  for (std::size_t i = 0; i < images.size(); ++i) {
+    if (!used[i]) continue;
+    m_textures[i] = upload(images[i], false, !sky[i]);
+    if (!images[i].glow.empty()) m_glows[i] = upload(images[i], true, true);
+  }
+  {
+    MapImage black;
+    black.width = black.height = 1;
+    black.rgba = {0, 0, 0, 255};
+    m_black = upload(black, false, false);
   }
   m_lightPages.assign(m_mesh.pages.size(), 0);
   for (std::size_t i = 0; i < m_mesh.pages.size(); ++i) {
@@ -386,8 +431,9 @@ void CMapView::FreeGL() {
   // Called from the context's own signal, or from the destructor while the widget still has it.
   QOpenGLContext* ctx = context();
   if (!ctx || !isValid()) {
-    m_vertexBuffer = m_triangleBuffer = m_outlineBuffer = m_modelBuffer = m_modelSkin = 0;
+    m_vertexBuffer = m_triangleBuffer = m_outlineBuffer = m_modelBuffer = m_modelSkin = m_black = 0;
     m_textures.clear();
+    m_glows.clear();
     m_lightPages.clear();
     delete m_program;  // its shaders go with the context
     delete m_alphaProgram;
@@ -403,10 +449,13 @@ void CMapView::FreeGL() {
   if (m_modelBuffer) glDeleteBuffers(1, &m_modelBuffer);
   if (m_modelSkin) glDeleteTextures(1, &m_modelSkin);
   m_modelBuffer = m_modelSkin = 0;
-  if (!m_textures.empty()) glDeleteTextures(static_cast<GLsizei>(m_textures.size()), m_textures.data());
-  if (!m_lightPages.empty()) glDeleteTextures(static_cast<GLsizei>(m_lightPages.size()), m_lightPages.data());
-  m_textures.clear();
-  m_lightPages.clear();
+  for (std::vector<unsigned>* list : {&m_textures, &m_glows, &m_lightPages}) {
+    for (unsigned t : *list)
+      if (t) glDeleteTextures(1, &t);
+    list->clear();
+  }
+  if (m_black) glDeleteTextures(1, &m_black);
+  m_black = 0;
   delete m_program;
   delete m_alphaProgram;
   m_program = m_alphaProgram = nullptr;
@@ -422,6 +471,7 @@ void CMapView::resizeGL(int w, int h) {
 void CMapView::paintGL() {
   if (!m_held.empty() && m_moveClock.isValid()) Fly(HeldDirection(), std::min(m_moveClock.restart() / 1000.0, 0.1));
   ++m_frames;
+  glClearColor(m_shading.background[0] / 255.0f, m_shading.background[1] / 255.0f, m_shading.background[2] / 255.0f, 1);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   if (!m_program || !m_alphaProgram || m_mesh.empty) return;
   if (!m_uploaded) Upload();
@@ -445,7 +495,14 @@ void CMapView::paintGL() {
     program->setUniformValue("mvp", mvp);
     program->setUniformValue("tex", 0);
     program->setUniformValue("light", 1);
-    program->setUniformValue("lightScale", m_lightScale);
+    program->setUniformValue("glow", 2);
+    program->setUniformValue("skyFront", 3);
+    program->setUniformValue("lightScale", m_shading.lightScale);
+    program->setUniformValue("clampLightFirst", m_shading.clampLightFirst ? 1.0f : 0.0f);
+    // As the software renderer keeps a fence's texel (MapRender.cpp).
+    program->setUniformValue("alphaCut", m_shading.linear ? 0.666f : 0.5f);
+    program->setUniformValue("alpha", 1.0f);
+    program->setUniformValue("eye", m_position);
     program->setUniformValue("mode", mode);
   }
   glBindBuffer(GL_ARRAY_BUFFER, m_vertexBuffer);
@@ -473,18 +530,46 @@ void CMapView::paintGL() {
       glCullFace(GL_FRONT);
     }
     QOpenGLShaderProgram* bound = m_program;
+    bool blending = false;
     for (const MapDrawGroup& g : m_mesh.groups) {
       const std::size_t image = m_images.ImageOf(g.texture);
+      int skyBack = -1, skyFront = -1;
+      if (g.surface == MapSurface::Sky && g.texture >= 0 &&
+          static_cast<std::size_t>(g.texture) < m_images.skyLayers.size())
+        std::tie(skyBack, skyFront) = m_images.skyLayers[static_cast<std::size_t>(g.texture)];
+      const bool sky = skyBack >= 0 && skyFront >= 0 && m_mode != Mode::Lightmaps;
       glActiveTexture(GL_TEXTURE1);
       glBindTexture(GL_TEXTURE_2D, m_lightPages[static_cast<std::size_t>(g.page)]);
+      glActiveTexture(GL_TEXTURE2);
+      glBindTexture(GL_TEXTURE_2D, m_glows[image] ? m_glows[image] : m_black);
+      glActiveTexture(GL_TEXTURE3);
+      glBindTexture(GL_TEXTURE_2D, sky ? m_textures[static_cast<std::size_t>(skyFront)] : m_black);
       glActiveTexture(GL_TEXTURE0);
-      glBindTexture(GL_TEXTURE_2D, m_textures[image]);
+      glBindTexture(GL_TEXTURE_2D, sky ? m_textures[static_cast<std::size_t>(skyBack)] : m_textures[image]);
       QOpenGLShaderProgram* wanted =
-          m_images.images[image].alphaTest && m_mode != Mode::Lightmaps ? m_alphaProgram : m_program;
+          g.surface == MapSurface::Fence && m_mode != Mode::Lightmaps ? m_alphaProgram : m_program;
       if (wanted != bound) (bound = wanted)->bind();
+      bound->setUniformValue("mode", sky ? 4 : mode);
+      // Quake II's translucent faces come last, blended over what is drawn, behind none.
+      const bool blend = g.alpha < 1 && m_mode == Mode::Both;
+      bound->setUniformValue("alpha", blend ? g.alpha : 1.0f);
+      if (blend != blending) {
+        blending = blend;
+        if (blend) {
+          glEnable(GL_BLEND);
+          glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+          glDepthMask(GL_FALSE);
+        } else {
+          glDisable(GL_BLEND);
+          glDepthMask(GL_TRUE);
+        }
+      }
       glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(g.indexCount), GL_UNSIGNED_INT,
                      reinterpret_cast<const void*>(static_cast<std::uintptr_t>(g.firstIndex) * 4));
     }
+    glDisable(GL_BLEND);
+    glDepthMask(GL_TRUE);
+    glActiveTexture(GL_TEXTURE0);
     if (bound != m_program) m_program->bind();
     glDisable(GL_CULL_FACE);
     glDisableVertexAttribArray(kTexCoord);

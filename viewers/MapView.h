@@ -1,7 +1,9 @@
 // The OpenGL view of a compiled map: every face textured and lit from its first lightmap,
-// drawn from vertex buffers made once, under a camera that flies through the map (WASD or the
-// arrows move, the right mouse button held looks about, the wheel sets the speed). The view
-// owns its GL objects, made in its own context and freed there before that context goes.
+// drawn from vertex buffers made once by the rules the software renderer draws by (MapLook.h:
+// which faces and sides, the texture levels and filtering, light, fences, liquids, sky,
+// translucency), under a camera that flies through the map (WASD or the arrows move, the right
+// mouse button held looks about, the wheel sets the speed). The view owns its GL objects, made
+// in its own context and freed there before that context goes.
 #pragma once
 
 #include <QElapsedTimer>
@@ -14,6 +16,7 @@
 
 #include "maps/Bsp.h"
 #include "maps/MapImages.h"
+#include "maps/MapLook.h"
 #include "maps/MapMesh.h"
 #include "maps/MapModels.h"
 
@@ -38,6 +41,9 @@ class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
   // Takes a loaded map; Quake II's WALs and the WADs a map names are asked of lookup. Puts the camera at the start.
   // False, the view left empty, when there is not the memory to make the map ready for drawing.
   bool SetMap(BspMap map, const MapFileLookup& lookup);
+  // The engine's look (the default) or the plain one; takes effect at the next SetMap.
+  void SetLook(const MapLook& look) { m_look = look; }
+  const MapLook& Look() const { return m_look; }
   const BspMap& Map() const { return m_map; }
   const MapMesh& Mesh() const { return m_mesh; }
   // The textures neither the map nor the archive holds, drawn as a checkerboard.
@@ -92,7 +98,8 @@ class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
   MapMesh m_mesh;
   MapImages m_images;
   Mode m_mode = Mode::Both;
-  float m_lightScale = 1;
+  MapLook m_look;
+  MapShading m_shading;
 
   QVector3D m_position;
   float m_yaw = 0, m_pitch = 0, m_speed = 320;
@@ -117,6 +124,8 @@ class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
   unsigned m_vertexBuffer = 0, m_triangleBuffer = 0, m_outlineBuffer = 0;
   unsigned m_modelBuffer = 0, m_modelSkin = 0;
   std::vector<unsigned> m_textures;  // as m_images.images
+  std::vector<unsigned> m_glows;     // as m_images.images: the fullbright texels, 0 for none
+  unsigned m_black = 0;              // the glow of pictures without one
   std::vector<unsigned> m_lightPages;
 };
 

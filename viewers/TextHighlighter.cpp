@@ -2,20 +2,23 @@
 
 #include <algorithm>
 
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QPalette>
 #include <QRegularExpression>
 #include <QSyntaxHighlighter>
 #include <QTextCharFormat>
 
+#include "archive/EntryTypes.h"
+
 namespace tarn::viewers {
 
 TextSyntax SyntaxOf(const QString& name) {
-  const QString ext = QFileInfo(name).suffix().toLower();
-  if (ext == "cfg" || ext == "rc") return TextSyntax::Config;
-  if (ext == "qc" || ext == "qh") return TextSyntax::QuakeC;
-  if (ext == "ent" || ext == "map") return TextSyntax::Entities;
+  switch (TextKindOf(name.toStdString())) {
+    case TextKind::Config: return TextSyntax::Config;
+    case TextKind::QuakeC: return TextSyntax::QuakeC;
+    case TextKind::Entities: return TextSyntax::Entities;
+    case TextKind::Plain: break;
+  }
   return TextSyntax::Plain;
 }
 

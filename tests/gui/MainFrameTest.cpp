@@ -327,18 +327,19 @@ TEST_F(GuiTest, ContextMenusOfferWhatFitsTheEntry) {
     t.insert(t.end(), tail.begin(), tail.end());
     return t;
   };
-  EXPECT_EQ(texts(),
-            with({"Rename", "Export File", "View object", "Extract textures"}, {"Replace from File", "Delete"}));
+  EXPECT_EQ(texts(), with({"Rename", "Export File", "Export for Engine", "View object", "Extract textures"},
+                          {"Replace from File", "Delete"}));
   ShowDir("progs");
   FocusList();
   SelectRows({"ogre.mdl"});
-  EXPECT_EQ(texts(),
-            with({"Rename", "Export File", "View object", "View object skin"}, {"Replace from File", "Delete"}));
+  EXPECT_EQ(texts(), with({"Rename", "Export File", "Export for Engine", "View object", "View object skin"},
+                          {"Replace from File", "Delete"}));
   ShowDir("");
   FocusList();
   SelectRows({"maps"});
-  EXPECT_EQ(texts(),
-            with({"Rename", "Import File", "Create directory", "Export to directory", "Export as PNG"}, {"Delete"}));
+  EXPECT_EQ(texts(), with({"Rename", "Import File", "Create directory", "Export to directory", "Export as PNG",
+                           "Export for Engine"},
+                          {"Delete"}));
   // Items follow the menu's enabling.
   auto menu = frame->BuildContextMenu();
   EXPECT_TRUE(menu->findChild<QAction*>("context_actionImportFile")->isEnabled());
@@ -461,8 +462,9 @@ TEST_F(GuiTest, EveryMenuItemHasALetterOfItsOwn) {
     QTest::keyClick(target, static_cast<Qt::Key>(key), modifiers);
     return texts;
   };
-  const QStringList onMap{"Rename", "Export File", "View object", "Extract textures",  "Cut",
-                          "Copy",   "Paste",       "Duplicate",   "Replace from File", "Delete"};
+  const QStringList onMap{
+      "Rename", "Export File", "Export for Engine", "View object", "Extract textures", "Cut", "Copy",
+      "Paste",  "Duplicate",   "Replace from File", "Delete"};
   EXPECT_EQ(popup(List()->ActiveView(), Qt::Key_F10, Qt::ShiftModifier), onMap);
   EXPECT_EQ(popup(List()->ActiveView(), Qt::Key_Menu, Qt::NoModifier), onMap);
   FocusTree();

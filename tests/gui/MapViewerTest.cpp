@@ -3,13 +3,17 @@
 #include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTreeWidget>
+#include <iostream>
 
 #include "AllocationLimit.h"
 #include "BspBuilder.h"
 #include "GuiSupport.h"
 #include "ModelBuilders.h"
+#include "Ssim.h"
 #include "browser/PreviewPane.h"
 #include "maps/MapEntities.h"
+#include "maps/MapRender.h"
+#include "maps/MapTextures.h"
 #include "viewers/MapFrame.h"
 #include "viewers/Previews.h"
 
@@ -25,10 +29,14 @@ CMapFrame* ShownMapViewer() {
   return nullptr;
 }
 
+// Pixels a face was drawn on: neither black nor the dark grey Quakespasm's look clears to.
 int LitPixels(const QImage& image) {
   int n = 0;
   for (int y = 0; y < image.height(); ++y)
-    for (int x = 0; x < image.width(); ++x) n += QColor(image.pixel(x, y)).value() > 8;
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c(image.pixel(x, y));
+      n += c.value() > 8 && c != QColor(31, 31, 31);
+    }
   return n;
 }
 
@@ -265,7 +273,20 @@ void ExpectOnlyEntitiesChanged(const Bytes& before, const Bytes& after, const st
 // one saved into the map as one undoable change, the view reloaded where it looked; the .ent
 // written beside the map and read back.
 TEST_F(MapViewer, EntityTextIsEditedCheckedSavedAndExported) {
-  OpenPak(PakBuilder().File("maps/floor.bsp", FloorMap(BspFormat::Quake)).Build());
+  OpenPak(PakBuilder()
+              .File("maps/floor.bsp", FloorMap(BspFormat::Quake))
+              .File("maps/hl.bsp", FloorMap(BspFormat::HalfLife))
+              .File("maps/q2.bsp", FloorMap(BspFormat::Quake2))
+              .Build());
+  // Half-Life's textures may be left to its WADs; Quake II's are never in the map.
+  for (const char* name : {"hl.bsp", "q2.bsp"}) {
+    CMapFrame* other = Open(name);
+    ASSERT_NE(other, nullptr) << name;
+    const bool halfLife = name[0] == 'h';
+    EXPECT_EQ(other->findChild<QAction*>("actionReplaceTexturesWad")->isEnabled(), halfLife) << name;
+    EXPECT_EQ(other->findChild<QAction*>("actionUnembedTextures")->isEnabled(), halfLife) << name;
+    other->close();
+  }
   const Bytes original = Load(doc.Root().FindByPath("maps/floor.bsp"));
   CMapFrame* v = Open("floor.bsp");
   ASSERT_NE(v, nullptr);
@@ -483,6 +504,125 @@ TEST_F(MapViewer, HostileMapsAreShownWithinBoundsOrRefusedAndTheWindowStays) {
   EXPECT_TRUE(v->Loaded());
   EXPECT_EQ(v->View()->Mesh().pageSide, 1024);
   EXPECT_TRUE(frame->isVisible());
+}
+
+// The window and the software renderer draw by the same rules: the same view of the same map
+// comes out the same from both, as near as two rasterizers' rounding lets it (SSIM of the grey
+// pictures, as Ssim.h computes it; a picture that drifts in lighting, filtering, sides or
+// texture levels falls far below).
+TEST_F(GuiTest, TheWindowAndTheSoftwareRendererDrawTheSameView) {
+  struct View {
+    std::string name;
+    Bytes map;
+    QVector3D position;
+    float yaw, pitch;
+  };
+  std::vector<View> views = {{"floor from above", FloorMap(BspFormat::Quake), {256, -100, 200}, 90, 30},
+                             {"floor from below", FloorMap(BspFormat::Quake), {256, -100, -200}, 90, -30}};
+  if (fs::exists(SamplesDir() / "LibreQuake/lq1/maps/e2m2.bsp")) {
+    const Bytes e2m2 = ReadFile(SamplesDir() / "LibreQuake/lq1/maps/e2m2.bsp");
+    views.push_back({"e2m2 at its start", e2m2, {64, 608, 46}, 270, 0});
+    views.push_back({"e2m2 looking down", e2m2, {64, 608, 46}, 180, 11.25f});
+  }
+  constexpr int kWidth = 320, kHeight = 200;
+  for (const View& v : views) {
+    SCOPED_TRACE(v.name);
+    BspMap map;
+    ASSERT_TRUE(LoadBsp(v.map, map, nullptr));
+    CMapView view;
+    view.setFixedSize(kWidth, kHeight);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    ASSERT_TRUE(view.SetMap(map, {}));
+    view.SetCamera(v.position, v.yaw, v.pitch);
+    const QImage window = view.grabFramebuffer().convertToFormat(QImage::Format_RGB888);
+    ASSERT_EQ(window.width(), kWidth);
+
+    MapCamera camera;
+    camera.position[0] = v.position.x(), camera.position[1] = v.position.y(), camera.position[2] = v.position.z();
+    camera.yaw = v.yaw, camera.pitch = v.pitch;
+    std::vector<std::uint8_t> rgb;
+    ASSERT_TRUE(RenderMap(BuildMapScene(map, {}), camera, kWidth, kHeight, rgb));
+    std::vector<std::uint8_t> grabbed;
+    for (int y = 0; y < kHeight; ++y)
+      grabbed.insert(grabbed.end(), window.constScanLine(y), window.constScanLine(y) + kWidth * 3);
+    const double ssim = GreySsim(grabbed.data(), rgb.data(), kWidth, kHeight, 3);
+    std::cerr << v.name << ": SSIM " << ssim << "\n";
+    EXPECT_GT(ssim, 0.9);
+    double mean[2] = {0, 0};
+    for (std::size_t i = 0; i < rgb.size(); ++i) mean[0] += grabbed[i], mean[1] += rgb[i];
+    EXPECT_NEAR(mean[0] / static_cast<double>(rgb.size()), mean[1] / static_cast<double>(rgb.size()), 2.0);
+  }
+}
+
+// The Textures menu replaces the map's textures from a WAD, saved into the archive as one
+// change and drawn at once; a WAD without them changes nothing and says so.
+TEST_F(MapViewer, TexturesAreReplacedFromTheWindow) {
+  OpenPak(PakBuilder()
+              .File("maps/floor.bsp", FloorMap(BspFormat::Quake))
+              .File("maps/hl.bsp", FloorMap(BspFormat::HalfLife))
+              .File("maps/q2.bsp", FloorMap(BspFormat::Quake2))
+              .Build());
+  // Half-Life's textures may be left to its WADs; Quake II's are never in the map.
+  for (const char* name : {"hl.bsp", "q2.bsp"}) {
+    CMapFrame* other = Open(name);
+    ASSERT_NE(other, nullptr) << name;
+    const bool halfLife = name[0] == 'h';
+    EXPECT_EQ(other->findChild<QAction*>("actionReplaceTexturesWad")->isEnabled(), halfLife) << name;
+    EXPECT_EQ(other->findChild<QAction*>("actionUnembedTextures")->isEnabled(), halfLife) << name;
+    other->close();
+  }
+  const Bytes original = Load(doc.Root().FindByPath("maps/floor.bsp"));
+  CMapFrame* v = Open("floor.bsp");
+  ASSERT_NE(v, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
+  auto* replace = v->findChild<QAction*>("actionReplaceTexturesWad");
+  ASSERT_NE(replace, nullptr);
+  EXPECT_TRUE(replace->isEnabled());
+  // A Quake map has no WADs to leave its textures to.
+  EXPECT_FALSE(v->findChild<QAction*>("actionEmbedTextures")->isEnabled());
+  EXPECT_FALSE(v->findChild<QAction*>("actionUnembedTextures")->isEnabled());
+  TempDir dir;
+  WriteFile(dir / "new.wad", BuildWad(ContainerFormat::Wad2, {{"FLOOR", BspMiptex("FLOOR", 16, 16, 12), 'D'}}));
+  WriteFile(dir / "other.wad", BuildWad(ContainerFormat::Wad2, {{"wall", BspMiptex("wall", 16, 16, 12), 'D'}}));
+  const QImage before = v->View()->grabFramebuffer();
+  EXPECT_FALSE(v->ReplaceTextures(QString::fromStdString((dir / "other.wad").string()), false));
+  EXPECT_EQ(Load(doc.Root().FindByPath("maps/floor.bsp")), original);
+  ASSERT_TRUE(v->ReplaceTextures(QString::fromStdString((dir / "new.wad").string()), false));
+  const Bytes saved = Load(doc.Root().FindByPath("maps/floor.bsp"));
+  const MapTextures textures = ReadMapTextures(saved);
+  ASSERT_EQ(textures.textures.size(), 2u);
+  EXPECT_EQ(textures.textures[0].bytes[40], 12);
+  EXPECT_EQ(saved.size(), original.size());
+  EXPECT_NE(v->View()->grabFramebuffer(), before);
+}
+
+// View > Plain Look draws as convert's --look plain does (black behind, the light clamped) and
+// back; the camera stays where it was.
+TEST_F(MapViewer, ThePlainLookIsOfferedBesideTheEngines) {
+  OpenPak(PakBuilder().File("maps/floor.bsp", FloorMap(BspFormat::Quake)).Build());
+  CMapFrame* v = Open("floor.bsp");
+  ASSERT_NE(v, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
+  auto* plain = v->findChild<QAction*>("actionMapPlainLook");
+  ASSERT_NE(plain, nullptr);
+  v->View()->SetCamera({256, -200, 100}, 90, 10);
+  const auto count = [](const QImage& image, QColor colour) {
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x) n += QColor(image.pixel(x, y)) == colour;
+    return n;
+  };
+  const QImage engine = v->View()->grabFramebuffer();
+  EXPECT_GT(count(engine, QColor(31, 31, 31)), 0);
+  plain->trigger();
+  EXPECT_FALSE(v->View()->Look().engine);
+  EXPECT_EQ(v->View()->Position(), QVector3D(256, -200, 100));
+  const QImage plainImage = v->View()->grabFramebuffer();
+  EXPECT_EQ(count(plainImage, QColor(31, 31, 31)), 0);
+  EXPECT_GT(count(plainImage, Qt::black), count(engine, Qt::black));
+  plain->trigger();
+  EXPECT_EQ(v->View()->grabFramebuffer(), engine);
 }
 
 }  // namespace
