@@ -188,7 +188,7 @@ CPackObject* CTarnDoc::OpenInner(CPackObject& holder, std::string* error) {
   }
   inner->doc = std::make_unique<CTarnDoc>();
   inner->doc->SetWriteOptions(m_writeOptions);
-  if (!inner->doc->OnOpenDocument(inner->file)) {
+  if (!inner->doc->Open(inner->file)) {
     // The reason names the private copy; the user knows the file by its place in the archive.
     std::string why = inner->doc->LastError();
     const std::string copy = Quoted(inner->file.string());
@@ -220,7 +220,7 @@ bool CTarnDoc::WriteInnerArchives() {
   for (auto& [depth, inner] : due) {
     if (FingerprintOf(inner->doc->Root()) == inner->written) continue;
     CTarnDoc& doc = *inner->doc;
-    if (!doc.OnSaveDocument(inner->file, {}, doc.Format()))
+    if (!doc.Save(inner->file, {}, doc.Format()))
       return Fail("The archive inside, " + Quoted(FullPath(*inner->holder)) + ", cannot be saved:\n" + doc.LastError());
     std::error_code ec;
     const auto size = fs::file_size(inner->file, ec);

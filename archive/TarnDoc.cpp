@@ -22,7 +22,7 @@ void CTarnDoc::ResetRoot() {
 
 std::string CTarnDoc::Title() const { return m_path.empty() ? "Untitled" : m_path.filename().string(); }
 
-void CTarnDoc::SetModifiedFlag(bool modified) { m_modified = modified; }
+void CTarnDoc::SetModified(bool modified) { m_modified = modified; }
 
 void CTarnDoc::Record(std::unique_ptr<CUndoCommand> done) {
   m_history.Push(std::move(done));
@@ -54,7 +54,7 @@ void CTarnDoc::RemoveObserver(CDocObserver* observer) {
   m_observers.erase(std::remove(m_observers.begin(), m_observers.end(), observer), m_observers.end());
 }
 
-void CTarnDoc::UpdateAllViews() {
+void CTarnDoc::NotifyObservers() {
   auto observers = m_observers;  // an observer may unregister while being told
   for (CDocObserver* o : observers) o->OnDocumentChanged(*this);
 }
@@ -75,7 +75,7 @@ bool CTarnDoc::FailSave(const SaveFailure& failure, bool targetExisted) {
   return Fail(std::string(targetExisted ? docmsg::kReplacing : docmsg::kRenaming) + "\n" + failure.Text());
 }
 
-bool CTarnDoc::OnNewDocument() {
+bool CTarnDoc::New() {
   m_history.Clear();
   ForgetInner();
   m_cancelled = false;
@@ -88,7 +88,7 @@ bool CTarnDoc::OnNewDocument() {
   m_damagedCount = 0;
   m_directoryDamaged = false;
   m_lastError.clear();
-  UpdateAllViews();
+  NotifyObservers();
   return true;
 }
 
@@ -197,9 +197,7 @@ OpenedArchive CTarnDoc::ReadArchive(const fs::path& path, CProgress* progress) {
   return opened;
 }
 
-bool CTarnDoc::OnOpenDocument(const fs::path& path, CProgress* progress) {
-  return Install(ReadArchive(path, progress));
-}
+bool CTarnDoc::Open(const fs::path& path, CProgress* progress) { return Install(ReadArchive(path, progress)); }
 
 bool CTarnDoc::Install(OpenedArchive opened) {
   m_cancelled = opened.cancelled;
@@ -214,7 +212,7 @@ bool CTarnDoc::Install(OpenedArchive opened) {
   m_modified = false;
   TakeProblems(opened.problems, opened.damaged, opened.renamed);
   m_lastError.clear();
-  UpdateAllViews();
+  NotifyObservers();
   return true;
 }
 
@@ -263,8 +261,8 @@ std::vector<std::pair<SaveConcern, std::string>> CTarnDoc::SaveConcerns(const fs
   return concerns;
 }
 
-bool CTarnDoc::OnSaveDocument(const fs::path& path, const SaveConsent& consent, std::optional<ContainerFormat> format,
-                              CProgress* progress) {
+bool CTarnDoc::Save(const fs::path& path, const SaveConsent& consent, std::optional<ContainerFormat> format,
+                    CProgress* progress) {
   m_cancelled = false;
   if (IsReadOnlyArchiveName(path))
     return Fail("Tarn does not write " + Quoted(path.filename().string()) +
@@ -339,7 +337,7 @@ bool CTarnDoc::OnSaveDocument(const fs::path& path, const SaveConsent& consent, 
       m_modified = false;
       m_history.SetClean();
       m_lastError.clear();
-      UpdateAllViews();
+      NotifyObservers();
       return true;
     }
   }
@@ -371,7 +369,7 @@ bool CTarnDoc::OnSaveDocument(const fs::path& path, const SaveConsent& consent, 
   m_modified = false;
   m_history.SetClean();
   m_lastError.clear();
-  UpdateAllViews();
+  NotifyObservers();
   return true;
 }
 

@@ -61,10 +61,10 @@ class CTarnDoc {
   CTarnDoc(const CTarnDoc&) = delete;
   CTarnDoc& operator=(const CTarnDoc&) = delete;
 
-  bool OnNewDocument();
+  bool New();
   // Reads the archive and makes it the document; a failed or cancelled open leaves the document
   // as it was.
-  bool OnOpenDocument(const std::filesystem::path& path, CProgress* progress = nullptr);
+  bool Open(const std::filesystem::path& path, CProgress* progress = nullptr);
   // The two halves of opening: reading (any thread; reports records) and putting in place.
   static OpenedArchive ReadArchive(const std::filesystem::path& path, CProgress* progress = nullptr);
   bool Install(OpenedArchive opened);
@@ -76,8 +76,8 @@ class CTarnDoc {
   // when told to stop leaves the old file, the tree and the modified mark as they were. A save
   // in another format than the document's is a step of the history ("Convert to PK3"): undone,
   // the document is again the archive it was, with its tree, its file and its format.
-  bool OnSaveDocument(const std::filesystem::path& path, const SaveConsent& consent = {},
-                      std::optional<ContainerFormat> format = std::nullopt, CProgress* progress = nullptr);
+  bool Save(const std::filesystem::path& path, const SaveConsent& consent = {},
+            std::optional<ContainerFormat> format = std::nullopt, CProgress* progress = nullptr);
   // The last Open or Save stopped because its progress said so.
   bool Cancelled() const { return m_cancelled; }
 
@@ -106,7 +106,7 @@ class CTarnDoc {
   const std::string& LastError() const { return m_lastError; }
 
   bool IsModified() const { return m_modified; }
-  void SetModifiedFlag(bool modified = true);
+  void SetModified(bool modified = true);
 
   // The changes made since the document was opened or made, for undo and redo. Save does not
   // forget them; it marks the state it wrote, and undoing or redoing back to that state clears
@@ -145,7 +145,7 @@ class CTarnDoc {
 
   void AddObserver(CDocObserver* observer);
   void RemoveObserver(CDocObserver* observer);
-  void UpdateAllViews();
+  void NotifyObservers();
 
   // Reads a PAK index into a fresh root (exposed for tests and fuzzing). renamed receives a
   // sentence for each name the tree shows differently from the archive (a second entry of one

@@ -79,7 +79,7 @@ void OpenAndList(benchmark::State& state, Layout layout) {
   fs::path p = MakeArchive(static_cast<int>(state.range(0)), 16, layout, false);
   for (auto _ : state) {
     CTarnDoc doc;
-    if (!doc.OnOpenDocument(p)) state.SkipWithError("open failed");
+    if (!doc.Open(p)) state.SkipWithError("open failed");
     std::size_t bytes = 0;
     tarn::ForEachFileInSaveOrder(doc.Root(),
                                  [&](const std::string& path, const CPackObject&) { bytes += path.size(); });
@@ -96,7 +96,7 @@ void BM_OpenIdenticalPaths(benchmark::State& state) {
   fs::path p = MakeArchive(static_cast<int>(state.range(0)), 1, Layout::SamePath, false);
   for (auto _ : state) {
     CTarnDoc doc;
-    doc.OnOpenDocument(p);
+    doc.Open(p);
     benchmark::DoNotOptimize(doc.Root().CountFiles());
   }
 }
@@ -142,7 +142,7 @@ void BM_ExtractUnreadableRecords(benchmark::State& state) {
   }
   for (auto _ : state) {
     CTarnDoc doc;
-    doc.OnOpenDocument(p);
+    doc.Open(p);
     auto report = doc.Root().ExportToDisk(BenchFolder() / "unreadable");
     if (report.failed.size() != static_cast<std::size_t>(count)) state.SkipWithError("expected every record to fail");
   }
@@ -190,7 +190,7 @@ void Pack256MiB(benchmark::State& state, const char* name) {
     CTarnDoc doc;
     doc.Root().ImportDirectory(tree, tarn::ImportOptions{.snapshot = false});
     doc.SetWriteOptions({.deflateLevel = 0});
-    bool ok = doc.OnSaveDocument(out);
+    bool ok = doc.Save(out);
     ::sync();
     return ok;
   };
@@ -209,12 +209,12 @@ void BM_Unpack256MiB(benchmark::State& state) {
   if (!fs::exists(pak)) {
     CTarnDoc doc;
     doc.Root().ImportDirectory(SourceTree(), tarn::ImportOptions{.snapshot = false});
-    doc.OnSaveDocument(pak);
+    doc.Save(pak);
   }
   fs::path out = BenchFolder() / "unpacked";
   auto unpack = [&] {
     CTarnDoc doc;
-    doc.OnOpenDocument(pak);
+    doc.Open(pak);
     bool ok = doc.Root().ExportToDisk(out).ok();
     ::sync();
     return ok;

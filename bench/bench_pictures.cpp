@@ -70,7 +70,7 @@ fs::path WriteInputs() {
     tarn::CTarnDoc doc;
     std::string why;
     doc.Root().ImportFile(p, {}, &why);
-    doc.OnSaveDocument(Folder() / "pictures.pak");
+    doc.Save(Folder() / "pictures.pak");
     return p;
   }();
   return pcx;

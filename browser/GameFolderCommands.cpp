@@ -111,7 +111,7 @@ bool CMainFrame::OpenGameFolders(const std::vector<std::filesystem::path>& folde
                       loaded.error))
     return false;
   DetachViews();
-  m_doc.OnNewDocument();
+  m_doc.New();
   m_doc.ExchangeRoot(std::move(loaded.root));
   m_game = std::move(loaded.session);
   m_game->ShowShadowed(m_cmd.showShadowed->isChecked());
@@ -245,7 +245,7 @@ void CMainFrame::OnSaveChangesAsPak() {
     return;
 
   CTarnDoc pak;
-  pak.OnNewDocument();
+  pak.New();
   pak.ExchangeRoot(TreeOfFiles(changes.written));
   if (const auto blockers = pak.SaveBlockers(ContainerFormat::Pak); !blockers.empty()) {
     Message("These files cannot be written into a pak:" + PathLines(blockers), "Error", QMessageBox::Critical);
@@ -259,7 +259,7 @@ void CMainFrame::OnSaveChangesAsPak() {
   }
   bool ok = false;
   dialogs::CWorkDialog work(this, "Saving");
-  work.Run([&](CProgress& progress) { ok = pak.OnSaveDocument(plan.path, {}, ContainerFormat::Pak, &progress); });
+  work.Run([&](CProgress& progress) { ok = pak.Save(plan.path, {}, ContainerFormat::Pak, &progress); });
   if (pak.Cancelled()) {
     statusBar()->showMessage(Q(pak.LastError()), kReportMs);
     return;
@@ -271,7 +271,7 @@ void CMainFrame::OnSaveChangesAsPak() {
   // Read again, so that the tree shows what the engine now loads: the new pak's files win.
   const auto folders = m_game->Folders();
   const EngineProfile& profile = m_game->Profile();
-  m_doc.SetModifiedFlag(false);
+  m_doc.SetModified(false);
   OpenGameFolders(folders, profile);
   statusBar()->showMessage(QString("Saved %1 file%2 as %3.")
                                .arg(changes.written.size())

@@ -801,7 +801,7 @@ bool CMainFrame::DoSave(const QString& path) {
   m_doc.SetWriteOptions({.deflateLevel = std::clamp(dialogs::ProfileInt("Archive", "DeflateLevel", 6), 0, 9)});
   m_splitter->setUpdatesEnabled(false);
   dialogs::CWorkDialog work(this, "Saving");
-  work.Run([&](CProgress& progress) { ok = m_doc.OnSaveDocument(S(path), *consent, std::nullopt, &progress); });
+  work.Run([&](CProgress& progress) { ok = m_doc.Save(S(path), *consent, std::nullopt, &progress); });
   m_splitter->setUpdatesEnabled(true);
   m_inDocOperation = false;
   if (m_doc.Cancelled()) {
@@ -820,7 +820,7 @@ bool CMainFrame::DoSave(const QString& path) {
 void CMainFrame::OnFileNew() {
   if (!SaveModified()) return;
   DetachViews();
-  m_doc.OnNewDocument();
+  m_doc.New();
   m_inDocOperation = false;
   RebuildViews();
 }

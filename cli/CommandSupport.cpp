@@ -69,7 +69,7 @@ int SaveToStdout(const Context& ctx, CTarnDoc& doc, const std::string& command, 
   bool saved;
   {
     const auto progress = ctx.Progress(command + ": saving");
-    saved = doc.OnSaveDocument(file, ctx.consent, format, progress.get());
+    saved = doc.Save(file, ctx.consent, format, progress.get());
   }
   if (!saved) return ctx.Error(OneLine(doc.LastError()));
   if (!CopyToStream(file, ctx.out, &why)) return ctx.Error(why);
@@ -118,7 +118,7 @@ bool Open(const Context& ctx, CTarnDoc& doc, const std::string& path, bool tell)
     if (!ctx.stdinSpool->Fill(&why)) return ctx.Error(why), false;
     file = ctx.stdinSpool->Path();
   }
-  if (!doc.OnOpenDocument(file)) {
+  if (!doc.Open(file)) {
     std::string message = OneLine(doc.LastError());
     // The copy of standard input has a name of no use to anyone.
     const std::string spooled = Quoted(file.string());
@@ -174,7 +174,7 @@ int Save(const Context& ctx, CTarnDoc& doc, const fs::path& path, const std::str
   bool saved;
   {
     const auto progress = ctx.Progress(command + ": saving");
-    saved = doc.OnSaveDocument(path, ctx.consent, format, progress.get());
+    saved = doc.Save(path, ctx.consent, format, progress.get());
   }
   if (!saved) return ctx.Error(OneLine(doc.LastError()));
   ctx.Notice("wrote " + Quoted(path.string()) + ": " + std::to_string(doc.Root().CountFiles()) + " files");

@@ -87,7 +87,7 @@ class CArtInput {
     std::unique_ptr<CFileLock> lock;
     if (CFileLock::Acquire(path, ctx.lockTimeout, &lock, &why) == CFileLock::Outcome::TimedOut) return false;
     m_doc->AdoptLock(std::move(lock));
-    if (!m_doc->OnOpenDocument(path)) return why = m_doc->LastError(), false;
+    if (!m_doc->Open(path)) return why = m_doc->LastError(), false;
     for (const std::string& p : m_doc->OpenProblems())
       Say(ctx.voice.Warnings(ctx.err), Quoted(path.string()) + ": " + p);
     ForEachFileInSaveOrder(m_doc->Root(), [&](const std::string& p, const CPackObject& f) {
@@ -111,7 +111,7 @@ class CArtInput {
       return false;
     }
     for (const ArtChange& c : changes) files[c.file].entry->SetData(c.bytes);
-    m_doc->SetModifiedFlag();
+    m_doc->SetModified();
     for (const auto& [concern, text] : m_doc->SaveConcerns(m_docPath))
       if (!ctx.consent.Allows(concern)) {
         why = text + " Not saved; " + (concern == SaveConcern::HardLinks ? "--break-links" : "--force") +
@@ -120,7 +120,7 @@ class CArtInput {
       }
     m_doc->SetWriteOptions(ctx.write);
     m_doc->SetLockTimeout(ctx.lockTimeout);
-    if (m_doc->OnSaveDocument(m_docPath, ctx.consent)) return true;
+    if (m_doc->Save(m_docPath, ctx.consent)) return true;
     why = m_doc->LastError();
     for (char& c : why)
       if (c == '\n') c = ' ';

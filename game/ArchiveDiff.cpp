@@ -58,7 +58,7 @@ bool OpenSide(const fs::path& path, Side& side, DiffResult& result) {
     return true;
   }
   side.doc = std::make_unique<CTarnDoc>();
-  if (!side.doc->OnOpenDocument(path)) {
+  if (!side.doc->Open(path)) {
     result.errors.push_back(LastErrorLine(*side.doc));
     return false;
   }

@@ -639,7 +639,7 @@ std::vector<EngineProblem> CheckEverything(CGameView& view) {
   for (const GameSource& s : view.Sources()) {
     if (s.kind != SourceKind::Archive) continue;
     CTarnDoc doc;
-    if (!doc.OnOpenDocument(s.path)) continue;  // the engine's checks say why it cannot be read
+    if (!doc.Open(s.path)) continue;  // the engine's checks say why it cannot be read
     for (std::string& problem : doc.CheckArchive())
       problems.push_back({s.path.string(), {}, {}, {}, std::move(problem)});
   }

@@ -116,7 +116,7 @@ bool ListArchive(const fs::path& archive, ArchiveListing& out, std::string* erro
   }
   // Every other container through the document, which opens whatever Tarn knows.
   CTarnDoc doc;
-  if (!doc.OnOpenDocument(archive)) {
+  if (!doc.Open(archive)) {
     if (error) *error = LastErrorLine(doc);
     return false;
   }
@@ -503,7 +503,7 @@ CPackObject* CGameView::Open(GameCopy c, std::string* error) {
   auto& doc = m_docs[c.source];
   if (!doc) {
     auto opened = std::make_unique<CTarnDoc>();
-    if (!opened->OnOpenDocument(src.path)) {
+    if (!opened->Open(src.path)) {
       if (error) *error = LastErrorLine(*opened);
       return nullptr;
     }

@@ -306,7 +306,7 @@ TEST_F(Cli, ConcurrentWritersTakeTurns) {
   std::unique_ptr<CFileLock> lock;
   ASSERT_EQ(CFileLock::Acquire(P("x.pak"), std::chrono::seconds(0), &lock, nullptr), CFileLock::Outcome::Locked);
   first.AdoptLock(std::move(lock));
-  ASSERT_TRUE(first.OnOpenDocument(P("x.pak")));
+  ASSERT_TRUE(first.Open(P("x.pak")));
   // The real program, so that it holds none of this process's descriptors (and their locks).
   const pid_t second = fork();
   if (second == 0) {
@@ -315,7 +315,7 @@ TEST_F(Cli, ConcurrentWritersTakeTurns) {
   }
   std::string why;
   ASSERT_NE(first.Root().ImportFile(dir / "one.txt", {}, &why), nullptr) << why;
-  ASSERT_TRUE(first.OnSaveDocument(P("x.pak"))) << first.LastError();
+  ASSERT_TRUE(first.Save(P("x.pak"))) << first.LastError();
   first.AdoptLock(nullptr);
   int status = 0;
   waitpid(second, &status, 0);

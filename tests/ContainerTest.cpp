@@ -70,38 +70,38 @@ TEST_F(ContainerDoc, PakToPk3AndBackKeepsEveryByteAndPath) {
                                   .File("maps/e1m1.bsp", big)
                                   .File("progs/empty.mdl", "")
                                   .Build());
-  ASSERT_TRUE(doc.OnOpenDocument(dir / "pak0.pak"));
+  ASSERT_TRUE(doc.Open(dir / "pak0.pak"));
   EXPECT_EQ(doc.FormatForSave(dir / "pak0.pk3"), ContainerFormat::Zip);
-  ASSERT_TRUE(doc.OnSaveDocument(dir / "pak0.pk3")) << doc.LastError();
+  ASSERT_TRUE(doc.Save(dir / "pak0.pk3")) << doc.LastError();
   EXPECT_EQ(doc.Format(), ContainerFormat::Zip);
   EXPECT_EQ(Tool({"list", (dir / "pak0.pk3").string()}).out, Tool({"list", (dir / "pak0.pak").string()}).out);
   EXPECT_EQ(Load(doc.Root().FindByPath("maps/e1m1.bsp")), big);  // read from the new zip
   EXPECT_EQ(doc.Root().FindByPath("maps/e1m1.bsp")->Location().crc, Crc32(big));
 
-  ASSERT_TRUE(doc.OnSaveDocument(dir / "again.pak")) << doc.LastError();
+  ASSERT_TRUE(doc.Save(dir / "again.pak")) << doc.LastError();
   EXPECT_EQ(doc.Format(), ContainerFormat::Pak);
   EXPECT_EQ(ReadFile(dir / "again.pak"), ReadFile(dir / "pak0.pak"));
   // Names keep their case in a PAK, which compares them as they are.
   ASSERT_TRUE(doc.Root().FindByPath("maps/e1m1.bsp")->Rename("E1M1.bsp"));
-  ASSERT_TRUE(doc.OnSaveDocument(dir / "again.pak")) << doc.LastError();
+  ASSERT_TRUE(doc.Save(dir / "again.pak")) << doc.LastError();
   EXPECT_NE(Tool({"list", (dir / "again.pak").string()}).out.find("maps/E1M1.bsp"), std::string::npos);
 }
 
 TEST_F(ContainerDoc, SaveKeepsTheFormatItWasReadIn) {
   WriteFile(dir / "zip.pak", ZipBuilder().Stored("a.txt", "aaa").Build());
-  ASSERT_TRUE(doc.OnOpenDocument(dir / "zip.pak"));
+  ASSERT_TRUE(doc.Open(dir / "zip.pak"));
   EXPECT_EQ(doc.FormatForSave(dir / "zip.pak"), ContainerFormat::Zip);
   doc.Root().AddChild("b.txt", false);
-  ASSERT_TRUE(doc.OnSaveDocument(dir / "zip.pak")) << doc.LastError();
+  ASSERT_TRUE(doc.Save(dir / "zip.pak")) << doc.LastError();
   CTarnDoc again;
-  ASSERT_TRUE(again.OnOpenDocument(dir / "zip.pak"));
+  ASSERT_TRUE(again.Open(dir / "zip.pak"));
   EXPECT_EQ(again.Format(), ContainerFormat::Zip);
   EXPECT_EQ(again.Root().CountFiles(), 2);
   // A new entry has no place in the old zip: it is not given another entry's bytes.
   EXPECT_EQ(Load(again.Root().FindChild("b.txt")), Bytes{});
   EXPECT_EQ(Load(again.Root().FindChild("a.txt")), ToBytes("aaa"));
   // A name that says nothing keeps the document's format.
-  ASSERT_TRUE(doc.OnSaveDocument(dir / "copy.dat")) << doc.LastError();
+  ASSERT_TRUE(doc.Save(dir / "copy.dat")) << doc.LastError();
   EXPECT_EQ(ReadFile(dir / "copy.dat")[0], 'P');
   EXPECT_EQ(ReadFile(dir / "copy.dat")[2], 3);
 }
@@ -109,13 +109,13 @@ TEST_F(ContainerDoc, SaveKeepsTheFormatItWasReadIn) {
 TEST_F(ContainerDoc, KpfFilesAreOnlyRead) {
   WriteFile(dir / "QuakeEX.kpf", ZipBuilder().Stored("localization/loc_english.txt", "\"x\" = \"y\"").Build());
   const Bytes before = ReadFile(dir / "QuakeEX.kpf");
-  ASSERT_TRUE(doc.OnOpenDocument(dir / "QuakeEX.kpf"));
+  ASSERT_TRUE(doc.Open(dir / "QuakeEX.kpf"));
   EXPECT_EQ(Load(doc.Root().FindByPath("localization/loc_english.txt")).size(), 9u);
-  EXPECT_FALSE(doc.OnSaveDocument(dir / "QuakeEX.kpf"));
+  EXPECT_FALSE(doc.Save(dir / "QuakeEX.kpf"));
   EXPECT_NE(doc.LastError().find("does not write"), std::string::npos);
   EXPECT_EQ(Tool({"rm", (dir / "QuakeEX.kpf").string(), "localization"}).rc, 1);
   EXPECT_EQ(ReadFile(dir / "QuakeEX.kpf"), before);
-  ASSERT_TRUE(doc.OnSaveDocument(dir / "loc.pk3")) << doc.LastError();
+  ASSERT_TRUE(doc.Save(dir / "loc.pk3")) << doc.LastError();
 }
 
 TEST_F(ContainerDoc, CommandLineFormatsComeFromNamesOrFormat) {

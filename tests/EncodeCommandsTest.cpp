@@ -87,7 +87,7 @@ TEST_F(EncodeCommands, AddEncodesIntoTheArchive) {
   ASSERT_EQ(Tool({"add", P("a.pak"), "--as", "wal", "--to", "textures/e1u1", "--resize", P("in.png")}), 0);
   ASSERT_EQ(Tool({"add", P("a.pak"), "--as", "lmp", P("in.png")}), 0);
   CTarnDoc doc;
-  ASSERT_TRUE(doc.OnOpenDocument(dir / "a.pak"));
+  ASSERT_TRUE(doc.Open(dir / "a.pak"));
   CPackObject* wal = doc.Root().FindByPath("textures/e1u1/in.wal");
   ASSERT_NE(wal, nullptr);
   EXPECT_EQ(Load(wal).size(), 100u + 32 * 16 + 16 * 8 + 8 * 4 + 4 * 2);

@@ -301,7 +301,7 @@ TEST(StrayGlow, CheckTellsThemAndGlowFixQuenchesOnlyThem) {
   EXPECT_EQ(Tool({"glow", "--fix", pak}).rc, 0);
   EXPECT_EQ(Tool({"check", pak}).rc, 0);
   CTarnDoc doc;
-  ASSERT_TRUE(doc.OnOpenDocument(pak));
+  ASSERT_TRUE(doc.Open(pak));
   const Bytes map = Load(doc.Root().FindByPath("maps/m.bsp"));
   const PictureSpots spots = FindPictureSpots("m.bsp", map);
   ASSERT_EQ(spots.spots.size(), 1u);

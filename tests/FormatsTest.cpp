@@ -86,7 +86,7 @@ struct Archive {
     PakBuilder b;
     for (const auto& [p, bytes] : files) b.File(p, bytes);
     WriteFile(dir / "a.pak", b.Build());
-    EXPECT_TRUE(doc.OnOpenDocument(dir / "a.pak"));
+    EXPECT_TRUE(doc.Open(dir / "a.pak"));
   }
   EntryPictures View(const std::string& path, bool skin = false) {
     CPackObject* e = doc.Root().FindByPath(path);

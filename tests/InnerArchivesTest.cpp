@@ -29,7 +29,7 @@ class Inner : public ::testing::Test {
 
   void OpenOuter() {
     WriteFile(dir / "pak0.pak", PakBuilder().File("gfx.wad", wad).File("progs/player.mdl", other).Build());
-    ASSERT_TRUE(doc.OnOpenDocument(dir / "pak0.pak")) << doc.LastError();
+    ASSERT_TRUE(doc.Open(dir / "pak0.pak")) << doc.LastError();
   }
   CPackObject* OpenWad() {
     std::string why;
@@ -61,10 +61,10 @@ TEST_F(Inner, EditSavedInnerThenOuterAndReopened) {
 
   RenameLump(*lump, "conback.lmp");
   Give(*lump, ToBytes("new chars"));
-  ASSERT_TRUE(doc.OnSaveDocument(dir / "pak0.pak")) << doc.LastError();
+  ASSERT_TRUE(doc.Save(dir / "pak0.pak")) << doc.LastError();
 
   CTarnDoc again;
-  ASSERT_TRUE(again.OnOpenDocument(dir / "pak0.pak"));
+  ASSERT_TRUE(again.Open(dir / "pak0.pak"));
   EXPECT_EQ(Load(again.Root().FindByPath("progs/player.mdl")), other) << "the rest kept byte for byte";
   CPackObject* reopened = again.OpenInner(*again.Root().FindByPath("gfx.wad"), nullptr);
   ASSERT_TRUE(reopened);
@@ -74,8 +74,8 @@ TEST_F(Inner, EditSavedInnerThenOuterAndReopened) {
 
   // The tree stays open after the save, and a second edit goes through the same file again.
   RenameLump(*root->FindChild("colormap.lmp"), "palette.lmp");
-  ASSERT_TRUE(doc.OnSaveDocument(dir / "pak0.pak")) << doc.LastError();
-  ASSERT_TRUE(again.OnOpenDocument(dir / "pak0.pak"));
+  ASSERT_TRUE(doc.Save(dir / "pak0.pak")) << doc.LastError();
+  ASSERT_TRUE(again.Open(dir / "pak0.pak"));
   reopened = again.OpenInner(*again.Root().FindByPath("gfx.wad"), nullptr);
   ASSERT_TRUE(reopened);
   EXPECT_TRUE(reopened->FindChild("palette.lmp"));
@@ -89,9 +89,9 @@ TEST_F(Inner, UnchangedOrUndoneInnerArchiveKeepsItsBytes) {
   RenameLump(*root->FindChild("conchars.lmp"), "conback.lmp");
   ASSERT_TRUE(doc.Undo());
   Give(*doc.Root().FindByPath("progs/player.mdl"), ToBytes("other"));
-  ASSERT_TRUE(doc.OnSaveDocument(dir / "pak0.pak")) << doc.LastError();
+  ASSERT_TRUE(doc.Save(dir / "pak0.pak")) << doc.LastError();
   CTarnDoc again;
-  ASSERT_TRUE(again.OnOpenDocument(dir / "pak0.pak"));
+  ASSERT_TRUE(again.Open(dir / "pak0.pak"));
   EXPECT_EQ(Load(again.Root().FindByPath("gfx.wad")), wad);
 }
 
@@ -105,9 +105,9 @@ TEST_F(Inner, FileGivenOtherBytesClosesItsTree) {
   Give(*holder, replaced);
   EXPECT_FALSE(doc.InnerRoot(*holder));
   EXPECT_FALSE(doc.FindFullPath("gfx.wad/conback.lmp"));
-  ASSERT_TRUE(doc.OnSaveDocument(dir / "pak0.pak")) << doc.LastError();
+  ASSERT_TRUE(doc.Save(dir / "pak0.pak")) << doc.LastError();
   CTarnDoc again;
-  ASSERT_TRUE(again.OnOpenDocument(dir / "pak0.pak"));
+  ASSERT_TRUE(again.Open(dir / "pak0.pak"));
   EXPECT_EQ(Load(again.Root().FindByPath("gfx.wad")), replaced) << "the given bytes win over the old tree";
 }
 
@@ -119,9 +119,9 @@ TEST_F(Inner, EntryMovedBetweenInnerAndOuterKeepsItsBytes) {
   auto edit = std::make_unique<CTreeEdit>("Move");
   ASSERT_TRUE(edit->Move(*root->FindChild("colormap.lmp"), doc.Root()));
   doc.Record(std::move(edit));
-  ASSERT_TRUE(doc.OnSaveDocument(dir / "pak0.pak")) << doc.LastError();
+  ASSERT_TRUE(doc.Save(dir / "pak0.pak")) << doc.LastError();
   CTarnDoc again;
-  ASSERT_TRUE(again.OnOpenDocument(dir / "pak0.pak"));
+  ASSERT_TRUE(again.Open(dir / "pak0.pak"));
   EXPECT_EQ(Load(again.Root().FindChild("colormap.lmp")), ToBytes("colours"));
   CPackObject* reopened = again.OpenInner(*again.Root().FindByPath("gfx.wad"), nullptr);
   ASSERT_TRUE(reopened);
@@ -143,13 +143,13 @@ TEST_F(Inner, FileDestroyedLeavesItsTreeHarmless) {
   // A new file in the same place is not taken for the old one.
   Give(*doc.Root().AddChild("gfx.wad", false), wad);
   EXPECT_FALSE(doc.InnerRoot(*doc.Root().FindByPath("gfx.wad")));
-  ASSERT_TRUE(doc.OnSaveDocument(dir / "pak0.pak")) << doc.LastError();
+  ASSERT_TRUE(doc.Save(dir / "pak0.pak")) << doc.LastError();
 }
 
 TEST_F(Inner, ArchiveInAnArchiveInAnArchive) {
   const Bytes inner = PakBuilder().File("gfx.wad", wad).File("readme.txt", "hi").Build();
   WriteFile(dir / "outer.pak", PakBuilder().File("mods/inner.pak", inner).Build());
-  ASSERT_TRUE(doc.OnOpenDocument(dir / "outer.pak"));
+  ASSERT_TRUE(doc.Open(dir / "outer.pak"));
   CPackObject* middle = doc.OpenInner(*doc.Root().FindByPath("mods/inner.pak"), nullptr);
   ASSERT_TRUE(middle);
   CPackObject* deepest = doc.OpenInner(*middle->FindChild("gfx.wad"), nullptr);
@@ -157,10 +157,10 @@ TEST_F(Inner, ArchiveInAnArchiveInAnArchive) {
   EXPECT_EQ(doc.FullPath(*deepest->FindChild("colormap.lmp")), "mods/inner.pak/gfx.wad/colormap.lmp");
   EXPECT_EQ(doc.FindFullPath("mods/inner.pak/gfx.wad/colormap.lmp"), deepest->FindChild("colormap.lmp"));
   Give(*deepest->FindChild("colormap.lmp"), ToBytes("deep edit"));
-  ASSERT_TRUE(doc.OnSaveDocument(dir / "outer.pak")) << doc.LastError();
+  ASSERT_TRUE(doc.Save(dir / "outer.pak")) << doc.LastError();
 
   CTarnDoc again;
-  ASSERT_TRUE(again.OnOpenDocument(dir / "outer.pak"));
+  ASSERT_TRUE(again.Open(dir / "outer.pak"));
   CPackObject* m = again.OpenInner(*again.Root().FindByPath("mods/inner.pak"), nullptr);
   ASSERT_TRUE(m);
   EXPECT_EQ(Load(m->FindChild("readme.txt")), ToBytes("hi"));
@@ -172,7 +172,7 @@ TEST_F(Inner, ArchiveInAnArchiveInAnArchive) {
 TEST_F(Inner, RefusalsLeaveTheArchiveAsItWas) {
   WriteFile(dir / "pak0.pak", PakBuilder().File("gfx.wad", wad).File("fake.pak", "not an archive").Build());
   const Bytes before = ReadFile(dir / "pak0.pak");
-  ASSERT_TRUE(doc.OnOpenDocument(dir / "pak0.pak"));
+  ASSERT_TRUE(doc.Open(dir / "pak0.pak"));
   std::string why;
   EXPECT_FALSE(doc.OpenInner(*doc.Root().FindByPath("fake.pak"), &why));
   EXPECT_NE(why.find("fake.pak"), std::string::npos) << why;
@@ -182,7 +182,7 @@ TEST_F(Inner, RefusalsLeaveTheArchiveAsItWas) {
   CPackObject* root = OpenWad();
   ASSERT_TRUE(root);
   Give(*root->AddChild("folder", true)->AddChild("lump", false), ToBytes("x"));
-  EXPECT_FALSE(doc.OnSaveDocument(dir / "pak0.pak"));
+  EXPECT_FALSE(doc.Save(dir / "pak0.pak"));
   EXPECT_NE(doc.LastError().find("gfx.wad"), std::string::npos) << doc.LastError();
   EXPECT_EQ(ReadFile(dir / "pak0.pak"), before);
 }
@@ -203,7 +203,7 @@ TEST_F(Inner, ADamagedArchiveInsideIsToldAsWhenItIsAlone) {
                               "/gfx.wad\": The WAD's directory is damaged; some lumps may be missing.\n")
         << path;
   }
-  ASSERT_TRUE(doc.OnOpenDocument(dir / "pak0.pak"));
+  ASSERT_TRUE(doc.Open(dir / "pak0.pak"));
   CPackObject* root = OpenWad();
   ASSERT_TRUE(root);
   ASSERT_NE(doc.InnerDocument(*root), nullptr);

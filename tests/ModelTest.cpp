@@ -223,7 +223,7 @@ TEST(Md2, AWrongSkinPathFindsThePicturesBesideTheModel) {
                                .File("models/bare/tris.md2", Md2({}, {"stand01"}))
                                .Build());
   CTarnDoc doc;
-  ASSERT_TRUE(doc.OnOpenDocument(dir / "m.pak"));
+  ASSERT_TRUE(doc.Open(dir / "m.pak"));
   CArchiveModelHost host(*doc.Root().FindByPath("models/monster/tris.md2"));
   // Its own name beside the model, then the other pictures there by name, each taken once.
   EXPECT_EQ(host.FindSkin("players/monster/SKIN.pcx"), doc.Root().FindByPath("models/monster/skin.pcx"));

@@ -94,7 +94,7 @@ TEST_F(SafeExtract, AFileThatCannotBeWrittenWhollyLeavesNoneOfIt) {
 TEST_F(SafeExtract, EntriesWithUnreadableBytesMakeNoFile) {
   auto pak = dir / "damaged.pak";
   WriteFile(pak, PakBuilder().File("good.txt", "g").Raw("lost.bsp", 12, 1 << 20).Raw("maps/gone.bsp", -5, 4).Build());
-  ASSERT_TRUE(doc.OnOpenDocument(pak));
+  ASSERT_TRUE(doc.Open(pak));
   const ExportReport r = doc.Root().ExportToDisk(dir / "out");
   EXPECT_EQ(r.written, 1);
   ASSERT_EQ(r.failed.size(), 2u);

@@ -11,7 +11,7 @@ TEST(Samples, QuakeTwoLayoutArchiveOpensAndRoundTrips) {
   TARN_REQUIRE_SAMPLES();
   const auto path = Sample("TrenchBroom/lib/TbFsLib/test/fixture/fs/Pak/idpak.pak");
   CTarnDoc doc;
-  ASSERT_TRUE(doc.OnOpenDocument(path));
+  ASSERT_TRUE(doc.Open(path));
   EXPECT_TRUE(doc.OpenProblems().empty());
   EXPECT_TRUE(doc.CheckArchive().empty());
   EXPECT_EQ(doc.Root().CountFiles(), 11);
@@ -21,11 +21,11 @@ TEST(Samples, QuakeTwoLayoutArchiveOpensAndRoundTrips) {
   EXPECT_EQ(doc.Root().FindByPath("amnet.cfg")->Size(), 419);
 
   TempDir dir;
-  ASSERT_TRUE(doc.OnSaveDocument(dir / "copy.pak"));
+  ASSERT_TRUE(doc.Save(dir / "copy.pak"));
   CTarnDoc copy;
-  ASSERT_TRUE(copy.OnOpenDocument(dir / "copy.pak"));
+  ASSERT_TRUE(copy.Open(dir / "copy.pak"));
   CTarnDoc original;
-  ASSERT_TRUE(original.OnOpenDocument(path));
+  ASSERT_TRUE(original.Open(path));
   ForEachFileInSaveOrder(original.Root(), [&](const std::string& p, const CPackObject&) {
     EXPECT_EQ(Load(copy.Root().FindByPath(p)), Load(original.Root().FindByPath(p))) << p;
   });
@@ -35,7 +35,7 @@ TEST(Samples, QuakeTwoLayoutArchiveOpensAndRoundTrips) {
 TEST(Samples, MinimalArchiveReadsItsText) {
   TARN_REQUIRE_SAMPLES();
   CTarnDoc doc;
-  ASSERT_TRUE(doc.OnOpenDocument(Sample("TrenchBroom/lib/TbMdlLib/test/fixture/mdl/GameFileSystem/id1/pak0.pak")));
+  ASSERT_TRUE(doc.Open(Sample("TrenchBroom/lib/TbMdlLib/test/fixture/mdl/GameFileSystem/id1/pak0.pak")));
   EXPECT_EQ(doc.Root().CountFiles(), 3);
   EXPECT_EQ(Load(doc.Root().FindChild("id1_pak0_loose_file.txt")).size(), 4u);
 }
@@ -47,7 +47,7 @@ TEST(Samples, CorruptAndForeignArchivesOpenWithoutReadingOutside) {
                           "TrenchBroom/lib/TbFsLib/test/fixture/fs/Pak/dkpak.pak",
                           "TrenchBroom/lib/TbFsLib/test/fixture/fs/Pak/dkpak_duplicate_name.pak"}) {
     CTarnDoc doc;
-    ASSERT_TRUE(doc.OnOpenDocument(Sample(rel))) << rel;
+    ASSERT_TRUE(doc.Open(Sample(rel))) << rel;
     EXPECT_FALSE(doc.OpenProblems().empty()) << rel;
     EXPECT_FALSE(doc.CheckArchive().empty()) << rel;
     // Whatever the records say, loading reads only what lies inside the file.
@@ -69,8 +69,8 @@ TEST(Samples, CorruptAndForeignArchivesOpenWithoutReadingOutside) {
 TEST(Samples, NonArchivesAreRefused) {
   TARN_REQUIRE_SAMPLES();
   CTarnDoc doc;
-  EXPECT_FALSE(doc.OnOpenDocument(Sample("LibreQuake/lq1/gfx/palette.lmp")));
-  EXPECT_FALSE(doc.OnOpenDocument(Sample("TrenchBroom/lib/TbFsLib/test/fixture/fs/Wad/too_small.wad")));
+  EXPECT_FALSE(doc.Open(Sample("LibreQuake/lq1/gfx/palette.lmp")));
+  EXPECT_FALSE(doc.Open(Sample("TrenchBroom/lib/TbFsLib/test/fixture/fs/Wad/too_small.wad")));
 }
 
 }  // namespace

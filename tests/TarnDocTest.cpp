@@ -30,7 +30,7 @@ class Doc : public ::testing::Test {
 };
 
 TEST_F(Doc, NewDocumentIsAnEmptyRoot) {
-  EXPECT_TRUE(doc.OnNewDocument());
+  EXPECT_TRUE(doc.New());
   EXPECT_EQ(doc.Root().Name(), "root");
   EXPECT_TRUE(doc.Root().IsDirectory());
   EXPECT_EQ(doc.Title(), "Untitled");
@@ -39,9 +39,9 @@ TEST_F(Doc, NewDocumentIsAnEmptyRoot) {
 
 TEST_F(Doc, EmptyTreeSavesAsTwelveBytes) {
   doc.Root().AddChild("empty", true)->AddChild("deeper", true);
-  ASSERT_TRUE(doc.OnSaveDocument(dir / "e.pak")) << doc.LastError();
+  ASSERT_TRUE(doc.Save(dir / "e.pak")) << doc.LastError();
   EXPECT_EQ(ReadFile(dir / "e.pak"), (Bytes{'P', 'A', 'C', 'K', 12, 0, 0, 0, 0, 0, 0, 0}));
-  ASSERT_TRUE(doc.OnOpenDocument(dir / "e.pak"));
+  ASSERT_TRUE(doc.Open(dir / "e.pak"));
   EXPECT_EQ(doc.Root().ChildCount(), 0u);  // empty directories are not stored
 }
 
@@ -56,10 +56,10 @@ TEST_F(Doc, ArchiveInSaveOrderSavesByteForByte) {
                        .Build();
   // Zero-filled names after the NUL, as the writer makes them.
   auto path = Pak("in.pak", original);
-  ASSERT_TRUE(doc.OnOpenDocument(path));
-  ASSERT_TRUE(doc.OnSaveDocument(dir / "out.pak")) << doc.LastError();
+  ASSERT_TRUE(doc.Open(path));
+  ASSERT_TRUE(doc.Save(dir / "out.pak")) << doc.LastError();
   EXPECT_EQ(ReadFile(dir / "out.pak"), original);
-  ASSERT_TRUE(doc.OnSaveDocument(path)) << doc.LastError();  // over itself
+  ASSERT_TRUE(doc.Save(path)) << doc.LastError();  // over itself
   EXPECT_EQ(ReadFile(path), original);
 }
 
@@ -72,7 +72,7 @@ TEST_F(Doc, LargeArchivesOpenOneAfterAnotherWhole) {
   auto path = Pak("big.pak", big.Build());
   CTarnDoc other;
   for (CTarnDoc* d : {&doc, &other, &doc}) {
-    ASSERT_TRUE(d->OnOpenDocument(path)) << d->LastError();
+    ASSERT_TRUE(d->Open(path)) << d->LastError();
     ASSERT_EQ(d->Root().CountFiles(), 10000);
   }
   for (int i = 0; i < 10000; i += 1499) {
@@ -84,22 +84,22 @@ TEST_F(Doc, LargeArchivesOpenOneAfterAnotherWhole) {
 
 TEST_F(Doc, SaveReordersIntoFilesFirstAndReloadsTheSameTree) {
   auto path = Pak("in.pak", PakBuilder().File("maps/m.bsp", "map").File("top.txt", "top").Build());
-  ASSERT_TRUE(doc.OnOpenDocument(path));
-  ASSERT_TRUE(doc.OnSaveDocument(path));
+  ASSERT_TRUE(doc.Open(path));
+  ASSERT_TRUE(doc.Save(path));
   Bytes saved = ReadFile(path);
   EXPECT_EQ(std::string(saved.begin() + 12, saved.begin() + 18), "topmap");
   CTarnDoc again;
-  ASSERT_TRUE(again.OnOpenDocument(path));
+  ASSERT_TRUE(again.Open(path));
   EXPECT_EQ(Load(again.Root().FindByPath("maps/m.bsp")), ToBytes("map"));
   EXPECT_EQ(Load(again.Root().FindByPath("top.txt")), ToBytes("top"));
 }
 
 TEST_F(Doc, SavingElsewhereMakesTheNewFileTheSource) {
   auto a = Pak("a.pak", PakBuilder().File("x/f.txt", "payload").Build());
-  ASSERT_TRUE(doc.OnOpenDocument(a));
+  ASSERT_TRUE(doc.Open(a));
   doc.Root().AddChild("new.txt", false);  // an empty file: a record, no bytes
-  doc.SetModifiedFlag();
-  ASSERT_TRUE(doc.OnSaveDocument(dir / "b.pak"));
+  doc.SetModified();
+  ASSERT_TRUE(doc.Save(dir / "b.pak"));
   EXPECT_FALSE(doc.IsModified());
   EXPECT_EQ(doc.PathName(), dir / "b.pak");
   fs::remove(a);  // entries must now load from b.pak
@@ -112,8 +112,8 @@ TEST_F(Doc, SavingElsewhereMakesTheNewFileTheSource) {
 TEST_F(Doc, SavingOverItselfSkipsTakenTemporaryNames) {
   auto path = Pak("self.pak", PakBuilder().File("f", "1234").Build());
   WriteFile(dir / "rv0.tmp", "someone else's");
-  ASSERT_TRUE(doc.OnOpenDocument(path));
-  ASSERT_TRUE(doc.OnSaveDocument(path)) << doc.LastError();
+  ASSERT_TRUE(doc.Open(path));
+  ASSERT_TRUE(doc.Save(path)) << doc.LastError();
   EXPECT_EQ(ReadFile(dir / "rv0.tmp"), ToBytes("someone else's"));
   EXPECT_FALSE(fs::exists(dir / "rv1.tmp"));  // used, then renamed into place
   EXPECT_EQ(Load(doc.Root().FindChild("f")), ToBytes("1234"));
@@ -121,12 +121,12 @@ TEST_F(Doc, SavingOverItselfSkipsTakenTemporaryNames) {
 
 TEST_F(Doc, NotAPakFailsAndKeepsTheOpenDocument) {
   auto good = Pak("good.pak", PakBuilder().File("keep.txt", "k").Build());
-  ASSERT_TRUE(doc.OnOpenDocument(good));
+  ASSERT_TRUE(doc.Open(good));
   CountingObserver obs;
   doc.AddObserver(&obs);
-  EXPECT_FALSE(doc.OnOpenDocument(Pak("bad.pak", ToBytes("JUNK, not an archive"))));
+  EXPECT_FALSE(doc.Open(Pak("bad.pak", ToBytes("JUNK, not an archive"))));
   EXPECT_NE(doc.LastError().find("is not an archive Tarn reads"), std::string::npos);
-  EXPECT_FALSE(doc.OnOpenDocument(dir / "missing.pak"));
+  EXPECT_FALSE(doc.Open(dir / "missing.pak"));
   EXPECT_EQ(obs.calls, 0);
   EXPECT_EQ(Load(doc.Root().FindChild("keep.txt")), ToBytes("k"));
   doc.RemoveObserver(&obs);
@@ -137,9 +137,9 @@ TEST_F(Doc, ObserversHearOfOpenNewAndSave) {
   doc.AddObserver(&obs);
   doc.AddObserver(&obs);
   auto p = Pak("a.pak", PakBuilder().Build());
-  doc.OnOpenDocument(p);
-  doc.OnNewDocument();
-  doc.OnSaveDocument(dir / "b.pak");
+  doc.Open(p);
+  doc.New();
+  doc.Save(dir / "b.pak");
   EXPECT_EQ(obs.calls, 3);
   doc.RemoveObserver(&obs);
 }
@@ -151,7 +151,7 @@ TEST_F(Doc, NamesChangedOnOpeningAreListedOnce) {
       .File("maps", "file")
       .File("maps/e1m1.bsp", "m")
       .File("a:b.txt", "c");
-  ASSERT_TRUE(doc.OnOpenDocument(Pak("names.pak", b.Build())));
+  ASSERT_TRUE(doc.Open(Pak("names.pak", b.Build())));
   EXPECT_EQ(doc.OpenProblems(),
             (std::vector<std::string>{"\"server.cfg\" and \"SERVER.CFG\" differ only in case: both are kept as they "
                                       "are; the engine loads \"server.cfg\"",
@@ -163,7 +163,7 @@ TEST_F(Doc, NamesChangedOnOpeningAreListedOnce) {
   // Many are counted after the first twenty.
   PakBuilder many;
   for (int i = 0; i < 25; ++i) many.File("dup.txt", "x");
-  ASSERT_TRUE(doc.OnOpenDocument(Pak("many.pak", many.Build())));
+  ASSERT_TRUE(doc.Open(Pak("many.pak", many.Build())));
   ASSERT_EQ(doc.OpenProblems().size(), 21u);
   EXPECT_EQ(doc.OpenProblems().back(), "... and 4 more names like these (tarn-pak check lists every problem).");
 }
@@ -177,7 +177,7 @@ TEST_F(Doc, NamesKeepTheirBytesAndCollidingNamesAreKeptBoth) {
                              .File("progs/flag.mdl", "again")
                              .File("Maps/E1M1.bsp", "map")
                              .Build();
-  ASSERT_TRUE(doc.OnOpenDocument(Pak("flags.pak", original)));
+  ASSERT_TRUE(doc.Open(Pak("flags.pak", original)));
   CPackObject* progs = doc.Root().FindChild("progs");
   std::vector<std::string> names;
   for (CPackObject* c : progs->Children()) names.push_back(c->Name() + (c->SharesName() ? "*" : ""));
@@ -185,7 +185,7 @@ TEST_F(Doc, NamesKeepTheirBytesAndCollidingNamesAreKeptBoth) {
   EXPECT_EQ(progs->ChildCount(), 3u);
   EXPECT_EQ(Load(doc.Root().FindByPath("progs/flag.mdl")), ToBytes("lower"));  // exactly, first
   EXPECT_EQ(Load(doc.Root().FindByPath("progs/FLAG.MDL")), ToBytes("upper"));  // else the first
-  ASSERT_TRUE(doc.OnSaveDocument(dir / "out.pak")) << doc.LastError();
+  ASSERT_TRUE(doc.Save(dir / "out.pak")) << doc.LastError();
   EXPECT_EQ(ReadFile(dir / "out.pak"), original);
 
   // Deleting the first hands the name on; undoing puts it back in front, found again.
@@ -208,17 +208,17 @@ TEST_F(Doc, ACutShortPakSaysWhatIsWrongAndOpensWhatCanBeRead) {
   PakBuilder b;
   for (int i = 0; i < 5; ++i) b.File("f" + std::to_string(i) + ".txt", Bytes(100, 'x'));
   Bytes whole = b.Build();
-  ASSERT_TRUE(doc.OnOpenDocument(Pak("cut.pak", Bytes(whole.begin(), whole.begin() + 300))));
+  ASSERT_TRUE(doc.Open(Pak("cut.pak", Bytes(whole.begin(), whole.begin() + 300))));
   EXPECT_TRUE(doc.DirectoryDamaged());
   ASSERT_FALSE(doc.OpenProblems().empty());
   EXPECT_EQ(
       doc.OpenProblems().front(),
       "The directory lies past the end of the file (at 512, the file has 300 bytes): 0 of 5 entries can be read.");
   // Two records of five lie inside: those are listed.
-  ASSERT_TRUE(doc.OnOpenDocument(Pak("cut2.pak", Bytes(whole.begin(), whole.begin() + 512 + 64 * 2 + 10))));
+  ASSERT_TRUE(doc.Open(Pak("cut2.pak", Bytes(whole.begin(), whole.begin() + 512 + 64 * 2 + 10))));
   EXPECT_EQ(doc.Root().CountFiles(), 2);
   EXPECT_NE(doc.OpenProblems().front().find(": 2 of 5 entries can be read."), std::string::npos);
-  ASSERT_TRUE(doc.OnOpenDocument(Pak("ten.pak", Bytes(whole.begin(), whole.begin() + 10))));
+  ASSERT_TRUE(doc.Open(Pak("ten.pak", Bytes(whole.begin(), whole.begin() + 10))));
   EXPECT_EQ(doc.OpenProblems().front(),
             "The file ends inside the PAK header (10 of 12 bytes): it has no directory to read.");
 }
@@ -226,17 +226,17 @@ TEST_F(Doc, ACutShortPakSaysWhatIsWrongAndOpensWhatCanBeRead) {
 TEST_F(Doc, DamagedArchiveOpensReportsAndRefusesToSaveUnreadableData) {
   auto path = Pak("corrupt.pak", PakBuilder().File("ok.txt", "fine").Raw("lost.bsp", 12, 1 << 30).Build());
   Bytes before = ReadFile(path);
-  ASSERT_TRUE(doc.OnOpenDocument(path));
+  ASSERT_TRUE(doc.Open(path));
   EXPECT_EQ(doc.DamagedCount(), 1);
   EXPECT_FALSE(doc.OpenProblems().empty());
   CPackObject* lost = doc.Root().FindChild("lost.bsp");
   EXPECT_EQ(lost->LoadData(), 0);
-  EXPECT_FALSE(doc.OnSaveDocument(path));
+  EXPECT_FALSE(doc.Save(path));
   EXPECT_NE(doc.LastError().find("lost.bsp"), std::string::npos);
   EXPECT_EQ(ReadFile(path), before);
   // Once the damaged entry is gone, the rest saves.
   doc.Root().RemoveChild(lost);
-  ASSERT_TRUE(doc.OnSaveDocument(path)) << doc.LastError();
+  ASSERT_TRUE(doc.Save(path)) << doc.LastError();
   EXPECT_EQ(doc.DamagedCount(), 0);
   EXPECT_EQ(Load(doc.Root().FindChild("ok.txt")), ToBytes("fine"));
 }
@@ -244,13 +244,13 @@ TEST_F(Doc, DamagedArchiveOpensReportsAndRefusesToSaveUnreadableData) {
 TEST_F(Doc, FailedSaveLeavesFileTreeFlagAndSourceAsTheyWere) {
   auto path = Pak("keep.pak", PakBuilder().File("a.txt", "aaaa").File("b.txt", "bbbb").Build());
   Bytes before = ReadFile(path);
-  ASSERT_TRUE(doc.OnOpenDocument(path));
+  ASSERT_TRUE(doc.Open(path));
   // An imported file whose temporary copy vanished: the save fails half-way through the data.
   CPackObject* imported = doc.Root().AddChild("c.txt", false);
   imported->SetSize(100);
   imported->SetTempFile((dir / "vanished").string(), false);
-  doc.SetModifiedFlag();
-  EXPECT_FALSE(doc.OnSaveDocument(path));
+  doc.SetModified();
+  EXPECT_FALSE(doc.Save(path));
   EXPECT_NE(doc.LastError().find("c.txt"), std::string::npos);
   EXPECT_EQ(ReadFile(path), before);
   EXPECT_TRUE(doc.IsModified());
@@ -262,18 +262,18 @@ TEST_F(Doc, FailedSaveLeavesFileTreeFlagAndSourceAsTheyWere) {
 
 TEST_F(Doc, SaveFailuresGiveTheirMessagesWithThePathAndTheReason) {
   doc.Root().AddChild("f", false);
-  EXPECT_FALSE(doc.OnSaveDocument(dir / "no-such-folder" / "x.pak"));
+  EXPECT_FALSE(doc.Save(dir / "no-such-folder" / "x.pak"));
   EXPECT_EQ(doc.LastError(), "Error opening file for saving\n\"" + (dir / "no-such-folder" / "x.pak").string() +
                                  "\": No such file or directory");
 
   // A folder cannot be replaced by a file; nothing is written to find that out.
   fs::create_directories(dir / "taken.pak" / "inside");
-  EXPECT_FALSE(doc.OnSaveDocument(dir / "taken.pak"));
+  EXPECT_FALSE(doc.Save(dir / "taken.pak"));
   EXPECT_EQ(doc.LastError(), "Error 1 replacing file\n\"" + (dir / "taken.pak").string() + "\": Is a directory");
   EXPECT_TRUE(fs::is_directory(dir / "taken.pak" / "inside"));
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 
-  EXPECT_FALSE(doc.OnOpenDocument(dir / "taken.pak"));
+  EXPECT_FALSE(doc.Open(dir / "taken.pak"));
   EXPECT_EQ(doc.LastError(), "Cannot open \"" + (dir / "taken.pak").string() + "\": Is a directory.");
 }
 
@@ -281,12 +281,12 @@ TEST_F(Doc, SavingThroughALinkEditsTheFileItLeadsTo) {
   const auto real = Pak("real/pak0.pak", PakBuilder().File("a.txt", "a").Build());
   fs::create_directories(dir / "game");
   fs::create_symlink("../real/pak0.pak", dir / "game" / "pak0.pak");
-  ASSERT_TRUE(doc.OnOpenDocument(dir / "game" / "pak0.pak"));
+  ASSERT_TRUE(doc.Open(dir / "game" / "pak0.pak"));
   doc.Root().AddChild("b.txt", false);
-  ASSERT_TRUE(doc.OnSaveDocument(dir / "game" / "pak0.pak")) << doc.LastError();
+  ASSERT_TRUE(doc.Save(dir / "game" / "pak0.pak")) << doc.LastError();
   EXPECT_TRUE(fs::is_symlink(dir / "game" / "pak0.pak"));
   CTarnDoc again;
-  ASSERT_TRUE(again.OnOpenDocument(real));
+  ASSERT_TRUE(again.Open(real));
   EXPECT_NE(again.Root().FindChild("b.txt"), nullptr);
   EXPECT_EQ(Load(doc.Root().FindChild("a.txt")), ToBytes("a"));
   EXPECT_FALSE(doc.ChangedOnDisk());
@@ -294,35 +294,35 @@ TEST_F(Doc, SavingThroughALinkEditsTheFileItLeadsTo) {
 
 TEST_F(Doc, OthersChangesSinceOpeningNeedConsent) {
   const auto path = Pak("a.pak", PakBuilder().File("a", "1").Build());
-  ASSERT_TRUE(doc.OnOpenDocument(path));
+  ASSERT_TRUE(doc.Open(path));
   doc.Root().AddChild("mine", false);
-  ASSERT_TRUE(doc.OnSaveDocument(path)) << doc.LastError();
+  ASSERT_TRUE(doc.Save(path)) << doc.LastError();
   EXPECT_TRUE(doc.SaveConcerns(path).empty());
 
   // Another program saves the archive meanwhile: its version stays unless the user says otherwise.
   CTarnDoc other;
-  ASSERT_TRUE(other.OnOpenDocument(path));
+  ASSERT_TRUE(other.Open(path));
   other.Root().AddChild("theirs", false);
-  ASSERT_TRUE(other.OnSaveDocument(path));
+  ASSERT_TRUE(other.Save(path));
   EXPECT_TRUE(doc.ChangedOnDisk());
   const auto concerns = doc.SaveConcerns(path);
   ASSERT_EQ(concerns.size(), 1u);
   EXPECT_EQ(concerns[0].second,
             "\"" + path.string() + "\" has been changed on disk since it was opened or last saved.");
-  EXPECT_FALSE(doc.OnSaveDocument(path));
+  EXPECT_FALSE(doc.Save(path));
   EXPECT_TRUE(doc.SaveConcerns(dir / "elsewhere.pak").empty());
   CTarnDoc check;
-  ASSERT_TRUE(check.OnOpenDocument(path));
+  ASSERT_TRUE(check.Open(path));
   EXPECT_NE(check.Root().FindChild("theirs"), nullptr);
   SaveConsent consent;
   consent.overwriteChanged = true;
-  ASSERT_TRUE(doc.OnSaveDocument(path, consent)) << doc.LastError();
+  ASSERT_TRUE(doc.Save(path, consent)) << doc.LastError();
   EXPECT_FALSE(doc.ChangedOnDisk());
 }
 
 TEST_F(Doc, ASaveThatReadsBytesChangedMeanwhileFailsAndLeavesTheArchive) {
   const auto path = Pak("live.pak", PakBuilder().File("z.txt", "zzzz").Build());
-  ASSERT_TRUE(doc.OnOpenDocument(path));
+  ASSERT_TRUE(doc.Open(path));
   // An entry read from a pipe holds the save after the archive's own bytes were copied, while
   // another program writes into the archive in place.
   const fs::path pipe = dir / "pipe";
@@ -336,7 +336,7 @@ TEST_F(Doc, ASaveThatReadsBytesChangedMeanwhileFailsAndLeavesTheArchive) {
     EXPECT_EQ(::write(fd, "pppp", 4), 4);
     ::close(fd);
   });
-  EXPECT_FALSE(doc.OnSaveDocument(path));
+  EXPECT_FALSE(doc.Save(path));
   const int unblock = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);  // should the save not have read the pipe
   other.join();
   ::close(unblock);
@@ -346,22 +346,22 @@ TEST_F(Doc, ASaveThatReadsBytesChangedMeanwhileFailsAndLeavesTheArchive) {
   expected.insert(expected.end(), appended.begin(), appended.end());
   EXPECT_EQ(ReadFile(path), expected);
   // Its bytes cannot be trusted for any later save either.
-  EXPECT_FALSE(doc.OnSaveDocument(dir / "elsewhere.pak"));
+  EXPECT_FALSE(doc.Save(dir / "elsewhere.pak"));
   EXPECT_FALSE(fs::exists(dir / "elsewhere.pak"));
 }
 
 TEST_F(Doc, LimitsOfTheFormatAreRefusedBeforeWriting) {
   CPackObject* d = doc.Root().AddChild(std::string(30, 'd'), true);
   d->AddChild(std::string(24, 'f'), false);  // 30 + 1 + 24 = 55: fits
-  ASSERT_TRUE(doc.OnSaveDocument(dir / "ok.pak")) << doc.LastError();
+  ASSERT_TRUE(doc.Save(dir / "ok.pak")) << doc.LastError();
   d->AddChild(std::string(25, 'g'), false);  // 56: does not
-  EXPECT_FALSE(doc.OnSaveDocument(dir / "ok.pak"));
+  EXPECT_FALSE(doc.Save(dir / "ok.pak"));
   EXPECT_NE(doc.LastError().find(std::string(25, 'g')), std::string::npos);
   EXPECT_NE(doc.LastError().find("longer than 55"), std::string::npos);
 
   CTarnDoc big;
   for (int i = 0; i < 3; ++i) big.Root().AddChild("part" + std::to_string(i), false)->SetSize(0x30000000);
-  EXPECT_FALSE(big.OnSaveDocument(dir / "big.pak"));
+  EXPECT_FALSE(big.Save(dir / "big.pak"));
   EXPECT_NE(big.LastError().find("2 GiB"), std::string::npos);
   EXPECT_FALSE(fs::exists(dir / "big.pak"));
   EXPECT_FALSE(fs::exists(dir / "rv0.tmp"));
@@ -390,12 +390,12 @@ TEST_F(Doc, KilledSaveLeavesTheOldArchiveWhole) {
     ASSERT_GE(child, 0);
     if (child == 0) {
       CTarnDoc d;
-      if (!d.OnOpenDocument(path)) _exit(3);
+      if (!d.Open(path)) _exit(3);
       std::string why;
       if (!d.Root().ImportFile(big, ImportOptions{.snapshot = false}, &why)) _exit(4);
       KillAt progress;
       progress.at = killAt;
-      _exit(d.OnSaveDocument(path, {}, std::nullopt, &progress) ? 0 : 5);
+      _exit(d.Save(path, {}, std::nullopt, &progress) ? 0 : 5);
     }
     int status = 0;
     waitpid(child, &status, 0);
@@ -403,7 +403,7 @@ TEST_F(Doc, KilledSaveLeavesTheOldArchiveWhole) {
     Bytes after = ReadFile(path);
     if (after != before) {
       CTarnDoc check;
-      ASSERT_TRUE(check.OnOpenDocument(path));
+      ASSERT_TRUE(check.Open(path));
       EXPECT_EQ(check.Root().FindChild("big.bin")->Size(), 16 << 20);
       EXPECT_TRUE(check.OpenProblems().empty());
       WriteFile(path, before);
@@ -412,8 +412,8 @@ TEST_F(Doc, KilledSaveLeavesTheOldArchiveWhole) {
   // Killed saves leave nothing behind, or (killed just as the file got its name) a temporary
   // that the next save removes.
   CTarnDoc next;
-  ASSERT_TRUE(next.OnOpenDocument(path));
-  ASSERT_TRUE(next.OnSaveDocument(path)) << next.LastError();
+  ASSERT_TRUE(next.Open(path));
+  ASSERT_TRUE(next.Save(path)) << next.LastError();
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
@@ -423,12 +423,12 @@ TEST_F(Doc, KilledSaveLeavesTheOldArchiveWhole) {
 TEST_F(Doc, ACancelledSaveOrOpenLeavesEverythingAsItWas) {
   auto path = Pak("in.pak", PakBuilder().File("a.bin", Bytes(300000, 1)).File("b.bin", Bytes(300000, 2)).Build());
   const Bytes before = ReadFile(path);
-  ASSERT_TRUE(doc.OnOpenDocument(path));
+  ASSERT_TRUE(doc.Open(path));
   doc.Root().AddChild("new", true)->AddChild("c.txt", false);
-  doc.SetModifiedFlag();
+  doc.SetModified();
   RecordingProgress progress;
   progress.stopAfter = 100000;
-  EXPECT_FALSE(doc.OnSaveDocument(path, {}, std::nullopt, &progress));
+  EXPECT_FALSE(doc.Save(path, {}, std::nullopt, &progress));
   EXPECT_TRUE(doc.Cancelled());
   EXPECT_EQ(progress.expected, 600000u);  // the files' bytes
   EXPECT_EQ(ReadFile(path), before);
@@ -438,7 +438,7 @@ TEST_F(Doc, ACancelledSaveOrOpenLeavesEverythingAsItWas) {
 
   // Saved to the end, the progress saw every byte.
   RecordingProgress whole;
-  ASSERT_TRUE(doc.OnSaveDocument(path, {}, std::nullopt, &whole)) << doc.LastError();
+  ASSERT_TRUE(doc.Save(path, {}, std::nullopt, &whole)) << doc.LastError();
   EXPECT_FALSE(doc.Cancelled());
   EXPECT_EQ(whole.done, whole.expected);
 
@@ -448,7 +448,7 @@ TEST_F(Doc, ACancelledSaveOrOpenLeavesEverythingAsItWas) {
   auto other = Pak("other.pak", big.Build());
   RecordingProgress stop;
   stop.stopAfter = 4096;
-  EXPECT_FALSE(doc.OnOpenDocument(other, &stop));
+  EXPECT_FALSE(doc.Open(other, &stop));
   EXPECT_TRUE(doc.Cancelled());
   EXPECT_EQ(stop.expected, 10000u);
   EXPECT_EQ(doc.PathName(), path);
@@ -458,12 +458,12 @@ TEST_F(Doc, ACancelledSaveOrOpenLeavesEverythingAsItWas) {
 TEST_F(Doc, ACancelledZipSaveLeavesTheOldFile) {
   auto path = Pak("in.pk3", ZipBuilder().Stored("a.bin", Bytes(300000, 1)).Build());
   const Bytes before = ReadFile(path);
-  ASSERT_TRUE(doc.OnOpenDocument(path)) << doc.LastError();
+  ASSERT_TRUE(doc.Open(path)) << doc.LastError();
   doc.Root().AddChild("b.txt", false);
-  doc.SetModifiedFlag();
+  doc.SetModified();
   RecordingProgress progress;
   progress.stopAfter = 1000;
-  EXPECT_FALSE(doc.OnSaveDocument(path, {}, std::nullopt, &progress));
+  EXPECT_FALSE(doc.Save(path, {}, std::nullopt, &progress));
   EXPECT_TRUE(doc.Cancelled());
   EXPECT_EQ(ReadFile(path), before);
   EXPECT_TRUE(doc.IsModified());

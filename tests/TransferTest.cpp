@@ -31,7 +31,7 @@ class Transfer : public ::testing::Test {
 TEST_F(Transfer, StreamRoundTripKeepsTreeAndBytes) {
   auto pak = dir / "a.pak";
   WriteFile(pak, PakBuilder().File("maps/e1m1.bsp", "map bytes").File("maps/sub/x.wav", "RIFF").Build());
-  ASSERT_TRUE(doc.OnOpenDocument(pak));
+  ASSERT_TRUE(doc.Open(pak));
   CPackObject* maps = doc.Root().FindChild("maps");
   maps->AddChild("empty.txt", false);
   Bytes s = Stream(*maps);
@@ -46,9 +46,9 @@ TEST_F(Transfer, StreamRoundTripKeepsTreeAndBytes) {
   EXPECT_EQ(Load(pasted->FindByPath("e1m1.bsp")), ToBytes("map bytes"));
   EXPECT_EQ(Load(pasted->FindByPath("sub/x.wav")), ToBytes("RIFF"));
   EXPECT_EQ(pasted->FindChild("empty.txt")->Size(), 0);
-  ASSERT_TRUE(other.OnSaveDocument(dir / "b.pak")) << other.LastError();
+  ASSERT_TRUE(other.Save(dir / "b.pak")) << other.LastError();
   CTarnDoc reread;
-  ASSERT_TRUE(reread.OnOpenDocument(dir / "b.pak"));
+  ASSERT_TRUE(reread.Open(dir / "b.pak"));
   EXPECT_EQ(Load(reread.Root().FindByPath("maps/sub/x.wav")), ToBytes("RIFF"));
 
   // A second paste into the same directory gets a unique name.
@@ -166,10 +166,10 @@ TEST_F(Transfer, ImportDirectorySkipsHiddenAndNumbersTakenNames) {
   EXPECT_EQ(Load(readme), ToBytes("read"));
 
   // Saved, the entry keeps its temporary copy and still reads from its start.
-  ASSERT_TRUE(doc.OnSaveDocument(dir / "out.pak"));
+  ASSERT_TRUE(doc.Save(dir / "out.pak"));
   EXPECT_FALSE(readme->TempPath().empty());
   EXPECT_EQ(Load(readme), ToBytes("read"));
-  doc.OnNewDocument();
+  doc.New();
   EXPECT_EQ(CountPdcFiles(), pdcBefore);
 }
 
@@ -195,7 +195,7 @@ TEST_F(Transfer, ImportSurvivesLinksPipesAndUnreadableFiles) {
 TEST_F(Transfer, ExportWritesSubtreesAsFolders) {
   auto pak = dir / "a.pak";
   WriteFile(pak, PakBuilder().File("maps/e1m1.bsp", "m").File("maps/b/c.txt", "c").File("top.cfg", "t").Build());
-  ASSERT_TRUE(doc.OnOpenDocument(pak));
+  ASSERT_TRUE(doc.Open(pak));
   auto out = dir / "out";
   fs::create_directories(out);
   ExportReport r = doc.Root().FindChild("maps")->ExportToDisk(out);
@@ -228,7 +228,7 @@ TEST_F(Transfer, ExportNeverLeavesTheChosenFolder) {
                      .File("link/inside.txt", "x")
                      .File("fine.txt", "fine")
                      .Build());
-  ASSERT_TRUE(doc.OnOpenDocument(pak));
+  ASSERT_TRUE(doc.Open(pak));
   auto out = dir / "out" / "inner";
   fs::create_directories(out);
   fs::create_directories(dir / "elsewhere");
@@ -263,7 +263,7 @@ TEST_F(Transfer, StoppedExportsKeepWhatWasWrittenAndStoppedImportsSayWhere) {
                      .File("d/two.bin", Bytes(1000, 2))
                      .File("d/three.bin", Bytes(1000, 3))
                      .Build());
-  ASSERT_TRUE(doc.OnOpenDocument(pak));
+  ASSERT_TRUE(doc.Open(pak));
   RecordingProgress progress;
   progress.stopAfter = 1500;  // in the second file
   ExportReport r = doc.Root().ExportToDisk(dir / "out", false, &progress);

@@ -13,7 +13,7 @@ class Undo : public ::testing::Test {
   fs::path OpenPak(const Bytes& bytes) {
     const fs::path p = dir / "a.pak";
     WriteFile(p, bytes);
-    EXPECT_TRUE(doc.OnOpenDocument(p)) << doc.LastError();
+    EXPECT_TRUE(doc.Open(p)) << doc.LastError();
     return p;
   }
   std::vector<std::string> Names(const CPackObject& d) {
@@ -43,7 +43,7 @@ TEST_F(Undo, AnUndoneDeleteBringsBackTheVeryBytesInTheirPlace) {
 
   // The archive is saved without them (the old file replaced) and the imported file is gone.
   fs::remove(dir / "new.wav");
-  ASSERT_TRUE(doc.OnSaveDocument(pak)) << doc.LastError();
+  ASSERT_TRUE(doc.Save(pak)) << doc.LastError();
   EXPECT_FALSE(doc.IsModified());
   ASSERT_TRUE(doc.Undo());
   EXPECT_TRUE(doc.IsModified());  // the saved state is the one without them
@@ -53,9 +53,9 @@ TEST_F(Undo, AnUndoneDeleteBringsBackTheVeryBytesInTheirPlace) {
   EXPECT_EQ(Load(doc.Root().FindChild("a.txt")), ToBytes("alpha"));
 
   // Saved again, they are in the new file, and the tree reads it from then on.
-  ASSERT_TRUE(doc.OnSaveDocument(pak)) << doc.LastError();
+  ASSERT_TRUE(doc.Save(pak)) << doc.LastError();
   CTarnDoc check;
-  ASSERT_TRUE(check.OnOpenDocument(pak));
+  ASSERT_TRUE(check.Open(pak));
   EXPECT_EQ(Load(check.Root().FindByPath("maps/e1m2.bsp")), ToBytes("second"));
   EXPECT_EQ(Load(check.Root().FindByPath("maps/new.wav")), ToBytes("imported bytes"));
   EXPECT_EQ(doc.Root().FindByPath("maps/e1m2.bsp")->Source(), doc.Root().Source());
@@ -110,7 +110,7 @@ TEST_F(Undo, TheModifiedMarkFollowsTheSavedState) {
   rename("b.txt");
   rename("c.txt");
   EXPECT_TRUE(doc.IsModified());
-  ASSERT_TRUE(doc.OnSaveDocument(pak));
+  ASSERT_TRUE(doc.Save(pak));
   EXPECT_EQ(doc.History().Count(), 2u);  // saving keeps the history
   ASSERT_TRUE(doc.Undo());
   EXPECT_TRUE(doc.IsModified());
@@ -122,7 +122,7 @@ TEST_F(Undo, TheModifiedMarkFollowsTheSavedState) {
   ASSERT_TRUE(doc.Undo());
   EXPECT_TRUE(doc.IsModified());
   // Opening forgets it all.
-  ASSERT_TRUE(doc.OnOpenDocument(pak));
+  ASSERT_TRUE(doc.Open(pak));
   EXPECT_FALSE(doc.History().CanUndo());
   EXPECT_FALSE(doc.IsModified());
 }
@@ -150,17 +150,17 @@ TEST(CountedEntries, NamesOneAndCountsMore) {
 TEST_F(Undo, AnUndoneDeleteInAZipReadsTheZipItCameFrom) {
   const fs::path pk3 = dir / "a.pk3";
   WriteFile(pk3, ZipBuilder().Deflated("maps/e1m1.bsp", Bytes(5000, 7)).Stored("z.txt", "zed").Build());
-  ASSERT_TRUE(doc.OnOpenDocument(pk3)) << doc.LastError();
+  ASSERT_TRUE(doc.Open(pk3)) << doc.LastError();
   auto edit = std::make_unique<CTreeEdit>("Delete \"maps\"");
   edit->Remove(*doc.Root().FindChild("maps"));
   doc.Record(std::move(edit));
-  ASSERT_TRUE(doc.OnSaveDocument(pk3)) << doc.LastError();
+  ASSERT_TRUE(doc.Save(pk3)) << doc.LastError();
   ASSERT_TRUE(doc.Undo());
   EXPECT_EQ(Load(doc.Root().FindByPath("maps/e1m1.bsp")), Bytes(5000, 7));
   // Saved again, its compressed bytes are copied from the zip it was deleted from.
-  ASSERT_TRUE(doc.OnSaveDocument(pk3)) << doc.LastError();
+  ASSERT_TRUE(doc.Save(pk3)) << doc.LastError();
   CTarnDoc check;
-  ASSERT_TRUE(check.OnOpenDocument(pk3)) << check.LastError();
+  ASSERT_TRUE(check.Open(pk3)) << check.LastError();
   EXPECT_EQ(Load(check.Root().FindByPath("maps/e1m1.bsp")), Bytes(5000, 7));
   EXPECT_EQ(Load(check.Root().FindChild("z.txt")), ToBytes("zed"));
   EXPECT_TRUE(check.CheckArchive().empty());
@@ -168,7 +168,7 @@ TEST_F(Undo, AnUndoneDeleteInAZipReadsTheZipItCameFrom) {
 
 TEST_F(Undo, ASaveInAnotherFormatIsUndoneToTheArchiveItWas) {
   const fs::path pak = OpenPak(PakBuilder().File("maps/e1m1.bsp", "map").File("a.txt", "alpha").Build());
-  ASSERT_TRUE(doc.OnSaveDocument(dir / "mod.pk3")) << doc.LastError();
+  ASSERT_TRUE(doc.Save(dir / "mod.pk3")) << doc.LastError();
   EXPECT_EQ(doc.Format(), ContainerFormat::Zip);
   ASSERT_NE(doc.History().NextUndo(), nullptr);
   EXPECT_EQ(doc.History().NextUndo()->Text(), "Convert to ZIP");

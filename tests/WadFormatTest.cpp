@@ -60,7 +60,7 @@ TEST(Wad, RealWadsOpenViewAndSaveTheSameLumps) {
                           "LibreQuake/texture-wads/lq_dev_legacy/lq_dev_legacy.wad"}) {
     TempDir dir;
     CTarnDoc doc;
-    ASSERT_TRUE(doc.OnOpenDocument(SamplesDir() / rel)) << rel;
+    ASSERT_TRUE(doc.Open(SamplesDir() / rel)) << rel;
     EXPECT_EQ(doc.Format(), ContainerFormat::Wad2);
     EXPECT_TRUE(doc.OpenProblems().empty()) << rel;
     EXPECT_TRUE(doc.CheckArchive().empty()) << rel;
@@ -71,9 +71,9 @@ TEST(Wad, RealWadsOpenViewAndSaveTheSameLumps) {
         EXPECT_TRUE(LoadEntryPictures(const_cast<CPackObject&>(f)).ok()) << p;
       }
     });
-    ASSERT_TRUE(doc.OnSaveDocument(dir / "copy.wad")) << doc.LastError();
+    ASSERT_TRUE(doc.Save(dir / "copy.wad")) << doc.LastError();
     CTarnDoc copy;
-    ASSERT_TRUE(copy.OnOpenDocument(dir / "copy.wad"));
+    ASSERT_TRUE(copy.Open(dir / "copy.wad"));
     std::size_t i = 0;
     ForEachFileInSaveOrder(copy.Root(), [&](const std::string& p, const CPackObject& f) {
       ASSERT_LT(i, lumps.size());
@@ -85,7 +85,7 @@ TEST(Wad, RealWadsOpenViewAndSaveTheSameLumps) {
   }
   // gfx.wad: pictures, and the console font, known by its name whatever its type.
   CTarnDoc gfx;
-  ASSERT_TRUE(gfx.OnOpenDocument(SamplesDir() / "LibreQuake/lq1/gfx.wad"));
+  ASSERT_TRUE(gfx.Open(SamplesDir() / "LibreQuake/lq1/gfx.wad"));
   CPackObject* font = gfx.Root().FindChild("conchars.mip");
   ASSERT_NE(font, nullptr);
   EntryPictures chars = LoadEntryPictures(*font);
@@ -99,15 +99,15 @@ TEST(Wad, DamagedWadsOpenWithoutReadingOutside) {
   TARN_REQUIRE_SAMPLES();
   const fs::path wads = SamplesDir() / "TrenchBroom/lib/TbFsLib/test/fixture/fs/Wad";
   CTarnDoc doc;
-  ASSERT_TRUE(doc.OnOpenDocument(wads / "entry_out_of_bounds.wad"));
+  ASSERT_TRUE(doc.Open(wads / "entry_out_of_bounds.wad"));
   EXPECT_EQ(doc.DamagedCount(), 1);
   EXPECT_EQ(doc.Root().FindChild("toofar.mip")->LoadData(), 0);
-  ASSERT_TRUE(doc.OnOpenDocument(wads / "directory_out_of_bounds.wad"));
+  ASSERT_TRUE(doc.Open(wads / "directory_out_of_bounds.wad"));
   EXPECT_FALSE(doc.OpenProblems().empty());
   EXPECT_FALSE(doc.CheckArchive().empty());
-  ASSERT_TRUE(doc.OnOpenDocument(wads / "wad3_empty.wad"));
+  ASSERT_TRUE(doc.Open(wads / "wad3_empty.wad"));
   EXPECT_EQ(doc.Format(), ContainerFormat::Wad3);
-  EXPECT_FALSE(doc.OnOpenDocument(wads / "bad_magic.wad"));
+  EXPECT_FALSE(doc.Open(wads / "bad_magic.wad"));
 }
 
 TEST(Wad, ExportedAndCreatedAgainIsTheSameWad) {
@@ -120,7 +120,7 @@ TEST(Wad, ExportedAndCreatedAgainIsTheSameWad) {
   ASSERT_EQ(Tool({"extract", (dir / "hl.wad").string(), "-C", (dir / "out").string()}).rc, 0);
   ASSERT_EQ(Tool({"create", "--format", "wad3", (dir / "again.wad").string(), (dir / "out").string()}).rc, 0);
   CTarnDoc doc;
-  ASSERT_TRUE(doc.OnOpenDocument(dir / "again.wad"));
+  ASSERT_TRUE(doc.Open(dir / "again.wad"));
   WadIndex index;
   auto source = CFileSource::Open(dir / "again.wad");
   ASSERT_TRUE(ReadWadIndex(*source, index));
@@ -158,7 +158,7 @@ TEST(Wad, WhatAWadCannotHoldIsRefusedNamingIt) {
   doc.Root().AddChild("maps", true)->AddChild("e1m1.bsp", false);
   doc.Root().AddChild("readme.txt", false);
   doc.Root().AddChild("fine.lmp", false);
-  EXPECT_FALSE(doc.OnSaveDocument(dir / "out.wad"));
+  EXPECT_FALSE(doc.Save(dir / "out.wad"));
   EXPECT_NE(doc.LastError().find("cannot be saved as WAD2"), std::string::npos);
   EXPECT_NE(doc.LastError().find("\"maps/e1m1.bsp\" is in one"), std::string::npos) << doc.LastError();
   EXPECT_NE(doc.LastError().find("\"readme.txt\""), std::string::npos);
@@ -166,7 +166,7 @@ TEST(Wad, WhatAWadCannotHoldIsRefusedNamingIt) {
   EXPECT_FALSE(fs::exists(dir / "out.wad"));
 
   // Renaming within a WAD keeps to lump names.
-  ASSERT_TRUE(doc.OnOpenDocument(dir / "t.wad"));
+  ASSERT_TRUE(doc.Open(dir / "t.wad"));
   EXPECT_EQ(CheckNewName(*doc.Root().FindChild("ok.mip"), "Bricks.MIP").problem, NewNameProblem::None);
   EXPECT_EQ(CheckNewName(*doc.Root().FindChild("ok.mip"), "bricks.png").problem, NewNameProblem::Unfit);
 }
@@ -192,7 +192,7 @@ TEST(Wad, EncodedTexturesGoInAsTheirLumpType) {
     EXPECT_EQ(index.records[0].type, v == ContainerFormat::Wad2 ? 'D' : 'C');
     // Half-Life's texture carries the palette it was made in.
     CTarnDoc doc;
-    ASSERT_TRUE(doc.OnOpenDocument(wad));
+    ASSERT_TRUE(doc.Open(wad));
     Bytes bytes = Load(doc.Root().FindChild("brick.mip"));
     EXPECT_EQ(bytes.size(), 40u + 256 + 64 + 16 + 4 + (v == ContainerFormat::Wad3 ? 2 + 768 + 2 : 0));
   }

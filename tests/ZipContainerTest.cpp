@@ -102,7 +102,7 @@ TEST_F(Zip, OpensByContentKeepsCaseAndMakesDirectoriesFromPaths) {
                                  .Deflated("maps/readme.txt", text)
                                  .Stored("sound/", "")
                                  .Build());
-  ASSERT_TRUE(doc.OnOpenDocument(path)) << doc.LastError();
+  ASSERT_TRUE(doc.Open(path)) << doc.LastError();
   EXPECT_EQ(doc.Format(), ContainerFormat::Zip);  // a ".pak" that is a zip is a zip
   // Paths keep their bytes: folders that differ in case are two, each as the zip names it.
   EXPECT_EQ(doc.OpenProblems(),
@@ -121,13 +121,13 @@ TEST_F(Zip, Zip64RecordsAndCommentsAreReadAndNeverWritten) {
   Bytes text(5000, 't');
   auto path = Put("big.pk3",
                   ZipBuilder().Zip64().Comment("made far away").Stored("a.txt", text).Deflated("b.txt", text).Build());
-  ASSERT_TRUE(doc.OnOpenDocument(path)) << doc.LastError();
+  ASSERT_TRUE(doc.Open(path)) << doc.LastError();
   EXPECT_EQ(Tool({"list", path.string()}).out, "5000\ta.txt\n5000\tb.txt\n");
   EXPECT_EQ(Load(doc.Root().FindChild("b.txt")), text);  // libzip reads it where Tarn's directory says
   // A save writes it plainly: nothing in it needs zip64.
-  ASSERT_TRUE(doc.OnSaveDocument(dir / "plain.pk3")) << doc.LastError();
+  ASSERT_TRUE(doc.Save(dir / "plain.pk3")) << doc.LastError();
   ExpectPlainZip(ReadFile(dir / "plain.pk3"));
-  ASSERT_TRUE(doc.OnOpenDocument(dir / "plain.pk3"));
+  ASSERT_TRUE(doc.Open(dir / "plain.pk3"));
   EXPECT_EQ(Load(doc.Root().FindChild("a.txt")), text);
 }
 
@@ -161,8 +161,8 @@ TEST_F(Zip, HostileNamesAreListedFlaggedAndNeverFollowed) {
   }
   EXPECT_FALSE(fs::exists(out.parent_path() / "escape.txt"));
   // Such names are not written into a zip either.
-  ASSERT_TRUE(doc.OnOpenDocument(path));
-  EXPECT_FALSE(doc.OnSaveDocument(dir / "again.pk3"));
+  ASSERT_TRUE(doc.Open(path));
+  EXPECT_FALSE(doc.Save(dir / "again.pk3"));
   EXPECT_NE(doc.LastError().find("\"../escape.txt\" cannot be stored in a zip"), std::string::npos) << doc.LastError();
 }
 
@@ -194,7 +194,7 @@ TEST_F(Zip, LyingSizesAndBadCrcsAreReportedAndLeaveNoFile) {
   for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir / "out")) ++left;
   EXPECT_EQ(left, 1u);  // no temporaries either
 
-  ASSERT_TRUE(doc.OnOpenDocument(path));
+  ASSERT_TRUE(doc.Open(path));
   EXPECT_EQ(doc.Root().FindChild("long.txt")->LoadData(), 0);
   EXPECT_EQ(Tool({"cat", path.string(), "crc.txt"}).rc, 1);
 }
@@ -210,17 +210,17 @@ TEST_F(Zip, EncryptedEntriesAreListedAndRefused) {
   EXPECT_EQ(cat.rc, 1);
   EXPECT_NE(cat.err.find("\"secret.cfg\": encrypted entries are not supported"), std::string::npos) << cat.err;
   EXPECT_NE(Tool({"check", path.string()}).out.find("encrypted entries are not supported"), std::string::npos);
-  ASSERT_TRUE(doc.OnOpenDocument(path));
+  ASSERT_TRUE(doc.Open(path));
   EXPECT_EQ(doc.DamagedCount(), 1);
   const Bytes before = ReadFile(path);
-  EXPECT_FALSE(doc.OnSaveDocument(path));
+  EXPECT_FALSE(doc.Save(path));
   EXPECT_NE(doc.LastError().find("encrypted entries are not supported"), std::string::npos);
   EXPECT_EQ(ReadFile(path), before);
 }
 
 TEST_F(Zip, CutCentralDirectoryFailsToOpenWithAMessage) {
   auto path = Put("cut.pk3", ZipBuilder().Stored("a.txt", "aaaa").Stored("b.txt", "bbbb").Build(true));
-  EXPECT_FALSE(doc.OnOpenDocument(path));
+  EXPECT_FALSE(doc.Open(path));
   EXPECT_NE(doc.LastError().find("central directory"), std::string::npos) << doc.LastError();
   Result list = Tool({"list", path.string()});
   EXPECT_EQ(list.rc, 1);
@@ -231,13 +231,13 @@ TEST_F(Zip, SavedZipsAreWhatEveryReaderTakesAndUnchangedEntriesKeepTheirBytes) {
   Bytes text(20000, 0);
   for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<std::uint8_t>("quake "[i % 6]);
   auto path = Put("in.pk3", ZipBuilder().Deflated("docs/keep.txt", text).Stored("maps/e1m1.bsp", "bsp!").Build());
-  ASSERT_TRUE(doc.OnOpenDocument(path));
+  ASSERT_TRUE(doc.Open(path));
   WriteFile(dir / "new" / "notes.txt", text);
   WriteFile(dir / "new" / "shot.png", Bytes(5000, 7));
   ASSERT_TRUE(doc.Root().ImportFile(dir / "new" / "notes.txt", {}, nullptr));
   ASSERT_TRUE(doc.Root().ImportFile(dir / "new" / "shot.png", {}, nullptr));
   ASSERT_TRUE(doc.Root().FindByPath("maps/e1m1.bsp")->Rename("Start.bsp"));
-  ASSERT_TRUE(doc.OnSaveDocument(path)) << doc.LastError();
+  ASSERT_TRUE(doc.Save(path)) << doc.LastError();
 
   const Bytes zip = ReadFile(path);
   ExpectPlainZip(zip);
@@ -249,7 +249,7 @@ TEST_F(Zip, SavedZipsAreWhatEveryReaderTakesAndUnchangedEntriesKeepTheirBytes) {
   EXPECT_EQ(Written(zip, "shot.png").method, 0);  // already compressed kinds stay stored
 
   // Read back by libzip (the document) and, when it is installed, by Info-ZIP's unzip.
-  ASSERT_TRUE(doc.OnOpenDocument(path));
+  ASSERT_TRUE(doc.Open(path));
   EXPECT_EQ(Load(doc.Root().FindByPath("docs/keep.txt")), text);
   EXPECT_EQ(Load(doc.Root().FindByPath("maps/Start.bsp")), ToBytes("bsp!"));
   EXPECT_TRUE(doc.CheckArchive().empty());
@@ -265,13 +265,13 @@ TEST_F(Zip, SavedZipsAreWhatEveryReaderTakesAndUnchangedEntriesKeepTheirBytes) {
 TEST_F(Zip, WhatNeedsZip64IsRefusedBeforeWriting) {
   CPackObject* big = doc.Root().AddChild("huge.bsp", false);
   big->SetSize(std::int64_t{4} << 30);
-  EXPECT_FALSE(doc.OnSaveDocument(dir / "big.pk3"));
+  EXPECT_FALSE(doc.Save(dir / "big.pk3"));
   EXPECT_NE(doc.LastError().find("\"huge.bsp\" is 4 GiB or larger"), std::string::npos) << doc.LastError();
   EXPECT_FALSE(fs::exists(dir / "big.pk3"));
 
   CTarnDoc many;
   for (int i = 0; i < 65536; ++i) many.Root().AddChild("f", false);
-  EXPECT_FALSE(many.OnSaveDocument(dir / "many.zip"));
+  EXPECT_FALSE(many.Save(dir / "many.zip"));
   EXPECT_NE(many.LastError().find("more than 65,535 needs zip64"), std::string::npos);
   EXPECT_FALSE(fs::exists(dir / "many.zip"));
 }
@@ -360,8 +360,8 @@ TEST_F(Zip, SavesNeverCopyAMemberCheckWouldReject) {
   b.Deflated("long.txt", ten);
   b.Last().size = 4;  // inflates past what it declares
   auto path = Put("lies.pk3", b.Build());
-  ASSERT_TRUE(doc.OnOpenDocument(path));
-  EXPECT_FALSE(doc.OnSaveDocument(dir / "copy.pk3"));
+  ASSERT_TRUE(doc.Open(path));
+  EXPECT_FALSE(doc.Save(dir / "copy.pk3"));
   EXPECT_NE(doc.LastError().find("\"long.txt\" inflates past its declared size"), std::string::npos) << doc.LastError();
   EXPECT_FALSE(fs::exists(dir / "copy.pk3"));
 
@@ -420,9 +420,9 @@ TEST_F(Zip, PakWriterRefusesTheNamesExtractionRefuses) {
 }
 
 TEST_F(Zip, EmptyZipIsItsEndRecord) {
-  ASSERT_TRUE(doc.OnSaveDocument(dir / "empty.zip")) << doc.LastError();
+  ASSERT_TRUE(doc.Save(dir / "empty.zip")) << doc.LastError();
   EXPECT_EQ(ReadFile(dir / "empty.zip"), (Bytes{'P', 'K', 5, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-  ASSERT_TRUE(doc.OnOpenDocument(dir / "empty.zip"));
+  ASSERT_TRUE(doc.Open(dir / "empty.zip"));
   EXPECT_EQ(doc.Format(), ContainerFormat::Zip);
   EXPECT_EQ(doc.Root().ChildCount(), 0u);
 }
@@ -488,7 +488,7 @@ TEST_F(Zip, AFailedWriteNamesItsCauseAsAPakSaveDoes) {
       shot->SetSize(1 << 20);
       rlimit limit{64 << 10, 64 << 10};
       ::setrlimit(RLIMIT_FSIZE, &limit);
-      const bool saved = big.OnSaveDocument(target);
+      const bool saved = big.Save(target);
       const std::string wanted =
           std::string(docmsg::kWriting) + "\n\"" + target.string() + "\": " + std::strerror(EFBIG);
       if (!saved && big.LastError() != wanted) std::fprintf(stderr, "%s\n", big.LastError().c_str());

@@ -121,7 +121,7 @@ TEST_F(EditCommands, AnUndoneDeleteBringsBackBytesWhoseSourceChangedOnDisk) {
   EXPECT_EQ(Load(doc.Root().FindChild("skin.pcx")), ToBytes("imported picture"));
   Action("actionSave")->trigger();
   CTarnDoc check;
-  ASSERT_TRUE(check.OnOpenDocument(pak));
+  ASSERT_TRUE(check.Open(pak));
   EXPECT_EQ(Load(check.Root().FindChild("gone.wav")), ToBytes("original sound"));
   EXPECT_EQ(Load(check.Root().FindChild("skin.pcx")), ToBytes("imported picture"));
   EXPECT_EQ(Load(check.Root().FindChild("keep.txt")), ToBytes("keep"));

@@ -98,7 +98,7 @@ TEST_F(EntryDrag, BetweenTwoWindowsADropCopies) {
   foreign.setData(browser::kPackObjectMime, mime->data(browser::kPackObjectMime));
   DropOn(vp, QPoint(vp->width() / 2, vp->height() - 5), &foreign);
   EXPECT_NE(otherDoc.Root().FindByPath("maps(2)/e1m1.bsp"), nullptr);
-  otherDoc.SetModifiedFlag(false);
+  otherDoc.SetModified(false);
 }
 
 }  // namespace

@@ -134,7 +134,7 @@ class GuiTest : public ::testing::Test {
     ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
   }
   void TearDown() override {
-    doc.SetModifiedFlag(false);
+    doc.SetModified(false);
     frame.reset();
   }
 

@@ -518,7 +518,7 @@ TEST_F(GuiTest, SaveChangesPromptHasThreeAnswers) {
   EXPECT_NE(ReadFile(path), before);
   EXPECT_EQ(doc.Root().ChildCount(), 0u);
   CTarnDoc check;
-  ASSERT_TRUE(check.OnOpenDocument(path));
+  ASSERT_TRUE(check.Open(path));
   EXPECT_EQ(Load(check.Root().FindChild("added.txt")), ToBytes("added"));
 
   // Discard: nothing written, the window closes.
@@ -607,9 +607,9 @@ TEST_F(GuiTest, SaveAsksBeforeBreakingLinksOrOverwritingOthersChanges) {
 
   // Another program saves the archive meanwhile: its version stays unless the user overwrites it.
   CTarnDoc other;
-  ASSERT_TRUE(other.OnOpenDocument(path));
+  ASSERT_TRUE(other.Open(path));
   other.Root().AddChild("theirs", false);
-  ASSERT_TRUE(other.OnSaveDocument(path));
+  ASSERT_TRUE(other.Save(path));
   const Bytes theirs = ReadFile(path);
   editAndSave(QMessageBox::No);
   ASSERT_EQ(prompter->shown.size(), 3u);
@@ -818,7 +818,7 @@ TEST_F(GuiTest, ACancelledSaveLeavesTheOldArchiveAndTheModifiedMark) {
   CPackObject* slow = doc.Root().AddChild("slow.bin", false);
   slow->SetSize(1000);
   slow->SetTempFile(pipe.string(), false);
-  doc.SetModifiedFlag();
+  doc.SetModified();
   bool cancelled = false;
   QString shownStatus;
   QTimer poll;

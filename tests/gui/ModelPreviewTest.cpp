@@ -113,7 +113,7 @@ TEST_F(ModelPreview, ViewersOpenWhileThePaneShowsAModel) {
   CPackObject* model = doc.Root().FindChild("models")->AddChild("big.md2", false);
   model->SetData(md2);
   model->SetSize(static_cast<std::int64_t>(md2.size()));
-  doc.UpdateAllViews();
+  doc.NotifyObservers();
   List()->SetViewType(browser::CPackListView::kDetails);
   for (int i = 0; i < 20; ++i) {
     // The pane shows one model; the other is double-clicked, which the pane starts loading too.

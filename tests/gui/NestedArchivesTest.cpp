@@ -19,7 +19,7 @@ class NestedArchives : public GuiTest {
   // The lumps of gfx.wad as a fresh open of the file on disk finds them.
   std::vector<std::string> SavedLumps(const fs::path& pak) {
     CTarnDoc again;
-    EXPECT_TRUE(again.OnOpenDocument(pak));
+    EXPECT_TRUE(again.Open(pak));
     CPackObject* holder = again.Root().FindByPath("gfx.wad");
     CPackObject* root = holder ? again.OpenInner(*holder, nullptr) : nullptr;
     std::vector<std::string> names;

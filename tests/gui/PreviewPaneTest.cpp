@@ -300,7 +300,7 @@ TEST_F(PreviewPane, TextTypedInThePaneIsKeptAndAskedAbout) {
   Action("actionOpen")->trigger();
   EXPECT_NE(doc.Root().FindChild("other.txt"), nullptr);
   CTarnDoc saved;
-  ASSERT_TRUE(saved.OnOpenDocument(pak));
+  ASSERT_TRUE(saved.Open(pak));
   EXPECT_EQ(Load(saved.Root().FindChild("autoexec.cfg")), ToBytes("bind w +forward\necho on; exec c"));
   EXPECT_EQ(Load(saved.Root().FindChild("quake.rc")), ToBytes("exec a\nexec b"));
 }

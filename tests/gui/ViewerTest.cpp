@@ -578,7 +578,7 @@ TEST_F(GuiTest, ViewersCloseWithTheirArchiveAskingForChanges) {
   ASSERT_EQ(prompter->shown.size(), 3u);
   EXPECT_EQ(prompter->shown[2].text, "Save changes to test.pak?");
   CTarnDoc saved;
-  ASSERT_TRUE(saved.OnOpenDocument(pak0));
+  ASSERT_TRUE(saved.Open(pak0));
   EXPECT_EQ(Load(saved.Root().FindChild("autoexec.cfg")), ToBytes("bind w +forward\necho on"));
 
   // New and closing the window take their viewers too; an archive opened without asking (from
