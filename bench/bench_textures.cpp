@@ -15,10 +15,10 @@
 #include "archive/PackObject.h"
 #include "archive/TarnDoc.h"
 #include "containers/WadFormat.h"
+#include "formats/PictureSpots.h"
 #include "pictures/EntryPictures.h"
 #include "pictures/GlowLayers.h"
 #include "pictures/ImageWrite.h"
-#include "pictures/PictureSpots.h"
 
 namespace fs = std::filesystem;
 

@@ -4,8 +4,8 @@
 #include <cstdlib>
 
 #include "FuzzPictures.h"
+#include "formats/PictureSpots.h"
 #include "pictures/GlowLayers.h"
-#include "pictures/PictureSpots.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const char* const kNames[] = {"m.bsp", "g.wad", "p.mdl", "s.spr", "c.lmp", "t.wal", "x.pcx"};

@@ -13,9 +13,9 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/PictureSpots.h"
 #include "pictures/GlowLayers.h"
 #include "pictures/ImageWrite.h"
-#include "pictures/PictureSpots.h"
 
 namespace tarn {
 

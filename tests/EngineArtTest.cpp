@@ -4,11 +4,11 @@
 #include "CliSupport.h"
 #include "TestSupport.h"
 #include "archive/TarnDoc.h"
+#include "formats/PictureSpots.h"
 #include "game/EngineArt.h"
 #include "game/StrayGlow.h"
 #include "pictures/GlowLayers.h"
 #include "pictures/ImageDecode.h"
-#include "pictures/PictureSpots.h"
 
 namespace tarn::test {
 namespace {

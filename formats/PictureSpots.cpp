@@ -1,4 +1,4 @@
-#include "pictures/PictureSpots.h"
+#include "formats/PictureSpots.h"
 
 #include <algorithm>
 #include <cstring>
