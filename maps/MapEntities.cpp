@@ -80,7 +80,9 @@ std::optional<TokenLimits> LimitsFor(BspFormat format) {
                          "Quake reads a value into 1024 bytes (COM_Parse)"};
     // id-Software/Quake-2 game/q_shared.c: COM_Parse keeps MAX_TOKEN_CHARS 128 (q_shared.h) of a
     // quoted string and writes its end one byte past com_token when it is that long.
+    // The extended QBSP layout is read by the same game code (Yamagi, the 2023 re-release).
     case BspFormat::Quake2:
+    case BspFormat::Quake2Qbism:
       return TokenLimits{127, 127, "Quake II reads a key into 128 bytes (COM_Parse, MAX_TOKEN_CHARS)",
                          "Quake II reads a value into 128 bytes (COM_Parse, MAX_TOKEN_CHARS)"};
     // Half-Life's engine is not open to read: its limits are not known.

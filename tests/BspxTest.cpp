@@ -6,6 +6,7 @@
 #include "BspBuilder.h"
 #include "CliSupport.h"
 #include "TestSupport.h"
+#include "formats/EntryInfo.h"
 #include "maps/Bspx.h"
 #include "maps/MapInfo.h"
 #include "maps/MapMesh.h"
