@@ -110,6 +110,8 @@ void SampleLevel(const MapImage& image, float s, float t, bool linear, float out
 void SampleTexture(const Levels& levels, float s, float t, float lod, bool linear, float out[7]) {
   const int last = static_cast<int>(levels.level.size()) - 1;
   if (!(lod > 0)) return SampleLevel(*levels.level[0], s, t, linear, out);
+  // A face seen exactly edge-on has an infinite level of detail: the smallest level it is.
+  lod = std::min(lod, static_cast<float>(last) + 1);
   if (!linear) {
     const int level = lod <= 0.5f ? 0 : std::min(static_cast<int>(std::ceil(lod + 0.5f)) - 1, last);
     return SampleLevel(*levels.level[static_cast<std::size_t>(level)], s, t, false, out);
