@@ -789,6 +789,7 @@ TEST(EngineOracle, QuakespasmDrawsTarnsReplacementsAsItsOwnTextures) {
   }
   // The player's start, and a wall whose lights glow (the texture may_lite1_1).
   const std::vector<std::vector<std::string>> views = {{}, {"--pos", "-352 416 -128", "--angles", "0 180 0"}};
+  std::string cannotRun;
   auto take = [&](const std::string& game, std::size_t view) {
     const fs::path png = t / (game + std::to_string(view) + ".png");
     std::vector<std::string> argv = {shot.string(), "--quiet", "--base", (t / "q").string(),
@@ -797,14 +798,21 @@ TEST(EngineOracle, QuakespasmDrawsTarnsReplacementsAsItsOwnTextures) {
     argv.insert(argv.end(), views[view].begin(), views[view].end());
     const Ran r = tarn::test::Run(argv, t.path(), t / "shot.txt", std::chrono::seconds(120));
     RgbaImage image;
+    // engine-shot runs the engine in a private mount namespace; where the machine refuses one
+    // (a chroot, some containers) the engine cannot be asked, as where it is not installed.
+    if (r.status != 0 && r.output.find("unshare:") != std::string::npos) {
+      cannotRun = r.output;
+      return image;
+    }
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_TRUE(DecodeImage(ReadFile(png), "x.png", image, nullptr)) << r.output;
     return image;
   };
   for (std::size_t view = 0; view < views.size(); ++view) {
     SCOPED_TRACE(view);
-    const RgbaImage own = take("", view), tarn = take("tarn", view), noGlow = take("noglow", view),
-                    noGreen = take("nogreen", view);
+    const RgbaImage own = take("", view);
+    if (!cannotRun.empty()) GTEST_SKIP() << "engine-shot cannot run the engine here: " << cannotRun;
+    const RgbaImage tarn = take("tarn", view), noGlow = take("noglow", view), noGreen = take("nogreen", view);
     ASSERT_EQ(own.width, tarn.width);
     const double same = MeanSsim(own, tarn), withoutGlow = MeanSsim(own, noGlow), green = MeanSsim(own, noGreen);
     std::cout << "view " << view << ": SSIM of Tarn's replacements " << same << ", without their glow layers "

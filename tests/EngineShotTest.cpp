@@ -80,7 +80,12 @@ void Compare(const std::vector<View>& views) {
     const fs::path log = dir / "shot.log";
     const int status = std::system((shot + " > " + Quote(log.string()) + " 2>&1").c_str());
     const Bytes said = ReadFile(log);
-    ASSERT_EQ(status, 0) << std::string(said.begin(), said.end());
+    const std::string told(said.begin(), said.end());
+    // engine-shot runs the engine in a private mount namespace; where the machine refuses one
+    // (a chroot, some containers) the engine cannot be asked, as where it is not installed.
+    if (status != 0 && told.find("unshare:") != std::string::npos)
+      GTEST_SKIP() << "engine-shot cannot run the engine here: " << told;
+    ASSERT_EQ(status, 0) << told;
     ASSERT_EQ(std::system(convert.c_str()), 0);
     const RgbaImage a = Png(engine), b = Png(tarn);
     ASSERT_EQ(a.width, b.width);
