@@ -9,6 +9,7 @@
 #include <random>
 
 #include "cli/Commands.h"
+#include "cli/StdStreams.h"
 #include "containers/ContainerFormat.h"
 #include "fileio/ReadSource.h"
 #include "fileio/SafeSave.h"
@@ -118,24 +119,9 @@ std::string Parse(const std::vector<std::string>& a, bool forAdd, Parsed& p) {
   return {};
 }
 
-bool ReadWhole(const fs::path& path, Bytes& out, std::string* error) {
-  std::error_code ec;
-  if (!fs::is_regular_file(path, ec)) {
-    *error = "\"" + path.string() + "\" " + (fs::exists(path, ec) ? "is not a regular file" : "does not exist");
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (in) out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (!in && !in.eof()) {
-    *error = "\"" + path.string() + "\" cannot be read";
-    return false;
-  }
-  return true;
-}
-
 bool LoadImage(const std::string& path, RgbaImage& image, std::string* error) {
   Bytes bytes;
-  if (!ReadWhole(path, bytes, error)) return false;
+  if (!ReadWholeFile(path, bytes, error)) return false;
   std::string why;
   if (DecodeImage(bytes, path, image, &why)) return true;
   *error = path + ": " + why;
@@ -147,7 +133,7 @@ bool LoadPaletteOption(Parsed& p, std::string* error) {
   if (!p.glowFile.empty() && !LoadImage(p.glowFile, p.options.glow, error)) return false;
   if (p.options.paletteChoice != PaletteChoice::Given) return true;
   Bytes bytes;
-  if (!ReadWhole(p.paletteFile, bytes, error)) return false;
+  if (!ReadWholeFile(p.paletteFile, bytes, error)) return false;
   std::string why;
   if (LoadPaletteFile(bytes, p.options.palette, &why)) return true;
   *error = p.paletteFile + ": " + why;

@@ -10,6 +10,7 @@
 
 #include "archive/EntryTypes.h"
 #include "archive/PackObject.h"
+#include "cli/StdStreams.h"
 #include "fileio/SafeSave.h"
 #include "fileio/Strings.h"
 #include "fileio/TempFile.h"
@@ -23,21 +24,6 @@ namespace fs = std::filesystem;
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-bool ReadWhole(const std::string& path, Bytes& out, std::string* error) {
-  std::error_code ec;
-  if (!fs::is_regular_file(path, ec)) {
-    *error = Quoted(path) + (fs::exists(path, ec) ? " is not a regular file" : " does not exist");
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (!in && !in.eof()) {
-    *error = Quoted(path) + " cannot be read";
-    return false;
-  }
-  return true;
-}
 
 // Every file is written beside its target and put in place only when all are complete.
 bool WriteAll(const std::vector<std::pair<fs::path, const Bytes*>>& files, std::string* error, std::ostream& notices) {
@@ -127,12 +113,12 @@ std::optional<Outcome> LoadOptionFiles(ModelArgs& p) {
   std::string why;
   Bytes bytes;
   if (!p.paletteFile.empty()) {
-    if (!ReadWhole(p.paletteFile, bytes, &why)) return Outcome{1, why};
+    if (!ReadWholeFile(p.paletteFile, bytes, &why)) return Outcome{1, why};
     if (!LoadPaletteFile(bytes, p.options.encode.palette, &why)) return Outcome{1, p.paletteFile + ": " + why};
   }
   if (!p.skinFile.empty()) {
     RgbaImage skin;
-    if (!ReadWhole(p.skinFile, bytes, &why)) return Outcome{1, why};
+    if (!ReadWholeFile(p.skinFile, bytes, &why)) return Outcome{1, why};
     if (!DecodeImage(bytes, p.skinFile, skin, &why)) return Outcome{1, p.skinFile + ": " + why};
     p.options.skin = std::move(skin);
   }

@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "archive/PackObject.h"
+#include "cli/StdStreams.h"
 #include "containers/ContainerFormat.h"
 #include "fileio/SafeSave.h"
 #include "fileio/Strings.h"
@@ -23,27 +24,12 @@ namespace {
 Outcome Failed(const std::string& message) { return {1, message}; }
 Outcome BadUsage(const std::string& message) { return {2, message}; }
 
-bool ReadFile(const fs::path& path, std::vector<std::uint8_t>& out, std::string* error) {
-  std::error_code ec;
-  if (!fs::is_regular_file(path, ec)) {
-    *error = Quoted(path.string()) + (fs::exists(path, ec) ? " is not a regular file" : " does not exist");
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (!in && !in.eof()) {
-    *error = Quoted(path.string()) + " cannot be read";
-    return false;
-  }
-  return true;
-}
-
 // "quake", "quake2", or a palette file.
 bool LoadNamedPalette(const std::string& name, Palette& out, std::string* error) {
   if (name == "quake") return LoadPalette(kQuakePaletteId, out);
   if (name == "quake2") return LoadPalette(kQuake2PaletteId, out);
   std::vector<std::uint8_t> bytes;
-  if (!ReadFile(name, bytes, error)) return false;
+  if (!ReadWholeFile(name, bytes, error)) return false;
   std::string why;
   if (LoadPaletteFile(bytes, out, &why)) return true;
   *error = name + ": " + why;
@@ -177,7 +163,7 @@ Outcome RemapFolder(const RemapRequest& request, std::ostream& notices, std::ost
   for (const fs::path& file : files) {
     std::vector<std::uint8_t> bytes, out;
     std::string why;
-    if (!ReadFile(file, bytes, &why)) {
+    if (!ReadWholeFile(file, bytes, &why)) {
       warnings << "tarn-pak: " << why << "\n";
       continue;
     }

@@ -16,6 +16,8 @@
 #include <iterator>
 #include <vector>
 
+#include "fileio/Strings.h"
+
 namespace tarn::cli {
 
 namespace fs = std::filesystem;
@@ -173,6 +175,21 @@ bool CopyToStream(const fs::path& file, std::ostream& out, std::string* why) {
   if (in.bad()) *why = "cannot read the temporary file " + file.string();
   else if (!out) *why = "cannot write to standard output";
   return !in.bad() && static_cast<bool>(out);
+}
+
+bool ReadWholeFile(const std::filesystem::path& path, std::vector<std::uint8_t>& out, std::string* why) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) {
+    *why = Quoted(path.string()) + (std::filesystem::exists(path, ec) ? " is not a regular file" : " does not exist");
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (in) out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (!in && !in.eof()) {
+    *why = Quoted(path.string()) + " cannot be read";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace tarn::cli

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 namespace tarn::cli {
 
@@ -54,5 +55,9 @@ bool IsTerminal(const std::ostream& out);
 
 // Copies a file's bytes to out; false, with the reason, when reading or writing fails.
 bool CopyToStream(const std::filesystem::path& file, std::ostream& out, std::string* why);
+
+// The whole of a file the user named (a palette, a skin, an image); false with why: it does not
+// exist, is not a regular file, or cannot be read.
+bool ReadWholeFile(const std::filesystem::path& path, std::vector<std::uint8_t>& out, std::string* why);
 
 }  // namespace tarn::cli
