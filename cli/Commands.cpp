@@ -334,7 +334,7 @@ int CmdGlow(const Context& ctx, const std::vector<std::string>& a) { return ctx.
 
 // A command's own options: those it reads itself, with a value or alone, and those of every
 // command's that it takes after its word as well as before (-q and -v always).
-struct CommandSpec {
+struct CommandForm {
   int (*run)(const Context&, const std::vector<std::string>&);
   std::set<std::string> values;  // followed by their value
   std::set<std::string> flags;   // alone
@@ -342,8 +342,8 @@ struct CommandSpec {
   bool json = false;             // --json
 };
 
-const std::map<std::string, CommandSpec>& Commands() {
-  static const std::map<std::string, CommandSpec> commands = {
+const std::map<std::string, CommandForm>& Commands() {
+  static const std::map<std::string, CommandForm> commands = {
       {"list", {CmdList, {"--engine"}, {"--game", "--all"}, false, true}},
       {"extract", {CmdExtract, {"-C"}, {}}},
       {"create", {CmdCreate, {"--format"}, {}, true}},
@@ -387,17 +387,17 @@ std::string Help() {
 }
 
 // One command's usage: its lines of --help, with the options it shares with others.
-std::string UsageOf(const std::string& word, const CommandSpec& spec) {
+std::string UsageOf(const std::string& word, const CommandForm& form) {
   std::string usage = "Usage: tarn-pak [-q|-v] " + word + " ...\n";
   for (const CommandUsage& u : kUsage)
     if (word == u.command) usage += u.text;
   usage += "\n";
   usage += "  -q, -v    fewer or more messages on standard error, as before the command\n";
-  if (spec.json) usage += "  --json    one JSON document on standard output in place of the text\n";
+  if (form.json) usage += "  --json    one JSON document on standard output in place of the text\n";
   usage +=
       "  --        ends the options: every argument after it is a name or a path, even one that\n"
       "            begins with \"-\"\n";
-  if (spec.writes) usage += std::string("\n") + kWriteOptions;
+  if (form.writes) usage += std::string("\n") + kWriteOptions;
   return usage + "\ntarn-pak --help describes every command.\n";
 }
 
@@ -449,7 +449,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   const auto command = Commands().find(word);
   if (command == Commands().end())
     return ctx.Usage((word.size() > 1 && word[0] == '-' ? "unknown option " : "unknown command ") + Quoted(word));
-  const CommandSpec& spec = command->second;
+  const CommandForm& form = command->second;
   // After it, up to "--": the command's own options (with their values), and of every
   // command's those it takes. Anything else that looks like an option is refused rather than
   // taken for a name, so that an entry named "-v" is reached after "--" and only there.
@@ -463,14 +463,14 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       ended = true;
       rest.push_back(a);
     } else if (a == "--help" || a == "-h") {
-      out << UsageOf(word, spec);
+      out << UsageOf(word, form);
       return 0;
-    } else if (spec.values.contains(a)) {
+    } else if (form.values.contains(a)) {
       rest.push_back(a);
       if (i + 1 < args.size()) rest.push_back(args[++i]);
-    } else if (spec.flags.contains(a)) {
+    } else if (form.flags.contains(a)) {
       rest.push_back(a);
-    } else if (IsWriteOption(a) && !spec.writes) {
+    } else if (IsWriteOption(a) && !form.writes) {
       return ctx.Usage(a +
                        " goes with the commands that write a file: create, repack, add, rm, rename, wad, ents, "
                        "bspx, maptex, textures and glow");
@@ -480,10 +480,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
   }
   if (ctx.voice.quiet && ctx.voice.verbose) return ctx.Usage("--quiet and --verbose contradict each other");
-  if (ctx.voice.json && !spec.json) return ctx.Usage("--json goes with list, info, check, which, diff and find");
+  if (ctx.voice.json && !form.json) return ctx.Usage("--json goes with list, info, check, which, diff and find");
   if (std::count_if(rest.begin(), rest.end(), [](const std::string& a) { return IsStdStream(a); }) > 1)
     return ctx.Usage("only one argument can be \"-\": standard input is read once, and output goes to one place");
-  return spec.run(ctx, rest);
+  return form.run(ctx, rest);
 }
 
 }  // namespace tarn::cli
