@@ -35,14 +35,6 @@ std::uint8_t FringeIndex(const std::vector<std::uint8_t>& px, std::size_t i, std
   return 0;
 }
 
-std::vector<std::uint8_t> Packed(const Picture& p) {
-  std::vector<std::uint8_t> out(static_cast<std::size_t>(p.width) * static_cast<std::size_t>(p.height));
-  for (int y = 0; y < p.height; ++y)
-    std::memcpy(out.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(p.width), p.Row(y),
-                static_cast<std::size_t>(p.width));
-  return out;
-}
-
 bool Lights(const std::uint8_t* p) { return p[3] >= 128 && (p[0] | p[1] | p[2]) != 0; }
 bool Holds(const std::uint8_t* p) { return p[3] >= 128; }
 
@@ -77,7 +69,7 @@ PictureLayers SplitLayers(const Picture& picture, const Palette& palette, const 
   const int w = picture.width, h = picture.height;
   if (w <= 0 || h <= 0 || picture.IsTrueColor()) return out;
   StartImage(out.base, w, h);
-  const std::vector<std::uint8_t> px = Packed(picture);
+  const std::vector<std::uint8_t> px = picture.Packed();
   const Rgb black{};
   for (std::size_t i = 0; i < px.size(); ++i) {
     const std::uint8_t v = px[i];
@@ -125,7 +117,7 @@ bool JoinLayers(const LayerImages& layers, const Picture& original, const Palett
   const bool seeThrough = rules.transparent >= 0;
 
   const std::size_t n = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
-  const std::vector<std::uint8_t> orig = Packed(original);
+  const std::vector<std::uint8_t> orig = original.Packed();
   out.assign(n, 0);
   // What each pixel is: decided (its index known) or left to the encoder with this colour.
   RgbaImage combined;
@@ -201,8 +193,8 @@ bool JoinLayers(const LayerImages& layers, const Picture& original, const Palett
 
 std::array<Picture, 3> MipLevelsFor(const Picture& full, const Palette& palette, const LayerRules& rules) {
   RgbaImage image;
-  ImageFromIndices(full.width, full.height, Packed(full), palette, false, image);
-  const std::vector<std::uint8_t> px = Packed(full);
+  ImageFromIndices(full.width, full.height, full.Packed(), palette, false, image);
+  const std::vector<std::uint8_t> px = full.Packed();
   bool anyTransparent = false;
   for (std::size_t i = 0; i < px.size(); ++i)
     if (rules.Transparent(px[i])) image.rgba[4 * i + 3] = 0, anyTransparent = true;

@@ -40,14 +40,6 @@ Picture ToPicture(int width, int height, std::span<const std::uint8_t> indices) 
   return p;
 }
 
-std::vector<std::uint8_t> Packed(const Picture& p) {
-  std::vector<std::uint8_t> out(static_cast<std::size_t>(p.width) * static_cast<std::size_t>(p.height));
-  for (int y = 0; y < p.height; ++y)
-    std::memcpy(out.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(p.width), p.Row(y),
-                static_cast<std::size_t>(p.width));
-  return out;
-}
-
 bool OptimalPalette(const RgbaImage& image, std::span<const std::uint8_t> transparent, Palette& out,
                     std::string* error) {
   // Transparent pixels are left out of the palette; index 255 stays theirs.
@@ -401,7 +393,7 @@ EncodeResult EncodeImage(const RgbaImage& source, OutputKind kind, const EncodeO
     }
     w.Bytes(indices.data(), n);
     for (const Picture& m : mips) {
-      const auto packed = Packed(m);
+      const auto packed = m.Packed();
       w.Bytes(packed.data(), packed.size());
     }
     AppendTrailingPalette(result.bytes, palette);
@@ -514,7 +506,7 @@ EncodeResult EncodeImage(const RgbaImage& source, OutputKind kind, const EncodeO
       }
       w.Bytes(indices.data(), n);
       for (const Picture& m : mips) {
-        const auto packed = Packed(m);
+        const auto packed = m.Packed();
         w.Bytes(packed.data(), packed.size());
       }
       result.wadType = mip ? wadtype::kMiptex : wadtype::kNone;
@@ -540,7 +532,7 @@ bool PreviewEncoded(const RgbaImage& image, OutputKind kind, const EncodeOptions
     if (error) *error = r.error;
     return false;
   }
-  ImageFromIndices(r.picture.width, r.picture.height, Packed(r.picture), r.palette,
+  ImageFromIndices(r.picture.width, r.picture.height, r.picture.Packed(), r.palette,
                    !o.opaque && IsTransparentKind(kind, o.name), out);
   return true;
 }
@@ -586,7 +578,7 @@ bool BuildQuakeSprite(const std::vector<Picture>& frames, std::vector<std::uint8
     w.I32(0);  // a single frame
     w.I32(-(width / 2)), w.I32(height / 2);
     w.I32(width), w.I32(height);
-    const auto packed = Packed(f);
+    const auto packed = f.Packed();
     w.Bytes(packed.data(), packed.size());
   }
   return true;

@@ -21,6 +21,14 @@ constexpr std::size_t kMaxPixelsPerByte = 32;
 
 }  // namespace
 
+std::vector<std::uint8_t> Picture::Packed() const {
+  std::vector<std::uint8_t> out(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+  for (int y = 0; y < height; ++y)
+    std::memcpy(out.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width), Row(y),
+                static_cast<std::size_t>(width));
+  return out;
+}
+
 bool BuildPicture(int width, int height, std::span<const std::uint8_t> indices, Picture& out) {
   if (width < 0 || height < 0) return false;
   const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);

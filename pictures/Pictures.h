@@ -25,6 +25,8 @@ struct Picture {
   int Stride() const { return (width + 3) & ~3; }
   std::uint8_t At(int x, int y) const { return pixels[static_cast<std::size_t>(y) * Stride() + x]; }
   const std::uint8_t* Row(int y) const { return pixels.data() + static_cast<std::size_t>(y) * Stride(); }
+  // The indices without the rows' padding, as encoders and the mip-level writers want them.
+  std::vector<std::uint8_t> Packed() const;
 };
 
 // Pictures with their palettes, as a viewer shows them: when there are fewer palettes than
