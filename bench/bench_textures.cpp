@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "BenchSupport.h"
+#include "GameBytes.h"
 #include "archive/PackObject.h"
 #include "archive/TarnDoc.h"
 #include "containers/WadFormat.h"
@@ -24,12 +25,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-void PutU32(Bytes& b, std::size_t at, std::uint32_t v) {
-  if (b.size() < at + 4) b.resize(at + 4);
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
+using tarn::test::Bytes;
 
 // Texture-like pixels: blotches of a few neighbouring colours; one picture in four has a light.
 struct Painter {
@@ -42,47 +38,13 @@ struct Painter {
 };
 
 Bytes Miptex(Painter& p, const std::string& name, int side, int seed) {
-  Bytes b(40, 0);
-  std::copy(name.begin(), name.end(), b.begin());
-  PutU32(b, 16, static_cast<std::uint32_t>(side));
-  PutU32(b, 20, static_cast<std::uint32_t>(side));
-  for (int k = 0; k < 4; ++k) {
-    PutU32(b, 24 + 4 * k, static_cast<std::uint32_t>(b.size()));
-    for (int y = 0; y < (side >> k); ++y)
-      for (int x = 0; x < (side >> k); ++x) b.push_back(p.At(x << k, y << k, seed));
-  }
-  return b;
-}
-
-Bytes TextureMap(const std::vector<Bytes>& textures) {
-  Bytes lump;
-  PutU32(lump, 0, static_cast<std::uint32_t>(textures.size()));
-  lump.resize(4 + 4 * textures.size());
-  for (std::size_t i = 0; i < textures.size(); ++i) {
-    PutU32(lump, 4 + 4 * i, static_cast<std::uint32_t>(lump.size()));
-    lump.insert(lump.end(), textures[i].begin(), textures[i].end());
-  }
-  Bytes map(124, 0);
-  PutU32(map, 0, 29);
-  PutU32(map, 20, 124);
-  PutU32(map, 24, static_cast<std::uint32_t>(lump.size()));
-  map.insert(map.end(), lump.begin(), lump.end());
-  return map;
+  return tarn::test::ArtMiptex(name, side, side, [&](int x, int y) { return p.At(x, y, seed); });
 }
 
 Bytes Model(Painter& p, int skins, int side, int seed) {
-  Bytes b(84, 0);
-  std::copy_n("IDPO", 4, b.begin());
-  PutU32(b, 4, 6);
-  PutU32(b, 48, static_cast<std::uint32_t>(skins));
-  PutU32(b, 52, static_cast<std::uint32_t>(side));
-  PutU32(b, 56, static_cast<std::uint32_t>(side));
-  for (int s = 0; s < skins; ++s) {
-    PutU32(b, b.size(), 0);
-    for (int y = 0; y < side; ++y)
-      for (int x = 0; x < side; ++x) b.push_back(p.At(x, y, seed + s));
-  }
-  return b;
+  std::vector<tarn::test::ArtSkin> all;
+  for (int s = 0; s < skins; ++s) all.push_back({{[&p, k = seed + s](int x, int y) { return p.At(x, y, k); }}});
+  return tarn::test::ArtMdl(side, side, all);
 }
 
 void WriteBytes(const fs::path& path, const Bytes& b) {
@@ -102,7 +64,7 @@ const fs::path& Game() {
       std::vector<Bytes> textures;
       for (int t = 0; t < 60; ++t)
         textures.push_back(Miptex(p, "m" + std::to_string(m) + "t" + std::to_string(t), 128, ++seed));
-      WriteBytes(d / ("maps/e" + std::to_string(m) + ".bsp"), TextureMap(textures));
+      WriteBytes(d / ("maps/e" + std::to_string(m) + ".bsp"), tarn::test::TextureMap(textures));
     }
     for (int w = 0; w < 4; ++w) {
       std::vector<tarn::WadLump> lumps;
@@ -116,8 +78,8 @@ const fs::path& Game() {
     std::vector<tarn::WadLump> gfx;
     for (int i = 0; i < 40; ++i) {
       Bytes pic;
-      PutU32(pic, 0, 64);
-      PutU32(pic, 4, 24);
+      tarn::test::PutU32(pic, 0, 64);
+      tarn::test::PutU32(pic, 4, 24);
       for (int k = 0; k < 64 * 24; ++k) pic.push_back(p.At(k % 64, k / 64, i));
       gfx.push_back({"pic" + std::to_string(i), pic, 'B'});
     }

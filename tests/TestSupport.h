@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "GameBytes.h"
 #include "archive/PackObject.h"
 #include "fileio/Progress.h"
 #include "pictures/Palette.h"
@@ -19,8 +20,6 @@
 namespace tarn::test {
 
 namespace fs = std::filesystem;
-
-using Bytes = std::vector<std::uint8_t>;
 
 inline Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
@@ -45,11 +44,6 @@ inline void WriteFile(const fs::path& p, const std::string& s) { WriteFile(p, To
 // the name): without it Quake is the shareware game, which finds no loose file in a subfolder
 // and stops on a mod or on a pak that is not id's.
 inline void MakeRegistered(const fs::path& id1) { WriteFile(id1 / "gfx" / "pop.lmp", "registered"); }
-
-inline void PutU32(Bytes& b, std::size_t at, std::uint32_t v) {
-  if (b.size() < at + 4) b.resize(at + 4);
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 // A fresh folder under the system's temporary folder, removed with the object.
 class TempDir {
