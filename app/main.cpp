@@ -6,9 +6,9 @@
 #include <QThreadPool>
 #include <QTimer>
 
-#include "archive/TarnDoc.h"
 #include "browser/MainFrame.h"
 #include "dialogs/AppIdentity.h"
+#include "document/TarnDoc.h"
 #include "fileio/Strings.h"
 #include "fileio/WorkerPool.h"
 

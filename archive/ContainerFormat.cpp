@@ -1,4 +1,4 @@
-#include "containers/ContainerFormat.h"
+#include "archive/ContainerFormat.h"
 
 #include <algorithm>
 #include <cstring>

@@ -5,7 +5,7 @@
 #include <unordered_set>
 
 #include "archive/PackObject.h"
-#include "containers/WadFormat.h"
+#include "archive/WadNames.h"
 #include "fileio/Strings.h"
 
 namespace tarn {

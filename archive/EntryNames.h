@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "containers/ContainerFormat.h"
+#include "archive/ContainerFormat.h"
 #include "fileio/Strings.h"
 
 namespace tarn {

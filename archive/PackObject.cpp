@@ -6,8 +6,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "archive/ArchiveReader.h"
 #include "archive/EntryNames.h"
-#include "containers/Container.h"
 #include "fileio/ByteIO.h"
 #include "fileio/Strings.h"
 #include "fileio/Words.h"
@@ -573,14 +573,6 @@ class CTempFileStream final : public CEntryStream {
 };
 
 }  // namespace
-
-std::int64_t CSpanStream::Read(std::uint8_t* dst, std::size_t n) {
-  n = std::min(n, m_left);
-  if (n) std::memcpy(dst, m_data, n);
-  m_data += n;
-  m_left -= n;
-  return static_cast<std::int64_t>(n);
-}
 
 std::unique_ptr<CEntryStream> CPackObject::OpenStream(std::string* error) const {
   if (!CanStream(error)) return nullptr;

@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "archive/ContainerFormat.h"
 #include "archive/NameIndex.h"
-#include "containers/ContainerFormat.h"
 #include "fileio/Progress.h"
 #include "fileio/ReadSource.h"
 

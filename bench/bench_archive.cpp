@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "archive/TarnDoc.h"
+#include "document/TarnDoc.h"
 
 namespace fs = std::filesystem;
 using tarn::CPackObject;

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "archive/TarnDoc.h"
+#include "document/TarnDoc.h"
 
 namespace fs = std::filesystem;
 

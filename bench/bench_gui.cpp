@@ -12,11 +12,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "archive/TarnDoc.h"
 #include "browser/MainFrame.h"
 #include "browser/PackListView.h"
 #include "browser/PackTreeView.h"
 #include "browser/PreviewPane.h"
+#include "document/TarnDoc.h"
 #include "viewers/Previews.h"
 
 #include <QAction>

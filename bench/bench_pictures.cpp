@@ -11,9 +11,9 @@
 #include <random>
 #include <vector>
 
-#include "archive/TarnDoc.h"
 #include "archive/TextSniff.h"
 #include "cli/PngWriter.h"
+#include "document/TarnDoc.h"
 #include "pictures/Pictures.h"
 
 namespace fs = std::filesystem;

@@ -7,12 +7,12 @@
 #include <QStatusBar>
 #include <unordered_set>
 
+#include "archive/ContainerFormat.h"
 #include "archive/EntryNames.h"
 #include "browser/MainFrame.h"
 #include "browser/PackListView.h"
 #include "browser/PackModels.h"
 #include "browser/PackTreeView.h"
-#include "containers/ContainerFormat.h"
 #include "dialogs/Text.h"
 #include "dialogs/WaitCursor.h"
 #include "dialogs/WorkDialog.h"

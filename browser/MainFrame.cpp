@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "archive/ContainerFormat.h"
 #include "archive/EntryNames.h"
 #include "archive/SafeExtract.h"
 #include "browser/ExportForEngine.h"
@@ -34,7 +35,6 @@
 #include "browser/PackTreeView.h"
 #include "browser/PreviewPane.h"
 #include "browser/Thumbnails.h"
-#include "containers/ContainerFormat.h"
 #include "dialogs/Settings.h"
 #include "dialogs/Text.h"
 #include "dialogs/WaitCursor.h"

@@ -9,9 +9,9 @@
 #include <optional>
 #include <vector>
 
-#include "archive/TarnDoc.h"
 #include "browser/EntryDrag.h"
 #include "dialogs/Prompter.h"
+#include "document/TarnDoc.h"
 #include "game/EngineProfile.h"
 #include "viewers/TextViewer.h"
 

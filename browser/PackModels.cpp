@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "archive/ContainerFormat.h"
 #include "archive/EntryTypes.h"
 #include "browser/EntryDrag.h"
 #include "browser/Icons.h"
 #include "browser/Thumbnails.h"
-#include "containers/ContainerFormat.h"
 #include "fileio/Strings.h"
 
 namespace tarn::browser {

@@ -12,7 +12,7 @@
 
 #include "archive/NameFilter.h"
 #include "archive/PackObject.h"
-#include "archive/TarnDoc.h"
+#include "document/TarnDoc.h"
 
 namespace tarn::browser {
 

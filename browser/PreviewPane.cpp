@@ -5,8 +5,8 @@
 
 #include "archive/EntryTypes.h"
 #include "archive/PackObject.h"
-#include "archive/TarnDoc.h"
 #include "dialogs/Text.h"
+#include "document/TarnDoc.h"
 #include "viewers/Previews.h"
 
 namespace tarn::browser {

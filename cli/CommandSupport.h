@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "archive/TarnDoc.h"
 #include "cli/Commands.h"
 #include "cli/EncodeCommands.h"
 #include "cli/StdStreams.h"
 #include "cli/TerminalProgress.h"
 #include "cli/Voice.h"
+#include "document/TarnDoc.h"
 
 namespace tarn {
 class CPackObject;

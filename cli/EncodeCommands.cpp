@@ -8,9 +8,9 @@
 #include <ostream>
 #include <random>
 
+#include "archive/ContainerFormat.h"
 #include "cli/Commands.h"
 #include "cli/StdStreams.h"
-#include "containers/ContainerFormat.h"
 #include "fileio/ReadSource.h"
 #include "fileio/SafeSave.h"
 #include "fileio/Strings.h"

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <ostream>
 
+#include "archive/ContainerFormat.h"
 #include "archive/PackObject.h"
-#include "containers/ContainerFormat.h"
 #include "containers/WadFormat.h"
 #include "fileio/Strings.h"
 #include "game/ArchiveDiff.h"

@@ -6,9 +6,9 @@
 #include <functional>
 #include <ostream>
 
+#include "archive/ContainerFormat.h"
 #include "archive/PackObject.h"
 #include "cli/StdStreams.h"
-#include "containers/ContainerFormat.h"
 #include "fileio/SafeSave.h"
 #include "fileio/Strings.h"
 #include "pictures/Colormap.h"

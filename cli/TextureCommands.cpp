@@ -8,7 +8,7 @@
 #include <ostream>
 
 #include "archive/PackObject.h"
-#include "archive/TarnDoc.h"
+#include "document/TarnDoc.h"
 #include "fileio/FileLock.h"
 #include "fileio/Strings.h"
 #include "game/EngineArt.h"

@@ -1,6 +1,8 @@
 # The folders depend on each other one way only. From the bottom:
 #   fileio (safe file I/O, byte and name helpers)
-#   containers <-> archive (PAK, zip and WAD; the entry tree and the document)
+#   archive (the entry tree, and the interface through which entries read their archive)
+#   containers (PAK, zip and WAD) -> archive
+#   document (an archive opened from disk, its inner archives, its undo stack) -> containers
 #   pictures, sounds; models -> pictures; maps -> models, pictures
 #   formats (describes any entry) -> the four domains
 #   game -> formats; cli -> game; import -> models (nothing includes import/: the window and
@@ -13,10 +15,11 @@
 # and a test both run it.
 cmake_policy(SET CMP0057 NEW)
 
-set(TARN_LIBRARY_FOLDERS fileio containers archive)
+set(TARN_LIBRARY_FOLDERS fileio archive containers document)
 set(TARN_FOLDER_MAY_INCLUDE_fileio fileio)
+set(TARN_FOLDER_MAY_INCLUDE_archive archive fileio)
 set(TARN_FOLDER_MAY_INCLUDE_containers containers archive fileio)
-set(TARN_FOLDER_MAY_INCLUDE_archive archive containers fileio)
+set(TARN_FOLDER_MAY_INCLUDE_document document containers archive fileio)
 set(TARN_FOLDER_MAY_INCLUDE_pictures pictures ${TARN_LIBRARY_FOLDERS})
 set(TARN_FOLDER_MAY_INCLUDE_sounds sounds ${TARN_LIBRARY_FOLDERS})
 set(TARN_FOLDER_MAY_INCLUDE_models models pictures ${TARN_LIBRARY_FOLDERS})
@@ -30,7 +33,7 @@ set(TARN_FOLDER_MAY_INCLUDE_dialogs dialogs game ${TARN_DOMAIN_FOLDERS})
 set(TARN_FOLDER_MAY_INCLUDE_viewers viewers dialogs game ${TARN_DOMAIN_FOLDERS})
 set(TARN_FOLDER_MAY_INCLUDE_browser browser viewers dialogs game ${TARN_DOMAIN_FOLDERS})
 set(TARN_FOLDER_MAY_INCLUDE_app app browser viewers dialogs game ${TARN_DOMAIN_FOLDERS})
-set(TARN_LAYERED_FOLDERS fileio containers archive pictures sounds models maps formats game import cli dialogs viewers
+set(TARN_LAYERED_FOLDERS fileio archive containers document pictures sounds models maps formats game import cli dialogs viewers
                          browser app)
 
 function(tarn_check_include_directions source_dir)

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <fstream>
 
-#include "archive/TarnDoc.h"
+#include "document/TarnDoc.h"
 #include "fileio/Strings.h"
 #include "fileio/TempFile.h"
 

@@ -1,4 +1,4 @@
-#include "archive/TarnDoc.h"
+#include "document/TarnDoc.h"
 
 #include <algorithm>
 #include <cerrno>

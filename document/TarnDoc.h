@@ -13,11 +13,11 @@
 #include <utility>
 #include <vector>
 
+#include "archive/ContainerFormat.h"
 #include "archive/PackObject.h"
-#include "archive/UndoStack.h"
 #include "containers/Container.h"
-#include "containers/ContainerFormat.h"
 #include "containers/PakFormat.h"
+#include "document/UndoStack.h"
 #include "fileio/FileLock.h"
 #include "fileio/Progress.h"
 #include "fileio/SafeSave.h"

@@ -1,9 +1,9 @@
-#include "archive/UndoStack.h"
+#include "document/UndoStack.h"
 
 #include <algorithm>
 
 #include "archive/PackObject.h"
-#include "archive/TarnDoc.h"
+#include "document/TarnDoc.h"
 #include "fileio/Strings.h"
 
 namespace tarn {

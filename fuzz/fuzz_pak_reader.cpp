@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "archive/TarnDoc.h"
 #include "containers/PakFormat.h"
+#include "document/TarnDoc.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   auto source = std::make_shared<tarn::CMemorySource>(data, size);

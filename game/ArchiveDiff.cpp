@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "archive/PackObject.h"
-#include "archive/TarnDoc.h"
 #include "containers/PakFormat.h"
+#include "document/TarnDoc.h"
 #include "fileio/Strings.h"
 #include "game/GameFolder.h"
 

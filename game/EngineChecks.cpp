@@ -7,7 +7,7 @@
 #include <set>
 
 #include "archive/EntryTypes.h"
-#include "archive/TarnDoc.h"
+#include "document/TarnDoc.h"
 #include "fileio/Strings.h"
 #include "maps/MapHeader.h"
 #include "models/ModelHeader.h"

@@ -8,13 +8,13 @@
 #include <utility>
 #include <vector>
 
+#include "archive/ContainerFormat.h"
 #include "archive/EntryNames.h"
 #include "archive/EntryTypes.h"
 #include "archive/PackObject.h"
-#include "archive/TarnDoc.h"
 #include "containers/Container.h"
-#include "containers/ContainerFormat.h"
 #include "containers/PakFormat.h"
+#include "document/TarnDoc.h"
 #include "fileio/ReadSource.h"
 #include "fileio/Strings.h"
 #include "game/LoadOrder.h"

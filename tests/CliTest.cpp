@@ -6,7 +6,7 @@
 
 #include "CliSupport.h"
 #include "TestSupport.h"
-#include "archive/TarnDoc.h"
+#include "document/TarnDoc.h"
 #include "fileio/FileLock.h"
 
 namespace tarn::test {

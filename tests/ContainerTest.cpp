@@ -2,8 +2,8 @@
 #include "TestSupport.h"
 #include "ZipBuilder.h"
 #include "archive/EntryNames.h"
-#include "archive/TarnDoc.h"
 #include "containers/Container.h"
+#include "document/TarnDoc.h"
 
 namespace tarn::test {
 namespace {

@@ -2,9 +2,9 @@
 #include <sstream>
 
 #include "TestSupport.h"
-#include "archive/TarnDoc.h"
 #include "cli/Commands.h"
 #include "cli/PngWriter.h"
+#include "document/TarnDoc.h"
 #include "pictures/Sprites.h"
 
 namespace tarn::test {

@@ -3,7 +3,7 @@
 #include "ArtBuilders.h"
 #include "CliSupport.h"
 #include "TestSupport.h"
-#include "archive/TarnDoc.h"
+#include "document/TarnDoc.h"
 #include "formats/PictureSpots.h"
 #include "game/EngineArt.h"
 #include "game/StrayGlow.h"

@@ -1,5 +1,5 @@
 #include "TestSupport.h"
-#include "archive/TarnDoc.h"
+#include "document/TarnDoc.h"
 #include "fileio/Strings.h"
 #include "pictures/EntryPictures.h"
 #include "pictures/Sprites.h"

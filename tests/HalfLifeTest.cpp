@@ -5,8 +5,8 @@
 
 #include "CliSupport.h"
 #include "TestSupport.h"
-#include "archive/TarnDoc.h"
 #include "cli/PngWriter.h"
+#include "document/TarnDoc.h"
 #include "formats/EntryInfo.h"
 #include "pictures/EntryPictures.h"
 #include "pictures/HalfLife.h"

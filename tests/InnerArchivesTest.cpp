@@ -1,9 +1,9 @@
 // Archives inside the document's archive, opened, edited in place and saved through it.
 #include "CliSupport.h"
 #include "TestSupport.h"
-#include "archive/TarnDoc.h"
-#include "archive/UndoStack.h"
 #include "containers/WadFormat.h"
+#include "document/TarnDoc.h"
+#include "document/UndoStack.h"
 
 namespace tarn::test {
 namespace {

@@ -1,6 +1,6 @@
 #include "ModelBuilders.h"
 #include "TestSupport.h"
-#include "archive/TarnDoc.h"
+#include "document/TarnDoc.h"
 #include "models/Model.h"
 #include "models/ModelBuild.h"
 #include "models/ModelExport.h"

@@ -1,6 +1,6 @@
 #include "TestSupport.h"
-#include "archive/TarnDoc.h"
 #include "containers/PakFormat.h"
+#include "document/TarnDoc.h"
 
 namespace tarn::test {
 namespace {

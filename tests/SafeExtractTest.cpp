@@ -10,7 +10,7 @@
 
 #include "TestSupport.h"
 #include "archive/SafeExtract.h"
-#include "archive/TarnDoc.h"
+#include "document/TarnDoc.h"
 
 namespace tarn::test {
 namespace {

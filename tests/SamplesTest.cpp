@@ -1,6 +1,6 @@
 // Real archives made by other programs.
 #include "TestSupport.h"
-#include "archive/TarnDoc.h"
+#include "document/TarnDoc.h"
 
 namespace tarn::test {
 namespace {

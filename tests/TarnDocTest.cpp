@@ -8,7 +8,7 @@
 
 #include "TestSupport.h"
 #include "ZipBuilder.h"
-#include "archive/TarnDoc.h"
+#include "document/TarnDoc.h"
 
 namespace tarn::test {
 namespace {

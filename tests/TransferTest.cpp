@@ -2,7 +2,7 @@
 #include <cstdlib>
 
 #include "TestSupport.h"
-#include "archive/TarnDoc.h"
+#include "document/TarnDoc.h"
 #include "fileio/ByteIO.h"
 
 namespace tarn::test {

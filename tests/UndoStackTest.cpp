@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 #include "ZipBuilder.h"
-#include "archive/TarnDoc.h"
-#include "archive/UndoStack.h"
+#include "document/TarnDoc.h"
+#include "document/UndoStack.h"
 
 namespace tarn::test {
 namespace {

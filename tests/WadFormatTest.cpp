@@ -3,8 +3,8 @@
 #include "CliSupport.h"
 #include "TestSupport.h"
 #include "archive/EntryNames.h"
-#include "archive/TarnDoc.h"
 #include "containers/WadFormat.h"
+#include "document/TarnDoc.h"
 #include "fileio/Strings.h"
 #include "pictures/EntryPictures.h"
 

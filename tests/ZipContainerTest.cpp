@@ -9,7 +9,7 @@
 #include "CliSupport.h"
 #include "TestSupport.h"
 #include "ZipBuilder.h"
-#include "archive/TarnDoc.h"
+#include "document/TarnDoc.h"
 
 namespace tarn::test {
 namespace {

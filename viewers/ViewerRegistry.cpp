@@ -1,11 +1,11 @@
 #include "viewers/ViewerRegistry.h"
 
 #include "archive/PackObject.h"
-#include "archive/TarnDoc.h"
 #include "archive/TextSniff.h"
 #include "dialogs/Prompter.h"
 #include "dialogs/Text.h"
 #include "dialogs/WaitCursor.h"
+#include "document/TarnDoc.h"
 #include "fileio/Strings.h"
 #include "pictures/EntryPictures.h"
 #include "pictures/ImageEncode.h"

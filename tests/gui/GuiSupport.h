@@ -10,11 +10,11 @@
 #include <optional>
 
 #include "TestSupport.h"
-#include "archive/TarnDoc.h"
 #include "browser/MainFrame.h"
 #include "browser/PackListView.h"
 #include "browser/PackModels.h"
 #include "browser/PackTreeView.h"
+#include "document/TarnDoc.h"
 
 namespace tarn::test {
 
