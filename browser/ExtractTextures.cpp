@@ -1,22 +1,24 @@
 #include "browser/ExtractTextures.h"
 
 #include "archive/PackObject.h"
-#include "browser/MainFrame.h"
 #include "dialogs/ProgressDialog.h"
+#include "dialogs/Prompter.h"
 #include "dialogs/Text.h"
 #include "dialogs/WorkDialog.h"
+#include "document/TarnDoc.h"
 #include "maps/MapTextures.h"
 
 namespace tarn::browser {
 
 using dialogs::Q;
 
-void ExtractTextures(CMainFrame& frame, const std::vector<CPackObject*>& maps) {
+void ExtractTextures(QWidget* parent, const CTarnDoc& doc, dialogs::CPrompter& prompter,
+                     const std::vector<CPackObject*>& maps) {
   if (maps.empty()) return;
   std::vector<std::string> paths;
   for (CPackObject* m : maps) paths.push_back(m->PathInArchive());
-  const QString out = frame.Prompter().SaveFileName(&frame, "Extract Textures",
-                                                    "Wad Files (*.wad);;All Files (*.*) (*)", "Tarn", "wad");
+  const QString out =
+      prompter.SaveFileName(parent, "Extract Textures", "Wad Files (*.wad);;All Files (*.*) (*)", "Tarn", "wad");
   if (out.isEmpty()) return;
 
   // Read and written on a worker; the dialog at the end waits to be closed, as it always has.
@@ -25,12 +27,12 @@ void ExtractTextures(CMainFrame& frame, const std::vector<CPackObject*>& maps) {
   int skipped = 0;
   std::string why;
   bool written = false, none = false;
-  dialogs::CWorkDialog work(&frame, "Extracting textures");
+  dialogs::CWorkDialog work(parent, "Extracting textures");
   work.Run([&](CProgress& step) {
     std::vector<const CPackObject*> found;
     for (const std::string& path : paths)
       // Found again by path: the file dialog ran an event loop.
-      if (const CPackObject* map = frame.Document().Root().FindByPath(path)) {
+      if (const CPackObject* map = doc.Root().FindByPath(path)) {
         found.push_back(map);
         step.Expect(static_cast<std::uint64_t>(std::max<std::int64_t>(map->Size(), 0)));
       }
@@ -57,14 +59,14 @@ void ExtractTextures(CMainFrame& frame, const std::vector<CPackObject*>& maps) {
     if (skipped) problems << QString("%1 textures hold no pixels (missing, or kept in an external WAD)").arg(skipped);
     QString text = "No texture was extracted; " + out + " was not written.";
     if (!problems.isEmpty()) text += "\n" + problems.join("\n");
-    frame.Prompter().Message(&frame, text, "Extract Textures", QMessageBox::Warning);
+    prompter.Message(parent, text, "Extract Textures", QMessageBox::Warning);
     return;
   }
   if (!written) {
-    frame.Prompter().Message(&frame, Q(why), "Error", QMessageBox::Critical);
+    prompter.Message(parent, Q(why), "Error", QMessageBox::Critical);
     return;
   }
-  dialogs::CProgressDialog progress(&frame);
+  dialogs::CProgressDialog progress(parent);
   progress.SetCaption("Extract Textures");
   progress.SetRange(0, static_cast<int>(paths.size()) + 1);
   progress.show();
@@ -75,8 +77,8 @@ void ExtractTextures(CMainFrame& frame, const std::vector<CPackObject*>& maps) {
     problems
         << QString("%1 textures hold no pixels (missing, or kept in an external WAD) and were skipped").arg(skipped);
   if (!problems.isEmpty())
-    frame.Prompter().Message(&frame, "Some textures were not extracted:\n" + problems.join("\n"), "Extract Textures",
-                             QMessageBox::Warning);
+    prompter.Message(parent, "Some textures were not extracted:\n" + problems.join("\n"), "Extract Textures",
+                     QMessageBox::Warning);
   progress.WaitForClose();
 }
 

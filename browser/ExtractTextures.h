@@ -3,14 +3,20 @@
 
 #include <vector>
 
+class QWidget;
+
 namespace tarn {
 class CPackObject;
+class CTarnDoc;
+namespace dialogs {
+class CPrompter;
 }
+}  // namespace tarn
 
 namespace tarn::browser {
 
-class CMainFrame;
-
-void ExtractTextures(CMainFrame& frame, const std::vector<CPackObject*>& maps);
+// Asks where to write (prompter), reads the maps of doc on a worker with a dialog over parent.
+void ExtractTextures(QWidget* parent, const CTarnDoc& doc, dialogs::CPrompter& prompter,
+                     const std::vector<CPackObject*>& maps);
 
 }  // namespace tarn::browser

@@ -998,7 +998,7 @@ void CMainFrame::OnExportForEngine() { ExportForEngine(*this, Targets()); }
 
 void CMainFrame::OnExtractTextures() {
   if (!m_cmd.extractTextures->isEnabled()) return;
-  ExtractTextures(*this, ListSelection());
+  ExtractTextures(this, m_doc, Prompter(), ListSelection());
 }
 
 bool CMainFrame::IsPlaying() const { return m_player->IsPlaying(); }
