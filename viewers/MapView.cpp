@@ -164,16 +164,24 @@ void CMapView::LookAt(const QVector3D& point, const QVector3D& halfSize, MapMode
   m_markHalf = half;
   // Back along the current heading and a little above, far enough that the box fits the view.
   const float pitch = 20;
-  float distance = std::max(96.0f, half.length() * 2.5f);
+  const float wanted = std::max(96.0f, half.length() * 2.5f);
+  float distance = wanted, yaw = m_yaw;
   // In a small room that is through the wall behind: the camera stops a little before it, at
-  // worst at the point itself.
+  // worst at the point itself, and looks from the side of the point with the most room when the
+  // heading leaves too little.
   if (!m_mesh.empty) {
-    const QVector3D back = -Forward(m_yaw, pitch);
-    const float from[3] = {centre.x(), centre.y(), centre.z()}, along[3] = {back.x(), back.y(), back.z()};
-    constexpr float kWallGap = 8;  // twice the near plane's distance
-    distance = std::clamp(MapTraceToWall(m_mesh, from, along, distance + kWallGap) - kWallGap, 0.0f, distance);
+    const auto room = [&](float heading) {
+      const QVector3D back = -Forward(heading, pitch);
+      const float from[3] = {centre.x(), centre.y(), centre.z()}, along[3] = {back.x(), back.y(), back.z()};
+      constexpr float kWallGap = 8;  // twice the near plane's distance
+      return std::clamp(MapTraceToWall(m_mesh, from, along, wanted + kWallGap) - kWallGap, 0.0f, wanted);
+    };
+    distance = room(m_yaw);
+    for (int k = 1; k < 8 && distance < wanted; ++k)
+      if (const float d = room(m_yaw + 45.0f * static_cast<float>(k)); d > distance + 1)
+        distance = d, yaw = m_yaw + 45.0f * static_cast<float>(k);
   }
-  SetCamera(centre - Forward(m_yaw, pitch) * distance, m_yaw, pitch);
+  SetCamera(centre - Forward(yaw, pitch) * distance, yaw, pitch);
 }
 
 void CMapView::Fly(const QVector3D& direction, double seconds) {

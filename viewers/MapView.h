@@ -62,7 +62,8 @@ class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
   // Puts the camera a little way back from the point, looking at it, and marks it with a box
   // of the given half sizes about it; a zero box marks nothing. Given a model, the model is
   // drawn, fullbright, and the box and the camera fit it instead. The camera stops short of the
-  // first wall behind the point, so that it stays in the room it looks into.
+  // first wall behind the point, so that it stays in the room it looks into, and turns to the
+  // side of the point with the most room when its heading leaves too little.
   void LookAt(const QVector3D& point, const QVector3D& halfSize, MapModelMesh model = {});
   bool Marked() const { return m_marked; }
   bool MarkedWithModel() const { return !m_markModel.empty(); }
