@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <limits>
 #include <unordered_map>
 
@@ -260,6 +261,48 @@ MapMesh BuildMapMesh(const BspMap& map, std::span<const std::pair<int, int>> siz
   if (mesh.empty)
     for (int k = 0; k < 3; ++k) mesh.mins[k] = mesh.maxs[k] = 0;
   return mesh;
+}
+
+float MapTraceToWall(const MapMesh& mesh, const float from[3], const float direction[3], float reach) {
+  const auto sub = [](const float* a, const float* b, float* out) {
+    for (int k = 0; k < 3; ++k) out[k] = a[k] - b[k];
+  };
+  const auto cross = [](const float* a, const float* b, float* out) {
+    out[0] = a[1] * b[2] - a[2] * b[1], out[1] = a[2] * b[0] - a[0] * b[2], out[2] = a[0] * b[1] - a[1] * b[0];
+  };
+  const auto dot = [](const float* a, const float* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; };
+  float nearest = reach;
+  for (const MapDrawGroup& g : mesh.groups) {
+    if (g.surface != MapSurface::Solid && g.surface != MapSurface::Sky) continue;
+    const std::size_t end = std::min<std::size_t>(mesh.triangles.size(), std::size_t{g.firstIndex} + g.indexCount);
+    for (std::size_t i = g.firstIndex; i + 2 < end; i += 3) {
+      if (mesh.triangles[i] >= mesh.vertices.size() || mesh.triangles[i + 1] >= mesh.vertices.size() ||
+          mesh.triangles[i + 2] >= mesh.vertices.size())
+        continue;
+      const MapMeshVertex &va = mesh.vertices[mesh.triangles[i]], &vb = mesh.vertices[mesh.triangles[i + 1]],
+                          &vc = mesh.vertices[mesh.triangles[i + 2]];
+      const float a[3] = {va.x, va.y, va.z}, b[3] = {vb.x, vb.y, vb.z}, c[3] = {vc.x, vc.y, vc.z};
+      float ab[3], ac[3], front[3];
+      sub(b, a, ab);
+      sub(c, a, ac);
+      cross(ac, ab, front);
+      if (dot(front, direction) >= 0) continue;  // met from behind, or along it
+      // Where the ray meets the triangle's plane, and whether that point lies inside it.
+      float p[3], t[3], q[3];
+      cross(direction, ac, p);
+      const float det = dot(ab, p);
+      if (det == 0 || !std::isfinite(det)) continue;
+      sub(from, a, t);
+      const float u = dot(t, p) / det;
+      if (!(u >= 0 && u <= 1)) continue;
+      cross(t, ab, q);
+      const float v = dot(direction, q) / det;
+      if (!(v >= 0 && u + v <= 1)) continue;
+      const float distance = dot(ac, q) / det;
+      if (distance >= 0 && distance < nearest) nearest = distance;
+    }
+  }
+  return nearest;
 }
 
 }  // namespace tarn

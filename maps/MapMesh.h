@@ -75,4 +75,11 @@ inline constexpr int kMostMapPages = 64;
 MapMesh BuildMapMesh(const BspMap& map, std::span<const std::pair<int, int>> sizes, int maxPageSide = kMapPageSide,
                      const MapLook& look = {});
 
+// How far a ray from `from` along the unit `direction` goes, up to `reach`, before it meets a
+// face the eye stops at from the side the face is seen from: a solid or sky face, met on its
+// front (the games wind faces clockwise seen from the front). Liquids and fences are seen
+// through, and a face met from behind is the inside of a brush the ray starts in. Where the map
+// viewer may put its camera without leaving the room it looks into.
+float MapTraceToWall(const MapMesh& mesh, const float from[3], const float direction[3], float reach);
+
 }  // namespace tarn

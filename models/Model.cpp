@@ -10,6 +10,7 @@
 #include "fileio/Strings.h"
 #include "models/ModelHeader.h"
 #include "models/ModelImport.h"
+#include "models/ModelNormals.h"
 #include "pictures/EntryPictures.h"
 #include "pictures/ImageDecode.h"
 
@@ -43,7 +44,7 @@ ModelVertex ReadPackedVertex(ByteReader& r, const float scale[3], const float tr
   v.x = static_cast<float>(r.U8()) * scale[0] + translate[0];
   v.y = static_cast<float>(r.U8()) * scale[1] + translate[1];
   v.z = static_cast<float>(r.U8()) * scale[2] + translate[2];
-  r.U8();  // normal index
+  v.normal = r.U8();
   return v;
 }
 
@@ -509,6 +510,26 @@ std::vector<FrameCorner> BuildFrameGeometry(const ModelData& model, int animatio
   const ModelSkin& skin = model.skins.front();
   if (skin.paddedWidth <= 0 || skin.paddedHeight <= 0) return out;
   out.reserve(model.triangles.size() * 3);
+  const auto known = [](const ModelVertex& v) { return v.normal >= 0 && v.normal < modelnormals::kCount; };
+  // Normals from the faces, for the vertices the file gave none. The games wind a triangle
+  // clockwise seen from its front.
+  std::vector<float> sums;
+  if (!std::all_of(f.vertices.begin(), f.vertices.end(), known)) {
+    sums.assign(f.vertices.size() * 3, 0.0f);
+    for (const ModelTriangle& t : model.triangles) {
+      bool inside = true;
+      for (std::int32_t v : t.vertex) inside = inside && v >= 0 && v < static_cast<std::int32_t>(f.vertices.size());
+      if (!inside) continue;
+      const ModelVertex &a = f.vertices[static_cast<std::size_t>(t.vertex[0])],
+                        &b = f.vertices[static_cast<std::size_t>(t.vertex[1])],
+                        &c = f.vertices[static_cast<std::size_t>(t.vertex[2])];
+      const float e1[3] = {c.x - a.x, c.y - a.y, c.z - a.z}, e2[3] = {b.x - a.x, b.y - a.y, b.z - a.z};
+      const float n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
+      if (!std::isfinite(n[0]) || !std::isfinite(n[1]) || !std::isfinite(n[2])) continue;
+      for (std::int32_t v : t.vertex)
+        for (int k = 0; k < 3; ++k) sums[static_cast<std::size_t>(v) * 3 + k] += n[k];
+    }
+  }
   for (const ModelTriangle& t : model.triangles) {
     for (int c = 0; c < 3; ++c) {
       const std::int32_t v = t.vertex[c];
@@ -521,8 +542,19 @@ std::vector<FrameCorner> BuildFrameGeometry(const ModelData& model, int animatio
       std::int32_t s = tc.s;
       if (model.format == ModelData::kMdl && tc.onseam != 0 && t.facesFront == 0) s += skin.width / 2;
       const ModelVertex& p = f.vertices[static_cast<std::size_t>(v)];
-      out.push_back(
-          {p.x, p.y, p.z, static_cast<double>(s) / skin.paddedWidth, static_cast<double>(tc.t) / skin.paddedHeight});
+      FrameCorner corner{p.x, p.y, p.z, static_cast<double>(s) / skin.paddedWidth,
+                         static_cast<double>(tc.t) / skin.paddedHeight};
+      if (known(p)) {
+        const float* n = modelnormals::kNormals[p.normal];
+        corner.nx = n[0], corner.ny = n[1], corner.nz = n[2];
+      } else {
+        const float* n = &sums[static_cast<std::size_t>(v) * 3];
+        const float length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        // A vertex of degenerate faces only keeps the default, facing up.
+        if (length > 0 && std::isfinite(length))
+          corner.nx = n[0] / length, corner.ny = n[1] / length, corner.nz = n[2] / length;
+      }
+      out.push_back(corner);
     }
   }
   return out;

@@ -35,6 +35,9 @@ struct ModelTriangle {
 struct ModelVertex {
   float x = 0, y = 0, z = 0;
   std::int32_t s = 0, t = 0, onseam = 0;
+  // A frame vertex's index into the games' 162 normals (models/ModelNormals.h) as the file
+  // gives it; -1 for a model read without them, whose normals come from its faces.
+  std::int32_t normal = -1;
 };
 
 struct ModelFrame {
@@ -156,13 +159,16 @@ struct ModelBounds {
 };
 ModelBounds BoundsOf(const ModelData& model);
 
-// One corner of a drawn triangle: position and texture coordinate.
+// One corner of a drawn triangle: position, texture coordinate and unit normal.
 struct FrameCorner {
   float x, y, z;
   double s, t;
+  float nx = 0, ny = 0, nz = 1;
 };
 // The triangles of frame f of animation a, three corners each, with texture coordinates scaled
-// by skin 0's padded size. Empty when the model has no skin 0 or no such frame.
+// by skin 0's padded size. Normals are the vertices' own from the games' table; a vertex without
+// one (or with an index past the table) gets the mean of its faces' normals, weighed by area.
+// Empty when the model has no skin 0 or no such frame.
 std::vector<FrameCorner> BuildFrameGeometry(const ModelData& model, int animation, int frame);
 
 }  // namespace tarn

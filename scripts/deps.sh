@@ -10,7 +10,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   # the desktop program
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6opengl6-dev
-  libglu1-mesa-dev libgl1-mesa-dri libsdl2-dev libpng-dev
+  libgl1-mesa-dri libsdl2-dev libpng-dev
   # the JSON documents of tarn-pak --json (header-only)
   nlohmann-json3-dev
   # sounds: the music formats (Ogg Vorbis and Opus, MP3, FLAC) besides waves; import reads them

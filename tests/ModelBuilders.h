@@ -1,6 +1,7 @@
 // Builders of small Quake and Quake II models for the tests.
 #pragma once
 
+#include <array>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -59,6 +60,40 @@ inline Bytes Mdl(const std::vector<std::string>& frames, int skinW = 4, int skin
       b.insert(b.end(),
                {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(2 * v), static_cast<std::uint8_t>(3 * v), 0});
   }
+  return b;
+}
+
+// A Quake model of one frame over the given vertices (on the byte grid, scale 1, no
+// translation, each with its index into the games' normals) and triangles, its 8 × 8 skin all
+// of palette index colour and every texture coordinate at the skin's corner: an untextured
+// model, whose faces differ by their shading alone.
+struct ShapeVertex {
+  std::uint8_t x, y, z, normal;
+};
+inline Bytes ShapeMdl(const std::vector<ShapeVertex>& vertices, const std::vector<std::array<int, 3>>& triangles,
+                      std::uint8_t colour) {
+  Bytes b(84, 0);
+  std::memcpy(b.data(), "IDPO", 4);
+  PutU32(b, 4, 6);
+  for (int i = 0; i < 3; ++i) PutF32(b, 8 + 4 * i, 1.0f), PutF32(b, 20 + 4 * i, 0.0f);
+  PutU32(b, 48, 1);
+  PutU32(b, 52, 8);
+  PutU32(b, 56, 8);
+  PutU32(b, 60, static_cast<std::uint32_t>(vertices.size()));
+  PutU32(b, 64, static_cast<std::uint32_t>(triangles.size()));
+  PutU32(b, 68, 1);
+  PutU32(b, b.size(), 0);
+  b.insert(b.end(), 64, colour);
+  b.resize(b.size() + 12 * vertices.size(), 0);  // onseam, s, t
+  for (const auto& t : triangles) {
+    const std::size_t at = b.size();
+    PutU32(b, at, 1);  // faces front
+    for (int k = 0; k < 3; ++k) PutU32(b, at + 4 + 4 * static_cast<std::size_t>(k), static_cast<std::uint32_t>(t[k]));
+  }
+  PutU32(b, b.size(), 0);  // a simple frame
+  b.resize(b.size() + 8 + 16, 0);
+  std::memcpy(&b[b.size() - 16], "shape1", 6);
+  for (const ShapeVertex& v : vertices) b.insert(b.end(), {v.x, v.y, v.z, v.normal});
   return b;
 }
 

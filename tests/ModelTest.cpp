@@ -371,6 +371,31 @@ TEST(BuildFrame, Md2CornersUseTheirOwnTextureCoordinates) {
   EXPECT_FLOAT_EQ(corners[2].x, 3.0f);
 }
 
+TEST(BuildFrame, NormalsFromTheFileOrElseFromTheFaces) {
+  // Two triangles at right angles: one facing +x, one facing +z, vertices not shared.
+  const std::vector<ShapeVertex> vertices = {{0, 0, 0, 52}, {0, 0, 8, 52}, {0, 8, 0, 52},
+                                             {0, 0, 0, 5},  {8, 0, 0, 5},  {0, 8, 0, 5}};
+  ModelData m;
+  ASSERT_TRUE(LoadMdl(ShapeMdl(vertices, {{0, 1, 2}, {3, 4, 5}}, 15), m));
+  auto corners = BuildFrameGeometry(m, 0, 0);
+  ASSERT_EQ(corners.size(), 6u);
+  // Index 52 of the games' table is +x, 5 is +z: the file's own, as the engines shade by.
+  EXPECT_FLOAT_EQ(corners[0].nx, 1);
+  EXPECT_FLOAT_EQ(corners[2].nz, 0);
+  EXPECT_FLOAT_EQ(corners[4].nz, 1);
+
+  // A model read without normals (a modelling program's, or an index past the table) gets its
+  // faces' own, on the side the import's normals take for a face wound as the games wind them.
+  for (ModelVertex& v : m.animations[0].frames[0].vertices) v.normal = -1;
+  m.animations[0].frames[0].vertices[0].normal = 200;
+  corners = BuildFrameGeometry(m, 0, 0);
+  ASSERT_EQ(corners.size(), 6u);
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_FLOAT_EQ(corners[static_cast<std::size_t>(k)].nx, 1) << k;
+    EXPECT_FLOAT_EQ(corners[static_cast<std::size_t>(k) + 3].nz, -1) << k;
+  }
+}
+
 TEST(Models, RealQuakeModelsLoad) {
   TARN_REQUIRE_SAMPLES();
   struct Case {

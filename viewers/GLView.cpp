@@ -1,11 +1,10 @@
 #include "viewers/GLView.h"
 
-#include <GL/gl.h>
-#include <GL/glu.h>
-
 #include <QKeyEvent>
+#include <QMatrix4x4>
 #include <QMouseEvent>
 #include <QOpenGLContext>
+#include <QOpenGLShaderProgram>
 #include <QTimer>
 #include <cmath>
 
@@ -20,6 +19,43 @@ double Wrap360(double a) {
   if (a > 360) a -= 360;
   return a;
 }
+
+// GLSL 1.20, as the map view's (MapView.cpp).
+const char* const kVertexShader = R"(#version 120
+attribute vec3 position;
+attribute vec2 texCoord;
+attribute vec3 normal;
+uniform mat4 modelView;
+uniform mat4 projection;
+uniform mat3 normalMatrix;
+varying vec2 vTex;
+varying float vShade;
+void main() {
+  vTex = texCoord;
+  // The games light a model from above and in front of it, and shade each vertex by how its
+  // normal meets that light: facing it up to twice the base light, turned away down to 70% of
+  // it (the curve of their tables of shade by normal). Here the light comes from above the
+  // viewer, so that whichever side is turned to the camera is the side lit.
+  vec3 n = normalize(normalMatrix * normal);
+  float d = dot(n, normalize(vec3(0.0, 1.0, 1.0)));
+  vShade = 0.5 * (d < 0.0 ? 1.0 + d * (13.0 / 44.0) : 1.0 + d);
+  gl_Position = projection * modelView * vec4(position, 1.0);
+}
+)";
+
+const char* const kFragmentShader = R"(#version 120
+uniform sampler2D tex;
+uniform float textured;
+varying vec2 vTex;
+varying float vShade;
+void main() {
+  vec3 t = textured > 0.5 ? texture2D(tex, vTex).rgb : vec3(1.0);
+  gl_FragColor = vec4(min(t * vShade, vec3(1.0)), 1.0);
+}
+)";
+
+enum Attribute { kPosition = 0, kTexCoord = 1, kNormal = 2 };
+constexpr int kFloatsPerCorner = 8;  // x y z, s t, normal
 
 }  // namespace
 
@@ -50,19 +86,21 @@ CGLView::~CGLView() {
 }
 
 void CGLView::FreeGL() {
-  if (!m_texture) return;
+  if (!m_glReady) return;
+  m_glReady = false;
+  m_skinDirty = m_frameDirty = true;
   // Called from the context's own signal, or from the destructor while the widget still has it.
   QOpenGLContext* ctx = context();
-  if (!ctx || !isValid()) {
-    m_texture = 0;
-    return;
+  if (ctx && isValid()) {
+    makeCurrent();
+    if (m_texture) glDeleteTextures(1, &m_texture);
+    if (m_buffer) glDeleteBuffers(1, &m_buffer);
   }
-  makeCurrent();
-  const GLuint texture = m_texture;
-  glDeleteTextures(1, &texture);
-  m_texture = 0;
-  doneCurrent();
-  m_skinDirty = true;
+  m_texture = m_buffer = 0;
+  m_corners = 0;
+  delete m_program;  // its shaders go with the context
+  m_program = nullptr;
+  if (ctx && isValid()) doneCurrent();
 }
 
 void CGLView::SetModel(ModelData model, bool loaded) {
@@ -73,6 +111,7 @@ void CGLView::SetModel(ModelData model, bool loaded) {
   m_animationCount = static_cast<int>(m_model.animations.size());
   m_frameCount = m_animationCount > 0 ? static_cast<int>(m_model.animations.front().frames.size()) : 0;
   m_bounds = BoundsOf(m_model);
+  m_frameDirty = true;
   ResetView();
   SelectSkin(0, false);
 }
@@ -129,6 +168,7 @@ void CGLView::SelectAnimation(int index) {
   m_currentAnimation = index;
   m_currentFrame = 0;
   m_frameCount = static_cast<int>(m_model.animations[static_cast<std::size_t>(index)].frames.size());
+  m_frameDirty = true;
   emit animationChanged(index);
   emit frameChanged(m_currentFrame);
   Redraw();
@@ -137,6 +177,7 @@ void CGLView::SelectAnimation(int index) {
 void CGLView::SetFrame(int frame) {
   if (m_frameCount <= 0) return;
   m_currentFrame = std::clamp(frame, 0, m_frameCount - 1);
+  m_frameDirty = true;
   emit frameChanged(m_currentFrame);
   Redraw();
 }
@@ -189,39 +230,38 @@ void CGLView::Rotate(double dyaw) {
 }
 
 void CGLView::initializeGL() {
-  const GLfloat ambient[] = {0.4f, 0.4f, 0.4f, 1.0f};
-  const GLfloat light[] = {10.0f, 35.0f, 10.0f, 0.0f};
-  glMaterialfv(GL_FRONT, GL_AMBIENT, ambient);
-  glLightfv(GL_LIGHT0, GL_POSITION, light);
-  glEnable(GL_LIGHTING);
-  glEnable(GL_LIGHT0);
-  glDepthFunc(GL_LESS);
-  glEnable(GL_DEPTH_TEST);
-  glEnable(GL_NORMALIZE);
-  glShadeModel(GL_FLAT);
-  glEnable(GL_TEXTURE_2D);
-  GLuint texture = 0;
-  glGenTextures(1, &texture);
-  m_texture = texture;
-  glBindTexture(GL_TEXTURE_2D, texture);
-  // Deleting the texture needs the context that made it, current, before it goes.
+  initializeOpenGLFunctions();
+  // Deleting the GL objects needs the context that made them, current, before it goes.
   connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &CGLView::FreeGL, Qt::UniqueConnection);
+  m_program = new QOpenGLShaderProgram;
+  m_program->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader);
+  m_program->addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentShader);
+  m_program->bindAttributeLocation("position", kPosition);
+  m_program->bindAttributeLocation("texCoord", kTexCoord);
+  m_program->bindAttributeLocation("normal", kNormal);
+  if (!m_program->link()) {
+    qWarning("The model view's shaders do not build: %s", qPrintable(m_program->log()));
+    delete m_program;
+    m_program = nullptr;
+  }
+  glGenTextures(1, &m_texture);
+  glBindTexture(GL_TEXTURE_2D, m_texture);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-  glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+  glGenBuffers(1, &m_buffer);
+  glDepthFunc(GL_LESS);
+  glEnable(GL_DEPTH_TEST);
   // Opaque: the widget is composited into the window, where a clear alpha would show through.
   glClearColor(0, 0, 0, 1);
-  glMatrixMode(GL_MODELVIEW);
-  m_skinDirty = true;
+  m_glReady = true;
+  m_skinDirty = m_frameDirty = true;
 }
 
 void CGLView::resizeGL(int w, int h) {
   // A window squeezed to no height keeps the projection it had.
   if (w < 0 || h <= 0) return;
-  const qreal ratio = devicePixelRatioF();
-  glViewport(0, 0, static_cast<GLint>(w * ratio), static_cast<GLint>(h * ratio));
   m_aspect = static_cast<double>(w) / h;
   // Until the user moves the camera, the model keeps filling the view as the window's shape
   // settles (or the user resizes it).
@@ -230,46 +270,76 @@ void CGLView::resizeGL(int w, int h) {
 
 void CGLView::UploadSkin() {
   m_skinDirty = false;
+  m_skinShown = false;
   if (!m_texture) return;
-  glBindTexture(GL_TEXTURE_2D, m_texture);
   if (m_currentSkin < 0 || m_currentSkin >= static_cast<int>(m_model.skins.size())) return;
   const ModelSkin& skin = m_model.skins[static_cast<std::size_t>(m_currentSkin)];
   // Never more than the pixels hold: the driver would read past them.
   if (skin.pixels.empty() || skin.paddedWidth <= 0 || skin.paddedHeight <= 0 ||
       skin.pixels.size() < static_cast<std::size_t>(skin.paddedWidth) * static_cast<std::size_t>(skin.paddedHeight) * 3)
     return;
+  glBindTexture(GL_TEXTURE_2D, m_texture);
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-  glTexImage2D(GL_TEXTURE_2D, 0, 3, skin.paddedWidth, skin.paddedHeight, 0, GL_RGB, GL_UNSIGNED_BYTE,
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, skin.paddedWidth, skin.paddedHeight, 0, GL_RGB, GL_UNSIGNED_BYTE,
                skin.pixels.data());
+  m_skinShown = true;
+}
+
+void CGLView::UploadFrame() {
+  m_frameDirty = false;
+  const std::vector<FrameCorner> corners = BuildFrameGeometry(m_model, m_currentAnimation, m_currentFrame);
+  std::vector<float> data;
+  data.reserve(corners.size() * kFloatsPerCorner);
+  for (const FrameCorner& c : corners)
+    data.insert(data.end(), {c.x, c.y, c.z, static_cast<float>(c.s), static_cast<float>(c.t), c.nx, c.ny, c.nz});
+  glBindBuffer(GL_ARRAY_BUFFER, m_buffer);
+  glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(data.size() * sizeof(float)), data.data(), GL_DYNAMIC_DRAW);
+  glBindBuffer(GL_ARRAY_BUFFER, 0);
+  m_corners = static_cast<int>(corners.size());
 }
 
 void CGLView::paintGL() {
-  if (m_skinDirty) UploadSkin();
-  glBindTexture(GL_TEXTURE_2D, m_texture);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  if (!m_glReady || !m_program) return;
+  if (m_skinDirty) UploadSkin();
+  if (m_frameDirty) UploadFrame();
+  if (m_corners == 0) return;
   // Near and far planes hug the model's sphere wherever the camera is, so that no distance
   // clips it and the depth buffer's precision is spent on the model.
   const double radius = m_bounds.Radius();
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  gluPerspective(kFieldOfView, m_aspect, std::max(0.5, (m_distance - radius) / 2), m_distance + 2 * radius + 10);
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
-  glTranslated(m_panX, m_panY, -m_distance);
-  glRotated(m_yaw, 0, 1, 0);
-  glRotated(m_pitch, 1, 0, 0);
-  glRotated(m_roll, 0, 0, 1);
-  if (!m_bounds.empty) glTranslated(-m_bounds.Center(0), -m_bounds.Center(1), -m_bounds.Center(2));
-  const GLfloat diffuse[] = {0.8f, 0.8f, 0.8f, 1.0f};
-  glMaterialfv(GL_FRONT, GL_DIFFUSE, diffuse);
-  const auto corners = BuildFrameGeometry(m_model, m_currentAnimation, m_currentFrame);
-  if (corners.empty()) return;
-  glBegin(GL_TRIANGLES);
-  for (const FrameCorner& c : corners) {
-    glTexCoord2d(c.s, c.t);
-    glVertex3f(c.x, c.y, c.z);
-  }
-  glEnd();
+  QMatrix4x4 projection;
+  projection.perspective(static_cast<float>(kFieldOfView), static_cast<float>(m_aspect),
+                         static_cast<float>(std::max(0.5, (m_distance - radius) / 2)),
+                         static_cast<float>(m_distance + 2 * radius + 10));
+  QMatrix4x4 modelView;
+  modelView.translate(static_cast<float>(m_panX), static_cast<float>(m_panY), static_cast<float>(-m_distance));
+  modelView.rotate(static_cast<float>(m_yaw), 0, 1, 0);
+  modelView.rotate(static_cast<float>(m_pitch), 1, 0, 0);
+  modelView.rotate(static_cast<float>(m_roll), 0, 0, 1);
+  if (!m_bounds.empty) modelView.translate(-m_bounds.Center(0), -m_bounds.Center(1), -m_bounds.Center(2));
+
+  m_program->bind();
+  m_program->setUniformValue("projection", projection);
+  m_program->setUniformValue("modelView", modelView);
+  m_program->setUniformValue("normalMatrix", modelView.normalMatrix());
+  m_program->setUniformValue("tex", 0);
+  m_program->setUniformValue("textured", m_skinShown ? 1.0f : 0.0f);
+  glActiveTexture(GL_TEXTURE0);
+  glBindTexture(GL_TEXTURE_2D, m_texture);
+  glBindBuffer(GL_ARRAY_BUFFER, m_buffer);
+  constexpr GLsizei kStride = kFloatsPerCorner * sizeof(float);
+  glEnableVertexAttribArray(kPosition);
+  glEnableVertexAttribArray(kTexCoord);
+  glEnableVertexAttribArray(kNormal);
+  glVertexAttribPointer(kPosition, 3, GL_FLOAT, GL_FALSE, kStride, nullptr);
+  glVertexAttribPointer(kTexCoord, 2, GL_FLOAT, GL_FALSE, kStride, reinterpret_cast<const void*>(3 * sizeof(float)));
+  glVertexAttribPointer(kNormal, 3, GL_FLOAT, GL_FALSE, kStride, reinterpret_cast<const void*>(5 * sizeof(float)));
+  glDrawArrays(GL_TRIANGLES, 0, m_corners);
+  glDisableVertexAttribArray(kPosition);
+  glDisableVertexAttribArray(kTexCoord);
+  glDisableVertexAttribArray(kNormal);
+  glBindBuffer(GL_ARRAY_BUFFER, 0);
+  m_program->release();
 }
 
 void CGLView::mousePressEvent(QMouseEvent* e) {

@@ -1,18 +1,22 @@
 // The OpenGL view of a model: draws the current frame of the current animation with the
-// current skin, lit and textured, under a camera that the mouse and keys move. The camera turns
+// current skin, textured and shaded by the vertices' normals as the games shade models, from a
+// vertex buffer through the map view's kind of shaders, under a camera that the mouse and keys
+// move. The camera turns
 // about the centre of the model's box over all frames, and starts (and Reset View puts it) where
 // that whole box fills the view.
 #pragma once
 
+#include <QOpenGLFunctions>
 #include <QOpenGLWidget>
 
 #include "models/Model.h"
 
+class QOpenGLShaderProgram;
 class QTimer;
 
 namespace tarn::viewers {
 
-class CGLView : public QOpenGLWidget {
+class CGLView : public QOpenGLWidget, protected QOpenGLFunctions {
   Q_OBJECT
  public:
   explicit CGLView(QWidget* parent = nullptr);
@@ -82,8 +86,10 @@ class CGLView : public QOpenGLWidget {
   void MoveCamera();   // the user moved it: a resize no longer frames the model
   void Redraw();
   void UploadSkin();
-  // Frees the view's texture in the context it was made in, with that context current; called
-  // before the context goes (a view moved to another window gets a new one) and with the view.
+  void UploadFrame();
+  // Frees the view's GL objects in the context they were made in, with that context current;
+  // called before the context goes (a view moved to another window gets a new one) and with
+  // the view.
   void FreeGL();
 
   ModelData m_model;
@@ -95,10 +101,14 @@ class CGLView : public QOpenGLWidget {
   int m_lastMouseX = 0, m_lastMouseY = 0;
   bool m_mouseSeen = false;
   int m_currentFrame = 0, m_currentAnimation = 0, m_frameCount = 1, m_animationCount = 1, m_currentSkin = -1;
-  bool m_skinDirty = false;
-  // The view's own texture object, made in its context: every view (a preview and any number
-  // of viewers) draws from its own, never from the default texture another context also fills.
-  unsigned m_texture = 0;
+  bool m_skinDirty = false, m_frameDirty = true;
+  bool m_skinShown = false;  // the texture holds the current skin
+  // The view's own GL objects, made in its context: every view (a preview and any number of
+  // viewers) draws from its own, never from the default texture another context also fills.
+  bool m_glReady = false;
+  unsigned m_texture = 0, m_buffer = 0;
+  int m_corners = 0;  // in the buffer
+  QOpenGLShaderProgram* m_program = nullptr;
   int m_redraws = 0;
   QTimer* m_timer;
 };

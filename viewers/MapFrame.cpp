@@ -14,6 +14,7 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTextBlock>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -38,6 +39,7 @@ constexpr int kViewWidth = 800, kViewHeight = 500, kDockWidth = 320;
 constexpr int kCentreRole = Qt::UserRole, kHalfRole = Qt::UserRole + 1, kLineRole = Qt::UserRole + 2;
 constexpr int kModelRole = Qt::UserRole + 3, kYawRole = Qt::UserRole + 4;
 constexpr int kSavedMs = 5000;
+constexpr int kFrameTimeHeldMs = 3000;
 // A point entity's box: Quake's player is 32 units wide and 56 high.
 const QVector3D kPointHalf(16, 16, 24);
 
@@ -139,8 +141,19 @@ CMapFrame::CMapFrame(const QString& title, std::span<const std::uint8_t> bytes, 
   m_frameTime = new QLabel(this);
   m_frameTime->setObjectName("frameTime");
   statusBar()->addPermanentWidget(m_frameTime);
-  connect(m_view, &CMapView::frameTime, this, [this](double ms) {
-    m_frameTime->setText(ms < 0 ? QString() : QString("%1 ms a frame").arg(ms, 0, 'f', 1));
+  // The figure stays a moment after the camera stops, long enough to be read.
+  auto* hold = new QTimer(this);
+  hold->setObjectName("frameTimeHold");
+  hold->setSingleShot(true);
+  hold->setInterval(kFrameTimeHeldMs);
+  connect(hold, &QTimer::timeout, m_frameTime, &QLabel::clear);
+  connect(m_view, &CMapView::frameTime, this, [this, hold](double ms) {
+    if (ms < 0) {
+      hold->start();
+      return;
+    }
+    hold->stop();
+    m_frameTime->setText(QString("%1 ms a frame").arg(ms, 0, 'f', 1));
   });
 
   auto* panel = new QWidget;

@@ -1,5 +1,5 @@
 // The map viewer window: the map's OpenGL view, a View menu of drawing modes (1 to 4), the
-// frame time in the status bar while the camera moves, and a panel listing the map's
+// frame time in the status bar while the camera moves (and a moment after), and a panel listing the map's
 // entities, where choosing one flies the camera to it. The panel's Text tab shows the entity
 // lump; given a way to save, it is edited and put back into the map (Ctrl+S) once checked as
 // `tarn-pak ents --set` checks it, and written or read as the .ent beside the map. The Textures

@@ -164,8 +164,24 @@ void CMapView::LookAt(const QVector3D& point, const QVector3D& halfSize, MapMode
   m_markHalf = half;
   // Back along the current heading and a little above, far enough that the box fits the view.
   const float pitch = 20;
-  const float distance = std::max(96.0f, half.length() * 2.5f);
-  SetCamera(centre - Forward(m_yaw, pitch) * distance, m_yaw, pitch);
+  const float wanted = std::max(96.0f, half.length() * 2.5f);
+  float distance = wanted, yaw = m_yaw;
+  // In a small room that is through the wall behind: the camera stops a little before it, at
+  // worst at the point itself, and looks from the side of the point with the most room when the
+  // heading leaves too little.
+  if (!m_mesh.empty) {
+    const auto room = [&](float heading) {
+      const QVector3D back = -Forward(heading, pitch);
+      const float from[3] = {centre.x(), centre.y(), centre.z()}, along[3] = {back.x(), back.y(), back.z()};
+      constexpr float kWallGap = 8;  // twice the near plane's distance
+      return std::clamp(MapTraceToWall(m_mesh, from, along, wanted + kWallGap) - kWallGap, 0.0f, wanted);
+    };
+    distance = room(m_yaw);
+    for (int k = 1; k < 8 && distance < wanted; ++k)
+      if (const float d = room(m_yaw + 45.0f * static_cast<float>(k)); d > distance + 1)
+        distance = d, yaw = m_yaw + 45.0f * static_cast<float>(k);
+  }
+  SetCamera(centre - Forward(yaw, pitch) * distance, yaw, pitch);
 }
 
 void CMapView::Fly(const QVector3D& direction, double seconds) {
@@ -184,16 +200,24 @@ QVector3D CMapView::HeldDirection() const {
       case Qt::Key_Up: d += {1, 0, 0}; break;
       case Qt::Key_S:
       case Qt::Key_Down: d -= {1, 0, 0}; break;
-      case Qt::Key_A:
-      case Qt::Key_Left: d += {0, 1, 0}; break;
-      case Qt::Key_D:
-      case Qt::Key_Right: d -= {0, 1, 0}; break;
+      case Qt::Key_A: d += {0, 1, 0}; break;
+      case Qt::Key_D: d -= {0, 1, 0}; break;
       case Qt::Key_Space:
       case Qt::Key_PageUp: d += {0, 0, 1}; break;
       case Qt::Key_C:
       case Qt::Key_PageDown: d -= {0, 0, 1}; break;
     }
   return d;
+}
+
+float CMapView::HeldTurn() const {
+  return static_cast<float>(m_held.count(Qt::Key_Left)) - static_cast<float>(m_held.count(Qt::Key_Right));
+}
+
+void CMapView::Step(double seconds) {
+  Fly(HeldDirection(), seconds);
+  if (const float turn = HeldTurn(); turn != 0)
+    SetCamera(m_position, m_yaw + turn * kTurnSpeed * static_cast<float>(seconds), m_pitch);
 }
 
 void CMapView::keyPressEvent(QKeyEvent* e) {
@@ -215,6 +239,7 @@ void CMapView::keyPressEvent(QKeyEvent* e) {
           m_moveClock.start();
           m_frameClock.invalidate();
           m_frameTimes.clear();
+          m_framesShown = 0;
         }
         m_held.insert(e->key());
         update();
@@ -230,16 +255,24 @@ void CMapView::keyReleaseEvent(QKeyEvent* e) {
     return;
   }
   // The time since the last frame still counts: a short press moves the camera too.
-  if (m_moveClock.isValid()) Fly(HeldDirection(), std::min(m_moveClock.restart() / 1000.0, 0.1));
+  if (m_moveClock.isValid()) Step(std::min(m_moveClock.restart() / 1000.0, 0.1));
   m_held.erase(e->key());
-  if (m_held.empty()) emit frameTime(-1);
+  if (m_held.empty()) Stopped();
+}
+
+void CMapView::Stopped() {
+  // The figure of the last frames stays said: a short move should not end on an older one.
+  if (!m_frameTimes.empty() && m_framesShown != m_frameTimes.size())
+    emit frameTime(std::accumulate(m_frameTimes.begin(), m_frameTimes.end(), 0.0) /
+                   static_cast<double>(m_frameTimes.size()));
+  emit frameTime(-1);
 }
 
 void CMapView::focusOutEvent(QFocusEvent* e) {
   // Keys released in another window never reach here.
   if (!m_held.empty()) {
     m_held.clear();
-    emit frameTime(-1);
+    Stopped();
   }
   m_looking = false;
   QOpenGLWidget::focusOutEvent(e);
@@ -276,9 +309,12 @@ void CMapView::FrameSwapped() {
   if (m_frameClock.isValid()) {
     m_frameTimes.push_back(static_cast<double>(m_frameClock.nsecsElapsed()) / 1e6);
     if (m_frameTimes.size() > kFramesAveraged) m_frameTimes.erase(m_frameTimes.begin());
-    if (m_frameTimes.size() % 5 == 0 || m_frameTimes.size() == kFramesAveraged)
+    // The first frame's time at once, then every few frames, so that the figure can be read.
+    if (m_frameTimes.size() == 1 || m_frameTimes.size() % 5 == 0 || m_frameTimes.size() == kFramesAveraged) {
+      m_framesShown = m_frameTimes.size();
       emit frameTime(std::accumulate(m_frameTimes.begin(), m_frameTimes.end(), 0.0) /
                      static_cast<double>(m_frameTimes.size()));
+    }
   }
   m_frameClock.start();
   // While a key is held, one frame follows another as fast as they can be drawn.
@@ -469,7 +505,7 @@ void CMapView::resizeGL(int w, int h) {
 }
 
 void CMapView::paintGL() {
-  if (!m_held.empty() && m_moveClock.isValid()) Fly(HeldDirection(), std::min(m_moveClock.restart() / 1000.0, 0.1));
+  if (!m_held.empty() && m_moveClock.isValid()) Step(std::min(m_moveClock.restart() / 1000.0, 0.1));
   ++m_frames;
   glClearColor(m_shading.background[0] / 255.0f, m_shading.background[1] / 255.0f, m_shading.background[2] / 255.0f, 1);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);

@@ -1,8 +1,9 @@
 // The OpenGL view of a compiled map: every face textured and lit from its first lightmap,
 // drawn from vertex buffers made once by the rules the software renderer draws by (MapLook.h:
 // which faces and sides, the texture levels and filtering, light, fences, liquids, sky,
-// translucency), under a camera that flies through the map (WASD or the arrows move, the right
-// mouse button held looks about, the wheel sets the speed). The view owns its GL objects, made
+// translucency), under a camera that flies through the map as the engines' default keys move a
+// player (W and S or Up and Down move, A and D step aside, Left and Right turn; the right mouse
+// button held looks about, the wheel sets the speed). The view owns its GL objects, made
 // in its own context and freed there before that context goes.
 #pragma once
 
@@ -60,19 +61,24 @@ class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
   float Speed() const { return m_speed; }  // units a second
   // Puts the camera a little way back from the point, looking at it, and marks it with a box
   // of the given half sizes about it; a zero box marks nothing. Given a model, the model is
-  // drawn, fullbright, and the box and the camera fit it instead.
+  // drawn, fullbright, and the box and the camera fit it instead. The camera stops short of the
+  // first wall behind the point, so that it stays in the room it looks into, and turns to the
+  // side of the point with the most room when its heading leaves too little.
   void LookAt(const QVector3D& point, const QVector3D& halfSize, MapModelMesh model = {});
   bool Marked() const { return m_marked; }
   bool MarkedWithModel() const { return !m_markModel.empty(); }
   // Moves the camera as if the movement keys had been held for seconds: x forward, y left,
   // z up, each -1, 0 or 1.
   void Fly(const QVector3D& direction, double seconds);
+  // Moves and turns the camera as the keys held now would in seconds.
+  void Step(double seconds);
   bool Moving() const { return !m_held.empty(); }
+  static constexpr float kTurnSpeed = 140;  // degrees a second, as the engines turn
   int FramesDrawn() const { return m_frames; }
 
  signals:
-  // While the camera moves: the mean time between the last frames, in milliseconds; -1 when
-  // it stops.
+  // While the camera moves: the mean time between the last frames, in milliseconds, from the
+  // first frame timed on; when it stops, the mean of its last frames once more, then -1.
   void frameTime(double milliseconds);
 
  protected:
@@ -93,6 +99,8 @@ class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
   void FreeGL();
   void FrameSwapped();
   QVector3D HeldDirection() const;
+  float HeldTurn() const;  // 1 to the left, -1 to the right
+  void Stopped();
 
   BspMap m_map;
   MapMesh m_mesh;
@@ -114,6 +122,7 @@ class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
   QElapsedTimer m_moveClock;
   QElapsedTimer m_frameClock;
   std::vector<double> m_frameTimes;
+  std::size_t m_framesShown = 0;  // the frame times the last figure said
   int m_frames = 0;
 
   // GL objects of the view's own context; all zero while it has none.

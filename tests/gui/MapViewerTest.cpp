@@ -2,6 +2,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QStatusBar>
+#include <QTimer>
 #include <QTreeWidget>
 #include <iostream>
 
@@ -167,6 +168,122 @@ TEST_F(MapViewer, ChoosingAnEntityFliesToItAndMarksIt) {
   EXPECT_TRUE(v->View()->Marked());
   EXPECT_LT(v->View()->Position().distanceToPoint({256, 256, 96}), 200);
   EXPECT_NE(v->View()->grabFramebuffer(), before);
+}
+
+// A room 128 units square and 96 high with the player start and a light in it, every face
+// wound clockwise seen from inside, as compilers wind a level's walls.
+Bytes RoomMap() {
+  BspBuilder b(BspFormat::Quake);
+  b.miptex = {BspMiptex("floor", 16, 16, 5)};
+  const QVector3D inside(64, 64, 48);
+  auto face = [&](std::array<std::array<float, 3>, 4> c) {
+    // The games' front of a face wound a, b, c is (c - a) x (b - a).
+    const QVector3D a(c[0][0], c[0][1], c[0][2]), b1(c[1][0], c[1][1], c[1][2]), c1(c[2][0], c[2][1], c[2][2]);
+    if (QVector3D::dotProduct(QVector3D::crossProduct(c1 - a, b1 - a), inside - a) < 0)
+      std::reverse(c.begin(), c.end());
+    b.Quad(c, 0, -1);
+  };
+  for (float z : {0.0f, 96.0f}) face({{{0, 0, z}, {0, 128, z}, {128, 128, z}, {128, 0, z}}});
+  for (float x : {0.0f, 128.0f}) face({{{x, 0, 0}, {x, 128, 0}, {x, 128, 96}, {x, 0, 96}}});
+  for (float y : {0.0f, 128.0f}) face({{{0, y, 0}, {128, y, 0}, {128, y, 96}, {0, y, 96}}});
+  b.entities =
+      "{\n\"classname\" \"worldspawn\"\n}\n{\n\"classname\" \"info_player_start\"\n\"origin\" \"64 32 24\"\n"
+      "\"angle\" \"90\"\n}\n{\n\"classname\" \"light\"\n\"origin\" \"64 100 64\"\n}\n";
+  return b.Build();
+}
+
+// Choosing an entity looks at it from within its room: a camera backed off by a fixed distance
+// would stand behind the wall and see the wall's back (nothing, in a one-sided level).
+TEST_F(MapViewer, ChosenEntitiesAreSeenFromInsideTheirRoom) {
+  OpenPak(PakBuilder().File("maps/room.bsp", RoomMap()).Build());
+  CMapFrame* v = Open("room.bsp");
+  ASSERT_NE(v, nullptr);
+  QTreeWidget* list = v->findChild<QTreeWidget*>("entityList");
+  ASSERT_EQ(list->topLevelItemCount(), 3);
+  for (int row : {1, 2}) {
+    SCOPED_TRACE(row);
+    for (float yaw : {0.0f, 90.0f, 225.0f}) {
+      v->View()->SetCamera({64, 64, 48}, yaw, 0);
+      list->setCurrentItem(nullptr);
+      list->setCurrentItem(list->topLevelItem(row));
+      const QVector3D at = v->View()->Position();
+      EXPECT_TRUE(at.x() > 0 && at.x() < 128 && at.y() > 0 && at.y() < 128 && at.z() > 0 && at.z() < 96)
+          << yaw << ": " << at.x() << " " << at.y() << " " << at.z();
+    }
+  }
+  // Where there is room the camera still backs off to see the whole box.
+  v->View()->SetCamera({64, 64, 48}, 90, 0);
+  list->setCurrentItem(nullptr);
+  list->setCurrentItem(list->topLevelItem(2));
+  EXPECT_GT(v->View()->Position().distanceToPoint({64, 100, 64}), 40);
+}
+
+// The engines' default keys: the arrows Up and Down move, Left and Right turn; A and D step
+// aside. How far a key held takes the camera is the clock's business, so the step itself is
+// asked of the camera while the keys are held.
+TEST_F(MapViewer, ArrowsTurnAndLettersStepAside) {
+  OpenPak(PakBuilder().File("maps/floor.bsp", FloorMap(BspFormat::Quake)).Build());
+  CMapFrame* v = Open("floor.bsp");
+  ASSERT_NE(v, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
+  ASSERT_TRUE(QTest::qWaitForWindowActive(v));
+  CMapView* view = v->View();
+  view->setFocus();
+  view->SetCamera({256, 256, 100}, 90, 0);
+
+  QTest::keyPress(view, Qt::Key_Left);
+  const QVector3D before = view->Position();
+  const float yaw = view->Yaw();
+  view->Step(0.5);
+  EXPECT_NEAR(view->Yaw() - yaw, CMapView::kTurnSpeed / 2, 0.01);
+  EXPECT_EQ(view->Position(), before);  // turning does not move
+  QTest::keyRelease(view, Qt::Key_Left);
+  QTest::keyPress(view, Qt::Key_Right);
+  const float turned = view->Yaw();
+  view->Step(0.25);
+  EXPECT_NEAR(view->Yaw() - turned, -CMapView::kTurnSpeed / 4, 0.01);
+  QTest::keyRelease(view, Qt::Key_Right);
+
+  // Facing +y, A steps to the left (-x) and D to the right, the heading kept.
+  view->SetCamera({256, 256, 100}, 90, 0);
+  for (const auto& [key, sign] : {std::pair{Qt::Key_A, -1.0f}, {Qt::Key_D, 1.0f}}) {
+    QTest::keyPress(view, key);
+    const QVector3D from = view->Position();
+    view->Step(0.5);
+    EXPECT_GT((view->Position().x() - from.x()) * sign, 100) << key;
+    EXPECT_NEAR(view->Position().y(), from.y(), 0.01) << key;
+    EXPECT_FLOAT_EQ(view->Yaw(), 90) << key;
+    QTest::keyRelease(view, key);
+  }
+  QTest::keyPress(view, Qt::Key_Up);
+  const QVector3D from = view->Position();
+  view->Step(0.5);
+  EXPECT_GT(view->Position().y() - from.y(), 100);
+  QTest::keyRelease(view, Qt::Key_Up);
+  EXPECT_FALSE(view->Moving());
+}
+
+// The frame time shows while the camera moves and stays a moment after it stops.
+TEST_F(MapViewer, FrameTimeShowsWhileMovingAndAMomentAfter) {
+  OpenPak(PakBuilder().File("maps/floor.bsp", FloorMap(BspFormat::Quake)).Build());
+  CMapFrame* v = Open("floor.bsp");
+  ASSERT_NE(v, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
+  ASSERT_TRUE(QTest::qWaitForWindowActive(v));
+  auto* label = v->findChild<QLabel*>("frameTime");
+  auto* hold = v->findChild<QTimer*>("frameTimeHold");
+  ASSERT_NE(label, nullptr);
+  ASSERT_NE(hold, nullptr);
+  v->View()->setFocus();
+  QTest::keyPress(v->View(), Qt::Key_W);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !label->text().isEmpty(); }, 10000));
+  EXPECT_TRUE(label->text().endsWith(" ms a frame")) << label->text().toStdString();
+  QTest::keyRelease(v->View(), Qt::Key_W);
+  EXPECT_FALSE(label->text().isEmpty());
+  EXPECT_TRUE(hold->isActive());
+  // The moment over (its timer's end, not waited for), the figure goes.
+  QMetaObject::invokeMethod(hold, "timeout");
+  EXPECT_TRUE(label->text().isEmpty());
 }
 
 // A Quake model of one upright triangle 64 units wide across its origin, facing along y, its

@@ -7,6 +7,7 @@
 #include "GuiSupport.h"
 #include "ModelBuilders.h"
 #include "dialogs/Settings.h"
+#include "models/ModelBuild.h"
 #include "viewers/GLFrame.h"
 
 namespace tarn::test {
@@ -278,6 +279,42 @@ TEST_F(GuiTest, RealModelIsDrawnAndMovesWithItsFrames) {
   v->close();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(frame->isEnabled());
+}
+
+// An untextured model of two faces meeting at a crease, one square to the viewer's starting
+// view, one leaning back from it: a model lit without its normals shows one flat silhouette.
+TEST_F(GuiTest, ModelFacesAreShadedByTheirNormals) {
+  // Quake's +x and +y both point towards the starting view (its yaw of 225 degrees), z up.
+  const std::uint8_t square = static_cast<std::uint8_t>(NearestNormal(1, 1, 0)),
+                     leaning = static_cast<std::uint8_t>(NearestNormal(1, 1, 1));
+  const std::vector<ShapeVertex> vertices = {{30, 10, 0, square},  {30, 10, 20, square}, {20, 20, 0, square},
+                                             {20, 20, 0, leaning}, {10, 30, 0, leaning}, {0, 20, 20, leaning}};
+  OpenPak(PakBuilder().File("progs/crease.mdl", ShapeMdl(vertices, {{0, 1, 2}, {3, 4, 5}}, 15)).Build());
+  ShowDir("progs");
+  FocusList();
+  SelectRows({"crease.mdl"});
+  Action("actionView")->trigger();
+  CGLFrame* v = ShownModelViewer();
+  ASSERT_NE(v, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
+  const QImage shot = v->View()->grabFramebuffer();
+  const QRect lit = LitArea(shot);
+  ASSERT_GT(lit.width(), 40);
+  // The square face fills the left quarter of the model, the leaning one the right quarter.
+  auto meanValue = [&](int from, int to) {
+    long sum = 0, count = 0;
+    for (int y = lit.top(); y <= lit.bottom(); ++y)
+      for (int x = from; x < to; ++x)
+        if (const int value = QColor(shot.pixel(x, y)).value(); value > 8) sum += value, ++count;
+    return count ? sum / count : 0;
+  };
+  const long left = meanValue(lit.left(), lit.left() + lit.width() / 4);
+  const long right = meanValue(lit.right() - lit.width() / 4, lit.right());
+  EXPECT_GT(left, 40);
+  EXPECT_GT(right, 40);
+  EXPECT_GT(std::abs(left - right), 15) << left << " " << right;
+  v->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 }  // namespace
