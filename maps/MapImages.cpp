@@ -1,6 +1,7 @@
 #include "maps/MapImages.h"
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <span>
 #include <unordered_map>
@@ -11,6 +12,7 @@
 #include "fileio/Strings.h"
 #include "maps/Bsp.h"
 #include "maps/MapEntities.h"
+#include "pictures/ImageDecode.h"
 #include "pictures/Palette.h"
 #include "pictures/Pictures.h"
 
@@ -148,6 +150,70 @@ MapImage Checkerboard() {
   return checker;
 }
 
+// Whether any face the look draws is sky: only then does a Quake II map's sky box matter.
+bool DrawsSky(const BspMap& map, const MapLook& look) {
+  if (!BspIsQuake2(map.header.format)) return false;
+  for (std::size_t i = 0; i < map.faces.size(); ++i)
+    if (MapFaceStyleOf(map, i, look).surface == MapSurface::Sky) return true;
+  return false;
+}
+
+// Where the engine looks for a side of the box, first to last: yquake2's GetSkyImage asks for
+// env/<sky><side>.tga, and its R_LoadImage takes the .pcx of that name when there is no TGA.
+std::array<std::string, 2> SkyBoxPaths(const std::string& name, int side) {
+  const std::string base = "env/" + name + kMapSkySuffixes[side];
+  return {base + ".tga", base + ".pcx"};
+}
+
+// The six pictures in one (MapImages::skyBox), each scaled to the largest's side by its nearest
+// texels; false, naming the ones not found or not readable in missing, when any is lacking.
+bool LoadSkyBox(const std::string& name, const MapFileLookup& lookup, std::uint64_t& outsidePixels, MapImages& out) {
+  std::array<RgbaImage, 6> sides;
+  bool all = true;
+  std::vector<std::uint8_t> bytes;
+  for (int k = 0; k < 6; ++k) {
+    bool found = false;
+    for (const std::string& path : SkyBoxPaths(name, k))
+      if (lookup && lookup(path, bytes) && DecodeImage(bytes, path, sides[static_cast<std::size_t>(k)], nullptr)) {
+        found = true;
+        break;
+      }
+    if (!found) {
+      out.missing.push_back("env/" + name + kMapSkySuffixes[k]);
+      all = false;
+    }
+  }
+  if (!all) return false;
+  int n = 1;
+  for (const RgbaImage& side : sides) n = std::max({n, side.width, side.height});
+  n = std::min(n, kMapSkyBoxMostSide);
+  const std::uint64_t pixels = std::uint64_t{6} * static_cast<std::uint64_t>(n) * static_cast<std::uint64_t>(n);
+  if (outsidePixels + pixels > kMostOutsidePixels) return false;
+  outsidePixels += pixels;
+  MapImage& box = out.skyBox;
+  box.width = n * kMapSkyBoxColumns;
+  box.height = n * (6 / kMapSkyBoxColumns);
+  box.rgba.assign(static_cast<std::size_t>(box.width) * static_cast<std::size_t>(box.height) * 4, 255);
+  for (int k = 0; k < 6; ++k) {
+    const RgbaImage& side = sides[static_cast<std::size_t>(k)];
+    const int x0 = (k % kMapSkyBoxColumns) * n, y0 = (k / kMapSkyBoxColumns) * n;
+    for (int y = 0; y < n; ++y) {
+      const int sy = static_cast<int>(static_cast<std::int64_t>(y) * side.height / n);
+      for (int x = 0; x < n; ++x) {
+        const int sx = static_cast<int>(static_cast<std::int64_t>(x) * side.width / n);
+        const std::uint8_t* from =
+            side.rgba.data() + (static_cast<std::size_t>(sy) * static_cast<std::size_t>(side.width) + sx) * 4;
+        std::uint8_t* to =
+            box.rgba.data() + (static_cast<std::size_t>(y0 + y) * static_cast<std::size_t>(box.width) + x0 + x) * 4;
+        // The box is opaque whatever alpha its pictures carry, as the engine draws it.
+        std::copy_n(from, 3, to);
+      }
+    }
+  }
+  out.skyBoxSide = n;
+  return true;
+}
+
 }  // namespace
 
 MapFileLookup ArchiveLookup(const CPackObject& entry) {
@@ -246,6 +312,10 @@ MapImages DecodeMapImages(const BspMap& map, const MapFileLookup& lookup, const 
         std::find(out.missing.begin(), out.missing.end(), t.name) == out.missing.end())
       out.missing.push_back(t.name);
   }
+  if (DrawsSky(map, look)) {
+    const MapSkyBox sky = MapSkyBoxOf(map);
+    if (!sky.name.empty()) LoadSkyBox(sky.name, lookup, outsidePixels, out);
+  }
   out.images.push_back(Checkerboard());
   for (std::size_t& k : out.ofTexture)
     if (k == kNone) k = out.Checker();
@@ -310,6 +380,12 @@ std::vector<std::string> MapFilesWanted(const BspMap& map) {
     for (const std::string& given : MapWadPaths(map))
       for (std::string& c : WadCandidates(given))
         if (std::find(paths.begin(), paths.end(), c) == paths.end()) paths.push_back(std::move(c));
+  if (DrawsSky(map, MapLook{})) {
+    const MapSkyBox sky = MapSkyBoxOf(map);
+    if (!sky.name.empty())
+      for (int k = 0; k < 6; ++k)
+        for (std::string& path : SkyBoxPaths(sky.name, k)) paths.push_back(std::move(path));
+  }
   return paths;
 }
 
@@ -330,6 +406,14 @@ std::vector<std::string> MissingMapTextures(const BspMap& map, const MapFileLook
       found = wads->Find(t.name, lump);
     }
     if (!found) missing.push_back(t.name);
+  }
+  if (DrawsSky(map, MapLook{})) {
+    const MapSkyBox sky = MapSkyBoxOf(map);
+    for (int k = 0; k < 6 && !sky.name.empty(); ++k) {
+      bool found = false;
+      for (const std::string& path : SkyBoxPaths(sky.name, k)) found = found || (lookup && lookup(path, bytes));
+      if (!found) missing.push_back("env/" + sky.name + kMapSkySuffixes[k]);
+    }
   }
   return missing;
 }

@@ -51,6 +51,13 @@ struct MapImages {
   // right half) and the one over it (its left half, colour 0 see-through), by map texture;
   // -1 for textures that are no sky.
   std::vector<std::pair<int, int>> skyLayers;
+  // Quake II's sky box (MapSkyBoxOf) when some face is sky: its six pictures in one,
+  // kMapSkyBoxColumns across and two down in kMapSkySuffixes' order, each scaled to skyBoxSide
+  // square (the largest of them, at most kMapSkyBoxMostSide). Empty when any of the six is found
+  // nowhere: the sky faces are then drawn with their own texture, as they always were, and the
+  // pictures not found are in missing as "env/<name><suffix>".
+  MapImage skyBox;
+  int skyBoxSide = 0;
 
   std::size_t Checker() const { return images.size() - 1; }
   // A face's picture from its texture index (-1, or out of range: the checkerboard).
@@ -61,6 +68,20 @@ struct MapImages {
   }
   bool Missing(int texture) const { return ImageOf(texture) == Checker(); }
 };
+
+inline constexpr int kMapSkyBoxColumns = 3;
+inline constexpr int kMapSkyBoxMostSide = 2048;
+
+// Where a point of the sky box (MapSkyBoxTexel) lies in MapImages::skyBox, in texels: kept half a
+// texel inside its picture, so that filtering never reaches the next one (gl1_warp.c clamps
+// to sky_min and sky_max for the same reason).
+inline void MapSkyBoxAtlasTexel(int side, float s, float t, int tile, float& x, float& y) {
+  const float n = static_cast<float>(tile), lo = 0.5f / n, hi = 1 - lo;
+  s = s < lo ? lo : s > hi ? hi : s;  // NaN: hi
+  t = t < lo ? lo : t > hi ? hi : t;
+  x = (static_cast<float>(side % kMapSkyBoxColumns) + s) * n;
+  y = (static_cast<float>(side / kMapSkyBoxColumns) + t) * n;
+}
 
 // lookup may be empty: then only what the map holds is found. The look decides whether
 // fullbright texels are kept apart (MapShading::glow).

@@ -138,6 +138,63 @@ void MapSkyTexel(const float direction[3], float& s, float& t) {
   t = d[1] * scale / 128;
 }
 
+MapSkyBox MapSkyBoxOf(const BspMap& map) {
+  MapSkyBox box;
+  if (!BspIsQuake2(map.header.format)) return box;
+  box.name = "unit1_";
+  std::vector<MapEntity> entities;
+  ParseEntities(map.entities, entities, nullptr);
+  if (entities.empty()) return box;
+  const MapEntity& world = entities.front();
+  if (const std::string* sky = world.Find("sky"); sky && !sky->empty()) box.name = *sky;
+  // A name that would leave env/ (or the game's folder) names no sky the engine finds.
+  if (box.name.size() > 60 || box.name.find("..") != std::string::npos ||
+      box.name.find_first_of(":\\\0", 0, 3) != std::string::npos || box.name.front() == '/')
+    box.name.clear();
+  const auto number = [](const std::string& text) {
+    const float v = std::strtof(text.c_str(), nullptr);
+    return std::isfinite(v) ? v : 0.0f;
+  };
+  if (const std::string* rotate = world.Find("skyrotate")) box.rotate = number(*rotate);
+  if (const std::string* axis = world.Find("skyaxis")) {
+    // sscanf's "%f %f %f": the numbers there are, the rest 0.
+    const char* at = axis->c_str();
+    for (float& a : box.axis) {
+      char* end = nullptr;
+      const float v = std::strtof(at, &end);
+      if (end == at) break;
+      a = std::isfinite(v) ? v : 0.0f;
+      at = end;
+    }
+  }
+  return box;
+}
+
+void MapSkyBoxTexel(const float direction[3], int& side, float& s, float& t) {
+  const float x = direction[0], y = direction[1], z = direction[2];
+  const float ax = std::fabs(x), ay = std::fabs(y), az = std::fabs(z);
+  // The engine's axis: x where it is the largest, then y, else z (ties go to the later one).
+  // Each picture's s and t are two coordinates over the third (vec_to_st); the axes take the
+  // pictures in skytexorder {0, 2, 1, 3, 4, 5}: +x rt, -x lf, +y bk, -y ft, +z up, -z dn.
+  float u, v, d;
+  if (ax > ay && ax > az) {
+    side = x < 0 ? 2 : 0;
+    d = ax, u = x < 0 ? y : -y, v = z;
+  } else if (ay > az && ay > ax) {
+    side = y < 0 ? 3 : 1;
+    d = ay, u = y < 0 ? -x : x, v = z;
+  } else {
+    side = z < 0 ? 5 : 4;
+    d = az, u = -y, v = z < 0 ? x : -x;
+  }
+  if (!(d > 0)) {
+    s = t = 0.5f;
+    return;
+  }
+  s = (u / d + 1) / 2;
+  t = 1 - (v / d + 1) / 2;
+}
+
 float MapVerticalFov(float fov, int width, int height) {
   (void)width, (void)height;  // adapted: the same vertical angle whatever the shape
   constexpr float kDegrees = static_cast<float>(M_PI) / 180;

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace tarn {
 
@@ -94,6 +95,26 @@ float MapTextureLod(float dsdx, float dtdx, float dsdy, float dtdy);
 // Where a view direction meets Quake's sky, in texels of a 128-texel layer (gl_sky.c
 // Sky_GetTexCoord at time 0: the direction flattened three times upward, 6 × 63 units out).
 void MapSkyTexel(const float direction[3], float& s, float& t);
+
+// Quake II's sky box as the worldspawn names it (game g_spawn.c SP_worldspawn, client
+// cl_view.c CL_PrepRefresh): "sky", else "unit1_"; "skyrotate" degrees a second about "skyaxis".
+// The engine turns the box by the time since the level began times skyrotate (gl1_warp.c
+// R_DrawSkyBox); a still picture is the level at time 0, so the box is drawn unturned. name is
+// empty for maps of the other games, and for a "sky" that is no plain path in the game's files.
+struct MapSkyBox {
+  std::string name;
+  float rotate = 0;
+  float axis[3] = {0, 0, 0};
+};
+MapSkyBox MapSkyBoxOf(const BspMap& map);
+
+// The box's six pictures are env/<name><suffix>, in this order (gl1_warp.c suf[]).
+inline constexpr const char* kMapSkySuffixes[6] = {"rt", "bk", "lf", "ft", "up", "dn"};
+
+// Where a view direction meets the sky box: which picture (an index into kMapSkySuffixes) and
+// where on it, s from its left, t from its top row, 0 to 1 across (gl1_warp.c R_DrawSkyPolygon's
+// vec_to_st, skytexorder and R_MakeSkyVec's (s + 1) / 2, 1 - (t + 1) / 2).
+void MapSkyBoxTexel(const float direction[3], int& side, float& s, float& t);
 
 // The vertical field of view of a picture for Quake's fov (degrees, horizontal at 4:3), as
 // Quakespasm adapts it to any shape (scr_fov_adapt 1): the same vertical angle at every width.

@@ -189,7 +189,8 @@ class CRasterizer {
     const int y0 = ClampToInt(std::ceil(top - 0.5f), 0, m_height),
               y1 = ClampToInt(std::floor(bottom - 0.5f), -1, m_height - 1);
     const ScreenVertex* v[3] = {&a, &b, &c};
-    const bool fence = m_surface == MapSurface::Fence, sky = m_surface == MapSurface::Sky && m_skyBack;
+    const bool fence = m_surface == MapSurface::Fence;
+    const bool sky = m_surface == MapSurface::Sky && (m_skyBack || m_scene.images.skyBox.width > 0);
     const bool blend = m_alpha < 1;
     // Quakespasm keeps a fence's texel where its alpha passes 0.666 (glAlphaFunc in gl_rmain.c).
     const float fenceCut = shading.linear ? 0.666f * 255 : 127.5f;
@@ -279,10 +280,12 @@ class CRasterizer {
     }
   }
 
-  // Quake's sky where the pixel looks: the layer over the one behind, by its alpha.
+  // The sky where the pixel looks: Quake II's box, or Quake's layer over the one behind, by its
+  // alpha.
   void Sky(float px, float py, std::uint8_t* o) const {
     float d[3], s, t;
     m_rays.Direction(px, py, d);
+    if (!m_skyBack) return BoxSky(d, o);
     MapSkyTexel(d, s, t);
     float back[7], front[7];
     SampleTexture(*m_skyBack, s, t, 0, m_scene.shading.linear, back);
@@ -290,6 +293,20 @@ class CRasterizer {
     const float a = front[3] / 255;
     for (int k = 0; k < 3; ++k)
       o[k] = static_cast<std::uint8_t>(std::lround(std::min(back[k] * (1 - a) + front[k] * a, 255.0f)));
+  }
+
+  // Quake II's sky box along d, its full size filtered as the look filters (the engine makes no
+  // smaller levels of it: gl1_image.c uploads it_sky pictures without mipmaps).
+  void BoxSky(const float d[3], std::uint8_t* o) const {
+    const MapImages& images = m_scene.images;
+    int side = 0;
+    float s, t, x, y;
+    MapSkyBoxTexel(d, side, s, t);
+    MapSkyBoxAtlasTexel(side, s, t, images.skyBoxSide, x, y);
+    float texel[7];
+    SampleLevel(images.skyBox, x / static_cast<float>(images.skyBox.width),
+                y / static_cast<float>(images.skyBox.height), m_scene.shading.linear, texel);
+    for (int k = 0; k < 3; ++k) o[k] = static_cast<std::uint8_t>(std::lround(std::clamp(texel[k], 0.0f, 255.0f)));
   }
 
   const MapScene& m_scene;

@@ -220,6 +220,27 @@ inline BspBuilder PiledWalls(int n) {
   return b;
 }
 
+// A Quake II room whose six walls are sky, around the origin, with the worldspawn's "sky".
+inline Bytes Quake2SkyRoom(const std::string& worldspawn) {
+  BspBuilder b(BspFormat::Quake2);
+  b.entities = "{\n\"classname\" \"worldspawn\"\n" + worldspawn + "}\n";  // no start: both sides drawn
+  b.textureNames = {"e1u1/sky1"};
+  constexpr float r = 64;
+  b.Quad({{{r, -r, -r}, {r, r, -r}, {r, r, r}, {r, -r, r}}}, 0, -1);
+  b.Quad({{{-r, -r, -r}, {-r, r, -r}, {-r, r, r}, {-r, -r, r}}}, 0, -1);
+  b.Quad({{{-r, r, -r}, {r, r, -r}, {r, r, r}, {-r, r, r}}}, 0, -1);
+  b.Quad({{{-r, -r, -r}, {r, -r, -r}, {r, -r, r}, {-r, -r, r}}}, 0, -1);
+  b.Quad({{{-r, -r, r}, {r, -r, r}, {r, r, r}, {-r, r, r}}}, 0, -1);
+  b.Quad({{{-r, -r, -r}, {r, -r, -r}, {r, r, -r}, {-r, r, -r}}}, 0, -1);
+  Bytes bytes = b.Build();
+  BspHeader h;
+  if (!ReadBspHeader(bytes, h, nullptr)) return bytes;
+  PutU32(bytes,
+         static_cast<std::size_t>(h.lumps[static_cast<std::size_t>(LumpIndex(BspFormat::Quake2).texinfo)].offset) + 32,
+         0x4 | 0x80);  // SURF_SKY | SURF_NODRAW, as compilers mark sky
+  return bytes;
+}
+
 // Where lump i's offset and length are stored in the header.
 inline std::size_t LumpField(BspFormat format, std::size_t i) { return (format == BspFormat::Quake2 ? 8 : 4) + i * 8; }
 

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <map>
 
@@ -364,6 +365,75 @@ TEST(MapRender, FacesPiledAcrossTheViewCutThePictureShort) {
   EXPECT_EQ(starved.rc, 1);
   EXPECT_NE(starved.err.find("not enough memory"), std::string::npos) << starved.err;
   EXPECT_FALSE(fs::exists(dir / "m.png"));
+}
+
+// Quake II's sky is the box of six pictures worldspawn's "sky" names, each seen upright where the
+// engine puts it (yquake2 gl1_warp.c): +x rt, +y bk, -x lf, -y ft, up and down (facing +x).
+TEST(MapRender, Quake2SkyIsTheBoxTheWorldspawnNames) {
+  const std::map<std::string, std::array<std::uint8_t, 3>> colours = {{"rt", {200, 0, 0}},   {"bk", {0, 200, 0}},
+                                                                      {"lf", {0, 0, 200}},   {"ft", {200, 200, 0}},
+                                                                      {"up", {0, 200, 200}}, {"dn", {200, 0, 200}}};
+  Bytes pcx = SkinPcx();
+  pcx[0] = 0x0A;  // the engine's LoadPCX wants its maker's mark
+  const MapFileLookup lookup = [&](const std::string& path, std::vector<std::uint8_t>& bytes) {
+    if (path == "env/dusk_rt.pcx") return bytes = pcx, true;  // a TGA of the name comes first
+    for (const auto& [side, c] : colours)
+      if (path == "env/dusk_" + side + ".tga" && side != "dn") return bytes = MarkedTga(c[0], c[1], c[2]), true;
+    if (path == "env/dusk_dn.pcx") return bytes = pcx, true;  // no TGA: the PCX
+    return false;
+  };
+  const Bytes bytes = Quake2SkyRoom("\"sky\" \"dusk_\"\n\"skyrotate\" \"5\"\n\"skyaxis\" \"1 1 0\"\n");
+  BspMap map;
+  ASSERT_TRUE(LoadBsp(bytes, map, nullptr));
+  const MapSkyBox box = MapSkyBoxOf(map);
+  EXPECT_EQ(box.name, "dusk_");
+  EXPECT_FLOAT_EQ(box.rotate, 5);
+  EXPECT_FLOAT_EQ(box.axis[1], 1);
+  const std::vector<std::string> sides = MapFilesWanted(map);
+  EXPECT_NE(std::find(sides.begin(), sides.end(), "env/dusk_up.tga"), sides.end());
+  EXPECT_NE(std::find(sides.begin(), sides.end(), "env/dusk_up.pcx"), sides.end());
+
+  const auto look = [&](float yaw, float pitch) {
+    MapCamera c;
+    c.yaw = yaw, c.pitch = pitch;
+    return Draw(bytes, c, 40, 40, lookup);
+  };
+  const auto colour = [](const Drawn& d, int x, int y) { return std::vector<int>(d.At(x, y), d.At(x, y) + 3); };
+  const struct {
+    const char* side;
+    float yaw, pitch;
+  } views[] = {{"rt", 0, 0}, {"bk", 90, 0}, {"lf", 180, 0}, {"ft", 270, 0}, {"up", 0, -89}};
+  for (const auto& v : views) {
+    SCOPED_TRACE(v.side);
+    const Drawn d = look(v.yaw, v.pitch);
+    const auto& c = colours.at(v.side);
+    // Upright and unmirrored: the white quarter at the top left, the colour elsewhere.
+    EXPECT_EQ(colour(d, 8, 8), (std::vector<int>{255, 255, 255}));
+    for (const auto& [x, y] : {std::pair{31, 8}, std::pair{8, 31}, std::pair{31, 31}})
+      EXPECT_EQ(colour(d, x, y), (std::vector<int>{c[0], c[1], c[2]}));
+  }
+  // The floor's picture, a 2 × 1 PCX of (3, 3, 255) and (7, 7, 255), upright too looking down
+  // facing +x.
+  const Drawn down = look(0, 89);
+  EXPECT_EQ(colour(down, 8, 20), (std::vector<int>{3, 3, 255}));
+  EXPECT_EQ(colour(down, 31, 20), (std::vector<int>{7, 7, 255}));
+  EXPECT_EQ(colour(look(0, 0), 31, 31), (std::vector<int>{200, 0, 0}));  // rt's TGA, not its PCX
+
+  // Without its pictures the sky keeps its own texture, and the missing ones are named.
+  const MapFileLookup none = [](const std::string&, std::vector<std::uint8_t>&) { return false; };
+  const MapImages images = DecodeMapImages(map, none);
+  EXPECT_EQ(images.skyBox.width, 0);
+  EXPECT_EQ(images.missing, (std::vector<std::string>{"e1u1/sky1", "env/dusk_rt", "env/dusk_bk", "env/dusk_lf",
+                                                      "env/dusk_ft", "env/dusk_up", "env/dusk_dn"}));
+  EXPECT_EQ(MissingMapTextures(map, none), images.missing);
+  // Here the checkerboard standing in for the missing texture, seen at a level of its mean.
+  EXPECT_EQ(colour(Draw(bytes, MapCamera{}, 40, 40, none), 31, 31), (std::vector<int>{120, 20, 120}));
+
+  // The engine's default box, and no box for a name that leaves the game's folder.
+  ASSERT_TRUE(LoadBsp(Quake2SkyRoom(""), map, nullptr));
+  EXPECT_EQ(MapSkyBoxOf(map).name, "unit1_");
+  ASSERT_TRUE(LoadBsp(Quake2SkyRoom("\"sky\" \"../../x\"\n"), map, nullptr));
+  EXPECT_EQ(MapSkyBoxOf(map).name, "");
 }
 
 // Quake II's surface flags decide how a face is drawn, as ref_gl draws it: sky before all (its

@@ -188,4 +188,16 @@ inline Bytes SolidTga(int w, int h, std::uint8_t r, std::uint8_t g, std::uint8_t
   return b;
 }
 
+// A 16 × 16 TGA of one colour with a white top-left quarter, to tell its sides apart.
+inline Bytes MarkedTga(std::uint8_t r, std::uint8_t g, std::uint8_t bl) {
+  Bytes b(18, 0);
+  b[2] = 2, b[12] = 16, b[14] = 16, b[16] = 24, b[17] = 0x20;  // true colour, top row first
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) {
+      const bool mark = x < 8 && y < 8;
+      b.insert(b.end(), {mark ? std::uint8_t{255} : bl, mark ? std::uint8_t{255} : g, mark ? std::uint8_t{255} : r});
+    }
+  return b;
+}
+
 }  // namespace tarn::test

@@ -49,7 +49,8 @@ uniform sampler2D tex;
 uniform sampler2D light;
 uniform sampler2D glow;
 uniform sampler2D skyFront;
-uniform int mode;  // 0 textures, 1 lightmaps, 2 both, 3 one colour, 4 sky
+uniform int mode;  // 0 textures, 1 lightmaps, 2 both, 3 one colour, 4 sky, 5 Quake II's sky box
+uniform float skyBoxTile;
 uniform float lightScale;
 uniform float clampLightFirst;
 uniform float alphaCut;
@@ -59,6 +60,27 @@ uniform vec4 color;
 varying vec2 vTex;
 varying vec2 vLight;
 varying vec3 vWorld;
+// Quake II's sky box along d from tex, the six pictures in one (MapImages::skyBox): the picture
+// and place MapSkyBoxTexel and MapSkyBoxAtlasTexel (maps/MapLook.h, MapImages.h) give.
+vec3 SkyBox(vec3 d) {
+  vec3 a = abs(d);
+  float side;
+  vec3 uvd;
+  if (a.x > a.y && a.x > a.z) {
+    side = d.x < 0.0 ? 2.0 : 0.0;
+    uvd = vec3(d.x < 0.0 ? d.y : -d.y, d.z, a.x);
+  } else if (a.y > a.z && a.y > a.x) {
+    side = d.y < 0.0 ? 3.0 : 1.0;
+    uvd = vec3(d.y < 0.0 ? -d.x : d.x, d.z, a.y);
+  } else {
+    side = d.z < 0.0 ? 5.0 : 4.0;
+    uvd = vec3(-d.y, d.z < 0.0 ? d.x : -d.x, a.z);
+  }
+  vec2 st = vec2(uvd.x / uvd.z + 1.0, 1.0 - uvd.y / uvd.z) * 0.5;
+  st = clamp(st, vec2(0.5 / skyBoxTile), vec2(1.0 - 0.5 / skyBoxTile));
+  vec2 cell = vec2(mod(side, 3.0), floor(side / 3.0));
+  return texture2D(tex, (cell + st) / vec2(3.0, 2.0)).rgb;
+}
 void main() {
   if (mode == 3) {
     gl_FragColor = color;
@@ -71,6 +93,10 @@ void main() {
     vec4 back = texture2D(tex, st);
     vec4 front = texture2D(skyFront, st);
     gl_FragColor = vec4(mix(back.rgb, front.rgb, front.a), 1.0);
+    return;
+  }
+  if (mode == 5) {
+    gl_FragColor = vec4(SkyBox(vWorld - eye), 1.0);
     return;
   }
   vec4 t = texture2D(tex, vTex);
@@ -443,6 +469,7 @@ void CMapView::Upload() {
     black.rgba = {0, 0, 0, 255};
     m_black = upload(black, false, false);
   }
+  UploadSkyBox();
   m_lightPages.assign(m_mesh.pages.size(), 0);
   for (std::size_t i = 0; i < m_mesh.pages.size(); ++i) {
     GLuint t = 0;
@@ -459,6 +486,28 @@ void CMapView::Upload() {
   glBindTexture(GL_TEXTURE_2D, 0);
 }
 
+// Quake II's sky box as one texture, its full size alone (the engine gives it no smaller
+// levels), kept inside each picture by the shader so that clamping at the edge is enough.
+void CMapView::UploadSkyBox() {
+  if (m_skyBox) glDeleteTextures(1, &m_skyBox);
+  m_skyBox = 0;
+  const MapImage& box = m_images.skyBox;
+  if (box.width <= 0 || box.height <= 0) return;
+  GLuint t = 0;
+  glGenTextures(1, &t);
+  m_skyBox = t;
+  glBindTexture(GL_TEXTURE_2D, t);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, box.width, box.height, 0, GL_RGBA, GL_UNSIGNED_BYTE, box.rgba.data());
+  const GLint filter = m_shading.linear ? GL_LINEAR : GL_NEAREST;
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
+  glBindTexture(GL_TEXTURE_2D, 0);
+}
+
 void CMapView::FreeGL() {
   if (!m_glReady) return;
   m_glReady = false;
@@ -467,7 +516,7 @@ void CMapView::FreeGL() {
   // Called from the context's own signal, or from the destructor while the widget still has it.
   QOpenGLContext* ctx = context();
   if (!ctx || !isValid()) {
-    m_vertexBuffer = m_triangleBuffer = m_outlineBuffer = m_modelBuffer = m_modelSkin = m_black = 0;
+    m_vertexBuffer = m_triangleBuffer = m_outlineBuffer = m_modelBuffer = m_modelSkin = m_black = m_skyBox = 0;
     m_textures.clear();
     m_glows.clear();
     m_lightPages.clear();
@@ -492,6 +541,8 @@ void CMapView::FreeGL() {
   }
   if (m_black) glDeleteTextures(1, &m_black);
   m_black = 0;
+  if (m_skyBox) glDeleteTextures(1, &m_skyBox);
+  m_skyBox = 0;
   delete m_program;
   delete m_alphaProgram;
   m_program = m_alphaProgram = nullptr;
@@ -533,6 +584,7 @@ void CMapView::paintGL() {
     program->setUniformValue("light", 1);
     program->setUniformValue("glow", 2);
     program->setUniformValue("skyFront", 3);
+    program->setUniformValue("skyBoxTile", static_cast<float>(std::max(m_images.skyBoxSide, 1)));
     program->setUniformValue("lightScale", m_shading.lightScale);
     program->setUniformValue("clampLightFirst", m_shading.clampLightFirst ? 1.0f : 0.0f);
     // As the software renderer keeps a fence's texel (MapRender.cpp).
@@ -574,6 +626,7 @@ void CMapView::paintGL() {
           static_cast<std::size_t>(g.texture) < m_images.skyLayers.size())
         std::tie(skyBack, skyFront) = m_images.skyLayers[static_cast<std::size_t>(g.texture)];
       const bool sky = skyBack >= 0 && skyFront >= 0 && m_mode != Mode::Lightmaps;
+      const bool skyBox = g.surface == MapSurface::Sky && m_skyBox && m_mode != Mode::Lightmaps;
       glActiveTexture(GL_TEXTURE1);
       glBindTexture(GL_TEXTURE_2D, m_lightPages[static_cast<std::size_t>(g.page)]);
       glActiveTexture(GL_TEXTURE2);
@@ -581,11 +634,13 @@ void CMapView::paintGL() {
       glActiveTexture(GL_TEXTURE3);
       glBindTexture(GL_TEXTURE_2D, sky ? m_textures[static_cast<std::size_t>(skyFront)] : m_black);
       glActiveTexture(GL_TEXTURE0);
-      glBindTexture(GL_TEXTURE_2D, sky ? m_textures[static_cast<std::size_t>(skyBack)] : m_textures[image]);
+      glBindTexture(GL_TEXTURE_2D, skyBox ? m_skyBox
+                                   : sky  ? m_textures[static_cast<std::size_t>(skyBack)]
+                                          : m_textures[image]);
       QOpenGLShaderProgram* wanted =
           g.surface == MapSurface::Fence && m_mode != Mode::Lightmaps ? m_alphaProgram : m_program;
       if (wanted != bound) (bound = wanted)->bind();
-      bound->setUniformValue("mode", sky ? 4 : mode);
+      bound->setUniformValue("mode", skyBox ? 5 : sky ? 4 : mode);
       // Quake II's translucent faces come last, blended over what is drawn, behind none.
       const bool blend = g.alpha < 1 && m_mode == Mode::Both;
       bound->setUniformValue("alpha", blend ? g.alpha : 1.0f);

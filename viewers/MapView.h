@@ -95,6 +95,7 @@ class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
 
  private:
   void Upload();
+  void UploadSkyBox();
   void UploadModel();
   void FreeGL();
   void FrameSwapped();
@@ -135,6 +136,7 @@ class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
   std::vector<unsigned> m_textures;  // as m_images.images
   std::vector<unsigned> m_glows;     // as m_images.images: the fullbright texels, 0 for none
   unsigned m_black = 0;              // the glow of pictures without one
+  unsigned m_skyBox = 0;             // Quake II's sky box (MapImages::skyBox), 0 without one
   std::vector<unsigned> m_lightPages;
 };
 

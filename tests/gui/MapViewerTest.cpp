@@ -633,9 +633,21 @@ TEST_F(GuiTest, TheWindowAndTheSoftwareRendererDrawTheSameView) {
     Bytes map;
     QVector3D position;
     float yaw, pitch;
+    MapFileLookup lookup = {};
   };
   std::vector<View> views = {{"floor from above", FloorMap(BspFormat::Quake), {256, -100, 200}, 90, 30},
                              {"floor from below", FloorMap(BspFormat::Quake), {256, -100, -200}, 90, -30}};
+  // Quake II's sky box, into a corner where three of its pictures meet.
+  const MapFileLookup skyBox = [](const std::string& path, std::vector<std::uint8_t>& bytes) {
+    const char* sides[6] = {"rt", "bk", "lf", "ft", "up", "dn"};
+    for (int k = 0; k < 6; ++k)
+      if (path == std::string("env/unit1_") + sides[k] + ".tga") {
+        bytes = MarkedTga(static_cast<std::uint8_t>(40 * k), static_cast<std::uint8_t>(200 - 30 * k), 90);
+        return true;
+      }
+    return false;
+  };
+  views.push_back({"Quake II sky box", Quake2SkyRoom(""), {0, 0, 0}, 30, -30, skyBox});
   if (fs::exists(SamplesDir() / "LibreQuake/lq1/maps/e2m2.bsp")) {
     const Bytes e2m2 = ReadFile(SamplesDir() / "LibreQuake/lq1/maps/e2m2.bsp");
     views.push_back({"e2m2 at its start", e2m2, {64, 608, 46}, 270, 0});
@@ -650,7 +662,7 @@ TEST_F(GuiTest, TheWindowAndTheSoftwareRendererDrawTheSameView) {
     view.setFixedSize(kWidth, kHeight);
     view.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
-    ASSERT_TRUE(view.SetMap(map, {}));
+    ASSERT_TRUE(view.SetMap(map, v.lookup));
     view.SetCamera(v.position, v.yaw, v.pitch);
     const QImage window = view.grabFramebuffer().convertToFormat(QImage::Format_RGB888);
     ASSERT_EQ(window.width(), kWidth);
@@ -659,7 +671,7 @@ TEST_F(GuiTest, TheWindowAndTheSoftwareRendererDrawTheSameView) {
     camera.position[0] = v.position.x(), camera.position[1] = v.position.y(), camera.position[2] = v.position.z();
     camera.yaw = v.yaw, camera.pitch = v.pitch;
     std::vector<std::uint8_t> rgb;
-    ASSERT_TRUE(RenderMap(BuildMapScene(map, {}), camera, kWidth, kHeight, rgb));
+    ASSERT_TRUE(RenderMap(BuildMapScene(map, v.lookup), camera, kWidth, kHeight, rgb));
     std::vector<std::uint8_t> grabbed;
     for (int y = 0; y < kHeight; ++y)
       grabbed.insert(grabbed.end(), window.constScanLine(y), window.constScanLine(y) + kWidth * 3);
