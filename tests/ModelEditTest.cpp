@@ -358,5 +358,106 @@ TEST(ModelEdit, BrokenModelsAndEditsThatDoNotFitAreRefused) {
   }
 }
 
+// A picture of w × h in one colour, as a TGA file.
+void WritePicture(const fs::path& file, int w, int h, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+  WriteFile(file, SolidTga(w, h, r, g, b));
+}
+
+TEST(ModelEdit, ModeleditEditsInPlaceAndItsInverseGivesTheArchiveBack) {
+  TempDir dir;
+  const Bytes mdl = Mdl({"stand1", "stand2", "run1"}, 4, 2, 6, 2);
+  const Bytes md2 = Md2({"models/a/skin.pcx"}, {"stand01", "stand02"});
+  WriteFile(dir / "p.pak", PakBuilder().File("progs/m.mdl", mdl).File("models/a/tris.md2", md2).Build());
+  const std::string pak = (dir / "p.pak").string();
+  auto modelIn = [&](const std::string& path) {
+    const Result r = Tool({"cat", pak, path});
+    return Bytes(r.out.begin(), r.out.end());
+  };
+
+  // Each edit, then the one that undoes it, by hand.
+  const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> pairs = {
+      {{"--rename-frame", "stand2", "walk1"}, {"--rename-frame", "1", "stand2"}},
+      {{"--move-frame", "0", "2"}, {"--move-frame", "2", "0"}},
+      {{"--group-skins", "0", "2", "0.1,0.2"}, {"--ungroup-skins", "0"}},
+      {{"--flags", "rocket,tracer2", "--sync", "rand", "--eye", "0,-1.5,22.125"},
+       {"--flags", "none", "--sync", "sync", "--eye", "0,0,0"}},
+  };
+  for (const auto& [edit, inverse] : pairs) {
+    std::vector<std::string> args = {"modeledit", pak, "progs/m.mdl"};
+    args.insert(args.end(), edit.begin(), edit.end());
+    const Result r = Tool(args);
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(modelIn("progs/m.mdl"), mdl) << edit[0];
+    args.resize(3);
+    args.insert(args.end(), inverse.begin(), inverse.end());
+    ASSERT_EQ(Tool(args).rc, 0);
+    EXPECT_EQ(modelIn("progs/m.mdl"), mdl) << edit[0];
+  }
+
+  // A skin from a picture of the skins' size; the list shows what the model holds now.
+  WritePicture(dir / "red.tga", 4, 2, 255, 0, 0);
+  Result r = Tool({"modeledit", pak, "progs/m.mdl", "--add-skin", (dir / "red.tga").string(), "--rename-frame",
+                   "stand1", "idle1", "--flags", "rotate", "--list"});
+  ASSERT_EQ(r.rc, 0) << r.err;
+  EXPECT_NE(r.out.find("flags\trotate\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("skin\t2\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("frame\t0\tidle1\n"), std::string::npos) << r.out;
+  ModelData model;
+  std::string why;
+  ASSERT_TRUE(LoadMdl(modelIn("progs/m.mdl"), model, &why)) << why;
+  ASSERT_EQ(model.skins.size(), 3u);
+  EXPECT_GT(model.skins[2].pixels[0], 150);  // red, in Quake's palette
+  EXPECT_LT(model.skins[2].pixels[1], 60);
+  ASSERT_EQ(
+      Tool({"modeledit", pak, "progs/m.mdl", "--remove-skin", "2", "--rename-frame", "0", "stand1", "--flags", "none"})
+          .rc,
+      0);
+  EXPECT_EQ(modelIn("progs/m.mdl"), mdl);
+
+  // An MD2's skin paths, and its skin from a picture as the PCX its path names.
+  r = Tool({"modeledit", pak, "models/a/tris.md2", "--add-skin-path", "models/a/two.pcx", "--skin", "1",
+            (dir / "red.tga").string()});
+  ASSERT_EQ(r.rc, 0) << r.err;
+  const Result list = Tool({"modeledit", pak, "models/a/tris.md2", "--list"});
+  EXPECT_NE(list.out.find("skin\t1\tmodels/a/two.pcx\n"), std::string::npos) << list.out;
+  const Result pcx = Tool({"info", pak, "models/a/two.pcx"});
+  EXPECT_EQ(pcx.rc, 0) << pcx.err;
+  ASSERT_EQ(Tool({"modeledit", pak, "models/a/tris.md2", "--remove-skin", "1"}).rc, 0);
+  EXPECT_EQ(modelIn("models/a/tris.md2"), md2);
+
+  // A frame and a frame group go whole.
+  ASSERT_EQ(Tool({"modeledit", pak, "progs/m.mdl", "--delete-frame", "run1"}).rc, 0);
+  ModelLayout l;
+  ASSERT_TRUE(ReadModelLayout(modelIn("progs/m.mdl"), l, nullptr));
+  ASSERT_EQ(l.frames.size(), 2u);
+  EXPECT_EQ(l.frames[1].names.front(), "stand2");
+
+  // Refusals name what is wrong, and change nothing.
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+      {{"--skin", "0", (dir / "red.tga").string(), "--flags", "gib"}, ""},
+      {{"--rename-frame", "nosuch", "x"}, "has no frame \"nosuch\""},
+      {{"--rename-frame", "0", "a_name_too_long_x"}, "at most 15 characters"},
+      {{"--flags", "rockets"}, "takes rocket"},
+      {{"--remove-skin", "0", "--remove-skin", "0"}, "only skin"},
+      {{"--skin-path", "0", "x.pcx"}, "only a Quake II model"},
+      {{"--eye", "1,2"}, "takes X,Y,Z"},
+  };
+  WritePicture(dir / "big.tga", 8, 8, 0, 0, 255);
+  const Bytes before = ReadFile(dir / "p.pak");
+  for (auto [args, says] : refused) {
+    if (says.empty()) args = {"--skin", "0", (dir / "big.tga").string()}, says = "the model's skins are 4 × 2";
+    args.insert(args.begin(), {"modeledit", pak, "progs/m.mdl"});
+    const Result bad = Tool(args);
+    EXPECT_NE(bad.rc, 0) << says;
+    EXPECT_NE(bad.err.find(says), std::string::npos) << bad.err;
+  }
+  EXPECT_EQ(Tool({"modeledit", pak, "models/a/tris.md2", "--flags", "gib"}).err.find("Quake II model has no flags") !=
+                std::string::npos,
+            true);
+  EXPECT_EQ(Tool({"modeledit", pak, "progs/m.mdl"}).rc, 2);
+  EXPECT_EQ(ReadFile(dir / "p.pak"), before);
+  EXPECT_NE(Tool({"modeledit", "--help"}).out.find("--group-skins N COUNT INTERVALS"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace tarn::test
