@@ -164,6 +164,22 @@ constexpr CommandUsage kUsage[] = {
      "                                        frames (an MD2's skin is written as OUT.pcx beside it)\n"
      "    model OPTIONS: --skin IMAGE (in place of the material's)   --fps N (frames a second, 10)\n"
      "      --skin-path PATH (the MD2's skin; models/OUT/OUT.pcx)   --palette, --dither, --fullbright\n"},
+    {"modeledit",
+     "  modeledit ARCHIVE MODEL [--list] [EDIT...]\n"
+     "                                        a Quake or Quake II model changed in place, the EDITs in\n"
+     "                                        the order given, every other byte kept (no vertex is\n"
+     "                                        quantised again); --list: its skins, frames, flags, sync\n"
+     "                                        and eye (after the EDITs); then save\n"
+     "    EDITs: --skin N PICTURE (skin N, or N.K the Kth of group N, from a picture of the skins'\n"
+     "      size, encoded as add --as lmp does with --palette, --dither, --fullbright, --glow MASK;\n"
+     "      of an MD2, the PCX its path N names, made or replaced)   --add-skin PICTURE\n"
+     "      --remove-skin N   --group-skins N COUNT INTERVALS (COUNT skins from N into a group;\n"
+     "      INTERVALS: 0.1,0.2,...)   --ungroup-skins N   --skin-intervals N INTERVALS\n"
+     "      --rename-frame FRAME NEWNAME   --move-frame FRAME TO   --delete-frame FRAME (FRAME: N,\n"
+     "      N.K in group N, or a name; moving or deleting a group's member takes the group)\n"
+     "      --flags FLAGS (rocket,grenade,gib,rotate,tracer,zombiegib,tracer2,tracer3, a number or\n"
+     "      none)   --sync sync|rand   --eye X,Y,Z   an MD2's: --skin-path N PATH\n"
+     "      --add-skin-path PATH\n"},
     {"add",
      "  add ARCHIVE --as mdl|md2 [--to DIRPATH] [model OPTIONS but --skin-path] MODEL...\n"
      "                                        make models as model does and add them, named after\n"
@@ -242,7 +258,7 @@ constexpr const char* kHelpOptions =
 
 constexpr const char* kWriteOptions =
     "Options of the commands that write a file (create, repack, add, rm, rename, wad, ents, bspx,\n"
-    "maptex, textures --import, glow --fix):\n"
+    "maptex, modeledit, textures --import, glow --fix):\n"
     "  --break-links    save over a file that has other names (hard links); they keep the old contents\n"
     "  --force          save over a read-only file, or one another program changed meanwhile\n"
     "  --store          write every file of a zip stored, none deflated\n";
@@ -364,6 +380,13 @@ const std::map<std::string, CommandForm>& Commands() {
       {"ents", {CmdEnts, {"--set"}, {"--export"}, true}},
       {"bspx", {CmdBspx, {"--extract", "--insert", "--remove"}, {"--list"}, true}},
       {"maptex", {CmdMapTex, {"--replace"}, {"--embed", "--unembed"}, true}},
+      {"modeledit",
+       {CmdModelEdit,
+        {"--skin", "--add-skin", "--remove-skin", "--group-skins", "--ungroup-skins", "--skin-intervals",
+         "--rename-frame", "--move-frame", "--delete-frame", "--flags", "--sync", "--eye", "--skin-path",
+         "--add-skin-path", "--palette", "--dither", "--fullbright", "--glow"},
+        {"--list"},
+        true}},
       {"encode",
        {CmdEncode,
         {"--palette", "--dither", "--fullbright", "--glow", "--name", "--sprite-format", "--orientation"},
@@ -473,7 +496,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     } else if (IsWriteOption(a) && !form.writes) {
       return ctx.Usage(a +
                        " goes with the commands that write a file: create, repack, add, rm, rename, wad, ents, "
-                       "bspx, maptex, textures and glow");
+                       "bspx, maptex, modeledit, textures and glow");
     } else if (!TakeCommonOption(ctx, a)) {
       return ctx.Usage("unknown option " + Quoted(a) + " of " + word +
                        "; a name that begins with \"-\" goes after \"--\"");

@@ -89,12 +89,14 @@ int JsonInfo(const Context& ctx, const std::vector<std::string>& a, CPackObject*
   return JsonInfoEntry(ctx.out, a[0], *e), 0;
 }
 
-// bspx and maptex: MapCommands.cpp reads the arguments and does the work on the map's entry.
-int RunMapEdit(const Context& ctx, const MapEdit& edit, const std::string& command) {
+// bspx, maptex and modeledit: MapCommands.cpp and ModelCommands.cpp read the arguments and do the
+// work on the entry, a map (or a model, as kind says).
+int RunMapEdit(const Context& ctx, const MapEdit& edit, const std::string& command, const char* kind = "map") {
   CTarnDoc doc;
   if (edit.changes ? !OpenToChange(ctx, doc, edit.archive) : !Open(ctx, doc, edit.archive)) return 1;
   CPackObject* e = Find(doc, edit.map);
-  if (!e || e->IsDirectory()) return ctx.Error("no map " + Quoted(edit.map) + " in " + Quoted(edit.archive));
+  if (!e || e->IsDirectory())
+    return ctx.Error(std::string("no ") + kind + " " + Quoted(edit.map) + " in " + Quoted(edit.archive));
   std::string notice;
   if (const Outcome o = edit.run(*e, ctx.out, ctx.Warnings(), notice); o.code) return ctx.Report(o);
   if (!notice.empty()) ctx.Notice(notice);
@@ -313,6 +315,12 @@ int CmdMapTex(const Context& ctx, const std::vector<std::string>& a) {
   MapEdit edit;
   if (const Outcome o = ParseMapTex(a, edit); o.code) return ctx.Report(o);
   return RunMapEdit(ctx, edit, "maptex");
+}
+
+int CmdModelEdit(const Context& ctx, const std::vector<std::string>& a) {
+  MapEdit edit;
+  if (const Outcome o = ParseModelEdit(a, edit); o.code) return ctx.Report(o);
+  return RunMapEdit(ctx, edit, "modeledit", "model");
 }
 
 }  // namespace tarn::cli

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/EncodeCommands.h"
+#include "cli/MapCommands.h"
 
 namespace tarn {
 class CPackObject;
@@ -35,5 +36,11 @@ bool IsModelAdd(const std::vector<std::string>& args);
 // by the plain add command run with out, err, passOn and runOptions.
 Outcome RunAddModel(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                     const std::vector<std::string>& passOn, const RunOptions& runOptions = {});
+
+// modeledit ARCHIVE MODEL [--list] [EDIT...], without the command's name: read into edit (an
+// entry's edit, of the shape the map commands' take), whose run makes the edits in order on the
+// model's bytes (and, for an MD2's skin from a picture, the PCX its path names), lists the model
+// with --list, and leaves the saving to the caller.
+Outcome ParseModelEdit(const std::vector<std::string>& args, MapEdit& edit);
 
 }  // namespace tarn::cli

@@ -48,7 +48,7 @@ expect "extract" "$tarn_pak" ex
 # An archive is a file with an archive's name, or a folder to look into.
 expect "game.pak|out|src" "$tarn_pak" extract ""
 # Entries one directory level at a time, for every command that takes a path in the archive.
-for command in extract cat rm rename info convert; do
+for command in extract cat rm rename info convert modeledit; do
   expect "default.cfg|maps/|progs/|sound/" "$tarn_pak" $command game.pak ""
 done
 expect "maps/start.bsp|maps/test.bsp" "$tarn_pak" extract game.pak maps/
