@@ -54,8 +54,9 @@ struct MapImages {
   // Quake II's sky box (MapSkyBoxOf) when some face is sky: its six pictures in one,
   // kMapSkyBoxColumns across and two down in kMapSkySuffixes' order, each scaled to skyBoxSide
   // square (the largest of them, at most kMapSkyBoxMostSide). Empty when any of the six is found
-  // nowhere: the sky faces are then drawn with their own texture, as they always were, and the
-  // pictures not found are in missing as "env/<name><suffix>".
+  // nowhere (or they would take more pixels than the map's outside pictures may): the sky faces
+  // are then drawn with their own texture, as they always were, and the pictures not found are in
+  // missing as "env/<name><suffix>".
   MapImage skyBox;
   int skyBoxSide = 0;
 
