@@ -78,8 +78,8 @@ inline constexpr int kMapSkyBoxMostSide = 2048;
 // to sky_min and sky_max for the same reason).
 inline void MapSkyBoxAtlasTexel(int side, float s, float t, int tile, float& x, float& y) {
   const float n = static_cast<float>(tile), lo = 0.5f / n, hi = 1 - lo;
-  s = s < lo ? lo : s > hi ? hi : s;  // NaN: hi
-  t = t < lo ? lo : t > hi ? hi : t;
+  s = !(s >= lo) ? lo : s > hi ? hi : s;  // NaN (a damaged map's direction): lo
+  t = !(t >= lo) ? lo : t > hi ? hi : t;
   x = (static_cast<float>(side % kMapSkyBoxColumns) + s) * n;
   y = (static_cast<float>(side / kMapSkyBoxColumns) + t) * n;
 }
