@@ -170,6 +170,7 @@ std::array<std::string, 2> SkyBoxPaths(const std::string& name, int side) {
 bool LoadSkyBox(const std::string& name, const MapFileLookup& lookup, std::uint64_t& outsidePixels, MapImages& out) {
   std::array<RgbaImage, 6> sides;
   bool all = true;
+  int n = 1;
   std::vector<std::uint8_t> bytes;
   for (int k = 0; k < 6; ++k) {
     bool found = false;
@@ -182,13 +183,15 @@ bool LoadSkyBox(const std::string& name, const MapFileLookup& lookup, std::uint6
       out.missing.push_back("env/" + name + kMapSkySuffixes[k]);
       all = false;
     }
+    // Past the pictures' budget the box is given up at once, not after six huge pictures.
+    n = std::min(std::max({n, sides[static_cast<std::size_t>(k)].width, sides[static_cast<std::size_t>(k)].height}),
+                 kMapSkyBoxMostSide);
+    if (outsidePixels + std::uint64_t{6} * static_cast<std::uint64_t>(n) * static_cast<std::uint64_t>(n) >
+        kMostOutsidePixels)
+      return false;
   }
   if (!all) return false;
-  int n = 1;
-  for (const RgbaImage& side : sides) n = std::max({n, side.width, side.height});
-  n = std::min(n, kMapSkyBoxMostSide);
   const std::uint64_t pixels = std::uint64_t{6} * static_cast<std::uint64_t>(n) * static_cast<std::uint64_t>(n);
-  if (outsidePixels + pixels > kMostOutsidePixels) return false;
   outsidePixels += pixels;
   MapImage& box = out.skyBox;
   box.width = n * kMapSkyBoxColumns;

@@ -54,8 +54,9 @@ struct MapImages {
   // Quake II's sky box (MapSkyBoxOf) when some face is sky: its six pictures in one,
   // kMapSkyBoxColumns across and two down in kMapSkySuffixes' order, each scaled to skyBoxSide
   // square (the largest of them, at most kMapSkyBoxMostSide). Empty when any of the six is found
-  // nowhere: the sky faces are then drawn with their own texture, as they always were, and the
-  // pictures not found are in missing as "env/<name><suffix>".
+  // nowhere (or they would take more pixels than the map's outside pictures may): the sky faces
+  // are then drawn with their own texture, as they always were, and the pictures not found are in
+  // missing as "env/<name><suffix>".
   MapImage skyBox;
   int skyBoxSide = 0;
 
@@ -77,8 +78,8 @@ inline constexpr int kMapSkyBoxMostSide = 2048;
 // to sky_min and sky_max for the same reason).
 inline void MapSkyBoxAtlasTexel(int side, float s, float t, int tile, float& x, float& y) {
   const float n = static_cast<float>(tile), lo = 0.5f / n, hi = 1 - lo;
-  s = s < lo ? lo : s > hi ? hi : s;  // NaN: hi
-  t = t < lo ? lo : t > hi ? hi : t;
+  s = !(s >= lo) ? lo : s > hi ? hi : s;  // NaN (a damaged map's direction): lo
+  t = !(t >= lo) ? lo : t > hi ? hi : t;
   x = (static_cast<float>(side % kMapSkyBoxColumns) + s) * n;
   y = (static_cast<float>(side / kMapSkyBoxColumns) + t) * n;
 }

@@ -173,7 +173,8 @@ MapSkyBox MapSkyBoxOf(const BspMap& map) {
 void MapSkyBoxTexel(const float direction[3], int& side, float& s, float& t) {
   const float x = direction[0], y = direction[1], z = direction[2];
   const float ax = std::fabs(x), ay = std::fabs(y), az = std::fabs(z);
-  // The engine's axis: x where it is the largest, then y, else z (ties go to the later one).
+  // The engine's axis: x where it is strictly the largest, then y, else z (so a tie between x
+  // and y falls to z, as the engine's does).
   // Each picture's s and t are two coordinates over the third (vec_to_st); the axes take the
   // pictures in skytexorder {0, 2, 1, 3, 4, 5}: +x rt, -x lf, +y bk, -y ft, +z up, -z dn.
   float u, v, d;

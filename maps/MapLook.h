@@ -9,8 +9,9 @@
 // bright, the product clamped; gl_texturemode GL_LINEAR_MIPMAP_LINEAR, levels made from the full
 // size by averaging; gl_fullbrights 1, the palette's last 32 colours drawn unlit; liquids
 // unlit and opaque (r_wateralpha 1), sky as its two layers seen along the view (gl_sky.c at
-// time 0), gamma and contrast 1. The plain look is Tarn's older one: nearest texels of the
-// nearest level, light clamped to 1 before it meets the texture, no glow.
+// time 0), gamma and contrast 1. Quake II's sky is the box yquake2's GL renderer draws
+// (gl1_warp.c), its pictures filtered as the look filters. The plain look is Tarn's older one:
+// nearest texels of the nearest level, light clamped to 1 before it meets the texture, no glow.
 #pragma once
 
 #include <cstddef>

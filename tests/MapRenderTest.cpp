@@ -262,6 +262,42 @@ TEST(MapRender, RealMapsDrawFromTheirStart) {
   }
 }
 
+// COOP or DIE's pregame map names the sky box "space1", turning 5 degrees a second about
+// (1, 1, 0); the samples hold no env pictures, so they are missing until they are given, and
+// then its start sees the box's back (+y) through the window ahead.
+TEST(MapRender, RealQuake2SkyIsItsWorldspawnsBox) {
+  TARN_REQUIRE_SAMPLES();
+  const fs::path data = SamplesDir() / "quake2-source-archive/sources/coopordie/game/trunk/data";
+  if (!fs::exists(data / "maps/pregame.bsp")) GTEST_SKIP() << "no pregame.bsp";
+  const Bytes bytes = ReadFile(data / "maps/pregame.bsp");
+  BspMap map;
+  ASSERT_TRUE(LoadBsp(bytes, map, nullptr));
+  const MapSkyBox box = MapSkyBoxOf(map);
+  EXPECT_EQ(box.name, "space1");
+  EXPECT_FLOAT_EQ(box.rotate, 5);
+  EXPECT_EQ(std::vector<float>(box.axis, box.axis + 3), (std::vector<float>{1, 1, 0}));
+  bool withBox = false;
+  const MapFileLookup lookup = [&](const std::string& path, std::vector<std::uint8_t>& out) {
+    if (withBox && path.rfind("env/space1", 0) == 0 && path.size() > 4 && path.substr(path.size() - 4) == ".tga") {
+      out = MarkedTga(0, 200, 0);
+      return true;
+    }
+    return fs::exists(data / path) && (out = ReadFile(data / path), true);
+  };
+  const std::vector<std::string> missing = MissingMapTextures(map, lookup);
+  EXPECT_NE(std::find(missing.begin(), missing.end(), "env/space1bk"), missing.end());
+  const auto green = [&] {
+    const Drawn d = Draw(bytes, MapStartCamera(map), 160, 100, lookup);
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < d.rgb.size(); i += 3) n += d.rgb[i] == 0 && d.rgb[i + 1] == 200 && d.rgb[i + 2] == 0;
+    return n;
+  };
+  EXPECT_EQ(green(), 0u);
+  withBox = true;
+  EXPECT_GT(green(), 100u);
+  EXPECT_TRUE(MissingMapTextures(map, lookup).size() < missing.size());
+}
+
 // The light pages of a map whose faces point their lightmaps anywhere stay within what its
 // lighting lump holds: lightmaps wider than the engines draw are left out, faces lighting from
 // the same bytes share them, and what the lump cannot hold as faces of their own is drawn unlit.
