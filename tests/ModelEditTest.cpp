@@ -21,6 +21,9 @@ ModelEdit Edit(K kind, int index = 0, int member = -1, Bytes bytes = {}) {
   e.kind = kind, e.index = index, e.member = member, e.bytes = std::move(bytes);
   return e;
 }
+std::uint32_t ReadU32At(const Bytes& b, std::size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
 ModelEdit Counted(ModelEdit e, int count) {
   e.count = count;
   return e;
@@ -88,7 +91,11 @@ struct Sample {
 };
 
 std::vector<Sample> Models() {
+  // An empty section's offset is anything at all: this one past 2 GiB moves, and comes back.
+  Bytes farGlCommands = Md2({"s.pcx"}, {"a01", "a02"});
+  PutU32(farGlCommands, 60, 0x80000000u);
   std::vector<Sample> models = {
+      {"MD2 with an empty section far away", farGlCommands},
       {"built MDL", Mdl({"stand1", "stand2", "run1"}, 4, 2, 6, 3)},
       {"MDL with groups and a chunk after", MdlWithGroups()},
       {"built MD2", Md2({"models/a/skin.pcx", "models/a/skin2.pcx"}, {"stand01", "stand02", "run01"})},
@@ -334,6 +341,10 @@ TEST(ModelEdit, BrokenModelsAndEditsThatDoNotFitAreRefused) {
   ModelEdit path = Edit(K::InsertSkin, 0);
   SkinPathField("x.pcx", path.bytes);
   cases.push_back({"an MD2 whose sections overlap", overlap, path, "overlap"});
+  // Putting the frame back could not tell whether the empty section began inside it.
+  Bytes inside = md2;
+  PutU32(inside, 60, ReadU32At(md2, 56) + 4);
+  cases.push_back({"an MD2 section starting inside a frame", inside, Edit(K::RemoveFrame), "starts inside"});
   cases.push_back({"no skin 5", mdl, Edit(K::ReplaceSkin, 5), "no skin 5"});
   cases.push_back({"a skin of the wrong size", mdl, Edit(K::ReplaceSkin, 0, -1, Bytes(3, 1)), "bytes where"});
   cases.push_back({"a member of a single skin", mdl, Edit(K::ReplaceSkin, 0, 1, Bytes(8, 1)), "no member"});
