@@ -378,7 +378,16 @@ TEST(ModelEdit, ModeleditEditsInPlaceAndItsInverseGivesTheArchiveBack) {
   TempDir dir;
   const Bytes mdl = Mdl({"stand1", "stand2", "run1"}, 4, 2, 6, 2);
   const Bytes md2 = Md2({"models/a/skin.pcx"}, {"stand01", "stand02"});
-  WriteFile(dir / "p.pak", PakBuilder().File("progs/m.mdl", mdl).File("models/a/tris.md2", md2).Build());
+  Bytes cut = mdl, group = mdl;
+  cut.resize(cut.size() - 5);
+  PutU32(group, 84, 1), PutU32(group, 88, 1000);  // a skin group of more skins than bytes
+  WriteFile(dir / "p.pak", PakBuilder()
+                               .File("progs/m.mdl", mdl)
+                               .File("models/a/tris.md2", md2)
+                               .File("progs/cut.mdl", cut)
+                               .File("progs/group.mdl", group)
+                               .File("progs/notes.txt", "text")
+                               .Build());
   const std::string pak = (dir / "p.pak").string();
   auto modelIn = [&](const std::string& path) {
     const Result r = Tool({"cat", pak, path});
@@ -443,28 +452,36 @@ TEST(ModelEdit, ModeleditEditsInPlaceAndItsInverseGivesTheArchiveBack) {
   ASSERT_EQ(l.frames.size(), 2u);
   EXPECT_EQ(l.frames[1].names.front(), "stand2");
 
-  // Refusals name what is wrong, and change nothing.
-  const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
-      {{"--skin", "0", (dir / "red.tga").string(), "--flags", "gib"}, ""},
-      {{"--rename-frame", "nosuch", "x"}, "has no frame \"nosuch\""},
-      {{"--rename-frame", "0", "a_name_too_long_x"}, "at most 15 characters"},
-      {{"--flags", "rockets"}, "takes rocket"},
-      {{"--remove-skin", "0", "--remove-skin", "0"}, "only skin"},
-      {{"--skin-path", "0", "x.pcx"}, "only a Quake II model"},
-      {{"--eye", "1,2"}, "takes X,Y,Z"},
-  };
+  // Refusals name what is wrong, and change nothing: edits that do not fit, broken models.
   WritePicture(dir / "big.tga", 8, 8, 0, 0, 255);
+  const std::string big = (dir / "big.tga").string();
+  struct Refusal {
+    std::string model;
+    std::vector<std::string> args;
+    std::string says;
+  };
+  const std::vector<Refusal> refused = {
+      {"progs/m.mdl", {"--skin", "0", big}, "the model's skins are 4 × 2"},
+      {"progs/m.mdl", {"--rename-frame", "nosuch", "x"}, "has no frame \"nosuch\""},
+      {"progs/m.mdl", {"--rename-frame", "0", "a_name_too_long_x"}, "at most 15 characters"},
+      {"progs/m.mdl", {"--flags", "rockets"}, "takes rocket"},
+      {"progs/m.mdl", {"--remove-skin", "0", "--remove-skin", "0"}, "only skin"},
+      {"progs/m.mdl", {"--skin-path", "0", "x.pcx"}, "only a Quake II model"},
+      {"progs/m.mdl", {"--eye", "1,2"}, "takes X,Y,Z"},
+      {"models/a/tris.md2", {"--flags", "gib"}, "Quake II model has no flags"},
+      {"progs/cut.mdl", {"--flags", "gib"}, "cannot be read as a model: unexpected end of data"},
+      {"progs/group.mdl", {"--sync", "rand"}, "cannot be read as a model: a group larger than the file"},
+      {"progs/notes.txt", {"--flags", "gib"}, "is not a Quake or Quake II model"},
+      {"progs/none.mdl", {"--flags", "gib"}, "no model \"progs/none.mdl\""},
+  };
   const Bytes before = ReadFile(dir / "p.pak");
-  for (auto [args, says] : refused) {
-    if (says.empty()) args = {"--skin", "0", (dir / "big.tga").string()}, says = "the model's skins are 4 × 2";
-    args.insert(args.begin(), {"modeledit", pak, "progs/m.mdl"});
+  for (const Refusal& r : refused) {
+    std::vector<std::string> args = {"modeledit", pak, r.model};
+    args.insert(args.end(), r.args.begin(), r.args.end());
     const Result bad = Tool(args);
-    EXPECT_NE(bad.rc, 0) << says;
-    EXPECT_NE(bad.err.find(says), std::string::npos) << bad.err;
+    EXPECT_NE(bad.rc, 0) << r.says;
+    EXPECT_NE(bad.err.find(r.says), std::string::npos) << bad.err;
   }
-  EXPECT_EQ(Tool({"modeledit", pak, "models/a/tris.md2", "--flags", "gib"}).err.find("Quake II model has no flags") !=
-                std::string::npos,
-            true);
   EXPECT_EQ(Tool({"modeledit", pak, "progs/m.mdl"}).rc, 2);
   EXPECT_EQ(ReadFile(dir / "p.pak"), before);
   EXPECT_NE(Tool({"modeledit", "--help"}).out.find("--group-skins N COUNT INTERVALS"), std::string::npos);
