@@ -485,6 +485,14 @@ TEST(ModelEdit, ModeleditEditsInPlaceAndItsInverseGivesTheArchiveBack) {
   EXPECT_EQ(Tool({"modeledit", pak, "progs/m.mdl"}).rc, 2);
   EXPECT_EQ(ReadFile(dir / "p.pak"), before);
   EXPECT_NE(Tool({"modeledit", "--help"}).out.find("--group-skins N COUNT INTERVALS"), std::string::npos);
+
+  // Past an engine's limit the edit is made, with a warning.
+  std::vector<std::string> many = {"modeledit", pak, "progs/m.mdl"};
+  for (int i = 0; i < 31; ++i) many.insert(many.end(), {"--add-skin", (dir / "red.tga").string()});
+  const Result past = Tool(many);
+  EXPECT_EQ(past.rc, 0) << past.err;
+  EXPECT_NE(past.err.find("\"progs/m.mdl\" now has 33 skins;"), std::string::npos) << past.err;
+  EXPECT_NE(past.err.find("at most 32 (MAX_SKINS)"), std::string::npos) << past.err;
 }
 
 }  // namespace
