@@ -237,6 +237,14 @@ TEST(ModelEdit, EveryEditUndoneGivesTheModelBack) {
           edit.kind == K::GroupSkins || edit.kind == K::UngroupSkins || edit.kind == K::SetSkinIntervals) {
         EXPECT_EQ(AfterSkins(edited), AfterSkins(m.bytes));
       }
+      // An edit in place changes no byte but its own.
+      if (edit.kind == K::ReplaceSkin || edit.kind == K::RenameFrame || edit.kind == K::SetFlags ||
+          edit.kind == K::SetSyncType || edit.kind == K::SetEye || edit.kind == K::SetSkinIntervals) {
+        ASSERT_EQ(edited.size(), m.bytes.size());
+        std::size_t changed = 0;
+        for (std::size_t i = 0; i < edited.size(); ++i) changed += edited[i] != m.bytes[i];
+        EXPECT_LE(changed, std::max<std::size_t>(edit.bytes.size(), 4));
+      }
       ASSERT_TRUE(ApplyModelEdit(edited, undo, back, &redo, &why)) << why;
       EXPECT_EQ(back, m.bytes);
       // And the undo's undo is the edit again.
