@@ -18,8 +18,10 @@
 #include "fileio/SafeSave.h"
 #include "fileio/Strings.h"
 #include "fileio/TempFile.h"
+#include "game/EngineProfile.h"
 #include "models/ModelEdit.h"
 #include "models/ModelExport.h"
+#include "models/ModelHeader.h"
 #include "models/ModelImport.h"
 #include "pictures/EntryPictures.h"
 
@@ -405,6 +407,33 @@ Outcome PutArchiveFile(CPackObject& model, const std::string& path, std::vector<
   return {};
 }
 
+// What the edits took past an engine's limits (skins, frames), on warnings: the first engine,
+// the most generous, whose limit the model goes past.
+void WarnOfLimits(std::span<const std::uint8_t> before, std::span<const std::uint8_t> after, bool md2,
+                  const std::string& path, std::ostream& warnings) {
+  const ModelHeader was = ReadModelHeader(before), is = ReadModelHeader(after);
+  const std::int64_t posesWere = md2 ? was.frames : CountMdlPoses(before);
+  const std::int64_t poses = md2 ? is.frames : CountMdlPoses(after);
+  struct Count {
+    std::int64_t was, is;
+    ModelLimit ModelLimits::*limit;
+    const char* what;
+  };
+  const Count counts[] = {{posesWere, poses, &ModelLimits::frames, md2 ? " frames" : " frames (poses)"},
+                          {was.skins, is.skins, &ModelLimits::skins, " skins"}};
+  for (const Count& n : counts) {
+    if (n.is <= n.was) continue;
+    for (const ModelLimits& l : ModelLimitsFor(md2 ? Engine::Quake2 : Engine::Quake, md2)) {
+      const ModelLimit& limit = l.*n.limit;
+      if (limit.max == 0 || n.is <= limit.max) continue;
+      warnings << "tarn-pak: warning: " << Quoted(path) << " now has " << n.is << n.what << "; " << l.engine
+               << " loads at most " << limit.max << (limit.name.empty() ? "" : " (" + std::string(limit.name) + ")")
+               << "\n";
+      break;
+    }
+  }
+}
+
 }  // namespace
 
 Outcome ParseModelEdit(const std::vector<std::string>& args, MapEdit& edit) {
@@ -485,7 +514,7 @@ Outcome ParseModelEdit(const std::vector<std::string>& args, MapEdit& edit) {
   edit.archive = a[0];
   edit.map = a[1];
   edit.changes = !steps.empty();
-  edit.run = [steps, list, encode, pictures](CPackObject& model, std::ostream& out, std::ostream&,
+  edit.run = [steps, list, encode, pictures](CPackObject& model, std::ostream& out, std::ostream& warnings,
                                              std::string& notice) -> Outcome {
     const std::string path = model.PathInArchive();
     const EntryType type = FileTypeOf(model.Name());
@@ -612,6 +641,10 @@ Outcome ParseModelEdit(const std::vector<std::string>& args, MapEdit& edit) {
       if (!out) return {1, "cannot write standard output"};
     }
     if (steps.empty()) return {};
+    {
+      CEntryBytes data(model);
+      if (data.Ok()) WarnOfLimits(data.Bytes(), bytes, type == EntryType::Quake2Model, path, warnings);
+    }
     for (auto& [skinPath, pcx] : skinFiles)
       if (const Outcome o = PutArchiveFile(model, skinPath, std::move(pcx)); o.code)
         return {1, Quoted(path) + ": " + o.message + "; nothing changed"};

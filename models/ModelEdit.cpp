@@ -192,14 +192,18 @@ Bytes Md2Splice(std::span<const std::uint8_t> bytes, std::size_t offsetField, st
   out.insert(out.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
   out.insert(out.end(), inserted.begin(), inserted.end());
   out.insert(out.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at + removed), bytes.end());
+  // What starts where bytes are put in, or after what is taken out, moves. Nothing may start
+  // inside what is taken out: putting it back could not tell where that was.
   const std::int64_t delta = static_cast<std::int64_t>(inserted.size()) - static_cast<std::int64_t>(removed);
   for (std::size_t field : md2at::kOffsets) {
     if (field == offsetField) continue;
     const std::uint64_t o = static_cast<std::uint32_t>(GetI32(bytes, field));
-    if (o < end) continue;
+    Require(removed == 0 || o < at || o >= at + removed, "another section starts inside what would be removed");
+    if (o < at + removed) continue;
     const std::int64_t moved = static_cast<std::int64_t>(o) + delta;
-    Require(moved >= 0 && moved <= INT32_MAX, "the file would be too large");
-    PutI32(out, field, static_cast<std::int32_t>(moved));
+    // Offsets are unsigned to the engines: one past 2 GiB (of an empty section) moves as it is.
+    Require(moved >= 0 && moved <= UINT32_MAX, "the file would be too large");
+    StoreU32(&out[field], static_cast<std::uint32_t>(moved));
   }
   return out;
 }
@@ -280,12 +284,14 @@ Bytes Apply(std::span<const std::uint8_t> bytes, const ModelLayout& l, const Mod
         PutI32(out, mdlat::kSkins, count(l.skins.size() + 1));
       }
       undo.kind = K::RemoveSkin;
+      undo.mayEmpty = l.skins.empty();
       return out;
     }
     case K::RemoveSkin: {
       const ModelLayout::Piece& p = PieceAt(l.skins, e.index, "skin");
       // Quake stops at a model without a skin (Mod_LoadAliasModel); Quake II draws one without.
-      Require(md2 || l.skins.size() > 1, "it is the model's only skin, and Quake refuses a model without one");
+      Require(md2 || e.mayEmpty || l.skins.size() > 1,
+              "it is the model's only skin, and Quake refuses a model without one");
       out = md2 ? Md2Splice(bytes, md2at::kSkinsAt, p.at, p.end - p.at, {}) : Splice(bytes, p.at, p.end - p.at, {});
       PutI32(out, md2 ? md2at::kSkins : mdlat::kSkins, count(l.skins.size() - 1));
       undo.kind = K::InsertSkin;
@@ -392,12 +398,14 @@ Bytes Apply(std::span<const std::uint8_t> bytes, const ModelLayout& l, const Mod
         PutI32(out, mdlat::kFrames, count(l.frames.size() + 1));
       }
       undo.kind = K::RemoveFrame;
+      undo.mayEmpty = l.frames.empty();
       return out;
     }
     case K::RemoveFrame: {
       const ModelLayout::Piece& p = PieceAt(l.frames, e.index, "frame");
       // Both games stop at a model without a frame.
-      Require(l.frames.size() > 1, "it is the model's only frame, and the engines refuse a model without one");
+      Require(e.mayEmpty || l.frames.size() > 1,
+              "it is the model's only frame, and the engines refuse a model without one");
       out = md2 ? Md2Splice(bytes, md2at::kFramesAt, p.at, p.end - p.at, {}) : Splice(bytes, p.at, p.end - p.at, {});
       PutI32(out, md2 ? md2at::kFrames : mdlat::kFrames, count(l.frames.size() - 1));
       undo.kind = K::InsertFrame;

@@ -65,6 +65,9 @@ struct ModelEdit {
   int count = 0;    // GroupSkins
   std::vector<std::uint8_t> bytes;
   std::int32_t value = 0;
+  // RemoveSkin, RemoveFrame: the model's last may go, as when undoing putting it into a model
+  // that had none (the engines refuse a model without a frame, and Quake one without a skin).
+  bool mayEmpty = false;
 };
 
 // The model with the edit made, in out; undo (when given) gets the edit that turns out back

@@ -13,12 +13,14 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <sstream>
 #include <thread>
 
 #include "ModelBuilders.h"
 #include "TestSupport.h"
 #include "ZipBuilder.h"
 #include "models/ModelBuild.h"
+#include "models/ModelEdit.h"
 #include "pictures/ImageDecode.h"
 #include "pictures/ImageWrite.h"
 
@@ -554,6 +556,43 @@ Bytes BuiltModel(int format) {
   return format == ModelData::kMd2 ? WriteMd2(packed) : WriteMdl(packed);
 }
 
+// A model put through in-place edits, each of which must succeed.
+Bytes Edited(Bytes bytes, const std::vector<ModelEdit>& edits) {
+  for (const ModelEdit& e : edits) {
+    Bytes out;
+    std::string why;
+    EXPECT_TRUE(ApplyModelEdit(bytes, e, out, nullptr, &why)) << why;
+    bytes = std::move(out);
+  }
+  return bytes;
+}
+
+ModelEdit Edit(ModelEdit::Kind kind, int index = 0, Bytes bytes = {}, std::int32_t value = 0) {
+  ModelEdit e;
+  e.kind = kind, e.index = index, e.bytes = std::move(bytes), e.value = value;
+  return e;
+}
+
+// Tarn's quad edited as modeledit edits: a frame renamed, a second skin grouped with the first,
+// flags (a rocket's trail, turning), random sync and an eye; an MD2's second skin path.
+Bytes EditedModel(int format) {
+  using K = ModelEdit::Kind;
+  const Bytes built = BuiltModel(format);
+  Bytes name, path;
+  FrameNameField("idle1", name);
+  if (format == ModelData::kMd2) {
+    SkinPathField("models/t/skin2.pcx", path);
+    return Edited(built, {Edit(K::RenameFrame, 0, name), Edit(K::InsertSkin, 1, path)});
+  }
+  const Bytes skin(built.begin() + 84, built.begin() + 84 + 4 + 16 * 16);
+  const float times[] = {0.1f, 0.2f}, eye[] = {0, 0, 12};
+  ModelEdit group = Edit(K::GroupSkins, 0, FloatBytes(times));
+  group.count = 2;
+  return Edited(built,
+                {Edit(K::RenameFrame, 0, name), Edit(K::InsertSkin, 1, skin), group, Edit(K::SetFlags, 0, {}, 1 | 8),
+                 Edit(K::SetSyncType, 0, {}, 1), Edit(K::SetEye, 0, FloatBytes(eye))});
+}
+
 std::vector<ModelCase> ModelCases() {
   Bytes version7 = Mdl({"stand1"});
   PutU32(version7, 4, 7);
@@ -579,6 +618,8 @@ std::vector<ModelCase> ModelCases() {
       {"a Quake II model Tarn made", kDarkPlaces, true, BuiltModel(ModelData::kMd2)},
       {"a Quake II model of version 9", kDarkPlaces, true, md2Version9},
       {"texture coordinates on the skin's far edges", kDarkPlaces, true, edgeSt},
+      {"a model edited in place", q1, false, EditedModel(ModelData::kMdl)},
+      {"a Quake II model edited in place", kDarkPlaces, true, EditedModel(ModelData::kMd2)},
   };
 }
 
@@ -713,6 +754,69 @@ TEST(EngineOracle, DarkPlacesModels) {
         if (r.output.find("invalid skin coordinate") != std::string::npos) return kMovesCoordinates;
         return r.status == 0 ? kLoads : kStops;
       });
+}
+
+// Three frames of Tarn's quad, each higher than the one before, in the order given.
+Bytes RisingModel(const std::vector<int>& order) {
+  SourceModel quad;
+  quad.vertexCount = 4;
+  quad.triangles = {{{{0, 0, 0}, {1, 1, 0}, {2, 1, 1}}}, {{{0, 0, 0}, {2, 1, 1}, {3, 0, 1}}}};
+  const char* names[] = {"stand1", "walk1", "walk2"};
+  for (int f : order) {
+    const float z = 8.0f * static_cast<float>(f);
+    quad.frames.push_back({names[f], {0, 0, z, 16, 0, z, 16, 16, z, 0, 16, z}});
+  }
+  PackedModel packed;
+  std::string why;
+  EXPECT_TRUE(PackModel(quad, ModelData::kMdl, 16, 16, packed, &why)) << why;
+  packed.skin.assign(16 * 16, 7);
+  return WriteMdl(packed);
+}
+
+// The positions DarkPlaces exports of a model's first frame (modeldecompile writes its OBJ,
+// model_shared.c Mod_Decompile_f), as the "v" lines of that file.
+std::string DarkPlacesFirstFrame(const fs::path& program, const Bytes& pak) {
+  TempDir dir;
+  WriteFile(dir / "id1/pak0.pak", pak);
+  fs::create_directories(dir / "home");
+  std::vector<std::string> argv = Isolation();
+  for (const std::string& a :
+       {program.string(), std::string("-basedir"), dir.path().string(), std::string("-ip"), std::string("127.0.0.1"),
+        std::string("-port"), SomePort(), std::string("+modelprecache"), std::string("progs/t.mdl"),
+        std::string("+modeldecompile"), std::string("progs/t.mdl"), std::string("+quit")})
+    argv.push_back(a);
+  const Ran r = Run(argv, dir / "home", dir / "engine.out");
+  EXPECT_FALSE(r.timedOut) << r.output;
+  std::string lines;
+  for (const auto& f : fs::recursive_directory_iterator(dir / "home"))
+    if (f.path().filename() == "t_decompiled.obj") {
+      const Bytes obj = ReadFile(f.path());
+      std::istringstream in(std::string(obj.begin(), obj.end()));
+      for (std::string line; std::getline(in, line);)
+        if (line.rfind("v ", 0) == 0) lines += line + "\n";
+    }
+  return lines;
+}
+
+// A frame moved first by tarn-pak modeledit, in an archive, is the frame DarkPlaces loads first:
+// the same as a model built with that frame first, and not the model's old first frame.
+TEST(EngineOracle, DarkPlacesLoadsTheFramesModeleditMoved) {
+  const fs::path program = FindProgram({"darkplaces-server", "darkplaces-dedicated"});
+  if (program.empty()) GTEST_SKIP() << "DarkPlaces is not installed";
+  TempDir dir;
+  WriteFile(dir / "pak0.pak", PakBuilder().File("progs/t.mdl", RisingModel({0, 1, 2})).Build());
+  const std::string before = DarkPlacesFirstFrame(program, ReadFile(dir / "pak0.pak"));
+  ASSERT_FALSE(before.empty()) << "DarkPlaces wrote no OBJ of the model";
+  const Ran edit = tarn::test::Run({TARN_PAK_PATH, "modeledit", (dir / "pak0.pak").string(), "progs/t.mdl",
+                                    "--move-frame", "walk2", "0", "--rename-frame", "2", "run9", "--flags", "rotate"},
+                                   dir.path(), dir / "tarn.out");
+  ASSERT_EQ(edit.status, 0) << edit.output;
+  const std::string after = DarkPlacesFirstFrame(program, ReadFile(dir / "pak0.pak"));
+  const std::string expected =
+      DarkPlacesFirstFrame(program, PakBuilder().File("progs/t.mdl", RisingModel({2, 0, 1})).Build());
+  std::cout << "oracle: DarkPlaces: first frame before the edit:\n" << before << "after moving walk2 first:\n" << after;
+  EXPECT_NE(after, before);
+  EXPECT_EQ(after, expected);
 }
 
 // --- replacement textures, as Quakespasm's client draws them ---

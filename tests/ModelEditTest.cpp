@@ -21,6 +21,9 @@ ModelEdit Edit(K kind, int index = 0, int member = -1, Bytes bytes = {}) {
   e.kind = kind, e.index = index, e.member = member, e.bytes = std::move(bytes);
   return e;
 }
+std::uint32_t ReadU32At(const Bytes& b, std::size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
 ModelEdit Counted(ModelEdit e, int count) {
   e.count = count;
   return e;
@@ -88,7 +91,11 @@ struct Sample {
 };
 
 std::vector<Sample> Models() {
+  // An empty section's offset is anything at all: this one past 2 GiB moves, and comes back.
+  Bytes farGlCommands = Md2({"s.pcx"}, {"a01", "a02"});
+  PutU32(farGlCommands, 60, 0x80000000u);
   std::vector<Sample> models = {
+      {"MD2 with an empty section far away", farGlCommands},
       {"built MDL", Mdl({"stand1", "stand2", "run1"}, 4, 2, 6, 3)},
       {"MDL with groups and a chunk after", MdlWithGroups()},
       {"built MD2", Md2({"models/a/skin.pcx", "models/a/skin2.pcx"}, {"stand01", "stand02", "run01"})},
@@ -230,6 +237,14 @@ TEST(ModelEdit, EveryEditUndoneGivesTheModelBack) {
           edit.kind == K::GroupSkins || edit.kind == K::UngroupSkins || edit.kind == K::SetSkinIntervals) {
         EXPECT_EQ(AfterSkins(edited), AfterSkins(m.bytes));
       }
+      // An edit in place changes no byte but its own.
+      if (edit.kind == K::ReplaceSkin || edit.kind == K::RenameFrame || edit.kind == K::SetFlags ||
+          edit.kind == K::SetSyncType || edit.kind == K::SetEye || edit.kind == K::SetSkinIntervals) {
+        ASSERT_EQ(edited.size(), m.bytes.size());
+        std::size_t changed = 0;
+        for (std::size_t i = 0; i < edited.size(); ++i) changed += edited[i] != m.bytes[i];
+        EXPECT_LE(changed, std::max<std::size_t>(edit.bytes.size(), 4));
+      }
       ASSERT_TRUE(ApplyModelEdit(edited, undo, back, &redo, &why)) << why;
       EXPECT_EQ(back, m.bytes);
       // And the undo's undo is the edit again.
@@ -334,6 +349,10 @@ TEST(ModelEdit, BrokenModelsAndEditsThatDoNotFitAreRefused) {
   ModelEdit path = Edit(K::InsertSkin, 0);
   SkinPathField("x.pcx", path.bytes);
   cases.push_back({"an MD2 whose sections overlap", overlap, path, "overlap"});
+  // Putting the frame back could not tell whether the empty section began inside it.
+  Bytes inside = md2;
+  PutU32(inside, 60, ReadU32At(md2, 56) + 4);
+  cases.push_back({"an MD2 section starting inside a frame", inside, Edit(K::RemoveFrame), "starts inside"});
   cases.push_back({"no skin 5", mdl, Edit(K::ReplaceSkin, 5), "no skin 5"});
   cases.push_back({"a skin of the wrong size", mdl, Edit(K::ReplaceSkin, 0, -1, Bytes(3, 1)), "bytes where"});
   cases.push_back({"a member of a single skin", mdl, Edit(K::ReplaceSkin, 0, 1, Bytes(8, 1)), "no member"});
@@ -367,7 +386,16 @@ TEST(ModelEdit, ModeleditEditsInPlaceAndItsInverseGivesTheArchiveBack) {
   TempDir dir;
   const Bytes mdl = Mdl({"stand1", "stand2", "run1"}, 4, 2, 6, 2);
   const Bytes md2 = Md2({"models/a/skin.pcx"}, {"stand01", "stand02"});
-  WriteFile(dir / "p.pak", PakBuilder().File("progs/m.mdl", mdl).File("models/a/tris.md2", md2).Build());
+  Bytes cut = mdl, group = mdl;
+  cut.resize(cut.size() - 5);
+  PutU32(group, 84, 1), PutU32(group, 88, 1000);  // a skin group of more skins than bytes
+  WriteFile(dir / "p.pak", PakBuilder()
+                               .File("progs/m.mdl", mdl)
+                               .File("models/a/tris.md2", md2)
+                               .File("progs/cut.mdl", cut)
+                               .File("progs/group.mdl", group)
+                               .File("progs/notes.txt", "text")
+                               .Build());
   const std::string pak = (dir / "p.pak").string();
   auto modelIn = [&](const std::string& path) {
     const Result r = Tool({"cat", pak, path});
@@ -432,31 +460,47 @@ TEST(ModelEdit, ModeleditEditsInPlaceAndItsInverseGivesTheArchiveBack) {
   ASSERT_EQ(l.frames.size(), 2u);
   EXPECT_EQ(l.frames[1].names.front(), "stand2");
 
-  // Refusals name what is wrong, and change nothing.
-  const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
-      {{"--skin", "0", (dir / "red.tga").string(), "--flags", "gib"}, ""},
-      {{"--rename-frame", "nosuch", "x"}, "has no frame \"nosuch\""},
-      {{"--rename-frame", "0", "a_name_too_long_x"}, "at most 15 characters"},
-      {{"--flags", "rockets"}, "takes rocket"},
-      {{"--remove-skin", "0", "--remove-skin", "0"}, "only skin"},
-      {{"--skin-path", "0", "x.pcx"}, "only a Quake II model"},
-      {{"--eye", "1,2"}, "takes X,Y,Z"},
-  };
+  // Refusals name what is wrong, and change nothing: edits that do not fit, broken models.
   WritePicture(dir / "big.tga", 8, 8, 0, 0, 255);
+  const std::string big = (dir / "big.tga").string();
+  struct Refusal {
+    std::string model;
+    std::vector<std::string> args;
+    std::string says;
+  };
+  const std::vector<Refusal> refused = {
+      {"progs/m.mdl", {"--skin", "0", big}, "the model's skins are 4 × 2"},
+      {"progs/m.mdl", {"--rename-frame", "nosuch", "x"}, "has no frame \"nosuch\""},
+      {"progs/m.mdl", {"--rename-frame", "0", "a_name_too_long_x"}, "at most 15 characters"},
+      {"progs/m.mdl", {"--flags", "rockets"}, "takes rocket"},
+      {"progs/m.mdl", {"--remove-skin", "0", "--remove-skin", "0"}, "only skin"},
+      {"progs/m.mdl", {"--skin-path", "0", "x.pcx"}, "only a Quake II model"},
+      {"progs/m.mdl", {"--eye", "1,2"}, "takes X,Y,Z"},
+      {"models/a/tris.md2", {"--flags", "gib"}, "Quake II model has no flags"},
+      {"progs/cut.mdl", {"--flags", "gib"}, "cannot be read as a model: unexpected end of data"},
+      {"progs/group.mdl", {"--sync", "rand"}, "cannot be read as a model: a group larger than the file"},
+      {"progs/notes.txt", {"--flags", "gib"}, "is not a Quake or Quake II model"},
+      {"progs/none.mdl", {"--flags", "gib"}, "no model \"progs/none.mdl\""},
+  };
   const Bytes before = ReadFile(dir / "p.pak");
-  for (auto [args, says] : refused) {
-    if (says.empty()) args = {"--skin", "0", (dir / "big.tga").string()}, says = "the model's skins are 4 × 2";
-    args.insert(args.begin(), {"modeledit", pak, "progs/m.mdl"});
+  for (const Refusal& r : refused) {
+    std::vector<std::string> args = {"modeledit", pak, r.model};
+    args.insert(args.end(), r.args.begin(), r.args.end());
     const Result bad = Tool(args);
-    EXPECT_NE(bad.rc, 0) << says;
-    EXPECT_NE(bad.err.find(says), std::string::npos) << bad.err;
+    EXPECT_NE(bad.rc, 0) << r.says;
+    EXPECT_NE(bad.err.find(r.says), std::string::npos) << bad.err;
   }
-  EXPECT_EQ(Tool({"modeledit", pak, "models/a/tris.md2", "--flags", "gib"}).err.find("Quake II model has no flags") !=
-                std::string::npos,
-            true);
   EXPECT_EQ(Tool({"modeledit", pak, "progs/m.mdl"}).rc, 2);
   EXPECT_EQ(ReadFile(dir / "p.pak"), before);
   EXPECT_NE(Tool({"modeledit", "--help"}).out.find("--group-skins N COUNT INTERVALS"), std::string::npos);
+
+  // Past an engine's limit the edit is made, with a warning.
+  std::vector<std::string> many = {"modeledit", pak, "progs/m.mdl"};
+  for (int i = 0; i < 31; ++i) many.insert(many.end(), {"--add-skin", (dir / "red.tga").string()});
+  const Result past = Tool(many);
+  EXPECT_EQ(past.rc, 0) << past.err;
+  EXPECT_NE(past.err.find("\"progs/m.mdl\" now has 33 skins;"), std::string::npos) << past.err;
+  EXPECT_NE(past.err.find("at most 32 (MAX_SKINS)"), std::string::npos) << past.err;
 }
 
 }  // namespace
