@@ -11,11 +11,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QTreeView>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <algorithm>
 #include <unordered_set>
 #include "browser/DropPaths.h"
@@ -57,6 +59,8 @@ CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(p
   m_icons->setBatchSize(2000);
   m_icons->setResizeMode(QListView::Adjust);
   m_icons->setMovement(QListView::Static);
+  // In pixels in every style, so that a wheel's notch is measured the same in each.
+  m_icons->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
 
   m_details = new QTreeView(m_stack);
   m_details->setObjectName("packListDetails");
@@ -310,6 +314,34 @@ void CPackListView::resizeEvent(QResizeEvent* e) {
   if (m_style == kDetails) FitColumns();
 }
 
+void CPackListView::PageIcons(bool down, bool extend) {
+  const int count = m_model->rowCount();
+  if (count == 0) return;
+  // A page is as many rows of icons as the view shows whole, each as many icons as fit across.
+  const QModelIndex first = m_model->index(0, 0);
+  const int top = m_icons->visualRect(first).top();
+  int across = 1;
+  while (across < count && m_icons->visualRect(m_model->index(across, 0)).top() == top) ++across;
+  const int rowHeight = std::max(m_icons->gridSize().height(), 1);
+  const int rows = std::max(1, m_icons->viewport()->height() / rowHeight);
+  QModelIndex current = m_selection->currentIndex();
+  if (!current.isValid()) current = first;
+  const int to = std::clamp(current.row() + (down ? 1 : -1) * rows * across, 0, count - 1);
+  const QModelIndex target = m_model->index(to, 0);
+  if (extend) {
+    const int from = std::min(current.row(), to), upto = std::max(current.row(), to);
+    m_selection->select(QItemSelection(m_model->index(from, 0), m_model->index(upto, 0)),
+                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    m_selection->setCurrentIndex(target, QItemSelectionModel::NoUpdate);
+  } else {
+    m_selection->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  }
+  // The view moves by the page too, as the current icon does, rather than just enough to show it.
+  QScrollBar* bar = m_icons->verticalScrollBar();
+  bar->setValue(bar->value() + (down ? 1 : -1) * rows * rowHeight);
+  m_icons->scrollTo(target);
+}
+
 CPackObject* CPackListView::EntryAtViewportPoint(QAbstractItemView* view, const QPoint& p) const {
   QModelIndex idx = view->indexAt(p);
   return idx.isValid() ? m_model->EntryAt(idx.row()) : nullptr;
@@ -369,6 +401,11 @@ bool CPackListView::eventFilter(QObject* watched, QEvent* event) {
         PopupAtCurrent(view);
         return true;
       }
+      if ((k->key() == Qt::Key_PageDown || k->key() == Qt::Key_PageUp) && view == m_icons &&
+          (m_style == kLargeIcons || m_style == kSmallIcons)) {
+        PageIcons(k->key() == Qt::Key_PageDown, k->modifiers() & Qt::ShiftModifier);
+        return true;
+      }
       if ((k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) && k->modifiers() == Qt::NoModifier) {
         auto selected = SelectedEntries();
         if (selected.size() == 1) emit entryActivated(selected.front());
@@ -424,6 +461,20 @@ bool CPackListView::eventFilter(QObject* watched, QEvent* event) {
         if (found && found->IsDirectory()) emit dropped(drop, found, copy);
       });
       view->viewport()->update();
+      return true;
+    }
+    case QEvent::Wheel: {
+      if (watched != view->viewport() || view != m_icons || (m_style != kLargeIcons && m_style != kSmallIcons)) break;
+      // Qt steps a few pixels a notch here; a file manager steps a row of icons, so that a
+      // texture WAD is crossed in a few dozen notches rather than thousands.
+      auto* w = static_cast<QWheelEvent*>(event);
+      if (w->modifiers() & Qt::ControlModifier) break;
+      const int row = std::max(m_icons->gridSize().height(), 1);
+      const int pixels = !w->pixelDelta().isNull() ? w->pixelDelta().y() : w->angleDelta().y() * row / 120;
+      if (pixels == 0) break;
+      QScrollBar* bar = m_icons->verticalScrollBar();
+      bar->setValue(bar->value() - pixels);
+      w->accept();
       return true;
     }
     default: break;

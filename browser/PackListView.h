@@ -85,6 +85,9 @@ class CPackListView : public QWidget {
  private:
   void FitColumns();
   void PopupAtCurrent(QAbstractItemView* view);
+  // Page Up and Page Down in the icon styles: the current icon a page of rows on (the view's
+  // own step is the height of an icon), the selection with it or, with extend, grown to it.
+  void PageIcons(bool down, bool extend);
   void ApplyFilter();
   CPackObject* EntryAtViewportPoint(QAbstractItemView* view, const QPoint& p) const;
 

@@ -1,0 +1,53 @@
+// The icon styles of the list as a file manager's: a wheel's notch scrolls a row, F2 offers the
+// base name, labels wrap and name the file.
+#include <QListView>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+#include "GuiSupport.h"
+
+namespace tarn::test {
+namespace {
+
+class ListIcons : public GuiTest {
+ protected:
+  // One notch of a mouse wheel away from the user, over the list.
+  void WheelDown(QWidget* viewport) {
+    const QPointF at(viewport->width() / 2, viewport->height() / 2);
+    QWheelEvent wheel(at, viewport->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(viewport, &wheel);
+    QApplication::processEvents();
+  }
+};
+
+TEST_F(ListIcons, AWheelNotchScrollsARowOfIconsAndPageDownAPage) {
+  PakBuilder pak;
+  for (int i = 0; i < 400; ++i) pak.File(QString("t%1.lmp").arg(i, 3, 10, QChar('0')).toStdString(), "x");
+  OpenPak(pak.Build());
+  frame->resize(900, 600);
+  for (const char* style : {"actionLargeIcons", "actionSmallIcons"}) {
+    Action(style)->trigger();
+    QApplication::processEvents();
+    QListView* icons = List()->IconView();
+    QScrollBar* bar = icons->verticalScrollBar();
+    bar->setValue(0);
+    const int row = icons->gridSize().height();
+    WheelDown(icons->viewport());
+    EXPECT_GE(bar->value(), row * 3 / 4) << style;
+    EXPECT_LE(bar->value(), row * 3 / 2) << style;
+
+    bar->setValue(0);
+    icons->setFocus();
+    icons->setCurrentIndex(List()->ListModel()->index(0, 0));
+    QTest::keyClick(icons, Qt::Key_PageDown);
+    EXPECT_GE(bar->value(), icons->viewport()->height() / 2) << style;
+    EXPECT_GT(icons->currentIndex().row(), 0) << "the current icon goes with the page";
+    QTest::keyClick(icons, Qt::Key_PageUp);
+    EXPECT_EQ(bar->value(), 0) << style;
+    EXPECT_EQ(icons->currentIndex().row(), 0) << style;
+  }
+}
+
+}  // namespace
+}  // namespace tarn::test
