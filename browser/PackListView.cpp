@@ -13,6 +13,7 @@
 #include <QListView>
 #include <QScrollBar>
 #include <QStackedWidget>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QTreeView>
 #include <QUrl>
@@ -23,9 +24,48 @@
 #include "browser/DropPaths.h"
 #include "browser/Thumbnails.h"
 
+#include "dialogs/RenameDialog.h"
 #include "dialogs/Settings.h"
 
 namespace tarn::browser {
+
+namespace {
+
+// The editor of a name typed in place: it opens with the base name selected. The view selects
+// the whole text while it makes the editor; the base is chosen once the editor has the keyboard.
+class CNameEdit : public QLineEdit {
+ public:
+  CNameEdit(bool directory, QWidget* parent) : QLineEdit(parent), m_directory(directory) {}
+
+ protected:
+  void focusInEvent(QFocusEvent* e) override {
+    QLineEdit::focusInEvent(e);
+    if (m_chosen) return;
+    m_chosen = true;
+    if (!m_directory) dialogs::SelectBaseName(*this);
+  }
+
+ private:
+  const bool m_directory;
+  bool m_chosen = false;
+};
+
+class CEntryDelegate : public QStyledItemDelegate {
+ public:
+  CEntryDelegate(CPackListModel* model, QObject* parent) : QStyledItemDelegate(parent), m_model(model) {}
+
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const override {
+    const CPackObject* e = m_model->EntryAt(index.row());
+    auto* edit = new CNameEdit(e && e->IsDirectory(), parent);
+    edit->setFrame(edit->style()->styleHint(QStyle::SH_ItemView_DrawDelegateFrame, nullptr, edit));
+    return edit;
+  }
+
+ private:
+  CPackListModel* m_model;
+};
+
+}  // namespace
 
 CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(parent), m_model(model) {
   setObjectName("packList");
@@ -107,6 +147,7 @@ CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(p
     v->setAcceptDrops(true);
     v->setDropIndicatorShown(true);
     v->setContextMenuPolicy(Qt::DefaultContextMenu);
+    v->setItemDelegate(new CEntryDelegate(model, v));
     v->installEventFilter(this);
     v->viewport()->installEventFilter(this);
     connect(v, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& idx) {

@@ -1,10 +1,13 @@
 // The icon styles of the list as a file manager's: a wheel's notch scrolls a row, F2 offers the
 // base name, labels wrap and name the file.
+#include <QLineEdit>
 #include <QListView>
 #include <QScrollBar>
 #include <QWheelEvent>
 
 #include "GuiSupport.h"
+#include "containers/WadFormat.h"
+#include "dialogs/RenameDialog.h"
 
 namespace tarn::test {
 namespace {
@@ -17,6 +20,12 @@ class ListIcons : public GuiTest {
     QWheelEvent wheel(at, viewport->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
                       Qt::NoScrollPhase, false);
     QApplication::sendEvent(viewport, &wheel);
+    QApplication::processEvents();
+  }
+  void OpenWad(const Bytes& bytes) {
+    const fs::path p = dir / "test.wad";
+    WriteFile(p, bytes);
+    ASSERT_TRUE(frame->OpenArchive(QString::fromStdString(p.string())));
     QApplication::processEvents();
   }
 };
@@ -46,6 +55,26 @@ TEST_F(ListIcons, AWheelNotchScrollsARowOfIconsAndPageDownAPage) {
     QTest::keyClick(icons, Qt::Key_PageUp);
     EXPECT_EQ(bar->value(), 0) << style;
     EXPECT_EQ(icons->currentIndex().row(), 0) << style;
+  }
+}
+
+TEST_F(ListIcons, F2SelectsTheBaseNameSoThatTypingKeepsTheLumpType) {
+  OpenWad(BuildWad(ContainerFormat::Wad2, {{"conchars", ToBytes("chars"), wad::kPicture}}));
+  FocusList();
+  SelectRows({"conchars.lmp"});
+  QTest::keyClick(List()->ActiveView(), Qt::Key_F2);
+  auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+  ASSERT_NE(editor, nullptr);
+  EXPECT_EQ(editor->selectedText(), "conchars");
+  QTest::keyClicks(editor, "charset");
+  QTest::keyClick(editor, Qt::Key_Return);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return doc.Root().FindChild("charset.lmp") != nullptr; }, 5000));
+  EXPECT_TRUE(prompter->shown.empty()) << prompter->shown.front().text.toStdString();
+
+  // The menu's dialog alike; a name without a type is chosen whole.
+  for (const auto& [name, base] : {std::pair{"autoexec.cfg", "autoexec"}, {"maps", "maps"}, {".cfg", ".cfg"}}) {
+    dialogs::CRenameDialog dialog(name);
+    EXPECT_EQ(dialog.findChild<QLineEdit*>("renameEdit")->selectedText(), base);
   }
 }
 
