@@ -1,6 +1,10 @@
 // Viewer windows as a file manager opens them: one an entry, cascaded, sized to show it whole.
+#include <QScrollArea>
+#include <QScrollBar>
+
 #include "GuiSupport.h"
 #include "dialogs/Settings.h"
+#include "viewers/BitmapViewer.h"
 #include "viewers/ViewerFrame.h"
 
 namespace tarn::test {
@@ -60,6 +64,25 @@ TEST_F(ViewerWindows, ViewingAnEntryAgainRaisesItsWindowAndNewOnesCascade) {
   for (std::size_t i = 0; i < open.size(); ++i)
     for (std::size_t j = i + 1; j < open.size(); ++j)
       EXPECT_NE(open[i]->pos(), open[j]->pos()) << "cascaded, not one exactly on another";
+}
+
+TEST_F(ViewerWindows, APictureOpensInAWindowThatShowsItWhole) {
+  OpenPak(PakBuilder().File("skin.lmp", Lmp(200, 200)).Build());
+  frame->setGeometry(0, 0, 500, 400);
+  QApplication::processEvents();
+  dialogs::WriteProfileInt("Viewers", "PictureFit", 0);
+  FocusList();
+  View("skin.lmp");
+  ASSERT_EQ(Open().size(), 1u);
+  auto* viewer = qobject_cast<viewers::CBitmapViewerFrame*>(Open().front());
+  ASSERT_NE(viewer, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(viewer));
+  auto* scroll = viewer->findChild<QScrollArea*>("bitmapScroll");
+  ASSERT_NE(scroll, nullptr);
+  EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
+  EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
+  EXPECT_GE(scroll->viewport()->width(), 200);
+  EXPECT_GE(scroll->viewport()->height(), 200);
 }
 
 }  // namespace
