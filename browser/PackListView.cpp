@@ -61,11 +61,55 @@ class CEntryDelegate : public QStyledItemDelegate {
     return edit;
   }
 
+  // In the icon styles every item fills its cell of the grid: the label has the cell's width
+  // (and in Large Icons two lines) whatever the first entry's name, by which the view sizes the
+  // items, happens to be.
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    const auto* icons = qobject_cast<const QListView*>(option.widget);
+    if (icons && icons->gridSize().isValid()) return icons->gridSize() - QSize(4, 4);
+    return QStyledItemDelegate::sizeHint(option, index);
+  }
+
+ protected:
+  // A match from the whole archive shows its file's name under its icon; the path is in the
+  // tooltip and the status bar. Details keeps the path, in a column wide enough for it.
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    if (!qobject_cast<const QListView*>(option->widget)) return;
+    option->text = IconLabel(index);
+    if (option->features & QStyleOptionViewItem::WrapText) {
+      const QStyle* style = option->widget->style();
+      const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, option->widget) + 1;
+      // Two pixels spare: the style lays the text out in fractions of a pixel, and a name
+      // measured to fill the line exactly would be cut rather than broken.
+      option->text = BrokenLabel(option->text, option->fontMetrics, option->rect.width() - 2 * margin - 2);
+    }
+  }
+
  private:
   CPackListModel* m_model;
 };
 
 }  // namespace
+
+QString IconLabel(const QModelIndex& index) { return index.data(Qt::DisplayRole).toString().section('/', -1); }
+
+QString BrokenLabel(const QString& name, const QFontMetrics& metrics, int width) {
+  if (width <= 0 || metrics.horizontalAdvance(name) <= width) return name;
+  // The style breaks lines only between words, and a file's name is one word: the break is
+  // put in here, before the extension or after a "_" or "-" when the first line fits so, else
+  // after the last character that fits. The second line is cut by the style if it must be.
+  qsizetype atSeparator = 0, atCharacter = 0;
+  for (qsizetype i = 1; i < name.size(); ++i) {
+    if (metrics.horizontalAdvance(name.left(i)) > width) break;
+    atCharacter = i;
+    const QChar before = name[i - 1];
+    if (name[i] == '.' || before == '_' || before == '-' || before == ' ') atSeparator = i;
+  }
+  const qsizetype at = atSeparator > 0 ? atSeparator : atCharacter;
+  if (at == 0) return name;
+  return name.left(at) + QChar(QChar::LineSeparator) + name.mid(at);
+}
 
 CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(parent), m_model(model) {
   setObjectName("packList");
@@ -281,15 +325,18 @@ void CPackListView::SetViewType(int style) {
   const bool hadFocus = HasFocusInside();
   m_style = style;
   switch (style) {
-    case kLargeIcons:
+    case kLargeIcons: {
       m_icons->setViewMode(QListView::IconMode);
-      // Room for a texture to be told from its neighbours when thumbnails are on.
-      m_icons->setIconSize(m_thumbnailsShown ? QSize(64, 64) : QSize(32, 32));
-      m_icons->setGridSize(m_thumbnailsShown ? QSize(100, 100) : QSize(96, 64));
+      // Room for a texture to be told from its neighbours when thumbnails are on, and for a
+      // label of two lines below it.
+      const int side = m_thumbnailsShown ? 64 : 32;
+      m_icons->setIconSize(QSize(side, side));
+      m_icons->setGridSize(QSize(m_thumbnailsShown ? 100 : 96, side + 2 * m_icons->fontMetrics().lineSpacing() + 14));
       m_icons->setWordWrap(true);
       m_icons->setFlow(QListView::LeftToRight);
       m_icons->setWrapping(true);
       break;
+    }
     case kSmallIcons:
       m_icons->setViewMode(QListView::ListMode);
       m_icons->setIconSize(QSize(16, 16));

@@ -447,9 +447,13 @@ QVariant CPackListModel::data(const QModelIndex& index, int role) const {
             return m_thumbnails->Framed(KindIcon(TypeOf(e->Name(), e->IsDirectory())));
           }
           return KindIcon(TypeOf(e->Name(), e->IsDirectory()));
-        case Qt::ToolTipRole:
-          if (e->IsDamaged()) return QString(kDamagedTip);
-          return e->SharesName() ? QVariant(SharedNameTip(*e)) : QVariant();
+        case Qt::ToolTipRole: {
+          // A match from the whole archive: where it is, which an icon's label leaves out.
+          const QString where = SearchingArchive() ? ToQString(FullPathOf(m_doc, *e)) : QString();
+          QString tip = e->IsDamaged() ? QString(kDamagedTip) : e->SharesName() ? SharedNameTip(*e) : QString();
+          if (!where.isEmpty()) tip = tip.isEmpty() ? where : where + "\n" + tip;
+          return tip.isEmpty() ? QVariant() : QVariant(tip);
+        }
         case Qt::ForegroundRole:
           if (e->IsDamaged()) return QBrush(QColor(200, 0, 0));
           return e->SharesName() ? QVariant(QBrush(QColor(170, 90, 0))) : QVariant();

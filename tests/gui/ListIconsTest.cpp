@@ -1,5 +1,6 @@
 // The icon styles of the list as a file manager's: a wheel's notch scrolls a row, F2 offers the
 // base name, labels wrap and name the file.
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QListView>
 #include <QScrollBar>
@@ -76,6 +77,55 @@ TEST_F(ListIcons, F2SelectsTheBaseNameSoThatTypingKeepsTheLumpType) {
     dialogs::CRenameDialog dialog(name);
     EXPECT_EQ(dialog.findChild<QLineEdit*>("renameEdit")->selectedText(), base);
   }
+}
+
+TEST_F(ListIcons, LabelsWrapToTwoLinesAndNameTheFileOfAWholeArchiveMatch) {
+  // The view sizes every item as its first: a short name must not narrow the others.
+  OpenPak(PakBuilder()
+              .File("ab.rc", "x")
+              .File("autoexec.cfg", "x")
+              .File("textures/switches/+0basebtn.wal", "w")
+              .File("textures/switches/+1basebtn.wal", "w")
+              .Build());
+  for (const char* style : {"actionLargeIcons", "actionSmallIcons"}) {
+    Action(style)->trigger();
+    QApplication::processEvents();
+    QListView* icons = List()->IconView();
+    const int row = List()->ListModel()->RowOf(doc.Root().FindChild("autoexec.cfg"));
+    const QRect r = icons->visualRect(List()->ListModel()->index(row, 0));
+    const QFontMetrics fm(icons->font());
+    if (std::string(style) == "actionLargeIcons") {
+      EXPECT_GE(r.width(), fm.horizontalAdvance("autoexec")) << "room to break the name, not to cut it";
+      EXPECT_GE(r.height(), icons->iconSize().height() + 2 * fm.lineSpacing()) << "two lines under the icon";
+      // A name of one word longer than the cell breaks inside it, where a file manager would.
+      const QChar br(QChar::LineSeparator);
+      const int w = r.width();
+      EXPECT_EQ(browser::BrokenLabel("h2oteleskip_and_more.mip", fm, fm.horizontalAdvance("h2oteleskip_and_")),
+                QString("h2oteleskip_and_") + br + "more.mip");
+      EXPECT_EQ(browser::BrokenLabel("autoexec.cfg", fm, fm.horizontalAdvance("autoexec.")),
+                QString("autoexec") + br + ".cfg");
+      EXPECT_EQ(browser::BrokenLabel("abcdefghijklmnop", fm, fm.horizontalAdvance("abcdefgh")),
+                QString("abcdefgh") + br + "ijklmnop");
+      EXPECT_EQ(browser::BrokenLabel("autoexec.cfg", fm, w), "autoexec.cfg") << "one line while it fits";
+    } else {
+      EXPECT_GE(r.width(), icons->iconSize().width() + fm.horizontalAdvance("autoexec.cfg")) << style;
+    }
+  }
+
+  Action("actionLargeIcons")->trigger();
+  FocusList();
+  QTest::mouseClick(List()->WholeArchiveBox(), Qt::LeftButton);
+  List()->FilterEdit()->setFocus();
+  QTest::keyClicks(List()->FilterEdit(), "+0*");
+  auto* model = List()->ListModel();
+  ASSERT_EQ(model->rowCount(), 1);
+  const QModelIndex match = model->index(0, 0);
+  EXPECT_EQ(browser::IconLabel(match), "+0basebtn.wal");
+  EXPECT_EQ(model->data(match, Qt::ToolTipRole).toString(), "textures/switches/+0basebtn.wal");
+  EXPECT_EQ(model->data(match, Qt::DisplayRole).toString(), "textures/switches/+0basebtn.wal") << "details keep it";
+  List()->SelectEntries({model->EntryAt(0)});
+  QApplication::processEvents();
+  EXPECT_TRUE(frame->StatusText().endsWith(": textures/switches/+0basebtn.wal")) << frame->StatusText().toStdString();
 }
 
 }  // namespace
