@@ -302,6 +302,12 @@ void CPackListView::SelectEntries(const std::vector<CPackObject*>& entries) {
   if (first.isValid()) m_selection->setCurrentIndex(first, QItemSelectionModel::NoUpdate);
 }
 
+void CPackListView::RevealEntries(const std::vector<CPackObject*>& entries) {
+  SelectEntries(entries);
+  const QModelIndex current = m_selection->currentIndex();
+  if (current.isValid() && m_selection->isSelected(current)) ActiveView()->scrollTo(current);
+}
+
 QAbstractItemView* CPackListView::ActiveView() const {
   return m_style == kDetails ? static_cast<QAbstractItemView*>(m_details) : static_cast<QAbstractItemView*>(m_icons);
 }

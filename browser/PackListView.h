@@ -47,6 +47,8 @@ class CPackListView : public QWidget {
   std::vector<CPackObject*> SelectedEntries() const;
   void SelectEntries(const std::vector<CPackObject*>& entries);
   void SelectAll();
+  // Selects the entries and scrolls the first into sight.
+  void RevealEntries(const std::vector<CPackObject*>& entries);
   // Pictures of the entries as their icons in Large Icons and Small Icons (the setting
   // "Startup/Thumbnails", on by default).
   void SetThumbnailsShown(bool shown);

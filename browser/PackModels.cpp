@@ -77,8 +77,7 @@ CPackObject* FindFullPath(const CTarnDoc* doc, CPackObject* root, const std::str
 
 namespace {
 
-// A file the tree offers to open as the archive it holds; WADs hold no directories, so theirs
-// never expand.
+// A file the tree offers to open as the archive it holds.
 bool ArchiveFileNode(const CPackObject& e) { return !e.IsDirectory() && FormatOfName(e.Name()).has_value(); }
 
 }  // namespace
@@ -181,8 +180,9 @@ int CPackTreeModel::columnCount(const QModelIndex&) const { return 1; }
 bool CPackTreeModel::hasChildren(const QModelIndex& parent) const {
   if (!parent.isValid()) return m_root != nullptr;
   const CPackObject* e = EntryOf(parent);
-  // Not yet opened: an expander to open it by, but for a WAD, which holds no directories.
-  if (!e->IsDirectory()) return !IsWad(*FormatOfName(e->Name()));
+  // Not yet opened: an expander to open it by, a WAD's too, as a file manager marks every
+  // archive it can go into. Opened, a WAD holds no directories, and its expander goes.
+  if (!e->IsDirectory()) return true;
   return !SubDirectories(e).empty();
 }
 

@@ -159,11 +159,14 @@ void CMainFrame::TakeStaged(CPackObject* dir, std::unique_ptr<CPackObject> stagi
   std::vector<CPackObject*> children;
   for (CPackObject* c : staging->Children()) children.push_back(c);
   if (!dir || children.empty()) return;
-  EditTree(command + " " + (what.empty() ? CountedEntries(children.size(), children.front()->Name()) : what),
-           [&](CTreeEdit& edit) {
-             for (CPackObject* c : children) edit.Insert(*dir, staging->DetachChild(c));
-             return dir;
-           });
+  const std::string text = what.empty() ? CountedEntries(children.size(), children.front()->Name()) : what;
+  EditTree(command + " " + text, [&](CTreeEdit& edit) {
+    for (CPackObject* c : children) edit.Insert(*dir, staging->DetachChild(c));
+    return dir;
+  });
+  // What came in is shown where it went, as a file manager shows what was copied into a folder.
+  ShowAdded(dir, children, true);
+  statusBar()->showMessage(QString("%1 into %2.").arg(Q(command + " " + text), PlaceOf(*dir)), kReportMs);
 }
 
 void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {

@@ -3,10 +3,12 @@
 #include "archive/PackObject.h"
 #include "archive/TarnDoc.h"
 #include "archive/TextSniff.h"
+#include "containers/ContainerFormat.h"
 #include "dialogs/Prompter.h"
 #include "dialogs/Text.h"
 #include "dialogs/WaitCursor.h"
 #include "fileio/Strings.h"
+#include "fileio/TempFile.h"
 #include "pictures/EntryPictures.h"
 #include "pictures/ImageEncode.h"
 #include "viewers/BitmapViewer.h"
@@ -67,6 +69,45 @@ std::vector<std::pair<std::string, Palette>> ArchivePalettes(const CPackObject& 
 QString ShownKey(const CPackObject& entry, bool skin, const ViewContext& context) {
   const std::string path = context.document ? context.document->FullPath(entry) : entry.PathInArchive();
   return QString("%1|%2|%3").arg(reinterpret_cast<quintptr>(&entry)).arg(skin ? 1 : 0).arg(Q(path));
+}
+
+// The files of an archive held in entry: from the archive opened inside the document when it
+// is, else read from a private copy, as going into it would. False, with the reason, when
+// its bytes are no archive or too many to be read for a glance.
+bool ArchiveFilesOf(const CPackObject& entry, const CTarnDoc* doc, std::vector<ListedFile>& files, QString* format,
+                    std::string* why) {
+  constexpr std::int64_t kLargest = 64 << 20;
+  const auto list = [&](const CPackObject& root) {
+    *format = Q(FormatName(root.Format()));
+    ForEachFileInSaveOrder(root, [&](const std::string& path, const CPackObject& file) {
+      files.push_back({path, file.Size()});
+    });
+  };
+  if (const CPackObject* open = doc ? doc->InnerRoot(entry) : nullptr) {
+    list(*open);
+    return true;
+  }
+  if (entry.Size() > kLargest) {
+    *why = "it is too large to be read for a glance";
+    return false;
+  }
+  std::vector<std::uint8_t> bytes;
+  if (!entry.CopyBytes(bytes, why)) return false;
+  const auto temp = CreateTempFile("tarn-preview");
+  if (!temp) {
+    *why = "no temporary file could be made";
+    return false;
+  }
+  bool ok = false;
+  {
+    CTarnDoc inner;
+    ok = WriteFileBytes(*temp, bytes) && inner.Open(*temp);
+    if (ok) list(inner.Root());
+  }
+  if (!ok) *why = "its bytes are no archive Tarn reads";
+  std::error_code ec;
+  std::filesystem::remove(*temp, ec);
+  return ok;
 }
 
 // The map's other files (Quake II's textures, the WADs it names, a .lit) by path, asked while
@@ -210,6 +251,14 @@ CPreview* CreatePreview(CPackObject& entry, const ViewContext& context, QWidget*
       return new CMapPreview(data.Bytes(), LookupBeside(entry), parent);
     }
     case ViewerKind::TextOrBytes: break;
+  }
+  if (FormatOfName(entry.Name())) {
+    std::vector<ListedFile> files;
+    QString format;
+    std::string why;
+    if (ArchiveFilesOf(entry, context.document, files, &format, &why))
+      return new CArchivePreview(files, format, parent);
+    return new CMessagePreview(Q(Quoted(entry.Name())) + " cannot be listed: " + Q(why) + ".", parent);
   }
   std::vector<std::uint8_t> bytes;
   std::string why;
