@@ -421,15 +421,34 @@ void CMainFrame::PasteStream(const QByteArray& data, CPackObject* dir, const QSt
   std::size_t placed = 0;
   for (std::size_t i = 0; i < entries.size(); ++i) placed += plan[i] != dialogs::ConflictChoice::Skip;
   if (placed == 0) return;
-  EditTree(S(command) + " " + CountedEntries(placed, entries.front()->Name()), [&](CTreeEdit& edit) {
+  const std::string what = CountedEntries(placed, entries.front()->Name());
+  std::vector<CPackObject*> added;
+  EditTree(S(command) + " " + what, [&](CTreeEdit& edit) {
     for (std::size_t i = 0; i < entries.size(); ++i) {
       if (plan[i] == dialogs::ConflictChoice::Skip) continue;
       if (plan[i] == dialogs::ConflictChoice::Replace)
         if (CPackObject* old = dir->FindChild(StoredName(*dir, entries[i]->Name()))) edit.Remove(*old);
+      added.push_back(entries[i].get());
       edit.Insert(*dir, std::move(entries[i]));
     }
     return dir;
   });
+  ShowAdded(dir, added, false);
+  statusBar()->showMessage(
+      QString("%1 %2 into %3.").arg(command == "Paste" ? "Pasted" : "Copied", Q(what), PlaceOf(*dir)), kReportMs);
+}
+
+QString CMainFrame::PlaceOf(const CPackObject& dir) const {
+  const std::string path = m_doc.FullPath(dir);
+  return path.empty() ? QString("the archive's root") : Q(Quoted(path));
+}
+
+void CMainFrame::ShowAdded(CPackObject* dir, const std::vector<CPackObject*>& added, bool reveal) {
+  if (!dir || added.empty()) return;
+  if (reveal && m_list->ListModel()->Filtering()) m_list->ClearFilter();
+  if (reveal && m_list->CurrentDirectory() != dir) m_tree->SelectDirectory(dir);
+  if (m_list->CurrentDirectory() != dir || m_list->ListModel()->SearchingArchive()) return;
+  m_list->RevealEntries(added);
 }
 
 void CMainFrame::MoveEntries(const QStringList& paths, CPackObject* dir) {
@@ -439,10 +458,15 @@ void CMainFrame::MoveEntries(const QStringList& paths, CPackObject* dir) {
   entries = Outermost(entries);
   std::erase_if(entries, [&](CPackObject* e) { return dir->IsInside(e); });
   if (entries.empty()) return;
-  EditTree("Move " + CountedEntries(entries.size(), entries.front()->Name()), [&](CTreeEdit& edit) {
+  const std::string what = CountedEntries(entries.size(), entries.front()->Name());
+  EditTree("Move " + what, [&](CTreeEdit& edit) {
     for (CPackObject* e : entries) edit.Move(*e, *dir);
     return nullptr;
   });
+  // The entries leave the list without a trace; the status bar says where they went.
+  statusBar()->showMessage(QString("Moved %1 to %2. Undo (Ctrl+Z) brings %3 back.")
+                               .arg(Q(what), PlaceOf(*dir), entries.size() == 1 ? "it" : "them"),
+                           kReportMs);
 }
 
 CPackObject* CMainFrame::DirectoryHolding(const CPackObject* entry, const std::string& dirPath) {

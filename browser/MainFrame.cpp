@@ -555,6 +555,8 @@ QString CMainFrame::StatusText() const {
     for (const CPackObject* e : sel)
       if (!e->IsDirectory()) bytes += e->Size();
     text += QString(", %1 selected (%2 bytes)").arg(sel.size()).arg(bytes);
+    // The icons name a match by its file alone; where it lies is said here.
+    if (sel.size() == 1 && model->SearchingArchive()) text += ": " + Q(FullPathOf(model->Document(), *sel.front()));
   }
   return text;
 }

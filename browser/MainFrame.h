@@ -182,6 +182,11 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   // Reads entries from a transfer stream into dir, asking about taken names; one undoable step.
   void PasteStream(const QByteArray& data, CPackObject* dir, const QString& command);
   void MoveEntries(const QStringList& paths, CPackObject* dir);
+  // How the status bar names a directory that entries went into.
+  QString PlaceOf(const CPackObject& dir) const;
+  // Entries just put in dir, selected in the list and scrolled to; with reveal, dir is shown
+  // first when the list shows another (or a filter hides them).
+  void ShowAdded(CPackObject* dir, const std::vector<CPackObject*>& added, bool reveal);
   // Moves what an import made in a detached directory into dir, as one undoable step named
   // "command what" (what: the entries, counted or named, unless given).
   void TakeStaged(CPackObject* dir, std::unique_ptr<CPackObject> staging, const std::string& command,

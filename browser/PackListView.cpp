@@ -11,19 +11,105 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QScrollBar>
 #include <QStackedWidget>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QTreeView>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <algorithm>
 #include <unordered_set>
 #include "browser/DropPaths.h"
 #include "browser/Thumbnails.h"
 
+#include "dialogs/RenameDialog.h"
 #include "dialogs/Settings.h"
 
 namespace tarn::browser {
+
+namespace {
+
+// The editor of a name typed in place: it opens with the base name selected. The view selects
+// the whole text while it makes the editor; the base is chosen once the editor has the keyboard.
+class CNameEdit : public QLineEdit {
+ public:
+  CNameEdit(bool directory, QWidget* parent) : QLineEdit(parent), m_directory(directory) {}
+
+ protected:
+  void focusInEvent(QFocusEvent* e) override {
+    QLineEdit::focusInEvent(e);
+    if (m_chosen) return;
+    m_chosen = true;
+    if (!m_directory) dialogs::SelectBaseName(*this);
+  }
+
+ private:
+  const bool m_directory;
+  bool m_chosen = false;
+};
+
+class CEntryDelegate : public QStyledItemDelegate {
+ public:
+  CEntryDelegate(CPackListModel* model, QObject* parent) : QStyledItemDelegate(parent), m_model(model) {}
+
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const override {
+    const CPackObject* e = m_model->EntryAt(index.row());
+    auto* edit = new CNameEdit(e && e->IsDirectory(), parent);
+    edit->setFrame(edit->style()->styleHint(QStyle::SH_ItemView_DrawDelegateFrame, nullptr, edit));
+    return edit;
+  }
+
+  // In the icon styles every item fills its cell of the grid: the label has the cell's width
+  // (and in Large Icons two lines) whatever the first entry's name, by which the view sizes the
+  // items, happens to be.
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    const auto* icons = qobject_cast<const QListView*>(option.widget);
+    if (icons && icons->gridSize().isValid()) return icons->gridSize() - QSize(4, 4);
+    return QStyledItemDelegate::sizeHint(option, index);
+  }
+
+ protected:
+  // A match from the whole archive shows its file's name under its icon; the path is in the
+  // tooltip and the status bar. Details keeps the path, in a column wide enough for it.
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    if (!qobject_cast<const QListView*>(option->widget)) return;
+    option->text = IconLabel(index);
+    if (option->features & QStyleOptionViewItem::WrapText) {
+      const QStyle* style = option->widget->style();
+      const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, option->widget) + 1;
+      // Two pixels spare: the style lays the text out in fractions of a pixel, and a name
+      // measured to fill the line exactly would be cut rather than broken.
+      option->text = BrokenLabel(option->text, option->fontMetrics, option->rect.width() - 2 * margin - 2);
+    }
+  }
+
+ private:
+  CPackListModel* m_model;
+};
+
+}  // namespace
+
+QString IconLabel(const QModelIndex& index) { return index.data(Qt::DisplayRole).toString().section('/', -1); }
+
+QString BrokenLabel(const QString& name, const QFontMetrics& metrics, int width) {
+  if (width <= 0 || metrics.horizontalAdvance(name) <= width) return name;
+  // The style breaks lines only between words, and a file's name is one word: the break is
+  // put in here, before the extension or after a "_" or "-" when the first line fits so, else
+  // after the last character that fits. The second line is cut by the style if it must be.
+  qsizetype atSeparator = 0, atCharacter = 0;
+  for (qsizetype i = 1; i < name.size(); ++i) {
+    if (metrics.horizontalAdvance(name.left(i)) > width) break;
+    atCharacter = i;
+    const QChar before = name[i - 1];
+    if (name[i] == '.' || before == '_' || before == '-' || before == ' ') atSeparator = i;
+  }
+  const qsizetype at = atSeparator > 0 ? atSeparator : atCharacter;
+  if (at == 0) return name;
+  return name.left(at) + QChar(QChar::LineSeparator) + name.mid(at);
+}
 
 CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(parent), m_model(model) {
   setObjectName("packList");
@@ -57,6 +143,8 @@ CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(p
   m_icons->setBatchSize(2000);
   m_icons->setResizeMode(QListView::Adjust);
   m_icons->setMovement(QListView::Static);
+  // In pixels in every style, so that a wheel's notch is measured the same in each.
+  m_icons->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
 
   m_details = new QTreeView(m_stack);
   m_details->setObjectName("packListDetails");
@@ -103,6 +191,7 @@ CPackListView::CPackListView(CPackListModel* model, QWidget* parent) : QWidget(p
     v->setAcceptDrops(true);
     v->setDropIndicatorShown(true);
     v->setContextMenuPolicy(Qt::DefaultContextMenu);
+    v->setItemDelegate(new CEntryDelegate(model, v));
     v->installEventFilter(this);
     v->viewport()->installEventFilter(this);
     connect(v, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& idx) {
@@ -213,6 +302,12 @@ void CPackListView::SelectEntries(const std::vector<CPackObject*>& entries) {
   if (first.isValid()) m_selection->setCurrentIndex(first, QItemSelectionModel::NoUpdate);
 }
 
+void CPackListView::RevealEntries(const std::vector<CPackObject*>& entries) {
+  SelectEntries(entries);
+  const QModelIndex current = m_selection->currentIndex();
+  if (current.isValid() && m_selection->isSelected(current)) ActiveView()->scrollTo(current);
+}
+
 QAbstractItemView* CPackListView::ActiveView() const {
   return m_style == kDetails ? static_cast<QAbstractItemView*>(m_details) : static_cast<QAbstractItemView*>(m_icons);
 }
@@ -236,15 +331,18 @@ void CPackListView::SetViewType(int style) {
   const bool hadFocus = HasFocusInside();
   m_style = style;
   switch (style) {
-    case kLargeIcons:
+    case kLargeIcons: {
       m_icons->setViewMode(QListView::IconMode);
-      // Room for a texture to be told from its neighbours when thumbnails are on.
-      m_icons->setIconSize(m_thumbnailsShown ? QSize(64, 64) : QSize(32, 32));
-      m_icons->setGridSize(m_thumbnailsShown ? QSize(100, 100) : QSize(96, 64));
+      // Room for a texture to be told from its neighbours when thumbnails are on, and for a
+      // label of two lines below it.
+      const int side = m_thumbnailsShown ? 64 : 32;
+      m_icons->setIconSize(QSize(side, side));
+      m_icons->setGridSize(QSize(m_thumbnailsShown ? 100 : 96, side + 2 * m_icons->fontMetrics().lineSpacing() + 14));
       m_icons->setWordWrap(true);
       m_icons->setFlow(QListView::LeftToRight);
       m_icons->setWrapping(true);
       break;
+    }
     case kSmallIcons:
       m_icons->setViewMode(QListView::ListMode);
       m_icons->setIconSize(QSize(16, 16));
@@ -310,6 +408,34 @@ void CPackListView::resizeEvent(QResizeEvent* e) {
   if (m_style == kDetails) FitColumns();
 }
 
+void CPackListView::PageIcons(bool down, bool extend) {
+  const int count = m_model->rowCount();
+  if (count == 0) return;
+  // A page is as many rows of icons as the view shows whole, each as many icons as fit across.
+  const QModelIndex first = m_model->index(0, 0);
+  const int top = m_icons->visualRect(first).top();
+  int across = 1;
+  while (across < count && m_icons->visualRect(m_model->index(across, 0)).top() == top) ++across;
+  const int rowHeight = std::max(m_icons->gridSize().height(), 1);
+  const int rows = std::max(1, m_icons->viewport()->height() / rowHeight);
+  QModelIndex current = m_selection->currentIndex();
+  if (!current.isValid()) current = first;
+  const int to = std::clamp(current.row() + (down ? 1 : -1) * rows * across, 0, count - 1);
+  const QModelIndex target = m_model->index(to, 0);
+  if (extend) {
+    const int from = std::min(current.row(), to), upto = std::max(current.row(), to);
+    m_selection->select(QItemSelection(m_model->index(from, 0), m_model->index(upto, 0)),
+                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    m_selection->setCurrentIndex(target, QItemSelectionModel::NoUpdate);
+  } else {
+    m_selection->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  }
+  // The view moves by the page too, as the current icon does, rather than just enough to show it.
+  QScrollBar* bar = m_icons->verticalScrollBar();
+  bar->setValue(bar->value() + (down ? 1 : -1) * rows * rowHeight);
+  m_icons->scrollTo(target);
+}
+
 CPackObject* CPackListView::EntryAtViewportPoint(QAbstractItemView* view, const QPoint& p) const {
   QModelIndex idx = view->indexAt(p);
   return idx.isValid() ? m_model->EntryAt(idx.row()) : nullptr;
@@ -369,6 +495,11 @@ bool CPackListView::eventFilter(QObject* watched, QEvent* event) {
         PopupAtCurrent(view);
         return true;
       }
+      if ((k->key() == Qt::Key_PageDown || k->key() == Qt::Key_PageUp) && view == m_icons &&
+          (m_style == kLargeIcons || m_style == kSmallIcons)) {
+        PageIcons(k->key() == Qt::Key_PageDown, k->modifiers() & Qt::ShiftModifier);
+        return true;
+      }
       if ((k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) && k->modifiers() == Qt::NoModifier) {
         auto selected = SelectedEntries();
         if (selected.size() == 1) emit entryActivated(selected.front());
@@ -424,6 +555,20 @@ bool CPackListView::eventFilter(QObject* watched, QEvent* event) {
         if (found && found->IsDirectory()) emit dropped(drop, found, copy);
       });
       view->viewport()->update();
+      return true;
+    }
+    case QEvent::Wheel: {
+      if (watched != view->viewport() || view != m_icons || (m_style != kLargeIcons && m_style != kSmallIcons)) break;
+      // Qt steps a few pixels a notch here; a file manager steps a row of icons, so that a
+      // texture WAD is crossed in a few dozen notches rather than thousands.
+      auto* w = static_cast<QWheelEvent*>(event);
+      if (w->modifiers() & Qt::ControlModifier) break;
+      const int row = std::max(m_icons->gridSize().height(), 1);
+      const int pixels = !w->pixelDelta().isNull() ? w->pixelDelta().y() : w->angleDelta().y() * row / 120;
+      if (pixels == 0) break;
+      QScrollBar* bar = m_icons->verticalScrollBar();
+      bar->setValue(bar->value() - pixels);
+      w->accept();
       return true;
     }
     default: break;

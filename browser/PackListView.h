@@ -9,6 +9,7 @@ class QTimer;
 #include "browser/PackModels.h"
 
 class QCheckBox;
+class QFontMetrics;
 class QLabel;
 class QLineEdit;
 class QListView;
@@ -18,6 +19,13 @@ class QItemSelectionModel;
 class QAbstractItemView;
 
 namespace tarn::browser {
+
+// What the icon styles write under an entry's icon: its name, for a match from the whole
+// archive too, whose path would leave no room for it.
+QString IconLabel(const QModelIndex& index);
+// A name wider than width made two lines where a file manager breaks it: before its extension,
+// or after a "_" or "-", when the first line then fits; else where the first line is full.
+QString BrokenLabel(const QString& name, const QFontMetrics& metrics, int width);
 
 // The entries of one directory, in one of four styles: large icons, details, small icons or
 // list. The styles are two views on one model and one selection. Above them, a filter box
@@ -39,6 +47,8 @@ class CPackListView : public QWidget {
   std::vector<CPackObject*> SelectedEntries() const;
   void SelectEntries(const std::vector<CPackObject*>& entries);
   void SelectAll();
+  // Selects the entries and scrolls the first into sight.
+  void RevealEntries(const std::vector<CPackObject*>& entries);
   // Pictures of the entries as their icons in Large Icons and Small Icons (the setting
   // "Startup/Thumbnails", on by default).
   void SetThumbnailsShown(bool shown);
@@ -85,6 +95,9 @@ class CPackListView : public QWidget {
  private:
   void FitColumns();
   void PopupAtCurrent(QAbstractItemView* view);
+  // Page Up and Page Down in the icon styles: the current icon a page of rows on (the view's
+  // own step is the height of an icon), the selection with it or, with extend, grown to it.
+  void PageIcons(bool down, bool extend);
   void ApplyFilter();
   CPackObject* EntryAtViewportPoint(QAbstractItemView* view, const QPoint& p) const;
 

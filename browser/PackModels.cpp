@@ -77,8 +77,7 @@ CPackObject* FindFullPath(const CTarnDoc* doc, CPackObject* root, const std::str
 
 namespace {
 
-// A file the tree offers to open as the archive it holds; WADs hold no directories, so theirs
-// never expand.
+// A file the tree offers to open as the archive it holds.
 bool ArchiveFileNode(const CPackObject& e) { return !e.IsDirectory() && FormatOfName(e.Name()).has_value(); }
 
 }  // namespace
@@ -181,8 +180,9 @@ int CPackTreeModel::columnCount(const QModelIndex&) const { return 1; }
 bool CPackTreeModel::hasChildren(const QModelIndex& parent) const {
   if (!parent.isValid()) return m_root != nullptr;
   const CPackObject* e = EntryOf(parent);
-  // Not yet opened: an expander to open it by, but for a WAD, which holds no directories.
-  if (!e->IsDirectory()) return !IsWad(*FormatOfName(e->Name()));
+  // Not yet opened: an expander to open it by, a WAD's too, as a file manager marks every
+  // archive it can go into. Opened, a WAD holds no directories, and its expander goes.
+  if (!e->IsDirectory()) return true;
   return !SubDirectories(e).empty();
 }
 
@@ -447,9 +447,13 @@ QVariant CPackListModel::data(const QModelIndex& index, int role) const {
             return m_thumbnails->Framed(KindIcon(TypeOf(e->Name(), e->IsDirectory())));
           }
           return KindIcon(TypeOf(e->Name(), e->IsDirectory()));
-        case Qt::ToolTipRole:
-          if (e->IsDamaged()) return QString(kDamagedTip);
-          return e->SharesName() ? QVariant(SharedNameTip(*e)) : QVariant();
+        case Qt::ToolTipRole: {
+          // A match from the whole archive: where it is, which an icon's label leaves out.
+          const QString where = SearchingArchive() ? ToQString(FullPathOf(m_doc, *e)) : QString();
+          QString tip = e->IsDamaged() ? QString(kDamagedTip) : e->SharesName() ? SharedNameTip(*e) : QString();
+          if (!where.isEmpty()) tip = tip.isEmpty() ? where : where + "\n" + tip;
+          return tip.isEmpty() ? QVariant() : QVariant(tip);
+        }
         case Qt::ForegroundRole:
           if (e->IsDamaged()) return QBrush(QColor(200, 0, 0));
           return e->SharesName() ? QVariant(QBrush(QColor(170, 90, 0))) : QVariant();

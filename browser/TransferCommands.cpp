@@ -16,6 +16,7 @@
 #include "archive/EntryNames.h"
 #include "archive/EntryTypes.h"
 #include "archive/SafeExtract.h"
+#include "browser/GameSession.h"
 #include "browser/MainFrame.h"
 #include "browser/PackListView.h"
 #include "browser/PackTreeView.h"
@@ -146,6 +147,27 @@ bool ExportModelFile(CPackObject& entry, const QString& path, QStringList& writt
   return true;
 }
 
+// The model format of the game an archive is for: Quake II's when the game folders open are
+// Quake II's, or when more of the archive's files are of what only Quake II has (pics/, .wal,
+// .md2, .sp2) than of what only Quake has (progs/, .mdl, gfx.wad), as the packages of a game
+// folder are told apart (game/GameFolder.cpp).
+int ModelFormatOf(const CPackObject& root, const CGameSession* game) {
+  if (game) return game->Profile().quake2Data ? ModelData::kMd2 : ModelData::kMdl;
+  const auto under = [](std::string_view at, std::string_view dir) {
+    return at.size() > dir.size() && SameName(at.substr(0, dir.size()), dir);
+  };
+  std::size_t quake2 = 0, quake = 0;
+  std::string path;
+  VisitFilesInSaveOrder(root, path, [&](const std::string& at, const CPackObject& file) {
+    const EntryType type = FileTypeOf(file.Name());
+    if (type == EntryType::Quake2Texture || type == EntryType::Quake2Model || type == EntryType::Quake2Sprite ||
+        under(at, "pics/"))
+      ++quake2;
+    else if (type == EntryType::QuakeModel || under(at, "progs/") || SameName(at, "gfx.wad")) ++quake;
+  });
+  return quake2 > quake ? ModelData::kMd2 : ModelData::kMdl;
+}
+
 bool IsModelExportPath(const QString& path) {
   for (const char* ext : {".gltf", ".glb", ".obj"})
     if (path.endsWith(ext, Qt::CaseInsensitive)) return true;
@@ -159,11 +181,14 @@ void CMainFrame::TakeStaged(CPackObject* dir, std::unique_ptr<CPackObject> stagi
   std::vector<CPackObject*> children;
   for (CPackObject* c : staging->Children()) children.push_back(c);
   if (!dir || children.empty()) return;
-  EditTree(command + " " + (what.empty() ? CountedEntries(children.size(), children.front()->Name()) : what),
-           [&](CTreeEdit& edit) {
-             for (CPackObject* c : children) edit.Insert(*dir, staging->DetachChild(c));
-             return dir;
-           });
+  const std::string text = what.empty() ? CountedEntries(children.size(), children.front()->Name()) : what;
+  EditTree(command + " " + text, [&](CTreeEdit& edit) {
+    for (CPackObject* c : children) edit.Insert(*dir, staging->DetachChild(c));
+    return dir;
+  });
+  // What came in is shown where it went, as a file manager shows what was copied into a folder.
+  ShowAdded(dir, children, true);
+  statusBar()->showMessage(QString("%1 into %2.").arg(Q(command + " " + text), PlaceOf(*dir)), kReportMs);
 }
 
 void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
@@ -187,7 +212,7 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
     if (QFileInfo info(path); info.isFile() && dialogs::IsModelFileName(info.fileName())) models << path;
   std::optional<dialogs::ModelImportChoice> convert;
   if (!models.isEmpty()) {
-    convert = m_prompter->ImportModels(this, models);
+    convert = m_prompter->ImportModels(this, models, ModelFormatOf(*dir->Root(), m_game.get()));
     if (!convert) return;
     if (!convert->convert) convert.reset();
   }

@@ -55,7 +55,8 @@ struct CModelImportDialog::Work {
   std::atomic<bool> done{false};
 };
 
-CModelImportDialog::CModelImportDialog(const QStringList& models, QWidget* parent) : QDialog(parent), m_models(models) {
+CModelImportDialog::CModelImportDialog(const QStringList& models, QWidget* parent, int preferredFormat)
+    : QDialog(parent), m_models(models) {
   setObjectName("modelImportDialog");
   setWindowTitle("Import Models");
   auto* layout = new QHBoxLayout(this);
@@ -71,7 +72,10 @@ CModelImportDialog::CModelImportDialog(const QStringList& models, QWidget* paren
   m_convert->setChecked(true);
   m_format = new QComboBox(how);
   m_format->setObjectName("modelFormat");
-  m_format->addItems({"Quake model (.mdl)", "Quake II model (.md2, with its PCX skin)"});
+  m_format->addItem("Quake model (.mdl)", ModelData::kMdl);
+  m_format->insertItem(preferredFormat == ModelData::kMd2 ? 0 : 1, "Quake II model (.md2, with its PCX skin)",
+                       ModelData::kMd2);
+  m_format->setCurrentIndex(0);
   form->addRow(m_keep);
   form->addRow(m_convert, m_format);
   m_palette = new QComboBox(how);
@@ -124,7 +128,7 @@ CModelImportDialog::~CModelImportDialog() = default;
 ModelImportChoice CModelImportDialog::Choice() const {
   ModelImportChoice c;
   c.convert = m_convert->isChecked();
-  c.options.format = m_format->currentIndex() == 1 ? ModelData::kMd2 : ModelData::kMdl;
+  c.options.format = m_format->currentData().toInt() == ModelData::kMd2 ? ModelData::kMd2 : ModelData::kMdl;
   static const PaletteChoice palettes[] = {PaletteChoice::Default, PaletteChoice::Quake, PaletteChoice::Quake2};
   c.options.encode.paletteChoice = palettes[std::clamp(m_palette->currentIndex(), 0, 2)];
   c.options.encode.dither = m_dither->currentIndex() == 1   ? Dither::FloydSteinberg

@@ -40,7 +40,9 @@ bool IsModelFileName(const QString& name);
 class CModelImportDialog : public QDialog {
   Q_OBJECT
  public:
-  explicit CModelImportDialog(const QStringList& models, QWidget* parent = nullptr);
+  // The format the archive's game plays (a ModelData::Format) is offered first.
+  explicit CModelImportDialog(const QStringList& models, QWidget* parent = nullptr,
+                              int preferredFormat = ModelData::kMdl);
   ~CModelImportDialog() override;
 
   ModelImportChoice Choice() const;

@@ -106,8 +106,9 @@ std::optional<EncodeChoice> CPrompter::EncodeImages(QWidget* parent, const QStri
   return dialog.Choice();
 }
 
-std::optional<ModelImportChoice> CPrompter::ImportModels(QWidget* parent, const QStringList& models) {
-  CModelImportDialog dialog(models, parent);
+std::optional<ModelImportChoice> CPrompter::ImportModels(QWidget* parent, const QStringList& models,
+                                                         int preferredFormat) {
+  CModelImportDialog dialog(models, parent, preferredFormat);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.Choice();
 }

@@ -47,9 +47,10 @@ class CPrompter {
   // preferred: the format offered first.
   virtual std::optional<EncodeChoice> EncodeImages(QWidget* parent, const QStringList& images,
                                                    std::optional<OutputKind> preferred = std::nullopt);
-  // Model files being imported: kept as they are, or converted to MDL or MD2; nothing when
-  // cancelled.
-  virtual std::optional<ModelImportChoice> ImportModels(QWidget* parent, const QStringList& models);
+  // Model files being imported: kept as they are, or converted to MDL or MD2 (preferredFormat,
+  // a ModelData::Format, offered first); nothing when cancelled.
+  virtual std::optional<ModelImportChoice> ImportModels(QWidget* parent, const QStringList& models,
+                                                        int preferredFormat);
   // Sound files being imported: kept as they are, or made into what the engines play; nothing
   // when cancelled.
   virtual std::optional<SoundImportChoice> ImportSounds(QWidget* parent, const QStringList& sounds);

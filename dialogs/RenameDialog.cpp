@@ -8,6 +8,13 @@
 
 namespace tarn::dialogs {
 
+void SelectBaseName(QLineEdit& edit) {
+  const QString text = edit.text();
+  const qsizetype dot = text.lastIndexOf('.');
+  if (dot > 0) edit.setSelection(0, static_cast<int>(dot));
+  else edit.selectAll();
+}
+
 CRenameDialog::CRenameDialog(const QString& name, QWidget* parent) : QDialog(parent) {
   setObjectName("renameDialog");
   setWindowTitle("Rename");
@@ -15,7 +22,7 @@ CRenameDialog::CRenameDialog(const QString& name, QWidget* parent) : QDialog(par
   row->addWidget(new QLabel("Rename ", this));
   m_edit = new QLineEdit(name, this);
   m_edit->setObjectName("renameEdit");
-  m_edit->selectAll();
+  SelectBaseName(*m_edit);
   row->addWidget(m_edit, 1);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   buttons->setObjectName("renameButtons");

@@ -273,8 +273,11 @@ CBitmapViewerFrame::CBitmapViewerFrame(PictureSet set, const QString& title, QWi
   const bool fit = dialogs::ProfileInt("Viewers", "PictureFit", 0) != 0;
   m_fitCommand->setChecked(fit);
   SetFit(fit);
-  // Tiny pictures get room for the menu bar, with black around them.
-  PlaceBesideMainWindow(m_view->PictureSize().expandedTo(kSmallestContent), fit);
+  // Tiny pictures get room for the menu bar, with black around them. The status bar below
+  // the picture takes its height from the window too: uncounted, a picture that would fit
+  // opens with scroll bars.
+  PlaceBesideMainWindow(m_view->PictureSize().expandedTo(kSmallestContent) + QSize(0, statusBar()->sizeHint().height()),
+                        fit);
 }
 
 CBitmapViewerFrame::~CBitmapViewerFrame() { --g_liveFrames; }

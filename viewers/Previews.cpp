@@ -6,7 +6,9 @@
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -15,6 +17,7 @@
 #include <QTextDocument>
 #include <QThreadPool>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
@@ -56,6 +59,41 @@ CMessagePreview::CMessagePreview(const QString& text, QWidget* parent) : CPrevie
   label->setTextFormat(Qt::PlainText);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(label);
+}
+
+// --- archives ---
+
+CArchivePreview::CArchivePreview(const std::vector<ListedFile>& files, const QString& format, QWidget* parent)
+    : CPreview(parent) {
+  setObjectName("previewArchive");
+  auto* list = new QTreeWidget(this);
+  list->setObjectName("previewArchiveList");
+  list->setColumnCount(2);
+  list->setHeaderLabels({"Name", "Size"});
+  list->setRootIsDecorated(false);
+  list->setUniformRowHeights(true);
+  list->setSelectionMode(QAbstractItemView::NoSelection);
+  QList<QTreeWidgetItem*> items;
+  items.reserve(static_cast<qsizetype>(files.size()));
+  for (const ListedFile& f : files) {
+    auto* item = new QTreeWidgetItem({QString::fromStdString(f.path), QLocale().formattedDataSize(f.size)});
+    item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+    items << item;
+  }
+  list->addTopLevelItems(items);
+  list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  list->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+  list->header()->setStretchLastSection(false);
+  auto* note = new QLabel(
+      QString("%1 holding %2 file%3. Enter opens it.").arg(format).arg(files.size()).arg(files.size() == 1 ? "" : "s"),
+      this);
+  note->setObjectName("previewArchiveNote");
+  note->setWordWrap(true);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(note);
+  layout->addWidget(list, 1);
+  SetDetails({{"Format", format.toStdString()}, {"Files", std::to_string(files.size())}});
 }
 
 // --- pictures ---

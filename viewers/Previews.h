@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "formats/EntryInfo.h"
@@ -63,6 +64,18 @@ class CMessagePreview : public CPreview {
   Q_OBJECT
  public:
   CMessagePreview(const QString& text, QWidget* parent);
+};
+
+// An archive inside the archive: the files it holds, by path, with their sizes, as the list
+// would show them once it is gone into.
+struct ListedFile {
+  std::string path;
+  std::int64_t size = 0;
+};
+class CArchivePreview : public CPreview {
+  Q_OBJECT
+ public:
+  CArchivePreview(const std::vector<ListedFile>& files, const QString& format, QWidget* parent);
 };
 
 class CPicturePreview : public CPreview {

@@ -1,9 +1,12 @@
 #include "viewers/ViewerFrame.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QScreen>
+#include <algorithm>
+#include <vector>
 
 #include "dialogs/Prompter.h"
 #include "dialogs/Settings.h"
@@ -68,7 +71,40 @@ void CViewerFrame::PlaceBesideMainWindow(QSize content, bool useRemembered) {
   const QSize outer = client.grownBy(decoration);
   const QRect placed = PlaceBeside(anchor, outer, available);
   resize(placed.size().shrunkBy(decoration));
-  move(placed.topLeft());
+  move(Cascaded(placed.topLeft(), placed.size(), available, std::max(decoration.top(), 24)));
+}
+
+QPoint CViewerFrame::Cascaded(QPoint at, QSize outer, const QRect& available, int step) const {
+  std::vector<QPoint> taken;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* v = qobject_cast<CViewerFrame*>(w); v && v != this && v->isVisible() && v->m_mainWindow == m_mainWindow)
+      taken.push_back(v->pos());
+  const auto near = [&](QPoint p) {
+    return std::any_of(taken.begin(), taken.end(), [&](QPoint t) { return (t - p).manhattanLength() < step; });
+  };
+  const QPoint first = at;
+  for (std::size_t tries = 0; tries <= taken.size() && near(at); ++tries) {
+    at += QPoint(step, step);
+    // Off the screen's bottom or right, the cascade starts again at the top of the column.
+    if (at.y() + outer.height() > available.bottom() + 1 || at.x() + outer.width() > available.right() + 1)
+      at = QPoint(first.x() + step / 2, available.top());
+  }
+  return at;
+}
+
+CViewerFrame* CViewerFrame::FindShowing(const QWidget* mainWindow, const QString& key) {
+  if (key.isEmpty()) return nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* v = qobject_cast<CViewerFrame*>(w);
+        v && v->isVisible() && v->m_mainWindow == mainWindow && v->m_shownKey == key)
+      return v;
+  return nullptr;
+}
+
+void CViewerFrame::Bring() {
+  if (isMinimized()) showNormal();
+  raise();
+  activateWindow();
 }
 
 void CViewerFrame::showEvent(QShowEvent* e) {

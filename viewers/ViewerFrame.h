@@ -43,6 +43,15 @@ class CViewerFrame : public QMainWindow {
   // Closes without asking about changes not yet put in the archive: the archive is going.
   void CloseDiscarding();
 
+  // What the window shows, so that viewing it again raises this window rather than opening
+  // another: the entry's identity and path (see ViewerRegistry).
+  void SetShownKey(const QString& key) { m_shownKey = key; }
+  const QString& ShownKey() const { return m_shownKey; }
+  // The open window of mainWindow showing key; nullptr when none.
+  static CViewerFrame* FindShowing(const QWidget* mainWindow, const QString& key);
+  // Brings the window to the front with the keyboard, restored when it was minimized.
+  void Bring();
+
  protected:
   void closeEvent(QCloseEvent* e) override;
   void showEvent(QShowEvent* e) override;
@@ -53,7 +62,12 @@ class CViewerFrame : public QMainWindow {
                            const std::function<bool()>& save);
 
  private:
+  // The place beside the main window moved down and right past the viewers already there, so
+  // that a new one never hides another exactly.
+  QPoint Cascaded(QPoint at, QSize outer, const QRect& available, int step) const;
+
   QString m_kind;
+  QString m_shownKey;
   QPointer<QWidget> m_mainWindow;
   QMenu* m_file;
   QAction* m_close;

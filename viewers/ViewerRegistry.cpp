@@ -2,11 +2,13 @@
 
 #include "archive/PackObject.h"
 #include "archive/TextSniff.h"
+#include "containers/ContainerFormat.h"
 #include "dialogs/Prompter.h"
 #include "dialogs/Text.h"
 #include "dialogs/WaitCursor.h"
 #include "document/TarnDoc.h"
 #include "fileio/Strings.h"
+#include "fileio/TempFile.h"
 #include "pictures/EntryPictures.h"
 #include "pictures/ImageEncode.h"
 #include "viewers/BitmapViewer.h"
@@ -62,11 +64,57 @@ std::vector<std::pair<std::string, Palette>> ArchivePalettes(const CPackObject& 
   return found;
 }
 
+// Who shows an entry: its object and its path (an entry deleted and another made at its
+// address is another entry), and whether its skins or itself.
+QString ShownKey(const CPackObject& entry, bool skin, const ViewContext& context) {
+  const std::string path = context.document ? context.document->FullPath(entry) : entry.PathInArchive();
+  return QString("%1|%2|%3").arg(reinterpret_cast<quintptr>(&entry)).arg(skin ? 1 : 0).arg(Q(path));
+}
+
+// The files of an archive held in entry: from the archive opened inside the document when it
+// is, else read from a private copy, as going into it would. False, with the reason, when
+// its bytes are no archive or too many to be read for a glance.
+bool ArchiveFilesOf(const CPackObject& entry, const CTarnDoc* doc, std::vector<ListedFile>& files, QString* format,
+                    std::string* why) {
+  constexpr std::int64_t kLargest = 64 << 20;
+  const auto list = [&](const CPackObject& root) {
+    *format = Q(FormatName(root.Format()));
+    ForEachFileInSaveOrder(root, [&](const std::string& path, const CPackObject& file) {
+      files.push_back({path, file.Size()});
+    });
+  };
+  if (const CPackObject* open = doc ? doc->InnerRoot(entry) : nullptr) {
+    list(*open);
+    return true;
+  }
+  if (entry.Size() > kLargest) {
+    *why = "it is too large to be read for a glance";
+    return false;
+  }
+  std::vector<std::uint8_t> bytes;
+  if (!entry.CopyBytes(bytes, why)) return false;
+  const auto temp = CreateTempFile("tarn-preview");
+  if (!temp) {
+    *why = "no temporary file could be made";
+    return false;
+  }
+  bool ok = false;
+  {
+    CTarnDoc inner;
+    ok = WriteFileBytes(*temp, bytes) && inner.Open(*temp);
+    if (ok) list(inner.Root());
+  }
+  if (!ok) *why = "its bytes are no archive Tarn reads";
+  std::error_code ec;
+  std::filesystem::remove(*temp, ec);
+  return ok;
+}
+
 // The map's other files (Quake II's textures, the WADs it names, a .lit) by path, asked while
 // the map is read.
 MapFileLookup LookupBeside(CPackObject& entry) { return ArchiveLookup(entry); }
 
-void OpenMapViewer(CPackObject& entry, const ViewContext& context) {
+void OpenMapViewer(CPackObject& entry, const ViewContext& context, const QString& key) {
   CEntryBytes data(entry);
   if (!data.Ok()) {
     Tell(context, "The data of " + Q(Quoted(entry.Name())) + " cannot be read.");
@@ -77,6 +125,7 @@ void OpenMapViewer(CPackObject& entry, const ViewContext& context) {
   if (context.textSaver)
     viewer->EnableEditing(context.textSaver(entry), context.besideWriter ? context.besideWriter(entry) : BesideWriter(),
                           context.prompter);
+  viewer->SetShownKey(key);
   viewer->show();
 }
 
@@ -105,10 +154,21 @@ ViewerKind ViewerKindOf(const CPackObject& entry) { return ViewerKindOf(TypeOf(e
 
 void OpenViewer(CPackObject& entry, bool skin, const ViewContext& context) {
   const ViewerKind kind = skin ? ViewerKind::Picture : ViewerKindOf(entry);
+  // One window an entry: viewing it again brings the one open (a sound plays again in it).
+  const QString key = ShownKey(entry, skin, context);
+  CViewerFrame* open = CViewerFrame::FindShowing(context.mainWindow, key);
+  if (open && kind != ViewerKind::Sound) {
+    open->Bring();
+    return;
+  }
   if (kind == ViewerKind::Sound) {
     std::string error;
     if (!context.player || !context.player->PlayEntry(entry, &error)) {
       Message(context, Q(error.empty() ? "There is no sound player." : error), "Sound", QMessageBox::Warning);
+      return;
+    }
+    if (open) {
+      open->Bring();
       return;
     }
     // Playing, the sound opens in its viewer: its waveform and loop.
@@ -117,16 +177,18 @@ void OpenViewer(CPackObject& entry, bool skin, const ViewContext& context) {
     auto* viewer = new CSoundViewerFrame(data.Bytes(), Q(entry.Name()), *context.player,
                                          context.textSaver ? context.textSaver(entry) : TextSaver(), context.prompter,
                                          context.mainWindow);
+    viewer->SetShownKey(key);
     viewer->show();
     return;
   }
   if (kind == ViewerKind::Model) {
     auto* viewer = new CGLFrame(entry, context.mainWindow, *context.prompter);
+    viewer->SetShownKey(key);
     viewer->show();
     return;
   }
   if (kind == ViewerKind::Map) {
-    OpenMapViewer(entry, context);
+    OpenMapViewer(entry, context, key);
     return;
   }
   if (kind == ViewerKind::Picture) {
@@ -142,6 +204,7 @@ void OpenViewer(CPackObject& entry, bool skin, const ViewContext& context) {
     }
     auto* viewer = new CBitmapViewerFrame(std::move(pictures.set), Q(pictures.title), context.mainWindow);
     viewer->OfferArchivePalettes(ArchivePalettes(entry, context.document));
+    viewer->SetShownKey(key);
     viewer->show();
     return;
   }
@@ -151,7 +214,7 @@ void OpenViewer(CPackObject& entry, bool skin, const ViewContext& context) {
     Tell(context, "The data of " + Q(Quoted(entry.Name())) + " cannot be read.");
     return;
   }
-  QWidget* viewer;
+  CViewerFrame* viewer;
   if (IsTextName(ToLower(entry.Name())) || LooksLikeText(data.Bytes())) {
     TextEncoding how;
     auto* text = new CTextViewerFrame(TextForDisplay(data.Bytes(), &how), Q(entry.Name()), context.mainWindow);
@@ -163,6 +226,7 @@ void OpenViewer(CPackObject& entry, bool skin, const ViewContext& context) {
         QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())), Q(entry.Name()),
         context.mainWindow);
   }
+  viewer->SetShownKey(key);
   viewer->show();
 }
 
@@ -187,6 +251,14 @@ CPreview* CreatePreview(CPackObject& entry, const ViewContext& context, QWidget*
       return new CMapPreview(data.Bytes(), LookupBeside(entry), parent);
     }
     case ViewerKind::TextOrBytes: break;
+  }
+  if (FormatOfName(entry.Name())) {
+    std::vector<ListedFile> files;
+    QString format;
+    std::string why;
+    if (ArchiveFilesOf(entry, context.document, files, &format, &why))
+      return new CArchivePreview(files, format, parent);
+    return new CMessagePreview(Q(Quoted(entry.Name())) + " cannot be listed: " + Q(why) + ".", parent);
   }
   std::vector<std::uint8_t> bytes;
   std::string why;

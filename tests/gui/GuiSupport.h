@@ -71,8 +71,11 @@ class ScriptedPrompter : public dialogs::CPrompter {
   // Model files are kept as they are unless a test says otherwise.
   std::optional<dialogs::ModelImportChoice> modelChoice = dialogs::ModelImportChoice{};
   QStringList modelsAsked;
-  std::optional<dialogs::ModelImportChoice> ImportModels(QWidget*, const QStringList& models) override {
+  int modelFormatOffered = 0;
+  std::optional<dialogs::ModelImportChoice> ImportModels(QWidget*, const QStringList& models,
+                                                         int preferredFormat) override {
     modelsAsked = models;
+    modelFormatOffered = preferredFormat;
     return modelChoice;
   }
   // Sound files are kept as they are unless a test says otherwise.

@@ -1,10 +1,12 @@
 #include <QCheckBox>
+#include <QComboBox>
 #include <QImage>
 #include <QLineEdit>
 #include <QStatusBar>
 
 #include "GuiSupport.h"
 #include "ModelBuilders.h"
+#include "dialogs/ModelImportDialog.h"
 #include "models/Model.h"
 #include "pictures/EntryPictures.h"
 #include "pictures/ImageDecode.h"
@@ -285,6 +287,39 @@ TEST_F(TransferCommands, ModelFilesAreAskedForAndConverted) {
   EXPECT_EQ(doc.Root().FindChild("bad.mdl"), nullptr);
   ASSERT_FALSE(prompter->shown.empty());
   EXPECT_NE(prompter->shown.back().text.indexOf("bad.obj"), -1);
+}
+
+}  // namespace
+}  // namespace tarn::test
+
+namespace tarn::test {
+namespace {
+
+// Models come into a Quake II archive as Quake II models unless the user says otherwise: the
+// archive's files tell its game.
+TEST_F(TransferCommands, AQuake2ArchiveIsOfferedMd2First) {
+  const QString obj = ObjSquare(dir / "square.obj");
+  OpenPak(PakBuilder()
+              .File("models/monsters/tank/tris.md2", "IDP2")
+              .File("textures/e1u1/floor1_1.wal", "w")
+              .File("progs/stray.mdl", "IDPO")
+              .Build());
+  frame->ImportPaths(&doc.Root(), {obj});
+  EXPECT_EQ(prompter->modelFormatOffered, ModelData::kMd2);
+  OpenPak(PakBuilder().File("progs/player.mdl", "IDPO").File("gfx.wad", "WAD2").Build());
+  frame->ImportPaths(&doc.Root(), {obj});
+  EXPECT_EQ(prompter->modelFormatOffered, ModelData::kMdl);
+
+  // The dialog lists the format offered first and chooses it.
+  for (int format : {ModelData::kMd2, ModelData::kMdl}) {
+    dialogs::CModelImportDialog dialog({obj}, frame.get(), format);
+    auto* formats = dialog.findChild<QComboBox*>("modelFormat");
+    ASSERT_NE(formats, nullptr);
+    EXPECT_TRUE(formats->itemText(0).contains(format == ModelData::kMd2 ? ".md2" : ".mdl"));
+    EXPECT_EQ(dialog.Choice().options.format, format);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.PreviewDone(); }, 20000));
+    EXPECT_EQ(dialog.Converted().format, format);
+  }
 }
 
 }  // namespace
