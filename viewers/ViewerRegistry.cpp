@@ -1,8 +1,8 @@
 #include "viewers/ViewerRegistry.h"
 
+#include "archive/ContainerFormat.h"
 #include "archive/PackObject.h"
 #include "archive/TextSniff.h"
-#include "containers/ContainerFormat.h"
 #include "dialogs/Prompter.h"
 #include "dialogs/Text.h"
 #include "dialogs/WaitCursor.h"
