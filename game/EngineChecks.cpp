@@ -291,15 +291,20 @@ class CChecker {
 
   struct Sniffed {
     std::optional<ModelFormat> format;  // none when the bytes are no model Tarn knows
-    std::int32_t second = 0;            // the second 32-bit word: a version, or what a map loader takes for one
+    std::int32_t first = 0;             // the first 32-bit word, which a Quake engine's map loader takes for a version
+    std::int32_t second = 0;            // the second: the model's version
   };
   static Sniffed SniffModel(std::span<const std::uint8_t> b) {
     Sniffed s;
     auto starts = [&](std::string_view magic) {
       return b.size() >= magic.size() && std::memcmp(b.data(), magic.data(), magic.size()) == 0;
     };
-    if (b.size() >= 8)
-      s.second = static_cast<std::int32_t>(b[4] | b[5] << 8 | b[6] << 16 | static_cast<std::uint32_t>(b[7]) << 24);
+    auto word = [&](std::size_t at) {
+      return static_cast<std::int32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 |
+                                       static_cast<std::uint32_t>(b[at + 3]) << 24);
+    };
+    if (b.size() >= 4) s.first = word(0);
+    if (b.size() >= 8) s.second = word(4);
     if (starts("IDPO")) s.format = ModelFormat::Mdl;
     else if (starts("IDP2")) s.format = ModelFormat::Md2;
     else if (starts("IDP3")) s.format = ModelFormat::Md3;
@@ -335,7 +340,7 @@ class CChecker {
     if (support.loads) return;
     std::string said(support.said);
     if (const std::size_t at = said.find("%i"); at != std::string::npos)
-      said.replace(at, 2, std::to_string(sniffed.second));
+      said.replace(at, 2, std::to_string(sniffed.first));
     std::string what = "is " + std::string(ModelFormatName(format));
     if (format == ModelFormat::HalfLife) {
       if (sniffed.second != 10) what += " of version " + std::to_string(sniffed.second);

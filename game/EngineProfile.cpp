@@ -160,7 +160,8 @@ std::span<const ModelLimits> ModelLimitsFor(Engine engine, bool md2) {
 }
 
 // What each family's Mod_LoadModel does with a model asked for by name. "%i" in what it says
-// stands for the file's second 32-bit word, which the Quake loaders read as a map's version.
+// stands for the file's first 32-bit word, which the Quake engines' map loader reads as the
+// map's version (a map's header starts with it), as Quakespasm 0.95.1 prints it when run.
 FormatSupport ModelFormatSupport(Engine engine, ModelFormat format) {
   using F = ModelFormat;
   using P = PastLimit;

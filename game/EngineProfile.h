@@ -91,8 +91,9 @@ enum class ModelFormat {
 struct FormatSupport {
   bool loads = true;
   PastLimit refusal = PastLimit::Stops;  // Stops, Drops or Refuses when it does not load it
-  // What it prints; "%i" stands for the file's second 32-bit word, which a Quake engine reads
-  // as a map's version ("Mod_LoadBrushModel: ... has unsupported version number (%i)").
+  // What it prints; "%i" stands for the file's first 32-bit word, which a Quake engine's map
+  // loader reads as the map's version ("Mod_LoadBrushModel: ... has unsupported version number
+  // (%i)": 860898377 for "IDP3").
   std::string_view said = {};
   std::string_view others = {};  // which engines of the profile's family do load it, for messages
   // Engines of the profile that take a file of this format in place of the MDL of the same name
