@@ -54,6 +54,32 @@ constexpr std::int64_t kMaxModelBytes = std::int64_t{64} << 20;
 // A wave's loop chunks usually follow its data: sound effects are read whole, up to this.
 constexpr std::size_t kMostSoundBytes = std::size_t{32} << 20;
 
+}  // namespace
+
+SniffedModel SniffModel(std::span<const std::uint8_t> b) {
+  SniffedModel s;
+  auto starts = [&](std::string_view magic) {
+    return b.size() >= magic.size() && std::memcmp(b.data(), magic.data(), magic.size()) == 0;
+  };
+  auto word = [&](std::size_t at) {
+    return static_cast<std::int32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 |
+                                     static_cast<std::uint32_t>(b[at + 3]) << 24);
+  };
+  if (b.size() >= 4) s.first = word(0);
+  if (b.size() >= 8) s.second = word(4);
+  if (starts("IDPO")) s.format = ModelFormat::Mdl;
+  else if (starts("IDP2")) s.format = ModelFormat::Md2;
+  else if (starts("IDP3")) s.format = ModelFormat::Md3;
+  else if (starts(std::string_view("INTERQUAKEMODEL\0", 16))) s.format = ModelFormat::Iqm;
+  else if (starts("MD5Version")) s.format = ModelFormat::Md5;
+  // A Half-Life model's sequence groups (NAME01.mdl, "IDSQ") are read by its loader alone,
+  // never asked for by name: only the model itself (and its textures, NAMEt.mdl) are told.
+  else if (starts("IDST")) s.format = ModelFormat::HalfLife;
+  return s;
+}
+
+namespace {
+
 class CChecker {
  public:
   explicit CChecker(CGameView& view) : m_view(view), m_profile(view.Profile()) {}
@@ -289,38 +315,11 @@ class CChecker {
     return ext == "mdl" || ext == "md2" || ext == "md3" || ext == "iqm" || ext == "md5mesh";
   }
 
-  struct Sniffed {
-    std::optional<ModelFormat> format;  // none when the bytes are no model Tarn knows
-    std::int32_t first = 0;             // the first 32-bit word, which a Quake engine's map loader takes for a version
-    std::int32_t second = 0;            // the second: the model's version
-  };
-  static Sniffed SniffModel(std::span<const std::uint8_t> b) {
-    Sniffed s;
-    auto starts = [&](std::string_view magic) {
-      return b.size() >= magic.size() && std::memcmp(b.data(), magic.data(), magic.size()) == 0;
-    };
-    auto word = [&](std::size_t at) {
-      return static_cast<std::int32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 |
-                                       static_cast<std::uint32_t>(b[at + 3]) << 24);
-    };
-    if (b.size() >= 4) s.first = word(0);
-    if (b.size() >= 8) s.second = word(4);
-    if (starts("IDPO")) s.format = ModelFormat::Mdl;
-    else if (starts("IDP2")) s.format = ModelFormat::Md2;
-    else if (starts("IDP3")) s.format = ModelFormat::Md3;
-    else if (starts(std::string_view("INTERQUAKEMODEL\0", 16))) s.format = ModelFormat::Iqm;
-    else if (starts("MD5Version")) s.format = ModelFormat::Md5;
-    // A Half-Life model's sequence groups (NAME01.mdl, "IDSQ") are read by its loader alone,
-    // never asked for by name: only the model itself (and its textures, NAMEt.mdl) are told.
-    else if (starts("IDST")) s.format = ModelFormat::HalfLife;
-    return s;
-  }
-
   // Which engines load the model's format at all, then the checks of MDL and MD2 headers.
   void CheckModelFile(GameCopy c, const std::string& ext) {
     std::vector<std::uint8_t> head;
     if (!Read(c, 16, head)) return;
-    const Sniffed sniffed = SniffModel(head);
+    const SniffedModel sniffed = SniffModel(head);
     const bool idModel = !sniffed.format || *sniffed.format == ModelFormat::Mdl || *sniffed.format == ModelFormat::Md2;
     if (idModel && (ext == "mdl" || ext == "md2") && !ModelLimitsFor(m_profile.id, ext == "md2").empty()) {
       CheckModel(c, ext == "md2");

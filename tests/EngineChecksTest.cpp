@@ -147,6 +147,11 @@ TEST_F(EngineChecks, HeaderReaders) {
   EXPECT_EQ(ReadSoundHeader(ToBytes("ID3\x04")).container, SoundContainer::Mp3);
   EXPECT_EQ(ReadSoundHeader(ToBytes("fLaC")).container, SoundContainer::Flac);
   EXPECT_EQ(ReadSoundHeader(ToBytes("RIFF")).container, SoundContainer::Unknown);
+
+  EXPECT_EQ(SniffModel(ToBytes("IDST")).format, ModelFormat::HalfLife);
+  EXPECT_EQ(SniffModel(ToBytes("IDS")).format, std::nullopt);
+  EXPECT_EQ(SniffModel(ToBytes("INTERQUAKEMODEL")).format, std::nullopt);  // the NUL is part of the magic
+  EXPECT_EQ(SniffModel(ToBytes("IDSQ")).format, std::nullopt);             // a Half-Life sequence group
 }
 
 // WinQuake/common.c COM_LoadPackFile stops past 2048 files, Quakespasm-Spiked past 4096; FTE
