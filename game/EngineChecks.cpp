@@ -409,6 +409,9 @@ class CChecker {
     for (const char* e : {".md3", ".mdl", ".iqm", ".md2", ".md5mesh"})
       if (sameStem.empty() && found(base + e)) sameStem = base + e;
     if (fte && model.empty()) model = sameStem;
+    // FTE's QuakeC may name any skin file (setcustomskin), and its Quake II player models read
+    // players/MODEL/SKIN.skin (client/cl_parse.c): only a gap in a model's numbers is told.
+    if (fte && (!numbered || model.empty())) return;
     if (!numbered || model.empty()) {
       std::string hint;
       if (!sameStem.empty()) hint = ": for " + Quoted(sameStem) + " it asks for " + Quoted(sameStem + "_0.skin");
