@@ -367,7 +367,8 @@ class CChecker {
 
   // An MD5 mesh in place of an MDL: Ironwail's Mod_LoadMD5MeshModel (andrei-drexler/ironwail
   // v0.8.2 Quake/gl_model.c) reads its frames from NAME.md5anim (MD5Anim_Begin); without one
-  // it warns "has no poses" and the MDL is drawn.
+  // it warns "NAME.mdl has no poses" (the model keeps the MDL's name), loadMd5Replacement
+  // fails and Mod_LoadAliasModel goes on with the MDL.
   void CheckReplacement(GameCopy c, ModelFormat format, const FormatSupport& support) {
     if (format != ModelFormat::Md5 || support.replacesMdl.empty()) return;
     if (m_profile.id != Engine::Quake && m_profile.id != Engine::Rerelease) return;
@@ -376,7 +377,7 @@ class CChecker {
     Report(c, "model-replacement",
            "stands in for " + Quoted(stem + ".mdl") + " in " + std::string(support.replacesMdl) + ", but there is no " +
                Quoted(stem + ".md5anim") + " beside it: Ironwail warns (\"" + stem +
-               ".md5anim has no poses\") and draws the MDL");
+               ".mdl has no poses\") and draws the MDL");
   }
 
   // Quake III's skin files, which name a picture for each of a model's surfaces. DarkPlaces
