@@ -1,6 +1,7 @@
-// Bytes of any shape read as the header of a map, a .lit file, a sound and a model (and an
-// MDL's poses counted, an MD2's texture coordinates off its skin found), as a pak.lst, and
-// (split in two) as a pattern and a path: every reader stays inside the bytes and terminates.
+// Bytes of any shape read as the header of a map, a .lit file, a sound and a model (its format
+// told by its first bytes, an MDL's poses counted, an MD2's texture coordinates off its skin
+// found), as a pak.lst, and (split in two) as a pattern and a path: every reader stays inside
+// the bytes and terminates.
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
@@ -18,6 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (map.hasLighting && (map.lightingLength < 0 || size < tarn::kMapHeaderBytes)) std::abort();
   (void)tarn::ReadLitHeader(bytes);
   (void)tarn::ReadModelHeader(bytes);
+  const tarn::SniffedModel sniffed = tarn::SniffModel(bytes);
+  if (sniffed.format && size < 4) std::abort();
   if (tarn::CountMdlPoses(bytes) < -1) std::abort();
   const tarn::OffSkinCoordinates off = tarn::FindMd2OffSkinCoordinates(bytes);
   if (off.count < 0 || (off.count > 0 && size < tarn::kModelHeaderBytes - 16)) std::abort();

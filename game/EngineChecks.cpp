@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <set>
 
-#include "archive/EntryTypes.h"
 #include "document/TarnDoc.h"
 #include "fileio/Strings.h"
 #include "maps/MapHeader.h"
@@ -34,9 +34,10 @@ const char* ContainerName(SoundContainer c) {
 // Loose files the engine may be asked for; documents and the like beside a mod are left alone.
 bool IsGameDataName(std::string_view path) {
   static const std::set<std::string, std::less<>> kExtensions = {
-      "bsp", "lit", "ent", "mdl", "md2", "md3", "spr", "sp2", "wav", "ogg", "mp3", "flac", "opus", "lmp",
-      "pcx", "wal", "tga", "png", "jpg", "dat", "cfg", "rc",  "wad", "loc", "dem", "lst",  "skin", "shader",
-      "it",  "s3m", "xm",  "mod", "umx", "cin", "roq", "fnt", "pic", "bmp", "dds", "ktx"};
+      "bsp", "lit", "ent", "mdl",  "md2",  "md3", "iqm", "md5mesh", "md5anim", "spr", "sp2",
+      "wav", "ogg", "mp3", "flac", "opus", "lmp", "pcx", "wal",     "tga",     "png", "jpg",
+      "dat", "cfg", "rc",  "wad",  "loc",  "dem", "lst", "skin",    "shader",  "it",  "s3m",
+      "xm",  "mod", "umx", "cin",  "roq",  "fnt", "pic", "bmp",     "dds",     "ktx"};
   return kExtensions.count(ExtensionOf(path)) != 0;
 }
 
@@ -52,6 +53,32 @@ std::string Stem(std::string_view path) {
 constexpr std::int64_t kMaxModelBytes = std::int64_t{64} << 20;
 // A wave's loop chunks usually follow its data: sound effects are read whole, up to this.
 constexpr std::size_t kMostSoundBytes = std::size_t{32} << 20;
+
+}  // namespace
+
+SniffedModel SniffModel(std::span<const std::uint8_t> b) {
+  SniffedModel s;
+  auto starts = [&](std::string_view magic) {
+    return b.size() >= magic.size() && std::memcmp(b.data(), magic.data(), magic.size()) == 0;
+  };
+  auto word = [&](std::size_t at) {
+    return static_cast<std::int32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 |
+                                     static_cast<std::uint32_t>(b[at + 3]) << 24);
+  };
+  if (b.size() >= 4) s.first = word(0);
+  if (b.size() >= 8) s.second = word(4);
+  if (starts("IDPO")) s.format = ModelFormat::Mdl;
+  else if (starts("IDP2")) s.format = ModelFormat::Md2;
+  else if (starts("IDP3")) s.format = ModelFormat::Md3;
+  else if (starts(std::string_view("INTERQUAKEMODEL\0", 16))) s.format = ModelFormat::Iqm;
+  else if (starts("MD5Version")) s.format = ModelFormat::Md5;
+  // A Half-Life model's sequence groups (NAME01.mdl, "IDSQ") are read by its loader alone,
+  // never asked for by name: only the model itself (and its textures, NAMEt.mdl) are told.
+  else if (starts("IDST")) s.format = ModelFormat::HalfLife;
+  return s;
+}
+
+namespace {
 
 class CChecker {
  public:
@@ -98,7 +125,8 @@ class CChecker {
       const std::string ext = ExtensionOf(path);
       if (ext == "bsp") CheckMap(copy);
       else if (ext == "lit" && m_profile.readsLit) CheckLit(copy);
-      else if (IsGameModelType(FileTypeOf(path))) CheckModel(copy, FileTypeOf(path) == EntryType::Quake2Model);
+      else if (IsModelExtension(ext)) CheckModelFile(copy, ext);
+      else if (ext == "skin") CheckSkinFile(copy);
       else if (path.rfind("sound/", 0) == 0 || path.rfind("music/", 0) == 0) CheckSound(copy, ext);
     }
   }
@@ -279,6 +307,126 @@ class CChecker {
            "is " + std::to_string(size) + " bytes, but the lighting of " + Quoted(mapPath) + " needs 8 + 3 × " +
                std::to_string(h.lightingLength) + " = " + std::to_string(expected) + ": " + Engines() +
                " ignore it (\"Outdated .lit file\") and light the map in white");
+  }
+
+  // The names a game asks for a model by; a model's format is told by its first bytes, as
+  // every engine's Mod_LoadModel does, whatever the name says.
+  static bool IsModelExtension(std::string_view ext) {
+    return ext == "mdl" || ext == "md2" || ext == "md3" || ext == "iqm" || ext == "md5mesh";
+  }
+
+  // Which engines load the model's format at all, then the checks of MDL and MD2 headers.
+  void CheckModelFile(GameCopy c, const std::string& ext) {
+    std::vector<std::uint8_t> head;
+    if (!Read(c, 16, head)) return;
+    const SniffedModel sniffed = SniffModel(head);
+    const bool idModel = !sniffed.format || *sniffed.format == ModelFormat::Mdl || *sniffed.format == ModelFormat::Md2;
+    if (idModel && (ext == "mdl" || ext == "md2") && !ModelLimitsFor(m_profile.id, ext == "md2").empty()) {
+      CheckModel(c, ext == "md2");
+      return;
+    }
+    if (!sniffed.format) return;
+    const ModelFormat format = *sniffed.format;
+    const FormatSupport support = ModelFormatSupport(m_profile.id, format);
+    const std::string& path = m_view.Entry(c).path;
+    // progs/x.md5mesh beside progs/x.mdl is art for the engines that take it in place of the
+    // MDL; the game asks for the MDL, and an engine that reads no MD5 never opens it.
+    if ((format == ModelFormat::Md3 || format == ModelFormat::Md5) && ext != "mdl" &&
+        !m_view.Lookup(Stem(path) + ".mdl").empty()) {
+      CheckReplacement(c, format, support);
+      return;
+    }
+    if (support.loads) return;
+    std::string said(support.said);
+    if (const std::size_t at = said.find("%i"); at != std::string::npos)
+      said.replace(at, 2, std::to_string(sniffed.first));
+    std::string what = "is " + std::string(ModelFormatName(format));
+    if (format == ModelFormat::HalfLife) {
+      if (sniffed.second != 10) what += " of version " + std::to_string(sniffed.second);
+      what += " (only Half-Life's own engine and FTE load them)";
+    }
+    const std::string e = ModelEngine();
+    std::string fate;
+    switch (support.refusal) {
+      case PastLimit::Refuses: fate = " leaves the model out (\"" + said + "\") and goes on"; break;
+      case PastLimit::Drops: fate = " ends the game with an error (\"" + said + "\") and drops to the console"; break;
+      default: fate = " quits with a fatal error (\"" + said + "\")"; break;
+    }
+    Report(c, "model-format",
+           what + "; asked for it, " + e + fate + (support.others.empty() ? "" : "; " + std::string(support.others)));
+  }
+
+  // The engine a model's format is told for: the one each profile was written against.
+  std::string ModelEngine() const {
+    switch (m_profile.id) {
+      case Engine::Quake: return "Quakespasm";
+      case Engine::Rerelease: return "Ironwail";
+      default: return std::string(m_profile.engines);
+    }
+  }
+
+  // An MD5 mesh in place of an MDL: Ironwail's Mod_LoadMD5MeshModel (andrei-drexler/ironwail
+  // v0.8.2 Quake/gl_model.c) reads its frames from NAME.md5anim (MD5Anim_Begin); without one
+  // it warns "NAME.mdl has no poses" (the model keeps the MDL's name), loadMd5Replacement
+  // fails and Mod_LoadAliasModel goes on with the MDL.
+  void CheckReplacement(GameCopy c, ModelFormat format, const FormatSupport& support) {
+    if (format != ModelFormat::Md5 || support.replacesMdl.empty()) return;
+    if (m_profile.id != Engine::Quake && m_profile.id != Engine::Rerelease) return;
+    const std::string stem = Stem(m_view.Entry(c).path);
+    if (!m_view.Lookup(stem + ".md5anim").empty()) return;
+    Report(c, "model-replacement",
+           "stands in for " + Quoted(stem + ".mdl") + " in " + std::string(support.replacesMdl) + ", but there is no " +
+               Quoted(stem + ".md5anim") + " beside it: Ironwail warns (\"" + stem +
+               ".mdl has no poses\") and draws the MDL");
+  }
+
+  // Quake III's skin files, which name a picture for each of a model's surfaces. DarkPlaces
+  // 0~20180908 model_shared.c Mod_LoadSkinFiles reads MODEL_0.skin, MODEL_1.skin, ... (MODEL the
+  // model's whole name, "progs/x.md3_0.skin") up to the first missing, for every model it loads
+  // but maps and sprites. FTE (fteqw engine/common/com_mesh.c Mod_CountSkinFiles) takes
+  // MODEL_N.skin or, missing that, the name without its extension ("progs/x_0.skin"), also up
+  // to the first N with neither. Others' rules are not told: Quakespasm reads none, Ironwail
+  // and vkQuake read them for an MD3 in place of an MDL only.
+  void CheckSkinFile(GameCopy c) {
+    const bool fte = m_profile.id == Engine::Fte;
+    if (m_profile.id != Engine::DarkPlaces && !fte) return;
+    const std::string& path = m_view.Entry(c).path;
+    const auto copies = m_view.Lookup(path);
+    if (copies.empty() || !(copies.front() == c)) return;
+    const std::string stem = Stem(path);
+    const std::size_t underscore = stem.rfind('_');
+    const std::string number = underscore == std::string::npos ? "" : stem.substr(underscore + 1);
+    const bool numbered = !number.empty() && number.size() < 4 &&
+                          std::all_of(number.begin(), number.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
+    const std::string base = numbered ? stem.substr(0, underscore) : stem;
+    const std::string rule =
+        fte ? "FTE reads MODEL_0.skin, MODEL_1.skin, ... (MODEL the model's name, with or without its extension)"
+            : "DarkPlaces reads MODEL_0.skin, MODEL_1.skin, ... (MODEL the model's whole name, \"progs/x.md3_0.skin\")";
+    auto found = [&](const std::string& p) { return !m_view.Lookup(p).empty(); };
+    // The model the skin file is for, as the engine names it.
+    std::string model;
+    if (IsModelExtension(ExtensionOf(base)) && found(base)) model = base;
+    std::string sameStem;  // a model whose name without its extension is base
+    for (const char* e : {".md3", ".mdl", ".iqm", ".md2", ".md5mesh"})
+      if (sameStem.empty() && found(base + e)) sameStem = base + e;
+    if (fte && model.empty()) model = sameStem;
+    // FTE's QuakeC may name any skin file (setcustomskin), and its Quake II player models read
+    // players/MODEL/SKIN.skin (client/cl_parse.c): only a gap in a model's numbers is told.
+    if (fte && (!numbered || model.empty())) return;
+    if (!numbered || model.empty()) {
+      std::string hint;
+      if (!sameStem.empty()) hint = ": for " + Quoted(sameStem) + " it asks for " + Quoted(sameStem + "_0.skin");
+      Report(c, "skin-file", "is read for no model: " + rule + ", up to the first missing" + hint);
+      return;
+    }
+    const int n = std::stoi(number);
+    for (int k = 0; k < n; ++k) {
+      const std::string want = model + "_" + std::to_string(k) + ".skin";
+      if (found(want) || (fte && found(Stem(model) + "_" + std::to_string(k) + ".skin"))) continue;
+      Report(c, "skin-file",
+             "is never read: " + rule + ", stopping at the first missing, " + Quoted(want) + ", before this one");
+      return;
+    }
   }
 
   // The model's header as the engine's loader reads it (what it refuses outright, then each

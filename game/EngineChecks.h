@@ -3,9 +3,13 @@
 // Only the few header bytes each check needs are read.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "game/EngineProfile.h"
 #include "game/GameFolder.h"
 
 namespace tarn {
@@ -17,6 +21,15 @@ struct EngineProblem {
   std::string engine;  // the profile's name
   std::string message;
 };
+
+// A model's format told by its first bytes, as every engine's Mod_LoadModel tells it whatever
+// the file's name says; none when the bytes are no model Tarn knows.
+struct SniffedModel {
+  std::optional<ModelFormat> format;
+  std::int32_t first = 0;   // the first 32-bit word, which a Quake engine's map loader takes for a version
+  std::int32_t second = 0;  // the second: the model's version
+};
+SniffedModel SniffModel(std::span<const std::uint8_t> bytes);
 
 // Every problem the view's engine has with its sources, in the order of the sources.
 std::vector<EngineProblem> CheckForEngine(CGameView& view);

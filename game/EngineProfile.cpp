@@ -159,6 +159,106 @@ std::span<const ModelLimits> ModelLimitsFor(Engine engine, bool md2) {
   return {};
 }
 
+// What each family's Mod_LoadModel does with a model asked for by name. "%i" in what it says
+// stands for the file's first 32-bit word, which the Quake engines' map loader reads as the
+// map's version (a map's header starts with it), as Quakespasm 0.95.1 prints it when run.
+FormatSupport ModelFormatSupport(Engine engine, ModelFormat format) {
+  using F = ModelFormat;
+  using P = PastLimit;
+  if (format == F::Mdl) {
+    // id-Software/Quake-2 ref_gl/gl_model.c Mod_ForName and yquake2 8.20
+    // src/client/refresh/gl1/gl1_model.c Mod_ForName know IDP2, IDS2 and IBSP only.
+    if (engine == Engine::Quake2) return {false, P::Drops, "Mod_NumForName: unknown fileid for ..."};
+    if (engine == Engine::Yamagi) return {false, P::Drops, "Mod_ForName: unknown fileid for ..."};
+    return {};
+  }
+  switch (engine) {
+    case Engine::Quake: {
+      // sezero/quakespasm 0.95.1 (and every later version, 0.96.3 and master of 2026 alike)
+      // Quake/gl_model.c Mod_LoadModel: IDPO and IDSP have loaders, anything else goes to
+      // Mod_LoadBrushModel, which Sys_Errors on a version that is no map's. id's
+      // WinQuake/gl_model.c does the same ("has wrong version number"). Of the ports that share
+      // the profile, andrei-drexler/ironwail (v0.8.0 to v0.8.2, and master) Mod_LoadModel adds
+      // only MD3_IDENT, as a Sys_Error ("Can't load '%s' directly"); Novum/vkQuake
+      // Mod_LoadModel loads IDMD5HEADER since 1.32.1 and IDMD3HEADER since 1.33.0. Both take an
+      // MD3 or an .md5mesh in place of the MDL of the same name (Ironwail Mod_LoadAliasModel:
+      // loadMd3Replacement since v0.8.1 and loadMd5Replacement since v0.8.0, under
+      // r_enhancedmodels; vkQuake Mod_LoadModel: MD5 since 1.30.0, MD3 since 1.33.0), when it
+      // comes from the MDL's own game folder or a later one (path_id).
+      constexpr std::string_view said = "Mod_LoadBrushModel: ... has unsupported version number (%i)";
+      switch (format) {
+        case F::Md3:
+          return {false, P::Stops, said,
+                  "Ironwail from 0.8.1 quits too (\"Can't load ... directly\"); vkQuake 1.33 and later load it",
+                  "Ironwail 0.8.1 and later and vkQuake 1.33 and later"};
+        case F::Md5:
+          return {false, P::Stops, said, "vkQuake 1.32.1 and later load it",
+                  "Ironwail 0.8 and later and vkQuake 1.30 and later"};
+        default: return {false, P::Stops, said};
+      }
+    }
+    case Engine::Rerelease: {
+      // andrei-drexler/ironwail v0.8.2 Quake/gl_model.c Mod_LoadModel: MD3_IDENT is a Sys_Error,
+      // any other unknown first bytes Mod_LoadBrushModel's; Mod_LoadAliasModel takes NAME.md3 and
+      // NAME.md5mesh in place of NAME.mdl (r_enhancedmodels, on by default, in the order of
+      // r_enhancedmodels_priority, "md3,md5").
+      constexpr std::string_view said = "Mod_LoadBrushModel: ... has unsupported version number (%i)";
+      switch (format) {
+        case F::Md3:
+          return {false, P::Stops, "Can't load '...' directly, please load '....mdl' instead", {}, "Ironwail"};
+        case F::Md5: return {false, P::Stops, said, {}, "Ironwail"};
+        default: return {false, P::Stops, said};
+      }
+    }
+    case Engine::Qss:
+      // Shpoike/Quakespasm master of 2021-07-10 (and the fork Alex3474247/Quakespasm-Spiked of
+      // 2023) quakespasm/Quake/gl_model.c Mod_LoadModel: IDP3 (gl_mesh.c Mod_LoadMD3Model) and
+      // "INTE" (Mod_LoadIQMModel) load; IDP2 is "is an md2 (unsupported)" and any other
+      // unknown bytes reach Mod_LoadBrushModel, which only warns: the model is left out
+      // (mod_ext_invalid) and the game goes on. Its later MD5 reader, which Ironwail and vkQuake
+      // took theirs from (their commits say so), was not at hand: MD5 is not told for it.
+      switch (format) {
+        case F::Md2: return {false, P::Refuses, "... is an md2 (unsupported)"};
+        case F::HalfLife:
+          return {false, P::Refuses, "Mod_LoadBrushModel: ... has wrong version number (%i should be 29)"};
+        default: return {};
+      }
+    case Engine::DarkPlaces:
+      // DarkPlaces 0~20180908 (DarkPlacesEngine/darkplaces 8e8a0e1, 2018-09-09) model_shared.c
+      // Mod_LoadModel: IDPO, IDP2, IDP3, INTERQUAKEMODEL and more by their first bytes; no MD5
+      // and no Half-Life model, which it leaves out and goes on.
+      if (format == F::Md5 || format == F::HalfLife)
+        return {false, P::Refuses, "Mod_LoadModel: model \"...\" is of unknown/unsupported type"};
+      return {};
+    case Engine::Fte:
+      // fte-team/fteqw engine/common/com_mesh.c Alias_Register, in its default build
+      // (config_fteqw.h): MDL, MD2, MD3, IQM, MD5 and Half-Life models ("IDST", version 10).
+      // gl/gl_model.c Mod_LoadModel tries r_replacemodels ("md3 md2 md5mesh") in place of an
+      // MDL first, each from the MDL's package or a later one (COM_FDepthFile).
+      if (format == F::Md3 || format == F::Md5) return {true, P::Stops, {}, {}, "FTE"};
+      return {};
+    case Engine::Quake2:
+      if (format == F::Md2) return {};
+      return {false, P::Drops, "Mod_NumForName: unknown fileid for ..."};
+    case Engine::Yamagi:
+      if (format == F::Md2) return {};
+      return {false, P::Drops, "Mod_ForName: unknown fileid for ..."};
+  }
+  return {};
+}
+
+std::string_view ModelFormatName(ModelFormat format) {
+  switch (format) {
+    case ModelFormat::Mdl: return "a Quake model (MDL)";
+    case ModelFormat::Md2: return "a Quake II model (MD2)";
+    case ModelFormat::Md3: return "a Quake III model (MD3)";
+    case ModelFormat::Iqm: return "an Inter-Quake Model (IQM)";
+    case ModelFormat::Md5: return "an MD5 mesh";
+    case ModelFormat::HalfLife: return "a Half-Life studio model";
+  }
+  return "";
+}
+
 const EngineProfile* FindEngineProfile(std::string_view name) {
   const std::string lower = ToLower(name);
   for (const Alias& a : kAliases)

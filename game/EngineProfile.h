@@ -77,6 +77,34 @@ struct ModelLimits {
 // Empty when the profile's engines do not load the format, or their limits were not traced.
 std::span<const ModelLimits> ModelLimitsFor(Engine engine, bool md2);
 
+// The model formats an engine may be asked for, told apart by their first bytes.
+enum class ModelFormat {
+  Mdl,       // Quake's, "IDPO"
+  Md2,       // Quake II's, "IDP2"
+  Md3,       // Quake III's, "IDP3"
+  Iqm,       // the Inter-Quake Model, "INTERQUAKEMODEL"
+  Md5,       // a text .md5mesh, "MD5Version" (the 2021 re-release ships them beside its MDLs)
+  HalfLife,  // a Half-Life studio model, "IDST" (version 10)
+};
+
+// What an engine does with a model of a format that a game asks for by its name.
+struct FormatSupport {
+  bool loads = true;
+  PastLimit refusal = PastLimit::Stops;  // Stops, Drops or Refuses when it does not load it
+  // What it prints; "%i" stands for the file's first 32-bit word, which a Quake engine's map
+  // loader reads as the map's version ("Mod_LoadBrushModel: ... has unsupported version number
+  // (%i)": 860898377 for "IDP3").
+  std::string_view said = {};
+  std::string_view others = {};  // which engines of the profile's family do load it, for messages
+  // Engines of the profile that take a file of this format in place of the MDL of the same name
+  // (progs/x.md5mesh for progs/x.mdl); empty when none does.
+  std::string_view replacesMdl = {};
+};
+
+FormatSupport ModelFormatSupport(Engine engine, ModelFormat format);
+// "a Quake III model (MD3)", ... for messages.
+std::string_view ModelFormatName(ModelFormat format);
+
 // The profile for a profile or engine name ("quake", "ironwail", "fteqw", ...); nullptr when unknown.
 const EngineProfile* FindEngineProfile(std::string_view name);
 const EngineProfile& DefaultEngineProfile();

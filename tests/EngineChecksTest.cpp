@@ -147,6 +147,11 @@ TEST_F(EngineChecks, HeaderReaders) {
   EXPECT_EQ(ReadSoundHeader(ToBytes("ID3\x04")).container, SoundContainer::Mp3);
   EXPECT_EQ(ReadSoundHeader(ToBytes("fLaC")).container, SoundContainer::Flac);
   EXPECT_EQ(ReadSoundHeader(ToBytes("RIFF")).container, SoundContainer::Unknown);
+
+  EXPECT_EQ(SniffModel(ToBytes("IDST")).format, ModelFormat::HalfLife);
+  EXPECT_EQ(SniffModel(ToBytes("IDS")).format, std::nullopt);
+  EXPECT_EQ(SniffModel(ToBytes("INTERQUAKEMODEL")).format, std::nullopt);  // the NUL is part of the magic
+  EXPECT_EQ(SniffModel(ToBytes("IDSQ")).format, std::nullopt);             // a Half-Life sequence group
 }
 
 // WinQuake/common.c COM_LoadPackFile stops past 2048 files, Quakespasm-Spiked past 4096; FTE
@@ -333,7 +338,8 @@ TEST_F(EngineChecks, ModelLimits) {
             "has 2,116 vertices; Yamagi Quake II 8.20 loads at most 2048 (MAX_VERTS): it says \"has too many "
             "vertices\", then ends the game with an error (\"Mod_ForName: Failed to load\") and drops to the console");
   EXPECT_TRUE(Check("darkplaces", md2).empty());
-  EXPECT_TRUE(Check("quake", md2).empty());
+  // Quakespasm has no MD2 limits: it loads no MD2 at all.
+  EXPECT_EQ(Check("quake", md2), (Names{"model-format models/a.md2", "model-format models/b.md2"}));
   EXPECT_EQ(ReadModelHeader(ToBytes("IDP2....")).kind, ModelHeader::Kind::TooShort);
 }
 
@@ -402,6 +408,78 @@ TEST_F(EngineChecks, ModelHeadersTheEnginesRefuse) {
   EXPECT_TRUE(Check("yamagi", PakBuilder().File("models/st.md2", st)).empty());
   st.resize(90);  // the triangles cut short: nothing is read past the end
   EXPECT_EQ(FindMd2OffSkinCoordinates(st).count, 0);
+}
+
+// A model of another format than MDL and MD2: its first bytes and the 32-bit word after them.
+Bytes Magic(std::string_view magic, std::uint32_t second) {
+  Bytes b(magic.begin(), magic.end());
+  PutU32(b, b.size(), second);
+  b.resize(64);
+  return b;
+}
+
+// Which engine loads which format when a game asks for the file by name, told by the first
+// bytes whatever the name says; an MD5 mesh beside the MDL of its name stands in for that MDL
+// and is never asked for, but Ironwail draws the MDL when its .md5anim is missing.
+TEST_F(EngineChecks, ModelFormatsEachEngineLoads) {
+  const Bytes md5 = ToBytes("MD5Version 10\ncommandline \"\"\nnumJoints 1\n");
+  const PakBuilder pak = PakBuilder()
+                             .File("progs/a.md3", Magic("IDP3", 15))
+                             .File("progs/b.iqm", Magic(std::string_view("INTERQUAKEMODEL\0", 16), 2))
+                             .File("progs/c.md5mesh", md5)
+                             .File("progs/hl.mdl", Magic("IDST", 10))
+                             .File("progs/r.mdl", MdlHeader(3, 1))
+                             .File("progs/r.md5mesh", md5)
+                             .File("progs/s.mdl", MdlHeader(3, 1))
+                             .File("progs/s.md5mesh", md5)
+                             .File("progs/s.md5anim", md5)
+                             .File("models/m.md2", Md2Header(3, 1));
+  const Names quake2 = {"model-format progs/a.md3",  "model-format progs/b.iqm", "model-format progs/c.md5mesh",
+                        "model-format progs/hl.mdl", "model-format progs/r.mdl", "model-format progs/s.mdl"};
+  const Names quake = {"model-format progs/a.md3",  "model-format progs/b.iqm",          "model-format progs/c.md5mesh",
+                       "model-format progs/hl.mdl", "model-replacement progs/r.md5mesh", "model-format models/m.md2"};
+  const struct {
+    const char* engine;
+    Names expected;
+  } cases[] = {
+      {"quake", quake},
+      {"rerelease", quake},
+      {"qss", {"model-format progs/hl.mdl", "model-format models/m.md2"}},
+      {"darkplaces", {"model-format progs/c.md5mesh", "model-format progs/hl.mdl"}},
+      {"fte", {}},
+      {"quake2", quake2},
+      {"yamagi", quake2},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Check(c.engine, pak), c.expected) << c.engine;
+
+  const PakBuilder one = PakBuilder().File("progs/a.md3", Magic("IDP3", 15));
+  EXPECT_EQ(Check("quake", one), Names{"model-format progs/a.md3"});
+  EXPECT_EQ(
+      last,
+      "is a Quake III model (MD3); asked for it, Quakespasm quits with a fatal error (\"Mod_LoadBrushModel: ... "
+      "has unsupported version number (860898377)\"); Ironwail from 0.8.1 quits too (\"Can't load ... directly\"); "
+      "vkQuake 1.33 and later load it");
+  const PakBuilder hl = PakBuilder().File("progs/hl.mdl", Magic("IDST", 10));
+  EXPECT_EQ(Check("darkplaces", hl), Names{"model-format progs/hl.mdl"});
+  EXPECT_NE(last.find("DarkPlaces leaves the model out"), std::string::npos) << last;
+  EXPECT_EQ(Check("yamagi", hl), Names{"model-format progs/hl.mdl"});
+  EXPECT_NE(last.find("(\"Mod_ForName: unknown fileid for ...\") and drops to the console"), std::string::npos) << last;
+}
+
+// Skin files are read as MODEL_0.skin, MODEL_1.skin, ... up to the first missing: DarkPlaces
+// with the model's whole name, FTE with it or without the extension.
+TEST_F(EngineChecks, SkinFilesTheEnginesNeverRead) {
+  const PakBuilder pak = PakBuilder()
+                             .File("progs/a.md3", Magic("IDP3", 15))
+                             .File("progs/a.md3_0.skin", "tag_head,\n")
+                             .File("progs/a.md3_2.skin", "tag_head,\n")
+                             .File("progs/a_0.skin", "tag_head,\n")
+                             .File("models/players/x/lower_default.skin", "tag_torso,\n");
+  EXPECT_EQ(Check("darkplaces", pak), (Names{"skin-file progs/a.md3_2.skin", "skin-file progs/a_0.skin",
+                                             "skin-file models/players/x/lower_default.skin"}));
+  // FTE's QuakeC may ask for any skin file by name: only the gap is told.
+  EXPECT_EQ(Check("fte", pak), Names{"skin-file progs/a.md3_2.skin"});
+  EXPECT_TRUE(Check("qss", pak).empty());
 }
 
 // The headers a check needs are read from deflated pk3 members as from a pak.

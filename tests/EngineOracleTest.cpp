@@ -539,7 +539,13 @@ struct ModelCase {
   unsigned engines;
   bool md2;
   Bytes bytes;
+  const char* file = nullptr;  // where the game holds it, when not progs/t.mdl or models/t/tris.md2
 };
+
+std::string ModelPath(const ModelCase& c) {
+  if (c.file) return c.file;
+  return c.md2 ? "models/t/tris.md2" : "progs/t.mdl";
+}
 
 // A quad of two triangles whose corners sit on the skin's four edges (u and v of 0 and 1), as
 // Tarn's `model` writes it.
@@ -608,8 +614,14 @@ std::vector<ModelCase> ModelCases() {
   for (std::uint32_t i = 0; i < stCount; ++i)
     for (std::uint32_t k = 0; k < 2; ++k)
       if (edgeSt[stAt + 4 * i + 2 * k] == 15) edgeSt[stAt + 4 * i + 2 * k] = 16;
+  // A Half-Life model's header and an MD5 mesh's first line, formats neither engine reads.
+  Bytes halfLife = ToBytes("IDST");
+  PutU32(halfLife, 4, 10);
+  halfLife.resize(244);
   const unsigned q1 = kQuake | kDarkPlaces;
   return {
+      {"a Half-Life model", q1, false, halfLife},
+      {"an MD5 mesh", q1, false, ToBytes("MD5Version 10\ncommandline \"\"\n"), "progs/t.md5mesh"},
       {"a plain model", q1, false, Mdl({"stand1"})},
       {"a model Tarn made", q1, false, BuiltModel(ModelData::kMdl)},
       {"version 7", q1, false, version7},
@@ -631,7 +643,8 @@ std::string TarnModelAnswer(const char* profile, const fs::path& base, const fs:
     if (end == std::string::npos) end = r.output.size();
     const std::string line = r.output.substr(at, end - at);
     if (line.find(": model-skin-coordinates]") != std::string::npos) return kMovesCoordinates;
-    if (line.find(": model-header]") == std::string::npos && line.find(": model-limits]") == std::string::npos)
+    if (line.find(": model-header]") == std::string::npos && line.find(": model-limits]") == std::string::npos &&
+        line.find(": model-format]") == std::string::npos)
       continue;
     return line.find("leaves the model out") != std::string::npos ? kLeftOut : kStops;
   }
@@ -659,7 +672,7 @@ void RunModelOracle(const char* family, unsigned flag, const fs::path& program, 
     const std::string said = engineVerdict(engine);
     // Tarn reads the model where the game would find it.
     const fs::path tarnRoot = dir / "tarn" / "id1";
-    WriteFile(tarnRoot / (c.md2 ? "models/t/tris.md2" : "progs/t.mdl"), c.bytes);
+    WriteFile(tarnRoot / ModelPath(c), c.bytes);
     const std::string tarn = TarnModelAnswer(profile, tarnRoot, dir / "tarn.out");
     ++total;
     std::cout << "oracle: " << family << ": " << c.name << ": engine \"" << said << "\", tarn-pak \"" << tarn << "\"\n";
@@ -742,12 +755,10 @@ TEST(EngineOracle, DarkPlacesModels) {
                                         "-port",
                                         SomePort(),
                                         "+modelprecache",
-                                        c.md2 ? "models/t/tris.md2" : "progs/t.mdl",
+                                        ModelPath(c),
                                         "+quit"};
       },
-      [](const fs::path& root, const ModelCase& c) {
-        WriteFile(root / "id1" / (c.md2 ? "models/t/tris.md2" : "progs/t.mdl"), c.bytes);
-      },
+      [](const fs::path& root, const ModelCase& c) { WriteFile(root / "id1" / ModelPath(c), c.bytes); },
       [](const Ran& r) {
         if (r.output.find("Host_Error") != std::string::npos) return kStops;
         if (r.output.find("unknown/unsupported type") != std::string::npos) return kLeftOut;
