@@ -3,9 +3,13 @@
 #include <QKeyEvent>
 #include <QMatrix4x4>
 #include <QMouseEvent>
+#include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QOpenGLFramebufferObject>
 #include <QOpenGLShaderProgram>
+#include <QVBoxLayout>
 #include <QWheelEvent>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <new>
@@ -120,21 +124,102 @@ QVector3D Forward(float yaw, float pitch) {
 
 }  // namespace
 
-CMapView::CMapView(QWidget* parent) : QOpenGLWidget(parent) {
+// The window the view draws into: its frames and input go to the view.
+class CMapSurface : public QWindow {
+ public:
+  explicit CMapSurface(CMapView* view) : m_view(view) {
+    setSurfaceType(QWindow::OpenGLSurface);
+    QSurfaceFormat format;
+    format.setRenderableType(QSurfaceFormat::OpenGL);
+    format.setProfile(QSurfaceFormat::CompatibilityProfile);
+    format.setDepthBufferSize(24);
+    setFormat(format);
+  }
+
+ protected:
+  bool event(QEvent* e) override {
+    if (e->type() == QEvent::UpdateRequest) {
+      m_view->Render();
+      return true;
+    }
+    return QWindow::event(e);
+  }
+  void exposeEvent(QExposeEvent*) override {
+    if (isExposed()) m_view->Render();
+  }
+  void keyPressEvent(QKeyEvent* e) override { m_view->keyPressEvent(e); }
+  void keyReleaseEvent(QKeyEvent* e) override { m_view->keyReleaseEvent(e); }
+  void focusOutEvent(QFocusEvent* e) override { m_view->focusOutEvent(e); }
+  void mousePressEvent(QMouseEvent* e) override { m_view->mousePressEvent(e); }
+  void mouseMoveEvent(QMouseEvent* e) override { m_view->mouseMoveEvent(e); }
+  void mouseReleaseEvent(QMouseEvent* e) override { m_view->mouseReleaseEvent(e); }
+  void wheelEvent(QWheelEvent* e) override { m_view->wheelEvent(e); }
+
+ private:
+  CMapView* m_view;
+};
+
+CMapView::CMapView(QWidget* parent) : QWidget(parent) {
   setObjectName("mapView");
+  m_surface = new CMapSurface(this);
+  QWidget* container = QWidget::createWindowContainer(m_surface, this);
+  container->setObjectName("mapSurface");
+  container->setFocusPolicy(Qt::StrongFocus);
   setFocusPolicy(Qt::StrongFocus);
-  QSurfaceFormat format;
-  format.setRenderableType(QSurfaceFormat::OpenGL);
-  format.setProfile(QSurfaceFormat::CompatibilityProfile);
-  format.setDepthBufferSize(24);
-  setFormat(format);
-  connect(this, &QOpenGLWidget::frameSwapped, this, &CMapView::FrameSwapped);
+  setFocusProxy(container);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(container);
 }
 
 CMapView::~CMapView() {
   FreeGL();
-  // The base class destroys the context after this class is gone: its signal must not reach here.
-  if (QOpenGLContext* ctx = context()) disconnect(ctx, nullptr, this, nullptr);
+  delete m_context;
+  m_context = nullptr;
+}
+
+bool CMapView::EnsureContext() {
+  if (m_context) return m_glReady;
+  m_context = new QOpenGLContext;
+  m_context->setFormat(m_surface->requestedFormat());
+  m_offscreen = new QOffscreenSurface(nullptr, this);
+  if (m_context->create()) {
+    m_offscreen->setFormat(m_context->format());
+    m_offscreen->create();
+    if (m_context->makeCurrent(m_offscreen)) InitializeGL();
+  }
+  if (!m_glReady) qWarning("The map view has no OpenGL context to draw with");
+  return m_glReady;
+}
+
+bool CMapView::MakeCurrent() {
+  if (!EnsureContext()) return false;
+  return m_surface->isExposed() ? m_context->makeCurrent(m_surface) : m_context->makeCurrent(m_offscreen);
+}
+
+void CMapView::Redraw() { m_surface->requestUpdate(); }
+
+QWindow* CMapView::Surface() const { return m_surface; }
+
+void CMapView::Render() {
+  if (!m_surface->isExposed() || !EnsureContext() || !m_context->makeCurrent(m_surface)) return;
+  const qreal ratio = m_surface->devicePixelRatio();
+  glBindFramebuffer(GL_FRAMEBUFFER, m_context->defaultFramebufferObject());
+  Paint(static_cast<int>(m_surface->width() * ratio), static_cast<int>(m_surface->height() * ratio));
+  m_context->swapBuffers(m_surface);
+  emit frameSwapped();
+  FrameSwapped();
+}
+
+QImage CMapView::grabFramebuffer() {
+  const QSize size = this->size() * devicePixelRatio();
+  if (size.isEmpty() || !MakeCurrent()) return {};
+  QOpenGLFramebufferObject target(size, QOpenGLFramebufferObject::Depth);
+  if (!target.bind()) return {};
+  Paint(size.width(), size.height());
+  QImage image = target.toImage();
+  target.release();
+  return image.convertToFormat(QImage::Format_RGB32);
 }
 
 bool CMapView::SetMap(BspMap map, const MapFileLookup& lookup) {
@@ -158,20 +243,20 @@ bool CMapView::SetMap(BspMap map, const MapFileLookup& lookup) {
   m_markModel = {};
   SetCamera(QVector3D(start.position[0], start.position[1], start.position[2]), start.yaw, start.pitch);
   m_uploaded = false;
-  update();
+  Redraw();
   return built;
 }
 
 void CMapView::SetMode(Mode mode) {
   m_mode = mode;
-  update();
+  Redraw();
 }
 
 void CMapView::SetCamera(const QVector3D& position, float yaw, float pitch) {
   m_position = position;
   m_yaw = std::fmod(yaw, 360.0f);
   m_pitch = std::clamp(pitch, -89.0f, 89.0f);
-  update();
+  Redraw();
 }
 
 void CMapView::LookAt(const QVector3D& point, const QVector3D& halfSize, MapModelMesh model) {
@@ -216,7 +301,7 @@ void CMapView::Fly(const QVector3D& direction, double seconds) {
   const QVector3D left(-std::sin(y), std::cos(y), 0);
   const QVector3D step = forward * direction.x() + left * direction.y() + QVector3D(0, 0, 1) * direction.z();
   m_position += step * m_speed * static_cast<float>(seconds);
-  update();
+  Redraw();
 }
 
 QVector3D CMapView::HeldDirection() const {
@@ -268,16 +353,16 @@ void CMapView::keyPressEvent(QKeyEvent* e) {
           m_framesShown = 0;
         }
         m_held.insert(e->key());
-        update();
+        Redraw();
       }
       return;
-    default: QOpenGLWidget::keyPressEvent(e);
+    default: QWidget::keyPressEvent(e);
   }
 }
 
 void CMapView::keyReleaseEvent(QKeyEvent* e) {
   if (e->isAutoRepeat() || !m_held.count(e->key())) {
-    QOpenGLWidget::keyReleaseEvent(e);
+    QWidget::keyReleaseEvent(e);
     return;
   }
   // The time since the last frame still counts: a short press moves the camera too.
@@ -301,7 +386,7 @@ void CMapView::focusOutEvent(QFocusEvent* e) {
     Stopped();
   }
   m_looking = false;
-  QOpenGLWidget::focusOutEvent(e);
+  QWidget::focusOutEvent(e);
 }
 
 void CMapView::mousePressEvent(QMouseEvent* e) {
@@ -344,13 +429,11 @@ void CMapView::FrameSwapped() {
   }
   m_frameClock.start();
   // While a key is held, one frame follows another as fast as they can be drawn.
-  update();
+  Redraw();
 }
 
-void CMapView::initializeGL() {
+void CMapView::InitializeGL() {
   initializeOpenGLFunctions();
-  // Deleting the GL objects needs the context that made them, current, before it goes.
-  connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &CMapView::FreeGL, Qt::UniqueConnection);
   const auto build = [](bool alphaTest) {
     auto* program = new QOpenGLShaderProgram;
     program->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader);
@@ -371,9 +454,7 @@ void CMapView::initializeGL() {
   m_alphaProgram = build(true);
   glEnable(GL_DEPTH_TEST);
   glDepthFunc(GL_LEQUAL);
-  // Opaque: the widget is composited into the window, where a clear alpha would show through.
-  glClearColor(0, 0, 0, 1);
-  m_glReady = true;
+  m_glReady = m_program && m_alphaProgram;
   m_uploaded = false;
   m_markModelUploaded = false;
 }
@@ -513,9 +594,7 @@ void CMapView::FreeGL() {
   m_glReady = false;
   m_uploaded = false;
   m_markModelUploaded = false;
-  // Called from the context's own signal, or from the destructor while the widget still has it.
-  QOpenGLContext* ctx = context();
-  if (!ctx || !isValid()) {
+  if (!m_context || !m_context->makeCurrent(m_offscreen)) {
     m_vertexBuffer = m_triangleBuffer = m_outlineBuffer = m_modelBuffer = m_modelSkin = m_black = m_skyBox = 0;
     m_textures.clear();
     m_glows.clear();
@@ -525,7 +604,6 @@ void CMapView::FreeGL() {
     m_program = m_alphaProgram = nullptr;
     return;
   }
-  makeCurrent();
   if (m_vertexBuffer) {
     const GLuint b[3] = {m_vertexBuffer, m_triangleBuffer, m_outlineBuffer};
     glDeleteBuffers(3, b);
@@ -546,18 +624,15 @@ void CMapView::FreeGL() {
   delete m_program;
   delete m_alphaProgram;
   m_program = m_alphaProgram = nullptr;
-  doneCurrent();
+  m_context->doneCurrent();
 }
 
-void CMapView::resizeGL(int w, int h) {
-  // A window squeezed to no height keeps the projection it had.
-  if (w <= 0 || h <= 0) return;
-  m_aspect = static_cast<float>(w) / static_cast<float>(h);
-}
-
-void CMapView::paintGL() {
+void CMapView::Paint(int width, int height) {
   if (!m_held.empty() && m_moveClock.isValid()) Step(std::min(m_moveClock.restart() / 1000.0, 0.1));
   ++m_frames;
+  glViewport(0, 0, width, height);
+  // A window squeezed to no height keeps the projection it had.
+  if (width > 0 && height > 0) m_aspect = static_cast<float>(width) / static_cast<float>(height);
   glClearColor(m_shading.background[0] / 255.0f, m_shading.background[1] / 255.0f, m_shading.background[2] / 255.0f, 1);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   if (!m_program || !m_alphaProgram || m_mesh.empty) return;

@@ -4,13 +4,16 @@
 // translucency), under a camera that flies through the map as the engines' default keys move a
 // player (W and S or Up and Down move, A and D step aside, Left and Right turn; the right mouse
 // button held looks about, the wheel sets the speed). The view owns its GL objects, made
-// in its own context and freed there before that context goes.
+// in its own context and freed there before that context goes. It draws into a window of its
+// own held in the widget, not into a widget of the window: a widget drawn by OpenGL has the
+// whole window composed again for each of its frames, which costs as much as the frame.
 #pragma once
 
 #include <QElapsedTimer>
+#include <QImage>
 #include <QOpenGLFunctions>
-#include <QOpenGLWidget>
 #include <QVector3D>
+#include <QWidget>
 #include <functional>
 #include <set>
 #include <vector>
@@ -21,7 +24,10 @@
 #include "maps/MapMesh.h"
 #include "maps/MapModels.h"
 
+class QOffscreenSurface;
+class QOpenGLContext;
 class QOpenGLShaderProgram;
+class QWindow;
 
 namespace tarn::viewers {
 
@@ -31,7 +37,9 @@ using tarn::MapFileLookup;
 // Why a map that loads is not shown when building it for drawing ran out of memory.
 inline constexpr const char* kNoMemoryForMap = "there is not enough memory to make it ready for drawing";
 
-class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
+class CMapSurface;
+
+class CMapView : public QWidget, protected QOpenGLFunctions {
   Q_OBJECT
  public:
   enum class Mode { Textures, Lightmaps, Both, Wireframe };
@@ -75,16 +83,19 @@ class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
   bool Moving() const { return !m_held.empty(); }
   static constexpr float kTurnSpeed = 140;  // degrees a second, as the engines turn
   int FramesDrawn() const { return m_frames; }
+  // The view as it is now, drawn afresh at its size, shown or not.
+  QImage grabFramebuffer();
+  // The window the view draws into, which takes the keys and the mouse while it has the focus.
+  QWindow* Surface() const;
 
  signals:
   // While the camera moves: the mean time between the last frames, in milliseconds, from the
   // first frame timed on; when it stops, the mean of its last frames once more, then -1.
   void frameTime(double milliseconds);
+  // A frame was drawn and shown in the view's window.
+  void frameSwapped();
 
  protected:
-  void initializeGL() override;
-  void resizeGL(int w, int h) override;
-  void paintGL() override;
   void keyPressEvent(QKeyEvent* e) override;
   void keyReleaseEvent(QKeyEvent* e) override;
   void focusOutEvent(QFocusEvent* e) override;
@@ -94,6 +105,17 @@ class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
   void wheelEvent(QWheelEvent* e) override;
 
  private:
+  friend class CMapSurface;  // hands the window's events and frames to the view
+  // The context, made on first use with the objects the view draws from; false when there can
+  // be none. MakeCurrent makes it current on the window when it shows, else off screen.
+  bool EnsureContext();
+  bool MakeCurrent();
+  void InitializeGL();
+  // A frame into the window, shown; what paintGL is to a widget.
+  void Render();
+  // Draws the view into the bound framebuffer of width × height pixels.
+  void Paint(int width, int height);
+  void Redraw();  // a frame is asked of the window
   void Upload();
   void UploadSkyBox();
   void UploadModel();
@@ -126,6 +148,9 @@ class CMapView : public QOpenGLWidget, protected QOpenGLFunctions {
   std::size_t m_framesShown = 0;  // the frame times the last figure said
   int m_frames = 0;
 
+  CMapSurface* m_surface = nullptr;
+  QOpenGLContext* m_context = nullptr;
+  QOffscreenSurface* m_offscreen = nullptr;  // to draw and free with while the window does not show
   // GL objects of the view's own context; all zero while it has none.
   bool m_glReady = false, m_uploaded = false;
   QOpenGLShaderProgram* m_program = nullptr;

@@ -1,9 +1,11 @@
 #include <QDockWidget>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QWindow>
 #include <iostream>
 
 #include "AllocationLimit.h"
@@ -261,6 +263,42 @@ TEST_F(MapViewer, ArrowsTurnAndLettersStepAside) {
   EXPECT_GT(view->Position().y() - from.y(), 100);
   QTest::keyRelease(view, Qt::Key_Up);
   EXPECT_FALSE(view->Moving());
+}
+
+// The view draws into a window of its own (no composing of the whole window for each frame):
+// the keys and the mouse that reach that window move the camera, and it shows frames.
+TEST_F(MapViewer, TheViewsOwnWindowTakesKeysAndMouse) {
+  OpenPak(PakBuilder().File("maps/floor.bsp", FloorMap(BspFormat::Quake)).Build());
+  CMapFrame* v = Open("floor.bsp");
+  ASSERT_NE(v, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
+  CMapView* view = v->View();
+  QWindow* surface = view->Surface();
+  ASSERT_NE(surface, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(surface));
+  const int drawn = view->FramesDrawn();
+  view->SetCamera({256, 256, 100}, 90, 0);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return view->FramesDrawn() > drawn; }, 10000));
+
+  QTest::keyPress(surface, Qt::Key_Left);
+  EXPECT_TRUE(view->Moving());
+  view->Step(0.5);
+  QTest::keyRelease(surface, Qt::Key_Left);
+  EXPECT_FALSE(view->Moving());
+  EXPECT_GT(view->Yaw(), 90 + CMapView::kTurnSpeed / 2 - 0.01);
+
+  // The right button held looks about.
+  const float yaw = view->Yaw();
+  // Sent straight to the window: the test's own input is not for its pointer's whereabouts.
+  const auto send = [&](QEvent::Type type, QPointF at, Qt::MouseButtons held) {
+    QMouseEvent e(type, at, surface->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::RightButton, held,
+                  Qt::NoModifier);
+    QCoreApplication::sendEvent(surface, &e);
+  };
+  send(QEvent::MouseButtonPress, {100, 100}, Qt::RightButton);
+  send(QEvent::MouseMove, {150, 100}, Qt::RightButton);
+  send(QEvent::MouseButtonRelease, {150, 100}, Qt::NoButton);
+  EXPECT_LT(view->Yaw(), yaw);
 }
 
 // The frame time shows while the camera moves and stays a moment after it stops.
