@@ -1,15 +1,13 @@
 #include "game/EngineArt.h"
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <unordered_map>
 
 #include "archive/EntryNames.h"
@@ -17,6 +15,7 @@
 #include "archive/SafeExtract.h"
 #include "fileio/Progress.h"
 #include "fileio/Strings.h"
+#include "fileio/WorkerPool.h"
 #include "pictures/EntryPictures.h"
 #include "pictures/ImageDecode.h"
 
@@ -623,57 +622,45 @@ struct ExportJob {
   Picture picture;
 };
 
-// Encodes and writes the jobs handed to it on threads of its own.
+// Encodes and writes the jobs handed to it on the process's worker pool (a pool of its own when
+// the options name a number of threads). The reading thread waits on the oldest job once enough
+// are queued, and runs it itself when no worker has started it: on two cores the reader then
+// encodes too rather than idling while the workers catch up.
 class CArtWriters {
  public:
-  CArtWriters(const ArtOptions& options, const Palette& palette, const CExtractFolder& root, unsigned threads)
+  CArtWriters(const ArtOptions& options, const Palette& palette, const CExtractFolder& root)
       : m_options(options), m_palette(palette), m_root(root) {
-    for (unsigned i = 0; i < threads; ++i) m_threads.emplace_back([this] { Work(); });
+    if (options.threads) m_ownPool = std::make_unique<CWorkerPool>(options.threads);
+    m_pool = m_ownPool ? m_ownPool.get() : &CWorkerPool::Shared();
   }
   ~CArtWriters() { Finish(); }
 
   void Add(ExportJob job) {
-    std::unique_lock lock(m_mutex);
-    // A few jobs a thread wait at most: the files are read no faster than they are written.
-    m_room.wait(lock, [&] { return m_jobs.size() < 8 * m_threads.size(); });
-    m_jobs.push_back(std::move(job));
-    m_ready.notify_one();
+    // A few jobs a worker in flight at most: the pictures they hold are not held all at once.
+    if (m_inFlight.size() >= 4 * std::max(1u, m_pool->Workers())) {
+      m_pool->Wait(m_inFlight.front());
+      m_inFlight.pop_front();
+    }
+    auto shared = std::make_shared<ExportJob>(std::move(job));
+    m_inFlight.push_back(m_pool->Submit([this, shared] {
+      std::string problem;
+      const int written = Write(*shared, problem);
+      std::lock_guard lock(m_mutex);
+      if (written) ++pictures, files += written;
+      if (!problem.empty()) problems.push_back(problem);
+    }));
   }
 
   void Finish() {
-    {
-      std::lock_guard lock(m_mutex);
-      m_done = true;
-    }
-    m_ready.notify_all();
-    for (std::thread& t : m_threads) t.join();
-    m_threads.clear();
+    for (const auto& task : m_inFlight) m_pool->Wait(task);
+    m_inFlight.clear();
   }
 
-  // Read once the threads have finished.
+  // Read once Finish has returned.
   int pictures = 0, files = 0;
   std::vector<std::string> problems;
 
  private:
-  void Work() {
-    for (;;) {
-      ExportJob job;
-      {
-        std::unique_lock lock(m_mutex);
-        m_ready.wait(lock, [&] { return m_done || !m_jobs.empty(); });
-        if (m_jobs.empty()) return;
-        job = std::move(m_jobs.front());
-        m_jobs.pop_front();
-      }
-      m_room.notify_one();
-      std::string problem;
-      const int written = Write(job, problem);
-      std::lock_guard lock(m_mutex);
-      if (written) ++pictures, files += written;
-      if (!problem.empty()) problems.push_back(problem);
-    }
-  }
-
   // The picture's layers: those it has are written, those it has not are removed, so that a
   // layer left by an earlier export never lights what no longer glows.
   int Write(const ExportJob& job, std::string& problem) {
@@ -712,17 +699,11 @@ class CArtWriters {
   const ArtOptions& m_options;
   const Palette& m_palette;
   const CExtractFolder& m_root;
-  std::vector<std::thread> m_threads;
+  std::unique_ptr<CWorkerPool> m_ownPool;
+  CWorkerPool* m_pool = nullptr;
+  std::deque<std::shared_ptr<CWorkerPool::Task>> m_inFlight;
   std::mutex m_mutex;
-  std::condition_variable m_ready, m_room;
-  std::deque<ExportJob> m_jobs;
-  bool m_done = false;
 };
-
-unsigned ThreadsFor(const ArtOptions& options) {
-  if (options.threads) return options.threads;
-  return std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
-}
 
 }  // namespace
 
@@ -741,7 +722,7 @@ ArtReport ExportArt(const std::vector<ArtFile>& files, const ArtOptions& options
   }
   const ArtPalette palette = PaletteForArt(files, *options.profile);
   if (!palette.source.empty() && !options.profile->quake2) report.notes.push_back(palette.source);
-  CArtWriters writers(options, palette.palette, *root, ThreadsFor(options));
+  CArtWriters writers(options, palette.palette, *root);
   PlanArt(files, options, palette, report, progress, [&](const ArtItem& item, Picture&& picture) {
     writers.Add({item, std::move(picture)});
   });

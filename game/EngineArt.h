@@ -93,7 +93,7 @@ struct ArtOptions {
   // Only this map's textures ("e1m1", or its path "maps/e1m1.bsp"), all in the map's own folder
   // where the engine has one. Empty: every picture.
   std::string map;
-  // Where the work runs: 0 for every core.
+  // Where the work runs: 0 for the process's worker pool, as wide as the CPUs it may use.
   unsigned threads = 0;
 };
 
@@ -137,7 +137,7 @@ std::vector<ArtItem> PlanArt(const std::vector<ArtFile>& files, const ArtOptions
 
 // Writes every picture of the files below folder (which is made when missing; nothing is ever
 // written outside it, nor through a link), each layer a file: TARGET.png, TARGET_glow.png, ...
-// Pictures are encoded on every core (options.threads) while the files are read.
+// Pictures are encoded on the worker pool (or options.threads) while the files are read.
 ArtReport ExportArt(const std::vector<ArtFile>& files, const ArtOptions& options, const std::filesystem::path& folder,
                     CProgress* progress = nullptr);
 
