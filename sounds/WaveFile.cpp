@@ -146,8 +146,13 @@ bool SetWaveLoop(std::span<const std::uint8_t> wave, const std::optional<WaveLoo
     if (i == place && loop) PutLoop(w, *loop);
     if (i == chunks.size()) break;
     const Chunk& c = chunks[i];
-    // The old loop's chunks; the labels of an "adtl" list name the old cue points.
-    if (c.Is(wave, "cue ") || (c.Is(wave, "LIST") && c.size >= 4 && Is(wave, c.at + 8, "adtl"))) continue;
+    // The old loop's chunks; the labels of an "adtl" list name the old cue points. Any list
+    // with "mark" at the place GetWavinfo looks is a loop length to the engine, whatever the
+    // list says it is: kept after a loop that runs to the end, it would end it there.
+    const bool list = c.Is(wave, "LIST");
+    if (c.Is(wave, "cue ") || (list && c.size >= 4 && Is(wave, c.at + 8, "adtl")) ||
+        (list && c.size >= 24 && Is(wave, c.at + 8 + 20, "mark")))
+      continue;
     w.Bytes(wave.data() + c.at, 8 + static_cast<std::size_t>(c.size));
     // The pad byte of an odd chunk, written where the file ended without it.
     if (c.size & 1) w.U8(c.at + 8 + c.size < wave.size() ? wave[c.at + 8 + c.size] : 0);

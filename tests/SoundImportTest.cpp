@@ -151,6 +151,24 @@ TEST(WaveFile, ChangingTheLoopKeepsEveryOtherChunk) {
   ASSERT_TRUE(SetWaveLoop(again, std::nullopt, removed, &why)) << why;
   EXPECT_EQ(removed, wav);
 
+  // A list that is no "adtl" but has "mark" where the engine looks is a loop length to it: a
+  // loop to the end does not keep it (found by fuzz_wave_loop).
+  Bytes list;
+  PutTag(list, "LIST");
+  PutLe(list, 24, 4);
+  PutTag(list, "altlltxt");
+  PutLe(list, 20, 4);
+  PutLe(list, 1, 4);
+  PutLe(list, 90, 4);
+  PutTag(list, "mark");
+  const Bytes stray = Wave(Bytes(1000, 100), 11025, list);
+  ASSERT_TRUE(SetWaveLoop(stray, WaveLoop{100, std::nullopt}, again, &why)) << why;
+  EXPECT_EQ(GetWavinfo(again).loopstart, 100);
+  EXPECT_EQ(GetWavinfo(again).samples, 1000);
+  SoundInfo info;
+  ASSERT_TRUE(ReadSoundInfo(again, info, nullptr));
+  EXPECT_FALSE(info.loopEnd);
+
   // Loops the engine cannot play are refused; nothing is written.
   Bytes out;
   EXPECT_FALSE(SetWaveLoop(wav, WaveLoop{100, 1001}, out, &why));
