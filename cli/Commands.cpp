@@ -160,8 +160,10 @@ constexpr CommandUsage kUsage[] = {
      "      facing-upright|parallel|oriented|parallel-oriented (parallel)\n"},
     {"model",
      "  model [OPTIONS] IN OUT.mdl|OUT.md2   a model of a modelling program (glTF 2.0, OBJ, IQM,\n"
-     "                                        MD3) as a Quake or Quake II model, its animations as\n"
-     "                                        frames (an MD2's skin is written as OUT.pcx beside it)\n"
+     "                                        MD3) or Half-Life's (a studio .mdl, its NAMEt.mdl and\n"
+     "                                        NAME01.mdl beside it) as a Quake or Quake II model, its\n"
+     "                                        animations as frames (an MD2's skin is written as\n"
+     "                                        OUT.pcx beside it)\n"
      "    model OPTIONS: --skin IMAGE (in place of the material's)   --fps N (frames a second, 10)\n"
      "      --skin-path PATH (the MD2's skin; models/OUT/OUT.pcx)   --palette, --dither, --fullbright\n"},
     {"modeledit",
