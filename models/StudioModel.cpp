@@ -11,6 +11,7 @@
 #include "fileio/ByteIO.h"
 #include "models/IqmModel.h"
 #include "models/ModelFiles.h"
+#include "models/SkinAtlas.h"
 
 namespace tarn {
 
@@ -26,6 +27,8 @@ constexpr std::size_t kBoneSize = 112, kSequenceSize = 176, kGroupSize = 104, kT
 constexpr std::int64_t kMaxBones = 128, kMaxBodyParts = 32, kMaxSubmodels = 32, kMaxSequences = 2048, kMaxGroups = 64,
                        kMaxTextures = 256, kMaxSkinRefs = 256, kMaxFamilies = 256, kMaxMeshes = 256,
                        kMaxVertices = 32768, kMaxTextureSide = 4096, kMaxSequenceFrames = 65536;
+// The side of the skin a model's textures are put together in.
+constexpr int kMaxAtlasSide = 4096;
 // Steps through the animations' runs of values; a file needs a few per channel and frame.
 constexpr std::uint64_t kMaxRunSteps = std::uint64_t{1} << 24;
 
@@ -379,29 +382,50 @@ bool ReadStudioModel(std::span<const std::uint8_t> bytes, const StudioReadOption
     ByteReader sequences = Table(file, h[kSeqIndex], h[kNumSeq], kSequenceSize, "sequences");
     ByteReader groups = Table(file, h[kSeqGroupIndex], h[kNumSeqGroups], kGroupSize, "sequence groups");
 
-    // The skin: the texture most triangles draw with, its own palette after its pixels.
+    // The skin: every texture the triangles draw with, each in its own palette (after its
+    // pixels), side by side in one picture (see SkinAtlas). Should they not fit in one, the
+    // texture most triangles use stands for all.
+    const auto decode = [&](std::int32_t t) {
+      const Texture& tex = textures[static_cast<std::size_t>(t)];
+      const std::size_t pixels = static_cast<std::size_t>(tex.width) * tex.height;
+      const std::uint8_t* data = textureFile.data() + tex.index;
+      RgbaImage image;
+      image.width = tex.width, image.height = tex.height;
+      image.rgba.resize(pixels * 4);
+      for (std::size_t i = 0; i < pixels; ++i) {
+        const std::uint8_t* c = data + pixels + data[i] * 3;
+        image.rgba[i * 4] = c[0], image.rgba[i * 4 + 1] = c[1], image.rgba[i * 4 + 2] = c[2];
+        image.rgba[i * 4 + 3] = 255;
+      }
+      return image;
+    };
     std::map<std::int32_t, std::size_t> uses;
     for (std::int32_t t : triangleTexture)
       if (t >= 0) ++uses[t];
-    std::int32_t chosen = -1;
-    std::size_t most = 0;
-    for (const auto& [t, n] : uses)
-      if (n > most) most = n, chosen = t;
-    if (chosen >= 0) {
-      const Texture& tex = textures[static_cast<std::size_t>(chosen)];
-      const std::size_t pixels = static_cast<std::size_t>(tex.width) * tex.height;
-      const std::uint8_t* data = textureFile.data() + tex.index;
-      out.skin.width = tex.width, out.skin.height = tex.height;
-      out.skin.rgba.resize(pixels * 4);
-      for (std::size_t i = 0; i < pixels; ++i) {
-        const std::uint8_t* c = data + pixels + data[i] * 3;
-        out.skin.rgba[i * 4] = c[0], out.skin.rgba[i * 4 + 1] = c[1], out.skin.rgba[i * 4 + 2] = c[2];
-        out.skin.rgba[i * 4 + 3] = 255;
+    std::map<std::int32_t, int> slot;  // a texture's place in the atlas
+    std::vector<RgbaImage> drawn;
+    for (const auto& [t, n] : uses) slot[t] = static_cast<int>(drawn.size()), drawn.push_back(decode(t));
+    SkinAtlas atlas;
+    bool atlased = false;
+    if (drawn.size() == 1) {
+      out.skin = std::move(drawn.front());
+      out.textured = true;
+    } else if (drawn.size() > 1) {
+      std::vector<const RgbaImage*> all;
+      for (const RgbaImage& image : drawn) all.push_back(&image);
+      atlased = PackSkinAtlas(all, kMaxAtlasSide, atlas);
+      if (atlased) {
+        out.skin = std::move(atlas.image);
+        atlas.image = {};
+      } else {
+        std::int32_t chosen = uses.begin()->first;
+        for (const auto& [t, n] : uses)
+          if (n > uses[chosen]) chosen = t;
+        out.skin = std::move(drawn[static_cast<std::size_t>(slot[chosen])]);
+        out.warnings.push_back("its textures do not fit in one skin of " + std::to_string(kMaxAtlasSide) +
+                               " pixels a side: all its triangles are drawn with the one most of them use");
       }
       out.textured = true;
-      if (most < triangles.size())
-        out.warnings.push_back(std::to_string(triangles.size() - most) + " of its " + std::to_string(triangles.size()) +
-                               " triangles use other textures than its skin: they are drawn with it");
     }
 
     // Only the vertices the triangles use, in the file's order.
@@ -412,9 +436,13 @@ bool ReadStudioModel(std::span<const std::uint8_t> bytes, const StudioReadOption
       if (index[v] == 0) index[v] = static_cast<std::uint32_t>(used.size()), used.push_back(v);
     SourceModel& source = out.source;
     source.vertexCount = used.size();
-    for (const auto& t : triangles) {
+    for (std::size_t i = 0; i < triangles.size(); ++i) {
+      const auto& t = triangles[i];
       std::array<SourceCorner, 3> s;
-      for (int k = 0; k < 3; ++k) s[k] = {index[t[k].vertex], t[k].u, t[k].v};
+      for (int k = 0; k < 3; ++k) {
+        s[k] = {index[t[k].vertex], t[k].u, t[k].v};
+        if (atlased && triangleTexture[i] >= 0) atlas.Map(slot[triangleTexture[i]], s[k].u, s[k].v);
+      }
       source.triangles.push_back(s);
     }
     if (!options.frames) return true;

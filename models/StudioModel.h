@@ -37,7 +37,7 @@ struct StudioModel {
   // sequence's frames (in Half-Life's axes, which are Quake's: z up).
   SourceModel source;
   std::vector<std::string> animations;  // the sequences sampled, by their names
-  RgbaImage skin;                       // skin family 0's texture that most triangles use
+  RgbaImage skin;  // skin family 0's textures, side by side when the meshes use several (SkinAtlas)
   bool textured = false;
   StudioCounts counts;
   std::vector<std::string> warnings;  // what was read but left out, and why
