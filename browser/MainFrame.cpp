@@ -668,6 +668,7 @@ void CMainFrame::ChangeTree(const std::function<const CPackObject*()>& mutate) {
   UpdateCommandUI();
   // The entry shown may have changed (renamed, say), or be gone.
   RefreshPreview();
+  emit treeChanged();
 }
 
 bool CMainFrame::ReadForOpening(const std::function<void(CProgress&)>& read, const bool& cancelled,
@@ -965,6 +966,7 @@ viewers::ViewContext CMainFrame::ViewerContext() {
   context.textSaver = [this](CPackObject& entry) { return TextSaverFor(entry); };
   context.document = &m_doc;
   context.besideWriter = [this](CPackObject& entry) { return BesideWriterFor(entry); };
+  context.entryEditing = [this](CPackObject& entry) { return EntryEditingFor(entry); };
   return context;
 }
 

@@ -115,6 +115,10 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   void closeEvent(QCloseEvent* e) override;
   void showEvent(QShowEvent* e) override;
 
+ signals:
+  // The entry tree changed (an edit, an undo): a window editing an entry looks at it again.
+  void treeChanged();
+
  private:
   void CreateActions();
   void CreateMenus();
@@ -217,6 +221,7 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   // How a viewer puts a file beside the entry (a map's .ent), one undoable change each; none
   // where TextSaverFor gives none.
   viewers::BesideWriter BesideWriterFor(CPackObject& entry);
+  viewers::EntryEditing EntryEditingFor(CPackObject& entry);  // none where TextSaverFor gives none
   void OnCut();
   void OnCopy();
   void OnPaste();
