@@ -384,6 +384,7 @@ viewers::EntryEditing CMainFrame::EntryEditingFor(CPackObject& entry) {
     }
     return true;
   };
+  editing.putBeside = BesideWriterFor(entry);
   editing.stepHistory = [self](bool back) {
     if (self) self->StepHistory(back);
   };

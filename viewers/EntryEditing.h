@@ -25,6 +25,9 @@ struct EntryEditing {
   // Puts bytes in the entry's place as one undoable change called text ("Rename frame of
   // \"x.mdl\""); false with the reason when the archive refuses it.
   std::function<bool(const std::vector<std::uint8_t>& bytes, const std::string& text, QString* why)> put;
+  // Puts a file of that name beside the entry, in its directory (a Quake II skin's picture), as
+  // one undoable change; false with the reason when it cannot.
+  std::function<bool(const std::string& name, const std::vector<std::uint8_t>& bytes, QString* why)> putBeside;
   // Takes back (back) or does again the document's last change, as Edit > Undo and Redo do.
   std::function<void(bool back)> stepHistory;
   // Calls back after every change of the archive's entries (an edit, undo, redo, from any

@@ -88,11 +88,14 @@ class CGLFrame : public CViewerFrame {
   bool Apply(const ModelEdit& edit, const QString& what);
   void Refuse(const QString& what, const QString& why);
   void SkinFromPicture(bool replace);
+  // The PCX file the Quake II model's skin index names, made from the picture.
+  void ReplaceMd2Skin(int index, const RgbaImage& picture);
   void ShowChosenSkin();
   void ShowChosenFrame();
   void SkinEdited(QTreeWidgetItem* item, int column);
   void FrameEdited(QTreeWidgetItem* item, int column);
   void MoveChosenFrame(int by);
+  void MoveFrame(int from, int to);  // to: as ModelEdit counts it
   void RemoveChosenFrame();
   void RemoveChosenSkin();
   void GroupChosenSkins();

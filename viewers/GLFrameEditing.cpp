@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QDockWidget>
 #include <QDoubleSpinBox>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -16,6 +17,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTreeWidget>
@@ -23,6 +25,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <set>
 
 #include "archive/PackObject.h"
@@ -55,8 +58,61 @@ QPushButton* PanelButton(const QString& text, const char* name, const QString& t
   return b;
 }
 
-QTreeWidget* PanelList(const char* name, const QStringList& columns, QWidget* parent) {
-  auto* list = new QTreeWidget(parent);
+// The frames, whose pieces (a frame, a group) a drag moves: the model's bytes change and the
+// list is filled from them, so the drop itself moves no item.
+class CFrameList : public QTreeWidget {
+ public:
+  CFrameList(std::function<void(int from, int to)> move, QWidget* parent)
+      : QTreeWidget(parent), m_move(std::move(move)) {
+    setDragDropMode(QAbstractItemView::InternalMove);
+    setDragEnabled(true);
+    viewport()->setAcceptDrops(true);
+    setDropIndicatorShown(true);
+  }
+
+ protected:
+  // Only the list's own items move: a drag of items from another widget is none of its frames.
+  // (A drag whose source is not known, as one from another program, carries no items of a
+  // model's list; the format says whether it does.)
+  bool OwnItems(const QDropEvent* e) const {
+    return (e->source() == this || !e->source()) && e->mimeData() && e->mimeData()->hasFormat(mimeTypes().value(0));
+  }
+  void dragEnterEvent(QDragEnterEvent* e) override {
+    if (!OwnItems(e)) return e->ignore();
+    e->setDropAction(Qt::MoveAction);
+    e->accept();
+  }
+  void dragMoveEvent(QDragMoveEvent* e) override {
+    QTreeWidget::dragMoveEvent(e);  // the drop indicator
+    if (!OwnItems(e)) return e->ignore();
+    e->setDropAction(Qt::MoveAction);
+    e->accept();
+  }
+  void dropEvent(QDropEvent* e) override {
+    e->setDropAction(Qt::IgnoreAction);
+    e->accept();
+    const QTreeWidgetItem* moving = currentItem();
+    QTreeWidgetItem* target = itemAt(e->position().toPoint());
+    if (!moving || moving->parent()) return;
+    const int from = indexOfTopLevelItem(const_cast<QTreeWidgetItem*>(moving));
+    int to = topLevelItemCount();  // below the last: to the end
+    if (target) {
+      while (target->parent()) target = target->parent();
+      const QRect r = visualItemRect(target);
+      to = indexOfTopLevelItem(target) + (e->position().y() > r.center().y() ? 1 : 0);
+    }
+    // ModelEdit counts the place as if the piece were gone already.
+    if (to > from) --to;
+    if (to != from) m_move(from, to);
+  }
+
+ private:
+  std::function<void(int, int)> m_move;
+};
+
+QTreeWidget* PanelList(const char* name, const QStringList& columns, QWidget* parent,
+                       std::function<void(int, int)> move = {}) {
+  QTreeWidget* list = move ? new CFrameList(std::move(move), parent) : new QTreeWidget(parent);
   list->setObjectName(name);
   list->setColumnCount(static_cast<int>(columns.size()));
   list->setHeaderLabels(columns);
@@ -240,7 +296,7 @@ void CGLFrame::CreateFramesPanel() {
   auto* panel = new QWidget;
   auto* layout = new QVBoxLayout(panel);
   layout->setContentsMargins(4, 2, 4, 2);
-  m_frameList = PanelList("frameList", {"Frame"}, panel);
+  m_frameList = PanelList("frameList", {"Frame"}, panel, [this](int from, int to) { MoveFrame(from, to); });
   m_frameList->setSelectionMode(QAbstractItemView::SingleSelection);
   layout->addWidget(m_frameList, 1);
   auto* buttons = new QGridLayout;
@@ -440,8 +496,7 @@ void CGLFrame::UpdatePanelCommands() {
   auto enable = [this](const char* name, bool on) {
     if (auto* b = findChild<QPushButton*>(name)) b->setEnabled(on);
   };
-  // A Quake II skin is the PCX file its path names: that file is what a picture replaces.
-  enable("btnReplaceSkin", editable && !md2 && skin && (!inGroup || member >= 0));
+  enable("btnReplaceSkin", editable && skin && (!inGroup || member >= 0));
   enable("btnAddSkin", editable);
   enable("btnRemoveSkin", editable && skin && member < 0);
   bool singles = !m_skinList->selectedItems().isEmpty();
@@ -454,7 +509,6 @@ void CGLFrame::UpdatePanelCommands() {
   findChild<QPushButton*>("btnSkinInterval")->setVisible(!md2);
   findChild<QPushButton*>("btnGroupSkins")->setVisible(!md2);
   findChild<QPushButton*>("btnUngroupSkins")->setVisible(!md2);
-  findChild<QPushButton*>("btnReplaceSkin")->setVisible(!md2);
   findChild<QPushButton*>("btnSkinPath")->setVisible(md2);
   const bool frame = Chosen(m_frameList, index, member);
   const int frames = m_layoutRead ? static_cast<int>(m_layout.frames.size()) : 0;
@@ -480,7 +534,8 @@ void CGLFrame::Reload() {
     CEntryBytes data(*entry);
     if (data.Ok()) bytes.assign(data.Bytes().begin(), data.Bytes().end());
   }
-  if (bytes == m_bytes) return;
+  // A Quake II model's skins are files of their own, which may have changed without it.
+  if (bytes == m_bytes && !(m_layoutRead && m_layout.format == ModelData::kMd2)) return;
   m_bytes = std::move(bytes);
   const int skin = m_view->CurrentSkin(), animation = m_view->CurrentAnimation(), frame = m_view->CurrentFrame();
   // Nothing to ask: the skins were found or asked for when the window opened.
@@ -543,9 +598,12 @@ void CGLFrame::SkinFromPicture(bool replace) {
   const bool md2 = m_layout.format == ModelData::kMd2;
   int index = -1, member = -1;
   if (replace && !Chosen(m_skinList, index, member)) return;
-  if (md2) {
+  if (md2 && !replace) {
     // A Quake II skin is a path; the picture is the file the path names.
-    const std::optional<QString> path = m_prompter.NewName(this, "skin.pcx");
+    CPackObject* entry = m_editing.current();
+    QString proposed = entry ? Q(entry->PathInArchive()) : QString();
+    proposed = proposed.left(proposed.lastIndexOf('/') + 1) + QString("skin%1.pcx").arg(m_layout.skins.size() + 1);
+    const std::optional<QString> path = m_prompter.NewName(this, proposed);
     if (!path || path->isEmpty()) return;
     ModelEdit e;
     e.kind = ModelEdit::Kind::InsertSkin;
@@ -565,6 +623,10 @@ void CGLFrame::SkinFromPicture(bool replace) {
   QString why;
   if (!ReadPicture(file, picture, &why)) {
     Refuse(what, QFileInfo(file).fileName() + ": " + why);
+    return;
+  }
+  if (md2) {
+    ReplaceMd2Skin(index, picture);
     return;
   }
   EncodeOptions options;
@@ -591,6 +653,38 @@ void CGLFrame::SkinFromPicture(bool replace) {
     e.bytes.insert(e.bytes.end(), pixels.begin(), pixels.end());
   }
   Apply(e, what);
+}
+
+void CGLFrame::ReplaceMd2Skin(int index, const RgbaImage& picture) {
+  const QString what = "Replace skin";
+  const ModelLayout::Piece& p = m_layout.skins[static_cast<std::size_t>(index)];
+  const std::string skinPath = p.names.empty() ? std::string() : p.names.front();
+  CPackObject* entry = m_editing.current();
+  const std::string modelPath = entry ? entry->PathInArchive() : std::string();
+  const auto dirOf = [](const std::string& path) {
+    const auto slash = path.rfind('/');
+    return ToLower(slash == std::string::npos ? std::string() : path.substr(0, slash));
+  };
+  const auto slash = skinPath.rfind('/');
+  const std::string name = slash == std::string::npos ? skinPath : skinPath.substr(slash + 1);
+  // The picture goes where the model names it; Tarn writes it only beside the model.
+  if (!entry || !m_editing.putBeside || name.empty() || dirOf(skinPath) != dirOf(modelPath)) {
+    Refuse(what, "the model names its picture " + Q(Quoted(skinPath)) +
+                     ", which is not beside the model; edit the path to one there first");
+    return;
+  }
+  std::vector<std::uint8_t> pcx;
+  std::string error;
+  if (!EncodeMd2Skin(picture, EncodeOptions{}, pcx, &error)) {
+    Refuse(what, Q(error));
+    return;
+  }
+  QString why;
+  if (!m_editing.putBeside(name, pcx, &why)) {
+    Refuse(what, why);
+    return;
+  }
+  statusBar()->showMessage(what + ". Undo (Ctrl+Z) takes it back.", 8000);
 }
 
 void CGLFrame::RemoveChosenSkin() {
@@ -687,13 +781,17 @@ void CGLFrame::FrameEdited(QTreeWidgetItem* item, int column) {
 void CGLFrame::MoveChosenFrame(int by) {
   int index = -1, member = -1;
   if (!Chosen(m_frameList, index, member) || member >= 0) return;
+  MoveFrame(index, index + by);
+}
+
+void CGLFrame::MoveFrame(int from, int to) {
   ModelEdit e;
   e.kind = ModelEdit::Kind::MoveFrame;
-  e.index = index;
-  e.to = index + by;
+  e.index = from;
+  e.to = to;
   // Where it went is what stays chosen.
-  if (Apply(e, by < 0 ? "Move frame up" : "Move frame down") && e.to >= 0 && e.to < m_frameList->topLevelItemCount())
-    m_frameList->setCurrentItem(m_frameList->topLevelItem(e.to));
+  if (Apply(e, to < from ? "Move frame up" : "Move frame down") && to >= 0 && to < m_frameList->topLevelItemCount())
+    m_frameList->setCurrentItem(m_frameList->topLevelItem(to));
 }
 
 void CGLFrame::RemoveChosenFrame() {

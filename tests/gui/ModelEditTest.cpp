@@ -64,6 +64,10 @@ class ModelEditing : public ModelWindowTest {
     list->setCurrentItem(item);
     QApplication::processEvents();
   }
+  static int SkinWidthOf(const Bytes& pcx) {
+    ModelSkin skin;
+    return DecodeSkinPcx(pcx, skin) ? skin.width : -1;
+  }
   std::vector<std::string> FrameNames(const Bytes& bytes) {
     std::vector<std::string> names;
     for (const auto& p : Layout(bytes).frames) names.insert(names.end(), p.names.begin(), p.names.end());
@@ -201,6 +205,25 @@ TEST_F(ModelEditing, RenameAndMoveFrameThenUndoInTheMainWindow) {
   EXPECT_FALSE(frame->isWindowModified());
 }
 
+TEST_F(ModelEditing, AFrameDraggedMovesInTheFile) {
+  CGLFrame* v = OpenExposed("progs", "knight.mdl");
+  ASSERT_NE(v, nullptr);
+  QTreeWidget* frames = v->FrameList();
+  Choose(frames, frames->topLevelItem(4));
+  const QRect top = frames->visualItemRect(frames->topLevelItem(0));
+  std::unique_ptr<QMimeData> dragged(frames->model()->mimeData({frames->model()->index(4, 0)}));
+  DropOn(frames->viewport(), QPoint(top.center().x(), top.top() + 2), dragged.get());
+  EXPECT_EQ(FrameNames(EntryBytes("progs/knight.mdl")),
+            (std::vector<std::string>{"run2", "walk1", "walk2", "walk3", "run1"}));
+  EXPECT_EQ(frames->topLevelItem(0)->text(0), "run2");
+  // Onto the lower half of the last: to the end.
+  Choose(frames, frames->topLevelItem(0));
+  const QRect last = frames->visualItemRect(frames->topLevelItem(4));
+  dragged.reset(frames->model()->mimeData({frames->model()->index(0, 0)}));
+  DropOn(frames->viewport(), QPoint(last.center().x(), last.bottom() - 2), dragged.get());
+  EXPECT_EQ(FrameNames(EntryBytes("progs/knight.mdl")), kFrames);
+}
+
 TEST_F(ModelEditing, PropertiesGoIntoTheHeader) {
   CGLFrame* v = OpenExposed("progs", "knight.mdl");
   ASSERT_NE(v, nullptr);
@@ -224,6 +247,16 @@ TEST_F(ModelEditing, PropertiesGoIntoTheHeader) {
   const ModelLayout l = Layout(EntryBytes("progs/knight.mdl"));
   EXPECT_EQ(l.eye[2], 24.0f);
   EXPECT_EQ(l.eye[0], 0.0f);
+
+  // Save writes the edited model into the archive's file.
+  Action("actionSave")->trigger();
+  EXPECT_FALSE(doc.IsModified());
+  CTarnDoc saved;
+  ASSERT_TRUE(saved.Open(dir / "test.pak"));
+  CPackObject* model = saved.Root().FindByPath("progs/knight.mdl");
+  ASSERT_NE(model, nullptr);
+  CEntryBytes savedBytes(*model);
+  EXPECT_EQ(Bytes(savedBytes.Bytes().begin(), savedBytes.Bytes().end()), EntryBytes("progs/knight.mdl"));
 
   // A Quake II model has none of these.
   Open("models", "tris.md2");
@@ -287,22 +320,49 @@ TEST_F(ModelEditing, SkinGroupsAndIntervals) {
   EXPECT_EQ(skins->topLevelItemCount(), 2);
 }
 
-TEST_F(ModelEditing, Md2SkinPathsEditedInPlace) {
+TEST_F(ModelEditing, Md2SkinPathsAndPictures) {
+  const Bytes original = EntryBytes("models/tris.md2");
   CGLFrame* v = Open("models", "tris.md2");
   ASSERT_NE(v, nullptr);
   QTreeWidget* skins = v->SkinList();
   ASSERT_EQ(skins->topLevelItemCount(), 1);
   EXPECT_EQ(skins->topLevelItem(0)->text(0), "models/skin.pcx");
-  EXPECT_FALSE(Find<QPushButton>(v, "btnReplaceSkin")->isVisible());
   Choose(skins, skins->topLevelItem(0));
   Click(v, "btnSkinPath");
   auto* editor = skins->viewport()->findChild<QLineEdit*>();
   ASSERT_NE(editor, nullptr);
   editor->selectAll();
-  QTest::keyClicks(editor, "models/other.pcx");
+  QTest::keyClicks(editor, "players/male/skin.pcx");
   QTest::keyClick(editor, Qt::Key_Return);
   QApplication::processEvents();
-  ASSERT_EQ(Layout(EntryBytes("models/tris.md2")).skins[0].names, std::vector<std::string>{"models/other.pcx"});
+  ASSERT_EQ(Layout(EntryBytes("models/tris.md2")).skins[0].names, std::vector<std::string>{"players/male/skin.pcx"});
+
+  // Its skin's picture is the PCX file the path names, written beside the model only.
+  QImage picture(16, 8, QImage::Format_RGB32);
+  picture.fill(qRgb(200, 40, 40));
+  const QString png = QString::fromStdString((dir / "red.png").string());
+  ASSERT_TRUE(picture.save(png));
+  const Bytes pcx = EntryBytes("models/skin.pcx");
+  const Bytes model = EntryBytes("models/tris.md2");
+  prompter->openFile = png;
+  Choose(skins, skins->topLevelItem(0));
+  Click(v, "btnReplaceSkin");
+  ASSERT_EQ(prompter->shown.size(), 1u);
+  EXPECT_EQ(prompter->shown[0].text,
+            "Cannot replace skin: the model names its picture \"players/male/skin.pcx\", which is not beside the "
+            "model; edit the path to one there first.\nNothing changed.");
+  EXPECT_EQ(EntryBytes("models/tris.md2"), model);
+  Action("actionUndo")->trigger();  // the path back to models/skin.pcx
+  QApplication::processEvents();
+  Choose(skins, skins->topLevelItem(0));
+  Click(v, "btnReplaceSkin");
+  EXPECT_EQ(SkinWidthOf(EntryBytes("models/skin.pcx")), 16);
+  EXPECT_EQ(EntryBytes("models/tris.md2"), original);   // the model itself is as it was
+  EXPECT_EQ(v->View()->Model().skins.at(0).width, 16);  // shown at once
+  Action("actionUndo")->trigger();
+  QApplication::processEvents();
+  EXPECT_EQ(EntryBytes("models/skin.pcx"), pcx);
+  EXPECT_EQ(v->View()->Model().skins.at(0).width, SkinWidthOf(pcx));
 
   prompter->newName = "models/third.pcx";
   Click(v, "btnAddSkin");
