@@ -470,6 +470,7 @@ void CMainFrame::ChangeTree(const std::function<const CPackObject*()>& mutate) {
   UpdateCommandUI();
   // The entry shown may have changed (renamed, say), or be gone.
   m_views->RefreshPreview();
+  emit treeChanged();
 }
 
 void CMainFrame::DetachViews() {

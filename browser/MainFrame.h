@@ -127,6 +127,10 @@ class CMainFrame : public QMainWindow, public CDocObserver {
   void closeEvent(QCloseEvent* e) override;
   void showEvent(QShowEvent* e) override;
 
+ signals:
+  // The entry tree changed (an edit, an undo): a window editing an entry looks at it again.
+  void treeChanged();
+
  private:
   friend class CFileController;
   friend class CGameController;

@@ -19,6 +19,7 @@
 #include "dialogs/Settings.h"
 #include "dialogs/Text.h"
 #include "dialogs/WaitCursor.h"
+#include "pictures/EntryPictures.h"
 
 namespace tarn::viewers {
 
@@ -129,8 +130,8 @@ CSmartBitmapButton::CSmartBitmapButton(Picture picture, const QString& tip, QWid
   setFixedSize(30, 24);
 }
 
-CGLFrame::CGLFrame(CPackObject& entry, QWidget* mainWindow, dialogs::CPrompter& prompter)
-    : CViewerFrame("Model", mainWindow) {
+CGLFrame::CGLFrame(CPackObject& entry, QWidget* mainWindow, dialogs::CPrompter& prompter, EntryEditing editing)
+    : CViewerFrame("Model", mainWindow), m_prompter(prompter), m_editing(std::move(editing)) {
   setObjectName("modelViewer");
   setWindowTitle(Q(entry.Name()));
   m_view = new CGLView(this);
@@ -147,22 +148,34 @@ CGLFrame::CGLFrame(CPackObject& entry, QWidget* mainWindow, dialogs::CPrompter& 
     if (!path.isEmpty()) SaveViewAsPng(path);
   });
   AddFileAction(save);
+  CreatePanels();
   QSize content(kViewWidth, kViewHeight);
   if (m_dialogBar) content.rwidth() += m_dialogBar->sizeHint().width();
+  if (m_skinsPanel) content.rwidth() += m_skinsPanel->sizeHint().width();
   if (m_toolBar) content.rheight() += m_toolBar->sizeHint().height();
   PlaceBesideMainWindow(content + QSize(0, statusBar()->sizeHint().height()));
 
-  ModelData model;
+  {
+    CEntryBytes data(entry);
+    if (data.Ok()) m_bytes.assign(data.Bytes().begin(), data.Bytes().end());
+  }
   std::string error;
   bool loaded;
   std::vector<std::string> missing;
   {
     CViewerModelHost host(entry, this, prompter);
     dialogs::CWaitCursor wait;
-    loaded = LoadModel(entry, model, host, &error);
+    loaded = ShowModel(entry, host, false, &error);
     missing = host.Missing();
   }
-  m_view->SetModel(std::move(model), loaded);
+  if (m_editing)
+    m_editing.watch(this, [this] {
+      // After the change is done with: the change may have come from one of the panels' own
+      // signals, whose items a reload replaces.
+      if (m_reloadDue) return;
+      m_reloadDue = true;
+      QMetaObject::invokeMethod(this, &CGLFrame::Reload, Qt::QueuedConnection);
+    });
   if (!loaded && !error.empty()) {
     statusBar()->showMessage("The model cannot be shown: " + Q(error));
   } else if (!missing.empty()) {
@@ -170,7 +183,6 @@ CGLFrame::CGLFrame(CPackObject& entry, QWidget* mainWindow, dialogs::CPrompter& 
     for (const auto& p : missing) paths << Q(p);
     statusBar()->showMessage(QString("Skin%1 not found: %2").arg(paths.size() == 1 ? "" : "s", paths.join(", ")));
   }
-  FillCombos();
   connect(m_view, &CGLView::playingChanged, this, &CGLFrame::UpdateCommandUI);
   connect(m_view, &CGLView::frameChanged, this, &CGLFrame::ShowFrame);
   // The animation box follows the animation, however it was chosen (keys included).
@@ -303,6 +315,8 @@ void CGLFrame::CreateBars() {
 void CGLFrame::FillCombos() {
   if (!m_animations || !m_skins) return;
   const QSignalBlocker blockA(m_animations), blockS(m_skins);
+  m_animations->clear();
+  m_skins->clear();
   for (const auto& a : m_view->Model().animations) m_animations->addItem(Q(a.name));
   m_animations->setCurrentIndex(m_animations->count() ? 0 : -1);
   int n = 0;

@@ -103,7 +103,7 @@ void CGLView::FreeGL() {
   if (ctx && isValid()) doneCurrent();
 }
 
-void CGLView::SetModel(ModelData model, bool loaded) {
+void CGLView::SetModel(ModelData model, bool loaded, bool keepCamera) {
   m_model = std::move(model);
   m_modelLoaded = loaded;
   m_currentFrame = 0;
@@ -112,7 +112,8 @@ void CGLView::SetModel(ModelData model, bool loaded) {
   m_frameCount = m_animationCount > 0 ? static_cast<int>(m_model.animations.front().frames.size()) : 0;
   m_bounds = BoundsOf(m_model);
   m_frameDirty = true;
-  ResetView();
+  if (keepCamera) Redraw();
+  else ResetView();
   SelectSkin(0, false);
 }
 

@@ -22,8 +22,9 @@ class CGLView : public QOpenGLWidget, protected QOpenGLFunctions {
   explicit CGLView(QWidget* parent = nullptr);
   ~CGLView() override;
 
-  // Takes a loaded model; an empty one shows a black view.
-  void SetModel(ModelData model, bool loaded);
+  // Takes a loaded model; an empty one shows a black view. keepCamera: the same model changed
+  // (a skin replaced, a frame renamed), seen as it was.
+  void SetModel(ModelData model, bool loaded, bool keepCamera = false);
   const ModelData& Model() const { return m_model; }
   bool ModelLoaded() const { return m_modelLoaded; }
 

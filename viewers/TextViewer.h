@@ -9,6 +9,7 @@
 #include <span>
 #include <vector>
 
+#include "viewers/EntryEditing.h"
 #include "viewers/ViewerFrame.h"
 
 class QPlainTextEdit;

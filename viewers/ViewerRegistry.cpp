@@ -182,7 +182,8 @@ void OpenViewer(CPackObject& entry, bool skin, const ViewContext& context) {
     return;
   }
   if (kind == ViewerKind::Model) {
-    auto* viewer = new CGLFrame(entry, context.mainWindow, *context.prompter);
+    auto* viewer = new CGLFrame(entry, context.mainWindow, *context.prompter,
+                                context.entryEditing ? context.entryEditing(entry) : EntryEditing());
     viewer->SetShownKey(key);
     viewer->show();
     return;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/EntryTypes.h"
+#include "viewers/EntryEditing.h"
 #include "viewers/TextViewer.h"
 
 class QWidget;
@@ -41,6 +42,9 @@ struct ViewContext {
   const CTarnDoc* document = nullptr;
   // How a file is put beside an entry (a map's .ent); none where the archive may not change.
   std::function<BesideWriter(CPackObject& entry)> besideWriter;
+  // How a window changes the entry it shows in place (a model's skins and frames); none where
+  // the archive may not change.
+  std::function<EntryEditing(CPackObject& entry)> entryEditing;
 };
 
 // What shows an entry, by its type.

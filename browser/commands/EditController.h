@@ -39,6 +39,8 @@ class CEditController : public QObject {
   bool RenameTo(CPackObject* entry, const QString& name);
   // The transfer stream of the entries with their subtrees; unreadable gets the files copied empty.
   QByteArray EntryStream(const std::vector<CPackObject*>& entries, QStringList* unreadable) const;
+  // Undo (back) or redo, for this window and for the viewers editing its entries.
+  void StepHistory(bool back);
   // A drop on dir: entries of this window move there (are copied with copy set), those of
   // another window are copied, files are imported.
   void Drop(const DroppedEntries& drop, CPackObject* dir, bool copy);
@@ -46,7 +48,6 @@ class CEditController : public QObject {
  private:
   void OnUndo();
   void OnRedo();
-  void StepHistory(bool back);
   void OnCut();
   void OnCopy();
   void OnPaste();

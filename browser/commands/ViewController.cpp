@@ -16,6 +16,7 @@
 #include "browser/PackModels.h"
 #include "browser/PackTreeView.h"
 #include "browser/PreviewPane.h"
+#include "browser/commands/EditController.h"
 #include "browser/commands/FileController.h"
 #include "dialogs/Settings.h"
 #include "dialogs/Text.h"
@@ -228,6 +229,7 @@ viewers::ViewContext CViewController::ViewerContext() {
   context.textSaver = [this](CPackObject& entry) { return TextSaverFor(entry); };
   context.document = &m_doc;
   context.besideWriter = [this](CPackObject& entry) { return BesideWriterFor(entry); };
+  context.entryEditing = [this](CPackObject& entry) { return EntryEditingFor(entry); };
   return context;
 }
 
@@ -410,6 +412,46 @@ viewers::BesideWriter CViewController::BesideWriterFor(CPackObject& entry) {
     }
     return true;
   };
+}
+
+viewers::EntryEditing CViewController::EntryEditingFor(CPackObject& entry) {
+  if (!entry.Parent() || entry.IsDirectory() || m_frame.m_listModel->IsShadowed(&entry)) return {};
+  // Found by its path each time: an edit puts a new entry in the old one's place, and undoing
+  // it puts the old one back.
+  const std::string path = m_doc.FullPath(entry);
+  const auto slash = path.rfind('/');
+  const std::string dirPath = slash == std::string::npos ? std::string() : path.substr(0, slash);
+  const std::string name = entry.Name();
+  QPointer<CMainFrame> self(&m_frame);
+  const std::uint64_t generation = m_frame.m_treeGeneration;
+  viewers::EntryEditing editing;
+  editing.current = [self, dirPath, name, generation]() -> CPackObject* {
+    CMainFrame* frame = self.data();
+    CPackObject* dir = !frame || frame->m_treeGeneration != generation ? nullptr : frame->FindDirectory(dirPath);
+    CPackObject* found = dir ? dir->FindChild(name) : nullptr;
+    return found && !found->IsDirectory() ? found : nullptr;
+  };
+  editing.put = [self, current = editing.current, path](const std::vector<std::uint8_t>& bytes, const std::string& text,
+                                                        QString* why) {
+    CPackObject* old = current();
+    if (!old) {
+      *why = Q(Quoted(path)) + " is no longer in the archive";
+      return false;
+    }
+    if (!self->PutFile(*old->Parent(), old, old->Name(), bytes, text)) {
+      *why = "the archive refused it";
+      return false;
+    }
+    return true;
+  };
+  editing.putBeside = BesideWriterFor(entry);
+  editing.stepHistory = [self](bool back) {
+    if (self) self->m_edit->StepHistory(back);
+  };
+  editing.watch = [self](QObject* receiver, std::function<void()> changed) {
+    if (self) connect(self.data(), &CMainFrame::treeChanged, receiver, std::move(changed));
+  };
+  return editing;
 }
 
 }  // namespace tarn::browser

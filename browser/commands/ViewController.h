@@ -9,6 +9,7 @@
 #include <functional>
 #include <vector>
 
+#include "viewers/EntryEditing.h"
 #include "viewers/TextViewer.h"
 
 class QAction;
@@ -89,6 +90,9 @@ class CViewController : public QObject {
   // How a viewer puts a file beside the entry (a map's .ent), one undoable change each; none
   // where TextSaverFor gives none.
   viewers::BesideWriter BesideWriterFor(CPackObject& entry);
+  // How a viewer changes the entry's bytes in steps of the document's history; none where
+  // TextSaverFor gives none.
+  viewers::EntryEditing EntryEditingFor(CPackObject& entry);
 
   CMainFrame& m_frame;
   CTarnDoc& m_doc;

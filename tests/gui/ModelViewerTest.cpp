@@ -4,8 +4,8 @@
 #include <QStatusBar>
 #include <QToolBar>
 
-#include "GuiSupport.h"
 #include "ModelBuilders.h"
+#include "ModelWindowTest.h"
 #include "dialogs/Settings.h"
 #include "models/ModelBuild.h"
 #include "viewers/GLFrame.h"
@@ -13,19 +13,10 @@
 namespace tarn::test {
 namespace {
 
-using viewers::CGLFrame;
-
-// The model viewer the View command opened.
-CGLFrame* ShownModelViewer() {
-  for (QWidget* w : QApplication::topLevelWidgets())
-    if (auto* v = qobject_cast<CGLFrame*>(w); v && v->isVisible()) return v;
-  return nullptr;
-}
-
-class ModelViewer : public GuiTest {
+class ModelViewer : public ModelWindowTest {
  protected:
   void SetUp() override {
-    GuiTest::SetUp();
+    ModelWindowTest::SetUp();
     std::vector<std::string> frames = {"walk1", "walk2", "walk3", "run1", "run2"};
     OpenPak(PakBuilder()
                 .File("progs/knight.mdl", Mdl(frames, 8, 8))
@@ -33,20 +24,6 @@ class ModelViewer : public GuiTest {
                 .File("models/skin.pcx", SkinPcx())
                 .File("other/bare.md2", Md2({"models/none.pcx"}, {"stand01"}))
                 .Build());
-  }
-  void TearDown() override {
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (auto* v = qobject_cast<CGLFrame*>(w)) v->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    GuiTest::TearDown();
-  }
-  CGLFrame* Open(const std::string& dirPath, const std::string& name) {
-    ShowDir(dirPath);
-    FocusList();
-    SelectRows({name});
-    Action("actionView")->trigger();
-    QApplication::processEvents();
-    return ShownModelViewer();
   }
 };
 
@@ -63,8 +40,7 @@ TEST_F(ModelViewer, OpensBesideTheMainWindowWhichStaysUsable) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
   QImage shot = v->View()->grabFramebuffer();
   EXPECT_FALSE(shot.isNull());
-  v->close();
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  Close(v);
   EXPECT_TRUE(frame->isEnabled());
 }
 
@@ -158,8 +134,7 @@ TEST_F(ModelViewer, Md2SkinsFromTheArchiveOrAskForExternalOnes) {
   EXPECT_TRUE(v->View()->ModelLoaded());
   EXPECT_EQ(v->SkinCombo()->itemText(0), "skin.pcx");
   EXPECT_EQ(v->AnimationCombo()->itemText(0), "stand");
-  v->close();
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  Close(v);
 
   // A skin not found is said in the status line, not in a box; only having none asks.
   prompter->answers = {QMessageBox::No};
@@ -172,8 +147,7 @@ TEST_F(ModelViewer, Md2SkinsFromTheArchiveOrAskForExternalOnes) {
   EXPECT_EQ(v->View()->AnimationCount(), 1);
   EXPECT_EQ(v->SkinCombo()->itemText(0), "checkerboard");
   EXPECT_EQ(v->statusBar()->currentMessage(), "Skin not found: models/none.pcx");
-  v->close();
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  Close(v);
 
   // Yes: the archive's pictures are offered, and one chosen from them is the skin.
   prompter->answers = {QMessageBox::Yes};
@@ -234,7 +208,7 @@ QRect LitArea(const QImage& image) {
   return lit;
 }
 
-TEST_F(GuiTest, RealModelsOpenWholeAndFillingTheView) {
+TEST_F(ModelWindowTest, RealModelsOpenWholeAndFillingTheView) {
   TARN_REQUIRE_SAMPLES();
   OpenPak(PakBuilder()
               .File("progs/backpack.mdl", ReadFile(SamplesDir() / "LibreQuake/lq1/progs/backpack.mdl"))
@@ -242,61 +216,44 @@ TEST_F(GuiTest, RealModelsOpenWholeAndFillingTheView) {
               .Build());
   for (const char* name : {"backpack.mdl", "v_rock2.mdl"}) {
     SCOPED_TRACE(name);
-    ShowDir("progs");
-    FocusList();
-    SelectRows({name});
-    Action("actionView")->trigger();
-    CGLFrame* v = ShownModelViewer();
+    CGLFrame* v = OpenExposed("progs", name);
     ASSERT_NE(v, nullptr);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
     const QImage shot = v->View()->grabFramebuffer();
     const QRect lit = LitArea(shot);
     // Nothing cut at an edge, and the model takes a good part of the view.
     EXPECT_TRUE(QRect(1, 1, shot.width() - 2, shot.height() - 2).contains(lit))
         << lit.x() << "," << lit.y() << " " << lit.width() << "x" << lit.height();
     EXPECT_GT(std::max(lit.width() * 100 / shot.width(), lit.height() * 100 / shot.height()), 40);
-    v->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    Close(v);
   }
 }
 
-TEST_F(GuiTest, RealModelIsDrawnAndMovesWithItsFrames) {
+TEST_F(ModelWindowTest, RealModelIsDrawnAndMovesWithItsFrames) {
   TARN_REQUIRE_SAMPLES();
   OpenPak(PakBuilder().File("progs/flame2.mdl", ReadFile(SamplesDir() / "LibreQuake/lq1/progs/flame2.mdl")).Build());
-  ShowDir("progs");
-  FocusList();
-  SelectRows({"flame2.mdl"});
-  Action("actionView")->trigger();
-  CGLFrame* v = ShownModelViewer();
+  CGLFrame* v = OpenExposed("progs", "flame2.mdl");
   ASSERT_NE(v, nullptr);
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
   const QImage first = v->View()->grabFramebuffer();
   EXPECT_GT(LitPixels(first), 50);
   v->View()->SetFrame(3);
   const QImage later = v->View()->grabFramebuffer();
   EXPECT_GT(LitPixels(later), 50);
   EXPECT_NE(first, later);
-  v->close();
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  Close(v);
   EXPECT_TRUE(frame->isEnabled());
 }
 
 // An untextured model of two faces meeting at a crease, one square to the viewer's starting
 // view, one leaning back from it: a model lit without its normals shows one flat silhouette.
-TEST_F(GuiTest, ModelFacesAreShadedByTheirNormals) {
+TEST_F(ModelWindowTest, ModelFacesAreShadedByTheirNormals) {
   // Quake's +x and +y both point towards the starting view (its yaw of 225 degrees), z up.
   const std::uint8_t square = static_cast<std::uint8_t>(NearestNormal(1, 1, 0)),
                      leaning = static_cast<std::uint8_t>(NearestNormal(1, 1, 1));
   const std::vector<ShapeVertex> vertices = {{30, 10, 0, square},  {30, 10, 20, square}, {20, 20, 0, square},
                                              {20, 20, 0, leaning}, {10, 30, 0, leaning}, {0, 20, 20, leaning}};
   OpenPak(PakBuilder().File("progs/crease.mdl", ShapeMdl(vertices, {{0, 1, 2}, {3, 4, 5}}, 15)).Build());
-  ShowDir("progs");
-  FocusList();
-  SelectRows({"crease.mdl"});
-  Action("actionView")->trigger();
-  CGLFrame* v = ShownModelViewer();
+  CGLFrame* v = OpenExposed("progs", "crease.mdl");
   ASSERT_NE(v, nullptr);
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(v));
   const QImage shot = v->View()->grabFramebuffer();
   const QRect lit = LitArea(shot);
   ASSERT_GT(lit.width(), 40);
@@ -313,8 +270,7 @@ TEST_F(GuiTest, ModelFacesAreShadedByTheirNormals) {
   EXPECT_GT(left, 40);
   EXPECT_GT(right, 40);
   EXPECT_GT(std::abs(left - right), 15) << left << " " << right;
-  v->close();
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  Close(v);
 }
 
 }  // namespace
