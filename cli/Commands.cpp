@@ -160,8 +160,9 @@ constexpr CommandUsage kUsage[] = {
      "      facing-upright|parallel|oriented|parallel-oriented (parallel)\n"},
     {"model",
      "  model [OPTIONS] IN OUT.mdl|OUT.md2   a model of a modelling program (glTF 2.0, OBJ, IQM,\n"
-     "                                        MD3) as a Quake or Quake II model, its animations as\n"
-     "                                        frames (an MD2's skin is written as OUT.pcx beside it)\n"
+     "                                        MD3, MD5) as a Quake or Quake II model, its animations\n"
+     "                                        as frames (an MD2's skin is written as OUT.pcx beside\n"
+     "                                        it; an MD5 mesh's animation is NAME.md5anim beside it)\n"
      "    model OPTIONS: --skin IMAGE (in place of the material's)   --fps N (frames a second, 10)\n"
      "      --skin-path PATH (the MD2's skin; models/OUT/OUT.pcx)   --palette, --dither, --fullbright\n"},
     {"modeledit",

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 
 #include "archive/EntryTypes.h"
 #include "archive/PackObject.h"
@@ -447,7 +448,7 @@ bool LoadMd2(std::span<const std::uint8_t> bytes, ModelData& model, CModelHost& 
 bool LoadModel(CPackObject& entry, ModelData& model, CModelHost& host, std::string* error) {
   const EntryType type = FileTypeOf(entry.Name());
   const bool isMd2 = type == EntryType::Quake2Model;
-  if (type == EntryType::Quake3Model || type == EntryType::IqmModel) {
+  if (type == EntryType::Quake3Model || type == EntryType::IqmModel || type == EntryType::Md5Mesh) {
     CEntryBytes data(entry);
     if (!data.Ok()) {
       if (error) *error = "the model's data cannot be read";
@@ -588,12 +589,18 @@ std::unique_ptr<CPackObject> ModelWithItsSkins(const CPackObject& model, CPackOb
   *copy = CopyWithBytes(model, *root, error);
   if (!*copy) return nullptr;
   const EntryType type = FileTypeOf(model.Name());
-  if (type == EntryType::Quake3Model || type == EntryType::IqmModel) {
-    // The pictures beside the model, where its materials' textures nearly always are.
+  if (type == EntryType::Quake3Model || type == EntryType::IqmModel || type == EntryType::Md5Mesh) {
+    // The pictures beside the model, where its materials' textures nearly always are, and the
+    // files that go by its name (an MD3's .skin files, an MD5 mesh's .md5anim).
+    const std::string stem = ToLower(std::filesystem::path(model.Name()).stem().string());
     if (const CPackObject* dir = model.Parent())
       for (const CPackObject* c : dir->Children()) {
         const EntryType picture = TypeOf(c->Name(), c->IsDirectory());
-        if (picture == EntryType::Image || picture == EntryType::PcxPicture) CopyWithBytes(*c, *root, nullptr);
+        const std::string name = ToLower(c->Name());
+        const bool itsOwn = c != &model && !c->IsDirectory() && name.rfind(stem + ".", 0) == 0 &&
+                            (EndsWith(name, ".skin") || EndsWith(name, ".md5anim"));
+        if (picture == EntryType::Image || picture == EntryType::PcxPicture || itsOwn)
+          CopyWithBytes(*c, *root, nullptr);
       }
     return root;
   }
