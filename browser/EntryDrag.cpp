@@ -4,7 +4,6 @@
 
 #include "archive/PackObject.h"
 #include "browser/DropPaths.h"
-#include "browser/MainFrame.h"
 
 namespace tarn::browser {
 
@@ -12,25 +11,25 @@ namespace {
 const char* const kUriList = "text/uri-list";
 }
 
-CEntryMimeData::CEntryMimeData(CMainFrame* frame, QStringList paths) : m_frame(frame), m_paths(std::move(paths)) {}
+CEntryMimeData::CEntryMimeData(CDragSource* source, QStringList paths) : m_source(source), m_paths(std::move(paths)) {}
 
-CMainFrame* CEntryMimeData::Frame() const { return m_frame; }
+CDragSource* CEntryMimeData::Source() const { return m_source; }
 
 QStringList CEntryMimeData::formats() const { return {kPackObjectMime, kUriList}; }
 
 bool CEntryMimeData::hasFormat(const QString& type) const { return formats().contains(type); }
 
 QVariant CEntryMimeData::retrieveData(const QString& type, QMetaType) const {
-  if (!m_frame) return {};
+  if (!m_source) return {};
   if (type == kUriList) {
-    if (m_exported.isEmpty()) m_exported = m_frame->ExportForDrag(m_paths);
+    if (m_exported.isEmpty()) m_exported = m_source->ExportForDrag(m_paths);
     // As a list of URL variants, which Qt also turns into the bytes another program asks for.
     QVariantList urls;
     for (const QUrl& url : m_exported) urls << url;
     return urls;
   }
   if (type == kPackObjectMime) {
-    if (m_stream.isEmpty()) m_stream = m_frame->StreamForDrag(m_paths);
+    if (m_stream.isEmpty()) m_stream = m_source->StreamForDrag(m_paths);
     return m_stream;
   }
   return {};
@@ -47,7 +46,7 @@ DroppedEntries TakeDrop(const QMimeData* mime) {
   if (const auto* own = qobject_cast<const CEntryMimeData*>(mime)) {
     drop.kind = DroppedEntries::Own;
     drop.paths = own->Paths();
-    drop.from = own->Frame();
+    drop.from = own->Source();
   } else if (mime->hasFormat(kPackObjectMime)) {
     drop.kind = DroppedEntries::Stream;
     drop.stream = mime->data(kPackObjectMime);

@@ -15,7 +15,16 @@ class CPackObject;
 
 namespace tarn::browser {
 
-class CMainFrame;
+// Where dragged entries come from: what they become for another program (files exported into a
+// temporary folder, made only when it asks) and for another Tarn window (a transfer stream).
+// Lives as long as the window the entries are in.
+class CDragSource : public QObject {
+  Q_OBJECT
+ public:
+  using QObject::QObject;
+  virtual QList<QUrl> ExportForDrag(const QStringList& paths) = 0;
+  virtual QByteArray StreamForDrag(const QStringList& paths) = 0;
+};
 
 // Entries with their subtrees as a transfer stream, between Tarn windows and on the clipboard.
 inline constexpr const char* kPackObjectMime = "application/x-PackObject";
@@ -24,8 +33,8 @@ class CEntryMimeData : public QMimeData {
   Q_OBJECT
  public:
   // paths: the dragged entries' archive paths.
-  CEntryMimeData(CMainFrame* frame, QStringList paths);
-  CMainFrame* Frame() const;
+  CEntryMimeData(CDragSource* source, QStringList paths);
+  CDragSource* Source() const;
   const QStringList& Paths() const { return m_paths; }
 
   QStringList formats() const override;
@@ -35,7 +44,7 @@ class CEntryMimeData : public QMimeData {
   QVariant retrieveData(const QString& type, QMetaType preferred) const override;
 
  private:
-  QPointer<CMainFrame> m_frame;
+  QPointer<CDragSource> m_source;
   QStringList m_paths;
   mutable QList<QUrl> m_exported;  // once asked for
   mutable QByteArray m_stream;
@@ -48,9 +57,9 @@ bool CanDropOnTarn(const QMimeData* mime);
 // What a drop brings, taken out of its data at once (the data go when the drag ends).
 struct DroppedEntries {
   enum Kind { None, Own, Stream, Files } kind = None;
-  QStringList paths;          // Own: the entries' archive paths; Files: local files and folders
-  QByteArray stream;          // Stream: from another Tarn window
-  QPointer<CMainFrame> from;  // Own: the window they were dragged from
+  QStringList paths;           // Own: the entries' archive paths; Files: local files and folders
+  QByteArray stream;           // Stream: from another Tarn window
+  QPointer<CDragSource> from;  // Own: the window they were dragged from
 };
 DroppedEntries TakeDrop(const QMimeData* mime);
 

@@ -10,10 +10,11 @@
 #include <set>
 
 #include "archive/PackObject.h"
-#include "browser/MainFrame.h"
+#include "dialogs/Prompter.h"
 #include "dialogs/Settings.h"
 #include "dialogs/Text.h"
 #include "dialogs/WorkDialog.h"
+#include "document/TarnDoc.h"
 #include "fileio/Strings.h"
 #include "game/EngineArt.h"
 
@@ -22,7 +23,8 @@ namespace tarn::browser {
 using dialogs::Q;
 using dialogs::S;
 
-CExportForEngineDialog::CExportForEngineDialog(CMainFrame& frame, QWidget* parent) : QDialog(parent), m_frame(frame) {
+CExportForEngineDialog::CExportForEngineDialog(dialogs::CPrompter& prompter, QWidget* parent)
+    : QDialog(parent), m_prompter(prompter) {
   setObjectName("exportForEngineDialog");
   setWindowTitle("Export for Engine");
   auto* form = new QFormLayout(this);
@@ -51,7 +53,7 @@ CExportForEngineDialog::CExportForEngineDialog(CMainFrame& frame, QWidget* paren
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(browse, &QPushButton::clicked, this, [this] {
-    const QString folder = m_frame.Prompter().ExistingDirectory(this, "Export for Engine into");
+    const QString folder = m_prompter.ExistingDirectory(this, "Export for Engine into");
     if (!folder.isEmpty()) m_folder->setText(folder);
   });
   connect(m_engine, &QComboBox::currentIndexChanged, this, &CExportForEngineDialog::OnEngine);
@@ -79,8 +81,7 @@ namespace {
 
 // The files below the targets, by their paths in the archive; an entry of an archive held in
 // the archive stands for the file that holds it (gfx.wad's lumps: gfx.wad), which is read whole.
-std::vector<ArtFile> FilesOf(CMainFrame& frame, const std::vector<CPackObject*>& targets) {
-  CTarnDoc& doc = frame.Document();
+std::vector<ArtFile> FilesOf(CTarnDoc& doc, const std::vector<CPackObject*>& targets) {
   std::vector<ArtFile> files;
   std::set<const CPackObject*> taken;
   auto outermost = [&](CPackObject* e) {
@@ -115,8 +116,9 @@ std::vector<ArtFile> FilesOf(CMainFrame& frame, const std::vector<CPackObject*>&
 
 }  // namespace
 
-void ExportForEngine(CMainFrame& frame, const std::vector<CPackObject*>& targets) {
-  CExportForEngineDialog dialog(frame, &frame);
+void ExportForEngine(QWidget* parent, CTarnDoc& doc, dialogs::CPrompter& prompter,
+                     const std::vector<CPackObject*>& targets) {
+  CExportForEngineDialog dialog(prompter, parent);
   if (dialog.exec() != QDialog::Accepted) return;
   const ArtProfile* engine = dialog.Engine();
   if (!engine) return;
@@ -127,10 +129,10 @@ void ExportForEngine(CMainFrame& frame, const std::vector<CPackObject*>& targets
   options.format = engine->formats[static_cast<std::size_t>(
       std::min<int>(dialog.FormatIndex(), static_cast<int>(engine->formats.size()) - 1))];
   const std::string folder = S(dialog.Folder());
-  const std::vector<ArtFile> files = FilesOf(frame, targets);
+  const std::vector<ArtFile> files = FilesOf(doc, targets);
 
   ArtReport report;
-  dialogs::CWorkDialog work(&frame, "Exporting for " + Q(engine->displayName));
+  dialogs::CWorkDialog work(parent, "Exporting for " + Q(engine->displayName));
   work.Run([&](CProgress& progress) { report = ExportArt(files, options, folder, &progress); });
   QStringList lines;
   for (const std::string& p : report.problems) lines << Q(p);
@@ -147,8 +149,8 @@ void ExportForEngine(CMainFrame& frame, const std::vector<CPackObject*>& targets
     if (more > 0) lines = lines.mid(0, kShown) << QString("... and %1 more").arg(more);
     text += "\n\n" + lines.join("\n");
   }
-  frame.Prompter().Message(&frame, text, "Export for Engine",
-                           report.problems.empty() ? QMessageBox::Information : QMessageBox::Warning);
+  prompter.Message(parent, text, "Export for Engine",
+                   report.problems.empty() ? QMessageBox::Information : QMessageBox::Warning);
 }
 
 }  // namespace tarn::browser

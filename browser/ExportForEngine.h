@@ -10,30 +10,33 @@ class QLineEdit;
 
 namespace tarn {
 class CPackObject;
+class CTarnDoc;
+namespace dialogs {
+class CPrompter;
+}
 struct ArtProfile;
 }  // namespace tarn
 
 namespace tarn::browser {
 
-class CMainFrame;
-
 // The engine, the picture format and the folder.
 class CExportForEngineDialog : public QDialog {
   Q_OBJECT
  public:
-  CExportForEngineDialog(CMainFrame& frame, QWidget* parent);
+  CExportForEngineDialog(dialogs::CPrompter& prompter, QWidget* parent);
   const ArtProfile* Engine() const;
   int FormatIndex() const;  // into the engine's formats
   QString Folder() const;
 
  private:
   void OnEngine();
-  CMainFrame& m_frame;
+  dialogs::CPrompter& m_prompter;
   QComboBox* m_engine;
   QComboBox* m_format;
   QLineEdit* m_folder;
 };
 
-void ExportForEngine(CMainFrame& frame, const std::vector<CPackObject*>& targets);
+void ExportForEngine(QWidget* parent, CTarnDoc& doc, dialogs::CPrompter& prompter,
+                     const std::vector<CPackObject*>& targets);
 
 }  // namespace tarn::browser

@@ -1,11 +1,8 @@
 #include "browser/MainFrame.h"
 
-#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
-#include <QDir>
-#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -15,57 +12,36 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <algorithm>
-#include <cstdio>
 #include <optional>
 
 #include "archive/ContainerFormat.h"
 #include "archive/EntryNames.h"
-#include "archive/SafeExtract.h"
-#include "browser/ExportForEngine.h"
-#include "browser/ExtractTextures.h"
 #include "browser/GameSession.h"
-#include "browser/Icons.h"
 #include "browser/PackListView.h"
 #include "browser/PackModels.h"
 #include "browser/PackTreeView.h"
 #include "browser/PreviewPane.h"
-#include "browser/Thumbnails.h"
+#include "browser/commands/EditController.h"
+#include "browser/commands/FileController.h"
+#include "browser/commands/GameController.h"
+#include "browser/commands/TransferController.h"
+#include "browser/commands/ViewController.h"
 #include "dialogs/Settings.h"
 #include "dialogs/Text.h"
-#include "dialogs/WaitCursor.h"
-#include "dialogs/WorkDialog.h"
-#include "fileio/ByteIO.h"
 #include "fileio/Strings.h"
 #include "pictures/EntryPictures.h"
 #include "viewers/Previews.h"
 #include "viewers/Sound.h"
 #include "viewers/ViewerFrame.h"
-#include "viewers/ViewerRegistry.h"
 
 namespace tarn::browser {
 
 using dialogs::Q;
 using dialogs::S;
-
-namespace {
-
-const char* const kOpenFilter =
-    "Archives (*.pak *.pk3 *.pk2 *.zip *.pkz *.kpf *.wad);;Pak Files (*.pak);;"
-    "Zip Archives (*.pk3 *.pk2 *.zip *.pkz *.kpf);;WAD Files (*.wad);;All Files (*.*) (*)";
-// Save As writes the format the name's extension gives: choosing another converts.
-const char* const kSaveFilter =
-    "Pak Files (*.pak);;PK3 Archives (*.pk3);;Zip Archives (*.zip *.pk2 *.pkz);;WAD Files (*.wad);;All Files (*.*) (*)";
-constexpr int kMaxRecent = 4;
-
-// A file whose name says it holds an archive, which opening goes into.
-bool IsArchiveFile(const CPackObject& e) { return !e.IsDirectory() && FormatOfName(e.Name()).has_value(); }
-
-}  // namespace
 
 CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
     : QMainWindow(parent), m_doc(doc), m_prompter(std::make_unique<dialogs::CPrompter>()) {
@@ -92,10 +68,6 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
   m_splitter->setStretchFactor(1, 1);
   m_splitter->setSizes({200, 400});
   setCentralWidget(m_splitter);
-  m_previewTimer = new QTimer(this);
-  m_previewTimer->setSingleShot(true);
-  m_previewTimer->setInterval(0);
-  connect(m_previewTimer, &QTimer::timeout, this, &CMainFrame::UpdatePreview);
   connect(m_pane, &CPreviewPane::changesChanged, this, &CMainFrame::UpdateTitle);
 
   m_status = new QLabel(this);
@@ -110,16 +82,16 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
   m_problemsButton->setObjectName("problemsButton");
   m_problemsButton->setAutoRaise(true);
   m_problemsButton->setToolTip("Show what the engine would refuse or misread");
-  connect(m_problemsButton, &QToolButton::clicked, this, &CMainFrame::ShowProblemsPanel);
   statusBar()->addPermanentWidget(m_problemsButton);
   m_problemsButton->hide();
-  // The window's one player: a second sound replaces the first, and the status bar and the Stop
-  // Sound command follow it.
-  m_player = new viewers::CSoundPlayer(this);
-  connect(m_player, &viewers::CSoundPlayer::playing, this, &CMainFrame::ShowPlaying);
-  connect(m_player, &viewers::CSoundPlayer::finished, this, [this] { ShowPlaying(QString()); });
 
-  CreateActions();
+  m_files = new CFileController(*this);
+  m_games = new CGameController(*this);
+  m_edit = new CEditController(*this);
+  m_transfer = new CTransferController(*this);
+  m_views = new CViewController(*this);
+  // Made now, once every shortcut is set.
+  for (QAction* a : actions()) a->setToolTip(CommandToolTip(*a));
   CreateMenus();
   CreateToolBar();
 
@@ -129,7 +101,7 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
     // An archive's file chosen in the tree: opened once the view is done with the click.
     if (dir && !dir->IsDirectory()) {
       QTimer::singleShot(0, this, [this, path = m_doc.FullPath(*dir)] {
-        if (CPackObject* holder = m_doc.FindFullPath(path)) OpenInnerArchive(*holder, false);
+        if (CPackObject* holder = m_doc.FindFullPath(path)) m_views->OpenInnerArchive(*holder, false);
       });
       return;
     }
@@ -140,12 +112,12 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
     CPackObject* e = m_treeModel->EntryOf(index);
     if (!e || e->IsDirectory()) return;
     QTimer::singleShot(0, this, [this, path = m_doc.FullPath(*e)] {
-      if (CPackObject* holder = m_doc.FindFullPath(path)) OpenInnerArchive(*holder, true);
+      if (CPackObject* holder = m_doc.FindFullPath(path)) m_views->OpenInnerArchive(*holder, true);
     });
   });
-  connect(m_tree, &CPackTreeView::dropped, this, &CMainFrame::Drop);
-  connect(m_list, &CPackListView::dropped, this, &CMainFrame::Drop);
-  const auto dragData = [this](const std::vector<CPackObject*>& entries) { return DragData(entries); };
+  connect(m_tree, &CPackTreeView::dropped, m_edit, &CEditController::Drop);
+  connect(m_list, &CPackListView::dropped, m_edit, &CEditController::Drop);
+  const auto dragData = [this](const std::vector<CPackObject*>& entries) { return m_transfer->DragData(entries); };
   m_treeModel->SetDragData(dragData);
   m_listModel->SetDragData(dragData);
   // The document is taken now: an editor still open when the window goes commits its text from
@@ -158,7 +130,7 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
       if (!dir) return;
       for (CPackObject* c : dir->Children())
         if (c == entry) {
-          RenameTo(entry, name);
+          m_edit->RenameTo(entry, name);
           return;
         }
     });
@@ -166,11 +138,11 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
   m_treeModel->SetRenamer(renamer);
   m_listModel->SetRenamer(renamer);
   connect(m_tree, &CPackTreeView::focusToList, m_list, &CPackListView::EnterByTab);
-  connect(m_list, &CPackListView::archiveSearchStarting, this, &CMainFrame::OpenArchivesToSearch);
+  connect(m_list, &CPackListView::archiveSearchStarting, m_views, &CViewController::OpenArchivesToSearch);
   connect(m_list, &CPackListView::focusToTree, this, [this] { m_tree->setFocus(Qt::TabFocusReason); });
   connect(m_list, &CPackListView::selectionChanged, this, &CMainFrame::UpdateCommandUI);
-  connect(m_list, &CPackListView::selectionChanged, m_previewTimer, qOverload<>(&QTimer::start));
-  connect(m_list, &CPackListView::entryActivated, this, &CMainFrame::OnEntryActivated);
+  connect(m_list, &CPackListView::selectionChanged, m_views, &CViewController::RefreshPreview);
+  connect(m_list, &CPackListView::entryActivated, m_views, &CViewController::OnEntryActivated);
   auto popup = [this](const QPoint& at) {
     UpdateCommandUI();
     auto menu = BuildContextMenu();
@@ -196,19 +168,19 @@ CMainFrame::CMainFrame(CTarnDoc& doc, QWidget* parent)
   m_doc.AddObserver(this);
   RebuildViews();
   {
-    const QSignalBlocker quiet(m_cmd.thumbnails);
-    m_cmd.thumbnails->setChecked(m_list->ThumbnailsShown());
+    const QSignalBlocker quiet(m_views->Cmd().thumbnails);
+    m_views->Cmd().thumbnails->setChecked(m_list->ThumbnailsShown());
   }
-  ShowPreviewPane(dialogs::ProfileInt("Startup", "PreviewPane", 0) != 0,
-                  dialogs::ProfileInt("Startup", "PreviewBelow", 0) != 0);
+  m_views->ShowPreviewPane(dialogs::ProfileInt("Startup", "PreviewPane", 0) != 0,
+                           dialogs::ProfileInt("Startup", "PreviewBelow", 0) != 0);
   m_tree->setFocus();
 }
 
 CMainFrame::~CMainFrame() {
   // The document goes with the window; nothing of it may be left in a viewer.
-  DiscardViewers();
+  m_views->DiscardViewers();
   m_doc.RemoveObserver(this);
-  if (m_game) LeaveGameMode();
+  m_games->LeaveGameMode();
   // The child views outlive this part of the object; nothing they signal may reach it now.
   disconnect(qApp, nullptr, this, nullptr);
   disconnect(QApplication::clipboard(), nullptr, this, nullptr);
@@ -218,27 +190,7 @@ CMainFrame::~CMainFrame() {
   m_tree->selectionModel()->disconnect(m_tree);
 }
 
-QAction* CMainFrame::MakeAction(QAction* Commands::*command, const char* objectName, const QString& text,
-                                const char* tip, void (CMainFrame::*slot)(), const QKeySequence& key) {
-  auto* a = new QAction(text, this);
-  if (command) m_cmd.*command = a;
-  a->setObjectName(objectName);
-  a->setStatusTip(tip);
-  if (!key.isEmpty()) a->setShortcut(key);
-  // Whatever the command does, it finds the text typed in the preview pane in the archive.
-  if (slot)
-    connect(a, &QAction::triggered, this, [this, slot] {
-      if (KeepPreviewEdits()) (this->*slot)();
-    });
-  addAction(a);
-  return a;
-}
-
-namespace {
-
-// A command's tooltip: its menu text without the accelerator mark, its shortcut column or a
-// trailing ellipsis, then its shortcut (the first, as the menu shows it) in brackets.
-QString ToolTipOf(const QAction& action) {
+QString CommandToolTip(const QAction& action) {
   QString name = action.text().section('\t', 0, 0);
   name.remove(QRegularExpression("&(?!&)"));
   name.replace("&&", "&");
@@ -247,213 +199,107 @@ QString ToolTipOf(const QAction& action) {
   return key.isEmpty() ? name : QString("%1 (%2)").arg(name, key.toString(QKeySequence::NativeText));
 }
 
-}  // namespace
-
-void CMainFrame::CreateActions() {
-  QStyle* st = style();
-  MakeAction(&Commands::newArchive, "actionNew", "&New", "Start a new, empty archive", &CMainFrame::OnFileNew,
-             QKeySequence::New)
-      ->setIcon(st->standardIcon(QStyle::SP_FileIcon));
-  MakeAction(&Commands::open, "actionOpen", "&Open...", "Open an archive", &CMainFrame::OnFileOpen, QKeySequence::Open)
-      ->setIcon(st->standardIcon(QStyle::SP_DialogOpenButton));
-  MakeAction(&Commands::save, "actionSave", "&Save", "Save the archive", &CMainFrame::OnFileSave, QKeySequence::Save)
-      ->setIcon(st->standardIcon(QStyle::SP_DialogSaveButton));
-  MakeAction(&Commands::saveAs, "actionSaveAs", "Save &As...", "Save the archive under another name",
-             &CMainFrame::OnFileSaveAs);
-  MakeAction(&Commands::exit, "actionExit", "E&xit", "Quit Tarn", nullptr, QKeySequence(Qt::CTRL | Qt::Key_Q));
-  connect(m_cmd.exit, &QAction::triggered, this, &QWidget::close);
-
-  MakeAction(&Commands::undo, "actionUndo", "&Undo", "Take back the last change", &CMainFrame::OnUndo,
-             QKeySequence::Undo)
-      ->setIcon(st->standardIcon(QStyle::SP_ArrowBack));
-  MakeAction(&Commands::redo, "actionRedo", "&Redo", "Make the change taken back again", &CMainFrame::OnRedo)
-      ->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
-  m_cmd.redo->setIcon(st->standardIcon(QStyle::SP_ArrowForward));
-  MakeAction(&Commands::cut, "actionCut", "Cu&t", "Move the selected entries to the clipboard", &CMainFrame::OnCut,
-             QKeySequence::Cut);
-  MakeAction(&Commands::copy, "actionCopy", "&Copy", "Copy the selected entries to the clipboard", &CMainFrame::OnCopy,
-             QKeySequence::Copy);
-  MakeAction(&Commands::paste, "actionPaste", "&Paste", "Paste entries from the clipboard into the directory",
-             &CMainFrame::OnPaste, QKeySequence::Paste);
-  MakeAction(&Commands::duplicate, "actionDuplicate", "Dupl&icate", "Copy the selected entries beside themselves",
-             &CMainFrame::OnDuplicate, QKeySequence(Qt::CTRL | Qt::Key_D));
-  MakeAction(&Commands::selectAll, "actionSelectAll", "Select &All", "Select every entry the list shows",
-             &CMainFrame::OnSelectAll, QKeySequence::SelectAll);
-  MakeAction(&Commands::filter, "actionFilter", "&Filter...",
-             "Narrow the list to the names that match, here or in the whole archive", &CMainFrame::OnFilter,
-             QKeySequence::Find);
-  MakeAction(&Commands::newDirectory, "actionNewDirectory", "&New Directory",
-             "Create a directory in the selected directory", &CMainFrame::OnNewDirectory);
-  // F2 renames in place in the view that has the focus; the menu's command asks in a dialog.
-  MakeAction(&Commands::rename, "actionRename", "Rena&me...\tF2", "Rename the selected entry", &CMainFrame::OnRename);
-  MakeAction(&Commands::replaceFromFile, "actionReplaceFromFile", "R&eplace from File...",
-             "Give the selected file the contents of a file on disk", &CMainFrame::OnReplaceFromFile);
-  MakeAction(&Commands::deleteEntries, "actionDelete", "&Delete\tDel", "Delete the selected entries",
-             &CMainFrame::OnDelete, QKeySequence::Delete)
-      ->setIcon(st->standardIcon(QStyle::SP_TrashIcon));
-
-  MakeAction(&Commands::importFile, "actionImportFile", "&Import From File...", "Add files from disk to the directory",
-             &CMainFrame::OnImportFile);
-  MakeAction(&Commands::importDirectory, "actionImportDirectory", "Import &From Directory...",
-             "Add a folder's contents to the directory", &CMainFrame::OnImportDirectory);
-  MakeAction(&Commands::newSprite, "actionNewSprite", "New &Sprite from Pictures...",
-             "Make a Quake or Quake II sprite of picture files, one frame each", &CMainFrame::OnNewSprite);
-  MakeAction(&Commands::exportFile, "actionExportFile", "&Export To File...", "Write the selected file to disk",
-             &CMainFrame::OnExportFile);
-  MakeAction(&Commands::exportDirectory, "actionExportDirectory", "Export To &Directory...",
-             "Write the selected entries into a folder", &CMainFrame::OnExportDirectory);
-  MakeAction(&Commands::exportAsPng, "actionExportAsPng", "Export as &PNG...",
-             "Write the selected pictures, and those in the selected directories, into a folder as PNG files",
-             &CMainFrame::OnExportAsPng);
-  MakeAction(&Commands::exportForEngine, "actionExportForEngine", "Export for E&ngine...",
-             "Write the pictures of the selection, or of the whole archive, as an engine reads its replacements",
-             &CMainFrame::OnExportForEngine);
-  MakeAction(&Commands::view, "actionView", "&View", "Show, play or read the selected file", &CMainFrame::OnView);
-  MakeAction(&Commands::viewSkin, "actionViewSkin", "View S&kin", "Show the skins of the selected Quake model",
-             &CMainFrame::OnViewSkin);
-  MakeAction(&Commands::extractTextures, "actionExtractTextures", "E&xtract Textures...",
-             "Write the textures of the selected maps into a WAD file", &CMainFrame::OnExtractTextures);
-  MakeAction(&Commands::stopSound, "actionStopSound", "S&top Sound", "Stop the sound that is playing",
-             &CMainFrame::OnStopSound, QKeySequence(Qt::Key_Escape))
-      ->setIcon(st->standardIcon(QStyle::SP_MediaStop));
-
-  QAction* up = MakeAction(&Commands::upOneLevel, "actionUpOneLevel", "&Up One Level",
-                           "Show the directory above this one", &CMainFrame::OnUpOneLevel);
-  up->setShortcuts({QKeySequence(Qt::Key_Backspace), QKeySequence(Qt::ALT | Qt::Key_Up)});
-  up->setIcon(st->standardIcon(QStyle::SP_FileDialogToParent));
-
-  m_styleGroup = new QActionGroup(this);
-  struct StyleAction {
-    QAction* Commands::*command;
-    const char* name;
-    const char* text;
-    const char* tip;
-    int style;
-  };
-  for (const StyleAction& s :
-       {StyleAction{&Commands::largeIcons, "actionLargeIcons", "&Large Icons", "Show the entries as large icons", 0},
-        StyleAction{&Commands::smallIcons, "actionSmallIcons", "&Small Icons", "Show the entries as small icons", 2},
-        StyleAction{&Commands::list, "actionList", "Lis&t", "Show the entries as a list", 3},
-        StyleAction{&Commands::details, "actionDetails", "&Details", "Show the entries with their sizes", 1}}) {
-    QAction* a = MakeAction(s.command, s.name, s.text, s.tip, nullptr);
-    a->setCheckable(true);
-    a->setIcon(ListStyleIcon(s.style));
-    a->setData(s.style);
-    m_styleGroup->addAction(a);
-    const int value = s.style;
-    connect(a, &QAction::triggered, this, [this, value] { SetViewType(value); });
-  }
-  MakeAction(&Commands::thumbnails, "actionThumbnails", "Show Thumbna&ils",
-             "Show pictures, textures, sprites and model skins as their own pictures in the icon views", nullptr)
-      ->setCheckable(true);
-  connect(m_cmd.thumbnails, &QAction::toggled, this, [this](bool on) { m_list->SetThumbnailsShown(on); });
-  MakeAction(&Commands::previewPane, "actionPreviewPane", "&Preview Pane", "Show the selected entry beside the list",
-             nullptr, QKeySequence(Qt::Key_F3))
-      ->setCheckable(true);
-  MakeAction(&Commands::previewBelow, "actionPreviewBelow", "Preview &Below the List",
-             "Put the preview pane below the list rather than beside it", nullptr)
-      ->setCheckable(true);
-  connect(m_cmd.previewPane, &QAction::toggled, this,
-          [this](bool on) { ShowPreviewPane(on, m_cmd.previewBelow->isChecked()); });
-  connect(m_cmd.previewBelow, &QAction::toggled, this,
-          [this](bool below) { ShowPreviewPane(m_cmd.previewPane->isChecked(), below); });
-  CreateGameActions();
-  MakeAction(&Commands::about, "actionAbout", "&About Tarn...", "Show Tarn's version and licence", &CMainFrame::OnAbout)
-      ->setIcon(st->standardIcon(QStyle::SP_MessageBoxInformation));
-
-  for (QAction* a : actions()) {
-    // The view's own shortcuts must not swallow the frame's (Delete, Backspace, F2).
-    a->setShortcutContext(Qt::WindowShortcut);
-    a->setToolTip(ToolTipOf(*a));
-  }
+QAction* CMainFrame::AddCommand(QObject* owner, const char* objectName, const QString& text, const char* tip,
+                                std::function<void()> run, const QKeySequence& key) {
+  auto* a = new QAction(text, owner);
+  a->setObjectName(objectName);
+  a->setStatusTip(tip);
+  if (!key.isEmpty()) a->setShortcut(key);
+  // Whatever the command does, it finds the text typed in the preview pane in the archive.
+  if (run)
+    connect(a, &QAction::triggered, owner, [this, run = std::move(run)] {
+      if (KeepPreviewEdits()) run();
+    });
+  // The view's own shortcuts must not swallow the window's (Delete, Backspace, F2).
+  a->setShortcutContext(Qt::WindowShortcut);
+  addAction(a);
+  return a;
 }
 
 void CMainFrame::CreateMenus() {
   QMenu* file = menuBar()->addMenu("&File");
   file->setObjectName("menuFile");
-  file->addAction(m_cmd.newArchive);
-  file->addAction(m_cmd.open);
-  file->addAction(m_cmd.save);
-  file->addAction(m_cmd.saveAs);
-  AddGameMenus(file, nullptr);
+  file->addAction(m_files->Cmd().newArchive);
+  file->addAction(m_files->Cmd().open);
+  file->addAction(m_files->Cmd().save);
+  file->addAction(m_files->Cmd().saveAs);
+  m_games->AddMenuItems(file, nullptr);
   file->addSeparator();
-  m_recentMenu = file->addMenu("Recent &Files");
-  m_recentMenu->setObjectName("menuRecent");
+  m_files->AddRecentMenu(*file);
   file->addSeparator();
-  file->addAction(m_cmd.exit);
-  UpdateRecentMenu();
+  file->addAction(m_files->Cmd().exit);
 
   QMenu* edit = menuBar()->addMenu("&Edit");
   edit->setObjectName("menuEdit");
-  edit->addAction(m_cmd.undo);
-  edit->addAction(m_cmd.redo);
+  edit->addAction(m_edit->Cmd().undo);
+  edit->addAction(m_edit->Cmd().redo);
   edit->addSeparator();
-  edit->addAction(m_cmd.cut);
-  edit->addAction(m_cmd.copy);
-  edit->addAction(m_cmd.paste);
-  edit->addAction(m_cmd.duplicate);
+  edit->addAction(m_edit->Cmd().cut);
+  edit->addAction(m_edit->Cmd().copy);
+  edit->addAction(m_edit->Cmd().paste);
+  edit->addAction(m_edit->Cmd().duplicate);
   edit->addSeparator();
-  edit->addAction(m_cmd.selectAll);
-  edit->addAction(m_cmd.filter);
+  edit->addAction(m_edit->Cmd().selectAll);
+  edit->addAction(m_edit->Cmd().filter);
   edit->addSeparator();
-  edit->addAction(m_cmd.newDirectory);
-  edit->addAction(m_cmd.rename);
-  edit->addAction(m_cmd.replaceFromFile);
-  edit->addAction(m_cmd.deleteEntries);
+  edit->addAction(m_edit->Cmd().newDirectory);
+  edit->addAction(m_edit->Cmd().rename);
+  edit->addAction(m_edit->Cmd().replaceFromFile);
+  edit->addAction(m_edit->Cmd().deleteEntries);
 
   QMenu* view = menuBar()->addMenu("&View");
   view->setObjectName("menuView");
-  view->addAction(m_cmd.largeIcons);
-  view->addAction(m_cmd.smallIcons);
-  view->addAction(m_cmd.list);
-  view->addAction(m_cmd.details);
-  view->addAction(m_cmd.thumbnails);
+  view->addAction(m_views->Cmd().largeIcons);
+  view->addAction(m_views->Cmd().smallIcons);
+  view->addAction(m_views->Cmd().list);
+  view->addAction(m_views->Cmd().details);
+  view->addAction(m_views->Cmd().thumbnails);
   view->addSeparator();
-  view->addAction(m_cmd.previewPane);
-  view->addAction(m_cmd.previewBelow);
-  AddGameMenus(nullptr, view);
+  view->addAction(m_views->Cmd().previewPane);
+  view->addAction(m_views->Cmd().previewBelow);
+  m_games->AddMenuItems(nullptr, view);
   view->addSeparator();
-  view->addAction(m_cmd.upOneLevel);
+  view->addAction(m_views->Cmd().upOneLevel);
 
   QMenu* object = menuBar()->addMenu("&Object");
   object->setObjectName("menuObject");
-  object->addAction(m_cmd.importFile);
-  object->addAction(m_cmd.importDirectory);
-  object->addAction(m_cmd.newSprite);
-  object->addAction(m_cmd.exportFile);
-  object->addAction(m_cmd.exportDirectory);
-  object->addAction(m_cmd.exportAsPng);
-  object->addAction(m_cmd.exportForEngine);
+  object->addAction(m_transfer->Cmd().importFile);
+  object->addAction(m_transfer->Cmd().importDirectory);
+  object->addAction(m_transfer->Cmd().newSprite);
+  object->addAction(m_transfer->Cmd().exportFile);
+  object->addAction(m_transfer->Cmd().exportDirectory);
+  object->addAction(m_transfer->Cmd().exportAsPng);
+  object->addAction(m_transfer->Cmd().exportForEngine);
   object->addSeparator();
-  object->addAction(m_cmd.view);
-  object->addAction(m_cmd.viewSkin);
-  object->addAction(m_cmd.extractTextures);
+  object->addAction(m_views->Cmd().view);
+  object->addAction(m_views->Cmd().viewSkin);
+  object->addAction(m_transfer->Cmd().extractTextures);
   object->addSeparator();
-  object->addAction(m_cmd.stopSound);
+  object->addAction(m_views->Cmd().stopSound);
 
   QMenu* help = menuBar()->addMenu("&Help");
   help->setObjectName("menuHelp");
-  help->addAction(m_cmd.about);
+  help->addAction(m_views->Cmd().about);
 }
 
 void CMainFrame::CreateToolBar() {
   QToolBar* bar = addToolBar("Toolbar");
   bar->setObjectName("toolBar");
   bar->setAllowedAreas(Qt::AllToolBarAreas);
-  bar->addAction(m_cmd.newArchive);
-  bar->addAction(m_cmd.open);
-  bar->addAction(m_cmd.save);
+  bar->addAction(m_files->Cmd().newArchive);
+  bar->addAction(m_files->Cmd().open);
+  bar->addAction(m_files->Cmd().save);
   bar->addSeparator();
-  bar->addAction(m_cmd.upOneLevel);
+  bar->addAction(m_views->Cmd().upOneLevel);
   bar->addSeparator();
-  bar->addAction(m_cmd.deleteEntries);
+  bar->addAction(m_edit->Cmd().deleteEntries);
   bar->addSeparator();
-  bar->addAction(m_cmd.largeIcons);
-  bar->addAction(m_cmd.smallIcons);
-  bar->addAction(m_cmd.list);
-  bar->addAction(m_cmd.details);
+  bar->addAction(m_views->Cmd().largeIcons);
+  bar->addAction(m_views->Cmd().smallIcons);
+  bar->addAction(m_views->Cmd().list);
+  bar->addAction(m_views->Cmd().details);
   bar->addSeparator();
-  bar->addAction(m_cmd.about);
+  bar->addAction(m_views->Cmd().about);
 }
 
 // --- state ---
@@ -487,55 +333,11 @@ CPackObject* CMainFrame::PasteTarget() const {
 }
 
 void CMainFrame::UpdateCommandUI() {
-  auto set = [](QAction* a, bool enabled) { a->setEnabled(enabled); };
-  CPackObject* treeDir = TreeSelection();
-  const auto sel = ListSelection();
-  const bool tree = m_treeFocused;
-  const bool one = sel.size() == 1;
-  const CPackObject* only = one ? sel.front() : nullptr;
-
-  // A copy that a game folder's file hides is only looked at.
-  const bool shadowed =
-      std::any_of(sel.begin(), sel.end(), [this](CPackObject* e) { return m_listModel->IsShadowed(e); });
-  set(m_cmd.rename, tree ? treeDir && treeDir->Parent() : only && only->Parent() && !shadowed);
-  set(m_cmd.deleteEntries, tree ? treeDir && treeDir->Parent() : !sel.empty() && !shadowed);
-  set(m_cmd.cut, m_cmd.deleteEntries->isEnabled());
-  set(m_cmd.duplicate, m_cmd.deleteEntries->isEnabled());
-  set(m_cmd.replaceFromFile, !tree && only && !only->IsDirectory() && !shadowed);
-  set(m_cmd.selectAll, m_listModel->rowCount() > 0);
-  set(m_cmd.exportAsPng, tree ? treeDir != nullptr : !sel.empty());
-  set(m_cmd.importFile, ImportTarget() != nullptr);
-  set(m_cmd.newSprite, ImportTarget() != nullptr);
-  set(m_cmd.exportFile, !tree && only && !only->IsDirectory());
-  set(m_cmd.exportDirectory,
-      tree ? treeDir != nullptr : (sel.size() >= 2 || (only && only->IsDirectory())) && !shadowed);
-  set(m_cmd.upOneLevel, m_treeModel->NodeParent(treeDir) != nullptr);
-  // Every file has a viewer: its kind's, or the text or hex view.
-  set(m_cmd.view, !tree && only && !only->IsDirectory());
-  set(m_cmd.viewSkin, !tree && only && !only->IsDirectory() && EndsWith(ToLower(only->Name()), ".mdl"));
-  bool allMaps = !tree && !sel.empty();
-  for (const CPackObject* e : sel)
-    if (e->IsDirectory() || e->Name().size() < 4 || !EndsWith(ToLower(e->Name()), ".bsp")) allMaps = false;
-  set(m_cmd.extractTextures, allMaps);
-  set(m_cmd.copy, tree ? treeDir && treeDir->Parent() : !sel.empty());
-  const QMimeData* clip = QApplication::clipboard()->mimeData();
-  set(m_cmd.paste, clip && clip->hasFormat(kPackObjectMime) && PasteTarget() != nullptr);
-  set(m_cmd.stopSound, IsPlaying());
-  // A merged view is saved only as a new pak of its changes.
-  set(m_cmd.saveAs, !m_game);
-  set(m_cmd.saveChangesAsPak, m_game != nullptr);
-  // "Undo Delete 3 entries": what the command would take back.
-  auto history = [&](QAction* a, const QString& verb, const CUndoCommand* next) {
-    a->setEnabled(next != nullptr);
-    const QString text = next ? QString("&%1 %2").arg(verb, Q(next->Text())) : "&" + verb;
-    if (a->text() != text) {
-      a->setText(text);
-      a->setToolTip(ToolTipOf(*a));
-    }
-  };
-  history(m_cmd.undo, "Undo", m_doc.History().NextUndo());
-  history(m_cmd.redo, "Redo", m_doc.History().NextRedo());
-  for (QAction* a : m_styleGroup->actions()) a->setChecked(a->data().toInt() == m_list->ViewType());
+  m_files->UpdateCommands();
+  m_games->UpdateCommands();
+  m_views->UpdateCommands();
+  m_edit->UpdateCommands();
+  m_transfer->UpdateCommands();
   m_status->setText(StatusText());
 }
 
@@ -573,32 +375,32 @@ std::unique_ptr<QMenu> CMainFrame::BuildContextMenu() {
   const auto targets = Targets();
   if (targets.empty()) return menu;
   const CPackObject* e = targets.front();
-  add("&Rename", m_cmd.rename);
+  add("&Rename", m_edit->Cmd().rename);
   if (e->IsDirectory()) {
-    add("&Import File", m_cmd.importFile);
-    add("&Create directory", m_cmd.newDirectory);
-    add("E&xport to directory", m_cmd.exportDirectory);
-    add("Export as PN&G", m_cmd.exportAsPng);
-    add("Export for E&ngine", m_cmd.exportForEngine);
+    add("&Import File", m_transfer->Cmd().importFile);
+    add("&Create directory", m_edit->Cmd().newDirectory);
+    add("E&xport to directory", m_transfer->Cmd().exportDirectory);
+    add("Export as PN&G", m_transfer->Cmd().exportAsPng);
+    add("Export for E&ngine", m_transfer->Cmd().exportForEngine);
   } else {
     const std::string name = ToLower(e->Name());
-    add("&Export File", m_cmd.exportFile);
-    if (PictureKindOf(e->Name()) != PictureKind::None) add("Export as PN&G", m_cmd.exportAsPng);
+    add("&Export File", m_transfer->Cmd().exportFile);
+    if (PictureKindOf(e->Name()) != PictureKind::None) add("Export as PN&G", m_transfer->Cmd().exportAsPng);
     // Files an engine takes replacement pictures for.
     if (PictureKindOf(e->Name()) != PictureKind::None || EndsWith(name, ".bsp") || EndsWith(name, ".mdl") ||
         EndsWith(name, ".spr") || EndsWith(name, ".wad"))
-      add("Export for E&ngine", m_cmd.exportForEngine);
-    add("&View object", m_cmd.view);
-    if (EndsWith(name, ".bsp")) add("E&xtract textures", m_cmd.extractTextures);
-    if (EndsWith(name, ".mdl")) add("View object &skin", m_cmd.viewSkin);
+      add("Export for E&ngine", m_transfer->Cmd().exportForEngine);
+    add("&View object", m_views->Cmd().view);
+    if (EndsWith(name, ".bsp")) add("E&xtract textures", m_transfer->Cmd().extractTextures);
+    if (EndsWith(name, ".mdl")) add("View object &skin", m_views->Cmd().viewSkin);
   }
   menu->addSeparator();
-  add("Cu&t", m_cmd.cut);
-  add("C&opy", m_cmd.copy);
-  add("&Paste", m_cmd.paste);
-  add("D&uplicate", m_cmd.duplicate);
-  if (!e->IsDirectory()) add("Replace from &File", m_cmd.replaceFromFile);
-  add("&Delete", m_cmd.deleteEntries);
+  add("Cu&t", m_edit->Cmd().cut);
+  add("C&opy", m_edit->Cmd().copy);
+  add("&Paste", m_edit->Cmd().paste);
+  add("D&uplicate", m_edit->Cmd().duplicate);
+  if (!e->IsDirectory()) add("Replace from &File", m_edit->Cmd().replaceFromFile);
+  add("&Delete", m_edit->Cmd().deleteEntries);
   return menu;
 }
 
@@ -614,7 +416,7 @@ void CMainFrame::OnDocumentChanged(CTarnDoc&) {
 
 void CMainFrame::RebuildViews() {
   m_pane->ShowNothing(QString());
-  RefreshPreview();
+  m_views->RefreshPreview();
   m_listModel->SetDirectory(nullptr);
   m_treeModel->SetRoot(&m_doc.Root());
   m_tree->Rebuild();
@@ -623,12 +425,12 @@ void CMainFrame::RebuildViews() {
 }
 
 void CMainFrame::UpdateTitle() {
-  const QString title = Q(m_game ? m_game->Title() : m_doc.Title());
+  const QString title = Q(m_games->Session() ? m_games->Session()->Title() : m_doc.Title());
   setWindowTitle(title + "[*] - Tarn");
   setWindowModified(m_doc.IsModified() || m_pane->HasChanges());
   m_treeModel->SetRootLabel(title);
   // A window with nothing in it says how to begin, until something is opened or added.
-  const bool empty = !m_game && m_doc.PathName().empty() && m_doc.Root().ChildCount() == 0;
+  const bool empty = !m_games->Session() && m_doc.PathName().empty() && m_doc.Root().ChildCount() == 0;
   m_list->SetEmptyHint(empty ? QString("Open an archive with File > Open (Ctrl+O), or a game's folders with File > "
                                        "Open Game Folder.\n\nOr drop files here to start a new archive with them.")
                              : QString());
@@ -667,85 +469,17 @@ void CMainFrame::ChangeTree(const std::function<const CPackObject*()>& mutate) {
   UpdateTitle();
   UpdateCommandUI();
   // The entry shown may have changed (renamed, say), or be gone.
-  RefreshPreview();
-}
-
-bool CMainFrame::ReadForOpening(const std::function<void(CProgress&)>& read, const bool& cancelled,
-                                const std::string& error) {
-  // Read on a worker; the document and the views stay as they are until it is done, and stay
-  // so when it fails or is cancelled.
-  dialogs::CWorkDialog work(this, "Opening");
-  work.Run(read);
-  if (cancelled) {
-    statusBar()->showMessage("Opening cancelled.", kReportMs);
-    return false;
-  }
-  if (!error.empty()) {
-    Message(Q(error), "Error", QMessageBox::Critical);
-    return false;
-  }
-  return true;
+  m_views->RefreshPreview();
 }
 
 void CMainFrame::DetachViews() {
   // Asked about before, when the user gave the command; the tree they read is about to go.
-  DiscardViewers();
+  m_views->DiscardViewers();
   ++m_treeGeneration;
   m_inDocOperation = true;
   m_listModel->SetDirectory(nullptr);
   m_treeModel->SetRoot(nullptr);
-  LeaveGameMode();
-}
-
-bool CMainFrame::OpenArchive(const QString& path) {
-  OpenedArchive opened;
-  if (!ReadForOpening([&](CProgress& progress) { opened = CTarnDoc::ReadArchive(S(path), &progress); },
-                      opened.cancelled, opened.error))
-    return false;
-  DetachViews();
-  m_doc.Install(std::move(opened));
-  m_inDocOperation = false;
-  RebuildViews();
-  AddRecent(QFileInfo(path).absoluteFilePath());
-  ShowOpenProblems(m_doc);
-  return true;
-}
-
-void CMainFrame::ShowOpenProblems(const CTarnDoc& doc) {
-  if (doc.OpenProblems().empty()) return;
-  // Names held twice, or that cannot be exported, are no damage: the archive is read whole.
-  const bool damaged = doc.DirectoryDamaged() || doc.DamagedCount() > 0;
-  QString text = damaged ? "This archive is damaged:" : "Tarn found this in the archive:";
-  for (const auto& p : doc.OpenProblems()) text += "\n" + Q(p);
-  if (doc.DirectoryDamaged()) text += "\n\nThe list shows the entries that could be read.";
-  if (doc.DamagedCount() > 0) text += "\n\nEntries that cannot be read are shown in red. Delete them before saving.";
-  if (!damaged) text += "\n\nEntries whose names the archive holds more than once are shown in orange, as they are.";
-  Message(text, damaged ? "Damaged archive" : "Archive names",
-          damaged ? QMessageBox::Warning : QMessageBox::Information);
-}
-
-std::vector<viewers::CViewerFrame*> CMainFrame::Viewers(bool all) const {
-  std::vector<viewers::CViewerFrame*> found;
-  for (QWidget* w : QApplication::topLevelWidgets())
-    if (auto* v = qobject_cast<viewers::CViewerFrame*>(w); v && v->MainWindow() == this && (all || !v->isHidden()))
-      found.push_back(v);
-  return found;
-}
-
-bool CMainFrame::CloseViewers() {
-  for (viewers::CViewerFrame* v : Viewers()) {
-    // Brought forward, so that the user sees what the question is about.
-    v->raise();
-    if (!v->close()) return false;
-  }
-  return true;
-}
-
-void CMainFrame::DiscardViewers() {
-  for (viewers::CViewerFrame* v : Viewers(true)) {
-    if (!v->isHidden()) v->CloseDiscarding();
-    delete v;
-  }
+  m_games->LeaveGameMode();
 }
 
 bool CMainFrame::KeepPreviewEdits() {
@@ -766,339 +500,98 @@ bool CMainFrame::KeepPreviewEdits() {
   return true;
 }
 
-bool CMainFrame::SaveModified() {
-  // The viewers first: what they save goes into the archive asked about below.
-  if (!CloseViewers() || !KeepPreviewEdits()) return false;
-  if (!m_doc.IsModified()) return true;
-  auto answer =
-      m_prompter->Message(this, QString("Save changes to %1?").arg(Q(m_game ? m_game->Title() : m_doc.Title())), "Tarn",
-                          QMessageBox::Warning, QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
-  if (answer == QMessageBox::Save) {
-    OnFileSave();
-    return !m_doc.IsModified();
-  }
-  return answer == QMessageBox::Discard;
-}
-
-std::optional<SaveConsent> CMainFrame::AskBeforeSaving(const QString& path) {
-  SaveConsent consent;
-  for (const auto& [concern, text] : m_doc.SaveConcerns(S(path))) {
-    const QString question = concern == SaveConcern::ChangedOnDisk ? "Overwrite it with this version?" : "Save anyway?";
-    if (m_prompter->Message(this, Q(text) + "\n\n" + question, "Tarn", QMessageBox::Warning,
-                            QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
-      return std::nullopt;
-    consent[concern] = true;
-  }
-  return consent;
-}
-
-bool CMainFrame::DoSave(const QString& path) {
-  const auto consent = AskBeforeSaving(path);
-  if (!consent) return false;
-  bool ok = false;
-  // Written on a worker while the window repaints; the views are not drawn meanwhile, since the
-  // save gives the entries their new locations at its end (or, converting, a new tree).
-  m_inDocOperation = true;
-  m_list->Thumbnails()->Clear();  // nothing is read for them while the save moves the entries
-  m_doc.SetWriteOptions({.deflateLevel = std::clamp(dialogs::ProfileInt("Archive", "DeflateLevel", 6), 0, 9)});
-  m_splitter->setUpdatesEnabled(false);
-  dialogs::CWorkDialog work(this, "Saving");
-  work.Run([&](CProgress& progress) { ok = m_doc.Save(S(path), *consent, std::nullopt, &progress); });
-  m_splitter->setUpdatesEnabled(true);
-  m_inDocOperation = false;
-  if (m_doc.Cancelled()) {
-    statusBar()->showMessage(Q(m_doc.LastError()), kReportMs);
-  } else if (!ok) {
-    Message(Q(m_doc.LastError()), "Error", QMessageBox::Critical);
-  } else {
-    AddRecent(QFileInfo(path).absoluteFilePath());
-    // Sizes and offsets may have changed under the views; show them afresh.
-    ChangeTree([] { return nullptr; });
-  }
-  UpdateTitle();
-  return ok;
-}
-
-void CMainFrame::OnFileNew() {
-  if (!SaveModified()) return;
-  DetachViews();
-  m_doc.New();
-  m_inDocOperation = false;
-  RebuildViews();
-}
-
-void CMainFrame::OnFileOpen() {
-  if (!SaveModified()) return;
-  QString path = m_prompter->OpenFileName(this, "Open", kOpenFilter);
-  if (!path.isEmpty()) OpenArchive(path);
-}
-
-void CMainFrame::OnFileSave() {
-  if (m_game) OnSaveChangesAsPak();
-  else if (m_doc.PathName().empty()) OnFileSaveAs();
-  else DoSave(Q(m_doc.PathName().string()));
-}
-
-void CMainFrame::OnFileSaveAs() {
-  QString path = m_prompter->SaveFileName(this, "Save As", kSaveFilter, Q(m_doc.Title()),
-                                          QString(DefaultExtension(m_doc.Format())).mid(1));
-  if (!path.isEmpty()) DoSave(path);
-}
-
-void CMainFrame::UpdateRecentMenu() {
-  m_recentMenu->clear();
-  auto settings = dialogs::OpenSettings();
-  int shown = 0;
-  for (int i = 1; i <= kMaxRecent; ++i) {
-    QString path = settings->value(QString("Recent File List/File%1").arg(i)).toString();
-    if (path.isEmpty()) continue;
-    QAction* a = m_recentMenu->addAction(QString("&%1 %2").arg(++shown).arg(path));
-    a->setObjectName(QString("actionRecent%1").arg(shown));
-    connect(a, &QAction::triggered, this, [this, path] {
-      if (SaveModified()) OpenArchive(path);
-    });
-  }
-  m_recentMenu->setEnabled(shown > 0);
-}
-
-void CMainFrame::AddRecent(const QString& path) {
-  auto settings = dialogs::OpenSettings();
-  QStringList list{path};
-  for (int i = 1; i <= kMaxRecent; ++i) {
-    QString p = settings->value(QString("Recent File List/File%1").arg(i)).toString();
-    if (!p.isEmpty() && p != path) list << p;
-  }
-  for (int i = 1; i <= kMaxRecent; ++i)
-    settings->setValue(QString("Recent File List/File%1").arg(i), i <= list.size() ? list[i - 1] : QString());
-  settings->sync();
-  UpdateRecentMenu();
-}
-
-// --- navigation ---
-
-void CMainFrame::OnUpOneLevel() {
-  CPackObject* dir = TreeSelection();
-  // Out of an archive opened inside another, to the directory holding its file.
-  if (CPackObject* up = m_treeModel->NodeParent(dir)) m_tree->SelectDirectory(up);
-}
-
-bool CMainFrame::OpenInnerArchive(CPackObject& holder, bool expand) {
-  std::string why;
-  CPackObject* inner = nullptr;
-  const bool openedBefore = m_doc.InnerRoot(holder) != nullptr;
-  {
-    dialogs::CWaitCursor wait;
-    inner = m_doc.OpenInner(holder, &why);
-  }
-  if (!inner) {
-    m_status->setText(Q(why));
-    // The tree is left on the directory holding the file, which the list then shows chosen.
-    if (CPackObject* dir = holder.Parent(); dir && TreeSelection() != dir) m_tree->SelectDirectory(dir);
-    m_list->SelectEntries({&holder});
-    return false;
-  }
-  if (m_list->ListModel()->SearchingArchive()) m_list->ClearFilter();
-  ChangeTree([inner] { return inner; });
-  if (expand) m_tree->expand(m_treeModel->IndexOf(inner));
-  m_status->setText(
-      QString("%1: %2 inside %3").arg(Q(m_doc.FullPath(holder)), FormatName(inner->Format()), Q(m_doc.Title())));
-  // Gone into for the first time: what reading it found wrong, as for the archive opened alone.
-  if (const CTarnDoc* innerDoc = m_doc.InnerDocument(*inner); innerDoc && !openedBefore) ShowOpenProblems(*innerDoc);
-  return true;
-}
-
-void CMainFrame::OpenArchivesToSearch() {
-  // A search of the whole archive means what the user sees in it, gfx.wad's lumps included,
-  // whether or not that file was gone into. Large ones are left until they are: each is
-  // copied out to be read, and this runs on a keystroke.
-  constexpr std::int64_t kLargest = 64 << 20;
-  // Read off the name's last four characters: a path made of each name of 100,000 costs more
-  // than the search it comes before.
-  const auto archiveName = [](const std::string& n) {
-    return n.size() > 4 && n[n.size() - 4] == '.' && FormatOfWord(std::string_view(n).substr(n.size() - 3));
-  };
-  const auto closed = [this, &archiveName](CPackObject& root) {
-    std::vector<CPackObject*> found, stack{&root};
-    while (!stack.empty()) {
-      CPackObject* d = stack.back();
-      stack.pop_back();
-      for (CPackObject* c : d->Children()) {
-        if (c->IsDirectory()) stack.push_back(c);
-        else if (!archiveName(c->Name())) continue;
-        else if (CPackObject* inner = m_doc.InnerRoot(*c)) stack.push_back(inner);
-        else if (c->Size() <= kLargest) found.push_back(c);
-      }
-    }
-    return found;
-  };
-  std::vector<CPackObject*> due = closed(m_doc.Root());
-  if (due.empty()) return;
-  dialogs::CWaitCursor wait;
-  ChangeTree([&]() -> const CPackObject* {
-    // Inner archives may hold archives in turn; each round opens one level deeper.
-    while (!due.empty()) {
-      std::vector<CPackObject*> next;
-      for (CPackObject* holder : due) {
-        // One that cannot be read is searched as the file it is; going into it says why.
-        if (CPackObject* inner = m_doc.OpenInner(*holder, nullptr))
-          for (CPackObject* more : closed(*inner)) next.push_back(more);
-      }
-      due = std::move(next);
-    }
-    return nullptr;
+void CMainFrame::EditTree(const std::string& text, const std::function<const CPackObject*(CTreeEdit&)>& steps) {
+  auto edit = std::make_unique<CTreeEdit>(text);
+  ChangeTree([&] {
+    const CPackObject* shown = steps(*edit);
+    if (!edit->Empty()) m_doc.Record(std::move(edit));
+    return shown;
   });
 }
 
-void CMainFrame::SetViewType(int style) {
-  m_list->SetViewType(style);
-  UpdateCommandUI();
-}
-
-// --- viewing ---
-
-viewers::ViewContext CMainFrame::ViewerContext() {
-  viewers::ViewContext context;
-  context.mainWindow = this;
-  context.prompter = m_prompter.get();
-  context.player = m_player;
-  context.tellProblem = [this](const QString& text) { TellViewProblem(text); };
-  context.textSaver = [this](CPackObject& entry) { return TextSaverFor(entry); };
-  context.document = &m_doc;
-  context.besideWriter = [this](CPackObject& entry) { return BesideWriterFor(entry); };
-  return context;
-}
-
-void CMainFrame::ViewEntry(CPackObject& entry, bool skin) {
-  if (m_viewHandler) m_viewHandler(*this, entry, skin);
-  else viewers::OpenViewer(entry, skin, ViewerContext());
-}
-
-void CMainFrame::ViewFromCommandLine(CPackObject& entry) {
-  m_loudViewProblems = true;
-  ViewEntry(entry, false);
-  m_loudViewProblems = false;
-}
-
-void CMainFrame::TellViewProblem(const QString& text) {
-  if (m_loudViewProblems) m_prompter->Message(this, text, "Tarn", QMessageBox::Warning);
-  else statusBar()->showMessage(text, 5000);
-}
-
-void CMainFrame::OnView() {
-  auto sel = ListSelection();
-  if (m_treeFocused || sel.size() != 1 || sel.front()->IsDirectory()) return;
-  ViewEntry(*sel.front(), false);
-}
-
-void CMainFrame::OnViewSkin() {
-  auto sel = ListSelection();
-  if (m_treeFocused || sel.size() != 1 || !EndsWith(ToLower(sel.front()->Name()), ".mdl")) return;
-  ViewEntry(*sel.front(), true);
-}
-
-void CMainFrame::OnExportForEngine() { ExportForEngine(*this, Targets()); }
-
-void CMainFrame::OnExtractTextures() {
-  if (!m_cmd.extractTextures->isEnabled()) return;
-  ExtractTextures(this, m_doc, Prompter(), ListSelection());
-}
-
-bool CMainFrame::IsPlaying() const { return m_player->IsPlaying(); }
-
-void CMainFrame::ShowPlaying(const QString& text) {
-  const bool was = m_playing->isVisibleTo(this);
-  m_playing->setText(text);
-  m_playing->setVisible(!text.isEmpty());
-  // The text changes as the sound goes on; the commands only when it starts or ends.
-  if (was != !text.isEmpty()) UpdateCommandUI();
-}
-
-void CMainFrame::OnStopSound() { m_player->Stop(); }
-
-void CMainFrame::OnFilter() { m_list->FocusFilter(); }
-
-// --- preview pane ---
-
-void CMainFrame::ShowPreviewPane(bool shown, bool below) {
-  for (auto [a, on] : {std::pair{m_cmd.previewPane, shown}, std::pair{m_cmd.previewBelow, below}}) {
-    const QSignalBlocker block(a);
-    a->setChecked(on);
+CPackObject* CMainFrame::PutFile(CPackObject& dir, CPackObject* old, const std::string& name,
+                                 const std::vector<std::uint8_t>& bytes, const std::string& text) {
+  auto made = std::make_unique<CPackObject>();
+  made->Rename(name);
+  made->SetSize(static_cast<std::int64_t>(bytes.size()));
+  made->SetData(bytes);
+  CPackObject* placed = nullptr;
+  std::vector<CPackObject*> selected = ListSelection();
+  const bool wasSelected = old && std::find(selected.begin(), selected.end(), old) != selected.end();
+  EditTree(text, [&](CTreeEdit& edit) -> const CPackObject* {
+    if (old) edit.Remove(*old);
+    placed = edit.Insert(dir, std::move(made));
+    // Renamed after, so that the name is kept exactly as given, case and all.
+    if (placed) edit.Rename(*placed, name);
+    return nullptr;
+  });
+  // The list goes on showing the file chosen, now the new entry.
+  if (placed && wasSelected) {
+    selected = ListSelection();
+    selected.push_back(placed);
+    m_list->SelectEntries(selected);
   }
-  m_listSplitter->setOrientation(below ? Qt::Vertical : Qt::Horizontal);
-  m_pane->setVisible(shown);
-  FitPreviewPane();
-  dialogs::WriteProfileInt("Startup", "PreviewPane", shown ? 1 : 0);
-  dialogs::WriteProfileInt("Startup", "PreviewBelow", below ? 1 : 0);
-  RefreshPreview();
+  return placed;
 }
 
-void CMainFrame::FitPreviewPane() {
-  // Two fifths of the room, unless the user has given it a size of its own.
-  const bool below = m_listSplitter->orientation() == Qt::Vertical;
-  const int room = below ? m_listSplitter->height() : m_listSplitter->width();
-  const int pane = below ? m_pane->height() : m_pane->width();
-  if (m_pane->isVisible() && room > 0 && pane < room / 4) m_listSplitter->setSizes({room * 3 / 5, room * 2 / 5});
+QString CMainFrame::PlaceOf(const CPackObject& dir) const {
+  const std::string path = m_doc.FullPath(dir);
+  return path.empty() ? QString("the archive's root") : Q(Quoted(path));
 }
 
-void CMainFrame::RefreshPreview() {
-  m_previewed = nullptr;
-  m_previewTimer->start();
+void CMainFrame::ShowAdded(CPackObject* dir, const std::vector<CPackObject*>& added, bool reveal) {
+  if (!dir || added.empty()) return;
+  if (reveal && m_list->ListModel()->Filtering()) m_list->ClearFilter();
+  if (reveal && m_list->CurrentDirectory() != dir) m_tree->SelectDirectory(dir);
+  if (m_list->CurrentDirectory() != dir || m_list->ListModel()->SearchingArchive()) return;
+  m_list->RevealEntries(added);
 }
 
-void CMainFrame::UpdatePreview() {
-  const auto sel = ListSelection();
-  if (!m_pane->isHidden() && sel.size() == 1 && sel.front() == m_previewed) return;
-  // Text typed in the pane goes into the archive before the pane shows anything else, and the
-  // pane is shown afresh with the change; while it cannot, the text stays in sight.
-  if (m_pane->HasChanges()) {
-    if (KeepPreviewEdits()) RefreshPreview();
-    return;
+CPackObject* CMainFrame::DirectoryHolding(const CPackObject* entry, const std::string& dirPath) {
+  const auto holds = [entry](const CPackObject& dir) {
+    for (const CPackObject* c : dir.Children())
+      if (c == entry) return true;
+    return false;
+  };
+  if (CPackObject* dir = FindDirectory(dirPath); dir && holds(*dir)) return dir;
+  std::vector<CPackObject*> stack{&m_doc.Root()};
+  while (!stack.empty()) {
+    CPackObject* dir = stack.back();
+    stack.pop_back();
+    if (holds(*dir)) return dir;
+    for (CPackObject* c : dir->Children()) {
+      if (c->IsDirectory()) stack.push_back(c);
+      else if (FormatOfName(c->Name()))
+        if (CPackObject* inner = m_doc.InnerRoot(*c)) stack.push_back(inner);
+    }
   }
-  if (m_pane->isHidden()) {
-    // Nothing is read for a pane nobody sees; what it showed goes (its timers with it).
-    if (m_previewed) m_pane->ShowNothing(QString());
-    m_previewed = nullptr;
-    return;
-  }
-  if (sel.size() == 1) {
-    m_previewed = sel.front();
-    m_pane->ShowEntry(*sel.front(), ViewerContext());
-    return;
-  }
-  m_previewed = nullptr;
-  m_pane->ShowNothing(sel.empty() ? QString("Select an entry to see it here.")
-                                  : QString("%1 entries selected.").arg(sel.size()));
+  return nullptr;
 }
 
-void CMainFrame::OnEntryActivated(CPackObject* entry) {
-  if (!entry) return;
-  // A viewer opened on the entry shows what was typed in the pane; the entry is found again
-  // by its path, as keeping the text replaced it.
-  if (m_pane->HasChanges()) {
-    const std::string path = m_doc.FullPath(*entry);
-    const bool edited = Q(path) == m_pane->ShownPath();
-    if (!KeepPreviewEdits() || (edited && !(entry = m_doc.FindFullPath(path)))) return;
-  }
-  if (entry->IsDirectory()) {
-    // A directory found in the whole archive is gone into, its own entries shown whole.
-    if (m_list->ListModel()->SearchingArchive()) m_list->ClearFilter();
-    m_tree->SelectDirectory(entry);
-    return;
-  }
-  // An archive inside the archive is gone into like a directory; one that cannot be read as
-  // one is shown as its bytes.
-  if (!m_listModel->IsShadowed(entry) && IsArchiveFile(*entry) && OpenInnerArchive(*entry, false)) return;
-  ViewEntry(*entry, false);
+CPackObject* CMainFrame::FindDirectory(const std::string& path) {
+  CPackObject* dir = path.empty() ? &m_doc.Root() : m_doc.FindFullPath(path);
+  // A path that ends at an archive's file names the archive opened inside it.
+  if (dir && !dir->IsDirectory()) dir = m_doc.InnerRoot(*dir);
+  return dir && dir->IsDirectory() ? dir : nullptr;
 }
 
-void CMainFrame::OnAbout() {
-  m_prompter->Message(
-      this,
-      "Tarn " + QApplication::applicationVersion() +
-          "\n\nAn editor for the archives of Quake and Quake II: PAK, PK3 and other zips, WAD2 and WAD3.\n"
-          "Licensed under the GNU General Public License, version 3 or later.",
-      "About Tarn", QMessageBox::Information);
+// --- what the controllers do for callers of the window ---
+
+bool CMainFrame::OpenArchive(const QString& path) { return m_files->OpenArchive(path); }
+bool CMainFrame::SaveModified() { return m_files->SaveModified(); }
+bool CMainFrame::OpenGameFolders(const std::vector<std::filesystem::path>& folders, const EngineProfile& profile) {
+  return m_games->OpenGameFolders(folders, profile);
 }
+const CGameSession* CMainFrame::Game() const { return m_games->Session(); }
+CProblemsPanel* CMainFrame::ProblemsPanel() const { return m_games->ProblemsPanel(); }
+void CMainFrame::SetViewHandler(ViewHandler handler) { m_views->SetViewHandler(std::move(handler)); }
+viewers::ViewContext CMainFrame::ViewerContext() { return m_views->ViewerContext(); }
+viewers::CSoundPlayer& CMainFrame::SoundPlayer() const { return m_views->SoundPlayer(); }
+bool CMainFrame::IsPlaying() const { return m_views->IsPlaying(); }
+void CMainFrame::ViewByCommand(CPackObject& entry, bool skin) { m_views->ViewEntry(entry, skin); }
+void CMainFrame::ViewFromCommandLine(CPackObject& entry) { m_views->ViewFromCommandLine(entry); }
+void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) { m_transfer->ImportPaths(dir, paths); }
+QMimeData* CMainFrame::DragData(const std::vector<CPackObject*>& entries) { return m_transfer->DragData(entries); }
 
 // --- window ---
 
@@ -1119,7 +612,7 @@ void CMainFrame::showEvent(QShowEvent* e) {
   }
   QMainWindow::showEvent(e);
   // Laid out only now: the pane gets its share of the room.
-  QTimer::singleShot(0, this, &CMainFrame::FitPreviewPane);
+  QTimer::singleShot(0, m_views, &CViewController::FitPreviewPane);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* e) {
@@ -1133,7 +626,7 @@ void CMainFrame::closeEvent(QCloseEvent* e) {
   settings->setValue("Startup/WindowWidth", width());
   settings->setValue("Startup/WindowHeight", height());
   settings->setValue("Startup/ListViewStyle", m_list->ViewType());
-  OnStopSound();
+  m_views->StopSound();
   e->accept();
 }
 

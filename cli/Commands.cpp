@@ -160,9 +160,11 @@ constexpr CommandUsage kUsage[] = {
      "      facing-upright|parallel|oriented|parallel-oriented (parallel)\n"},
     {"model",
      "  model [OPTIONS] IN OUT.mdl|OUT.md2   a model of a modelling program (glTF 2.0, OBJ, IQM,\n"
-     "                                        MD3, MD5) as a Quake or Quake II model, its animations\n"
-     "                                        as frames (an MD2's skin is written as OUT.pcx beside\n"
-     "                                        it; an MD5 mesh's animation is NAME.md5anim beside it)\n"
+     "                                        MD3, MD5) or Half-Life's (a studio .mdl, its NAMEt.mdl\n"
+     "                                        and NAME01.mdl beside it) as a Quake or Quake II model,\n"
+     "                                        its animations as frames (an MD2's skin is written as\n"
+     "                                        OUT.pcx beside it; an MD5 mesh's animation is\n"
+     "                                        NAME.md5anim beside it)\n"
      "    model OPTIONS: --skin IMAGE (in place of the material's)   --fps N (frames a second, 10)\n"
      "      --skin-path PATH (the MD2's skin; models/OUT/OUT.pcx)   --palette, --dither, --fullbright\n"},
     {"modeledit",
@@ -297,9 +299,10 @@ constexpr const char* kHelpTail =
     "    quake2      Quake II\n"
     "    yamagi      Yamagi Quake II (yquake2)\n"
     "    rerelease   Quake (2021 re-release)\n"
+    "    goldsrc     Half-Life, as Xash3D FWGS loads it (halflife, xash3d)\n"
     "Each loads a game folder's packages in its own order and compares names its own way: quake\n"
     "finds names in paks and loose files (on Linux) only in their exact case, while fte, quake2,\n"
-    "yamagi and darkplaces take names in paks in any case (and darkplaces' exec a loose .cfg's\n"
+    "yamagi, darkplaces and goldsrc take names in paks in any case (and darkplaces' exec a loose .cfg's\n"
     "name). quake without gfx/pop.lmp is the shareware game: no loose file in a subfolder, and a\n"
     "mod or a pak not id's stops it. which and list --game fail when the engine would stop with\n"
     "a fatal error while loading its packages.\n"

@@ -4,6 +4,7 @@
 #include "archive/PackObject.h"
 #include "fileio/Strings.h"
 #include "maps/MapInfo.h"
+#include "models/StudioModel.h"
 #include "pictures/EntryPictures.h"
 #include "sounds/SoundInfo.h"
 
@@ -33,6 +34,45 @@ InfoLines DescribeModel(const ModelData& model) {
   for (const std::string& path : model.unreadableSkins) lines.emplace_back("unreadable skin", Escaped(path));
   return lines;
 }
+
+namespace {
+
+// A Half-Life model's own counts, read again from its bytes (its structure only, no frame
+// posed) with its textures and sequence groups found beside it: the model read for showing
+// keeps only what Quake's models have.
+void AddStudioCounts(CPackObject& entry, InfoLines& lines) {
+  CEntryBytes data(entry);
+  if (!data.Ok()) return;
+  const std::string path = entry.PathInArchive();
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  const CPackObject* root = entry.Root();
+  const StudioFiles files = [&](const std::string& name, std::vector<std::uint8_t>& out) {
+    const CPackObject* e = root->FindByPath(folder + name);
+    if (!e) e = root->FindByPath(ToLower(folder + name));
+    return e && !e->IsDirectory() && e->CopyBytes(out, nullptr);
+  };
+  StudioReadOptions options;
+  const std::string& name = entry.Name();
+  options.stem = name.size() > 4 ? name.substr(0, name.size() - 4) : name;
+  options.frames = false;
+  StudioModel model;
+  if (!ReadStudioModel(data.Bytes(), options, files, model, nullptr)) return;
+  const StudioCounts& c = model.counts;
+  const InfoLines counts = {{"bones", std::to_string(c.bones)},
+                            {"body parts", std::to_string(c.bodyParts)},
+                            {"meshes", std::to_string(c.meshes)},
+                            {"textures", std::to_string(c.textures)},
+                            {"skin families", std::to_string(c.skinFamilies)},
+                            {"sequences", std::to_string(c.sequences)},
+                            {"sequence groups", std::to_string(c.sequenceGroups)}};
+  // After the model's own counts, before its animations.
+  auto at = lines.begin();
+  while (at != lines.end() && at->first != "animation") ++at;
+  lines.insert(at, counts.begin(), counts.end());
+}
+
+}  // namespace
 
 InfoLines DescribeMap(const MapFacts& f) {
   InfoLines lines = {
@@ -107,6 +147,7 @@ bool DescribeEntry(CPackObject& entry, InfoLines& lines, std::string* error) {
       return false;
     }
     lines = DescribeModel(model);
+    if (model.readAs == "hlmdl") AddStudioCounts(entry, lines);
     return true;
   }
   if (TypeOf(entry.Name(), false) == EntryType::Map) {

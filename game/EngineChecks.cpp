@@ -162,7 +162,8 @@ class CChecker {
         what = "the engine reads on into the record's offset and holds it under another name: never found";
       else
         what = "the engine reads on into the record's offset, and finds it only because the offset's first byte is 0";
-      if (m_profile.id != Engine::Fte)
+      // FTE's and Xash3D's copies were not traced.
+      if (m_profile.id != Engine::Fte && m_profile.id != Engine::GoldSrc)
         Report(c, "pak-name-length", "the name fills all 56 bytes of its field, with no NUL: " + what);
     }
     if (e.flaw == EntryFlaw::StopsEngine)
@@ -215,6 +216,9 @@ class CChecker {
       // takes QBSPHEADER); id's Quake II takes IBSP alone.
       case Engine::Quake2: ok = h.kind == K::Quake2; break;
       case Engine::Yamagi: ok = h.kind == K::Quake2 || h.kind == K::Quake2Qbism; break;
+      // FWGS/xash3d-fwgs 633203e engine/common/model.c Mod_LoadModel: Q1BSP_VERSION,
+      // HLBSP_VERSION and QBSP2_VERSION go to Mod_LoadBrushModel, any other "has unknown format".
+      case Engine::GoldSrc: ok = h.kind == K::Quake || h.kind == K::HalfLife || h.kind == K::Bsp2; break;
     }
     if (ok && m_profile.id == Engine::Quake2) CheckQuake2Limits(c, bytes);
     if (ok) return;
@@ -227,7 +231,9 @@ class CChecker {
     const bool anyMap = m_profile.id == Engine::Fte || m_profile.id == Engine::DarkPlaces;
     const std::string loads = anyMap                 ? "the maps of Quake, Half-Life, Quake II and Quake III"
                               : m_profile.quake2Data ? "IBSP version 38 maps only"
-                                                     : "maps of version 29, BSP2, 2PSB and Quake 64 only";
+                              : m_profile.id == Engine::GoldSrc
+                                  ? "maps of version 30 (Half-Life's), 29 and BSP2 only (\"has unknown format\")"
+                                  : "maps of version 29, BSP2, 2PSB and Quake 64 only";
     Report(c, "map-version", "is " + what + "; " + Engines() + " load " + loads);
   }
 
@@ -336,7 +342,16 @@ class CChecker {
       CheckReplacement(c, format, support);
       return;
     }
-    if (support.loads) return;
+    if (support.loads) {
+      // FWGS/xash3d-fwgs 633203e engine/common/mod_studio.c Mod_LoadStudioModel: a studio model
+      // of another version than STUDIO_VERSION 10 is "has wrong version number" and not loaded.
+      if (m_profile.id == Engine::GoldSrc && format == ModelFormat::HalfLife && sniffed.second != 10)
+        Report(c, "model-header",
+               "is a Half-Life studio model of version " + std::to_string(sniffed.second) +
+                   "; Xash3D FWGS loads version 10 only, and leaves this one out (\"... has wrong version number (" +
+                   std::to_string(sniffed.second) + " should be 10)\")");
+      return;
+    }
     std::string said(support.said);
     if (const std::size_t at = said.find("%i"); at != std::string::npos)
       said.replace(at, 2, std::to_string(sniffed.first));
@@ -666,7 +681,8 @@ class CChecker {
       case Engine::DarkPlaces:
         if (!music) wanted = {"wav"};
         break;
-      case Engine::Fte: break;  // FTE decodes what it can by content: nothing is told for it
+      case Engine::Fte: break;      // FTE decodes what it can by content: nothing is told for it
+      case Engine::GoldSrc: break;  // Xash3D's sound loaders were not traced: nothing is told
     }
     if (!wanted.count(ext)) return;
     // The "fmt " chunk nearly always comes first: a short read, and a longer one only when not.

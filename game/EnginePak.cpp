@@ -44,15 +44,19 @@ EnginePak ReadPakAsEngine(const EngineProfile& profile, CReadSource& source, con
   out.pak = true;
   const bool dp = profile.id == Engine::DarkPlaces;
   const bool yamagi = profile.id == Engine::Yamagi;
+  const bool xash = profile.id == Engine::GoldSrc;
   const std::uint64_t size = source.Size();
   std::uint8_t header[12] = {};
   const bool full = size >= sizeof header && source.ReadAt(0, header, sizeof header);
   // sezero/quakespasm Quake/common.c COM_LoadPackFile and yquake2 src/common/filesystem.c
   // FS_LoadPAK stop with a fatal error; DarkPlaces fs.c FS_LoadPackPAK says so and goes on.
   if (!full || std::memcmp(header, "PACK", 4) != 0)
-    return Verdict(
-        dp ? PakVerdict::Refused : PakVerdict::Stops, "pak-header",
-        "does not start with \"PACK\" (\"" + file + (yamagi ? "' is not a pack file" : " is not a packfile") + "\")");
+    return Verdict(dp || xash ? PakVerdict::Refused : PakVerdict::Stops, "pak-header",
+                   "does not start with \"PACK\" (\"" + file +
+                       (yamagi ? "' is not a pack file"
+                        : xash ? " is not a packfile. Ignored."
+                               : " is not a packfile") +
+                       "\")");
   const std::int32_t dirofs = Int32At(header + 4);
   const std::int32_t dirlen = Int32At(header + 8);
   const std::int64_t count = dirlen / kRecord;  // C's division, toward zero, as the engines do it
@@ -108,6 +112,26 @@ EnginePak ReadPakAsEngine(const EngineProfile& profile, CReadSource& source, con
       // A negative offset fails the seek, and the read goes on from the end of the header.
       if (dirofs < 0) from = sizeof header;
       if (static_cast<std::uint64_t>(from) + static_cast<std::uint64_t>(dirlen) > size)
+        return Verdict(
+            PakVerdict::Refused, "pak-directory",
+            "has its directory past the end of the file (\"" + file + " is an incomplete PAK, not loading\")");
+      break;
+    case Engine::GoldSrc:
+      // FWGS/xash3d-fwgs 633203e filesystem/pak.c FS_LoadPackPAK: each failure is a message and
+      // the pak is left out, in this order.
+      if (dirlen % kRecord != 0)
+        return Verdict(PakVerdict::Refused, "pak-header",
+                       "has a directory of " + std::to_string(dirlen) + " bytes, not a multiple of 64 (\"" + file +
+                           " has an invalid directory size. Ignored.\")");
+      if (count > profile.maxFilesInPak)
+        return Verdict(PakVerdict::Refused, "files-per-pak",
+                       "holds " + claimed + " files by its header, more than the " +
+                           std::to_string(profile.maxFilesInPak) + " the engine takes (\"" + file +
+                           " has too many files ( " + claimed + " ). Ignored.\")");
+      if (count <= 0)
+        return Verdict(PakVerdict::Ignored, "empty-pak",
+                       "holds no files by its header (\"" + file + " has no files. Ignored.\")");
+      if (dirofs < 0 || static_cast<std::uint64_t>(dirofs) + static_cast<std::uint64_t>(dirlen) > size)
         return Verdict(
             PakVerdict::Refused, "pak-directory",
             "has its directory past the end of the file (\"" + file + " is an incomplete PAK, not loading\")");

@@ -60,6 +60,14 @@ constexpr EngineProfile kProfiles[] = {
     // same place. So a loose TEST.CFG answers "exec test.cfg".
     {Engine::DarkPlaces, "darkplaces", "DarkPlaces", "DarkPlaces", 65536, NameMatch::AnyCase, NameMatch::AnyCase,
      NameMatch::Exact, true, false, false, NameMatch::AnyCaseFileName},
+    // Half-Life's engine (GoldSrc) is not open: the profile is written against Xash3D FWGS, which
+    // loads Half-Life's files, at FWGS/xash3d-fwgs 633203e (2026-08-22). filesystem/pak.c
+    // FS_LoadPackPAK leaves out a pak of more than MAX_FILES_IN_PACK 65536 files ("Ignored.") and
+    // finds its members with Q_stricmp, as zip.c does a pk3's; dir.c FS_FixFileCase finds loose
+    // files in any case on Linux too; searchpath.c FS_AddGameDirectory adds the folder last, so
+    // loose files win. Half-Life's maps carry their coloured light: no .lit is read for them.
+    {Engine::GoldSrc, "goldsrc", "Half-Life (Xash3D FWGS)", "Xash3D FWGS", 65536, NameMatch::AnyCase,
+     NameMatch::AnyCase, NameMatch::AnyCase, true, false, false},
 };
 
 struct Alias {
@@ -68,9 +76,9 @@ struct Alias {
 };
 
 constexpr Alias kAliases[] = {
-    {"quakespasm", Engine::Quake},      {"ironwail", Engine::Quake}, {"vkquake", Engine::Quake},
-    {"quakespasm-spiked", Engine::Qss}, {"fteqw", Engine::Fte},      {"yquake2", Engine::Yamagi},
-    {"dp", Engine::DarkPlaces},
+    {"quakespasm", Engine::Quake},      {"ironwail", Engine::Quake},   {"vkquake", Engine::Quake},
+    {"quakespasm-spiked", Engine::Qss}, {"fteqw", Engine::Fte},        {"yquake2", Engine::Yamagi},
+    {"dp", Engine::DarkPlaces},         {"halflife", Engine::GoldSrc}, {"xash3d", Engine::GoldSrc},
 };
 
 using P = PastLimit;
@@ -155,6 +163,8 @@ std::span<const ModelLimits> ModelLimitsFor(Engine engine, bool md2) {
     case Engine::DarkPlaces: return md2 ? std::span<const ModelLimits>(kDarkPlacesMd2) : kDarkPlacesMdl;
     case Engine::Quake2: return md2 ? std::span<const ModelLimits>(kQuake2Md2) : std::span<const ModelLimits>();
     case Engine::Yamagi: return md2 ? std::span<const ModelLimits>(kYamagiMd2) : std::span<const ModelLimits>();
+    // Xash3D's alias model limits were not traced.
+    case Engine::GoldSrc: return {};
   }
   return {};
 }
@@ -243,6 +253,14 @@ FormatSupport ModelFormatSupport(Engine engine, ModelFormat format) {
     case Engine::Yamagi:
       if (format == F::Md2) return {};
       return {false, P::Drops, "Mod_ForName: unknown fileid for ..."};
+    case Engine::GoldSrc:
+      // FWGS/xash3d-fwgs 633203e engine/common/model.c Mod_LoadModel: IDST (mod_studio.c), IDSP
+      // (mod_sprite.c), IDPO (mod_alias.c) and maps of version 29, 30 and BSP2 by their first
+      // bytes; anything else "has unknown format". The server and the client load precached
+      // models with crash false (server/sv_init.c, client/cl_main.c), so only that is printed and
+      // the model is left out.
+      if (format == F::HalfLife) return {};
+      return {false, P::Refuses, "... has unknown format"};
   }
   return {};
 }

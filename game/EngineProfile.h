@@ -11,7 +11,7 @@
 
 namespace tarn {
 
-enum class Engine { Quake, Qss, Fte, Quake2, Yamagi, Rerelease, DarkPlaces };
+enum class Engine { Quake, Qss, Fte, Quake2, Yamagi, Rerelease, DarkPlaces, GoldSrc };
 
 // How an engine matches the name it asks for against a stored name.
 enum class NameMatch {
@@ -110,7 +110,7 @@ const EngineProfile* FindEngineProfile(std::string_view name);
 const EngineProfile& DefaultEngineProfile();
 // Every profile, in the order the menus and messages list them.
 std::span<const EngineProfile> EngineProfiles();
-// "quake, qss, fte, quake2, yamagi, rerelease, darkplaces", for messages.
+// "quake, qss, fte, quake2, yamagi, rerelease, darkplaces, goldsrc", for messages.
 std::string EngineProfileNames();
 
 // Whether stored names of this kind answer a request only in their exact spelling (or one

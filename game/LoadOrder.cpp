@@ -120,6 +120,7 @@ class CFolderPlanner {
       case Engine::Quake2: PlanQuake2(); break;
       case Engine::Yamagi: PlanYamagi(); break;
       case Engine::DarkPlaces: PlanDarkPlaces(); break;
+      case Engine::GoldSrc: PlanXash(); break;
     }
     ExplainTheRest();
   }
@@ -248,6 +249,19 @@ class CFolderPlanner {
     AddLoose();
   }
 
+  // FWGS/xash3d-fwgs 633203e filesystem/searchpath.c FS_AddGameDirectory: the folder's names
+  // sorted byte by byte (sys.c stringlistsort), every .pak, then every .pk3, then every .pk3dir
+  // (the extension in any case), each put ahead of the last, then the folder itself ahead of
+  // them all. Its .wad files, which it also searches, are not followed here.
+  void PlanXash() {
+    std::vector<std::string> names(m_names);
+    std::sort(names.begin(), names.end());
+    for (const char* ext : {"pak", "pk3", "pk3dir"})
+      for (const std::string& n : names)
+        if (ExtensionOf(n) == ext && (IsFile(n) || std::string_view(ext) == "pk3dir")) Add(n);
+    AddLoose();
+  }
+
   // --- loading one package ---
 
   // Loads the package as the engine would: false when it is not on the search path afterwards.
@@ -265,7 +279,8 @@ class CFolderPlanner {
       return Push(key, std::move(source));
     }
     if (IsDirectory(name)) {
-      const bool virtualPack = m_profile.id == Engine::Fte || m_profile.id == Engine::DarkPlaces;
+      const bool virtualPack =
+          m_profile.id == Engine::Fte || m_profile.id == Engine::DarkPlaces || m_profile.id == Engine::GoldSrc;
       if (!virtualPack || ExtensionOf(name) != "pk3dir") return false;
       source.kind = SourceKind::Folder;
       source.match = m_profile.looseNames;
@@ -409,6 +424,7 @@ class CFolderPlanner {
           return "Yamagi Quake II looks for packages by their exact extension";
         return "Yamagi Quake II loads no ." + ext + " packages";
       case Engine::DarkPlaces: return "DarkPlaces loads only .pak, .pk3, .obb and .pk3dir packages";
+      case Engine::GoldSrc: return "Xash3D FWGS loads only .pak, .pk3 and .pk3dir packages (and searches .wad files)";
     }
     return "the engine does not load it";
   }

@@ -27,6 +27,7 @@
 #include "models/Md3Skins.h"
 #include "models/Md5Model.h"
 #include "models/ModelFiles.h"
+#include "models/StudioModel.h"
 
 namespace tarn::import {
 
@@ -728,7 +729,7 @@ bool ReadModelFile(const ModelReadRequest& request, const FileSource& source, Re
     const std::span<const std::uint8_t> bytes = request.bytes;
     const ModelFileFormat format = SniffModelFile(bytes);
     if (std::string why = ModelFileProblem(format, bytes); !why.empty()) return fail(why);
-    static const char* const kNames[] = {"", "gltf", "glb", "obj", "iqm", "md3", "fbx", "dae", "md5"};
+    static const char* const kNames[] = {"", "gltf", "glb", "obj", "iqm", "md3", "fbx", "dae", "hlmdl", "md5"};
     out.format = kNames[static_cast<int>(format)];
 
     // The name the reader is given ends in the format's own extension, so that nothing reads
@@ -756,6 +757,29 @@ bool ReadModelFile(const ModelReadRequest& request, const FileSource& source, Re
       if (skin) {
         out.textured = LoadTextureFile(iqm.material, textures, out.skin);
         if (!out.textured) out.skin = FlatSkin(aiColor4D(0.5f, 0.5f, 0.5f, 1));
+      }
+      return true;
+    }
+    if (format == ModelFileFormat::HalfLife) {
+      // Its textures (NAMEt.mdl) and sequence groups (NAME01.mdl, ...) are looked for beside it.
+      StudioReadOptions options;
+      options.stem = stem;
+      options.fps = request.fps;
+      const std::string beside = request.inArchive && !folder.empty() ? folder + "/" : std::string();
+      const StudioFiles companions = [&](const std::string& file, std::vector<std::uint8_t>& found) {
+        const std::vector<std::uint8_t>* got = files.Get(beside + file);
+        if (got) found = *got;
+        return got != nullptr;
+      };
+      StudioModel studio;
+      std::string why;
+      if (!ReadStudioModel(bytes, options, companions, studio, &why)) return fail(why);
+      out.source = std::move(studio.source);
+      out.animations = std::move(studio.animations);
+      out.warnings = std::move(studio.warnings);
+      if (skin) {
+        out.textured = studio.textured;
+        out.skin = studio.textured ? std::move(studio.skin) : FlatSkin(aiColor4D(0.5f, 0.5f, 0.5f, 1));
       }
       return true;
     }

@@ -12,6 +12,7 @@
 #include "models/ModelHeader.h"
 #include "models/ModelImport.h"
 #include "models/ModelNormals.h"
+#include "models/StudioModel.h"
 #include "pictures/EntryPictures.h"
 #include "pictures/ImageDecode.h"
 
@@ -448,8 +449,24 @@ bool LoadMd2(std::span<const std::uint8_t> bytes, ModelData& model, CModelHost& 
 bool LoadModel(CPackObject& entry, ModelData& model, CModelHost& host, std::string* error) {
   const EntryType type = FileTypeOf(entry.Name());
   const bool isMd2 = type == EntryType::Quake2Model;
-  if (type == EntryType::Quake3Model || type == EntryType::IqmModel || type == EntryType::Md5Mesh) {
-    CEntryBytes data(entry);
+  std::optional<CEntryBytes> read;
+  // Half-Life names its models ".mdl" too: "IDST" (or "IDSQ", a sequence group) where Quake's
+  // start "IDPO". They are read as a modelling program's are.
+  bool studio = false;
+  if (type == EntryType::QuakeModel) {
+    read.emplace(entry);
+    const std::span<const std::uint8_t> head = read->Ok() ? read->Bytes() : std::span<const std::uint8_t>();
+    studio = SniffStudioFile(head) != StudioFileKind::None;
+    if (studio)
+      if (std::string why = StudioFileProblem(head); !why.empty()) {
+        if (error) *error = why;
+        model = ModelData{};
+        return false;
+      }
+  }
+  if (type == EntryType::Quake3Model || type == EntryType::IqmModel || type == EntryType::Md5Mesh || studio) {
+    if (!read) read.emplace(entry);
+    CEntryBytes& data = *read;
     if (!data.Ok()) {
       if (error) *error = "the model's data cannot be read";
       model = ModelData{};
@@ -467,7 +484,8 @@ bool LoadModel(CPackObject& entry, ModelData& model, CModelHost& host, std::stri
     model = ModelData{};
     return true;
   }
-  CEntryBytes data(entry);
+  if (!read) read.emplace(entry);
+  CEntryBytes& data = *read;
   if (!data.Ok()) {
     if (error) *error = "the model's data cannot be read";
     model = ModelData{};
@@ -600,6 +618,22 @@ std::unique_ptr<CPackObject> ModelWithItsSkins(const CPackObject& model, CPackOb
         const bool itsOwn = c != &model && !c->IsDirectory() && name.rfind(stem + ".", 0) == 0 &&
                             (EndsWith(name, ".skin") || EndsWith(name, ".md5anim"));
         if (picture == EntryType::Image || picture == EntryType::PcxPicture || itsOwn)
+          CopyWithBytes(*c, *root, nullptr);
+      }
+    return root;
+  }
+  if (type == EntryType::QuakeModel && SniffStudioFile(*(*copy)->Data()) == StudioFileKind::Model) {
+    // A Half-Life model's textures (NAMEt.mdl) and sequence groups (NAME01.mdl, ...) beside it.
+    const std::string stem = ToLower(model.Name().substr(0, model.Name().size() - 4));
+    if (const CPackObject* dir = model.Parent())
+      for (const CPackObject* c : dir->Children()) {
+        const std::string name = ToLower(c->Name());
+        if (c->IsDirectory() || name.size() <= stem.size() + 4 || name.compare(0, stem.size(), stem) != 0 ||
+            name.compare(name.size() - 4, 4, ".mdl") != 0)
+          continue;
+        const std::string rest = name.substr(stem.size(), name.size() - stem.size() - 4);
+        if (rest == "t" || (rest.size() == 2 && std::isdigit(static_cast<unsigned char>(rest[0])) &&
+                            std::isdigit(static_cast<unsigned char>(rest[1]))))
           CopyWithBytes(*c, *root, nullptr);
       }
     return root;

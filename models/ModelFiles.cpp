@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "archive/TextSniff.h"
+#include "models/StudioModel.h"
 
 namespace tarn {
 
@@ -323,6 +324,8 @@ ModelFileFormat SniffModelFile(std::span<const std::uint8_t> bytes) {
   const std::string_view head = Text(bytes, 4096);
   if (StartsWith(head, std::string_view("INTERQUAKEMODEL\0", 16))) return ModelFileFormat::Iqm;
   if (StartsWith(head, "IDP3")) return ModelFileFormat::Md3;
+  // Half-Life's models, and the textures and sequence groups kept beside them.
+  if (StartsWith(head, "IDST") || StartsWith(head, "IDSQ")) return ModelFileFormat::HalfLife;
   if (StartsWith(head, "glTF")) return ModelFileFormat::Glb;
   if (StartsWith(head, std::string_view("Kaydara FBX Binary  \0", 21))) return ModelFileFormat::Fbx;
   const std::optional<std::string_view> text = Head(bytes, 4096);
@@ -350,6 +353,7 @@ const char* ModelFormatName(ModelFileFormat format) {
     case ModelFileFormat::Md5: return "MD5";
     case ModelFileFormat::Fbx: return "FBX";
     case ModelFileFormat::Collada: return "Collada";
+    case ModelFileFormat::HalfLife: return "Half-Life model";
     case ModelFileFormat::Unknown: break;
   }
   return "unknown";
@@ -447,6 +451,7 @@ std::string ModelFileProblem(ModelFileFormat format, std::span<const std::uint8_
     case ModelFileFormat::Gltf: return GltfProblem(bytes, false);
     case ModelFileFormat::Glb: return GltfProblem(bytes, true);
     case ModelFileFormat::Md3: return Md3Problem(bytes);
+    case ModelFileFormat::HalfLife: return StudioFileProblem(bytes);
     case ModelFileFormat::Fbx:
     case ModelFileFormat::Collada:
       return std::string("Tarn does not import ") + ModelFormatName(format) +

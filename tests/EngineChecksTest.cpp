@@ -466,6 +466,54 @@ TEST_F(EngineChecks, ModelFormatsEachEngineLoads) {
   EXPECT_NE(last.find("(\"Mod_ForName: unknown fileid for ...\") and drops to the console"), std::string::npos) << last;
 }
 
+// Half-Life's engine as Xash3D FWGS loads its files: studio models of version 10 and Quake's
+// MDL, maps of version 30, 29 and BSP2; every other model left out ("has unknown format"); pak
+// members and loose files found in any case; a pak past 65536 files left out.
+TEST_F(EngineChecks, HalfLifeEngineProfile) {
+  ASSERT_NE(FindEngineProfile("halflife"), nullptr);
+  EXPECT_EQ(FindEngineProfile("xash3d")->id, Engine::GoldSrc);
+  EXPECT_NE(EngineProfileNames().find("goldsrc"), std::string::npos);
+
+  const PakBuilder maps = PakBuilder()
+                              .File("maps/q1.bsp", Map("29"))
+                              .File("maps/big.bsp", Map("BSP2"))
+                              .File("maps/hl.bsp", Map("30"))
+                              .File("maps/q2.bsp", Quake2Map())
+                              .File("maps/junk.bsp", "junk");
+  EXPECT_EQ(Check("goldsrc", maps), (Names{"map-version maps/q2.bsp", "map-version maps/junk.bsp"}));
+  EXPECT_NE(last.find("Xash3D FWGS load maps of version 30 (Half-Life's), 29 and BSP2 only"), std::string::npos)
+      << last;
+
+  const PakBuilder models = PakBuilder()
+                                .File("models/a.md3", Magic("IDP3", 15))
+                                .File("models/b.iqm", Magic(std::string_view("INTERQUAKEMODEL\0", 16), 2))
+                                .File("models/hl.mdl", Magic("IDST", 10))
+                                .File("models/old.mdl", Magic("IDST", 6))
+                                .File("models/r.mdl", MdlHeader(3, 1))
+                                .File("models/m.md2", Md2Header(3, 1));
+  EXPECT_EQ(Check("goldsrc", models), (Names{"model-format models/a.md3", "model-format models/b.iqm",
+                                             "model-header models/old.mdl", "model-format models/m.md2"}));
+  EXPECT_EQ(last,
+            "is a Quake II model (MD2); asked for it, Xash3D FWGS leaves the model out (\"... has unknown format\") "
+            "and goes on");
+  Check("goldsrc", PakBuilder().File("models/old.mdl", Magic("IDST", 6)));
+  EXPECT_NE(last.find("Xash3D FWGS loads version 10 only"), std::string::npos) << last;
+
+  // Names in any case, in a pak and loose.
+  EXPECT_TRUE(Check("goldsrc", PakBuilder().File("Maps/Start.bsp", Map("30"))).empty());
+  WriteFile(dir / "valve/Sound/Hit.wav", Wav(1, 1, 8));
+  EXPECT_TRUE(CheckFolders("goldsrc", {"valve"}).empty());
+
+  // More files than the engine takes: the pak is left out, the game goes on.
+  Bytes claims = PakBuilder().File("a", "x").Build();
+  PutU32(claims, 8, 65537 * 64);
+  WriteFile(dir / "x.pak", claims);
+  CGameView view = CGameView::LoadArchive(*FindEngineProfile("goldsrc"), dir / "x.pak");
+  EXPECT_EQ(Rules(view), Names{"files-per-pak x.pak"});
+  EXPECT_NE(last.find("has too many files ( 65537 ). Ignored."), std::string::npos) << last;
+  EXPECT_NE(last.find("the engine goes on without it"), std::string::npos) << last;
+}
+
 // Skin files are read as MODEL_0.skin, MODEL_1.skin, ... up to the first missing: DarkPlaces
 // with the model's whole name, FTE with it or without the extension.
 TEST_F(EngineChecks, SkinFilesTheEnginesNeverRead) {

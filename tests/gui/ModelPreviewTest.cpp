@@ -9,6 +9,7 @@
 #include "GuiSupport.h"
 #include "ImportBuilders.h"
 #include "ModelBuilders.h"
+#include "StudioBuilders.h"
 
 #include "browser/PreviewPane.h"
 #include "dialogs/ModelImportDialog.h"
@@ -20,6 +21,15 @@
 
 namespace tarn::test {
 namespace {
+
+// A Half-Life model whose textures and sequence are kept in tinyt.mdl and tiny01.mdl.
+StudioBuild SplitStudio() {
+  StudioSpec s;
+  s.externalTextures = true;
+  s.group = 1;
+  s.textureWidth = s.textureHeight = 16;
+  return BuildStudio(s);
+}
 
 // An IQM whose positions lie at 0xFFFFFFF0: Assimp 5.2.5 reads there and crashes.
 Bytes HostileIqm() {
@@ -47,6 +57,9 @@ class ModelPreview : public GuiTest {
                 .File("models/q3/skin.tga", SolidTga(8, 8, 0, 200, 0))
                 .File("models/q3/broken.md3", Bytes(120, 7))
                 .File("models/q3/hostile.iqm", HostileIqm())
+                .File("models/hl/tiny.mdl", SplitStudio().model)
+                .File("models/hl/tinyt.mdl", SplitStudio().textures)
+                .File("models/hl/tiny01.mdl", SplitStudio().group)
                 .Build());
   }
   viewers::CModelPreview* Show(const std::string& dir, const std::string& name) {
@@ -191,6 +204,24 @@ TEST_F(ModelPreview, Quake3ModelsShowWithTheSkinTheirShaderNames) {
   ASSERT_NE(viewer, nullptr);
   EXPECT_TRUE(viewer->findChild<viewers::CGLView*>()->ModelLoaded());
   viewer->close();
+}
+
+// A Half-Life model is a ".mdl" too: told by its bytes, read with the textures and sequence
+// beside it (the preview reads a copy holding them), and its companions are no models to show.
+TEST_F(ModelPreview, HalfLifeModelsShowWithTheFilesBesideThem) {
+  viewers::CModelPreview* preview = Show("models/hl", "tiny.mdl");
+  ASSERT_NE(preview, nullptr);
+  ASSERT_NE(preview->View(), nullptr);
+  EXPECT_EQ(preview->View()->Model().readAs, "hlmdl");
+  EXPECT_EQ(preview->View()->Model().FrameCount(), 2);
+  ASSERT_EQ(preview->View()->Model().skins.size(), 1u);
+  EXPECT_FALSE(preview->View()->Model().skins[0].placeholder);
+  EXPECT_EQ(preview->View()->Model().skins[0].pixels[3], 16);  // the second pixel, grey 16
+  EXPECT_NE(Properties().indexOf("Animation: idle 2"), -1);
+  preview = Show("models/hl", "tinyt.mdl");
+  ASSERT_NE(preview, nullptr);
+  EXPECT_EQ(preview->View(), nullptr);
+  EXPECT_NE(preview->findChild<QLabel*>("previewProblem")->text().indexOf("only the textures of a model"), -1);
 }
 
 // Models of modelling programs are read in a process of their own: a hostile one, and a reader

@@ -1,13 +1,12 @@
-// The commands that move entries between the archive and the disk: import of files and
-// folders (pictures encoded and models converted on the way when asked), export of files
-// (pictures also as PNG, models also as glTF and OBJ) and directories. The work runs on a
-// worker thread; an import goes into the tree as one undoable step.
+#include "browser/commands/TransferController.h"
+
 #include <QBuffer>
 #include <QCollator>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <algorithm>
@@ -16,10 +15,14 @@
 #include "archive/EntryNames.h"
 #include "archive/EntryTypes.h"
 #include "archive/SafeExtract.h"
+#include "browser/ExportForEngine.h"
+#include "browser/ExtractTextures.h"
 #include "browser/GameSession.h"
 #include "browser/MainFrame.h"
 #include "browser/PackListView.h"
 #include "browser/PackTreeView.h"
+#include "browser/commands/EditController.h"
+#include "browser/commands/GameController.h"
 #include "dialogs/Text.h"
 #include "dialogs/WaitCursor.h"
 #include "dialogs/WorkDialog.h"
@@ -176,22 +179,79 @@ bool IsModelExportPath(const QString& path) {
 
 }  // namespace
 
-void CMainFrame::TakeStaged(CPackObject* dir, std::unique_ptr<CPackObject> staging, const std::string& command,
-                            const std::string& what) {
+CTransferController::CTransferController(CMainFrame& frame) : CDragSource(&frame), m_frame(frame), m_doc(frame.m_doc) {
+  m_cmd.importFile = frame.AddCommand(this, "actionImportFile", "&Import From File...",
+                                      "Add files from disk to the directory", [this] { OnImportFile(); });
+  m_cmd.importDirectory = frame.AddCommand(this, "actionImportDirectory", "Import &From Directory...",
+                                           "Add a folder's contents to the directory", [this] { OnImportDirectory(); });
+  m_cmd.newSprite =
+      frame.AddCommand(this, "actionNewSprite", "New &Sprite from Pictures...",
+                       "Make a Quake or Quake II sprite of picture files, one frame each", [this] { OnNewSprite(); });
+  m_cmd.exportFile = frame.AddCommand(this, "actionExportFile", "&Export To File...", "Write the selected file to disk",
+                                      [this] { OnExportFile(); });
+  m_cmd.exportDirectory = frame.AddCommand(this, "actionExportDirectory", "Export To &Directory...",
+                                           "Write the selected entries into a folder", [this] { OnExportDirectory(); });
+  m_cmd.exportAsPng =
+      frame.AddCommand(this, "actionExportAsPng", "Export as &PNG...",
+                       "Write the selected pictures, and those in the selected directories, into a folder as PNG files",
+                       [this] { OnExportAsPng(); });
+  m_cmd.exportForEngine = frame.AddCommand(
+      this, "actionExportForEngine", "Export for E&ngine...",
+      "Write the pictures of the selection, or of the whole archive, as an engine reads its replacements",
+      [this] { OnExportForEngine(); });
+  m_cmd.extractTextures =
+      frame.AddCommand(this, "actionExtractTextures", "E&xtract Textures...",
+                       "Write the textures of the selected maps into a WAD file", [this] { OnExtractTextures(); });
+}
+
+// The folders of exported drags go with the window.
+CTransferController::~CTransferController() = default;
+
+void CTransferController::UpdateCommands() {
+  CPackObject* treeDir = m_frame.TreeSelection();
+  const auto sel = m_frame.ListSelection();
+  const bool tree = m_frame.m_treeFocused;
+  const CPackObject* only = sel.size() == 1 ? sel.front() : nullptr;
+  const bool shadowed =
+      std::any_of(sel.begin(), sel.end(), [this](CPackObject* e) { return m_frame.m_listModel->IsShadowed(e); });
+  m_cmd.exportAsPng->setEnabled(tree ? treeDir != nullptr : !sel.empty());
+  m_cmd.importFile->setEnabled(m_frame.ImportTarget() != nullptr);
+  m_cmd.newSprite->setEnabled(m_frame.ImportTarget() != nullptr);
+  m_cmd.exportFile->setEnabled(!tree && only && !only->IsDirectory());
+  m_cmd.exportDirectory->setEnabled(tree ? treeDir != nullptr
+                                         : (sel.size() >= 2 || (only && only->IsDirectory())) && !shadowed);
+  bool allMaps = !tree && !sel.empty();
+  for (const CPackObject* e : sel)
+    if (e->IsDirectory() || e->Name().size() < 4 || !EndsWith(ToLower(e->Name()), ".bsp")) allMaps = false;
+  m_cmd.extractTextures->setEnabled(allMaps);
+}
+
+void CTransferController::OnExportForEngine() {
+  ExportForEngine(&m_frame, m_doc, m_frame.Prompter(), m_frame.Targets());
+}
+
+void CTransferController::OnExtractTextures() {
+  if (!m_cmd.extractTextures->isEnabled()) return;
+  ExtractTextures(&m_frame, m_doc, m_frame.Prompter(), m_frame.ListSelection());
+}
+
+void CTransferController::TakeStaged(CPackObject* dir, std::unique_ptr<CPackObject> staging, const std::string& command,
+                                     const std::string& what) {
   std::vector<CPackObject*> children;
   for (CPackObject* c : staging->Children()) children.push_back(c);
   if (!dir || children.empty()) return;
   const std::string text = what.empty() ? CountedEntries(children.size(), children.front()->Name()) : what;
-  EditTree(command + " " + text, [&](CTreeEdit& edit) {
+  m_frame.EditTree(command + " " + text, [&](CTreeEdit& edit) {
     for (CPackObject* c : children) edit.Insert(*dir, staging->DetachChild(c));
     return dir;
   });
   // What came in is shown where it went, as a file manager shows what was copied into a folder.
-  ShowAdded(dir, children, true);
-  statusBar()->showMessage(QString("%1 into %2.").arg(Q(command + " " + text), PlaceOf(*dir)), kReportMs);
+  m_frame.ShowAdded(dir, children, true);
+  m_frame.statusBar()->showMessage(QString("%1 into %2.").arg(Q(command + " " + text), m_frame.PlaceOf(*dir)),
+                                   CMainFrame::kReportMs);
 }
 
-void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
+void CTransferController::ImportPaths(CPackObject* dir, const QStringList& paths) {
   if (!dir || paths.isEmpty()) return;
   const std::string dirPath = m_doc.FullPath(*dir);
   // Image files: asked once whether they come in as they are or encoded.
@@ -202,7 +262,7 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
   if (!images.isEmpty()) {
     // A texture WAD holds Quake textures: those are what it is offered first.
     const bool wad = m_doc.Format() == ContainerFormat::Wad2 || m_doc.Format() == ContainerFormat::Wad3;
-    encode = m_prompter->EncodeImages(this, images, wad ? std::optional(OutputKind::Mip) : std::nullopt);
+    encode = m_frame.Prompter().EncodeImages(&m_frame, images, wad ? std::optional(OutputKind::Mip) : std::nullopt);
     if (!encode) return;
     if (!encode->encode) encode.reset();
   }
@@ -212,7 +272,8 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
     if (QFileInfo info(path); info.isFile() && dialogs::IsModelFileName(info.fileName())) models << path;
   std::optional<dialogs::ModelImportChoice> convert;
   if (!models.isEmpty()) {
-    convert = m_prompter->ImportModels(this, models, ModelFormatOf(*dir->Root(), m_game.get()));
+    convert =
+        m_frame.Prompter().ImportModels(&m_frame, models, ModelFormatOf(*dir->Root(), m_frame.m_games->Session()));
     if (!convert) return;
     if (!convert->convert) convert.reset();
   }
@@ -222,14 +283,14 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
     if (QFileInfo info(path); info.isFile() && dialogs::IsSoundFileName(info.fileName())) sounds << path;
   std::optional<dialogs::SoundImportChoice> sound;
   if (!sounds.isEmpty()) {
-    sound = m_prompter->ImportSounds(this, sounds);
+    sound = m_frame.Prompter().ImportSounds(&m_frame, sounds);
     if (!sound) return;
     if (!sound->convert) sound.reset();
   }
   auto staging = StagingDirectory();
   QStringList failed, notEncoded, notConverted;
   bool cancelled = false;
-  dialogs::CWorkDialog work(this, encode || convert || sound ? "Converting and importing" : "Importing");
+  dialogs::CWorkDialog work(&m_frame, encode || convert || sound ? "Converting and importing" : "Importing");
   work.Run([&](CProgress& progress) {
     ImportOptions options;
     options.progress = &progress;
@@ -262,57 +323,57 @@ void CMainFrame::ImportPaths(CPackObject* dir, const QStringList& paths) {
     }
   });
   if (cancelled) {
-    statusBar()->showMessage("Import cancelled; nothing was imported.", kReportMs);
+    m_frame.statusBar()->showMessage("Import cancelled; nothing was imported.", CMainFrame::kReportMs);
     return;
   }
   // Found again by path: the import ran an event loop.
-  TakeStaged(FindDirectory(dirPath), std::move(staging),
+  TakeStaged(m_frame.FindDirectory(dirPath), std::move(staging),
              encode             ? "Import and encode"
              : convert || sound ? "Import and convert"
                                 : "Import");
   if (!notEncoded.isEmpty())
-    Message("Could not encode:\n  " + notEncoded.join("\n  "), "Import Error", QMessageBox::Warning);
+    m_frame.Message("Could not encode:\n  " + notEncoded.join("\n  "), "Import Error", QMessageBox::Warning);
   if (!notConverted.isEmpty())
-    Message("Could not convert:\n  " + notConverted.join("\n  "), "Import Error", QMessageBox::Warning);
+    m_frame.Message("Could not convert:\n  " + notConverted.join("\n  "), "Import Error", QMessageBox::Warning);
   if (failed.size() == 1) {
-    Message("Could not import " + failed.front() + "\nFile may be in use by another application", "Import Error",
-            QMessageBox::Question);
+    m_frame.Message("Could not import " + failed.front() + "\nFile may be in use by another application",
+                    "Import Error", QMessageBox::Question);
   } else if (failed.size() > 1) {
     QString text = "Could not import files :";
     for (const QString& f : failed) text += "\n  " + f;
     text += "\nFiles may be in use by another application";
-    Message(text, "Import Error", QMessageBox::Question);
+    m_frame.Message(text, "Import Error", QMessageBox::Question);
   }
 }
 
-void CMainFrame::OnImportFile() {
-  CPackObject* target = ImportTarget();
+void CTransferController::OnImportFile() {
+  CPackObject* target = m_frame.ImportTarget();
   if (!target) return;
   const std::string path = m_doc.FullPath(*target);
-  QStringList files = m_prompter->OpenFileNames(this, "Import", kImportFilter);
+  QStringList files = m_frame.Prompter().OpenFileNames(&m_frame, "Import", kImportFilter);
   if (files.isEmpty()) return;
   // Found again by path: the dialog ran an event loop.
-  if (CPackObject* dir = FindDirectory(path)) ImportPaths(dir, files);
+  if (CPackObject* dir = m_frame.FindDirectory(path)) ImportPaths(dir, files);
 }
 
-void CMainFrame::OnNewSprite() {
-  CPackObject* target = ImportTarget();
+void CTransferController::OnNewSprite() {
+  CPackObject* target = m_frame.ImportTarget();
   if (!target) return;
   const std::string dirPath = m_doc.FullPath(*target);
-  QStringList frames =
-      m_prompter->OpenFileNames(this, "New Sprite from Pictures",
-                                "PNG pictures (*.png);;Pictures (*.png *.tga *.bmp *.jpg *.jpeg *.pcx);;All Files (*)");
+  QStringList frames = m_frame.Prompter().OpenFileNames(
+      &m_frame, "New Sprite from Pictures",
+      "PNG pictures (*.png);;Pictures (*.png *.tga *.bmp *.jpg *.jpeg *.pcx);;All Files (*)");
   if (frames.isEmpty()) return;
   // In the order of their names, frame2 before frame10.
   QCollator order;
   order.setNumericMode(true);
   std::sort(frames.begin(), frames.end(), [&](const QString& a, const QString& b) { return order.compare(a, b) < 0; });
-  const auto choice = m_prompter->SpriteOf(this, frames);
+  const auto choice = m_frame.Prompter().SpriteOf(&m_frame, frames);
   if (!choice || choice->stem.empty()) return;
   auto staging = StagingDirectory();
   std::string why;
   bool made = false;
-  dialogs::CWorkDialog work(this, "Making the sprite");
+  dialogs::CWorkDialog work(&m_frame, "Making the sprite");
   work.Run([&](CProgress& progress) {
     std::vector<RgbaImage> images(static_cast<std::size_t>(frames.size()));
     progress.Expect(static_cast<std::uint64_t>(frames.size()) + 1);
@@ -336,43 +397,43 @@ void CMainFrame::OnNewSprite() {
   });
   if (work.CancelAsked()) return;
   if (!made) {
-    Message("Could not make the sprite: " + Q(why) + ".", "New Sprite", QMessageBox::Warning);
+    m_frame.Message("Could not make the sprite: " + Q(why) + ".", "New Sprite", QMessageBox::Warning);
     return;
   }
-  TakeStaged(FindDirectory(dirPath), std::move(staging), "New Sprite",
+  TakeStaged(m_frame.FindDirectory(dirPath), std::move(staging), "New Sprite",
              Quoted(choice->stem + (choice->quake2 ? ".sp2" : ".spr")));
 }
 
-void CMainFrame::OnImportDirectory() {
-  CPackObject* target = TreeSelection();
+void CTransferController::OnImportDirectory() {
+  CPackObject* target = m_frame.TreeSelection();
   if (!target) target = &m_doc.Root();
   const std::string path = m_doc.FullPath(*target);
-  QString folder = m_prompter->ExistingDirectory(this, "Select import directory");
-  if (folder.isEmpty() || !FindDirectory(path)) return;
+  QString folder = m_frame.Prompter().ExistingDirectory(&m_frame, "Select import directory");
+  if (folder.isEmpty() || !m_frame.FindDirectory(path)) return;
   auto staging = StagingDirectory();
   ImportReport report;
-  dialogs::CWorkDialog work(this, "Importing");
+  dialogs::CWorkDialog work(&m_frame, "Importing");
   work.Run([&](CProgress& progress) {
     ImportOptions options;
     options.progress = &progress;
     report = staging->ImportDirectory(S(folder), options);
   });
   if (report.cancelled) {
-    statusBar()->showMessage("Import cancelled; nothing was imported.", kReportMs);
+    m_frame.statusBar()->showMessage("Import cancelled; nothing was imported.", CMainFrame::kReportMs);
     return;
   }
-  TakeStaged(FindDirectory(path), std::move(staging), "Import");
+  TakeStaged(m_frame.FindDirectory(path), std::move(staging), "Import");
   if (!report.failures.empty()) {
     QString text = "Could not import files :";
     for (const auto& f : report.failures) text += "\n  " + Q(f.name) + " (" + Q(f.reason) + ")";
-    Message(text, "Import Error", QMessageBox::Question);
+    m_frame.Message(text, "Import Error", QMessageBox::Question);
   }
 }
 
-bool CMainFrame::ExportAsPng(CPackObject& entry, const QString& path) {
+bool CTransferController::ExportAsPng(CPackObject& entry, const QString& path) {
   EntryPictures pictures = LoadEntryPictures(entry, false);
   if (!pictures.ok()) {
-    Message(QString("Could not export %1: %2.").arg(path, Q(pictures.message)), "Export", QMessageBox::Warning);
+    m_frame.Message(QString("Could not export %1: %2.").arg(path, Q(pictures.message)), "Export", QMessageBox::Warning);
     return false;
   }
   const QStringList paths = viewers::NumberedPaths(path, pictures.set.pictures.size());
@@ -385,16 +446,17 @@ bool CMainFrame::ExportAsPng(CPackObject& entry, const QString& path) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(png.constData());
     if (WriteFileTo(S(paths[static_cast<int>(i)]), {bytes, static_cast<std::size_t>(png.size())}, &why) !=
         ExtractOutcome::Done) {
-      Message(QString("Could not export %1: %2.").arg(paths[static_cast<int>(i)], Q(why)), "Export",
-              QMessageBox::Warning);
+      m_frame.Message(QString("Could not export %1: %2.").arg(paths[static_cast<int>(i)], Q(why)), "Export",
+                      QMessageBox::Warning);
       return false;
     }
   }
-  statusBar()->showMessage(QString("%1 exported as %2 to %3")
-                               .arg(Q(Quoted(entry.Name())))
-                               .arg(paths.size() == 1 ? "a PNG picture" : QString("%1 PNG pictures").arg(paths.size()))
-                               .arg(QDir::toNativeSeparators(QFileInfo(path).absolutePath())),
-                           kReportMs);
+  m_frame.statusBar()->showMessage(
+      QString("%1 exported as %2 to %3")
+          .arg(Q(Quoted(entry.Name())))
+          .arg(paths.size() == 1 ? "a PNG picture" : QString("%1 PNG pictures").arg(paths.size()))
+          .arg(QDir::toNativeSeparators(QFileInfo(path).absolutePath())),
+      CMainFrame::kReportMs);
   return true;
 }
 
@@ -464,15 +526,15 @@ bool ModelSkinsAsPng(CPackObject& model, const std::set<const CPackObject*>& pic
 
 }  // namespace
 
-void CMainFrame::OnExportAsPng() {
-  const auto targets = Targets();
+void CTransferController::OnExportAsPng() {
+  const auto targets = m_frame.Targets();
   if (targets.empty()) return;
-  const QString folder = m_prompter->ExistingDirectory(this, "Export as PNG into");
+  const QString folder = m_frame.Prompter().ExistingDirectory(&m_frame, "Export as PNG into");
   if (folder.isEmpty()) return;
   // As Export To Directory: paths kept below the directory the list shows (a whole-archive
   // filter's matches from several folders stay apart); a directory chosen in the tree comes whole.
-  const CPackObject* base =
-      m_treeFocused ? (targets.front()->Parent() ? targets.front()->Parent() : nullptr) : m_list->CurrentDirectory();
+  const CPackObject* base = m_frame.m_treeFocused ? (targets.front()->Parent() ? targets.front()->Parent() : nullptr)
+                                                  : m_frame.m_list->CurrentDirectory();
   std::vector<std::pair<CPackObject*, std::string>> pictures;
   for (CPackObject* e : targets) {
     const CPackObject* from = base && (e == base || !e->IsInside(base)) ? e->Parent() : base;
@@ -481,7 +543,7 @@ void CMainFrame::OnExportAsPng() {
   std::string why;
   std::optional<CExtractFolder> root = CExtractFolder::Open(S(folder), &why);
   if (!root) {
-    Message(QString("Could not open %1: %2.").arg(folder, Q(why)), "Export as PNG", QMessageBox::Warning);
+    m_frame.Message(QString("Could not open %1: %2.").arg(folder, Q(why)), "Export as PNG", QMessageBox::Warning);
     return;
   }
   std::set<std::string> written;
@@ -555,18 +617,18 @@ void CMainFrame::OnExportAsPng() {
       }
     }
   }
-  statusBar()->showMessage(QString("%1 PNG %2 exported to %3")
-                               .arg(written.size())
-                               .arg(written.size() == 1 ? "picture" : "pictures")
-                               .arg(QDir::toNativeSeparators(folder)),
-                           kReportMs);
+  m_frame.statusBar()->showMessage(QString("%1 PNG %2 exported to %3")
+                                       .arg(written.size())
+                                       .arg(written.size() == 1 ? "picture" : "pictures")
+                                       .arg(QDir::toNativeSeparators(folder)),
+                                   CMainFrame::kReportMs);
   if (!problems.isEmpty())
-    Message("Some pictures were not exported:\n" + problems.join("\n"), "Export as PNG", QMessageBox::Warning);
+    m_frame.Message("Some pictures were not exported:\n" + problems.join("\n"), "Export as PNG", QMessageBox::Warning);
 }
 
-void CMainFrame::OnExportFile() {
-  auto sel = ListSelection();
-  if (m_treeFocused || sel.size() != 1 || sel.front()->IsDirectory()) return;
+void CTransferController::OnExportFile() {
+  auto sel = m_frame.ListSelection();
+  if (m_frame.m_treeFocused || sel.size() != 1 || sel.front()->IsDirectory()) return;
   CPackObject* entry = sel.front();
   const EntryType type = TypeOf(entry->Name(), false);
   // A picture is offered as PNG too; the name's extension decides.
@@ -578,11 +640,11 @@ void CMainFrame::OnExportFile() {
   if (picture) filter = QString("%1 (*.%2);;%3;;%4").arg(TypeName(type), suffix, kPngFilter, kExportFilter);
   else if (model) filter = QString("%1 (*.%2);;%3;;%4").arg(TypeName(type), suffix, kModelFilters, kExportFilter);
   const std::string entryPath = m_doc.FullPath(*entry);
-  QString path = m_prompter->SaveFileName(this, "Export", filter, Q(entry->Name()), QString());
+  QString path = m_frame.Prompter().SaveFileName(&m_frame, "Export", filter, Q(entry->Name()), QString());
   if (path.isEmpty()) return;
   // A shadowed copy is not in the tree: its path leads to the copy that hides it. The modal
   // dialog left it alone.
-  if (!m_listModel->IsShadowed(entry)) entry = m_doc.FindFullPath(entryPath);
+  if (!m_frame.m_listModel->IsShadowed(entry)) entry = m_doc.FindFullPath(entryPath);
   if (!entry) return;
   if (picture && path.endsWith(".png", Qt::CaseInsensitive)) {
     ExportAsPng(*entry, path);
@@ -593,36 +655,37 @@ void CMainFrame::OnExportFile() {
     std::string why;
     dialogs::CWaitCursor wait;
     if (!ExportModelFile(*entry, path, written, &why)) {
-      Message(QString("Could not export %1: %2.").arg(path, Q(why)), "Export", QMessageBox::Warning);
+      m_frame.Message(QString("Could not export %1: %2.").arg(path, Q(why)), "Export", QMessageBox::Warning);
       return;
     }
     QStringList names;
     for (const QString& w : written) names << QFileInfo(w).fileName();
-    statusBar()->showMessage(
+    m_frame.statusBar()->showMessage(
         QString("%1 exported as %2 to %3")
             .arg(Q(Quoted(entry->Name())), names.join(", "), QDir::toNativeSeparators(QFileInfo(path).absolutePath())),
-        kReportMs);
+        CMainFrame::kReportMs);
     return;
   }
   std::string why;
   ExtractOutcome outcome = ExtractOutcome::Failed;
-  dialogs::CWorkDialog work(this, "Exporting");
+  dialogs::CWorkDialog work(&m_frame, "Exporting");
   work.Run([&](CProgress& progress) { outcome = ExportFileTo(*entry, S(path), &why, &progress); });
   if (work.CancelAsked()) {
-    statusBar()->showMessage("Export cancelled; nothing was written.", kReportMs);
+    m_frame.statusBar()->showMessage("Export cancelled; nothing was written.", CMainFrame::kReportMs);
     return;
   }
   if (outcome != ExtractOutcome::Done) {
-    Message(QString("Could not export %1: %2.").arg(path, Q(why)), "Export", QMessageBox::Warning);
+    m_frame.Message(QString("Could not export %1: %2.").arg(path, Q(why)), "Export", QMessageBox::Warning);
     return;
   }
-  statusBar()->showMessage(QString("1 file exported to %1").arg(QDir::toNativeSeparators(path)), kReportMs);
+  m_frame.statusBar()->showMessage(QString("1 file exported to %1").arg(QDir::toNativeSeparators(path)),
+                                   CMainFrame::kReportMs);
 }
 
-ExportReport CMainFrame::ExportEntries(const std::vector<CPackObject*>& entries, const QString& folder,
-                                       const CPackObject* base) {
+ExportReport CTransferController::ExportEntries(const std::vector<CPackObject*>& entries, const QString& folder,
+                                                const CPackObject* base) {
   ExportReport all;
-  dialogs::CWorkDialog work(this, "Exporting");
+  dialogs::CWorkDialog work(&m_frame, "Exporting");
   work.Run([&](CProgress& progress) {
     std::uint64_t bytes = 0;
     for (const CPackObject* e : entries) bytes += e->TotalBytes();
@@ -636,37 +699,38 @@ ExportReport CMainFrame::ExportEntries(const std::vector<CPackObject*>& entries,
   return all;
 }
 
-void CMainFrame::OnExportDirectory() {
-  auto targets = Targets();
+void CTransferController::OnExportDirectory() {
+  auto targets = m_frame.Targets();
   if (targets.empty()) return;
-  QString folder = m_prompter->ExistingDirectory(this, "Select export directory");
+  QString folder = m_frame.Prompter().ExistingDirectory(&m_frame, "Select export directory");
   if (folder.isEmpty()) return;
   // Entries listed from below the directory the list shows (a filter over the whole archive)
   // keep their paths below it: files of one name from several folders stay apart.
-  const ExportReport report = ExportEntries(targets, folder, m_treeFocused ? nullptr : m_list->CurrentDirectory());
+  const ExportReport report =
+      ExportEntries(targets, folder, m_frame.m_treeFocused ? nullptr : m_frame.m_list->CurrentDirectory());
   const QString files = QString("%1 %2").arg(report.written).arg(report.written == 1 ? "file" : "files");
   const QString where = QDir::toNativeSeparators(folder);
   if (report.cancelled)
-    statusBar()->showMessage(QString("Export cancelled; the %1 written so far stay in %2.").arg(files, where),
-                             kReportMs);
-  else statusBar()->showMessage(QString("%1 exported to %2").arg(files, where), kReportMs);
+    m_frame.statusBar()->showMessage(QString("Export cancelled; the %1 written so far stay in %2.").arg(files, where),
+                                     CMainFrame::kReportMs);
+  else m_frame.statusBar()->showMessage(QString("%1 exported to %2").arg(files, where), CMainFrame::kReportMs);
   QStringList problems;
   for (const auto& x : report.refused) problems << QString("%1: not written, %2").arg(Q(x.name), Q(x.reason));
   for (const auto& x : report.failed) problems << QString("%1: %2").arg(Q(x.name), Q(x.reason));
   if (!problems.isEmpty())
-    Message("Some entries were not exported:\n" + problems.join("\n"), "Export", QMessageBox::Warning);
+    m_frame.Message("Some entries were not exported:\n" + problems.join("\n"), "Export", QMessageBox::Warning);
 }
 
 // --- drag and drop ---
 
-QMimeData* CMainFrame::DragData(const std::vector<CPackObject*>& entries) {
+QMimeData* CTransferController::DragData(const std::vector<CPackObject*>& entries) {
   QStringList paths;
   for (const CPackObject* e : entries)
     if (e->Parent()) paths << Q(m_doc.FullPath(*e));
   return paths.isEmpty() ? nullptr : new CEntryMimeData(this, paths);
 }
 
-QList<QUrl> CMainFrame::ExportForDrag(const QStringList& paths) {
+QList<QUrl> CTransferController::ExportForDrag(const QStringList& paths) {
   // A folder of its own for each drag: the program that takes the files may still be copying
   // them when the next drag begins. They all go when the window does.
   auto folder = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/tarn-drag-XXXXXX");
@@ -687,32 +751,18 @@ QList<QUrl> CMainFrame::ExportForDrag(const QStringList& paths) {
     if (QFileInfo::exists(written)) urls << QUrl::fromLocalFile(written);
   }
   if (!report.refused.empty() || !report.failed.empty())
-    statusBar()->showMessage(QString("%1 of the dragged entries could not be exported and were left out.")
-                                 .arg(report.refused.size() + report.failed.size()),
-                             kReportMs);
+    m_frame.statusBar()->showMessage(QString("%1 of the dragged entries could not be exported and were left out.")
+                                         .arg(report.refused.size() + report.failed.size()),
+                                     CMainFrame::kReportMs);
   m_dragFolders.push_back(std::move(folder));
   return urls;
 }
 
-QByteArray CMainFrame::StreamForDrag(const QStringList& paths) {
+QByteArray CTransferController::StreamForDrag(const QStringList& paths) {
   std::vector<CPackObject*> entries;
   for (const QString& p : paths)
     if (CPackObject* e = m_doc.FindFullPath(S(p))) entries.push_back(e);
-  return EntryStream(entries, nullptr);
-}
-
-void CMainFrame::Drop(const DroppedEntries& drop, CPackObject* dir, bool copy) {
-  // Entries are dropped by their paths: keeping the text typed in the pane leaves them there.
-  if (!KeepPreviewEdits()) return;
-  switch (drop.kind) {
-    case DroppedEntries::Own:
-      if (drop.from == this && !copy) MoveEntries(drop.paths, dir);
-      else if (drop.from) PasteStream(drop.from->StreamForDrag(drop.paths), dir, "Copy");
-      break;
-    case DroppedEntries::Stream: PasteStream(drop.stream, dir, "Copy"); break;
-    case DroppedEntries::Files: ImportPaths(dir, drop.paths); break;
-    case DroppedEntries::None: break;
-  }
+  return m_frame.m_edit->EntryStream(entries, nullptr);
 }
 
 }  // namespace tarn::browser
