@@ -26,7 +26,7 @@ struct KnownExtension {
   EntryType type;
   TextKind text = TextKind::Plain;
 };
-constexpr std::array<KnownExtension, 31> kByExtension = {{
+constexpr std::array<KnownExtension, 32> kByExtension = {{
     {"lmp", EntryType::QuakePicture},
     {"wal", EntryType::Quake2Texture},
     {"pcx", EntryType::PcxPicture},
@@ -58,6 +58,7 @@ constexpr std::array<KnownExtension, 31> kByExtension = {{
     {"pal", EntryType::Palette},
     {"md3", EntryType::Quake3Model},
     {"iqm", EntryType::IqmModel},
+    {"md5mesh", EntryType::Md5Mesh},
 }};
 
 const KnownExtension* Known(std::string_view name) {
@@ -97,6 +98,7 @@ const char* TypeName(EntryType type) {
     case EntryType::Quake2Model: return "Quake II model";
     case EntryType::Quake3Model: return "Quake III model";
     case EntryType::IqmModel: return "Inter-Quake model";
+    case EntryType::Md5Mesh: return "MD5 model";
     case EntryType::Sound: return "Sound";
     case EntryType::Text: return "Text";
     case EntryType::Map: return "Map";

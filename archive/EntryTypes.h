@@ -18,6 +18,7 @@ enum class EntryType {
   Quake2Model,    // .md2
   Quake3Model,    // .md3, shown in the model viewer (read as an import is)
   IqmModel,       // .iqm, the Inter-Quake Model, likewise
+  Md5Mesh,        // .md5mesh, an MD5 mesh (its .md5anim beside it), likewise
   Sound,          // .wav, and the music formats .ogg, .mp3, .flac
   Text,           // .txt, .cfg, .rc and the text formats of maps and progs
   Map,            // .bsp
@@ -44,7 +45,7 @@ inline bool IsGameModelType(EntryType t) { return t == EntryType::QuakeModel || 
 
 inline bool IsModelType(EntryType t) {
   return t == EntryType::QuakeModel || t == EntryType::Quake2Model || t == EntryType::Quake3Model ||
-         t == EntryType::IqmModel;
+         t == EntryType::IqmModel || t == EntryType::Md5Mesh;
 }
 
 }  // namespace tarn

@@ -160,10 +160,11 @@ constexpr CommandUsage kUsage[] = {
      "      facing-upright|parallel|oriented|parallel-oriented (parallel)\n"},
     {"model",
      "  model [OPTIONS] IN OUT.mdl|OUT.md2   a model of a modelling program (glTF 2.0, OBJ, IQM,\n"
-     "                                        MD3) or Half-Life's (a studio .mdl, its NAMEt.mdl and\n"
-     "                                        NAME01.mdl beside it) as a Quake or Quake II model, its\n"
-     "                                        animations as frames (an MD2's skin is written as\n"
-     "                                        OUT.pcx beside it)\n"
+     "                                        MD3, MD5) or Half-Life's (a studio .mdl, its NAMEt.mdl\n"
+     "                                        and NAME01.mdl beside it) as a Quake or Quake II model,\n"
+     "                                        its animations as frames (an MD2's skin is written as\n"
+     "                                        OUT.pcx beside it; an MD5 mesh's animation is\n"
+     "                                        NAME.md5anim beside it)\n"
      "    model OPTIONS: --skin IMAGE (in place of the material's)   --fps N (frames a second, 10)\n"
      "      --skin-path PATH (the MD2's skin; models/OUT/OUT.pcx)   --palette, --dither, --fullbright\n"},
     {"modeledit",

@@ -196,7 +196,9 @@ int CmdConvert(const Context& ctx, const std::vector<std::string>& args) {
   if (!size.empty() || viewGiven)
     return ctx.Error(Quoted(a[1]) + " is not a map (.bsp); --size is for a map's picture");
   if (exportModel) {
-    if (!IsAnyModelName(e->Name())) return ctx.Error(Quoted(a[1]) + " is not a model (.mdl or .md2)");
+    // The models of other formats read for showing (MD3, IQM, MD5) export as the games' do.
+    if (!IsModelType(FileTypeOf(e->Name())))
+      return ctx.Error(Quoted(a[1]) + " is not a model (.mdl, .md2, .md3, .iqm or .md5mesh)");
     return ctx.Report(RunModelExport(*e, a[1], a[2], frame, ctx.voice.Notices(ctx.err), ctx.Warnings()));
   }
   std::string stem = a[2];

@@ -44,7 +44,7 @@ class CMadeSkinHost : public CModelHost {
 void SetModelPreviewHooks(ModelPreviewHooks hooks) { Hooks() = std::move(hooks); }
 
 bool IsModelFileName(const QString& name) {
-  static const QStringList kSuffixes = {"gltf", "glb", "obj", "iqm", "md3"};
+  static const QStringList kSuffixes = {"gltf", "glb", "obj", "iqm", "md3", "md5mesh"};
   return kSuffixes.contains(QFileInfo(name).suffix().toLower());
 }
 

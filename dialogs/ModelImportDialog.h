@@ -34,7 +34,7 @@ struct ModelPreviewHooks {
 void SetModelPreviewHooks(ModelPreviewHooks hooks);
 
 // Whether a file's name is one of a model the import reads (models/ModelFiles.h): .gltf, .glb,
-// .obj, .iqm, .md3. The bytes decide the format when it is read.
+// .obj, .iqm, .md3, .md5mesh. The bytes decide the format when it is read.
 bool IsModelFileName(const QString& name);
 
 class CModelImportDialog : public QDialog {

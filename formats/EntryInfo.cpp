@@ -27,6 +27,7 @@ InfoLines DescribeModel(const ModelData& model) {
                      {"triangles", std::to_string(model.triangles.size())},
                      {"vertices", std::to_string(std::max(model.vertexCount, 0))},
                      {"frames", std::to_string(model.FrameCount())}};
+  for (const auto& [name, value] : model.readFacts) lines.emplace_back(name, value);
   for (const auto& anim : model.animations)
     lines.emplace_back("animation", Escaped(anim.name) + " " + std::to_string(anim.frames.size()));
   for (const std::string& path : model.missingSkins) lines.emplace_back("missing skin", Escaped(path));

@@ -24,6 +24,8 @@
 
 #include "fileio/Strings.h"
 #include "models/IqmModel.h"
+#include "models/Md3Skins.h"
+#include "models/Md5Model.h"
 #include "models/ModelFiles.h"
 #include "models/StudioModel.h"
 
@@ -319,8 +321,8 @@ struct TextureSource {
 };
 
 // A picture a material names, in the source's folders. Only those folders and those below them
-// are looked in, whatever the path says, and a name without a known extension (MD3 shaders) is
-// tried as .tga, .png and .jpg.
+// are looked in, whatever the path says, and a name without a known extension (MD3 and MD5
+// shaders) is tried as .tga, .png, .jpg, .pcx and .lmp (the pictures the ports load for them).
 bool LoadTextureFile(const std::string& name, const TextureSource& source, RgbaImage& out) {
   if (!source.files) return false;
   std::string cleaned = name;
@@ -332,7 +334,8 @@ bool LoadTextureFile(const std::string& name, const TextureSource& source, RgbaI
     if (inside) tries.push_back(folder / PathInsideFolder(cleaned));
   for (const fs::path& folder : source.folders) tries.push_back(folder / given.filename());
   for (std::size_t i = 0, n = tries.size(); i < n; ++i)
-    for (const char* ext : {".tga", ".png", ".jpg"}) tries.push_back(fs::path(tries[i]).replace_extension(ext));
+    for (const char* ext : {".tga", ".png", ".jpg", ".pcx", ".lmp"})
+      tries.push_back(fs::path(tries[i]).replace_extension(ext));
   std::string why;
   for (const fs::path& p : tries)
     if (const std::vector<std::uint8_t>* bytes = source.files->Get(p.lexically_normal().generic_string()))
@@ -608,6 +611,73 @@ bool ReadWithAssimp(ModelFileFormat format, const std::string& name, std::span<c
   return true;
 }
 
+// The skins an MD3's .skin files give it (see Md3Skins.h), the first in out.skin and the rest in
+// out.moreSkins; nothing changes when it has none.
+void Md3SkinFiles(std::span<const std::uint8_t> bytes, const std::string& modelPath, const TextureSource& textures,
+                  CFiles& files, ReadModel& out) {
+  const std::vector<Md3Surface> surfaces = Md3Surfaces(bytes);
+  std::vector<RgbaImage> skins;
+  bool firstTextured = false;
+  for (int n = 0; n < kMaxSkinFiles; ++n) {
+    const std::string path = SkinFilePath(modelPath, n);
+    const std::vector<std::uint8_t>* text = files.Get(path);
+    if (!text) break;
+    const SkinFile file = ParseSkinFile(*text);
+    for (const std::string& w : file.warnings) out.warnings.push_back(Quoted(path) + " " + w);
+    RgbaImage image;
+    bool found = false;
+    for (const std::string& picture : SkinPictures(file, surfaces))
+      if ((found = LoadTextureFile(picture, textures, image))) break;
+    if (!found) {
+      out.warnings.push_back(Quoted(path) + " names no picture that is there");
+      image = FlatSkin(aiColor4D(0.5f, 0.5f, 0.5f, 1));
+    }
+    if (skins.empty()) firstTextured = found;
+    skins.push_back(std::move(image));
+  }
+  if (skins.empty()) return;
+  out.skin = std::move(skins.front());
+  out.textured = firstTextured;
+  out.moreSkins.assign(std::make_move_iterator(skins.begin() + 1), std::make_move_iterator(skins.end()));
+}
+
+// An MD5 mesh with the .md5anim beside it (Md5Model.h) and its skins: the picture its shader
+// names, else the re-release's "SHADER_00_00", and the re-release's further skins
+// "SHADER_01_00", ... while they are there.
+bool ReadMd5File(std::span<const std::uint8_t> bytes, const std::string& name, const TextureSource* skin, CFiles& files,
+                 ReadModel& out, std::string* error) {
+  std::vector<Md5Animation> anims;
+  const std::string animPath = Md5AnimationPath(name);
+  if (const std::vector<std::uint8_t>* anim = files.Get(animPath))
+    anims.push_back({fs::path(animPath).stem().string(), *anim});
+  Md5Model md5;
+  if (!ReadMd5(bytes, anims, md5, error)) return false;
+  out.source = std::move(md5.source);
+  out.animations = std::move(md5.animations);
+  out.warnings = std::move(md5.warnings);
+  if (anims.empty())
+    out.warnings.push_back("no " + Quoted(fs::path(animPath).filename().string()) +
+                           " beside it: only the mesh as it is bound is read");
+  out.facts = {{"meshes", std::to_string(md5.meshes)}, {"joints", std::to_string(md5.joints)}};
+  if (!skin) return true;
+  // The numbered names get an extension added, never one in place of the shader's own: the
+  // ports open "progs/SHADER_00_00.tga" whatever SHADER ends in.
+  auto numbered = [&](int n, RgbaImage& image) {
+    return !md5.material.empty() && LoadTextureFile(Md5SkinName(md5.material, n) + ".tga", *skin, image);
+  };
+  out.textured = (!md5.material.empty() && LoadTextureFile(md5.material, *skin, out.skin)) || numbered(0, out.skin);
+  if (!out.textured) {
+    out.skin = FlatSkin(aiColor4D(0.5f, 0.5f, 0.5f, 1));
+    return true;
+  }
+  for (int n = 1; n < 100 && out.moreSkins.size() + 1 < kMaxReadSkins; ++n) {
+    RgbaImage more;
+    if (!numbered(n, more)) break;
+    out.moreSkins.push_back(std::move(more));
+  }
+  return true;
+}
+
 bool ReadFileBytes(const fs::path& path, std::vector<std::uint8_t>& out) {
   std::error_code ec;
   if (!fs::is_regular_file(path, ec)) return false;
@@ -659,7 +729,7 @@ bool ReadModelFile(const ModelReadRequest& request, const FileSource& source, Re
     const std::span<const std::uint8_t> bytes = request.bytes;
     const ModelFileFormat format = SniffModelFile(bytes);
     if (std::string why = ModelFileProblem(format, bytes); !why.empty()) return fail(why);
-    static const char* const kNames[] = {"", "gltf", "glb", "obj", "iqm", "md3", "fbx", "dae", "hlmdl"};
+    static const char* const kNames[] = {"", "gltf", "glb", "obj", "iqm", "md3", "fbx", "dae", "hlmdl", "md5"};
     out.format = kNames[static_cast<int>(format)];
 
     // The name the reader is given ends in the format's own extension, so that nothing reads
@@ -714,7 +784,17 @@ bool ReadModelFile(const ModelReadRequest& request, const FileSource& source, Re
       return true;
     }
     std::string why;
+    if (format == ModelFileFormat::Md5) {
+      if (!ReadMd5File(bytes, name, skin, files, out, &why)) return fail(why);
+      for (const std::string& refused : files.Refused()) out.warnings.push_back(refused);
+      return true;
+    }
     if (!ReadWithAssimp(format, name, bytes, request.fps, files, skin, out, &why)) return fail(why);
+    // The .skin files go by the model's own name, whatever its extension.
+    if (format == ModelFileFormat::Md3 && skin) {
+      const std::string own = fs::path(request.path).filename().string();
+      Md3SkinFiles(bytes, request.inArchive && !folder.empty() ? folder + "/" + own : own, textures, files, out);
+    }
     // The MD3 reader probes for Quake III's shader scripts three folders up, whether the model
     // names one or not: only the refusals of the other readers say something was left out.
     if (format != ModelFileFormat::Md3)

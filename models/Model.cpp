@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 
 #include "archive/EntryTypes.h"
 #include "archive/PackObject.h"
@@ -463,7 +464,7 @@ bool LoadModel(CPackObject& entry, ModelData& model, CModelHost& host, std::stri
         return false;
       }
   }
-  if (type == EntryType::Quake3Model || type == EntryType::IqmModel || studio) {
+  if (type == EntryType::Quake3Model || type == EntryType::IqmModel || type == EntryType::Md5Mesh || studio) {
     if (!read) read.emplace(entry);
     CEntryBytes& data = *read;
     if (!data.Ok()) {
@@ -606,12 +607,18 @@ std::unique_ptr<CPackObject> ModelWithItsSkins(const CPackObject& model, CPackOb
   *copy = CopyWithBytes(model, *root, error);
   if (!*copy) return nullptr;
   const EntryType type = FileTypeOf(model.Name());
-  if (type == EntryType::Quake3Model || type == EntryType::IqmModel) {
-    // The pictures beside the model, where its materials' textures nearly always are.
+  if (type == EntryType::Quake3Model || type == EntryType::IqmModel || type == EntryType::Md5Mesh) {
+    // The pictures beside the model, where its materials' textures nearly always are, and the
+    // files that go by its name (an MD3's .skin files, an MD5 mesh's .md5anim).
+    const std::string stem = ToLower(std::filesystem::path(model.Name()).stem().string());
     if (const CPackObject* dir = model.Parent())
       for (const CPackObject* c : dir->Children()) {
         const EntryType picture = TypeOf(c->Name(), c->IsDirectory());
-        if (picture == EntryType::Image || picture == EntryType::PcxPicture) CopyWithBytes(*c, *root, nullptr);
+        const std::string name = ToLower(c->Name());
+        const bool itsOwn = c != &model && !c->IsDirectory() && name.rfind(stem + ".", 0) == 0 &&
+                            (EndsWith(name, ".skin") || EndsWith(name, ".md5anim"));
+        if (picture == EntryType::Image || picture == EntryType::PcxPicture || itsOwn)
+          CopyWithBytes(*c, *root, nullptr);
       }
     return root;
   }

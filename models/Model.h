@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pictures/Palette.h"
@@ -58,7 +59,9 @@ struct ModelData {
   std::vector<ModelVertex> texCoords;
   std::vector<ModelAnimation> animations;
   int format = kMdl;
-  std::string readAs;    // a modelling program's model read for showing: its format ("md3", "iqm")
+  std::string readAs;  // a modelling program's model read for showing: its format ("md3", "iqm")
+  // What its reader told beyond frames and triangles (an MD5's "meshes" and "joints").
+  std::vector<std::pair<std::string, std::string>> readFacts;
   int vertexCount = -1;  // vertices per frame, -1 until loaded
   // An MD2's skins by the paths it names them by: those found nowhere, and those found that
   // are no picture Tarn reads.

@@ -332,6 +332,9 @@ ModelFileFormat SniffModelFile(std::span<const std::uint8_t> bytes) {
   if (!text) return ModelFileFormat::Unknown;
   const std::string_view start = SkipBomAndSpace(*text);
   if (StartsWith(start, "{")) return ModelFileFormat::Gltf;
+  // An MD5 mesh; its animation (".md5anim", the same first line) is no model without it.
+  if (StartsWith(start, "MD5Version"))
+    return start.find("numFrames") == std::string_view::npos ? ModelFileFormat::Md5 : ModelFileFormat::Unknown;
   if ((StartsWith(start, "<?xml") || StartsWith(start, "<COLLADA")) && start.find("<COLLADA") != std::string_view::npos)
     return ModelFileFormat::Collada;
   if (StartsWith(start, "; FBX") || start.find("FBXHeaderExtension:") != std::string_view::npos)
@@ -347,6 +350,7 @@ const char* ModelFormatName(ModelFileFormat format) {
     case ModelFileFormat::Obj: return "OBJ";
     case ModelFileFormat::Iqm: return "IQM";
     case ModelFileFormat::Md3: return "MD3";
+    case ModelFileFormat::Md5: return "MD5";
     case ModelFileFormat::Fbx: return "FBX";
     case ModelFileFormat::Collada: return "Collada";
     case ModelFileFormat::HalfLife: return "Half-Life model";
@@ -452,7 +456,11 @@ std::string ModelFileProblem(ModelFileFormat format, std::span<const std::uint8_
     case ModelFileFormat::Collada:
       return std::string("Tarn does not import ") + ModelFormatName(format) +
              " (Assimp's reader of it is not safe on damaged files): export the model as glTF 2.0";
-    case ModelFileFormat::Unknown: return std::string("not a model Tarn imports: it reads ") + kModelFormatsRead;
+    case ModelFileFormat::Unknown:
+      if (const std::optional<std::string_view> text = Head(bytes, 4096);
+          text && StartsWith(SkipBomAndSpace(*text), "MD5Version"))
+        return "an MD5 animation is not a model: open the .md5mesh it goes with";
+      return std::string("not a model Tarn imports: it reads ") + kModelFormatsRead;
     default: return {};
   }
 }

@@ -5,7 +5,7 @@
 // (several of which crash on their own test files) out of reach.
 //
 // Read: glTF 2.0 and OBJ (Assimp, after the checks below), MD3 (Assimp, its structure checked
-// first) and IQM (Tarn's own reader). Assimp 5.2.5's FBX and Collada importers are recognised
+// first), IQM and MD5 (Tarn's own readers). Assimp 5.2.5's FBX and Collada importers are recognised
 // only to be refused: a few changed bytes of their own test files corrupt the FBX importer's
 // heap (6 of 1,080 altered files) and send the Collada importer into endless loops (29 of 630),
 // where its glTF and OBJ importers failed cleanly on all but one of 2,520 (a glTF primitive
@@ -20,7 +20,7 @@
 
 namespace tarn {
 
-enum class ModelFileFormat { Unknown, Gltf, Glb, Obj, Iqm, Md3, Fbx, Collada, HalfLife };
+enum class ModelFileFormat { Unknown, Gltf, Glb, Obj, Iqm, Md3, Fbx, Collada, HalfLife, Md5 };
 
 // The format the bytes hold, by their magic numbers or, for text formats, their first lines.
 ModelFileFormat SniffModelFile(std::span<const std::uint8_t> bytes);
@@ -28,7 +28,8 @@ ModelFileFormat SniffModelFile(std::span<const std::uint8_t> bytes);
 // "glTF 2.0", "IQM", ...: the format's name in messages.
 const char* ModelFormatName(ModelFileFormat format);
 // The formats read, for the message that refuses any other.
-inline constexpr const char* kModelFormatsRead = "glTF 2.0 (.gltf, .glb), OBJ, IQM, MD3 or Half-Life MDL";
+inline constexpr const char* kModelFormatsRead =
+    "glTF 2.0 (.gltf, .glb), OBJ, IQM, MD3, MD5 (.md5mesh) or Half-Life MDL";
 
 // What a glTF file asks for, as far as its reading costs: checked against the limits below
 // before Assimp allocates for it.

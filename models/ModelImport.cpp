@@ -70,6 +70,9 @@ bool ImportModel(const std::string& path, const ModelImportOptions& options, Imp
     if (!PackModel(source, options.format, skin.width, skin.height, out.model, &why)) return fail(why);
     // What the reading left out comes before the engines' limits.
     out.model.warnings.insert(out.model.warnings.begin(), read.warnings.begin(), read.warnings.end());
+    if (!read.moreSkins.empty() && !options.skin)
+      out.model.warnings.push_back("only the first of its " + std::to_string(read.moreSkins.size() + 1) +
+                                   " skins is written");
     if (md2) {
       out.model.skinPath = options.skinPath;
       out.skinBytes = std::move(encoded.bytes);
@@ -123,6 +126,27 @@ bool ModelForView(ReadModel read, const std::string& path, ModelData& out, std::
               image.rgba[(static_cast<std::size_t>(y) * image.width + x) * 4 + c];
     skin.name = "skin";
     out.skins.push_back(std::move(skin));
+    // Further skins in the first one's texture coordinates: each is drawn at that one's size.
+    for (const RgbaImage& more : read.moreSkins) {
+      if (more.width <= 0 || more.height <= 0 ||
+          more.rgba.size() != static_cast<std::size_t>(more.width) * static_cast<std::size_t>(more.height) * 4)
+        return fail("the skin cannot be read");
+      RgbaImage fitted;
+      fitted.width = image.width, fitted.height = image.height;
+      fitted.rgba.resize(image.rgba.size());
+      if (!::stbir_resize_uint8_srgb(more.rgba.data(), more.width, more.height, 0, fitted.rgba.data(), image.width,
+                                     image.height, 0, 4, 3, 0))
+        return fail("the skin cannot be resized");
+      ModelSkin next = out.skins.front();
+      for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x)
+          for (int c = 0; c < 3; ++c)
+            next.pixels[(static_cast<std::size_t>(y) * next.paddedWidth + x) * 3 + c] =
+                fitted.rgba[(static_cast<std::size_t>(y) * image.width + x) * 4 + c];
+      next.name = "skin " + std::to_string(out.skins.size());
+      out.skins.push_back(std::move(next));
+    }
+    out.readFacts = std::move(read.facts);
 
     // One texture coordinate a corner, in the skin's pixels (tiling ones kept as they are).
     const SourceModel& source = read.source;

@@ -353,6 +353,14 @@ std::vector<std::uint8_t> EncodeResult(const ReadModel& model) {
     w.U64(f.positions.size());
     for (float p : f.positions) w.F32(p);
   }
+  w.U64(model.moreSkins.size());
+  for (const RgbaImage& skin : model.moreSkins) {
+    w.U32(static_cast<std::uint32_t>(skin.width));
+    w.U32(static_cast<std::uint32_t>(skin.height));
+    w.Bytes(skin.rgba);
+  }
+  w.U64(model.facts.size());
+  for (const auto& [name, value] : model.facts) w.Str(name), w.Str(value);
   return out;
 }
 
@@ -387,6 +395,17 @@ bool DecodeResult(std::span<const std::uint8_t> bytes, ReadModel& out) {
       if (f.positions.size() != s.vertexCount * 3) return false;
       for (float& p : f.positions) p = r.F32();
     }
+    out.moreSkins.resize(r.Count(16));
+    if (out.moreSkins.size() >= kMaxReadSkins) return false;
+    for (RgbaImage& skin : out.moreSkins) {
+      const std::uint32_t w = r.U32(), h = r.U32();
+      const auto pixels = r.Bytes();
+      if (w == 0 || h == 0 || w > 16384 || h > 16384 || pixels.size() != std::uint64_t{w} * h * 4) return false;
+      skin.width = static_cast<int>(w), skin.height = static_cast<int>(h);
+      skin.rgba.assign(pixels.begin(), pixels.end());
+    }
+    out.facts.resize(r.Count(16));
+    for (auto& [name, value] : out.facts) name = r.Str(), value = r.Str();
     return r.AtEnd();
   } catch (const ParseError&) {
     out = ReadModel{};

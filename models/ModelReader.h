@@ -13,6 +13,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "models/ModelBuild.h"
@@ -39,9 +40,16 @@ struct ReadModel {
   std::vector<std::string> animations;
   RgbaImage skin;
   bool textured = false;  // the skin is a texture, not the material's colour
-  std::string format;     // as read: "gltf", "glb", "obj", "iqm", "md3", "fbx", "dae"
+  std::string format;     // as read: "gltf", "glb", "obj", "iqm", "md3", "md5", "fbx", "dae"
   std::vector<std::string> warnings;
+  // The skins after the first, for a model that comes with several (an MD3's .skin files, the
+  // re-release's numbered MD5 skins).
+  std::vector<RgbaImage> moreSkins;
+  // What the format tells beyond frames and triangles, for info ("meshes", "joints").
+  std::vector<std::pair<std::string, std::string>> facts;
 };
+// Far past the skins any engine loads for a model (Quake's 32, DarkPlaces' 256 .skin files).
+inline constexpr std::size_t kMaxReadSkins = 256;
 
 // What the reading process may take. The defaults hold any model a game loads many times over.
 struct ModelReaderLimits {

@@ -143,7 +143,8 @@ ViewerKind ViewerKindOf(EntryType type) {
     case EntryType::QuakeModel:
     case EntryType::Quake2Model:
     case EntryType::Quake3Model:
-    case EntryType::IqmModel: return ViewerKind::Model;
+    case EntryType::IqmModel:
+    case EntryType::Md5Mesh: return ViewerKind::Model;
     case EntryType::Map: return ViewerKind::Map;
     case EntryType::Sound: return ViewerKind::Sound;
     default: return ViewerKind::TextOrBytes;
