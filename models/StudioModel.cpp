@@ -415,8 +415,7 @@ bool ReadStudioModel(std::span<const std::uint8_t> bytes, const StudioReadOption
       for (const RgbaImage& image : drawn) all.push_back(&image);
       atlased = PackSkinAtlas(all, kMaxAtlasSide, atlas);
       if (atlased) {
-        out.skin = std::move(atlas.image);
-        atlas.image = {};
+        out.skin = atlas.image;  // the atlas keeps its size for the coordinates below
       } else {
         std::int32_t chosen = uses.begin()->first;
         for (const auto& [t, n] : uses)

@@ -19,6 +19,9 @@ struct StudioSpec {
   std::vector<std::int16_t> strip = {0, 1, 2};
   bool fan = false;
   int textureWidth = 4, textureHeight = 4;
+  // More than one: a mesh each, all drawing the same strip, texture t's palette giving index i
+  // the colour (i, t, 0).
+  int textures = 1;
   bool externalTextures = false;  // textures in the T file, none in the model
   int group = 0;                  // the sequence's group: 0 in the model, 1 in the 01 file
   std::string sequence = "idle";
@@ -78,24 +81,32 @@ inline void Header(CWriter& w, const std::string& name) {
 // (index i is grey i) after them.
 inline void Textures(CWriter& w, const StudioSpec& s) {
   const std::size_t table = w.Here();
-  w.Text("skin.bmp", 64);
-  w.I32(0);  // flags
-  w.I32(s.textureWidth);
-  w.I32(s.textureHeight);
-  const std::size_t indexField = w.Here();
-  w.I32(0);
+  std::vector<std::size_t> indexFields;
+  for (int t = 0; t < s.textures; ++t) {
+    w.Text("skin" + std::to_string(t) + ".bmp", 64);
+    w.I32(0);  // flags
+    w.I32(s.textureWidth);
+    w.I32(s.textureHeight);
+    indexFields.push_back(w.Here());
+    w.I32(0);
+  }
   const std::size_t skins = w.Here();
-  w.I16(0);
-  w.Zeros(2);
-  w.Set32(indexField, static_cast<std::int32_t>(w.Here()));
-  for (int i = 0; i < s.textureWidth * s.textureHeight; ++i) w.bytes.push_back(static_cast<std::uint8_t>(i * 16));
-  for (int i = 0; i < 256; ++i)
-    for (int c = 0; c < 3; ++c) w.bytes.push_back(static_cast<std::uint8_t>(i));
-  w.Set32(180, 1);
+  for (int t = 0; t < s.textures; ++t) w.I16(static_cast<std::int16_t>(t));
+  if (s.textures % 2) w.Zeros(2);
+  for (int t = 0; t < s.textures; ++t) {
+    w.Set32(indexFields[static_cast<std::size_t>(t)], static_cast<std::int32_t>(w.Here()));
+    for (int i = 0; i < s.textureWidth * s.textureHeight; ++i) w.bytes.push_back(static_cast<std::uint8_t>(i * 16));
+    for (int i = 0; i < 256; ++i) {
+      w.bytes.push_back(static_cast<std::uint8_t>(i));
+      w.bytes.push_back(static_cast<std::uint8_t>(t == 0 ? i : t));
+      w.bytes.push_back(static_cast<std::uint8_t>(t == 0 ? i : 0));
+    }
+  }
+  w.Set32(180, s.textures);
   w.Set32(184, static_cast<std::int32_t>(table));
   w.Set32(188, static_cast<std::int32_t>(table));
-  w.Set32(192, 1);  // skin references
-  w.Set32(196, 1);  // families
+  w.Set32(192, s.textures);  // skin references
+  w.Set32(196, 1);           // families
   w.Set32(200, static_cast<std::int32_t>(skins));
 }
 
@@ -179,18 +190,21 @@ inline StudioBuild BuildStudio(const StudioSpec& s) {
   const std::size_t submodel = w.Here();
   w.Text("body0", 64);
   w.Zeros(112 - 64);
-  w.Set32(submodel + 72, 1);
+  w.Set32(submodel + 72, s.textures);
   w.Set32(submodel + 76, static_cast<std::int32_t>(w.Here()));
   const std::size_t mesh = w.Here();
-  w.Zeros(20);
-  w.Set32(mesh, static_cast<std::int32_t>(s.strip.size() >= 2 ? s.strip.size() - 2 : 0));
+  w.Zeros(20 * static_cast<std::size_t>(s.textures));
+  for (int t = 0; t < s.textures; ++t) {
+    w.Set32(mesh + 20 * t, static_cast<std::int32_t>(s.strip.size() >= 2 ? s.strip.size() - 2 : 0));
+    w.Set32(mesh + 20 * t + 8, t);  // skin reference
+  }
   w.Set32(submodel + 80, static_cast<std::int32_t>(s.vertices.size()));
   w.Set32(submodel + 84, static_cast<std::int32_t>(w.Here()));
   w.Zeros(s.vertices.size());  // every vertex on bone 0
   w.Set32(submodel + 88, static_cast<std::int32_t>(w.Here()));
   for (const auto& v : s.vertices)
     for (float c : v) w.F32(c);
-  w.Set32(mesh + 4, static_cast<std::int32_t>(w.Here()));
+  for (int t = 0; t < s.textures; ++t) w.Set32(mesh + 20 * t + 4, static_cast<std::int32_t>(w.Here()));
   const auto count = static_cast<std::int16_t>(s.strip.size());
   w.I16(s.fan ? static_cast<std::int16_t>(-count) : count);
   for (std::size_t i = 0; i < s.strip.size(); ++i) {

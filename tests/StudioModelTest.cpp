@@ -1,6 +1,7 @@
 // Half-Life's studio models: posed as the engine poses them, their textures and sequence groups
 // found beside them, hostile files refused with a message, and the commands taking them as they
 // take a modelling program's model.
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -137,6 +138,30 @@ TEST(StudioModel, TexturesAndSequenceGroupsComeFromTheFilesBeside) {
   EXPECT_NE(StudioFileProblem(b.textures).find("only the textures"), std::string::npos);
   EXPECT_NE(StudioFileProblem(b.group).find("a sequence group"), std::string::npos);
   EXPECT_EQ(SniffModelFile(b.model), ModelFileFormat::HalfLife);
+}
+
+// Meshes drawing with textures of their own: each keeps its texture in the one skin, inside and
+// kept in the model's own textures or in NAMEt.mdl alike.
+TEST(StudioModel, EachMeshShowsItsOwnTexture) {
+  for (bool external : {false, true}) {
+    StudioSpec s;
+    s.textures = 2;
+    s.externalTextures = external;
+    const StudioModel m = Read(BuildStudio(s));
+    EXPECT_EQ(m.counts.textures, 2u);
+    ASSERT_TRUE(m.textured);
+    ASSERT_EQ(m.source.triangles.size(), 2u);
+    EXPECT_TRUE(m.warnings.empty()) << m.warnings.front();
+    for (std::size_t t = 0; t < 2; ++t)
+      for (const SourceCorner& c : m.source.triangles[t]) {
+        const int x = std::clamp(static_cast<int>(c.u * m.skin.width), 0, m.skin.width - 1);
+        const int y = std::clamp(static_cast<int>(c.v * m.skin.height), 0, m.skin.height - 1);
+        const std::uint8_t* rgba = &m.skin.rgba[(static_cast<std::size_t>(y) * m.skin.width + x) * 4];
+        // Texture 0 is grey, texture 1 red with green 1.
+        if (t == 0) EXPECT_EQ(rgba[1], rgba[0]) << "corner at " << c.u << "," << c.v;
+        else EXPECT_TRUE(rgba[1] == 1 && rgba[2] == 0) << "corner at " << c.u << "," << c.v;
+      }
+  }
 }
 
 std::string Refusal(const Bytes& model, const Bytes& group = {}) {
