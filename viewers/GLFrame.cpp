@@ -149,16 +149,17 @@ CGLFrame::CGLFrame(CPackObject& entry, QWidget* mainWindow, dialogs::CPrompter& 
   });
   AddFileAction(save);
   CreatePanels();
-  QSize content(kViewWidth, kViewHeight);
-  if (m_dialogBar) content.rwidth() += m_dialogBar->sizeHint().width();
-  if (m_skinsPanel) content.rwidth() += m_skinsPanel->sizeHint().width();
-  if (m_toolBar) content.rheight() += m_toolBar->sizeHint().height();
-  PlaceBesideMainWindow(content + QSize(0, statusBar()->sizeHint().height()));
-
   {
     CEntryBytes data(entry);
     if (data.Ok()) m_bytes.assign(data.Bytes().begin(), data.Bytes().end());
   }
+  QSize content(kViewWidth, kViewHeight);
+  if (m_dialogBar) content.rwidth() += m_dialogBar->sizeHint().width();
+  // The panels are there only for a model edited in place, an MDL or MD2.
+  if (m_skinsPanel && ReadModelLayout(m_bytes, m_layout, nullptr)) content.rwidth() += m_skinsPanel->sizeHint().width();
+  if (m_toolBar) content.rheight() += m_toolBar->sizeHint().height();
+  PlaceBesideMainWindow(content + QSize(0, statusBar()->sizeHint().height()));
+
   std::string error;
   bool loaded;
   std::vector<std::string> missing;

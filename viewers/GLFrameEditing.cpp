@@ -447,6 +447,10 @@ void CGLFrame::FillPanels() {
   choose(m_skinList, skinIndex, skinMember);
   choose(m_frameList, frameIndex, frameMember);
 
+  // A model of another format (Half-Life's, MD3, MD5, IQM) is only looked at: nothing of it is
+  // edited in place.
+  m_skinsPanel->setVisible(m_layoutRead);
+  m_framesPanel->setVisible(m_layoutRead);
   const bool mdl = m_layoutRead && m_layout.format == ModelData::kMdl;
   m_propertiesPanel->setVisible(mdl);
   if (mdl) {
