@@ -27,6 +27,7 @@
 #include "models/Md3Skins.h"
 #include "models/Md5Model.h"
 #include "models/ModelFiles.h"
+#include "models/SkinAtlas.h"
 #include "models/StudioModel.h"
 
 namespace tarn::import {
@@ -662,17 +663,42 @@ bool ReadMd5File(std::span<const std::uint8_t> bytes, const std::string& name, c
   if (!skin) return true;
   // The numbered names get an extension added, never one in place of the shader's own: the
   // ports open "progs/SHADER_00_00.tga" whatever SHADER ends in.
-  auto numbered = [&](int n, RgbaImage& image) {
-    return !md5.material.empty() && LoadTextureFile(Md5SkinName(md5.material, n) + ".tga", *skin, image);
+  auto numbered = [&](int n, RgbaImage& image, const std::string& shader) {
+    return !shader.empty() && LoadTextureFile(Md5SkinName(shader, n) + ".tga", *skin, image);
   };
-  out.textured = (!md5.material.empty() && LoadTextureFile(md5.material, *skin, out.skin)) || numbered(0, out.skin);
+  // A model of parts whose meshes name pictures of their own: each keeps its own, side by side
+  // in the one skin (SkinAtlas). The re-release's further skins are of one-mesh models.
+  std::vector<std::string> shaders;
+  for (const std::string& s : md5.shaders)
+    if (std::find(shaders.begin(), shaders.end(), s) == shaders.end()) shaders.push_back(s);
+  if (shaders.size() > 1 && md5.triangleMesh.size() == out.source.triangles.size()) {
+    std::vector<RgbaImage> images(shaders.size());
+    bool all = true;
+    for (std::size_t i = 0; i < shaders.size() && all; ++i)
+      all = LoadTextureFile(shaders[i], *skin, images[i]) || numbered(0, images[i], shaders[i]);
+    std::vector<const RgbaImage*> pictures;
+    for (const RgbaImage& image : images) pictures.push_back(&image);
+    SkinAtlas atlas;
+    if (all && PackSkinAtlas(pictures, kMaxSkinAtlasSide, atlas)) {
+      for (std::size_t i = 0; i < out.source.triangles.size(); ++i) {
+        const std::string& shader = md5.shaders[md5.triangleMesh[i]];
+        const int place = static_cast<int>(std::find(shaders.begin(), shaders.end(), shader) - shaders.begin());
+        for (SourceCorner& c : out.source.triangles[i]) atlas.Map(place, c.u, c.v);
+      }
+      out.skin = std::move(atlas.image);
+      out.textured = true;
+      return true;
+    }
+  }
+  out.textured =
+      (!md5.material.empty() && LoadTextureFile(md5.material, *skin, out.skin)) || numbered(0, out.skin, md5.material);
   if (!out.textured) {
     out.skin = FlatSkin(aiColor4D(0.5f, 0.5f, 0.5f, 1));
     return true;
   }
   for (int n = 1; n < 100 && out.moreSkins.size() + 1 < kMaxReadSkins; ++n) {
     RgbaImage more;
-    if (!numbered(n, more)) break;
+    if (!numbered(n, more, md5.material)) break;
     out.moreSkins.push_back(std::move(more));
   }
   return true;

@@ -414,6 +414,7 @@ bool ReadMd5(std::span<const std::uint8_t> bytes, const std::vector<Md5Animation
         std::array<SourceCorner, 3> tri;
         for (int k = 0; k < 3; ++k) tri[k] = {static_cast<std::uint32_t>(first + c[k]), uv[c[k]][0], uv[c[k]][1]};
         source.triangles.push_back(tri);
+        out.triangleMesh.push_back(static_cast<std::uint32_t>(m));
       }
       triangles[m] = corners.size();
       source.vertexCount += mesh.vertices.size();

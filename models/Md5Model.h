@@ -35,9 +35,10 @@ struct Md5Model {
   // MDL is pose N of the .md5anim), or the mesh as it is bound when none does. MD5 is z up, the
   // games' axes.
   SourceModel source;
-  std::vector<std::string> animations;  // the animations read, as named
-  std::vector<std::string> shaders;     // each mesh's shader, in the file's order
-  std::string material;                 // the shader of the mesh with the most triangles
+  std::vector<std::string> animations;      // the animations read, as named
+  std::vector<std::string> shaders;         // each mesh's shader, in the file's order
+  std::vector<std::uint32_t> triangleMesh;  // the mesh each of source's triangles is of
+  std::string material;                     // the shader of the mesh with the most triangles
   std::size_t joints = 0, meshes = 0;
   std::vector<std::string> warnings;  // animations left out, and why
 };

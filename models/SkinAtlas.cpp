@@ -10,10 +10,11 @@ namespace tarn {
 void SkinAtlas::Map(int t, float& u, float& v) const {
   if (t < 0 || static_cast<std::size_t>(t) >= places.size() || image.width <= 0 || image.height <= 0) return;
   const Place& p = places[static_cast<std::size_t>(t)];
-  // Half a texel in from the place's edges, where a filtered lookup stays inside it.
+  // A quarter of a texel in from the place's edges: a lookup there takes the place's edge texel,
+  // and so does a coordinate rounded to whole texels (the games' models keep them so).
   const auto inside = [](float c, int at, int size, int whole) {
     if (!std::isfinite(c)) c = 0;
-    const float lo = (at + 0.5f) / whole, hi = (at + size - 0.5f) / whole;
+    const float lo = (at + 0.25f) / whole, hi = (at + size - 0.75f) / whole;
     return std::clamp((at + c * size) / whole, lo, std::max(lo, hi));
   };
   u = inside(u, p.x, p.width, image.width);

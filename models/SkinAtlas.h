@@ -10,6 +10,9 @@
 
 namespace tarn {
 
+// The largest side an atlas is made with: the largest skin Tarn's viewer and models take.
+inline constexpr int kMaxSkinAtlasSide = 4096;
+
 struct SkinAtlas {
   struct Place {
     int x = 0, y = 0, width = 0, height = 0;

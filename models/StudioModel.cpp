@@ -27,8 +27,6 @@ constexpr std::size_t kBoneSize = 112, kSequenceSize = 176, kGroupSize = 104, kT
 constexpr std::int64_t kMaxBones = 128, kMaxBodyParts = 32, kMaxSubmodels = 32, kMaxSequences = 2048, kMaxGroups = 64,
                        kMaxTextures = 256, kMaxSkinRefs = 256, kMaxFamilies = 256, kMaxMeshes = 256,
                        kMaxVertices = 32768, kMaxTextureSide = 4096, kMaxSequenceFrames = 65536;
-// The side of the skin a model's textures are put together in.
-constexpr int kMaxAtlasSide = 4096;
 // Steps through the animations' runs of values; a file needs a few per channel and frame.
 constexpr std::uint64_t kMaxRunSteps = std::uint64_t{1} << 24;
 
@@ -413,7 +411,7 @@ bool ReadStudioModel(std::span<const std::uint8_t> bytes, const StudioReadOption
     } else if (drawn.size() > 1) {
       std::vector<const RgbaImage*> all;
       for (const RgbaImage& image : drawn) all.push_back(&image);
-      atlased = PackSkinAtlas(all, kMaxAtlasSide, atlas);
+      atlased = PackSkinAtlas(all, kMaxSkinAtlasSide, atlas);
       if (atlased) {
         out.skin = atlas.image;  // the atlas keeps its size for the coordinates below
       } else {
@@ -421,7 +419,7 @@ bool ReadStudioModel(std::span<const std::uint8_t> bytes, const StudioReadOption
         for (const auto& [t, n] : uses)
           if (n > uses[chosen]) chosen = t;
         out.skin = std::move(drawn[static_cast<std::size_t>(slot[chosen])]);
-        out.warnings.push_back("its textures do not fit in one skin of " + std::to_string(kMaxAtlasSide) +
+        out.warnings.push_back("its textures do not fit in one skin of " + std::to_string(kMaxSkinAtlasSide) +
                                " pixels a side: all its triangles are drawn with the one most of them use");
       }
       out.textured = true;

@@ -2,6 +2,7 @@
 // joints (the rotation's w derived as the games derive it), hostile files refused with a
 // message, the .md5anim and the skins found beside the mesh, and the model converted; and an
 // MD3's .skin files read as DarkPlaces reads them.
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -208,6 +209,41 @@ TEST(Md5Model, AnArchivesMeshFindsItsAnimationAndSkins) {
   ASSERT_EQ(r.rc, 0) << r.err;
   EXPECT_NE(r.err.find("no \"arm.md5anim\" beside it: only the mesh as it is bound is read"), std::string::npos)
       << r.err;
+}
+
+// A model of parts, each mesh naming a picture of its own: each is drawn with its own.
+TEST(Md5Model, EachMeshOfAModelOfPartsShowsItsOwnPicture) {
+  Md5Spec s = Md5Arm();
+  s.shader = "models/head.tga";
+  std::string text = Md5Mesh(s);
+  const std::size_t at = text.find("mesh {");
+  ASSERT_NE(at, std::string::npos);
+  std::string second = text.substr(at);
+  second.replace(second.find("models/head.tga"), 15, "models/body.tga");
+  text.replace(text.find("numMeshes 1"), 11, "numMeshes 2");
+  text += "\n" + second;
+  const Bytes red = SolidTga(8, 8, 255, 0, 0), blue = SolidTga(4, 4, 0, 0, 255);
+  const FindBytes find = [&](const std::string& path, std::vector<std::uint8_t>& out) {
+    if (path == "models/head.tga") out = red;
+    else if (path == "models/body.tga") out = blue;
+    else return false;
+    return true;
+  };
+  ModelData shown;
+  std::string why;
+  ASSERT_TRUE(ReadModelForView(ToBytes(text), "models/parts.md5mesh", find, shown, &why)) << why;
+  ASSERT_EQ(shown.skins.size(), 1u);
+  const ModelSkin& skin = shown.skins[0];
+  ASSERT_EQ(shown.triangles.size() % 2, 0u);
+  for (std::size_t i = 0; i < shown.triangles.size(); ++i)
+    for (int k = 0; k < 3; ++k) {
+      const ModelVertex& st = shown.texCoords[static_cast<std::size_t>(shown.triangles[i].texCoord[k])];
+      const int x = std::clamp(st.s, 0, skin.width - 1), y = std::clamp(st.t, 0, skin.height - 1);
+      const std::uint8_t* rgb = &skin.pixels[(static_cast<std::size_t>(y) * skin.paddedWidth + x) * 3];
+      // The first mesh's triangles come first.
+      if (i < shown.triangles.size() / 2) EXPECT_EQ(rgb[0], 255) << "triangle " << i;
+      else EXPECT_EQ(rgb[2], 255) << "triangle " << i;
+    }
 }
 
 // DarkPlaces' .skin lines: "surface,picture", tag lines passed over, "replace", comments; what

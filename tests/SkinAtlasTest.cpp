@@ -1,5 +1,6 @@
 // Textures put side by side into one skin: each keeps its pixels, and coordinates into it land
-// in its place, never in a neighbour's.
+// in its place, never in a neighbour's, whether a lookup takes the texel under them or they
+// are rounded to whole texels.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -17,10 +18,11 @@ RgbaImage Filled(int width, int height, std::uint8_t red) {
   return image;
 }
 
-std::uint8_t RedAt(const RgbaImage& image, float u, float v) {
-  const int x = std::min(image.width - 1, static_cast<int>(u * image.width));
-  const int y = std::min(image.height - 1, static_cast<int>(v * image.height));
-  return image.rgba[(static_cast<std::size_t>(y) * image.width + x) * 4];
+std::uint8_t RedAt(const RgbaImage& image, float u, float v, bool rounded) {
+  const auto texel = [&](float c, int size) {
+    return std::min(size - 1, static_cast<int>(rounded ? std::lround(c * size) : std::floor(c * size)));
+  };
+  return image.rgba[(static_cast<std::size_t>(texel(v, image.height)) * image.width + texel(u, image.width)) * 4];
 }
 
 TEST(SkinAtlas, EachTextureKeepsItsPixelsAndItsCoordinatesStayInItsPlace) {
@@ -35,7 +37,8 @@ TEST(SkinAtlas, EachTextureKeepsItsPixelsAndItsCoordinatesStayInItsPlace) {
     for (auto [u, v] : {std::pair{0.f, 0.f}, {1.f, 1.f}, {0.5f, 0.5f}, {1.f, 0.f}, {-0.7f, 2.5f}, {NAN, 0.3f}}) {
       float mu = u, mv = v;
       atlas.Map(t, mu, mv);
-      EXPECT_EQ(RedAt(atlas.image, mu, mv), reds[t]) << "texture " << t << " at " << u << "," << v;
+      for (bool rounded : {false, true})
+        EXPECT_EQ(RedAt(atlas.image, mu, mv, rounded), reds[t]) << "texture " << t << " at " << u << "," << v;
     }
   }
   // No two places overlap.
