@@ -400,6 +400,66 @@ RgbaImage MaterialSkin(const aiScene& scene, const std::vector<Instance>& instan
   return FlatSkin(colour);
 }
 
+// A model whose triangles use more than one material (an MD3's surfaces, an OBJ's usemtl
+// groups): each material's picture, or its colour where it has none, side by side in the one skin
+// (SkinAtlas), each triangle's coordinates moved into its material's place. False, with the
+// model left alone, for a model of one material (whose picture keeps its tiling) or when they do
+// not fit.
+struct MaterialPlaces {
+  SkinAtlas atlas;         // its picture left empty
+  std::vector<int> place;  // each material's place in it, -1 for one no triangle uses
+};
+bool AtlasMaterials(const aiScene& scene, const TextureSource& source, const std::vector<unsigned>& triangleMaterial,
+                    SourceModel& model, RgbaImage& skin, bool* textured, MaterialPlaces& layout) {
+  std::vector<unsigned> used;
+  for (unsigned m : triangleMaterial)
+    if (std::find(used.begin(), used.end(), m) == used.end()) used.push_back(m);
+  if (used.size() < 2 || triangleMaterial.size() != model.triangles.size()) return false;
+  std::vector<RgbaImage> pictures;
+  std::vector<std::string> names;  // a picture's path, so that materials sharing one share its place
+  std::vector<int> place(scene.mNumMaterials, -1);
+  bool any = false;
+  for (unsigned m : used) {
+    if (m >= scene.mNumMaterials) return false;
+    const aiMaterial& material = *scene.mMaterials[m];
+    RgbaImage image;
+    std::string name;
+    for (aiTextureType type : {aiTextureType_DIFFUSE, aiTextureType_BASE_COLOR}) {
+      aiString path;
+      if (material.GetTexture(type, 0, &path) == AI_SUCCESS && LoadTexture(scene, path.C_Str(), source, image)) {
+        name = path.C_Str();
+        break;
+      }
+    }
+    if (const auto at = std::find(names.begin(), names.end(), name); !name.empty() && at != names.end()) {
+      place[m] = static_cast<int>(at - names.begin());
+      continue;
+    }
+    if (name.empty()) {
+      aiColor4D colour(0.5f, 0.5f, 0.5f, 1);
+      material.Get(AI_MATKEY_COLOR_DIFFUSE, colour);
+      image = FlatSkin(colour);
+    }
+    any = any || !name.empty();
+    place[m] = static_cast<int>(pictures.size());
+    pictures.push_back(std::move(image));
+    names.push_back(name);
+  }
+  if (pictures.size() < 2) return false;
+  std::vector<const RgbaImage*> all;
+  for (const RgbaImage& p : pictures) all.push_back(&p);
+  SkinAtlas atlas;
+  if (!PackSkinAtlas(all, kMaxSkinAtlasSide, atlas)) return false;
+  for (std::size_t i = 0; i < model.triangles.size(); ++i)
+    for (SourceCorner& c : model.triangles[i]) atlas.Map(place[triangleMaterial[i]], c.u, c.v);
+  skin = atlas.image;
+  *textured = any;
+  layout.atlas = std::move(atlas);
+  layout.atlas.image.rgba.clear();
+  layout.place = std::move(place);
+  return true;
+}
+
 // An animation that only switches morph targets, each key showing one target whole, is a list
 // of frames (as Tarn's glTF export writes them, and exporters of vertex animation do): each key
 // becomes a frame named after its target, whatever --fps says. Nothing for any other animation.
@@ -479,8 +539,10 @@ const aiScene* ReadScene(Assimp::Importer& importer, ModelFileFormat format, con
   return scene;
 }
 
+// layout: where the materials went in the skin, when they were put side by side.
 bool ReadWithAssimp(ModelFileFormat format, const std::string& name, std::span<const std::uint8_t> bytes, double fps,
-                    CFiles& files, const TextureSource* textures, ReadModel& out, std::string* error) {
+                    CFiles& files, const TextureSource* textures, ReadModel& out, MaterialPlaces& layout,
+                    std::string* error) {
   auto fail = [&](const std::string& why) {
     out = ReadModel{};
     if (error) *error = why;
@@ -504,6 +566,7 @@ bool ReadWithAssimp(ModelFileFormat format, const std::string& name, std::span<c
 
   SourceModel& source = out.source;
   source.vertexCount = vertexCount;
+  std::vector<unsigned> triangleMaterial;
   for (const Instance& in : instances)
     for (unsigned f = 0; f < in.mesh->mNumFaces; ++f) {
       const aiFace& face = in.mesh->mFaces[f];
@@ -519,6 +582,7 @@ bool ReadWithAssimp(ModelFileFormat format, const std::string& name, std::span<c
           t[k].u = in.mesh->mTextureCoords[0][i].x, t[k].v = in.mesh->mTextureCoords[0][i].y;
       }
       source.triangles.push_back(t);
+      triangleMaterial.push_back(in.mesh->mMaterialIndex);
     }
 
   std::vector<std::string> taken;
@@ -608,14 +672,18 @@ bool ReadWithAssimp(ModelFileFormat format, const std::string& name, std::span<c
     }
   }
 
-  if (textures) out.skin = MaterialSkin(*scene, instances, *textures, &out.textured);
+  if (textures && !AtlasMaterials(*scene, *textures, triangleMaterial, source, out.skin, &out.textured, layout))
+    out.skin = MaterialSkin(*scene, instances, *textures, &out.textured);
   return true;
 }
 
 // The skins an MD3's .skin files give it (see Md3Skins.h), the first in out.skin and the rest in
-// out.moreSkins; nothing changes when it has none.
+// out.moreSkins; nothing changes when it has none. An MD3 of several surfaces, whose pictures
+// were put side by side (layout: Assimp gives each surface the material of its number), gets each
+// surface's picture from the file scaled into that surface's place; one of one surface, the
+// picture itself.
 void Md3SkinFiles(std::span<const std::uint8_t> bytes, const std::string& modelPath, const TextureSource& textures,
-                  CFiles& files, ReadModel& out) {
+                  CFiles& files, const MaterialPlaces& layout, ReadModel& out) {
   const std::vector<Md3Surface> surfaces = Md3Surfaces(bytes);
   std::vector<RgbaImage> skins;
   bool firstTextured = false;
@@ -627,11 +695,37 @@ void Md3SkinFiles(std::span<const std::uint8_t> bytes, const std::string& modelP
     for (const std::string& w : file.warnings) out.warnings.push_back(Quoted(path) + " " + w);
     RgbaImage image;
     bool found = false;
-    for (const std::string& picture : SkinPictures(file, surfaces))
-      if ((found = LoadTextureFile(picture, textures, image))) break;
+    if (!layout.atlas.places.empty()) {
+      const SkinAtlas& atlas = layout.atlas;
+      image.width = atlas.image.width, image.height = atlas.image.height;
+      image.rgba.assign(static_cast<std::size_t>(image.width) * image.height * 4, 128);
+      for (std::size_t k = 0; k < surfaces.size() && k < layout.place.size(); ++k) {
+        if (layout.place[k] < 0) continue;
+        RgbaImage picture;
+        for (auto it = file.pictures.rbegin(); it != file.pictures.rend(); ++it)
+          if (it->first == surfaces[k].name) {
+            if (LoadTextureFile(it->second, textures, picture)) found = true;
+            else picture = {};
+            break;
+          }
+        if (picture.width <= 0 || picture.height <= 0) continue;
+        const SkinAtlas::Place& at = atlas.places[static_cast<std::size_t>(layout.place[k])];
+        for (int y = 0; y < at.height; ++y)
+          for (int x = 0; x < at.width; ++x) {
+            const std::size_t from = (static_cast<std::size_t>(y * picture.height / at.height) * picture.width +
+                                      x * picture.width / at.width) *
+                                     4;
+            std::copy_n(&picture.rgba[from], 4,
+                        &image.rgba[(static_cast<std::size_t>(at.y + y) * image.width + at.x + x) * 4]);
+          }
+      }
+    } else {
+      for (const std::string& picture : SkinPictures(file, surfaces))
+        if ((found = LoadTextureFile(picture, textures, image))) break;
+    }
     if (!found) {
       out.warnings.push_back(Quoted(path) + " names no picture that is there");
-      image = FlatSkin(aiColor4D(0.5f, 0.5f, 0.5f, 1));
+      if (layout.atlas.places.empty()) image = FlatSkin(aiColor4D(0.5f, 0.5f, 0.5f, 1));
     }
     if (skins.empty()) firstTextured = found;
     skins.push_back(std::move(image));
@@ -815,11 +909,13 @@ bool ReadModelFile(const ModelReadRequest& request, const FileSource& source, Re
       for (const std::string& refused : files.Refused()) out.warnings.push_back(refused);
       return true;
     }
-    if (!ReadWithAssimp(format, name, bytes, request.fps, files, skin, out, &why)) return fail(why);
+    MaterialPlaces layout;
+    if (!ReadWithAssimp(format, name, bytes, request.fps, files, skin, out, layout, &why)) return fail(why);
     // The .skin files go by the model's own name, whatever its extension.
     if (format == ModelFileFormat::Md3 && skin) {
       const std::string own = fs::path(request.path).filename().string();
-      Md3SkinFiles(bytes, request.inArchive && !folder.empty() ? folder + "/" + own : own, textures, files, out);
+      Md3SkinFiles(bytes, request.inArchive && !folder.empty() ? folder + "/" + own : own, textures, files, layout,
+                   out);
     }
     // The MD3 reader probes for Quake III's shader scripts three folders up, whether the model
     // names one or not: only the refusals of the other readers say something was left out.

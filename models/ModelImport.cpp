@@ -97,15 +97,22 @@ bool ModelForView(ReadModel read, const std::string& path, ModelData& out, std::
     return false;
   };
   try {
-    // Without its texture a model in one flat colour shows only its outline: a checkerboard of
-    // the colour and a darker shade shows its surfaces.
-    if (!read.textured && read.skin.rgba.size() >= 4) {
-      const std::uint8_t* c = read.skin.rgba.data();
+    // Without its texture a model in flat colours (one, or one a material side by side) shows
+    // only its outline: a checkerboard of each colour and a darker shade shows its surfaces,
+    // in squares of 8 pixels on a skin made at least 64 pixels a side.
+    if (!read.textured && read.skin.width > 0 && read.skin.height > 0 &&
+        read.skin.rgba.size() == static_cast<std::size_t>(read.skin.width) * read.skin.height * 4) {
+      const RgbaImage& flat = read.skin;
+      const int f = std::max(1, (64 + std::min(flat.width, flat.height) - 1) / std::min(flat.width, flat.height));
+      if (static_cast<std::int64_t>(flat.width) * f * flat.height * f > std::int64_t{4096} * 4096)
+        return fail("the skin cannot be read");
       RgbaImage checks;
-      checks.width = checks.height = 64;
-      for (int y = 0; y < 64; ++y)
-        for (int x = 0; x < 64; ++x) {
+      checks.width = flat.width * f, checks.height = flat.height * f;
+      checks.rgba.reserve(static_cast<std::size_t>(checks.width) * checks.height * 4);
+      for (int y = 0; y < checks.height; ++y)
+        for (int x = 0; x < checks.width; ++x) {
           const bool dark = ((x / 8) + (y / 8)) % 2 != 0;
+          const std::uint8_t* c = &flat.rgba[(static_cast<std::size_t>(y / f) * flat.width + x / f) * 4];
           for (int k = 0; k < 3; ++k) checks.rgba.push_back(static_cast<std::uint8_t>(dark ? c[k] * 3 / 4 : c[k]));
           checks.rgba.push_back(255);
         }

@@ -1,6 +1,7 @@
 // Models of modelling programs read by tarn-import: hostile files refused with a message before
 // a reader sees them, nothing read outside the model's folder, IQM animations kept, and a
 // reader that crashes or hangs ending alone.
+#include <algorithm>
 #include <cmath>
 
 #include "CliSupport.h"
@@ -122,6 +123,35 @@ TEST(ModelReader, NothingOutsideTheModelsFolderIsRead) {
                        "\": refused to read \"../secret.mtl\": it is outside the model's folder"),
             std::string::npos)
       << r.err;
+}
+
+// A model of several materials: each triangle shows its own material's colour (or picture),
+// the materials side by side in the one skin.
+TEST(ModelReader, EachMaterialKeepsItsOwnColour) {
+  const std::string obj =
+      "mtllib two.mtl\nv 0 0 0\nv 0 2 0\nv 0 0 1\nv 0 2 1\nvt 0 0\nvt 1 0\nvt 0 1\n"
+      "usemtl red\nf 1/1 2/2 3/3\nusemtl blue\nf 2/1 4/2 3/3\n";
+  const std::string mtl = "newmtl red\nKd 1 0 0\nnewmtl blue\nKd 0 0 1\n";
+  const FindBytes find = [&](const std::string& path, std::vector<std::uint8_t>& out) {
+    if (path != "models/two.mtl") return false;
+    out.assign(mtl.begin(), mtl.end());
+    return true;
+  };
+  ModelData shown;
+  std::string why;
+  ASSERT_TRUE(ReadModelForView(Bytes(obj.begin(), obj.end()), "models/two.obj", find, shown, &why)) << why;
+  ASSERT_EQ(shown.skins.size(), 1u);
+  ASSERT_EQ(shown.triangles.size(), 2u);
+  const ModelSkin& skin = shown.skins[0];
+  for (std::size_t i = 0; i < 2; ++i)
+    for (int k = 0; k < 3; ++k) {
+      const ModelVertex& st = shown.texCoords[static_cast<std::size_t>(shown.triangles[i].texCoord[k])];
+      const int x = std::clamp(st.s, 0, skin.width - 1), y = std::clamp(st.t, 0, skin.height - 1);
+      const std::uint8_t* rgb = &skin.pixels[(static_cast<std::size_t>(y) * skin.paddedWidth + x) * 3];
+      // The colour, or the darker shade of its checkerboard.
+      const std::uint8_t own = rgb[i == 0 ? 0 : 2], other = rgb[i == 0 ? 2 : 0];
+      EXPECT_TRUE((own == 255 || own == 191) && other == 0) << "triangle " << i << " corner " << k;
+    }
 }
 
 // Each frame of an IQM's animation sampled from its skeleton: the vertex bound to the moving
