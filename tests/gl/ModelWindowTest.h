@@ -1,7 +1,7 @@
 // The model viewer windows the main window's View command opens, for the window tests.
 #pragma once
 
-#include "GuiSupport.h"
+#include "gui/GuiSupport.h"
 #include "viewers/GLFrame.h"
 
 namespace tarn::test {

@@ -6,10 +6,10 @@
 #include <QRadioButton>
 #include <QTimer>
 
-#include "GuiSupport.h"
 #include "ImportBuilders.h"
 #include "ModelBuilders.h"
 #include "StudioBuilders.h"
+#include "gui/GuiSupport.h"
 
 #include "browser/PreviewPane.h"
 #include "dialogs/ModelImportDialog.h"

@@ -10,10 +10,10 @@
 
 #include "AllocationLimit.h"
 #include "BspBuilder.h"
-#include "GuiSupport.h"
 #include "ModelBuilders.h"
 #include "Ssim.h"
 #include "browser/PreviewPane.h"
+#include "gui/GuiSupport.h"
 #include "maps/MapEntities.h"
 #include "maps/MapRender.h"
 #include "maps/MapTextures.h"
