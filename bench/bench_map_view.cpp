@@ -17,7 +17,7 @@
 #include "GeneratedMap.h"
 #include "maps/Bsp.h"
 #include "maps/MapRender.h"
-#include "viewers/MapFrame.h"
+#include "viewers/maps/MapFrame.h"
 
 namespace {
 

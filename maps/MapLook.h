@@ -1,5 +1,5 @@
 // The rules a map is drawn by, in one place for the software renderer (MapRender.h: tarn-pak's
-// pictures, thumbnails, previews) and the OpenGL window (viewers/MapView): which faces are
+// pictures, thumbnails, previews) and the OpenGL window (viewers/maps/MapView): which faces are
 // drawn and from which side, how each kind of surface looks (walls, "{" fences, liquids, sky,
 // Quake II's translucent surfaces), which texture level a pixel takes and how it is filtered,
 // and how the light meets the texture.

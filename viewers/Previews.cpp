@@ -32,12 +32,12 @@
 #include "models/Model.h"
 #include "sounds/SoundInfo.h"
 #include "viewers/BitmapViewer.h"
-#include "viewers/GLView.h"
 #include "viewers/HexView.h"
-#include "viewers/MapView.h"
 #include "viewers/Sound.h"
 #include "viewers/SoundWave.h"
 #include "viewers/TextViewer.h"
+#include "viewers/maps/MapView.h"
+#include "viewers/models/GLView.h"
 
 namespace tarn::viewers {
 

@@ -12,13 +12,13 @@
 #include "pictures/EntryPictures.h"
 #include "pictures/ImageEncode.h"
 #include "viewers/BitmapViewer.h"
-#include "viewers/GLFrame.h"
 #include "viewers/HexView.h"
-#include "viewers/MapFrame.h"
 #include "viewers/Previews.h"
 #include "viewers/Sound.h"
 #include "viewers/SoundWave.h"
 #include "viewers/TextViewer.h"
+#include "viewers/maps/MapFrame.h"
+#include "viewers/models/GLFrame.h"
 
 namespace tarn::viewers {
 

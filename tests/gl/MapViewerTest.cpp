@@ -17,8 +17,8 @@
 #include "maps/MapEntities.h"
 #include "maps/MapRender.h"
 #include "maps/MapTextures.h"
-#include "viewers/MapFrame.h"
 #include "viewers/Previews.h"
+#include "viewers/maps/MapFrame.h"
 
 namespace tarn::test {
 namespace {

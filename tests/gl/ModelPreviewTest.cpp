@@ -15,9 +15,9 @@
 #include "dialogs/ModelImportDialog.h"
 #include "dialogs/Settings.h"
 #include "models/ModelReader.h"
-#include "viewers/GLFrame.h"
-#include "viewers/GLView.h"
 #include "viewers/Previews.h"
+#include "viewers/models/GLFrame.h"
+#include "viewers/models/GLView.h"
 
 namespace tarn::test {
 namespace {

@@ -8,7 +8,7 @@
 #include "ModelWindowTest.h"
 #include "dialogs/Settings.h"
 #include "models/ModelBuild.h"
-#include "viewers/GLFrame.h"
+#include "viewers/models/GLFrame.h"
 
 namespace tarn::test {
 namespace {

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "gui/GuiSupport.h"
-#include "viewers/GLFrame.h"
+#include "viewers/models/GLFrame.h"
 
 namespace tarn::test {
 

@@ -35,7 +35,7 @@
 #include "pictures/EntryPictures.h"
 #include "pictures/ImageDecode.h"
 #include "pictures/Palette.h"
-#include "viewers/GLFrame.h"
+#include "viewers/models/GLFrame.h"
 
 namespace tarn::viewers {
 

@@ -1,4 +1,4 @@
-#include "viewers/MapFrame.h"
+#include "viewers/maps/MapFrame.h"
 
 #include <QActionGroup>
 #include <QCloseEvent>

@@ -10,9 +10,9 @@
 #include <span>
 
 #include "maps/MapTextures.h"
-#include "viewers/MapView.h"
 #include "viewers/TextViewer.h"
 #include "viewers/ViewerFrame.h"
+#include "viewers/maps/MapView.h"
 
 class QLabel;
 class QTreeWidget;

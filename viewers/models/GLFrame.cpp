@@ -1,4 +1,4 @@
-#include "viewers/GLFrame.h"
+#include "viewers/models/GLFrame.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

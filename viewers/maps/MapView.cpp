@@ -1,4 +1,4 @@
-#include "viewers/MapView.h"
+#include "viewers/maps/MapView.h"
 
 #include <QKeyEvent>
 #include <QMatrix4x4>

@@ -1,4 +1,4 @@
-#include "viewers/GLView.h"
+#include "viewers/models/GLView.h"
 
 #include <QKeyEvent>
 #include <QMatrix4x4>

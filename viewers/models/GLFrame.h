@@ -11,8 +11,8 @@
 
 #include "models/ModelEdit.h"
 #include "viewers/EntryEditing.h"
-#include "viewers/GLView.h"
 #include "viewers/ViewerFrame.h"
+#include "viewers/models/GLView.h"
 
 class QCheckBox;
 class QComboBox;
