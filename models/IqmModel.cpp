@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "fileio/ByteIO.h"
+#include "models/Affine.h"
 #include "models/ModelFiles.h"
 
 namespace tarn {
@@ -16,41 +17,6 @@ namespace {
 constexpr std::size_t kHeaderSize = 124;
 enum { kPosition = 0, kTexCoord = 1, kBlendIndexes = 4, kBlendWeights = 5 };
 enum { kUbyte = 1, kFloat = 7 };
-
-// An affine transform: rows of a 3 × 3 matrix and a translation in the last column.
-struct Affine {
-  double m[3][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}};
-
-  Affine operator*(const Affine& b) const {
-    Affine r;
-    for (int i = 0; i < 3; ++i)
-      for (int j = 0; j < 4; ++j) {
-        double v = j == 3 ? m[i][3] : 0;
-        for (int k = 0; k < 3; ++k) v += m[i][k] * b.m[k][j];
-        r.m[i][j] = v;
-      }
-    return r;
-  }
-  void Point(const float in[3], double out[3]) const {
-    for (int i = 0; i < 3; ++i) out[i] = m[i][0] * in[0] + m[i][1] * in[1] + m[i][2] * in[2] + m[i][3];
-  }
-  // The inverse, or the identity for a transform that flattens space.
-  Affine Inverse() const {
-    const double a = m[0][0], b = m[0][1], c = m[0][2], d = m[1][0], e = m[1][1], f = m[1][2], g = m[2][0], h = m[2][1],
-                 k = m[2][2];
-    const double det = a * (e * k - f * h) - b * (d * k - f * g) + c * (d * h - e * g);
-    if (!(std::abs(det) > 1e-12) || !std::isfinite(det)) return {};
-    Affine r;
-    const double inv[3][3] = {{(e * k - f * h) / det, (c * h - b * k) / det, (b * f - c * e) / det},
-                              {(f * g - d * k) / det, (a * k - c * g) / det, (c * d - a * f) / det},
-                              {(d * h - e * g) / det, (b * g - a * h) / det, (a * e - b * d) / det}};
-    for (int i = 0; i < 3; ++i) {
-      for (int j = 0; j < 3; ++j) r.m[i][j] = inv[i][j];
-      r.m[i][3] = -(inv[i][0] * m[0][3] + inv[i][1] * m[1][3] + inv[i][2] * m[2][3]);
-    }
-    return r;
-  }
-};
 
 // A joint's place against its parent: translation, rotation (x, y, z, w), scale.
 struct Pose {
@@ -62,15 +28,7 @@ struct Pose {
     const double length = std::sqrt(x * x + y * y + z * z + w * w);
     if (length > 1e-12 && std::isfinite(length)) x /= length, y /= length, z /= length, w /= length;
     else x = y = z = 0, w = 1;
-    const double r[3][3] = {{1 - 2 * (y * y + z * z), 2 * (x * y - z * w), 2 * (x * z + y * w)},
-                            {2 * (x * y + z * w), 1 - 2 * (x * x + z * z), 2 * (y * z - x * w)},
-                            {2 * (x * z - y * w), 2 * (y * z + x * w), 1 - 2 * (x * x + y * y)}};
-    Affine a;
-    for (int i = 0; i < 3; ++i) {
-      for (int j = 0; j < 3; ++j) a.m[i][j] = r[i][j] * channel[7 + j];
-      a.m[i][3] = channel[i];
-    }
-    return a;
+    return Affine::FromQuaternion(x, y, z, w, channel, channel + 7);
   }
 };
 

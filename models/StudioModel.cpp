@@ -9,6 +9,7 @@
 #include <map>
 
 #include "fileio/ByteIO.h"
+#include "models/Affine.h"
 #include "models/IqmModel.h"
 #include "models/ModelFiles.h"
 #include "models/SkinAtlas.h"
@@ -111,34 +112,6 @@ Quat Slerp(const Quat& a, Quat b, double t) {
   for (int i = 0; i < 4; ++i) r[i] = a[i] * wa + b[i] * wb;
   return r;
 }
-
-// Rows of a rotation and a translation in the last column.
-struct Matrix {
-  double m[3][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}};
-
-  static Matrix From(const Quat& q, const double pos[3]) {
-    const double x = q[0], y = q[1], z = q[2], w = q[3];
-    Matrix r;
-    const double rot[3][3] = {{1 - 2 * (y * y + z * z), 2 * (x * y - w * z), 2 * (x * z + w * y)},
-                              {2 * (x * y + w * z), 1 - 2 * (x * x + z * z), 2 * (y * z - w * x)},
-                              {2 * (x * z - w * y), 2 * (y * z + w * x), 1 - 2 * (x * x + y * y)}};
-    for (int i = 0; i < 3; ++i) {
-      for (int j = 0; j < 3; ++j) r.m[i][j] = rot[i][j];
-      r.m[i][3] = pos[i];
-    }
-    return r;
-  }
-  Matrix operator*(const Matrix& b) const {
-    Matrix r;
-    for (int i = 0; i < 3; ++i)
-      for (int j = 0; j < 4; ++j) {
-        double v = j == 3 ? m[i][3] : 0;
-        for (int k = 0; k < 3; ++k) v += m[i][k] * b.m[k][j];
-        r.m[i][j] = v;
-      }
-    return r;
-  }
-};
 
 struct Bone {
   std::int32_t parent = -1;
@@ -445,22 +418,20 @@ bool ReadStudioModel(std::span<const std::uint8_t> bytes, const StudioReadOption
     if (!options.frames) return true;
 
     // A frame: each bone's place from its parent's, each vertex carried by its bone.
-    std::vector<Matrix> world(bones.size());
+    std::vector<Affine> world(bones.size());
     auto addFrame = [&](const std::string& name, const std::vector<Quat>& q,
                         const std::vector<std::array<double, 3>>& pos) {
       for (std::size_t b = 0; b < bones.size(); ++b) {
-        const Matrix local = Matrix::From(q[b], pos[b].data());
+        const Affine local = Affine::FromQuaternion(q[b][0], q[b][1], q[b][2], q[b][3], pos[b].data());
         world[b] = bones[b].parent >= 0 ? world[static_cast<std::size_t>(bones[b].parent)] * local : local;
       }
       SourceFrame frame;
       frame.name = name;
       frame.positions.resize(used.size() * 3);
       for (std::size_t v = 0; v < used.size(); ++v) {
-        const Matrix& m = world[vertexBone[used[v]]];
-        const auto& p = rest[used[v]];
-        for (int i = 0; i < 3; ++i)
-          frame.positions[v * 3 + i] =
-              static_cast<float>(m.m[i][0] * p[0] + m.m[i][1] * p[1] + m.m[i][2] * p[2] + m.m[i][3]);
+        double moved[3];
+        world[vertexBone[used[v]]].Point(rest[used[v]].data(), moved);
+        for (int i = 0; i < 3; ++i) frame.positions[v * 3 + i] = static_cast<float>(moved[i]);
       }
       source.frames.push_back(std::move(frame));
     };
