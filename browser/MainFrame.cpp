@@ -333,11 +333,18 @@ CPackObject* CMainFrame::PasteTarget() const {
 }
 
 void CMainFrame::UpdateCommandUI() {
+  CommandState state;
+  state.treeDir = TreeSelection();
+  state.selection = ListSelection();
+  state.only = state.selection.size() == 1 ? state.selection.front() : nullptr;
+  state.tree = m_treeFocused;
+  state.shadowed = std::any_of(state.selection.begin(), state.selection.end(),
+                               [this](CPackObject* e) { return m_listModel->IsShadowed(e); });
   m_files->UpdateCommands();
   m_games->UpdateCommands();
-  m_views->UpdateCommands();
-  m_edit->UpdateCommands();
-  m_transfer->UpdateCommands();
+  m_views->UpdateCommands(state);
+  m_edit->UpdateCommands(state);
+  m_transfer->UpdateCommands(state);
   m_status->setText(StatusText());
 }
 

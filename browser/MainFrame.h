@@ -48,6 +48,15 @@ class CViewController;
 class CEditController;
 class CTransferController;
 
+// What decides which commands are enabled, worked out once each time they are brought up to date.
+struct CommandState {
+  CPackObject* treeDir = nullptr;       // the directory chosen in the tree
+  std::vector<CPackObject*> selection;  // the entries chosen in the list
+  const CPackObject* only = nullptr;    // the one entry chosen, when one is
+  bool tree = true;                     // the tree has the focus
+  bool shadowed = false;                // a copy a game folder's file hides is among the chosen
+};
+
 // A command's tooltip: its menu text without the accelerator mark, its shortcut column or a
 // trailing ellipsis, then its shortcut (the first, as the menu shows it) in brackets.
 QString CommandToolTip(const QAction& action);

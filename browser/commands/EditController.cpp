@@ -65,14 +65,9 @@ CEditController::CEditController(CMainFrame& frame) : QObject(&frame), m_frame(f
   m_cmd.deleteEntries->setIcon(st->standardIcon(QStyle::SP_TrashIcon));
 }
 
-void CEditController::UpdateCommands() {
-  CPackObject* treeDir = m_frame.TreeSelection();
-  const auto sel = m_frame.ListSelection();
-  const bool tree = m_frame.m_treeFocused;
-  const CPackObject* only = sel.size() == 1 ? sel.front() : nullptr;
+void CEditController::UpdateCommands(const CommandState& state) {
+  const auto& [treeDir, sel, only, tree, shadowed] = state;
   // A copy that a game folder's file hides is only looked at.
-  const bool shadowed =
-      std::any_of(sel.begin(), sel.end(), [this](CPackObject* e) { return m_frame.m_listModel->IsShadowed(e); });
   m_cmd.rename->setEnabled(tree ? treeDir && treeDir->Parent() : only && only->Parent() && !shadowed);
   m_cmd.deleteEntries->setEnabled(tree ? treeDir && treeDir->Parent() : !sel.empty() && !shadowed);
   m_cmd.cut->setEnabled(m_cmd.deleteEntries->isEnabled());

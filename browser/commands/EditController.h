@@ -21,6 +21,7 @@ class CTarnDoc;
 namespace tarn::browser {
 
 class CMainFrame;
+struct CommandState;
 struct DroppedEntries;
 
 class CEditController : public QObject {
@@ -33,7 +34,7 @@ class CEditController : public QObject {
         *replaceFromFile, *deleteEntries;
   };
   const Commands& Cmd() const { return m_cmd; }
-  void UpdateCommands();
+  void UpdateCommands(const CommandState& state);
 
   // Renames entry to name after the checks every rename passes; false, told, when refused.
   bool RenameTo(CPackObject* entry, const QString& name);

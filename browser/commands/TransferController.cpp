@@ -207,13 +207,8 @@ CTransferController::CTransferController(CMainFrame& frame) : CDragSource(&frame
 // The folders of exported drags go with the window.
 CTransferController::~CTransferController() = default;
 
-void CTransferController::UpdateCommands() {
-  CPackObject* treeDir = m_frame.TreeSelection();
-  const auto sel = m_frame.ListSelection();
-  const bool tree = m_frame.m_treeFocused;
-  const CPackObject* only = sel.size() == 1 ? sel.front() : nullptr;
-  const bool shadowed =
-      std::any_of(sel.begin(), sel.end(), [this](CPackObject* e) { return m_frame.m_listModel->IsShadowed(e); });
+void CTransferController::UpdateCommands(const CommandState& state) {
+  const auto& [treeDir, sel, only, tree, shadowed] = state;
   m_cmd.exportAsPng->setEnabled(tree ? treeDir != nullptr : !sel.empty());
   m_cmd.importFile->setEnabled(m_frame.ImportTarget() != nullptr);
   m_cmd.newSprite->setEnabled(m_frame.ImportTarget() != nullptr);

@@ -25,6 +25,7 @@ class CTarnDoc;
 namespace tarn::browser {
 
 class CMainFrame;
+struct CommandState;
 
 class CTransferController : public CDragSource {
   Q_OBJECT
@@ -37,7 +38,7 @@ class CTransferController : public CDragSource {
         *extractTextures;
   };
   const Commands& Cmd() const { return m_cmd; }
-  void UpdateCommands();
+  void UpdateCommands(const CommandState& state);
 
   // Imports files (and folders, as directories) into dir, reporting failures once.
   void ImportPaths(CPackObject* dir, const QStringList& paths);

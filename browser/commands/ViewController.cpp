@@ -105,11 +105,9 @@ CViewController::CViewController(CMainFrame& frame) : QObject(&frame), m_frame(f
   connect(m_player, &viewers::CSoundPlayer::finished, this, [this] { ShowPlaying(QString()); });
 }
 
-void CViewController::UpdateCommands() {
-  const bool tree = m_frame.m_treeFocused;
-  const auto sel = m_frame.ListSelection();
-  const CPackObject* only = sel.size() == 1 ? sel.front() : nullptr;
-  m_cmd.upOneLevel->setEnabled(m_frame.m_treeModel->NodeParent(m_frame.TreeSelection()) != nullptr);
+void CViewController::UpdateCommands(const CommandState& state) {
+  [[maybe_unused]] const auto& [treeDir, sel, only, tree, shadowed] = state;
+  m_cmd.upOneLevel->setEnabled(m_frame.m_treeModel->NodeParent(treeDir) != nullptr);
   // Every file has a viewer: its kind's, or the text or hex view.
   m_cmd.view->setEnabled(!tree && only && !only->IsDirectory());
   m_cmd.viewSkin->setEnabled(!tree && only && !only->IsDirectory() && EndsWith(ToLower(only->Name()), ".mdl"));

@@ -32,6 +32,7 @@ class CTarnDoc;
 namespace tarn::browser {
 
 class CMainFrame;
+struct CommandState;
 
 class CViewController : public QObject {
   Q_OBJECT
@@ -43,7 +44,7 @@ class CViewController : public QObject {
     QAction *largeIcons, *smallIcons, *list, *details, *thumbnails, *previewPane, *previewBelow, *about;
   };
   const Commands& Cmd() const { return m_cmd; }
-  void UpdateCommands();
+  void UpdateCommands(const CommandState& state);
 
   using ViewHandler = std::function<void(CMainFrame&, CPackObject& entry, bool skin)>;
   void SetViewHandler(ViewHandler handler) { m_viewHandler = std::move(handler); }
